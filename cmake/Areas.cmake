@@ -1,0 +1,6 @@
+# lumo_area(<target> SOURCES ... [LIBS ...]): one static library per area of the tree.
+function(lumo_area target)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${target} STATIC ${A_SOURCES})
+  target_link_libraries(${target} PUBLIC ${A_LIBS})
+endfunction()

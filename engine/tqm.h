@@ -1,0 +1,5 @@
+#pragma once
+// The catalog and install engine.
+#include "engine/layout.h"
+#include "engine/util.h"
+#include "json/json.h"

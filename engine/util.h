@@ -1,0 +1,21 @@
+#pragma once
+// Small stateless helpers shared by the engine and the manager.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tqm {
+
+// -1 when a is older than b, 0 when equal, 1 when newer; up to three dot-separated numbers.
+int32_t compareVersions(const std::string& a, const std::string& b);
+
+// SHA-256 of the bytes as 64 lower-case hexadecimal digits.
+std::string sha256Hex(const void* data, size_t size);
+
+// The current UTC time as "%Y-%m-%dT%H:%M:%SZ".
+std::string nowUtc();
+
+// A JSON string literal (quotes included) for hand-written JSON files.
+std::string jsonQuote(const std::string& text);
+
+}  // namespace tqm

@@ -1,0 +1,236 @@
+#include "json/json.h"
+
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <locale.h>
+
+namespace lumo {
+
+namespace {
+
+// strtod in the C locale whatever the process locale is.
+double strtodC(const char* s, char** end) {
+    static locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    return strtod_l(s, end, c);
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+void appendUtf8(std::string& out, unsigned v) {
+    if (v < 0x80) {
+        out += char(v);
+    } else if (v < 0x800) {
+        out += char(0xC0 | (v >> 6));
+        out += char(0x80 | (v & 0x3F));
+    } else {
+        out += char(0xE0 | (v >> 12));
+        out += char(0x80 | ((v >> 6) & 0x3F));
+        out += char(0x80 | (v & 0x3F));
+    }
+}
+
+}  // namespace
+
+void Json::Parser::skipSpace() {
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
+}
+
+bool Json::Parser::value(Json& out) {
+    skipSpace();
+    if (depth > 64) return false;
+    const char c = *p;
+    if (c == '"') {
+        out.kind = String;
+        return string(out.text);
+    }
+    if (c == '[') {
+        ++depth;
+        bool ok = array(out);
+        --depth;
+        return ok;
+    }
+    if (c == '{') {
+        ++depth;
+        bool ok = object(out);
+        --depth;
+        return ok;
+    }
+    if (p[0] == 't' && p[1] == 'r' && p[2] == 'u' && p[3] == 'e') {
+        out.kind = Bool;
+        out.number = 1.0;
+        p += 4;
+        return true;
+    }
+    if (p[0] == 'f' && p[1] == 'a' && p[2] == 'l' && p[3] == 's' && p[4] == 'e') {
+        out.kind = Bool;
+        out.number = 0.0;
+        p += 5;
+        return true;
+    }
+    if (p[0] == 'n' && p[1] == 'u' && p[2] == 'l' && p[3] == 'l') {
+        out.kind = Null;
+        p += 4;
+        return true;
+    }
+    if (c != '-' && (c < '0' || c > '9')) return false;
+    char* end = nullptr;
+    double v = strtodC(p, &end);
+    if (end == p || std::isnan(v) || std::fabs(v) > 1e300) return false;
+    out.kind = Number;
+    out.number = v;
+    p = end;
+    return true;
+}
+
+bool Json::Parser::array(Json& out) {
+    out.kind = Array;
+    ++p;
+    skipSpace();
+    if (*p == ']') {
+        ++p;
+        return true;
+    }
+    for (;;) {
+        Json item;
+        if (!value(item)) return false;
+        out.items.push_back(std::move(item));
+        skipSpace();
+        if (*p == ',') {
+            ++p;
+            continue;
+        }
+        if (*p == ']') {
+            ++p;
+            return true;
+        }
+        return false;
+    }
+}
+
+bool Json::Parser::object(Json& out) {
+    out.kind = Object;
+    ++p;
+    skipSpace();
+    if (*p == '}') {
+        ++p;
+        return true;
+    }
+    for (;;) {
+        skipSpace();
+        std::string key;
+        if (!string(key)) return false;
+        skipSpace();
+        if (*p != ':') return false;
+        ++p;
+        Json v;
+        if (!value(v)) return false;
+        out.members.insert_or_assign(std::move(key), std::move(v));
+        skipSpace();
+        if (*p == ',') {
+            ++p;
+            continue;
+        }
+        if (*p == '}') {
+            ++p;
+            return true;
+        }
+        return false;
+    }
+}
+
+bool Json::Parser::string(std::string& out) {
+    if (*p != '"') return false;
+    ++p;
+    for (;;) {
+        const char c = *p;
+        if (c == '\0') return false;
+        if (c == '"') {
+            ++p;
+            return true;
+        }
+        if (c != '\\') {
+            out += c;
+            ++p;
+            continue;
+        }
+        const char e = p[1];
+        if (e == '\0') return false;
+        p += 2;
+        switch (e) {
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'u': {
+            unsigned v = 0;
+            for (int i = 0; i < 4; ++i) {
+                int d = hexDigit(p[i]);  // stops at the NUL, which is no digit
+                if (d < 0) return false;
+                v = v * 16 + unsigned(d);
+            }
+            p += 4;
+            appendUtf8(out, v);
+            break;
+        }
+        default: out += e; break;
+        }
+    }
+}
+
+Json Json::parse(const std::string& text) {
+    Parser parser;
+    parser.p = text.c_str();
+    Json out;
+    if (!parser.value(out)) return Json();
+    return out;
+}
+
+Json Json::parse(const void* data, size_t size) {
+    if (!data) return parse(std::string());
+    return parse(std::string(static_cast<const char*>(data), size));
+}
+
+const Json& Json::nullKey() {
+    static const Json v;
+    return v;
+}
+
+const Json& Json::nullIndex() {
+    static const Json v;
+    return v;
+}
+
+const Json& Json::operator[](const std::string& key) const {
+    if (kind != Object) return nullKey();
+    auto it = members.find(key);
+    return it == members.end() ? nullKey() : it->second;
+}
+
+const Json& Json::operator[](size_t index) const {
+    if (kind != Array || index >= items.size()) return nullIndex();
+    return items[index];
+}
+
+const std::string& Json::string() const {
+    static const std::string empty;
+    return kind == String ? text : empty;
+}
+
+const std::vector<Json>& Json::array() const {
+    static const std::vector<Json> empty;
+    return kind == Array ? items : empty;
+}
+
+const std::map<std::string, Json>& Json::object() const {
+    static const std::map<std::string, Json> empty;
+    return kind == Object ? members : empty;
+}
+
+}  // namespace lumo

@@ -1,0 +1,56 @@
+#pragma once
+// lumo::Json: the one read-only JSON document model of the system.
+// Parsing never says why it failed (any error gives Null); lookups never fail
+// (a missing key, index or wrong kind gives a shared empty value).
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace lumo {
+
+struct Json {
+    enum Kind : int32_t { Null = 0, Bool = 1, Number = 2, String = 3, Array = 4, Object = 5 };
+
+    Kind kind = Null;
+    double number = 0.0;
+    std::string text;
+    std::vector<Json> items;
+    std::map<std::string, Json> members;
+
+    static Json parse(const std::string& text);
+    static Json parse(const void* data, size_t size);
+
+    const Json& operator[](const std::string& key) const;
+    const Json& operator[](const char* key) const { return (*this)[std::string(key)]; }
+    const Json& operator[](size_t index) const;
+    const Json& operator[](int index) const { return index < 0 ? nullIndex() : (*this)[size_t(index)]; }
+
+    const std::string& string() const;
+    const std::vector<Json>& array() const;
+    const std::map<std::string, Json>& object() const;
+
+    bool isNull() const { return kind == Null; }
+    bool isNumber() const { return kind == Number; }
+    bool isString() const { return kind == String; }
+    bool isArray() const { return kind == Array; }
+    bool isObject() const { return kind == Object; }
+
+    // The cursor of the recursive-descent parser over a NUL-terminated text.
+    struct Parser {
+        const char* p = nullptr;
+        int32_t depth = 0;
+        bool value(Json& out);
+        bool object(Json& out);
+        bool array(Json& out);
+        bool string(std::string& out);
+        void skipSpace();
+    };
+
+private:
+    static const Json& nullKey();
+    static const Json& nullIndex();
+};
+
+}  // namespace lumo

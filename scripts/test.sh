@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The whole test road on a fresh machine: install what is missing, then configure, build and
+# run the suite in a plain build and in the AddressSanitizer + UndefinedBehaviorSanitizer build.
+# Ends with CTest's summary of the sanitizer build; the exit status covers both builds.
+set -u
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh || exit 1
+jobs=$(nproc 2>/dev/null || echo 2)
+status=0
+run() {  # run <build dir> <extra cmake args...>
+  local dir=$1; shift
+  echo "== $dir"
+  mkdir -p "$dir"
+  if ! cmake -S . -B "$dir" -DLUMO_WERROR=ON "$@" >"$dir/configure.log" 2>&1; then
+    cat "$dir/configure.log"; return 1
+  fi
+  if ! cmake --build "$dir" -j "$jobs" >"$dir/build.log" 2>&1; then
+    grep -E -B2 -A12 'error|Error' "$dir/build.log" | head -n 200; return 1
+  fi
+  (cd "$dir" && ctest -j "$jobs" --output-on-failure --timeout 600)
+}
+run build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo || status=1
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+run build/sanitize -DCMAKE_BUILD_TYPE=Debug -DLUMO_SANITIZE=ON || status=1
+exit $status

@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "engine/util.h"
+#include "json/json.h"
+
+TEST(Versions, Ordering) {
+    struct Case {
+        const char *a, *b;
+        int want;
+    } cases[] = {
+        {"1.10", "1.9", 1},       {"1.2", "1.2.0", 0},     {"", "0", 0},          {"1.2.3-beta", "1.2.3", 0},
+        {"1.2.3", "1.2.4", -1},   {"1.2.3.4", "1.2.3", 0}, {"1.2a.3", "1.2", 0}, {"v1.2", "0", 0},
+        {"2", "1.99.99", 1},      {"1.", "1", 0},          {"1.2.", "1.2", 0},    {"0.0.1", "", 1},
+        {"10.0.0", "9.99.99", 1}, {"1.0.10", "1.0.9", 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(tqm::compareVersions(c.a, c.b), c.want) << c.a << " vs " << c.b;
+        EXPECT_EQ(tqm::compareVersions(c.b, c.a), -c.want) << c.b << " vs " << c.a;
+    }
+}
+
+TEST(Sha256, StandardDigests) {
+    struct Case {
+        std::string in, want;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        {std::string(56, 'a'), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+        {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(tqm::sha256Hex(c.in.data(), c.in.size()), c.want) << c.in.size();
+}
+
+TEST(NowUtc, Format) {
+    EXPECT_TRUE(std::regex_match(tqm::nowUtc(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
+}
+
+TEST(JsonQuote, EscapesAndRoundTrips) {
+    EXPECT_EQ(tqm::jsonQuote(""), "\"\"");
+    EXPECT_EQ(tqm::jsonQuote(std::string(1, '\x01')), "\"\\u0001\"");
+    EXPECT_EQ(tqm::jsonQuote("\x1b"), "\"\\u001b\"");
+    EXPECT_EQ(tqm::jsonQuote("caf\xC3\xA9"), "\"caf\xC3\xA9\"");
+    EXPECT_EQ(tqm::jsonQuote("a\"b\\c\td\ne\rf\x7f"), "\"a\\\"b\\\\c\\td\\ne\\rf\x7f\"");
+    // Every byte string survives a round trip through the parser, NUL included.
+    std::string all;
+    for (int c = 1; c < 256; ++c) all += char(c);
+    all += std::string(1, '\0') + "tail";
+    EXPECT_EQ(lumo::Json::parse(tqm::jsonQuote(all)).string(), all);
+}

@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "json/json.h"
+
+using lumo::Json;
+
+namespace {
+
+std::string nested(int depth, const std::string& inner) {
+    return std::string(size_t(depth), '[') + inner + std::string(size_t(depth), ']');
+}
+
+}  // namespace
+
+TEST(Json, RejectsMalformedDocuments) {
+    for (const char* text : {"[1,2,]", "{\"a\":1,}", "{a:1}", "", "   \n\t", ".5", "+1", "NaN", "-inf", "1e301",
+                             "\"abc", "\"\\u12\"", "[1 2]", "{\"a\" 1}", "\"abc\\", "-", "[", "{\"a\":}"}) {
+        Json v = Json::parse(std::string(text));
+        EXPECT_EQ(v.kind, Json::Null) << text;
+        EXPECT_TRUE(v.items.empty() && v.members.empty() && v.text.empty()) << text;
+    }
+}
+
+TEST(Json, NumbersAsStrtodReadsThem) {
+    struct Case {
+        const char* text;
+        double want;
+    } cases[] = {{"0x10", 16}, {"007", 7}, {"1.", 1}, {"1e300", 1e300}, {"-2.5e-3", -0.0025}, {"-0", 0}};
+    for (const Case& c : cases) {
+        Json v = Json::parse(std::string(c.text));
+        ASSERT_EQ(v.kind, Json::Number) << c.text;
+        EXPECT_DOUBLE_EQ(v.number, c.want) << c.text;
+    }
+}
+
+TEST(Json, LiteralsObjectsAndTrailingBytes) {
+    Json v = Json::parse(std::string("{\"b\":true,\"a\":1,\"a\":2,\"n\":null,\"f\":false} trailing junk"));
+    ASSERT_EQ(v.kind, Json::Object);
+    EXPECT_EQ(v["a"].number, 2);
+    EXPECT_EQ(v["b"].kind, Json::Bool);
+    EXPECT_EQ(v["b"].number, 1.0);
+    EXPECT_EQ(v["f"].number, 0.0);
+    EXPECT_EQ(v["n"].kind, Json::Null);
+    // Members are ordered by key bytes, not document order.
+    EXPECT_EQ(v.object().begin()->first, "a");
+    EXPECT_EQ(Json::parse(std::string("[true,false]"))[1].kind, Json::Bool);
+    EXPECT_EQ(Json::parse(std::string("[truex]")).kind, Json::Null);
+}
+
+TEST(Json, NestingLimit) {
+    EXPECT_EQ(Json::parse(nested(64, "1")).kind, Json::Array);
+    EXPECT_EQ(Json::parse(nested(65, "1")).kind, Json::Null);
+    EXPECT_EQ(Json::parse(nested(65, "")).kind, Json::Array);
+    // Deep input far past the limit fails quickly instead of exhausting the stack.
+    EXPECT_EQ(Json::parse(nested(100000, "")).kind, Json::Null);
+}
+
+TEST(Json, StringEscapes) {
+    EXPECT_EQ(Json::parse(std::string("\"\\u00e9\"")).string(), "\xC3\xA9");
+    EXPECT_EQ(Json::parse(std::string("\"\\ud83d\\ude00\"")).string().size(), 6u);
+    EXPECT_EQ(Json::parse(std::string("\"\\q\\/\\\\\\\"\"")).string(), "q/\\\"");
+    EXPECT_EQ(Json::parse(std::string("\"a\nb\"")).string(), "a\nb");
+    EXPECT_EQ(Json::parse(std::string("\"\\b\\f\\n\\r\\t\\u0041\\u07ff\"")).string(),
+              "\b\f\n\r\tA\xDF\xBF");
+    std::string withNul = Json::parse(std::string("\"a\\u0000b\"")).string();
+    EXPECT_EQ(withNul, std::string("a\0b", 3));
+}
+
+TEST(Json, NulByteEndsTheText) {
+    const char data[] = "[1]\0garbage";
+    EXPECT_EQ(Json::parse(data, sizeof data - 1).kind, Json::Array);
+    const char cut[] = "[1,\0 2]";
+    EXPECT_EQ(Json::parse(cut, sizeof cut - 1).kind, Json::Null);
+    EXPECT_EQ(Json::parse(nullptr, 0).kind, Json::Null);
+}
+
+TEST(Json, LookupsNeverFailAndShareEmptyValues) {
+    Json arr = Json::parse(std::string("[1,\"x\"]"));
+    Json obj = Json::parse(std::string("{\"k\":[1]}"));
+    Json num = Json::parse(std::string("3"));
+    EXPECT_EQ(&arr["k"], &obj["missing"]);
+    EXPECT_EQ(&obj[0], &arr[5]);
+    EXPECT_NE(&arr["k"], &arr[5]);  // key and index lookups have their own empty value
+    EXPECT_EQ(&num.string(), &arr.string());
+    EXPECT_TRUE(num.array().empty());
+    EXPECT_TRUE(num.object().empty());
+    EXPECT_EQ(&num.array(), &obj.array());
+    EXPECT_EQ(obj["k"][0].number, 1);
+    EXPECT_EQ(arr[1].string(), "x");
+    EXPECT_EQ(arr[-1].kind, Json::Null);
+}
