@@ -1,16 +1,18 @@
-// Parsing a catalog-shaped document: lumo::Json against nlohmann::json on the same text.
+// Parsing catalog-shaped documents of 1 MiB and 20 MiB: lumo::Json against RapidJSON's DOM and
+// nlohmann::json on the same text, in the same run.
 #include <benchmark/benchmark.h>
-#include <nlohmann/json.hpp>
+#include <rapidjson/document.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "json/json.h"
 
 namespace {
 
-std::string catalogText(int items) {
+std::string catalogText(size_t bytes) {
     std::string s = "{\"schema\":1,\"sequence\":42,\"items\":[";
-    for (int i = 0; i < items; ++i) {
+    for (int i = 0; s.size() < bytes; ++i) {
         if (i) s += ",";
         s += "{\"id\":\"synth" + std::to_string(i) +
              "\",\"name\":\"Synth \\u00e9\",\"version\":\"1.2." + std::to_string(i) +
@@ -21,27 +23,42 @@ std::string catalogText(int items) {
     return s + "]}";
 }
 
-const std::string& text() {
-    static const std::string t = catalogText(500);
-    return t;
+const std::string& text(int64_t mib) {
+    static const std::string small = catalogText(1u << 20);
+    static const std::string large = catalogText(20u << 20);
+    return mib == 1 ? small : large;
 }
 
-void BM_LumoJsonParse(benchmark::State& state) {
+void BM_LumoJson(benchmark::State& state) {
+    const std::string& t = text(state.range(0));
     for (auto _ : state) {
-        lumo::Json v = lumo::Json::parse(text());
+        lumo::Json v = lumo::Json::parse(t);
         benchmark::DoNotOptimize(v);
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text().size()));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(t.size()));
 }
-BENCHMARK(BM_LumoJsonParse);
 
-void BM_PeerNlohmannParse(benchmark::State& state) {
+void BM_PeerRapidJsonDom(benchmark::State& state) {
+    const std::string& t = text(state.range(0));
     for (auto _ : state) {
-        nlohmann::json v = nlohmann::json::parse(text());
+        rapidjson::Document d;
+        d.Parse(t.c_str());
+        benchmark::DoNotOptimize(d);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(t.size()));
+}
+
+void BM_PeerNlohmann(benchmark::State& state) {
+    const std::string& t = text(state.range(0));
+    for (auto _ : state) {
+        nlohmann::json v = nlohmann::json::parse(t);
         benchmark::DoNotOptimize(v);
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text().size()));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(t.size()));
 }
-BENCHMARK(BM_PeerNlohmannParse);
+
+BENCHMARK(BM_LumoJson)->Arg(1)->Arg(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PeerRapidJsonDom)->Arg(1)->Arg(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PeerNlohmann)->Arg(1)->Arg(20)->Unit(benchmark::kMillisecond);
 
 }  // namespace

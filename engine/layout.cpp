@@ -122,6 +122,9 @@ bool dataPathOk(const std::string& text) {
     std::string root, rest;
     if (!splitDataPath(text, root, rest)) return false;
     if (rest.find_first_of("\"%*/:<>?|") != std::string::npos) return false;
+    // Control bytes (a NUL above all) would cut the path short on its way to the file system.
+    for (unsigned char c : rest)
+        if (c < 0x20 || c == 0x7F) return false;
     std::vector<std::string> segments = splitSegments(rest);
     if (segments.empty()) return false;
     for (const std::string& s : segments)

@@ -86,8 +86,8 @@ void block(uint32_t state[8], const unsigned char* b) {
 int32_t compareVersions(const std::string& a, const std::string& b) {
     VersionParts va = readVersion(a), vb = readVersion(b);
     for (int i = 0; i < 3; ++i) {
-        int64_t x = int64_t(va.v[i]), y = int64_t(vb.v[i]);
-        if (x != y) return x < y ? -1 : 1;
+        // Unsigned: components of 2^63 and more are large numbers, not negative ones.
+        if (va.v[i] != vb.v[i]) return va.v[i] < vb.v[i] ? -1 : 1;
     }
     return 0;
 }

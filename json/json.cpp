@@ -155,8 +155,10 @@ bool Json::Parser::string(std::string& out) {
             return true;
         }
         if (c != '\\') {
-            out += c;
-            ++p;
+            // Copy the run of plain bytes up to the next quote, backslash or end in one go.
+            const char* start = p;
+            while (*p != '"' && *p != '\\' && *p != '\0') ++p;
+            out.append(start, size_t(p - start));
             continue;
         }
         const char e = p[1];

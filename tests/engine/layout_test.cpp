@@ -65,6 +65,11 @@ TEST(DataPath, SafetyRule) {
                             "%APPDATA%\\Ardune Systems\\\\a",     "%APPDATA%\\Ardune Systems\\a\\\\",
                             "%APPDATA%\\Ardune Systems\\a:b",     "%TEMP%\\Ardune Systems\\a",
                             "/etc/passwd",                        ""};
+    // A control byte would cut the path short on its way to the file system.
+    std::string withNul = std::string("%APPDATA%\\Ardune Systems\\..") + '\0' + "x";
+    EXPECT_FALSE(tqm::dataPathOk(withNul));
+    EXPECT_FALSE(tqm::dataPathOk("%APPDATA%\\Ardune Systems\\a\nb"));
+    EXPECT_FALSE(tqm::dataPathOk("%APPDATA%\\Ardune Systems\\a\x7f"));
     for (const char* t : safe) EXPECT_TRUE(tqm::dataPathOk(t)) << t;
     for (const char* t : unsafe) EXPECT_FALSE(tqm::dataPathOk(t)) << t;
 }

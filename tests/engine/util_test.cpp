@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <regex>
 #include <string>
+#include <vector>
+
+#include <sodium.h>
 
 #include "engine/util.h"
 #include "json/json.h"
@@ -15,6 +19,8 @@ TEST(Versions, Ordering) {
         {"1.2.3", "1.2.4", -1},   {"1.2.3.4", "1.2.3", 0}, {"1.2a.3", "1.2", 0}, {"v1.2", "0", 0},
         {"2", "1.99.99", 1},      {"1.", "1", 0},          {"1.2.", "1.2", 0},    {"0.0.1", "", 1},
         {"10.0.0", "9.99.99", 1}, {"1.0.10", "1.0.9", 1},
+        // Components of 2^63 and more are still larger than small ones.
+        {"9223372036854775808", "1", 1}, {"1.18446744073709551615", "1.2", 1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(tqm::compareVersions(c.a, c.b), c.want) << c.a << " vs " << c.b;
@@ -36,6 +42,35 @@ TEST(Sha256, StandardDigests) {
         {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };
     for (const Case& c : cases) EXPECT_EQ(tqm::sha256Hex(c.in.data(), c.in.size()), c.want) << c.in.size();
+}
+
+namespace {
+
+std::string sodiumSha256(const unsigned char* p, size_t n) {
+    unsigned char out[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(out, p, n);
+    static const char kHex[] = "0123456789abcdef";
+    std::string s;
+    for (unsigned char b : out) {
+        s += kHex[b >> 4];
+        s += kHex[b & 15];
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(Sha256, MatchesLibsodiumForEveryLengthAndLargeInputs) {
+    ASSERT_GE(sodium_init(), 0);
+    std::vector<unsigned char> data(5u << 20);
+    uint32_t x = 2463534242u;
+    for (auto& b : data) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        b = (unsigned char)x;
+    }
+    for (size_t n = 0; n <= 300; ++n) ASSERT_EQ(tqm::sha256Hex(data.data(), n), sodiumSha256(data.data(), n)) << n;
+    for (size_t n : {size_t(1) << 20, (size_t(3) << 20) + 17, data.size()})
+        EXPECT_EQ(tqm::sha256Hex(data.data(), n), sodiumSha256(data.data(), n)) << n;
 }
 
 TEST(NowUtc, Format) {
