@@ -3,3 +3,5 @@
 #include "engine/layout.h"
 #include "engine/util.h"
 #include "json/json.h"
+#include "engine/receipt.h"
+#include "engine/engine.h"
