@@ -5,3 +5,4 @@
 #include "json/json.h"
 #include "engine/receipt.h"
 #include "engine/engine.h"
+#include "engine/running.h"
