@@ -6,3 +6,4 @@
 #include "engine/receipt.h"
 #include "engine/engine.h"
 #include "engine/running.h"
+#include "engine/apps.h"
