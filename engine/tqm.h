@@ -7,3 +7,8 @@
 #include "engine/source.h"
 #include "engine/util.h"
 #include "json/json.h"
+#include "engine/receipt.h"
+#include "engine/engine.h"
+#include "engine/running.h"
+#include "engine/apps.h"
+#include "engine/rows.h"
