@@ -190,4 +190,18 @@ inline void maskOver(uint32_t* d, const uint8_t* w, int64_t n, uint32_t px) {
     for (; i < n; ++i) d[i] = one(d[i], px, w[i]);
 }
 
+// Fills the box b (already inside the clip) with a pixel at weight a.
+inline void fillClipped(Canvas& cv, const Box& b, uint32_t px, uint32_t a) {
+    if (b.empty() || a == 0) return;
+    const int64_t n = b.x1 - b.x0;
+    uint32_t* row = cv.pixels.data() + b.y0 * int64_t(cv.width) + b.x0;
+    if (a == 255) {
+        const uint32_t v = px | 0xFF000000u;
+        for (int64_t y = b.y0; y < b.y1; ++y, row += cv.width) std::fill_n(row, n, v);
+        return;
+    }
+    const Solid s(px, a);
+    for (int64_t y = b.y0; y < b.y1; ++y, row += cv.width) s.span(row, n);
+}
+
 }  // namespace lumo::gui::blend

@@ -21,22 +21,9 @@ inline uint32_t* at(Canvas& cv, int64_t x, int64_t y) {
     return cv.pixels.data() + y * int64_t(cv.width) + x;
 }
 
-// Fills [x0, x1) x [y0, y1) (already inside the clip) with a pixel at weight a.
-void fillBoxClipped(Canvas& cv, const Box& b, uint32_t px, uint32_t a) {
-    if (b.empty() || a == 0) return;
-    const int64_t n = b.x1 - b.x0;
-    if (a == 255) {
-        const uint32_t v = px | 0xFF000000u;
-        for (int64_t y = b.y0; y < b.y1; ++y) std::fill_n(at(cv, b.x0, y), n, v);
-        return;
-    }
-    const blend::Solid s(px, a);
-    for (int64_t y = b.y0; y < b.y1; ++y) s.span(at(cv, b.x0, y), n);
-}
-
 // Fills the box [x0, x1) x [y0, y1) intersected with the clip.
 void fillBox(Canvas& cv, Box b, uint32_t px, uint32_t a) {
-    fillBoxClipped(cv, b.intersect(blend::clipBox(cv)), px, a);
+    blend::fillClipped(cv, b.intersect(blend::clipBox(cv)), px, a);
 }
 
 inline void blendAt(Canvas& cv, const Box& clip, int64_t x, int64_t y, uint32_t px, uint32_t a) {
