@@ -8,6 +8,7 @@
 #define STBI_ONLY_PNG
 #define STBI_NO_STDIO
 #define STBI_FAILURE_USERMSG
+#define STBI_MAX_DIMENSIONS 16384
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wall"
 #pragma GCC diagnostic ignored "-Wextra"
