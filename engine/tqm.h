@@ -9,3 +9,5 @@
 #include "json/json.h"
 #include "engine/receipt.h"
 #include "engine/engine.h"
+#include "engine/running.h"
+#include "engine/apps.h"
