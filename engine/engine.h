@@ -1,0 +1,27 @@
+#pragma once
+// The install engine of one job. A plain aggregate: the caller fills the fields.
+#include <functional>
+#include <string>
+
+#include "engine/layout.h"
+#include "engine/receipt.h"
+
+namespace tqm {
+
+struct Source;
+struct Catalog;
+
+struct Engine {
+    Layout layout;
+    const Source* source = nullptr;    // not owned; null when this engine must not download
+    const Catalog* catalog = nullptr;  // not owned; null when none is loaded
+    Receipt receipt;                   // "installed.json" of the layout's scope
+    std::function<void(const std::string&)> log;  // may be empty
+    Receipt apps;                      // "apps.json"
+    std::string program;               // the item a self-update replaces; empty when unknown
+
+    // Loads `receipt`, then (only if that worked) `apps`; the result of the last load tried.
+    bool loadReceipt(std::string& error);
+};
+
+}  // namespace tqm

@@ -1,0 +1,261 @@
+#include "engine/receipt.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/fileread.h"
+#include "engine/util.h"
+#include "json/json.h"
+
+namespace fs = std::filesystem;
+
+namespace tqm {
+
+namespace {
+
+// Far above any real receipt; a larger file is not read into memory.
+constexpr size_t kMaxReceiptBytes = size_t(64) << 20;
+
+const std::string& member(const lumo::Json& object, const char* key) {
+    static const std::string empty;
+    const lumo::Json& v = object[key];
+    return v.isString() ? v.text : empty;
+}
+
+int64_t truncateToInt64(double x) {
+    if (std::isnan(x)) return 0;
+    if (x >= 9223372036854775807.0) return INT64_MAX;
+    if (x <= -9223372036854775808.0) return INT64_MIN;
+    return int64_t(x);
+}
+
+struct FdList {
+    std::vector<int> fds;
+    ~FdList() {
+        for (int fd : fds) ::close(fd);
+    }
+};
+
+// When root saves into a user's home (the elevated helper), the written file and the folders
+// made for it are handed to the home's owner.
+struct OwnerFix {
+    bool active = false;
+    std::string home;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+OwnerFix ownerFixFor(const std::string& path) {
+    OwnerFix fix;
+    if (::geteuid() != 0) return fix;
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return fix;
+    struct stat st {};
+    if (::stat(home, &st) != 0 || st.st_uid == 0) return fix;
+    std::string prefix = std::string(home) + "/";
+    if (path.compare(0, prefix.size(), prefix) != 0) return fix;
+    fix.active = true;
+    fix.home = home;
+    fix.uid = st.st_uid;
+    fix.gid = st.st_gid;
+    return fix;
+}
+
+// Opens every folder from the home down to the file's folder without following links,
+// making the missing ones. fds[0] is the home; the last is the file's folder.
+bool openBelowHome(const std::string& home, const std::string& path, FdList& dirs, std::string& name) {
+    int fd = ::open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    dirs.fds.push_back(fd);
+    std::vector<std::string> parts;
+    const std::string rest = path.substr(home.size() + 1);
+    size_t start = 0;
+    while (start <= rest.size()) {
+        size_t slash = rest.find('/', start);
+        if (slash == std::string::npos) slash = rest.size();
+        std::string part = rest.substr(start, slash - start);
+        if (part == "..") return false;
+        if (!part.empty() && part != ".") parts.push_back(part);
+        start = slash + 1;
+    }
+    if (parts.empty()) return false;
+    name = parts.back();
+    parts.pop_back();
+    for (const std::string& part : parts) {
+        int at = dirs.fds.back();
+        if (::mkdirat(at, part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+        int next = ::openat(at, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) return false;
+        dirs.fds.push_back(next);
+    }
+    return true;
+}
+
+bool writeAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += size_t(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string InstalledPlugin::version() const {
+    std::string result;
+    for (const auto& [key, f] : formats) {
+        if (result.empty() || (!f.version.empty() && compareVersions(f.version, result) < 0)) result = f.version;
+    }
+    return result;
+}
+
+std::string receiptText(const Receipt& receipt) {
+    std::string out = "{\n \"schema\": 1,\n \"catalog_sequence\": ";
+    out += std::to_string(receipt.catalog_sequence);
+    out += ",\n \"plugins\": {";
+    bool firstProduct = true;
+    for (const auto& [id, plugin] : receipt.plugins) {
+        if (plugin.formats.empty()) continue;
+        if (!firstProduct) out += ',';
+        firstProduct = false;
+        out += "\n  " + jsonQuote(id) + ": {\"formats\": {";
+        bool firstFormat = true;
+        for (const auto& [key, f] : plugin.formats) {
+            if (!firstFormat) out += ',';
+            firstFormat = false;
+            out += "\n   " + jsonQuote(key) + ": {\"version\": " + jsonQuote(f.version);
+            out += ", \"path\": " + jsonQuote(f.path);
+            out += ", \"package_sha256\": " + jsonQuote(f.package_sha256);
+            out += ", \"installed\": " + jsonQuote(f.installed);
+            if (!f.exe.empty()) out += ", \"exe\": " + jsonQuote(f.exe);
+            if (!f.uninstall_key.empty()) out += ", \"uninstall_key\": " + jsonQuote(f.uninstall_key);
+            out += '}';
+        }
+        out += "\n  }}";
+    }
+    out += "\n }\n}\n";
+    return out;
+}
+
+bool Receipt::load(const std::string& path, std::string& error) {
+    catalog_sequence = 0;
+    plugins.clear();
+
+    std::string text;
+    int err = 0;
+    if (!readRegularFile(path, kMaxReceiptBytes, text, err)) {
+        if (err == ENOENT) return true;  // no receipt yet
+        // Anything else must stop the job: the next save would overwrite the records.
+        error = "cannot read " + path + ": " + std::strerror(err) +
+                " (left as it is; nothing will be installed until it is fixed)";
+        return false;
+    }
+
+    lumo::Json doc = lumo::Json::parse(text);
+    const lumo::Json& schema = doc["schema"];
+    if (!doc.isObject() || !schema.isNumber() || std::round(schema.number) != 1.0) {
+        error = path + " does not parse (left as it is; nothing will be installed until it is fixed)";
+        return false;
+    }
+    const lumo::Json& seq = doc["catalog_sequence"];
+    catalog_sequence = seq.isNumber() ? truncateToInt64(seq.number) : 0;
+
+    const lumo::Json& products = doc["plugins"];
+    if (!products.isObject()) return true;
+    for (const auto& [id, product] : products.members) {
+        const lumo::Json& formats = product["formats"];
+        if (!formats.isObject()) continue;
+        for (const auto& [key, f] : formats.members) {
+            InstalledFormat& rec = plugins[id].formats[key];
+            rec.version = member(f, "version");
+            rec.path = member(f, "path");
+            rec.package_sha256 = member(f, "package_sha256");
+            rec.installed = member(f, "installed");
+            rec.exe = member(f, "exe");
+            rec.uninstall_key = member(f, "uninstall_key");
+        }
+    }
+    return true;
+}
+
+bool Receipt::save(const std::string& path, std::string& error) const {
+    const std::string text = receiptText(*this);
+    const std::string tmpPath = path + ".tmp";
+    const OwnerFix fix = ownerFixFor(path);
+
+    // Everything below happens relative to the open folder, so a link swapped in for a
+    // folder midway cannot redirect the write.
+    FdList dirs;
+    std::string name;
+    if (fix.active) {
+        // Root writing into a folder the user owns: no link on the way is followed.
+        if (!openBelowHome(fix.home, path, dirs, name)) {
+            error = "cannot write " + tmpPath;
+            return false;
+        }
+    } else {
+        fs::path target(path);
+        name = target.filename().string();
+        fs::path parent = target.parent_path();
+        if (parent.empty()) parent = ".";
+        std::error_code ec;
+        fs::create_directories(parent, ec);  // a failure shows in the open below
+        int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0 || name.empty()) {
+            if (fd >= 0) ::close(fd);
+            error = "cannot write " + tmpPath;
+            return false;
+        }
+        dirs.fds.push_back(fd);
+    }
+    const int dir = dirs.fds.back();
+    const std::string tmpName = name + ".tmp";
+
+    // A stale temporary file (or a link planted in its place) is removed, never written through.
+    ::unlinkat(dir, tmpName.c_str(), 0);
+    int fd = ::openat(dir, tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = "cannot write " + tmpPath;
+        return false;
+    }
+    bool written = writeAll(fd, text);
+    if (::close(fd) != 0) written = false;
+    if (!written) {
+        ::unlinkat(dir, tmpName.c_str(), 0);
+        error = "cannot write " + tmpPath;
+        return false;
+    }
+    if (::renameat(dir, tmpName.c_str(), dir, name.c_str()) != 0) {
+        error = "cannot replace " + path + ": " + std::strerror(errno);
+        return false;
+    }
+
+    if (fix.active) {
+        // The file, then each folder up to (not including) the home; stop at the first failure.
+        if (::fchownat(dir, name.c_str(), fix.uid, fix.gid, AT_SYMLINK_NOFOLLOW) == 0) {
+            for (size_t i = dirs.fds.size() - 1; i >= 1; --i)
+                if (::fchown(dirs.fds[i], fix.uid, fix.gid) != 0) break;
+        }
+    }
+    return true;
+}
+
+bool Engine::loadReceipt(std::string& error) {
+    if (!receipt.load(layout.receiptFile(), error)) return false;
+    return apps.load(layout.appsReceiptFile(), error);
+}
+
+}  // namespace tqm

@@ -1,0 +1,41 @@
+#pragma once
+// Receipts: the manager's own record of what it installed ("installed.json" for plug-ins,
+// "apps.json" for applications; both in one format).
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace tqm {
+
+// One installed format; in "apps.json" the application itself under the key "app".
+struct InstalledFormat {
+    std::string version;         // catalog version that was installed
+    std::string path;            // absolute path of the installed item
+    std::string package_sha256;  // SHA-256 of the package it came from
+    std::string installed;       // UTC time of the install (nowUtc)
+    std::string exe;             // program inside an application bundle; empty for plug-ins
+    std::string uninstall_key;   // catalog uninstall key of an application; empty for plug-ins
+};
+
+struct InstalledPlugin {
+    std::map<std::string, InstalledFormat> formats;  // by format key
+
+    // The lowest version among the formats; an empty version never replaces a non-empty one.
+    std::string version() const;
+};
+
+struct Receipt {
+    int64_t catalog_sequence = 0;
+    std::map<std::string, InstalledPlugin> plugins;  // by product id
+
+    // A missing file is an empty receipt (true). A file that cannot be read or is not a
+    // receipt is an error; the receipt is left empty and the file untouched.
+    bool load(const std::string& path, std::string& error);
+    // Replaces the file atomically; products without formats are not written.
+    bool save(const std::string& path, std::string& error) const;
+};
+
+// The exact text save writes.
+std::string receiptText(const Receipt& receipt);
+
+}  // namespace tqm

@@ -1,0 +1,26 @@
+#pragma once
+// Where the catalog, its signature and the packages come from: a web base address or a folder.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tqm {
+
+// Transfer progress: bytes done and bytes in total (0 while the total is unknown).
+// Answering false stops the transfer.
+using Progress = std::function<bool(uint64_t done, uint64_t total)>;
+
+struct Source {
+    std::string base;  // normalised base address (ending in "/") or folder path; empty = no source
+
+    Source() = default;
+    // Drops a leading "file://" and gives a web address its final "/".
+    explicit Source(std::string text);
+
+    // Reads the named file, relative to the base, into out (at most 1 GiB).
+    // False with one message in error; out may then hold part of the data.
+    bool fetch(const std::string& name, std::string& out, std::string& error,
+               const Progress& progress = {}) const;
+};
+
+}  // namespace tqm
