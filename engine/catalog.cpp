@@ -1,0 +1,255 @@
+#include "engine/catalog.h"
+
+#include <cmath>
+#include <limits>
+
+#include "engine/catalog_numbers.h"
+#include "engine/layout.h"
+#include "json/json.h"
+
+namespace tqm {
+
+namespace {
+
+using lumo::Json;
+
+FileRef fileRef(const Json& v) {
+    FileRef f;
+    f.path = v["path"].string();
+    f.sha256 = v["sha256"].string();
+    f.size = jsonUint64(v["size"]);
+    f.item = v["item"].string();
+    f.exe = v["exe"].string();
+    return f;
+}
+
+// A relative path that cannot leave its base.
+bool safeRel(const std::string& path) {
+    if (path.empty() || path[0] == '/') return false;
+    if (path.find_first_of("\\:") != std::string::npos) return false;
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos) slash = path.size();
+        const std::string segment = path.substr(start, slash - start);
+        if (segment.empty() || segment == "." || segment == "..") return false;
+        start = slash + 1;  // a single slash at the very end ends the loop here
+    }
+    return true;
+}
+
+// A single path component.
+bool safeItem(const std::string& name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    return name.find_first_of("/:\\") == std::string::npos;
+}
+
+bool refOk(const FileRef& f) { return safeRel(f.path) && f.sha256.size() == 64 && safeItem(f.item); }
+
+void readArt(const Json& entry, Plugin& p) {
+    for (const auto& [key, value] : entry["art"]["row"].object()) p.art_row[key] = fileRef(value);
+    for (const auto& [key, value] : entry["art"]["logo"].object()) p.art_logo[key] = fileRef(value);
+}
+
+bool artOk(const Plugin& p, std::string& error) {
+    for (const auto* art : {&p.art_row, &p.art_logo})
+        for (const auto& [key, ref] : *art)
+            if (!safeRel(ref.path)) {
+                error = p.id + ": an art path that is not safe";
+                return false;
+            }
+    return true;
+}
+
+void readCommon(const Json& entry, Plugin& p) {
+    p.id = entry["id"].string();
+    p.name = entry["name"].string();
+    p.version = entry["version"].string();
+    p.license = entry["license"].string();
+    p.description = entry["description"].string();
+    p.min_manager = entry["min_manager"].string();
+}
+
+// Data path groups: group key -> {"user": [...], "machine": [...]}; prefix starts the message.
+bool readPaths(const Json& groups, std::map<std::string, std::vector<std::string>>& user,
+               std::map<std::string, std::vector<std::string>>& machine, const std::string& prefix,
+               std::string& error) {
+    for (const auto& [group, value] : groups.object()) {
+        for (const char* scope : {"user", "machine"}) {
+            auto& out = scope[0] == 'u' ? user : machine;
+            for (const Json& item : value[scope].array()) {
+                const std::string& path = item.string();
+                if (!dataPathOk(path)) {
+                    error = prefix + path;
+                    return false;
+                }
+                out[group].push_back(path);
+            }
+        }
+    }
+    return true;
+}
+
+// Packages of the form format -> platform -> file object; an app's carried plug-ins may not use "app".
+bool readFormatPackages(const Json& formats, Plugin& p, bool carried, std::string& error) {
+    for (const auto& [format, platforms] : formats.object()) {
+        if (carried && format == "app") {
+            error = p.id + ": plugin_packages cannot hold the app's own package";
+            return false;
+        }
+        for (const auto& [platform, value] : platforms.object()) {
+            FileRef f = fileRef(value);
+            if (!refOk(f)) {
+                error = p.id + " " + format + ": a package entry without a safe path, sha256 and item";
+                return false;
+            }
+            p.packages[format][platform] = std::move(f);
+        }
+    }
+    return true;
+}
+
+bool readPlugin(const Json& entry, Plugin& p, std::string& error) {
+    readCommon(entry, p);
+    if (p.id.empty() || p.version.empty()) {
+        error = "a catalog entry has no id or version";
+        return false;
+    }
+    readArt(entry, p);
+    if (!readFormatPackages(entry["packages"], p, false, error)) return false;
+    if (!artOk(p, error)) return false;
+    p.is_app = false;
+    return true;
+}
+
+bool readApp(const Json& entry, const Catalog& catalog, Plugin& p, std::string& error) {
+    p.is_app = true;
+    readCommon(entry, p);
+    p.uninstall_key = entry["uninstall_key"].string();
+    if (p.id.empty() || p.version.empty() || !safeItem(p.uninstall_key)) {
+        error = "an app entry has no id, version or uninstall key";
+        return false;
+    }
+    readArt(entry, p);
+    for (const auto& [platform, value] : entry["packages"].object()) {
+        FileRef f = fileRef(value);
+        if (!refOk(f) || !safeItem(f.exe)) {
+            error = p.id + " " + platform + ": a package entry without a safe path, sha256, item and exe";
+            return false;
+        }
+        p.packages["app"][platform] = std::move(f);
+    }
+    if (!readFormatPackages(entry["plugin_packages"], p, true, error)) return false;
+    const Json& data = entry["data"];
+    p.note = data["note"].string();
+    p.kept = data["kept"].string();
+    if (!readPaths(data["paths"], p.paths_user, p.paths_machine, p.id + ": a data path that is not an app's: ", error))
+        return false;
+    for (const Json& c : entry["companions"].array()) {
+        Companion companion{c["id"].string(), c["min_version"].string()};
+        if (companion.id.empty() || companion.id == p.id) {
+            error = p.id + ": a companion without an id";
+            return false;
+        }
+        p.companions.push_back(std::move(companion));
+    }
+    if (!artOk(p, error)) return false;
+    if (catalog.find(p.id)) {
+        error = p.id + " is listed twice";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const FileRef* Plugin::package(const std::string& format, const std::string& platform) const {
+    auto f = packages.find(format);
+    if (f == packages.end()) return nullptr;
+    auto p = f->second.find(platform);
+    return p == f->second.end() ? nullptr : &p->second;
+}
+
+const Plugin* Catalog::find(const std::string& id) const {
+    for (const Plugin& p : plugins)
+        if (p.id == id) return &p;
+    for (const Plugin& p : apps)
+        if (p.id == id) return &p;
+    return nullptr;
+}
+
+const FileRef* Catalog::managerPackage() const {
+    auto it = manager_packages.find(thisPlatform());
+    if (it == manager_packages.end() || it->second.path.empty()) return nullptr;
+    return &it->second;
+}
+
+bool parseCatalog(const std::string& text, Catalog& catalog, std::string& error) {
+    const Json doc = Json::parse(text);
+    if (!doc.isObject()) {
+        error = "the catalog is not JSON";
+        return false;
+    }
+    catalog = Catalog();
+    catalog.schema = jsonRoundInt32(doc["schema"]);
+    if (catalog.schema != 1) {
+        error = "the catalog is schema " + std::to_string(catalog.schema) +
+                " (this manager reads 1): update the manager";
+        return false;
+    }
+    catalog.sequence = jsonInt64(doc["sequence"]);
+    catalog.published = doc["published"].string();
+    catalog.base_url = doc["base_url"].string();
+    const Json& manager = doc["manager"];
+    catalog.manager_latest = manager["latest"].string();
+    catalog.manager_minimum = manager["minimum"].string();
+    for (const auto& [platform, value] : manager["packages"].object()) {
+        FileRef f = fileRef(value);
+        if (!refOk(f)) {
+            error = "the manager's " + platform + " package has no safe path, sha256 and item";
+            return false;
+        }
+        catalog.manager_packages[platform] = std::move(f);
+    }
+    for (const Json& entry : doc["plugins"].array()) {
+        Plugin p;
+        if (!readPlugin(entry, p, error)) return false;
+        catalog.plugins.push_back(std::move(p));
+    }
+    if (!readPaths(doc["shared_data"], catalog.shared_user, catalog.shared_machine,
+                   "a shared data path that is not the suite's: ", error))
+        return false;
+    for (const Json& entry : doc["apps"].array()) {
+        Plugin p;
+        if (!readApp(entry, catalog, p, error)) return false;
+        catalog.apps.push_back(std::move(p));
+    }
+    return true;
+}
+
+int32_t jsonRoundInt32(const lumo::Json& v) {
+    if (!v.isNumber() || std::isnan(v.number)) return 0;
+    const double r = std::round(v.number);  // half away from zero
+    if (r <= double(std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
+    if (r >= double(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
+    return int32_t(r);
+}
+
+int64_t jsonInt64(const lumo::Json& v) {
+    if (!v.isNumber() || std::isnan(v.number)) return 0;
+    const double t = std::trunc(v.number);
+    // 2^63 is exactly representable; everything at or above it saturates.
+    if (t >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
+    if (t <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
+    return int64_t(t);
+}
+
+uint64_t jsonUint64(const lumo::Json& v) {
+    if (!v.isNumber() || std::isnan(v.number)) return 0;
+    const double t = std::trunc(v.number);
+    if (t <= 0) return 0;
+    if (t >= 18446744073709551616.0) return std::numeric_limits<uint64_t>::max();
+    return uint64_t(t);
+}
+
+}  // namespace tqm
