@@ -11,3 +11,4 @@
 #include "engine/engine.h"
 #include "engine/running.h"
 #include "engine/apps.h"
+#include "engine/install.h"
