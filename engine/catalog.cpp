@@ -193,8 +193,8 @@ bool parseCatalog(const std::string& text, Catalog& catalog, std::string& error)
     catalog = Catalog();
     catalog.schema = jsonRoundInt32(doc["schema"]);
     if (catalog.schema != 1) {
-        error = "the catalog is schema " + std::to_string(catalog.schema) +
-                " (this manager reads 1): update the manager";
+        error =
+            "the catalog is schema " + std::to_string(catalog.schema) + " (this manager reads 1): update the manager";
         return false;
     }
     catalog.sequence = jsonInt64(doc["sequence"]);

@@ -9,6 +9,6 @@ namespace tqm {
 
 int32_t jsonRoundInt32(const lumo::Json& v);  // rounded half away from zero instead
 int64_t jsonInt64(const lumo::Json& v);
-uint64_t jsonUint64(const lumo::Json& v);      // negative values give 0
+uint64_t jsonUint64(const lumo::Json& v);  // negative values give 0
 
 }  // namespace tqm

@@ -10,6 +10,7 @@ namespace tqm {
 
 struct Source;
 struct Catalog;
+struct Plugin;
 
 struct Engine {
     Layout layout;
@@ -22,6 +23,17 @@ struct Engine {
 
     // Loads `receipt`, then (only if that worked) `apps`; the result of the last load tried.
     bool loadReceipt(std::string& error);
+
+    // Folder probing, downloads and installs (engine_state.cpp, download.cpp, install.cpp,
+    // install_app.cpp). Progress callbacks get (bytes done, total) and answer false to stop.
+    bool canWrite(const std::string& format) const;  // creates the format's folder when allowed
+    void sweep();                                    // leftovers of interrupted jobs
+    bool download(const Plugin& entry, const std::string& format, std::string& data, std::string& error,
+                  const std::function<bool(uint64_t, uint64_t)>& progress) const;
+    bool downloadSelf(std::string& data, std::string& error,
+                      const std::function<bool(uint64_t, uint64_t)>& progress) const;
+    bool install(const Plugin& entry, const std::string& format, const std::string& data, std::string& error);
+    bool installApp(const Plugin& entry, const std::string& data, std::string& error);
 };
 
 }  // namespace tqm

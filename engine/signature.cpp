@@ -39,13 +39,20 @@ bool decodeBase64(const std::string& text, std::vector<uint8_t>& out) {
     int count = 0;
     for (unsigned char c : text) {
         int v;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
-        else if (c == '\n' || c == '\r' || c == ' ' || c == '=') continue;
-        else return false;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
+        else if (c == '\n' || c == '\r' || c == ' ' || c == '=')
+            continue;
+        else
+            return false;
         bits = (bits << 6 | uint32_t(v)) & 0xFFFFFF;
         count += 6;
         if (count >= 8) {
@@ -74,9 +81,8 @@ bool verifyOne(const std::string& text, const std::string& signature, const std:
         error = "the signature file is not an ed25519 signature";
         return false;
     }
-    if (sodiumReady() &&
-        crypto_sign_verify_detached(sig.data(), reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                                    pk.data()) == 0)
+    if (sodiumReady() && crypto_sign_verify_detached(sig.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                                                     text.size(), pk.data()) == 0)
         return true;
     error = "the catalog's signature does not match (changed after signing, or signed by another key)";
     return false;

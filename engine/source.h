@@ -19,8 +19,7 @@ struct Source {
 
     // Reads the named file, relative to the base, into out (at most 1 GiB).
     // False with one message in error; out may then hold part of the data.
-    bool fetch(const std::string& name, std::string& out, std::string& error,
-               const Progress& progress = {}) const;
+    bool fetch(const std::string& name, std::string& out, std::string& error, const Progress& progress = {}) const;
 };
 
 }  // namespace tqm

@@ -11,3 +11,5 @@
 #include "engine/engine.h"
 #include "engine/running.h"
 #include "engine/apps.h"
+#include "engine/rows.h"
+#include "engine/install.h"

@@ -23,8 +23,8 @@ inline std::string toHex(const std::string& bytes) {
 inline std::string fromHex(const std::string& hex) {
     std::string out(hex.size() / 2, '\0');
     size_t len = 0;
-    if (sodium_hex2bin(reinterpret_cast<unsigned char*>(out.data()), out.size(), hex.data(), hex.size(), " \n\r",
-                       &len, nullptr) != 0)
+    if (sodium_hex2bin(reinterpret_cast<unsigned char*>(out.data()), out.size(), hex.data(), hex.size(), " \n\r", &len,
+                       nullptr) != 0)
         return std::string();
     out.resize(len);
     return out;

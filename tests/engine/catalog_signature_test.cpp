@@ -84,8 +84,8 @@ TEST(Signature, RefusalsCarryTheirMessage) {
         {s.text, sig, "", kBadKey},
         {s.text, "not base64!", "nothex", kBadKey},  // the key is checked first
         {s.text, sig, ",,,", "no valid public key"},
-        {s.text, sig, "xyz," + key + "," + other, ""},   // a later key verifies
-        {s.text, sig, "xyz," + other, kBadKey},          // the first failing key's message
+        {s.text, sig, "xyz," + key + "," + other, ""},  // a later key verifies
+        {s.text, sig, "xyz," + other, kBadKey},         // the first failing key's message
         {s.text, sig, other + ",xyz", kNoMatch},
     };
     for (const Case& c : table) {

@@ -167,8 +167,8 @@ TEST_F(WebSource, CancelStopsAStalledTransfer) {
         stop = true;
     });
     std::string out, error;
-    const bool ok = tqm::Source(server.url()).fetch("stalled.zip", out, error,
-                                                     [&](uint64_t, uint64_t) { return !stop; });
+    const bool ok =
+        tqm::Source(server.url()).fetch("stalled.zip", out, error, [&](uint64_t, uint64_t) { return !stop; });
     const auto ended = Clock::now();
     canceller.join();
     EXPECT_FALSE(ok);

@@ -1,9 +1,9 @@
+#include "engine/catalog.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "engine/catalog.h"
 
 namespace {
 
@@ -14,14 +14,17 @@ std::string validCatalog() {
     return R"({
   "schema": 1, "sequence": 7, "published": "2024-05-01", "base_url": "https://example.invalid/manager/",
   "manager": {"latest": "1.2.0", "minimum": "1.0.0",
-    "packages": {"mac": {"path": "manager/Manager-1.2.0.zip", "sha256": )" + sha + R"(, "size": 1000,
+    "packages": {"mac": {"path": "manager/Manager-1.2.0.zip", "sha256": )" +
+           sha + R"(, "size": 1000,
                          "item": "Manager.app", "exe": "Manager"}}},
   "plugins": [
     {"id": "synth", "name": "Synth", "version": "2.0.1", "license": "L", "description": "D", "min_manager": "1.0",
      "art": {"row": {"1x": {"path": "art/synth-row.png"}}, "logo": {"1x": {"path": "art/synth-logo.png"}}},
-     "packages": {"vst3": {"mac": {"path": "synth/Synth.vst3.zip", "sha256": )" + sha + R"(, "size": 5e3,
+     "packages": {"vst3": {"mac": {"path": "synth/Synth.vst3.zip", "sha256": )" +
+           sha + R"(, "size": 5e3,
                                    "item": "Synth.vst3"}},
-                  "clap": {"mac": {"path": "synth/Synth.clap.zip", "sha256": )" + sha + R"(, "size": 12.9,
+                  "clap": {"mac": {"path": "synth/Synth.clap.zip", "sha256": )" +
+           sha + R"(, "size": 12.9,
                                    "item": "Synth.clap"}}}},
     {"id": "synth", "version": "0.1"}
   ],
@@ -29,9 +32,11 @@ std::string validCatalog() {
                   "empty": {"user": [], "machine": []}},
   "apps": [
     {"id": "studio", "name": "Studio", "version": "3.1", "uninstall_key": "Studio",
-     "packages": {"mac": {"path": "studio/Studio.zip", "sha256": )" + sha + R"(, "size": 9,
+     "packages": {"mac": {"path": "studio/Studio.zip", "sha256": )" +
+           sha + R"(, "size": 9,
                           "item": "Studio.app", "exe": "Studio"}},
-     "plugin_packages": {"vst3": {"mac": {"path": "studio/StudioFx.vst3.zip", "sha256": )" + sha + R"(,
+     "plugin_packages": {"vst3": {"mac": {"path": "studio/StudioFx.vst3.zip", "sha256": )" +
+           sha + R"(,
                                           "item": "StudioFx.vst3"}}},
      "data": {"note": "settings", "kept": "projects",
               "paths": {"settings": {"user": ["%APPDATA%\\Ardune Systems\\Studio"],
@@ -95,14 +100,18 @@ TEST(Catalog, RefusesUnsafeOrIncompleteEntries) {
         {R"("schema": 1,)", R"("schema": 1e300,)",
          "the catalog is schema 2147483647 (this manager reads 1): update the manager"},
         {"manager/Manager-1.2.0.zip", "../Manager.zip", "the manager's mac package has no safe path, sha256 and item"},
-        {"\"item\": \"Manager.app\"", "\"item\": \"a/b\"", "the manager's mac package has no safe path, sha256 and item"},
+        {"\"item\": \"Manager.app\"", "\"item\": \"a/b\"",
+         "the manager's mac package has no safe path, sha256 and item"},
         {R"("id": "synth", "name")", R"("id": "", "name")", "a catalog entry has no id or version"},
         {R"("version": "2.0.1")", R"("version": 2)", "a catalog entry has no id or version"},
         {"synth/Synth.vst3.zip", "/abs/Synth.zip", "synth vst3: a package entry without a safe path, sha256 and item"},
-        {"synth/Synth.vst3.zip", "synth\\\\Synth.zip", "synth vst3: a package entry without a safe path, sha256 and item"},
+        {"synth/Synth.vst3.zip", "synth\\\\Synth.zip",
+         "synth vst3: a package entry without a safe path, sha256 and item"},
         {"synth/Synth.vst3.zip", "c:Synth.zip", "synth vst3: a package entry without a safe path, sha256 and item"},
-        {"synth/Synth.vst3.zip", "synth//Synth.zip", "synth vst3: a package entry without a safe path, sha256 and item"},
-        {"synth/Synth.vst3.zip", "synth/./Synth.zip", "synth vst3: a package entry without a safe path, sha256 and item"},
+        {"synth/Synth.vst3.zip", "synth//Synth.zip",
+         "synth vst3: a package entry without a safe path, sha256 and item"},
+        {"synth/Synth.vst3.zip", "synth/./Synth.zip",
+         "synth vst3: a package entry without a safe path, sha256 and item"},
         {"synth/Synth.vst3.zip", "", "synth vst3: a package entry without a safe path, sha256 and item"},
         {"\"Synth.clap\"", "\"..\"", "synth clap: a package entry without a safe path, sha256 and item"},
         {"art/synth-logo.png", "art/../../x.png", "synth: an art path that is not safe"},
@@ -120,9 +129,10 @@ TEST(Catalog, RefusesUnsafeOrIncompleteEntries) {
          "studio: a data path that is not an app's: %PROGRAMDATA%\\Ardune Systems\\.."},
         {R"({"id": "synth", "min_version")", R"({"id": "studio", "min_version")", "studio: a companion without an id"},
         {R"({"id": "synth", "min_version")", R"({"min_version")", "studio: a companion without an id"},
-        {R"("min_version": "2.0"}]})", R"("min_version": "2.0"}]}, {"id": "synth", "version": "1", "uninstall_key": "S"})",
-         "synth is listed twice"},
-        {R"("min_version": "2.0"}]})", R"("min_version": "2.0"}]}, {"id": "studio", "version": "1", "uninstall_key": "S"})",
+        {R"("min_version": "2.0"}]})",
+         R"("min_version": "2.0"}]}, {"id": "synth", "version": "1", "uninstall_key": "S"})", "synth is listed twice"},
+        {R"("min_version": "2.0"}]})",
+         R"("min_version": "2.0"}]}, {"id": "studio", "version": "1", "uninstall_key": "S"})",
          "studio is listed twice"},
     };
     for (const Mutation& m : table) {
@@ -139,9 +149,9 @@ TEST(Catalog, RefusesUnsafeOrIncompleteEntries) {
 
 TEST(Catalog, AcceptsEdgesOfTheRules) {
     const std::vector<std::pair<const char*, const char*>> table = {
-        {R"("schema": 1,)", R"("schema": 1.4,)"},                // rounded
-        {"synth/Synth.vst3.zip", "synth/Synth.vst3/"},           // one final slash
-        {R"("sequence": 7)", R"("sequence": 1e300)"},            // saturates
+        {R"("schema": 1,)", R"("schema": 1.4,)"},                         // rounded
+        {"synth/Synth.vst3.zip", "synth/Synth.vst3/"},                    // one final slash
+        {R"("sequence": 7)", R"("sequence": 1e300)"},                     // saturates
         {R"("plugin_packages": {)", R"("plugin_packages": {"au": 5, )"},  // a non-object format is empty
     };
     for (const auto& [from, to] : table) {
@@ -158,8 +168,10 @@ TEST(Catalog, IntegersSaturate) {
     std::string error;
     const std::string sha = kSha;
     ASSERT_TRUE(tqm::parseCatalog(R"({"schema": 1, "sequence": -1e300, "manager": {"packages": {"mac":
-        {"path": "m.zip", "sha256": ")" + sha + R"(", "item": "M.app", "size": 1e30}, "win":
-        {"path": "m.zip", "sha256": ")" + sha + R"(", "item": "M.app", "size": -5}}}})",
+        {"path": "m.zip", "sha256": ")" +
+                                      sha + R"(", "item": "M.app", "size": 1e30}, "win":
+        {"path": "m.zip", "sha256": ")" +
+                                      sha + R"(", "item": "M.app", "size": -5}}}})",
                                   c, error))
         << error;
     EXPECT_EQ(c.sequence, INT64_MIN);

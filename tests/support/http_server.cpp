@@ -3,10 +3,9 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <strings.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,12 +18,18 @@ namespace {
 
 const char* reason(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 301: return "Moved Permanently";
-        case 302: return "Found";
-        case 404: return "Not Found";
-        case 500: return "Internal Server Error";
-        default: return "Status";
+        case 200:
+            return "OK";
+        case 301:
+            return "Moved Permanently";
+        case 302:
+            return "Found";
+        case 404:
+            return "Not Found";
+        case 500:
+            return "Internal Server Error";
+        default:
+            return "Status";
     }
 }
 
@@ -149,7 +154,8 @@ void LoopbackServer::handle(int fd) {
         }
     }
     std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " " + reason(reply.status) + "\r\n";
-    out += "Content-Length: " + std::to_string(reply.announce >= 0 ? reply.announce : int64_t(reply.body.size())) + "\r\n";
+    out +=
+        "Content-Length: " + std::to_string(reply.announce >= 0 ? reply.announce : int64_t(reply.body.size())) + "\r\n";
     if (!reply.location.empty()) out += "Location: " + reply.location + "\r\n";
     out += "Connection: close\r\n\r\n";
     if (!sendAll(fd, out.data(), out.size())) return;

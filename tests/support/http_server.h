@@ -16,10 +16,10 @@ public:
     struct Reply {
         int status = 200;
         std::string body;
-        std::string location;      // sent as "Location" when set (redirects)
-        int64_t announce = -1;     // Content-Length to announce instead of the body's size
-        size_t chunk = 0;          // send the body in pieces of this size, with a short pause between
-        bool stall = false;        // after the body, keep the connection open without sending more
+        std::string location;   // sent as "Location" when set (redirects)
+        int64_t announce = -1;  // Content-Length to announce instead of the body's size
+        size_t chunk = 0;       // send the body in pieces of this size, with a short pause between
+        bool stall = false;     // after the body, keep the connection open without sending more
     };
 
     LoopbackServer();   // listens on an ephemeral port; check ok()

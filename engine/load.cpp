@@ -1,0 +1,124 @@
+#include "engine/load.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <random>
+
+#include "engine/catalog_numbers.h"
+#include "engine/signature.h"
+#include "json/json.h"
+
+namespace tqm {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool readFile(const fs::path& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// A temporary name of this writer's own beside the target, so that two writers never interleave.
+fs::path tempName(const fs::path& path) {
+    static std::atomic<uint32_t> counter{0};
+    thread_local std::mt19937 random{std::random_device{}()};
+    char tag[48];
+    std::snprintf(tag, sizeof tag, ".%d-%u-%08x.tmp", int(getpid()), unsigned(counter++), unsigned(random()));
+    fs::path tmp = path;
+    tmp += tag;
+    return tmp;
+}
+
+// Writes the whole text through a fresh sibling and one rename; failures are ignored (they cost
+// only the offline fallback or the rollback record of this run).
+void writeFileAtomic(const fs::path& path, const std::string& text) {
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    const fs::path tmp = tempName(path);
+    // O_EXCL|O_NOFOLLOW: never write through a link planted at the temporary name.
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    bool ok = true;
+    for (size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n > 0)
+            done += size_t(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            ok = false;
+    }
+    if (::close(fd) != 0) ok = false;
+    if (ok) fs::rename(tmp, path, ec);
+    if (!ok || ec) fs::remove(tmp, ec);
+}
+
+int64_t readMaxSequence(const fs::path& dir) {
+    std::string text;
+    if (!readFile(dir / "state.json", text)) return 0;
+    return jsonInt64(lumo::Json::parse(text)["max_sequence"]);
+}
+
+// Verify, parse and apply the sequence rule; on success the catalog and text go into result.
+bool accept(const std::string& text, const std::string& signature, const std::string& keys, int64_t maxSeq,
+            LoadedCatalog& result, std::string& error) {
+    if (!verifySignature(text, signature, keys, error)) return false;
+    Catalog catalog;
+    if (!parseCatalog(text, catalog, error)) return false;
+    if (catalog.sequence < maxSeq) {
+        error = "the catalog is older than one already seen (sequence " + std::to_string(catalog.sequence) + " < " +
+                std::to_string(maxSeq) + ")";
+        return false;
+    }
+    result.catalog = std::move(catalog);
+    result.text = text;
+    return true;
+}
+
+}  // namespace
+
+LoadedCatalog loadCatalog(const Source& source, const std::string& keys, const fs::path& dir, bool offline) {
+    LoadedCatalog result;
+    const int64_t maxSeq = readMaxSequence(dir);
+    const fs::path cache = dir / "cache";
+    std::string reason;
+    if (offline) {
+        reason = "offline";
+    } else {
+        std::string text, signature;
+        if (source.fetch("catalog.json", text, reason) && source.fetch("catalog.json.sig", signature, reason) &&
+            accept(text, signature, keys, maxSeq, result, reason)) {
+            result.ok = true;
+            writeFileAtomic(cache / "catalog.json", text);
+            writeFileAtomic(cache / "catalog.json.sig", signature);
+            if (result.catalog.sequence > maxSeq)
+                writeFileAtomic(dir / "state.json",
+                                "{\"max_sequence\": " + std::to_string(result.catalog.sequence) + "}\n");
+            return result;
+        }
+    }
+    std::string text, signature, cacheError;
+    if (readFile(cache / "catalog.json", text) && readFile(cache / "catalog.json.sig", signature) &&
+        accept(text, signature, keys, maxSeq, result, cacheError)) {
+        result.ok = true;
+        result.fromCache = true;
+        result.note = reason;
+        return result;
+    }
+    std::error_code ec;
+    if (!fs::exists(cache / "catalog.json", ec))
+        result.note = reason + "; no cached catalog";
+    else
+        result.note = reason + "; the cached catalog failed too: " + cacheError;
+    return result;
+}
+
+}  // namespace tqm

@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/load.h"
+#include "tests/support/temp_home.h"
+#include "tools/catalog_signing.h"
+
+namespace {
+
+using testsupport::exists;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+const char* const kNoMatch = "the catalog's signature does not match (changed after signing, or signed by another key)";
+
+class LoadCatalog : public testsupport::TempHomeTest {
+protected:
+    catalogsign::KeyPair key = catalogsign::makeKeyPair();
+    std::string keys = catalogsign::toHex(key.publicKey);
+
+    static std::string catalogText(int64_t sequence) {
+        return "{\"schema\": 1, \"sequence\": " + std::to_string(sequence) + ", \"plugins\": []}\n";
+    }
+    // Publishes a signed catalog of this sequence into the source folder.
+    std::string publish(int64_t sequence) {
+        const std::string text = catalogText(sequence);
+        writeFile(path("src/catalog.json"), text);
+        writeFile(path("src/catalog.json.sig"), catalogsign::signBase64(key.secretKey, text) + "\n");
+        return text;
+    }
+    tqm::LoadedCatalog load(bool offline = false) {
+        return tqm::loadCatalog(tqm::Source(path("src")), keys, path("data"), offline);
+    }
+    std::string state() const { return readFile(path("data/state.json")); }
+};
+
+TEST_F(LoadCatalog, FreshLoadCachesAndRecordsTheSequence) {
+    const std::string text = publish(42);
+    const tqm::LoadedCatalog r = load();
+    ASSERT_TRUE(r.ok) << r.note;
+    EXPECT_FALSE(r.fromCache);
+    EXPECT_EQ(r.note, "");
+    EXPECT_EQ(r.text, text);
+    EXPECT_EQ(r.catalog.sequence, 42);
+    EXPECT_EQ(readFile(path("data/cache/catalog.json")), text);
+    EXPECT_EQ(readFile(path("data/cache/catalog.json.sig")), readFile(path("src/catalog.json.sig")));
+    EXPECT_EQ(state(), "{\"max_sequence\": 42}\n");
+    // Only the three files: no temporary left behind.
+    size_t files = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(path("data"))) files += e.is_regular_file();
+    EXPECT_EQ(files, 3u);
+}
+
+TEST_F(LoadCatalog, SequenceZeroWritesNoState) {
+    publish(0);
+    EXPECT_TRUE(load().ok);
+    EXPECT_FALSE(exists(path("data/state.json")));
+    EXPECT_TRUE(exists(path("data/cache/catalog.json")));
+}
+
+TEST_F(LoadCatalog, EqualSequenceIsRecachedWithoutRewritingState) {
+    writeFile(path("data/state.json"), "{\"max_sequence\":42}");  // written by hand: kept as it is
+    const std::string text = publish(42);
+    const tqm::LoadedCatalog r = load();
+    EXPECT_TRUE(r.ok && !r.fromCache) << r.note;
+    EXPECT_EQ(readFile(path("data/cache/catalog.json")), text);
+    EXPECT_EQ(state(), "{\"max_sequence\":42}");
+}
+
+TEST_F(LoadCatalog, FallsBackToTheCache) {
+    const std::string cached = publish(42);
+    ASSERT_TRUE(load().ok);
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        bool offline;
+        std::string note;
+    };
+    const std::vector<Case> table = {
+        {"rollback", [&] { publish(41); }, false, "the catalog is older than one already seen (sequence 41 < 42)"},
+        {"offline", [] {}, true, "offline"},
+        {"bad signature", [&] { writeFile(path("src/catalog.json"), catalogText(43)); }, false, kNoMatch},
+        {"missing signature", [&] { std::filesystem::remove(path("src/catalog.json.sig")); }, false,
+         "cannot read " + path("src/catalog.json.sig")},
+        {"not parsed",
+         [&] {
+             writeFile(path("src/catalog.json"), "{\"schema\": 3}");
+             writeFile(path("src/catalog.json.sig"), catalogsign::signBase64(key.secretKey, "{\"schema\": 3}"));
+         },
+         false, "the catalog is schema 3 (this manager reads 1): update the manager"},
+    };
+    for (const Case& c : table) {
+        publish(42);
+        c.change();
+        const tqm::LoadedCatalog r = load(c.offline);
+        EXPECT_TRUE(r.ok) << c.what;
+        EXPECT_TRUE(r.fromCache) << c.what;
+        EXPECT_EQ(r.note, c.note) << c.what;
+        EXPECT_EQ(r.text, cached) << c.what;
+        EXPECT_EQ(r.catalog.sequence, 42) << c.what;
+        EXPECT_EQ(state(), "{\"max_sequence\": 42}\n") << c.what;
+    }
+}
+
+TEST_F(LoadCatalog, ReportsWhyNothingLoaded) {
+    std::string note = tqm::loadCatalog(tqm::Source(), keys, path("data"), true).note;
+    EXPECT_EQ(note, "offline; no cached catalog");
+    note = tqm::loadCatalog(tqm::Source(), keys, path("data"), false).note;
+    EXPECT_EQ(note, "no catalog source; no cached catalog");
+    EXPECT_EQ(load().note, "cannot read " + path("src/catalog.json") + "; no cached catalog");
+
+    publish(42);
+    ASSERT_TRUE(load().ok);
+    std::filesystem::remove(path("data/cache/catalog.json.sig"));
+    tqm::LoadedCatalog r = load(true);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.note, "offline; the cached catalog failed too: ");
+    EXPECT_TRUE(r.catalog.plugins.empty() && r.catalog.sequence == 0);
+
+    ASSERT_TRUE(load().ok);
+    std::string changed = readFile(path("data/cache/catalog.json"));
+    changed.back() = ' ';
+    writeFile(path("data/cache/catalog.json"), changed);
+    EXPECT_EQ(load(true).note, std::string("offline; the cached catalog failed too: ") + kNoMatch);
+
+    // The cache obeys the sequence record too.
+    ASSERT_TRUE(load().ok);
+    writeFile(path("data/state.json"), "{\"max_sequence\": 50}\n");
+    r = load(true);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.note,
+              "offline; the cached catalog failed too: the catalog is older than one already seen "
+              "(sequence 42 < 50)");
+}
+
+TEST_F(LoadCatalog, ConcurrentWritersLeaveWholeFiles) {
+    // Several loaders accept catalogs of the same sequence into one data folder at once.
+    std::vector<std::string> texts, sigs;
+    for (int i = 0; i < 6; ++i) {
+        texts.push_back("{\"schema\": 1, \"sequence\": 5, \"published\": \"" + std::string(2000 * (i + 1), 'a' + i) +
+                        "\"}");
+        sigs.push_back(catalogsign::signBase64(key.secretKey, texts.back()));
+        writeFile(path("src" + std::to_string(i) + "/catalog.json"), texts.back());
+        writeFile(path("src" + std::to_string(i) + "/catalog.json.sig"), sigs.back());
+    }
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 6; ++i)
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 20; ++round)
+                tqm::loadCatalog(tqm::Source(path("src" + std::to_string(i))), keys, path("data"), false);
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), readFile(path("data/cache/catalog.json"))), texts.end());
+    EXPECT_NE(std::find(sigs.begin(), sigs.end(), readFile(path("data/cache/catalog.json.sig"))), sigs.end());
+    EXPECT_EQ(state(), "{\"max_sequence\": 5}\n");
+    for (const auto& e : std::filesystem::directory_iterator(path("data/cache")))
+        EXPECT_TRUE(e.path().filename() == "catalog.json" || e.path().filename() == "catalog.json.sig") << e.path();
+}
+
+}  // namespace
