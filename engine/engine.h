@@ -34,6 +34,17 @@ struct Engine {
                       const std::function<bool(uint64_t, uint64_t)>& progress) const;
     bool install(const Plugin& entry, const std::string& format, const std::string& data, std::string& error);
     bool installApp(const Plugin& entry, const std::string& data, std::string& error);
+
+    // Removal, data purge and self-update (remove.cpp, purge.cpp, self_update.cpp).
+    // Only what the receipts record as the manager's own, in folders it recognises, is removed.
+    bool remove(const std::string& id, const std::string& format, std::string& error);
+    bool removeApp(const std::string& id, std::string& error);
+    // scope: "machine" for the machine's data, any other word for the user's.
+    bool canPurge(const std::string& id, const std::string& scope) const;
+    bool purge(const std::string& id, const std::string& scope, std::string& error);
+    bool canWriteSelf() const;
+    bool replaceSelf(const std::string& data, std::string& error);
+    void sweepSelf(const std::string& item);
 };
 
 }  // namespace tqm
