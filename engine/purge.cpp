@@ -16,9 +16,10 @@ namespace tqm {
 
 namespace {
 
+// A path whose status cannot be read counts as there, so that it is reported, not skipped.
 bool existsHere(const std::string& path) {
     std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
+    return fs::symlink_status(path, ec).type() != fs::file_type::not_found;
 }
 
 const std::vector<std::string>* platformGroup(const std::map<std::string, std::vector<std::string>>& groups) {

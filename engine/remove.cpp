@@ -18,9 +18,11 @@ namespace {
 
 std::string lastComponent(const std::string& path) { return fs::path(path).filename().string(); }
 
+// A path whose status cannot be read counts as there: the move aside then says why it fails,
+// instead of the record being dropped for an item that may well exist.
 bool existsHere(const std::string& path) {
     std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
+    return fs::symlink_status(path, ec).type() != fs::file_type::not_found;
 }
 
 // A recorded path the manager may delete: absolute, without "." or ".." parts, and lying
