@@ -1,5 +1,4 @@
 // The manager's own update: a replace and sweep cycle on a bundle folder, and refusals.
-#include <algorithm>
 #include <filesystem>
 
 #include "engine/catalog.h"
@@ -9,14 +8,6 @@ namespace fs = std::filesystem;
 using namespace testsupport;
 
 namespace {
-
-std::vector<std::string> names(const std::string& dir) {
-    std::vector<std::string> out;
-    std::error_code ec;
-    for (auto& e : fs::directory_iterator(dir, ec)) out.push_back(e.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
 
 class SelfUpdateTest : public JobTest {
 protected:
@@ -47,15 +38,15 @@ TEST_F(SelfUpdateTest, ReplaceThenSweepAtNextStart) {
     EXPECT_EQ(logLines.back(), "updated " + bundle);
     // The running copy, kept aside until the next start.
     std::vector<std::string> aside;
-    for (const std::string& n : names(path("apps")))
+    for (const std::string& n : entryNames(path("apps")))
         if (n.rfind(".tqm-old-", 0) == 0 && n.size() == 9 + 8 + 1 + 14 && n.substr(17) == "-My Manager.app")
             aside.push_back(n);
-    ASSERT_EQ(aside.size(), 1u) << ::testing::PrintToString(names(path("apps")));
+    ASSERT_EQ(aside.size(), 1u) << ::testing::PrintToString(entryNames(path("apps")));
     EXPECT_EQ(readFile(path("apps/" + aside[0] + "/Contents/MacOS/manager")), "manager 1.0.0");
-    EXPECT_EQ(names(path("apps")).size(), 5u);
+    EXPECT_EQ(entryNames(path("apps")).size(), 5u);
 
     engine.sweepSelf(bundle);
-    EXPECT_EQ(names(path("apps")), (std::vector<std::string>{".tqm-old-0000beef-Other.app",
+    EXPECT_EQ(entryNames(path("apps")), (std::vector<std::string>{".tqm-old-0000beef-Other.app",
                                                              ".tqm-old-0000dead-XMy Manager.app", "My Manager.app"}));
 }
 
@@ -83,8 +74,8 @@ TEST_F(SelfUpdateTest, Refusals) {
         EXPECT_EQ(error, c.error) << c.what;
     }
     EXPECT_EQ(readFile(bare), "a program outside any bundle");
-    EXPECT_EQ(names(path("bin")), std::vector<std::string>{"manager"});
-    EXPECT_EQ(names(path("apps")), std::vector<std::string>{"My Manager.app"});
+    EXPECT_EQ(entryNames(path("bin")), std::vector<std::string>{"manager"});
+    EXPECT_EQ(entryNames(path("apps")), std::vector<std::string>{"My Manager.app"});
 
     engine.program = "";
     EXPECT_FALSE(engine.canWriteSelf());
@@ -104,7 +95,7 @@ TEST_F(SelfUpdateTest, PackageWithoutABundleIsRefused) {
     std::string error;
     EXPECT_FALSE(engine.replaceSelf(zip, error));
     EXPECT_EQ(error, "Manager.app in manager/Manager-2.0.0.zip is not an app bundle: not updated");
-    EXPECT_EQ(names(path("apps")), std::vector<std::string>{"My Manager.app"});
+    EXPECT_EQ(entryNames(path("apps")), std::vector<std::string>{"My Manager.app"});
     EXPECT_EQ(readFile(bundle + "/Contents/MacOS/manager"), "manager 1.0.0");
 }
 

@@ -2,8 +2,10 @@
 // A small signed catalog with real packages in a folder source, for job tests: one plug-in in
 // two formats, two companion apps with data folders, shared data and the manager's own package.
 // Header-only; the programs that use it link libsodium and libzip through the engine.
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "engine/engine.h"
 #include "engine/load.h"
@@ -14,6 +16,17 @@
 #include "tools/catalog_signing.h"
 
 namespace testsupport {
+
+// The names in a folder, sorted; empty when it cannot be listed.
+inline std::vector<std::string> entryNames(const std::string& dir) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec))
+        out.push_back(it->path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
 
 class JobCatalog {
 public:
