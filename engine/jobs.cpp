@@ -183,7 +183,8 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
     // helper run the previous job or let a stale ": ok" count as success: stop here instead.
     std::error_code ec;
     fs::create_directories(dir, ec);
-    if (!fs::is_directory(dir)) {
+    std::error_code statEc;
+    if (!fs::is_directory(dir, statEc)) {
         error = "cannot create " + dir + (ec ? ": " + ec.message() : std::string());
         return false;
     }

@@ -71,7 +71,8 @@ bool Engine::canPurge(const std::string& id, const std::string& scope) const {
         const fs::path p(path);
         if (!writableHere(p.parent_path())) return false;
         std::error_code ec;
-        if (fs::is_directory(fs::symlink_status(p, ec)) && !writableHere(p)) return false;
+        if (!fs::is_directory(fs::symlink_status(p, ec))) continue;  // a file or a link goes with its parent
+        if (!writableHere(p)) return false;
         for (auto it = fs::recursive_directory_iterator(p, ec); !ec && it != fs::recursive_directory_iterator();
              it.increment(ec)) {
             std::error_code sec;
