@@ -120,11 +120,23 @@ TEST_F(ElevatedHelper, CatalogIsVerifiedWithTheHelpersKeys) {
 }
 
 TEST_F(ElevatedHelper, PromptOutcomes) {
-    EXPECT_FALSE(elevated({{"install", "synth", "vst3"}}, {"/bin/sh", "-c", "exit 126", "prompt"}));
-    EXPECT_EQ(error, "cancelled at the administrator prompt");
-    EXPECT_TRUE(results.empty());
+    // Prompts that never run the helper: dismissed (pkexec's 126), none at all, no agent (127).
+    struct Case {
+        std::vector<std::string> prompt;
+        std::string error;
+    } cases[] = {
+        {{"/bin/sh", "-c", "exit 126", "prompt"}, "cancelled at the administrator prompt"},
+        {{path("no-such-prompt")}, "cannot start the elevated helper"},
+        {{"/bin/sh", "-c", "echo no agent >&2; exit 127", "prompt"}, "cannot start the elevated helper"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(elevated({{"install", "synth", "vst3"}}, c.prompt));
+        EXPECT_EQ(error, c.error);
+    }
+    EXPECT_EQ(readFile(jobs + "/prompt.txt"), "no agent\n");
+    EXPECT_EQ(fs::status(jobs + "/prompt.txt").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
-    // A helper started with a command line it cannot use writes nothing.
     EXPECT_FALSE(elevated({{"install", "synth", "vst3"}}, {}, ""));
     EXPECT_EQ(error, "cannot write the user folders");
 }

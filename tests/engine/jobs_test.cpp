@@ -133,33 +133,6 @@ TEST_F(ElevatedRoad, HelperOutcomes) {
     }
 }
 
-TEST_F(ElevatedRoad, NoResultFile) {
-    std::vector<std::string> results{"stale"};
-    std::string error;
-    // The prompt dismissed (pkexec's 126), and a prompt that could not run the command (127).
-    std::vector<std::string> dismissed{"/bin/sh", "-c", "exit 126", "prompt"};
-    EXPECT_FALSE(tqm::runElevated(layout, {}, "/bin/true", "--tqm-apply", results, error, dismissed));
-    EXPECT_EQ(error, "cancelled at the administrator prompt");
-    EXPECT_TRUE(results.empty());
-    std::vector<std::string> failing{"/bin/sh", "-c", "echo no agent >&2; exit 127", "prompt"};
-    EXPECT_FALSE(tqm::runElevated(layout, {}, "/bin/true", "--tqm-apply", results, error, failing));
-    EXPECT_EQ(error, "cannot start the elevated helper");
-    EXPECT_EQ(readFile(jobs + "/prompt.txt"), "no agent\n");
-    EXPECT_EQ(fs::status(jobs + "/prompt.txt").permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write);
-    // A prompt program that does not exist, and a helper that exits at once.
-    results = {"kept"};
-    EXPECT_FALSE(tqm::runElevated(layout, {}, "/bin/true", "--tqm-apply", results, error, {path("no-such-prompt")}));
-    EXPECT_EQ(error, "cannot start the elevated helper");
-    EXPECT_EQ(results, std::vector<std::string>{"kept"});
-    EXPECT_FALSE(tqm::runElevated(layout, {}, "/bin/true", "--tqm-apply", results, error, {}));
-    EXPECT_EQ(error, "cannot start the elevated helper");
-    // Without a program nothing is written.
-    layout.scope = tqm::Scope::System;
-    EXPECT_FALSE(tqm::runElevated(layout, {}, "", "--tqm-apply", results, error, {}));
-    EXPECT_EQ(error, "cannot write the system folders");
-}
-
 TEST_F(ElevatedRoad, StaleFilesStopTheJob) {
     std::string helper = script("helper", "for w; do r=$w; done\necho 'install a vst3: ok' > \"$r\"\n");
     std::vector<std::string> results;
@@ -177,24 +150,6 @@ TEST_F(ElevatedRoad, StaleFilesStopTheJob) {
     writeFile(layout.userData(), "a file where the data folder should be");
     EXPECT_FALSE(tqm::runElevated(layout, {{"install", "a", "vst3"}}, helper, "--tqm-apply", results, error, {}));
     EXPECT_EQ(error.rfind("cannot create " + jobs, 0), 0u) << error;
-}
-
-TEST_F(ElevatedRoad, CommandLineReachesTheHelperIntact) {
-    // A program path with a quote, a backslash and a blank; the helper records what it got.
-    fs::create_directories(path("we'ird \"dir\\ x"));
-    std::string helper = script("we'ird \"dir\\ x/man ager",
-                                "printf '%s\\n' \"$HOME\" \"$@\" > \"$(dirname \"$0\")/args\"\n"
-                                "for w; do r=$w; done\n: > \"$r\"\n");
-    layout.root = path("ro'ot \\");
-    jobs = layout.userData() + "/jobs";
-    std::vector<std::string> results;
-    std::string error;
-    EXPECT_TRUE(tqm::runElevated(layout, {}, helper, "--tqm-apply", results, error, {})) << error;
-    EXPECT_EQ(readFile(path("we'ird \"dir\\ x/args")),
-              temp.home() + "\n--scope\nuser\n--root\n" + layout.root + "\n--tqm-apply\n--job\n" + jobs +
-                  "/job.json\n--result\n" + jobs + "/result.txt\n");
-    EXPECT_EQ(readFile(jobs + "/job.json"),
-              tqm::jobs::jobText(layout.userData(), layout.folders, {}));
 }
 
 }  // namespace
