@@ -10,6 +10,7 @@ namespace tqm {
 
 struct Source;
 struct Catalog;
+struct Plugin;
 
 struct Engine {
     Layout layout;
@@ -22,6 +23,28 @@ struct Engine {
 
     // Loads `receipt`, then (only if that worked) `apps`; the result of the last load tried.
     bool loadReceipt(std::string& error);
+
+    // Folder probing, downloads and installs (engine_state.cpp, download.cpp, install.cpp,
+    // install_app.cpp). Progress callbacks get (bytes done, total) and answer false to stop.
+    bool canWrite(const std::string& format) const;  // creates the format's folder when allowed
+    void sweep();                                    // leftovers of interrupted jobs
+    bool download(const Plugin& entry, const std::string& format, std::string& data, std::string& error,
+                  const std::function<bool(uint64_t, uint64_t)>& progress) const;
+    bool downloadSelf(std::string& data, std::string& error,
+                      const std::function<bool(uint64_t, uint64_t)>& progress) const;
+    bool install(const Plugin& entry, const std::string& format, const std::string& data, std::string& error);
+    bool installApp(const Plugin& entry, const std::string& data, std::string& error);
+
+    // Removal, data purge and self-update (remove.cpp, purge.cpp, self_update.cpp).
+    // Only what the receipts record as the manager's own, in folders it recognises, is removed.
+    bool remove(const std::string& id, const std::string& format, std::string& error);
+    bool removeApp(const std::string& id, std::string& error);
+    // scope: "machine" for the machine's data, any other word for the user's.
+    bool canPurge(const std::string& id, const std::string& scope) const;
+    bool purge(const std::string& id, const std::string& scope, std::string& error);
+    bool canWriteSelf() const;
+    bool replaceSelf(const std::string& data, std::string& error);
+    void sweepSelf(const std::string& item);
 };
 
 }  // namespace tqm

@@ -11,4 +11,6 @@
 #include "engine/engine.h"
 #include "engine/running.h"
 #include "engine/apps.h"
+#include "engine/jobs.h"
 #include "engine/rows.h"
+#include "engine/install.h"

@@ -1,0 +1,99 @@
+// Package download into memory, checked against the catalog, with a package cache.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "engine/catalog.h"
+#include "engine/engine.h"
+#include "engine/engine_state.h"
+#include "engine/fileread.h"
+#include "engine/source.h"
+#include "engine/util.h"
+
+namespace fs = std::filesystem;
+
+namespace tqm {
+
+namespace {
+
+using Log = std::function<void(const std::string&)>;
+
+bool matches(const std::string& data, const FileRef& ref) {
+    return data.size() == ref.size && sha256Hex(data.data(), data.size()) == ref.sha256;
+}
+
+// Writes the cache file through a temporary name, so that a reader never sees half a package.
+void writeCache(const std::string& dir, const std::string& file, const std::string& data) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    const std::string temp = joinPath(dir, ".tqm-cache-" + detail::tag());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    const char* p = data.data();
+    size_t left = data.size();
+    bool ok = true;
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        p += n;
+        left -= size_t(n);
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) ::unlink(temp.c_str());
+}
+
+bool fetchPackage(const Layout& layout, const Source* source, const FileRef* ref, std::string& data,
+                  std::string& error, const Progress& progress, const Log& log) {
+    // One cache slot per file name; a path ending in "/" has no file name and is not cached.
+    const std::string cacheDir = joinPath(joinPath(layout.userData(), "cache"), "packages");
+    const std::string name = ref->path.substr(ref->path.rfind('/') + 1);
+    const std::string cacheFile = name.empty() ? std::string() : joinPath(cacheDir, name);
+
+    int err = 0;
+    if (!cacheFile.empty() && readRegularFile(cacheFile, size_t(ref->size), data, err) && matches(data, *ref)) {
+        if (progress) progress(data.size(), data.size());
+        return true;
+    }
+    if (!source) {
+        error = "no source to download from";
+        return false;
+    }
+    if (log) log("download " + ref->path);
+    if (!source->fetch(ref->path, data, error, progress)) return false;
+    if (!matches(data, *ref)) {
+        error = ref->path + " does not match the catalog (" + std::to_string(data.size()) + " bytes, expected " +
+                std::to_string(ref->size) + "): not installed";
+        return false;
+    }
+    if (!cacheFile.empty()) writeCache(cacheDir, cacheFile, data);
+    return true;
+}
+
+}  // namespace
+
+bool Engine::download(const Plugin& entry, const std::string& format, std::string& data, std::string& error,
+                      const Progress& progress) const {
+    const FileRef* ref = entry.package(format, thisPlatform());
+    if (!ref) {
+        error = entry.name + " has no " + format + " for " + thisPlatform();
+        return false;
+    }
+    return fetchPackage(layout, source, ref, data, error, progress, log);
+}
+
+bool Engine::downloadSelf(std::string& data, std::string& error, const Progress& progress) const {
+    const FileRef* ref = catalog ? catalog->managerPackage() : nullptr;
+    if (!ref) {
+        error = std::string("the catalog has no manager for ") + thisPlatform();
+        return false;
+    }
+    return fetchPackage(layout, source, ref, data, error, progress, log);
+}
+
+}  // namespace tqm

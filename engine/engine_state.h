@@ -1,0 +1,28 @@
+#pragma once
+// Helpers shared by the engine's operations that change install folders: temporary names,
+// removal that never follows links, and the writability probe.
+#include <string>
+
+namespace tqm::detail {
+
+// 32 random bits from /dev/urandom as exactly eight lower-case hexadecimal digits.
+std::string tag();
+
+// dir/.tqm-staging-<tag>; nothing is created.
+std::string stagingDir(const std::string& dir);
+
+// <parent>/.tqm-old-<tag>-<name> for <parent>/<name>; nothing is created.
+std::string asideName(const std::string& path);
+
+// Removes path and everything below it without following any link; errors are ignored.
+void removeAll(const std::string& path);
+
+// True when files can be created in dir (made with its parents when missing); leaves no probe.
+bool writable(const std::string& dir);
+
+// One sweep of a folder: leftovers of interrupted jobs (names beginning ".tqm-") are removed,
+// except that an old copy moved aside for an install that never moved its new copy in is put
+// back under its own name.
+void sweepFolder(const std::string& dir);
+
+}  // namespace tqm::detail

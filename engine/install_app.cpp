@@ -1,0 +1,139 @@
+// Application install and update, and finding a running program inside an application folder.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "engine/apps.h"
+#include "engine/catalog.h"
+#include "engine/engine.h"
+#include "engine/engine_state.h"
+#include "engine/install.h"
+#include "engine/unpack.h"
+#include "engine/util.h"
+
+namespace fs = std::filesystem;
+
+namespace tqm {
+
+namespace {
+
+std::string systemText(int err) { return std::error_code(err, std::generic_category()).message(); }
+
+}  // namespace
+
+std::string appRunning(const std::string& path) {
+    std::error_code ec;
+    std::string prefix = fs::weakly_canonical(path, ec).string();
+    if (ec) prefix = path;
+    prefix += "/";
+    DIR* proc = ::opendir("/proc");
+    if (!proc) return {};
+    std::string found;
+    while (dirent* e = ::readdir(proc)) {
+        const char* name = e->d_name;
+        if (*name < '1' || *name > '9') continue;  // process ids only, and never 0
+        bool digits = true;
+        for (const char* c = name; *c; ++c) digits = digits && *c >= '0' && *c <= '9';
+        if (!digits) continue;
+        char exe[4096];
+        ssize_t n = ::readlink((std::string("/proc/") + name + "/exe").c_str(), exe, sizeof exe);
+        if (n <= 0 || size_t(n) >= sizeof exe) continue;  // gone, kernel thread or not ours to read
+        std::string program(exe, size_t(n));
+        if (program.rfind(prefix, 0) == 0) {
+            found = std::move(program);
+            break;
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+
+bool Engine::installApp(const Plugin& entry, const std::string& data, std::string& error) {
+    const FileRef* ref = entry.package("app", thisPlatform());
+    if (!ref) {
+        error = entry.name + " has no package for " + thisPlatform();
+        return false;
+    }
+    if (data.size() != ref->size || sha256Hex(data.data(), data.size()) != ref->sha256) {
+        error = ref->path + " does not match the catalog: not installed";
+        return false;
+    }
+    const InstalledFormat* record = nullptr;
+    auto product = apps.plugins.find(entry.id);
+    if (product != apps.plugins.end()) {
+        auto rec = product->second.formats.find("app");
+        if (rec != product->second.formats.end()) record = &rec->second;
+    }
+    const AppPlace place = findApp(layout, entry.uninstall_key, ref->item, ref->exe, record);
+    std::string target = joinPath(layout.appsDir(), ref->item);
+    if (place.present) {
+        if (!plainlyApp(place.path, ref->item)) {
+            error = entry.name + " is installed in " + place.path +
+                    ", not a folder the manager replaces: update it with its installer";
+            return false;
+        }
+        target = place.path;
+    }
+    const std::string dir = fs::path(target).parent_path().string();
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) {
+        error = "cannot create " + dir + ": " + ec.message();
+        return false;
+    }
+    const bool hasOld = fs::exists(target, ec);
+    if (hasOld) {
+        const std::string running = appRunning(target);
+        if (!running.empty()) {
+            error = entry.name + " is running (" + fs::path(running).filename().string() +
+                    " is in use): quit it and try again";
+            return false;
+        }
+    }
+    const std::string staging = detail::stagingDir(dir);
+    if (log) log("unpack " + ref->item + " -> " + staging);
+    if (!detail::unpack(data, staging, ref->item, error)) {
+        detail::removeAll(staging);
+        return false;
+    }
+    if (!fs::is_regular_file(appProgram(joinPath(staging, ref->item), ref->exe), ec)) {
+        detail::removeAll(staging);
+        error = "the package has no " + appProgram(ref->item, ref->exe);
+        return false;
+    }
+    std::string aside;
+    if (hasOld) {
+        aside = detail::asideName(target);
+        if (std::rename(target.c_str(), aside.c_str()) != 0) {
+            const std::string text = systemText(errno);
+            detail::removeAll(staging);
+            error = "cannot move the old " + entry.name + " aside (" + text + "): is it running?";
+            return false;
+        }
+    }
+    if (std::rename(joinPath(staging, ref->item).c_str(), target.c_str()) != 0) {
+        const std::string text = systemText(errno);
+        // As for plug-ins: the staging folder stays when the old copy could not go back.
+        if (aside.empty() || std::rename(aside.c_str(), target.c_str()) == 0) detail::removeAll(staging);
+        error = "cannot move " + entry.name + " into " + dir + ": " + text;
+        return false;
+    }
+    detail::removeAll(staging);
+    if (!aside.empty()) detail::removeAll(aside);
+
+    InstalledFormat rec;
+    rec.version = entry.version;
+    rec.path = target;
+    rec.package_sha256 = ref->sha256;
+    rec.installed = nowUtc();
+    rec.exe = ref->exe;
+    rec.uninstall_key = entry.uninstall_key;
+    apps.plugins[entry.id].formats["app"] = rec;
+    if (catalog) apps.catalog_sequence = catalog->sequence;
+    if (log) log("installed " + target);
+    return apps.save(layout.appsReceiptFile(), error);
+}
+
+}  // namespace tqm

@@ -1,0 +1,235 @@
+// The elevated road as seen from the manager: the job file, the helper's command line, the
+// administrator prompt and the result file. The helper's side is in jobs_apply.cpp.
+#include "engine/jobs.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "engine/util.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace tqm {
+
+namespace {
+
+// pkexec's exit statuses when it did not run the command.
+constexpr int kPromptDismissed = 126;
+
+std::string readWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool endsWithOk(const std::string& line) {
+    return line.size() >= 4 && line.compare(line.size() - 4, 4, ": ok") == 0;
+}
+
+// Starts argv with stdout and stderr on promptFile (0600) and waits for it. False when it
+// could not be started; status holds waitpid's status otherwise.
+bool spawnAndWait(const std::vector<std::string>& args, const std::string& promptFile, int& status) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) return false;
+    bool ok = posix_spawn_file_actions_addopen(&actions, 1, promptFile.c_str(),
+                                               O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600) == 0 &&
+              posix_spawn_file_actions_adddup2(&actions, 1, 2) == 0;
+    pid_t pid = -1;
+    if (ok) ok = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    if (!ok) return false;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string resultLine(const Task& task, bool ok, const std::string& error) {
+    return task.op + " " + task.id + " " + task.format + ": " + (ok ? std::string("ok") : error);
+}
+
+const std::vector<std::string>& adminPrompt() {
+    static const std::vector<std::string> words{"/usr/bin/pkexec"};
+    return words;
+}
+
+namespace jobs {
+
+std::string jobText(const std::string& userData, const std::map<std::string, std::string>& folders,
+                    const std::vector<Task>& tasks) {
+    std::string out = "{\"user_data\": " + jsonQuote(userData) + ", \"folders\": {";
+    const char* sep = "";
+    for (const auto& [format, folder] : folders) {
+        out += sep + jsonQuote(format) + ": " + jsonQuote(folder);
+        sep = ", ";
+    }
+    out += "}, \"tasks\": [";
+    sep = "";
+    for (const Task& t : tasks) {
+        out += sep;
+        out += "{\"op\": " + jsonQuote(t.op) + ", \"id\": " + jsonQuote(t.id) + ", \"format\": " +
+               jsonQuote(t.format) + "}";
+        sep = ", ";
+    }
+    out += "]}\n";
+    return out;
+}
+
+std::string shQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    out += "'";
+    return out;
+}
+
+std::string helperCommand(const Layout& layout, const std::string& home, const std::string& program,
+                          const std::string& applySwitch, const std::string& jobPath,
+                          const std::string& resultPath) {
+    std::string cmd = "HOME=" + shQuote(home) + " " + shQuote(program);
+    cmd += std::string(" --scope ") + scopeName(layout.scope);
+    if (!layout.root.empty()) cmd += " --root " + shQuote(layout.root);
+    cmd += " " + applySwitch;
+    cmd += " --job " + shQuote(jobPath);
+    cmd += " --result " + shQuote(resultPath);
+    return cmd;
+}
+
+std::vector<std::string> promptArgs(const std::vector<std::string>& prompt, const std::string& command) {
+    std::vector<std::string> args = prompt;
+    args.push_back("/bin/sh");
+    args.push_back("-c");
+    args.push_back(command);
+    return args;
+}
+
+std::vector<std::string> resultLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
+HelperArgs parseHelperArgs(const std::vector<std::string>& words) {
+    HelperArgs args;
+    args.layout.scope = defaultScope();
+    auto value = [&](size_t& i) -> std::string {
+        if (i + 1 >= words.size()) return {};
+        return words[++i];
+    };
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& w = words[i];
+        if (w == "--tqm-apply") {
+            args.apply = true;
+        } else if (w == "--scope") {
+            args.layout.scope = value(i) == "user" ? Scope::User : Scope::System;
+        } else if (w == "--root") {
+            args.layout.root = value(i);
+        } else if (w == "--job") {
+            args.job = value(i);
+        } else if (w == "--result") {
+            args.result = value(i);
+        }
+    }
+    return args;
+}
+
+}  // namespace jobs
+
+bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std::string& program,
+                 const std::string& applySwitch, std::vector<std::string>& results, std::string& error,
+                 const std::vector<std::string>& prompt) {
+    if (program.empty()) {
+        error = std::string("cannot write the ") + scopeName(layout.scope) + " folders";
+        return false;
+    }
+    const std::string dir = joinPath(layout.userData(), "jobs");
+    const std::string jobPath = joinPath(dir, "job.json");
+    const std::string resultPath = joinPath(dir, "result.txt");
+    const std::string promptPath = joinPath(dir, "prompt.txt");
+
+    // A job that cannot be written, or a result file left from an earlier job, would have the
+    // helper run the previous job or let a stale ": ok" count as success: stop here instead.
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    std::error_code statEc;
+    if (!fs::is_directory(dir, statEc)) {
+        error = "cannot create " + dir + (ec ? ": " + ec.message() : std::string());
+        return false;
+    }
+    fs::remove(resultPath, ec);
+    if (ec) {
+        error = "cannot remove " + resultPath + ": " + ec.message();
+        return false;
+    }
+    {
+        std::ofstream out(jobPath, std::ios::binary | std::ios::trunc);
+        const std::string text = jobs::jobText(layout.userData(), layout.folders, tasks);
+        out.write(text.data(), std::streamsize(text.size()));
+        out.close();
+        if (!out) {
+            error = "cannot write " + jobPath;
+            return false;
+        }
+    }
+
+    const char* home = std::getenv("HOME");
+    const std::string command =
+        jobs::helperCommand(layout, home ? home : "", program, applySwitch, jobPath, resultPath);
+    int status = 0;
+    if (!spawnAndWait(jobs::promptArgs(prompt, command), promptPath, status)) {
+        error = "cannot start the elevated helper";
+        return false;
+    }
+
+    const bool haveResult = fs::exists(fs::symlink_status(resultPath, ec));
+    results = haveResult ? jobs::resultLines(readWhole(resultPath)) : std::vector<std::string>{};
+    const bool exited = WIFEXITED(status);
+    if (!haveResult) {
+        error = exited && WEXITSTATUS(status) == kPromptDismissed ? "cancelled at the administrator prompt"
+                                                                   : "cannot start the elevated helper";
+        return false;
+    }
+    if (exited && WEXITSTATUS(status) == 0) return true;
+    error = "the elevated helper failed";
+    for (const std::string& line : results) {
+        if (endsWithOk(line)) continue;
+        size_t sep = line.find(": ");
+        error = sep == std::string::npos ? line : line.substr(sep + 2);
+        break;
+    }
+    return false;
+}
+
+}  // namespace tqm

@@ -1,0 +1,89 @@
+#pragma once
+// Jobs: a list of tasks run in this process (runTasks) or handed to a second copy of the
+// manager's executable behind the administrator prompt (runElevated), which runs the job file
+// with applyJob before anything else of the program starts.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/layout.h"
+
+namespace tqm {
+
+struct Engine;
+
+// One unit of a job: "install" (also any unknown op), "remove", "purge" (format = "machine" or
+// "user") or "self" (the manager's own update; only the op is looked at).
+struct Task {
+    std::string op;
+    std::string id;
+    std::string format;
+};
+
+// "op id format: ok", or the error text after ": ".
+std::string resultLine(const Task& task, bool ok, const std::string& error);
+
+// Runs every task in order; a failure never stops the following ones. Appends one result line
+// per task. True when at least one task failed.
+bool runTasks(Engine& engine, const std::vector<Task>& tasks, std::vector<std::string>& results);
+
+// The words put in front of "/bin/sh -c <command>" to run the helper with administrator rights.
+const std::vector<std::string>& adminPrompt();
+
+// Writes "job.json" in userData/"jobs", runs program with applySwitch through the prompt, waits
+// for it and replaces results by the lines of "result.txt". True when the helper ran the whole
+// job and exited with status 0; false with error set otherwise. Tests pass a prompt of their own
+// (an empty list runs the command through a plain shell).
+bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std::string& program,
+                 const std::string& applySwitch, std::vector<std::string>& results, std::string& error,
+                 const std::vector<std::string>& prompt = adminPrompt());
+
+// Runs the job file as the elevated helper: reads the cached, verified catalog (keys), runs the
+// tasks and writes one result line per task. Exit status: 0 all done, 1 otherwise.
+int applyJob(const Layout& layout, const std::string& jobPath, const std::string& resultPath,
+             const std::string& keys);
+
+// The key list the elevated helper takes instead of the built-in one, or null. The engine's
+// own definition is weak and answers null; a test program links one that names its test key.
+const char* helperKeysOverride();
+
+// The pieces of the elevated road, pure so they can be checked on their own.
+namespace jobs {
+
+// The job file's one line, ended by LF.
+std::string jobText(const std::string& userData, const std::map<std::string, std::string>& folders,
+                    const std::vector<Task>& tasks);
+
+// A word for a POSIX shell: single quotes, each inner ' written as '\''.
+std::string shQuote(const std::string& text);
+
+// The shell command that starts the helper. home is the caller's HOME (empty when unset).
+std::string helperCommand(const Layout& layout, const std::string& home, const std::string& program,
+                          const std::string& applySwitch, const std::string& jobPath,
+                          const std::string& resultPath);
+
+// The prompt's argument vector: prompt words, then "/bin/sh", "-c" and the command.
+std::vector<std::string> promptArgs(const std::vector<std::string>& prompt, const std::string& command);
+
+// Result-file text to lines: split at LF, one trailing CR dropped, empty lines dropped.
+std::vector<std::string> resultLines(const std::string& text);
+
+// What the helper's command line asks for.
+struct HelperArgs {
+    bool apply = false;  // "--tqm-apply" was given
+    Layout layout;       // scope and root only
+    std::string job;
+    std::string result;
+};
+
+// Scans the words after the program name: every switch compared exactly, a switch's value is
+// the next word whatever it is, later switches override earlier ones, other words are ignored.
+HelperArgs parseHelperArgs(const std::vector<std::string>& words);
+
+// The exit status of the helper for a parsed command line: 2 without a job or result path,
+// otherwise applyJob's.
+int runHelper(const HelperArgs& args, const std::string& keys);
+
+}  // namespace jobs
+
+}  // namespace tqm

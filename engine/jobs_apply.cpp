@@ -1,0 +1,189 @@
+// Running the tasks of a job: in this process (runTasks) or, as the elevated helper, from a
+// job file against the cached catalog and packages (applyJob).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "engine/catalog.h"
+#include "engine/engine.h"
+#include "engine/fileread.h"
+#include "engine/jobs.h"
+#include "engine/load.h"
+#include "engine/running.h"
+#include "engine/source.h"
+#include "json/json.h"
+
+namespace tqm {
+
+namespace {
+
+// A job file is a few lines; anything much larger is not ours.
+constexpr size_t kMaxJobFile = 16u << 20;
+constexpr size_t kMaxPackage = size_t(1) << 30;
+
+// The result file of the helper. It lies in a folder the user owns while the helper runs as
+// root: whatever is at the path is removed and the file made anew, never through a link.
+class ResultFile {
+public:
+    explicit ResultFile(const std::string& path) {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) return;
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    }
+    ~ResultFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ResultFile(const ResultFile&) = delete;
+    ResultFile& operator=(const ResultFile&) = delete;
+
+    bool open() const { return fd_ >= 0; }
+    void line(const std::string& text) {
+        std::string out = text + "\n";
+        const char* p = out.data();
+        size_t left = out.size();
+        while (left > 0) {
+            ssize_t n = ::write(fd_, p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;
+            p += n;
+            left -= size_t(n);
+        }
+    }
+
+private:
+    int fd_ = -1;
+};
+
+std::string lastComponent(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The package the unprivileged side downloaded and cached for this job.
+bool cachedPackage(const std::string& userData, const FileRef& ref, std::string& data, std::string& error) {
+    const std::string path =
+        joinPath(joinPath(joinPath(userData, "cache"), "packages"), lastComponent(ref.path));
+    int err = 0;
+    if (!readRegularFile(path, kMaxPackage, data, err)) {
+        error = "cannot read " + path;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool runTasks(Engine& engine, const std::vector<Task>& tasks, std::vector<std::string>& results) {
+    bool failed = false;
+    const Progress none;
+    for (const Task& t : tasks) {
+        std::string error;
+        bool ok = false;
+        if (t.op == "remove") {
+            ok = engine.remove(t.id, t.format, error);
+        } else if (t.op == "purge") {
+            ok = engine.purge(t.id, t.format, error);
+        } else if (t.op == "self") {
+            std::string data;
+            ok = engine.downloadSelf(data, error, none) && engine.replaceSelf(data, error);
+        } else {
+            const Plugin* entry = engine.catalog ? engine.catalog->find(t.id) : nullptr;
+            if (!entry) {
+                error = t.id + " is not in the catalog";
+            } else {
+                std::string data;
+                ok = engine.download(*entry, t.format, data, error, none) &&
+                     engine.install(*entry, t.format, data, error);
+            }
+        }
+        if (!ok) failed = true;
+        results.push_back(resultLine(t, ok, error));
+    }
+    return failed;
+}
+
+int applyJob(const Layout& layout, const std::string& jobPath, const std::string& resultPath,
+             const std::string& keys) {
+    ResultFile result(resultPath);
+    if (!result.open()) return 1;
+
+    std::string text;
+    int err = 0;
+    if (!readRegularFile(jobPath, kMaxJobFile, text, err)) text.clear();
+    const lumo::Json job = lumo::Json::parse(text);
+
+    const std::string userData = job["user_data"].string();
+    Layout here = layout;
+    for (const auto& [format, folder] : job["folders"].object()) here.folders[format] = folder.string();
+
+    // Only the cache the manager wrote is read; a job without a data folder has none (and must
+    // not make the helper read one relative to wherever it was started).
+    if (userData.empty() || userData[0] != '/') {
+        result.line("no catalog: the job names no data folder");
+        return 1;
+    }
+    LoadedCatalog loaded = loadCatalog(Source(), keys, userData, true);
+    if (!loaded.ok) {
+        result.line("no catalog: " + loaded.note);
+        return 1;
+    }
+
+    Engine engine;
+    engine.layout = here;
+    engine.catalog = &loaded.catalog;
+    std::string error;
+    if (!engine.loadReceipt(error)) {
+        result.line(error);
+        return 1;
+    }
+
+    std::vector<Task> tasks;
+    for (const lumo::Json& t : job["tasks"].array())
+        tasks.push_back(Task{t["op"].string(), t["id"].string(), t["format"].string()});
+
+    engine.sweep();
+
+    bool failed = false;
+    for (const Task& t : tasks) {
+        error.clear();
+        bool ok = false;
+        if (t.op == "remove") {
+            ok = engine.remove(t.id, t.format, error);
+        } else if (t.op == "purge") {
+            // The helper only ever deletes the machine's data, never a user's.
+            if (t.format == "machine") ok = engine.purge(t.id, t.format, error);
+        } else if (t.op == "self") {
+            engine.program = selfItem(runningProgram());
+            const FileRef* ref = loaded.catalog.managerPackage();
+            std::string data;
+            if (!ref)
+                error = std::string("the catalog has no manager for ") + thisPlatform();
+            else
+                ok = cachedPackage(userData, *ref, data, error) && engine.replaceSelf(data, error);
+        } else {
+            const Plugin* entry = loaded.catalog.find(t.id);
+            const FileRef* ref = entry ? entry->package(t.format, thisPlatform()) : nullptr;
+            std::string data;
+            if (!ref)
+                error = t.id + " " + t.format + " is not in the catalog";
+            else
+                ok = cachedPackage(userData, *ref, data, error) && engine.install(*entry, t.format, data, error);
+        }
+        if (!ok) failed = true;
+        result.line(resultLine(t, ok, error));
+    }
+    return failed ? 1 : 0;
+}
+
+namespace jobs {
+
+int runHelper(const HelperArgs& args, const std::string& keys) {
+    if (args.job.empty() || args.result.empty()) return 2;
+    return applyJob(args.layout, args.job, args.result, keys);
+}
+
+}  // namespace jobs
+
+}  // namespace tqm

@@ -1,0 +1,124 @@
+// Removal of an installed plug-in format or a companion application. Only what the receipts
+// record, in folders the manager recognises as its own, is removed; an item is first moved
+// aside and then deleted, so an item in use goes whole or not at all.
+#include <filesystem>
+#include <string>
+
+#include "engine/apps.h"
+#include "engine/catalog.h"
+#include "engine/engine.h"
+#include "engine/engine_state.h"
+#include "engine/install.h"
+
+namespace fs = std::filesystem;
+
+namespace tqm {
+
+namespace {
+
+std::string lastComponent(const std::string& path) { return fs::path(path).filename().string(); }
+
+// A path whose status cannot be read counts as there: the move aside then says why it fails,
+// instead of the record being dropped for an item that may well exist.
+bool existsHere(const std::string& path) {
+    std::error_code ec;
+    return fs::symlink_status(path, ec).type() != fs::file_type::not_found;
+}
+
+// A recorded path the manager may delete: absolute, without "." or ".." parts, and lying
+// straight in the format's install folder or in a folder of the maker's name.
+bool ownFolder(const Layout& layout, const std::string& format, const std::string& path) {
+    const fs::path p(path);
+    if (!p.is_absolute() || p.lexically_normal() != p || !p.has_filename()) return false;
+    fs::path dir = fs::path(layout.formatDir(format)).lexically_normal();
+    if (!dir.has_filename() && dir.has_relative_path()) dir = dir.parent_path();  // a final "/"
+    const fs::path parent = p.parent_path();
+    return parent == dir ||
+           parent.filename() == kVendorDir;
+}
+
+// Moves the item aside, then deletes the aside copy.
+bool moveAsideAndDelete(const std::string& path, std::string& error) {
+    const std::string aside = detail::asideName(path);
+    std::error_code ec;
+    fs::rename(path, aside, ec);
+    if (ec) {
+        error = "cannot remove " + path + ": " + ec.message();
+        return false;
+    }
+    detail::removeAll(aside);
+    return true;
+}
+
+}  // namespace
+
+bool Engine::remove(const std::string& id, const std::string& format, std::string& error) {
+    if (format == "app") return removeApp(id, error);
+    auto product = receipt.plugins.find(id);
+    if (product == receipt.plugins.end() || !product->second.formats.count(format)) {
+        error = id + " " + format + " is not installed by the manager";
+        return false;
+    }
+    const std::string path = product->second.formats[format].path;
+    if (existsHere(path)) {
+        if (!ownFolder(layout, format, path)) {
+            error = path + " is outside the manager's folder: left alone";
+            return false;
+        }
+        if (!moveAsideAndDelete(path, error)) return false;
+    }
+    product->second.formats.erase(format);
+    if (product->second.formats.empty()) receipt.plugins.erase(product);
+    if (log) log("removed " + path);
+    return receipt.save(layout.receiptFile(), error);
+}
+
+bool Engine::removeApp(const std::string& id, std::string& error) {
+    const Plugin* entry = catalog ? catalog->find(id) : nullptr;
+    const Plugin* app = entry && entry->is_app ? entry : nullptr;
+    const std::string name = entry ? entry->name : id;
+    const FileRef* package = app ? app->package("app", thisPlatform()) : nullptr;
+
+    const InstalledFormat* record = nullptr;
+    auto known = apps.plugins.find(id);
+    if (known != apps.plugins.end()) {
+        auto f = known->second.formats.find("app");
+        if (f != known->second.formats.end()) record = &f->second;
+    }
+
+    std::string key = app ? app->uninstall_key : record ? record->uninstall_key : std::string();
+    std::string item, exe;
+    if (package) {
+        item = package->item;
+        exe = package->exe;
+    } else if (record) {
+        item = lastComponent(record->path);
+        exe = record->exe;
+    }
+    if (item.empty() || exe.empty()) {
+        error = name + " is not an app the manager knows how to remove";
+        return false;
+    }
+
+    const AppPlace place = findApp(layout, key, item, exe, record);
+    if (!place.installed) {
+        error = name + " is not installed";
+        return false;
+    }
+    if (!plainlyApp(place.path, item)) {
+        error = place.path + " is not a folder the manager removes: left alone";
+        return false;
+    }
+    const std::string running = appRunning(place.path);
+    if (!running.empty()) {
+        error = name + " is running (" + lastComponent(running) + " is in use): quit it and try again";
+        return false;
+    }
+    if (existsHere(place.path) && !moveAsideAndDelete(place.path, error)) return false;
+
+    apps.plugins.erase(id);
+    if (log) log("removed " + place.path);
+    return apps.save(layout.appsReceiptFile(), error);
+}
+
+}  // namespace tqm

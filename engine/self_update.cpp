@@ -1,0 +1,110 @@
+// The manager's own update. The running bundle keeps its files open, so it is moved aside
+// under a ".tqm-old-" name and left there; the new bundle takes its path, and the next start
+// sweeps the aside copy away.
+#include <filesystem>
+#include <string>
+
+#include "engine/catalog.h"
+#include "engine/engine.h"
+#include "engine/engine_state.h"
+#include "engine/unpack.h"
+#include "engine/util.h"
+
+namespace fs = std::filesystem;
+
+namespace tqm {
+
+namespace {
+
+// Only a bundle folder is replaced: outside a bundle the program's item is the executable
+// itself, and putting a folder in its place would leave no program at all.
+bool bundleFolder(const std::string& path) {
+    std::error_code ec;
+    const fs::path p(path);
+    return p.extension() == ".app" && fs::is_directory(fs::symlink_status(p, ec));
+}
+
+bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+
+bool endsWith(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+}  // namespace
+
+bool Engine::canWriteSelf() const {
+    if (program.empty()) return false;
+    // replaceSelf refuses anything but a bundle folder, and needs no rights to say so.
+    if (!bundleFolder(program)) return true;
+    return detail::writable(fs::path(program).parent_path().string());
+}
+
+bool Engine::replaceSelf(const std::string& data, std::string& error) {
+    const FileRef* package = catalog ? catalog->managerPackage() : nullptr;
+    if (!package) {
+        error = std::string("the catalog has no manager for ") + thisPlatform();
+        return false;
+    }
+    if (program.empty()) {
+        error = "no program to replace";
+        return false;
+    }
+    if (!bundleFolder(program)) {
+        error = program + " is not an app bundle: not updated";
+        return false;
+    }
+    if (data.size() != package->size || sha256Hex(data.data(), data.size()) != package->sha256) {
+        error = package->path + " does not match the catalog: not updated";
+        return false;
+    }
+    const std::string dir = fs::path(program).parent_path().string();
+    const std::string staging = detail::stagingDir(dir);
+    if (log) log("unpack " + package->item + " -> " + staging);
+    if (!detail::unpack(data, staging, package->item, error)) {
+        detail::removeAll(staging);
+        return false;
+    }
+    const std::string unpacked = joinPath(staging, package->item);
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(unpacked, ec))) {
+        detail::removeAll(staging);
+        error = package->item + " in " + package->path + " is not an app bundle: not updated";
+        return false;
+    }
+
+    const std::string aside = detail::asideName(program);
+    fs::rename(program, aside, ec);
+    if (ec) {
+        detail::removeAll(staging);
+        error = "cannot move the running manager aside: " + ec.message();
+        return false;
+    }
+    fs::rename(unpacked, program, ec);
+    if (ec) {
+        const std::string why = ec.message();
+        std::error_code back;
+        fs::rename(aside, program, back);
+        detail::removeAll(staging);
+        error = "cannot move the new manager into " + dir + ": " + why;
+        return false;
+    }
+    detail::removeAll(staging);
+    if (log) log("updated " + program);
+    return true;
+}
+
+void Engine::sweepSelf(const std::string& item) {
+    const fs::path self(item);
+    const std::string name = self.filename().string();
+    if (name.empty()) return;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(self.parent_path(), ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        const std::string entry = it->path().filename().string();
+        // ".tqm-old-" + tag + "-" + name: only this bundle's aside copies, not another app's.
+        const bool oldCopy = startsWith(entry, ".tqm-old-") && endsWith(entry, "-" + name);
+        if (oldCopy || startsWith(entry, ".tqm-staging-")) detail::removeAll(it->path().string());
+    }
+}
+
+}  // namespace tqm

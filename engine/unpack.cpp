@@ -1,0 +1,323 @@
+#include "engine/unpack.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <unordered_set>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace tqm::detail {
+
+namespace {
+
+constexpr uint64_t kMaxTotal = 0x40000000;  // 1 GiB unpacked, all entries together
+constexpr int kMaxLinkHops = 40;
+constexpr uint64_t kMaxDeflateRatio = 1100;  // deflate cannot expand more than about 1032:1
+
+struct ZipArchive {
+    zip_t* z = nullptr;
+    ~ZipArchive() {
+        if (z) zip_discard(z);
+    }
+};
+
+struct ZipEntryFile {
+    zip_file_t* f = nullptr;
+    ~ZipEntryFile() {
+        if (f) zip_fclose(f);
+    }
+};
+
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+std::vector<std::string> splitSlash(const std::string& s) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t slash = s.find('/', start);
+        if (slash == std::string::npos) {
+            parts.push_back(s.substr(start));
+            return parts;
+        }
+        parts.push_back(s.substr(start, slash - start));
+        start = slash + 1;
+    }
+}
+
+bool nameOk(const std::vector<std::string>& parts, const std::string& name, const std::string& item) {
+    if (name.empty() || name[0] == '/') return false;
+    if (name.find('\\') != std::string::npos || name.find(':') != std::string::npos) return false;
+    if (parts[0] != item) return false;
+    for (size_t i = 1; i < parts.size(); ++i)
+        if (parts[i].empty() || parts[i] == "." || parts[i] == "..") return false;
+    return true;
+}
+
+// The link text, taken from the link's folder inside the package and resolved without the disk,
+// must name something below the item's top folder.
+bool linkTextOk(const std::vector<std::string>& parts, const std::string& text, const std::string& item) {
+    if (text.empty() || text[0] == '/') return false;
+    if (text.find('\\') != std::string::npos || text.find('\0') != std::string::npos) return false;
+    std::vector<std::string> stack(parts.begin(), parts.end() - 1);
+    for (const std::string& c : splitSlash(text)) {
+        if (c.empty() || c == ".") continue;
+        if (c == "..") {
+            if (stack.empty()) return false;
+            stack.pop_back();
+        } else {
+            stack.push_back(c);
+        }
+    }
+    return stack.size() >= 2 && stack[0] == item;
+}
+
+std::string joinParts(const std::vector<std::string>& parts, size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count; ++i) {
+        if (i) out += '/';
+        out += parts[i];
+    }
+    return out;
+}
+
+bool isLinkOnDisk(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Follows the link made at dest / name the way the system would, links on disk included, and
+// answers whether it ends below the item without ever leaving dest.
+bool linkStaysInside(const std::string& dest, const std::vector<std::string>& parts, const std::string& item) {
+    std::vector<std::string> stack(parts.begin(), parts.end() - 1);
+    std::deque<std::string> todo;
+    auto follow = [&](const std::string& link) {
+        std::error_code ec;
+        std::string text = fs::read_symlink(link, ec).string();
+        if (ec || text.empty() || text[0] == '/') return false;
+        std::vector<std::string> comps = splitSlash(text);
+        todo.insert(todo.begin(), comps.begin(), comps.end());
+        return true;
+    };
+    if (!follow(dest + "/" + joinParts(parts, parts.size()))) return false;
+    int hops = 0;
+    while (!todo.empty()) {
+        std::string c = std::move(todo.front());
+        todo.pop_front();
+        if (c.empty() || c == ".") continue;
+        if (c == "..") {
+            if (stack.empty()) return false;
+            stack.pop_back();
+            continue;
+        }
+        stack.push_back(std::move(c));
+        std::string here = dest + "/" + joinParts(stack, stack.size());
+        if (!isLinkOnDisk(here)) continue;
+        stack.pop_back();
+        if (++hops > kMaxLinkHops || !follow(here)) return false;
+    }
+    return stack.size() >= 2 && stack[0] == item;
+}
+
+// Reads an entry whole. libzip does not hold an entry to its declared size, and reports a CRC
+// error only on the read past the end, so exactly size bytes must come and then nothing more.
+bool readEntry(zip_t* z, zip_uint64_t index, uint64_t size, std::unique_ptr<char[]>& buf, uint64_t& cap) {
+    ZipEntryFile file;
+    file.f = zip_fopen_index(z, index, 0);
+    if (!file.f) return false;
+    if (size > cap) {
+        buf.reset(new (std::nothrow) char[size]);
+        cap = buf ? size : 0;
+        if (!buf) return false;
+    }
+    uint64_t got = 0;
+    while (got < size) {
+        zip_int64_t n = zip_fread(file.f, buf.get() + got, size - got);
+        if (n < 0) return false;
+        if (n == 0) break;
+        got += uint64_t(n);
+    }
+    if (got != size) return false;
+    char extra;
+    return zip_fread(file.f, &extra, 1) == 0;
+}
+
+bool writeAll(int fd, const char* data, uint64_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size > (1u << 30) ? (1u << 30) : size_t(size));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= uint64_t(n);
+    }
+    return true;
+}
+
+std::string systemText(int err) { return std::error_code(err, std::generic_category()).message(); }
+
+}  // namespace
+
+bool unpack(const std::string& zipBytes, const std::string& dest, const std::string& item, std::string& error) {
+    // libzip opens an empty buffer as an empty archive; a zip is at least its 22-byte end record.
+    if (zipBytes.size() < 22) {
+        error = "the package is not a zip";
+        return false;
+    }
+    ZipArchive archive;
+    {
+        zip_error_t zerr;
+        zip_error_init(&zerr);
+        zip_source_t* src = zip_source_buffer_create(zipBytes.data(), zipBytes.size(), 0, &zerr);
+        if (src) {
+            archive.z = zip_open_from_source(src, 0, &zerr);
+            if (!archive.z) zip_source_free(src);
+        }
+        zip_error_fini(&zerr);
+        if (!archive.z) {
+            error = "the package is not a zip";
+            return false;
+        }
+    }
+    zip_int64_t count = zip_get_num_entries(archive.z, 0);
+    if (count <= 0) {
+        error = "the package is empty";
+        return false;
+    }
+
+    uint64_t total = 0;
+    bool itemSeen = false;
+    std::unique_ptr<char[]> buf;
+    uint64_t cap = 0;
+    std::unordered_set<std::string> realDirs;  // folders already seen on disk as folders, not links
+    std::vector<std::vector<std::string>> links;
+    std::error_code ec;
+
+    for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        zip_uint32_t attr = 0;
+        zip_uint8_t opsys = 0;
+        if (zip_stat_index(archive.z, i, ZIP_FL_ENC_RAW, &st) != 0 || !(st.valid & ZIP_STAT_NAME) ||
+            !(st.valid & ZIP_STAT_SIZE) || !(st.valid & ZIP_STAT_COMP_METHOD) ||
+            zip_file_get_external_attributes(archive.z, i, 0, &opsys, &attr) != 0) {
+            error = "the package's zip is damaged";
+            return false;
+        }
+        std::string name = st.name;
+        const bool isDir = (!name.empty() && name.back() == '/') || (attr & 0x10);
+        if (isDir && !name.empty() && name.back() == '/') name.pop_back();
+
+        std::vector<std::string> parts = splitSlash(name);
+        if (!nameOk(parts, name, item)) {
+            error = "the package holds an unexpected path: " + name;
+            return false;
+        }
+        if (st.size > kMaxTotal || total + st.size > kMaxTotal) {
+            error = "the package unpacks too large";
+            return false;
+        }
+        total += st.size;
+        if (parts[0] == item) itemSeen = true;
+
+        const std::string target = dest + "/" + name;
+        for (size_t depth = 1; depth < parts.size(); ++depth) {
+            std::string folder = dest + "/" + joinParts(parts, depth);
+            if (realDirs.count(folder)) continue;
+            struct stat ls;
+            if (::lstat(folder.c_str(), &ls) == 0) {
+                if (S_ISLNK(ls.st_mode)) {
+                    error = "the package holds a path through a symbolic link: " + name;
+                    return false;
+                }
+                if (S_ISDIR(ls.st_mode)) realDirs.insert(folder);
+            }
+        }
+        // Nothing is ever written where a link already stands.
+        if (isLinkOnDisk(target)) {
+            error = "the package holds a path through a symbolic link: " + name;
+            return false;
+        }
+        const std::string parent = parts.size() > 1 ? dest + "/" + joinParts(parts, parts.size() - 1) : dest;
+        // Only stored and deflated entries, unencrypted; a declared size that its compressed data
+        // cannot hold is refused before any memory is taken for it.
+        const bool stored = st.comp_method == ZIP_CM_STORE, deflated = st.comp_method == ZIP_CM_DEFLATE;
+        const bool sizePlausible =
+            (st.valid & ZIP_STAT_COMP_SIZE) &&
+            (stored ? st.comp_size == st.size : st.size / kMaxDeflateRatio <= st.comp_size);
+        const bool supported = (stored || deflated) && sizePlausible &&
+                               (!(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method == ZIP_EM_NONE);
+
+        if ((attr & 0xF0000000u) == 0xA0000000u) {
+            if (!supported || !readEntry(archive.z, i, st.size, buf, cap)) {
+                error = "cannot unpack " + name;
+                return false;
+            }
+            std::string text(buf.get(), st.size);
+            if (isDir || !linkTextOk(parts, text, item)) {
+                error = "the package holds a symbolic link out of " + item + ": " + name;
+                return false;
+            }
+            fs::create_directories(parent, ec);
+            if (::symlink(text.c_str(), target.c_str()) != 0) {
+                error = "cannot make the link " + target + ": " + systemText(errno);
+                return false;
+            }
+            links.push_back(std::move(parts));
+        } else if (isDir) {
+            fs::create_directories(target, ec);
+            if (ec) {
+                error = "cannot create " + target + ": " + ec.message();
+                return false;
+            }
+        } else {
+            if (!realDirs.count(parent)) fs::create_directories(parent, ec);
+            if (!supported || !readEntry(archive.z, i, st.size, buf, cap)) {
+                error = "cannot unpack " + name;
+                return false;
+            }
+            Fd out;
+            out.fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (out.fd < 0 || !writeAll(out.fd, buf.get(), st.size)) {
+                error = "cannot write " + target;
+                return false;
+            }
+            const mode_t mode = (attr >> 16) & 0x1FF;
+            if (mode != 0) ::fchmod(out.fd, mode);
+        }
+        if (cap > (64u << 20)) {  // keep no large buffer beyond the entry that needed it
+            buf.reset();
+            cap = 0;
+        }
+    }
+    if (!itemSeen) {
+        error = "the package is empty";
+        return false;
+    }
+    // Each link was checked on its own; links through links are checked once all are made.
+    for (const auto& parts : links) {
+        if (!linkStaysInside(dest, parts, item)) {
+            error = "the package holds a symbolic link out of " + item + ": " + joinParts(parts, parts.size());
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace tqm::detail

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "engine/catalog.h"
+#include "engine/engine.h"
+#include "engine/source.h"
+#include "engine/util.h"
+#include "tests/support/http_server.h"
+#include "tests/support/temp_home.h"
+
+using namespace testsupport;
+
+namespace {
+
+class DownloadTest : public TempHomeTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.ok());
+        source = tqm::Source(server.url());
+        engine.layout.root = path("root");
+        engine.source = &source;
+        engine.log = [this](const std::string& line) { logLines.push_back(line); };
+        entry.id = "vendor.echo";
+        entry.name = "Echo Box";
+        entry.version = "1.2.0";
+    }
+
+    // Serves body at path and lists it in the entry under format with the given catalog size.
+    void offer(const std::string& format, const std::string& pkgPath, const std::string& body, uint64_t size) {
+        server.serveFile(pkgPath, body);
+        tqm::FileRef& ref = entry.packages[format]["mac"];
+        ref.path = pkgPath;
+        ref.size = size;
+        ref.sha256 = tqm::sha256Hex(body.data(), body.size());
+        ref.item = "Echo Box.vst3";
+    }
+
+    std::string cacheFile(const std::string& name) const { return engine.layout.userData() + "/cache/packages/" + name; }
+
+    size_t requests() const { return server.paths().size(); }
+
+    LoopbackServer server;
+    tqm::Source source;
+    tqm::Engine engine;
+    tqm::Plugin entry;
+    std::vector<std::string> logLines;
+};
+
+TEST_F(DownloadTest, DownloadsChecksAndCaches) {
+    const std::string body(5000, 'p');
+    offer("vst3", "plugins/echo/Echo-1.2.zip", body, body.size());
+    std::string data, error;
+    ASSERT_TRUE(engine.download(entry, "vst3", data, error, {})) << error;
+    EXPECT_EQ(data, body);
+    EXPECT_EQ(logLines, std::vector<std::string>{"download plugins/echo/Echo-1.2.zip"});
+    EXPECT_EQ(readFile(cacheFile("Echo-1.2.zip")), body);
+
+    // The second time comes from the cache: no transfer, no log line, one progress call.
+    logLines.clear();
+    const size_t before = requests();
+    std::vector<std::pair<uint64_t, uint64_t>> calls;
+    auto progress = [&](uint64_t done, uint64_t total) {
+        calls.emplace_back(done, total);
+        return false;  // ignored for a cached copy
+    };
+    ASSERT_TRUE(engine.download(entry, "vst3", data, error, progress)) << error;
+    EXPECT_EQ(data, body);
+    EXPECT_EQ(requests(), before);
+    EXPECT_TRUE(logLines.empty());
+    EXPECT_EQ(calls, (std::vector<std::pair<uint64_t, uint64_t>>{{body.size(), body.size()}}));
+}
+
+TEST_F(DownloadTest, DamagedCacheIsNotUsed) {
+    const std::string body(3000, 'g');
+    offer("vst3", "plugins/Echo.zip", body, body.size());
+    for (const std::string& damaged : {std::string(3000, 'b'), body.substr(0, 2999)}) {
+        ASSERT_TRUE(writeFile(cacheFile("Echo.zip"), damaged));
+        std::string data, error;
+        engine.source = nullptr;
+        EXPECT_FALSE(engine.download(entry, "vst3", data, error, {}));
+        EXPECT_EQ(error, "no source to download from");
+        engine.source = &source;
+        ASSERT_TRUE(engine.download(entry, "vst3", data, error, {})) << error;
+        EXPECT_EQ(data, body);
+        EXPECT_EQ(readFile(cacheFile("Echo.zip")), body);
+    }
+}
+
+TEST_F(DownloadTest, MismatchIsRefusedAndNotCached) {
+    const std::string body(1000, 'x');
+    offer("vst3", "plugins/Echo.zip", body, 1200);
+    std::string data, error;
+    EXPECT_FALSE(engine.download(entry, "vst3", data, error, {}));
+    EXPECT_EQ(error, "plugins/Echo.zip does not match the catalog (1000 bytes, expected 1200): not installed");
+    EXPECT_FALSE(exists(cacheFile("Echo.zip")));
+
+    // Right size, wrong digest.
+    entry.packages["vst3"]["mac"].size = 1000;
+    entry.packages["vst3"]["mac"].sha256 = std::string(64, '0');
+    EXPECT_FALSE(engine.download(entry, "vst3", data, error, {}));
+    EXPECT_EQ(error, "plugins/Echo.zip does not match the catalog (1000 bytes, expected 1000): not installed");
+    EXPECT_FALSE(exists(cacheFile("Echo.zip")));
+}
+
+TEST_F(DownloadTest, FailuresBeforeAnyTransfer) {
+    std::string data, error;
+    EXPECT_FALSE(engine.download(entry, "clap", data, error, {}));
+    EXPECT_EQ(error, "Echo Box has no clap for mac");
+    EXPECT_FALSE(engine.downloadSelf(data, error, {}));
+    EXPECT_EQ(error, "the catalog has no manager for mac");
+    tqm::Catalog catalog;  // loaded, but without a manager package here
+    catalog.manager_packages["win"].path = "manager/win.zip";
+    engine.catalog = &catalog;
+    EXPECT_FALSE(engine.downloadSelf(data, error, {}));
+    EXPECT_EQ(error, "the catalog has no manager for mac");
+    EXPECT_EQ(requests(), 0u);
+}
+
+TEST_F(DownloadTest, CancelledAndFailedTransfers) {
+    const std::string body(200000, 'c');
+    offer("vst3", "plugins/Echo.zip", body, body.size());
+    std::string data, error;
+    EXPECT_FALSE(engine.download(entry, "vst3", data, error, [](uint64_t, uint64_t) { return false; }));
+    EXPECT_EQ(error, "cancelled");
+    EXPECT_FALSE(exists(cacheFile("Echo.zip")));
+
+    entry.packages["vst3"]["mac"].path = "plugins/Missing.zip";
+    EXPECT_FALSE(engine.download(entry, "vst3", data, error, {}));
+    EXPECT_EQ(error.rfind(server.url() + "plugins/Missing.zip: ", 0), 0u) << error;
+}
+
+TEST_F(DownloadTest, ManagerPackageAndSharedSlot) {
+    const std::string self(4000, 'm');
+    server.serveFile("manager/Manager.zip", self);
+    tqm::Catalog catalog;
+    tqm::FileRef& ref = catalog.manager_packages["mac"];
+    ref.path = "manager/Manager.zip";
+    ref.size = self.size();
+    ref.sha256 = tqm::sha256Hex(self.data(), self.size());
+    ref.item = "Manager.app";
+    engine.catalog = &catalog;
+    std::string data, error;
+    ASSERT_TRUE(engine.downloadSelf(data, error, {})) << error;
+    EXPECT_EQ(data, self);
+
+    // Another package whose path ends in the same file name takes over the slot.
+    const std::string other(100, 'o');
+    offer("vst3", "plugins/Manager.zip", other, other.size());
+    ASSERT_TRUE(engine.download(entry, "vst3", data, error, {})) << error;
+    EXPECT_EQ(readFile(cacheFile("Manager.zip")), other);
+    const size_t before = requests();
+    ASSERT_TRUE(engine.downloadSelf(data, error, {})) << error;
+    EXPECT_EQ(data, self);
+    EXPECT_EQ(requests(), before + 1);
+}
+
+}  // namespace

@@ -1,0 +1,374 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "engine/catalog.h"
+#include "engine/engine.h"
+#include "engine/engine_state.h"
+#include "engine/install.h"
+#include "engine/util.h"
+#include "tests/support/temp_home.h"
+#include "tests/support/zip_maker.h"
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+std::vector<std::string> tempNames(const std::string& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto& e : fs::directory_iterator(dir, ec))
+        if (e.path().filename().string().rfind(".tqm-", 0) == 0) names.push_back(e.path().filename().string());
+    return names;
+}
+
+tqm::FileRef packageRef(const std::string& path, const std::string& zip, const std::string& item,
+                        const std::string& exe = "") {
+    tqm::FileRef ref;
+    ref.path = path;
+    ref.size = zip.size();
+    ref.sha256 = tqm::sha256Hex(zip.data(), zip.size());
+    ref.item = item;
+    ref.exe = exe;
+    return ref;
+}
+
+class InstallTest : public TempHomeTest {
+protected:
+    void SetUp() override {
+        engine.layout.root = path("root");
+        engine.catalog = &catalog;
+        engine.log = [this](const std::string& line) { logLines.push_back(line); };
+        catalog.sequence = 42;
+    }
+
+    // A plug-in entry whose vst3 package is the given zip.
+    tqm::Plugin& plugin(const std::string& zip, const std::string& version = "1.0.0") {
+        tqm::Plugin p;
+        p.id = "vendor.foo";
+        p.name = "Foo";
+        p.version = version;
+        p.packages["vst3"]["mac"] = packageRef("plugins/Foo-" + version + ".zip", zip, "Foo.vst3");
+        catalog.plugins = {p};
+        return catalog.plugins[0];
+    }
+
+    static std::string bundle(const std::string& marker) {
+        return makeZip({zipDir("Foo.vst3/"), zipFile("Foo.vst3/Contents/Info.plist", marker),
+                        zipFile("Foo.vst3/Contents/MacOS/Foo", "bin", 0755, true)});
+    }
+
+    std::string vst3() const { return engine.layout.formatDir("vst3"); }
+
+    tqm::Catalog catalog;
+    tqm::Engine engine;
+    std::vector<std::string> logLines;
+};
+
+TEST(EngineState, TagsAndNames) {
+    const std::regex hex8("[0-9a-f]{8}");
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(std::regex_match(tqm::detail::tag(), hex8));
+    EXPECT_TRUE(std::regex_match(tqm::detail::asideName("/A/B/Foo.vst3"),
+                                 std::regex("/A/B/\\.tqm-old-[0-9a-f]{8}-Foo\\.vst3")));
+    EXPECT_TRUE(std::regex_match(tqm::detail::stagingDir("/A/B"), std::regex("/A/B/\\.tqm-staging-[0-9a-f]{8}")));
+}
+
+TEST_F(InstallTest, CanWriteMakesTheFolderAndLeavesNoProbe) {
+    EXPECT_TRUE(engine.canWrite("vst3"));
+    EXPECT_TRUE(fs::is_directory(vst3()));
+    EXPECT_TRUE(tempNames(vst3()).empty());
+    // A file where the folder should be.
+    ASSERT_TRUE(writeFile(path("root/CLAP"), "not a folder"));
+    EXPECT_FALSE(engine.canWrite("clap"));
+}
+
+TEST_F(InstallTest, CanWriteAnswersFalseForAnotherUser) {
+    ASSERT_TRUE(engine.canWrite("vst3"));
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+    pid_t child = fork();
+    if (child == 0) {
+        // nobody, who cannot write the root-owned folder
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(2);
+        _exit(engine.canWrite("vst3") ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(tempNames(vst3()).empty());
+}
+
+TEST_F(InstallTest, SweepRemovesLeftoversOnly) {
+    engine.sweep();  // no folders at all: nothing happens
+    ASSERT_TRUE(writeFile(vst3() + "/.tqm-staging-1234abcd/Foo.vst3/x", "x"));
+    ASSERT_TRUE(writeFile(vst3() + "/.tqm-old-0badf00d-Foo.vst3/Contents/x", "old"));
+    ASSERT_TRUE(writeFile(vst3() + "/Foo.vst3/Contents/x", "current"));
+    ASSERT_TRUE(writeFile(vst3() + "/tqm-old/x", "x"));
+    ASSERT_TRUE(writeFile(engine.layout.appsDir() + "/.tqm-probe-00000001", ""));
+    // A planted link among the leftovers is removed as a link, never followed.
+    ASSERT_TRUE(writeFile(path("elsewhere/keep"), "keep"));
+    fs::create_directory_symlink(path("elsewhere"), vst3() + "/.tqm-old-00000000-Bar.vst3");
+    engine.sweep();
+    EXPECT_TRUE(tempNames(vst3()).empty());
+    EXPECT_TRUE(tempNames(engine.layout.appsDir()).empty());
+    EXPECT_EQ(readFile(vst3() + "/Foo.vst3/Contents/x"), "current");
+    EXPECT_TRUE(exists(vst3() + "/tqm-old/x"));
+    EXPECT_EQ(readFile(path("elsewhere/keep")), "keep");
+}
+
+// An install stopped between its two renames leaves its staging folder and the old copy aside;
+// the next sweep must leave the old or the new copy in place, never neither.
+TEST_F(InstallTest, SweepRecoversInterruptedInstalls) {
+    const std::string target = vst3() + "/Foo.vst3";
+    struct Case {
+        const char* what;
+        bool staging, aside, newInPlace;
+        std::string expect;  // content at target afterwards; empty = nothing there
+    } cases[] = {
+        {"stopped before the new copy moved in", true, true, false, "old"},
+        {"stopped after the new copy moved in", true, true, true, "new"},
+        {"removal stopped before deleting the aside copy", false, true, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(vst3());
+        const std::string staging = tqm::detail::stagingDir(vst3());
+        if (c.staging) {
+            ASSERT_TRUE(writeFile(staging + "/Foo.vst3/Contents/x", "new"));
+        }
+        if (c.aside) {
+            ASSERT_TRUE(writeFile(tqm::detail::asideName(target) + "/Contents/x", "old"));
+        }
+        if (c.newInPlace) fs::rename(staging + "/Foo.vst3", target);
+        engine.sweep();
+        EXPECT_TRUE(tempNames(vst3()).empty());
+        EXPECT_EQ(readFile(target + "/Contents/x"), c.expect);
+    }
+}
+
+TEST_F(InstallTest, FirstInstallThenUpdate) {
+    const std::string v1 = bundle("one");
+    std::string error;
+    ASSERT_TRUE(engine.install(plugin(v1), "vst3", v1, error)) << error;
+    const std::string target = vst3() + "/Foo.vst3";
+    EXPECT_EQ(readFile(target + "/Contents/Info.plist"), "one");
+    EXPECT_TRUE(tempNames(vst3()).empty());
+    ASSERT_GE(logLines.size(), 2u);
+    EXPECT_EQ(logLines.front().rfind("unpack Foo.vst3 -> " + vst3() + "/.tqm-staging-", 0), 0u);
+    EXPECT_EQ(logLines.back(), "installed " + target);
+
+    tqm::Receipt saved;
+    ASSERT_TRUE(saved.load(engine.layout.receiptFile(), error)) << error;
+    EXPECT_EQ(saved.catalog_sequence, 42);
+    const tqm::InstalledFormat& rec = saved.plugins["vendor.foo"].formats["vst3"];
+    EXPECT_EQ(rec.version, "1.0.0");
+    EXPECT_EQ(rec.path, target);
+    EXPECT_EQ(rec.package_sha256, tqm::sha256Hex(v1.data(), v1.size()));
+    EXPECT_FALSE(rec.installed.empty());
+
+    const std::string v2 = bundle("two");
+    ASSERT_TRUE(engine.install(plugin(v2, "1.1.0"), "vst3", v2, error)) << error;
+    EXPECT_EQ(readFile(target + "/Contents/Info.plist"), "two");
+    EXPECT_TRUE(tempNames(vst3()).empty());
+    ASSERT_TRUE(saved.load(engine.layout.receiptFile(), error)) << error;
+    EXPECT_EQ(saved.plugins["vendor.foo"].formats["vst3"].version, "1.1.0");
+}
+
+TEST_F(InstallTest, BadBytesChangeNothing) {
+    const std::string v1 = bundle("one");
+    std::string error;
+    ASSERT_TRUE(engine.install(plugin(v1), "vst3", v1, error)) << error;
+    const std::string receiptBefore = readFile(engine.layout.receiptFile());
+
+    const std::string v2 = bundle("two");
+    const tqm::Plugin& entry = plugin(v2, "2.0.0");
+    std::string flipped = v2;
+    flipped[flipped.size() / 2] ^= 1;
+    for (const std::string& bytes : {v2.substr(0, v2.size() - 1), flipped}) {
+        EXPECT_FALSE(engine.install(entry, "vst3", bytes, error));
+        EXPECT_EQ(error, "plugins/Foo-2.0.0.zip does not match the catalog: not installed");
+    }
+    // A package that matches the catalog but holds a path outside its item.
+    const std::string evil = makeZip({zipFile("Foo.vst3/Contents/Info.plist", "evil"), zipFile("Bar.vst3/x", "x")});
+    EXPECT_FALSE(engine.install(plugin(evil, "3.0.0"), "vst3", evil, error));
+    EXPECT_EQ(error, "the package holds an unexpected path: Bar.vst3/x");
+
+    EXPECT_EQ(readFile(vst3() + "/Foo.vst3/Contents/Info.plist"), "one");
+    EXPECT_TRUE(tempNames(vst3()).empty());
+    EXPECT_EQ(readFile(engine.layout.receiptFile()), receiptBefore);
+    EXPECT_EQ(engine.install(entry, "xyz", v2, error), false);
+    EXPECT_EQ(error, "Foo has no xyz for mac");
+}
+
+TEST_F(InstallTest, FailedMoveInLeavesReceiptAlone) {
+    // A dangling link at the target: nothing to move aside, and a folder cannot replace it.
+    fs::create_directories(vst3());
+    fs::create_symlink(path("nowhere"), vst3() + "/Foo.vst3");
+    const std::string v1 = bundle("one");
+    std::string error;
+    EXPECT_FALSE(engine.install(plugin(v1), "vst3", v1, error));
+    EXPECT_EQ(error.rfind("cannot move Foo.vst3 into " + vst3() + ": ", 0), 0u) << error;
+    EXPECT_TRUE(tempNames(vst3()).empty());
+    EXPECT_FALSE(exists(engine.layout.receiptFile()));
+}
+
+TEST_F(InstallTest, CopyInThePreviousFolderIsRemoved) {
+    const std::string v1 = bundle("one");
+    tqm::Plugin& entry = plugin(v1);
+    struct Case {
+        std::string previous;
+        bool removed;
+    } cases[] = {
+        {path("old/VST3/Ardune Systems/Foo.vst3"), true},
+        {path("old/VST3/Other/Foo.vst3"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.previous);
+        ASSERT_TRUE(writeFile(c.previous + "/Contents/x", "x"));
+        engine.receipt.plugins["vendor.foo"].formats["vst3"].path = c.previous;
+        logLines.clear();
+        std::string error;
+        ASSERT_TRUE(engine.install(entry, "vst3", v1, error)) << error;
+        EXPECT_EQ(exists(c.previous), !c.removed);
+        const bool logged =
+            std::find(logLines.begin(), logLines.end(), "removed the copy in the previous folder " + c.previous) !=
+            logLines.end();
+        EXPECT_EQ(logged, c.removed);
+    }
+}
+
+class AppInstallTest : public InstallTest {
+protected:
+    tqm::Plugin& app(const std::string& zip, const std::string& version = "1.0.0") {
+        tqm::Plugin p;
+        p.id = "vendor.app";
+        p.name = "Foo App";
+        p.version = version;
+        p.is_app = true;
+        p.uninstall_key = "FooApp";
+        p.packages["app"]["mac"] = packageRef("apps/Foo-" + version + ".zip", zip, "Foo.app", "Foo");
+        catalog.apps = {p};
+        return catalog.apps[0];
+    }
+    static std::string appZip(const std::string& marker) {
+        return makeZip({zipFile("Foo.app/Contents/MacOS/Foo", "#!/bin/sh\n", 0755),
+                        zipFile("Foo.app/Contents/Resources/marker", marker)});
+    }
+    std::string appsDir() const { return engine.layout.appsDir(); }
+};
+
+TEST_F(AppInstallTest, InstallsAndRecords) {
+    const std::string zip = appZip("one");
+    std::string error;
+    // Reached through install with the format "app".
+    ASSERT_TRUE(engine.install(app(zip), "app", zip, error)) << error;
+    EXPECT_EQ(readFile(appsDir() + "/Foo.app/Contents/Resources/marker"), "one");
+    EXPECT_TRUE(tempNames(appsDir()).empty());
+    tqm::Receipt saved;
+    ASSERT_TRUE(saved.load(engine.layout.appsReceiptFile(), error)) << error;
+    EXPECT_EQ(saved.catalog_sequence, 42);
+    const tqm::InstalledFormat& rec = saved.plugins["vendor.app"].formats["app"];
+    EXPECT_EQ(rec.path, appsDir() + "/Foo.app");
+    EXPECT_EQ(rec.exe, "Foo");
+    EXPECT_EQ(rec.uninstall_key, "FooApp");
+    EXPECT_EQ(rec.version, "1.0.0");
+}
+
+TEST_F(AppInstallTest, UpdatesWhereItIsOrRefuses) {
+    // A plain copy recorded outside the apps folder is updated where it is.
+    const std::string elsewhere = path("Other Apps/Foo.app");
+    ASSERT_TRUE(writeFile(elsewhere + "/Contents/MacOS/Foo", "old"));
+    engine.apps.plugins["vendor.app"].formats["app"].path = elsewhere;
+    const std::string zip = appZip("two");
+    std::string error;
+    ASSERT_TRUE(engine.installApp(app(zip, "2.0.0"), zip, error)) << error;
+    EXPECT_EQ(readFile(elsewhere + "/Contents/Resources/marker"), "two");
+    EXPECT_FALSE(exists(appsDir() + "/Foo.app"));
+    EXPECT_TRUE(tempNames(path("Other Apps")).empty());
+
+    // A folder that is not plainly the app is never replaced.
+    const std::string suite = path("Suite/Foo Suite");
+    ASSERT_TRUE(writeFile(suite + "/Contents/MacOS/Foo", "installer's"));
+    engine.apps.plugins["vendor.app"].formats["app"].path = suite;
+    EXPECT_FALSE(engine.installApp(app(zip, "2.0.0"), zip, error));
+    EXPECT_EQ(error, "Foo App is installed in " + suite +
+                         ", not a folder the manager replaces: update it with its installer");
+    EXPECT_EQ(readFile(suite + "/Contents/MacOS/Foo"), "installer's");
+}
+
+TEST_F(AppInstallTest, BadPackages) {
+    const std::string good = appZip("one");
+    tqm::Plugin& entry = app(good);
+    std::string error;
+    EXPECT_FALSE(engine.installApp(entry, good.substr(1), error));
+    EXPECT_EQ(error, "apps/Foo-1.0.0.zip does not match the catalog: not installed");
+    EXPECT_FALSE(exists(appsDir()));
+
+    const std::string noExe = makeZip({zipFile("Foo.app/Contents/Info.plist", "x")});
+    EXPECT_FALSE(engine.installApp(app(noExe), noExe, error));
+    EXPECT_EQ(error, "the package has no Foo.app/Contents/MacOS/Foo");
+    EXPECT_TRUE(tempNames(appsDir()).empty());
+    EXPECT_FALSE(exists(appsDir() + "/Foo.app"));
+
+    tqm::Plugin none = entry;
+    none.packages.clear();
+    EXPECT_FALSE(engine.installApp(none, good, error));
+    EXPECT_EQ(error, "Foo App has no package for mac");
+}
+
+// Starts a copy of /bin/sleep placed inside an app folder; killed and reaped on destruction.
+struct RunningCopy {
+    pid_t pid = -1;
+    explicit RunningCopy(const std::string& program) {
+        std::error_code ec;
+        fs::create_directories(fs::path(program).parent_path(), ec);
+        fs::copy_file("/bin/sleep", program, fs::copy_options::overwrite_existing, ec);
+        fs::permissions(program, fs::perms(0755), ec);
+        pid = fork();
+        if (pid == 0) {
+            execl(program.c_str(), program.c_str(), "30", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Wait until the process runs the copied program.
+        for (int i = 0; i < 200; ++i) {
+            std::error_code e;
+            if (fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", e) == fs::path(program)) break;
+            usleep(10000);
+        }
+    }
+    ~RunningCopy() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+TEST_F(AppInstallTest, RefusedWhileRunning) {
+    const std::string zip = appZip("two");
+    std::string error;
+    ASSERT_TRUE(engine.installApp(app(zip), zip, error)) << error;
+    const std::string bundlePath = appsDir() + "/Foo.app";
+    {
+        RunningCopy running(bundlePath + "/Contents/MacOS/Foo");
+        ASSERT_GT(running.pid, 0);
+        EXPECT_EQ(tqm::appRunning(bundlePath), bundlePath + "/Contents/MacOS/Foo");
+        EXPECT_FALSE(engine.installApp(app(zip, "2.0.0"), zip, error));
+        EXPECT_EQ(error, "Foo App is running (Foo is in use): quit it and try again");
+        EXPECT_TRUE(tempNames(appsDir()).empty());
+        EXPECT_EQ(readFile(bundlePath + "/Contents/Resources/marker"), "two");
+    }
+    {
+        // A program in Foo.app2 is not inside Foo.app.
+        RunningCopy other(appsDir() + "/Foo.app2/Contents/MacOS/Foo");
+        ASSERT_EQ(tqm::appRunning(appsDir() + "/Foo.app2"), appsDir() + "/Foo.app2/Contents/MacOS/Foo");
+        EXPECT_EQ(tqm::appRunning(bundlePath), "");
+        EXPECT_TRUE(engine.installApp(app(zip, "2.0.0"), zip, error)) << error;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// The whole elevated road for real: job file, a second process of this test program started
+// through a plain shell in place of the administrator prompt, its entry before main, the
+// helper's job against the cached catalog and packages, and the result file.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "engine/jobs.h"
+#include "engine/running.h"
+#include "tests/support/job_fixture.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+// The helper in this program verifies the cache with the test's key, named in the environment
+// the test hands down; without it the built-in keys apply as in the shipped program.
+const char* tqm::helperKeysOverride() { return std::getenv("TQM_TEST_HELPER_KEYS"); }
+
+namespace {
+
+const char kKeysVar[] = "TQM_TEST_HELPER_KEYS";
+
+// Runs this program with the words; answers its exit status.
+int runSelf(const std::vector<std::string>& words) {
+    const std::string self = tqm::runningProgram();
+    std::vector<char*> argv{const_cast<char*>(self.c_str())};
+    for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class ElevatedHelper : public JobTest {
+protected:
+    void SetUp() override {
+        JobTest::SetUp();
+        ::setenv(kKeysVar, catalog.publicKeyHex().c_str(), 1);
+        // The unprivileged side downloads what the job needs into the package cache.
+        std::string data, error;
+        for (const char* id : {"synth", "studio"}) {
+            const tqm::Plugin* entry = loaded.catalog.find(id);
+            ASSERT_TRUE(engine.download(*entry, entry->is_app ? "app" : "vst3", data, error, {})) << error;
+        }
+        jobs = engine.layout.userData() + "/jobs";
+    }
+    void TearDown() override { ::unsetenv(kKeysVar); }
+
+    bool elevated(const std::vector<tqm::Task>& tasks, const std::vector<std::string>& prompt = {},
+                  const std::string& program = tqm::runningProgram()) {
+        results = {"stale"};
+        error.clear();
+        return tqm::runElevated(engine.layout, tasks, program, "--tqm-apply", results, error, prompt);
+    }
+
+    std::string jobs;
+    std::vector<std::string> results;
+    std::string error;
+};
+
+TEST_F(ElevatedHelper, RunsTheJobInASecondProcess) {
+    fs::remove_all(path("source"));  // the helper never downloads
+    EXPECT_TRUE(elevated({{"install", "synth", "vst3"}, {"install", "studio", "app"}})) << error;
+    EXPECT_EQ(results, (std::vector<std::string>{"install synth vst3: ok", "install studio app: ok"}));
+    EXPECT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 1.0.0");
+    EXPECT_TRUE(exists(appsDir() + "/Studio.app/Contents/MacOS/Studio"));
+    std::string loadError;
+    ASSERT_TRUE(engine.loadReceipt(loadError)) << loadError;
+    EXPECT_EQ(engine.receipt.plugins["synth"].formats["vst3"].version, "1.0.0");
+    EXPECT_EQ(engine.apps.plugins["studio"].formats["app"].exe, "Studio");
+
+    // Remove and purge of the machine's data, by the same road.
+    fs::create_directories(data("ProgramData", "Studio"));
+    EXPECT_TRUE(elevated({{"remove", "synth", "vst3"}, {"remove", "studio", "app"}, {"purge", "studio", "machine"}}))
+        << error;
+    EXPECT_EQ(results.size(), 3u);
+    EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
+    EXPECT_FALSE(exists(appsDir() + "/Studio.app"));
+    EXPECT_FALSE(exists(data("ProgramData", "Studio")));
+}
+
+TEST_F(ElevatedHelper, FailuresComeBackByLine) {
+    struct Case {
+        std::vector<tqm::Task> tasks;
+        std::vector<std::string> lines;
+        std::string error;
+    } cases[] = {
+        {{{"install", "synth", "vst3"}, {"install", "synth", "au"}},
+         {"install synth vst3: ok", "install synth au: synth au is not in the catalog"},
+         "synth au is not in the catalog"},
+        // The helper never deletes a user's data.
+        {{{"purge", "studio", "user"}}, {"purge studio user: "}, ""},
+        // Nothing cached for the clap package: the helper does not download.
+        {{{"install", "synth", "clap"}},
+         {"install synth clap: cannot read " + engine.layout.userData() + "/cache/packages/Synth-1.0.0.clap.zip"},
+         "cannot read " + engine.layout.userData() + "/cache/packages/Synth-1.0.0.clap.zip"},
+    };
+    fs::create_directories(data("AppData", "Studio"));
+    for (const Case& c : cases) {
+        EXPECT_FALSE(elevated(c.tasks));
+        EXPECT_EQ(results, c.lines);
+        EXPECT_EQ(error, c.error);
+    }
+    EXPECT_TRUE(exists(data("AppData", "Studio")));
+}
+
+TEST_F(ElevatedHelper, CatalogIsVerifiedWithTheHelpersKeys) {
+    ::unsetenv(kKeysVar);  // the built-in keys did not sign the test catalog
+    EXPECT_FALSE(elevated({{"install", "synth", "vst3"}}));
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].rfind("no catalog: offline; the cached catalog failed too: ", 0), 0u) << results[0];
+    EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
+}
+
+TEST_F(ElevatedHelper, PromptOutcomes) {
+    // Prompts that never run the helper: dismissed (pkexec's 126), none at all, no agent (127).
+    struct Case {
+        std::vector<std::string> prompt;
+        std::string error;
+    } cases[] = {
+        {{"/bin/sh", "-c", "exit 126", "prompt"}, "cancelled at the administrator prompt"},
+        {{path("no-such-prompt")}, "cannot start the elevated helper"},
+        {{"/bin/sh", "-c", "echo no agent >&2; exit 127", "prompt"}, "cannot start the elevated helper"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(elevated({{"install", "synth", "vst3"}}, c.prompt));
+        EXPECT_EQ(error, c.error);
+    }
+    EXPECT_EQ(readFile(jobs + "/prompt.txt"), "no agent\n");
+    EXPECT_EQ(fs::status(jobs + "/prompt.txt").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
+    EXPECT_FALSE(elevated({{"install", "synth", "vst3"}}, {}, ""));
+    EXPECT_EQ(error, "cannot write the user folders");
+}
+
+TEST_F(ElevatedHelper, ProgramPathWithQuoteBackslashAndBlank) {
+    const std::string dir = path("we'ird \"dir\\ x");
+    fs::create_directories(dir);
+    fs::create_symlink(tqm::runningProgram(), dir + "/man ager");
+    EXPECT_TRUE(elevated({{"install", "synth", "vst3"}}, {}, dir + "/man ager")) << error;
+    EXPECT_EQ(results, std::vector<std::string>{"install synth vst3: ok"});
+}
+
+TEST_F(ElevatedHelper, EntryBeforeMain) {
+    const std::string result = path("r.txt");
+    // Without a job or result path: status 2 and nothing written.
+    EXPECT_EQ(runSelf({"--tqm-apply", "--job", "--result", result}), 2);
+    EXPECT_EQ(runSelf({"--tqm-apply", "--result", result}), 2);
+    EXPECT_FALSE(exists(result));
+    // Without the switch the program goes on to main as usual.
+    EXPECT_EQ(runSelf({"--gtest_filter=-*", "--job", path("j"), "--result", result}), 0);
+    EXPECT_FALSE(exists(result));
+    // A job file that is not there: one line without the task form, status 1.
+    EXPECT_EQ(runSelf({"--tqm-apply", "--job", path("missing"), "--result", result}), 1);
+    EXPECT_EQ(readFile(result), "no catalog: the job names no data folder\n");
+}
+
+TEST_F(ElevatedHelper, ResultFileNeverFollowsALink) {
+    // A link planted at the result path is replaced, the file it points to left alone.
+    writeFile(path("victim"), "precious");
+    writeFile(path("job.json"), tqm::jobs::jobText(engine.layout.userData(), {}, {{"install", "synth", "vst3"}}));
+    fs::create_symlink(path("victim"), path("result.txt"));
+    EXPECT_EQ(tqm::applyJob(engine.layout, path("job.json"), path("result.txt"), catalog.publicKeyHex()), 0);
+    EXPECT_EQ(readFile(path("victim")), "precious");
+    EXPECT_FALSE(fs::is_symlink(path("result.txt")));
+    EXPECT_EQ(readFile(path("result.txt")), "install synth vst3: ok\n");
+    // A result path that cannot be made: status 1.
+    fs::create_directories(path("dir/inner"));
+    EXPECT_EQ(tqm::applyJob(engine.layout, path("job.json"), path("dir"), catalog.publicKeyHex()), 1);
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+// runTasks end to end on a private root: install, update, remove, purge and the manager's
+// own update, each reported by one result line.
+#include <algorithm>
+#include <filesystem>
+
+#include "engine/jobs.h"
+#include "tests/support/job_fixture.h"
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+class RunTasksTest : public JobTest {};
+
+TEST_F(RunTasksTest, WholeLifeOfAJob) {
+    // The manager's own bundle, as the self-update finds it.
+    const std::string manager = path("root/Apps/Manager.app");
+    writeFile(manager + "/Contents/MacOS/manager", "manager 0.9");
+    engine.program = manager;
+    for (const char* d : {"AppData/Ardune Systems/Studio/x", "AppData/Ardune Systems/Tuner/x",
+                          "AppData/Ardune Systems/Shared/x"})
+        writeFile(path(std::string("root/") + d), "data");
+
+    struct Step {
+        const char* version;  // publish this version first, when set
+        std::vector<tqm::Task> tasks;
+        std::vector<std::string> lines;
+        std::vector<std::string> dataLeft;  // data folders still there afterwards
+    } steps[] = {
+        {nullptr,
+         {{"install", "synth", "vst3"}, {"install", "synth", "clap"}, {"install", "studio", "app"},
+          {"install", "tuner", "app"}, {"install", "nothing", "vst3"}, {"install", "synth", "au"}},
+         {"install synth vst3: ok", "install synth clap: ok", "install studio app: ok", "install tuner app: ok",
+          "install nothing vst3: nothing is not in the catalog", "install synth au: Synth has no au for mac"},
+         {"Studio", "Tuner", "Shared"}},
+        {"2.0.0",
+         {{"install", "synth", "vst3"}, {"self", "manager", "app"}},
+         {"install synth vst3: ok", "self manager app: ok"},
+         {"Studio", "Tuner", "Shared"}},
+        {nullptr,
+         {{"remove", "synth", "clap"}, {"remove", "synth", "au"}, {"remove", "studio", "app"},
+          {"purge", "studio", "user"}},
+         {"remove synth clap: ok", "remove synth au: synth au is not installed by the manager",
+          "remove studio app: ok", "purge studio user: ok"},
+         {"Tuner", "Shared"}},  // the tuner is still there: the shared data stays
+        {nullptr,
+         {{"remove", "tuner", "app"}, {"purge", "tuner", "user"}, {"purge", "synth", "user"}},
+         {"remove tuner app: ok", "purge tuner user: ok",
+          "purge synth user: synth is not an app in the catalog: its data is unknown"},
+         {}},
+    };
+    int sequence = 1;
+    for (const Step& s : steps) {
+        if (s.version) publish(s.version, ++sequence);
+        std::vector<std::string> results{"earlier line"};
+        const bool anyFailed = tqm::runTasks(engine, s.tasks, results);
+        std::vector<std::string> expected{"earlier line"};
+        expected.insert(expected.end(), s.lines.begin(), s.lines.end());
+        EXPECT_EQ(results, expected);
+        bool failing = false;
+        for (const std::string& l : s.lines) failing |= l.size() < 4 || l.compare(l.size() - 4, 4, ": ok") != 0;
+        EXPECT_EQ(anyFailed, failing);
+        if (::testing::Test::HasFailure()) return;
+        for (const char* name : {"Studio", "Tuner", "Shared"}) {
+            bool left = std::find(s.dataLeft.begin(), s.dataLeft.end(), name) != s.dataLeft.end();
+            EXPECT_EQ(exists(data("AppData", name)), left) << name;
+        }
+
+        if (s.version) {
+            // Updated in place: new content, no leftovers but the running manager's own old copy.
+            EXPECT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 2.0.0");
+            EXPECT_EQ(engine.receipt.plugins["synth"].formats["vst3"].version, "2.0.0");
+            EXPECT_EQ(readFile(manager + "/Contents/MacOS/manager"), "manager 2.0.0");
+            EXPECT_EQ(entryNames(path("root/Apps")).size(), 2u);  // the running copy stays aside
+            engine.sweepSelf(manager);
+            EXPECT_EQ(entryNames(path("root/Apps")), std::vector<std::string>{"Manager.app"});
+        }
+    }
+    // Everything removed is gone; the vst3 copy was never removed.
+    EXPECT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 2.0.0");
+    EXPECT_FALSE(exists(engine.layout.formatDir("clap") + "/Synth.clap"));
+    EXPECT_FALSE(exists(appsDir() + "/Studio.app"));
+    EXPECT_FALSE(exists(appsDir() + "/Tuner.app"));
+    EXPECT_TRUE(engine.apps.plugins.empty());
+    EXPECT_EQ(engine.receipt.plugins.size(), 1u);  // synth keeps its vst3
+    EXPECT_EQ(readFile(engine.layout.receiptFile()), tqm::receiptText(engine.receipt));
+
+    std::vector<std::string> results;
+    EXPECT_FALSE(tqm::runTasks(engine, {}, results));
+    EXPECT_TRUE(results.empty());
+}
+
+}  // namespace

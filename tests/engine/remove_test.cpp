@@ -1,0 +1,156 @@
+// Removal: only what the manager installed, from its own folders, goes.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "engine/catalog.h"
+#include "engine/jobs.h"
+#include "tests/support/job_fixture.h"
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+class RemoveTest : public JobTest {
+protected:
+    void SetUp() override {
+        JobTest::SetUp();
+        std::vector<std::string> results;
+        ASSERT_FALSE(tqm::runTasks(engine,
+                                   {{"install", "synth", "vst3"}, {"install", "synth", "clap"},
+                                    {"install", "studio", "app"}},
+                                   results))
+            << ::testing::PrintToString(results);
+        logLines.clear();
+    }
+    tqm::InstalledFormat& record(const std::string& id, const std::string& format) {
+        return engine.receipt.plugins[id].formats[format];
+    }
+};
+
+TEST_F(RemoveTest, PluginFormats) {
+    const std::string vst3Path = vst3() + "/Synth.vst3";
+    const std::string clapPath = engine.layout.formatDir("clap") + "/Synth.clap";
+    std::string error;
+    ASSERT_TRUE(engine.remove("synth", "vst3", error)) << error;
+    EXPECT_FALSE(exists(vst3Path));
+    EXPECT_TRUE(exists(clapPath));
+    EXPECT_EQ(engine.receipt.plugins.at("synth").formats.count("clap"), 1u);
+    EXPECT_EQ(logLines, std::vector<std::string>{"removed " + vst3Path});
+
+    // A bundle already deleted by hand: the record goes, the log still says so.
+    fs::remove_all(clapPath);
+    ASSERT_TRUE(engine.remove("synth", "clap", error)) << error;
+    EXPECT_EQ(engine.receipt.plugins.count("synth"), 0u);
+    EXPECT_EQ(logLines.back(), "removed " + clapPath);
+    EXPECT_EQ(readFile(engine.layout.receiptFile()), tqm::receiptText(engine.receipt));
+
+    EXPECT_FALSE(engine.remove("synth", "clap", error));
+    EXPECT_EQ(error, "synth clap is not installed by the manager");
+    EXPECT_TRUE(fs::is_directory(vst3()));
+    EXPECT_TRUE(fs::is_empty(vst3()));  // nothing left aside
+}
+
+TEST_F(RemoveTest, RecordsOutsideTheManagersFoldersAreLeftAlone) {
+    struct Case {
+        std::string where;  // a bundle there, recorded as the vst3 copy
+        bool removed;
+    } cases[] = {
+        {path("elsewhere/Synth.vst3"), false},
+        {path("root/VST3/Synth.vst3"), false},  // the format's root, not the maker's folder
+        {path("root/VST3/Ardune Systems/../Synth.vst3"), false},
+        {path("old/VST3/Ardune Systems/Synth.vst3"), true},  // an earlier install folder of the maker
+    };
+    for (const Case& c : cases) {
+        writeFile(c.where + "/Contents/x", "x");
+        record("synth", "vst3").path = c.where;
+        std::string error;
+        EXPECT_EQ(engine.remove("synth", "vst3", error), c.removed) << c.where;
+        EXPECT_EQ(exists(c.where), !c.removed) << c.where;
+        if (!c.removed) {
+            EXPECT_EQ(error, c.where + " is outside the manager's folder: left alone");
+            EXPECT_EQ(engine.receipt.plugins["synth"].formats.count("vst3"), 1u);
+        }
+        fs::remove_all(c.where);
+    }
+}
+
+TEST_F(RemoveTest, Apps) {
+    const std::string studio = appsDir() + "/Studio.app";
+    std::string error;
+    struct Case {
+        std::string id;
+        std::string error;
+    } refused[] = {
+        {"nothing", "nothing is not an app the manager knows how to remove"},
+        {"tuner", "Tuner is not installed"},
+    };
+    for (const Case& c : refused) {
+        EXPECT_FALSE(engine.removeApp(c.id, error));
+        EXPECT_EQ(error, c.error);
+    }
+
+    // A recorded folder that is not plainly the app.
+    tqm::InstalledFormat& rec = engine.apps.plugins["studio"].formats["app"];
+    rec.path = appsDir() + "/Other.app";
+    writeFile(rec.path + "/Contents/MacOS/Studio", "x");
+    EXPECT_FALSE(engine.remove("studio", "app", error));
+    EXPECT_EQ(error, rec.path + " is not a folder the manager removes: left alone");
+    EXPECT_TRUE(exists(rec.path));
+    rec.path = studio;
+
+    // Without a catalog entry the record names the bundle and its program.
+    engine.catalog = nullptr;
+    ASSERT_TRUE(engine.remove("studio", "app", error)) << error;
+    EXPECT_FALSE(exists(studio));
+    EXPECT_TRUE(engine.apps.plugins.empty());
+    EXPECT_EQ(logLines, std::vector<std::string>{"removed " + studio});
+    EXPECT_EQ(readFile(engine.layout.appsReceiptFile()), tqm::receiptText(engine.apps));
+}
+
+TEST_F(RemoveTest, RunningAppIsRefused) {
+    const std::string studio = appsDir() + "/Studio.app";
+    const std::string program = studio + "/Contents/MacOS/Studio";
+    fs::copy_file("/bin/sleep", program, fs::copy_options::overwrite_existing);
+    pid_t child = fork();
+    if (child == 0) {
+        execl(program.c_str(), "Studio", "30", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Wait until the program runs from inside the bundle.
+    std::string exe;
+    for (int i = 0; i < 200 && exe.find(studio) != 0; ++i) {
+        usleep(10000);
+        std::error_code ec;
+        exe = fs::read_symlink("/proc/" + std::to_string(child) + "/exe", ec).string();
+    }
+    std::string error;
+    EXPECT_FALSE(engine.removeApp("studio", error));
+    EXPECT_EQ(error, "Studio is running (Studio is in use): quit it and try again");
+    EXPECT_TRUE(exists(program));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+}
+
+TEST_F(RemoveTest, ItemThatCannotBeMovedStays) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+    // As another user the install folder is not writable: the move aside fails, nothing changes.
+    pid_t child = fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(2);
+        std::string error;
+        bool refused = !engine.remove("synth", "vst3", error) &&
+                       error.rfind("cannot remove " + vst3() + "/Synth.vst3: ", 0) == 0 &&
+                       engine.receipt.plugins["synth"].formats.count("vst3") == 1;
+        _exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(exists(vst3() + "/Synth.vst3/Contents/Info.plist"));
+}
+
+}  // namespace

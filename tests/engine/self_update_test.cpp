@@ -1,0 +1,102 @@
+// The manager's own update: a replace and sweep cycle on a bundle folder, and refusals.
+#include <filesystem>
+
+#include "engine/catalog.h"
+#include "tests/support/job_fixture.h"
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+class SelfUpdateTest : public JobTest {
+protected:
+    void SetUp() override {
+        JobTest::SetUp();
+        publish("2.0.0", 2);
+        bundle = path("apps/My Manager.app");
+        writeFile(bundle + "/Contents/MacOS/manager", "manager 1.0.0");
+        engine.program = bundle;
+        std::string error;
+        ASSERT_TRUE(engine.downloadSelf(package, error, {})) << error;
+        logLines.clear();
+    }
+    std::string bundle, package;
+};
+
+TEST_F(SelfUpdateTest, ReplaceThenSweepAtNextStart) {
+    EXPECT_TRUE(engine.canWriteSelf());
+    // Leftovers of earlier runs: this bundle's, another app's, and a staging folder.
+    writeFile(path("apps/.tqm-old-0000beef-Other.app/x"), "other");
+    writeFile(path("apps/.tqm-staging-12345678/x"), "x");
+    writeFile(path("apps/.tqm-old-0000dead-XMy Manager.app/x"), "not ours");
+
+    std::string error;
+    ASSERT_TRUE(engine.replaceSelf(package, error)) << error;
+    // The package calls its bundle Manager.app; it takes the running bundle's own name.
+    EXPECT_EQ(readFile(bundle + "/Contents/MacOS/manager"), "manager 2.0.0");
+    EXPECT_EQ(logLines.back(), "updated " + bundle);
+    // The running copy, kept aside until the next start.
+    std::vector<std::string> aside;
+    for (const std::string& n : entryNames(path("apps")))
+        if (n.rfind(".tqm-old-", 0) == 0 && n.size() == 9 + 8 + 1 + 14 && n.substr(17) == "-My Manager.app")
+            aside.push_back(n);
+    ASSERT_EQ(aside.size(), 1u) << ::testing::PrintToString(entryNames(path("apps")));
+    EXPECT_EQ(readFile(path("apps/" + aside[0] + "/Contents/MacOS/manager")), "manager 1.0.0");
+    EXPECT_EQ(entryNames(path("apps")).size(), 5u);
+
+    engine.sweepSelf(bundle);
+    EXPECT_EQ(entryNames(path("apps")), (std::vector<std::string>{".tqm-old-0000beef-Other.app",
+                                                             ".tqm-old-0000dead-XMy Manager.app", "My Manager.app"}));
+}
+
+TEST_F(SelfUpdateTest, Refusals) {
+    std::string error;
+    const std::string bare = path("bin/manager");
+    writeFile(bare, "a program outside any bundle");
+    struct Case {
+        const char* what;
+        const tqm::Catalog* catalog;
+        std::string program;
+        std::string data;
+        std::string error;
+    } cases[] = {
+        {"no catalog", nullptr, "", package, "the catalog has no manager for mac"},
+        {"no program", &loaded.catalog, "", package, "no program to replace"},
+        {"a bare program file", &loaded.catalog, bare, package, bare + " is not an app bundle: not updated"},
+        {"wrong bytes", &loaded.catalog, bundle, package + "x",
+         "manager/Manager-2.0.0.zip does not match the catalog: not updated"},
+    };
+    for (const Case& c : cases) {
+        engine.catalog = c.catalog;
+        engine.program = c.program;
+        EXPECT_FALSE(engine.replaceSelf(c.data, error)) << c.what;
+        EXPECT_EQ(error, c.error) << c.what;
+    }
+    EXPECT_EQ(readFile(bare), "a program outside any bundle");
+    EXPECT_EQ(entryNames(path("bin")), std::vector<std::string>{"manager"});
+    EXPECT_EQ(entryNames(path("apps")), std::vector<std::string>{"My Manager.app"});
+
+    engine.program = "";
+    EXPECT_FALSE(engine.canWriteSelf());
+    // Outside a bundle the update is refused without rights, so no prompt is needed.
+    engine.program = bare;
+    EXPECT_TRUE(engine.canWriteSelf());
+}
+
+TEST_F(SelfUpdateTest, PackageWithoutABundleIsRefused) {
+    // A package whose item is a file, not a bundle: nothing is moved.
+    const std::string zip = makeZip({zipFile("Manager.app", "just a file")});
+    tqm::Catalog changed = loaded.catalog;
+    tqm::FileRef& ref = changed.manager_packages["mac"];
+    ref.size = zip.size();
+    ref.sha256 = tqm::sha256Hex(zip.data(), zip.size());
+    engine.catalog = &changed;
+    std::string error;
+    EXPECT_FALSE(engine.replaceSelf(zip, error));
+    EXPECT_EQ(error, "Manager.app in manager/Manager-2.0.0.zip is not an app bundle: not updated");
+    EXPECT_EQ(entryNames(path("apps")), std::vector<std::string>{"My Manager.app"});
+    EXPECT_EQ(readFile(bundle + "/Contents/MacOS/manager"), "manager 1.0.0");
+}
+
+}  // namespace

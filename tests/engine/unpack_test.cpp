@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "engine/unpack.h"
+#include "tests/support/temp_home.h"
+#include "tests/support/zip_maker.h"
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+using tqm::detail::unpack;
+
+namespace {
+
+class Unpack : public TempHomeTest {
+protected:
+    // dest lies alone in "box", so anything written beside it shows up there.
+    std::string dest() const { return path("box/stage"); }
+
+    bool run(const std::string& zip, std::string& error) { return unpack(zip, dest(), "Foo.vst3", error); }
+
+    std::vector<std::string> besideDest() const {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (auto& e : fs::directory_iterator(path("box"), ec))
+            if (e.path().filename() != "stage") names.push_back(e.path().filename().string());
+        for (auto& e : fs::directory_iterator(temp.dir(), ec))
+            if (e.path().filename() != "box" && e.path().filename() != "home") names.push_back(e.path().string());
+        return names;
+    }
+
+    static mode_t modeOf(const std::string& p) {
+        struct stat st {};
+        ::lstat(p.c_str(), &st);
+        return st.st_mode & 07777;
+    }
+};
+
+// Sets an entry's declared size or CRC in both its local and central headers.
+void patch32(std::string& zip, size_t localOffset, size_t centralOffset, uint32_t value) {
+    size_t central = zip.find(std::string("PK\x01\x02", 4));
+    ASSERT_NE(central, std::string::npos);
+    for (size_t at : {localOffset, central + centralOffset})
+        for (int k = 0; k < 4; ++k) zip[at + k] = char((value >> (8 * k)) & 0xFF);
+}
+
+TEST_F(Unpack, WritesTreeWithModes) {
+    std::string zip = makeZip({zipDir("Foo.vst3/"), zipDir("Foo.vst3/Contents/"), zipDir("Foo.vst3/Contents/MacOS/"),
+                               zipFile("Foo.vst3/Contents/MacOS/Foo", std::string(5000, 'x'), 0755, true),
+                               zipFile("Foo.vst3/Contents/Info.plist", "<plist/>", 0600),
+                               zipFile("Foo.vst3/Contents/Resources/deep/a.txt", "a")});
+    ASSERT_FALSE(zip.empty());
+    std::string error;
+    ASSERT_TRUE(run(zip, error)) << error;
+    EXPECT_EQ(readFile(dest() + "/Foo.vst3/Contents/MacOS/Foo"), std::string(5000, 'x'));
+    EXPECT_EQ(modeOf(dest() + "/Foo.vst3/Contents/MacOS/Foo"), 0755u);
+    EXPECT_EQ(modeOf(dest() + "/Foo.vst3/Contents/Info.plist"), 0600u);
+    EXPECT_EQ(readFile(dest() + "/Foo.vst3/Contents/Resources/deep/a.txt"), "a");
+}
+
+TEST_F(Unpack, NoUnixModeKeepsDefaultAndDosFolderBitMakesFolder) {
+    std::string zip = rawZip({{"Foo.vst3/plain", "p", 0}, {"Foo.vst3/Sub", "", 0x10}});
+    std::string error;
+    ASSERT_TRUE(run(zip, error)) << error;
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(modeOf(dest() + "/Foo.vst3/plain"), 0666u & ~mask);
+    EXPECT_TRUE(fs::is_directory(dest() + "/Foo.vst3/Sub"));
+}
+
+TEST_F(Unpack, RefusesUnexpectedPaths) {
+    for (const char* name : {"Bar.vst3/x", "../x", "Foo.vst3/../x", "Foo.vst3/./x", "Foo.vst3//x", "/Foo.vst3/x",
+                             "Foo.vst3\\x", "C:x", "./Foo.vst3/x", "Foo.vst3/a/..", "Foo.vst3x/y"}) {
+        SCOPED_TRACE(name);
+        std::string error;
+        EXPECT_FALSE(run(rawZip({{"Foo.vst3/ok", "1"}, {name, "evil"}}), error));
+        EXPECT_EQ(error, std::string("the package holds an unexpected path: ") + name);
+        EXPECT_TRUE(besideDest().empty());
+        fs::remove_all(path("box"));
+    }
+}
+
+TEST_F(Unpack, LinkTargets) {
+    struct Case {
+        const char* name;
+        std::string text;
+        bool ok;
+    } cases[] = {
+        {"Foo.vst3/Contents/Frameworks/Current", "../Resources", true},
+        {"Foo.vst3/Versions/Current", "A", true},
+        {"Foo.vst3/Contents/up", "../../Foo.vst3/Contents", true},
+        {"Foo.vst3/Contents/Frameworks/Current", "../../../etc", false},
+        {"Foo.vst3/Contents/x", "/etc", false},
+        {"Foo.vst3/self", ".", false},
+        {"Foo.vst3/Contents/top", "..", false},
+        {"Foo.vst3/Contents/x", "", false},
+        {"Foo.vst3/Contents/x", "a\\b", false},
+        {"Foo.vst3/Contents/x", std::string("a\0b", 3), false},
+        {"Foo.vst3/Contents/x", "../../Bar.vst3/x", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " -> " + c.text);
+        std::string error;
+        bool ok = run(makeZip({zipDir("Foo.vst3/Contents/Resources/"), zipLink(c.name, c.text)}), error);
+        EXPECT_EQ(ok, c.ok) << error;
+        if (c.ok)
+            EXPECT_EQ(fs::read_symlink(dest() + "/" + c.name).string(), c.text);
+        else
+            EXPECT_EQ(error, std::string("the package holds a symbolic link out of Foo.vst3: ") + c.name);
+        fs::remove_all(path("box"));
+    }
+    // A link entry that is also flagged a folder.
+    std::string error;
+    EXPECT_FALSE(run(rawZip({{"Foo.vst3/l", "Contents", unixAttr(kLinkMode | 0777) | 0x10}}), error));
+    EXPECT_EQ(error, "the package holds a symbolic link out of Foo.vst3: Foo.vst3/l");
+}
+
+TEST_F(Unpack, NothingIsWrittenThroughLinks) {
+    struct Case {
+        const char* what;
+        std::vector<ZipItem> items;
+        std::string error;
+    } cases[] = {
+        {"file below a link",
+         {zipDir("Foo.vst3/Contents/"), zipLink("Foo.vst3/l", "Contents"), zipFile("Foo.vst3/l/x", "x")},
+         "the package holds a path through a symbolic link: Foo.vst3/l/x"},
+        {"folder below a link",
+         {zipDir("Foo.vst3/Contents/"), zipLink("Foo.vst3/l", "Contents"), zipDir("Foo.vst3/l/sub/")},
+         "the package holds a path through a symbolic link: Foo.vst3/l/sub"},
+        {"file onto a link", {zipLink("Foo.vst3/l", "Contents/x"), zipFile("Foo.vst3/l", "x")},
+         "the package holds a path through a symbolic link: Foo.vst3/l"},
+        // Each link passes the check of its own text, but the second leads out through the first.
+        {"second link out through the first",
+         {zipDir("Foo.vst3/d1/d2/d3/d4/"), zipLink("Foo.vst3/d1/d2/d3/d4/up", "../../.."),
+          zipLink("Foo.vst3/esc", "d1/d2/d3/d4/up/../../../planted")},
+         "the package holds a symbolic link out of Foo.vst3: Foo.vst3/esc"},
+        {"file written through the escaping link",
+         {zipDir("Foo.vst3/d1/d2/d3/d4/"), zipLink("Foo.vst3/d1/d2/d3/d4/up", "../../.."),
+          zipLink("Foo.vst3/esc", "d1/d2/d3/d4/up/../../../planted"), zipFile("Foo.vst3/esc", "owned")},
+         "the package holds a path through a symbolic link: Foo.vst3/esc"},
+        {"link loop", {zipLink("Foo.vst3/a/x", "../b/x"), zipLink("Foo.vst3/b/x", "../a/x")},
+         "the package holds a symbolic link out of Foo.vst3: Foo.vst3/a/x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        EXPECT_FALSE(run(rawZipOf(c.items), error));
+        EXPECT_EQ(error, c.error);
+        EXPECT_TRUE(besideDest().empty());
+        fs::remove_all(path("box"));
+    }
+}
+
+TEST_F(Unpack, LinksThroughLinksInsideTheItemWork) {
+    std::string zip = makeZip({zipFile("Foo.vst3/Versions/A/Lib", "lib", 0755), zipLink("Foo.vst3/Versions/Current", "A"),
+                               zipLink("Foo.vst3/Lib", "Versions/Current/Lib")});
+    std::string error;
+    ASSERT_TRUE(run(zip, error)) << error;
+    EXPECT_EQ(readFile(dest() + "/Foo.vst3/Lib"), "lib");
+}
+
+TEST_F(Unpack, SizeCap) {
+    // Folder entries count with their declared size but are never read, so the cap can be met
+    // without a gigabyte of data.
+    auto zipOf = [](uint32_t folderSize) {
+        return rawZip({{"Foo.vst3/", "", unixAttr(kDirMode | 0755), 0, 0, std::nullopt, folderSize},
+                       {"Foo.vst3/a", "x"}});
+    };
+    std::string error;
+    EXPECT_TRUE(run(zipOf(0x3FFFFFFF), error)) << error;
+    EXPECT_FALSE(run(zipOf(0x40000000), error));
+    EXPECT_EQ(error, "the package unpacks too large");
+    // A small archive declaring a huge file.
+    EXPECT_FALSE(run(rawZip({{"Foo.vst3/big", "tiny", unixAttr(kFileMode | 0644), 0, 0, std::nullopt, 0xFFFFFFF0u}}),
+                     error));
+    EXPECT_EQ(error, "the package unpacks too large");
+}
+
+TEST_F(Unpack, DamagedOrForeignInput) {
+    std::string good = makeZip({zipFile("Foo.vst3/a", std::string(3000, 'a'), 0644, true)});
+    struct Case {
+        const char* what;
+        std::string zip;
+        std::string error;
+    } cases[] = {
+        {"empty", "", "the package is not a zip"},
+        {"short", std::string(21, '\0'), "the package is not a zip"},
+        {"garbage", std::string(4096, 'G'), "the package is not a zip"},
+        {"truncated", good.substr(0, good.size() - 10), "the package is not a zip"},
+        {"no entries", rawZip({}), "the package is empty"},
+        {"bad crc", rawZip({{"Foo.vst3/a", "abc", unixAttr(kFileMode | 0644), 0, 0, 0x1234u}}),
+         "cannot unpack Foo.vst3/a"},
+        {"stored size short", rawZip({{"Foo.vst3/a", "abc", unixAttr(kFileMode | 0644), 0, 0, std::nullopt, 2u}}),
+         "cannot unpack Foo.vst3/a"},
+        {"unsupported method", rawZip({{"Foo.vst3/a", "abc", unixAttr(kFileMode | 0644), 12}}),
+         "cannot unpack Foo.vst3/a"},
+        {"encrypted", rawZip({{"Foo.vst3/a", "abc", unixAttr(kFileMode | 0644), 0, 1}}), "cannot unpack Foo.vst3/a"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        EXPECT_FALSE(run(c.zip, error));
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+TEST_F(Unpack, DeflatedEntryMustMatchDeclaredSizeAndCrc) {
+    const std::string body(3000, 'a');
+    const std::string good = makeZip({zipFile("Foo.vst3/a", body, 0644, true)});
+    ASSERT_FALSE(good.empty());
+    std::string error;
+    ASSERT_TRUE(run(good, error)) << error;
+    struct Case {
+        const char* what;
+        size_t local, central;
+        uint32_t value;
+    } cases[] = {
+        {"declared shorter", 22, 24, 2999},
+        {"declared longer", 22, 24, 3001},
+        {"wrong crc", 14, 16, crc32Of(body) ^ 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string zip = good;
+        patch32(zip, c.local, c.central, c.value);
+        EXPECT_FALSE(run(zip, error));
+        EXPECT_EQ(error, "cannot unpack Foo.vst3/a");
+    }
+}
+
+TEST_F(Unpack, RepeatedAndClashingNames) {
+    const uint32_t dir = unixAttr(kDirMode | 0755);
+    std::string error;
+    ASSERT_TRUE(run(rawZip({{"Foo.vst3/a", "first"}, {"Foo.vst3/a", "second"}}), error)) << error;
+    EXPECT_EQ(readFile(dest() + "/Foo.vst3/a"), "second");
+    fs::remove_all(path("box"));
+
+    EXPECT_FALSE(run(rawZip({{"Foo.vst3/a", "file"}, {"Foo.vst3/a/b", "below"}}), error));
+    EXPECT_EQ(error, "cannot write " + dest() + "/Foo.vst3/a/b");
+    fs::remove_all(path("box"));
+
+    EXPECT_FALSE(run(rawZip({{"Foo.vst3/a/", "", dir}, {"Foo.vst3/a", "file"}}), error));
+    EXPECT_EQ(error, "cannot write " + dest() + "/Foo.vst3/a");
+    fs::remove_all(path("box"));
+
+    EXPECT_FALSE(run(rawZip({{"Foo.vst3/a", "file"}, {"Foo.vst3/a/", "", dir}}), error));
+    EXPECT_EQ(error.rfind("cannot create " + dest() + "/Foo.vst3/a: ", 0), 0u) << error;
+}
+
+}  // namespace
