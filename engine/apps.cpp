@@ -16,6 +16,26 @@ constexpr size_t kMaxInfoBytes = size_t(4) << 20;
 // The version must fit 128 bytes with its terminator.
 constexpr uint64_t kMaxVersionBytes = 127;
 
+// libplist reads nested containers recursively, so a file nested deeply enough would exhaust the
+// stack. The depth is at most the number of containers (XML) or of objects (binary); real
+// information dictionaries have a few hundred at most.
+constexpr uint64_t kMaxContainers = 10000;
+
+bool shallowEnough(const std::string& data) {
+    if (data.compare(0, 6, "bplist") == 0) {
+        if (data.size() < 40) return false;
+        uint64_t objects = 0;
+        for (size_t i = data.size() - 24; i < data.size() - 16; ++i) objects = objects << 8 | uint8_t(data[i]);
+        return objects <= kMaxContainers;
+    }
+    uint64_t opened = 0;
+    for (size_t p = data.find('<'); p != std::string::npos; p = data.find('<', p + 1)) {
+        if (data.compare(p + 1, 4, "dict") == 0 || data.compare(p + 1, 5, "array") == 0)
+            if (++opened > kMaxContainers) return false;
+    }
+    return true;
+}
+
 std::string lower(std::string s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
@@ -29,6 +49,7 @@ std::string bundleVersion(const std::string& bundle) {
     int err = 0;
     if (!readRegularFile(joinPath(joinPath(bundle, "Contents"), "Info.plist"), kMaxInfoBytes, data, err))
         return {};
+    if (!shallowEnough(data)) return {};
     plist_t root = nullptr;
     plist_from_memory(data.data(), uint32_t(data.size()), &root);
     if (!root) return {};

@@ -51,6 +51,12 @@ std::string binaryInfo(const std::string& key, const std::string& value) {
     return out + trailer;
 }
 
+std::string repeat(const std::string& s, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += s;
+    return out;
+}
+
 class AppsTest : public testsupport::TempHomeTest {
 protected:
     tqm::Layout layout() const {
@@ -79,6 +85,7 @@ TEST_F(AppsTest, ReadsTheBundleVersion) {
         {"not a string", "<plist version=\"1.0\"><dict><key>CFBundleShortVersionString</key><integer>3</integer></dict></plist>", ""},
         {"not a dictionary", "<plist version=\"1.0\"><array><string>1.0</string></array></plist>", ""},
         {"garbage", "\x01\x02 not a property list at all", ""},
+        {"nested too deeply", "<plist version=\"1.0\">" + repeat("<array>", 300000) + repeat("</array>", 300000) + "</plist>", ""},
     };
     int n = 0;
     for (const Case& c : cases) {
