@@ -100,6 +100,35 @@ bool writable(const std::string& dir) {
     return true;
 }
 
+bool createFolder(const std::string& dir, std::string& error) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (!ec) return true;
+    error = "cannot create " + dir + ": " + ec.message();
+    return false;
+}
+
+MoveResult moveIn(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
+                  std::string& text) {
+    std::string aside;
+    if (hasOld) {
+        aside = asideName(target);
+        if (std::rename(target.c_str(), aside.c_str()) != 0) {
+            text = std::error_code(errno, std::generic_category()).message();
+            removeAll(staging);
+            return MoveResult::AsideFailed;
+        }
+    }
+    if (std::rename(joinPath(staging, item).c_str(), target.c_str()) != 0) {
+        text = std::error_code(errno, std::generic_category()).message();
+        if (aside.empty() || std::rename(aside.c_str(), target.c_str()) == 0) removeAll(staging);
+        return MoveResult::MoveInFailed;
+    }
+    removeAll(staging);
+    if (!aside.empty()) removeAll(aside);
+    return MoveResult::Done;
+}
+
 void sweepFolder(const std::string& dir) {
     std::vector<std::string> olds, others;
     bool staging = false;

@@ -20,6 +20,19 @@ void removeAll(const std::string& path);
 // True when files can be created in dir (made with its parents when missing); leaves no probe.
 bool writable(const std::string& dir);
 
+// Creates dir with its parents; false with "cannot create <dir>: <system text>".
+bool createFolder(const std::string& dir, std::string& error);
+
+enum class MoveResult { Done, AsideFailed, MoveInFailed };
+
+// Puts the unpacked staging/item at target: an old copy there (hasOld) is first renamed to an
+// aside name and renamed back when the new copy cannot move in. On success the staging folder
+// and the aside copy are removed. On failure text holds the system's error text and staging is
+// removed, unless the old copy could not be put back: then staging stays beside the aside copy
+// so that the next sweep restores the old copy instead of deleting it.
+MoveResult moveIn(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
+                  std::string& text);
+
 // One sweep of a folder: leftovers of interrupted jobs (names beginning ".tqm-") are removed,
 // except that an old copy moved aside for an install that never moved its new copy in is put
 // back under its own name.

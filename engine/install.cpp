@@ -1,6 +1,5 @@
 // Plug-in install and update: unpack beside the target, move the old copy aside, move the new
 // one in, and record it. Every move is a rename within the install folder.
-#include <cstdio>
 #include <filesystem>
 
 #include "engine/catalog.h"
@@ -13,18 +12,6 @@
 namespace fs = std::filesystem;
 
 namespace tqm {
-
-namespace {
-
-std::string systemText(int err) { return std::error_code(err, std::generic_category()).message(); }
-
-bool renamePath(const std::string& from, const std::string& to, std::string& text) {
-    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-    text = systemText(errno);
-    return false;
-}
-
-}  // namespace
 
 bool Engine::install(const Plugin& entry, const std::string& format, const std::string& data, std::string& error) {
     if (format == "app") return installApp(entry, data, error);
@@ -39,12 +26,8 @@ bool Engine::install(const Plugin& entry, const std::string& format, const std::
     }
     const std::string dir = layout.formatDir(format);
     const std::string target = joinPath(dir, ref->item);
+    if (!detail::createFolder(dir, error)) return false;
     std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) {
-        error = "cannot create " + dir + ": " + ec.message();
-        return false;
-    }
     const bool hasOld = fs::exists(target, ec);
 
     // A copy recorded in another install folder of ours (the user moved the format's folder).
@@ -66,24 +49,17 @@ bool Engine::install(const Plugin& entry, const std::string& format, const std::
         detail::removeAll(staging);
         return false;
     }
-    std::string aside, text;
-    if (hasOld) {
-        aside = detail::asideName(target);
-        if (!renamePath(target, aside, text)) {
-            detail::removeAll(staging);
-            error = "cannot move the old " + ref->item + " aside (" + text + "): is a host using it?";
-            return false;
-        }
-    }
-    if (!renamePath(joinPath(staging, ref->item), target, text)) {
-        // When the old copy cannot go back either, the staging folder stays beside it so that
-        // the next sweep puts it back rather than deleting it.
-        if (aside.empty() || std::rename(aside.c_str(), target.c_str()) == 0) detail::removeAll(staging);
+    std::string text;
+    switch (detail::moveIn(staging, ref->item, target, hasOld, text)) {
+    case detail::MoveResult::AsideFailed:
+        error = "cannot move the old " + ref->item + " aside (" + text + "): is a host using it?";
+        return false;
+    case detail::MoveResult::MoveInFailed:
         error = "cannot move " + ref->item + " into " + dir + ": " + text;
         return false;
+    case detail::MoveResult::Done:
+        break;
     }
-    detail::removeAll(staging);
-    if (!aside.empty()) detail::removeAll(aside);
     if (!previous.empty()) {
         detail::removeAll(previous);
         if (log) log("removed the copy in the previous folder " + previous);

@@ -17,12 +17,6 @@ namespace fs = std::filesystem;
 
 namespace tqm {
 
-namespace {
-
-std::string systemText(int err) { return std::error_code(err, std::generic_category()).message(); }
-
-}  // namespace
-
 std::string appRunning(const std::string& path) {
     std::error_code ec;
     std::string prefix = fs::weakly_canonical(path, ec).string();
@@ -77,12 +71,8 @@ bool Engine::installApp(const Plugin& entry, const std::string& data, std::strin
         target = place.path;
     }
     const std::string dir = fs::path(target).parent_path().string();
+    if (!detail::createFolder(dir, error)) return false;
     std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) {
-        error = "cannot create " + dir + ": " + ec.message();
-        return false;
-    }
     const bool hasOld = fs::exists(target, ec);
     if (hasOld) {
         const std::string running = appRunning(target);
@@ -103,25 +93,17 @@ bool Engine::installApp(const Plugin& entry, const std::string& data, std::strin
         error = "the package has no " + appProgram(ref->item, ref->exe);
         return false;
     }
-    std::string aside;
-    if (hasOld) {
-        aside = detail::asideName(target);
-        if (std::rename(target.c_str(), aside.c_str()) != 0) {
-            const std::string text = systemText(errno);
-            detail::removeAll(staging);
-            error = "cannot move the old " + entry.name + " aside (" + text + "): is it running?";
-            return false;
-        }
-    }
-    if (std::rename(joinPath(staging, ref->item).c_str(), target.c_str()) != 0) {
-        const std::string text = systemText(errno);
-        // As for plug-ins: the staging folder stays when the old copy could not go back.
-        if (aside.empty() || std::rename(aside.c_str(), target.c_str()) == 0) detail::removeAll(staging);
+    std::string text;
+    switch (detail::moveIn(staging, ref->item, target, hasOld, text)) {
+    case detail::MoveResult::AsideFailed:
+        error = "cannot move the old " + entry.name + " aside (" + text + "): is it running?";
+        return false;
+    case detail::MoveResult::MoveInFailed:
         error = "cannot move " + entry.name + " into " + dir + ": " + text;
         return false;
+    case detail::MoveResult::Done:
+        break;
     }
-    detail::removeAll(staging);
-    if (!aside.empty()) detail::removeAll(aside);
 
     InstalledFormat rec;
     rec.version = entry.version;

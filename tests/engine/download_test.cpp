@@ -94,53 +94,32 @@ TEST_F(DownloadTest, MismatchIsRefusedAndNotCached) {
     EXPECT_FALSE(engine.download(entry, "vst3", data, error, {}));
     EXPECT_EQ(error, "plugins/Echo.zip does not match the catalog (1000 bytes, expected 1200): not installed");
     EXPECT_FALSE(exists(cacheFile("Echo.zip")));
-
-    // Right size, wrong digest.
-    entry.packages["vst3"]["mac"].size = 1000;
-    entry.packages["vst3"]["mac"].sha256 = std::string(64, '0');
-    EXPECT_FALSE(engine.download(entry, "vst3", data, error, {}));
-    EXPECT_EQ(error, "plugins/Echo.zip does not match the catalog (1000 bytes, expected 1000): not installed");
-    EXPECT_FALSE(exists(cacheFile("Echo.zip")));
 }
 
-TEST_F(DownloadTest, FailuresBeforeAnyTransfer) {
-    std::string data, error;
-    EXPECT_FALSE(engine.download(entry, "clap", data, error, {}));
-    EXPECT_EQ(error, "Echo Box has no clap for mac");
-    EXPECT_FALSE(engine.downloadSelf(data, error, {}));
-    EXPECT_EQ(error, "the catalog has no manager for mac");
-    tqm::Catalog catalog;  // loaded, but without a manager package here
-    catalog.manager_packages["win"].path = "manager/win.zip";
-    engine.catalog = &catalog;
-    EXPECT_FALSE(engine.downloadSelf(data, error, {}));
-    EXPECT_EQ(error, "the catalog has no manager for mac");
-    EXPECT_EQ(requests(), 0u);
-}
-
-TEST_F(DownloadTest, CancelledAndFailedTransfers) {
+TEST_F(DownloadTest, CancelledOrMissing) {
     const std::string body(200000, 'c');
     offer("vst3", "plugins/Echo.zip", body, body.size());
     std::string data, error;
     EXPECT_FALSE(engine.download(entry, "vst3", data, error, [](uint64_t, uint64_t) { return false; }));
     EXPECT_EQ(error, "cancelled");
     EXPECT_FALSE(exists(cacheFile("Echo.zip")));
-
-    entry.packages["vst3"]["mac"].path = "plugins/Missing.zip";
-    EXPECT_FALSE(engine.download(entry, "vst3", data, error, {}));
-    EXPECT_EQ(error.rfind(server.url() + "plugins/Missing.zip: ", 0), 0u) << error;
+    EXPECT_FALSE(engine.download(entry, "clap", data, error, {}));
+    EXPECT_EQ(error, "Echo Box has no clap for mac");
 }
 
 TEST_F(DownloadTest, ManagerPackageAndSharedSlot) {
     const std::string self(4000, 'm');
     server.serveFile("manager/Manager.zip", self);
     tqm::Catalog catalog;
+    engine.catalog = &catalog;
+    std::string data, error;
+    EXPECT_FALSE(engine.downloadSelf(data, error, {}));
+    EXPECT_EQ(error, "the catalog has no manager for mac");
     tqm::FileRef& ref = catalog.manager_packages["mac"];
     ref.path = "manager/Manager.zip";
     ref.size = self.size();
     ref.sha256 = tqm::sha256Hex(self.data(), self.size());
     ref.item = "Manager.app";
-    engine.catalog = &catalog;
-    std::string data, error;
     ASSERT_TRUE(engine.downloadSelf(data, error, {})) << error;
     EXPECT_EQ(data, self);
 

@@ -116,33 +116,28 @@ inline std::string rawZip(const std::vector<RawEntry>& entries) {
         const uint32_t offset = uint32_t(out.size());
         const uint32_t crc = e.crc ? *e.crc : crc32Of(e.data);
         const uint32_t size = e.size ? *e.size : uint32_t(e.data.size());
+        // The fields the local and the central header share, from "needed to extract" on.
+        auto common = [&](std::string& o) {
+            u16(o, 20);
+            u16(o, e.flags);
+            u16(o, e.method);
+            u16(o, 0);
+            u16(o, 0x21);
+            u32(o, crc);
+            u32(o, uint32_t(e.data.size()));
+            u32(o, size);
+            u16(o, uint32_t(e.name.size()));
+            u16(o, 0);
+        };
         u32(out, 0x04034b50);
-        u16(out, 20);
-        u16(out, e.flags);
-        u16(out, e.method);
-        u16(out, 0);
-        u16(out, 0x21);
-        u32(out, crc);
-        u32(out, uint32_t(e.data.size()));
-        u32(out, size);
-        u16(out, uint32_t(e.name.size()));
-        u16(out, 0);
+        common(out);
         out += e.name;
         out += e.data;
 
         u32(central, 0x02014b50);
         u16(central, (3u << 8) | 20);  // made on Unix
-        u16(central, 20);
-        u16(central, e.flags);
-        u16(central, e.method);
-        u16(central, 0);
-        u16(central, 0x21);
-        u32(central, crc);
-        u32(central, uint32_t(e.data.size()));
-        u32(central, size);
-        u16(central, uint32_t(e.name.size()));
-        u16(central, 0);
-        u16(central, 0);
+        common(central);
+        u16(central, 0);  // comment length, disk, internal attributes
         u16(central, 0);
         u16(central, 0);
         u32(central, e.attr);
