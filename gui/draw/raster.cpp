@@ -33,9 +33,10 @@ struct Active {
 
 // Per-thread scratch, grown once and reused by later fills on the same thread.
 struct Scratch {
-    std::vector<Active> active, joining;
-    std::vector<float> cover;
-    std::vector<uint8_t> weight;
+    std::vector<Active> active;
+    std::vector<float> partial;   // coverage of pixels that spans start or end in
+    std::vector<int32_t> delta;   // +1 / -1 where runs of whole pixels start / end
+    std::vector<uint64_t> marks;  // one bit per pixel with a partial or a delta
 };
 
 Scratch& scratch() {
@@ -53,7 +54,15 @@ struct Job {
     uint32_t alpha;
 };
 
-inline double subY(int row, int k, int S) { return (double)row + ((double)k + 0.5) / S; }
+// Height of sub-scanline gi counted from the top row y0; the one formula every band uses.
+inline double subY(int y0, int gi, double invS) { return (double)y0 + ((double)gi + 0.5) * invS; }
+
+inline double clampX(double x, double lo, double hi) {
+    // Crossings beyond either side act alike; clamping also keeps NaN from the sort.
+    if (!(x >= lo)) x = lo;
+    if (!(x <= hi)) x = hi;
+    return x;
+}
 
 // Sorts the active list by x: insertion sort (the order barely changes between sub-scanlines),
 // falling back to a full sort when it does change a lot.
@@ -76,79 +85,119 @@ void sortActive(std::vector<Active>& a) {
     }
 }
 
-// Adds the coverage of the inside span [a, b] (already within [x0, x1]) to cover.
-inline void addSpan(float* cover, int x0, int x1, double a, double b, double invS, float fullS, int& lo, int& hi) {
-    if (!(a < b)) return;
-    int fa = (int)std::floor(a), fb = (int)std::floor(b);
-    int ia = fa - x0;
-    if (fa == fb) {
-        cover[ia] += (float)((b - a) * invS);
-    } else {
-        cover[ia] += (float)(((double)fa + 1.0 - a) * invS);
-        float* p = cover + ia + 1;
-        for (int n = fb - fa - 1; n > 0; --n) *p++ += fullS;
-        if (fb < x1) cover[fb - x0] += (float)((b - (double)fb) * invS);
+// floor for values known to fit an int (crossings are clamped to the columns).
+inline int floorInt(double v) {
+    int i = (int)v;
+    return i - (v < (double)i);
+}
+
+// One row's coverage: partial pixels hold their own fractions; between them, whole pixels are
+// counted by deltas, so a span costs the same whatever its length.
+struct RowCover {
+    float* partial;
+    int32_t* delta;
+    uint64_t* marks;
+    int x0, x1;
+    double invS;
+
+    void mark(int i) { marks[i >> 6] |= 1ull << (i & 63); }
+
+    // The inside span [a, b], already within [x0, x1].
+    void add(double a, double b) {
+        if (!(a < b)) return;
+        const int fa = floorInt(a), fb = floorInt(b);
+        const int ia = fa - x0, ib = fb - x0;
+        if (fa == fb) {
+            partial[ia] += (float)((b - a) * invS);
+            mark(ia);
+            return;
+        }
+        partial[ia] += (float)(((double)fa + 1.0 - a) * invS);
+        mark(ia);
+        if (ib > ia + 1) {
+            delta[ia + 1] += 1;
+            delta[ib] -= 1;
+            mark(ia + 1);
+            mark(ib);
+        }
+        if (fb < x1) {
+            partial[ib] += (float)((b - (double)fb) * invS);
+            mark(ib);
+        }
     }
-    lo = std::min(lo, ia);
-    hi = std::max(hi, std::min(fb, x1 - 1) - x0);
+};
+
+inline uint32_t weightOf(float c, float alpha) {
+    c = std::min(c, 1.0f);
+    if (c <= 0.002f) return 0;
+    // Nearest, halves away from zero, for the non-negative product (exact in double).
+    return (uint32_t)((double)(alpha * c) + 0.5);
+}
+
+// Blends a run of n pixels at one weight.
+inline void run(uint32_t* p, int n, uint32_t px, uint32_t w) {
+    if (n <= 0 || w == 0) return;
+    if (w == 255) {
+        const uint32_t v = px | 0xFF000000u;
+        int i = 0;
+#if defined(__SSE2__)
+        const __m128i vv = _mm_set1_epi32((int32_t)v);
+        for (; i + 8 <= n; i += 8) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), vv);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i + 4), vv);
+        }
+#endif
+        for (; i < n; ++i) p[i] = v;
+    } else if (n < 4) {
+        for (int i = 0; i < n; ++i) p[i] = blend::one(p[i], px, w);
+    } else {
+        blend::Solid(px, w).span(p, n);
+    }
 }
 
 void renderRows(const Job& job, int rowBegin, int rowEnd) {
     Scratch& sc = scratch();
     const int S = job.S;
     const int width = job.x1 - job.x0;
-    sc.cover.assign((size_t)width + 1, 0.f);
-    sc.weight.resize((size_t)width + 1);
+    const size_t words = (size_t)(width + 1 + 63) / 64;
+    sc.partial.assign((size_t)width + 1, 0.f);
+    sc.delta.assign((size_t)width + 1, 0);
+    sc.marks.assign(words, 0);
+    RowCover rc{sc.partial.data(), sc.delta.data(), sc.marks.data(), job.x0, job.x1, 1.0 / S};
     auto& act = sc.active;
-    auto& join = sc.joining;
     act.clear();
     const auto& entries = *job.entries;
     const auto& bucket = *job.bucket;
-    const double invS = 1.0 / S;
     const float fullS = 1.0f / (float)S;
-    const double lx = job.x0, rx = job.x1;
+    const double invS = 1.0 / S;
+    const double lx = job.x0 - 1, rx = job.x1 + 1;
 
     // Edges that began above this band and are still active at its first sub-scanline.
     const int firstSub = (rowBegin - job.y0) * S;
-    const double sStart = subY(rowBegin, 0, S);
+    const double sStart = subY(job.y0, firstSub, invS);
     for (int i = 0; i < bucket[firstSub]; ++i) {
         const Entry& e = entries[i];
         if (e.yMax > sStart) act.push_back({0, e.x0, e.y0, e.slope, e.yMax, e.dir});
     }
     for (int row = rowBegin; row < rowEnd; ++row) {
-        int lo = width, hi = -1;
         for (int k = 0; k < S; ++k) {
-            const double s = subY(row, k, S);
             const int gi = (row - job.y0) * S + k;
-            // Leave: s >= yMax. Keep the order of the rest.
+            const double s = subY(job.y0, gi, invS);
+            // Leave when s >= yMax; the rest keep their order and move to this height.
             size_t w = 0;
-            for (size_t i = 0; i < act.size(); ++i)
-                if (s < act[i].yMax) act[w++] = act[i];
-            act.resize(w);
-            for (Active& a : act) {
-                double x = a.x0 + (s - a.y0) * a.slope;
-                // Crossings beyond either side act alike; clamping also keeps NaN from the sort.
-                if (!(x >= lx - 1)) x = lx - 1;
-                if (!(x <= rx + 1)) x = rx + 1;
-                a.x = x;
+            for (size_t i = 0; i < act.size(); ++i) {
+                if (!(s < act[i].yMax)) continue;
+                Active a = act[i];
+                a.x = clampX(a.x0 + (s - a.y0) * a.slope, lx, rx);
+                act[w++] = a;
             }
-            sortActive(act);
-            join.clear();
+            act.resize(w);
             for (int i = bucket[gi]; i < bucket[gi + 1]; ++i) {
                 const Entry& e = entries[i];
                 if (!(s < e.yMax)) continue;
-                double x = e.x0 + (s - e.y0) * e.slope;
-                if (!(x >= lx - 1)) x = lx - 1;
-                if (!(x <= rx + 1)) x = rx + 1;
-                join.push_back({x, e.x0, e.y0, e.slope, e.yMax, e.dir});
+                act.push_back({clampX(e.x0 + (s - e.y0) * e.slope, lx, rx), e.x0, e.y0, e.slope, e.yMax, e.dir});
             }
-            if (!join.empty()) {
-                std::sort(join.begin(), join.end(), [](const Active& p, const Active& q) { return p.x < q.x; });
-                size_t mid = act.size();
-                act.insert(act.end(), join.begin(), join.end());
-                std::inplace_merge(act.begin(), act.begin() + (ptrdiff_t)mid, act.end(),
-                                   [](const Active& p, const Active& q) { return p.x < q.x; });
-            }
+            sortActive(act);
             // Walk the crossings; a run of inside spans is added as one span.
             int wind = 0;
             bool inside = false;
@@ -160,24 +209,35 @@ void renderRows(const Job& job, int rowBegin, int rowEnd) {
                 if (now) {
                     start = a.x;
                 } else {
-                    addSpan(sc.cover.data(), job.x0, job.x1, std::max(start, lx), std::min(a.x, rx), invS, fullS,
-                            lo, hi);
+                    rc.add(std::max(start, (double)job.x0), std::min(a.x, (double)job.x1));
                 }
                 inside = now;
             }
         }
-        if (hi < lo) continue;
-        // Coverage to weights, then one blend pass over the touched pixels.
-        float* cov = sc.cover.data();
-        uint8_t* wt = sc.weight.data();
+        // Walk the marked pixels left to right; between two marks the coverage is constant.
+        uint32_t* line = job.canvas->pixels.data() + (size_t)row * (size_t)job.canvas->width + (size_t)job.x0;
         const float A = (float)job.alpha;
-        for (int i = lo; i <= hi; ++i) {
-            float c = std::min(cov[i], 1.0f);
-            cov[i] = 0.f;
-            wt[i] = c <= 0.002f ? 0 : (uint8_t)std::lround(A * c);
+        int count = 0, pos = -1;
+        for (size_t wi = 0; wi < words; ++wi) {
+            uint64_t bits = sc.marks[wi];
+            if (!bits) continue;
+            sc.marks[wi] = 0;
+            do {
+                const int i = (int)(wi * 64) + __builtin_ctzll(bits);
+                bits &= bits - 1;
+                if (pos >= 0 && count > 0) run(line + pos, i - pos, job.px, weightOf((float)count * fullS, A));
+                count += sc.delta[(size_t)i];
+                sc.delta[(size_t)i] = 0;
+                if (i >= width) {
+                    pos = -1;
+                    break;
+                }
+                const float c = sc.partial[(size_t)i] + (float)count * fullS;
+                sc.partial[(size_t)i] = 0.f;
+                line[i] = blend::one(line[i], job.px, weightOf(c, A));
+                pos = i + 1;
+            } while (bits);
         }
-        uint32_t* dst = job.canvas->pixels.data() + (size_t)row * (size_t)job.canvas->width + (size_t)(job.x0 + lo);
-        blend::maskOver(dst, wt + lo, hi - lo + 1, job.px);
     }
 }
 
@@ -229,6 +289,7 @@ void rasterize(Canvas& canvas, const std::vector<Edge>& edges, Color color, bool
     const int S = std::clamp(samples, 1, 64);
     const int rows = y1 - y0;
     const int subs = rows * S;
+    const double invS = 1.0 / S;
 
     thread_local std::vector<Entry> entries, sorted;
     thread_local std::vector<int> bucket;
@@ -240,8 +301,8 @@ void rasterize(Canvas& canvas, const std::vector<Edge>& edges, Color color, bool
         // First sub-scanline s with yMin <= s, found in doubles and then checked exactly.
         double k = std::ceil((yMin - y0) * S - 0.5);
         int first = k <= 0 ? 0 : k >= subs ? subs : (int)k;
-        while (first > 0 && subY(y0 + (first - 1) / S, (first - 1) % S, S) >= yMin) --first;
-        while (first < subs && subY(y0 + first / S, first % S, S) < yMin) ++first;
+        while (first > 0 && subY(y0, first - 1, invS) >= yMin) --first;
+        while (first < subs && subY(y0, first, invS) < yMin) ++first;
         if (first >= subs) continue;
         entries.push_back({e.x0, e.y0, (e.x1 - e.x0) / (e.y1 - e.y0), yMin, yMax, e.dir, first});
         ++bucket[(size_t)first + 1];
