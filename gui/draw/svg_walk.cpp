@@ -116,22 +116,27 @@ Matrix parseTransform(const std::string& text) {
     return total;
 }
 
-void Builder::move(double x, double y) {
+namespace {
+
+// A one-point segment with the point mapped through the matrix.
+Svg::Seg pointSeg(char cmd, const Matrix& m, double x, double y) {
     Svg::Seg s;
-    s.cmd = 'M';
-    s.p[0] = m->a * x + m->c * y + m->e;
-    s.p[1] = m->b * x + m->d * y + m->f;
-    segs.push_back(s);
+    s.cmd = cmd;
+    s.p[0] = m.a * x + m.c * y + m.e;
+    s.p[1] = m.b * x + m.d * y + m.f;
+    return s;
+}
+
+}  // namespace
+
+void Builder::move(double x, double y) {
+    segs.push_back(pointSeg('M', *m, x, y));
     cx = sx = x;
     cy = sy = y;
 }
 
 void Builder::line(double x, double y) {
-    Svg::Seg s;
-    s.cmd = 'L';
-    s.p[0] = m->a * x + m->c * y + m->e;
-    s.p[1] = m->b * x + m->d * y + m->f;
-    segs.push_back(s);
+    segs.push_back(pointSeg('L', *m, x, y));
     cx = x;
     cy = y;
 }
@@ -256,6 +261,11 @@ void parsePathData(const std::string& d, Builder& b) {
         const char up = (char)std::toupper((unsigned char)cmd);
         const double ox = rel ? b.cx : 0.0, oy = rel ? b.cy : 0.0;
         double v[7];
+        // The previous control point mirrored about the current point, or the current point.
+        auto reflect = [&](bool follows, double px, double py, double& x, double& y) {
+            x = follows ? 2 * b.cx - px : b.cx;
+            y = follows ? 2 * b.cy - py : b.cy;
+        };
         auto read = [&](int count) {
             for (int i = 0; i < count; ++i)
                 if (!num.number(v[i])) return false;
@@ -291,11 +301,8 @@ void parsePathData(const std::string& d, Builder& b) {
                 break;
             case 'S': {
                 if (!read(4)) return;
-                double x1 = b.cx, y1 = b.cy;
-                if (last == 'C' || last == 'S') {
-                    x1 = 2 * b.cx - c2x;
-                    y1 = 2 * b.cy - c2y;
-                }
+                double x1, y1;
+                reflect(last == 'C' || last == 'S', c2x, c2y, x1, y1);
                 c2x = v[0] + ox;
                 c2y = v[1] + oy;
                 b.cubic(x1, y1, c2x, c2y, v[2] + ox, v[3] + oy);
@@ -311,11 +318,8 @@ void parsePathData(const std::string& d, Builder& b) {
                 break;
             case 'T': {
                 if (!read(2)) return;
-                double x1 = b.cx, y1 = b.cy;
-                if (last == 'Q' || last == 'T') {
-                    x1 = 2 * b.cx - qx;
-                    y1 = 2 * b.cy - qy;
-                }
+                double x1, y1;
+                reflect(last == 'Q' || last == 'T', qx, qy, x1, y1);
                 qx = x1;
                 qy = y1;
                 b.quad(qx, qy, v[0] + ox, v[1] + oy);

@@ -4,24 +4,15 @@
 #include <limits>
 
 #include "gui/draw/raster.h"
+#include "tests/support/canvas_probe.h"
 
 using namespace lumo::gui;
+using testsupport::alphaAt;
 
 namespace {
 
-Canvas blank(int w, int h) {
-    Canvas c;
-    c.resize(w, h);
-    return c;
-}
-
-uint32_t alphaAt(const Canvas& c, int x, int y) { return c.pixels[(size_t)y * c.width + x] >> 24; }
-
-double totalAlpha(const Canvas& c) {
-    double sum = 0;
-    for (uint32_t p : c.pixels) sum += (p >> 24) / 255.0;
-    return sum;
-}
+Canvas blank(int w, int h) { return testsupport::blankCanvas(w, h); }
+double totalAlpha(const Canvas& c) { return testsupport::alphaSum(c); }
 
 struct ThreadGuard {
     ~ThreadGuard() { setRasterThreads(1); }

@@ -3,29 +3,20 @@
 #include <cmath>
 
 #include "gui/draw/stroke.h"
+#include "tests/support/canvas_probe.h"
 
 using namespace lumo::gui;
+using testsupport::alphaAt;
+using testsupport::alphaSum;
 
 namespace {
 
-Canvas blank(int w, int h) {
-    Canvas c;
-    c.resize(w, h);
-    return c;
-}
-
-uint32_t alphaAt(const Canvas& c, int x, int y) { return c.pixels[(size_t)y * c.width + x] >> 24; }
+Canvas blank(int w, int h) { return testsupport::blankCanvas(w, h); }
 
 uint32_t maxAlpha(const Canvas& c) {
     uint32_t m = 0;
     for (uint32_t p : c.pixels) m = std::max(m, p >> 24);
     return m;
-}
-
-double alphaSum(const Canvas& c) {
-    double s = 0;
-    for (uint32_t p : c.pixels) s += (p >> 24) / 255.0;
-    return s;
 }
 
 int inkCount(const Canvas& c) {
@@ -133,23 +124,19 @@ TEST(Stroke, OnePointAndDegenerateSubPaths) {
 }
 
 TEST(Stroke, CollinearAndReversedJoins) {
+    // From (2, 10) through (15, 10) to (endX, 10), with the given join.
+    auto draw = [](double endX, int join) {
+        Path p;
+        p.moveTo(2, 10);
+        p.lineTo(15, 10);
+        p.lineTo(endX, 10);
+        Canvas c = blank(30, 20);
+        strokePath(c, p, StrokeStyle{5, 0, join, 4}, 0xFFFFFFFFu, 4);
+        return c;
+    };
     // Straight on: no join piece, so a round-join stroke equals a bevel one.
-    Path straight;
-    straight.moveTo(2, 10);
-    straight.lineTo(15, 10);
-    straight.lineTo(28, 10);
-    Canvas a = blank(30, 20), b = blank(30, 20);
-    strokePath(a, straight, StrokeStyle{5, 0, 1, 4}, 0xFFFFFFFFu, 4);
-    strokePath(b, straight, StrokeStyle{5, 0, 2, 4}, 0xFFFFFFFFu, 4);
-    EXPECT_EQ(a.pixels, b.pixels);
+    EXPECT_EQ(draw(28, 1).pixels, draw(28, 2).pixels);
     // Reversed: the round join puts a disc at the turning point.
-    Path back;
-    back.moveTo(2, 10);
-    back.lineTo(15, 10);
-    back.lineTo(2, 10);
-    Canvas r = blank(30, 20), v = blank(30, 20);
-    strokePath(r, back, StrokeStyle{5, 0, 1, 4}, 0xFFFFFFFFu, 4);
-    strokePath(v, back, StrokeStyle{5, 0, 2, 4}, 0xFFFFFFFFu, 4);
-    EXPECT_GT(alphaAt(r, 16, 10), 0u);
-    EXPECT_EQ(alphaAt(v, 16, 10), 0u);
+    EXPECT_GT(alphaAt(draw(2, 1), 16, 10), 0u);
+    EXPECT_EQ(alphaAt(draw(2, 2), 16, 10), 0u);
 }

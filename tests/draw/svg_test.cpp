@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "gui/draw/svg.h"
+#include "tests/support/canvas_probe.h"
 
 using namespace lumo::gui;
 
@@ -17,13 +18,8 @@ uint64_t pixelHash(const Bitmap& b) {
     return h;
 }
 
-Canvas blank(int w, int h) {
-    Canvas c;
-    c.resize(w, h);
-    return c;
-}
-
-uint32_t at(const Canvas& c, int x, int y) { return c.pixels[(size_t)y * c.width + x]; }
+Canvas blank(int w, int h) { return testsupport::blankCanvas(w, h); }
+uint32_t at(const Canvas& c, int x, int y) { return testsupport::pixelAt(c, x, y); }
 uint32_t at(const Bitmap& b, int x, int y) { return b.pixels[(size_t)y * b.w + x]; }
 
 // The manager's window-button glyphs, as the manager builds them.
