@@ -8,6 +8,7 @@
 #define STBI_ONLY_PNG
 #define STBI_NO_STDIO
 #define STBI_FAILURE_USERMSG
+#define STBI_MAX_DIMENSIONS 16384
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wall"
 #pragma GCC diagnostic ignored "-Wextra"
@@ -17,8 +18,7 @@
 #include <stb/stb_image.h>
 #pragma GCC diagnostic pop
 
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <vector>
 
 namespace lumo::gui {
@@ -52,10 +52,19 @@ Bitmap Bitmap::loadMemory(const void* data, size_t size) {
 }
 
 Bitmap Bitmap::loadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return Bitmap{};
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return Bitmap{};
+    // Plain stdio: a folder or unreadable file simply gives no bytes (streams would throw).
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return Bitmap{};
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[65536];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + n);
+        if (bytes.size() > size_t(INT_MAX)) break;
+    }
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) return Bitmap{};
     return loadMemory(bytes.data(), bytes.size());
 }
 
