@@ -1,0 +1,71 @@
+// PNG decoding for bitmaps. The decoder is built here, once, with PNG as its only format, so any
+// other kind of file fails to load like a broken PNG does.
+#include <climits>
+
+#include "gui/draw/canvas.h"
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#define STBI_FAILURE_USERMSG
+#define STBI_MAX_DIMENSIONS 16384
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wall"
+#pragma GCC diagnostic ignored "-Wextra"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+#include <cstdio>
+#include <vector>
+
+namespace lumo::gui {
+
+namespace {
+
+Bitmap fromRgba(const unsigned char* rgba, int w, int h) {
+    Bitmap bm;
+    bm.w = w;
+    bm.h = h;
+    bm.pixels.resize(size_t(w) * size_t(h));
+    for (size_t i = 0; i < bm.pixels.size(); ++i) {
+        const unsigned char* p = rgba + i * 4;
+        bm.pixels[i] = uint32_t(p[3]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | uint32_t(p[2]);
+    }
+    return bm;
+}
+
+}  // namespace
+
+Bitmap Bitmap::loadMemory(const void* data, size_t size) {
+    // The decoder takes a 32-bit length: a larger buffer is refused rather than cut short.
+    if (data == nullptr || size == 0 || size > size_t(INT_MAX)) return Bitmap{};
+    int w = 0, h = 0, channels = 0;
+    unsigned char* rgba =
+        stbi_load_from_memory(static_cast<const stbi_uc*>(data), int(size), &w, &h, &channels, 4);
+    if (rgba == nullptr) return Bitmap{};
+    Bitmap bm = (w > 0 && h > 0) ? fromRgba(rgba, w, h) : Bitmap{};
+    stbi_image_free(rgba);
+    return bm;
+}
+
+Bitmap Bitmap::loadFile(const std::string& path) {
+    // Plain stdio: a folder or unreadable file simply gives no bytes (streams would throw).
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return Bitmap{};
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[65536];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + n);
+        if (bytes.size() > size_t(INT_MAX)) break;
+    }
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) return Bitmap{};
+    return loadMemory(bytes.data(), bytes.size());
+}
+
+}  // namespace lumo::gui

@@ -1,0 +1,207 @@
+#pragma once
+// The blend rule in its scalar form and its four-pixels-at-a-time forms, plus the 64-bit boxes the
+// canvas clips with. Internal to the drawing code; every form gives exactly the scalar rule's bits.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "gui/draw/canvas.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace lumo::gui::blend {
+
+// A half-open box [x0, x1) x [y0, y1) in 64 bits, so sums of 32-bit positions and sizes never overflow.
+struct Box {
+    int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+
+    static Box xywh(int64_t x, int64_t y, int64_t w, int64_t h) { return Box{x, y, x + w, y + h}; }
+    static Box of(const Rect& r) { return xywh(r.x, r.y, r.w, r.h); }
+    bool empty() const { return x1 <= x0 || y1 <= y0; }
+    bool contains(int64_t x, int64_t y) const { return x >= x0 && x < x1 && y >= y0 && y < y1; }
+    bool intersects(const Box& o) const { return !intersect(o).empty(); }
+    Box intersect(const Box& o) const {
+        return Box{std::max(x0, o.x0), std::max(y0, o.y0), std::min(x1, o.x1), std::min(y1, o.y1)};
+    }
+};
+
+// The whole surface, or nothing when the pixel vector is shorter than width x height.
+inline Box surfaceBox(const Canvas& cv) {
+    if (cv.width < 1 || cv.height < 1 || cv.pixels.size() < size_t(cv.width) * size_t(cv.height)) return Box{};
+    return Box{0, 0, cv.width, cv.height};
+}
+
+// The clip, kept inside the surface even when an owner broke the canvas invariants.
+inline Box clipBox(const Canvas& cv) { return Box::of(cv.clip).intersect(surfaceBox(cv)); }
+
+inline bool usable(const Bitmap& bm) {
+    return bm.w >= 1 && bm.h >= 1 && bm.pixels.size() >= size_t(bm.w) * size_t(bm.h);
+}
+
+inline int64_t floorDiv(int64_t a, int64_t b) {
+    const int64_t q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+// (x + 127) / 255 for x in 0 .. 255 * 255, in the shift form the vector code uses.
+inline uint32_t div255(uint32_t x) {
+    const uint32_t t = x + 128;
+    return (t + (t >> 8)) >> 8;
+}
+
+// The rule with 0 < a < 255 (it also holds for 0 and 255): px is the source pixel, its alpha ignored.
+inline uint32_t mix(uint32_t d, uint32_t px, uint32_t a) {
+    const uint32_t inv = 255 - a;
+    const uint32_t b = div255((d & 0xFF) * inv + (px & 0xFF) * a);
+    const uint32_t g = div255(((d >> 8) & 0xFF) * inv + ((px >> 8) & 0xFF) * a);
+    const uint32_t r = div255(((d >> 16) & 0xFF) * inv + ((px >> 16) & 0xFF) * a);
+    const uint32_t al = div255((d >> 24) * inv + 255 * a);
+    return (al << 24) | (r << 16) | (g << 8) | b;
+}
+
+// One pixel: weight 0 keeps d, 255 stores the source opaque, else the rule.
+inline uint32_t one(uint32_t d, uint32_t px, uint32_t a) {
+    if (a == 0) return d;
+    if (a == 255) return px | 0xFF000000u;
+    return mix(d, px, a);
+}
+
+#if defined(__SSE2__)
+// t = x + 128 in every 16-bit lane, then (t + (t >> 8)) >> 8.
+inline __m128i div255Lanes(__m128i t) { return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8); }
+#endif
+
+// A constant pixel at a constant weight, blended over runs of pixels.
+struct Solid {
+    uint32_t px = 0, a = 0, inv = 255;
+    uint16_t add[4] = {128, 128, 128, 128};  // s * a + 128 for b, g, r and alpha (source alpha 255)
+
+    Solid() = default;
+    Solid(uint32_t pixel, uint32_t weight) : px(pixel), a(weight), inv(255 - weight) {
+        add[0] = uint16_t((pixel & 0xFF) * a + 128);
+        add[1] = uint16_t(((pixel >> 8) & 0xFF) * a + 128);
+        add[2] = uint16_t(((pixel >> 16) & 0xFF) * a + 128);
+        add[3] = uint16_t(255 * a + 128);
+    }
+
+    uint32_t over(uint32_t d) const {
+        const uint32_t b = (d & 0xFF) * inv + add[0], g = ((d >> 8) & 0xFF) * inv + add[1];
+        const uint32_t r = ((d >> 16) & 0xFF) * inv + add[2], al = (d >> 24) * inv + add[3];
+        return (((al + (al >> 8)) >> 8) << 24) | (((r + (r >> 8)) >> 8) << 16) | (((g + (g >> 8)) >> 8) << 8) |
+               ((b + (b >> 8)) >> 8);
+    }
+
+    void span(uint32_t* p, int64_t n) const {
+        int64_t i = 0;
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i vinv = _mm_set1_epi16(int16_t(inv));
+        const __m128i vadd = _mm_set_epi16(int16_t(add[3]), int16_t(add[2]), int16_t(add[1]), int16_t(add[0]),
+                                           int16_t(add[3]), int16_t(add[2]), int16_t(add[1]), int16_t(add[0]));
+        for (; i + 4 <= n; i += 4) {
+            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            __m128i lo = _mm_unpacklo_epi8(d, zero), hi = _mm_unpackhi_epi8(d, zero);
+            lo = div255Lanes(_mm_add_epi16(_mm_mullo_epi16(lo, vinv), vadd));
+            hi = div255Lanes(_mm_add_epi16(_mm_mullo_epi16(hi, vinv), vadd));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), _mm_packus_epi16(lo, hi));
+        }
+#endif
+        for (; i < n; ++i) p[i] = over(p[i]);
+    }
+};
+
+inline bool allOpaque(const uint32_t* s, int64_t n) {
+    uint32_t acc = 0xFFFFFFFFu;
+    for (int64_t i = 0; i < n; ++i) acc &= s[i];
+    return (acc >> 24) == 0xFF;
+}
+
+// Source pixels over destination pixels at opacity o: the weight is the source alpha (o = 255) or
+// (s * o + 127) / 255, which is 0 (skip) exactly when s * o < 128.
+inline void pixelsOver(uint32_t* d, const uint32_t* s, int64_t n, uint32_t o) {
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i alphaMask = _mm_set1_epi32(int32_t(0xFF000000u));
+    const __m128i v255 = _mm_set1_epi16(255), v128 = _mm_set1_epi16(128), vo = _mm_set1_epi16(int16_t(o));
+    for (; i + 4 <= n; i += 4) {
+        const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const int opaque = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(sv, alphaMask), alphaMask));
+        if (o == 255 && opaque == 0xFFFF) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), sv);
+            continue;
+        }
+        const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+        const __m128i sf = _mm_or_si128(sv, alphaMask);
+        __m128i alo = _mm_unpacklo_epi8(sv, zero), ahi = _mm_unpackhi_epi8(sv, zero);
+        alo = _mm_shufflehi_epi16(_mm_shufflelo_epi16(alo, 0xFF), 0xFF);
+        ahi = _mm_shufflehi_epi16(_mm_shufflelo_epi16(ahi, 0xFF), 0xFF);
+        if (o != 255) {
+            alo = div255Lanes(_mm_add_epi16(_mm_mullo_epi16(alo, vo), v128));
+            ahi = div255Lanes(_mm_add_epi16(_mm_mullo_epi16(ahi, vo), v128));
+        }
+        const __m128i ilo = _mm_sub_epi16(v255, alo), ihi = _mm_sub_epi16(v255, ahi);
+        __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(dv, zero), ilo),
+                                   _mm_mullo_epi16(_mm_unpacklo_epi8(sf, zero), alo));
+        __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(dv, zero), ihi),
+                                   _mm_mullo_epi16(_mm_unpackhi_epi8(sf, zero), ahi));
+        lo = div255Lanes(_mm_add_epi16(lo, v128));
+        hi = div255Lanes(_mm_add_epi16(hi, v128));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; i < n; ++i) {
+        const uint32_t a = o == 255 ? (s[i] >> 24) : div255((s[i] >> 24) * o);
+        d[i] = one(d[i], s[i], a);
+    }
+}
+
+// A constant pixel over destination pixels, each with its own weight.
+inline void maskOver(uint32_t* d, const uint8_t* w, int64_t n, uint32_t px) {
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i v255 = _mm_set1_epi16(255), v128 = _mm_set1_epi16(128);
+    const __m128i sv = _mm_set1_epi32(int32_t(px | 0xFF000000u));
+    const __m128i slo = _mm_unpacklo_epi8(sv, zero);
+    for (; i + 4 <= n; i += 4) {
+        uint32_t w4;
+        std::memcpy(&w4, w + i, 4);
+        if (w4 == 0) continue;
+        if (w4 == 0xFFFFFFFFu) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), sv);
+            continue;
+        }
+        __m128i wv = _mm_unpacklo_epi8(_mm_cvtsi32_si128(int32_t(w4)), zero);
+        wv = _mm_unpacklo_epi16(wv, wv);
+        const __m128i alo = _mm_unpacklo_epi32(wv, wv), ahi = _mm_unpackhi_epi32(wv, wv);
+        const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+        __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(dv, zero), _mm_sub_epi16(v255, alo)),
+                                   _mm_mullo_epi16(slo, alo));
+        __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(dv, zero), _mm_sub_epi16(v255, ahi)),
+                                   _mm_mullo_epi16(slo, ahi));
+        lo = div255Lanes(_mm_add_epi16(lo, v128));
+        hi = div255Lanes(_mm_add_epi16(hi, v128));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; i < n; ++i) d[i] = one(d[i], px, w[i]);
+}
+
+// Fills the box b (already inside the clip) with a pixel at weight a.
+inline void fillClipped(Canvas& cv, const Box& b, uint32_t px, uint32_t a) {
+    if (b.empty() || a == 0) return;
+    const int64_t n = b.x1 - b.x0;
+    uint32_t* row = cv.pixels.data() + b.y0 * int64_t(cv.width) + b.x0;
+    if (a == 255) {
+        const uint32_t v = px | 0xFF000000u;
+        for (int64_t y = b.y0; y < b.y1; ++y, row += cv.width) std::fill_n(row, n, v);
+        return;
+    }
+    const Solid s(px, a);
+    for (int64_t y = b.y0; y < b.y1; ++y, row += cv.width) s.span(row, n);
+}
+
+}  // namespace lumo::gui::blend

@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include "gui/draw/canvas.h"
+#include "tests/support/png.h"
+#include "tests/support/temp_home.h"
+
+using lumo::gui::Bitmap;
+
+TEST(Bitmap, DecodesPngIntoArgb) {
+    const std::string png = testsupport::encodePng(2, 1, {0x80112233u, 0xFF0000FFu});
+    ASSERT_FALSE(png.empty());
+    const Bitmap bm = Bitmap::loadMemory(png.data(), png.size());
+    ASSERT_EQ(bm.w, 2);
+    ASSERT_EQ(bm.h, 1);
+    EXPECT_EQ(bm.pixels[0], 0x80112233u);
+    EXPECT_EQ(bm.pixels[1], 0xFF0000FFu);
+}
+
+TEST(Bitmap, AnythingButAGoodPngIsEmpty) {
+    const std::string png = testsupport::encodePng(3, 3, std::vector<uint32_t>(9, 0xFFFFFFFFu));
+    // Headers of formats the decoder could read if they were not left out.
+    const std::string bmp = std::string("BM") + std::string(60, '\0');
+    const std::string gif = "GIF89a\x01\x00\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;";
+    const std::string ppm = "P6 1 1 255\n\xff\xff\xff";
+    const std::string cases[] = {"", "not a picture", bmp, gif, ppm, png.substr(0, png.size() / 2)};
+    for (const std::string& c : cases) {
+        const Bitmap bm = Bitmap::loadMemory(c.data(), c.size());
+        EXPECT_EQ(bm.w, 0);
+        EXPECT_TRUE(bm.pixels.empty());
+    }
+    EXPECT_TRUE(Bitmap::loadMemory(nullptr, 10).pixels.empty());
+}
+
+TEST(Bitmap, LoadsFiles) {
+    testsupport::TempHome temp;
+    const std::string png = testsupport::encodePng(1, 2, {0xFF010203u, 0x00000000u});
+    ASSERT_TRUE(testsupport::writeFile(temp.path("a.png"), png));
+    const Bitmap bm = Bitmap::loadFile(temp.path("a.png"));
+    EXPECT_EQ(bm.h, 2);
+    EXPECT_EQ(bm.pixels[0], 0xFF010203u);
+    EXPECT_EQ(Bitmap::loadFile(temp.path("missing.png")).w, 0);
+    EXPECT_EQ(Bitmap::loadFile(temp.dir()).w, 0);  // a folder
+}

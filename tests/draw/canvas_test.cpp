@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "gui/draw/canvas.h"
+#include "tests/draw/draw_support.h"
+
+using namespace lumo::gui;
+using namespace drawtest;
+
+// The four-pixel fill path against the literal rule for every destination, source and alpha value.
+// Rows of 255 pixels leave a three-pixel scalar tail in every row.
+TEST(Blend, FillMatchesTheRuleForEveryValue) {
+    Canvas cv = makeCanvas(255, 256);
+    for (uint32_t a = 0; a < 256; ++a) {
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 255; ++x) cv.pixels[size_t(y) * 255 + size_t(x)] = grey(uint32_t(x), uint32_t(x) ^ 0x5A);
+        for (uint32_t s = 0; s < 256; ++s) cv.fillRect(Rect{0, int(s), 255, 1}, a << 24 | s << 16 | s << 8 | s);
+        int bad = 0;
+        for (uint32_t s = 0; s < 256 && bad == 0; ++s)
+            for (uint32_t d = 0; d < 255; ++d)
+                bad += px(cv, int(d), int(s)) != refBlend(grey(d, d ^ 0x5A), grey(s, 0), a);
+        ASSERT_EQ(bad, 0) << "alpha " << a;
+    }
+}
+
+// Bitmap pixels carry their own alpha: every (destination, source, alpha) through drawBitmap, at full
+// opacity and at a few lower ones, where the weight is (s * o + 127) / 255.
+TEST(Blend, BitmapMatchesTheRuleForEveryValue) {
+    Canvas cv = makeCanvas(255, 256);
+    Bitmap bm = makeBitmap(255, 256);
+    for (uint32_t o : {255u, 254u, 128u, 77u, 1u}) {
+        for (uint32_t a = 0; a < 256; ++a) {
+            for (uint32_t s = 0; s < 256; ++s)
+                for (uint32_t d = 0; d < 255; ++d) {
+                    cv.pixels[s * 255 + d] = grey(d, 255 - d);
+                    bm.pixels[s * 255 + d] = a << 24 | s << 16 | (255 - s) << 8 | (s ^ d);
+                }
+            cv.drawBitmap(bm, 0, 0, 1, uint8_t(o));
+            const uint32_t w = o == 255 ? a : (a * o + 127) / 255;
+            int bad = 0;
+            for (uint32_t s = 0; s < 256 && bad == 0; ++s)
+                for (uint32_t d = 0; d < 255; ++d) bad += px(cv, int(d), int(s)) != refBlend(grey(d, 255 - d), bm.pixels[s * 255 + d], w);
+            ASSERT_EQ(bad, 0) << "alpha " << a << " opacity " << o;
+        }
+    }
+}
+
+// A colour through a per-pixel mask (tinted bitmaps, text) for every destination, mask and colour alpha.
+TEST(Blend, MaskMatchesTheRuleForEveryValue) {
+    Canvas cv = makeCanvas(255, 256);
+    Bitmap mask = makeBitmap(255, 256);
+    for (uint32_t y = 0; y < 256; ++y)
+        for (uint32_t x = 0; x < 255; ++x) mask.pixels[y * 255 + x] = y << 24 | 0x123456;
+    for (uint32_t ca = 0; ca < 256; ca += 3) {
+        for (uint32_t i = 0; i < cv.pixels.size(); ++i) cv.pixels[i] = grey(i % 255, (i * 7) & 0xFF);
+        const Color c = ca << 24 | 0x30C0F0;
+        cv.drawBitmapTinted(mask, 0, 0, c);
+        int bad = 0;
+        for (uint32_t y = 0; y < 256; ++y)
+            for (uint32_t x = 0; x < 255; ++x) {
+                const uint32_t i = y * 255 + x;
+                bad += cv.pixels[i] != refBlend(grey(x, (i * 7) & 0xFF), pixelOf(c), (y * ca + 127) / 255);
+            }
+        ASSERT_EQ(bad, 0) << "colour alpha " << ca;
+    }
+}
+
+TEST(Blend, WorkedExamples) {
+    EXPECT_EQ(blendRule(0xFF000000u, 0x80FFFFFFu, 128), 0xFF808080u);            // 50 % white on black
+    EXPECT_EQ(blendRule(0x00000000u, 0x64FF0000u, 100) & 0xFF000000u, 100u << 24);  // into transparent
+    EXPECT_EQ(blendRule(0x00000000u, 0x64FF0000u, 100) & 0xFF, (255u * 100 + 127) / 255);  // red -> low byte
+    EXPECT_EQ(blendRule(0x12345678u, 0xFFFFFFFFu, 0), 0x12345678u);
+    EXPECT_EQ(pixelOf(0xAABBCCDDu), 0xAADDCCBBu);
+}
+
+TEST(Canvas, RectanglesClipAndSkip) {
+    struct Case {
+        const char* name;
+        Rect clip;
+        Rect r;
+        Color c;
+        int changed;
+    };
+    const Case cases[] = {
+        {"inside", {0, 0, 20, 20}, {2, 3, 4, 5}, 0xFF0000FFu, 20},
+        {"partly out", {0, 0, 20, 20}, {-2, -2, 4, 4}, 0xFF0000FFu, 4},
+        {"narrow clip", {5, 5, 3, 3}, {0, 0, 20, 20}, 0xFF0000FFu, 9},
+        {"zero width", {0, 0, 20, 20}, {1, 1, 0, 5}, 0xFF0000FFu, 0},
+        {"negative height", {0, 0, 20, 20}, {1, 1, 5, -5}, 0xFF0000FFu, 0},
+        {"alpha zero", {0, 0, 20, 20}, {0, 0, 20, 20}, 0x000000FFu, 0},
+        {"huge", {0, 0, 20, 20}, {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}, 0xFF0000FFu, 0},
+        {"huge far end", {0, 0, 20, 20}, {10, 10, INT32_MAX, INT32_MAX}, 0xFF0000FFu, 100},
+        {"empty clip", {3, 3, 0, 0}, {0, 0, 20, 20}, 0xFF0000FFu, 0},
+    };
+    for (const Case& k : cases) {
+        Canvas cv = makeCanvas(20, 20);
+        cv.clip = k.clip;
+        cv.fillRect(k.r, k.c);
+        EXPECT_EQ(countNot(cv, 0), k.changed) << k.name;
+    }
+}
+
+TEST(Canvas, LinesAndOutlines) {
+    Canvas cv = makeCanvas(20, 20);
+    cv.hline(10, 5, 2, 0xFFFFFFFFu);
+    for (int x = 0; x < 20; ++x) EXPECT_EQ(px(cv, x, 2) != 0, x >= 5 && x <= 10) << x;
+    cv = makeCanvas(20, 20);
+    cv.vline(3, 9, 4, 0xFFFFFFFFu);
+    EXPECT_EQ(countNot(cv, 0), 6);
+
+    cv = makeCanvas(20, 20);
+    cv.line(4, 4, 4, 4, 0xFFFFFFFFu);
+    EXPECT_EQ(countNot(cv, 0), 1);
+    cv = makeCanvas(20, 20);
+    cv.line(0, 0, 6, 2, 0xFFFFFFFFu);  // Bresenham: (0,0) (1,0) (2,1) (3,1) (4,1) (5,2) (6,2)
+    const int expect[][2] = {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 1}, {5, 2}, {6, 2}};
+    for (auto& p : expect) EXPECT_NE(px(cv, p[0], p[1]), 0u) << p[0] << "," << p[1];
+    EXPECT_EQ(countNot(cv, 0), 7);
+    // From far outside through the canvas: finishes and draws the part inside.
+    cv = makeCanvas(20, 20);
+    cv.line(-2000000000, 5, 2000000000, 5, 0xFFFFFFFFu);
+    EXPECT_EQ(countNot(cv, 0), 20);
+
+    cv = makeCanvas(20, 20);
+    cv.strokeRect(Rect{2, 2, 10, 8}, 0xFFFFFFFFu, 0);
+    EXPECT_EQ(countNot(cv, 0), 0);
+    cv.strokeRect(Rect{2, 2, 10, 4}, 0xFFFFFFFFu, 2);  // 2t >= h: top and bottom bars only
+    EXPECT_EQ(countNot(cv, 0), 40);
+    // A translucent outline blends no pixel twice.
+    cv = makeCanvas(20, 20, 0xFF000000u);
+    cv.strokeRect(Rect{1, 1, 8, 8}, 0x80FFFFFFu, 2);
+    for (uint32_t p : cv.pixels) EXPECT_TRUE(p == 0xFF000000u || p == 0xFF808080u);
+}
+
+TEST(Canvas, ClearFillsTheAreaAndResetsTheClip) {
+    Canvas cv = makeCanvas(8, 8);
+    cv.clip = Rect{2, 2, 2, 2};
+    cv.clear(0x40302010u);
+    EXPECT_EQ(countNot(cv, 0x40102030u), 0);  // stored as given, red and blue exchanged
+    EXPECT_EQ(cv.clip.x, 0);
+    EXPECT_EQ(cv.clip.w, 8);
+}
+
+TEST(Canvas, ColumnsBlendInListOrder) {
+    Canvas cv = makeCanvas(10, 4, 0xFF000000u);
+    cv.clip = Rect{0, 1, 10, 2};
+    const ColumnFill bars[] = {{0, 4, 0xFF0000FFu}, {2, 4, 0x8000FF00u}, {-5, 100, 0x00FFFFFFu}, {8, -1, 0xFFFFFFFFu}};
+    cv.fillColumns(bars, 4, 0, 4);
+    for (int y = 0; y < 4; ++y) {
+        const bool in = y == 1 || y == 2;
+        EXPECT_EQ(px(cv, 0, y), in ? 0xFFFF0000u : 0xFF000000u);
+        EXPECT_EQ(px(cv, 3, y), in ? refBlend(0xFFFF0000u, 0xFF00FF00u, 128) : 0xFF000000u);
+        EXPECT_EQ(px(cv, 5, y), in ? refBlend(0xFF000000u, 0xFF00FF00u, 128) : 0xFF000000u);
+        EXPECT_EQ(px(cv, 8, y), 0xFF000000u);
+    }
+}
+
+TEST(Canvas, DiscsAndRoundedCorners) {
+    Canvas cv = makeCanvas(9, 9);
+    cv.fillCircle(4, 4, 0, 0xC8FFFFFFu);  // only the centre, at trunc(0.5 * 200)
+    EXPECT_EQ(countNot(cv, 0), 1);
+    EXPECT_EQ(px(cv, 4, 4) >> 24, 100u);
+    cv = makeCanvas(9, 9);
+    cv.fillCircle(4, 4, -1, 0xFFFFFFFFu);
+    EXPECT_EQ(countNot(cv, 0), 0);
+    cv = makeCanvas(40, 40);
+    cv.fillCircle(20, 20, 10, 0xFFFFFFFFu);
+    EXPECT_EQ(px(cv, 20, 20), 0xFFFFFFFFu);
+    EXPECT_EQ(px(cv, 20, 9), 0u);  // distance 11 > 10.5
+    EXPECT_EQ(px(cv, 20, 10) >> 24, 127u);  // distance 10: trunc(0.5 * 255)
+    // Symmetric about the centre.
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x) ASSERT_EQ(px(cv, x, y), px(cv, 40 - x, y) * (x > 0)) << x << "," << y;
+    // A huge radius with a small clip visits only the clip.
+    cv = makeCanvas(4, 4);
+    cv.fillCircle(0, 0, INT32_MAX - 1, 0xFFFFFFFFu);
+    EXPECT_EQ(countNot(cv, 0xFFFFFFFFu), 0);
+
+    // k = 0: the corner pixels get a second blend at trunc(0.5 * alpha).
+    cv = makeCanvas(6, 6, 0xFF000000u);
+    cv.fillRoundRect(Rect{1, 1, 4, 4}, 0, 0x80FFFFFFu);
+    const uint32_t once = refBlend(0xFF000000u, 0xFFFFFFFFu, 128);
+    EXPECT_EQ(px(cv, 2, 2), once);
+    EXPECT_EQ(px(cv, 1, 1), refBlend(once, 0xFFFFFFFFu, 64));
+    EXPECT_EQ(px(cv, 4, 4), refBlend(once, 0xFFFFFFFFu, 64));
+    // An opaque rounded rectangle leaves its outer corner pixel untouched and fills the middle.
+    cv = makeCanvas(30, 30);
+    cv.fillRoundRect(Rect{0, 0, 30, 20}, 6, 0xFFFFFFFFu);
+    EXPECT_EQ(px(cv, 0, 0), 0u);
+    EXPECT_EQ(px(cv, 15, 10), 0xFFFFFFFFu);
+    EXPECT_EQ(px(cv, 29, 19), 0u);
+    EXPECT_EQ(px(cv, 0, 10), 0xFFFFFFFFu);
+    EXPECT_EQ(px(cv, 15, 20), 0u);
+}
+
+TEST(Canvas, BitmapRegionsAndScaling) {
+    Bitmap bm = makeBitmap(4, 4);
+    for (int i = 0; i < 16; ++i) bm.pixels[size_t(i)] = 0xFF000000u | uint32_t(i + 1);
+    // A source starting at (-3, -3) puts the clamped corner (0, 0) at (x, y).
+    Canvas cv = makeCanvas(10, 10);
+    cv.drawBitmapRegion(bm, Rect{-3, -3, 5, 5}, 2, 2, 1, 255);
+    EXPECT_EQ(px(cv, 2, 2), 0xFF000001u);
+    EXPECT_EQ(px(cv, 3, 3), 0xFF000006u);
+    EXPECT_EQ(countNot(cv, 0), 4);
+    // Scale 3: each source pixel a 3 x 3 block, clipped.
+    cv = makeCanvas(10, 10);
+    cv.clip = Rect{0, 0, 5, 10};
+    cv.drawBitmapRegion(bm, Rect{0, 0, 2, 2}, 1, 1, 3, 255);
+    EXPECT_EQ(px(cv, 3, 3), 0xFF000001u);
+    EXPECT_EQ(px(cv, 4, 1), 0xFF000002u);
+    EXPECT_EQ(px(cv, 4, 4), 0xFF000006u);
+    EXPECT_EQ(px(cv, 1, 6), 0xFF000005u);
+    EXPECT_EQ(countNot(cv, 0), 4 * 6);
+    // Nothing for scale 0, an empty bitmap or a source outside the bitmap.
+    cv = makeCanvas(10, 10);
+    cv.drawBitmapRegion(bm, Rect{0, 0, 4, 4}, 0, 0, 0, 255);
+    cv.drawBitmap(Bitmap{}, 0, 0, 1, 255);
+    cv.drawBitmapRegion(bm, Rect{4, 0, 3, 3}, 0, 0, 1, 255);
+    cv.drawBitmapScaled(Bitmap{}, Rect{0, 0, 1, 1}, Rect{0, 0, 5, 5}, 255);
+    EXPECT_EQ(countNot(cv, 0), 0);
+
+    // A source rectangle larger than the bitmap stretches only the part inside it.
+    cv = makeCanvas(8, 8);
+    cv.drawBitmapScaled(bm, Rect{2, 2, 100, 100}, Rect{0, 0, 8, 8}, 255);
+    EXPECT_EQ(px(cv, 0, 0), 0xFF00000Bu);
+    EXPECT_EQ(px(cv, 7, 7), 0xFF000010u);
+    EXPECT_EQ(px(cv, 4, 0), 0xFF00000Cu);
+    // Translucent rows are blended, and a repeated source row gives the same pixels as sampling it.
+    Bitmap tr = makeBitmap(2, 1, 0x80FFFFFFu);
+    cv = makeCanvas(4, 4, 0xFF000000u);
+    cv.drawBitmapScaled(tr, Rect{0, 0, 2, 1}, Rect{0, 0, 4, 4}, 255);
+    EXPECT_EQ(countNot(cv, refBlend(0xFF000000u, 0xFFFFFFFFu, 128)), 0);
+}
+
+// Positions times sizes are taken in 64 bits: 100000 x 30000 does not wrap.
+TEST(Canvas, ScaledBitmapOfLargeSizesDoesNotOverflow) {
+    Bitmap bm = makeBitmap(30000, 1);
+    for (int i = 0; i < 30000; ++i) bm.pixels[size_t(i)] = 0xFF000000u | uint32_t(i);
+    Canvas cv = makeCanvas(10, 1);
+    const Rect dst{-99990, 0, 100000, 1};
+    cv.drawBitmapScaled(bm, Rect{0, 0, 30000, 1}, dst, 255);
+    for (int x = 0; x < 10; ++x) {
+        const int64_t col = (int64_t(x) - dst.x) * 30000 / 100000;
+        EXPECT_EQ(px(cv, x, 0), 0xFF000000u | uint32_t(col)) << x;
+    }
+}
+
+// Opacity below 255 weights every pixel by (s * o + 127) / 255, skipping s * o < 128.
+TEST(Canvas, BitmapOpacityWeights) {
+    Bitmap bm = makeBitmap(3, 1);
+    bm.pixels = {0xFFFFFFFFu, 0x01FFFFFFu, 0x00FFFFFFu};
+    Canvas cv = makeCanvas(3, 1, 0xFF000000u);
+    cv.drawBitmap(bm, 0, 0, 1, 127);
+    EXPECT_EQ(px(cv, 0, 0), refBlend(0xFF000000u, 0xFFFFFFFFu, 127));
+    EXPECT_EQ(px(cv, 1, 0), 0xFF000000u);  // 1 * 127 < 128
+    EXPECT_EQ(px(cv, 2, 0), 0xFF000000u);
+}
+
+// A canvas whose pixels were never sized (or whose clip lies outside it) is drawn into safely.
+TEST(Canvas, BrokenInvariantsDrawNothingOutside) {
+    Canvas cv;
+    cv.width = 100;
+    cv.height = 100;
+    cv.clip = cv.area = Rect{0, 0, 100, 100};
+    cv.fillRect(Rect{0, 0, 100, 100}, 0xFFFFFFFFu);
+    cv.clear(0xFFFFFFFFu);
+    EXPECT_TRUE(cv.pixels.empty());
+    Canvas small = makeCanvas(4, 4);
+    small.clip = Rect{-10, -10, 100, 100};
+    small.fillRect(Rect{-10, -10, 100, 100}, 0xFFFFFFFFu);
+    EXPECT_EQ(countNot(small, 0xFFFFFFFFu), 0);
+}
