@@ -1,0 +1,114 @@
+// The UI queue's drain and wake-up, the tick in its fixed order, frames and window invalidation.
+#include <chrono>
+
+#include "gui/editor.h"
+
+namespace lumo::gui {
+
+namespace {
+
+constexpr uint32_t kCaretTicks = 12;    // at 30 ticks a second the caret flips every 0.4 s
+constexpr double kFrameLinger = 0.25;   // frames stop this long after the last request
+
+}  // namespace
+
+double Editor::now() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void Editor::armWake(bool on) {
+    if (on && window_) {
+        PlatformWindow* w = window_.get();
+        queue_->setWake([w] { w->postWake(); });
+    } else {
+        queue_->setWake(nullptr);
+    }
+}
+
+void Editor::drainPosted() {
+    std::vector<UiQueue::Task> tasks = queue_->take();
+    if (tasks.empty()) return;
+    CurrentScope scope(*this);
+    for (auto& t : tasks) t();
+}
+
+void Editor::tickAll(Widget* w) {
+    w->tick();
+    for (size_t i = 0; i < w->children.size(); ++i) tickAll(w->children[i].get());
+}
+
+void Editor::frameAll(Widget* w, double t) {
+    if (!w->visible) return;
+    w->onFrame(t);
+    for (size_t i = 0; i < w->children.size(); ++i) frameAll(w->children[i].get(), t);
+}
+
+void Editor::tick() {
+    std::weak_ptr<bool> alive = alive_;
+    drainPosted();
+    if (alive.expired()) return;  // a posted closure destroyed the editor
+    CurrentScope scope(*this);
+    undo_.sync();
+    host_.nextMeterFrame();
+
+    if (++caretCounter_ % kCaretTicks == 0) {
+        caretPhase_ = !caretPhase_;
+        if (focus_) requestRepaintArea(deviceRect(focus_, Rect{0, 0, focus_->bounds.w, focus_->bounds.h}));
+    }
+    if (onOpenFiles && !pendingFiles_.empty()) {
+        std::vector<std::string> files;
+        files.swap(pendingFiles_);
+        onOpenFiles(files);
+        if (alive.expired()) return;
+    }
+
+    tickAll(root_.get());
+    if (alive.expired()) return;
+    if (header_) tickAll(header_.get());
+    for (size_t i = 0; i < overlays_.size() && !alive.expired(); ++i) tickAll(overlays_[i].widget.get());
+    if (alive.expired()) return;
+
+    if (frameWanted_) {
+        if (!framesRunning_ && window_) framesRunning_ = window_->startFrames();
+        if (!framesRunning_) frame(now());
+        if (alive.expired()) return;
+    }
+    invalidateWindow();
+}
+
+void Editor::frame(double t) {
+    std::weak_ptr<bool> alive = alive_;
+    CurrentScope scope(*this);
+    bool wanted = frameWanted_;
+    frameWanted_ = false;
+    if (wanted) {
+        frameAll(root_.get(), t);
+        if (alive.expired()) return;
+        if (header_) frameAll(header_.get(), t);
+        for (size_t i = 0; i < overlays_.size() && !alive.expired(); ++i) frameAll(overlays_[i].widget.get(), t);
+        if (alive.expired()) return;
+    }
+    if (!frameWanted_ && framesRunning_ && now() - lastFrameRequest_ > kFrameLinger) {
+        framesRunning_ = false;
+        if (window_) window_->stopFrames();
+    }
+    invalidateWindow();
+}
+
+void Editor::requestFrame() {
+    frameWanted_ = true;
+    lastFrameRequest_ = now();
+    if (!framesRunning_ && window_) framesRunning_ = window_->startFrames();
+}
+
+void Editor::invalidateWindow() {
+    if (!window_) return;
+    if (fullRepaint_) {
+        window_->invalidate();
+        return;
+    }
+    for (const Rect& r : dirty_) window_->invalidateRect(r);
+}
+
+}  // namespace lumo::gui
