@@ -60,7 +60,7 @@ void Canvas::blendPixel(int32_t x, int32_t y, Color c) {
 void Canvas::clear(Color c) {
     Box b = Box::of(area).intersect(blend::surfaceBox(*this));
     const uint32_t v = pixelOf(c);
-    for (int64_t y = b.y0; y < b.y1; ++y) std::fill_n(at(*this, b.x0, y), b.x1 - b.x0, v);
+    for (int64_t y = b.y0; y < b.y1; ++y) blend::fill32(at(*this, b.x0, y), b.x1 - b.x0, v);
     clip = area;
 }
 
@@ -134,7 +134,7 @@ void Canvas::fillColumns(const ColumnFill* bars, size_t count, int32_t y, int32_
         uint32_t* line = at(*this, 0, row);
         for (const ColumnScratch& k : kept) {
             if (k.a == 255)
-                std::fill(line + k.x0, line + k.x1, k.px);
+                blend::fill32(line + k.x0, k.x1 - k.x0, k.px);
             else
                 k.solid.span(line + k.x0, k.x1 - k.x0);
         }
@@ -229,10 +229,8 @@ void Canvas::drawBitmapRegion(const Bitmap& bm, Rect src, int32_t x, int32_t y, 
     for (int64_t row = d.y0; row < d.y1; ++row) {
         const uint32_t* s = bm.pixels.data() + (sy + row - y) * bm.w + sx + (d.x0 - x);
         uint32_t* p = at(*this, d.x0, row);
-        if (o == 255 && blend::allOpaque(s, n))
-            std::memcpy(p, s, size_t(n) * 4);
-        else
-            blend::pixelsOver(p, s, n, o);
+        // Opaque groups of four are stored as they come, so an opaque row is one copy in a single pass.
+        blend::pixelsOver(p, s, n, o);
     }
 }
 
