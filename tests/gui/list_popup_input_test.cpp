@@ -5,39 +5,16 @@
 
 #include "fakes.h"
 #include "gui/menu.h"
+#include "menu_test_helpers.h"
 
 using namespace lumo::gui;
 
 namespace {
 
-MouseEvent at(int x, int y, bool shift = false) {
-    MouseEvent e;
-    e.x = x;
-    e.y = y;
-    e.shift = shift;
-    return e;
-}
-
-KeyEvent press(Key k, bool shift = false) {
-    KeyEvent e;
-    e.key = k;
-    e.shift = shift;
-    return e;
-}
-
-MenuItem item(const std::string& label, int id, bool enabled = true) {
-    MenuItem m;
-    m.label = label;
-    m.id = id;
-    m.enabled = enabled;
-    return m;
-}
-
-MenuItem separator() {
-    MenuItem m;
-    m.separator = true;
-    return m;
-}
+MouseEvent at(int x, int y, bool shift = false) { return menutest::mouseAt(x, y, shift); }
+KeyEvent press(Key k, bool shift = false) { return menutest::keyPress(k, shift); }
+using menutest::item;
+using menutest::separator;
 
 MenuItem parentOf(const std::string& label, std::vector<MenuItem> kids) {
     MenuItem m = item(label, 0);

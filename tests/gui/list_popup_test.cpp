@@ -14,24 +14,15 @@
 #include "fakes.h"
 #include "gui/fonts.h"
 #include "gui/menu.h"
+#include "menu_test_helpers.h"
 #include "tests/support/temp_home.h"
 
 using namespace lumo::gui;
 
 namespace {
 
-MenuItem item(const std::string& label, int id = 0) {
-    MenuItem m;
-    m.label = label;
-    m.id = id;
-    return m;
-}
-
-MenuItem separator() {
-    MenuItem m;
-    m.separator = true;
-    return m;
-}
+using menutest::item;
+using menutest::separator;
 
 MenuLook look20(int separatorHeight = 0, bool shown = true) {
     MenuLook l;

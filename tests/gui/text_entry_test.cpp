@@ -4,17 +4,13 @@
 #include <string>
 
 #include "gui/text_entry.h"
+#include "menu_test_helpers.h"
 
 using namespace lumo::gui;
 
 namespace {
 
-KeyEvent key(Key k, bool shift = false) {
-    KeyEvent e;
-    e.key = k;
-    e.shift = shift;
-    return e;
-}
+KeyEvent key(Key k, bool shift = false) { return menutest::keyPress(k, shift); }
 
 KeyEvent typed(uint32_t c, bool command = false) {
     KeyEvent e;
