@@ -74,7 +74,8 @@ enum Phase : int {
     kPhaseCancelled = 5,
 };
 
-struct MouseEvent {
+// Where and when a pointer event happened; shared by the mouse, scroll and magnify records.
+struct EventPosition {
     int x = kUnknownPos;  // local to the receiving widget
     int y = kUnknownPos;
     int windowX = 0;
@@ -84,6 +85,9 @@ struct MouseEvent {
     float fineX = float(kUnknownPos);
     float fineY = float(kUnknownPos);
     double time = 0.0;  // seconds on the editor clock
+};
+
+struct MouseEvent : EventPosition {
     int button = kButtonLeft;
     bool shift = false;
     bool command = false;
@@ -92,16 +96,7 @@ struct MouseEvent {
     float wheelSteps = 0.0f;
 };
 
-struct ScrollEvent {
-    int x = kUnknownPos;
-    int y = kUnknownPos;
-    int windowX = 0;
-    int windowY = 0;
-    int screenX = 0;
-    int screenY = 0;
-    float fineX = float(kUnknownPos);
-    float fineY = float(kUnknownPos);
-    double time = 0.0;
+struct ScrollEvent : EventPosition {
     float deltaX = 0.0f;  // device pixels
     float deltaY = 0.0f;
     float stepsX = 0.0f;  // wheel steps
@@ -114,16 +109,7 @@ struct ScrollEvent {
     bool option = false;
 };
 
-struct MagnifyEvent {
-    int x = kUnknownPos;
-    int y = kUnknownPos;
-    int windowX = 0;
-    int windowY = 0;
-    int screenX = 0;
-    int screenY = 0;
-    float fineX = float(kUnknownPos);
-    float fineY = float(kUnknownPos);
-    double time = 0.0;
+struct MagnifyEvent : EventPosition {
     float factor = 1.0f;  // 1.0 = no change
     int phase = kPhaseNone;
     bool shift = false;

@@ -81,18 +81,6 @@ TEST(WidgetTree, HitTestTable) {
     EXPECT_EQ(root.hitTest(20, 80), root.children.back().get());  // outside its child clip: itself only
 }
 
-TEST(WidgetTree, AbsoluteBoundsAddsEveryAncestor) {
-    Widget root;
-    root.bounds = Rect{3, 4, 100, 100};
-    Widget* a = root.add(box(10, 20, 50, 50));
-    Widget* b = a->add(box(1, 2, 5, 6));
-    Rect r = b->absoluteBounds();
-    EXPECT_EQ(r.x, 14);
-    EXPECT_EQ(r.y, 26);
-    EXPECT_EQ(r.w, 5);
-    EXPECT_EQ(r.h, 6);
-}
-
 TEST(WidgetTree, RepaintWithoutEditorOnlyCounts) {
     Widget w;
     w.repaint();
@@ -167,13 +155,6 @@ TEST(WidgetDraw, LabelAlignment) {
     Label empty;
     empty.align = 1;
     EXPECT_EQ(drawnColumns(empty, 60).first, -1);
-}
-
-TEST(WidgetUndo, UndoStepWithoutEditorJustRuns) {
-    Widget w;
-    int ran = 0;
-    w.undoStep([&] { ++ran; });
-    EXPECT_EQ(ran, 1);
 }
 
 TEST(WidgetLifetime, DestroyedWidgetIsForgottenByItsEditor) {
