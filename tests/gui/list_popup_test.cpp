@@ -1,0 +1,239 @@
+// List popup geometry in both row modes, item replacement, the automation parts and drawing,
+// with a picture of an open menu at 1x and 2x.
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STBI_WRITE_NO_STDIO
+#include <stb/stb_image_write.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+
+#include "fakes.h"
+#include "gui/fonts.h"
+#include "gui/menu.h"
+#include "menu_test_helpers.h"
+#include "tests/support/temp_home.h"
+
+using namespace lumo::gui;
+
+namespace {
+
+using menutest::item;
+using menutest::separator;
+
+MenuLook look20(int separatorHeight = 0, bool shown = true) {
+    MenuLook l;
+    l.rowHeight = 20;
+    l.padTop = 2;
+    l.separatorHeight = separatorHeight;
+    l.separatorsShown = shown;
+    return l;
+}
+
+std::vector<MenuItem> mixed() { return {item("A"), separator(), item("B"), separator(), item("C")}; }
+
+// Paints every overlay of the editor into a canvas the size of the editor.
+Canvas paintOverlays(const Editor& ed) {
+    Canvas c;
+    c.resize(ed.pixelWidth(), ed.pixelHeight());
+    c.clear(0xFF403830u);
+    for (const Editor::Overlay& o : ed.overlays()) {
+        const double s = o.unzoomed ? ed.scale() : ed.bodyScale();
+        const Rect b = o.widget->bounds;
+        auto r = [s](int v) { return int(std::lround(v * s)); };
+        const Rect dev{r(b.x), r(b.y), r(b.x + b.w) - r(b.x), r(b.y + b.h) - r(b.y)};
+        o.widget->draw(Paint{c, dev, s, false, {b.x, b.y}, {0, 0}});
+    }
+    return c;
+}
+
+bool writePng(const Canvas& c, const std::string& path) {
+    std::vector<uint32_t> rgba(c.pixels.size());
+    for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = pixelOf(c.pixels[i]);  // the same swap back
+    std::string out;
+    stbi_write_png_to_func(
+        [](void* ctx, void* data, int size) { static_cast<std::string*>(ctx)->append(static_cast<char*>(data), size_t(size)); },
+        &out, c.width, c.height, 4, rgba.data(), c.width * 4);
+    std::ofstream f(path, std::ios::binary);
+    f << out;
+    return bool(f) && !out.empty();
+}
+
+}  // namespace
+
+TEST(ListPopupGeometry, RowsInBothModes) {
+    struct Case {
+        const char* what;
+        MenuLook look;
+        int height;  // popup height
+        int content, visible, y2;
+        std::vector<std::pair<int, int>> hits;  // y -> row
+    };
+    const Case cases[] = {
+        {"uniform", look20(), 200, 104, 5, 42, {{0, -1}, {1, -1}, {2, 0}, {21, 0}, {22, 1}, {101, 4}, {102, -1}}},
+        {"uniform, scrolling", look20(), 64, 104, 3, 42, {{61, 2}, {62, -1}}},
+        {"short separators", look20(6), 200, 76, 5, 28, {{21, 0}, {22, 1}, {27, 1}, {28, 2}, {73, 4}, {74, -1}}},
+        {"short separators, scrolling", look20(6), 50, 76, 3, 28, {{47, 2}, {48, -1}}},
+        {"hidden separators", look20(0, false), 200, 64, 5, 22, {{21, 0}, {22, 2}, {41, 2}, {42, 4}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ListPopup l(c.look, mixed(), Rect{0, 0, 100, c.height});
+        EXPECT_EQ(ListPopup::heightOf(c.look, mixed()), c.content);
+        EXPECT_EQ(l.visibleRows(), c.visible);
+        EXPECT_EQ(l.yOf(2), c.y2);
+        EXPECT_EQ(l.scrollbarShown(), c.content > c.height);
+        for (auto [y, row] : c.hits) EXPECT_EQ(l.itemAt(y), row) << "y " << y;
+    }
+}
+
+TEST(ListPopupGeometry, ScrollingKeepsTheTopInRange) {
+    std::vector<MenuItem> items;
+    for (int i = 0; i < 20; ++i) items.push_back(item("Row", i));
+    ListPopup l(look20(), items, Rect{0, 0, 100, 104});  // five rows show
+    l.ensureVisible(12);
+    EXPECT_EQ(l.top, 8);
+    EXPECT_EQ(l.itemAt(2), 8);
+    EXPECT_EQ(l.yOf(9), 22);
+    l.ensureVisible(3);
+    EXPECT_EQ(l.top, 3);
+    l.ensureVisible(19);
+    EXPECT_EQ(l.top, 15);
+    // The thumb runs from below the upper arrow to above the lower one.
+    const int a = 10;
+    EXPECT_EQ(l.thumbLength(), std::max(6, 5 * (104 - 2 * a - 2) / 20));
+    EXPECT_EQ(l.thumbTop() + l.thumbLength(), 104 - a - 2);
+
+    // Fewer items than the top: clamped back.
+    l.setItems({item("a"), item("b"), item("c"), item("d"), item("e"), item("f"), item("g")});
+    EXPECT_EQ(l.top, 2);
+}
+
+TEST(ListPopupGeometry, SetItemsForgetsRowsPastTheNewEnd) {
+    fakes::Host host;
+    Editor ed(host, 400, 300);
+    auto slider = std::make_shared<MenuSlider>();
+    std::vector<std::pair<double, bool>> changes;
+    slider->onChange = [&](double v, bool final) { changes.push_back({v, final}); };
+    std::vector<MenuItem> items = {item("a"), item("b"), item("more"), item("level"), item("x")};
+    items[2].children = {item("deep", 9)};
+    items[3].slider = slider;
+    items[4].action = true;
+    ListPopup* l = openMenu(ed, std::make_unique<ListPopup>(look20(), items, Rect{0, 0, 150, 0}), Rect{10, 10, 80, 20});
+    MouseEvent e;
+    e.x = 20;
+    e.y = l->yOf(2) + 5;
+    l->onMouseMove(e);  // opens the submenu
+    ASSERT_EQ(ed.overlays().size(), 2u);
+    e.y = l->yOf(4) + 5;
+    e.x = 150 - 1 - 5;
+    l->onMouseMove(e);  // action hover on row 4, pending row 4
+    EXPECT_EQ(l->actionHover, 4);
+    EXPECT_EQ(l->pendingRow, 4);
+    int x0 = 0, x1 = 0;
+    ASSERT_TRUE(l->sliderTrack(3, x0, x1));
+    e.x = x0 + 2;
+    e.y = l->yOf(3) + 5;
+    l->onMouseDown(e);  // slider drag on row 3
+    ASSERT_EQ(l->sliderRow, 3);
+
+    l->setItems({item("only", 1)});
+    EXPECT_EQ(l->sliderRow, -1);
+    EXPECT_EQ(l->submenuRow, -1);
+    EXPECT_EQ(l->submenu, nullptr);
+    EXPECT_EQ(l->pendingRow, -1);
+    EXPECT_EQ(l->actionHover, -1);
+    EXPECT_EQ(l->hover, -1);
+    EXPECT_EQ(ed.overlays().size(), 1u);  // the stale submenu closed
+    ASSERT_FALSE(changes.empty());
+    EXPECT_TRUE(changes.back().second);  // the interrupted drag ended
+    for (int i = 0; i < 6; ++i) ed.tick();
+    e.x = 20;
+    l->onMouseDrag(e);
+    l->onMouseUp(e);
+    Canvas c = paintOverlays(ed);
+    EXPECT_EQ(ed.overlays().size(), 1u);
+}
+
+TEST(ListPopupGeometry, DescribeListsTheShownRows) {
+    std::vector<MenuItem> items = {item("Open", 1), separator(), item("Save", 2), item("Gone", 3)};
+    items[2].checked = true;
+    items[3].enabled = false;
+    ListPopup full(look20(), items, Rect{0, 0, 100, 200});
+    WidgetInfo info;
+    full.describe(info);
+    ASSERT_EQ(info.parts.size(), 3u);
+    EXPECT_EQ(info.parts[1].label, "Save");
+    EXPECT_EQ(info.parts[1].rect.y, 42);
+    EXPECT_EQ(info.parts[1].rect.w, 100);
+    EXPECT_EQ(info.parts[1].rect.h, 20);
+    EXPECT_TRUE(info.parts[1].checked);
+    EXPECT_FALSE(info.parts[2].enabled);
+
+    ListPopup scrolled(look20(), items, Rect{0, 0, 100, 44});  // two rows and the strip
+    scrolled.top = 1;
+    WidgetInfo part;
+    scrolled.describe(part);
+    ASSERT_EQ(part.parts.size(), 1u);
+    EXPECT_EQ(part.parts[0].label, "Save");
+    EXPECT_EQ(part.parts[0].rect.y, 22);
+    EXPECT_EQ(part.parts[0].rect.w, 90);
+}
+
+TEST(ListPopupDrawing, OpenMenuWithSubmenuAndSliderAtOneAndTwo) {
+    testsupport::TempHome temp;
+    const char* keep = std::getenv("LUMO_TEST_PNG_DIR");  // set it to look at the pictures
+    const std::string dir = keep ? keep : temp.dir();
+    ListSkin skin;
+    skin.font = "tqnative";
+    skin.text = 0xFFE8E8E8u;
+    skin.hoverFill = 0xFFB07030u;
+    skin.background = 0xFF302A26u;
+    skin.border = 0xFF6A625Cu;
+    skin.rowHeight = 18;
+    skin.textInset = 8;
+
+    for (double scale : {1.0, 2.0}) {
+        SCOPED_TRACE(scale);
+        fakes::Host host;
+        Editor ed(host, 500, 200);
+        ed.setScale(scale);
+        auto volume = std::make_shared<MenuSlider>();
+        volume->value = 0.6;
+        volume->format = [](double v) { return std::to_string(int(std::lround(v * 100))) + " %"; };
+        std::vector<MenuItem> items = {item("New preset", 1), item("Open...", 2), separator(), item("Recent files"),
+                                       item("Volume"), item("Locked", 4), item("Compact view", 5)};
+        items[3].children = {item("Bright pad", 31), item("Deep bass", 32), item("A name too long to fit in the row", 33)};
+        items[4].slider = volume;
+        items[5].enabled = false;
+        items[6].checked = true;
+        ListPopup* l = openMenu(ed, std::make_unique<ListPopup>(lumoFonts(), skin, items, Rect{}), Rect{20, 10, 90, 16});
+        EXPECT_EQ(l->bounds.w, 220);  // a slider row makes the menu at least 220 wide
+        MouseEvent e;
+        e.x = 30;
+        e.y = l->yOf(3) + 5;
+        l->onMouseMove(e);
+        ASSERT_EQ(ed.overlays().size(), 2u);
+        ListPopup* sub = l->submenu;
+        e.y = sub->yOf(1) + 5;
+        sub->onMouseMove(e);
+
+        Canvas c = paintOverlays(ed);
+        ASSERT_TRUE(writePng(c, dir + "/menu-" + std::to_string(int(scale)) + "x.png"));
+        auto px = [&](int x, int y) { return c.pixels[size_t(y * c.width + x)]; };
+        auto dev = [scale](int v) { return int(std::lround(v * scale)); };
+        // The open submenu's row and the hovered submenu row are lit; the checked row is inverted.
+        EXPECT_EQ(px(dev(l->bounds.x + 3), dev(l->bounds.y + l->yOf(3) + 1)), pixelOf(skin.hoverFill));
+        EXPECT_EQ(px(dev(sub->bounds.x + 3), dev(sub->bounds.y + sub->yOf(1) + 1)), pixelOf(skin.hoverFill));
+        EXPECT_EQ(px(dev(l->bounds.x + 3), dev(l->bounds.y + l->yOf(6) + 1)), pixelOf(skin.text));
+        // The slider's filled track reaches 60 % of the way in the text colour.
+        int x0 = 0, x1 = 0;
+        ASSERT_TRUE(l->sliderTrack(4, x0, x1));
+        const int trackY = dev(l->bounds.y + l->yOf(4)) + dev(18) / 2;
+        EXPECT_EQ(px(dev(l->bounds.x) + dev(x0) + 1, trackY), pixelOf(skin.text));
+        EXPECT_NE(px(dev(l->bounds.x + x1) - 2, trackY), pixelOf(skin.text));
+    }
+}

@@ -1,0 +1,347 @@
+// Writes the toolkit's font packs: for each pack scale (1, 1.5, 2, 3) an index "<scale>x.json" and a
+// blob "<scale>x.pack" of concatenated PNG glyph images, one image per glyph.
+//
+//   lumo_fontpack <out dir> <sans> <sans bold> <condensed> <condensed bold>
+//
+// The four "tqnative" fonts come from the hand-drawn pixel glyphs of fontpack_pixels.h, magnified
+// on a fixed grid anchored at the pen and the baseline: a design pixel d (relative to that anchor)
+// covers the output pixels floor(f d) to floor(f (d + 1)) - 1 at scale f. At 2x and 3x that is an
+// exact integer magnification; at 1.5x the design pixels alternate between 1 and 2 output pixels,
+// and because every regular advance is even, a text at 1.5x is exactly the 1.5 magnification of the
+// same text at 1x. The other fonts are rendered through FreeType from the scalable fonts given.
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STBI_WRITE_NO_STDIO
+#include <stb/stb_image_write.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/fontpack_pixels.h"
+
+namespace {
+
+struct Image {
+    int w = 0;
+    int h = 0;
+    std::vector<uint8_t> alpha;  // coverage; the glyph colour is white
+};
+
+struct GlyphOut {
+    char c = 0;
+    int x = 0, y = 0, w = 0, h = 0, adv = 0;
+    std::string image;
+};
+
+struct FontOut {
+    std::string name;
+    int space = 0, capHeight = 0, xHeight = 0, descent = 0, pixelScale = 1, ascent = 0, lineHeight = 0;
+    int underlinePos = 1, underlineSize = 1;
+    std::vector<GlyphOut> glyphs;
+};
+
+struct Pack {
+    double scale = 1;
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    std::vector<FontOut> fonts;
+};
+
+std::vector<uint8_t> encodePng(const Image& img) {
+    std::vector<uint8_t> rgba(size_t(img.w) * size_t(img.h) * 4);
+    for (size_t i = 0; i < img.alpha.size(); ++i) {
+        rgba[i * 4 + 0] = rgba[i * 4 + 1] = rgba[i * 4 + 2] = 255;
+        rgba[i * 4 + 3] = img.alpha[i];
+    }
+    std::vector<uint8_t> out;
+    stbi_write_png_to_func(
+        [](void* ctx, void* data, int size) {
+            auto* v = static_cast<std::vector<uint8_t>*>(ctx);
+            v->insert(v->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+        },
+        &out, img.w, img.h, 4, rgba.data(), img.w * 4);
+    return out;
+}
+
+std::string escapeKey(char c) {
+    if (c == '"') return "\\\"";
+    if (c == '\\') return "\\\\";
+    return std::string(1, c);
+}
+
+std::string scaleLabel(double f) {
+    std::ostringstream s;
+    s << f;
+    return s.str();
+}
+
+// ---- pixel glyphs
+
+using Rows = std::vector<std::string>;
+constexpr int kCapRows = 7;  // rows above the baseline
+
+bool parsePixels(std::map<char, Rows>& out, std::string& error) {
+    std::istringstream in(fontpack::kPixelGlyphs);
+    std::string line;
+    char current = 0;
+    while (std::getline(in, line)) {
+        if (line.empty()) continue;
+        if (line.size() == 3 && line[0] == '=' && line[1] == ' ') {
+            current = line[2];
+            if (out.count(current)) {
+                error = std::string("glyph drawn twice: ") + current;
+                return false;
+            }
+            out[current];
+            continue;
+        }
+        if (!current || line.find_first_not_of(".#") != std::string::npos) {
+            error = "bad glyph row: " + line;
+            return false;
+        }
+        out[current].push_back(line);
+    }
+    for (auto& [c, rows] : out) {
+        size_t w = 0;
+        for (auto& r : rows) w = std::max(w, r.size());
+        if (w % 2 == 0 || rows.size() > 9) {
+            error = std::string("glyph must be 1, 3 or 5 columns and at most 9 rows: ") + c;
+            return false;
+        }
+        for (auto& r : rows) r.resize(w, '.');
+        rows.resize(9, std::string(w, '.'));
+    }
+    for (int c = 33; c < 127; ++c)
+        if (!out.count(char(c))) {
+            error = std::string("missing glyph: ") + char(c);
+            return false;
+        }
+    return true;
+}
+
+Rows embolden(const Rows& rows) {
+    Rows out;
+    for (const auto& r : rows) {
+        std::string b(r.size() + 1, '.');
+        for (size_t i = 0; i < r.size(); ++i)
+            if (r[i] == '#') b[i] = b[i + 1] = '#';
+        out.push_back(b);
+    }
+    return out;
+}
+
+int lo(double f, int d) { return int(std::floor(f * d)); }
+
+// One glyph at scale f; y is relative to the baseline, image trimmed to its inked rows.
+void pixelGlyph(const Rows& rows, double f, Image& img, int& x, int& y) {
+    int first = 0, last = int(rows.size()) - 1;
+    while (first < last && rows[size_t(first)].find('#') == std::string::npos) ++first;
+    while (last > first && rows[size_t(last)].find('#') == std::string::npos) --last;
+    int w = int(rows[0].size());
+    int d0 = first - kCapRows, d1 = last + 1 - kCapRows;
+    img.w = lo(f, w);
+    img.h = lo(f, d1) - lo(f, d0);
+    img.alpha.assign(size_t(img.w) * size_t(img.h), 0);
+    x = 0;
+    y = lo(f, d0);
+    for (int r = first; r <= last; ++r) {
+        int dy = r - kCapRows;
+        for (int c = 0; c < w; ++c) {
+            if (rows[size_t(r)][size_t(c)] != '#') continue;
+            for (int oy = lo(f, dy); oy < lo(f, dy + 1); ++oy)
+                for (int ox = lo(f, c); ox < lo(f, c + 1); ++ox) img.alpha[size_t(oy - y) * size_t(img.w) + size_t(ox)] = 255;
+        }
+    }
+}
+
+// Metrics of the pixel font in design pixels: above the baseline round up, below round down.
+FontOut pixelMetrics(const std::string& name, double f, int ascent, int descent) {
+    FontOut font;
+    font.name = name;
+    auto up = [f](int m) { return int(std::ceil(f * m - 1e-9)); };
+    font.ascent = up(ascent);
+    font.descent = lo(f, descent);
+    font.lineHeight = font.ascent + font.descent;
+    font.capHeight = up(kCapRows);
+    font.xHeight = up(5);
+    font.space = lo(f, 4);
+    font.pixelScale = std::max(1, int(std::floor(f)));
+    font.underlinePos = lo(f, 1);
+    font.underlineSize = lo(f, 2) - lo(f, 1);
+    return font;
+}
+
+void addPixelFonts(Pack& pack, const std::map<char, Rows>& glyphs, bool bold) {
+    const double f = pack.scale;
+    const std::string base = bold ? "tqnative_bold" : "tqnative";
+    const std::string shortName = bold ? "tqnative_short_bold" : "tqnative_short";
+    FontOut full = pixelMetrics(base, f, 8, 3);
+    FontOut compact = pixelMetrics(shortName, f, kCapRows, 2);
+    for (const auto& [c, design] : glyphs) {
+        Rows rows = bold ? embolden(design) : design;
+        Image img;
+        GlyphOut g;
+        g.c = c;
+        pixelGlyph(rows, f, img, g.x, g.y);
+        g.w = img.w;
+        g.h = img.h;
+        g.adv = lo(f, int(rows[0].size()) + 1);
+        g.image = base + ":" + std::to_string(int(uint8_t(c)));
+        pack.files.emplace_back(g.image, encodePng(img));
+        full.glyphs.push_back(g);
+        compact.glyphs.push_back(g);  // same pictures, tighter line
+    }
+    pack.fonts.push_back(full);
+    pack.fonts.push_back(compact);
+}
+
+// ---- FreeType fonts
+
+bool addRendered(Pack& pack, FT_Library lib, const std::string& path, const std::string& name, double em,
+                 std::string& error) {
+    FT_Face face = nullptr;
+    if (FT_New_Face(lib, path.c_str(), 0, &face)) {
+        error = "cannot open " + path;
+        return false;
+    }
+    const double px = em * pack.scale;
+    FT_Set_Char_Size(face, 0, FT_F26Dot6(std::lround(px * 64)), 72, 72);
+    const FT_Int32 flags = FT_LOAD_RENDER | FT_LOAD_TARGET_LIGHT;
+    auto r26 = [](long v) { return int(std::lround(double(v) / 64.0)); };
+
+    FontOut font;
+    font.name = name;
+    font.ascent = r26(face->size->metrics.ascender);
+    font.descent = -r26(face->size->metrics.descender);
+    font.lineHeight = r26(face->size->metrics.height);
+    font.pixelScale = std::max(1, int(std::floor(pack.scale)));
+    font.underlinePos = std::max(1, -r26(FT_MulFix(face->underline_position, face->size->metrics.y_scale)));
+    font.underlineSize = std::max(1, r26(FT_MulFix(face->underline_thickness, face->size->metrics.y_scale)));
+    if (!FT_Load_Char(face, ' ', flags)) font.space = r26(face->glyph->advance.x);
+    if (!FT_Load_Char(face, 'H', flags)) font.capHeight = face->glyph->bitmap_top;
+    if (!FT_Load_Char(face, 'x', flags)) font.xHeight = face->glyph->bitmap_top;
+
+    for (int c = 33; c < 127; ++c) {
+        if (FT_Load_Char(face, FT_ULong(c), flags)) continue;
+        const FT_Bitmap& bm = face->glyph->bitmap;
+        GlyphOut g;
+        g.c = char(c);
+        g.adv = r26(face->glyph->advance.x);
+        g.x = face->glyph->bitmap_left;
+        g.y = -face->glyph->bitmap_top;
+        g.w = int(bm.width);
+        g.h = int(bm.rows);
+        if (g.w > 0 && g.h > 0 && bm.pixel_mode == FT_PIXEL_MODE_GRAY) {
+            Image img;
+            img.w = g.w;
+            img.h = g.h;
+            img.alpha.resize(size_t(g.w) * size_t(g.h));
+            for (int yy = 0; yy < g.h; ++yy)
+                for (int xx = 0; xx < g.w; ++xx)
+                    img.alpha[size_t(yy) * size_t(g.w) + size_t(xx)] = bm.buffer[yy * bm.pitch + xx];
+            g.image = name + ":" + std::to_string(c);
+            pack.files.emplace_back(g.image, encodePng(img));
+        }
+        font.glyphs.push_back(g);
+    }
+    FT_Done_Face(face);
+    pack.fonts.push_back(font);
+    return true;
+}
+
+// ---- output
+
+bool writeFile(const std::string& path, const std::string& data) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(data.data(), std::streamsize(data.size()));
+    return bool(out);
+}
+
+bool writePack(const Pack& pack, const std::string& dir) {
+    std::string blob;
+    std::ostringstream idx;
+    idx << "{\n\"scale\": " << scaleLabel(pack.scale) << ",\n\"width\": 0,\n\"height\": 0,\n\"text_scale\": "
+        << std::max(1, int(std::floor(pack.scale))) << ",\n\"files\": {";
+    for (size_t i = 0; i < pack.files.size(); ++i) {
+        idx << (i ? ",\n" : "\n") << "\"" << pack.files[i].first << "\": [" << blob.size() << ", "
+            << pack.files[i].second.size() << "]";
+        blob.append(pack.files[i].second.begin(), pack.files[i].second.end());
+    }
+    idx << "\n},\n\"sprites\": {},\n\"fonts\": {";
+    for (size_t i = 0; i < pack.fonts.size(); ++i) {
+        const FontOut& f = pack.fonts[i];
+        idx << (i ? ",\n" : "\n") << "\"" << f.name << "\": {\"space\": " << f.space << ", \"cap_height\": "
+            << f.capHeight << ", \"x_height\": " << f.xHeight << ", \"descent\": " << f.descent
+            << ", \"pixel_scale\": " << f.pixelScale << ", \"ascent\": " << f.ascent
+            << ", \"line_height\": " << f.lineHeight << ", \"underline_pos\": " << f.underlinePos
+            << ", \"underline_size\": " << f.underlineSize << ",\n \"glyphs\": {";
+        for (size_t j = 0; j < f.glyphs.size(); ++j) {
+            const GlyphOut& g = f.glyphs[j];
+            idx << (j ? ",\n  " : "\n  ") << "\"" << escapeKey(g.c) << "\": {\"x\": " << g.x << ", \"y\": " << g.y
+                << ", \"w\": " << g.w << ", \"h\": " << g.h << ", \"adv\": " << g.adv;
+            if (!g.image.empty()) idx << ", \"image\": \"" << g.image << "\"";
+            idx << "}";
+        }
+        idx << "}}";
+    }
+    idx << "\n}\n}\n";
+    const std::string base = dir + "/" + scaleLabel(pack.scale) + "x";
+    return writeFile(base + ".json", idx.str()) && writeFile(base + ".pack", blob);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: %s <out dir> <sans> <sans bold> <condensed> <condensed bold>\n", argv[0]);
+        return 2;
+    }
+    const std::string dir = argv[1];
+    std::string error;
+    std::map<char, Rows> pixels;
+    if (!parsePixels(pixels, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    FT_Library lib = nullptr;
+    if (FT_Init_FreeType(&lib)) {
+        std::fprintf(stderr, "FreeType does not start\n");
+        return 1;
+    }
+    // Ems in pixels at 1x: the "tahoma" numbers are cap heights (DejaVu's caps are 0.73 em).
+    struct Rendered {
+        const char* name;
+        const char* path;
+        double em;
+    };
+    const Rendered rendered[] = {
+        {"tahoma6", argv[4], 8.25},  {"tahoma6_bold", argv[5], 8.25}, {"tahoma7", argv[4], 9.6},
+        {"tahoma7_bold", argv[5], 9.6}, {"tqsans", argv[2], 11.0},   {"tqsans_bold", argv[3], 11.0},
+        {"tqsans_title", argv[3], 15.0},
+    };
+    int status = 0;
+    for (double scale : {1.0, 1.5, 2.0, 3.0}) {
+        Pack pack;
+        pack.scale = scale;
+        for (const Rendered& r : rendered)
+            if (!addRendered(pack, lib, r.path, r.name, r.em, error)) {
+                std::fprintf(stderr, "%s\n", error.c_str());
+                status = 1;
+            }
+        addPixelFonts(pack, pixels, false);
+        addPixelFonts(pack, pixels, true);
+        if (!writePack(pack, dir)) {
+            std::fprintf(stderr, "cannot write the %gx pack into %s\n", scale, dir.c_str());
+            status = 1;
+        }
+    }
+    FT_Done_FreeType(lib);
+    return status;
+}
