@@ -23,9 +23,17 @@ FileRef fileRef(const Json& v) {
     return f;
 }
 
+// Control bytes (a NUL above all, which "\u0000" yields) would cut a name short on its way to the
+// file system: "..\u0000x" passes as a name and arrives as "..".
+bool hasControl(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
 // A relative path that cannot leave its base.
 bool safeRel(const std::string& path) {
-    if (path.empty() || path[0] == '/') return false;
+    if (path.empty() || path[0] == '/' || hasControl(path)) return false;
     if (path.find_first_of("\\:") != std::string::npos) return false;
     size_t start = 0;
     while (start < path.size()) {
@@ -40,7 +48,7 @@ bool safeRel(const std::string& path) {
 
 // A single path component.
 bool safeItem(const std::string& name) {
-    if (name.empty() || name == "." || name == "..") return false;
+    if (name.empty() || name == "." || name == ".." || hasControl(name)) return false;
     return name.find_first_of("/:\\") == std::string::npos;
 }
 

@@ -232,6 +232,9 @@ bool Receipt::save(const std::string& path, std::string& error) const {
         return false;
     }
     bool written = writeAll(fd, text);
+    // The new file changes owner through its own descriptor, before it takes the target's name:
+    // once renamed, the user could swap another file in under that name before root reached it.
+    const bool owned = fix.active && ::fchown(fd, fix.uid, fix.gid) == 0;
     if (::close(fd) != 0) written = false;
     if (!written) {
         ::unlinkat(dir, tmpName.c_str(), 0);
@@ -243,12 +246,10 @@ bool Receipt::save(const std::string& path, std::string& error) const {
         return false;
     }
 
-    if (fix.active) {
-        // The file, then each folder up to (not including) the home; stop at the first failure.
-        if (::fchownat(dir, name.c_str(), fix.uid, fix.gid, AT_SYMLINK_NOFOLLOW) == 0) {
-            for (size_t i = dirs.fds.size() - 1; i >= 1; --i)
-                if (::fchown(dirs.fds[i], fix.uid, fix.gid) != 0) break;
-        }
+    if (owned) {
+        // Then each folder up to (not including) the home; stop at the first failure.
+        for (size_t i = dirs.fds.size() - 1; i >= 1; --i)
+            if (::fchown(dirs.fds[i], fix.uid, fix.gid) != 0) break;
     }
     return true;
 }

@@ -1,10 +1,13 @@
 // sign-catalog: makes a key pair and signs "catalog.json" into "catalog.json.sig".
-//   sign-catalog keygen <secret-key-file>   writes a new secret key (hex), prints its public key
+//   sign-catalog keygen <secret-key-file>   writes a new secret key (hex) into a new file, prints its public key
 //   sign-catalog pub <secret-key-file>      prints the public key of a secret key
 //   sign-catalog sign <secret-key-file> <catalog.json> [<signature-file>]
 //                                           writes the Base64 signature (default: the catalog name + ".sig")
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -61,9 +64,15 @@ int main(int argc, char** argv) {
     }
     if (command == "keygen" && argc == 3) {
         const catalogsign::KeyPair k = catalogsign::makeKeyPair();
-        const mode_t old = umask(077);  // the secret key is readable by its owner only
-        const bool ok = writeAll(keyFile, catalogsign::toHex(k.secretKey) + "\n");
-        umask(old);
+        // A new file only, readable by its owner only: an existing key is never overwritten.
+        const std::string text = catalogsign::toHex(k.secretKey) + "\n";
+        const int fd = ::open(keyFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST) {
+            std::cerr << "sign-catalog: " << keyFile << " exists already; a key file is never overwritten\n";
+            return 1;
+        }
+        bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+        if (fd >= 0 && ::close(fd) != 0) ok = false;
         if (!ok) {
             std::cerr << "sign-catalog: cannot write " << keyFile << "\n";
             return 1;
