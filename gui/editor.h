@@ -422,6 +422,7 @@ private:
     void closeWidgets(const std::vector<const Widget*>& widgets);
     bool inLiveTree(const Widget* w) const;
     Widget* effectiveFocus() const;
+    void takePointer(int x, int y);  // the event time and the last pointer position
     template <class Offer>
     bool bubble(Widget* start, Offer&& offer, Widget** by = nullptr);
     void drawPlaced(Widget& w, Canvas& canvas, const Place& parent, double factor, Rect clip);

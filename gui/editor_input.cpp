@@ -88,13 +88,17 @@ double Editor::takeEventTime() {
     return t;
 }
 
+void Editor::takePointer(int x, int y) {
+    lastEventTime_ = takeEventTime();
+    lastX_ = x;
+    lastY_ = y;
+}
+
 void Editor::mouseDown(int x, int y, int button, bool shift, bool command, bool option, bool doubleClick) {
     CurrentScope current(*this);
     PaintScope paint(*this);
     std::weak_ptr<bool> alive = alive_;
-    lastEventTime_ = takeEventTime();
-    lastX_ = x;
-    lastY_ = y;
+    takePointer(x, y);
 
     if (Widget* c = capture_) {
         capture_ = nullptr;
@@ -165,9 +169,7 @@ void Editor::mouseMove(int x, int y, bool shift, bool command, bool option) {
     CurrentScope current(*this);
     PaintScope paint(*this);
     std::weak_ptr<bool> alive = alive_;
-    lastEventTime_ = takeEventTime();
-    lastX_ = x;
-    lastY_ = y;
+    takePointer(x, y);
 
     if (Widget* c = capture_) {
         c->onMouseDrag(makeEvent(localFor(c, x, y), x, y, kButtonLeft, shift, command, option, false, c));
@@ -193,9 +195,7 @@ void Editor::mouseMove(int x, int y, bool shift, bool command, bool option) {
 void Editor::mouseUp(int x, int y, int button) {
     CurrentScope current(*this);
     PaintScope paint(*this);
-    lastEventTime_ = takeEventTime();
-    lastX_ = x;
-    lastY_ = y;
+    takePointer(x, y);
     Widget* c = capture_;
     if (!c) return;  // no other widget hears a release
     capture_ = nullptr;
@@ -215,6 +215,24 @@ void Editor::mouseWheel(int x, int y, float steps, bool shift, bool command) {
     bubble(target, [&](Widget* w) { return w->onMouseWheel(e); });
 }
 
+namespace {
+
+// A scroll or magnify event with its position fields filled for widget w.
+template <class Event>
+Event positioned(const Editor& editor, const Widget* w, int x, int y, const Event& e, double time) {
+    Event c = e;
+    Point l = editor.localFor(w, x, y);
+    c.x = l.x;
+    c.y = l.y;
+    c.windowX = x;
+    c.windowY = y;
+    editor.preciseFor(w, x, y, c.fineX, c.fineY);
+    if (!(c.time > 0.0)) c.time = time;
+    return c;
+}
+
+}  // namespace
+
 bool Editor::scroll(int x, int y, ScrollEvent& e) {
     CurrentScope current(*this);
     PaintScope paint(*this);
@@ -222,18 +240,7 @@ bool Editor::scroll(int x, int y, ScrollEvent& e) {
     lastEventTime_ = t;
     Point local;
     Widget* target = pick(x, y, local);
-    if (!target) return false;
-    return bubble(target, [&](Widget* w) {
-        ScrollEvent c = e;
-        Point l = localFor(w, x, y);
-        c.x = l.x;
-        c.y = l.y;
-        c.windowX = x;
-        c.windowY = y;
-        preciseFor(w, x, y, c.fineX, c.fineY);
-        if (!(c.time > 0.0)) c.time = t;
-        return w->onScroll(c);
-    });
+    return target && bubble(target, [&](Widget* w) { return w->onScroll(positioned(*this, w, x, y, e, t)); });
 }
 
 bool Editor::magnify(int x, int y, MagnifyEvent& e) {
@@ -243,18 +250,7 @@ bool Editor::magnify(int x, int y, MagnifyEvent& e) {
     lastEventTime_ = t;
     Point local;
     Widget* target = pick(x, y, local);
-    if (!target) return false;
-    return bubble(target, [&](Widget* w) {
-        MagnifyEvent c = e;
-        Point l = localFor(w, x, y);
-        c.x = l.x;
-        c.y = l.y;
-        c.windowX = x;
-        c.windowY = y;
-        preciseFor(w, x, y, c.fineX, c.fineY);
-        if (!(c.time > 0.0)) c.time = t;
-        return w->onMagnify(c);
-    });
+    return target && bubble(target, [&](Widget* w) { return w->onMagnify(positioned(*this, w, x, y, e, t)); });
 }
 
 void Editor::mouseLeave() {
