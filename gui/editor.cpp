@@ -342,8 +342,10 @@ void Editor::setFocus(Widget* w) {
     Widget* old = focus_;
     focus_ = w;
     if (old) {
+        std::weak_ptr<bool> alive = alive_;
         blurring_ = true;
         old->onBlur();
+        if (alive.expired()) return;  // the blur handler destroyed the editor
         blurring_ = false;
         if (focus_ != w) return;  // the blur handler destroyed w
     }
@@ -360,8 +362,8 @@ void Editor::setFocus(Widget* w) {
         for (Overlay& o : overlays_)
             if (o.widget.get() == keyOverlay_ && o.surface) o.surface->takeKeyboard();
     }
-    w->onFocus();
     fullRepaint_ = true;
+    w->onFocus();
 }
 
 void Editor::forgetWidget(const Widget* w) {
@@ -371,6 +373,18 @@ void Editor::forgetWidget(const Widget* w) {
     if (focus_ == w) focus_ = nullptr;
     if (keyOverlay_ == w) keyOverlay_ = nullptr;
     if (dropTarget_ == w) dropTarget_ = nullptr;
+    for (Watch* watch : watches_)
+        if (watch->get() == w) watch->set(nullptr);
+}
+
+Editor::Watch::Watch(Editor& editor, Widget* w) : editor_(editor), alive_(editor.alive_), w_(w) {
+    editor_.watches_.push_back(this);
+}
+
+Editor::Watch::~Watch() {
+    if (alive_.expired()) return;
+    auto& list = editor_.watches_;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
 }
 
 }  // namespace lumo::gui

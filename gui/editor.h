@@ -17,7 +17,13 @@
 
 namespace lumo::gui {
 
+struct Place;
+
 // How an overlay is opened (Editor::openPopup). Options marked (w) count only for a window overlay.
+// Presses and keys read three of them under other names: a keyboard-modal window is "modal" (presses
+// outside it are swallowed), any other window overlay "lets outside presses through" (it stays open
+// and the press reaches what lies under it), and an activating window "takes keys" (a press inside
+// it makes it the key overlay).
 struct PopupOptions {
     bool unzoomed = false;   // display-scale layer: no zoom, no header offset
     bool chained = false;    // opened over the top overlay and closes with it
@@ -44,6 +50,10 @@ public:
     // Sits around a window overlay and resizes it.
     class PopupFrame : public Widget {
     public:
+        bool onMouseDown(const MouseEvent& e) override;
+        void onMouseDrag(const MouseEvent& e) override;
+        int cursor() const override;
+
         Widget* target = nullptr;
         bool unzoomed = false;
         int minW = 1;
@@ -76,6 +86,31 @@ public:
         double fracY = 0.0;
     };
 
+    // One overlay as callers that track their own popups see it.
+    struct PopupInfo {
+        Widget* widget = nullptr;
+        bool window = false;
+        bool keyboardModal = false;
+        bool hasSurface = false;
+        Rect rect;  // device pixels, as popupRect gives it
+    };
+
+    enum class KeySource : int { Window = 0, Host = 1 };
+
+    // Frame statistics, kept when LUMO_FRAMESTATS is set; one line a second on standard output.
+    struct FrameStats {
+        double windowStart = 0.0;
+        int frames = 0;
+        int linkTicks = 0;  // Editor::frame calls
+        double paintSum = 0.0;
+        double paintMax = 0.0;
+        double presentSum = 0.0;
+        double presentMax = 0.0;
+        int partial = 0;
+
+        void add(double paintMs, double presentMs, bool partialPaint);
+    };
+
     // The application's entries for the system menu bar; read by the platform layer.
     struct SystemMenuBar {
         struct Menu {
@@ -97,6 +132,19 @@ public:
     private:
         Editor* previous_;
         std::weak_ptr<bool> previousAlive_;
+    };
+
+    // Asks for a repaint soon after an input entry point, when the editor still exists then.
+    class PaintScope {
+    public:
+        explicit PaintScope(Editor& editor) : editor_(editor), alive_(editor.alive_) {}
+        ~PaintScope();
+        PaintScope(const PaintScope&) = delete;
+        PaintScope& operator=(const PaintScope&) = delete;
+
+    private:
+        Editor& editor_;
+        std::weak_ptr<bool> alive_;
     };
 
     Editor(EditorHost& host, int w, int h);
@@ -229,15 +277,91 @@ public:
     // ---- overlays
     void openPopup(std::unique_ptr<Widget> w, const PopupOptions& options);
     void pushOverlay(std::unique_ptr<Widget> w, bool unzoomed);
+    void setOverlay(std::unique_ptr<Widget> w, bool unzoomed);
     void closeOverlay();
     void closeAllOverlays();
     void closeOverlayAt(size_t index);
+    void closeOverlayChain();
+    void closeOverlayChainAt(size_t index);
+    void closeOverlaysAbove(const Widget* w);
+    void closePopup(const Widget* w);
+    void closePopupAlone(const Widget* w);
     void closeAllPopups();
+    void dismissPopups();
+    bool hostMoved(bool noMove);
+    void raisePopup(const Widget* w);
+    void raiseOverlayAt(size_t index);
+    void movePopup(Widget* w, int x, int y);
+    void movePopupWindows();
     void retireSurfaces();
     const std::vector<Overlay>& overlays() const { return overlays_; }
+    std::vector<PopupInfo> popups() const;
     int overlayIndexOf(const Widget* w) const;  // by the widget's root ancestor; -1 for none
     bool isOverlay(const Widget* w) const { return overlayIndexOf(w) >= 0; }
+    void noteKeyWindow(const Widget* w);
+    void keysFrom(const PopupSurface* surface);
+    bool inKeyWindow(const Widget* w) const;
+    size_t keyTop() const;  // n: overlay n - 1 takes the keys; 0 for none
+    Rect popupRect(const Overlay& o) const;
+    bool overlayContains(const Overlay& o, int x, int y) const;
+    Rect popupArea(Rect anchor, bool unzoomed) const;
     Widget* pick(int x, int y, Point& local);
+
+    // ---- keys and focus
+    bool keyEvent(const KeyEvent& e);
+    bool keyUp(const KeyEvent& e);
+    bool wantsShortcuts() const;
+    bool capturingKeys() const;
+    bool deliverKey(KeySource source, const KeyEvent& e, bool press, const std::function<bool()>& handler);
+    bool hostKeyDown(const KeyEvent& e);
+    bool hostKeyUp(const KeyEvent& e);
+    bool focusTakesKeys = false;   // a focused widget takes every key
+    bool clickClaimsKeys = false;  // a press in the editor makes it claim keys
+    bool keysClaimed = false;      // cleared by the platform layer when the window stops being key
+
+    // ---- mouse, scroll, magnify and drops
+    void mouseDown(int x, int y, int button, bool shift, bool command, bool option, bool doubleClick);
+    void mouseMove(int x, int y, bool shift, bool command, bool option);
+    void mouseUp(int x, int y, int button);
+    void mouseWheel(int x, int y, float steps, bool shift, bool command);
+    bool scroll(int x, int y, ScrollEvent& e);
+    bool magnify(int x, int y, MagnifyEvent& e);
+    void mouseLeave();
+    int cursorAt(int x, int y);
+    const CursorImage* customCursorAt(int x, int y, double& scale);
+    bool dragOver(int x, int y, const std::vector<std::string>& paths, bool shift, bool command, bool option);
+    void dragLeave();
+    bool drop(int x, int y, const std::vector<std::string>& paths, bool shift, bool command, bool option);
+    Widget* dropTargetAt(int x, int y, const std::vector<std::string>& paths, bool shift, bool command, bool option,
+                         DropEvent& event);
+    void setDropTarget(Widget* w);
+    Point localFor(const Widget* w, int x, int y) const;
+    void preciseFor(const Widget* w, int x, int y, float& fx, float& fy) const;
+    MouseEvent makeEvent(Point local, int x, int y, int button, bool shift, bool command, bool option,
+                         bool doubleClick, const Widget* w) const;
+    double takeEventTime();
+    // Written by the platform layer before it calls an entry point.
+    void setPendingEventTime(double t) { pendingEventTime_ = t; }
+    void setDragSource(int32_t ops, int32_t info) {
+        dragSourceOps_ = ops;
+        dragSourceInfo_ = info;
+    }
+    bool dropAnswer() const { return dropAnswer_; }
+
+    // ---- painting
+    void paint(Canvas& canvas);
+    void paintPartial(Canvas& canvas);
+    void paintPopup(Overlay& o);
+    void drawWidget(Widget& w, Canvas& canvas, Rect origin, double factor, Rect clip);
+    void drawWidgetAt(Widget& w, Canvas& canvas, Rect parentDevice, Point parentLogical, Point base, double factor,
+                      Rect clip);
+    const std::vector<Rect>& painted() const { return painted_; }
+    bool lastPaintPartial() const { return lastPaintPartial_; }
+    uint64_t paintCount() const { return paintCount_; }
+
+    // ---- tree dump and lookup
+    Widget* findByName(const std::string& path, int* count = nullptr, Rect* rect = nullptr) const;
+    std::string treeJson() const;
 
     // ---- repaint bookkeeping
     void repaintAll() { fullRepaint_ = true; }
@@ -255,15 +379,54 @@ public:
     void tick();
     void frame(double t);
     void requestFrame();
+    void paintSoon();
     void invalidateWindow();
     bool framesRunning() const { return framesRunning_; }
     bool caretPhase() const { return caretPhase_; }
+    FrameStats& frameStats() { return frameStats_; }
+    static bool frameStatsOn();  // LUMO_FRAMESTATS, read once per process
 
 private:
+    // A widget pointer that becomes null when the widget is destroyed, for handlers that may destroy
+    // what they run in. Safe to leave after the editor itself was destroyed.
+    class Watch {
+    public:
+        Watch(Editor& editor, Widget* w);
+        ~Watch();
+        Watch(const Watch&) = delete;
+        Watch& operator=(const Watch&) = delete;
+        Widget* get() const { return w_; }
+        void set(Widget* w) { w_ = w; }
+
+    private:
+        Editor& editor_;
+        std::weak_ptr<bool> alive_;
+        Widget* w_;
+    };
+
+    struct KeyRecord {
+        bool valid = false;
+        KeySource source = KeySource::Window;
+        Key key = Key::None;
+        uint32_t character = 0;
+        bool command = false;
+        bool press = false;
+        bool result = false;
+        double time = 0.0;
+    };
+
     void resized();
     int overlayOfRoot(const Widget* root) const;
     void destroyRetired();
     void closeFrom(size_t lowest);
+    void closeWidgets(const std::vector<const Widget*>& widgets);
+    bool inLiveTree(const Widget* w) const;
+    Widget* effectiveFocus() const;
+    void takePointer(int x, int y);  // the event time and the last pointer position
+    template <class Offer>
+    bool bubble(Widget* start, Offer&& offer, Widget** by = nullptr);
+    void drawPlaced(Widget& w, Canvas& canvas, const Place& parent, double factor, Rect clip);
+    void drawHitMap(Canvas& canvas);
     static void tickAll(Widget* w);
     static void frameAll(Widget* w, double t);
 
@@ -290,7 +453,11 @@ private:
     // paint state
     bool fullRepaint_ = true;
     std::vector<Rect> dirty_;
+    const Canvas* lastCanvas_ = nullptr;  // only compared
+    std::vector<Rect> painted_;
+    bool lastPaintPartial_ = false;
     bool exactEdges_ = false;
+    uint64_t paintCount_ = 0;
 
     // frames, timing and input state
     bool frameWanted_ = false;
@@ -300,7 +467,12 @@ private:
     bool caretPhase_ = false;
     int lastX_ = 0;
     int lastY_ = 0;
-    double lastEventTime_ = 0.0;
+    double pendingEventTime_ = 0.0;
+    double lastEventTime_ = 0.0;  // the event being dispatched, 0 until the first
+    FrameStats frameStats_;
+    int32_t dragSourceOps_ = 7;
+    int32_t dragSourceInfo_ = 0;
+    bool dropAnswer_ = false;
 
     std::unique_ptr<PlatformWindow> window_;
 
@@ -316,6 +488,9 @@ private:
     std::vector<std::unique_ptr<PopupSurface>> retiringSurfaces_;
 
     std::vector<std::pair<std::function<void()>, std::function<void()>>> activations_;
+    KeyRecord keyDownRecord_;
+    KeyRecord keyUpRecord_;
+    std::vector<Watch*> watches_;
 
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::shared_ptr<UiQueue> queue_ = std::make_shared<UiQueue>();

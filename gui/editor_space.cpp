@@ -11,20 +11,9 @@ namespace {
 
 constexpr size_t kMaxDirty = 4;
 
-bool overlapsStrictly(const Rect& a, const Rect& b) {
-    return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
-}
-
 Rect boundingBox(const Rect& a, const Rect& b) {
     int x0 = std::min(a.x, b.x), y0 = std::min(a.y, b.y);
     int x1 = std::max(a.x + a.w, b.x + b.w), y1 = std::max(a.y + a.h, b.y + b.h);
-    return Rect{x0, y0, x1 - x0, y1 - y0};
-}
-
-Rect intersect(const Rect& a, const Rect& b) {
-    int x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
-    int x1 = std::min(a.x + a.w, b.x + b.w), y1 = std::min(a.y + a.h, b.y + b.h);
-    if (x1 <= x0 || y1 <= y0) return Rect{x0, y0, 0, 0};
     return Rect{x0, y0, x1 - x0, y1 - y0};
 }
 
@@ -47,20 +36,7 @@ Rect Editor::deviceRect(const Widget* w, Rect r) const {
     for (size_t i = chain.size(); i-- > 0;) place = placeOf(*chain[i], place, f, exactEdges_);
     if (r.x == 0 && r.y == 0 && r.w == w->bounds.w && r.h == w->bounds.h) return place.device;
 
-    auto rd = [](double v) { return int(std::lround(v)); };
-    Rect d;
-    if (exactEdges_) {
-        int lx = place.logical.x + r.x, ly = place.logical.y + r.y;
-        d.x = place.base.x + rd(lx * f);
-        d.w = rd((lx + r.w) * f) - rd(lx * f);
-        d.y = place.base.y + rd(ly * f);
-        d.h = rd((ly + r.h) * f) - rd(ly * f);
-    } else {
-        d.x = place.device.x + rd(r.x * f);
-        d.w = rd((r.x + r.w) * f) - rd(r.x * f);
-        d.y = place.device.y + rd(r.y * f);
-        d.h = rd((r.y + r.h) * f) - rd(r.y * f);
-    }
+    Rect d = deviceOf(place, r, f, exactEdges_);
     int pad = int(std::ceil(f));
     d = Rect{d.x - pad, d.y - pad, d.w + 2 * pad, d.h + 2 * pad};
     Rect out = intersect(d, place.device);

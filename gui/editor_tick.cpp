@@ -1,5 +1,7 @@
 // The UI queue's drain and wake-up, the tick in its fixed order, frames and window invalidation.
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 #include "gui/editor.h"
 
@@ -80,6 +82,7 @@ void Editor::tick() {
 void Editor::frame(double t) {
     std::weak_ptr<bool> alive = alive_;
     CurrentScope scope(*this);
+    ++frameStats_.linkTicks;
     bool wanted = frameWanted_;
     frameWanted_ = false;
     if (wanted) {
@@ -100,6 +103,46 @@ void Editor::requestFrame() {
     frameWanted_ = true;
     lastFrameRequest_ = now();
     if (!framesRunning_ && window_) framesRunning_ = window_->startFrames();
+}
+
+void Editor::paintSoon() {
+    movePopupWindows();
+    if (!window_) return;
+    if (!fullRepaint_ && dirty_.empty()) return;
+    lastFrameRequest_ = now();
+    if (framesRunning_) return;  // the next frame invalidates
+    framesRunning_ = window_->startFrames();
+    if (!framesRunning_) invalidateWindow();
+}
+
+Editor::PaintScope::~PaintScope() {
+    if (!alive_.expired()) editor_.paintSoon();
+}
+
+bool Editor::frameStatsOn() {
+    static const bool on = std::getenv("LUMO_FRAMESTATS") != nullptr;
+    return on;
+}
+
+void Editor::FrameStats::add(double paintMs, double presentMs, bool partialPaint) {
+    double t = now();
+    if (windowStart == 0.0) windowStart = t;
+    ++frames;
+    paintSum += paintMs;
+    presentSum += presentMs;
+    if (paintMs > paintMax) paintMax = paintMs;
+    if (presentMs > presentMax) presentMax = presentMs;
+    if (partialPaint) ++partial;
+    double elapsed = t - windowStart;
+    if (elapsed < 1.0) return;
+    std::printf(
+        "lumo frames: %d drawn in %.2f s (%.1f / s, %d partial; display link %.1f / s), paint %.2f ms avg %.2f max, "
+        "present %.2f ms avg %.2f max\n",
+        frames, elapsed, frames / elapsed, partial, linkTicks / elapsed, paintSum / frames, paintMax,
+        presentSum / frames, presentMax);
+    std::fflush(stdout);
+    *this = FrameStats{};
+    windowStart = t;
 }
 
 void Editor::invalidateWindow() {

@@ -1,5 +1,6 @@
 #pragma once
 // Where a widget lands on the canvas, and the two rounding modes that compute it from its parent.
+#include <algorithm>
 #include <cmath>
 
 #include "gui/widget.h"
@@ -35,6 +36,37 @@ inline Place placeOf(const Widget& w, const Place& parent, double f, bool exact)
         p.device.h = r((b.y + b.h) * f) - r(b.y * f);
     }
     return p;
+}
+
+// A rectangle local to a placed widget, in device pixels, rounded the same way as placeOf.
+inline Rect deviceOf(const Place& p, Rect r, double f, bool exact) {
+    auto rd = [](double v) { return int(std::lround(v)); };
+    Rect d;
+    if (exact) {
+        int lx = p.logical.x + r.x, ly = p.logical.y + r.y;
+        d.x = p.base.x + rd(lx * f);
+        d.w = rd((lx + r.w) * f) - rd(lx * f);
+        d.y = p.base.y + rd(ly * f);
+        d.h = rd((ly + r.h) * f) - rd(ly * f);
+    } else {
+        d.x = p.device.x + rd(r.x * f);
+        d.w = rd((r.x + r.w) * f) - rd(r.x * f);
+        d.y = p.device.y + rd(r.y * f);
+        d.h = rd((r.y + r.h) * f) - rd(r.y * f);
+    }
+    return d;
+}
+
+inline bool overlapsStrictly(const Rect& a, const Rect& b) {
+    return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
+}
+
+// The common part of two rectangles; width and height 0 when they do not meet.
+inline Rect intersect(const Rect& a, const Rect& b) {
+    int x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
+    int x1 = std::min(a.x + a.w, b.x + b.w), y1 = std::min(a.y + a.h, b.y + b.h);
+    if (x1 <= x0 || y1 <= y0) return Rect{x0, y0, 0, 0};
+    return Rect{x0, y0, x1 - x0, y1 - y0};
 }
 
 }  // namespace lumo::gui

@@ -1,0 +1,1 @@
+lumo_bench(bench_editor SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_editor.cpp LIBS lumo_gui)
