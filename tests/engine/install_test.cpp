@@ -226,6 +226,24 @@ TEST_F(InstallTest, CopyInThePreviousFolderIsRemoved) {
     }
 }
 
+// The recorded copy is the one at the target, reached under another spelling of the folder (a
+// link to it, or a "." in the path): the update must not delete the copy it just moved in.
+TEST_F(InstallTest, PreviousFolderUnderAnotherSpellingIsTheTarget) {
+    fs::create_directories(path("plugins"));
+    fs::create_directory_symlink(path("plugins"), path("alias"));
+    for (const std::string& spelling : {path("alias"), path("./plugins")}) {
+        SCOPED_TRACE(spelling);
+        engine.layout.folders["vst3"] = path("plugins");
+        const std::string v1 = bundle("one");
+        std::string error;
+        ASSERT_TRUE(engine.install(plugin(v1), "vst3", v1, error)) << error;
+        engine.layout.folders["vst3"] = spelling;
+        const std::string v2 = bundle("two");
+        ASSERT_TRUE(engine.install(plugin(v2, "2.0.0"), "vst3", v2, error)) << error;
+        EXPECT_EQ(readFile(path("plugins/Ardune Systems/Foo.vst3/Contents/Info.plist")), "two");
+    }
+}
+
 class AppInstallTest : public InstallTest {
 protected:
     tqm::Plugin& app(const std::string& zip, const std::string& version = "1.0.0") {
