@@ -1,8 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include <filesystem>
@@ -13,6 +9,7 @@
 #include "engine/engine_state.h"
 #include "engine/install.h"
 #include "engine/util.h"
+#include "tests/support/running_copy.h"
 #include "tests/support/temp_home.h"
 #include "tests/support/zip_maker.h"
 
@@ -318,34 +315,6 @@ TEST_F(AppInstallTest, BadPackages) {
     EXPECT_FALSE(engine.installApp(none, good, error));
     EXPECT_EQ(error, "Foo App has no package for mac");
 }
-
-// Starts a copy of /bin/sleep placed inside an app folder; killed and reaped on destruction.
-struct RunningCopy {
-    pid_t pid = -1;
-    explicit RunningCopy(const std::string& program) {
-        std::error_code ec;
-        fs::create_directories(fs::path(program).parent_path(), ec);
-        fs::copy_file("/bin/sleep", program, fs::copy_options::overwrite_existing, ec);
-        fs::permissions(program, fs::perms(0755), ec);
-        pid = fork();
-        if (pid == 0) {
-            execl(program.c_str(), program.c_str(), "30", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Wait until the process runs the copied program.
-        for (int i = 0; i < 200; ++i) {
-            std::error_code e;
-            if (fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", e) == fs::path(program)) break;
-            usleep(10000);
-        }
-    }
-    ~RunningCopy() {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
 
 TEST_F(AppInstallTest, RefusedWhileRunning) {
     const std::string zip = appZip("two");
