@@ -62,6 +62,11 @@ bool applyIfRequested() {
     std::_Exit(status);
 }
 
-[[maybe_unused]] const bool g_applied = applyIfRequested();
+// Built at the first priority open to programs: the check runs before every other static object
+// of the executable, whatever the link order.
+struct Applied {
+    const bool value = applyIfRequested();
+};
+[[maybe_unused]] __attribute__((init_priority(101))) const Applied g_applied;
 
 }  // namespace

@@ -60,7 +60,9 @@ bool Engine::install(const Plugin& entry, const std::string& format, const std::
     case detail::MoveResult::Done:
         break;
     }
-    if (!previous.empty()) {
+    // The recorded path may name the target itself under another spelling of the folder (a
+    // link, a "." part): then it is the copy just moved in, not a previous one.
+    if (!previous.empty() && !fs::equivalent(previous, target, ec)) {
         detail::removeAll(previous);
         if (log) log("removed the copy in the previous folder " + previous);
     }

@@ -1,8 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include <filesystem>
@@ -13,6 +9,7 @@
 #include "engine/engine_state.h"
 #include "engine/install.h"
 #include "engine/util.h"
+#include "tests/support/running_copy.h"
 #include "tests/support/temp_home.h"
 #include "tests/support/zip_maker.h"
 
@@ -226,6 +223,24 @@ TEST_F(InstallTest, CopyInThePreviousFolderIsRemoved) {
     }
 }
 
+// The recorded copy is the one at the target, reached under another spelling of the folder (a
+// link to it, or a "." in the path): the update must not delete the copy it just moved in.
+TEST_F(InstallTest, PreviousFolderUnderAnotherSpellingIsTheTarget) {
+    fs::create_directories(path("plugins"));
+    fs::create_directory_symlink(path("plugins"), path("alias"));
+    for (const std::string& spelling : {path("alias"), path("./plugins")}) {
+        SCOPED_TRACE(spelling);
+        engine.layout.folders["vst3"] = path("plugins");
+        const std::string v1 = bundle("one");
+        std::string error;
+        ASSERT_TRUE(engine.install(plugin(v1), "vst3", v1, error)) << error;
+        engine.layout.folders["vst3"] = spelling;
+        const std::string v2 = bundle("two");
+        ASSERT_TRUE(engine.install(plugin(v2, "2.0.0"), "vst3", v2, error)) << error;
+        EXPECT_EQ(readFile(path("plugins/Ardune Systems/Foo.vst3/Contents/Info.plist")), "two");
+    }
+}
+
 class AppInstallTest : public InstallTest {
 protected:
     tqm::Plugin& app(const std::string& zip, const std::string& version = "1.0.0") {
@@ -300,34 +315,6 @@ TEST_F(AppInstallTest, BadPackages) {
     EXPECT_FALSE(engine.installApp(none, good, error));
     EXPECT_EQ(error, "Foo App has no package for mac");
 }
-
-// Starts a copy of /bin/sleep placed inside an app folder; killed and reaped on destruction.
-struct RunningCopy {
-    pid_t pid = -1;
-    explicit RunningCopy(const std::string& program) {
-        std::error_code ec;
-        fs::create_directories(fs::path(program).parent_path(), ec);
-        fs::copy_file("/bin/sleep", program, fs::copy_options::overwrite_existing, ec);
-        fs::permissions(program, fs::perms(0755), ec);
-        pid = fork();
-        if (pid == 0) {
-            execl(program.c_str(), program.c_str(), "30", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Wait until the process runs the copied program.
-        for (int i = 0; i < 200; ++i) {
-            std::error_code e;
-            if (fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", e) == fs::path(program)) break;
-            usleep(10000);
-        }
-    }
-    ~RunningCopy() {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
 
 TEST_F(AppInstallTest, RefusedWhileRunning) {
     const std::string zip = appZip("two");

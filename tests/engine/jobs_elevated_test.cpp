@@ -24,6 +24,15 @@ const char* tqm::helperKeysOverride() { return std::getenv("TQM_TEST_HELPER_KEYS
 namespace {
 
 const char kKeysVar[] = "TQM_TEST_HELPER_KEYS";
+const char kMarkVar[] = "TQM_TEST_INIT_MARK";
+
+// A static object of this program, built before main like any of the application's: it leaves
+// a mark when it is built, and the helper must have ended before that.
+struct InitMark {
+    InitMark() {
+        if (const char* mark = std::getenv(kMarkVar)) testsupport::writeFile(mark, "built");
+    }
+} g_initMark;
 
 // Runs this program with the words; answers its exit status.
 int runSelf(const std::vector<std::string>& words) {
@@ -155,8 +164,14 @@ TEST_F(ElevatedHelper, EntryBeforeMain) {
     EXPECT_EQ(runSelf({"--tqm-apply", "--job", "--result", result}), 2);
     EXPECT_EQ(runSelf({"--tqm-apply", "--result", result}), 2);
     EXPECT_FALSE(exists(result));
+    // The helper ends before any other static object of the program is built.
+    ::setenv(kMarkVar, path("mark").c_str(), 1);
+    EXPECT_EQ(runSelf({"--tqm-apply", "--result", result}), 2);
+    EXPECT_FALSE(exists(path("mark")));
     // Without the switch the program goes on to main as usual.
     EXPECT_EQ(runSelf({"--gtest_filter=-*", "--job", path("j"), "--result", result}), 0);
+    ::unsetenv(kMarkVar);
+    EXPECT_TRUE(exists(path("mark")));
     EXPECT_FALSE(exists(result));
     // A job file that is not there: one line without the task form, status 1.
     EXPECT_EQ(runSelf({"--tqm-apply", "--job", path("missing"), "--result", result}), 1);

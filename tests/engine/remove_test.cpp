@@ -8,6 +8,7 @@
 #include "engine/catalog.h"
 #include "engine/jobs.h"
 #include "tests/support/job_fixture.h"
+#include "tests/support/running_copy.h"
 
 namespace fs = std::filesystem;
 using namespace testsupport;
@@ -114,25 +115,12 @@ TEST_F(RemoveTest, Apps) {
 TEST_F(RemoveTest, RunningAppIsRefused) {
     const std::string studio = appsDir() + "/Studio.app";
     const std::string program = studio + "/Contents/MacOS/Studio";
-    fs::copy_file("/bin/sleep", program, fs::copy_options::overwrite_existing);
-    pid_t child = fork();
-    if (child == 0) {
-        execl(program.c_str(), "Studio", "30", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    // Wait until the program runs from inside the bundle.
-    std::string exe;
-    for (int i = 0; i < 200 && exe.find(studio) != 0; ++i) {
-        usleep(10000);
-        std::error_code ec;
-        exe = fs::read_symlink("/proc/" + std::to_string(child) + "/exe", ec).string();
-    }
+    RunningCopy running(program);
+    ASSERT_GT(running.pid, 0);
     std::string error;
     EXPECT_FALSE(engine.removeApp("studio", error));
     EXPECT_EQ(error, "Studio is running (Studio is in use): quit it and try again");
     EXPECT_TRUE(exists(program));
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
 }
 
 TEST_F(RemoveTest, ItemThatCannotBeMovedStays) {
