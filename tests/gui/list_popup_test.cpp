@@ -112,6 +112,37 @@ TEST(ListPopupGeometry, ScrollingKeepsTheTopInRange) {
     EXPECT_EQ(l.top, 2);
 }
 
+TEST(ListPopupGeometry, ScrollingStopsWithTheLastRowAtTheBottom) {
+    // Ten rows and a separator after every second one (15 items) in a popup with 100 units of room.
+    std::vector<MenuItem> items;
+    for (int i = 0; i < 10; ++i) {
+        items.push_back(item("Row", i));
+        if (i % 2) items.push_back(separator());
+    }
+    struct Case {
+        const char* what;
+        MenuLook look;
+        int lastTop;  // the first of the rows that fill the room up to the end
+    };
+    const Case cases[] = {{"uniform", look20(), 10}, {"short separators", look20(6), 8}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ListPopup l(c.look, items, Rect{0, 0, 100, 104});
+        ASSERT_TRUE(l.scrollbarShown());
+        MouseEvent down;
+        down.wheelSteps = -1.0f;
+        for (int i = 0; i < 40; ++i) l.onMouseWheel(down);
+        EXPECT_EQ(l.top, c.lastTop);
+        EXPECT_EQ(l.top + l.visibleRows(), int(items.size()));
+        l.ensureVisible(int(items.size()) - 1);
+        EXPECT_EQ(l.top, c.lastTop);
+        // Dragging the thumb to the bottom ends at the same place.
+        l.top = 0;
+        l.dragThumb(104);
+        EXPECT_EQ(l.top, c.lastTop);
+    }
+}
+
 TEST(ListPopupGeometry, SetItemsForgetsRowsPastTheNewEnd) {
     fakes::Host host;
     Editor ed(host, 400, 300);
