@@ -1,9 +1,5 @@
 // List popup geometry in both row modes, item replacement, the automation parts and drawing,
 // with a picture of an open menu at 1x and 2x.
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO
-#include <stb/stb_image_write.h>
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +11,7 @@
 #include "gui/fonts.h"
 #include "gui/menu.h"
 #include "menu_test_helpers.h"
+#include "tests/support/png.h"
 #include "tests/support/temp_home.h"
 
 using namespace lumo::gui;
@@ -51,15 +48,10 @@ Canvas paintOverlays(const Editor& ed) {
 }
 
 bool writePng(const Canvas& c, const std::string& path) {
-    std::vector<uint32_t> rgba(c.pixels.size());
-    for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = pixelOf(c.pixels[i]);  // the same swap back
-    std::string out;
-    stbi_write_png_to_func(
-        [](void* ctx, void* data, int size) { static_cast<std::string*>(ctx)->append(static_cast<char*>(data), size_t(size)); },
-        &out, c.width, c.height, 4, rgba.data(), c.width * 4);
+    const std::string png = testsupport::encodePng(c.width, c.height, c.pixels);
     std::ofstream f(path, std::ios::binary);
-    f << out;
-    return bool(f) && !out.empty();
+    f << png;
+    return bool(f) && !png.empty();
 }
 
 }  // namespace
