@@ -190,19 +190,26 @@ void ListPopup::dragThumb(int y) {
     const int a = std::max(6, look->rowHeight / 2);
     const int track = std::max(bounds.h - 2 * a - 2, 1);
     const double f = double(y - a - 1 - thumbGrab) / std::max(track - thumbLength(), 1);
-    const int hidden = std::max(int(items.size()) - visibleRows(), 0);
+    const int hidden = lastTop();
     top = std::clamp(rnd(hidden * f), 0, hidden);
     repaint();
 }
 
-int ListPopup::clampedTop(int t) const {
-    ListPopup& self = const_cast<ListPopup&>(*this);
-    const int saved = self.top;
-    self.top = std::max(t, 0);
-    const int hidden = std::max(int(items.size()) - visibleRows(), 0);
-    self.top = saved;
-    return std::clamp(t, 0, hidden);
+// The largest top: the rows from it to the end are the most that fit. Counted from the end, as the
+// rows shown from a top near the end are fewer than the popup has room for.
+int ListPopup::lastTop() const {
+    const int count = int(items.size());
+    if (uniform()) return std::max(count - visibleRows(), 0);
+    if (heightOf(*look, items) <= bounds.h) return 0;
+    int used = padBottom(), n = 0;
+    for (int i = count - 1; i >= 0 && used + rowHeightOf(i) <= bounds.h - padTop(); --i) {
+        used += rowHeightOf(i);
+        ++n;
+    }
+    return std::max(count - std::max(n, 1), 0);
 }
+
+int ListPopup::clampedTop(int t) const { return std::clamp(t, 0, lastTop()); }
 
 void ListPopup::ensureVisible(int row) {
     if (row < 0 || !scrollbarShown()) return;

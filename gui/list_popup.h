@@ -98,6 +98,7 @@ private:
     int padTop() const;
     int padBottom() const;
     bool uniform() const;
+    int lastTop() const;
     int clampedTop(int t) const;
     Rect rowRect(int row) const;  // logical, local
     void drawScrollbar(const Paint& p) const;

@@ -62,8 +62,20 @@ void TextEntry::begin(std::string value) {
     dragging = false;
 }
 
+// The owner may have replaced the text: positions past its end or inside a character move back.
+void TextEntry::settle() {
+    auto fix = [this](size_t& i) {
+        i = std::min(i, text.size());
+        while (i > 0 && i < text.size() && continuation(static_cast<unsigned char>(text[i]))) --i;
+    };
+    fix(caret);
+    fix(anchor);
+}
+
 void TextEntry::eraseSelection() {
-    if (!active || !hasSelection()) return;
+    if (!active) return;
+    settle();
+    if (!hasSelection()) return;
     size_t a = selectionStart(), b = selectionEnd();
     text.erase(a, b - a);
     caret = anchor = a;
@@ -71,6 +83,7 @@ void TextEntry::eraseSelection() {
 
 int TextEntry::key(const KeyEvent& e) {
     if (!active) return kNotHandled;
+    settle();
     switch (e.key) {
     case Key::Enter:
     case Key::Tab:

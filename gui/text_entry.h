@@ -44,6 +44,7 @@ public:
     const BitmapFont* font = nullptr;  // of the last draw, not owned
 
 private:
+    void settle();
     size_t prevBoundary(size_t i) const;
     size_t nextBoundary(size_t i) const;
 };

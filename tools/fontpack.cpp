@@ -261,7 +261,8 @@ bool addRendered(Pack& pack, FT_Library lib, const std::string& path, const std:
 bool writeFile(const std::string& path, const std::string& data) {
     std::ofstream out(path, std::ios::binary);
     out.write(data.data(), std::streamsize(data.size()));
-    return bool(out);
+    out.close();  // a failed flush shows here
+    return !out.fail();
 }
 
 bool writePack(const Pack& pack, const std::string& dir) {
@@ -326,9 +327,11 @@ int main(int argc, char** argv) {
         {"tahoma7_bold", argv[5], 9.6}, {"tqsans", argv[2], 11.0},   {"tqsans_bold", argv[3], 11.0},
         {"tqsans_title", argv[3], 15.0},
     };
+    // Every pack is made before any is written, so a font that fails leaves the committed packs alone.
     int status = 0;
+    std::vector<Pack> packs;
     for (double scale : {1.0, 1.5, 2.0, 3.0}) {
-        Pack pack;
+        Pack& pack = packs.emplace_back();
         pack.scale = scale;
         for (const Rendered& r : rendered)
             if (!addRendered(pack, lib, r.path, r.name, r.em, error)) {
@@ -337,11 +340,13 @@ int main(int argc, char** argv) {
             }
         addPixelFonts(pack, pixels, false);
         addPixelFonts(pack, pixels, true);
-        if (!writePack(pack, dir)) {
-            std::fprintf(stderr, "cannot write the %gx pack into %s\n", scale, dir.c_str());
-            status = 1;
-        }
     }
     FT_Done_FreeType(lib);
+    if (status) return status;
+    for (const Pack& pack : packs)
+        if (!writePack(pack, dir)) {
+            std::fprintf(stderr, "cannot write the %gx pack into %s\n", pack.scale, dir.c_str());
+            status = 1;
+        }
     return status;
 }

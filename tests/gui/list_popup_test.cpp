@@ -1,9 +1,5 @@
 // List popup geometry in both row modes, item replacement, the automation parts and drawing,
 // with a picture of an open menu at 1x and 2x.
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO
-#include <stb/stb_image_write.h>
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +11,7 @@
 #include "gui/fonts.h"
 #include "gui/menu.h"
 #include "menu_test_helpers.h"
+#include "tests/support/png.h"
 #include "tests/support/temp_home.h"
 
 using namespace lumo::gui;
@@ -51,15 +48,10 @@ Canvas paintOverlays(const Editor& ed) {
 }
 
 bool writePng(const Canvas& c, const std::string& path) {
-    std::vector<uint32_t> rgba(c.pixels.size());
-    for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = pixelOf(c.pixels[i]);  // the same swap back
-    std::string out;
-    stbi_write_png_to_func(
-        [](void* ctx, void* data, int size) { static_cast<std::string*>(ctx)->append(static_cast<char*>(data), size_t(size)); },
-        &out, c.width, c.height, 4, rgba.data(), c.width * 4);
+    const std::string png = testsupport::encodePng(c.width, c.height, c.pixels);
     std::ofstream f(path, std::ios::binary);
-    f << out;
-    return bool(f) && !out.empty();
+    f << png;
+    return bool(f) && !png.empty();
 }
 
 }  // namespace
@@ -110,6 +102,37 @@ TEST(ListPopupGeometry, ScrollingKeepsTheTopInRange) {
     // Fewer items than the top: clamped back.
     l.setItems({item("a"), item("b"), item("c"), item("d"), item("e"), item("f"), item("g")});
     EXPECT_EQ(l.top, 2);
+}
+
+TEST(ListPopupGeometry, ScrollingStopsWithTheLastRowAtTheBottom) {
+    // Ten rows and a separator after every second one (15 items) in a popup with 100 units of room.
+    std::vector<MenuItem> items;
+    for (int i = 0; i < 10; ++i) {
+        items.push_back(item("Row", i));
+        if (i % 2) items.push_back(separator());
+    }
+    struct Case {
+        const char* what;
+        MenuLook look;
+        int lastTop;  // the first of the rows that fill the room up to the end
+    };
+    const Case cases[] = {{"uniform", look20(), 10}, {"short separators", look20(6), 8}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ListPopup l(c.look, items, Rect{0, 0, 100, 104});
+        ASSERT_TRUE(l.scrollbarShown());
+        MouseEvent down;
+        down.wheelSteps = -1.0f;
+        for (int i = 0; i < 40; ++i) l.onMouseWheel(down);
+        EXPECT_EQ(l.top, c.lastTop);
+        EXPECT_EQ(l.top + l.visibleRows(), int(items.size()));
+        l.ensureVisible(int(items.size()) - 1);
+        EXPECT_EQ(l.top, c.lastTop);
+        // Dragging the thumb to the bottom ends at the same place.
+        l.top = 0;
+        l.dragThumb(104);
+        EXPECT_EQ(l.top, c.lastTop);
+    }
 }
 
 TEST(ListPopupGeometry, SetItemsForgetsRowsPastTheNewEnd) {

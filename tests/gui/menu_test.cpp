@@ -148,3 +148,18 @@ TEST(MenuPlacement, OpenMenuScrollsToTheCheckedRowAndOpensAsOverlay) {
     EXPECT_FALSE(ed.overlays()[1].chained);
     EXPECT_TRUE(c->unzoomed);
 }
+
+TEST(MenuPlacement, SubmenuTallerThanTheAreaScrollsInWholeRows) {
+    fakes::Host host;
+    Editor ed(host, 400, 300);
+    std::vector<MenuItem> items = rows(3);
+    items[1].children = rows(30);  // 604 high
+    ListPopup* l = openMenu(ed, std::make_unique<ListPopup>(plainLook(), items, Rect{0, 0, 120, 0}), Rect{10, 100, 80, 20});
+    l->openSub(1, false);
+    ASSERT_EQ(ed.overlays().size(), 2u);
+    const ListPopup* sub = l->submenu;
+    // Beside the parent, ten units wider for the scrollbar strip, 14 whole rows from the area's top.
+    EXPECT_TRUE(same(sub->bounds, Rect{130, 0, 130, 14 * 20 + 4})) << str(sub->bounds);
+    EXPECT_TRUE(sub->scrollbarShown());
+    EXPECT_EQ(sub->visibleRows(), 14);
+}

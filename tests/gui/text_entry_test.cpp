@@ -90,6 +90,41 @@ TEST(TextEntry, KeysWalkWholeCharacters) {
     EXPECT_TRUE(t.active);  // the owner ends the edit
 }
 
+TEST(TextEntry, TextReplacedByTheOwnerKeepsPositionsInsideIt) {
+    // The owner may set the text while editing; stale positions past its end or inside a character
+    // are pulled back before a key works on them.
+    struct Case {
+        const char* what;
+        KeyEvent e;
+        std::string text;
+        size_t caret, anchor;
+    };
+    const Case cases[] = {
+        {"backspace", key(Key::Backspace), "a", 1, 1},
+        {"delete", key(Key::Delete), "a", 1, 1},
+        {"left", key(Key::Left), "a" + kEuro, 1, 1},
+        {"right", key(Key::Right), "a" + kEuro, 4, 4},
+        {"typed", typed('x'), "ax", 2, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TextEntry t;
+        t.begin("abcdefgh");
+        t.key(key(Key::End));
+        t.anchor = 2;
+        t.text = "a" + kEuro;  // caret 8 lies past the end, anchor 2 inside the euro sign: it is selected
+        t.key(c.e);
+        EXPECT_EQ(t.text, c.text);
+        EXPECT_EQ(t.caret, c.caret);
+        EXPECT_EQ(t.anchor, c.anchor);
+    }
+    TextEntry t;
+    t.begin("a" + kEuro);
+    t.caret = t.anchor = 2;  // inside the euro sign
+    t.key(typed('x'));
+    EXPECT_EQ(t.text, "ax" + kEuro);
+}
+
 TEST(TextEntry, TypedCharacters) {
     struct Case {
         uint32_t c;
@@ -102,11 +137,18 @@ TEST(TextEntry, TypedCharacters) {
         {0xE9, false, 1, "a\xC3\xA9"},
         {0x20AC, false, 1, "a" + kEuro},
         {0x1D11E, false, 1, "a" + kClef},
+        {' ', false, 1, "a "},
+        {0xA0, false, 1, "a\xC2\xA0"},
+        {0xE000, false, 1, "a\xEE\x80\x80"},
+        {0x10FFFF, false, 1, "a\xF4\x8F\xBF\xBF"},
         {0, false, 0, "ab"},
         {31, false, 0, "ab"},
         {127, false, 0, "ab"},
+        {0x80, false, 0, "ab"},
         {0x85, false, 0, "ab"},
+        {0x9F, false, 0, "ab"},
         {0xD800, false, 0, "ab"},
+        {0xDFFF, false, 0, "ab"},
         {0x110000, false, 0, "ab"},
         {'c', true, 0, "ab"},
         {'a', true, 1, "ab"},
