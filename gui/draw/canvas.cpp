@@ -152,7 +152,8 @@ void Canvas::fillCircle(int32_t cx, int32_t cy, int32_t r, Color c) {
     const int64_t dx0 = std::max(-ext, clipB.x0 - cx), dx1 = std::min(ext, clipB.x1 - 1 - cx);
     for (int64_t dy = dy0; dy <= dy1; ++dy) {
         for (int64_t dx = dx0; dx <= dx1; ++dx) {
-            const double d = std::sqrt(double(dx * dx + dy * dy));
+            // In doubles: offsets of a huge radius would overflow 64-bit squares.
+            const double d = std::sqrt(double(dx) * double(dx) + double(dy) * double(dy));
             if (d > R) continue;
             const uint32_t a = uint32_t(std::min(1.0, R - d) * alpha);
             blendAt(*this, clipB, cx + dx, cy + dy, px, a);

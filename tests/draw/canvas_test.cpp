@@ -177,6 +177,10 @@ TEST(Canvas, DiscsAndRoundedCorners) {
     cv = makeCanvas(4, 4);
     cv.fillCircle(0, 0, INT32_MAX - 1, 0xFFFFFFFFu);
     EXPECT_EQ(countNot(cv, 0xFFFFFFFFu), 0);
+    // The clip's corner lies just outside a huge disc far away: the offsets' squares exceed 64 bits.
+    cv = makeCanvas(4, 4);
+    cv.fillCircle(INT32_MIN, INT32_MIN, INT32_MAX, 0xFFFFFFFFu);
+    EXPECT_EQ(countNot(cv, 0), 0);
 
     // k = 0: the corner pixels get a second blend at trunc(0.5 * alpha).
     cv = makeCanvas(6, 6, 0xFF000000u);
