@@ -122,6 +122,33 @@ TEST(Canvas, LinesAndOutlines) {
     cv = makeCanvas(20, 20);
     cv.line(-200000, 5, 2000000000, 5, 0xFFFFFFFFu);
     EXPECT_EQ(countNot(cv, 0), 20);
+    // A line across the whole coordinate range plots in the clip what a short line of the same slope,
+    // drawn whole on a larger canvas, plots in the same place: slopes p/q along either axis, both
+    // directions, with the clip's edges moved so the line enters it at every remainder of the slope.
+    const int slopes[][2] = {{1, 2}, {1, 3}, {2, 5}, {3, 7}, {1, 1}, {0, 1}};
+    for (const auto& sl : slopes)
+        for (int variant = 0; variant < 4; ++variant)
+            for (int edge = 0; edge < 7; ++edge) {
+                const int64_t p = sl[0], q = sl[1];
+                auto draw = [&](Canvas& on, int64_t k, int64_t o) {
+                    int64_t x0 = o - q * k, y0 = o - p * k, x1 = o + q * k, y1 = o + p * k;
+                    if (variant & 1) std::swap(x0, y0), std::swap(x1, y1);
+                    if (variant & 2) std::swap(x0, x1), std::swap(y0, y1);
+                    on.line(int32_t(x0), int32_t(y0), int32_t(x1), int32_t(y1), 0xFFFFFFFFu);
+                };
+                Canvas whole = makeCanvas(200, 200), window = makeCanvas(20, 20);
+                draw(whole, 48 / q + 1, 100);
+                const Rect clip = (variant & 1) ? Rect{0, edge, 20, 20 - 2 * edge} : Rect{edge, 0, 20 - 2 * edge, 20};
+                window.clip = clip;
+                draw(window, 2147483646 / q, 0);
+                int bad = 0;
+                for (int y = 0; y < 20; ++y)
+                    for (int x = 0; x < 20; ++x) {
+                        const bool in = x >= clip.x && x < clip.x + clip.w && y >= clip.y && y < clip.y + clip.h;
+                        bad += px(window, x, y) != (in ? px(whole, 100 + x, 100 + y) : 0u);
+                    }
+                EXPECT_EQ(bad, 0) << p << "/" << q << " variant " << variant << " edge " << edge;
+            }
 
     cv = makeCanvas(20, 20);
     cv.strokeRect(Rect{2, 2, 10, 8}, 0xFFFFFFFFu, 0);
