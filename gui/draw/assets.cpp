@@ -274,8 +274,7 @@ std::vector<double> Assets::scales() const {
 CursorImage spriteCursor(const Assets& assets, const std::string& name, int width, int height) {
     (void)width;
     (void)height;
-    CursorImage cursor;
-    cursor.id = CursorImage::nextId();
+    CursorImage cursor;  // made with a fresh id
     for (double s : assets.scales()) {
         const AssetPack& p = assets.pack(s);
         const Sprite* sprite = p.sprite(name);

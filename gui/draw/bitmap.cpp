@@ -25,6 +25,10 @@ namespace lumo::gui {
 
 namespace {
 
+// Pictures here are window-sized at most. A larger claim in the header is refused before decoding, so
+// a few kilobytes of hostile file cannot make the decoder and the copy allocate gigabytes.
+constexpr int64_t kMaxPixels = int64_t(1) << 25;
+
 Bitmap fromRgba(const unsigned char* rgba, int w, int h) {
     Bitmap bm;
     bm.w = w;
@@ -43,8 +47,11 @@ Bitmap Bitmap::loadMemory(const void* data, size_t size) {
     // The decoder takes a 32-bit length: a larger buffer is refused rather than cut short.
     if (data == nullptr || size == 0 || size > size_t(INT_MAX)) return Bitmap{};
     int w = 0, h = 0, channels = 0;
-    unsigned char* rgba =
-        stbi_load_from_memory(static_cast<const stbi_uc*>(data), int(size), &w, &h, &channels, 4);
+    const auto* bytes = static_cast<const stbi_uc*>(data);
+    if (!stbi_info_from_memory(bytes, int(size), &w, &h, &channels) || w < 1 || h < 1 ||
+        int64_t(w) * int64_t(h) > kMaxPixels)
+        return Bitmap{};
+    unsigned char* rgba = stbi_load_from_memory(bytes, int(size), &w, &h, &channels, 4);
     if (rgba == nullptr) return Bitmap{};
     Bitmap bm = (w > 0 && h > 0) ? fromRgba(rgba, w, h) : Bitmap{};
     stbi_image_free(rgba);

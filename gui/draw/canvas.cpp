@@ -99,6 +99,21 @@ void Canvas::line(int32_t x0, int32_t y0, int32_t x1, int32_t y1, Color c) {
     const int64_t dx = std::abs(int64_t(x1) - x0), dy = -std::abs(int64_t(y1) - y0);
     const int64_t sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
     int64_t err = dx + dy;
+    // Start where the major axis enters the clip instead of walking billions of steps towards it.
+    // Every step moves along the major axis; after i of them the minor axis has moved
+    // floor((2 minor i + major) / (2 major)) times, and after a steps in x and b in y the error is
+    // dx (b + 1) + dy (a + 1). The pixels plotted from there on are exactly the loop's.
+    const bool xMajor = dx >= -dy;
+    const int64_t major = xMajor ? dx : -dy, minor = xMajor ? -dy : dx;
+    const int64_t skip = xMajor ? (sx > 0 ? clipB.x0 - x : x - (clipB.x1 - 1))
+                                : (sy > 0 ? clipB.y0 - y : y - (clipB.y1 - 1));
+    if (skip > 0 && skip <= major) {
+        const int64_t moved = int64_t((__int128(2) * minor * skip + major) / (2 * major));
+        const int64_t stepsX = xMajor ? skip : moved, stepsY = xMajor ? moved : skip;
+        x += sx * stepsX;
+        y += sy * stepsY;
+        err = int64_t(__int128(dx) * (stepsY + 1) + __int128(dy) * (stepsX + 1));
+    }
     blendAt(*this, clipB, x, y, px, a);
     while (x != x1 || y != y1) {
         const int64_t e2 = 2 * err;
@@ -152,7 +167,8 @@ void Canvas::fillCircle(int32_t cx, int32_t cy, int32_t r, Color c) {
     const int64_t dx0 = std::max(-ext, clipB.x0 - cx), dx1 = std::min(ext, clipB.x1 - 1 - cx);
     for (int64_t dy = dy0; dy <= dy1; ++dy) {
         for (int64_t dx = dx0; dx <= dx1; ++dx) {
-            const double d = std::sqrt(double(dx * dx + dy * dy));
+            // In doubles: offsets of a huge radius would overflow 64-bit squares.
+            const double d = std::sqrt(double(dx) * double(dx) + double(dy) * double(dy));
             if (d > R) continue;
             const uint32_t a = uint32_t(std::min(1.0, R - d) * alpha);
             blendAt(*this, clipB, cx + dx, cy + dy, px, a);

@@ -37,7 +37,7 @@ struct Bitmap {
 
     bool empty() const { return w < 1 || h < 1; }
 
-    // PNG only; anything that does not decode gives the empty bitmap.
+    // PNG only, at most 2^25 pixels; anything else gives the empty bitmap.
     static Bitmap loadFile(const std::string& path);
     static Bitmap loadMemory(const void* data, size_t size);
 };

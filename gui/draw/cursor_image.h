@@ -14,7 +14,7 @@ struct CursorImage {
         Bitmap bitmap;
     };
 
-    uint64_t id = 0;
+    uint64_t id = nextId();  // the window layer's cache key: every image made gets its own
     std::vector<Entry> images;  // ascending scale, at most one entry per exact scale
 
     // Process-wide, thread-safe; the first id is 1.

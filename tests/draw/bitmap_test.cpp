@@ -31,6 +31,21 @@ TEST(Bitmap, AnythingButAGoodPngIsEmpty) {
     EXPECT_TRUE(Bitmap::loadMemory(nullptr, 10).pixels.empty());
 }
 
+// A header claiming more than 2^25 pixels is refused before the decoder allocates for it; a small
+// picture of the same kind decodes.
+TEST(Bitmap, RefusesHugePictures) {
+    const std::string fits = testsupport::encodeBlankPng(16384, 2);
+    const std::string huge = testsupport::encodeBlankPng(8192, 4097);
+    ASSERT_FALSE(huge.empty());
+    EXPECT_LT(huge.size(), 100000u);
+    const Bitmap ok = Bitmap::loadMemory(fits.data(), fits.size());
+    EXPECT_EQ(ok.w, 16384);
+    EXPECT_EQ(ok.pixels[0], 0xFF000000u);
+    const Bitmap refused = Bitmap::loadMemory(huge.data(), huge.size());
+    EXPECT_EQ(refused.w, 0);
+    EXPECT_TRUE(refused.pixels.empty());
+}
+
 TEST(Bitmap, LoadsFiles) {
     testsupport::TempHome temp;
     const std::string png = testsupport::encodePng(1, 2, {0xFF010203u, 0x00000000u});

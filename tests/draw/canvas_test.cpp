@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstring>
 
+#include <functional>
+
+#include "gui/draw/assets.h"
 #include "gui/draw/canvas.h"
 #include "tests/draw/draw_support.h"
 
@@ -122,6 +125,33 @@ TEST(Canvas, LinesAndOutlines) {
     cv = makeCanvas(20, 20);
     cv.line(-200000, 5, 2000000000, 5, 0xFFFFFFFFu);
     EXPECT_EQ(countNot(cv, 0), 20);
+    // A line across the whole coordinate range plots in the clip what a short line of the same slope,
+    // drawn whole on a larger canvas, plots in the same place: slopes p/q along either axis, both
+    // directions, with the clip's edges moved so the line enters it at every remainder of the slope.
+    const int slopes[][2] = {{1, 2}, {1, 3}, {2, 5}, {3, 7}, {1, 1}, {0, 1}};
+    for (const auto& sl : slopes)
+        for (int variant = 0; variant < 4; ++variant)
+            for (int edge = 0; edge < 7; ++edge) {
+                const int64_t p = sl[0], q = sl[1];
+                auto draw = [&](Canvas& on, int64_t k, int64_t o) {
+                    int64_t x0 = o - q * k, y0 = o - p * k, x1 = o + q * k, y1 = o + p * k;
+                    if (variant & 1) std::swap(x0, y0), std::swap(x1, y1);
+                    if (variant & 2) std::swap(x0, x1), std::swap(y0, y1);
+                    on.line(int32_t(x0), int32_t(y0), int32_t(x1), int32_t(y1), 0xFFFFFFFFu);
+                };
+                Canvas whole = makeCanvas(200, 200), window = makeCanvas(20, 20);
+                draw(whole, 48 / q + 1, 100);
+                const Rect clip = (variant & 1) ? Rect{0, edge, 20, 20 - 2 * edge} : Rect{edge, 0, 20 - 2 * edge, 20};
+                window.clip = clip;
+                draw(window, 2147483646 / q, 0);
+                int bad = 0;
+                for (int y = 0; y < 20; ++y)
+                    for (int x = 0; x < 20; ++x) {
+                        const bool in = x >= clip.x && x < clip.x + clip.w && y >= clip.y && y < clip.y + clip.h;
+                        bad += px(window, x, y) != (in ? px(whole, 100 + x, 100 + y) : 0u);
+                    }
+                EXPECT_EQ(bad, 0) << p << "/" << q << " variant " << variant << " edge " << edge;
+            }
 
     cv = makeCanvas(20, 20);
     cv.strokeRect(Rect{2, 2, 10, 8}, 0xFFFFFFFFu, 0);
@@ -177,6 +207,10 @@ TEST(Canvas, DiscsAndRoundedCorners) {
     cv = makeCanvas(4, 4);
     cv.fillCircle(0, 0, INT32_MAX - 1, 0xFFFFFFFFu);
     EXPECT_EQ(countNot(cv, 0xFFFFFFFFu), 0);
+    // The clip's corner lies just outside a huge disc far away: the offsets' squares exceed 64 bits.
+    cv = makeCanvas(4, 4);
+    cv.fillCircle(INT32_MIN, INT32_MIN, INT32_MAX, 0xFFFFFFFFu);
+    EXPECT_EQ(countNot(cv, 0), 0);
 
     // k = 0: the corner pixels get a second blend at trunc(0.5 * alpha).
     cv = makeCanvas(6, 6, 0xFF000000u);
@@ -271,4 +305,72 @@ TEST(Canvas, BrokenInvariantsDrawNothingOutside) {
     small.clip = Rect{-10, -10, 100, 100};
     small.fillRect(Rect{-10, -10, 100, 100}, 0xFFFFFFFFu);
     EXPECT_EQ(countNot(small, 0xFFFFFFFFu), 0);
+}
+
+// Clipping only restricts: every primitive drawn under a narrow clip changes exactly the pixels inside
+// the clip, to exactly what it draws there with the whole canvas open. This holds the clip-limited
+// loops (disc and corner ranges, skipped lines, bitmap blocks, tiles) to the unclipped drawing.
+TEST(Canvas, ClipOnlyRestricts) {
+    const int W = 40, H = 30;
+    Bitmap bm = makeBitmap(5, 4);
+    for (size_t i = 0; i < bm.pixels.size(); ++i) bm.pixels[i] = uint32_t(i * 0x3B1D5) | uint32_t((i * 53) % 256) << 24;
+    bm.pixels[3] |= 0xFF000000u;
+    const Color c = 0xA0408020u;
+    const ColumnFill bars[] = {{-3, 9, 0xFF102030u}, {4, 20, 0x60FFFFFFu}, {30, 50, 0x90000080u}};
+    const NineSlice tiled{1, 1, 2, 1, 1, 1, true};
+    const std::pair<const char*, std::function<void(Canvas&)>> ops[] = {
+        {"rect", [&](Canvas& cv) { cv.fillRect(Rect{-5, 3, 30, 40}, c); }},
+        {"outline", [&](Canvas& cv) { cv.strokeRect(Rect{2, 1, 33, 25}, c, 3); }},
+        {"lines", [&](Canvas& cv) {
+             cv.line(-7, 40, 45, -3, c);
+             cv.line(39, 0, 0, 29, c);
+             cv.line(-2000000000, -999999999, 2000000000, 1000000001, c);
+         }},
+        {"columns", [&](Canvas& cv) { cv.fillColumns(bars, 3, -2, 25); }},
+        {"discs", [&](Canvas& cv) {
+             cv.fillCircle(20, 15, 11, c);
+             cv.fillCircle(-3, 28, 9, c);
+             cv.fillCircle(38, 2, 0, c);
+         }},
+        {"round rect", [&](Canvas& cv) {
+             cv.fillRoundRect(Rect{3, 2, 31, 26}, 9, c);
+             cv.fillRoundRect(Rect{-6, 20, 20, 15}, 7, c);
+         }},
+        {"bitmap", [&](Canvas& cv) { cv.drawBitmapRegion(bm, Rect{-1, 1, 9, 9}, 1, 2, 1, 200); }},
+        {"bitmap blocks", [&](Canvas& cv) { cv.drawBitmapRegion(bm, Rect{0, 0, 5, 4}, -4, 3, 7, 255); }},
+        {"scaled", [&](Canvas& cv) {
+             cv.drawBitmapScaled(bm, Rect{1, 0, 4, 4}, Rect{-3, -2, 37, 29}, 255);
+             cv.drawBitmapScaled(bm, Rect{0, 0, 5, 4}, Rect{5, 6, 3, 2}, 180);
+         }},
+        {"tinted", [&](Canvas& cv) { cv.drawBitmapTinted(bm, 2, 25, c); }},
+        {"text", [&](Canvas& cv) {
+             cv.drawText(-3, 1, "Wg@|", c, Font::mono13(), 1);
+             cv.drawText(4, 8, "Qj", c, Font::mono18(), 2);
+         }},
+        {"nine-slice", [&](Canvas& cv) {
+             drawNineSlice(cv, bm, Rect{1, 1, 37, 27}, tiled, 1.0, 2.0, 255);
+             drawNineSlice(cv, bm, Rect{-2, 3, 30, 20}, 2, 1, 200);
+         }},
+    };
+    const Rect clips[] = {{3, 2, 5, 7},    {10, 4, 9, 11},         {W - 4, H - 3, 4, 3}, {0, 5, W, 1},
+                          {7, 0, 1, H}, {1, 1, W - 2, H - 2}, {2, 2, 0, 0}};
+    Canvas base = makeCanvas(W, H);
+    for (size_t i = 0; i < base.pixels.size(); ++i) base.pixels[i] = uint32_t(i * 2654435761u);
+    for (const auto& [name, draw] : ops) {
+        Canvas whole = base;
+        draw(whole);
+        EXPECT_FALSE(whole.pixels == base.pixels) << name;
+        for (const Rect& clip : clips) {
+            Canvas cv = base;
+            cv.clip = clip;
+            draw(cv);
+            int bad = 0;
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) {
+                    const bool in = x >= clip.x && x < clip.x + clip.w && y >= clip.y && y < clip.y + clip.h;
+                    bad += px(cv, x, y) != px(in ? whole : base, x, y);
+                }
+            EXPECT_EQ(bad, 0) << name << " in " << clip.x << "," << clip.y << " " << clip.w << "x" << clip.h;
+        }
+    }
 }

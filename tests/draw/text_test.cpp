@@ -218,4 +218,10 @@ TEST(CursorImage, EntriesAndRendering) {
     EXPECT_EQ(tiny.render(1.0).w, 1);
     const uint64_t first = CursorImage::nextId();
     EXPECT_LT(first, CursorImage::nextId());
+    // Every image made has its own id (the window layer caches renders by it); a copy keeps it.
+    const CursorImage other, copy = c;
+    EXPECT_NE(c.id, 0u);
+    EXPECT_NE(c.id, other.id);
+    EXPECT_NE(c.id, tiny.id);
+    EXPECT_EQ(copy.id, c.id);
 }
