@@ -50,6 +50,32 @@ TEST(Raster, PixelExactEdges) {
     q.rect(10.25, 0, 0.5, 4);
     fillPath(h, q, 0xC8FFFFFFu, false, 4);
     EXPECT_EQ(alphaAt(h, 10, 1), (uint32_t)std::lround(0.5f * 200));
+
+    // Coverage of exactly 0.002f lies above the 0.002 cut-off and still shows.
+    Canvas t = blank(20, 4);
+    Path thin;
+    thin.rect(10.0, 0, (double)0.002f, 1);
+    fillPath(t, thin, 0xFFFFFFFFu, false, 1);
+    EXPECT_EQ(alphaAt(t, 10, 0), 1u);
+}
+
+TEST(Raster, EdgesOnSubScanlinesDoNotDependOnTheFillsTop) {
+    // A rectangle whose top lies exactly on a sub-scanline, filled alone and with a speck at row 0
+    // in the same path: its rows must come out the same either way.
+    for (int S : {3, 5, 6, 7, 12, 16}) {
+        for (int k = 0; k < S; ++k) {
+            const double top = 20 + (k + 0.5) / S;
+            auto draw = [&](bool speck) {
+                Canvas c = blank(10, 30);
+                Path p;
+                if (speck) p.rect(0.0, 0.0, 0.5, 0.5);
+                p.rect(2.0, top, 5, 3.3);
+                fillPath(c, p, 0xFFFFFFFFu, false, S);
+                return std::vector<uint32_t>(c.pixels.begin() + 20 * 10, c.pixels.end());
+            };
+            EXPECT_EQ(draw(false), draw(true)) << S << " " << k;
+        }
+    }
 }
 
 TEST(Raster, CircleAreaMatchesPi) {
