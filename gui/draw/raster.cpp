@@ -49,13 +49,15 @@ struct Job {
     const std::vector<Entry>* entries;  // sorted by first
     const std::vector<int>* bucket;     // bucket[k]: index of the first entry with first >= k
     int x0, x1, y0, S;
+    const double* off;  // off[k] = (k + 0.5) / S, sub-scanline k's offset within its row
     bool evenOdd;
     uint32_t px;  // the colour as a pixel
     uint32_t alpha;
 };
 
-// Height of sub-scanline gi counted from the top row y0; the one formula every band uses.
-inline double subY(int y0, int gi, double invS) { return (double)y0 + ((double)gi + 0.5) * invS; }
+// Height of sub-scanline gi counted from the top row y0: row + (k + 0.5) / S, so that it depends
+// only on the row, not on where the fill's top lies.
+inline double subY(int y0, int gi, int S, const double* off) { return (double)(y0 + gi / S) + off[gi % S]; }
 
 inline double clampX(double x, double lo, double hi) {
     // Crossings beyond either side act alike; clamping also keeps NaN from the sort.
@@ -129,7 +131,7 @@ struct RowCover {
 
 inline uint32_t weightOf(float c, float alpha) {
     c = std::min(c, 1.0f);
-    if (c <= 0.002f) return 0;
+    if ((double)c <= 0.002) return 0;  // 0.002f lies above 0.002
     // Nearest, halves away from zero, for the non-negative product (exact in double).
     return (uint32_t)((double)(alpha * c) + 0.5);
 }
@@ -169,12 +171,11 @@ void renderRows(const Job& job, int rowBegin, int rowEnd) {
     const auto& entries = *job.entries;
     const auto& bucket = *job.bucket;
     const float fullS = 1.0f / (float)S;
-    const double invS = 1.0 / S;
     const double lx = job.x0 - 1, rx = job.x1 + 1;
 
     // Edges that began above this band and are still active at its first sub-scanline.
     const int firstSub = (rowBegin - job.y0) * S;
-    const double sStart = subY(job.y0, firstSub, invS);
+    const double sStart = subY(job.y0, firstSub, S, job.off);
     for (int i = 0; i < bucket[firstSub]; ++i) {
         const Entry& e = entries[i];
         if (e.yMax > sStart) act.push_back({0, e.x0, e.y0, e.slope, e.yMax, e.dir});
@@ -182,7 +183,7 @@ void renderRows(const Job& job, int rowBegin, int rowEnd) {
     for (int row = rowBegin; row < rowEnd; ++row) {
         for (int k = 0; k < S; ++k) {
             const int gi = (row - job.y0) * S + k;
-            const double s = subY(job.y0, gi, invS);
+            const double s = (double)row + job.off[k];
             // Leave when s >= yMax; the rest keep their order and move to this height.
             size_t w = 0;
             for (size_t i = 0; i < act.size(); ++i) {
@@ -289,7 +290,8 @@ void rasterize(Canvas& canvas, const std::vector<Edge>& edges, Color color, bool
     const int S = std::clamp(samples, 1, 64);
     const int rows = y1 - y0;
     const int subs = rows * S;
-    const double invS = 1.0 / S;
+    double off[64];
+    for (int k = 0; k < S; ++k) off[k] = ((double)k + 0.5) / S;
 
     thread_local std::vector<Entry> entries, sorted;
     thread_local std::vector<int> bucket;
@@ -301,8 +303,8 @@ void rasterize(Canvas& canvas, const std::vector<Edge>& edges, Color color, bool
         // First sub-scanline s with yMin <= s, found in doubles and then checked exactly.
         double k = std::ceil((yMin - y0) * S - 0.5);
         int first = k <= 0 ? 0 : k >= subs ? subs : (int)k;
-        while (first > 0 && subY(y0, first - 1, invS) >= yMin) --first;
-        while (first < subs && subY(y0, first, invS) < yMin) ++first;
+        while (first > 0 && subY(y0, first - 1, S, off) >= yMin) --first;
+        while (first < subs && subY(y0, first, S, off) < yMin) ++first;
         if (first >= subs) continue;
         entries.push_back({e.x0, e.y0, (e.x1 - e.x0) / (e.y1 - e.y0), yMin, yMax, e.dir, first});
         ++bucket[(size_t)first + 1];
@@ -318,7 +320,7 @@ void rasterize(Canvas& canvas, const std::vector<Edge>& edges, Color color, bool
 
     const uint32_t alpha = color >> 24;
     if (alpha == 0) return;
-    Job job{&canvas, &sorted, &bucket, x0, x1, y0, S, evenOdd, pixelOf(color), alpha};
+    Job job{&canvas, &sorted, &bucket, x0, x1, y0, S, off, evenOdd, pixelOf(color), alpha};
 
     int threads = std::min(rows / 8, rasterThreads());
     if (threads < 2 || edges.size() < kMinEdgesForThreads) {

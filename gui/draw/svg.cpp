@@ -53,7 +53,7 @@ namespace {
 struct Fit {
     double sx = 1, sy = 1, ox = 0, oy = 0;
     bool whole = false;      // whole-pixel scales: crisp shapes may snap
-    double strokeScale = 1;  // sqrt(sx * sy)
+    double strokeScale = 1;  // sqrt(sx * sy) of the fitted scales
 };
 
 Fit fitOf(const Svg& svg, double x, double y, double w, double h, bool stretch) {
@@ -72,7 +72,8 @@ Fit fitOf(const Svg& svg, double x, double y, double w, double h, bool stretch) 
     }
     auto nearWhole = [](double s) { return s >= 0.999999 && std::fabs(s - std::round(s)) <= 0.02; };
     f.whole = nearWhole(f.sx) && nearWhole(f.sy);
-    f.strokeScale = std::sqrt(sx * sy);
+    // The scales the geometry gets: a uniform fit must not thicken strokes by the unused stretch.
+    f.strokeScale = std::sqrt(f.sx * f.sy);
     return f;
 }
 

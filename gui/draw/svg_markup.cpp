@@ -115,9 +115,11 @@ std::string decodeEntities(const std::string& s) {
     if (s.find('&') == std::string::npos) return s;
     std::string out;
     out.reserve(s.size());
+    // The next ";" is searched again only once passed, so a run of "&" without one stays linear.
+    size_t semi = s.find(';');
     for (size_t i = 0; i < s.size(); ++i) {
-        size_t semi;
-        if (s[i] != '&' || (semi = s.find(';', i + 1)) == std::string::npos) {
+        if (semi != std::string::npos && semi <= i) semi = s.find(';', i + 1);
+        if (s[i] != '&' || semi == std::string::npos) {
             out += s[i];
             continue;
         }

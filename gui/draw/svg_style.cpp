@@ -41,10 +41,13 @@ namespace {
 
 void addRules(const std::string& sheet, std::vector<Rule>& rules) {
     size_t pos = 0;
+    // The next "{" and "/*" at or after pos, searched again only once passed, so that long runs of
+    // comments or rules stay linear.
+    size_t brace = sheet.find('{'), comment = sheet.find("/*");
     for (;;) {
-        size_t brace = sheet.find('{', pos);
+        if (brace != std::string::npos && brace < pos) brace = sheet.find('{', pos);
         if (brace == std::string::npos) return;
-        size_t comment = sheet.find("/*", pos);
+        if (comment != std::string::npos && comment < pos) comment = sheet.find("/*", pos);
         if (comment != std::string::npos && comment < brace) {
             size_t end = sheet.find("*/", comment + 2);
             if (end == std::string::npos) return;

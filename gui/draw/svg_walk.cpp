@@ -379,10 +379,12 @@ Decls SvgReader::props(const XNode& node) const {
 
 void SvgReader::walk(const XNode& node, State state) {
     if (skippedElement(node.name)) return;
+    bool hidden = false;  // "display: none"; like every property, a later entry overrides it
     for (const auto& [name, value] : props(node)) {
-        if (name == "display" && value == "none") return;
         if (value == "inherit") continue;
-        if (name == "fill") {
+        if (name == "display") {
+            hidden = value == "none";
+        } else if (name == "fill") {
             paintOf(value, state.fill);
         } else if (name == "stroke") {
             paintOf(value, state.stroke);
@@ -418,6 +420,7 @@ void SvgReader::walk(const XNode& node, State state) {
             state.visible = !(value == "hidden" || value == "collapse");
         }
     }
+    if (hidden) return;
     if (const std::string* t = node.attr("transform")) state.matrix = state.matrix * parseTransform(*t);
 
     Builder b;

@@ -49,6 +49,7 @@ TEST(SvgMarkup, ElementsAndAttributes) {
 TEST(SvgMarkup, TextEntitiesAndCdata) {
     EXPECT_EQ(decodeEntities("&amp;&#65;&#x42;&#200;&foo;&;"), "&AB&foo;&;");
     EXPECT_EQ(decodeEntities("a & b"), "a & b");
+    EXPECT_EQ(decodeEntities(";&amp;;&#66;&&"), ";&;B&&");
     EXPECT_EQ(decodeEntities("&lt;&gt;&quot;&apos;&#0;&#-3;&#X7e;"), "<>\"'~");
     XNode r;
     ASSERT_TRUE(parse("<s a=\"x&amp;y\" b=z&amp;>one <![CDATA[&lt;]]> two<c>in</c></s>", r));

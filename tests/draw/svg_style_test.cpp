@@ -45,7 +45,7 @@ TEST(SvgStyle, Declarations) {
 TEST(SvgStyle, RuleOrderAndSpecificity) {
     SvgReader r = readerWith(
         "/* note { } */ .hot { fill: red } rect { fill: blue; stroke: green } "
-        ".a { opacity: 1 } .a { opacity: 0.5 } g rect, #id, rect:hover, a>b, [x] { fill: pink } "
+        ".a { opacity: 1 } /* .a { opacity: 0.7 } */ .a { opacity: 0.5 } g rect, #id, rect:hover, a>b, [x] { fill: pink } "
         "*.b { stroke: gray } circle.y.z { fill: black } rect.hot { stroke-width: 3 }");
     XNode rect = element("rect", {{"class", " a  hot "}, {"fill", "white"}});
     Decls d = r.props(rect);

@@ -79,6 +79,19 @@ TEST(Svg, UniformFitCentres) {
     s.draw(d, 0, 0, 48, 48, stretch);
     EXPECT_EQ(at(d, 0, 0), 0xFFFF0000u);
     EXPECT_EQ(at(d, 47, 47), 0xFFFF0000u);
+
+    // A line of width 2 across a square picture fitted into a tall box keeps width 2 (scale 1):
+    // the unused height does not thicken it.
+    Svg line = Svg::parse("<svg viewBox=\"0 0 10 10\"><line y1=\"5\" x2=\"10\" y2=\"5\" stroke=\"red\" stroke-width=\"2\"/></svg>");
+    for (bool stretched : {false, true}) {
+        SvgDraw o;
+        o.stretch = stretched;
+        Canvas e = blank(10, 40);
+        line.draw(e, 0, 0, 10, 40, o);
+        int rows = 0;
+        for (int y = 0; y < 40; ++y) rows += (at(e, 5, y) >> 24) != 0;
+        EXPECT_EQ(rows, stretched ? 4 : 2) << stretched;  // stretched: sqrt(1 x 4) = 2 times as wide
+    }
 }
 
 TEST(Svg, ClosedSubPathThenLineStartsAnew) {
