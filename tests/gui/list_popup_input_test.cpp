@@ -353,3 +353,32 @@ TEST_F(Menus, ActionButtonsReportWithoutClosing) {
     click(l, 0);
     EXPECT_EQ(picks, std::vector<int>{9});
 }
+
+// A handler that ends the editor while a pick closes the overlays above the menu: the pick still
+// reports and nothing of the editor or the menu is touched afterwards (run under AddressSanitizer).
+TEST(MenuTeardown, PickSurvivesAClosingHandlerThatEndsTheEditor) {
+    struct EndsOnBlur : Widget {
+        std::function<void()> end;
+        bool wantsFocus() const override { return true; }
+        void onBlur() override {
+            auto f = end;  // this widget goes with the editor
+            f();
+        }
+    };
+    fakes::Host host;
+    auto ed = std::make_unique<Editor>(host, 400, 300);
+    MenuLook look;
+    std::vector<int> picks;
+    auto list = std::make_unique<ListPopup>(look, std::vector<MenuItem>{item("One", 1)}, Rect{0, 0, 120, 0});
+    list->onPick = [&](int id) { picks.push_back(id); };
+    ListPopup* l = openMenu(*ed, std::move(list), Rect{10, 10, 80, 20});
+    auto above = std::make_unique<EndsOnBlur>();
+    above->bounds = Rect{200, 10, 50, 50};
+    above->end = [&] { ed.reset(); };
+    EndsOnBlur* raw = above.get();
+    ed->openPopup(std::move(above), PopupOptions{});
+    ed->setFocus(raw);
+    l->pick(0);
+    EXPECT_EQ(ed, nullptr);
+    EXPECT_EQ(picks, std::vector<int>{1});
+}
