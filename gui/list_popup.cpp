@@ -7,7 +7,6 @@
 
 #include "gui/editor.h"
 #include "gui/menu.h"
-#include "gui/menu_overlays.h"
 
 namespace lumo::gui {
 
@@ -59,6 +58,18 @@ ListPopup::~ListPopup() {
         parentList->repaint();
     }
     if (onClose) onClose();
+}
+
+bool ListPopup::closeAbove() {
+    std::weak_ptr<bool> editorAlive = editor->aliveToken();
+    editor->closeOverlaysAbove(this);
+    return !editorAlive.expired();
+}
+
+void ListPopup::closeMenuChain() {
+    if (!editor || !editor->isOverlay(this)) return;
+    Editor& ed = *editor;
+    if (closeAbove()) ed.closeOverlayChain();
 }
 
 bool ListPopup::isSubmenuOfParent() const {
@@ -251,14 +262,14 @@ void ListPopup::openSub(int row, bool byKeyboard) {
     }
     if (!editor) return;
     Editor& ed = *editor;
-    menus::closeOverlaysAbove(ed, this);
+    if (!closeAbove()) return;
     const double scale = unzoomed ? ed.scale() : ed.bodyScale();
     const std::vector<MenuItem>& kids = items[size_t(row)].children;
     int w = look->measureWidth ? look->measureWidth(kids, scale) : bounds.w;
     const int h = heightOf(*look, kids);
     const int r = look->rowHeight;
     const Rect rowR{bounds.x, bounds.y + yOf(row), bounds.w, r};
-    const Rect area = menus::popupArea(ed, rowR, unzoomed);
+    const Rect area = ed.popupArea(rowR, unzoomed);
     Rect rect = submenuRect(bounds, rowR, padTop(), w, h, area, look->submenuOverlap, opensLeft);
     if (h > area.h) {
         w += kStrip;
@@ -290,7 +301,7 @@ void ListPopup::closeSub() {
     if (submenuRow >= 0 && subOpen()) {
         submenuRow = -1;
         submenu = nullptr;
-        menus::closeOverlaysAbove(*editor, this);
+        if (!closeAbove()) return;
         repaint();
     }
     submenuRow = -1;
@@ -305,7 +316,7 @@ void ListPopup::closeSelf() {
         parentList->submenu = nullptr;
         parentList->repaint();
     }
-    menus::closeOverlaysAbove(ed, this);
+    if (!closeAbove()) return;
     if (!ed.overlays().empty() && ed.overlays().back().widget.get() == this) ed.closeOverlay();
 }
 

@@ -104,6 +104,11 @@ private:
     void drawScrollbar(const Paint& p) const;
     void drawRowAt(const Paint& p, int row);
     bool isSubmenuOfParent() const;
+    // Closes the overlays above this popup's; false when a closing handler destroyed the editor,
+    // and this popup with it. Needs an editor.
+    bool closeAbove();
+    // Closes the overlays above this popup's and then the whole menu chain.
+    void closeMenuChain();
 };
 
 }  // namespace lumo::gui

@@ -4,7 +4,6 @@
 
 #include "gui/editor.h"
 #include "gui/list_popup.h"
-#include "gui/menu_overlays.h"
 
 namespace lumo::gui {
 
@@ -41,11 +40,7 @@ void ListPopup::pick(int row) {
     // The menu is closed before the caller hears of the pick; nothing of this popup is used after.
     auto picked = onPick;
     const int id = items[size_t(row)].id;
-    if (editor && editor->isOverlay(this)) {
-        Editor& ed = *editor;
-        menus::closeOverlaysAbove(ed, this);
-        menus::closeOverlayChain(ed);
-    }
+    closeMenuChain();
     if (picked) picked(id);
 }
 
@@ -83,10 +78,12 @@ void ListPopup::tick() {
         const int row = pendingRow;
         pendingRow = -1;
         if (hasKids(row)) {
+            std::weak_ptr<bool> self = alive;  // closing the old submenu may end the editor
             openSub(row, false);
+            if (self.expired()) return;
         } else {
             if (subOpen()) {
-                menus::closeOverlaysAbove(*editor, this);
+                if (!closeAbove()) return;
                 repaint();
             }
             submenuRow = -1;
@@ -125,7 +122,11 @@ bool ListPopup::onMouseDown(const MouseEvent& e) {
     if (row >= 0 && row < int(items.size())) {
         const MenuItem& it = items[size_t(row)];
         armedRow = selectable(row) && !it.slider && it.children.empty() && !inAction(row, e.x) ? row : -1;
-        if (hasKids(row)) openSub(row, false);
+        if (hasKids(row)) {
+            std::weak_ptr<bool> self = alive;
+            openSub(row, false);
+            if (self.expired()) return true;
+        }
     }
     int x0 = 0, x1 = 0;
     if (selectable(row) && items[size_t(row)].slider && sliderTrack(row, x0, x1)) {
@@ -199,11 +200,7 @@ void ListPopup::onMouseUp(const MouseEvent& e) {
         }
         return;
     }
-    if (editor && editor->isOverlay(this)) {
-        Editor& ed = *editor;
-        menus::closeOverlaysAbove(ed, this);
-        menus::closeOverlayChain(ed);
-    }
+    closeMenuChain();
 }
 
 bool ListPopup::onMouseWheel(const MouseEvent& e) {
@@ -243,8 +240,7 @@ bool ListPopup::onKey(const KeyEvent& e) {
             closeSelf();
         } else if (editor && editor->isOverlay(this)) {
             Editor& ed = *editor;
-            menus::closeOverlaysAbove(ed, this);
-            ed.closeOverlay();
+            if (closeAbove()) ed.closeOverlay();
         }
         return true;
     case Key::Left:

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "gui/menu_overlays.h"
 
 namespace lumo::gui {
 
@@ -29,7 +28,7 @@ ListPopup* openMenu(Editor& editor, std::unique_ptr<ListPopup> list, Rect anchor
     const int r = look.rowHeight;
     const int minH = 3 * r + pad;  // room for three rows
 
-    const Rect area = menus::popupArea(editor, anchor, unzoomed);
+    const Rect area = editor.popupArea(anchor, unzoomed);
     const int below = area.y + area.h - (anchor.y + anchor.h);
     const int above = anchor.y - area.y;
     const bool upper = fullH > below && (fullH <= above || below < above);

@@ -1,4 +1,5 @@
-// How open menus answer the pointer, the wheel, the keys and the editor's tick.
+// How open menus answer the pointer, the wheel, the keys and the tick, driven through the editor's
+// own entry points at display scale 2 (window points are device pixels, twice the logical units).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -11,10 +12,10 @@ using namespace lumo::gui;
 
 namespace {
 
-MouseEvent at(int x, int y, bool shift = false) { return menutest::mouseAt(x, y, shift); }
-KeyEvent press(Key k, bool shift = false) { return menutest::keyPress(k, shift); }
 using menutest::item;
 using menutest::separator;
+
+constexpr int kScale = 2;
 
 MenuItem parentOf(const std::string& label, std::vector<MenuItem> kids) {
     MenuItem m = item(label, 0);
@@ -22,9 +23,20 @@ MenuItem parentOf(const std::string& label, std::vector<MenuItem> kids) {
     return m;
 }
 
+// A body button that opens the fixture's menu under (or over) itself when pressed.
+class MenuButton : public Widget {
+public:
+    std::function<void(Rect anchor)> open;
+    bool onMouseDown(const MouseEvent&) override {
+        open(absoluteBounds());
+        return true;
+    }
+};
+
 class Menus : public ::testing::Test {
 protected:
     Menus() {
+        ed.setScale(kScale);
         look.rowHeight = 20;
         look.padTop = 2;
     }
@@ -34,49 +46,88 @@ protected:
             picks.push_back(id);
             overlaysAtPick = ed.overlays().size();
         };
+        list->onClose = [this] { ++closed; };
         return openMenu(ed, std::move(list), anchor);
     }
-    // The middle of a row, local to the popup.
+
+    // Input at a point local to a popup, in logical units; x defaults into the label column.
+    static int wx(const ListPopup* l, int x) { return (l->bounds.x + x) * kScale; }
+    static int wy(const ListPopup* l, int y) { return (l->bounds.y + y) * kScale; }
     static int rowY(const ListPopup* l, int row) { return l->yOf(row) + 10; }
-    void click(ListPopup* l, int row) {
-        l->onMouseDown(at(20, rowY(l, row)));
-        l->onMouseUp(at(20, rowY(l, row)));
+    void move(const ListPopup* l, int x, int y, bool shift = false) { ed.mouseMove(wx(l, x), wy(l, y), shift, false, false); }
+    void down(const ListPopup* l, int x, int y, bool shift = false) {
+        ed.mouseDown(wx(l, x), wy(l, y), kButtonLeft, shift, false, false, false);
     }
+    void up(const ListPopup* l, int x, int y) { ed.mouseUp(wx(l, x), wy(l, y), kButtonLeft); }
+    void hoverRow(const ListPopup* l, int row) { move(l, 20, rowY(l, row)); }
+    void click(const ListPopup* l, int row, int x = 20) {
+        down(l, x, rowY(l, row));
+        up(l, x, rowY(l, row));
+    }
+    bool key(Key k, bool shift = false) { return ed.keyEvent(menutest::keyPress(k, shift)); }
     void ticks(int n) {
         for (int i = 0; i < n; ++i) ed.tick();
     }
+    void paint() { ed.paint(canvas); }
 
     fakes::Host host;
     Editor ed{host, 400, 300};
+    Canvas canvas;
     MenuLook look;
     std::vector<int> picks;
     size_t overlaysAtPick = 99;
+    int closed = 0;
 };
 
 }  // namespace
 
-TEST_F(Menus, ClickPicksOnceAfterTheMenuHasClosed) {
-    ListPopup* l = open({item("One", 1), item("Two", 2), item("Off", 3, false)});
+TEST_F(Menus, ButtonNearTheBottomOpensAboveAndAClickPicksOnce) {
+    ListPopup* l = nullptr;
+    auto* button = ed.root()->add(std::make_unique<MenuButton>());
+    button->bounds = Rect{10, 260, 80, 20};
+    button->open = [&](Rect anchor) { l = open({item("One", 1), item("Two", 2), item("Off", 3, false)}, anchor); };
+    ed.mouseDown(30 * kScale, 270 * kScale, kButtonLeft, false, false, false, false);
+    ed.mouseUp(30 * kScale, 270 * kScale, kButtonLeft);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->bounds.y + l->bounds.h, 260);  // ends at the button's top
+    EXPECT_EQ(ed.overlays().size(), 1u);
+
     click(l, 2);  // disabled: nothing, the menu stays
     EXPECT_TRUE(picks.empty());
     EXPECT_EQ(ed.overlays().size(), 1u);
-    l->onMouseDown(at(20, rowY(l, 1)));
+    down(l, 20, rowY(l, 1));
     EXPECT_EQ(l->armedRow, 1);
     EXPECT_TRUE(picks.empty());  // picks happen on the release
-    l->onMouseUp(at(20, rowY(l, 1)));
+    up(l, 20, rowY(l, 1));
     EXPECT_EQ(picks, std::vector<int>{2});
     EXPECT_EQ(overlaysAtPick, 0u);
     EXPECT_TRUE(ed.overlays().empty());
+    EXPECT_EQ(closed, 0);  // kept until the next paint
+    paint();
+    EXPECT_EQ(closed, 1);
+    // A second click where the menu was reaches the body, not a stale menu.
+    ed.mouseDown(30 * kScale, 230 * kScale, kButtonLeft, false, false, false, false);
+    ed.mouseUp(30 * kScale, 230 * kScale, kButtonLeft);
+    EXPECT_EQ(picks.size(), 1u);
 }
 
-TEST_F(Menus, ReleaseOutsideClosesTheWholeChain) {
+TEST_F(Menus, ReleaseOrPressOutsideClosesTheWholeChain) {
     ListPopup* l = open({parentOf("More", {item("Deep", 7)}), item("Plain", 1)});
-    l->onMouseMove(at(20, rowY(l, 0)));
+    hoverRow(l, 0);
     ASSERT_EQ(ed.overlays().size(), 2u);
     ListPopup* sub = l->submenu;
     ASSERT_NE(sub, nullptr);
-    sub->onMouseDown(at(5, -40));
-    sub->onMouseUp(at(5, -40));
+    down(sub, 20, rowY(sub, 0));  // pressed inside, dragged out and released there
+    move(sub, 20, -40);
+    EXPECT_EQ(sub->hover, -1);
+    up(sub, 20, -40);
+    EXPECT_TRUE(ed.overlays().empty());
+    EXPECT_TRUE(picks.empty());
+
+    l = open({parentOf("More", {item("Deep", 7)}), item("Plain", 1)});
+    hoverRow(l, 0);
+    ASSERT_EQ(ed.overlays().size(), 2u);
+    ed.mouseDown(390 * kScale, 290 * kScale, kButtonLeft, false, false, false, false);
     EXPECT_TRUE(ed.overlays().empty());
     EXPECT_TRUE(picks.empty());
 }
@@ -84,7 +135,7 @@ TEST_F(Menus, ReleaseOutsideClosesTheWholeChain) {
 TEST_F(Menus, SubmenusOpenAtOnceAndSwitchOnTheFourthTick) {
     ListPopup* l = open({parentOf("A", {item("a1", 11)}), parentOf("B", {item("b1", 21), item("b2", 22)}),
                          item("C", 3)});
-    l->onMouseMove(at(20, rowY(l, 0)));
+    hoverRow(l, 0);
     ASSERT_EQ(ed.overlays().size(), 2u);
     EXPECT_EQ(l->submenuRow, 0);
     EXPECT_TRUE(ed.overlays()[1].chained);
@@ -93,7 +144,7 @@ TEST_F(Menus, SubmenusOpenAtOnceAndSwitchOnTheFourthTick) {
     EXPECT_EQ(subA->bounds.x, l->bounds.x + l->bounds.w);  // beside its parent
     EXPECT_EQ(subA->bounds.y, l->bounds.y + l->yOf(0) - 2);
 
-    l->onMouseMove(at(20, rowY(l, 1)));
+    hoverRow(l, 1);
     ticks(3);
     EXPECT_EQ(l->submenuRow, 0);
     ticks(1);
@@ -101,7 +152,7 @@ TEST_F(Menus, SubmenusOpenAtOnceAndSwitchOnTheFourthTick) {
     ASSERT_EQ(ed.overlays().size(), 2u);
     EXPECT_EQ(l->submenu->items.size(), 2u);
 
-    l->onMouseMove(at(20, rowY(l, 2)));  // a plain row closes the submenu on the fourth tick
+    hoverRow(l, 2);  // a plain row closes the submenu on the fourth tick
     ticks(3);
     EXPECT_EQ(ed.overlays().size(), 2u);
     ticks(1);
@@ -110,8 +161,11 @@ TEST_F(Menus, SubmenusOpenAtOnceAndSwitchOnTheFourthTick) {
     EXPECT_EQ(l->submenu, nullptr);
 
     // A pick in a submenu reaches the top list's callback after the chain has closed.
-    l->onMouseMove(at(20, rowY(l, 1)));
+    hoverRow(l, 1);
     ListPopup* subB = l->submenu;
+    ASSERT_NE(subB, nullptr);
+    hoverRow(subB, 1);
+    EXPECT_EQ(l->submenuRow, 1);  // leaving the parent keeps its submenu
     click(subB, 1);
     EXPECT_EQ(picks, std::vector<int>{22});
     EXPECT_EQ(overlaysAtPick, 0u);
@@ -125,43 +179,45 @@ TEST_F(Menus, KeysMoveWithoutWrapping) {
     };
     const Step steps[] = {{Key::Down, 1}, {Key::Down, 3}, {Key::Down, 3}, {Key::Up, 1}, {Key::Up, 1}};
     for (const Step& s : steps) {
-        EXPECT_TRUE(l->onKey(press(s.key)));
+        EXPECT_TRUE(key(s.key));
         EXPECT_EQ(l->hover, s.hover);
     }
-    l->hover = -1;
-    l->onKey(press(Key::Up));
+    hoverRow(l, 1);
+    move(l, 20, -30);  // the pointer passes through and leaves: no hover
+    EXPECT_EQ(l->hover, -1);
+    key(Key::Up);
     EXPECT_EQ(l->hover, 3);  // from nothing, up takes the last selectable row
-    EXPECT_FALSE(l->onKey(press(Key::Home)));
-    EXPECT_TRUE(l->onKey(press(Key::Enter)));
+    EXPECT_FALSE(key(Key::Home));
+    EXPECT_TRUE(key(Key::Enter));
     EXPECT_EQ(picks, std::vector<int>{3});
     EXPECT_TRUE(ed.overlays().empty());
 
     ListPopup* dead = open({separator(), item("Off", 1, false)});
     for (Key k : {Key::Down, Key::Up, Key::Enter}) {
-        EXPECT_TRUE(dead->onKey(press(k)));
+        EXPECT_TRUE(key(k));
         EXPECT_EQ(dead->hover, -1);
     }
     EXPECT_EQ(ed.overlays().size(), 1u);
-    EXPECT_TRUE(dead->onKey(press(Key::Escape)));
+    EXPECT_TRUE(key(Key::Escape));
     EXPECT_TRUE(ed.overlays().empty());
-    EXPECT_TRUE(picks.size() == 1);
+    EXPECT_EQ(picks.size(), 1u);
 }
 
 TEST_F(Menus, KeysOpenAndCloseSubmenus) {
     ListPopup* l = open({parentOf("A", {item("a1", 11), item("a2", 12)}), item("B", 2)});
     std::vector<int> sides;
     l->onSide = [&](int s) { sides.push_back(s); };
-    l->onKey(press(Key::Down));
-    l->onKey(press(Key::Right));
+    key(Key::Down);
+    key(Key::Right);
     ASSERT_EQ(ed.overlays().size(), 2u);
     ListPopup* sub = l->submenu;
     EXPECT_EQ(sub->hover, 0);  // opened by keyboard: its first row is selected
-    sub->onKey(press(Key::Right));  // no submenu there: the menu bar hears of it
+    key(Key::Right);           // no submenu there: the menu bar hears of it
     EXPECT_EQ(sides, std::vector<int>{1});
-    sub->onKey(press(Key::Escape));  // closes only the submenu
+    key(Key::Escape);  // closes only the submenu
     EXPECT_EQ(ed.overlays().size(), 1u);
     EXPECT_EQ(l->submenuRow, -1);
-    l->onKey(press(Key::Left));
+    key(Key::Left);
     EXPECT_EQ(sides, (std::vector<int>{1, -1}));
     EXPECT_EQ(ed.overlays().size(), 1u);
 }
@@ -172,10 +228,8 @@ TEST_F(Menus, HeldScrollArrowRepeatsEveryThirdTick) {
     ListPopup* l = open(items, Rect{10, 100, 80, 20});  // 164 high: 8 rows
     ASSERT_TRUE(l->scrollbarShown());
     ASSERT_EQ(l->visibleRows(), 8);
-    const int x = l->bounds.w - 4, y = l->bounds.h - 2;
-    EXPECT_EQ(l->scrollbarPart(y), 1);
-    EXPECT_EQ(l->itemAt(x, 50), -1);  // the strip is no row
-    l->onMouseDown(at(x, y));
+    const int x = l->bounds.w - 4, y = l->bounds.h - 2;  // on the lower arrow
+    down(l, x, y);
     EXPECT_EQ(l->top, 1);
     ticks(2);
     EXPECT_EQ(l->top, 1);
@@ -185,33 +239,32 @@ TEST_F(Menus, HeldScrollArrowRepeatsEveryThirdTick) {
     EXPECT_EQ(l->top, 3);
     ticks(60);
     EXPECT_EQ(l->top, 12);  // never past count - visible rows
-    l->onMouseUp(at(x, y));
+    up(l, x, y);
+    ticks(3);
     EXPECT_EQ(l->autoScroll, 0);
     EXPECT_EQ(ed.overlays().size(), 1u);
 
     // The wheel moves one row per event whatever the delta.
-    MouseEvent wheel = at(20, 20);
-    wheel.wheelSteps = 5.0f;
-    EXPECT_TRUE(l->onMouseWheel(wheel));
+    ed.mouseWheel(wx(l, 20), wy(l, 20), 5.0f, false, false);
     EXPECT_EQ(l->top, 11);
-    wheel.wheelSteps = -0.1f;
-    l->onMouseWheel(wheel);
-    l->onMouseWheel(wheel);
+    ed.mouseWheel(wx(l, 20), wy(l, 20), -0.1f, false, false);
+    ed.mouseWheel(wx(l, 20), wy(l, 20), -0.1f, false, false);
     EXPECT_EQ(l->top, 12);
 
     // Dragging the thumb to the strip's top scrolls to the first row.
-    l->onMouseDown(at(x, l->thumbTop() + 2));
-    l->onMouseDrag(at(x, 0));
+    down(l, x, l->thumbTop() + 2);
+    move(l, x, 0);
     EXPECT_EQ(l->top, 0);
-    l->onMouseUp(at(x, 0));
+    up(l, x, 0);
 
     ListPopup* fits = open({item("a", 1)});
-    wheel.wheelSteps = -1;
-    EXPECT_TRUE(fits->onMouseWheel(wheel));  // consumed without effect
+    ed.mouseWheel(wx(fits, 20), wy(fits, 10), -1.0f, false, false);
     EXPECT_EQ(fits->top, 0);
 }
 
 TEST_F(Menus, SlidersSnapDragAndReportFinalValues) {
+    look.sliderLabelWidth = 16;  // in a 120 wide popup: the track runs from 17 to 117
+    look.sliderValueWidth = 2;
     auto slider = std::make_shared<MenuSlider>();
     slider->step = 0.25;
     std::vector<std::pair<double, bool>> changes;
@@ -219,50 +272,62 @@ TEST_F(Menus, SlidersSnapDragAndReportFinalValues) {
     MenuItem row = item("Level", 5);
     row.slider = slider;
     ListPopup* l = open({row, item("Other", 6)});
+    int x0 = 0, x1 = 0;
+    ASSERT_TRUE(l->sliderTrack(0, x0, x1));
+    ASSERT_EQ(x1 - x0, 100);
+    const int y = rowY(l, 0);
 
-    l->slideTo(0, 0.374, false);
+    // With shift one unit is a thousandth of the range: the drag lands on 0.374, then 0.375.
+    down(l, x0, y, true);
+    EXPECT_EQ(slider->value, 0.0);
+    EXPECT_EQ(l->armedRow, -1);
+    move(l, x0 + 374, y, true);
     EXPECT_EQ(slider->value, 0.25);
-    l->slideTo(0, 0.375, false);
+    move(l, x0 + 375, y, true);
     EXPECT_EQ(slider->value, 0.5);
-    l->slideTo(0, 0.5, false);  // unchanged and not final: no report
-    l->slideTo(0, 7, true);
-    EXPECT_EQ(slider->value, 1.0);
-    EXPECT_EQ(changes, (std::vector<std::pair<double, bool>>{{0.25, false}, {0.5, false}, {1.0, true}}));
+    move(l, x0 + 376, y, true);  // unchanged and not final: no report
+    up(l, x0 + 376, y);
+    EXPECT_EQ(changes, (std::vector<std::pair<double, bool>>{{0.25, false}, {0.5, false}, {0.5, true}}));
 
     // A press on the track jumps there; shift mid-drag slows the drag without a jump.
     slider->step = 0;
-    int x0 = 0, x1 = 0;
-    ASSERT_TRUE(l->sliderTrack(0, x0, x1));
-    const double span = x1 - x0;
     changes.clear();
-    l->onMouseDown(at(x0, rowY(l, 0)));
-    EXPECT_EQ(slider->value, 0.0);
-    EXPECT_EQ(l->armedRow, -1);
-    l->onMouseDrag(at(x0 + 5, rowY(l, 0)));
-    EXPECT_DOUBLE_EQ(slider->value, 5 / span);
-    l->onMouseDrag(at(x0 + 5, rowY(l, 0), true));
-    EXPECT_DOUBLE_EQ(slider->value, 5 / span);
-    l->onMouseDrag(at(x0 + 15, rowY(l, 0), true));
-    EXPECT_DOUBLE_EQ(slider->value, 5 / span + 1 / span);
-    l->onMouseDrag(at(x0 + 15, rowY(l, 0), false));
-    EXPECT_DOUBLE_EQ(slider->value, 5 / span + 1 / span);
-    l->onMouseUp(at(x0 + 15, rowY(l, 0)));
+    down(l, x0 + 10, y);
+    EXPECT_DOUBLE_EQ(slider->value, 0.1);
+    move(l, x0 + 15, y);
+    EXPECT_DOUBLE_EQ(slider->value, 0.15);
+    move(l, x0 + 15, y, true);
+    EXPECT_DOUBLE_EQ(slider->value, 0.15);
+    move(l, x0 + 25, y, true);
+    EXPECT_DOUBLE_EQ(slider->value, 0.16);
+    move(l, x0 + 25, y);
+    EXPECT_DOUBLE_EQ(slider->value, 0.16);
+    up(l, x0 + 25, y);
     ASSERT_FALSE(changes.empty());
     EXPECT_TRUE(changes.back().second);
     EXPECT_EQ(ed.overlays().size(), 1u);  // a slider row never picks
     EXPECT_TRUE(picks.empty());
 
     // Keys step by a hundredth of the range (ten times that with shift), each a final report.
-    l->hover = 0;
+    hoverRow(l, 0);
     slider->value = 0.5;
-    l->onKey(press(Key::Right));
+    key(Key::Right);
     EXPECT_DOUBLE_EQ(slider->value, 0.51);
-    l->onKey(press(Key::Left, true));
+    key(Key::Left, true);
     EXPECT_DOUBLE_EQ(slider->value, 0.41);
 
-    // A popup destroyed mid-drag ends the drag with a final report.
+    // A menu closed mid-drag ends the drag with a final report.
+    down(l, x0 + 5, y);
+    changes.clear();
+    ed.closeAllOverlays();
+    paint();
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_TRUE(changes[0].second);
+    EXPECT_EQ(closed, 1);
+
+    // Destroyed mid-drag with no editor to cancel the drag first, it still ends with a final report.
     auto loose = std::make_unique<ListPopup>(look, std::vector<MenuItem>{row}, Rect{0, 0, 120, 24});
-    loose->onMouseDown(at(x0 + 5, 12));
+    loose->onMouseDown(menutest::mouseAt(x0 + 5, 12));
     changes.clear();
     loose.reset();
     ASSERT_EQ(changes.size(), 1u);
@@ -278,13 +343,42 @@ TEST_F(Menus, ActionButtonsReportWithoutClosing) {
     const int x = l->bounds.w - 1 - 10;  // inside the square cell at the right end
     EXPECT_TRUE(l->inAction(0, x));
     EXPECT_FALSE(l->inAction(0, 20));
-    l->onMouseMove(at(x, rowY(l, 0)));
+    move(l, x, rowY(l, 0));
     EXPECT_EQ(l->actionHover, 0);
-    l->onMouseDown(at(x, rowY(l, 0)));
+    down(l, x, rowY(l, 0));
     EXPECT_EQ(l->armedRow, -1);
-    l->onMouseUp(at(x, rowY(l, 0)));
+    up(l, x, rowY(l, 0));
     EXPECT_EQ(actions, std::vector<int>{9});
     EXPECT_EQ(ed.overlays().size(), 1u);
     click(l, 0);
     EXPECT_EQ(picks, std::vector<int>{9});
+}
+
+// A handler that ends the editor while a pick closes the overlays above the menu: the pick still
+// reports and nothing of the editor or the menu is touched afterwards (run under AddressSanitizer).
+TEST(MenuTeardown, PickSurvivesAClosingHandlerThatEndsTheEditor) {
+    struct EndsOnBlur : Widget {
+        std::function<void()> end;
+        bool wantsFocus() const override { return true; }
+        void onBlur() override {
+            auto f = end;  // this widget goes with the editor
+            f();
+        }
+    };
+    fakes::Host host;
+    auto ed = std::make_unique<Editor>(host, 400, 300);
+    MenuLook look;
+    std::vector<int> picks;
+    auto list = std::make_unique<ListPopup>(look, std::vector<MenuItem>{item("One", 1)}, Rect{0, 0, 120, 0});
+    list->onPick = [&](int id) { picks.push_back(id); };
+    ListPopup* l = openMenu(*ed, std::move(list), Rect{10, 10, 80, 20});
+    auto above = std::make_unique<EndsOnBlur>();
+    above->bounds = Rect{200, 10, 50, 50};
+    above->end = [&] { ed.reset(); };
+    EndsOnBlur* raw = above.get();
+    ed->openPopup(std::move(above), PopupOptions{});
+    ed->setFocus(raw);
+    l->pick(0);
+    EXPECT_EQ(ed, nullptr);
+    EXPECT_EQ(picks, std::vector<int>{1});
 }

@@ -32,19 +32,11 @@ MenuLook look20(int separatorHeight = 0, bool shown = true) {
 
 std::vector<MenuItem> mixed() { return {item("A"), separator(), item("B"), separator(), item("C")}; }
 
-// Paints every overlay of the editor into a canvas the size of the editor.
-Canvas paintOverlays(const Editor& ed) {
-    Canvas c;
-    c.resize(ed.pixelWidth(), ed.pixelHeight());
-    c.clear(0xFF403830u);
-    for (const Editor::Overlay& o : ed.overlays()) {
-        const double s = o.unzoomed ? ed.scale() : ed.bodyScale();
-        const Rect b = o.widget->bounds;
-        auto r = [s](int v) { return int(std::lround(v * s)); };
-        const Rect dev{r(b.x), r(b.y), r(b.x + b.w) - r(b.x), r(b.y + b.h) - r(b.y)};
-        o.widget->draw(Paint{c, dev, s, false, {b.x, b.y}, {0, 0}});
-    }
-    return c;
+// A pointer move to a point local to a popup, at the editor's display scale (no header, no zoom).
+void moveTo(Editor& ed, const ListPopup* l, int x, int y) {
+    const double s = ed.scale();
+    ed.mouseMove(int(std::lround((l->bounds.x + x) * s)), int(std::lround((l->bounds.y + y) * s)), false, false,
+                 false);
 }
 
 bool writePng(const Canvas& c, const std::string& path) {
@@ -146,21 +138,14 @@ TEST(ListPopupGeometry, SetItemsForgetsRowsPastTheNewEnd) {
     items[3].slider = slider;
     items[4].action = true;
     ListPopup* l = openMenu(ed, std::make_unique<ListPopup>(look20(), items, Rect{0, 0, 150, 0}), Rect{10, 10, 80, 20});
-    MouseEvent e;
-    e.x = 20;
-    e.y = l->yOf(2) + 5;
-    l->onMouseMove(e);  // opens the submenu
+    moveTo(ed, l, 20, l->yOf(2) + 5);  // opens the submenu
     ASSERT_EQ(ed.overlays().size(), 2u);
-    e.y = l->yOf(4) + 5;
-    e.x = 150 - 1 - 5;
-    l->onMouseMove(e);  // action hover on row 4, pending row 4
+    moveTo(ed, l, 150 - 1 - 5, l->yOf(4) + 5);  // action hover on row 4, pending row 4
     EXPECT_EQ(l->actionHover, 4);
     EXPECT_EQ(l->pendingRow, 4);
     int x0 = 0, x1 = 0;
     ASSERT_TRUE(l->sliderTrack(3, x0, x1));
-    e.x = x0 + 2;
-    e.y = l->yOf(3) + 5;
-    l->onMouseDown(e);  // slider drag on row 3
+    ed.mouseDown(l->bounds.x + x0 + 2, l->bounds.y + l->yOf(3) + 5, kButtonLeft, false, false, false, false);
     ASSERT_EQ(l->sliderRow, 3);
 
     l->setItems({item("only", 1)});
@@ -173,11 +158,12 @@ TEST(ListPopupGeometry, SetItemsForgetsRowsPastTheNewEnd) {
     EXPECT_EQ(ed.overlays().size(), 1u);  // the stale submenu closed
     ASSERT_FALSE(changes.empty());
     EXPECT_TRUE(changes.back().second);  // the interrupted drag ended
+    // The old rows are gone for ticks, the rest of the drag, the release and the paint.
     for (int i = 0; i < 6; ++i) ed.tick();
-    e.x = 20;
-    l->onMouseDrag(e);
-    l->onMouseUp(e);
-    Canvas c = paintOverlays(ed);
+    moveTo(ed, l, 20, l->yOf(3) + 5);
+    ed.mouseUp(l->bounds.x + 20, l->bounds.y + l->yOf(3) + 5, kButtonLeft);
+    Canvas c;
+    ed.paint(c);
     EXPECT_EQ(ed.overlays().size(), 1u);
 }
 
@@ -235,16 +221,14 @@ TEST(ListPopupDrawing, OpenMenuWithSubmenuAndSliderAtOneAndTwo) {
         items[6].checked = true;
         ListPopup* l = openMenu(ed, std::make_unique<ListPopup>(lumoFonts(), skin, items, Rect{}), Rect{20, 10, 90, 16});
         EXPECT_EQ(l->bounds.w, 220);  // a slider row makes the menu at least 220 wide
-        MouseEvent e;
-        e.x = 30;
-        e.y = l->yOf(3) + 5;
-        l->onMouseMove(e);
+        moveTo(ed, l, 30, l->yOf(3) + 5);
         ASSERT_EQ(ed.overlays().size(), 2u);
         ListPopup* sub = l->submenu;
-        e.y = sub->yOf(1) + 5;
-        sub->onMouseMove(e);
+        moveTo(ed, sub, 30, sub->yOf(1) + 5);
 
-        Canvas c = paintOverlays(ed);
+        Canvas c;
+        ed.paint(c);
+        ASSERT_EQ(c.width, 500 * int(scale));
         ASSERT_TRUE(writePng(c, dir + "/menu-" + std::to_string(int(scale)) + "x.png"));
         auto px = [&](int x, int y) { return c.pixels[size_t(y * c.width + x)]; };
         auto dev = [scale](int v) { return int(std::lround(v * scale)); };
