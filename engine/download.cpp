@@ -1,9 +1,5 @@
 // Package download into memory, checked against the catalog, with a package cache.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <filesystem>
+#include <string>
 
 #include "engine/catalog.h"
 #include "engine/engine.h"
@@ -12,8 +8,6 @@
 #include "engine/safe_path.h"
 #include "engine/source.h"
 #include "engine/util.h"
-
-namespace fs = std::filesystem;
 
 namespace tqm {
 

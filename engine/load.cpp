@@ -1,10 +1,8 @@
 #include "engine/load.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <random>
