@@ -1,18 +1,13 @@
 // Package download into memory, checked against the catalog, with a package cache.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <filesystem>
+#include <string>
 
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/engine_state.h"
 #include "engine/fileread.h"
+#include "engine/safe_path.h"
 #include "engine/source.h"
 #include "engine/util.h"
-
-namespace fs = std::filesystem;
 
 namespace tqm {
 
@@ -25,27 +20,8 @@ bool matches(const std::string& data, const FileRef& ref) {
 }
 
 // Writes the cache file through a temporary name, so that a reader never sees half a package.
-void writeCache(const std::string& dir, const std::string& file, const std::string& data) {
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    const std::string temp = joinPath(dir, ".tqm-cache-" + detail::tag());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    const char* p = data.data();
-    size_t left = data.size();
-    bool ok = true;
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= size_t(n);
-    }
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) ::unlink(temp.c_str());
+void writeCache(const std::string& file, const std::string& data) {
+    detail::replaceFile(file, ".tqm-cache-" + detail::tag(), data);
 }
 
 bool fetchPackage(const Layout& layout, const Source* source, const FileRef* ref, std::string& data,
@@ -71,7 +47,7 @@ bool fetchPackage(const Layout& layout, const Source* source, const FileRef* ref
                 std::to_string(ref->size) + "): not installed";
         return false;
     }
-    if (!cacheFile.empty()) writeCache(cacheDir, cacheFile, data);
+    if (!cacheFile.empty()) writeCache(cacheFile, data);
     return true;
 }
 

@@ -1,6 +1,5 @@
 #include "engine/engine_state.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 
 #include "engine/engine.h"
 #include "engine/layout.h"
+#include "engine/safe_path.h"
 
 namespace fs = std::filesystem;
 
@@ -29,33 +29,23 @@ const char kStagingPrefix[] = ".tqm-staging-";
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
-// Removes the entry `name` of the folder open as parentFd. A link is removed as a link; a folder
-// is opened without following links and emptied first.
-void removeAt(int parentFd, const char* name) {
-    if (::unlinkat(parentFd, name, 0) == 0 || errno == ENOENT) return;
-    int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return;
-    DIR* d = ::fdopendir(fd);
-    if (!d) {
-        ::close(fd);
-        return;
-    }
-    std::vector<std::string> names;
-    while (dirent* e = ::readdir(d)) {
-        std::string n = e->d_name;
-        if (n != "." && n != "..") names.push_back(std::move(n));
-    }
-    for (const std::string& n : names) removeAt(::dirfd(d), n.c_str());
-    ::closedir(d);
-    ::unlinkat(parentFd, name, AT_REMOVEDIR);
+bool lexistsAt(int dirFd, const std::string& name) {
+    struct stat st;
+    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
 }
 
-bool lexists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
-}
+std::string leaf(const std::string& path) { return fs::path(path).filename().string(); }
 
 }  // namespace
+
+void removeAllAt(int parentFd, const std::string& name) {
+    if (::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT) return;
+    DirFd dir(::openat(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    std::vector<std::string> names;
+    if (dir.get() < 0 || !folderNames(dir.get(), names)) return;
+    for (const std::string& n : names) removeAllAt(dir.get(), n);
+    ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
+}
 
 std::string tag() {
     uint32_t value = 0;
@@ -77,64 +67,72 @@ std::string asideName(const std::string& path) {
     return (p.parent_path() / (kOldPrefix + tag() + "-" + p.filename().string())).string();
 }
 
-void removeAll(const std::string& path) {
-    fs::path p(path);
-    std::string parent = p.has_parent_path() ? p.parent_path().string() : ".";
-    std::string name = p.filename().string();
-    if (name.empty() || name == "." || name == "..") return;
-    int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    removeAt(fd, name.c_str());
-    ::close(fd);
+int removeAll(const std::string& path) {
+    DirFd dir;
+    std::string name;
+    const int err = openParent(path, dir, name);
+    if (err == 0) removeAllAt(dir.get(), name);
+    return err;
 }
 
 bool writable(const std::string& dir) {
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) return false;
-    const std::string probe = joinPath(dir, ".tqm-probe-" + tag());
-    int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    ::close(fd);
-    ::unlink(probe.c_str());
+    DirFd fd;
+    if (openDir(dir, fd, true) != 0) return false;
+    const std::string probe = ".tqm-probe-" + tag();
+    const int file = ::openat(fd.get(), probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (file < 0) return false;
+    ::close(file);
+    ::unlinkat(fd.get(), probe.c_str(), 0);
     return true;
 }
 
 bool createFolder(const std::string& dir, std::string& error) {
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (!ec) return true;
-    error = "cannot create " + dir + ": " + ec.message();
+    DirFd fd;
+    const int err = openDir(dir, fd, true);
+    if (err == 0) return true;
+    error = err == kLinkRefused ? refusedText(dir) : "cannot create " + dir + ": " + systemText(err);
     return false;
 }
 
 MoveResult moveIn(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
                   std::string& text) {
+    // The folder of the target and the staging folder, opened once: every rename below works in
+    // them, whatever happens to the paths meanwhile.
+    DirFd dir, from;
+    std::string name, itemName;
+    int err = openParent(target, dir, name);
+    if (err == 0) err = openParent(joinPath(staging, item), from, itemName);
+    if (err != 0) {
+        text = err == kLinkRefused ? refusedText(target) : systemText(err);
+        removeAll(staging);
+        return err == kLinkRefused ? MoveResult::Refused : hasOld ? MoveResult::AsideFailed : MoveResult::MoveInFailed;
+    }
     std::string aside;
     if (hasOld) {
-        aside = asideName(target);
-        if (std::rename(target.c_str(), aside.c_str()) != 0) {
-            text = std::error_code(errno, std::generic_category()).message();
+        aside = leaf(asideName(target));
+        if (::renameat(dir.get(), name.c_str(), dir.get(), aside.c_str()) != 0) {
+            text = systemText(errno);
             removeAll(staging);
             return MoveResult::AsideFailed;
         }
     }
-    if (std::rename(joinPath(staging, item).c_str(), target.c_str()) != 0) {
-        text = std::error_code(errno, std::generic_category()).message();
-        if (aside.empty() || std::rename(aside.c_str(), target.c_str()) == 0) removeAll(staging);
+    if (::renameat(from.get(), itemName.c_str(), dir.get(), name.c_str()) != 0) {
+        text = systemText(errno);
+        if (aside.empty() || ::renameat(dir.get(), aside.c_str(), dir.get(), name.c_str()) == 0) removeAll(staging);
         return MoveResult::MoveInFailed;
     }
     removeAll(staging);
-    if (!aside.empty()) removeAll(aside);
+    if (!aside.empty()) removeAllAt(dir.get(), aside);
     return MoveResult::Done;
 }
 
 void sweepFolder(const std::string& dir) {
+    DirFd fd;
+    std::vector<std::string> names;
+    if (openDir(dir, fd) != 0 || !folderNames(fd.get(), names)) return;
     std::vector<std::string> olds, others;
     bool staging = false;
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string name = it->path().filename().string();
+    for (const std::string& name : names) {
         if (!startsWith(name, kPrefix)) continue;
         if (startsWith(name, kStagingPrefix)) staging = true;
         (startsWith(name, kOldPrefix) ? olds : others).push_back(name);
@@ -145,12 +143,14 @@ void sweepFolder(const std::string& dir) {
     const size_t kTagEnd = sizeof kOldPrefix - 1 + 8;
     for (const std::string& name : olds) {
         if (staging && name.size() > kTagEnd + 1 && name[kTagEnd] == '-') {
-            const std::string target = joinPath(dir, name.substr(kTagEnd + 1));
-            if (!lexists(target) && ::rename(joinPath(dir, name).c_str(), target.c_str()) == 0) continue;
+            const std::string target = name.substr(kTagEnd + 1);
+            if (!lexistsAt(fd.get(), target) &&
+                ::renameat(fd.get(), name.c_str(), fd.get(), target.c_str()) == 0)
+                continue;
         }
         others.push_back(name);
     }
-    for (const std::string& name : others) removeAll(joinPath(dir, name));
+    for (const std::string& name : others) removeAllAt(fd.get(), name);
 }
 
 }  // namespace detail

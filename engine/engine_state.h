@@ -14,8 +14,12 @@ std::string stagingDir(const std::string& dir);
 // <parent>/.tqm-old-<tag>-<name> for <parent>/<name>; nothing is created.
 std::string asideName(const std::string& path);
 
-// Removes path and everything below it without following any link; errors are ignored.
-void removeAll(const std::string& path);
+// Removes path and everything below it without following any link; errors are ignored. Answers
+// how its folder opened: 0, a system error number, or kLinkRefused (engine/safe_path.h).
+int removeAll(const std::string& path);
+
+// The same for the entry name of an open folder.
+void removeAllAt(int parentFd, const std::string& name);
 
 // True when files can be created in dir (made with its parents when missing); leaves no probe.
 bool writable(const std::string& dir);
@@ -23,13 +27,14 @@ bool writable(const std::string& dir);
 // Creates dir with its parents; false with "cannot create <dir>: <system text>".
 bool createFolder(const std::string& dir, std::string& error);
 
-enum class MoveResult { Done, AsideFailed, MoveInFailed };
+enum class MoveResult { Done, AsideFailed, MoveInFailed, Refused };
 
 // Puts the unpacked staging/item at target: an old copy there (hasOld) is first renamed to an
 // aside name and renamed back when the new copy cannot move in. On success the staging folder
 // and the aside copy are removed. On failure text holds the system's error text and staging is
 // removed, unless the old copy could not be put back: then staging stays beside the aside copy
-// so that the next sweep restores the old copy instead of deleting it.
+// so that the next sweep restores the old copy instead of deleting it. Refused: root would have
+// passed a link the user can change (text says so).
 MoveResult moveIn(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
                   std::string& text);
 

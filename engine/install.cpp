@@ -6,6 +6,7 @@
 #include "engine/engine.h"
 #include "engine/engine_state.h"
 #include "engine/install.h"
+#include "engine/safe_path.h"
 #include "engine/unpack.h"
 #include "engine/util.h"
 
@@ -57,14 +58,18 @@ bool Engine::install(const Plugin& entry, const std::string& format, const std::
     case detail::MoveResult::MoveInFailed:
         error = "cannot move " + ref->item + " into " + dir + ": " + text;
         return false;
+    case detail::MoveResult::Refused:
+        error = text;
+        return false;
     case detail::MoveResult::Done:
         break;
     }
     // The recorded path may name the target itself under another spelling of the folder (a
     // link, a "." part): then it is the copy just moved in, not a previous one.
     if (!previous.empty() && !fs::equivalent(previous, target, ec)) {
-        detail::removeAll(previous);
-        if (log) log("removed the copy in the previous folder " + previous);
+        // The new copy is in place either way; a copy root must not reach stays, and the log says so.
+        const bool refused = detail::removeAll(previous) == detail::kLinkRefused;
+        if (log) log(refused ? detail::refusedText(previous) : "removed the copy in the previous folder " + previous);
     }
 
     InstalledFormat record;

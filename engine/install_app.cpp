@@ -101,6 +101,9 @@ bool Engine::installApp(const Plugin& entry, const std::string& data, std::strin
     case detail::MoveResult::MoveInFailed:
         error = "cannot move " + entry.name + " into " + dir + ": " + text;
         return false;
+    case detail::MoveResult::Refused:
+        error = text;
+        return false;
     case detail::MoveResult::Done:
         break;
     }

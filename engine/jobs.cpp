@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/safe_path.h"
 #include "engine/util.h"
 
 extern char** environ;
@@ -40,17 +41,16 @@ bool endsWithOk(const std::string& line) {
     return line.size() >= 4 && line.compare(line.size() - 4, 4, ": ok") == 0;
 }
 
-// Starts argv with stdout and stderr on promptFile (0600) and waits for it. False when it
-// could not be started; status holds waitpid's status otherwise.
-bool spawnAndWait(const std::vector<std::string>& args, const std::string& promptFile, int& status) {
+// Starts argv with stdout and stderr on promptFd and waits for it. False when it could not be
+// started; status holds waitpid's status otherwise.
+bool spawnAndWait(const std::vector<std::string>& args, int promptFd, int& status) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0) return false;
-    bool ok = posix_spawn_file_actions_addopen(&actions, 1, promptFile.c_str(),
-                                               O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600) == 0 &&
+    bool ok = posix_spawn_file_actions_adddup2(&actions, promptFd, 1) == 0 &&
               posix_spawn_file_actions_adddup2(&actions, 1, 2) == 0;
     pid_t pid = -1;
     if (ok) ok = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
@@ -177,28 +177,29 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
     const std::string dir = joinPath(layout.userData(), "jobs");
     const std::string jobPath = joinPath(dir, "job.json");
     const std::string resultPath = joinPath(dir, "result.txt");
-    const std::string promptPath = joinPath(dir, "prompt.txt");
 
     // A job that cannot be written, or a result file left from an earlier job, would have the
     // helper run the previous job or let a stale ": ok" count as success: stop here instead.
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    std::error_code statEc;
-    if (!fs::is_directory(dir, statEc)) {
-        error = "cannot create " + dir + (ec ? ": " + ec.message() : std::string());
+    // The files are made in the open jobs folder: as root no link the user can change is passed.
+    detail::DirFd jobsDir;
+    const int err = detail::openDir(dir, jobsDir, true);
+    if (err != 0) {
+        error = err == detail::kLinkRefused ? detail::refusedText(dir)
+                                            : "cannot create " + dir + ": " + detail::systemText(err);
         return false;
     }
-    fs::remove(resultPath, ec);
-    if (ec) {
-        error = "cannot remove " + resultPath + ": " + ec.message();
+    if (::unlinkat(jobsDir.get(), "result.txt", 0) != 0 && errno != ENOENT &&
+        (errno != EISDIR || ::unlinkat(jobsDir.get(), "result.txt", AT_REMOVEDIR) != 0)) {
+        error = "cannot remove " + resultPath + ": " + detail::systemText(errno);
         return false;
     }
     {
-        std::ofstream out(jobPath, std::ios::binary | std::ios::trunc);
         const std::string text = jobs::jobText(layout.userData(), layout.folders, tasks);
-        out.write(text.data(), std::streamsize(text.size()));
-        out.close();
-        if (!out) {
+        const int fd = ::openat(jobsDir.get(), "job.json",
+                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | detail::rootNoFollow(), 0666);
+        bool written = fd >= 0 && detail::writeAll(fd, text);
+        if (fd >= 0 && ::close(fd) != 0) written = false;
+        if (!written) {
             error = "cannot write " + jobPath;
             return false;
         }
@@ -208,10 +209,15 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
     const std::string command =
         jobs::helperCommand(layout, home ? home : "", program, applySwitch, jobPath, resultPath);
     int status = 0;
-    if (!spawnAndWait(jobs::promptArgs(prompt, command), promptPath, status)) {
+    const int promptFd =
+        ::openat(jobsDir.get(), "prompt.txt", O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const bool started = promptFd >= 0 && spawnAndWait(jobs::promptArgs(prompt, command), promptFd, status);
+    if (promptFd >= 0) ::close(promptFd);
+    if (!started) {
         error = "cannot start the elevated helper";
         return false;
     }
+    std::error_code ec;
 
     const bool haveResult = fs::exists(fs::symlink_status(resultPath, ec));
     results = haveResult ? jobs::resultLines(readWhole(resultPath)) : std::vector<std::string>{};

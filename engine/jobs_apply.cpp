@@ -13,6 +13,7 @@
 #include "engine/jobs.h"
 #include "engine/load.h"
 #include "engine/running.h"
+#include "engine/safe_path.h"
 #include "engine/source.h"
 #include "json/json.h"
 
@@ -25,12 +26,16 @@ constexpr size_t kMaxJobFile = 16u << 20;
 constexpr size_t kMaxPackage = size_t(1) << 30;
 
 // The result file of the helper. It lies in a folder the user owns while the helper runs as
-// root: whatever is at the path is removed and the file made anew, never through a link.
+// root: whatever is at the path is removed and the file made anew, never through a link, in
+// its folder opened without passing a link the user can change.
 class ResultFile {
 public:
     explicit ResultFile(const std::string& path) {
-        if (::unlink(path.c_str()) != 0 && errno != ENOENT) return;
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        detail::DirFd dir;
+        std::string name;
+        if (detail::openParent(path, dir, name) != 0) return;
+        if (::unlinkat(dir.get(), name.c_str(), 0) != 0 && errno != ENOENT) return;
+        fd_ = ::openat(dir.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     }
     ~ResultFile() {
         if (fd_ >= 0) ::close(fd_);

@@ -1,15 +1,14 @@
 #include "engine/load.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <random>
 
 #include "engine/catalog_numbers.h"
+#include "engine/safe_path.h"
 #include "engine/signature.h"
 #include "json/json.h"
 
@@ -27,38 +26,18 @@ bool readFile(const fs::path& path, std::string& out) {
 }
 
 // A temporary name of this writer's own beside the target, so that two writers never interleave.
-fs::path tempName(const fs::path& path) {
+std::string tempName(const fs::path& path) {
     static std::atomic<uint32_t> counter{0};
     thread_local std::mt19937 random{std::random_device{}()};
     char tag[48];
     std::snprintf(tag, sizeof tag, ".%d-%u-%08x.tmp", int(getpid()), unsigned(counter++), unsigned(random()));
-    fs::path tmp = path;
-    tmp += tag;
-    return tmp;
+    return path.filename().string() + tag;
 }
 
 // Writes the whole text through a fresh sibling and one rename; failures are ignored (they cost
 // only the offline fallback or the rollback record of this run).
 void writeFileAtomic(const fs::path& path, const std::string& text) {
-    std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
-    const fs::path tmp = tempName(path);
-    // O_EXCL|O_NOFOLLOW: never write through a link planted at the temporary name.
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    bool ok = true;
-    for (size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n > 0)
-            done += size_t(n);
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            ok = false;
-    }
-    if (::close(fd) != 0) ok = false;
-    if (ok) fs::rename(tmp, path, ec);
-    if (!ok || ec) fs::remove(tmp, ec);
+    detail::replaceFile(path.string(), tempName(path), text);
 }
 
 int64_t readMaxSequence(const fs::path& dir) {

@@ -1,7 +1,10 @@
 // Deleting an application's data folders, and the suite's shared data once no catalog
 // application is left on disk.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -9,6 +12,8 @@
 #include "engine/apps.h"
 #include "engine/catalog.h"
 #include "engine/engine.h"
+#include "engine/engine_state.h"
+#include "engine/safe_path.h"
 
 namespace fs = std::filesystem;
 
@@ -85,7 +90,7 @@ bool Engine::canPurge(const std::string& id, const std::string& scope) const {
 bool Engine::purge(const std::string& id, const std::string& scope, std::string& error) {
     std::vector<std::string> texts;
     if (!purgePaths(*this, id, scope, texts, error)) return false;
-    std::string failed;
+    std::string failed, refused;
     auto fail = [&](const std::string& what) { failed += (failed.empty() ? "" : ", ") + what; };
     for (const std::string& text : texts) {
         const std::string path = dataPath(layout, text);
@@ -94,18 +99,24 @@ bool Engine::purge(const std::string& id, const std::string& scope, std::string&
             continue;
         }
         if (!existsHere(path)) continue;
-        std::error_code ec;
-        fs::remove_all(path, ec);
-        if (!ec && !existsHere(path)) {
+        detail::DirFd dir;
+        std::string name;
+        const int err = detail::openParent(path, dir, name);
+        if (err == detail::kLinkRefused) {
+            refused += (refused.empty() ? "" : "; ") + detail::refusedText(path);
+            continue;
+        }
+        struct stat st;
+        if (err == 0) detail::removeAllAt(dir.get(), name);
+        if (err == 0 && ::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
             if (log) log("deleted " + path);
         } else {
             fail(path);
         }
     }
-    if (!failed.empty()) {
-        error = "cannot delete " + failed + " (in use?)";
-        return false;
-    }
+    if (!failed.empty()) error = "cannot delete " + failed + " (in use?)";
+    if (!refused.empty()) error = failed.empty() ? refused : error + "; " + refused;
+    if (!failed.empty() || !refused.empty()) return false;
     return true;
 }
 

@@ -12,6 +12,7 @@
 
 #include "engine/engine.h"
 #include "engine/fileread.h"
+#include "engine/safe_path.h"
 #include "engine/util.h"
 #include "json/json.h"
 
@@ -70,10 +71,13 @@ OwnerFix ownerFixFor(const std::string& path) {
 }
 
 // Opens every folder from the home down to the file's folder without following links,
-// making the missing ones. fds[0] is the home; the last is the file's folder.
-bool openBelowHome(const std::string& home, const std::string& path, FdList& dirs, std::string& name) {
-    int fd = ::open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
+// making the missing ones. fds[0] is the home; the last is the file's folder. Answers 0, a
+// system error number, or kLinkRefused.
+int openBelowHome(const std::string& home, const std::string& path, FdList& dirs, std::string& name) {
+    detail::DirFd homeFd;
+    if (int err = detail::openDir(home, homeFd)) return err;
+    int fd = ::openat(homeFd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
     dirs.fds.push_back(fd);
     std::vector<std::string> parts;
     const std::string rest = path.substr(home.size() + 1);
@@ -82,34 +86,26 @@ bool openBelowHome(const std::string& home, const std::string& path, FdList& dir
         size_t slash = rest.find('/', start);
         if (slash == std::string::npos) slash = rest.size();
         std::string part = rest.substr(start, slash - start);
-        if (part == "..") return false;
+        if (part == "..") return EINVAL;
         if (!part.empty() && part != ".") parts.push_back(part);
         start = slash + 1;
     }
-    if (parts.empty()) return false;
+    if (parts.empty()) return EINVAL;
     name = parts.back();
     parts.pop_back();
     for (const std::string& part : parts) {
         int at = dirs.fds.back();
-        if (::mkdirat(at, part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+        if (::mkdirat(at, part.c_str(), 0777) != 0 && errno != EEXIST) return errno;
         int next = ::openat(at, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0) return false;
+        if (next < 0) {
+            const int err = errno;
+            struct stat st;
+            const bool link = ::fstatat(at, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+            return link ? detail::kLinkRefused : err;
+        }
         dirs.fds.push_back(next);
     }
-    return true;
-}
-
-bool writeAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
+    return 0;
 }
 
 }  // namespace
@@ -200,26 +196,23 @@ bool Receipt::save(const std::string& path, std::string& error) const {
     // folder midway cannot redirect the write.
     FdList dirs;
     std::string name;
+    // Root writing into a folder the user owns: no link on the way is followed. Elsewhere root
+    // passes only links that no one else can change (engine/safe_path.h).
+    int err = 0;
     if (fix.active) {
-        // Root writing into a folder the user owns: no link on the way is followed.
-        if (!openBelowHome(fix.home, path, dirs, name)) {
-            error = "cannot write " + tmpPath;
-            return false;
-        }
+        err = openBelowHome(fix.home, path, dirs, name);
     } else {
-        fs::path target(path);
-        name = target.filename().string();
-        fs::path parent = target.parent_path();
-        if (parent.empty()) parent = ".";
-        std::error_code ec;
-        fs::create_directories(parent, ec);  // a failure shows in the open below
-        int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0 || name.empty()) {
-            if (fd >= 0) ::close(fd);
-            error = "cannot write " + tmpPath;
-            return false;
-        }
-        dirs.fds.push_back(fd);
+        detail::DirFd parent;
+        err = detail::openParent(path, parent, name, true);
+        const int fd = err ? -1 : ::openat(parent.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0)
+            dirs.fds.push_back(fd);
+        else if (!err)
+            err = errno;
+    }
+    if (err != 0) {
+        error = err == detail::kLinkRefused ? detail::refusedText(path) : "cannot write " + tmpPath;
+        return false;
     }
     const int dir = dirs.fds.back();
     const std::string tmpName = name + ".tmp";
@@ -231,7 +224,7 @@ bool Receipt::save(const std::string& path, std::string& error) const {
         error = "cannot write " + tmpPath;
         return false;
     }
-    bool written = writeAll(fd, text);
+    bool written = detail::writeAll(fd, text);
     // The new file changes owner through its own descriptor, before it takes the target's name:
     // once renamed, the user could swap another file in under that name before root reached it.
     const bool owned = fix.active && ::fchown(fd, fix.uid, fix.gid) == 0;

@@ -1,6 +1,9 @@
 // Removal of an installed plug-in format or a companion application. Only what the receipts
 // record, in folders the manager recognises as its own, is removed; an item is first moved
 // aside and then deleted, so an item in use goes whole or not at all.
+#include <stdio.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
@@ -9,6 +12,7 @@
 #include "engine/engine.h"
 #include "engine/engine_state.h"
 #include "engine/install.h"
+#include "engine/safe_path.h"
 
 namespace fs = std::filesystem;
 
@@ -37,16 +41,22 @@ bool ownFolder(const Layout& layout, const std::string& format, const std::strin
            parent.filename() == kVendorDir;
 }
 
-// Moves the item aside, then deletes the aside copy.
+// Moves the item aside, then deletes the aside copy, both within the item's open folder.
 bool moveAsideAndDelete(const std::string& path, std::string& error) {
-    const std::string aside = detail::asideName(path);
-    std::error_code ec;
-    fs::rename(path, aside, ec);
-    if (ec) {
-        error = "cannot remove " + path + ": " + ec.message();
+    detail::DirFd dir;
+    std::string name;
+    int err = detail::openParent(path, dir, name);
+    if (err == detail::kLinkRefused) {
+        error = detail::refusedText(path);
         return false;
     }
-    detail::removeAll(aside);
+    const std::string aside = lastComponent(detail::asideName(path));
+    if (err == 0 && ::renameat(dir.get(), name.c_str(), dir.get(), aside.c_str()) != 0) err = errno;
+    if (err != 0) {
+        error = "cannot remove " + path + ": " + detail::systemText(err);
+        return false;
+    }
+    detail::removeAllAt(dir.get(), aside);
     return true;
 }
 

@@ -1,12 +1,16 @@
 // The manager's own update. The running bundle keeps its files open, so it is moved aside
 // under a ".tqm-old-" name and left there; the new bundle takes its path, and the next start
 // sweeps the aside copy away.
+#include <stdio.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/engine_state.h"
+#include "engine/safe_path.h"
 #include "engine/unpack.h"
 #include "engine/util.h"
 
@@ -72,18 +76,22 @@ bool Engine::replaceSelf(const std::string& data, std::string& error) {
         return false;
     }
 
-    const std::string aside = detail::asideName(program);
-    fs::rename(program, aside, ec);
-    if (ec) {
+    // Both renames work in the open folders, whatever happens to the paths meanwhile.
+    detail::DirFd folder, from;
+    std::string name, itemName;
+    int err = detail::openParent(program, folder, name);
+    if (err == 0) err = detail::openParent(unpacked, from, itemName);
+    const std::string aside = fs::path(detail::asideName(program)).filename().string();
+    if (err == 0 && ::renameat(folder.get(), name.c_str(), folder.get(), aside.c_str()) != 0) err = errno;
+    if (err != 0) {
         detail::removeAll(staging);
-        error = "cannot move the running manager aside: " + ec.message();
+        error = err == detail::kLinkRefused ? detail::refusedText(program)
+                                            : "cannot move the running manager aside: " + detail::systemText(err);
         return false;
     }
-    fs::rename(unpacked, program, ec);
-    if (ec) {
-        const std::string why = ec.message();
-        std::error_code back;
-        fs::rename(aside, program, back);
+    if (::renameat(from.get(), itemName.c_str(), folder.get(), name.c_str()) != 0) {
+        const std::string why = detail::systemText(errno);
+        ::renameat(folder.get(), aside.c_str(), folder.get(), name.c_str());
         detail::removeAll(staging);
         error = "cannot move the new manager into " + dir + ": " + why;
         return false;
@@ -94,16 +102,16 @@ bool Engine::replaceSelf(const std::string& data, std::string& error) {
 }
 
 void Engine::sweepSelf(const std::string& item) {
-    const fs::path self(item);
-    const std::string name = self.filename().string();
-    if (name.empty()) return;
-    std::error_code ec;
-    for (auto it = fs::directory_iterator(self.parent_path(), ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
-        const std::string entry = it->path().filename().string();
+    detail::DirFd dir;
+    std::string name;
+    std::vector<std::string> entries;
+    if (!fs::path(item).has_parent_path() || detail::openParent(item, dir, name) != 0 ||
+        !detail::folderNames(dir.get(), entries))
+        return;
+    for (const std::string& entry : entries) {
         // ".tqm-old-" + tag + "-" + name: only this bundle's aside copies, not another app's.
         const bool oldCopy = startsWith(entry, ".tqm-old-") && endsWith(entry, "-" + name);
-        if (oldCopy || startsWith(entry, ".tqm-staging-")) detail::removeAll(it->path().string());
+        if (oldCopy || startsWith(entry, ".tqm-staging-")) detail::removeAllAt(dir.get(), entry);
     }
 }
 

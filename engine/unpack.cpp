@@ -1,6 +1,7 @@
 #include "engine/unpack.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
@@ -9,13 +10,11 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 #include <unordered_set>
 #include <vector>
 
-namespace fs = std::filesystem;
+#include "engine/safe_path.h"
 
 namespace tqm::detail {
 
@@ -96,25 +95,50 @@ std::string joinParts(const std::vector<std::string>& parts, size_t count) {
     return out;
 }
 
-bool isLinkOnDisk(const std::string& path) {
+bool isLinkAt(int dir, const std::string& rel) {
     struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    return ::fstatat(dir, rel.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Makes the first count parts below the open folder dir as folders, like create_directories.
+int makeFoldersAt(int dir, const std::vector<std::string>& parts, size_t count) {
+    for (size_t k = 1; k <= count; ++k) {
+        const std::string rel = joinParts(parts, k);
+        if (::mkdirat(dir, rel.c_str(), 0777) == 0) continue;
+        if (errno != EEXIST) return errno;
+        struct stat st;
+        if (::fstatat(dir, rel.c_str(), &st, 0) != 0) return errno;
+        if (!S_ISDIR(st.st_mode)) return EEXIST;
+    }
+    return 0;
+}
+
+// Opens (making it) the folder everything is unpacked into. Root makes it owner-only, so that
+// nobody can change what is below it while it is being filled.
+int openDest(const std::string& dest, DirFd& out) {
+    DirFd parent;
+    std::string name;
+    if (int err = openParent(dest, parent, name, true)) return err;
+    if (::mkdirat(parent.get(), name.c_str(), runningAsRoot() ? 0700 : 0777) != 0 && errno != EEXIST) return errno;
+    out = DirFd(::openat(parent.get(), name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | rootNoFollow()));
+    return out.get() < 0 ? errno : 0;
 }
 
 // Follows the link made at dest / name the way the system would, links on disk included, and
-// answers whether it ends below the item without ever leaving dest.
-bool linkStaysInside(const std::string& dest, const std::vector<std::string>& parts, const std::string& item) {
+// answers whether it ends below the item without ever leaving dest (open as the folder dest).
+bool linkStaysInside(int dest, const std::vector<std::string>& parts, const std::string& item) {
     std::vector<std::string> stack(parts.begin(), parts.end() - 1);
     std::deque<std::string> todo;
     auto follow = [&](const std::string& link) {
-        std::error_code ec;
-        std::string text = fs::read_symlink(link, ec).string();
-        if (ec || text.empty() || text[0] == '/') return false;
+        char buf[PATH_MAX];
+        const ssize_t n = ::readlinkat(dest, link.c_str(), buf, sizeof buf);
+        if (n <= 0 || size_t(n) >= sizeof buf || buf[0] == '/') return false;
+        const std::string text(buf, size_t(n));
         std::vector<std::string> comps = splitSlash(text);
         todo.insert(todo.begin(), comps.begin(), comps.end());
         return true;
     };
-    if (!follow(dest + "/" + joinParts(parts, parts.size()))) return false;
+    if (!follow(joinParts(parts, parts.size()))) return false;
     int hops = 0;
     while (!todo.empty()) {
         std::string c = std::move(todo.front());
@@ -126,8 +150,8 @@ bool linkStaysInside(const std::string& dest, const std::vector<std::string>& pa
             continue;
         }
         stack.push_back(std::move(c));
-        std::string here = dest + "/" + joinParts(stack, stack.size());
-        if (!isLinkOnDisk(here)) continue;
+        std::string here = joinParts(stack, stack.size());
+        if (!isLinkAt(dest, here)) continue;
         stack.pop_back();
         if (++hops > kMaxLinkHops || !follow(here)) return false;
     }
@@ -170,8 +194,6 @@ bool writeAll(int fd, const char* data, uint64_t size) {
     return true;
 }
 
-std::string systemText(int err) { return std::error_code(err, std::generic_category()).message(); }
-
 }  // namespace
 
 bool unpack(const std::string& zipBytes, const std::string& dest, const std::string& item, std::string& error) {
@@ -201,13 +223,21 @@ bool unpack(const std::string& zipBytes, const std::string& dest, const std::str
         return false;
     }
 
+    // Everything is written relative to the open folder: what happens to the path of dest
+    // meanwhile cannot redirect a write.
+    DirFd destFd;
+    if (int err = openDest(dest, destFd)) {
+        error = err == kLinkRefused ? refusedText(dest) : "cannot create " + dest + ": " + systemText(err);
+        return false;
+    }
+    const int at = destFd.get();
+
     uint64_t total = 0;
     bool itemSeen = false;
     std::unique_ptr<char[]> buf;
     uint64_t cap = 0;
     std::unordered_set<std::string> realDirs;  // folders already seen on disk as folders, not links
     std::vector<std::vector<std::string>> links;
-    std::error_code ec;
 
     for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
         zip_stat_t st;
@@ -238,10 +268,10 @@ bool unpack(const std::string& zipBytes, const std::string& dest, const std::str
 
         const std::string target = dest + "/" + name;
         for (size_t depth = 1; depth < parts.size(); ++depth) {
-            std::string folder = dest + "/" + joinParts(parts, depth);
+            std::string folder = joinParts(parts, depth);
             if (realDirs.count(folder)) continue;
             struct stat ls;
-            if (::lstat(folder.c_str(), &ls) == 0) {
+            if (::fstatat(at, folder.c_str(), &ls, AT_SYMLINK_NOFOLLOW) == 0) {
                 if (S_ISLNK(ls.st_mode)) {
                     error = "the package holds a path through a symbolic link: " + name;
                     return false;
@@ -250,11 +280,11 @@ bool unpack(const std::string& zipBytes, const std::string& dest, const std::str
             }
         }
         // Nothing is ever written where a link already stands.
-        if (isLinkOnDisk(target)) {
+        if (isLinkAt(at, name)) {
             error = "the package holds a path through a symbolic link: " + name;
             return false;
         }
-        const std::string parent = parts.size() > 1 ? dest + "/" + joinParts(parts, parts.size() - 1) : dest;
+        const std::string parent = joinParts(parts, parts.size() - 1);  // "" for dest itself
         // Only stored and deflated entries, unencrypted; a declared size that its compressed data
         // cannot hold is refused before any memory is taken for it.
         const bool stored = st.comp_method == ZIP_CM_STORE, deflated = st.comp_method == ZIP_CM_DEFLATE;
@@ -274,26 +304,25 @@ bool unpack(const std::string& zipBytes, const std::string& dest, const std::str
                 error = "the package holds a symbolic link out of " + item + ": " + name;
                 return false;
             }
-            fs::create_directories(parent, ec);
-            if (::symlink(text.c_str(), target.c_str()) != 0) {
+            makeFoldersAt(at, parts, parts.size() - 1);
+            if (::symlinkat(text.c_str(), at, name.c_str()) != 0) {
                 error = "cannot make the link " + target + ": " + systemText(errno);
                 return false;
             }
             links.push_back(std::move(parts));
         } else if (isDir) {
-            fs::create_directories(target, ec);
-            if (ec) {
-                error = "cannot create " + target + ": " + ec.message();
+            if (int err = makeFoldersAt(at, parts, parts.size())) {
+                error = "cannot create " + target + ": " + systemText(err);
                 return false;
             }
         } else {
-            if (!realDirs.count(parent)) fs::create_directories(parent, ec);
+            if (!realDirs.count(parent)) makeFoldersAt(at, parts, parts.size() - 1);
             if (!supported || !readEntry(archive.z, i, st.size, buf, cap)) {
                 error = "cannot unpack " + name;
                 return false;
             }
             Fd out;
-            out.fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+            out.fd = ::openat(at, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
             if (out.fd < 0 || !writeAll(out.fd, buf.get(), st.size)) {
                 error = "cannot write " + target;
                 return false;
@@ -312,7 +341,7 @@ bool unpack(const std::string& zipBytes, const std::string& dest, const std::str
     }
     // Each link was checked on its own; links through links are checked once all are made.
     for (const auto& parts : links) {
-        if (!linkStaysInside(dest, parts, item)) {
+        if (!linkStaysInside(at, parts, item)) {
             error = "the package holds a symbolic link out of " + item + ": " + joinParts(parts, parts.size());
             return false;
         }

@@ -1,0 +1,222 @@
+// Root never passes a link that someone else can change on the way to what it writes, renames
+// or deletes; links only root can change are passed, and other users keep following theirs.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "engine/catalog.h"
+#include "engine/jobs.h"
+#include "engine/safe_path.h"
+#include "tests/support/job_fixture.h"
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+const std::string kRefused = ": a folder on the way is a link the user can change; not touched";
+
+// A link at `at` to the folder `to` (made), owned by `owner`.
+void plantLink(const std::string& to, const std::string& at, uid_t owner) {
+    fs::create_directories(to);
+    fs::create_directory_symlink(to, at);
+    ASSERT_EQ(::lchown(at.c_str(), owner, owner), 0);
+}
+
+// Runs body in a child that dropped to nobody; true when it answered true.
+bool asNobody(const std::function<bool()>& body) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) _exit(2);
+        _exit(body() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(SafePath, WhichLinksRootPasses) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+    struct Case {
+        const char* what;
+        uid_t folderOwner;
+        mode_t folderMode;
+        uid_t linkOwner;
+        bool relative;  // link text relative to its folder
+        bool passed;
+    } cases[] = {
+        {"root's link in root's folder", 0, 0755, 0, false, true},
+        {"relative text", 0, 0755, 0, true, true},
+        {"in a sticky folder open to all", 0, 01777, 0, false, true},
+        {"the link is another user's", 0, 0755, kNobody, false, false},
+        {"the folder is another user's", kNobody, 0755, 0, false, false},
+        {"the folder is open to all", 0, 0777, 0, false, false},
+        {"the folder is open to its group", 0, 0775, 0, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempHome temp;
+        const std::string folder = temp.path("f");
+        fs::create_directories(folder);
+        fs::create_directories(temp.path("victim"));
+        fs::create_directory_symlink(c.relative ? "../victim" : temp.path("victim"), folder + "/link");
+        ASSERT_EQ(::lchown((folder + "/link").c_str(), c.linkOwner, c.linkOwner), 0);
+        ASSERT_EQ(::chown(folder.c_str(), c.folderOwner, c.folderOwner), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
+
+        tqm::detail::DirFd fd;
+        EXPECT_EQ(tqm::detail::openDir(folder + "/link/a/b", fd, true), c.passed ? 0 : tqm::detail::kLinkRefused);
+        EXPECT_EQ(exists(temp.path("victim/a/b")), c.passed);
+    }
+
+    // A passed link leading to a folder that holds another user's link.
+    TempHome temp;
+    plantLink(temp.path("victim"), temp.path("outer"), 0);
+    plantLink(temp.path("inner"), temp.path("victim/link"), kNobody);
+    tqm::detail::DirFd fd;
+    std::string name;
+    EXPECT_EQ(tqm::detail::openParent(temp.path("outer/link/x"), fd, name), tqm::detail::kLinkRefused);
+    EXPECT_EQ(tqm::detail::openParent(temp.path("outer/x"), fd, name), 0);
+    EXPECT_EQ(name, "x");
+}
+
+class RootLinks : public JobTest {
+protected:
+    void SetUp() override {
+        JobTest::SetUp();
+        ASSERT_TRUE(engine.download(*loaded.catalog.find("synth"), "vst3", vst3Zip, error, {})) << error;
+        ASSERT_TRUE(engine.download(*loaded.catalog.find("synth"), "clap", clapZip, error, {})) << error;
+        ASSERT_TRUE(engine.downloadSelf(managerZip, error, {})) << error;
+        logLines.clear();
+    }
+    std::string victim(const std::string& rel) const { return path("victim/" + rel); }
+
+    std::string vst3Zip, clapZip, managerZip, error;
+};
+
+// Each operation that writes as root, through a link planted in a folder on its way: another
+// user's link is refused and the folder it leads to is untouched; root's own link is passed.
+TEST_F(RootLinks, EveryWriteAsRootRefusesAnotherUsersLink) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+    const std::string job = path("job.json");
+    writeFile(job, tqm::jobs::jobText(engine.layout.userData(), {}, {}));
+    struct Case {
+        const char* what;
+        std::string link;                           // planted here, leading into the victim folder
+        std::function<void()> prepare;              // after the link is planted
+        std::function<void(std::string&)> act;      // sets the error text, empty when it went through
+        std::string named;                          // the start of the path the refusal names
+        std::string mark;                           // in the victim folder
+        bool markedWhenRefused;                     // the mark is there after a refusal (and not after a pass)
+    } cases[] = {
+        {"remove a plug-in", path("old"),
+         [&] {
+             writeFile(victim("Ardune Systems/Synth.vst3/Contents/x"), "x");
+             engine.receipt.plugins["synth"].formats["vst3"].path = path("old/Ardune Systems/Synth.vst3");
+         },
+         [&](std::string& e) { engine.remove("synth", "vst3", e); }, path("old/Ardune Systems/Synth.vst3"),
+         victim("Ardune Systems/Synth.vst3"), true},
+        {"remove an app", path("apps"),
+         [&] {
+             writeFile(victim("Studio.app/Contents/MacOS/Studio"), "x");
+             engine.apps.plugins["studio"].formats["app"].path = path("apps/Studio.app");
+         },
+         [&](std::string& e) { engine.remove("studio", "app", e); }, path("apps/Studio.app"), victim("Studio.app"),
+         true},
+        {"purge", path("root/AppData"), [&] { writeFile(victim("Ardune Systems/Studio/x"), "x"); },
+         [&](std::string& e) { engine.purge("studio", "user", e); }, data("AppData", "Studio"),
+         victim("Ardune Systems/Studio"), true},
+        {"the copy in the previous folder", path("old"),
+         [&] {
+             writeFile(victim("Ardune Systems/Synth.vst3/Contents/x"), "x");
+             engine.receipt.plugins["synth"].formats["vst3"].path = path("old/Ardune Systems/Synth.vst3");
+         },
+         [&](std::string& e) {
+             ASSERT_TRUE(engine.install(*loaded.catalog.find("synth"), "vst3", vst3Zip, e)) << e;
+             e = logLines.size() > 1 && logLines[1].find(kRefused) != std::string::npos ? logLines[1] : "";
+         },
+         path("old/Ardune Systems/Synth.vst3"), victim("Ardune Systems/Synth.vst3"), true},
+        {"install into a linked folder", path("plugins"), [&] { engine.layout.folders["clap"] = path("plugins/CLAP"); },
+         [&](std::string& e) { engine.install(*loaded.catalog.find("synth"), "clap", clapZip, e); },
+         path("plugins/CLAP/Ardune Systems"), victim("CLAP/Ardune Systems/Synth.clap"), false},
+        {"self-update", path("mine"),
+         [&] {
+             writeFile(victim("Manager.app/Contents/MacOS/manager"), "old");
+             engine.program = path("mine/Manager.app");
+         },
+         [&](std::string& e) { engine.replaceSelf(managerZip, e); }, path("mine/.tqm-staging-"),
+         victim("Manager.app/Contents/Info.plist"), false},
+        {"receipt", path("rdata"), [] {}, [&](std::string& e) { engine.receipt.save(path("rdata/installed.json"), e); },
+         path("rdata/installed.json"), victim("installed.json"), false},
+        {"result file", path("jobs"), [] {},
+         [&](std::string& e) {
+             e = tqm::applyJob(engine.layout, job, path("jobs/result.txt"), catalog.publicKeyHex()) ? "failed" : "";
+         },
+         "", victim("result.txt"), false},
+        {"job files", path("jl"), [] {},
+         [&](std::string& e) {
+             tqm::Layout layout;
+             layout.root = path("jl/root");
+             std::vector<std::string> results;
+             tqm::runElevated(layout, {}, "/bin/true", "--tqm-apply", results, e, {});
+             if (e == "cannot start the elevated helper") e.clear();  // no helper runs here
+         },
+         path("jl/root/data/jobs"), victim("root/data/jobs/job.json"), false},
+        {"sweep", path("swept"),
+         [&] {
+             writeFile(victim("VST3/Ardune Systems/.tqm-old-00000000-Foo.vst3/x"), "x");
+             engine.layout.folders["vst3"] = path("swept/VST3");
+         },
+         [&](std::string&) { engine.sweep(); }, "", victim("VST3/Ardune Systems/.tqm-old-00000000-Foo.vst3"), true},
+    };
+    for (const Case& c : cases) {
+        for (uid_t owner : {kNobody, uid_t(0)}) {
+            SCOPED_TRACE(std::string(c.what) + (owner ? ", another user's link" : ", root's link"));
+            const tqm::Engine before = engine;
+            plantLink(path("victim"), c.link, owner);
+            c.prepare();
+            logLines.clear();
+            std::string e;
+            c.act(e);
+            const bool refused = owner != 0;
+            EXPECT_EQ(exists(c.mark), refused == c.markedWhenRefused);
+            if (!refused) {
+                EXPECT_EQ(e, "");
+            } else if (!c.named.empty()) {
+                EXPECT_TRUE(e.rfind(c.named, 0) == 0 && e.size() > kRefused.size() &&
+                            e.compare(e.size() - kRefused.size(), kRefused.size(), kRefused) == 0)
+                    << e;
+            }
+            fs::remove(c.link);
+            fs::remove_all(path("victim"));
+            engine.layout = before.layout;
+            engine.receipt = before.receipt;
+            engine.apps = before.apps;
+            engine.program.clear();
+        }
+    }
+}
+
+// Another user (not root) keeps following links in its own folders as before.
+TEST_F(RootLinks, OtherUsersFollowTheirOwnLinks) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+    plantLink(path("victim"), path("old"), kNobody);
+    writeFile(victim("Ardune Systems/Synth.vst3/Contents/x"), "x");
+    engine.receipt.plugins["synth"].formats["vst3"].path = path("old/Ardune Systems/Synth.vst3");
+    for (auto& e : fs::recursive_directory_iterator(temp.dir()))
+        ::lchown(e.path().c_str(), kNobody, kNobody);
+    ::chown(temp.dir().c_str(), kNobody, kNobody);
+    EXPECT_TRUE(asNobody([&] {
+        std::string e;
+        engine.layout.folders["clap"] = path("old/CLAP");
+        return engine.remove("synth", "vst3", e) && !exists(victim("Ardune Systems/Synth.vst3")) &&
+               engine.install(*loaded.catalog.find("synth"), "clap", clapZip, e) &&
+               exists(victim("CLAP/Ardune Systems/Synth.clap"));
+    }));
+}
+
+}  // namespace
