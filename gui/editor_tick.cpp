@@ -31,8 +31,13 @@ void Editor::armWake(bool on) {
 void Editor::drainPosted() {
     std::vector<UiQueue::Task> tasks = queue_->take();
     if (tasks.empty()) return;
+    std::weak_ptr<bool> alive = alive_;
     CurrentScope scope(*this);
-    for (auto& t : tasks) t();
+    for (auto& t : tasks) {
+        t();
+        // A closure that destroyed the editor: the rest were still pending then and never run.
+        if (alive.expired()) return;
+    }
 }
 
 void Editor::tickAll(Widget* w) {

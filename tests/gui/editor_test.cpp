@@ -73,7 +73,10 @@ TEST(EditorCurrent, HandlerDestroyingItsOwnEditorRunsNoHooksOfIt) {
     log.clear();
     Editor* raw = b.get();
     b->uiQueue()->post([&] { b.reset(); });
+    bool later = false;  // taken with the same drain, but pending when the editor went
+    b->uiQueue()->post([&] { later = true; });
     raw->tick();  // the scope around the drain must not touch B afterwards
+    EXPECT_FALSE(later);
     EXPECT_EQ(Editor::current(), &a);
     EXPECT_EQ(log, (std::vector<std::string>{"-A2", "-A1", "+B1", "+B2", "+A1", "+A2"}));
 }
