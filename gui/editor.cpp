@@ -125,6 +125,14 @@ bool Editor::attach(void* parent) {
 void Editor::attachWindow(std::unique_ptr<PlatformWindow> window) {
     // A wake posted from a worker must never reach the window about to be destroyed.
     armWake(false);
+    if (window_) {
+        // The old window's popup surfaces go before it, and its frames stop with it.
+        std::weak_ptr<bool> alive = alive_;
+        closeAllPopups();
+        if (alive.expired()) return;
+        retireSurfaces();
+        framesRunning_ = false;
+    }
     window_ = std::move(window);
     if (window_) {
         if (!title_.empty()) window_->setTitle(title_, titleFlag_);

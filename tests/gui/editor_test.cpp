@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -196,11 +197,23 @@ TEST(EditorWindow, WakeFollowsTheAttachedWindow) {
     EXPECT_EQ(w1->wakes.load(), 2);
 
     // Replacing the window re-arms the wake for the new one; pending work wakes it at once.
+    // Popups the old window showed close before it goes, and frames start afresh on the new one.
+    w1->frames = true;
+    e.requestFrame();
+    ASSERT_TRUE(e.framesRunning());
+    e.openPopup(std::make_unique<Widget>(), PopupOptions{});
     auto second = std::make_unique<fakes::Window>(log);
     fakes::Window* w2 = second.get();
     e.attachWindow(std::move(second));
     EXPECT_EQ(w2->wakes.load(), 1);
     e.drainPosted();
+    EXPECT_TRUE(e.overlays().empty());
+    int surfaceGone = fakes::indexOf(log, "surface destroyed");
+    ASSERT_GE(surfaceGone, 0);
+    EXPECT_LT(surfaceGone, fakes::indexOf(log, "window destroyed"));
+    w2->frames = true;
+    e.requestFrame();
+    EXPECT_EQ(std::count(log->begin(), log->end(), "startFrames"), 2);
 
     // Workers posting while windows are replaced never reach a destroyed one.
     std::atomic<bool> stop{false};
