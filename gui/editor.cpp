@@ -110,7 +110,9 @@ Editor::CurrentScope::~CurrentScope() {
 // ---- window attachment
 
 bool Editor::attach(void* parent) {
+    std::weak_ptr<bool> alive = alive_;
     detach();
+    if (alive.expired()) return false;
     window_ = PlatformWindow::create(*this);
     bool ok = window_->attach(parent, pixelWidth(), pixelHeight());
     if (ok) {
@@ -143,7 +145,9 @@ void Editor::attachWindow(std::unique_ptr<PlatformWindow> window) {
 
 void Editor::detach() {
     armWake(false);
+    std::weak_ptr<bool> alive = alive_;
     closeAllPopups();
+    if (alive.expired()) return;  // a handler of a closing popup destroyed the editor (and the window)
     retireSurfaces();
     if (window_) {
         window_->close();
@@ -157,7 +161,9 @@ void Editor::show(bool on) {
 }
 
 void Editor::runStandalone(const char* title) {
+    std::weak_ptr<bool> alive = alive_;
     detach();
+    if (alive.expired()) return;
     window_ = PlatformWindow::create(*this);
     setScale(window_->systemScale());
     if (!window_->openTopLevel(title, pixelWidth(), pixelHeight())) {
@@ -171,7 +177,6 @@ void Editor::runStandalone(const char* title) {
     if (cornerStyle_ != 0) window_->setCornerStyle(cornerStyle_);
 
     // The loop may end with the editor destroyed (the standalone teardown); touch nothing then.
-    std::weak_ptr<bool> alive = alive_;
     armWake(true);
     window_->runMessageLoop();
     if (alive.expired()) return;
@@ -179,6 +184,7 @@ void Editor::runStandalone(const char* title) {
 
     // Popups first: their surfaces belong to the window.
     closeAllPopups();
+    if (alive.expired()) return;
     retireSurfaces();
     window_.reset();
     framesRunning_ = false;

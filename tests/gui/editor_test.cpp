@@ -308,6 +308,43 @@ TEST(EditorStandalone, TeardownInsideTheLoopDestroysTheEditor) {
     EXPECT_LT(fakes::indexOf(log, "window destroyed"), fakes::indexOf(log, "terminate"));
 }
 
+TEST(EditorStandalone, BlurThatDestroysTheEditorWhilePopupsClose) {
+    // Closing the popups before the window goes may run a handler that destroys the editor: in
+    // detach and at the end of the standalone run, nothing of the editor is touched afterwards.
+    struct Blurs : Widget {
+        std::function<void()> blur;
+        bool wantsFocus() const override { return true; }
+        void onBlur() override { blur(); }
+    };
+    for (bool standalone : {false, true}) {
+        fakes::Host host;
+        fakes::Log log = fakes::newLog();
+        auto editor = std::make_unique<Editor>(host, 20, 20);
+        Editor* raw = editor.get();
+        auto open = [&] {
+            auto w = std::make_unique<Blurs>();
+            w->blur = [&] { editor.reset(); };
+            Widget* field = w.get();
+            raw->openPopup(std::move(w), PopupOptions{});
+            raw->setFocus(field);
+        };
+        FactoryScope scope([&](Editor&) {
+            auto w = std::make_unique<fakes::Window>(log);
+            w->loop = open;
+            return w;
+        });
+        if (standalone) {
+            raw->runStandalone("App");
+        } else {
+            ASSERT_TRUE(raw->attach(nullptr));
+            open();
+            raw->detach();
+        }
+        EXPECT_EQ(editor, nullptr) << standalone;
+        EXPECT_GE(fakes::indexOf(log, "window destroyed"), 0) << standalone;
+    }
+}
+
 TEST(EditorStandalone, RefusedOpenDropsTheWindow) {
     fakes::Host host;
     fakes::Log log = fakes::newLog();
