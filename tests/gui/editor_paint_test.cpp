@@ -60,10 +60,12 @@ TEST(Paint, FullPaintAtFractionalAndDoubleScale) {
         Rect child;   // the child's
     };
     const Case cases[] = {
+        {1.0, false, {1, 1, 20, 20}, {2, 2, 10, 10}},
         {1.5, false, {2, 2, 30, 30}, {4, 4, 15, 15}},  // each level rounds on its own
         {1.5, true, {2, 2, 30, 30}, {3, 3, 15, 15}},   // edges from the absolute position
         {2.0, false, {2, 2, 40, 40}, {4, 4, 20, 20}},
         {2.0, true, {2, 2, 40, 40}, {4, 4, 20, 20}},
+        {3.0, true, {3, 3, 60, 60}, {6, 6, 30, 30}},
     };
     for (const Case& c : cases) {
         fakes::Host host;
