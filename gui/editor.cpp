@@ -110,7 +110,9 @@ Editor::CurrentScope::~CurrentScope() {
 // ---- window attachment
 
 bool Editor::attach(void* parent) {
+    std::weak_ptr<bool> alive = alive_;
     detach();
+    if (alive.expired()) return false;
     window_ = PlatformWindow::create(*this);
     bool ok = window_->attach(parent, pixelWidth(), pixelHeight());
     if (ok) {
@@ -125,6 +127,14 @@ bool Editor::attach(void* parent) {
 void Editor::attachWindow(std::unique_ptr<PlatformWindow> window) {
     // A wake posted from a worker must never reach the window about to be destroyed.
     armWake(false);
+    if (window_) {
+        // The old window's popup surfaces go before it, and its frames stop with it.
+        std::weak_ptr<bool> alive = alive_;
+        closeAllPopups();
+        if (alive.expired()) return;
+        retireSurfaces();
+        framesRunning_ = false;
+    }
     window_ = std::move(window);
     if (window_) {
         if (!title_.empty()) window_->setTitle(title_, titleFlag_);
@@ -135,7 +145,9 @@ void Editor::attachWindow(std::unique_ptr<PlatformWindow> window) {
 
 void Editor::detach() {
     armWake(false);
+    std::weak_ptr<bool> alive = alive_;
     closeAllPopups();
+    if (alive.expired()) return;  // a handler of a closing popup destroyed the editor (and the window)
     retireSurfaces();
     if (window_) {
         window_->close();
@@ -149,7 +161,9 @@ void Editor::show(bool on) {
 }
 
 void Editor::runStandalone(const char* title) {
+    std::weak_ptr<bool> alive = alive_;
     detach();
+    if (alive.expired()) return;
     window_ = PlatformWindow::create(*this);
     setScale(window_->systemScale());
     if (!window_->openTopLevel(title, pixelWidth(), pixelHeight())) {
@@ -163,7 +177,6 @@ void Editor::runStandalone(const char* title) {
     if (cornerStyle_ != 0) window_->setCornerStyle(cornerStyle_);
 
     // The loop may end with the editor destroyed (the standalone teardown); touch nothing then.
-    std::weak_ptr<bool> alive = alive_;
     armWake(true);
     window_->runMessageLoop();
     if (alive.expired()) return;
@@ -171,6 +184,7 @@ void Editor::runStandalone(const char* title) {
 
     // Popups first: their surfaces belong to the window.
     closeAllPopups();
+    if (alive.expired()) return;
     retireSurfaces();
     window_.reset();
     framesRunning_ = false;

@@ -427,8 +427,8 @@ private:
     bool bubble(Widget* start, Offer&& offer, Widget** by = nullptr);
     void drawPlaced(Widget& w, Canvas& canvas, const Place& parent, double factor, Rect clip);
     void drawHitMap(Canvas& canvas);
-    static void tickAll(Widget* w);
-    static void frameAll(Widget* w, double t);
+    static void tickAll(Widget* w, const std::weak_ptr<bool>& alive);
+    static void frameAll(Widget* w, double t, const std::weak_ptr<bool>& alive);
 
     // size limits
     bool resizable_ = false;

@@ -167,10 +167,13 @@ void Editor::paintPartial(Canvas& canvas) {
     const double f = bodyScale();
     const int hp = headerPixelHeight();
     const std::vector<Rect> rects = painted_;  // draw handlers may ask for more; those wait
+    // Each area narrows the clip the paint started with, not the one the previous area left behind
+    // (two disjoint areas would otherwise leave the second one uncleared).
+    const Rect startClip = intersect(canvas.clip, wholeCanvas(canvas));
 
     for (const Rect& r : rects) {
         canvas.area = intersect(r, wholeCanvas(canvas));
-        canvas.clip = intersect(canvas.clip, canvas.area);
+        canvas.clip = intersect(startClip, canvas.area);
         Widget* cover = nullptr;
         findCover(*root_, treeOrigin(hp), f, exactEdges_, r, cover);
         if (!cover) canvas.fillRect(canvas.area, theme()[0]);

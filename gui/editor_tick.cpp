@@ -31,19 +31,33 @@ void Editor::armWake(bool on) {
 void Editor::drainPosted() {
     std::vector<UiQueue::Task> tasks = queue_->take();
     if (tasks.empty()) return;
+    std::weak_ptr<bool> alive = alive_;
     CurrentScope scope(*this);
-    for (auto& t : tasks) t();
+    for (auto& t : tasks) {
+        t();
+        // A closure that destroyed the editor: the rest were still pending then and never run.
+        if (alive.expired()) return;
+    }
 }
 
-void Editor::tickAll(Widget* w) {
+// Both walks stop at once when a handler destroyed the editor (and with it the tree).
+void Editor::tickAll(Widget* w, const std::weak_ptr<bool>& alive) {
     w->tick();
-    for (size_t i = 0; i < w->children.size(); ++i) tickAll(w->children[i].get());
+    if (alive.expired()) return;
+    for (size_t i = 0; i < w->children.size(); ++i) {
+        tickAll(w->children[i].get(), alive);
+        if (alive.expired()) return;
+    }
 }
 
-void Editor::frameAll(Widget* w, double t) {
+void Editor::frameAll(Widget* w, double t, const std::weak_ptr<bool>& alive) {
     if (!w->visible) return;
     w->onFrame(t);
-    for (size_t i = 0; i < w->children.size(); ++i) frameAll(w->children[i].get(), t);
+    if (alive.expired()) return;
+    for (size_t i = 0; i < w->children.size(); ++i) {
+        frameAll(w->children[i].get(), t, alive);
+        if (alive.expired()) return;
+    }
 }
 
 void Editor::tick() {
@@ -61,14 +75,15 @@ void Editor::tick() {
     if (onOpenFiles && !pendingFiles_.empty()) {
         std::vector<std::string> files;
         files.swap(pendingFiles_);
-        onOpenFiles(files);
+        auto callback = onOpenFiles;  // it may replace itself or destroy the editor
+        callback(files);
         if (alive.expired()) return;
     }
 
-    tickAll(root_.get());
+    tickAll(root_.get(), alive);
     if (alive.expired()) return;
-    if (header_) tickAll(header_.get());
-    for (size_t i = 0; i < overlays_.size() && !alive.expired(); ++i) tickAll(overlays_[i].widget.get());
+    if (header_) tickAll(header_.get(), alive);
+    for (size_t i = 0; !alive.expired() && i < overlays_.size(); ++i) tickAll(overlays_[i].widget.get(), alive);
     if (alive.expired()) return;
 
     if (frameWanted_) {
@@ -86,10 +101,11 @@ void Editor::frame(double t) {
     bool wanted = frameWanted_;
     frameWanted_ = false;
     if (wanted) {
-        frameAll(root_.get(), t);
+        frameAll(root_.get(), t, alive);
         if (alive.expired()) return;
-        if (header_) frameAll(header_.get(), t);
-        for (size_t i = 0; i < overlays_.size() && !alive.expired(); ++i) frameAll(overlays_[i].widget.get(), t);
+        if (header_) frameAll(header_.get(), t, alive);
+        for (size_t i = 0; !alive.expired() && i < overlays_.size(); ++i)
+            frameAll(overlays_[i].widget.get(), t, alive);
         if (alive.expired()) return;
     }
     if (!frameWanted_ && framesRunning_ && now() - lastFrameRequest_ > kFrameLinger) {

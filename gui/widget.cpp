@@ -85,7 +85,14 @@ void Widget::undoStep(const std::function<void()>& f) {
     }
     UndoHistory& history = editor->undo();
     history.begin();
-    UndoStep close(&history);  // commits also when f throws
+    // Commits also when f throws, but not when f destroyed the editor (and its history).
+    struct Close {
+        UndoHistory& history;
+        std::weak_ptr<bool> alive;
+        ~Close() {
+            if (!alive.expired()) history.commit();
+        }
+    } close{history, editor->aliveToken()};
     f();
 }
 

@@ -187,14 +187,21 @@ TEST(Keys, HostAndWindowDuplicatesArriveOnce) {
         {"command differs", charOf('x', false), true, charOf('x', true), false, 2},
     };
     for (const Case& c : cases) {
-        log->clear();
-        bool r1 = c.firstFromHost ? e.hostKeyDown(c.first) : fromWindow(c.first);
-        bool r2 = c.secondFromHost ? e.hostKeyDown(c.second) : fromWindow(c.second);
-        EXPECT_EQ(int(log->size()), c.deliveries) << c.what;
-        if (c.deliveries == 1) {
-            EXPECT_EQ(r1, r2) << c.what;
+        // A pair that a busy machine spread over more than the window is tried again.
+        for (int attempt = 0;; ++attempt) {
+            log->clear();
+            double start = Editor::now();
+            bool r1 = c.firstFromHost ? e.hostKeyDown(c.first) : fromWindow(c.first);
+            bool r2 = c.secondFromHost ? e.hostKeyDown(c.second) : fromWindow(c.second);
+            bool quick = Editor::now() - start < 0.04;
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));  // let the record expire
+            if (!quick && attempt < 20) continue;
+            EXPECT_EQ(int(log->size()), c.deliveries) << c.what;
+            if (c.deliveries == 1) {
+                EXPECT_EQ(r1, r2) << c.what;
+            }
+            break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));  // let the record expire
     }
 
     // After the window has passed, the same key from the other source is a new key.

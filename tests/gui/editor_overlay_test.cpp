@@ -323,4 +323,29 @@ TEST(OverlayPresses, HandlersThatDestroyTheEditor) {
     Editor* raw = e.get();
     raw->mouseDown(150, 150, 0, false, false, false, false);  // outside: closes the overlay
     EXPECT_EQ(e, nullptr);
+
+    // A tick or a frame handler that destroys the editor: no later widget of the walk is reached.
+    struct Ender : Widget {
+        std::function<void()> end;
+        int* reached = nullptr;
+        void tick() override { end ? end() : void(++*reached); }
+        void onFrame(double) override { end ? end() : void(++*reached); }
+    };
+    for (bool framing : {false, true}) {
+        int reached = 0;
+        e = std::make_unique<Editor>(host, 200, 200);
+        auto* ender = e->root()->add(std::make_unique<Ender>());
+        ender->end = [&] { e.reset(); };
+        for (Widget* parent : {static_cast<Widget*>(ender), static_cast<Widget*>(e->root())})
+            parent->add(std::make_unique<Ender>())->reached = &reached;
+        raw = e.get();
+        if (framing) {
+            ender->requestFrame();
+            raw->frame(1.0);
+        } else {
+            raw->tick();
+        }
+        EXPECT_EQ(e, nullptr);
+        EXPECT_EQ(reached, 0) << framing;
+    }
 }

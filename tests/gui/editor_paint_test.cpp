@@ -60,10 +60,12 @@ TEST(Paint, FullPaintAtFractionalAndDoubleScale) {
         Rect child;   // the child's
     };
     const Case cases[] = {
+        {1.0, false, {1, 1, 20, 20}, {2, 2, 10, 10}},
         {1.5, false, {2, 2, 30, 30}, {4, 4, 15, 15}},  // each level rounds on its own
         {1.5, true, {2, 2, 30, 30}, {3, 3, 15, 15}},   // edges from the absolute position
         {2.0, false, {2, 2, 40, 40}, {4, 4, 20, 20}},
         {2.0, true, {2, 2, 40, 40}, {4, 4, 20, 20}},
+        {3.0, true, {3, 3, 60, 60}, {6, 6, 30, 30}},
     };
     for (const Case& c : cases) {
         fakes::Host host;
@@ -99,6 +101,13 @@ TEST(Paint, PartialRepaintChangesOnlyItsDirtyRectangles) {
     auto log = probe::newLog();
     Editor e(host, 100, 100);
     e.setScale(2.0);
+    // A header that draws no background of its own: a dirty area there is cleared by the paint.
+    auto header = std::make_unique<Widget>();
+    auto title = std::make_unique<Label>();
+    title->bounds = Rect{2, 2, 30, 6};
+    title->text = "ab";
+    Label* label = header->add(std::move(title));
+    e.setHeader(std::move(header), 10);
     std::vector<Probe*> all;
     for (int i = 0; i < 5; ++i) {
         Probe* p = probe::addProbe(e.root(), log, "w" + std::to_string(i), Rect{i * 20, i * 10, 30, 30});
@@ -112,9 +121,11 @@ TEST(Paint, PartialRepaintChangesOnlyItsDirtyRectangles) {
     all[2]->fill = kGreen;
     all[2]->repaintArea();
     all[4]->repaintArea(Rect{0, 0, 5, 5});
+    label->text = "cd";
+    label->repaintArea();
     e.paint(canvas);
     ASSERT_TRUE(e.lastPaintPartial());
-    ASSERT_EQ(e.painted().size(), 2u);
+    ASSERT_EQ(e.painted().size(), 3u);
 
     Canvas reference;  // another canvas: a full paint
     e.paint(reference);
@@ -122,7 +133,7 @@ TEST(Paint, PartialRepaintChangesOnlyItsDirtyRectangles) {
     for (int y = 0; y < canvas.height; ++y) {
         for (int x = 0; x < canvas.width; ++x) {
             bool dirty = false;
-            for (const Rect& r : std::vector<Rect>{Rect{80, 40, 60, 60}, Rect{160, 80, 12, 12}})
+            for (const Rect& r : std::vector<Rect>{Rect{80, 60, 60, 60}, Rect{160, 100, 12, 12}, Rect{4, 4, 60, 12}})
                 dirty = dirty || inside(r, x, y);
             ASSERT_EQ(at(canvas, x, y), dirty ? at(reference, x, y) : kSentinel) << x << "," << y;
         }

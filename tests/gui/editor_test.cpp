@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -73,7 +74,10 @@ TEST(EditorCurrent, HandlerDestroyingItsOwnEditorRunsNoHooksOfIt) {
     log.clear();
     Editor* raw = b.get();
     b->uiQueue()->post([&] { b.reset(); });
+    bool later = false;  // taken with the same drain, but pending when the editor went
+    b->uiQueue()->post([&] { later = true; });
     raw->tick();  // the scope around the drain must not touch B afterwards
+    EXPECT_FALSE(later);
     EXPECT_EQ(Editor::current(), &a);
     EXPECT_EQ(log, (std::vector<std::string>{"-A2", "-A1", "+B1", "+B2", "+A1", "+A2"}));
 }
@@ -193,11 +197,23 @@ TEST(EditorWindow, WakeFollowsTheAttachedWindow) {
     EXPECT_EQ(w1->wakes.load(), 2);
 
     // Replacing the window re-arms the wake for the new one; pending work wakes it at once.
+    // Popups the old window showed close before it goes, and frames start afresh on the new one.
+    w1->frames = true;
+    e.requestFrame();
+    ASSERT_TRUE(e.framesRunning());
+    e.openPopup(std::make_unique<Widget>(), PopupOptions{});
     auto second = std::make_unique<fakes::Window>(log);
     fakes::Window* w2 = second.get();
     e.attachWindow(std::move(second));
     EXPECT_EQ(w2->wakes.load(), 1);
     e.drainPosted();
+    EXPECT_TRUE(e.overlays().empty());
+    int surfaceGone = fakes::indexOf(log, "surface destroyed");
+    ASSERT_GE(surfaceGone, 0);
+    EXPECT_LT(surfaceGone, fakes::indexOf(log, "window destroyed"));
+    w2->frames = true;
+    e.requestFrame();
+    EXPECT_EQ(std::count(log->begin(), log->end(), "startFrames"), 2);
 
     // Workers posting while windows are replaced never reach a destroyed one.
     std::atomic<bool> stop{false};
@@ -290,6 +306,43 @@ TEST(EditorStandalone, TeardownInsideTheLoopDestroysTheEditor) {
     EXPECT_EQ(editor, nullptr);
     EXPECT_LT(fakes::indexOf(log, "surface destroyed"), fakes::indexOf(log, "window destroyed"));
     EXPECT_LT(fakes::indexOf(log, "window destroyed"), fakes::indexOf(log, "terminate"));
+}
+
+TEST(EditorStandalone, BlurThatDestroysTheEditorWhilePopupsClose) {
+    // Closing the popups before the window goes may run a handler that destroys the editor: in
+    // detach and at the end of the standalone run, nothing of the editor is touched afterwards.
+    struct Blurs : Widget {
+        std::function<void()> blur;
+        bool wantsFocus() const override { return true; }
+        void onBlur() override { blur(); }
+    };
+    for (bool standalone : {false, true}) {
+        fakes::Host host;
+        fakes::Log log = fakes::newLog();
+        auto editor = std::make_unique<Editor>(host, 20, 20);
+        Editor* raw = editor.get();
+        auto open = [&] {
+            auto w = std::make_unique<Blurs>();
+            w->blur = [&] { editor.reset(); };
+            Widget* field = w.get();
+            raw->openPopup(std::move(w), PopupOptions{});
+            raw->setFocus(field);
+        };
+        FactoryScope scope([&](Editor&) {
+            auto w = std::make_unique<fakes::Window>(log);
+            w->loop = open;
+            return w;
+        });
+        if (standalone) {
+            raw->runStandalone("App");
+        } else {
+            ASSERT_TRUE(raw->attach(nullptr));
+            open();
+            raw->detach();
+        }
+        EXPECT_EQ(editor, nullptr) << standalone;
+        EXPECT_GE(fakes::indexOf(log, "window destroyed"), 0) << standalone;
+    }
 }
 
 TEST(EditorStandalone, RefusedOpenDropsTheWindow) {

@@ -137,3 +137,14 @@ TEST(UndoWidget, UndoStepCommitsWhenTheGestureThrows) {
     EXPECT_EQ(editor.undo().depth(), 0u);
     EXPECT_EQ(editor.undo().steps().size(), 1u);
 }
+
+TEST(UndoWidget, GestureThatDestroysTheEditorClosesNothingAfterwards) {
+    fakes::Host host{{{1, "a", 0}}};
+    auto editor = std::make_unique<Editor>(host, 10, 10);
+    Widget* w = editor->root()->add(std::make_unique<Widget>());
+    w->undoStep([&] {
+        host.values[1] = 1.0;
+        editor.reset();  // the widget and the history go with it
+    });
+    EXPECT_EQ(editor, nullptr);
+}
