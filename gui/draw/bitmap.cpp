@@ -1,8 +1,17 @@
 // PNG decoding for bitmaps. The decoder is built here, once, with PNG as its only format, so any
 // other kind of file fails to load like a broken PNG does.
 #include <climits>
+#include <cstring>
 
 #include "gui/draw/canvas.h"
+
+namespace {
+
+// The decoder copies zero bytes into a null buffer for an empty data chunk that comes before any
+// data; memcpy does not allow a null pointer even then, so the decoder's copies come here.
+void* decoderCopy(void* to, const void* from, size_t n) { return n == 0 ? to : std::memcpy(to, from, n); }
+
+}  // namespace
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_PNG
@@ -15,7 +24,9 @@
 #pragma GCC diagnostic ignored "-Wunused-function"
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 #pragma GCC diagnostic ignored "-Wsign-compare"
+#define memcpy decoderCopy
 #include <stb/stb_image.h>
+#undef memcpy
 #pragma GCC diagnostic pop
 
 #include <cstdio>
