@@ -52,6 +52,20 @@ Bitmap fromRgba(const unsigned char* rgba, int w, int h) {
     return bm;
 }
 
+// The decoder grows its buffer to a chunk's declared length before reading the chunk, so a few
+// bytes claiming a 2 GiB chunk would allocate that much. Every chunk's data must be in the file.
+bool chunksFit(const unsigned char* bytes, size_t size) {
+    size_t at = 8;  // the signature
+    while (at <= size && size - at >= 8) {
+        const uint32_t length = uint32_t(bytes[at]) << 24 | uint32_t(bytes[at + 1]) << 16 |
+                                uint32_t(bytes[at + 2]) << 8 | uint32_t(bytes[at + 3]);
+        if (std::memcmp(bytes + at + 4, "IEND", 4) == 0) return true;  // the decoder stops there
+        if (length > size - at - 8) return false;
+        at += 8 + size_t(length) + 4;  // header, data, checksum
+    }
+    return true;
+}
+
 }  // namespace
 
 Bitmap Bitmap::loadMemory(const void* data, size_t size) {
@@ -60,7 +74,7 @@ Bitmap Bitmap::loadMemory(const void* data, size_t size) {
     int w = 0, h = 0, channels = 0;
     const auto* bytes = static_cast<const stbi_uc*>(data);
     if (!stbi_info_from_memory(bytes, int(size), &w, &h, &channels) || w < 1 || h < 1 ||
-        int64_t(w) * int64_t(h) > kMaxPixels)
+        int64_t(w) * int64_t(h) > kMaxPixels || !chunksFit(bytes, size))
         return Bitmap{};
     unsigned char* rgba = stbi_load_from_memory(bytes, int(size), &w, &h, &channels, 4);
     if (rgba == nullptr) return Bitmap{};
