@@ -69,6 +69,34 @@ inline std::vector<std::string> treeBelow(const std::string& root) {
     return out;
 }
 
+// The first entry below root that is neither on the way to inside (a path relative to root)
+// nor below it; empty when there is none.
+inline std::string strayEntry(const std::string& root, const std::string& inside) {
+    for (const std::string& rel : treeBelow(root)) {
+        const bool onWay = inside.compare(0, rel.size(), rel) == 0 &&
+                           (rel.size() == inside.size() || inside[rel.size()] == '/');
+        const bool below = rel.compare(0, inside.size() + 1, inside + "/") == 0;
+        if (!onWay && !below) return rel;
+    }
+    return std::string();
+}
+
+// The first link below dir that leads outside within (both absolute); empty when there is none.
+inline std::string escapingLink(const std::string& dir, const std::string& within) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path top = fs::weakly_canonical(within, ec);
+    for (const std::string& rel : treeBelow(dir)) {
+        const fs::path p = fs::path(dir) / rel;
+        if (!fs::is_symlink(fs::symlink_status(p, ec))) continue;
+        const fs::path to = fs::weakly_canonical(p, ec);
+        if (ec) return rel;
+        const std::string t = to.string(), w = top.string();
+        if (t != w && t.compare(0, w.size() + 1, w + "/") != 0) return rel;
+    }
+    return std::string();
+}
+
 // Aborts (a finding for libFuzzer) with a message.
 [[noreturn]] inline void fail(const std::string& what) {
     std::fprintf(stderr, "FUZZ FINDING: %s\n", what.c_str());

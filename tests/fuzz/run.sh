@@ -21,6 +21,7 @@ corpus=$build/fuzz-corpus/$target
 findings=$build/fuzz-findings/$target
 mkdir -p "$corpus" "$findings"
 [ -d "$build/fuzz-seeds" ] || "$build/tests/fuzz/fuzz_seeds" "$build/fuzz-seeds"
+mkdir -p "$build/fuzz-seeds/$target"
 
 dict=
 [ -f "$here/$target.dict" ] && dict=-dict=$here/$target.dict
