@@ -1,5 +1,5 @@
 #!/bin/sh
-# Runs one harness for a while: tests/fuzz/run.sh <build folder> <target> [seconds]
+# Runs one harness for a while: tests/fuzz/run.sh <build folder> <target> [seconds [libFuzzer flags...]]
 # The corpus grows in <build>/fuzz-corpus/<target>, findings land in <build>/fuzz-findings/<target>/.
 # Build first: CC=clang CXX=clang++ cmake -S . -B build/fuzz -DLUMO_FUZZ=ON -DLUMO_BENCH=OFF
 #              cmake --build build/fuzz -j3 --target fuzz_<target> fuzz_seeds
@@ -7,6 +7,8 @@ set -eu
 build=$1
 target=$2
 seconds=${3:-240}
+shift 2
+[ $# -gt 0 ] && shift
 here=$(cd "$(dirname "$0")" && pwd)
 
 case $target in
@@ -27,5 +29,5 @@ dict=
 [ -f "$here/$target.dict" ] && dict=-dict=$here/$target.dict
 
 exec "$build/tests/fuzz/fuzz_$target" $dict -max_len=$max_len -timeout=5 -rss_limit_mb=2048 \
-  -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$findings/" \
+  -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$findings/" "$@" \
   "$corpus" "$build/fuzz-seeds/$target"

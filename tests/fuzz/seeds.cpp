@@ -63,6 +63,25 @@ int main(int argc, char** argv) {
     const std::string signature = readFile((work / "source/catalog.json.sig").string());
     seed("catalog", "signed", nul(nul(text, signature), catalog.publicKeyHex()));
     seed("catalog", "builtin", nul(text, signature));
+    const std::string sha(64, 'a');
+    const std::string full =
+        "{\"schema\": 1, \"sequence\": 9, \"published\": \"2024-05-06\", \"base_url\": \"https://x/\","
+        " \"manager\": {\"latest\": \"2.0\", \"minimum\": \"1.0\", \"packages\": {\"mac\": {\"path\": \"m.zip\","
+        " \"sha256\": \"" + sha + "\", \"size\": 1, \"item\": \"Manager.app\", \"exe\": \"manager\"}}},"
+        " \"plugins\": [{\"id\": \"p\", \"name\": \"P\", \"version\": \"1.0\", \"license\": \"free\","
+        " \"description\": \"d\", \"min_manager\": \"1.0\", \"art\": {\"row\": {\"1x\": {\"path\": \"a/r.png\","
+        " \"sha256\": \"" + sha + "\"}}, \"logo\": {\"2x\": {\"path\": \"a/l.png\"}}},"
+        " \"packages\": {\"vst3\": {\"mac\": {\"path\": \"p.zip\", \"sha256\": \"" + sha +
+        "\", \"size\": 2, \"item\": \"P.vst3\"}}}}],"
+        " \"apps\": [{\"id\": \"s\", \"name\": \"S\", \"version\": \"3\", \"uninstall_key\": \"S\","
+        " \"packages\": {\"mac\": {\"path\": \"s.zip\", \"sha256\": \"" + sha +
+        "\", \"size\": 3, \"item\": \"S.app\", \"exe\": \"S\"}},"
+        " \"plugin_packages\": {\"clap\": {\"mac\": {\"path\": \"c.zip\", \"sha256\": \"" + sha +
+        "\", \"size\": 4, \"item\": \"S.clap\"}}}, \"companions\": [{\"id\": \"p\", \"min_version\": \"1.0\"}],"
+        " \"data\": {\"note\": \"n\", \"kept\": \"k\", \"paths\": {\"mac\": {\"user\": [\"%APPDATA%\\\\Ardune Systems\\\\S\"],"
+        " \"machine\": [\"%PROGRAMDATA%\\\\Ardune Systems\\\\S\"]}}}}],"
+        " \"shared_data\": {\"mac\": {\"user\": [\"%APPDATA%\\\\Ardune Systems\\\\Shared\"]}}}";
+    seed("catalog", "full", full);
     seed("json", "catalog", text);
     seed("json", "small", "[1, -2.5e3, \"a\\u00e9\\n\", true, false, null, {\"k\": {}}, []]");
 
