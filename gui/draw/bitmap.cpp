@@ -1,8 +1,17 @@
 // PNG decoding for bitmaps. The decoder is built here, once, with PNG as its only format, so any
 // other kind of file fails to load like a broken PNG does.
 #include <climits>
+#include <cstring>
 
 #include "gui/draw/canvas.h"
+
+namespace {
+
+// The decoder copies zero bytes into a null buffer for an empty data chunk that comes before any
+// data; memcpy does not allow a null pointer even then, so the decoder's copies come here.
+void* decoderCopy(void* to, const void* from, size_t n) { return n == 0 ? to : std::memcpy(to, from, n); }
+
+}  // namespace
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_PNG
@@ -15,7 +24,9 @@
 #pragma GCC diagnostic ignored "-Wunused-function"
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 #pragma GCC diagnostic ignored "-Wsign-compare"
+#define memcpy decoderCopy
 #include <stb/stb_image.h>
+#undef memcpy
 #pragma GCC diagnostic pop
 
 #include <cstdio>
@@ -41,6 +52,20 @@ Bitmap fromRgba(const unsigned char* rgba, int w, int h) {
     return bm;
 }
 
+// The decoder grows its buffer to a chunk's declared length before reading the chunk, so a few
+// bytes claiming a 2 GiB chunk would allocate that much. Every chunk's data must be in the file.
+bool chunksFit(const unsigned char* bytes, size_t size) {
+    size_t at = 8;  // the signature
+    while (at <= size && size - at >= 8) {
+        const uint32_t length = uint32_t(bytes[at]) << 24 | uint32_t(bytes[at + 1]) << 16 |
+                                uint32_t(bytes[at + 2]) << 8 | uint32_t(bytes[at + 3]);
+        if (std::memcmp(bytes + at + 4, "IEND", 4) == 0) return true;  // the decoder stops there
+        if (length > size - at - 8) return false;
+        at += 8 + size_t(length) + 4;  // header, data, checksum
+    }
+    return true;
+}
+
 }  // namespace
 
 Bitmap Bitmap::loadMemory(const void* data, size_t size) {
@@ -49,7 +74,7 @@ Bitmap Bitmap::loadMemory(const void* data, size_t size) {
     int w = 0, h = 0, channels = 0;
     const auto* bytes = static_cast<const stbi_uc*>(data);
     if (!stbi_info_from_memory(bytes, int(size), &w, &h, &channels) || w < 1 || h < 1 ||
-        int64_t(w) * int64_t(h) > kMaxPixels)
+        int64_t(w) * int64_t(h) > kMaxPixels || !chunksFit(bytes, size))
         return Bitmap{};
     unsigned char* rgba = stbi_load_from_memory(bytes, int(size), &w, &h, &channels, 4);
     if (rgba == nullptr) return Bitmap{};

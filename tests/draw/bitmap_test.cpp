@@ -22,7 +22,15 @@ TEST(Bitmap, AnythingButAGoodPngIsEmpty) {
     const std::string bmp = std::string("BM") + std::string(60, '\0');
     const std::string gif = "GIF89a\x01\x00\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;";
     const std::string ppm = "P6 1 1 255\n\xff\xff\xff";
-    const std::string cases[] = {"", "not a picture", bmp, gif, ppm, png.substr(0, png.size() / 2)};
+    // An empty data chunk first, cut short: the decoder copied zero bytes into a null buffer.
+    const char emptyData[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0 \t\0\0\0\x03\x01\0\0\0\0\0\0\0\0\0\0\0\0IDAT";
+    // A second data chunk claiming 2 GiB: refused without the decoder allocating for it.
+    const char hugeChunk[] =
+        "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0\x1f\x15\xc4\x89\0\0\0\rIDATx^c"
+        "\xf8\xcf\xc0V\0\0\0`\xb0\0\0\x03\xbf\x31{\x92\0\rIDAT";
+    const std::string cases[] = {"", "not a picture", bmp, gif, ppm, png.substr(0, png.size() / 2),
+                                 std::string(emptyData, sizeof emptyData - 1),
+                                 std::string(hugeChunk, sizeof hugeChunk - 1)};
     for (const std::string& c : cases) {
         const Bitmap bm = Bitmap::loadMemory(c.data(), c.size());
         EXPECT_EQ(bm.w, 0);
