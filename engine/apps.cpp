@@ -88,7 +88,8 @@ AppPlace findApp(const Layout& layout, const std::string& /*key*/, const std::st
 }
 
 bool plainlyApp(const std::string& path, const std::string& item) {
-    if (item.empty()) return false;
+    // A NUL byte would make the system act on a shorter path than the one checked here.
+    if (item.empty() || path.find('\0') != std::string::npos) return false;
     fs::path p(path);
     if (!p.has_parent_path()) return false;
     for (const fs::path& part : p)

@@ -38,7 +38,8 @@ bool Engine::install(const Plugin& entry, const std::string& format, const std::
         auto rec = product->second.formats.find(format);
         if (rec != product->second.formats.end()) {
             const fs::path p(rec->second.path);
-            if (!rec->second.path.empty() && p != fs::path(target) && p.parent_path().filename() == kVendorDir &&
+            if (!rec->second.path.empty() && rec->second.path.find('\0') == std::string::npos &&
+                p != fs::path(target) && p.parent_path().filename() == kVendorDir &&
                 fs::exists(p, ec))
                 previous = rec->second.path;
         }

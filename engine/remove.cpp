@@ -30,8 +30,10 @@ bool existsHere(const std::string& path) {
 }
 
 // A recorded path the manager may delete: absolute, without "." or ".." parts, and lying
-// straight in the format's install folder or in a folder of the maker's name.
+// straight in the format's install folder or in a folder of the maker's name. A NUL byte (a
+// "\u0000" in the receipt) would make the system act on a shorter path than the one checked.
 bool ownFolder(const Layout& layout, const std::string& format, const std::string& path) {
+    if (path.find('\0') != std::string::npos) return false;
     const fs::path p(path);
     if (!p.is_absolute() || p.lexically_normal() != p || !p.has_filename()) return false;
     fs::path dir = fs::path(layout.formatDir(format)).lexically_normal();

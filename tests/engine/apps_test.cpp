@@ -163,6 +163,8 @@ TEST(PlainlyApp, NamesOnlyThatApplication) {
         {"", "Synth.app", false},
     };
     for (const Case& c : cases) EXPECT_EQ(tqm::plainlyApp(c.path, c.item), c.plain) << c.path << " " << c.item;
+    // A NUL byte would make the system act on "/Users" while "Synth.app" was checked.
+    EXPECT_FALSE(tqm::plainlyApp(std::string("/Users") + '\0' + "/x/Synth.app", "Synth.app"));
     EXPECT_EQ(tqm::appProgram("/A/Synth.app", "Synth"), "/A/Synth.app/Contents/MacOS/Synth");
 }
 

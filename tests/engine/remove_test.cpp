@@ -59,20 +59,24 @@ TEST_F(RemoveTest, RecordsOutsideTheManagersFoldersAreLeftAlone) {
     struct Case {
         std::string where;  // a bundle there, recorded as the vst3 copy
         bool removed;
+        std::string tail = "";  // added to the recorded path
     } cases[] = {
         {path("elsewhere/Synth.vst3"), false},
         {path("root/VST3/Synth.vst3"), false},  // the format's root, not the maker's folder
         {path("root/VST3/Ardune Systems/../Synth.vst3"), false},
         {path("old/VST3/Ardune Systems/Synth.vst3"), true},  // an earlier install folder of the maker
+        // A "\u0000" in the receipt: the system would act on the path cut short at the NUL.
+        {path("victim"), false, std::string(1, '\0') + "/Ardune Systems/Synth.vst3"},
     };
     for (const Case& c : cases) {
         writeFile(c.where + "/Contents/x", "x");
-        record("synth", "vst3").path = c.where;
+        const std::string recorded = c.where + c.tail;
+        record("synth", "vst3").path = recorded;
         std::string error;
         EXPECT_EQ(engine.remove("synth", "vst3", error), c.removed) << c.where;
         EXPECT_EQ(exists(c.where), !c.removed) << c.where;
         if (!c.removed) {
-            EXPECT_EQ(error, c.where + " is outside the manager's folder: left alone");
+            EXPECT_EQ(error, recorded + " is outside the manager's folder: left alone");
             EXPECT_EQ(engine.receipt.plugins["synth"].formats.count("vst3"), 1u);
         }
         fs::remove_all(c.where);
