@@ -63,10 +63,17 @@ void TextEntry::begin(std::string value) {
 }
 
 // The owner may have replaced the text: positions past its end or inside a character move back.
+// Only a position inside a lead byte's own sequence is inside a character; a stray continuation
+// byte after it (invalid text) is a character of its own, so typing before one stays put.
 void TextEntry::settle() {
     auto fix = [this](size_t& i) {
         i = std::min(i, text.size());
-        while (i > 0 && i < text.size() && continuation(static_cast<unsigned char>(text[i]))) --i;
+        if (i == text.size() || !continuation(static_cast<unsigned char>(text[i]))) return;
+        size_t lead = i;
+        while (lead > 0 && i - lead < 3 && continuation(static_cast<unsigned char>(text[lead]))) --lead;
+        const unsigned char b = static_cast<unsigned char>(text[lead]);
+        const size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        if (lead + length > i) i = lead;
     };
     fix(caret);
     fix(anchor);

@@ -123,6 +123,14 @@ TEST(TextEntry, TextReplacedByTheOwnerKeepsPositionsInsideIt) {
     t.caret = t.anchor = 2;  // inside the euro sign
     t.key(typed('x'));
     EXPECT_EQ(t.text, "ax" + kEuro);
+
+    // A stray continuation byte is a character of its own: text typed before it stays in order.
+    TextEntry stray;
+    stray.begin("\x9a");
+    stray.key(key(Key::Home));
+    stray.key(typed(0xFC));
+    stray.key(typed('a'));
+    EXPECT_EQ(stray.text, "\xc3\xbc" "a\x9a");
 }
 
 TEST(TextEntry, TypedCharacters) {
