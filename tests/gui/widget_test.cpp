@@ -182,6 +182,41 @@ TEST(WidgetLifetime, DestroyedWidgetIsForgottenByItsEditor) {
     EXPECT_EQ(blurs, 1);  // the editor's teardown blurs the live focus once
 }
 
+TEST(WidgetLifetime, DestroyedWidgetLeavesNoHoverCaptureOrDropTarget) {
+    struct Target : Widget {
+        int* calls;
+        explicit Target(int* c) : calls(c) {}
+        bool onMouseDown(const MouseEvent&) override { return true; }
+        void onMouseDrag(const MouseEvent&) override { ++*calls; }
+        void onMouseUp(const MouseEvent&) override { ++*calls; }
+        bool onDragOver(const DropEvent&) override { return true; }
+        void onDragLeave() override { ++*calls; }
+    };
+    fakes::Host host;
+    int calls = 0;
+    Editor editor(host, 100, 100);
+    Widget* t = editor.root()->add(std::make_unique<Target>(&calls));
+    t->bounds = {0, 0, 50, 50};
+    editor.mouseMove(10, 10, false, false, false);
+    editor.mouseDown(10, 10, 0, false, false, false, false);
+    ASSERT_EQ(editor.hover(), t);
+    ASSERT_EQ(editor.capture(), t);
+    editor.mouseUp(10, 10, 0);
+    calls = 0;
+    ASSERT_TRUE(editor.dragOver(10, 10, {"/x"}, false, false, false));
+    ASSERT_EQ(editor.dropTarget(), t);
+    editor.mouseDown(10, 10, 0, false, false, false, false);
+    editor.root()->remove(t).reset();
+    EXPECT_EQ(editor.hover(), nullptr);
+    EXPECT_EQ(editor.capture(), nullptr);
+    EXPECT_EQ(editor.dropTarget(), nullptr);
+    // Later input reaches nothing freed (the sanitizer build would see it).
+    editor.mouseMove(20, 20, false, false, false);
+    editor.mouseUp(20, 20, 0);
+    editor.dragLeave();
+    EXPECT_EQ(calls, 0);
+}
+
 TEST(WidgetLifetime, RemovedWidgetMayOutliveItsEditor) {
     fakes::Host host;
     std::unique_ptr<Widget> kept;
