@@ -19,14 +19,14 @@
 
 namespace {
 
-struct Cell {
+struct TableShape {
     std::string name;
     int advance = 0;
     int height = 0;
     double pixelSize = 0;
 };
 
-bool parseCell(const std::string& text, Cell& out) {
+bool parseShape(const std::string& text, TableShape& out) {
     std::stringstream in(text);
     std::string part;
     std::vector<std::string> parts;
@@ -39,16 +39,16 @@ bool parseCell(const std::string& text, Cell& out) {
     return !out.name.empty() && out.advance > 0 && out.height > 0 && out.pixelSize > 0;
 }
 
-bool render(FT_Face face, const Cell& cell, std::vector<unsigned char>& out, std::string& error) {
-    if (FT_Set_Char_Size(face, 0, FT_F26Dot6(std::lround(cell.pixelSize * 64)), 72, 72) != 0) {
-        error = "cannot set the size " + std::to_string(cell.pixelSize);
+bool render(FT_Face face, const TableShape& shape, std::vector<unsigned char>& out, std::string& error) {
+    if (FT_Set_Char_Size(face, 0, FT_F26Dot6(std::lround(shape.pixelSize * 64)), 72, 72) != 0) {
+        error = "cannot set the size " + std::to_string(shape.pixelSize);
         return false;
     }
     const int ascender = int(std::lround(face->size->metrics.ascender / 64.0));
     const int descender = int(std::lround(-face->size->metrics.descender / 64.0));
     // Centre the font's line box in the cell.
-    const int baseline = ascender + (cell.height - ascender - descender) / 2;
-    const size_t glyphBytes = size_t(cell.advance) * size_t(cell.height);
+    const int baseline = ascender + (shape.height - ascender - descender) / 2;
+    const size_t glyphBytes = size_t(shape.advance) * size_t(shape.height);
     out.assign(glyphBytes * 95, 0);
     for (int code = 32; code <= 126; ++code) {
         if (FT_Load_Char(face, FT_ULong(code), FT_LOAD_RENDER | FT_LOAD_TARGET_LIGHT) != 0) {
@@ -59,18 +59,18 @@ bool render(FT_Face face, const Cell& cell, std::vector<unsigned char>& out, std
         const FT_Bitmap& bm = g->bitmap;
         // Centre the glyph's advance in the cell so rounding of the advance splits evenly.
         const int advance = int(std::lround(g->advance.x / 64.0));
-        const int left = g->bitmap_left + (cell.advance - advance) / 2;
+        const int left = g->bitmap_left + (shape.advance - advance) / 2;
         int top = baseline - g->bitmap_top;
         // Ink hanging out of the cell (the low line at some sizes) is moved in when it fits.
-        if (top + int(bm.rows) > cell.height) top = std::max(0, cell.height - int(bm.rows));
-        if (top < 0 && int(bm.rows) <= cell.height) top = 0;
+        if (top + int(bm.rows) > shape.height) top = std::max(0, shape.height - int(bm.rows));
+        if (top < 0 && int(bm.rows) <= shape.height) top = 0;
         unsigned char* cell = out.data() + size_t(code - 32) * glyphBytes;
         for (unsigned row = 0; row < bm.rows; ++row) {
             for (unsigned col = 0; col < bm.width; ++col) {
                 const int x = left + int(col), y = top + int(row);
-                if (x < 0 || x >= cell.advance || y < 0 || y >= cell.height) continue;
+                if (x < 0 || x >= shape.advance || y < 0 || y >= shape.height) continue;
                 const unsigned char v = bm.buffer[int(row) * bm.pitch + int(col)];
-                unsigned char& dst = cell[size_t(y) * size_t(cell.advance) + size_t(x)];
+                unsigned char& dst = cell[size_t(y) * size_t(shape.advance) + size_t(x)];
                 if (v > dst) dst = v;
             }
         }
@@ -97,19 +97,19 @@ int main(int argc, char** argv) {
            "// lumo_fonts target to regenerate.\n"
            "#include \"gui/draw/font_data.h\"\n\nnamespace lumo::gui::fontdata {\n";
     for (int i = 3; i < argc; ++i) {
-        Cell cell;
+        TableShape shape;
         std::string error;
         std::vector<unsigned char> data;
-        if (!parseCell(argv[i], cell)) {
-            std::fprintf(stderr, "bad font cell %s\n", argv[i]);
+        if (!parseShape(argv[i], shape)) {
+            std::fprintf(stderr, "bad font shape %s\n", argv[i]);
             return 2;
         }
-        if (!render(face, cell, data, error)) {
+        if (!render(face, shape, data, error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return 1;
         }
-        src << "\n// " << cell.advance << " x " << cell.height << " cells, codes 32 to 126.\nconst uint8_t "
-            << cell.name << "_DATA[" << data.size() << "] = {";
+        src << "\n// " << shape.advance << " x " << shape.height << " cells, codes 32 to 126.\nconst uint8_t "
+            << shape.name << "_DATA[" << data.size() << "] = {";
         for (size_t b = 0; b < data.size(); ++b) {
             src << (b % 20 == 0 ? "\n    " : " ") << int(data[b]) << ",";
         }
