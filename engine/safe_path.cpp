@@ -18,7 +18,7 @@ namespace tqm::detail {
 
 namespace {
 
-constexpr int kMaxHops = 40;  // links followed (and folders looked at again) in one walk
+constexpr int kMaxHops = 40;  // links followed in one walk, and tries at one folder
 constexpr int kDirOpen = O_PATH | O_DIRECTORY | O_CLOEXEC;
 
 void splitInto(const std::string& path, std::deque<std::string>& parts, bool front) {
@@ -50,7 +50,7 @@ int walkAsRoot(const std::string& path, bool make, DirFd& out) {
     if (cur.get() < 0) return errno;
     std::deque<std::string> todo;
     splitInto(path, todo, false);
-    int hops = 0;
+    int hops = 0, tries = 0;  // tries: looks at the same folder again, after making it or a race
     while (!todo.empty()) {
         const std::string part = std::move(todo.front());
         todo.pop_front();
@@ -73,6 +73,7 @@ int walkAsRoot(const std::string& path, bool make, DirFd& out) {
         const int next = ::openat(cur.get(), name, kDirOpen | O_NOFOLLOW);
         if (next >= 0) {
             cur = DirFd(next);
+            tries = 0;
             continue;
         }
         const int err = errno;
@@ -83,7 +84,7 @@ int walkAsRoot(const std::string& path, bool make, DirFd& out) {
                      S_ISLNK(st.st_mode))) {
             return err;  // not a link swapped in since it was looked at
         }
-        if (++hops > kMaxHops) return ELOOP;
+        if (++tries > kMaxHops) return ELOOP;
         todo.push_front(part);
     }
     out = std::move(cur);

@@ -1,5 +1,6 @@
 // Root never passes a link that someone else can change on the way to what it writes, renames
 // or deletes; links only root can change are passed, and other users keep following theirs.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,6 +83,45 @@ TEST(SafePath, WhichLinksRootPasses) {
     EXPECT_EQ(tqm::detail::openParent(temp.path("outer/link/x"), fd, name), tqm::detail::kLinkRefused);
     EXPECT_EQ(tqm::detail::openParent(temp.path("outer/x"), fd, name), 0);
     EXPECT_EQ(name, "x");
+}
+
+// Where no link needs refusing, root's walk ends where the system's own lookup does, or fails
+// as it does: ".", "..", doubled and trailing "/", relative paths, loops, files on the way.
+TEST(SafePath, RootWalkAnswersAsTheSystem) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+    TempHome temp;
+    fs::create_directories(temp.path("a/b/c"));
+    writeFile(temp.path("a/file"), "x");
+    fs::create_directory_symlink("b", temp.path("a/lb"));
+    fs::create_directory_symlink("../a/b/c", temp.path("a/b/up"));
+    fs::create_directory_symlink("loop2", temp.path("a/loop1"));
+    fs::create_directory_symlink("loop1", temp.path("a/loop2"));
+    fs::create_symlink("file", temp.path("a/lfile"));
+    fs::create_symlink("missing", temp.path("a/dangling"));
+    const std::string cwd = fs::current_path().string();
+    ASSERT_EQ(::chdir(temp.path("a").c_str()), 0);
+    for (const char* path : {"/", "/..", ".", "..", "b", "b/", "b//c", "./b/./c/", "b/../b/c", "lb/c", "lb/../b",
+                             "b/up", "b/up/..", "loop1", "loop1/x", "file", "file/x", "lfile", "dangling", "missing",
+                             ""}) {
+        SCOPED_TRACE(std::string("\"") + path + "\"");
+        const int system = ::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const int systemErr = system < 0 ? errno : 0;
+        tqm::detail::DirFd fd;
+        EXPECT_EQ(tqm::detail::openDir(path, fd), systemErr);
+        struct stat want {}, got {};
+        if (system >= 0 && fd.get() >= 0 && ::fstat(system, &want) == 0 && ::fstat(fd.get(), &got) == 0) {
+            EXPECT_TRUE(want.st_dev == got.st_dev && want.st_ino == got.st_ino);
+        }
+        if (system >= 0) ::close(system);
+    }
+    ASSERT_EQ(::chdir(cwd.c_str()), 0);
+
+    // Many missing folders made in one walk are not taken for a loop of links.
+    std::string deep = temp.path("deep");
+    for (int i = 0; i < 50; ++i) deep += "/d";
+    tqm::detail::DirFd fd;
+    EXPECT_EQ(tqm::detail::openDir(deep, fd, true), 0);
+    EXPECT_TRUE(fs::is_directory(deep));
 }
 
 class RootLinks : public JobTest {
