@@ -4,10 +4,10 @@
 
 #include <atomic>
 #include <cstdio>
-#include <fstream>
 #include <random>
 
 #include "engine/catalog_numbers.h"
+#include "engine/fileread.h"
 #include "engine/safe_path.h"
 #include "engine/signature.h"
 #include "json/json.h"
@@ -18,11 +18,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The cache and "state.json" lie in the user's folder, also when the elevated helper reads them:
+// only regular files, and no more than a catalog may be (a planted pipe never blocks the reader).
+constexpr size_t kMaxCacheFile = size_t(1) << 30;
+
 bool readFile(const fs::path& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    int err = 0;
+    return readRegularFile(path.string(), kMaxCacheFile, out, err);
 }
 
 // A temporary name of this writer's own beside the target, so that two writers never interleave.

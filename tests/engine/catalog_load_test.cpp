@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -137,6 +139,13 @@ TEST_F(LoadCatalog, ReportsWhyNothingLoaded) {
     EXPECT_EQ(r.note,
               "offline; the cached catalog failed too: the catalog is older than one already seen "
               "(sequence 42 < 50)");
+
+    // A pipe planted in place of the cached signature is no file: it never blocks the loader.
+    std::filesystem::remove(path("data/state.json"));
+    ASSERT_TRUE(load().ok);
+    std::filesystem::remove(path("data/cache/catalog.json.sig"));
+    ASSERT_EQ(::mkfifo(path("data/cache/catalog.json.sig").c_str(), 0600), 0);
+    EXPECT_EQ(load(true).note, "offline; the cached catalog failed too: ");
 }
 
 TEST_F(LoadCatalog, ConcurrentWritersLeaveWholeFiles) {
