@@ -8,8 +8,8 @@
 namespace tqapp::dev {
 
 void windowBar(const Paint& p, int width, int height, Rect closeButton, bool hot, bool down) {
-    ClipTo clip(p.canvas, device(p, Rect{0, 0, width, height}));
-    p.canvas.fillRect(device(p, Rect{0, height - 1, width, 1}), rule);
+    const Rect bar = device(p, Rect{0, 0, width, height});
+    ClipTo clip(p.canvas, bar);
     lumo::gui::drawArduneLogo(p.canvas, device(p, Rect{4, 1, 40, 20}), p.scale, cream);
 
     const lumo::gui::BitmapFont* bold = font(p.scale, true, false);
@@ -24,6 +24,10 @@ void windowBar(const Paint& p, int width, int height, Rect closeButton, bool hot
         regular->draw(p.canvas, area.x + bold->width(first) + bold->space, baseline, second, &idle);
     }
     squareButton(p, device(p, closeButton), true, hot, down);
+    // The foot line is one dot thick at every scale, flush with the bar's mapped foot; drawn last, so
+    // the logo resting on it never blurs it.
+    const int u = one(p.scale);
+    p.canvas.fillRect(Rect{bar.x, bar.y + bar.h - u, bar.w, u}, rule);
 }
 
 }  // namespace tqapp::dev
