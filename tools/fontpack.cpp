@@ -11,9 +11,10 @@
 // positions of a text at 1.5x are exactly 1.5 times those at 1x.
 //
 // The bold faces are made from the same drawings: a column that is a one-pixel gap between two
-// inks in any row is doubled first, so that no counter closes, and then every stroke is thickened
-// to the right by floor(f) pixels (one design pixel at 1x, 2x and 3x; one pixel at 1.5x, which
-// makes the 1.5x stems 3 pixels, 1.5 times the 1x ones).
+// inks is doubled first, so that no counter closes, and then every stroke is thickened to the
+// right by floor(f) pixels (one design pixel at 1x, 2x and 3x; one pixel at 1.5x, which makes the
+// 1.5x stems 3 pixels, 1.5 times the 1x ones). The few glyphs where doubling would thicken a middle
+// stem are drawn bold by hand (kBoldGlyphs) and thickened the same way.
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
