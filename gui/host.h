@@ -60,9 +60,9 @@ public:
     virtual void performEdit(unsigned id, double value) = 0;
     virtual void endEdit(unsigned id) = 0;
     virtual bool showHostContextMenu(unsigned, int, int) { return false; }
-    // A size in points. A standalone host owns the window the editor resizes itself, so it agrees;
-    // an embedding host refuses unless it overrides this.
-    virtual bool requestResize(int, int) { return isStandalone(); }
+    // A size in points; true when the host resized its window. A host refuses unless it overrides
+    // this: a standalone host that owns its window answers for itself.
+    virtual bool requestResize(int, int) { return false; }
     virtual float meter(int, int) const { return 0.0f; }
     virtual void nextMeterFrame() {}
     virtual int scope(int, float*, int) const { return 0; }

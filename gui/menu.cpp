@@ -33,13 +33,16 @@ ListPopup* openMenu(Editor& editor, std::unique_ptr<ListPopup> list, Rect anchor
     const int above = anchor.y - area.y;
     const bool upper = fullH > below && (fullH <= above || below < above);
     const Rect placed = dropdownRect(anchor, w, fullH, area, minH);
-    int y = placed.y, h = placed.h;
+    int x = placed.x, y = placed.y, h = placed.h;
     if (h < fullH) {
+        // A list that scrolls grows by the scrollbar strip, so its rows keep their measured width.
+        w += ListPopup::kStrip;
+        x = placeX(anchor, w, area);
         h = std::max(1, (h - pad) / std::max(r, 1)) * r + pad;
         // Only a list above its anchor is pulled back to meet it; one on the lower side keeps its top.
         if (upper) y = anchor.y - h;
     }
-    list->bounds = Rect{placed.x, y, w, h};
+    list->bounds = Rect{x, y, w, h};
     list->unzoomed = unzoomed;
 
     if (list->hover < 0) {

@@ -3,12 +3,18 @@
 //
 //   lumo_fontpack <out dir> <sans> <sans bold> <condensed> <condensed bold>
 //
-// The four "tqnative" fonts come from the hand-drawn pixel glyphs of fontpack_pixels.h, magnified
-// on a fixed grid anchored at the pen and the baseline: a design pixel d (relative to that anchor)
-// covers the output pixels floor(f d) to floor(f (d + 1)) - 1 at scale f. At 2x and 3x that is an
-// exact integer magnification; at 1.5x the design pixels alternate between 1 and 2 output pixels,
-// and because every regular advance is even, a text at 1.5x is exactly the 1.5 magnification of the
-// same text at 1x. The other fonts are rendered through FreeType from the scalable fonts given.
+// The four "tqnative" fonts come from the hand-drawn pixel glyphs of fontpack_pixels.h, placed on
+// a fixed grid anchored at the pen and the baseline: a design pixel d (relative to that anchor)
+// starts at output pixel floor(f d) and is ceil(f) pixels wide at scale f. At 1x, 2x and 3x that
+// is an exact integer magnification; at 1.5x every stroke is 2 pixels thick whatever its place on
+// the grid, and a one-pixel gap stays one pixel. Every regular advance is even, so the pen
+// positions of a text at 1.5x are exactly 1.5 times those at 1x.
+//
+// The bold faces are made from the same drawings: a column that is a one-pixel gap between two
+// inks is doubled first, so that no counter closes, and then every stroke is thickened to the
+// right by floor(f) pixels (one design pixel at 1x, 2x and 3x; one pixel at 1.5x, which makes the
+// 1.5x stems 3 pixels, 1.5 times the 1x ones). The few glyphs where doubling would thicken a middle
+// stem are drawn bold by hand (kBoldGlyphs) and thickened the same way.
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
@@ -87,8 +93,8 @@ std::string scaleLabel(double f) {
 using Rows = std::vector<std::string>;
 constexpr int kCapRows = 7;  // rows above the baseline
 
-bool parsePixels(std::map<char, Rows>& out, std::string& error) {
-    std::istringstream in(fontpack::kPixelGlyphs);
+bool parseGlyphs(const char* text, std::map<char, Rows>& out, std::string& error) {
+    std::istringstream in(text);
     std::string line;
     char current = 0;
     while (std::getline(in, line)) {
@@ -111,13 +117,23 @@ bool parsePixels(std::map<char, Rows>& out, std::string& error) {
     for (auto& [c, rows] : out) {
         size_t w = 0;
         for (auto& r : rows) w = std::max(w, r.size());
-        if (w % 2 == 0 || rows.size() > 9) {
-            error = std::string("glyph must be 1, 3 or 5 columns and at most 9 rows: ") + c;
+        if (rows.size() > 9) {
+            error = std::string("glyph has more than 9 rows: ") + c;
             return false;
         }
         for (auto& r : rows) r.resize(w, '.');
         rows.resize(9, std::string(w, '.'));
     }
+    return true;
+}
+
+bool parsePixels(std::map<char, Rows>& out, std::string& error) {
+    if (!parseGlyphs(fontpack::kPixelGlyphs, out, error)) return false;
+    for (const auto& [c, rows] : out)
+        if (rows[0].size() % 2 == 0 || rows[0].size() > 5) {
+            error = std::string("glyph must be 1, 3 or 5 columns: ") + c;
+            return false;
+        }
     for (int c = 33; c < 127; ++c)
         if (!out.count(char(c))) {
             error = std::string("missing glyph: ") + char(c);
@@ -126,37 +142,70 @@ bool parsePixels(std::map<char, Rows>& out, std::string& error) {
     return true;
 }
 
-Rows embolden(const Rows& rows) {
+// Doubles every column that is a one-pixel gap between two inks, in one row or from a row to the
+// next (as between the slash and the rings of "%"), so that the bold thickening, which fills one
+// pixel to the right of every ink, leaves each such gap open.
+Rows widenForBold(const Rows& rows) {
+    const size_t w = rows[0].size();
+    std::vector<bool> twice(w, false);
+    for (size_t r = 0; r < rows.size(); ++r)
+        for (size_t q = r > 0 ? r - 1 : r; q <= r + 1 && q < rows.size(); ++q)
+            for (size_t k = 1; k + 1 < w; ++k)
+                if (rows[r][k - 1] == '#' && rows[r][k] == '.' && rows[q][k] == '.' && rows[q][k + 1] == '#')
+                    twice[k] = true;
     Rows out;
     for (const auto& r : rows) {
-        std::string b(r.size() + 1, '.');
-        for (size_t i = 0; i < r.size(); ++i)
-            if (r[i] == '#') b[i] = b[i + 1] = '#';
-        out.push_back(b);
+        std::string o;
+        for (size_t k = 0; k < w; ++k) o.append(twice[k] ? 2 : 1, r[k]);
+        out.push_back(o);
     }
     return out;
 }
 
-int lo(double f, int d) { return int(std::floor(f * d)); }
+// The drawing a hand-drawn bold glyph is thickened from: each run of ink one pixel shorter on the
+// right. False when the bold glyph has a run of one pixel, which no thickening gives.
+bool thinBold(const Rows& bold, Rows& thin) {
+    thin.clear();
+    for (const auto& r : bold) {
+        std::string t(r.size(), '.');
+        for (size_t i = 0; i + 1 < r.size(); ++i)
+            if (r[i] == '#' && r[i + 1] == '#') t[i] = '#';
+        for (size_t i = 0; i < r.size(); ++i) {
+            const bool back = t[i] == '#' || (i > 0 && t[i - 1] == '#');
+            if (back != (r[i] == '#')) return false;
+        }
+        t.pop_back();
+        thin.push_back(t);
+    }
+    return true;
+}
 
-// One glyph at scale f; y is relative to the baseline, image trimmed to its inked rows.
-void pixelGlyph(const Rows& rows, double f, Image& img, int& x, int& y) {
+int lo(double f, int d) { return int(std::floor(f * d)); }
+int stroke(double f) { return int(std::ceil(f - 1e-9)); }  // output pixels of one design pixel
+int boldExtra(double f) { return std::max(1, int(std::floor(f))); }
+
+// One glyph at scale f; y is relative to the baseline, image trimmed to its inked rows. The
+// image is `extra` pixels wider than the drawing and every ink is thickened by that many pixels
+// to its right.
+void pixelGlyph(const Rows& rows, double f, int extra, Image& img, int& x, int& y) {
     int first = 0, last = int(rows.size()) - 1;
     while (first < last && rows[size_t(first)].find('#') == std::string::npos) ++first;
     while (last > first && rows[size_t(last)].find('#') == std::string::npos) --last;
-    int w = int(rows[0].size());
-    int d0 = first - kCapRows, d1 = last + 1 - kCapRows;
-    img.w = lo(f, w);
-    img.h = lo(f, d1) - lo(f, d0);
+    const int w = int(rows[0].size());
+    const int t = stroke(f);
+    const int d0 = first - kCapRows, dLast = last - kCapRows;
+    img.w = lo(f, w - 1) + t + extra;
+    img.h = lo(f, dLast) + t - lo(f, d0);
     img.alpha.assign(size_t(img.w) * size_t(img.h), 0);
     x = 0;
     y = lo(f, d0);
     for (int r = first; r <= last; ++r) {
-        int dy = r - kCapRows;
+        const int dy = r - kCapRows;
         for (int c = 0; c < w; ++c) {
             if (rows[size_t(r)][size_t(c)] != '#') continue;
-            for (int oy = lo(f, dy); oy < lo(f, dy + 1); ++oy)
-                for (int ox = lo(f, c); ox < lo(f, c + 1); ++ox) img.alpha[size_t(oy - y) * size_t(img.w) + size_t(ox)] = 255;
+            for (int oy = lo(f, dy); oy < lo(f, dy) + t; ++oy)
+                for (int ox = lo(f, c); ox < lo(f, c) + t + extra; ++ox)
+                    img.alpha[size_t(oy - y) * size_t(img.w) + size_t(ox)] = 255;
         }
     }
 }
@@ -178,21 +227,22 @@ FontOut pixelMetrics(const std::string& name, double f, int ascent, int descent)
     return font;
 }
 
-void addPixelFonts(Pack& pack, const std::map<char, Rows>& glyphs, bool bold) {
+void addPixelFonts(Pack& pack, const std::map<char, Rows>& glyphs, const std::map<char, Rows>& boldThin, bool bold) {
     const double f = pack.scale;
     const std::string base = bold ? "tqnative_bold" : "tqnative";
     const std::string shortName = bold ? "tqnative_short_bold" : "tqnative_short";
     FontOut full = pixelMetrics(base, f, 8, 3);
     FontOut compact = pixelMetrics(shortName, f, kCapRows, 2);
     for (const auto& [c, design] : glyphs) {
-        Rows rows = bold ? embolden(design) : design;
+        const auto drawn = boldThin.find(c);
+        const Rows rows = !bold ? design : drawn != boldThin.end() ? drawn->second : widenForBold(design);
         Image img;
         GlyphOut g;
         g.c = c;
-        pixelGlyph(rows, f, img, g.x, g.y);
+        pixelGlyph(rows, f, bold ? boldExtra(f) : 0, img, g.x, g.y);
         g.w = img.w;
         g.h = img.h;
-        g.adv = lo(f, int(rows[0].size()) + 1);
+        g.adv = lo(f, int(rows[0].size()) + (bold ? 2 : 1));
         g.image = base + ":" + std::to_string(int(uint8_t(c)));
         pack.files.emplace_back(g.image, encodePng(img));
         full.glyphs.push_back(g);
@@ -311,6 +361,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
+    std::map<char, Rows> boldDrawn, boldThin;
+    if (!parseGlyphs(fontpack::kBoldGlyphs, boldDrawn, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    for (const auto& [c, rows] : boldDrawn)
+        if (!thinBold(rows, boldThin[c])) {
+            std::fprintf(stderr, "bold glyph with a run of one pixel: %c\n", c);
+            return 1;
+        }
     FT_Library lib = nullptr;
     if (FT_Init_FreeType(&lib)) {
         std::fprintf(stderr, "FreeType does not start\n");
@@ -338,8 +398,8 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "%s\n", error.c_str());
                 status = 1;
             }
-        addPixelFonts(pack, pixels, false);
-        addPixelFonts(pack, pixels, true);
+        addPixelFonts(pack, pixels, boldThin, false);
+        addPixelFonts(pack, pixels, boldThin, true);
     }
     FT_Done_FreeType(lib);
     if (status) return status;

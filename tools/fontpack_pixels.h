@@ -745,4 +745,51 @@ inline const char* const kPixelGlyphs = R"(
 ...#.
 )";
 
+// Bold glyphs drawn by hand where thickening the regular drawing would leave uneven stems (the
+// middle stems of m, M, w and W, the stem of Y). Same format, drawn as they show at 1x: every run of
+// ink is at least 2 pixels long, and the generator takes one pixel off the right of each run for
+// the drawing it thickens at every scale.
+inline const char* const kBoldGlyphs = R"(
+= M
+##....##
+###..###
+##.##.##
+##.##.##
+##....##
+##....##
+##....##
+= W
+##....##
+##....##
+##....##
+##.##.##
+##.##.##
+##.##.##
+.##..##.
+= Y
+##....##
+##....##
+.##..##.
+..####..
+...##...
+...##...
+...##...
+= m
+........
+........
+###.###.
+##.##.##
+##.##.##
+##.##.##
+##.##.##
+= w
+........
+........
+##....##
+##....##
+##.##.##
+##.##.##
+.##..##.
+)";
+
 }  // namespace fontpack

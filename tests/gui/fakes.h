@@ -29,7 +29,7 @@ public:
     void endEdit(unsigned id) override { edits.push_back("end " + std::to_string(id)); }
     bool requestResize(int w, int h) override {
         resizeRequests.push_back({w, h});
-        return standalone ? EditorHost::requestResize(w, h) : agrees;
+        return standalone || agrees;
     }
     bool isStandalone() const override { return standalone; }
 
@@ -38,7 +38,7 @@ public:
     std::vector<std::string> edits;
     std::vector<std::pair<int, int>> resizeRequests;
     bool agrees = false;     // answer of a plug-in host
-    bool standalone = false; // a standalone host keeps the base answer
+    bool standalone = false; // a standalone host owns its window and always agrees
 };
 
 // Everything the fakes are asked, in order, shared so that it outlives them.

@@ -11,8 +11,7 @@
 #include "gui/fonts.h"
 #include "gui/menu.h"
 #include "menu_test_helpers.h"
-#include "tests/support/png.h"
-#include "tests/support/temp_home.h"
+#include "pictures.h"
 
 using namespace lumo::gui;
 
@@ -39,12 +38,6 @@ void moveTo(Editor& ed, const ListPopup* l, int x, int y) {
                  false);
 }
 
-bool writePng(const Canvas& c, const std::string& path) {
-    const std::string png = testsupport::encodePng(c.width, c.height, c.pixels);
-    std::ofstream f(path, std::ios::binary);
-    f << png;
-    return bool(f) && !png.empty();
-}
 
 }  // namespace
 
@@ -193,9 +186,6 @@ TEST(ListPopupGeometry, DescribeListsTheShownRows) {
 }
 
 TEST(ListPopupDrawing, OpenMenuWithSubmenuAndSliderAtOneAndTwo) {
-    testsupport::TempHome temp;
-    const char* keep = std::getenv("LUMO_TEST_PNG_DIR");  // set it to look at the pictures
-    const std::string dir = keep ? keep : temp.dir();
     ListSkin skin;
     skin.font = "tqnative";
     skin.text = 0xFFE8E8E8u;
@@ -229,7 +219,7 @@ TEST(ListPopupDrawing, OpenMenuWithSubmenuAndSliderAtOneAndTwo) {
         Canvas c;
         ed.paint(c);
         ASSERT_EQ(c.width, 500 * int(scale));
-        ASSERT_TRUE(writePng(c, dir + "/menu-" + std::to_string(int(scale)) + "x.png"));
+        ASSERT_TRUE(pictures::write(c, "menu-" + std::to_string(int(scale)) + "x.png"));
         auto px = [&](int x, int y) { return c.pixels[size_t(y * c.width + x)]; };
         auto dev = [scale](int v) { return int(std::lround(v * scale)); };
         // The open submenu's row and the hovered submenu row are lit; the checked row is inverted.
@@ -242,5 +232,39 @@ TEST(ListPopupDrawing, OpenMenuWithSubmenuAndSliderAtOneAndTwo) {
         const int trackY = dev(l->bounds.y + l->yOf(4)) + dev(18) / 2;
         EXPECT_EQ(px(dev(l->bounds.x) + dev(x0) + 1, trackY), pixelOf(skin.text));
         EXPECT_NE(px(dev(l->bounds.x + x1) - 2, trackY), pixelOf(skin.text));
+    }
+}
+
+TEST(ListPopupDrawing, AScrollingMenuShowsItsLongestLabelInFull) {
+    ListSkin skin;
+    skin.font = "tqnative";
+    skin.rowHeight = 18;
+    skin.textInset = 8;
+    std::vector<MenuItem> items;
+    for (int i = 1; i <= 40; ++i) items.push_back(item("Preset number " + std::to_string(i), i));
+    items[2].label = "Preset number 3 of the factory bank";
+    for (double scale : {1.0, 1.5, 2.0, 3.0}) {
+        SCOPED_TRACE(scale);
+        MenuLook look = menuLook(lumoFonts(), skin);
+        // Every label the rows draw, with the room it was given.
+        std::vector<std::string> cut;
+        int drawn = 0;
+        look.drawText = [&, inner = look.drawText](const Paint& p, Rect r, const std::string& text, Color colour,
+                                                    bool plain) {
+            const BitmapFont* f = lumoFonts().pack(p.scale).font("tqnative");
+            ++drawn;
+            if (f->fit(text, r.w - 2 * int(std::lround(skin.textInset * p.scale))) != text) cut.push_back(text);
+            inner(p, r, text, colour, plain);
+        };
+        fakes::Host host;
+        Editor ed(host, 300, 160);
+        ed.setScale(scale);
+        ListPopup* l = openMenu(ed, std::make_unique<ListPopup>(look, items, Rect{}), Rect{10, 10, 60, 16});
+        ASSERT_TRUE(l->scrollbarShown());
+        Canvas c;
+        ed.paint(c);
+        ASSERT_TRUE(pictures::write(c, "menu-scrolling-" + std::to_string(int(scale * 10)) + ".png"));
+        EXPECT_EQ(drawn, l->visibleRows());
+        EXPECT_TRUE(cut.empty()) << cut.front();
     }
 }

@@ -104,13 +104,15 @@ TEST(MenuPlacement, OpenMenu) {
     const Case cases[] = {
         {"below", 300, 5, {10, 20, 80, 20}, 0, {10, 40, 80, 104}},
         {"near the bottom: above, whole", 300, 10, {50, 250, 80, 20}, 0, {50, 46, 80, 204}},
-        {"lower side, cut to rows, top kept", 300, 20, {10, 100, 80, 20}, 0, {10, 120, 80, 164}},
-        {"upper side, cut to rows, meets the anchor", 300, 20, {10, 180, 80, 20}, 0, {10, 16, 80, 164}},
+        // A list cut to rows scrolls: ten units wider for the scrollbar strip.
+        {"lower side, cut to rows, top kept", 300, 20, {10, 100, 80, 20}, 0, {10, 120, 90, 164}},
+        {"upper side, cut to rows, meets the anchor", 300, 20, {10, 180, 80, 20}, 0, {10, 16, 90, 164}},
         // Three rows need 64; the lower side has 30, so the list rises past the anchor but stays
         // where its lower side put it instead of jumping above the anchor and out of the area.
-        {"three-row minimum on the lower side", 60, 10, {10, 10, 80, 20}, 0, {10, -4, 80, 64}},
+        {"three-row minimum on the lower side", 60, 10, {10, 10, 80, 20}, 0, {10, -4, 90, 64}},
         {"measured narrower than the anchor", 300, 3, {10, 20, 80, 20}, 50, {10, 40, 80, 64}},
         {"measured wider than the anchor", 300, 3, {10, 20, 80, 20}, 150, {10, 40, 150, 64}},
+        {"scrolling, pushed left by the strip", 200, 20, {315, 10, 80, 20}, 0, {310, 30, 90, 164}},
     };
     for (const Case& c : cases) {
         fakes::Host host;

@@ -129,6 +129,24 @@ TEST_F(Sized, ResizeBodyAndTheHostsAnswer) {
     EXPECT_EQ(e.logicalWidth(), 200);
 }
 
+TEST_F(Sized, AHostThatDoesNotAnswerRefusesToResize) {
+    // Standalone or not, a host that does not override requestResize refuses, and the editor
+    // keeps its size.
+    struct Quiet : fakes::Host {
+        bool requestResize(int w, int h) override { return EditorHost::requestResize(w, h); }
+    };
+    for (bool standalone : {false, true}) {
+        Quiet quiet;
+        quiet.standalone = standalone;
+        EXPECT_FALSE(quiet.requestResize(200, 200));
+        Editor e(quiet, 100, 100);
+        e.setResizable(50, 50, 400, 400);
+        withWindow(e);
+        EXPECT_FALSE(e.resizeBody(200, 200)) << standalone;
+        EXPECT_EQ(e.logicalWidth(), 100) << standalone;
+    }
+}
+
 TEST_F(Sized, ZoomAndNotifyRollsBackWhenRefused) {
     Editor e(host, 100, 100);
     e.setZoomAndNotify(2.0);  // no window: kept without asking
