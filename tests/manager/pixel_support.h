@@ -1,0 +1,82 @@
+#pragma once
+// Helpers of the pixel-look tests: a canvas on a sentinel colour, ink boxes, mirror checks, and the
+// folder next to the test program where pictures are written for a person to look at.
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "gui/draw/canvas.h"
+#include "gui/widget.h"
+
+namespace pixeltest {
+
+using lumo::gui::Canvas;
+using lumo::gui::Rect;
+
+inline constexpr double kScales[] = {1.0, 1.25, 1.5, 2.0, 3.0};
+inline constexpr uint32_t kPaper = 0xFF30A0F0u;  // a colour no primitive uses (pixel form)
+
+inline Canvas paper(int w, int h) {
+    Canvas c;
+    c.resize(w, h);
+    for (uint32_t& px : c.pixels) px = kPaper;
+    return c;
+}
+
+inline uint32_t at(const Canvas& c, int x, int y) { return c.pixels[size_t(y) * c.width + x]; }
+
+inline lumo::gui::Paint paintOf(Canvas& c, double scale) {
+    return lumo::gui::Paint{c, Rect{0, 0, c.width, c.height}, scale, false, {}, {}};
+}
+
+// The smallest rectangle holding every pixel that is not the paper; empty when there is none.
+inline Rect inkBox(const Canvas& c) {
+    int x0 = INT_MAX, y0 = INT_MAX, x1 = -1, y1 = -1;
+    for (int y = 0; y < c.height; ++y)
+        for (int x = 0; x < c.width; ++x)
+            if (at(c, x, y) != kPaper) {
+                x0 = std::min(x0, x), x1 = std::max(x1, x);
+                y0 = std::min(y0, y), y1 = std::max(y1, y);
+            }
+    return x1 < 0 ? Rect{} : Rect{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+}
+
+inline bool inside(Rect inner, Rect outer) {
+    return inner.empty() || (inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.w <= outer.x + outer.w &&
+                             inner.y + inner.h <= outer.y + outer.h);
+}
+
+// Whether the pixels of box equal their mirror image left-right (horizontal) or top-bottom.
+inline bool mirrored(const Canvas& c, Rect b, bool horizontal) {
+    for (int y = b.y; y < b.y + b.h; ++y)
+        for (int x = b.x; x < b.x + b.w; ++x) {
+            const int mx = horizontal ? b.x + b.w - 1 - (x - b.x) : x;
+            const int my = horizontal ? y : b.y + b.h - 1 - (y - b.y);
+            if (at(c, x, y) != at(c, mx, my)) return false;
+        }
+    return true;
+}
+
+inline int count(const Canvas& c, uint32_t pixel) {
+    int n = 0;
+    for (uint32_t px : c.pixels) n += px == pixel;
+    return n;
+}
+
+inline uint64_t hashOf(const Canvas& c) {
+    uint64_t h = 1469598103934665603ull;
+    for (uint32_t px : c.pixels) h = (h ^ px) * 1099511628211ull;
+    return h;
+}
+
+// The folder of the running test program: the build folder of the tests.
+inline std::filesystem::path pictureDir() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::current_path(ec) : exe.parent_path();
+}
+
+}  // namespace pixeltest
