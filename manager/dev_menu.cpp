@@ -74,6 +74,17 @@ lumo::gui::MenuLook menuLook() {
     look.background = bg;
     look.border = cream;
     look.separatorColour = rule;
+    // The frame and the separators are lines of the pixel look: one dot thick at every scale (the
+    // list's own would be hairlines at 2x and 3x).
+    look.drawBackground = [](const Paint& p, Rect r) {
+        p.canvas.fillRect(r, bg);
+        p.canvas.strokeRect(r, cream, one(p.scale));
+    };
+    look.drawSeparator = [](const Paint& p, Rect row) {
+        const int u = one(p.scale), inset = int(std::lround(6 * p.scale));
+        const int x0 = p.rect.x + inset, x1 = p.rect.x + p.rect.w - inset;
+        p.canvas.fillRect(Rect{x0, row.y + (row.h - u) / 2, x1 - x0, u}, rule);
+    };
     look.drawText = drawItem;
     look.measureWidth = measure;
     return look;

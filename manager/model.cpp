@@ -58,14 +58,7 @@ std::shared_ptr<Model::Loaded> Model::fetch(const Config& config) {
     out->catalog =
         std::make_shared<tqm::LoadedCatalog>(tqm::loadCatalog(source, config.pub, userData, config.offline));
     if (!out->catalog->ok) return out;
-    const std::string dir = art::cacheDir(userData);
-    const tqm::Catalog& catalog = out->catalog->catalog;
-    for (const auto* list : {&catalog.plugins, &catalog.apps})
-        for (const tqm::Plugin& entry : *list) {
-            Art& pictures = out->pictures[entry.id];
-            for (const auto& [key, ref] : entry.art_row) pictures.row[key] = art::picture(source, dir, ref);
-            for (const auto& [key, ref] : entry.art_logo) pictures.logo[key] = art::picture(source, dir, ref);
-        }
+    out->pictures = art::catalogPictures(source, art::cacheDir(userData), out->catalog->catalog);
     return out;
 }
 

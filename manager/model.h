@@ -27,19 +27,13 @@
 #include "engine/rows.h"
 #include "gui/draw/canvas.h"
 #include "manager/config.h"
+#include "manager/pictures.h"
 
 namespace lumo::gui {
 class UiQueue;
 }
 
 namespace tqapp {
-
-// The pictures of one catalog entry, keyed as the catalog's art maps are keyed ("1x", "2x", ...).
-// A picture that could not be had is an empty bitmap under its key, never a missing key.
-struct Art {
-    std::map<std::string, lumo::gui::Bitmap> row;
-    std::map<std::string, lumo::gui::Bitmap> logo;
-};
 
 class Model {
 public:

@@ -1,5 +1,5 @@
 #pragma once
-// The maker's logo mark: a wave ribbon 37 x 20 units, filled in one colour.
+// The maker's logo mark: one tapered wave stroke, 37 x 20 units, filled in one colour.
 #include "gui/draw/canvas.h"
 #include "gui/draw/path.h"
 

@@ -125,8 +125,10 @@ TEST(DevMenu, ItemsAreCapitalsAndTickedOnesCarryTheDotTick) {
     for (double s : kScales) {
         SCOPED_TRACE(s);
         const int u = dev::one(s);
+        MenuItem rule;
+        rule.separator = true;
         const std::vector<MenuItem> items = {item("Open the folder"), item("\x01Show betas"), item("\x02Show logs"),
-                                             item("Remove", false)};
+                                             item("Remove", false), rule};
         lumo::gui::ListPopup menu(dev::menuLook(), items, Rect{0, 0, 140, 0});
         menu.bounds.h = lumo::gui::ListPopup::heightOf(*menu.look, items);
         const Rect r{3, 4, lr(140 * s), lr(menu.bounds.h * s)};
@@ -147,9 +149,25 @@ TEST(DevMenu, ItemsAreCapitalsAndTickedOnesCarryTheDotTick) {
         EXPECT_EQ(at(c, tx + 4 * u, ty), pixelOf(dev::cream));  // plain ticked rows are cream
         EXPECT_EQ(at(c, tx + u, ty + 3 * u), pixelOf(dev::cream));
         EXPECT_EQ(at(c, tx, ty), pixelOf(dev::bg));
-        // The frame is a cream hairline of one device pixel, as every drawn list has.
-        EXPECT_EQ(at(c, r.x, r.y + r.h / 2), pixelOf(dev::cream));
-        EXPECT_EQ(at(c, r.x + 1, r.y + r.h / 2), pixelOf(dev::bg));
+        // The frame is one dot of cream on every side.
+        for (int k = 0; k < u; ++k) {
+            EXPECT_EQ(at(c, r.x + k, r.y + r.h / 2), pixelOf(dev::cream));
+            EXPECT_EQ(at(c, r.x + r.w - 1 - k, r.y + r.h / 2), pixelOf(dev::cream));
+            EXPECT_EQ(at(c, r.x + r.w / 2, r.y + k), pixelOf(dev::cream));
+            EXPECT_EQ(at(c, r.x + r.w / 2, r.y + r.h - 1 - k), pixelOf(dev::cream));
+        }
+        EXPECT_EQ(at(c, r.x + u, r.y + r.h / 2), pixelOf(dev::bg));
+        // The separator: one dot of rule, 6 units in from each side.
+        const int sepTop = r.y + lr((3 + 4 * 14) * s), sepH = lr((3 + 5 * 14) * s) - lr((3 + 4 * 14) * s);
+        int thick = 0;
+        for (int y = sepTop; y < sepTop + sepH; ++y) thick += at(c, r.x + r.w / 2, y) == pixelOf(dev::rule);
+        EXPECT_EQ(thick, u);
+        const int sy = sepTop + (sepH - u) / 2;
+        EXPECT_EQ(at(c, r.x + lr(6 * s), sy), pixelOf(dev::rule));
+        EXPECT_EQ(at(c, r.x + lr(6 * s) - 1, sy), pixelOf(dev::bg));
+        EXPECT_EQ(at(c, r.x + r.w - lr(6 * s) - 1, sy), pixelOf(dev::rule));
+        EXPECT_EQ(at(c, r.x + r.w - lr(6 * s), sy), pixelOf(dev::bg));
+        EXPECT_EQ(at(c, r.x + r.w / 2, r.y + r.h - 1 - u), pixelOf(dev::bg));
     }
 }
 
