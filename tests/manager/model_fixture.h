@@ -77,9 +77,16 @@ protected:
         return c;
     }
 
-    // A model on the configuration; every change callback is counted.
+    // A model on the configuration; every change callback is counted, and each new progress
+    // text or fraction it shows is kept.
     tqapp::Model& make(tqapp::Config c) {
-        model = std::make_unique<tqapp::Model>(std::move(c), queue, [this] { ++changes; });
+        model = std::make_unique<tqapp::Model>(std::move(c), queue, [this] {
+            ++changes;
+            if (!model->busy) return;
+            const Progress now{model->progressText, model->fraction};
+            if (progress.empty() || progress.back().text != now.text || progress.back().fraction != now.fraction)
+                progress.push_back(now);
+        });
         return *model;
     }
 
@@ -97,9 +104,22 @@ protected:
         return pumpUntil([this] { return !model->loading; });
     }
 
+    // Runs a job to its end.
+    bool runJob(std::vector<tqm::Task> tasks, const std::string& title = "Job", const std::string& done = "Done") {
+        progress.clear();
+        model->run(std::move(tasks), title, done);
+        return pumpUntil([this] { return model->doneGeneration == model->jobGeneration && !model->busy; });
+    }
+
     std::string logText() const { return readFile(model->logFile().string()); }
 
+    struct Progress {
+        std::string text;
+        double fraction;
+    };
+
     JobCatalog catalog{path("source")};
+    std::vector<Progress> progress;
     std::shared_ptr<lumo::gui::UiQueue> queue = std::make_shared<lumo::gui::UiQueue>();
     std::unique_ptr<tqapp::Model> model;
     int changes = 0;
