@@ -86,6 +86,7 @@ protected:
             const Progress now{model->progressText, model->fraction};
             if (progress.empty() || progress.back().text != now.text || progress.back().fraction != now.fraction)
                 progress.push_back(now);
+            if (watch) watch(*model);
         });
         return *model;
     }
@@ -120,6 +121,7 @@ protected:
 
     JobCatalog catalog{path("source")};
     std::vector<Progress> progress;
+    std::function<void(tqapp::Model&)> watch;  // called on every change while a job runs
     std::shared_ptr<lumo::gui::UiQueue> queue = std::make_shared<lumo::gui::UiQueue>();
     std::unique_ptr<tqapp::Model> model;
     int changes = 0;
