@@ -22,13 +22,6 @@ class JobRoad : public ModelTest {
 protected:
     void TearDown() override { ::unsetenv("TQM_TEST_HELPER_KEYS"); }
 
-    tqapp::Model& ready(tqapp::Config c) {
-        tqapp::Model& m = make(std::move(c));
-        m.start();
-        EXPECT_TRUE(loaded());
-        EXPECT_TRUE(m.catalog && m.catalog->ok);
-        return m;
-    }
 
     // Everything the disk holds below the root, for before-and-after comparisons (the log and
     // the job files aside).

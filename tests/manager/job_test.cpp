@@ -13,13 +13,7 @@ namespace {
 
 class Job : public ModelTest {
 protected:
-    tqapp::Model& ready(tqapp::Config c) {
-        tqapp::Model& m = make(std::move(c));
-        m.start();
-        EXPECT_TRUE(loaded());
-        EXPECT_TRUE(m.catalog && m.catalog->ok);
-        return m;
-    }
+    using ModelTest::ready;
     tqapp::Model& ready() {
         catalog.publish(catalogText("1.0.0"));
         return ready(config());

@@ -91,6 +91,15 @@ protected:
         return *model;
     }
 
+    // A started model whose catalog has loaded.
+    tqapp::Model& ready(tqapp::Config c) {
+        tqapp::Model& m = make(std::move(c));
+        m.start();
+        EXPECT_TRUE(loaded());
+        EXPECT_TRUE(m.catalog && m.catalog->ok);
+        return m;
+    }
+
     // Runs posted closures, as the editor's tick does, until done() holds; false after ten seconds.
     bool pumpUntil(const std::function<bool()>& done) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
