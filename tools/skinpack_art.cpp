@@ -69,7 +69,6 @@ void lamp(Layer& L, double cx, double cy, bool on) {
 
 namespace {
 
-using Draw = std::function<void(Layer&)>;
 
 const char* stateName(State st, const char* normal, const char* hover, const char* pressed) {
     return st == State::Normal ? normal : st == State::Hover ? hover : pressed;
