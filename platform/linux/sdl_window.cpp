@@ -54,7 +54,6 @@ SdlWindow::~SdlWindow() {
     destroyWindow();
     for (auto& [code, c] : systemCursors_) SDL_FreeCursor(c);
     for (auto& [key, c] : imageCursors_) SDL_FreeCursor(c);
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
 void SdlWindow::destroyWindow() {
@@ -71,6 +70,7 @@ bool SdlWindow::openTopLevel(const char* title, int w, int h) {
                                std::max(1, h), flags);
     if (!window_) return false;
     windowId_ = SDL_GetWindowID(window_);
+    SDL_FlushEvent(SDL_QUIT);  // a signal's quit that an earlier window left unanswered
     double r = pixelRatio();
     if (r != 1.0) SDL_SetWindowSize(window_, std::max(1, int(std::lround(w / r))), std::max(1, int(std::lround(h / r))));
     SDL_DisplayMode mode;

@@ -20,7 +20,7 @@ constexpr double kTickSeconds = 1.0 / 30.0;
 
 class SdlWindow : public gui::PlatformWindow {
 public:
-    // Takes over one reference to SDL's video subsystem, which the caller has initialised.
+    // SDL's video must be up (makeSdlWindow).
     explicit SdlWindow(gui::Editor& editor);
     ~SdlWindow() override;
 

@@ -1,8 +1,5 @@
 #include "x11_grab.h"
 
-// gtest first: Xlib's macros would break its templates.
-#include <gtest/gtest.h>
-
 #include <SDL2/SDL_syswm.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -10,22 +7,6 @@
 namespace wintest {
 
 namespace {
-
-// An X server resets when its last client leaves and refuses connections meanwhile; each window
-// here opens and closes its own connection, so the tests hold one for their whole run.
-class HoldDisplay : public ::testing::Environment {
-public:
-    void SetUp() override { display_ = XOpenDisplay(nullptr); }
-    void TearDown() override {
-        if (display_) XCloseDisplay(display_);
-        display_ = nullptr;
-    }
-
-private:
-    ::Display* display_ = nullptr;
-};
-
-[[maybe_unused]] ::testing::Environment* const g_hold = ::testing::AddGlobalTestEnvironment(new HoldDisplay);
 
 bool x11Of(SDL_Window* window, SDL_SysWMinfo& info) {
     SDL_VERSION(&info.version);
