@@ -179,6 +179,43 @@ TEST(Window, CursorFollowsTheShapeUnderThePointer) {
     EXPECT_EQ(SDL_GetCursor(), arrow);
 }
 
+TEST(Window, UserResizeReachesTheEditorWithinItsLimits) {
+    Scene s;
+    SdlWindow* w = openWindow(*s.ed);
+    LUMO_NEED_WINDOW(w);
+    s.ed->setResizable(100, 60, 400, 300);
+    EXPECT_TRUE(SDL_GetWindowFlags(w->sdlWindow()) & SDL_WINDOW_RESIZABLE);
+    struct Case {
+        int w, h;        // asked of the window
+        int bodyW, bodyH;  // the editor's body afterwards
+    };
+    for (const Case& c : std::vector<Case>{{240, 150, 240, 150}, {50, 40, 100, 60}, {900, 900, 400, 300}}) {
+        SDL_SetWindowSize(w->sdlWindow(), c.w, c.h);
+        w->runFor(2.0, [&] { return s.ed->logicalWidth() == c.bodyW && s.ed->logicalHeight() == c.bodyH; });
+        EXPECT_EQ(s.ed->logicalWidth(), c.bodyW) << c.w;
+        EXPECT_EQ(s.ed->logicalHeight(), c.bodyH) << c.h;
+    }
+    SDL_SetWindowSize(w->sdlWindow(), 240, 150);
+    w->runFor(2.0, [&] { return s.ed->logicalWidth() == 240; });
+    expectShowsPaint(*s.ed, *w, "window-resized.png");
+}
+
+TEST(Window, CustomFrameDragsFromCaptions) {
+    Scene s;
+    auto caption = std::make_unique<Widget>();
+    caption->bounds = Rect{0, 0, 160, 4};
+    caption->windowPart = kWindowPartCaption;
+    s.ed->root()->add(std::move(caption));
+    SdlWindow* w = openWindow(*s.ed);
+    LUMO_NEED_WINDOW(w);
+    s.ed->setCustomFrame(true);
+    EXPECT_TRUE(SDL_GetWindowFlags(w->sdlWindow()) & SDL_WINDOW_BORDERLESS);
+    EXPECT_TRUE(w->captionAt(80, 2));
+    EXPECT_FALSE(w->captionAt(80, 50));
+    s.ed->setCustomFrame(false);
+    EXPECT_FALSE(SDL_GetWindowFlags(w->sdlWindow()) & SDL_WINDOW_BORDERLESS);
+}
+
 // Counts ticks and frames; at its first tick a worker posts a closure and is joined.
 class Clock : public Widget {
 public:
