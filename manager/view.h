@@ -32,6 +32,7 @@
 #include "gui/widget.h"
 #include "json/json.h"
 #include "manager/axis.h"
+#include "manager/job_plan.h"
 
 namespace tqapp {
 
@@ -178,6 +179,7 @@ public:
     const lumo::gui::Paint* paint = nullptr;
     JobWindow* jobWindow = nullptr;
     AccountWindow* accountWindow = nullptr;
+    JobPlan lastPlan;  // the plan last opened; shown again while its job runs
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     int32_t look = 1;  // 0 the skin look, 1 the pixel look
 
