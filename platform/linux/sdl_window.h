@@ -40,7 +40,7 @@ public:
     bool windowActive() const override;
     void systemMenusChanged() override {}  // no menu bar on this platform
     void setWindowOnTop(bool on) override;
-    // SDL starts window drags only from captions, through the hit test of a custom frame.
+    // SDL starts window drags only from captions, through the window's hit test.
     void beginWindowDrag() override {}
     void close() override;
     void show(bool on) override;

@@ -200,7 +200,7 @@ TEST(Window, UserResizeReachesTheEditorWithinItsLimits) {
     expectShowsPaint(*s.ed, *w, "window-resized.png");
 }
 
-TEST(Window, CustomFrameDragsFromCaptions) {
+TEST(Window, CaptionsDragTheWindowWithOrWithoutTheSystemFrame) {
     Scene s;
     auto caption = std::make_unique<Widget>();
     caption->bounds = Rect{0, 0, 160, 4};
@@ -208,12 +208,12 @@ TEST(Window, CustomFrameDragsFromCaptions) {
     s.ed->root()->add(std::move(caption));
     SdlWindow* w = openWindow(*s.ed);
     LUMO_NEED_WINDOW(w);
-    s.ed->setCustomFrame(true);
-    EXPECT_TRUE(SDL_GetWindowFlags(w->sdlWindow()) & SDL_WINDOW_BORDERLESS);
-    EXPECT_TRUE(w->captionAt(80, 2));
-    EXPECT_FALSE(w->captionAt(80, 50));
-    s.ed->setCustomFrame(false);
-    EXPECT_FALSE(SDL_GetWindowFlags(w->sdlWindow()) & SDL_WINDOW_BORDERLESS);
+    for (bool custom : {false, true}) {
+        s.ed->setCustomFrame(custom);
+        EXPECT_EQ(bool(SDL_GetWindowFlags(w->sdlWindow()) & SDL_WINDOW_BORDERLESS), custom);
+        EXPECT_TRUE(w->captionAt(80, 2));
+        EXPECT_FALSE(w->captionAt(80, 50));
+    }
 }
 
 // Counts ticks and frames; at its first tick a worker posts a closure and is joined.
