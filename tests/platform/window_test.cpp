@@ -342,7 +342,7 @@ TEST(Window, ClickFromTheXServerThroughXdotool) {
     Scene s;
     SdlWindow* w = openWindow(*s.ed);
     LUMO_NEED_WINDOW(w);
-    if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdotool is not installed";
+    if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "skipped: xdotool is not installed";
     w->runFor(0.1);
     unsigned long id = x11WindowId(w->sdlWindow());
     ASSERT_NE(id, 0ul);
