@@ -219,10 +219,7 @@ void SdlWindow::present(const std::vector<gui::Rect>& rects) {
             }
         }
     }
-    if (!shown.empty()) {
-        SDL_UpdateWindowSurfaceRects(window_, shown.data(), int(shown.size()));
-        ++presents_;
-    }
+    if (!shown.empty()) SDL_UpdateWindowSurfaceRects(window_, shown.data(), int(shown.size()));
 }
 
 }  // namespace lumo::platform
