@@ -10,6 +10,12 @@ namespace lumo::platform {
 
 using gui::Editor;
 
+namespace {
+
+constexpr int kEventBatch = 256;
+
+}  // namespace
+
 void SdlWindow::runMessageLoop() { loop(0.0, nullptr); }
 
 bool SdlWindow::runFor(double seconds, const std::function<bool()>& until) {
@@ -66,10 +72,11 @@ bool SdlWindow::loop(double until, const std::function<bool()>& stop) {
         int ms = std::clamp(int(std::ceil((next - Editor::now()) * 1000.0)), 0, 1000);
         SDL_Event e;
         bool got = ms > 0 ? SDL_WaitEventTimeout(&e, ms) == 1 : SDL_PollEvent(&e) == 1;
-        while (got) {
+        // A bounded batch: a flood of events never holds the tick back for long.
+        for (int n = 0; got; ++n) {
             dispatch(e);
             if (dead()) return false;
-            if (closed_) break;
+            if (closed_ || n >= kEventBatch) break;
             got = SDL_PollEvent(&e) == 1;
         }
     }
@@ -212,10 +219,7 @@ void SdlWindow::present(const std::vector<gui::Rect>& rects) {
             }
         }
     }
-    if (!shown.empty()) {
-        SDL_UpdateWindowSurfaceRects(window_, shown.data(), int(shown.size()));
-        ++presents_;
-    }
+    if (!shown.empty()) SDL_UpdateWindowSurfaceRects(window_, shown.data(), int(shown.size()));
 }
 
 }  // namespace lumo::platform

@@ -14,7 +14,7 @@ namespace lumo::platform {
 
 namespace {
 
-constexpr int kResizeBorder = 5;  // SDL units along the edges of a custom-framed window
+constexpr int kResizeBorder = 5;  // SDL units along the edges of a window without the system's frame
 constexpr int kNoMaximum = 16384;
 
 // The desktop's scale where SDL reports none of its own (X11): GDK_SCALE, the setting X11 desktops
@@ -31,7 +31,9 @@ SDL_HitTestResult hitTest(SDL_Window* window, const SDL_Point* p, void* data) {
     auto* self = static_cast<SdlWindow*>(data);
     int w = 0, h = 0;
     SDL_GetWindowSize(window, &w, &h);
-    if (SDL_GetWindowFlags(window) & SDL_WINDOW_RESIZABLE) {
+    // A window without the system's frame is resized from its edges.
+    uint32_t flags = SDL_GetWindowFlags(window);
+    if ((flags & SDL_WINDOW_RESIZABLE) && (flags & SDL_WINDOW_BORDERLESS)) {
         bool l = p->x < kResizeBorder, r = p->x >= w - kResizeBorder;
         bool t = p->y < kResizeBorder, b = p->y >= h - kResizeBorder;
         if (t && l) return SDL_HITTEST_RESIZE_TOPLEFT;
@@ -77,6 +79,8 @@ bool SdlWindow::openTopLevel(const char* title, int w, int h) {
     int display = SDL_GetWindowDisplayIndex(window_);
     if (display >= 0 && SDL_GetCurrentDisplayMode(display, &mode) == 0 && mode.refresh_rate >= 30)
         frameInterval_ = 1.0 / mode.refresh_rate;
+    // The window is dragged from widgets that are captions, with or without the system's frame.
+    SDL_SetWindowHitTest(window_, hitTest, this);
     SDL_ShowWindow(window_);
     closed_ = false;
     dirty_ = true;
@@ -97,9 +101,7 @@ void SdlWindow::closeTopLevel() { closeRequested_ = true; }
 void SdlWindow::closeCancelled() { closeRequested_ = false; }
 
 void SdlWindow::setCustomFrame(bool on) {
-    if (!window_) return;
-    SDL_SetWindowBordered(window_, on ? SDL_FALSE : SDL_TRUE);
-    SDL_SetWindowHitTest(window_, on ? hitTest : nullptr, this);
+    if (window_) SDL_SetWindowBordered(window_, on ? SDL_FALSE : SDL_TRUE);
 }
 
 bool SdlWindow::captionAt(int x, int y) {

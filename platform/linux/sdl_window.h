@@ -40,7 +40,7 @@ public:
     bool windowActive() const override;
     void systemMenusChanged() override {}  // no menu bar on this platform
     void setWindowOnTop(bool on) override;
-    // SDL starts window drags only from captions, through the hit test of a custom frame.
+    // SDL starts window drags only from captions, through the window's hit test.
     void beginWindowDrag() override {}
     void close() override;
     void show(bool on) override;
@@ -81,8 +81,6 @@ public:
     uint32_t windowId() const { return windowId_; }
     // SDL window units per device pixel are 1 / ratio (1 under X11).
     double pixelRatio() const;
-    const gui::Canvas& canvas() const { return canvas_; }
-    uint64_t presents() const { return presents_; }
 
 private:
     bool loop(double until, const std::function<bool()>& stop);
@@ -119,7 +117,6 @@ private:
     bool swallowSpaceText_ = false;  // a handled space key: its text is not a character too
     bool leftAsRight_ = false;       // the held left button was pressed with control
     bool resizable_ = false;
-    uint64_t presents_ = 0;
     std::vector<std::string> drops_;
     std::map<int, SDL_Cursor*> systemCursors_;
     std::map<std::pair<uint64_t, double>, SDL_Cursor*> imageCursors_;

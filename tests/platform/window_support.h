@@ -56,7 +56,7 @@ inline SdlWindow* openWindow(Editor& ed, const char* title = "lumo test") {
 }
 
 #define LUMO_NEED_WINDOW(w)                                                                                \
-    if (!(w)) GTEST_SKIP() << "no display: the real-window tests run under xvfb-run -a (scripts/test.sh)"
+    if (!(w)) GTEST_SKIP() << "skipped: no display (the real-window tests run under xvfb-run -a, as scripts/test.sh does)"
 
 // Everything that reaches the widget, one line an event.
 class Recorder : public Widget {

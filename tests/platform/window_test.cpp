@@ -2,6 +2,8 @@
 // clocks, overlays and the close handshake.
 #include <thread>
 
+#include "gui/draw/cursor_image.h"
+
 #include "window_support.h"
 
 namespace {
@@ -28,6 +30,14 @@ struct Scene {
         auto r = std::make_unique<Recorder>();
         r->bounds = Rect{20, 40, 100, 50};
         rec = ed->root()->add(std::move(r));
+    }
+
+    // A widget of the test's own in the free corner to the right of the recorder.
+    template <class T>
+    T* corner() {
+        T* w = ed->root()->add(std::make_unique<T>());
+        w->bounds = Rect{130, 40, 20, 20};
+        return w;
     }
 };
 
@@ -165,8 +175,22 @@ TEST(Window, DroppedFilesReachTheWidgetUnderThePointer) {
     EXPECT_TRUE(holds(s.rec->log, "drop 10,10 /tmp/a.vst3 /tmp/b b.clap"));
 }
 
+// A widget with a picture of its own for the pointer.
+class Pictured : public Widget {
+public:
+    Pictured() {
+        Bitmap b;
+        b.w = b.h = 8;
+        b.pixels.assign(64, 0xFFFF0000u);
+        image.add(b, 1.0);
+    }
+    const CursorImage* customCursor() const override { return &image; }
+    CursorImage image;
+};
+
 TEST(Window, CursorFollowsTheShapeUnderThePointer) {
     Scene s;
+    s.corner<Pictured>();
     SdlWindow* w = openWindow(*s.ed);
     LUMO_NEED_WINDOW(w);
     s.rec->cursorShape = 4;
@@ -174,9 +198,46 @@ TEST(Window, CursorFollowsTheShapeUnderThePointer) {
     SDL_Cursor* arrow = SDL_GetCursor();
     pushAndRun(*w, mouseMotion(*w, 30, 50));
     SDL_Cursor* resize = SDL_GetCursor();
+    pushAndRun(*w, mouseMotion(*w, 135, 45));
+    SDL_Cursor* picture = SDL_GetCursor();
     EXPECT_NE(arrow, resize);
+    EXPECT_NE(picture, arrow);
+    EXPECT_NE(picture, resize);
     pushAndRun(*w, mouseMotion(*w, 6, 6));
     EXPECT_EQ(SDL_GetCursor(), arrow);
+    pushAndRun(*w, mouseMotion(*w, 136, 46));
+    EXPECT_EQ(SDL_GetCursor(), picture);  // made once, then taken from the cache
+}
+
+// Takes scrolls; the wheel steps come only when no widget took the scroll.
+class Scroller : public Widget {
+public:
+    bool onScroll(const ScrollEvent& e) override {
+        steps += e.stepsY;
+        deltas += e.deltaY;
+        return true;
+    }
+    bool onMouseWheel(const MouseEvent&) override { return ++wheels, true; }
+    float steps = 0, deltas = 0;
+    int wheels = 0;
+};
+
+TEST(Window, WheelScrollsFirst) {
+    Scene s;
+    Scroller* scroller = s.corner<Scroller>();
+    SdlWindow* w = openWindow(*s.ed);
+    LUMO_NEED_WINDOW(w);
+    SDL_Event wheel{};
+    wheel.type = SDL_MOUSEWHEEL;
+    wheel.wheel.windowID = w->windowId();
+    wheel.wheel.y = -1;
+    wheel.wheel.preciseY = -1.5f;
+    wheel.wheel.mouseX = 135;
+    wheel.wheel.mouseY = 45;
+    pushAndRun(*w, wheel);
+    EXPECT_FLOAT_EQ(scroller->steps, -1.5f);
+    EXPECT_GT(scroller->deltas * scroller->steps, 0.0f);  // the same direction in pixels
+    EXPECT_EQ(scroller->wheels, 0);
 }
 
 TEST(Window, UserResizeReachesTheEditorWithinItsLimits) {
@@ -200,7 +261,7 @@ TEST(Window, UserResizeReachesTheEditorWithinItsLimits) {
     expectShowsPaint(*s.ed, *w, "window-resized.png");
 }
 
-TEST(Window, CustomFrameDragsFromCaptions) {
+TEST(Window, CaptionsDragTheWindowWithOrWithoutTheSystemFrame) {
     Scene s;
     auto caption = std::make_unique<Widget>();
     caption->bounds = Rect{0, 0, 160, 4};
@@ -208,12 +269,12 @@ TEST(Window, CustomFrameDragsFromCaptions) {
     s.ed->root()->add(std::move(caption));
     SdlWindow* w = openWindow(*s.ed);
     LUMO_NEED_WINDOW(w);
-    s.ed->setCustomFrame(true);
-    EXPECT_TRUE(SDL_GetWindowFlags(w->sdlWindow()) & SDL_WINDOW_BORDERLESS);
-    EXPECT_TRUE(w->captionAt(80, 2));
-    EXPECT_FALSE(w->captionAt(80, 50));
-    s.ed->setCustomFrame(false);
-    EXPECT_FALSE(SDL_GetWindowFlags(w->sdlWindow()) & SDL_WINDOW_BORDERLESS);
+    for (bool custom : {false, true}) {
+        s.ed->setCustomFrame(custom);
+        EXPECT_EQ(bool(SDL_GetWindowFlags(w->sdlWindow()) & SDL_WINDOW_BORDERLESS), custom);
+        EXPECT_TRUE(w->captionAt(80, 2));
+        EXPECT_FALSE(w->captionAt(80, 50));
+    }
 }
 
 // Counts ticks and frames; at its first tick a worker posts a closure and is joined.
@@ -342,7 +403,7 @@ TEST(Window, ClickFromTheXServerThroughXdotool) {
     Scene s;
     SdlWindow* w = openWindow(*s.ed);
     LUMO_NEED_WINDOW(w);
-    if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdotool is not installed";
+    if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "skipped: xdotool is not installed";
     w->runFor(0.1);
     unsigned long id = x11WindowId(w->sdlWindow());
     ASSERT_NE(id, 0ul);

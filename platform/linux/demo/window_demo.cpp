@@ -1,6 +1,7 @@
 // A small program to see the window layer at work: a panel with a label and a pad that counts
 // clicks, shows the horizontal resize cursor, opens a window overlay and follows the wheel.
 // lumo-window-demo [--scale S]: S sets the display scale (as GDK_SCALE does).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -43,7 +44,10 @@ public:
             auto note = std::make_unique<Panel>();
             note->fill = theme()[5];
             note->border = theme()[3];
-            note->bounds = Rect{int(e.windowX / editor->bodyScale()), int(e.windowY / editor->bodyScale()), 120, 60};
+            // At the pointer, kept inside the window: popups are overlays here.
+            int x = int(e.windowX / editor->bodyScale()), y = int(e.windowY / editor->bodyScale());
+            note->bounds = Rect{std::min(x, editor->logicalWidth() - 120), std::min(y, editor->logicalHeight() - 60),
+                                120, 60};
             PopupOptions o;
             o.window = true;
             editor->openPopup(std::move(note), o);
@@ -72,7 +76,7 @@ int main(int argc, char** argv) {
     DemoHost host;
     auto editor = std::make_unique<Editor>(host, 360, 200);
     auto label = std::make_unique<Label>();
-    label->text = "lumo window layer: click, right-click, wheel, Escape";
+    label->text = "click, right-click, wheel; Escape closes";
     label->bounds = Rect{12, 10, 336, 20};
     editor->root()->add(std::move(label));
     auto pad = std::make_unique<Pad>();
