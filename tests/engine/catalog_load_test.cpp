@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/load.h"
+#include "tests/support/http_server.h"
 #include "tests/support/temp_home.h"
 #include "tools/catalog_signing.h"
 
@@ -108,6 +109,29 @@ TEST_F(LoadCatalog, FallsBackToTheCache) {
         EXPECT_EQ(r.catalog.sequence, 42) << c.what;
         EXPECT_EQ(state(), "{\"max_sequence\": 42}\n") << c.what;
     }
+}
+
+// A catalog server that stops sending half-way is left after the stall limit and the cached
+// catalog is used, as for any failed fetch.
+TEST_F(LoadCatalog, AStalledServerFallsBackToTheCache) {
+    testsupport::LoopbackServer server;
+    ASSERT_TRUE(server.ok());
+    const std::string text = catalogText(42);
+    server.serveFile("catalog.json", text);
+    server.serveFile("catalog.json.sig", catalogsign::signBase64(key.secretKey, text));
+    tqm::Source source(server.url());
+    source.stallLimit = std::chrono::milliseconds(1000);
+    ASSERT_TRUE(tqm::loadCatalog(source, keys, path("data"), false).ok);
+
+    testsupport::LoopbackServer::Reply stalled;
+    stalled.body = text.substr(0, 10);
+    stalled.announce = int64_t(text.size());
+    stalled.stall = true;
+    server.serve("catalog.json", stalled);
+    const tqm::LoadedCatalog r = tqm::loadCatalog(source, keys, path("data"), false);
+    EXPECT_TRUE(r.ok && r.fromCache);
+    EXPECT_EQ(r.note, server.url() + "catalog.json: the server sent nothing for 1 s");
+    EXPECT_EQ(r.text, text);
 }
 
 TEST_F(LoadCatalog, ReportsWhyNothingLoaded) {
