@@ -36,10 +36,25 @@ std::string tempName(const fs::path& path) {
     return path.filename().string() + tag;
 }
 
-// Writes the whole text through a fresh sibling and one rename; failures are ignored (they cost
-// only the offline fallback or the rollback record of this run).
-void writeFileAtomic(const fs::path& path, const std::string& text) {
-    detail::replaceFile(path.string(), tempName(path), text);
+// Writes the whole text through a fresh sibling and one rename.
+bool writeFileAtomic(const fs::path& path, const std::string& text) {
+    return detail::replaceFile(path.string(), tempName(path), text);
+}
+
+// Puts the catalog and its signature into the cache as a pair: both are written to fresh
+// siblings first and renamed only when both are whole, so a write that fails half-way (a full
+// disk) leaves the cached pair as it was and nothing beside it.
+bool cacheCatalog(const fs::path& cache, const std::string& text, const std::string& signature) {
+    detail::DirFd dir;
+    if (detail::openDir(cache.string(), dir, true) != 0) return false;
+    const std::string names[2] = {"catalog.json", "catalog.json.sig"};
+    const std::string temps[2] = {tempName(cache / names[0]), tempName(cache / names[1])};
+    if (!detail::writeNewFile(dir.get(), temps[0], text)) return false;
+    bool ok = detail::writeNewFile(dir.get(), temps[1], signature);
+    for (int i = 0; i < 2; ++i)
+        if (ok && ::renameat(dir.get(), temps[i].c_str(), dir.get(), names[i].c_str()) != 0) ok = false;
+    for (int i = 0; i < 2; ++i) ::unlinkat(dir.get(), temps[i].c_str(), 0);
+    return ok;
 }
 
 int64_t readMaxSequence(const fs::path& dir) {
@@ -78,9 +93,10 @@ LoadedCatalog loadCatalog(const Source& source, const std::string& keys, const f
         if (source.fetch("catalog.json", text, reason) && source.fetch("catalog.json.sig", signature, reason) &&
             accept(text, signature, keys, maxSeq, result, reason)) {
             result.ok = true;
-            writeFileAtomic(cache / "catalog.json", text);
-            writeFileAtomic(cache / "catalog.json.sig", signature);
-            if (result.catalog.sequence > maxSeq)
+            // Failures to write are not the load's: they cost only the offline fallback. The
+            // sequence is recorded once the cache holds its catalog, so that the cached catalog
+            // always passes the record it is read against.
+            if (cacheCatalog(cache, text, signature) && result.catalog.sequence > maxSeq)
                 writeFileAtomic(dir / "state.json",
                                 "{\"max_sequence\": " + std::to_string(result.catalog.sequence) + "}\n");
             return result;
