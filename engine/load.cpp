@@ -1,8 +1,11 @@
 #include "engine/load.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <random>
 
@@ -63,6 +66,42 @@ int64_t readMaxSequence(const fs::path& dir) {
     return jsonInt64(lumo::Json::parse(text)["max_sequence"]);
 }
 
+// Holds an exclusive flock on dir/"state.lock" while it lives, so that loaders in other processes
+// read, compare and write the sequence record one at a time. Without the lock file (a folder that
+// cannot be written) the writes below fail anyway.
+class StateLock {
+public:
+    explicit StateLock(const fs::path& dir) {
+        detail::DirFd folder;
+        if (detail::openDir(dir.string(), folder, true) != 0) return;
+        fd_ = ::openat(folder.get(), "state.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd_ < 0) return;
+        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~StateLock() {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    StateLock(const StateLock&) = delete;
+    StateLock& operator=(const StateLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// Caches a catalog fetched and accepted in this run and raises the sequence record to it. Another
+// loader may have recorded a newer catalog since this one read the record: then both stay.
+void keepLoaded(const fs::path& dir, const std::string& text, const std::string& signature, int64_t sequence) {
+    const StateLock lock(dir);
+    const int64_t recorded = readMaxSequence(dir);
+    if (sequence < recorded) return;
+    // Failures to write are not the load's: they cost only the offline fallback. The sequence is
+    // recorded once the cache holds its catalog, so that the cached catalog always passes the
+    // record it is read against.
+    if (cacheCatalog(dir / "cache", text, signature) && sequence > recorded)
+        writeFileAtomic(dir / "state.json", "{\"max_sequence\": " + std::to_string(sequence) + "}\n");
+}
+
 // Verify, parse and apply the sequence rule; on success the catalog and text go into result.
 bool accept(const std::string& text, const std::string& signature, const std::string& keys, int64_t maxSeq,
             LoadedCatalog& result, std::string& error) {
@@ -93,12 +132,7 @@ LoadedCatalog loadCatalog(const Source& source, const std::string& keys, const f
         if (source.fetch("catalog.json", text, reason) && source.fetch("catalog.json.sig", signature, reason) &&
             accept(text, signature, keys, maxSeq, result, reason)) {
             result.ok = true;
-            // Failures to write are not the load's: they cost only the offline fallback. The
-            // sequence is recorded once the cache holds its catalog, so that the cached catalog
-            // always passes the record it is read against.
-            if (cacheCatalog(cache, text, signature) && result.catalog.sequence > maxSeq)
-                writeFileAtomic(dir / "state.json",
-                                "{\"max_sequence\": " + std::to_string(result.catalog.sequence) + "}\n");
+            keepLoaded(dir, text, signature, result.catalog.sequence);
             return result;
         }
     }
