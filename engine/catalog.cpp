@@ -17,6 +17,9 @@ FileRef fileRef(const Json& v) {
     FileRef f;
     f.path = v["path"].string();
     f.sha256 = v["sha256"].string();
+    // Digests compare as the lower-case digits sha256Hex gives.
+    for (char& c : f.sha256)
+        if (c >= 'A' && c <= 'F') c = char(c - 'A' + 'a');
     f.size = jsonUint64(v["size"]);
     f.item = v["item"].string();
     f.exe = v["exe"].string();
@@ -52,7 +55,15 @@ bool safeItem(const std::string& name) {
     return name.find_first_of("/:\\") == std::string::npos;
 }
 
-bool refOk(const FileRef& f) { return safeRel(f.path) && f.sha256.size() == 64 && safeItem(f.item); }
+// Exactly 64 hexadecimal digits (fileRef has lowered the letters).
+bool sha256Ok(const std::string& hex) {
+    if (hex.size() != 64) return false;
+    for (char c : hex)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+bool refOk(const FileRef& f) { return safeRel(f.path) && sha256Ok(f.sha256) && safeItem(f.item); }
 
 void readArt(const Json& entry, Plugin& p) {
     for (const auto& [key, value] : entry["art"]["row"].object()) p.art_row[key] = fileRef(value);

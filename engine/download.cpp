@@ -5,6 +5,7 @@
 #include "engine/engine.h"
 #include "engine/engine_state.h"
 #include "engine/fileread.h"
+#include "engine/package_cache.h"
 #include "engine/safe_path.h"
 #include "engine/source.h"
 #include "engine/util.h"
@@ -15,10 +16,6 @@ namespace {
 
 using Log = std::function<void(const std::string&)>;
 
-bool matches(const std::string& data, const FileRef& ref) {
-    return data.size() == ref.size && sha256Hex(data.data(), data.size()) == ref.sha256;
-}
-
 // Writes the cache file through a temporary name, so that a reader never sees half a package.
 void writeCache(const std::string& file, const std::string& data) {
     detail::replaceFile(file, ".tqm-cache-" + detail::tag(), data);
@@ -26,13 +23,9 @@ void writeCache(const std::string& file, const std::string& data) {
 
 bool fetchPackage(const Layout& layout, const Source* source, const FileRef* ref, std::string& data,
                   std::string& error, const Progress& progress, const Log& log) {
-    // One cache slot per file name; a path ending in "/" has no file name and is not cached.
-    const std::string cacheDir = joinPath(joinPath(layout.userData(), "cache"), "packages");
-    const std::string name = ref->path.substr(ref->path.rfind('/') + 1);
-    const std::string cacheFile = name.empty() ? std::string() : joinPath(cacheDir, name);
-
+    const std::string cacheFile = detail::packageCacheFile(layout.userData(), *ref);
     int err = 0;
-    if (!cacheFile.empty() && readRegularFile(cacheFile, size_t(ref->size), data, err) && matches(data, *ref)) {
+    if (readRegularFile(cacheFile, size_t(ref->size), data, err) && detail::packageMatches(data, *ref)) {
         if (progress) progress(data.size(), data.size());
         return true;
     }
@@ -42,16 +35,31 @@ bool fetchPackage(const Layout& layout, const Source* source, const FileRef* ref
     }
     if (log) log("download " + ref->path);
     if (!source->fetch(ref->path, data, error, progress)) return false;
-    if (!matches(data, *ref)) {
+    if (!detail::packageMatches(data, *ref)) {
         error = ref->path + " does not match the catalog (" + std::to_string(data.size()) + " bytes, expected " +
                 std::to_string(ref->size) + "): not installed";
         return false;
     }
-    if (!cacheFile.empty()) writeCache(cacheFile, data);
+    writeCache(cacheFile, data);
     return true;
 }
 
 }  // namespace
+
+namespace detail {
+
+std::string packageCacheFile(const std::string& userData, const FileRef& ref) {
+    std::string name = ref.path;
+    if (!name.empty() && name.back() == '/') name.pop_back();
+    name = name.substr(name.rfind('/') + 1);
+    return joinPath(joinPath(joinPath(userData, "cache"), "packages"), name);
+}
+
+bool packageMatches(const std::string& data, const FileRef& ref) {
+    return data.size() == ref.size && sha256Hex(data.data(), data.size()) == ref.sha256;
+}
+
+}  // namespace detail
 
 bool Engine::download(const Plugin& entry, const std::string& format, std::string& data, std::string& error,
                       const Progress& progress) const {

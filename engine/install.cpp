@@ -6,6 +6,7 @@
 #include "engine/engine.h"
 #include "engine/engine_state.h"
 #include "engine/install.h"
+#include "engine/package_cache.h"
 #include "engine/safe_path.h"
 #include "engine/unpack.h"
 #include "engine/util.h"
@@ -21,7 +22,7 @@ bool Engine::install(const Plugin& entry, const std::string& format, const std::
         error = entry.name + " has no " + format + " for " + thisPlatform();
         return false;
     }
-    if (data.size() != ref->size || sha256Hex(data.data(), data.size()) != ref->sha256) {
+    if (!detail::packageMatches(data, *ref)) {
         error = ref->path + " does not match the catalog: not installed";
         return false;
     }

@@ -10,6 +10,7 @@
 #include "engine/engine.h"
 #include "engine/engine_state.h"
 #include "engine/install.h"
+#include "engine/package_cache.h"
 #include "engine/unpack.h"
 #include "engine/util.h"
 
@@ -50,7 +51,7 @@ bool Engine::installApp(const Plugin& entry, const std::string& data, std::strin
         error = entry.name + " has no package for " + thisPlatform();
         return false;
     }
-    if (data.size() != ref->size || sha256Hex(data.data(), data.size()) != ref->sha256) {
+    if (!detail::packageMatches(data, *ref)) {
         error = ref->path + " does not match the catalog: not installed";
         return false;
     }

@@ -42,6 +42,20 @@ bool endsWithOk(const std::string& line) {
     return line.size() >= 4 && line.compare(line.size() - 4, 4, ": ok") == 0;
 }
 
+// prompt.txt in the jobs folder, emptied, for the prompt's own messages; -1 when a link was
+// planted there. A symbolic link is not followed (O_NOFOLLOW) and a file with a second name (a
+// hard link) is left as it was: it is emptied only after that check.
+int openPromptFile(int jobsFd) {
+    const int fd = ::openat(jobsFd, "prompt.txt", O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Starts argv with stdout and stderr on promptFd and waits for it. False when it could not be
 // started; status holds waitpid's status otherwise.
 bool spawnAndWait(const std::vector<std::string>& args, int promptFd, int& status) {
@@ -210,8 +224,7 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
     const std::string command =
         jobs::helperCommand(layout, home ? home : "", program, applySwitch, jobPath, resultPath);
     int status = 0;
-    const int promptFd =
-        ::openat(jobsDir.get(), "prompt.txt", O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int promptFd = openPromptFile(jobsDir.get());
     const bool started = promptFd >= 0 && spawnAndWait(jobs::promptArgs(prompt, command), promptFd, status);
     if (promptFd >= 0) ::close(promptFd);
     if (!started) {

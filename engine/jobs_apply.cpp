@@ -10,6 +10,7 @@
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/fileread.h"
+#include "engine/package_cache.h"
 #include "engine/jobs.h"
 #include "engine/load.h"
 #include "engine/running.h"
@@ -61,15 +62,9 @@ private:
     int fd_ = -1;
 };
 
-std::string lastComponent(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The package the unprivileged side downloaded and cached for this job.
 bool cachedPackage(const std::string& userData, const FileRef& ref, std::string& data, std::string& error) {
-    const std::string path =
-        joinPath(joinPath(joinPath(userData, "cache"), "packages"), lastComponent(ref.path));
+    const std::string path = detail::packageCacheFile(userData, ref);
     int err = 0;
     if (!readRegularFile(path, kMaxPackage, data, err)) {
         error = "cannot read " + path;

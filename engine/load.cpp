@@ -1,8 +1,11 @@
 #include "engine/load.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <random>
 
@@ -36,16 +39,67 @@ std::string tempName(const fs::path& path) {
     return path.filename().string() + tag;
 }
 
-// Writes the whole text through a fresh sibling and one rename; failures are ignored (they cost
-// only the offline fallback or the rollback record of this run).
-void writeFileAtomic(const fs::path& path, const std::string& text) {
-    detail::replaceFile(path.string(), tempName(path), text);
+// Writes the whole text through a fresh sibling and one rename.
+bool writeFileAtomic(const fs::path& path, const std::string& text) {
+    return detail::replaceFile(path.string(), tempName(path), text);
+}
+
+// Puts the catalog and its signature into the cache as a pair: both are written to fresh
+// siblings first and renamed only when both are whole, so a write that fails half-way (a full
+// disk) leaves the cached pair as it was and nothing beside it.
+bool cacheCatalog(const fs::path& cache, const std::string& text, const std::string& signature) {
+    detail::DirFd dir;
+    if (detail::openDir(cache.string(), dir, true) != 0) return false;
+    const std::string names[2] = {"catalog.json", "catalog.json.sig"};
+    const std::string temps[2] = {tempName(cache / names[0]), tempName(cache / names[1])};
+    if (!detail::writeNewFile(dir.get(), temps[0], text)) return false;
+    bool ok = detail::writeNewFile(dir.get(), temps[1], signature);
+    for (int i = 0; i < 2; ++i)
+        if (ok && ::renameat(dir.get(), temps[i].c_str(), dir.get(), names[i].c_str()) != 0) ok = false;
+    for (int i = 0; i < 2; ++i) ::unlinkat(dir.get(), temps[i].c_str(), 0);
+    return ok;
 }
 
 int64_t readMaxSequence(const fs::path& dir) {
     std::string text;
     if (!readFile(dir / "state.json", text)) return 0;
     return jsonInt64(lumo::Json::parse(text)["max_sequence"]);
+}
+
+// Holds an exclusive flock on dir/"state.lock" while it lives, so that loaders in other processes
+// read, compare and write the sequence record one at a time. Without the lock file (a folder that
+// cannot be written) the writes below fail anyway.
+class StateLock {
+public:
+    explicit StateLock(const fs::path& dir) {
+        detail::DirFd folder;
+        if (detail::openDir(dir.string(), folder, true) != 0) return;
+        fd_ = ::openat(folder.get(), "state.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd_ < 0) return;
+        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~StateLock() {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    StateLock(const StateLock&) = delete;
+    StateLock& operator=(const StateLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// Caches a catalog fetched and accepted in this run and raises the sequence record to it. Another
+// loader may have recorded a newer catalog since this one read the record: then both stay.
+void keepLoaded(const fs::path& dir, const std::string& text, const std::string& signature, int64_t sequence) {
+    const StateLock lock(dir);
+    const int64_t recorded = readMaxSequence(dir);
+    if (sequence < recorded) return;
+    // Failures to write are not the load's: they cost only the offline fallback. The sequence is
+    // recorded once the cache holds its catalog, so that the cached catalog always passes the
+    // record it is read against.
+    if (cacheCatalog(dir / "cache", text, signature) && sequence > recorded)
+        writeFileAtomic(dir / "state.json", "{\"max_sequence\": " + std::to_string(sequence) + "}\n");
 }
 
 // Verify, parse and apply the sequence rule; on success the catalog and text go into result.
@@ -78,11 +132,7 @@ LoadedCatalog loadCatalog(const Source& source, const std::string& keys, const f
         if (source.fetch("catalog.json", text, reason) && source.fetch("catalog.json.sig", signature, reason) &&
             accept(text, signature, keys, maxSeq, result, reason)) {
             result.ok = true;
-            writeFileAtomic(cache / "catalog.json", text);
-            writeFileAtomic(cache / "catalog.json.sig", signature);
-            if (result.catalog.sequence > maxSeq)
-                writeFileAtomic(dir / "state.json",
-                                "{\"max_sequence\": " + std::to_string(result.catalog.sequence) + "}\n");
+            keepLoaded(dir, text, signature, result.catalog.sequence);
             return result;
         }
     }

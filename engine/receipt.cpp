@@ -49,22 +49,35 @@ struct FdList {
 // made for it are handed to the home's owner.
 struct OwnerFix {
     bool active = false;
-    std::string home;
+    std::string home;  // both without repeated or final slashes
+    std::string path;
     uid_t uid = 0;
     gid_t gid = 0;
 };
 
+// The path with repeated slashes folded and no final one ("/home/u/" and "/home/u//x" compare
+// as "/home/u" and "/home/u/x"); ".." is left for the walk below to refuse.
+std::string foldSlashes(const std::string& path) {
+    std::string out;
+    for (char c : path)
+        if (c != '/' || out.empty() || out.back() != '/') out += c;
+    if (out.size() > 1 && out.back() == '/') out.pop_back();
+    return out;
+}
+
 OwnerFix ownerFixFor(const std::string& path) {
     OwnerFix fix;
     if (::geteuid() != 0) return fix;
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) return fix;
+    const char* homeVar = std::getenv("HOME");
+    if (!homeVar || !*homeVar) return fix;
+    const std::string home = foldSlashes(homeVar);
     struct stat st {};
-    if (::stat(home, &st) != 0 || st.st_uid == 0) return fix;
-    std::string prefix = std::string(home) + "/";
-    if (path.compare(0, prefix.size(), prefix) != 0) return fix;
+    if (home == "/" || ::stat(home.c_str(), &st) != 0 || st.st_uid == 0) return fix;
+    const std::string file = foldSlashes(path);
+    if (file.compare(0, home.size() + 1, home + "/") != 0) return fix;
     fix.active = true;
     fix.home = home;
+    fix.path = file;
     fix.uid = st.st_uid;
     fix.gid = st.st_gid;
     return fix;
@@ -200,7 +213,7 @@ bool Receipt::save(const std::string& path, std::string& error) const {
     // passes only links that no one else can change (engine/safe_path.h).
     int err = 0;
     if (fix.active) {
-        err = openBelowHome(fix.home, path, dirs, name);
+        err = openBelowHome(fix.home, fix.path, dirs, name);
     } else {
         detail::DirFd parent;
         err = detail::openParent(path, parent, name, true);
@@ -236,6 +249,7 @@ bool Receipt::save(const std::string& path, std::string& error) const {
     }
     if (::renameat(dir, tmpName.c_str(), dir, name.c_str()) != 0) {
         error = "cannot replace " + path + ": " + std::strerror(errno);
+        ::unlinkat(dir, tmpName.c_str(), 0);
         return false;
     }
 

@@ -70,6 +70,11 @@ bool hasOtherThanApp(const Plugin* entry) {
     return false;
 }
 
+bool hasAppRecord(const Receipt& appsReceipt, const std::string& id) {
+    const InstalledPlugin* p = product(appsReceipt, id);
+    return p && p->formats.count("app");
+}
+
 void appFormats(Row& row, const Receipt& receipt, const Layout& layout, const Receipt& appsReceipt) {
     row.kind = 1;
     const InstalledFormat* recorded = nullptr;
@@ -181,7 +186,9 @@ std::vector<Row> deriveRows(const Catalog* catalog, const Receipt& receipt, cons
         }
     }
     for (const auto& [id, recorded] : receipt.plugins) {
-        if ((catalog && catalog->find(id)) || appsReceipt.plugins.count(id)) continue;
+        // An id with an application record is listed with the applications below; one whose
+        // apps.json entry records no application is a plug-in like any other.
+        if ((catalog && catalog->find(id)) || hasAppRecord(appsReceipt, id)) continue;
         Row row = fromId(id);
         pluginFormats(row, receipt, layout);
         row.state = State::Delisted;

@@ -10,6 +10,7 @@
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/engine_state.h"
+#include "engine/package_cache.h"
 #include "engine/safe_path.h"
 #include "engine/unpack.h"
 #include "engine/util.h"
@@ -57,7 +58,7 @@ bool Engine::replaceSelf(const std::string& data, std::string& error) {
         error = program + " is not an app bundle: not updated";
         return false;
     }
-    if (data.size() != package->size || sha256Hex(data.data(), data.size()) != package->sha256) {
+    if (!detail::packageMatches(data, *package)) {
         error = package->path + " does not match the catalog: not updated";
         return false;
     }

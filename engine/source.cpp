@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -17,12 +18,18 @@ const char* const kUserAgent = "VI Dazizi Dereriv";
 
 bool isUrl(const std::string& text) { return text.rfind("http://", 0) == 0 || text.rfind("https://", 0) == 0; }
 
+using Clock = std::chrono::steady_clock;
+
 struct Transfer {
     std::string* out = nullptr;
     const Progress* progress = nullptr;
     uint64_t total = 0;  // always 0 for a download
     bool cancelled = false;
+    bool stalled = false;
     CURL* curl = nullptr;
+    std::chrono::milliseconds stallLimit{0};
+    size_t seen = 0;              // bytes received when data last arrived
+    Clock::time_point lastData;   // when data last arrived (or the transfer began)
 };
 
 size_t curlWrite(char* data, size_t size, size_t count, void* user) {
@@ -42,17 +49,32 @@ size_t curlWrite(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
-// Called by libcurl while the transfer waits too, so a stalled server can be left.
+// Called by libcurl about once a second while the transfer waits too, so that a caller can
+// cancel and a server that stopped sending is left after the stall limit.
 int curlInfo(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     Transfer& t = *static_cast<Transfer*>(user);
     if (t.progress && *t.progress && !(*t.progress)(t.out->size(), t.total)) {
         t.cancelled = true;
         return 1;
     }
+    const Clock::time_point now = Clock::now();
+    if (t.out->size() != t.seen) {
+        t.seen = t.out->size();
+        t.lastData = now;
+    } else if (now - t.lastData >= t.stallLimit) {
+        t.stalled = true;
+        return 1;
+    }
     return 0;
 }
 
-bool fetchUrl(const std::string& address, std::string& out, std::string& error, const Progress& progress) {
+std::string stallText(std::chrono::milliseconds limit) {
+    const auto ms = limit.count();
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+bool fetchUrl(const std::string& address, std::string& out, std::string& error, const Progress& progress,
+              std::chrono::milliseconds stallLimit) {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     CURL* curl = curl_easy_init();
@@ -65,6 +87,8 @@ bool fetchUrl(const std::string& address, std::string& out, std::string& error, 
     t.out = &out;
     t.progress = &progress;
     t.curl = curl;
+    t.stallLimit = stallLimit;
+    t.lastData = Clock::now();
     curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 30L);
@@ -72,15 +96,17 @@ bool fetchUrl(const std::string& address, std::string& out, std::string& error, 
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, curlWrite);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
-    if (progress) {
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, curlInfo);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    }
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, curlInfo);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
     if (t.cancelled) {
         error = "cancelled";
+        return false;
+    }
+    if (t.stalled) {
+        error = address + ": the server sent nothing for " + stallText(stallLimit);
         return false;
     }
     if (code != CURLE_OK) {
@@ -140,7 +166,7 @@ bool Source::fetch(const std::string& name, std::string& out, std::string& error
         error = "no catalog source";
         return false;
     }
-    if (isUrl(base)) return fetchUrl(base + name, out, error, progress);
+    if (isUrl(base)) return fetchUrl(base + name, out, error, progress, stallLimit);
     return fetchFile(joinPath(base, name), out, error, progress);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 // Where the catalog, its signature and the packages come from: a web base address or a folder.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -12,6 +13,8 @@ using Progress = std::function<bool(uint64_t done, uint64_t total)>;
 
 struct Source {
     std::string base;  // normalised base address (ending in "/") or folder path; empty = no source
+    // A web transfer that receives nothing for this long fails ("... sent nothing for 30 s").
+    std::chrono::milliseconds stallLimit = std::chrono::seconds(30);
 
     Source() = default;
     // Drops a leading "file://" and gives a web address its final "/".

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The whole test road on a fresh machine: install what is missing, then configure, build and
-# run the suite in a plain build and in the AddressSanitizer + UndefinedBehaviorSanitizer build, and
-# the thread tests in a ThreadSanitizer build.
-# Ends with CTest's summary of the sanitizer build; the exit status covers every build.
+# run the suite in a plain build and in the AddressSanitizer + UndefinedBehaviorSanitizer build,
+# the thread tests in a ThreadSanitizer build, then (where clang is installed) a 20-second run of
+# every libFuzzer harness, all at once. The exit status covers every step.
 set -u
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh || exit 1
@@ -49,4 +49,9 @@ run build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo || status=1
 tsan || status=1
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run build/sanitize -DCMAKE_BUILD_TYPE=Debug -DLUMO_SANITIZE=ON || status=1
+if command -v clang++ >/dev/null 2>&1; then
+  ./scripts/fuzz-smoke.sh build/fuzz 20 || status=1
+else
+  echo "== fuzz smoke skipped: no clang++"
+fi
 exit $status

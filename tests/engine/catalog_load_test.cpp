@@ -1,4 +1,6 @@
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "engine/load.h"
+#include "tests/support/http_server.h"
 #include "tests/support/temp_home.h"
 #include "tools/catalog_signing.h"
 
@@ -53,10 +56,13 @@ TEST_F(LoadCatalog, FreshLoadCachesAndRecordsTheSequence) {
     EXPECT_EQ(readFile(path("data/cache/catalog.json")), text);
     EXPECT_EQ(readFile(path("data/cache/catalog.json.sig")), readFile(path("src/catalog.json.sig")));
     EXPECT_EQ(state(), "{\"max_sequence\": 42}\n");
-    // Only the three files: no temporary left behind.
-    size_t files = 0;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(path("data"))) files += e.is_regular_file();
-    EXPECT_EQ(files, 3u);
+    // Only these files (the lock serialises loaders of this folder): no temporary left behind.
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(path("data")))
+        if (e.is_regular_file()) files.push_back(std::filesystem::relative(e.path(), path("data")).string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"cache/catalog.json", "cache/catalog.json.sig", "state.json",
+                                               "state.lock"}));
 }
 
 TEST_F(LoadCatalog, SequenceZeroWritesNoState) {
@@ -108,6 +114,29 @@ TEST_F(LoadCatalog, FallsBackToTheCache) {
         EXPECT_EQ(r.catalog.sequence, 42) << c.what;
         EXPECT_EQ(state(), "{\"max_sequence\": 42}\n") << c.what;
     }
+}
+
+// A catalog server that stops sending half-way is left after the stall limit and the cached
+// catalog is used, as for any failed fetch.
+TEST_F(LoadCatalog, AStalledServerFallsBackToTheCache) {
+    testsupport::LoopbackServer server;
+    ASSERT_TRUE(server.ok());
+    const std::string text = catalogText(42);
+    server.serveFile("catalog.json", text);
+    server.serveFile("catalog.json.sig", catalogsign::signBase64(key.secretKey, text));
+    tqm::Source source(server.url());
+    source.stallLimit = std::chrono::milliseconds(1000);
+    ASSERT_TRUE(tqm::loadCatalog(source, keys, path("data"), false).ok);
+
+    testsupport::LoopbackServer::Reply stalled;
+    stalled.body = text.substr(0, 10);
+    stalled.announce = int64_t(text.size());
+    stalled.stall = true;
+    server.serve("catalog.json", stalled);
+    const tqm::LoadedCatalog r = tqm::loadCatalog(source, keys, path("data"), false);
+    EXPECT_TRUE(r.ok && r.fromCache);
+    EXPECT_EQ(r.note, server.url() + "catalog.json: the server sent nothing for 1 s");
+    EXPECT_EQ(r.text, text);
 }
 
 TEST_F(LoadCatalog, ReportsWhyNothingLoaded) {
@@ -170,6 +199,50 @@ TEST_F(LoadCatalog, ConcurrentWritersLeaveWholeFiles) {
     EXPECT_EQ(state(), "{\"max_sequence\": 5}\n");
     for (const auto& e : std::filesystem::directory_iterator(path("data/cache")))
         EXPECT_TRUE(e.path().filename() == "catalog.json" || e.path().filename() == "catalog.json.sig") << e.path();
+}
+
+// Two managers loading ever newer catalogs into one data folder at once: the recorded sequence
+// never goes down. Each process reads the record before and after every load and fails when it
+// ever reads less than it read before.
+TEST_F(LoadCatalog, TwoProcessesNeverLowerTheRecordedSequence) {
+    const int kRounds = 300;
+    std::vector<pid_t> children;
+    for (int who = 0; who < 2; ++who) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const std::string src = path("src" + std::to_string(who));
+            int64_t highest = 0;
+            bool lowered = false;
+            auto look = [&] {
+                const std::string text = readFile(path("data/state.json"));
+                const std::string prefix = "{\"max_sequence\": ";
+                if (text.rfind(prefix, 0) != 0) return;
+                const int64_t now = std::stoll(text.substr(prefix.size()));
+                lowered = lowered || now < highest;
+                highest = std::max(highest, now);
+            };
+            for (int round = 1; round <= kRounds && !lowered; ++round) {
+                const std::string text = catalogText(2 * round + who);
+                writeFile(src + "/catalog.json", text);
+                writeFile(src + "/catalog.json.sig", catalogsign::signBase64(key.secretKey, text));
+                look();
+                tqm::loadCatalog(tqm::Source(src), keys, path("data"), false);
+                look();
+            }
+            ::_exit(lowered ? 1 : 0);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the recorded sequence went down";
+    }
+    EXPECT_EQ(state(), "{\"max_sequence\": " + std::to_string(2 * kRounds + 1) + "}\n");
+    const tqm::LoadedCatalog cached = load(true);
+    EXPECT_TRUE(cached.ok) << cached.note;
+    EXPECT_EQ(cached.catalog.sequence, 2 * kRounds + 1);
 }
 
 }  // namespace

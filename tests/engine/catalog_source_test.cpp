@@ -178,4 +178,41 @@ TEST_F(WebSource, CancelStopsAStalledTransfer) {
     EXPECT_LT(std::chrono::duration<double>(ended - cancelled).count(), 3.0);
 }
 
+// A server that stops sending ends the transfer after the stall limit, with or without a progress
+// callback; data still arriving slowly keeps it going.
+TEST_F(WebSource, AServerThatStopsSendingFailsAfterTheStallLimit) {
+    struct Case {
+        const char* what;
+        const char* body;
+        size_t chunk;
+        bool stall, withProgress, ok;
+    } table[] = {
+        {"nothing after the headers", "", 0, true, false, false},
+        {"nothing after part of the body", "a little", 0, true, false, false},
+        {"stalled with a progress callback", "a little", 0, true, true, false},
+        {"slow but steady", "0123456789abcdefghij0123456789abcdefghij", 1, false, false, true},
+    };
+    for (const Case& c : table) {
+        LoopbackServer::Reply reply;
+        reply.body = c.body;
+        reply.chunk = c.chunk;
+        if (c.stall) reply.announce = 1 << 20;
+        reply.stall = c.stall;
+        server.serve("file.zip", reply);
+        tqm::Source source(server.url());
+        source.stallLimit = std::chrono::milliseconds(1000);
+        const Clock::time_point start = Clock::now();
+        std::string out, error;
+        const bool ok = c.withProgress ? source.fetch("file.zip", out, error, [](uint64_t, uint64_t) { return true; })
+                                       : source.fetch("file.zip", out, error);
+        EXPECT_EQ(ok, c.ok) << c.what;
+        EXPECT_EQ(out, c.body) << c.what;
+        if (!c.ok) {
+            EXPECT_EQ(error, server.url() + "file.zip: the server sent nothing for 1 s") << c.what;
+            // Loose: the limit plus libcurl's once-a-second call on an idle line, on a loaded machine.
+            EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 10.0) << c.what;
+        }
+    }
+}
+
 }  // namespace

@@ -122,6 +122,28 @@ TEST(Catalog, RefusesUnsafeOrIncompleteEntries) {
          "studio mac: a package entry without a safe path, sha256, item and exe"},
         {R"("uninstall_key": "Studio")", R"("uninstall_key": "..\u0000")",
          "an app entry has no id, version or uninstall key"},
+        // DEL is a control byte like the others, in every name the file system sees.
+        {"\"Synth.clap\"", "\"Synth\x7f.clap\"", "synth clap: a package entry without a safe path, sha256 and item"},
+        {"synth/Synth.vst3.zip", "synth/\x7f/Synth.zip",
+         "synth vst3: a package entry without a safe path, sha256 and item"},
+        {R"("exe": "Studio")", "\"exe\": \"Stu\x7f\"",
+         "studio mac: a package entry without a safe path, sha256, item and exe"},
+        {R"("uninstall_key": "Studio")", "\"uninstall_key\": \"Stu\x7f\"",
+         "an app entry has no id, version or uninstall key"},
+        {"art/synth-logo.png", "art/synth\x7f.png", "synth: an art path that is not safe"},
+        // A digest is exactly 64 hexadecimal digits.
+        {R"(Synth.vst3.zip", "sha256": "a)", R"(Synth.vst3.zip", "sha256": ")",
+         "synth vst3: a package entry without a safe path, sha256 and item"},
+        {R"(Synth.vst3.zip", "sha256": "a)", R"(Synth.vst3.zip", "sha256": "aa)",
+         "synth vst3: a package entry without a safe path, sha256 and item"},
+        {R"(Synth.vst3.zip", "sha256": "a)", R"(Synth.vst3.zip", "sha256": "g)",
+         "synth vst3: a package entry without a safe path, sha256 and item"},
+        {R"(Synth.vst3.zip", "sha256": "a)", R"(Synth.vst3.zip", "sha256": " )",
+         "synth vst3: a package entry without a safe path, sha256 and item"},
+        {R"(Manager-1.2.0.zip", "sha256": "a)", R"(Manager-1.2.0.zip", "sha256": "-)",
+         "the manager's mac package has no safe path, sha256 and item"},
+        {R"(Studio.zip", "sha256": "a)", R"(Studio.zip", "sha256": "x)",
+         "studio mac: a package entry without a safe path, sha256, item and exe"},
         {"art/synth-logo.png", "art/../../x.png", "synth: an art path that is not safe"},
         {"%APPDATA%\\\\Ardune Systems\\\\Shared", "%APPDATA%\\\\Other\\\\Shared",
          "a shared data path that is not the suite's: %APPDATA%\\Other\\Shared\\Presets"},
@@ -169,6 +191,19 @@ TEST(Catalog, AcceptsEdgesOfTheRules) {
         std::string error;
         EXPECT_TRUE(tqm::parseCatalog(text, c, error)) << to << ": " << error;
     }
+}
+
+TEST(Catalog, UpperCaseDigestsCompareAsLowerCase) {
+    std::string text = validCatalog();
+    const std::string from = R"(Synth.vst3.zip", "sha256": ")" + kSha;
+    text.replace(text.find(from), from.size(), R"(Synth.vst3.zip", "sha256": ")" + std::string(32, 'A') + std::string(32, '0'));
+    tqm::Catalog c;
+    std::string error;
+    ASSERT_TRUE(tqm::parseCatalog(text, c, error)) << error;
+    ASSERT_NE(c.find("synth"), nullptr);
+    const tqm::FileRef* ref = c.find("synth")->package("vst3", "mac");
+    ASSERT_NE(ref, nullptr);
+    EXPECT_EQ(ref->sha256, std::string(32, 'a') + std::string(32, '0'));
 }
 
 TEST(Catalog, IntegersSaturate) {

@@ -4,6 +4,7 @@
 
 #include "engine/catalog.h"
 #include "engine/engine.h"
+#include "engine/package_cache.h"
 #include "engine/source.h"
 #include "engine/util.h"
 #include "tests/support/http_server.h"
@@ -69,6 +70,31 @@ TEST_F(DownloadTest, DownloadsChecksAndCaches) {
     EXPECT_EQ(requests(), before);
     EXPECT_TRUE(logLines.empty());
     EXPECT_EQ(calls, (std::vector<std::pair<uint64_t, uint64_t>>{{body.size(), body.size()}}));
+}
+
+// The download and the elevated helper find a package in the same cache slot, also for a path that
+// ends in "/" (once cached nowhere, and looked for by the helper under "packages/").
+TEST_F(DownloadTest, CacheSlotIsTheLastNameOfThePath) {
+    const struct {
+        const char *path, *slot;
+    } table[] = {
+        {"plugins/echo/Echo-1.2.zip", "Echo-1.2.zip"},
+        {"plugins/echo/Echo.vst3/", "Echo.vst3"},
+        {"Echo.zip", "Echo.zip"},
+    };
+    for (const auto& row : table) {
+        const std::string body = std::string("package at ") + row.path;
+        offer("vst3", row.path, body, body.size());
+        std::string data, error;
+        ASSERT_TRUE(engine.download(entry, "vst3", data, error, {})) << row.path << ": " << error;
+        EXPECT_EQ(readFile(cacheFile(row.slot)), body) << row.path;
+        EXPECT_EQ(tqm::detail::packageCacheFile(engine.layout.userData(), entry.packages["vst3"]["mac"]),
+                  cacheFile(row.slot))
+            << row.path;
+        const size_t before = requests();
+        ASSERT_TRUE(engine.download(entry, "vst3", data, error, {})) << row.path << ": " << error;
+        EXPECT_EQ(requests(), before) << row.path << " came from the server again";
+    }
 }
 
 TEST_F(DownloadTest, DamagedCacheIsNotUsed) {

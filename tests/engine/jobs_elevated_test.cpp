@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "engine/jobs.h"
 #include "engine/running.h"
@@ -190,6 +191,30 @@ TEST_F(ElevatedHelper, ResultFileNeverFollowsALink) {
     // A result path that cannot be made: status 1.
     fs::create_directories(path("dir/inner"));
     EXPECT_EQ(tqm::applyJob(engine.layout, path("job.json"), path("dir"), catalog.publicKeyHex()), 1);
+}
+
+// A link planted at prompt.txt is never written through (nor emptied): the job stops before the
+// prompt, and the file the link names keeps its bytes.
+TEST_F(ElevatedHelper, APlantedPromptLinkIsNotWrittenThrough) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& victim, const std::string& at)> plant;
+    } cases[] = {
+        {"symbolic link", [](const std::string& v, const std::string& at) { fs::create_symlink(v, at); }},
+        {"hard link", [](const std::string& v, const std::string& at) { fs::create_hard_link(v, at); }},
+    };
+    fs::create_directories(jobs);
+    for (const Case& c : cases) {
+        const std::string victim = path(std::string("victim ") + c.what);
+        ASSERT_TRUE(writeFile(victim, "precious"));
+        fs::remove(jobs + "/prompt.txt");
+        c.plant(victim, jobs + "/prompt.txt");
+        EXPECT_FALSE(elevated({{"install", "synth", "vst3"}}, {"/bin/sh", "-c", "echo written >&2; exit 127", "p"}))
+            << c.what;
+        EXPECT_EQ(error, "cannot start the elevated helper") << c.what;
+        EXPECT_EQ(readFile(victim), "precious") << c.what;
+    }
+    EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
 }
 
 }  // namespace

@@ -191,6 +191,7 @@ TEST_F(ReceiptTest, WriteFailuresLeaveTheOldFile) {
     EXPECT_FALSE(r.save(path("d/installed.json"), error));
     EXPECT_EQ(error.rfind("cannot replace " + path("d/installed.json") + ": ", 0), 0u) << error;
     EXPECT_TRUE(fs::is_directory(path("d/installed.json/inner")));
+    EXPECT_FALSE(fs::exists(path("d/installed.json.tmp")));
 }
 
 TEST_F(ReceiptTest, APlantedTemporaryLinkIsNotWrittenThrough) {
@@ -249,6 +250,33 @@ TEST_F(ReceiptTest, RootHandsTheFileToTheHomesOwner) {
     EXPECT_EQ(readFile(path("rootfile")), "root's");
     EXPECT_EQ(ownerOf(path("rootfile")), 0u);
     EXPECT_EQ(ownerOf(dir + "/apps.json"), user);
+}
+
+// HOME and the file's path are compared with their slashes folded: a HOME ending in "/" (or a
+// path with a doubled one) keeps the hand-over to the home's owner.
+TEST_F(ReceiptTest, TheOwnerFixUpIgnoresExtraSlashes) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+    const uid_t user = 54321;
+    const gid_t group = 54322;
+    const std::string home = temp.home();
+    ASSERT_EQ(::chown(home.c_str(), user, group), 0);
+    const struct {
+        std::string homeVar, file, firstMade;
+    } table[] = {
+        {home + "/", home + "/A/installed.json", home + "/A"},
+        {home + "//", home + "/B/sub/installed.json", home + "/B"},
+        {home, home + "//C//installed.json", home + "/C"},
+    };
+    tqm::Receipt r;
+    r.plugins["a"].formats["vst3"] = rec("1", "/x");
+    for (const auto& row : table) {
+        ASSERT_EQ(::setenv("HOME", row.homeVar.c_str(), 1), 0);
+        std::string error;
+        ASSERT_TRUE(r.save(row.file, error)) << row.file << ": " << error;
+        EXPECT_EQ(ownerOf(row.file), user) << "HOME=" << row.homeVar << " " << row.file;
+        EXPECT_EQ(ownerOf(row.firstMade), user) << "HOME=" << row.homeVar << " " << row.file;
+    }
+    ::setenv("HOME", home.c_str(), 1);
 }
 
 TEST(InstalledPluginVersion, IsTheLowestNonEmptyVersion) {

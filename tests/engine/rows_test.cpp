@@ -144,6 +144,11 @@ TEST_F(RowsTest, RecordedIdsNotInTheCatalog) {
     install(apps, "vendor.both", "app", "2.0", "Both.app");
     install(apps, "vendor.tool", "app", "1.5", "Tool.app");
     install(apps, "vendor.noapp", "vst3", "1.0", "NoApp.vst3");  // no "app" record: no row
+    // Recorded as a plug-in, and in apps.json without an "app" record: a plug-in row.
+    install(receipt, "vendor.half", "clap", "1.0", "Half.clap");
+    install(apps, "vendor.half", "vst3", "1.0", "Half.vst3");
+    install(receipt, "vendor.bare", "vst3", "1.1", "Bare.vst3");
+    apps.plugins["vendor.bare"];
 
     for (bool withCatalog : {false, true}) {
         SCOPED_TRACE(withCatalog);
@@ -158,13 +163,21 @@ TEST_F(RowsTest, RecordedIdsNotInTheCatalog) {
                 EXPECT_EQ(r.state, tqm::State::Delisted) << r.id;
             }
         }
-        std::vector<std::string> want{"plain", "vendor.", "vendor.synth", "vendor.both", "vendor.tool"};
+        std::vector<std::string> want{"plain",        "vendor.",     "vendor.bare", "vendor.half",
+                                      "vendor.synth", "vendor.both", "vendor.tool"};
         if (withCatalog) want.insert(want.begin(), "vendor.other");
         EXPECT_EQ(ids, want);
 
         EXPECT_EQ(find(rows, "vendor.synth")->name, "synth");
         EXPECT_EQ(find(rows, "vendor.")->name, "");
         EXPECT_EQ(find(rows, "plain")->name, "plain");
+        for (const char* id : {"vendor.half", "vendor.bare"}) {
+            const tqm::Row* half = find(rows, id);
+            ASSERT_NE(half, nullptr) << id;
+            EXPECT_EQ(half->kind, 0) << id;
+            EXPECT_EQ(half->formats.size(), 1u) << id;
+        }
+        EXPECT_EQ(find(rows, "vendor.half")->formats.count("clap"), 1u);
         const tqm::Row& both = *find(rows, "vendor.both");
         EXPECT_EQ(both.kind, 1);
         EXPECT_TRUE(both.appPlugin());

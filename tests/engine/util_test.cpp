@@ -7,6 +7,7 @@
 
 #include <sodium.h>
 
+#include "engine/sha256.h"
 #include "engine/util.h"
 #include "json/json.h"
 
@@ -41,7 +42,14 @@ TEST(Sha256, StandardDigests) {
         {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
         {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };
-    for (const Case& c : cases) EXPECT_EQ(tqm::sha256Hex(c.in.data(), c.in.size()), c.want) << c.in.size();
+    using tqm::detail::Sha256Path;
+    for (const Case& c : cases) {
+        EXPECT_EQ(tqm::sha256Hex(c.in.data(), c.in.size()), c.want) << c.in.size();
+        // The portable path is checked on its own also where the CPU would take the SHA extensions.
+        EXPECT_EQ(tqm::detail::sha256HexWith(Sha256Path::Portable, c.in.data(), c.in.size()), c.want) << c.in.size();
+        EXPECT_EQ(tqm::detail::sha256HexWith(Sha256Path::ShaExtensions, c.in.data(), c.in.size()), c.want)
+            << c.in.size();
+    }
 }
 
 namespace {
@@ -68,9 +76,21 @@ TEST(Sha256, MatchesLibsodiumForEveryLengthAndLargeInputs) {
         x ^= x << 13, x ^= x >> 17, x ^= x << 5;
         b = (unsigned char)x;
     }
-    for (size_t n = 0; n <= 300; ++n) ASSERT_EQ(tqm::sha256Hex(data.data(), n), sodiumSha256(data.data(), n)) << n;
-    for (size_t n : {size_t(1) << 20, (size_t(3) << 20) + 17, data.size()})
-        EXPECT_EQ(tqm::sha256Hex(data.data(), n), sodiumSha256(data.data(), n)) << n;
+    using tqm::detail::Sha256Path;
+    auto check = [&](size_t n) {
+        const std::string want = sodiumSha256(data.data(), n);
+        return tqm::sha256Hex(data.data(), n) == want &&
+               tqm::detail::sha256HexWith(Sha256Path::Portable, data.data(), n) == want &&
+               tqm::detail::sha256HexWith(Sha256Path::ShaExtensions, data.data(), n) == want;
+    };
+    // Every length over the one- and two-block tails, from an odd start too (unaligned loads).
+    for (size_t n = 0; n <= 300; ++n) ASSERT_TRUE(check(n)) << n;
+    for (size_t n : {size_t(1) << 20, (size_t(3) << 20) + 17, data.size()}) EXPECT_TRUE(check(n)) << n;
+    for (size_t n = 0; n <= 130; ++n) {
+        const std::string want = sodiumSha256(data.data() + 1, n);
+        ASSERT_EQ(tqm::detail::sha256HexWith(Sha256Path::ShaExtensions, data.data() + 1, n), want) << n;
+    }
+    if (!tqm::detail::sha256HasShaExtensions()) GTEST_LOG_(INFO) << "this CPU has no SHA extensions";
 }
 
 TEST(NowUtc, Format) {

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Runs one harness for a while: tests/fuzz/run.sh <build folder> <target> [seconds [libFuzzer flags...]]
-# The corpus grows in <build>/fuzz-corpus/<target>, findings land in <build>/fuzz-findings/<target>/.
+# It starts from the seed corpus kept in the tree (tests/fuzz/corpus/<target>, only read); what it
+# finds grows in <build>/fuzz-corpus/<target>, crashes land in <build>/fuzz-findings/<target>/.
 # Build first: CC=clang CXX=clang++ cmake -S . -B build/fuzz -DLUMO_FUZZ=ON -DLUMO_BENCH=OFF
-#              cmake --build build/fuzz -j3 --target fuzz_<target> fuzz_seeds
+#              cmake --build build/fuzz -j3 --target fuzz_<target>
 set -eu
 build=$1
 target=$2
@@ -22,12 +23,12 @@ esac
 corpus=$build/fuzz-corpus/$target
 findings=$build/fuzz-findings/$target
 mkdir -p "$corpus" "$findings"
-[ -d "$build/fuzz-seeds" ] || "$build/tests/fuzz/fuzz_seeds" "$build/fuzz-seeds"
-mkdir -p "$build/fuzz-seeds/$target"
+seeds=$here/corpus/$target
+[ -d "$seeds" ] || seeds=
 
 dict=
 [ -f "$here/$target.dict" ] && dict=-dict=$here/$target.dict
 
 exec "$build/tests/fuzz/fuzz_$target" $dict -max_len=$max_len -timeout=5 -rss_limit_mb=2048 \
   -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$findings/" "$@" \
-  "$corpus" "$build/fuzz-seeds/$target"
+  "$corpus" $seeds

@@ -1,4 +1,6 @@
 // Writes small valid inputs for every harness: fuzz_seeds <folder> makes <folder>/<target>/.
+// The corpus kept in the tree (tests/fuzz/corpus) was written by it; run it there again after a
+// harness changes its input layout.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -96,6 +98,11 @@ int main(int argc, char** argv) {
                   zipLink(item + "/Contents/Versions/Current", "A"),
                   zipLink(item + "/Contents/Synth", "Versions/Current/Synth")}));
     seed("unpack", "file", makeZip({zipFile(item, "one file")}));
+    // Entry descriptions read by FuzzedDataProvider: any bytes are one; these pick a few shapes.
+    seed("unpack_entries", "mixed", std::string("\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b", 12) +
+                                        "Contents/MacOS/Synth..ab\x7f\x10\x20\x30");
+    seed("unpack_entries", "ones", std::string(64, '\x01'));
+    seed("unpack_entries", "high", std::string(48, '\xf3') + "item");
 
     // Receipts.
     tqm::Receipt receipt;
