@@ -41,29 +41,7 @@ std::string tickedLabels(const JobPlan& plan) {
 
 JobStart jobStart(const JobPlan& plan) {
     JobStart s;
-    const bool allOn = std::all_of(plan.choices.begin(), plan.choices.end(), [](const JobChoice& c) { return c.on; });
-    auto ticked = [&](const std::string& id) {
-        return std::any_of(plan.choices.begin(), plan.choices.end(),
-                           [&](const JobChoice& c) { return c.on && c.id == id; });
-    };
-    if (plan.selfInstall) {
-        std::string ids;
-        for (const JobChoice& c : plan.choices)
-            if (c.on) ids += (ids.empty() ? "" : ",") + c.id;
-        s.tasks.push_back({"setup-install", ids, ""});
-    } else if (plan.selfRemoval) {
-        const bool plugins = ticked("plugins");
-        if (plugins) s.tasks = plan.tasks;
-        s.tasks.push_back({"setup-uninstall", plugins ? "plugins" : "", ""});
-    } else {
-        for (const tqm::Task& t : plan.tasks) {
-            // The user's data goes only with its own tick (and, for an app that carries plug-ins,
-            // only when everything of it goes), whether or not the plan has choices.
-            if (userPurge(t) && (!plan.deleteData || (plan.dataNeedsAll && !allOn))) continue;
-            const bool byId = t.format == "app" || t.op == "purge";
-            if (plan.choices.empty() || ticked(byId ? t.id : t.format)) s.tasks.push_back(t);
-        }
-    }
+    s.tasks = plan.tickedTasks();
     if (s.tasks.empty()) return s;
     s.dataDeleted = std::any_of(s.tasks.begin(), s.tasks.end(), userPurge);
     const std::string suffix = s.dataDeleted ? ", its data deleted" : "";

@@ -77,10 +77,27 @@ protected:
         return c;
     }
 
-    // A model on the configuration; every change callback is counted.
+    // A model on the configuration; every change callback is counted, and each new progress
+    // text or fraction it shows is kept.
     tqapp::Model& make(tqapp::Config c) {
-        model = std::make_unique<tqapp::Model>(std::move(c), queue, [this] { ++changes; });
+        model = std::make_unique<tqapp::Model>(std::move(c), queue, [this] {
+            ++changes;
+            if (!model->busy) return;
+            const Progress now{model->progressText, model->fraction};
+            if (progress.empty() || progress.back().text != now.text || progress.back().fraction != now.fraction)
+                progress.push_back(now);
+            if (watch) watch(*model);
+        });
         return *model;
+    }
+
+    // A started model whose catalog has loaded.
+    tqapp::Model& ready(tqapp::Config c) {
+        tqapp::Model& m = make(std::move(c));
+        m.start();
+        EXPECT_TRUE(loaded());
+        EXPECT_TRUE(m.catalog && m.catalog->ok);
+        return m;
     }
 
     // Runs posted closures, as the editor's tick does, until done() holds; false after ten seconds.
@@ -97,9 +114,23 @@ protected:
         return pumpUntil([this] { return !model->loading; });
     }
 
+    // Runs a job to its end.
+    bool runJob(std::vector<tqm::Task> tasks, const std::string& title = "Job", const std::string& done = "Done") {
+        progress.clear();
+        model->run(std::move(tasks), title, done);
+        return pumpUntil([this] { return model->doneGeneration == model->jobGeneration && !model->busy; });
+    }
+
     std::string logText() const { return readFile(model->logFile().string()); }
 
+    struct Progress {
+        std::string text;
+        double fraction;
+    };
+
     JobCatalog catalog{path("source")};
+    std::vector<Progress> progress;
+    std::function<void(tqapp::Model&)> watch;  // called on every change while a job runs
     std::shared_ptr<lumo::gui::UiQueue> queue = std::make_shared<lumo::gui::UiQueue>();
     std::unique_ptr<tqapp::Model> model;
     int changes = 0;
