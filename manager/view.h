@@ -195,8 +195,6 @@ public:
     int32_t look = 1;  // 0 the skin look, 1 the pixel look
 
 private:
-    bool wantsAt(int index) const;  // display line index holds a row
-    bool lessRow(int a, int b) const;
     void clampScroll();
 };
 

@@ -34,6 +34,31 @@ int statusKey(tqm::State s) {
     return n >= 0 && n <= 2 ? 2 - n : 3;
 }
 
+// What a row is sorted by, worked out once per row and not at every comparison.
+struct SortKey {
+    std::string name;  // upper-cased
+    std::vector<int> version;
+    int status = 0;
+};
+
+// Whether row a goes before row b: the column's order (versions compared number by number,
+// statuses by key), ties and every other column by name, which only the name column reverses.
+enum class Column { Name, Version, Status, Other };
+
+Column columnOf(const std::string& c) {
+    return c == "name" ? Column::Name : c == "version" ? Column::Version : c == "status" ? Column::Status : Column::Other;
+}
+
+bool before(const SortKey& a, const SortKey& b, Column column, bool ascending) {
+    if (column == Column::Version) {
+        if (a.version != b.version) return ascending ? a.version < b.version : b.version < a.version;
+    } else if (column == Column::Status) {
+        if (a.status != b.status) return ascending ? a.status < b.status : a.status > b.status;
+    }
+    if (column == Column::Name && !ascending) return b.name < a.name;
+    return a.name < b.name;
+}
+
 std::string plural(size_t n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
 
 }  // namespace
@@ -50,27 +75,22 @@ std::string upper(std::string s) {
     return s;
 }
 
-bool ManagerView::lessRow(int a, int b) const {
-    const tqm::Row& ra = model->rows[size_t(a)];
-    const tqm::Row& rb = model->rows[size_t(b)];
-    if (sortColumn == "version") {
-        const std::vector<int> va = versionNumbers(versionText(ra)), vb = versionNumbers(versionText(rb));
-        if (va != vb) return sortAscending ? va < vb : vb < va;
-    } else if (sortColumn == "status") {
-        const int ka = statusKey(ra.state), kb = statusKey(rb.state);
-        if (ka != kb) return sortAscending ? ka < kb : ka > kb;
-    }
-    const std::string na = upper(ra.name), nb = upper(rb.name);
-    if (sortColumn == "name" && !sortAscending) return nb < na;
-    return na < nb;
-}
-
 void ManagerView::changed() {
     displayList.clear();
     const size_t n = model ? model->rows.size() : 0;
     std::vector<int32_t> sorted(n);
-    for (size_t i = 0; i < n; ++i) sorted[i] = int32_t(i);
-    std::stable_sort(sorted.begin(), sorted.end(), [this](int a, int b) { return lessRow(a, b); });
+    std::vector<SortKey> keys(n);
+    const Column column = columnOf(sortColumn);
+    for (size_t i = 0; i < n; ++i) {
+        sorted[i] = int32_t(i);
+        const tqm::Row& r = model->rows[i];
+        keys[i].name = upper(r.name);
+        if (column == Column::Version) keys[i].version = versionNumbers(versionText(r));
+        keys[i].status = statusKey(r.state);
+    }
+    std::stable_sort(sorted.begin(), sorted.end(), [&](int32_t a, int32_t b) {
+        return before(keys[size_t(a)], keys[size_t(b)], column, sortAscending);
+    });
     std::vector<int32_t> apps, plugins;
     for (int32_t i : sorted) (model->rows[size_t(i)].kind == 1 ? apps : plugins).push_back(i);
     if (apps.empty()) {

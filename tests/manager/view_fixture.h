@@ -36,7 +36,8 @@ protected:
 
     // The words every run gets: a private root and the test's catalog.
     std::vector<std::string> baseArgs() const {
-        return {"manager", "--root", path("root"), "--source", catalog.source(), "--pub", catalog.publicKeyHex()};
+        return {"manager", "--root", path("root"), "--source", source.empty() ? catalog.source() : source,
+                "--pub", catalog.publicKeyHex()};
     }
 
     // Opens the window with these words after the base ones.
@@ -83,6 +84,7 @@ protected:
     std::string userData() const { return path("root") + "/data"; }
 
     std::unique_ptr<ViewHost> host;
+    std::string source;  // the catalog source when not the folder
     std::unique_ptr<lumo::gui::Editor> editor;
     tqapp::ManagerView* view = nullptr;
 };

@@ -177,6 +177,30 @@ TEST_F(ViewSettings, ScopeChangeIsStoredOrRefusedWhileAJobRuns) {
     EXPECT_EQ(view->statusText(), "Wait for the job to finish first");
 }
 
+TEST_F(ViewSettings, FirstLoadOffersANewerManagerOncePerVersion) {
+    struct Case {
+        std::string latest;
+        std::vector<std::string> words;
+        std::string offered;
+    };
+    const Case cases[] = {
+        {"0.3.0", {}, ""},              // no newer manager: nothing written
+        {"0.4.0", {}, "0.4.0"},         // offered and remembered
+        {"0.4.0", {"--uninstall"}, ""}, // the uninstall plan instead of the offers
+        {"0.4.0", {"--steps"}, "0.4.0"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(settings());
+        catalog.publish(catalogText("1.0.0", 1, c.latest));
+        open(c.words);
+        ASSERT_TRUE(viewLoaded());
+        EXPECT_TRUE(view->firstLoadDone);
+        EXPECT_EQ(view->setting("offered"), c.offered) << c.latest;
+        // The running copy counts as the installed one here: the install offer never opens.
+        EXPECT_EQ(view->setting("install_offered"), "");
+    }
+}
+
 // Children of this process that have ended but were never waited for.
 int zombies() {
     int n = 0;

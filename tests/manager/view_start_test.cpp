@@ -31,6 +31,16 @@ TEST_F(ViewStart, DefaultsWithoutSwitchesOrSettings) {
     EXPECT_EQ(editor->minHeight(), view->pageHeight);
     EXPECT_EQ(view->bounds.w, view->pageWidth + 70);
     EXPECT_EQ(view->name, "manager");
+    EXPECT_EQ(view->colors.size(), 20u);
+    EXPECT_EQ(view->colors.at("desc"), 0xFFA0A0A0u);
+    EXPECT_EQ(view->rowPitch, 26);
+    EXPECT_EQ(view->rowFirstX, 7);
+    EXPECT_EQ(view->rowFirstY, 51);
+    EXPECT_DOUBLE_EQ(view->inspectorShare, 0.25);
+    ASSERT_EQ(view->xAxis.bands.size(), 3u);
+    EXPECT_EQ(view->xAxis.bands[1].pos, 347);
+    ASSERT_EQ(view->yAxis.bands.size(), 1u);
+    EXPECT_EQ(view->yAxis.bands[0].len, 2);
     // The caption strip ends one unit left of the minimise button.
     ASSERT_EQ(editor->root()->children.size(), 2u);
     lumo::gui::Widget* caption = editor->root()->children[1].get();
