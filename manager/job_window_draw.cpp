@@ -107,6 +107,10 @@ void JobWindow::drawInfoRows(const Paint& p) {
 
     const bool choosing = state == Choose || state == Failed || state == Cancelled;
     if (choosing && !plan.selfUpdate) {
+        // Many long labels run out of the row: they stop at its frame rather than cross it.
+        const int u = dev::one(p.scale);
+        const Rect row = dev::device(p, Rect{8, 176, 202, 14});
+        dev::ClipTo inRow(p.canvas, Rect{row.x + u, row.y + u, row.w - 2 * u, row.h - 2 * u});
         const std::vector<Rect> rects = choiceRects(&p);
         for (size_t i = 0; i < rects.size(); ++i) {
             const JobChoice& c = plan.choices[i];

@@ -38,6 +38,12 @@ std::vector<Frame> frames(BareModel& bare) {
     confirm.hover = "fmt:clap";
     confirm.phase = 0.4;
 
+    tqapp::JobPlan many = jobtest::formatPlan("UPDATE");
+    many.choices.push_back({"au", "AU", true, "", ""});
+    many.choices.push_back({"studio", "STUDIO", true, "", "Studio"});
+    many.choices.push_back({"tuner", "TUNER", false, "", "Tuner"});
+    add("confirm-many", many);
+
     JobWindow& data = add("confirm-data", jobtest::dataPlan());
     data.plan.deleteData = true;
     data.phase = 1.3;
@@ -130,6 +136,9 @@ TEST(JobWindowSheet, EveryStateAtScalesOneAndTwo) {
             Canvas alone = paper(lr(218 * s) + 20, lr(w.bounds.h * s) + 20);
             w.draw(paintAt(alone, 10, 10, 218, w.bounds.h, s));
             EXPECT_TRUE(inside(inkBox(alone), Rect{10, 10, lr(218 * s), lr(w.bounds.h * s)}));
+            // The ticks row keeps its frame whole, however many choices it holds.
+            const Rect row = dev::device(paintAt(alone, 10, 10, 218, w.bounds.h, s), Rect{8, 176, 202, 14});
+            for (int y = row.y; y < row.y + row.h; ++y) ASSERT_EQ(at(alone, row.x + row.w - 1, y), pixelOf(dev::rule)) << y;
             EXPECT_TRUE(writePicture(alone, "job-window-" + all[i].name + (s == 1.0 ? "-1x.png" : "-2x.png")));
             if (s == 1.0) {
                 EXPECT_TRUE(writePicture(enlarged(alone, 3), "job-window-" + all[i].name + "-1x-enlarged.png"));
