@@ -125,14 +125,18 @@ struct Worker {
 
     bool needsElevation(const tqm::Engine& engine) const {
         bool needed = false;
+        std::map<std::string, bool> folders;  // one probe per format's folder
         for (const tqm::Task& task : engineList) {  // every task is tested: canWrite makes folders
             bool can;
-            if (task.op == "self")
+            if (task.op == "self") {
                 can = engine.canWriteSelf();
-            else if (task.op == "purge")
+            } else if (task.op == "purge") {
                 can = engine.canPurge(task.id, task.format);
-            else
-                can = engine.canWrite(task.format);
+            } else {
+                auto [it, fresh] = folders.try_emplace(task.format, false);
+                if (fresh) it->second = engine.canWrite(task.format);
+                can = it->second;
+            }
             needed = needed || !can;
         }
         return needed;
@@ -222,8 +226,10 @@ struct Worker {
         runOwnList(engine, out);
 
         if (writeLog) {
-            for (const std::string& line : out.lines) appendLog(logFile, "  " + line);
-            appendLog(logFile, out.ok ? "  done" : out.cancelled ? "  cancelled" : "  failed: " + out.error);
+            std::vector<std::string> texts;
+            for (const std::string& line : out.lines) texts.push_back("  " + line);
+            texts.push_back(out.ok ? "  done" : out.cancelled ? "  cancelled" : "  failed: " + out.error);
+            appendLog(logFile, texts);
         }
         post([out = std::move(out), doneText = doneText, generation = generation](Model& m) {
             m.finishJob(out.ok, out.error, out.lines, doneText, generation, out.cancelled);

@@ -21,7 +21,9 @@ std::mutex& logMutex() {
 
 fs::path logPath(const std::string& userData) { return fs::path(userData) / "logs" / "manager.log"; }
 
-void appendLog(const fs::path& file, const std::string& text) {
+void appendLog(const fs::path& file, const std::string& text) { appendLog(file, std::vector<std::string>{text}); }
+
+void appendLog(const fs::path& file, const std::vector<std::string>& texts) {
     std::lock_guard<std::mutex> lock(logMutex());
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
@@ -33,14 +35,16 @@ void appendLog(const fs::path& file, const std::string& text) {
     }
     std::FILE* f = std::fopen(file.c_str(), "ab");
     if (!f) return;
-    char stamp[32] = "";
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    if (localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    std::fputs(stamp, f);
-    std::fputs("  ", f);
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fputc('\n', f);
+    for (const std::string& text : texts) {
+        char stamp[32] = "";
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        if (localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+        std::fputs(stamp, f);
+        std::fputs("  ", f);
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fputc('\n', f);
+    }
     std::fclose(f);
 }
 

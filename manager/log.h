@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tqapp {
 
@@ -16,5 +17,7 @@ std::filesystem::path logPath(const std::string& userData);
 // Appends "<local time>  <text>\n" to file, making its folder; rotates first when the file is
 // over kLogLimit. Every error is ignored: logging never stops its caller.
 void appendLog(const std::filesystem::path& file, const std::string& text);
+// Several lines at once, each with its stamp, none of another writer's between them.
+void appendLog(const std::filesystem::path& file, const std::vector<std::string>& texts);
 
 }  // namespace tqapp

@@ -78,12 +78,14 @@ TEST_F(Job, InstallsFromAFolderSource) {
                                         "  install studio app: ok", "  done"}));
 }
 
-// The web reports no total: the catalog's size gives the fraction, which rises by the piece.
+// The web reports no total: the catalog's size gives the fraction, which rises by the piece, from
+// 0 to 1/3 for the first package and from 1/3 to 2/3 for the second, then 2/3 while installing.
 TEST_F(Job, DownloadProgressFromTheWeb) {
     catalog.publish(catalogText("1.0.0"));
     LoopbackServer server;
     ASSERT_TRUE(server.ok());
-    for (const char* rel : {"catalog.json", "catalog.json.sig", "plugins/Synth-1.0.0.vst3.zip"}) {
+    for (const char* rel : {"catalog.json", "catalog.json.sig", "plugins/Synth-1.0.0.vst3.zip",
+                            "plugins/Synth-1.0.0.clap.zip"}) {
         LoopbackServer::Reply r;
         r.body = readFile(catalog.source() + "/" + rel);
         r.chunk = r.body.size() / 4 + 1;
@@ -92,15 +94,45 @@ TEST_F(Job, DownloadProgressFromTheWeb) {
     tqapp::Config c = config();
     c.source = server.url();
     tqapp::Model& m = ready(c);
-    ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
+    ASSERT_TRUE(runJob({{"install", "synth", "vst3"}, {"install", "synth", "clap"}}));
     EXPECT_TRUE(m.ok) << m.note;
-    const std::vector<std::string> t = texts();
-    ASSERT_GE(t.size(), 4u);
-    EXPECT_EQ(t.back(), "Installing");
-    EXPECT_EQ(t[t.size() - 2], "Downloading 100 %");
-    int between = 0;
-    for (const Progress& p : progress) between += p.fraction > 0 && p.fraction < 0.5;
-    EXPECT_GE(between, 2);
+    EXPECT_EQ(m.fraction, 1.0);
+    expectRising(3);
+    int inFirst = 0, inSecond = 0, full = 0;
+    for (const Progress& p : progress) {
+        const int pct = p.text.rfind("Downloading ", 0) == 0 ? std::stoi(p.text.substr(12)) : -1;
+        if (pct < 0) continue;
+        full += pct == 100;
+        const bool second = p.fraction > 1.0 / 3 + 1e-9 || (pct == 0 && p.fraction > 0);
+        EXPECT_NEAR(p.fraction, (pct / 100.0 + second) / 3, 1e-9) << p.text;
+        (second ? inSecond : inFirst) += pct > 0 && pct < 100;
+    }
+    EXPECT_EQ(full, 2);
+    EXPECT_GE(inFirst, 1);
+    EXPECT_GE(inSecond, 1);
+    EXPECT_EQ(progress.back().text, "Installing");
+    EXPECT_DOUBLE_EQ(progress.back().fraction, 2.0 / 3);
+}
+
+// A server sending more than the catalog's size: the percentage stops at 100 and the package is
+// refused by its check.
+TEST_F(Job, AnOversizedDownloadStaysAtAHundred) {
+    catalog.publish(catalogText("1.0.0"));
+    LoopbackServer server;
+    ASSERT_TRUE(server.ok());
+    for (const char* rel : {"catalog.json", "catalog.json.sig"}) server.serveFile(rel, readFile(catalog.source() + "/" + rel));
+    LoopbackServer::Reply big;
+    big.body = readFile(catalog.source() + "/plugins/Delay-1.0.0.vst3.zip") + std::string(4000, 'x');
+    big.chunk = big.body.size() / 8 + 1;
+    server.serve("plugins/Delay-1.0.0.vst3.zip", big);
+    tqapp::Config c = config();
+    c.source = server.url();
+    tqapp::Model& m = ready(c);
+    ASSERT_TRUE(runJob({{"install", "delay", "vst3"}}));
+    EXPECT_FALSE(m.ok);
+    EXPECT_EQ(m.failed.count("delay"), 1u);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back().text, "Downloading 100 %");
     expectRising(2);
 }
 

@@ -146,3 +146,21 @@ TEST_F(ModelLoad, ReloadWaitsForTheLoadAndTheJob) {
 }
 
 }  // namespace
+
+namespace {
+
+// Start sweeps what an earlier self-update left beside the manager's bundle, and nothing else.
+TEST_F(ModelLoad, StartSweepsSelfUpdateLeftovers) {
+    catalog.publish(catalogText("1.0.0"));
+    tqapp::Config c = config();
+    c.harness = true;
+    c.program = path("Apps/Manager.app/Contents/MacOS/manager");
+    writeFile(c.program, "program");
+    writeFile(path("Apps/.tqm-staging-1/Manager.app/x"), "");
+    writeFile(path("Apps/.tqm-old-2-Manager.app/x"), "");
+    writeFile(path("Apps/.tqm-old-2-Other.app/x"), "");
+    make(c).start();
+    EXPECT_EQ(entryNames(path("Apps")), (std::vector<std::string>{".tqm-old-2-Other.app", "Manager.app"}));
+}
+
+}  // namespace
