@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "manager/args.h"
+#include "platform/platform.h"
 #include "manager/model.h"
 #include "manager/view.h"
 
@@ -116,7 +116,7 @@ void ManagerView::changed() {
     if (model && !firstLoadDone && !model->loading) {
         firstLoadDone = true;
         if (!sizeRestored) fitNames();
-        if (hasArg("--uninstall"))
+        if (lumo::hasStandaloneArg("--uninstall"))
             openUninstall();
         else if (!offerInstall())
             offerSelfUpdate();

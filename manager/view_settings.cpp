@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "engine/running.h"
-#include "manager/args.h"
+#include "platform/platform.h"
 #include "manager/model.h"
 #include "manager/settings_file.h"
 #include "manager/setup.h"
@@ -91,7 +91,7 @@ void ManagerView::fitNames() {
 
 bool ManagerView::offerInstall() {
     if (!model) return false;
-    if (model->config.harness && !hasArg("--offer-install")) return false;
+    if (model->config.harness && !lumo::hasStandaloneArg("--offer-install")) return false;
     const setup::Where where(model->config.layout.root);
     if (setup::runningInstalled(where, model->config.program)) return false;
     if (setup::installed(where) || setting("install_offered") == "1") return false;

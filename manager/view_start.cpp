@@ -7,7 +7,7 @@
 #include "embedded/managerSkin.h"
 #include "engine/running.h"
 #include "engine/signature.h"
-#include "manager/args.h"
+#include "platform/platform.h"
 #include "manager/model.h"
 #include "manager/setup.h"
 #include "manager/view.h"
@@ -100,36 +100,38 @@ ManagerView::~ManagerView() {
 void ManagerView::start(lumo::gui::Editor& editor) {
     Config cfg;
     cfg.layout.scope = tqm::defaultScope();
-    cfg.source = argValue("--source");
+    cfg.source = lumo::standaloneArgValue("--source");
     if (cfg.source.empty()) cfg.source = kDefaultSource;
-    cfg.pub = argValue("--pub");
+    cfg.pub = lumo::standaloneArgValue("--pub");
     if (cfg.pub.empty()) cfg.pub = tqm::builtinKeys();
-    if (std::string root = argValue("--root"); !root.empty()) cfg.layout.root = root;
-    const std::string scopeWord = argValue("--scope");
+    if (std::string root = lumo::standaloneArgValue("--root"); !root.empty()) cfg.layout.root = root;
+    const std::string scopeWord = lumo::standaloneArgValue("--scope");
     if (!scopeWord.empty()) cfg.layout.scope = scopeWord == "user" ? tqm::Scope::User : tqm::Scope::System;
-    cfg.offline = hasArg("--offline");
+    cfg.offline = lumo::hasStandaloneArg("--offline");
     readSettings(settingsPath(cfg.layout), [&](const std::string& key, const std::string& value) {
         if (key == "scope" && scopeWord.empty())
             cfg.layout.scope = value == "user" ? tqm::Scope::User : tqm::Scope::System;
         else if (key.rfind("folder.", 0) == 0 && !value.empty())
             cfg.layout.folders[key.substr(7)] = value;
     });
-    cfg.harness = hasArg("--screenshot") || hasArg("--dump-tree") || hasArg("--steps") || hasArg("--frames");
+    cfg.harness = false;
+    for (const char* word : {"--screenshot", "--dump-tree", "--steps", "--frames"})
+        cfg.harness = cfg.harness || lumo::hasStandaloneArg(word);
     cfg.program = tqm::runningProgram();
 
     model.reset();
     model = std::make_unique<Model>(cfg, editor.uiQueue(), [this] { changed(); });
 
-    look = argValue("--look") == "tq" ? 0 : 1;
+    look = lumo::standaloneArgValue("--look") == "tq" ? 0 : 1;
     setSize(bounds.w, bounds.h);
-    if (!hasArg("--zoom")) editor.setZoom(look == 0 ? 1.2 : 1.0);
-    if (!cfg.harness && !hasArg("--size")) restoreSize();
+    if (!lumo::hasStandaloneArg("--zoom")) editor.setZoom(look == 0 ? 1.2 : 1.0);
+    if (!cfg.harness && !lumo::hasStandaloneArg("--size")) restoreSize();
     if (!cfg.harness) {
         const setup::Where where(cfg.layout.root);
         if (setup::runningInstalled(where, cfg.program)) setup::refreshEntry(where, cfg.version);
     }
     model->start();
-    if (std::string sel = argValue("--select"); !sel.empty()) selectIndex(std::atoi(sel.c_str()));
+    if (std::string sel = lumo::standaloneArgValue("--select"); !sel.empty()) selectIndex(std::atoi(sel.c_str()));
 }
 
 std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host) {

@@ -321,7 +321,7 @@ const FontSet kToolkit = {{1.0, 1.5, 2.0, 3.0},
 // The manager skin's five faces at its six scales: cap heights 6 (bold, small), 5 (pill), 9 (head)
 // and 7 (val, the text of rows, inspector and status line).
 const FontSet kSkin = {{1.0, 1.2, 1.25, 1.5, 2.0, 3.0},
-                       {{"bold", 1, 8.2}, {"head", 1, 11.8}, {"pill", 3, 7.6}, {"small", 3, 8.25},
+                       {{"bold", 1, 7.9}, {"head", 1, 11.0}, {"pill", 3, 7.2}, {"small", 3, 8.25},
                         {"val", 2, 9.0}},
                        false};
 

@@ -69,7 +69,6 @@ void lamp(Layer& L, double cx, double cy, bool on) {
 
 namespace {
 
-using Draw = std::function<void(Layer&)>;
 
 const char* stateName(State st, const char* normal, const char* hover, const char* pressed) {
     return st == State::Normal ? normal : st == State::Hover ? hover : pressed;
@@ -216,7 +215,7 @@ std::vector<Art> skinArt() {
     out.push_back({"cap_sb_grabbed", capBox, Art::Picture, [=](Layer& L) { cap(L, capBox, 2); }});
 
     // Inspector buttons.
-    const Box open = xywh(377, 261, 39, 15), more = xywh(381, 210, 32, 14);
+    const Box open = xywh(377, 261, 39, 15), more = xywh(381, 210, 32, 24);
     addStates3(out, "open_up", "open_hover", "open_down", open, [=](Layer& L, State st) {
         darkButton(L, open, 3, st);
         folder(L, open.x0 + 3.5, open.y0 + 4 + (st == State::Pressed ? 0.5 : 0), glyphInk(st));
@@ -224,7 +223,7 @@ std::vector<Art> skinArt() {
     addStates3(out, "more_up", "more_hover", "more_down", more, [=](Layer& L, State st) {
         darkButton(L, more, 3, st);
         for (int i = -1; i <= 1; ++i)
-            L.circle(more.cx() + i * 4.5, more.cy() + (st == State::Pressed ? 0.5 : 0), 1.25, glyphInk(st));
+            L.circle(more.cx() + i * 4.5, 216 + (st == State::Pressed ? 0.5 : 0), 1.4, glyphInk(st));
     });
     addPill(out, "main_pill", xywh(318, 210, 58, 15), true);
     addPill(out, "update_all", xywh(312, 316, 58, 15), false);

@@ -61,22 +61,56 @@ Layer::Layer(const Box& place, double scale) : s_(scale) {
 
 int Layer::one() const { return std::max(1, int(std::lround(s_))); }
 
-std::vector<float> Layer::coverage(const Path& devicePath, bool evenOdd) const {
-    lumo::gui::Canvas c;
-    c.resize(w_, h_);
-    lumo::gui::fillPath(c, devicePath, 0xFFFFFFFFu, evenOdd, kSamples);
-    std::vector<float> out(c.pixels.size());
-    for (size_t i = 0; i < out.size(); ++i) out[i] = float((c.pixels[i] >> 24) / 255.0);
-    return out;
+Layer::Cover Layer::area(int x0, int y0, int x1, int y1) const {
+    Cover c;
+    c.x0 = std::clamp(x0, 0, w_);
+    c.y0 = std::clamp(y0, 0, h_);
+    c.w = std::clamp(x1, 0, w_) - c.x0;
+    c.h = std::clamp(y1, 0, h_) - c.y0;
+    if (c.w < 0) c.w = 0;
+    if (c.h < 0) c.h = 0;
+    c.k.assign(size_t(c.w) * size_t(c.h), 0.0f);
+    return c;
 }
 
-void Layer::paint(const std::vector<float>& cover, const Fill& f) {
-    for (int y = 0; y < h_; ++y)
-        for (int x = 0; x < w_; ++x) {
-            const size_t i = size_t(y) * size_t(w_) + size_t(x);
-            float k = cover[i];
-            if (!clip_.empty()) k *= clip_[i];
+// The layer area a path's points span, grown by `grow` pixels (for strokes).
+Layer::Cover Layer::bounds(const Path& devicePath, double grow) const {
+    double x0 = 1e9, y0 = 1e9, x1 = -1e9, y1 = -1e9;
+    for (const auto& sub : devicePath.subs)
+        for (const auto& p : sub.points) {
+            x0 = std::min(x0, p.x), y0 = std::min(y0, p.y), x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
+        }
+    if (x1 < x0) return Cover{};
+    return area(int(std::floor(x0 - grow)), int(std::floor(y0 - grow)), int(std::ceil(x1 + grow)) + 1,
+                int(std::ceil(y1 + grow)) + 1);
+}
+
+// A white shape drawn on a canvas the size of the cover area becomes its coverage.
+void Layer::take(Cover& c, const lumo::gui::Canvas& canvas) {
+    for (size_t i = 0; i < c.k.size(); ++i) c.k[i] = float((canvas.pixels[i] >> 24) / 255.0);
+}
+
+Layer::Cover Layer::coverage(const Path& devicePath, bool evenOdd) const {
+    Cover c = bounds(devicePath, 0);
+    if (c.k.empty()) return c;
+    lumo::gui::Canvas canvas;
+    canvas.resize(c.w, c.h);
+    lumo::gui::fillPath(canvas, devicePath.transformed(1.0, -c.x0, -c.y0), 0xFFFFFFFFu, evenOdd, kSamples);
+    take(c, canvas);
+    return c;
+}
+
+void Layer::paint(const Cover& cover, const Fill& f) {
+    for (int cy = 0; cy < cover.h; ++cy)
+        for (int cx = 0; cx < cover.w; ++cx) {
+            const int x = cover.x0 + cx, y = cover.y0 + cy;
+            float k = cover.k[size_t(cy) * size_t(cover.w) + size_t(cx)];
+            if (!clip_.k.empty()) {
+                const int qx = x - clip_.x0, qy = y - clip_.y0;
+                k *= (qx >= 0 && qy >= 0 && qx < clip_.w && qy < clip_.h) ? clip_.k[size_t(qy) * size_t(clip_.w) + size_t(qx)] : 0.0f;
+            }
             if (k <= 0) continue;
+            const size_t i = size_t(y) * size_t(w_) + size_t(x);
             const Rgba c = f(ux(x + 0.5), uy(y + 0.5));
             const float a = float(c.a) * k;
             float* d = &px_[i * 4];
@@ -98,11 +132,9 @@ Path Layer::snappedRound(const Box& b, double radius, int inset) const {
 Path Layer::toDevice(const Path& designPath) const { return designPath.transformed(s_, -ox_, -oy_); }
 
 void Layer::pixelsIn(int x0, int y0, int x1, int y1, const Fill& f) {
-    std::vector<float> cover(size_t(w_) * size_t(h_), 0.0f);
-    x0 = std::max(0, x0), x1 = std::min(w_, x1), y0 = std::max(0, y0), y1 = std::min(h_, y1);
-    for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x) cover[size_t(y) * size_t(w_) + size_t(x)] = 1.0f;
-    paint(cover, f);
+    Cover c = area(x0, y0, x1, y1);
+    std::fill(c.k.begin(), c.k.end(), 1.0f);
+    paint(c, f);
 }
 
 void Layer::rect(const Box& b, const Fill& f) { pixelsIn(ex(b.x0), ey(b.y0), ex(b.x1), ey(b.y1), f); }
@@ -131,16 +163,18 @@ void Layer::shape(const Path& designPath, const Fill& f, bool evenOdd) {
 }
 
 void Layer::stroke(const Path& designPath, double widthUnits, const Fill& f, int cap) {
-    lumo::gui::Canvas c;
-    c.resize(w_, h_);
+    const Path path = toDevice(designPath);
+    Cover c = bounds(path, widthUnits * s_);
+    if (c.k.empty()) return;
+    lumo::gui::Canvas canvas;
+    canvas.resize(c.w, c.h);
     lumo::gui::StrokeStyle style;
     style.width = widthUnits * s_;
     style.cap = cap;
     style.join = 1;
-    lumo::gui::strokePath(c, toDevice(designPath), style, 0xFFFFFFFFu, kSamples);
-    std::vector<float> cover(c.pixels.size());
-    for (size_t i = 0; i < cover.size(); ++i) cover[i] = float((c.pixels[i] >> 24) / 255.0);
-    paint(cover, f);
+    lumo::gui::strokePath(canvas, path.transformed(1.0, -c.x0, -c.y0), style, 0xFFFFFFFFu, kSamples);
+    take(c, canvas);
+    paint(c, f);
 }
 
 void Layer::clipTo(const Box& b, double radius) { clip_ = coverage(snappedRound(b, radius, 0), false); }

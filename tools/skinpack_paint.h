@@ -10,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "gui/draw/canvas.h"
 #include "gui/draw/path.h"
 
 namespace skinart {
@@ -79,7 +80,7 @@ public:
 
     // Later drawing is limited to the rounded box until clearClip.
     void clipTo(const Box& b, double radius);
-    void clearClip() { clip_.clear(); }
+    void clearClip() { clip_ = Cover{}; }
 
     // 0xAARRGGBB straight pixels, row-major.
     std::vector<uint32_t> pixels() const;
@@ -88,16 +89,23 @@ public:
     std::vector<uint32_t> overWhite() const;
 
 private:
-    // Coverage 0..1 of a device-space path.
-    std::vector<float> coverage(const lumo::gui::Path& devicePath, bool evenOdd) const;
-    void paint(const std::vector<float>& cover, const Fill& f);
+    // Coverage 0..1 over a layer-relative device area (the part of the layer a shape can touch).
+    struct Cover {
+        int x0 = 0, y0 = 0, w = 0, h = 0;
+        std::vector<float> k;
+    };
+    Cover area(int x0, int y0, int x1, int y1) const;
+    Cover bounds(const lumo::gui::Path& devicePath, double grow) const;
+    static void take(Cover& c, const lumo::gui::Canvas& canvas);
+    Cover coverage(const lumo::gui::Path& devicePath, bool evenOdd) const;
+    void paint(const Cover& cover, const Fill& f);
     lumo::gui::Path snappedRound(const Box& b, double radius, int inset) const;
     lumo::gui::Path toDevice(const lumo::gui::Path& designPath) const;
 
     double s_;
     int ox_, oy_, w_, h_;
     std::vector<float> px_;    // premultiplied r, g, b, a
-    std::vector<float> clip_;  // empty: no clip
+    Cover clip_;  // empty: no clip
 };
 
 }  // namespace skinart

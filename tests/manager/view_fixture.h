@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "gui/editor.h"
-#include "manager/args.h"
 #include "manager/model.h"
 #include "manager/view.h"
+#include "platform/platform.h"
 #include "tests/manager/model_fixture.h"
 
 namespace testsupport {
@@ -31,7 +31,7 @@ class ViewTest : public ModelTest {
 protected:
     ~ViewTest() override {
         close();
-        tqapp::storeArgs({});
+        storeArgs({});
     }
 
     // The words every run gets: a private root and the test's catalog.
@@ -44,12 +44,19 @@ protected:
     tqapp::ManagerView& open(std::vector<std::string> more = {}, bool withBase = true) {
         std::vector<std::string> words = withBase ? baseArgs() : std::vector<std::string>{"manager"};
         words.insert(words.end(), more.begin(), more.end());
-        tqapp::storeArgs(words);
+        storeArgs(words);
         close();
         host = std::make_unique<ViewHost>();  // a fresh session: no size left from the last window
         editor = tqapp::createManagerEditor(*host);
         view = dynamic_cast<tqapp::ManagerView*>(editor->root()->children.at(0).get());
         return *view;
+    }
+
+    // The program's command line: the first word is the program's name.
+    static void storeArgs(const std::vector<std::string>& words) {
+        std::vector<const char*> argv;
+        for (const std::string& w : words) argv.push_back(w.c_str());
+        lumo::storeStandaloneArgs(int(argv.size()), argv.data());
     }
 
     // Closes the window once its catalog load has ended: no worker outlives the test's folders.

@@ -237,6 +237,17 @@ TEST_F(ViewSettings, OpenPathRunsTheOpenerAndReapsIt) {
     }
     EXPECT_NE(readFile(path("opened")).find(path("folder 1") + "\n"), std::string::npos);
 
+    // A restart starts the program itself as a new instance and closes this window.
+    writeFile(bin + "/manager", "#!/bin/sh\necho started >> \"" + path("restarted") + "\"\n");
+    std::filesystem::permissions(bin + "/manager", std::filesystem::perms::owner_all);
+    open({"--steps"});
+    view->model->config.program = bin + "/manager";
+    view->restartSelf();
+    while (readFile(path("restarted")) != "started\n" || zombies() > 0) {
+        ASSERT_LT(std::chrono::steady_clock::now(), end);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
     // Without an opener nothing happens and nothing is reported.
     setenv("PATH", path("nowhere").c_str(), 1);
     tqapp::openPath(path("folder"), false);

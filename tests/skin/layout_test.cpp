@@ -2,24 +2,15 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
-#include "embedded/managerSkin.h"
-#include "gui/draw/assets.h"
+#include "tests/skin/skin_support.h"
 
 namespace {
 
 using lumo::Json;
 
-const lumo::gui::Assets& skin() {
-    static lumo::gui::Assets assets = [] {
-        lumo::gui::Assets a;
-        a.load(lumo::embedded::managerSkin, lumo::embedded::managerSkinCount);
-        return a;
-    }();
-    return assets;
-}
-
-const Json& layout() { return skin().layout; }
+const Json& layout() { return skintest::skin().layout; }
 
 // [x0, y0, x1, y1] of a layout value as four ints (missing elements read 0).
 std::vector<int> box(const Json& v) {

@@ -6,9 +6,12 @@
 // checked pixel by pixel in packs_test.cpp.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "gui/draw/canvas.h"
 #include "tests/skin/skin_support.h"
