@@ -149,7 +149,6 @@ public:
     bool showsRunningJob();
     // The job window while it is open; null once closed, even before the editor destroys it.
     JobWindow* openJobWindow() const;
-    JobPlan lastPlan;  // the plan of the last job started from a job window, as it ran
 
     // ---- fields, in order
     std::function<void(int w, int h)> resizeRequest;
@@ -191,7 +190,7 @@ public:
     const lumo::gui::Paint* paint = nullptr;
     JobWindow* jobWindow = nullptr;
     AccountWindow* accountWindow = nullptr;
-    JobPlan lastPlan;  // the plan last opened; shown again while its job runs
+    JobPlan lastPlan;  // the plan of the last job started from a job window, as it ran; shown again while it runs
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     int32_t look = 1;  // 0 the skin look, 1 the pixel look
 
