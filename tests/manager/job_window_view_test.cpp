@@ -303,6 +303,13 @@ TEST_F(JobWindowView, RunningJobComesBackAndThePointerSurvivesTheRetiredWindow) 
 
     click("stop");
     ASSERT_TRUE(frameUntil([&] { return second->state == JobWindow::Cancelled; }));
+    view->showRunningJob();  // a window that no longer runs is replaced by a running-state one
+    ASSERT_NE(window(), nullptr);
+    EXPECT_NE(window(), second);
+    EXPECT_EQ(window()->state, JobWindow::Running);
+    frame();  // its job has ended: it shows how
+    ASSERT_EQ(jobWindows().size(), 1u);
+    EXPECT_EQ(window()->state, JobWindow::Cancelled);
 
     // Two plans in a row leave one window, the second, and it stays known after the paint.
     JobPlan a = synthPlan("INSTALL"), b = synthPlan("INSTALL");
