@@ -207,7 +207,10 @@ TEST_F(InstallTest, CopyInThePreviousFolderIsRemoved) {
     } cases[] = {
         {path("old/VST3/Ardune Systems/Foo.vst3"), true},
         {path("old/VST3/Other/Foo.vst3"), false},
+        // Names the folder above the maker's: nothing there is touched.
+        {path("old/VST3/Ardune Systems/.."), false},
     };
+    ASSERT_TRUE(writeFile(path("old/VST3/Ardune Systems/Keep.vst3/x"), "keep"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.previous);
         ASSERT_TRUE(writeFile(c.previous + "/Contents/x", "x"));
@@ -220,6 +223,12 @@ TEST_F(InstallTest, CopyInThePreviousFolderIsRemoved) {
             std::find(logLines.begin(), logLines.end(), "removed the copy in the previous folder " + c.previous) !=
             logLines.end();
         EXPECT_EQ(logged, c.removed);
+        for (const std::string& line : logLines) {
+            if (!c.removed) {
+                EXPECT_EQ(line.find(c.previous), std::string::npos) << line;
+            }
+        }
+        EXPECT_EQ(readFile(path("old/VST3/Ardune Systems/Keep.vst3/x")), "keep");
     }
 }
 
