@@ -313,11 +313,26 @@ TEST_F(AppInstallTest, BadPackages) {
     const std::string good = appZip("one");
     tqm::Plugin& entry = app(good);
     std::string error;
-    const std::string noExe = makeZip({zipFile("Foo.app/Contents/Info.plist", "x")});
-    EXPECT_FALSE(engine.installApp(app(noExe), noExe, error));
-    EXPECT_EQ(error, "the package has no Foo.app/Contents/MacOS/Foo");
-    EXPECT_TRUE(tempNames(appsDir()).empty());
-    EXPECT_FALSE(exists(appsDir() + "/Foo.app"));
+    ASSERT_TRUE(engine.installApp(entry, good, error)) << error;
+    // Packages whose program is missing, a folder, or a link (even to a file of the bundle): the
+    // installed app stays as it was.
+    struct Case {
+        const char* what;
+        std::string zip;
+    } cases[] = {
+        {"no program", makeZip({zipFile("Foo.app/Contents/Info.plist", "x")})},
+        {"a folder", makeZip({zipFile("Foo.app/Contents/MacOS/Foo/Foo", "#!/bin/sh\n", 0755)})},
+        {"a link", makeZip({zipFile("Foo.app/Contents/Resources/Foo", "#!/bin/sh\n", 0755),
+                            zipLink("Foo.app/Contents/MacOS/Foo", "../Resources/Foo")})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_FALSE(engine.installApp(app(c.zip, "2.0.0"), c.zip, error));
+        EXPECT_EQ(error, "the package has no Foo.app/Contents/MacOS/Foo");
+        EXPECT_TRUE(tempNames(appsDir()).empty());
+        EXPECT_EQ(readFile(appsDir() + "/Foo.app/Contents/Resources/marker"), "one");
+        EXPECT_EQ(readFile(appsDir() + "/Foo.app/Contents/MacOS/Foo"), "#!/bin/sh\n");
+    }
 
     tqm::Plugin none = entry;
     none.packages.clear();
