@@ -61,7 +61,7 @@ bool moveAsideAndDelete(const std::string& path, std::string& error) {
         return false;
     }
     const std::string aside = lastComponent(detail::asideName(path));
-    if (err == 0 && ::renameat(dir.get(), name.c_str(), dir.get(), aside.c_str()) != 0) err = errno;
+    if (err == 0 && !detail::renameStep(detail::RenameStep::Aside, dir.get(), name, dir.get(), aside)) err = errno;
     if (err != 0) {
         error = "cannot remove " + path + ": " + detail::systemText(err);
         return false;

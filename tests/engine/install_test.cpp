@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 
@@ -196,6 +198,49 @@ TEST_F(InstallTest, FailedMoveInLeavesReceiptAlone) {
     EXPECT_EQ(error.rfind("cannot move Foo.vst3 into " + vst3() + ": ", 0), 0u) << error;
     EXPECT_TRUE(tempNames(vst3()).empty());
     EXPECT_FALSE(exists(engine.layout.receiptFile()));
+}
+
+// The update's move of the new copy fails after the old copy went aside: the old copy is back
+// under its name at once, or, when even that rename fails, by the next sweep.
+std::vector<tqm::detail::RenameStep> g_failing;
+int failListed(tqm::detail::RenameStep step) {
+    return std::find(g_failing.begin(), g_failing.end(), step) != g_failing.end() ? EIO : 0;
+}
+
+TEST_F(InstallTest, FailedMoveInPutsTheOldCopyBack) {
+    using Step = tqm::detail::RenameStep;
+    const std::string target = vst3() + "/Foo.vst3";
+    struct Case {
+        const char* what;
+        std::vector<Step> failing;
+        bool backAtOnce;
+    } cases[] = {
+        {"move in fails", {Step::In}, true},
+        {"move in and the way back fail", {Step::In, Step::Back}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string v1 = bundle("one"), v2 = bundle("two");
+        std::string error;
+        ASSERT_TRUE(engine.install(plugin(v1), "vst3", v1, error)) << error;
+        const std::string receipt = readFile(engine.layout.receiptFile());
+        g_failing = c.failing;
+        tqm::detail::renameFault = failListed;
+        EXPECT_FALSE(engine.install(plugin(v2, "2.0.0"), "vst3", v2, error));
+        tqm::detail::renameFault = nullptr;
+        EXPECT_EQ(error, "cannot move Foo.vst3 into " + vst3() + ": " + std::strerror(EIO));
+        EXPECT_EQ(readFile(target + "/Contents/Info.plist"), c.backAtOnce ? "one" : "");
+        EXPECT_EQ(tempNames(vst3()).empty(), c.backAtOnce);
+        engine.sweep();
+        EXPECT_EQ(readFile(target + "/Contents/Info.plist"), "one");
+        EXPECT_EQ(readFile(target + "/Contents/MacOS/Foo"), "bin");
+        EXPECT_TRUE(tempNames(vst3()).empty());
+        EXPECT_EQ(readFile(engine.layout.receiptFile()), receipt);
+        ASSERT_TRUE(engine.install(plugin(v2, "2.0.0"), "vst3", v2, error)) << error;
+        EXPECT_EQ(readFile(target + "/Contents/Info.plist"), "two");
+        fs::remove_all(path("root"));
+        engine.receipt = tqm::Receipt();
+    }
 }
 
 TEST_F(InstallTest, CopyInThePreviousFolderIsRemoved) {
