@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -138,21 +139,24 @@ protected:
         return child;
     }
 
-    // The next job's sweep, then what must hold: the item is whole at either version, and the
-    // version the killed update was bringing installs.
-    bool afterKill(const Update& u, const Tree trees[2], bool second, const std::string& when) {
+    // The next job's sweep, then what must hold: the item is whole at one of the two versions,
+    // whose number (0 or 1) is the answer; -1 after a failure. With check, the version the
+    // killed update was bringing is then installed, and that must work.
+    int afterKill(const Update& u, const Tree trees[2], bool second, bool check, const std::string& when) {
         job().sweep();
         const Tree now = treeOf(u.target);
         if (now != trees[0] && now != trees[1]) {
             ADD_FAILURE() << u.format << " neither whole v1 nor whole v2 after a kill " << when << " ("
                           << now.size() << " entries)";
-            return false;
+            return -1;
         }
         if (leftovers(fs::path(u.target).parent_path().string())) {
             ADD_FAILURE() << u.format << ": leftovers after the sweep, kill " << when;
-            return false;
+            return -1;
         }
-        return install(u, second) && treeOf(u.target) == trees[second];
+        if (!check) return now == trees[1];
+        if (!install(u, second) || treeOf(u.target) != trees[second]) return -1;
+        return second;
     }
 
     void killEverywhere(const Update& u) {
@@ -167,18 +171,19 @@ protected:
         const Tree trees[2] = {one, two};
         bool at = false;  // the version in place: each round updates to the other one
 
-        // How long a whole update takes, from the fork to its end.
-        double longest = 0;
-        for (int i = 0; i < 4; ++i, at = !at) {
+        // How long a whole update takes, from the fork to its end (the median of five runs).
+        std::vector<double> took;
+        for (int i = 0; i < 5; ++i, at = !at) {
             const auto start = std::chrono::steady_clock::now();
             const pid_t child = startUpdate(u, !at, -1);
             int status = 0;
             waitpid(child, &status, 0);
-            longest = std::max(longest, std::chrono::duration<double, std::micro>(
-                                            std::chrono::steady_clock::now() - start).count());
+            took.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
             ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
             ASSERT_EQ(treeOf(u.target), trees[!at]);
         }
+        std::sort(took.begin(), took.end());
+        const double typical = took[2];
 
         // Just before each rename of the update, until an update has no rename left to die at.
         int renames = 0;
@@ -188,16 +193,17 @@ protected:
             waitpid(child, &status, 0);
             if (WIFEXITED(status)) break;
             ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-            ASSERT_TRUE(afterKill(u, trees, !at, "before rename " + std::to_string(renames)));
+            ASSERT_GE(afterKill(u, trees, !at, true, "before rename " + std::to_string(renames)), 0);
         }
         EXPECT_GE(renames, 2);  // the old copy aside, the new one in
         at = !at;               // the last update ran whole
 
-        // At random moments over the whole update.
+        // At random moments over the whole update; every tenth time the install that was killed
+        // is run again to its end.
         std::mt19937 random(20261207);
-        std::uniform_int_distribution<int> delay(0, int(longest * 1.2));
+        std::uniform_int_distribution<int> delay(0, int(typical * 1.2));
         int kills = 0;
-        for (int round = 0; kills < 200 && round < 1000; ++round, at = !at) {
+        for (int round = 0; kills < 200 && round < 1000; ++round) {
             const int wait = delay(random);
             const pid_t child = startUpdate(u, !at, -1);
             ::usleep(useconds_t(wait));
@@ -205,9 +211,13 @@ protected:
             int status = 0;
             waitpid(child, &status, 0);
             if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) ++kills;
-            ASSERT_TRUE(afterKill(u, trees, !at, "after " + std::to_string(wait) + " us"));
+            const int now = afterKill(u, trees, !at, round % 10 == 9, "after " + std::to_string(wait) + " us");
+            ASSERT_GE(now, 0);
+            at = now == 1;
         }
         EXPECT_GE(kills, 200);
+        ASSERT_TRUE(install(u, !at));
+        EXPECT_EQ(treeOf(u.target), trees[!at]);
     }
 
     tqm::Catalog catalog;
