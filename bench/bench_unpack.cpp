@@ -1,5 +1,6 @@
 // Package unpacking and install against the unzip command extracting the same zip into a fresh
-// folder. The last benchmark reports the ratios of the mean times measured in this run.
+// folder: a wide package of large files, and a deep one of small files in a chain of 2,000
+// folders. The last benchmark reports the ratios of the mean times measured in this run.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -65,11 +66,43 @@ Fixture& fixture() {
     return f;
 }
 
-double g_unzip = 0, g_unpack = 0, g_install = 0;
+// 4,000 small files, two in each folder of a chain 2,000 deep, each folder listed before its
+// files as zip tools write them. The deepest names stay short enough for unzip's full paths.
+constexpr int kDeepLevels = 2000;
+
+struct DeepFixture {
+    std::string dir, zipPath, zip;
+    DeepFixture() {
+        char pattern[] = "/tmp/lumo-bench-deep-XXXXXX";
+        dir = mkdtemp(pattern);
+        std::vector<testsupport::ZipItem> items;
+        std::string folder = "Deep.vst3/";
+        for (int level = 0; level < kDeepLevels; ++level) {
+            items.push_back(testsupport::zipDir(folder));
+            for (const char* f : {"a", "b"})
+                items.push_back(testsupport::zipFile(folder + f, "level " + std::to_string(level) + " " + f));
+            folder += "d/";
+        }
+        zip = testsupport::makeZip(items);
+        zipPath = dir + "/Deep.zip";
+        std::ofstream(zipPath, std::ios::binary).write(zip.data(), std::streamsize(zip.size()));
+    }
+    ~DeepFixture() {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+};
+
+DeepFixture& deepFixture() {
+    static DeepFixture f;
+    return f;
+}
+
+double g_unzip = 0, g_unpack = 0, g_install = 0, g_deepUnzip = 0, g_deepUnpack = 0;
 
 template <class Body>
-void timed(benchmark::State& state, double& mean, Body body) {
-    const std::string out = fixture().dir + "/out";
+void timed(benchmark::State& state, double& mean, Body body, const std::string& out = fixture().dir + "/out",
+           int64_t bytes = int64_t(kFiles * kFileSize)) {
     double total = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -81,7 +114,7 @@ void timed(benchmark::State& state, double& mean, Body body) {
         total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
     mean = state.iterations() ? total / double(state.iterations()) : 0;
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kFiles * kFileSize));
+    state.SetBytesProcessed(int64_t(state.iterations()) * bytes);
 }
 
 void BM_PeerUnzip(benchmark::State& state) {
@@ -111,10 +144,34 @@ void BM_Install(benchmark::State& state) {
 }
 BENCHMARK(BM_Install)->Iterations(3)->Unit(benchmark::kMillisecond);
 
+void BM_DeepPeerUnzip(benchmark::State& state) {
+    timed(
+        state, g_deepUnzip,
+        [](const std::string& out) {
+            std::string cmd = "unzip -q '" + deepFixture().zipPath + "' -d '" + out + "'";
+            return std::system(cmd.c_str()) == 0;
+        },
+        deepFixture().dir + "/out", int64_t(deepFixture().zip.size()));
+}
+// unzip checks every folder of every path again: minutes for this shape, so it runs once.
+BENCHMARK(BM_DeepPeerUnzip)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_DeepUnpack(benchmark::State& state) {
+    timed(
+        state, g_deepUnpack,
+        [](const std::string& out) {
+            std::string error;
+            return tqm::detail::unpack(deepFixture().zip, out, "Deep.vst3", error);
+        },
+        deepFixture().dir + "/out", int64_t(deepFixture().zip.size()));
+}
+BENCHMARK(BM_DeepUnpack)->Iterations(3)->Unit(benchmark::kMillisecond);
+
 void BM_Ratios(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(g_unzip);
     state.counters["unpack/unzip"] = g_unzip > 0 ? g_unpack / g_unzip : 0;
     state.counters["install/unzip"] = g_unzip > 0 ? g_install / g_unzip : 0;
+    state.counters["deep unpack/unzip"] = g_deepUnzip > 0 ? g_deepUnpack / g_deepUnzip : 0;
 }
 BENCHMARK(BM_Ratios)->Iterations(1);
 

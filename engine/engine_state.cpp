@@ -38,6 +38,18 @@ std::string leaf(const std::string& path) { return fs::path(path).filename().str
 
 }  // namespace
 
+int (*renameFault)(RenameStep step) = nullptr;
+
+bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir, const std::string& to) {
+    if (renameFault) {
+        if (const int err = renameFault(step)) {
+            errno = err;
+            return false;
+        }
+    }
+    return ::renameat(fromDir, from.c_str(), toDir, to.c_str()) == 0;
+}
+
 void removeAllAt(int parentFd, const std::string& name) {
     if (::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT) return;
     DirFd dir(::openat(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -110,15 +122,15 @@ MoveResult moveIn(const std::string& staging, const std::string& item, const std
     std::string aside;
     if (hasOld) {
         aside = leaf(asideName(target));
-        if (::renameat(dir.get(), name.c_str(), dir.get(), aside.c_str()) != 0) {
+        if (!renameStep(RenameStep::Aside, dir.get(), name, dir.get(), aside)) {
             text = systemText(errno);
             removeAll(staging);
             return MoveResult::AsideFailed;
         }
     }
-    if (::renameat(from.get(), itemName.c_str(), dir.get(), name.c_str()) != 0) {
+    if (!renameStep(RenameStep::In, from.get(), itemName, dir.get(), name)) {
         text = systemText(errno);
-        if (aside.empty() || ::renameat(dir.get(), aside.c_str(), dir.get(), name.c_str()) == 0) removeAll(staging);
+        if (aside.empty() || renameStep(RenameStep::Back, dir.get(), aside, dir.get(), name)) removeAll(staging);
         return MoveResult::MoveInFailed;
     }
     removeAll(staging);
@@ -144,8 +156,7 @@ void sweepFolder(const std::string& dir) {
     for (const std::string& name : olds) {
         if (staging && name.size() > kTagEnd + 1 && name[kTagEnd] == '-') {
             const std::string target = name.substr(kTagEnd + 1);
-            if (!lexistsAt(fd.get(), target) &&
-                ::renameat(fd.get(), name.c_str(), fd.get(), target.c_str()) == 0)
+            if (!lexistsAt(fd.get(), target) && renameStep(RenameStep::Restore, fd.get(), name, fd.get(), target))
                 continue;
         }
         others.push_back(name);

@@ -27,6 +27,18 @@ bool writable(const std::string& dir);
 // Creates dir with its parents; false with "cannot create <dir>: <system text>".
 bool createFolder(const std::string& dir, std::string& error);
 
+// The renames that replace or remove an item: the old copy moved aside, the new copy moved in,
+// the old copy put back when the new one cannot move in, and the sweep's restoring of an old
+// copy an interrupted install left aside.
+enum class RenameStep { Aside, In, Back, Restore };
+
+// Fault seam for tests: when set, it is asked before each of those renames, and a non-zero
+// answer fails the rename with that error number instead of doing it.
+extern int (*renameFault)(RenameStep step);
+
+// renameat for one of those steps; false with errno set.
+bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir, const std::string& to);
+
 enum class MoveResult { Done, AsideFailed, MoveInFailed, Refused };
 
 // Puts the unpacked staging/item at target: an old copy there (hasOld) is first renamed to an

@@ -38,10 +38,11 @@ bool Engine::install(const Plugin& entry, const std::string& format, const std::
     if (product != receipt.plugins.end()) {
         auto rec = product->second.formats.find(format);
         if (rec != product->second.formats.end()) {
+            // Only a plain path names a copy: ".../Ardune Systems/.." is the maker's folder's parent.
             const fs::path p(rec->second.path);
             if (!rec->second.path.empty() && rec->second.path.find('\0') == std::string::npos &&
-                p != fs::path(target) && p.parent_path().filename() == kVendorDir &&
-                fs::exists(p, ec))
+                p.is_absolute() && p.lexically_normal() == p && p != fs::path(target) &&
+                p.parent_path().filename() == kVendorDir && fs::exists(p, ec))
                 previous = rec->second.path;
         }
     }
@@ -69,9 +70,13 @@ bool Engine::install(const Plugin& entry, const std::string& format, const std::
     // The recorded path may name the target itself under another spelling of the folder (a
     // link, a "." part): then it is the copy just moved in, not a previous one.
     if (!previous.empty() && !fs::equivalent(previous, target, ec)) {
-        // The new copy is in place either way; a copy root must not reach stays, and the log says so.
-        const bool refused = detail::removeAll(previous) == detail::kLinkRefused;
-        if (log) log(refused ? detail::refusedText(previous) : "removed the copy in the previous folder " + previous);
+        // The new copy is in place either way; a copy that cannot go stays, and the log says so.
+        const int err = detail::removeAll(previous);
+        if (log)
+            log(err == detail::kLinkRefused ? detail::refusedText(previous)
+                : err == 0 && !fs::exists(fs::symlink_status(previous, ec))
+                    ? "removed the copy in the previous folder " + previous
+                    : "cannot remove the copy in the previous folder " + previous);
     }
 
     InstalledFormat record;

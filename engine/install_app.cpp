@@ -89,7 +89,8 @@ bool Engine::installApp(const Plugin& entry, const std::string& data, std::strin
         detail::removeAll(staging);
         return false;
     }
-    if (!fs::is_regular_file(appProgram(joinPath(staging, ref->item), ref->exe), ec)) {
+    // The program itself, not a folder or a link to something else.
+    if (!fs::is_regular_file(fs::symlink_status(appProgram(joinPath(staging, ref->item), ref->exe), ec))) {
         detail::removeAll(staging);
         error = "the package has no " + appProgram(ref->item, ref->exe);
         return false;

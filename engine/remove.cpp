@@ -22,6 +22,14 @@ namespace {
 
 std::string lastComponent(const std::string& path) { return fs::path(path).filename().string(); }
 
+// "<name>.app", in any case.
+bool appBundleName(const std::string& name) {
+    if (name.size() <= 4) return false;
+    std::string ext = name.substr(name.size() - 4);
+    for (char& c : ext) c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return ext == ".app";
+}
+
 // A path whose status cannot be read counts as there: the move aside then says why it fails,
 // instead of the record being dropped for an item that may well exist.
 bool existsHere(const std::string& path) {
@@ -53,7 +61,7 @@ bool moveAsideAndDelete(const std::string& path, std::string& error) {
         return false;
     }
     const std::string aside = lastComponent(detail::asideName(path));
-    if (err == 0 && ::renameat(dir.get(), name.c_str(), dir.get(), aside.c_str()) != 0) err = errno;
+    if (err == 0 && !detail::renameStep(detail::RenameStep::Aside, dir.get(), name, dir.get(), aside)) err = errno;
     if (err != 0) {
         error = "cannot remove " + path + ": " + detail::systemText(err);
         return false;
@@ -119,6 +127,11 @@ bool Engine::removeApp(const std::string& id, std::string& error) {
     }
     if (!plainlyApp(place.path, item)) {
         error = place.path + " is not a folder the manager removes: left alone";
+        return false;
+    }
+    // A damaged or hand-edited record may name any folder: only an application bundle goes.
+    if (!appBundleName(lastComponent(place.path))) {
+        error = place.path + " is not an application (its name does not end in \".app\"): left alone";
         return false;
     }
     const std::string running = appRunning(place.path);

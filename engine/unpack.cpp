@@ -11,9 +11,9 @@
 #include <cstring>
 #include <deque>
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
+#include "engine/folder_chain.h"
 #include "engine/safe_path.h"
 
 namespace tqm::detail {
@@ -95,22 +95,9 @@ std::string joinParts(const std::vector<std::string>& parts, size_t count) {
     return out;
 }
 
-bool isLinkAt(int dir, const std::string& rel) {
+bool isLinkAt(int dir, const std::string& name) {
     struct stat st;
-    return ::fstatat(dir, rel.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
-}
-
-// Makes the first count parts below the open folder dir as folders, like create_directories.
-int makeFoldersAt(int dir, const std::vector<std::string>& parts, size_t count) {
-    for (size_t k = 1; k <= count; ++k) {
-        const std::string rel = joinParts(parts, k);
-        if (::mkdirat(dir, rel.c_str(), 0777) == 0) continue;
-        if (errno != EEXIST) return errno;
-        struct stat st;
-        if (::fstatat(dir, rel.c_str(), &st, 0) != 0) return errno;
-        if (!S_ISDIR(st.st_mode)) return EEXIST;
-    }
-    return 0;
+    return ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
 // Opens (making it) the folder everything is unpacked into. Root makes it owner-only, so that
@@ -124,38 +111,52 @@ int openDest(const std::string& dest, DirFd& out) {
     return out.get() < 0 ? errno : 0;
 }
 
-// Follows the link made at dest / name the way the system would, links on disk included, and
-// answers whether it ends below the item without ever leaving dest (open as the folder dest).
-bool linkStaysInside(int dest, const std::vector<std::string>& parts, const std::string& item) {
-    std::vector<std::string> stack(parts.begin(), parts.end() - 1);
+// Whether the path `names` below dest is a link on disk: 1 with its text, 0 when it is something
+// else or nothing (the system finds no link there either), -1 when that cannot be told or the
+// text leaves the tree.
+int linkOnDisk(FolderChain& tree, const std::vector<std::string>& names, std::string& text) {
+    int dir = -1;
+    const int err = tree.open(names, names.size() - 1, false, dir);
+    if (err == ENOENT || err == ENOTDIR) return 0;
+    if (err != 0) return -1;
+    struct stat st;
+    if (::fstatat(dir, names.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT ? 0 : -1;
+    if (!S_ISLNK(st.st_mode)) return 0;
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlinkat(dir, names.back().c_str(), buf, sizeof buf);
+    if (n <= 0 || size_t(n) >= sizeof buf || buf[0] == '/') return -1;
+    text.assign(buf, size_t(n));
+    return 1;
+}
+
+// Follows the link made at parts the way the system would, links on disk included, and answers
+// whether it ends below the item without ever leaving dest (the base of tree).
+bool linkStaysInside(FolderChain& tree, const std::vector<std::string>& parts, const std::string& item) {
+    std::vector<std::string> stack(parts);
     std::deque<std::string> todo;
-    auto follow = [&](const std::string& link) {
-        char buf[PATH_MAX];
-        const ssize_t n = ::readlinkat(dest, link.c_str(), buf, sizeof buf);
-        if (n <= 0 || size_t(n) >= sizeof buf || buf[0] == '/') return false;
-        const std::string text(buf, size_t(n));
+    std::string text;
+    for (int hops = 0;;) {
+        // stack names a link: its text takes the place of its name.
+        if (++hops > kMaxLinkHops || linkOnDisk(tree, stack, text) != 1) return false;
+        stack.pop_back();
         std::vector<std::string> comps = splitSlash(text);
         todo.insert(todo.begin(), comps.begin(), comps.end());
-        return true;
-    };
-    if (!follow(joinParts(parts, parts.size()))) return false;
-    int hops = 0;
-    while (!todo.empty()) {
-        std::string c = std::move(todo.front());
-        todo.pop_front();
-        if (c.empty() || c == ".") continue;
-        if (c == "..") {
-            if (stack.empty()) return false;
-            stack.pop_back();
-            continue;
+        int found = 0;
+        while (!todo.empty() && found == 0) {
+            std::string c = std::move(todo.front());
+            todo.pop_front();
+            if (c.empty() || c == ".") continue;
+            if (c == "..") {
+                if (stack.empty()) return false;
+                stack.pop_back();
+                continue;
+            }
+            stack.push_back(std::move(c));
+            found = linkOnDisk(tree, stack, text);
+            if (found < 0) return false;
         }
-        stack.push_back(std::move(c));
-        std::string here = joinParts(stack, stack.size());
-        if (!isLinkAt(dest, here)) continue;
-        stack.pop_back();
-        if (++hops > kMaxLinkHops || !follow(here)) return false;
+        if (found == 0) return stack.size() >= 2 && stack[0] == item;
     }
-    return stack.size() >= 2 && stack[0] == item;
 }
 
 // Reads an entry whole. libzip does not hold an entry to its declared size, and reports a CRC
@@ -236,7 +237,7 @@ bool unpack(const std::string& zipBytes, const std::string& dest, const std::str
     bool itemSeen = false;
     std::unique_ptr<char[]> buf;
     uint64_t cap = 0;
-    std::unordered_set<std::string> realDirs;  // folders already seen on disk as folders, not links
+    FolderChain folders(at);
     std::vector<std::vector<std::string>> links;
 
     for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
@@ -267,34 +268,38 @@ bool unpack(const std::string& zipBytes, const std::string& dest, const std::str
         if (parts[0] == item) itemSeen = true;
 
         const std::string target = dest + "/" + name;
-        for (size_t depth = 1; depth < parts.size(); ++depth) {
-            std::string folder = joinParts(parts, depth);
-            if (realDirs.count(folder)) continue;
-            struct stat ls;
-            if (::fstatat(at, folder.c_str(), &ls, AT_SYMLINK_NOFOLLOW) == 0) {
-                if (S_ISLNK(ls.st_mode)) {
-                    error = "the package holds a path through a symbolic link: " + name;
-                    return false;
-                }
-                if (S_ISDIR(ls.st_mode)) realDirs.insert(folder);
-            }
-        }
-        // Nothing is ever written where a link already stands.
-        if (isLinkAt(at, name)) {
+        const bool isLink = (attr & 0xF0000000u) == 0xA0000000u;
+        // The entry's folder, opened one name at a time from dest (the previous entry's folders
+        // are reused) and made where missing; a link on the way, or where the entry goes, is
+        // never passed: nothing is ever written through a link.
+        const std::string& leaf = parts.back();
+        int dir = -1;
+        int err = folders.open(parts, isDir && !isLink ? parts.size() : parts.size() - 1, true, dir);
+        if (err == 0 && !(isDir && !isLink) && isLinkAt(dir, leaf)) err = kLinkRefused;
+        if (err == kLinkRefused) {
             error = "the package holds a path through a symbolic link: " + name;
             return false;
         }
-        const std::string parent = joinParts(parts, parts.size() - 1);  // "" for dest itself
+        if (err != 0) {
+            error = isLink  ? "cannot make the link " + target + ": " + systemText(err)
+                    : isDir ? "cannot create " + target + ": " + systemText(err)
+                            : "cannot write " + target;
+            return false;
+        }
         // Only stored and deflated entries, unencrypted; a declared size that its compressed data
         // cannot hold is refused before any memory is taken for it.
         const bool stored = st.comp_method == ZIP_CM_STORE, deflated = st.comp_method == ZIP_CM_DEFLATE;
+        if (!isDir && !stored && !deflated) {
+            error = "cannot unpack " + name + ": the compression method is not supported";
+            return false;
+        }
         const bool sizePlausible =
             (st.valid & ZIP_STAT_COMP_SIZE) &&
             (stored ? st.comp_size == st.size : st.size / kMaxDeflateRatio <= st.comp_size);
-        const bool supported = (stored || deflated) && sizePlausible &&
-                               (!(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method == ZIP_EM_NONE);
+        const bool supported =
+            sizePlausible && (!(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method == ZIP_EM_NONE);
 
-        if ((attr & 0xF0000000u) == 0xA0000000u) {
+        if (isLink) {
             if (!supported || !readEntry(archive.z, i, st.size, buf, cap)) {
                 error = "cannot unpack " + name;
                 return false;
@@ -304,25 +309,18 @@ bool unpack(const std::string& zipBytes, const std::string& dest, const std::str
                 error = "the package holds a symbolic link out of " + item + ": " + name;
                 return false;
             }
-            makeFoldersAt(at, parts, parts.size() - 1);
-            if (::symlinkat(text.c_str(), at, name.c_str()) != 0) {
+            if (::symlinkat(text.c_str(), dir, leaf.c_str()) != 0) {
                 error = "cannot make the link " + target + ": " + systemText(errno);
                 return false;
             }
             links.push_back(std::move(parts));
-        } else if (isDir) {
-            if (int err = makeFoldersAt(at, parts, parts.size())) {
-                error = "cannot create " + target + ": " + systemText(err);
-                return false;
-            }
-        } else {
-            if (!realDirs.count(parent)) makeFoldersAt(at, parts, parts.size() - 1);
+        } else if (!isDir) {
             if (!supported || !readEntry(archive.z, i, st.size, buf, cap)) {
                 error = "cannot unpack " + name;
                 return false;
             }
             Fd out;
-            out.fd = ::openat(at, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+            out.fd = ::openat(dir, leaf.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
             if (out.fd < 0 || !writeAll(out.fd, buf.get(), st.size)) {
                 error = "cannot write " + target;
                 return false;
@@ -340,8 +338,9 @@ bool unpack(const std::string& zipBytes, const std::string& dest, const std::str
         return false;
     }
     // Each link was checked on its own; links through links are checked once all are made.
+    FolderChain tree(at);
     for (const auto& parts : links) {
-        if (!linkStaysInside(at, parts, item)) {
+        if (!linkStaysInside(tree, parts, item)) {
             error = "the package holds a symbolic link out of " + item + ": " + joinParts(parts, parts.size());
             return false;
         }

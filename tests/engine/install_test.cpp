@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 
@@ -198,6 +200,49 @@ TEST_F(InstallTest, FailedMoveInLeavesReceiptAlone) {
     EXPECT_FALSE(exists(engine.layout.receiptFile()));
 }
 
+// The update's move of the new copy fails after the old copy went aside: the old copy is back
+// under its name at once, or, when even that rename fails, by the next sweep.
+std::vector<tqm::detail::RenameStep> g_failing;
+int failListed(tqm::detail::RenameStep step) {
+    return std::find(g_failing.begin(), g_failing.end(), step) != g_failing.end() ? EIO : 0;
+}
+
+TEST_F(InstallTest, FailedMoveInPutsTheOldCopyBack) {
+    using Step = tqm::detail::RenameStep;
+    const std::string target = vst3() + "/Foo.vst3";
+    struct Case {
+        const char* what;
+        std::vector<Step> failing;
+        bool backAtOnce;
+    } cases[] = {
+        {"move in fails", {Step::In}, true},
+        {"move in and the way back fail", {Step::In, Step::Back}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string v1 = bundle("one"), v2 = bundle("two");
+        std::string error;
+        ASSERT_TRUE(engine.install(plugin(v1), "vst3", v1, error)) << error;
+        const std::string receipt = readFile(engine.layout.receiptFile());
+        g_failing = c.failing;
+        tqm::detail::renameFault = failListed;
+        EXPECT_FALSE(engine.install(plugin(v2, "2.0.0"), "vst3", v2, error));
+        tqm::detail::renameFault = nullptr;
+        EXPECT_EQ(error, "cannot move Foo.vst3 into " + vst3() + ": " + std::strerror(EIO));
+        EXPECT_EQ(readFile(target + "/Contents/Info.plist"), c.backAtOnce ? "one" : "");
+        EXPECT_EQ(tempNames(vst3()).empty(), c.backAtOnce);
+        engine.sweep();
+        EXPECT_EQ(readFile(target + "/Contents/Info.plist"), "one");
+        EXPECT_EQ(readFile(target + "/Contents/MacOS/Foo"), "bin");
+        EXPECT_TRUE(tempNames(vst3()).empty());
+        EXPECT_EQ(readFile(engine.layout.receiptFile()), receipt);
+        ASSERT_TRUE(engine.install(plugin(v2, "2.0.0"), "vst3", v2, error)) << error;
+        EXPECT_EQ(readFile(target + "/Contents/Info.plist"), "two");
+        fs::remove_all(path("root"));
+        engine.receipt = tqm::Receipt();
+    }
+}
+
 TEST_F(InstallTest, CopyInThePreviousFolderIsRemoved) {
     const std::string v1 = bundle("one");
     tqm::Plugin& entry = plugin(v1);
@@ -207,7 +252,10 @@ TEST_F(InstallTest, CopyInThePreviousFolderIsRemoved) {
     } cases[] = {
         {path("old/VST3/Ardune Systems/Foo.vst3"), true},
         {path("old/VST3/Other/Foo.vst3"), false},
+        // Names the folder above the maker's: nothing there is touched.
+        {path("old/VST3/Ardune Systems/.."), false},
     };
+    ASSERT_TRUE(writeFile(path("old/VST3/Ardune Systems/Keep.vst3/x"), "keep"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.previous);
         ASSERT_TRUE(writeFile(c.previous + "/Contents/x", "x"));
@@ -220,6 +268,12 @@ TEST_F(InstallTest, CopyInThePreviousFolderIsRemoved) {
             std::find(logLines.begin(), logLines.end(), "removed the copy in the previous folder " + c.previous) !=
             logLines.end();
         EXPECT_EQ(logged, c.removed);
+        for (const std::string& line : logLines) {
+            if (!c.removed) {
+                EXPECT_EQ(line.find(c.previous), std::string::npos) << line;
+            }
+        }
+        EXPECT_EQ(readFile(path("old/VST3/Ardune Systems/Keep.vst3/x")), "keep");
     }
 }
 
@@ -304,11 +358,26 @@ TEST_F(AppInstallTest, BadPackages) {
     const std::string good = appZip("one");
     tqm::Plugin& entry = app(good);
     std::string error;
-    const std::string noExe = makeZip({zipFile("Foo.app/Contents/Info.plist", "x")});
-    EXPECT_FALSE(engine.installApp(app(noExe), noExe, error));
-    EXPECT_EQ(error, "the package has no Foo.app/Contents/MacOS/Foo");
-    EXPECT_TRUE(tempNames(appsDir()).empty());
-    EXPECT_FALSE(exists(appsDir() + "/Foo.app"));
+    ASSERT_TRUE(engine.installApp(entry, good, error)) << error;
+    // Packages whose program is missing, a folder, or a link (even to a file of the bundle): the
+    // installed app stays as it was.
+    struct Case {
+        const char* what;
+        std::string zip;
+    } cases[] = {
+        {"no program", makeZip({zipFile("Foo.app/Contents/Info.plist", "x")})},
+        {"a folder", makeZip({zipFile("Foo.app/Contents/MacOS/Foo/Foo", "#!/bin/sh\n", 0755)})},
+        {"a link", makeZip({zipFile("Foo.app/Contents/Resources/Foo", "#!/bin/sh\n", 0755),
+                            zipLink("Foo.app/Contents/MacOS/Foo", "../Resources/Foo")})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_FALSE(engine.installApp(app(c.zip, "2.0.0"), c.zip, error));
+        EXPECT_EQ(error, "the package has no Foo.app/Contents/MacOS/Foo");
+        EXPECT_TRUE(tempNames(appsDir()).empty());
+        EXPECT_EQ(readFile(appsDir() + "/Foo.app/Contents/Resources/marker"), "one");
+        EXPECT_EQ(readFile(appsDir() + "/Foo.app/Contents/MacOS/Foo"), "#!/bin/sh\n");
+    }
 
     tqm::Plugin none = entry;
     none.packages.clear();

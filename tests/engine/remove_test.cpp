@@ -65,6 +65,8 @@ TEST_F(RemoveTest, RecordsOutsideTheManagersFoldersAreLeftAlone) {
         {path("root/VST3/Synth.vst3"), false},  // the format's root, not the maker's folder
         {path("root/VST3/Ardune Systems/../Synth.vst3"), false},
         {path("old/VST3/Ardune Systems/Synth.vst3"), true},  // an earlier install folder of the maker
+        {path("root/VST3/Ardune Systems/sub/Synth.vst3"), false},  // below the maker's folder
+        {path("root/VST3/Ardune Systems/Synth"), true},  // any name in the maker's folder, as before
         // A "\u0000" in the receipt: the system would act on the path cut short at the NUL.
         {path("victim"), false, std::string(1, '\0') + "/Ardune Systems/Synth.vst3"},
     };
@@ -81,6 +83,23 @@ TEST_F(RemoveTest, RecordsOutsideTheManagersFoldersAreLeftAlone) {
         }
         fs::remove_all(c.where);
     }
+
+    // Audio units lie straight in the format's root; a folder whose name only begins like it is
+    // another folder.
+    const std::string au = engine.layout.formatDir("au");
+    for (const std::string& where : {au + "X/Synth.component", au + "/sub/Synth.component"}) {
+        writeFile(where + "/Contents/x", "x");
+        record("synth", "au").path = where;
+        std::string error;
+        EXPECT_FALSE(engine.remove("synth", "au", error)) << where;
+        EXPECT_EQ(error, where + " is outside the manager's folder: left alone");
+        EXPECT_TRUE(exists(where + "/Contents/x"));
+    }
+    record("synth", "au").path = au + "/Synth.component";
+    writeFile(au + "/Synth.component/Contents/x", "x");
+    std::string error;
+    EXPECT_TRUE(engine.remove("synth", "au", error)) << error;
+    EXPECT_FALSE(exists(au + "/Synth.component"));
 }
 
 TEST_F(RemoveTest, Apps) {
@@ -105,6 +124,30 @@ TEST_F(RemoveTest, Apps) {
     EXPECT_FALSE(engine.remove("studio", "app", error));
     EXPECT_EQ(error, rec.path + " is not a folder the manager removes: left alone");
     EXPECT_TRUE(exists(rec.path));
+    rec.path = studio;
+
+    // A record naming a plain folder (damaged or edited by hand) never deletes it, whether the
+    // catalog knows the app or not: the folder must be an application bundle.
+    engine.layout.folders.clear();
+    struct Plain {
+        std::string where;
+        bool catalog;
+    } plain[] = {{path("Documents"), false}, {appsDir() + "/Studio", false}, {path("Studio"), true}};
+    for (const Plain& c : plain) {
+        SCOPED_TRACE(c.where);
+        rec.path = c.where;
+        writeFile(c.where + "/Contents/MacOS/Studio", "x");
+        writeFile(c.where + "/letter.txt", "mine");
+        tqm::Catalog renamed = loaded.catalog;
+        for (tqm::Plugin& a : renamed.apps)
+            for (auto& [platform, ref] : a.packages["app"]) ref.item = "Studio";
+        engine.catalog = c.catalog ? &renamed : nullptr;
+        EXPECT_FALSE(engine.remove("studio", "app", error));
+        EXPECT_EQ(error, c.where + " is not an application (its name does not end in \".app\"): left alone");
+        EXPECT_EQ(readFile(c.where + "/letter.txt"), "mine");
+        EXPECT_EQ(engine.apps.plugins.count("studio"), 1u);
+    }
+    engine.catalog = &loaded.catalog;
     rec.path = studio;
 
     // Without a catalog entry the record names the bundle and its program.

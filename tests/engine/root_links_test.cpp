@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "engine/catalog.h"
+#include "engine/engine_state.h"
 #include "engine/jobs.h"
 #include "engine/safe_path.h"
 #include "tests/support/job_fixture.h"
@@ -83,6 +84,23 @@ TEST(SafePath, WhichLinksRootPasses) {
     EXPECT_EQ(tqm::detail::openParent(temp.path("outer/link/x"), fd, name), tqm::detail::kLinkRefused);
     EXPECT_EQ(tqm::detail::openParent(temp.path("outer/x"), fd, name), 0);
     EXPECT_EQ(name, "x");
+}
+
+// What is renamed, written or deleted is named by its last component: "..", "." or nothing
+// there would act on a folder above or on the folder itself, so they are refused.
+TEST(SafePath, LastComponentMustBeAName) {
+    TempHome temp;
+    fs::create_directories(temp.path("a/b"));
+    for (const std::string& p : {temp.path("a/b/.."), temp.path("a/b/."), temp.path("a/b/"), std::string(".."),
+                                 std::string("."), std::string("")}) {
+        SCOPED_TRACE(p);
+        tqm::detail::DirFd fd;
+        std::string name;
+        EXPECT_EQ(tqm::detail::openParent(p, fd, name), EINVAL);
+        EXPECT_EQ(fd.get(), -1);
+    }
+    EXPECT_EQ(tqm::detail::removeAll(temp.path("a/b/..")), EINVAL);
+    EXPECT_TRUE(exists(temp.path("a/b")));
 }
 
 // Where no link needs refusing, root's walk ends where the system's own lookup does, or fails

@@ -21,6 +21,7 @@ struct ZipItem {
     std::string data;         // file bytes, or a link's target text
     uint32_t attr = unixAttr(kFileMode | 0644);
     bool deflate = false;
+    int32_t method = -1;  // a ZIP_CM_ compression method, in place of deflate's choice
 };
 
 inline ZipItem zipFile(std::string name, std::string data, uint32_t perms = 0644, bool deflate = false) {
@@ -53,7 +54,8 @@ inline std::string makeZip(const std::vector<ZipItem>& items) {
             zip_source_t* data = zip_source_buffer(z, it.data.data(), it.data.size(), 0);
             idx = data ? zip_file_add(z, it.name.c_str(), data, ZIP_FL_ENC_GUESS) : -1;
             if (idx < 0 && data) zip_source_free(data);
-            if (idx >= 0) zip_set_file_compression(z, zip_uint64_t(idx), it.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 0);
+            const int32_t method = it.method >= 0 ? it.method : it.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE;
+            if (idx >= 0 && zip_set_file_compression(z, zip_uint64_t(idx), method, 0) != 0) idx = -1;
         }
         if (idx < 0) {
             ok = false;

@@ -1,0 +1,230 @@
+// An update killed outright (kill -9) at any moment: after the next job's sweep the item is
+// wholly the old copy or wholly the new one, never missing and never a mix, and the new one
+// then installs. The update runs in a forked child, killed after a random delay or by itself
+// just before one of its renames.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "engine/catalog.h"
+#include "engine/engine.h"
+#include "engine/engine_state.h"
+#include "engine/util.h"
+#include "tests/support/temp_home.h"
+#include "tests/support/zip_maker.h"
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+// Every entry below a folder: file bytes, "-> text" for a link, "/" for a folder.
+using Tree = std::map<std::string, std::string>;
+
+Tree treeOf(const std::string& root) {
+    Tree out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        const std::string rel = it->path().string().substr(root.size());
+        const fs::file_status st = it->symlink_status(ec);
+        if (fs::is_symlink(st))
+            out[rel] = "-> " + fs::read_symlink(it->path(), ec).string();
+        else if (fs::is_directory(st))
+            out[rel] = "/";
+        else
+            out[rel] = readFile(it->path().string());
+    }
+    return out;
+}
+
+bool leftovers(const std::string& dir) {
+    std::error_code ec;
+    for (auto& e : fs::directory_iterator(dir, ec))
+        if (e.path().filename().string().rfind(".tqm-", 0) == 0) return true;
+    return false;
+}
+
+// A bundle of a dozen files in a few folders and a link, every file marked with the version.
+std::string bundleZip(const std::string& item, const std::string& exe, const std::string& version) {
+    std::vector<ZipItem> items{zipDir(item + "/"), zipFile(item + "/Contents/Info.plist", version),
+                               zipFile(item + "/Contents/MacOS/" + exe, "program " + version, 0755, true)};
+    for (int i = 0; i < 10; ++i)
+        items.push_back(zipFile(item + "/Contents/Resources/set" + std::to_string(i % 4) + "/r" + std::to_string(i),
+                                std::string(2000 + i, char('a' + i % 26)) + version, 0644, i % 2 == 0));
+    items.push_back(zipLink(item + "/Contents/Current", "Resources/set0"));
+    return makeZip(items);
+}
+
+struct Update {
+    std::string format, target;
+    tqm::Plugin v1, v2;
+    std::string zip1, zip2;
+};
+
+int g_renamesLeft = -1;  // in the child: renames to let pass before it kills itself
+
+int killBeforeRename(tqm::detail::RenameStep) {
+    if (g_renamesLeft-- == 0) ::raise(SIGKILL);
+    return 0;
+}
+
+class CrashTest : public TempHomeTest {
+protected:
+    void SetUp() override { catalog.sequence = 7; }
+
+    tqm::Plugin entry(const std::string& format, const std::string& item, const std::string& exe,
+                      const std::string& version, const std::string& zip) {
+        tqm::Plugin p;
+        p.id = "vendor." + format;
+        p.name = "Synth";
+        p.version = version;
+        p.is_app = format == "app";
+        p.uninstall_key = "Synth";
+        tqm::FileRef& ref = p.packages[format]["mac"];
+        ref.path = format + "/Synth-" + version + ".zip";
+        ref.size = zip.size();
+        ref.sha256 = tqm::sha256Hex(zip.data(), zip.size());
+        ref.item = item;
+        if (p.is_app) ref.exe = exe;
+        return p;
+    }
+
+    Update update(const std::string& format, const std::string& item, const std::string& exe) {
+        Update u;
+        u.format = format;
+        u.zip1 = bundleZip(item, exe, "1.0.0");
+        u.zip2 = bundleZip(item, exe, "2.0.0");
+        u.v1 = entry(format, item, exe, "1.0.0", u.zip1);
+        u.v2 = entry(format, item, exe, "2.0.0", u.zip2);
+        u.target = job().layout.formatDir(format) + "/" + item;
+        return u;
+    }
+
+    // The engine of a new job: the receipts as they are on disk.
+    tqm::Engine job() {
+        tqm::Engine e;
+        e.layout.root = path("root");
+        e.catalog = &catalog;
+        std::string error;
+        EXPECT_TRUE(e.loadReceipt(error)) << error;
+        return e;
+    }
+
+    bool install(const Update& u, bool second) {
+        tqm::Engine e = job();
+        std::string error;
+        const bool ok = e.install(second ? u.v2 : u.v1, u.format, second ? u.zip2 : u.zip1, error);
+        EXPECT_TRUE(ok) << error;
+        return ok;
+    }
+
+    // Starts the update to v2 (or back to v1) in a child; answers its id.
+    pid_t startUpdate(const Update& u, bool second, int renamesBeforeKill) {
+        const pid_t child = fork();
+        if (child == 0) {
+            g_renamesLeft = renamesBeforeKill;
+            tqm::detail::renameFault = killBeforeRename;
+            tqm::Engine e = job();
+            e.sweep();
+            std::string error;
+            _exit(e.install(second ? u.v2 : u.v1, u.format, second ? u.zip2 : u.zip1, error) ? 0 : 1);
+        }
+        return child;
+    }
+
+    // The next job's sweep, then what must hold: the item is whole at one of the two versions,
+    // whose number (0 or 1) is the answer; -1 after a failure. With check, the version the
+    // killed update was bringing is then installed, and that must work.
+    int afterKill(const Update& u, const Tree trees[2], bool second, bool check, const std::string& when) {
+        job().sweep();
+        const Tree now = treeOf(u.target);
+        if (now != trees[0] && now != trees[1]) {
+            ADD_FAILURE() << u.format << " neither whole v1 nor whole v2 after a kill " << when << " ("
+                          << now.size() << " entries)";
+            return -1;
+        }
+        if (leftovers(fs::path(u.target).parent_path().string())) {
+            ADD_FAILURE() << u.format << ": leftovers after the sweep, kill " << when;
+            return -1;
+        }
+        if (!check) return now == trees[1];
+        if (!install(u, second) || treeOf(u.target) != trees[second]) return -1;
+        return second;
+    }
+
+    void killEverywhere(const Update& u) {
+        ASSERT_FALSE(u.zip1.empty());
+        ASSERT_TRUE(install(u, true));
+        const Tree two = treeOf(u.target);
+        ASSERT_TRUE(install(u, false));
+        const Tree one = treeOf(u.target);
+        ASSERT_NE(one, two);
+        ASSERT_GT(one.size(), 10u);
+
+        const Tree trees[2] = {one, two};
+        bool at = false;  // the version in place: each round updates to the other one
+
+        // How long a whole update takes, from the fork to its end (the median of five runs).
+        std::vector<double> took;
+        for (int i = 0; i < 5; ++i, at = !at) {
+            const auto start = std::chrono::steady_clock::now();
+            const pid_t child = startUpdate(u, !at, -1);
+            int status = 0;
+            waitpid(child, &status, 0);
+            took.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            ASSERT_EQ(treeOf(u.target), trees[!at]);
+        }
+        std::sort(took.begin(), took.end());
+        const double typical = took[2];
+
+        // Just before each rename of the update, until an update has no rename left to die at.
+        int renames = 0;
+        for (;; ++renames, at = !at) {
+            const pid_t child = startUpdate(u, !at, renames);
+            int status = 0;
+            waitpid(child, &status, 0);
+            if (WIFEXITED(status)) break;
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+            ASSERT_GE(afterKill(u, trees, !at, true, "before rename " + std::to_string(renames)), 0);
+        }
+        EXPECT_GE(renames, 2);  // the old copy aside, the new one in
+        at = !at;               // the last update ran whole
+
+        // At random moments over the whole update; every tenth time the install that was killed
+        // is run again to its end.
+        std::mt19937 random(20261207);
+        std::uniform_int_distribution<int> delay(0, int(typical * 1.2));
+        int kills = 0;
+        for (int round = 0; kills < 200 && round < 1000; ++round) {
+            const int wait = delay(random);
+            const pid_t child = startUpdate(u, !at, -1);
+            ::usleep(useconds_t(wait));
+            ::kill(child, SIGKILL);
+            int status = 0;
+            waitpid(child, &status, 0);
+            if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) ++kills;
+            const int now = afterKill(u, trees, !at, round % 10 == 9, "after " + std::to_string(wait) + " us");
+            ASSERT_GE(now, 0);
+            at = now == 1;
+        }
+        EXPECT_GE(kills, 200);
+        ASSERT_TRUE(install(u, !at));
+        EXPECT_EQ(treeOf(u.target), trees[!at]);
+    }
+
+    tqm::Catalog catalog;
+};
+
+TEST_F(CrashTest, PluginUpdateKilledAnywhere) { killEverywhere(update("vst3", "Synth.vst3", "Synth")); }
+
+TEST_F(CrashTest, AppUpdateKilledAnywhere) { killEverywhere(update("app", "Synth.app", "Synth")); }
+
+}  // namespace
