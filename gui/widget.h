@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gui/draw/canvas.h"
@@ -199,6 +200,11 @@ public:
         T* raw = child.get();
         add(std::unique_ptr<Widget>(std::move(child)));
         return raw;
+    }
+    // Makes a child of type T from the arguments and adds it on top.
+    template <class T, class... Args>
+    T* make(Args&&... args) {
+        return add(std::make_unique<T>(std::forward<Args>(args)...));
     }
     std::unique_ptr<Widget> remove(Widget* child);  // empty when not a child
     void setEditor(Editor* e);                       // for the whole subtree

@@ -7,7 +7,7 @@ pkgs=(
   libcurl4-openssl-dev libsodium-dev libzip-dev libstb-dev libplist-dev libsdl2-dev
   libfreetype-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev rapidjson-dev libssl-dev libagg-dev libcairo2-dev unzip
-  xvfb xauth
+  xvfb xauth xdotool
 )
 missing=()
 for p in "${pkgs[@]}"; do

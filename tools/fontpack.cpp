@@ -1,7 +1,8 @@
 // Writes the toolkit's font packs: for each pack scale (1, 1.5, 2, 3) an index "<scale>x.json" and a
-// blob "<scale>x.pack" of concatenated PNG glyph images, one image per glyph.
+// blob "<scale>x.pack" of concatenated PNG glyph images, one image per glyph. With --skin it writes
+// the manager skin's fonts instead, at the skin's six scales; the skin generator adds its artwork.
 //
-//   lumo_fontpack <out dir> <sans> <sans bold> <condensed> <condensed bold>
+//   lumo_fontpack [--skin] <out dir> <sans> <sans bold> <condensed> <condensed bold>
 //
 // The four "tqnative" fonts come from the hand-drawn pixel glyphs of fontpack_pixels.h, placed on
 // a fixed grid anchored at the pen and the baseline: a design pixel d (relative to that anchor)
@@ -347,17 +348,48 @@ bool writePack(const Pack& pack, const std::string& dir) {
     return writeFile(base + ".json", idx.str()) && writeFile(base + ".pack", blob);
 }
 
+// The faces of one set of packs: the toolkit's fonts, or the manager skin's.
+struct Rendered {
+    const char* name;
+    int file;  // 0 sans, 1 sans bold, 2 condensed, 3 condensed bold
+    double em;  // pixels at 1x
+};
+
+struct FontSet {
+    std::vector<double> scales;
+    std::vector<Rendered> faces;
+    bool pixelFonts;
+};
+
+// Ems in pixels at 1x: the "tahoma" numbers are cap heights (DejaVu's caps are 0.73 em).
+const FontSet kToolkit = {{1.0, 1.5, 2.0, 3.0},
+                          {{"tahoma6", 2, 8.25}, {"tahoma6_bold", 3, 8.25}, {"tahoma7", 2, 9.6},
+                           {"tahoma7_bold", 3, 9.6}, {"tqsans", 0, 11.0}, {"tqsans_bold", 1, 11.0},
+                           {"tqsans_title", 1, 15.0}},
+                          true};
+
+// The manager skin's five faces at its six scales: cap heights 6 (bold, small), 5 (pill), 9 (head)
+// and 7 (val, the text of rows, inspector and status line).
+const FontSet kSkin = {{1.0, 1.2, 1.25, 1.5, 2.0, 3.0},
+                       {{"bold", 1, 7.9}, {"head", 1, 11.0}, {"pill", 3, 7.2}, {"small", 3, 8.25},
+                        {"val", 2, 9.0}},
+                       false};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s <out dir> <sans> <sans bold> <condensed> <condensed bold>\n", argv[0]);
+    const bool skin = argc == 7 && std::string(argv[1]) == "--skin";
+    if (argc != 6 && !skin) {
+        std::fprintf(stderr, "usage: %s [--skin] <out dir> <sans> <sans bold> <condensed> <condensed bold>\n",
+                     argv[0]);
         return 2;
     }
-    const std::string dir = argv[1];
+    char** args = skin ? argv + 1 : argv;
+    const FontSet& set = skin ? kSkin : kToolkit;
+    const std::string dir = args[1];
     std::string error;
     std::map<char, Rows> pixels;
-    if (!parsePixels(pixels, error)) {
+    if (set.pixelFonts && !parsePixels(pixels, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
@@ -376,30 +408,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "FreeType does not start\n");
         return 1;
     }
-    // Ems in pixels at 1x: the "tahoma" numbers are cap heights (DejaVu's caps are 0.73 em).
-    struct Rendered {
-        const char* name;
-        const char* path;
-        double em;
-    };
-    const Rendered rendered[] = {
-        {"tahoma6", argv[4], 8.25},  {"tahoma6_bold", argv[5], 8.25}, {"tahoma7", argv[4], 9.6},
-        {"tahoma7_bold", argv[5], 9.6}, {"tqsans", argv[2], 11.0},   {"tqsans_bold", argv[3], 11.0},
-        {"tqsans_title", argv[3], 15.0},
-    };
     // Every pack is made before any is written, so a font that fails leaves the committed packs alone.
     int status = 0;
     std::vector<Pack> packs;
-    for (double scale : {1.0, 1.5, 2.0, 3.0}) {
+    for (double scale : set.scales) {
         Pack& pack = packs.emplace_back();
         pack.scale = scale;
-        for (const Rendered& r : rendered)
-            if (!addRendered(pack, lib, r.path, r.name, r.em, error)) {
+        for (const Rendered& r : set.faces)
+            if (!addRendered(pack, lib, args[2 + r.file], r.name, r.em, error)) {
                 std::fprintf(stderr, "%s\n", error.c_str());
                 status = 1;
             }
-        addPixelFonts(pack, pixels, boldThin, false);
-        addPixelFonts(pack, pixels, boldThin, true);
+        if (set.pixelFonts) {
+            addPixelFonts(pack, pixels, boldThin, false);
+            addPixelFonts(pack, pixels, boldThin, true);
+        }
     }
     FT_Done_FreeType(lib);
     if (status) return status;

@@ -38,6 +38,16 @@ TEST(WidgetTree, AddAndRemoveKeepOrderAndOwnership) {
     EXPECT_EQ(parent.children[1].get(), c);
 }
 
+TEST(WidgetTree, MakeBuildsAChildOnTop) {
+    Widget parent;
+    parent.add(box(0, 0, 1, 1, "first"));
+    Label* label = parent.make<Label>();
+    label->text = "made";
+    ASSERT_EQ(parent.children.size(), 2u);
+    EXPECT_EQ(parent.children.back().get(), label);
+    EXPECT_EQ(label->parent, &parent);
+}
+
 TEST(WidgetTree, HitTestTable) {
     // root 100x100; lower (0,0,50,50) wants the mouse; decliner on top of it; hidden and disabled
     // boxes on top of everything at (60,0); a clipped container at (0,60).

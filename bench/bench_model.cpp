@@ -1,0 +1,127 @@
+// The manager's catalog load: Model::start to rows ready (worker, queue, pictures from the cache)
+// for a 2,000-entry catalog, against the floor of loadCatalog + deriveRows alone on the same data.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/load.h"
+#include "engine/rows.h"
+#include "engine/util.h"
+#include "gui/ui_queue.h"
+#include "manager/model.h"
+#include "manager/pictures.h"
+#include "tests/support/png.h"
+#include "tools/catalog_signing.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kEntries = 2000;
+
+void put(const fs::path& file, const std::string& bytes) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+struct Fixture {
+    std::string dir;
+    tqapp::Config config;
+
+    Fixture() {
+        std::string pattern = (fs::temp_directory_path() / "tqapp-bench-model-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) std::abort();
+        dir = pattern;
+        const catalogsign::KeyPair keys = catalogsign::makeKeyPair();
+        const std::string png = testsupport::encodePng(8, 4, std::vector<uint32_t>(32, 0xFF808080));
+        const std::string ref = "\"sha256\": \"" + tqm::sha256Hex(png.data(), png.size()) +
+                                "\", \"size\": " + std::to_string(png.size()) + "}";
+        config.layout.root = dir + "/root";
+        config.source = dir + "/source";
+        config.pub = catalogsign::toHex(keys.publicKey);
+        const std::string cache = tqapp::art::cacheDir(config.layout.userData());
+        const std::string sha(64, 'c');
+        std::string t = "{\"schema\": 1, \"sequence\": 9, \"plugins\": [\n";
+        for (int i = 0; i < kEntries; ++i) {
+            const std::string id = "plugin" + std::to_string(i);
+            if (i) t += ",\n";
+            t += "{\"id\": \"" + id + "\", \"name\": \"Plug-in " + std::to_string(i) + "\", \"version\": \"1.2." +
+                 std::to_string(i % 50) + "\", \"description\": \"A plug-in of the benchmark catalog.\", " +
+                 "\"art\": {\"row\": {\"1x\": {\"path\": \"art/" + id + "-row.png\", " + ref +
+                 "}, \"logo\": {\"1x\": {\"path\": \"art/" + id + "-logo.png\", " + ref + "}}, \"packages\": {";
+            for (const char* f : {"vst3", "clap"})
+                t += std::string(f[0] == 'v' ? "" : ", ") + "\"" + f + "\": {\"mac\": {\"path\": \"" + id + "/" + id +
+                     "." + f + ".zip\", \"sha256\": \"" + sha + "\", \"size\": 1048576, \"item\": \"" + id + "." + f +
+                     "\"}}";
+            t += "}}";
+            put(cache + "/art/" + id + "-row.png", png);
+            put(cache + "/art/" + id + "-logo.png", png);
+        }
+        t += "\n]}\n";
+        put(config.source + "/catalog.json", t);
+        put(config.source + "/catalog.json.sig", catalogsign::signBase64(keys.secretKey, t));
+    }
+    ~Fixture() {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+};
+
+Fixture& fixture() {
+    static Fixture f;
+    return f;
+}
+
+void BM_ModelStartToRows(benchmark::State& state) {
+    Fixture& f = fixture();
+    // The UI thread sleeps until the queue wakes it, as the editor's message loop does.
+    auto queue = std::make_shared<lumo::gui::UiQueue>();
+    std::mutex mutex;
+    std::condition_variable woken;
+    bool wake = false;
+    queue->setWake([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        wake = true;
+        woken.notify_one();
+    });
+    for (auto _ : state) {
+        tqapp::Model model(f.config, queue, {});
+        model.start();
+        while (model.loading) {
+            std::unique_lock<std::mutex> lock(mutex);
+            woken.wait(lock, [&] { return wake; });
+            wake = false;
+            lock.unlock();
+            for (auto& task : queue->take()) task();
+        }
+        if (!model.catalog->ok || model.pictures.size() != size_t(kEntries) ||
+            model.pictures["plugin7"].logo["1x"].empty())
+            state.SkipWithError("the load failed");
+        benchmark::DoNotOptimize(model.rows.data());
+    }
+}
+BENCHMARK(BM_ModelStartToRows)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_PeerLoadAndRows(benchmark::State& state) {
+    Fixture& f = fixture();
+    const tqm::Source source(f.config.source);
+    for (auto _ : state) {
+        tqm::LoadedCatalog loaded = tqm::loadCatalog(source, f.config.pub, f.config.layout.userData(), false);
+        tqm::Receipt receipt, apps;
+        std::string error;
+        receipt.load(f.config.layout.receiptFile(), error);
+        apps.load(f.config.layout.appsReceiptFile(), error);
+        std::vector<tqm::Row> rows = tqm::deriveRows(&loaded.catalog, receipt, f.config.layout, "0.3.0", apps);
+        if (!loaded.ok) state.SkipWithError("the load failed");
+        benchmark::DoNotOptimize(rows.data());
+    }
+}
+BENCHMARK(BM_PeerLoadAndRows)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace

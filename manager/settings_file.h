@@ -1,0 +1,32 @@
+#pragma once
+// The manager's two small files in its user-data folder. "settings.txt" holds one setting a line,
+// key "=" value, split at the first "="; lines it does not know (or that hold no "=") are kept as
+// they are. "window.txt" holds the last body size: width, a blank, height.
+// Both are rewritten whole through a sibling ".tmp" file and one rename.
+#include <functional>
+#include <string>
+
+#include "engine/layout.h"
+
+namespace tqapp {
+
+std::string settingsPath(const tqm::Layout& layout);
+std::string sizePath(const tqm::Layout& layout);
+
+// Calls fn with the key and value of every line holding "=", in file order; a missing or
+// unreadable file has no lines.
+void readSettings(const std::string& path, const std::function<void(const std::string&, const std::string&)>& fn);
+// The value of the first line that begins with key "="; empty when none.
+std::string settingValue(const std::string& path, const std::string& key);
+// Drops empty lines and every line of the key, appends key "=" value. A key or value holding a
+// line break, or a key holding "=", is refused: false and nothing written.
+bool writeSetting(const std::string& path, const std::string& key, const std::string& value);
+
+// Two whitespace-separated decimal integers; false when either is missing or unreadable.
+bool readSize(const std::string& path, int& w, int& h);
+bool writeSize(const std::string& path, int w, int h);
+
+// Replaces the file with text: parents made, a sibling ".tmp" written, then renamed over it.
+bool writeWhole(const std::string& path, const std::string& text);
+
+}  // namespace tqapp

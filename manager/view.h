@@ -1,0 +1,206 @@
+#pragma once
+// The manager's main window: one widget that starts the manager, lays itself out from the skin's
+// layout document in two looks, and lists, sorts, selects and scrolls the rows.
+//
+// Index (the members are spread over manager/view_*.cpp by concern):
+//   1. CaptionArea ....................... the strip over the window bar that lets the window be dragged
+//   2. ManagerView, fields ............... every field the view's parts share, in one place
+//   3. Start-up and configuration ........ view_start.cpp: createManagerEditor, the constructor, start
+//   4. Settings and window size .......... view_settings.cpp: "settings.txt", "window.txt", first load
+//   5. Geometry .......................... view_geometry.cpp: bands, mapped rectangles, sprite boxes,
+//                                          scrollbar travel, fonts, wrap (the bands are manager/axis.h)
+//   6. Row list .......................... view_list.cpp: order, selection, scrolling, status line
+//   7. Pointer and painting .............. view_input.cpp, view_paint.cpp: hit list, press, draw
+//   8. Job plans ......................... view_plans.cpp: the plans the first load offers
+//   9. Free functions .................... createManagerEditor, formatTitle, upper, openPath
+//
+// Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
+// after stretching (the view's own coordinates); pixels are layout units times the scale of the
+// skin pack chosen for the paint, plus the paint origin.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/layout.h"
+#include "engine/rows.h"
+#include "gui/draw/assets.h"
+#include "gui/editor.h"
+#include "gui/widget.h"
+#include "json/json.h"
+#include "manager/axis.h"
+#include "manager/job_plan.h"
+
+namespace tqapp {
+
+class Model;
+class JobWindow;
+class AccountWindow;
+
+// ---------------------------------------------------------------------------------------------
+// 1. CaptionArea: a plain widget named "caption" over the window bar, left of the window buttons;
+//    the platform window takes presses on it as presses on the caption.
+class CaptionArea : public lumo::gui::Widget {
+public:
+    CaptionArea() {
+        name = "caption";
+        windowPart = lumo::gui::kWindowPartCaption;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// 2. ManagerView
+class ManagerView : public lumo::gui::Widget {
+public:
+    // Header lines of displayList.
+    static constexpr int32_t kAppsHeader = -1;
+    static constexpr int32_t kPluginsHeader = -2;
+    // The pixel look needs this many more units of width than the page.
+    static constexpr int32_t kPixelExtraWidth = 70;
+
+    // ---- 3. start-up and configuration (view_start.cpp)
+    ManagerView();
+    ~ManagerView() override;
+    void start(lumo::gui::Editor& editor);
+
+    void describe(lumo::gui::WidgetInfo& info) const override;
+    void draw(const lumo::gui::Paint& p) override;
+    bool onMouseDown(const lumo::gui::MouseEvent& e) override;
+    void onMouseUp(const lumo::gui::MouseEvent& e) override;
+    bool onMouseWheel(const lumo::gui::MouseEvent& e) override;
+    void onMouseLeave() override;
+    void onMouseMove(const lumo::gui::MouseEvent& e) override;
+    bool wantsFocus() const override { return true; }
+    bool onKey(const lumo::gui::KeyEvent& e) override;
+
+    // The least body width of the current look.
+    int32_t minimumWidth() const { return pageWidth + (look == 1 ? kPixelExtraWidth : 0); }
+
+    // ---- 4. settings and window size (view_settings.cpp)
+    std::string settingsFile() const;
+    std::string sizeFile() const;
+    std::string setting(const std::string& key) const;
+    // False (and nothing written) for a value holding a line break: it would make a second key.
+    bool setSetting(const std::string& key, const std::string& value);
+    bool applyScope(tqm::Scope scope);
+    void resized(int w, int h);
+    bool restoreSize();
+    void fitNames();
+    bool offerInstall();
+    void offerSelfUpdate();
+    void restartSelf();
+
+    // ---- 5. geometry (view_geometry.cpp)
+    void setSize(int w, int h);
+    lumo::gui::Rect mapRect(lumo::gui::Rect r) const;
+    lumo::gui::Rect shiftRect(lumo::gui::Rect r) const;
+    double left(const std::string& layer) const;
+    double base(const std::string& layer) const;
+    lumo::gui::Rect spriteRect(const std::string& sprite) const;
+    lumo::gui::Rect faceRect(const std::string& sprite) const;
+    lumo::gui::Rect windowSlot(bool close) const;
+    int32_t maxScroll() const;
+    int32_t trackTravel() const;
+    int32_t capOffset() const;
+    const lumo::gui::BitmapFont* fontOf(const lumo::gui::AssetPack& pack, const std::string& role) const;
+    // The font of a role at a given scale (fontOf uses paintScale).
+    const lumo::gui::BitmapFont* fontAt(const lumo::gui::AssetPack& pack, const std::string& role,
+                                        double scale) const;
+    // One of three sprite names by the pointer state of a hit name.
+    std::string lookFor(const std::string& hit, const std::string& normal, const std::string& hover,
+                        const std::string& pressed) const;
+    static lumo::gui::Bitmap boxResize(const lumo::gui::Bitmap& src, int w, int h);
+    std::vector<std::string> wrap(const lumo::gui::AssetPack& pack, const std::string& text, double width) const;
+    // A box of the scrollbar: the pixel look's own box for the hit name when it has one, else the sprite's.
+    lumo::gui::Rect scrollPart(const std::string& hit, const std::string& sprite) const;
+
+    // ---- 6. row list (view_list.cpp)
+    void changed();
+    void selectIndex(int index);
+    void setScroll(int offset);
+    const tqm::Row* selected() const;
+    bool showsPill(const tqm::Row& row) const;
+    std::string statusText() const;
+    std::string shortProgress() const;
+
+    // ---- 7. pointer and painting (view_input.cpp, view_paint.cpp)
+    std::vector<std::pair<std::string, lumo::gui::Rect>> hitRects() const;
+    // The pixel look's own boxes (filled in with the pixel look's painting).
+    bool hasDevBox(const std::string& name) const;
+    lumo::gui::Rect devBox(const std::string& name) const;
+    std::string hit(int x, int y) const;
+    void click(const std::string& name);
+
+    // ---- 8. job plans (view_plans.cpp)
+    void openInstall();
+    void openUninstall();
+    void openSelfUpdate();
+
+    // ---- fields, in order
+    std::function<void(int w, int h)> resizeRequest;
+    const lumo::Json* managerLayout = nullptr;  // the layout's "manager" object
+    const lumo::Json* layoutRects = nullptr;    // the layout's "rects" object
+    std::unique_ptr<Model> model;
+    std::map<std::string, lumo::gui::Color> colors;
+    std::map<std::string, lumo::gui::Bitmap> gainedCache;
+    std::map<std::string, lumo::gui::Bitmap> thumbCache;
+    std::map<int, lumo::gui::Bitmap> glyphCache;
+    std::map<std::string, std::map<std::string, bool>> wants;
+    std::map<std::string, bool> companionTicks;
+    std::vector<int32_t> displayList;
+    std::string selectedId;
+    std::string hoverHit;
+    std::string pressedHit;
+    std::string shownFormat;
+    int32_t pendingSelect = 0;
+    std::string sortColumn = "name";
+    bool sortAscending = true;
+    bool firstLoadDone = false;
+    bool sizeRestored = false;
+    bool selfResizing = false;
+    Axis xAxis;
+    Axis yAxis;
+    double inspectorShare = 0.25;
+    int32_t pageWidth = 426;
+    int32_t pageHeight = 344;
+    lumo::gui::Rect listRect;
+    int32_t rowFirstX = 0;
+    int32_t rowFirstY = 0;
+    int32_t rowPitch = 26;
+    int32_t scroll = 0;
+    int32_t dragStartY = 0;
+    int32_t dragStartScroll = 0;
+    double paintScale = 1.0;
+    int32_t paintX = 0;
+    int32_t paintY = 0;
+    const lumo::gui::Paint* paint = nullptr;
+    JobWindow* jobWindow = nullptr;
+    AccountWindow* accountWindow = nullptr;
+    JobPlan lastPlan;  // the plan last opened; shown again while its job runs
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+    int32_t look = 1;  // 0 the skin look, 1 the pixel look
+
+private:
+    void clampScroll();
+};
+
+// ---------------------------------------------------------------------------------------------
+// 9. Free functions
+// Layout boxes: [x0, y0, x1, y1] and [x, y, w, h] by the document's integer rule.
+lumo::gui::Rect boxRect(const lumo::Json& v);
+lumo::gui::Rect layoutRect(const lumo::Json& v);
+// Sprites that are only ever moved, never cut and stretched.
+bool sliceable(const std::string& sprite);
+std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host);
+// The manager's skin: six packs and the layout document, loaded on first use.
+const lumo::gui::Assets& managerSkin();
+// "VST3", "CLAP", "STANDALONE" for "app", "AU" for every other key.
+const char* formatTitle(const std::string& format);
+std::string upper(std::string s);
+// Hands a path to the system's opener without waiting; a missing opener does nothing.
+void openPath(const std::string& path, bool newInstance);
+
+}  // namespace tqapp

@@ -1,0 +1,242 @@
+// The SDL window's life and its window operations: opening, sizes and limits, title, frame, state,
+// scale, screen geometry, modifiers, dialogs and file drags.
+#include "platform/linux/sdl_window.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "platform/linux/dialogs.h"
+#include "platform/linux/sdl_input.h"
+#include "platform/linux/wake.h"
+
+namespace lumo::platform {
+
+namespace {
+
+constexpr int kResizeBorder = 5;  // SDL units along the edges of a custom-framed window
+constexpr int kNoMaximum = 16384;
+
+// The desktop's scale where SDL reports none of its own (X11): GDK_SCALE, the setting X11 desktops
+// use for high-density screens.
+double desktopScale() {
+    const char* s = std::getenv("GDK_SCALE");
+    if (!s || !*s) return 1.0;
+    char* end = nullptr;
+    double v = std::strtod(s, &end);
+    return end && *end == '\0' && v >= 1.0 && v <= 3.0 ? v : 1.0;
+}
+
+SDL_HitTestResult hitTest(SDL_Window* window, const SDL_Point* p, void* data) {
+    auto* self = static_cast<SdlWindow*>(data);
+    int w = 0, h = 0;
+    SDL_GetWindowSize(window, &w, &h);
+    if (SDL_GetWindowFlags(window) & SDL_WINDOW_RESIZABLE) {
+        bool l = p->x < kResizeBorder, r = p->x >= w - kResizeBorder;
+        bool t = p->y < kResizeBorder, b = p->y >= h - kResizeBorder;
+        if (t && l) return SDL_HITTEST_RESIZE_TOPLEFT;
+        if (t && r) return SDL_HITTEST_RESIZE_TOPRIGHT;
+        if (b && l) return SDL_HITTEST_RESIZE_BOTTOMLEFT;
+        if (b && r) return SDL_HITTEST_RESIZE_BOTTOMRIGHT;
+        if (t) return SDL_HITTEST_RESIZE_TOP;
+        if (b) return SDL_HITTEST_RESIZE_BOTTOM;
+        if (l) return SDL_HITTEST_RESIZE_LEFT;
+        if (r) return SDL_HITTEST_RESIZE_RIGHT;
+    }
+    return self->captionAt(p->x, p->y) ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
+}
+
+}  // namespace
+
+SdlWindow::SdlWindow(gui::Editor& editor) : editor_(editor) { registerWakeEvent(); }
+
+SdlWindow::~SdlWindow() {
+    destroyWindow();
+    for (auto& [code, c] : systemCursors_) SDL_FreeCursor(c);
+    for (auto& [key, c] : imageCursors_) SDL_FreeCursor(c);
+}
+
+void SdlWindow::destroyWindow() {
+    if (!window_) return;
+    SDL_SetWindowHitTest(window_, nullptr, nullptr);
+    SDL_DestroyWindow(window_);
+    window_ = nullptr;
+}
+
+bool SdlWindow::openTopLevel(const char* title, int w, int h) {
+    if (window_) return false;
+    uint32_t flags = SDL_WINDOW_ALLOW_HIGHDPI | SDL_WINDOW_HIDDEN;
+    window_ = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, std::max(1, w),
+                               std::max(1, h), flags);
+    if (!window_) return false;
+    windowId_ = SDL_GetWindowID(window_);
+    SDL_FlushEvent(SDL_QUIT);  // a signal's quit that an earlier window left unanswered
+    double r = pixelRatio();
+    if (r != 1.0) SDL_SetWindowSize(window_, std::max(1, int(std::lround(w / r))), std::max(1, int(std::lround(h / r))));
+    SDL_DisplayMode mode;
+    int display = SDL_GetWindowDisplayIndex(window_);
+    if (display >= 0 && SDL_GetCurrentDisplayMode(display, &mode) == 0 && mode.refresh_rate >= 30)
+        frameInterval_ = 1.0 / mode.refresh_rate;
+    SDL_ShowWindow(window_);
+    closed_ = false;
+    dirty_ = true;
+    nextTick_ = gui::Editor::now() + kTickSeconds;
+    // A screen of another density than the guess made before opening.
+    later_.push_back([this] {
+        if (double s = systemScale(); s != editor_.scale()) editor_.setScale(s);
+    });
+    return true;
+}
+
+void SdlWindow::setTitle(const std::string& title, bool) {
+    if (window_) SDL_SetWindowTitle(window_, title.c_str());
+}
+
+void SdlWindow::closeTopLevel() { closeRequested_ = true; }
+
+void SdlWindow::closeCancelled() { closeRequested_ = false; }
+
+void SdlWindow::setCustomFrame(bool on) {
+    if (!window_) return;
+    SDL_SetWindowBordered(window_, on ? SDL_FALSE : SDL_TRUE);
+    SDL_SetWindowHitTest(window_, on ? hitTest : nullptr, this);
+}
+
+bool SdlWindow::captionAt(int x, int y) {
+    double r = pixelRatio();
+    return editor_.windowPartAt(windowPoint(x, r), windowPoint(y, r)) == 1;
+}
+
+void SdlWindow::minimizeWindow() {
+    if (window_) SDL_MinimizeWindow(window_);
+}
+
+void SdlWindow::toggleMaximizeWindow() {
+    if (!window_) return;
+    if (windowMaximized())
+        SDL_RestoreWindow(window_);
+    else
+        SDL_MaximizeWindow(window_);
+}
+
+bool SdlWindow::windowMaximized() const { return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_MAXIMIZED); }
+
+void SdlWindow::toggleFullScreenWindow() {
+    if (window_) SDL_SetWindowFullscreen(window_, windowFullScreen() ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+}
+
+bool SdlWindow::windowFullScreen() const {
+    return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP);
+}
+
+bool SdlWindow::windowActive() const { return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS); }
+
+void SdlWindow::setWindowOnTop(bool on) {
+    if (window_) SDL_SetWindowAlwaysOnTop(window_, on ? SDL_TRUE : SDL_FALSE);
+}
+
+void SdlWindow::close() {
+    destroyWindow();
+    closed_ = true;
+    closeRequested_ = false;
+}
+
+void SdlWindow::show(bool on) {
+    if (!window_) return;
+    if (on)
+        SDL_ShowWindow(window_);
+    else
+        SDL_HideWindow(window_);
+}
+
+void SdlWindow::resize(int w, int h) {
+    dirty_ = true;
+    if (!window_) return;
+    double r = pixelRatio();
+    int sw = std::max(1, int(std::lround(w / r))), sh = std::max(1, int(std::lround(h / r)));
+    int cw = 0, ch = 0;
+    SDL_GetWindowSize(window_, &cw, &ch);
+    if (cw != sw || ch != sh) SDL_SetWindowSize(window_, sw, sh);
+}
+
+void SdlWindow::setSizeLimits(bool resizable, int minW, int minH, int maxW, int maxH) {
+    resizable_ = resizable;
+    if (!window_) return;
+    SDL_SetWindowResizable(window_, resizable ? SDL_TRUE : SDL_FALSE);
+    // Points to SDL units: points x scale are device pixels, ratio device pixels make one unit.
+    double k = editor_.scale() / pixelRatio();
+    auto units = [k](int points, int none) { return points > 0 ? std::max(1, int(std::lround(points * k))) : none; };
+    SDL_SetWindowMinimumSize(window_, units(minW, 1), units(minH, 1));
+    SDL_SetWindowMaximumSize(window_, units(maxW, kNoMaximum), units(maxH, kNoMaximum));
+}
+
+bool SdlWindow::startFrames() {
+    if (!framesOn_) nextFrame_ = gui::Editor::now();
+    framesOn_ = true;
+    return true;
+}
+
+bool SdlWindow::postWake() { return pushWake(windowId_); }
+
+double SdlWindow::pixelRatio() const {
+    if (!window_) return 1.0;
+    int w = 0, h = 0, pw = 0, ph = 0;
+    SDL_GetWindowSize(window_, &w, &h);
+    SDL_GetWindowSizeInPixels(window_, &pw, &ph);
+    return w > 0 && pw > 0 ? double(pw) / w : 1.0;
+}
+
+double SdlWindow::systemScale() const { return gui::Editor::snapScale(desktopScale() * pixelRatio()); }
+
+void SdlWindow::screenOrigin(int& x, int& y) const {
+    x = y = 0;
+    if (!window_) return;
+    int wx = 0, wy = 0;
+    SDL_GetWindowPosition(window_, &wx, &wy);
+    double r = pixelRatio();
+    x = int(std::lround(wx * r));
+    y = int(std::lround(wy * r));
+}
+
+bool SdlWindow::workArea(int, int, gui::Rect& area) const {
+    if (!window_) return false;
+    int display = SDL_GetWindowDisplayIndex(window_);
+    SDL_Rect b;
+    if (display < 0 || SDL_GetDisplayUsableBounds(display, &b) != 0) return false;
+    int wx = 0, wy = 0;
+    SDL_GetWindowPosition(window_, &wx, &wy);
+    double r = pixelRatio();
+    area = gui::Rect{int(std::lround((b.x - wx) * r)), int(std::lround((b.y - wy) * r)), int(std::lround(b.w * r)),
+                     int(std::lround(b.h * r))};
+    return true;
+}
+
+void SdlWindow::heldModifiers(bool& shift, bool& command, bool& option) const {
+    Modifiers m = modifiersOf(uint16_t(SDL_GetModState()));
+    shift = m.shift;
+    command = m.command;
+    option = m.option;
+}
+
+bool SdlWindow::fileDialog(bool save, const std::string& title, const std::string& extension, const std::string& name,
+                           std::string& path) {
+    return window_ && zenityFile(save, title, extension, name, path);
+}
+
+bool SdlWindow::openFilesDialog(const std::string& title, const std::string& types,
+                                const std::vector<std::string>& extensions, bool multiple,
+                                std::vector<std::string>& paths) {
+    return window_ && zenityFiles(title, types, extensions, multiple, paths);
+}
+
+bool SdlWindow::folderDialog(const std::string& title, std::string& path) {
+    return window_ && zenityFolder(title, path);
+}
+
+void SdlWindow::startFileDrag(const std::vector<std::string>&, const gui::DragImage&, bool,
+                              std::function<void(const gui::DragResult&)> done) {
+    // Dragging files out of the window is not on this platform: the drag ends at once, undropped.
+    if (done) later_.push_back([done = std::move(done)] { done(gui::DragResult{}); });
+}
+
+}  // namespace lumo::platform

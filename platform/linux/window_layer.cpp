@@ -1,0 +1,48 @@
+#include "platform/linux/window_layer.h"
+
+#include <SDL2/SDL.h>
+
+#include "platform/linux/sdl_window.h"
+
+namespace lumo::platform {
+
+namespace {
+
+// Only a desktop's display counts: SDL would otherwise fall back to drawing off screen or to
+// taking over the console.
+bool desktopDriver() {
+    const char* d = SDL_GetCurrentVideoDriver();
+    return d && (SDL_strcmp(d, "x11") == 0 || SDL_strcmp(d, "wayland") == 0);
+}
+
+// SDL's video, once up, stays up for the life of the process (UI thread only): the display
+// connection is made once, however many windows come and go. Quitting it would unload the X
+// libraries and leave what they keep for the process behind as unattributable leaks.
+bool videoUp() {
+    static bool up = false;
+    if (up) return true;
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland");  // SDL_VIDEODRIVER in the environment still wins
+    // A click that activates the window also reaches the widget under it.
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    // The close handshake answers the window's own close request; SDL_QUIT stays for signals.
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    if (!desktopDriver()) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return false;
+    }
+    up = true;
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<gui::PlatformWindow> makeSdlWindow(gui::Editor& editor) {
+    if (!videoUp()) return nullptr;
+    return std::make_unique<SdlWindow>(editor);
+}
+
+void installWindowLayer() { gui::PlatformWindow::setFactory(makeSdlWindow); }
+
+}  // namespace lumo::platform

@@ -1,0 +1,23 @@
+#pragma once
+// The Linux window layer as the toolkit sees it: a factory that gives the SDL window when a video
+// driver starts here (a display is reachable) and nothing otherwise, so that
+// PlatformWindow::create falls back to its headless window.
+//
+// The toolkit does not link SDL: it holds a factory slot (PlatformWindow::setFactory), and every
+// program that links lumo_window has installWindowLayer run before main by an object file of
+// its own (an archive member nobody references would be dropped by the linker).
+//
+// Popups stay overlays inside the window: createPopup gives no surface. The toolkit asks for a
+// surface for every overlay, menus included, without saying which ones are windows; the timer's
+// dismissPopups would close every native menu at each tick; and on X11 a borderless window's place
+// and keyboard focus are the window manager's to decide.
+#include <memory>
+
+#include "gui/editor.h"
+
+namespace lumo::platform {
+
+std::unique_ptr<gui::PlatformWindow> makeSdlWindow(gui::Editor& editor);
+void installWindowLayer();
+
+}  // namespace lumo::platform

@@ -1,0 +1,147 @@
+// Jobs that are stopped while they download, and jobs that go through the elevated helper: a
+// second process of this program started by a plain launcher in place of the administrator
+// prompt, exchanging the job file and the result file with the worker.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "engine/running.h"
+#include "tests/manager/model_fixture.h"
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+// The helper in this program verifies the cached catalog with the test's key, handed down in
+// the environment; without it the built-in keys apply.
+const char* tqm::helperKeysOverride() { return std::getenv("TQM_TEST_HELPER_KEYS"); }
+
+namespace {
+
+class JobRoad : public ModelTest {
+protected:
+    void TearDown() override { ::unsetenv("TQM_TEST_HELPER_KEYS"); }
+
+
+    // Everything the disk holds below the root, for before-and-after comparisons (the log and
+    // the job files aside).
+    std::vector<std::string> tree() const {
+        std::vector<std::string> out;
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(path("root"), ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec)) {
+            const std::string p = it->path().string();
+            if (p.find("/logs") == std::string::npos) out.push_back(p + " " + (it->is_regular_file() ? readFile(p) : ""));
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+};
+
+// A stop while a package downloads ends the job as stopped and leaves the disk as it was: from a
+// folder, from the web, and from a server that has stopped sending half-way.
+TEST_F(JobRoad, StopDuringADownload) {
+    const std::string text = catalogText("1.0.0");
+    catalog.publish(text);
+    LoopbackServer server;
+    ASSERT_TRUE(server.ok());
+    for (const char* rel : {"catalog.json", "catalog.json.sig", "plugins/Delay-1.0.0.vst3.zip"})
+        server.serveFile(rel, readFile(catalog.source() + "/" + rel));
+    LoopbackServer::Reply stalled;
+    const std::string zip = readFile(catalog.source() + "/plugins/Synth-1.0.0.vst3.zip");
+    stalled.body = zip.substr(0, zip.size() / 2);
+    stalled.announce = int64_t(zip.size());
+    stalled.stall = true;
+    server.serve("plugins/Synth-1.0.0.vst3.zip", stalled);
+
+    // The user stops the job at a progress text: before the first download, after the first
+    // package, or half-way through the second, which then stalls.
+    auto partWay = [](const std::string& t) {
+        return t.rfind("Downloading ", 0) == 0 && t != "Downloading 0 %" && t != "Downloading 100 %";
+    };
+    struct Case {
+        const char* what;
+        bool web;
+        std::function<bool(const std::string&)> stopAt;
+    } cases[] = {{"folder", false, [](const std::string& t) { return t == "Starting"; }},
+                 {"web", true, [](const std::string& t) { return t == "Downloading 100 %"; }},
+                 {"stalled", true, partWay}};
+    for (const Case& c : cases) {
+        tqapp::Config cfg = config();
+        if (c.web) cfg.source = server.url();
+        tqapp::Model& m = ready(cfg);
+        ASSERT_TRUE(runJob({{"install", "delay", "vst3"}}));  // something installed before
+        const std::vector<std::string> before = tree();
+        watch = [&](tqapp::Model& model) {
+            if (model.stoppable && c.stopAt(model.progressText)) *model.cancel = true;
+        };
+        ASSERT_TRUE(runJob({{"install", "delay", "vst3"}, {"install", "synth", "vst3"}, {"remove", "delay", "vst3"}}))
+            << c.what;
+        watch = nullptr;
+        EXPECT_TRUE(m.cancelled) << c.what;
+        EXPECT_FALSE(m.ok) << c.what;
+        EXPECT_EQ(m.note, "Cancelled") << c.what;
+        EXPECT_TRUE(m.failed.empty()) << c.what;
+        EXPECT_EQ(tree(), before) << c.what;
+        const std::string log = logText();
+        const std::string tail = log.substr(log.rfind("  job: "));
+        EXPECT_EQ(tail.substr(tail.size() - 12), "  cancelled\n") << c.what;
+        EXPECT_EQ(tail.find(": cancelled"), std::string::npos) << tail;  // the failed download's line is dropped
+        fs::remove_all(path("root"));
+    }
+}
+
+// Once the downloads are done the job cannot be stopped any more.
+TEST_F(JobRoad, AStopAfterTheDownloadsChangesNothing) {
+    catalog.publish(catalogText("1.0.0"));
+    tqapp::Model& m = ready(config());
+    watch = [](tqapp::Model& model) {
+        if (model.progressText == "Installing") {
+            EXPECT_FALSE(model.stoppable);
+            *model.cancel = true;
+        }
+    };
+    ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
+    EXPECT_TRUE(m.ok);
+    EXPECT_FALSE(m.cancelled);
+    EXPECT_TRUE(exists(m.config.layout.formatDir("vst3") + "/Synth.vst3"));
+}
+
+// A folder that this process cannot write sends every engine task of the job to the helper.
+// The launcher stands in for the administrator prompt: it clears what blocks the folder (what
+// rights would do) and runs the helper's command as it is.
+TEST_F(JobRoad, ElevatedJob) {
+    catalog.publish(catalogText("1.0.0"));
+    ::setenv("TQM_TEST_HELPER_KEYS", catalog.publicKeyHex().c_str(), 1);
+    tqapp::Config c = config();
+    c.program = tqm::runningProgram();
+    const std::string blocked = c.layout.formatDir("vst3");
+    writeFile(blocked, "in the way");
+    c.prompt = {"/bin/sh", "-c", "rm -f \"$0\" && exec \"$@\"", blocked};
+    tqapp::Model& m = ready(c);
+    ASSERT_TRUE(runJob({{"install", "synth", "vst3"}, {"install", "studio", "app"}}, "Installing", "Installed"));
+    EXPECT_TRUE(m.ok) << m.note;
+    EXPECT_EQ(m.note, "Installed");
+    bool asked = false;
+    for (const Progress& p : progress) asked = asked || p.text == "Waiting for permission";
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(readFile(blocked + "/Synth.vst3/Contents/Info.plist"), "vst3 1.0.0");
+    EXPECT_TRUE(exists(m.config.layout.appsDir() + "/Studio.app"));
+    EXPECT_EQ(m.receipt.plugins["synth"].formats["vst3"].version, "1.0.0");
+    const std::string log = logText();
+    EXPECT_NE(log.find("    install synth vst3: ok\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("    install studio app: ok\n"), std::string::npos) << log;
+
+    // Refused at the prompt: the helper's error, every id of the job marked.
+    writeFile(blocked + "-x", "");
+    m.config.prompt = {"/bin/sh", "-c", "exit 126"};
+    fs::remove_all(blocked);
+    writeFile(blocked, "in the way");
+    ASSERT_TRUE(runJob({{"remove", "synth", "vst3"}, {"remove", "studio", "app"}}));
+    EXPECT_FALSE(m.ok);
+    EXPECT_EQ(m.note, "cancelled at the administrator prompt");
+    EXPECT_EQ(m.failed, (std::map<std::string, int32_t>{{"studio", 1}, {"synth", 1}}));
+    EXPECT_TRUE(exists(m.config.layout.appsDir() + "/Studio.app"));
+}
+
+}  // namespace

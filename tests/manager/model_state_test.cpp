@@ -1,0 +1,141 @@
+// The model's receipts across layout changes, and its questions about the manager's own updates.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/manager/model_fixture.h"
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+class ModelState : public ModelTest {
+protected:
+    // A receipt recording synth's VST3 at root, with the item on disk.
+    void installSynth(const tqm::Layout& layout) {
+        const std::string item = layout.formatDir("vst3") + "/Synth.vst3";
+        fs::create_directories(item);
+        tqm::Receipt r;
+        r.plugins["synth"].formats["vst3"] = {"1.0.0", item, "", "", "", ""};
+        writeFile(layout.receiptFile(), tqm::receiptText(r));
+    }
+    static tqm::State stateOf(const tqapp::Model& m, const std::string& id) {
+        for (const tqm::Row& row : m.rows)
+            if (row.id == id) return row.state;
+        return tqm::State(-1);
+    }
+};
+
+// A receipt that cannot be read in a new layout must not leave the old layout's items standing
+// as installed there; in the same layout the last good receipt stays.
+TEST_F(ModelState, AnUnreadableReceiptAfterALayoutChange) {
+    catalog.publish(catalogText("1.0.0"));
+    tqapp::Config c = config();
+    installSynth(c.layout);
+    tqapp::Model& m = make(c);
+    m.start();
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(stateOf(m, "synth"), tqm::State::Installed);
+    EXPECT_EQ(m.receipt.plugins.count("synth"), 1u);
+
+    tqm::Layout other = c.layout;
+    other.root = path("other");
+    writeFile(other.receiptFile(), "{ not a receipt");
+    ASSERT_TRUE(m.setLayout(other));
+    EXPECT_TRUE(m.receipt.plugins.empty());
+    EXPECT_EQ(stateOf(m, "synth"), tqm::State::Absent);
+    EXPECT_FALSE(m.receiptError.empty());
+    EXPECT_EQ(m.note, m.receiptError);
+    EXPECT_NE(m.note.find(other.receiptFile()), std::string::npos) << m.note;
+
+    // Back in the first layout, whose receipt now breaks: the last good one of that file stays.
+    ASSERT_TRUE(m.setLayout(c.layout));
+    EXPECT_EQ(stateOf(m, "synth"), tqm::State::Installed);
+    writeFile(c.layout.receiptFile(), "[]");
+    m.refresh();
+    EXPECT_EQ(m.receipt.plugins.count("synth"), 1u);
+    EXPECT_EQ(stateOf(m, "synth"), tqm::State::Installed);
+    EXPECT_FALSE(m.receiptError.empty());
+}
+
+TEST_F(ModelState, SetLayoutLogsAndRefusesWhileBusy) {
+    catalog.publish(catalogText("1.0.0"));
+    tqapp::Model& m = make(config());
+    m.start();
+    ASSERT_TRUE(loaded());
+    tqm::Layout other = m.config.layout;
+    other.folders["vst3"] = path("mine");
+    m.busy = true;
+    EXPECT_FALSE(m.setLayout(other));
+    EXPECT_TRUE(m.config.layout.folders.empty());
+    m.busy = false;
+    const int before = changes;
+    EXPECT_TRUE(m.setLayout(other));
+    EXPECT_EQ(changes, before + 1);
+    EXPECT_NE(logText().find("  install scope user, folders: " + path("mine") + "/Ardune Systems / " +
+                             other.formatDir("clap") + "\n"),
+              std::string::npos)
+        << logText();
+}
+
+TEST_F(ModelState, ManagerUpdateQuestions) {
+    struct Case {
+        std::string latest, minimum;
+        bool package;
+        std::string update;
+        bool required;
+    } cases[] = {
+        {"0.4.0", "", true, "0.4.0", false},   // a newer manager
+        {"0.3.0", "", true, "", false},        // this one
+        {"0.2.9", "", true, "", false},        // an older one
+        {"0.4.0", "", false, "", false},       // newer, but no package for this platform
+        {"0.4.0", "0.3.1", true, "0.4.0", true},
+        {"0.4.0", "0.3.1", false, "", true},   // the minimum holds without a package
+        {"0.4.0", "0.3.0", true, "0.4.0", false},
+    };
+    tqapp::Model& m = make(config());
+    for (const Case& c : cases) {
+        auto loaded = std::make_shared<tqm::LoadedCatalog>();
+        loaded->ok = true;
+        loaded->catalog.manager_latest = c.latest;
+        loaded->catalog.manager_minimum = c.minimum;
+        if (c.package) loaded->catalog.manager_packages["mac"] = {"m.zip", std::string(64, '0'), 1, "M.app", ""};
+        m.catalog = loaded;
+        EXPECT_EQ(m.managerUpdate(), c.update) << c.latest << " " << c.minimum << " " << c.package;
+        EXPECT_EQ(m.managerRequired(), c.required) << c.latest << " " << c.minimum << " " << c.package;
+        loaded->ok = false;  // a failed load answers nothing
+        EXPECT_EQ(m.managerUpdate(), "");
+        EXPECT_FALSE(m.managerRequired());
+    }
+}
+
+// Through a real load: a catalog with a newer manager and a required minimum.
+TEST_F(ModelState, ManagerUpdateFromTheCatalog) {
+    catalog.publish(catalogText("1.0.0", 1, "0.5.0", "0.4.0"));
+    tqapp::Model& m = make(config());
+    m.start();
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(m.managerUpdate(), "0.5.0");
+    EXPECT_TRUE(m.managerRequired());
+}
+
+TEST_F(ModelState, UpdatesAndBusyWith) {
+    catalog.publish(catalogText("1.0.0"));
+    tqapp::Config c = config();
+    installSynth(c.layout);
+    catalog.publish(catalogText("1.1.0", 2));
+    tqapp::Model& m = make(c);
+    m.start();
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(m.updates(), 1);
+    m.jobIds["synth"] = 1;
+    EXPECT_FALSE(m.busyWith("synth"));
+    m.busy = true;
+    EXPECT_TRUE(m.busyWith("synth"));
+    EXPECT_FALSE(m.busyWith("delay"));
+    m.say("hello");
+    EXPECT_EQ(m.note, "hello");
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#pragma once
+// The manager's main window in a headless editor: the command line is the test's own, the
+// catalog is the model fixture's signed one (in a folder or behind the loopback server), and
+// posted closures are run by the test in place of the editor's tick.
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gui/editor.h"
+#include "manager/model.h"
+#include "manager/view.h"
+#include "platform/platform.h"
+#include "tests/manager/model_fixture.h"
+
+namespace testsupport {
+
+class ViewHost : public lumo::gui::EditorHost {
+public:
+    const lumo::PluginDef& def() const override { return definition; }
+    double getValue(unsigned) const override { return 0.0; }
+    void beginEdit(unsigned) override {}
+    void performEdit(unsigned, double) override {}
+    void endEdit(unsigned) override {}
+    bool isStandalone() const override { return true; }
+
+    lumo::PluginDef definition;
+};
+
+class ViewTest : public ModelTest {
+protected:
+    ~ViewTest() override {
+        close();
+        storeArgs({});
+    }
+
+    // The words every run gets: a private root and the test's catalog.
+    std::vector<std::string> baseArgs() const {
+        return {"manager", "--root", path("root"), "--source", source.empty() ? catalog.source() : source,
+                "--pub", catalog.publicKeyHex()};
+    }
+
+    // Opens the window with these words after the base ones.
+    tqapp::ManagerView& open(std::vector<std::string> more = {}, bool withBase = true) {
+        std::vector<std::string> words = withBase ? baseArgs() : std::vector<std::string>{"manager"};
+        words.insert(words.end(), more.begin(), more.end());
+        storeArgs(words);
+        close();
+        host = std::make_unique<ViewHost>();  // a fresh session: no size left from the last window
+        editor = tqapp::createManagerEditor(*host);
+        view = dynamic_cast<tqapp::ManagerView*>(editor->root()->children.at(0).get());
+        return *view;
+    }
+
+    // The program's command line: the first word is the program's name.
+    static void storeArgs(const std::vector<std::string>& words) {
+        std::vector<const char*> argv;
+        for (const std::string& w : words) argv.push_back(w.c_str());
+        lumo::storeStandaloneArgs(int(argv.size()), argv.data());
+    }
+
+    // Closes the window once its catalog load has ended: no worker outlives the test's folders.
+    void close() {
+        if (view && view->model) viewLoaded();
+        view = nullptr;
+        editor.reset();
+    }
+
+    // Runs the editor's posted closures until the catalog load was applied.
+    bool viewLoaded() {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (view->model->loading) {
+            for (auto& task : editor->uiQueue()->take()) task();
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
+
+    // The display list as ids, "APPS" and "PLUGINS".
+    std::vector<std::string> shown() const {
+        std::vector<std::string> out;
+        for (int32_t i : view->displayList)
+            out.push_back(i == tqapp::ManagerView::kAppsHeader      ? "APPS"
+                          : i == tqapp::ManagerView::kPluginsHeader ? "PLUGINS"
+                                                                    : view->model->rows[size_t(i)].id);
+        return out;
+    }
+
+    // The user-data folder of the private root.
+    std::string userData() const { return path("root") + "/data"; }
+
+    std::unique_ptr<ViewHost> host;
+    std::string source;  // the catalog source when not the folder
+    std::unique_ptr<lumo::gui::Editor> editor;
+    tqapp::ManagerView* view = nullptr;
+};
+
+// A plain row for list tests.
+inline tqm::Row row(const std::string& id, const std::string& name, tqm::State state = tqm::State::Absent,
+                    const std::string& version = "", uint8_t kind = 0) {
+    tqm::Row r;
+    r.id = id;
+    r.name = name;
+    r.state = state;
+    r.version = version;
+    r.kind = kind;
+    return r;
+}
+
+}  // namespace testsupport

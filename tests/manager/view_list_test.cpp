@@ -1,0 +1,339 @@
+// The row list of the main window with a model loaded from a signed catalog: order by each column
+// both ways, the APPS and PLUGINS headers, selection by keys and presses, wheel scrolling, and the
+// status line through loading, a failed catalog, a running job and a note.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/manager/view_fixture.h"
+
+using namespace testsupport;
+using tqm::State;
+
+namespace {
+
+class ViewList : public ViewTest {
+protected:
+    // Serves every file of the catalog folder from the loopback server.
+    void serveSource() {
+        for (const auto& e : std::filesystem::recursive_directory_iterator(catalog.source()))
+            if (e.is_regular_file())
+                server.serveFile(std::filesystem::relative(e.path(), catalog.source()).string(),
+                                 readFile(e.path().string()));
+        source = server.url();
+    }
+
+    // A window in harness mode on the folder catalog, loaded inline.
+    void openLoaded(const std::string& text) {
+        catalog.publish(text);
+        open({"--steps"});
+        ASSERT_FALSE(view->model->loading);
+        ASSERT_TRUE(view->model->catalog && view->model->catalog->ok) << view->model->catalog->note;
+    }
+
+    // Replaces the model's rows and lists them again.
+    void setRows(std::vector<tqm::Row> rows) {
+        view->model->rows = std::move(rows);
+        view->changed();
+    }
+
+    lumo::gui::MouseEvent at(int x, int y) const {
+        lumo::gui::MouseEvent e;
+        e.x = x;
+        e.y = y;
+        return e;
+    }
+    // A point inside display line i.
+    lumo::gui::MouseEvent onLine(int i) const {
+        return at(view->rowFirstX + 20, view->rowFirstY + i * view->rowPitch - view->scroll + 5);
+    }
+    bool key(lumo::gui::Key k) {
+        lumo::gui::KeyEvent e;
+        e.key = k;
+        return view->onKey(e);
+    }
+
+    LoopbackServer server;
+};
+
+TEST_F(ViewList, StatusLineThroughALoadOverTheLoopbackServer) {
+    ASSERT_TRUE(server.ok());
+    catalog.publish(catalogText("1.0.0", 7));
+    serveSource();
+    open();
+    EXPECT_EQ(view->statusText(), "Loading the catalog...");
+    EXPECT_TRUE(view->displayList.empty());
+    ASSERT_TRUE(viewLoaded());
+    ASSERT_TRUE(view->model->catalog->ok) << view->model->catalog->note;
+    EXPECT_EQ(view->statusText(), "Catalog 7  -  2 plugins, 1 app  -  up to date");
+    EXPECT_EQ(shown(), (std::vector<std::string>{"APPS", "studio", "PLUGINS", "delay", "synth"}));
+    EXPECT_EQ(view->selectedId, "studio");  // the first row, headers skipped
+
+    // The automation description carries the status line and one part per visible row.
+    lumo::gui::WidgetInfo info;
+    view->describe(info);
+    EXPECT_EQ(info.value, view->statusText());
+    ASSERT_EQ(info.parts.size(), 3u);
+    EXPECT_EQ(info.parts[0].label, "row:1");
+
+    // A running job outranks a note, which outranks everything else.
+    view->model->say("Studio is not there yet");
+    EXPECT_EQ(view->statusText(), "Studio is not there yet");
+    view->model->busy = true;
+    view->model->jobTitle = "Updating Synth";
+    view->model->progressText = "Downloading 40 %";
+    EXPECT_EQ(view->statusText(), "Updating Synth: Downloading 40 %");
+    const std::pair<const char*, const char*> progress[] = {
+        {"Downloading 40 %", "40 %"}, {"Waiting for permission", "Waiting"}, {"", "Working"},
+        {"Installing", "Installing"}, {"Downloading", "Downloading"},
+    };
+    for (const auto& [text, want] : progress) {
+        view->model->progressText = text;
+        EXPECT_EQ(view->shortProgress(), want) << text;
+    }
+    view->model->busy = false;
+    view->model->note.clear();
+
+    // The same catalog from the cache, offline.
+    open({"--offline"});
+    ASSERT_TRUE(viewLoaded());
+    EXPECT_EQ(view->statusText(), "Catalog 7  -  2 plugins, 1 app  -  up to date  (offline)");
+}
+
+TEST_F(ViewList, StatusLineOfAFailedCatalog) {
+    ASSERT_TRUE(server.ok());
+    catalog.publish(catalogText("1.0.0", 7));
+    writeFile(catalog.source() + "/catalog.json", readFile(catalog.source() + "/catalog.json") + " ");
+    serveSource();
+    open();
+    ASSERT_TRUE(viewLoaded());
+    const std::string note = view->model->catalog->note;
+    ASSERT_FALSE(view->model->catalog->ok);
+    EXPECT_FALSE(note.empty());
+    EXPECT_EQ(view->statusText(), "No catalog: " + note + " (installed plugins only)");
+    EXPECT_TRUE(view->displayList.empty());  // nothing installed, nothing listed
+
+    view->model->catalog.reset();
+    EXPECT_EQ(view->statusText(), "No catalog: not loaded (installed plugins only)");
+}
+
+TEST_F(ViewList, StatusLineOffersANewerManager) {
+    struct Case {
+        std::string latest, minimum, want;
+    };
+    const Case cases[] = {
+        {"0.3.0", "", "Catalog 1  -  2 plugins, 1 app  -  up to date"},
+        {"0.4.0", "", "Manager 0.4.0 is available: click here to update"},
+        {"0.4.0", "0.3.5", "Manager 0.4.0 is available: click here to update (needed to install plugins)"},
+    };
+    for (const Case& c : cases) {
+        openLoaded(catalogText("1.0.0", 1, c.latest, c.minimum));
+        EXPECT_EQ(view->statusText(), c.want);
+    }
+}
+
+TEST_F(ViewList, StatusLineNamesACopyInstalledByHand) {
+    openLoaded(catalogText("1.0.0", 3));
+    std::vector<tqm::Row> rows = view->model->rows;
+    for (tqm::Row& r : rows)
+        if (r.id == "synth") r.formats["vst3"].copies = {"/Library/Audio/Plug-Ins/VST3/Synth.vst3"};
+    setRows(rows);
+    const std::string summary = "Catalog 3  -  2 plugins, 1 app  -  up to date";
+    EXPECT_EQ(view->statusText(), summary);  // studio is selected
+    view->selectIndex(4);
+    EXPECT_EQ(view->selected()->id, "synth");
+    EXPECT_EQ(view->statusText(),
+              "Synth is also installed by hand (/Library/Audio/Plug-Ins/VST3/Synth.vst3): hosts see both");
+    view->selectIndex(3);
+    EXPECT_EQ(view->statusText(), summary);
+}
+
+TEST_F(ViewList, SortsByEachColumnBothWays) {
+    openLoaded(catalogText("1.0.0"));
+    struct Case {
+        const char* column;
+        bool ascending;
+        std::vector<std::string> want;
+    };
+    const Case cases[] = {
+        {"name", true, {"a", "b", "d", "e", "c", "f"}},
+        {"name", false, {"f", "c", "e", "d", "b", "a"}},
+        {"version", true, {"c", "b", "f", "a", "d", "e"}},
+        {"version", false, {"e", "d", "a", "b", "f", "c"}},  // equal versions stay in name order
+        {"status", true, {"b", "a", "e", "f", "c", "d"}},
+        {"status", false, {"d", "c", "a", "e", "f", "b"}},
+        {"size", true, {"a", "b", "d", "e", "c", "f"}},  // an unknown column: name ascending
+        {"size", false, {"a", "b", "d", "e", "c", "f"}},
+    };
+    for (const Case& c : cases) {
+        view->sortColumn = c.column;
+        view->sortAscending = c.ascending;
+        setRows({row("f", "zulu", State::Installed, "1.2"), row("a", "alpha", State::Installed, "1.10b"),
+                 row("b", "Beta", State::Update, "1.2"), row("c", "gamma", State::Absent, ""),
+                 row("d", "delta", State::Delisted, "2"), row("e", "Echo", State::Installed, "2.0")});
+        EXPECT_EQ(shown(), c.want) << c.column << (c.ascending ? " up" : " down");
+    }
+    // Rows equal under every rule keep the model's order; a catalog entry's version counts first.
+    view->sortColumn = "name";
+    view->sortAscending = true;
+    setRows({row("x2", "Same"), row("x1", "same"), row("x3", "SAME")});
+    EXPECT_EQ(shown(), (std::vector<std::string>{"x2", "x1", "x3"}));
+    std::vector<tqm::Row> rows = {row("old", "Old", State::Installed, "1.0"), row("new", "New", State::Installed, "3.0")};
+    const tqm::Plugin* synth = view->model->catalog->catalog.find("synth");  // version 1.0.0
+    rows[1].entry = synth;
+    view->sortColumn = "version";
+    setRows(rows);
+    EXPECT_EQ(shown(), (std::vector<std::string>{"old", "new"}));  // 1.0 before 1.0.0
+}
+
+TEST_F(ViewList, HeadersSplitAppsFromPlugins) {
+    openLoaded(catalogText("1.0.0"));
+    struct Case {
+        std::vector<tqm::Row> rows;
+        std::vector<std::string> want;
+    };
+    const Case cases[] = {
+        {{row("p2", "Zed"), row("a1", "App", State::Absent, "", 1), row("p1", "Amp")},
+         {"APPS", "a1", "PLUGINS", "p1", "p2"}},
+        {{row("p2", "Zed"), row("p1", "Amp")}, {"p1", "p2"}},
+        {{row("a2", "Tuner", State::Absent, "", 1), row("a1", "Studio", State::Absent, "", 1)}, {"APPS", "a1", "a2"}},
+        {{}, {}},
+    };
+    for (const Case& c : cases) {
+        setRows(c.rows);
+        EXPECT_EQ(shown(), c.want);
+    }
+}
+
+TEST_F(ViewList, SelectionByKeysSkipsHeaders) {
+    openLoaded(catalogText("1.0.0"));
+    ASSERT_EQ(shown(), (std::vector<std::string>{"APPS", "studio", "PLUGINS", "delay", "synth"}));
+    view->selectedId.clear();
+    struct Step {
+        lumo::gui::Key key;
+        std::string want;
+    };
+    const Step steps[] = {
+        {lumo::gui::Key::Down, "studio"}, {lumo::gui::Key::Down, "delay"}, {lumo::gui::Key::Down, "synth"},
+        {lumo::gui::Key::Down, "synth"},  {lumo::gui::Key::Up, "delay"},   {lumo::gui::Key::Up, "studio"},
+        {lumo::gui::Key::Up, "studio"},
+    };
+    for (const Step& s : steps) {
+        view->shownFormat = "clap";
+        EXPECT_TRUE(key(s.key));
+        EXPECT_EQ(view->selectedId, s.want);
+        EXPECT_TRUE(view->shownFormat.empty());
+    }
+    EXPECT_FALSE(key(lumo::gui::Key::Left));
+    view->selectedId.clear();
+    EXPECT_TRUE(key(lumo::gui::Key::Up));  // index 0 is the header: nothing is selected
+    EXPECT_TRUE(view->selectedId.empty());
+    setRows({});
+    EXPECT_FALSE(key(lumo::gui::Key::Down));
+}
+
+TEST_F(ViewList, SelectionByPresses) {
+    openLoaded(catalogText("1.0.0"));
+    // A press selects at once; releasing elsewhere changes nothing.
+    EXPECT_TRUE(view->onMouseDown(onLine(3)));
+    EXPECT_EQ(view->pressedHit, "row:3");
+    EXPECT_EQ(view->selectedId, "delay");
+    view->onMouseUp(onLine(4));
+    EXPECT_EQ(view->selectedId, "delay");
+    EXPECT_TRUE(view->pressedHit.empty());
+    EXPECT_EQ(view->hoverHit, "row:4");
+    // Header lines and the gap between two lines are not rows.
+    EXPECT_TRUE(view->onMouseDown(onLine(2)));
+    EXPECT_TRUE(view->pressedHit.empty());
+    view->onMouseUp(onLine(2));
+    EXPECT_TRUE(view->onMouseDown(at(view->rowFirstX + 20, view->rowFirstY + 4 * view->rowPitch - 1)));
+    EXPECT_EQ(view->selectedId, "delay");
+    EXPECT_TRUE(view->onMouseDown(onLine(4)));
+    EXPECT_EQ(view->selectedId, "synth");
+    view->onMouseUp(onLine(4));
+    view->onMouseLeave();
+    EXPECT_TRUE(view->hoverHit.empty());
+}
+
+TEST_F(ViewList, WheelAndSelectionScrollWithinTheList) {
+    openLoaded(catalogText("1.0.0"));
+    std::vector<tqm::Row> many;
+    for (int i = 0; i < 30; ++i) many.push_back(row("p" + std::to_string(i), "Plug " + std::to_string(100 + i)));
+    setRows(many);
+    const int most = 26 * 30 - 260;
+    EXPECT_EQ(view->maxScroll(), most);
+    lumo::gui::MouseEvent down;
+    down.wheelSteps = -1.0f;
+    for (int i = 0; i < 100; ++i) EXPECT_TRUE(view->onMouseWheel(down));
+    EXPECT_EQ(view->scroll, most);
+    lumo::gui::MouseEvent up;
+    up.wheelSteps = 1.0f;
+    view->onMouseWheel(up);
+    EXPECT_EQ(view->scroll, most - 26);
+    up.wheelSteps = 0.5f;  // half a step rounds to half a line
+    view->onMouseWheel(up);
+    EXPECT_EQ(view->scroll, most - 26 - 13);
+    up.wheelSteps = 100.0f;
+    view->onMouseWheel(up);
+    EXPECT_EQ(view->scroll, 0);
+
+    // Selecting a line below the list scrolls its bottom to the list's bottom, one above to the top.
+    view->selectIndex(25);
+    EXPECT_EQ(view->scroll, 51 + 26 * 25 + 26 - 313);
+    view->selectIndex(2);
+    EXPECT_EQ(view->scroll, 51 + 26 * 2 - 49);
+    view->setScroll(-10);
+    EXPECT_EQ(view->scroll, 0);
+    view->setScroll(most + 500);
+    EXPECT_EQ(view->scroll, most);
+
+    // A shorter list clamps at once; a list that fits never scrolls, and the wheel is still taken.
+    many.resize(5);
+    setRows(many);
+    EXPECT_EQ(view->scroll, 0);
+    EXPECT_TRUE(view->onMouseWheel(down));
+    EXPECT_EQ(view->scroll, 0);
+    // A taller window shows more lines.
+    view->setSize(600, 344 + 26 * 3);
+    many.resize(13);
+    setRows(many);
+    EXPECT_EQ(view->maxScroll(), 0);
+}
+
+TEST_F(ViewList, PillsFollowJobsAndFailures) {
+    openLoaded(catalogText("1.0.0"));
+    const tqm::Plugin* synth = view->model->catalog->catalog.find("synth");
+    struct Case {
+        State state;
+        bool inCatalog, failed, inJob;
+        bool want;
+    };
+    const Case cases[] = {
+        {State::Absent, true, false, false, true},      {State::Update, true, false, false, true},
+        {State::Installed, true, false, false, false},  {State::Delisted, false, false, false, false},
+        {State::Installed, true, true, false, true},    // failed: its pill again
+        {State::Delisted, false, true, false, false},   // failed but not in the catalog
+        {State::Update, true, false, true, false},      // in the running job
+        {State::Installed, true, true, true, false},
+    };
+    for (const Case& c : cases) {
+        tqm::Row r = row("synth", "Synth", c.state);
+        r.entry = c.inCatalog ? synth : nullptr;
+        view->model->failed.clear();
+        if (c.failed) view->model->failed["synth"] = 1;
+        view->model->busy = c.inJob;
+        view->model->jobIds.clear();
+        if (c.inJob) view->model->jobIds["synth"] = 1;
+        EXPECT_EQ(view->showsPill(r), c.want) << int(c.state) << c.inCatalog << c.failed << c.inJob;
+    }
+    view->model->busy = false;
+}
+
+TEST(Texts, FormatTitlesAndUpperCase) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"vst3", "VST3"}, {"clap", "CLAP"}, {"app", "STANDALONE"}, {"au", "AU"}, {"", "AU"}, {"VST3", "AU"}};
+    for (const auto& [key, want] : cases) EXPECT_STREQ(tqapp::formatTitle(key), want) << key;
+    EXPECT_EQ(tqapp::upper("Synth 2 \xc3\xa9"), "SYNTH 2 \xc3\xa9");
+}
+
+}  // namespace

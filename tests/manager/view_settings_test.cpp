@@ -1,0 +1,258 @@
+// "settings.txt" and "window.txt": read, written and restored; values that would make a second
+// key refused; lines we do not know kept; the window widened to fit names in layout units; the
+// scope change; the system's opener reaped.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "manager/settings_file.h"
+#include "tests/manager/view_fixture.h"
+
+using namespace testsupport;
+
+namespace {
+
+ino_t inode(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+class ViewSettings : public ViewTest {
+protected:
+    std::string settings() const { return userData() + "/settings.txt"; }
+    std::string sizeFile() const { return userData() + "/window.txt"; }
+};
+
+TEST_F(ViewSettings, SetSettingKeepsOtherLinesAndReplacesTheKey) {
+    open({"--steps"});
+    EXPECT_EQ(view->settingsFile(), settings());
+    EXPECT_EQ(view->sizeFile(), sizeFile());
+    EXPECT_EQ(view->setting("scope"), "");  // no file yet
+
+    writeFile(settings(), "scope=user\nfolder.vst3=/a\n\nnot a setting\nscope=system\ninstall_offered=1\nscope\n");
+    EXPECT_EQ(view->setting("scope"), "user");  // the first line of the key
+    EXPECT_EQ(view->setting("offered"), "");    // a key is never found inside a longer one
+    EXPECT_EQ(view->setting("install_offered"), "1");
+    EXPECT_TRUE(view->setSetting("scope", "system"));
+    EXPECT_EQ(readFile(settings()), "folder.vst3=/a\nnot a setting\ninstall_offered=1\nscope\nscope=system\n");
+    EXPECT_TRUE(view->setSetting("offered", "1.2.0"));
+    EXPECT_EQ(view->setting("offered"), "1.2.0");
+    EXPECT_EQ(view->setting("install_offered"), "1");
+    EXPECT_FALSE(exists(settings() + ".tmp"));
+
+    // A line break in a value (or a key) would plant a second key: refused, the file untouched.
+    const std::string before = readFile(settings());
+    struct Bad {
+        std::string key, value;
+    };
+    const Bad bad[] = {{"folder.vst3", "/x\nscope=system"}, {"folder.vst3", "/x\rscope=user"},
+                       {"folder.clap", "\n"},               {"a\nb", "1"},
+                       {"a=b", "1"}};
+    for (const Bad& b : bad) EXPECT_FALSE(view->setSetting(b.key, b.value)) << b.value;
+    EXPECT_EQ(readFile(settings()), before);
+
+    // A value may hold "=" and blanks; it reads back whole.
+    EXPECT_TRUE(view->setSetting("folder.au", "/My Plug-Ins/a=b"));
+    EXPECT_EQ(view->setting("folder.au"), "/My Plug-Ins/a=b");
+}
+
+TEST_F(ViewSettings, AFolderWhereTheFileShouldBeIsNotWrittenThrough) {
+    open({"--steps"});
+    std::filesystem::create_directories(settings());  // a folder in the file's place
+    EXPECT_FALSE(view->setSetting("scope", "user"));
+    EXPECT_EQ(view->setting("scope"), "");
+    // A link planted at the temporary name is replaced, not followed.
+    std::filesystem::remove(settings());
+    writeFile(path("elsewhere"), "keep");
+    std::filesystem::create_symlink(path("elsewhere"), settings() + ".tmp");
+    EXPECT_TRUE(view->setSetting("scope", "user"));
+    EXPECT_EQ(readFile(path("elsewhere")), "keep");
+    EXPECT_EQ(view->setting("scope"), "user");
+}
+
+TEST_F(ViewSettings, WindowSizeIsRestoredOnlyWhenItFits) {
+    struct Case {
+        const char* text;
+        bool restored;
+        int w, h;
+    };
+    const int minW = 426 + 70, minH = 344;
+    const Case cases[] = {
+        {"800 500\n", true, 800, 500},
+        {"496 344", true, minW, minH},  // exactly the minimum
+        {"495 344\n", false, minW, minH},
+        {"10 10\n", false, minW, minH},
+        {"800\n", false, minW, minH},
+        {"800 x\n", false, minW, minH},
+        {"  900\n\t700 trailing", true, 900, 700},
+        {"99999999999 500\n", false, minW, minH},
+        {"100000 100000\n", false, minW, minH},  // larger than any screen: damage
+        {"", false, minW, minH},
+    };
+    for (const Case& c : cases) {
+        writeFile(sizeFile(), c.text);
+        open();
+        EXPECT_EQ(view->sizeRestored, c.restored) << c.text;
+        EXPECT_EQ(view->bounds.w, c.w) << c.text;
+        EXPECT_EQ(view->bounds.h, c.h) << c.text;
+    }
+    // The skin look's minimum is the page itself.
+    writeFile(sizeFile(), "426 344\n");
+    open({"--look", "tq"});
+    EXPECT_TRUE(view->sizeRestored);
+}
+
+TEST_F(ViewSettings, WindowSizeIsWrittenOnlyWhenItChanged) {
+    // Opening with nothing stored writes nothing: widening to the look's minimum is not a choice.
+    open();
+    EXPECT_FALSE(exists(sizeFile()));
+    editor->resizeBody(700, 450);
+    EXPECT_EQ(readFile(sizeFile()), "700 450\n");
+
+    // Opening at the stored size leaves the file alone (the editor reports its size while its
+    // limits are set, and that is no reason to write).
+    const ino_t before = inode(sizeFile());
+    open();
+    EXPECT_TRUE(view->sizeRestored);
+    EXPECT_EQ(view->bounds.w, 700);
+    EXPECT_EQ(inode(sizeFile()), before);
+    view->resized(700, 450);
+    EXPECT_EQ(inode(sizeFile()), before);
+    editor->resizeBody(720, 450);
+    EXPECT_EQ(readFile(sizeFile()), "720 450\n");
+    EXPECT_FALSE(exists(sizeFile() + ".tmp"));
+}
+
+TEST_F(ViewSettings, FitNamesWidensInLayoutUnitsAtEveryScale) {
+    catalog.publish(catalogText("1.0.0"));
+    std::vector<int> widths;
+    for (double scale : {1.0, 2.0, 3.0}) {
+        open();
+        editor->setScale(scale);
+        // A paint at this scale leaves the view's paint scale behind it.
+        lumo::gui::Canvas canvas;
+        editor->paint(canvas);
+        EXPECT_DOUBLE_EQ(view->paintScale, scale);
+        ASSERT_TRUE(viewLoaded());
+        view->model->rows.push_back(row("long", std::string(120, 'W')));
+        view->firstLoadDone = false;
+        view->changed();
+        widths.push_back(view->bounds.w);
+    }
+    EXPECT_GT(widths[0], 496);
+    EXPECT_EQ(widths[1], widths[0]);
+    EXPECT_EQ(widths[2], widths[0]);
+    EXPECT_FALSE(exists(sizeFile()));  // the widening is not saved
+
+    // A short list never shrinks the window; a restored size is never widened.
+    writeFile(sizeFile(), "600 400\n");
+    open();
+    ASSERT_TRUE(viewLoaded());
+    view->model->rows.push_back(row("long", std::string(120, 'W')));
+    view->firstLoadDone = false;
+    view->changed();
+    EXPECT_EQ(view->bounds.w, 600);
+}
+
+TEST_F(ViewSettings, ScopeChangeIsStoredOrRefusedWhileAJobRuns) {
+    catalog.publish(catalogText("1.0.0"));
+    open();
+    ASSERT_TRUE(viewLoaded());
+    EXPECT_TRUE(view->applyScope(tqm::Scope::User));  // the same scope: nothing to do
+    EXPECT_FALSE(exists(settings()));
+    EXPECT_TRUE(view->applyScope(tqm::Scope::System));
+    EXPECT_EQ(view->model->config.layout.scope, tqm::Scope::System);
+    EXPECT_EQ(view->setting("scope"), "system");
+
+    view->model->busy = true;
+    EXPECT_FALSE(view->applyScope(tqm::Scope::User));
+    EXPECT_EQ(view->model->config.layout.scope, tqm::Scope::System);
+    EXPECT_EQ(view->setting("scope"), "system");
+    EXPECT_EQ(view->model->note, "Wait for the job to finish first");
+    view->model->busy = false;
+    EXPECT_EQ(view->statusText(), "Wait for the job to finish first");
+}
+
+TEST_F(ViewSettings, FirstLoadOffersANewerManagerOncePerVersion) {
+    struct Case {
+        std::string latest;
+        std::vector<std::string> words;
+        std::string offered;
+    };
+    const Case cases[] = {
+        {"0.3.0", {}, ""},              // no newer manager: nothing written
+        {"0.4.0", {}, "0.4.0"},         // offered and remembered
+        {"0.4.0", {"--uninstall"}, ""}, // the uninstall plan instead of the offers
+        {"0.4.0", {"--steps"}, "0.4.0"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(settings());
+        catalog.publish(catalogText("1.0.0", 1, c.latest));
+        open(c.words);
+        ASSERT_TRUE(viewLoaded());
+        EXPECT_TRUE(view->firstLoadDone);
+        EXPECT_EQ(view->setting("offered"), c.offered) << c.latest;
+        // The running copy counts as the installed one here: the install offer never opens.
+        EXPECT_EQ(view->setting("install_offered"), "");
+    }
+}
+
+// Children of this process that have ended but were never waited for.
+int zombies() {
+    int n = 0;
+    const std::string self = std::to_string(::getpid());
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream in(e.path() / "stat");
+        std::string line;
+        if (!std::getline(in, line)) continue;
+        const size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        std::string state, ppid;
+        rest >> state >> ppid;
+        if (state == "Z" && ppid == self) ++n;
+    }
+    return n;
+}
+
+TEST_F(ViewSettings, OpenPathRunsTheOpenerAndReapsIt) {
+    const std::string bin = path("bin");
+    writeFile(bin + "/xdg-open", "#!/bin/sh\necho \"$@\" >> \"" + path("opened") + "\"\n");
+    std::filesystem::permissions(bin + "/xdg-open", std::filesystem::perms::owner_all);
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
+    for (int i = 0; i < 3; ++i) tqapp::openPath(path("folder " + std::to_string(i)), false);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto lines = [&] {
+        const std::string text = readFile(path("opened"));
+        return std::count(text.begin(), text.end(), '\n');
+    };
+    while (lines() < 3 || zombies() > 0) {
+        ASSERT_LT(std::chrono::steady_clock::now(), end) << readFile(path("opened"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_NE(readFile(path("opened")).find(path("folder 1") + "\n"), std::string::npos);
+
+    // A restart starts the program itself as a new instance and closes this window.
+    writeFile(bin + "/manager", "#!/bin/sh\necho started >> \"" + path("restarted") + "\"\n");
+    std::filesystem::permissions(bin + "/manager", std::filesystem::perms::owner_all);
+    open({"--steps"});
+    view->model->config.program = bin + "/manager";
+    view->restartSelf();
+    while (readFile(path("restarted")) != "started\n" || zombies() > 0) {
+        ASSERT_LT(std::chrono::steady_clock::now(), end);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
+    // Without an opener nothing happens and nothing is reported.
+    setenv("PATH", path("nowhere").c_str(), 1);
+    tqapp::openPath(path("folder"), false);
+    setenv("PATH", oldPath.c_str(), 1);
+    EXPECT_EQ(zombies(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,59 @@
+#include "x11_grab.h"
+
+#include <SDL2/SDL_syswm.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace wintest {
+
+namespace {
+
+bool x11Of(SDL_Window* window, SDL_SysWMinfo& info) {
+    SDL_VERSION(&info.version);
+    return window && SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_X11;
+}
+
+int shiftOf(unsigned long mask) {
+    int s = 0;
+    while (mask && !(mask & 1)) {
+        mask >>= 1;
+        ++s;
+    }
+    return s;
+}
+
+}  // namespace
+
+lumo::gui::Bitmap grabWindow(SDL_Window* window) {
+    lumo::gui::Bitmap out;
+    SDL_SysWMinfo info;
+    if (!x11Of(window, info)) return out;
+    ::Display* d = info.info.x11.display;
+    ::Window w = info.info.x11.window;
+    XSync(d, False);
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(d, w, &a) || a.map_state != IsViewable) return out;
+    XImage* img = XGetImage(d, w, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap);
+    if (!img) return out;
+    out.w = a.width;
+    out.h = a.height;
+    out.pixels.resize(size_t(out.w) * size_t(out.h));
+    int rs = shiftOf(img->red_mask), gs = shiftOf(img->green_mask), bs = shiftOf(img->blue_mask);
+    for (int y = 0; y < out.h; ++y) {
+        for (int x = 0; x < out.w; ++x) {
+            unsigned long p = XGetPixel(img, x, y);
+            uint32_t r = uint32_t((p & img->red_mask) >> rs), g = uint32_t((p & img->green_mask) >> gs),
+                     b = uint32_t((p & img->blue_mask) >> bs);
+            out.pixels[size_t(y) * size_t(out.w) + size_t(x)] = 0xFF000000u | (r << 16) | (g << 8) | b;
+        }
+    }
+    XDestroyImage(img);
+    return out;
+}
+
+unsigned long x11WindowId(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    return x11Of(window, info) ? static_cast<unsigned long>(info.info.x11.window) : 0ul;
+}
+
+}  // namespace wintest

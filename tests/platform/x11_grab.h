@@ -1,0 +1,17 @@
+#pragma once
+// Reading a window back from the X server, and the X window id for xdotool; kept apart from the
+// tests because Xlib's macros (None, Bool, ...) clash with the toolkit's names.
+#include <SDL2/SDL.h>
+
+#include <cstdint>
+
+#include "gui/draw/canvas.h"
+
+namespace wintest {
+
+// What the X server shows in the window now, as opaque 0xFFRRGGBB pixels; empty when it cannot.
+lumo::gui::Bitmap grabWindow(SDL_Window* window);
+// The X11 window id; 0 when the window is not an X11 one.
+unsigned long x11WindowId(SDL_Window* window);
+
+}  // namespace wintest
