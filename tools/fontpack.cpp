@@ -1,8 +1,7 @@
 // Writes the toolkit's font packs: for each pack scale (1, 1.5, 2, 3) an index "<scale>x.json" and a
-// blob "<scale>x.pack" of concatenated PNG glyph images, one image per glyph. With --skin it writes
-// the manager skin's fonts instead, at the skin's six scales; the skin generator adds its artwork.
+// blob "<scale>x.pack" of concatenated PNG glyph images, one image per glyph.
 //
-//   lumo_fontpack [--skin] <out dir> <sans> <sans bold> <condensed> <condensed bold>
+//   lumo_fontpack <out dir> <sans> <sans bold> <condensed> <condensed bold>
 //
 // The four "tqnative" fonts come from the hand-drawn pixel glyphs of fontpack_pixels.h, placed on
 // a fixed grid anchored at the pen and the baseline: a design pixel d (relative to that anchor)
@@ -348,48 +347,57 @@ bool writePack(const Pack& pack, const std::string& dir) {
     return writeFile(base + ".json", idx.str()) && writeFile(base + ".pack", blob);
 }
 
-// The faces of one set of packs: the toolkit's fonts, or the manager skin's.
-struct Rendered {
-    const char* name;
-    int file;  // 0 sans, 1 sans bold, 2 condensed, 3 condensed bold
-    double em;  // pixels at 1x
-};
+// ---- the manager skin's fonts
 
-struct FontSet {
-    std::vector<double> scales;
-    std::vector<Rendered> faces;
-    bool pixelFonts;
-};
-
-// Ems in pixels at 1x: the "tahoma" numbers are cap heights (DejaVu's caps are 0.73 em).
-const FontSet kToolkit = {{1.0, 1.5, 2.0, 3.0},
-                          {{"tahoma6", 2, 8.25}, {"tahoma6_bold", 3, 8.25}, {"tahoma7", 2, 9.6},
-                           {"tahoma7_bold", 3, 9.6}, {"tqsans", 0, 11.0}, {"tqsans_bold", 1, 11.0},
-                           {"tqsans_title", 1, 15.0}},
-                          true};
-
-// The manager skin's five faces at its six scales: cap heights 6 (bold, small), 5 (pill), 9 (head)
-// and 7 (val, the text of rows, inspector and status line).
-const FontSet kSkin = {{1.0, 1.2, 1.25, 1.5, 2.0, 3.0},
-                       {{"bold", 1, 7.9}, {"head", 1, 11.0}, {"pill", 3, 7.2}, {"small", 3, 8.25},
-                        {"val", 2, 9.0}},
-                       false};
+// `lumo_fontpack --skin <out dir> <sans> <sans bold> <condensed> <condensed bold>` writes the
+// manager skin's five faces at the skin's six scales, as "<scale>x.json" and "<scale>x.pack" like the
+// toolkit's packs; the skin generator (lumo_skinpack) adds its artwork to them. Ems are pixels at
+// 1x; the cap heights there are 7 (bold, small, val), 8 (head) and 5 (pill).
+int writeSkinFonts(const std::string& dir, char* const* fonts) {
+    struct Face {
+        const char* name;
+        int file;  // 0 sans, 1 sans bold, 2 condensed, 3 condensed bold
+        double em;
+    };
+    const Face faces[] = {{"bold", 1, 7.9}, {"head", 1, 11.0}, {"pill", 3, 7.2}, {"small", 3, 8.25}, {"val", 2, 9.0}};
+    FT_Library lib = nullptr;
+    if (FT_Init_FreeType(&lib)) {
+        std::fprintf(stderr, "FreeType does not start\n");
+        return 1;
+    }
+    std::string error;
+    bool ok = true;
+    std::vector<Pack> packs;
+    for (double scale : {1.0, 1.2, 1.25, 1.5, 2.0, 3.0}) {
+        Pack& pack = packs.emplace_back();
+        pack.scale = scale;
+        for (const Face& f : faces)
+            if (!addRendered(pack, lib, fonts[f.file], f.name, f.em, error)) {
+                std::fprintf(stderr, "%s\n", error.c_str());
+                ok = false;
+            }
+    }
+    FT_Done_FreeType(lib);
+    for (size_t i = 0; ok && i < packs.size(); ++i)
+        if (!writePack(packs[i], dir)) {
+            std::fprintf(stderr, "cannot write the %gx skin fonts into %s\n", packs[i].scale, dir.c_str());
+            ok = false;
+        }
+    return ok ? 0 : 1;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool skin = argc == 7 && std::string(argv[1]) == "--skin";
-    if (argc != 6 && !skin) {
-        std::fprintf(stderr, "usage: %s [--skin] <out dir> <sans> <sans bold> <condensed> <condensed bold>\n",
-                     argv[0]);
+    if (argc == 7 && std::string(argv[1]) == "--skin") return writeSkinFonts(argv[2], argv + 3);
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: %s <out dir> <sans> <sans bold> <condensed> <condensed bold>\n", argv[0]);
         return 2;
     }
-    char** args = skin ? argv + 1 : argv;
-    const FontSet& set = skin ? kSkin : kToolkit;
-    const std::string dir = args[1];
+    const std::string dir = argv[1];
     std::string error;
     std::map<char, Rows> pixels;
-    if (set.pixelFonts && !parsePixels(pixels, error)) {
+    if (!parsePixels(pixels, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
@@ -408,21 +416,30 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "FreeType does not start\n");
         return 1;
     }
+    // Ems in pixels at 1x: the "tahoma" numbers are cap heights (DejaVu's caps are 0.73 em).
+    struct Rendered {
+        const char* name;
+        const char* path;
+        double em;
+    };
+    const Rendered rendered[] = {
+        {"tahoma6", argv[4], 8.25},  {"tahoma6_bold", argv[5], 8.25}, {"tahoma7", argv[4], 9.6},
+        {"tahoma7_bold", argv[5], 9.6}, {"tqsans", argv[2], 11.0},   {"tqsans_bold", argv[3], 11.0},
+        {"tqsans_title", argv[3], 15.0},
+    };
     // Every pack is made before any is written, so a font that fails leaves the committed packs alone.
     int status = 0;
     std::vector<Pack> packs;
-    for (double scale : set.scales) {
+    for (double scale : {1.0, 1.5, 2.0, 3.0}) {
         Pack& pack = packs.emplace_back();
         pack.scale = scale;
-        for (const Rendered& r : set.faces)
-            if (!addRendered(pack, lib, args[2 + r.file], r.name, r.em, error)) {
+        for (const Rendered& r : rendered)
+            if (!addRendered(pack, lib, r.path, r.name, r.em, error)) {
                 std::fprintf(stderr, "%s\n", error.c_str());
                 status = 1;
             }
-        if (set.pixelFonts) {
-            addPixelFonts(pack, pixels, boldThin, false);
-            addPixelFonts(pack, pixels, boldThin, true);
-        }
+        addPixelFonts(pack, pixels, boldThin, false);
+        addPixelFonts(pack, pixels, boldThin, true);
     }
     FT_Done_FreeType(lib);
     if (status) return status;

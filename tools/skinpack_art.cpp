@@ -69,7 +69,6 @@ void lamp(Layer& L, double cx, double cy, bool on) {
 
 namespace {
 
-
 const char* stateName(State st, const char* normal, const char* hover, const char* pressed) {
     return st == State::Normal ? normal : st == State::Hover ? hover : pressed;
 }
@@ -126,7 +125,7 @@ void checkBox(Layer& L, const Box& b, bool on, bool pressed) {
     }
 }
 
-// Scrollbar arrow button, sort arrow and cap.
+// Scrollbar arrow buttons and the cap.
 void arrowButton(Layer& L, const Box& b, bool up, State st) {
     darkButton(L, b, 2.5, st);
     chevron(L, b.cx(), b.cy() + (st == State::Pressed ? 0.5 : 0), up, glyphInk(st));

@@ -1,4 +1,4 @@
-// Contact sheets of the skin packs, written into the build folder for a person to look at: on top
+// Contact sheets of the skin packs, written into <build dir>/pictures for a person to look at: on top
 // the page with every control in place and sample texts in the layout's colours (a window at its
 // design size, three rows, the first selected), beneath it the page stretched by 60 units across and
 // 40 down (repeating the band strips, as the window does), and at the bottom every sprite on a grey
@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -187,7 +189,10 @@ void stretchedPage(const AssetPack& p, Canvas& c, int ox, int oy, const std::vec
 }  // namespace
 
 TEST(SkinSheets, EveryPackGetsAContactSheet) {
-    const std::string dir = SKIN_SHEET_DIR;
+    const char* env = std::getenv("LUMO_TEST_PNG_DIR");
+    const std::string dir = env && *env ? env : LUMO_PICTURE_DIR;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
     for (double scale : kScales) {
         const AssetPack& p = skin().pack(scale);
         const int gap = F(8, scale), extraX = F(60, scale), extraY = F(40, scale);
