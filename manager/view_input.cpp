@@ -13,7 +13,9 @@ std::vector<std::pair<std::string, lumo::gui::Rect>> ManagerView::hitRects() con
     // Row bands: a line's visible part inside the list, leaving a gap of 2 to the next line.
     const int32_t right = listRect.x + listRect.w, bottom = listRect.y + listRect.h;
     const int32_t x0 = std::max(rowFirstX, listRect.x);
-    for (size_t i = 0; i < displayList.size(); ++i) {
+    // A list made from rows the model has since replaced names no line until it is made again.
+    const bool current = !model || model->rowsGeneration == listedGeneration;
+    for (size_t i = 0; current && i < displayList.size(); ++i) {
         if (displayList[i] < 0) continue;
         const int64_t top = int64_t(rowFirstY) + int64_t(i) * rowPitch - scroll;
         const int64_t y0 = std::max<int64_t>(top, listRect.y);
