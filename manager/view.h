@@ -13,6 +13,7 @@
 //   7. Pointer and painting .............. view_input.cpp, view_paint.cpp: hit list, press, draw
 //   8. Job plans ......................... view_jobs.cpp: the job window and the manager's own plans
 //   9. Free functions .................... createManagerEditor, formatTitle, upper, openPath
+//  12. Pixel look and pointer ............ view_paint_dev*.cpp, view_input.cpp, view_click.cpp
 //
 // Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
 // after stretching (the view's own coordinates); pixels are layout units times the scale of the
@@ -149,6 +150,22 @@ public:
     bool showsRunningJob();
     // The job window while it is open; null once closed, even before the editor destroys it.
     JobWindow* openJobWindow() const;
+
+    // ---- 12. pixel look and pointer (view_paint_dev*.cpp, view_input.cpp, view_click.cpp)
+    // The list's column edges in design units: name, version, status, action.
+    static constexpr int32_t kDevEdges[5] = {5, 114, 177, 237, 296};
+    void onMouseDrag(const lumo::gui::MouseEvent& e) override;
+    // A list column 0 to 3 in layout units, its edges stretched with the horizontal bands.
+    lumo::gui::Rect devCol(int index) const;
+    std::vector<std::pair<std::string, lumo::gui::Rect>> devColumns() const;
+    // The action button of a list line whose top is rowTop.
+    lumo::gui::Rect devRowButton(int rowTop) const;
+    void devRowLamp(lumo::gui::Canvas& canvas, lumo::gui::Rect logical, bool on, bool selected);
+    void devFrames(const lumo::gui::Paint& p);
+    void devHeaders(const lumo::gui::Paint& p);
+    void devPart(const lumo::gui::Paint& p, const std::string& name);
+    // A layout rectangle in device pixels at the paint scale and origin, each edge floored on its own.
+    lumo::gui::Rect devRect(lumo::gui::Rect r) const;
 
     // ---- fields, in order
     std::function<void(int w, int h)> resizeRequest;

@@ -16,8 +16,4 @@ void ManagerView::draw(const lumo::gui::Paint& p) {
     paint = nullptr;
 }
 
-bool ManagerView::hasDevBox(const std::string&) const { return false; }
-
-lumo::gui::Rect ManagerView::devBox(const std::string&) const { return {}; }
-
 }  // namespace tqapp
