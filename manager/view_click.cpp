@@ -19,6 +19,8 @@ void ManagerView::click(const std::string& name) {
         if (editor) editor->minimizeWindow();
     } else if (name == "status") {
         openSelfUpdate();
+    } else if (name == "account") {
+        openAccount();
     } else if (startsWith(name, "col:")) {
         const std::string column = name.substr(4);
         if (column == sortColumn) {
