@@ -83,6 +83,7 @@ protected:
         if (name == "sb:up") return "scroll=0";
         if (name == "sb:down") return "scroll=" + std::to_string(2 * pitch);
         if (name == "cap:sb") return "";
+        if (name == "account") return "overlays=1";  // the settings window
         if (name.rfind("row:", 0) == 0) {
             const std::string id = idOfLine(name);
             return id == "aurora" ? "" : "selected=" + id;
