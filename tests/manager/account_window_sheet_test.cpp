@@ -23,6 +23,8 @@ namespace {
 
 int lr(double v) { return int(std::lround(v)); }
 
+std::string scaleName(double s) { return s == 1.5 ? "1.5x" : std::to_string(int(s)) + "x"; }
+
 struct State {
     std::string name;
     FakeHost fake;
@@ -63,8 +65,9 @@ bool holds(const Canvas& c, Rect r, uint32_t pixel) {
 
 }  // namespace
 
-TEST(PixelAccountWindow, EveryStateAtScalesOneAndTwo) {
-    for (double s : {1.0, 2.0}) {
+// Scales 1 and 2 make the contact sheets; 1.5 and 3 are checked and written window by window.
+TEST(PixelAccountWindow, EveryStateAtEveryScale) {
+    for (double s : {1.0, 1.5, 2.0, 3.0}) {
         SCOPED_TRACE(s);
         std::vector<State> all = states();
         const int gap = lr(8 * s), cellW = lr(AccountWindow::kWidth * s) + gap, cellH = lr(AccountWindow::kHeight * s) + gap;
@@ -114,9 +117,11 @@ TEST(PixelAccountWindow, EveryStateAtScalesOneAndTwo) {
             const bool hot = st.hover == (st.fake.update.empty() ? "check" : "update");
             EXPECT_EQ(at(alone, button.x, button.y + button.h / 2), pixelOf(enabled ? dev::rule : dev::dim));
             EXPECT_EQ(at(alone, button.x + 2 * u, button.y + 2 * u) == pixelOf(dev::bg), !(enabled && hot));
-            EXPECT_TRUE(writePicture(alone, "account-window-" + st.name + (s == 1.0 ? "-1x.png" : "-2x.png")));
+            EXPECT_TRUE(writePicture(alone, "account-window-" + st.name + "-" + scaleName(s) + ".png"));
         }
-        EXPECT_TRUE(writePicture(sheet, s == 1.0 ? "account-window-sheet-1x.png" : "account-window-sheet-2x.png"));
+        if (s == 1.0 || s == 2.0) {
+            EXPECT_TRUE(writePicture(sheet, "account-window-sheet-" + scaleName(s) + ".png"));
+        }
         if (s == 1.0) {
             EXPECT_TRUE(writePicture(enlarged(sheet, 2), "account-window-sheet-1x-enlarged.png"));
         }
