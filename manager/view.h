@@ -13,6 +13,8 @@
 //   7. Pointer and painting .............. view_input.cpp, view_paint.cpp: hit list, press, draw
 //   8. Job plans ......................... view_jobs.cpp: the job window and the manager's own plans
 //   9. Free functions .................... createManagerEditor, formatTitle, upper, openPath
+//  10. Slot queries ...................... view_slots.cpp: formats and companions of the three slots
+//  11. Skin-look painting ................ view_paint*.cpp: frame, labels, rows, inspector, pills
 //  12. Pixel look and pointer ............ view_paint_dev*.cpp, view_input.cpp, view_click.cpp
 //
 // Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
@@ -167,6 +169,62 @@ public:
     void devPart(const lumo::gui::Paint& p, const std::string& name);
     // A layout rectangle in device pixels at the paint scale and origin, each edge floored on its own.
     lumo::gui::Rect devRect(lumo::gui::Rect r) const;
+
+    // ---- 10. slot queries (view_slots.cpp): what the inspector's three slots stand for
+    // What a button asks for: an operation, the word the user is told, formats and companions.
+    struct Action {
+        std::string op;    // "install" (also for an update), "remove", or empty: nothing to do
+        std::string verb;  // "install", "update" or "remove"
+        std::vector<std::string> formats;
+        std::vector<std::string> companions;
+    };
+    std::map<std::string, bool>& wanted(const tqm::Row& row);
+    std::string slotFormat(const tqm::Row* row, const std::string& slot) const;
+    int companionIndex(const tqm::Row* row, const std::string& slot) const;
+    const tqm::Row* companionRow(const tqm::Row* row, const std::string& slot) const;
+    bool offered(const tqm::Row* row, const std::string& slot) const;
+    bool ticked(const tqm::Row* row, const std::string& slot);
+    bool installedHere(const tqm::Row* row, const std::string& slot) const;
+    std::string slotTitle(const tqm::Row* row, const std::string& slot) const;
+    std::string pathFormat() const;
+    bool companionTicked(const tqm::Row& app, const tqm::Row& companion) const;
+    std::string appDir(const tqm::Row& row) const;
+    Action appAction(const tqm::Row& row, bool allowRemove) const;
+    Action mainAction();
+    // The main button's word for an action on a row: "reinstall" for an install over an installed row.
+    static std::string buttonWord(const tqm::Row& row, const Action& action);
+    // The folder the inspector shows for the selected row and shown format.
+    std::string shownDir() const;
+
+    // ---- 11. skin-look painting (view_paint*.cpp); positions in layout units, y of text the baseline
+    void put(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, double dx,
+             double dy, lumo::gui::Rect clip, double gain, bool stretchY);
+    void glass(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
+    void rows(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
+    void row(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index);
+    void logo(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
+    void label(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
+    void text(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, std::string s, double x,
+              double y, char align, double w, const char* colorKey, double maxWidth, double gain);
+    void centred(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, const std::string& s,
+                 lumo::gui::Rect box, const char* colorKey, double gain);
+    lumo::gui::Color ink(const std::string& key) const;
+    const lumo::gui::Bitmap& gained(const std::string& name, const lumo::gui::Bitmap& bitmap, double gain);
+    const lumo::gui::Bitmap* rowThumb(const std::string& id, double k);
+    void pill(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& hit,
+              const std::string& prefix);
+    void part(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
+    void inspectorText(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
+    void windowButton(lumo::gui::Canvas& canvas, bool close);
+    // A layout length in device pixels at the paint scale: floor(v x scale + 1e-9).
+    int32_t dev(double v) const;
+    // The display index of the selected row, -1 when none.
+    int selectedIndex() const;
+    // Lists the rows again when the model replaced them since the display list was made.
+    void syncRows();
+    // Makes the display list from the model's rows (order, headers, the first selection).
+    void listRows();
+    uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
 
     // ---- fields, in order
     std::function<void(int w, int h)> resizeRequest;
