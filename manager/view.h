@@ -191,7 +191,6 @@ public:
     const lumo::gui::Paint* paint = nullptr;
     JobWindow* jobWindow = nullptr;
     AccountWindow* accountWindow = nullptr;
-    JobPlan lastPlan;  // the plan last opened; shown again while its job runs
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     int32_t look = 1;  // 0 the skin look, 1 the pixel look
 
