@@ -100,6 +100,11 @@ void ManagerView::part(Canvas& canvas, const lumo::gui::AssetPack& pack, const s
     }
 }
 
+std::string ManagerView::buttonWord(const tqm::Row& row, const Action& action) {
+    if (action.verb == "install" && action.op == "install" && row.state == tqm::State::Installed) return "reinstall";
+    return action.verb;
+}
+
 void ManagerView::inspectorText(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key) {
     const tqm::Row* row = selected();
     const std::string is = kIS;
