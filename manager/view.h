@@ -172,6 +172,9 @@ public:
     void devPart(const lumo::gui::Paint& p, const std::string& name);
     // A layout rectangle in device pixels at the paint scale and origin, each edge floored on its own.
     lumo::gui::Rect devRect(lumo::gui::Rect r) const;
+    // Clicks on a tick box and on "open" (view_click.cpp).
+    void tickSlot(const std::string& slot);
+    void openShownFolder();
 
     // ---- 10. row actions (view_actions.cpp) and UPDATE ALL and the row menu (view_menu.cpp)
     // What a button asks for: op "install" (also for updates), "remove", or empty for nothing to do;
