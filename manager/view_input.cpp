@@ -68,7 +68,9 @@ HitList ManagerView::hitRects() const {
     const int32_t x0 = std::max(rowFirstX, listRect.x);
     const Rect pill = layoutRect((*managerLayout)["row_pill"]);
     const int32_t pillShift = xAxis.shiftAt(rowFirstX + pill.x + pill.w * 0.5);
-    for (size_t i = 0; i < displayList.size(); ++i) {
+    // A list made from rows the model has since replaced names no line until it is made again.
+    const bool current = !model || model->rowsGeneration == listedGeneration;
+    for (size_t i = 0; current && i < displayList.size(); ++i) {
         const int32_t entry = displayList[i];
         if (entry < 0 || !model || size_t(entry) >= model->rows.size()) continue;
         const int64_t top = int64_t(rowFirstY) + int64_t(i) * rowPitch - scroll;
