@@ -120,6 +120,15 @@ TEST_F(AccountView, OneWindowCentredAndTheRetiredOneNeverClearsTheNewer) {
     EXPECT_EQ(first->bounds.y, (view->bounds.h - 272) / 2);
     EXPECT_EQ(first->bounds.w, 300);
     EXPECT_EQ(first->bounds.h, 272);
+    // The answers the window is given come from the main window at the time they are asked.
+    EXPECT_EQ(first->host.version(), view->model->config.version);
+    EXPECT_EQ(first->host.managerUpdate(), "9.0.0");
+    EXPECT_EQ(first->host.layout().root, view->model->config.layout.root);
+    EXPECT_EQ(first->host.installState(), "INSTALLED FOR THIS USER");  // the program counts as placed here
+    EXPECT_FALSE(first->host.canInstall());
+    view->model->busy = true;
+    EXPECT_TRUE(first->host.busy());
+    view->model->busy = false;
     EXPECT_EQ(openAccount(), first);  // a second click raises it
     EXPECT_EQ(accountWindows().size(), 1u);
 
