@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -14,6 +15,8 @@
 #include "manager/job_window.h"
 #include "manager/notices.h"
 #include "platform/linux/dialogs.h"
+#include "manager/dev.h"
+#include "tests/manager/pixel_support.h"
 #include "tests/manager/window_fixture.h"
 
 using namespace testsupport;
@@ -345,6 +348,35 @@ TEST_F(AccountView, NoticesAreWrittenAndOpenedAndSoIsTheLogFolder) {
     click("notices");
     EXPECT_EQ(view->model->note, "Cannot write " + root + "/data/THIRD-PARTY-NOTICES.txt");
     EXPECT_EQ(readFile(path("opened")), notices + "\n" + logs + "\n");
+}
+
+// Over the main window, painted by the editor: the frame and the folder boxes land where the window is.
+TEST_F(AccountView, PaintedByTheEditorAtEachZoom) {
+    openFull();
+    ASSERT_NE(openAccount(), nullptr);
+    for (double zoom : {1.0, 2.0}) {
+        SCOPED_TRACE(zoom);
+        editor->setZoom(zoom);
+        frame();
+        AccountWindow* w = view->openAccountWindow();
+        ASSERT_NE(w, nullptr);
+        const double s = editor->bodyScale();
+        const int u = tqapp::dev::one(s);
+        auto px = [&](int v) { return int(std::lround(v * s)); };
+        const uint32_t rule = lumo::gui::pixelOf(tqapp::dev::rule), bg = lumo::gui::pixelOf(tqapp::dev::bg);
+        const int x0 = px(w->bounds.x), y0 = px(w->bounds.y);
+        const int x1 = px(w->bounds.x + 300) - 1, y1 = px(w->bounds.y + 272) - 1;
+        EXPECT_EQ(pixeltest::at(canvas, x0, y1), rule);
+        EXPECT_EQ(pixeltest::at(canvas, x1, y0), rule);
+        EXPECT_EQ(pixeltest::at(canvas, x0 + u, y1 - u), bg);
+        // The VST3 folder box: its outline one dot wide, the panel just outside it.
+        const int bx = px(w->bounds.x + 40), by = px(w->bounds.y + 129 + 7);
+        for (int i = 0; i < u; ++i) EXPECT_EQ(pixeltest::at(canvas, bx + i, by), rule) << i;
+        EXPECT_EQ(pixeltest::at(canvas, bx - 1, by), bg);
+        EXPECT_NE(pixeltest::at(canvas, bx + u, by), rule);
+        EXPECT_TRUE(pixeltest::writePicture(canvas, zoom == 1.0 ? "account-window-in-editor-1x.png"
+                                                                : "account-window-in-editor-2x.png"));
+    }
 }
 
 }  // namespace
