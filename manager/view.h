@@ -13,14 +13,16 @@
 //   7. Pointer and painting .............. view_input.cpp, view_paint.cpp: hit list, press, draw
 //   8. Job plans ......................... view_jobs.cpp: the job window and the manager's own plans
 //   9. Free functions .................... createManagerEditor, formatTitle, upper, openPath
-//  10. Row actions and the row menu ...... view_actions.cpp, view_menu.cpp: tick boxes, the main
-//                                          button, the row pill, UPDATE ALL, the "more" menu
+//  10. Slot queries ...................... view_slots.cpp: formats and companions of the three slots
+//  11. Skin-look painting ................ view_paint*.cpp: frame, labels, rows, inspector, pills
+//  12. Pixel look and pointer ............ view_paint_dev*.cpp, view_input.cpp, view_click.cpp
+//  13. Row actions and the row menu ...... view_actions.cpp, view_menu.cpp: the row pill, the plans,
+//                                          UPDATE ALL, the "more" menu
 //
 // Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
 // after stretching (the view's own coordinates); pixels are layout units times the scale of the
 // skin pack chosen for the paint, plus the paint origin.
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -155,17 +157,30 @@ public:
     JobWindow* openJobWindow() const;
     JobPlan lastPlan;  // the plan of the last job started from a job window, as it ran
 
-    // ---- 10. row actions (view_actions.cpp) and UPDATE ALL and the row menu (view_menu.cpp)
-    // What a button asks for: op "install" (also for updates), "remove", or empty for nothing to do;
-    // verb "install", "update" or "remove"; the format keys; an app's companion ids that go along.
+    // ---- 12. pixel look and pointer (view_paint_dev*.cpp, view_input.cpp, view_click.cpp)
+    // The list's column edges in design units: name, version, status, action.
+    static constexpr int32_t kDevEdges[5] = {5, 114, 177, 237, 296};
+    void onMouseDrag(const lumo::gui::MouseEvent& e) override;
+    // A list column 0 to 3 in layout units, its edges stretched with the horizontal bands.
+    lumo::gui::Rect devCol(int index) const;
+    std::vector<std::pair<std::string, lumo::gui::Rect>> devColumns() const;
+    // The action button of a list line whose top is rowTop.
+    lumo::gui::Rect devRowButton(int rowTop) const;
+    void devRowLamp(lumo::gui::Canvas& canvas, lumo::gui::Rect logical, bool on, bool selected);
+    void devFrames(const lumo::gui::Paint& p);
+    void devHeaders(const lumo::gui::Paint& p);
+    void devPart(const lumo::gui::Paint& p, const std::string& name);
+    // A layout rectangle in device pixels at the paint scale and origin, each edge floored on its own.
+    lumo::gui::Rect devRect(lumo::gui::Rect r) const;
+
+    // ---- 10. slot queries (view_slots.cpp): what the inspector's three slots stand for
+    // What a button asks for: an operation, the word the user is told, formats and companions.
     struct Action {
-        std::string op;
-        std::string verb;
+        std::string op;    // "install" (also for an update), "remove", or empty: nothing to do
+        std::string verb;  // "install", "update" or "remove"
         std::vector<std::string> formats;
         std::vector<std::string> companions;
     };
-    // The tick-box slots are "vst3", "clap", "au"; on an app row without plug-ins the first two stand
-    // for its first two companions. A null row answers false, empty or the slot's plain title.
     std::map<std::string, bool>& wanted(const tqm::Row& row);
     std::string slotFormat(const tqm::Row* row, const std::string& slot) const;
     int companionIndex(const tqm::Row* row, const std::string& slot) const;
@@ -175,12 +190,47 @@ public:
     bool installedHere(const tqm::Row* row, const std::string& slot) const;
     std::string slotTitle(const tqm::Row* row, const std::string& slot) const;
     std::string pathFormat() const;
-    std::filesystem::path shownDir() const;
     bool companionTicked(const tqm::Row& app, const tqm::Row& companion) const;
-    void toggleCompanion(const tqm::Row& row, const std::string& slot);
-    std::filesystem::path appDir(const tqm::Row& row) const;
+    std::string appDir(const tqm::Row& row) const;
     Action appAction(const tqm::Row& row, bool allowRemove) const;
     Action mainAction();
+    // The main button's word for an action on a row: "reinstall" for an install over an installed row.
+    static std::string buttonWord(const tqm::Row& row, const Action& action);
+    // The folder the inspector shows for the selected row and shown format.
+    std::string shownDir() const;
+
+    // ---- 11. skin-look painting (view_paint*.cpp); positions in layout units, y of text the baseline
+    void put(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, double dx,
+             double dy, lumo::gui::Rect clip, double gain, bool stretchY);
+    void glass(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
+    void rows(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
+    void row(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index);
+    void logo(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
+    void label(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
+    void text(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, std::string s, double x,
+              double y, char align, double w, const char* colorKey, double maxWidth, double gain);
+    void centred(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, const std::string& s,
+                 lumo::gui::Rect box, const char* colorKey, double gain);
+    lumo::gui::Color ink(const std::string& key) const;
+    const lumo::gui::Bitmap& gained(const std::string& name, const lumo::gui::Bitmap& bitmap, double gain);
+    const lumo::gui::Bitmap* rowThumb(const std::string& id, double k);
+    void pill(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& hit,
+              const std::string& prefix);
+    void part(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
+    void inspectorText(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
+    void windowButton(lumo::gui::Canvas& canvas, bool close);
+    // A layout length in device pixels at the paint scale: floor(v x scale + 1e-9).
+    int32_t dev(double v) const;
+    // The display index of the selected row, -1 when none.
+    int selectedIndex() const;
+    // Lists the rows again when the model replaced them since the display list was made.
+    void syncRows();
+    // Makes the display list from the model's rows (order, headers, the first selection).
+    void listRows();
+    uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
+
+    // ---- 13. row actions (view_actions.cpp), UPDATE ALL and the row menu (view_menu.cpp)
+    void toggleCompanion(const tqm::Row& row, const std::string& slot);
     void rowAction(const tqm::Row& row);
     // Builds the plan and opens the job window; a refusal is a note in the status line.
     void runAction(const tqm::Row& row, Action action);

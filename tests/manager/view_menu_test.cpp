@@ -186,7 +186,7 @@ TEST_F(MenuTest, MenuOpensAndPicksInBothLooks) {
             lumo::gui::ListPopup* list = menu();
             ASSERT_NE(list, nullptr);
             // Under the "more" button, in window units.
-            const lumo::gui::Rect more = view->spriteRect("more_up");
+            const lumo::gui::Rect more = skin ? view->spriteRect("more_up") : view->devBox("more");
             EXPECT_EQ(list->bounds.y, view->absoluteBounds().y + more.y + more.h);
 
             probed().clear();
