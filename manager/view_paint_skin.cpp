@@ -33,7 +33,7 @@ void ManagerView::put(Canvas& canvas, const lumo::gui::AssetPack& pack, const st
     if (!(gain == 1.0)) image = &gained(name, *image, gain);
     if (image->empty() || image->pixels.size() < size_t(image->w) * size_t(image->h)) return;
 
-    ClipScope scope(canvas);
+    ClipScope scope(canvas, canvas.area);
     if (clip.w > 0)
         scope.narrow({dev(clip.x) + paintX, dev(clip.y) + paintY, dev(double(clip.x) + clip.w) - dev(clip.x),
                       dev(double(clip.y) + clip.h) - dev(clip.y)});
