@@ -13,16 +13,16 @@
 //   7. Pointer and painting .............. view_input.cpp, view_paint.cpp: hit list, press, draw
 //   8. Job plans ......................... view_jobs.cpp: the job window and the manager's own plans
 //   9. Free functions .................... createManagerEditor, formatTitle, upper, openPath
-//  10. Slot queries ...................... view_slots.cpp: formats and companions of the three slots
+//  10. Row actions and the row menu ...... view_actions.cpp, view_menu.cpp: tick boxes, the main
+//                                          button, the row pill, UPDATE ALL, the "more" menu
 //  11. Skin-look painting ................ view_paint*.cpp: frame, labels, rows, inspector, pills
 //  12. Pixel look and pointer ............ view_paint_dev*.cpp, view_input.cpp, view_click.cpp
-//  13. Row actions and the row menu ...... view_actions.cpp, view_menu.cpp: the row pill, the plans,
-//                                          UPDATE ALL, the "more" menu
 //
 // Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
 // after stretching (the view's own coordinates); pixels are layout units times the scale of the
 // skin pack chosen for the paint, plus the paint origin.
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -172,15 +172,27 @@ public:
     void devPart(const lumo::gui::Paint& p, const std::string& name);
     // A layout rectangle in device pixels at the paint scale and origin, each edge floored on its own.
     lumo::gui::Rect devRect(lumo::gui::Rect r) const;
+    // The device box of a logical rectangle whose design width or height of 1 becomes one dot.
+    lumo::gui::Rect dotted(lumo::gui::Rect design, lumo::gui::Rect logical) const;
+    // One product line of the list in the pixel look, its top at `top` (view_paint_dev_rows.cpp).
+    void devRow(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index, double top);
+    // A row's status word (into status) and its colour key: job progress, "Error", or by state.
+    const char* rowStatus(const tqm::Row& row, std::string& status) const;
+    // Clicks on a tick box and on "open" (view_click.cpp).
+    void tickSlot(const std::string& slot);
+    void openShownFolder();
 
-    // ---- 10. slot queries (view_slots.cpp): what the inspector's three slots stand for
-    // What a button asks for: an operation, the word the user is told, formats and companions.
+    // ---- 10. row actions (view_actions.cpp) and UPDATE ALL and the row menu (view_menu.cpp)
+    // What a button asks for: op "install" (also for updates), "remove", or empty for nothing to do;
+    // verb "install", "update" or "remove"; the format keys; an app's companion ids that go along.
     struct Action {
-        std::string op;    // "install" (also for an update), "remove", or empty: nothing to do
-        std::string verb;  // "install", "update" or "remove"
+        std::string op;
+        std::string verb;
         std::vector<std::string> formats;
         std::vector<std::string> companions;
     };
+    // The tick-box slots are "vst3", "clap", "au"; on an app row without plug-ins the first two stand
+    // for its first two companions. A null row answers false, empty or the slot's plain title.
     std::map<std::string, bool>& wanted(const tqm::Row& row);
     std::string slotFormat(const tqm::Row* row, const std::string& slot) const;
     int companionIndex(const tqm::Row* row, const std::string& slot) const;
@@ -190,14 +202,23 @@ public:
     bool installedHere(const tqm::Row* row, const std::string& slot) const;
     std::string slotTitle(const tqm::Row* row, const std::string& slot) const;
     std::string pathFormat() const;
+    std::filesystem::path shownDir() const;
     bool companionTicked(const tqm::Row& app, const tqm::Row& companion) const;
-    std::string appDir(const tqm::Row& row) const;
+    void toggleCompanion(const tqm::Row& row, const std::string& slot);
+    std::filesystem::path appDir(const tqm::Row& row) const;
     Action appAction(const tqm::Row& row, bool allowRemove) const;
     Action mainAction();
+    void rowAction(const tqm::Row& row);
+    // Builds the plan and opens the job window; a refusal is a note in the status line.
+    void runAction(const tqm::Row& row, Action action);
+    void updateAll();
+    void moreMenu(const tqm::Row& row);
+    void moreChoice(const std::string& rowId, int id);
+    // Without native menus (popupMenu answers -1) the toolkit's own list opens in their place.
+    void showMenu(std::vector<lumo::gui::MenuItem> items, lumo::gui::Rect anchor, std::function<void(int)> onPick);
+
     // The main button's word for an action on a row: "reinstall" for an install over an installed row.
     static std::string buttonWord(const tqm::Row& row, const Action& action);
-    // The folder the inspector shows for the selected row and shown format.
-    std::string shownDir() const;
 
     // ---- 11. skin-look painting (view_paint*.cpp); positions in layout units, y of text the baseline
     void put(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, double dx,
@@ -228,17 +249,6 @@ public:
     // Makes the display list from the model's rows (order, headers, the first selection).
     void listRows();
     uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
-
-    // ---- 13. row actions (view_actions.cpp), UPDATE ALL and the row menu (view_menu.cpp)
-    void toggleCompanion(const tqm::Row& row, const std::string& slot);
-    void rowAction(const tqm::Row& row);
-    // Builds the plan and opens the job window; a refusal is a note in the status line.
-    void runAction(const tqm::Row& row, Action action);
-    void updateAll();
-    void moreMenu(const tqm::Row& row);
-    void moreChoice(const std::string& rowId, int id);
-    // Without native menus (popupMenu answers -1) the toolkit's own list opens in their place.
-    void showMenu(std::vector<lumo::gui::MenuItem> items, lumo::gui::Rect anchor, std::function<void(int)> onPick);
 
     // ---- fields, in order
     std::function<void(int w, int h)> resizeRequest;

@@ -1,7 +1,10 @@
-// Row actions: a click on a companion's tick box, the row's pill, and runAction, which turns an
-// action (from the main button, the pill or the row menu) into a job plan and opens the job window.
-// What the slots stand for and what the main button offers are the slot queries (view_slots.cpp),
-// which the painters ask too, so what is drawn and what runs agree.
+// Row actions: what the inspector's tick boxes stand for on each kind of row, the main button, the
+// row's pill, and runAction, which turns an action into a job plan and opens the job window.
+//
+// Three kinds of row give the slots "vst3", "clap", "au" three meanings: on a plug-in row each is
+// its format; on an app that carries plug-ins "au" is the app itself when the row has no "au"; on
+// an app without plug-ins the first two slots are its first two companion apps. The painters ask
+// the same questions as the actions, so what is drawn and what runs agree.
 //
 // A refused action never opens a window: it becomes the model's note in the status line.
 #include <algorithm>
@@ -12,6 +15,8 @@
 #include "manager/view.h"
 
 namespace tqapp {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -24,6 +29,98 @@ const tqm::FormatRow* formatOf(const tqm::Row& row, const std::string& key) {
 
 
 }  // namespace
+
+std::map<std::string, bool>& ManagerView::wanted(const tqm::Row& row) {
+    auto found = wants.find(row.id);
+    if (found != wants.end()) return found->second;
+    const bool anyInstalled =
+        std::any_of(row.formats.begin(), row.formats.end(), [](const auto& kv) { return kv.second.installed; });
+    std::map<std::string, bool>& w = wants[row.id];
+    for (const auto& [key, f] : row.formats) w[key] = anyInstalled ? f.installed : f.available;
+    return w;
+}
+
+std::string ManagerView::slotFormat(const tqm::Row* row, const std::string& slot) const {
+    if (row && row->appPlugin() && slot == "au") return row->formats.count("au") ? "au" : "app";
+    return slot;
+}
+
+int ManagerView::companionIndex(const tqm::Row* row, const std::string& slot) const {
+    if (!plainApp(row) || !row->entry) return -1;
+    const int index = slot == "vst3" ? 0 : slot == "clap" ? 1 : -1;
+    if (index < 0 || size_t(index) >= row->entry->companions.size()) return -1;
+    return index;
+}
+
+const tqm::Row* ManagerView::companionRow(const tqm::Row* row, const std::string& slot) const {
+    const int index = companionIndex(row, slot);
+    if (index < 0 || !model) return nullptr;
+    const std::string& id = row->entry->companions[size_t(index)].id;
+    for (const tqm::Row& r : model->rows)
+        if (r.id == id) return &r;
+    return nullptr;
+}
+
+bool ManagerView::offered(const tqm::Row* row, const std::string& slot) const {
+    if (!row) return false;
+    if (plainApp(row)) {
+        const tqm::Row* c = companionRow(row, slot);
+        return c && c->entry && c->state != tqm::State::Installed && c->state != tqm::State::NeedsManager &&
+               c->state != tqm::State::Unavailable;
+    }
+    const tqm::FormatRow* f = formatOf(*row, slotFormat(row, slot));
+    return f && (f->available || f->installed);
+}
+
+bool ManagerView::ticked(const tqm::Row* row, const std::string& slot) {
+    if (!offered(row, slot)) return false;
+    if (plainApp(row)) return companionTicked(*row, *companionRow(row, slot));
+    return wanted(*row)[slotFormat(row, slot)];
+}
+
+bool ManagerView::installedHere(const tqm::Row* row, const std::string& slot) const {
+    if (!row) return false;
+    const tqm::FormatRow* f = nullptr;
+    if (plainApp(row)) {
+        const tqm::Row* c = companionRow(row, slot);
+        f = c ? formatOf(*c, "app") : nullptr;
+    } else {
+        f = formatOf(*row, slotFormat(row, slot));
+    }
+    return f && formatHere(*f);
+}
+
+std::string ManagerView::slotTitle(const tqm::Row* row, const std::string& slot) const {
+    if (plainApp(row)) {
+        const tqm::Row* c = companionRow(row, slot);
+        return c ? upper(c->name) : std::string();
+    }
+    const std::string format = slotFormat(row, slot);
+    return format == "app" ? "APP" : formatTitle(format);
+}
+
+std::string ManagerView::pathFormat() const {
+    if (!shownFormat.empty()) return shownFormat;
+    const std::vector<std::string>& keys = tqm::formatsHere();
+    const tqm::Row* row = selected();
+    for (const std::string& key : keys)
+        if (offered(row, key)) return key;
+    return keys.empty() ? std::string() : keys.front();
+}
+
+fs::path ManagerView::shownDir() const {
+    if (!model) return {};
+    const std::string format = pathFormat();
+    const tqm::Row* row = selected();
+    if (row && row->kind == 1 && (!row->appPlugin() || format == "app")) return appDir(*row);
+    return model->config.layout.formatDir(format);
+}
+
+bool ManagerView::companionTicked(const tqm::Row& app, const tqm::Row& companion) const {
+    auto it = companionTicks.find(app.id + "|" + companion.id);
+    if (it != companionTicks.end()) return it->second;
+    return companion.state != tqm::State::Installed;
+}
 
 void ManagerView::toggleCompanion(const tqm::Row& row, const std::string& slot) {
     const int index = companionIndex(&row, slot);
@@ -41,6 +138,61 @@ void ManagerView::toggleCompanion(const tqm::Row& row, const std::string& slot) 
     if (tqm::compareVersions(have, min) < 0)
         model->say(row.name + " needs " + c->name + " " + min + " or later" +
                    (have.empty() ? std::string(": it is not installed") : ": " + have + " is installed"));
+}
+
+fs::path ManagerView::appDir(const tqm::Row& row) const {
+    if (const tqm::FormatRow* app = formatOf(row, "app"); app && app->installed) return app->path;
+    if (!model) return {};
+    std::string item;
+    if (row.entry)
+        if (const tqm::FileRef* pkg = row.entry->package("app", tqm::thisPlatform())) item = pkg->item;
+    return fs::path(model->config.layout.appsDir()) / item;
+}
+
+ManagerView::Action ManagerView::appAction(const tqm::Row& row, bool allowRemove) const {
+    Action a;
+    const tqm::FormatRow* app = formatOf(row, "app");
+    const bool isHere = app && formatHere(*app);
+    for (const char* slot : {"vst3", "clap"}) {
+        const tqm::Row* c = companionRow(&row, slot);
+        if (c && offered(&row, slot) && companionTicked(row, *c)) a.companions.push_back(c->id);
+    }
+    // An app with no package for this platform is never installed, whatever else holds.
+    if (row.entry && !isHere && app && app->available) {
+        a = {"install", "install", {"app"}, std::move(a.companions)};
+    } else if (isHere && app->update && app->available) {
+        a = {"install", "update", {"app"}, std::move(a.companions)};
+    } else if (!a.companions.empty()) {
+        a.op = "install";
+        a.verb = "install";
+    } else {
+        a.verb = "install";
+        if (allowRemove && app && app->installed) a = {"remove", "remove", {"app"}, {}};
+    }
+    return a;
+}
+
+ManagerView::Action ManagerView::mainAction() {
+    const tqm::Row* row = selected();
+    if (!row) return {};
+    if (plainApp(row)) return appAction(*row, true);
+    // Four walks in order of precedence: newly ticked formats to install, unticked installed ones
+    // to remove, updates, and whatever is installed to remove; the first that finds a format wins.
+    std::map<std::string, bool>& w = wanted(*row);
+    static const char* const kWalks[4][2] = {{"install", "install"}, {"remove", "remove"}, {"install", "update"},
+                                             {"remove", "remove"}};
+    for (int walk = 0; walk < 4; ++walk) {
+        std::vector<std::string> keys = formatsWhere(*row, [&](const std::string& k, const tqm::FormatRow& f) {
+            switch (walk) {
+                case 0: return row->entry && w[k] && f.available && !formatHere(f);
+                case 1: return !w[k] && f.installed;
+                case 2: return formatUpdatable(f);
+                default: return f.installed;
+            }
+        });
+        if (!keys.empty()) return {kWalks[walk][0], kWalks[walk][1], std::move(keys), {}};
+    }
+    return {"", "install", {}, {}};
 }
 
 void ManagerView::rowAction(const tqm::Row& row) {
@@ -87,9 +239,9 @@ void ManagerView::runAction(const tqm::Row& row, Action action) {
         const tqm::FormatRow* app = formatOf(row, "app");
         const bool withApp = !action.formats.empty() && app &&
                              (action.op == "remove" ? app->installed : app->available);
-        if (withApp) plan.choices.push_back({row.id, upper(row.name), true, appDir(row), row.name});
+        if (withApp) plan.choices.push_back({row.id, upper(row.name), true, appDir(row).string(), row.name});
         for (const tqm::Row* c : companions) {
-            plan.choices.push_back({c->id, upper(c->name), true, appDir(*c), c->name});
+            plan.choices.push_back({c->id, upper(c->name), true, appDir(*c).string(), c->name});
             plan.tasks.push_back({action.op, c->id, "app"});
         }
         if (withApp) plan.tasks.push_back({action.op, row.id, "app"});
@@ -103,7 +255,7 @@ void ManagerView::runAction(const tqm::Row& row, Action action) {
             if (!takes) continue;
             const bool isApp = std::string(key) == "app";
             plan.choices.push_back({isApp ? row.id : key, formatTitle(key), inFormats(key),
-                                    isApp ? appDir(row) : model->config.layout.formatDir(key), ""});
+                                    isApp ? appDir(row).string() : model->config.layout.formatDir(key), ""});
             plan.tasks.push_back({action.op, row.id, key});
         }
     }

@@ -89,7 +89,7 @@ void ManagerView::updateAll() {
         if (t.format != "app") continue;
         for (const tqm::Row& row : model->rows)
             if (row.id == t.id) {
-                plan.choices.push_back({row.id, upper(row.name), true, appDir(row), row.name});
+                plan.choices.push_back({row.id, upper(row.name), true, appDir(row).string(), row.name});
                 break;
             }
     }

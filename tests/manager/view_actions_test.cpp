@@ -322,15 +322,15 @@ TEST_F(ActionsTest, ShownFolderFollowsTheRow) {
     const tqm::Layout& layout = view->model->config.layout;
     setRows({make("delay", "Delay", &entry("delay", "Delay", "1.0"), State::Absent, 0, {{"clap", fmt("A")}})});
     EXPECT_EQ(view->pathFormat(), "clap");
-    EXPECT_EQ(view->shownDir(), layout.formatDir("clap"));
+    EXPECT_EQ(view->shownDir().string(), layout.formatDir("clap"));
     view->shownFormat = "vst3";
-    EXPECT_EQ(view->shownDir(), layout.formatDir("vst3"));
+    EXPECT_EQ(view->shownDir().string(), layout.formatDir("vst3"));
     view->shownFormat.clear();
 
     setRows({make("studio", "Studio", &entry("studio", "Studio", "1.0"), State::Absent, 1, {{"app", fmt("A")}})});
-    EXPECT_EQ(view->shownDir(), (std::filesystem::path(layout.appsDir()) / "Studio.app").string());
+    EXPECT_EQ(view->shownDir().string(), (std::filesystem::path(layout.appsDir()) / "Studio.app").string());
     view->model->rows.front().formats["app"] = fmt("AIP", "/elsewhere/Studio.app");
-    EXPECT_EQ(view->shownDir(), "/elsewhere/Studio.app");
+    EXPECT_EQ(view->shownDir().string(), "/elsewhere/Studio.app");
 
     setRows({});
     EXPECT_EQ(view->pathFormat(), tqm::formatsHere().front());

@@ -95,7 +95,23 @@ protected:
     std::string actionEffect(const std::string& name) const;
 };
 
-std::string ViewInput::actionEffect(const std::string&) const { return ""; }
+std::string ViewInput::actionEffect(const std::string& name) const {
+    if (name == "open") return "note=" + view->shownDir().string() + " is not there yet";  // a fresh root
+    if (name == "more") return "overlays=1";                                                // the row menu
+    if (name == "main_pill") return "job=Aurora 1.0.0 overlays=1 ticks=aurora.clap aurora.vst3 ";
+    if (name == "update_all") return "note=Everything is up to date";
+    if (name == "account") return "";  // the settings window is not part of this window yet
+    // AU is not a format of this platform: its tick box is not offered.
+    if (name == "check:vst3") return "ticks=aurora.clap ";
+    if (name == "check:clap") return "ticks=aurora.vst3 ";
+    if (name == "check:au") return "";
+    if (name.rfind("label:", 0) == 0 || name.rfind("led:", 0) == 0) return "shown=" + name.substr(name.find(':') + 1);
+    if (name.rfind("rowpill:", 0) == 0) {
+        const tqm::Row& row = view->model->rows[size_t(view->displayList[size_t(std::atoi(name.c_str() + 8))])];
+        return "job=" + row.name + " " + row.entry->version + " overlays=1";
+    }
+    return "unexpected name " + name;
+}
 
 TEST_F(ViewInput, HitNamesInOrderInBothLooks) {
     for (const std::string lookWord : {"", "tq"}) {
@@ -182,6 +198,8 @@ TEST_F(ViewInput, EveryHitNameClickedAtItsCentre) {
             auto after = observe();
             // Selecting a line also scrolls it wholly into view.
             if (name.rfind("row:", 0) == 0) after["scroll"] = before["scroll"];
+            // A pill's plan starts from the row's default ticks.
+            if (name.rfind("rowpill:", 0) == 0) after["ticks"] = before["ticks"];
             EXPECT_EQ(changes(before, after), want) << name << " in look '" << lookWord << "'";
             EXPECT_EQ(view->pressedHit, "");
         }
@@ -283,6 +301,32 @@ TEST_F(ViewInput, SortControlsOfTheTwoLooks) {
         clickAt(cx(r), cy(r));
         EXPECT_EQ(view->sortColumn, "status");
         EXPECT_EQ(view->sortAscending, ascending);
+    }
+}
+
+TEST_F(ViewInput, SlotClicksWithoutASelectionOrOnAnAppWithoutPlugins) {
+    struct Case {
+        const char* selection;  // empty: no row selected
+        const char* name;
+        const char* effect;
+    };
+    const Case cases[] = {
+        {"", "label:clap", "shown=clap"},  // the slot's own format
+        {"", "led:vst3", "shown=vst3"},
+        {"", "check:vst3", ""},
+        {"", "main_pill", ""},
+        {"", "more", ""},
+        {"studio", "label:clap", ""},  // an app without plug-ins shows no format
+        {"studio", "led:vst3", ""},
+        {"studio", "check:au", ""},  // its third slot stands for nothing
+    };
+    for (const Case& c : cases) {
+        prepare("");
+        view->selectedId = c.selection;
+        const Rect r = rectOf(c.name);
+        const auto before = observe();
+        clickAt(cx(r), cy(r));
+        EXPECT_EQ(changes(before, observe()), c.effect) << c.name << " with '" << c.selection << "'";
     }
 }
 
