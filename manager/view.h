@@ -155,7 +155,6 @@ public:
     bool showsRunningJob();
     // The job window while it is open; null once closed, even before the editor destroys it.
     JobWindow* openJobWindow() const;
-    JobPlan lastPlan;  // the plan of the last job started from a job window, as it ran
 
     // ---- 12. pixel look and pointer (view_paint_dev*.cpp, view_input.cpp, view_click.cpp)
     // The list's column edges in design units: name, version, status, action.
@@ -290,6 +289,7 @@ public:
     const lumo::gui::Paint* paint = nullptr;
     JobWindow* jobWindow = nullptr;
     AccountWindow* accountWindow = nullptr;
+    JobPlan lastPlan;  // the plan of the last job started from a job window, as it ran; shown again while it runs
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     int32_t look = 1;  // 0 the skin look, 1 the pixel look
 

@@ -113,7 +113,7 @@ Paint paintAt(Canvas& c, int x, int y, int w, int h, double s) {
 
 }  // namespace
 
-TEST(JobWindowSheet, EveryStateAtScalesOneAndTwo) {
+TEST(PixelJobWindow, EveryStateAtScalesOneAndTwo) {
     for (double s : {1.0, 2.0}) {
         SCOPED_TRACE(s);
         BareModel bare;
@@ -150,7 +150,7 @@ TEST(JobWindowSheet, EveryStateAtScalesOneAndTwo) {
 
 // The progress strip: as many solid cells as the progress says, the rest dotted; the percentage
 // right-aligned; the failed colour dims the strip.
-TEST(JobWindowSheet, ProgressStripCells) {
+TEST(PixelJobWindow, ProgressStripCells) {
     struct Case {
         double progress;
         uint32_t state;

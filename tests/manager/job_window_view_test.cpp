@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <map>
 
+#include "manager/dev.h"
 #include "manager/job_window.h"
+#include "tests/manager/pixel_support.h"
 #include "tests/manager/view_fixture.h"
 
 using namespace testsupport;
@@ -303,6 +306,13 @@ TEST_F(JobWindowView, RunningJobComesBackAndThePointerSurvivesTheRetiredWindow) 
 
     click("stop");
     ASSERT_TRUE(frameUntil([&] { return second->state == JobWindow::Cancelled; }));
+    view->showRunningJob();  // a window that no longer runs is replaced by a running-state one
+    ASSERT_NE(window(), nullptr);
+    EXPECT_NE(window(), second);
+    EXPECT_EQ(window()->state, JobWindow::Running);
+    frame();  // its job has ended: it shows how
+    ASSERT_EQ(jobWindows().size(), 1u);
+    EXPECT_EQ(window()->state, JobWindow::Cancelled);
 
     // Two plans in a row leave one window, the second, and it stays known after the paint.
     JobPlan a = synthPlan("INSTALL"), b = synthPlan("INSTALL");
@@ -387,6 +397,32 @@ TEST_F(JobWindowView, TheManagersOwnPlans) {
     EXPECT_NE(w->statusText().find("IS NOT AN APP BUNDLE: NOT UPDATED"), std::string::npos) << w->statusText();
     EXPECT_EQ(readFile(bare), "old program");
     EXPECT_NE(view->model->note.find(bare), std::string::npos);
+}
+
+// The editor paints the window over the main window where openJob put it, at the editor's scale.
+TEST_F(JobWindowView, PaintedByTheEditorAtEachZoom) {
+    catalog.publish(catalogText("1.0"));
+    open();
+    ASSERT_TRUE(viewLoaded());
+    for (double zoom : {1.0, 2.0}) {
+        SCOPED_TRACE(zoom);
+        editor->setZoom(zoom);
+        view->openJob(synthPlan("INSTALL"), false, {});
+        frame();
+        JobWindow* w = window();
+        ASSERT_NE(w, nullptr);
+        const double s = editor->bodyScale();
+        EXPECT_DOUBLE_EQ(s, zoom);
+        // The outline's corners and the panel just inside it, at the window's place.
+        const int x0 = int(std::lround(w->bounds.x * s)), y0 = int(std::lround(w->bounds.y * s));
+        const int x1 = int(std::lround((w->bounds.x + 218) * s)) - 1, y1 = int(std::lround((w->bounds.y + 292) * s)) - 1;
+        const uint32_t rule = lumo::gui::pixelOf(tqapp::dev::rule), bg = lumo::gui::pixelOf(tqapp::dev::bg);
+        EXPECT_EQ(pixeltest::at(canvas, x0, y1), rule);
+        EXPECT_EQ(pixeltest::at(canvas, x1, y0), rule);
+        EXPECT_EQ(pixeltest::at(canvas, x1, y1), rule);
+        EXPECT_EQ(pixeltest::at(canvas, x0 + tqapp::dev::one(s), y1 - tqapp::dev::one(s)), bg);
+        EXPECT_TRUE(pixeltest::writePicture(canvas, zoom == 1.0 ? "job-window-in-editor-1x.png" : "job-window-in-editor-2x.png"));
+    }
 }
 
 // Without an editor a plan runs at once as its default ticks stand: an unticked format stays out.
