@@ -74,7 +74,34 @@ TEST_F(PartPaint, PillsAndButtonsInTheirHoverAndPressedLooks) {
         }
 }
 
+// Copies box of src into dst at (x, y), each pixel k x k.
+void enlargeInto(Canvas& dst, const Canvas& src, lumo::gui::Rect box, int x, int y, int k) {
+    for (int j = 0; j < box.h * k; ++j)
+        for (int i = 0; i < box.w * k; ++i)
+            if (x + i < dst.width && y + j < dst.height)
+                dst.pixels[size_t(y + j) * size_t(dst.width) + size_t(x + i)] =
+                    pixeltest::at(src, box.x + i / k, box.y + j / k);
+}
+
 TEST_F(PartPaint, WindowButtonsByCode) {
+    // A sheet for a person: both buttons, normal, hot and pressed, at every scale, four times enlarged.
+    Canvas sheet = pixeltest::paper(6 * 60 * 4 + 40, 5 * 60 * 4 / 2 + 40);
+    int row = 0;
+    for (double s : pixeltest::kScales) {
+        int col = 0;
+        for (bool close : {true, false})
+            for (int state = 0; state < 3; ++state) {
+                const std::string name = close ? "win:close" : "win:min";
+                const Canvas c = partAlone(name, s, state ? name : "", state == 2 ? name : "");
+                const lumo::gui::Rect slot = view->windowSlot(close);
+                const lumo::gui::Rect box{view->dev(slot.x), view->dev(slot.y), view->dev(slot.x + 17) - view->dev(slot.x),
+                                          view->dev(slot.y + 17) - view->dev(slot.y)};
+                enlargeInto(sheet, c, box, 4 + col * 244 / 1, 4 + row * 124 / 1, s >= 2 ? 2 : 4);
+                col += 1;
+            }
+        ++row;
+    }
+    writePng(sheet, "skin-window-buttons.png");
     for (bool close : {true, false})
         for (double s : pixeltest::kScales) {
             const std::string name = close ? "win:close" : "win:min";

@@ -52,6 +52,22 @@ TEST_F(SkinPrimitives, GlassOverBlackWhiteAndGrey) {
                                uint32_t(mix(0x60, 0xA0)));
 }
 
+TEST_F(SkinPrimitives, GlassMatchesTheMixInDoublesForEveryValue) {
+    // Every canvas value over a spread of pair values, against t x w + (1 - t) x b in doubles.
+    for (uint32_t bv : {0u, 1u, 37u, 128u, 200u, 255u})
+        for (uint32_t wv : {0u, 3u, 127u, 254u, 255u}) {
+            sprite("over_m_b", 0, 0, solid(256, 1, 0xFF000000u | bv << 16 | bv << 8 | bv));
+            sprite("over_m_w", 0, 0, solid(256, 1, 0xFF000000u | wv << 16 | wv << 8 | wv));
+            Canvas c = pixeltest::paper(256, 1);
+            for (uint32_t d = 0; d < 256; ++d) c.pixels[d] = 0xFF000000u | d << 16 | d << 8 | d;
+            view->glass(c, pack, "over_m");
+            for (uint32_t d = 0; d < 256; ++d) {
+                const double t = d / 255.0, v = t * wv / 255.0 + (1 - t) * bv / 255.0;
+                ASSERT_EQ(c.pixels[d] & 0xFF, uint32_t(std::lround(v * 255.0))) << d << " " << bv << " " << wv;
+            }
+        }
+}
+
 TEST_F(SkinPrimitives, GlassPairsThatDoNotMatch) {
     struct Case {
         const char* what;
