@@ -101,7 +101,10 @@ void ManagerView::part(Canvas& canvas, const lumo::gui::AssetPack& pack, const s
 }
 
 std::string ManagerView::buttonWord(const tqm::Row& row, const Action& action) {
-    if (action.verb == "install" && action.op == "install" && row.state == tqm::State::Installed) return "reinstall";
+    // Installing only an installed app's companions reinstalls nothing: that stays "install".
+    if (action.verb == "install" && action.op == "install" && row.state == tqm::State::Installed &&
+        !action.formats.empty())
+        return "reinstall";
     return action.verb;
 }
 
