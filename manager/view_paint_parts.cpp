@@ -101,7 +101,10 @@ void ManagerView::part(Canvas& canvas, const lumo::gui::AssetPack& pack, const s
 }
 
 std::string ManagerView::buttonWord(const tqm::Row& row, const Action& action) {
-    if (action.verb == "install" && action.op == "install" && row.state == tqm::State::Installed) return "reinstall";
+    // Installing only an installed app's companions reinstalls nothing: that stays "install".
+    if (action.verb == "install" && action.op == "install" && row.state == tqm::State::Installed &&
+        !action.formats.empty())
+        return "reinstall";
     return action.verb;
 }
 
@@ -130,10 +133,11 @@ void ManagerView::inspectorText(Canvas& canvas, const lumo::gui::AssetPack& pack
             text(canvas, pack, "val", lines[n], left(path), y0 + 11.0 * double(n), 'l', 0, "desc", 0, 1.0);
     } else if (key == "path") {
         const std::string mock = is + "/Installation Section/Installation Controls/Filepath Mockup";
+        // The pixel look has its own value box, the text 4 units in from its left edge.
         const Rect V = look == 1 ? devBox("path")
                                  : mapRect(boxRect(
                                        (*layoutRects)[is + "/Installation Section/Installation Controls/Filepath Valuebox"]["r"]));
-        const double x = look == 1 ? V.x + 4 : left(mock);
+        const double x = look == 1 ? V.x + 4.0 : left(mock);
         std::string t = shownDir();
         if (const lumo::gui::BitmapFont* f = fontOf(pack, "val")) {
             const int limit = dev(V.x + V.w - x - 4);

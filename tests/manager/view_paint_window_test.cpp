@@ -14,13 +14,15 @@ TEST_F(WindowPaint, ScreenshotsOfTheLoadedCatalog) {
     mixStates();
     view->selectIndex(2);
     ASSERT_NE(view->selected(), nullptr);
-    for (double s : {1.0, 1.5, 2.0}) {
+    for (double s : {1.0, 1.25, 1.5, 2.0, 3.0}) {
         Canvas c = paintWindow(s, view->pageWidth, view->pageHeight);
         writePng(c, "skin-window-" + tag(s) + ".png");
         EXPECT_EQ(pixeltest::count(c, pixeltest::kPaper), 0) << "the window leaves pixels unpainted at " << s;
     }
     Canvas wide = paintWindow(2.0, 640, 480);
     writePng(wide, "skin-window-2x-640x480.png");
+    view->selectIndex(6);  // a plug-in with pictures
+    writePng(paintWindow(2.0, view->pageWidth, view->pageHeight), "skin-window-2x-picture.png");
 }
 
 // Sizes: the page and two larger windows (wider only, and wider and taller).
