@@ -13,13 +13,17 @@
 //   7. Pointer and painting .............. view_input.cpp, view_paint.cpp: hit list, press, draw
 //   8. Job plans ......................... view_jobs.cpp: the job window and the manager's own plans
 //   9. Free functions .................... createManagerEditor, formatTitle, upper, openPath
-//  10. Slot queries ...................... view_slots.cpp: formats and companions of the three slots
+//  10. Row actions and the row menu ...... view_actions.cpp, view_menu.cpp: tick boxes, the main
+//                                          button, the row pill, UPDATE ALL, the "more" menu
 //  11. Skin-look painting ................ view_paint*.cpp: frame, labels, rows, inspector, pills
+//  12. Pixel look and pointer ............ view_paint_dev*.cpp, view_input.cpp, view_click.cpp
+//  13. Settings window .................. view_account.cpp: opening it and what its callbacks do
 //
 // Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
 // after stretching (the view's own coordinates); pixels are layout units times the scale of the
 // skin pack chosen for the paint, plus the paint origin.
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -31,6 +35,7 @@
 #include "engine/rows.h"
 #include "gui/draw/assets.h"
 #include "gui/editor.h"
+#include "gui/menu_item.h"
 #include "gui/widget.h"
 #include "json/json.h"
 #include "manager/axis.h"
@@ -152,14 +157,57 @@ public:
     // The job window while it is open; null once closed, even before the editor destroys it.
     JobWindow* openJobWindow() const;
 
-    // ---- 10. slot queries (view_slots.cpp): what the inspector's three slots stand for
-    // What a button asks for: an operation, the word the user is told, formats and companions.
+    // ---- 13. settings window (view_account.cpp)
+    // Opens the settings window centred in the view, or raises the one already open.
+    void openAccount();
+    // The settings window while it is open; null once closed, even before the editor destroys it.
+    AccountWindow* openAccountWindow() const;
+    // A format's folder from the folder dialog; refused (with a note) unless a full path of plain characters.
+    void chooseFolder(const std::string& format);
+    void resetFolder(const std::string& format);
+    // Stores a format's folder override (empty: none) in the model and "settings.txt"; false while a job runs.
+    bool setFolderOverride(const std::string& format, const std::string& folder);
+    void openLogFolder();
+    // Writes "THIRD-PARTY-NOTICES.txt" into the user-data folder and opens it.
+    void openNotices();
+    std::string installState() const;
+
+    // ---- 12. pixel look and pointer (view_paint_dev*.cpp, view_input.cpp, view_click.cpp)
+    // The list's column edges in design units: name, version, status, action.
+    static constexpr int32_t kDevEdges[5] = {5, 114, 177, 237, 296};
+    void onMouseDrag(const lumo::gui::MouseEvent& e) override;
+    // A list column 0 to 3 in layout units, its edges stretched with the horizontal bands.
+    lumo::gui::Rect devCol(int index) const;
+    std::vector<std::pair<std::string, lumo::gui::Rect>> devColumns() const;
+    // The action button of a list line whose top is rowTop.
+    lumo::gui::Rect devRowButton(int rowTop) const;
+    void devRowLamp(lumo::gui::Canvas& canvas, lumo::gui::Rect logical, bool on, bool selected);
+    void devFrames(const lumo::gui::Paint& p);
+    void devHeaders(const lumo::gui::Paint& p);
+    void devPart(const lumo::gui::Paint& p, const std::string& name);
+    // A layout rectangle in device pixels at the paint scale and origin, each edge floored on its own.
+    lumo::gui::Rect devRect(lumo::gui::Rect r) const;
+    // The device box of a logical rectangle whose design width or height of 1 becomes one dot.
+    lumo::gui::Rect dotted(lumo::gui::Rect design, lumo::gui::Rect logical) const;
+    // One product line of the list in the pixel look, its top at `top` (view_paint_dev_rows.cpp).
+    void devRow(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index, double top);
+    // A row's status word (into status) and its colour key: job progress, "Error", or by state.
+    const char* rowStatus(const tqm::Row& row, std::string& status) const;
+    // Clicks on a tick box and on "open" (view_click.cpp).
+    void tickSlot(const std::string& slot);
+    void openShownFolder();
+
+    // ---- 10. row actions (view_actions.cpp) and UPDATE ALL and the row menu (view_menu.cpp)
+    // What a button asks for: op "install" (also for updates), "remove", or empty for nothing to do;
+    // verb "install", "update" or "remove"; the format keys; an app's companion ids that go along.
     struct Action {
-        std::string op;    // "install" (also for an update), "remove", or empty: nothing to do
-        std::string verb;  // "install", "update" or "remove"
+        std::string op;
+        std::string verb;
         std::vector<std::string> formats;
         std::vector<std::string> companions;
     };
+    // The tick-box slots are "vst3", "clap", "au"; on an app row without plug-ins the first two stand
+    // for its first two companions. A null row answers false, empty or the slot's plain title.
     std::map<std::string, bool>& wanted(const tqm::Row& row);
     std::string slotFormat(const tqm::Row* row, const std::string& slot) const;
     int companionIndex(const tqm::Row* row, const std::string& slot) const;
@@ -169,14 +217,23 @@ public:
     bool installedHere(const tqm::Row* row, const std::string& slot) const;
     std::string slotTitle(const tqm::Row* row, const std::string& slot) const;
     std::string pathFormat() const;
+    std::filesystem::path shownDir() const;
     bool companionTicked(const tqm::Row& app, const tqm::Row& companion) const;
-    std::string appDir(const tqm::Row& row) const;
+    void toggleCompanion(const tqm::Row& row, const std::string& slot);
+    std::filesystem::path appDir(const tqm::Row& row) const;
     Action appAction(const tqm::Row& row, bool allowRemove) const;
     Action mainAction();
+    void rowAction(const tqm::Row& row);
+    // Builds the plan and opens the job window; a refusal is a note in the status line.
+    void runAction(const tqm::Row& row, Action action);
+    void updateAll();
+    void moreMenu(const tqm::Row& row);
+    void moreChoice(const std::string& rowId, int id);
+    // Without native menus (popupMenu answers -1) the toolkit's own list opens in their place.
+    void showMenu(std::vector<lumo::gui::MenuItem> items, lumo::gui::Rect anchor, std::function<void(int)> onPick);
+
     // The main button's word for an action on a row: "reinstall" for an install over an installed row.
     static std::string buttonWord(const tqm::Row& row, const Action& action);
-    // The folder the inspector shows for the selected row and shown format.
-    std::string shownDir() const;
 
     // ---- 11. skin-look painting (view_paint*.cpp); positions in layout units, y of text the baseline
     void put(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, double dx,

@@ -100,13 +100,23 @@ void ManagerView::part(Canvas& canvas, const lumo::gui::AssetPack& pack, const s
     }
 }
 
+std::string ManagerView::buttonWord(const tqm::Row& row, const Action& action) {
+    // Installing only an installed app's companions reinstalls nothing: that stays "install".
+    if (action.verb == "install" && action.op == "install" && row.state == tqm::State::Installed &&
+        !action.formats.empty())
+        return "reinstall";
+    return action.verb;
+}
+
 void ManagerView::inspectorText(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key) {
     const tqm::Row* row = selected();
     const std::string is = kIS;
     if (key == "title" && row) {
         const std::string path = is + "/Plugin Info Title Mockup";
         const Rect D = mapRect(layoutRect((*managerLayout)["desc_view"]));
-        text(canvas, pack, "val", row->name, left(path), base(path), 'l', 0, "title",
+        // The pixel look's picture well ends a unit lower than the skin's: its title sits a unit lower
+        // too, so that capitals never touch the well's frame.
+        text(canvas, pack, "val", row->name, left(path), base(path) + (look == 1 ? 1 : 0), 'l', 0, "title",
              D.x + D.w - left(path) - 2, 1.0);
     } else if (key == "desc" && row) {
         const std::string path = is + "/Plugin Description Mockup";

@@ -4,31 +4,10 @@
 #include "tests/manager/skin_paint_support.h"
 
 using namespace skintest;
-using tqm::State;
 
 namespace {
 
-std::string tag(double s) {
-    char b[16];
-    std::snprintf(b, sizeof b, "%gx", s);
-    return b;
-}
-
-class WindowPaint : public SkinPaintTest {
-protected:
-    // Gives the rows the states a person should see side by side.
-    void mixStates() {
-        auto& rows = view->model->rows;
-        const State states[] = {State::Installed, State::Update, State::Absent, State::NeedsManager,
-                                State::Unavailable, State::Delisted};
-        for (size_t i = 0; i < rows.size(); ++i) {
-            rows[i].state = states[i % 6];
-            if (rows[i].state != State::Absent)
-                for (auto& [f, fr] : rows[i].formats) fr.installed = fr.present = true, fr.version = "1.0";
-        }
-        view->changed();
-    }
-};
+using WindowPaint = SkinPaintTest;
 
 TEST_F(WindowPaint, ScreenshotsOfTheLoadedCatalog) {
     openBig();
