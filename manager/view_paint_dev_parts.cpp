@@ -30,7 +30,13 @@ void ManagerView::devPart(const lumo::gui::Paint& p, const std::string& name) {
         devHeaders(p);
     } else if (name == "win:close" || name == "win:min") {
         const bool close = name == "win:close";
-        dev::squareButton(p, devRect(windowSlot(close)), close, hot, down);
+        // The button is 13 dots square; at 1.5 that is a pixel more than the 17-unit slot, so the
+        // slot grows round its centre rather than cut the button's foot.
+        Rect slot = devRect(windowSlot(close));
+        const int side = 13 * u;
+        if (slot.w < side) slot = {slot.x - (side - slot.w) / 2, slot.y, side, slot.h};
+        if (slot.h < side) slot = {slot.x, slot.y - (side - slot.h) / 2, slot.w, side};
+        dev::squareButton(p, slot, close, hot, down);
     } else if (name == "sb:up" || name == "sb:down") {
         const Rect box = devRect(devBox(name));
         if (down) canvas.strokeRect(box, dev::cream, u);

@@ -93,6 +93,18 @@ TEST_F(PixelWindow, WholeWindowAtEveryScale) {
         const int under = int(std::floor(48 * s + 1e-9));
         EXPECT_EQ(down(int(std::floor(60 * s + 1e-9)), under), u) << "header rule at " << s;
 
+        // The window buttons are whole at every scale: 13 dots square with a one-dot ring and their
+        // glyph (a cross of 33 dots, a bar of 14), all in the idle colour.
+        for (const bool close : {true, false}) {
+            const Rect slot = view->devRect(view->windowSlot(close));
+            int idle = 0;
+            const int side = 13 * u;  // the neighbouring button may lie a pixel from the slot
+            for (int y = std::max(0, slot.y - 1); y < std::min(c.height, slot.y + std::max(slot.h, side) + 1); ++y)
+                for (int x = slot.x; x < std::min(c.width, slot.x + std::max(slot.w, side)); ++x)
+                    idle += pixeltest::at(c, x, y) == px(tqapp::dev::wave);
+            EXPECT_EQ(idle, (48 + (close ? 33 : 14)) * u * u) << (close ? "close" : "minimise") << " at " << s;
+        }
+
         // Every text lies whole inside the window and is never cut at its side; only the lines that
         // the list or the description box cut at its top or foot may lose part of their height.
         for (const Drawn& d : recorder.texts()) {
