@@ -27,7 +27,6 @@ const tqm::FormatRow* formatOf(const tqm::Row& row, const std::string& key) {
     return it == row.formats.end() ? nullptr : &it->second;
 }
 
-
 }  // namespace
 
 std::map<std::string, bool>& ManagerView::wanted(const tqm::Row& row) {

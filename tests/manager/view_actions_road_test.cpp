@@ -1,5 +1,5 @@
-// Row actions end to end through the headless editor against the loopback server: a row's pill
-// opens its plan, the job window's start button (pressed with the pointer) runs it on the job
+// Row actions end to end through the headless editor against the loopback server: a click on a
+// row's pill opens its plan, the job window's start button (pressed with the pointer) runs it on the job
 // worker, and the row shows its new state; an update refused by the engine while the app runs;
 // UPDATE ALL over several rows.
 #include <gtest/gtest.h>
@@ -65,37 +65,62 @@ protected:
         static const tqm::Row none;
         return none;
     }
-    // The hit name of a row's pill, empty when the row shows none.
-    std::string pillOf(const std::string& id) const {
+    // The rectangle of a row's pill in the view, empty when the row shows none.
+    lumo::gui::Rect pillOf(const std::string& id) const {
         for (size_t i = 0; i < view->displayList.size(); ++i) {
             const int32_t r = view->displayList[i];
             if (r < 0 || view->model->rows[size_t(r)].id != id) continue;
-            const std::string name = "rowpill:" + std::to_string(i);
-            for (const auto& [n, rect] : view->hitRects())
-                if (n == name) return name;
+            for (const auto& [name, rect] : view->hitRects())
+                if (name == "rowpill:" + std::to_string(i)) return rect;
         }
         return {};
     }
 
-    // The pill of a row: its hit name is in the window, and its click runs the row action.
-    void pill(const std::string& id) {
-        ASSERT_FALSE(pillOf(id).empty()) << id << " shows no pill";
-        view->rowAction(row(id));
+    // A click with the pointer through the editor at the centre of a rectangle of the view.
+    void clickIn(lumo::gui::Rect r) {
+        const lumo::gui::Rect at = view->absoluteBounds();
+        const double s = editor->bodyScale();
+        const int x = int((at.x + r.x + r.w / 2) * s), y = int((at.y + r.y + r.h / 2) * s);
+        editor->mouseMove(x, y, false, false, false);
+        editor->mouseDown(x, y, lumo::gui::kButtonLeft, false, false, false, false);
+        editor->mouseUp(x, y, lumo::gui::kButtonLeft);
     }
 
-    // Presses the job window's start button with the pointer and waits for the job's end.
-    JobWindow* start(const std::string& button) {
+    // The pill of a row, clicked.
+    void pill(const std::string& id) {
+        const lumo::gui::Rect r = pillOf(id);
+        ASSERT_GT(r.w, 0) << id << " shows no pill";
+        clickIn(r);
+    }
+
+    lumo::gui::Rect rectOf(const std::string& name) const {
+        for (const auto& [n, r] : view->hitRects())
+            if (n == name) return r;
+        return {};
+    }
+
+    // A click on a part of the open job window ("go", "x", ...); false when there is no such part.
+    bool press(const std::string& part) {
         JobWindow* w = view->openJobWindow();
-        if (!w) return nullptr;
+        if (!w) return false;
         lumo::gui::WidgetInfo info;
         w->describe(info);
         for (const auto& p : info.parts)
-            if (p.label == "job:go") {
-                EXPECT_EQ(w->buttons()[0].label, button);
+            if (p.label == "job:" + part) {
                 const int x = w->bounds.x + p.rect.x + p.rect.w / 2, y = w->bounds.y + p.rect.y + p.rect.h / 2;
                 editor->mouseDown(x, y, lumo::gui::kButtonLeft, false, false, false, false);
                 editor->mouseUp(x, y, lumo::gui::kButtonLeft);
+                return true;
             }
+        return false;
+    }
+
+    // Presses the job window's start button and waits for the job's end.
+    JobWindow* start(const std::string& button) {
+        JobWindow* w = view->openJobWindow();
+        if (!w) return nullptr;
+        EXPECT_EQ(w->buttons()[0].label, button);
+        EXPECT_TRUE(press("go"));
         EXPECT_EQ(w->state, JobWindow::Running);
         EXPECT_TRUE(untilDone([&] { return w->state != JobWindow::Running && !view->model->busy; }));
         return w;
@@ -117,10 +142,13 @@ TEST_F(ActionRoad, PillInstallsAndTheRowShowsIt) {
     EXPECT_TRUE(row("synth").formats.at("vst3").present);
     EXPECT_TRUE(row("synth").formats.at("clap").present);
     EXPECT_TRUE(fs::exists(fs::path(view->model->config.layout.formatDir("clap")) / "Synth.clap"));
-    EXPECT_EQ(pillOf("synth"), "");
-    // The main button now offers what an installed row offers.
+    EXPECT_EQ(pillOf("synth").w, 0);
+    // The main button now removes; it opens the removal of both formats.
     view->selectedId = "synth";
-    EXPECT_EQ(view->mainAction().verb, "remove");
+    clickIn(rectOf("main_pill"));
+    ASSERT_NE(view->openJobWindow(), nullptr);
+    EXPECT_EQ(view->openJobWindow()->plan.verb, "REMOVE");
+    EXPECT_EQ(view->openJobWindow()->plan.tasks.size(), 2u);
 }
 
 // An app with an update while it runs: the engine refuses, the row keeps its update and shows its
@@ -143,7 +171,10 @@ TEST_F(ActionRoad, UpdateOfARunningAppFailsThenSucceeds) {
         EXPECT_NE(view->model->note.find("Studio is running (Helper"), std::string::npos) << view->model->note;
         EXPECT_EQ(row("studio").state, tqm::State::Update);
         EXPECT_EQ(view->model->failed.count("studio"), 1u);
-        EXPECT_NE(pillOf("studio"), "");
+        EXPECT_GT(pillOf("studio").w, 0);
+        // The user closes the window that told it.
+        EXPECT_TRUE(press("x"));
+        ASSERT_TRUE(untilDone([this] { return view->openJobWindow() == nullptr; }));
     }
     pill("studio");
     JobWindow* w = start("UPDATE");
@@ -151,7 +182,7 @@ TEST_F(ActionRoad, UpdateOfARunningAppFailsThenSucceeds) {
     ASSERT_EQ(w->state, JobWindow::Done) << w->error;
     EXPECT_EQ(row("studio").state, tqm::State::Installed);
     EXPECT_EQ(row("studio").version, "1.1");
-    EXPECT_EQ(pillOf("studio"), "");
+    EXPECT_EQ(pillOf("studio").w, 0);
 }
 
 // UPDATE ALL over two plug-ins and the app: one job, every row current afterwards.
@@ -162,7 +193,7 @@ TEST_F(ActionRoad, UpdateAllBringsEveryRowUpToDate) {
     ASSERT_TRUE(untilDone([this] { return !view->model->busy; }));
     publish("1.1", 2);
     ASSERT_EQ(view->model->updates(), 3);
-    view->updateAll();
+    clickIn(rectOf("update_all"));
     ASSERT_NE(view->openJobWindow(), nullptr);
     EXPECT_EQ(view->openJobWindow()->plan.jobTitle, "Updating 3 items");
     JobWindow* w = start("UPDATE");

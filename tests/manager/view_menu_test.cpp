@@ -159,6 +159,7 @@ int paintMenu(lumo::gui::Editor& editor, const lumo::gui::ListPopup& list, const
             ink += inside && px != list.look->background && px != list.look->border;
         }
     EXPECT_TRUE(pixeltest::writePicture(pixeltest::enlarged(crop, 3), name));
+    EXPECT_TRUE(pixeltest::writePicture(with, "window_" + name));
     return ink;
 }
 
