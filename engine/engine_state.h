@@ -14,6 +14,13 @@ std::string stagingDir(const std::string& dir);
 // <parent>/.tqm-old-<tag>-<name> for <parent>/<name>; nothing is created.
 std::string asideName(const std::string& path);
 
+// The same with the tag of the staging folder (a stagingDir name) whose copy replaces path: the
+// sweep puts such an old copy back only while its own staging folder is there.
+std::string asideFor(const std::string& staging, const std::string& path);
+
+// Splits an aside name ".tqm-old-<tag>-<name>" into its tag and name; false for any other name.
+bool oldCopyParts(const std::string& entry, std::string& tag, std::string& name);
+
 // Removes path and everything below it without following any link; errors are ignored. Answers
 // how its folder opened: 0, a system error number, or kLinkRefused (engine/safe_path.h).
 int removeAll(const std::string& path);
@@ -42,7 +49,7 @@ bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir
 enum class MoveResult { Done, AsideFailed, MoveInFailed, Refused };
 
 // Puts the unpacked staging/item at target: an old copy there (hasOld) is first renamed to an
-// aside name and renamed back when the new copy cannot move in. On success the staging folder
+// aside name (asideFor) and renamed back when the new copy cannot move in. On success the staging folder
 // and the aside copy are removed. On failure text holds the system's error text and staging is
 // removed, unless the old copy could not be put back: then staging stays beside the aside copy
 // so that the next sweep restores the old copy instead of deleting it. Refused: root would have
@@ -51,8 +58,9 @@ MoveResult moveIn(const std::string& staging, const std::string& item, const std
                   std::string& text);
 
 // One sweep of a folder: leftovers of interrupted jobs (names beginning ".tqm-") are removed,
-// except that an old copy moved aside for an install that never moved its new copy in is put
-// back under its own name.
+// except that an old copy moved aside for an install that never moved its new copy in (its
+// staging folder, of the same tag, is still there and its name is free) is put back under its
+// own name.
 void sweepFolder(const std::string& dir);
 
 }  // namespace tqm::detail

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "engine/catalog.h"
@@ -29,11 +30,9 @@ bool bundleFolder(const std::string& path) {
     return p.extension() == ".app" && fs::is_directory(fs::symlink_status(p, ec));
 }
 
-bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+const std::string kStaging = ".tqm-staging-";
 
-bool endsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
+bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
 }  // namespace
 
@@ -82,7 +81,7 @@ bool Engine::replaceSelf(const std::string& data, std::string& error) {
     std::string name, itemName;
     int err = detail::openParent(program, folder, name);
     if (err == 0) err = detail::openParent(unpacked, from, itemName);
-    const std::string aside = fs::path(detail::asideName(program)).filename().string();
+    const std::string aside = fs::path(detail::asideFor(staging, program)).filename().string();
     if (err == 0 && ::renameat(folder.get(), name.c_str(), folder.get(), aside.c_str()) != 0) err = errno;
     if (err != 0) {
         detail::removeAll(staging);
@@ -109,10 +108,17 @@ void Engine::sweepSelf(const std::string& item) {
     if (!fs::path(item).has_parent_path() || detail::openParent(item, dir, name) != 0 ||
         !detail::folderNames(dir.get(), entries))
         return;
+    // A staging folder whose tag another item's old copy carries is that item's update, stopped
+    // between its renames: it stays, so that the next job's sweep puts the old copy back.
+    std::set<std::string> othersTags;
+    std::string tag, of;
+    for (const std::string& entry : entries)
+        if (detail::oldCopyParts(entry, tag, of) && of != name) othersTags.insert(tag);
     for (const std::string& entry : entries) {
-        // ".tqm-old-" + tag + "-" + name: only this bundle's aside copies, not another app's.
-        const bool oldCopy = startsWith(entry, ".tqm-old-") && endsWith(entry, "-" + name);
-        if (oldCopy || startsWith(entry, ".tqm-staging-")) detail::removeAllAt(dir.get(), entry);
+        // Only this bundle's aside copies, not another app's.
+        const bool oldCopy = detail::oldCopyParts(entry, tag, of) && of == name;
+        const bool staging = startsWith(entry, kStaging) && !othersTags.count(entry.substr(kStaging.size()));
+        if (oldCopy || staging) detail::removeAllAt(dir.get(), entry);
     }
 }
 
