@@ -158,6 +158,25 @@ MoveResult moveIn(const std::string& staging, const std::string& item, const std
     return MoveResult::Done;
 }
 
+bool moveInOrSay(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
+                 const std::string& what, const std::string& dir, const std::string& busyHint, std::string& error) {
+    std::string text;
+    switch (moveIn(staging, item, target, hasOld, text)) {
+    case MoveResult::AsideFailed:
+        error = "cannot move the old " + what + " aside (" + text + "): " + busyHint;
+        return false;
+    case MoveResult::MoveInFailed:
+        error = "cannot move " + what + " into " + dir + ": " + text;
+        return false;
+    case MoveResult::Refused:
+        error = text;
+        return false;
+    case MoveResult::Done:
+        break;
+    }
+    return true;
+}
+
 void sweepFolder(const std::string& dir) {
     DirFd fd;
     std::vector<std::string> names;

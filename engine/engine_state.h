@@ -57,6 +57,12 @@ enum class MoveResult { Done, AsideFailed, MoveInFailed, Refused };
 MoveResult moveIn(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
                   std::string& text);
 
+// moveIn with its failure put in words for the user: "cannot move the old <what> aside (<system
+// text>): <busyHint>", "cannot move <what> into <dir>: <system text>", or the refusal. True when
+// the new copy is in place.
+bool moveInOrSay(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
+                 const std::string& what, const std::string& dir, const std::string& busyHint, std::string& error);
+
 // One sweep of a folder: leftovers of interrupted jobs (names beginning ".tqm-") are removed,
 // except that an old copy moved aside for an install that never moved its new copy in (its
 // staging folder, of the same tag, is still there and its name is free) is put back under its
