@@ -75,8 +75,9 @@ public:
         detail::DirFd folder;
         if (detail::openDir(dir.string(), folder, true) != 0) return;
         // Read-only: flock needs no more, and a lock file another user made (root's, from a run
-        // under sudo) still serialises this user's loaders.
-        fd_ = ::openat(folder.get(), "state.lock", O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        // under sudo) still serialises this user's loaders. O_NONBLOCK only keeps a pipe planted
+        // there from holding the open; flock below waits all the same.
+        fd_ = ::openat(folder.get(), "state.lock", O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
         if (fd_ < 0) return;
         while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
         }

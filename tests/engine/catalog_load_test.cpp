@@ -247,6 +247,15 @@ void LoadCatalog::raceTwoLoaders(uid_t uid) {
     EXPECT_EQ(cached.catalog.sequence, 2 * kRounds + 1);
 }
 
+// A pipe in the lock file's place does not hold the loader (nobody ever writes into it).
+TEST_F(LoadCatalog, APipeAtTheLockFileDoesNotHoldTheLoad) {
+    std::filesystem::create_directories(path("data"));
+    ASSERT_EQ(::mkfifo(path("data/state.lock").c_str(), 0644), 0);
+    publish(42);
+    EXPECT_TRUE(load().ok);
+    EXPECT_EQ(state(), "{\"max_sequence\": 42}\n");
+}
+
 TEST_F(LoadCatalog, TwoProcessesNeverLowerTheRecordedSequence) { raceTwoLoaders(uid_t(-1)); }
 
 // The same for a user whose data folder holds a lock file root made (the manager once run with
