@@ -37,6 +37,14 @@ bool lexistsAt(int dirFd, const std::string& name) {
 
 std::string leaf(const std::string& path) { return fs::path(path).filename().string(); }
 
+// Splits an aside name ".tqm-old-<tag>-<name>" into its tag and name; false for any other name.
+bool oldCopyParts(const std::string& entry, std::string& tagText, std::string& name) {
+    const size_t tagAt = sizeof kOldPrefix - 1, tagEnd = tagAt + 8;
+    if (!startsWith(entry, kOldPrefix) || entry.size() <= tagEnd + 1 || entry[tagEnd] != '-') return false;
+    tagText = entry.substr(tagAt, 8);
+    name = entry.substr(tagEnd + 1);
+    return true;
+}
 
 }  // namespace
 
@@ -89,14 +97,6 @@ std::string asideName(const std::string& path) { return asideTagged(path, tag())
 
 std::string asideFor(const std::string& staging, const std::string& path) {
     return asideTagged(path, leaf(staging).substr(sizeof kStagingPrefix - 1));
-}
-
-bool oldCopyParts(const std::string& entry, std::string& tagText, std::string& name) {
-    const size_t tagAt = sizeof kOldPrefix - 1, tagEnd = tagAt + 8;
-    if (!startsWith(entry, kOldPrefix) || entry.size() <= tagEnd + 1 || entry[tagEnd] != '-') return false;
-    tagText = entry.substr(tagAt, 8);
-    name = entry.substr(tagEnd + 1);
-    return true;
 }
 
 int removeAll(const std::string& path) {

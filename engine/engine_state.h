@@ -18,9 +18,6 @@ std::string asideName(const std::string& path);
 // sweep puts such an old copy back only while its own staging folder is there.
 std::string asideFor(const std::string& staging, const std::string& path);
 
-// Splits an aside name ".tqm-old-<tag>-<name>" into its tag and name; false for any other name.
-bool oldCopyParts(const std::string& entry, std::string& tag, std::string& name);
-
 // Removes path and everything below it without following any link; errors are ignored. Answers
 // how its folder opened: 0, a system error number, or kLinkRefused (engine/safe_path.h).
 int removeAll(const std::string& path);

@@ -30,9 +30,13 @@ bool bundleFolder(const std::string& path) {
     return p.extension() == ".app" && fs::is_directory(fs::symlink_status(p, ec));
 }
 
-const std::string kStaging = ".tqm-staging-";
+const std::string kOld = ".tqm-old-", kStaging = ".tqm-staging-";
 
 bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+
+bool endsWith(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
 
 }  // namespace
 
@@ -108,15 +112,15 @@ void Engine::sweepSelf(const std::string& item) {
     if (!fs::path(item).has_parent_path() || detail::openParent(item, dir, name) != 0 ||
         !detail::folderNames(dir.get(), entries))
         return;
-    // A staging folder whose tag another item's old copy carries is that item's update, stopped
+    // ".tqm-old-" + tag + "-" + name: only this bundle's aside copies go, not another app's. A
+    // staging folder whose tag another app's old copy carries is that app's update, stopped
     // between its renames: it stays, so that the next job's sweep puts the old copy back.
     std::set<std::string> othersTags;
-    std::string tag, of;
     for (const std::string& entry : entries)
-        if (detail::oldCopyParts(entry, tag, of) && of != name) othersTags.insert(tag);
+        if (startsWith(entry, kOld) && !endsWith(entry, "-" + name))
+            othersTags.insert(entry.substr(kOld.size(), entry.find('-', kOld.size()) - kOld.size()));
     for (const std::string& entry : entries) {
-        // Only this bundle's aside copies, not another app's.
-        const bool oldCopy = detail::oldCopyParts(entry, tag, of) && of == name;
+        const bool oldCopy = startsWith(entry, kOld) && endsWith(entry, "-" + name);
         const bool staging = startsWith(entry, kStaging) && !othersTags.count(entry.substr(kStaging.size()));
         if (oldCopy || staging) detail::removeAllAt(dir.get(), entry);
     }
