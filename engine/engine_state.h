@@ -46,11 +46,11 @@ bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir
 enum class MoveResult { Done, AsideFailed, MoveInFailed, Refused };
 
 // Puts the unpacked staging/item at target: an old copy there (hasOld) is first renamed to an
-// aside name (asideFor) and renamed back when the new copy cannot move in. On success the staging folder
-// and the aside copy are removed. On failure text holds the system's error text and staging is
-// removed, unless the old copy could not be put back: then staging stays beside the aside copy
-// so that the next sweep restores the old copy instead of deleting it. Refused: root would have
-// passed a link the user can change (text says so).
+// aside name (asideFor) and renamed back when the new copy cannot move in. On success the
+// staging folder and the aside copy are removed. On failure text holds the system's error text
+// and staging is removed, unless the old copy could not be put back: then staging stays beside
+// the aside copy so that the next sweep restores the old copy instead of deleting it. Refused:
+// root would have passed a link the user can change (text says so).
 MoveResult moveIn(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
                   std::string& text);
 

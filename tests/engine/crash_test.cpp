@@ -271,7 +271,8 @@ TEST_F(CrashTest, RemovalKilledBesideAStoppedUpdate) {
     const std::string dir = job().layout.formatDir("vst3");
     std::vector<ZipItem> items{zipDir("Gone.vst3/")};
     for (int i = 0; i < 2000; ++i)
-        items.push_back(zipFile("Gone.vst3/Contents/Resources/d" + std::to_string(i % 40) + "/f" + std::to_string(i), "x"));
+        items.push_back(
+            zipFile("Gone.vst3/Contents/Resources/d" + std::to_string(i % 40) + "/f" + std::to_string(i), "x"));
     const std::string goneZip = makeZip(items);
     tqm::Plugin gone = entry("vst3", "Gone.vst3", "", "1.0.0", goneZip);
     gone.id = "vendor.gone";
