@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "engine/engine.h"
@@ -35,6 +36,15 @@ bool lexistsAt(int dirFd, const std::string& name) {
 }
 
 std::string leaf(const std::string& path) { return fs::path(path).filename().string(); }
+
+// Splits an aside name ".tqm-old-<tag>-<name>" into its tag and name; false for any other name.
+bool oldCopyParts(const std::string& entry, std::string& tagText, std::string& name) {
+    const size_t tagAt = sizeof kOldPrefix - 1, tagEnd = tagAt + 8;
+    if (!startsWith(entry, kOldPrefix) || entry.size() <= tagEnd + 1 || entry[tagEnd] != '-') return false;
+    tagText = entry.substr(tagAt, 8);
+    name = entry.substr(tagEnd + 1);
+    return true;
+}
 
 }  // namespace
 
@@ -74,9 +84,19 @@ std::string tag() {
 
 std::string stagingDir(const std::string& dir) { return joinPath(dir, kStagingPrefix + tag()); }
 
-std::string asideName(const std::string& path) {
+namespace {
+
+std::string asideTagged(const std::string& path, const std::string& tag) {
     fs::path p(path);
-    return (p.parent_path() / (kOldPrefix + tag() + "-" + p.filename().string())).string();
+    return (p.parent_path() / (kOldPrefix + tag + "-" + p.filename().string())).string();
+}
+
+}  // namespace
+
+std::string asideName(const std::string& path) { return asideTagged(path, tag()); }
+
+std::string asideFor(const std::string& staging, const std::string& path) {
+    return asideTagged(path, leaf(staging).substr(sizeof kStagingPrefix - 1));
 }
 
 int removeAll(const std::string& path) {
@@ -121,7 +141,7 @@ MoveResult moveIn(const std::string& staging, const std::string& item, const std
     }
     std::string aside;
     if (hasOld) {
-        aside = leaf(asideName(target));
+        aside = leaf(asideFor(staging, target));
         if (!renameStep(RenameStep::Aside, dir.get(), name, dir.get(), aside)) {
             text = systemText(errno);
             removeAll(staging);
@@ -138,27 +158,45 @@ MoveResult moveIn(const std::string& staging, const std::string& item, const std
     return MoveResult::Done;
 }
 
+bool moveInOrSay(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
+                 const std::string& what, const std::string& dir, const std::string& busyHint, std::string& error) {
+    std::string text;
+    switch (moveIn(staging, item, target, hasOld, text)) {
+    case MoveResult::AsideFailed:
+        error = "cannot move the old " + what + " aside (" + text + "): " + busyHint;
+        return false;
+    case MoveResult::MoveInFailed:
+        error = "cannot move " + what + " into " + dir + ": " + text;
+        return false;
+    case MoveResult::Refused:
+        error = text;
+        return false;
+    case MoveResult::Done:
+        break;
+    }
+    return true;
+}
+
 void sweepFolder(const std::string& dir) {
     DirFd fd;
     std::vector<std::string> names;
     if (openDir(dir, fd) != 0 || !folderNames(fd.get(), names)) return;
     std::vector<std::string> olds, others;
-    bool staging = false;
+    std::set<std::string> stagingTags;
     for (const std::string& name : names) {
         if (!startsWith(name, kPrefix)) continue;
-        if (startsWith(name, kStagingPrefix)) staging = true;
+        if (startsWith(name, kStagingPrefix)) stagingTags.insert(name.substr(sizeof kStagingPrefix - 1));
         (startsWith(name, kOldPrefix) ? olds : others).push_back(name);
     }
-    // A staging folder beside an old copy whose name is free means an install stopped between
-    // moving the old copy aside and moving the new one in: the old copy goes back. Without one,
-    // the old copy belongs to a removal and goes.
-    const size_t kTagEnd = sizeof kOldPrefix - 1 + 8;
+    // An old copy beside the staging folder of its own tag, under a name that is free, means an
+    // install stopped between moving the old copy aside and moving the new one in: the old copy
+    // goes back. Any other old copy belongs to a removal, or to an install that finished, and
+    // goes.
     for (const std::string& name : olds) {
-        if (staging && name.size() > kTagEnd + 1 && name[kTagEnd] == '-') {
-            const std::string target = name.substr(kTagEnd + 1);
-            if (!lexistsAt(fd.get(), target) && renameStep(RenameStep::Restore, fd.get(), name, fd.get(), target))
-                continue;
-        }
+        std::string tagText, target;
+        if (oldCopyParts(name, tagText, target) && stagingTags.count(tagText) && !lexistsAt(fd.get(), target) &&
+            renameStep(RenameStep::Restore, fd.get(), name, fd.get(), target))
+            continue;
         others.push_back(name);
     }
     for (const std::string& name : others) removeAllAt(fd.get(), name);

@@ -14,6 +14,10 @@ std::string stagingDir(const std::string& dir);
 // <parent>/.tqm-old-<tag>-<name> for <parent>/<name>; nothing is created.
 std::string asideName(const std::string& path);
 
+// The same with the tag of the staging folder (a stagingDir name) whose copy replaces path: the
+// sweep puts such an old copy back only while its own staging folder is there.
+std::string asideFor(const std::string& staging, const std::string& path);
+
 // Removes path and everything below it without following any link; errors are ignored. Answers
 // how its folder opened: 0, a system error number, or kLinkRefused (engine/safe_path.h).
 int removeAll(const std::string& path);
@@ -42,17 +46,24 @@ bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir
 enum class MoveResult { Done, AsideFailed, MoveInFailed, Refused };
 
 // Puts the unpacked staging/item at target: an old copy there (hasOld) is first renamed to an
-// aside name and renamed back when the new copy cannot move in. On success the staging folder
-// and the aside copy are removed. On failure text holds the system's error text and staging is
-// removed, unless the old copy could not be put back: then staging stays beside the aside copy
-// so that the next sweep restores the old copy instead of deleting it. Refused: root would have
-// passed a link the user can change (text says so).
+// aside name (asideFor) and renamed back when the new copy cannot move in. On success the
+// staging folder and the aside copy are removed. On failure text holds the system's error text
+// and staging is removed, unless the old copy could not be put back: then staging stays beside
+// the aside copy so that the next sweep restores the old copy instead of deleting it. Refused:
+// root would have passed a link the user can change (text says so).
 MoveResult moveIn(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
                   std::string& text);
 
+// moveIn with its failure put in words for the user: "cannot move the old <what> aside (<system
+// text>): <busyHint>", "cannot move <what> into <dir>: <system text>", or the refusal. True when
+// the new copy is in place.
+bool moveInOrSay(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
+                 const std::string& what, const std::string& dir, const std::string& busyHint, std::string& error);
+
 // One sweep of a folder: leftovers of interrupted jobs (names beginning ".tqm-") are removed,
-// except that an old copy moved aside for an install that never moved its new copy in is put
-// back under its own name.
+// except that an old copy moved aside for an install that never moved its new copy in (its
+// staging folder, of the same tag, is still there and its name is free) is put back under its
+// own name.
 void sweepFolder(const std::string& dir);
 
 }  // namespace tqm::detail

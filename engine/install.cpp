@@ -53,20 +53,8 @@ bool Engine::install(const Plugin& entry, const std::string& format, const std::
         detail::removeAll(staging);
         return false;
     }
-    std::string text;
-    switch (detail::moveIn(staging, ref->item, target, hasOld, text)) {
-    case detail::MoveResult::AsideFailed:
-        error = "cannot move the old " + ref->item + " aside (" + text + "): is a host using it?";
+    if (!detail::moveInOrSay(staging, ref->item, target, hasOld, ref->item, dir, "is a host using it?", error))
         return false;
-    case detail::MoveResult::MoveInFailed:
-        error = "cannot move " + ref->item + " into " + dir + ": " + text;
-        return false;
-    case detail::MoveResult::Refused:
-        error = text;
-        return false;
-    case detail::MoveResult::Done:
-        break;
-    }
     // The recorded path may name the target itself under another spelling of the folder (a
     // link, a "." part): then it is the copy just moved in, not a previous one.
     if (!previous.empty() && !fs::equivalent(previous, target, ec)) {

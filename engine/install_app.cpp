@@ -95,20 +95,8 @@ bool Engine::installApp(const Plugin& entry, const std::string& data, std::strin
         error = "the package has no " + appProgram(ref->item, ref->exe);
         return false;
     }
-    std::string text;
-    switch (detail::moveIn(staging, ref->item, target, hasOld, text)) {
-    case detail::MoveResult::AsideFailed:
-        error = "cannot move the old " + entry.name + " aside (" + text + "): is it running?";
+    if (!detail::moveInOrSay(staging, ref->item, target, hasOld, entry.name, dir, "is it running?", error))
         return false;
-    case detail::MoveResult::MoveInFailed:
-        error = "cannot move " + entry.name + " into " + dir + ": " + text;
-        return false;
-    case detail::MoveResult::Refused:
-        error = text;
-        return false;
-    case detail::MoveResult::Done:
-        break;
-    }
 
     InstalledFormat rec;
     rec.version = entry.version;

@@ -44,12 +44,14 @@ bool endsWithOk(const std::string& line) {
 
 // prompt.txt in the jobs folder, emptied, for the prompt's own messages; -1 when a link was
 // planted there. A symbolic link is not followed (O_NOFOLLOW) and a file with a second name (a
-// hard link) is left as it was: it is emptied only after that check.
+// hard link) is left as it was: it is emptied only after that check. O_NONBLOCK: a pipe planted
+// there fails the open instead of holding it until someone reads.
 int openPromptFile(int jobsFd) {
-    const int fd = ::openat(jobsFd, "prompt.txt", O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = ::openat(jobsFd, "prompt.txt", O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || ::ftruncate(fd, 0) != 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || ::ftruncate(fd, 0) != 0 ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return -1;
     }

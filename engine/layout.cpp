@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "engine/util.h"
+
 namespace tqm {
 
 namespace {
@@ -44,17 +46,7 @@ bool splitDataPath(const std::string& text, std::string& root, std::string& rest
 }
 
 std::vector<std::string> splitSegments(const std::string& rest) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (;;) {
-        size_t pos = rest.find('\\', start);
-        if (pos == std::string::npos) {
-            out.push_back(rest.substr(start));
-            break;
-        }
-        out.push_back(rest.substr(start, pos - start));
-        start = pos + 1;
-    }
+    std::vector<std::string> out = splitAt(rest, '\\');
     // One trailing backslash is allowed: it leaves an empty last piece.
     if (out.size() > 1 && out.back().empty()) out.pop_back();
     return out;

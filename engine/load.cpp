@@ -74,7 +74,10 @@ public:
     explicit StateLock(const fs::path& dir) {
         detail::DirFd folder;
         if (detail::openDir(dir.string(), folder, true) != 0) return;
-        fd_ = ::openat(folder.get(), "state.lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        // Read-only: flock needs no more, and a lock file another user made (root's, from a run
+        // under sudo) still serialises this user's loaders. O_NONBLOCK only keeps a pipe planted
+        // there from holding the open; flock below waits all the same.
+        fd_ = ::openat(folder.get(), "state.lock", O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
         if (fd_ < 0) return;
         while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
         }

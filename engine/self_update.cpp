@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "engine/catalog.h"
@@ -28,6 +29,8 @@ bool bundleFolder(const std::string& path) {
     const fs::path p(path);
     return p.extension() == ".app" && fs::is_directory(fs::symlink_status(p, ec));
 }
+
+const std::string kOld = ".tqm-old-", kStaging = ".tqm-staging-";
 
 bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
@@ -82,7 +85,7 @@ bool Engine::replaceSelf(const std::string& data, std::string& error) {
     std::string name, itemName;
     int err = detail::openParent(program, folder, name);
     if (err == 0) err = detail::openParent(unpacked, from, itemName);
-    const std::string aside = fs::path(detail::asideName(program)).filename().string();
+    const std::string aside = fs::path(detail::asideFor(staging, program)).filename().string();
     if (err == 0 && ::renameat(folder.get(), name.c_str(), folder.get(), aside.c_str()) != 0) err = errno;
     if (err != 0) {
         detail::removeAll(staging);
@@ -109,10 +112,17 @@ void Engine::sweepSelf(const std::string& item) {
     if (!fs::path(item).has_parent_path() || detail::openParent(item, dir, name) != 0 ||
         !detail::folderNames(dir.get(), entries))
         return;
+    // ".tqm-old-" + tag + "-" + name: only this bundle's aside copies go, not another app's. A
+    // staging folder whose tag another app's old copy carries is that app's update, stopped
+    // between its renames: it stays, so that the next job's sweep puts the old copy back.
+    std::set<std::string> othersTags;
+    for (const std::string& entry : entries)
+        if (startsWith(entry, kOld) && !endsWith(entry, "-" + name))
+            othersTags.insert(entry.substr(kOld.size(), entry.find('-', kOld.size()) - kOld.size()));
     for (const std::string& entry : entries) {
-        // ".tqm-old-" + tag + "-" + name: only this bundle's aside copies, not another app's.
-        const bool oldCopy = startsWith(entry, ".tqm-old-") && endsWith(entry, "-" + name);
-        if (oldCopy || startsWith(entry, ".tqm-staging-")) detail::removeAllAt(dir.get(), entry);
+        const bool oldCopy = startsWith(entry, kOld) && endsWith(entry, "-" + name);
+        const bool staging = startsWith(entry, kStaging) && !othersTags.count(entry.substr(kStaging.size()));
+        if (oldCopy || staging) detail::removeAllAt(dir.get(), entry);
     }
 }
 

@@ -15,6 +15,7 @@
 
 #include "engine/folder_chain.h"
 #include "engine/safe_path.h"
+#include "engine/util.h"
 
 namespace tqm::detail {
 
@@ -45,19 +46,7 @@ struct Fd {
     }
 };
 
-std::vector<std::string> splitSlash(const std::string& s) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t slash = s.find('/', start);
-        if (slash == std::string::npos) {
-            parts.push_back(s.substr(start));
-            return parts;
-        }
-        parts.push_back(s.substr(start, slash - start));
-        start = slash + 1;
-    }
-}
+std::vector<std::string> splitSlash(const std::string& s) { return splitAt(s, '/'); }
 
 bool nameOk(const std::vector<std::string>& parts, const std::string& name, const std::string& item) {
     if (name.empty() || name[0] == '/') return false;

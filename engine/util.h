@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tqm {
 
@@ -14,6 +15,9 @@ std::string sha256Hex(const void* data, size_t size);
 
 // The current UTC time as "%Y-%m-%dT%H:%M:%SZ".
 std::string nowUtc();
+
+// The pieces of text between separators, empty ones included ("a//b" gives "a", "", "b").
+std::vector<std::string> splitAt(const std::string& text, char separator);
 
 // A JSON string literal (quotes included) for hand-written JSON files.
 std::string jsonQuote(const std::string& text);

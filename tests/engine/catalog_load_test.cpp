@@ -43,6 +43,7 @@ protected:
         return tqm::loadCatalog(tqm::Source(path("src")), keys, path("data"), offline);
     }
     std::string state() const { return readFile(path("data/state.json")); }
+    void raceTwoLoaders(uid_t uid);
 };
 
 TEST_F(LoadCatalog, FreshLoadCachesAndRecordsTheSequence) {
@@ -201,16 +202,17 @@ TEST_F(LoadCatalog, ConcurrentWritersLeaveWholeFiles) {
         EXPECT_TRUE(e.path().filename() == "catalog.json" || e.path().filename() == "catalog.json.sig") << e.path();
 }
 
-// Two managers loading ever newer catalogs into one data folder at once: the recorded sequence
-// never goes down. Each process reads the record before and after every load and fails when it
-// ever reads less than it read before.
-TEST_F(LoadCatalog, TwoProcessesNeverLowerTheRecordedSequence) {
+// Two managers loading ever newer catalogs into one data folder at once (as the user uid when
+// not -1): the recorded sequence never goes down. Each process reads the record before and after
+// every load and fails when it ever reads less than it read before.
+void LoadCatalog::raceTwoLoaders(uid_t uid) {
     const int kRounds = 300;
     std::vector<pid_t> children;
     for (int who = 0; who < 2; ++who) {
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
+            if (uid != uid_t(-1) && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(2);
             const std::string src = path("src" + std::to_string(who));
             int64_t highest = 0;
             bool lowered = false;
@@ -243,6 +245,33 @@ TEST_F(LoadCatalog, TwoProcessesNeverLowerTheRecordedSequence) {
     const tqm::LoadedCatalog cached = load(true);
     EXPECT_TRUE(cached.ok) << cached.note;
     EXPECT_EQ(cached.catalog.sequence, 2 * kRounds + 1);
+}
+
+// A pipe in the lock file's place does not hold the loader (nobody ever writes into it).
+TEST_F(LoadCatalog, APipeAtTheLockFileDoesNotHoldTheLoad) {
+    std::filesystem::create_directories(path("data"));
+    ASSERT_EQ(::mkfifo(path("data/state.lock").c_str(), 0644), 0);
+    publish(42);
+    EXPECT_TRUE(load().ok);
+    EXPECT_EQ(state(), "{\"max_sequence\": 42}\n");
+}
+
+TEST_F(LoadCatalog, TwoProcessesNeverLowerTheRecordedSequence) { raceTwoLoaders(uid_t(-1)); }
+
+// The same for a user whose data folder holds a lock file root made (the manager once run with
+// sudo): the user cannot write to that file, and still takes its lock.
+TEST_F(LoadCatalog, ALockFileOfRootsStillSerialisesTheUser) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to make the lock file root's";
+    const uid_t nobody = 65534;
+    ASSERT_TRUE(writeFile(path("data/state.lock"), ""));
+    ASSERT_EQ(::chmod(path("data/state.lock").c_str(), 0644), 0);
+    for (const std::string& own : {path("data"), path("src0"), path("src1")}) {
+        std::filesystem::create_directories(own);
+        ASSERT_EQ(::chown(own.c_str(), nobody, nobody), 0);
+    }
+    // The test's own folder (made owner-only) must let the user through.
+    ASSERT_EQ(::chmod(temp.dir().c_str(), 0755), 0);
+    raceTwoLoaders(nobody);
 }
 
 }  // namespace

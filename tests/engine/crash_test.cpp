@@ -2,11 +2,14 @@
 // wholly the old copy or wholly the new one, never missing and never a mix, and the new one
 // then installs. The update runs in a forked child, killed after a random delay or by itself
 // just before one of its renames.
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -68,6 +71,9 @@ struct Update {
     std::string zip1, zip2;
 };
 
+// Fails the move in of a new copy and the way back of the old one.
+int failMoveInAndBack(tqm::detail::RenameStep step);
+
 int g_renamesLeft = -1;  // in the child: renames to let pass before it kills itself
 
 int killBeforeRename(tqm::detail::RenameStep) {
@@ -123,6 +129,17 @@ protected:
         const bool ok = e.install(second ? u.v2 : u.v1, u.format, second ? u.zip2 : u.zip1, error);
         EXPECT_TRUE(ok) << error;
         return ok;
+    }
+
+    // Starts the update of u to v2 and stops it with the old copy aside and the staging folder
+    // beside it, as an update killed between its renames would; true when it did.
+    bool stopBetweenRenames(const Update& u) {
+        tqm::Engine e = job();
+        std::string error;
+        tqm::detail::renameFault = failMoveInAndBack;
+        const bool ok = e.install(u.v2, u.format, u.zip2, error);
+        tqm::detail::renameFault = nullptr;
+        return !ok && !fs::exists(fs::symlink_status(u.target));
     }
 
     // Starts the update to v2 (or back to v1) in a child; answers its id.
@@ -222,6 +239,99 @@ protected:
 
     tqm::Catalog catalog;
 };
+
+int failMoveInAndBack(tqm::detail::RenameStep step) {
+    return step == tqm::detail::RenameStep::In || step == tqm::detail::RenameStep::Back ? EIO : 0;
+}
+
+// Waits until a name beginning ".tqm-old-" and ending in suffix is moved into dir (watched by fd
+// since before the move); false after 10 s.
+bool awaitAside(int fd, const std::string& suffix) {
+    alignas(inotify_event) char buf[64 * 1024];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0) return false;
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0) return false;
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+            const std::string name = e->len ? e->name : "";
+            if ((e->mask & IN_MOVED_TO) && name.rfind(".tqm-old-", 0) == 0 && name.size() > suffix.size() &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                return true;
+            at += ssize_t(sizeof(inotify_event) + e->len);
+        }
+    }
+}
+
+// A removal killed while it deletes its aside copy, with another item's update stopped between
+// its renames in the same folder: the sweep puts the other item's old copy back, and finishes the
+// removal instead of bringing back what was left of the removed item.
+TEST_F(CrashTest, RemovalKilledBesideAStoppedUpdate) {
+    const std::string dir = job().layout.formatDir("vst3");
+    std::vector<ZipItem> items{zipDir("Gone.vst3/")};
+    for (int i = 0; i < 2000; ++i)
+        items.push_back(
+            zipFile("Gone.vst3/Contents/Resources/d" + std::to_string(i % 40) + "/f" + std::to_string(i), "x"));
+    const std::string goneZip = makeZip(items);
+    tqm::Plugin gone = entry("vst3", "Gone.vst3", "", "1.0.0", goneZip);
+    gone.id = "vendor.gone";
+    const Update other = update("vst3", "Synth.vst3", "Synth");
+    ASSERT_TRUE(install(other, false));
+    const Tree one = treeOf(other.target);
+    ASSERT_TRUE(stopBetweenRenames(other));
+
+    // The removal runs at the lowest priority, so that the kill lands while it deletes; on a busy
+    // machine it may still end first, and then it is tried again.
+    bool killed = false;
+    for (int attempt = 0; attempt < 5 && !killed; ++attempt) {
+        {
+            tqm::Engine e = job();
+            std::string error;
+            ASSERT_TRUE(e.install(gone, "vst3", goneZip, error)) << error;
+        }
+        const int watch = ::inotify_init1(IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(::inotify_add_watch(watch, dir.c_str(), IN_MOVED_TO), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            [[maybe_unused]] const int lowered = ::nice(19);
+            tqm::Engine e = job();
+            std::string error;
+            _exit(e.remove("vendor.gone", "vst3", error) ? 0 : 1);
+        }
+        const bool seen = awaitAside(watch, "-Gone.vst3");
+        ::kill(child, SIGKILL);
+        ::close(watch);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(seen);
+        killed = WIFSIGNALED(status);
+    }
+    ASSERT_TRUE(killed) << "the removal ended before it was killed, five times";
+
+    job().sweep();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir + "/Gone.vst3")));
+    EXPECT_EQ(treeOf(other.target), one);
+    EXPECT_FALSE(leftovers(dir));
+}
+
+// An app update stopped between its renames in the folder the manager itself lives in: the
+// manager's start-up sweep of its own leftovers leaves that update's staging folder, so that the
+// next job's sweep still puts the old app back.
+TEST_F(CrashTest, ManagerStartKeepsAStoppedAppUpdate) {
+    const Update app = update("app", "Synth.app", "Synth");
+    ASSERT_TRUE(install(app, false));
+    const Tree one = treeOf(app.target);
+    const std::string manager = job().layout.appsDir() + "/Manager.app";
+    ASSERT_TRUE(writeFile(manager + "/Contents/MacOS/manager", "manager"));
+    ASSERT_TRUE(stopBetweenRenames(app));
+    job().sweepSelf(manager);
+    job().sweep();
+    EXPECT_EQ(treeOf(app.target), one);
+    EXPECT_EQ(readFile(manager + "/Contents/MacOS/manager"), "manager");
+    EXPECT_FALSE(leftovers(job().layout.appsDir()));
+}
 
 TEST_F(CrashTest, PluginUpdateKilledAnywhere) { killEverywhere(update("vst3", "Synth.vst3", "Synth")); }
 

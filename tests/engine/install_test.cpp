@@ -77,6 +77,7 @@ TEST(EngineState, TagsAndNames) {
     EXPECT_TRUE(std::regex_match(tqm::detail::asideName("/A/B/Foo.vst3"),
                                  std::regex("/A/B/\\.tqm-old-[0-9a-f]{8}-Foo\\.vst3")));
     EXPECT_TRUE(std::regex_match(tqm::detail::stagingDir("/A/B"), std::regex("/A/B/\\.tqm-staging-[0-9a-f]{8}")));
+    EXPECT_EQ(tqm::detail::asideFor("/A/B/.tqm-staging-0123abcd", "/A/B/Foo.vst3"), "/A/B/.tqm-old-0123abcd-Foo.vst3");
 }
 
 TEST_F(InstallTest, CanWriteMakesTheFolderAndLeavesNoProbe) {
@@ -110,14 +111,18 @@ TEST_F(InstallTest, SweepRemovesLeftoversOnly) {
 // the next sweep must leave the old or the new copy in place, never neither.
 TEST_F(InstallTest, SweepRecoversInterruptedInstalls) {
     const std::string target = vst3() + "/Foo.vst3";
+    enum Aside { None, OfThatStaging, OfARemoval };
     struct Case {
         const char* what;
-        bool staging, aside, newInPlace;
+        bool staging;
+        Aside aside;
+        bool newInPlace;
         std::string expect;  // content at target afterwards; empty = nothing there
     } cases[] = {
-        {"stopped before the new copy moved in", true, true, false, "old"},
-        {"stopped after the new copy moved in", true, true, true, "new"},
-        {"removal stopped before deleting the aside copy", false, true, false, ""},
+        {"stopped before the new copy moved in", true, OfThatStaging, false, "old"},
+        {"stopped after the new copy moved in", true, OfThatStaging, true, "new"},
+        {"removal stopped before deleting the aside copy", false, OfARemoval, false, ""},
+        {"the same beside another install's staging folder", true, OfARemoval, false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -126,8 +131,10 @@ TEST_F(InstallTest, SweepRecoversInterruptedInstalls) {
         if (c.staging) {
             ASSERT_TRUE(writeFile(staging + "/Foo.vst3/Contents/x", "new"));
         }
-        if (c.aside) {
-            ASSERT_TRUE(writeFile(tqm::detail::asideName(target) + "/Contents/x", "old"));
+        if (c.aside != None) {
+            const std::string aside =
+                c.aside == OfThatStaging ? tqm::detail::asideFor(staging, target) : tqm::detail::asideName(target);
+            ASSERT_TRUE(writeFile(aside + "/Contents/x", "old"));
         }
         if (c.newInPlace) fs::rename(staging + "/Foo.vst3", target);
         engine.sweep();

@@ -2,6 +2,7 @@
 // through a plain shell in place of the administrator prompt, its entry before main, the
 // helper's job against the cached catalog and packages, and the result file.
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -193,8 +194,8 @@ TEST_F(ElevatedHelper, ResultFileNeverFollowsALink) {
     EXPECT_EQ(tqm::applyJob(engine.layout, path("job.json"), path("dir"), catalog.publicKeyHex()), 1);
 }
 
-// A link planted at prompt.txt is never written through (nor emptied): the job stops before the
-// prompt, and the file the link names keeps its bytes.
+// A link planted at prompt.txt is never written through (nor emptied), and a pipe there is not
+// waited on: the job stops before the prompt, and the file the link names keeps its bytes.
 TEST_F(ElevatedHelper, APlantedPromptLinkIsNotWrittenThrough) {
     struct Case {
         const char* what;
@@ -202,6 +203,8 @@ TEST_F(ElevatedHelper, APlantedPromptLinkIsNotWrittenThrough) {
     } cases[] = {
         {"symbolic link", [](const std::string& v, const std::string& at) { fs::create_symlink(v, at); }},
         {"hard link", [](const std::string& v, const std::string& at) { fs::create_hard_link(v, at); }},
+        // A pipe nobody reads would hold the manager in its open for ever.
+        {"pipe", [](const std::string&, const std::string& at) { ::mkfifo(at.c_str(), 0600); }},
     };
     fs::create_directories(jobs);
     for (const Case& c : cases) {
