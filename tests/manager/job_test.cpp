@@ -89,6 +89,7 @@ TEST_F(Job, DownloadProgressFromTheWeb) {
         LoopbackServer::Reply r;
         r.body = readFile(catalog.source() + "/" + rel);
         r.chunk = r.body.size() / 4 + 1;
+        r.pauseMs = 40;  // long enough that a busy machine still reads each piece on its own
         server.serve(rel, r);
     }
     tqapp::Config c = config();

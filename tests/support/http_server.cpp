@@ -162,7 +162,7 @@ void LoopbackServer::handle(int fd) {
     const size_t step = reply.chunk ? reply.chunk : reply.body.size();
     for (size_t at = 0; at < reply.body.size() && !stop_; at += step) {
         if (!sendAll(fd, reply.body.data() + at, std::min(step, reply.body.size() - at))) return;
-        if (reply.chunk) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (reply.chunk) std::this_thread::sleep_for(std::chrono::milliseconds(reply.pauseMs));
     }
     // A stalled reply holds the connection until the client leaves or the server stops.
     while (reply.stall && !stop_) {

@@ -19,6 +19,7 @@ public:
         std::string location;   // sent as "Location" when set (redirects)
         int64_t announce = -1;  // Content-Length to announce instead of the body's size
         size_t chunk = 0;       // send the body in pieces of this size, with a short pause between
+        int pauseMs = 2;        // the pause between pieces
         bool stall = false;     // after the body, keep the connection open without sending more
     };
 
