@@ -292,14 +292,8 @@ void Canvas::drawBitmapTinted(const Bitmap& bm, int32_t x, int32_t y, Color c) {
     if (d.empty()) return;
     const uint32_t px = pixelOf(c), ca = c >> 24;
     if (ca == 0) return;
-    thread_local std::vector<uint8_t> weights;
-    const int64_t n = d.x1 - d.x0;
-    weights.resize(size_t(n));
-    for (int64_t row = d.y0; row < d.y1; ++row) {
-        const uint32_t* s = bm.pixels.data() + (row - y) * bm.w + (d.x0 - x);
-        for (int64_t i = 0; i < n; ++i) weights[size_t(i)] = uint8_t(((s[i] >> 24) * ca + 127) / 255);
-        blend::maskOver(at(*this, d.x0, row), weights.data(), n, px);
-    }
+    for (int64_t row = d.y0; row < d.y1; ++row)
+        blend::tintOver(at(*this, d.x0, row), bm.pixels.data() + (row - y) * bm.w + (d.x0 - x), d.x1 - d.x0, px, ca);
 }
 
 }  // namespace lumo::gui
