@@ -62,6 +62,24 @@ void glassRun(uint32_t* d, const uint32_t* b, const uint32_t* w, int32_t n) {
     }
 }
 
+// Neighbouring segments that copy 1:1 and continue each other become one, so a sprite at its designed
+// size is copied in whole rows rather than in narrow strips.
+std::vector<Axis::Seg> joined(const std::vector<Axis::Seg>& segs) {
+    std::vector<Axis::Seg> out;
+    for (const Axis::Seg& s : segs) {
+        const bool plain = s.len == s.dstLen;
+        if (plain && !out.empty() && out.back().len == out.back().dstLen &&
+            out.back().src + out.back().len == s.src && out.back().dst + out.back().dstLen == s.dst) {
+            out.back().len += s.len;
+            out.back().dstLen += s.len;
+            out.back().stretched = false;
+            continue;
+        }
+        out.push_back(s);
+    }
+    return out;
+}
+
 }  // namespace
 
 int32_t ManagerView::dev(double v) const {
@@ -83,8 +101,8 @@ void ManagerView::put(Canvas& canvas, const lumo::gui::AssetPack& pack, const st
         scope.narrow({dev(clip.x) + paintX, dev(clip.y) + paintY, dev(double(clip.x) + clip.w) - dev(clip.x),
                       dev(double(clip.y) + clip.h) - dev(clip.y)});
     const bool cut = sliceable(name);
-    const std::vector<Axis::Seg> xs = xAxis.segments(sprite->x, image->w, paintScale, cut);
-    const std::vector<Axis::Seg> ys = stretchY ? yAxis.segments(sprite->y, image->h, paintScale, cut)
+    const std::vector<Axis::Seg> xs = joined(xAxis.segments(sprite->x, image->w, paintScale, cut));
+    const std::vector<Axis::Seg> ys = stretchY ? joined(yAxis.segments(sprite->y, image->h, paintScale, cut))
                                                : std::vector<Axis::Seg>{{0, image->h, sprite->y, image->h, false}};
     const int32_t ox = dev(dx) + paintX, oy = dev(dy) + paintY;
     for (const Axis::Seg& y : ys)
