@@ -154,6 +154,13 @@ inline int clearLanes(__m128i v) {
     return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(v, alpha), _mm_setzero_si128())));
 }
 
+// The last r (1 to 3) lanes of v, the others cleared: a row's last one to three pixels go through the
+// group of four ending with the row, whose lanes done before then weigh 0 and keep what they hold.
+inline __m128i lastLanes(__m128i v, int64_t r) {
+    const __m128i keep = _mm_cmpgt_epi32(_mm_setr_epi32(1, 2, 3, 4), _mm_set1_epi32(int32_t(4 - r)));
+    return _mm_and_si128(v, keep);
+}
+
 // Four weighted sources (weights in the alpha bytes) over d: clear ones keep d, opaque ones are stored.
 inline void put4(uint32_t* d, __m128i sv) {
     const int clear = clearLanes(sv);
@@ -168,35 +175,32 @@ inline void put4(uint32_t* d, __m128i sv) {
 #endif
 
 // Source pixels over destination pixels at full opacity, weight = source alpha. Groups of sixteen
-// are sorted by one test of their alpha bytes: wholly opaque ones are stored as they come (runs of
-// them in one copy), wholly clear ones are skipped, only the rest are blended.
+// are sorted by one test of their alpha bytes, in the same pass that loads them: wholly opaque ones
+// are stored as they come, wholly clear ones are skipped, only the rest are blended four by four.
 inline void sourceOver(uint32_t* d, const uint32_t* s, int64_t n) {
     int64_t i = 0;
 #if defined(__SSE2__)
     auto load = [](const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-    while (i + 16 <= n) {
-        // The opaque run starting at i, sixteen pixels at a time.
-        int64_t j = i;
-        for (; j + 16 <= n; j += 16) {
-            const __m128i all = _mm_and_si128(_mm_and_si128(load(s + j), load(s + j + 4)),
-                                              _mm_and_si128(load(s + j + 8), load(s + j + 12)));
-            if (opaqueLanes(all) != 0xF) break;
-        }
-        if (j > i) {
-            std::memcpy(d + i, s + i, size_t(j - i) * 4);
-            i = j;
-            continue;
-        }
+    auto store = [](uint32_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); };
+    for (; i + 16 <= n; i += 16) {
         const __m128i a = load(s + i), b = load(s + i + 4), c = load(s + i + 8), e = load(s + i + 12);
-        if (clearLanes(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, e))) != 0xF) {
+        if (opaqueLanes(_mm_and_si128(_mm_and_si128(a, b), _mm_and_si128(c, e))) == 0xF) {
+            store(d + i, a);
+            store(d + i + 4, b);
+            store(d + i + 8, c);
+            store(d + i + 12, e);
+        } else if (clearLanes(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, e))) != 0xF) {
             put4(d + i, a);
             put4(d + i + 4, b);
             put4(d + i + 8, c);
             put4(d + i + 12, e);
         }
-        i += 16;
     }
     for (; i + 4 <= n; i += 4) put4(d + i, load(s + i));
+    if (i < n && n >= 4) {
+        put4(d + n - 4, lastLanes(load(s + n - 4), n - i));
+        return;
+    }
 #endif
     for (; i < n; ++i) d[i] = one(d[i], s[i], s[i] >> 24);
 }
@@ -229,10 +233,16 @@ inline void tintOver(uint32_t* d, const uint32_t* s, int64_t n, uint32_t px, uin
 #if defined(__SSE2__)
     const __m128i colour = _mm_set1_epi32(int32_t(px & 0x00FFFFFFu)), v128 = _mm_set1_epi32(128);
     const __m128i vc = _mm_set1_epi32(int32_t(c));
-    for (; i + 4 <= n; i += 4) {
-        __m128i w = _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)), 24);
+    // The source pixels' colour replaced by the tint and their alpha by the weight.
+    auto weighted = [&](const uint32_t* p) {
+        __m128i w = _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), 24);
         if (c != 255) w = div255Lanes(_mm_add_epi32(_mm_mullo_epi16(w, vc), v128));
-        put4(d + i, _mm_or_si128(colour, _mm_slli_epi32(w, 24)));
+        return _mm_or_si128(colour, _mm_slli_epi32(w, 24));
+    };
+    for (; i + 4 <= n; i += 4) put4(d + i, weighted(s + i));
+    if (i < n && n >= 4) {
+        put4(d + n - 4, lastLanes(weighted(s + n - 4), n - i));
+        return;
     }
 #endif
     for (; i < n; ++i) d[i] = one(d[i], px, div255((s[i] >> 24) * c));
