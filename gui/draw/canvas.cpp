@@ -292,8 +292,15 @@ void Canvas::drawBitmapTinted(const Bitmap& bm, int32_t x, int32_t y, Color c) {
     if (d.empty()) return;
     const uint32_t px = pixelOf(c), ca = c >> 24;
     if (ca == 0) return;
-    for (int64_t row = d.y0; row < d.y1; ++row)
-        blend::tintOver(at(*this, d.x0, row), bm.pixels.data() + (row - y) * bm.w + (d.x0 - x), d.x1 - d.x0, px, ca);
+    const bool wide = blend::wide();
+    for (int64_t row = d.y0; row < d.y1; ++row) {
+        uint32_t* p = at(*this, d.x0, row);
+        const uint32_t* s = bm.pixels.data() + (row - y) * bm.w + (d.x0 - x);
+        if (wide)
+            blend::tintOverWide(p, s, d.x1 - d.x0, px, ca);
+        else
+            blend::tintOver(p, s, d.x1 - d.x0, px, ca);
+    }
 }
 
 }  // namespace lumo::gui
