@@ -195,17 +195,18 @@ inline void sourceOver(uint32_t* d, const uint32_t* s, int64_t n) {
 }
 
 // The same two blends eight pixels at a time where the processor has AVX2 (blend_wide.cpp), with the
-// same bits; wide() tells whether it has. Rows shorter than eight go to the forms above.
+// same bits, over `rows` rows of n pixels (strides in pixels); wide() tells whether it has.
 bool wide();
-void sourceOverWide(uint32_t* d, const uint32_t* s, int64_t n);
-void tintOverWide(uint32_t* d, const uint32_t* s, int64_t n, uint32_t px, uint32_t c);
+void sourceOverWide(uint32_t* d, int64_t dStride, const uint32_t* s, int64_t sStride, int64_t n, int64_t rows);
+void tintOverWide(uint32_t* d, int64_t dStride, const uint32_t* s, int64_t sStride, int64_t n, int64_t rows,
+                  uint32_t px, uint32_t c);
 
 // Source pixels over destination pixels at opacity o: the weight is the source alpha (o = 255) or
 // (s * o + 127) / 255, which is 0 (skip) exactly when s * o < 128.
 inline void pixelsOver(uint32_t* d, const uint32_t* s, int64_t n, uint32_t o) {
     if (o == 255) {
         if (wide())
-            sourceOverWide(d, s, n);
+            sourceOverWide(d, n, s, n, n, 1);
         else
             sourceOver(d, s, n);
         return;

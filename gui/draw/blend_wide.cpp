@@ -77,7 +77,7 @@ WIDE inline __m256i weighted8(__m256i sv, __m256i colour, uint32_t c) {
     return _mm256_or_si256(colour, _mm256_slli_epi32(w, 24));
 }
 
-WIDE void sourceOver8(uint32_t* d, const uint32_t* s, int64_t n) {
+WIDE inline void sourceOver8(uint32_t* d, const uint32_t* s, int64_t n) {
     int64_t i = 0;
     for (; i + 32 <= n; i += 32) {
         const __m256i a = load8(s + i), b = load8(s + i + 8), c = load8(s + i + 16), e = load8(s + i + 24);
@@ -101,8 +101,7 @@ WIDE void sourceOver8(uint32_t* d, const uint32_t* s, int64_t n) {
     }
 }
 
-WIDE void tintOver8(uint32_t* d, const uint32_t* s, int64_t n, uint32_t px, uint32_t c) {
-    const __m256i colour = _mm256_set1_epi32(int32_t(px & 0x00FFFFFFu));
+WIDE inline void tintOver8(uint32_t* d, const uint32_t* s, int64_t n, __m256i colour, uint32_t c) {
     int64_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m256i sv = weighted8(load8(s + i), colour, c);
@@ -115,6 +114,16 @@ WIDE void tintOver8(uint32_t* d, const uint32_t* s, int64_t n, uint32_t px, uint
     }
 }
 
+WIDE void sourceRows8(uint32_t* d, int64_t dStride, const uint32_t* s, int64_t sStride, int64_t n, int64_t rows) {
+    for (int64_t r = 0; r < rows; ++r, d += dStride, s += sStride) sourceOver8(d, s, n);
+}
+
+WIDE void tintRows8(uint32_t* d, int64_t dStride, const uint32_t* s, int64_t sStride, int64_t n, int64_t rows,
+                    uint32_t px, uint32_t c) {
+    const __m256i colour = _mm256_set1_epi32(int32_t(px & 0x00FFFFFFu));
+    for (int64_t r = 0; r < rows; ++r, d += dStride, s += sStride) tintOver8(d, s, n, colour, c);
+}
+
 #undef WIDE
 
 }  // namespace
@@ -124,15 +133,27 @@ bool wide() {
     return has;
 }
 
-void sourceOverWide(uint32_t* d, const uint32_t* s, int64_t n) { sourceOver8(d, s, n); }
+void sourceOverWide(uint32_t* d, int64_t dStride, const uint32_t* s, int64_t sStride, int64_t n, int64_t rows) {
+    sourceRows8(d, dStride, s, sStride, n, rows);
+}
 
-void tintOverWide(uint32_t* d, const uint32_t* s, int64_t n, uint32_t px, uint32_t c) { tintOver8(d, s, n, px, c); }
+void tintOverWide(uint32_t* d, int64_t dStride, const uint32_t* s, int64_t sStride, int64_t n, int64_t rows,
+                  uint32_t px, uint32_t c) {
+    tintRows8(d, dStride, s, sStride, n, rows, px, c);
+}
 
 #else
 
 bool wide() { return false; }
-void sourceOverWide(uint32_t* d, const uint32_t* s, int64_t n) { sourceOver(d, s, n); }
-void tintOverWide(uint32_t* d, const uint32_t* s, int64_t n, uint32_t px, uint32_t c) { tintOver(d, s, n, px, c); }
+
+void sourceOverWide(uint32_t* d, int64_t dStride, const uint32_t* s, int64_t sStride, int64_t n, int64_t rows) {
+    for (int64_t r = 0; r < rows; ++r, d += dStride, s += sStride) sourceOver(d, s, n);
+}
+
+void tintOverWide(uint32_t* d, int64_t dStride, const uint32_t* s, int64_t sStride, int64_t n, int64_t rows,
+                  uint32_t px, uint32_t c) {
+    for (int64_t r = 0; r < rows; ++r, d += dStride, s += sStride) tintOver(d, s, n, px, c);
+}
 
 #endif
 

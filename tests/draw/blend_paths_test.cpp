@@ -140,7 +140,10 @@ TEST(BlendPaths, RowKernelsOfBothWidthsMatchTheRule) {
     using Row = void (*)(uint32_t*, const uint32_t*, int64_t, uint32_t, uint32_t);
     const Row source4 = [](uint32_t* d, const uint32_t* s, int64_t n, uint32_t, uint32_t) { blend::sourceOver(d, s, n); };
     const Row source8 = [](uint32_t* d, const uint32_t* s, int64_t n, uint32_t, uint32_t) {
-        blend::sourceOverWide(d, s, n);
+        blend::sourceOverWide(d, n, s, n, n, 1);
+    };
+    const Row tint8 = [](uint32_t* d, const uint32_t* s, int64_t n, uint32_t px, uint32_t c) {
+        blend::tintOverWide(d, n, s, n, n, 1, px, c);
     };
     const struct {
         const char* name;
@@ -149,7 +152,7 @@ TEST(BlendPaths, RowKernelsOfBothWidthsMatchTheRule) {
     } kernels[] = {{"sourceOver", source4, false},
                    {"sourceOverWide", source8, false},
                    {"tintOver", blend::tintOver, true},
-                   {"tintOverWide", blend::tintOverWide, true}};
+                   {"tintOverWide", tint8, true}};
     for (const auto& k : kernels)
         for (Alpha kind : kKinds)
             for (int n = 0; n <= 80; ++n)
