@@ -77,7 +77,17 @@ WIDE inline __m256i weighted8(__m256i sv, __m256i colour, uint32_t c) {
     return _mm256_or_si256(colour, _mm256_slli_epi32(w, 24));
 }
 
+// Rows of eight or more end in the group of their last eight pixels, blended from what those held
+// before the row was begun and stored after the rest: where that group overlaps the one before it,
+// both give the same bits. Shorter rows go through masked loads and a masked store.
 WIDE inline void sourceOver8(uint32_t* d, const uint32_t* s, int64_t n) {
+    if (n < 8) {
+        const __m256i m = firstLanes(n);
+        const __m256i sv = loadFirst(s, m);
+        if (clear8(sv) != 0xFF) storeFirst(d, m, over8(loadFirst(d, m), sv));
+        return;
+    }
+    const __m256i lastS = load8(s + n - 8), lastD = load8(d + n - 8);
     int64_t i = 0;
     for (; i + 32 <= n; i += 32) {
         const __m256i a = load8(s + i), b = load8(s + i + 8), c = load8(s + i + 16), e = load8(s + i + 24);
@@ -93,25 +103,23 @@ WIDE inline void sourceOver8(uint32_t* d, const uint32_t* s, int64_t n) {
             put8(d + i + 24, e);
         }
     }
-    for (; i + 8 <= n; i += 8) put8(d + i, load8(s + i));
-    if (i < n) {
-        const __m256i m = firstLanes(n - i);
-        const __m256i sv = loadFirst(s + i, m);
-        if (clear8(sv) != 0xFF) storeFirst(d + i, m, over8(loadFirst(d + i, m), sv));
-    }
+    for (; i + 8 < n; i += 8) put8(d + i, load8(s + i));
+    if (i < n && clear8(lastS) != 0xFF) store8(d + n - 8, opaque8(lastS) == 0xFF ? lastS : over8(lastD, lastS));
 }
 
 WIDE inline void tintOver8(uint32_t* d, const uint32_t* s, int64_t n, __m256i colour, uint32_t c) {
-    int64_t i = 0;
-    for (; i + 8 <= n; i += 8) {
+    if (n < 8) {
+        const __m256i m = firstLanes(n);
+        const __m256i sv = weighted8(loadFirst(s, m), colour, c);
+        if (clear8(sv) != 0xFF) storeFirst(d, m, over8(loadFirst(d, m), sv));
+        return;
+    }
+    const __m256i lastS = weighted8(load8(s + n - 8), colour, c), lastD = load8(d + n - 8);
+    for (int64_t i = 0; i + 8 < n; i += 8) {
         const __m256i sv = weighted8(load8(s + i), colour, c);
         if (clear8(sv) != 0xFF) store8(d + i, over8(load8(d + i), sv));
     }
-    if (i < n) {
-        const __m256i m = firstLanes(n - i);
-        const __m256i sv = weighted8(loadFirst(s + i, m), colour, c);
-        if (clear8(sv) != 0xFF) storeFirst(d + i, m, over8(loadFirst(d + i, m), sv));
-    }
+    if (clear8(lastS) != 0xFF) store8(d + n - 8, over8(lastD, lastS));
 }
 
 WIDE void sourceRows8(uint32_t* d, int64_t dStride, const uint32_t* s, int64_t sStride, int64_t n, int64_t rows) {
