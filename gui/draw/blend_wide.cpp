@@ -69,14 +69,6 @@ WIDE inline __m256i loadFirst(const uint32_t* p, __m256i m) {
 }
 WIDE inline void storeFirst(uint32_t* p, __m256i m, __m256i v) { _mm256_maskstore_epi32(reinterpret_cast<int*>(p), m, v); }
 
-// Source pixels with their alpha replaced by (alpha c + 127) / 255 and their colour by px.
-WIDE inline __m256i weighted8(__m256i sv, __m256i colour, uint32_t c) {
-    __m256i w = _mm256_srli_epi32(sv, 24);
-    if (c != 255)
-        w = div255x16(_mm256_add_epi32(_mm256_mullo_epi16(w, _mm256_set1_epi32(int32_t(c))), _mm256_set1_epi32(128)));
-    return _mm256_or_si256(colour, _mm256_slli_epi32(w, 24));
-}
-
 // Rows of eight or more end in the group of their last eight pixels, blended from what those held
 // before the row was begun and stored after the rest: where that group overlaps the one before it,
 // both give the same bits. Shorter rows go through masked loads and a masked store.
@@ -107,19 +99,55 @@ WIDE inline void sourceOver8(uint32_t* d, const uint32_t* s, int64_t n) {
     if (i < n && clear8(lastS) != 0xFF) store8(d + n - 8, opaque8(lastS) == 0xFF ? lastS : over8(lastD, lastS));
 }
 
-WIDE inline void tintOver8(uint32_t* d, const uint32_t* s, int64_t n, __m256i colour, uint32_t c) {
+// A tint's constants: its colour in 16-bit channel lanes, its alpha, and the byte picks that spread
+// each pixel's alpha over its four channel lanes (for the low and high pixel pair of each half).
+struct Tint {
+    __m256i colour, c, lo, hi;
+    uint32_t alpha;
+};
+
+WIDE inline Tint tintOf(uint32_t px, uint32_t c) {
+    const __m256i z = _mm256_setzero_si256();
+    const int8_t o = -1;  // a zero byte
+    return Tint{_mm256_unpacklo_epi8(_mm256_set1_epi32(int32_t(px | 0xFF000000u)), z), _mm256_set1_epi16(int16_t(c)),
+                _mm256_setr_epi8(3, o, 3, o, 3, o, 3, o, 7, o, 7, o, 7, o, 7, o, 3, o, 3, o, 3, o, 3, o, 7, o, 7, o, 7, o, 7, o),
+                _mm256_setr_epi8(11, o, 11, o, 11, o, 11, o, 15, o, 15, o, 15, o, 15, o, 11, o, 11, o, 11, o, 11, o, 15, o,
+                                 15, o, 15, o, 15, o),
+                c};
+}
+
+// Eight pixels d under the tint at the weights (alpha c + 127) / 255 of eight source pixels sv.
+WIDE inline __m256i tint8(__m256i dv, __m256i sv, const Tint& t) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i v255 = _mm256_set1_epi16(255), v128 = _mm256_set1_epi16(128);
+    __m256i alo = _mm256_shuffle_epi8(sv, t.lo), ahi = _mm256_shuffle_epi8(sv, t.hi);
+    if (t.alpha != 255) {
+        alo = div255x16(_mm256_add_epi16(_mm256_mullo_epi16(alo, t.c), v128));
+        ahi = div255x16(_mm256_add_epi16(_mm256_mullo_epi16(ahi, t.c), v128));
+    }
+    __m256i lo = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(dv, zero), _mm256_sub_epi16(v255, alo)),
+                                  _mm256_mullo_epi16(t.colour, alo));
+    __m256i hi = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(dv, zero), _mm256_sub_epi16(v255, ahi)),
+                                  _mm256_mullo_epi16(t.colour, ahi));
+    lo = div255x16(_mm256_add_epi16(lo, v128));
+    hi = div255x16(_mm256_add_epi16(hi, v128));
+    return _mm256_packus_epi16(lo, hi);
+}
+
+// Groups whose source alpha is all 0 weigh nothing at any tint and are skipped.
+WIDE inline void tintOver8(uint32_t* d, const uint32_t* s, int64_t n, const Tint& t) {
     if (n < 8) {
         const __m256i m = firstLanes(n);
-        const __m256i sv = weighted8(loadFirst(s, m), colour, c);
-        if (clear8(sv) != 0xFF) storeFirst(d, m, over8(loadFirst(d, m), sv));
+        const __m256i sv = loadFirst(s, m);
+        if (clear8(sv) != 0xFF) storeFirst(d, m, tint8(loadFirst(d, m), sv, t));
         return;
     }
-    const __m256i lastS = weighted8(load8(s + n - 8), colour, c), lastD = load8(d + n - 8);
+    const __m256i lastS = load8(s + n - 8), lastD = load8(d + n - 8);
     for (int64_t i = 0; i + 8 < n; i += 8) {
-        const __m256i sv = weighted8(load8(s + i), colour, c);
-        if (clear8(sv) != 0xFF) store8(d + i, over8(load8(d + i), sv));
+        const __m256i sv = load8(s + i);
+        if (clear8(sv) != 0xFF) store8(d + i, tint8(load8(d + i), sv, t));
     }
-    if (clear8(lastS) != 0xFF) store8(d + n - 8, over8(lastD, lastS));
+    if (clear8(lastS) != 0xFF) store8(d + n - 8, tint8(lastD, lastS, t));
 }
 
 WIDE void sourceRows8(uint32_t* d, int64_t dStride, const uint32_t* s, int64_t sStride, int64_t n, int64_t rows) {
@@ -128,8 +156,8 @@ WIDE void sourceRows8(uint32_t* d, int64_t dStride, const uint32_t* s, int64_t s
 
 WIDE void tintRows8(uint32_t* d, int64_t dStride, const uint32_t* s, int64_t sStride, int64_t n, int64_t rows,
                     uint32_t px, uint32_t c) {
-    const __m256i colour = _mm256_set1_epi32(int32_t(px & 0x00FFFFFFu));
-    for (int64_t r = 0; r < rows; ++r, d += dStride, s += sStride) tintOver8(d, s, n, colour, c);
+    const Tint t = tintOf(px, c);
+    for (int64_t r = 0; r < rows; ++r, d += dStride, s += sStride) tintOver8(d, s, n, t);
 }
 
 #undef WIDE
