@@ -144,7 +144,7 @@ inline __m128i over4(__m128i dv, __m128i sv) {
     return _mm_packus_epi16(lo, hi);
 }
 
-// Bit i of the mask is set when the alpha byte of lane i is 255 (opaque) or 0 (clear).
+// Bit i of the answer is set when the alpha byte of lane i is 255 (opaqueLanes) or 0 (clearLanes).
 inline int opaqueLanes(__m128i v) {
     const __m128i alpha = _mm_set1_epi32(int32_t(0xFF000000u));
     return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(v, alpha), alpha)));
