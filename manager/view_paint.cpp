@@ -14,6 +14,31 @@ namespace tqapp {
 using lumo::gui::Canvas;
 using lumo::gui::Rect;
 
+namespace {
+
+// Whether put() at (ox, oy) covers all of area with the opaque sprite: its segments each copy at least
+// one source pixel and each starts where the one before ends.
+bool opaqueOver(const lumo::gui::Sprite* s, const Axis& xAxis, const Axis& yAxis, double scale, int64_t ox,
+                int64_t oy, Rect area) {
+    if (area.empty()) return true;
+    if (!s || !s->opaque || !s->image) return false;
+    for (int k = 0; k < 2; ++k) {
+        const std::vector<Axis::Seg> segs = k ? yAxis.segments(s->y, s->image->h, scale, true)
+                                              : xAxis.segments(s->x, s->image->w, scale, true);
+        if (segs.empty()) return false;
+        int64_t end = segs.front().dst;
+        for (const Axis::Seg& g : segs) {
+            if (g.len < 1 || g.dst != end) return false;
+            end = int64_t(g.dst) + (g.stretched ? g.dstLen : g.len);
+        }
+        const int64_t o = k ? oy : ox, lo = k ? area.y : area.x, len = k ? area.h : area.w;
+        if (lo < o + segs.front().dst || lo + len > o + end) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void ManagerView::draw(const lumo::gui::Paint& p) {
     const lumo::gui::Assets& skin = managerSkin();
     const lumo::gui::AssetPack& pack = skin.pack(p.scale);
@@ -26,7 +51,9 @@ void ManagerView::draw(const lumo::gui::Paint& p) {
     // Nothing of the window lands outside the canvas area, whatever clip the paint came with.
     ClipScope whole(canvas, canvas.area);
     if (look == 0) {
-        canvas.fillRect(p.rect, 0xFF0B0B0Bu);
+        // Where the page lies opaque over the whole paint area the fill would never show.
+        if (!opaqueOver(pack.sprite("page"), xAxis, yAxis, paintScale, paintX, paintY, meet(p.rect, canvas.clip)))
+            canvas.fillRect(p.rect, 0xFF0B0B0Bu);
         put(canvas, pack, "page", 0, 0, {}, 1.0, true);
     } else {
         devFrames(p);

@@ -11,6 +11,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "manager/dev.h"
 #include "manager/view.h"
@@ -32,9 +35,39 @@ inline uint32_t glassChannel(uint32_t t, uint32_t w, uint32_t b) {
     return (2 * (t * w + (255 - t) * b) + 255) / 510;
 }
 
+#if defined(__x86_64__)
+// The vector loop of glassRun below eight pixels at a time, for processors with AVX2 (the same bits);
+// answers how many pixels it did.
+__attribute__((target("avx2"))) int32_t glassRun8(uint32_t* d, const uint32_t* b, const uint32_t* w, int32_t n) {
+    const __m256i zero = _mm256_setzero_si256(), v255 = _mm256_set1_epi16(255), v128 = _mm256_set1_epi16(128);
+    const __m256i alpha = _mm256_set1_epi32(int32_t(0xFF000000u));
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i dv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
+        const __m256i bv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        const __m256i wv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + i));
+        __m256i x[2];
+        for (int k = 0; k < 2; ++k) {
+            const __m256i t = k ? _mm256_unpackhi_epi8(dv, zero) : _mm256_unpacklo_epi8(dv, zero);
+            const __m256i bk = k ? _mm256_unpackhi_epi8(bv, zero) : _mm256_unpacklo_epi8(bv, zero);
+            const __m256i wk = k ? _mm256_unpackhi_epi8(wv, zero) : _mm256_unpacklo_epi8(wv, zero);
+            x[k] = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(t, wk), _mm256_mullo_epi16(_mm256_sub_epi16(v255, t), bk)), v128);
+            x[k] = _mm256_srli_epi16(_mm256_add_epi16(x[k], _mm256_srli_epi16(x[k], 8)), 8);
+        }
+        const __m256i mixed = _mm256_andnot_si256(alpha, _mm256_packus_epi16(x[0], x[1]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), _mm256_or_si256(mixed, _mm256_and_si256(dv, alpha)));
+    }
+    return i;
+}
+#endif
+
 // A run of n canvas pixels d under the pair pixels b and w; the canvas alpha stays.
 void glassRun(uint32_t* d, const uint32_t* b, const uint32_t* w, int32_t n) {
     int32_t i = 0;
+#if defined(__x86_64__)
+    static const bool wide = __builtin_cpu_supports("avx2");
+    if (wide) i = glassRun8(d, b, w, n);
+#endif
 #if defined(__SSE2__)
     // In 16-bit lanes: t w + (255 - t) b is at most 65025, and (x + 128 + ((x + 128) >> 8)) >> 8 is
     // x / 255 rounded to the nearest, as glassChannel gives it.
@@ -62,6 +95,24 @@ void glassRun(uint32_t* d, const uint32_t* b, const uint32_t* w, int32_t n) {
     }
 }
 
+// Neighbouring segments that copy 1:1 and continue each other become one, so a sprite at its designed
+// size is copied in whole rows rather than in narrow strips.
+std::vector<Axis::Seg> joined(const std::vector<Axis::Seg>& segs) {
+    std::vector<Axis::Seg> out;
+    for (const Axis::Seg& s : segs) {
+        const bool plain = s.len == s.dstLen;
+        if (plain && !out.empty() && out.back().len == out.back().dstLen &&
+            out.back().src + out.back().len == s.src && out.back().dst + out.back().dstLen == s.dst) {
+            out.back().len += s.len;
+            out.back().dstLen += s.len;
+            out.back().stretched = false;
+            continue;
+        }
+        out.push_back(s);
+    }
+    return out;
+}
+
 }  // namespace
 
 int32_t ManagerView::dev(double v) const {
@@ -83,8 +134,8 @@ void ManagerView::put(Canvas& canvas, const lumo::gui::AssetPack& pack, const st
         scope.narrow({dev(clip.x) + paintX, dev(clip.y) + paintY, dev(double(clip.x) + clip.w) - dev(clip.x),
                       dev(double(clip.y) + clip.h) - dev(clip.y)});
     const bool cut = sliceable(name);
-    const std::vector<Axis::Seg> xs = xAxis.segments(sprite->x, image->w, paintScale, cut);
-    const std::vector<Axis::Seg> ys = stretchY ? yAxis.segments(sprite->y, image->h, paintScale, cut)
+    const std::vector<Axis::Seg> xs = joined(xAxis.segments(sprite->x, image->w, paintScale, cut));
+    const std::vector<Axis::Seg> ys = stretchY ? joined(yAxis.segments(sprite->y, image->h, paintScale, cut))
                                                : std::vector<Axis::Seg>{{0, image->h, sprite->y, image->h, false}};
     const int32_t ox = dev(dx) + paintX, oy = dev(dy) + paintY;
     for (const Axis::Seg& y : ys)

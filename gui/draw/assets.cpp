@@ -101,6 +101,8 @@ bool AssetPack::load(const Json& index, const uint8_t* blob, size_t blobSize) {
         s.w = jsonInt(entry["w"], 0);
         s.h = jsonInt(entry["h"], 0);
         s.image = image(stringOf(entry["image"]));
+        s.opaque = s.image != nullptr && blend::usable(*s.image) &&
+                   blend::allOpaque(s.image->pixels.data(), int64_t(s.image->w) * s.image->h);
         sprites[name] = s;
     }
 

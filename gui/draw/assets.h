@@ -24,6 +24,7 @@ struct Sprite {
     int32_t w = 0;
     int32_t h = 0;
     const Bitmap* image = nullptr;  // an image of the same pack, or null
+    bool opaque = false;            // every pixel of the image has alpha 255 (found when the pack loads)
 };
 
 // Sprites and glyphs point into images, so a pack is never copied.

@@ -87,18 +87,22 @@ void BitmapFont::draw(Canvas& canvas, int x, int y, const std::string& text, con
     }
     int64_t pen = x;
     for (unsigned char b : text) {
-        if (b != 32) {
-            const auto it = glyphs.find(char(b));
-            if (it != glyphs.end() && it->second.image != nullptr) {
-                const Glyph& g = it->second;
-                const int gx = clampInt(pen + g.x), gy = clampInt(int64_t(y) + g.y);
-                if (colour != nullptr)
-                    canvas.drawBitmapTinted(*g.image, gx, gy, *colour);
-                else
-                    canvas.drawBitmap(*g.image, gx, gy, 1, 255);
-            }
+        if (b == 32) {
+            pen += space;
+            continue;
         }
-        pen += advance(b);
+        // One lookup a byte: the glyph found gives both the image and the advance.
+        const auto it = glyphs.find(char(b));
+        if (it == glyphs.end()) continue;
+        const Glyph& g = it->second;
+        if (g.image != nullptr) {
+            const int gx = clampInt(pen + g.x), gy = clampInt(int64_t(y) + g.y);
+            if (colour != nullptr)
+                canvas.drawBitmapTinted(*g.image, gx, gy, *colour);
+            else
+                canvas.drawBitmap(*g.image, gx, gy, 1, 255);
+        }
+        pen += g.adv;
     }
 }
 

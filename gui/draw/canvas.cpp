@@ -242,12 +242,12 @@ void Canvas::drawBitmapRegion(const Bitmap& bm, Rect src, int32_t x, int32_t y, 
     const Box d = Box::xywh(x, y, sw, sh).intersect(clipB);
     if (d.empty()) return;
     const int64_t n = d.x1 - d.x0;
-    for (int64_t row = d.y0; row < d.y1; ++row) {
-        const uint32_t* s = bm.pixels.data() + (sy + row - y) * bm.w + sx + (d.x0 - x);
-        uint32_t* p = at(*this, d.x0, row);
-        // Opaque groups of four are stored as they come, so an opaque row is one copy in a single pass.
-        blend::pixelsOver(p, s, n, o);
+    const uint32_t* s = bm.pixels.data() + (sy + d.y0 - y) * bm.w + sx + (d.x0 - x);
+    if (o == 255 && blend::wide()) {
+        blend::sourceOverWide(at(*this, d.x0, d.y0), width, s, bm.w, n, d.y1 - d.y0);
+        return;
     }
+    for (int64_t row = d.y0; row < d.y1; ++row, s += bm.w) blend::pixelsOver(at(*this, d.x0, row), s, n, o);
 }
 
 void Canvas::drawBitmapScaled(const Bitmap& bm, Rect src, Rect dst, uint8_t opacity) {
@@ -292,14 +292,12 @@ void Canvas::drawBitmapTinted(const Bitmap& bm, int32_t x, int32_t y, Color c) {
     if (d.empty()) return;
     const uint32_t px = pixelOf(c), ca = c >> 24;
     if (ca == 0) return;
-    thread_local std::vector<uint8_t> weights;
-    const int64_t n = d.x1 - d.x0;
-    weights.resize(size_t(n));
-    for (int64_t row = d.y0; row < d.y1; ++row) {
-        const uint32_t* s = bm.pixels.data() + (row - y) * bm.w + (d.x0 - x);
-        for (int64_t i = 0; i < n; ++i) weights[size_t(i)] = uint8_t(((s[i] >> 24) * ca + 127) / 255);
-        blend::maskOver(at(*this, d.x0, row), weights.data(), n, px);
+    const uint32_t* s = bm.pixels.data() + (d.y0 - y) * bm.w + (d.x0 - x);
+    if (blend::wide()) {
+        blend::tintOverWide(at(*this, d.x0, d.y0), width, s, bm.w, d.x1 - d.x0, d.y1 - d.y0, px, ca);
+        return;
     }
+    for (int64_t row = d.y0; row < d.y1; ++row, s += bm.w) blend::tintOver(at(*this, d.x0, row), s, d.x1 - d.x0, px, ca);
 }
 
 }  // namespace lumo::gui
