@@ -43,6 +43,14 @@ void text(const Paint& p, const BitmapFont* f, Rect logical, const std::string& 
 // A one-unit outline of a logical rectangle.
 void outline(const Paint& p, Rect logical, Color c) { p.canvas.strokeRect(dev::device(p, logical), c, dev::one(p.scale)); }
 
+// A tick box in the slot of a logical rectangle. Where nine dots of the unit are wider than the slot
+// (scale 1.5: 18 pixels in 14), the slot grows to the right, so the box keeps its four edges.
+void tickBox(const Paint& p, Rect logical, bool on, bool hot, bool down) {
+    Rect slot = dev::device(p, logical);
+    slot.w = std::max(slot.w, 9 * dev::one(p.scale));
+    dev::checkbox(p, slot, on, hot, down, true);
+}
+
 }  // namespace
 
 void JobWindow::draw(const Paint& p) {
@@ -107,17 +115,17 @@ void JobWindow::drawInfoRows(const Paint& p) {
 
     const bool choosing = state == Choose || state == Failed || state == Cancelled;
     if (choosing && !plan.selfUpdate) {
-        // Many long labels run out of the row: they stop at its frame rather than cross it.
+        // Many long labels run out of the row: they stop at its side rather than cross it. (Top and
+        // bottom stay open: at scale 1.5 a tick box of nine dots is taller than the row's inside.)
         const int u = dev::one(p.scale);
         const Rect row = dev::device(p, Rect{8, 176, 202, 14});
-        dev::ClipTo inRow(p.canvas, Rect{row.x + u, row.y + u, row.w - 2 * u, row.h - 2 * u});
+        dev::ClipTo inRow(p.canvas, Rect{row.x + u, row.y, row.w - 2 * u, row.h});
         const std::vector<Rect> rects = choiceRects(&p);
         for (size_t i = 0; i < rects.size(); ++i) {
             const JobChoice& c = plan.choices[i];
             const Rect r = rects[i];
             const std::string id = "fmt:" + c.id;
-            dev::checkbox(p, dev::device(p, Rect{r.x, r.y, 9, r.h}), c.on, hover == id && pressed.empty(),
-                          pressed == id && hover == id, true);
+            tickBox(p, Rect{r.x, r.y, 9, r.h}, c.on, hover == id && pressed.empty(), pressed == id && hover == id);
             text(p, bold, Rect{r.x + 13, r.y, r.w - 13, r.h}, c.label, c.on ? dev::cream : dev::wave, 0, false);
         }
     } else if (plan.selfUpdate) {
@@ -164,8 +172,8 @@ void JobWindow::drawExtraRow(const Paint& p) {
     if (plan.offersData) {
         text(p, regular, Rect{8, 192, 202, 9}, "ALSO DELETE", dev::wave, 0, false);
         if (state == Choose) {
-            dev::checkbox(p, dev::device(p, Rect{12, 202, 9, 14}), plan.deleteData, hover == "data" && pressed.empty(),
-                          pressed == "data" && hover == "data", true);
+            tickBox(p, Rect{12, 202, 9, 14}, plan.deleteData, hover == "data" && pressed.empty(),
+                    pressed == "data" && hover == "data");
             text(p, bold, Rect{25, 202, 181, 14}, plan.dataLabel, plan.deleteData ? dev::cream : dev::wave, 0, false);
         } else {
             text(p, regular, Rect{8, 202, 202, 14}, plan.dataDeleted ? plan.dataLabel : "NOTHING: ITS DATA IS KEPT",

@@ -1,4 +1,4 @@
-// The job window in each of its states, painted side by side at scales 1 and 2 and written next to
+// The job window in each of its states, painted side by side at scales 1, 1.5, 2 and 3 and written next to
 // the test program for a person to look at; the assertions read the painted pixels.
 #include <gtest/gtest.h>
 
@@ -20,6 +20,8 @@ using lumo::gui::pixelOf;
 namespace {
 
 int lr(double v) { return int(std::lround(v)); }
+
+std::string scaleName(double s) { return s == 1.5 ? "1.5x" : std::to_string(int(s)) + "x"; }
 
 struct Frame {
     std::string name;
@@ -113,8 +115,8 @@ Paint paintAt(Canvas& c, int x, int y, int w, int h, double s) {
 
 }  // namespace
 
-TEST(PixelJobWindow, EveryStateAtScalesOneAndTwo) {
-    for (double s : {1.0, 2.0}) {
+TEST(PixelJobWindow, EveryStateAtEveryScale) {
+    for (double s : {1.0, 1.5, 2.0, 3.0}) {
         SCOPED_TRACE(s);
         BareModel bare;
         std::vector<Frame> all = frames(bare);
@@ -139,12 +141,13 @@ TEST(PixelJobWindow, EveryStateAtScalesOneAndTwo) {
             // The ticks row keeps its frame whole, however many choices it holds.
             const Rect row = dev::device(paintAt(alone, 10, 10, 218, w.bounds.h, s), Rect{8, 176, 202, 14});
             for (int y = row.y; y < row.y + row.h; ++y) ASSERT_EQ(at(alone, row.x + row.w - 1, y), pixelOf(dev::rule)) << y;
-            EXPECT_TRUE(writePicture(alone, "job-window-" + all[i].name + (s == 1.0 ? "-1x.png" : "-2x.png")));
-            if (s == 1.0) {
-                EXPECT_TRUE(writePicture(enlarged(alone, 3), "job-window-" + all[i].name + "-1x-enlarged.png"));
+            EXPECT_TRUE(writePicture(alone, "job-window-" + all[i].name + "-" + scaleName(s) + ".png"));
+            if (s < 2.0) {
+                EXPECT_TRUE(writePicture(enlarged(alone, s == 1.0 ? 3 : 2),
+                                         "job-window-" + all[i].name + "-" + scaleName(s) + "-enlarged.png"));
             }
         }
-        EXPECT_TRUE(writePicture(sheet, s == 1.0 ? "job-window-sheet-1x.png" : "job-window-sheet-2x.png"));
+        EXPECT_TRUE(writePicture(sheet, "job-window-sheet-" + scaleName(s) + ".png"));
     }
 }
 
@@ -184,4 +187,33 @@ TEST(PixelJobWindow, ProgressStripCells) {
             EXPECT_EQ(at(canvas, bar.x, bar.y + bar.h - 1), ink);
             EXPECT_EQ(at(canvas, bar.x + 4 * u + 18 * cell + 3 * u, bar.y + bar.h / 2), ink);
         }
+}
+
+// Every tick box keeps its four edges at every scale: where nine dots of the unit are wider than the
+// box's slot (scale 1.5), the box grows rather than losing its sides to the slot's clip.
+TEST(PixelJobWindow, TickBoxesWholeAtEveryScale) {
+    for (double s : kScales) {
+        SCOPED_TRACE(s);
+        BareModel bare;
+        auto w = bare.window(jobtest::dataPlan());
+        w->plan.deleteData = true;
+        Canvas canvas = paper(lr(218 * s), lr(318 * s));
+        const Paint p = paintAt(canvas, 0, 0, 218, 318, s);
+        w->draw(p);
+        const int u = dev::one(s);
+        const uint32_t edge = pixelOf(dev::dim);
+        std::vector<Rect> slots;
+        for (const Rect& r : w->choiceRects(&p)) slots.push_back({r.x, r.y, 9, r.h});
+        slots.push_back({12, 202, 9, 14});
+        for (const Rect& slot : slots) {
+            SCOPED_TRACE(testing::Message() << slot.x << "," << slot.y);
+            const Rect d = dev::device(p, slot);
+            // Across the box's middle row and down its middle column: one edge of u dots at each end.
+            int across = 0, down = 0;
+            for (int x = d.x - 9 * u; x < d.x + 18 * u; ++x) across += at(canvas, x, d.y + d.h / 2) == edge;
+            for (int y = d.y - 9 * u; y < d.y + d.h + 9 * u; ++y) down += at(canvas, d.x + 9 * u / 2, y) == edge;
+            EXPECT_EQ(across, 2 * u);
+            EXPECT_EQ(down, 2 * u);
+        }
+    }
 }
