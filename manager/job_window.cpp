@@ -285,7 +285,7 @@ void JobWindow::tick() {
 
 bool JobWindow::onMouseDown(const lumo::gui::MouseEvent& e) {
     pressed = hit(e.x, e.y);
-    if (e.y < 22 && pressed.empty()) {
+    if (e.y < kBarHeight && pressed.empty()) {
         dragging = true;
         dragStart[0] = e.x;
         dragStart[1] = e.y;
@@ -296,7 +296,12 @@ bool JobWindow::onMouseDown(const lumo::gui::MouseEvent& e) {
 
 void JobWindow::onMouseDrag(const lumo::gui::MouseEvent& e) {
     if (dragging) {
-        if (editor) editor->movePopup(this, e.x + bounds.x - dragStart[0], e.y + bounds.y - dragStart[1]);
+        // The bar stays inside the main window: dragged as far as the pointer goes, the window can
+        // still be taken back.
+        if (!editor) return;
+        const int x = std::max(kGrip - bounds.w, std::min(e.x + bounds.x - dragStart[0], editor->logicalWidth() - kGrip));
+        const int y = std::max(0, std::min(e.y + bounds.y - dragStart[1], editor->logicalHeight() - kBarHeight));
+        editor->movePopup(this, x, y);
         return;
     }
     std::string h = hit(e.x, e.y);

@@ -47,6 +47,8 @@ public:
     };
 
     static constexpr int kWidth = 218;
+    static constexpr int kBarHeight = 22;
+    static constexpr int kGrip = 40;  // width of the bar that a drag keeps inside the main window
     static constexpr lumo::gui::Rect kClose{198, 2, 18, 18};
 
     JobWindow(Model& model, std::weak_ptr<bool> alive, JobPlan plan);

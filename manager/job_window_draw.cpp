@@ -60,7 +60,7 @@ void JobWindow::draw(const Paint& p) {
     dev::ClipTo clip(p.canvas, whole);
     p.canvas.fillRect(whole, dev::bg);
     p.canvas.strokeRect(whole, dev::rule, u);
-    dev::windowBar(p, kWidth, 22, kClose, hover == "x" && pressed.empty(), pressed == "x" && hover == "x");
+    dev::windowBar(p, kWidth, kBarHeight, kClose, hover == "x" && pressed.empty(), pressed == "x" && hover == "x");
 
     // The figure, brightening with the job's progress and flashing once on success.
     const Model* m = liveModel();
