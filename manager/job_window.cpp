@@ -240,10 +240,10 @@ void JobWindow::press(const std::string& hitName) {
     } else if (hitName == "open") {
         if (onOpenFolder && firstOn()) onOpenFolder(firstOn()->where);
     } else if (hitName == "restart") {
-        if (onRestart) onRestart();
+        if (onRestart && liveModel()) onRestart();  // both reach into the view: only while it lives
         return;
     } else if (hitName == "finish") {
-        if (onFinish) onFinish();
+        if (onFinish && liveModel()) onFinish();
         return;
     } else if (hitName == "x" || hitName == "cancel" || hitName == "close" || hitName == "hide") {
         if (editor) editor->closePopup(this);

@@ -285,6 +285,14 @@ TEST(JobWindowState, StopOnlyWhileStoppableAndNothingOnceTheViewIsGone) {
     bare.model.busy = false;
     w->press("go");
     EXPECT_EQ(w->state, JobWindow::Choose);
+    // "RESTART" and "FINISH" call into the view that is gone: they do nothing either.
+    int calls = 0;
+    w->onRestart = [&] { ++calls; };
+    w->onFinish = [&] { ++calls; };
+    w->state = JobWindow::Done;
+    w->press("restart");
+    w->press("finish");
+    EXPECT_EQ(calls, 0);
     w.reset();
     EXPECT_FALSE(closed);
 }
