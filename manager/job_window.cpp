@@ -144,7 +144,7 @@ bool JobWindow::anyOnOf(const std::string& id) const {
 std::string JobWindow::formatsText() const { return tickedLabels(plan); }
 
 std::vector<lumo::gui::Rect> JobWindow::choiceRects(const lumo::gui::Paint* paint) const {
-    const double scale = paint ? paint->scale : 1.0;
+    const double scale = paint ? paint->scale : paintedScale;
     const lumo::gui::BitmapFont* bold = dev::font(scale, true, false);
     std::vector<lumo::gui::Rect> out;
     int x = 12;

@@ -55,6 +55,7 @@ void tickBox(const Paint& p, Rect logical, bool on, bool hot, bool down) {
 
 void JobWindow::draw(const Paint& p) {
     const double s = p.scale;
+    paintedScale = s > 0 && std::isfinite(s) ? s : 1.0;
     const int u = dev::one(s);
     const Rect whole = dev::device(p, Rect{0, 0, kWidth, bounds.h});
     dev::ClipTo clip(p.canvas, whole);
