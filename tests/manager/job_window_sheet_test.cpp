@@ -1,8 +1,9 @@
-// The job window in each of its states, painted side by side at scales 1, 1.5, 2 and 3 and written next to
+// The job window in each of its states, painted side by side at scales 1, 1.2 (the skin look's zoom), 1.5, 2 and 3 and written next to
 // the test program for a person to look at; the assertions read the painted pixels.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,11 @@ namespace {
 
 int lr(double v) { return int(std::lround(v)); }
 
-std::string scaleName(double s) { return s == 1.5 ? "1.5x" : std::to_string(int(s)) + "x"; }
+std::string scaleName(double s) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%gx", s);
+    return name;
+}
 
 struct Frame {
     std::string name;
@@ -116,7 +121,7 @@ Paint paintAt(Canvas& c, int x, int y, int w, int h, double s) {
 }  // namespace
 
 TEST(PixelJobWindow, EveryStateAtEveryScale) {
-    for (double s : {1.0, 1.5, 2.0, 3.0}) {
+    for (double s : {1.0, 1.2, 1.5, 2.0, 3.0}) {
         SCOPED_TRACE(s);
         BareModel bare;
         std::vector<Frame> all = frames(bare);
