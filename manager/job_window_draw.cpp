@@ -199,7 +199,9 @@ void JobWindow::drawExtraRow(const Paint& p) {
         p.canvas.fillRect(box, dev::bg);
         p.canvas.strokeRect(box, down ? dev::cream : hot ? dev::wave : dev::dim, u);
         const bool chosen = plan.scope == o.scope;
-        if (chosen) p.canvas.fillRect(Rect{box.x + 3 * u, box.y + 3 * u, 3 * u, 3 * u}, dev::cream);
+        // The dot in the middle of the box: three units in at whole scales, centred where the box is
+        // not nine units of the unit (scales 1.2 and 1.5).
+        if (chosen) p.canvas.fillRect(Rect{box.x + (box.w - 3 * u) / 2, box.y + (box.h - 3 * u) / 2, 3 * u, 3 * u}, dev::cream);
         text(p, bold, Rect{o.x + 13, 202, o.w, 14}, o.label, chosen ? dev::cream : dev::wave, 0, false);
     }
 }

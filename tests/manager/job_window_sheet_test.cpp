@@ -222,3 +222,32 @@ TEST(PixelJobWindow, TickBoxesWholeAtEveryScale) {
         }
     }
 }
+
+// The chosen scope's dot sits in the middle of its box at every scale, one gap on each side alike.
+TEST(PixelJobWindow, ScopeDotCentredAtEveryScale) {
+    for (double s : {1.0, 1.2, 1.5, 2.0, 3.0}) {
+        SCOPED_TRACE(s);
+        BareModel bare;
+        tqapp::JobPlan install;
+        install.selfInstall = true;
+        install.choices = {{"startmenu", "START MENU", true, "", ""}};
+        install.scope = tqm::Scope::System;
+        auto w = bare.window(install);
+        Canvas canvas = paper(lr(218 * s), lr(318 * s));
+        const Paint p = paintAt(canvas, 0, 0, 218, 318, s);
+        w->draw(p);
+        const Rect box = dev::device(p, Rect{100, 204, 9, 9});
+        const int u = dev::one(s);
+        const uint32_t dot = pixelOf(dev::cream), bg = pixelOf(dev::bg);
+        const int y = box.y + box.h / 2;
+        auto gap = [&](int from, int step) {
+            int n = 0;
+            for (int x = from; at(canvas, x, y) == bg; x += step) ++n;
+            return n;
+        };
+        // From inside the border on each side to the dot.
+        const int left = gap(box.x + u, 1), right = gap(box.x + box.w - 1 - u, -1);
+        EXPECT_EQ(at(canvas, box.x + u + left, y), dot);
+        EXPECT_LE(std::abs(left - right), 1) << left << " " << right;
+    }
+}
