@@ -2,6 +2,7 @@
 // the moment it is needed, so what is hit always agrees with what the next paint shows.
 #include "manager/account_window.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "gui/editor.h"
@@ -97,8 +98,12 @@ bool AccountWindow::onMouseDown(const lumo::gui::MouseEvent& e) {
 
 void AccountWindow::onMouseDrag(const lumo::gui::MouseEvent& e) {
     if (moving) {
-        // The press point stays under the pointer.
-        if (editor) editor->movePopup(this, bounds.x + e.x - pressX, bounds.y + e.y - pressY);
+        // The press point stays under the pointer, and the bar inside the main window: dragged as far
+        // as the pointer goes, the window can still be taken back.
+        if (!editor) return;
+        const int x = std::max(kGrip - bounds.w, std::min(bounds.x + e.x - pressX, editor->logicalWidth() - kGrip));
+        const int y = std::max(0, std::min(bounds.y + e.y - pressY, editor->logicalHeight() - kBarHeight));
+        editor->movePopup(this, x, y);
         return;
     }
     if (dev::hoverDuringPress(hover, pressed, hit(e.x, e.y))) repaint();

@@ -56,6 +56,7 @@ public:
     static constexpr int kWidth = 300;
     static constexpr int kHeight = 272;
     static constexpr int kBarHeight = 22;
+    static constexpr int kGrip = 40;  // width of the bar that a drag keeps inside the main window
     static constexpr lumo::gui::Rect kClose{280, 2, 18, 18};
 
     AccountWindow(Host host, std::weak_ptr<bool> alive);

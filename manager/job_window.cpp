@@ -144,7 +144,7 @@ bool JobWindow::anyOnOf(const std::string& id) const {
 std::string JobWindow::formatsText() const { return tickedLabels(plan); }
 
 std::vector<lumo::gui::Rect> JobWindow::choiceRects(const lumo::gui::Paint* paint) const {
-    const double scale = paint ? paint->scale : 1.0;
+    const double scale = paint ? paint->scale : paintedScale;
     const lumo::gui::BitmapFont* bold = dev::font(scale, true, false);
     std::vector<lumo::gui::Rect> out;
     int x = 12;
@@ -240,10 +240,10 @@ void JobWindow::press(const std::string& hitName) {
     } else if (hitName == "open") {
         if (onOpenFolder && firstOn()) onOpenFolder(firstOn()->where);
     } else if (hitName == "restart") {
-        if (onRestart) onRestart();
+        if (onRestart && liveModel()) onRestart();  // both reach into the view: only while it lives
         return;
     } else if (hitName == "finish") {
-        if (onFinish) onFinish();
+        if (onFinish && liveModel()) onFinish();
         return;
     } else if (hitName == "x" || hitName == "cancel" || hitName == "close" || hitName == "hide") {
         if (editor) editor->closePopup(this);
@@ -285,7 +285,7 @@ void JobWindow::tick() {
 
 bool JobWindow::onMouseDown(const lumo::gui::MouseEvent& e) {
     pressed = hit(e.x, e.y);
-    if (e.y < 22 && pressed.empty()) {
+    if (e.y < kBarHeight && pressed.empty()) {
         dragging = true;
         dragStart[0] = e.x;
         dragStart[1] = e.y;
@@ -296,7 +296,12 @@ bool JobWindow::onMouseDown(const lumo::gui::MouseEvent& e) {
 
 void JobWindow::onMouseDrag(const lumo::gui::MouseEvent& e) {
     if (dragging) {
-        if (editor) editor->movePopup(this, e.x + bounds.x - dragStart[0], e.y + bounds.y - dragStart[1]);
+        // The bar stays inside the main window: dragged as far as the pointer goes, the window can
+        // still be taken back.
+        if (!editor) return;
+        const int x = std::max(kGrip - bounds.w, std::min(e.x + bounds.x - dragStart[0], editor->logicalWidth() - kGrip));
+        const int y = std::max(0, std::min(e.y + bounds.y - dragStart[1], editor->logicalHeight() - kBarHeight));
+        editor->movePopup(this, x, y);
         return;
     }
     std::string h = hit(e.x, e.y);

@@ -47,6 +47,8 @@ public:
     };
 
     static constexpr int kWidth = 218;
+    static constexpr int kBarHeight = 22;
+    static constexpr int kGrip = 40;  // width of the bar that a drag keeps inside the main window
     static constexpr lumo::gui::Rect kClose{198, 2, 18, 18};
 
     JobWindow(Model& model, std::weak_ptr<bool> alive, JobPlan plan);
@@ -69,7 +71,9 @@ public:
     bool anyOn() const;
     bool anyOnOf(const std::string& id) const;
     std::string formatsText() const;
-    // One box per choice, in window units; the labels are measured in the font of the paint's scale.
+    // One box per choice, in window units; the labels are measured in the font of the paint's scale,
+    // without a paint in that of the last paint (scale 1 before the first), so that hits and the
+    // description agree with what the window shows.
     std::vector<lumo::gui::Rect> choiceRects(const lumo::gui::Paint* paint = nullptr) const;
     std::string hit(int x, int y) const;
     std::string statusText() const;
@@ -103,6 +107,7 @@ public:
     std::string pressed;
     bool dragging = false;
     int32_t dragStart[2] = {0, 0};
+    double paintedScale = 1.0;  // the scale of the last paint
 
 private:
     bool extraRow() const { return plan.offersData || plan.selfInstall; }

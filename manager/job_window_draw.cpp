@@ -43,16 +43,25 @@ void text(const Paint& p, const BitmapFont* f, Rect logical, const std::string& 
 // A one-unit outline of a logical rectangle.
 void outline(const Paint& p, Rect logical, Color c) { p.canvas.strokeRect(dev::device(p, logical), c, dev::one(p.scale)); }
 
+// A tick box in the slot of a logical rectangle. Where nine dots of the unit are wider than the slot
+// (scale 1.5: 18 pixels in 14), the slot grows to the right, so the box keeps its four edges.
+void tickBox(const Paint& p, Rect logical, bool on, bool hot, bool down) {
+    Rect slot = dev::device(p, logical);
+    slot.w = std::max(slot.w, 9 * dev::one(p.scale));
+    dev::checkbox(p, slot, on, hot, down, true);
+}
+
 }  // namespace
 
 void JobWindow::draw(const Paint& p) {
     const double s = p.scale;
+    paintedScale = s > 0 && std::isfinite(s) ? s : 1.0;
     const int u = dev::one(s);
     const Rect whole = dev::device(p, Rect{0, 0, kWidth, bounds.h});
     dev::ClipTo clip(p.canvas, whole);
     p.canvas.fillRect(whole, dev::bg);
     p.canvas.strokeRect(whole, dev::rule, u);
-    dev::windowBar(p, kWidth, 22, kClose, hover == "x" && pressed.empty(), pressed == "x" && hover == "x");
+    dev::windowBar(p, kWidth, kBarHeight, kClose, hover == "x" && pressed.empty(), pressed == "x" && hover == "x");
 
     // The figure, brightening with the job's progress and flashing once on success.
     const Model* m = liveModel();
@@ -107,17 +116,17 @@ void JobWindow::drawInfoRows(const Paint& p) {
 
     const bool choosing = state == Choose || state == Failed || state == Cancelled;
     if (choosing && !plan.selfUpdate) {
-        // Many long labels run out of the row: they stop at its frame rather than cross it.
+        // Many long labels run out of the row: they stop at its side rather than cross it. (Top and
+        // bottom stay open: at scale 1.5 a tick box of nine dots is taller than the row's inside.)
         const int u = dev::one(p.scale);
         const Rect row = dev::device(p, Rect{8, 176, 202, 14});
-        dev::ClipTo inRow(p.canvas, Rect{row.x + u, row.y + u, row.w - 2 * u, row.h - 2 * u});
+        dev::ClipTo inRow(p.canvas, Rect{row.x + u, row.y, row.w - 2 * u, row.h});
         const std::vector<Rect> rects = choiceRects(&p);
         for (size_t i = 0; i < rects.size(); ++i) {
             const JobChoice& c = plan.choices[i];
             const Rect r = rects[i];
             const std::string id = "fmt:" + c.id;
-            dev::checkbox(p, dev::device(p, Rect{r.x, r.y, 9, r.h}), c.on, hover == id && pressed.empty(),
-                          pressed == id && hover == id, true);
+            tickBox(p, Rect{r.x, r.y, 9, r.h}, c.on, hover == id && pressed.empty(), pressed == id && hover == id);
             text(p, bold, Rect{r.x + 13, r.y, r.w - 13, r.h}, c.label, c.on ? dev::cream : dev::wave, 0, false);
         }
     } else if (plan.selfUpdate) {
@@ -164,8 +173,8 @@ void JobWindow::drawExtraRow(const Paint& p) {
     if (plan.offersData) {
         text(p, regular, Rect{8, 192, 202, 9}, "ALSO DELETE", dev::wave, 0, false);
         if (state == Choose) {
-            dev::checkbox(p, dev::device(p, Rect{12, 202, 9, 14}), plan.deleteData, hover == "data" && pressed.empty(),
-                          pressed == "data" && hover == "data", true);
+            tickBox(p, Rect{12, 202, 9, 14}, plan.deleteData, hover == "data" && pressed.empty(),
+                    pressed == "data" && hover == "data");
             text(p, bold, Rect{25, 202, 181, 14}, plan.dataLabel, plan.deleteData ? dev::cream : dev::wave, 0, false);
         } else {
             text(p, regular, Rect{8, 202, 202, 14}, plan.dataDeleted ? plan.dataLabel : "NOTHING: ITS DATA IS KEPT",
@@ -190,7 +199,9 @@ void JobWindow::drawExtraRow(const Paint& p) {
         p.canvas.fillRect(box, dev::bg);
         p.canvas.strokeRect(box, down ? dev::cream : hot ? dev::wave : dev::dim, u);
         const bool chosen = plan.scope == o.scope;
-        if (chosen) p.canvas.fillRect(Rect{box.x + 3 * u, box.y + 3 * u, 3 * u, 3 * u}, dev::cream);
+        // The dot in the middle of the box: three units in at whole scales, centred where the box is
+        // not nine units of the unit (scales 1.2 and 1.5).
+        if (chosen) p.canvas.fillRect(Rect{box.x + (box.w - 3 * u) / 2, box.y + (box.h - 3 * u) / 2, 3 * u, 3 * u}, dev::cream);
         text(p, bold, Rect{o.x + 13, 202, o.w, 14}, o.label, chosen ? dev::cream : dev::wave, 0, false);
     }
 }

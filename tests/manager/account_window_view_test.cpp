@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -380,3 +381,29 @@ TEST_F(AccountView, PaintedByTheEditorAtEachZoom) {
 }
 
 }  // namespace
+
+// Dragged as far as the pointer goes, the window keeps its bar inside the main window: it can always
+// be taken back, and "account" raises a window that can be seen.
+TEST_F(AccountView, DraggedNeverOutOfReach) {
+    openFull();
+    AccountWindow* w = openAccount();
+    ASSERT_NE(w, nullptr);
+    const int W = editor->logicalWidth(), H = editor->logicalHeight();
+    for (const auto& [dx, dy] : kFarAway) {
+        SCOPED_TRACE(testing::Message() << dx << "," << dy);
+        const int x0 = w->bounds.x, y0 = w->bounds.y;
+        press(x0 + 100, y0 + 10);
+        drag(x0 + 100 + dx / 2, y0 + 10 + dy / 2);
+        drag(x0 + 100 + dx, y0 + 10 + dy);
+        release(x0 + 100 + dx, y0 + 10 + dy);
+        ASSERT_EQ(view->openAccountWindow(), w);
+        EXPECT_TRUE(barInReach(*editor, w->bounds, AccountWindow::kBarHeight));
+        // And back by its bar: it still moves with the pointer.
+        const int x1 = w->bounds.x, y1 = w->bounds.y;
+        const int gx = std::clamp(x1 + 60, 1, W - 1);
+        press(gx, y1 + 10);
+        drag(gx, y1 + 11);
+        release(gx, y1 + 11);
+        EXPECT_EQ(w->bounds.y, std::min(y1 + 1, H - AccountWindow::kBarHeight));
+    }
+}

@@ -1,8 +1,9 @@
-// The job window in each of its states, painted side by side at scales 1 and 2 and written next to
+// The job window in each of its states, painted side by side at scales 1, 1.2 (the skin look's zoom), 1.5, 2 and 3 and written next to
 // the test program for a person to look at; the assertions read the painted pixels.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,12 @@ using lumo::gui::pixelOf;
 namespace {
 
 int lr(double v) { return int(std::lround(v)); }
+
+std::string scaleName(double s) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%gx", s);
+    return name;
+}
 
 struct Frame {
     std::string name;
@@ -113,8 +120,8 @@ Paint paintAt(Canvas& c, int x, int y, int w, int h, double s) {
 
 }  // namespace
 
-TEST(PixelJobWindow, EveryStateAtScalesOneAndTwo) {
-    for (double s : {1.0, 2.0}) {
+TEST(PixelJobWindow, EveryStateAtEveryScale) {
+    for (double s : {1.0, 1.2, 1.5, 2.0, 3.0}) {
         SCOPED_TRACE(s);
         BareModel bare;
         std::vector<Frame> all = frames(bare);
@@ -139,12 +146,13 @@ TEST(PixelJobWindow, EveryStateAtScalesOneAndTwo) {
             // The ticks row keeps its frame whole, however many choices it holds.
             const Rect row = dev::device(paintAt(alone, 10, 10, 218, w.bounds.h, s), Rect{8, 176, 202, 14});
             for (int y = row.y; y < row.y + row.h; ++y) ASSERT_EQ(at(alone, row.x + row.w - 1, y), pixelOf(dev::rule)) << y;
-            EXPECT_TRUE(writePicture(alone, "job-window-" + all[i].name + (s == 1.0 ? "-1x.png" : "-2x.png")));
-            if (s == 1.0) {
-                EXPECT_TRUE(writePicture(enlarged(alone, 3), "job-window-" + all[i].name + "-1x-enlarged.png"));
+            EXPECT_TRUE(writePicture(alone, "job-window-" + all[i].name + "-" + scaleName(s) + ".png"));
+            if (s < 2.0) {
+                EXPECT_TRUE(writePicture(enlarged(alone, s == 1.0 ? 3 : 2),
+                                         "job-window-" + all[i].name + "-" + scaleName(s) + "-enlarged.png"));
             }
         }
-        EXPECT_TRUE(writePicture(sheet, s == 1.0 ? "job-window-sheet-1x.png" : "job-window-sheet-2x.png"));
+        EXPECT_TRUE(writePicture(sheet, "job-window-sheet-" + scaleName(s) + ".png"));
     }
 }
 
@@ -184,4 +192,62 @@ TEST(PixelJobWindow, ProgressStripCells) {
             EXPECT_EQ(at(canvas, bar.x, bar.y + bar.h - 1), ink);
             EXPECT_EQ(at(canvas, bar.x + 4 * u + 18 * cell + 3 * u, bar.y + bar.h / 2), ink);
         }
+}
+
+// Every tick box keeps its four edges at every scale: where nine dots of the unit are wider than the
+// box's slot (scale 1.5), the box grows rather than losing its sides to the slot's clip.
+TEST(PixelJobWindow, TickBoxesWholeAtEveryScale) {
+    for (double s : kScales) {
+        SCOPED_TRACE(s);
+        BareModel bare;
+        auto w = bare.window(jobtest::dataPlan());
+        w->plan.deleteData = true;
+        Canvas canvas = paper(lr(218 * s), lr(318 * s));
+        const Paint p = paintAt(canvas, 0, 0, 218, 318, s);
+        w->draw(p);
+        const int u = dev::one(s);
+        const uint32_t edge = pixelOf(dev::dim);
+        std::vector<Rect> slots;
+        for (const Rect& r : w->choiceRects(&p)) slots.push_back({r.x, r.y, 9, r.h});
+        slots.push_back({12, 202, 9, 14});
+        for (const Rect& slot : slots) {
+            SCOPED_TRACE(testing::Message() << slot.x << "," << slot.y);
+            const Rect d = dev::device(p, slot);
+            // Across the box's middle row and down its middle column: one edge of u dots at each end.
+            int across = 0, down = 0;
+            for (int x = d.x - 9 * u; x < d.x + 18 * u; ++x) across += at(canvas, x, d.y + d.h / 2) == edge;
+            for (int y = d.y - 9 * u; y < d.y + d.h + 9 * u; ++y) down += at(canvas, d.x + 9 * u / 2, y) == edge;
+            EXPECT_EQ(across, 2 * u);
+            EXPECT_EQ(down, 2 * u);
+        }
+    }
+}
+
+// The chosen scope's dot sits in the middle of its box at every scale, one gap on each side alike.
+TEST(PixelJobWindow, ScopeDotCentredAtEveryScale) {
+    for (double s : {1.0, 1.2, 1.5, 2.0, 3.0}) {
+        SCOPED_TRACE(s);
+        BareModel bare;
+        tqapp::JobPlan install;
+        install.selfInstall = true;
+        install.choices = {{"startmenu", "START MENU", true, "", ""}};
+        install.scope = tqm::Scope::System;
+        auto w = bare.window(install);
+        Canvas canvas = paper(lr(218 * s), lr(318 * s));
+        const Paint p = paintAt(canvas, 0, 0, 218, 318, s);
+        w->draw(p);
+        const Rect box = dev::device(p, Rect{100, 204, 9, 9});
+        const int u = dev::one(s);
+        const uint32_t dot = pixelOf(dev::cream), bg = pixelOf(dev::bg);
+        const int y = box.y + box.h / 2;
+        auto gap = [&](int from, int step) {
+            int n = 0;
+            for (int x = from; at(canvas, x, y) == bg; x += step) ++n;
+            return n;
+        };
+        // From inside the border on each side to the dot.
+        const int left = gap(box.x + u, 1), right = gap(box.x + box.w - 1 - u, -1);
+        EXPECT_EQ(at(canvas, box.x + u + left, y), dot);
+        EXPECT_LE(std::abs(left - right), 1) << left << " " << right;
+    }
 }

@@ -2,6 +2,8 @@
 // texts, the buttons of each state, the status line, the clock that follows the job, the pointer.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "manager/dev.h"
 #include "tests/manager/job_window_support.h"
 #include "tests/manager/pixel_support.h"
@@ -285,8 +287,45 @@ TEST(JobWindowState, StopOnlyWhileStoppableAndNothingOnceTheViewIsGone) {
     bare.model.busy = false;
     w->press("go");
     EXPECT_EQ(w->state, JobWindow::Choose);
+    // "RESTART" and "FINISH" call into the view that is gone: they do nothing either.
+    int calls = 0;
+    w->onRestart = [&] { ++calls; };
+    w->onFinish = [&] { ++calls; };
+    w->state = JobWindow::Done;
+    w->press("restart");
+    w->press("finish");
+    EXPECT_EQ(calls, 0);
     w.reset();
     EXPECT_FALSE(closed);
+}
+
+// A tick box answers the pointer where it was painted: the labels are measured in the font of the
+// paint's scale (1.2 is the skin look's own), so the hit boxes follow the last paint, not scale 1.
+TEST(JobWindowPointer, TickBoxesHitWherePainted) {
+    BareModel bare;
+    JobPlan many = jobtest::formatPlan("UPDATE");
+    many.choices.push_back({"au", "AU", true, "", ""});
+    many.choices.push_back({"studio", "STUDIO", true, "", "Studio"});
+    auto w = bare.window(many);
+    for (double s : {1.0, 1.2, 1.25, 1.5, 2.0, 3.0}) {
+        SCOPED_TRACE(s);
+        lumo::gui::Canvas canvas = pixeltest::paper(int(std::lround(218 * s)), int(std::lround(292 * s)));
+        const lumo::gui::Paint p{canvas, {0, 0, canvas.width, canvas.height}, s, false, {}, {}};
+        w->draw(p);
+        const std::vector<lumo::gui::Rect> painted = w->choiceRects(&p);
+        for (size_t i = 0; i < painted.size(); ++i) {
+            const lumo::gui::Rect& r = painted[i];
+            // The box, and the label's middle.
+            EXPECT_EQ(w->hit(r.x + 4, r.y + 7), "fmt:" + many.choices[i].id);
+            EXPECT_EQ(w->hit(r.x + 13 + (r.w - 13) / 2, r.y + 7), "fmt:" + many.choices[i].id);
+        }
+        lumo::gui::WidgetInfo info;
+        w->describe(info);
+        for (const auto& part : info.parts)
+            if (part.label == "job:fmt:studio") {
+                EXPECT_EQ(part.rect.x, painted[3].x);
+            }
+    }
 }
 
 // A press acts only when released over the same name; moving off and back shows it down again.

@@ -434,4 +434,26 @@ TEST_F(JobWindowView, WithoutAnEditorTheDefaultTicksRun) {
         }
 }
 
+// Dragged by its bar as far as the pointer goes, the window keeps its bar inside the main window, so it
+// can always be taken back (a running job's window is raised where it is).
+TEST_F(JobWindowView, DraggedNeverOutOfReach) {
+    catalog.publish(catalogText("1.0"));
+    open();
+    ASSERT_TRUE(viewLoaded());
+    view->openJob(synthPlan("INSTALL"), false, {});
+    frame();
+    JobWindow* w = window();
+    ASSERT_NE(w, nullptr);
+    for (const auto& [dx, dy] : kFarAway) {
+        SCOPED_TRACE(testing::Message() << dx << "," << dy);
+        const int x = w->bounds.x + 60, y = w->bounds.y + 10;
+        editor->mouseDown(x, y, lumo::gui::kButtonLeft, false, false, false, false);
+        editor->mouseMove(x + dx, y + dy, false, false, false);
+        editor->mouseUp(x + dx, y + dy, lumo::gui::kButtonLeft);
+        frame();
+        ASSERT_EQ(window(), w);
+        EXPECT_TRUE(barInReach(*editor, w->bounds, JobWindow::kBarHeight));
+    }
+}
+
 }  // namespace

@@ -1,7 +1,9 @@
 // The picture cache: fetched once, checked on every use, kept apart from the engine's cache.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 
 #include "manager/pictures.h"
 #include "tests/manager/model_fixture.h"
@@ -104,6 +106,27 @@ TEST_F(Pictures, ArtPathsStayInTheirFolder) {
         EXPECT_TRUE(tqapp::art::picture(source, path("cache/art"), r).empty()) << c.path;
     }
     EXPECT_FALSE(exists(path("cache")));
+}
+
+// A server that sends more than the picture's size is left as soon as it does: the load never gathers
+// more than the catalog promised, nor waits on a server that announced far more and then stalls.
+TEST_F(Pictures, AServerSendingMoreThanThePictureIsLeftAtOnce) {
+    LoopbackServer server;
+    ASSERT_TRUE(server.ok());
+    const std::string png = encodePng(2, 2, std::vector<uint32_t>(4, 0xFF00FF00));
+    LoopbackServer::Reply reply;
+    reply.body = png + std::string(4096, 'x');
+    reply.announce = int64_t(1) << 28;
+    reply.stall = true;
+    server.serve("big.png", reply);
+    tqm::Source source(server.url());
+    source.stallLimit = std::chrono::minutes(5);
+    const tqm::FileRef ref{"big.png", tqm::sha256Hex(png.data(), png.size()), png.size(), "", ""};
+    const std::string dir = tqapp::art::cacheDir(path("data"));
+    auto got = std::async(std::launch::async, [&] { return tqapp::art::picture(source, dir, ref); });
+    ASSERT_EQ(got.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "still reading the server";
+    EXPECT_TRUE(got.get().empty());
+    EXPECT_FALSE(exists(dir + "/big.png"));
 }
 
 }  // namespace

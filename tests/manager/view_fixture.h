@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gui/editor.h"
@@ -125,6 +126,14 @@ inline tqm::Row row(const std::string& id, const std::string& name, tqm::State s
     r.version = version;
     r.kind = kind;
     return r;
+}
+
+// Pointer offsets far outside the main window, one towards each corner.
+inline constexpr std::pair<int, int> kFarAway[] = {{-5000, -5000}, {5000, 5000}, {-5000, 5000}, {5000, -5000}};
+
+// A popup's bar lies inside the editor's window, with at least 40 units of it across: it can be taken again.
+inline bool barInReach(const lumo::gui::Editor& editor, const lumo::gui::Rect& b, int barHeight) {
+    return b.y >= 0 && b.y + barHeight <= editor.logicalHeight() && b.x + b.w >= 40 && b.x <= editor.logicalWidth() - 40;
 }
 
 }  // namespace testsupport
