@@ -206,4 +206,22 @@ TEST_F(PixelWindow, Screenshots) {
     writePng(wide, "pixel-window-2x-720x520.png");
 }
 
+TEST_F(PixelWindow, HitRectanglesOverThePaintInBothLooks) {
+    // Each look's window with every hit rectangle outlined, for a person to compare what is drawn with
+    // what answers the pointer; every rectangle lies inside the window.
+    for (const char* lookWord : {"", "tq"}) {
+        catalog.publish(bigCatalog());
+        open(lookWord[0] ? std::vector<std::string>{"--steps", "--look", lookWord} : std::vector<std::string>{"--steps"});
+        mixStates();
+        view->selectIndex(4);
+        const int w = view->minimumWidth(), h = view->pageHeight;
+        Canvas c = paintWindow(2.0, w, h);
+        for (const auto& [name, r] : view->hitRects()) {
+            EXPECT_TRUE(pixeltest::inside(r, Rect{0, 0, w, h})) << name;
+            c.strokeRect(Rect{r.x * 2, r.y * 2, r.w * 2, r.h * 2}, 0xFFFF00FFu, 1);
+        }
+        writePng(c, std::string("hit-rects-") + (lookWord[0] ? "skin" : "pixel") + "-2x.png");
+    }
+}
+
 }  // namespace
