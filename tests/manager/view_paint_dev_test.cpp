@@ -197,10 +197,15 @@ TEST_F(PixelWindow, ThumbOnlyWhenTheListScrollsAndInstallWithoutASelection) {
 
 TEST_F(PixelWindow, Screenshots) {
     openPixel();
+    // The window as it opens: widened after the first load until the longest name fits.
+    const int opened = view->bounds.w;
+    EXPECT_GT(opened, width());
     view->hoverHit = "rowpill:6";
     for (double s : {1.0, 1.25, 1.5, 2.0, 3.0}) {
-        Canvas c = paintWindow(s, width(), view->pageHeight);
+        Canvas c = paintWindow(s, opened, view->pageHeight);
         writePng(c, "pixel-window-" + tag(s) + ".png");
+        Canvas narrow = paintWindow(s, width(), view->pageHeight);
+        writePng(narrow, "pixel-window-narrowest-" + tag(s) + ".png");
     }
     Canvas wide = paintWindow(2.0, 720, 520);
     writePng(wide, "pixel-window-2x-720x520.png");
