@@ -35,11 +35,12 @@ bool fetchPackage(const Layout& layout, const Source* source, const FileRef* ref
     }
     if (log) log("download " + ref->path);
     // A server that sends more than the package holds is left at once: nothing beyond it is gathered,
-    // and no stall after it holds the job.
+    // and no stall after it holds the job. The caller sees the whole size arrive, never more.
     bool over = false;
     const Progress bounded = [&](uint64_t done, uint64_t total) {
         if (done > ref->size) {
             over = true;
+            if (progress) progress(ref->size, total);
             return false;
         }
         return !progress || progress(done, total);
