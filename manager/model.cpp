@@ -15,6 +15,7 @@
 #include "gui/ui_queue.h"
 #include "manager/engine_calls.h"
 #include "manager/pictures.h"
+#include "manager/row_formats.h"
 
 namespace tqapp {
 
@@ -121,7 +122,7 @@ bool Model::setLayout(const tqm::Layout& layout) {
 
 int Model::updates() const {
     int n = 0;
-    for (const tqm::Row& row : rows) n += row.state == tqm::State::Update;
+    for (const tqm::Row& row : rows) n += rowUpdatable(row);
     return n;
 }
 

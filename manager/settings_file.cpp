@@ -17,19 +17,29 @@ namespace {
 // Far more than any settings file holds; a larger one is not ours.
 constexpr size_t kMaxFile = 1 << 20;
 
-std::vector<std::string> fileLines(const std::string& path) {
+// The file's lines, each without its "\n" and one "\r" before it (a file written with CRLF line
+// ends reads the same). `readable` is false when the file is there but cannot be read: too large,
+// not a regular file, or refused; a missing file simply has no lines.
+std::vector<std::string> fileLines(const std::string& path, bool& readable) {
     std::vector<std::string> out;
     std::string text;
     int err = 0;
-    if (!tqm::readRegularFile(path, kMaxFile, text, err)) return out;
+    readable = tqm::readRegularFile(path, kMaxFile, text, err) || err == ENOENT;
     size_t at = 0;
     while (at < text.size()) {
         size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
-        out.push_back(text.substr(at, end - at));
+        size_t last = end;
+        if (last > at && text[last - 1] == '\r') --last;
+        out.push_back(text.substr(at, last - at));
         at = end + 1;
     }
     return out;
+}
+
+std::vector<std::string> fileLines(const std::string& path) {
+    bool readable = true;
+    return fileLines(path, readable);
 }
 
 bool hasBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
@@ -68,8 +78,13 @@ std::string settingValue(const std::string& path, const std::string& key) {
 bool writeSetting(const std::string& path, const std::string& key, const std::string& value) {
     if (hasBreak(key) || hasBreak(value) || key.find('=') != std::string::npos) return false;
     const std::string prefix = key + "=";
+    // A file that is there but cannot be read is left as it is: rewriting it would lose every
+    // other setting in it.
+    bool readable = true;
+    const std::vector<std::string> lines = fileLines(path, readable);
+    if (!readable) return false;
     std::string text;
-    for (const std::string& line : fileLines(path))
+    for (const std::string& line : lines)
         if (!line.empty() && line.rfind(prefix, 0) != 0) text += line + "\n";
     text += prefix + value + "\n";
     return writeWhole(path, text);

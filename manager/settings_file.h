@@ -1,6 +1,6 @@
 #pragma once
 // The manager's two small files in its user-data folder. "settings.txt" holds one setting a line,
-// key "=" value, split at the first "="; lines it does not know (or that hold no "=") are kept as
+// key "=" value, split at the first "="; a "\r" before a line's end is not part of it; lines it does not know (or that hold no "=") are kept as
 // they are. "window.txt" holds the last body size: width, a blank, height.
 // Both are rewritten whole through a sibling ".tmp" file and one rename.
 #include <functional>
@@ -19,7 +19,8 @@ void readSettings(const std::string& path, const std::function<void(const std::s
 // The value of the first line that begins with key "="; empty when none.
 std::string settingValue(const std::string& path, const std::string& key);
 // Drops empty lines and every line of the key, appends key "=" value. A key or value holding a
-// line break, or a key holding "=", is refused: false and nothing written.
+// line break, or a key holding "=", is refused: false and nothing written. So is any write while
+// the file is there but cannot be read (too large, not a regular file, refused): it stays as it is.
 bool writeSetting(const std::string& path, const std::string& key, const std::string& value);
 
 // Two whitespace-separated decimal integers; false when either is missing or unreadable.

@@ -63,11 +63,9 @@ void ManagerView::updateAll() {
     JobPlan plan;
     int n = 0, apps = 0;
     for (const tqm::Row& row : model->rows) {
-        if (row.state != tqm::State::Update) continue;
-        const size_t before = plan.tasks.size();
+        if (!rowUpdatable(row)) continue;
         for (const auto& [key, f] : row.formats)
             if (formatUpdatable(f)) plan.tasks.push_back({"install", row.id, key});
-        if (plan.tasks.size() == before) continue;
         ++n;
         apps += row.kind == 1;
         plan.title += (plan.title.empty() ? "" : ", ") + row.name;

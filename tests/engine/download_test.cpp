@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "engine/catalog.h"
 #include "engine/engine.h"
@@ -120,6 +121,48 @@ TEST_F(DownloadTest, MismatchIsRefusedAndNotCached) {
     EXPECT_FALSE(engine.download(entry, "vst3", data, error, {}));
     EXPECT_EQ(error, "plugins/Echo.zip does not match the catalog (1000 bytes, expected 1200): not installed");
     EXPECT_FALSE(exists(cacheFile("Echo.zip")));
+}
+
+// A server that sends more than the catalog's size is left as soon as it does, also when it
+// announces more, or stalls afterwards: the job is not held until the stall limit.
+TEST_F(DownloadTest, OverSendingServerIsLeftAtTheCatalogSize) {
+    source.stallLimit = std::chrono::seconds(20);
+    const std::string body(400000, 'o');
+    const struct {
+        const char* name;
+        int64_t announce;
+        size_t chunk;
+        bool stall;
+    } table[] = {
+        {"sends more", -1, 4096, false},
+        {"sends more at once", -1, 0, false},
+        {"sends more, then stalls", int64_t(body.size()) * 4, 4096, true},
+    };
+    for (const auto& row : table) {
+        LoopbackServer::Reply reply;
+        reply.body = body;
+        reply.announce = row.announce;
+        reply.chunk = row.chunk;
+        reply.pauseMs = 1;
+        reply.stall = row.stall;
+        server.serve("plugins/Echo.zip", reply);
+        tqm::FileRef& ref = entry.packages["vst3"]["mac"];
+        ref.path = "plugins/Echo.zip";
+        ref.size = 1000;
+        ref.sha256 = tqm::sha256Hex(body.data(), 1000);
+        std::string data, error;
+        uint64_t most = 0;
+        auto progress = [&](uint64_t done, uint64_t) {
+            most = std::max(most, done);
+            return true;
+        };
+        EXPECT_FALSE(engine.download(entry, "vst3", data, error, progress)) << row.name;
+        EXPECT_EQ(error, "plugins/Echo.zip is larger than the catalog says (over 1000 bytes): not installed")
+            << row.name;
+        EXPECT_LT(data.size(), body.size()) << row.name;
+        EXPECT_EQ(most, 1000u) << row.name << ": the caller sees the whole size, never more";
+        EXPECT_FALSE(exists(cacheFile("Echo.zip"))) << row.name;
+    }
 }
 
 TEST_F(DownloadTest, CancelledOrMissing) {

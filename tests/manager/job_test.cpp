@@ -115,8 +115,8 @@ TEST_F(Job, DownloadProgressFromTheWeb) {
     EXPECT_DOUBLE_EQ(progress.back().fraction, 2.0 / 3);
 }
 
-// A server sending more than the catalog's size: the percentage stops at 100 and the package is
-// refused by its check.
+// A server sending more than the catalog's size: the percentage stops at 100 and the download is
+// left there, refused.
 TEST_F(Job, AnOversizedDownloadStaysAtAHundred) {
     catalog.publish(catalogText("1.0.0"));
     LoopbackServer server;

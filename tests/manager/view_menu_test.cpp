@@ -26,6 +26,7 @@ struct UpdateAllCase {
     std::string jobTitle;
     std::string title;
     bool appChoices;
+    int count;  // the status line's "N updates"
 };
 
 TEST_F(MenuTest, UpdateAllGathersEveryPendingUpdate) {
@@ -34,20 +35,20 @@ TEST_F(MenuTest, UpdateAllGathersEveryPendingUpdate) {
         {"two plug-ins, one in two formats",
          {{"Synth", 0, {{"vst3", u}, {"clap", u}}}, {"Delay", 0, {{"vst3", u}}}},
          "UPDATE | install synth clap, install synth vst3, install delay vst3 | VST3*, CLAP*",
-         "Updating 2 plugins", "Synth, Delay", false},
+         "Updating 2 plugins", "Synth, Delay", false, 2},
         {"one app", {{"Studio", 1, {{"app", u}}}}, "UPDATE | install studio app | STUDIO*", "Updating 1 app", "Studio",
-         true},
+         true, 1},
         {"an app and a plug-in", {{"Studio", 1, {{"app", u}}}, {"Delay", 0, {{"vst3", u}, {"clap", current}}}},
          "UPDATE | install studio app, install delay vst3 | VST3*, STUDIO*", "Updating 2 items", "Studio, Delay",
-         false},
+         false, 2},
         {"an app carrying plug-ins", {{"Studio", 1, {{"app", u}, {"vst3", u}}}},
-         "UPDATE | install studio app, install studio vst3 | VST3*, STUDIO*", "Updating 1 app", "Studio", false},
+         "UPDATE | install studio app, install studio vst3 | VST3*, STUDIO*", "Updating 1 app", "Studio", false, 1},
         // A row whose update has no package here any more gives no task: it is neither counted nor named.
         {"one update without a package", {{"Synth", 0, {{"vst3", u}}}, {"Delay", 0, {{"vst3", gone}}}},
-         "UPDATE | install synth vst3 | VST3*", "Updating 1 plugin", "Synth", false},
+         "UPDATE | install synth vst3 | VST3*", "Updating 1 plugin", "Synth", false, 1},
         {"only updates without a package", {{"Delay", 0, {{"vst3", gone}}}}, "note: Everything is up to date", "", "",
-         false},
-        {"nothing to update", {}, "note: Everything is up to date", "", "", false},
+         false, 0},
+        {"nothing to update", {}, "note: Everything is up to date", "", "", false, 0},
     };
     for (const UpdateAllCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -61,6 +62,8 @@ TEST_F(MenuTest, UpdateAllGathersEveryPendingUpdate) {
         // A current row never joins.
         rows.push_back(make("other", "Other", &entry("other", "Other", "1.0"), State::Installed, 0, {{"vst3", current}}));
         setRows(std::move(rows));
+        // The status line counts exactly the rows UPDATE ALL takes up.
+        EXPECT_EQ(view->model->updates(), c.count);
         view->updateAll();
         EXPECT_EQ(opened(), c.opened);
         if (!plan()) continue;

@@ -3,10 +3,13 @@
 // scope change; the system's opener reaped.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <thread>
 
 #include "manager/settings_file.h"
@@ -58,6 +61,71 @@ TEST_F(ViewSettings, SetSettingKeepsOtherLinesAndReplacesTheKey) {
     // A value may hold "=" and blanks; it reads back whole.
     EXPECT_TRUE(view->setSetting("folder.au", "/My Plug-Ins/a=b"));
     EXPECT_EQ(view->setting("folder.au"), "/My Plug-Ins/a=b");
+}
+
+// A file with CRLF line ends (written elsewhere) reads as the same settings; one "\r" is dropped.
+TEST_F(ViewSettings, CrlfLineEndsReadAsTheSameSettings) {
+    open({"--steps"});
+    const struct {
+        const char *text, *scope, *folder;
+    } table[] = {
+        {"scope=user\r\nfolder.vst3=/a\r\n", "user", "/a"},
+        {"folder.vst3=/a\r\nscope=user\r", "user", "/a"},
+        {"scope=user\nfolder.vst3=/a\r\r\n", "user", "/a\r"},
+        {"scope=\r\nfolder.vst3=\r\n", "", ""},
+    };
+    for (const auto& row : table) {
+        writeFile(settings(), row.text);
+        EXPECT_EQ(view->setting("scope"), row.scope) << row.text;
+        std::map<std::string, std::string> read;
+        tqapp::readSettings(settings(), [&](const std::string& k, const std::string& v) { read[k] = v; });
+        EXPECT_EQ(read["scope"], row.scope) << row.text;
+        EXPECT_EQ(read["folder.vst3"], row.folder) << row.text;
+    }
+    // Rewriting keeps the other settings, with plain line ends.
+    writeFile(settings(), "scope=user\r\nfolder.vst3=/a\r\n");
+    EXPECT_TRUE(view->setSetting("offered", "1.2.0"));
+    EXPECT_EQ(readFile(settings()), "scope=user\nfolder.vst3=/a\noffered=1.2.0\n");
+}
+
+// A settings file that is there but cannot be read is never replaced by the one setting written:
+// the write fails and every other setting stays.
+TEST_F(ViewSettings, AnUnreadableFileIsLeftAsItIs) {
+    open({"--steps"});
+    std::string big;
+    while (big.size() <= (size_t(1) << 20)) big += "folder.vst3=/Library/Audio/Plug-Ins/VST3\n";
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        std::function<bool()> unchanged;
+    } table[] = {
+        {"over the size cap", [&] { writeFile(settings(), big); }, [&] { return readFile(settings()) == big; }},
+        {"a pipe", [&] { ASSERT_EQ(::mkfifo(settings().c_str(), 0600), 0); },
+         [&] {
+             struct stat st{};
+             return ::lstat(settings().c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+         }},
+        {"not readable by us",
+         [&] {
+             writeFile(settings(), "scope=user\n");
+             ::chmod(settings().c_str(), 0200);
+         },
+         [&] {
+             struct stat st{};
+             return ::stat(settings().c_str(), &st) == 0 && st.st_size == 11;
+         }},
+    };
+    for (const auto& row : table) {
+        std::filesystem::remove(settings());
+        row.make();
+        if (std::string(row.name) == "not readable by us" && ::access(settings().c_str(), R_OK) == 0)
+            continue;  // the superuser reads it anyway
+        EXPECT_FALSE(view->setSetting("offered", "1.2.0")) << row.name;
+        EXPECT_TRUE(row.unchanged()) << row.name;
+        EXPECT_FALSE(exists(settings() + ".tmp")) << row.name;
+        EXPECT_EQ(view->setting("offered"), "") << row.name;
+    }
+    std::filesystem::remove(settings());
 }
 
 TEST_F(ViewSettings, AFolderWhereTheFileShouldBeIsNotWrittenThrough) {
