@@ -2,7 +2,6 @@
 // against a peer doing the same steps with libsodium and nlohmann-json directly.
 #include <benchmark/benchmark.h>
 #include <sodium.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "engine/load.h"
 #include "tools/catalog_signing.h"
 
@@ -27,11 +27,7 @@ std::string catalogText() {
              "\", \"version\": \"1.2." + std::to_string(i % 50) +
              "\", \"description\": \"A plug-in of the benchmark catalog.\", \"min_manager\": \"1.0\", "
              "\"art\": {\"row\": {\"1x\": {\"path\": \"art/" + id + "-row.png\", \"sha256\": \"" + sha +
-             "\", \"size\": 2048}}}, \"packages\": {";
-        for (const char* f : {"vst3", "clap"})
-            t += std::string(f[0] == 'v' ? "" : ", ") + "\"" + f + "\": {\"mac\": {\"path\": \"" + id + "/" + id + "." +
-                 f + ".zip\", \"sha256\": \"" + sha + "\", \"size\": 1048576, \"item\": \"" + id + "." + f + "\"}}";
-        t += "}}";
+             "\", \"size\": 2048}}}, \"packages\": {" + benchsupport::packagesText(id, sha) + "}}";
     }
     return t + "\n]}\n";
 }
@@ -41,11 +37,9 @@ std::string slurp(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-struct Fixture {
-    std::string dir, keys, signature;
-    Fixture() {
-        char pattern[] = "/tmp/bench-catalog-XXXXXX";
-        dir = mkdtemp(pattern);
+struct Fixture : benchsupport::ScratchDir {
+    std::string keys, signature;
+    Fixture() : ScratchDir("bench-catalog") {
         const catalogsign::KeyPair k = catalogsign::makeKeyPair();
         keys = catalogsign::toHex(k.publicKey);
         const std::string text = catalogText();
@@ -53,10 +47,6 @@ struct Fixture {
         fs::create_directories(dir + "/src");
         std::ofstream(dir + "/src/catalog.json", std::ios::binary) << text;
         std::ofstream(dir + "/src/catalog.json.sig", std::ios::binary) << signature;
-    }
-    ~Fixture() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 };
 

@@ -2,12 +2,12 @@
 // folder: a wide package of large files, and a deep one of small files in a chain of 2,000
 // folders. The last benchmark reports the ratios of the mean times measured in this run.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
+#include "bench/bench_support.h"
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/unpack.h"
@@ -21,12 +21,10 @@ namespace {
 constexpr int kFiles = 1600;
 constexpr size_t kFileSize = 128 << 10;  // 1600 x 128 KiB = 200 MiB
 
-struct Fixture {
-    std::string dir, zipPath, zip;
+struct Fixture : benchsupport::ScratchDir {
+    std::string zipPath, zip;
     tqm::Plugin entry;
-    Fixture() {
-        char pattern[] = "/tmp/lumo-bench-unpack-XXXXXX";
-        dir = mkdtemp(pattern);
+    Fixture() : ScratchDir("lumo-bench-unpack") {
         std::vector<testsupport::ZipItem> items;
         uint32_t seed = 12345;
         const char* words[] = {"gain ", "filter ", "0.25 ", "resonance ", "\n", "delay ", "mix ", "42 "};
@@ -55,10 +53,6 @@ struct Fixture {
         entry.name = "Big";
         entry.version = "1.0.0";
     }
-    ~Fixture() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
 };
 
 Fixture& fixture() {
@@ -70,11 +64,9 @@ Fixture& fixture() {
 // files as zip tools write them. The deepest names stay short enough for unzip's full paths.
 constexpr int kDeepLevels = 2000;
 
-struct DeepFixture {
-    std::string dir, zipPath, zip;
-    DeepFixture() {
-        char pattern[] = "/tmp/lumo-bench-deep-XXXXXX";
-        dir = mkdtemp(pattern);
+struct DeepFixture : benchsupport::ScratchDir {
+    std::string zipPath, zip;
+    DeepFixture() : ScratchDir("lumo-bench-deep") {
         std::vector<testsupport::ZipItem> items;
         std::string folder = "Deep.vst3/";
         for (int level = 0; level < kDeepLevels; ++level) {
@@ -86,10 +78,6 @@ struct DeepFixture {
         zip = testsupport::makeZip(items);
         zipPath = dir + "/Deep.zip";
         std::ofstream(zipPath, std::ios::binary).write(zip.data(), std::streamsize(zip.size()));
-    }
-    ~DeepFixture() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 };
 
