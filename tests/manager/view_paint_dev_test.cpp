@@ -203,9 +203,9 @@ TEST_F(PixelWindow, Screenshots) {
     view->hoverHit = "rowpill:6";
     for (double s : {1.0, 1.25, 1.5, 2.0, 3.0}) {
         Canvas c = paintWindow(s, opened, view->pageHeight);
-        writePng(c, "pixel-window-" + tag(s) + ".png");
+        writePng(c, "pixel-window-" + scaleName(s) + ".png");
         Canvas narrow = paintWindow(s, width(), view->pageHeight);
-        writePng(narrow, "pixel-window-narrowest-" + tag(s) + ".png");
+        writePng(narrow, "pixel-window-narrowest-" + scaleName(s) + ".png");
     }
     Canvas wide = paintWindow(2.0, 720, 520);
     writePng(wide, "pixel-window-2x-720x520.png");
