@@ -6,15 +6,11 @@
 #include "manager/dev.h"
 
 using namespace skintest;
+using testsupport::str;
 
 namespace {
 
 uint32_t px(lumo::gui::Color c) { return lumo::gui::pixelOf(c); }
-
-std::string str(const Rect& r) {
-    return "(" + std::to_string(r.x) + ", " + std::to_string(r.y) + ", " + std::to_string(r.w) + ", " +
-           std::to_string(r.h) + ")";
-}
 
 class PixelWindow : public SkinPaintTest {
 protected:
