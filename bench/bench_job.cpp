@@ -22,15 +22,15 @@ constexpr int kPackages = 50;
     std::abort();
 }
 
-struct JobFixture : benchsupport::ScratchDir {
+struct JobFixture : testsupport::TempDir {
     tqapp::Config config;
     tqm::LoadedCatalog loaded;
     std::vector<tqm::Task> tasks;
 
-    JobFixture() : ScratchDir("tqapp-bench-job") {
+    JobFixture() : TempDir("tqapp-bench-job") {
         const catalogsign::KeyPair keys = catalogsign::makeKeyPair();
-        config.layout.root = dir + "/root";
-        config.source = dir + "/source";
+        config.layout.root = path() + "/root";
+        config.source = path() + "/source";
         config.pub = catalogsign::toHex(keys.publicKey);
         std::string t = "{\"schema\": 1, \"sequence\": 1, \"plugins\": [";
         for (int i = 0; i < kPackages; ++i) {

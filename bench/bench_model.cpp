@@ -22,10 +22,10 @@ using benchsupport::put;
 
 constexpr int kEntries = 2000;
 
-struct Fixture : benchsupport::ScratchDir {
+struct Fixture : testsupport::TempDir {
     tqapp::Config config;
 
-    Fixture() : ScratchDir("tqapp-bench-model") {
+    Fixture() : TempDir("tqapp-bench-model") {
         const catalogsign::KeyPair keys = catalogsign::makeKeyPair();
         // Every picture its own: a row picture and a logo of a colour per entry.
         auto picture = [](int w, int h, uint32_t argb, std::string& ref) {
@@ -34,8 +34,8 @@ struct Fixture : benchsupport::ScratchDir {
                   std::to_string(png.size()) + "}";
             return png;
         };
-        config.layout.root = dir + "/root";
-        config.source = dir + "/source";
+        config.layout.root = path() + "/root";
+        config.source = path() + "/source";
         config.pub = catalogsign::toHex(keys.publicKey);
         const std::string cache = tqapp::art::cacheDir(config.layout.userData());
         const std::string sha(64, 'c');

@@ -22,14 +22,14 @@ tqm::FileRef fileRef(const std::string& item, const std::string& exe = "") {
     return {"pkg/" + item + ".zip", std::string(64, '0'), 1000, item, exe};
 }
 
-struct Fixture : benchsupport::ScratchDir {
+struct Fixture : testsupport::TempDir {
     tqm::Layout layout;
     tqm::Catalog catalog;
     tqm::Receipt receipt, apps;
     std::vector<std::string> looked;  // every path deriveRows checks
 
-    Fixture() : ScratchDir("tqm-bench-rows") {
-        layout.root = dir + "/root";
+    Fixture() : TempDir("tqm-bench-rows") {
+        layout.root = path() + "/root";
         for (int i = 0; i < kPlugins; ++i) {
             const std::string n = "P" + std::to_string(i);
             tqm::Plugin p;

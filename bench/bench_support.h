@@ -1,10 +1,7 @@
 #pragma once
-// Pieces shared by the benchmark fixtures: a scratch folder, file writing, the catalog text of a
+// Pieces shared by the benchmark fixtures: file writing, the catalog text of a
 // plug-in's packages, and a UI thread that sleeps until its queue wakes it.
-#include <stdlib.h>
-
 #include <condition_variable>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -12,25 +9,9 @@
 #include <string>
 
 #include "gui/ui_queue.h"
+#include "tests/support/temp_dir.h"
 
 namespace benchsupport {
-
-// A fresh folder under the temporary directory, removed with everything in it when the object goes.
-struct ScratchDir {
-    std::string dir;
-
-    explicit ScratchDir(const std::string& prefix) {
-        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        dir = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-};
 
 // Writes the file whole, making its folders first.
 inline void put(const std::filesystem::path& file, const std::string& bytes) {
