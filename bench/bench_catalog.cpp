@@ -2,7 +2,6 @@
 // against a peer doing the same steps with libsodium and nlohmann-json directly.
 #include <benchmark/benchmark.h>
 #include <sodium.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "engine/load.h"
 #include "tools/catalog_signing.h"
 
@@ -27,11 +27,7 @@ std::string catalogText() {
              "\", \"version\": \"1.2." + std::to_string(i % 50) +
              "\", \"description\": \"A plug-in of the benchmark catalog.\", \"min_manager\": \"1.0\", "
              "\"art\": {\"row\": {\"1x\": {\"path\": \"art/" + id + "-row.png\", \"sha256\": \"" + sha +
-             "\", \"size\": 2048}}}, \"packages\": {";
-        for (const char* f : {"vst3", "clap"})
-            t += std::string(f[0] == 'v' ? "" : ", ") + "\"" + f + "\": {\"mac\": {\"path\": \"" + id + "/" + id + "." +
-                 f + ".zip\", \"sha256\": \"" + sha + "\", \"size\": 1048576, \"item\": \"" + id + "." + f + "\"}}";
-        t += "}}";
+             "\", \"size\": 2048}}}, \"packages\": {" + benchsupport::packagesText(id, sha) + "}}";
     }
     return t + "\n]}\n";
 }
@@ -41,22 +37,16 @@ std::string slurp(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-struct Fixture {
-    std::string dir, keys, signature;
-    Fixture() {
-        char pattern[] = "/tmp/bench-catalog-XXXXXX";
-        dir = mkdtemp(pattern);
+struct Fixture : testsupport::TempDir {
+    std::string keys, signature;
+    Fixture() : TempDir("bench-catalog") {
         const catalogsign::KeyPair k = catalogsign::makeKeyPair();
         keys = catalogsign::toHex(k.publicKey);
         const std::string text = catalogText();
         signature = catalogsign::signBase64(k.secretKey, text);
-        fs::create_directories(dir + "/src");
-        std::ofstream(dir + "/src/catalog.json", std::ios::binary) << text;
-        std::ofstream(dir + "/src/catalog.json.sig", std::ios::binary) << signature;
-    }
-    ~Fixture() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
+        fs::create_directories(path() + "/src");
+        std::ofstream(path() + "/src/catalog.json", std::ios::binary) << text;
+        std::ofstream(path() + "/src/catalog.json.sig", std::ios::binary) << signature;
     }
 };
 
@@ -67,13 +57,13 @@ Fixture& fixture() {
 
 void BM_LoadCatalog2000(benchmark::State& state) {
     const Fixture& f = fixture();
-    const tqm::Source source(f.dir + "/src");
+    const tqm::Source source(f.path() + "/src");
     for (auto _ : state) {
-        tqm::LoadedCatalog r = tqm::loadCatalog(source, f.keys, f.dir + "/data", false);
+        tqm::LoadedCatalog r = tqm::loadCatalog(source, f.keys, f.path() + "/data", false);
         if (!r.ok) state.SkipWithError(r.note.c_str());
         benchmark::DoNotOptimize(r);
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fs::file_size(f.dir + "/src/catalog.json")));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fs::file_size(f.path() + "/src/catalog.json")));
 }
 BENCHMARK(BM_LoadCatalog2000)->Unit(benchmark::kMillisecond);
 
@@ -83,8 +73,8 @@ void BM_PeerSodiumNlohmann2000(benchmark::State& state) {
     unsigned char sig[crypto_sign_BYTES];
     size_t sigLen = 0;
     for (auto _ : state) {
-        const std::string text = slurp(f.dir + "/src/catalog.json");
-        const std::string sigText = slurp(f.dir + "/src/catalog.json.sig");
+        const std::string text = slurp(f.path() + "/src/catalog.json");
+        const std::string sigText = slurp(f.path() + "/src/catalog.json.sig");
         sodium_base642bin(sig, sizeof sig, sigText.data(), sigText.size(), "\n", &sigLen, nullptr,
                           sodium_base64_VARIANT_ORIGINAL);
         if (crypto_sign_verify_detached(sig, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
@@ -92,11 +82,11 @@ void BM_PeerSodiumNlohmann2000(benchmark::State& state) {
             state.SkipWithError("peer: signature");
         nlohmann::json doc = nlohmann::json::parse(text);
         benchmark::DoNotOptimize(doc);
-        fs::create_directories(f.dir + "/peer");
-        std::ofstream(f.dir + "/peer/catalog.json", std::ios::binary) << text;
-        std::ofstream(f.dir + "/peer/catalog.json.sig", std::ios::binary) << sigText;
+        fs::create_directories(f.path() + "/peer");
+        std::ofstream(f.path() + "/peer/catalog.json", std::ios::binary) << text;
+        std::ofstream(f.path() + "/peer/catalog.json.sig", std::ios::binary) << sigText;
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fs::file_size(f.dir + "/src/catalog.json")));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fs::file_size(f.path() + "/src/catalog.json")));
 }
 BENCHMARK(BM_PeerSodiumNlohmann2000)->Unit(benchmark::kMillisecond);
 

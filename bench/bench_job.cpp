@@ -2,23 +2,16 @@
 // probes, result lines, log, posts) against tqm::runTasks on the same list directly. Both
 // reinstall over the previous round, from the warm package cache.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
-#include <condition_variable>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "engine/tqm.h"
-#include "gui/ui_queue.h"
 #include "manager/model.h"
 #include "tests/support/zip_maker.h"
 #include "tools/catalog_signing.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -29,19 +22,15 @@ constexpr int kPackages = 50;
     std::abort();
 }
 
-struct JobFixture {
-    std::string dir;
+struct JobFixture : testsupport::TempDir {
     tqapp::Config config;
     tqm::LoadedCatalog loaded;
     std::vector<tqm::Task> tasks;
 
-    JobFixture() {
-        std::string pattern = (fs::temp_directory_path() / "tqapp-bench-job-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        dir = pattern;
+    JobFixture() : TempDir("tqapp-bench-job") {
         const catalogsign::KeyPair keys = catalogsign::makeKeyPair();
-        config.layout.root = dir + "/root";
-        config.source = dir + "/source";
+        config.layout.root = path() + "/root";
+        config.source = path() + "/source";
         config.pub = catalogsign::toHex(keys.publicKey);
         std::string t = "{\"schema\": 1, \"sequence\": 1, \"plugins\": [";
         for (int i = 0; i < kPackages; ++i) {
@@ -50,8 +39,7 @@ struct JobFixture {
                 {testsupport::zipDir(item + "/"), testsupport::zipFile(item + "/Contents/Info.plist", "plist " + id),
                  testsupport::zipFile(item + "/Contents/MacOS/" + id, std::string(4096, 'b'), 0755)});
             const std::string rel = "plugins/" + id + ".zip";
-            fs::create_directories(config.source + "/plugins");
-            std::ofstream(config.source + "/" + rel, std::ios::binary) << zip;
+            benchsupport::put(config.source + "/" + rel, zip);
             t += std::string(i ? ", " : "") + "{\"id\": \"" + id + "\", \"name\": \"" + id +
                  "\", \"version\": \"1.0.0\", \"packages\": {\"vst3\": {\"mac\": {\"path\": \"" + rel +
                  "\", \"sha256\": \"" + tqm::sha256Hex(zip.data(), zip.size()) +
@@ -59,8 +47,8 @@ struct JobFixture {
             tasks.push_back({"install", id, "vst3"});
         }
         t += "]}";
-        std::ofstream(config.source + "/catalog.json", std::ios::binary) << t;
-        std::ofstream(config.source + "/catalog.json.sig", std::ios::binary) << catalogsign::signBase64(keys.secretKey, t);
+        benchsupport::put(config.source + "/catalog.json", t);
+        benchsupport::put(config.source + "/catalog.json.sig", catalogsign::signBase64(keys.secretKey, t));
         loaded = tqm::loadCatalog(tqm::Source(config.source), config.pub, config.layout.userData(), false);
         if (!loaded.ok) fail(loaded.note);
         // Installed once, so that every round below replaces what is there.
@@ -68,10 +56,6 @@ struct JobFixture {
         tqm::Engine engine = this->engine(source);
         std::vector<std::string> lines;
         if (tqm::runTasks(engine, tasks, lines)) fail(lines.front());
-    }
-    ~JobFixture() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 
     tqm::Engine engine(const tqm::Source& source) const {
@@ -90,28 +74,13 @@ JobFixture& jobFixture() {
 
 void BM_JobOf50Installs(benchmark::State& state) {
     JobFixture& f = jobFixture();
-    // The UI thread sleeps until the queue wakes it, as the editor's message loop does.
-    auto queue = std::make_shared<lumo::gui::UiQueue>();
-    std::mutex mutex;
-    std::condition_variable woken;
-    bool wake = false;
-    queue->setWake([&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        wake = true;
-        woken.notify_one();
-    });
-    tqapp::Model model(f.config, queue, {});
+    benchsupport::UiPump ui;
+    tqapp::Model model(f.config, ui.queue, {});
     model.catalog = std::make_shared<tqm::LoadedCatalog>(f.loaded);
     model.loading = false;
     for (auto _ : state) {
         model.run(f.tasks, "Installing", "Installed");
-        while (model.busy) {
-            std::unique_lock<std::mutex> lock(mutex);
-            woken.wait(lock, [&] { return wake; });
-            wake = false;
-            lock.unlock();
-            for (auto& task : queue->take()) task();
-        }
+        ui.pumpWhile([&] { return model.busy; });
         if (!model.ok) state.SkipWithError(model.note.c_str());
     }
 }

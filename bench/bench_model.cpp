@@ -1,45 +1,31 @@
 // The manager's catalog load: Model::start to rows ready (worker, queue, pictures from the cache)
 // for a 2,000-entry catalog, against the floor of loadCatalog + deriveRows alone on the same data.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
-#include <condition_variable>
-#include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "engine/load.h"
 #include "engine/rows.h"
 #include "engine/util.h"
-#include "gui/ui_queue.h"
 #include "manager/model.h"
 #include "manager/pictures.h"
 #include "tests/support/png.h"
 #include "tools/catalog_signing.h"
 
-namespace fs = std::filesystem;
-
 namespace {
+
+using benchsupport::put;
 
 constexpr int kEntries = 2000;
 
-void put(const fs::path& file, const std::string& bytes) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << bytes;
-}
-
-struct Fixture {
-    std::string dir;
+struct Fixture : testsupport::TempDir {
     tqapp::Config config;
 
-    Fixture() {
-        std::string pattern = (fs::temp_directory_path() / "tqapp-bench-model-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        dir = pattern;
+    Fixture() : TempDir("tqapp-bench-model") {
         const catalogsign::KeyPair keys = catalogsign::makeKeyPair();
         // Every picture its own: a row picture and a logo of a colour per entry.
         auto picture = [](int w, int h, uint32_t argb, std::string& ref) {
@@ -48,8 +34,8 @@ struct Fixture {
                   std::to_string(png.size()) + "}";
             return png;
         };
-        config.layout.root = dir + "/root";
-        config.source = dir + "/source";
+        config.layout.root = path() + "/root";
+        config.source = path() + "/source";
         config.pub = catalogsign::toHex(keys.publicKey);
         const std::string cache = tqapp::art::cacheDir(config.layout.userData());
         const std::string sha(64, 'c');
@@ -63,22 +49,14 @@ struct Fixture {
             t += "{\"id\": \"" + id + "\", \"name\": \"Plug-in " + std::to_string(i) + "\", \"version\": \"1.2." +
                  std::to_string(i % 50) + "\", \"description\": \"A plug-in of the benchmark catalog.\", " +
                  "\"art\": {\"row\": {\"1x\": {\"path\": \"art/" + id + "-row.png\", " + rowRef +
-                 "}, \"logo\": {\"1x\": {\"path\": \"art/" + id + "-logo.png\", " + logoRef + "}}, \"packages\": {";
-            for (const char* f : {"vst3", "clap"})
-                t += std::string(f[0] == 'v' ? "" : ", ") + "\"" + f + "\": {\"mac\": {\"path\": \"" + id + "/" + id +
-                     "." + f + ".zip\", \"sha256\": \"" + sha + "\", \"size\": 1048576, \"item\": \"" + id + "." + f +
-                     "\"}}";
-            t += "}}";
+                 "}, \"logo\": {\"1x\": {\"path\": \"art/" + id + "-logo.png\", " + logoRef + "}}, \"packages\": {" +
+                 benchsupport::packagesText(id, sha) + "}}";
             put(cache + "/art/" + id + "-row.png", row);
             put(cache + "/art/" + id + "-logo.png", logo);
         }
         t += "\n]}\n";
         put(config.source + "/catalog.json", t);
         put(config.source + "/catalog.json.sig", catalogsign::signBase64(keys.secretKey, t));
-    }
-    ~Fixture() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 };
 
@@ -89,27 +67,12 @@ Fixture& fixture() {
 
 void BM_ModelStartToRows(benchmark::State& state) {
     Fixture& f = fixture();
-    // The UI thread sleeps until the queue wakes it, as the editor's message loop does.
-    auto queue = std::make_shared<lumo::gui::UiQueue>();
-    std::mutex mutex;
-    std::condition_variable woken;
-    bool wake = false;
-    queue->setWake([&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        wake = true;
-        woken.notify_one();
-    });
+    benchsupport::UiPump ui;
     for (auto _ : state) {
-        auto owned = std::make_unique<tqapp::Model>(f.config, queue, std::function<void()>());
+        auto owned = std::make_unique<tqapp::Model>(f.config, ui.queue, std::function<void()>());
         tqapp::Model& model = *owned;
         model.start();
-        while (model.loading) {
-            std::unique_lock<std::mutex> lock(mutex);
-            woken.wait(lock, [&] { return wake; });
-            wake = false;
-            lock.unlock();
-            for (auto& task : queue->take()) task();
-        }
+        ui.pumpWhile([&] { return model.loading; });
         if (!model.catalog->ok || model.pictures.size() != size_t(kEntries) ||
             model.pictures["plugin7"].logo["1x"].empty())
             state.SkipWithError("the load failed");

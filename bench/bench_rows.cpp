@@ -3,12 +3,12 @@
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "engine/tqm.h"
 
 namespace fs = std::filesystem;
@@ -22,18 +22,14 @@ tqm::FileRef fileRef(const std::string& item, const std::string& exe = "") {
     return {"pkg/" + item + ".zip", std::string(64, '0'), 1000, item, exe};
 }
 
-struct Fixture {
-    std::string dir;
+struct Fixture : testsupport::TempDir {
     tqm::Layout layout;
     tqm::Catalog catalog;
     tqm::Receipt receipt, apps;
     std::vector<std::string> looked;  // every path deriveRows checks
 
-    Fixture() {
-        std::string pattern = (fs::temp_directory_path() / "tqm-bench-rows-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        dir = pattern;
-        layout.root = dir + "/root";
+    Fixture() : TempDir("tqm-bench-rows") {
+        layout.root = path() + "/root";
         for (int i = 0; i < kPlugins; ++i) {
             const std::string n = "P" + std::to_string(i);
             tqm::Plugin p;
@@ -73,10 +69,6 @@ struct Fixture {
             looked.push_back(bundle + "/Contents/Info.plist");
             catalog.apps.push_back(std::move(a));
         }
-    }
-    ~Fixture() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 };
 

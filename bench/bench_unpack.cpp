@@ -2,12 +2,12 @@
 // folder: a wide package of large files, and a deep one of small files in a chain of 2,000
 // folders. The last benchmark reports the ratios of the mean times measured in this run.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
+#include "bench/bench_support.h"
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/unpack.h"
@@ -21,12 +21,10 @@ namespace {
 constexpr int kFiles = 1600;
 constexpr size_t kFileSize = 128 << 10;  // 1600 x 128 KiB = 200 MiB
 
-struct Fixture {
-    std::string dir, zipPath, zip;
+struct Fixture : testsupport::TempDir {
+    std::string zipPath, zip;
     tqm::Plugin entry;
-    Fixture() {
-        char pattern[] = "/tmp/lumo-bench-unpack-XXXXXX";
-        dir = mkdtemp(pattern);
+    Fixture() : TempDir("lumo-bench-unpack") {
         std::vector<testsupport::ZipItem> items;
         uint32_t seed = 12345;
         const char* words[] = {"gain ", "filter ", "0.25 ", "resonance ", "\n", "delay ", "mix ", "42 "};
@@ -44,7 +42,7 @@ struct Fixture {
                                                  body, 0644, true));
         }
         zip = testsupport::makeZip(items);
-        zipPath = dir + "/Big.zip";
+        zipPath = path() + "/Big.zip";
         std::ofstream(zipPath, std::ios::binary).write(zip.data(), std::streamsize(zip.size()));
         tqm::FileRef& ref = entry.packages["vst3"]["mac"];
         ref.path = "plugins/Big.zip";
@@ -54,10 +52,6 @@ struct Fixture {
         entry.id = "vendor.big";
         entry.name = "Big";
         entry.version = "1.0.0";
-    }
-    ~Fixture() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 };
 
@@ -70,11 +64,9 @@ Fixture& fixture() {
 // files as zip tools write them. The deepest names stay short enough for unzip's full paths.
 constexpr int kDeepLevels = 2000;
 
-struct DeepFixture {
-    std::string dir, zipPath, zip;
-    DeepFixture() {
-        char pattern[] = "/tmp/lumo-bench-deep-XXXXXX";
-        dir = mkdtemp(pattern);
+struct DeepFixture : testsupport::TempDir {
+    std::string zipPath, zip;
+    DeepFixture() : TempDir("lumo-bench-deep") {
         std::vector<testsupport::ZipItem> items;
         std::string folder = "Deep.vst3/";
         for (int level = 0; level < kDeepLevels; ++level) {
@@ -84,12 +76,8 @@ struct DeepFixture {
             folder += "d/";
         }
         zip = testsupport::makeZip(items);
-        zipPath = dir + "/Deep.zip";
+        zipPath = path() + "/Deep.zip";
         std::ofstream(zipPath, std::ios::binary).write(zip.data(), std::streamsize(zip.size()));
-    }
-    ~DeepFixture() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 };
 
@@ -101,7 +89,7 @@ DeepFixture& deepFixture() {
 double g_unzip = 0, g_unpack = 0, g_install = 0, g_deepUnzip = 0, g_deepUnpack = 0;
 
 template <class Body>
-void timed(benchmark::State& state, double& mean, Body body, const std::string& out = fixture().dir + "/out",
+void timed(benchmark::State& state, double& mean, Body body, const std::string& out = fixture().path() + "/out",
            int64_t bytes = int64_t(kFiles * kFileSize)) {
     double total = 0;
     for (auto _ : state) {
@@ -151,7 +139,7 @@ void BM_DeepPeerUnzip(benchmark::State& state) {
             std::string cmd = "unzip -q '" + deepFixture().zipPath + "' -d '" + out + "'";
             return std::system(cmd.c_str()) == 0;
         },
-        deepFixture().dir + "/out", int64_t(deepFixture().zip.size()));
+        deepFixture().path() + "/out", int64_t(deepFixture().zip.size()));
 }
 // unzip checks every folder of every path again: minutes for this shape, so it runs once.
 BENCHMARK(BM_DeepPeerUnzip)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -163,7 +151,7 @@ void BM_DeepUnpack(benchmark::State& state) {
             std::string error;
             return tqm::detail::unpack(deepFixture().zip, out, "Deep.vst3", error);
         },
-        deepFixture().dir + "/out", int64_t(deepFixture().zip.size()));
+        deepFixture().path() + "/out", int64_t(deepFixture().zip.size()));
 }
 BENCHMARK(BM_DeepUnpack)->Iterations(3)->Unit(benchmark::kMillisecond);
 

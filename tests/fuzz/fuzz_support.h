@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace fuzzsupport {
 
 // The input cut at its first count - 1 NUL bytes; missing parts are empty.
@@ -33,28 +35,10 @@ inline std::vector<std::string> splitNul(const uint8_t* data, size_t size, size_
     return parts;
 }
 
-// A fresh folder under /tmp, removed (links not followed) when the object goes.
-class TempDir {
+// A fresh folder under the temporary directory, named after the harness's tag.
+class TempDir : public testsupport::TempDir {
 public:
-    explicit TempDir(const char* tag) {
-        std::string pattern = std::string("/tmp/lumo-fuzz-") + tag + "-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::abort();
-        }
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
+    explicit TempDir(const char* tag) : testsupport::TempDir(std::string("lumo-fuzz-") + tag) {}
 };
 
 // Every entry below root (links not followed), as paths relative to root.

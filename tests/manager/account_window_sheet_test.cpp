@@ -3,8 +3,6 @@
 // look at; the assertions read the painted pixels.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,14 +19,6 @@ using lumo::gui::Paint;
 using lumo::gui::pixelOf;
 
 namespace {
-
-int lr(double v) { return int(std::lround(v)); }
-
-std::string scaleName(double s) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%gx", s);
-    return name;
-}
 
 struct State {
     std::string name;
@@ -56,8 +46,9 @@ std::vector<State> states() {
     return out;
 }
 
+// The settings window's whole box.
 Paint paintAt(Canvas& c, int x, int y, double s) {
-    return Paint{c, Rect{x, y, lr(AccountWindow::kWidth * s), lr(AccountWindow::kHeight * s)}, s, false, {}, {}};
+    return pixeltest::paintAt(c, x, y, AccountWindow::kWidth, AccountWindow::kHeight, s);
 }
 
 // Whether any pixel of the rectangle is the colour.

@@ -40,8 +40,6 @@ MenuItem item(const std::string& label, bool enabled = true) {
     return m;
 }
 
-int lr(double v) { return int(std::lround(v)); }
-
 }  // namespace
 
 TEST(DevWindowBar, FootLineLogoWordMarkAndCloseButtonInsideTheBar) {

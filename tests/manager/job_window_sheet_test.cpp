@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -19,14 +18,6 @@ using lumo::gui::Paint;
 using lumo::gui::pixelOf;
 
 namespace {
-
-int lr(double v) { return int(std::lround(v)); }
-
-std::string scaleName(double s) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%gx", s);
-    return name;
-}
 
 struct Frame {
     std::string name;
@@ -112,10 +103,6 @@ void modelFor(BareModel& bare, const std::string& name) {
     else if (name == "downloading-late") bare.running("Downloading 83 %", 0.61, true);
     else if (name == "installing") bare.running("Installing", 0.67, false);
     else bare.ended(0, true, false, "");
-}
-
-Paint paintAt(Canvas& c, int x, int y, int w, int h, double s) {
-    return Paint{c, Rect{x, y, lr(w * s), lr(h * s)}, s, false, {}, {}};
 }
 
 }  // namespace

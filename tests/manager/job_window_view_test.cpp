@@ -30,13 +30,7 @@ protected:
     }
 
     // Every file of the source folder behind the server (a reply given later replaces it).
-    void serveSource() {
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(catalog.source(), ec); !ec && it != fs::recursive_directory_iterator();
-             it.increment(ec))
-            if (it->is_regular_file())
-                server.serveFile(fs::relative(it->path(), catalog.source()).string(), readFile(it->path().string()));
-    }
+    void serveSource() { serveFolder(server, catalog.source()); }
 
     // Publishes the catalog at a version and opens the window on the server.
     void openOnServer(const std::string& version) {

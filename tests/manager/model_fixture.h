@@ -3,6 +3,7 @@
 // server): two plug-ins and an app with real packages and pictures, and a UI queue that the test
 // drains in place of the editor's tick.
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +17,14 @@
 #include "tests/support/png.h"
 
 namespace testsupport {
+
+// Every file under root behind the loopback server, at its path below root.
+inline void serveFolder(LoopbackServer& server, const std::string& root) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        if (it->is_regular_file()) server.serveFile(fs::relative(it->path(), root).string(), readFile(it->path().string()));
+}
 
 class ModelTest : public TempHomeTest {
 protected:

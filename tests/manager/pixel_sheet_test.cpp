@@ -21,8 +21,6 @@ using lumo::gui::Paint;
 
 namespace {
 
-int lr(double v) { return int(std::lround(v)); }
-
 // Logical rectangles laid out on a sheet of one scale, mapped to device pixels.
 struct Sheet {
     Canvas& c;
@@ -111,20 +109,14 @@ Canvas swirlsAt(double s) {
 
 void writeAndCheck(const Canvas& c, const std::string& name) { EXPECT_TRUE(writePicture(c, name)); }
 
-std::string tag(double s) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%gx", s);
-    return buf;
-}
-
 }  // namespace
 
 TEST(PixelSheet, EveryPrimitiveAndTheLogoAtEachScale) {
     for (double s : kScales) {
         SCOPED_TRACE(s);
         const Canvas c = primitivesAt(s);
-        writeAndCheck(c, "pixel-look-" + tag(s) + ".png");
-        if (s <= 2.0) writeAndCheck(enlarged(c, 3), "pixel-look-" + tag(s) + "-enlarged.png");
+        writeAndCheck(c, "pixel-look-" + scaleName(s) + ".png");
+        if (s <= 2.0) writeAndCheck(enlarged(c, 3), "pixel-look-" + scaleName(s) + "-enlarged.png");
         // Every picture of the sheet is drawn in the palette (or blends of it over bg): nothing else.
         for (uint32_t px : c.pixels) ASSERT_EQ(px >> 24, 0xFFu);
     }
@@ -134,7 +126,7 @@ TEST(PixelSheet, SwirlPhasesEnergiesAndFailure) {
     for (double s : {1.0, 2.0}) {
         SCOPED_TRACE(s);
         const Canvas c = swirlsAt(s);
-        writeAndCheck(c, "swirl-" + tag(s) + ".png");
+        writeAndCheck(c, "swirl-" + scaleName(s) + ".png");
         EXPECT_GT(count(c, lumo::gui::pixelOf(dev::cream)), 0);
     }
 }

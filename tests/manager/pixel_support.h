@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -29,10 +31,25 @@ inline Canvas paper(int w, int h) {
     return c;
 }
 
+// A length of points at a scale, rounded to whole pixels as the painting rounds it.
+inline int lr(double v) { return int(std::lround(v)); }
+
+// The scale as picture names write it: "1x", "1.5x".
+inline std::string scaleName(double s) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%gx", s);
+    return name;
+}
+
 inline uint32_t at(const Canvas& c, int x, int y) { return c.pixels[size_t(y) * c.width + x]; }
 
 inline lumo::gui::Paint paintOf(Canvas& c, double scale) {
     return lumo::gui::Paint{c, Rect{0, 0, c.width, c.height}, scale, false, {}, {}};
+}
+
+// A paint of a w x h point box at scale s, placed at pixel (x, y) of the canvas.
+inline lumo::gui::Paint paintAt(Canvas& c, int x, int y, int w, int h, double s) {
+    return lumo::gui::Paint{c, Rect{x, y, lr(w * s), lr(h * s)}, s, false, {}, {}};
 }
 
 // The smallest rectangle holding every pixel that is not the paper; empty when there is none.

@@ -19,6 +19,7 @@ namespace skintest {
 
 using lumo::gui::Canvas;
 using lumo::gui::Rect;
+using pixeltest::scaleName;
 
 // One text a paint drew, with its ink box and the clip it was drawn under.
 struct Drawn {
@@ -56,13 +57,6 @@ public:
 private:
     lumo::gui::TextProbe saved_ = nullptr;
 };
-
-// A scale as a file-name tag: "1x", "1.5x".
-inline std::string tag(double s) {
-    char b[16];
-    std::snprintf(b, sizeof b, "%gx", s);
-    return b;
-}
 
 class SkinPaintTest : public testsupport::ViewTest {
 protected:

@@ -29,12 +29,7 @@ protected:
     // the first time.
     void publish(const std::string& version, int sequence) {
         catalog.publish(catalogText(version, sequence));
-        std::error_code ec;
-        const fs::path root = catalog.source();
-        for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-             it.increment(ec))
-            if (it->is_regular_file())
-                server.serveFile(fs::relative(it->path(), root).string(), readFile(it->path().string()));
+        serveFolder(server, catalog.source());
         if (view) {
             view->model->reload();
             ASSERT_TRUE(untilDone([this] { return !view->model->loading; }));

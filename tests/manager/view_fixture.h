@@ -128,6 +128,12 @@ inline tqm::Row row(const std::string& id, const std::string& name, tqm::State s
     return r;
 }
 
+// A rectangle as "(x, y, w, h)", for comparisons that print well when they fail.
+inline std::string str(const lumo::gui::Rect& r) {
+    return "(" + std::to_string(r.x) + ", " + std::to_string(r.y) + ", " + std::to_string(r.w) + ", " +
+           std::to_string(r.h) + ")";
+}
+
 // Pointer offsets far outside the main window, one towards each corner.
 inline constexpr std::pair<int, int> kFarAway[] = {{-5000, -5000}, {5000, 5000}, {-5000, 5000}, {5000, -5000}};
 

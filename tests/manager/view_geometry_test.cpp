@@ -16,11 +16,6 @@ static bool operator==(const Rect& a, const Rect& b) { return a.x == b.x && a.y 
 
 namespace {
 
-std::string str(const Rect& r) {
-    return "(" + std::to_string(r.x) + ", " + std::to_string(r.y) + ", " + std::to_string(r.w) + ", " +
-           std::to_string(r.h) + ")";
-}
-
 Axis xBands() {
     Axis a;
     a.bands = {{84, 4, 0}, {347, 4, 0}, {377, 2, 0}};

@@ -14,11 +14,6 @@ using lumo::gui::Rect;
 
 namespace {
 
-std::string str(const Rect& r) {
-    return "(" + std::to_string(r.x) + ", " + std::to_string(r.y) + ", " + std::to_string(r.w) + ", " +
-           std::to_string(r.h) + ")";
-}
-
 class ViewInput : public WindowTest {
 protected:
     // What a click may change, each as a short text.

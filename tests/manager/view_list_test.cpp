@@ -3,8 +3,6 @@
 // status line through loading, a failed catalog, a running job and a note.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "tests/manager/view_fixture.h"
 
 using namespace testsupport;
@@ -16,10 +14,7 @@ class ViewList : public ViewTest {
 protected:
     // Serves every file of the catalog folder from the loopback server.
     void serveSource() {
-        for (const auto& e : std::filesystem::recursive_directory_iterator(catalog.source()))
-            if (e.is_regular_file())
-                server.serveFile(std::filesystem::relative(e.path(), catalog.source()).string(),
-                                 readFile(e.path().string()));
+        serveFolder(server, catalog.source());
         source = server.url();
     }
 

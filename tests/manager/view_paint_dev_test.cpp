@@ -6,15 +6,11 @@
 #include "manager/dev.h"
 
 using namespace skintest;
+using testsupport::str;
 
 namespace {
 
 uint32_t px(lumo::gui::Color c) { return lumo::gui::pixelOf(c); }
-
-std::string str(const Rect& r) {
-    return "(" + std::to_string(r.x) + ", " + std::to_string(r.y) + ", " + std::to_string(r.w) + ", " +
-           std::to_string(r.h) + ")";
-}
 
 class PixelWindow : public SkinPaintTest {
 protected:
@@ -203,9 +199,9 @@ TEST_F(PixelWindow, Screenshots) {
     view->hoverHit = "rowpill:6";
     for (double s : {1.0, 1.25, 1.5, 2.0, 3.0}) {
         Canvas c = paintWindow(s, opened, view->pageHeight);
-        writePng(c, "pixel-window-" + tag(s) + ".png");
+        writePng(c, "pixel-window-" + scaleName(s) + ".png");
         Canvas narrow = paintWindow(s, width(), view->pageHeight);
-        writePng(narrow, "pixel-window-narrowest-" + tag(s) + ".png");
+        writePng(narrow, "pixel-window-narrowest-" + scaleName(s) + ".png");
     }
     Canvas wide = paintWindow(2.0, 720, 520);
     writePng(wide, "pixel-window-2x-720x520.png");

@@ -92,8 +92,7 @@ TEST_F(RowPaint, PicturesUsedResizedOnceOrMissing) {
         ASSERT_NE(p, nullptr) << k.scale;
         EXPECT_EQ(p->w, k.w) << k.scale;
         EXPECT_EQ(p->h, k.h) << k.scale;
-        char label[16];
-        std::snprintf(label, sizeof label, "%gx", k.scale);
+        const std::string label = scaleName(k.scale);
         EXPECT_EQ(art.row.count(label) && p == &art.row.at(label), k.catalogs) << k.scale;
         EXPECT_EQ(view->rowThumb(with, 1.0), p) << "made once";
         EXPECT_EQ(view->rowThumb(without, 1.0), nullptr);

@@ -16,7 +16,7 @@ TEST_F(WindowPaint, ScreenshotsOfTheLoadedCatalog) {
     ASSERT_NE(view->selected(), nullptr);
     for (double s : {1.0, 1.25, 1.5, 2.0, 3.0}) {
         Canvas c = paintWindow(s, view->pageWidth, view->pageHeight);
-        writePng(c, "skin-window-" + tag(s) + ".png");
+        writePng(c, "skin-window-" + scaleName(s) + ".png");
         EXPECT_EQ(pixeltest::count(c, pixeltest::kPaper), 0) << "the window leaves pixels unpainted at " << s;
     }
     Canvas wide = paintWindow(2.0, 640, 480);

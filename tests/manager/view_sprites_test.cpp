@@ -13,11 +13,6 @@ using lumo::gui::Rect;
 
 namespace {
 
-std::string str(const Rect& r) {
-    return "(" + std::to_string(r.x) + ", " + std::to_string(r.y) + ", " + std::to_string(r.w) + ", " +
-           std::to_string(r.h) + ")";
-}
-
 bool inside(const Rect& in, const Rect& out) {
     return in.x >= out.x && in.y >= out.y && in.x + in.w <= out.x + out.w && in.y + in.h <= out.y + out.h;
 }
