@@ -114,6 +114,28 @@ TEST_F(Job, DownloadProgressFromTheWeb) {
     EXPECT_DOUBLE_EQ(progress.back().fraction, 2.0 / 3);
 }
 
+// A server sending more than the catalog's size: the percentage stops at 100 and the package is
+// refused by its check.
+TEST_F(Job, AnOversizedDownloadStaysAtAHundred) {
+    catalog.publish(catalogText("1.0.0"));
+    LoopbackServer server;
+    ASSERT_TRUE(server.ok());
+    for (const char* rel : {"catalog.json", "catalog.json.sig"}) server.serveFile(rel, readFile(catalog.source() + "/" + rel));
+    LoopbackServer::Reply big;
+    big.body = readFile(catalog.source() + "/plugins/Delay-1.0.0.vst3.zip") + std::string(4000, 'x');
+    big.chunk = big.body.size() / 8 + 1;
+    server.serve("plugins/Delay-1.0.0.vst3.zip", big);
+    tqapp::Config c = config();
+    c.source = server.url();
+    tqapp::Model& m = ready(c);
+    ASSERT_TRUE(runJob({{"install", "delay", "vst3"}}));
+    EXPECT_FALSE(m.ok);
+    EXPECT_EQ(m.failed.count("delay"), 1u);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back().text, "Downloading 100 %");
+    expectRising(2);
+}
+
 TEST_F(Job, AFailedDownloadMarksItsIdAndInstallsNothing) {
     tqapp::Model& m = ready();
     writeFile(catalog.source() + "/plugins/Delay-1.0.0.vst3.zip", "not the package");
