@@ -11,7 +11,7 @@
 //                                          scrollbar travel, fonts, wrap (the bands are manager/axis.h)
 //   6. Row list .......................... view_list.cpp: order, selection, scrolling, status line
 //   7. Pointer and painting .............. view_input.cpp, view_paint.cpp: hit list, press, draw
-//   8. Job plans ......................... view_plans.cpp: the plans the first load offers
+//   8. Job plans ......................... view_jobs.cpp: the job window and the manager's own plans
 //   9. Free functions .................... createManagerEditor, formatTitle, upper, openPath
 //
 // Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
@@ -134,10 +134,21 @@ public:
     std::string hit(int x, int y) const;
     void click(const std::string& name);
 
-    // ---- 8. job plans (view_plans.cpp)
+    // ---- 8. job plans (view_jobs.cpp)
     void openInstall();
     void openUninstall();
     void openSelfUpdate();
+
+    // ---- 8b. job windows (view_jobs.cpp)
+    // Opens the job window for a plan (without an editor the plan's default ticks run at once);
+    // showRunning opens it following the job already under way.
+    void openJob(JobPlan plan, bool showRunning, std::function<void()> onFinish);
+    // Raises the running job's window, or opens the last plan started in the running state.
+    void showRunningJob();
+    // True (and the running job shown) while a job runs; true without a model, when nothing can start.
+    bool showsRunningJob();
+    // The job window while it is open; null once closed, even before the editor destroys it.
+    JobWindow* openJobWindow() const;
 
     // ---- fields, in order
     std::function<void(int w, int h)> resizeRequest;
@@ -179,7 +190,7 @@ public:
     const lumo::gui::Paint* paint = nullptr;
     JobWindow* jobWindow = nullptr;
     AccountWindow* accountWindow = nullptr;
-    JobPlan lastPlan;  // the plan last opened; shown again while its job runs
+    JobPlan lastPlan;  // the plan of the last job started from a job window, as it ran; shown again while it runs
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     int32_t look = 1;  // 0 the skin look, 1 the pixel look
 

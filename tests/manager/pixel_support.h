@@ -1,15 +1,18 @@
 #pragma once
 // Helpers of the pixel-look tests: a canvas on a sentinel colour, ink boxes, mirror checks, and the
 // folder next to the test program where pictures are written for a person to look at.
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "gui/draw/canvas.h"
 #include "gui/widget.h"
+#include "tests/support/png.h"
 
 namespace pixeltest {
 
@@ -77,6 +80,27 @@ inline std::filesystem::path pictureDir() {
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::filesystem::current_path(ec) : exe.parent_path();
+}
+
+// Nearest-neighbour enlargement, to look at single pixels.
+inline Canvas enlarged(const Canvas& c, int k) {
+    Canvas big;
+    big.resize(c.width * k, c.height * k);
+    for (int y = 0; y < big.height; ++y)
+        for (int x = 0; x < big.width; ++x) big.pixels[size_t(y) * big.width + x] = at(c, x / k, y / k);
+    return big;
+}
+
+// Writes the picture next to the test program and reads it back: the decoded pixels must be the canvas's.
+inline ::testing::AssertionResult writePicture(const Canvas& c, const std::string& name) {
+    const std::string path = (pictureDir() / name).string();
+    const std::string png = testsupport::encodePng(c.width, c.height, c.pixels);
+    if (png.empty()) return ::testing::AssertionFailure() << "cannot encode " << name;
+    std::ofstream(path, std::ios::binary).write(png.data(), std::streamsize(png.size()));
+    const lumo::gui::Bitmap back = lumo::gui::Bitmap::loadFile(path);
+    if (back.w != c.width || back.h != c.height || back.pixels != c.pixels)
+        return ::testing::AssertionFailure() << path << " does not read back as written";
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace pixeltest

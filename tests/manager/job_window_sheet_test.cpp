@@ -1,0 +1,187 @@
+// The job window in each of its states, painted side by side at scales 1 and 2 and written next to
+// the test program for a person to look at; the assertions read the painted pixels.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "manager/dev.h"
+#include "tests/manager/job_window_support.h"
+#include "tests/manager/pixel_support.h"
+
+using namespace pixeltest;
+using jobtest::BareModel;
+using tqapp::JobWindow;
+namespace dev = tqapp::dev;
+using lumo::gui::Paint;
+using lumo::gui::pixelOf;
+
+namespace {
+
+int lr(double v) { return int(std::lround(v)); }
+
+struct Frame {
+    std::string name;
+    std::unique_ptr<JobWindow> window;
+};
+
+// Every state worth seeing, each window set up as the model and its clock would leave it.
+std::vector<Frame> frames(BareModel& bare) {
+    std::vector<Frame> out;
+    auto add = [&](std::string name, tqapp::JobPlan plan) -> JobWindow& {
+        out.push_back({std::move(name), bare.window(std::move(plan))});
+        return *out.back().window;
+    };
+    JobWindow& confirm = add("confirm", jobtest::formatPlan());
+    confirm.plan.choices[1].on = false;
+    confirm.hover = "fmt:clap";
+    confirm.phase = 0.4;
+
+    tqapp::JobPlan many = jobtest::formatPlan("UPDATE");
+    many.choices.push_back({"au", "AU", true, "", ""});
+    many.choices.push_back({"studio", "STUDIO", true, "", "Studio"});
+    many.choices.push_back({"tuner", "TUNER", false, "", "Tuner"});
+    add("confirm-many", many);
+
+    JobWindow& data = add("confirm-data", jobtest::dataPlan());
+    data.plan.deleteData = true;
+    data.phase = 1.3;
+
+    tqapp::JobPlan install;
+    install.verb = "INSTALL";
+    install.title = "ARDUNE SYSTEMS MANAGER 0.3.0";
+    install.selfInstall = true;
+    install.choices = {{"startmenu", "START MENU", true, "", ""}, {"desktop", "DESKTOP", false, "", ""}};
+    install.scope = tqm::Scope::System;
+    add("self-install", install).hover = "scope:user";
+
+    const struct {
+        const char* name;
+        double progress;
+        double phase;
+    } running[] = {{"starting", 0.0, 2.0}, {"downloading", 0.17, 3.1}, {"downloading-late", 0.61, 4.4}, {"installing", 0.67, 5.2}};
+    for (const auto& r : running) {
+        JobWindow& w = add(r.name, jobtest::formatPlan());
+        w.state = JobWindow::Running;
+        w.progress = r.progress;
+        w.phase = r.phase;
+    }
+
+    JobWindow& stopped = add("stopped", jobtest::formatPlan());
+    stopped.state = JobWindow::Cancelled;
+    stopped.progress = 0.22;
+
+    JobWindow& failed = add("failed", jobtest::formatPlan());
+    failed.state = JobWindow::Failed;
+    failed.error = "http://127.0.0.1:40123/plugins/Synth-1.0.clap.zip: the server answered 500";
+    failed.progress = 0.4;
+    failed.clock = 4.0;  // the long text has scrolled a little
+
+    JobWindow& done = add("done", jobtest::formatPlan());
+    done.state = JobWindow::Done;
+    done.progress = 1.0;
+    done.flash = 0.5;
+    done.plan.doneText = "Synth installed (VST3, CLAP)";
+    done.hover = "open";
+
+    tqapp::JobPlan update;
+    update.verb = "UPDATE";
+    update.title = "ARDUNE SYSTEMS MANAGER";
+    update.selfUpdate = true;
+    update.fromVersion = "0.3.0";
+    update.toVersion = "0.4.0";
+    update.where = "/opt/Ardune Systems Manager.app/Contents/MacOS/manager";
+    JobWindow& updated = add("self-update-done", update);
+    updated.state = JobWindow::Done;
+    updated.progress = 1.0;
+    return out;
+}
+
+// The model's side of each running frame.
+void modelFor(BareModel& bare, const std::string& name) {
+    if (name == "starting") bare.running("Starting", 0.0, true);
+    else if (name == "downloading") bare.running("Downloading 52 %", 0.17, true);
+    else if (name == "downloading-late") bare.running("Downloading 83 %", 0.61, true);
+    else if (name == "installing") bare.running("Installing", 0.67, false);
+    else bare.ended(0, true, false, "");
+}
+
+Paint paintAt(Canvas& c, int x, int y, int w, int h, double s) {
+    return Paint{c, Rect{x, y, lr(w * s), lr(h * s)}, s, false, {}, {}};
+}
+
+}  // namespace
+
+TEST(PixelJobWindow, EveryStateAtScalesOneAndTwo) {
+    for (double s : {1.0, 2.0}) {
+        SCOPED_TRACE(s);
+        BareModel bare;
+        std::vector<Frame> all = frames(bare);
+        const int gap = lr(8 * s), cellW = lr(218 * s) + gap, cellH = lr(318 * s) + gap;
+        const int perRow = 6;
+        Canvas sheet = paper(gap + perRow * cellW, gap + int((all.size() + perRow - 1) / perRow) * cellH);
+        for (size_t i = 0; i < all.size(); ++i) {
+            JobWindow& w = *all[i].window;
+            SCOPED_TRACE(all[i].name);
+            modelFor(bare, all[i].name);
+            const int x = gap + int(i % perRow) * cellW, y = gap + int(i / perRow) * cellH;
+            const Paint p = paintAt(sheet, x, y, 218, w.bounds.h, s);
+            const Rect clipBefore = sheet.clip;
+            w.draw(p);
+            EXPECT_EQ(sheet.clip.x, clipBefore.x);
+            EXPECT_EQ(sheet.clip.w, clipBefore.w);
+
+            // One window alone on paper: nothing leaves its rectangle.
+            Canvas alone = paper(lr(218 * s) + 20, lr(w.bounds.h * s) + 20);
+            w.draw(paintAt(alone, 10, 10, 218, w.bounds.h, s));
+            EXPECT_TRUE(inside(inkBox(alone), Rect{10, 10, lr(218 * s), lr(w.bounds.h * s)}));
+            // The ticks row keeps its frame whole, however many choices it holds.
+            const Rect row = dev::device(paintAt(alone, 10, 10, 218, w.bounds.h, s), Rect{8, 176, 202, 14});
+            for (int y = row.y; y < row.y + row.h; ++y) ASSERT_EQ(at(alone, row.x + row.w - 1, y), pixelOf(dev::rule)) << y;
+            EXPECT_TRUE(writePicture(alone, "job-window-" + all[i].name + (s == 1.0 ? "-1x.png" : "-2x.png")));
+            if (s == 1.0) {
+                EXPECT_TRUE(writePicture(enlarged(alone, 3), "job-window-" + all[i].name + "-1x-enlarged.png"));
+            }
+        }
+        EXPECT_TRUE(writePicture(sheet, s == 1.0 ? "job-window-sheet-1x.png" : "job-window-sheet-2x.png"));
+    }
+}
+
+// The progress strip: as many solid cells as the progress says, the rest dotted; the percentage
+// right-aligned; the failed colour dims the strip.
+TEST(PixelJobWindow, ProgressStripCells) {
+    struct Case {
+        double progress;
+        uint32_t state;
+        int solid;  // cells fully inked along the strip's middle row
+    };
+    const Case cases[] = {{0.0, JobWindow::Cancelled, 0}, {0.5, JobWindow::Cancelled, 9}, {1.0, JobWindow::Done, 18},
+                          {0.5, JobWindow::Failed, 9}};
+    for (double s : {1.0, 2.0})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << s << " " << c.progress << " " << c.state);
+            BareModel bare;
+            auto w = bare.window(jobtest::formatPlan());
+            w->state = c.state;
+            w->progress = c.progress;
+            Canvas canvas = paper(lr(218 * s), lr(292 * s));
+            w->draw(paintAt(canvas, 0, 0, 218, 292, s));
+            const int u = dev::one(s);
+            const Rect bar = dev::device(paintAt(canvas, 0, 0, 218, 292, s), Rect{8, 246, 202, 12});
+            const uint32_t ink = pixelOf(c.state == JobWindow::Failed ? dev::wave : dev::cream);
+            // The middle row of the strip: every pixel of a solid run is the ink.
+            const int y = bar.y + bar.h / 2;
+            int run = 0;
+            for (int x = bar.x + 4 * u; at(canvas, x, y) == ink; ++x) ++run;
+            const auto* regular = dev::font(s, false, false);
+            ASSERT_NE(regular, nullptr);
+            int cell = (bar.w - regular->width("100%") - 8 * u - lr(6 * s)) / 18;
+            cell -= cell % u;
+            EXPECT_EQ(run, c.solid * cell);
+            // Brackets at both ends, full height.
+            EXPECT_EQ(at(canvas, bar.x, bar.y), ink);
+            EXPECT_EQ(at(canvas, bar.x, bar.y + bar.h - 1), ink);
+            EXPECT_EQ(at(canvas, bar.x + 4 * u + 18 * cell + 3 * u, bar.y + bar.h / 2), ink);
+        }
+}

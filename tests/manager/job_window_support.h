@@ -1,0 +1,71 @@
+#pragma once
+// Plans and a bare model for the job window's tests.
+#include <memory>
+#include <string>
+
+#include "gui/ui_queue.h"
+#include "manager/job_window.h"
+#include "manager/model.h"
+
+namespace jobtest {
+
+// A format plan as the row actions make one: "Synth" in VST3 and CLAP, both ticked.
+inline tqapp::JobPlan formatPlan(const std::string& verb = "INSTALL") {
+    tqapp::JobPlan p;
+    p.verb = verb;
+    p.title = "SYNTH";
+    p.choices = {{"vst3", "VST3", true, "/plugins/VST3", ""}, {"clap", "CLAP", true, "/plugins/CLAP", ""}};
+    p.tasks = {{"install", "synth", "vst3"}, {"install", "synth", "clap"}};
+    p.jobTitle = "Installing Synth";
+    p.doneText = "Synth installed";
+    return p;
+}
+
+// An app removal with its data offered: the app and its plug-in formats, the two purges.
+inline tqapp::JobPlan dataPlan() {
+    tqapp::JobPlan p;
+    p.verb = "REMOVE";
+    p.title = "STUDIO";
+    p.removal = true;
+    p.choices = {{"studio", "STANDALONE", true, "/Applications", "Studio"}, {"vst3", "VST3", true, "/plugins/VST3", ""}};
+    p.tasks = {{"remove", "studio", "app"}, {"remove", "studio", "vst3"}, {"purge", "studio", "machine"},
+               {"purge", "studio", "user"}};
+    p.jobTitle = "Removing Studio";
+    p.doneText = "Studio removed";
+    p.offersData = true;
+    p.dataLabel = "STUDIO'S DATA";
+    p.dataNote = "presets and settings";
+    p.dataKept = "your recordings stay";
+    return p;
+}
+
+// A model that never loads: the tests set its job fields by hand.
+struct BareModel {
+    std::shared_ptr<lumo::gui::UiQueue> queue = std::make_shared<lumo::gui::UiQueue>();
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+    tqapp::Model model{tqapp::Config{}, queue, [] {}};
+
+    // Pretends a job runs: the model's fields as a download in progress leaves them.
+    void running(const std::string& text, double fraction, bool stoppable) {
+        model.busy = true;
+        model.stoppable = stoppable;
+        model.progressText = text;
+        model.fraction = fraction;
+        model.cancel = std::make_shared<std::atomic<bool>>(false);
+    }
+    // Pretends the job of generation g ended.
+    void ended(uint32_t g, bool ok, bool cancelled, const std::string& note) {
+        model.busy = false;
+        model.stoppable = false;
+        model.doneGeneration = g;
+        model.ok = ok;
+        model.cancelled = cancelled;
+        model.note = note;
+        model.fraction = 1.0;
+    }
+    std::unique_ptr<tqapp::JobWindow> window(tqapp::JobPlan plan) {
+        return std::make_unique<tqapp::JobWindow>(model, std::weak_ptr<bool>(alive), std::move(plan));
+    }
+};
+
+}  // namespace jobtest

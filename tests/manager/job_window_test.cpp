@@ -1,0 +1,350 @@
+// The job window on a model whose job fields the tests set: what the ticks start and with which
+// texts, the buttons of each state, the status line, the clock that follows the job, the pointer.
+#include <gtest/gtest.h>
+
+#include "manager/dev.h"
+#include "tests/manager/job_window_support.h"
+#include "tests/manager/pixel_support.h"
+
+using jobtest::BareModel;
+using tqapp::JobPlan;
+using tqapp::JobWindow;
+
+namespace {
+
+std::vector<std::string> taskNames(const std::vector<tqm::Task>& tasks) {
+    std::vector<std::string> out;
+    for (const tqm::Task& t : tasks) out.push_back(t.op + " " + t.id + " " + t.format);
+    return out;
+}
+
+JobPlan appPlan(int n) {
+    JobPlan p;
+    p.verb = "INSTALL";
+    p.appChoices = true;
+    p.titleVerb = "Installing";
+    p.doneVerb = "installed";
+    const char* names[] = {"A", "B", "C"};
+    for (int i = 0; i < n; ++i) {
+        p.choices.push_back({names[i], names[i], true, "", names[i]});
+        p.tasks.push_back({"install", names[i], "app"});
+    }
+    return p;
+}
+
+lumo::gui::MouseEvent at(int x, int y) {
+    lumo::gui::MouseEvent e;
+    e.x = x;
+    e.y = y;
+    return e;
+}
+
+}  // namespace
+
+TEST(JobWindowStart, TasksAndTextsByTheTicks) {
+    struct Case {
+        const char* what;
+        std::function<JobPlan()> plan;
+        std::vector<std::string> tasks;
+        std::string title, doneText;
+        bool dataDeleted;
+    };
+    const Case cases[] = {
+        {"both formats", [] { return jobtest::formatPlan(); }, {"install synth vst3", "install synth clap"},
+         "Installing Synth (VST3, CLAP)", "Synth installed (VST3, CLAP)", false},
+        {"clap alone",
+         [] {
+             JobPlan p = jobtest::formatPlan();
+             p.choices[0].on = false;
+             return p;
+         },
+         {"install synth clap"}, "Installing Synth (CLAP)", "Synth installed (CLAP)", false},
+        {"nothing ticked",
+         [] {
+             JobPlan p = jobtest::formatPlan();
+             p.choices[0].on = p.choices[1].on = false;
+             return p;
+         },
+         {}, "", "", false},
+        {"three apps", [] { return appPlan(3); }, {"install A app", "install B app", "install C app"},
+         "Installing A, B and C", "A, B and C installed", false},
+        {"one app", [] { return appPlan(1); }, {"install A app"}, "Installing A", "A installed", false},
+        {"data kept", [] { return jobtest::dataPlan(); },
+         {"remove studio app", "remove studio vst3", "purge studio machine"}, "Removing Studio (STANDALONE, VST3)",
+         "Studio removed (STANDALONE, VST3)", false},
+        {"data deleted",
+         [] {
+             JobPlan p = jobtest::dataPlan();
+             p.deleteData = true;
+             return p;
+         },
+         {"remove studio app", "remove studio vst3", "purge studio machine", "purge studio user"},
+         "Removing Studio (STANDALONE, VST3)", "Studio removed (STANDALONE, VST3), its data deleted", true},
+        {"data needs all, one unticked",
+         [] {
+             JobPlan p = jobtest::dataPlan();
+             p.deleteData = p.dataNeedsAll = true;
+             p.choices[1].on = false;
+             return p;
+         },
+         {"remove studio app", "purge studio machine"}, "Removing Studio (STANDALONE)", "Studio removed (STANDALONE)",
+         false},
+        // Without choices every task runs but the user's data, which needs its own tick.
+        {"no choices, data not ticked",
+         [] {
+             JobPlan p = jobtest::dataPlan();
+             p.choices.clear();
+             return p;
+         },
+         {"remove studio app", "remove studio vst3", "purge studio machine"}, "Removing Studio", "Studio removed", false},
+        {"self-install, both shortcuts",
+         [] {
+             JobPlan p;
+             p.selfInstall = true;
+             p.choices = {{"startmenu", "START MENU", true, "", ""}, {"desktop", "DESKTOP", true, "", ""}};
+             p.jobTitle = "Installing the manager";
+             p.doneText = "Installed";
+             return p;
+         },
+         {"setup-install startmenu,desktop "}, "Installing the manager", "Installed", false},
+        {"self-removal without its plug-ins",
+         [] {
+             JobPlan p;
+             p.selfRemoval = true;
+             p.choices = {{"plugins", "PLUGINS (1)", false, "", ""}};
+             p.tasks = {{"remove", "synth", "vst3"}};
+             p.jobTitle = "Removing the manager";
+             return p;
+         },
+         {"setup-uninstall  "}, "Removing the manager", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const JobPlan plan = c.plan();
+        const tqapp::JobStart s = tqapp::jobStart(plan);
+        EXPECT_EQ(taskNames(s.tasks), c.tasks);
+        EXPECT_EQ(s.title, c.title);
+        EXPECT_EQ(s.doneText, c.doneText);
+        EXPECT_EQ(s.dataDeleted, c.dataDeleted);
+    }
+}
+
+TEST(JobWindowState, ButtonsByStateWithTheirPlaces) {
+    struct Case {
+        const char* what;
+        JobPlan plan;
+        uint32_t state;
+        std::vector<std::string> ids;
+        std::vector<int> xs, widths;
+        int y;
+    };
+    JobPlan update;
+    update.selfUpdate = true;
+    update.verb = "UPDATE";
+    JobPlan removal;
+    removal.selfRemoval = true;
+    JobPlan removed = jobtest::dataPlan();
+    const Case cases[] = {
+        {"choose", jobtest::formatPlan(), JobWindow::Choose, {"go", "cancel"}, {8, 112}, {98, 98}, 268},
+        {"running", jobtest::formatPlan(), JobWindow::Running, {"stop", "hide"}, {8, 112}, {98, 98}, 268},
+        {"done", jobtest::formatPlan(), JobWindow::Done, {"open", "close"}, {8, 112}, {98, 98}, 268},
+        {"removed: no folder", removed, JobWindow::Done, {"close"}, {8}, {202}, 294},
+        {"self-update done", update, JobWindow::Done, {"restart", "close"}, {8, 112}, {98, 98}, 268},
+        {"self-removal done", removal, JobWindow::Done, {"finish"}, {8}, {202}, 268},
+        {"failed", jobtest::formatPlan(), JobWindow::Failed, {"retry", "close"}, {8, 112}, {98, 98}, 268},
+        {"cancelled", jobtest::formatPlan(), JobWindow::Cancelled, {"go", "close"}, {8, 112}, {98, 98}, 268},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BareModel bare;
+        auto w = bare.window(c.plan);
+        w->state = c.state;
+        const std::vector<JobWindow::Button> b = w->buttons();
+        ASSERT_EQ(b.size(), c.ids.size());
+        for (size_t i = 0; i < b.size(); ++i) {
+            EXPECT_EQ(b[i].id, c.ids[i]);
+            EXPECT_EQ(b[i].rect.x, c.xs[i]);
+            EXPECT_EQ(b[i].rect.w, c.widths[i]);
+            EXPECT_EQ(b[i].rect.y, c.y);
+        }
+    }
+    BareModel bare;
+    EXPECT_EQ(bare.window(update)->buttons()[1].label, "LATER");
+    EXPECT_EQ(bare.window(jobtest::dataPlan())->bounds.h, 318);
+    EXPECT_EQ(bare.window(jobtest::formatPlan())->bounds.h, 292);
+}
+
+TEST(JobWindowState, StatusLines) {
+    struct Case {
+        const char* what;
+        std::function<void(JobWindow&, BareModel&)> setUp;
+        std::string status;
+    };
+    const Case cases[] = {
+        {"ready", [](JobWindow&, BareModel&) {}, "READY"},
+        {"nothing ticked", [](JobWindow& w, BareModel&) { w.plan.choices[0].on = w.plan.choices[1].on = false; },
+         "TICK A FORMAT"},
+        {"running", [](JobWindow& w, BareModel& b) {
+             w.state = JobWindow::Running;
+             b.running("Downloading 12 %", 0.1, true);
+         },
+         "DOWNLOADING 12 %"},
+        {"running, no text yet", [](JobWindow& w, BareModel& b) {
+             w.state = JobWindow::Running;
+             b.running("", 0, true);
+         },
+         "WORKING"},
+        {"view gone", [](JobWindow& w, BareModel& b) {
+             w.state = JobWindow::Running;
+             b.running("Installing", 0.5, false);
+             b.alive.reset();
+         },
+         "WORKING"},
+        {"done", [](JobWindow& w, BareModel&) { w.state = JobWindow::Done; }, "SYNTH INSTALLED"},
+        {"failed", [](JobWindow& w, BareModel&) {
+             w.state = JobWindow::Failed;
+             w.error = "Synth is not in the catalog";
+         },
+         "SYNTH IS NOT IN THE CATALOG"},
+        {"failed, no text", [](JobWindow& w, BareModel&) { w.state = JobWindow::Failed; }, "FAILED"},
+        {"cancelled", [](JobWindow& w, BareModel&) { w.state = JobWindow::Cancelled; }, "CANCELLED"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BareModel bare;
+        auto w = bare.window(jobtest::formatPlan());
+        c.setUp(*w, bare);
+        EXPECT_EQ(w->statusText(), c.status);
+    }
+    BareModel bare;
+    auto data = bare.window(jobtest::dataPlan());
+    EXPECT_EQ(data->statusText(), "KEEPS ITS PRESETS AND SETTINGS FOR A LATER INSTALL");
+    data->press("data");
+    EXPECT_EQ(data->statusText(), "DELETES ITS PRESETS AND SETTINGS. YOUR RECORDINGS STAY");
+}
+
+// The clock: an ended job turns into done, failed or cancelled; a second job is refused while one runs.
+TEST(JobWindowState, FollowsTheModelsJob) {
+    struct Case {
+        bool ok, cancelled;
+        uint32_t state;
+        std::string status;
+    };
+    const Case cases[] = {{true, false, JobWindow::Done, "SYNTH INSTALLED"},
+                          {false, false, JobWindow::Failed, "THE SERVER ANSWERED 500"},
+                          {false, true, JobWindow::Cancelled, "CANCELLED"}};
+    for (const Case& c : cases) {
+        BareModel bare;
+        auto w = bare.window(jobtest::formatPlan());
+        w->state = JobWindow::Running;
+        w->generation = 4;
+        bare.running("Downloading 40 %", 0.4, true);
+        for (int i = 0; i < 30; ++i) w->tick();
+        EXPECT_EQ(w->state, JobWindow::Running);
+        EXPECT_GT(w->progress, 0.3);  // eases towards the model's fraction
+        EXPECT_LT(w->progress, 0.4 + 1e-9);
+        bare.ended(4, c.ok, c.cancelled, c.ok ? "Synth installed" : "the server answered 500");
+        w->tick();
+        EXPECT_EQ(w->state, c.state);
+        EXPECT_EQ(w->statusText(), c.status);
+        EXPECT_EQ(w->flash > 0.9, c.ok);
+    }
+
+    BareModel bare;
+    auto w = bare.window(jobtest::formatPlan());
+    bare.running("Downloading 1 %", 0.0, true);
+    const uint32_t before = bare.model.jobGeneration;
+    w->press("go");
+    EXPECT_EQ(w->state, JobWindow::Failed);
+    EXPECT_EQ(w->statusText(), "ONE JOB AT A TIME: WAIT FOR THE OTHER ONE TO FINISH");
+    EXPECT_EQ(bare.model.jobGeneration, before);
+}
+
+TEST(JobWindowState, StopOnlyWhileStoppableAndNothingOnceTheViewIsGone) {
+    BareModel bare;
+    auto w = bare.window(jobtest::formatPlan());
+    w->state = JobWindow::Running;
+    bare.running("Installing", 0.6, false);
+    EXPECT_FALSE(w->buttons()[0].enabled);
+    EXPECT_EQ(w->hit(w->buttons()[0].rect.x + 4, w->buttons()[0].rect.y + 4), "");
+    w->press("stop");
+    EXPECT_FALSE(bare.model.cancel->load());
+    bare.model.stoppable = true;
+    EXPECT_TRUE(w->buttons()[0].enabled);
+    w->press("stop");
+    EXPECT_TRUE(bare.model.cancel->load());
+
+    // Once the view (and its model) is gone the window touches nothing and tells no one it closed.
+    bool closed = false;
+    w->onClosed = [&] { closed = true; };
+    bare.model.cancel->store(false);
+    bare.alive.reset();
+    w->press("stop");
+    EXPECT_FALSE(bare.model.cancel->load());
+    w->state = JobWindow::Choose;
+    bare.model.busy = false;
+    w->press("go");
+    EXPECT_EQ(w->state, JobWindow::Choose);
+    w.reset();
+    EXPECT_FALSE(closed);
+}
+
+// A press acts only when released over the same name; moving off and back shows it down again.
+TEST(JobWindowPointer, PressReleaseAndTicks) {
+    BareModel bare;
+    auto w = bare.window(jobtest::formatPlan());
+    const lumo::gui::Rect clap = w->choiceRects()[1];
+    EXPECT_EQ(w->choiceRects()[0].x, 12);
+    EXPECT_EQ(clap.y, 176);
+    EXPECT_EQ(w->hit(clap.x + 2, clap.y + 2), "fmt:clap");
+    EXPECT_EQ(w->hit(200, 10), "x");
+    EXPECT_EQ(w->hit(20, 10), "");
+
+    w->onMouseDown(at(clap.x + 2, clap.y + 2));
+    w->onMouseDrag(at(100, 100));
+    EXPECT_EQ(w->hover, "");
+    w->onMouseDrag(at(clap.x + 3, clap.y + 3));
+    EXPECT_EQ(w->hover, "fmt:clap");
+    w->onMouseUp(at(100, 100));
+    EXPECT_TRUE(w->plan.choices[1].on);  // released elsewhere: nothing
+    w->onMouseDown(at(clap.x + 2, clap.y + 2));
+    w->onMouseUp(at(clap.x + 2, clap.y + 2));
+    EXPECT_FALSE(w->plan.choices[1].on);
+    EXPECT_EQ(tqapp::jobStart(w->plan).tasks.size(), 1u);
+
+    // With nothing ticked the start button is disabled and answers no name.
+    w->press("fmt:vst3");
+    const JobWindow::Button go = w->buttons()[0];
+    EXPECT_FALSE(go.enabled);
+    EXPECT_EQ(w->hit(go.rect.x + 5, go.rect.y + 5), "");
+
+    // The automation description names every live part.
+    lumo::gui::WidgetInfo info;
+    w->describe(info);
+    std::vector<std::string> names;
+    for (const auto& part : info.parts) names.push_back(part.label);
+    EXPECT_EQ(names, (std::vector<std::string>{"job:x", "job:go", "job:cancel", "job:fmt:vst3", "job:fmt:clap"}));
+    EXPECT_EQ(info.value, "TICK A FORMAT");
+}
+
+// A status that fits stands still; a longer one waits 1.5 s after a change, then scrolls left.
+TEST(JobWindowPointer, LongStatusScrollsAfterAPause) {
+    for (bool longText : {false, true}) {
+        BareModel bare;
+        auto w = bare.window(jobtest::formatPlan());
+        w->state = JobWindow::Failed;
+        w->error = longText ? "cannot write /Library/Audio/Plug-Ins/VST3/Synth.vst3: read-only file system" : "no";
+        auto statusPixels = [&](double seconds) {
+            w->clock = w->statusSince + seconds;
+            pixeltest::Canvas c = pixeltest::paper(218, 292);
+            w->draw(pixeltest::paintOf(c, 1.0));
+            std::vector<uint32_t> box;
+            for (int y = 228; y < 242; ++y)
+                for (int x = 8; x < 210; ++x) box.push_back(pixeltest::at(c, x, y));
+            return box;
+        };
+        const auto still = statusPixels(0.0);
+        EXPECT_EQ(statusPixels(1.4), still);
+        EXPECT_EQ(statusPixels(3.0) != still, longText);
+    }
+}
