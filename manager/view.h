@@ -13,11 +13,14 @@
 //   7. Pointer and painting .............. view_input.cpp, view_paint.cpp: hit list, press, draw
 //   8. Job plans ......................... view_jobs.cpp: the job window and the manager's own plans
 //   9. Free functions .................... createManagerEditor, formatTitle, upper, openPath
+//  10. Row actions and the row menu ...... view_actions.cpp, view_menu.cpp: tick boxes, the main
+//                                          button, the row pill, UPDATE ALL, the "more" menu
 //
 // Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
 // after stretching (the view's own coordinates); pixels are layout units times the scale of the
 // skin pack chosen for the paint, plus the paint origin.
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,6 +32,7 @@
 #include "engine/rows.h"
 #include "gui/draw/assets.h"
 #include "gui/editor.h"
+#include "gui/menu_item.h"
 #include "gui/widget.h"
 #include "json/json.h"
 #include "manager/axis.h"
@@ -149,6 +153,41 @@ public:
     bool showsRunningJob();
     // The job window while it is open; null once closed, even before the editor destroys it.
     JobWindow* openJobWindow() const;
+
+    // ---- 10. row actions (view_actions.cpp) and UPDATE ALL and the row menu (view_menu.cpp)
+    // What a button asks for: op "install" (also for updates), "remove", or empty for nothing to do;
+    // verb "install", "update" or "remove"; the format keys; an app's companion ids that go along.
+    struct Action {
+        std::string op;
+        std::string verb;
+        std::vector<std::string> formats;
+        std::vector<std::string> companions;
+    };
+    // The tick-box slots are "vst3", "clap", "au"; on an app row without plug-ins the first two stand
+    // for its first two companions. A null row answers false, empty or the slot's plain title.
+    std::map<std::string, bool>& wanted(const tqm::Row& row);
+    std::string slotFormat(const tqm::Row* row, const std::string& slot) const;
+    int companionIndex(const tqm::Row* row, const std::string& slot) const;
+    const tqm::Row* companionRow(const tqm::Row* row, const std::string& slot) const;
+    bool offered(const tqm::Row* row, const std::string& slot) const;
+    bool ticked(const tqm::Row* row, const std::string& slot);
+    bool installedHere(const tqm::Row* row, const std::string& slot) const;
+    std::string slotTitle(const tqm::Row* row, const std::string& slot) const;
+    std::string pathFormat() const;
+    std::filesystem::path shownDir() const;
+    bool companionTicked(const tqm::Row& app, const tqm::Row& companion) const;
+    void toggleCompanion(const tqm::Row& row, const std::string& slot);
+    std::filesystem::path appDir(const tqm::Row& row) const;
+    Action appAction(const tqm::Row& row, bool allowRemove) const;
+    Action mainAction();
+    void rowAction(const tqm::Row& row);
+    // Builds the plan and opens the job window; a refusal is a note in the status line.
+    void runAction(const tqm::Row& row, Action action);
+    void updateAll();
+    void moreMenu(const tqm::Row& row);
+    void moreChoice(const std::string& rowId, int id);
+    // Without native menus (popupMenu answers -1) the toolkit's own list opens in their place.
+    void showMenu(std::vector<lumo::gui::MenuItem> items, lumo::gui::Rect anchor, std::function<void(int)> onPick);
 
     // ---- fields, in order
     std::function<void(int w, int h)> resizeRequest;
