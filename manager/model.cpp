@@ -105,6 +105,7 @@ void Model::refresh() {
     readReceipt(config.layout.appsReceiptFile(), appsReceipt, appsReceiptFrom_, receiptError);
     const tqm::Catalog* parsed = catalog && catalog->ok ? &catalog->catalog : nullptr;
     rows = tqm::deriveRows(parsed, receipt, config.layout, config.version, appsReceipt);
+    ++rowsGeneration;
     if (!receiptError.empty()) note = receiptError;
 }
 

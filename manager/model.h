@@ -55,6 +55,7 @@ public:
     tqm::Receipt appsReceipt;                     // "apps.json" of the layout's scope
     std::string receiptError;                     // why the last receipt read in refresh failed
     std::vector<tqm::Row> rows;                   // as tqm::deriveRows orders them
+    uint32_t rowsGeneration = 0;                  // counts every replacement of rows
     std::map<std::string, Art> pictures;          // by catalog id
 
     bool busy = false;                    // a job runs

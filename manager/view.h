@@ -15,6 +15,8 @@
 //   9. Free functions .................... createManagerEditor, formatTitle, upper, openPath
 //  10. Row actions and the row menu ...... view_actions.cpp, view_menu.cpp: tick boxes, the main
 //                                          button, the row pill, UPDATE ALL, the "more" menu
+//  11. Skin-look painting ................ view_paint*.cpp: frame, labels, rows, inspector, pills
+//  12. Pixel look and pointer ............ view_paint_dev*.cpp, view_input.cpp, view_click.cpp
 //
 // Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
 // after stretching (the view's own coordinates); pixels are layout units times the scale of the
@@ -154,6 +156,25 @@ public:
     // The job window while it is open; null once closed, even before the editor destroys it.
     JobWindow* openJobWindow() const;
 
+    // ---- 12. pixel look and pointer (view_paint_dev*.cpp, view_input.cpp, view_click.cpp)
+    // The list's column edges in design units: name, version, status, action.
+    static constexpr int32_t kDevEdges[5] = {5, 114, 177, 237, 296};
+    void onMouseDrag(const lumo::gui::MouseEvent& e) override;
+    // A list column 0 to 3 in layout units, its edges stretched with the horizontal bands.
+    lumo::gui::Rect devCol(int index) const;
+    std::vector<std::pair<std::string, lumo::gui::Rect>> devColumns() const;
+    // The action button of a list line whose top is rowTop.
+    lumo::gui::Rect devRowButton(int rowTop) const;
+    void devRowLamp(lumo::gui::Canvas& canvas, lumo::gui::Rect logical, bool on, bool selected);
+    void devFrames(const lumo::gui::Paint& p);
+    void devHeaders(const lumo::gui::Paint& p);
+    void devPart(const lumo::gui::Paint& p, const std::string& name);
+    // A layout rectangle in device pixels at the paint scale and origin, each edge floored on its own.
+    lumo::gui::Rect devRect(lumo::gui::Rect r) const;
+    // Clicks on a tick box and on "open" (view_click.cpp).
+    void tickSlot(const std::string& slot);
+    void openShownFolder();
+
     // ---- 10. row actions (view_actions.cpp) and UPDATE ALL and the row menu (view_menu.cpp)
     // What a button asks for: op "install" (also for updates), "remove", or empty for nothing to do;
     // verb "install", "update" or "remove"; the format keys; an app's companion ids that go along.
@@ -188,6 +209,39 @@ public:
     void moreChoice(const std::string& rowId, int id);
     // Without native menus (popupMenu answers -1) the toolkit's own list opens in their place.
     void showMenu(std::vector<lumo::gui::MenuItem> items, lumo::gui::Rect anchor, std::function<void(int)> onPick);
+
+    // The main button's word for an action on a row: "reinstall" for an install over an installed row.
+    static std::string buttonWord(const tqm::Row& row, const Action& action);
+
+    // ---- 11. skin-look painting (view_paint*.cpp); positions in layout units, y of text the baseline
+    void put(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, double dx,
+             double dy, lumo::gui::Rect clip, double gain, bool stretchY);
+    void glass(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
+    void rows(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
+    void row(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index);
+    void logo(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
+    void label(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
+    void text(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, std::string s, double x,
+              double y, char align, double w, const char* colorKey, double maxWidth, double gain);
+    void centred(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, const std::string& s,
+                 lumo::gui::Rect box, const char* colorKey, double gain);
+    lumo::gui::Color ink(const std::string& key) const;
+    const lumo::gui::Bitmap& gained(const std::string& name, const lumo::gui::Bitmap& bitmap, double gain);
+    const lumo::gui::Bitmap* rowThumb(const std::string& id, double k);
+    void pill(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& hit,
+              const std::string& prefix);
+    void part(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
+    void inspectorText(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
+    void windowButton(lumo::gui::Canvas& canvas, bool close);
+    // A layout length in device pixels at the paint scale: floor(v x scale + 1e-9).
+    int32_t dev(double v) const;
+    // The display index of the selected row, -1 when none.
+    int selectedIndex() const;
+    // Lists the rows again when the model replaced them since the display list was made.
+    void syncRows();
+    // Makes the display list from the model's rows (order, headers, the first selection).
+    void listRows();
+    uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
 
     // ---- fields, in order
     std::function<void(int w, int h)> resizeRequest;

@@ -76,6 +76,28 @@ std::string upper(std::string s) {
 }
 
 void ManagerView::changed() {
+    listRows();
+    if (model && !firstLoadDone && !model->loading) {
+        firstLoadDone = true;
+        if (!sizeRestored) fitNames();
+        if (lumo::hasStandaloneArg("--uninstall"))
+            openUninstall();
+        else if (!offerInstall())
+            offerSelfUpdate();
+    }
+    clampScroll();
+    repaint();
+}
+
+void ManagerView::syncRows() {
+    if (model && model->rowsGeneration != listedGeneration) {
+        listRows();
+        clampScroll();
+    }
+}
+
+void ManagerView::listRows() {
+    listedGeneration = model ? model->rowsGeneration : 0;
     displayList.clear();
     const size_t n = model ? model->rows.size() : 0;
     std::vector<int32_t> sorted(n);
@@ -112,17 +134,6 @@ void ManagerView::changed() {
                 break;
             }
     }
-
-    if (model && !firstLoadDone && !model->loading) {
-        firstLoadDone = true;
-        if (!sizeRestored) fitNames();
-        if (lumo::hasStandaloneArg("--uninstall"))
-            openUninstall();
-        else if (!offerInstall())
-            offerSelfUpdate();
-    }
-    clampScroll();
-    repaint();
 }
 
 void ManagerView::clampScroll() { setScroll(scroll); }

@@ -1,0 +1,179 @@
+// Skin-look drawing primitives: a sprite at its page place cut by the stretch bands (put), a glass
+// pair composited over what lies beneath (glass), bitmap-font text (text, centred), text colours
+// (ink) and brightened sprite copies (gained). Sprites are copied 1:1 and stretched by repeating a
+// source strip, never resampled; positions are layout units turned into device pixels by dev().
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <map>
+#include <string>
+
+#include "manager/dev.h"
+#include "manager/view.h"
+#include "manager/view_paint_clip.h"
+
+namespace tqapp {
+
+using lumo::gui::Bitmap;
+using lumo::gui::Canvas;
+using lumo::gui::Color;
+using lumo::gui::Rect;
+
+int32_t ManagerView::dev(double v) const {
+    const double d = std::floor(v * paintScale + 1e-9);
+    if (!(d > double(INT32_MIN))) return INT32_MIN;  // NaN too
+    return d < double(INT32_MAX) ? int32_t(d) : INT32_MAX;
+}
+
+void ManagerView::put(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, double dx,
+                      double dy, Rect clip, double gain, bool stretchY) {
+    const lumo::gui::Sprite* sprite = pack.sprite(name);
+    if (!sprite || !sprite->image) return;
+    const Bitmap* image = sprite->image;
+    if (!(gain == 1.0)) image = &gained(name, *image, gain);
+    if (image->empty() || image->pixels.size() < size_t(image->w) * size_t(image->h)) return;
+
+    ClipScope scope(canvas);
+    if (clip.w > 0)
+        scope.narrow({dev(clip.x) + paintX, dev(clip.y) + paintY, dev(double(clip.x) + clip.w) - dev(clip.x),
+                      dev(double(clip.y) + clip.h) - dev(clip.y)});
+    const bool cut = sliceable(name);
+    const std::vector<Axis::Seg> xs = xAxis.segments(sprite->x, image->w, paintScale, cut);
+    const std::vector<Axis::Seg> ys = stretchY ? yAxis.segments(sprite->y, image->h, paintScale, cut)
+                                               : std::vector<Axis::Seg>{{0, image->h, sprite->y, image->h, false}};
+    const int32_t ox = dev(dx) + paintX, oy = dev(dy) + paintY;
+    for (const Axis::Seg& y : ys)
+        for (const Axis::Seg& x : xs) {
+            // A segment without source pixels has nothing to repeat.
+            if (x.len < 1 || y.len < 1) continue;
+            const Rect src{x.src, y.src, x.len, y.len};
+            if (!x.stretched && !y.stretched) {
+                canvas.drawBitmapRegion(*image, src, x.dst + ox, y.dst + oy, 1, 255);
+                continue;
+            }
+            const Rect cell{x.dst + ox, y.dst + oy, x.dstLen, y.dstLen};
+            const Rect inside = meet(cell, canvas.clip);
+            if (inside.empty()) continue;
+            const Rect before = canvas.clip;
+            canvas.clip = meet(inside, canvas.area);
+            // Only the repeats that reach the clip are drawn.
+            const int32_t firstY = (inside.y - cell.y) / y.len * y.len, lastY = inside.y + inside.h - cell.y;
+            const int32_t firstX = (inside.x - cell.x) / x.len * x.len, lastX = inside.x + inside.w - cell.x;
+            for (int32_t ty = firstY; ty < lastY; ty += y.len)
+                for (int32_t tx = firstX; tx < lastX; tx += x.len)
+                    canvas.drawBitmapRegion(*image, src, cell.x + tx, cell.y + ty, 1, 255);
+            canvas.clip = before;
+        }
+}
+
+void ManagerView::glass(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name) {
+    const lumo::gui::Sprite* sb = pack.sprite(name + "_b");
+    const lumo::gui::Sprite* sw = pack.sprite(name + "_w");
+    if (!sb || !sw || !sb->image || !sw->image) return;
+    const Bitmap& b = *sb->image;
+    const Bitmap& w = *sw->image;
+    auto whole = [](const Bitmap& m) { return !m.empty() && m.pixels.size() >= size_t(m.w) * size_t(m.h); };
+    if (!whole(b) || !whole(w)) return;
+    const std::vector<Axis::Seg> xs = xAxis.segments(sb->x, b.w, paintScale, true);
+    const std::vector<Axis::Seg> ys = yAxis.segments(sb->y, b.h, paintScale, true);
+    // Both halves are read at the same source place, so only the part both cover is composited.
+    const Rect clip = meet(canvas.clip, {0, 0, canvas.width, canvas.height});
+    for (const Axis::Seg& y : ys) {
+        if (y.len < 1) continue;
+        for (int32_t r = 0; r < y.dstLen; ++r) {
+            const int32_t py = y.dst + paintY + r;
+            const int32_t sy = y.src + (y.stretched ? r % y.len : r);
+            if (py < clip.y || py >= clip.y + clip.h || sy >= b.h || sy >= w.h) continue;
+            uint32_t* line = &canvas.pixels[size_t(py) * size_t(canvas.width)];
+            for (const Axis::Seg& x : xs) {
+                if (x.len < 1) continue;
+                for (int32_t c = 0; c < x.dstLen; ++c) {
+                    const int32_t px = x.dst + paintX + c;
+                    const int32_t sx = x.src + (x.stretched ? c % x.len : c);
+                    if (px < clip.x || px >= clip.x + clip.w || sx >= b.w || sx >= w.w) continue;
+                    const uint32_t bp = b.pixels[size_t(sy) * size_t(b.w) + size_t(sx)];
+                    const uint32_t wp = w.pixels[size_t(sy) * size_t(w.w) + size_t(sx)];
+                    uint32_t& d = line[px];
+                    uint32_t out = d & 0xFF000000u;
+                    for (int shift = 0; shift <= 16; shift += 8) {
+                        const double t = double(d >> shift & 0xFF) / 255.0;
+                        const double v = t * double(wp >> shift & 0xFF) / 255.0 + (1 - t) * double(bp >> shift & 0xFF) / 255.0;
+                        out |= uint32_t(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)) << shift;
+                    }
+                    d = out;
+                }
+            }
+        }
+    }
+}
+
+void ManagerView::text(Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, std::string s, double x,
+                       double y, char align, double w, const char* colorKey, double maxWidth, double gain) {
+    const lumo::gui::BitmapFont* f = fontOf(pack, font);
+    if (!f) return;
+    if (maxWidth > 0) {
+        const int limit = dev(maxWidth);
+        if (f->width(s) > limit) s = f->fit(s, limit);
+    }
+    int32_t px = dev(x);
+    if (align != 'l') {
+        const int32_t room = dev(w) - f->width(s);
+        px += align == 'c' ? room / 2 : room;
+    }
+    Color colour = colorKey ? ink(colorKey) : 0xFFFFFFFFu;
+    if (!(gain == 1.0)) {
+        Color out = colour & 0xFF000000u;
+        for (int shift = 0; shift <= 16; shift += 8) {
+            const double v = std::clamp(double(colour >> shift & 0xFF) * gain, 0.0, 255.0);
+            out |= uint32_t(std::isnan(v) ? 0.0 : v) << shift;
+        }
+        colour = out;
+    }
+    f->draw(canvas, px + paintX, dev(y) + paintY, s, &colour);
+}
+
+void ManagerView::centred(Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, const std::string& s,
+                          Rect box, const char* colorKey, double gain) {
+    const lumo::gui::BitmapFont* f = fontOf(pack, font);
+    if (!f) return;
+    const double y = box.y + (box.h + f->cap_height / paintScale) * 0.5;
+    text(canvas, pack, font, s, box.x, y, 'c', box.w, colorKey, 0, gain);
+}
+
+Color ManagerView::ink(const std::string& key) const {
+    if (look == 1) {
+        static const std::map<std::string, Color> kDev = {
+            {"row_name", dev::cream},        {"row", dev::wave},          {"row_status_update", dev::cream},
+            {"row_sel", dev::bg},            {"row_pill", dev::cream},    {"title", dev::cream},
+            {"desc", dev::wave},             {"path", dev::cream},        {"status", dev::wave},
+            {"lbl_title", dev::cream},       {"lbl_col_name", dev::cream}, {"lbl_col_version", dev::wave},
+            {"lbl_col_status", dev::wave},   {"lbl_col_action", dev::wave}, {"lbl_inspect", dev::cream},
+            {"lbl_manage", dev::cream},      {"lbl_main", dev::cream},    {"lbl_update_all", dev::cream},
+            {"lbl_account", dev::cream},     {"fmt_pick", dev::cream},    {"fmt", dev::wave},
+            {"fmt_off", dev::dim},
+        };
+        const auto it = kDev.find(key);
+        return it == kDev.end() ? dev::wave : it->second;
+    }
+    const auto it = colors.find(key == "row_name" ? std::string("row") : key);
+    return it == colors.end() ? 0xFFFFFFFFu : it->second;
+}
+
+const Bitmap& ManagerView::gained(const std::string& name, const Bitmap& bitmap, double gain) {
+    Bitmap& entry = gainedCache[name + "@" + std::to_string(paintScale) + "*" + std::to_string(gain)];
+    if (entry.w > 0 && entry.h > 0) return entry;
+    entry.w = bitmap.w;
+    entry.h = bitmap.h;
+    entry.pixels = bitmap.pixels;
+    for (uint32_t& p : entry.pixels) {
+        uint32_t out = p & 0xFF000000u;
+        for (int shift = 0; shift <= 16; shift += 8) {
+            const double v = std::round(double(p >> shift & 0xFF) * gain);
+            out |= uint32_t(v >= 255.0 ? 255.0 : v > 0 ? v : 0.0) << shift;
+        }
+        p = out;
+    }
+    return entry;
+}
+
+}  // namespace tqapp
