@@ -7,6 +7,7 @@
 
 #include "manager/model.h"
 #include "manager/view.h"
+#include "manager/view_paint_clip.h"
 
 namespace tqapp {
 
@@ -22,6 +23,8 @@ void ManagerView::draw(const lumo::gui::Paint& p) {
     paintY = p.rect.y;
     syncRows();
     Canvas& canvas = p.canvas;
+    // Nothing of the window lands outside the canvas area, whatever clip the paint came with.
+    ClipScope whole(canvas, canvas.area);
     if (look == 0) {
         canvas.fillRect(p.rect, 0xFF0B0B0Bu);
         put(canvas, pack, "page", 0, 0, {}, 1.0, true);

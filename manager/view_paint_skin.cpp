@@ -8,6 +8,10 @@
 #include <map>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "manager/dev.h"
 #include "manager/view.h"
 #include "manager/view_paint_clip.h"
@@ -18,6 +22,47 @@ using lumo::gui::Bitmap;
 using lumo::gui::Canvas;
 using lumo::gui::Color;
 using lumo::gui::Rect;
+
+namespace {
+
+// One channel of a glass pair over a canvas channel t: t/255 of the way from b to w, rounded to the
+// nearest step. In whole numbers: round((t w + (255 - t) b) / 255); a quotient of an integer by 255
+// never lies exactly halfway, so this is the rounded double t/255 x w + (1 - t/255) x b.
+inline uint32_t glassChannel(uint32_t t, uint32_t w, uint32_t b) {
+    return (2 * (t * w + (255 - t) * b) + 255) / 510;
+}
+
+// A run of n canvas pixels d under the pair pixels b and w; the canvas alpha stays.
+void glassRun(uint32_t* d, const uint32_t* b, const uint32_t* w, int32_t n) {
+    int32_t i = 0;
+#if defined(__SSE2__)
+    // In 16-bit lanes: t w + (255 - t) b is at most 65025, and (x + 128 + ((x + 128) >> 8)) >> 8 is
+    // x / 255 rounded to the nearest, as glassChannel gives it.
+    const __m128i zero = _mm_setzero_si128(), v255 = _mm_set1_epi16(255), v128 = _mm_set1_epi16(128);
+    const __m128i alpha = _mm_set1_epi32(int32_t(0xFF000000u));
+    auto half = [&](__m128i t, __m128i bv, __m128i wv) {
+        const __m128i x = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(t, wv), _mm_mullo_epi16(_mm_sub_epi16(v255, t), bv)), v128);
+        return _mm_srli_epi16(_mm_add_epi16(x, _mm_srli_epi16(x, 8)), 8);
+    };
+    for (; i + 4 <= n; i += 4) {
+        const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+        const __m128i bv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        const __m128i wv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i));
+        const __m128i lo = half(_mm_unpacklo_epi8(dv, zero), _mm_unpacklo_epi8(bv, zero), _mm_unpacklo_epi8(wv, zero));
+        const __m128i hi = half(_mm_unpackhi_epi8(dv, zero), _mm_unpackhi_epi8(bv, zero), _mm_unpackhi_epi8(wv, zero));
+        const __m128i mixed = _mm_andnot_si128(alpha, _mm_packus_epi16(lo, hi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_or_si128(mixed, _mm_and_si128(dv, alpha)));
+    }
+#endif
+    for (; i < n; ++i) {
+        uint32_t out = d[i] & 0xFF000000u;
+        for (int shift = 0; shift <= 16; shift += 8)
+            out |= glassChannel(d[i] >> shift & 0xFF, w[i] >> shift & 0xFF, b[i] >> shift & 0xFF) << shift;
+        d[i] = out;
+    }
+}
+
+}  // namespace
 
 int32_t ManagerView::dev(double v) const {
     const double d = std::floor(v * paintScale + 1e-9);
@@ -33,7 +78,7 @@ void ManagerView::put(Canvas& canvas, const lumo::gui::AssetPack& pack, const st
     if (!(gain == 1.0)) image = &gained(name, *image, gain);
     if (image->empty() || image->pixels.size() < size_t(image->w) * size_t(image->h)) return;
 
-    ClipScope scope(canvas);
+    ClipScope scope(canvas, canvas.area);
     if (clip.w > 0)
         scope.narrow({dev(clip.x) + paintX, dev(clip.y) + paintY, dev(double(clip.x) + clip.w) - dev(clip.x),
                       dev(double(clip.y) + clip.h) - dev(clip.y)});
@@ -77,30 +122,29 @@ void ManagerView::glass(Canvas& canvas, const lumo::gui::AssetPack& pack, const 
     const std::vector<Axis::Seg> xs = xAxis.segments(sb->x, b.w, paintScale, true);
     const std::vector<Axis::Seg> ys = yAxis.segments(sb->y, b.h, paintScale, true);
     // Both halves are read at the same source place, so only the part both cover is composited.
+    const int32_t srcW = std::min(b.w, w.w), srcH = std::min(b.h, w.h);
     const Rect clip = meet(canvas.clip, {0, 0, canvas.width, canvas.height});
     for (const Axis::Seg& y : ys) {
         if (y.len < 1) continue;
-        for (int32_t r = 0; r < y.dstLen; ++r) {
-            const int32_t py = y.dst + paintY + r;
+        const int32_t r0 = std::max(0, clip.y - (y.dst + paintY));
+        const int32_t r1 = std::min(y.dstLen, clip.y + clip.h - (y.dst + paintY));
+        for (int32_t r = r0; r < r1; ++r) {
             const int32_t sy = y.src + (y.stretched ? r % y.len : r);
-            if (py < clip.y || py >= clip.y + clip.h || sy >= b.h || sy >= w.h) continue;
-            uint32_t* line = &canvas.pixels[size_t(py) * size_t(canvas.width)];
+            if (sy >= srcH) continue;
+            uint32_t* line = &canvas.pixels[size_t(y.dst + paintY + r) * size_t(canvas.width)];
+            const uint32_t* bl = &b.pixels[size_t(sy) * size_t(b.w)];
+            const uint32_t* wl = &w.pixels[size_t(sy) * size_t(w.w)];
             for (const Axis::Seg& x : xs) {
                 if (x.len < 1) continue;
-                for (int32_t c = 0; c < x.dstLen; ++c) {
-                    const int32_t px = x.dst + paintX + c;
-                    const int32_t sx = x.src + (x.stretched ? c % x.len : c);
-                    if (px < clip.x || px >= clip.x + clip.w || sx >= b.w || sx >= w.w) continue;
-                    const uint32_t bp = b.pixels[size_t(sy) * size_t(b.w) + size_t(sx)];
-                    const uint32_t wp = w.pixels[size_t(sy) * size_t(w.w) + size_t(sx)];
-                    uint32_t& d = line[px];
-                    uint32_t out = d & 0xFF000000u;
-                    for (int shift = 0; shift <= 16; shift += 8) {
-                        const double t = double(d >> shift & 0xFF) / 255.0;
-                        const double v = t * double(wp >> shift & 0xFF) / 255.0 + (1 - t) * double(bp >> shift & 0xFF) / 255.0;
-                        out |= uint32_t(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)) << shift;
-                    }
-                    d = out;
+                const int32_t left = x.dst + paintX;
+                const int32_t c0 = std::max(0, clip.x - left), c1 = std::min(x.dstLen, clip.x + clip.w - left);
+                // Runs of consecutive source columns: the whole segment, or one repeat of a stretched one.
+                for (int32_t c = c0; c < c1;) {
+                    const int32_t off = x.stretched ? c % x.len : c;
+                    const int32_t run = std::min(c1 - c, x.stretched ? x.len - off : c1 - c);
+                    const int32_t sx = x.src + off, n = std::min(run, srcW - sx);
+                    if (n > 0) glassRun(line + left + c, bl + sx, wl + sx, n);
+                    c += run;
                 }
             }
         }

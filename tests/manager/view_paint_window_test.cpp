@@ -42,6 +42,8 @@ TEST_F(WindowPaint, ScreenshotsOfTheLoadedCatalog) {
     }
     Canvas wide = paintWindow(2.0, 640, 480);
     writePng(wide, "skin-window-2x-640x480.png");
+    view->selectIndex(6);  // a plug-in with pictures
+    writePng(paintWindow(2.0, view->pageWidth, view->pageHeight), "skin-window-2x-picture.png");
 }
 
 // Sizes: the page and two larger windows (wider only, and wider and taller).
