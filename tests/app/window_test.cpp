@@ -83,8 +83,8 @@ bool haveTool(const char* name) {
 ::testing::AssertionResult clickBoth(Twin& twin, Window window, const std::string& name) {
     int x = 0, y = 0;
     if (!twin.centre(name, x, y)) return ::testing::AssertionFailure() << "no " << name << " in the window";
-    const std::string cmd = "xdotool mousemove --sync --window " + std::to_string(window) + " " + std::to_string(x) +
-                            " " + std::to_string(y) + " click 1";
+    const std::string cmd = "xdotool mousemove --window " + std::to_string(window) + " " + std::to_string(x) +
+                            " " + std::to_string(y) + " sleep 0.1 click 1";
     if (std::system(cmd.c_str()) != 0) return ::testing::AssertionFailure() << "xdotool failed: " << cmd;
     if (name.rfind("job:", 0) != 0) twin.click(x, y);
     return ::testing::AssertionSuccess();
