@@ -302,15 +302,10 @@ bool makeDemo(const Options& o, std::string& error) {
         list.push_back({id, name, "1.0.0", "1.0.0", "One of many.", {i * 37 % 360, i % 3}});
     }
 
-    // Pictures are drawn once per named product; bulk entries share the first product's.
-    std::vector<std::string> artOf(list.size());
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (i >= products().size()) {
-            artOf[i] = artOf[0];
-            continue;
-        }
+    // Pictures for the named products only: bulk entries show their names.
+    std::vector<std::string> artOf(list.size(), "\"art\": {}");
+    for (size_t i = 0; i < products().size(); ++i)
         if (!w.art(list[i], artOf[i])) return false;
-    }
 
     // Publishes one catalog: each product at the version the getter gives, skipping empty ones.
     auto publish = [&](int sequence, const std::string& managerJson, auto versionOf) {
