@@ -41,9 +41,13 @@ struct Fixture {
         if (!mkdtemp(pattern.data())) std::abort();
         dir = pattern;
         const catalogsign::KeyPair keys = catalogsign::makeKeyPair();
-        const std::string png = testsupport::encodePng(8, 4, std::vector<uint32_t>(32, 0xFF808080));
-        const std::string ref = "\"sha256\": \"" + tqm::sha256Hex(png.data(), png.size()) +
-                                "\", \"size\": " + std::to_string(png.size()) + "}";
+        // Every picture its own: a row picture and a logo of a colour per entry.
+        auto picture = [](int w, int h, uint32_t argb, std::string& ref) {
+            std::string png = testsupport::encodePng(w, h, std::vector<uint32_t>(size_t(w) * h, argb));
+            ref = "\"sha256\": \"" + tqm::sha256Hex(png.data(), png.size()) + "\", \"size\": " +
+                  std::to_string(png.size()) + "}";
+            return png;
+        };
         config.layout.root = dir + "/root";
         config.source = dir + "/source";
         config.pub = catalogsign::toHex(keys.publicKey);
@@ -52,18 +56,21 @@ struct Fixture {
         std::string t = "{\"schema\": 1, \"sequence\": 9, \"plugins\": [\n";
         for (int i = 0; i < kEntries; ++i) {
             const std::string id = "plugin" + std::to_string(i);
+            std::string rowRef, logoRef;
+            const std::string row = picture(48, 12, 0xFF000000u | uint32_t(i) * 2654435761u >> 8, rowRef);
+            const std::string logo = picture(16, 16, 0xFF000000u | uint32_t(i) * 40503u, logoRef);
             if (i) t += ",\n";
             t += "{\"id\": \"" + id + "\", \"name\": \"Plug-in " + std::to_string(i) + "\", \"version\": \"1.2." +
                  std::to_string(i % 50) + "\", \"description\": \"A plug-in of the benchmark catalog.\", " +
-                 "\"art\": {\"row\": {\"1x\": {\"path\": \"art/" + id + "-row.png\", " + ref +
-                 "}, \"logo\": {\"1x\": {\"path\": \"art/" + id + "-logo.png\", " + ref + "}}, \"packages\": {";
+                 "\"art\": {\"row\": {\"1x\": {\"path\": \"art/" + id + "-row.png\", " + rowRef +
+                 "}, \"logo\": {\"1x\": {\"path\": \"art/" + id + "-logo.png\", " + logoRef + "}}, \"packages\": {";
             for (const char* f : {"vst3", "clap"})
                 t += std::string(f[0] == 'v' ? "" : ", ") + "\"" + f + "\": {\"mac\": {\"path\": \"" + id + "/" + id +
                      "." + f + ".zip\", \"sha256\": \"" + sha + "\", \"size\": 1048576, \"item\": \"" + id + "." + f +
                      "\"}}";
             t += "}}";
-            put(cache + "/art/" + id + "-row.png", png);
-            put(cache + "/art/" + id + "-logo.png", png);
+            put(cache + "/art/" + id + "-row.png", row);
+            put(cache + "/art/" + id + "-logo.png", logo);
         }
         t += "\n]}\n";
         put(config.source + "/catalog.json", t);

@@ -1,6 +1,10 @@
 #include "manager/log.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 #include <mutex>
 
@@ -17,6 +21,10 @@ std::mutex& logMutex() {
     return m;
 }
 
+int openForAppend(const fs::path& file) {
+    return ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+}
+
 }  // namespace
 
 fs::path logPath(const std::string& userData) { return fs::path(userData) / "logs" / "manager.log"; }
@@ -24,28 +32,43 @@ fs::path logPath(const std::string& userData) { return fs::path(userData) / "log
 void appendLog(const fs::path& file, const std::string& text) { appendLog(file, std::vector<std::string>{text}); }
 
 void appendLog(const fs::path& file, const std::vector<std::string>& texts) {
-    std::lock_guard<std::mutex> lock(logMutex());
-    std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
-    const uintmax_t size = fs::file_size(file, ec);
-    if (!ec && size > kLogLimit) {
-        fs::path old = file;
-        old.replace_extension(".old.log");
-        fs::rename(file, old, ec);
-    }
-    std::FILE* f = std::fopen(file.c_str(), "ab");
-    if (!f) return;
+    std::lock_guard<std::mutex> lock(logMutex());  // stamps in the file's order too
+    std::string block;
     for (const std::string& text : texts) {
         char stamp[32] = "";
         const std::time_t now = std::time(nullptr);
         std::tm local{};
         if (localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-        std::fputs(stamp, f);
-        std::fputs("  ", f);
-        std::fwrite(text.data(), 1, text.size(), f);
-        std::fputc('\n', f);
+        block += stamp;
+        block += "  ";
+        block += text;
+        block += '\n';
     }
-    std::fclose(f);
+    // The folder is made only when the file cannot be opened for want of it.
+    int fd = openForAppend(file);
+    if (fd < 0 && errno == ENOENT) {
+        std::error_code ec;
+        fs::create_directories(file.parent_path(), ec);
+        fd = openForAppend(file);
+    }
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && uintmax_t(st.st_size) > kLogLimit) {
+        ::close(fd);
+        fs::path old = file;
+        old.replace_extension(".old.log");
+        std::error_code ec;
+        fs::rename(file, old, ec);
+        fd = openForAppend(file);
+        if (fd < 0) return;
+    }
+    for (size_t done = 0; done < block.size();) {
+        const ssize_t n = ::write(fd, block.data() + done, block.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    ::close(fd);
 }
 
 fs::path Model::logFile() const { return logPath(config.layout.userData()); }

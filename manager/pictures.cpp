@@ -46,16 +46,18 @@ bool matches(const std::string& bytes, const tqm::FileRef& ref) {
 
 lumo::gui::Bitmap picture(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref) {
     if (!safePath(ref.path)) return {};
-    const fs::path file = fs::path(dir) / ref.path;
+    const std::string file = dir + "/" + ref.path;
     std::string bytes;
     int err = 0;
-    if (tqm::readRegularFile(file.string(), kMaxPicture, bytes, err) && matches(bytes, ref)) return decode(bytes);
+    // A cached file longer than the picture is not read at all.
+    const size_t most = size_t(std::min<uint64_t>(ref.size, kMaxPicture));
+    if (tqm::readRegularFile(file, most, bytes, err) && matches(bytes, ref)) return decode(bytes);
 
     std::string error;
     bytes.clear();
     if (!source.fetch(ref.path, bytes, error) || !matches(bytes, ref)) return {};
     std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
+    fs::create_directories(fs::path(file).parent_path(), ec);
     std::ofstream(file, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
     return decode(bytes);
 }
