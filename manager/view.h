@@ -171,6 +171,12 @@ public:
     void devPart(const lumo::gui::Paint& p, const std::string& name);
     // A layout rectangle in device pixels at the paint scale and origin, each edge floored on its own.
     lumo::gui::Rect devRect(lumo::gui::Rect r) const;
+    // The device box of a logical rectangle whose design width or height of 1 becomes one dot.
+    lumo::gui::Rect dotted(lumo::gui::Rect design, lumo::gui::Rect logical) const;
+    // One product line of the list in the pixel look, its top at `top` (view_paint_dev_rows.cpp).
+    void devRow(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index, double top);
+    // A row's status word (into status) and its colour key: job progress, "Error", or by state.
+    const char* rowStatus(const tqm::Row& row, std::string& status) const;
     // Clicks on a tick box and on "open" (view_click.cpp).
     void tickSlot(const std::string& slot);
     void openShownFolder();

@@ -27,7 +27,6 @@ const tqm::FormatRow* formatOf(const tqm::Row& row, const std::string& key) {
     return it == row.formats.end() ? nullptr : &it->second;
 }
 
-
 }  // namespace
 
 std::map<std::string, bool>& ManagerView::wanted(const tqm::Row& row) {
@@ -291,10 +290,7 @@ void ManagerView::runAction(const tqm::Row& row, Action action) {
         plan.titleVerb = first;
         plan.doneVerb = done;
     }
-    // Installing only an installed app's companions reinstalls nothing: it stays INSTALL.
-    const bool again = action.verb == "install" && action.op == "install" && row.state == tqm::State::Installed &&
-                       !action.formats.empty();
-    plan.verb = again ? "REINSTALL" : upper(action.verb);
+    plan.verb = upper(buttonWord(row, action));
 
     const std::string version = removal || !row.entry ? row.version : row.entry->version;
     if (!(plainApp(&row) && action.formats.empty())) plan.title = row.name + (version.empty() ? "" : " " + version);

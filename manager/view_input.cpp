@@ -7,6 +7,7 @@
 
 #include "manager/model.h"
 #include "manager/view.h"
+#include "manager/view_paint_clip.h"
 
 namespace tqapp {
 namespace {
@@ -15,14 +16,6 @@ using lumo::gui::Rect;
 using HitList = std::vector<std::pair<std::string, Rect>>;
 
 constexpr const char* kSlots[] = {"vst3", "clap", "au"};
-
-Rect intersect(Rect a, Rect b) {
-    const int64_t x0 = std::max<int64_t>(a.x, b.x), y0 = std::max<int64_t>(a.y, b.y);
-    const int64_t x1 = std::min<int64_t>(int64_t(a.x) + a.w, int64_t(b.x) + b.w);
-    const int64_t y1 = std::min<int64_t>(int64_t(a.y) + a.h, int64_t(b.y) + b.h);
-    if (x1 <= x0 || y1 <= y0) return {};
-    return {int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)};
-}
 
 }  // namespace
 
@@ -81,7 +74,7 @@ HitList ManagerView::hitRects() const {
         if (showsPill(model->rows[size_t(entry)])) {
             const Rect box = look == 1 ? devRowButton(int32_t(top))
                                        : Rect{rowFirstX + pill.x + pillShift, int32_t(top) + pill.y, pill.w, pill.h};
-            const Rect cut = intersect(box, listRect);
+            const Rect cut = meet(box, listRect);
             if (cut.w > 0 && cut.h > 0) out.emplace_back("rowpill:" + index, cut);
         }
         out.emplace_back("row:" + index, Rect{x0, int32_t(y0), right - x0, int32_t(y1 - y0)});

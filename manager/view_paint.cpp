@@ -29,15 +29,17 @@ void ManagerView::draw(const lumo::gui::Paint& p) {
         canvas.fillRect(p.rect, 0xFF0B0B0Bu);
         put(canvas, pack, "page", 0, 0, {}, 1.0, true);
     } else {
-        // The pixel look's frames and parts are its own painter's; until then a quiet dark field.
-        canvas.fillRect(p.rect, 0xFF111111u);
+        devFrames(p);
     }
     for (const lumo::Json& entry : managerSkin().layout["order"].array()) {
         const std::string& kind = entry[0].string();
         const std::string& name = entry[1].string();
         if (look == 1) {
             if (kind == "over") continue;
-            if (name.rfind("text:", 0) != 0 && name != "rows" && name != "logo") continue;
+            if (name.rfind("text:", 0) != 0 && name != "rows" && name != "logo") {
+                devPart(p, name);
+                continue;
+            }
         } else if (kind == "over") {
             if (pack.sprite(name + "_b"))
                 glass(canvas, pack, name);

@@ -41,6 +41,14 @@ Rect ManagerView::devRect(Rect r) const {
     return {paintX + x0, paintY + y0, x1 - x0, y1 - y0};
 }
 
+Rect ManagerView::dotted(Rect design, Rect logical) const {
+    Rect d = devRect(logical);
+    const int u = dev::one(paintScale);
+    if (design.w == 1) d.w = u;
+    if (design.h == 1) d.h = u;
+    return d;
+}
+
 Rect ManagerView::devCol(int index) const {
     index = std::clamp(index, 0, 3);
     auto stretched = [this](double e) {
@@ -83,7 +91,8 @@ void ManagerView::devRowLamp(lumo::gui::Canvas& canvas, Rect logical, bool on, b
 void ManagerView::devFrames(const lumo::gui::Paint& p) {
     lumo::gui::Canvas& c = p.canvas;
     const int u = dev::one(paintScale);
-    auto fill = [&](Rect design, lumo::gui::Color color) { c.fillRect(devRect(mapRect(design)), color); };
+    // A rule one design unit across is one dot across at every scale.
+    auto fill = [&](Rect design, lumo::gui::Color color) { c.fillRect(dotted(design, mapRect(design)), color); };
     auto outline = [&](Rect design) { c.strokeRect(devRect(mapRect(design)), dev::rule, u); };
 
     c.fillRect(p.rect, dev::bg);
@@ -118,7 +127,10 @@ void ManagerView::devHeaders(const lumo::gui::Paint& p) {
             else if (hoverHit == hitName)
                 c.fillRect(devRect(wash), dev::hoverWash);
         }
-        if (column != "name") c.fillRect(devRect({box.x, box.y + 2, 1, box.h - 4}), dev::rule);
+        if (column != "name") {
+            const Rect separator{box.x, box.y + 2, 1, box.h - 4};
+            c.fillRect(dotted(separator, separator), dev::rule);
+        }
 
         const bool sorted = column == sortColumn;
         const lumo::gui::Color ink = sorted ? dev::cream : dev::wave;

@@ -101,7 +101,10 @@ void ManagerView::part(Canvas& canvas, const lumo::gui::AssetPack& pack, const s
 }
 
 std::string ManagerView::buttonWord(const tqm::Row& row, const Action& action) {
-    if (action.verb == "install" && action.op == "install" && row.state == tqm::State::Installed) return "reinstall";
+    // Installing only an installed app's companions reinstalls nothing: that stays "install".
+    if (action.verb == "install" && action.op == "install" && row.state == tqm::State::Installed &&
+        !action.formats.empty())
+        return "reinstall";
     return action.verb;
 }
 
@@ -111,7 +114,9 @@ void ManagerView::inspectorText(Canvas& canvas, const lumo::gui::AssetPack& pack
     if (key == "title" && row) {
         const std::string path = is + "/Plugin Info Title Mockup";
         const Rect D = mapRect(layoutRect((*managerLayout)["desc_view"]));
-        text(canvas, pack, "val", row->name, left(path), base(path), 'l', 0, "title",
+        // The pixel look's picture well ends a unit lower than the skin's: its title sits a unit lower
+        // too, so that capitals never touch the well's frame.
+        text(canvas, pack, "val", row->name, left(path), base(path) + (look == 1 ? 1 : 0), 'l', 0, "title",
              D.x + D.w - left(path) - 2, 1.0);
     } else if (key == "desc" && row) {
         const std::string path = is + "/Plugin Description Mockup";
@@ -128,9 +133,11 @@ void ManagerView::inspectorText(Canvas& canvas, const lumo::gui::AssetPack& pack
             text(canvas, pack, "val", lines[n], left(path), y0 + 11.0 * double(n), 'l', 0, "desc", 0, 1.0);
     } else if (key == "path") {
         const std::string mock = is + "/Installation Section/Installation Controls/Filepath Mockup";
-        const Rect V = mapRect(
-            boxRect((*layoutRects)[is + "/Installation Section/Installation Controls/Filepath Valuebox"]["r"]));
-        const double x = left(mock);
+        // The pixel look has its own value box, the text 4 units in from its left edge.
+        const Rect V = look == 1 ? devBox("path")
+                                 : mapRect(boxRect(
+                                       (*layoutRects)[is + "/Installation Section/Installation Controls/Filepath Valuebox"]["r"]));
+        const double x = look == 1 ? V.x + 4.0 : left(mock);
         std::string t = shownDir();
         if (const lumo::gui::BitmapFont* f = fontOf(pack, "val")) {
             const int limit = dev(V.x + V.w - x - 4);

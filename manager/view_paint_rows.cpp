@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "manager/dev.h"
 #include "manager/model.h"
 #include "manager/view.h"
 #include "manager/view_paint_clip.h"
@@ -32,6 +33,20 @@ std::pair<const char*, const char*> statusOf(tqm::State state) {
 }
 
 }  // namespace
+
+const char* ManagerView::rowStatus(const tqm::Row& r, std::string& status) const {
+    if (model && model->busy && model->jobIds.count(r.id)) {
+        status = shortProgress();
+        return "row_status_update";
+    }
+    if (model && model->failed.count(r.id)) {
+        status = "Error";
+        return "row_status_update";
+    }
+    const auto [word, key] = statusOf(r.state);
+    status = word;
+    return key;
+}
 
 const Bitmap* ManagerView::rowThumb(const std::string& id, double k) {
     if (!model) return nullptr;
@@ -65,8 +80,6 @@ void ManagerView::row(Canvas& canvas, const lumo::gui::AssetPack& pack, int i) {
     if (e >= 0 && size_t(e) >= model->rows.size()) return;
     const double top = double(rowFirstY) + double(i) * rowPitch - scroll;
     if (top + rowPitch < listRect.y || top > double(listRect.y) + listRect.h) return;
-    // The pixel look's lines are drawn in its own columns, by its own painter.
-    if (look != 0) return;
     const int32_t ox = paintX, oy = paintY;
     const Rect listBox{dev(listRect.x) + ox, dev(listRect.y) + oy,
                        dev(double(listRect.x) + listRect.w) - dev(listRect.x),
@@ -81,11 +94,17 @@ void ManagerView::row(Canvas& canvas, const lumo::gui::AssetPack& pack, int i) {
         text(canvas, pack, "bold", word, rowFirstX + 4, b, 'l', 0, "lbl_col_version", 0, 1.0);
         if (const lumo::gui::BitmapFont* f = fontOf(pack, "bold")) {
             const double x0 = rowFirstX + std::ceil(f->width(word) / paintScale) + 8;
-            const double x1 = double(std::lround(xAxis.map(290)));
+            const double x1 = double(std::lround(xAxis.map(look == 1 ? 293 : 290)));
             if (x0 < x1)
-                canvas.fillRect({ox + dev(x0), oy + dev(b - 3), dev(x1) - dev(x0), dev(b - 2) - dev(b - 3)},
-                                0x28FFFFFFu);
+                canvas.fillRect({ox + dev(x0), oy + dev(b - 3), dev(x1) - dev(x0),
+                                 look == 1 ? dev::one(paintScale) : dev(b - 2) - dev(b - 3)},
+                                look == 1 ? dev::rule : 0x28FFFFFFu);
         }
+        return;
+    }
+    // The pixel look's lines are drawn in its own columns, by its own painter.
+    if (look != 0) {
+        devRow(canvas, pack, i, top);
         return;
     }
 
@@ -123,17 +142,8 @@ void ManagerView::row(Canvas& canvas, const lumo::gui::AssetPack& pack, int i) {
         text(canvas, pack, "val", "v" + version, rowFirstX + V.x + shift, b, 'r', V.w - 6, "row", V.w - 6, 1.0);
 
     std::string status;
-    const char* statusKey = "row_status_update";
+    const char* statusKey = rowStatus(r, status);
     const bool failed = model->failed.count(r.id) > 0;
-    if (model->busy && model->jobIds.count(r.id)) {
-        status = shortProgress();
-    } else if (failed) {
-        status = "Error";
-    } else {
-        const auto [word, key] = statusOf(r.state);
-        status = word;
-        statusKey = key;
-    }
     text(canvas, pack, "val", status, rowFirstX + S.x + shift, b, 'c', S.w, statusKey, S.w - 2, 1.0);
 
     if (showsPill(r)) {

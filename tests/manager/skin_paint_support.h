@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -56,8 +57,28 @@ private:
     lumo::gui::TextProbe saved_ = nullptr;
 };
 
+// A scale as a file-name tag: "1x", "1.5x".
+inline std::string tag(double s) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%gx", s);
+    return b;
+}
+
 class SkinPaintTest : public testsupport::ViewTest {
 protected:
+    // Gives the rows the states a person should see side by side.
+    void mixStates() {
+        auto& rows = view->model->rows;
+        const tqm::State states[] = {tqm::State::Installed,    tqm::State::Update,      tqm::State::Absent,
+                                     tqm::State::NeedsManager, tqm::State::Unavailable, tqm::State::Delisted};
+        for (size_t i = 0; i < rows.size(); ++i) {
+            rows[i].state = states[i % 6];
+            if (rows[i].state != tqm::State::Absent)
+                for (auto& [f, fr] : rows[i].formats) fr.installed = fr.present = true, fr.version = "1.0";
+        }
+        view->changed();
+    }
+
     // A picture of w x h with a diagonal two-colour pattern, so that a scaled copy shows its grain.
     std::string pattern(const std::string& rel, int w, int h, uint32_t a, uint32_t b) {
         std::vector<uint32_t> px(size_t(w) * size_t(h));

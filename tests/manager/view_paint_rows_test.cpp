@@ -194,6 +194,34 @@ TEST_F(RowPaint, SelectedLineIsPaintedLastAndHeadersCarryARule) {
     EXPECT_TRUE(rec.has("PLUGINS"));
 }
 
+TEST_F(RowPaint, RowPillsAndPlatesFollowThePointer) {
+    rowsInStates({State::Installed, State::Absent, State::Installed});
+    view->selectedId = view->model->rows[0].id;
+    int line = -1;  // the display line of the row with a pill
+    for (size_t i = 0; i < view->displayList.size(); ++i)
+        if (view->displayList[i] >= 0 && view->model->rows[size_t(view->displayList[i])].state == State::Absent)
+            line = int(i);
+    ASSERT_GE(line, 0);
+    const std::string row = "row:" + std::to_string(line), pill = "rowpill:" + std::to_string(line);
+    auto look = [&](const std::string& hover, const std::string& pressed) {
+        view->hoverHit = hover;
+        view->pressedHit = pressed;
+        const uint64_t h = pixeltest::hashOf(paintWindow(2.0, view->pageWidth, view->pageHeight));
+        view->hoverHit.clear();
+        view->pressedHit.clear();
+        return h;
+    };
+    const uint64_t normal = look("", ""), rowHover = look(row, ""), pillHover = look(pill, ""),
+                   pillDown = look(pill, pill);
+    EXPECT_NE(normal, rowHover) << "a hovered plate is brighter";
+    EXPECT_NE(rowHover, pillHover) << "the pill's own hover look";
+    EXPECT_NE(pillHover, pillDown) << "the pill's pressed look";
+    EXPECT_EQ(look(pill, "elsewhere"), look(row, "elsewhere")) << "while another is held the pill stays normal";
+    // The selected line keeps its selected plate when hovered.
+    const std::string selected = "row:" + std::to_string(view->selectedIndex());
+    EXPECT_EQ(look(selected, ""), normal);
+}
+
 TEST_F(RowPaint, AListOutrunByTheRowsIsMadeAgainBeforeItIsUsed) {
     openBig();
     auto& m = *view->model;

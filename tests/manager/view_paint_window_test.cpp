@@ -4,38 +4,17 @@
 #include "tests/manager/skin_paint_support.h"
 
 using namespace skintest;
-using tqm::State;
 
 namespace {
 
-std::string tag(double s) {
-    char b[16];
-    std::snprintf(b, sizeof b, "%gx", s);
-    return b;
-}
-
-class WindowPaint : public SkinPaintTest {
-protected:
-    // Gives the rows the states a person should see side by side.
-    void mixStates() {
-        auto& rows = view->model->rows;
-        const State states[] = {State::Installed, State::Update, State::Absent, State::NeedsManager,
-                                State::Unavailable, State::Delisted};
-        for (size_t i = 0; i < rows.size(); ++i) {
-            rows[i].state = states[i % 6];
-            if (rows[i].state != State::Absent)
-                for (auto& [f, fr] : rows[i].formats) fr.installed = fr.present = true, fr.version = "1.0";
-        }
-        view->changed();
-    }
-};
+using WindowPaint = SkinPaintTest;
 
 TEST_F(WindowPaint, ScreenshotsOfTheLoadedCatalog) {
     openBig();
     mixStates();
     view->selectIndex(2);
     ASSERT_NE(view->selected(), nullptr);
-    for (double s : {1.0, 1.5, 2.0}) {
+    for (double s : {1.0, 1.25, 1.5, 2.0, 3.0}) {
         Canvas c = paintWindow(s, view->pageWidth, view->pageHeight);
         writePng(c, "skin-window-" + tag(s) + ".png");
         EXPECT_EQ(pixeltest::count(c, pixeltest::kPaper), 0) << "the window leaves pixels unpainted at " << s;

@@ -1,0 +1,199 @@
+// The main window in the pixel look: its own boxes and columns, the whole window painted at every
+// scale (rules a dot wide, the extra width, texts whole inside their clip), the headers' sort marks
+// and pointer looks, and screenshots on a catalog of a dozen plug-ins and two apps.
+#include "tests/manager/skin_paint_support.h"
+
+#include "manager/dev.h"
+
+using namespace skintest;
+
+namespace {
+
+uint32_t px(lumo::gui::Color c) { return lumo::gui::pixelOf(c); }
+
+std::string str(const Rect& r) {
+    return "(" + std::to_string(r.x) + ", " + std::to_string(r.y) + ", " + std::to_string(r.w) + ", " +
+           std::to_string(r.h) + ")";
+}
+
+class PixelWindow : public SkinPaintTest {
+protected:
+    // The big catalog in the pixel look, rows in mixed states, one selected.
+    void openPixel() {
+        catalog.publish(bigCatalog());
+        open({"--steps"});
+        ASSERT_TRUE(view->model->catalog && view->model->catalog->ok) << view->model->catalog->note;
+        ASSERT_EQ(view->look, 1);
+        mixStates();
+        view->selectIndex(4);
+    }
+    int width() const { return view->minimumWidth(); }
+};
+
+TEST_F(PixelWindow, BoxesAndColumns) {
+    open({"--steps"});
+    view->setSize(view->pageWidth, view->pageHeight);
+    const char* names[] = {"main_pill", "more", "path", "open", "sb:up", "sb:down", "cap:sb", "update_all", "account"};
+    for (const char* n : names) EXPECT_TRUE(view->hasDevBox(n)) << n;
+    for (const char* n : {"x", "", "row:0", "status", "MORE"}) EXPECT_FALSE(view->hasDevBox(n)) << n;
+    EXPECT_EQ(str(view->devBox("update_all")), str(Rect{313, 316, 86, 15}));
+
+    // At the page width the columns are the edges as they stand.
+    const std::pair<const char*, Rect> columns[] = {
+        {"name", {5, 31, 109, 17}}, {"version", {114, 31, 63, 17}}, {"status", {177, 31, 60, 17}},
+        {"action", {237, 31, 59, 17}}};
+    ASSERT_EQ(view->devColumns().size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(view->devColumns()[i].first, columns[i].first);
+        EXPECT_EQ(str(view->devColumns()[i].second), str(columns[i].second));
+    }
+    // A band (84, 4) with 20 more units moves every edge after it by 20; one inside it moves in step.
+    view->xAxis.bands = {{84, 4, 20}};
+    EXPECT_EQ(str(view->devCol(0)), str(Rect{5, 31, 129, 17}));
+    EXPECT_EQ(str(view->devCol(3)), str(Rect{257, 31, 59, 17}));
+    view->xAxis.bands = {{84, 4, 20}, {110, 8, 10}};  // the edge 114 lies in the second band's middle
+    EXPECT_EQ(view->devCol(0).w, 109 + 20 + 5);
+
+    // The device mapping floors each edge on its own, with a bias that never drops a whole pixel.
+    view->paintScale = 1.5;
+    view->paintX = 10;
+    view->paintY = 20;
+    EXPECT_EQ(str(view->devRect({3, 2, 1, 2})), str(Rect{14, 23, 2, 3}));
+    view->paintScale = 1.1;  // 10 x 1.1 is 11.000000000000002, 30 x 1.1 is 33.000000000000004
+    view->paintX = view->paintY = 0;
+    EXPECT_EQ(str(view->devRect({10, 30, 20, 0})), str(Rect{11, 33, 22, 0}));
+}
+
+TEST_F(PixelWindow, WholeWindowAtEveryScale) {
+    openPixel();
+    for (double s : pixeltest::kScales) {
+        TextRecorder recorder;
+        Canvas c = paintWindow(s, width(), view->pageHeight);
+        const int u = tqapp::dev::one(s);
+        EXPECT_EQ(pixeltest::count(c, pixeltest::kPaper), 0) << "unpainted pixels at " << s;
+        EXPECT_EQ(c.clip.w, c.width) << "clip not put back at " << s;
+
+        // Outlines are one dot wide: the list's left edge, the inspector's right edge (which sits at
+        // 421 + 70, the extra width given to the pixel look), the window's own edge.
+        auto run = [&](int x0, int y, int dx) {
+            int n = 0;
+            for (int x = x0; x >= 0 && x < c.width && pixeltest::at(c, x, y) == px(tqapp::dev::rule); x += dx) ++n;
+            return n;
+        };
+        const int mid = int(std::floor(150 * s + 1e-9));
+        EXPECT_EQ(run(int(std::floor(4 * s + 1e-9)), mid, 1), u) << "list edge at " << s;
+        EXPECT_EQ(run(int(std::floor(491 * s + 1e-9)) - 1, mid, -1), u) << "inspector edge at " << s;
+        EXPECT_EQ(run(c.width - 1, mid, -1), u) << "window edge at " << s;
+        // The rule under the headers and the one left of the scrollbar: a dot at every scale.
+        auto down = [&](int x, int y0) {
+            int n = 0;
+            for (int y = y0; y < c.height && pixeltest::at(c, x, y) == px(tqapp::dev::rule); ++y) ++n;
+            return n;
+        };
+        const int under = int(std::floor(48 * s + 1e-9));
+        EXPECT_EQ(down(int(std::floor(60 * s + 1e-9)), under), u) << "header rule at " << s;
+
+        // The window buttons are whole at every scale: 13 dots square with a one-dot ring and their
+        // glyph (a cross of 33 dots, a bar of 14), all in the idle colour.
+        for (const bool close : {true, false}) {
+            const Rect slot = view->devRect(view->windowSlot(close));
+            int idle = 0;
+            const int side = 13 * u;  // the neighbouring button may lie a pixel from the slot
+            for (int y = std::max(0, slot.y - 1); y < std::min(c.height, slot.y + std::max(slot.h, side) + 1); ++y)
+                for (int x = slot.x; x < std::min(c.width, slot.x + std::max(slot.w, side)); ++x)
+                    idle += pixeltest::at(c, x, y) == px(tqapp::dev::wave);
+            EXPECT_EQ(idle, (48 + (close ? 33 : 14)) * u * u) << (close ? "close" : "minimise") << " at " << s;
+        }
+
+        // Every text lies whole inside the window and is never cut at its side; only the lines that
+        // the list or the description box cut at its top or foot may lose part of their height.
+        for (const Drawn& d : recorder.texts()) {
+            if (d.ink.w < 1) continue;
+            EXPECT_TRUE(pixeltest::inside(d.ink, Rect{0, 0, c.width, c.height})) << d.text << " at " << s;
+            EXPECT_GE(d.ink.x, d.clip.x) << "'" << d.text << "' cut at " << s;
+            EXPECT_LE(d.ink.x + d.ink.w, d.clip.x + d.clip.w) << "'" << d.text << "' cut at " << s;
+            if (!pixeltest::inside(d.ink, d.clip)) {
+                EXPECT_TRUE(d.ink.y < d.clip.y || d.ink.y + d.ink.h > d.clip.y + d.clip.h) << d.text << " at " << s;
+            }
+        }
+        // The button words sit whole inside their boxes.
+        const std::string verb = tqapp::upper(view->mainAction().verb);
+        const std::pair<std::string, const char*> words[] = {
+            {"UPDATE ALL", "update_all"}, {"OPEN", "open"}, {"MORE", "more"}, {verb, "main_pill"}};
+        for (const auto& [word, box] : words) {
+            int inBox = 0;
+            for (const Drawn& d : recorder.texts())
+                inBox += d.text == word && pixeltest::inside(d.ink, view->devRect(view->devBox(box)));
+            EXPECT_EQ(inBox, 1) << word << " at " << s;
+        }
+        for (const char* header : {"NAME", "VERSION", "STATUS", "ACTION", "INSPECT", "MANAGE", "APPS", "PLUGINS"})
+            EXPECT_TRUE(recorder.has(header)) << header << " at " << s;
+    }
+}
+
+TEST_F(PixelWindow, HeadersShowTheSortAndThePress) {
+    openPixel();
+    const double s = 2.0;
+    view->sortColumn = "version";
+    view->sortAscending = true;
+    Canvas c = paintWindow(s, width(), view->pageHeight);
+    // Only VERSION is lit, with a down arrow left of its label.
+    auto countIn = [&](const Canvas& canvas, Rect r, lumo::gui::Color colour) {
+        const uint32_t pixel = px(colour);
+        int n = 0;
+        for (int y = r.y; y < r.y + r.h; ++y)
+            for (int x = r.x; x < r.x + r.w; ++x) n += pixeltest::at(canvas, x, y) == pixel;
+        return n;
+    };
+    for (const auto& [column, box] : view->devColumns())
+        EXPECT_EQ(countIn(c, view->devRect(box), tqapp::dev::cream) > 0, column == "version") << column;
+    // The arrow: 5 + 3 + 1 dots in the 5 dots that end 2 dots before the label.
+    const Rect version = view->devRect(view->devCol(1));
+    const int u = tqapp::dev::one(s);
+    const int pen = version.x + version.w - int(std::lround(5 * s)) - tqapp::dev::font(s, true, false)->width("VERSION");
+    EXPECT_EQ(countIn(c, Rect{pen - 7 * u, version.y, 5 * u, version.h}, tqapp::dev::cream), (5 + 3 + 1) * u * u);
+
+    // A pressed header keeps its pressed fill when the pointer leaves it; a pressed button left by
+    // the pointer looks neither hot nor down.
+    view->pressedHit = "col:name";
+    view->hoverHit = "";
+    Canvas pressed = paintWindow(s, width(), view->pageHeight);
+    const Rect name = view->devRect(view->devCol(0));
+    EXPECT_GT(countIn(pressed, name, tqapp::dev::pressedFill), name.w * name.h / 2);
+    view->pressedHit = "update_all";
+    Canvas left2 = paintWindow(s, width(), view->pageHeight);
+    const Rect all = view->devRect(view->devBox("update_all"));
+    EXPECT_EQ(countIn(left2, all, tqapp::dev::pressedFill), 0);
+    EXPECT_EQ(countIn(left2, all, tqapp::dev::cream) > 0, true);  // its label
+    view->hoverHit = "update_all";
+    Canvas held = paintWindow(s, width(), view->pageHeight);
+    EXPECT_GT(countIn(held, all, tqapp::dev::pressedFill), 0);
+}
+
+TEST_F(PixelWindow, ThumbOnlyWhenTheListScrollsAndInstallWithoutASelection) {
+    catalog.publish(catalogText("1.0.0"));
+    open({"--steps"});
+    view->selectedId.clear();
+    ASSERT_EQ(view->maxScroll(), 0);
+    TextRecorder recorder;
+    Canvas c = paintWindow(1.0, width(), view->pageHeight);
+    Rect cap = view->devBox("cap:sb");
+    cap.y += view->capOffset();
+    const Rect d = view->devRect(cap);
+    for (int y = d.y; y < d.y + d.h; ++y)
+        for (int x = d.x; x < d.x + d.w; ++x) ASSERT_EQ(pixeltest::at(c, x, y), px(tqapp::dev::bg)) << x << "," << y;
+    EXPECT_TRUE(recorder.has("INSTALL"));
+}
+
+TEST_F(PixelWindow, Screenshots) {
+    openPixel();
+    view->hoverHit = "rowpill:6";
+    for (double s : {1.0, 1.5, 2.0}) {
+        Canvas c = paintWindow(s, width(), view->pageHeight);
+        writePng(c, "pixel-window-" + tag(s) + ".png");
+    }
+    Canvas wide = paintWindow(2.0, 720, 520);
+    writePng(wide, "pixel-window-2x-720x520.png");
+}
+
+}  // namespace
