@@ -173,6 +173,8 @@ public:
     lumo::gui::Rect devRect(lumo::gui::Rect r) const;
     // The device box of a logical rectangle whose design width or height of 1 becomes one dot.
     lumo::gui::Rect dotted(lumo::gui::Rect design, lumo::gui::Rect logical) const;
+    // The lowest baseline of "val" text under the picture well whose capitals clear the well's frame.
+    double devUnderWell(const lumo::gui::AssetPack& pack) const;
     // One product line of the list in the pixel look, its top at `top` (view_paint_dev_rows.cpp).
     void devRow(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index, double top);
     // A row's status word (into status) and its colour key: job progress, "Error", or by state.

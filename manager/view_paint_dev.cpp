@@ -25,6 +25,9 @@ const std::map<std::string, Rect>& boxes() {
 
 constexpr const char* kColumns[] = {"name", "version", "status", "action"};
 
+// The inspector's picture well, in design units.
+constexpr Rect kWell{317, 53, 97, 75};
+
 }  // namespace
 
 bool ManagerView::hasDevBox(const std::string& name) const { return boxes().count(name) != 0; }
@@ -47,6 +50,14 @@ Rect ManagerView::dotted(Rect design, Rect logical) const {
     if (design.w == 1) d.w = u;
     if (design.h == 1) d.h = u;
     return d;
+}
+
+double ManagerView::devUnderWell(const lumo::gui::AssetPack& pack) const {
+    const lumo::gui::BitmapFont* f = fontOf(pack, "val");
+    if (!f || !(paintScale > 0)) return 0;
+    const Rect well = mapRect(kWell);
+    const int foot = int(std::floor((double(well.y) + well.h) * paintScale + 1e-9));
+    return double(foot + f->cap_height) / paintScale;
 }
 
 Rect ManagerView::devCol(int index) const {
@@ -104,8 +115,8 @@ void ManagerView::devFrames(const lumo::gui::Paint& p) {
     outline({3, 317, 304, 22});                // the status line
     outline({309, 29, 112, 311});              // the inspector
     fill({310, 30, 110, 17}, dev::pressedFill);
-    fill({317, 53, 97, 75}, 0xFF131111u);      // the picture well
-    outline({317, 53, 97, 75});
+    fill(kWell, 0xFF131111u);                  // the picture well
+    outline(kWell);
     outline({314, 136, 104, 55});              // the description
     outline({313, 194, 104, 98});              // the formats
     fill({314, 195, 102, 13}, dev::pressedFill);

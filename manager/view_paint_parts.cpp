@@ -2,6 +2,7 @@
 // vector glyph), pills in their pointer state, sort pill and arrow, scrollbar arrows and cap, the
 // inspector's buttons, tick boxes, lamps and format labels, the main button's word, and the
 // inspector's texts (name, wrapped description, shown folder shortened from the front).
+#include <algorithm>
 #include <cmath>
 
 #include "engine/layout.h"
@@ -114,10 +115,10 @@ void ManagerView::inspectorText(Canvas& canvas, const lumo::gui::AssetPack& pack
     if (key == "title" && row) {
         const std::string path = is + "/Plugin Info Title Mockup";
         const Rect D = mapRect(layoutRect((*managerLayout)["desc_view"]));
-        // The pixel look's picture well ends a unit lower than the skin's: its title sits a unit lower
-        // too, so that capitals never touch the well's frame.
-        text(canvas, pack, "val", row->name, left(path), base(path) + (look == 1 ? 1 : 0), 'l', 0, "title",
-             D.x + D.w - left(path) - 2, 1.0);
+        // The pixel look's picture well reaches lower than the skin's: there the title goes down as far
+        // as its capitals need to clear the well's frame.
+        const double y = look == 1 ? std::max(base(path), devUnderWell(pack)) : base(path);
+        text(canvas, pack, "val", row->name, left(path), y, 'l', 0, "title", D.x + D.w - left(path) - 2, 1.0);
     } else if (key == "desc" && row) {
         const std::string path = is + "/Plugin Description Mockup";
         const Rect D = mapRect(layoutRect((*managerLayout)["desc_view"]));

@@ -3,6 +3,7 @@
 // scrollbar cap drag, the sort headers, row selection on press and pills over rows.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <map>
 
 #include "manager/job_window.h"
@@ -63,6 +64,13 @@ protected:
         ASSERT_EQ(view->selectedId, "aurora");
         view->setScroll(view->rowPitch);
         ASSERT_EQ(view->scroll, view->rowPitch);
+    }
+
+    static lumo::gui::MouseEvent at(int x, int y) {
+        lumo::gui::MouseEvent e;
+        e.x = x;
+        e.y = y;
+        return e;
     }
 
     std::string idOfLine(const std::string& name) const {
@@ -328,6 +336,27 @@ TEST_F(ViewInput, SlotClicksWithoutASelectionOrOnAnAppWithoutPlugins) {
         clickAt(cx(r), cy(r));
         EXPECT_EQ(changes(before, observe()), c.effect) << c.name << " with '" << c.selection << "'";
     }
+}
+
+TEST_F(ViewInput, CapDragOverAVeryLongListDoesNotOverflow) {
+    // 100,000 lines scroll by about 2.6 million units: a pointer far below the window times that
+    // is past 32 bits, and must still mean the foot of the list.
+    openFull();
+    std::vector<tqm::Row> rows(100000);
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = row("p" + std::to_string(i), "P" + std::to_string(i));
+    view->model->rows = std::move(rows);
+    view->changed();
+    const int most = view->maxScroll();
+    ASSERT_GT(int64_t(most) * 1000, int64_t(INT32_MAX));
+    const Rect cap = rectOf("cap:sb");
+    view->onMouseDown(at(cx(cap), cy(cap)));
+    ASSERT_EQ(view->pressedHit, "cap:sb");
+    view->onMouseDrag(at(cx(cap), cy(cap) + 1000));
+    EXPECT_EQ(view->scroll, most);
+    view->onMouseDrag(at(cx(cap), cy(cap) - 1000));
+    EXPECT_EQ(view->scroll, 0);
+    view->onMouseDrag(at(cx(cap), cy(cap) + view->trackTravel() / 2));
+    EXPECT_NEAR(view->scroll, most / 2, most / view->trackTravel() + 1);
 }
 
 }  // namespace

@@ -116,6 +116,16 @@ TEST_F(PixelWindow, WholeWindowAtEveryScale) {
                 EXPECT_TRUE(d.ink.y < d.clip.y || d.ink.y + d.ink.h > d.clip.y + d.clip.h) << d.text << " at " << s;
             }
         }
+        // The inspector's title sits below the picture well's frame, clear of it.
+        const Rect well = view->devRect(view->mapRect({317, 53, 97, 75}));
+        int titles = 0;
+        for (const Drawn& d : recorder.texts())
+            if (d.text == view->selected()->name && std::abs(d.ink.x - well.x) <= 3 * u) {
+                ++titles;
+                EXPECT_GE(d.ink.y, well.y + well.h) << "title on the well's frame at " << s;
+            }
+        EXPECT_EQ(titles, 1) << s;
+
         // The button words sit whole inside their boxes.
         const std::string verb = tqapp::upper(view->mainAction().verb);
         const std::pair<std::string, const char*> words[] = {
@@ -188,7 +198,7 @@ TEST_F(PixelWindow, ThumbOnlyWhenTheListScrollsAndInstallWithoutASelection) {
 TEST_F(PixelWindow, Screenshots) {
     openPixel();
     view->hoverHit = "rowpill:6";
-    for (double s : {1.0, 1.5, 2.0}) {
+    for (double s : {1.0, 1.25, 1.5, 2.0, 3.0}) {
         Canvas c = paintWindow(s, width(), view->pageHeight);
         writePng(c, "pixel-window-" + tag(s) + ".png");
     }
