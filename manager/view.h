@@ -17,6 +17,7 @@
 //                                          button, the row pill, UPDATE ALL, the "more" menu
 //  11. Skin-look painting ................ view_paint*.cpp: frame, labels, rows, inspector, pills
 //  12. Pixel look and pointer ............ view_paint_dev*.cpp, view_input.cpp, view_click.cpp
+//  13. Settings window .................. view_account.cpp: opening it and what its callbacks do
 //
 // Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
 // after stretching (the view's own coordinates); pixels are layout units times the scale of the
@@ -155,6 +156,21 @@ public:
     bool showsRunningJob();
     // The job window while it is open; null once closed, even before the editor destroys it.
     JobWindow* openJobWindow() const;
+
+    // ---- 13. settings window (view_account.cpp)
+    // Opens the settings window centred in the view, or raises the one already open.
+    void openAccount();
+    // The settings window while it is open; null once closed, even before the editor destroys it.
+    AccountWindow* openAccountWindow() const;
+    // A format's folder from the folder dialog; refused (with a note) unless a full path of plain characters.
+    void chooseFolder(const std::string& format);
+    void resetFolder(const std::string& format);
+    // Stores a format's folder override (empty: none) in the model and "settings.txt"; false while a job runs.
+    bool setFolderOverride(const std::string& format, const std::string& folder);
+    void openLogFolder();
+    // Writes "THIRD-PARTY-NOTICES.txt" into the user-data folder and opens it.
+    void openNotices();
+    std::string installState() const;
 
     // ---- 12. pixel look and pointer (view_paint_dev*.cpp, view_input.cpp, view_click.cpp)
     // The list's column edges in design units: name, version, status, action.

@@ -29,6 +29,8 @@ void ManagerView::click(const std::string& name) {
         if (editor) editor->minimizeWindow();
     } else if (name == "status") {
         openSelfUpdate();
+    } else if (name == "account") {
+        openAccount();
     } else if (startsWith(name, "col:")) {
         const std::string column = name.substr(4);
         if (column == sortColumn) {
@@ -65,7 +67,7 @@ void ManagerView::click(const std::string& name) {
             size_t(displayList[size_t(i)]) < model->rows.size())
             rowAction(model->rows[size_t(displayList[size_t(i)])]);
     }
-    // "account" waits for the settings window; "cap:sb" and "row:" act on the press alone.
+    // "cap:sb" and "row:" act on the press alone.
     repaint();
 }
 

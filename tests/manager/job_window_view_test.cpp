@@ -49,21 +49,6 @@ protected:
         ASSERT_TRUE(view->model->catalog->ok) << view->model->catalog->note;
     }
 
-    // One frame of the window: the editor's tick (posted closures, widget ticks) and a paint.
-    void frame() {
-        editor->tick();
-        editor->paint(canvas);
-    }
-    bool frameUntil(const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        for (;;) {
-            frame();
-            if (done()) return true;
-            if (std::chrono::steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
-
     // A job straight through the model (to set the stage), run to its end.
     void runDirect(std::vector<tqm::Task> tasks) {
         view->model->run(std::move(tasks), "Set-up", "Set up");
@@ -152,7 +137,6 @@ protected:
     }
 
     LoopbackServer server;
-    lumo::gui::Canvas canvas;
 };
 
 // An update with its ticks: the download of CLAP fails at first, RETRY succeeds once the server

@@ -3,6 +3,7 @@
 // catalog is the model fixture's signed one (in a folder or behind the loopback server), and
 // posted closures are run by the test in place of the editor's tick.
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,6 +78,23 @@ protected:
         return true;
     }
 
+    // One frame of the window: the editor's tick (posted closures, widget ticks) and a paint, which
+    // also destroys the popups closed since the last one.
+    void frame() {
+        editor->tick();
+        editor->paint(canvas);
+    }
+    // Frames until done() holds; false after fifteen seconds.
+    bool frameUntil(const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        for (;;) {
+            frame();
+            if (done()) return true;
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+
     // The display list as ids, "APPS" and "PLUGINS".
     std::vector<std::string> shown() const {
         std::vector<std::string> out;
@@ -94,6 +112,7 @@ protected:
     std::string source;  // the catalog source when not the folder
     std::unique_ptr<lumo::gui::Editor> editor;
     tqapp::ManagerView* view = nullptr;
+    lumo::gui::Canvas canvas;  // what frame paints into
 };
 
 // A plain row for list tests.

@@ -91,6 +91,7 @@ protected:
         if (name == "sb:up") return "scroll=0";
         if (name == "sb:down") return "scroll=" + std::to_string(2 * pitch);
         if (name == "cap:sb") return "";
+        if (name == "account") return "overlays=1";  // the settings window
         if (name.rfind("row:", 0) == 0) {
             const std::string id = idOfLine(name);
             return id == "aurora" ? "" : "selected=" + id;
@@ -108,7 +109,6 @@ std::string ViewInput::actionEffect(const std::string& name) const {
     if (name == "more") return "overlays=1";                                                // the row menu
     if (name == "main_pill") return "job=Aurora 1.0.0 overlays=1 ticks=aurora.clap aurora.vst3 ";
     if (name == "update_all") return "note=Everything is up to date";
-    if (name == "account") return "";  // the settings window is not part of this window yet
     // AU is not a format of this platform: its tick box is not offered.
     if (name == "check:vst3") return "ticks=aurora.clap ";
     if (name == "check:clap") return "ticks=aurora.vst3 ";

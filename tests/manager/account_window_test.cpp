@@ -1,0 +1,219 @@
+// The settings window against a stand-in host: its parts by the host's answers, hits, what each
+// click asks of the host, the pointer, the window after the main window is gone, and long folder
+// paths cut from the front.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "manager/account_window.h"
+#include "manager/dev.h"
+#include "tests/manager/account_window_support.h"
+#include "tests/manager/pixel_support.h"
+
+using accounttest::FakeHost;
+using tqapp::AccountWindow;
+
+namespace {
+
+lumo::gui::MouseEvent at(int x, int y) {
+    lumo::gui::MouseEvent e{};
+    e.x = x;
+    e.y = y;
+    return e;
+}
+
+std::map<std::string, bool> enabledById(const AccountWindow& w) {
+    std::map<std::string, bool> out;
+    for (const AccountWindow::Part& p : w.parts()) out[p.id] = p.enabled;
+    return out;
+}
+
+int cx(const lumo::gui::Rect& r) { return r.x + r.w / 2; }
+int cy(const lumo::gui::Rect& r) { return r.y + r.h / 2; }
+
+TEST(AccountWindow, PartsFollowTheHostsAnswers) {
+    struct Case {
+        const char* name;
+        bool busy, loading;
+        std::string update, overridden;
+        std::string managerId, managerLabel;
+        std::map<std::string, bool> enabled;
+    };
+    const Case cases[] = {
+        {"idle", false, false, "", "", "check", "CHECK NOW",
+         {{"x", true}, {"scope:user", true}, {"scope:system", true}, {"change:vst3", true}, {"reset:vst3", false},
+          {"change:clap", true}, {"reset:clap", false}, {"check", true}, {"logs", true}, {"notices", true}}},
+        {"clap moved", false, false, "", "clap", "check", "CHECK NOW",
+         {{"x", true}, {"scope:user", true}, {"scope:system", true}, {"change:vst3", true}, {"reset:vst3", false},
+          {"change:clap", true}, {"reset:clap", true}, {"check", true}, {"logs", true}, {"notices", true}}},
+        {"update", false, false, "9.0.0", "", "update", "UPDATE",
+         {{"x", true}, {"scope:user", true}, {"scope:system", true}, {"change:vst3", true}, {"reset:vst3", false},
+          {"change:clap", true}, {"reset:clap", false}, {"update", true}, {"logs", true}, {"notices", true}}},
+        {"loading", false, true, "9.0.0", "vst3", "update", "UPDATE",
+         {{"x", true}, {"scope:user", true}, {"scope:system", true}, {"change:vst3", true}, {"reset:vst3", true},
+          {"change:clap", true}, {"reset:clap", false}, {"update", false}, {"logs", true}, {"notices", true}}},
+        {"busy", true, false, "", "vst3", "check", "CHECK NOW",
+         {{"x", true}, {"scope:user", false}, {"scope:system", false}, {"change:vst3", false}, {"reset:vst3", false},
+          {"change:clap", false}, {"reset:clap", false}, {"check", false}, {"logs", true}, {"notices", true}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeHost fake;
+        fake.busy = c.busy;
+        fake.loading = c.loading;
+        fake.update = c.update;
+        if (!c.overridden.empty()) fake.layout.folders[c.overridden] = "/elsewhere";
+        fake.layout.folders["au"] = "";  // an empty override is none
+        auto w = fake.window();
+        EXPECT_EQ(enabledById(*w), c.enabled);
+        const std::vector<AccountWindow::Part> parts = w->parts();
+        ASSERT_EQ(parts.size(), 10u);
+        EXPECT_EQ(parts[7].id, c.managerId);
+        EXPECT_EQ(parts[7].label, c.managerLabel);
+        // A disabled part hits nothing; an enabled one hits itself; the describe list holds only enabled parts.
+        lumo::gui::WidgetInfo info;
+        w->describe(info);
+        size_t described = 0;
+        for (const AccountWindow::Part& p : parts) {
+            EXPECT_EQ(w->hit(cx(p.rect), cy(p.rect)), p.enabled ? p.id : "") << p.id;
+            described += p.enabled;
+        }
+        ASSERT_EQ(info.parts.size(), described);
+        for (const auto& part : info.parts) EXPECT_EQ(part.label.rfind("acct:", 0), 0u);
+        EXPECT_EQ(w->hit(150, 60), "");  // the empty panel
+    }
+}
+
+TEST(AccountWindow, EachClickAsksTheHostOnce) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"scope:user", "scope user"}, {"scope:system", "scope system"}, {"change:clap", "folder clap"},
+        {"reset:vst3", "reset vst3"}, {"check", "reload"},             {"update", "self-update"},
+        {"logs", "log"},              {"notices", "notices"},          {"nothing", ""},
+        {"x", ""},  // without an editor there is nothing to close
+    };
+    for (const auto& [id, call] : cases) {
+        FakeHost fake;
+        auto w = fake.window();
+        w->press(id);
+        EXPECT_EQ(fake.calls, call.empty() ? std::vector<std::string>{} : std::vector<std::string>{call}) << id;
+    }
+}
+
+TEST(AccountWindow, AfterTheMainWindowIsGoneOnlyCloseRemains) {
+    FakeHost fake;
+    int closed = 0;
+    {
+        auto w = fake.window();
+        w->onClosed = [&] { ++closed; };
+        fake.alive.reset();
+        ASSERT_EQ(w->parts().size(), 1u);
+        EXPECT_EQ(w->parts()[0].id, "x");
+        EXPECT_EQ(w->hit(cx(AccountWindow::kClose), cy(AccountWindow::kClose)), "x");
+        EXPECT_EQ(w->hit(cx(lumo::gui::Rect{8, 241, 139, 15}), 248), "");
+        for (const char* id : {"scope:system", "change:vst3", "check", "logs", "notices"}) w->press(id);
+        EXPECT_TRUE(fake.calls.empty());
+        // Nothing is drawn, not even the frame.
+        lumo::gui::Canvas canvas = pixeltest::paper(300, 272);
+        w->draw(pixeltest::paintOf(canvas, 1.0));
+        EXPECT_EQ(pixeltest::inkBox(canvas).w, 0);
+    }
+    EXPECT_EQ(closed, 0);  // the view it would clear is gone
+
+    FakeHost live;
+    {
+        auto w = live.window();
+        w->onClosed = [&] { ++closed; };
+    }
+    EXPECT_EQ(closed, 1);
+}
+
+TEST(AccountWindow, AClickNeedsPressAndReleaseOnTheSamePart) {
+    FakeHost fake;
+    auto w = fake.window();
+    const lumo::gui::Rect logs{8, 241, 139, 15}, notices{153, 241, 139, 15};
+
+    // Pressed, moved off and back: the pressed part looks hovered only while the pointer is over it.
+    EXPECT_TRUE(w->onMouseDown(at(cx(logs), cy(logs))));
+    EXPECT_EQ(w->pressed, "logs");
+    EXPECT_FALSE(w->moving);
+    w->onMouseDrag(at(cx(notices), cy(notices)));
+    EXPECT_EQ(w->hover, "");
+    w->onMouseDrag(at(cx(logs), cy(logs)));
+    EXPECT_EQ(w->hover, "logs");
+    w->onMouseUp(at(cx(logs), cy(logs)));
+    EXPECT_EQ(fake.calls, std::vector<std::string>{"log"});
+    EXPECT_EQ(w->pressed, "");
+
+    // Released on another part: nothing; the hover follows the pointer again.
+    w->onMouseDown(at(cx(logs), cy(logs)));
+    w->onMouseUp(at(cx(notices), cy(notices)));
+    EXPECT_EQ(fake.calls.size(), 1u);
+    EXPECT_EQ(w->hover, "notices");
+    w->onMouseLeave();
+    EXPECT_EQ(w->hover, "");
+    w->onMouseMove(at(cx(notices), cy(notices)));
+    EXPECT_EQ(w->hover, "notices");
+
+    // A press on the bar outside the close box starts a move; on the close box it does not.
+    w->onMouseDown(at(150, 10));
+    EXPECT_TRUE(w->moving);
+    EXPECT_EQ(w->pressX, 150);
+    w->onMouseUp(at(150, 10));
+    EXPECT_FALSE(w->moving);
+    w->onMouseDown(at(cx(AccountWindow::kClose), cy(AccountWindow::kClose)));
+    EXPECT_FALSE(w->moving);
+    EXPECT_EQ(w->pressed, "x");
+
+    // While a job runs a press on a scope row hits nothing, so its release clicks nothing.
+    fake.busy = true;
+    w->onMouseDown(at(50, 103));
+    EXPECT_EQ(w->pressed, "");
+    w->onMouseUp(at(50, 103));
+    EXPECT_EQ(fake.calls.size(), 1u);
+}
+
+TEST(AccountWindow, LongFoldersAreCutFromTheFront) {
+    for (double scale : {1.0, 2.0}) {
+        const lumo::gui::BitmapFont* font = tqapp::dev::font(scale, false, false);
+        ASSERT_NE(font, nullptr);
+        const std::string path = "/home/someone/Library/Audio/Plug-Ins/VST3/Ardune Systems";
+        const int whole = font->width(path), dots = font->width("...");
+        struct Case {
+            int room;
+            std::string want;  // empty: cut from the front, ending as the path ends
+        };
+        const Case cases[] = {
+            {whole, path},         {whole + 50, path}, {whole - 1, ""}, {dots + font->width("s"), "...s"},
+            {dots, "..."},         {dots - 1, "..."},  {1, "..."},       {0, "..."},
+            {-5, "..."},  // no room at all: it still ends
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << scale << " room " << c.room);
+            const std::string got = tqapp::shortenPath(*font, path, c.room);
+            if (!c.want.empty()) {
+                EXPECT_EQ(got, c.want);
+                continue;
+            }
+            ASSERT_EQ(got.rfind("...", 0), 0u);
+            EXPECT_LE(font->width(got), c.room);
+            EXPECT_EQ(path.substr(path.size() - (got.size() - 3)), got.substr(3));
+            // The longest such tail: one more character would not fit.
+            EXPECT_GT(font->width("..." + path.substr(path.size() - (got.size() - 2))), c.room);
+        }
+        // A path of many-byte characters is cut between characters, never inside one.
+        const std::string accented = "/M\xC3\xBCsik/\xC3\xA9t\xC3\xA9/plug-ins";
+        for (int room = 0; room < font->width(accented); ++room) {
+            const std::string got = tqapp::shortenPath(*font, accented, room);
+            ASSERT_GE(got.size(), 3u);
+            if (got.size() > 3) {
+                EXPECT_NE(static_cast<unsigned char>(got[3]) & 0xC0, 0x80) << room;
+            }
+        }
+        // A very long path ends too, and quickly: each step drops one character.
+        const std::string deep(20000, 'a');
+        EXPECT_EQ(tqapp::shortenPath(*font, deep, 0), "...");
+        EXPECT_LE(font->width(tqapp::shortenPath(*font, deep, 300)), 300);
+    }
+}
+
+}  // namespace
