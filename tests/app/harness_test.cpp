@@ -133,3 +133,28 @@ TEST(Harness, RefusesOptionsThatAreNotNumbers) {
 }
 
 }  // namespace
+
+namespace {
+
+// The demo's web server: the manager loads the same catalog over HTTP as from the folder.
+TEST(Harness, LoadsTheDemoCatalogOverHttp) {
+    Demo demo("http");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    apptest::Child server({LUMO_DEMO_TOOL, "serve", demo.source()}, demo.home(), demo.dir + "/server.txt");
+    std::string base;
+    for (int i = 0; i < 100 && base.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const std::string out = server.output();
+        if (out.find('\n') != std::string::npos) base = out.substr(0, out.find('\n'));
+    }
+    ASSERT_EQ(base.rfind("http://127.0.0.1:", 0), 0u) << base;
+    std::vector<std::string> args = demo.args();
+    args[4] = base;  // --source
+    args.push_back("--dump-tree");
+    std::string out;
+    ASSERT_EQ(apptest::run(args, demo.home(), out), 0) << out;
+    const lumo::Json tree = lumo::Json::parse(out);
+    EXPECT_EQ(tree["body"]["children"][0]["value"].string(), "Catalog 2  -  12 plugins, 2 apps  -  3 updates") << out;
+}
+
+}  // namespace
