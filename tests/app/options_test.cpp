@@ -1,6 +1,8 @@
 // The entry's number parsing, the demo server's request paths and the demo's version step.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/options.h"
 #include "tools/demo/demo_catalog.h"
 #include "tools/demo/demo_serve.h"
@@ -77,6 +79,23 @@ TEST(DemoCatalog, NextVersionRaisesTheMinorNumber) {
     EXPECT_EQ(demo::nextVersion("0.3.0"), "0.4.0");
     EXPECT_EQ(demo::nextVersion("1.9.7"), "1.10.0");
     EXPECT_EQ(demo::nextVersion("2"), "2.1");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DemoCatalog, RefusesAFolderThatIsNotEmpty) {
+    const std::string dir = std::string(LUMO_APP_TEST_DIR) + "/not-empty";
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    std::filesystem::create_directories(dir + "/keys", ec);
+    demo::Options o;
+    o.out = dir;
+    std::string error;
+    EXPECT_FALSE(demo::makeDemo(o, error));
+    EXPECT_NE(error.find("is not empty"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(dir + "/catalog"));
 }
 
 }  // namespace

@@ -113,7 +113,10 @@ protected:
     }
     // Starts the program on the words, finds its window and starts pinging it.
     Window start(const std::vector<std::string>& words, const std::string& home, const std::string& log) {
-        child = std::make_unique<apptest::Child>(words, home, log);
+        // The manager restarted after its own update comes up on the maker's server: a proxy that
+        // refuses at once keeps it off the network.
+        child = std::make_unique<apptest::Child>(
+            words, home, log, std::vector<std::string>{"https_proxy=http://127.0.0.1:9", "http_proxy=http://127.0.0.1:9"});
         const Window w = probe.windowOf(child->pid, 20);
         if (w) probe.startPings(w);
         return w;

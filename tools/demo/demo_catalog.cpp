@@ -281,6 +281,11 @@ std::string infoPlist(const std::string& name, const std::string& executable, co
 bool makeDemo(const Options& o, std::string& error) {
     const fs::path out(o.out);
     std::error_code ec;
+    // A second demo over a first would publish an older catalog than the one the root has seen.
+    if (fs::exists(out, ec) && !fs::is_empty(out, ec)) {
+        error = o.out + " is not empty: remove it first";
+        return false;
+    }
     fs::create_directories(out / "keys", ec);
     if (ec) {
         error = "cannot create " + (out / "keys").string() + ": " + ec.message();
