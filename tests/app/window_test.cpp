@@ -11,6 +11,7 @@
 
 #include "app/harness.h"
 #include "app/host.h"
+#include "app/png.h"
 #include "engine/apps.h"
 #include "manager/job_window.h"
 #include "manager/model.h"
@@ -127,6 +128,16 @@ protected:
         EXPECT_LT(probe.longestGap(), 2.0) << "the window did not answer for " << probe.longestGap() << " s";
     }
 
+    // The real window as the server shows it, into <build>/pictures/app for a person to look at.
+    void shoot(Window w, const std::string& name) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the click's repaint
+        const std::string dir = std::string(LUMO_PICTURE_DIR) + "/app";
+        std::filesystem::create_directories(dir);
+        std::string error;
+        const std::string png = tqapp::encodePng(probe.capture(w));
+        if (!png.empty()) tqapp::writeFileAtomic(dir + "/" + name, png, error);
+    }
+
     apptest::X11Probe probe;
     std::unique_ptr<apptest::Child> child;
 };
@@ -148,11 +159,15 @@ TEST_F(AppWindow, InstallUpdateAndRemoveByClicks) {
         const int line = twin.line("Cobalt Compressor");
         ASSERT_GE(line, 0);
         ASSERT_TRUE(clickBoth(twin, window, "rowpill:" + std::to_string(line)));
+        shoot(window, "window-install-asked.png");
         ASSERT_TRUE(clickBoth(twin, window, "job:go"));
         EXPECT_TRUE(waitFor([&] { return receipt(demo).find("cobalt-compressor") != std::string::npos; }, 30))
             << child->output();
-        EXPECT_TRUE(fs::exists(vst3 + "Cobalt Compressor.vst3/Contents/Info.plist") ||
-                    fs::exists(clap + "Cobalt Compressor.clap/Contents/Info.plist"));
+        // Both formats the row offers here are ticked at first.
+        EXPECT_EQ(tqm::bundleVersion(vst3 + "Cobalt Compressor.vst3"), "1.1.0");
+        EXPECT_EQ(tqm::bundleVersion(clap + "Cobalt Compressor.clap"), "1.1.0");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        shoot(window, "window-install-done.png");
         twin.jobState(tqapp::JobWindow::Done);
         ASSERT_TRUE(clickBoth(twin, window, "job:close"));
     }
@@ -165,6 +180,8 @@ TEST_F(AppWindow, InstallUpdateAndRemoveByClicks) {
         ASSERT_TRUE(clickBoth(twin, window, "job:go"));
         EXPECT_TRUE(waitFor([&] { return tqm::bundleVersion(vst3 + "Vellum Reverb.vst3") == "1.3.0"; }, 30))
             << child->output();
+        EXPECT_TRUE(waitFor([&] { return tqm::bundleVersion(clap + "Vellum Reverb.clap") == "1.3.0"; }, 10));
+        EXPECT_NE(receipt(demo).find("\"version\": \"1.3.0\""), std::string::npos);
         twin.jobState(tqapp::JobWindow::Done);
         ASSERT_TRUE(clickBoth(twin, window, "job:close"));
     }

@@ -4,6 +4,7 @@
 // tell a window that stopped answering from one that is only slow.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -11,6 +12,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "gui/draw/canvas.h"
 
 namespace apptest {
 
@@ -63,6 +66,22 @@ public:
         if (thread_.joinable()) thread_.join();
     }
     double longestGap() const { return longest_.load(); }
+
+    // What the window shows, read back from the server (0xAARRGGBB, opaque); empty when it cannot be read.
+    lumo::gui::Canvas capture(Window w) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lumo::gui::Canvas c;
+        XWindowAttributes a;
+        if (!XGetWindowAttributes(display_, w, &a)) return c;
+        XImage* image = XGetImage(display_, w, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap);
+        if (!image) return c;
+        c.resize(a.width, a.height);
+        for (int y = 0; y < a.height; ++y)
+            for (int x = 0; x < a.width; ++x)
+                c.pixels[size_t(y) * size_t(a.width) + size_t(x)] = 0xFF000000u | (XGetPixel(image, x, y) & 0xFFFFFFu);
+        XDestroyImage(image);
+        return c;
+    }
 
 private:
     Window search(Window w, pid_t pid, int depth) {
