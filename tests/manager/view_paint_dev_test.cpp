@@ -197,13 +197,36 @@ TEST_F(PixelWindow, ThumbOnlyWhenTheListScrollsAndInstallWithoutASelection) {
 
 TEST_F(PixelWindow, Screenshots) {
     openPixel();
+    // The window as it opens: widened after the first load until the longest name fits.
+    const int opened = view->bounds.w;
+    EXPECT_GT(opened, width());
     view->hoverHit = "rowpill:6";
     for (double s : {1.0, 1.25, 1.5, 2.0, 3.0}) {
-        Canvas c = paintWindow(s, width(), view->pageHeight);
+        Canvas c = paintWindow(s, opened, view->pageHeight);
         writePng(c, "pixel-window-" + tag(s) + ".png");
+        Canvas narrow = paintWindow(s, width(), view->pageHeight);
+        writePng(narrow, "pixel-window-narrowest-" + tag(s) + ".png");
     }
     Canvas wide = paintWindow(2.0, 720, 520);
     writePng(wide, "pixel-window-2x-720x520.png");
+}
+
+TEST_F(PixelWindow, HitRectanglesOverThePaintInBothLooks) {
+    // Each look's window with every hit rectangle outlined, for a person to compare what is drawn with
+    // what answers the pointer; every rectangle lies inside the window.
+    for (const char* lookWord : {"", "tq"}) {
+        catalog.publish(bigCatalog());
+        open(lookWord[0] ? std::vector<std::string>{"--steps", "--look", lookWord} : std::vector<std::string>{"--steps"});
+        mixStates();
+        view->selectIndex(4);
+        const int w = view->minimumWidth(), h = view->pageHeight;
+        Canvas c = paintWindow(2.0, w, h);
+        for (const auto& [name, r] : view->hitRects()) {
+            EXPECT_TRUE(pixeltest::inside(r, Rect{0, 0, w, h})) << name;
+            c.strokeRect(Rect{r.x * 2, r.y * 2, r.w * 2, r.h * 2}, 0xFFFF00FFu, 1);
+        }
+        writePng(c, std::string("hit-rects-") + (lookWord[0] ? "skin" : "pixel") + "-2x.png");
+    }
 }
 
 }  // namespace
