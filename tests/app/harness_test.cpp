@@ -158,3 +158,17 @@ TEST(Harness, LoadsTheDemoCatalogOverHttp) {
 }
 
 }  // namespace
+
+namespace {
+
+// The program carries the elevated helper's entry, which ends the process before main when asked:
+// without a job it answers status 2 and never reaches the window or the tree dump.
+TEST(Harness, ElevatedHelperEntryRunsBeforeMain) {
+    Demo demo("helper");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    std::string out;
+    EXPECT_EQ(apptest::run({apptest::kProgram, "--tqm-apply", "--dump-tree"}, demo.home(), out), 2);
+    EXPECT_EQ(out.find("\"width\""), std::string::npos) << out;
+}
+
+}  // namespace
