@@ -1,0 +1,21 @@
+#pragma once
+// Running the manager's editor without a window: the entry's size, zoom and scale, one paint
+// into a PNG and the widget-tree dump.
+#include <string>
+
+#include "app/options.h"
+#include "gui/editor.h"
+
+namespace tqapp {
+
+// Size, zoom and scale of the options; what is not given stays as the editor has it.
+void applyEntryOptions(lumo::gui::Editor& editor, const EntryOptions& options);
+
+// Paints the editor once at its pixel size (after the UI queue ran) into the canvas.
+void paintOnce(lumo::gui::Editor& editor, lumo::gui::Canvas& canvas);
+
+// The screenshot and the tree dump of the options; the process status: 0 done, 1 a failure
+// (told on stderr).
+int runHeadless(lumo::gui::Editor& editor, const EntryOptions& options);
+
+}  // namespace tqapp

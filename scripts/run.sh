@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Opens the manager on the demo catalog, on a fresh machine as on a used one: installs what is
+# missing, builds the program and the demo tool, makes the demo catalog once (build/run/demo) and
+# starts the manager with everything inside the build folder (--root build/run/demo/root, its own
+# HOME), so nothing outside it is touched. Without a display it says so and writes a screenshot.
+#   scripts/run.sh [--serve] [manager options such as --look tq or --scale 2]
+#   --serve   the catalog comes over HTTP from 127.0.0.1 (paced, so downloads show their progress)
+set -u
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh || exit 1
+build=build/run
+serve=0
+args=()
+for a in "$@"; do
+  if [ "$a" = --serve ]; then serve=1; else args+=("$a"); fi
+done
+mkdir -p "$build"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_TESTS=OFF -DLUMO_BENCH=OFF \
+    >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
+echo "building (the first time takes a few minutes; see $build/build.log)"
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target ardune-manager ardune-demo-catalog \
+    >"$build/build.log" 2>&1 || { grep -E -B2 -A12 'error|Error' "$build/build.log" | head -n 100; exit 1; }
+
+bundle="$build/Ardune Systems Manager.app"
+program="$bundle/Contents/MacOS/ardune-manager"
+tool="$build/tools/demo/ardune-demo-catalog"
+demo="$build/demo"
+if [ ! -f "$demo/catalog/catalog.json.sig" ]; then
+  echo "making the demo catalog in $demo"
+  rm -rf "$demo"
+  "$tool" make "$demo" --bundle "$bundle" || exit 1
+fi
+source_arg="$demo/catalog"
+server=
+if [ $serve = 1 ]; then
+  "$tool" serve "$demo/catalog" --rate 400000 >"$demo/server.txt" &
+  server=$!
+  trap 'kill $server 2>/dev/null' EXIT
+  for _ in $(seq 50); do [ -s "$demo/server.txt" ] && break; sleep 0.1; done
+  source_arg=$(head -n 1 "$demo/server.txt")
+  echo "serving the demo catalog at $source_arg"
+fi
+mkdir -p "$demo/home"
+run=(env HOME="$PWD/$demo/home" "$program" --root "$PWD/$demo/root" --source "$source_arg"
+     --pub "$(cat "$demo/keys/public.hex")")
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  shot="$build/manager.png"
+  echo "no display to open the manager's window on: painting it into $shot instead"
+  "${run[@]}" "${args[@]}" --screenshot "$shot" && echo "wrote $shot"
+  exit
+fi
+"${run[@]}" "${args[@]}"

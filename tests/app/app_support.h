@@ -1,0 +1,135 @@
+#pragma once
+// Running the manager's program from tests: the demo catalog in a fixed folder of the build (so
+// what the window shows of its paths is the same in every run), a child process with its own
+// HOME, its output and status.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/demo/demo_catalog.h"
+
+extern char** environ;
+
+namespace apptest {
+
+namespace fs = std::filesystem;
+
+inline const std::string kProgram = LUMO_APP_PROGRAM;
+inline const std::string kBundle = LUMO_APP_BUNDLE;
+
+// A fresh demo under <build>/app-test/<name>: catalog, keys, root and HOME. With a bundle the
+// catalog offers that bundle at a newer version as the manager's update.
+struct Demo {
+    std::string dir;
+    std::string error;
+
+    explicit Demo(const std::string& name, const std::string& bundle = "", int paddingKb = 16) {
+        dir = std::string(LUMO_APP_TEST_DIR) + "/" + name;
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+        demo::Options o;
+        o.out = dir;
+        o.bundle = bundle;
+        o.paddingKb = paddingKb;
+        if (!demo::makeDemo(o, error)) return;
+        fs::create_directories(home(), ec);
+    }
+    bool ok() const { return error.empty(); }
+    std::string root() const { return dir + "/root"; }
+    std::string home() const { return dir + "/home"; }
+    std::string source() const { return dir + "/catalog"; }
+    std::string pub() const {
+        std::ifstream in(dir + "/keys/public.hex");
+        std::string key;
+        in >> key;
+        return key;
+    }
+    // The words that start the program on this demo.
+    std::vector<std::string> args(const std::string& program = kProgram) const {
+        return {program, "--root", root(), "--source", source(), "--pub", pub()};
+    }
+};
+
+// A started child; its stdout (and stderr) go to a file.
+struct Child {
+    pid_t pid = -1;
+    std::string log;
+
+    Child(const std::vector<std::string>& words, const std::string& home, const std::string& logFile,
+          const std::vector<std::string>& extraEnv = {}) {
+        log = logFile;
+        std::vector<std::string> env{"HOME=" + home, "LC_ALL=C"};
+        for (const char* keep : {"DISPLAY", "XAUTHORITY", "PATH", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+            if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+        for (const std::string& e : extraEnv) env.push_back(e);
+        std::vector<char*> argv, envp;
+        std::vector<std::string> w = words;
+        for (std::string& s : w) argv.push_back(s.data());
+        argv.push_back(nullptr);
+        for (std::string& s : env) envp.push_back(s.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&fa, 1, 2);
+        if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&fa);
+    }
+    ~Child() { stop(); }
+
+    // The exit status, waiting at most the given time; -1 when it still runs or ended by a signal.
+    int wait(double seconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (pid > 0) {
+            int st = 0;
+            const pid_t r = ::waitpid(pid, &st, WNOHANG);
+            if (r == pid) {
+                pid = -1;
+                return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+            }
+            if (std::chrono::steady_clock::now() > end) return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+    bool running() {
+        return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0;
+    }
+    void stop() {
+        if (pid <= 0) return;
+        ::kill(pid, SIGTERM);
+        if (wait(5) == -1 && pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        pid = -1;
+    }
+    std::string output() const {
+        std::ifstream in(log, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+};
+
+// Runs the words to the end (at most 60 s); the status, with the output in out.
+inline int run(const std::vector<std::string>& words, const std::string& home, std::string& out,
+               const std::vector<std::string>& extraEnv = {}) {
+    static int serial = 0;
+    const std::string log = home + "/run-" + std::to_string(++serial) + ".txt";
+    Child c(words, home, log, extraEnv);
+    const int status = c.wait(60);
+    out = c.output();
+    return status;
+}
+
+}  // namespace apptest

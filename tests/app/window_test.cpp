@@ -1,0 +1,255 @@
+// The program in a real window on the X server (the test command runs the suite under xvfb-run),
+// driven with xdotool as a user would: install a plug-in from its row pill and confirm in the job
+// window, update one, remove one, and the manager's own update with the new version started. Where
+// each control lies is read from a twin of the window: the same editor made in this process from
+// the same command line and the same disk, headless, clicked in step with the real one. The
+// window's loop is pinged all along; a ping waiting over 2 s fails the test.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/harness.h"
+#include "app/host.h"
+#include "app/png.h"
+#include "engine/apps.h"
+#include "manager/job_window.h"
+#include "manager/model.h"
+#include "manager/view.h"
+#include "platform/platform.h"
+#include "tests/app/app_support.h"
+#include "tests/app/x11_probe.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using apptest::Demo;
+
+constexpr const char* kSize = "564x720";  // every demo row in sight
+
+// The window made in this process from the same words, headless (harness mode changes nothing on disk).
+struct Twin {
+    tqapp::StandaloneHost host;
+    std::unique_ptr<lumo::gui::Editor> editor;
+
+    explicit Twin(std::vector<std::string> words) {
+        words.push_back("--dump-tree");
+        std::vector<const char*> argv;
+        for (const std::string& w : words) argv.push_back(w.c_str());
+        lumo::storeStandaloneArgs(int(argv.size()), argv.data());
+        editor = tqapp::createManagerEditor(host);
+        host.editor = editor.get();
+        tqapp::EntryOptions o;
+        tqapp::parseSize(kSize, o.width, o.height);
+        tqapp::applyEntryOptions(*editor, o);
+        editor->drainPosted();
+    }
+    tqapp::ManagerView& view() {
+        return *dynamic_cast<tqapp::ManagerView*>(editor->findByName("manager", nullptr, nullptr));
+    }
+    // The display line of the row with this name; -1 when it is not listed.
+    int line(const std::string& name) {
+        tqapp::ManagerView& v = view();
+        for (size_t i = 0; i < v.displayList.size(); ++i)
+            if (v.displayList[i] >= 0 && v.model->rows[size_t(v.displayList[i])].name == name) return int(i);
+        return -1;
+    }
+    // The centre of a hit name (an item of a widget), in window pixels.
+    bool centre(const std::string& name, int& x, int& y) {
+        lumo::gui::Rect r;
+        int count = 0;
+        if (!editor->findByName(("item:" + name).c_str(), &count, &r) || count == 0) return false;
+        x = r.x + r.w / 2;
+        y = r.y + r.h / 2;
+        return true;
+    }
+    void click(int x, int y) {
+        editor->mouseMove(x, y, false, false, false);
+        editor->mouseDown(x, y, lumo::gui::kButtonLeft, false, false, false, false);
+        editor->mouseUp(x, y, lumo::gui::kButtonLeft);
+        editor->drainPosted();
+    }
+    // Puts the twin's job window into the given state, to read where that state's buttons lie.
+    void jobState(tqapp::JobWindow::State state) {
+        if (auto* w = dynamic_cast<tqapp::JobWindow*>(editor->findByName("job", nullptr, nullptr))) w->state = state;
+    }
+};
+
+bool haveTool(const char* name) {
+    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Clicks the name in the real window (xdotool) and, unless it starts something (a job, a restart)
+// that only the real window may do, in the twin.
+::testing::AssertionResult clickBoth(Twin& twin, Window window, const std::string& name) {
+    int x = 0, y = 0;
+    if (!twin.centre(name, x, y)) return ::testing::AssertionFailure() << "no " << name << " in the window";
+    const std::string cmd = "xdotool mousemove --window " + std::to_string(window) + " " + std::to_string(x) +
+                            " " + std::to_string(y) + " sleep 0.1 click 1";
+    if (std::system(cmd.c_str()) != 0) return ::testing::AssertionFailure() << "xdotool failed: " << cmd;
+    if (name.rfind("job:", 0) != 0) twin.click(x, y);
+    return ::testing::AssertionSuccess();
+}
+
+bool waitFor(const std::function<bool()>& done, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return done();
+}
+
+std::string receipt(const Demo& demo) {
+    std::ifstream in(demo.root() + "/data/installed.json");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class AppWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "skipped: no X display (the test command runs under xvfb-run)";
+        if (!haveTool("xdotool")) GTEST_SKIP() << "skipped: xdotool is not installed";
+        if (!probe.ok()) GTEST_SKIP() << "skipped: cannot open the X display";
+    }
+    // Starts the program on the words, finds its window and starts pinging it.
+    Window start(const std::vector<std::string>& words, const std::string& home, const std::string& log) {
+        // The manager restarted after its own update comes up on the maker's server: a proxy that
+        // refuses at once keeps it off the network.
+        child = std::make_unique<apptest::Child>(
+            words, home, log, std::vector<std::string>{"https_proxy=http://127.0.0.1:9", "http_proxy=http://127.0.0.1:9"});
+        const Window w = probe.windowOf(child->pid, 20);
+        if (w) probe.startPings(w);
+        return w;
+    }
+    void TearDown() override {
+        probe.stopPings();
+        if (child) child->stop();
+        EXPECT_LT(probe.longestGap(), 2.0) << "the window did not answer for " << probe.longestGap() << " s";
+    }
+
+    // The real window as the server shows it, into <build>/pictures/app for a person to look at.
+    void shoot(Window w, const std::string& name) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the click's repaint
+        const std::string dir = std::string(LUMO_PICTURE_DIR) + "/app";
+        std::filesystem::create_directories(dir);
+        std::string error;
+        const std::string png = tqapp::encodePng(probe.capture(w));
+        if (!png.empty()) tqapp::writeFileAtomic(dir + "/" + name, png, error);
+    }
+
+    apptest::X11Probe probe;
+    std::unique_ptr<apptest::Child> child;
+};
+
+TEST_F(AppWindow, InstallUpdateAndRemoveByClicks) {
+    Demo demo("window");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    ::setenv("HOME", demo.home().c_str(), 1);
+    std::vector<std::string> words = demo.args();
+    words.insert(words.end(), {"--size", kSize});
+    const Window window = start(words, demo.home(), demo.dir + "/window-log.txt");
+    ASSERT_NE(window, 0u) << "no window: " << child->output();
+    const std::string vst3 = demo.root() + "/VST3/Ardune Systems/";
+    const std::string clap = demo.root() + "/CLAP/Ardune Systems/";
+
+    // 1. Install: the row pill of a plug-in that is not installed, then the job window's button.
+    {
+        Twin twin(words);
+        const int line = twin.line("Cobalt Compressor");
+        ASSERT_GE(line, 0);
+        ASSERT_TRUE(clickBoth(twin, window, "rowpill:" + std::to_string(line)));
+        shoot(window, "window-install-asked.png");
+        ASSERT_TRUE(clickBoth(twin, window, "job:go"));
+        EXPECT_TRUE(waitFor([&] { return receipt(demo).find("cobalt-compressor") != std::string::npos; }, 30))
+            << child->output();
+        // Both formats the row offers here are ticked at first.
+        EXPECT_EQ(tqm::bundleVersion(vst3 + "Cobalt Compressor.vst3"), "1.1.0");
+        EXPECT_EQ(tqm::bundleVersion(clap + "Cobalt Compressor.clap"), "1.1.0");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        shoot(window, "window-install-done.png");
+        twin.jobState(tqapp::JobWindow::Done);
+        ASSERT_TRUE(clickBoth(twin, window, "job:close"));
+    }
+    // 2. Update: the older Vellum Reverb, both formats, to the catalog's version.
+    {
+        Twin twin(words);
+        const int line = twin.line("Vellum Reverb");
+        ASSERT_GE(line, 0);
+        ASSERT_TRUE(clickBoth(twin, window, "rowpill:" + std::to_string(line)));
+        ASSERT_TRUE(clickBoth(twin, window, "job:go"));
+        EXPECT_TRUE(waitFor([&] { return tqm::bundleVersion(vst3 + "Vellum Reverb.vst3") == "1.3.0"; }, 30))
+            << child->output();
+        EXPECT_TRUE(waitFor([&] { return tqm::bundleVersion(clap + "Vellum Reverb.clap") == "1.3.0"; }, 10));
+        EXPECT_NE(receipt(demo).find("\"version\": \"1.3.0\""), std::string::npos);
+        twin.jobState(tqapp::JobWindow::Done);
+        ASSERT_TRUE(clickBoth(twin, window, "job:close"));
+    }
+    // 3. Remove: select the installed Ember Drive; its main button removes it.
+    {
+        Twin twin(words);
+        const int line = twin.line("Ember Drive");
+        ASSERT_GE(line, 0);
+        ASSERT_TRUE(clickBoth(twin, window, "row:" + std::to_string(line)));
+        ASSERT_TRUE(clickBoth(twin, window, "main_pill"));
+        ASSERT_TRUE(clickBoth(twin, window, "job:go"));
+        EXPECT_TRUE(waitFor([&] { return !fs::exists(clap + "Ember Drive.clap"); }, 30)) << child->output();
+        EXPECT_EQ(receipt(demo).find("ember-drive"), std::string::npos);
+    }
+    EXPECT_TRUE(child->running()) << child->output();
+}
+
+TEST_F(AppWindow, UpdatesItselfAndTheNewVersionStarts) {
+    pid_t restarted = -1;
+    // A copy of the program's bundle, so the build's own stays as it is.
+    Demo demo("self", apptest::kBundle);
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    ::setenv("HOME", demo.home().c_str(), 1);
+    const std::string bundle = demo.dir + "/Applications/Ardune Systems Manager.app";
+    std::error_code ec;
+    fs::create_directories(fs::path(bundle).parent_path(), ec);
+    fs::copy(apptest::kBundle, bundle, fs::copy_options::recursive, ec);
+    ASSERT_FALSE(ec) << ec.message();
+    const std::string program = bundle + "/Contents/MacOS/ardune-manager";
+    const std::string before = tqm::bundleVersion(bundle);
+    ASSERT_EQ(before, tqapp::kVersion);
+    std::vector<std::string> words = demo.args(program);
+    words.insert(words.end(), {"--size", kSize});
+    const Window window = start(words, demo.home(), demo.dir + "/self-log.txt");
+    ASSERT_NE(window, 0u) << "no window: " << child->output();
+
+    // The first load offers the newer manager in the job window: update, then restart.
+    // The real window has recorded the offer by now, so the twin opens the same window itself.
+    Twin twin(words);
+    if (!twin.editor->findByName("job", nullptr, nullptr)) twin.view().openSelfUpdate();
+    twin.editor->drainPosted();
+    ASSERT_TRUE(clickBoth(twin, window, "job:go")) << "no update offered";
+    const std::string next = demo::nextVersion(tqapp::kVersion);
+    EXPECT_TRUE(waitFor([&] { return tqm::bundleVersion(bundle) == next; }, 60)) << child->output();
+    twin.jobState(tqapp::JobWindow::Done);
+    probe.stopPings();  // the old window goes away on restart
+    ASSERT_TRUE(clickBoth(twin, window, "job:restart"));
+    EXPECT_EQ(child->wait(20), 0) << child->output();
+
+    // The new instance runs from the replaced bundle.
+    bool started = waitFor(
+        [&] {
+            for (const auto& e : fs::directory_iterator("/proc", ec)) {
+                std::error_code e2;
+                const fs::path exe = fs::read_symlink(e.path() / "exe", e2);
+                if (!e2 && exe == fs::path(program)) {
+                    restarted = std::atoi(e.path().filename().c_str());
+                    return true;
+                }
+            }
+            return false;
+        },
+        20);
+    EXPECT_TRUE(started) << "no new manager runs from " << program;
+    if (restarted > 0) {
+        EXPECT_NE(probe.windowOf(restarted, 20), 0u) << "the new version opened no window";
+        ::kill(restarted, SIGTERM);
+    }
+}
+
+}  // namespace
