@@ -259,6 +259,9 @@ public:
               const std::string& prefix);
     void part(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
     void inspectorText(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
+    // A format slot's label centred over its slot; a name too wide for the slot ends in "...".
+    void slotLabel(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const tqm::Row* row,
+                   const std::string& slot, const char* colorKey, double gain);
     void windowButton(lumo::gui::Canvas& canvas, bool close);
     // A layout length in device pixels at the paint scale: floor(v x scale + 1e-9).
     int32_t dev(double v) const;
