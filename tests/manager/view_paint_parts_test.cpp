@@ -232,42 +232,45 @@ TEST_F(PartPaint, DescriptionWrapsInsideItsBox) {
     EXPECT_EQ(pixeltest::inkBox(c).y + pixeltest::inkBox(c).h <= box.y + box.h, true);
 }
 
-// A description longer than its box shows only whole lines, the last one ending in "...".
+// A description longer than its box shows only whole lines, the last one ending in "...", in both
+// looks.
 TEST_F(PartPaint, LongDescriptionShowsWholeLinesAndEndsInDots) {
-    view->selectIndex(4);
-    const tqm::Row* row = view->selected();
-    ASSERT_TRUE(row && row->entry);
-    tqm::Plugin* entry = nullptr;
-    for (tqm::Plugin& p : view->model->catalog->catalog.plugins)
-        if (p.id == row->id) entry = &p;
-    ASSERT_NE(entry, nullptr);
     std::string words;
     for (int i = 0; i < 12; ++i) words += "Every knob of this plug-in shapes the sound in its own way. ";
-    entry->description = words;
-    for (double s : pixeltest::kScales) {
-        const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(s);
-        view->paintScale = pack.scale;
-        view->paintX = view->paintY = 0;
-        Canvas c = pixeltest::paper(int(900 * s), int(700 * s));
-        TextRecorder rec;
-        view->inspectorText(c, pack, "desc");
-        ASSERT_GE(rec.texts().size(), 2u) << s;
-        const lumo::gui::Rect D = view->mapRect(tqapp::layoutRect((*view->managerLayout)["desc_view"]));
-        const int bottom = view->dev(D.y + D.h);
-        std::string shown;
-        for (const Drawn& d : rec.texts()) {
-            EXPECT_LE(d.ink.y + d.ink.h, bottom) << s << " " << d.text << ": a line cut by the box";
-            EXPECT_LE(d.ink.x + d.ink.w, view->dev(D.x + D.w)) << s << " " << d.text;
-            shown += d.text + " ";
+    for (const char* look : {"tq", "pixel"}) {
+        SCOPED_TRACE(look);
+        open({"--steps", "--look", look});
+        view->selectIndex(4);
+        const tqm::Row* row = view->selected();
+        ASSERT_TRUE(row && row->entry);
+        for (tqm::Plugin& p : view->model->catalog->catalog.plugins)
+            if (p.id == row->id) p.description = words;
+        for (double s : pixeltest::kScales) {
+            const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(s);
+            view->paintScale = pack.scale;
+            view->paintX = view->paintY = 0;
+            Canvas c = pixeltest::paper(int(900 * s), int(700 * s));
+            TextRecorder rec;
+            view->inspectorText(c, pack, "desc");
+            ASSERT_GE(rec.texts().size(), 2u) << s;
+            const lumo::gui::Rect D = view->mapRect(tqapp::layoutRect((*view->managerLayout)["desc_view"]));
+            std::string shown;
+            for (const Drawn& d : rec.texts()) {
+                EXPECT_LE(d.ink.y + d.ink.h, view->dev(D.y + D.h)) << s << " " << d.text << ": a line cut by the box";
+                EXPECT_LE(d.ink.x + d.ink.w, view->dev(D.x + D.w)) << s << " " << d.text;
+                shown += d.text + " ";
+            }
+            const std::string last = rec.texts().back().text;
+            ASSERT_GE(last.size(), 3u);
+            EXPECT_EQ(last.substr(last.size() - 3), "...") << s;
+            // What is shown is the start of the text, in order.
+            shown = shown.substr(0, shown.size() - 4);
+            EXPECT_EQ(words.substr(0, shown.size()), shown) << s;
         }
-        const std::string last = rec.texts().back().text;
-        ASSERT_GE(last.size(), 3u);
-        EXPECT_EQ(last.substr(last.size() - 3), "...") << s;
-        // What is shown is the start of the text, in order.
-        shown = shown.substr(0, shown.size() - 4);
-        EXPECT_EQ(words.substr(0, shown.size()), shown) << s;
+        for (double s : {1.0, 2.0})
+            writePng(paintWindow(s, view->minimumWidth() + 300, view->pageHeight),
+                     std::string("long-description-") + look + "-" + tag(s) + ".png");
     }
-    for (double s : {1.0, 2.0}) writePng(paintWindow(s, view->pageWidth, view->pageHeight), "long-description-" + tag(s) + ".png");
 }
 
 // A companion's name wider than its slot ends in "...": labels never meet and stay in the
