@@ -105,16 +105,19 @@ void ManagerView::slotLabel(Canvas& canvas, const lumo::gui::AssetPack& pack, co
     // A label may be wider than its slot's box ("AU" is): it may take the row up to 2 units short of
     // the nearest other label's centre, and a companion's name longer than that ends in "...".
     const lumo::Json& boxes = (*managerLayout)["label_formats"];
-    const Rect box = boxRect(boxes[slot]);
+    const Rect box = shiftRect(boxRect(boxes[slot]));
     const double centre = box.x + box.w * 0.5;
     double nearest = 0;
     for (const auto& [other, value] : boxes.object()) {
-        const Rect o = boxRect(value);
+        const Rect o = shiftRect(boxRect(value));
         const double d = std::abs(o.x + o.w * 0.5 - centre);
         if (other != slot && (nearest == 0 || d < nearest)) nearest = d;
     }
+    // Nor beyond the inspector's inside (the description box's sides).
+    const Rect inside = mapRect(layoutRect((*managerLayout)["desc_view"]));
+    nearest = std::min({nearest, 2 * (centre - inside.x), 2 * (inside.x + inside.w - centre)});
     const int room = std::max(box.w, int(nearest) - 2);
-    const Rect wide = shiftRect(Rect{int(std::lround(centre - room * 0.5)), box.y, room, box.h});
+    const Rect wide{int(std::lround(centre - room * 0.5)), box.y, room, box.h};
     std::string title = slotTitle(row, slot);
     if (const lumo::gui::BitmapFont* f = fontOf(pack, "small")) title = f->fit(title, dev(wide.w));
     centred(canvas, pack, "small", title, wide, colorKey, gain);

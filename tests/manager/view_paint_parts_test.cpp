@@ -274,49 +274,52 @@ TEST_F(PartPaint, LongDescriptionShowsWholeLinesAndEndsInDots) {
 }
 
 // A companion's name wider than its slot ends in "...": labels never meet and stay in the
-// inspector; the format titles of a plug-in are shown whole.
+// inspector; the format titles of a plug-in are shown whole. Both looks.
 TEST_F(PartPaint, CompanionLabelsKeepToTheirSlots) {
-    tqm::Plugin* studio = nullptr;
-    for (tqm::Plugin& p : view->model->catalog->catalog.apps)
-        if (p.id == "Studio") studio = &p;
-    ASSERT_NE(studio, nullptr);
-    studio->companions = {{"p8", "1.0"}, {"p0", "1.0"}};  // "Granular Cloud Machine Deluxe Edition", "Synth"
-    const lumo::gui::Rect D = view->mapRect(tqapp::layoutRect((*view->managerLayout)["desc_view"]));
-    auto labels = [&](double s) {
-        const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(s);
-        view->paintScale = pack.scale;
-        view->paintX = view->paintY = 0;
-        Canvas c = pixeltest::paper(int(900 * s), int(700 * s));
-        std::vector<Drawn> drawn;
-        for (const char* f : {"vst3", "clap", "au"}) {
-            TextRecorder rec;
-            view->part(c, pack, std::string("label:") + f);
-            for (const Drawn& d : rec.texts())
-                if (!d.text.empty()) drawn.push_back(d);
-        }
-        for (size_t i = 0; i < drawn.size(); ++i) {
-            EXPECT_GE(drawn[i].ink.x, view->dev(D.x)) << s << " " << drawn[i].text;
-            EXPECT_LE(drawn[i].ink.x + drawn[i].ink.w, view->dev(D.x + D.w)) << s << " " << drawn[i].text;
-            if (i > 0) {
-                EXPECT_LT(drawn[i - 1].ink.x + drawn[i - 1].ink.w + 1, drawn[i].ink.x) << s << " " << drawn[i].text;
+    for (const char* look : {"tq", "pixel"}) {
+        SCOPED_TRACE(look);
+        open({"--steps", "--look", look});
+        for (tqm::Plugin& p : view->model->catalog->catalog.apps)
+            if (p.id == "Studio") p.companions = {{"p8", "1.0"}, {"p0", "1.0"}};  // "Granular Cloud Machine ...", "Synth"
+        const lumo::gui::Rect D = view->mapRect(tqapp::layoutRect((*view->managerLayout)["desc_view"]));
+        auto labels = [&](double s) {
+            const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(s);
+            view->paintScale = pack.scale;
+            view->paintX = view->paintY = 0;
+            Canvas c = pixeltest::paper(int(1200 * s), int(700 * s));
+            std::vector<Drawn> drawn;
+            for (const char* f : {"vst3", "clap", "au"}) {
+                TextRecorder rec;
+                view->part(c, pack, std::string("label:") + f);
+                for (const Drawn& d : rec.texts())
+                    if (!d.text.empty()) drawn.push_back(d);
             }
+            for (size_t i = 0; i < drawn.size(); ++i) {
+                EXPECT_GE(drawn[i].ink.x, view->dev(D.x)) << s << " " << drawn[i].text;
+                EXPECT_LE(drawn[i].ink.x + drawn[i].ink.w, view->dev(D.x + D.w)) << s << " " << drawn[i].text;
+                if (i > 0) {
+                    EXPECT_LT(drawn[i - 1].ink.x + drawn[i - 1].ink.w + 1, drawn[i].ink.x) << s << " " << drawn[i].text;
+                }
+            }
+            return drawn;
+        };
+        for (double s : pixeltest::kScales) {
+            view->selectedId = "Studio";
+            const std::vector<Drawn> app = labels(s);
+            ASSERT_EQ(app.size(), 2u) << s;
+            EXPECT_EQ(app[0].text.substr(0, 2), "GR") << s;
+            EXPECT_EQ(app[0].text.substr(app[0].text.size() - 3), "...") << s;
+            EXPECT_EQ(app[1].text.substr(0, 2), "SY") << s;
+            view->selectedId = "p0";
+            const std::vector<Drawn> plugin = labels(s);
+            ASSERT_EQ(plugin.size(), 3u) << s;
+            EXPECT_EQ(plugin[0].text + " " + plugin[1].text + " " + plugin[2].text, "VST3 CLAP AU") << s;
         }
-        return drawn;
-    };
-    for (double s : pixeltest::kScales) {
         view->selectedId = "Studio";
-        const std::vector<Drawn> app = labels(s);
-        ASSERT_EQ(app.size(), 2u) << s;
-        EXPECT_EQ(app[0].text.substr(0, 3), "GRA") << s;
-        EXPECT_EQ(app[0].text.substr(app[0].text.size() - 3), "...") << s;
-        EXPECT_EQ(app[1].text.substr(0, 2), "SY") << s;
-        view->selectedId = "p0";
-        const std::vector<Drawn> plugin = labels(s);
-        ASSERT_EQ(plugin.size(), 3u) << s;
-        EXPECT_EQ(plugin[0].text + " " + plugin[1].text + " " + plugin[2].text, "VST3 CLAP AU") << s;
+        for (double s : {1.0, 2.0})
+            writePng(paintWindow(s, view->minimumWidth(), view->pageHeight),
+                     std::string("companion-labels-") + look + "-" + tag(s) + ".png");
     }
-    view->selectedId = "Studio";
-    for (double s : {1.0, 2.0}) writePng(paintWindow(s, view->pageWidth, view->pageHeight), "companion-labels-" + tag(s) + ".png");
 }
 
 }  // namespace
