@@ -34,6 +34,7 @@ public:
         std::function<std::string()> version;
         std::function<std::string()> managerUpdate;  // the newer manager version, or empty
         std::function<bool()> loading;
+        std::function<bool()> catalogLoaded;  // false when the last load brought no catalog
         std::function<bool()> busy;
         std::function<void()> reload;
         std::function<void()> openSelfUpdate;

@@ -88,7 +88,11 @@ void AccountWindow::draw(const Paint& p) {
     header(p, 182, "MANAGER");
     const std::string next = host.managerUpdate();
     const bool loading = host.loading();
-    const std::string state = loading ? "CHECKING" : !next.empty() ? next + " IS AVAILABLE" : "UP TO DATE";
+    // Without a catalog nothing was compared: that is not "up to date".
+    const std::string state = loading                ? "CHECKING"
+                              : !next.empty()        ? next + " IS AVAILABLE"
+                              : host.catalogLoaded() ? "UP TO DATE"
+                                                     : "NO CATALOG";
     dev::textIn(p, regular, Rect{8, 200, 200, 15}, "MANAGER " + host.version() + "  -  " + state,
                 !loading && !next.empty() ? dev::cream : dev::wave, 0, false);
 

@@ -147,10 +147,15 @@ std::vector<lumo::gui::Rect> JobWindow::choiceRects(const lumo::gui::Paint* pain
     const double scale = paint ? paint->scale : paintedScale;
     const lumo::gui::BitmapFont* bold = dev::font(scale, true, false);
     std::vector<lumo::gui::Rect> out;
+    // The row's inside ends one unit short of its outline's right side. A choice reaching past it is
+    // cut there (its label then ends in "..."), and one with no room left for its box is empty:
+    // nothing answers the pointer where nothing is seen.
+    constexpr int kRowEnd = 8 + 202 - 1;
     int x = 12;
     for (const JobChoice& c : plan.choices) {
         const int w = bold ? int(std::ceil(bold->width(c.label) / scale)) + 13 : 37;
-        out.push_back({x, 176, w + 2, 14});
+        const int room = std::min(w + 2, kRowEnd - x);
+        out.push_back({x, 176, room < 9 ? 0 : room, 14});
         x += w + 12;
     }
     return out;
@@ -343,7 +348,7 @@ void JobWindow::describe(lumo::gui::WidgetInfo& info) const {
     if (state == Choose || state == Failed || state == Cancelled) {
         const std::vector<lumo::gui::Rect> rects = choiceRects();
         for (size_t i = 0; i < rects.size(); ++i)
-            info.parts.push_back({"job:fmt:" + plan.choices[i].id, rects[i], true, plan.choices[i].on});
+            info.parts.push_back({"job:fmt:" + plan.choices[i].id, rects[i], rects[i].w > 0, plan.choices[i].on});
     }
     if (state == Choose && plan.offersData) info.parts.push_back({"job:data", {12, 202, 194, 14}, true, plan.deleteData});
     if (state == Choose && plan.selfInstall) {

@@ -116,8 +116,9 @@ void JobWindow::drawInfoRows(const Paint& p) {
 
     const bool choosing = state == Choose || state == Failed || state == Cancelled;
     if (choosing && !plan.selfUpdate) {
-        // Many long labels run out of the row: they stop at its side rather than cross it. (Top and
-        // bottom stay open: at scale 1.5 a tick box of nine dots is taller than the row's inside.)
+        // Long labels end in "..." at the row's side (choiceRects cuts their boxes there); the clip
+        // keeps the sides exact. (Top and bottom stay open: at scale 1.5 a tick box of nine dots is
+        // taller than the row's inside.)
         const int u = dev::one(p.scale);
         const Rect row = dev::device(p, Rect{8, 176, 202, 14});
         dev::ClipTo inRow(p.canvas, Rect{row.x + u, row.y, row.w - 2 * u, row.h});
@@ -125,6 +126,7 @@ void JobWindow::drawInfoRows(const Paint& p) {
         for (size_t i = 0; i < rects.size(); ++i) {
             const JobChoice& c = plan.choices[i];
             const Rect r = rects[i];
+            if (r.w <= 0) continue;
             const std::string id = "fmt:" + c.id;
             tickBox(p, Rect{r.x, r.y, 9, r.h}, c.on, hover == id && pressed.empty(), pressed == id && hover == id);
             text(p, bold, Rect{r.x + 13, r.y, r.w - 13, r.h}, c.label, c.on ? dev::cream : dev::wave, 0, false);

@@ -12,7 +12,7 @@
 //   6. Row list .......................... view_list.cpp: order, selection, scrolling, status line
 //   7. Pointer and painting .............. view_input.cpp, view_paint.cpp: hit list, press, draw
 //   8. Job plans ......................... view_jobs.cpp: the job window and the manager's own plans
-//   9. Free functions .................... createManagerEditor, formatTitle, upper, openPath
+//   9. Free functions .................... createManagerEditor, formatTitle, upper, startDetached
 //  10. Row actions and the row menu ...... view_actions.cpp, view_menu.cpp: tick boxes, the main
 //                                          button, the row pill, UPDATE ALL, the "more" menu
 //  11. Skin-look painting ................ view_paint*.cpp: frame, labels, rows, inspector, pills
@@ -99,6 +99,9 @@ public:
     bool offerInstall();
     void offerSelfUpdate();
     void restartSelf();
+    // Hands a path to the system's opener or, as a new instance, starts the program at the path
+    // with this instance's command line; says in the status line when that cannot be started.
+    bool openPath(const std::string& path, bool newInstance);
 
     // ---- 5. geometry (view_geometry.cpp)
     void setSize(int w, int h);
@@ -256,6 +259,9 @@ public:
               const std::string& prefix);
     void part(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
     void inspectorText(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
+    // A format slot's label centred over its slot; a name too wide for the slot ends in "...".
+    void slotLabel(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const tqm::Row* row,
+                   const std::string& slot, const char* colorKey, double gain);
     void windowButton(lumo::gui::Canvas& canvas, bool close);
     // A layout length in device pixels at the paint scale: floor(v x scale + 1e-9).
     int32_t dev(double v) const;
@@ -328,7 +334,8 @@ const lumo::gui::Assets& managerSkin();
 // "VST3", "CLAP", "STANDALONE" for "app", "AU" for every other key.
 const char* formatTitle(const std::string& format);
 std::string upper(std::string s);
-// Hands a path to the system's opener without waiting; a missing opener does nothing.
-void openPath(const std::string& path, bool newInstance);
+// Starts a program (the first word, looked up on PATH) with the other words, without waiting;
+// false when it cannot be started.
+bool startDetached(std::vector<std::string> words);
 
 }  // namespace tqapp

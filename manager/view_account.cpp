@@ -61,6 +61,7 @@ AccountWindow::Host hostOf(ManagerView* v) {
     h.version = [v] { return v->model ? v->model->config.version : std::string(); };
     h.managerUpdate = [v] { return v->model ? v->model->managerUpdate() : std::string(); };
     h.loading = [v] { return v->model && v->model->loading; };
+    h.catalogLoaded = [v] { return v->model && v->model->catalog && v->model->catalog->ok; };
     h.busy = [v] { return v->model && v->model->busy; };
     h.reload = [v] {
         if (v->model) v->model->reload();

@@ -61,7 +61,7 @@ void ManagerView::openJob(JobPlan plan, bool showRunning, std::function<void()> 
     w->onClosed = [this, w] {
         if (jobWindow == w) jobWindow = nullptr;
     };
-    w->onOpenFolder = [](const std::string& path) { openPath(path, false); };
+    w->onOpenFolder = [this](const std::string& path) { openPath(path, false); };
     w->onStarted = [this](const JobPlan& started) { lastPlan = started; };
     w->onRestart = [this] { restartSelf(); };
     w->onFinish = std::move(onFinish);

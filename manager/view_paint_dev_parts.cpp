@@ -71,8 +71,7 @@ void ManagerView::devPart(const lumo::gui::Paint& p, const std::string& name) {
     } else if (startsWith(name, "label:")) {
         const std::string f = name.substr(6);
         const char* key = !offered(row, f) ? "fmt_off" : slotFormat(row, f) == pathFormat() ? "fmt_pick" : "fmt";
-        centred(canvas, pack, "small", slotTitle(row, f), shiftRect(boxRect((*managerLayout)["label_formats"][f])),
-                key, 1.0);
+        slotLabel(canvas, pack, row, f, key, 1.0);
     }
 }
 

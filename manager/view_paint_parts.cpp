@@ -95,10 +95,32 @@ void ManagerView::part(Canvas& canvas, const lumo::gui::AssetPack& pack, const s
         sprite("led_" + f + (installedHere(row, f) ? "_on" : "_off"));
     } else if (startsWith(name, "label:")) {
         const std::string f = name.substr(6);
-        const Rect box = shiftRect(boxRect((*managerLayout)["label_formats"][f]));
         const double gain = !offered(row, f) ? 0.45 : slotFormat(row, f) == pathFormat() ? 1.15 : 0.85;
-        centred(canvas, pack, "small", slotTitle(row, f), box, "lbl_format", gain);
+        slotLabel(canvas, pack, row, f, "lbl_format", gain);
     }
+}
+
+void ManagerView::slotLabel(Canvas& canvas, const lumo::gui::AssetPack& pack, const tqm::Row* row,
+                            const std::string& slot, const char* colorKey, double gain) {
+    // A label may be wider than its slot's box ("AU" is): it may take the row up to 2 units short of
+    // the nearest other label's centre, and a companion's name longer than that ends in "...".
+    const lumo::Json& boxes = (*managerLayout)["label_formats"];
+    const Rect box = shiftRect(boxRect(boxes[slot]));
+    const double centre = box.x + box.w * 0.5;
+    double nearest = 0;
+    for (const auto& [other, value] : boxes.object()) {
+        const Rect o = shiftRect(boxRect(value));
+        const double d = std::abs(o.x + o.w * 0.5 - centre);
+        if (other != slot && (nearest == 0 || d < nearest)) nearest = d;
+    }
+    // Nor beyond the inspector's inside (the description box's sides).
+    const Rect inside = mapRect(layoutRect((*managerLayout)["desc_view"]));
+    nearest = std::min({nearest, 2 * (centre - inside.x), 2 * (inside.x + inside.w - centre)});
+    const int room = std::max(box.w, int(nearest) - 2);
+    const Rect wide{int(std::lround(centre - room * 0.5)), box.y, room, box.h};
+    std::string title = slotTitle(row, slot);
+    if (const lumo::gui::BitmapFont* f = fontOf(pack, "small")) title = f->fit(title, dev(wide.w));
+    centred(canvas, pack, "small", title, wide, colorKey, gain);
 }
 
 std::string ManagerView::buttonWord(const tqm::Row& row, const Action& action) {
@@ -129,7 +151,19 @@ void ManagerView::inspectorText(Canvas& canvas, const lumo::gui::AssetPack& pack
                                 dev(double(D.y) + D.h) - dev(D.y)});
         const lumo::Json& baseValue = (*layoutRects)[path]["base"];
         const double y0 = 3 + (baseValue.isNumber() ? baseValue.number : 0.0);
-        const std::vector<std::string> lines = wrap(pack, words, D.w - 4);
+        std::vector<std::string> lines = wrap(pack, words, D.w - 4);
+        // Only whole lines are drawn; the last one ends in "..." when more text is left.
+        if (const lumo::gui::BitmapFont* f = fontOf(pack, "val")) {
+            const double below = std::abs(f->descent) / paintScale;
+            size_t fit = 0;
+            while (fit < lines.size() && y0 + 11.0 * double(fit) + below <= D.y + D.h) ++fit;
+            if (fit > 0 && fit < lines.size()) {
+                std::string& last = lines[fit - 1];
+                while (!last.empty() && (last.back() == ' ' || f->width(last + "...") > dev(D.w - 4))) last.pop_back();
+                last += "...";
+            }
+            lines.resize(fit);
+        }
         for (size_t n = 0; n < lines.size(); ++n)
             text(canvas, pack, "val", lines[n], left(path), y0 + 11.0 * double(n), 'l', 0, "desc", 0, 1.0);
     } else if (key == "path") {

@@ -110,28 +110,40 @@ void ManagerView::offerSelfUpdate() {
 }
 
 void ManagerView::restartSelf() {
-    // On this platform the new instance is the program itself, started without the opener.
-    if (model && !model->config.program.empty()) openPath(model->config.program, true);
+    // On this platform the new instance is the program itself; a window that cannot be replaced
+    // stays open and says so.
+    if (model && !model->config.program.empty() && !openPath(model->config.program, true)) return;
     if (editor) editor->closeStandaloneWindow();
 }
 
-void openPath(const std::string& path, bool newInstance) {
+bool ManagerView::openPath(const std::string& path, bool newInstance) {
     std::vector<std::string> words;
-    if (newInstance)
-        words = {path};
-    else
+    if (newInstance) {
+        // The same words this instance was started with: its catalog, root and scope come back.
+        words = lumo::standaloneArgs();
+        words.insert(words.begin(), path);
+    } else {
         words = {"xdg-open", path};
+    }
+    if (startDetached(std::move(words))) return true;
+    if (model) model->say(newInstance ? "Cannot start " + path : "No program to open folders here: install xdg-utils");
+    return false;
+}
+
+bool startDetached(std::vector<std::string> words) {
+    if (words.empty()) return false;
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return;
-    // The opener is never waited for by the caller; a thread reaps it so no zombie is left.
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+    // The program is never waited for by the caller; a thread reaps it so no zombie is left.
     std::thread([pid] {
         int status = 0;
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
     }).detach();
+    return true;
 }
 
 }  // namespace tqapp

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 #include "embedded/managerSkin.h"
 #include "engine/running.h"
@@ -104,7 +105,14 @@ void ManagerView::start(lumo::gui::Editor& editor) {
     if (cfg.source.empty()) cfg.source = kDefaultSource;
     cfg.pub = lumo::standaloneArgValue("--pub");
     if (cfg.pub.empty()) cfg.pub = tqm::builtinKeys();
-    if (std::string root = lumo::standaloneArgValue("--root"); !root.empty()) cfg.layout.root = root;
+    // Receipts keep the paths under the root as they were written, so the root is made absolute
+    // here: a later run from another folder must find the same files inside it.
+    if (std::string root = lumo::standaloneArgValue("--root"); !root.empty()) {
+        std::error_code ec;
+        std::filesystem::path whole = std::filesystem::absolute(root, ec).lexically_normal();
+        if (!whole.has_filename() && whole.has_relative_path()) whole = whole.parent_path();  // no trailing "/"
+        cfg.layout.root = ec || std::filesystem::path(root).is_absolute() ? root : whole.string();
+    }
     const std::string scopeWord = lumo::standaloneArgValue("--scope");
     if (!scopeWord.empty()) cfg.layout.scope = scopeWord == "user" ? tqm::Scope::User : tqm::Scope::System;
     cfg.offline = lumo::hasStandaloneArg("--offline");

@@ -8,6 +8,7 @@ pkgs=(
   libfreetype-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev rapidjson-dev libssl-dev libagg-dev libcairo2-dev unzip
   xvfb xauth xdotool
+  xdg-utils
   clang libclang-rt-14-dev
 )
 missing=()

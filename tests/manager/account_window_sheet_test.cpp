@@ -8,6 +8,7 @@
 
 #include "manager/account_window.h"
 #include "manager/dev.h"
+#include "manager/dev_internal.h"
 #include "tests/manager/account_window_support.h"
 #include "tests/manager/pixel_support.h"
 
@@ -145,4 +146,27 @@ TEST(PixelAccountWindow, VersionLineByState) {
             EXPECT_TRUE(holds(canvas, line, c.ink)) << s << " " << c.update;
             EXPECT_FALSE(holds(canvas, line, c.ink == pixelOf(dev::cream) ? pixelOf(dev::wave) : pixelOf(dev::cream)));
         }
+}
+
+// Without a catalog the line says the check could not be made, never "UP TO DATE": the line is
+// exactly the one drawn with that text.
+TEST(PixelAccountWindow, NoCatalogIsNotUpToDate) {
+    for (double s : {1.0, 2.0}) {
+        FakeHost fake;
+        fake.catalogLoaded = false;
+        Canvas drawn = paper(lr(300 * s), lr(272 * s));
+        fake.window()->draw(paintAt(drawn, 0, 0, s));
+
+        fake.catalogLoaded = true;
+        Canvas want = paper(lr(300 * s), lr(272 * s));
+        const Paint p = paintAt(want, 0, 0, s);
+        fake.window()->draw(p);
+        const Rect line = dev::device(p, Rect{8, 200, 200, 15});
+        ASSERT_EQ(at(drawn, line.x, line.y), pixelOf(dev::bg));
+        want.fillRect(line, dev::bg);
+        dev::textIn(p, dev::font(s, false, false), Rect{8, 200, 200, 15}, "MANAGER 0.3.0  -  NO CATALOG", dev::wave, 0,
+                    false);
+        EXPECT_EQ(hashOf(drawn), hashOf(want)) << s;
+        EXPECT_TRUE(writePicture(drawn, "account-window-no-catalog-" + scaleName(s) + ".png"));
+    }
 }

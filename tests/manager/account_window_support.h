@@ -14,6 +14,7 @@ struct FakeHost {
     std::string version = "0.3.0";
     std::string update;  // the newer manager version, or empty
     bool loading = false;
+    bool catalogLoaded = true;
     bool busy = false;
     bool refuseScope = false;
     std::vector<std::string> calls;
@@ -35,6 +36,7 @@ struct FakeHost {
         h.version = [this] { return version; };
         h.managerUpdate = [this] { return update; };
         h.loading = [this] { return loading; };
+        h.catalogLoaded = [this] { return catalogLoaded; };
         h.busy = [this] { return busy; };
         h.reload = [this] { calls.push_back("reload"); };
         h.openSelfUpdate = [this] { calls.push_back("self-update"); };

@@ -328,6 +328,46 @@ TEST(JobWindowPointer, TickBoxesHitWherePainted) {
     }
 }
 
+// Choices running past the row's side end in "..." at it, and answer the pointer only where seen.
+TEST(JobWindowPointer, LongChoicesEndAtTheRowsSide) {
+    BareModel bare;
+    JobPlan apps = jobtest::formatPlan("UPDATE");
+    apps.choices.push_back({"studio", "ARDUNE STUDIO SUITE", true, "", "Ardune Studio Suite"});
+    apps.choices.push_back({"more", "MORE", true, "", "More"});
+    auto w = bare.window(apps);
+    static std::vector<std::pair<std::string, lumo::gui::Rect>> drawn;
+    const lumo::gui::TextProbe saved = lumo::gui::textProbe();
+    lumo::gui::textProbe() = [](const std::string& text, lumo::gui::Rect ink, lumo::gui::Rect, int) {
+        drawn.push_back({text, ink});
+    };
+    for (double s : {1.0, 1.2, 1.5, 2.0, 3.0}) {
+        SCOPED_TRACE(s);
+        lumo::gui::Canvas canvas = pixeltest::paper(int(std::lround(218 * s)), int(std::lround(292 * s)));
+        const lumo::gui::Paint p{canvas, {0, 0, canvas.width, canvas.height}, s, false, {}, {}};
+        drawn.clear();
+        w->draw(p);
+        const std::vector<lumo::gui::Rect> rects = w->choiceRects(&p);
+        ASSERT_EQ(rects.size(), 4u);
+        const lumo::gui::Rect studio = rects[2];
+        EXPECT_EQ(studio.x + studio.w, 209);
+        EXPECT_EQ(rects[3].w, 0) << "no room left: nothing to hit";
+        EXPECT_EQ(w->hit(studio.x + studio.w - 1, studio.y + 7), "fmt:studio");
+        EXPECT_EQ(w->hit(studio.x + studio.w + 1, studio.y + 7), "");
+        bool found = false;
+        for (const auto& [text, ink] : drawn)
+            if (ink.y >= std::lround(170 * s) && ink.y < std::lround(190 * s) && ink.x >= std::lround(studio.x * s)) {
+                found = true;
+                EXPECT_EQ(text.substr(text.size() - 3), "...") << text;
+                EXPECT_LE(ink.x + ink.w, std::lround(209 * s)) << text;
+            }
+        EXPECT_TRUE(found);
+        if (s == 2.0) {
+            EXPECT_TRUE(pixeltest::writePicture(canvas, "job-window-long-choices-2x.png"));
+        }
+    }
+    lumo::gui::textProbe() = saved;
+}
+
 // A press acts only when released over the same name; moving off and back shows it down again.
 TEST(JobWindowPointer, PressReleaseAndTicks) {
     BareModel bare;

@@ -232,4 +232,94 @@ TEST_F(PartPaint, DescriptionWrapsInsideItsBox) {
     EXPECT_EQ(pixeltest::inkBox(c).y + pixeltest::inkBox(c).h <= box.y + box.h, true);
 }
 
+// A description longer than its box shows only whole lines, the last one ending in "...", in both
+// looks.
+TEST_F(PartPaint, LongDescriptionShowsWholeLinesAndEndsInDots) {
+    std::string words;
+    for (int i = 0; i < 12; ++i) words += "Every knob of this plug-in shapes the sound in its own way. ";
+    for (const char* look : {"tq", "pixel"}) {
+        SCOPED_TRACE(look);
+        open({"--steps", "--look", look});
+        view->selectIndex(4);
+        const tqm::Row* row = view->selected();
+        ASSERT_TRUE(row && row->entry);
+        for (tqm::Plugin& p : view->model->catalog->catalog.plugins)
+            if (p.id == row->id) p.description = words;
+        for (double s : pixeltest::kScales) {
+            const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(s);
+            view->paintScale = pack.scale;
+            view->paintX = view->paintY = 0;
+            Canvas c = pixeltest::paper(int(900 * s), int(700 * s));
+            TextRecorder rec;
+            view->inspectorText(c, pack, "desc");
+            ASSERT_GE(rec.texts().size(), 2u) << s;
+            const lumo::gui::Rect D = view->mapRect(tqapp::layoutRect((*view->managerLayout)["desc_view"]));
+            std::string shown;
+            for (const Drawn& d : rec.texts()) {
+                EXPECT_LE(d.ink.y + d.ink.h, view->dev(D.y + D.h)) << s << " " << d.text << ": a line cut by the box";
+                EXPECT_LE(d.ink.x + d.ink.w, view->dev(D.x + D.w)) << s << " " << d.text;
+                shown += d.text + " ";
+            }
+            const std::string last = rec.texts().back().text;
+            ASSERT_GE(last.size(), 3u);
+            EXPECT_EQ(last.substr(last.size() - 3), "...") << s;
+            // What is shown is the start of the text, in order.
+            shown = shown.substr(0, shown.size() - 4);
+            EXPECT_EQ(words.substr(0, shown.size()), shown) << s;
+        }
+        for (double s : {1.0, 2.0})
+            writePng(paintWindow(s, view->minimumWidth() + 300, view->pageHeight),
+                     std::string("long-description-") + look + "-" + tag(s) + ".png");
+    }
+}
+
+// A companion's name wider than its slot ends in "...": labels never meet and stay in the
+// inspector; the format titles of a plug-in are shown whole. Both looks.
+TEST_F(PartPaint, CompanionLabelsKeepToTheirSlots) {
+    for (const char* look : {"tq", "pixel"}) {
+        SCOPED_TRACE(look);
+        open({"--steps", "--look", look});
+        for (tqm::Plugin& p : view->model->catalog->catalog.apps)
+            if (p.id == "Studio") p.companions = {{"p8", "1.0"}, {"p0", "1.0"}};  // "Granular Cloud Machine ...", "Synth"
+        const lumo::gui::Rect D = view->mapRect(tqapp::layoutRect((*view->managerLayout)["desc_view"]));
+        auto labels = [&](double s) {
+            const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(s);
+            view->paintScale = pack.scale;
+            view->paintX = view->paintY = 0;
+            Canvas c = pixeltest::paper(int(1200 * s), int(700 * s));
+            std::vector<Drawn> drawn;
+            for (const char* f : {"vst3", "clap", "au"}) {
+                TextRecorder rec;
+                view->part(c, pack, std::string("label:") + f);
+                for (const Drawn& d : rec.texts())
+                    if (!d.text.empty()) drawn.push_back(d);
+            }
+            for (size_t i = 0; i < drawn.size(); ++i) {
+                EXPECT_GE(drawn[i].ink.x, view->dev(D.x)) << s << " " << drawn[i].text;
+                EXPECT_LE(drawn[i].ink.x + drawn[i].ink.w, view->dev(D.x + D.w)) << s << " " << drawn[i].text;
+                if (i > 0) {
+                    EXPECT_LT(drawn[i - 1].ink.x + drawn[i - 1].ink.w + 1, drawn[i].ink.x) << s << " " << drawn[i].text;
+                }
+            }
+            return drawn;
+        };
+        for (double s : pixeltest::kScales) {
+            view->selectedId = "Studio";
+            const std::vector<Drawn> app = labels(s);
+            ASSERT_EQ(app.size(), 2u) << s;
+            EXPECT_EQ(app[0].text.substr(0, 2), "GR") << s;
+            EXPECT_EQ(app[0].text.substr(app[0].text.size() - 3), "...") << s;
+            EXPECT_EQ(app[1].text.substr(0, 2), "SY") << s;
+            view->selectedId = "p0";
+            const std::vector<Drawn> plugin = labels(s);
+            ASSERT_EQ(plugin.size(), 3u) << s;
+            EXPECT_EQ(plugin[0].text + " " + plugin[1].text + " " + plugin[2].text, "VST3 CLAP AU") << s;
+        }
+        view->selectedId = "Studio";
+        for (double s : {1.0, 2.0})
+            writePng(paintWindow(s, view->minimumWidth(), view->pageHeight),
+                     std::string("companion-labels-") + look + "-" + tag(s) + ".png");
+    }
+}
+
 }  // namespace

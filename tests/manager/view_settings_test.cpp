@@ -293,7 +293,8 @@ TEST_F(ViewSettings, OpenPathRunsTheOpenerAndReapsIt) {
     std::filesystem::permissions(bin + "/xdg-open", std::filesystem::perms::owner_all);
     const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
-    for (int i = 0; i < 3; ++i) tqapp::openPath(path("folder " + std::to_string(i)), false);
+    open({"--steps"});
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(view->openPath(path("folder " + std::to_string(i)), false));
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     auto lines = [&] {
         const std::string text = readFile(path("opened"));
@@ -305,20 +306,27 @@ TEST_F(ViewSettings, OpenPathRunsTheOpenerAndReapsIt) {
     }
     EXPECT_NE(readFile(path("opened")).find(path("folder 1") + "\n"), std::string::npos);
 
-    // A restart starts the program itself as a new instance and closes this window.
-    writeFile(bin + "/manager", "#!/bin/sh\necho started >> \"" + path("restarted") + "\"\n");
+    // A restart starts the program itself as a new instance, with this one's words (its root,
+    // catalog and key: without them it would come back on the default catalog).
+    writeFile(bin + "/manager", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"" + path("restarted") + "\"\n");
     std::filesystem::permissions(bin + "/manager", std::filesystem::perms::owner_all);
-    open({"--steps"});
     view->model->config.program = bin + "/manager";
     view->restartSelf();
-    while (readFile(path("restarted")) != "started\n" || zombies() > 0) {
-        ASSERT_LT(std::chrono::steady_clock::now(), end);
+    std::string want;
+    for (const std::string& w : baseArgs()) want += w + "\n";
+    want = want.substr(want.find('\n') + 1) + "--steps\n";  // the stored words follow the name
+    while (readFile(path("restarted")) != want || zombies() > 0) {
+        ASSERT_LT(std::chrono::steady_clock::now(), end) << readFile(path("restarted"));
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 
-    // Without an opener nothing happens and nothing is reported.
+    // Without an opener, or without the program, the status line says so.
     setenv("PATH", path("nowhere").c_str(), 1);
-    tqapp::openPath(path("folder"), false);
+    EXPECT_FALSE(view->openPath(path("folder"), false));
+    EXPECT_EQ(view->model->note, "No program to open folders here: install xdg-utils");
+    view->model->config.program = path("nowhere/manager");
+    view->restartSelf();
+    EXPECT_EQ(view->model->note, "Cannot start " + path("nowhere/manager"));
     setenv("PATH", oldPath.c_str(), 1);
     EXPECT_EQ(zombies(), 0);
 }

@@ -107,6 +107,24 @@ TEST_F(ViewStart, ScopeAndFoldersFromSwitchesAndSettings) {
     EXPECT_EQ(view->model->config.layout.folders, want);
 }
 
+TEST_F(ViewStart, RelativeRootIsMadeAbsolute) {
+    // Receipts written under a relative root would not match the same root given absolute later.
+    const std::string here = std::filesystem::current_path().string();
+    const std::string rel = std::filesystem::path(path("root")).lexically_relative(here).string();
+    ASSERT_FALSE(rel.empty());
+    const std::string cases[][2] = {
+        {rel, path("root")},
+        {rel + "/", path("root")},
+        {rel + "/../root/.", path("root")},
+        {path("root"), path("root")},  // an absolute root is kept as given
+        {path("root") + "/", path("root") + "/"},
+    };
+    for (const auto& c : cases) {
+        open({"--offline", "--root", c[0]}, false);
+        EXPECT_EQ(view->model->config.layout.root, c[1]) << c[0];
+    }
+}
+
 TEST_F(ViewStart, SelectBeforeTheRowsExist) {
     catalog.publish(catalogText("1.0.0"));
     // Display list once loaded: APPS, studio, PLUGINS, delay, synth.
