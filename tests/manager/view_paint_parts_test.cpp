@@ -269,7 +269,7 @@ TEST_F(PartPaint, LongDescriptionShowsWholeLinesAndEndsInDots) {
         }
         for (double s : {1.0, 2.0})
             writePng(paintWindow(s, view->minimumWidth() + 300, view->pageHeight),
-                     std::string("long-description-") + look + "-" + tag(s) + ".png");
+                     std::string("long-description-") + look + "-" + scaleName(s) + ".png");
     }
 }
 
@@ -318,7 +318,7 @@ TEST_F(PartPaint, CompanionLabelsKeepToTheirSlots) {
         view->selectedId = "Studio";
         for (double s : {1.0, 2.0})
             writePng(paintWindow(s, view->minimumWidth(), view->pageHeight),
-                     std::string("companion-labels-") + look + "-" + tag(s) + ".png");
+                     std::string("companion-labels-") + look + "-" + scaleName(s) + ".png");
     }
 }
 

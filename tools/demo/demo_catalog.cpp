@@ -233,7 +233,7 @@ bool installOld(const fs::path& out, const std::string& publicHex, const std::ve
                 std::string& error) {
     tqm::Source source((out / "catalog").string());
     tqm::Engine engine;
-    engine.layout.root = (out / "root").string();
+    engine.layout.root = fs::absolute(out / "root").lexically_normal().string();  // receipts hold absolute paths, as the manager does
     engine.layout.scope = tqm::Scope::User;
     tqm::LoadedCatalog loaded = tqm::loadCatalog(source, publicHex, engine.layout.userData(), false);
     if (!loaded.ok) {
