@@ -1,6 +1,6 @@
 #include "app/host.h"
 
-#include "manager/config.h"
+#include "manager/model/config.h"
 
 namespace tqapp {
 

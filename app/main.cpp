@@ -10,7 +10,7 @@
 #include "app/harness.h"
 #include "app/host.h"
 #include "app/options.h"
-#include "manager/view.h"
+#include "manager/view/view.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {

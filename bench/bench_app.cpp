@@ -16,7 +16,7 @@
 #include "engine/load.h"
 #include "engine/rows.h"
 #include "engine/source.h"
-#include "manager/config.h"
+#include "manager/model/config.h"
 #include "tools/demo/demo_catalog.h"
 
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 
 #include "bench/bench_support.h"
 #include "engine/tqm.h"
-#include "manager/model.h"
+#include "manager/model/model.h"
 #include "tests/support/zip_maker.h"
 #include "tools/catalog_signing.h"
 

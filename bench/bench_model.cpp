@@ -11,8 +11,8 @@
 #include "engine/load.h"
 #include "engine/rows.h"
 #include "engine/util.h"
-#include "manager/model.h"
-#include "manager/pictures.h"
+#include "manager/model/model.h"
+#include "manager/model/pictures.h"
 #include "tests/support/png.h"
 #include "tools/catalog_signing.h"
 

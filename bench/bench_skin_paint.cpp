@@ -9,8 +9,8 @@
 
 #include "gui/ui_queue.h"
 #include "gui/widget.h"
-#include "manager/model.h"
-#include "manager/view.h"
+#include "manager/model/model.h"
+#include "manager/view/view.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "manager/dev.h"
-#include "manager/swirl.h"
+#include "manager/pixel_look/primitives.h"
+#include "manager/windows/swirl.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "gui/ui_queue.h"
-#include "manager/model.h"
-#include "manager/view.h"
+#include "manager/model/model.h"
+#include "manager/view/view.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gui/draw/clip_scope.h"
 #include "gui/widget.h"
 
 namespace lumo::gui {
@@ -62,11 +63,6 @@ inline bool overlapsStrictly(const Rect& a, const Rect& b) {
 }
 
 // The common part of two rectangles; width and height 0 when they do not meet.
-inline Rect intersect(const Rect& a, const Rect& b) {
-    int x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
-    int x1 = std::min(a.x + a.w, b.x + b.w), y1 = std::min(a.y + a.h, b.y + b.h);
-    if (x1 <= x0 || y1 <= y0) return Rect{x0, y0, 0, 0};
-    return Rect{x0, y0, x1 - x0, y1 - y0};
-}
+inline Rect intersect(const Rect& a, const Rect& b) { return meet(a, b); }
 
 }  // namespace lumo::gui

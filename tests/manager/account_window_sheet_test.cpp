@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "manager/account_window.h"
-#include "manager/dev.h"
-#include "manager/dev_internal.h"
+#include "manager/windows/settings_window.h"
+#include "manager/pixel_look/primitives.h"
+#include "manager/pixel_look/primitives_internal.h"
 #include "tests/manager/account_window_support.h"
 #include "tests/manager/pixel_support.h"
 

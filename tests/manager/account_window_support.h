@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "manager/account_window.h"
+#include "manager/windows/settings_window.h"
 
 namespace accounttest {
 

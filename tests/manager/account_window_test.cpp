@@ -5,8 +5,8 @@
 
 #include <map>
 
-#include "manager/account_window.h"
-#include "manager/dev.h"
+#include "manager/windows/settings_window.h"
+#include "manager/pixel_look/primitives.h"
 #include "tests/manager/account_window_support.h"
 #include "tests/manager/pixel_support.h"
 

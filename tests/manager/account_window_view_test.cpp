@@ -12,11 +12,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "manager/account_window.h"
-#include "manager/job_window.h"
-#include "manager/notices.h"
+#include "manager/windows/settings_window.h"
+#include "manager/windows/job_window.h"
+#include "manager/model/notices.h"
 #include "platform/linux/dialogs.h"
-#include "manager/dev.h"
+#include "manager/pixel_look/primitives.h"
 #include "tests/manager/pixel_support.h"
 #include "tests/manager/window_fixture.h"
 

@@ -7,7 +7,7 @@
 
 #include "gui/draw/bitmapfont.h"
 #include "gui/list_popup.h"
-#include "manager/dev.h"
+#include "manager/pixel_look/primitives.h"
 #include "tests/manager/pixel_support.h"
 
 using namespace pixeltest;

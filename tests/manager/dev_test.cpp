@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "manager/dev.h"
+#include "manager/pixel_look/primitives.h"
 #include "tests/manager/pixel_support.h"
 
 using namespace pixeltest;

@@ -1,7 +1,7 @@
 // The job plan record: a plain value, and the tasks its ticks select.
 #include <gtest/gtest.h>
 
-#include "manager/job_plan.h"
+#include "manager/model/job_plan.h"
 
 namespace {
 

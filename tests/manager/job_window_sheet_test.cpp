@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "manager/dev.h"
+#include "manager/pixel_look/primitives.h"
 #include "tests/manager/job_window_support.h"
 #include "tests/manager/pixel_support.h"
 

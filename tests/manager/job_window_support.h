@@ -4,8 +4,8 @@
 #include <string>
 
 #include "gui/ui_queue.h"
-#include "manager/job_window.h"
-#include "manager/model.h"
+#include "manager/windows/job_window.h"
+#include "manager/model/model.h"
 
 namespace jobtest {
 

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "manager/dev.h"
+#include "manager/pixel_look/primitives.h"
 #include "tests/manager/job_window_support.h"
 #include "tests/manager/pixel_support.h"
 

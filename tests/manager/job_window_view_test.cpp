@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <map>
 
-#include "manager/dev.h"
-#include "manager/job_window.h"
+#include "manager/pixel_look/primitives.h"
+#include "manager/windows/job_window.h"
 #include "tests/manager/pixel_support.h"
 #include "tests/manager/view_fixture.h"
 

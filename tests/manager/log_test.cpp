@@ -5,7 +5,7 @@
 #include <regex>
 #include <thread>
 
-#include "manager/log.h"
+#include "manager/model/log.h"
 #include "tests/support/temp_home.h"
 
 namespace fs = std::filesystem;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "gui/ui_queue.h"
-#include "manager/model.h"
+#include "manager/model/model.h"
 #include "tests/support/http_server.h"
 #include "tests/support/job_fixture.h"
 #include "tests/support/png.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <future>
 
-#include "manager/pictures.h"
+#include "manager/model/pictures.h"
 #include "tests/manager/model_fixture.h"
 
 namespace fs = std::filesystem;

@@ -10,8 +10,8 @@
 
 #include "gui/chrome/logo.h"
 #include "gui/list_popup.h"
-#include "manager/dev.h"
-#include "manager/swirl.h"
+#include "manager/pixel_look/primitives.h"
+#include "manager/windows/swirl.h"
 #include "tests/manager/pixel_support.h"
 #include "tests/support/png.h"
 

@@ -1,8 +1,8 @@
 // The manager's setup hooks and the notices text.
 #include <gtest/gtest.h>
 
-#include "manager/notices.h"
-#include "manager/setup.h"
+#include "manager/model/notices.h"
+#include "manager/model/setup.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <set>
 
-#include "manager/dev.h"
-#include "manager/swirl.h"
+#include "manager/pixel_look/primitives.h"
+#include "manager/windows/swirl.h"
 #include "tests/manager/pixel_support.h"
 
 using namespace pixeltest;

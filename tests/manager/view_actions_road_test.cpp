@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "manager/job_window.h"
+#include "manager/windows/job_window.h"
 #include "tests/manager/view_fixture.h"
 #include "tests/support/running_copy.h"
 

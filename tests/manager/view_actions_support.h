@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "gui/list_popup.h"
-#include "manager/job_window.h"
+#include "manager/windows/job_window.h"
 #include "tests/manager/view_fixture.h"
 
 namespace testsupport {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "gui/editor.h"
-#include "manager/model.h"
-#include "manager/view.h"
+#include "manager/model/model.h"
+#include "manager/view/view.h"
 #include "platform/platform.h"
 #include "tests/manager/model_fixture.h"
 

@@ -6,7 +6,7 @@
 #include <climits>
 #include <map>
 
-#include "manager/job_window.h"
+#include "manager/windows/job_window.h"
 #include "tests/manager/window_fixture.h"
 
 using namespace testsupport;

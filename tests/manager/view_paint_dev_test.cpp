@@ -3,7 +3,7 @@
 // and pointer looks, and screenshots on a catalog of a dozen plug-ins and two apps.
 #include "tests/manager/skin_paint_support.h"
 
-#include "manager/dev.h"
+#include "manager/pixel_look/primitives.h"
 
 using namespace skintest;
 using testsupport::str;

@@ -1,7 +1,7 @@
 // The skin look's parts by pointer state: pills, the sort header, scrollbar arrows and the inspector's
 // buttons in their hover and pressed looks, window buttons drawn by code, labels that sink with their
 // button; the main button's word, the shown folder shortened from the front and the description.
-#include "manager/dev.h"
+#include "manager/pixel_look/primitives.h"
 #include "tests/manager/skin_paint_support.h"
 
 using namespace skintest;

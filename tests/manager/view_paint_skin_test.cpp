@@ -3,8 +3,8 @@
 // it leaves, brightened copies, and text: shortening, alignment, colour keys and gain.
 #include <climits>
 
-#include "manager/dev.h"
-#include "manager/view_paint_clip.h"
+#include "manager/pixel_look/primitives.h"
+#include "gui/draw/clip_scope.h"
 #include "tests/manager/skin_paint_support.h"
 
 using namespace skintest;
@@ -135,7 +135,7 @@ TEST_F(SkinPrimitives, PutKeepsToItsClipAndLeavesTheClipItFound) {
         const Rect ink = pixeltest::inkBox(c);
         EXPECT_TRUE(pixeltest::inside(ink, k.inked)) << k.what;
         EXPECT_EQ(ink.w * ink.h, k.inked.w * k.inked.h) << k.what;
-        const Rect back = tqapp::meet(k.canvasClip, c.area);
+        const Rect back = lumo::gui::meet(k.canvasClip, c.area);
         EXPECT_EQ(c.clip.x, back.x) << k.what;
         EXPECT_EQ(c.clip.y, back.y) << k.what;
         EXPECT_EQ(c.clip.w, back.w) << k.what;

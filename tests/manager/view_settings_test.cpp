@@ -12,7 +12,7 @@
 #include <map>
 #include <thread>
 
-#include "manager/settings_file.h"
+#include "manager/model/settings_file.h"
 #include "tests/manager/view_fixture.h"
 
 using namespace testsupport;

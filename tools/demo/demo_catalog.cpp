@@ -14,7 +14,7 @@
 #include "engine/sha256.h"
 #include "engine/util.h"
 #include "engine/source.h"
-#include "manager/config.h"
+#include "manager/model/config.h"
 #include "tools/catalog_signing.h"
 #include "tools/demo/demo_art.h"
 #include "tools/demo/demo_zip.h"

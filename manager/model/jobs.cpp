@@ -1,0 +1,307 @@
+// Jobs: a list of tasks run as one unit on a detached worker thread.
+//
+// The worker splits the tasks into the engine's list (downloads, then the install engine in this
+// process or in the elevated helper) and the manager's own steps (its setup hooks and the user's
+// data), which run afterwards and only when everything before them succeeded. It reads and
+// writes no model field: progress and the outcome travel back as closures posted to the UI
+// queue. A job can be stopped while it downloads; once the downloads are done it runs to its end.
+#include <algorithm>
+#include <filesystem>
+#include <thread>
+
+#include "engine/layout.h"
+#include "engine/source.h"
+#include "gui/ui_queue.h"
+#include "manager/model/engine_calls.h"
+#include "manager/model/log.h"
+#include "manager/model/model.h"
+#include "manager/model/setup.h"
+
+namespace fs = std::filesystem;
+
+namespace tqapp {
+
+namespace {
+
+const char kNothingToDo[] = "Nothing to do: no operation was chosen";
+
+// The id of a result line: the text between its first and second blank.
+std::string lineId(const std::string& line) {
+    const size_t a = line.find(' ');
+    if (a == std::string::npos) return {};
+    const size_t b = line.find(' ', a + 1);
+    if (b == std::string::npos) return {};
+    return line.substr(a + 1, b - a - 1);
+}
+
+// The error of a failed line: what follows its first ": ", or the whole line.
+std::string lineError(const std::string& line) {
+    const size_t at = line.find(": ");
+    return at == std::string::npos ? line : line.substr(at + 2);
+}
+
+struct Outcome {
+    bool ok = false;
+    bool cancelled = false;
+    std::string error;
+    std::vector<std::string> lines;
+};
+
+// The worker's own copy of everything it needs.
+struct Worker {
+    Config config;
+    std::shared_ptr<tqm::LoadedCatalog> catalog;
+    std::shared_ptr<lumo::gui::UiQueue> queue;
+    Model* model = nullptr;  // used only inside posted closures
+    std::vector<tqm::Task> tasks;
+    std::string doneText;
+    uint32_t generation = 0;
+    std::shared_ptr<std::atomic<bool>> cancel;
+    fs::path logFile;
+    bool writeLog = false;
+
+    std::vector<tqm::Task> engineList, ownList;
+    int steps = 1;
+    int downloadsDone = 0;
+
+    void post(std::function<void(Model&)> f) const {
+        if (queue) queue->post([m = model, f = std::move(f)] { f(*m); });
+    }
+
+    void postProgress(std::string text, double fraction) const {
+        post([text = std::move(text), fraction](Model& m) {
+            m.progressText = text;
+            m.fraction = fraction;
+            if (m.onChange) m.onChange();
+        });
+    }
+
+    double installFraction() const { return double(steps - 1) / steps; }
+
+    // The progress callback of one download: whole percents, each posted once.
+    tqm::Progress onDownload(const tqm::FileRef* ref) {
+        return [this, ref, last = -1](uint64_t done, uint64_t total) mutable {
+            total = calls::transferTotal(total, ref);
+            const int pct = total ? int(std::min<uint64_t>(done * 100 / total, 100)) : 0;
+            if (pct != last) {
+                last = pct;
+                postProgress("Downloading " + std::to_string(pct) + " %", (pct / 100.0 + downloadsDone) / steps);
+            }
+            return !cancel->load();
+        };
+    }
+
+    // Downloads every package of the engine's list; false with out's error (and maybe a line).
+    bool downloads(const tqm::Engine& engine, Outcome& out) {
+        for (const tqm::Task& task : engineList) {
+            std::string error;
+            if (task.op == "install") {
+                const tqm::Plugin* entry = engine.catalog ? engine.catalog->find(task.id) : nullptr;
+                if (!entry) {
+                    out.error = task.id + " is not in the catalog";
+                    return false;
+                }
+                const bool got = calls::download(engine, *entry, task.format, error,
+                                                 onDownload(entry->package(task.format, tqm::thisPlatform())));
+                ++downloadsDone;
+                if (!got) {
+                    out.lines.push_back(tqm::resultLine(task, false, error));
+                    out.error = error;
+                    return false;
+                }
+            } else if (task.op == "self") {
+                const bool got = calls::downloadSelf(
+                    engine, error, onDownload(engine.catalog ? engine.catalog->managerPackage() : nullptr));
+                ++downloadsDone;
+                if (!got) {
+                    out.lines.push_back("self manager app: " + error);
+                    out.error = error;
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    bool needsElevation(const tqm::Engine& engine) const {
+        bool needed = false;
+        std::map<std::string, bool> folders;  // one probe per format's folder
+        for (const tqm::Task& task : engineList) {  // every task is tested: canWrite makes folders
+            bool can;
+            if (task.op == "self") {
+                can = engine.canWriteSelf();
+            } else if (task.op == "purge") {
+                can = engine.canPurge(task.id, task.format);
+            } else {
+                auto [it, fresh] = folders.try_emplace(task.format, false);
+                if (fresh) it->second = engine.canWrite(task.format);
+                can = it->second;
+            }
+            needed = needed || !can;
+        }
+        return needed;
+    }
+
+    // Downloads, then the install engine here or in the elevated helper. False when it ended
+    // before the install began (the only part of a job that a stop can end).
+    bool runEngineList(tqm::Engine& engine, Outcome& out) {
+        std::string error;
+        if (!engine.loadReceipt(error)) {
+            out.error = error;
+            return false;
+        }
+        if (!downloads(engine, out) || cancel->load()) return false;
+        if (engineList.empty()) {
+            out.ok = true;
+            return true;
+        }
+        post([](Model& m) {
+            m.stoppable = false;
+            if (m.onChange) m.onChange();
+        });
+        if (needsElevation(engine)) {
+            postProgress("Waiting for permission", installFraction());
+            out.ok = calls::runElevated(config, engineList, out.lines, out.error);
+            return true;
+        }
+        postProgress(engineList.front().op == "remove" ? "Removing" : "Installing", installFraction());
+        engine.sweep();
+        out.ok = calls::runHere(engine, engineList, out.lines);
+        for (const std::string& line : out.lines)
+            if (!calls::lineOk(line)) {
+                out.error = lineError(line);
+                break;
+            }
+        if (!out.ok && out.error.empty()) out.error = "a task failed";
+        return true;
+    }
+
+    // The manager's own steps, in order, while everything succeeds.
+    void runOwnList(tqm::Engine& engine, Outcome& out) {
+        const setup::Where where{config.layout.root};
+        const std::string userData = config.layout.userData();
+        for (const tqm::Task& task : ownList) {
+            if (!out.ok) return;
+            std::string& error = out.error;
+            if (task.op == "setup-uninstall") {
+                postProgress("Removing the manager", installFraction());
+                out.ok = setup::uninstall(where, error);
+                std::error_code ec;
+                fs::remove_all(fs::path(userData) / "cache", ec);
+                if (out.ok && task.id == "plugins") setup::removeAfterExit(userData);
+                out.lines.push_back(task.op + " manager app: " + (out.ok ? "ok" : error));
+            } else if (task.op == "setup-install") {
+                postProgress("Installing the manager", installFraction());
+                const bool startMenu = task.id.find("startmenu") != std::string::npos;
+                const bool desktop = task.id.find("desktop") != std::string::npos;
+                out.ok = setup::install(where, config.program, config.version, startMenu, desktop, error);
+                out.lines.push_back(task.op + " manager app: " + (out.ok ? "ok" : error));
+            } else {  // the user's data of an item
+                postProgress("Deleting its data", installFraction());
+                std::string ignored;
+                engine.loadReceipt(ignored);
+                out.ok = engine.purge(task.id, "user", error);
+                out.lines.push_back("purge " + task.id + " user: " + (out.ok ? "ok" : error));
+            }
+        }
+    }
+
+    void operator()() {
+        for (const tqm::Task& task : tasks) (calls::ownStep(task) ? ownList : engineList).push_back(task);
+        for (const tqm::Task& task : engineList) steps += task.op == "install" || task.op == "self";
+
+        const tqm::Source source(config.source);
+        std::function<void(const std::string&)> engineLog;
+        if (writeLog) engineLog = [file = logFile](const std::string& line) { appendLog(file, "  " + line); };
+        const tqm::Catalog* parsed = catalog && catalog->ok ? &catalog->catalog : nullptr;
+        tqm::Engine engine = calls::jobEngine(config, source, parsed, std::move(engineLog));
+
+        Outcome out;
+        const bool ran = runEngineList(engine, out);
+        if (!ran && cancel->load()) {
+            out.error = "Cancelled";
+            out.lines.clear();
+            out.cancelled = true;
+        }
+        runOwnList(engine, out);
+
+        if (writeLog) {
+            std::vector<std::string> texts;
+            for (const std::string& line : out.lines) texts.push_back("  " + line);
+            texts.push_back(out.ok ? "  done" : out.cancelled ? "  cancelled" : "  failed: " + out.error);
+            appendLog(logFile, texts);
+        }
+        post([out = std::move(out), doneText = doneText, generation = generation](Model& m) {
+            m.finishJob(out.ok, out.error, out.lines, doneText, generation, out.cancelled);
+        });
+    }
+};
+
+}  // namespace
+
+void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string doneText) {
+    if (busy || tasks.empty()) return;
+    // A task without an operation does nothing (the engine would take it for an install).
+    std::erase_if(tasks, [](const tqm::Task& t) { return t.op.empty(); });
+    jobTitle = std::move(title);
+    log("job: " + jobTitle);
+    if (tasks.empty()) {  // ends at once, as a job that failed with nothing done
+        ++jobGeneration;
+        finishJob(false, kNothingToDo, {}, {}, jobGeneration, false);
+        log("  failed: " + std::string(kNothingToDo));
+        return;
+    }
+    busy = true;
+    jobIds.clear();
+    for (const tqm::Task& task : tasks) {
+        jobIds[task.id] = 1;
+        failed.erase(task.id);
+    }
+    progressText = tasks.front().op == "remove" ? "Removing" : "Starting";
+    fraction = 0;
+    ++jobGeneration;
+    cancel = std::make_shared<std::atomic<bool>>(false);
+    stoppable = std::any_of(tasks.begin(), tasks.end(), [](const tqm::Task& t) { return t.op == "install" || t.op == "self"; });
+    note.clear();
+    if (onChange) onChange();
+
+    Worker worker;
+    worker.config = config;
+    worker.catalog = catalog;
+    worker.queue = queue;
+    worker.model = this;
+    worker.tasks = std::move(tasks);
+    worker.doneText = std::move(doneText);
+    worker.generation = jobGeneration;
+    worker.cancel = cancel;
+    worker.logFile = logFile();
+    worker.writeLog = !config.harness;
+    std::thread(std::move(worker)).detach();
+}
+
+void Model::finishJob(bool jobOk, const std::string& error, const std::vector<std::string>& lines,
+                      const std::string& doneText, uint32_t generation, bool jobCancelled) {
+    busy = false;
+    stoppable = false;
+    cancelled = jobCancelled;
+    progressText.clear();
+    fraction = 1.0;
+    doneGeneration = generation;
+    ok = jobOk;
+    bool attributed = false;
+    for (const std::string& line : lines) {
+        if (calls::lineOk(line)) continue;
+        const std::string id = lineId(line);
+        if (id.empty()) continue;
+        failed[id] = 1;
+        attributed = true;
+    }
+    if (!jobOk && !attributed && !jobCancelled)
+        for (const auto& [id, one] : jobIds) failed[id] = 1;
+    jobIds.clear();
+    refresh();
+    note = jobOk ? doneText : error;
+    if (onChange) onChange();
+}
+
+}  // namespace tqapp

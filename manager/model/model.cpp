@@ -1,0 +1,149 @@
+// The model's catalog loading, receipts, rows and queries.
+//
+// A catalog load runs on a detached worker (inline in harness mode): it fetches and verifies the
+// catalog through the engine, which keeps the cache and falls back to it, then fills the pictures
+// from the art cache. The result reaches the model only through a closure posted to the UI queue.
+// A failed load replaces the last good one: the rows then show the installed items only.
+#include "manager/model/model.h"
+
+#include <thread>
+
+#include "engine/layout.h"
+#include "engine/load.h"
+#include "engine/source.h"
+#include "engine/util.h"
+#include "gui/ui_queue.h"
+#include "manager/model/engine_calls.h"
+#include "manager/model/pictures.h"
+#include "manager/view/row_formats.h"
+
+namespace tqapp {
+
+Model::Model(Config config_, std::shared_ptr<lumo::gui::UiQueue> queue_, std::function<void()> onChange_)
+    : config(std::move(config_)),
+      queue(std::move(queue_)),
+      onChange(std::move(onChange_)),
+      cancel(std::make_shared<std::atomic<bool>>(false)) {}
+
+void Model::start() {
+    if (!config.program.empty()) calls::sweepSelf(config.program);
+    if (config.harness) {
+        apply(fetch(config));
+        return;
+    }
+    startLoad();
+}
+
+void Model::reload() {
+    if (busy || loading) return;
+    loading = true;
+    if (onChange) onChange();
+    if (config.harness) {
+        apply(fetch(config));
+        return;
+    }
+    startLoad();
+}
+
+void Model::startLoad() {
+    std::thread([copy = config, q = queue, model = this] {
+        std::shared_ptr<Loaded> loaded = fetch(copy);
+        if (q) q->post([model, loaded] { model->apply(loaded); });
+    }).detach();
+}
+
+std::shared_ptr<Model::Loaded> Model::fetch(const Config& config) {
+    auto out = std::make_shared<Loaded>();
+    const tqm::Source source(config.source);
+    const std::string userData = config.layout.userData();
+    out->catalog =
+        std::make_shared<tqm::LoadedCatalog>(tqm::loadCatalog(source, config.pub, userData, config.offline));
+    if (!out->catalog->ok) return out;
+    out->pictures = art::catalogPictures(source, art::cacheDir(userData), out->catalog->catalog);
+    return out;
+}
+
+void Model::apply(const std::shared_ptr<Loaded>& loaded) {
+    loading = false;
+    catalog = loaded->catalog;
+    if (catalog) {
+        if (catalog->ok)
+            log("catalog " + std::to_string(catalog->catalog.sequence) +
+                (catalog->fromCache ? " (offline, from the cache)" : ""));
+        else
+            log("catalog: " + catalog->note);
+    }
+    pictures = std::move(loaded->pictures);
+    refresh();
+    if (onChange) onChange();
+}
+
+namespace {
+
+// Reads one receipt file into kept. The last good receipt stays when the same file fails to read
+// again; a failed read of another file (a new scope or root) leaves an empty receipt, so no item
+// of the old scope stands as installed in the new one.
+void readReceipt(const std::string& file, tqm::Receipt& kept, std::string& keptFrom, std::string& error) {
+    tqm::Receipt fresh;
+    std::string why;
+    if (fresh.load(file, why)) {
+        kept = std::move(fresh);
+        keptFrom = file;
+        return;
+    }
+    if (error.empty()) error = why;
+    if (keptFrom != file) {
+        kept = tqm::Receipt{};
+        keptFrom = file;
+    }
+}
+
+}  // namespace
+
+void Model::refresh() {
+    receiptError.clear();
+    readReceipt(config.layout.receiptFile(), receipt, receiptFrom_, receiptError);
+    readReceipt(config.layout.appsReceiptFile(), appsReceipt, appsReceiptFrom_, receiptError);
+    const tqm::Catalog* parsed = catalog && catalog->ok ? &catalog->catalog : nullptr;
+    rows = tqm::deriveRows(parsed, receipt, config.layout, config.version, appsReceipt);
+    ++rowsGeneration;
+    if (!receiptError.empty()) note = receiptError;
+}
+
+bool Model::setLayout(const tqm::Layout& layout) {
+    if (busy) return false;
+    config.layout = layout;
+    log(std::string("install scope ") + tqm::scopeName(layout.scope) + ", folders: " + layout.formatDir("vst3") +
+        " / " + layout.formatDir("clap"));
+    refresh();
+    if (onChange) onChange();
+    return true;
+}
+
+int Model::updates() const {
+    int n = 0;
+    for (const tqm::Row& row : rows) n += rowUpdatable(row);
+    return n;
+}
+
+bool Model::busyWith(const std::string& id) const { return busy && jobIds.count(id); }
+
+std::string Model::managerUpdate() const {
+    if (!catalog || !catalog->ok) return {};
+    const tqm::Catalog& c = catalog->catalog;
+    if (!c.managerPackage() || c.manager_latest.empty()) return {};
+    return tqm::compareVersions(c.manager_latest, config.version) > 0 ? c.manager_latest : std::string();
+}
+
+bool Model::managerRequired() const {
+    if (!catalog || !catalog->ok) return false;
+    const std::string& minimum = catalog->catalog.manager_minimum;
+    return !minimum.empty() && tqm::compareVersions(config.version, minimum) < 0;
+}
+
+void Model::say(std::string text) {
+    note = std::move(text);
+    if (onChange) onChange();
+}
+
+}  // namespace tqapp

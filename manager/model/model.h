@@ -1,0 +1,111 @@
+#pragma once
+// The manager's state object, owned by the main window and touched only on the UI thread.
+//
+//   Art, Model::Loaded     pictures of the catalog entries and what one catalog load hands over
+//   Model fields           configuration, catalog, receipts, rows, pictures, the job and its outcome
+//   loading                start, reload, fetch (worker), apply, refresh, setLayout   (model.cpp)
+//   queries                updates, busyWith, managerUpdate, managerRequired          (model.cpp)
+//   log                    log, logFile                                               (log.cpp)
+//   jobs                   run, finishJob                                              (jobs.cpp)
+//
+// Slow work (a catalog load, a job) runs on detached worker threads that hold copies of what they
+// need and hand results back only by posting closures to the editor's UI queue; those closures
+// carry the model's address and run on the UI thread. The editor kills the queue when it goes,
+// so a closure posted after that is dropped unrun and the address is never used again.
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/catalog.h"
+#include "engine/jobs.h"
+#include "engine/receipt.h"
+#include "engine/rows.h"
+#include "gui/draw/canvas.h"
+#include "manager/model/config.h"
+#include "manager/model/pictures.h"
+
+namespace lumo::gui {
+class UiQueue;
+}
+
+namespace tqapp {
+
+class Model {
+public:
+    // What one catalog load hands to the UI thread.
+    struct Loaded {
+        std::shared_ptr<tqm::LoadedCatalog> catalog;  // never null
+        std::map<std::string, Art> pictures;          // by catalog id; empty when the catalog did not load
+    };
+
+    Model(Config config, std::shared_ptr<lumo::gui::UiQueue> queue, std::function<void()> onChange);
+
+    Config config;
+    std::shared_ptr<lumo::gui::UiQueue> queue;
+    std::function<void()> onChange;
+
+    bool loading = true;                          // a catalog load is under way
+    std::shared_ptr<tqm::LoadedCatalog> catalog;  // the last load applied, good or not; null before
+    tqm::Receipt receipt;                         // "installed.json" of the layout's scope
+    tqm::Receipt appsReceipt;                     // "apps.json" of the layout's scope
+    std::string receiptError;                     // why the last receipt read in refresh failed
+    std::vector<tqm::Row> rows;                   // as tqm::deriveRows orders them
+    uint32_t rowsGeneration = 0;                  // counts every replacement of rows
+    std::map<std::string, Art> pictures;          // by catalog id
+
+    bool busy = false;                    // a job runs
+    std::map<std::string, int32_t> jobIds;  // ids of the running job's tasks
+    std::string progressText;
+    std::string jobTitle;                 // of the running or last job
+    std::string note;                     // the status note
+    double fraction = 0;                  // the running job's progress; 1 once it ended
+    uint32_t jobGeneration = 0;           // jobs started
+    uint32_t doneGeneration = 0;          // generation of the last job that ended
+    bool ok = false;                      // the last job that ended succeeded
+    bool cancelled = false;               // the last job that ended was stopped
+    bool stoppable = false;               // the running job may still be stopped
+    std::shared_ptr<std::atomic<bool>> cancel;  // the running job's stop flag
+    std::map<std::string, int32_t> failed;      // ids whose last job failed
+
+    // Sweeps self-update leftovers, then starts the first catalog load (inline in harness mode).
+    void start();
+    // Another catalog load, unless a load or a job runs.
+    void reload();
+    // The catalog load itself: catalog, signature, pictures. Any thread; touches no model.
+    static std::shared_ptr<Loaded> fetch(const Config& config);
+    // Takes a load's result.
+    void apply(const std::shared_ptr<Loaded>& loaded);
+    // Reads both receipts again and derives the rows.
+    void refresh();
+    // Changes the install layout; false (nothing done) while a job runs.
+    bool setLayout(const tqm::Layout& layout);
+
+    int updates() const;
+    bool busyWith(const std::string& id) const;
+    std::string managerUpdate() const;  // the catalog's newer manager version, or empty
+    bool managerRequired() const;       // this manager is older than the catalog's minimum
+    void say(std::string text);
+
+    // One time-stamped line in the log file (nothing in harness mode).
+    void log(const std::string& text) const;
+    std::filesystem::path logFile() const;
+
+    // Starts a job on a worker; nothing when a job runs or there are no tasks.
+    void run(std::vector<tqm::Task> tasks, std::string title, std::string doneText);
+    // The job worker's last post: records the outcome.
+    void finishJob(bool ok, const std::string& error, const std::vector<std::string>& lines,
+                   const std::string& doneText, uint32_t generation, bool cancelled);
+
+private:
+    void startLoad();
+    // The receipt files the kept receipts were read from: a failed read of another file (a new
+    // scope or root) must not leave the old scope's items standing as installed here.
+    std::string receiptFrom_, appsReceiptFrom_;
+};
+
+}  // namespace tqapp

@@ -1,0 +1,133 @@
+#include "manager/model/settings_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include "engine/fileread.h"
+
+namespace tqapp {
+namespace {
+
+// Far more than any settings file holds; a larger one is not ours.
+constexpr size_t kMaxFile = 1 << 20;
+
+// The file's lines, each without its "\n" and one "\r" before it (a file written with CRLF line
+// ends reads the same). `readable` is false when the file is there but cannot be read: too large,
+// not a regular file, or refused; a missing file simply has no lines.
+std::vector<std::string> fileLines(const std::string& path, bool& readable) {
+    std::vector<std::string> out;
+    std::string text;
+    int err = 0;
+    readable = tqm::readRegularFile(path, kMaxFile, text, err) || err == ENOENT;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        size_t last = end;
+        if (last > at && text[last - 1] == '\r') --last;
+        out.push_back(text.substr(at, last - at));
+        at = end + 1;
+    }
+    return out;
+}
+
+std::vector<std::string> fileLines(const std::string& path) {
+    bool readable = true;
+    return fileLines(path, readable);
+}
+
+bool hasBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+
+bool readInt(const std::string& text, size_t& at, int& out) {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r'))
+        ++at;
+    const char* first = text.data() + at;
+    const char* last = text.data() + text.size();
+    if (first < last && *first == '+') ++first;
+    const auto [p, ec] = std::from_chars(first, last, out);
+    if (ec != std::errc()) return false;
+    at = size_t(p - text.data());
+    return true;
+}
+
+}  // namespace
+
+std::string settingsPath(const tqm::Layout& layout) { return tqm::joinPath(layout.userData(), "settings.txt"); }
+std::string sizePath(const tqm::Layout& layout) { return tqm::joinPath(layout.userData(), "window.txt"); }
+
+void readSettings(const std::string& path, const std::function<void(const std::string&, const std::string&)>& fn) {
+    for (const std::string& line : fileLines(path)) {
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos) fn(line.substr(0, eq), line.substr(eq + 1));
+    }
+}
+
+std::string settingValue(const std::string& path, const std::string& key) {
+    const std::string prefix = key + "=";
+    for (const std::string& line : fileLines(path))
+        if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
+    return {};
+}
+
+bool writeSetting(const std::string& path, const std::string& key, const std::string& value) {
+    if (hasBreak(key) || hasBreak(value) || key.find('=') != std::string::npos) return false;
+    const std::string prefix = key + "=";
+    // A file that is there but cannot be read is left as it is: rewriting it would lose every
+    // other setting in it.
+    bool readable = true;
+    const std::vector<std::string> lines = fileLines(path, readable);
+    if (!readable) return false;
+    std::string text;
+    for (const std::string& line : lines)
+        if (!line.empty() && line.rfind(prefix, 0) != 0) text += line + "\n";
+    text += prefix + value + "\n";
+    return writeWhole(path, text);
+}
+
+bool readSize(const std::string& path, int& w, int& h) {
+    std::string text;
+    int err = 0;
+    if (!tqm::readRegularFile(path, kMaxFile, text, err)) return false;
+    size_t at = 0;
+    int a = 0, b = 0;
+    if (!readInt(text, at, a) || !readInt(text, at, b)) return false;
+    w = a;
+    h = b;
+    return true;
+}
+
+bool writeSize(const std::string& path, int w, int h) {
+    return writeWhole(path, std::to_string(w) + " " + std::to_string(h) + "\n");
+}
+
+bool writeWhole(const std::string& path, const std::string& text) {
+    std::error_code ec;
+    const std::filesystem::path target(path);
+    if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
+    const std::string tmp = path + ".tmp";
+    ::unlink(tmp.c_str());  // a stale file, or a link planted there, is never written through
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool ok = true;
+    size_t done = 0;
+    while (ok && done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else done += size_t(n);
+    }
+    if (::close(fd) != 0) ok = false;
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tqapp

@@ -1,0 +1,172 @@
+// Start-up: the editor factory, the view's constructor (the layout values it reads once) and start,
+// which turns the command line and "settings.txt" into the run configuration and starts the model.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "embedded/managerSkin.h"
+#include "engine/running.h"
+#include "engine/signature.h"
+#include "platform/platform.h"
+#include "manager/model/model.h"
+#include "manager/model/setup.h"
+#include "manager/view/view.h"
+#include "manager/model/settings_file.h"
+
+namespace tqapp {
+namespace {
+
+// The maker's download server; "--source" replaces it.
+constexpr const char* kDefaultSource = "https://downloads.ardune.systems/manager/";
+
+// "#rrggbb" as an opaque colour; anything else is opaque white.
+lumo::gui::Color colorOf(const lumo::Json& v) {
+    const std::string& s = v.string();
+    if (!v.isString() || s.size() != 7) return 0xFFFFFFFFu;
+    uint32_t rgb = 0;
+    for (size_t i = 1; i < 7; ++i) {
+        const char c = s[i];
+        uint32_t d;
+        if (c >= '0' && c <= '9')
+            d = uint32_t(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            d = uint32_t(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            d = uint32_t(c - 'A' + 10);
+        else
+            return 0xFFFFFFFFu;
+        rgb = rgb << 4 | d;
+    }
+    const uint32_t r = rgb >> 16 & 0xFF, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
+    return 0xFF000000u | b << 16 | g << 8 | r;
+}
+
+Axis axisOf(const lumo::Json& bands) {
+    Axis a;
+    for (const lumo::Json& e : bands.array()) {
+        Axis::Band b;
+        b.pos = lumo::gui::jsonInt(e[0], 0);
+        b.len = lumo::gui::jsonInt(e[1], 1);
+        if (b.len < 2) b.len = 1;
+        a.bands.push_back(b);
+    }
+    return a;
+}
+
+// The caption strip ends one unit left of the minimise button.
+void placeCaption(CaptionArea& caption, const ManagerView& view) {
+    caption.bounds = {0, 0, view.windowSlot(false).x - 1, 25};
+}
+
+}  // namespace
+
+const lumo::gui::Assets& managerSkin() {
+    static const lumo::gui::Assets skin = [] {
+        lumo::gui::Assets a;
+        a.load(lumo::embedded::managerSkin, lumo::embedded::managerSkinCount);
+        return a;
+    }();
+    return skin;
+}
+
+ManagerView::ManagerView() {
+    name = "manager";
+    const lumo::Json& layout = managerSkin().layout;
+    managerLayout = &layout["manager"];
+    layoutRects = &layout["rects"];
+    const lumo::Json& m = *managerLayout;
+    for (const auto& [key, value] : m["colors"].object()) colors[key] = colorOf(value);
+    rowPitch = lumo::gui::jsonInt(m["row_pitch"], 26);
+    rowFirstX = lumo::gui::jsonInt(m["row_first"][0], 0);
+    rowFirstY = lumo::gui::jsonInt(m["row_first"][1], 0);
+    xAxis = axisOf(m["stretch"]["x"]);
+    yAxis = axisOf(m["stretch"]["y"]);
+    const lumo::Json& share = m["stretch"]["inspector_share"];
+    if (share.isNumber() && std::isfinite(share.number)) inspectorShare = std::clamp(share.number, 0.0, 0.9);
+    const lumo::gui::AssetPack& one = managerSkin().pack(1.0);
+    if (one.width > 0 && one.height > 0) {
+        pageWidth = one.width;
+        pageHeight = one.height;
+    }
+    setSize(pageWidth, pageHeight);
+}
+
+ManagerView::~ManagerView() {
+    // The model goes before the resize callback and the rest of the fields.
+    model.reset();
+    resizeRequest = nullptr;
+}
+
+void ManagerView::start(lumo::gui::Editor& editor) {
+    Config cfg;
+    cfg.layout.scope = tqm::defaultScope();
+    cfg.source = lumo::standaloneArgValue("--source");
+    if (cfg.source.empty()) cfg.source = kDefaultSource;
+    cfg.pub = lumo::standaloneArgValue("--pub");
+    if (cfg.pub.empty()) cfg.pub = tqm::builtinKeys();
+    // Receipts keep the paths under the root as they were written, so the root is made absolute
+    // here: a later run from another folder must find the same files inside it.
+    if (std::string root = lumo::standaloneArgValue("--root"); !root.empty()) {
+        std::error_code ec;
+        std::filesystem::path whole = std::filesystem::absolute(root, ec).lexically_normal();
+        if (!whole.has_filename() && whole.has_relative_path()) whole = whole.parent_path();  // no trailing "/"
+        cfg.layout.root = ec || std::filesystem::path(root).is_absolute() ? root : whole.string();
+    }
+    const std::string scopeWord = lumo::standaloneArgValue("--scope");
+    if (!scopeWord.empty()) cfg.layout.scope = scopeWord == "user" ? tqm::Scope::User : tqm::Scope::System;
+    cfg.offline = lumo::hasStandaloneArg("--offline");
+    readSettings(settingsPath(cfg.layout), [&](const std::string& key, const std::string& value) {
+        if (key == "scope" && scopeWord.empty())
+            cfg.layout.scope = value == "user" ? tqm::Scope::User : tqm::Scope::System;
+        else if (key.rfind("folder.", 0) == 0 && !value.empty())
+            cfg.layout.folders[key.substr(7)] = value;
+    });
+    cfg.harness = false;
+    for (const char* word : {"--screenshot", "--dump-tree", "--steps", "--frames"})
+        cfg.harness = cfg.harness || lumo::hasStandaloneArg(word);
+    cfg.program = tqm::runningProgram();
+
+    model.reset();
+    model = std::make_unique<Model>(cfg, editor.uiQueue(), [this] { changed(); });
+
+    look = lumo::standaloneArgValue("--look") == "tq" ? 0 : 1;
+    setSize(bounds.w, bounds.h);
+    if (!lumo::hasStandaloneArg("--zoom")) editor.setZoom(look == 0 ? 1.2 : 1.0);
+    if (!cfg.harness && !lumo::hasStandaloneArg("--size")) restoreSize();
+    if (!cfg.harness) {
+        const setup::Where where(cfg.layout.root);
+        if (setup::runningInstalled(where, cfg.program)) setup::refreshEntry(where, cfg.version);
+    }
+    model->start();
+    if (std::string sel = lumo::standaloneArgValue("--select"); !sel.empty()) selectIndex(std::atoi(sel.c_str()));
+}
+
+std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host) {
+    const lumo::gui::Assets& skin = managerSkin();
+    const lumo::gui::AssetPack& pack = skin.pack(1.0);
+    const int w = pack.width > 0 ? pack.width : 426, h = pack.height > 0 ? pack.height : 344;
+    auto editor = std::make_unique<lumo::gui::Editor>(host, w, h);
+    editor->setBodyScales(skin.scales());
+    editor->setCustomFrame(lumo::gui::Editor::customFrameSupported());
+    editor->setCornerStyle(2);
+    editor->setWindowTitle("Ardune Systems Manager", false);
+    ManagerView* view = editor->root()->make<ManagerView>();
+    CaptionArea* caption = editor->root()->make<CaptionArea>();
+    placeCaption(*caption, *view);
+    editor->onResize = [view, caption](int rw, int rh) {
+        view->resized(rw, rh);
+        placeCaption(*caption, *view);
+    };
+    editor->setResizable(w, h, 0, 0);
+    lumo::gui::Editor* ed = editor.get();
+    view->resizeRequest = [ed](int rw, int rh) { ed->resizeBody(rw, rh); };
+    view->start(*editor);
+    // Widening to the look's minimum is the program's doing, not a size the user chose: not saved.
+    view->selfResizing = true;
+    editor->setResizable(view->minimumWidth(), h, 0, 0);
+    view->selfResizing = false;
+    return editor;
+}
+
+}  // namespace tqapp

@@ -1,0 +1,341 @@
+#pragma once
+// The manager's main window: one widget that starts the manager, lays itself out from the skin's
+// layout document in two looks, and lists, sorts, selects and scrolls the rows.
+//
+// Index (the members are spread over manager/view/, manager/skin_look/ and manager/pixel_look/ by concern):
+//   1. CaptionArea ....................... the strip over the window bar that lets the window be dragged
+//   2. ManagerView, fields ............... every field the view's parts share, in one place
+//   3. Start-up and configuration ........ start.cpp: createManagerEditor, the constructor, start
+//   4. Settings and window size .......... settings_and_window_size.cpp: "settings.txt", "window.txt", first load
+//   5. Geometry .......................... geometry.cpp: bands, mapped rectangles, sprite boxes,
+//                                          scrollbar travel, fonts, wrap (the bands are manager/view/axis.h)
+//   6. Row list .......................... row_list.cpp: order, selection, scrolling, status line
+//   7. Pointer and painting .............. pointer.cpp, paint.cpp: hit list, press, draw
+//   8. Job plans ......................... job_plans.cpp: the job window and the manager's own plans
+//   9. Free functions .................... createManagerEditor, formatTitle, upper, startDetached
+//  10. Row actions and the row menu ...... row_actions.cpp, update_all_and_row_menu.cpp: tick boxes, the main
+//                                          button, the row pill, UPDATE ALL, the "more" menu
+//  11. Skin-look painting ................ skin_look/: frame, labels, rows, inspector, pills
+//  12. Pixel look and pointer ............ pixel_look/, pointer.cpp, clicks.cpp
+//  13. Settings window .................. settings_window_host.cpp: opening it and what its callbacks do
+//
+// Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
+// after stretching (the view's own coordinates); pixels are layout units times the scale of the
+// skin pack chosen for the paint, plus the paint origin.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/layout.h"
+#include "engine/rows.h"
+#include "gui/draw/assets.h"
+#include "gui/editor.h"
+#include "gui/menu_item.h"
+#include "gui/widget.h"
+#include "json/json.h"
+#include "manager/view/axis.h"
+#include "manager/model/job_plan.h"
+
+namespace tqapp {
+
+class Model;
+class JobWindow;
+class AccountWindow;
+
+// ---------------------------------------------------------------------------------------------
+// 1. CaptionArea: a plain widget named "caption" over the window bar, left of the window buttons;
+//    the platform window takes presses on it as presses on the caption.
+class CaptionArea : public lumo::gui::Widget {
+public:
+    CaptionArea() {
+        name = "caption";
+        windowPart = lumo::gui::kWindowPartCaption;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// 2. ManagerView
+class ManagerView : public lumo::gui::Widget {
+public:
+    // Header lines of displayList.
+    static constexpr int32_t kAppsHeader = -1;
+    static constexpr int32_t kPluginsHeader = -2;
+    // The pixel look needs this many more units of width than the page.
+    static constexpr int32_t kPixelExtraWidth = 70;
+
+    // ---- 3. start-up and configuration (start.cpp)
+    ManagerView();
+    ~ManagerView() override;
+    void start(lumo::gui::Editor& editor);
+
+    void describe(lumo::gui::WidgetInfo& info) const override;
+    void draw(const lumo::gui::Paint& p) override;
+    bool onMouseDown(const lumo::gui::MouseEvent& e) override;
+    void onMouseUp(const lumo::gui::MouseEvent& e) override;
+    bool onMouseWheel(const lumo::gui::MouseEvent& e) override;
+    void onMouseLeave() override;
+    void onMouseMove(const lumo::gui::MouseEvent& e) override;
+    bool wantsFocus() const override { return true; }
+    bool onKey(const lumo::gui::KeyEvent& e) override;
+
+    // The least body width of the current look.
+    int32_t minimumWidth() const { return pageWidth + (look == 1 ? kPixelExtraWidth : 0); }
+
+    // ---- 4. settings and window size (settings_and_window_size.cpp)
+    std::string settingsFile() const;
+    std::string sizeFile() const;
+    std::string setting(const std::string& key) const;
+    // False (and nothing written) for a value holding a line break: it would make a second key.
+    bool setSetting(const std::string& key, const std::string& value);
+    bool applyScope(tqm::Scope scope);
+    void resized(int w, int h);
+    bool restoreSize();
+    void fitNames();
+    bool offerInstall();
+    void offerSelfUpdate();
+    void restartSelf();
+    // Hands a path to the system's opener or, as a new instance, starts the program at the path
+    // with this instance's command line; says in the status line when that cannot be started.
+    bool openPath(const std::string& path, bool newInstance);
+
+    // ---- 5. geometry (geometry.cpp)
+    void setSize(int w, int h);
+    lumo::gui::Rect mapRect(lumo::gui::Rect r) const;
+    lumo::gui::Rect shiftRect(lumo::gui::Rect r) const;
+    double left(const std::string& layer) const;
+    double base(const std::string& layer) const;
+    lumo::gui::Rect spriteRect(const std::string& sprite) const;
+    lumo::gui::Rect faceRect(const std::string& sprite) const;
+    lumo::gui::Rect windowSlot(bool close) const;
+    int32_t maxScroll() const;
+    int32_t trackTravel() const;
+    int32_t capOffset() const;
+    const lumo::gui::BitmapFont* fontOf(const lumo::gui::AssetPack& pack, const std::string& role) const;
+    // The font of a role at a given scale (fontOf uses paintScale).
+    const lumo::gui::BitmapFont* fontAt(const lumo::gui::AssetPack& pack, const std::string& role,
+                                        double scale) const;
+    // One of three sprite names by the pointer state of a hit name.
+    std::string lookFor(const std::string& hit, const std::string& normal, const std::string& hover,
+                        const std::string& pressed) const;
+    static lumo::gui::Bitmap boxResize(const lumo::gui::Bitmap& src, int w, int h);
+    std::vector<std::string> wrap(const lumo::gui::AssetPack& pack, const std::string& text, double width) const;
+    // A box of the scrollbar: the pixel look's own box for the hit name when it has one, else the sprite's.
+    lumo::gui::Rect scrollPart(const std::string& hit, const std::string& sprite) const;
+
+    // ---- 6. row list (row_list.cpp)
+    void changed();
+    void selectIndex(int index);
+    void setScroll(int offset);
+    const tqm::Row* selected() const;
+    bool showsPill(const tqm::Row& row) const;
+    std::string statusText() const;
+    std::string shortProgress() const;
+
+    // ---- 7. pointer and painting (pointer.cpp, paint.cpp)
+    std::vector<std::pair<std::string, lumo::gui::Rect>> hitRects() const;
+    // The pixel look's own boxes (filled in with the pixel look's painting).
+    bool hasDevBox(const std::string& name) const;
+    lumo::gui::Rect devBox(const std::string& name) const;
+    std::string hit(int x, int y) const;
+    void click(const std::string& name);
+
+    // ---- 8. job plans (job_plans.cpp)
+    void openInstall();
+    void openUninstall();
+    void openSelfUpdate();
+
+    // ---- 8b. job windows (job_plans.cpp)
+    // Opens the job window for a plan (without an editor the plan's default ticks run at once);
+    // showRunning opens it following the job already under way.
+    void openJob(JobPlan plan, bool showRunning, std::function<void()> onFinish);
+    // Raises the running job's window, or opens the last plan started in the running state.
+    void showRunningJob();
+    // True (and the running job shown) while a job runs; true without a model, when nothing can start.
+    bool showsRunningJob();
+    // The job window while it is open; null once closed, even before the editor destroys it.
+    JobWindow* openJobWindow() const;
+
+    // ---- 13. settings window (settings_window_host.cpp)
+    // Opens the settings window centred in the view, or raises the one already open.
+    void openAccount();
+    // The settings window while it is open; null once closed, even before the editor destroys it.
+    AccountWindow* openAccountWindow() const;
+    // A format's folder from the folder dialog; refused (with a note) unless a full path of plain characters.
+    void chooseFolder(const std::string& format);
+    void resetFolder(const std::string& format);
+    // Stores a format's folder override (empty: none) in the model and "settings.txt"; false while a job runs.
+    bool setFolderOverride(const std::string& format, const std::string& folder);
+    void openLogFolder();
+    // Writes "THIRD-PARTY-NOTICES.txt" into the user-data folder and opens it.
+    void openNotices();
+    std::string installState() const;
+
+    // ---- 12. pixel look and pointer (pixel_look/, pointer.cpp, clicks.cpp)
+    // The list's column edges in design units: name, version, status, action.
+    static constexpr int32_t kDevEdges[5] = {5, 114, 177, 237, 296};
+    void onMouseDrag(const lumo::gui::MouseEvent& e) override;
+    // A list column 0 to 3 in layout units, its edges stretched with the horizontal bands.
+    lumo::gui::Rect devCol(int index) const;
+    std::vector<std::pair<std::string, lumo::gui::Rect>> devColumns() const;
+    // The action button of a list line whose top is rowTop.
+    lumo::gui::Rect devRowButton(int rowTop) const;
+    void devRowLamp(lumo::gui::Canvas& canvas, lumo::gui::Rect logical, bool on, bool selected);
+    void devFrames(const lumo::gui::Paint& p);
+    void devHeaders(const lumo::gui::Paint& p);
+    void devPart(const lumo::gui::Paint& p, const std::string& name);
+    // A layout rectangle in device pixels at the paint scale and origin, each edge floored on its own.
+    lumo::gui::Rect devRect(lumo::gui::Rect r) const;
+    // The device box of a logical rectangle whose design width or height of 1 becomes one dot.
+    lumo::gui::Rect dotted(lumo::gui::Rect design, lumo::gui::Rect logical) const;
+    // The lowest baseline of "val" text under the picture well whose capitals clear the well's frame.
+    double devUnderWell(const lumo::gui::AssetPack& pack) const;
+    // One product line of the list in the pixel look, its top at `top` (pixel_look/rows.cpp).
+    void devRow(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index, double top);
+    // A row's status word (into status) and its colour key: job progress, "Error", or by state.
+    const char* rowStatus(const tqm::Row& row, std::string& status) const;
+    // Clicks on a tick box and on "open" (clicks.cpp).
+    void tickSlot(const std::string& slot);
+    void openShownFolder();
+
+    // ---- 10. row actions (row_actions.cpp) and UPDATE ALL and the row menu (update_all_and_row_menu.cpp)
+    // What a button asks for: op "install" (also for updates), "remove", or empty for nothing to do;
+    // verb "install", "update" or "remove"; the format keys; an app's companion ids that go along.
+    struct Action {
+        std::string op;
+        std::string verb;
+        std::vector<std::string> formats;
+        std::vector<std::string> companions;
+    };
+    // The tick-box slots are "vst3", "clap", "au"; on an app row without plug-ins the first two stand
+    // for its first two companions. A null row answers false, empty or the slot's plain title.
+    std::map<std::string, bool>& wanted(const tqm::Row& row);
+    std::string slotFormat(const tqm::Row* row, const std::string& slot) const;
+    int companionIndex(const tqm::Row* row, const std::string& slot) const;
+    const tqm::Row* companionRow(const tqm::Row* row, const std::string& slot) const;
+    bool offered(const tqm::Row* row, const std::string& slot) const;
+    bool ticked(const tqm::Row* row, const std::string& slot);
+    bool installedHere(const tqm::Row* row, const std::string& slot) const;
+    std::string slotTitle(const tqm::Row* row, const std::string& slot) const;
+    std::string pathFormat() const;
+    std::filesystem::path shownDir() const;
+    bool companionTicked(const tqm::Row& app, const tqm::Row& companion) const;
+    void toggleCompanion(const tqm::Row& row, const std::string& slot);
+    std::filesystem::path appDir(const tqm::Row& row) const;
+    Action appAction(const tqm::Row& row, bool allowRemove) const;
+    Action mainAction();
+    void rowAction(const tqm::Row& row);
+    // Builds the plan and opens the job window; a refusal is a note in the status line.
+    void runAction(const tqm::Row& row, Action action);
+    void updateAll();
+    void moreMenu(const tqm::Row& row);
+    void moreChoice(const std::string& rowId, int id);
+    // Without native menus (popupMenu answers -1) the toolkit's own list opens in their place.
+    void showMenu(std::vector<lumo::gui::MenuItem> items, lumo::gui::Rect anchor, std::function<void(int)> onPick);
+
+    // The main button's word for an action on a row: "reinstall" for an install over an installed row.
+    static std::string buttonWord(const tqm::Row& row, const Action& action);
+
+    // ---- 11. skin-look painting (skin_look/); positions in layout units, y of text the baseline
+    void put(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, double dx,
+             double dy, lumo::gui::Rect clip, double gain, bool stretchY);
+    void glass(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
+    void rows(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
+    void row(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index);
+    void logo(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
+    void label(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
+    void text(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, std::string s, double x,
+              double y, char align, double w, const char* colorKey, double maxWidth, double gain);
+    void centred(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, const std::string& s,
+                 lumo::gui::Rect box, const char* colorKey, double gain);
+    lumo::gui::Color ink(const std::string& key) const;
+    const lumo::gui::Bitmap& gained(const std::string& name, const lumo::gui::Bitmap& bitmap, double gain);
+    const lumo::gui::Bitmap* rowThumb(const std::string& id, double k);
+    void pill(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& hit,
+              const std::string& prefix);
+    void part(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
+    void inspectorText(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
+    // A format slot's label centred over its slot; a name too wide for the slot ends in "...".
+    void slotLabel(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const tqm::Row* row,
+                   const std::string& slot, const char* colorKey, double gain);
+    void windowButton(lumo::gui::Canvas& canvas, bool close);
+    // A layout length in device pixels at the paint scale: floor(v x scale + 1e-9).
+    int32_t dev(double v) const;
+    // The display index of the selected row, -1 when none.
+    int selectedIndex() const;
+    // Lists the rows again when the model replaced them since the display list was made.
+    void syncRows();
+    // Makes the display list from the model's rows (order, headers, the first selection).
+    void listRows();
+    uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
+
+    // ---- fields, in order
+    std::function<void(int w, int h)> resizeRequest;
+    const lumo::Json* managerLayout = nullptr;  // the layout's "manager" object
+    const lumo::Json* layoutRects = nullptr;    // the layout's "rects" object
+    std::unique_ptr<Model> model;
+    std::map<std::string, lumo::gui::Color> colors;
+    std::map<std::string, lumo::gui::Bitmap> gainedCache;
+    std::map<std::string, lumo::gui::Bitmap> thumbCache;
+    std::map<int, lumo::gui::Bitmap> glyphCache;
+    std::map<std::string, std::map<std::string, bool>> wants;
+    std::map<std::string, bool> companionTicks;
+    std::vector<int32_t> displayList;
+    std::string selectedId;
+    std::string hoverHit;
+    std::string pressedHit;
+    std::string shownFormat;
+    int32_t pendingSelect = 0;
+    std::string sortColumn = "name";
+    bool sortAscending = true;
+    bool firstLoadDone = false;
+    bool sizeRestored = false;
+    bool selfResizing = false;
+    Axis xAxis;
+    Axis yAxis;
+    double inspectorShare = 0.25;
+    int32_t pageWidth = 426;
+    int32_t pageHeight = 344;
+    lumo::gui::Rect listRect;
+    int32_t rowFirstX = 0;
+    int32_t rowFirstY = 0;
+    int32_t rowPitch = 26;
+    int32_t scroll = 0;
+    int32_t dragStartY = 0;
+    int32_t dragStartScroll = 0;
+    double paintScale = 1.0;
+    int32_t paintX = 0;
+    int32_t paintY = 0;
+    const lumo::gui::Paint* paint = nullptr;
+    JobWindow* jobWindow = nullptr;
+    AccountWindow* accountWindow = nullptr;
+    JobPlan lastPlan;  // the plan of the last job started from a job window, as it ran; shown again while it runs
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+    int32_t look = 1;  // 0 the skin look, 1 the pixel look
+
+private:
+    void clampScroll();
+};
+
+// ---------------------------------------------------------------------------------------------
+// 9. Free functions
+// Layout boxes: [x0, y0, x1, y1] and [x, y, w, h] by the document's integer rule.
+lumo::gui::Rect boxRect(const lumo::Json& v);
+lumo::gui::Rect layoutRect(const lumo::Json& v);
+// Sprites that are only ever moved, never cut and stretched.
+bool sliceable(const std::string& sprite);
+std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host);
+// The manager's skin: six packs and the layout document, loaded on first use.
+const lumo::gui::Assets& managerSkin();
+// "VST3", "CLAP", "STANDALONE" for "app", "AU" for every other key.
+const char* formatTitle(const std::string& format);
+std::string upper(std::string s);
+// Starts a program (the first word, looked up on PATH) with the other words, without waiting;
+// false when it cannot be started.
+bool startDetached(std::vector<std::string> words);
+
+}  // namespace tqapp

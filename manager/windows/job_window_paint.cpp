@@ -1,0 +1,257 @@
+// The job window's painting in the pixel look: frame and bar, the swirl with the brand mark, the
+// info rows (product, ticks, destination, status), the progress bar and the buttons.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "gui/chrome/logo.h"
+#include "gui/draw/clip_scope.h"
+#include "manager/pixel_look/primitives.h"
+#include "manager/pixel_look/primitives_internal.h"
+#include "manager/windows/job_window.h"
+#include "manager/model/model.h"
+
+namespace tqapp {
+
+namespace {
+
+using lumo::gui::BitmapFont;
+using lumo::gui::Color;
+using lumo::gui::Paint;
+using lumo::gui::Rect;
+
+int lr(double v) { return int(std::lround(v)); }
+
+// The pen's baseline for a line of the font set in the device rectangle.
+int baselineIn(const BitmapFont& f, Rect r) {
+    return f.line_height >= 1 ? r.y + (r.h - f.line_height) / 2 + f.ascent : r.y + (r.h + f.cap_height) / 2;
+}
+
+// One line of text in a logical rectangle: cut to fit inside the margin (units) on both sides,
+// left-aligned at the margin or centred; dy moves it down by device pixels.
+void text(const Paint& p, const BitmapFont* f, Rect logical, const std::string& s, Color c, int margin, bool centred,
+          int dy = 0) {
+    if (!f || s.empty()) return;
+    const Rect r = dev::device(p, logical);
+    const int m = lr(margin * p.scale);
+    const std::string shown = f->fit(s, std::max(1, r.w - 2 * m));
+    if (shown.empty()) return;
+    const int x = centred ? r.x + (r.w - f->width(shown)) / 2 : r.x + m;
+    dev::ClipScope clip(p.canvas, r);
+    f->draw(p.canvas, x, baselineIn(*f, r) + dy, shown, &c);
+}
+
+// A one-unit outline of a logical rectangle.
+void outline(const Paint& p, Rect logical, Color c) { p.canvas.strokeRect(dev::device(p, logical), c, dev::one(p.scale)); }
+
+// A tick box in the slot of a logical rectangle. Where nine dots of the unit are wider than the slot
+// (scale 1.5: 18 pixels in 14), the slot grows to the right, so the box keeps its four edges.
+void tickBox(const Paint& p, Rect logical, bool on, bool hot, bool down) {
+    Rect slot = dev::device(p, logical);
+    slot.w = std::max(slot.w, 9 * dev::one(p.scale));
+    dev::checkbox(p, slot, on, hot, down, true);
+}
+
+}  // namespace
+
+void JobWindow::draw(const Paint& p) {
+    const double s = p.scale;
+    paintedScale = s > 0 && std::isfinite(s) ? s : 1.0;
+    const int u = dev::one(s);
+    const Rect whole = dev::device(p, Rect{0, 0, kWidth, bounds.h});
+    dev::ClipScope clip(p.canvas, whole);
+    p.canvas.fillRect(whole, dev::bg);
+    p.canvas.strokeRect(whole, dev::rule, u);
+    dev::windowBar(p, kWidth, kBarHeight, kClose, hover == "x" && pressed.empty(), pressed == "x" && hover == "x");
+
+    // The figure, brightening with the job's progress and flashing once on success.
+    const Model* m = liveModel();
+    const double energy = flash * 0.6 + (state == Running && m ? m->fraction * 0.25 : 0.0);
+    const Rect figure = dev::device(p, Rect{9, 31, 200, 100});
+    swirl.draw(p.canvas, figure, u, s, phase, energy, state == Failed);
+    outline(p, Rect{8, 30, 202, 102}, dev::rule);
+
+    // The brand mark over it, ringed in the panel colour so it reads over any glyph.
+    {
+        dev::ClipScope inFigure(p.canvas, figure);
+        const Rect logo = dev::device(p, Rect{9, 56, 200, 36});
+        const BitmapFont* bold = dev::font(s, true, false);
+        const std::string word = "ARDUNE SYSTEMS";
+        const int top = dev::device(p, Rect{0, 0, 0, 0}).y;
+        const int wordX = bold ? figure.x + (figure.w - bold->width(word)) / 2 : 0;
+        const int wordY = top + lr(98 * s) + lr(7 * s);
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                if (dx == 0 && dy == 0) continue;
+                lumo::gui::drawArduneLogo(p.canvas, Rect{logo.x + dx * u, logo.y + dy * u, logo.w, logo.h}, s * 1.8, dev::bg);
+                const Color ring = dev::bg;
+                if (bold) bold->draw(p.canvas, wordX + dx * u, wordY + dy * u, word, &ring);
+            }
+        lumo::gui::drawArduneLogo(p.canvas, logo, s * 1.8, dev::cream);
+        const Color lit = dev::cream;
+        if (bold) bold->draw(p.canvas, wordX, wordY, word, &lit);
+    }
+
+    drawInfoRows(p);
+    if (extraRow()) drawExtraRow(p);
+    drawProgress(p);
+    drawButtons(p);
+}
+
+void JobWindow::drawInfoRows(const Paint& p) {
+    const BitmapFont* regular = dev::font(p.scale, false, false);
+    const BitmapFont* bold = dev::font(p.scale, true, false);
+    const int destination = extraRow() ? 3 : 2, status = destination + 1;
+    const std::string second = plan.selfUpdate    ? "VERSION"
+                                : plan.selfInstall ? "SHORTCUTS"
+                                : plan.selfRemoval ? "ALSO REMOVE"
+                                : plan.appChoices  ? "APPS"
+                                                   : "FORMATS";
+    const std::pair<int, std::string> labels[] = {{0, "PRODUCT"}, {1, second}, {destination, "DESTINATION"}, {status, "STATUS"}};
+    for (const auto& [k, label] : labels) {
+        text(p, regular, Rect{8, 140 + 26 * k, 202, 9}, label, dev::wave, 0, false);
+        outline(p, Rect{8, 150 + 26 * k, 202, 14}, dev::rule);
+    }
+    auto value = [&](int k, const std::string& s) { text(p, regular, Rect{8, 150 + 26 * k, 202, 14}, s, dev::cream, 4, false); };
+    value(0, plan.title);
+
+    const bool choosing = state == Choose || state == Failed || state == Cancelled;
+    if (choosing && !plan.selfUpdate) {
+        // Long labels end in "..." at the row's side (choiceRects cuts their boxes there); the clip
+        // keeps the sides exact. (Top and bottom stay open: at scale 1.5 a tick box of nine dots is
+        // taller than the row's inside.)
+        const int u = dev::one(p.scale);
+        const Rect row = dev::device(p, Rect{8, 176, 202, 14});
+        dev::ClipScope inRow(p.canvas, Rect{row.x + u, row.y, row.w - 2 * u, row.h});
+        const std::vector<Rect> rects = choiceRects(&p);
+        for (size_t i = 0; i < rects.size(); ++i) {
+            const JobChoice& c = plan.choices[i];
+            const Rect r = rects[i];
+            if (r.w <= 0) continue;
+            const std::string id = "fmt:" + c.id;
+            tickBox(p, Rect{r.x, r.y, 9, r.h}, c.on, hover == id && pressed.empty(), pressed == id && hover == id);
+            text(p, bold, Rect{r.x + 13, r.y, r.w - 13, r.h}, c.label, c.on ? dev::cream : dev::wave, 0, false);
+        }
+    } else if (plan.selfUpdate) {
+        value(1, plan.fromVersion + "  >  " + plan.toVersion);
+    } else if (plan.selfInstall || plan.selfRemoval) {
+        const std::string f = formatsText();
+        value(1, f.empty() ? "NONE" : f);
+    } else {
+        value(1, formatsText());
+    }
+
+    const JobChoice* first = firstOn();
+    value(destination, !plan.where.empty() ? plan.where : first ? first->where : std::string());
+    drawStatus(p, Rect{8, 150 + 26 * status, 202, 14});
+}
+
+void JobWindow::drawStatus(const Paint& p, Rect box) {
+    const BitmapFont* regular = dev::font(p.scale, false, false);
+    if (!regular) return;
+    const std::string s = statusText();
+    const Color c = state == Choose ? dev::wave : dev::cream;
+    const Rect r = dev::device(p, box);
+    const int m = lr(4 * p.scale);
+    const int width = regular->width(s);
+    if (width <= r.w - 2 * m) {
+        text(p, regular, box, s, c, 4, false);
+        return;
+    }
+    // Too long: it stands still for a moment after each change or wrap, then scrolls left.
+    const int period = width + lr(40 * p.scale);
+    const double cycle = period / (24 * p.scale) + 1.5;
+    const double t = std::fmod(std::max(0.0, clock - statusSince), cycle);
+    const int shift = t < 1.5 ? 0 : int((t - 1.5) * 24 * p.scale);
+    dev::ClipScope clip(p.canvas, Rect{r.x + m, r.y, std::max(0, r.w - 2 * m), r.h});
+    const int y = baselineIn(*regular, r);
+    for (int x = r.x + m - shift; x < r.x + r.w; x += period) regular->draw(p.canvas, x, y, s, &c);
+}
+
+void JobWindow::drawExtraRow(const Paint& p) {
+    const BitmapFont* regular = dev::font(p.scale, false, false);
+    const BitmapFont* bold = dev::font(p.scale, true, false);
+    const int u = dev::one(p.scale);
+    outline(p, Rect{8, 202, 202, 14}, dev::rule);
+    if (plan.offersData) {
+        text(p, regular, Rect{8, 192, 202, 9}, "ALSO DELETE", dev::wave, 0, false);
+        if (state == Choose) {
+            tickBox(p, Rect{12, 202, 9, 14}, plan.deleteData, hover == "data" && pressed.empty(),
+                    pressed == "data" && hover == "data");
+            text(p, bold, Rect{25, 202, 181, 14}, plan.dataLabel, plan.deleteData ? dev::cream : dev::wave, 0, false);
+        } else {
+            text(p, regular, Rect{8, 202, 202, 14}, plan.dataDeleted ? plan.dataLabel : "NOTHING: ITS DATA IS KEPT",
+                 dev::cream, 4, false);
+        }
+        return;
+    }
+    text(p, regular, Rect{8, 192, 202, 9}, "PLUGINS GO", dev::wave, 0, false);
+    struct Option {
+        const char* id;
+        int x;
+        const char* label;
+        int w;
+        tqm::Scope scope;
+    };
+    const Option options[] = {{"scope:user", 12, "FOR ME", 67, tqm::Scope::User},
+                              {"scope:system", 100, "ALL USERS", 87, tqm::Scope::System}};
+    for (const Option& o : options) {
+        const bool hot = state == Choose && hover == o.id && pressed.empty();
+        const bool down = state == Choose && pressed == o.id && hover == o.id;
+        const Rect box = dev::device(p, Rect{o.x, 204, 9, 9});
+        p.canvas.fillRect(box, dev::bg);
+        p.canvas.strokeRect(box, down ? dev::cream : hot ? dev::wave : dev::dim, u);
+        const bool chosen = plan.scope == o.scope;
+        // The dot in the middle of the box: three units in at whole scales, centred where the box is
+        // not nine units of the unit (scales 1.2 and 1.5).
+        if (chosen) p.canvas.fillRect(Rect{box.x + (box.w - 3 * u) / 2, box.y + (box.h - 3 * u) / 2, 3 * u, 3 * u}, dev::cream);
+        text(p, bold, Rect{o.x + 13, 202, o.w, 14}, o.label, chosen ? dev::cream : dev::wave, 0, false);
+    }
+}
+
+void JobWindow::drawProgress(const Paint& p) {
+    const BitmapFont* regular = dev::font(p.scale, false, false);
+    const int u = dev::one(p.scale);
+    const Rect bar = dev::device(p, Rect{8, extraRow() ? 272 : 246, 202, 12});
+    const Color c = state == Failed ? dev::wave : dev::cream;
+    const int reserve = (regular ? regular->width("100%") : lr(24 * p.scale)) + 8 * u + lr(6 * p.scale);
+    int cell = (bar.w - reserve) / 18;
+    cell = std::max(u, cell - cell % u);
+
+    // Brackets: a bar of full height with ticks pointing inwards at top and bottom.
+    auto bracket = [&](int x, bool left) {
+        p.canvas.fillRect(Rect{left ? x : x + 2 * u, bar.y, u, bar.h}, c);
+        p.canvas.fillRect(Rect{x, bar.y, 3 * u, u}, c);
+        p.canvas.fillRect(Rect{x, bar.y + bar.h - u, 3 * u, u}, c);
+    };
+    const int x0 = bar.x + 4 * u;
+    bracket(bar.x, true);
+    bracket(x0 + 18 * cell + u, false);
+
+    const double shown = std::clamp(progress, 0.0, 1.0);
+    const int n = lr(shown * 18);
+    const int top = bar.y + u, h = bar.h - 2 * u;
+    p.canvas.fillRect(Rect{x0, top, n * cell, h}, c);
+    // The rest of the strip dotted: every second row of dots, every second column, alternate rows shifted.
+    for (int row = 0; row * u < h; row += 2)
+        for (int col = n * cell / u; col * u < 18 * cell; ++col)
+            if ((col + row / 2) % 2 == 0) p.canvas.fillRect(Rect{x0 + col * u, top + row * u, u, u}, c);
+
+    if (!regular) return;
+    char percent[8];
+    std::snprintf(percent, sizeof percent, "%d%%", lr(shown * 100));
+    regular->draw(p.canvas, bar.x + bar.w - regular->width(percent), baselineIn(*regular, bar), percent, &c);
+}
+
+void JobWindow::drawButtons(const Paint& p) {
+    const BitmapFont* bold = dev::font(p.scale, true, false);
+    const int u = dev::one(p.scale);
+    for (const Button& b : buttons()) {
+        const bool hot = hover == b.id && pressed.empty();
+        const bool down = pressed == b.id && hover == b.id;
+        dev::button(p, dev::device(p, b.rect), hot && b.enabled, down, b.enabled);
+        text(p, bold, b.rect, b.label, b.enabled ? dev::cream : dev::dim, 2, true, down ? u : 0);
+    }
+}
+
+}  // namespace tqapp
