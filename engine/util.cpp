@@ -64,29 +64,4 @@ std::string nowUtc() {
     return std::string(buf, n);
 }
 
-std::string jsonQuote(const std::string& text) {
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += '"';
-    for (unsigned char c : text) {
-        switch (c) {
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", unsigned(c));
-                out += buf;
-            } else {
-                out += char(c);
-            }
-        }
-    }
-    out += '"';
-    return out;
-}
-
 }  // namespace tqm

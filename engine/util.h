@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "json/json.h"
+
 namespace tqm {
 
 // -1 when a is older than b, 0 when equal, 1 when newer; up to three dot-separated numbers.
@@ -20,6 +22,6 @@ std::string nowUtc();
 std::vector<std::string> splitAt(const std::string& text, char separator);
 
 // A JSON string literal (quotes included) for hand-written JSON files.
-std::string jsonQuote(const std::string& text);
+using lumo::jsonQuote;
 
 }  // namespace tqm

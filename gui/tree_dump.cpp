@@ -7,6 +7,7 @@
 #include <typeinfo>
 
 #include "gui/editor.h"
+#include "json/json.h"
 
 namespace lumo::gui {
 
@@ -83,27 +84,6 @@ Rect placeItem(const Rect& device, const Rect& item, double f) {
                 r((item.y + item.h) * f) - r(item.y * f)};
 }
 
-void jsonString(std::string& out, const std::string& text) {
-    out += '"';
-    for (unsigned char c : text) {
-        switch (c) {
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            default:
-                if (c < 32) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += char(c);
-                }
-        }
-    }
-    out += '"';
-}
-
 // The dynamic class name without its namespaces and enclosing classes; template arguments kept.
 std::string typeName(const Widget& w) {
     const char* mangled = typeid(w).name();
@@ -154,10 +134,10 @@ struct TreeWriter {
         const std::string pad(size_t(indent), ' ');
         bool visible = parentVisible && w.visible;
         out += pad + "{\"type\": ";
-        jsonString(out, typeName(w));
+        out += lumo::jsonQuote(typeName(w));
         if (!w.name.empty()) {
             out += ", \"name\": ";
-            jsonString(out, w.name);
+            out += lumo::jsonQuote(w.name);
         }
         Rect d = editor.deviceRect(&w, Rect{0, 0, w.bounds.w, w.bounds.h});
         char buf[160];
@@ -172,11 +152,11 @@ struct TreeWriter {
         if (info.param >= 0) out += ", \"param\": " + std::to_string(info.param);
         if (!info.value.empty()) {
             out += ", \"value\": ";
-            jsonString(out, info.value);
+            out += lumo::jsonQuote(info.value);
         }
         if (!w.tooltip.empty()) {
             out += ", \"tooltip\": ";
-            jsonString(out, w.tooltip);
+            out += lumo::jsonQuote(w.tooltip);
         }
         if (!info.parts.empty()) {
             double f = editor.spaceOf(&w).first;
@@ -185,7 +165,7 @@ struct TreeWriter {
                 const WidgetInfo::Part& part = info.parts[i];
                 Rect r = placeItem(d, part.rect, f);
                 out += pad + "  {\"label\": ";
-                jsonString(out, part.label);
+                out += lumo::jsonQuote(part.label);
                 std::snprintf(buf, sizeof buf, ", \"x\": %d, \"y\": %d, \"w\": %d, \"h\": %d, \"enabled\": %s, \"checked\": %s}",
                               r.x, r.y, r.w, r.h, boolText(part.enabled), boolText(part.checked));
                 out += buf;

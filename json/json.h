@@ -53,4 +53,8 @@ private:
     static const Json& nullIndex();
 };
 
+// The JSON string literal of text, quotes included, for the JSON files written by hand: '"', '\\'
+// and every control character escaped; other bytes (UTF-8 text) are kept as they are.
+std::string jsonQuote(const std::string& text);
+
 }  // namespace lumo

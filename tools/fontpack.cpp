@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "json/json.h"
 #include "tools/fontpack_pixels.h"
 
 namespace {
@@ -74,12 +75,6 @@ std::vector<uint8_t> encodePng(const Image& img) {
         },
         &out, img.w, img.h, 4, rgba.data(), img.w * 4);
     return out;
-}
-
-std::string escapeKey(char c) {
-    if (c == '"') return "\\\"";
-    if (c == '\\') return "\\\\";
-    return std::string(1, c);
 }
 
 std::string scaleLabel(double f) {
@@ -335,7 +330,7 @@ bool writePack(const Pack& pack, const std::string& dir) {
             << ", \"underline_size\": " << f.underlineSize << ",\n \"glyphs\": {";
         for (size_t j = 0; j < f.glyphs.size(); ++j) {
             const GlyphOut& g = f.glyphs[j];
-            idx << (j ? ",\n  " : "\n  ") << "\"" << escapeKey(g.c) << "\": {\"x\": " << g.x << ", \"y\": " << g.y
+            idx << (j ? ",\n  " : "\n  ") << lumo::jsonQuote(std::string(1, g.c)) << ": {\"x\": " << g.x << ", \"y\": " << g.y
                 << ", \"w\": " << g.w << ", \"h\": " << g.h << ", \"adv\": " << g.adv;
             if (!g.image.empty()) idx << ", \"image\": \"" << g.image << "\"";
             idx << "}";

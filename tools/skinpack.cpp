@@ -68,15 +68,6 @@ bool writeFile(const std::string& path, const std::string& data) {
     return !out.fail();
 }
 
-std::string quoted(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
 // The JSON text of a parsed value: objects, arrays, strings and numbers, as the font index holds.
 void writeJson(std::ostream& o, const Json& v) {
     switch (v.kind) {
@@ -86,7 +77,7 @@ void writeJson(std::ostream& o, const Json& v) {
         else
             o << v.number;
         break;
-    case Json::String: o << quoted(v.string()); break;
+    case Json::String: o << lumo::jsonQuote(v.string()); break;
     case Json::Bool: o << (v.number != 0 ? "true" : "false"); break;
     case Json::Array: {
         o << "[";
@@ -101,7 +92,7 @@ void writeJson(std::ostream& o, const Json& v) {
         o << "{";
         bool first = true;
         for (const auto& [k, m] : v.object()) {
-            o << (first ? "" : ", ") << quoted(k) << ": ";
+            o << (first ? "" : ", ") << lumo::jsonQuote(k) << ": ";
             writeJson(o, m);
             first = false;
         }
@@ -118,7 +109,7 @@ struct Out {
     bool anyFile = false, anySprite = false;
 
     void file(const std::string& name, size_t offset, size_t length) {
-        files << (anyFile ? ",\n" : "\n") << quoted(name) << ": [" << offset << ", " << length << "]";
+        files << (anyFile ? ",\n" : "\n") << lumo::jsonQuote(name) << ": [" << offset << ", " << length << "]";
         anyFile = true;
     }
     void image(const std::string& name, int w, int h, const std::vector<uint32_t>& px) {
@@ -127,10 +118,10 @@ struct Out {
         blob += png;
     }
     void sprite(const std::string& name, const skinart::Layer& L, const Art& a, double s, bool withImage) {
-        sprites << (anySprite ? ",\n" : "\n") << quoted(name) << ": {\"x\": " << skinart::deviceEdge(a.place.x0, s)
+        sprites << (anySprite ? ",\n" : "\n") << lumo::jsonQuote(name) << ": {\"x\": " << skinart::deviceEdge(a.place.x0, s)
                 << ", \"y\": " << skinart::deviceEdge(a.place.y0, s) << ", \"w\": " << L.width()
                 << ", \"h\": " << L.height();
-        if (withImage) sprites << ", \"image\": " << quoted(name);
+        if (withImage) sprites << ", \"image\": " << lumo::jsonQuote(name);
         sprites << "}";
         anySprite = true;
     }

@@ -107,7 +107,7 @@ TEST(TreeDump, ParsesBackAndNamesWhatLookupFinds) {
     e.pushOverlay(std::make_unique<Label>(), true);
 
     std::string text = e.treeJson();
-    EXPECT_NE(text.find("\"box\\u000d\\\"q\\\"\""), std::string::npos);
+    EXPECT_NE(text.find("\"box\\r\\\"q\\\"\""), std::string::npos);
     lumo::Json doc = lumo::Json::parse(text);
     ASSERT_TRUE(doc.isObject()) << text;
     EXPECT_EQ(doc["width"].number, 150);

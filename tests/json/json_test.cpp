@@ -91,3 +91,17 @@ TEST(Json, LookupsNeverFailAndShareEmptyValues) {
     EXPECT_EQ(arr[1].string(), "x");
     EXPECT_EQ(arr[-1].kind, Json::Null);
 }
+
+TEST(JsonQuote, EscapesAndRoundTrips) {
+    EXPECT_EQ(lumo::jsonQuote(""), "\"\"");
+    EXPECT_EQ(lumo::jsonQuote(std::string(1, '\x01')), "\"\\u0001\"");
+    EXPECT_EQ(lumo::jsonQuote("\x1b"), "\"\\u001b\"");
+    EXPECT_EQ(lumo::jsonQuote("caf\xC3\xA9"), "\"caf\xC3\xA9\"");
+    EXPECT_EQ(lumo::jsonQuote("a\"b\\c\td\ne\rf\x7f"), "\"a\\\"b\\\\c\\td\\ne\\rf\x7f\"");
+    EXPECT_EQ(lumo::jsonQuote("\b\f\x1f"), "\"\\u0008\\u000c\\u001f\"");
+    // Every byte string survives a round trip through the parser, NUL included.
+    std::string all;
+    for (int c = 1; c < 256; ++c) all += char(c);
+    all += std::string(1, '\0') + "tail";
+    EXPECT_EQ(lumo::Json::parse(lumo::jsonQuote(all)).string(), all);
+}

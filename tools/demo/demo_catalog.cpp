@@ -75,15 +75,6 @@ std::string initials(const std::string& name) {
     return out;
 }
 
-std::string quoted(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
 // The tail of a bundle-shaped package: a program stub and incompressible bytes so a download can
 // be watched. Deterministic per seed.
 std::string padding(size_t bytes, uint32_t seed) {
@@ -112,10 +103,10 @@ public:
             return false;
         }
         if (!write(rel, bytes)) return false;
-        json = "{\"path\": " + quoted(rel) + ", \"sha256\": \"" + tqm::sha256Hex(bytes.data(), bytes.size()) +
+        json = "{\"path\": " + lumo::jsonQuote(rel) + ", \"sha256\": \"" + tqm::sha256Hex(bytes.data(), bytes.size()) +
                "\", \"size\": " + std::to_string(bytes.size());
-        if (!item.empty()) json += ", \"item\": " + quoted(item);
-        if (!exe.empty()) json += ", \"exe\": " + quoted(exe);
+        if (!item.empty()) json += ", \"item\": " + lumo::jsonQuote(item);
+        if (!exe.empty()) json += ", \"exe\": " + lumo::jsonQuote(exe);
         json += "}";
         return true;
     }
@@ -146,7 +137,7 @@ public:
             std::snprintf(label, sizeof label, "%gx", s);
             if (!file("art/" + p.id + "-row@" + label + ".png", tqapp::encodePng(rowPicture(p.motif, s)), "", "", ref))
                 return false;
-            row += std::string(row.empty() ? "" : ", ") + quoted(label) + ": " + ref;
+            row += std::string(row.empty() ? "" : ", ") + lumo::jsonQuote(label) + ": " + ref;
         }
         for (double s : {1.0, 1.2, 1.25, 1.5, 2.0, 3.0}) {
             std::string ref;
@@ -154,7 +145,7 @@ public:
             std::snprintf(label, sizeof label, "%gx", s);
             const std::string png = tqapp::encodePng(logoPicture(p.motif, initials(p.name), s));
             if (!file("art/" + p.id + "-logo@" + label + ".png", png, "", "", ref)) return false;
-            logo += std::string(logo.empty() ? "" : ", ") + quoted(label) + ": " + ref;
+            logo += std::string(logo.empty() ? "" : ", ") + lumo::jsonQuote(label) + ": " + ref;
         }
         json = "\"art\": {\"row\": {" + row + "}, \"logo\": {" + logo + "}}";
         return true;
@@ -162,19 +153,19 @@ public:
 
     // One product's catalog object at a version.
     bool entry(const Product& p, const std::string& version, const std::string& artJson, std::string& json) {
-        json = "{\"id\": " + quoted(p.id) + ", \"name\": " + quoted(p.name) + ", \"version\": " + quoted(version) +
-               ", \"license\": \"Ardune Systems licence\", \"description\": " + quoted(p.description) + ", " +
+        json = "{\"id\": " + lumo::jsonQuote(p.id) + ", \"name\": " + lumo::jsonQuote(p.name) + ", \"version\": " + lumo::jsonQuote(version) +
+               ", \"license\": \"Ardune Systems licence\", \"description\": " + lumo::jsonQuote(p.description) + ", " +
                artJson;
         const std::string stem = p.id + "-" + version;
         if (p.app) {
             std::string ref;
             const std::string item = p.name + ".app";
             if (!file("apps/" + stem + ".zip", bundleZip(p, ".app", version, 0), item, p.name, ref)) return false;
-            json += ", \"uninstall_key\": " + quoted(p.name) + ", \"packages\": {\"mac\": " + ref + "}";
+            json += ", \"uninstall_key\": " + lumo::jsonQuote(p.name) + ", \"packages\": {\"mac\": " + ref + "}";
             json += ", \"data\": {\"paths\": {\"mac\": {\"user\": [" +
-                    quoted("%APPDATA%\\Ardune Systems\\" + p.name) + "]}}}, \"companions\": [";
+                    lumo::jsonQuote("%APPDATA%\\Ardune Systems\\" + p.name) + "]}}}, \"companions\": [";
             for (size_t i = 0; i < p.companions.size(); ++i)
-                json += std::string(i ? ", " : "") + "{\"id\": " + quoted(p.companions[i]) + "}";
+                json += std::string(i ? ", " : "") + "{\"id\": " + lumo::jsonQuote(p.companions[i]) + "}";
             json += "]}";
             return true;
         }
@@ -186,7 +177,7 @@ public:
             if (!file("plugins/" + stem + "." + formats[i][0] + ".zip",
                       bundleZip(p, formats[i][1], version, size_t(o_.paddingKb) * 1024), item, "", ref))
                 return false;
-            json += std::string(i ? ", " : "") + quoted(formats[i][0]) + ": {\"mac\": " + ref + "}";
+            json += std::string(i ? ", " : "") + lumo::jsonQuote(formats[i][0]) + ": {\"mac\": " + ref + "}";
         }
         json += "}}";
         return true;
@@ -195,7 +186,7 @@ public:
     // The manager's own package: the running build's bundle with its version raised.
     bool manager(const std::string& version, std::string& json) {
         if (o_.bundle.empty()) {
-            json = "\"manager\": {\"latest\": " + quoted(tqapp::kVersion) + "}";
+            json = "\"manager\": {\"latest\": " + lumo::jsonQuote(tqapp::kVersion) + "}";
             return true;
         }
         const std::string item = fs::path(o_.bundle).filename().string();
@@ -208,7 +199,7 @@ public:
             if (z.name == item + "/Contents/Info.plist") z.data = infoPlist("Ardune Systems Manager", "ardune-manager", version);
         std::string ref;
         if (!file("manager/ardune-manager-" + version + ".zip", makeZip(e), item, "", ref)) return false;
-        json = "\"manager\": {\"latest\": " + quoted(version) + ", \"packages\": {\"mac\": " + ref + "}}";
+        json = "\"manager\": {\"latest\": " + lumo::jsonQuote(version) + ", \"packages\": {\"mac\": " + ref + "}}";
         return true;
     }
 
@@ -325,7 +316,7 @@ bool makeDemo(const Options& o, std::string& error) {
         const std::string text = catalogText(sequence, managerJson, plugins, apps);
         return w.write("catalog.json", text) && w.write("catalog.json.sig", catalogsign::signBase64(keys.secretKey, text));
     };
-    const std::string current = std::string("\"manager\": {\"latest\": ") + quoted(tqapp::kVersion) + "}";
+    const std::string current = std::string("\"manager\": {\"latest\": ") + lumo::jsonQuote(tqapp::kVersion) + "}";
     if (!publish(1, current, [](const Product& p) { return p.oldVersion; }) ||
         !installOld(out, publicHex, list, error))
         return false;
