@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "app/png.h"
+#include "engine/atomic_write.h"
+#include "gui/draw/png_write.h"
 
 namespace tqapp {
 
@@ -24,9 +25,9 @@ int runHeadless(lumo::gui::Editor& editor, const EntryOptions& o) {
     if (!o.screenshot.empty()) {
         lumo::gui::Canvas canvas;
         paintOnce(editor, canvas);
-        const std::string png = encodePng(canvas);
+        const std::string png = lumo::gui::encodePng(canvas);
         std::string error = "cannot encode the picture";
-        if (png.empty() || !writeFileAtomic(o.screenshot, png, error)) {
+        if (png.empty() || !tqm::writeFileAtomic(o.screenshot, png, 0666, false, error)) {
             std::fprintf(stderr, "ardune-manager: %s\n", error.c_str());
             status = 1;
         }

@@ -37,7 +37,7 @@ std::string slurp(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-struct Fixture : testsupport::TempDir {
+struct Fixture : support::TempDir {
     std::string keys, signature;
     Fixture() : TempDir("bench-catalog") {
         const catalogsign::KeyPair k = catalogsign::makeKeyPair();

@@ -10,7 +10,7 @@
 #include "bench/bench_support.h"
 #include "engine/tqm.h"
 #include "manager/model/model.h"
-#include "tests/support/zip_maker.h"
+#include "support/zip_write.h"
 #include "tools/catalog_signing.h"
 
 namespace {
@@ -22,7 +22,7 @@ constexpr int kPackages = 50;
     std::abort();
 }
 
-struct JobFixture : testsupport::TempDir {
+struct JobFixture : support::TempDir {
     tqapp::Config config;
     tqm::LoadedCatalog loaded;
     std::vector<tqm::Task> tasks;
@@ -35,9 +35,9 @@ struct JobFixture : testsupport::TempDir {
         std::string t = "{\"schema\": 1, \"sequence\": 1, \"plugins\": [";
         for (int i = 0; i < kPackages; ++i) {
             const std::string id = "p" + std::to_string(i), item = id + ".vst3";
-            const std::string zip = testsupport::makeZip(
-                {testsupport::zipDir(item + "/"), testsupport::zipFile(item + "/Contents/Info.plist", "plist " + id),
-                 testsupport::zipFile(item + "/Contents/MacOS/" + id, std::string(4096, 'b'), 0755)});
+            const std::string zip = support::makeZip(
+                {support::zipDir(item + "/"), support::zipFile(item + "/Contents/Info.plist", "plist " + id),
+                 support::zipFile(item + "/Contents/MacOS/" + id, std::string(4096, 'b'), 0755)});
             const std::string rel = "plugins/" + id + ".zip";
             benchsupport::put(config.source + "/" + rel, zip);
             t += std::string(i ? ", " : "") + "{\"id\": \"" + id + "\", \"name\": \"" + id +

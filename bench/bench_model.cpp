@@ -13,7 +13,7 @@
 #include "engine/util.h"
 #include "manager/model/model.h"
 #include "manager/model/pictures.h"
-#include "tests/support/png.h"
+#include "gui/draw/png_write.h"
 #include "tools/catalog_signing.h"
 
 namespace {
@@ -22,14 +22,14 @@ using benchsupport::put;
 
 constexpr int kEntries = 2000;
 
-struct Fixture : testsupport::TempDir {
+struct Fixture : support::TempDir {
     tqapp::Config config;
 
     Fixture() : TempDir("tqapp-bench-model") {
         const catalogsign::KeyPair keys = catalogsign::makeKeyPair();
         // Every picture its own: a row picture and a logo of a colour per entry.
         auto picture = [](int w, int h, uint32_t argb, std::string& ref) {
-            std::string png = testsupport::encodePng(w, h, std::vector<uint32_t>(size_t(w) * h, argb));
+            std::string png = lumo::gui::encodePng(w, h, std::vector<uint32_t>(size_t(w) * h, argb));
             ref = "\"sha256\": \"" + tqm::sha256Hex(png.data(), png.size()) + "\", \"size\": " +
                   std::to_string(png.size()) + "}";
             return png;

@@ -22,7 +22,7 @@ tqm::FileRef fileRef(const std::string& item, const std::string& exe = "") {
     return {"pkg/" + item + ".zip", std::string(64, '0'), 1000, item, exe};
 }
 
-struct Fixture : testsupport::TempDir {
+struct Fixture : support::TempDir {
     tqm::Layout layout;
     tqm::Catalog catalog;
     tqm::Receipt receipt, apps;

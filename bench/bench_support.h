@@ -9,7 +9,7 @@
 #include <string>
 
 #include "gui/ui_queue.h"
-#include "tests/support/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace benchsupport {
 

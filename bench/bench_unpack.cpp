@@ -12,7 +12,7 @@
 #include "engine/engine.h"
 #include "engine/unpack.h"
 #include "engine/util.h"
-#include "tests/support/zip_maker.h"
+#include "support/zip_write.h"
 
 namespace fs = std::filesystem;
 
@@ -21,11 +21,11 @@ namespace {
 constexpr int kFiles = 1600;
 constexpr size_t kFileSize = 128 << 10;  // 1600 x 128 KiB = 200 MiB
 
-struct Fixture : testsupport::TempDir {
+struct Fixture : support::TempDir {
     std::string zipPath, zip;
     tqm::Plugin entry;
     Fixture() : TempDir("lumo-bench-unpack") {
-        std::vector<testsupport::ZipItem> items;
+        std::vector<support::ZipItem> items;
         uint32_t seed = 12345;
         const char* words[] = {"gain ", "filter ", "0.25 ", "resonance ", "\n", "delay ", "mix ", "42 "};
         for (int i = 0; i < kFiles; ++i) {
@@ -37,11 +37,11 @@ struct Fixture : testsupport::TempDir {
                 body += words[(seed >> 16) & 7];
             }
             body.resize(kFileSize);
-            items.push_back(testsupport::zipFile("Big.vst3/Contents/Resources/d" + std::to_string(i % 40) + "/f" +
+            items.push_back(support::zipFile("Big.vst3/Contents/Resources/d" + std::to_string(i % 40) + "/f" +
                                                      std::to_string(i) + ".bin",
                                                  body, 0644, true));
         }
-        zip = testsupport::makeZip(items);
+        zip = support::makeZip(items);
         zipPath = path() + "/Big.zip";
         std::ofstream(zipPath, std::ios::binary).write(zip.data(), std::streamsize(zip.size()));
         tqm::FileRef& ref = entry.packages["vst3"]["mac"];
@@ -64,18 +64,18 @@ Fixture& fixture() {
 // files as zip tools write them. The deepest names stay short enough for unzip's full paths.
 constexpr int kDeepLevels = 2000;
 
-struct DeepFixture : testsupport::TempDir {
+struct DeepFixture : support::TempDir {
     std::string zipPath, zip;
     DeepFixture() : TempDir("lumo-bench-deep") {
-        std::vector<testsupport::ZipItem> items;
+        std::vector<support::ZipItem> items;
         std::string folder = "Deep.vst3/";
         for (int level = 0; level < kDeepLevels; ++level) {
-            items.push_back(testsupport::zipDir(folder));
+            items.push_back(support::zipDir(folder));
             for (const char* f : {"a", "b"})
-                items.push_back(testsupport::zipFile(folder + f, "level " + std::to_string(level) + " " + f));
+                items.push_back(support::zipFile(folder + f, "level " + std::to_string(level) + " " + f));
             folder += "d/";
         }
-        zip = testsupport::makeZip(items);
+        zip = support::makeZip(items);
         zipPath = path() + "/Deep.zip";
         std::ofstream(zipPath, std::ios::binary).write(zip.data(), std::streamsize(zip.size()));
     }

@@ -1,2 +1,2 @@
 lumo_bench(bench_model SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_model.cpp ${CMAKE_CURRENT_LIST_DIR}/bench_job.cpp
-  ${CMAKE_SOURCE_DIR}/tests/support/png.cpp LIBS tqapp)
+  LIBS tqapp lumo_support)

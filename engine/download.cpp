@@ -1,6 +1,7 @@
 // Package download into memory, checked against the catalog, with a package cache.
 #include <string>
 
+#include "engine/atomic_write.h"
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/engine_state.h"
@@ -18,7 +19,8 @@ using Log = std::function<void(const std::string&)>;
 
 // Writes the cache file through a temporary name, so that a reader never sees half a package.
 void writeCache(const std::string& file, const std::string& data) {
-    detail::replaceFile(file, ".tqm-cache-" + detail::tag(), data);
+    WriteFailure failed;  // a cache that cannot be written costs only the next download
+    writeFileAtomic(file, data, 0644, true, failed);
 }
 
 bool fetchPackage(const Layout& layout, const Source* source, const FileRef* ref, std::string& data,

@@ -4,11 +4,10 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <random>
 
+#include "engine/atomic_write.h"
 #include "engine/catalog_numbers.h"
 #include "engine/fileread.h"
 #include "engine/safe_path.h"
@@ -30,20 +29,6 @@ bool readFile(const fs::path& path, std::string& out) {
     return readRegularFile(path.string(), kMaxCacheFile, out, err);
 }
 
-// A temporary name of this writer's own beside the target, so that two writers never interleave.
-std::string tempName(const fs::path& path) {
-    static std::atomic<uint32_t> counter{0};
-    thread_local std::mt19937 random{std::random_device{}()};
-    char tag[48];
-    std::snprintf(tag, sizeof tag, ".%d-%u-%08x.tmp", int(getpid()), unsigned(counter++), unsigned(random()));
-    return path.filename().string() + tag;
-}
-
-// Writes the whole text through a fresh sibling and one rename.
-bool writeFileAtomic(const fs::path& path, const std::string& text) {
-    return detail::replaceFile(path.string(), tempName(path), text);
-}
-
 // Puts the catalog and its signature into the cache as a pair: both are written to fresh
 // siblings first and renamed only when both are whole, so a write that fails half-way (a full
 // disk) leaves the cached pair as it was and nothing beside it.
@@ -51,13 +36,14 @@ bool cacheCatalog(const fs::path& cache, const std::string& text, const std::str
     detail::DirFd dir;
     if (detail::openDir(cache.string(), dir, true) != 0) return false;
     const std::string names[2] = {"catalog.json", "catalog.json.sig"};
-    const std::string temps[2] = {tempName(cache / names[0]), tempName(cache / names[1])};
-    if (!detail::writeNewFile(dir.get(), temps[0], text)) return false;
-    bool ok = detail::writeNewFile(dir.get(), temps[1], signature);
+    const std::string temps[2] = {detail::tempNameFor(names[0]), detail::tempNameFor(names[1])};
+    int err = 0;
+    if (!detail::writeNewFile(dir.get(), temps[0], text, 0644, err)) return false;
+    bool ok = detail::writeNewFile(dir.get(), temps[1], signature, 0644, err);
     for (int i = 0; i < 2; ++i)
         if (ok && ::renameat(dir.get(), temps[i].c_str(), dir.get(), names[i].c_str()) != 0) ok = false;
     for (int i = 0; i < 2; ++i) ::unlinkat(dir.get(), temps[i].c_str(), 0);
-    return ok;
+    return ok && detail::syncFolder(dir.get()) == 0;
 }
 
 int64_t readMaxSequence(const fs::path& dir) {
@@ -101,8 +87,10 @@ void keepLoaded(const fs::path& dir, const std::string& text, const std::string&
     // Failures to write are not the load's: they cost only the offline fallback. The sequence is
     // recorded once the cache holds its catalog, so that the cached catalog always passes the
     // record it is read against.
+    WriteFailure failed;
     if (cacheCatalog(dir / "cache", text, signature) && sequence > recorded)
-        writeFileAtomic(dir / "state.json", "{\"max_sequence\": " + std::to_string(sequence) + "}\n");
+        writeFileAtomic((dir / "state.json").string(), "{\"max_sequence\": " + std::to_string(sequence) + "}\n",
+                        0644, true, failed);
 }
 
 // Verify, parse and apply the sequence rule; on success the catalog and text go into result.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/atomic_write.h"
 #include "engine/engine.h"
 #include "engine/fileread.h"
 #include "engine/safe_path.h"
@@ -228,28 +229,15 @@ bool Receipt::save(const std::string& path, std::string& error) const {
         return false;
     }
     const int dir = dirs.fds.back();
-    const std::string tmpName = name + ".tmp";
 
-    // A stale temporary file (or a link planted in its place) is removed, never written through.
-    ::unlinkat(dir, tmpName.c_str(), 0);
-    int fd = ::openat(dir, tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = "cannot write " + tmpPath;
-        return false;
-    }
-    bool written = detail::writeAll(fd, text);
     // The new file changes owner through its own descriptor, before it takes the target's name:
     // once renamed, the user could swap another file in under that name before root reached it.
-    const bool owned = fix.active && ::fchown(fd, fix.uid, fix.gid) == 0;
-    if (::close(fd) != 0) written = false;
-    if (!written) {
-        ::unlinkat(dir, tmpName.c_str(), 0);
-        error = "cannot write " + tmpPath;
-        return false;
-    }
-    if (::renameat(dir, tmpName.c_str(), dir, name.c_str()) != 0) {
-        error = "cannot replace " + path + ": " + std::strerror(errno);
-        ::unlinkat(dir, tmpName.c_str(), 0);
+    bool owned = false;
+    const auto handOver = [&](int fd) { owned = fix.active && ::fchown(fd, fix.uid, fix.gid) == 0; };
+    WriteFailure failure;
+    if (!writeFileAtomicAt(dir, name, text, 0666, failure, handOver)) {
+        error = failure.placing ? "cannot replace " + path + ": " + std::strerror(failure.err)
+                                : "cannot write " + tmpPath;
         return false;
     }
 

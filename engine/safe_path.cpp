@@ -146,25 +146,6 @@ bool writeAll(int fd, const std::string& text) {
     return true;
 }
 
-bool writeNewFile(int dirFd, const std::string& name, const std::string& text) {
-    const int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool ok = writeAll(fd, text);
-    if (::close(fd) != 0) ok = false;
-    if (!ok) ::unlinkat(dirFd, name.c_str(), 0);
-    return ok;
-}
-
-bool replaceFile(const std::string& path, const std::string& tmpName, const std::string& text) {
-    DirFd dir;
-    std::string name;
-    if (openParent(path, dir, name, true) != 0) return false;
-    if (!writeNewFile(dir.get(), tmpName, text)) return false;
-    if (::renameat(dir.get(), tmpName.c_str(), dir.get(), name.c_str()) == 0) return true;
-    ::unlinkat(dir.get(), tmpName.c_str(), 0);
-    return false;
-}
-
 bool folderNames(int dirFd, std::vector<std::string>& names) {
     names.clear();
     const int fd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -52,14 +52,6 @@ std::string systemText(int err);
 // Writes all of text to fd; false on a write error.
 bool writeAll(int fd, const std::string& text);
 
-// Creates the file name in an open folder (0644, O_EXCL, never through a link) and writes all of
-// text into it; on failure nothing is left.
-bool writeNewFile(int dirFd, const std::string& name, const std::string& text);
-
-// Writes text to path through the fresh sibling tmpName (0644, never through a link) and one
-// rename, making path's folder when missing; the sibling is removed on failure.
-bool replaceFile(const std::string& path, const std::string& tmpName, const std::string& text);
-
 // The names in an open folder ("." and ".." left out); false when it cannot be listed.
 bool folderNames(int dirFd, std::vector<std::string>& names);
 

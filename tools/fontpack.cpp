@@ -18,10 +18,6 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO
-#include <stb/stb_image_write.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -31,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/draw/png_write.h"
 #include "json/json.h"
 #include "tools/fontpack_pixels.h"
 
@@ -61,20 +58,12 @@ struct Pack {
     std::vector<FontOut> fonts;
 };
 
+// The glyph image in white, its coverage as alpha.
 std::vector<uint8_t> encodePng(const Image& img) {
-    std::vector<uint8_t> rgba(size_t(img.w) * size_t(img.h) * 4);
-    for (size_t i = 0; i < img.alpha.size(); ++i) {
-        rgba[i * 4 + 0] = rgba[i * 4 + 1] = rgba[i * 4 + 2] = 255;
-        rgba[i * 4 + 3] = img.alpha[i];
-    }
-    std::vector<uint8_t> out;
-    stbi_write_png_to_func(
-        [](void* ctx, void* data, int size) {
-            auto* v = static_cast<std::vector<uint8_t>*>(ctx);
-            v->insert(v->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
-        },
-        &out, img.w, img.h, 4, rgba.data(), img.w * 4);
-    return out;
+    std::vector<uint32_t> argb(img.alpha.size());
+    for (size_t i = 0; i < argb.size(); ++i) argb[i] = uint32_t(img.alpha[i]) << 24 | 0xFFFFFFu;
+    const std::string png = lumo::gui::encodePng(img.w, img.h, argb);
+    return std::vector<uint8_t>(png.begin(), png.end());
 }
 
 std::string scaleLabel(double f) {

@@ -9,10 +9,6 @@
 // F(x + w) - x' by F(y + h) - y', F(v) = floor(v * scale + 1e-9): the window's own rule, so the
 // page's edges and every sprite's edges fall on the same device pixels. Glass overlays are written
 // twice, over black ("<name>_b") and over white ("<name>_w").
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO
-#include <stb/stb_image_write.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/draw/png_write.h"
 #include "json/json.h"
 #include "tools/skinpack_art.h"
 
@@ -37,21 +34,6 @@ std::string scaleLabel(double f) {
     std::ostringstream s;
     s << f;
     return s.str();
-}
-
-std::string encodePng(int w, int h, const std::vector<uint32_t>& argb) {
-    std::vector<uint8_t> rgba(argb.size() * 4);
-    for (size_t i = 0; i < argb.size(); ++i) {
-        rgba[i * 4 + 0] = uint8_t(argb[i] >> 16);
-        rgba[i * 4 + 1] = uint8_t(argb[i] >> 8);
-        rgba[i * 4 + 2] = uint8_t(argb[i]);
-        rgba[i * 4 + 3] = uint8_t(argb[i] >> 24);
-    }
-    std::string out;
-    stbi_write_png_to_func(
-        [](void* ctx, void* data, int size) { static_cast<std::string*>(ctx)->append(static_cast<char*>(data), size_t(size)); },
-        &out, w, h, 4, rgba.data(), w * 4);
-    return out;
 }
 
 bool readFile(const std::string& path, std::string& out) {
@@ -113,7 +95,7 @@ struct Out {
         anyFile = true;
     }
     void image(const std::string& name, int w, int h, const std::vector<uint32_t>& px) {
-        const std::string png = encodePng(w, h, px);
+        const std::string png = lumo::gui::encodePng(w, h, px);
         file(name, blob.size(), png.size());
         blob += png;
     }

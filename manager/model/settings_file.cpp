@@ -1,14 +1,9 @@
 #include "manager/model/settings_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <filesystem>
 #include <vector>
 
+#include "engine/atomic_write.h"
 #include "engine/fileread.h"
 
 namespace tqapp {
@@ -107,27 +102,8 @@ bool writeSize(const std::string& path, int w, int h) {
 }
 
 bool writeWhole(const std::string& path, const std::string& text) {
-    std::error_code ec;
-    const std::filesystem::path target(path);
-    if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
-    const std::string tmp = path + ".tmp";
-    ::unlink(tmp.c_str());  // a stale file, or a link planted there, is never written through
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += size_t(n);
-    }
-    if (::close(fd) != 0) ok = false;
-    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    return true;
+    tqm::WriteFailure failure;
+    return tqm::writeFileAtomic(path, text, 0644, true, failure);
 }
 
 }  // namespace tqapp

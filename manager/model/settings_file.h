@@ -2,7 +2,7 @@
 // The manager's two small files in its user-data folder. "settings.txt" holds one setting a line,
 // key "=" value, split at the first "="; a "\r" before a line's end is not part of it; lines it does not know (or that hold no "=") are kept as
 // they are. "window.txt" holds the last body size: width, a blank, height.
-// Both are rewritten whole through a sibling ".tmp" file and one rename.
+// Both are rewritten whole through a sibling temporary file and one rename (engine/atomic_write.h).
 #include <functional>
 #include <string>
 
@@ -27,7 +27,7 @@ bool writeSetting(const std::string& path, const std::string& key, const std::st
 bool readSize(const std::string& path, int& w, int& h);
 bool writeSize(const std::string& path, int w, int h);
 
-// Replaces the file with text: parents made, a sibling ".tmp" written, then renamed over it.
+// Replaces the file with text: parents made, a sibling temporary written, then renamed over it.
 bool writeWhole(const std::string& path, const std::string& text);
 
 }  // namespace tqapp

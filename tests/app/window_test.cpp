@@ -11,8 +11,9 @@
 
 #include "app/harness.h"
 #include "app/host.h"
-#include "app/png.h"
 #include "engine/apps.h"
+#include "engine/atomic_write.h"
+#include "gui/draw/png_write.h"
 #include "manager/windows/job_window.h"
 #include "manager/model/model.h"
 #include "manager/view/view.h"
@@ -134,8 +135,8 @@ protected:
         const std::string dir = std::string(LUMO_PICTURE_DIR) + "/app";
         std::filesystem::create_directories(dir);
         std::string error;
-        const std::string png = tqapp::encodePng(probe.capture(w));
-        if (!png.empty()) tqapp::writeFileAtomic(dir + "/" + name, png, error);
+        const std::string png = lumo::gui::encodePng(probe.capture(w));
+        if (!png.empty()) tqm::writeFileAtomic(dir + "/" + name, png, 0666, false, error);
     }
 
     apptest::X11Probe probe;

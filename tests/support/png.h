@@ -4,10 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "gui/draw/png_write.h"
+
 namespace testsupport {
 
 // Encodes w x h pixels given as 0xAARRGGBB words; empty on failure.
-std::string encodePng(int w, int h, const std::vector<uint32_t>& argb);
+using lumo::gui::encodePng;
 
 // A w x h picture of black one-bit grey pixels: a few kilobytes even for pictures of many megapixels.
 std::string encodeBlankPng(int w, int h);

@@ -1,7 +1,7 @@
 #pragma once
-// Zips made at run time for tests and benchmarks: real ones through libzip, and hand-assembled
-// ones whose every header field can be set, for hostile archives. Header-only: the programs that
-// use it link libzip through the engine.
+// Zips made at run time for tests: real ones through libzip (support/zip_write.h), and
+// hand-assembled ones whose every header field can be set, for hostile archives. Tests also read
+// zips back and name compression methods through libzip.
 #include <zip.h>
 
 #include <cstdint>
@@ -9,76 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "support/zip_write.h"
+
 namespace testsupport {
 
-constexpr uint32_t kFileMode = 0100000, kDirMode = 0040000, kLinkMode = 0120000;
-
-// Unix mode in the upper 16 bits of the external attributes, as zip tools on Unix write it.
-inline uint32_t unixAttr(uint32_t mode) { return mode << 16; }
-
-struct ZipItem {
-    std::string name;
-    std::string data;         // file bytes, or a link's target text
-    uint32_t attr = unixAttr(kFileMode | 0644);
-    bool deflate = false;
-    int32_t method = -1;  // a ZIP_CM_ compression method, in place of deflate's choice
-};
-
-inline ZipItem zipFile(std::string name, std::string data, uint32_t perms = 0644, bool deflate = false) {
-    return {std::move(name), std::move(data), unixAttr(kFileMode | perms), deflate};
-}
-inline ZipItem zipDir(std::string name) { return {std::move(name), "", unixAttr(kDirMode | 0755), false}; }
-inline ZipItem zipLink(std::string name, std::string target) {
-    return {std::move(name), std::move(target), unixAttr(kLinkMode | 0777), false};
-}
-
-// A real zip written by libzip, entries in the order given (empty string on failure).
-inline std::string makeZip(const std::vector<ZipItem>& items) {
-    zip_error_t err;
-    zip_error_init(&err);
-    zip_source_t* src = zip_source_buffer_create(nullptr, 0, 0, &err);
-    zip_error_fini(&err);
-    if (!src) return {};
-    zip_source_keep(src);
-    zip_t* z = zip_open_from_source(src, ZIP_TRUNCATE, nullptr);
-    if (!z) {
-        zip_source_free(src);
-        return {};
-    }
-    bool ok = true;
-    for (const ZipItem& it : items) {
-        zip_int64_t idx;
-        if (!it.name.empty() && it.name.back() == '/') {
-            idx = zip_dir_add(z, it.name.substr(0, it.name.size() - 1).c_str(), ZIP_FL_ENC_GUESS);
-        } else {
-            zip_source_t* data = zip_source_buffer(z, it.data.data(), it.data.size(), 0);
-            idx = data ? zip_file_add(z, it.name.c_str(), data, ZIP_FL_ENC_GUESS) : -1;
-            if (idx < 0 && data) zip_source_free(data);
-            const int32_t method = it.method >= 0 ? it.method : it.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE;
-            if (idx >= 0 && zip_set_file_compression(z, zip_uint64_t(idx), method, 0) != 0) idx = -1;
-        }
-        if (idx < 0) {
-            ok = false;
-            break;
-        }
-        zip_file_set_external_attributes(z, zip_uint64_t(idx), 0, ZIP_OPSYS_UNIX, it.attr);
-    }
-    if (!ok || zip_close(z) != 0) {
-        zip_discard(z);  // zip_close keeps the archive open when it fails
-        zip_source_free(src);
-        return {};
-    }
-    std::string out;
-    zip_stat_t st;
-    if (zip_source_stat(src, &st) == 0 && zip_source_open(src) == 0) {
-        out.resize(st.size);
-        zip_int64_t n = zip_source_read(src, out.data(), st.size);
-        if (n < 0 || zip_uint64_t(n) != st.size) out.clear();
-        zip_source_close(src);
-    }
-    zip_source_free(src);
-    return out;
-}
+using support::kDirMode;
+using support::kFileMode;
+using support::kLinkMode;
+using support::makeZip;
+using support::unixAttr;
+using support::zipDir;
+using support::zipFile;
+using support::ZipItem;
+using support::zipLink;
 
 // One entry of a hand-assembled zip: data is stored as given; the other fields default to the
 // true values and can be set to anything.

@@ -8,11 +8,12 @@
 #include <filesystem>
 #include <random>
 
-#include "app/png.h"
+#include "engine/atomic_write.h"
 #include "engine/engine.h"
 #include "engine/load.h"
 #include "engine/sha256.h"
 #include "engine/util.h"
+#include "gui/draw/png_write.h"
 #include "engine/source.h"
 #include "manager/model/config.h"
 #include "tools/catalog_signing.h"
@@ -92,7 +93,7 @@ public:
         const fs::path p = dir_ / rel;
         std::error_code ec;
         fs::create_directories(p.parent_path(), ec);
-        return !ec && tqapp::writeFileAtomic(p.string(), bytes, error_);
+        return !ec && tqm::writeFileAtomic(p.string(), bytes, 0666, false, error_);
     }
 
     // Writes the file and answers its catalog object.
@@ -114,18 +115,18 @@ public:
     // The bundle folder "<name><ext>" of a plug-in or app at a version, zipped.
     std::string bundleZip(const Product& p, const std::string& ext, const std::string& version, size_t pad) {
         const std::string item = p.name + ext, exe = p.name;
-        std::vector<ZipEntry> e{{item + "/", "", 0755},
-                                {item + "/Contents/", "", 0755},
-                                {item + "/Contents/Info.plist", infoPlist(p.name, exe, version), 0644},
-                                {item + "/Contents/MacOS/", "", 0755},
-                                {item + "/Contents/MacOS/" + exe,
-                                 "#!/bin/sh\necho '" + p.name + " " + version + "'\n", 0755}};
+        using support::zipDir;
+        std::vector<support::ZipItem> e{zipDir(item + "/"), zipDir(item + "/Contents/"),
+                                        packed(item + "/Contents/Info.plist", infoPlist(p.name, exe, version), 0644),
+                                        zipDir(item + "/Contents/MacOS/"),
+                                        packed(item + "/Contents/MacOS/" + exe,
+                                               "#!/bin/sh\necho '" + p.name + " " + version + "'\n", 0755)};
         if (pad) {
-            e.push_back({item + "/Contents/Resources/", "", 0755});
-            e.push_back({item + "/Contents/Resources/data.bin", padding(pad, uint32_t(p.id.size() * 131 + version.size())),
-                         0644});
+            e.push_back(zipDir(item + "/Contents/Resources/"));
+            e.push_back(packed(item + "/Contents/Resources/data.bin",
+                               padding(pad, uint32_t(p.id.size() * 131 + version.size())), 0644));
         }
-        return makeZip(e);
+        return support::makeZip(e);
     }
 
     // "art": row pictures at 1x and 2x, logos at every scale of the window's skin.
@@ -135,7 +136,7 @@ public:
             std::string ref;
             char label[16];
             std::snprintf(label, sizeof label, "%gx", s);
-            if (!file("art/" + p.id + "-row@" + label + ".png", tqapp::encodePng(rowPicture(p.motif, s)), "", "", ref))
+            if (!file("art/" + p.id + "-row@" + label + ".png", lumo::gui::encodePng(rowPicture(p.motif, s)), "", "", ref))
                 return false;
             row += std::string(row.empty() ? "" : ", ") + lumo::jsonQuote(label) + ": " + ref;
         }
@@ -143,7 +144,7 @@ public:
             std::string ref;
             char label[16];
             std::snprintf(label, sizeof label, "%gx", s);
-            const std::string png = tqapp::encodePng(logoPicture(p.motif, initials(p.name), s));
+            const std::string png = lumo::gui::encodePng(logoPicture(p.motif, initials(p.name), s));
             if (!file("art/" + p.id + "-logo@" + label + ".png", png, "", "", ref)) return false;
             logo += std::string(logo.empty() ? "" : ", ") + lumo::jsonQuote(label) + ": " + ref;
         }
@@ -190,15 +191,15 @@ public:
             return true;
         }
         const std::string item = fs::path(o_.bundle).filename().string();
-        std::vector<ZipEntry> e;
+        std::vector<support::ZipItem> e;
         if (!folderEntries(o_.bundle, item, e)) {
             error_ = "cannot read the bundle " + o_.bundle;
             return false;
         }
-        for (ZipEntry& z : e)
+        for (support::ZipItem& z : e)
             if (z.name == item + "/Contents/Info.plist") z.data = infoPlist("Ardune Systems Manager", "ardune-manager", version);
         std::string ref;
-        if (!file("manager/ardune-manager-" + version + ".zip", makeZip(e), item, "", ref)) return false;
+        if (!file("manager/ardune-manager-" + version + ".zip", support::makeZip(e), item, "", ref)) return false;
         json = "\"manager\": {\"latest\": " + lumo::jsonQuote(version) + ", \"packages\": {\"mac\": " + ref + "}}";
         return true;
     }
@@ -285,9 +286,9 @@ bool makeDemo(const Options& o, std::string& error) {
     const catalogsign::KeyPair keys = catalogsign::makeKeyPair();
     const std::string publicHex = catalogsign::toHex(keys.publicKey);
     Writer w(o, error);
-    if (keys.secretKey.empty() || !tqapp::writeFileAtomic((out / "keys/secret.hex").string(),
-                                                          catalogsign::toHex(keys.secretKey) + "\n", error) ||
-        !tqapp::writeFileAtomic((out / "keys/public.hex").string(), publicHex + "\n", error))
+    if (keys.secretKey.empty() || !tqm::writeFileAtomic((out / "keys/secret.hex").string(),
+                                                        catalogsign::toHex(keys.secretKey) + "\n", 0666, false, error) ||
+        !tqm::writeFileAtomic((out / "keys/public.hex").string(), publicHex + "\n", 0666, false, error))
         return false;
 
     std::vector<Product> list = products();

@@ -1,22 +1,18 @@
 #pragma once
-// Zips of bundle-shaped folders for the demo catalog, written through libzip.
+// Zips of bundle-shaped folders for the demo catalog (written by support/zip_write.h).
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "support/zip_write.h"
+
 namespace demo {
 
-struct ZipEntry {
-    std::string name;  // ends in "/" for a folder
-    std::string data;
-    uint32_t mode = 0644;  // Unix permission bits
-};
+// A file of a package: deflated where that makes it smaller.
+support::ZipItem packed(std::string name, std::string data, uint32_t mode);
 
-// The archive bytes; empty on failure. Files are deflated.
-std::string makeZip(const std::vector<ZipEntry>& entries);
-
-// Every folder and file below dir, named "<prefix>/<relative path>", folders first along each path.
-// False when the folder cannot be read.
-bool folderEntries(const std::string& dir, const std::string& prefix, std::vector<ZipEntry>& out);
+// Every folder and file below dir, named "<prefix>/<relative path>", folders first along each path;
+// files are packed as packed() says. False when the folder cannot be read.
+bool folderEntries(const std::string& dir, const std::string& prefix, std::vector<support::ZipItem>& out);
 
 }  // namespace demo

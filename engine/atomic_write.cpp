@@ -1,0 +1,93 @@
+#include "engine/atomic_write.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+
+#include "engine/safe_path.h"
+
+namespace tqm {
+
+namespace detail {
+
+std::string tempNameFor(const std::string& name) {
+    static std::atomic<uint32_t> counter{0};
+    thread_local std::mt19937 random{std::random_device{}()};
+    char tag[48];
+    std::snprintf(tag, sizeof tag, ".%d-%u-%08x.tmp", int(::getpid()), unsigned(counter++), unsigned(random()));
+    // Long names are cut so that the temporary name stays within the system's limit.
+    return name.substr(0, 200) + tag;
+}
+
+bool writeNewFile(int dirFd, const std::string& name, const std::string& text, unsigned mode, int& err,
+                  const std::function<void(int fd)>& beforeClose) {
+    const int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) {
+        err = errno;  // what stands at the name is not ours: it stays
+        return false;
+    }
+    err = 0;
+    errno = 0;
+    if (!writeAll(fd, text) || ::fsync(fd) != 0) err = errno ? errno : EIO;
+    if (err == 0 && beforeClose) beforeClose(fd);
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err == 0) return true;
+    ::unlinkat(dirFd, name.c_str(), 0);
+    return false;
+}
+
+int syncFolder(int dirFd) {
+    const int fd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int err = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return err == EINVAL ? 0 : err;  // a file system that cannot flush folders has nothing to flush
+}
+
+bool replaceVia(int dirFd, const std::string& name, const std::string& tempName, const std::string& text,
+                unsigned mode, WriteFailure& failure, const std::function<void(int fd)>& beforeRename) {
+    failure = WriteFailure{};
+    if (!writeNewFile(dirFd, tempName, text, mode, failure.err, beforeRename)) return false;
+    if (::renameat(dirFd, tempName.c_str(), dirFd, name.c_str()) != 0) {
+        failure = {errno, true};
+        ::unlinkat(dirFd, tempName.c_str(), 0);
+        return false;
+    }
+    // The file is in place; a folder that cannot be flushed may lose the rename in a crash.
+    failure.err = syncFolder(dirFd);
+    failure.placing = failure.err != 0;
+    return failure.err == 0;
+}
+
+}  // namespace detail
+
+bool writeFileAtomicAt(int dirFd, const std::string& name, const std::string& text, unsigned mode,
+                       WriteFailure& failure, const std::function<void(int fd)>& beforeRename) {
+    return detail::replaceVia(dirFd, name, detail::tempNameFor(name), text, mode, failure, beforeRename);
+}
+
+bool writeFileAtomic(const std::string& path, const std::string& text, unsigned mode, bool makeFolder,
+                     WriteFailure& failure) {
+    detail::DirFd dir;
+    std::string name;
+    failure = WriteFailure{};
+    failure.err = detail::openParent(path, dir, name, makeFolder);
+    if (failure.err != 0) return false;
+    return writeFileAtomicAt(dir.get(), name, text, mode, failure);
+}
+
+bool writeFileAtomic(const std::string& path, const std::string& text, unsigned mode, bool makeFolder,
+                     std::string& error) {
+    WriteFailure failure;
+    if (writeFileAtomic(path, text, mode, makeFolder, failure)) return true;
+    error = failure.err == detail::kLinkRefused ? detail::refusedText(path)
+                                                : "cannot write " + path + ": " + detail::systemText(failure.err);
+    return false;
+}
+
+}  // namespace tqm

@@ -1,0 +1,51 @@
+#pragma once
+// The one whole-file write of the system. A file is replaced whole or not at all: the text goes to a
+// temporary file of this writer's own beside the target (created new, never through a link), is
+// written whole and flushed to disk, then renamed over the target, and the folder is flushed so the
+// rename lasts. On any failure the temporary file is removed and the target is as it was.
+// Folders are opened as engine/safe_path.h says (root passes no link a user can change).
+#include <functional>
+#include <string>
+
+namespace tqm {
+
+// How a write failed: a system error number (detail::kLinkRefused for a folder on the way that root
+// will not pass), and whether the new file was whole when putting it in place failed.
+struct WriteFailure {
+    int err = 0;
+    bool placing = false;
+};
+
+// Replaces name in the open folder dirFd with text; the new file has mode (less the umask).
+// beforeRename, when given, sees the new file's descriptor while it is still the writer's own.
+bool writeFileAtomicAt(int dirFd, const std::string& name, const std::string& text, unsigned mode,
+                       WriteFailure& failure, const std::function<void(int fd)>& beforeRename = nullptr);
+
+// The same for a path; with makeFolder its folder is made (with its parents) when missing.
+bool writeFileAtomic(const std::string& path, const std::string& text, unsigned mode, bool makeFolder,
+                     WriteFailure& failure);
+
+// The same with a message: "cannot write <path>: <reason>".
+bool writeFileAtomic(const std::string& path, const std::string& text, unsigned mode, bool makeFolder,
+                     std::string& error);
+
+namespace detail {
+
+// A temporary name beside name, of this process, thread and call only.
+std::string tempNameFor(const std::string& name);
+
+// Creates the file name in an open folder (O_EXCL, never through a link), writes all of text into it
+// and flushes it; on failure nothing is left and err says why. beforeClose sees the descriptor.
+bool writeNewFile(int dirFd, const std::string& name, const std::string& text, unsigned mode, int& err,
+                  const std::function<void(int fd)>& beforeClose = nullptr);
+
+// writeFileAtomicAt through the given temporary name.
+bool replaceVia(int dirFd, const std::string& name, const std::string& tempName, const std::string& text,
+                unsigned mode, WriteFailure& failure, const std::function<void(int fd)>& beforeRename = nullptr);
+
+// Flushes the folder's entries (a rename in it) to disk; 0 or a system error number.
+int syncFolder(int dirFd);
+
+}  // namespace detail
+
+}  // namespace tqm

@@ -1,0 +1,117 @@
+// The one whole-file write (engine/atomic_write.h): a file is replaced whole, or it is left as it
+// was with nothing beside it.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/atomic_write.h"
+#include "engine/safe_path.h"
+#include "tests/support/job_fixture.h"
+#include "tests/support/temp_home.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::entryNames;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+class AtomicWrite : public testsupport::TempHomeTest {};
+
+TEST_F(AtomicWrite, ReplacesWholeOrLeavesTheTargetAsItWas) {
+    struct Case {
+        const char* what;
+        std::function<void()> setup;
+        std::string target;
+        bool makeFolder;
+        int err;  // 0: the write goes through
+        bool placing;
+    } table[] = {
+        {"a longer file", [&] { writeFile(path("a/f"), std::string(5000, 'o')); }, "a/f", false, 0, false},
+        {"a missing folder made", [] {}, "b/c/f", true, 0, false},
+        {"a missing folder not made", [] {}, "m/f", false, ENOENT, false},
+        {"a file where the folder should be", [&] { writeFile(path("p"), "x"); }, "p/f", false, ENOTDIR, false},
+        {"a folder in the target's place", [&] { fs::create_directories(path("d/f/inner")); }, "d/f", false, EISDIR,
+         true},
+        {"a link at the target, replaced and not followed",
+         [&] {
+             writeFile(path("victim"), "precious");
+             fs::create_directories(path("l"));
+             fs::create_symlink(path("victim"), path("l/f"));
+         },
+         "l/f", false, 0, false},
+    };
+    for (const Case& c : table) {
+        SCOPED_TRACE(c.what);
+        c.setup();
+        const std::string target = path(c.target);
+        tqm::WriteFailure failure;
+        EXPECT_EQ(tqm::writeFileAtomic(target, "new text\n", 0644, c.makeFolder, failure), c.err == 0);
+        EXPECT_EQ(failure.err, c.err);
+        EXPECT_EQ(failure.placing, c.placing);
+        if (c.err == 0) {
+            EXPECT_EQ(readFile(target), "new text\n");
+            EXPECT_FALSE(fs::is_symlink(target));
+        }
+        const std::string folder = fs::path(target).parent_path().string();
+        if (fs::is_directory(folder)) {
+            EXPECT_EQ(entryNames(folder), std::vector<std::string>{"f"});
+        }
+    }
+    EXPECT_EQ(readFile(path("a/f")), "new text\n");
+    EXPECT_FALSE(fs::exists(path("m")));
+    EXPECT_TRUE(fs::is_directory(path("d/f/inner")));
+    EXPECT_EQ(readFile(path("victim")), "precious");
+
+    // The caller's mode (less the umask), and the message of the worded form.
+    tqm::WriteFailure failure;
+    ASSERT_TRUE(tqm::writeFileAtomic(path("secret"), "s", 0600, false, failure));
+    struct stat st{};
+    ASSERT_EQ(::stat(path("secret").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    std::string error;
+    EXPECT_FALSE(tqm::writeFileAtomic(path("m/f"), "x", 0644, false, error));
+    EXPECT_EQ(error, "cannot write " + path("m/f") + ": " + tqm::detail::systemText(ENOENT));
+}
+
+TEST_F(AtomicWrite, NeverWritesThroughWhatStandsAtTheTemporaryName) {
+    writeFile(path("victim"), "precious");
+    writeFile(path("data/f"), "old");
+    fs::create_symlink(path("victim"), path("data/f.tmp"));
+    tqm::detail::DirFd dir;
+    ASSERT_EQ(tqm::detail::openDir(path("data"), dir), 0);
+    tqm::WriteFailure failure;
+    EXPECT_FALSE(tqm::detail::replaceVia(dir.get(), "f", "f.tmp", "new", 0644, failure));
+    EXPECT_EQ(failure.err, EEXIST);
+    EXPECT_EQ(readFile(path("victim")), "precious");
+    EXPECT_TRUE(fs::is_symlink(path("data/f.tmp")));  // not ours: left where it is
+    EXPECT_EQ(readFile(path("data/f")), "old");
+    // The writer's own temporary names never meet it.
+    EXPECT_TRUE(tqm::writeFileAtomicAt(dir.get(), "f", "new", 0644, failure));
+    EXPECT_EQ(readFile(path("data/f")), "new");
+}
+
+TEST_F(AtomicWrite, WritersAtOnceLeaveOneWholeText) {
+    std::vector<std::thread> writers;
+    for (char c = 'a'; c < 'e'; ++c)
+        writers.emplace_back([this, c] {
+            for (int i = 0; i < 20; ++i) {
+                tqm::WriteFailure failure;
+                EXPECT_TRUE(tqm::writeFileAtomic(path("f"), std::string(100000, c), 0644, false, failure));
+            }
+        });
+    for (std::thread& t : writers) t.join();
+    const std::string text = readFile(path("f"));
+    ASSERT_EQ(text.size(), 100000u);
+    EXPECT_EQ(text, std::string(text.size(), text[0]));
+    EXPECT_EQ(entryNames(temp.dir()), (std::vector<std::string>{"f", "home"}));
+}
+
+}  // namespace
