@@ -234,3 +234,47 @@ TEST(AccountWindow, LongFoldersAreCutFromTheFront) {
 }
 
 }  // namespace
+
+namespace {
+
+// A settings window whose table puts one part elsewhere.
+class MovedAccountWindow : public AccountWindow {
+public:
+    MovedAccountWindow(FakeHost& fake, std::string part, lumo::gui::Rect to)
+        : AccountWindow(fake.host(), fake.alive), part_(std::move(part)), to_(to) {}
+
+protected:
+    tqapp::PartTable<tqapp::AccountPartId> layParts() const override {
+        tqapp::PartTable<tqapp::AccountPartId> t = AccountWindow::layParts();
+        for (auto& p : t.parts())
+            if (partName(p.id) == part_) p.rect = to_;
+        return t;
+    }
+
+private:
+    std::string part_;
+    lumo::gui::Rect to_;
+};
+
+}  // namespace
+
+// Whatever moves a part in the table moves its click, its description and its painting with it.
+TEST(AccountWindow, PartsFollowTheTable) {
+    const struct {
+        const char* part;
+        lumo::gui::Rect to;
+        const char* call;
+    } cases[] = {
+        {"logs", {8, 56, 139, 15}, "log"},
+        {"scope:system", {8, 40, 284, 13}, "scope system"},
+        {"change:clap", {100, 60, 52, 15}, "folder clap"},
+    };
+    for (const auto& c : cases) {
+        FakeHost fake;
+        MovedAccountWindow w(fake, c.part, c.to);
+        const auto from = partstest::partNamed(*fake.window(), c.part);
+        ASSERT_TRUE(from) << c.part;
+        partstest::expectPartFollowsTheTable(w, std::string("acct:") + c.part, c.part, from->rect, c.to,
+                                             [&] { return fake.calls == std::vector<std::string>{c.call}; });
+    }
+}

@@ -432,3 +432,63 @@ TEST(JobWindowPointer, LongStatusScrollsAfterAPause) {
         EXPECT_EQ(statusPixels(3.0) != still, longText);
     }
 }
+
+namespace {
+
+// A job window whose table puts one part elsewhere.
+class MovedJobWindow : public JobWindow {
+public:
+    MovedJobWindow(BareModel& bare, JobPlan plan, std::string part, lumo::gui::Rect to)
+        : JobWindow(bare.model, bare.alive, std::move(plan)), part_(std::move(part)), to_(to) {}
+
+protected:
+    tqapp::PartTable<tqapp::JobPartId> layParts() const override {
+        tqapp::PartTable<tqapp::JobPartId> t = JobWindow::layParts();
+        for (auto& p : t.parts())
+            if (partName(p.id) == part_) p.rect = to_;
+        return t;
+    }
+
+private:
+    std::string part_;
+    lumo::gui::Rect to_;
+};
+
+}  // namespace
+
+// Whatever moves a part in the table moves its click, its description and its painting with it.
+TEST(JobWindowPointer, PartsFollowTheTable) {
+    JobPlan install;
+    install.verb = "INSTALL";
+    install.selfInstall = true;
+    install.choices = {{"startmenu", "START MENU", true, "", ""}};
+    struct Case {
+        const char* part;
+        JobPlan plan;
+        uint32_t state;
+        lumo::gui::Rect to;
+        std::function<bool(const JobWindow&, int opened)> acted;
+    };
+    const Case cases[] = {
+        {"fmt:clap", jobtest::formatPlan(), JobWindow::Choose, {150, 176, 44, 14},
+         [](const JobWindow& w, int) { return !w.plan.choices[1].on; }},
+        {"scope:system", install, JobWindow::Choose, {130, 202, 80, 14},
+         [](const JobWindow& w, int) { return w.plan.scope == tqm::Scope::System; }},
+        {"data", jobtest::dataPlan(), JobWindow::Choose, {60, 228, 100, 14},
+         [](const JobWindow& w, int) { return w.plan.deleteData; }},
+        {"open", jobtest::formatPlan(), JobWindow::Done, {60, 202, 98, 16}, [](const JobWindow&, int opened) { return opened == 1; }},
+    };
+    for (const Case& c : cases) {
+        BareModel bare;
+        MovedJobWindow w(bare, c.plan, c.part, c.to);
+        w.state = c.state;
+        int opened = 0;
+        w.onOpenFolder = [&](const std::string&) { ++opened; };
+        JobWindow plain(bare.model, bare.alive, c.plan);
+        plain.state = c.state;
+        const auto from = partstest::partNamed(plain, c.part);
+        ASSERT_TRUE(from) << c.part;
+        partstest::expectPartFollowsTheTable(w, std::string("job:") + c.part, c.part, from->rect, c.to,
+                                             [&] { return c.acted(w, opened); });
+    }
+}
