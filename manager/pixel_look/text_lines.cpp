@@ -14,7 +14,7 @@ int baselineIn(const lumo::gui::BitmapFont& f, Rect r) {
 }
 
 void textIn(const Paint& p, const lumo::gui::BitmapFont* f, Rect logical, const std::string& s, Color c, int inset,
-            bool centred) {
+            bool centred, int dy) {
     if (!f || s.empty()) return;
     const Rect r = device(p, logical);
     const int m = int(std::lround(inset * p.scale));
@@ -22,7 +22,7 @@ void textIn(const Paint& p, const lumo::gui::BitmapFont* f, Rect logical, const 
     if (shown.empty()) return;
     const int x = centred ? r.x + (r.w - f->width(shown)) / 2 : r.x + m;
     ClipScope clip(p.canvas, r);
-    f->draw(p.canvas, x, baselineIn(*f, r), shown, &c);
+    f->draw(p.canvas, x, baselineIn(*f, r) + dy, shown, &c);
 }
 
 }  // namespace tqapp::dev

@@ -23,23 +23,13 @@ using lumo::gui::Rect;
 
 int lr(double v) { return int(std::lround(v)); }
 
-// The pen's baseline for a line of the font set in the device rectangle.
-int baselineIn(const BitmapFont& f, Rect r) {
-    return f.line_height >= 1 ? r.y + (r.h - f.line_height) / 2 + f.ascent : r.y + (r.h + f.cap_height) / 2;
-}
+using dev::baselineIn;
 
 // One line of text in a logical rectangle: cut to fit inside the margin (units) on both sides,
 // left-aligned at the margin or centred; dy moves it down by device pixels.
 void text(const Paint& p, const BitmapFont* f, Rect logical, const std::string& s, Color c, int margin, bool centred,
           int dy = 0) {
-    if (!f || s.empty()) return;
-    const Rect r = dev::device(p, logical);
-    const int m = lr(margin * p.scale);
-    const std::string shown = f->fit(s, std::max(1, r.w - 2 * m));
-    if (shown.empty()) return;
-    const int x = centred ? r.x + (r.w - f->width(shown)) / 2 : r.x + m;
-    dev::ClipScope clip(p.canvas, r);
-    f->draw(p.canvas, x, baselineIn(*f, r) + dy, shown, &c);
+    dev::textIn(p, f, logical, s, c, margin, centred, dy);
 }
 
 // A one-unit outline of a logical rectangle.
