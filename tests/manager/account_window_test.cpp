@@ -235,29 +235,6 @@ TEST(AccountWindow, LongFoldersAreCutFromTheFront) {
 
 }  // namespace
 
-namespace {
-
-// A settings window whose table puts one part elsewhere.
-class MovedAccountWindow : public AccountWindow {
-public:
-    MovedAccountWindow(FakeHost& fake, std::string part, lumo::gui::Rect to)
-        : AccountWindow(fake.host(), fake.alive), part_(std::move(part)), to_(to) {}
-
-protected:
-    tqapp::PartTable<tqapp::AccountPartId> layParts() const override {
-        tqapp::PartTable<tqapp::AccountPartId> t = AccountWindow::layParts();
-        for (auto& p : t.parts())
-            if (partName(p.id) == part_) p.rect = to_;
-        return t;
-    }
-
-private:
-    std::string part_;
-    lumo::gui::Rect to_;
-};
-
-}  // namespace
-
 // Whatever moves a part in the table moves its click, its description and its painting with it.
 TEST(AccountWindow, PartsFollowTheTable) {
     const struct {
@@ -271,7 +248,7 @@ TEST(AccountWindow, PartsFollowTheTable) {
     };
     for (const auto& c : cases) {
         FakeHost fake;
-        MovedAccountWindow w(fake, c.part, c.to);
+        partstest::Moved<AccountWindow> w(c.part, c.to, fake.host(), fake.alive);
         const auto from = partstest::partNamed(*fake.window(), c.part);
         ASSERT_TRUE(from) << c.part;
         partstest::expectPartFollowsTheTable(w, std::string("acct:") + c.part, c.part, from->rect, c.to,

@@ -433,29 +433,6 @@ TEST(JobWindowPointer, LongStatusScrollsAfterAPause) {
     }
 }
 
-namespace {
-
-// A job window whose table puts one part elsewhere.
-class MovedJobWindow : public JobWindow {
-public:
-    MovedJobWindow(BareModel& bare, JobPlan plan, std::string part, lumo::gui::Rect to)
-        : JobWindow(bare.model, bare.alive, std::move(plan)), part_(std::move(part)), to_(to) {}
-
-protected:
-    tqapp::PartTable<tqapp::JobPartId> layParts() const override {
-        tqapp::PartTable<tqapp::JobPartId> t = JobWindow::layParts();
-        for (auto& p : t.parts())
-            if (partName(p.id) == part_) p.rect = to_;
-        return t;
-    }
-
-private:
-    std::string part_;
-    lumo::gui::Rect to_;
-};
-
-}  // namespace
-
 // Whatever moves a part in the table moves its click, its description and its painting with it.
 TEST(JobWindowPointer, PartsFollowTheTable) {
     JobPlan install;
@@ -480,7 +457,7 @@ TEST(JobWindowPointer, PartsFollowTheTable) {
     };
     for (const Case& c : cases) {
         BareModel bare;
-        MovedJobWindow w(bare, c.plan, c.part, c.to);
+        partstest::Moved<JobWindow> w(c.part, c.to, bare.model, bare.alive, c.plan);
         w.state = c.state;
         int opened = 0;
         w.onOpenFolder = [&](const std::string&) { ++opened; };

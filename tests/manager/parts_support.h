@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "gui/widget.h"
 #include "manager/pixel_look/primitives.h"
@@ -51,6 +52,29 @@ bool pressNamed(Window& w, const std::string& name) {
 
 inline int cx(const lumo::gui::Rect& r) { return r.x + r.w / 2; }
 inline int cy(const lumo::gui::Rect& r) { return r.y + r.h / 2; }
+
+// A window whose table puts the part of one name elsewhere; the rest is the window as it is.
+template <class Window>
+class Moved : public Window {
+public:
+    using Table = decltype(std::declval<const Window&>().parts());
+
+    template <class... Args>
+    Moved(std::string part, lumo::gui::Rect to, Args&&... args)
+        : Window(std::forward<Args>(args)...), part_(std::move(part)), to_(to) {}
+
+protected:
+    Table layParts() const override {
+        Table t = Window::layParts();
+        for (auto& p : t.parts())
+            if (this->partName(p.id) == part_) p.rect = to_;
+        return t;
+    }
+
+private:
+    std::string part_;
+    lumo::gui::Rect to_;
+};
 
 inline lumo::gui::MouseEvent pointAt(int x, int y) {
     lumo::gui::MouseEvent e{};
