@@ -22,6 +22,18 @@ class JobRoad : public ModelTest {
 protected:
     void TearDown() override { ::unsetenv("TQM_TEST_HELPER_KEYS"); }
 
+    // A configuration whose VST3 folder is blocked by a file (blocked gets its path), so that
+    // jobs go to the helper in this program; the catalog of version 1.0.0 published.
+    tqapp::Config elevated(std::string& blocked) {
+        catalog.publish(catalogText("1.0.0"));
+        ::setenv("TQM_TEST_HELPER_KEYS", catalog.publicKeyHex().c_str(), 1);
+        tqapp::Config c = config();
+        c.program = tqm::runningProgram();
+        blocked = c.layout.formatDir("vst3");
+        writeFile(blocked, "in the way");
+        return c;
+    }
+
 
     // Everything the disk holds below the root, for before-and-after comparisons (the log and
     // the job files aside).
@@ -111,12 +123,8 @@ TEST_F(JobRoad, AStopAfterTheDownloadsChangesNothing) {
 // The launcher stands in for the administrator prompt: it clears what blocks the folder (what
 // rights would do) and runs the helper's command as it is.
 TEST_F(JobRoad, ElevatedJob) {
-    catalog.publish(catalogText("1.0.0"));
-    ::setenv("TQM_TEST_HELPER_KEYS", catalog.publicKeyHex().c_str(), 1);
-    tqapp::Config c = config();
-    c.program = tqm::runningProgram();
-    const std::string blocked = c.layout.formatDir("vst3");
-    writeFile(blocked, "in the way");
+    std::string blocked;
+    tqapp::Config c = elevated(blocked);
     c.prompt = {"/bin/sh", "-c", "rm -f \"$0\" && exec \"$@\"", blocked};
     tqapp::Model& m = ready(c);
     ASSERT_TRUE(runJob({{"install", "synth", "vst3"}, {"install", "studio", "app"}}, "Installing", "Installed"));
@@ -148,12 +156,8 @@ TEST_F(JobRoad, ElevatedJob) {
 // task there, though this process hashed each package only once. A helper that finds no catalog
 // names no task: every id of the job is marked.
 TEST_F(JobRoad, TheElevatedRoadChecksAgain) {
-    catalog.publish(catalogText("1.0.0"));
-    ::setenv("TQM_TEST_HELPER_KEYS", catalog.publicKeyHex().c_str(), 1);
-    tqapp::Config c = config();
-    c.program = tqm::runningProgram();
-    const std::string blocked = c.layout.formatDir("vst3");
-    writeFile(blocked, "in the way");
+    std::string blocked;
+    tqapp::Config c = elevated(blocked);
     const std::string cache = c.layout.userData() + "/cache";
     // Before the helper starts, the launcher unblocks the folder and damages one file.
     auto launcher = [&](const std::string& damaged) {
