@@ -26,7 +26,7 @@ std::string tempNameFor(const std::string& name) {
 
 bool writeNewFile(int dirFd, const std::string& name, const std::string& text, unsigned mode, int& err,
                   const std::function<void(int fd)>& beforeClose) {
-    const int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    const int fd = ::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) {
         err = errno;  // what stands at the name is not ours: it stays
         return false;

@@ -17,7 +17,8 @@ struct WriteFailure {
 };
 
 // Replaces name in the open folder dirFd with text; the new file has mode (less the umask).
-// beforeRename, when given, sees the new file's descriptor while it is still the writer's own.
+// beforeRename, when given, sees the new file's descriptor (open for reading and writing) while the
+// file is still the writer's own; it may keep a duplicate of it.
 bool writeFileAtomicAt(int dirFd, const std::string& name, const std::string& text, unsigned mode,
                        WriteFailure& failure, const std::function<void(int fd)>& beforeRename = nullptr);
 

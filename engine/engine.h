@@ -11,6 +11,8 @@ namespace tqm {
 struct Source;
 struct Catalog;
 struct Plugin;
+struct FileRef;
+class Package;
 
 struct Engine {
     Layout layout;
@@ -35,6 +37,15 @@ struct Engine {
     bool install(const Plugin& entry, const std::string& format, const std::string& data, std::string& error);
     bool installApp(const Plugin& entry, const std::string& data, std::string& error);
 
+    // The same for a package this job downloaded and checked (engine/package.h): it is kept
+    // where no one else can change it, so the install does not hash it again.
+    bool download(const Plugin& entry, const std::string& format, Package& package, std::string& error,
+                  const std::function<bool(uint64_t, uint64_t)>& progress) const;
+    bool downloadSelf(Package& package, std::string& error,
+                      const std::function<bool(uint64_t, uint64_t)>& progress) const;
+    bool install(const Plugin& entry, const std::string& format, const Package& package, std::string& error);
+    bool replaceSelf(const Package& package, std::string& error);
+
     // Removal, data purge and self-update (remove.cpp, purge.cpp, self_update.cpp).
     // Only what the receipts record as the manager's own, in folders it recognises, is removed.
     bool remove(const std::string& id, const std::string& format, std::string& error);
@@ -45,6 +56,12 @@ struct Engine {
     bool canWriteSelf() const;
     bool replaceSelf(const std::string& data, std::string& error);
     void sweepSelf(const std::string& item);
+
+    // What follows the check of the bytes against ref: unpack, move in, record.
+    bool placePlugin(const Plugin& entry, const std::string& format, const FileRef& ref, const std::string& data,
+                     std::string& error);
+    bool placeApp(const Plugin& entry, const FileRef& ref, const std::string& data, std::string& error);
+    bool placeSelf(const FileRef& ref, const std::string& data, std::string& error);
 };
 
 }  // namespace tqm

@@ -6,6 +6,7 @@
 #include "engine/engine.h"
 #include "engine/engine_state.h"
 #include "engine/install.h"
+#include "engine/package.h"
 #include "engine/package_cache.h"
 #include "engine/safe_path.h"
 #include "engine/unpack.h"
@@ -15,17 +16,45 @@ namespace fs = std::filesystem;
 
 namespace tqm {
 
+namespace {
+
+// The entry's package of the format here, or null with the error said.
+const FileRef* installable(const Plugin& entry, const std::string& format, std::string& error) {
+    const FileRef* ref = entry.package(format, thisPlatform());
+    if (!ref)
+        error = format == "app" ? entry.name + " has no package for " + thisPlatform()
+                                : entry.name + " has no " + format + " for " + thisPlatform();
+    return ref;
+}
+
+}  // namespace
+
 bool Engine::install(const Plugin& entry, const std::string& format, const std::string& data, std::string& error) {
     if (format == "app") return installApp(entry, data, error);
-    const FileRef* ref = entry.package(format, thisPlatform());
-    if (!ref) {
-        error = entry.name + " has no " + format + " for " + thisPlatform();
-        return false;
-    }
+    const FileRef* ref = installable(entry, format, error);
+    if (!ref) return false;
     if (!detail::packageMatches(data, *ref)) {
         error = ref->path + " does not match the catalog: not installed";
         return false;
     }
+    return placePlugin(entry, format, *ref, data, error);
+}
+
+bool Engine::install(const Plugin& entry, const std::string& format, const Package& package, std::string& error) {
+    const FileRef* ref = installable(entry, format, error);
+    if (!ref) return false;
+    std::string data;
+    if (!detail::samePackage(package, *ref)) {
+        error = ref->path + " does not match the catalog: not installed";
+        return false;
+    }
+    if (!package.read(data, error)) return false;
+    return format == "app" ? placeApp(entry, *ref, data, error) : placePlugin(entry, format, *ref, data, error);
+}
+
+bool Engine::placePlugin(const Plugin& entry, const std::string& format, const FileRef& package,
+                         const std::string& data, std::string& error) {
+    const FileRef* ref = &package;
     const std::string dir = layout.formatDir(format);
     const std::string target = joinPath(dir, ref->item);
     if (!detail::createFolder(dir, error)) return false;

@@ -55,6 +55,11 @@ bool Engine::installApp(const Plugin& entry, const std::string& data, std::strin
         error = ref->path + " does not match the catalog: not installed";
         return false;
     }
+    return placeApp(entry, *ref, data, error);
+}
+
+bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::string& data, std::string& error) {
+    const FileRef* ref = &package;
     const InstalledFormat* record = nullptr;
     auto product = apps.plugins.find(entry.id);
     if (product != apps.plugins.end()) {

@@ -11,6 +11,7 @@
 namespace tqm {
 
 struct Engine;
+class Package;
 
 // One unit of a job: "install" (also any unknown op), "remove", "purge" (format = "machine" or
 // "user") or "self" (the manager's own update; only the op is looked at).
@@ -22,6 +23,11 @@ struct Task {
 
 // "op id format: ok", or the error text after ": ".
 std::string resultLine(const Task& task, bool ok, const std::string& error);
+
+// Runs one task in this process: true when it succeeded, false with error set. ready: the task's
+// package as this job's download checked it ("install" and "self"), taken without a second
+// check; null to fetch and check it here.
+bool runTask(Engine& engine, const Task& task, const Package* ready, std::string& error);
 
 // Runs every task in order; a failure never stops the following ones. Appends one result line
 // per task. True when at least one task failed.

@@ -10,6 +10,7 @@
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/fileread.h"
+#include "engine/package.h"
 #include "engine/package_cache.h"
 #include "engine/jobs.h"
 #include "engine/load.h"
@@ -75,29 +76,29 @@ bool cachedPackage(const std::string& userData, const FileRef& ref, std::string&
 
 }  // namespace
 
+bool runTask(Engine& engine, const Task& t, const Package* ready, std::string& error) {
+    if (t.op == "remove") return engine.remove(t.id, t.format, error);
+    if (t.op == "purge") return engine.purge(t.id, t.format, error);
+    if (t.op == "self") {
+        if (ready) return engine.replaceSelf(*ready, error);
+        std::string data;
+        return engine.downloadSelf(data, error, Progress()) && engine.replaceSelf(data, error);
+    }
+    const Plugin* entry = engine.catalog ? engine.catalog->find(t.id) : nullptr;
+    if (!entry) {
+        error = t.id + " is not in the catalog";
+        return false;
+    }
+    if (ready) return engine.install(*entry, t.format, *ready, error);
+    std::string data;
+    return engine.download(*entry, t.format, data, error, Progress()) && engine.install(*entry, t.format, data, error);
+}
+
 bool runTasks(Engine& engine, const std::vector<Task>& tasks, std::vector<std::string>& results) {
     bool failed = false;
-    const Progress none;
     for (const Task& t : tasks) {
         std::string error;
-        bool ok = false;
-        if (t.op == "remove") {
-            ok = engine.remove(t.id, t.format, error);
-        } else if (t.op == "purge") {
-            ok = engine.purge(t.id, t.format, error);
-        } else if (t.op == "self") {
-            std::string data;
-            ok = engine.downloadSelf(data, error, none) && engine.replaceSelf(data, error);
-        } else {
-            const Plugin* entry = engine.catalog ? engine.catalog->find(t.id) : nullptr;
-            if (!entry) {
-                error = t.id + " is not in the catalog";
-            } else {
-                std::string data;
-                ok = engine.download(*entry, t.format, data, error, none) &&
-                     engine.install(*entry, t.format, data, error);
-            }
-        }
+        const bool ok = runTask(engine, t, nullptr, error);
         if (!ok) failed = true;
         results.push_back(resultLine(t, ok, error));
     }

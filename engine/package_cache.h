@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/catalog.h"
+#include "engine/package.h"
 
 namespace tqm::detail {
 
@@ -14,5 +15,9 @@ std::string packageCacheFile(const std::string& userData, const FileRef& ref);
 
 // True when data has the size and the SHA-256 the catalog gives for ref.
 bool packageMatches(const std::string& data, const FileRef& ref);
+
+// True when package was checked against a file of the same path, size and SHA-256 as ref: its
+// bytes are then ref's without hashing them again.
+bool samePackage(const Package& package, const FileRef& ref);
 
 }  // namespace tqm::detail

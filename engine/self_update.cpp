@@ -11,6 +11,7 @@
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/engine_state.h"
+#include "engine/package.h"
 #include "engine/package_cache.h"
 #include "engine/safe_path.h"
 #include "engine/unpack.h"
@@ -47,24 +48,52 @@ bool Engine::canWriteSelf() const {
     return detail::writable(fs::path(program).parent_path().string());
 }
 
-bool Engine::replaceSelf(const std::string& data, std::string& error) {
-    const FileRef* package = catalog ? catalog->managerPackage() : nullptr;
+namespace {
+
+// The manager's package of the catalog when the running program is a bundle that can be
+// replaced; null with the error said.
+const FileRef* replaceable(const Engine& engine, std::string& error) {
+    const FileRef* package = engine.catalog ? engine.catalog->managerPackage() : nullptr;
     if (!package) {
         error = std::string("the catalog has no manager for ") + thisPlatform();
-        return false;
+        return nullptr;
     }
-    if (program.empty()) {
+    if (engine.program.empty()) {
         error = "no program to replace";
-        return false;
+        return nullptr;
     }
-    if (!bundleFolder(program)) {
-        error = program + " is not an app bundle: not updated";
-        return false;
+    if (!bundleFolder(engine.program)) {
+        error = engine.program + " is not an app bundle: not updated";
+        return nullptr;
     }
+    return package;
+}
+
+}  // namespace
+
+bool Engine::replaceSelf(const std::string& data, std::string& error) {
+    const FileRef* package = replaceable(*this, error);
+    if (!package) return false;
     if (!detail::packageMatches(data, *package)) {
         error = package->path + " does not match the catalog: not updated";
         return false;
     }
+    return placeSelf(*package, data, error);
+}
+
+bool Engine::replaceSelf(const Package& checked, std::string& error) {
+    const FileRef* package = replaceable(*this, error);
+    if (!package) return false;
+    if (!detail::samePackage(checked, *package)) {
+        error = package->path + " does not match the catalog: not updated";
+        return false;
+    }
+    std::string data;
+    return checked.read(data, error) && placeSelf(*package, data, error);
+}
+
+bool Engine::placeSelf(const FileRef& ref, const std::string& data, std::string& error) {
+    const FileRef* package = &ref;
     const std::string dir = fs::path(program).parent_path().string();
     const std::string staging = detail::stagingDir(dir);
     if (log) log("unpack " + package->item + " -> " + staging);

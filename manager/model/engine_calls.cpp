@@ -4,10 +4,57 @@
 
 namespace tqapp::calls {
 
-bool lineOk(const std::string& line) { return line.size() >= 4 && line.compare(line.size() - 4, 4, ": ok") == 0; }
+namespace {
+
+bool endsOk(const std::string& line) { return line.size() >= 4 && line.compare(line.size() - 4, 4, ": ok") == 0; }
+
+}  // namespace
+
+Op opOf(const std::string& op) {
+    static const std::pair<const char*, Op> kOps[] = {
+        {"install", Op::Install}, {"remove", Op::Remove},           {"purge", Op::Purge},
+        {"self", Op::Self},       {"setup-install", Op::SetupInstall}, {"setup-uninstall", Op::SetupUninstall}};
+    for (const auto& [text, value] : kOps)
+        if (op == text) return value;
+    return Op::Other;
+}
+
+Step stepOf(const tqm::Task& task) {
+    Step step;
+    step.task = task;
+    step.op = opOf(task.op);
+    return step;
+}
+
+std::vector<tqm::Task> tasksOf(const std::vector<Step>& steps) {
+    std::vector<tqm::Task> tasks;
+    for (const Step& step : steps) tasks.push_back(step.task);
+    return tasks;
+}
+
+Result result(const std::string& op, const std::string& id, const std::string& format, bool ok,
+              const std::string& error) {
+    return Result{ok, id, format, ok ? std::string() : error, tqm::resultLine({op, id, format}, ok, error)};
+}
+
+Result readLine(const std::string& line, const std::vector<tqm::Task>& tasks) {
+    Result r;
+    r.ok = endsOk(line);
+    r.line = line;
+    const size_t at = line.find(": ");
+    if (!r.ok) r.message = at == std::string::npos ? line : line.substr(at + 2);
+    const std::string head = line.substr(0, at);
+    for (const tqm::Task& task : tasks)
+        if (head == task.op + " " + task.id + " " + task.format) {
+            r.id = task.id;
+            r.format = task.format;
+            break;
+        }
+    return r;
+}
 
 bool ownStep(const tqm::Task& task) {
-    return task.op.rfind("setup-", 0) == 0 || (task.op == "purge" && task.format == "user");
+    return task.op.rfind("setup-", 0) == 0 || (opOf(task.op) == Op::Purge && task.format == "user");
 }
 
 tqm::Engine jobEngine(const Config& config, const tqm::Source& source, const tqm::Catalog* catalog,
@@ -26,27 +73,32 @@ uint64_t transferTotal(uint64_t reported, const tqm::FileRef* ref) {
     return ref ? ref->size : 0;
 }
 
-bool download(const tqm::Engine& engine, const tqm::Plugin& entry, const std::string& format, std::string& error,
+bool download(const tqm::Engine& engine, const tqm::Plugin& entry, Step& step, std::string& error,
               const tqm::Progress& progress) {
-    std::string bytes;
-    return engine.download(entry, format, bytes, error, progress);
+    return engine.download(entry, step.task.format, step.package, error, progress);
 }
 
-bool downloadSelf(const tqm::Engine& engine, std::string& error, const tqm::Progress& progress) {
-    std::string bytes;
-    return engine.downloadSelf(bytes, error, progress);
+bool downloadSelf(const tqm::Engine& engine, Step& step, std::string& error, const tqm::Progress& progress) {
+    return engine.downloadSelf(step.package, error, progress);
 }
 
-bool runHere(tqm::Engine& engine, const std::vector<tqm::Task>& tasks, std::vector<std::string>& lines) {
-    return !tqm::runTasks(engine, tasks, lines);  // the engine answers true when a task failed
+bool runHere(tqm::Engine& engine, const std::vector<Step>& steps, std::vector<Result>& results) {
+    bool all = true;
+    for (const Step& step : steps) {
+        std::string error;
+        const bool ok = tqm::runTask(engine, step.task, step.package.ref() ? &step.package : nullptr, error);
+        results.push_back(result(step.task.op, step.task.id, step.task.format, ok, error));
+        all = all && ok;
+    }
+    return all;
 }
 
-bool runElevated(const Config& config, const std::vector<tqm::Task>& tasks, std::vector<std::string>& lines,
+bool runElevated(const Config& config, const std::vector<Step>& steps, std::vector<Result>& results,
                  std::string& error) {
-    std::vector<std::string> helperLines;  // the engine replaces what it is given
-    const bool ok =
-        tqm::runElevated(config.layout, tasks, config.program, config.applySwitch, helperLines, error, config.prompt);
-    lines.insert(lines.end(), helperLines.begin(), helperLines.end());
+    const std::vector<tqm::Task> tasks = tasksOf(steps);
+    std::vector<std::string> lines;  // the engine replaces what it is given
+    const bool ok = tqm::runElevated(config.layout, tasks, config.program, config.applySwitch, lines, error, config.prompt);
+    for (const std::string& line : lines) results.push_back(readLine(line, tasks));
     return ok;
 }
 

@@ -10,13 +10,45 @@
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/jobs.h"
+#include "engine/package.h"
 #include "engine/source.h"
 #include "manager/model/config.h"
 
 namespace tqapp::calls {
 
-// A line of a job counts as done when it ends in ": ok".
-bool lineOk(const std::string& line);
+// A task's operation, read once from its text. The engine takes any operation it does not know
+// for an install; the manager tells them apart (Other) so that it fetches nothing for them.
+enum class Op { Install, Remove, Purge, Self, SetupInstall, SetupUninstall, Other };
+Op opOf(const std::string& op);
+
+// One task of a job with its operation read, and the package its download checked.
+struct Step {
+    tqm::Task task;
+    Op op = Op::Other;
+    tqm::Package package;  // filled by download/downloadSelf; empty for other operations
+};
+Step stepOf(const tqm::Task& task);
+
+// The engine's tasks of steps, in order, for the elevated helper.
+std::vector<tqm::Task> tasksOf(const std::vector<Step>& steps);
+
+// The outcome of one task, read once from the engine (in process) or from a line of the
+// elevated helper. line is the text the log keeps: "op id format: ok" or the error after ": ".
+struct Result {
+    bool ok = false;
+    std::string id;       // the task's item; empty for a helper line that names no task of the job
+    std::string format;   // its format key ("app" for the manager's own steps)
+    std::string message;  // the error; empty when ok
+    std::string line;
+};
+
+// The result of a task that the manager ran or failed itself; the line names op, id and format.
+Result result(const std::string& op, const std::string& id, const std::string& format, bool ok,
+              const std::string& error);
+
+// A line of the elevated helper, attributed to the task of the job it names ("op id format"
+// before its first ": "); it counts as done when it ends in ": ok".
+Result readLine(const std::string& line, const std::vector<tqm::Task>& tasks);
 
 // The manager's own steps ("setup-..." and the user's data): run by the job worker itself,
 // never handed to the engine, which would take an unknown operation for an install.
@@ -30,18 +62,20 @@ tqm::Engine jobEngine(const Config& config, const tqm::Source& source, const tqm
 // The package size the catalog gives when a transfer reports no total (web transfers never do).
 uint64_t transferTotal(uint64_t reported, const tqm::FileRef* ref);
 
-// Downloads into the package cache and checks the package; the bytes are dropped at once, the
-// install reads and checks them again from the cache.
-bool download(const tqm::Engine& engine, const tqm::Plugin& entry, const std::string& format, std::string& error,
+// Downloads into the package cache and checks the package, keeping it in step.package for the
+// install of the same job, which then does not hash it again.
+bool download(const tqm::Engine& engine, const tqm::Plugin& entry, Step& step, std::string& error,
               const tqm::Progress& progress);
-bool downloadSelf(const tqm::Engine& engine, std::string& error, const tqm::Progress& progress);
+bool downloadSelf(const tqm::Engine& engine, Step& step, std::string& error, const tqm::Progress& progress);
 
-// Runs the tasks in this process, appending one line each; true when every task succeeded.
-bool runHere(tqm::Engine& engine, const std::vector<tqm::Task>& tasks, std::vector<std::string>& lines);
+// Runs the steps in this process with the packages their downloads checked, one result each;
+// true when every task succeeded.
+bool runHere(tqm::Engine& engine, const std::vector<Step>& steps, std::vector<Result>& results);
 
-// Runs the tasks in the elevated helper (the configuration's program behind its prompt),
-// appending the helper's lines; true when it ran the whole job.
-bool runElevated(const Config& config, const std::vector<tqm::Task>& tasks, std::vector<std::string>& lines,
+// Runs the steps' tasks in the elevated helper (the configuration's program behind its prompt),
+// which checks the cached packages itself; appends one result per line of the helper. True when
+// it ran the whole job.
+bool runElevated(const Config& config, const std::vector<Step>& steps, std::vector<Result>& results,
                  std::string& error);
 
 // Removes what an earlier self-update left beside the manager's own item; errors ignored.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "manager/model/engine_calls.h"
+
 namespace tqapp {
 
 bool JobPlan::allTicked() const {
@@ -15,9 +17,10 @@ std::vector<tqm::Task> JobPlan::tickedTasks() const {
     std::vector<tqm::Task> out;
     const bool all = allTicked();
     for (const tqm::Task& task : tasks) {
-        const bool userData = task.op == "purge" && task.format == "user";
+        const bool purge = calls::opOf(task.op) == calls::Op::Purge;
+        const bool userData = purge && task.format == "user";
         if (userData && (!deleteData || (dataNeedsAll && !all))) continue;
-        const bool byId = task.format == "app" || task.op == "purge";
+        const bool byId = task.format == "app" || purge;
         if (choices.empty() || ticked(byId ? task.id : task.format)) out.push_back(task);
     }
     if (selfInstall) {

@@ -25,26 +25,11 @@ namespace {
 
 const char kNothingToDo[] = "Nothing to do: no operation was chosen";
 
-// The id of a result line: the text between its first and second blank.
-std::string lineId(const std::string& line) {
-    const size_t a = line.find(' ');
-    if (a == std::string::npos) return {};
-    const size_t b = line.find(' ', a + 1);
-    if (b == std::string::npos) return {};
-    return line.substr(a + 1, b - a - 1);
-}
-
-// The error of a failed line: what follows its first ": ", or the whole line.
-std::string lineError(const std::string& line) {
-    const size_t at = line.find(": ");
-    return at == std::string::npos ? line : line.substr(at + 2);
-}
-
 struct Outcome {
     bool ok = false;
     bool cancelled = false;
     std::string error;
-    std::vector<std::string> lines;
+    std::vector<calls::Result> results;
 };
 
 // The worker's own copy of everything it needs.
@@ -60,7 +45,7 @@ struct Worker {
     fs::path logFile;
     bool writeLog = false;
 
-    std::vector<tqm::Task> engineList, ownList;
+    std::vector<calls::Step> engineList, ownList;
     int steps = 1;
     int downloadsDone = 0;
 
@@ -91,30 +76,31 @@ struct Worker {
         };
     }
 
-    // Downloads every package of the engine's list; false with out's error (and maybe a line).
+    // Downloads every package of the engine's list; false with out's error (and maybe a result).
     bool downloads(const tqm::Engine& engine, Outcome& out) {
-        for (const tqm::Task& task : engineList) {
+        for (calls::Step& step : engineList) {
+            const tqm::Task& task = step.task;
             std::string error;
-            if (task.op == "install") {
+            if (step.op == calls::Op::Install) {
                 const tqm::Plugin* entry = engine.catalog ? engine.catalog->find(task.id) : nullptr;
                 if (!entry) {
                     out.error = task.id + " is not in the catalog";
                     return false;
                 }
-                const bool got = calls::download(engine, *entry, task.format, error,
+                const bool got = calls::download(engine, *entry, step, error,
                                                  onDownload(entry->package(task.format, tqm::thisPlatform())));
                 ++downloadsDone;
                 if (!got) {
-                    out.lines.push_back(tqm::resultLine(task, false, error));
+                    out.results.push_back(calls::result(task.op, task.id, task.format, false, error));
                     out.error = error;
                     return false;
                 }
-            } else if (task.op == "self") {
+            } else if (step.op == calls::Op::Self) {
                 const bool got = calls::downloadSelf(
-                    engine, error, onDownload(engine.catalog ? engine.catalog->managerPackage() : nullptr));
+                    engine, step, error, onDownload(engine.catalog ? engine.catalog->managerPackage() : nullptr));
                 ++downloadsDone;
                 if (!got) {
-                    out.lines.push_back("self manager app: " + error);
+                    out.results.push_back(calls::result("self", "manager", "app", false, error));
                     out.error = error;
                     return false;
                 }
@@ -126,11 +112,12 @@ struct Worker {
     bool needsElevation(const tqm::Engine& engine) const {
         bool needed = false;
         std::map<std::string, bool> folders;  // one probe per format's folder
-        for (const tqm::Task& task : engineList) {  // every task is tested: canWrite makes folders
+        for (const calls::Step& step : engineList) {  // every task is tested: canWrite makes folders
+            const tqm::Task& task = step.task;
             bool can;
-            if (task.op == "self") {
+            if (step.op == calls::Op::Self) {
                 can = engine.canWriteSelf();
-            } else if (task.op == "purge") {
+            } else if (step.op == calls::Op::Purge) {
                 can = engine.canPurge(task.id, task.format);
             } else {
                 auto [it, fresh] = folders.try_emplace(task.format, false);
@@ -161,15 +148,15 @@ struct Worker {
         });
         if (needsElevation(engine)) {
             postProgress("Waiting for permission", installFraction());
-            out.ok = calls::runElevated(config, engineList, out.lines, out.error);
+            out.ok = calls::runElevated(config, engineList, out.results, out.error);
             return true;
         }
-        postProgress(engineList.front().op == "remove" ? "Removing" : "Installing", installFraction());
+        postProgress(engineList.front().op == calls::Op::Remove ? "Removing" : "Installing", installFraction());
         engine.sweep();
-        out.ok = calls::runHere(engine, engineList, out.lines);
-        for (const std::string& line : out.lines)
-            if (!calls::lineOk(line)) {
-                out.error = lineError(line);
+        out.ok = calls::runHere(engine, engineList, out.results);
+        for (const calls::Result& r : out.results)
+            if (!r.ok) {
+                out.error = r.message;
                 break;
             }
         if (!out.ok && out.error.empty()) out.error = "a task failed";
@@ -180,35 +167,36 @@ struct Worker {
     void runOwnList(tqm::Engine& engine, Outcome& out) {
         const setup::Where where{config.layout.root};
         const std::string userData = config.layout.userData();
-        for (const tqm::Task& task : ownList) {
+        for (const calls::Step& step : ownList) {
             if (!out.ok) return;
+            const tqm::Task& task = step.task;
             std::string& error = out.error;
-            if (task.op == "setup-uninstall") {
+            if (step.op == calls::Op::SetupUninstall) {
                 postProgress("Removing the manager", installFraction());
                 out.ok = setup::uninstall(where, error);
                 std::error_code ec;
                 fs::remove_all(fs::path(userData) / "cache", ec);
                 if (out.ok && task.id == "plugins") setup::removeAfterExit(userData);
-                out.lines.push_back(task.op + " manager app: " + (out.ok ? "ok" : error));
-            } else if (task.op == "setup-install") {
+                out.results.push_back(calls::result(task.op, "manager", "app", out.ok, error));
+            } else if (step.op == calls::Op::SetupInstall) {
                 postProgress("Installing the manager", installFraction());
                 const bool startMenu = task.id.find("startmenu") != std::string::npos;
                 const bool desktop = task.id.find("desktop") != std::string::npos;
                 out.ok = setup::install(where, config.program, config.version, startMenu, desktop, error);
-                out.lines.push_back(task.op + " manager app: " + (out.ok ? "ok" : error));
+                out.results.push_back(calls::result(task.op, "manager", "app", out.ok, error));
             } else {  // the user's data of an item
                 postProgress("Deleting its data", installFraction());
                 std::string ignored;
                 engine.loadReceipt(ignored);
                 out.ok = engine.purge(task.id, "user", error);
-                out.lines.push_back("purge " + task.id + " user: " + (out.ok ? "ok" : error));
+                out.results.push_back(calls::result("purge", task.id, "user", out.ok, error));
             }
         }
     }
 
     void operator()() {
-        for (const tqm::Task& task : tasks) (calls::ownStep(task) ? ownList : engineList).push_back(task);
-        for (const tqm::Task& task : engineList) steps += task.op == "install" || task.op == "self";
+        for (const tqm::Task& task : tasks) (calls::ownStep(task) ? ownList : engineList).push_back(calls::stepOf(task));
+        for (const calls::Step& step : engineList) steps += step.op == calls::Op::Install || step.op == calls::Op::Self;
 
         const tqm::Source source(config.source);
         std::function<void(const std::string&)> engineLog;
@@ -220,19 +208,19 @@ struct Worker {
         const bool ran = runEngineList(engine, out);
         if (!ran && cancel->load()) {
             out.error = "Cancelled";
-            out.lines.clear();
+            out.results.clear();
             out.cancelled = true;
         }
         runOwnList(engine, out);
 
         if (writeLog) {
             std::vector<std::string> texts;
-            for (const std::string& line : out.lines) texts.push_back("  " + line);
+            for (const calls::Result& r : out.results) texts.push_back("  " + r.line);
             texts.push_back(out.ok ? "  done" : out.cancelled ? "  cancelled" : "  failed: " + out.error);
             appendLog(logFile, texts);
         }
         post([out = std::move(out), doneText = doneText, generation = generation](Model& m) {
-            m.finishJob(out.ok, out.error, out.lines, doneText, generation, out.cancelled);
+            m.finishJob(out.ok, out.error, out.results, doneText, generation, out.cancelled);
         });
     }
 };
@@ -257,11 +245,14 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
         jobIds[task.id] = 1;
         failed.erase(task.id);
     }
-    progressText = tasks.front().op == "remove" ? "Removing" : "Starting";
+    progressText = calls::opOf(tasks.front().op) == calls::Op::Remove ? "Removing" : "Starting";
     fraction = 0;
     ++jobGeneration;
     cancel = std::make_shared<std::atomic<bool>>(false);
-    stoppable = std::any_of(tasks.begin(), tasks.end(), [](const tqm::Task& t) { return t.op == "install" || t.op == "self"; });
+    stoppable = std::any_of(tasks.begin(), tasks.end(), [](const tqm::Task& t) {
+        const calls::Op op = calls::opOf(t.op);
+        return op == calls::Op::Install || op == calls::Op::Self;
+    });
     note.clear();
     if (onChange) onChange();
 
@@ -279,7 +270,7 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
     std::thread(std::move(worker)).detach();
 }
 
-void Model::finishJob(bool jobOk, const std::string& error, const std::vector<std::string>& lines,
+void Model::finishJob(bool jobOk, const std::string& error, const std::vector<calls::Result>& results,
                       const std::string& doneText, uint32_t generation, bool jobCancelled) {
     busy = false;
     stoppable = false;
@@ -289,11 +280,9 @@ void Model::finishJob(bool jobOk, const std::string& error, const std::vector<st
     doneGeneration = generation;
     ok = jobOk;
     bool attributed = false;
-    for (const std::string& line : lines) {
-        if (calls::lineOk(line)) continue;
-        const std::string id = lineId(line);
-        if (id.empty()) continue;
-        failed[id] = 1;
+    for (const calls::Result& r : results) {
+        if (r.ok || r.id.empty()) continue;
+        failed[r.id] = 1;
         attributed = true;
     }
     if (!jobOk && !attributed && !jobCancelled)

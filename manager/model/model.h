@@ -27,6 +27,7 @@
 #include "engine/rows.h"
 #include "gui/draw/canvas.h"
 #include "manager/model/config.h"
+#include "manager/model/engine_calls.h"
 #include "manager/model/pictures.h"
 
 namespace lumo::gui {
@@ -98,7 +99,7 @@ public:
     // Starts a job on a worker; nothing when a job runs or there are no tasks.
     void run(std::vector<tqm::Task> tasks, std::string title, std::string doneText);
     // The job worker's last post: records the outcome.
-    void finishJob(bool ok, const std::string& error, const std::vector<std::string>& lines,
+    void finishJob(bool ok, const std::string& error, const std::vector<calls::Result>& results,
                    const std::string& doneText, uint32_t generation, bool cancelled);
 
 private:

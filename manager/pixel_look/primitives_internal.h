@@ -21,14 +21,10 @@ namespace tqapp::dev {
 
 // One line of text in a logical rectangle of the widget: fitted to the box less the inset (units) on
 // each side (at least one pixel), drawn at the inset or centred, on the baseline the font's metrics
-// centre in the box, clipped to the box. Nothing without a font or for an empty text.
+// centre in the box, moved down by dy device pixels, clipped to the box. Nothing without a font or for
+// an empty text.
 void textIn(const Paint& p, const lumo::gui::BitmapFont* f, Rect logical, const std::string& s, Color c, int inset,
-            bool centred);
-// Pointer bookkeeping of the pixel-look popups; each answers whether the hover changed.
-// The hover becomes the part under the pointer (empty when it left).
-bool hoverTo(std::string& hover, std::string under);
-// During a press only the pressed part lights up, and only while the pointer is over it.
-bool hoverDuringPress(std::string& hover, const std::string& pressed, std::string under);
+            bool centred, int dy = 0);
 // The pen's baseline that centres a line of the font in a device rectangle.
 int baselineIn(const lumo::gui::BitmapFont& f, Rect device);
 

@@ -1,8 +1,7 @@
-// Lines of text in the pixel-look windows' boxes, and their pointer bookkeeping.
+// Lines of text in the pixel-look windows' boxes.
 #include <algorithm>
 #include <cmath>
 #include <string>
-#include <utility>
 
 #include "gui/draw/clip_scope.h"
 #include "manager/pixel_look/primitives.h"
@@ -15,7 +14,7 @@ int baselineIn(const lumo::gui::BitmapFont& f, Rect r) {
 }
 
 void textIn(const Paint& p, const lumo::gui::BitmapFont* f, Rect logical, const std::string& s, Color c, int inset,
-            bool centred) {
+            bool centred, int dy) {
     if (!f || s.empty()) return;
     const Rect r = device(p, logical);
     const int m = int(std::lround(inset * p.scale));
@@ -23,18 +22,7 @@ void textIn(const Paint& p, const lumo::gui::BitmapFont* f, Rect logical, const 
     if (shown.empty()) return;
     const int x = centred ? r.x + (r.w - f->width(shown)) / 2 : r.x + m;
     ClipScope clip(p.canvas, r);
-    f->draw(p.canvas, x, baselineIn(*f, r), shown, &c);
-}
-
-bool hoverTo(std::string& hover, std::string under) {
-    if (under == hover) return false;
-    hover = std::move(under);
-    return true;
-}
-
-bool hoverDuringPress(std::string& hover, const std::string& pressed, std::string under) {
-    if (under != pressed) under.clear();
-    return hoverTo(hover, std::move(under));
+    f->draw(p.canvas, x, baselineIn(*f, r) + dy, shown, &c);
 }
 
 }  // namespace tqapp::dev

@@ -1,9 +1,12 @@
-// The job window's behaviour: which tasks the ticks select, the buttons of each state, hit names,
-// clicks, and the clock that follows the model's job.
+// The job window's behaviour: which tasks the ticks select, the part table of each state (buttons,
+// tick boxes, data tick, scope options) and the names its parts go by, clicks, the pointer, and the
+// clock that follows the model's job.
 #include "manager/windows/job_window.h"
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <utility>
 
 #include "gui/editor.h"
 #include "manager/pixel_look/primitives.h"
@@ -15,8 +18,6 @@ namespace tqapp {
 namespace {
 
 constexpr char kOneJob[] = "One job at a time: wait for the other one to finish";
-
-bool inside(int x, int y, lumo::gui::Rect r) { return x >= r.x && x < r.x + r.w && y >= r.y && y < r.y + r.h; }
 
 bool userPurge(const tqm::Task& t) { return t.op == "purge" && t.format == "user"; }
 
@@ -81,51 +82,87 @@ bool JobWindow::stoppable() const {
     return m && m->busy && m->stoppable && m->cancel;
 }
 
-std::vector<JobWindow::Button> JobWindow::buttons() const {
-    std::vector<Button> out;
-    auto add = [&](const char* id, std::string label) { out.push_back({id, std::move(label), {}, true}); };
+std::vector<std::pair<JobButton, std::string>> JobWindow::buttonRow() const {
+    using B = JobButton;
     switch (state) {
-        case Choose:
-            add("go", plan.verb);
-            add("cancel", plan.selfUpdate ? "LATER" : plan.selfInstall ? "NOT NOW" : "CANCEL");
-            break;
-        case Running:
-            add("stop", "CANCEL");
-            add("hide", "HIDE");
-            break;
+        case Choose: return {{B::Go, plan.verb}, {B::Cancel, plan.selfUpdate ? "LATER" : plan.selfInstall ? "NOT NOW" : "CANCEL"}};
+        case Running: return {{B::Stop, "CANCEL"}, {B::Hide, "HIDE"}};
         case Done:
-            if (plan.selfUpdate) {
-                add("restart", "RESTART");
-                add("close", "LATER");
-            } else if (plan.selfInstall) {
-                add("finish", "OPEN");
-                add("close", "LATER");
-            } else if (plan.selfRemoval) {
-                add("finish", "CLOSE");
-            } else {
-                if (!plan.removal && firstOn()) add("open", "OPEN FOLDER");
-                add("close", "CLOSE");
-            }
-            break;
-        case Failed:
-            add("retry", "RETRY");
-            add("close", "CLOSE");
-            break;
-        default:
-            add("go", plan.verb);
-            add("close", "CLOSE");
-            break;
+            if (plan.selfUpdate) return {{B::Restart, "RESTART"}, {B::Shut, "LATER"}};
+            if (plan.selfInstall) return {{B::Finish, "OPEN"}, {B::Shut, "LATER"}};
+            if (plan.selfRemoval) return {{B::Finish, "CLOSE"}};
+            if (!plan.removal && firstOn()) return {{B::Open, "OPEN FOLDER"}, {B::Shut, "CLOSE"}};
+            return {{B::Shut, "CLOSE"}};
+        case Failed: return {{B::Retry, "RETRY"}, {B::Shut, "CLOSE"}};
+        default: return {{B::Go, plan.verb}, {B::Shut, "CLOSE"}};
     }
-    const int n = int(out.size());
+}
+
+PartTable<JobPartId> JobWindow::layParts() const {
+    PartTable<JobPartId> t;
+    t.add(kJobClose, kClose);
+
+    // The buttons share the row evenly, six units apart; the last one ends at the frame's inside.
+    const std::vector<std::pair<JobButton, std::string>> row = buttonRow();
+    const int n = int(row.size());
     const int w = (208 - 6 * n) / n;
     const int y = extraRow() ? 294 : 268;
     for (int i = 0; i < n; ++i) {
-        Button& b = out[size_t(i)];
+        const JobButton b = row[size_t(i)].first;
         const int x = 8 + i * (w + 6);
-        b.rect = {x, y, n > 1 && i == n - 1 ? 210 - x : w, 16};
-        if (b.id == "go" || b.id == "retry") b.enabled = anyOn();
-        if (b.id == "stop") b.enabled = stoppable();
+        const bool enabled = b == JobButton::Go || b == JobButton::Retry ? anyOn() : b == JobButton::Stop ? stoppable() : true;
+        t.add(jobButton(b), {x, y, n > 1 && i == n - 1 ? 210 - x : w, 16}, enabled);
     }
+
+    if (choosing() && !plan.selfUpdate) {
+        // Each box holds its tick and its label, measured in the bold font of the last paint's scale.
+        // The row's inside ends one unit short of its outline's right side: a choice reaching past it
+        // is cut there (its label then ends in "..."), and one with no room left for its box is
+        // empty and disabled: nothing answers the pointer where nothing is seen.
+        const lumo::gui::BitmapFont* bold = dev::font(paintedScale, true, false);
+        constexpr int kRowEnd = 8 + 202 - 1;
+        int x = 12;
+        for (size_t i = 0; i < plan.choices.size(); ++i) {
+            const JobChoice& c = plan.choices[i];
+            const int cw = bold ? int(std::ceil(bold->width(c.label) / paintedScale)) + 13 : 37;
+            const int room = std::min(cw + 2, kRowEnd - x);
+            t.add(jobChoice(i), {x, 176, room < 9 ? 0 : room, 14}, room >= 9, c.on);
+            x += cw + 12;
+        }
+    }
+    if (state == Choose && plan.offersData) t.add(kJobData, {12, 202, 194, 14}, true, plan.deleteData);
+    if (plan.selfInstall) {
+        t.add(jobScope(tqm::Scope::User), {12, 202, 80, 14}, state == Choose, plan.scope == tqm::Scope::User);
+        t.add(jobScope(tqm::Scope::System), {100, 202, 100, 14}, state == Choose, plan.scope == tqm::Scope::System);
+    }
+    return t;
+}
+
+std::string JobWindow::partName(const JobPartId& id) const {
+    switch (id.kind) {
+        case JobPart::Close: return "x";
+        case JobPart::Data: return "data";
+        case JobPart::Scope: return id.index == int32_t(tqm::Scope::User) ? "scope:user" : "scope:system";
+        case JobPart::Choice:
+            return id.index >= 0 && size_t(id.index) < plan.choices.size() ? "fmt:" + plan.choices[size_t(id.index)].id
+                                                                          : std::string();
+        case JobPart::Button: break;
+    }
+    static const char* const kNames[] = {"go", "cancel", "stop", "hide", "open", "restart", "finish", "close", "retry"};
+    return id.index >= 0 && id.index < int32_t(std::size(kNames)) ? kNames[id.index] : "";
+}
+
+std::string JobWindow::buttonLabel(const JobPartId& id) const {
+    for (auto& [b, label] : buttonRow())
+        if (jobButton(b) == id) return label;
+    return {};
+}
+
+std::vector<JobWindow::Button> JobWindow::buttons() const {
+    std::vector<Button> out;
+    const PartTable<JobPartId> table = parts();
+    for (const Part<JobPartId>& part : table.parts())
+        if (part.id.kind == JobPart::Button) out.push_back({part.id, buttonLabel(part.id), part.rect, part.enabled});
     return out;
 }
 
@@ -142,42 +179,6 @@ bool JobWindow::anyOnOf(const std::string& id) const {
 }
 
 std::string JobWindow::formatsText() const { return tickedLabels(plan); }
-
-std::vector<lumo::gui::Rect> JobWindow::choiceRects(const lumo::gui::Paint* paint) const {
-    const double scale = paint ? paint->scale : paintedScale;
-    const lumo::gui::BitmapFont* bold = dev::font(scale, true, false);
-    std::vector<lumo::gui::Rect> out;
-    // The row's inside ends one unit short of its outline's right side. A choice reaching past it is
-    // cut there (its label then ends in "..."), and one with no room left for its box is empty:
-    // nothing answers the pointer where nothing is seen.
-    constexpr int kRowEnd = 8 + 202 - 1;
-    int x = 12;
-    for (const JobChoice& c : plan.choices) {
-        const int w = bold ? int(std::ceil(bold->width(c.label) / scale)) + 13 : 37;
-        const int room = std::min(w + 2, kRowEnd - x);
-        out.push_back({x, 176, room < 9 ? 0 : room, 14});
-        x += w + 12;
-    }
-    return out;
-}
-
-std::string JobWindow::hit(int x, int y) const {
-    if (inside(x, y, kClose)) return "x";
-    const bool choosing = state == Choose || state == Failed || state == Cancelled;
-    if (choosing) {
-        const std::vector<lumo::gui::Rect> rects = choiceRects();
-        for (size_t i = 0; i < rects.size(); ++i)
-            if (inside(x, y, rects[i])) return "fmt:" + plan.choices[i].id;
-    }
-    if (state == Choose && plan.offersData && inside(x, y, {12, 202, 194, 14})) return "data";
-    if (state == Choose && plan.selfInstall) {
-        if (inside(x, y, {12, 202, 80, 14})) return "scope:user";
-        if (inside(x, y, {100, 202, 100, 14})) return "scope:system";
-    }
-    for (const Button& b : buttons())
-        if (inside(x, y, b.rect)) return b.enabled ? b.id : std::string();
-    return {};
-}
 
 std::string JobWindow::statusText() const {
     switch (state) {
@@ -229,30 +230,39 @@ void JobWindow::go() {
     if (onStarted) onStarted(plan);
 }
 
-void JobWindow::press(const std::string& hitName) {
-    if (hitName.rfind("fmt:", 0) == 0) {
-        const std::string id = hitName.substr(4);
-        for (JobChoice& c : plan.choices)
-            if (c.id == id) c.on = !c.on;
-    } else if (hitName == "data") {
-        plan.deleteData = !plan.deleteData;
-    } else if (hitName == "scope:user" || hitName == "scope:system") {
-        plan.scope = hitName == "scope:user" ? tqm::Scope::User : tqm::Scope::System;
-    } else if (hitName == "go" || hitName == "retry") {
-        go();
-    } else if (hitName == "stop") {
-        if (stoppable()) liveModel()->cancel->exchange(true);
-    } else if (hitName == "open") {
-        if (onOpenFolder && firstOn()) onOpenFolder(firstOn()->where);
-    } else if (hitName == "restart") {
-        if (onRestart && liveModel()) onRestart();  // both reach into the view: only while it lives
-        return;
-    } else if (hitName == "finish") {
-        if (onFinish && liveModel()) onFinish();
-        return;
-    } else if (hitName == "x" || hitName == "cancel" || hitName == "close" || hitName == "hide") {
-        if (editor) editor->closePopup(this);
-        return;
+void JobWindow::press(const JobPartId& id) {
+    switch (id.kind) {
+        case JobPart::Close:
+            if (editor) editor->closePopup(this);
+            return;
+        case JobPart::Choice:
+            if (id.index >= 0 && size_t(id.index) < plan.choices.size()) plan.choices[size_t(id.index)].on = !plan.choices[size_t(id.index)].on;
+            break;
+        case JobPart::Data: plan.deleteData = !plan.deleteData; break;
+        case JobPart::Scope: plan.scope = id.index == int32_t(tqm::Scope::User) ? tqm::Scope::User : tqm::Scope::System; break;
+        case JobPart::Button:
+            switch (JobButton(id.index)) {
+                case JobButton::Go:
+                case JobButton::Retry: go(); break;
+                case JobButton::Stop:
+                    if (stoppable()) liveModel()->cancel->exchange(true);
+                    break;
+                case JobButton::Open:
+                    if (onOpenFolder && firstOn()) onOpenFolder(firstOn()->where);
+                    break;
+                case JobButton::Restart:
+                    if (onRestart && liveModel()) onRestart();  // both reach into the view: only while it lives
+                    return;
+                case JobButton::Finish:
+                    if (onFinish && liveModel()) onFinish();
+                    return;
+                case JobButton::Cancel:
+                case JobButton::Hide:
+                case JobButton::Shut:
+                    if (editor) editor->closePopup(this);
+                    return;
+            }
+            break;
     }
     repaint();
 }
@@ -289,8 +299,8 @@ void JobWindow::tick() {
 }
 
 bool JobWindow::onMouseDown(const lumo::gui::MouseEvent& e) {
-    pressed = hit(e.x, e.y);
-    if (e.y < kBarHeight && pressed.empty()) {
+    pointer.down(hit(e.x, e.y));
+    if (e.y < kBarHeight && !pointer.pressed) {
         dragging = true;
         dragStart[0] = e.x;
         dragStart[1] = e.y;
@@ -309,52 +319,34 @@ void JobWindow::onMouseDrag(const lumo::gui::MouseEvent& e) {
         editor->movePopup(this, x, y);
         return;
     }
-    std::string h = hit(e.x, e.y);
-    if (h != pressed) h.clear();
-    if (h == hover) return;
-    hover = std::move(h);
-    repaint();
+    if (pointer.drag(hit(e.x, e.y))) repaint();
 }
 
 void JobWindow::onMouseUp(const lumo::gui::MouseEvent& e) {
-    const std::string was = std::move(pressed);
-    pressed.clear();
     dragging = false;
-    if (!was.empty() && hit(e.x, e.y) == was) {
-        press(was);  // may close and retire the window: nothing of it is touched after this
+    if (const std::optional<JobPartId> clicked = pointer.up(hit(e.x, e.y))) {
+        press(*clicked);  // may close and retire the window: nothing of it is touched after this
         return;
     }
-    hover = hit(e.x, e.y);
+    pointer.move(hit(e.x, e.y));
     repaint();
 }
 
 void JobWindow::onMouseMove(const lumo::gui::MouseEvent& e) {
-    std::string h = hit(e.x, e.y);
-    if (h == hover) return;
-    hover = std::move(h);
-    repaint();
+    if (pointer.move(hit(e.x, e.y))) repaint();
 }
 
 void JobWindow::onMouseLeave() {
-    if (hover.empty()) return;
-    hover.clear();
-    repaint();
+    if (pointer.leave()) repaint();
 }
 
 void JobWindow::describe(lumo::gui::WidgetInfo& info) const {
     info.value = statusText();
-    info.parts.push_back({"job:x", kClose, true, false});
-    for (const Button& b : buttons()) info.parts.push_back({"job:" + b.id, b.rect, b.enabled, false});
-    if (state == Choose || state == Failed || state == Cancelled) {
-        const std::vector<lumo::gui::Rect> rects = choiceRects();
-        for (size_t i = 0; i < rects.size(); ++i)
-            info.parts.push_back({"job:fmt:" + plan.choices[i].id, rects[i], rects[i].w > 0, plan.choices[i].on});
-    }
-    if (state == Choose && plan.offersData) info.parts.push_back({"job:data", {12, 202, 194, 14}, true, plan.deleteData});
-    if (state == Choose && plan.selfInstall) {
-        info.parts.push_back({"job:scope:user", {12, 202, 80, 14}, true, plan.scope == tqm::Scope::User});
-        info.parts.push_back({"job:scope:system", {100, 202, 100, 14}, true, plan.scope == tqm::Scope::System});
-    }
+    // The scope options are named only while they can be chosen.
+    const PartTable<JobPartId> table = parts();
+    for (const Part<JobPartId>& part : table.parts())
+        if (part.id.kind != JobPart::Scope || part.enabled)
+            info.parts.push_back({"job:" + partName(part.id), part.rect, part.enabled, part.checked});
 }
 
 }  // namespace tqapp

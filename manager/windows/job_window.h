@@ -3,12 +3,15 @@
 // (swirl, progress bar, status line), stopped while it downloads, retried and closed.
 //
 //   jobStart ............ the tasks and texts a plan starts with its current ticks (job_window.cpp)
-//   JobWindow ........... state, buttons, hit names, actions, ticks of the clock (job_window.cpp)
-//   JobWindow::draw ..... the pixel-look painting (job_window_paint.cpp)
+//   JobPartId ........... a part of the window: close box, button, tick box, data tick, scope option
+//   JobWindow ........... state, the part table, clicks, the pointer, ticks of the clock (job_window.cpp)
+//   JobWindow::draw ..... the pixel-look painting, read from the part table (job_window_paint.cpp)
 //
 // Coordinates are window units at scale 1 (218 wide, 292 or 318 high); drawing maps them through
-// the paint as the pixel-look primitives do. The window holds the model by reference and touches
-// it only while the view's alive token lives. Closing it never stops its job.
+// the paint as the pixel-look primitives do. Where each part lies, whether it takes the pointer and
+// whether it is ticked is decided once, by layParts(); painting, hits and the description read that
+// table. The window holds the model by reference and touches it only while the view's alive token
+// lives. Closing it never stops its job.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +22,7 @@
 #include "engine/jobs.h"
 #include "gui/widget.h"
 #include "manager/model/job_plan.h"
+#include "manager/parts.h"
 #include "manager/windows/swirl.h"
 
 namespace tqapp {
@@ -35,12 +39,26 @@ struct JobStart {
 };
 JobStart jobStart(const JobPlan& plan);
 
+// The kinds of parts; the index tells repeated parts apart: the choice's place in the plan, the
+// button's JobButton, the scope option's tqm::Scope.
+enum class JobPart : uint8_t { Close, Button, Choice, Data, Scope };
+// The buttons; Shut is the one named "close" (the close box is JobPart::Close, "x").
+enum class JobButton : int32_t { Go, Cancel, Stop, Hide, Open, Restart, Finish, Shut, Retry };
+using JobPartId = PartId<JobPart>;
+
+inline JobPartId jobButton(JobButton b) { return {JobPart::Button, int32_t(b)}; }
+inline JobPartId jobChoice(size_t index) { return {JobPart::Choice, int32_t(index)}; }
+inline JobPartId jobScope(tqm::Scope s) { return {JobPart::Scope, int32_t(s)}; }
+inline constexpr JobPartId kJobClose{JobPart::Close, -1};
+inline constexpr JobPartId kJobData{JobPart::Data, -1};
+
 class JobWindow : public lumo::gui::Widget {
 public:
     enum State : uint32_t { Choose = 0, Running = 1, Done = 2, Failed = 3, Cancelled = 4 };
 
+    // A button as the table places it, with its label.
     struct Button {
-        std::string id;
+        JobPartId id;
         std::string label;
         lumo::gui::Rect rect;
         bool enabled = true;
@@ -66,19 +84,22 @@ public:
     void onMouseLeave() override;
     void onMouseMove(const lumo::gui::MouseEvent& e) override;
 
+    // The parts of the current state, as layParts() lays them out.
+    PartTable<JobPartId> parts() const { return layParts(); }
+    // The name a part goes by ("x", "go", "fmt:vst3", "data", "scope:user"); empty for a choice the
+    // plan does not hold.
+    std::string partName(const JobPartId& id) const;
+    // The buttons of the table, left to right, with their labels.
     std::vector<Button> buttons() const;
     const JobChoice* firstOn() const;
     bool anyOn() const;
     bool anyOnOf(const std::string& id) const;
     std::string formatsText() const;
-    // One box per choice, in window units; the labels are measured in the font of the paint's scale,
-    // without a paint in that of the last paint (scale 1 before the first), so that hits and the
-    // description agree with what the window shows.
-    std::vector<lumo::gui::Rect> choiceRects(const lumo::gui::Paint* paint = nullptr) const;
-    std::string hit(int x, int y) const;
+    // The part that takes the pointer at a window point, if any.
+    std::optional<JobPartId> hit(int x, int y) const { return parts().hit(x, y); }
     std::string statusText() const;
     void go();
-    void press(const std::string& name);
+    void press(const JobPartId& id);
 
     // The model while the view that owns it lives.
     Model* liveModel() const { return alive.expired() ? nullptr : &model; }
@@ -103,19 +124,32 @@ public:
     std::string lastStatus;
     double statusSince = 0;
     double clock = 0;
-    std::string hover;
-    std::string pressed;
+    Pointer<JobPartId> pointer;
     bool dragging = false;
     int32_t dragStart[2] = {0, 0};
-    double paintedScale = 1.0;  // the scale of the last paint
+    double paintedScale = 1.0;  // the scale of the last paint: the tick boxes' labels are measured in its font
+
+protected:
+    // The one place that lays the parts out for the current state and the last paint's scale: the
+    // close box, the buttons, the tick boxes (each label measured in the bold font), the data tick
+    // and the scope options. The scope options are listed in every state of a self-install plan (they
+    // are drawn in each) but take the pointer only while choosing.
+    virtual PartTable<JobPartId> layParts() const;
 
 private:
     bool extraRow() const { return plan.offersData || plan.selfInstall; }
+    bool choosing() const { return state == Choose || state == Failed || state == Cancelled; }
+    // The buttons of the state, left to right, with their labels.
+    std::vector<std::pair<JobButton, std::string>> buttonRow() const;
+    std::string buttonLabel(const JobPartId& id) const;
     bool stoppable() const;
-    void drawInfoRows(const lumo::gui::Paint& p);
-    void drawExtraRow(const lumo::gui::Paint& p);
+    // Hot: under the pointer with nothing pressed; down: pressed and under the pointer.
+    bool hot(const Part<JobPartId>& part) const { return part.enabled && pointer.isHover(part.id) && !pointer.pressed; }
+    bool down(const Part<JobPartId>& part) const { return pointer.isHeld(part.id); }
+    void drawInfoRows(const lumo::gui::Paint& p, const PartTable<JobPartId>& table);
+    void drawExtraRow(const lumo::gui::Paint& p, const PartTable<JobPartId>& table);
     void drawProgress(const lumo::gui::Paint& p);
-    void drawButtons(const lumo::gui::Paint& p);
+    void drawButtons(const lumo::gui::Paint& p, const PartTable<JobPartId>& table);
     void drawStatus(const lumo::gui::Paint& p, lumo::gui::Rect box);
 };
 

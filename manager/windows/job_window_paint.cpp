@@ -1,5 +1,6 @@
 // The job window's painting in the pixel look: frame and bar, the swirl with the brand mark, the
-// info rows (product, ticks, destination, status), the progress bar and the buttons.
+// info rows (product, ticks, destination, status), the progress bar and the buttons. Every part
+// (close box, tick boxes, data tick, scope options, buttons) is drawn where the part table puts it.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -22,23 +23,13 @@ using lumo::gui::Rect;
 
 int lr(double v) { return int(std::lround(v)); }
 
-// The pen's baseline for a line of the font set in the device rectangle.
-int baselineIn(const BitmapFont& f, Rect r) {
-    return f.line_height >= 1 ? r.y + (r.h - f.line_height) / 2 + f.ascent : r.y + (r.h + f.cap_height) / 2;
-}
+using dev::baselineIn;
 
 // One line of text in a logical rectangle: cut to fit inside the margin (units) on both sides,
 // left-aligned at the margin or centred; dy moves it down by device pixels.
 void text(const Paint& p, const BitmapFont* f, Rect logical, const std::string& s, Color c, int margin, bool centred,
           int dy = 0) {
-    if (!f || s.empty()) return;
-    const Rect r = dev::device(p, logical);
-    const int m = lr(margin * p.scale);
-    const std::string shown = f->fit(s, std::max(1, r.w - 2 * m));
-    if (shown.empty()) return;
-    const int x = centred ? r.x + (r.w - f->width(shown)) / 2 : r.x + m;
-    dev::ClipScope clip(p.canvas, r);
-    f->draw(p.canvas, x, baselineIn(*f, r) + dy, shown, &c);
+    dev::textIn(p, f, logical, s, c, margin, centred, dy);
 }
 
 // A one-unit outline of a logical rectangle.
@@ -57,12 +48,14 @@ void tickBox(const Paint& p, Rect logical, bool on, bool hot, bool down) {
 void JobWindow::draw(const Paint& p) {
     const double s = p.scale;
     paintedScale = s > 0 && std::isfinite(s) ? s : 1.0;
+    const PartTable<JobPartId> table = parts();  // laid out for this paint's scale
     const int u = dev::one(s);
     const Rect whole = dev::device(p, Rect{0, 0, kWidth, bounds.h});
     dev::ClipScope clip(p.canvas, whole);
     p.canvas.fillRect(whole, dev::bg);
     p.canvas.strokeRect(whole, dev::rule, u);
-    dev::windowBar(p, kWidth, kBarHeight, kClose, hover == "x" && pressed.empty(), pressed == "x" && hover == "x");
+    if (const Part<JobPartId>* close = table.find(kJobClose))
+        dev::windowBar(p, kWidth, kBarHeight, close->rect, hot(*close), down(*close));
 
     // The figure, brightening with the job's progress and flashing once on success.
     const Model* m = liveModel();
@@ -92,13 +85,13 @@ void JobWindow::draw(const Paint& p) {
         if (bold) bold->draw(p.canvas, wordX, wordY, word, &lit);
     }
 
-    drawInfoRows(p);
-    if (extraRow()) drawExtraRow(p);
+    drawInfoRows(p, table);
+    if (extraRow()) drawExtraRow(p, table);
     drawProgress(p);
-    drawButtons(p);
+    drawButtons(p, table);
 }
 
-void JobWindow::drawInfoRows(const Paint& p) {
+void JobWindow::drawInfoRows(const Paint& p, const PartTable<JobPartId>& table) {
     const BitmapFont* regular = dev::font(p.scale, false, false);
     const BitmapFont* bold = dev::font(p.scale, true, false);
     const int destination = extraRow() ? 3 : 2, status = destination + 1;
@@ -115,22 +108,19 @@ void JobWindow::drawInfoRows(const Paint& p) {
     auto value = [&](int k, const std::string& s) { text(p, regular, Rect{8, 150 + 26 * k, 202, 14}, s, dev::cream, 4, false); };
     value(0, plan.title);
 
-    const bool choosing = state == Choose || state == Failed || state == Cancelled;
-    if (choosing && !plan.selfUpdate) {
-        // Long labels end in "..." at the row's side (choiceRects cuts their boxes there); the clip
+    if (choosing() && !plan.selfUpdate) {
+        // Long labels end in "..." at the row's side (the table cuts their boxes there); the clip
         // keeps the sides exact. (Top and bottom stay open: at scale 1.5 a tick box of nine dots is
         // taller than the row's inside.)
         const int u = dev::one(p.scale);
         const Rect row = dev::device(p, Rect{8, 176, 202, 14});
         dev::ClipScope inRow(p.canvas, Rect{row.x + u, row.y, row.w - 2 * u, row.h});
-        const std::vector<Rect> rects = choiceRects(&p);
-        for (size_t i = 0; i < rects.size(); ++i) {
-            const JobChoice& c = plan.choices[i];
-            const Rect r = rects[i];
-            if (r.w <= 0) continue;
-            const std::string id = "fmt:" + c.id;
-            tickBox(p, Rect{r.x, r.y, 9, r.h}, c.on, hover == id && pressed.empty(), pressed == id && hover == id);
-            text(p, bold, Rect{r.x + 13, r.y, r.w - 13, r.h}, c.label, c.on ? dev::cream : dev::wave, 0, false);
+        for (const Part<JobPartId>& part : table.parts()) {
+            if (part.id.kind != JobPart::Choice || part.rect.w <= 0) continue;
+            const JobChoice& c = plan.choices[size_t(part.id.index)];
+            const Rect r = part.rect;
+            tickBox(p, Rect{r.x, r.y, 9, r.h}, part.checked, hot(part), down(part));
+            text(p, bold, Rect{r.x + 13, r.y, r.w - 13, r.h}, c.label, part.checked ? dev::cream : dev::wave, 0, false);
         }
     } else if (plan.selfUpdate) {
         value(1, plan.fromVersion + "  >  " + plan.toVersion);
@@ -168,17 +158,18 @@ void JobWindow::drawStatus(const Paint& p, Rect box) {
     for (int x = r.x + m - shift; x < r.x + r.w; x += period) regular->draw(p.canvas, x, y, s, &c);
 }
 
-void JobWindow::drawExtraRow(const Paint& p) {
+void JobWindow::drawExtraRow(const Paint& p, const PartTable<JobPartId>& table) {
     const BitmapFont* regular = dev::font(p.scale, false, false);
     const BitmapFont* bold = dev::font(p.scale, true, false);
     const int u = dev::one(p.scale);
     outline(p, Rect{8, 202, 202, 14}, dev::rule);
     if (plan.offersData) {
         text(p, regular, Rect{8, 192, 202, 9}, "ALSO DELETE", dev::wave, 0, false);
-        if (state == Choose) {
-            tickBox(p, Rect{12, 202, 9, 14}, plan.deleteData, hover == "data" && pressed.empty(),
-                    pressed == "data" && hover == "data");
-            text(p, bold, Rect{25, 202, 181, 14}, plan.dataLabel, plan.deleteData ? dev::cream : dev::wave, 0, false);
+        if (const Part<JobPartId>* tick = table.find(kJobData)) {
+            const Rect r = tick->rect;
+            tickBox(p, Rect{r.x, r.y, 9, r.h}, tick->checked, hot(*tick), down(*tick));
+            text(p, bold, Rect{r.x + 13, r.y, r.w - 13, r.h}, plan.dataLabel, tick->checked ? dev::cream : dev::wave, 0,
+                 false);
         } else {
             text(p, regular, Rect{8, 202, 202, 14}, plan.dataDeleted ? plan.dataLabel : "NOTHING: ITS DATA IS KEPT",
                  dev::cream, 4, false);
@@ -186,26 +177,19 @@ void JobWindow::drawExtraRow(const Paint& p) {
         return;
     }
     text(p, regular, Rect{8, 192, 202, 9}, "PLUGINS GO", dev::wave, 0, false);
-    struct Option {
-        const char* id;
-        int x;
-        const char* label;
-        int w;
-        tqm::Scope scope;
-    };
-    const Option options[] = {{"scope:user", 12, "FOR ME", 67, tqm::Scope::User},
-                              {"scope:system", 100, "ALL USERS", 87, tqm::Scope::System}};
-    for (const Option& o : options) {
-        const bool hot = state == Choose && hover == o.id && pressed.empty();
-        const bool down = state == Choose && pressed == o.id && hover == o.id;
-        const Rect box = dev::device(p, Rect{o.x, 204, 9, 9});
+    // The two options: a square box with a dot for the chosen one, and the label beside it.
+    for (const Part<JobPartId>& part : table.parts()) {
+        if (part.id.kind != JobPart::Scope) continue;
+        const Rect r = part.rect;
+        const Rect box = dev::device(p, Rect{r.x, r.y + 2, 9, 9});
         p.canvas.fillRect(box, dev::bg);
-        p.canvas.strokeRect(box, down ? dev::cream : hot ? dev::wave : dev::dim, u);
-        const bool chosen = plan.scope == o.scope;
+        p.canvas.strokeRect(box, part.enabled && down(part) ? dev::cream : hot(part) ? dev::wave : dev::dim, u);
         // The dot in the middle of the box: three units in at whole scales, centred where the box is
         // not nine units of the unit (scales 1.2 and 1.5).
-        if (chosen) p.canvas.fillRect(Rect{box.x + (box.w - 3 * u) / 2, box.y + (box.h - 3 * u) / 2, 3 * u, 3 * u}, dev::cream);
-        text(p, bold, Rect{o.x + 13, 202, o.w, 14}, o.label, chosen ? dev::cream : dev::wave, 0, false);
+        if (part.checked)
+            p.canvas.fillRect(Rect{box.x + (box.w - 3 * u) / 2, box.y + (box.h - 3 * u) / 2, 3 * u, 3 * u}, dev::cream);
+        const char* label = part.id == jobScope(tqm::Scope::User) ? "FOR ME" : "ALL USERS";
+        text(p, bold, Rect{r.x + 13, r.y, r.w - 13, r.h}, label, part.checked ? dev::cream : dev::wave, 0, false);
     }
 }
 
@@ -243,14 +227,14 @@ void JobWindow::drawProgress(const Paint& p) {
     regular->draw(p.canvas, bar.x + bar.w - regular->width(percent), baselineIn(*regular, bar), percent, &c);
 }
 
-void JobWindow::drawButtons(const Paint& p) {
+void JobWindow::drawButtons(const Paint& p, const PartTable<JobPartId>& table) {
     const BitmapFont* bold = dev::font(p.scale, true, false);
     const int u = dev::one(p.scale);
-    for (const Button& b : buttons()) {
-        const bool hot = hover == b.id && pressed.empty();
-        const bool down = pressed == b.id && hover == b.id;
-        dev::button(p, dev::device(p, b.rect), hot && b.enabled, down, b.enabled);
-        text(p, bold, b.rect, b.label, b.enabled ? dev::cream : dev::dim, 2, true, down ? u : 0);
+    for (const Part<JobPartId>& part : table.parts()) {
+        if (part.id.kind != JobPart::Button) continue;
+        const bool isDown = down(part);
+        dev::button(p, dev::device(p, part.rect), hot(part), isDown, part.enabled);
+        text(p, bold, part.rect, buttonLabel(part.id), part.enabled ? dev::cream : dev::dim, 2, true, isDown ? u : 0);
     }
 }
 

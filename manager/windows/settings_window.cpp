@@ -1,22 +1,14 @@
-// The settings window's parts, hits, clicks and pointer handling. Every answer comes from the host at
-// the moment it is needed, so what is hit always agrees with what the next paint shows.
+// The settings window's part table, the names and labels of its parts, hits, clicks and pointer
+// handling. Every answer comes from the host at the moment it is needed, so what is hit always agrees
+// with what the next paint shows.
 #include "manager/windows/settings_window.h"
 
 #include <algorithm>
 #include <utility>
 
 #include "gui/editor.h"
-#include "manager/pixel_look/primitives_internal.h"
 
 namespace tqapp {
-
-namespace {
-
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
-bool contains(const lumo::gui::Rect& r, int x, int y) { return x >= r.x && x < r.x + r.w && y >= r.y && y < r.y + r.h; }
-
-}  // namespace
 
 AccountWindow::AccountWindow(Host h, std::weak_ptr<bool> aliveToken) : host(std::move(h)), alive(std::move(aliveToken)) {
     name = "account";
@@ -27,67 +19,95 @@ AccountWindow::~AccountWindow() {
     if (onClosed && live()) onClosed();
 }
 
-std::vector<AccountWindow::Part> AccountWindow::parts() const {
-    std::vector<Part> out;
-    out.push_back({"x", "", kClose, true});
-    if (!live()) return out;
+PartTable<AccountPartId> AccountWindow::layParts() const {
+    PartTable<AccountPartId> t;
+    t.add(accountPart(AccountPart::Close), kClose);
+    if (!live()) return t;
     const bool busy = host.busy();
     const tqm::Layout layout = host.layout();
-    out.push_back({"scope:user", "FOR ME", {8, 97, 284, 13}, !busy});
-    out.push_back({"scope:system", "ALL USERS", {8, 111, 284, 13}, !busy});
+    t.add(accountPart(AccountPart::Scope, int32_t(tqm::Scope::User)), {8, 97, 284, 13}, !busy, layout.scope == tqm::Scope::User);
+    t.add(accountPart(AccountPart::Scope, int32_t(tqm::Scope::System)), {8, 111, 284, 13}, !busy,
+          layout.scope == tqm::Scope::System);
     const std::vector<std::string>& formats = tqm::formatsHere();
     for (size_t k = 0; k < formats.size(); ++k) {
-        const std::string& f = formats[k];
         const int y = 129 + 18 * int(k);
-        const auto over = layout.folders.find(f);
+        const auto over = layout.folders.find(formats[k]);
         const bool overridden = over != layout.folders.end() && !over->second.empty();
-        out.push_back({"change:" + f, "CHANGE", {188, y, 52, 15}, !busy});
-        out.push_back({"reset:" + f, "RESET", {244, y, 48, 15}, !busy && overridden});
+        t.add(accountPart(AccountPart::Change, int32_t(k)), {188, y, 52, 15}, !busy);
+        t.add(accountPart(AccountPart::Reset, int32_t(k)), {244, y, 48, 15}, !busy && overridden);
     }
     const bool update = !host.managerUpdate().empty();
-    out.push_back({update ? "update" : "check", update ? "UPDATE" : "CHECK NOW", {214, 200, 78, 15},
-                   !busy && !host.loading()});
-    out.push_back({"logs", "OPEN LOG FOLDER", {8, 241, 139, 15}, true});
-    out.push_back({"notices", "LICENSES", {153, 241, 139, 15}, true});
-    return out;
+    t.add(accountPart(update ? AccountPart::Update : AccountPart::Check), {214, 200, 78, 15}, !busy && !host.loading());
+    t.add(accountPart(AccountPart::Logs), {8, 241, 139, 15});
+    t.add(accountPart(AccountPart::Notices), {153, 241, 139, 15});
+    return t;
 }
 
-std::string AccountWindow::hit(int x, int y) const {
-    for (const Part& part : parts())
-        if (contains(part.rect, x, y)) return part.enabled ? part.id : std::string();
+namespace {
+
+// The format of a change or reset button; empty for an index out of the list.
+std::string formatOf(const AccountPartId& id) {
+    const std::vector<std::string>& formats = tqm::formatsHere();
+    return id.index >= 0 && size_t(id.index) < formats.size() ? formats[size_t(id.index)] : std::string();
+}
+
+}  // namespace
+
+std::string AccountWindow::partName(const AccountPartId& id) {
+    switch (id.kind) {
+        case AccountPart::Close: return "x";
+        case AccountPart::Scope: return id.index == int32_t(tqm::Scope::User) ? "scope:user" : "scope:system";
+        case AccountPart::Change: return "change:" + formatOf(id);
+        case AccountPart::Reset: return "reset:" + formatOf(id);
+        case AccountPart::Check: return "check";
+        case AccountPart::Update: return "update";
+        case AccountPart::Logs: return "logs";
+        case AccountPart::Notices: return "notices";
+    }
     return {};
 }
 
-void AccountWindow::press(const std::string& id) {
-    if (id == "x") {
+std::string AccountWindow::label(const AccountPartId& id) {
+    switch (id.kind) {
+        case AccountPart::Close: return {};
+        case AccountPart::Scope: return id.index == int32_t(tqm::Scope::User) ? "FOR ME" : "ALL USERS";
+        case AccountPart::Change: return "CHANGE";
+        case AccountPart::Reset: return "RESET";
+        case AccountPart::Check: return "CHECK NOW";
+        case AccountPart::Update: return "UPDATE";
+        case AccountPart::Logs: return "OPEN LOG FOLDER";
+        case AccountPart::Notices: return "LICENSES";
+    }
+    return {};
+}
+
+void AccountWindow::press(const AccountPartId& id) {
+    if (id.kind == AccountPart::Close) {
         // The editor retires the window: nothing of it is touched after this.
         if (editor) editor->closePopup(this);
         return;
     }
     if (!live()) return;
-    if (id == "scope:user") {
-        host.setScope(tqm::Scope::User);
-    } else if (id == "scope:system") {
-        host.setScope(tqm::Scope::System);
-    } else if (startsWith(id, "change:")) {
-        host.setFolder(id.substr(7));
-    } else if (startsWith(id, "reset:")) {
-        host.resetFolder(id.substr(6));
-    } else if (id == "check") {
-        host.reload();
-    } else if (id == "update") {
-        host.openSelfUpdate();
-    } else if (id == "logs") {
-        host.openLog();
-    } else if (id == "notices") {
-        host.openNotices();
+    switch (id.kind) {
+        case AccountPart::Close: break;
+        case AccountPart::Scope: host.setScope(id.index == int32_t(tqm::Scope::User) ? tqm::Scope::User : tqm::Scope::System); break;
+        case AccountPart::Change:
+            if (const std::string f = formatOf(id); !f.empty()) host.setFolder(f);
+            break;
+        case AccountPart::Reset:
+            if (const std::string f = formatOf(id); !f.empty()) host.resetFolder(f);
+            break;
+        case AccountPart::Check: host.reload(); break;
+        case AccountPart::Update: host.openSelfUpdate(); break;
+        case AccountPart::Logs: host.openLog(); break;
+        case AccountPart::Notices: host.openNotices(); break;
     }
     repaint();
 }
 
 bool AccountWindow::onMouseDown(const lumo::gui::MouseEvent& e) {
-    pressed = hit(e.x, e.y);
-    if (e.y < kBarHeight && pressed.empty()) {
+    pointer.down(hit(e.x, e.y));
+    if (e.y < kBarHeight && !pointer.pressed) {
         moving = true;
         pressX = e.x;
         pressY = e.y;
@@ -106,32 +126,32 @@ void AccountWindow::onMouseDrag(const lumo::gui::MouseEvent& e) {
         editor->movePopup(this, x, y);
         return;
     }
-    if (dev::hoverDuringPress(hover, pressed, hit(e.x, e.y))) repaint();
+    if (pointer.drag(hit(e.x, e.y))) repaint();
 }
 
 void AccountWindow::onMouseUp(const lumo::gui::MouseEvent& e) {
-    const std::string was = std::move(pressed);
-    pressed.clear();
     moving = false;
-    if (!was.empty() && hit(e.x, e.y) == was) {
-        press(was);  // "x" retires the window: nothing of it is touched after this
+    if (const std::optional<AccountPartId> clicked = pointer.up(hit(e.x, e.y))) {
+        press(*clicked);  // "x" retires the window: nothing of it is touched after this
         return;
     }
-    hover = hit(e.x, e.y);
+    pointer.move(hit(e.x, e.y));
     repaint();
 }
 
 void AccountWindow::onMouseMove(const lumo::gui::MouseEvent& e) {
-    if (dev::hoverTo(hover, hit(e.x, e.y))) repaint();
+    if (pointer.move(hit(e.x, e.y))) repaint();
 }
 
 void AccountWindow::onMouseLeave() {
-    if (dev::hoverTo(hover, {})) repaint();
+    if (pointer.leave()) repaint();
 }
 
+// Only the parts that take the pointer are named, with no state but that.
 void AccountWindow::describe(lumo::gui::WidgetInfo& info) const {
-    for (const Part& part : parts())
-        if (part.enabled) info.parts.push_back({"acct:" + part.id, part.rect, true, false});
+    const PartTable<AccountPartId> table = parts();
+    for (const Part<AccountPartId>& part : table.parts())
+        if (part.enabled) info.parts.push_back({"acct:" + partName(part.id), part.rect, true, false});
 }
 
 }  // namespace tqapp

@@ -4,24 +4,37 @@
 // the licence notices.
 //
 //   AccountWindow::Host ..... the callbacks through which it reaches the main window (filled by the view)
-//   AccountWindow ........... parts, hits, presses and the pointer (settings_window.cpp)
-//   AccountWindow::draw ..... the pixel-look painting (settings_window_paint.cpp)
+//   AccountPartId ........... a part: close box, scope row, a format's change or reset, the manager's
+//                             check or update, logs, notices
+//   AccountWindow ........... the part table, hits, presses and the pointer (settings_window.cpp)
+//   AccountWindow::draw ..... the pixel-look painting, read from the part table (settings_window_paint.cpp)
 //   shortenPath ............. a long folder cut from the front to fit its box (settings_window_paint.cpp)
 //
 // The window keeps no state of the manager: every answer comes from the host, asked afresh. It calls
 // the host only while the main window's alive token lives; after that it draws nothing and only its
 // close box works. Coordinates are window units (300 x 272), mapped through the paint when drawn.
+// Where each part lies and whether it takes the pointer is decided once, by layParts(); painting,
+// hits and the description read that table.
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/layout.h"
 #include "gui/draw/bitmapfont.h"
 #include "gui/widget.h"
+#include "manager/parts.h"
 
 namespace tqapp {
+
+// The kinds of parts; the index tells repeated parts apart: the scope row's tqm::Scope, the format's
+// place in tqm::formatsHere() for a change or reset button.
+enum class AccountPart : uint8_t { Close, Scope, Change, Reset, Check, Update, Logs, Notices };
+using AccountPartId = PartId<AccountPart>;
+
+inline AccountPartId accountPart(AccountPart kind, int32_t index = -1) { return {kind, index}; }
 
 class AccountWindow : public lumo::gui::Widget {
 public:
@@ -46,14 +59,6 @@ public:
         std::function<void()> openUninstall;
     };
 
-    // One clickable part, in window units.
-    struct Part {
-        std::string id;
-        std::string label;
-        lumo::gui::Rect rect;
-        bool enabled = true;
-    };
-
     static constexpr int kWidth = 300;
     static constexpr int kHeight = 272;
     static constexpr int kBarHeight = 22;
@@ -72,26 +77,39 @@ public:
     void onMouseMove(const lumo::gui::MouseEvent& e) override;
 
     // Rebuilt on every call from the host's current answers; only the close box once the main window is gone.
-    std::vector<Part> parts() const;
-    // The first part holding the point; empty when none does or that part is disabled.
-    std::string hit(int x, int y) const;
+    PartTable<AccountPartId> parts() const { return layParts(); }
+    // The name a part goes by ("x", "scope:user", "change:vst3", "check", ...).
+    static std::string partName(const AccountPartId& id);
+    // The text on a part ("FOR ME", "CHANGE", "CHECK NOW", ...); empty for the close box.
+    static std::string label(const AccountPartId& id);
+    // The part that takes the pointer at the point: none where there is no part or that part is
+    // disabled (a disabled part also hides whatever lies behind it).
+    std::optional<AccountPartId> hit(int x, int y) const { return parts().hit(x, y); }
     // Carries out a click on a part.
-    void press(const std::string& id);
+    void press(const AccountPartId& id);
 
     std::function<void()> onClosed;  // run by the destructor while the alive token lives
     Host host;
     std::weak_ptr<bool> alive;
-    std::string hover;
-    std::string pressed;
+    Pointer<AccountPartId> pointer;
     bool moving = false;
     int32_t pressX = 0;
     int32_t pressY = 0;
 
+protected:
+    // The one place that lays the parts out, from the host's answers of the moment: the close box,
+    // the two scope rows (checked: the layout's scope), each format's change and reset buttons, the
+    // manager's check or update button, logs and notices.
+    virtual PartTable<AccountPartId> layParts() const;
+
 private:
     bool live() const { return !alive.expired(); }
-    void drawScopeRow(const lumo::gui::Paint& p, const Part& part, const char* caption, bool on);
+    // Hot: under the pointer with nothing pressed; down: pressed and under the pointer.
+    bool hot(const Part<AccountPartId>& part) const { return pointer.isHover(part.id) && !pointer.pressed; }
+    bool down(const Part<AccountPartId>& part) const { return pointer.isHeld(part.id); }
+    void drawScopeRow(const lumo::gui::Paint& p, const Part<AccountPartId>& part, const char* caption);
     void drawFolderRow(const lumo::gui::Paint& p, const tqm::Layout& layout, const std::string& format, int y);
-    void drawButton(const lumo::gui::Paint& p, const Part& part);
+    void drawButton(const lumo::gui::Paint& p, const Part<AccountPartId>& part);
 };
 
 // The text cut from the front to fit maxWidth device pixels: whole characters are dropped from its start

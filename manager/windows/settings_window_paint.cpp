@@ -1,10 +1,12 @@
 // The settings window's painting in the pixel look: frame and bar, the scope rows, one folder row per
 // format, the manager's version line and the buttons. Every rectangle is in window units and mapped
-// through the paint; outlines are one dot wide.
+// through the paint; outlines are one dot wide. The parts (close box, scope rows, buttons) are drawn
+// where the part table puts them.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "gui/draw/clip_scope.h"
 #include "manager/windows/settings_window.h"
@@ -35,12 +37,6 @@ const char* titleOf(const std::string& format) {
     return format == "vst3" ? "VST3" : format == "clap" ? "CLAP" : "AU";
 }
 
-const AccountWindow::Part* find(const std::vector<AccountWindow::Part>& parts, const std::string& id) {
-    for (const AccountWindow::Part& part : parts)
-        if (part.id == id) return &part;
-    return nullptr;
-}
-
 }  // namespace
 
 std::string shortenPath(const BitmapFont& font, const std::string& text, int maxWidth) {
@@ -66,21 +62,22 @@ void AccountWindow::draw(const Paint& p) {
     dev::ClipScope clip(p.canvas, whole);
     p.canvas.fillRect(whole, dev::bg);
     p.canvas.strokeRect(whole, dev::rule, u);
-    dev::windowBar(p, kWidth, kBarHeight, kClose, hover == "x" && pressed.empty(), pressed == "x" && hover == "x");
-
-    const std::vector<Part> all = parts();
+    const PartTable<AccountPartId> table = parts();
+    if (const Part<AccountPartId>* close = table.find(accountPart(AccountPart::Close)))
+        dev::windowBar(p, kWidth, kBarHeight, close->rect, hot(*close), down(*close));
     const tqm::Layout layout = host.layout();
 
     header(p, 80, "INSTALL");
-    if (const Part* user = find(all, "scope:user")) drawScopeRow(p, *user, "NO ADMIN PROMPTS", layout.scope == tqm::Scope::User);
-    if (const Part* system = find(all, "scope:system"))
-        drawScopeRow(p, *system, "ONE ADMIN PROMPT A JOB", layout.scope == tqm::Scope::System);
+    for (const auto& [scope, caption] : {std::pair{tqm::Scope::User, "NO ADMIN PROMPTS"},
+                                         std::pair{tqm::Scope::System, "ONE ADMIN PROMPT A JOB"}})
+        if (const Part<AccountPartId>* row = table.find(accountPart(AccountPart::Scope, int32_t(scope))))
+            drawScopeRow(p, *row, caption);
 
     const std::vector<std::string>& formats = tqm::formatsHere();
     for (size_t k = 0; k < formats.size(); ++k) {
         drawFolderRow(p, layout, formats[k], 129 + 18 * int(k));
-        for (const char* kind : {"change:", "reset:"})
-            if (const Part* b = find(all, kind + formats[k])) drawButton(p, *b);
+        for (const AccountPart kind : {AccountPart::Change, AccountPart::Reset})
+            if (const Part<AccountPartId>* b = table.find(accountPart(kind, int32_t(k)))) drawButton(p, *b);
     }
     const int noteY = formats.empty() ? 130 : 129 + 18 * int(formats.size() - 1) + 19;
     const BitmapFont* regular = dev::font(p.scale, false, false);
@@ -97,24 +94,26 @@ void AccountWindow::draw(const Paint& p) {
     dev::textIn(p, regular, Rect{8, 200, 200, 15}, "MANAGER " + host.version() + "  -  " + state,
                 !loading && !next.empty() ? dev::cream : dev::wave, 0, false);
 
-    for (const char* id : {"check", "update", "logs", "notices"})
-        if (const Part* b = find(all, id)) drawButton(p, *b);
+    for (const AccountPart kind : {AccountPart::Check, AccountPart::Update, AccountPart::Logs, AccountPart::Notices})
+        if (const Part<AccountPartId>* b = table.find(accountPart(kind))) drawButton(p, *b);
 }
 
-void AccountWindow::drawScopeRow(const Paint& p, const Part& part, const char* caption, bool on) {
+// A scope row: a box with a dot when the row's scope is the layout's (the part is checked), its label
+// and a caption.
+void AccountWindow::drawScopeRow(const Paint& p, const Part<AccountPartId>& part, const char* caption) {
     const Rect r = part.rect;
-    const bool hot = hover == part.id;
-    const Color border = !part.enabled               ? dev::rule
-                         : hot && pressed == part.id ? dev::cream
-                         : hot && pressed.empty()    ? dev::wave
-                                                     : dev::dim;
+    const bool on = part.checked;
+    const Color border = !part.enabled  ? dev::rule
+                         : down(part)   ? dev::cream
+                         : hot(part)    ? dev::wave
+                                        : dev::dim;
     const int top = r.y + (r.h - 9) / 2;
     const Rect box = dev::device(p, Rect{r.x, top, 9, 9});
     p.canvas.fillRect(box, dev::bg);
     p.canvas.strokeRect(box, border, dev::one(p.scale));
     if (on) p.canvas.fillRect(dev::device(p, Rect{r.x + 3, top + 3, 3, 3}), part.enabled ? dev::cream : dev::wave);
-    dev::textIn(p, dev::font(p.scale, true, false), Rect{r.x + 14, r.y, 86, r.h}, part.label, on ? dev::cream : dev::wave,
-                0, false);
+    dev::textIn(p, dev::font(p.scale, true, false), Rect{r.x + 14, r.y, 86, r.h}, label(part.id),
+                on ? dev::cream : dev::wave, 0, false);
     dev::textIn(p, dev::font(p.scale, false, false), Rect{r.x + 100, r.y, r.w - 100, r.h}, caption, dev::wave, 0, false);
 }
 
@@ -132,12 +131,11 @@ void AccountWindow::drawFolderRow(const Paint& p, const tqm::Layout& layout, con
                 kFolderInset, false);
 }
 
-void AccountWindow::drawButton(const Paint& p, const Part& part) {
-    const bool hot = hover == part.id && pressed.empty();
-    const bool down = pressed == part.id && hover == part.id;
-    dev::button(p, dev::device(p, part.rect), hot, down, part.enabled);
-    dev::textIn(p, dev::font(p.scale, true, false), part.rect, part.label, dev::buttonInk(hot, down, part.enabled), 0,
-                true);
+void AccountWindow::drawButton(const Paint& p, const Part<AccountPartId>& part) {
+    const bool isHot = hot(part), isDown = down(part);
+    dev::button(p, dev::device(p, part.rect), isHot, isDown, part.enabled);
+    dev::textIn(p, dev::font(p.scale, true, false), part.rect, label(part.id), dev::buttonInk(isHot, isDown, part.enabled),
+                0, true);
 }
 
 }  // namespace tqapp

@@ -10,6 +10,9 @@
 #include "engine/engine.h"
 #include "engine/engine_state.h"
 #include "engine/install.h"
+#include "engine/package.h"
+#include "engine/sha256.h"
+#include "engine/source.h"
 #include "engine/util.h"
 #include "tests/support/running_copy.h"
 #include "tests/support/temp_home.h"
@@ -416,3 +419,69 @@ TEST_F(AppInstallTest, RefusedWhileRunning) {
 }
 
 }  // namespace
+
+namespace {
+
+// Sizes handed to SHA-256 while a test watches.
+std::vector<size_t>& hashed() {
+    static std::vector<size_t> sizes;
+    return sizes;
+}
+
+struct WatchHashes {
+    WatchHashes() {
+        hashed().clear();
+        tqm::detail::sha256Watch = [](size_t size) { hashed().push_back(size); };
+    }
+    ~WatchHashes() { tqm::detail::sha256Watch = nullptr; }
+};
+
+}  // namespace
+
+// A package checked at download is installed from what was checked, without hashing it again,
+// whatever is put at the cache path meanwhile; from a fresh download and from the cache, for a
+// plug-in and for an app. A package checked for another file is refused.
+TEST_F(InstallTest, ACheckedPackageIsInstalledAsChecked) {
+    const std::string zip = bundle("v1");
+    tqm::Plugin& entry = plugin(zip);
+    tqm::Plugin app;
+    app.id = "vendor.studio";
+    app.name = "Studio";
+    app.version = "1.0.0";
+    const std::string appZip = makeZip({zipFile("Studio.app/Contents/MacOS/Studio", "bin", 0755, true)});
+    app.packages["app"]["mac"] = packageRef("apps/Studio.zip", appZip, "Studio.app", "Studio");
+    writeFile(path("source/plugins/Foo-1.0.0.zip"), zip);
+    writeFile(path("source/apps/Studio.zip"), appZip);
+    const tqm::Source source(path("source"));
+    engine.source = &source;
+    const std::string cached = engine.layout.userData() + "/cache/packages/Foo-1.0.0.zip";
+
+    for (const bool fromCache : {false, true}) {
+        SCOPED_TRACE(fromCache ? "from the cache" : "downloaded");
+        WatchHashes watch;
+        tqm::Package package, appPackage;
+        std::string error;
+        ASSERT_TRUE(engine.download(entry, "vst3", package, error, {})) << error;
+        ASSERT_TRUE(engine.download(app, "app", appPackage, error, {})) << error;
+        EXPECT_EQ(hashed(), (std::vector<size_t>{zip.size(), appZip.size()}));
+
+        // Someone puts another file at the cache path between the check and the install.
+        writeFile(cached + ".other", bundle("swapped"));
+        fs::rename(cached + ".other", cached);
+        ASSERT_TRUE(engine.install(entry, "vst3", package, error)) << error;
+        ASSERT_TRUE(engine.install(app, "app", appPackage, error)) << error;
+        EXPECT_EQ(readFile(vst3() + "/Foo.vst3/Contents/Info.plist"), "v1");
+        EXPECT_TRUE(fs::exists(engine.layout.appsDir() + "/Studio.app/Contents/MacOS/Studio"));
+        EXPECT_EQ(hashed().size(), 2u) << "installs hashed again";
+        writeFile(cached, zip);  // the next round finds the good copy in the cache
+    }
+
+    tqm::Package package;
+    std::string error;
+    ASSERT_TRUE(engine.download(entry, "vst3", package, error, {})) << error;
+    tqm::Plugin other = entry;
+    other.packages["vst3"]["mac"] = packageRef("plugins/Foo-1.0.0.zip", bundle("v2"), "Foo.vst3");
+    EXPECT_FALSE(engine.install(other, "vst3", package, error));
+    EXPECT_EQ(error, "plugins/Foo-1.0.0.zip does not match the catalog: not installed");
+    EXPECT_FALSE(engine.install(entry, "vst3", tqm::Package(), error));
+}

@@ -10,6 +10,7 @@
 #include "manager/pixel_look/primitives.h"
 #include "manager/pixel_look/primitives_internal.h"
 #include "tests/manager/account_window_support.h"
+#include "tests/manager/parts_support.h"
 #include "tests/manager/pixel_support.h"
 
 using namespace pixeltest;
@@ -74,8 +75,8 @@ TEST(PixelAccountWindow, EveryStateAtEveryScale) {
             State& st = all[i];
             SCOPED_TRACE(st.name);
             auto w = st.fake.window();
-            w->hover = st.hover;
-            w->pressed = st.pressed;
+            if (const auto hover = partstest::partNamed(*w, st.hover)) w->pointer.hover = hover->id;
+            if (const auto pressed = partstest::partNamed(*w, st.pressed)) w->pointer.pressed = pressed->id;
             w->draw(paintAt(sheet, gap + int(i) * cellW, gap, s));
 
             // One window alone on paper: nothing leaves its rectangle, and the frame is whole.

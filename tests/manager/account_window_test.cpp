@@ -8,10 +8,18 @@
 #include "manager/windows/settings_window.h"
 #include "manager/pixel_look/primitives.h"
 #include "tests/manager/account_window_support.h"
+#include "tests/manager/parts_support.h"
 #include "tests/manager/pixel_support.h"
 
 using accounttest::FakeHost;
+using partstest::cx;
+using partstest::cy;
+using partstest::hoverName;
+using partstest::nameAt;
+using partstest::pressedName;
+using tqapp::AccountPart;
 using tqapp::AccountWindow;
+using tqapp::accountPart;
 
 namespace {
 
@@ -24,12 +32,10 @@ lumo::gui::MouseEvent at(int x, int y) {
 
 std::map<std::string, bool> enabledById(const AccountWindow& w) {
     std::map<std::string, bool> out;
-    for (const AccountWindow::Part& p : w.parts()) out[p.id] = p.enabled;
+    const tqapp::PartTable<tqapp::AccountPartId> table = w.parts();
+    for (const auto& p : table.parts()) out[AccountWindow::partName(p.id)] = p.enabled;
     return out;
 }
-
-int cx(const lumo::gui::Rect& r) { return r.x + r.w / 2; }
-int cy(const lumo::gui::Rect& r) { return r.y + r.h / 2; }
 
 TEST(AccountWindow, PartsFollowTheHostsAnswers) {
     struct Case {
@@ -66,36 +72,45 @@ TEST(AccountWindow, PartsFollowTheHostsAnswers) {
         fake.layout.folders["au"] = "";  // an empty override is none
         auto w = fake.window();
         EXPECT_EQ(enabledById(*w), c.enabled);
-        const std::vector<AccountWindow::Part> parts = w->parts();
+        const tqapp::PartTable<tqapp::AccountPartId> table = w->parts();
+        const auto& parts = table.parts();
         ASSERT_EQ(parts.size(), 10u);
-        EXPECT_EQ(parts[7].id, c.managerId);
-        EXPECT_EQ(parts[7].label, c.managerLabel);
+        EXPECT_EQ(AccountWindow::partName(parts[7].id), c.managerId);
+        EXPECT_EQ(AccountWindow::label(parts[7].id), c.managerLabel);
         // A disabled part hits nothing; an enabled one hits itself; the describe list holds only enabled parts.
         lumo::gui::WidgetInfo info;
         w->describe(info);
         size_t described = 0;
-        for (const AccountWindow::Part& p : parts) {
-            EXPECT_EQ(w->hit(cx(p.rect), cy(p.rect)), p.enabled ? p.id : "") << p.id;
+        for (const auto& p : parts) {
+            const std::string name = AccountWindow::partName(p.id);
+            EXPECT_EQ(nameAt(*w, cx(p.rect), cy(p.rect)), p.enabled ? name : "") << name;
             described += p.enabled;
         }
         ASSERT_EQ(info.parts.size(), described);
         for (const auto& part : info.parts) EXPECT_EQ(part.label.rfind("acct:", 0), 0u);
-        EXPECT_EQ(w->hit(150, 60), "");  // the empty panel
+        EXPECT_EQ(nameAt(*w, 150, 60), "");  // the empty panel
     }
 }
 
 TEST(AccountWindow, EachClickAsksTheHostOnce) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"scope:user", "scope user"}, {"scope:system", "scope system"}, {"change:clap", "folder clap"},
-        {"reset:vst3", "reset vst3"}, {"check", "reload"},             {"update", "self-update"},
-        {"logs", "log"},              {"notices", "notices"},          {"nothing", ""},
-        {"x", ""},  // without an editor there is nothing to close
+    const std::pair<tqapp::AccountPartId, std::string> cases[] = {
+        {accountPart(AccountPart::Scope, int32_t(tqm::Scope::User)), "scope user"},
+        {accountPart(AccountPart::Scope, int32_t(tqm::Scope::System)), "scope system"},
+        {accountPart(AccountPart::Change, 1), "folder clap"},
+        {accountPart(AccountPart::Reset, 0), "reset vst3"},
+        {accountPart(AccountPart::Check), "reload"},
+        {accountPart(AccountPart::Update), "self-update"},
+        {accountPart(AccountPart::Logs), "log"},
+        {accountPart(AccountPart::Notices), "notices"},
+        {accountPart(AccountPart::Change, 7), ""},  // no such format
+        {accountPart(AccountPart::Close), ""},       // without an editor there is nothing to close
     };
     for (const auto& [id, call] : cases) {
         FakeHost fake;
         auto w = fake.window();
         w->press(id);
-        EXPECT_EQ(fake.calls, call.empty() ? std::vector<std::string>{} : std::vector<std::string>{call}) << id;
+        EXPECT_EQ(fake.calls, call.empty() ? std::vector<std::string>{} : std::vector<std::string>{call})
+            << AccountWindow::partName(id);
     }
 }
 
@@ -106,11 +121,13 @@ TEST(AccountWindow, AfterTheMainWindowIsGoneOnlyCloseRemains) {
         auto w = fake.window();
         w->onClosed = [&] { ++closed; };
         fake.alive.reset();
-        ASSERT_EQ(w->parts().size(), 1u);
-        EXPECT_EQ(w->parts()[0].id, "x");
-        EXPECT_EQ(w->hit(cx(AccountWindow::kClose), cy(AccountWindow::kClose)), "x");
-        EXPECT_EQ(w->hit(cx(lumo::gui::Rect{8, 241, 139, 15}), 248), "");
-        for (const char* id : {"scope:system", "change:vst3", "check", "logs", "notices"}) w->press(id);
+        ASSERT_EQ(w->parts().parts().size(), 1u);
+        EXPECT_EQ(AccountWindow::partName(w->parts().parts()[0].id), "x");
+        EXPECT_EQ(nameAt(*w, cx(AccountWindow::kClose), cy(AccountWindow::kClose)), "x");
+        EXPECT_EQ(nameAt(*w, cx(lumo::gui::Rect{8, 241, 139, 15}), 248), "");
+        for (const AccountPart kind : {AccountPart::Scope, AccountPart::Change, AccountPart::Check, AccountPart::Logs,
+                                       AccountPart::Notices})
+            w->press(accountPart(kind, 1));
         EXPECT_TRUE(fake.calls.empty());
         // Nothing is drawn, not even the frame.
         lumo::gui::Canvas canvas = pixeltest::paper(300, 272);
@@ -134,25 +151,25 @@ TEST(AccountWindow, AClickNeedsPressAndReleaseOnTheSamePart) {
 
     // Pressed, moved off and back: the pressed part looks hovered only while the pointer is over it.
     EXPECT_TRUE(w->onMouseDown(at(cx(logs), cy(logs))));
-    EXPECT_EQ(w->pressed, "logs");
+    EXPECT_EQ(pressedName(*w), "logs");
     EXPECT_FALSE(w->moving);
     w->onMouseDrag(at(cx(notices), cy(notices)));
-    EXPECT_EQ(w->hover, "");
+    EXPECT_EQ(hoverName(*w), "");
     w->onMouseDrag(at(cx(logs), cy(logs)));
-    EXPECT_EQ(w->hover, "logs");
+    EXPECT_EQ(hoverName(*w), "logs");
     w->onMouseUp(at(cx(logs), cy(logs)));
     EXPECT_EQ(fake.calls, std::vector<std::string>{"log"});
-    EXPECT_EQ(w->pressed, "");
+    EXPECT_EQ(pressedName(*w), "");
 
     // Released on another part: nothing; the hover follows the pointer again.
     w->onMouseDown(at(cx(logs), cy(logs)));
     w->onMouseUp(at(cx(notices), cy(notices)));
     EXPECT_EQ(fake.calls.size(), 1u);
-    EXPECT_EQ(w->hover, "notices");
+    EXPECT_EQ(hoverName(*w), "notices");
     w->onMouseLeave();
-    EXPECT_EQ(w->hover, "");
+    EXPECT_EQ(hoverName(*w), "");
     w->onMouseMove(at(cx(notices), cy(notices)));
-    EXPECT_EQ(w->hover, "notices");
+    EXPECT_EQ(hoverName(*w), "notices");
 
     // A press on the bar outside the close box starts a move; on the close box it does not.
     w->onMouseDown(at(150, 10));
@@ -162,12 +179,12 @@ TEST(AccountWindow, AClickNeedsPressAndReleaseOnTheSamePart) {
     EXPECT_FALSE(w->moving);
     w->onMouseDown(at(cx(AccountWindow::kClose), cy(AccountWindow::kClose)));
     EXPECT_FALSE(w->moving);
-    EXPECT_EQ(w->pressed, "x");
+    EXPECT_EQ(pressedName(*w), "x");
 
     // While a job runs a press on a scope row hits nothing, so its release clicks nothing.
     fake.busy = true;
     w->onMouseDown(at(50, 103));
-    EXPECT_EQ(w->pressed, "");
+    EXPECT_EQ(pressedName(*w), "");
     w->onMouseUp(at(50, 103));
     EXPECT_EQ(fake.calls.size(), 1u);
 }
@@ -217,3 +234,24 @@ TEST(AccountWindow, LongFoldersAreCutFromTheFront) {
 }
 
 }  // namespace
+
+// Whatever moves a part in the table moves its click, its description and its painting with it.
+TEST(AccountWindow, PartsFollowTheTable) {
+    const struct {
+        const char* part;
+        lumo::gui::Rect to;
+        const char* call;
+    } cases[] = {
+        {"logs", {8, 56, 139, 15}, "log"},
+        {"scope:system", {8, 40, 284, 13}, "scope system"},
+        {"change:clap", {100, 60, 52, 15}, "folder clap"},
+    };
+    for (const auto& c : cases) {
+        FakeHost fake;
+        partstest::Moved<AccountWindow> w(c.part, c.to, fake.host(), fake.alive);
+        const auto from = partstest::partNamed(*fake.window(), c.part);
+        ASSERT_TRUE(from) << c.part;
+        partstest::expectPartFollowsTheTable(w, std::string("acct:") + c.part, c.part, from->rect, c.to,
+                                             [&] { return fake.calls == std::vector<std::string>{c.call}; });
+    }
+}

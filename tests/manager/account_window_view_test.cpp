@@ -17,6 +17,7 @@
 #include "manager/model/notices.h"
 #include "platform/linux/dialogs.h"
 #include "manager/pixel_look/primitives.h"
+#include "tests/manager/parts_support.h"
 #include "tests/manager/pixel_support.h"
 #include "tests/manager/window_fixture.h"
 
@@ -79,11 +80,10 @@ protected:
     void click(const std::string& part) {
         AccountWindow* w = view->openAccountWindow();
         ASSERT_NE(w, nullptr);
-        for (const AccountWindow::Part& p : w->parts())
-            if (p.id == part) {
-                clickAt(w->bounds.x + cx(p.rect), w->bounds.y + cy(p.rect));
-                return;
-            }
+        if (const auto p = partstest::partNamed(*w, part)) {
+            clickAt(w->bounds.x + cx(p->rect), w->bounds.y + cy(p->rect));
+            return;
+        }
         FAIL() << "no part " << part;
     }
 
@@ -207,7 +207,7 @@ TEST_F(AccountView, ScopeIsSavedAndTheRowsDerivedAgainButNotWhileAJobRuns) {
     const std::string before = settingsText();
     click("scope:system");
     EXPECT_EQ(view->model->config.layout.scope, tqm::Scope::User);
-    view->openAccountWindow()->press("scope:system");
+    EXPECT_TRUE(partstest::pressNamed(*view->openAccountWindow(), "scope:system"));
     EXPECT_EQ(view->model->config.layout.scope, tqm::Scope::User);
     EXPECT_EQ(view->model->note, "Wait for the job to finish first");
     EXPECT_EQ(settingsText(), before);
@@ -222,10 +222,9 @@ TEST_F(AccountView, FolderChangedAndResetPerFormat) {
         const std::string start = view->model->config.layout.formatRoot(f);
         const std::string chosen = path("chosen " + f);
         ASSERT_NE(openAccount(), nullptr);
-        for (const AccountWindow::Part& p : view->openAccountWindow()->parts())
-            if (p.id == "reset:" + f) {
-                EXPECT_FALSE(p.enabled);
-            }
+        const auto reset = partstest::partNamed(*view->openAccountWindow(), "reset:" + f);
+        ASSERT_TRUE(reset);
+        EXPECT_FALSE(reset->enabled);
 
         // The maker's folder inside the chosen one names that folder.
         answer(chosen + "/Ardune Systems\n", 0);
@@ -277,7 +276,7 @@ TEST_F(AccountView, FoldersThatCannotBeUsedAreRefusedAndNothingIsWritten) {
         view->model->busy = c.busy;
         // While a job runs the button hits nothing; the window's press goes through to the refusal.
         if (c.busy)
-            view->openAccountWindow()->press("change:vst3");
+            EXPECT_TRUE(partstest::pressNamed(*view->openAccountWindow(), "change:vst3"));
         else
             click("change:vst3");
         view->model->busy = false;
@@ -300,18 +299,18 @@ TEST_F(AccountView, CheckNowReloadsTheCatalog) {
     ASSERT_TRUE(viewLoaded());
     attachDialogs();
     ASSERT_NE(openAccount(), nullptr);
-    EXPECT_EQ(view->openAccountWindow()->parts()[7].id, "check");
+    EXPECT_EQ(AccountWindow::partName(view->openAccountWindow()->parts().parts()[7].id), "check");
     catalog.publish(catalogText("2.0.0", 2, "0.5.0"));
     click("check");
     EXPECT_TRUE(view->model->loading);
     // While it loads the button is there but hits nothing.
-    EXPECT_FALSE(view->openAccountWindow()->parts()[7].enabled);
+    EXPECT_FALSE(view->openAccountWindow()->parts().parts()[7].enabled);
     ASSERT_TRUE(viewLoaded());
     EXPECT_EQ(view->model->catalog->catalog.sequence, 2);
     ASSERT_NE(rowOf("synth")->entry, nullptr);
     EXPECT_EQ(rowOf("synth")->entry->version, "2.0.0");
     // Now the newer manager is known: the button offers it.
-    EXPECT_EQ(view->openAccountWindow()->parts()[7].id, "update");
+    EXPECT_EQ(AccountWindow::partName(view->openAccountWindow()->parts().parts()[7].id), "update");
     if (tqapp::JobWindow* offer = view->openJobWindow()) editor->closePopup(offer);
 }
 

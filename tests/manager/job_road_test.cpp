@@ -22,6 +22,18 @@ class JobRoad : public ModelTest {
 protected:
     void TearDown() override { ::unsetenv("TQM_TEST_HELPER_KEYS"); }
 
+    // A configuration whose VST3 folder is blocked by a file (blocked gets its path), so that
+    // jobs go to the helper in this program; the catalog of version 1.0.0 published.
+    tqapp::Config elevated(std::string& blocked) {
+        catalog.publish(catalogText("1.0.0"));
+        ::setenv("TQM_TEST_HELPER_KEYS", catalog.publicKeyHex().c_str(), 1);
+        tqapp::Config c = config();
+        c.program = tqm::runningProgram();
+        blocked = c.layout.formatDir("vst3");
+        writeFile(blocked, "in the way");
+        return c;
+    }
+
 
     // Everything the disk holds below the root, for before-and-after comparisons (the log and
     // the job files aside).
@@ -111,12 +123,8 @@ TEST_F(JobRoad, AStopAfterTheDownloadsChangesNothing) {
 // The launcher stands in for the administrator prompt: it clears what blocks the folder (what
 // rights would do) and runs the helper's command as it is.
 TEST_F(JobRoad, ElevatedJob) {
-    catalog.publish(catalogText("1.0.0"));
-    ::setenv("TQM_TEST_HELPER_KEYS", catalog.publicKeyHex().c_str(), 1);
-    tqapp::Config c = config();
-    c.program = tqm::runningProgram();
-    const std::string blocked = c.layout.formatDir("vst3");
-    writeFile(blocked, "in the way");
+    std::string blocked;
+    tqapp::Config c = elevated(blocked);
     c.prompt = {"/bin/sh", "-c", "rm -f \"$0\" && exec \"$@\"", blocked};
     tqapp::Model& m = ready(c);
     ASSERT_TRUE(runJob({{"install", "synth", "vst3"}, {"install", "studio", "app"}}, "Installing", "Installed"));
@@ -141,6 +149,44 @@ TEST_F(JobRoad, ElevatedJob) {
     EXPECT_FALSE(m.ok);
     EXPECT_EQ(m.note, "cancelled at the administrator prompt");
     EXPECT_EQ(m.failed, (std::map<std::string, int32_t>{{"studio", 1}, {"synth", 1}}));
+    EXPECT_TRUE(exists(m.config.layout.appsDir() + "/Studio.app"));
+}
+
+// The elevated helper checks the cached packages again: one damaged after the download fails its
+// task there, though this process hashed each package only once. A helper that finds no catalog
+// names no task: every id of the job is marked.
+TEST_F(JobRoad, TheElevatedRoadChecksAgain) {
+    std::string blocked;
+    tqapp::Config c = elevated(blocked);
+    const std::string cache = c.layout.userData() + "/cache";
+    // Before the helper starts, the launcher unblocks the folder and damages one file.
+    auto launcher = [&](const std::string& damaged) {
+        return std::vector<std::string>{"/bin/sh", "-c", "rm -f \"$0\" && printf x >> \"$1\" && shift && exec \"$@\"",
+                                        blocked, damaged};
+    };
+    c.prompt = launcher(cache + "/packages/Synth-1.0.0.vst3.zip");
+    tqapp::Model& m = ready(c);
+    std::map<size_t, int> want;
+    for (const char* id : {"synth", "studio"})
+        ++want[m.catalog->catalog.find(id)->package(id == std::string("synth") ? "vst3" : "app", "mac")->size];
+    {
+        HashCount count;
+        ASSERT_TRUE(runJob({{"install", "synth", "vst3"}, {"install", "studio", "app"}}));
+        for (const auto& [size, n] : want) EXPECT_EQ(count.of(size), n) << size << " bytes";
+    }
+    EXPECT_FALSE(m.ok);
+    EXPECT_EQ(m.note, "plugins/Synth-1.0.0.vst3.zip does not match the catalog: not installed");
+    EXPECT_EQ(m.failed, (std::map<std::string, int32_t>{{"synth", 1}}));
+    EXPECT_FALSE(exists(blocked + "/Synth.vst3"));
+    EXPECT_TRUE(exists(m.config.layout.appsDir() + "/Studio.app"));
+
+    fs::remove_all(blocked);
+    writeFile(blocked, "in the way");
+    m.config.prompt = launcher(cache + "/catalog.json");
+    ASSERT_TRUE(runJob({{"install", "delay", "vst3"}, {"remove", "studio", "app"}}));
+    EXPECT_FALSE(m.ok);
+    EXPECT_FALSE(m.note.empty());
+    EXPECT_EQ(m.failed, (std::map<std::string, int32_t>{{"delay", 1}, {"studio", 1}, {"synth", 1}}));
     EXPECT_TRUE(exists(m.config.layout.appsDir() + "/Studio.app"));
 }
 

@@ -181,6 +181,22 @@ TEST_F(Job, AFailedTaskShowsItsWholeError) {
     EXPECT_EQ(jobLog().back(), "  failed: synth clap is not installed by the manager");
 }
 
+// Each package is hashed once on its way in, at its download or its reading from the cache: the
+// install of the same job takes what was checked.
+TEST_F(Job, EachPackageIsHashedOnce) {
+    tqapp::Model& m = ready();
+    const std::vector<tqm::Task> tasks{{"install", "synth", "vst3"}, {"install", "synth", "clap"},
+                                       {"install", "studio", "app"}, {"install", "delay", "vst3"}};
+    std::map<size_t, int> want;  // packages by size (Synth's two are the same size)
+    for (const tqm::Task& t : tasks) ++want[m.catalog->catalog.find(t.id)->package(t.format, "mac")->size];
+    for (const char* road : {"downloaded", "from the cache"}) {
+        HashCount count;
+        ASSERT_TRUE(runJob(tasks)) << road;
+        EXPECT_TRUE(m.ok) << road << ": " << m.note;
+        for (const auto& [size, n] : want) EXPECT_EQ(count.of(size), n) << road << ", " << size << " bytes";
+    }
+}
+
 TEST_F(Job, RemovalsAreNotStoppable) {
     tqapp::Model& m = ready();
     ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));

@@ -33,7 +33,7 @@ std::vector<Frame> frames(BareModel& bare) {
     };
     JobWindow& confirm = add("confirm", jobtest::formatPlan());
     confirm.plan.choices[1].on = false;
-    confirm.hover = "fmt:clap";
+    confirm.pointer.hover = tqapp::jobChoice(1);
     confirm.phase = 0.4;
 
     tqapp::JobPlan many = jobtest::formatPlan("UPDATE");
@@ -52,7 +52,7 @@ std::vector<Frame> frames(BareModel& bare) {
     install.selfInstall = true;
     install.choices = {{"startmenu", "START MENU", true, "", ""}, {"desktop", "DESKTOP", false, "", ""}};
     install.scope = tqm::Scope::System;
-    add("self-install", install).hover = "scope:user";
+    add("self-install", install).pointer.hover = tqapp::jobScope(tqm::Scope::User);
 
     const struct {
         const char* name;
@@ -81,7 +81,7 @@ std::vector<Frame> frames(BareModel& bare) {
     done.progress = 1.0;
     done.flash = 0.5;
     done.plan.doneText = "Synth installed (VST3, CLAP)";
-    done.hover = "open";
+    done.pointer.hover = tqapp::jobButton(tqapp::JobButton::Open);
 
     tqapp::JobPlan update;
     update.verb = "UPDATE";
@@ -195,7 +195,7 @@ TEST(PixelJobWindow, TickBoxesWholeAtEveryScale) {
         const int u = dev::one(s);
         const uint32_t edge = pixelOf(dev::dim);
         std::vector<Rect> slots;
-        for (const Rect& r : w->choiceRects(&p)) slots.push_back({r.x, r.y, 9, r.h});
+        for (const Rect& r : jobtest::choiceRects(*w)) slots.push_back({r.x, r.y, 9, r.h});
         slots.push_back({12, 202, 9, 14});
         for (const Rect& slot : slots) {
             SCOPED_TRACE(testing::Message() << slot.x << "," << slot.y);

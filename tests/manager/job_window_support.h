@@ -2,10 +2,12 @@
 // Plans and a bare model for the job window's tests.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "gui/ui_queue.h"
 #include "manager/windows/job_window.h"
 #include "manager/model/model.h"
+#include "tests/manager/parts_support.h"
 
 namespace jobtest {
 
@@ -67,5 +69,14 @@ struct BareModel {
         return std::make_unique<tqapp::JobWindow>(model, std::weak_ptr<bool>(alive), std::move(plan));
     }
 };
+
+// The tick boxes of the current table, in the plan's order.
+inline std::vector<lumo::gui::Rect> choiceRects(const tqapp::JobWindow& w) {
+    std::vector<lumo::gui::Rect> out;
+    const tqapp::PartTable<tqapp::JobPartId> table = w.parts();
+    for (const auto& part : table.parts())
+        if (part.id.kind == tqapp::JobPart::Choice) out.push_back(part.rect);
+    return out;
+}
 
 }  // namespace jobtest

@@ -9,8 +9,13 @@
 #include "tests/manager/pixel_support.h"
 
 using jobtest::BareModel;
+using jobtest::choiceRects;
+using partstest::hoverName;
+using partstest::nameAt;
+using tqapp::JobButton;
 using tqapp::JobPlan;
 using tqapp::JobWindow;
+using tqapp::jobButton;
 
 namespace {
 
@@ -164,7 +169,7 @@ TEST(JobWindowState, ButtonsByStateWithTheirPlaces) {
         const std::vector<JobWindow::Button> b = w->buttons();
         ASSERT_EQ(b.size(), c.ids.size());
         for (size_t i = 0; i < b.size(); ++i) {
-            EXPECT_EQ(b[i].id, c.ids[i]);
+            EXPECT_EQ(w->partName(b[i].id), c.ids[i]);
             EXPECT_EQ(b[i].rect.x, c.xs[i]);
             EXPECT_EQ(b[i].rect.w, c.widths[i]);
             EXPECT_EQ(b[i].rect.y, c.y);
@@ -221,7 +226,7 @@ TEST(JobWindowState, StatusLines) {
     BareModel bare;
     auto data = bare.window(jobtest::dataPlan());
     EXPECT_EQ(data->statusText(), "KEEPS ITS PRESETS AND SETTINGS FOR A LATER INSTALL");
-    data->press("data");
+    data->press(tqapp::kJobData);
     EXPECT_EQ(data->statusText(), "DELETES ITS PRESETS AND SETTINGS. YOUR RECORDINGS STAY");
 }
 
@@ -256,7 +261,7 @@ TEST(JobWindowState, FollowsTheModelsJob) {
     auto w = bare.window(jobtest::formatPlan());
     bare.running("Downloading 1 %", 0.0, true);
     const uint32_t before = bare.model.jobGeneration;
-    w->press("go");
+    w->press(jobButton(JobButton::Go));
     EXPECT_EQ(w->state, JobWindow::Failed);
     EXPECT_EQ(w->statusText(), "ONE JOB AT A TIME: WAIT FOR THE OTHER ONE TO FINISH");
     EXPECT_EQ(bare.model.jobGeneration, before);
@@ -268,12 +273,12 @@ TEST(JobWindowState, StopOnlyWhileStoppableAndNothingOnceTheViewIsGone) {
     w->state = JobWindow::Running;
     bare.running("Installing", 0.6, false);
     EXPECT_FALSE(w->buttons()[0].enabled);
-    EXPECT_EQ(w->hit(w->buttons()[0].rect.x + 4, w->buttons()[0].rect.y + 4), "");
-    w->press("stop");
+    EXPECT_EQ(nameAt(*w, w->buttons()[0].rect.x + 4, w->buttons()[0].rect.y + 4), "");
+    w->press(jobButton(JobButton::Stop));
     EXPECT_FALSE(bare.model.cancel->load());
     bare.model.stoppable = true;
     EXPECT_TRUE(w->buttons()[0].enabled);
-    w->press("stop");
+    w->press(jobButton(JobButton::Stop));
     EXPECT_TRUE(bare.model.cancel->load());
 
     // Once the view (and its model) is gone the window touches nothing and tells no one it closed.
@@ -281,19 +286,19 @@ TEST(JobWindowState, StopOnlyWhileStoppableAndNothingOnceTheViewIsGone) {
     w->onClosed = [&] { closed = true; };
     bare.model.cancel->store(false);
     bare.alive.reset();
-    w->press("stop");
+    w->press(jobButton(JobButton::Stop));
     EXPECT_FALSE(bare.model.cancel->load());
     w->state = JobWindow::Choose;
     bare.model.busy = false;
-    w->press("go");
+    w->press(jobButton(JobButton::Go));
     EXPECT_EQ(w->state, JobWindow::Choose);
     // "RESTART" and "FINISH" call into the view that is gone: they do nothing either.
     int calls = 0;
     w->onRestart = [&] { ++calls; };
     w->onFinish = [&] { ++calls; };
     w->state = JobWindow::Done;
-    w->press("restart");
-    w->press("finish");
+    w->press(jobButton(JobButton::Restart));
+    w->press(jobButton(JobButton::Finish));
     EXPECT_EQ(calls, 0);
     w.reset();
     EXPECT_FALSE(closed);
@@ -312,12 +317,12 @@ TEST(JobWindowPointer, TickBoxesHitWherePainted) {
         lumo::gui::Canvas canvas = pixeltest::paper(int(std::lround(218 * s)), int(std::lround(292 * s)));
         const lumo::gui::Paint p{canvas, {0, 0, canvas.width, canvas.height}, s, false, {}, {}};
         w->draw(p);
-        const std::vector<lumo::gui::Rect> painted = w->choiceRects(&p);
+        const std::vector<lumo::gui::Rect> painted = choiceRects(*w);
         for (size_t i = 0; i < painted.size(); ++i) {
             const lumo::gui::Rect& r = painted[i];
             // The box, and the label's middle.
-            EXPECT_EQ(w->hit(r.x + 4, r.y + 7), "fmt:" + many.choices[i].id);
-            EXPECT_EQ(w->hit(r.x + 13 + (r.w - 13) / 2, r.y + 7), "fmt:" + many.choices[i].id);
+            EXPECT_EQ(nameAt(*w, r.x + 4, r.y + 7), "fmt:" + many.choices[i].id);
+            EXPECT_EQ(nameAt(*w, r.x + 13 + (r.w - 13) / 2, r.y + 7), "fmt:" + many.choices[i].id);
         }
         lumo::gui::WidgetInfo info;
         w->describe(info);
@@ -346,13 +351,13 @@ TEST(JobWindowPointer, LongChoicesEndAtTheRowsSide) {
         const lumo::gui::Paint p{canvas, {0, 0, canvas.width, canvas.height}, s, false, {}, {}};
         drawn.clear();
         w->draw(p);
-        const std::vector<lumo::gui::Rect> rects = w->choiceRects(&p);
+        const std::vector<lumo::gui::Rect> rects = choiceRects(*w);
         ASSERT_EQ(rects.size(), 4u);
         const lumo::gui::Rect studio = rects[2];
         EXPECT_EQ(studio.x + studio.w, 209);
         EXPECT_EQ(rects[3].w, 0) << "no room left: nothing to hit";
-        EXPECT_EQ(w->hit(studio.x + studio.w - 1, studio.y + 7), "fmt:studio");
-        EXPECT_EQ(w->hit(studio.x + studio.w + 1, studio.y + 7), "");
+        EXPECT_EQ(nameAt(*w, studio.x + studio.w - 1, studio.y + 7), "fmt:studio");
+        EXPECT_EQ(nameAt(*w, studio.x + studio.w + 1, studio.y + 7), "");
         bool found = false;
         for (const auto& [text, ink] : drawn)
             if (ink.y >= std::lround(170 * s) && ink.y < std::lround(190 * s) && ink.x >= std::lround(studio.x * s)) {
@@ -372,18 +377,18 @@ TEST(JobWindowPointer, LongChoicesEndAtTheRowsSide) {
 TEST(JobWindowPointer, PressReleaseAndTicks) {
     BareModel bare;
     auto w = bare.window(jobtest::formatPlan());
-    const lumo::gui::Rect clap = w->choiceRects()[1];
-    EXPECT_EQ(w->choiceRects()[0].x, 12);
+    const lumo::gui::Rect clap = choiceRects(*w)[1];
+    EXPECT_EQ(choiceRects(*w)[0].x, 12);
     EXPECT_EQ(clap.y, 176);
-    EXPECT_EQ(w->hit(clap.x + 2, clap.y + 2), "fmt:clap");
-    EXPECT_EQ(w->hit(200, 10), "x");
-    EXPECT_EQ(w->hit(20, 10), "");
+    EXPECT_EQ(nameAt(*w, clap.x + 2, clap.y + 2), "fmt:clap");
+    EXPECT_EQ(nameAt(*w, 200, 10), "x");
+    EXPECT_EQ(nameAt(*w, 20, 10), "");
 
     w->onMouseDown(at(clap.x + 2, clap.y + 2));
     w->onMouseDrag(at(100, 100));
-    EXPECT_EQ(w->hover, "");
+    EXPECT_EQ(hoverName(*w), "");
     w->onMouseDrag(at(clap.x + 3, clap.y + 3));
-    EXPECT_EQ(w->hover, "fmt:clap");
+    EXPECT_EQ(hoverName(*w), "fmt:clap");
     w->onMouseUp(at(100, 100));
     EXPECT_TRUE(w->plan.choices[1].on);  // released elsewhere: nothing
     w->onMouseDown(at(clap.x + 2, clap.y + 2));
@@ -392,10 +397,10 @@ TEST(JobWindowPointer, PressReleaseAndTicks) {
     EXPECT_EQ(tqapp::jobStart(w->plan).tasks.size(), 1u);
 
     // With nothing ticked the start button is disabled and answers no name.
-    w->press("fmt:vst3");
+    w->press(tqapp::jobChoice(0));
     const JobWindow::Button go = w->buttons()[0];
     EXPECT_FALSE(go.enabled);
-    EXPECT_EQ(w->hit(go.rect.x + 5, go.rect.y + 5), "");
+    EXPECT_EQ(nameAt(*w, go.rect.x + 5, go.rect.y + 5), "");
 
     // The automation description names every live part.
     lumo::gui::WidgetInfo info;
@@ -425,5 +430,42 @@ TEST(JobWindowPointer, LongStatusScrollsAfterAPause) {
         const auto still = statusPixels(0.0);
         EXPECT_EQ(statusPixels(1.4), still);
         EXPECT_EQ(statusPixels(3.0) != still, longText);
+    }
+}
+
+// Whatever moves a part in the table moves its click, its description and its painting with it.
+TEST(JobWindowPointer, PartsFollowTheTable) {
+    JobPlan install;
+    install.verb = "INSTALL";
+    install.selfInstall = true;
+    install.choices = {{"startmenu", "START MENU", true, "", ""}};
+    struct Case {
+        const char* part;
+        JobPlan plan;
+        uint32_t state;
+        lumo::gui::Rect to;
+        std::function<bool(const JobWindow&, int opened)> acted;
+    };
+    const Case cases[] = {
+        {"fmt:clap", jobtest::formatPlan(), JobWindow::Choose, {150, 176, 44, 14},
+         [](const JobWindow& w, int) { return !w.plan.choices[1].on; }},
+        {"scope:system", install, JobWindow::Choose, {130, 202, 80, 14},
+         [](const JobWindow& w, int) { return w.plan.scope == tqm::Scope::System; }},
+        {"data", jobtest::dataPlan(), JobWindow::Choose, {60, 228, 100, 14},
+         [](const JobWindow& w, int) { return w.plan.deleteData; }},
+        {"open", jobtest::formatPlan(), JobWindow::Done, {60, 202, 98, 16}, [](const JobWindow&, int opened) { return opened == 1; }},
+    };
+    for (const Case& c : cases) {
+        BareModel bare;
+        partstest::Moved<JobWindow> w(c.part, c.to, bare.model, bare.alive, c.plan);
+        w.state = c.state;
+        int opened = 0;
+        w.onOpenFolder = [&](const std::string&) { ++opened; };
+        JobWindow plain(bare.model, bare.alive, c.plan);
+        plain.state = c.state;
+        const auto from = partstest::partNamed(plain, c.part);
+        ASSERT_TRUE(from) << c.part;
+        partstest::expectPartFollowsTheTable(w, std::string("job:") + c.part, c.part, from->rect, c.to,
+                                             [&] { return c.acted(w, opened); });
     }
 }

@@ -175,7 +175,7 @@ TEST_F(JobWindowView, UpdateFailsThenRetrySucceeds) {
     EXPECT_EQ(w->state, JobWindow::Failed);
     EXPECT_NE(w->statusText().find("SYNTH-1.1.CLAP.ZIP"), std::string::npos) << w->statusText();
     EXPECT_TRUE(w->buttons()[0].enabled);
-    EXPECT_EQ(w->buttons()[0].id, "retry");
+    EXPECT_EQ(w->partName(w->buttons()[0].id), "retry");
     EXPECT_EQ(row("synth").state, tqm::State::Update);  // nothing was installed
     EXPECT_EQ(view->model->failed.count("synth"), 1u);
 
@@ -216,7 +216,7 @@ TEST_F(JobWindowView, UpdateFailsThenRetrySucceeds) {
     EXPECT_TRUE(view->model->failed.empty());
     EXPECT_EQ(view->model->note, "Synth updated (VST3, CLAP)");
     EXPECT_EQ(view->lastPlan.title, "SYNTH");
-    EXPECT_EQ(w->buttons()[0].id, "open");
+    EXPECT_EQ(w->partName(w->buttons()[0].id), "open");
 }
 
 // Unticking a format takes its task away; stopping during the download ends the job as stopped
@@ -241,7 +241,7 @@ TEST_F(JobWindowView, StopDuringADownloadChangesNothing) {
     ASSERT_TRUE(frameUntil([&] { return w->state != JobWindow::Running; }));
     EXPECT_EQ(w->state, JobWindow::Cancelled);
     EXPECT_EQ(w->statusText(), "CANCELLED");
-    EXPECT_EQ(w->buttons()[0].id, "go");
+    EXPECT_EQ(w->partName(w->buttons()[0].id), "go");
     EXPECT_TRUE(view->model->cancelled);
     EXPECT_TRUE(view->model->failed.empty());
     EXPECT_EQ(disk(), before);
@@ -357,7 +357,7 @@ TEST_F(JobWindowView, TheManagersOwnPlans) {
     ASSERT_TRUE(frameUntil([&] { return w->state != JobWindow::Running; }));
     ASSERT_EQ(w->state, JobWindow::Done) << w->error;
     EXPECT_EQ(w->statusText(), "READY: RESTART TO USE IT");
-    EXPECT_EQ(w->buttons()[0].id, "restart");
+    EXPECT_EQ(w->partName(w->buttons()[0].id), "restart");
     EXPECT_EQ(readFile(bundle + "/Contents/MacOS/manager"), "manager 0.4.0");
     EXPECT_FALSE(fs::exists(bundle + "/Contents/MacOS/X"));
     click("close");

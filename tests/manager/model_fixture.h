@@ -5,11 +5,14 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/sha256.h"
 #include "gui/ui_queue.h"
 #include "manager/model/model.h"
 #include "tests/support/http_server.h"
@@ -25,6 +28,34 @@ inline void serveFolder(LoopbackServer& server, const std::string& root) {
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
         if (it->is_regular_file()) server.serveFile(fs::relative(it->path(), root).string(), readFile(it->path().string()));
 }
+
+// Counts, while it lives, the inputs SHA-256 is given, by size (any thread may hash).
+class HashCount {
+public:
+    HashCount() {
+        std::lock_guard<std::mutex> lock(mutex());
+        sizes().clear();
+        tqm::detail::sha256Watch = [](size_t size) {
+            std::lock_guard<std::mutex> lock(mutex());
+            ++sizes()[size];
+        };
+    }
+    ~HashCount() { tqm::detail::sha256Watch = nullptr; }
+    int of(size_t size) const {
+        std::lock_guard<std::mutex> lock(mutex());
+        return sizes()[size];
+    }
+
+private:
+    static std::mutex& mutex() {
+        static std::mutex m;
+        return m;
+    }
+    static std::map<size_t, int>& sizes() {
+        static std::map<size_t, int> s;
+        return s;
+    }
+};
 
 class ModelTest : public TempHomeTest {
 protected:
