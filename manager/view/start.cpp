@@ -130,9 +130,8 @@ void ManagerView::start(lumo::gui::Editor& editor) {
     model.reset();
     model = std::make_unique<Model>(cfg, editor.uiQueue(), [this] { changed(); });
 
-    look = lumo::standaloneArgValue("--look") == "tq" ? 0 : 1;
-    setSize(bounds.w, bounds.h);
-    if (!lumo::hasStandaloneArg("--zoom")) editor.setZoom(look == 0 ? 1.2 : 1.0);
+    setLook(lumo::standaloneArgValue("--look") == "tq" ? 0 : 1);  // lays the view out again
+    if (!lumo::hasStandaloneArg("--zoom")) editor.setZoom(look_->zoom());
     if (!cfg.harness && !lumo::hasStandaloneArg("--size")) restoreSize();
     if (!cfg.harness) {
         const setup::Where where(cfg.layout.root);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +17,17 @@
 #include "tests/manager/model_fixture.h"
 
 namespace testsupport {
+
+// The main window's part table as (printed name, rectangle) pairs, in the table's order.
+inline std::vector<std::pair<std::string, lumo::gui::Rect>> hitRects(const tqapp::ManagerView& view) {
+    std::vector<std::pair<std::string, lumo::gui::Rect>> out;
+    const tqapp::MainParts table = view.parts();
+    for (const tqapp::Part<tqapp::MainId>& p : table.parts()) out.emplace_back(tqapp::partName(p.id), p.rect);
+    return out;
+}
+
+// The printed name of a hovered or pressed part; empty for none.
+inline std::string nameOf(const std::optional<tqapp::MainId>& id) { return id ? tqapp::partName(*id) : std::string(); }
 
 class ViewHost : public lumo::gui::EditorHost {
 public:

@@ -120,7 +120,7 @@ TEST_F(ViewInput, HitNamesInOrderInBothLooks) {
     for (const std::string lookWord : {"", "tq"}) {
         openFull(lookWord);
         std::vector<std::string> names;
-        for (const auto& [name, r] : view->hitRects()) names.push_back(name);
+        for (const auto& [name, r] : testsupport::hitRects(*view)) names.push_back(name);
         std::vector<std::string> want = {"win:close", "status", "win:min"};
         if (lookWord.empty())
             want.insert(want.end(), {"col:name", "col:version", "col:status"});
@@ -138,7 +138,7 @@ TEST_F(ViewInput, HitNamesInOrderInBothLooks) {
             want.push_back("row:" + std::to_string(i));
         }
         EXPECT_EQ(names, want) << "look " << lookWord;
-        for (const auto& [name, r] : view->hitRects()) EXPECT_GE(r.w, 1) << name;
+        for (const auto& [name, r] : testsupport::hitRects(*view)) EXPECT_GE(r.w, 1) << name;
 
         // The status line is clickable only while it offers the manager's update.
         view->model->say("busy elsewhere");
@@ -151,8 +151,8 @@ TEST_F(ViewInput, HitNamesInOrderInBothLooks) {
         // The automation description is the same list.
         lumo::gui::WidgetInfo info;
         view->describe(info);
-        ASSERT_EQ(info.parts.size(), view->hitRects().size());
-        for (size_t i = 0; i < info.parts.size(); ++i) EXPECT_EQ(info.parts[i].label, view->hitRects()[i].first);
+        ASSERT_EQ(info.parts.size(), testsupport::hitRects(*view).size());
+        for (size_t i = 0; i < info.parts.size(); ++i) EXPECT_EQ(info.parts[i].label, testsupport::hitRects(*view)[i].first);
     }
 }
 
@@ -179,7 +179,7 @@ TEST_F(ViewInput, RowPillsAndPartlyVisibleLines) {
     // A press on a pill selects nothing; its release runs the row action (not the row's selection).
     const std::string before = view->selectedId;
     press(cx(pill), cy(pill));
-    EXPECT_EQ(view->pressedHit, "rowpill:1");
+    EXPECT_EQ(testsupport::nameOf(view->pointer().pressed), "rowpill:1");
     EXPECT_EQ(view->selectedId, before);
     release(cx(pill), cy(pill));
     EXPECT_EQ(view->selectedId, before);
@@ -189,7 +189,7 @@ TEST_F(ViewInput, EveryHitNameClickedAtItsCentre) {
     for (const std::string lookWord : {"", "tq"}) {
         prepare(lookWord);
         std::vector<std::string> names;
-        for (const auto& [name, r] : view->hitRects()) names.push_back(name);
+        for (const auto& [name, r] : testsupport::hitRects(*view)) names.push_back(name);
         for (const std::string& name : names) {
             prepare(lookWord);
             const Rect r = rectOf(name);
@@ -204,7 +204,7 @@ TEST_F(ViewInput, EveryHitNameClickedAtItsCentre) {
             // A pill's plan starts from the row's default ticks.
             if (name.rfind("rowpill:", 0) == 0) after["ticks"] = before["ticks"];
             EXPECT_EQ(changes(before, after), want) << name << " in look '" << lookWord << "'";
-            EXPECT_EQ(view->pressedHit, "");
+            EXPECT_EQ(testsupport::nameOf(view->pointer().pressed), "");
         }
     }
 }
@@ -216,16 +216,16 @@ TEST_F(ViewInput, APressMovedOffBeforeReleaseDoesNothing) {
 
     // The pressed item lights only while the pointer is over it; nothing else lights meanwhile.
     press(cx(all), cy(all));
-    view->hoverHit = "update_all";
+    view->pointer().hover = tqapp::partOf("update_all");
     drag(cx(away), cy(away));
-    EXPECT_EQ(view->hoverHit, "");
+    EXPECT_EQ(testsupport::nameOf(view->pointer().hover), "");
     drag(cx(header), cy(header));
-    EXPECT_EQ(view->hoverHit, "");
+    EXPECT_EQ(testsupport::nameOf(view->pointer().hover), "");
     drag(cx(all), cy(all));
-    EXPECT_EQ(view->hoverHit, "update_all");
+    EXPECT_EQ(testsupport::nameOf(view->pointer().hover), "update_all");
     release(cx(away), cy(away));
-    EXPECT_EQ(view->pressedHit, "");
-    EXPECT_EQ(view->hoverHit, "row:1");  // the release hits again
+    EXPECT_EQ(testsupport::nameOf(view->pointer().pressed), "");
+    EXPECT_EQ(testsupport::nameOf(view->pointer().hover), "row:1");  // the release hits again
 
     const std::string sorted = view->sortColumn;
     press(cx(header), cy(header));
@@ -263,7 +263,7 @@ TEST_F(ViewInput, ScrollbarCapDrags) {
         ASSERT_GT(most, 0);
         Rect cap = rectOf("cap:sb");
         press(cx(cap), cy(cap));
-        EXPECT_EQ(view->pressedHit, "cap:sb");
+        EXPECT_EQ(testsupport::nameOf(view->pointer().pressed), "cap:sb");
         drag(cx(cap), cy(cap) + travel / 2);
         EXPECT_EQ(view->scroll, (travel / 2) * most / travel);
         drag(cx(cap) + 300, cy(cap) + travel);  // the pointer may leave the bar sideways
@@ -345,7 +345,7 @@ TEST_F(ViewInput, CapDragOverAVeryLongListDoesNotOverflow) {
     ASSERT_GT(int64_t(most) * 1000, int64_t(INT32_MAX));
     const Rect cap = rectOf("cap:sb");
     view->onMouseDown(at(cx(cap), cy(cap)));
-    ASSERT_EQ(view->pressedHit, "cap:sb");
+    ASSERT_EQ(testsupport::nameOf(view->pointer().pressed), "cap:sb");
     view->onMouseDrag(at(cx(cap), cy(cap) + 1000));
     EXPECT_EQ(view->scroll, most);
     view->onMouseDrag(at(cx(cap), cy(cap) - 1000));

@@ -112,7 +112,7 @@ protected:
 
     // The rectangle of a hit name, empty when the list has no such name.
     lumo::gui::Rect rectOf(const std::string& name) const {
-        for (const auto& [n, r] : view->hitRects())
+        for (const auto& [n, r] : testsupport::hitRects(*view))
             if (n == name) return r;
         return {};
     }
