@@ -142,6 +142,11 @@ void ManagerView::start(lumo::gui::Editor& editor) {
 }
 
 std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host) {
+    return createManagerEditor(host, std::make_unique<ManagerView>());
+}
+
+std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host,
+                                                       std::unique_ptr<ManagerView> made) {
     const lumo::gui::Assets& skin = managerSkin();
     const lumo::gui::AssetPack& pack = skin.pack(1.0);
     const int w = pack.width > 0 ? pack.width : 426, h = pack.height > 0 ? pack.height : 344;
@@ -150,7 +155,7 @@ std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& ho
     editor->setCustomFrame(lumo::gui::Editor::customFrameSupported());
     editor->setCornerStyle(2);
     editor->setWindowTitle("Ardune Systems Manager", false);
-    ManagerView* view = editor->root()->make<ManagerView>();
+    ManagerView* view = editor->root()->add(std::move(made));
     CaptionArea* caption = editor->root()->make<CaptionArea>();
     placeCaption(*caption, *view);
     editor->onResize = [view, caption](int rw, int rh) {

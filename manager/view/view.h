@@ -365,6 +365,8 @@ lumo::gui::Rect layoutRect(const lumo::Json& v);
 // Sprites that are only ever moved, never cut and stretched.
 bool sliceable(const std::string& sprite);
 std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host);
+// The same around a view made by the caller (one that places its parts elsewhere, say).
+std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host, std::unique_ptr<ManagerView> view);
 // The manager's skin: six packs and the layout document, loaded on first use.
 const lumo::gui::Assets& managerSkin();
 // "VST3", "CLAP", "STANDALONE" for "app", "AU" for every other key.

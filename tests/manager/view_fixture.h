@@ -55,13 +55,15 @@ protected:
     }
 
     // Opens the window with these words after the base ones.
-    tqapp::ManagerView& open(std::vector<std::string> more = {}, bool withBase = true) {
+    // A view made by the test (a subclass) stands in for the plain one when given.
+    tqapp::ManagerView& open(std::vector<std::string> more = {}, bool withBase = true,
+                             std::unique_ptr<tqapp::ManagerView> made = nullptr) {
         std::vector<std::string> words = withBase ? baseArgs() : std::vector<std::string>{"manager"};
         words.insert(words.end(), more.begin(), more.end());
         storeArgs(words);
         close();
         host = std::make_unique<ViewHost>();  // a fresh session: no size left from the last window
-        editor = tqapp::createManagerEditor(*host);
+        editor = made ? tqapp::createManagerEditor(*host, std::move(made)) : tqapp::createManagerEditor(*host);
         view = dynamic_cast<tqapp::ManagerView*>(editor->root()->children.at(0).get());
         return *view;
     }

@@ -355,3 +355,65 @@ TEST_F(ViewInput, CapDragOverAVeryLongListDoesNotOverflow) {
 }
 
 }  // namespace
+
+namespace {
+
+// A window that places its UPDATE ALL button elsewhere: over the top of the list.
+class MovedView : public tqapp::ManagerView {
+public:
+    static constexpr Rect kPlace{40, 80, 86, 15};
+    tqapp::MainParts parts() const override {
+        tqapp::MainParts table = ManagerView::parts();
+        for (tqapp::Part<tqapp::MainId>& p : table.parts())
+            if (p.id == tqapp::mainPart(tqapp::MainPart::UpdateAll)) p.rect = kPlace;
+        return table;
+    }
+};
+
+}  // namespace
+
+TEST_F(ViewInput, APartMovedInTheTableTakesItsClickDescriptionAndPaintAlong) {
+    for (const std::string lookWord : {"", "tq"}) {
+        SCOPED_TRACE("look '" + lookWord + "'");
+        // Where the plain window has the button, and how it paints there and at the new place.
+        openFull(lookWord);
+        const Rect home = rectOf("update_all");
+        ASSERT_GT(home.w, 0);
+        frame();
+        const lumo::gui::Canvas plain = canvas;
+
+        openFull(lookWord, std::make_unique<MovedView>());
+        view->model->note.clear();
+        EXPECT_EQ(rectOf("update_all").x, MovedView::kPlace.x);
+        lumo::gui::WidgetInfo info;
+        view->describe(info);
+        bool described = false;
+        for (const auto& part : info.parts)
+            described = described || (part.label == "update_all" && part.rect.x == MovedView::kPlace.x &&
+                                      part.rect.y == MovedView::kPlace.y);
+        EXPECT_TRUE(described);
+
+        // A release over the old place does nothing; over the new one it acts.
+        clickAt(cx(home), cy(home));
+        EXPECT_EQ(view->model->note, "");
+        clickAt(cx(MovedView::kPlace), cy(MovedView::kPlace));
+        EXPECT_EQ(view->model->note, "Everything is up to date");
+
+        // The button is painted at its new place and no longer at the old one.
+        view->model->note.clear();
+        view->pointer().clear();
+        frame();
+        ASSERT_EQ(canvas.width, plain.width);
+        auto differs = [&](Rect r) {
+            const double z = view->paintScale;  // the view lies at the canvas origin
+            int n = 0;
+            for (int y = int(r.y * z); y < int((r.y + r.h) * z); ++y)
+                for (int x = int(r.x * z); x < int((r.x + r.w) * z); ++x)
+                    n += canvas.pixels[size_t(y) * size_t(canvas.width) + size_t(x)] !=
+                         plain.pixels[size_t(y) * size_t(plain.width) + size_t(x)];
+            return n;
+        };
+        EXPECT_GT(differs(MovedView::kPlace), 0);
+        EXPECT_GT(differs(home), 0);
+    }
+}
