@@ -305,7 +305,6 @@ public:
     void syncRows();
     // Makes the display list from the model's rows (order, headers, the first selection).
     void listRows();
-    uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
 
     // ---- fields, in order
     std::function<void(int w, int h)> resizeRequest;
@@ -313,9 +312,6 @@ public:
     const lumo::Json* layoutRects = nullptr;    // the layout's "rects" object
     std::unique_ptr<Model> model;
     std::map<std::string, lumo::gui::Color> colors;
-    std::map<std::string, lumo::gui::Bitmap> gainedCache;
-    std::map<std::string, lumo::gui::Bitmap> thumbCache;
-    std::map<int, lumo::gui::Bitmap> glyphCache;
     std::map<std::string, std::map<std::string, bool>> wants;
     std::map<std::string, bool> companionTicks;
     std::vector<int32_t> displayList;
@@ -337,8 +333,6 @@ public:
     int32_t rowFirstY = 0;
     int32_t rowPitch = 26;
     int32_t scroll = 0;
-    int32_t dragStartY = 0;
-    int32_t dragStartScroll = 0;
     double paintScale = 1.0;
     int32_t paintX = 0;
     int32_t paintY = 0;
@@ -351,6 +345,13 @@ public:
 private:
     void clampScroll();
 
+    // Brightened sprites, row pictures at a scale and window-button glyphs: kept as long as the view.
+    std::map<std::string, lumo::gui::Bitmap> gainedCache;
+    std::map<std::string, lumo::gui::Bitmap> thumbCache;
+    std::map<int, lumo::gui::Bitmap> glyphCache;
+    uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
+    int32_t dragStartY = 0;         // pointer y and scroll when a press on the scrollbar cap began
+    int32_t dragStartScroll = 0;
     Pointer<MainId> pointer_;
     std::unique_ptr<Look> look_ = makeLook(1);
     MainParts paintParts_;  // the table of the paint in progress
