@@ -18,9 +18,7 @@ void ManagerView::devRow(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& 
     const int32_t e = displayList[size_t(i)];
     const tqm::Row& r = model->rows[size_t(e)];
     const int32_t ox = paintX, oy = paintY;
-    const Rect listBox{dev(listRect.x) + ox, dev(listRect.y) + oy,
-                       dev(double(listRect.x) + listRect.w) - dev(listRect.x),
-                       dev(double(listRect.y) + listRect.h) - dev(listRect.y)};
+    const Rect listBox = listDeviceBox();
     const MainId pill = mainPart(MainPart::RowPill, i);
     const bool sel = i == selectedIndex();
     const bool hover = !sel && (pointer().isHover(mainPart(MainPart::Row, i)) || pointer().isHover(pill));

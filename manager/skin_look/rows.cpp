@@ -17,9 +17,7 @@ using lumo::gui::Rect;
 void ManagerView::plateRow(Canvas& canvas, const lumo::gui::AssetPack& pack, int i, double top) {
     const int32_t e = displayList[size_t(i)];
     const int32_t ox = paintX, oy = paintY;
-    const Rect listBox{dev(listRect.x) + ox, dev(listRect.y) + oy,
-                       dev(double(listRect.x) + listRect.w) - dev(listRect.x),
-                       dev(double(listRect.y) + listRect.h) - dev(listRect.y)};
+    const Rect listBox = listDeviceBox();
     const lumo::Json& m = *managerLayout;
     const double rowBase = lumo::gui::jsonInt(m["row_base"], 0);
     const tqm::Row& r = model->rows[size_t(e)];

@@ -106,10 +106,7 @@ void ManagerView::row(Canvas& canvas, const lumo::gui::AssetPack& pack, int i) {
     if (e >= 0 && size_t(e) >= model->rows.size()) return;
     const double top = double(rowFirstY) + double(i) * rowPitch - scroll;
     if (top + rowPitch < listRect.y || top > double(listRect.y) + listRect.h) return;
-    const int32_t ox = paintX, oy = paintY;
-    const Rect listBox{dev(listRect.x) + ox, dev(listRect.y) + oy,
-                       dev(double(listRect.x) + listRect.w) - dev(listRect.x),
-                       dev(double(listRect.y) + listRect.h) - dev(listRect.y)};
+    const Rect listBox = listDeviceBox();
     const lumo::Json& m = *managerLayout;
     const double rowBase = lumo::gui::jsonInt(m["row_base"], 0);
 

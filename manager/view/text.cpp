@@ -29,6 +29,11 @@ int32_t ManagerView::dev(double v) const {
     return d < double(INT32_MAX) ? int32_t(d) : INT32_MAX;
 }
 
+Rect ManagerView::listDeviceBox() const {
+    return {dev(listRect.x) + paintX, dev(listRect.y) + paintY, dev(double(listRect.x) + listRect.w) - dev(listRect.x),
+            dev(double(listRect.y) + listRect.h) - dev(listRect.y)};
+}
+
 void ManagerView::text(Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, std::string s, double x,
                        double y, char align, double w, const char* colorKey, double maxWidth, double gain) {
     const lumo::gui::BitmapFont* f = fontOf(pack, font);

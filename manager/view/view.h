@@ -299,6 +299,8 @@ public:
     void windowButton(lumo::gui::Canvas& canvas, bool close);
     // A layout length in device pixels at the paint scale: floor(v x scale + 1e-9).
     int32_t dev(double v) const;
+    // The list's area in device pixels of the paint in progress.
+    lumo::gui::Rect listDeviceBox() const;
     // The display index of the selected row, -1 when none.
     int selectedIndex() const;
     // Lists the rows again when the model replaced them since the display list was made.
