@@ -22,7 +22,7 @@ struct Window {
     lumo::gui::Canvas canvas;
 
     Window() {
-        view.look = 0;
+        view.setLook(0);
         view.model = std::make_unique<tqapp::Model>(tqapp::Config{}, std::make_shared<lumo::gui::UiQueue>(),
                                                     std::function<void()>{});
         view.model->loading = false;

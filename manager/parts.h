@@ -8,7 +8,7 @@
 // ("update_all", "rowpill:3", "scope:user"), which is how tests and automation name parts.
 //
 //   PartId<Kind> ...... a kind from the window's own enum and an index for repeated parts (-1 none)
-//   Part<Id> .......... id, rectangle, enabled, checked
+//   Part<Id> .......... id, rectangle, enabled, checked, and where it is drawn when that differs
 //   PartTable<Id> ..... the ordered list: the first part that contains a point is the one hit
 //   Pointer<Id> ....... the hovered and pressed part through press, drag, release, move and leave
 #include <cstdint>
@@ -37,6 +37,9 @@ struct Part {
     lumo::gui::Rect rect;
     bool enabled = true;
     bool checked = false;
+    // Where the part is painted when that is not rect, e.g. the whole of a part that a viewport cuts;
+    // empty: rect.
+    lumo::gui::Rect drawn{};
 };
 
 inline bool partContains(const lumo::gui::Rect& r, int x, int y) {

@@ -23,7 +23,6 @@ const std::map<std::string, Rect>& boxes() {
     return kBoxes;
 }
 
-constexpr const char* kColumns[] = {"name", "version", "status", "action"};
 
 // The inspector's picture well, in design units.
 constexpr Rect kWell{317, 53, 97, 75};
@@ -78,7 +77,7 @@ Rect ManagerView::devCol(int index) const {
 
 std::vector<std::pair<std::string, Rect>> ManagerView::devColumns() const {
     std::vector<std::pair<std::string, Rect>> out;
-    for (int i = 0; i < 4; ++i) out.emplace_back(kColumns[i], devCol(i));
+    for (int i = 0; i < 4; ++i) out.emplace_back(kColumnKeys[i], devCol(i));
     return out;
 }
 
@@ -88,7 +87,7 @@ Rect ManagerView::devRowButton(int rowTop) const {
     return {action.x + action.w - 57, rowTop + pill.y + 1, 52, pill.h - 2};
 }
 
-void ManagerView::devRowLamp(lumo::gui::Canvas& canvas, Rect logical, bool on, bool selected) {
+void ManagerView::devRowLamp(lumo::gui::Canvas& canvas, Rect logical, bool on, bool selected) const {
     const Rect r = devRect(logical);
     const int u = dev::one(paintScale), side = 5 * u;
     const Rect sq{r.x + (r.w - side) / 2, r.y + (r.h - side) / 2, side, side};
@@ -129,13 +128,16 @@ void ManagerView::devHeaders(const lumo::gui::Paint& p) {
     if (!f) return;
     lumo::gui::Canvas& c = p.canvas;
     const double s = paintScale;
-    for (const auto& [column, box] : devColumns()) {
-        const std::string hitName = "col:" + column;
-        if (column != "action") {
+    for (int i = 0; i < 4; ++i) {
+        // The sortable headers are parts; the action column's is only a label.
+        const std::string column = kColumnKeys[i];
+        const MainId id = mainPart(MainPart::Column, i);
+        const Rect box = i < 3 ? partRect(id) : devCol(i);
+        if (i < 3) {
             const Rect wash{box.x + 1, box.y, box.w - 1, box.h};
-            if (pressedHit == hitName)
+            if (pointer().isPressed(id))
                 c.fillRect(devRect(wash), dev::pressedFill);
-            else if (hoverHit == hitName)
+            else if (pointer().isHover(id))
                 c.fillRect(devRect(wash), dev::hoverWash);
         }
         if (column != "name") {

@@ -18,12 +18,10 @@ void ManagerView::devRow(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& 
     const int32_t e = displayList[size_t(i)];
     const tqm::Row& r = model->rows[size_t(e)];
     const int32_t ox = paintX, oy = paintY;
-    const Rect listBox{dev(listRect.x) + ox, dev(listRect.y) + oy,
-                       dev(double(listRect.x) + listRect.w) - dev(listRect.x),
-                       dev(double(listRect.y) + listRect.h) - dev(listRect.y)};
-    const std::string hit = "row:" + std::to_string(i), pillHit = "rowpill:" + std::to_string(i);
+    const Rect listBox = listDeviceBox();
+    const MainId pill = mainPart(MainPart::RowPill, i);
     const bool sel = i == selectedIndex();
-    const bool hover = !sel && (hoverHit == hit || hoverHit == pillHit);
+    const bool hover = !sel && (pointer().isHover(mainPart(MainPart::Row, i)) || pointer().isHover(pill));
 
     // Plate: from just left of the line to the scrollbar's rule, the 2-unit gap below left open.
     const double x0 = std::max<double>(rowFirstX - 2, listRect.x);
@@ -55,13 +53,14 @@ void ManagerView::devRow(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& 
     const char* statusKey = rowStatus(r, status);
     text(canvas, pack, "val", status, c2.x, b, 'r', c2.w - 5, sel ? "row_sel" : statusKey, c2.w - 7, 1.0);
 
-    const Rect button = devRowButton(int32_t(std::floor(top)));
+    // The lamp's place; the button is where the part table puts it (one the list hides whole is not there).
+    Rect button = devRowButton(int32_t(std::floor(top)));
     if (showsPill(r)) {
+        if (const Rect at = drawnRect(pill); at.w > 0) button = at;
         const bool failed = model->failed.count(r.id) > 0;
         const char* word = failed ? "RETRY" : r.state == tqm::State::Update ? "UPDATE" : "INSTALL";
-        const bool down = pressedHit == pillHit && hoverHit == pillHit;
-        const bool hot = hoverHit == pillHit && pressedHit.empty();
-        dev::button(*paint, devRect(button), hot, down, true);
+        const bool down = held(pill);
+        dev::button(*paint, devRect(button), hot(pill), down, true);
         centred(canvas, pack, "small", word, {button.x, down ? button.y : button.y - 1, button.w, button.h + 1},
                 "row_pill", 1.0);
     } else if (r.state == tqm::State::Installed || r.state == tqm::State::Update || r.state == tqm::State::Delisted) {

@@ -1,13 +1,12 @@
 // Skin-look painting of the named parts of the drawing order: window buttons (drawn by code with a
 // vector glyph), pills in their pointer state, sort pill and arrow, scrollbar arrows and cap, the
-// inspector's buttons, tick boxes, lamps and format labels, the main button's word, and the
-// inspector's texts (name, wrapped description, shown folder shortened from the front).
+// inspector's buttons, tick boxes, lamps and format labels, and the main button's word. Each part
+// is drawn where the part table puts it.
 #include <algorithm>
 #include <cmath>
 
 #include "engine/layout.h"
 #include "gui/draw/svg.h"
-#include "manager/pixel_look/primitives.h"
 #include "manager/model/model.h"
 #include "manager/view/view.h"
 #include "gui/draw/clip_scope.h"
@@ -21,8 +20,6 @@ using lumo::gui::Canvas;
 using lumo::gui::Rect;
 
 namespace {
-
-constexpr const char* kIS = "Ardune Systems Manager/Inspector Section";
 
 // The close (a cross) or minimise (a bar near the foot) glyph, parsed once.
 const lumo::gui::Svg& windowGlyph(bool close) {
@@ -38,91 +35,85 @@ const lumo::gui::Svg& windowGlyph(bool close) {
     return close ? x : minus;
 }
 
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+// One outline unit in device pixels: the scale rounded, at least one pixel.
+int32_t unitAt(double scale) {
+    if (!(scale > 0) || !std::isfinite(scale)) return 1;
+    return int32_t(std::max(1.0, std::round(std::min(scale, 1e6))));
+}
 
 }  // namespace
 
-void ManagerView::pill(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& hit,
-                       const std::string& prefix) {
-    const std::string st = lookFor(hit, "normal", "hover", "pressed");
+void ManagerView::sprite(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, const MainId& id,
+                         const std::string& home, double gain) {
+    const Rect at = partRect(id), from = spriteRect(home);
+    put(canvas, pack, name, at.x - from.x, at.y - from.y, {}, gain, true);
+}
+
+void ManagerView::pill(Canvas& canvas, const lumo::gui::AssetPack& pack, const MainId& id, const std::string& prefix) {
+    const std::string st = look(id, "normal", "hover", "pressed");
     // These four brighten their normal face for the hover look.
-    if (st == "hover" && (hit == "sort" || hit == "account" || hit == "main_pill" || hit == "update_all"))
-        put(canvas, pack, prefix + "_normal", 0, 0, {}, 1.1, true);
+    const bool brightens = id.kind == MainPart::Sort || id.kind == MainPart::Account || id.kind == MainPart::MainPill ||
+                           id.kind == MainPart::UpdateAll;
+    if (st == "hover" && brightens)
+        sprite(canvas, pack, prefix + "_normal", id, prefix + "_normal", 1.1);
     else
-        put(canvas, pack, prefix + "_" + st, 0, 0, {}, 1.0, true);
+        sprite(canvas, pack, prefix + "_" + st, id, prefix + "_normal");
 }
 
 void ManagerView::part(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name) {
-    auto sprite = [&](const std::string& s, double dy = 0, double gain = 1.0) {
-        put(canvas, pack, s, 0, dy, {}, gain, true);
-    };
-    auto look3 = [&](const char* a, const char* b, const char* c) { return lookFor(name, a, b, c); };
     const tqm::Row* row = selected();
-    const bool held = pressedHit == name && hoverHit == name;
-    if (name == "win:close" || name == "win:min") {
-        windowButton(canvas, name == "win:close");
-    } else if (name == "sort") {
-        pill(canvas, pack, "sort", "sort_pill");
-    } else if (name == "sort:arrow") {
-        sprite(sortAscending ? "sort_arrow_down" : "sort_arrow_up");
-    } else if (name == "sb:up") {
-        sprite(look3("sb_up_normal", "sb_up_hover", "sb_up_pressed"));
-    } else if (name == "sb:down") {
-        sprite(look3("sb_down_normal", "sb_down_hover", "sb_down_pressed"));
-    } else if (name == "cap:sb") {
-        sprite(pressedHit == name ? "cap_sb_grabbed" : hoverHit == name ? "cap_sb_hover" : "cap_sb", capOffset());
-    } else if (name == "open") {
-        sprite(look3("open_up", "open_hover", "open_down"));
-    } else if (name == "more") {
-        sprite(look3("more_up", "more_hover", "more_down"));
-    } else if (name == "main_pill") {
-        pill(canvas, pack, "main_pill", "main_pill");
-    } else if (name == "main_pill:label") {
+    if (name == "sort:arrow") {
+        put(canvas, pack, sortAscending ? "sort_arrow_down" : "sort_arrow_up", 0, 0, {}, 1.0, true);
+        return;
+    }
+    if (name == "main_pill:label") {
         const std::string word = upper(row ? buttonWord(*row, mainAction()) : std::string("install"));
-        const Rect S = spriteRect("main_pill_normal");
+        const Rect S = partRect(mainPart(MainPart::MainPill));
         const Rect B = boxRect((*managerLayout)["label_main"]);
         const Rect L = mapRect(B);
         const lumo::gui::Sprite* P = managerSkin().pack(1.0).sprite("main_pill_normal");
         Rect box{S.x, S.y + B.y - (P ? P->y : 0), S.w, L.h};
-        if (held) box.y += 1;
+        if (held(mainPart(MainPart::MainPill))) box.y += 1;
         centred(canvas, pack, "bold", word, box, "lbl_main", 1.0);
-    } else if (name == "update_all" || name == "account") {
-        pill(canvas, pack, name, name);
-    } else if (startsWith(name, "check:")) {
-        const std::string f = name.substr(6);
-        sprite("check_" + f + (held ? "_press_" : "_") + (ticked(row, f) ? "on" : "off"), 0,
-               offered(row, f) ? 1.0 : 0.45);
-    } else if (startsWith(name, "led:")) {
-        const std::string f = name.substr(4);
-        sprite("led_" + f + (installedHere(row, f) ? "_on" : "_off"));
-    } else if (startsWith(name, "label:")) {
-        const std::string f = name.substr(6);
-        const double gain = !offered(row, f) ? 0.45 : slotFormat(row, f) == pathFormat() ? 1.15 : 0.85;
-        slotLabel(canvas, pack, row, f, "lbl_format", gain);
+        return;
     }
-}
-
-void ManagerView::slotLabel(Canvas& canvas, const lumo::gui::AssetPack& pack, const tqm::Row* row,
-                            const std::string& slot, const char* colorKey, double gain) {
-    // A label may be wider than its slot's box ("AU" is): it may take the row up to 2 units short of
-    // the nearest other label's centre, and a companion's name longer than that ends in "...".
-    const lumo::Json& boxes = (*managerLayout)["label_formats"];
-    const Rect box = shiftRect(boxRect(boxes[slot]));
-    const double centre = box.x + box.w * 0.5;
-    double nearest = 0;
-    for (const auto& [other, value] : boxes.object()) {
-        const Rect o = shiftRect(boxRect(value));
-        const double d = std::abs(o.x + o.w * 0.5 - centre);
-        if (other != slot && (nearest == 0 || d < nearest)) nearest = d;
+    const std::optional<MainId> id = partOf(name);
+    if (!id) return;
+    auto three = [&](const std::string& stem, const char* normal, const char* hover, const char* pressed) {
+        sprite(canvas, pack, stem + look(*id, normal, hover, pressed), *id, stem + normal);
+    };
+    const std::string f = slotKey(id->index);
+    switch (id->kind) {
+        case MainPart::WinClose:
+        case MainPart::WinMin: windowButton(canvas, id->kind == MainPart::WinClose); break;
+        case MainPart::Sort: pill(canvas, pack, *id, "sort_pill"); break;
+        case MainPart::ScrollUp: three("sb_up_", "normal", "hover", "pressed"); break;
+        case MainPart::ScrollDown: three("sb_down_", "normal", "hover", "pressed"); break;
+        case MainPart::Cap: {
+            const MainId cap = *id;
+            const char* face = pointer().isPressed(cap) ? "cap_sb_grabbed" : pointer().isHover(cap) ? "cap_sb_hover" : "cap_sb";
+            sprite(canvas, pack, face, cap, "cap_sb");
+            break;
+        }
+        case MainPart::Open: three("open_", "up", "hover", "down"); break;
+        case MainPart::More: three("more_", "up", "hover", "down"); break;
+        case MainPart::MainPill: pill(canvas, pack, *id, "main_pill"); break;
+        case MainPart::UpdateAll: pill(canvas, pack, *id, "update_all"); break;
+        case MainPart::Account: pill(canvas, pack, *id, "account"); break;
+        case MainPart::Check:
+            sprite(canvas, pack, "check_" + f + (held(*id) ? "_press_" : "_") + (ticked(row, f) ? "on" : "off"), *id,
+                   "check_" + f + "_off", offered(row, f) ? 1.0 : 0.45);
+            break;
+        case MainPart::Led:
+            sprite(canvas, pack, "led_" + f + (installedHere(row, f) ? "_on" : "_off"), *id, "led_" + f + "_off");
+            break;
+        case MainPart::Label: {
+            const double gain = !offered(row, f) ? 0.45 : slotFormat(row, f) == pathFormat() ? 1.15 : 0.85;
+            slotLabel(canvas, pack, row, f, "lbl_format", gain);
+            break;
+        }
+        default: break;
     }
-    // Nor beyond the inspector's inside (the description box's sides).
-    const Rect inside = mapRect(layoutRect((*managerLayout)["desc_view"]));
-    nearest = std::min({nearest, 2 * (centre - inside.x), 2 * (inside.x + inside.w - centre)});
-    const int room = std::max(box.w, int(nearest) - 2);
-    const Rect wide{int(std::lround(centre - room * 0.5)), box.y, room, box.h};
-    std::string title = slotTitle(row, slot);
-    if (const lumo::gui::BitmapFont* f = fontOf(pack, "small")) title = f->fit(title, dev(wide.w));
-    centred(canvas, pack, "small", title, wide, colorKey, gain);
 }
 
 std::string ManagerView::buttonWord(const tqm::Row& row, const Action& action) {
@@ -133,71 +124,13 @@ std::string ManagerView::buttonWord(const tqm::Row& row, const Action& action) {
     return action.verb;
 }
 
-void ManagerView::inspectorText(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key) {
-    const tqm::Row* row = selected();
-    const std::string is = kIS;
-    if (key == "title" && row) {
-        const std::string path = is + "/Plugin Info Title Mockup";
-        const Rect D = mapRect(layoutRect((*managerLayout)["desc_view"]));
-        // The pixel look's picture well reaches lower than the skin's: there the title goes down as far
-        // as its capitals need to clear the well's frame.
-        const double y = look == 1 ? std::max(base(path), devUnderWell(pack)) : base(path);
-        text(canvas, pack, "val", row->name, left(path), y, 'l', 0, "title", D.x + D.w - left(path) - 2, 1.0);
-    } else if (key == "desc" && row) {
-        const std::string path = is + "/Plugin Description Mockup";
-        const Rect D = mapRect(layoutRect((*managerLayout)["desc_view"]));
-        const std::string words =
-            row->entry ? row->entry->description
-                       : std::string("No longer in the catalog. It stays installed until you remove it.");
-        ClipScope clip(canvas, {dev(D.x) + paintX, dev(D.y) + paintY, dev(double(D.x) + D.w) - dev(D.x),
-                                dev(double(D.y) + D.h) - dev(D.y)});
-        const lumo::Json& baseValue = (*layoutRects)[path]["base"];
-        const double y0 = 3 + (baseValue.isNumber() ? baseValue.number : 0.0);
-        std::vector<std::string> lines = wrap(pack, words, D.w - 4);
-        // Only whole lines are drawn; the last one ends in "..." when more text is left.
-        if (const lumo::gui::BitmapFont* f = fontOf(pack, "val")) {
-            const double below = std::abs(f->descent) / paintScale;
-            size_t fit = 0;
-            while (fit < lines.size() && y0 + 11.0 * double(fit) + below <= D.y + D.h) ++fit;
-            if (fit > 0 && fit < lines.size()) {
-                std::string& last = lines[fit - 1];
-                while (!last.empty() && (last.back() == ' ' || f->width(last + "...") > dev(D.w - 4))) last.pop_back();
-                last += "...";
-            }
-            lines.resize(fit);
-        }
-        for (size_t n = 0; n < lines.size(); ++n)
-            text(canvas, pack, "val", lines[n], left(path), y0 + 11.0 * double(n), 'l', 0, "desc", 0, 1.0);
-    } else if (key == "path") {
-        const std::string mock = is + "/Installation Section/Installation Controls/Filepath Mockup";
-        // The pixel look has its own value box, the text 4 units in from its left edge.
-        const Rect V = look == 1 ? devBox("path")
-                                 : mapRect(boxRect(
-                                       (*layoutRects)[is + "/Installation Section/Installation Controls/Filepath Valuebox"]["r"]));
-        const double x = look == 1 ? V.x + 4.0 : left(mock);
-        std::string t = shownDir();
-        if (const lumo::gui::BitmapFont* f = fontOf(pack, "val")) {
-            const int limit = dev(V.x + V.w - x - 4);
-            if (f->width(t) > limit) {
-                // The end names the folder: the front gives way. Widths are summed, not measured again.
-                const int dots = f->width("...");
-                int width = f->width(t);
-                size_t from = 0;
-                while (t.size() - from >= 2 && dots + width > limit) width -= f->advance(uint8_t(t[from++]));
-                t = "..." + t.substr(from);
-            }
-        }
-        text(canvas, pack, "val", t, x, base(mock), 'l', 0, "path", 0, 1.0);
-    }
-}
-
 void ManagerView::windowButton(Canvas& canvas, bool close) {
-    const std::string name = close ? "win:close" : "win:min";
-    const bool down = pressedHit == name && hoverHit == name;
-    const bool hot = hoverHit == name && pressedHit.empty();
-    const Rect slot = windowSlot(close);
+    const MainId id = mainPart(close ? MainPart::WinClose : MainPart::WinMin);
+    const bool down = held(id);
+    const bool hot = this->hot(id);
+    const Rect slot = partRect(id);
     const double x = slot.x, y = slot.y;
-    const int32_t t = dev::one(paintScale);
+    const int32_t t = unitAt(paintScale);
     const int32_t ox = paintX, oy = paintY;
     auto span = [&](double a, double b) { return dev(b) - dev(a); };
     canvas.fillRect({ox + dev(x + 2), oy + dev(y + 15), span(x + 2, x + 15), span(y + 15, y + 16)}, 0x5A000000u);

@@ -1,4 +1,4 @@
-// The click dispatcher: what a completed click on each hit name does. The actions themselves live
+// The click dispatcher: what a completed click on each part does. The actions themselves live
 // with the row list, the row actions, the row menu and the plans; this file only routes to them.
 #include <cstdlib>
 #include <filesystem>
@@ -11,8 +11,6 @@
 namespace tqapp {
 namespace {
 
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
 bool plainApp(const tqm::Row* row) { return row && row->kind == 1 && !row->appPlugin(); }
 
 bool isFolder(const std::string& path) {
@@ -22,54 +20,62 @@ bool isFolder(const std::string& path) {
 
 }  // namespace
 
-void ManagerView::click(const std::string& name) {
-    if (name == "win:close") {
-        if (editor) editor->closeStandaloneWindow();
-    } else if (name == "win:min") {
-        if (editor) editor->minimizeWindow();
-    } else if (name == "status") {
-        openSelfUpdate();
-    } else if (name == "account") {
-        openAccount();
-    } else if (startsWith(name, "col:")) {
-        const std::string column = name.substr(4);
-        if (column == sortColumn) {
-            sortAscending = !sortAscending;
-        } else {
-            sortColumn = column;
-            sortAscending = true;
+void ManagerView::click(const MainId& id) {
+    const tqm::Row* row = selected();
+    switch (id.kind) {
+        case MainPart::WinClose:
+            if (editor) editor->closeStandaloneWindow();
+            break;
+        case MainPart::WinMin:
+            if (editor) editor->minimizeWindow();
+            break;
+        case MainPart::Status: openSelfUpdate(); break;
+        case MainPart::Account: openAccount(); break;
+        case MainPart::Column: {
+            const std::string column = id.index >= 0 && id.index < 4 ? kColumnKeys[id.index] : "";
+            if (column == sortColumn) {
+                sortAscending = !sortAscending;
+            } else {
+                sortColumn = column;
+                sortAscending = true;
+            }
+            changed();
+            break;
         }
-        changed();
-    } else if (name == "sort") {
-        sortAscending = !sortAscending;
-        changed();
-    } else if (name == "sb:up") {
-        setScroll(scroll - rowPitch);
-    } else if (name == "sb:down") {
-        setScroll(scroll + rowPitch);
-    } else if (name == "open") {
-        openShownFolder();
-    } else if (name == "more") {
-        if (const tqm::Row* row = selected()) moreMenu(*row);
-    } else if (name == "main_pill") {
-        if (const tqm::Row* row = selected()) runAction(*row, mainAction());
-    } else if (name == "update_all") {
-        updateAll();
-    } else if (startsWith(name, "check:")) {
-        tickSlot(name.substr(6));
-    } else if (startsWith(name, "label:") || startsWith(name, "led:")) {
-        const std::string slot = name.substr(name.find(':') + 1);
-        const tqm::Row* row = selected();
-        if (!plainApp(row)) shownFormat = row ? slotFormat(row, slot) : slot;
-    } else if (startsWith(name, "rowpill:")) {
-        const int i = std::atoi(name.c_str() + 8);
-        if (model && i >= 0 && size_t(i) < displayList.size() && displayList[size_t(i)] >= 0 &&
-            size_t(displayList[size_t(i)]) < model->rows.size())
-            rowAction(model->rows[size_t(displayList[size_t(i)])]);
+        case MainPart::Sort:
+            sortAscending = !sortAscending;
+            changed();
+            break;
+        case MainPart::ScrollUp: setScroll(scroll - rowPitch); break;
+        case MainPart::ScrollDown: setScroll(scroll + rowPitch); break;
+        case MainPart::Open: openShownFolder(); break;
+        case MainPart::More:
+            if (row) moreMenu(*row);
+            break;
+        case MainPart::MainPill:
+            if (row) runAction(*row, mainAction());
+            break;
+        case MainPart::UpdateAll: updateAll(); break;
+        case MainPart::Check: tickSlot(slotKey(id.index)); break;
+        case MainPart::Label:
+        case MainPart::Led:
+            if (!plainApp(row)) shownFormat = row ? slotFormat(row, slotKey(id.index)) : slotKey(id.index);
+            break;
+        case MainPart::RowPill: {
+            const int i = id.index;
+            if (model && i >= 0 && size_t(i) < displayList.size() && displayList[size_t(i)] >= 0 &&
+                size_t(displayList[size_t(i)]) < model->rows.size())
+                rowAction(model->rows[size_t(displayList[size_t(i)])]);
+            break;
+        }
+        // The cap and the lines act on the press alone.
+        case MainPart::Cap:
+        case MainPart::Row: break;
     }
-    // "cap:sb" and "row:" act on the press alone.
     repaint();
 }
+
+std::string ManagerView::slotKey(int32_t index) { return index >= 0 && index < 3 ? kSlotKeys[index] : ""; }
 
 void ManagerView::tickSlot(const std::string& slot) {
     const tqm::Row* row = selected();

@@ -1,12 +1,11 @@
 // Geometry: the page spread over the window size by the stretch bands, design rectangles mapped or
-// moved to the current size, sprite boxes, the scrollbar's travel, fonts of the two looks, word wrap
+// moved to the current size, sprite boxes, the scrollbar's travel, the look in use and its fonts, word wrap
 // and the area-averaged resample.
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <mutex>
 
-#include "manager/pixel_look/primitives.h"
 #include "manager/model/model.h"
 #include "manager/view/view.h"
 
@@ -88,8 +87,7 @@ void ManagerView::setSize(int w, int h) {
     bounds = {0, 0, w, h};
     xAxis.spread(std::max(0, w - pageWidth), inspectorShare);
     yAxis.spread(std::max(0, h - pageHeight), 0.0);  // the first y band takes all
-    listRect = mapRect(layoutRect((*managerLayout)["list_view"]));
-    if (look == 1) listRect.w = int32_t(std::lround(xAxis.map(296))) - listRect.x;
+    listRect = look_->listArea(*this, mapRect(layoutRect((*managerLayout)["list_view"])));
     if (model) clampScroll();
     repaint();
 }
@@ -125,9 +123,10 @@ lumo::gui::Rect ManagerView::spriteRect(const std::string& name) const {
             ys.back().dst + ys.back().dstLen - ys.front().dst};
 }
 
-lumo::gui::Rect ManagerView::faceRect(const std::string& name) const {
+lumo::gui::Rect ManagerView::faceRect(const std::string& name) const { return faceRect(name, spriteRect(name)); }
+
+lumo::gui::Rect ManagerView::faceRect(const std::string& name, lumo::gui::Rect r) const {
     const Insets in = insetsOf(name);
-    lumo::gui::Rect r = spriteRect(name);
     return {r.x + in[0], r.y + in[1], std::max(1, r.w - in[0] - in[2]), std::max(1, r.h - in[1] - in[3])};
 }
 
@@ -144,20 +143,18 @@ int32_t ManagerView::maxScroll() const {
     return int32_t(std::clamp<int64_t>(m, 0, INT32_MAX));
 }
 
-lumo::gui::Rect ManagerView::scrollPart(const std::string& hit, const std::string& sprite) const {
-    return look == 1 && hasDevBox(hit) ? devBox(hit) : spriteRect(sprite);
-}
+lumo::gui::Rect ManagerView::scrollPart(MainPart kind) const { return look_->partBox(*this, mainPart(kind)); }
 
 int32_t ManagerView::trackTravel() const {
-    const lumo::gui::Rect up = scrollPart("sb:up", "sb_up_normal");
-    const lumo::gui::Rect down = scrollPart("sb:down", "sb_down_normal");
-    const lumo::gui::Rect cap = scrollPart("cap:sb", "cap_sb");
+    const lumo::gui::Rect up = scrollPart(MainPart::ScrollUp);
+    const lumo::gui::Rect down = scrollPart(MainPart::ScrollDown);
+    const lumo::gui::Rect cap = scrollPart(MainPart::Cap);
     return std::max(0, down.y - (up.y + up.h) - cap.h - 4);
 }
 
 int32_t ManagerView::capOffset() const {
-    const lumo::gui::Rect up = scrollPart("sb:up", "sb_up_normal");
-    const lumo::gui::Rect cap = scrollPart("cap:sb", "cap_sb");
+    const lumo::gui::Rect up = scrollPart(MainPart::ScrollUp);
+    const lumo::gui::Rect cap = scrollPart(MainPart::Cap);
     const int32_t top = up.y + up.h - cap.y + 2;
     const int32_t most = maxScroll();
     if (most < 1) return top;
@@ -166,20 +163,23 @@ int32_t ManagerView::capOffset() const {
 
 const lumo::gui::BitmapFont* ManagerView::fontAt(const lumo::gui::AssetPack& pack, const std::string& role,
                                                  double scale) const {
-    if (look == 0) return pack.font(role);
-    const bool bold = role == "bold" || role == "small" || role == "pill" || role == "head";
-    return dev::font(scale, bold, false);
+    return look_->font(pack, role, scale);
 }
 
 const lumo::gui::BitmapFont* ManagerView::fontOf(const lumo::gui::AssetPack& pack, const std::string& role) const {
     return fontAt(pack, role, paintScale);
 }
 
-std::string ManagerView::lookFor(const std::string& hit, const std::string& normal, const std::string& hover,
-                                 const std::string& pressed) const {
-    if (pressedHit == hit && hoverHit == hit) return pressed;
-    if (hoverHit == hit && pressedHit.empty()) return hover;
+std::string ManagerView::look(const MainId& id, const std::string& normal, const std::string& hover,
+                              const std::string& pressed) const {
+    if (held(id)) return pressed;
+    if (hot(id)) return hover;
     return normal;
+}
+
+void ManagerView::setLook(int32_t which) {
+    look_ = makeLook(which);
+    setSize(bounds.w, bounds.h);
 }
 
 lumo::gui::Bitmap ManagerView::boxResize(const lumo::gui::Bitmap& src, int w, int h) {

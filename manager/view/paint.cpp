@@ -1,6 +1,7 @@
 // Painting: the one paint entry of the main window, which sets the paint state every painter reads
 // and runs the layout's "order" list from bottom to top; the row list's sequence and its empty
 // message, the inspector's logo box, the fixed labels and the status line.
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <utility>
@@ -10,37 +11,31 @@
 #include "gui/draw/clip_scope.h"
 
 namespace tqapp {
+namespace {
+
+bool usable(const lumo::gui::Bitmap& b) { return !b.empty() && b.pixels.size() >= size_t(b.w) * size_t(b.h); }
+
+// The status word of a row and its colour key, by state.
+std::pair<const char*, const char*> statusOf(tqm::State state) {
+    switch (state) {
+        case tqm::State::Absent: return {"Get", "row"};
+        case tqm::State::Installed: return {"Installed", "row"};
+        case tqm::State::Update: return {"Update", "row_status_update"};
+        case tqm::State::NeedsManager: return {"Needs app", "row"};
+        case tqm::State::Unavailable: return {"Not here", "row"};
+        case tqm::State::Delisted: return {"Delisted", "row"};
+    }
+    return {"", "row"};
+}
+
+}  // namespace
 
 using lumo::gui::ClipScope;
 using lumo::gui::meet;
 
+using lumo::gui::Bitmap;
 using lumo::gui::Canvas;
 using lumo::gui::Rect;
-
-namespace {
-
-// Whether put() at (ox, oy) covers all of area with the opaque sprite: its segments each copy at least
-// one source pixel and each starts where the one before ends.
-bool opaqueOver(const lumo::gui::Sprite* s, const Axis& xAxis, const Axis& yAxis, double scale, int64_t ox,
-                int64_t oy, Rect area) {
-    if (area.empty()) return true;
-    if (!s || !s->opaque || !s->image) return false;
-    for (int k = 0; k < 2; ++k) {
-        const std::vector<Axis::Seg> segs = k ? yAxis.segments(s->y, s->image->h, scale, true)
-                                              : xAxis.segments(s->x, s->image->w, scale, true);
-        if (segs.empty()) return false;
-        int64_t end = segs.front().dst;
-        for (const Axis::Seg& g : segs) {
-            if (g.len < 1 || g.dst != end) return false;
-            end = int64_t(g.dst) + (g.stretched ? g.dstLen : g.len);
-        }
-        const int64_t o = k ? oy : ox, lo = k ? area.y : area.x, len = k ? area.h : area.w;
-        if (lo < o + segs.front().dst || lo + len > o + end) return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 void ManagerView::draw(const lumo::gui::Paint& p) {
     const lumo::gui::Assets& skin = managerSkin();
@@ -53,43 +48,28 @@ void ManagerView::draw(const lumo::gui::Paint& p) {
     Canvas& canvas = p.canvas;
     // Nothing of the window lands outside the canvas area, whatever clip the paint came with.
     ClipScope whole(canvas, canvas.area);
-    if (look == 0) {
-        // Where the page lies opaque over the whole paint area the fill would never show.
-        if (!opaqueOver(pack.sprite("page"), xAxis, yAxis, paintScale, paintX, paintY, meet(p.rect, canvas.clip)))
-            canvas.fillRect(p.rect, 0xFF0B0B0Bu);
-        put(canvas, pack, "page", 0, 0, {}, 1.0, true);
-    } else {
-        devFrames(p);
-    }
+    paintParts_ = parts();
+    painting_ = true;
+    look_->frame(*this, p, pack);
     for (const lumo::Json& entry : managerSkin().layout["order"].array()) {
         const std::string& kind = entry[0].string();
         const std::string& name = entry[1].string();
-        if (look == 1) {
-            if (kind == "over") continue;
-            if (name.rfind("text:", 0) != 0 && name != "rows" && name != "logo") {
-                devPart(p, name);
-                continue;
-            }
-        } else if (kind == "over") {
-            if (pack.sprite(name + "_b"))
-                glass(canvas, pack, name);
-            else
-                put(canvas, pack, name, 0, 0, {}, 1.0, true);
-            continue;
-        }
-        if (name == "rows")
+        // The rows, the logo and the texts are painted alike in both looks.
+        if (kind == "over" || (name != "rows" && name != "logo" && name.rfind("text:", 0) != 0))
+            look_->layer(*this, p, pack, kind, name);
+        else if (name == "rows")
             rows(canvas, pack);
         else if (name == "logo")
             logo(canvas, pack);
         else if (name.rfind("text:lbl_", 0) == 0)
             label(canvas, pack, name.substr(9));
-        else if (name.rfind("text:", 0) == 0)
-            inspectorText(canvas, pack, name.substr(5));
         else
-            part(canvas, pack, name);
+            inspectorText(canvas, pack, name.substr(5));
     }
     const Rect box = mapRect(layoutRect((*managerLayout)["status_text"]));
     text(canvas, pack, "val", statusText(), box.x, box.y + box.h - 5, 'l', 0, "status", box.w - 4, 1.0);
+    painting_ = false;
+    paintParts_ = {};
     paint = nullptr;
 }
 
@@ -117,6 +97,69 @@ void ManagerView::rows(Canvas& canvas, const lumo::gui::AssetPack& pack) {
     else if (model && model->catalog && !model->catalog->ok)
         message = "No catalog";
     text(canvas, pack, "val", message, listRect.x, listRect.y + 40, 'c', listRect.w, "row", 0, 1.0);
+}
+
+void ManagerView::row(Canvas& canvas, const lumo::gui::AssetPack& pack, int i) {
+    if (!model || i < 0 || size_t(i) >= displayList.size()) return;
+    const int32_t e = displayList[size_t(i)];
+    // A stale entry (rows replaced since the list was made) is never painted.
+    if (e >= 0 && size_t(e) >= model->rows.size()) return;
+    const double top = double(rowFirstY) + double(i) * rowPitch - scroll;
+    if (top + rowPitch < listRect.y || top > double(listRect.y) + listRect.h) return;
+    const Rect listBox = listDeviceBox();
+    const lumo::Json& m = *managerLayout;
+    const double rowBase = lumo::gui::jsonInt(m["row_base"], 0);
+
+    if (e < 0) {
+        ClipScope clip(canvas, listBox);
+        const char* word = e == kAppsHeader ? "APPS" : "PLUGINS";
+        const double b = top + rowBase;
+        text(canvas, pack, "bold", word, rowFirstX + 4, b, 'l', 0, "lbl_col_version", 0, 1.0);
+        if (const lumo::gui::BitmapFont* f = fontOf(pack, "bold"))
+            look_->headerRule(*this, canvas, rowFirstX + std::ceil(f->width(word) / paintScale) + 8, b);
+        return;
+    }
+    look_->productLine(*this, canvas, pack, i, top);
+}
+
+
+const char* ManagerView::rowStatus(const tqm::Row& r, std::string& status) const {
+    if (model && model->busy && model->jobIds.count(r.id)) {
+        status = shortProgress();
+        return "row_status_update";
+    }
+    if (model && model->failed.count(r.id)) {
+        status = "Error";
+        return "row_status_update";
+    }
+    const auto [word, key] = statusOf(r.state);
+    status = word;
+    return key;
+}
+
+const Bitmap* ManagerView::rowThumb(const std::string& id, double k) {
+    if (!model) return nullptr;
+    const auto art = model->pictures.find(id);
+    if (art == model->pictures.end()) return nullptr;
+    char label[16];
+    std::snprintf(label, sizeof label, "%gx", paintScale * k);
+    const auto exact = art->second.row.find(label);
+    if (exact != art->second.row.end() && usable(exact->second)) return &exact->second;
+    Bitmap& cached = thumbCache[id + "@" + label];
+    if (usable(cached)) return &cached;
+    const lumo::Json& size = (*managerLayout)["row_thumb"];
+    const double W = size[2].isNumber() ? size[2].number : 68, H = size[3].isNumber() ? size[3].number : 12;
+    const long w = std::lround(W * paintScale * k), h = std::lround(H * paintScale * k);
+    const Bitmap *best = nullptr, *widest = nullptr;
+    for (const auto& [key, b] : art->second.row) {
+        if (!usable(b)) continue;
+        if (b.w >= w && (!best || b.w < best->w)) best = &b;
+        if (!widest || b.w > widest->w) widest = &b;
+    }
+    const Bitmap* source = best ? best : widest;
+    if (!source || w < 1 || h < 1 || w > 1 << 14 || h > 1 << 14) return nullptr;
+    cached = boxResize(*source, int(w), int(h));
+    return &cached;
 }
 
 void ManagerView::logo(Canvas& canvas, const lumo::gui::AssetPack& pack) {
@@ -150,35 +193,36 @@ void ManagerView::label(Canvas& canvas, const lumo::gui::AssetPack& pack, const 
         {"account", {"pill", "ACCOUNT"}},
     };
     // Labels that sit on a button: they take the button's x and width.
-    static const std::map<std::string, std::string> kOn = {
-        {"update_all", "update_all_normal"}, {"account", "account_normal"}, {"col_name", "sort_pill_normal"}};
+    // The ones on a pill sink with it while it is held.
+    struct On {
+        MainPart part;
+        bool sinks;
+    };
+    static const std::map<std::string, On> kOn = {{"update_all", {MainPart::UpdateAll, true}},
+                                                  {"account", {MainPart::Account, true}},
+                                                  {"col_name", {MainPart::Sort, false}}};
     const auto found = kLabels.find(key);
     if (found == kLabels.end()) return;
     const auto [font, words] = found->second;
     const lumo::Json& box0 = (*managerLayout)["labels"][key];
     Rect box = mapRect(boxRect(box0));
     const std::string colour = "lbl_" + key;
+    std::string shown = words;
     if (key == "title") {
         const lumo::gui::BitmapFont* f = fontOf(pack, "head");
-        if (!f) return;
+        if (!f || !look_->labelShape(*this, key, box, shown)) return;
         const double y = box.y + box.h * 0.5 + f->cap_height / paintScale * 0.5;
-        text(canvas, pack, "head", words, look == 1 ? 8 : box.x, y, 'l', 0, colour.c_str(), 0, 1.0);
+        text(canvas, pack, "head", shown, box.x, y, 'l', 0, colour.c_str(), 0, 1.0);
         return;
     }
     if (const auto on = kOn.find(key); on != kOn.end()) {
-        const Rect s = spriteRect(on->second);
+        const Rect s = partRect(mainPart(on->second.part));
         box.x = s.x;
         box.w = s.w;
-        if (pressedHit == key && hoverHit == key) box.y += 1;
+        if (on->second.sinks && held(mainPart(on->second.part))) box.y += 1;
     }
     if (key == "more" || key == "open") box = shiftRect(boxRect(box0));
-    std::string shown = words;
-    if (look == 1) {
-        if (key == "update_all" || key == "more" || key == "open" || key == "account" || key.rfind("col_", 0) == 0)
-            return;
-        if (key == "inspect") box = mapRect({310, 30, 110, 17});
-        shown = upper(shown);
-    }
+    if (!look_->labelShape(*this, key, box, shown)) return;
     centred(canvas, pack, font, shown, box, colour.c_str(), 1.0);
 }
 

@@ -1,9 +1,8 @@
-// Pointer input: the hit list (every clickable thing by name with its rectangle, in both looks), the
-// press, drag, move and release handlers, and the automation description built from the same list.
-// Hover and press are held as hit names, so the list can be rebuilt at any time without leaving a
-// stale pointer to anything.
+// The part table (every clickable part with its rectangle, in both looks), the press, drag, move
+// and release handlers, and the automation description, all read from that one table. Hover and
+// press are held as part ids, so the table can be built again at any time without leaving a stale
+// pointer to anything.
 #include <algorithm>
-#include <cstdlib>
 
 #include "manager/model/model.h"
 #include "manager/view/view.h"
@@ -12,57 +11,38 @@
 namespace tqapp {
 
 using lumo::gui::meet;
-namespace {
-
 using lumo::gui::Rect;
-using HitList = std::vector<std::pair<std::string, Rect>>;
 
-constexpr const char* kSlots[] = {"vst3", "clap", "au"};
-
-}  // namespace
-
-HitList ManagerView::hitRects() const {
-    HitList out;
-    // An entry through a part: the pixel look's own box when it has one, else the part's sprite box.
-    auto through = [&](const std::string& name, const std::string& sprite) {
-        const Rect r = look == 1 && hasDevBox(name) ? devBox(name) : spriteRect(sprite);
-        if (r.w >= 1) out.emplace_back(name, r);
+MainParts ManagerView::parts() const {
+    MainParts out;
+    // A part narrower than one unit is left out.
+    auto add = [&](const MainId& id, Rect r) {
+        if (r.w >= 1) out.add(id, r);
     };
-    auto add = [&](const std::string& name, Rect r) {
-        if (r.w >= 1) out.emplace_back(name, r);
+    auto placed = [&](MainPart kind, int32_t index = -1) {
+        add(mainPart(kind, index), look_->partBox(*this, mainPart(kind, index)));
     };
 
-    add("win:close", windowSlot(true));
+    add(mainPart(MainPart::WinClose), windowSlot(true));
     if (model && !model->busy && model->note.empty() && !model->managerUpdate().empty())
-        add("status", mapRect(layoutRect((*managerLayout)["status_text"])));
-    add("win:min", windowSlot(false));
-    if (look == 1)
-        for (const auto& [column, box] : devColumns())
-            if (column != "action") add("col:" + column, box);
-    if (look == 0) through("sort", "sort_pill_normal");
-    through("sb:up", "sb_up_normal");
-    through("sb:down", "sb_down_normal");
+        add(mainPart(MainPart::Status), mapRect(layoutRect((*managerLayout)["status_text"])));
+    add(mainPart(MainPart::WinMin), windowSlot(false));
+    for (int32_t c = 0; c < 3; ++c) placed(MainPart::Column, c);
+    placed(MainPart::Sort);
+    placed(MainPart::ScrollUp);
+    placed(MainPart::ScrollDown);
     // The cap is always listed: a press on it is what starts a drag.
-    Rect cap = scrollPart("cap:sb", "cap_sb");
+    Rect cap = scrollPart(MainPart::Cap);
     cap.y += capOffset();
-    out.emplace_back("cap:sb", cap);
-    through("open", "open_up");
-    through("more", "more_up");
-    through("main_pill", "main_pill_normal");
-    through("update_all", "update_all_normal");
-    through("account", "account_normal");
-    for (const char* f : kSlots) {
-        const std::string slot = f;
-        through("check:" + slot, "check_" + slot + "_off");
-        through("label:" + slot, "label_" + slot);
-        through("led:" + slot, "led_" + slot + "_off");
-    }
+    out.add(mainPart(MainPart::Cap), cap);
+    for (MainPart kind : {MainPart::Open, MainPart::More, MainPart::MainPill, MainPart::UpdateAll, MainPart::Account})
+        placed(kind);
+    for (int32_t slot = 0; slot < 3; ++slot)
+        for (MainPart kind : {MainPart::Check, MainPart::Label, MainPart::Led}) placed(kind, slot);
 
     // The list: per visible line from the top, the pill before the band so it wins over its row.
     const int32_t right = listRect.x + listRect.w, bottom = listRect.y + listRect.h;
     const int32_t x0 = std::max(rowFirstX, listRect.x);
-    const Rect pill = layoutRect((*managerLayout)["row_pill"]);
-    const int32_t pillShift = xAxis.shiftAt(rowFirstX + pill.x + pill.w * 0.5);
     // A list made from rows the model has since replaced names no line until it is made again.
     const bool current = !model || model->rowsGeneration == listedGeneration;
     for (size_t i = 0; current && i < displayList.size(); ++i) {
@@ -72,37 +52,53 @@ HitList ManagerView::hitRects() const {
         const int64_t y0 = std::max<int64_t>(top, listRect.y);
         const int64_t y1 = std::min<int64_t>(bottom, top + rowPitch - 2);
         if (right - x0 < 1 || y1 - y0 < 1) continue;
-        const std::string index = std::to_string(i);
         if (showsPill(model->rows[size_t(entry)])) {
-            const Rect box = look == 1 ? devRowButton(int32_t(top))
-                                       : Rect{rowFirstX + pill.x + pillShift, int32_t(top) + pill.y, pill.w, pill.h};
+            const Rect box = look_->rowPillBox(*this, int32_t(top));
             const Rect cut = meet(box, listRect);
-            if (cut.w > 0 && cut.h > 0) out.emplace_back("rowpill:" + index, cut);
+            if (cut.w > 0 && cut.h > 0) out.add(mainPart(MainPart::RowPill, int32_t(i)), cut).drawn = box;
         }
-        out.emplace_back("row:" + index, Rect{x0, int32_t(y0), right - x0, int32_t(y1 - y0)});
+        out.add(mainPart(MainPart::Row, int32_t(i)), Rect{x0, int32_t(y0), right - x0, int32_t(y1 - y0)});
     }
     return out;
 }
 
+namespace {
+
+Rect drawnIn(const MainParts& table, const MainId& id) {
+    const Part<MainId>* p = table.find(id);
+    if (!p) return {};
+    return p->drawn.w > 0 || p->drawn.h > 0 ? p->drawn : p->rect;
+}
+
+}  // namespace
+
+Rect ManagerView::partRect(const MainId& id) const { return painting_ ? paintParts_.rect(id) : parts().rect(id); }
+
+Rect ManagerView::drawnRect(const MainId& id) const {
+    return painting_ ? drawnIn(paintParts_, id) : drawnIn(parts(), id);
+}
+
+std::optional<MainId> ManagerView::hitPart(int x, int y) const { return parts().hit(x, y); }
+
 std::string ManagerView::hit(int x, int y) const {
-    for (const auto& [name, r] : hitRects())
-        if (x >= r.x && x < r.x + r.w && y >= r.y && y < r.y + r.h) return name;
-    return {};
+    const std::optional<MainId> id = hitPart(x, y);
+    return id ? partName(*id) : std::string();
 }
 
 bool ManagerView::onMouseDown(const lumo::gui::MouseEvent& e) {
-    pressedHit = hit(e.x, e.y);
-    if (pressedHit == "cap:sb") {
+    pointer_.down(hitPart(e.x, e.y));
+    if (pointer_.isPressed(mainPart(MainPart::Cap))) {
         dragStartY = e.y;
         dragStartScroll = scroll;
     }
-    if (pressedHit.rfind("row:", 0) == 0) selectIndex(std::atoi(pressedHit.c_str() + 4));
+    // A line is selected on the press, not on the release.
+    if (pointer_.pressed && pointer_.pressed->kind == MainPart::Row) selectIndex(pointer_.pressed->index);
     repaint();
     return true;
 }
 
 void ManagerView::onMouseDrag(const lumo::gui::MouseEvent& e) {
-    if (pressedHit == "cap:sb") {
+    if (pointer_.isPressed(mainPart(MainPart::Cap))) {
         const int32_t travel = trackTravel();
         if (travel < 1) return;
         const int64_t most = std::max(maxScroll(), 0);
@@ -113,38 +109,27 @@ void ManagerView::onMouseDrag(const lumo::gui::MouseEvent& e) {
         repaint();
         return;
     }
-    // During a press only the pressed item lights up, and only while the pointer is over it.
-    const bool over = hit(e.x, e.y) == pressedHit;
-    if ((hoverHit == pressedHit) == over) return;
-    hoverHit = over ? pressedHit : std::string();
-    repaint();
+    if (pointer_.drag(hitPart(e.x, e.y))) repaint();
 }
 
 void ManagerView::onMouseUp(const lumo::gui::MouseEvent& e) {
-    const std::string name = std::move(pressedHit);
-    pressedHit.clear();
-    if (!name.empty() && hit(e.x, e.y) == name) click(name);
+    if (const std::optional<MainId> clicked = pointer_.up(hitPart(e.x, e.y))) click(*clicked);
     // The click may have changed what lies under the pointer.
-    hoverHit = hit(e.x, e.y);
+    pointer_.move(hitPart(e.x, e.y));
     repaint();
 }
 
 void ManagerView::onMouseMove(const lumo::gui::MouseEvent& e) {
-    std::string h = hit(e.x, e.y);
-    if (h == hoverHit) return;
-    hoverHit = std::move(h);
-    repaint();
+    if (pointer_.move(hitPart(e.x, e.y))) repaint();
 }
 
 void ManagerView::onMouseLeave() {
-    if (hoverHit.empty()) return;
-    hoverHit.clear();
-    repaint();
+    if (pointer_.leave()) repaint();
 }
 
 void ManagerView::describe(lumo::gui::WidgetInfo& info) const {
     info.value = statusText();
-    for (const auto& [name, r] : hitRects()) info.parts.push_back({name, r, true, false});
+    parts().describe(info, partName);
 }
 
 }  // namespace tqapp

@@ -130,9 +130,8 @@ void ManagerView::start(lumo::gui::Editor& editor) {
     model.reset();
     model = std::make_unique<Model>(cfg, editor.uiQueue(), [this] { changed(); });
 
-    look = lumo::standaloneArgValue("--look") == "tq" ? 0 : 1;
-    setSize(bounds.w, bounds.h);
-    if (!lumo::hasStandaloneArg("--zoom")) editor.setZoom(look == 0 ? 1.2 : 1.0);
+    setLook(lumo::standaloneArgValue("--look") == "tq" ? 0 : 1);  // lays the view out again
+    if (!lumo::hasStandaloneArg("--zoom")) editor.setZoom(look_->zoom());
     if (!cfg.harness && !lumo::hasStandaloneArg("--size")) restoreSize();
     if (!cfg.harness) {
         const setup::Where where(cfg.layout.root);
@@ -143,6 +142,11 @@ void ManagerView::start(lumo::gui::Editor& editor) {
 }
 
 std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host) {
+    return createManagerEditor(host, std::make_unique<ManagerView>());
+}
+
+std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host,
+                                                       std::unique_ptr<ManagerView> made) {
     const lumo::gui::Assets& skin = managerSkin();
     const lumo::gui::AssetPack& pack = skin.pack(1.0);
     const int w = pack.width > 0 ? pack.width : 426, h = pack.height > 0 ? pack.height : 344;
@@ -151,7 +155,7 @@ std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& ho
     editor->setCustomFrame(lumo::gui::Editor::customFrameSupported());
     editor->setCornerStyle(2);
     editor->setWindowTitle("Ardune Systems Manager", false);
-    ManagerView* view = editor->root()->make<ManagerView>();
+    ManagerView* view = editor->root()->add(std::move(made));
     CaptionArea* caption = editor->root()->make<CaptionArea>();
     placeCaption(*caption, *view);
     editor->onResize = [view, caption](int rw, int rh) {

@@ -6,17 +6,22 @@
 //   1. CaptionArea ....................... the strip over the window bar that lets the window be dragged
 //   2. ManagerView, fields ............... every field the view's parts share, in one place
 //   3. Start-up and configuration ........ start.cpp: createManagerEditor, the constructor, start
-//   4. Settings and window size .......... settings_and_window_size.cpp: "settings.txt", "window.txt", first load
+//   4. Settings and window size .......... settings_and_window_size.cpp: "settings.txt", "window.txt",
+//                                          the widening that fits the names; offers_and_restart.cpp:
+//                                          the offers after the first load, the restart, the opener
 //   5. Geometry .......................... geometry.cpp: bands, mapped rectangles, sprite boxes,
 //                                          scrollbar travel, fonts, wrap (the bands are manager/view/axis.h)
 //   6. Row list .......................... row_list.cpp: order, selection, scrolling, status line
-//   7. Pointer and painting .............. pointer.cpp, paint.cpp: hit list, press, draw
+//   7. Parts, pointer and painting ....... main_parts.h: the parts' ids and names; pointer.cpp: the part
+//                                          table, press, drag, release; paint.cpp: draw, rows, labels;
+//                                          text.cpp: text, the inspector's texts; look.h: the looks
 //   8. Job plans ......................... job_plans.cpp: the job window and the manager's own plans
 //   9. Free functions .................... createManagerEditor, formatTitle, upper, startDetached
-//  10. Row actions and the row menu ...... row_actions.cpp, update_all_and_row_menu.cpp: tick boxes, the main
-//                                          button, the row pill, UPDATE ALL, the "more" menu
-//  11. Skin-look painting ................ skin_look/: frame, labels, rows, inspector, pills
-//  12. Pixel look and pointer ............ pixel_look/, pointer.cpp, clicks.cpp
+//  10. Row actions and the row menu ...... row_actions.cpp, update_all.cpp, row_menu.cpp: tick boxes, the
+//                                          main button, the row pill, UPDATE ALL, the "more" menu
+//  11. Skin look ......................... skin_look/: look.cpp (the look), sprites, rows, parts
+//  12. Pixel look and clicks ............. pixel_look/: look.cpp (the look), frame, columns, rows, parts;
+//                                          clicks.cpp: what a click on each part does
 //  13. Settings window .................. settings_window_host.cpp: opening it and what its callbacks do
 //
 // Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
@@ -27,6 +32,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,6 +45,8 @@
 #include "gui/widget.h"
 #include "json/json.h"
 #include "manager/view/axis.h"
+#include "manager/view/look.h"
+#include "manager/view/main_parts.h"
 #include "manager/model/job_plan.h"
 
 namespace tqapp {
@@ -65,8 +73,6 @@ public:
     // Header lines of displayList.
     static constexpr int32_t kAppsHeader = -1;
     static constexpr int32_t kPluginsHeader = -2;
-    // The pixel look needs this many more units of width than the page.
-    static constexpr int32_t kPixelExtraWidth = 70;
 
     // ---- 3. start-up and configuration (start.cpp)
     ManagerView();
@@ -84,7 +90,10 @@ public:
     bool onKey(const lumo::gui::KeyEvent& e) override;
 
     // The least body width of the current look.
-    int32_t minimumWidth() const { return pageWidth + (look == 1 ? kPixelExtraWidth : 0); }
+    int32_t minimumWidth() const { return pageWidth + look_->extraWidth(); }
+    // The look in use: 0 the skin look, 1 the pixel look; setLook changes it and lays the view out again.
+    int32_t look() const { return look_->which(); }
+    void setLook(int32_t which);
 
     // ---- 4. settings and window size (settings_and_window_size.cpp)
     std::string settingsFile() const;
@@ -119,13 +128,15 @@ public:
     // The font of a role at a given scale (fontOf uses paintScale).
     const lumo::gui::BitmapFont* fontAt(const lumo::gui::AssetPack& pack, const std::string& role,
                                         double scale) const;
-    // One of three sprite names by the pointer state of a hit name.
-    std::string lookFor(const std::string& hit, const std::string& normal, const std::string& hover,
-                        const std::string& pressed) const;
+    // One of three sprite names by the pointer state of a part.
+    std::string look(const MainId& id, const std::string& normal, const std::string& hover,
+                     const std::string& pressed) const;
     static lumo::gui::Bitmap boxResize(const lumo::gui::Bitmap& src, int w, int h);
     std::vector<std::string> wrap(const lumo::gui::AssetPack& pack, const std::string& text, double width) const;
-    // A box of the scrollbar: the pixel look's own box for the hit name when it has one, else the sprite's.
-    lumo::gui::Rect scrollPart(const std::string& hit, const std::string& sprite) const;
+    // A box of the scrollbar as the look places it (the cap before its offset).
+    lumo::gui::Rect scrollPart(MainPart kind) const;
+    // The face of a sprite (less its transparent margins) where its box lies.
+    lumo::gui::Rect faceRect(const std::string& sprite, lumo::gui::Rect box) const;
 
     // ---- 6. row list (row_list.cpp)
     void changed();
@@ -136,13 +147,29 @@ public:
     std::string statusText() const;
     std::string shortProgress() const;
 
-    // ---- 7. pointer and painting (pointer.cpp, paint.cpp)
-    std::vector<std::pair<std::string, lumo::gui::Rect>> hitRects() const;
-    // The pixel look's own boxes (filled in with the pixel look's painting).
+    // ---- 7. parts, pointer and painting (pointer.cpp, paint.cpp)
+    // The part table for the current layout, look, scroll and model state: every clickable part with
+    // its rectangle, the first one holding a point being the one hit. Painting, hit testing and the
+    // description all read it; a subclass may place parts elsewhere.
+    virtual MainParts parts() const;
+    // The part under a point; its printed name (empty for none).
+    std::optional<MainId> hitPart(int x, int y) const;
+    std::string hit(int x, int y) const;
+    // A completed click on a part.
+    void click(const MainId& id);
+    // The hovered and pressed parts.
+    const Pointer<MainId>& pointer() const { return pointer_; }
+    Pointer<MainId>& pointer() { return pointer_; }
+    // A part's rectangle in the table (the one of the paint in progress while painting), and where it
+    // is drawn; empty when the table does not list it.
+    lumo::gui::Rect partRect(const MainId& id) const;
+    lumo::gui::Rect drawnRect(const MainId& id) const;
+    // Pointer looks of a part: hot when hovered with nothing pressed, held when pressed and hovered.
+    bool hot(const MainId& id) const { return pointer_.isHover(id) && !pointer_.pressed; }
+    bool held(const MainId& id) const { return pointer_.isHeld(id); }
+    // The pixel look's own boxes by name (pixel_look/frame_and_columns.cpp).
     bool hasDevBox(const std::string& name) const;
     lumo::gui::Rect devBox(const std::string& name) const;
-    std::string hit(int x, int y) const;
-    void click(const std::string& name);
 
     // ---- 8. job plans (job_plans.cpp)
     void openInstall();
@@ -184,7 +211,7 @@ public:
     std::vector<std::pair<std::string, lumo::gui::Rect>> devColumns() const;
     // The action button of a list line whose top is rowTop.
     lumo::gui::Rect devRowButton(int rowTop) const;
-    void devRowLamp(lumo::gui::Canvas& canvas, lumo::gui::Rect logical, bool on, bool selected);
+    void devRowLamp(lumo::gui::Canvas& canvas, lumo::gui::Rect logical, bool on, bool selected) const;
     void devFrames(const lumo::gui::Paint& p);
     void devHeaders(const lumo::gui::Paint& p);
     void devPart(const lumo::gui::Paint& p, const std::string& name);
@@ -200,6 +227,8 @@ public:
     const char* rowStatus(const tqm::Row& row, std::string& status) const;
     // Clicks on a tick box and on "open" (clicks.cpp).
     void tickSlot(const std::string& slot);
+    // The format key of a slot index (the "check:", "label:" and "led:" parts' index).
+    static std::string slotKey(int32_t index);
     void openShownFolder();
 
     // ---- 10. row actions (row_actions.cpp) and UPDATE ALL and the row menu (update_all_and_row_menu.cpp)
@@ -246,6 +275,8 @@ public:
     void glass(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
     void rows(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
     void row(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index);
+    // A product line of the skin look on its plate (skin_look/rows.cpp).
+    void plateRow(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index, double top);
     void logo(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
     void label(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
     void text(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, std::string s, double x,
@@ -255,8 +286,11 @@ public:
     lumo::gui::Color ink(const std::string& key) const;
     const lumo::gui::Bitmap& gained(const std::string& name, const lumo::gui::Bitmap& bitmap, double gain);
     const lumo::gui::Bitmap* rowThumb(const std::string& id, double k);
-    void pill(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& hit,
+    void pill(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const MainId& id,
               const std::string& prefix);
+    // A skin sprite drawn where the part table puts the part whose sprite `home` is (moved by dy more).
+    void sprite(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name,
+                const MainId& id, const std::string& home, double gain = 1.0);
     void part(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
     void inspectorText(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
     // A format slot's label centred over its slot; a name too wide for the slot ends in "...".
@@ -265,13 +299,14 @@ public:
     void windowButton(lumo::gui::Canvas& canvas, bool close);
     // A layout length in device pixels at the paint scale: floor(v x scale + 1e-9).
     int32_t dev(double v) const;
+    // The list's area in device pixels of the paint in progress.
+    lumo::gui::Rect listDeviceBox() const;
     // The display index of the selected row, -1 when none.
     int selectedIndex() const;
     // Lists the rows again when the model replaced them since the display list was made.
     void syncRows();
     // Makes the display list from the model's rows (order, headers, the first selection).
     void listRows();
-    uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
 
     // ---- fields, in order
     std::function<void(int w, int h)> resizeRequest;
@@ -279,15 +314,10 @@ public:
     const lumo::Json* layoutRects = nullptr;    // the layout's "rects" object
     std::unique_ptr<Model> model;
     std::map<std::string, lumo::gui::Color> colors;
-    std::map<std::string, lumo::gui::Bitmap> gainedCache;
-    std::map<std::string, lumo::gui::Bitmap> thumbCache;
-    std::map<int, lumo::gui::Bitmap> glyphCache;
     std::map<std::string, std::map<std::string, bool>> wants;
     std::map<std::string, bool> companionTicks;
     std::vector<int32_t> displayList;
     std::string selectedId;
-    std::string hoverHit;
-    std::string pressedHit;
     std::string shownFormat;
     int32_t pendingSelect = 0;
     std::string sortColumn = "name";
@@ -305,8 +335,6 @@ public:
     int32_t rowFirstY = 0;
     int32_t rowPitch = 26;
     int32_t scroll = 0;
-    int32_t dragStartY = 0;
-    int32_t dragStartScroll = 0;
     double paintScale = 1.0;
     int32_t paintX = 0;
     int32_t paintY = 0;
@@ -315,10 +343,21 @@ public:
     AccountWindow* accountWindow = nullptr;
     JobPlan lastPlan;  // the plan of the last job started from a job window, as it ran; shown again while it runs
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
-    int32_t look = 1;  // 0 the skin look, 1 the pixel look
 
 private:
     void clampScroll();
+
+    // Brightened sprites, row pictures at a scale and window-button glyphs: kept as long as the view.
+    std::map<std::string, lumo::gui::Bitmap> gainedCache;
+    std::map<std::string, lumo::gui::Bitmap> thumbCache;
+    std::map<int, lumo::gui::Bitmap> glyphCache;
+    uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
+    int32_t dragStartY = 0;         // pointer y and scroll when a press on the scrollbar cap began
+    int32_t dragStartScroll = 0;
+    Pointer<MainId> pointer_;
+    std::unique_ptr<Look> look_ = makeLook(1);
+    MainParts paintParts_;  // the table of the paint in progress
+    bool painting_ = false;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -329,6 +368,8 @@ lumo::gui::Rect layoutRect(const lumo::Json& v);
 // Sprites that are only ever moved, never cut and stretched.
 bool sliceable(const std::string& sprite);
 std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host);
+// The same around a view made by the caller (one that places its parts elsewhere, say).
+std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host, std::unique_ptr<ManagerView> view);
 // The manager's skin: six packs and the layout document, loaded on first use.
 const lumo::gui::Assets& managerSkin();
 // "VST3", "CLAP", "STANDALONE" for "app", "AU" for every other key.

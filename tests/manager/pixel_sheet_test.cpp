@@ -112,6 +112,7 @@ void writeAndCheck(const Canvas& c, const std::string& name) { EXPECT_TRUE(write
 }  // namespace
 
 TEST(PixelSheet, EveryPrimitiveAndTheLogoAtEachScale) {
+    int creamBefore = 0;
     for (double s : kScales) {
         SCOPED_TRACE(s);
         const Canvas c = primitivesAt(s);
@@ -119,6 +120,11 @@ TEST(PixelSheet, EveryPrimitiveAndTheLogoAtEachScale) {
         if (s <= 2.0) writeAndCheck(enlarged(c, 3), "pixel-look-" + scaleName(s) + "-enlarged.png");
         // Every picture of the sheet is drawn in the palette (or blends of it over bg): nothing else.
         for (uint32_t px : c.pixels) ASSERT_EQ(px >> 24, 0xFFu);
+        // The lit lamp and the arrows leave ink of both inks, and a larger scale draws more of it.
+        const int cream = count(c, lumo::gui::pixelOf(dev::cream));
+        EXPECT_GT(count(c, lumo::gui::pixelOf(dev::wave)), 0);
+        EXPECT_GT(cream, creamBefore);
+        creamBefore = cream;
     }
 }
 

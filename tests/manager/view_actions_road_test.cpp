@@ -65,7 +65,7 @@ protected:
         for (size_t i = 0; i < view->displayList.size(); ++i) {
             const int32_t r = view->displayList[i];
             if (r < 0 || view->model->rows[size_t(r)].id != id) continue;
-            for (const auto& [name, rect] : view->hitRects())
+            for (const auto& [name, rect] : testsupport::hitRects(*view))
                 if (name == "rowpill:" + std::to_string(i)) return rect;
         }
         return {};
@@ -89,7 +89,7 @@ protected:
     }
 
     lumo::gui::Rect rectOf(const std::string& name) const {
-        for (const auto& [n, r] : view->hitRects())
+        for (const auto& [n, r] : testsupport::hitRects(*view))
             if (n == name) return r;
         return {};
     }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +17,17 @@
 #include "tests/manager/model_fixture.h"
 
 namespace testsupport {
+
+// The main window's part table as (printed name, rectangle) pairs, in the table's order.
+inline std::vector<std::pair<std::string, lumo::gui::Rect>> hitRects(const tqapp::ManagerView& view) {
+    std::vector<std::pair<std::string, lumo::gui::Rect>> out;
+    const tqapp::MainParts table = view.parts();
+    for (const tqapp::Part<tqapp::MainId>& p : table.parts()) out.emplace_back(tqapp::partName(p.id), p.rect);
+    return out;
+}
+
+// The printed name of a hovered or pressed part; empty for none.
+inline std::string nameOf(const std::optional<tqapp::MainId>& id) { return id ? tqapp::partName(*id) : std::string(); }
 
 class ViewHost : public lumo::gui::EditorHost {
 public:
@@ -43,13 +55,15 @@ protected:
     }
 
     // Opens the window with these words after the base ones.
-    tqapp::ManagerView& open(std::vector<std::string> more = {}, bool withBase = true) {
+    // A view made by the test (a subclass) stands in for the plain one when given.
+    tqapp::ManagerView& open(std::vector<std::string> more = {}, bool withBase = true,
+                             std::unique_ptr<tqapp::ManagerView> made = nullptr) {
         std::vector<std::string> words = withBase ? baseArgs() : std::vector<std::string>{"manager"};
         words.insert(words.end(), more.begin(), more.end());
         storeArgs(words);
         close();
         host = std::make_unique<ViewHost>();  // a fresh session: no size left from the last window
-        editor = tqapp::createManagerEditor(*host);
+        editor = made ? tqapp::createManagerEditor(*host, std::move(made)) : tqapp::createManagerEditor(*host);
         view = dynamic_cast<tqapp::ManagerView*>(editor->root()->children.at(0).get());
         return *view;
     }

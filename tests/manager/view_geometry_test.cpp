@@ -216,9 +216,9 @@ TEST_F(ViewGeometry, PointerLooksOfAHitName) {
         {"update_all", "account", "n"},  // another control is pressed
     };
     for (const Case& c : cases) {
-        view->hoverHit = c.hover;
-        view->pressedHit = c.pressed;
-        EXPECT_EQ(view->lookFor("update_all", "n", "h", "p"), c.want) << c.hover << " / " << c.pressed;
+        view->pointer().hover = tqapp::partOf(c.hover);
+        view->pointer().pressed = tqapp::partOf(c.pressed);
+        EXPECT_EQ(view->look(*tqapp::partOf("update_all"), "n", "h", "p"), c.want) << c.hover << " / " << c.pressed;
     }
 }
 

@@ -120,7 +120,7 @@ TEST_F(ViewInput, HitNamesInOrderInBothLooks) {
     for (const std::string lookWord : {"", "tq"}) {
         openFull(lookWord);
         std::vector<std::string> names;
-        for (const auto& [name, r] : view->hitRects()) names.push_back(name);
+        for (const auto& [name, r] : testsupport::hitRects(*view)) names.push_back(name);
         std::vector<std::string> want = {"win:close", "status", "win:min"};
         if (lookWord.empty())
             want.insert(want.end(), {"col:name", "col:version", "col:status"});
@@ -138,7 +138,7 @@ TEST_F(ViewInput, HitNamesInOrderInBothLooks) {
             want.push_back("row:" + std::to_string(i));
         }
         EXPECT_EQ(names, want) << "look " << lookWord;
-        for (const auto& [name, r] : view->hitRects()) EXPECT_GE(r.w, 1) << name;
+        for (const auto& [name, r] : testsupport::hitRects(*view)) EXPECT_GE(r.w, 1) << name;
 
         // The status line is clickable only while it offers the manager's update.
         view->model->say("busy elsewhere");
@@ -151,8 +151,8 @@ TEST_F(ViewInput, HitNamesInOrderInBothLooks) {
         // The automation description is the same list.
         lumo::gui::WidgetInfo info;
         view->describe(info);
-        ASSERT_EQ(info.parts.size(), view->hitRects().size());
-        for (size_t i = 0; i < info.parts.size(); ++i) EXPECT_EQ(info.parts[i].label, view->hitRects()[i].first);
+        ASSERT_EQ(info.parts.size(), testsupport::hitRects(*view).size());
+        for (size_t i = 0; i < info.parts.size(); ++i) EXPECT_EQ(info.parts[i].label, testsupport::hitRects(*view)[i].first);
     }
 }
 
@@ -179,7 +179,7 @@ TEST_F(ViewInput, RowPillsAndPartlyVisibleLines) {
     // A press on a pill selects nothing; its release runs the row action (not the row's selection).
     const std::string before = view->selectedId;
     press(cx(pill), cy(pill));
-    EXPECT_EQ(view->pressedHit, "rowpill:1");
+    EXPECT_EQ(testsupport::nameOf(view->pointer().pressed), "rowpill:1");
     EXPECT_EQ(view->selectedId, before);
     release(cx(pill), cy(pill));
     EXPECT_EQ(view->selectedId, before);
@@ -189,7 +189,7 @@ TEST_F(ViewInput, EveryHitNameClickedAtItsCentre) {
     for (const std::string lookWord : {"", "tq"}) {
         prepare(lookWord);
         std::vector<std::string> names;
-        for (const auto& [name, r] : view->hitRects()) names.push_back(name);
+        for (const auto& [name, r] : testsupport::hitRects(*view)) names.push_back(name);
         for (const std::string& name : names) {
             prepare(lookWord);
             const Rect r = rectOf(name);
@@ -204,7 +204,7 @@ TEST_F(ViewInput, EveryHitNameClickedAtItsCentre) {
             // A pill's plan starts from the row's default ticks.
             if (name.rfind("rowpill:", 0) == 0) after["ticks"] = before["ticks"];
             EXPECT_EQ(changes(before, after), want) << name << " in look '" << lookWord << "'";
-            EXPECT_EQ(view->pressedHit, "");
+            EXPECT_EQ(testsupport::nameOf(view->pointer().pressed), "");
         }
     }
 }
@@ -216,16 +216,16 @@ TEST_F(ViewInput, APressMovedOffBeforeReleaseDoesNothing) {
 
     // The pressed item lights only while the pointer is over it; nothing else lights meanwhile.
     press(cx(all), cy(all));
-    view->hoverHit = "update_all";
+    view->pointer().hover = tqapp::partOf("update_all");
     drag(cx(away), cy(away));
-    EXPECT_EQ(view->hoverHit, "");
+    EXPECT_EQ(testsupport::nameOf(view->pointer().hover), "");
     drag(cx(header), cy(header));
-    EXPECT_EQ(view->hoverHit, "");
+    EXPECT_EQ(testsupport::nameOf(view->pointer().hover), "");
     drag(cx(all), cy(all));
-    EXPECT_EQ(view->hoverHit, "update_all");
+    EXPECT_EQ(testsupport::nameOf(view->pointer().hover), "update_all");
     release(cx(away), cy(away));
-    EXPECT_EQ(view->pressedHit, "");
-    EXPECT_EQ(view->hoverHit, "row:1");  // the release hits again
+    EXPECT_EQ(testsupport::nameOf(view->pointer().pressed), "");
+    EXPECT_EQ(testsupport::nameOf(view->pointer().hover), "row:1");  // the release hits again
 
     const std::string sorted = view->sortColumn;
     press(cx(header), cy(header));
@@ -263,7 +263,7 @@ TEST_F(ViewInput, ScrollbarCapDrags) {
         ASSERT_GT(most, 0);
         Rect cap = rectOf("cap:sb");
         press(cx(cap), cy(cap));
-        EXPECT_EQ(view->pressedHit, "cap:sb");
+        EXPECT_EQ(testsupport::nameOf(view->pointer().pressed), "cap:sb");
         drag(cx(cap), cy(cap) + travel / 2);
         EXPECT_EQ(view->scroll, (travel / 2) * most / travel);
         drag(cx(cap) + 300, cy(cap) + travel);  // the pointer may leave the bar sideways
@@ -345,7 +345,7 @@ TEST_F(ViewInput, CapDragOverAVeryLongListDoesNotOverflow) {
     ASSERT_GT(int64_t(most) * 1000, int64_t(INT32_MAX));
     const Rect cap = rectOf("cap:sb");
     view->onMouseDown(at(cx(cap), cy(cap)));
-    ASSERT_EQ(view->pressedHit, "cap:sb");
+    ASSERT_EQ(testsupport::nameOf(view->pointer().pressed), "cap:sb");
     view->onMouseDrag(at(cx(cap), cy(cap) + 1000));
     EXPECT_EQ(view->scroll, most);
     view->onMouseDrag(at(cx(cap), cy(cap) - 1000));
@@ -355,3 +355,65 @@ TEST_F(ViewInput, CapDragOverAVeryLongListDoesNotOverflow) {
 }
 
 }  // namespace
+
+namespace {
+
+// A window that places its UPDATE ALL button elsewhere: over the top of the list.
+class MovedView : public tqapp::ManagerView {
+public:
+    static constexpr Rect kPlace{40, 80, 86, 15};
+    tqapp::MainParts parts() const override {
+        tqapp::MainParts table = ManagerView::parts();
+        for (tqapp::Part<tqapp::MainId>& p : table.parts())
+            if (p.id == tqapp::mainPart(tqapp::MainPart::UpdateAll)) p.rect = kPlace;
+        return table;
+    }
+};
+
+}  // namespace
+
+TEST_F(ViewInput, APartMovedInTheTableTakesItsClickDescriptionAndPaintAlong) {
+    for (const std::string lookWord : {"", "tq"}) {
+        SCOPED_TRACE("look '" + lookWord + "'");
+        // Where the plain window has the button, and how it paints there and at the new place.
+        openFull(lookWord);
+        const Rect home = rectOf("update_all");
+        ASSERT_GT(home.w, 0);
+        frame();
+        const lumo::gui::Canvas plain = canvas;
+
+        openFull(lookWord, std::make_unique<MovedView>());
+        view->model->note.clear();
+        EXPECT_EQ(rectOf("update_all").x, MovedView::kPlace.x);
+        lumo::gui::WidgetInfo info;
+        view->describe(info);
+        bool described = false;
+        for (const auto& part : info.parts)
+            described = described || (part.label == "update_all" && part.rect.x == MovedView::kPlace.x &&
+                                      part.rect.y == MovedView::kPlace.y);
+        EXPECT_TRUE(described);
+
+        // A release over the old place does nothing; over the new one it acts.
+        clickAt(cx(home), cy(home));
+        EXPECT_EQ(view->model->note, "");
+        clickAt(cx(MovedView::kPlace), cy(MovedView::kPlace));
+        EXPECT_EQ(view->model->note, "Everything is up to date");
+
+        // The button is painted at its new place and no longer at the old one.
+        view->model->note.clear();
+        view->pointer().clear();
+        frame();
+        ASSERT_EQ(canvas.width, plain.width);
+        auto differs = [&](Rect r) {
+            const double z = view->paintScale;  // the view lies at the canvas origin
+            int n = 0;
+            for (int y = int(r.y * z); y < int((r.y + r.h) * z); ++y)
+                for (int x = int(r.x * z); x < int((r.x + r.w) * z); ++x)
+                    n += canvas.pixels[size_t(y) * size_t(canvas.width) + size_t(x)] !=
+                         plain.pixels[size_t(y) * size_t(plain.width) + size_t(x)];
+            return n;
+        };
+        EXPECT_GT(differs(MovedView::kPlace), 0);
+        EXPECT_GT(differs(home), 0);
+    }
+}

@@ -233,15 +233,15 @@ TEST_F(ViewList, SelectionByPresses) {
     openLoaded(catalogText("1.0.0"));
     // A press selects at once; releasing elsewhere changes nothing.
     EXPECT_TRUE(view->onMouseDown(onLine(3)));
-    EXPECT_EQ(view->pressedHit, "row:3");
+    EXPECT_EQ(testsupport::nameOf(view->pointer().pressed), "row:3");
     EXPECT_EQ(view->selectedId, "delay");
     view->onMouseUp(onLine(4));
     EXPECT_EQ(view->selectedId, "delay");
-    EXPECT_TRUE(view->pressedHit.empty());
-    EXPECT_EQ(view->hoverHit, "row:4");
+    EXPECT_TRUE(testsupport::nameOf(view->pointer().pressed).empty());
+    EXPECT_EQ(testsupport::nameOf(view->pointer().hover), "row:4");
     // Header lines and the gap between two lines are not rows.
     EXPECT_TRUE(view->onMouseDown(onLine(2)));
-    EXPECT_TRUE(view->pressedHit.empty());
+    EXPECT_TRUE(testsupport::nameOf(view->pointer().pressed).empty());
     view->onMouseUp(onLine(2));
     EXPECT_TRUE(view->onMouseDown(at(view->rowFirstX + 20, view->rowFirstY + 4 * view->rowPitch - 1)));
     EXPECT_EQ(view->selectedId, "delay");
@@ -249,7 +249,7 @@ TEST_F(ViewList, SelectionByPresses) {
     EXPECT_EQ(view->selectedId, "synth");
     view->onMouseUp(onLine(4));
     view->onMouseLeave();
-    EXPECT_TRUE(view->hoverHit.empty());
+    EXPECT_TRUE(testsupport::nameOf(view->pointer().hover).empty());
 }
 
 TEST_F(ViewList, WheelAndSelectionScrollWithinTheList) {

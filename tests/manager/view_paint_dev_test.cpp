@@ -19,7 +19,7 @@ protected:
         catalog.publish(bigCatalog());
         open({"--steps"});
         ASSERT_TRUE(view->model->catalog && view->model->catalog->ok) << view->model->catalog->note;
-        ASSERT_EQ(view->look, 1);
+        ASSERT_EQ(view->look(), 1);
         mixStates();
         view->selectIndex(4);
     }
@@ -161,17 +161,17 @@ TEST_F(PixelWindow, HeadersShowTheSortAndThePress) {
 
     // A pressed header keeps its pressed fill when the pointer leaves it; a pressed button left by
     // the pointer looks neither hot nor down.
-    view->pressedHit = "col:name";
-    view->hoverHit = "";
+    view->pointer().pressed = tqapp::partOf("col:name");
+    view->pointer().hover = tqapp::partOf("");
     Canvas pressed = paintWindow(s, width(), view->pageHeight);
     const Rect name = view->devRect(view->devCol(0));
     EXPECT_GT(countIn(pressed, name, tqapp::dev::pressedFill), name.w * name.h / 2);
-    view->pressedHit = "update_all";
+    view->pointer().pressed = tqapp::partOf("update_all");
     Canvas left2 = paintWindow(s, width(), view->pageHeight);
     const Rect all = view->devRect(view->devBox("update_all"));
     EXPECT_EQ(countIn(left2, all, tqapp::dev::pressedFill), 0);
     EXPECT_EQ(countIn(left2, all, tqapp::dev::cream) > 0, true);  // its label
-    view->hoverHit = "update_all";
+    view->pointer().hover = tqapp::partOf("update_all");
     Canvas held = paintWindow(s, width(), view->pageHeight);
     EXPECT_GT(countIn(held, all, tqapp::dev::pressedFill), 0);
 }
@@ -196,7 +196,7 @@ TEST_F(PixelWindow, Screenshots) {
     // The window as it opens: widened after the first load until the longest name fits.
     const int opened = view->bounds.w;
     EXPECT_GT(opened, width());
-    view->hoverHit = "rowpill:6";
+    view->pointer().hover = tqapp::partOf("rowpill:6");
     for (double s : {1.0, 1.25, 1.5, 2.0, 3.0}) {
         Canvas c = paintWindow(s, opened, view->pageHeight);
         writePng(c, "pixel-window-" + scaleName(s) + ".png");
@@ -217,7 +217,7 @@ TEST_F(PixelWindow, HitRectanglesOverThePaintInBothLooks) {
         view->selectIndex(4);
         const int w = view->minimumWidth(), h = view->pageHeight;
         Canvas c = paintWindow(2.0, w, h);
-        for (const auto& [name, r] : view->hitRects()) {
+        for (const auto& [name, r] : testsupport::hitRects(*view)) {
             EXPECT_TRUE(pixeltest::inside(r, Rect{0, 0, w, h})) << name;
             c.strokeRect(Rect{r.x * 2, r.y * 2, r.w * 2, r.h * 2}, 0xFFFF00FFu, 1);
         }

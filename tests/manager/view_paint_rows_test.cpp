@@ -203,11 +203,11 @@ TEST_F(RowPaint, RowPillsAndPlatesFollowThePointer) {
     ASSERT_GE(line, 0);
     const std::string row = "row:" + std::to_string(line), pill = "rowpill:" + std::to_string(line);
     auto look = [&](const std::string& hover, const std::string& pressed) {
-        view->hoverHit = hover;
-        view->pressedHit = pressed;
+        view->pointer().hover = tqapp::partOf(hover);
+        view->pointer().pressed = tqapp::partOf(pressed);
         const uint64_t h = pixeltest::hashOf(paintWindow(2.0, view->pageWidth, view->pageHeight));
-        view->hoverHit.clear();
-        view->pressedHit.clear();
+        view->pointer().hover.reset();
+        view->pointer().pressed.reset();
         return h;
     };
     const uint64_t normal = look("", ""), rowHover = look(row, ""), pillHover = look(pill, ""),
@@ -215,7 +215,7 @@ TEST_F(RowPaint, RowPillsAndPlatesFollowThePointer) {
     EXPECT_NE(normal, rowHover) << "a hovered plate is brighter";
     EXPECT_NE(rowHover, pillHover) << "the pill's own hover look";
     EXPECT_NE(pillHover, pillDown) << "the pill's pressed look";
-    EXPECT_EQ(look(pill, "elsewhere"), look(row, "elsewhere")) << "while another is held the pill stays normal";
+    EXPECT_EQ(look(pill, "update_all"), look(row, "update_all")) << "while another is held the pill stays normal";
     // The selected line keeps its selected plate when hovered.
     const std::string selected = "row:" + std::to_string(view->selectedIndex());
     EXPECT_EQ(look(selected, ""), normal);
@@ -228,11 +228,11 @@ TEST_F(RowPaint, AListOutrunByTheRowsIsMadeAgainBeforeItIsUsed) {
     // The rows shrink behind the view's back, as a refresh without its change call would do.
     m.rows.resize(3);
     ++m.rowsGeneration;
-    for (const auto& [hit, r] : view->hitRects()) EXPECT_NE(hit.rfind("row:", 0), 0u) << "stale line " << hit;
+    for (const auto& [hit, r] : testsupport::hitRects(*view)) EXPECT_NE(hit.rfind("row:", 0), 0u) << "stale line " << hit;
     paintWindow(1.0, view->pageWidth, view->pageHeight);
     EXPECT_LT(view->displayList.size(), before);
     for (int32_t e : view->displayList) EXPECT_LT(e, 3);
-    EXPECT_FALSE(view->hitRects().empty());
+    EXPECT_FALSE(testsupport::hitRects(*view).empty());
 }
 
 TEST_F(RowPaint, UpperCaseLeavesHighBytesAlone) {

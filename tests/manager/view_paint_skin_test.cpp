@@ -222,7 +222,7 @@ TEST_F(SkinPrimitives, InkOfBothLooks) {
     EXPECT_EQ(view->ink("row_name"), view->colors.at("row"));
     EXPECT_EQ(view->ink("title"), 0xFFECECECu);
     EXPECT_EQ(view->ink("nothing"), 0xFFFFFFFFu);
-    view->look = 1;
+    view->setLook(1);
     EXPECT_EQ(view->ink("row_name"), tqapp::dev::cream);
     EXPECT_EQ(view->ink("row_sel"), tqapp::dev::bg);
     EXPECT_EQ(view->ink("fmt_off"), tqapp::dev::dim);

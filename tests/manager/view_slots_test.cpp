@@ -128,12 +128,12 @@ TEST_F(Slots, TickBoxesLampsAndLabelsAreDrawnFromTheAnswers) {
     view->setSize(view->pageWidth, view->pageHeight);
     view->paintScale = 1.0;
     auto drawn = [&](const std::string& part, const std::string& hover = "", const std::string& pressed = "") {
-        view->hoverHit = hover;
-        view->pressedHit = pressed;
+        view->pointer().hover = tqapp::partOf(hover);
+        view->pointer().pressed = tqapp::partOf(pressed);
         Canvas c = pixeltest::paper(430, 350);
         view->part(c, pack, part);
-        view->hoverHit.clear();
-        view->pressedHit.clear();
+        view->pointer().hover.reset();
+        view->pointer().pressed.reset();
         return pixeltest::hashOf(c);
     };
     auto sprite = [&](const std::string& name, double gain) {

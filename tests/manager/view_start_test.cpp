@@ -25,7 +25,7 @@ TEST_F(ViewStart, DefaultsWithoutSwitchesOrSettings) {
     EXPECT_FALSE(c.harness);
     EXPECT_EQ(c.applySwitch, "--tqm-apply");
     EXPECT_EQ(c.version, "0.3.0");
-    EXPECT_EQ(view->look, 1);
+    EXPECT_EQ(view->look(), 1);
     EXPECT_DOUBLE_EQ(editor->zoom(), 1.0);
     EXPECT_EQ(editor->minWidth(), view->pageWidth + 70);
     EXPECT_EQ(editor->minHeight(), view->pageHeight);
@@ -69,7 +69,7 @@ TEST_F(ViewStart, LooksZoomAndMinimumWidth) {
         std::vector<std::string> words = c.words;
         words.push_back("--steps");
         open(words);
-        EXPECT_EQ(view->look, c.look) << c.words[0];
+        EXPECT_EQ(view->look(), c.look) << c.words[0];
         EXPECT_DOUBLE_EQ(editor->zoom(), c.zoom) << c.words.size();
         EXPECT_EQ(editor->minWidth(), view->pageWidth + c.extraWidth);
         EXPECT_EQ(view->minimumWidth(), view->pageWidth + c.extraWidth);

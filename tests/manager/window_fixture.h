@@ -82,15 +82,15 @@ protected:
     }
 
     // The window on the full catalog in a look ("tq" the skin look, anything else the pixel look),
-    // with the counting platform window attached.
-    tqapp::ManagerView& openFull(const std::string& lookWord = "") {
+    // with the counting platform window attached; `made` stands in for the plain view when given.
+    tqapp::ManagerView& openFull(const std::string& lookWord = "", std::unique_ptr<tqapp::ManagerView> made = nullptr) {
         if (!published) {
             catalog.publish(fullCatalog());
             published = true;
         }
         std::vector<std::string> words = {"--steps"};
         if (!lookWord.empty()) words.insert(words.end(), {"--look", lookWord});
-        open(words);
+        open(words, true, std::move(made));
         closes = minimises = 0;
         editor->attachWindow(std::make_unique<CountingWindow>(&closes, &minimises));
         // The first load of a root offers the newer manager; the tests start from a window without it.
@@ -112,7 +112,7 @@ protected:
 
     // The rectangle of a hit name, empty when the list has no such name.
     lumo::gui::Rect rectOf(const std::string& name) const {
-        for (const auto& [n, r] : view->hitRects())
+        for (const auto& [n, r] : testsupport::hitRects(*view))
             if (n == name) return r;
         return {};
     }

@@ -1,7 +1,7 @@
-// Skin-look drawing primitives: a sprite at its page place cut by the stretch bands (put), a glass
-// pair composited over what lies beneath (glass), bitmap-font text (text, centred), text colours
-// (ink) and brightened sprite copies (gained). Sprites are copied 1:1 and stretched by repeating a
-// source strip, never resampled; positions are layout units turned into device pixels by dev().
+// Skin-look sprites: a sprite at its page place cut by the stretch bands (put), a glass pair
+// composited over what lies beneath (glass) and brightened sprite copies (gained). Sprites are
+// copied 1:1 and stretched by repeating a source strip, never resampled; positions are layout units
+// turned into device pixels by dev().
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -15,7 +15,6 @@
 #include <immintrin.h>
 #endif
 
-#include "manager/pixel_look/primitives.h"
 #include "manager/view/view.h"
 #include "gui/draw/clip_scope.h"
 
@@ -118,12 +117,6 @@ std::vector<Axis::Seg> joined(const std::vector<Axis::Seg>& segs) {
 
 }  // namespace
 
-int32_t ManagerView::dev(double v) const {
-    const double d = std::floor(v * paintScale + 1e-9);
-    if (!(d > double(INT32_MIN))) return INT32_MIN;  // NaN too
-    return d < double(INT32_MAX) ? int32_t(d) : INT32_MAX;
-}
-
 void ManagerView::put(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, double dx,
                       double dy, Rect clip, double gain, bool stretchY) {
     const lumo::gui::Sprite* sprite = pack.sprite(name);
@@ -203,58 +196,6 @@ void ManagerView::glass(Canvas& canvas, const lumo::gui::AssetPack& pack, const 
             }
         }
     }
-}
-
-void ManagerView::text(Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, std::string s, double x,
-                       double y, char align, double w, const char* colorKey, double maxWidth, double gain) {
-    const lumo::gui::BitmapFont* f = fontOf(pack, font);
-    if (!f) return;
-    if (maxWidth > 0) {
-        const int limit = dev(maxWidth);
-        if (f->width(s) > limit) s = f->fit(s, limit);
-    }
-    int32_t px = dev(x);
-    if (align != 'l') {
-        const int32_t room = dev(w) - f->width(s);
-        px += align == 'c' ? room / 2 : room;
-    }
-    Color colour = colorKey ? ink(colorKey) : 0xFFFFFFFFu;
-    if (!(gain == 1.0)) {
-        Color out = colour & 0xFF000000u;
-        for (int shift = 0; shift <= 16; shift += 8) {
-            const double v = std::clamp(double(colour >> shift & 0xFF) * gain, 0.0, 255.0);
-            out |= uint32_t(std::isnan(v) ? 0.0 : v) << shift;
-        }
-        colour = out;
-    }
-    f->draw(canvas, px + paintX, dev(y) + paintY, s, &colour);
-}
-
-void ManagerView::centred(Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, const std::string& s,
-                          Rect box, const char* colorKey, double gain) {
-    const lumo::gui::BitmapFont* f = fontOf(pack, font);
-    if (!f) return;
-    const double y = box.y + (box.h + f->cap_height / paintScale) * 0.5;
-    text(canvas, pack, font, s, box.x, y, 'c', box.w, colorKey, 0, gain);
-}
-
-Color ManagerView::ink(const std::string& key) const {
-    if (look == 1) {
-        static const std::map<std::string, Color> kDev = {
-            {"row_name", dev::cream},        {"row", dev::wave},          {"row_status_update", dev::cream},
-            {"row_sel", dev::bg},            {"row_pill", dev::cream},    {"title", dev::cream},
-            {"desc", dev::wave},             {"path", dev::cream},        {"status", dev::wave},
-            {"lbl_title", dev::cream},       {"lbl_col_name", dev::cream}, {"lbl_col_version", dev::wave},
-            {"lbl_col_status", dev::wave},   {"lbl_col_action", dev::wave}, {"lbl_inspect", dev::cream},
-            {"lbl_manage", dev::cream},      {"lbl_main", dev::cream},    {"lbl_update_all", dev::cream},
-            {"lbl_account", dev::cream},     {"fmt_pick", dev::cream},    {"fmt", dev::wave},
-            {"fmt_off", dev::dim},
-        };
-        const auto it = kDev.find(key);
-        return it == kDev.end() ? dev::wave : it->second;
-    }
-    const auto it = colors.find(key == "row_name" ? std::string("row") : key);
-    return it == colors.end() ? 0xFFFFFFFFu : it->second;
 }
 
 const Bitmap& ManagerView::gained(const std::string& name, const Bitmap& bitmap, double gain) {

@@ -1,0 +1,135 @@
+// The skin look: parts placed by the skin's sprites, the page and its glass layers under them, the
+// skin's bitmap fonts and colours, and the platform's menu first.
+#include <cmath>
+
+#include "gui/draw/clip_scope.h"
+#include "gui/fonts.h"
+#include "gui/list_popup.h"
+#include "manager/model/model.h"
+#include "manager/view/view.h"
+
+namespace tqapp {
+namespace {
+
+using lumo::gui::Rect;
+
+constexpr const char* kIS = "Ardune Systems Manager/Inspector Section";
+
+// Whether put() at (ox, oy) covers all of area with the opaque sprite: its segments each copy at least
+// one source pixel and each starts where the one before ends.
+bool opaqueOver(const lumo::gui::Sprite* s, const Axis& xAxis, const Axis& yAxis, double scale, int64_t ox,
+                int64_t oy, Rect area) {
+    if (area.empty()) return true;
+    if (!s || !s->opaque || !s->image) return false;
+    for (int k = 0; k < 2; ++k) {
+        const std::vector<Axis::Seg> segs = k ? yAxis.segments(s->y, s->image->h, scale, true)
+                                              : xAxis.segments(s->x, s->image->w, scale, true);
+        if (segs.empty()) return false;
+        int64_t end = segs.front().dst;
+        for (const Axis::Seg& g : segs) {
+            if (g.len < 1 || g.dst != end) return false;
+            end = int64_t(g.dst) + (g.stretched ? g.dstLen : g.len);
+        }
+        const int64_t o = k ? oy : ox, lo = k ? area.y : area.x, len = k ? area.h : area.w;
+        if (lo < o + segs.front().dst || lo + len > o + end) return false;
+    }
+    return true;
+}
+
+// The list menu where no native menu exists: the toolkit's plain font and colours.
+const lumo::gui::MenuLook& plainMenuLook() {
+    static const lumo::gui::MenuLook look = [] {
+        lumo::gui::ListSkin skin;
+        skin.font = "tahoma7";
+        skin.rowHeight = 16;
+        skin.textInset = 8;
+        skin.padding = 3;
+        skin.background = 0xFF1E1E1Eu;
+        skin.border = 0xFF5A5A5Au;
+        skin.text = 0xFFE1E1E1u;
+        skin.hoverFill = 0xFF3A5A8Au;
+        skin.disabledText = 0xFF6E6E6Eu;
+        return lumo::gui::menuLook(lumo::gui::lumoFonts(), skin);
+    }();
+    return look;
+}
+
+class SkinLook final : public Look {
+public:
+    int32_t which() const override { return 0; }
+
+    Rect partBox(const ManagerView& v, const MainId& id) const override {
+        const std::string sprite = partSprite(id);
+        return sprite.empty() ? Rect{} : v.spriteRect(sprite);
+    }
+    Rect rowPillBox(const ManagerView& v, int32_t rowTop) const override {
+        const Rect pill = layoutRect((*v.managerLayout)["row_pill"]);
+        const int32_t shift = v.xAxis.shiftAt(v.rowFirstX + pill.x + pill.w * 0.5);
+        return {v.rowFirstX + pill.x + shift, rowTop + pill.y, pill.w, pill.h};
+    }
+    Rect listArea(const ManagerView&, Rect designed) const override { return designed; }
+
+    void frame(ManagerView& v, const lumo::gui::Paint& p, const lumo::gui::AssetPack& pack) override {
+        // Where the page lies opaque over the whole paint area the fill would never show.
+        if (!opaqueOver(pack.sprite("page"), v.xAxis, v.yAxis, v.paintScale, v.paintX, v.paintY,
+                        lumo::gui::meet(p.rect, p.canvas.clip)))
+            p.canvas.fillRect(p.rect, 0xFF0B0B0Bu);
+        v.put(p.canvas, pack, "page", 0, 0, {}, 1.0, true);
+    }
+    void layer(ManagerView& v, const lumo::gui::Paint& p, const lumo::gui::AssetPack& pack, const std::string& kind,
+               const std::string& name) override {
+        if (kind != "over")
+            v.part(p.canvas, pack, name);
+        else if (pack.sprite(name + "_b"))
+            v.glass(p.canvas, pack, name);
+        else
+            v.put(p.canvas, pack, name, 0, 0, {}, 1.0, true);
+    }
+    void productLine(ManagerView& v, lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index,
+                     double top) override {
+        v.plateRow(canvas, pack, index, top);
+    }
+    void headerRule(ManagerView& v, lumo::gui::Canvas& canvas, double x0, double b) const override {
+        const double x1 = double(std::lround(v.xAxis.map(290)));
+        if (x0 < x1)
+            canvas.fillRect({v.paintX + v.dev(x0), v.paintY + v.dev(b - 3), v.dev(x1) - v.dev(x0),
+                             v.dev(b - 2) - v.dev(b - 3)},
+                            0x28FFFFFFu);
+    }
+    bool labelShape(const ManagerView&, const std::string&, Rect&, std::string&) const override { return true; }
+    double titleBaseline(const ManagerView&, const lumo::gui::AssetPack&, double designed) const override {
+        return designed;
+    }
+    Rect pathBox(const ManagerView& v, double& textX) const override {
+        const std::string controls = std::string(kIS) + "/Installation Section/Installation Controls/";
+        textX = v.left(controls + "Filepath Mockup");
+        return v.mapRect(boxRect((*v.layoutRects)[controls + "Filepath Valuebox"]["r"]));
+    }
+
+    const lumo::gui::BitmapFont* font(const lumo::gui::AssetPack& pack, const std::string& role,
+                                      double) const override {
+        return pack.font(role);
+    }
+    lumo::gui::Color ink(const ManagerView& v, const std::string& key) const override {
+        const auto it = v.colors.find(key == "row_name" ? std::string("row") : key);
+        return it == v.colors.end() ? 0xFFFFFFFFu : it->second;
+    }
+    int32_t extraWidth() const override { return 0; }
+    double zoom() const override { return 1.2; }
+    int32_t nameMargin(const ManagerView& v) const override {
+        const lumo::Json& m = *v.managerLayout;
+        const Rect nameBox = lumo::gui::jsonRect(m["row_name"]);
+        return lumo::gui::jsonInt(m["row_name_x"], 0) - (nameBox.x + nameBox.w) + 2;
+    }
+    bool nativeMenu() const override { return true; }
+    lumo::gui::MenuLook menuLook(std::vector<lumo::gui::MenuItem>&, double, int& width) const override {
+        width = 0;
+        return plainMenuLook();
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Look> makeSkinLook() { return std::make_unique<SkinLook>(); }
+
+}  // namespace tqapp
