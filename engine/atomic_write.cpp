@@ -58,10 +58,11 @@ bool replaceVia(int dirFd, const std::string& name, const std::string& tempName,
         ::unlinkat(dirFd, tempName.c_str(), 0);
         return false;
     }
-    // The file is in place; a folder that cannot be flushed may lose the rename in a crash.
-    failure.err = syncFolder(dirFd);
-    failure.placing = failure.err != 0;
-    return failure.err == 0;
+    // The new file is in place, so the write succeeded whatever the folder flush answers: a caller
+    // told otherwise would act on a failure that did not happen (a finished install shown as
+    // failed). A folder that cannot be flushed may still lose the rename in a power cut.
+    syncFolder(dirFd);
+    return true;
 }
 
 }  // namespace detail

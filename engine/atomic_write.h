@@ -2,7 +2,7 @@
 // The one whole-file write of the system. A file is replaced whole or not at all: the text goes to a
 // temporary file of this writer's own beside the target (created new, never through a link), is
 // written whole and flushed to disk, then renamed over the target, and the folder is flushed so the
-// rename lasts. On any failure the temporary file is removed and the target is as it was.
+// rename lasts (a folder that cannot be flushed does not undo a write already in place). On any failure the temporary file is removed and the target is as it was.
 // Folders are opened as engine/safe_path.h says (root passes no link a user can change).
 #include <functional>
 #include <string>

@@ -43,7 +43,8 @@ bool cacheCatalog(const fs::path& cache, const std::string& text, const std::str
     for (int i = 0; i < 2; ++i)
         if (ok && ::renameat(dir.get(), temps[i].c_str(), dir.get(), names[i].c_str()) != 0) ok = false;
     for (int i = 0; i < 2; ++i) ::unlinkat(dir.get(), temps[i].c_str(), 0);
-    return ok && detail::syncFolder(dir.get()) == 0;
+    if (ok) detail::syncFolder(dir.get());  // the pair is in place either way
+    return ok;
 }
 
 int64_t readMaxSequence(const fs::path& dir) {

@@ -19,7 +19,8 @@ public:
     Package(const Package&) = delete;
     Package& operator=(const Package&) = delete;
 
-    // The catalog's file this package matched; null for an empty package.
+    // The catalog's file this package matched; null for an empty package. It points into the
+    // catalog the download was checked against, which must outlive the package (a job holds both).
     const FileRef* ref() const { return ref_; }
 
     // The checked bytes. False with error when the cached file no longer reads whole at the

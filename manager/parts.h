@@ -49,7 +49,8 @@ inline bool partContains(const lumo::gui::Rect& r, int x, int y) {
 template <class Id>
 class PartTable {
 public:
-    // Parts narrower or lower than one unit are left out: nothing could be seen or hit there.
+    // add() lists a part whatever its size; addIfSeen() leaves out one narrower or lower than one
+    // unit, where nothing could be seen or hit.
     Part<Id>& add(Id id, lumo::gui::Rect rect, bool enabled = true, bool checked = false) {
         parts_.push_back({id, rect, enabled, checked});
         return parts_.back();

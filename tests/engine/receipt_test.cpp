@@ -9,6 +9,7 @@
 #include "tests/support/temp_home.h"
 
 namespace fs = std::filesystem;
+using testsupport::entryNames;
 using testsupport::readFile;
 using testsupport::writeFile;
 
@@ -50,7 +51,7 @@ TEST_F(ReceiptTest, SavesTheExactText) {
                   sha + "\", \"installed\": \"2024-05-01T10:00:00Z\"}"
               "\n  }}"
               "\n }\n}\n");
-    EXPECT_FALSE(fs::exists(path("data/sub/installed.json.tmp")));
+    EXPECT_EQ(entryNames(path("data/sub")), std::vector<std::string>{"installed.json"});  // no temporary left
 
     tqm::Receipt back;
     ASSERT_TRUE(back.load(path("data/sub/installed.json"), error)) << error;
@@ -191,20 +192,24 @@ TEST_F(ReceiptTest, WriteFailuresLeaveTheOldFile) {
     EXPECT_FALSE(r.save(path("d/installed.json"), error));
     EXPECT_EQ(error.rfind("cannot replace " + path("d/installed.json") + ": ", 0), 0u) << error;
     EXPECT_TRUE(fs::is_directory(path("d/installed.json/inner")));
-    EXPECT_FALSE(fs::exists(path("d/installed.json.tmp")));
+    EXPECT_EQ(entryNames(path("d")), std::vector<std::string>{"installed.json"});
 }
 
-TEST_F(ReceiptTest, APlantedTemporaryLinkIsNotWrittenThrough) {
+TEST_F(ReceiptTest, LinksBesideTheReceiptAreNotWrittenThrough) {
+    // Links at the old fixed temporary name and at the target: neither is followed, the target
+    // becomes a plain file and the folder holds no temporary afterwards.
     const std::string victim = path("victim");
     ASSERT_TRUE(writeFile(victim, "precious"));
     fs::create_directories(path("data"));
     fs::create_symlink(victim, path("data/installed.json.tmp"));
+    fs::create_symlink(victim, path("data/installed.json"));
     tqm::Receipt r;
     std::string error;
     ASSERT_TRUE(r.save(path("data/installed.json"), error)) << error;
     EXPECT_EQ(readFile(victim), "precious");
     EXPECT_FALSE(fs::is_symlink(path("data/installed.json")));
     EXPECT_EQ(readFile(path("data/installed.json")), tqm::receiptText(r));
+    EXPECT_EQ(entryNames(path("data")), (std::vector<std::string>{"installed.json", "installed.json.tmp"}));
 }
 
 // Root saving into a user's home (the elevated helper): the new file and the folders up to
@@ -237,8 +242,7 @@ TEST_F(ReceiptTest, RootHandsTheFileToTheHomesOwner) {
     EXPECT_FALSE(r.save(temp.home() + "/Linked/installed.json", error));
     EXPECT_EQ(error,
               temp.home() + "/Linked/installed.json: a folder on the way is a link the user can change; not touched");
-    EXPECT_FALSE(fs::exists(path("rootonly/installed.json")));
-    EXPECT_FALSE(fs::exists(path("rootonly/installed.json.tmp")));
+    EXPECT_TRUE(entryNames(path("rootonly")).empty());
     EXPECT_EQ(ownerOf(path("rootonly")), 0u);
 
     // A planted link at the file itself is replaced, and the target keeps its owner.

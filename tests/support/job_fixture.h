@@ -17,17 +17,6 @@
 
 namespace testsupport {
 
-// The names in a folder, sorted; empty when it cannot be listed.
-inline std::vector<std::string> entryNames(const std::string& dir) {
-    std::vector<std::string> out;
-    std::error_code ec;
-    for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
-         it.increment(ec))
-        out.push_back(it->path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 class JobCatalog {
 public:
     // The packages and the signed catalog are written into sourceDir.

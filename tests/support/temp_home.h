@@ -2,7 +2,10 @@
 // A temporary folder per test with its own HOME, removed afterwards.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -33,6 +36,17 @@ protected:
 // Small file helpers for tests; parents are made as needed.
 bool writeFile(const std::string& path, const std::string& data);
 std::string readFile(const std::string& path);
+
+// The names in a folder, sorted; empty when it cannot be listed.
+inline std::vector<std::string> entryNames(const std::string& dir) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec))
+        out.push_back(it->path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
 bool exists(const std::string& path);
 
 }  // namespace testsupport
