@@ -170,13 +170,6 @@ const lumo::gui::BitmapFont* ManagerView::fontOf(const lumo::gui::AssetPack& pac
     return fontAt(pack, role, paintScale);
 }
 
-std::string ManagerView::look(const MainId& id, const std::string& normal, const std::string& hover,
-                              const std::string& pressed) const {
-    if (held(id)) return pressed;
-    if (hot(id)) return hover;
-    return normal;
-}
-
 void ManagerView::setLook(int32_t which) {
     look_ = makeLook(which);
     setSize(bounds.w, bounds.h);

@@ -194,6 +194,14 @@ ManagerView::Action ManagerView::mainAction() {
     return {"", "install", {}, {}};
 }
 
+std::string ManagerView::buttonWord(const tqm::Row& row, const Action& action) {
+    // Installing only an installed app's companions reinstalls nothing: that stays "install".
+    if (action.verb == "install" && action.op == "install" && row.state == tqm::State::Installed &&
+        !action.formats.empty())
+        return "reinstall";
+    return action.verb;
+}
+
 void ManagerView::rowAction(const tqm::Row& row) {
     if (plainApp(&row)) {
         Action a = appAction(row, false);

@@ -19,9 +19,12 @@
 //   9. Free functions .................... createManagerEditor, formatTitle, upper, startDetached
 //  10. Row actions and the row menu ...... row_actions.cpp, update_all.cpp, row_menu.cpp: tick boxes, the
 //                                          main button, the row pill, UPDATE ALL, the "more" menu
-//  11. Skin look ......................... skin_look/: look.cpp (the look), sprites, rows, parts
-//  12. Pixel look and clicks ............. pixel_look/: look.cpp (the look), frame, columns, rows, parts;
-//                                          clicks.cpp: what a click on each part does
+//  11. Painting both looks share ........ paint.cpp, text.cpp: the rows' sequence, group headers, logo,
+//                                          labels, text, inspector texts, the paint-state mapping
+//  12. Clicks ........................... clicks.cpp: what a click on each part does
+//      The looks' own painting is in their classes: manager/skin_look/look.h (SkinLook: sprites,
+//      glass, parts, pills, window buttons, product lines) and manager/pixel_look/look.h (PixelLook:
+//      its boxes, columns, frames, headers, parts, product lines); both are friends of the view.
 //  13. Settings window .................. settings_window_host.cpp: opening it and what its callbacks do
 //
 // Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
@@ -69,6 +72,10 @@ public:
 // ---------------------------------------------------------------------------------------------
 // 2. ManagerView
 class ManagerView : public lumo::gui::Widget {
+    // The looks paint from the view's state.
+    friend class SkinLook;
+    friend class PixelLook;
+
 public:
     // Header lines of displayList.
     static constexpr int32_t kAppsHeader = -1;
@@ -128,9 +135,6 @@ public:
     // The font of a role at a given scale (fontOf uses paintScale).
     const lumo::gui::BitmapFont* fontAt(const lumo::gui::AssetPack& pack, const std::string& role,
                                         double scale) const;
-    // One of three sprite names by the pointer state of a part.
-    std::string look(const MainId& id, const std::string& normal, const std::string& hover,
-                     const std::string& pressed) const;
     static lumo::gui::Bitmap boxResize(const lumo::gui::Bitmap& src, int w, int h);
     std::vector<std::string> wrap(const lumo::gui::AssetPack& pack, const std::string& text, double width) const;
     // A box of the scrollbar as the look places it (the cap before its offset).
@@ -167,9 +171,6 @@ public:
     // Pointer looks of a part: hot when hovered with nothing pressed, held when pressed and hovered.
     bool hot(const MainId& id) const { return pointer_.isHover(id) && !pointer_.pressed; }
     bool held(const MainId& id) const { return pointer_.isHeld(id); }
-    // The pixel look's own boxes by name (pixel_look/frame_and_columns.cpp).
-    bool hasDevBox(const std::string& name) const;
-    lumo::gui::Rect devBox(const std::string& name) const;
 
     // ---- 8. job plans (job_plans.cpp)
     void openInstall();
@@ -202,29 +203,8 @@ public:
     void openNotices();
     std::string installState() const;
 
-    // ---- 12. pixel look and pointer (pixel_look/, pointer.cpp, clicks.cpp)
-    // The list's column edges in design units: name, version, status, action.
-    static constexpr int32_t kDevEdges[5] = {5, 114, 177, 237, 296};
+    // ---- 12. clicks (pointer.cpp, clicks.cpp)
     void onMouseDrag(const lumo::gui::MouseEvent& e) override;
-    // A list column 0 to 3 in layout units, its edges stretched with the horizontal bands.
-    lumo::gui::Rect devCol(int index) const;
-    std::vector<std::pair<std::string, lumo::gui::Rect>> devColumns() const;
-    // The action button of a list line whose top is rowTop.
-    lumo::gui::Rect devRowButton(int rowTop) const;
-    void devRowLamp(lumo::gui::Canvas& canvas, lumo::gui::Rect logical, bool on, bool selected) const;
-    void devFrames(const lumo::gui::Paint& p);
-    void devHeaders(const lumo::gui::Paint& p);
-    void devPart(const lumo::gui::Paint& p, const std::string& name);
-    // A layout rectangle in device pixels at the paint scale and origin, each edge floored on its own.
-    lumo::gui::Rect devRect(lumo::gui::Rect r) const;
-    // The device box of a logical rectangle whose design width or height of 1 becomes one dot.
-    lumo::gui::Rect dotted(lumo::gui::Rect design, lumo::gui::Rect logical) const;
-    // The lowest baseline of "val" text under the picture well whose capitals clear the well's frame.
-    double devUnderWell(const lumo::gui::AssetPack& pack) const;
-    // One product line of the list in the pixel look, its top at `top` (pixel_look/rows.cpp).
-    void devRow(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index, double top);
-    // A row's status word (into status) and its colour key: job progress, "Error", or by state.
-    const char* rowStatus(const tqm::Row& row, std::string& status) const;
     // Clicks on a tick box and on "open" (clicks.cpp).
     void tickSlot(const std::string& slot);
     // The format key of a slot index (the "check:", "label:" and "led:" parts' index).
@@ -269,14 +249,10 @@ public:
     // The main button's word for an action on a row: "reinstall" for an install over an installed row.
     static std::string buttonWord(const tqm::Row& row, const Action& action);
 
-    // ---- 11. skin-look painting (skin_look/); positions in layout units, y of text the baseline
-    void put(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, double dx,
-             double dy, lumo::gui::Rect clip, double gain, bool stretchY);
-    void glass(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
+    // ---- 11. painting both looks share (paint.cpp, text.cpp); positions in layout units, y of text the
+    //      baseline
     void rows(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
     void row(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index);
-    // A product line of the skin look on its plate (skin_look/rows.cpp).
-    void plateRow(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index, double top);
     void logo(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
     void label(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
     void text(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, std::string s, double x,
@@ -284,23 +260,17 @@ public:
     void centred(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, const std::string& s,
                  lumo::gui::Rect box, const char* colorKey, double gain);
     lumo::gui::Color ink(const std::string& key) const;
-    const lumo::gui::Bitmap& gained(const std::string& name, const lumo::gui::Bitmap& bitmap, double gain);
     const lumo::gui::Bitmap* rowThumb(const std::string& id, double k);
-    void pill(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const MainId& id,
-              const std::string& prefix);
-    // A skin sprite drawn where the part table puts the part whose sprite `home` is (moved by dy more).
-    void sprite(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name,
-                const MainId& id, const std::string& home, double gain = 1.0);
-    void part(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
     void inspectorText(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
     // A format slot's label centred over its slot; a name too wide for the slot ends in "...".
     void slotLabel(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const tqm::Row* row,
                    const std::string& slot, const char* colorKey, double gain);
-    void windowButton(lumo::gui::Canvas& canvas, bool close);
     // A layout length in device pixels at the paint scale: floor(v x scale + 1e-9).
     int32_t dev(double v) const;
     // The list's area in device pixels of the paint in progress.
     lumo::gui::Rect listDeviceBox() const;
+    // A row's status word (into status) and its colour key: job progress, "Error", or by state.
+    const char* rowStatus(const tqm::Row& row, std::string& status) const;
     // The display index of the selected row, -1 when none.
     int selectedIndex() const;
     // Lists the rows again when the model replaced them since the display list was made.
@@ -347,10 +317,8 @@ public:
 private:
     void clampScroll();
 
-    // Brightened sprites, row pictures at a scale and window-button glyphs: kept as long as the view.
-    std::map<std::string, lumo::gui::Bitmap> gainedCache;
+    // Row pictures at a scale, kept as long as the view.
     std::map<std::string, lumo::gui::Bitmap> thumbCache;
-    std::map<int, lumo::gui::Bitmap> glyphCache;
     uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
     int32_t dragStartY = 0;         // pointer y and scroll when a press on the scrollbar cap began
     int32_t dragStartScroll = 0;

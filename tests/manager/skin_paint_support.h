@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "gui/draw/bitmapfont.h"
+#include "manager/skin_look/look.h"
 #include "tests/manager/pixel_support.h"
 #include "tests/manager/view_fixture.h"
 #include "tests/support/png.h"
@@ -60,6 +61,9 @@ private:
 
 class SkinPaintTest : public testsupport::ViewTest {
 protected:
+    // The skin look's painters, for painting one part or sprite alone.
+    tqapp::SkinLook skin;
+
     // Gives the rows the states a person should see side by side.
     void mixStates() {
         auto& rows = view->model->rows;

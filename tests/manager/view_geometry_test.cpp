@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "manager/skin_look/look.h"
 #include "tests/manager/view_fixture.h"
 
 using namespace testsupport;
@@ -218,7 +219,7 @@ TEST_F(ViewGeometry, PointerLooksOfAHitName) {
     for (const Case& c : cases) {
         view->pointer().hover = tqapp::partOf(c.hover);
         view->pointer().pressed = tqapp::partOf(c.pressed);
-        EXPECT_EQ(view->look(*tqapp::partOf("update_all"), "n", "h", "p"), c.want) << c.hover << " / " << c.pressed;
+        EXPECT_EQ(tqapp::SkinLook::look(*view, *tqapp::partOf("update_all"), "n", "h", "p"), c.want) << c.hover << " / " << c.pressed;
     }
 }
 

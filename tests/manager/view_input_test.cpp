@@ -6,6 +6,7 @@
 #include <climits>
 #include <map>
 
+#include "manager/pixel_look/look.h"
 #include "manager/windows/job_window.h"
 #include "tests/manager/window_fixture.h"
 
@@ -160,11 +161,11 @@ TEST_F(ViewInput, RowPillsAndPartlyVisibleLines) {
     openFull();
     // At the page width the pixel look's first pill box comes from the layout's 16-high pill.
     view->setSize(view->pageWidth, view->pageHeight);
-    EXPECT_EQ(str(view->devRowButton(51)), str(Rect{239, 56, 52, 14}));
+    EXPECT_EQ(str(tqapp::PixelLook::devRowButton(*view, 51)), str(Rect{239, 56, 52, 14}));
     // At the look's own width the action column moves right with the list.
     view->setSize(view->minimumWidth(), view->pageHeight);
-    const Rect action = view->devCol(3);
-    EXPECT_EQ(str(view->devRowButton(51)), str(Rect{action.x + action.w - 57, 56, 52, 14}));
+    const Rect action = tqapp::PixelLook::devCol(*view, 3);
+    EXPECT_EQ(str(tqapp::PixelLook::devRowButton(*view, 51)), str(Rect{action.x + action.w - 57, 56, 52, 14}));
 
     // A line cut by the list's top is hit only in its visible part; its pill only inside the list.
     view->setScroll(view->rowFirstY + view->rowPitch - view->listRect.y + 6);  // line 1 starts 6 above

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <tuple>
 
+#include "manager/pixel_look/look.h"
 #include "gui/draw/bitmapfont.h"
 #include "tests/manager/pixel_support.h"
 #include "tests/manager/view_actions_support.h"
@@ -190,7 +191,7 @@ TEST_F(MenuTest, MenuOpensAndPicksInBothLooks) {
             lumo::gui::ListPopup* list = menu();
             ASSERT_NE(list, nullptr);
             // Under the "more" button, in window units.
-            const lumo::gui::Rect more = skin ? view->spriteRect("more_up") : view->devBox("more");
+            const lumo::gui::Rect more = skin ? view->spriteRect("more_up") : tqapp::PixelLook::devBox(*view, "more");
             EXPECT_EQ(list->bounds.y, view->absoluteBounds().y + more.y + more.h);
 
             probed().clear();

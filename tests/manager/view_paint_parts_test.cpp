@@ -23,7 +23,7 @@ protected:
         view->pointer().hover = tqapp::partOf(hover);
         view->pointer().pressed = tqapp::partOf(pressed);
         Canvas c = pixeltest::paper(int(view->pageWidth * scale) + 1, int(view->pageHeight * scale) + 1);
-        view->part(c, pack, part);
+        skin.part(*view, c, pack, part);
         view->pointer().hover.reset();
         view->pointer().pressed.reset();
         return c;
@@ -33,7 +33,7 @@ protected:
         const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(scale);
         view->paintScale = pack.scale;
         Canvas c = pixeltest::paper(int(view->pageWidth * scale) + 1, int(view->pageHeight * scale) + 1);
-        view->put(c, pack, sprite, 0, 0, {}, gain, true);
+        skin.put(*view, c, pack, sprite, 0, 0, {}, gain, true);
         return c;
     }
 };
@@ -165,7 +165,7 @@ TEST_F(PartPaint, MainButtonWordFollowsTheSelectedRow) {
     auto word = [&] {
         Canvas c = pixeltest::paper(500, 400);
         TextRecorder rec;
-        view->part(c, pack, "main_pill:label");
+        skin.part(*view, c, pack, "main_pill:label");
         return rec.texts().empty() ? std::string() : rec.texts()[0].text;
     };
     view->selectedId.clear();
@@ -290,7 +290,7 @@ TEST_F(PartPaint, CompanionLabelsKeepToTheirSlots) {
             std::vector<Drawn> drawn;
             for (const char* f : {"vst3", "clap", "au"}) {
                 TextRecorder rec;
-                view->part(c, pack, std::string("label:") + f);
+                skin.part(*view, c, pack, std::string("label:") + f);
                 for (const Drawn& d : rec.texts())
                     if (!d.text.empty()) drawn.push_back(d);
             }

@@ -74,7 +74,7 @@ TEST_F(WindowPaint, StretchBandsRepeatWithoutSeams) {
                 view->paintScale = pack.scale;
                 view->paintX = view->paintY = 0;
                 Canvas c = pixeltest::paper(int(w * s) + 1, int(h * s) + 1);
-                view->put(c, pack, sprite, 0, 0, {}, 1.0, true);
+                skin.put(*view, c, pack, sprite, 0, 0, {}, 1.0, true);
                 return c;
             };
             const Canvas page = render(view->pageWidth, view->pageHeight);

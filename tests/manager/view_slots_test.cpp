@@ -131,14 +131,14 @@ TEST_F(Slots, TickBoxesLampsAndLabelsAreDrawnFromTheAnswers) {
         view->pointer().hover = tqapp::partOf(hover);
         view->pointer().pressed = tqapp::partOf(pressed);
         Canvas c = pixeltest::paper(430, 350);
-        view->part(c, pack, part);
+        skin.part(*view, c, pack, part);
         view->pointer().hover.reset();
         view->pointer().pressed.reset();
         return pixeltest::hashOf(c);
     };
     auto sprite = [&](const std::string& name, double gain) {
         Canvas c = pixeltest::paper(430, 350);
-        view->put(c, pack, name, 0, 0, {}, gain, true);
+        skin.put(*view, c, pack, name, 0, 0, {}, gain, true);
         return pixeltest::hashOf(c);
     };
     EXPECT_EQ(drawn("check:vst3"), sprite("check_vst3_on", 1.0));
@@ -155,7 +155,7 @@ TEST_F(Slots, TickBoxesLampsAndLabelsAreDrawnFromTheAnswers) {
     auto brightest = [&](const std::string& part) {
         Canvas c = pixeltest::paper(430, 350);
         for (uint32_t& p : c.pixels) p = 0xFF000000u;
-        view->part(c, pack, part);
+        skin.part(*view, c, pack, part);
         int m = 0;
         for (uint32_t p : c.pixels) m = std::max(m, int(p >> 8 & 0xFF));
         return m;
