@@ -38,15 +38,15 @@ Rect PixelLook::devBox(const ManagerView& v, const std::string& name) {
 }
 
 Rect PixelLook::devRect(const ManagerView& v, Rect r) {
-    const double s = v.paintScale;
+    const double s = v.paintScale_;
     auto at = [s](double v) { return int32_t(std::floor(v * s + 1e-9)); };
     const int32_t x0 = at(r.x), y0 = at(r.y), x1 = at(double(r.x) + r.w), y1 = at(double(r.y) + r.h);
-    return {v.paintX + x0, v.paintY + y0, x1 - x0, y1 - y0};
+    return {v.paintX_ + x0, v.paintY_ + y0, x1 - x0, y1 - y0};
 }
 
 Rect PixelLook::dotted(const ManagerView& v, Rect design, Rect logical) {
     Rect d = devRect(v, logical);
-    const int u = dev::one(v.paintScale);
+    const int u = dev::one(v.paintScale_);
     if (design.w == 1) d.w = u;
     if (design.h == 1) d.h = u;
     return d;
@@ -54,17 +54,19 @@ Rect PixelLook::dotted(const ManagerView& v, Rect design, Rect logical) {
 
 double PixelLook::devUnderWell(const ManagerView& v, const lumo::gui::AssetPack& pack) {
     const lumo::gui::BitmapFont* f = v.fontOf(pack, "val");
-    if (!f || !(v.paintScale > 0)) return 0;
+    if (!f || !(v.paintScale_ > 0)) return 0;
     const Rect well = v.mapRect(kWell);
-    const int foot = int(std::floor((double(well.y) + well.h) * v.paintScale + 1e-9));
-    return double(foot + f->cap_height) / v.paintScale;
+    const int foot = int(std::floor((double(well.y) + well.h) * v.paintScale_ + 1e-9));
+    return double(foot + f->cap_height) / v.paintScale_;
 }
 
-Rect PixelLook::devCol(const ManagerView& v, int index) {
+Rect PixelLook::devCol(const ManagerView& v, int index) { return devCol(v.xAxis_, index); }
+
+Rect PixelLook::devCol(const Axis& xAxis, int index) {
     index = std::clamp(index, 0, 3);
-    auto stretched = [&v](double e) {
+    auto stretched = [&xAxis](double e) {
         double out = e;
-        for (const Axis::Band& b : v.xAxis.bands) {
+        for (const Axis::Band& b : xAxis.bands) {
             if (e >= b.pos + b.len)
                 out += b.extra;
             else if (e > b.pos)
@@ -83,14 +85,14 @@ std::vector<std::pair<std::string, Rect>> PixelLook::devColumns(const ManagerVie
 }
 
 Rect PixelLook::devRowButton(const ManagerView& v, int rowTop) {
-    const Rect pill = layoutRect((*v.managerLayout)["row_pill"]);
+    const Rect pill = layoutRect((*v.managerLayout_)["row_pill"]);
     const Rect action = devCol(v, 3);
     return {action.x + action.w - 57, rowTop + pill.y + 1, 52, pill.h - 2};
 }
 
 void PixelLook::devRowLamp(const ManagerView& v, lumo::gui::Canvas& canvas, Rect logical, bool on, bool selected) {
     const Rect r = devRect(v, logical);
-    const int u = dev::one(v.paintScale), side = 5 * u;
+    const int u = dev::one(v.paintScale_), side = 5 * u;
     const Rect sq{r.x + (r.w - side) / 2, r.y + (r.h - side) / 2, side, side};
     const lumo::gui::Color c = selected ? dev::bg : on ? dev::cream : dev::rule;
     if (on)
@@ -101,13 +103,13 @@ void PixelLook::devRowLamp(const ManagerView& v, lumo::gui::Canvas& canvas, Rect
 
 void PixelLook::devFrames(const ManagerView& v, const lumo::gui::Paint& p) {
     lumo::gui::Canvas& c = p.canvas;
-    const int u = dev::one(v.paintScale);
+    const int u = dev::one(v.paintScale_);
     // A rule one design unit across is one dot across at every scale.
     auto fill = [&](Rect design, lumo::gui::Color color) { c.fillRect(dotted(v, design, v.mapRect(design)), color); };
     auto outline = [&](Rect design) { c.strokeRect(devRect(v, v.mapRect(design)), dev::rule, u); };
 
     c.fillRect(p.rect, dev::bg);
-    fill({0, 25, v.pageWidth, 1}, 0x6ECBDEE5u);  // under the title strip
+    fill({0, 25, v.pageWidth_, 1}, 0x6ECBDEE5u);  // under the title strip
     c.strokeRect(devRect(v, v.bounds), dev::rule, u);
     outline({4, 30, 303, 285});                // the list
     fill({4, 48, 303, 1}, dev::rule);          // under the headers
@@ -125,10 +127,10 @@ void PixelLook::devFrames(const ManagerView& v, const lumo::gui::Paint& p) {
 }
 
 void PixelLook::devHeaders(const ManagerView& v, const lumo::gui::Paint& p) {
-    const lumo::gui::BitmapFont* f = v.fontOf(managerSkin().pack(v.paintScale), "bold");
+    const lumo::gui::BitmapFont* f = v.fontOf(managerSkin().pack(v.paintScale_), "bold");
     if (!f) return;
     lumo::gui::Canvas& c = p.canvas;
-    const double s = v.paintScale;
+    const double s = v.paintScale_;
     for (int i = 0; i < 4; ++i) {
         // The sortable headers are parts; the action column's is only a label.
         const std::string column = kColumnKeys[i];
@@ -146,7 +148,7 @@ void PixelLook::devHeaders(const ManagerView& v, const lumo::gui::Paint& p) {
             c.fillRect(dotted(v, separator, separator), dev::rule);
         }
 
-        const bool sorted = column == v.sortColumn;
+        const bool sorted = column == v.sortColumn_;
         const lumo::gui::Color ink = sorted ? dev::cream : dev::wave;
         const std::string label = upper(column);
         const Rect d = devRect(v, box);
@@ -159,7 +161,7 @@ void PixelLook::devHeaders(const ManagerView& v, const lumo::gui::Paint& p) {
         if (!sorted) continue;
         const int u = dev::one(s);
         const int arrowX = column == "name" ? pen + width + 2 * u : pen - 7 * u;
-        dev::arrow(p, Rect{arrowX, d.y, 5 * u, d.h}, v.sortAscending ? 'd' : 'u', ink);
+        dev::arrow(p, Rect{arrowX, d.y, 5 * u, d.h}, v.sortAscending_ ? 'd' : 'u', ink);
     }
 }
 

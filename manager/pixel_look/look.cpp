@@ -28,7 +28,7 @@ Rect PixelLook::partBox(const ManagerView& v, const MainId& id) const {
 Rect PixelLook::rowPillBox(const ManagerView& v, int32_t rowTop) const { return devRowButton(v, rowTop); }
 Rect PixelLook::listArea(const ManagerView& v, Rect designed) const {
     // The list ends at the scrollbar's rule.
-    designed.w = int32_t(std::lround(v.xAxis.map(296))) - designed.x;
+    designed.w = int32_t(std::lround(v.xAxis_.map(296))) - designed.x;
     return designed;
 }
 
@@ -42,9 +42,9 @@ void PixelLook::productLine(ManagerView& v, lumo::gui::Canvas& canvas, const lum
     devRow(v, canvas, pack, index, top);
 }
 void PixelLook::headerRule(ManagerView& v, lumo::gui::Canvas& canvas, double x0, double b) const {
-    const double x1 = double(std::lround(v.xAxis.map(293)));
+    const double x1 = double(std::lround(v.xAxis_.map(293)));
     if (x0 < x1)
-        canvas.fillRect({v.paintX + v.dev(x0), v.paintY + v.dev(b - 3), v.dev(x1) - v.dev(x0), dev::one(v.paintScale)},
+        canvas.fillRect({v.paintX_ + v.dev(x0), v.paintY_ + v.dev(b - 3), v.dev(x1) - v.dev(x0), dev::one(v.paintScale_)},
                         dev::rule);
 }
 bool PixelLook::labelShape(const ManagerView& v, const std::string& key, Rect& box, std::string& words) const {
@@ -93,7 +93,7 @@ Color PixelLook::ink(const ManagerView&, const std::string& key) const {
 // The pixel look needs this many more units of width than the page.
 int32_t PixelLook::extraWidth() const { return 70; }
 double PixelLook::zoom() const { return 1.0; }
-int32_t PixelLook::nameMargin(const ManagerView& v) const { return v.rowFirstX; }
+int32_t PixelLook::nameMargin(const ManagerView& v) const { return v.rowFirstX_; }
 bool PixelLook::nativeMenu() const { return false; }
 lumo::gui::MenuLook PixelLook::menuLook(std::vector<lumo::gui::MenuItem>& items, double scale, int& width) const {
     // Ticks are the look's own dots.

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "manager/view/axis.h"
 #include "manager/view/look.h"
 
 namespace tqapp {
@@ -45,6 +46,7 @@ public:
     static lumo::gui::Rect devBox(const ManagerView& v, const std::string& name);
     // A list column 0 to 3 in layout units, its edges stretched with the horizontal bands.
     static lumo::gui::Rect devCol(const ManagerView& v, int index);
+    static lumo::gui::Rect devCol(const Axis& xAxis, int index);
     static std::vector<std::pair<std::string, lumo::gui::Rect>> devColumns(const ManagerView& v);
     // The action button of a list line whose top is rowTop.
     static lumo::gui::Rect devRowButton(const ManagerView& v, int rowTop);

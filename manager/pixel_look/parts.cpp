@@ -20,7 +20,7 @@ Rect lowered(Rect r, bool down) { return {r.x, r.y + (down ? 1 : 0), r.w, r.h}; 
 
 void PixelLook::devPart(ManagerView& v, const lumo::gui::Paint& p, const std::string& name) {
     lumo::gui::Canvas& canvas = p.canvas;
-    const lumo::gui::AssetPack& pack = managerSkin().pack(v.paintScale);
+    const lumo::gui::AssetPack& pack = managerSkin().pack(v.paintScale_);
     const tqm::Row* row = v.selected();
     if (name == "sort") {
         devHeaders(v, p);
@@ -36,7 +36,7 @@ void PixelLook::devPart(ManagerView& v, const lumo::gui::Paint& p, const std::st
     if (!id) return;
     const bool hot = v.hot(*id);
     const bool down = v.held(*id);
-    const int u = dev::one(v.paintScale);
+    const int u = dev::one(v.paintScale_);
     const Rect box = v.partRect(*id);
     const std::string f = ManagerView::slotKey(id->index);
     switch (id->kind) {

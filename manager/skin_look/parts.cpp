@@ -71,13 +71,13 @@ void SkinLook::pill(const ManagerView& v, Canvas& canvas, const lumo::gui::Asset
 void SkinLook::part(ManagerView& v, Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name) {
     const tqm::Row* row = v.selected();
     if (name == "sort:arrow") {
-        put(v, canvas, pack, v.sortAscending ? "sort_arrow_down" : "sort_arrow_up", 0, 0, {}, 1.0, true);
+        put(v, canvas, pack, v.sortAscending_ ? "sort_arrow_down" : "sort_arrow_up", 0, 0, {}, 1.0, true);
         return;
     }
     if (name == "main_pill:label") {
         const std::string word = upper(row ? ManagerView::buttonWord(*row, v.mainAction()) : std::string("install"));
         const Rect S = v.partRect(mainPart(MainPart::MainPill));
-        const Rect B = boxRect((*v.managerLayout)["label_main"]);
+        const Rect B = boxRect((*v.managerLayout_)["label_main"]);
         const Rect L = v.mapRect(B);
         const lumo::gui::Sprite* P = managerSkin().pack(1.0).sprite("main_pill_normal");
         Rect box{S.x, S.y + B.y - (P ? P->y : 0), S.w, L.h};
@@ -130,8 +130,8 @@ void SkinLook::windowButton(const ManagerView& v, Canvas& canvas, bool close) {
     const bool hot = v.hot(id);
     const Rect slot = v.partRect(id);
     const double x = slot.x, y = slot.y;
-    const int32_t t = unitAt(v.paintScale);
-    const int32_t ox = v.paintX, oy = v.paintY;
+    const int32_t t = unitAt(v.paintScale_);
+    const int32_t ox = v.paintX_, oy = v.paintY_;
     auto span = [&](double a, double b) { return v.dev(b) - v.dev(a); };
     canvas.fillRect({ox + v.dev(x + 2), oy + v.dev(y + 15), span(x + 2, x + 15), span(y + 15, y + 16)}, 0x5A000000u);
     canvas.fillRect({ox + v.dev(x + 3), oy + v.dev(y + 16), span(x + 3, x + 14), span(y + 16, y + 17)}, 0x28000000u);
@@ -156,7 +156,7 @@ void SkinLook::windowButton(const ManagerView& v, Canvas& canvas, bool close) {
     for (const auto& [cx, cy] : {std::pair{L + t, T + t}, {L + W, T + t}, {L + t, T + H}, {L + W, T + H}})
         canvas.fillRect({cx, cy, t, t}, kEdge);
 
-    const int32_t g = std::max<int32_t>(1, int32_t(std::lround((close ? 17 : 15) * v.paintScale)));
+    const int32_t g = std::max<int32_t>(1, int32_t(std::lround((close ? 17 : 15) * v.paintScale_)));
     Bitmap& glyph = glyphCache[g + (close ? 1000000 : 0)];
     if (glyph.w < 1 || glyph.h < 1) {
         lumo::gui::SvgDraw opts;
@@ -167,8 +167,8 @@ void SkinLook::windowButton(const ManagerView& v, Canvas& canvas, bool close) {
         opts.stretch = false;
         glyph = windowGlyph(close).render(g, g, 0, 0, g, g, opts);
     }
-    canvas.drawBitmapTinted(glyph, int32_t(std::lround(ox + (x + 8.5) * v.paintScale - g * 0.5)),
-                            int32_t(std::lround(oy + (y + 7.5 + (down ? 1 : 0)) * v.paintScale - g * 0.5)),
+    canvas.drawBitmapTinted(glyph, int32_t(std::lround(ox + (x + 8.5) * v.paintScale_ - g * 0.5)),
+                            int32_t(std::lround(oy + (y + 7.5 + (down ? 1 : 0)) * v.paintScale_ - g * 0.5)),
                             0xFF000000u);
 }
 

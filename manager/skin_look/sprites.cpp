@@ -128,13 +128,13 @@ void SkinLook::put(const ManagerView& v, Canvas& canvas, const lumo::gui::AssetP
 
     ClipScope scope(canvas, canvas.area);
     if (clip.w > 0)
-        scope.narrow({v.dev(clip.x) + v.paintX, v.dev(clip.y) + v.paintY, v.dev(double(clip.x) + clip.w) - v.dev(clip.x),
+        scope.narrow({v.dev(clip.x) + v.paintX_, v.dev(clip.y) + v.paintY_, v.dev(double(clip.x) + clip.w) - v.dev(clip.x),
                       v.dev(double(clip.y) + clip.h) - v.dev(clip.y)});
     const bool cut = sliceable(name);
-    const std::vector<Axis::Seg> xs = joined(v.xAxis.segments(sprite->x, image->w, v.paintScale, cut));
-    const std::vector<Axis::Seg> ys = stretchY ? joined(v.yAxis.segments(sprite->y, image->h, v.paintScale, cut))
+    const std::vector<Axis::Seg> xs = joined(v.xAxis_.segments(sprite->x, image->w, v.paintScale_, cut));
+    const std::vector<Axis::Seg> ys = stretchY ? joined(v.yAxis_.segments(sprite->y, image->h, v.paintScale_, cut))
                                                : std::vector<Axis::Seg>{{0, image->h, sprite->y, image->h, false}};
-    const int32_t ox = v.dev(dx) + v.paintX, oy = v.dev(dy) + v.paintY;
+    const int32_t ox = v.dev(dx) + v.paintX_, oy = v.dev(dy) + v.paintY_;
     for (const Axis::Seg& y : ys)
         for (const Axis::Seg& x : xs) {
             // A segment without source pixels has nothing to repeat.
@@ -167,24 +167,24 @@ void SkinLook::glass(const ManagerView& v, Canvas& canvas, const lumo::gui::Asse
     const Bitmap& w = *sw->image;
     auto whole = [](const Bitmap& m) { return !m.empty() && m.pixels.size() >= size_t(m.w) * size_t(m.h); };
     if (!whole(b) || !whole(w)) return;
-    const std::vector<Axis::Seg> xs = v.xAxis.segments(sb->x, b.w, v.paintScale, true);
-    const std::vector<Axis::Seg> ys = v.yAxis.segments(sb->y, b.h, v.paintScale, true);
+    const std::vector<Axis::Seg> xs = v.xAxis_.segments(sb->x, b.w, v.paintScale_, true);
+    const std::vector<Axis::Seg> ys = v.yAxis_.segments(sb->y, b.h, v.paintScale_, true);
     // Both halves are read at the same source place, so only the part both cover is composited.
     const int32_t srcW = std::min(b.w, w.w), srcH = std::min(b.h, w.h);
     const Rect clip = meet(canvas.clip, {0, 0, canvas.width, canvas.height});
     for (const Axis::Seg& y : ys) {
         if (y.len < 1) continue;
-        const int32_t r0 = std::max(0, clip.y - (y.dst + v.paintY));
-        const int32_t r1 = std::min(y.dstLen, clip.y + clip.h - (y.dst + v.paintY));
+        const int32_t r0 = std::max(0, clip.y - (y.dst + v.paintY_));
+        const int32_t r1 = std::min(y.dstLen, clip.y + clip.h - (y.dst + v.paintY_));
         for (int32_t r = r0; r < r1; ++r) {
             const int32_t sy = y.src + (y.stretched ? r % y.len : r);
             if (sy >= srcH) continue;
-            uint32_t* line = &canvas.pixels[size_t(y.dst + v.paintY + r) * size_t(canvas.width)];
+            uint32_t* line = &canvas.pixels[size_t(y.dst + v.paintY_ + r) * size_t(canvas.width)];
             const uint32_t* bl = &b.pixels[size_t(sy) * size_t(b.w)];
             const uint32_t* wl = &w.pixels[size_t(sy) * size_t(w.w)];
             for (const Axis::Seg& x : xs) {
                 if (x.len < 1) continue;
-                const int32_t left = x.dst + v.paintX;
+                const int32_t left = x.dst + v.paintX_;
                 const int32_t c0 = std::max(0, clip.x - left), c1 = std::min(x.dstLen, clip.x + clip.w - left);
                 // Runs of consecutive source columns: the whole segment, or one repeat of a stretched one.
                 for (int32_t c = c0; c < c1;) {
@@ -200,7 +200,7 @@ void SkinLook::glass(const ManagerView& v, Canvas& canvas, const lumo::gui::Asse
 }
 
 const Bitmap& SkinLook::gained(const ManagerView& v, const std::string& name, const Bitmap& bitmap, double gain) {
-    Bitmap& entry = gainedCache[name + "@" + std::to_string(v.paintScale) + "*" + std::to_string(gain)];
+    Bitmap& entry = gainedCache[name + "@" + std::to_string(v.paintScale_) + "*" + std::to_string(gain)];
     if (entry.w > 0 && entry.h > 0) return entry;
     entry.w = bitmap.w;
     entry.h = bitmap.h;

@@ -4,7 +4,8 @@
 //
 // Index (the members are spread over manager/view/, manager/skin_look/ and manager/pixel_look/ by concern):
 //   1. CaptionArea ....................... the strip over the window bar that lets the window be dragged
-//   2. ManagerView, fields ............... every field the view's parts share, in one place
+//   2. ManagerView, fields ............... every field the view's parts share, private, in one place; read
+//                                          through accessors of the same name
 //   3. Start-up and configuration ........ start.cpp: createManagerEditor, the constructor, start
 //   4. Settings and window size .......... settings_and_window_size.cpp: "settings.txt", "window.txt",
 //                                          the widening that fits the names; offers_and_restart.cpp:
@@ -75,6 +76,9 @@ class ManagerView : public lumo::gui::Widget {
     // The looks paint from the view's state.
     friend class SkinLook;
     friend class PixelLook;
+    // The factory sets the resize callback and widens the window to the look's minimum.
+    friend std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host,
+                                                                  std::unique_ptr<ManagerView> view);
 
 public:
     // Header lines of displayList.
@@ -97,7 +101,7 @@ public:
     bool onKey(const lumo::gui::KeyEvent& e) override;
 
     // The least body width of the current look.
-    int32_t minimumWidth() const { return pageWidth + look_->extraWidth(); }
+    int32_t minimumWidth() const { return pageWidth_ + look_->extraWidth(); }
     // The look in use: 0 the skin look, 1 the pixel look; setLook changes it and lays the view out again.
     int32_t look() const { return look_->which(); }
     void setLook(int32_t which);
@@ -278,44 +282,93 @@ public:
     // Makes the display list from the model's rows (order, headers, the first selection).
     void listRows();
 
-    // ---- fields, in order
-    std::function<void(int w, int h)> resizeRequest;
-    const lumo::Json* managerLayout = nullptr;  // the layout's "manager" object
-    const lumo::Json* layoutRects = nullptr;    // the layout's "rects" object
-    std::unique_ptr<Model> model;
-    std::map<std::string, lumo::gui::Color> colors;
-    std::map<std::string, std::map<std::string, bool>> wants;
-    std::map<std::string, bool> companionTicks;
-    std::vector<int32_t> displayList;
-    std::string selectedId;
-    std::string shownFormat;
-    int32_t pendingSelect = 0;
-    std::string sortColumn = "name";
-    bool sortAscending = true;
+    // ---- the view's state, read (the fields are private, below)
+    Model* model() const { return model_.get(); }  // null until start
+    const lumo::Json* managerLayout() const { return managerLayout_; }
+    const lumo::Json* layoutRects() const { return layoutRects_; }
+    const std::map<std::string, lumo::gui::Color>& colors() const { return colors_; }
+    const std::map<std::string, std::map<std::string, bool>>& wants() const { return wants_; }
+    const std::map<std::string, bool>& companionTicks() const { return companionTicks_; }
+    const std::vector<int32_t>& displayList() const { return displayList_; }
+    const std::string& selectedId() const { return selectedId_; }
+    const std::string& shownFormat() const { return shownFormat_; }
+    int32_t pendingSelect() const { return pendingSelect_; }
+    const std::string& sortColumn() const { return sortColumn_; }
+    bool sortAscending() const { return sortAscending_; }
+    bool sizeRestored() const { return sizeRestored_; }
+    const Axis& xAxis() const { return xAxis_; }
+    const Axis& yAxis() const { return yAxis_; }
+    double inspectorShare() const { return inspectorShare_; }
+    int32_t pageWidth() const { return pageWidth_; }
+    int32_t pageHeight() const { return pageHeight_; }
+    lumo::gui::Rect listRect() const { return listRect_; }
+    int32_t rowFirstX() const { return rowFirstX_; }
+    int32_t rowFirstY() const { return rowFirstY_; }
+    int32_t rowPitch() const { return rowPitch_; }
+    int32_t scroll() const { return scroll_; }
+    double paintScale() const { return paintScale_; }
+    int32_t paintX() const { return paintX_; }
+    int32_t paintY() const { return paintY_; }
+
+    // ---- the view's state, set where no user action does it (a view used without start, tests)
+    // Hands the view a model made by the caller instead of the one start makes.
+    void setModel(std::unique_ptr<Model> model);
+    // Selects the row of this id (none for an empty id) where the list stands; the inspector goes
+    // back to the row's default folder.
+    void select(const std::string& id);
+    // Sorts the list by a column ("name", "version", "status"; any other sorts by name).
+    void setSort(const std::string& column, bool ascending);
+    // Shows a format's folder in the inspector (empty: the selected row's default one).
+    void setShownFormat(const std::string& format);
+    // Replaces the stretch bands that setSize makes from the layout.
+    void setAxes(Axis x, Axis y);
+    // Forgets the user's ticks: every box shows its default again.
+    void forgetTicks();
+    // Sets the paint state as draw does, for painting one part or sprite alone.
+    void paintAt(double scale, int32_t x, int32_t y);
+
+    // ---- fields others set
+    // Set at the first change after the catalog loaded; clear, the next change makes the first-load
+    // offers again, and set before, it makes none.
     bool firstLoadDone = false;
-    bool sizeRestored = false;
-    bool selfResizing = false;
-    Axis xAxis;
-    Axis yAxis;
-    double inspectorShare = 0.25;
-    int32_t pageWidth = 426;
-    int32_t pageHeight = 344;
-    lumo::gui::Rect listRect;
-    int32_t rowFirstX = 0;
-    int32_t rowFirstY = 0;
-    int32_t rowPitch = 26;
-    int32_t scroll = 0;
-    double paintScale = 1.0;
-    int32_t paintX = 0;
-    int32_t paintY = 0;
-    const lumo::gui::Paint* paint = nullptr;
-    JobWindow* jobWindow = nullptr;
-    AccountWindow* accountWindow = nullptr;
     JobPlan lastPlan;  // the plan of the last job started from a job window, as it ran; shown again while it runs
-    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 
 private:
     void clampScroll();
+
+    // ---- fields, in order
+    std::function<void(int w, int h)> resizeRequest_;  // the editor's resize, set by createManagerEditor
+    const lumo::Json* managerLayout_ = nullptr;  // the layout's "manager" object
+    const lumo::Json* layoutRects_ = nullptr;    // the layout's "rects" object
+    std::unique_ptr<Model> model_;
+    std::map<std::string, lumo::gui::Color> colors_;
+    std::map<std::string, std::map<std::string, bool>> wants_;
+    std::map<std::string, bool> companionTicks_;
+    std::vector<int32_t> displayList_;
+    std::string selectedId_;
+    std::string shownFormat_;
+    int32_t pendingSelect_ = 0;
+    std::string sortColumn_ = "name";
+    bool sortAscending_ = true;
+    bool sizeRestored_ = false;
+    bool selfResizing_ = false;
+    Axis xAxis_;
+    Axis yAxis_;
+    double inspectorShare_ = 0.25;
+    int32_t pageWidth_ = 426;
+    int32_t pageHeight_ = 344;
+    lumo::gui::Rect listRect_;
+    int32_t rowFirstX_ = 0;
+    int32_t rowFirstY_ = 0;
+    int32_t rowPitch_ = 26;
+    int32_t scroll_ = 0;
+    double paintScale_ = 1.0;
+    int32_t paintX_ = 0;
+    int32_t paintY_ = 0;
+    const lumo::gui::Paint* paint_ = nullptr;
+    JobWindow* jobWindow_ = nullptr;
+    AccountWindow* accountWindow_ = nullptr;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     // Row pictures at a scale, kept as long as the view.
     std::map<std::string, lumo::gui::Bitmap> thumbCache;

@@ -66,7 +66,7 @@ protected:
 
     // Gives the rows the states a person should see side by side.
     void mixStates() {
-        auto& rows = view->model->rows;
+        auto& rows = view->model()->rows;
         const tqm::State states[] = {tqm::State::Installed,    tqm::State::Update,      tqm::State::Absent,
                                      tqm::State::NeedsManager, tqm::State::Unavailable, tqm::State::Delisted};
         for (size_t i = 0; i < rows.size(); ++i) {
@@ -137,7 +137,7 @@ protected:
     void openBig() {
         catalog.publish(bigCatalog());
         open({"--steps", "--look", "tq"});
-        ASSERT_TRUE(view->model->catalog && view->model->catalog->ok) << view->model->catalog->note;
+        ASSERT_TRUE(view->model()->catalog && view->model()->catalog->ok) << view->model()->catalog->note;
     }
 
     // Paints the whole window of w x h units at a scale into a canvas with a margin of paper around

@@ -19,7 +19,7 @@ protected:
     void openPixel() {
         catalog.publish(bigCatalog());
         open({"--steps"});
-        ASSERT_TRUE(view->model->catalog && view->model->catalog->ok) << view->model->catalog->note;
+        ASSERT_TRUE(view->model()->catalog && view->model()->catalog->ok) << view->model()->catalog->note;
         ASSERT_EQ(view->look(), 1);
         mixStates();
         view->selectIndex(4);
@@ -29,7 +29,7 @@ protected:
 
 TEST_F(PixelWindow, BoxesAndColumns) {
     open({"--steps"});
-    view->setSize(view->pageWidth, view->pageHeight);
+    view->setSize(view->pageWidth(), view->pageHeight());
     const char* names[] = {"main_pill", "more", "path", "open", "sb:up", "sb:down", "cap:sb", "update_all", "account"};
     for (const char* n : names) EXPECT_TRUE(tqapp::PixelLook::hasDevBox(n)) << n;
     for (const char* n : {"x", "", "row:0", "status", "MORE"}) EXPECT_FALSE(tqapp::PixelLook::hasDevBox(n)) << n;
@@ -45,19 +45,18 @@ TEST_F(PixelWindow, BoxesAndColumns) {
         EXPECT_EQ(str(tqapp::PixelLook::devColumns(*view)[i].second), str(columns[i].second));
     }
     // A band (84, 4) with 20 more units moves every edge after it by 20; one inside it moves in step.
-    view->xAxis.bands = {{84, 4, 20}};
+    tqapp::Axis x = view->xAxis();
+    x.bands = {{84, 4, 20}};
+    view->setAxes(x, view->yAxis());
     EXPECT_EQ(str(tqapp::PixelLook::devCol(*view, 0)), str(Rect{5, 31, 129, 17}));
     EXPECT_EQ(str(tqapp::PixelLook::devCol(*view, 3)), str(Rect{257, 31, 59, 17}));
-    view->xAxis.bands = {{84, 4, 20}, {110, 8, 10}};  // the edge 114 lies in the second band's middle
-    EXPECT_EQ(tqapp::PixelLook::devCol(*view, 0).w, 109 + 20 + 5);
+    x.bands = {{84, 4, 20}, {110, 8, 10}};  // the edge 114 lies in the second band's middle
+    EXPECT_EQ(tqapp::PixelLook::devCol(x, 0).w, 109 + 20 + 5);
 
     // The device mapping floors each edge on its own, with a bias that never drops a whole pixel.
-    view->paintScale = 1.5;
-    view->paintX = 10;
-    view->paintY = 20;
+    view->paintAt(1.5, 10, 20);
     EXPECT_EQ(str(tqapp::PixelLook::devRect(*view, {3, 2, 1, 2})), str(Rect{14, 23, 2, 3}));
-    view->paintScale = 1.1;  // 10 x 1.1 is 11.000000000000002, 30 x 1.1 is 33.000000000000004
-    view->paintX = view->paintY = 0;
+    view->paintAt(1.1, 0, 0);  // 10 x 1.1 is 11.000000000000002, 30 x 1.1 is 33.000000000000004
     EXPECT_EQ(str(tqapp::PixelLook::devRect(*view, {10, 30, 20, 0})), str(Rect{11, 33, 22, 0}));
 }
 
@@ -65,7 +64,7 @@ TEST_F(PixelWindow, WholeWindowAtEveryScale) {
     openPixel();
     for (double s : pixeltest::kScales) {
         TextRecorder recorder;
-        Canvas c = paintWindow(s, width(), view->pageHeight);
+        Canvas c = paintWindow(s, width(), view->pageHeight());
         const int u = tqapp::dev::one(s);
         EXPECT_EQ(pixeltest::count(c, pixeltest::kPaper), 0) << "unpainted pixels at " << s;
         EXPECT_EQ(c.clip.w, c.width) << "clip not put back at " << s;
@@ -141,9 +140,8 @@ TEST_F(PixelWindow, WholeWindowAtEveryScale) {
 TEST_F(PixelWindow, HeadersShowTheSortAndThePress) {
     openPixel();
     const double s = 2.0;
-    view->sortColumn = "version";
-    view->sortAscending = true;
-    Canvas c = paintWindow(s, width(), view->pageHeight);
+    view->setSort("version", true);
+    Canvas c = paintWindow(s, width(), view->pageHeight());
     // Only VERSION is lit, with a down arrow left of its label.
     auto countIn = [&](const Canvas& canvas, Rect r, lumo::gui::Color colour) {
         const uint32_t pixel = px(colour);
@@ -164,26 +162,26 @@ TEST_F(PixelWindow, HeadersShowTheSortAndThePress) {
     // the pointer looks neither hot nor down.
     view->pointer().pressed = tqapp::partOf("col:name");
     view->pointer().hover = tqapp::partOf("");
-    Canvas pressed = paintWindow(s, width(), view->pageHeight);
+    Canvas pressed = paintWindow(s, width(), view->pageHeight());
     const Rect name = tqapp::PixelLook::devRect(*view, tqapp::PixelLook::devCol(*view, 0));
     EXPECT_GT(countIn(pressed, name, tqapp::dev::pressedFill), name.w * name.h / 2);
     view->pointer().pressed = tqapp::partOf("update_all");
-    Canvas left2 = paintWindow(s, width(), view->pageHeight);
+    Canvas left2 = paintWindow(s, width(), view->pageHeight());
     const Rect all = tqapp::PixelLook::devRect(*view, tqapp::PixelLook::devBox(*view, "update_all"));
     EXPECT_EQ(countIn(left2, all, tqapp::dev::pressedFill), 0);
     EXPECT_EQ(countIn(left2, all, tqapp::dev::cream) > 0, true);  // its label
     view->pointer().hover = tqapp::partOf("update_all");
-    Canvas held = paintWindow(s, width(), view->pageHeight);
+    Canvas held = paintWindow(s, width(), view->pageHeight());
     EXPECT_GT(countIn(held, all, tqapp::dev::pressedFill), 0);
 }
 
 TEST_F(PixelWindow, ThumbOnlyWhenTheListScrollsAndInstallWithoutASelection) {
     catalog.publish(catalogText("1.0.0"));
     open({"--steps"});
-    view->selectedId.clear();
+    view->select("");
     ASSERT_EQ(view->maxScroll(), 0);
     TextRecorder recorder;
-    Canvas c = paintWindow(1.0, width(), view->pageHeight);
+    Canvas c = paintWindow(1.0, width(), view->pageHeight());
     Rect cap = tqapp::PixelLook::devBox(*view, "cap:sb");
     cap.y += view->capOffset();
     const Rect d = tqapp::PixelLook::devRect(*view, cap);
@@ -199,9 +197,9 @@ TEST_F(PixelWindow, Screenshots) {
     EXPECT_GT(opened, width());
     view->pointer().hover = tqapp::partOf("rowpill:6");
     for (double s : {1.0, 1.25, 1.5, 2.0, 3.0}) {
-        Canvas c = paintWindow(s, opened, view->pageHeight);
+        Canvas c = paintWindow(s, opened, view->pageHeight());
         writePng(c, "pixel-window-" + scaleName(s) + ".png");
-        Canvas narrow = paintWindow(s, width(), view->pageHeight);
+        Canvas narrow = paintWindow(s, width(), view->pageHeight());
         writePng(narrow, "pixel-window-narrowest-" + scaleName(s) + ".png");
     }
     Canvas wide = paintWindow(2.0, 720, 520);
@@ -216,7 +214,7 @@ TEST_F(PixelWindow, HitRectanglesOverThePaintInBothLooks) {
         open(lookWord[0] ? std::vector<std::string>{"--steps", "--look", lookWord} : std::vector<std::string>{"--steps"});
         mixStates();
         view->selectIndex(4);
-        const int w = view->minimumWidth(), h = view->pageHeight;
+        const int w = view->minimumWidth(), h = view->pageHeight();
         Canvas c = paintWindow(2.0, w, h);
         for (const auto& [name, r] : testsupport::hitRects(*view)) {
             EXPECT_TRUE(pixeltest::inside(r, Rect{0, 0, w, h})) << name;

@@ -25,9 +25,8 @@ protected:
     void SetUp() override {
         SkinPaintTest::SetUp();
         open({"--steps", "--look", "tq"});
-        view->setSize(view->pageWidth, view->pageHeight);
-        view->paintScale = 1.0;
-        view->paintX = view->paintY = 0;
+        view->setSize(view->pageWidth(), view->pageHeight());
+        view->paintAt(1.0, 0, 0);
     }
     // A sprite of the test's pack at (x, y) showing the image of the same name.
     void sprite(const std::string& name, int x, int y, Bitmap image) {
@@ -96,13 +95,15 @@ TEST_F(SkinPrimitives, GlassPairsThatDoNotMatch) {
 TEST_F(SkinPrimitives, ABandWithoutSourcePixelsEndsItsRepeat) {
     // At a pack scale of 0.5 a one-unit band covers no source pixel: the segment has length 0.
     pack.scale = 0.5;
-    view->paintScale = 0.5;
-    view->xAxis.bands = {{40, 1, 30}};
+    view->paintAt(0.5, view->paintX(), view->paintY());
+    tqapp::Axis x = view->xAxis();
+    x.bands = {{40, 1, 30}};
+    view->setAxes(x, view->yAxis());
     sprite("wide_b", 0, 0, solid(60, 2, 0xFFFFFFFFu));
     sprite("wide_w", 0, 0, solid(60, 2, 0xFFFFFFFFu));
     sprite("wide", 0, 0, solid(60, 2, 0xFF336699u));
     bool empty = false;
-    for (const tqapp::Axis::Seg& g : view->xAxis.segments(0, 60, 0.5, true)) empty = empty || (g.stretched && g.len == 0);
+    for (const tqapp::Axis::Seg& g : view->xAxis().segments(0, 60, 0.5, true)) empty = empty || (g.stretched && g.len == 0);
     ASSERT_TRUE(empty) << "the case needs a stretched segment of length 0";
     Canvas c = pixeltest::paper(80, 2);
     skin.put(*view, c, pack, "wide", 0, 0, {}, 1.0, true);
@@ -149,7 +150,7 @@ TEST_F(SkinPrimitives, GainedCopiesAreBrightenedOnceAndKeepAlpha) {
     EXPECT_EQ(a.pixels[0], 0x80FF8700u);  // 200 -> 255, 100 -> 135
     EXPECT_EQ(&skin.gained(*view, "x", src, 1.35), &a);
     EXPECT_NE(&skin.gained(*view, "x", src, 1.1), &a);
-    view->paintScale = 2.0;
+    view->paintAt(2.0, view->paintX(), view->paintY());
     EXPECT_NE(&skin.gained(*view, "x", src, 1.35), &a) << "another scale is another copy";
     EXPECT_EQ(skin.gained(*view, "y", src, 0.0).pixels[0], 0x80000000u);
 }
@@ -219,7 +220,7 @@ TEST_F(SkinPrimitives, TextShortensAlignsAndTints) {
 }
 
 TEST_F(SkinPrimitives, InkOfBothLooks) {
-    EXPECT_EQ(view->ink("row_name"), view->colors.at("row"));
+    EXPECT_EQ(view->ink("row_name"), view->colors().at("row"));
     EXPECT_EQ(view->ink("title"), 0xFFECECECu);
     EXPECT_EQ(view->ink("nothing"), 0xFFFFFFFFu);
     view->setLook(1);
