@@ -23,9 +23,9 @@ struct Window {
 
     Window() {
         view.setLook(0);
-        view.model = std::make_unique<tqapp::Model>(tqapp::Config{}, std::make_shared<lumo::gui::UiQueue>(),
-                                                    std::function<void()>{});
-        view.model->loading = false;
+        view.setModel(std::make_unique<tqapp::Model>(tqapp::Config{}, std::make_shared<lumo::gui::UiQueue>(),
+                                                    std::function<void()>{}));
+        view.model()->loading = false;
         view.firstLoadDone = true;
         for (int i = 0; i < kRows; ++i) {
             tqm::Row r;
@@ -33,18 +33,18 @@ struct Window {
             r.name = "Plug-in number " + std::to_string(i);
             r.version = "1." + std::to_string(i);
             r.state = tqm::State(i % 6);
-            view.model->rows.push_back(r);
+            view.model()->rows.push_back(r);
             if (i % 2) continue;
             lumo::gui::Bitmap b;
             b.w = 136, b.h = 24;
             b.pixels.assign(size_t(b.w * b.h), 0xFF405060u + uint32_t(i));
-            view.model->pictures[r.id].row["2x"] = b;
+            view.model()->pictures[r.id].row["2x"] = b;
         }
-        ++view.model->rowsGeneration;
+        ++view.model()->rowsGeneration;
         view.changed();
         view.selectIndex(3);
-        view.setSize(view.pageWidth, view.pageHeight);
-        canvas.resize(int(view.pageWidth * kScale), int(view.pageHeight * kScale));
+        view.setSize(view.pageWidth(), view.pageHeight());
+        canvas.resize(int(view.pageWidth() * kScale), int(view.pageHeight() * kScale));
         paint();  // fills the caches: every later paint only copies
     }
     void paint() {
@@ -79,12 +79,12 @@ void SkinFullPaint2x(benchmark::State& state) {
 
 void SkinScrollRepaint2x(benchmark::State& state) {
     Window w;
-    int step = w.view.rowPitch;
+    int step = w.view.rowPitch();
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
         // One row down, then back up at the end of the list.
-        if (w.view.scroll + step > w.view.maxScroll() || w.view.scroll + step < 0) step = -step;
-        w.view.setScroll(w.view.scroll + step);
+        if (w.view.scroll() + step > w.view.maxScroll() || w.view.scroll() + step < 0) step = -step;
+        w.view.setScroll(w.view.scroll() + step);
         w.paint();
     }
     const double scrollNs = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() /

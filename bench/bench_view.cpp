@@ -51,19 +51,19 @@ double sortNs(const std::vector<tqm::Row>& rows) {
 
 void ViewChanged(benchmark::State& state) {
     tqapp::ManagerView view;
-    view.model = std::make_unique<tqapp::Model>(tqapp::Config{}, std::make_shared<lumo::gui::UiQueue>(),
-                                                std::function<void()>{});
-    view.model->loading = false;
+    view.setModel(std::make_unique<tqapp::Model>(tqapp::Config{}, std::make_shared<lumo::gui::UiQueue>(),
+                                                std::function<void()>{}));
+    view.model()->loading = false;
     view.firstLoadDone = true;  // no first-load offers in the loop
-    view.model->rows = makeRows();
+    view.model()->rows = makeRows();
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
         view.changed();
-        benchmark::DoNotOptimize(view.displayList.data());
+        benchmark::DoNotOptimize(view.displayList().data());
     }
     const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() /
                       double(std::max<int64_t>(1, int64_t(state.iterations())));
-    state.counters["x_sort"] = ns / sortNs(view.model->rows);
+    state.counters["x_sort"] = ns / sortNs(view.model()->rows);
     state.SetItemsProcessed(state.iterations() * kRows);
 }
 

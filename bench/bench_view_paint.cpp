@@ -21,9 +21,9 @@ constexpr double kScale = 2.0;
 // A view with its rows, outside any editor.
 std::unique_ptr<tqapp::ManagerView> makeView() {
     auto view = std::make_unique<tqapp::ManagerView>();
-    view->model = std::make_unique<tqapp::Model>(tqapp::Config{}, std::make_shared<lumo::gui::UiQueue>(),
-                                                 std::function<void()>{});
-    view->model->loading = false;
+    view->setModel(std::make_unique<tqapp::Model>(tqapp::Config{}, std::make_shared<lumo::gui::UiQueue>(),
+                                                 std::function<void()>{}));
+    view->model()->loading = false;
     view->firstLoadDone = true;  // no first-load offers
     for (int i = 0; i < kRows; ++i) {
         tqm::Row r;
@@ -32,17 +32,17 @@ std::unique_ptr<tqapp::ManagerView> makeView() {
         r.state = tqm::State(i % 6);
         r.version = "1." + std::to_string(i) + ".0";
         r.kind = i < 2 ? 1 : 0;
-        view->model->rows.push_back(r);
+        view->model()->rows.push_back(r);
         lumo::gui::Bitmap picture;
         picture.w = 136;
         picture.h = 24;
         picture.pixels.assign(size_t(picture.w) * size_t(picture.h), 0xFF405060u + uint32_t(i));
-        view->model->pictures[r.id].row["2x"] = std::move(picture);
+        view->model()->pictures[r.id].row["2x"] = std::move(picture);
     }
-    view->setSize(view->minimumWidth(), view->pageHeight);
+    view->setSize(view->minimumWidth(), view->pageHeight());
     view->changed();
     view->selectIndex(6);
-    view->setScroll(3 * view->rowPitch);
+    view->setScroll(3 * view->rowPitch());
     return view;
 }
 

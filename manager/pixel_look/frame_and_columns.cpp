@@ -6,6 +6,7 @@
 #include <map>
 
 #include "manager/pixel_look/primitives.h"
+#include "manager/pixel_look/look.h"
 #include "manager/view/view.h"
 
 namespace tqapp {
@@ -29,39 +30,41 @@ constexpr Rect kWell{317, 53, 97, 75};
 
 }  // namespace
 
-bool ManagerView::hasDevBox(const std::string& name) const { return boxes().count(name) != 0; }
+bool PixelLook::hasDevBox(const std::string& name) { return boxes().count(name) != 0; }
 
-Rect ManagerView::devBox(const std::string& name) const {
+Rect PixelLook::devBox(const ManagerView& v, const std::string& name) {
     const auto it = boxes().find(name);
-    return it == boxes().end() ? Rect{} : mapRect(it->second);
+    return it == boxes().end() ? Rect{} : v.mapRect(it->second);
 }
 
-Rect ManagerView::devRect(Rect r) const {
-    const double s = paintScale;
+Rect PixelLook::devRect(const ManagerView& v, Rect r) {
+    const double s = v.paintScale_;
     auto at = [s](double v) { return int32_t(std::floor(v * s + 1e-9)); };
     const int32_t x0 = at(r.x), y0 = at(r.y), x1 = at(double(r.x) + r.w), y1 = at(double(r.y) + r.h);
-    return {paintX + x0, paintY + y0, x1 - x0, y1 - y0};
+    return {v.paintX_ + x0, v.paintY_ + y0, x1 - x0, y1 - y0};
 }
 
-Rect ManagerView::dotted(Rect design, Rect logical) const {
-    Rect d = devRect(logical);
-    const int u = dev::one(paintScale);
+Rect PixelLook::dotted(const ManagerView& v, Rect design, Rect logical) {
+    Rect d = devRect(v, logical);
+    const int u = dev::one(v.paintScale_);
     if (design.w == 1) d.w = u;
     if (design.h == 1) d.h = u;
     return d;
 }
 
-double ManagerView::devUnderWell(const lumo::gui::AssetPack& pack) const {
-    const lumo::gui::BitmapFont* f = fontOf(pack, "val");
-    if (!f || !(paintScale > 0)) return 0;
-    const Rect well = mapRect(kWell);
-    const int foot = int(std::floor((double(well.y) + well.h) * paintScale + 1e-9));
-    return double(foot + f->cap_height) / paintScale;
+double PixelLook::devUnderWell(const ManagerView& v, const lumo::gui::AssetPack& pack) {
+    const lumo::gui::BitmapFont* f = v.fontOf(pack, "val");
+    if (!f || !(v.paintScale_ > 0)) return 0;
+    const Rect well = v.mapRect(kWell);
+    const int foot = int(std::floor((double(well.y) + well.h) * v.paintScale_ + 1e-9));
+    return double(foot + f->cap_height) / v.paintScale_;
 }
 
-Rect ManagerView::devCol(int index) const {
+Rect PixelLook::devCol(const ManagerView& v, int index) { return devCol(v.xAxis_, index); }
+
+Rect PixelLook::devCol(const Axis& xAxis, int index) {
     index = std::clamp(index, 0, 3);
-    auto stretched = [this](double e) {
+    auto stretched = [&xAxis](double e) {
         double out = e;
         for (const Axis::Band& b : xAxis.bands) {
             if (e >= b.pos + b.len)
@@ -75,21 +78,21 @@ Rect ManagerView::devCol(int index) const {
     return {int32_t(x0), 31, int32_t(x1 - x0), 17};
 }
 
-std::vector<std::pair<std::string, Rect>> ManagerView::devColumns() const {
+std::vector<std::pair<std::string, Rect>> PixelLook::devColumns(const ManagerView& v) {
     std::vector<std::pair<std::string, Rect>> out;
-    for (int i = 0; i < 4; ++i) out.emplace_back(kColumnKeys[i], devCol(i));
+    for (int i = 0; i < 4; ++i) out.emplace_back(kColumnKeys[i], devCol(v, i));
     return out;
 }
 
-Rect ManagerView::devRowButton(int rowTop) const {
-    const Rect pill = layoutRect((*managerLayout)["row_pill"]);
-    const Rect action = devCol(3);
+Rect PixelLook::devRowButton(const ManagerView& v, int rowTop) {
+    const Rect pill = layoutRect((*v.managerLayout_)["row_pill"]);
+    const Rect action = devCol(v, 3);
     return {action.x + action.w - 57, rowTop + pill.y + 1, 52, pill.h - 2};
 }
 
-void ManagerView::devRowLamp(lumo::gui::Canvas& canvas, Rect logical, bool on, bool selected) const {
-    const Rect r = devRect(logical);
-    const int u = dev::one(paintScale), side = 5 * u;
+void PixelLook::devRowLamp(const ManagerView& v, lumo::gui::Canvas& canvas, Rect logical, bool on, bool selected) {
+    const Rect r = devRect(v, logical);
+    const int u = dev::one(v.paintScale_), side = 5 * u;
     const Rect sq{r.x + (r.w - side) / 2, r.y + (r.h - side) / 2, side, side};
     const lumo::gui::Color c = selected ? dev::bg : on ? dev::cream : dev::rule;
     if (on)
@@ -98,16 +101,16 @@ void ManagerView::devRowLamp(lumo::gui::Canvas& canvas, Rect logical, bool on, b
         canvas.strokeRect(sq, c, u);
 }
 
-void ManagerView::devFrames(const lumo::gui::Paint& p) {
+void PixelLook::devFrames(const ManagerView& v, const lumo::gui::Paint& p) {
     lumo::gui::Canvas& c = p.canvas;
-    const int u = dev::one(paintScale);
+    const int u = dev::one(v.paintScale_);
     // A rule one design unit across is one dot across at every scale.
-    auto fill = [&](Rect design, lumo::gui::Color color) { c.fillRect(dotted(design, mapRect(design)), color); };
-    auto outline = [&](Rect design) { c.strokeRect(devRect(mapRect(design)), dev::rule, u); };
+    auto fill = [&](Rect design, lumo::gui::Color color) { c.fillRect(dotted(v, design, v.mapRect(design)), color); };
+    auto outline = [&](Rect design) { c.strokeRect(devRect(v, v.mapRect(design)), dev::rule, u); };
 
     c.fillRect(p.rect, dev::bg);
-    fill({0, 25, pageWidth, 1}, 0x6ECBDEE5u);  // under the title strip
-    c.strokeRect(devRect(bounds), dev::rule, u);
+    fill({0, 25, v.pageWidth_, 1}, 0x6ECBDEE5u);  // under the title strip
+    c.strokeRect(devRect(v, v.bounds), dev::rule, u);
     outline({4, 30, 303, 285});                // the list
     fill({4, 48, 303, 1}, dev::rule);          // under the headers
     fill({296, 48, 1, 267}, dev::rule);        // left of the scrollbar
@@ -119,36 +122,36 @@ void ManagerView::devFrames(const lumo::gui::Paint& p) {
     outline({314, 136, 104, 55});              // the description
     outline({313, 194, 104, 98});              // the formats
     fill({314, 195, 102, 13}, dev::pressedFill);
-    c.strokeRect(devRect(devBox("path")), dev::rule, u);
+    c.strokeRect(devRect(v, devBox(v, "path")), dev::rule, u);
     outline({313, 294, 104, 18});              // the bottom buttons
 }
 
-void ManagerView::devHeaders(const lumo::gui::Paint& p) {
-    const lumo::gui::BitmapFont* f = fontOf(managerSkin().pack(paintScale), "bold");
+void PixelLook::devHeaders(const ManagerView& v, const lumo::gui::Paint& p) {
+    const lumo::gui::BitmapFont* f = v.fontOf(managerSkin().pack(v.paintScale_), "bold");
     if (!f) return;
     lumo::gui::Canvas& c = p.canvas;
-    const double s = paintScale;
+    const double s = v.paintScale_;
     for (int i = 0; i < 4; ++i) {
         // The sortable headers are parts; the action column's is only a label.
         const std::string column = kColumnKeys[i];
         const MainId id = mainPart(MainPart::Column, i);
-        const Rect box = i < 3 ? partRect(id) : devCol(i);
+        const Rect box = i < 3 ? v.partRect(id) : devCol(v, i);
         if (i < 3) {
             const Rect wash{box.x + 1, box.y, box.w - 1, box.h};
-            if (pointer().isPressed(id))
-                c.fillRect(devRect(wash), dev::pressedFill);
-            else if (pointer().isHover(id))
-                c.fillRect(devRect(wash), dev::hoverWash);
+            if (v.pointer().isPressed(id))
+                c.fillRect(devRect(v, wash), dev::pressedFill);
+            else if (v.pointer().isHover(id))
+                c.fillRect(devRect(v, wash), dev::hoverWash);
         }
         if (column != "name") {
             const Rect separator{box.x, box.y + 2, 1, box.h - 4};
-            c.fillRect(dotted(separator, separator), dev::rule);
+            c.fillRect(dotted(v, separator, separator), dev::rule);
         }
 
-        const bool sorted = column == sortColumn;
+        const bool sorted = column == v.sortColumn_;
         const lumo::gui::Color ink = sorted ? dev::cream : dev::wave;
         const std::string label = upper(column);
-        const Rect d = devRect(box);
+        const Rect d = devRect(v, box);
         const int baseline = f->line_height >= 1 ? d.y + (d.h - f->line_height) / 2 + f->ascent
                                                  : d.y + (d.h + f->cap_height) / 2;
         const int width = f->width(label);
@@ -158,7 +161,7 @@ void ManagerView::devHeaders(const lumo::gui::Paint& p) {
         if (!sorted) continue;
         const int u = dev::one(s);
         const int arrowX = column == "name" ? pen + width + 2 * u : pen - 7 * u;
-        dev::arrow(p, Rect{arrowX, d.y, 5 * u, d.h}, sortAscending ? 'd' : 'u', ink);
+        dev::arrow(p, Rect{arrowX, d.y, 5 * u, d.h}, v.sortAscending_ ? 'd' : 'u', ink);
     }
 }
 

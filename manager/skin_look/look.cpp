@@ -6,6 +6,7 @@
 #include "gui/fonts.h"
 #include "gui/list_popup.h"
 #include "manager/model/model.h"
+#include "manager/skin_look/look.h"
 #include "manager/view/view.h"
 
 namespace tqapp {
@@ -17,13 +18,13 @@ constexpr const char* kIS = "Ardune Systems Manager/Inspector Section";
 
 // Whether put() at (ox, oy) covers all of area with the opaque sprite: its segments each copy at least
 // one source pixel and each starts where the one before ends.
-bool opaqueOver(const lumo::gui::Sprite* s, const Axis& xAxis, const Axis& yAxis, double scale, int64_t ox,
+bool opaqueOver(const lumo::gui::Sprite* s, const Axis& xAxis_, const Axis& yAxis_, double scale, int64_t ox,
                 int64_t oy, Rect area) {
     if (area.empty()) return true;
     if (!s || !s->opaque || !s->image) return false;
     for (int k = 0; k < 2; ++k) {
-        const std::vector<Axis::Seg> segs = k ? yAxis.segments(s->y, s->image->h, scale, true)
-                                              : xAxis.segments(s->x, s->image->w, scale, true);
+        const std::vector<Axis::Seg> segs = k ? yAxis_.segments(s->y, s->image->h, scale, true)
+                                              : xAxis_.segments(s->x, s->image->w, scale, true);
         if (segs.empty()) return false;
         int64_t end = segs.front().dst;
         for (const Axis::Seg& g : segs) {
@@ -54,81 +55,78 @@ const lumo::gui::MenuLook& plainMenuLook() {
     return look;
 }
 
-class SkinLook final : public Look {
-public:
-    int32_t which() const override { return 0; }
-
-    Rect partBox(const ManagerView& v, const MainId& id) const override {
-        const std::string sprite = partSprite(id);
-        return sprite.empty() ? Rect{} : v.spriteRect(sprite);
-    }
-    Rect rowPillBox(const ManagerView& v, int32_t rowTop) const override {
-        const Rect pill = layoutRect((*v.managerLayout)["row_pill"]);
-        const int32_t shift = v.xAxis.shiftAt(v.rowFirstX + pill.x + pill.w * 0.5);
-        return {v.rowFirstX + pill.x + shift, rowTop + pill.y, pill.w, pill.h};
-    }
-    Rect listArea(const ManagerView&, Rect designed) const override { return designed; }
-
-    void frame(ManagerView& v, const lumo::gui::Paint& p, const lumo::gui::AssetPack& pack) override {
-        // Where the page lies opaque over the whole paint area the fill would never show.
-        if (!opaqueOver(pack.sprite("page"), v.xAxis, v.yAxis, v.paintScale, v.paintX, v.paintY,
-                        lumo::gui::meet(p.rect, p.canvas.clip)))
-            p.canvas.fillRect(p.rect, 0xFF0B0B0Bu);
-        v.put(p.canvas, pack, "page", 0, 0, {}, 1.0, true);
-    }
-    void layer(ManagerView& v, const lumo::gui::Paint& p, const lumo::gui::AssetPack& pack, const std::string& kind,
-               const std::string& name) override {
-        if (kind != "over")
-            v.part(p.canvas, pack, name);
-        else if (pack.sprite(name + "_b"))
-            v.glass(p.canvas, pack, name);
-        else
-            v.put(p.canvas, pack, name, 0, 0, {}, 1.0, true);
-    }
-    void productLine(ManagerView& v, lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index,
-                     double top) override {
-        v.plateRow(canvas, pack, index, top);
-    }
-    void headerRule(ManagerView& v, lumo::gui::Canvas& canvas, double x0, double b) const override {
-        const double x1 = double(std::lround(v.xAxis.map(290)));
-        if (x0 < x1)
-            canvas.fillRect({v.paintX + v.dev(x0), v.paintY + v.dev(b - 3), v.dev(x1) - v.dev(x0),
-                             v.dev(b - 2) - v.dev(b - 3)},
-                            0x28FFFFFFu);
-    }
-    bool labelShape(const ManagerView&, const std::string&, Rect&, std::string&) const override { return true; }
-    double titleBaseline(const ManagerView&, const lumo::gui::AssetPack&, double designed) const override {
-        return designed;
-    }
-    Rect pathBox(const ManagerView& v, double& textX) const override {
-        const std::string controls = std::string(kIS) + "/Installation Section/Installation Controls/";
-        textX = v.left(controls + "Filepath Mockup");
-        return v.mapRect(boxRect((*v.layoutRects)[controls + "Filepath Valuebox"]["r"]));
-    }
-
-    const lumo::gui::BitmapFont* font(const lumo::gui::AssetPack& pack, const std::string& role,
-                                      double) const override {
-        return pack.font(role);
-    }
-    lumo::gui::Color ink(const ManagerView& v, const std::string& key) const override {
-        const auto it = v.colors.find(key == "row_name" ? std::string("row") : key);
-        return it == v.colors.end() ? 0xFFFFFFFFu : it->second;
-    }
-    int32_t extraWidth() const override { return 0; }
-    double zoom() const override { return 1.2; }
-    int32_t nameMargin(const ManagerView& v) const override {
-        const lumo::Json& m = *v.managerLayout;
-        const Rect nameBox = lumo::gui::jsonRect(m["row_name"]);
-        return lumo::gui::jsonInt(m["row_name_x"], 0) - (nameBox.x + nameBox.w) + 2;
-    }
-    bool nativeMenu() const override { return true; }
-    lumo::gui::MenuLook menuLook(std::vector<lumo::gui::MenuItem>&, double, int& width) const override {
-        width = 0;
-        return plainMenuLook();
-    }
-};
-
 }  // namespace
+
+int32_t SkinLook::which() const { return 0; }
+
+Rect SkinLook::partBox(const ManagerView& v, const MainId& id) const {
+    const std::string sprite = partSprite(id);
+    return sprite.empty() ? Rect{} : v.spriteRect(sprite);
+}
+Rect SkinLook::rowPillBox(const ManagerView& v, int32_t rowTop) const {
+    const Rect pill = layoutRect((*v.managerLayout_)["row_pill"]);
+    const int32_t shift = v.xAxis_.shiftAt(v.rowFirstX_ + pill.x + pill.w * 0.5);
+    return {v.rowFirstX_ + pill.x + shift, rowTop + pill.y, pill.w, pill.h};
+}
+Rect SkinLook::listArea(const ManagerView&, Rect designed) const { return designed; }
+
+void SkinLook::frame(ManagerView& v, const lumo::gui::Paint& p, const lumo::gui::AssetPack& pack) {
+    // Where the page lies opaque over the whole paint area the fill would never show.
+    if (!opaqueOver(pack.sprite("page"), v.xAxis_, v.yAxis_, v.paintScale_, v.paintX_, v.paintY_,
+                    lumo::gui::meet(p.rect, p.canvas.clip)))
+        p.canvas.fillRect(p.rect, 0xFF0B0B0Bu);
+    put(v, p.canvas, pack, "page", 0, 0, {}, 1.0, true);
+}
+void SkinLook::layer(ManagerView& v, const lumo::gui::Paint& p, const lumo::gui::AssetPack& pack, const std::string& kind,
+           const std::string& name) {
+    if (kind != "over")
+        part(v, p.canvas, pack, name);
+    else if (pack.sprite(name + "_b"))
+        glass(v, p.canvas, pack, name);
+    else
+        put(v, p.canvas, pack, name, 0, 0, {}, 1.0, true);
+}
+void SkinLook::productLine(ManagerView& v, lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index,
+                 double top) {
+    plateRow(v, canvas, pack, index, top);
+}
+void SkinLook::headerRule(ManagerView& v, lumo::gui::Canvas& canvas, double x0, double b) const {
+    const double x1 = double(std::lround(v.xAxis_.map(290)));
+    if (x0 < x1)
+        canvas.fillRect({v.paintX_ + v.dev(x0), v.paintY_ + v.dev(b - 3), v.dev(x1) - v.dev(x0),
+                         v.dev(b - 2) - v.dev(b - 3)},
+                        0x28FFFFFFu);
+}
+bool SkinLook::labelShape(const ManagerView&, const std::string&, Rect&, std::string&) const { return true; }
+double SkinLook::titleBaseline(const ManagerView&, const lumo::gui::AssetPack&, double designed) const {
+    return designed;
+}
+Rect SkinLook::pathBox(const ManagerView& v, double& textX) const {
+    const std::string controls = std::string(kIS) + "/Installation Section/Installation Controls/";
+    textX = v.left(controls + "Filepath Mockup");
+    return v.mapRect(boxRect((*v.layoutRects_)[controls + "Filepath Valuebox"]["r"]));
+}
+
+const lumo::gui::BitmapFont* SkinLook::font(const lumo::gui::AssetPack& pack, const std::string& role,
+                                  double) const {
+    return pack.font(role);
+}
+lumo::gui::Color SkinLook::ink(const ManagerView& v, const std::string& key) const {
+    const auto it = v.colors_.find(key == "row_name" ? std::string("row") : key);
+    return it == v.colors_.end() ? 0xFFFFFFFFu : it->second;
+}
+int32_t SkinLook::extraWidth() const { return 0; }
+double SkinLook::zoom() const { return 1.2; }
+int32_t SkinLook::nameMargin(const ManagerView& v) const {
+    const lumo::Json& m = *v.managerLayout_;
+    const Rect nameBox = lumo::gui::jsonRect(m["row_name"]);
+    return lumo::gui::jsonInt(m["row_name_x"], 0) - (nameBox.x + nameBox.w) + 2;
+}
+bool SkinLook::nativeMenu() const { return true; }
+lumo::gui::MenuLook SkinLook::menuLook(std::vector<lumo::gui::MenuItem>&, double, int& width) const {
+    width = 0;
+    return plainMenuLook();
+}
 
 std::unique_ptr<Look> makeSkinLook() { return std::make_unique<SkinLook>(); }
 

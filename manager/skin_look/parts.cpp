@@ -8,6 +8,7 @@
 #include "engine/layout.h"
 #include "gui/draw/svg.h"
 #include "manager/model/model.h"
+#include "manager/skin_look/look.h"
 #include "manager/view/view.h"
 #include "gui/draw/clip_scope.h"
 
@@ -43,100 +44,99 @@ int32_t unitAt(double scale) {
 
 }  // namespace
 
-void ManagerView::sprite(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, const MainId& id,
-                         const std::string& home, double gain) {
-    const Rect at = partRect(id), from = spriteRect(home);
-    put(canvas, pack, name, at.x - from.x, at.y - from.y, {}, gain, true);
+std::string SkinLook::look(const ManagerView& v, const MainId& id, const std::string& normal, const std::string& hover,
+                              const std::string& pressed) {
+    if (v.held(id)) return pressed;
+    if (v.hot(id)) return hover;
+    return normal;
 }
 
-void ManagerView::pill(Canvas& canvas, const lumo::gui::AssetPack& pack, const MainId& id, const std::string& prefix) {
-    const std::string st = look(id, "normal", "hover", "pressed");
+void SkinLook::sprite(const ManagerView& v, Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, const MainId& id,
+                         const std::string& home, double gain) {
+    const Rect at = v.partRect(id), from = v.spriteRect(home);
+    put(v, canvas, pack, name, at.x - from.x, at.y - from.y, {}, gain, true);
+}
+
+void SkinLook::pill(const ManagerView& v, Canvas& canvas, const lumo::gui::AssetPack& pack, const MainId& id, const std::string& prefix) {
+    const std::string st = look(v, id, "normal", "hover", "pressed");
     // These four brighten their normal face for the hover look.
     const bool brightens = id.kind == MainPart::Sort || id.kind == MainPart::Account || id.kind == MainPart::MainPill ||
                            id.kind == MainPart::UpdateAll;
     if (st == "hover" && brightens)
-        sprite(canvas, pack, prefix + "_normal", id, prefix + "_normal", 1.1);
+        sprite(v, canvas, pack, prefix + "_normal", id, prefix + "_normal", 1.1);
     else
-        sprite(canvas, pack, prefix + "_" + st, id, prefix + "_normal");
+        sprite(v, canvas, pack, prefix + "_" + st, id, prefix + "_normal");
 }
 
-void ManagerView::part(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name) {
-    const tqm::Row* row = selected();
+void SkinLook::part(ManagerView& v, Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name) {
+    const tqm::Row* row = v.selected();
     if (name == "sort:arrow") {
-        put(canvas, pack, sortAscending ? "sort_arrow_down" : "sort_arrow_up", 0, 0, {}, 1.0, true);
+        put(v, canvas, pack, v.sortAscending_ ? "sort_arrow_down" : "sort_arrow_up", 0, 0, {}, 1.0, true);
         return;
     }
     if (name == "main_pill:label") {
-        const std::string word = upper(row ? buttonWord(*row, mainAction()) : std::string("install"));
-        const Rect S = partRect(mainPart(MainPart::MainPill));
-        const Rect B = boxRect((*managerLayout)["label_main"]);
-        const Rect L = mapRect(B);
+        const std::string word = upper(row ? ManagerView::buttonWord(*row, v.mainAction()) : std::string("install"));
+        const Rect S = v.partRect(mainPart(MainPart::MainPill));
+        const Rect B = boxRect((*v.managerLayout_)["label_main"]);
+        const Rect L = v.mapRect(B);
         const lumo::gui::Sprite* P = managerSkin().pack(1.0).sprite("main_pill_normal");
         Rect box{S.x, S.y + B.y - (P ? P->y : 0), S.w, L.h};
-        if (held(mainPart(MainPart::MainPill))) box.y += 1;
-        centred(canvas, pack, "bold", word, box, "lbl_main", 1.0);
+        if (v.held(mainPart(MainPart::MainPill))) box.y += 1;
+        v.centred(canvas, pack, "bold", word, box, "lbl_main", 1.0);
         return;
     }
     const std::optional<MainId> id = partOf(name);
     if (!id) return;
     auto three = [&](const std::string& stem, const char* normal, const char* hover, const char* pressed) {
-        sprite(canvas, pack, stem + look(*id, normal, hover, pressed), *id, stem + normal);
+        sprite(v, canvas, pack, stem + look(v, *id, normal, hover, pressed), *id, stem + normal);
     };
-    const std::string f = slotKey(id->index);
+    const std::string f = ManagerView::slotKey(id->index);
     switch (id->kind) {
         case MainPart::WinClose:
-        case MainPart::WinMin: windowButton(canvas, id->kind == MainPart::WinClose); break;
-        case MainPart::Sort: pill(canvas, pack, *id, "sort_pill"); break;
+        case MainPart::WinMin: windowButton(v, canvas, id->kind == MainPart::WinClose); break;
+        case MainPart::Sort: pill(v, canvas, pack, *id, "sort_pill"); break;
         case MainPart::ScrollUp: three("sb_up_", "normal", "hover", "pressed"); break;
         case MainPart::ScrollDown: three("sb_down_", "normal", "hover", "pressed"); break;
         case MainPart::Cap: {
             const MainId cap = *id;
-            const char* face = pointer().isPressed(cap) ? "cap_sb_grabbed" : pointer().isHover(cap) ? "cap_sb_hover" : "cap_sb";
-            sprite(canvas, pack, face, cap, "cap_sb");
+            const char* face = v.pointer().isPressed(cap) ? "cap_sb_grabbed" : v.pointer().isHover(cap) ? "cap_sb_hover" : "cap_sb";
+            sprite(v, canvas, pack, face, cap, "cap_sb");
             break;
         }
         case MainPart::Open: three("open_", "up", "hover", "down"); break;
         case MainPart::More: three("more_", "up", "hover", "down"); break;
-        case MainPart::MainPill: pill(canvas, pack, *id, "main_pill"); break;
-        case MainPart::UpdateAll: pill(canvas, pack, *id, "update_all"); break;
-        case MainPart::Account: pill(canvas, pack, *id, "account"); break;
+        case MainPart::MainPill: pill(v, canvas, pack, *id, "main_pill"); break;
+        case MainPart::UpdateAll: pill(v, canvas, pack, *id, "update_all"); break;
+        case MainPart::Account: pill(v, canvas, pack, *id, "account"); break;
         case MainPart::Check:
-            sprite(canvas, pack, "check_" + f + (held(*id) ? "_press_" : "_") + (ticked(row, f) ? "on" : "off"), *id,
-                   "check_" + f + "_off", offered(row, f) ? 1.0 : 0.45);
+            sprite(v, canvas, pack, "check_" + f + (v.held(*id) ? "_press_" : "_") + (v.ticked(row, f) ? "on" : "off"), *id,
+                   "check_" + f + "_off", v.offered(row, f) ? 1.0 : 0.45);
             break;
         case MainPart::Led:
-            sprite(canvas, pack, "led_" + f + (installedHere(row, f) ? "_on" : "_off"), *id, "led_" + f + "_off");
+            sprite(v, canvas, pack, "led_" + f + (v.installedHere(row, f) ? "_on" : "_off"), *id, "led_" + f + "_off");
             break;
         case MainPart::Label: {
-            const double gain = !offered(row, f) ? 0.45 : slotFormat(row, f) == pathFormat() ? 1.15 : 0.85;
-            slotLabel(canvas, pack, row, f, "lbl_format", gain);
+            const double gain = !v.offered(row, f) ? 0.45 : v.slotFormat(row, f) == v.pathFormat() ? 1.15 : 0.85;
+            v.slotLabel(canvas, pack, row, f, "lbl_format", gain);
             break;
         }
         default: break;
     }
 }
 
-std::string ManagerView::buttonWord(const tqm::Row& row, const Action& action) {
-    // Installing only an installed app's companions reinstalls nothing: that stays "install".
-    if (action.verb == "install" && action.op == "install" && row.state == tqm::State::Installed &&
-        !action.formats.empty())
-        return "reinstall";
-    return action.verb;
-}
-
-void ManagerView::windowButton(Canvas& canvas, bool close) {
+void SkinLook::windowButton(const ManagerView& v, Canvas& canvas, bool close) {
     const MainId id = mainPart(close ? MainPart::WinClose : MainPart::WinMin);
-    const bool down = held(id);
-    const bool hot = this->hot(id);
-    const Rect slot = partRect(id);
+    const bool down = v.held(id);
+    const bool hot = v.hot(id);
+    const Rect slot = v.partRect(id);
     const double x = slot.x, y = slot.y;
-    const int32_t t = unitAt(paintScale);
-    const int32_t ox = paintX, oy = paintY;
-    auto span = [&](double a, double b) { return dev(b) - dev(a); };
-    canvas.fillRect({ox + dev(x + 2), oy + dev(y + 15), span(x + 2, x + 15), span(y + 15, y + 16)}, 0x5A000000u);
-    canvas.fillRect({ox + dev(x + 3), oy + dev(y + 16), span(x + 3, x + 14), span(y + 16, y + 17)}, 0x28000000u);
+    const int32_t t = unitAt(v.paintScale_);
+    const int32_t ox = v.paintX_, oy = v.paintY_;
+    auto span = [&](double a, double b) { return v.dev(b) - v.dev(a); };
+    canvas.fillRect({ox + v.dev(x + 2), oy + v.dev(y + 15), span(x + 2, x + 15), span(y + 15, y + 16)}, 0x5A000000u);
+    canvas.fillRect({ox + v.dev(x + 3), oy + v.dev(y + 16), span(x + 3, x + 14), span(y + 16, y + 17)}, 0x28000000u);
 
-    const int32_t L = ox + dev(x + 1), R = ox + dev(x + 16), T = oy + dev(y), B = oy + dev(y + 15);
+    const int32_t L = ox + v.dev(x + 1), R = ox + v.dev(x + 16), T = oy + v.dev(y), B = oy + v.dev(y + 15);
     const int32_t W = R - L - 2 * t, H = B - T - 2 * t;
     constexpr lumo::gui::Color kEdge = 0xEB0A0A0Au;
     canvas.fillRect({L + t, T, W, t}, kEdge);
@@ -156,7 +156,7 @@ void ManagerView::windowButton(Canvas& canvas, bool close) {
     for (const auto& [cx, cy] : {std::pair{L + t, T + t}, {L + W, T + t}, {L + t, T + H}, {L + W, T + H}})
         canvas.fillRect({cx, cy, t, t}, kEdge);
 
-    const int32_t g = std::max<int32_t>(1, int32_t(std::lround((close ? 17 : 15) * paintScale)));
+    const int32_t g = std::max<int32_t>(1, int32_t(std::lround((close ? 17 : 15) * v.paintScale_)));
     Bitmap& glyph = glyphCache[g + (close ? 1000000 : 0)];
     if (glyph.w < 1 || glyph.h < 1) {
         lumo::gui::SvgDraw opts;
@@ -167,8 +167,8 @@ void ManagerView::windowButton(Canvas& canvas, bool close) {
         opts.stretch = false;
         glyph = windowGlyph(close).render(g, g, 0, 0, g, g, opts);
     }
-    canvas.drawBitmapTinted(glyph, int32_t(std::lround(ox + (x + 8.5) * paintScale - g * 0.5)),
-                            int32_t(std::lround(oy + (y + 7.5 + (down ? 1 : 0)) * paintScale - g * 0.5)),
+    canvas.drawBitmapTinted(glyph, int32_t(std::lround(ox + (x + 8.5) * v.paintScale_ - g * 0.5)),
+                            int32_t(std::lround(oy + (y + 7.5 + (down ? 1 : 0)) * v.paintScale_ - g * 0.5)),
                             0xFF000000u);
 }
 

@@ -15,6 +15,7 @@
 #include <immintrin.h>
 #endif
 
+#include "manager/skin_look/look.h"
 #include "manager/view/view.h"
 #include "gui/draw/clip_scope.h"
 
@@ -117,23 +118,23 @@ std::vector<Axis::Seg> joined(const std::vector<Axis::Seg>& segs) {
 
 }  // namespace
 
-void ManagerView::put(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, double dx,
+void SkinLook::put(const ManagerView& v, Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, double dx,
                       double dy, Rect clip, double gain, bool stretchY) {
     const lumo::gui::Sprite* sprite = pack.sprite(name);
     if (!sprite || !sprite->image) return;
     const Bitmap* image = sprite->image;
-    if (!(gain == 1.0)) image = &gained(name, *image, gain);
+    if (!(gain == 1.0)) image = &gained(v, name, *image, gain);
     if (image->empty() || image->pixels.size() < size_t(image->w) * size_t(image->h)) return;
 
     ClipScope scope(canvas, canvas.area);
     if (clip.w > 0)
-        scope.narrow({dev(clip.x) + paintX, dev(clip.y) + paintY, dev(double(clip.x) + clip.w) - dev(clip.x),
-                      dev(double(clip.y) + clip.h) - dev(clip.y)});
+        scope.narrow({v.dev(clip.x) + v.paintX_, v.dev(clip.y) + v.paintY_, v.dev(double(clip.x) + clip.w) - v.dev(clip.x),
+                      v.dev(double(clip.y) + clip.h) - v.dev(clip.y)});
     const bool cut = sliceable(name);
-    const std::vector<Axis::Seg> xs = joined(xAxis.segments(sprite->x, image->w, paintScale, cut));
-    const std::vector<Axis::Seg> ys = stretchY ? joined(yAxis.segments(sprite->y, image->h, paintScale, cut))
+    const std::vector<Axis::Seg> xs = joined(v.xAxis_.segments(sprite->x, image->w, v.paintScale_, cut));
+    const std::vector<Axis::Seg> ys = stretchY ? joined(v.yAxis_.segments(sprite->y, image->h, v.paintScale_, cut))
                                                : std::vector<Axis::Seg>{{0, image->h, sprite->y, image->h, false}};
-    const int32_t ox = dev(dx) + paintX, oy = dev(dy) + paintY;
+    const int32_t ox = v.dev(dx) + v.paintX_, oy = v.dev(dy) + v.paintY_;
     for (const Axis::Seg& y : ys)
         for (const Axis::Seg& x : xs) {
             // A segment without source pixels has nothing to repeat.
@@ -158,7 +159,7 @@ void ManagerView::put(Canvas& canvas, const lumo::gui::AssetPack& pack, const st
         }
 }
 
-void ManagerView::glass(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name) {
+void SkinLook::glass(const ManagerView& v, Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name) const {
     const lumo::gui::Sprite* sb = pack.sprite(name + "_b");
     const lumo::gui::Sprite* sw = pack.sprite(name + "_w");
     if (!sb || !sw || !sb->image || !sw->image) return;
@@ -166,24 +167,24 @@ void ManagerView::glass(Canvas& canvas, const lumo::gui::AssetPack& pack, const 
     const Bitmap& w = *sw->image;
     auto whole = [](const Bitmap& m) { return !m.empty() && m.pixels.size() >= size_t(m.w) * size_t(m.h); };
     if (!whole(b) || !whole(w)) return;
-    const std::vector<Axis::Seg> xs = xAxis.segments(sb->x, b.w, paintScale, true);
-    const std::vector<Axis::Seg> ys = yAxis.segments(sb->y, b.h, paintScale, true);
+    const std::vector<Axis::Seg> xs = v.xAxis_.segments(sb->x, b.w, v.paintScale_, true);
+    const std::vector<Axis::Seg> ys = v.yAxis_.segments(sb->y, b.h, v.paintScale_, true);
     // Both halves are read at the same source place, so only the part both cover is composited.
     const int32_t srcW = std::min(b.w, w.w), srcH = std::min(b.h, w.h);
     const Rect clip = meet(canvas.clip, {0, 0, canvas.width, canvas.height});
     for (const Axis::Seg& y : ys) {
         if (y.len < 1) continue;
-        const int32_t r0 = std::max(0, clip.y - (y.dst + paintY));
-        const int32_t r1 = std::min(y.dstLen, clip.y + clip.h - (y.dst + paintY));
+        const int32_t r0 = std::max(0, clip.y - (y.dst + v.paintY_));
+        const int32_t r1 = std::min(y.dstLen, clip.y + clip.h - (y.dst + v.paintY_));
         for (int32_t r = r0; r < r1; ++r) {
             const int32_t sy = y.src + (y.stretched ? r % y.len : r);
             if (sy >= srcH) continue;
-            uint32_t* line = &canvas.pixels[size_t(y.dst + paintY + r) * size_t(canvas.width)];
+            uint32_t* line = &canvas.pixels[size_t(y.dst + v.paintY_ + r) * size_t(canvas.width)];
             const uint32_t* bl = &b.pixels[size_t(sy) * size_t(b.w)];
             const uint32_t* wl = &w.pixels[size_t(sy) * size_t(w.w)];
             for (const Axis::Seg& x : xs) {
                 if (x.len < 1) continue;
-                const int32_t left = x.dst + paintX;
+                const int32_t left = x.dst + v.paintX_;
                 const int32_t c0 = std::max(0, clip.x - left), c1 = std::min(x.dstLen, clip.x + clip.w - left);
                 // Runs of consecutive source columns: the whole segment, or one repeat of a stretched one.
                 for (int32_t c = c0; c < c1;) {
@@ -198,8 +199,8 @@ void ManagerView::glass(Canvas& canvas, const lumo::gui::AssetPack& pack, const 
     }
 }
 
-const Bitmap& ManagerView::gained(const std::string& name, const Bitmap& bitmap, double gain) {
-    Bitmap& entry = gainedCache[name + "@" + std::to_string(paintScale) + "*" + std::to_string(gain)];
+const Bitmap& SkinLook::gained(const ManagerView& v, const std::string& name, const Bitmap& bitmap, double gain) {
+    Bitmap& entry = gainedCache[name + "@" + std::to_string(v.paintScale_) + "*" + std::to_string(gain)];
     if (entry.w > 0 && entry.h > 0) return entry;
     entry.w = bitmap.w;
     entry.h = bitmap.h;

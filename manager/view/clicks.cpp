@@ -33,21 +33,12 @@ void ManagerView::click(const MainId& id) {
         case MainPart::Account: openAccount(); break;
         case MainPart::Column: {
             const std::string column = id.index >= 0 && id.index < 4 ? kColumnKeys[id.index] : "";
-            if (column == sortColumn) {
-                sortAscending = !sortAscending;
-            } else {
-                sortColumn = column;
-                sortAscending = true;
-            }
-            changed();
+            setSort(column, column == sortColumn_ ? !sortAscending_ : true);
             break;
         }
-        case MainPart::Sort:
-            sortAscending = !sortAscending;
-            changed();
-            break;
-        case MainPart::ScrollUp: setScroll(scroll - rowPitch); break;
-        case MainPart::ScrollDown: setScroll(scroll + rowPitch); break;
+        case MainPart::Sort: setSort(sortColumn_, !sortAscending_); break;
+        case MainPart::ScrollUp: setScroll(scroll_ - rowPitch_); break;
+        case MainPart::ScrollDown: setScroll(scroll_ + rowPitch_); break;
         case MainPart::Open: openShownFolder(); break;
         case MainPart::More:
             if (row) moreMenu(*row);
@@ -59,13 +50,13 @@ void ManagerView::click(const MainId& id) {
         case MainPart::Check: tickSlot(slotKey(id.index)); break;
         case MainPart::Label:
         case MainPart::Led:
-            if (!plainApp(row)) shownFormat = row ? slotFormat(row, slotKey(id.index)) : slotKey(id.index);
+            if (!plainApp(row)) setShownFormat(row ? slotFormat(row, slotKey(id.index)) : slotKey(id.index));
             break;
         case MainPart::RowPill: {
             const int i = id.index;
-            if (model && i >= 0 && size_t(i) < displayList.size() && displayList[size_t(i)] >= 0 &&
-                size_t(displayList[size_t(i)]) < model->rows.size())
-                rowAction(model->rows[size_t(displayList[size_t(i)])]);
+            if (model_ && i >= 0 && size_t(i) < displayList_.size() && displayList_[size_t(i)] >= 0 &&
+                size_t(displayList_[size_t(i)]) < model_->rows.size())
+                rowAction(model_->rows[size_t(displayList_[size_t(i)])]);
             break;
         }
         // The cap and the lines act on the press alone.
@@ -90,17 +81,17 @@ void ManagerView::tickSlot(const std::string& slot) {
 }
 
 void ManagerView::openShownFolder() {
-    if (!model) return;
+    if (!model_) return;
     const std::string format = pathFormat();
     const std::string shown = shownDir().string();
-    const tqm::Layout& layout = model->config.layout;
+    const tqm::Layout& layout = model_->config.layout;
     const std::string root = plainApp(selected()) || format == "app" ? layout.appsDir() : layout.formatRoot(format);
     if (isFolder(shown))
         openPath(shown, false);
     else if (isFolder(root))
         openPath(root, false);
     else
-        model->say(shown + " is not there yet");
+        model_->say(shown + " is not there yet");
 }
 
 }  // namespace tqapp

@@ -85,39 +85,39 @@ bool sliceable(const std::string& name) {
 
 void ManagerView::setSize(int w, int h) {
     bounds = {0, 0, w, h};
-    xAxis.spread(std::max(0, w - pageWidth), inspectorShare);
-    yAxis.spread(std::max(0, h - pageHeight), 0.0);  // the first y band takes all
-    listRect = look_->listArea(*this, mapRect(layoutRect((*managerLayout)["list_view"])));
-    if (model) clampScroll();
+    xAxis_.spread(std::max(0, w - pageWidth_), inspectorShare_);
+    yAxis_.spread(std::max(0, h - pageHeight_), 0.0);  // the first y band takes all
+    listRect_ = look_->listArea(*this, mapRect(layoutRect((*managerLayout_)["list_view"])));
+    if (model_) clampScroll();
     repaint();
 }
 
 lumo::gui::Rect ManagerView::mapRect(lumo::gui::Rect r) const {
-    const long x0 = std::lround(xAxis.map(r.x)), x1 = std::lround(xAxis.map(double(r.x) + r.w));
-    const long y0 = std::lround(yAxis.map(r.y)), y1 = std::lround(yAxis.map(double(r.y) + r.h));
+    const long x0 = std::lround(xAxis_.map(r.x)), x1 = std::lround(xAxis_.map(double(r.x) + r.w));
+    const long y0 = std::lround(yAxis_.map(r.y)), y1 = std::lround(yAxis_.map(double(r.y) + r.h));
     return {int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)};
 }
 
 lumo::gui::Rect ManagerView::shiftRect(lumo::gui::Rect r) const {
-    return {r.x + xAxis.shiftAt(r.x + r.w * 0.5), r.y + yAxis.shiftAt(r.y + r.h * 0.5), r.w, r.h};
+    return {r.x + xAxis_.shiftAt(r.x + r.w * 0.5), r.y + yAxis_.shiftAt(r.y + r.h * 0.5), r.w, r.h};
 }
 
 double ManagerView::left(const std::string& layer) const {
-    const lumo::Json& v = (*layoutRects)[layer]["r"][0];
-    return xAxis.map(v.isNumber() ? v.number : 0.0);
+    const lumo::Json& v = (*layoutRects_)[layer]["r"][0];
+    return xAxis_.map(v.isNumber() ? v.number : 0.0);
 }
 
 double ManagerView::base(const std::string& layer) const {
-    const lumo::Json& v = (*layoutRects)[layer]["base"];
-    return yAxis.map(v.isNumber() ? v.number : 0.0);
+    const lumo::Json& v = (*layoutRects_)[layer]["base"];
+    return yAxis_.map(v.isNumber() ? v.number : 0.0);
 }
 
 lumo::gui::Rect ManagerView::spriteRect(const std::string& name) const {
     const lumo::gui::Sprite* s = managerSkin().pack(1.0).sprite(name);
     if (!s) return {};
     const bool cut = sliceable(name);
-    const std::vector<Axis::Seg> xs = xAxis.segments(s->x, s->w, 1.0, cut);
-    const std::vector<Axis::Seg> ys = yAxis.segments(s->y, s->h, 1.0, cut);
+    const std::vector<Axis::Seg> xs = xAxis_.segments(s->x, s->w, 1.0, cut);
+    const std::vector<Axis::Seg> ys = yAxis_.segments(s->y, s->h, 1.0, cut);
     if (xs.empty() || ys.empty()) return {};
     return {xs.front().dst, ys.front().dst, xs.back().dst + xs.back().dstLen - xs.front().dst,
             ys.back().dst + ys.back().dstLen - ys.front().dst};
@@ -133,13 +133,13 @@ lumo::gui::Rect ManagerView::faceRect(const std::string& name, lumo::gui::Rect r
 lumo::gui::Rect ManagerView::windowSlot(bool close) const {
     const std::string layer =
         std::string(kWindowBar) + (close ? "Window Close Button" : "Window Minimize Button");
-    const lumo::gui::Rect r = boxRect((*layoutRects)[layer]["r"]);
-    return {r.x + xAxis.total() - 1, r.y, 17, 17};
+    const lumo::gui::Rect r = boxRect((*layoutRects_)[layer]["r"]);
+    return {r.x + xAxis_.total() - 1, r.y, 17, 17};
 }
 
 int32_t ManagerView::maxScroll() const {
-    const int64_t m = int64_t(rowFirstY) - (int64_t(listRect.y) + listRect.h) +
-                      int64_t(displayList.size()) * rowPitch + 2;
+    const int64_t m = int64_t(rowFirstY_) - (int64_t(listRect_.y) + listRect_.h) +
+                      int64_t(displayList_.size()) * rowPitch_ + 2;
     return int32_t(std::clamp<int64_t>(m, 0, INT32_MAX));
 }
 
@@ -158,7 +158,7 @@ int32_t ManagerView::capOffset() const {
     const int32_t top = up.y + up.h - cap.y + 2;
     const int32_t most = maxScroll();
     if (most < 1) return top;
-    return top + int32_t(std::lround(double(trackTravel()) * scroll / most));
+    return top + int32_t(std::lround(double(trackTravel()) * scroll_ / most));
 }
 
 const lumo::gui::BitmapFont* ManagerView::fontAt(const lumo::gui::AssetPack& pack, const std::string& role,
@@ -167,14 +167,7 @@ const lumo::gui::BitmapFont* ManagerView::fontAt(const lumo::gui::AssetPack& pac
 }
 
 const lumo::gui::BitmapFont* ManagerView::fontOf(const lumo::gui::AssetPack& pack, const std::string& role) const {
-    return fontAt(pack, role, paintScale);
-}
-
-std::string ManagerView::look(const MainId& id, const std::string& normal, const std::string& hover,
-                              const std::string& pressed) const {
-    if (held(id)) return pressed;
-    if (hot(id)) return hover;
-    return normal;
+    return fontAt(pack, role, paintScale_);
 }
 
 void ManagerView::setLook(int32_t which) {
@@ -231,7 +224,7 @@ lumo::gui::Bitmap ManagerView::boxResize(const lumo::gui::Bitmap& src, int w, in
 std::vector<std::string> ManagerView::wrap(const lumo::gui::AssetPack& pack, const std::string& text,
                                            double width) const {
     const lumo::gui::BitmapFont* font = fontOf(pack, "val");
-    const int limit = int(std::floor(width * paintScale + 1e-9));
+    const int limit = int(std::floor(width * paintScale_ + 1e-9));
     std::vector<std::string> lines;
     std::string line, word;
     auto place = [&] {
@@ -254,6 +247,12 @@ std::vector<std::string> ManagerView::wrap(const lumo::gui::AssetPack& pack, con
     place();
     if (!line.empty()) lines.push_back(line);
     return lines;
+}
+
+void ManagerView::setAxes(Axis x, Axis y) {
+    xAxis_ = std::move(x);
+    yAxis_ = std::move(y);
+    repaint();
 }
 
 }  // namespace tqapp

@@ -30,36 +30,36 @@ JobPlan ownPlan(const char* verb, const std::string& title, const std::string& w
 }  // namespace
 
 bool ManagerView::showsRunningJob() {
-    if (!model) return true;
-    if (!model->busy) return false;
+    if (!model_) return true;
+    if (!model_->busy) return false;
     showRunningJob();
     return true;
 }
 
 JobWindow* ManagerView::openJobWindow() const {
-    return jobWindow && editor && editor->isOverlay(jobWindow) ? jobWindow : nullptr;
+    return jobWindow_ && editor && editor->isOverlay(jobWindow_) ? jobWindow_ : nullptr;
 }
 
 void ManagerView::openJob(JobPlan plan, bool showRunning, std::function<void()> onFinish) {
-    if (!model) return;
+    if (!model_) return;
     if (!editor) {
         // No window to confirm in: the plan runs as its default ticks stand, as the window would start it.
         JobStart s = jobStart(plan);
-        model->run(std::move(s.tasks), std::move(s.title), std::move(s.doneText));
+        model_->run(std::move(s.tasks), std::move(s.title), std::move(s.doneText));
         return;
     }
     if (JobWindow* old = openJobWindow()) editor->closePopup(old);
 
     const int h = JobWindow::height(plan);
-    auto window = std::make_unique<JobWindow>(*model, std::weak_ptr<bool>(alive), std::move(plan));
+    auto window = std::make_unique<JobWindow>(*model_, std::weak_ptr<bool>(alive_), std::move(plan));
     JobWindow* w = window.get();
     if (showRunning) {
-        w->generation = model->jobGeneration;
+        w->generation = model_->jobGeneration;
         w->state = JobWindow::Running;
     }
-    jobWindow = w;
+    jobWindow_ = w;
     w->onClosed = [this, w] {
-        if (jobWindow == w) jobWindow = nullptr;
+        if (jobWindow_ == w) jobWindow_ = nullptr;
     };
     w->onOpenFolder = [this](const std::string& path) { openPath(path, false); };
     w->onStarted = [this](const JobPlan& started) { lastPlan = started; };
@@ -84,11 +84,11 @@ void ManagerView::showRunningJob() {
 
 void ManagerView::openUninstall() {
     if (showsRunningJob()) return;
-    const setup::Where where{model->config.layout.root};
-    JobPlan plan = ownPlan("REMOVE", std::string(kProduct) + " " + model->config.version, where.dir().string());
+    const setup::Where where{model_->config.layout.root};
+    JobPlan plan = ownPlan("REMOVE", std::string(kProduct) + " " + model_->config.version, where.dir().string());
     plan.selfRemoval = true;
     int rows = 0;
-    for (const tqm::Row& row : model->rows) {
+    for (const tqm::Row& row : model_->rows) {
         if (row.kind == 1 && !row.appPlugin()) continue;
         bool any = false;
         for (const auto& [format, f] : row.formats) {
@@ -101,7 +101,7 @@ void ManagerView::openUninstall() {
     plan.choices.push_back({"plugins", "PLUGINS (" + std::to_string(rows) + ")", false, {}, {}});
     plan.jobTitle = "Removing the manager";
     plan.doneText = "The manager is removed";
-    const std::string program = model->config.program;
+    const std::string program = model_->config.program;
     openJob(std::move(plan), false, [this, where, program] {
         if (setup::runningInstalled(where, program)) setup::removeAfterExit(where.dir());
         if (editor) editor->closeStandaloneWindow();
@@ -110,10 +110,10 @@ void ManagerView::openUninstall() {
 
 void ManagerView::openInstall() {
     if (showsRunningJob()) return;
-    const setup::Where where{model->config.layout.root};
-    JobPlan plan = ownPlan("INSTALL", std::string(kProduct) + " " + model->config.version, where.dir().string());
+    const setup::Where where{model_->config.layout.root};
+    JobPlan plan = ownPlan("INSTALL", std::string(kProduct) + " " + model_->config.version, where.dir().string());
     plan.selfInstall = true;
-    plan.scope = model->config.layout.scope;
+    plan.scope = model_->config.layout.scope;
     plan.choices.push_back({"startmenu", "START MENU", true, {}, {}});
     plan.choices.push_back({"desktop", "DESKTOP", false, {}, {}});
     plan.jobTitle = "Installing the manager";
@@ -126,14 +126,14 @@ void ManagerView::openInstall() {
 
 void ManagerView::openSelfUpdate() {
     if (showsRunningJob()) return;
-    const std::string next = model->managerUpdate();
+    const std::string next = model_->managerUpdate();
     if (next.empty()) return;
-    JobPlan plan = ownPlan("UPDATE", kProduct, model->config.program);
+    JobPlan plan = ownPlan("UPDATE", kProduct, model_->config.program);
     plan.selfUpdate = true;
     plan.tasks.push_back({"self", "manager", "app"});
     plan.jobTitle = "Updating the manager to " + next;
     plan.doneText = "Manager " + next + " installed";
-    plan.fromVersion = model->config.version;
+    plan.fromVersion = model_->config.version;
     plan.toVersion = next;
     openJob(std::move(plan), false, {});
 }

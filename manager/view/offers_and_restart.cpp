@@ -16,10 +16,10 @@ extern char** environ;
 namespace tqapp {
 
 bool ManagerView::offerInstall() {
-    if (!model) return false;
-    if (model->config.harness && !lumo::hasStandaloneArg("--offer-install")) return false;
-    const setup::Where where(model->config.layout.root);
-    if (setup::runningInstalled(where, model->config.program)) return false;
+    if (!model_) return false;
+    if (model_->config.harness && !lumo::hasStandaloneArg("--offer-install")) return false;
+    const setup::Where where(model_->config.layout.root);
+    if (setup::runningInstalled(where, model_->config.program)) return false;
     if (setup::installed(where) || setting("install_offered") == "1") return false;
     setSetting("install_offered", "1");
     openInstall();
@@ -27,10 +27,10 @@ bool ManagerView::offerInstall() {
 }
 
 void ManagerView::offerSelfUpdate() {
-    if (!model) return;
-    const std::string version = model->managerUpdate();
-    if (version.empty() || model->busy) return;
-    if (!model->managerRequired() && setting("offered") == version) return;
+    if (!model_) return;
+    const std::string version = model_->managerUpdate();
+    if (version.empty() || model_->busy) return;
+    if (!model_->managerRequired() && setting("offered") == version) return;
     setSetting("offered", version);
     openSelfUpdate();
 }
@@ -38,7 +38,7 @@ void ManagerView::offerSelfUpdate() {
 void ManagerView::restartSelf() {
     // On this platform the new instance is the program itself; a window that cannot be replaced
     // stays open and says so.
-    if (model && !model->config.program.empty() && !openPath(model->config.program, true)) return;
+    if (model_ && !model_->config.program.empty() && !openPath(model_->config.program, true)) return;
     if (editor) editor->closeStandaloneWindow();
 }
 
@@ -52,7 +52,7 @@ bool ManagerView::openPath(const std::string& path, bool newInstance) {
         words = {"xdg-open", path};
     }
     if (startDetached(std::move(words))) return true;
-    if (model) model->say(newInstance ? "Cannot start " + path : "No program to open folders here: install xdg-utils");
+    if (model_) model_->say(newInstance ? "Cannot start " + path : "No program to open folders here: install xdg-utils");
     return false;
 }
 

@@ -40,10 +40,8 @@ using lumo::gui::Rect;
 void ManagerView::draw(const lumo::gui::Paint& p) {
     const lumo::gui::Assets& skin = managerSkin();
     const lumo::gui::AssetPack& pack = skin.pack(p.scale);
-    paint = &p;
-    paintScale = skin.packs.empty() ? p.scale : pack.scale;
-    paintX = p.rect.x;
-    paintY = p.rect.y;
+    paint_ = &p;
+    paintAt(skin.packs.empty() ? p.scale : pack.scale, p.rect.x, p.rect.y);
     syncRows();
     Canvas& canvas = p.canvas;
     // Nothing of the window lands outside the canvas area, whatever clip the paint came with.
@@ -66,57 +64,63 @@ void ManagerView::draw(const lumo::gui::Paint& p) {
         else
             inspectorText(canvas, pack, name.substr(5));
     }
-    const Rect box = mapRect(layoutRect((*managerLayout)["status_text"]));
+    const Rect box = mapRect(layoutRect((*managerLayout_)["status_text"]));
     text(canvas, pack, "val", statusText(), box.x, box.y + box.h - 5, 'l', 0, "status", box.w - 4, 1.0);
     painting_ = false;
     paintParts_ = {};
-    paint = nullptr;
+    paint_ = nullptr;
+}
+
+void ManagerView::paintAt(double scale, int32_t x, int32_t y) {
+    paintScale_ = scale;
+    paintX_ = x;
+    paintY_ = y;
 }
 
 int ManagerView::selectedIndex() const {
-    if (!model || selectedId.empty()) return -1;
-    for (size_t i = 0; i < displayList.size(); ++i) {
-        const int32_t e = displayList[i];
-        if (e >= 0 && size_t(e) < model->rows.size() && model->rows[size_t(e)].id == selectedId) return int(i);
+    if (!model_ || selectedId_.empty()) return -1;
+    for (size_t i = 0; i < displayList_.size(); ++i) {
+        const int32_t e = displayList_[i];
+        if (e >= 0 && size_t(e) < model_->rows.size() && model_->rows[size_t(e)].id == selectedId_) return int(i);
     }
     return -1;
 }
 
 void ManagerView::rows(Canvas& canvas, const lumo::gui::AssetPack& pack) {
-    if (!displayList.empty()) {
+    if (!displayList_.empty()) {
         const int sel = selectedIndex();
-        for (int i = 0; i < int(displayList.size()); ++i)
+        for (int i = 0; i < int(displayList_.size()); ++i)
             if (i != sel) row(canvas, pack, i);
         // The selected line goes last, over both its neighbours.
         if (sel >= 0) row(canvas, pack, sel);
         return;
     }
     const char* message = "No plugins";
-    if (model && model->loading)
+    if (model_ && model_->loading)
         message = "Loading the catalog...";
-    else if (model && model->catalog && !model->catalog->ok)
+    else if (model_ && model_->catalog && !model_->catalog->ok)
         message = "No catalog";
-    text(canvas, pack, "val", message, listRect.x, listRect.y + 40, 'c', listRect.w, "row", 0, 1.0);
+    text(canvas, pack, "val", message, listRect_.x, listRect_.y + 40, 'c', listRect_.w, "row", 0, 1.0);
 }
 
 void ManagerView::row(Canvas& canvas, const lumo::gui::AssetPack& pack, int i) {
-    if (!model || i < 0 || size_t(i) >= displayList.size()) return;
-    const int32_t e = displayList[size_t(i)];
+    if (!model_ || i < 0 || size_t(i) >= displayList_.size()) return;
+    const int32_t e = displayList_[size_t(i)];
     // A stale entry (rows replaced since the list was made) is never painted.
-    if (e >= 0 && size_t(e) >= model->rows.size()) return;
-    const double top = double(rowFirstY) + double(i) * rowPitch - scroll;
-    if (top + rowPitch < listRect.y || top > double(listRect.y) + listRect.h) return;
+    if (e >= 0 && size_t(e) >= model_->rows.size()) return;
+    const double top = double(rowFirstY_) + double(i) * rowPitch_ - scroll_;
+    if (top + rowPitch_ < listRect_.y || top > double(listRect_.y) + listRect_.h) return;
     const Rect listBox = listDeviceBox();
-    const lumo::Json& m = *managerLayout;
+    const lumo::Json& m = *managerLayout_;
     const double rowBase = lumo::gui::jsonInt(m["row_base"], 0);
 
     if (e < 0) {
         ClipScope clip(canvas, listBox);
         const char* word = e == kAppsHeader ? "APPS" : "PLUGINS";
         const double b = top + rowBase;
-        text(canvas, pack, "bold", word, rowFirstX + 4, b, 'l', 0, "lbl_col_version", 0, 1.0);
+        text(canvas, pack, "bold", word, rowFirstX_ + 4, b, 'l', 0, "lbl_col_version", 0, 1.0);
         if (const lumo::gui::BitmapFont* f = fontOf(pack, "bold"))
-            look_->headerRule(*this, canvas, rowFirstX + std::ceil(f->width(word) / paintScale) + 8, b);
+            look_->headerRule(*this, canvas, rowFirstX_ + std::ceil(f->width(word) / paintScale_) + 8, b);
         return;
     }
     look_->productLine(*this, canvas, pack, i, top);
@@ -124,11 +128,11 @@ void ManagerView::row(Canvas& canvas, const lumo::gui::AssetPack& pack, int i) {
 
 
 const char* ManagerView::rowStatus(const tqm::Row& r, std::string& status) const {
-    if (model && model->busy && model->jobIds.count(r.id)) {
+    if (model_ && model_->busy && model_->jobIds.count(r.id)) {
         status = shortProgress();
         return "row_status_update";
     }
-    if (model && model->failed.count(r.id)) {
+    if (model_ && model_->failed.count(r.id)) {
         status = "Error";
         return "row_status_update";
     }
@@ -138,18 +142,18 @@ const char* ManagerView::rowStatus(const tqm::Row& r, std::string& status) const
 }
 
 const Bitmap* ManagerView::rowThumb(const std::string& id, double k) {
-    if (!model) return nullptr;
-    const auto art = model->pictures.find(id);
-    if (art == model->pictures.end()) return nullptr;
+    if (!model_) return nullptr;
+    const auto art = model_->pictures.find(id);
+    if (art == model_->pictures.end()) return nullptr;
     char label[16];
-    std::snprintf(label, sizeof label, "%gx", paintScale * k);
+    std::snprintf(label, sizeof label, "%gx", paintScale_ * k);
     const auto exact = art->second.row.find(label);
     if (exact != art->second.row.end() && usable(exact->second)) return &exact->second;
     Bitmap& cached = thumbCache[id + "@" + label];
     if (usable(cached)) return &cached;
-    const lumo::Json& size = (*managerLayout)["row_thumb"];
+    const lumo::Json& size = (*managerLayout_)["row_thumb"];
     const double W = size[2].isNumber() ? size[2].number : 68, H = size[3].isNumber() ? size[3].number : 12;
-    const long w = std::lround(W * paintScale * k), h = std::lround(H * paintScale * k);
+    const long w = std::lround(W * paintScale_ * k), h = std::lround(H * paintScale_ * k);
     const Bitmap *best = nullptr, *widest = nullptr;
     for (const auto& [key, b] : art->second.row) {
         if (!usable(b)) continue;
@@ -165,17 +169,17 @@ const Bitmap* ManagerView::rowThumb(const std::string& id, double k) {
 void ManagerView::logo(Canvas& canvas, const lumo::gui::AssetPack& pack) {
     const tqm::Row* row = selected();
     if (!row) return;
-    const Rect box = mapRect(layoutRect((*managerLayout)["logo_view"]));
-    const auto art = model->pictures.find(row->id);
-    if (art != model->pictures.end()) {
+    const Rect box = mapRect(layoutRect((*managerLayout_)["logo_view"]));
+    const auto art = model_->pictures.find(row->id);
+    if (art != model_->pictures.end()) {
         char key[32];
-        std::snprintf(key, sizeof key, "%gx", paintScale);
+        std::snprintf(key, sizeof key, "%gx", paintScale_);
         const auto it = art->second.logo.find(key);
         if (it != art->second.logo.end() && !it->second.empty() &&
             it->second.pixels.size() >= size_t(it->second.w) * size_t(it->second.h)) {
             const lumo::gui::Bitmap& b = it->second;
-            canvas.drawBitmap(b, dev(box.x) + paintX + (dev(box.w) - b.w) / 2,
-                              dev(box.y) + paintY + (dev(box.h) - b.h) / 2, 1, 255);
+            canvas.drawBitmap(b, dev(box.x) + paintX_ + (dev(box.w) - b.w) / 2,
+                              dev(box.y) + paintY_ + (dev(box.h) - b.h) / 2, 1, 255);
             return;
         }
     }
@@ -204,14 +208,14 @@ void ManagerView::label(Canvas& canvas, const lumo::gui::AssetPack& pack, const 
     const auto found = kLabels.find(key);
     if (found == kLabels.end()) return;
     const auto [font, words] = found->second;
-    const lumo::Json& box0 = (*managerLayout)["labels"][key];
+    const lumo::Json& box0 = (*managerLayout_)["labels"][key];
     Rect box = mapRect(boxRect(box0));
     const std::string colour = "lbl_" + key;
     std::string shown = words;
     if (key == "title") {
         const lumo::gui::BitmapFont* f = fontOf(pack, "head");
         if (!f || !look_->labelShape(*this, key, box, shown)) return;
-        const double y = box.y + box.h * 0.5 + f->cap_height / paintScale * 0.5;
+        const double y = box.y + box.h * 0.5 + f->cap_height / paintScale_ * 0.5;
         text(canvas, pack, "head", shown, box.x, y, 'l', 0, colour.c_str(), 0, 1.0);
         return;
     }

@@ -24,8 +24,8 @@ MainParts ManagerView::parts() const {
     };
 
     add(mainPart(MainPart::WinClose), windowSlot(true));
-    if (model && !model->busy && model->note.empty() && !model->managerUpdate().empty())
-        add(mainPart(MainPart::Status), mapRect(layoutRect((*managerLayout)["status_text"])));
+    if (model_ && !model_->busy && model_->note.empty() && !model_->managerUpdate().empty())
+        add(mainPart(MainPart::Status), mapRect(layoutRect((*managerLayout_)["status_text"])));
     add(mainPart(MainPart::WinMin), windowSlot(false));
     for (int32_t c = 0; c < 3; ++c) placed(MainPart::Column, c);
     placed(MainPart::Sort);
@@ -41,20 +41,20 @@ MainParts ManagerView::parts() const {
         for (MainPart kind : {MainPart::Check, MainPart::Label, MainPart::Led}) placed(kind, slot);
 
     // The list: per visible line from the top, the pill before the band so it wins over its row.
-    const int32_t right = listRect.x + listRect.w, bottom = listRect.y + listRect.h;
-    const int32_t x0 = std::max(rowFirstX, listRect.x);
+    const int32_t right = listRect_.x + listRect_.w, bottom = listRect_.y + listRect_.h;
+    const int32_t x0 = std::max(rowFirstX_, listRect_.x);
     // A list made from rows the model has since replaced names no line until it is made again.
-    const bool current = !model || model->rowsGeneration == listedGeneration;
-    for (size_t i = 0; current && i < displayList.size(); ++i) {
-        const int32_t entry = displayList[i];
-        if (entry < 0 || !model || size_t(entry) >= model->rows.size()) continue;
-        const int64_t top = int64_t(rowFirstY) + int64_t(i) * rowPitch - scroll;
-        const int64_t y0 = std::max<int64_t>(top, listRect.y);
-        const int64_t y1 = std::min<int64_t>(bottom, top + rowPitch - 2);
+    const bool current = !model_ || model_->rowsGeneration == listedGeneration;
+    for (size_t i = 0; current && i < displayList_.size(); ++i) {
+        const int32_t entry = displayList_[i];
+        if (entry < 0 || !model_ || size_t(entry) >= model_->rows.size()) continue;
+        const int64_t top = int64_t(rowFirstY_) + int64_t(i) * rowPitch_ - scroll_;
+        const int64_t y0 = std::max<int64_t>(top, listRect_.y);
+        const int64_t y1 = std::min<int64_t>(bottom, top + rowPitch_ - 2);
         if (right - x0 < 1 || y1 - y0 < 1) continue;
-        if (showsPill(model->rows[size_t(entry)])) {
+        if (showsPill(model_->rows[size_t(entry)])) {
             const Rect box = look_->rowPillBox(*this, int32_t(top));
-            const Rect cut = meet(box, listRect);
+            const Rect cut = meet(box, listRect_);
             if (cut.w > 0 && cut.h > 0) out.add(mainPart(MainPart::RowPill, int32_t(i)), cut).drawn = box;
         }
         out.add(mainPart(MainPart::Row, int32_t(i)), Rect{x0, int32_t(y0), right - x0, int32_t(y1 - y0)});
@@ -89,7 +89,7 @@ bool ManagerView::onMouseDown(const lumo::gui::MouseEvent& e) {
     pointer_.down(hitPart(e.x, e.y));
     if (pointer_.isPressed(mainPart(MainPart::Cap))) {
         dragStartY = e.y;
-        dragStartScroll = scroll;
+        dragStartScroll = scroll_;
     }
     // A line is selected on the press, not on the release.
     if (pointer_.pressed && pointer_.pressed->kind == MainPart::Row) selectIndex(pointer_.pressed->index);
@@ -104,8 +104,8 @@ void ManagerView::onMouseDrag(const lumo::gui::MouseEvent& e) {
         const int64_t most = std::max(maxScroll(), 0);
         const int64_t wanted = (int64_t(e.y) - dragStartY) * most / travel + dragStartScroll;
         const int32_t next = int32_t(std::clamp<int64_t>(wanted, 0, most));
-        if (next == scroll) return;
-        scroll = next;
+        if (next == scroll_) return;
+        scroll_ = next;
         repaint();
         return;
     }

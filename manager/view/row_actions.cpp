@@ -29,12 +29,18 @@ const tqm::FormatRow* formatOf(const tqm::Row& row, const std::string& key) {
 
 }  // namespace
 
+void ManagerView::forgetTicks() {
+    wants_.clear();
+    companionTicks_.clear();
+    repaint();
+}
+
 std::map<std::string, bool>& ManagerView::wanted(const tqm::Row& row) {
-    auto found = wants.find(row.id);
-    if (found != wants.end()) return found->second;
+    auto found = wants_.find(row.id);
+    if (found != wants_.end()) return found->second;
     const bool anyInstalled =
         std::any_of(row.formats.begin(), row.formats.end(), [](const auto& kv) { return kv.second.installed; });
-    std::map<std::string, bool>& w = wants[row.id];
+    std::map<std::string, bool>& w = wants_[row.id];
     for (const auto& [key, f] : row.formats) w[key] = anyInstalled ? f.installed : f.available;
     return w;
 }
@@ -53,9 +59,9 @@ int ManagerView::companionIndex(const tqm::Row* row, const std::string& slot) co
 
 const tqm::Row* ManagerView::companionRow(const tqm::Row* row, const std::string& slot) const {
     const int index = companionIndex(row, slot);
-    if (index < 0 || !model) return nullptr;
+    if (index < 0 || !model_) return nullptr;
     const std::string& id = row->entry->companions[size_t(index)].id;
-    for (const tqm::Row& r : model->rows)
+    for (const tqm::Row& r : model_->rows)
         if (r.id == id) return &r;
     return nullptr;
 }
@@ -99,7 +105,7 @@ std::string ManagerView::slotTitle(const tqm::Row* row, const std::string& slot)
 }
 
 std::string ManagerView::pathFormat() const {
-    if (!shownFormat.empty()) return shownFormat;
+    if (!shownFormat_.empty()) return shownFormat_;
     const std::vector<std::string>& keys = tqm::formatsHere();
     const tqm::Row* row = selected();
     for (const std::string& key : keys)
@@ -108,16 +114,16 @@ std::string ManagerView::pathFormat() const {
 }
 
 fs::path ManagerView::shownDir() const {
-    if (!model) return {};
+    if (!model_) return {};
     const std::string format = pathFormat();
     const tqm::Row* row = selected();
     if (row && row->kind == 1 && (!row->appPlugin() || format == "app")) return appDir(*row);
-    return model->config.layout.formatDir(format);
+    return model_->config.layout.formatDir(format);
 }
 
 bool ManagerView::companionTicked(const tqm::Row& app, const tqm::Row& companion) const {
-    auto it = companionTicks.find(app.id + "|" + companion.id);
-    if (it != companionTicks.end()) return it->second;
+    auto it = companionTicks_.find(app.id + "|" + companion.id);
+    if (it != companionTicks_.end()) return it->second;
     return companion.state != tqm::State::Installed;
 }
 
@@ -126,26 +132,26 @@ void ManagerView::toggleCompanion(const tqm::Row& row, const std::string& slot) 
     const tqm::Row* c = companionRow(&row, slot);
     if (index < 0 || !c || !offered(&row, slot)) return;
     const bool was = companionTicked(row, *c);
-    companionTicks[row.id + "|" + c->id] = !was;
+    companionTicks_[row.id + "|" + c->id] = !was;
     if (!was) {
-        model->say("");
+        model_->say("");
         return;
     }
     // The untick stands; the note only warns when the app needs a newer companion than is here.
     const std::string& min = row.entry->companions[size_t(index)].min_version;
     const std::string& have = c->version;
     if (tqm::compareVersions(have, min) < 0)
-        model->say(row.name + " needs " + c->name + " " + min + " or later" +
+        model_->say(row.name + " needs " + c->name + " " + min + " or later" +
                    (have.empty() ? std::string(": it is not installed") : ": " + have + " is installed"));
 }
 
 fs::path ManagerView::appDir(const tqm::Row& row) const {
     if (const tqm::FormatRow* app = formatOf(row, "app"); app && app->installed) return app->path;
-    if (!model) return {};
+    if (!model_) return {};
     std::string item;
     if (row.entry)
         if (const tqm::FileRef* pkg = row.entry->package("app", tqm::thisPlatform())) item = pkg->item;
-    return fs::path(model->config.layout.appsDir()) / item;
+    return fs::path(model_->config.layout.appsDir()) / item;
 }
 
 ManagerView::Action ManagerView::appAction(const tqm::Row& row, bool allowRemove) const {
@@ -194,6 +200,14 @@ ManagerView::Action ManagerView::mainAction() {
     return {"", "install", {}, {}};
 }
 
+std::string ManagerView::buttonWord(const tqm::Row& row, const Action& action) {
+    // Installing only an installed app's companions reinstalls nothing: that stays "install".
+    if (action.verb == "install" && action.op == "install" && row.state == tqm::State::Installed &&
+        !action.formats.empty())
+        return "reinstall";
+    return action.verb;
+}
+
 void ManagerView::rowAction(const tqm::Row& row) {
     if (plainApp(&row)) {
         Action a = appAction(row, false);
@@ -217,7 +231,7 @@ void ManagerView::rowAction(const tqm::Row& row) {
 void ManagerView::runAction(const tqm::Row& row, Action action) {
     if (showsRunningJob()) return;
     if (row.state == tqm::State::NeedsManager && action.op == "install") {
-        model->say(row.name + " needs a newer manager: update the manager first");
+        model_->say(row.name + " needs a newer manager: update the manager first");
         return;
     }
     auto inFormats = [&action](const std::string& k) {
@@ -229,7 +243,7 @@ void ManagerView::runAction(const tqm::Row& row, Action action) {
         plan.appChoices = true;
         std::vector<const tqm::Row*> companions;
         for (const std::string& id : action.companions)
-            for (const tqm::Row& r : model->rows)
+            for (const tqm::Row& r : model_->rows)
                 if (r.id == id) {
                     companions.push_back(&r);
                     break;
@@ -254,14 +268,14 @@ void ManagerView::runAction(const tqm::Row& row, Action action) {
             if (!takes) continue;
             const bool isApp = std::string(key) == "app";
             plan.choices.push_back({isApp ? row.id : key, formatTitle(key), inFormats(key),
-                                    isApp ? appDir(row).string() : model->config.layout.formatDir(key), ""});
+                                    isApp ? appDir(row).string() : model_->config.layout.formatDir(key), ""});
             plan.tasks.push_back({action.op, row.id, key});
         }
     }
     // Nothing to do (no operation, or no choice ticked) is told, never opened as an empty job.
     const bool anyOn = std::any_of(plan.choices.begin(), plan.choices.end(), [](const JobChoice& c) { return c.on; });
     if (action.op.empty() || !anyOn) {
-        model->say(row.name + ": nothing to " + (action.verb.empty() ? "install" : action.verb) + " here");
+        model_->say(row.name + ": nothing to " + (action.verb.empty() ? "install" : action.verb) + " here");
         return;
     }
 
@@ -295,7 +309,7 @@ void ManagerView::runAction(const tqm::Row& row, Action action) {
     const std::string version = removal || !row.entry ? row.version : row.entry->version;
     if (!(plainApp(&row) && action.formats.empty())) plan.title = row.name + (version.empty() ? "" : " " + version);
     for (const std::string& id : action.companions)
-        for (const tqm::Row& c : model->rows)
+        for (const tqm::Row& c : model_->rows)
             if (c.id == id) {
                 plan.title += (plan.title.empty() ? "" : ", ") + c.name + (c.entry ? " " + c.entry->version : "");
                 break;

@@ -77,9 +77,9 @@ std::string upper(std::string s) {
 
 void ManagerView::changed() {
     listRows();
-    if (model && !firstLoadDone && !model->loading) {
+    if (model_ && !firstLoadDone && !model_->loading) {
         firstLoadDone = true;
-        if (!sizeRestored) fitNames();
+        if (!sizeRestored_) fitNames();
         if (lumo::hasStandaloneArg("--uninstall"))
             openUninstall();
         else if (!offerInstall())
@@ -90,118 +90,135 @@ void ManagerView::changed() {
 }
 
 void ManagerView::syncRows() {
-    if (model && model->rowsGeneration != listedGeneration) {
+    if (model_ && model_->rowsGeneration != listedGeneration) {
         listRows();
         clampScroll();
     }
 }
 
 void ManagerView::listRows() {
-    listedGeneration = model ? model->rowsGeneration : 0;
-    displayList.clear();
-    const size_t n = model ? model->rows.size() : 0;
+    listedGeneration = model_ ? model_->rowsGeneration : 0;
+    displayList_.clear();
+    const size_t n = model_ ? model_->rows.size() : 0;
     std::vector<int32_t> sorted(n);
     std::vector<SortKey> keys(n);
-    const Column column = columnOf(sortColumn);
+    const Column column = columnOf(sortColumn_);
     for (size_t i = 0; i < n; ++i) {
         sorted[i] = int32_t(i);
-        const tqm::Row& r = model->rows[i];
+        const tqm::Row& r = model_->rows[i];
         keys[i].name = upper(r.name);
         if (column == Column::Version) keys[i].version = versionNumbers(versionText(r));
         keys[i].status = statusKey(r.state);
     }
     std::stable_sort(sorted.begin(), sorted.end(), [&](int32_t a, int32_t b) {
-        return before(keys[size_t(a)], keys[size_t(b)], column, sortAscending);
+        return before(keys[size_t(a)], keys[size_t(b)], column, sortAscending_);
     });
     std::vector<int32_t> apps, plugins;
-    for (int32_t i : sorted) (model->rows[size_t(i)].kind == 1 ? apps : plugins).push_back(i);
+    for (int32_t i : sorted) (model_->rows[size_t(i)].kind == 1 ? apps : plugins).push_back(i);
     if (apps.empty()) {
-        displayList = std::move(sorted);
+        displayList_ = std::move(sorted);
     } else {
-        displayList.push_back(kAppsHeader);
-        displayList.insert(displayList.end(), apps.begin(), apps.end());
+        displayList_.push_back(kAppsHeader);
+        displayList_.insert(displayList_.end(), apps.begin(), apps.end());
         if (!plugins.empty()) {
-            displayList.push_back(kPluginsHeader);
-            displayList.insert(displayList.end(), plugins.begin(), plugins.end());
+            displayList_.push_back(kPluginsHeader);
+            displayList_.insert(displayList_.end(), plugins.begin(), plugins.end());
         }
     }
 
-    if (selectedId.empty() && !displayList.empty()) {
-        const int last = int(displayList.size()) - 1;
-        for (int i = std::clamp(pendingSelect, 0, last); i <= last; ++i)
-            if (displayList[size_t(i)] >= 0) {
-                selectedId = model->rows[size_t(displayList[size_t(i)])].id;
+    if (selectedId_.empty() && !displayList_.empty()) {
+        const int last = int(displayList_.size()) - 1;
+        for (int i = std::clamp(pendingSelect_, 0, last); i <= last; ++i)
+            if (displayList_[size_t(i)] >= 0) {
+                selectedId_ = model_->rows[size_t(displayList_[size_t(i)])].id;
                 break;
             }
     }
 }
 
-void ManagerView::clampScroll() { setScroll(scroll); }
+void ManagerView::clampScroll() { setScroll(scroll_); }
 
 void ManagerView::setScroll(int offset) {
     const int32_t next = offset < 0 ? 0 : std::min(offset, maxScroll());
-    if (next == scroll) return;
-    scroll = next;
+    if (next == scroll_) return;
+    scroll_ = next;
     repaint();
 }
 
 void ManagerView::selectIndex(int index) {
-    if (index < 0 || size_t(index) >= displayList.size()) {
-        pendingSelect = index;
+    if (index < 0 || size_t(index) >= displayList_.size()) {
+        pendingSelect_ = index;
         return;
     }
-    const int32_t entry = displayList[size_t(index)];
-    if (entry < 0 || !model || model->rows.empty() || size_t(entry) >= model->rows.size()) return;
-    selectedId = model->rows[size_t(entry)].id;
-    shownFormat.clear();
-    const int64_t lineTop = int64_t(rowFirstY) + int64_t(index) * rowPitch;
-    const int64_t top = lineTop - scroll;
-    if (top < listRect.y)
-        setScroll(int(std::clamp<int64_t>(lineTop - listRect.y, INT32_MIN, INT32_MAX)));
-    else if (top + rowPitch > int64_t(listRect.y) + listRect.h)
-        setScroll(int(std::clamp<int64_t>(lineTop + rowPitch - (int64_t(listRect.y) + listRect.h), 0, INT32_MAX)));
+    const int32_t entry = displayList_[size_t(index)];
+    if (entry < 0 || !model_ || model_->rows.empty() || size_t(entry) >= model_->rows.size()) return;
+    selectedId_ = model_->rows[size_t(entry)].id;
+    shownFormat_.clear();
+    const int64_t lineTop = int64_t(rowFirstY_) + int64_t(index) * rowPitch_;
+    const int64_t top = lineTop - scroll_;
+    if (top < listRect_.y)
+        setScroll(int(std::clamp<int64_t>(lineTop - listRect_.y, INT32_MIN, INT32_MAX)));
+    else if (top + rowPitch_ > int64_t(listRect_.y) + listRect_.h)
+        setScroll(int(std::clamp<int64_t>(lineTop + rowPitch_ - (int64_t(listRect_.y) + listRect_.h), 0, INT32_MAX)));
+    repaint();
+}
+
+void ManagerView::setSort(const std::string& column, bool ascending) {
+    sortColumn_ = column;
+    sortAscending_ = ascending;
+    changed();
+}
+
+void ManagerView::setShownFormat(const std::string& format) {
+    shownFormat_ = format;
+    repaint();
+}
+
+void ManagerView::select(const std::string& id) {
+    selectedId_ = id;
+    shownFormat_.clear();
     repaint();
 }
 
 const tqm::Row* ManagerView::selected() const {
-    if (selectedId.empty() || !model || model->rows.empty()) return nullptr;
-    for (int32_t i : displayList)
-        if (i >= 0 && size_t(i) < model->rows.size() && model->rows[size_t(i)].id == selectedId)
-            return &model->rows[size_t(i)];
+    if (selectedId_.empty() || !model_ || model_->rows.empty()) return nullptr;
+    for (int32_t i : displayList_)
+        if (i >= 0 && size_t(i) < model_->rows.size() && model_->rows[size_t(i)].id == selectedId_)
+            return &model_->rows[size_t(i)];
     return nullptr;
 }
 
 bool ManagerView::showsPill(const tqm::Row& row) const {
-    if (!model || model->busyWith(row.id)) return false;
-    if (model->failed.count(row.id) && row.entry) return true;
+    if (!model_ || model_->busyWith(row.id)) return false;
+    if (model_->failed.count(row.id) && row.entry) return true;
     return row.state == tqm::State::Absent || row.state == tqm::State::Update;
 }
 
 std::string ManagerView::statusText() const {
-    if (!model) return {};
-    if (model->busy) return model->jobTitle + ": " + model->progressText;
-    if (!model->note.empty()) return model->note;
-    if (model->loading) return "Loading the catalog...";
-    if (const std::string v = model->managerUpdate(); !v.empty())
+    if (!model_) return {};
+    if (model_->busy) return model_->jobTitle + ": " + model_->progressText;
+    if (!model_->note.empty()) return model_->note;
+    if (model_->loading) return "Loading the catalog...";
+    if (const std::string v = model_->managerUpdate(); !v.empty())
         return "Manager " + v + " is available: click here to update" +
-               (model->managerRequired() ? " (needed to install plugins)" : "");
-    if (!model->catalog) return "No catalog: not loaded (installed plugins only)";
-    if (!model->catalog->ok) return "No catalog: " + model->catalog->note + " (installed plugins only)";
+               (model_->managerRequired() ? " (needed to install plugins)" : "");
+    if (!model_->catalog) return "No catalog: not loaded (installed plugins only)";
+    if (!model_->catalog->ok) return "No catalog: " + model_->catalog->note + " (installed plugins only)";
     if (const tqm::Row* row = selected())
         for (const auto& [format, f] : row->formats)
             if (!f.copies.empty())
                 return row->name + " is also installed by hand (" + f.copies.front() + "): hosts see both";
-    const tqm::Catalog& c = model->catalog->catalog;
+    const tqm::Catalog& c = model_->catalog->catalog;
     std::string s = "Catalog " + std::to_string(c.sequence) + "  -  " + plural(c.plugins.size(), "plugin");
     if (!c.apps.empty()) s += ", " + plural(c.apps.size(), "app");
-    const int updates = model->updates();
+    const int updates = model_->updates();
     s += "  -  " + (updates > 0 ? plural(size_t(updates), "update") : std::string("up to date"));
-    if (model->catalog->fromCache) s += "  (offline)";
+    if (model_->catalog->fromCache) s += "  (offline)";
     return s;
 }
 
 std::string ManagerView::shortProgress() const {
-    const std::string p = model ? model->progressText : std::string();
+    const std::string p = model_ ? model_->progressText : std::string();
     if (p.rfind("Downloading ", 0) == 0) return p.substr(12);
     if (p == "Waiting for permission") return "Waiting";
     if (p.empty()) return "Working";
@@ -209,23 +226,23 @@ std::string ManagerView::shortProgress() const {
 }
 
 bool ManagerView::onMouseWheel(const lumo::gui::MouseEvent& e) {
-    setScroll(scroll - int(std::lroundf(float(rowPitch) * e.wheelSteps)));
+    setScroll(scroll_ - int(std::lroundf(float(rowPitch_) * e.wheelSteps)));
     return true;
 }
 
 bool ManagerView::onKey(const lumo::gui::KeyEvent& e) {
-    if (displayList.empty() || (e.key != lumo::gui::Key::Up && e.key != lumo::gui::Key::Down)) return false;
-    const int count = int(displayList.size());
+    if (displayList_.empty() || (e.key != lumo::gui::Key::Up && e.key != lumo::gui::Key::Down)) return false;
+    const int count = int(displayList_.size());
     int s = -1;
     if (const tqm::Row* row = selected())
         for (int i = 0; i < count; ++i)
-            if (displayList[size_t(i)] >= 0 && model->rows[size_t(displayList[size_t(i)])].id == row->id) {
+            if (displayList_[size_t(i)] >= 0 && model_->rows[size_t(displayList_[size_t(i)])].id == row->id) {
                 s = i;
                 break;
             }
     auto firstRowFrom = [&](int from, int step) {
         for (int i = from; i >= 0 && i < count; i += step)
-            if (displayList[size_t(i)] >= 0) return i;
+            if (displayList_[size_t(i)] >= 0) return i;
         return -1;
     };
     if (e.key == lumo::gui::Key::Down) {

@@ -29,7 +29,7 @@ lumo::gui::MenuItem entry(std::string label, int id, bool enabled) {
 }  // namespace
 
 void ManagerView::moreMenu(const tqm::Row& row) {
-    if (!editor || !model) return;
+    if (!editor || !model_) return;
     // Reinstall needs a package of something installed: without one its action has nothing to do.
     bool canInstall = false, canUpdate = false, canReinstall = false, anyInstalled = false;
     for (const auto& [key, f] : row.formats) {
@@ -38,7 +38,7 @@ void ManagerView::moreMenu(const tqm::Row& row) {
         canReinstall = canReinstall || (f.installed && f.available);
         anyInstalled = anyInstalled || f.installed;
     }
-    const bool idle = !model->busy;
+    const bool idle = !model_->busy;
     const bool app = row.kind == 1, plain = app && !row.appPlugin();
     lumo::gui::MenuItem separator = entry("", 0, false);
     separator.separator = true;
@@ -51,15 +51,15 @@ void ManagerView::moreMenu(const tqm::Row& row) {
         entry(!app ? "Open the plugin folder" : plain ? "Open its folder" : "Open the folder", kOpen, true),
     };
     const lumo::gui::Rect anchor = partRect(mainPart(MainPart::More));
-    showMenu(std::move(items), anchor, [this, id = row.id, token = std::weak_ptr<bool>(alive)](int picked) {
+    showMenu(std::move(items), anchor, [this, id = row.id, token = std::weak_ptr<bool>(alive_)](int picked) {
         if (!token.expired()) moreChoice(id, picked);
     });
 }
 
 void ManagerView::moreChoice(const std::string& rowId, int id) {
-    if (!model) return;
+    if (!model_) return;
     const tqm::Row* row = nullptr;
-    for (const tqm::Row& r : model->rows)
+    for (const tqm::Row& r : model_->rows)
         if (r.id == rowId) row = &r;
     if (!row) return;
     // Ticks are not consulted: each entry takes every format its test lets through.

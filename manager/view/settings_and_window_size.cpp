@@ -13,7 +13,7 @@ namespace {
 // A stored size larger than this on either side is taken as damage, not as a window.
 constexpr int kLargestSide = 16384;
 
-tqm::Layout layoutOf(const ManagerView& v) { return v.model ? v.model->config.layout : tqm::Layout{}; }
+tqm::Layout layoutOf(const ManagerView& v) { return v.model() ? v.model()->config.layout : tqm::Layout{}; }
 
 }  // namespace
 
@@ -27,12 +27,12 @@ bool ManagerView::setSetting(const std::string& key, const std::string& value) {
 }
 
 bool ManagerView::applyScope(tqm::Scope scope) {
-    if (!model) return false;
-    if (scope == model->config.layout.scope) return true;
-    tqm::Layout next = model->config.layout;
+    if (!model_) return false;
+    if (scope == model_->config.layout.scope) return true;
+    tqm::Layout next = model_->config.layout;
     next.scope = scope;
-    if (!model->setLayout(next)) {
-        model->say("Wait for the job to finish first");
+    if (!model_->setLayout(next)) {
+        model_->say("Wait for the job to finish first");
         return false;
     }
     setSetting("scope", tqm::scopeName(scope));
@@ -42,7 +42,7 @@ bool ManagerView::applyScope(tqm::Scope scope) {
 
 void ManagerView::resized(int w, int h) {
     setSize(w, h);
-    if (!model || model->config.harness || selfResizing) return;
+    if (!model_ || model_->config.harness || selfResizing_) return;
     // Only a size that differs from the stored one is written: the editor reports its size again
     // whenever its limits are set, and that must not turn into a write at every start.
     int sw = 0, sh = 0;
@@ -54,26 +54,26 @@ void ManagerView::resized(int w, int h) {
 bool ManagerView::restoreSize() {
     int w = 0, h = 0;
     if (!readSize(sizeFile(), w, h)) return false;
-    if (w < minimumWidth() || h < pageHeight || w > kLargestSide || h > kLargestSide) return false;
-    sizeRestored = true;
-    if (resizeRequest) resizeRequest(w, h);
+    if (w < minimumWidth() || h < pageHeight_ || w > kLargestSide || h > kLargestSide) return false;
+    sizeRestored_ = true;
+    if (resizeRequest_) resizeRequest_(w, h);
     return true;
 }
 
 void ManagerView::fitNames() {
     // Widths are measured with the font at scale 1, in the layout units the window size is in.
     const lumo::gui::BitmapFont* font = fontAt(managerSkin().pack(1.0), "val", 1.0);
-    if (!font || !resizeRequest || !model) return;
+    if (!font || !resizeRequest_ || !model_) return;
     const int margin = look_->nameMargin(*this);
     int widest = 0;
-    for (const tqm::Row& row : model->rows) widest = std::max(widest, font->width(row.name) + 2);
-    const double listShare = 1.0 - inspectorShare;
+    for (const tqm::Row& row : model_->rows) widest = std::max(widest, font->width(row.name) + 2);
+    const double listShare = 1.0 - inspectorShare_;
     const int need = int(std::ceil(std::max(widest + margin, 0) / listShare));
-    const int width = std::max(need, look_->extraWidth()) + pageWidth;
+    const int width = std::max(need, look_->extraWidth()) + pageWidth_;
     if (width <= bounds.w) return;
-    selfResizing = true;
-    resizeRequest(width, bounds.h < 1 ? pageHeight : bounds.h);
-    selfResizing = false;
+    selfResizing_ = true;
+    resizeRequest_(width, bounds.h < 1 ? pageHeight_ : bounds.h);
+    selfResizing_ = false;
 }
 
 }  // namespace tqapp

@@ -54,24 +54,24 @@ bool holdsControlByte(const std::string& s) {
 // The window's callbacks: each reaches the model through the view at the moment it is called.
 AccountWindow::Host hostOf(ManagerView* v) {
     AccountWindow::Host h;
-    h.layout = [v] { return v->model ? v->model->config.layout : tqm::Layout{}; };
+    h.layout = [v] { return v->model() ? v->model()->config.layout : tqm::Layout{}; };
     h.setScope = [v](tqm::Scope scope) { return v->applyScope(scope); };
     h.setFolder = [v](const std::string& format) { v->chooseFolder(format); };
     h.resetFolder = [v](const std::string& format) { v->resetFolder(format); };
-    h.version = [v] { return v->model ? v->model->config.version : std::string(); };
-    h.managerUpdate = [v] { return v->model ? v->model->managerUpdate() : std::string(); };
-    h.loading = [v] { return v->model && v->model->loading; };
-    h.catalogLoaded = [v] { return v->model && v->model->catalog && v->model->catalog->ok; };
-    h.busy = [v] { return v->model && v->model->busy; };
+    h.version = [v] { return v->model() ? v->model()->config.version : std::string(); };
+    h.managerUpdate = [v] { return v->model() ? v->model()->managerUpdate() : std::string(); };
+    h.loading = [v] { return v->model() && v->model()->loading; };
+    h.catalogLoaded = [v] { return v->model() && v->model()->catalog && v->model()->catalog->ok; };
+    h.busy = [v] { return v->model() && v->model()->busy; };
     h.reload = [v] {
-        if (v->model) v->model->reload();
+        if (v->model()) v->model()->reload();
     };
     h.openSelfUpdate = [v] { v->openSelfUpdate(); };
     h.openLog = [v] { v->openLogFolder(); };
     h.openNotices = [v] { v->openNotices(); };
     h.installState = [v] { return v->installState(); };
     h.canInstall = [v] {
-        return v->model && !setup::runningInstalled(setup::Where{v->model->config.layout.root}, v->model->config.program);
+        return v->model() && !setup::runningInstalled(setup::Where{v->model()->config.layout.root}, v->model()->config.program);
     };
     h.openInstall = [v] { v->openInstall(); };
     h.openUninstall = [v] { v->openUninstall(); };
@@ -81,7 +81,7 @@ AccountWindow::Host hostOf(ManagerView* v) {
 }  // namespace
 
 AccountWindow* ManagerView::openAccountWindow() const {
-    return accountWindow && editor && editor->isOverlay(accountWindow) ? accountWindow : nullptr;
+    return accountWindow_ && editor && editor->isOverlay(accountWindow_) ? accountWindow_ : nullptr;
 }
 
 void ManagerView::openAccount() {
@@ -90,11 +90,11 @@ void ManagerView::openAccount() {
         editor->raisePopup(open);
         return;
     }
-    auto window = std::make_unique<AccountWindow>(hostOf(this), std::weak_ptr<bool>(alive));
+    auto window = std::make_unique<AccountWindow>(hostOf(this), std::weak_ptr<bool>(alive_));
     AccountWindow* w = window.get();
-    accountWindow = w;
+    accountWindow_ = w;
     w->onClosed = [this, w] {
-        if (accountWindow == w) accountWindow = nullptr;
+        if (accountWindow_ == w) accountWindow_ = nullptr;
     };
     w->bounds = {(bounds.w - AccountWindow::kWidth) / 2, (bounds.h - AccountWindow::kHeight) / 2, AccountWindow::kWidth,
                  AccountWindow::kHeight};
@@ -105,14 +105,14 @@ void ManagerView::openAccount() {
 }
 
 bool ManagerView::setFolderOverride(const std::string& format, const std::string& folder) {
-    if (!model) return false;
-    tqm::Layout next = model->config.layout;
+    if (!model_) return false;
+    tqm::Layout next = model_->config.layout;
     if (folder.empty())
         next.folders.erase(format);
     else
         next.folders[format] = folder;
-    if (!model->setLayout(next)) {
-        model->say(kWaitForJob);
+    if (!model_->setLayout(next)) {
+        model_->say(kWaitForJob);
         return false;
     }
     setSetting("folder." + format, folder);
@@ -121,21 +121,21 @@ bool ManagerView::setFolderOverride(const std::string& format, const std::string
 }
 
 void ManagerView::chooseFolder(const std::string& format) {
-    if (!editor || !model) return;
-    std::string chosen = model->config.layout.formatRoot(format);
+    if (!editor || !model_) return;
+    std::string chosen = model_->config.layout.formatRoot(format);
     if (!editor->folderDialog("Choose the " + std::string(formatTitle(format)) + " folder", chosen)) {
-        if (!onPath("zenity")) model->say("No folder dialog here: install zenity to choose a folder");
+        if (!onPath("zenity")) model_->say("No folder dialog here: install zenity to choose a folder");
         return;
     }
     if (chosen.empty()) return;
     // What comes back is stored and later joined into install paths: only a full path of plain
     // characters is taken.
     if (holdsControlByte(chosen)) {
-        model->say("That folder's name holds a control character: nothing changed");
+        model_->say("That folder's name holds a control character: nothing changed");
         return;
     }
     if (chosen.front() != '/') {
-        model->say(chosen + " is not a full folder path: nothing changed");
+        model_->say(chosen + " is not a full folder path: nothing changed");
         return;
     }
     while (chosen.size() > 1 && chosen.back() == '/') chosen.pop_back();
@@ -148,27 +148,27 @@ void ManagerView::chooseFolder(const std::string& format) {
 void ManagerView::resetFolder(const std::string& format) { setFolderOverride(format, ""); }
 
 void ManagerView::openLogFolder() {
-    if (!model) return;
-    const fs::path folder = model->logFile().parent_path();
+    if (!model_) return;
+    const fs::path folder = model_->logFile().parent_path();
     std::error_code ec;
     fs::create_directories(folder, ec);
     openPath(folder.string(), false);
 }
 
 void ManagerView::openNotices() {
-    if (!model) return;
-    const std::string file = tqm::joinPath(model->config.layout.userData(), "THIRD-PARTY-NOTICES.txt");
+    if (!model_) return;
+    const std::string file = tqm::joinPath(model_->config.layout.userData(), "THIRD-PARTY-NOTICES.txt");
     if (!writeWhole(file, thirdPartyNotices())) {
-        model->say("Cannot write " + file);
+        model_->say("Cannot write " + file);
         return;
     }
     openPath(file, false);
 }
 
 std::string ManagerView::installState() const {
-    if (!model) return "NOT INSTALLED";
-    const setup::Where where{model->config.layout.root};
-    if (setup::runningInstalled(where, model->config.program)) return "INSTALLED FOR THIS USER";
+    if (!model_) return "NOT INSTALLED";
+    const setup::Where where{model_->config.layout.root};
+    if (setup::runningInstalled(where, model_->config.program)) return "INSTALLED FOR THIS USER";
     if (setup::installed(where)) return "ANOTHER COPY IS INSTALLED";
     return "NOT INSTALLED";
 }

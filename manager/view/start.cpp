@@ -73,30 +73,32 @@ const lumo::gui::Assets& managerSkin() {
 ManagerView::ManagerView() {
     name = "manager";
     const lumo::Json& layout = managerSkin().layout;
-    managerLayout = &layout["manager"];
-    layoutRects = &layout["rects"];
-    const lumo::Json& m = *managerLayout;
-    for (const auto& [key, value] : m["colors"].object()) colors[key] = colorOf(value);
-    rowPitch = lumo::gui::jsonInt(m["row_pitch"], 26);
-    rowFirstX = lumo::gui::jsonInt(m["row_first"][0], 0);
-    rowFirstY = lumo::gui::jsonInt(m["row_first"][1], 0);
-    xAxis = axisOf(m["stretch"]["x"]);
-    yAxis = axisOf(m["stretch"]["y"]);
+    managerLayout_ = &layout["manager"];
+    layoutRects_ = &layout["rects"];
+    const lumo::Json& m = *managerLayout_;
+    for (const auto& [key, value] : m["colors"].object()) colors_[key] = colorOf(value);
+    rowPitch_ = lumo::gui::jsonInt(m["row_pitch"], 26);
+    rowFirstX_ = lumo::gui::jsonInt(m["row_first"][0], 0);
+    rowFirstY_ = lumo::gui::jsonInt(m["row_first"][1], 0);
+    xAxis_ = axisOf(m["stretch"]["x"]);
+    yAxis_ = axisOf(m["stretch"]["y"]);
     const lumo::Json& share = m["stretch"]["inspector_share"];
-    if (share.isNumber() && std::isfinite(share.number)) inspectorShare = std::clamp(share.number, 0.0, 0.9);
+    if (share.isNumber() && std::isfinite(share.number)) inspectorShare_ = std::clamp(share.number, 0.0, 0.9);
     const lumo::gui::AssetPack& one = managerSkin().pack(1.0);
     if (one.width > 0 && one.height > 0) {
-        pageWidth = one.width;
-        pageHeight = one.height;
+        pageWidth_ = one.width;
+        pageHeight_ = one.height;
     }
-    setSize(pageWidth, pageHeight);
+    setSize(pageWidth_, pageHeight_);
 }
 
 ManagerView::~ManagerView() {
     // The model goes before the resize callback and the rest of the fields.
-    model.reset();
-    resizeRequest = nullptr;
+    model_.reset();
+    resizeRequest_ = nullptr;
 }
+
+void ManagerView::setModel(std::unique_ptr<Model> model) { model_ = std::move(model); }
 
 void ManagerView::start(lumo::gui::Editor& editor) {
     Config cfg;
@@ -127,8 +129,8 @@ void ManagerView::start(lumo::gui::Editor& editor) {
         cfg.harness = cfg.harness || lumo::hasStandaloneArg(word);
     cfg.program = tqm::runningProgram();
 
-    model.reset();
-    model = std::make_unique<Model>(cfg, editor.uiQueue(), [this] { changed(); });
+    model_.reset();
+    model_ = std::make_unique<Model>(cfg, editor.uiQueue(), [this] { changed(); });
 
     setLook(lumo::standaloneArgValue("--look") == "tq" ? 0 : 1);  // lays the view out again
     if (!lumo::hasStandaloneArg("--zoom")) editor.setZoom(look_->zoom());
@@ -137,7 +139,7 @@ void ManagerView::start(lumo::gui::Editor& editor) {
         const setup::Where where(cfg.layout.root);
         if (setup::runningInstalled(where, cfg.program)) setup::refreshEntry(where, cfg.version);
     }
-    model->start();
+    model_->start();
     if (std::string sel = lumo::standaloneArgValue("--select"); !sel.empty()) selectIndex(std::atoi(sel.c_str()));
 }
 
@@ -164,12 +166,12 @@ std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& ho
     };
     editor->setResizable(w, h, 0, 0);
     lumo::gui::Editor* ed = editor.get();
-    view->resizeRequest = [ed](int rw, int rh) { ed->resizeBody(rw, rh); };
+    view->resizeRequest_ = [ed](int rw, int rh) { ed->resizeBody(rw, rh); };
     view->start(*editor);
     // Widening to the look's minimum is the program's doing, not a size the user chose: not saved.
-    view->selfResizing = true;
+    view->selfResizing_ = true;
     editor->setResizable(view->minimumWidth(), h, 0, 0);
-    view->selfResizing = false;
+    view->selfResizing_ = false;
     return editor;
 }
 

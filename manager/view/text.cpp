@@ -24,14 +24,14 @@ constexpr const char* kIS = "Ardune Systems Manager/Inspector Section";
 }  // namespace
 
 int32_t ManagerView::dev(double v) const {
-    const double d = std::floor(v * paintScale + 1e-9);
+    const double d = std::floor(v * paintScale_ + 1e-9);
     if (!(d > double(INT32_MIN))) return INT32_MIN;  // NaN too
     return d < double(INT32_MAX) ? int32_t(d) : INT32_MAX;
 }
 
 Rect ManagerView::listDeviceBox() const {
-    return {dev(listRect.x) + paintX, dev(listRect.y) + paintY, dev(double(listRect.x) + listRect.w) - dev(listRect.x),
-            dev(double(listRect.y) + listRect.h) - dev(listRect.y)};
+    return {dev(listRect_.x) + paintX_, dev(listRect_.y) + paintY_, dev(double(listRect_.x) + listRect_.w) - dev(listRect_.x),
+            dev(double(listRect_.y) + listRect_.h) - dev(listRect_.y)};
 }
 
 void ManagerView::text(Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, std::string s, double x,
@@ -56,14 +56,14 @@ void ManagerView::text(Canvas& canvas, const lumo::gui::AssetPack& pack, const c
         }
         colour = out;
     }
-    f->draw(canvas, px + paintX, dev(y) + paintY, s, &colour);
+    f->draw(canvas, px + paintX_, dev(y) + paintY_, s, &colour);
 }
 
 void ManagerView::centred(Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, const std::string& s,
                           Rect box, const char* colorKey, double gain) {
     const lumo::gui::BitmapFont* f = fontOf(pack, font);
     if (!f) return;
-    const double y = box.y + (box.h + f->cap_height / paintScale) * 0.5;
+    const double y = box.y + (box.h + f->cap_height / paintScale_) * 0.5;
     text(canvas, pack, font, s, box.x, y, 'c', box.w, colorKey, 0, gain);
 }
 
@@ -73,7 +73,7 @@ void ManagerView::slotLabel(Canvas& canvas, const lumo::gui::AssetPack& pack, co
                             const std::string& slot, const char* colorKey, double gain) {
     // A label may be wider than its slot's box ("AU" is): it may take the row up to 2 units short of
     // the nearest other label's centre, and a companion's name longer than that ends in "...".
-    const lumo::Json& boxes = (*managerLayout)["label_formats"];
+    const lumo::Json& boxes = (*managerLayout_)["label_formats"];
     const Rect box = shiftRect(boxRect(boxes[slot]));
     const double centre = box.x + box.w * 0.5;
     double nearest = 0;
@@ -83,7 +83,7 @@ void ManagerView::slotLabel(Canvas& canvas, const lumo::gui::AssetPack& pack, co
         if (other != slot && (nearest == 0 || d < nearest)) nearest = d;
     }
     // Nor beyond the inspector's inside (the description box's sides).
-    const Rect inside = mapRect(layoutRect((*managerLayout)["desc_view"]));
+    const Rect inside = mapRect(layoutRect((*managerLayout_)["desc_view"]));
     nearest = std::min({nearest, 2 * (centre - inside.x), 2 * (inside.x + inside.w - centre)});
     const int room = std::max(box.w, int(nearest) - 2);
     const Rect wide{int(std::lround(centre - room * 0.5)), box.y, room, box.h};
@@ -97,23 +97,23 @@ void ManagerView::inspectorText(Canvas& canvas, const lumo::gui::AssetPack& pack
     const std::string is = kIS;
     if (key == "title" && row) {
         const std::string path = is + "/Plugin Info Title Mockup";
-        const Rect D = mapRect(layoutRect((*managerLayout)["desc_view"]));
+        const Rect D = mapRect(layoutRect((*managerLayout_)["desc_view"]));
         const double y = look_->titleBaseline(*this, pack, base(path));
         text(canvas, pack, "val", row->name, left(path), y, 'l', 0, "title", D.x + D.w - left(path) - 2, 1.0);
     } else if (key == "desc" && row) {
         const std::string path = is + "/Plugin Description Mockup";
-        const Rect D = mapRect(layoutRect((*managerLayout)["desc_view"]));
+        const Rect D = mapRect(layoutRect((*managerLayout_)["desc_view"]));
         const std::string words =
             row->entry ? row->entry->description
                        : std::string("No longer in the catalog. It stays installed until you remove it.");
-        ClipScope clip(canvas, {dev(D.x) + paintX, dev(D.y) + paintY, dev(double(D.x) + D.w) - dev(D.x),
+        ClipScope clip(canvas, {dev(D.x) + paintX_, dev(D.y) + paintY_, dev(double(D.x) + D.w) - dev(D.x),
                                 dev(double(D.y) + D.h) - dev(D.y)});
-        const lumo::Json& baseValue = (*layoutRects)[path]["base"];
+        const lumo::Json& baseValue = (*layoutRects_)[path]["base"];
         const double y0 = 3 + (baseValue.isNumber() ? baseValue.number : 0.0);
         std::vector<std::string> lines = wrap(pack, words, D.w - 4);
         // Only whole lines are drawn; the last one ends in "..." when more text is left.
         if (const lumo::gui::BitmapFont* f = fontOf(pack, "val")) {
-            const double below = std::abs(f->descent) / paintScale;
+            const double below = std::abs(f->descent) / paintScale_;
             size_t fit = 0;
             while (fit < lines.size() && y0 + 11.0 * double(fit) + below <= D.y + D.h) ++fit;
             if (fit > 0 && fit < lines.size()) {

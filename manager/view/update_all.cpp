@@ -23,7 +23,7 @@ void ManagerView::updateAll() {
     // Only rows that give at least one task count: the count and the title name what will run.
     JobPlan plan;
     int n = 0, apps = 0;
-    for (const tqm::Row& row : model->rows) {
+    for (const tqm::Row& row : model_->rows) {
         if (!rowUpdatable(row)) continue;
         for (const auto& [key, f] : row.formats)
             if (formatUpdatable(f)) plan.tasks.push_back({"install", row.id, key});
@@ -32,7 +32,7 @@ void ManagerView::updateAll() {
         plan.title += (plan.title.empty() ? "" : ", ") + row.name;
     }
     if (plan.tasks.empty()) {
-        model->say("Everything is up to date");
+        model_->say("Everything is up to date");
         return;
     }
     const std::string what = countText(n, apps);
@@ -43,10 +43,10 @@ void ManagerView::updateAll() {
         return std::any_of(plan.tasks.begin(), plan.tasks.end(), [&](const tqm::Task& t) { return t.format == format; });
     };
     for (const char* key : {"vst3", "clap", "au"})
-        if (carries(key)) plan.choices.push_back({key, formatTitle(key), true, model->config.layout.formatDir(key), ""});
+        if (carries(key)) plan.choices.push_back({key, formatTitle(key), true, model_->config.layout.formatDir(key), ""});
     for (const tqm::Task& t : plan.tasks) {
         if (t.format != "app") continue;
-        for (const tqm::Row& row : model->rows)
+        for (const tqm::Row& row : model_->rows)
             if (row.id == t.id) {
                 plan.choices.push_back({row.id, upper(row.name), true, appDir(row).string(), row.name});
                 break;

@@ -4,7 +4,8 @@
 //
 // Index (the members are spread over manager/view/, manager/skin_look/ and manager/pixel_look/ by concern):
 //   1. CaptionArea ....................... the strip over the window bar that lets the window be dragged
-//   2. ManagerView, fields ............... every field the view's parts share, in one place
+//   2. ManagerView, fields ............... every field the view's parts share, private, in one place; read
+//                                          through accessors of the same name
 //   3. Start-up and configuration ........ start.cpp: createManagerEditor, the constructor, start
 //   4. Settings and window size .......... settings_and_window_size.cpp: "settings.txt", "window.txt",
 //                                          the widening that fits the names; offers_and_restart.cpp:
@@ -19,9 +20,12 @@
 //   9. Free functions .................... createManagerEditor, formatTitle, upper, startDetached
 //  10. Row actions and the row menu ...... row_actions.cpp, update_all.cpp, row_menu.cpp: tick boxes, the
 //                                          main button, the row pill, UPDATE ALL, the "more" menu
-//  11. Skin look ......................... skin_look/: look.cpp (the look), sprites, rows, parts
-//  12. Pixel look and clicks ............. pixel_look/: look.cpp (the look), frame, columns, rows, parts;
-//                                          clicks.cpp: what a click on each part does
+//  11. Painting both looks share ........ paint.cpp, text.cpp: the rows' sequence, group headers, logo,
+//                                          labels, text, inspector texts, the paint-state mapping
+//  12. Clicks ........................... clicks.cpp: what a click on each part does
+//      The looks' own painting is in their classes: manager/skin_look/look.h (SkinLook: sprites,
+//      glass, parts, pills, window buttons, product lines) and manager/pixel_look/look.h (PixelLook:
+//      its boxes, columns, frames, headers, parts, product lines); both are friends of the view.
 //  13. Settings window .................. settings_window_host.cpp: opening it and what its callbacks do
 //
 // Coordinates: design units are the 1x page of the skin (426 x 344); layout units are design units
@@ -69,6 +73,13 @@ public:
 // ---------------------------------------------------------------------------------------------
 // 2. ManagerView
 class ManagerView : public lumo::gui::Widget {
+    // The looks paint from the view's state.
+    friend class SkinLook;
+    friend class PixelLook;
+    // The factory sets the resize callback and widens the window to the look's minimum.
+    friend std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host,
+                                                                  std::unique_ptr<ManagerView> view);
+
 public:
     // Header lines of displayList.
     static constexpr int32_t kAppsHeader = -1;
@@ -90,7 +101,7 @@ public:
     bool onKey(const lumo::gui::KeyEvent& e) override;
 
     // The least body width of the current look.
-    int32_t minimumWidth() const { return pageWidth + look_->extraWidth(); }
+    int32_t minimumWidth() const { return pageWidth_ + look_->extraWidth(); }
     // The look in use: 0 the skin look, 1 the pixel look; setLook changes it and lays the view out again.
     int32_t look() const { return look_->which(); }
     void setLook(int32_t which);
@@ -128,9 +139,6 @@ public:
     // The font of a role at a given scale (fontOf uses paintScale).
     const lumo::gui::BitmapFont* fontAt(const lumo::gui::AssetPack& pack, const std::string& role,
                                         double scale) const;
-    // One of three sprite names by the pointer state of a part.
-    std::string look(const MainId& id, const std::string& normal, const std::string& hover,
-                     const std::string& pressed) const;
     static lumo::gui::Bitmap boxResize(const lumo::gui::Bitmap& src, int w, int h);
     std::vector<std::string> wrap(const lumo::gui::AssetPack& pack, const std::string& text, double width) const;
     // A box of the scrollbar as the look places it (the cap before its offset).
@@ -167,9 +175,6 @@ public:
     // Pointer looks of a part: hot when hovered with nothing pressed, held when pressed and hovered.
     bool hot(const MainId& id) const { return pointer_.isHover(id) && !pointer_.pressed; }
     bool held(const MainId& id) const { return pointer_.isHeld(id); }
-    // The pixel look's own boxes by name (pixel_look/frame_and_columns.cpp).
-    bool hasDevBox(const std::string& name) const;
-    lumo::gui::Rect devBox(const std::string& name) const;
 
     // ---- 8. job plans (job_plans.cpp)
     void openInstall();
@@ -202,29 +207,8 @@ public:
     void openNotices();
     std::string installState() const;
 
-    // ---- 12. pixel look and pointer (pixel_look/, pointer.cpp, clicks.cpp)
-    // The list's column edges in design units: name, version, status, action.
-    static constexpr int32_t kDevEdges[5] = {5, 114, 177, 237, 296};
+    // ---- 12. clicks (pointer.cpp, clicks.cpp)
     void onMouseDrag(const lumo::gui::MouseEvent& e) override;
-    // A list column 0 to 3 in layout units, its edges stretched with the horizontal bands.
-    lumo::gui::Rect devCol(int index) const;
-    std::vector<std::pair<std::string, lumo::gui::Rect>> devColumns() const;
-    // The action button of a list line whose top is rowTop.
-    lumo::gui::Rect devRowButton(int rowTop) const;
-    void devRowLamp(lumo::gui::Canvas& canvas, lumo::gui::Rect logical, bool on, bool selected) const;
-    void devFrames(const lumo::gui::Paint& p);
-    void devHeaders(const lumo::gui::Paint& p);
-    void devPart(const lumo::gui::Paint& p, const std::string& name);
-    // A layout rectangle in device pixels at the paint scale and origin, each edge floored on its own.
-    lumo::gui::Rect devRect(lumo::gui::Rect r) const;
-    // The device box of a logical rectangle whose design width or height of 1 becomes one dot.
-    lumo::gui::Rect dotted(lumo::gui::Rect design, lumo::gui::Rect logical) const;
-    // The lowest baseline of "val" text under the picture well whose capitals clear the well's frame.
-    double devUnderWell(const lumo::gui::AssetPack& pack) const;
-    // One product line of the list in the pixel look, its top at `top` (pixel_look/rows.cpp).
-    void devRow(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index, double top);
-    // A row's status word (into status) and its colour key: job progress, "Error", or by state.
-    const char* rowStatus(const tqm::Row& row, std::string& status) const;
     // Clicks on a tick box and on "open" (clicks.cpp).
     void tickSlot(const std::string& slot);
     // The format key of a slot index (the "check:", "label:" and "led:" parts' index).
@@ -269,14 +253,10 @@ public:
     // The main button's word for an action on a row: "reinstall" for an install over an installed row.
     static std::string buttonWord(const tqm::Row& row, const Action& action);
 
-    // ---- 11. skin-look painting (skin_look/); positions in layout units, y of text the baseline
-    void put(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name, double dx,
-             double dy, lumo::gui::Rect clip, double gain, bool stretchY);
-    void glass(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
+    // ---- 11. painting both looks share (paint.cpp, text.cpp); positions in layout units, y of text the
+    //      baseline
     void rows(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
     void row(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index);
-    // A product line of the skin look on its plate (skin_look/rows.cpp).
-    void plateRow(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int index, double top);
     void logo(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack);
     void label(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
     void text(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, std::string s, double x,
@@ -284,23 +264,17 @@ public:
     void centred(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, const std::string& s,
                  lumo::gui::Rect box, const char* colorKey, double gain);
     lumo::gui::Color ink(const std::string& key) const;
-    const lumo::gui::Bitmap& gained(const std::string& name, const lumo::gui::Bitmap& bitmap, double gain);
     const lumo::gui::Bitmap* rowThumb(const std::string& id, double k);
-    void pill(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const MainId& id,
-              const std::string& prefix);
-    // A skin sprite drawn where the part table puts the part whose sprite `home` is (moved by dy more).
-    void sprite(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name,
-                const MainId& id, const std::string& home, double gain = 1.0);
-    void part(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& name);
     void inspectorText(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
     // A format slot's label centred over its slot; a name too wide for the slot ends in "...".
     void slotLabel(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const tqm::Row* row,
                    const std::string& slot, const char* colorKey, double gain);
-    void windowButton(lumo::gui::Canvas& canvas, bool close);
     // A layout length in device pixels at the paint scale: floor(v x scale + 1e-9).
     int32_t dev(double v) const;
     // The list's area in device pixels of the paint in progress.
     lumo::gui::Rect listDeviceBox() const;
+    // A row's status word (into status) and its colour key: job progress, "Error", or by state.
+    const char* rowStatus(const tqm::Row& row, std::string& status) const;
     // The display index of the selected row, -1 when none.
     int selectedIndex() const;
     // Lists the rows again when the model replaced them since the display list was made.
@@ -308,49 +282,96 @@ public:
     // Makes the display list from the model's rows (order, headers, the first selection).
     void listRows();
 
-    // ---- fields, in order
-    std::function<void(int w, int h)> resizeRequest;
-    const lumo::Json* managerLayout = nullptr;  // the layout's "manager" object
-    const lumo::Json* layoutRects = nullptr;    // the layout's "rects" object
-    std::unique_ptr<Model> model;
-    std::map<std::string, lumo::gui::Color> colors;
-    std::map<std::string, std::map<std::string, bool>> wants;
-    std::map<std::string, bool> companionTicks;
-    std::vector<int32_t> displayList;
-    std::string selectedId;
-    std::string shownFormat;
-    int32_t pendingSelect = 0;
-    std::string sortColumn = "name";
-    bool sortAscending = true;
+    // ---- the view's state, read (the fields are private, below)
+    Model* model() const { return model_.get(); }  // null until start
+    const lumo::Json* managerLayout() const { return managerLayout_; }
+    const lumo::Json* layoutRects() const { return layoutRects_; }
+    const std::map<std::string, lumo::gui::Color>& colors() const { return colors_; }
+    const std::map<std::string, std::map<std::string, bool>>& wants() const { return wants_; }
+    const std::map<std::string, bool>& companionTicks() const { return companionTicks_; }
+    const std::vector<int32_t>& displayList() const { return displayList_; }
+    const std::string& selectedId() const { return selectedId_; }
+    const std::string& shownFormat() const { return shownFormat_; }
+    int32_t pendingSelect() const { return pendingSelect_; }
+    const std::string& sortColumn() const { return sortColumn_; }
+    bool sortAscending() const { return sortAscending_; }
+    bool sizeRestored() const { return sizeRestored_; }
+    const Axis& xAxis() const { return xAxis_; }
+    const Axis& yAxis() const { return yAxis_; }
+    double inspectorShare() const { return inspectorShare_; }
+    int32_t pageWidth() const { return pageWidth_; }
+    int32_t pageHeight() const { return pageHeight_; }
+    lumo::gui::Rect listRect() const { return listRect_; }
+    int32_t rowFirstX() const { return rowFirstX_; }
+    int32_t rowFirstY() const { return rowFirstY_; }
+    int32_t rowPitch() const { return rowPitch_; }
+    int32_t scroll() const { return scroll_; }
+    double paintScale() const { return paintScale_; }
+    int32_t paintX() const { return paintX_; }
+    int32_t paintY() const { return paintY_; }
+
+    // ---- the view's state, set where no user action does it (a view used without start, tests)
+    // Hands the view a model made by the caller instead of the one start makes.
+    void setModel(std::unique_ptr<Model> model);
+    // Selects the row of this id (none for an empty id) where the list stands; the inspector goes
+    // back to the row's default folder.
+    void select(const std::string& id);
+    // Sorts the list by a column ("name", "version", "status"; any other sorts by name).
+    void setSort(const std::string& column, bool ascending);
+    // Shows a format's folder in the inspector (empty: the selected row's default one).
+    void setShownFormat(const std::string& format);
+    // Replaces the stretch bands that setSize makes from the layout.
+    void setAxes(Axis x, Axis y);
+    // Forgets the user's ticks: every box shows its default again.
+    void forgetTicks();
+    // Sets the paint state as draw does, for painting one part or sprite alone.
+    void paintAt(double scale, int32_t x, int32_t y);
+
+    // ---- fields others set
+    // Set at the first change after the catalog loaded; clear, the next change makes the first-load
+    // offers again, and set before, it makes none.
     bool firstLoadDone = false;
-    bool sizeRestored = false;
-    bool selfResizing = false;
-    Axis xAxis;
-    Axis yAxis;
-    double inspectorShare = 0.25;
-    int32_t pageWidth = 426;
-    int32_t pageHeight = 344;
-    lumo::gui::Rect listRect;
-    int32_t rowFirstX = 0;
-    int32_t rowFirstY = 0;
-    int32_t rowPitch = 26;
-    int32_t scroll = 0;
-    double paintScale = 1.0;
-    int32_t paintX = 0;
-    int32_t paintY = 0;
-    const lumo::gui::Paint* paint = nullptr;
-    JobWindow* jobWindow = nullptr;
-    AccountWindow* accountWindow = nullptr;
     JobPlan lastPlan;  // the plan of the last job started from a job window, as it ran; shown again while it runs
-    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 
 private:
     void clampScroll();
 
-    // Brightened sprites, row pictures at a scale and window-button glyphs: kept as long as the view.
-    std::map<std::string, lumo::gui::Bitmap> gainedCache;
+    // ---- fields, in order
+    std::function<void(int w, int h)> resizeRequest_;  // the editor's resize, set by createManagerEditor
+    const lumo::Json* managerLayout_ = nullptr;  // the layout's "manager" object
+    const lumo::Json* layoutRects_ = nullptr;    // the layout's "rects" object
+    std::unique_ptr<Model> model_;
+    std::map<std::string, lumo::gui::Color> colors_;
+    std::map<std::string, std::map<std::string, bool>> wants_;
+    std::map<std::string, bool> companionTicks_;
+    std::vector<int32_t> displayList_;
+    std::string selectedId_;
+    std::string shownFormat_;
+    int32_t pendingSelect_ = 0;
+    std::string sortColumn_ = "name";
+    bool sortAscending_ = true;
+    bool sizeRestored_ = false;
+    bool selfResizing_ = false;
+    Axis xAxis_;
+    Axis yAxis_;
+    double inspectorShare_ = 0.25;
+    int32_t pageWidth_ = 426;
+    int32_t pageHeight_ = 344;
+    lumo::gui::Rect listRect_;
+    int32_t rowFirstX_ = 0;
+    int32_t rowFirstY_ = 0;
+    int32_t rowPitch_ = 26;
+    int32_t scroll_ = 0;
+    double paintScale_ = 1.0;
+    int32_t paintX_ = 0;
+    int32_t paintY_ = 0;
+    const lumo::gui::Paint* paint_ = nullptr;
+    JobWindow* jobWindow_ = nullptr;
+    AccountWindow* accountWindow_ = nullptr;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+    // Row pictures at a scale, kept as long as the view.
     std::map<std::string, lumo::gui::Bitmap> thumbCache;
-    std::map<int, lumo::gui::Bitmap> glyphCache;
     uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
     int32_t dragStartY = 0;         // pointer y and scroll when a press on the scrollbar cap began
     int32_t dragStartScroll = 0;

@@ -51,8 +51,8 @@ struct Twin {
     // The display line of the row with this name; -1 when it is not listed.
     int line(const std::string& name) {
         tqapp::ManagerView& v = view();
-        for (size_t i = 0; i < v.displayList.size(); ++i)
-            if (v.displayList[i] >= 0 && v.model->rows[size_t(v.displayList[i])].name == name) return int(i);
+        for (size_t i = 0; i < v.displayList().size(); ++i)
+            if (v.displayList()[i] >= 0 && v.model()->rows[size_t(v.displayList()[i])].name == name) return int(i);
         return -1;
     }
     // The centre of a hit name (an item of a widget), in window pixels.

@@ -52,8 +52,8 @@ protected:
         answer("", 1);
     }
     void TearDown() override {
-        if (view && view->model) {
-            EXPECT_TRUE(frameUntil([this] { return !view->model->busy; }));
+        if (view && view->model()) {
+            EXPECT_TRUE(frameUntil([this] { return !view->model()->busy; }));
         }
         setenv("PATH", oldPath_.c_str(), 1);
         unsetenv("ZENITY_OUT");
@@ -108,7 +108,7 @@ protected:
     }
 
     const tqm::Row* rowOf(const std::string& id) const {
-        for (const tqm::Row& r : view->model->rows)
+        for (const tqm::Row& r : view->model()->rows)
             if (r.id == id) return &r;
         return nullptr;
     }
@@ -125,14 +125,14 @@ TEST_F(AccountView, OneWindowCentredAndTheRetiredOneNeverClearsTheNewer) {
     EXPECT_EQ(first->bounds.w, 300);
     EXPECT_EQ(first->bounds.h, 272);
     // The answers the window is given come from the main window at the time they are asked.
-    EXPECT_EQ(first->host.version(), view->model->config.version);
+    EXPECT_EQ(first->host.version(), view->model()->config.version);
     EXPECT_EQ(first->host.managerUpdate(), "9.0.0");
-    EXPECT_EQ(first->host.layout().root, view->model->config.layout.root);
+    EXPECT_EQ(first->host.layout().root, view->model()->config.layout.root);
     EXPECT_EQ(first->host.installState(), "INSTALLED FOR THIS USER");  // the program counts as placed here
     EXPECT_FALSE(first->host.canInstall());
-    view->model->busy = true;
+    view->model()->busy = true;
     EXPECT_TRUE(first->host.busy());
-    view->model->busy = false;
+    view->model()->busy = false;
     EXPECT_EQ(openAccount(), first);  // a second click raises it
     EXPECT_EQ(accountWindows().size(), 1u);
 
@@ -143,13 +143,13 @@ TEST_F(AccountView, OneWindowCentredAndTheRetiredOneNeverClearsTheNewer) {
     AccountWindow* second = openAccount();
     ASSERT_NE(second, nullptr);
     frame();
-    EXPECT_EQ(view->accountWindow, second);
+    EXPECT_EQ(view->openAccountWindow(), second);
     EXPECT_EQ(accountWindows().size(), 1u);
 
     // Closed and opened in a wider window: centred in the new size.
     click("x");
     frame();
-    EXPECT_EQ(view->accountWindow, nullptr);
+    EXPECT_EQ(view->openAccountWindow(), nullptr);
     view->bounds.w += 120;  // as a resize of the main window leaves it
     view->bounds.h += 40;
     AccountWindow* third = openAccount();
@@ -186,15 +186,15 @@ TEST_F(AccountView, ScopeIsSavedAndTheRowsDerivedAgainButNotWhileAJobRuns) {
     // only read, and hold nothing).
     open({"--source", catalog.source(), "--pub", catalog.publicKeyHex(), "--steps"}, false);
     attachDialogs();
-    view->model->run({{"install", "synth", "vst3"}}, "Installing Synth", "Synth installed");
-    ASSERT_TRUE(frameUntil([this] { return !view->model->busy; }));
-    ASSERT_TRUE(view->model->ok) << view->model->note;
+    view->model()->run({{"install", "synth", "vst3"}}, "Installing Synth", "Synth installed");
+    ASSERT_TRUE(frameUntil([this] { return !view->model()->busy; }));
+    ASSERT_TRUE(view->model()->ok) << view->model()->note;
     ASSERT_NE(rowOf("synth"), nullptr);
     EXPECT_EQ(rowOf("synth")->state, tqm::State::Installed);
 
     ASSERT_NE(openAccount(), nullptr);
     click("scope:system");
-    EXPECT_EQ(view->model->config.layout.scope, tqm::Scope::System);
+    EXPECT_EQ(view->model()->config.layout.scope, tqm::Scope::System);
     EXPECT_EQ(view->setting("scope"), "system");
     EXPECT_NE(rowOf("synth")->state, tqm::State::Installed);  // nothing is installed for all users
 
@@ -203,15 +203,15 @@ TEST_F(AccountView, ScopeIsSavedAndTheRowsDerivedAgainButNotWhileAJobRuns) {
     EXPECT_EQ(rowOf("synth")->state, tqm::State::Installed);
 
     // While a job runs the rows hit nothing; asked anyway, the model refuses and says why.
-    view->model->busy = true;
+    view->model()->busy = true;
     const std::string before = settingsText();
     click("scope:system");
-    EXPECT_EQ(view->model->config.layout.scope, tqm::Scope::User);
+    EXPECT_EQ(view->model()->config.layout.scope, tqm::Scope::User);
     EXPECT_TRUE(partstest::pressNamed(*view->openAccountWindow(), "scope:system"));
-    EXPECT_EQ(view->model->config.layout.scope, tqm::Scope::User);
-    EXPECT_EQ(view->model->note, "Wait for the job to finish first");
+    EXPECT_EQ(view->model()->config.layout.scope, tqm::Scope::User);
+    EXPECT_EQ(view->model()->note, "Wait for the job to finish first");
     EXPECT_EQ(settingsText(), before);
-    view->model->busy = false;
+    view->model()->busy = false;
 }
 
 TEST_F(AccountView, FolderChangedAndResetPerFormat) {
@@ -219,7 +219,7 @@ TEST_F(AccountView, FolderChangedAndResetPerFormat) {
     attachDialogs();
     for (const std::string& f : tqm::formatsHere()) {
         SCOPED_TRACE(f);
-        const std::string start = view->model->config.layout.formatRoot(f);
+        const std::string start = view->model()->config.layout.formatRoot(f);
         const std::string chosen = path("chosen " + f);
         ASSERT_NE(openAccount(), nullptr);
         const auto reset = partstest::partNamed(*view->openAccountWindow(), "reset:" + f);
@@ -230,9 +230,9 @@ TEST_F(AccountView, FolderChangedAndResetPerFormat) {
         answer(chosen + "/Ardune Systems\n", 0);
         click("change:" + f);
         EXPECT_NE(zenityArgs().find("--filename=" + start + "/\n"), std::string::npos) << zenityArgs();
-        EXPECT_EQ(view->model->config.layout.folders[f], chosen);
+        EXPECT_EQ(view->model()->config.layout.folders[f], chosen);
         EXPECT_EQ(view->setting("folder." + f), chosen);
-        EXPECT_EQ(view->model->config.layout.formatDir(f), chosen + "/Ardune Systems");
+        EXPECT_EQ(view->model()->config.layout.formatDir(f), chosen + "/Ardune Systems");
 
         // Any other folder is taken as it is.
         answer(chosen + "/Plug-Ins\n", 0);
@@ -241,9 +241,9 @@ TEST_F(AccountView, FolderChangedAndResetPerFormat) {
 
         // Reset: enabled now, and back to the default folder.
         click("reset:" + f);
-        EXPECT_EQ(view->model->config.layout.folders.count(f), 0u);
+        EXPECT_EQ(view->model()->config.layout.folders.count(f), 0u);
         EXPECT_NE(settingsText().find("folder." + f + "=\n"), std::string::npos);
-        EXPECT_EQ(view->model->config.layout.formatRoot(f), start);
+        EXPECT_EQ(view->model()->config.layout.formatRoot(f), start);
     }
 }
 
@@ -271,25 +271,25 @@ TEST_F(AccountView, FoldersThatCannotBeUsedAreRefusedAndNothingIsWritten) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        view->model->note.clear();
+        view->model()->note.clear();
         answer(c.out, c.status);
-        view->model->busy = c.busy;
+        view->model()->busy = c.busy;
         // While a job runs the button hits nothing; the window's press goes through to the refusal.
         if (c.busy)
             EXPECT_TRUE(partstest::pressNamed(*view->openAccountWindow(), "change:vst3"));
         else
             click("change:vst3");
-        view->model->busy = false;
-        EXPECT_EQ(view->model->note, c.note);
+        view->model()->busy = false;
+        EXPECT_EQ(view->model()->note, c.note);
         EXPECT_EQ(settingsText(), stored);
-        EXPECT_TRUE(view->model->config.layout.folders.empty());
+        EXPECT_TRUE(view->model()->config.layout.folders.empty());
     }
 
     // Without zenity there is no folder dialog: the status line says so.
     setenv("PATH", path("nowhere").c_str(), 1);
     click("change:clap");
-    EXPECT_EQ(view->model->note, "No folder dialog here: install zenity to choose a folder");
-    EXPECT_EQ(view->statusText(), view->model->note);
+    EXPECT_EQ(view->model()->note, "No folder dialog here: install zenity to choose a folder");
+    EXPECT_EQ(view->statusText(), view->model()->note);
     EXPECT_EQ(settingsText(), stored);
 }
 
@@ -302,11 +302,11 @@ TEST_F(AccountView, CheckNowReloadsTheCatalog) {
     EXPECT_EQ(AccountWindow::partName(view->openAccountWindow()->parts().parts()[7].id), "check");
     catalog.publish(catalogText("2.0.0", 2, "0.5.0"));
     click("check");
-    EXPECT_TRUE(view->model->loading);
+    EXPECT_TRUE(view->model()->loading);
     // While it loads the button is there but hits nothing.
     EXPECT_FALSE(view->openAccountWindow()->parts().parts()[7].enabled);
     ASSERT_TRUE(viewLoaded());
-    EXPECT_EQ(view->model->catalog->catalog.sequence, 2);
+    EXPECT_EQ(view->model()->catalog->catalog.sequence, 2);
     ASSERT_NE(rowOf("synth")->entry, nullptr);
     EXPECT_EQ(rowOf("synth")->entry->version, "2.0.0");
     // Now the newer manager is known: the button offers it.
@@ -322,7 +322,7 @@ TEST_F(AccountView, UpdateOpensTheManagersOwnUpdate) {
     ASSERT_NE(job, nullptr);
     EXPECT_TRUE(job->plan.selfUpdate);
     EXPECT_EQ(job->plan.toVersion, "9.0.0");
-    EXPECT_EQ(job->plan.fromVersion, view->model->config.version);
+    EXPECT_EQ(job->plan.fromVersion, view->model()->config.version);
 }
 
 TEST_F(AccountView, NoticesAreWrittenAndOpenedAndSoIsTheLogFolder) {
@@ -334,7 +334,7 @@ TEST_F(AccountView, NoticesAreWrittenAndOpenedAndSoIsTheLogFolder) {
     EXPECT_EQ(readFile(notices), tqapp::thirdPartyNotices());
     EXPECT_EQ(opened(1), notices + "\n");
 
-    const std::string logs = view->model->logFile().parent_path().string();
+    const std::string logs = view->model()->logFile().parent_path().string();
     ASSERT_FALSE(fs::exists(logs));  // the harness writes no log
     click("logs");
     EXPECT_TRUE(fs::is_directory(logs));
@@ -346,7 +346,7 @@ TEST_F(AccountView, NoticesAreWrittenAndOpenedAndSoIsTheLogFolder) {
     open({"--root", root, "--source", catalog.source(), "--pub", catalog.publicKeyHex(), "--steps"}, false);
     ASSERT_NE(openAccount(), nullptr);
     click("notices");
-    EXPECT_EQ(view->model->note, "Cannot write " + root + "/data/THIRD-PARTY-NOTICES.txt");
+    EXPECT_EQ(view->model()->note, "Cannot write " + root + "/data/THIRD-PARTY-NOTICES.txt");
     EXPECT_EQ(readFile(path("opened")), notices + "\n" + logs + "\n");
 }
 

@@ -24,8 +24,8 @@ class JobWindowView : public ViewTest {
 protected:
     void TearDown() override {
         // No job worker may outlive the server or the test's folders.
-        if (view && view->model) {
-            EXPECT_TRUE(frameUntil([this] { return !view->model->busy; }));
+        if (view && view->model()) {
+            EXPECT_TRUE(frameUntil([this] { return !view->model()->busy; }));
         }
     }
 
@@ -40,14 +40,14 @@ protected:
         source = server.url();
         open();
         ASSERT_TRUE(viewLoaded());
-        ASSERT_TRUE(view->model->catalog->ok) << view->model->catalog->note;
+        ASSERT_TRUE(view->model()->catalog->ok) << view->model()->catalog->note;
     }
 
     // A job straight through the model (to set the stage), run to its end.
     void runDirect(std::vector<tqm::Task> tasks) {
-        view->model->run(std::move(tasks), "Set-up", "Set up");
-        ASSERT_TRUE(frameUntil([this] { return !view->model->busy; }));
-        ASSERT_TRUE(view->model->ok) << view->model->note;
+        view->model()->run(std::move(tasks), "Set-up", "Set up");
+        ASSERT_TRUE(frameUntil([this] { return !view->model()->busy; }));
+        ASSERT_TRUE(view->model()->ok) << view->model()->note;
     }
 
     JobWindow* window() const { return view->openJobWindow(); }
@@ -79,7 +79,7 @@ protected:
 
     // A plan for Synth in both formats, as the row actions make one.
     JobPlan synthPlan(const std::string& verb) const {
-        const tqm::Layout& layout = view->model->config.layout;
+        const tqm::Layout& layout = view->model()->config.layout;
         JobPlan p;
         p.verb = verb;
         p.title = "SYNTH";
@@ -93,7 +93,7 @@ protected:
     }
 
     const tqm::Row& row(const std::string& id) const {
-        for (const tqm::Row& r : view->model->rows)
+        for (const tqm::Row& r : view->model()->rows)
             if (r.id == id) return r;
         static const tqm::Row none;
         return none;
@@ -151,8 +151,8 @@ TEST_F(JobWindowView, UpdateFailsThenRetrySucceeds) {
     broken.status = 500;
     broken.body = "down";
     server.serve(package("1.1", "clap"), broken);
-    view->model->reload();
-    ASSERT_TRUE(frameUntil([this] { return !view->model->loading; }));
+    view->model()->reload();
+    ASSERT_TRUE(frameUntil([this] { return !view->model()->loading; }));
     ASSERT_EQ(row("synth").state, tqm::State::Update);
 
     view->openJob(synthPlan("UPDATE"), false, {});
@@ -177,7 +177,7 @@ TEST_F(JobWindowView, UpdateFailsThenRetrySucceeds) {
     EXPECT_TRUE(w->buttons()[0].enabled);
     EXPECT_EQ(w->partName(w->buttons()[0].id), "retry");
     EXPECT_EQ(row("synth").state, tqm::State::Update);  // nothing was installed
-    EXPECT_EQ(view->model->failed.count("synth"), 1u);
+    EXPECT_EQ(view->model()->failed.count("synth"), 1u);
 
     // The server is mended: RETRY runs the same ticks again.
     LoopbackServer::Reply mended;
@@ -187,8 +187,8 @@ TEST_F(JobWindowView, UpdateFailsThenRetrySucceeds) {
     // What the model reports (every post) and what the window shows (once a frame).
     std::vector<std::string> reported, statuses;
     std::vector<double> shown;
-    view->model->onChange = [this, &reported] {
-        if (reported.empty() || reported.back() != view->model->progressText) reported.push_back(view->model->progressText);
+    view->model()->onChange = [this, &reported] {
+        if (reported.empty() || reported.back() != view->model()->progressText) reported.push_back(view->model()->progressText);
         view->changed();
     };
     click("retry");
@@ -213,8 +213,8 @@ TEST_F(JobWindowView, UpdateFailsThenRetrySucceeds) {
     EXPECT_EQ(row("synth").state, tqm::State::Installed);
     EXPECT_EQ(row("synth").version, "1.1");
     EXPECT_TRUE(row("synth").formats.at("clap").installed);
-    EXPECT_TRUE(view->model->failed.empty());
-    EXPECT_EQ(view->model->note, "Synth updated (VST3, CLAP)");
+    EXPECT_TRUE(view->model()->failed.empty());
+    EXPECT_EQ(view->model()->note, "Synth updated (VST3, CLAP)");
     EXPECT_EQ(view->lastPlan.title, "SYNTH");
     EXPECT_EQ(w->partName(w->buttons()[0].id), "open");
 }
@@ -236,14 +236,14 @@ TEST_F(JobWindowView, StopDuringADownloadChangesNothing) {
 
     click("go");
     ASSERT_TRUE(frameUntil([&] { return w->statusText().rfind("DOWNLOADING", 0) == 0 && w->buttons()[0].enabled; }));
-    EXPECT_EQ(view->model->jobIds.size(), 1u);
+    EXPECT_EQ(view->model()->jobIds.size(), 1u);
     click("stop");
     ASSERT_TRUE(frameUntil([&] { return w->state != JobWindow::Running; }));
     EXPECT_EQ(w->state, JobWindow::Cancelled);
     EXPECT_EQ(w->statusText(), "CANCELLED");
     EXPECT_EQ(w->partName(w->buttons()[0].id), "go");
-    EXPECT_TRUE(view->model->cancelled);
-    EXPECT_TRUE(view->model->failed.empty());
+    EXPECT_TRUE(view->model()->cancelled);
+    EXPECT_TRUE(view->model()->failed.empty());
     EXPECT_EQ(disk(), before);
     EXPECT_EQ(row("synth").state, tqm::State::Absent);
 }
@@ -266,16 +266,16 @@ TEST_F(JobWindowView, RunningJobComesBackAndThePointerSurvivesTheRetiredWindow) 
 
     click("hide");  // closed, but the editor destroys it only at the next paint
     EXPECT_EQ(window(), nullptr);
-    EXPECT_EQ(view->jobWindow, first);
+    EXPECT_EQ(view->openJobWindow(), nullptr);  // closed: no longer the open one, though not yet destroyed
     view->showRunningJob();
     JobWindow* second = window();
     ASSERT_NE(second, nullptr);
     EXPECT_NE(second, first);
     EXPECT_EQ(second->state, JobWindow::Running);
-    EXPECT_EQ(second->generation, view->model->jobGeneration);
+    EXPECT_EQ(second->generation, view->model()->jobGeneration);
     EXPECT_EQ(second->plan.title, "SYNTH");
     frame();  // the old window goes now, and says so
-    EXPECT_EQ(view->jobWindow, second);
+    EXPECT_EQ(view->openJobWindow(), second);
     EXPECT_EQ(window(), second);
     ASSERT_EQ(jobWindows().size(), 1u);
 
@@ -335,7 +335,7 @@ TEST_F(JobWindowView, TheManagersOwnPlans) {
         EXPECT_EQ(w->statusText(), "NOT ON THIS PLATFORM");
         click("close");
         frame();
-        EXPECT_EQ(view->jobWindow, nullptr);
+        EXPECT_EQ(view->openJobWindow(), nullptr);
     }
     EXPECT_EQ(disk(), before);  // the plug-ins were not ticked: all stay
     // The removal plan holds every installed plug-in format.
@@ -347,12 +347,12 @@ TEST_F(JobWindowView, TheManagersOwnPlans) {
     // Update of a program inside a bundle: the bundle is replaced by the catalog's manager.
     const std::string bundle = path("root/Apps/X.app");
     writeFile(bundle + "/Contents/MacOS/X", "old program");
-    view->model->config.program = bundle + "/Contents/MacOS/X";
+    view->model()->config.program = bundle + "/Contents/MacOS/X";
     view->openSelfUpdate();
     JobWindow* w = window();
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->plan.fromVersion + " > " + w->plan.toVersion, "0.3.0 > 0.4.0");
-    EXPECT_EQ(w->plan.where, view->model->config.program);
+    EXPECT_EQ(w->plan.where, view->model()->config.program);
     click("go");
     ASSERT_TRUE(frameUntil([&] { return w->state != JobWindow::Running; }));
     ASSERT_EQ(w->state, JobWindow::Done) << w->error;
@@ -365,7 +365,7 @@ TEST_F(JobWindowView, TheManagersOwnPlans) {
     // A bare program is never "updated": the window says why.
     const std::string bare = path("root/bin/manager");
     writeFile(bare, "old program");
-    view->model->config.program = bare;
+    view->model()->config.program = bare;
     view->openSelfUpdate();
     w = window();
     ASSERT_NE(w, nullptr);
@@ -374,7 +374,7 @@ TEST_F(JobWindowView, TheManagersOwnPlans) {
     EXPECT_EQ(w->state, JobWindow::Failed);
     EXPECT_NE(w->statusText().find("IS NOT AN APP BUNDLE: NOT UPDATED"), std::string::npos) << w->statusText();
     EXPECT_EQ(readFile(bare), "old program");
-    EXPECT_NE(view->model->note.find(bare), std::string::npos);
+    EXPECT_NE(view->model()->note.find(bare), std::string::npos);
 }
 
 // The editor paints the window over the main window where openJob put it, at the editor's scale.
@@ -407,21 +407,21 @@ TEST_F(JobWindowView, PaintedByTheEditorAtEachZoom) {
 TEST_F(JobWindowView, WithoutAnEditorTheDefaultTicksRun) {
     catalog.publish(catalogText("1.0"));
     tqapp::ManagerView bare;
-    bare.model = std::make_unique<tqapp::Model>(config(), queue, [] {});
-    bare.model->start();
-    ASSERT_TRUE(pumpUntil([&] { return !bare.model->loading; }));
-    ASSERT_TRUE(bare.model->catalog->ok);
+    bare.setModel(std::make_unique<tqapp::Model>(config(), queue, [] {}));
+    bare.model()->start();
+    ASSERT_TRUE(pumpUntil([&] { return !bare.model()->loading; }));
+    ASSERT_TRUE(bare.model()->catalog->ok);
     JobPlan plan;
     plan.choices = {{"vst3", "VST3", true, "", ""}, {"clap", "CLAP", false, "", ""}};
     plan.tasks = {{"install", "synth", "vst3"}, {"install", "synth", "clap"}};
     plan.jobTitle = "Installing Synth";
     plan.doneText = "Synth installed";
     bare.openJob(plan, false, {});
-    ASSERT_TRUE(bare.model->busy);
-    ASSERT_TRUE(pumpUntil([&] { return !bare.model->busy; }));
-    EXPECT_EQ(bare.model->note, "Synth installed (VST3)");
-    EXPECT_EQ(bare.jobWindow, nullptr);
-    for (const tqm::Row& r : bare.model->rows)
+    ASSERT_TRUE(bare.model()->busy);
+    ASSERT_TRUE(pumpUntil([&] { return !bare.model()->busy; }));
+    EXPECT_EQ(bare.model()->note, "Synth installed (VST3)");
+    EXPECT_EQ(bare.openJobWindow(), nullptr);
+    for (const tqm::Row& r : bare.model()->rows)
         if (r.id == "synth") {
             EXPECT_TRUE(r.formats.at("vst3").installed);
             EXPECT_FALSE(r.formats.at("clap").installed);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "gui/draw/bitmapfont.h"
+#include "manager/skin_look/look.h"
 #include "tests/manager/pixel_support.h"
 #include "tests/manager/view_fixture.h"
 #include "tests/support/png.h"
@@ -60,9 +61,12 @@ private:
 
 class SkinPaintTest : public testsupport::ViewTest {
 protected:
+    // The skin look's painters, for painting one part or sprite alone.
+    tqapp::SkinLook skin;
+
     // Gives the rows the states a person should see side by side.
     void mixStates() {
-        auto& rows = view->model->rows;
+        auto& rows = view->model()->rows;
         const tqm::State states[] = {tqm::State::Installed,    tqm::State::Update,      tqm::State::Absent,
                                      tqm::State::NeedsManager, tqm::State::Unavailable, tqm::State::Delisted};
         for (size_t i = 0; i < rows.size(); ++i) {
@@ -133,7 +137,7 @@ protected:
     void openBig() {
         catalog.publish(bigCatalog());
         open({"--steps", "--look", "tq"});
-        ASSERT_TRUE(view->model->catalog && view->model->catalog->ok) << view->model->catalog->note;
+        ASSERT_TRUE(view->model()->catalog && view->model()->catalog->ok) << view->model()->catalog->note;
     }
 
     // Paints the whole window of w x h units at a scale into a canvas with a margin of paper around

@@ -20,8 +20,8 @@ class ActionRoad : public ViewTest {
 protected:
     void TearDown() override {
         // No job worker may outlive the server or the test's folders.
-        if (view && view->model) {
-            EXPECT_TRUE(untilDone([this] { return !view->model->busy; }));
+        if (view && view->model()) {
+            EXPECT_TRUE(untilDone([this] { return !view->model()->busy; }));
         }
     }
 
@@ -31,15 +31,15 @@ protected:
         catalog.publish(catalogText(version, sequence));
         serveFolder(server, catalog.source());
         if (view) {
-            view->model->reload();
-            ASSERT_TRUE(untilDone([this] { return !view->model->loading; }));
+            view->model()->reload();
+            ASSERT_TRUE(untilDone([this] { return !view->model()->loading; }));
             return;
         }
         ASSERT_TRUE(server.ok());
         source = server.url();
         open();
         ASSERT_TRUE(viewLoaded());
-        ASSERT_TRUE(view->model->catalog->ok) << view->model->catalog->note;
+        ASSERT_TRUE(view->model()->catalog->ok) << view->model()->catalog->note;
     }
 
     // Editor ticks and paints (the window's clock, posted closures, retired popups) until done().
@@ -55,16 +55,16 @@ protected:
     }
 
     const tqm::Row& row(const std::string& id) const {
-        for (const tqm::Row& r : view->model->rows)
+        for (const tqm::Row& r : view->model()->rows)
             if (r.id == id) return r;
         static const tqm::Row none;
         return none;
     }
     // The rectangle of a row's pill in the view, empty when the row shows none.
     lumo::gui::Rect pillOf(const std::string& id) const {
-        for (size_t i = 0; i < view->displayList.size(); ++i) {
-            const int32_t r = view->displayList[i];
-            if (r < 0 || view->model->rows[size_t(r)].id != id) continue;
+        for (size_t i = 0; i < view->displayList().size(); ++i) {
+            const int32_t r = view->displayList()[i];
+            if (r < 0 || view->model()->rows[size_t(r)].id != id) continue;
             for (const auto& [name, rect] : testsupport::hitRects(*view))
                 if (name == "rowpill:" + std::to_string(i)) return rect;
         }
@@ -117,7 +117,7 @@ protected:
         EXPECT_EQ(w->buttons()[0].label, button);
         EXPECT_TRUE(press("go"));
         EXPECT_EQ(w->state, JobWindow::Running);
-        EXPECT_TRUE(untilDone([&] { return w->state != JobWindow::Running && !view->model->busy; }));
+        EXPECT_TRUE(untilDone([&] { return w->state != JobWindow::Running && !view->model()->busy; }));
         return w;
     }
 
@@ -136,10 +136,10 @@ TEST_F(ActionRoad, PillInstallsAndTheRowShowsIt) {
     EXPECT_EQ(row("synth").state, tqm::State::Installed);
     EXPECT_TRUE(row("synth").formats.at("vst3").present);
     EXPECT_TRUE(row("synth").formats.at("clap").present);
-    EXPECT_TRUE(fs::exists(fs::path(view->model->config.layout.formatDir("clap")) / "Synth.clap"));
+    EXPECT_TRUE(fs::exists(fs::path(view->model()->config.layout.formatDir("clap")) / "Synth.clap"));
     EXPECT_EQ(pillOf("synth").w, 0);
     // The main button now removes; it opens the removal of both formats.
-    view->selectedId = "synth";
+    view->select("synth");
     clickIn(rectOf("main_pill"));
     ASSERT_NE(view->openJobWindow(), nullptr);
     EXPECT_EQ(view->openJobWindow()->plan.verb, "REMOVE");
@@ -150,9 +150,9 @@ TEST_F(ActionRoad, PillInstallsAndTheRowShowsIt) {
 // pill again; once the app has quit, the pill updates it.
 TEST_F(ActionRoad, UpdateOfARunningAppFailsThenSucceeds) {
     publish("1.0", 1);
-    view->model->run({{"install", "studio", "app"}}, "Set-up", "Set up");
-    ASSERT_TRUE(untilDone([this] { return !view->model->busy; }));
-    ASSERT_EQ(row("studio").state, tqm::State::Installed) << view->model->note;
+    view->model()->run({{"install", "studio", "app"}}, "Set-up", "Set up");
+    ASSERT_TRUE(untilDone([this] { return !view->model()->busy; }));
+    ASSERT_EQ(row("studio").state, tqm::State::Installed) << view->model()->note;
     const std::string app = view->appDir(row("studio"));
     publish("1.1", 2);
     ASSERT_EQ(row("studio").state, tqm::State::Update);
@@ -163,9 +163,9 @@ TEST_F(ActionRoad, UpdateOfARunningAppFailsThenSucceeds) {
         JobWindow* w = start("UPDATE");
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w->state, JobWindow::Failed);
-        EXPECT_NE(view->model->note.find("Studio is running (Helper"), std::string::npos) << view->model->note;
+        EXPECT_NE(view->model()->note.find("Studio is running (Helper"), std::string::npos) << view->model()->note;
         EXPECT_EQ(row("studio").state, tqm::State::Update);
-        EXPECT_EQ(view->model->failed.count("studio"), 1u);
+        EXPECT_EQ(view->model()->failed.count("studio"), 1u);
         EXPECT_GT(pillOf("studio").w, 0);
         // The user closes the window that told it.
         EXPECT_TRUE(press("x"));
@@ -183,11 +183,11 @@ TEST_F(ActionRoad, UpdateOfARunningAppFailsThenSucceeds) {
 // UPDATE ALL over two plug-ins and the app: one job, every row current afterwards.
 TEST_F(ActionRoad, UpdateAllBringsEveryRowUpToDate) {
     publish("1.0", 1);
-    view->model->run({{"install", "synth", "vst3"}, {"install", "delay", "vst3"}, {"install", "studio", "app"}},
+    view->model()->run({{"install", "synth", "vst3"}, {"install", "delay", "vst3"}, {"install", "studio", "app"}},
                      "Set-up", "Set up");
-    ASSERT_TRUE(untilDone([this] { return !view->model->busy; }));
+    ASSERT_TRUE(untilDone([this] { return !view->model()->busy; }));
     publish("1.1", 2);
-    ASSERT_EQ(view->model->updates(), 3);
+    ASSERT_EQ(view->model()->updates(), 3);
     clickIn(rectOf("update_all"));
     ASSERT_NE(view->openJobWindow(), nullptr);
     EXPECT_EQ(view->openJobWindow()->plan.jobTitle, "Updating 3 items");
@@ -196,7 +196,7 @@ TEST_F(ActionRoad, UpdateAllBringsEveryRowUpToDate) {
     ASSERT_EQ(w->state, JobWindow::Done) << w->error;
     for (const char* id : {"synth", "delay", "studio"}) EXPECT_EQ(row(id).state, tqm::State::Installed) << id;
     view->updateAll();
-    EXPECT_EQ(view->model->note, "Everything is up to date");
+    EXPECT_EQ(view->model()->note, "Everything is up to date");
 }
 
 }  // namespace

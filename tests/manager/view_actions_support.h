@@ -20,7 +20,7 @@ public:
     }
     void TearDown() override {
         // A job set up by hand is not running: the model must not wait for it.
-        if (view && view->model) view->model->busy = false;
+        if (view && view->model()) view->model()->busy = false;
     }
 
     // A catalog entry kept alive by the test.
@@ -54,13 +54,13 @@ public:
 
     // Puts the rows in the model and selects the first.
     void setRows(std::vector<tqm::Row> rows) {
-        view->model->rows = std::move(rows);
-        view->model->note.clear();
-        view->selectedId = view->model->rows.empty() ? "" : view->model->rows.front().id;
+        view->model()->rows = std::move(rows);
+        view->model()->note.clear();
+        view->select(view->model()->rows.empty() ? "" : view->model()->rows.front().id);
         view->changed();
     }
     const tqm::Row& rowOf(const std::string& id) const {
-        for (const tqm::Row& r : view->model->rows)
+        for (const tqm::Row& r : view->model()->rows)
             if (r.id == id) return r;
         static const tqm::Row none;
         return none;
@@ -73,7 +73,7 @@ public:
     }
     void closeAll() {
         editor->closeAllOverlays();
-        view->model->note.clear();
+        view->model()->note.clear();
     }
     // The open list popup (the row menu), or null.
     lumo::gui::ListPopup* menu() const {
@@ -97,7 +97,7 @@ public:
     // plan, else "note: " and the status note.
     std::string opened() const {
         const tqapp::JobPlan* p = plan();
-        if (!p) return "note: " + view->model->note;
+        if (!p) return "note: " + view->model()->note;
         auto join = [](const std::vector<std::string>& v) {
             std::string s;
             for (const std::string& x : v) s += (s.empty() ? "" : ", ") + x;

@@ -84,9 +84,9 @@ TEST_F(ActionsTest, EveryRowStateOffersItsActions) {
     for (const StateCase& c : cases) {
         SCOPED_TRACE(c.name);
         closeAll();
-        view->wants.clear();
+        view->forgetTicks();
         setRows({c.row(*this)});
-        const tqm::Row& row = view->model->rows.front();
+        const tqm::Row& row = view->model()->rows.front();
         EXPECT_EQ(view->showsPill(row), c.pillShown);
 
         view->rowAction(row);
@@ -155,7 +155,7 @@ TEST_F(ActionsTest, TicksSteerTheMainButton) {
 TEST_F(ActionsTest, AnEmptyActionIsToldNotOpened) {
     setRows({make("synth", "Synth", &entry("synth", "Synth", "1.0"), State::Absent, 0,
                   {{"vst3", fmt("A")}, {"clap", fmt("A")}})});
-    const tqm::Row& row = view->model->rows.front();
+    const tqm::Row& row = view->model()->rows.front();
     view->wanted(row)["vst3"] = false;
     view->wanted(row)["clap"] = false;
     const tqapp::ManagerView::Action a = view->mainAction();
@@ -163,7 +163,7 @@ TEST_F(ActionsTest, AnEmptyActionIsToldNotOpened) {
     EXPECT_EQ(a.verb, "install");
     view->runAction(row, a);
     EXPECT_EQ(plan(), nullptr);
-    EXPECT_EQ(view->model->note, "Synth: nothing to install here");
+    EXPECT_EQ(view->model()->note, "Synth: nothing to install here");
     EXPECT_EQ(view->statusText(), "Synth: nothing to install here");
     // The pill does the same: it takes the ticks.
     view->rowAction(row);
@@ -171,7 +171,7 @@ TEST_F(ActionsTest, AnEmptyActionIsToldNotOpened) {
     // An operation that names formats that the row cannot take is refused the same way.
     view->runAction(row, {"install", "update", {"vst3"}, {}});
     EXPECT_EQ(plan(), nullptr);
-    EXPECT_EQ(view->model->note, "Synth: nothing to update here");
+    EXPECT_EQ(view->model()->note, "Synth: nothing to update here");
 }
 
 // Removing an app whose entry lists user data here: the purges follow, the data tick is offered
@@ -181,7 +181,7 @@ TEST_F(ActionsTest, RemovingAnAppOffersItsData) {
     e.paths_user["mac"] = {"%APPDATA%\\Ardune Systems\\Studio"};
     e.kept = "recordings";
     setRows({make("studio", "Studio", &e, State::Installed, 1, {{"app", fmt("AIP", "/apps/Studio.app")}}, "1.0")});
-    view->runAction(view->model->rows.front(), view->mainAction());
+    view->runAction(view->model()->rows.front(), view->mainAction());
     ASSERT_NE(plan(), nullptr);
     EXPECT_EQ(taskTexts(*plan()),
               (std::vector<std::string>{"remove studio app", "purge studio machine", "purge studio user"}));
@@ -195,7 +195,7 @@ TEST_F(ActionsTest, RemovingAnAppOffersItsData) {
 
     closeAll();
     e.paths_user.clear();
-    view->runAction(view->model->rows.front(), view->mainAction());
+    view->runAction(view->model()->rows.front(), view->mainAction());
     ASSERT_NE(plan(), nullptr);
     EXPECT_EQ(taskTexts(*plan()), (std::vector<std::string>{"remove studio app", "purge studio machine"}));
     EXPECT_FALSE(plan()->offersData);
@@ -213,7 +213,7 @@ protected:
                  make("bridge", "Bridge", &entry("bridge", "Bridge", "2.1"), State::Absent, 1, {{"app", fmt("A")}}),
                  make("tuner", "Tuner", &entry("tuner", "Tuner", "2.0"), tunerState, 1,
                       {{"app", fmt(tunerVersion == "2.0" ? "AIP" : "AIPU", "/apps/Tuner.app")}}, tunerVersion)});
-        view->selectedId = "studio";
+        view->select("studio");
     }
     const tqm::Row* studio() { return &rowOf("studio"); }
 };
@@ -246,17 +246,17 @@ TEST_F(CompanionsTest, TickedAndInstalledWithTheApp) {
     closeAll();
     view->toggleCompanion(*studio(), "vst3");
     EXPECT_FALSE(view->ticked(studio(), "vst3"));
-    EXPECT_EQ(view->model->note, "Studio needs Bridge 2.0 or later: it is not installed");
+    EXPECT_EQ(view->model()->note, "Studio needs Bridge 2.0 or later: it is not installed");
     view->rowAction(*studio());
     ASSERT_NE(plan(), nullptr);
     EXPECT_EQ(taskTexts(*plan()), std::vector<std::string>{"install studio app"});
     // Ticked again: the note goes.
     view->toggleCompanion(*studio(), "vst3");
     EXPECT_TRUE(view->ticked(studio(), "vst3"));
-    EXPECT_EQ(view->model->note, "");
+    EXPECT_EQ(view->model()->note, "");
     // A slot that is not offered does not toggle.
     view->toggleCompanion(*studio(), "clap");
-    EXPECT_EQ(view->companionTicks.count("studio|tuner"), 0u);
+    EXPECT_EQ(view->companionTicks().count("studio|tuner"), 0u);
 }
 
 // An installed companion below the app's minimum, with an update: unticking it warns with the
@@ -267,22 +267,22 @@ TEST_F(CompanionsTest, UntickBelowTheMinimumWarns) {
     EXPECT_TRUE(view->ticked(studio(), "clap"));  // it has an update: ticked
     view->toggleCompanion(*studio(), "clap");
     EXPECT_FALSE(view->ticked(studio(), "clap"));
-    EXPECT_EQ(view->model->note, "Studio needs Tuner 1.5 or later: 1.0 is installed");
+    EXPECT_EQ(view->model()->note, "Studio needs Tuner 1.5 or later: 1.0 is installed");
 
     // At the minimum or above, the untick says nothing.
     closeAll();
     rows("1.7");
-    view->companionTicks.clear();
+    view->forgetTicks();
     view->toggleCompanion(*studio(), "clap");
     EXPECT_FALSE(view->ticked(studio(), "clap"));
-    EXPECT_EQ(view->model->note, "");
+    EXPECT_EQ(view->model()->note, "");
 
     // The app is here and current: the pill installs the ticked companions alone (Tuner's
     // update among them), and the start button says INSTALL, not REINSTALL.
-    tqm::Row& s = view->model->rows.front();
+    tqm::Row& s = view->model()->rows.front();
     s.formats["app"] = fmt("AIP", "/apps/Studio.app");
     s.state = State::Installed;
-    view->companionTicks.clear();
+    view->forgetTicks();
     view->rowAction(s);
     ASSERT_NE(plan(), nullptr);
     EXPECT_EQ(taskTexts(*plan()), (std::vector<std::string>{"install bridge app", "install tuner app"}));
@@ -292,8 +292,10 @@ TEST_F(CompanionsTest, UntickBelowTheMinimumWarns) {
 
     // Nothing left to install: the pill does nothing and the main button removes.
     closeAll();
-    view->companionTicks["studio|bridge"] = false;
-    view->companionTicks["studio|tuner"] = false;
+    view->toggleCompanion(s, "vst3");
+    view->toggleCompanion(s, "clap");
+    ASSERT_FALSE(view->companionTicked(s, *view->companionRow(&s, "vst3")));
+    ASSERT_FALSE(view->companionTicked(s, *view->companionRow(&s, "clap")));
     view->rowAction(s);
     EXPECT_EQ(plan(), nullptr);
     EXPECT_EQ(view->mainAction().op, "remove");
@@ -319,17 +321,17 @@ TEST_F(ActionsTest, AppCarryingPluginsUsesItsAppSlot) {
 
 // The folder the inspector shows: the shown format's, the first offered one's, an app's own folder.
 TEST_F(ActionsTest, ShownFolderFollowsTheRow) {
-    const tqm::Layout& layout = view->model->config.layout;
+    const tqm::Layout& layout = view->model()->config.layout;
     setRows({make("delay", "Delay", &entry("delay", "Delay", "1.0"), State::Absent, 0, {{"clap", fmt("A")}})});
     EXPECT_EQ(view->pathFormat(), "clap");
     EXPECT_EQ(view->shownDir().string(), layout.formatDir("clap"));
-    view->shownFormat = "vst3";
+    view->setShownFormat("vst3");
     EXPECT_EQ(view->shownDir().string(), layout.formatDir("vst3"));
-    view->shownFormat.clear();
+    view->setShownFormat("");
 
     setRows({make("studio", "Studio", &entry("studio", "Studio", "1.0"), State::Absent, 1, {{"app", fmt("A")}})});
     EXPECT_EQ(view->shownDir().string(), (std::filesystem::path(layout.appsDir()) / "Studio.app").string());
-    view->model->rows.front().formats["app"] = fmt("AIP", "/elsewhere/Studio.app");
+    view->model()->rows.front().formats["app"] = fmt("AIP", "/elsewhere/Studio.app");
     EXPECT_EQ(view->shownDir().string(), "/elsewhere/Studio.app");
 
     setRows({});
@@ -339,13 +341,13 @@ TEST_F(ActionsTest, ShownFolderFollowsTheRow) {
 // While a job runs, every action only brings the running job's window forward.
 TEST_F(ActionsTest, ActionsWhileAJobRunsShowTheJob) {
     setRows({make("synth", "Synth", &entry("synth", "Synth", "1.0"), State::Absent, 0, {{"vst3", fmt("A")}})});
-    view->model->busy = true;
+    view->model()->busy = true;
     view->lastPlan.jobTitle = "Installing Delay";
-    view->rowAction(view->model->rows.front());
+    view->rowAction(view->model()->rows.front());
     ASSERT_NE(plan(), nullptr);
     EXPECT_EQ(plan()->jobTitle, "Installing Delay");
     EXPECT_EQ(view->openJobWindow()->state, tqapp::JobWindow::Running);
-    EXPECT_EQ(view->model->note, "");
+    EXPECT_EQ(view->model()->note, "");
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ protected:
 
     // Closes the window once its catalog load has ended: no worker outlives the test's folders.
     void close() {
-        if (view && view->model) viewLoaded();
+        if (view && view->model()) viewLoaded();
         view = nullptr;
         editor.reset();
     }
@@ -85,7 +85,7 @@ protected:
     // Runs the editor's posted closures until the catalog load was applied.
     bool viewLoaded() {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (view->model->loading) {
+        while (view->model()->loading) {
             for (auto& task : editor->uiQueue()->take()) task();
             if (std::chrono::steady_clock::now() > end) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -113,10 +113,10 @@ protected:
     // The display list as ids, "APPS" and "PLUGINS".
     std::vector<std::string> shown() const {
         std::vector<std::string> out;
-        for (int32_t i : view->displayList)
+        for (int32_t i : view->displayList())
             out.push_back(i == tqapp::ManagerView::kAppsHeader      ? "APPS"
                           : i == tqapp::ManagerView::kPluginsHeader ? "PLUGINS"
-                                                                    : view->model->rows[size_t(i)].id);
+                                                                    : view->model()->rows[size_t(i)].id);
         return out;
     }
 

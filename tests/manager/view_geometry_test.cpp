@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "manager/skin_look/look.h"
 #include "tests/manager/view_fixture.h"
 
 using namespace testsupport;
@@ -119,8 +120,8 @@ protected:
     // Every rectangle of the layout document, as design rectangles.
     std::vector<Rect> layoutBoxes() const {
         std::vector<Rect> out;
-        for (const auto& [layer, record] : view->layoutRects->object()) out.push_back(tqapp::boxRect(record["r"]));
-        const lumo::Json& m = *view->managerLayout;
+        for (const auto& [layer, record] : view->layoutRects()->object()) out.push_back(tqapp::boxRect(record["r"]));
+        const lumo::Json& m = *view->managerLayout();
         for (const char* key : {"desc_view", "list_view", "logo_view", "status_text"})
             out.push_back(tqapp::layoutRect(m[key]));
         for (const char* group : {"labels", "label_formats"})
@@ -132,14 +133,14 @@ protected:
 TEST_F(ViewGeometry, AtThePageSizeEveryMapReturnsItsInput) {
     for (const char* lookWord : {"pixel", "tq"}) {
         open({"--steps", "--look", lookWord});
-        view->setSize(view->pageWidth, view->pageHeight);
+        view->setSize(view->pageWidth(), view->pageHeight());
         const std::vector<Rect> boxes = layoutBoxes();
         ASSERT_GT(boxes.size(), 20u);
         for (const Rect& r : boxes) {
             EXPECT_EQ(view->mapRect(r), r) << str(r);
             EXPECT_EQ(view->shiftRect(r), r) << str(r);
         }
-        for (const auto& [layer, record] : view->layoutRects->object()) {
+        for (const auto& [layer, record] : view->layoutRects()->object()) {
             EXPECT_DOUBLE_EQ(view->left(layer), record["r"][0].number) << layer;
             if (record["base"].isNumber()) {
                 EXPECT_DOUBLE_EQ(view->base(layer), record["base"].number) << layer;
@@ -181,14 +182,14 @@ TEST_F(ViewGeometry, LargerSizesKeepEveryBoxInsideAndInOrder) {
                 EXPECT_GE(m.h, r.h);
             }
             for (size_t i = 1; i < xs.size(); ++i)
-                EXPECT_LE(view->xAxis.map(xs[i - 1]), view->xAxis.map(xs[i]));
+                EXPECT_LE(view->xAxis().map(xs[i - 1]), view->xAxis().map(xs[i]));
             for (size_t i = 1; i < ys.size(); ++i)
-                EXPECT_LE(view->yAxis.map(ys[i - 1]), view->yAxis.map(ys[i]));
+                EXPECT_LE(view->yAxis().map(ys[i - 1]), view->yAxis().map(ys[i]));
             // The window buttons follow the right edge; the list stays left of the inspector.
             EXPECT_EQ(view->windowSlot(true).x + 17, s.w - 4);
-            const Rect list = view->listRect;
-            EXPECT_LE(list.x + list.w, view->mapRect(tqapp::layoutRect((*view->managerLayout)["desc_view"])).x);
-            EXPECT_EQ(list.h, 264 + (s.h - view->pageHeight));
+            const Rect list = view->listRect();
+            EXPECT_LE(list.x + list.w, view->mapRect(tqapp::layoutRect((*view->managerLayout())["desc_view"])).x);
+            EXPECT_EQ(list.h, 264 + (s.h - view->pageHeight()));
         }
     }
 }
@@ -196,11 +197,11 @@ TEST_F(ViewGeometry, LargerSizesKeepEveryBoxInsideAndInOrder) {
 TEST_F(ViewGeometry, PixelLookListReachesItsOwnRightEdge) {
     open({"--steps"});
     view->setSize(526, 344);
-    EXPECT_EQ(view->listRect.x, 5);
-    EXPECT_EQ(view->listRect.x + view->listRect.w, 296 + 75);
+    EXPECT_EQ(view->listRect().x, 5);
+    EXPECT_EQ(view->listRect().x + view->listRect().w, 296 + 75);
     open({"--steps", "--look", "tq"});
     view->setSize(526, 344);
-    EXPECT_EQ(view->listRect.x + view->listRect.w, 283 + 75);
+    EXPECT_EQ(view->listRect().x + view->listRect().w, 283 + 75);
 }
 
 TEST_F(ViewGeometry, PointerLooksOfAHitName) {
@@ -218,7 +219,7 @@ TEST_F(ViewGeometry, PointerLooksOfAHitName) {
     for (const Case& c : cases) {
         view->pointer().hover = tqapp::partOf(c.hover);
         view->pointer().pressed = tqapp::partOf(c.pressed);
-        EXPECT_EQ(view->look(*tqapp::partOf("update_all"), "n", "h", "p"), c.want) << c.hover << " / " << c.pressed;
+        EXPECT_EQ(tqapp::SkinLook::look(*view, *tqapp::partOf("update_all"), "n", "h", "p"), c.want) << c.hover << " / " << c.pressed;
     }
 }
 

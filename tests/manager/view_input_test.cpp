@@ -6,6 +6,7 @@
 #include <climits>
 #include <map>
 
+#include "manager/pixel_look/look.h"
 #include "manager/windows/job_window.h"
 #include "tests/manager/window_fixture.h"
 
@@ -21,18 +22,18 @@ protected:
         std::map<std::string, std::string> o;
         o["closed"] = std::to_string(closes);
         o["minimised"] = std::to_string(minimises);
-        o["sort"] = view->sortColumn + (view->sortAscending ? " up" : " down");
-        o["scroll"] = std::to_string(view->scroll);
-        o["selected"] = view->selectedId;
-        o["shown"] = view->shownFormat;
-        o["note"] = view->model->note;
+        o["sort"] = view->sortColumn() + (view->sortAscending() ? " up" : " down");
+        o["scroll"] = std::to_string(view->scroll());
+        o["selected"] = view->selectedId();
+        o["shown"] = view->shownFormat();
+        o["note"] = view->model()->note;
         std::string ticks;
-        for (const auto& [id, map] : view->wants)
+        for (const auto& [id, map] : view->wants())
             for (const auto& [format, on] : map)
                 if (on) ticks += id + "." + format + " ";
         o["ticks"] = ticks;
         std::string companions;
-        for (const auto& [key, on] : view->companionTicks) companions += key + (on ? "+ " : "- ");
+        for (const auto& [key, on] : view->companionTicks()) companions += key + (on ? "+ " : "- ");
         o["companions"] = companions;
         const tqapp::JobWindow* job = view->openJobWindow();
         o["job"] = job ? job->plan.title : "";
@@ -53,12 +54,12 @@ protected:
     // scrolled one line down, so that every control has something to change.
     void prepare(const std::string& lookWord) {
         openFull(lookWord);
-        for (size_t i = 0; i < view->displayList.size(); ++i)
-            if (view->displayList[i] >= 0 && view->model->rows[size_t(view->displayList[i])].id == "aurora")
+        for (size_t i = 0; i < view->displayList().size(); ++i)
+            if (view->displayList()[i] >= 0 && view->model()->rows[size_t(view->displayList()[i])].id == "aurora")
                 view->selectIndex(int(i));
-        ASSERT_EQ(view->selectedId, "aurora");
-        view->setScroll(view->rowPitch);
-        ASSERT_EQ(view->scroll, view->rowPitch);
+        ASSERT_EQ(view->selectedId(), "aurora");
+        view->setScroll(view->rowPitch());
+        ASSERT_EQ(view->scroll(), view->rowPitch());
     }
 
     static lumo::gui::MouseEvent at(int x, int y) {
@@ -70,12 +71,12 @@ protected:
 
     std::string idOfLine(const std::string& name) const {
         const int i = std::atoi(name.c_str() + name.find(':') + 1);
-        return view->model->rows[size_t(view->displayList[size_t(i)])].id;
+        return view->model()->rows[size_t(view->displayList()[size_t(i)])].id;
     }
 
     // The effect a click on each hit name must have from the prepared state.
     std::string expected(const std::string& name) const {
-        const int pitch = view->rowPitch;
+        const int pitch = view->rowPitch();
         if (name == "win:close") return "closed=1";
         if (name == "win:min") return "minimised=1";
         if (name == "status") return "job=Ardune Systems Manager overlays=1";
@@ -110,7 +111,7 @@ std::string ViewInput::actionEffect(const std::string& name) const {
     if (name == "check:au") return "";
     if (name.rfind("label:", 0) == 0 || name.rfind("led:", 0) == 0) return "shown=" + name.substr(name.find(':') + 1);
     if (name.rfind("rowpill:", 0) == 0) {
-        const tqm::Row& row = view->model->rows[size_t(view->displayList[size_t(std::atoi(name.c_str() + 8))])];
+        const tqm::Row& row = view->model()->rows[size_t(view->displayList()[size_t(std::atoi(name.c_str() + 8))])];
         return "job=" + row.name + " " + row.entry->version + " overlays=1";
     }
     return "unexpected name " + name;
@@ -130,23 +131,23 @@ TEST_F(ViewInput, HitNamesInOrderInBothLooks) {
         for (const char* f : {"vst3", "clap", "au"})
             for (const char* kind : {"check:", "label:", "led:"}) want.push_back(kind + std::string(f));
         // Nothing is installed, so every product line shows its pill, listed before its band.
-        for (size_t i = 0; i < view->displayList.size(); ++i) {
-            if (view->displayList[i] < 0) continue;
-            const int top = view->rowFirstY + int(i) * view->rowPitch - view->scroll;
-            if (top + view->rowPitch - 2 <= view->listRect.y || top >= view->listRect.y + view->listRect.h) continue;
-            if (top + 4 < view->listRect.y + view->listRect.h) want.push_back("rowpill:" + std::to_string(i));
+        for (size_t i = 0; i < view->displayList().size(); ++i) {
+            if (view->displayList()[i] < 0) continue;
+            const int top = view->rowFirstY() + int(i) * view->rowPitch() - view->scroll();
+            if (top + view->rowPitch() - 2 <= view->listRect().y || top >= view->listRect().y + view->listRect().h) continue;
+            if (top + 4 < view->listRect().y + view->listRect().h) want.push_back("rowpill:" + std::to_string(i));
             want.push_back("row:" + std::to_string(i));
         }
         EXPECT_EQ(names, want) << "look " << lookWord;
         for (const auto& [name, r] : testsupport::hitRects(*view)) EXPECT_GE(r.w, 1) << name;
 
         // The status line is clickable only while it offers the manager's update.
-        view->model->say("busy elsewhere");
+        view->model()->say("busy elsewhere");
         EXPECT_EQ(rectOf("status").w, 0);
-        view->model->note.clear();
-        view->model->busy = true;
+        view->model()->note.clear();
+        view->model()->busy = true;
         EXPECT_EQ(rectOf("status").w, 0);
-        view->model->busy = false;
+        view->model()->busy = false;
 
         // The automation description is the same list.
         lumo::gui::WidgetInfo info;
@@ -159,30 +160,30 @@ TEST_F(ViewInput, HitNamesInOrderInBothLooks) {
 TEST_F(ViewInput, RowPillsAndPartlyVisibleLines) {
     openFull();
     // At the page width the pixel look's first pill box comes from the layout's 16-high pill.
-    view->setSize(view->pageWidth, view->pageHeight);
-    EXPECT_EQ(str(view->devRowButton(51)), str(Rect{239, 56, 52, 14}));
+    view->setSize(view->pageWidth(), view->pageHeight());
+    EXPECT_EQ(str(tqapp::PixelLook::devRowButton(*view, 51)), str(Rect{239, 56, 52, 14}));
     // At the look's own width the action column moves right with the list.
-    view->setSize(view->minimumWidth(), view->pageHeight);
-    const Rect action = view->devCol(3);
-    EXPECT_EQ(str(view->devRowButton(51)), str(Rect{action.x + action.w - 57, 56, 52, 14}));
+    view->setSize(view->minimumWidth(), view->pageHeight());
+    const Rect action = tqapp::PixelLook::devCol(*view, 3);
+    EXPECT_EQ(str(tqapp::PixelLook::devRowButton(*view, 51)), str(Rect{action.x + action.w - 57, 56, 52, 14}));
 
     // A line cut by the list's top is hit only in its visible part; its pill only inside the list.
-    view->setScroll(view->rowFirstY + view->rowPitch - view->listRect.y + 6);  // line 1 starts 6 above
+    view->setScroll(view->rowFirstY() + view->rowPitch() - view->listRect().y + 6);  // line 1 starts 6 above
     const Rect band = rectOf("row:1"), pill = rectOf("rowpill:1");
-    EXPECT_EQ(band.y, view->listRect.y);
-    EXPECT_EQ(band.h, view->rowPitch - 2 - 6);
-    EXPECT_EQ(pill.y, view->listRect.y);
+    EXPECT_EQ(band.y, view->listRect().y);
+    EXPECT_EQ(band.h, view->rowPitch() - 2 - 6);
+    EXPECT_EQ(pill.y, view->listRect().y);
     EXPECT_EQ(pill.h, 14 - 1);
     // Line 0 lies wholly above the list now.
     EXPECT_EQ(rectOf("row:0").w, 0);
 
     // A press on a pill selects nothing; its release runs the row action (not the row's selection).
-    const std::string before = view->selectedId;
+    const std::string before = view->selectedId();
     press(cx(pill), cy(pill));
     EXPECT_EQ(testsupport::nameOf(view->pointer().pressed), "rowpill:1");
-    EXPECT_EQ(view->selectedId, before);
+    EXPECT_EQ(view->selectedId(), before);
     release(cx(pill), cy(pill));
-    EXPECT_EQ(view->selectedId, before);
+    EXPECT_EQ(view->selectedId(), before);
 }
 
 TEST_F(ViewInput, EveryHitNameClickedAtItsCentre) {
@@ -227,32 +228,32 @@ TEST_F(ViewInput, APressMovedOffBeforeReleaseDoesNothing) {
     EXPECT_EQ(testsupport::nameOf(view->pointer().pressed), "");
     EXPECT_EQ(testsupport::nameOf(view->pointer().hover), "row:1");  // the release hits again
 
-    const std::string sorted = view->sortColumn;
+    const std::string sorted = view->sortColumn();
     press(cx(header), cy(header));
     release(cx(away), cy(away));
-    EXPECT_EQ(view->sortColumn, sorted);
+    EXPECT_EQ(view->sortColumn(), sorted);
 
-    const int scroll = view->scroll;
+    const int scroll = view->scroll();
     press(cx(down), cy(down));
     drag(cx(down) + 200, cy(down));
     release(cx(down) + 200, cy(down));
-    EXPECT_EQ(view->scroll, scroll);
+    EXPECT_EQ(view->scroll(), scroll);
 
     // Pressing on one row and releasing on another selects the pressed row, at the press.
     const Rect line3 = rectOf("row:4"), line1 = rectOf("row:1");
     press(cx(line3), cy(line3));
-    const std::string chosen = view->selectedId;
+    const std::string chosen = view->selectedId();
     EXPECT_EQ(chosen, idOfLine("row:4"));
     release(cx(line1), cy(line1));
-    EXPECT_EQ(view->selectedId, chosen);
+    EXPECT_EQ(view->selectedId(), chosen);
 
     // Press, off and back on, release: one click.
     press(cx(header), cy(header));
     drag(cx(away), cy(away));
     drag(cx(header), cy(header));
     release(cx(header), cy(header));
-    EXPECT_EQ(view->sortColumn, "version");
-    EXPECT_TRUE(view->sortAscending);
+    EXPECT_EQ(view->sortColumn(), "version");
+    EXPECT_TRUE(view->sortAscending());
 }
 
 TEST_F(ViewInput, ScrollbarCapDrags) {
@@ -265,19 +266,19 @@ TEST_F(ViewInput, ScrollbarCapDrags) {
         press(cx(cap), cy(cap));
         EXPECT_EQ(testsupport::nameOf(view->pointer().pressed), "cap:sb");
         drag(cx(cap), cy(cap) + travel / 2);
-        EXPECT_EQ(view->scroll, (travel / 2) * most / travel);
+        EXPECT_EQ(view->scroll(), (travel / 2) * most / travel);
         drag(cx(cap) + 300, cy(cap) + travel);  // the pointer may leave the bar sideways
-        EXPECT_EQ(view->scroll, most);
+        EXPECT_EQ(view->scroll(), most);
         drag(cx(cap), cy(cap) + travel * 3);
-        EXPECT_EQ(view->scroll, most);
+        EXPECT_EQ(view->scroll(), most);
         release(cx(cap), cy(cap) + travel);
         // The cap now sits at the foot of its track, and dragging it back up returns to the top.
         cap = rectOf("cap:sb");
         press(cx(cap), cy(cap));
         drag(cx(cap), cy(cap) - travel - 40);
-        EXPECT_EQ(view->scroll, 0);
+        EXPECT_EQ(view->scroll(), 0);
         release(cx(cap), cy(cap));
-        EXPECT_EQ(view->scroll, 0);
+        EXPECT_EQ(view->scroll(), 0);
     }
 }
 
@@ -293,17 +294,17 @@ TEST_F(ViewInput, SortControlsOfTheTwoLooks) {
     for (const Step& s : steps) {
         const Rect r = rectOf(s.name);
         clickAt(cx(r), cy(r));
-        EXPECT_EQ(view->sortColumn, s.column) << s.name;
-        EXPECT_EQ(view->sortAscending, s.ascending) << s.name;
+        EXPECT_EQ(view->sortColumn(), s.column) << s.name;
+        EXPECT_EQ(view->sortAscending(), s.ascending) << s.name;
     }
     // The skin look's one sort pill turns the direction round and keeps the column.
     openFull("tq");
-    view->sortColumn = "status";
+    view->setSort("status", view->sortAscending());
     for (bool ascending : {false, true}) {
         const Rect r = rectOf("sort");
         clickAt(cx(r), cy(r));
-        EXPECT_EQ(view->sortColumn, "status");
-        EXPECT_EQ(view->sortAscending, ascending);
+        EXPECT_EQ(view->sortColumn(), "status");
+        EXPECT_EQ(view->sortAscending(), ascending);
     }
 }
 
@@ -325,7 +326,7 @@ TEST_F(ViewInput, SlotClicksWithoutASelectionOrOnAnAppWithoutPlugins) {
     };
     for (const Case& c : cases) {
         prepare("");
-        view->selectedId = c.selection;
+        view->select(c.selection);
         const Rect r = rectOf(c.name);
         const auto before = observe();
         clickAt(cx(r), cy(r));
@@ -339,7 +340,7 @@ TEST_F(ViewInput, CapDragOverAVeryLongListDoesNotOverflow) {
     openFull();
     std::vector<tqm::Row> rows(100000);
     for (size_t i = 0; i < rows.size(); ++i) rows[i] = row("p" + std::to_string(i), "P" + std::to_string(i));
-    view->model->rows = std::move(rows);
+    view->model()->rows = std::move(rows);
     view->changed();
     const int most = view->maxScroll();
     ASSERT_GT(int64_t(most) * 1000, int64_t(INT32_MAX));
@@ -347,11 +348,11 @@ TEST_F(ViewInput, CapDragOverAVeryLongListDoesNotOverflow) {
     view->onMouseDown(at(cx(cap), cy(cap)));
     ASSERT_EQ(testsupport::nameOf(view->pointer().pressed), "cap:sb");
     view->onMouseDrag(at(cx(cap), cy(cap) + 1000));
-    EXPECT_EQ(view->scroll, most);
+    EXPECT_EQ(view->scroll(), most);
     view->onMouseDrag(at(cx(cap), cy(cap) - 1000));
-    EXPECT_EQ(view->scroll, 0);
+    EXPECT_EQ(view->scroll(), 0);
     view->onMouseDrag(at(cx(cap), cy(cap) + view->trackTravel() / 2));
-    EXPECT_NEAR(view->scroll, most / 2, most / view->trackTravel() + 1);
+    EXPECT_NEAR(view->scroll(), most / 2, most / view->trackTravel() + 1);
 }
 
 }  // namespace
@@ -383,7 +384,7 @@ TEST_F(ViewInput, APartMovedInTheTableTakesItsClickDescriptionAndPaintAlong) {
         const lumo::gui::Canvas plain = canvas;
 
         openFull(lookWord, std::make_unique<MovedView>());
-        view->model->note.clear();
+        view->model()->note.clear();
         EXPECT_EQ(rectOf("update_all").x, MovedView::kPlace.x);
         lumo::gui::WidgetInfo info;
         view->describe(info);
@@ -395,17 +396,17 @@ TEST_F(ViewInput, APartMovedInTheTableTakesItsClickDescriptionAndPaintAlong) {
 
         // A release over the old place does nothing; over the new one it acts.
         clickAt(cx(home), cy(home));
-        EXPECT_EQ(view->model->note, "");
+        EXPECT_EQ(view->model()->note, "");
         clickAt(cx(MovedView::kPlace), cy(MovedView::kPlace));
-        EXPECT_EQ(view->model->note, "Everything is up to date");
+        EXPECT_EQ(view->model()->note, "Everything is up to date");
 
         // The button is painted at its new place and no longer at the old one.
-        view->model->note.clear();
+        view->model()->note.clear();
         view->pointer().clear();
         frame();
         ASSERT_EQ(canvas.width, plain.width);
         auto differs = [&](Rect r) {
-            const double z = view->paintScale;  // the view lies at the canvas origin
+            const double z = view->paintScale();  // the view lies at the canvas origin
             int n = 0;
             for (int y = int(r.y * z); y < int((r.y + r.h) * z); ++y)
                 for (int x = int(r.x * z); x < int((r.x + r.w) * z); ++x)

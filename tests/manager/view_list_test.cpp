@@ -22,13 +22,13 @@ protected:
     void openLoaded(const std::string& text) {
         catalog.publish(text);
         open({"--steps"});
-        ASSERT_FALSE(view->model->loading);
-        ASSERT_TRUE(view->model->catalog && view->model->catalog->ok) << view->model->catalog->note;
+        ASSERT_FALSE(view->model()->loading);
+        ASSERT_TRUE(view->model()->catalog && view->model()->catalog->ok) << view->model()->catalog->note;
     }
 
     // Replaces the model's rows and lists them again.
     void setRows(std::vector<tqm::Row> rows) {
-        view->model->rows = std::move(rows);
+        view->model()->rows = std::move(rows);
         view->changed();
     }
 
@@ -40,7 +40,7 @@ protected:
     }
     // A point inside display line i.
     lumo::gui::MouseEvent onLine(int i) const {
-        return at(view->rowFirstX + 20, view->rowFirstY + i * view->rowPitch - view->scroll + 5);
+        return at(view->rowFirstX() + 20, view->rowFirstY() + i * view->rowPitch() - view->scroll() + 5);
     }
     bool key(lumo::gui::Key k) {
         lumo::gui::KeyEvent e;
@@ -57,12 +57,12 @@ TEST_F(ViewList, StatusLineThroughALoadOverTheLoopbackServer) {
     serveSource();
     open();
     EXPECT_EQ(view->statusText(), "Loading the catalog...");
-    EXPECT_TRUE(view->displayList.empty());
+    EXPECT_TRUE(view->displayList().empty());
     ASSERT_TRUE(viewLoaded());
-    ASSERT_TRUE(view->model->catalog->ok) << view->model->catalog->note;
+    ASSERT_TRUE(view->model()->catalog->ok) << view->model()->catalog->note;
     EXPECT_EQ(view->statusText(), "Catalog 7  -  2 plugins, 1 app  -  up to date");
     EXPECT_EQ(shown(), (std::vector<std::string>{"APPS", "studio", "PLUGINS", "delay", "synth"}));
-    EXPECT_EQ(view->selectedId, "studio");  // the first row, headers skipped
+    EXPECT_EQ(view->selectedId(), "studio");  // the first row, headers skipped
 
     // The automation description carries the status line and one part per visible row.
     lumo::gui::WidgetInfo info;
@@ -74,22 +74,22 @@ TEST_F(ViewList, StatusLineThroughALoadOverTheLoopbackServer) {
     EXPECT_EQ(rowParts, (std::vector<std::string>{"row:1", "row:3", "row:4"}));
 
     // A running job outranks a note, which outranks everything else.
-    view->model->say("Studio is not there yet");
+    view->model()->say("Studio is not there yet");
     EXPECT_EQ(view->statusText(), "Studio is not there yet");
-    view->model->busy = true;
-    view->model->jobTitle = "Updating Synth";
-    view->model->progressText = "Downloading 40 %";
+    view->model()->busy = true;
+    view->model()->jobTitle = "Updating Synth";
+    view->model()->progressText = "Downloading 40 %";
     EXPECT_EQ(view->statusText(), "Updating Synth: Downloading 40 %");
     const std::pair<const char*, const char*> progress[] = {
         {"Downloading 40 %", "40 %"}, {"Waiting for permission", "Waiting"}, {"", "Working"},
         {"Installing", "Installing"}, {"Downloading", "Downloading"},
     };
     for (const auto& [text, want] : progress) {
-        view->model->progressText = text;
+        view->model()->progressText = text;
         EXPECT_EQ(view->shortProgress(), want) << text;
     }
-    view->model->busy = false;
-    view->model->note.clear();
+    view->model()->busy = false;
+    view->model()->note.clear();
 
     // The same catalog from the cache, offline.
     open({"--offline"});
@@ -104,13 +104,13 @@ TEST_F(ViewList, StatusLineOfAFailedCatalog) {
     serveSource();
     open();
     ASSERT_TRUE(viewLoaded());
-    const std::string note = view->model->catalog->note;
-    ASSERT_FALSE(view->model->catalog->ok);
+    const std::string note = view->model()->catalog->note;
+    ASSERT_FALSE(view->model()->catalog->ok);
     EXPECT_FALSE(note.empty());
     EXPECT_EQ(view->statusText(), "No catalog: " + note + " (installed plugins only)");
-    EXPECT_TRUE(view->displayList.empty());  // nothing installed, nothing listed
+    EXPECT_TRUE(view->displayList().empty());  // nothing installed, nothing listed
 
-    view->model->catalog.reset();
+    view->model()->catalog.reset();
     EXPECT_EQ(view->statusText(), "No catalog: not loaded (installed plugins only)");
 }
 
@@ -131,7 +131,7 @@ TEST_F(ViewList, StatusLineOffersANewerManager) {
 
 TEST_F(ViewList, StatusLineNamesACopyInstalledByHand) {
     openLoaded(catalogText("1.0.0", 3));
-    std::vector<tqm::Row> rows = view->model->rows;
+    std::vector<tqm::Row> rows = view->model()->rows;
     for (tqm::Row& r : rows)
         if (r.id == "synth") r.formats["vst3"].copies = {"/Library/Audio/Plug-Ins/VST3/Synth.vst3"};
     setRows(rows);
@@ -163,22 +163,20 @@ TEST_F(ViewList, SortsByEachColumnBothWays) {
         {"size", false, {"a", "b", "d", "e", "c", "f"}},
     };
     for (const Case& c : cases) {
-        view->sortColumn = c.column;
-        view->sortAscending = c.ascending;
+        view->setSort(c.column, c.ascending);
         setRows({row("f", "zulu", State::Installed, "1.2"), row("a", "alpha", State::Installed, "1.10b"),
                  row("b", "Beta", State::Update, "1.2"), row("c", "gamma", State::Absent, ""),
                  row("d", "delta", State::Delisted, "2"), row("e", "Echo", State::Installed, "2.0")});
         EXPECT_EQ(shown(), c.want) << c.column << (c.ascending ? " up" : " down");
     }
     // Rows equal under every rule keep the model's order; a catalog entry's version counts first.
-    view->sortColumn = "name";
-    view->sortAscending = true;
+    view->setSort("name", true);
     setRows({row("x2", "Same"), row("x1", "same"), row("x3", "SAME")});
     EXPECT_EQ(shown(), (std::vector<std::string>{"x2", "x1", "x3"}));
     std::vector<tqm::Row> rows = {row("old", "Old", State::Installed, "1.0"), row("new", "New", State::Installed, "3.0")};
-    const tqm::Plugin* synth = view->model->catalog->catalog.find("synth");  // version 1.0.0
+    const tqm::Plugin* synth = view->model()->catalog->catalog.find("synth");  // version 1.0.0
     rows[1].entry = synth;
-    view->sortColumn = "version";
+    view->setSort("version", view->sortAscending());
     setRows(rows);
     EXPECT_EQ(shown(), (std::vector<std::string>{"old", "new"}));  // 1.0 before 1.0.0
 }
@@ -205,7 +203,7 @@ TEST_F(ViewList, HeadersSplitAppsFromPlugins) {
 TEST_F(ViewList, SelectionByKeysSkipsHeaders) {
     openLoaded(catalogText("1.0.0"));
     ASSERT_EQ(shown(), (std::vector<std::string>{"APPS", "studio", "PLUGINS", "delay", "synth"}));
-    view->selectedId.clear();
+    view->select("");
     struct Step {
         lumo::gui::Key key;
         std::string want;
@@ -216,15 +214,15 @@ TEST_F(ViewList, SelectionByKeysSkipsHeaders) {
         {lumo::gui::Key::Up, "studio"},
     };
     for (const Step& s : steps) {
-        view->shownFormat = "clap";
+        view->setShownFormat("clap");
         EXPECT_TRUE(key(s.key));
-        EXPECT_EQ(view->selectedId, s.want);
-        EXPECT_TRUE(view->shownFormat.empty());
+        EXPECT_EQ(view->selectedId(), s.want);
+        EXPECT_TRUE(view->shownFormat().empty());
     }
     EXPECT_FALSE(key(lumo::gui::Key::Left));
-    view->selectedId.clear();
+    view->select("");
     EXPECT_TRUE(key(lumo::gui::Key::Up));  // index 0 is the header: nothing is selected
-    EXPECT_TRUE(view->selectedId.empty());
+    EXPECT_TRUE(view->selectedId().empty());
     setRows({});
     EXPECT_FALSE(key(lumo::gui::Key::Down));
 }
@@ -234,19 +232,19 @@ TEST_F(ViewList, SelectionByPresses) {
     // A press selects at once; releasing elsewhere changes nothing.
     EXPECT_TRUE(view->onMouseDown(onLine(3)));
     EXPECT_EQ(testsupport::nameOf(view->pointer().pressed), "row:3");
-    EXPECT_EQ(view->selectedId, "delay");
+    EXPECT_EQ(view->selectedId(), "delay");
     view->onMouseUp(onLine(4));
-    EXPECT_EQ(view->selectedId, "delay");
+    EXPECT_EQ(view->selectedId(), "delay");
     EXPECT_TRUE(testsupport::nameOf(view->pointer().pressed).empty());
     EXPECT_EQ(testsupport::nameOf(view->pointer().hover), "row:4");
     // Header lines and the gap between two lines are not rows.
     EXPECT_TRUE(view->onMouseDown(onLine(2)));
     EXPECT_TRUE(testsupport::nameOf(view->pointer().pressed).empty());
     view->onMouseUp(onLine(2));
-    EXPECT_TRUE(view->onMouseDown(at(view->rowFirstX + 20, view->rowFirstY + 4 * view->rowPitch - 1)));
-    EXPECT_EQ(view->selectedId, "delay");
+    EXPECT_TRUE(view->onMouseDown(at(view->rowFirstX() + 20, view->rowFirstY() + 4 * view->rowPitch() - 1)));
+    EXPECT_EQ(view->selectedId(), "delay");
     EXPECT_TRUE(view->onMouseDown(onLine(4)));
-    EXPECT_EQ(view->selectedId, "synth");
+    EXPECT_EQ(view->selectedId(), "synth");
     view->onMouseUp(onLine(4));
     view->onMouseLeave();
     EXPECT_TRUE(testsupport::nameOf(view->pointer().hover).empty());
@@ -262,34 +260,34 @@ TEST_F(ViewList, WheelAndSelectionScrollWithinTheList) {
     lumo::gui::MouseEvent down;
     down.wheelSteps = -1.0f;
     for (int i = 0; i < 100; ++i) EXPECT_TRUE(view->onMouseWheel(down));
-    EXPECT_EQ(view->scroll, most);
+    EXPECT_EQ(view->scroll(), most);
     lumo::gui::MouseEvent up;
     up.wheelSteps = 1.0f;
     view->onMouseWheel(up);
-    EXPECT_EQ(view->scroll, most - 26);
+    EXPECT_EQ(view->scroll(), most - 26);
     up.wheelSteps = 0.5f;  // half a step rounds to half a line
     view->onMouseWheel(up);
-    EXPECT_EQ(view->scroll, most - 26 - 13);
+    EXPECT_EQ(view->scroll(), most - 26 - 13);
     up.wheelSteps = 100.0f;
     view->onMouseWheel(up);
-    EXPECT_EQ(view->scroll, 0);
+    EXPECT_EQ(view->scroll(), 0);
 
     // Selecting a line below the list scrolls its bottom to the list's bottom, one above to the top.
     view->selectIndex(25);
-    EXPECT_EQ(view->scroll, 51 + 26 * 25 + 26 - 313);
+    EXPECT_EQ(view->scroll(), 51 + 26 * 25 + 26 - 313);
     view->selectIndex(2);
-    EXPECT_EQ(view->scroll, 51 + 26 * 2 - 49);
+    EXPECT_EQ(view->scroll(), 51 + 26 * 2 - 49);
     view->setScroll(-10);
-    EXPECT_EQ(view->scroll, 0);
+    EXPECT_EQ(view->scroll(), 0);
     view->setScroll(most + 500);
-    EXPECT_EQ(view->scroll, most);
+    EXPECT_EQ(view->scroll(), most);
 
     // A shorter list clamps at once; a list that fits never scrolls, and the wheel is still taken.
     many.resize(5);
     setRows(many);
-    EXPECT_EQ(view->scroll, 0);
+    EXPECT_EQ(view->scroll(), 0);
     EXPECT_TRUE(view->onMouseWheel(down));
-    EXPECT_EQ(view->scroll, 0);
+    EXPECT_EQ(view->scroll(), 0);
     // A taller window shows more lines.
     view->setSize(600, 344 + 26 * 3);
     many.resize(13);
@@ -299,7 +297,7 @@ TEST_F(ViewList, WheelAndSelectionScrollWithinTheList) {
 
 TEST_F(ViewList, PillsFollowJobsAndFailures) {
     openLoaded(catalogText("1.0.0"));
-    const tqm::Plugin* synth = view->model->catalog->catalog.find("synth");
+    const tqm::Plugin* synth = view->model()->catalog->catalog.find("synth");
     struct Case {
         State state;
         bool inCatalog, failed, inJob;
@@ -316,14 +314,14 @@ TEST_F(ViewList, PillsFollowJobsAndFailures) {
     for (const Case& c : cases) {
         tqm::Row r = row("synth", "Synth", c.state);
         r.entry = c.inCatalog ? synth : nullptr;
-        view->model->failed.clear();
-        if (c.failed) view->model->failed["synth"] = 1;
-        view->model->busy = c.inJob;
-        view->model->jobIds.clear();
-        if (c.inJob) view->model->jobIds["synth"] = 1;
+        view->model()->failed.clear();
+        if (c.failed) view->model()->failed["synth"] = 1;
+        view->model()->busy = c.inJob;
+        view->model()->jobIds.clear();
+        if (c.inJob) view->model()->jobIds["synth"] = 1;
         EXPECT_EQ(view->showsPill(r), c.want) << int(c.state) << c.inCatalog << c.failed << c.inJob;
     }
-    view->model->busy = false;
+    view->model()->busy = false;
 }
 
 TEST(Texts, FormatTitlesAndUpperCase) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <tuple>
 
+#include "manager/pixel_look/look.h"
 #include "gui/draw/bitmapfont.h"
 #include "tests/manager/pixel_support.h"
 #include "tests/manager/view_actions_support.h"
@@ -63,7 +64,7 @@ TEST_F(MenuTest, UpdateAllGathersEveryPendingUpdate) {
         rows.push_back(make("other", "Other", &entry("other", "Other", "1.0"), State::Installed, 0, {{"vst3", current}}));
         setRows(std::move(rows));
         // The status line counts exactly the rows UPDATE ALL takes up.
-        EXPECT_EQ(view->model->updates(), c.count);
+        EXPECT_EQ(view->model()->updates(), c.count);
         view->updateAll();
         EXPECT_EQ(opened(), c.opened);
         if (!plan()) continue;
@@ -78,7 +79,7 @@ TEST_F(MenuTest, UpdateAllGathersEveryPendingUpdate) {
 // While a job runs, UPDATE ALL shows the running job's window and builds nothing.
 TEST_F(MenuTest, UpdateAllWhileAJobRunsShowsTheJob) {
     setRows({make("synth", "Synth", &entry("synth", "Synth", "2.0"), State::Update, 0, {{"vst3", fmt("AIPU")}}, "1.0")});
-    view->model->busy = true;
+    view->model()->busy = true;
     view->lastPlan.jobTitle = "Installing Delay";
     view->updateAll();
     ASSERT_NE(plan(), nullptr);
@@ -86,7 +87,7 @@ TEST_F(MenuTest, UpdateAllWhileAJobRunsShowsTheJob) {
     EXPECT_EQ(view->openJobWindow()->state, tqapp::JobWindow::Running);
     // The menu greys every job entry but keeps the folder.
     closeAll();
-    view->moreMenu(view->model->rows.front());
+    view->moreMenu(view->model()->rows.front());
     ASSERT_NE(menu(), nullptr);
     for (size_t i = 0; i < 4; ++i) EXPECT_FALSE(menu()->items[i].enabled) << menu()->items[i].label;
     EXPECT_TRUE(menu()->items[5].enabled);
@@ -107,7 +108,7 @@ TEST_F(MenuTest, MenuLabelsFollowTheRowKind) {
     for (const auto& [row, install, open] : cases) {
         closeAll();
         setRows({row});
-        view->moreMenu(view->model->rows.front());
+        view->moreMenu(view->model()->rows.front());
         ASSERT_NE(menu(), nullptr);
         std::vector<std::string> labels;
         for (const lumo::gui::MenuItem& it : menu()->items) labels.push_back(it.label);
@@ -119,7 +120,7 @@ TEST_F(MenuTest, MenuLabelsFollowTheRowKind) {
 TEST_F(MenuTest, PickedEntriesBecomeActions) {
     setRows({make("synth", "Synth", &entry("synth", "Synth", "2.0"), State::Update, 0,
                   {{"vst3", fmt("AIPU")}, {"clap", fmt("A")}, {"au", fmt("IP")}}, "1.0")});
-    view->wanted(view->model->rows.front())["vst3"] = false;
+    view->wanted(view->model()->rows.front())["vst3"] = false;
     const std::vector<std::pair<int, std::string>> cases = {
         {1, "INSTALL | install synth vst3, install synth clap | VST3, CLAP*"},
         {2, "UPDATE | install synth vst3 | VST3*"},
@@ -186,11 +187,11 @@ TEST_F(MenuTest, MenuOpensAndPicksInBothLooks) {
             const std::string name = std::string("row_menu_") + (skin ? "skin" : "pixel") + (scale > 1 ? "@2x" : "");
             SCOPED_TRACE(name);
             editor->setScale(scale);
-            view->moreMenu(view->model->rows.front());
+            view->moreMenu(view->model()->rows.front());
             lumo::gui::ListPopup* list = menu();
             ASSERT_NE(list, nullptr);
             // Under the "more" button, in window units.
-            const lumo::gui::Rect more = skin ? view->spriteRect("more_up") : view->devBox("more");
+            const lumo::gui::Rect more = skin ? view->spriteRect("more_up") : tqapp::PixelLook::devBox(*view, "more");
             EXPECT_EQ(list->bounds.y, view->absoluteBounds().y + more.y + more.h);
 
             probed().clear();

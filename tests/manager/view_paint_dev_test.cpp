@@ -1,6 +1,7 @@
 // The main window in the pixel look: its own boxes and columns, the whole window painted at every
 // scale (rules a dot wide, the extra width, texts whole inside their clip), the headers' sort marks
 // and pointer looks, and screenshots on a catalog of a dozen plug-ins and two apps.
+#include "manager/pixel_look/look.h"
 #include "tests/manager/skin_paint_support.h"
 
 #include "manager/pixel_look/primitives.h"
@@ -18,7 +19,7 @@ protected:
     void openPixel() {
         catalog.publish(bigCatalog());
         open({"--steps"});
-        ASSERT_TRUE(view->model->catalog && view->model->catalog->ok) << view->model->catalog->note;
+        ASSERT_TRUE(view->model()->catalog && view->model()->catalog->ok) << view->model()->catalog->note;
         ASSERT_EQ(view->look(), 1);
         mixStates();
         view->selectIndex(4);
@@ -28,43 +29,42 @@ protected:
 
 TEST_F(PixelWindow, BoxesAndColumns) {
     open({"--steps"});
-    view->setSize(view->pageWidth, view->pageHeight);
+    view->setSize(view->pageWidth(), view->pageHeight());
     const char* names[] = {"main_pill", "more", "path", "open", "sb:up", "sb:down", "cap:sb", "update_all", "account"};
-    for (const char* n : names) EXPECT_TRUE(view->hasDevBox(n)) << n;
-    for (const char* n : {"x", "", "row:0", "status", "MORE"}) EXPECT_FALSE(view->hasDevBox(n)) << n;
-    EXPECT_EQ(str(view->devBox("update_all")), str(Rect{313, 316, 86, 15}));
+    for (const char* n : names) EXPECT_TRUE(tqapp::PixelLook::hasDevBox(n)) << n;
+    for (const char* n : {"x", "", "row:0", "status", "MORE"}) EXPECT_FALSE(tqapp::PixelLook::hasDevBox(n)) << n;
+    EXPECT_EQ(str(tqapp::PixelLook::devBox(*view, "update_all")), str(Rect{313, 316, 86, 15}));
 
     // At the page width the columns are the edges as they stand.
     const std::pair<const char*, Rect> columns[] = {
         {"name", {5, 31, 109, 17}}, {"version", {114, 31, 63, 17}}, {"status", {177, 31, 60, 17}},
         {"action", {237, 31, 59, 17}}};
-    ASSERT_EQ(view->devColumns().size(), 4u);
+    ASSERT_EQ(tqapp::PixelLook::devColumns(*view).size(), 4u);
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(view->devColumns()[i].first, columns[i].first);
-        EXPECT_EQ(str(view->devColumns()[i].second), str(columns[i].second));
+        EXPECT_EQ(tqapp::PixelLook::devColumns(*view)[i].first, columns[i].first);
+        EXPECT_EQ(str(tqapp::PixelLook::devColumns(*view)[i].second), str(columns[i].second));
     }
     // A band (84, 4) with 20 more units moves every edge after it by 20; one inside it moves in step.
-    view->xAxis.bands = {{84, 4, 20}};
-    EXPECT_EQ(str(view->devCol(0)), str(Rect{5, 31, 129, 17}));
-    EXPECT_EQ(str(view->devCol(3)), str(Rect{257, 31, 59, 17}));
-    view->xAxis.bands = {{84, 4, 20}, {110, 8, 10}};  // the edge 114 lies in the second band's middle
-    EXPECT_EQ(view->devCol(0).w, 109 + 20 + 5);
+    tqapp::Axis x = view->xAxis();
+    x.bands = {{84, 4, 20}};
+    view->setAxes(x, view->yAxis());
+    EXPECT_EQ(str(tqapp::PixelLook::devCol(*view, 0)), str(Rect{5, 31, 129, 17}));
+    EXPECT_EQ(str(tqapp::PixelLook::devCol(*view, 3)), str(Rect{257, 31, 59, 17}));
+    x.bands = {{84, 4, 20}, {110, 8, 10}};  // the edge 114 lies in the second band's middle
+    EXPECT_EQ(tqapp::PixelLook::devCol(x, 0).w, 109 + 20 + 5);
 
     // The device mapping floors each edge on its own, with a bias that never drops a whole pixel.
-    view->paintScale = 1.5;
-    view->paintX = 10;
-    view->paintY = 20;
-    EXPECT_EQ(str(view->devRect({3, 2, 1, 2})), str(Rect{14, 23, 2, 3}));
-    view->paintScale = 1.1;  // 10 x 1.1 is 11.000000000000002, 30 x 1.1 is 33.000000000000004
-    view->paintX = view->paintY = 0;
-    EXPECT_EQ(str(view->devRect({10, 30, 20, 0})), str(Rect{11, 33, 22, 0}));
+    view->paintAt(1.5, 10, 20);
+    EXPECT_EQ(str(tqapp::PixelLook::devRect(*view, {3, 2, 1, 2})), str(Rect{14, 23, 2, 3}));
+    view->paintAt(1.1, 0, 0);  // 10 x 1.1 is 11.000000000000002, 30 x 1.1 is 33.000000000000004
+    EXPECT_EQ(str(tqapp::PixelLook::devRect(*view, {10, 30, 20, 0})), str(Rect{11, 33, 22, 0}));
 }
 
 TEST_F(PixelWindow, WholeWindowAtEveryScale) {
     openPixel();
     for (double s : pixeltest::kScales) {
         TextRecorder recorder;
-        Canvas c = paintWindow(s, width(), view->pageHeight);
+        Canvas c = paintWindow(s, width(), view->pageHeight());
         const int u = tqapp::dev::one(s);
         EXPECT_EQ(pixeltest::count(c, pixeltest::kPaper), 0) << "unpainted pixels at " << s;
         EXPECT_EQ(c.clip.w, c.width) << "clip not put back at " << s;
@@ -92,7 +92,7 @@ TEST_F(PixelWindow, WholeWindowAtEveryScale) {
         // The window buttons are whole at every scale: 13 dots square with a one-dot ring and their
         // glyph (a cross of 33 dots, a bar of 14), all in the idle colour.
         for (const bool close : {true, false}) {
-            const Rect slot = view->devRect(view->windowSlot(close));
+            const Rect slot = tqapp::PixelLook::devRect(*view, view->windowSlot(close));
             int idle = 0;
             const int side = 13 * u;  // the neighbouring button may lie a pixel from the slot
             for (int y = std::max(0, slot.y - 1); y < std::min(c.height, slot.y + std::max(slot.h, side) + 1); ++y)
@@ -113,7 +113,7 @@ TEST_F(PixelWindow, WholeWindowAtEveryScale) {
             }
         }
         // The inspector's title sits below the picture well's frame, clear of it.
-        const Rect well = view->devRect(view->mapRect({317, 53, 97, 75}));
+        const Rect well = tqapp::PixelLook::devRect(*view, view->mapRect({317, 53, 97, 75}));
         int titles = 0;
         for (const Drawn& d : recorder.texts())
             if (d.text == view->selected()->name && std::abs(d.ink.x - well.x) <= 3 * u) {
@@ -129,7 +129,7 @@ TEST_F(PixelWindow, WholeWindowAtEveryScale) {
         for (const auto& [word, box] : words) {
             int inBox = 0;
             for (const Drawn& d : recorder.texts())
-                inBox += d.text == word && pixeltest::inside(d.ink, view->devRect(view->devBox(box)));
+                inBox += d.text == word && pixeltest::inside(d.ink, tqapp::PixelLook::devRect(*view, tqapp::PixelLook::devBox(*view, box)));
             EXPECT_EQ(inBox, 1) << word << " at " << s;
         }
         for (const char* header : {"NAME", "VERSION", "STATUS", "ACTION", "INSPECT", "MANAGE", "APPS", "PLUGINS"})
@@ -140,9 +140,8 @@ TEST_F(PixelWindow, WholeWindowAtEveryScale) {
 TEST_F(PixelWindow, HeadersShowTheSortAndThePress) {
     openPixel();
     const double s = 2.0;
-    view->sortColumn = "version";
-    view->sortAscending = true;
-    Canvas c = paintWindow(s, width(), view->pageHeight);
+    view->setSort("version", true);
+    Canvas c = paintWindow(s, width(), view->pageHeight());
     // Only VERSION is lit, with a down arrow left of its label.
     auto countIn = [&](const Canvas& canvas, Rect r, lumo::gui::Color colour) {
         const uint32_t pixel = px(colour);
@@ -151,10 +150,10 @@ TEST_F(PixelWindow, HeadersShowTheSortAndThePress) {
             for (int x = r.x; x < r.x + r.w; ++x) n += pixeltest::at(canvas, x, y) == pixel;
         return n;
     };
-    for (const auto& [column, box] : view->devColumns())
-        EXPECT_EQ(countIn(c, view->devRect(box), tqapp::dev::cream) > 0, column == "version") << column;
+    for (const auto& [column, box] : tqapp::PixelLook::devColumns(*view))
+        EXPECT_EQ(countIn(c, tqapp::PixelLook::devRect(*view, box), tqapp::dev::cream) > 0, column == "version") << column;
     // The arrow: 5 + 3 + 1 dots in the 5 dots that end 2 dots before the label.
-    const Rect version = view->devRect(view->devCol(1));
+    const Rect version = tqapp::PixelLook::devRect(*view, tqapp::PixelLook::devCol(*view, 1));
     const int u = tqapp::dev::one(s);
     const int pen = version.x + version.w - int(std::lround(5 * s)) - tqapp::dev::font(s, true, false)->width("VERSION");
     EXPECT_EQ(countIn(c, Rect{pen - 7 * u, version.y, 5 * u, version.h}, tqapp::dev::cream), (5 + 3 + 1) * u * u);
@@ -163,29 +162,29 @@ TEST_F(PixelWindow, HeadersShowTheSortAndThePress) {
     // the pointer looks neither hot nor down.
     view->pointer().pressed = tqapp::partOf("col:name");
     view->pointer().hover = tqapp::partOf("");
-    Canvas pressed = paintWindow(s, width(), view->pageHeight);
-    const Rect name = view->devRect(view->devCol(0));
+    Canvas pressed = paintWindow(s, width(), view->pageHeight());
+    const Rect name = tqapp::PixelLook::devRect(*view, tqapp::PixelLook::devCol(*view, 0));
     EXPECT_GT(countIn(pressed, name, tqapp::dev::pressedFill), name.w * name.h / 2);
     view->pointer().pressed = tqapp::partOf("update_all");
-    Canvas left2 = paintWindow(s, width(), view->pageHeight);
-    const Rect all = view->devRect(view->devBox("update_all"));
+    Canvas left2 = paintWindow(s, width(), view->pageHeight());
+    const Rect all = tqapp::PixelLook::devRect(*view, tqapp::PixelLook::devBox(*view, "update_all"));
     EXPECT_EQ(countIn(left2, all, tqapp::dev::pressedFill), 0);
     EXPECT_EQ(countIn(left2, all, tqapp::dev::cream) > 0, true);  // its label
     view->pointer().hover = tqapp::partOf("update_all");
-    Canvas held = paintWindow(s, width(), view->pageHeight);
+    Canvas held = paintWindow(s, width(), view->pageHeight());
     EXPECT_GT(countIn(held, all, tqapp::dev::pressedFill), 0);
 }
 
 TEST_F(PixelWindow, ThumbOnlyWhenTheListScrollsAndInstallWithoutASelection) {
     catalog.publish(catalogText("1.0.0"));
     open({"--steps"});
-    view->selectedId.clear();
+    view->select("");
     ASSERT_EQ(view->maxScroll(), 0);
     TextRecorder recorder;
-    Canvas c = paintWindow(1.0, width(), view->pageHeight);
-    Rect cap = view->devBox("cap:sb");
+    Canvas c = paintWindow(1.0, width(), view->pageHeight());
+    Rect cap = tqapp::PixelLook::devBox(*view, "cap:sb");
     cap.y += view->capOffset();
-    const Rect d = view->devRect(cap);
+    const Rect d = tqapp::PixelLook::devRect(*view, cap);
     for (int y = d.y; y < d.y + d.h; ++y)
         for (int x = d.x; x < d.x + d.w; ++x) ASSERT_EQ(pixeltest::at(c, x, y), px(tqapp::dev::bg)) << x << "," << y;
     EXPECT_TRUE(recorder.has("INSTALL"));
@@ -198,9 +197,9 @@ TEST_F(PixelWindow, Screenshots) {
     EXPECT_GT(opened, width());
     view->pointer().hover = tqapp::partOf("rowpill:6");
     for (double s : {1.0, 1.25, 1.5, 2.0, 3.0}) {
-        Canvas c = paintWindow(s, opened, view->pageHeight);
+        Canvas c = paintWindow(s, opened, view->pageHeight());
         writePng(c, "pixel-window-" + scaleName(s) + ".png");
-        Canvas narrow = paintWindow(s, width(), view->pageHeight);
+        Canvas narrow = paintWindow(s, width(), view->pageHeight());
         writePng(narrow, "pixel-window-narrowest-" + scaleName(s) + ".png");
     }
     Canvas wide = paintWindow(2.0, 720, 520);
@@ -215,7 +214,7 @@ TEST_F(PixelWindow, HitRectanglesOverThePaintInBothLooks) {
         open(lookWord[0] ? std::vector<std::string>{"--steps", "--look", lookWord} : std::vector<std::string>{"--steps"});
         mixStates();
         view->selectIndex(4);
-        const int w = view->minimumWidth(), h = view->pageHeight;
+        const int w = view->minimumWidth(), h = view->pageHeight();
         Canvas c = paintWindow(2.0, w, h);
         for (const auto& [name, r] : testsupport::hitRects(*view)) {
             EXPECT_TRUE(pixeltest::inside(r, Rect{0, 0, w, h})) << name;

@@ -13,7 +13,7 @@ TEST_F(WindowFill, NothingOfTheOldCanvasShowsThrough) {
     openBig();
     mixStates();
     view->selectIndex(1);
-    const std::pair<int, int> sizes[] = {{view->pageWidth, view->pageHeight}, {view->pageWidth + 37, view->pageHeight + 23}};
+    const std::pair<int, int> sizes[] = {{view->pageWidth(), view->pageHeight()}, {view->pageWidth() + 37, view->pageHeight() + 23}};
     for (double s : pixeltest::kScales)
         for (const auto& [w, h] : sizes)
             for (int beyond : {0, 6}) {  // the paint area as large as the window, and a little larger

@@ -13,17 +13,16 @@ protected:
     void SetUp() override {
         SkinPaintTest::SetUp();
         openBig();
-        view->setSize(view->pageWidth, view->pageHeight);
+        view->setSize(view->pageWidth(), view->pageHeight());
     }
     // One part alone at a scale, in the given pointer state.
     Canvas partAlone(const std::string& part, double scale, const std::string& hover, const std::string& pressed) {
         const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(scale);
-        view->paintScale = pack.scale;
-        view->paintX = view->paintY = 0;
+        view->paintAt(pack.scale, 0, 0);
         view->pointer().hover = tqapp::partOf(hover);
         view->pointer().pressed = tqapp::partOf(pressed);
-        Canvas c = pixeltest::paper(int(view->pageWidth * scale) + 1, int(view->pageHeight * scale) + 1);
-        view->part(c, pack, part);
+        Canvas c = pixeltest::paper(int(view->pageWidth() * scale) + 1, int(view->pageHeight() * scale) + 1);
+        skin.part(*view, c, pack, part);
         view->pointer().hover.reset();
         view->pointer().pressed.reset();
         return c;
@@ -31,9 +30,9 @@ protected:
     // One sprite alone, as put draws it.
     Canvas spriteAlone(const std::string& sprite, double scale, double gain) {
         const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(scale);
-        view->paintScale = pack.scale;
-        Canvas c = pixeltest::paper(int(view->pageWidth * scale) + 1, int(view->pageHeight * scale) + 1);
-        view->put(c, pack, sprite, 0, 0, {}, gain, true);
+        view->paintAt(pack.scale, view->paintX(), view->paintY());
+        Canvas c = pixeltest::paper(int(view->pageWidth() * scale) + 1, int(view->pageHeight() * scale) + 1);
+        skin.put(*view, c, pack, sprite, 0, 0, {}, gain, true);
         return c;
     }
 };
@@ -139,7 +138,7 @@ TEST_F(PartPaint, WindowButtonsByCode) {
 
 TEST_F(PartPaint, LabelsSinkWithTheirHeldButton) {
     const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(2.0);
-    view->paintScale = 2.0;
+    view->paintAt(2.0, view->paintX(), view->paintY());
     for (const char* key : {"update_all", "account"}) {
         auto inkY = [&](const std::string& hover, const std::string& pressed) {
             view->pointer().hover = tqapp::partOf(hover);
@@ -161,22 +160,22 @@ TEST_F(PartPaint, LabelsSinkWithTheirHeldButton) {
 
 TEST_F(PartPaint, MainButtonWordFollowsTheSelectedRow) {
     const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(1.0);
-    view->paintScale = 1.0;
+    view->paintAt(1.0, view->paintX(), view->paintY());
     auto word = [&] {
         Canvas c = pixeltest::paper(500, 400);
         TextRecorder rec;
-        view->part(c, pack, "main_pill:label");
+        skin.part(*view, c, pack, "main_pill:label");
         return rec.texts().empty() ? std::string() : rec.texts()[0].text;
     };
-    view->selectedId.clear();
+    view->select("");
     EXPECT_EQ(word(), "INSTALL");
-    auto& rows = view->model->rows;
+    auto& rows = view->model()->rows;
     tqm::Row& r = rows[0];
-    view->selectedId = r.id;
+    view->select(r.id);
     for (auto& [f, fr] : r.formats) fr.installed = fr.present = false;
     EXPECT_EQ(word(), r.entry ? "INSTALL" : "");
     for (auto& [f, fr] : r.formats) fr.installed = fr.present = true;
-    view->wants.clear();
+    view->forgetTicks();
     EXPECT_EQ(word(), "REMOVE");
     for (auto& [f, fr] : r.formats) fr.update = fr.available = true;
     EXPECT_EQ(word(), "UPDATE");
@@ -184,11 +183,10 @@ TEST_F(PartPaint, MainButtonWordFollowsTheSelectedRow) {
 
 TEST_F(PartPaint, ShownFolderIsShortenedFromTheFront) {
     const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(1.0);
-    view->paintScale = 1.0;
-    view->paintX = view->paintY = 0;
+    view->paintAt(1.0, 0, 0);
     const lumo::gui::BitmapFont* f = view->fontOf(pack, "val");
     ASSERT_NE(f, nullptr);
-    view->selectedId.clear();
+    view->select("");
     const std::string dir = view->shownDir();
     Canvas c = pixeltest::paper(500, 400);
     TextRecorder rec;
@@ -199,7 +197,7 @@ TEST_F(PartPaint, ShownFolderIsShortenedFromTheFront) {
     EXPECT_EQ(shown.substr(0, 3), "...");
     EXPECT_EQ(dir.substr(dir.size() - (shown.size() - 3)), shown.substr(3)) << "the end of the folder stays";
     const lumo::gui::Rect V = view->mapRect(tqapp::boxRect(
-        (*view->layoutRects)["Ardune Systems Manager/Inspector Section/Installation Section/Installation "
+        (*view->layoutRects())["Ardune Systems Manager/Inspector Section/Installation Section/Installation "
                              "Controls/Filepath Valuebox"]["r"]));
     EXPECT_LE(rec.texts()[0].ink.x + rec.texts()[0].ink.w, V.x + V.w - 4 + 1);
     // A wide window shows more of it.
@@ -212,15 +210,14 @@ TEST_F(PartPaint, ShownFolderIsShortenedFromTheFront) {
 
 TEST_F(PartPaint, DescriptionWrapsInsideItsBox) {
     const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(2.0);
-    view->paintScale = 2.0;
-    view->paintX = view->paintY = 0;
+    view->paintAt(2.0, 0, 0);
     view->selectIndex(4);
     ASSERT_NE(view->selected(), nullptr);
     Canvas c = pixeltest::paper(900, 700);
     TextRecorder rec;
     view->inspectorText(c, pack, "desc");
     ASSERT_GE(rec.texts().size(), 3u);
-    const lumo::gui::Rect D = view->mapRect(tqapp::layoutRect((*view->managerLayout)["desc_view"]));
+    const lumo::gui::Rect D = view->mapRect(tqapp::layoutRect((*view->managerLayout())["desc_view"]));
     const lumo::gui::Rect box{view->dev(D.x), view->dev(D.y), view->dev(D.x + D.w) - view->dev(D.x),
                               view->dev(D.y + D.h) - view->dev(D.y)};
     for (const Drawn& d : rec.texts()) {
@@ -243,17 +240,16 @@ TEST_F(PartPaint, LongDescriptionShowsWholeLinesAndEndsInDots) {
         view->selectIndex(4);
         const tqm::Row* row = view->selected();
         ASSERT_TRUE(row && row->entry);
-        for (tqm::Plugin& p : view->model->catalog->catalog.plugins)
+        for (tqm::Plugin& p : view->model()->catalog->catalog.plugins)
             if (p.id == row->id) p.description = words;
         for (double s : pixeltest::kScales) {
             const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(s);
-            view->paintScale = pack.scale;
-            view->paintX = view->paintY = 0;
+            view->paintAt(pack.scale, 0, 0);
             Canvas c = pixeltest::paper(int(900 * s), int(700 * s));
             TextRecorder rec;
             view->inspectorText(c, pack, "desc");
             ASSERT_GE(rec.texts().size(), 2u) << s;
-            const lumo::gui::Rect D = view->mapRect(tqapp::layoutRect((*view->managerLayout)["desc_view"]));
+            const lumo::gui::Rect D = view->mapRect(tqapp::layoutRect((*view->managerLayout())["desc_view"]));
             std::string shown;
             for (const Drawn& d : rec.texts()) {
                 EXPECT_LE(d.ink.y + d.ink.h, view->dev(D.y + D.h)) << s << " " << d.text << ": a line cut by the box";
@@ -268,7 +264,7 @@ TEST_F(PartPaint, LongDescriptionShowsWholeLinesAndEndsInDots) {
             EXPECT_EQ(words.substr(0, shown.size()), shown) << s;
         }
         for (double s : {1.0, 2.0})
-            writePng(paintWindow(s, view->minimumWidth() + 300, view->pageHeight),
+            writePng(paintWindow(s, view->minimumWidth() + 300, view->pageHeight()),
                      std::string("long-description-") + look + "-" + scaleName(s) + ".png");
     }
 }
@@ -279,18 +275,17 @@ TEST_F(PartPaint, CompanionLabelsKeepToTheirSlots) {
     for (const char* look : {"tq", "pixel"}) {
         SCOPED_TRACE(look);
         open({"--steps", "--look", look});
-        for (tqm::Plugin& p : view->model->catalog->catalog.apps)
+        for (tqm::Plugin& p : view->model()->catalog->catalog.apps)
             if (p.id == "Studio") p.companions = {{"p8", "1.0"}, {"p0", "1.0"}};  // "Granular Cloud Machine ...", "Synth"
-        const lumo::gui::Rect D = view->mapRect(tqapp::layoutRect((*view->managerLayout)["desc_view"]));
+        const lumo::gui::Rect D = view->mapRect(tqapp::layoutRect((*view->managerLayout())["desc_view"]));
         auto labels = [&](double s) {
             const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(s);
-            view->paintScale = pack.scale;
-            view->paintX = view->paintY = 0;
+            view->paintAt(pack.scale, 0, 0);
             Canvas c = pixeltest::paper(int(1200 * s), int(700 * s));
             std::vector<Drawn> drawn;
             for (const char* f : {"vst3", "clap", "au"}) {
                 TextRecorder rec;
-                view->part(c, pack, std::string("label:") + f);
+                skin.part(*view, c, pack, std::string("label:") + f);
                 for (const Drawn& d : rec.texts())
                     if (!d.text.empty()) drawn.push_back(d);
             }
@@ -304,20 +299,20 @@ TEST_F(PartPaint, CompanionLabelsKeepToTheirSlots) {
             return drawn;
         };
         for (double s : pixeltest::kScales) {
-            view->selectedId = "Studio";
+            view->select("Studio");
             const std::vector<Drawn> app = labels(s);
             ASSERT_EQ(app.size(), 2u) << s;
             EXPECT_EQ(app[0].text.substr(0, 2), "GR") << s;
             EXPECT_EQ(app[0].text.substr(app[0].text.size() - 3), "...") << s;
             EXPECT_EQ(app[1].text.substr(0, 2), "SY") << s;
-            view->selectedId = "p0";
+            view->select("p0");
             const std::vector<Drawn> plugin = labels(s);
             ASSERT_EQ(plugin.size(), 3u) << s;
             EXPECT_EQ(plugin[0].text + " " + plugin[1].text + " " + plugin[2].text, "VST3 CLAP AU") << s;
         }
-        view->selectedId = "Studio";
+        view->select("Studio");
         for (double s : {1.0, 2.0})
-            writePng(paintWindow(s, view->minimumWidth(), view->pageHeight),
+            writePng(paintWindow(s, view->minimumWidth(), view->pageHeight()),
                      std::string("companion-labels-") + look + "-" + scaleName(s) + ".png");
     }
 }

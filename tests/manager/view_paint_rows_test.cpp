@@ -13,7 +13,7 @@ protected:
     // A window in the skin look on the big catalog, with one row per given state (the rest removed).
     void rowsInStates(const std::vector<State>& states) {
         openBig();
-        auto& rows = view->model->rows;
+        auto& rows = view->model()->rows;
         std::vector<tqm::Row> kept;
         for (const tqm::Row& r : rows)
             if (r.kind == 0 && kept.size() < states.size()) kept.push_back(r);
@@ -26,7 +26,7 @@ protected:
     }
     std::vector<std::string> paintTexts(double scale = 1.0) {
         TextRecorder rec;
-        paintWindow(scale, view->pageWidth, view->pageHeight + 200);
+        paintWindow(scale, view->pageWidth(), view->pageHeight() + 200);
         std::vector<std::string> out;
         for (const Drawn& d : rec.texts()) out.push_back(d.text);
         return out;
@@ -39,7 +39,7 @@ protected:
 TEST_F(RowPaint, StatusWordsOfEveryStateAndOfJobs) {
     rowsInStates({State::Absent, State::Installed, State::Update, State::NeedsManager, State::Unavailable,
                   State::Delisted, State::Installed, State::Absent});
-    auto& m = *view->model;
+    auto& m = *view->model();
     m.busy = true;
     m.jobIds[m.rows[6].id] = 1;
     m.progressText = "Downloading 40%";
@@ -58,9 +58,9 @@ TEST_F(RowPaint, StatusWordsOfEveryStateAndOfJobs) {
 TEST_F(RowPaint, LongNamesAndVersionsEndInDots) {
     openBig();
     view->selectIndex(-1);
-    view->selectedId.clear();
+    view->select("");
     TextRecorder rec;
-    paintWindow(2.0, view->pageWidth, view->pageHeight + 300);
+    paintWindow(2.0, view->pageWidth(), view->pageHeight() + 300);
     bool name = false, version = false;
     for (const Drawn& d : rec.texts()) {
         name = name || d.text.rfind("Granular", 0) == 0;
@@ -79,7 +79,7 @@ TEST_F(RowPaint, LongNamesAndVersionsEndInDots) {
 TEST_F(RowPaint, PicturesUsedResizedOnceOrMissing) {
     openBig();
     const std::string with = "p0", without = "p2";
-    const tqapp::Art& art = view->model->pictures.at(with);
+    const tqapp::Art& art = view->model()->pictures.at(with);
     struct Case {
         double scale;
         int w, h;
@@ -87,7 +87,7 @@ TEST_F(RowPaint, PicturesUsedResizedOnceOrMissing) {
     };
     for (const Case& k : {Case{1.0, 68, 12, true}, Case{2.0, 136, 24, true}, Case{1.5, 102, 18, false},
                           Case{3.0, 204, 36, false}, Case{1.25, 85, 15, false}}) {
-        view->paintScale = k.scale;
+        view->paintAt(k.scale, view->paintX(), view->paintY());
         const lumo::gui::Bitmap* p = view->rowThumb(with, 1.0);
         ASSERT_NE(p, nullptr) << k.scale;
         EXPECT_EQ(p->w, k.w) << k.scale;
@@ -99,7 +99,7 @@ TEST_F(RowPaint, PicturesUsedResizedOnceOrMissing) {
     }
     // Every row draws its name whether or not it has a picture.
     const std::vector<std::string> t = paintTexts();
-    for (const tqm::Row& r : view->model->rows)
+    for (const tqm::Row& r : view->model()->rows)
         EXPECT_TRUE(std::any_of(t.begin(), t.end(), [&](const std::string& s) { return s.rfind(r.name.substr(0, 4), 0) == 0; }))
             << r.name;
 }
@@ -107,8 +107,8 @@ TEST_F(RowPaint, PicturesUsedResizedOnceOrMissing) {
 TEST_F(RowPaint, LogoBoxShowsThePictureOrTheName) {
     openBig();
     auto selectId = [&](const std::string& id) {
-        for (size_t i = 0; i < view->displayList.size(); ++i)
-            if (view->displayList[i] >= 0 && view->model->rows[size_t(view->displayList[i])].id == id)
+        for (size_t i = 0; i < view->displayList().size(); ++i)
+            if (view->displayList()[i] >= 0 && view->model()->rows[size_t(view->displayList()[i])].id == id)
                 view->selectIndex(int(i));
     };
     struct Case {
@@ -120,15 +120,15 @@ TEST_F(RowPaint, LogoBoxShowsThePictureOrTheName) {
         selectId(k.id);
         const std::string name = view->selected()->name;
         TextRecorder rec;
-        Canvas c = paintWindow(k.scale, view->pageWidth, view->pageHeight);
-        const lumo::gui::Rect box = view->mapRect(tqapp::layoutRect((*view->managerLayout)["logo_view"]));
+        Canvas c = paintWindow(k.scale, view->pageWidth(), view->pageHeight());
+        const lumo::gui::Rect box = view->mapRect(tqapp::layoutRect((*view->managerLayout())["logo_view"]));
         const lumo::gui::Rect dbox{view->dev(box.x), view->dev(box.y), view->dev(box.w), view->dev(box.h)};
         int names = 0;
         for (const Drawn& d : rec.texts())
             names += d.text == name && pixeltest::inside(d.ink, dbox);
         EXPECT_EQ(names, k.picture ? 0 : 1) << k.id << " at " << k.scale;
         if (k.picture) {
-            const tqapp::Art& art = view->model->pictures.at(k.id);
+            const tqapp::Art& art = view->model()->pictures.at(k.id);
             const lumo::gui::Bitmap& logo = art.logo.at(k.scale == 1.0 ? "1x" : "2x");
             const int x = view->dev(box.x) + (view->dev(box.w) - logo.w) / 2;
             const int y = view->dev(box.y) + (view->dev(box.h) - logo.h) / 2;
@@ -140,7 +140,7 @@ TEST_F(RowPaint, LogoBoxShowsThePictureOrTheName) {
 
 TEST_F(RowPaint, EmptyListMessages) {
     openBig();
-    auto& m = *view->model;
+    auto& m = *view->model();
     const std::vector<tqm::Row> rows = m.rows;
     m.rows.clear();
     view->changed();
@@ -156,17 +156,17 @@ TEST_F(RowPaint, EmptyListMessages) {
         const bool was = m.catalog->ok;
         m.catalog->ok = !k.failed;
         TextRecorder rec;
-        paintWindow(1.0, view->pageWidth, view->pageHeight);
+        paintWindow(1.0, view->pageWidth(), view->pageHeight());
         m.catalog->ok = was;
         bool found = false;
         for (const Drawn& d : rec.texts())
-            if (d.text == k.message && d.ink.y < view->listRect.y + view->listRect.h) {  // not the status line
+            if (d.text == k.message && d.ink.y < view->listRect().y + view->listRect().h) {  // not the status line
                 found = true;
                 // Centred across the list, its baseline 40 units below the list's top.
                 const int mid = d.ink.x + d.ink.w / 2;
-                EXPECT_NEAR(mid, view->listRect.x + view->listRect.w / 2, 2) << k.what;
-                EXPECT_LE(d.ink.y + d.ink.h, view->listRect.y + 42) << k.what;
-                EXPECT_GE(d.ink.y + d.ink.h, view->listRect.y + 36) << k.what;
+                EXPECT_NEAR(mid, view->listRect().x + view->listRect().w / 2, 2) << k.what;
+                EXPECT_LE(d.ink.y + d.ink.h, view->listRect().y + 42) << k.what;
+                EXPECT_GE(d.ink.y + d.ink.h, view->listRect().y + 36) << k.what;
             }
         EXPECT_TRUE(found) << k.what;
     }
@@ -178,10 +178,10 @@ TEST_F(RowPaint, SelectedLineIsPaintedLastAndHeadersCarryARule) {
     view->selectIndex(4);
     const std::string name = view->selected()->name;
     TextRecorder rec;
-    Canvas c = paintWindow(1.0, view->pageWidth, view->pageHeight);
+    Canvas c = paintWindow(1.0, view->pageWidth(), view->pageHeight());
     std::vector<std::string> names;
     for (const Drawn& d : rec.texts())
-        for (const tqm::Row& r : view->model->rows)
+        for (const tqm::Row& r : view->model()->rows)
             if (d.text == r.name || (d.text.size() > 3 && r.name.rfind(d.text.substr(0, d.text.size() - 3), 0) == 0))
                 names.push_back(r.name);
     ASSERT_FALSE(names.empty());
@@ -195,17 +195,17 @@ TEST_F(RowPaint, SelectedLineIsPaintedLastAndHeadersCarryARule) {
 
 TEST_F(RowPaint, RowPillsAndPlatesFollowThePointer) {
     rowsInStates({State::Installed, State::Absent, State::Installed});
-    view->selectedId = view->model->rows[0].id;
+    view->select(view->model()->rows[0].id);
     int line = -1;  // the display line of the row with a pill
-    for (size_t i = 0; i < view->displayList.size(); ++i)
-        if (view->displayList[i] >= 0 && view->model->rows[size_t(view->displayList[i])].state == State::Absent)
+    for (size_t i = 0; i < view->displayList().size(); ++i)
+        if (view->displayList()[i] >= 0 && view->model()->rows[size_t(view->displayList()[i])].state == State::Absent)
             line = int(i);
     ASSERT_GE(line, 0);
     const std::string row = "row:" + std::to_string(line), pill = "rowpill:" + std::to_string(line);
     auto look = [&](const std::string& hover, const std::string& pressed) {
         view->pointer().hover = tqapp::partOf(hover);
         view->pointer().pressed = tqapp::partOf(pressed);
-        const uint64_t h = pixeltest::hashOf(paintWindow(2.0, view->pageWidth, view->pageHeight));
+        const uint64_t h = pixeltest::hashOf(paintWindow(2.0, view->pageWidth(), view->pageHeight()));
         view->pointer().hover.reset();
         view->pointer().pressed.reset();
         return h;
@@ -223,29 +223,29 @@ TEST_F(RowPaint, RowPillsAndPlatesFollowThePointer) {
 
 TEST_F(RowPaint, AListOutrunByTheRowsIsMadeAgainBeforeItIsUsed) {
     openBig();
-    auto& m = *view->model;
-    const size_t before = view->displayList.size();
+    auto& m = *view->model();
+    const size_t before = view->displayList().size();
     // The rows shrink behind the view's back, as a refresh without its change call would do.
     m.rows.resize(3);
     ++m.rowsGeneration;
     for (const auto& [hit, r] : testsupport::hitRects(*view)) EXPECT_NE(hit.rfind("row:", 0), 0u) << "stale line " << hit;
-    paintWindow(1.0, view->pageWidth, view->pageHeight);
-    EXPECT_LT(view->displayList.size(), before);
-    for (int32_t e : view->displayList) EXPECT_LT(e, 3);
+    paintWindow(1.0, view->pageWidth(), view->pageHeight());
+    EXPECT_LT(view->displayList().size(), before);
+    for (int32_t e : view->displayList()) EXPECT_LT(e, 3);
     EXPECT_FALSE(testsupport::hitRects(*view).empty());
 }
 
 TEST_F(RowPaint, UpperCaseLeavesHighBytesAlone) {
     EXPECT_EQ(tqapp::upper("\xe9" "t\xe9 \xff"), "\xe9" "T\xe9 \xff");
     rowsInStates({State::Absent, State::Absent, State::Absent});
-    auto& rows = view->model->rows;
+    auto& rows = view->model()->rows;
     rows[0].name = "\xc3\xa9" "cho";
     rows[1].name = "zeta";
     rows[2].name = "Alpha";
     view->changed();
-    ASSERT_EQ(view->displayList.size(), 3u);
-    EXPECT_EQ(rows[size_t(view->displayList[0])].name, "Alpha");
-    EXPECT_EQ(rows[size_t(view->displayList[2])].name, "\xc3\xa9" "cho");  // bytes above 0x7f sort last
+    ASSERT_EQ(view->displayList().size(), 3u);
+    EXPECT_EQ(rows[size_t(view->displayList()[0])].name, "Alpha");
+    EXPECT_EQ(rows[size_t(view->displayList()[2])].name, "\xc3\xa9" "cho");  // bytes above 0x7f sort last
 }
 
 }  // namespace

@@ -25,9 +25,8 @@ protected:
     void SetUp() override {
         SkinPaintTest::SetUp();
         open({"--steps", "--look", "tq"});
-        view->setSize(view->pageWidth, view->pageHeight);
-        view->paintScale = 1.0;
-        view->paintX = view->paintY = 0;
+        view->setSize(view->pageWidth(), view->pageHeight());
+        view->paintAt(1.0, 0, 0);
     }
     // A sprite of the test's pack at (x, y) showing the image of the same name.
     void sprite(const std::string& name, int x, int y, Bitmap image) {
@@ -44,7 +43,7 @@ TEST_F(SkinPrimitives, GlassOverBlackWhiteAndGrey) {
     sprite("over_g_w", 0, 0, solid(3, 1, 0xFFE0C0A0u));
     Canvas c = pixeltest::paper(3, 1);
     c.pixels = {0x12000000u, 0x34FFFFFFu, 0xFF808080u};
-    view->glass(c, pack, "over_g");
+    skin.glass(*view, c, pack, "over_g");
     auto mix = [](int b, int w) { return int(std::lround((128.0 / 255 * w + (1 - 128.0 / 255) * b))); };
     EXPECT_EQ(c.pixels[0], 0x12204060u);  // alpha of the canvas kept
     EXPECT_EQ(c.pixels[1], 0x34E0C0A0u);
@@ -60,7 +59,7 @@ TEST_F(SkinPrimitives, GlassMatchesTheMixInDoublesForEveryValue) {
             sprite("over_m_w", 0, 0, solid(256, 1, 0xFF000000u | wv << 16 | wv << 8 | wv));
             Canvas c = pixeltest::paper(256, 1);
             for (uint32_t d = 0; d < 256; ++d) c.pixels[d] = 0xFF000000u | d << 16 | d << 8 | d;
-            view->glass(c, pack, "over_m");
+            skin.glass(*view, c, pack, "over_m");
             for (uint32_t d = 0; d < 256; ++d) {
                 const double t = d / 255.0, v = t * wv / 255.0 + (1 - t) * bv / 255.0;
                 ASSERT_EQ(c.pixels[d] & 0xFF, uint32_t(std::lround(v * 255.0))) << d << " " << bv << " " << wv;
@@ -88,7 +87,7 @@ TEST_F(SkinPrimitives, GlassPairsThatDoNotMatch) {
         if (k.withW) sprite("over_u_w", 1, 1, k.w);
         Canvas c = pixeltest::paper(8, 8);
         for (uint32_t& p : c.pixels) p = 0xFF000000u;
-        view->glass(c, pack, "over_u");
+        skin.glass(*view, c, pack, "over_u");
         EXPECT_EQ(pixeltest::count(c, 0xFFFFFFFFu), k.changed) << k.what;
     }
 }
@@ -96,19 +95,21 @@ TEST_F(SkinPrimitives, GlassPairsThatDoNotMatch) {
 TEST_F(SkinPrimitives, ABandWithoutSourcePixelsEndsItsRepeat) {
     // At a pack scale of 0.5 a one-unit band covers no source pixel: the segment has length 0.
     pack.scale = 0.5;
-    view->paintScale = 0.5;
-    view->xAxis.bands = {{40, 1, 30}};
+    view->paintAt(0.5, view->paintX(), view->paintY());
+    tqapp::Axis x = view->xAxis();
+    x.bands = {{40, 1, 30}};
+    view->setAxes(x, view->yAxis());
     sprite("wide_b", 0, 0, solid(60, 2, 0xFFFFFFFFu));
     sprite("wide_w", 0, 0, solid(60, 2, 0xFFFFFFFFu));
     sprite("wide", 0, 0, solid(60, 2, 0xFF336699u));
     bool empty = false;
-    for (const tqapp::Axis::Seg& g : view->xAxis.segments(0, 60, 0.5, true)) empty = empty || (g.stretched && g.len == 0);
+    for (const tqapp::Axis::Seg& g : view->xAxis().segments(0, 60, 0.5, true)) empty = empty || (g.stretched && g.len == 0);
     ASSERT_TRUE(empty) << "the case needs a stretched segment of length 0";
     Canvas c = pixeltest::paper(80, 2);
-    view->put(c, pack, "wide", 0, 0, {}, 1.0, true);
+    skin.put(*view, c, pack, "wide", 0, 0, {}, 1.0, true);
     EXPECT_EQ(pixeltest::count(c, 0xFF336699u), 2 * 60);  // every source pixel once, the empty band nothing
     for (uint32_t& p : c.pixels) p = 0xFF000000u;
-    view->glass(c, pack, "wide");
+    skin.glass(*view, c, pack, "wide");
     EXPECT_EQ(pixeltest::count(c, 0xFFFFFFFFu), 2 * 60);
 }
 
@@ -131,7 +132,7 @@ TEST_F(SkinPrimitives, PutKeepsToItsClipAndLeavesTheClipItFound) {
     for (const Case& k : cases) {
         Canvas c = pixeltest::paper(30, 20);
         c.clip = k.canvasClip;
-        view->put(c, pack, "plate", 0, 0, k.clip, 1.0, false);
+        skin.put(*view, c, pack, "plate", 0, 0, k.clip, 1.0, false);
         const Rect ink = pixeltest::inkBox(c);
         EXPECT_TRUE(pixeltest::inside(ink, k.inked)) << k.what;
         EXPECT_EQ(ink.w * ink.h, k.inked.w * k.inked.h) << k.what;
@@ -145,13 +146,13 @@ TEST_F(SkinPrimitives, PutKeepsToItsClipAndLeavesTheClipItFound) {
 
 TEST_F(SkinPrimitives, GainedCopiesAreBrightenedOnceAndKeepAlpha) {
     const Bitmap src = solid(2, 1, 0x80C86400u);  // alpha 128, red 200, green 100, blue 0
-    const Bitmap& a = view->gained("x", src, 1.35);
+    const Bitmap& a = skin.gained(*view, "x", src, 1.35);
     EXPECT_EQ(a.pixels[0], 0x80FF8700u);  // 200 -> 255, 100 -> 135
-    EXPECT_EQ(&view->gained("x", src, 1.35), &a);
-    EXPECT_NE(&view->gained("x", src, 1.1), &a);
-    view->paintScale = 2.0;
-    EXPECT_NE(&view->gained("x", src, 1.35), &a) << "another scale is another copy";
-    EXPECT_EQ(view->gained("y", src, 0.0).pixels[0], 0x80000000u);
+    EXPECT_EQ(&skin.gained(*view, "x", src, 1.35), &a);
+    EXPECT_NE(&skin.gained(*view, "x", src, 1.1), &a);
+    view->paintAt(2.0, view->paintX(), view->paintY());
+    EXPECT_NE(&skin.gained(*view, "x", src, 1.35), &a) << "another scale is another copy";
+    EXPECT_EQ(skin.gained(*view, "y", src, 0.0).pixels[0], 0x80000000u);
 }
 
 // The brightest red of the pixels a text drew over black.
@@ -219,7 +220,7 @@ TEST_F(SkinPrimitives, TextShortensAlignsAndTints) {
 }
 
 TEST_F(SkinPrimitives, InkOfBothLooks) {
-    EXPECT_EQ(view->ink("row_name"), view->colors.at("row"));
+    EXPECT_EQ(view->ink("row_name"), view->colors().at("row"));
     EXPECT_EQ(view->ink("title"), 0xFFECECECu);
     EXPECT_EQ(view->ink("nothing"), 0xFFFFFFFFu);
     view->setLook(1);

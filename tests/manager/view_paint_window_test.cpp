@@ -15,14 +15,14 @@ TEST_F(WindowPaint, ScreenshotsOfTheLoadedCatalog) {
     view->selectIndex(2);
     ASSERT_NE(view->selected(), nullptr);
     for (double s : {1.0, 1.25, 1.5, 2.0, 3.0}) {
-        Canvas c = paintWindow(s, view->pageWidth, view->pageHeight);
+        Canvas c = paintWindow(s, view->pageWidth(), view->pageHeight());
         writePng(c, "skin-window-" + scaleName(s) + ".png");
         EXPECT_EQ(pixeltest::count(c, pixeltest::kPaper), 0) << "the window leaves pixels unpainted at " << s;
     }
     Canvas wide = paintWindow(2.0, 640, 480);
     writePng(wide, "skin-window-2x-640x480.png");
     view->selectIndex(6);  // a plug-in with pictures
-    writePng(paintWindow(2.0, view->pageWidth, view->pageHeight), "skin-window-2x-picture.png");
+    writePng(paintWindow(2.0, view->pageWidth(), view->pageHeight()), "skin-window-2x-picture.png");
 }
 
 // Sizes: the page and two larger windows (wider only, and wider and taller).
@@ -71,19 +71,18 @@ TEST_F(WindowPaint, StretchBandsRepeatWithoutSeams) {
             ASSERT_TRUE(sp && sp->image) << sprite;
             auto render = [&](int w, int h) {
                 view->setSize(w, h);
-                view->paintScale = pack.scale;
-                view->paintX = view->paintY = 0;
+                view->paintAt(pack.scale, 0, 0);
                 Canvas c = pixeltest::paper(int(w * s) + 1, int(h * s) + 1);
-                view->put(c, pack, sprite, 0, 0, {}, 1.0, true);
+                skin.put(*view, c, pack, sprite, 0, 0, {}, 1.0, true);
                 return c;
             };
-            const Canvas page = render(view->pageWidth, view->pageHeight);
+            const Canvas page = render(view->pageWidth(), view->pageHeight());
             for (const auto& [w, h] : kSizes)
                 for (bool x : {true, false}) {
                     // Stretched along one axis only, so that lines across it compare with the page's.
-                    if ((x ? w : h) == (x ? view->pageWidth : view->pageHeight)) continue;
-                    const Canvas wide = x ? render(w, view->pageHeight) : render(view->pageWidth, h);
-                    const tqapp::Axis& axis = x ? view->xAxis : view->yAxis;
+                    if ((x ? w : h) == (x ? view->pageWidth() : view->pageHeight())) continue;
+                    const Canvas wide = x ? render(w, view->pageHeight()) : render(view->pageWidth(), h);
+                    const tqapp::Axis& axis = x ? view->xAxis() : view->yAxis();
                     const int start = x ? sp->x : sp->y, len = x ? sp->image->w : sp->image->h;
                     for (const tqapp::Axis::Seg& g : axis.segments(start, len, pack.scale, true)) {
                         const int edge = start + g.src;  // the segment's first pixel in the page picture

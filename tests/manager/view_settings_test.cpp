@@ -164,14 +164,14 @@ TEST_F(ViewSettings, WindowSizeIsRestoredOnlyWhenItFits) {
     for (const Case& c : cases) {
         writeFile(sizeFile(), c.text);
         open();
-        EXPECT_EQ(view->sizeRestored, c.restored) << c.text;
+        EXPECT_EQ(view->sizeRestored(), c.restored) << c.text;
         EXPECT_EQ(view->bounds.w, c.w) << c.text;
         EXPECT_EQ(view->bounds.h, c.h) << c.text;
     }
     // The skin look's minimum is the page itself.
     writeFile(sizeFile(), "426 344\n");
     open({"--look", "tq"});
-    EXPECT_TRUE(view->sizeRestored);
+    EXPECT_TRUE(view->sizeRestored());
 }
 
 TEST_F(ViewSettings, WindowSizeIsWrittenOnlyWhenItChanged) {
@@ -185,7 +185,7 @@ TEST_F(ViewSettings, WindowSizeIsWrittenOnlyWhenItChanged) {
     // limits are set, and that is no reason to write).
     const ino_t before = inode(sizeFile());
     open();
-    EXPECT_TRUE(view->sizeRestored);
+    EXPECT_TRUE(view->sizeRestored());
     EXPECT_EQ(view->bounds.w, 700);
     EXPECT_EQ(inode(sizeFile()), before);
     view->resized(700, 450);
@@ -204,9 +204,9 @@ TEST_F(ViewSettings, FitNamesWidensInLayoutUnitsAtEveryScale) {
         // A paint at this scale leaves the view's paint scale behind it.
         lumo::gui::Canvas canvas;
         editor->paint(canvas);
-        EXPECT_DOUBLE_EQ(view->paintScale, scale);
+        EXPECT_DOUBLE_EQ(view->paintScale(), scale);
         ASSERT_TRUE(viewLoaded());
-        view->model->rows.push_back(row("long", std::string(120, 'W')));
+        view->model()->rows.push_back(row("long", std::string(120, 'W')));
         view->firstLoadDone = false;
         view->changed();
         widths.push_back(view->bounds.w);
@@ -220,7 +220,7 @@ TEST_F(ViewSettings, FitNamesWidensInLayoutUnitsAtEveryScale) {
     writeFile(sizeFile(), "600 400\n");
     open();
     ASSERT_TRUE(viewLoaded());
-    view->model->rows.push_back(row("long", std::string(120, 'W')));
+    view->model()->rows.push_back(row("long", std::string(120, 'W')));
     view->firstLoadDone = false;
     view->changed();
     EXPECT_EQ(view->bounds.w, 600);
@@ -233,15 +233,15 @@ TEST_F(ViewSettings, ScopeChangeIsStoredOrRefusedWhileAJobRuns) {
     EXPECT_TRUE(view->applyScope(tqm::Scope::User));  // the same scope: nothing to do
     EXPECT_FALSE(exists(settings()));
     EXPECT_TRUE(view->applyScope(tqm::Scope::System));
-    EXPECT_EQ(view->model->config.layout.scope, tqm::Scope::System);
+    EXPECT_EQ(view->model()->config.layout.scope, tqm::Scope::System);
     EXPECT_EQ(view->setting("scope"), "system");
 
-    view->model->busy = true;
+    view->model()->busy = true;
     EXPECT_FALSE(view->applyScope(tqm::Scope::User));
-    EXPECT_EQ(view->model->config.layout.scope, tqm::Scope::System);
+    EXPECT_EQ(view->model()->config.layout.scope, tqm::Scope::System);
     EXPECT_EQ(view->setting("scope"), "system");
-    EXPECT_EQ(view->model->note, "Wait for the job to finish first");
-    view->model->busy = false;
+    EXPECT_EQ(view->model()->note, "Wait for the job to finish first");
+    view->model()->busy = false;
     EXPECT_EQ(view->statusText(), "Wait for the job to finish first");
 }
 
@@ -310,7 +310,7 @@ TEST_F(ViewSettings, OpenPathRunsTheOpenerAndReapsIt) {
     // catalog and key: without them it would come back on the default catalog).
     writeFile(bin + "/manager", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"" + path("restarted") + "\"\n");
     std::filesystem::permissions(bin + "/manager", std::filesystem::perms::owner_all);
-    view->model->config.program = bin + "/manager";
+    view->model()->config.program = bin + "/manager";
     view->restartSelf();
     std::string want;
     for (const std::string& w : baseArgs()) want += w + "\n";
@@ -323,10 +323,10 @@ TEST_F(ViewSettings, OpenPathRunsTheOpenerAndReapsIt) {
     // Without an opener, or without the program, the status line says so.
     setenv("PATH", path("nowhere").c_str(), 1);
     EXPECT_FALSE(view->openPath(path("folder"), false));
-    EXPECT_EQ(view->model->note, "No program to open folders here: install xdg-utils");
-    view->model->config.program = path("nowhere/manager");
+    EXPECT_EQ(view->model()->note, "No program to open folders here: install xdg-utils");
+    view->model()->config.program = path("nowhere/manager");
     view->restartSelf();
-    EXPECT_EQ(view->model->note, "Cannot start " + path("nowhere/manager"));
+    EXPECT_EQ(view->model()->note, "Cannot start " + path("nowhere/manager"));
     setenv("PATH", oldPath.c_str(), 1);
     EXPECT_EQ(zombies(), 0);
 }

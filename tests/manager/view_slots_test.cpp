@@ -29,9 +29,9 @@ protected:
     }
     // Puts rows into the model and selects the first.
     void rows(std::vector<tqm::Row> r) {
-        view->model->rows = std::move(r);
+        view->model()->rows = std::move(r);
         view->changed();
-        view->selectedId = view->model->rows.front().id;
+        view->select(view->model()->rows.front().id);
     }
     tqm::Row plugin(std::map<std::string, tqm::FormatRow> formats, State state = State::Absent) {
         tqm::Row r = testsupport::row("plug", "Plug", state);
@@ -81,7 +81,7 @@ TEST_F(Slots, WhatTheSlotsStandFor) {
     c2.entry = &companionEntry;
     c2.formats["app"] = fmt(true, true);
     rows({bare, c1, c2});
-    view->selectedId = "app";
+    view->select("app");
     r = view->selected();
     EXPECT_EQ(view->slotTitle(r, "vst3"), "TUNER");
     EXPECT_EQ(view->slotTitle(r, "clap"), "METER");
@@ -114,7 +114,7 @@ TEST_F(Slots, MainButtonWordsByPrecedence) {
         {"installed and current", {{"vst3", fmt(true, true)}}, State::Installed, {}, "remove"},
     };
     for (const Case& k : cases) {
-        view->wants.clear();
+        view->forgetTicks();
         rows({plugin(k.formats, k.state)});
         const tqm::Row* r = view->selected();
         for (const auto& [f, on] : k.wants) view->wanted(*r)[f] = on;
@@ -125,20 +125,20 @@ TEST_F(Slots, MainButtonWordsByPrecedence) {
 TEST_F(Slots, TickBoxesLampsAndLabelsAreDrawnFromTheAnswers) {
     rows({plugin({{"vst3", fmt(true, true)}, {"clap", fmt(true, false)}})});
     const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(1.0);
-    view->setSize(view->pageWidth, view->pageHeight);
-    view->paintScale = 1.0;
+    view->setSize(view->pageWidth(), view->pageHeight());
+    view->paintAt(1.0, view->paintX(), view->paintY());
     auto drawn = [&](const std::string& part, const std::string& hover = "", const std::string& pressed = "") {
         view->pointer().hover = tqapp::partOf(hover);
         view->pointer().pressed = tqapp::partOf(pressed);
         Canvas c = pixeltest::paper(430, 350);
-        view->part(c, pack, part);
+        skin.part(*view, c, pack, part);
         view->pointer().hover.reset();
         view->pointer().pressed.reset();
         return pixeltest::hashOf(c);
     };
     auto sprite = [&](const std::string& name, double gain) {
         Canvas c = pixeltest::paper(430, 350);
-        view->put(c, pack, name, 0, 0, {}, gain, true);
+        skin.put(*view, c, pack, name, 0, 0, {}, gain, true);
         return pixeltest::hashOf(c);
     };
     EXPECT_EQ(drawn("check:vst3"), sprite("check_vst3_on", 1.0));
@@ -148,14 +148,14 @@ TEST_F(Slots, TickBoxesLampsAndLabelsAreDrawnFromTheAnswers) {
     EXPECT_EQ(drawn("led:vst3"), sprite("led_vst3_on", 1.0));
     EXPECT_EQ(drawn("led:clap"), sprite("led_clap_off", 1.0));
     EXPECT_EQ(drawn("sort:arrow"), sprite("sort_arrow_down", 1.0)) << "ascending";
-    view->sortAscending = false;
+    view->setSort(view->sortColumn(), false);
     EXPECT_EQ(drawn("sort:arrow"), sprite("sort_arrow_up", 1.0));
     EXPECT_EQ(drawn("cap:sb", "", "cap:sb"), sprite("cap_sb_grabbed", 1.0)) << "grabbed wherever the pointer is";
     // Format labels: the shown format brighter than the other offered one, an unoffered one dim.
     auto brightest = [&](const std::string& part) {
         Canvas c = pixeltest::paper(430, 350);
         for (uint32_t& p : c.pixels) p = 0xFF000000u;
-        view->part(c, pack, part);
+        skin.part(*view, c, pack, part);
         int m = 0;
         for (uint32_t p : c.pixels) m = std::max(m, int(p >> 8 & 0xFF));
         return m;

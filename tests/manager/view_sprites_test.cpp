@@ -26,7 +26,7 @@ TEST_F(ViewSprites, EverySpriteAtThePageSizeAndLarger) {
     ASSERT_FALSE(one().sprites.empty()) << "the skin's 1x pack has no sprites";
     for (const char* lookWord : {"pixel", "tq"}) {
         open({"--steps", "--look", lookWord});
-        view->setSize(view->pageWidth, view->pageHeight);
+        view->setSize(view->pageWidth(), view->pageHeight());
         for (const auto& [name, s] : one().sprites)
             EXPECT_EQ(str(view->spriteRect(name)), str(Rect{s.x, s.y, s.w, s.h})) << name;
 
@@ -59,8 +59,8 @@ TEST_F(ViewSprites, SegmentsOfEverySpriteAtEveryPackScale) {
     for (double scale : tqapp::managerSkin().scales()) {
         const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(scale);
         for (const auto& [name, s] : pack.sprites) {
-            for (const auto* axis : {&view->xAxis, &view->yAxis}) {
-                const bool x = axis == &view->xAxis;
+            for (const auto* axis : {&view->xAxis(), &view->yAxis()}) {
+                const bool x = axis == &view->xAxis();
                 const std::vector<tqapp::Axis::Seg> segs =
                     axis->segments(x ? s.x : s.y, x ? s.w : s.h, pack.scale, tqapp::sliceable(name));
                 int32_t src = 0;
@@ -93,7 +93,7 @@ TEST_F(ViewSprites, ScrollbarCapTravelsFromTopToBottom) {
     open({"--steps", "--look", "tq"});
     std::vector<tqm::Row> rows;
     for (int i = 0; i < 40; ++i) rows.push_back(row("p" + std::to_string(i), "Plug " + std::to_string(i)));
-    view->model->rows = rows;
+    view->model()->rows = rows;
     view->changed();
     const Rect up = view->spriteRect("sb_up_normal"), cap = view->spriteRect("cap_sb");
     const int travel = view->trackTravel();
@@ -114,8 +114,8 @@ void drawThroughSegments(lumo::gui::Canvas& c, const lumo::gui::AssetPack& pack,
     const lumo::gui::Sprite* s = pack.sprite(name);
     if (!s || !s->image) return;
     const bool cut = tqapp::sliceable(name);
-    const auto xs = v.xAxis.segments(s->x, s->w, pack.scale, cut);
-    const auto ys = v.yAxis.segments(s->y, s->h, pack.scale, cut);
+    const auto xs = v.xAxis().segments(s->x, s->w, pack.scale, cut);
+    const auto ys = v.yAxis().segments(s->y, s->h, pack.scale, cut);
     for (const auto& gy : ys)
         for (int dy = 0; dy < gy.dstLen; ++dy)
             for (const auto& gx : xs)
@@ -161,7 +161,7 @@ TEST_F(ViewSprites, GeometrySheet) {
                          tqapp::scaled(r.y + r.h, pack.scale) - tqapp::scaled(r.y, pack.scale)};
             c.strokeRect(d, colour, 1);
         };
-        outline(view->listRect, 0xFF0000FFu);
+        outline(view->listRect(), 0xFF0000FFu);
         outline(view->windowSlot(true), 0xFF00FF00u);
         outline(view->windowSlot(false), 0xFF00FF00u);
         const std::string file = (pixeltest::pictureDir() / ("view-geometry-" + std::to_string(int(scale)) + "x.png")).string();

@@ -14,7 +14,7 @@ class ViewStart : public ViewTest {};
 TEST_F(ViewStart, DefaultsWithoutSwitchesOrSettings) {
     // Offline keeps the default web source from being asked; nothing else is given.
     open({"--offline"}, false);
-    const tqapp::Config& c = view->model->config;
+    const tqapp::Config& c = view->model()->config;
     EXPECT_EQ(c.layout.scope, tqm::Scope::User);
     EXPECT_TRUE(c.layout.root.empty());
     EXPECT_TRUE(c.layout.folders.empty());
@@ -27,20 +27,20 @@ TEST_F(ViewStart, DefaultsWithoutSwitchesOrSettings) {
     EXPECT_EQ(c.version, "0.3.0");
     EXPECT_EQ(view->look(), 1);
     EXPECT_DOUBLE_EQ(editor->zoom(), 1.0);
-    EXPECT_EQ(editor->minWidth(), view->pageWidth + 70);
-    EXPECT_EQ(editor->minHeight(), view->pageHeight);
-    EXPECT_EQ(view->bounds.w, view->pageWidth + 70);
+    EXPECT_EQ(editor->minWidth(), view->pageWidth() + 70);
+    EXPECT_EQ(editor->minHeight(), view->pageHeight());
+    EXPECT_EQ(view->bounds.w, view->pageWidth() + 70);
     EXPECT_EQ(view->name, "manager");
-    EXPECT_EQ(view->colors.size(), 20u);
-    EXPECT_EQ(view->colors.at("desc"), 0xFFA0A0A0u);
-    EXPECT_EQ(view->rowPitch, 26);
-    EXPECT_EQ(view->rowFirstX, 7);
-    EXPECT_EQ(view->rowFirstY, 51);
-    EXPECT_DOUBLE_EQ(view->inspectorShare, 0.25);
-    ASSERT_EQ(view->xAxis.bands.size(), 3u);
-    EXPECT_EQ(view->xAxis.bands[1].pos, 347);
-    ASSERT_EQ(view->yAxis.bands.size(), 1u);
-    EXPECT_EQ(view->yAxis.bands[0].len, 2);
+    EXPECT_EQ(view->colors().size(), 20u);
+    EXPECT_EQ(view->colors().at("desc"), 0xFFA0A0A0u);
+    EXPECT_EQ(view->rowPitch(), 26);
+    EXPECT_EQ(view->rowFirstX(), 7);
+    EXPECT_EQ(view->rowFirstY(), 51);
+    EXPECT_DOUBLE_EQ(view->inspectorShare(), 0.25);
+    ASSERT_EQ(view->xAxis().bands.size(), 3u);
+    EXPECT_EQ(view->xAxis().bands[1].pos, 347);
+    ASSERT_EQ(view->yAxis().bands.size(), 1u);
+    EXPECT_EQ(view->yAxis().bands[0].len, 2);
     // The caption strip ends one unit left of the minimise button.
     ASSERT_EQ(editor->root()->children.size(), 2u);
     lumo::gui::Widget* caption = editor->root()->children[1].get();
@@ -49,7 +49,7 @@ TEST_F(ViewStart, DefaultsWithoutSwitchesOrSettings) {
     EXPECT_EQ(caption->bounds.w, view->windowSlot(false).x - 1);
     EXPECT_EQ(caption->bounds.h, 25);
     ASSERT_TRUE(viewLoaded());
-    EXPECT_FALSE(view->model->catalog->ok);  // offline, nothing cached
+    EXPECT_FALSE(view->model()->catalog->ok);  // offline, nothing cached
 }
 
 TEST_F(ViewStart, LooksZoomAndMinimumWidth) {
@@ -71,8 +71,8 @@ TEST_F(ViewStart, LooksZoomAndMinimumWidth) {
         open(words);
         EXPECT_EQ(view->look(), c.look) << c.words[0];
         EXPECT_DOUBLE_EQ(editor->zoom(), c.zoom) << c.words.size();
-        EXPECT_EQ(editor->minWidth(), view->pageWidth + c.extraWidth);
-        EXPECT_EQ(view->minimumWidth(), view->pageWidth + c.extraWidth);
+        EXPECT_EQ(editor->minWidth(), view->pageWidth() + c.extraWidth);
+        EXPECT_EQ(view->minimumWidth(), view->pageWidth() + c.extraWidth);
     }
 }
 
@@ -97,14 +97,14 @@ TEST_F(ViewStart, ScopeAndFoldersFromSwitchesAndSettings) {
         std::vector<std::string> words = {"--steps"};
         words.insert(words.end(), c.words.begin(), c.words.end());
         open(words);
-        EXPECT_EQ(view->model->config.layout.scope, c.scope) << c.settings;
+        EXPECT_EQ(view->model()->config.layout.scope, c.scope) << c.settings;
     }
 
     writeFile(userData() + "/settings.txt",
               "junk line\nfolder.vst3=/plugins/vst3\nfolder.clap=\nfolder.au=/x=y\n=nothing\n");
     open({"--steps"});
     const std::map<std::string, std::string> want = {{"au", "/x=y"}, {"vst3", "/plugins/vst3"}};
-    EXPECT_EQ(view->model->config.layout.folders, want);
+    EXPECT_EQ(view->model()->config.layout.folders, want);
 }
 
 TEST_F(ViewStart, RelativeRootIsMadeAbsolute) {
@@ -121,7 +121,7 @@ TEST_F(ViewStart, RelativeRootIsMadeAbsolute) {
     };
     for (const auto& c : cases) {
         open({"--offline", "--root", c[0]}, false);
-        EXPECT_EQ(view->model->config.layout.root, c[1]) << c[0];
+        EXPECT_EQ(view->model()->config.layout.root, c[1]) << c[0];
     }
 }
 
@@ -135,29 +135,29 @@ TEST_F(ViewStart, SelectBeforeTheRowsExist) {
     const Case cases[] = {{"3", "delay"}, {"2", "delay"}, {"0", "studio"}, {"99", "synth"}, {"-4", "studio"}};
     for (const Case& c : cases) {
         open({"--select", c.index});
-        EXPECT_TRUE(view->selectedId.empty());
-        EXPECT_EQ(view->pendingSelect, std::atoi(c.index));
+        EXPECT_TRUE(view->selectedId().empty());
+        EXPECT_EQ(view->pendingSelect(), std::atoi(c.index));
         ASSERT_TRUE(viewLoaded());
-        EXPECT_EQ(view->selectedId, c.want) << c.index;
+        EXPECT_EQ(view->selectedId(), c.want) << c.index;
     }
 }
 
 TEST_F(ViewStart, HarnessRunsNeitherReadNorWriteTheWindowSize) {
     writeFile(userData() + "/window.txt", "900 600\n");
     open({"--steps"});
-    EXPECT_TRUE(view->model->config.harness);
-    EXPECT_FALSE(view->sizeRestored);
-    EXPECT_EQ(view->bounds.w, view->pageWidth + 70);
+    EXPECT_TRUE(view->model()->config.harness);
+    EXPECT_FALSE(view->sizeRestored());
+    EXPECT_EQ(view->bounds.w, view->pageWidth() + 70);
     editor->resizeBody(700, 400);
     EXPECT_EQ(readFile(userData() + "/window.txt"), "900 600\n");
 
     for (const char* word : {"--screenshot", "--dump-tree", "--frames"}) {
         open({word});
-        EXPECT_TRUE(view->model->config.harness) << word;
+        EXPECT_TRUE(view->model()->config.harness) << word;
     }
     open({"--size"});
-    EXPECT_FALSE(view->model->config.harness);
-    EXPECT_FALSE(view->sizeRestored);
+    EXPECT_FALSE(view->model()->config.harness);
+    EXPECT_FALSE(view->sizeRestored());
 }
 
 }  // namespace
