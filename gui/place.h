@@ -2,6 +2,7 @@
 // Where a widget lands on the canvas, and the two rounding modes that compute it from its parent.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "gui/draw/clip_scope.h"
 #include "gui/widget.h"
@@ -60,6 +61,13 @@ inline Rect deviceOf(const Place& p, Rect r, double f, bool exact) {
 
 inline bool overlapsStrictly(const Rect& a, const Rect& b) {
     return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
+}
+
+// One outline unit in device pixels at a scale: the scale rounded, at least one pixel (1 for a scale
+// that is not a positive finite number).
+inline int32_t wholePixels(double scale) {
+    if (!(scale > 0) || !std::isfinite(scale)) return 1;
+    return int32_t(std::max(1.0, std::round(std::min(scale, 1e6))));
 }
 
 // The common part of two rectangles; width and height 0 when they do not meet.

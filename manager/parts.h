@@ -49,14 +49,14 @@ inline bool partContains(const lumo::gui::Rect& r, int x, int y) {
 template <class Id>
 class PartTable {
 public:
-    // add() lists a part whatever its size; addIfSeen() leaves out one narrower or lower than one
-    // unit, where nothing could be seen or hit.
+    // add() lists a part whatever its size; addIfSeen() leaves out one narrower than one unit,
+    // where nothing could be seen or hit.
     Part<Id>& add(Id id, lumo::gui::Rect rect, bool enabled = true, bool checked = false) {
         parts_.push_back({id, rect, enabled, checked});
         return parts_.back();
     }
     void addIfSeen(Id id, lumo::gui::Rect rect, bool enabled = true, bool checked = false) {
-        if (rect.w >= 1 && rect.h >= 1) add(id, rect, enabled, checked);
+        if (rect.w >= 1) add(id, rect, enabled, checked);
     }
 
     const std::vector<Part<Id>>& parts() const { return parts_; }

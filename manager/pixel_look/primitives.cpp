@@ -7,16 +7,14 @@
 #include <cstring>
 
 #include "gui/fonts.h"
+#include "gui/place.h"
 #include "manager/pixel_look/primitives_internal.h"
 
 namespace tqapp::dev {
 
 using lumo::gui::Canvas;
 
-int one(double scale) {
-    if (!(scale > 0) || !std::isfinite(scale)) return 1;
-    return int(std::max(1.0, std::round(std::min(scale, 1e6))));
-}
+int one(double scale) { return lumo::gui::wholePixels(scale); }
 
 const lumo::gui::BitmapFont* font(double scale, bool bold, bool shortForm) {
     const char* name = shortForm ? (bold ? "tqnative_short_bold" : "tqnative_short")

@@ -7,6 +7,7 @@
 
 #include "engine/layout.h"
 #include "gui/draw/svg.h"
+#include "gui/place.h"
 #include "manager/model/model.h"
 #include "manager/skin_look/look.h"
 #include "manager/view/view.h"
@@ -34,12 +35,6 @@ const lumo::gui::Svg& windowGlyph(bool close) {
     static const lumo::gui::Svg x = doc("2.2", "M6.9 6.9L17.1 17.1M17.1 6.9L6.9 17.1");
     static const lumo::gui::Svg minus = doc("2.65", "M6.6 16.9H17.4");
     return close ? x : minus;
-}
-
-// One outline unit in device pixels: the scale rounded, at least one pixel.
-int32_t unitAt(double scale) {
-    if (!(scale > 0) || !std::isfinite(scale)) return 1;
-    return int32_t(std::max(1.0, std::round(std::min(scale, 1e6))));
 }
 
 }  // namespace
@@ -130,7 +125,7 @@ void SkinLook::windowButton(const ManagerView& v, Canvas& canvas, bool close) {
     const bool hot = v.hot(id);
     const Rect slot = v.partRect(id);
     const double x = slot.x, y = slot.y;
-    const int32_t t = unitAt(v.paintScale_);
+    const int32_t t = lumo::gui::wholePixels(v.paintScale_);
     const int32_t ox = v.paintX_, oy = v.paintY_;
     auto span = [&](double a, double b) { return v.dev(b) - v.dev(a); };
     canvas.fillRect({ox + v.dev(x + 2), oy + v.dev(y + 15), span(x + 2, x + 15), span(y + 15, y + 16)}, 0x5A000000u);

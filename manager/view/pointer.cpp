@@ -15,10 +15,7 @@ using lumo::gui::Rect;
 
 MainParts ManagerView::parts() const {
     MainParts out;
-    // A part narrower than one unit is left out.
-    auto add = [&](const MainId& id, Rect r) {
-        if (r.w >= 1) out.add(id, r);
-    };
+    auto add = [&](const MainId& id, Rect r) { out.addIfSeen(id, r); };
     auto placed = [&](MainPart kind, int32_t index = -1) {
         add(mainPart(kind, index), look_->partBox(*this, mainPart(kind, index)));
     };

@@ -215,7 +215,7 @@ public:
     static std::string slotKey(int32_t index);
     void openShownFolder();
 
-    // ---- 10. row actions (row_actions.cpp) and UPDATE ALL and the row menu (update_all_and_row_menu.cpp)
+    // ---- 10. row actions (row_actions.cpp) and UPDATE ALL (update_all.cpp) and the row menu (row_menu.cpp)
     // What a button asks for: op "install" (also for updates), "remove", or empty for nothing to do;
     // verb "install", "update" or "remove"; the format keys; an app's companion ids that go along.
     struct Action {
