@@ -298,48 +298,6 @@ void JobWindow::tick() {
     repaint();
 }
 
-bool JobWindow::onMouseDown(const lumo::gui::MouseEvent& e) {
-    pointer.down(hit(e.x, e.y));
-    if (e.y < kBarHeight && !pointer.pressed) {
-        dragging = true;
-        dragStart[0] = e.x;
-        dragStart[1] = e.y;
-    }
-    repaint();
-    return true;
-}
-
-void JobWindow::onMouseDrag(const lumo::gui::MouseEvent& e) {
-    if (dragging) {
-        // The bar stays inside the main window: dragged as far as the pointer goes, the window can
-        // still be taken back.
-        if (!editor) return;
-        const int x = std::max(kGrip - bounds.w, std::min(e.x + bounds.x - dragStart[0], editor->logicalWidth() - kGrip));
-        const int y = std::max(0, std::min(e.y + bounds.y - dragStart[1], editor->logicalHeight() - kBarHeight));
-        editor->movePopup(this, x, y);
-        return;
-    }
-    if (pointer.drag(hit(e.x, e.y))) repaint();
-}
-
-void JobWindow::onMouseUp(const lumo::gui::MouseEvent& e) {
-    dragging = false;
-    if (const std::optional<JobPartId> clicked = pointer.up(hit(e.x, e.y))) {
-        press(*clicked);  // may close and retire the window: nothing of it is touched after this
-        return;
-    }
-    pointer.move(hit(e.x, e.y));
-    repaint();
-}
-
-void JobWindow::onMouseMove(const lumo::gui::MouseEvent& e) {
-    if (pointer.move(hit(e.x, e.y))) repaint();
-}
-
-void JobWindow::onMouseLeave() {
-    if (pointer.leave()) repaint();
-}
-
 void JobWindow::describe(lumo::gui::WidgetInfo& info) const {
     info.value = statusText();
     // The scope options are named only while they can be chosen.

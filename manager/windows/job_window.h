@@ -23,6 +23,7 @@
 #include "gui/widget.h"
 #include "manager/model/job_plan.h"
 #include "manager/parts.h"
+#include "manager/windows/popup_window.h"
 #include "manager/windows/swirl.h"
 
 namespace tqapp {
@@ -52,7 +53,7 @@ inline JobPartId jobScope(tqm::Scope s) { return {JobPart::Scope, int32_t(s)}; }
 inline constexpr JobPartId kJobClose{JobPart::Close, -1};
 inline constexpr JobPartId kJobData{JobPart::Data, -1};
 
-class JobWindow : public lumo::gui::Widget {
+class JobWindow : public PopupWindow<JobPartId> {
 public:
     enum State : uint32_t { Choose = 0, Running = 1, Done = 2, Failed = 3, Cancelled = 4 };
 
@@ -65,8 +66,6 @@ public:
     };
 
     static constexpr int kWidth = 218;
-    static constexpr int kBarHeight = 22;
-    static constexpr int kGrip = 40;  // width of the bar that a drag keeps inside the main window
     static constexpr lumo::gui::Rect kClose{198, 2, 18, 18};
 
     JobWindow(Model& model, std::weak_ptr<bool> alive, JobPlan plan);
@@ -78,14 +77,7 @@ public:
     void describe(lumo::gui::WidgetInfo& info) const override;
     void draw(const lumo::gui::Paint& p) override;
     void tick() override;
-    bool onMouseDown(const lumo::gui::MouseEvent& e) override;
-    void onMouseDrag(const lumo::gui::MouseEvent& e) override;
-    void onMouseUp(const lumo::gui::MouseEvent& e) override;
-    void onMouseLeave() override;
-    void onMouseMove(const lumo::gui::MouseEvent& e) override;
 
-    // The parts of the current state, as layParts() lays them out.
-    PartTable<JobPartId> parts() const { return layParts(); }
     // The name a part goes by ("x", "go", "fmt:vst3", "data", "scope:user"); empty for a choice the
     // plan does not hold.
     std::string partName(const JobPartId& id) const;
@@ -95,11 +87,9 @@ public:
     bool anyOn() const;
     bool anyOnOf(const std::string& id) const;
     std::string formatsText() const;
-    // The part that takes the pointer at a window point, if any.
-    std::optional<JobPartId> hit(int x, int y) const { return parts().hit(x, y); }
     std::string statusText() const;
     void go();
-    void press(const JobPartId& id);
+    void press(const JobPartId& id) override;
 
     // The model while the view that owns it lives.
     Model* liveModel() const { return alive.expired() ? nullptr : &model; }
@@ -124,9 +114,6 @@ public:
     std::string lastStatus;
     double statusSince = 0;
     double clock = 0;
-    Pointer<JobPartId> pointer;
-    bool dragging = false;
-    int32_t dragStart[2] = {0, 0};
     double paintedScale = 1.0;  // the scale of the last paint: the tick boxes' labels are measured in its font
 
 protected:
@@ -134,7 +121,7 @@ protected:
     // close box, the buttons, the tick boxes (each label measured in the bold font), the data tick
     // and the scope options. The scope options are listed in every state of a self-install plan (they
     // are drawn in each) but take the pointer only while choosing.
-    virtual PartTable<JobPartId> layParts() const;
+    PartTable<JobPartId> layParts() const override;
 
 private:
     bool extraRow() const { return plan.offersData || plan.selfInstall; }

@@ -105,48 +105,6 @@ void AccountWindow::press(const AccountPartId& id) {
     repaint();
 }
 
-bool AccountWindow::onMouseDown(const lumo::gui::MouseEvent& e) {
-    pointer.down(hit(e.x, e.y));
-    if (e.y < kBarHeight && !pointer.pressed) {
-        moving = true;
-        pressX = e.x;
-        pressY = e.y;
-    }
-    repaint();
-    return true;
-}
-
-void AccountWindow::onMouseDrag(const lumo::gui::MouseEvent& e) {
-    if (moving) {
-        // The press point stays under the pointer, and the bar inside the main window: dragged as far
-        // as the pointer goes, the window can still be taken back.
-        if (!editor) return;
-        const int x = std::max(kGrip - bounds.w, std::min(bounds.x + e.x - pressX, editor->logicalWidth() - kGrip));
-        const int y = std::max(0, std::min(bounds.y + e.y - pressY, editor->logicalHeight() - kBarHeight));
-        editor->movePopup(this, x, y);
-        return;
-    }
-    if (pointer.drag(hit(e.x, e.y))) repaint();
-}
-
-void AccountWindow::onMouseUp(const lumo::gui::MouseEvent& e) {
-    moving = false;
-    if (const std::optional<AccountPartId> clicked = pointer.up(hit(e.x, e.y))) {
-        press(*clicked);  // "x" retires the window: nothing of it is touched after this
-        return;
-    }
-    pointer.move(hit(e.x, e.y));
-    repaint();
-}
-
-void AccountWindow::onMouseMove(const lumo::gui::MouseEvent& e) {
-    if (pointer.move(hit(e.x, e.y))) repaint();
-}
-
-void AccountWindow::onMouseLeave() {
-    if (pointer.leave()) repaint();
-}
-
 // Only the parts that take the pointer are named, with no state but that.
 void AccountWindow::describe(lumo::gui::WidgetInfo& info) const {
     const PartTable<AccountPartId> table = parts();

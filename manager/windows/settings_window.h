@@ -26,6 +26,7 @@
 #include "gui/draw/bitmapfont.h"
 #include "gui/widget.h"
 #include "manager/parts.h"
+#include "manager/windows/popup_window.h"
 
 namespace tqapp {
 
@@ -36,7 +37,7 @@ using AccountPartId = PartId<AccountPart>;
 
 inline AccountPartId accountPart(AccountPart kind, int32_t index = -1) { return {kind, index}; }
 
-class AccountWindow : public lumo::gui::Widget {
+class AccountWindow : public PopupWindow<AccountPartId> {
 public:
     // The main window's side. Moved in whole at construction and destroyed with the window.
     struct Host {
@@ -61,8 +62,6 @@ public:
 
     static constexpr int kWidth = 300;
     static constexpr int kHeight = 272;
-    static constexpr int kBarHeight = 22;
-    static constexpr int kGrip = 40;  // width of the bar that a drag keeps inside the main window
     static constexpr lumo::gui::Rect kClose{280, 2, 18, 18};
 
     AccountWindow(Host host, std::weak_ptr<bool> alive);
@@ -70,37 +69,24 @@ public:
 
     void describe(lumo::gui::WidgetInfo& info) const override;
     void draw(const lumo::gui::Paint& p) override;
-    bool onMouseDown(const lumo::gui::MouseEvent& e) override;
-    void onMouseDrag(const lumo::gui::MouseEvent& e) override;
-    void onMouseUp(const lumo::gui::MouseEvent& e) override;
-    void onMouseLeave() override;
-    void onMouseMove(const lumo::gui::MouseEvent& e) override;
 
-    // Rebuilt on every call from the host's current answers; only the close box once the main window is gone.
-    PartTable<AccountPartId> parts() const { return layParts(); }
     // The name a part goes by ("x", "scope:user", "change:vst3", "check", ...).
     static std::string partName(const AccountPartId& id);
     // The text on a part ("FOR ME", "CHANGE", "CHECK NOW", ...); empty for the close box.
     static std::string label(const AccountPartId& id);
-    // The part that takes the pointer at the point: none where there is no part or that part is
-    // disabled (a disabled part also hides whatever lies behind it).
-    std::optional<AccountPartId> hit(int x, int y) const { return parts().hit(x, y); }
     // Carries out a click on a part.
-    void press(const AccountPartId& id);
+    void press(const AccountPartId& id) override;
 
     std::function<void()> onClosed;  // run by the destructor while the alive token lives
     Host host;
     std::weak_ptr<bool> alive;
-    Pointer<AccountPartId> pointer;
-    bool moving = false;
-    int32_t pressX = 0;
-    int32_t pressY = 0;
 
 protected:
     // The one place that lays the parts out, from the host's answers of the moment: the close box,
     // the two scope rows (checked: the layout's scope), each format's change and reset buttons, the
     // manager's check or update button, logs and notices.
-    virtual PartTable<AccountPartId> layParts() const;
+    // Rebuilt on every call from the host's current answers; only the close box once the main window is gone.
+    PartTable<AccountPartId> layParts() const override;
 
 private:
     bool live() const { return !alive.expired(); }
