@@ -3,16 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
-#include "manager/pixel_look/primitives.h"
+#include "gui/draw/clip_scope.h"
 #include "manager/model/model.h"
 #include "manager/pixel_look/look.h"
+#include "manager/pixel_look/primitives.h"
 #include "manager/view/view.h"
-#include "gui/draw/clip_scope.h"
 
 namespace tqapp {
 
 using lumo::gui::ClipScope;
-
 using lumo::gui::Rect;
 
 void PixelLook::devRow(ManagerView& v, lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, int i, double top) {

@@ -6,19 +6,18 @@
 #include <cmath>
 
 #include "engine/layout.h"
+#include "gui/draw/clip_scope.h"
 #include "gui/draw/svg.h"
 #include "gui/place.h"
 #include "manager/model/model.h"
 #include "manager/skin_look/look.h"
 #include "manager/view/view.h"
-#include "gui/draw/clip_scope.h"
 
 namespace tqapp {
 
-using lumo::gui::ClipScope;
-
 using lumo::gui::Bitmap;
 using lumo::gui::Canvas;
+using lumo::gui::ClipScope;
 using lumo::gui::Rect;
 
 namespace {

@@ -2,17 +2,16 @@
 // and pill or lamp.
 #include <cmath>
 
+#include "gui/draw/clip_scope.h"
 #include "manager/model/model.h"
 #include "manager/skin_look/look.h"
 #include "manager/view/view.h"
-#include "gui/draw/clip_scope.h"
 
 namespace tqapp {
 
-using lumo::gui::ClipScope;
-
 using lumo::gui::Bitmap;
 using lumo::gui::Canvas;
+using lumo::gui::ClipScope;
 using lumo::gui::Rect;
 
 void SkinLook::plateRow(ManagerView& v, Canvas& canvas, const lumo::gui::AssetPack& pack, int i, double top) {

@@ -15,19 +15,18 @@
 #include <immintrin.h>
 #endif
 
+#include "gui/draw/clip_scope.h"
 #include "manager/skin_look/look.h"
 #include "manager/view/view.h"
-#include "gui/draw/clip_scope.h"
 
 namespace tqapp {
 
-using lumo::gui::ClipScope;
-using lumo::gui::meet;
-
 using lumo::gui::Bitmap;
 using lumo::gui::Canvas;
+using lumo::gui::ClipScope;
 using lumo::gui::Color;
 using lumo::gui::Rect;
+using lumo::gui::meet;
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <map>
 #include <utility>
 
+#include "gui/draw/clip_scope.h"
 #include "manager/model/model.h"
 #include "manager/view/view.h"
-#include "gui/draw/clip_scope.h"
 
 namespace tqapp {
 namespace {
@@ -30,12 +30,11 @@ std::pair<const char*, const char*> statusOf(tqm::State state) {
 
 }  // namespace
 
-using lumo::gui::ClipScope;
-using lumo::gui::meet;
-
 using lumo::gui::Bitmap;
 using lumo::gui::Canvas;
+using lumo::gui::ClipScope;
 using lumo::gui::Rect;
+using lumo::gui::meet;
 
 void ManagerView::draw(const lumo::gui::Paint& p) {
     const lumo::gui::Assets& skin = managerSkin();

@@ -4,14 +4,14 @@
 // pointer to anything.
 #include <algorithm>
 
+#include "gui/draw/clip_scope.h"
 #include "manager/model/model.h"
 #include "manager/view/view.h"
-#include "gui/draw/clip_scope.h"
 
 namespace tqapp {
 
-using lumo::gui::meet;
 using lumo::gui::Rect;
+using lumo::gui::meet;
 
 MainParts ManagerView::parts() const {
     MainParts out;

@@ -5,15 +5,14 @@
 #include <climits>
 #include <cmath>
 
+#include "gui/draw/clip_scope.h"
 #include "manager/model/model.h"
 #include "manager/view/view.h"
-#include "gui/draw/clip_scope.h"
 
 namespace tqapp {
 
-using lumo::gui::ClipScope;
-
 using lumo::gui::Canvas;
+using lumo::gui::ClipScope;
 using lumo::gui::Color;
 using lumo::gui::Rect;
 

@@ -7,10 +7,10 @@
 
 #include "gui/chrome/logo.h"
 #include "gui/draw/clip_scope.h"
+#include "manager/model/model.h"
 #include "manager/pixel_look/primitives.h"
 #include "manager/pixel_look/primitives_internal.h"
 #include "manager/windows/job_window.h"
-#include "manager/model/model.h"
 
 namespace tqapp {
 

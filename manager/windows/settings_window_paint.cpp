@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "gui/draw/clip_scope.h"
-#include "manager/windows/settings_window.h"
 #include "manager/pixel_look/primitives.h"
 #include "manager/pixel_look/primitives_internal.h"
+#include "manager/windows/settings_window.h"
 
 namespace tqapp {
 

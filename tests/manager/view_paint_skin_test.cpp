@@ -3,8 +3,8 @@
 // it leaves, brightened copies, and text: shortening, alignment, colour keys and gain.
 #include <climits>
 
-#include "manager/pixel_look/primitives.h"
 #include "gui/draw/clip_scope.h"
+#include "manager/pixel_look/primitives.h"
 #include "tests/manager/skin_paint_support.h"
 
 using namespace skintest;
