@@ -18,9 +18,11 @@ std::string sizePath(const tqm::Layout& layout);
 void readSettings(const std::string& path, const std::function<void(const std::string&, const std::string&)>& fn);
 // The value of the first line that begins with key "="; empty when none.
 std::string settingValue(const std::string& path, const std::string& key);
-// Drops empty lines and every line of the key, appends key "=" value. A key or value holding a
-// line break, or a key holding "=", is refused: false and nothing written. So is any write while
-// the file is there but cannot be read (too large, not a regular file, refused): it stays as it is.
+// Drops empty lines and every line of the key, appends key "=" value; the other lines stay byte
+// for byte. Writers in several processes take turns (a lock on path + ".lock"). A key or value
+// holding a line break, or a key holding "=", is refused: false and nothing written. So is any
+// write while the file is there but cannot be read (too large, not a regular file, refused): it
+// stays as it is; and one whose turn does not come within a few seconds.
 bool writeSetting(const std::string& path, const std::string& key, const std::string& value);
 
 // Two whitespace-separated decimal integers; false when either is missing or unreadable.

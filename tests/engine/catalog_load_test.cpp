@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -5,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <sys/file.h>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -254,6 +259,61 @@ TEST_F(LoadCatalog, APipeAtTheLockFileDoesNotHoldTheLoad) {
     publish(42);
     EXPECT_TRUE(load().ok);
     EXPECT_EQ(state(), "{\"max_sequence\": 42}\n");
+}
+
+// Another account cannot hold the loader up through the lock file: the file is closed to it, and
+// one that account opened while it still could (made open to all by an older manager) is waited
+// for only so long: the load then succeeds without recording.
+TEST_F(LoadCatalog, AnotherUsersLockNeverHoldsTheLoad) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const uid_t nobody = 65534;
+    ASSERT_EQ(::chmod(temp.dir().c_str(), 0755), 0);
+    publish(42);
+    ASSERT_TRUE(load().ok);
+    ASSERT_EQ(::chmod(path("data").c_str(), 0755), 0);
+    const std::string lock = path("data/state.lock");
+    // A child as that user takes the lock when it can and holds it until killed; it tells on fds[1].
+    auto holder = [&](int fds[2]) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            char answer = 'n';
+            if (::setgid(nobody) == 0 && ::setuid(nobody) == 0) {
+                const int fd = ::open(lock.c_str(), O_RDONLY | O_NONBLOCK);
+                if (fd >= 0 && ::flock(fd, LOCK_EX) == 0) answer = 'y';
+            }
+            [[maybe_unused]] const ssize_t n = ::write(fds[1], &answer, 1);
+            ::pause();
+            ::_exit(0);
+        }
+        return pid;
+    };
+    for (const bool openToAll : {false, true}) {
+        SCOPED_TRACE(openToAll ? "a lock file open to all" : "the lock file as the loader leaves it");
+        if (openToAll) {
+            ASSERT_EQ(::chmod(lock.c_str(), 0644), 0);
+        }
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        const pid_t pid = holder(fds);
+        char answer = 0;
+        ASSERT_EQ(::read(fds[0], &answer, 1), 1);
+        EXPECT_EQ(answer, openToAll ? 'y' : 'n');
+        tqm::detail::stateLockWait = std::chrono::milliseconds(300);
+        const std::string text = publish(openToAll ? 44 : 43);
+        auto loading = std::async(std::launch::async, [&] { return load(); });
+        const bool ended = loading.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        ::kill(pid, SIGKILL);  // lets a load still waiting go on
+        ::waitpid(pid, nullptr, 0);
+        const tqm::LoadedCatalog r = loading.get();
+        tqm::detail::stateLockWait = std::chrono::milliseconds(5000);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        EXPECT_TRUE(ended) << "the load waited for another user's lock";
+        EXPECT_TRUE(r.ok && r.text == text) << r.note;
+        struct stat st {};
+        ASSERT_EQ(::stat(lock.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
 }
 
 TEST_F(LoadCatalog, TwoProcessesNeverLowerTheRecordedSequence) { raceTwoLoaders(uid_t(-1)); }

@@ -91,10 +91,10 @@ TEST_F(ViewSettings, CrlfLineEndsReadAsTheSameSettings) {
         EXPECT_EQ(read["scope"], row.scope) << row.text;
         EXPECT_EQ(read["folder.vst3"], row.folder) << row.text;
     }
-    // Rewriting keeps the other settings, with plain line ends.
+    // Rewriting keeps the other settings as they were, line ends and all.
     writeFile(settings(), "scope=user\r\nfolder.vst3=/a\r\n");
     EXPECT_TRUE(view->setSetting("offered", "1.2.0"));
-    EXPECT_EQ(readFile(settings()), "scope=user\nfolder.vst3=/a\noffered=1.2.0\n");
+    EXPECT_EQ(readFile(settings()), "scope=user\r\nfolder.vst3=/a\r\noffered=1.2.0\n");
 }
 
 // A settings file that is there but cannot be read is never replaced by the one setting written:
