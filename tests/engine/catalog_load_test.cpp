@@ -207,6 +207,40 @@ TEST_F(LoadCatalog, ConcurrentWritersLeaveWholeFiles) {
         EXPECT_TRUE(e.path().filename() == "catalog.json" || e.path().filename() == "catalog.json.sig") << e.path();
 }
 
+// While this loader fetches catalog 5, another caches and records 6 in the same folder: this one's
+// older catalog still loads, and leaves the cache holding 6, good for an offline load.
+TEST_F(LoadCatalog, ANewerCatalogCachedMeanwhileStays) {
+    publish(4);
+    ASSERT_TRUE(load().ok);
+    testsupport::LoopbackServer server;
+    ASSERT_TRUE(server.ok());
+    const std::string five = catalogText(5);
+    server.serveFile("catalog.json", five);
+    testsupport::LoopbackServer::Reply slow;  // the signature, a byte at a time
+    slow.body = catalogsign::signBase64(key.secretKey, five);
+    slow.chunk = 1;
+    slow.pauseMs = 20;
+    server.serve("catalog.json.sig", slow);
+    auto older = std::async(std::launch::async, [&] { return tqm::loadCatalog(tqm::Source(server.url()), keys, path("data"), false); });
+    // Once the signature is asked for, the other loader runs whole.
+    auto asked = [&] {
+        const std::vector<std::string> paths = server.paths();
+        return std::find(paths.begin(), paths.end(), "catalog.json.sig") != paths.end();
+    };
+    for (int i = 0; i < 5000 && !asked(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(asked());
+    const std::string six = publish(6);
+    ASSERT_TRUE(load().ok);
+    ASSERT_NE(older.wait_for(std::chrono::milliseconds(0)), std::future_status::ready) << "the race was not run";
+    const tqm::LoadedCatalog r = older.get();
+    EXPECT_TRUE(r.ok && !r.fromCache && r.catalog.sequence == 5) << r.note;
+    EXPECT_EQ(state(), "{\"max_sequence\": 6}\n");
+    EXPECT_EQ(readFile(path("data/cache/catalog.json")), six);
+    const tqm::LoadedCatalog offline = load(true);
+    EXPECT_TRUE(offline.ok) << offline.note;
+    EXPECT_EQ(offline.catalog.sequence, 6);
+}
+
 // Two managers loading ever newer catalogs into one data folder at once (as the user uid when
 // not -1): the recorded sequence never goes down. Each process reads the record before and after
 // every load and fails when it ever reads less than it read before.

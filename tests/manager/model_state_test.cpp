@@ -7,6 +7,7 @@
 
 #include "manager/model/settings_file.h"
 #include "tests/manager/model_fixture.h"
+#include "tests/support/running_copy.h"
 
 namespace fs = std::filesystem;
 using namespace testsupport;
@@ -139,6 +140,26 @@ TEST_F(ModelState, UpdatesAndBusyWith) {
     EXPECT_FALSE(m.busyWith("delay"));
     m.say("hello");
     EXPECT_EQ(m.note, "hello");
+}
+
+// A removal with the user's data ticked whose remove task fails (the app runs): the data stays,
+// no purge is logged, and the job ends failed.
+TEST_F(ModelState, AFailedRemovalKeepsTheUsersData) {
+    catalog.publish(catalogText("1.0.0"));
+    tqapp::Model& m = ready(config());
+    ASSERT_TRUE(runJob({{"install", "studio", "app"}}));
+    ASSERT_TRUE(m.ok) << m.note;
+    const std::string data = path("root/AppData/Ardune Systems/Studio");
+    writeFile(data + "/settings.txt", "mine");
+    RunningCopy running(path("root/Programs/Ardune Systems/Studio.app/Contents/MacOS/Studio"));
+    ASSERT_GT(running.pid, 0);
+    ASSERT_TRUE(runJob({{"purge", "studio", "user"}, {"remove", "studio", "app"}}, "Removing Studio", "removed"));
+    EXPECT_FALSE(m.ok);
+    EXPECT_EQ(m.failed.count("studio"), 1u);
+    EXPECT_EQ(readFile(data + "/settings.txt"), "mine");
+    const std::string log = logText();
+    EXPECT_NE(log.find("  remove studio app: Studio is running"), std::string::npos) << log;
+    EXPECT_EQ(log.find("purge studio"), std::string::npos) << log;
 }
 
 // Writers of the settings file in several processes (threads here: each has its own lock open) each
