@@ -99,6 +99,43 @@ bool writeSetting(const std::string& path, const std::string& key, const std::st
     return writeWhole(path, text);
 }
 
+bool holdsControlByte(const std::string& s) {
+    for (unsigned char c : s)
+        if (c < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+tqm::Scope scopeOf(const std::string& word) {
+    if (word == tqm::scopeName(tqm::Scope::User)) return tqm::Scope::User;
+    if (word == tqm::scopeName(tqm::Scope::System)) return tqm::Scope::System;
+    return tqm::defaultScope();
+}
+
+std::vector<std::string> applySettings(const std::string& path, tqm::Layout& layout, bool keepScope) {
+    std::vector<std::string> notes;
+    readSettings(path, [&](const std::string& key, const std::string& value) {
+        if (key == "scope" && !keepScope) {
+            layout.scope = scopeOf(value);
+        } else if (key.rfind("folder.", 0) == 0 && !value.empty()) {
+            // Joined into every install path: a relative one would install below wherever the
+            // manager was started, and a control byte has no place in a folder name.
+            const std::string format = key.substr(7);
+            if (holdsControlByte(value) || holdsControlByte(format))
+                notes.push_back("The stored folder for " + (holdsControlByte(format) ? "a format" : format) +
+                                " holds a control character: not used");
+            else if (value.front() != '/')
+                notes.push_back("The stored folder for " + format + " (" + value + ") is not a full path: not used");
+            else
+                layout.folders[format] = value;
+        }
+    });
+    return notes;
+}
+
+std::string notSavedText(const std::string& path) {
+    return "Cannot save the setting in " + path + ": it holds until the manager quits";
+}
+
 bool readSize(const std::string& path, int& w, int& h) {
     std::string text;
     int err = 0;

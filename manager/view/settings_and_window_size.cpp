@@ -35,7 +35,7 @@ bool ManagerView::applyScope(tqm::Scope scope) {
         model_->say("Wait for the job to finish first");
         return false;
     }
-    setSetting("scope", tqm::scopeName(scope));
+    if (!setSetting("scope", tqm::scopeName(scope))) model_->say(notSavedText(settingsFile()));
     changed();
     return true;
 }
