@@ -4,11 +4,15 @@
 // uninstall are refused with "not on this platform", and the other hooks do nothing.
 #include <filesystem>
 #include <string>
+#include <utility>
 
 namespace tqapp::setup {
 
 // Where the manager is, or would be, installed.
 struct Where {
+    Where() = default;
+    explicit Where(std::filesystem::path root_) : root(std::move(root_)) {}
+
     std::filesystem::path root;  // empty: the platform default
 
     std::filesystem::path dir() const;        // the install folder
