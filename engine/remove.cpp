@@ -51,8 +51,9 @@ bool ownFolder(const Layout& layout, const std::string& format, const std::strin
            parent.filename() == kVendorDir;
 }
 
-// The folder a removal of path starts from: `managed` when path lies below it, else the folder
-// that holds path's own folder (a maker's folder in an earlier install folder) or path's folder.
+// The folder a removal of path starts from: `managed` (the folder that holds the maker's folder)
+// when path lies below it, else the folder that holds path's own folder (a maker's folder in an
+// earlier install folder) or path's folder.
 std::string removalBase(const std::string& managed, const std::string& path, bool inMakersFolder) {
     const fs::path p = fs::path(path).lexically_normal();
     const fs::path rel = p.parent_path().lexically_relative(fs::path(managed).lexically_normal());
@@ -97,7 +98,7 @@ bool Engine::remove(const std::string& id, const std::string& format, std::strin
             return false;
         }
         const bool inMakersFolder = fs::path(path).parent_path().filename() == kVendorDir;
-        if (!moveAsideAndDelete(removalBase(layout.formatDir(format), path, inMakersFolder), path, error))
+        if (!moveAsideAndDelete(removalBase(layout.formatRoot(format), path, inMakersFolder), path, error))
             return false;
     }
     product->second.formats.erase(format);
@@ -153,7 +154,8 @@ bool Engine::removeApp(const std::string& id, std::string& error) {
         return false;
     }
     if (existsHere(place.path) &&
-        !moveAsideAndDelete(removalBase(layout.appsDir(), place.path, false), place.path, error))
+        !moveAsideAndDelete(removalBase(fs::path(layout.appsDir()).parent_path().string(), place.path, false),
+                            place.path, error))
         return false;
 
     apps.plugins.erase(id);

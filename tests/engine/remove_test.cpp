@@ -163,21 +163,24 @@ TEST_F(RemoveTest, Apps) {
     EXPECT_EQ(readFile(engine.layout.appsReceiptFile()), tqm::receiptText(engine.apps));
 }
 
-// A damaged record whose path passes a link inside the managed folders never reaches through it:
-// what lies outside stays, and so does the record.
+// A damaged record whose path passes a link inside the managed folders (the maker's folder itself,
+// or a folder in it) never reaches through it: what lies outside stays, and so does the record.
 TEST_F(RemoveTest, NeverReachesThroughALink) {
     struct Case {
         const char* what;
         std::string link, format, recorded, victim;
     } cases[] = {
-        {"vendor_link_outside", vst3() + "/Ardune Systems", "vst3", vst3() + "/Ardune Systems/Synth.vst3",
-         path("outside/Synth.vst3")},
-        {"app_through_link", appsDir() + "/link", "app", appsDir() + "/link/Studio.app", path("outside/Studio.app")},
+        {"vendor_link_outside", vst3(), "vst3", vst3() + "/Synth.vst3", path("outside/Synth.vst3")},
+        {"app_through_link", appsDir(), "app", appsDir() + "/Studio.app", path("outside/Studio.app")},
+        {"a link in the apps folder", appsDir() + "/link", "app", appsDir() + "/link/Studio.app",
+         path("outside/Studio.app")},
     };
     engine.catalog = nullptr;  // known only from the record
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         writeFile(c.victim + "/Contents/MacOS/Studio", "x");
+        const bool replaces = exists(c.link);
+        if (replaces) fs::rename(c.link, c.link + ".real");
         fs::create_directory_symlink(path("outside"), c.link);
         tqm::InstalledFormat& rec = c.format == "app" ? engine.apps.plugins["studio"].formats["app"]
                                                       : record("synth", c.format);
@@ -188,6 +191,7 @@ TEST_F(RemoveTest, NeverReachesThroughALink) {
         EXPECT_TRUE(exists(c.victim + "/Contents/MacOS/Studio"));
         EXPECT_EQ(rec.path, c.recorded);
         fs::remove(c.link);
+        if (replaces) fs::rename(c.link + ".real", c.link);
     }
 }
 
