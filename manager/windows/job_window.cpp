@@ -125,9 +125,8 @@ PartTable<JobPartId> JobWindow::layParts() const {
 
 void JobWindow::layChoices(PartTable<JobPartId>& t) const {
     // Each box holds its tick and its label, measured in the bold font of the last paint's scale.
-    // The row's inside ends one unit short of its outline's right side: a choice reaching past it is
-    // cut there (its label then ends in "..."), and one with no room left for its box is empty and
-    // disabled: nothing answers the pointer where nothing is seen.
+    // The row's inside ends one unit short of its outline's right side: a lone choice reaching past
+    // it is cut there (its label then ends in "...").
     const lumo::gui::BitmapFont* bold = dev::font(paintedScale, true, false);
     constexpr int kFirstX = 12, kRowEnd = 8 + 202 - 1, kArrow = 10;
     std::vector<int> widths;
@@ -146,8 +145,7 @@ void JobWindow::layChoices(PartTable<JobPartId>& t) const {
     for (size_t i = first; i < widths.size(); ++i) {
         const int cw = widths[i];
         if (paged && i > first && x + cw + 2 > rowEnd) break;
-        const int room = std::min(cw + 2, rowEnd - x);
-        t.add(jobChoice(i), {x, 176, room < 9 ? 0 : room, 14}, room >= 9, plan.choices[i].on);
+        t.add(jobChoice(i), {x, 176, std::min(cw + 2, rowEnd - x), 14}, true, plan.choices[i].on);
         x += cw + 12;
         shownEnd = i + 1;
     }
