@@ -219,7 +219,9 @@ std::string ManagerView::statusText() const {
 
 std::string ManagerView::shortProgress() const {
     const std::string p = model_ ? model_->progressText : std::string();
-    if (p.rfind("Downloading ", 0) == 0) return p.substr(12);
+    // The job's share done, not the package's: the figure never drops when the next package starts.
+    if (p.rfind("Downloading ", 0) == 0)
+        return std::to_string(std::lround(std::clamp(model_->fraction, 0.0, 1.0) * 100)) + " %";
     if (p == "Waiting for permission") return "Waiting";
     if (p.empty()) return "Working";
     return p;

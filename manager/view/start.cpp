@@ -93,6 +93,10 @@ ManagerView::ManagerView() {
 }
 
 ManagerView::~ManagerView() {
+    // The window closes: its last size is kept, and a running job is stopped as STOP does (or
+    // finishes) and its outcome logged before the model goes.
+    saveSize();
+    if (model_) model_->endJob();
     // The model goes before the resize callback and the rest of the fields.
     model_.reset();
     resizeRequest_ = nullptr;

@@ -99,6 +99,8 @@ public:
     void onMouseMove(const lumo::gui::MouseEvent& e) override;
     bool wantsFocus() const override { return true; }
     bool onKey(const lumo::gui::KeyEvent& e) override;
+    // Writes "window.txt" once the size has settled.
+    void tick() override;
 
     // The least body width of the current look.
     int32_t minimumWidth() const { return pageWidth_ + look_->extraWidth(); }
@@ -113,7 +115,11 @@ public:
     // False (and nothing written) for a value holding a line break: it would make a second key.
     bool setSetting(const std::string& key, const std::string& value);
     bool applyScope(tqm::Scope scope);
+    // Lays the view out for a new size and keeps its popups inside; the size is written to
+    // "window.txt" once it has settled (saveSize), not at every step of a drag.
     void resized(int w, int h);
+    // Writes a size changed since the last write; the destructor calls it too.
+    void saveSize();
     bool restoreSize();
     void fitNames();
     bool offerInstall();
@@ -352,6 +358,10 @@ private:
     bool sortAscending_ = true;
     bool sizeRestored_ = false;
     bool selfResizing_ = false;
+    bool sizeUnsaved_ = false;   // the user's size changed since "window.txt" was written
+    int32_t unsavedW_ = 0;       // that size
+    int32_t unsavedH_ = 0;
+    double sizeChangedAt_ = 0;   // when it last changed, on the editor's clock
     Axis xAxis_;
     Axis yAxis_;
     double inspectorShare_ = 0.25;

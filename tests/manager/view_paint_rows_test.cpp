@@ -42,10 +42,11 @@ TEST_F(RowPaint, StatusWordsOfEveryStateAndOfJobs) {
     auto& m = *view->model();
     m.busy = true;
     m.jobIds[m.rows[6].id] = 1;
-    m.progressText = "Downloading 40%";
+    m.progressText = "Downloading 90 %";
+    m.fraction = 0.4;  // the row shows the job's share done, not the package's
     m.failed[m.rows[7].id] = 1;
     const std::vector<std::string> t = paintTexts();
-    for (const char* word : {"Get", "Installed", "Update", "Needs app", "Not here", "Delisted", "40%", "Error"})
+    for (const char* word : {"Get", "Installed", "Update", "Needs app", "Not here", "Delisted", "40 %", "Error"})
         EXPECT_TRUE(has(t, word)) << word;
     // Pills: absent rows install, the update row updates, the failed row retries; the running row has none.
     EXPECT_EQ(std::count(t.begin(), t.end(), "Install"), 1);
