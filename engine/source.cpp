@@ -59,10 +59,11 @@ struct Transfer {
 size_t curlWrite(char* data, size_t size, size_t count, void* user) {
     Transfer& t = *static_cast<Transfer*>(user);
     const size_t n = size * count;
-    // A body announced as larger than allowed is refused before it is gathered.
+    // A body announced as larger than the cap is refused before it is gathered. (Against the
+    // catalog's size only what arrives counts: a wrong announcement alone costs nothing.)
     curl_off_t announced = -1;
     if (curl_easy_getinfo(t.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
-        announced > curl_off_t(t.limit())) {
+        announced > curl_off_t(kMaxFetch)) {
         t.tooLarge = true;
         return 0;
     }

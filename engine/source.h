@@ -25,8 +25,8 @@ struct Source {
     explicit Source(std::string text);
 
     // Reads the named file, relative to the base, into out (at most 1 GiB). With most, the size
-    // the catalog gives (0 is a size too): a larger file is refused before it is read, and a transfer that
-    // announces or sends more is left as soon as it does (the progress then ends at most).
+    // the catalog gives (0 is a size too): a larger file is refused before it is read, and a
+    // transfer that sends more is left as soon as it does (the progress then ends at most).
     // False with one message in error, which names the file and says why in plain words;
     // out may then hold part of the data.
     bool fetch(const std::string& name, std::string& out, std::string& error, const Progress& progress = {},
