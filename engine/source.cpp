@@ -29,8 +29,8 @@ std::string fileName(const std::string& name) {
 }
 
 std::string largerText(const std::string& name, uint64_t most) {
-    return most < kMaxFetch ? fileName(name) + " is larger than the catalog says (over " + std::to_string(most) + " bytes)"
-                : fileName(name) + " is too large (over 1 GiB)";
+    if (most >= kMaxFetch) return fileName(name) + " is too large (over 1 GiB)";
+    return fileName(name) + " is larger than the catalog says (over " + std::to_string(most) + " bytes)";
 }
 
 using Clock = std::chrono::steady_clock;
@@ -218,7 +218,6 @@ bool fetchFile(const std::string& name, const std::string& path, std::string& ou
                const Progress& progress, uint64_t most) {
     int err = 0;
     if (!readRegularFile(path, size_t(std::min(most, kMaxFetch)), out, err)) {
-        out.clear();
         if (err == EISDIR)
             error = "cannot read " + path + ": it is a folder";
         else if (err == EINVAL)
