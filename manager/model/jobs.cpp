@@ -168,6 +168,16 @@ struct Worker {
         return true;
     }
 
+    // The manager's own removal comes last but is asked about first: where it cannot run, nothing
+    // of the job runs (no plug-in is removed, the cache stays) and the job fails with the reason.
+    bool ownRemovalRefused(Outcome& out) const {
+        const bool removal = std::any_of(ownList.begin(), ownList.end(),
+                                         [](const calls::Step& s) { return s.op == calls::Op::SetupUninstall; });
+        if (!removal || setup::canUninstall(setup::Where{config.layout.root}, out.error)) return false;
+        out.results.push_back(calls::result("setup-uninstall", "manager", "app", false, out.error));
+        return true;
+    }
+
     // The manager's own steps, in order, while everything succeeds.
     void runOwnList(tqm::Engine& engine, Outcome& out) {
         const setup::Where where{config.layout.root};
@@ -210,13 +220,15 @@ struct Worker {
         tqm::Engine engine = calls::jobEngine(config, source, parsed, std::move(engineLog));
 
         Outcome out;
-        const bool ran = runEngineList(engine, out);
-        if (!ran && cancel->load()) {
-            out.error = "Cancelled";
-            out.results.clear();
-            out.cancelled = true;
+        if (!ownRemovalRefused(out)) {
+            const bool ran = runEngineList(engine, out);
+            if (!ran && cancel->load()) {
+                out.error = "Cancelled";
+                out.results.clear();
+                out.cancelled = true;
+            }
+            runOwnList(engine, out);
         }
-        runOwnList(engine, out);
 
         if (writeLog) {
             std::vector<std::string> texts;

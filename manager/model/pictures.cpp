@@ -57,7 +57,7 @@ lumo::gui::Bitmap picture(const tqm::Source& source, const std::string& dir, con
     bytes.clear();
     // A server that sends more than the picture holds is left at once: nothing beyond it is gathered.
     const tqm::Progress bounded = [most](uint64_t done, uint64_t) { return done <= most; };
-    if (!source.fetch(ref.path, bytes, error, bounded) || !matches(bytes, ref)) return {};
+    if (!source.fetch(ref.path, bytes, error, bounded, most) || !matches(bytes, ref)) return {};
     std::error_code ec;
     fs::create_directories(fs::path(file).parent_path(), ec);
     std::ofstream(file, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
