@@ -395,6 +395,7 @@ std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& ho
 const lumo::gui::Assets& managerSkin();
 // "VST3", "CLAP", "STANDALONE" for "app", "AU" for every other key.
 const char* formatTitle(const std::string& format);
+// Capitals of ASCII and Latin letters; bytes that are no UTF-8 are kept as they are.
 std::string upper(std::string s);
 // Starts a program (the first word, looked up on PATH) with the other words, without waiting;
 // false when it cannot be started.

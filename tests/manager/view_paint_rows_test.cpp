@@ -235,17 +235,21 @@ TEST_F(RowPaint, AListOutrunByTheRowsIsMadeAgainBeforeItIsUsed) {
     EXPECT_FALSE(testsupport::hitRects(*view).empty());
 }
 
-TEST_F(RowPaint, UpperCaseLeavesHighBytesAlone) {
-    EXPECT_EQ(tqapp::upper("\xe9" "t\xe9 \xff"), "\xe9" "T\xe9 \xff");
-    rowsInStates({State::Absent, State::Absent, State::Absent});
+TEST_F(RowPaint, UpperCaseAndNameOrderReadLatinLetters) {
+    EXPECT_EQ(tqapp::upper("\xe9" "t\xe9 \xff"), "\xe9" "T\xe9 \xff");  // bytes that are no UTF-8 stay
+    EXPECT_EQ(tqapp::upper("d\xc3\xa9l\xc3\xa0y \xc5\x93 \xc3\x9f \xc3\xbf"), "D\xc3\x89L\xc3\x80Y \xc5\x92 \xc3\x9f \xc5\xb8");
+    rowsInStates({State::Absent, State::Absent, State::Absent, State::Absent, State::Absent});
     auto& rows = view->model()->rows;
-    rows[0].name = "\xc3\xa9" "cho";
-    rows[1].name = "zeta";
-    rows[2].name = "Alpha";
-    view->changed();
-    ASSERT_EQ(view->displayList().size(), 3u);
-    EXPECT_EQ(rows[size_t(view->displayList()[0])].name, "Alpha");
-    EXPECT_EQ(rows[size_t(view->displayList()[2])].name, "\xc3\xa9" "cho");  // bytes above 0x7f sort last
+    const std::vector<std::string> names = {"\xc3\x9cn\xc3\xaf" "code", "zeta", "Alpha", "\xc3\xa9" "cho", "tape"};
+    for (size_t i = 0; i < names.size(); ++i) rows[i].name = names[i];
+    // Case and accents folded: "Ünïcode" among the U's, "écho" among the E's.
+    const std::vector<std::string> order = {"Alpha", "\xc3\xa9" "cho", "tape", "\xc3\x9cn\xc3\xaf" "code", "zeta"};
+    for (bool ascending : {true, false}) {
+        view->setSort("name", ascending);
+        std::vector<std::string> got;
+        for (int32_t e : view->displayList()) got.push_back(rows[size_t(e)].name);
+        EXPECT_EQ(got, ascending ? order : std::vector<std::string>(order.rbegin(), order.rend()));
+    }
 }
 
 }  // namespace
