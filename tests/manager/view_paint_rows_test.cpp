@@ -3,6 +3,9 @@
 // list's messages, the selected line last, and a display list the model's rows have outrun.
 #include "tests/manager/skin_paint_support.h"
 
+#include "gui/draw/font_utf8.h"
+#include "manager/pixel_look/look.h"
+
 using namespace skintest;
 using tqm::State;
 
@@ -219,6 +222,169 @@ TEST_F(RowPaint, RowPillsAndPlatesFollowThePointer) {
     // The selected line keeps its selected plate when hovered.
     const std::string selected = "row:" + std::to_string(view->selectedIndex());
     EXPECT_EQ(look(selected, ""), normal);
+}
+
+// Names a catalog may hold that nobody tuned the window for, in both looks at three scales: accents,
+// a tab, a character no face has, an empty name, a name of 120 characters, a long version. Every
+// letter shows (or its stand-in) and nothing leaves its cell.
+TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
+    std::string longName;
+    while (longName.size() < 120) longName += "Granular R\xC3\xA9sonance Machine ";
+    for (size_t chars = 0, i = 0; i < longName.size(); ++chars) {
+        size_t next = i;
+        lumo::gui::nextChar(longName, next);
+        if (chars == 120) longName.resize(i);
+        i = next;
+    }
+    struct Entry {
+        const char* id;
+        std::string name;
+        const char* version;
+        std::string shown;  // what the row shows, before any "..."
+    };
+    const std::vector<Entry> entries = {
+        {"t.accents", "\xC3\x9Cn\xC3\xAF" "code D\xC3\xA9l\xC3\xA0y \xC3\x86\xC3\x98\xC3\x85", "1.0.0", ""},
+        {"t.tab", "Tab\there", "3.0.0-beta", ""},
+        {"t.unknown", "Echo \xE9\x9F\xB3 Box", "2.0", ""},
+        {"com.test.blank", "", "2.1", "blank"},
+        {"t.long", longName, "10.20.300.4000-beta.12", ""},
+    };
+    auto catalogText = [&] {
+        std::string plugins;
+        for (const Entry& e : entries) {
+            const std::string zip = catalog.file(std::string("plugins/") + e.id + ".zip",
+                                                 testsupport::JobCatalog::pluginZip(std::string(e.id) + ".vst3", "vst3"),
+                                                 std::string(e.id) + ".vst3");
+            plugins += std::string(plugins.empty() ? "" : ", ") + "{\"id\": \"" + e.id + "\", \"name\": " +
+                       lumo::jsonQuote(e.name) + ", \"version\": \"" + e.version +
+                       "\", \"description\": \"-\", \"packages\": {\"vst3\": {\"mac\": " + zip + "}}}";
+        }
+        return "{\"schema\": 1, \"sequence\": 7, \"plugins\": [" + plugins + "], \"apps\": []}";
+    };
+    catalog.publish(catalogText());
+    // The same row with another name: its name cell must show the same pixels.
+    auto renamed = [&](const std::string& id, const std::string& name) {
+        for (tqm::Row& r : view->model()->rows)
+            if (r.id == id) r.name = name;
+    };
+    std::vector<Canvas> sheet;
+    for (const bool skinLook : {true, false}) {
+        open(skinLook ? std::vector<std::string>{"--steps", "--look", "tq"} : std::vector<std::string>{"--steps"});
+        ASSERT_TRUE(view->model()->catalog && view->model()->catalog->ok);
+        view->select("");
+        for (const double scale : {1.0, 1.5, 2.0}) {
+            SCOPED_TRACE((skinLook ? "skin look at " : "pixel look at ") + scaleName(scale));
+            // Wide enough for every name but the long one, as the window widens itself to fit names.
+            const int w = view->minimumWidth() + 160, h = view->pageHeight();
+            view->setSize(w, h);
+            // The name and version cells of a display line, in device pixels.
+            const lumo::Json& m = *view->managerLayout();
+            const Rect N = tqapp::layoutRect(m["row_name"]), V = tqapp::layoutRect(m["row_version"]);
+            const int32_t shift = view->xAxis().shiftAt(view->rowFirstX() + V.x + V.w * 0.5);
+            auto cell = [&](int line, bool name) {
+                const double top = view->rowFirstY() + line * view->rowPitch() - view->scroll();
+                double x0, x1;
+                if (skinLook) {
+                    // The version's cell is its recess, a unit inside the layout's box on either side.
+                    x0 = name ? view->rowFirstX() + lumo::gui::jsonInt(m["row_name_x"], 0) : view->rowFirstX() + V.x + 1 + shift;
+                    x1 = name ? view->rowFirstX() + N.x + N.w + shift : x0 + V.w - 2;
+                } else {
+                    const Rect c = tqapp::PixelLook::devCol(*view, name ? 0 : 1);
+                    x0 = name ? view->rowFirstX() + 111 : c.x;
+                    x1 = c.x + c.w;
+                }
+                return Rect{view->dev(x0), view->dev(top), view->dev(x1) - view->dev(x0),
+                            view->dev(top + view->rowPitch()) - view->dev(top)};
+            };
+            auto lineOf = [&](const std::string& id) {
+                for (size_t i = 0; i < view->displayList().size(); ++i)
+                    if (view->displayList()[i] >= 0 && view->model()->rows[size_t(view->displayList()[i])].id == id)
+                        return int(i);
+                return -1;
+            };
+            auto pixelsIn = [](const Canvas& c, Rect r) {
+                std::vector<uint32_t> out;
+                for (int y = r.y; y < r.y + r.h; ++y)
+                    for (int x = r.x; x < r.x + r.w; ++x) out.push_back(pixeltest::at(c, x, y));
+                return out;
+            };
+
+            TextRecorder rec;
+            const Canvas c = paintWindow(scale, w, h);
+            // The list's lines for the contact sheet.
+            const Rect list{0, view->dev(view->listRect().y), view->dev(view->listRect().x + view->listRect().w),
+                            view->dev(view->listRect().y + 5 * view->rowPitch() + 4) - view->dev(view->listRect().y)};
+            Canvas lines = pixeltest::paper(list.w, list.h);
+            for (int y = 0; y < list.h; ++y)
+                for (int x = 0; x < list.w; ++x) lines.pixels[size_t(y) * size_t(list.w) + size_t(x)] = pixeltest::at(c, x, list.y + y);
+            sheet.push_back(lines);
+            for (const Entry& e : entries) {
+                const int line = lineOf(e.id);
+                ASSERT_GE(line, 0) << e.id;
+                const tqm::Row& row = view->model()->rows[size_t(view->displayList()[size_t(line)])];
+                const std::string shown = e.shown.empty() ? e.name : e.shown;
+                EXPECT_EQ(row.name, shown) << e.id;
+                const Rect nameCell = cell(line, true), versionCell = cell(line, false);
+                bool sawName = false, sawVersion = false;
+                for (const Drawn& d : rec.texts()) {
+                    const bool cut = d.text.size() > 3 && d.text.compare(d.text.size() - 3, 3, "...") == 0;
+                    const std::string stem = cut ? d.text.substr(0, d.text.size() - 3) : d.text;
+                    const bool isName = !stem.empty() && shown.compare(0, stem.size(), stem) == 0 &&
+                                        (cut || d.text == shown) && d.ink.y >= nameCell.y && d.ink.y < nameCell.y + nameCell.h &&
+                                        d.ink.x < nameCell.x + nameCell.w;
+                    const bool isVersion = d.text.rfind("v", 0) == 0 &&
+                                           (std::string("v") + e.version).compare(0, stem.size(), stem) == 0 &&
+                                           d.ink.y >= nameCell.y && d.ink.y < nameCell.y + nameCell.h;
+                    if (isName) {
+                        sawName = true;
+                        EXPECT_TRUE(pixeltest::inside(d.ink, nameCell)) << e.id << ": " << testsupport::str(d.ink)
+                                                                     << " leaves " << testsupport::str(nameCell);
+                        // Only the 120 characters are too many for the cell, and they are cut.
+                        EXPECT_EQ(cut, e.name.size() > 100) << e.id;
+                    }
+                    if (isVersion) {
+                        sawVersion = true;
+                        EXPECT_TRUE(pixeltest::inside(d.ink, versionCell)) << d.text << ": " << testsupport::str(d.ink)
+                                                                        << " leaves " << testsupport::str(versionCell);
+                    }
+                }
+                EXPECT_TRUE(sawName) << e.id;
+                EXPECT_TRUE(sawVersion) << e.id;
+            }
+            // A tab shows as one space, a character no face has as the replacement mark (which has width),
+            // and in the pixel look an accented letter as its base letter.
+            struct Same {
+                const char* id;
+                std::string as;
+                bool same;
+            };
+            std::vector<Same> sames = {{"t.tab", "Tab here", true},
+                                       {"t.unknown", "Echo \xEF\xBF\xBD Box", true},
+                                       {"t.unknown", "Echo  Box", false},
+                                       {"t.accents", "Unicode Delay AEOA", !skinLook}};
+            for (const Same& k : sames) {
+                const int line = lineOf(k.id);
+                const std::string was = view->model()->rows[size_t(view->displayList()[size_t(line)])].name;
+                const std::vector<uint32_t> before = pixelsIn(c, cell(line, true));
+                renamed(k.id, k.as);
+                const Canvas other = paintWindow(scale, w, h);
+                renamed(k.id, was);
+                EXPECT_EQ(pixelsIn(other, cell(line, true)) == before, k.same) << k.id << " as " << k.as;
+            }
+        }
+    }
+    // A contact sheet for a person: the lines of the six paints one under the other, and twice as big.
+    int sheetW = 0, sheetH = 0;
+    for (const Canvas& c : sheet) sheetW = std::max(sheetW, c.width), sheetH += c.height + 6;
+    Canvas out = pixeltest::paper(sheetW, sheetH);
+    int y0 = 0;
+    for (const Canvas& c : sheet) {
+        for (int y = 0; y < c.height; ++y)
+            for (int k = 0; k < c.width; ++k) out.pixels[size_t(y0 + y) * size_t(out.width) + size_t(k)] = pixeltest::at(c, k, y);
+        y0 += c.height + 6;
+    }
+    EXPECT_TRUE(pixeltest::writePicture(out, "held-out-names.png"));
+    EXPECT_TRUE(pixeltest::writePicture(pixeltest::enlarged(out, 2), "held-out-names@2x.png"));
 }
 
 TEST_F(RowPaint, AListOutrunByTheRowsIsMadeAgainBeforeItIsUsed) {
