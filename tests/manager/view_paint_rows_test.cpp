@@ -387,6 +387,50 @@ TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
     EXPECT_TRUE(pixeltest::writePicture(pixeltest::enlarged(out, 2), "held-out-names@2x.png"));
 }
 
+// The word on a row's pill stays readable whatever the pointer does, on the selected line and on others.
+TEST_F(RowPaint, PillWordsStayLegibleUnderThePointer) {
+    for (const bool skinLook : {true, false}) {
+        catalog.publish(bigCatalog());
+        open(skinLook ? std::vector<std::string>{"--steps", "--look", "tq"} : std::vector<std::string>{"--steps"});
+        std::vector<int> lines;  // display lines of rows with an install pill
+        for (size_t i = 0; i < view->displayList().size() && lines.size() < 2; ++i)
+            if (view->displayList()[i] >= 0 && view->showsPill(view->model()->rows[size_t(view->displayList()[i])]))
+                lines.push_back(int(i));
+        ASSERT_EQ(lines.size(), 2u);
+        view->selectIndex(lines[0]);
+        for (const int line : lines)
+            for (const double scale : {1.0, 2.0})
+                for (const char* state : {"normal", "hover", "pressed"}) {
+                    SCOPED_TRACE(std::string(skinLook ? "skin" : "pixel") + " look, line " + std::to_string(line) +
+                                 (line == lines[0] ? " (selected) " : " ") + state + " at " + scaleName(scale));
+                    const std::string pill = "rowpill:" + std::to_string(line);
+                    view->pointer().hover = std::string(state) == "normal" ? std::nullopt : tqapp::partOf(pill);
+                    view->pointer().pressed = std::string(state) == "pressed" ? tqapp::partOf(pill) : std::nullopt;
+                    TextRecorder rec;
+                    const Canvas c = paintWindow(scale, view->pageWidth(), view->pageHeight());
+                    view->pointer().hover.reset();
+                    view->pointer().pressed.reset();
+                    const Rect box = view->drawnRect(*tqapp::partOf(pill));
+                    const Rect dbox{view->dev(box.x), view->dev(box.y), view->dev(box.x + box.w) - view->dev(box.x),
+                                    view->dev(box.y + box.h) - view->dev(box.y)};
+                    const Drawn* word = nullptr;
+                    for (const Drawn& d : rec.texts())
+                        if ((d.text == "Install" || d.text == "INSTALL") && pixeltest::inside(d.ink, Rect{dbox.x - 2, dbox.y - 2, dbox.w + 4, dbox.h + 4})) word = &d;
+                    ASSERT_NE(word, nullptr);
+                    // Between the word's strokes and the face they lie on, the lightness differs by a good
+                    // part of the range.
+                    int lo = 255, hi = 0;
+                    for (int y = word->ink.y; y < word->ink.y + word->ink.h; ++y)
+                        for (int x = word->ink.x; x < word->ink.x + word->ink.w; ++x) {
+                            const uint32_t p = pixeltest::at(c, x, y);
+                            const int l = int(((p >> 16 & 255) * 3 + (p >> 8 & 255) * 6 + (p & 255)) / 10);
+                            lo = std::min(lo, l), hi = std::max(hi, l);
+                        }
+                    EXPECT_GE(hi - lo, 100) << "lightness from " << lo << " to " << hi;
+                }
+    }
+}
+
 TEST_F(RowPaint, AListOutrunByTheRowsIsMadeAgainBeforeItIsUsed) {
     openBig();
     auto& m = *view->model();
