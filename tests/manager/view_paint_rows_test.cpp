@@ -431,6 +431,80 @@ TEST_F(RowPaint, PillWordsStayLegibleUnderThePointer) {
     }
 }
 
+// With no row selected (after a removal, while loading) the main button and MORE cannot act: they are
+// drawn dimmed, show no pointer looks, and a click on them opens nothing.
+TEST_F(RowPaint, InspectorButtonsWithNoRowAreOffAndDoNothing) {
+    for (const bool skinLook : {true, false}) {
+        catalog.publish(bigCatalog());
+        open(skinLook ? std::vector<std::string>{"--steps", "--look", "tq"} : std::vector<std::string>{"--steps"});
+        auto& m = *view->model();
+        auto paintAs = [&](const std::string& hover, const std::string& pressed) {
+            view->pointer().hover = tqapp::partOf(hover);
+            view->pointer().pressed = tqapp::partOf(pressed);
+            const Canvas c = paintWindow(2.0, view->pageWidth(), view->pageHeight());
+            view->pointer().hover.reset();
+            view->pointer().pressed.reset();
+            return c;
+        };
+        // The brightest pixel of the main button's word.
+        auto wordLight = [&] {
+            TextRecorder rec;
+            const Canvas c = paintAs("", "");
+            const Rect b = view->partRect(*tqapp::partOf("main_pill"));
+            const Rect d{view->dev(b.x), view->dev(b.y), view->dev(b.x + b.w) - view->dev(b.x), view->dev(b.y + b.h) - view->dev(b.y)};
+            int light = -1;
+            for (const Drawn& w : rec.texts())
+                if (w.text == "INSTALL" && pixeltest::inside(w.ink, Rect{d.x - 2, d.y - 4, d.w + 4, d.h + 8}))
+                    for (int y = w.ink.y; y < w.ink.y + w.ink.h; ++y)
+                        for (int x = w.ink.x; x < w.ink.x + w.ink.w; ++x) {
+                            const uint32_t p = pixeltest::at(c, x, y);
+                            light = std::max(light, int(((p >> 16 & 255) * 3 + (p >> 8 & 255) * 6 + (p & 255)) / 10));
+                        }
+            return light;
+        };
+        view->selectIndex(view->displayList()[0] < 0 ? 1 : 0);
+        ASSERT_NE(view->selected(), nullptr);
+        const bool installs = tqapp::upper(view->mainAction().verb) == "INSTALL";
+        const int lit = wordLight();
+        for (const char* when : {"after a removal", "while loading"}) {
+            SCOPED_TRACE(std::string(skinLook ? "skin look " : "pixel look ") + when);
+            const std::vector<tqm::Row> rows = m.rows;
+            if (std::string(when) == "while loading") {
+                m.rows.clear();
+                m.loading = true;
+                view->changed();
+            } else {
+                view->select("");
+            }
+            ASSERT_EQ(view->selected(), nullptr);
+            EXPECT_TRUE(pixeltest::writePicture(paintAs("", ""), std::string("inspector-no-row-") +
+                                                                      (skinLook ? "skin" : "pixel") + ".png"));
+            for (const char* part : {"main_pill", "more"}) {
+                const uint64_t normal = pixeltest::hashOf(paintAs("", ""));
+                EXPECT_EQ(pixeltest::hashOf(paintAs(part, "")), normal) << part << " hovered";
+                EXPECT_EQ(pixeltest::hashOf(paintAs(part, part)), normal) << part << " pressed";
+                const Rect b = view->partRect(*tqapp::partOf(part));
+                lumo::gui::MouseEvent e;
+                e.x = b.x + b.w / 2;
+                e.y = b.y + b.h / 2;
+                view->onMouseDown(e);
+                view->onMouseUp(e);
+                EXPECT_TRUE(editor->popups().empty()) << part << " opened something";
+                EXPECT_FALSE(m.busy);
+            }
+            if (installs) {
+                EXPECT_LT(wordLight(), lit - 40) << "the word is dimmed";
+            }
+            m.loading = false;
+            m.rows = rows;
+            view->changed();
+        }
+        // With a row again, the button answers the pointer.
+        view->selectIndex(view->displayList()[0] < 0 ? 1 : 0);
+        EXPECT_NE(pixeltest::hashOf(paintAs("main_pill", "")), pixeltest::hashOf(paintAs("", "")));
+    }
+}
+
 TEST_F(RowPaint, AListOutrunByTheRowsIsMadeAgainBeforeItIsUsed) {
     openBig();
     auto& m = *view->model();
