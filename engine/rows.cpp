@@ -145,7 +145,8 @@ Row fromEntry(const Plugin& entry) {
     Row row;
     row.id = entry.id;
     // A name with nothing to see is shown as the product's id is when it has left the catalog.
-    const bool blank = std::all_of(entry.name.begin(), entry.name.end(), [](char c) { return uint8_t(c) <= 32 || c == 127; });
+    const bool blank =
+        std::all_of(entry.name.begin(), entry.name.end(), [](char c) { return uint8_t(c) <= 32 || c == 127; });
     row.name = blank ? nameFromId(entry.id) : entry.name;
     row.entry = &entry;
     return row;

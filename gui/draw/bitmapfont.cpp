@@ -171,7 +171,8 @@ void BitmapFont::draw(Canvas& canvas, int x, int y, const std::string& text, con
                 pen += g->adv;
             }
         });
-        if (r > l) probe(text, Rect{clampInt(l), clampInt(t), clampInt(r - l), clampInt(btm - t)}, canvas.clip, clampInt(end));
+        if (r > l)
+            probe(text, Rect{clampInt(l), clampInt(t), clampInt(r - l), clampInt(btm - t)}, canvas.clip, clampInt(end));
     }
     eachChar(*this, text, x, [&](const Shape& s, int64_t pen, size_t) { drawShape(canvas, *this, s, pen, y, colour); });
 }
@@ -181,7 +182,8 @@ void BitmapFont::drawMnemonic(Canvas& canvas, int x, int y, const std::string& t
     eachChar(*this, text, x, [&](const Shape& s, int64_t pen, size_t at) {
         drawShape(canvas, *this, s, pen, y, &colour);
         if (index >= 0 && size_t(index) == at)
-            canvas.fillRect(Rect{clampInt(pen), clampInt(int64_t(y) + underline_pos), s.advance, underline_size}, colour);
+            canvas.fillRect(Rect{clampInt(pen), clampInt(int64_t(y) + underline_pos), s.advance, underline_size},
+                            colour);
     });
 }
 

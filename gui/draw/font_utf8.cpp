@@ -16,9 +16,15 @@ char32_t nextChar(std::string_view text, size_t& i) {
     size_t len = 0;
     unsigned char lo = 0x80, hi = 0xBF;
     char32_t c = 0;
-    if (b0 >= 0xC2 && b0 <= 0xDF) len = 2, c = b0 & 0x1F;
-    else if (b0 >= 0xE0 && b0 <= 0xEF) len = 3, c = b0 & 0x0F, lo = b0 == 0xE0 ? 0xA0 : 0x80, hi = b0 == 0xED ? 0x9F : 0xBF;
-    else if (b0 >= 0xF0 && b0 <= 0xF4) len = 4, c = b0 & 0x07, lo = b0 == 0xF0 ? 0x90 : 0x80, hi = b0 == 0xF4 ? 0x8F : 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2, c = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3, c = b0 & 0x0F;
+        lo = b0 == 0xE0 ? 0xA0 : 0x80, hi = b0 == 0xED ? 0x9F : 0xBF;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4, c = b0 & 0x07;
+        lo = b0 == 0xF0 ? 0x90 : 0x80, hi = b0 == 0xF4 ? 0x8F : 0xBF;
+    }
     size_t k = 1;
     for (; len != 0 && k < len; ++k) {
         if (i + k >= text.size()) break;

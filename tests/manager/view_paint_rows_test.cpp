@@ -37,6 +37,18 @@ protected:
     static bool has(const std::vector<std::string>& v, const std::string& s) {
         return std::find(v.begin(), v.end(), s) != v.end();
     }
+    // A logical rectangle of the view in device pixels.
+    Rect device(Rect r) const {
+        const int x0 = view->dev(r.x), y0 = view->dev(r.y);
+        return {x0, y0, view->dev(r.x + r.w) - x0, view->dev(r.y + r.h) - y0};
+    }
+    static Rect grown(Rect r, int by) { return {r.x - by, r.y - by, r.w + 2 * by, r.h + 2 * by}; }
+    // The lightness (0 to 255) of a canvas pixel.
+    static int lightness(uint32_t p) { return int(((p >> 16 & 255) * 3 + (p >> 8 & 255) * 6 + (p & 255)) / 10); }
+    // The window in the skin look (--look tq) or the pixel look on the catalog last published.
+    void openLook(bool skinLook) {
+        open(skinLook ? std::vector<std::string>{"--steps", "--look", "tq"} : std::vector<std::string>{"--steps"});
+    }
 };
 
 TEST_F(RowPaint, StatusWordsOfEveryStateAndOfJobs) {
@@ -252,9 +264,9 @@ TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
     auto catalogText = [&] {
         std::string plugins;
         for (const Entry& e : entries) {
-            const std::string zip = catalog.file(std::string("plugins/") + e.id + ".zip",
-                                                 testsupport::JobCatalog::pluginZip(std::string(e.id) + ".vst3", "vst3"),
-                                                 std::string(e.id) + ".vst3");
+            const std::string item = std::string(e.id) + ".vst3";
+            const std::string zip =
+                catalog.file("plugins/" + item + ".zip", testsupport::JobCatalog::pluginZip(item, "vst3"), item);
             plugins += std::string(plugins.empty() ? "" : ", ") + "{\"id\": \"" + e.id + "\", \"name\": " +
                        lumo::jsonQuote(e.name) + ", \"version\": \"" + e.version +
                        "\", \"description\": \"-\", \"packages\": {\"vst3\": {\"mac\": " + zip + "}}}";
@@ -269,7 +281,7 @@ TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
     };
     std::vector<Canvas> sheet;
     for (const bool skinLook : {true, false}) {
-        open(skinLook ? std::vector<std::string>{"--steps", "--look", "tq"} : std::vector<std::string>{"--steps"});
+        openLook(skinLook);
         ASSERT_TRUE(view->model()->catalog && view->model()->catalog->ok);
         view->select("");
         for (const double scale : {1.0, 1.5, 2.0}) {
@@ -284,10 +296,13 @@ TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
             auto cell = [&](int line, bool name) {
                 const double top = view->rowFirstY() + line * view->rowPitch() - view->scroll();
                 double x0, x1;
-                if (skinLook) {
+                if (skinLook && name) {
+                    x0 = view->rowFirstX() + lumo::gui::jsonInt(m["row_name_x"], 0);
+                    x1 = view->rowFirstX() + N.x + N.w + shift;
+                } else if (skinLook) {
                     // The version's cell is its recess, a unit inside the layout's box on either side.
-                    x0 = name ? view->rowFirstX() + lumo::gui::jsonInt(m["row_name_x"], 0) : view->rowFirstX() + V.x + 1 + shift;
-                    x1 = name ? view->rowFirstX() + N.x + N.w + shift : x0 + V.w - 2;
+                    x0 = view->rowFirstX() + V.x + 1 + shift;
+                    x1 = x0 + V.w - 2;
                 } else {
                     const Rect c = tqapp::PixelLook::devCol(*view, name ? 0 : 1);
                     x0 = name ? view->rowFirstX() + 111 : c.x;
@@ -316,7 +331,8 @@ TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
                             view->dev(view->listRect().y + 5 * view->rowPitch() + 4) - view->dev(view->listRect().y)};
             Canvas lines = pixeltest::paper(list.w, list.h);
             for (int y = 0; y < list.h; ++y)
-                for (int x = 0; x < list.w; ++x) lines.pixels[size_t(y) * size_t(list.w) + size_t(x)] = pixeltest::at(c, x, list.y + y);
+                for (int x = 0; x < list.w; ++x)
+                    lines.pixels[size_t(y) * size_t(list.w) + size_t(x)] = pixeltest::at(c, x, list.y + y);
             sheet.push_back(lines);
             for (const Entry& e : entries) {
                 const int line = lineOf(e.id);
@@ -329,12 +345,11 @@ TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
                 for (const Drawn& d : rec.texts()) {
                     const bool cut = d.text.size() > 3 && d.text.compare(d.text.size() - 3, 3, "...") == 0;
                     const std::string stem = cut ? d.text.substr(0, d.text.size() - 3) : d.text;
+                    const bool onLine = d.ink.y >= nameCell.y && d.ink.y < nameCell.y + nameCell.h;
                     const bool isName = !stem.empty() && shown.compare(0, stem.size(), stem) == 0 &&
-                                        (cut || d.text == shown) && d.ink.y >= nameCell.y && d.ink.y < nameCell.y + nameCell.h &&
-                                        d.ink.x < nameCell.x + nameCell.w;
+                                        (cut || d.text == shown) && onLine && d.ink.x < nameCell.x + nameCell.w;
                     const bool isVersion = d.text.rfind("v", 0) == 0 &&
-                                           (std::string("v") + e.version).compare(0, stem.size(), stem) == 0 &&
-                                           d.ink.y >= nameCell.y && d.ink.y < nameCell.y + nameCell.h;
+                                           (std::string("v") + e.version).compare(0, stem.size(), stem) == 0 && onLine;
                     if (isName) {
                         sawName = true;
                         EXPECT_TRUE(pixeltest::inside(d.ink, nameCell)) << e.id << ": " << testsupport::str(d.ink)
@@ -380,7 +395,8 @@ TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
     int y0 = 0;
     for (const Canvas& c : sheet) {
         for (int y = 0; y < c.height; ++y)
-            for (int k = 0; k < c.width; ++k) out.pixels[size_t(y0 + y) * size_t(out.width) + size_t(k)] = pixeltest::at(c, k, y);
+            for (int k = 0; k < c.width; ++k)
+                out.pixels[size_t(y0 + y) * size_t(out.width) + size_t(k)] = pixeltest::at(c, k, y);
         y0 += c.height + 6;
     }
     EXPECT_TRUE(pixeltest::writePicture(out, "held-out-names.png"));
@@ -391,7 +407,7 @@ TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
 TEST_F(RowPaint, PillWordsStayLegibleUnderThePointer) {
     for (const bool skinLook : {true, false}) {
         catalog.publish(bigCatalog());
-        open(skinLook ? std::vector<std::string>{"--steps", "--look", "tq"} : std::vector<std::string>{"--steps"});
+        openLook(skinLook);
         std::vector<int> lines;  // display lines of rows with an install pill
         for (size_t i = 0; i < view->displayList().size() && lines.size() < 2; ++i)
             if (view->displayList()[i] >= 0 && view->showsPill(view->model()->rows[size_t(view->displayList()[i])]))
@@ -410,20 +426,17 @@ TEST_F(RowPaint, PillWordsStayLegibleUnderThePointer) {
                     const Canvas c = paintWindow(scale, view->pageWidth(), view->pageHeight());
                     view->pointer().hover.reset();
                     view->pointer().pressed.reset();
-                    const Rect box = view->drawnRect(*tqapp::partOf(pill));
-                    const Rect dbox{view->dev(box.x), view->dev(box.y), view->dev(box.x + box.w) - view->dev(box.x),
-                                    view->dev(box.y + box.h) - view->dev(box.y)};
+                    const Rect box = grown(device(view->drawnRect(*tqapp::partOf(pill))), 2);
                     const Drawn* word = nullptr;
                     for (const Drawn& d : rec.texts())
-                        if ((d.text == "Install" || d.text == "INSTALL") && pixeltest::inside(d.ink, Rect{dbox.x - 2, dbox.y - 2, dbox.w + 4, dbox.h + 4})) word = &d;
+                        if ((d.text == "Install" || d.text == "INSTALL") && pixeltest::inside(d.ink, box)) word = &d;
                     ASSERT_NE(word, nullptr);
                     // Between the word's strokes and the face they lie on, the lightness differs by a good
                     // part of the range.
                     int lo = 255, hi = 0;
                     for (int y = word->ink.y; y < word->ink.y + word->ink.h; ++y)
                         for (int x = word->ink.x; x < word->ink.x + word->ink.w; ++x) {
-                            const uint32_t p = pixeltest::at(c, x, y);
-                            const int l = int(((p >> 16 & 255) * 3 + (p >> 8 & 255) * 6 + (p & 255)) / 10);
+                            const int l = lightness(pixeltest::at(c, x, y));
                             lo = std::min(lo, l), hi = std::max(hi, l);
                         }
                     EXPECT_GE(hi - lo, 100) << "lightness from " << lo << " to " << hi;
@@ -436,7 +449,7 @@ TEST_F(RowPaint, PillWordsStayLegibleUnderThePointer) {
 TEST_F(RowPaint, InspectorButtonsWithNoRowAreOffAndDoNothing) {
     for (const bool skinLook : {true, false}) {
         catalog.publish(bigCatalog());
-        open(skinLook ? std::vector<std::string>{"--steps", "--look", "tq"} : std::vector<std::string>{"--steps"});
+        openLook(skinLook);
         auto& m = *view->model();
         auto paintAs = [&](const std::string& hover, const std::string& pressed) {
             view->pointer().hover = tqapp::partOf(hover);
@@ -450,16 +463,13 @@ TEST_F(RowPaint, InspectorButtonsWithNoRowAreOffAndDoNothing) {
         auto wordLight = [&] {
             TextRecorder rec;
             const Canvas c = paintAs("", "");
-            const Rect b = view->partRect(*tqapp::partOf("main_pill"));
-            const Rect d{view->dev(b.x), view->dev(b.y), view->dev(b.x + b.w) - view->dev(b.x), view->dev(b.y + b.h) - view->dev(b.y)};
+            const Rect box = grown(device(view->partRect(*tqapp::partOf("main_pill"))), 4);
             int light = -1;
             for (const Drawn& w : rec.texts())
-                if (w.text == "INSTALL" && pixeltest::inside(w.ink, Rect{d.x - 2, d.y - 4, d.w + 4, d.h + 8}))
+                if (w.text == "INSTALL" && pixeltest::inside(w.ink, box))
                     for (int y = w.ink.y; y < w.ink.y + w.ink.h; ++y)
-                        for (int x = w.ink.x; x < w.ink.x + w.ink.w; ++x) {
-                            const uint32_t p = pixeltest::at(c, x, y);
-                            light = std::max(light, int(((p >> 16 & 255) * 3 + (p >> 8 & 255) * 6 + (p & 255)) / 10));
-                        }
+                        for (int x = w.ink.x; x < w.ink.x + w.ink.w; ++x)
+                            light = std::max(light, lightness(pixeltest::at(c, x, y)));
             return light;
         };
         view->selectIndex(view->displayList()[0] < 0 ? 1 : 0);
@@ -521,7 +531,8 @@ TEST_F(RowPaint, AListOutrunByTheRowsIsMadeAgainBeforeItIsUsed) {
 
 TEST_F(RowPaint, UpperCaseAndNameOrderReadLatinLetters) {
     EXPECT_EQ(tqapp::upper("\xe9" "t\xe9 \xff"), "\xe9" "T\xe9 \xff");  // bytes that are no UTF-8 stay
-    EXPECT_EQ(tqapp::upper("d\xc3\xa9l\xc3\xa0y \xc5\x93 \xc3\x9f \xc3\xbf"), "D\xc3\x89L\xc3\x80Y \xc5\x92 \xc3\x9f \xc5\xb8");
+    EXPECT_EQ(tqapp::upper("d\xc3\xa9l\xc3\xa0y \xc5\x93 \xc3\x9f \xc3\xbf"),
+              "D\xc3\x89L\xc3\x80Y \xc5\x92 \xc3\x9f \xc5\xb8");
     rowsInStates({State::Absent, State::Absent, State::Absent, State::Absent, State::Absent});
     auto& rows = view->model()->rows;
     const std::vector<std::string> names = {"\xc3\x9cn\xc3\xaf" "code", "zeta", "Alpha", "\xc3\xa9" "cho", "tape"};
