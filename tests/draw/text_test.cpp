@@ -215,24 +215,6 @@ TEST(Utf8, DecodesWellFormedAndMarksTheRest) {
         for (size_t i = 0; i < k.in.size();) got += nextChar(k.in, i);
         EXPECT_EQ(got, k.out) << k.what;
     }
-    for (char32_t c : {U'A', U'\u00E9', U'\u20AC', U'\U0001D11E'}) {
-        size_t i = 0;
-        EXPECT_EQ(nextChar(utf8Of(c), i), c);
-    }
-    EXPECT_EQ(utf8Of(0xD800), "");
-}
-
-TEST(Utf8, FoldedKeysSortAsAReaderExpects) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"\xC3\x9Cn\xC3\xAF" "code D\xC3\xA9l\xC3\xA0y", "UNICODE DELAY"},
-        {"\xC3\x86\xC3\x98\xC3\x85 stra\xC3\x9F" "e", "AEOA STRASSE"},
-        {"\xC5\x81\xC3\xB3" "d\xC5\xBA \xC5\x92uvre \xC4\xB2", "LODZ OEUVRE IJ"},
-        {"a\xC3\x97" "b \xE2\x82\xAC", "A\xC3\x97" "B \xE2\x82\xAC"},  // no letters: kept
-        {"\xFF", "\xEF\xBF\xBD"},
-    };
-    for (const auto& [in, out] : cases) EXPECT_EQ(foldedKey(in), out) << in;
-    EXPECT_LT(foldedKey("\xC3\x9C" "ber"), foldedKey("Vox"));
-    EXPECT_LT(foldedKey("tape"), foldedKey("\xC3\x9C" "ber"));
 }
 
 // Whatever the text, every character shows: letters the font lacks as their base letters or a
@@ -254,20 +236,16 @@ TEST(BitmapFont, EveryCharacterShows) {
     const Case cases[] = {
         {"tab and controls as a space", &t.font, "A\tB\x01\xC2\x85" "A", 4 + 2 + 5 + 2 + 2 + 4, "A B  A"},
         {"accented letters as their base", &t.font, "\xC3\x81\xC3\x84\xC4\x80.", 4 * 3 + 2, "AAA."},
-        {"a pair for one letter", &t.font, "\xC3\x86", 4, "A"},  // E is not in the font
         {"combining accent left off", &t.font, "A\xCC\x88", 4, "A"},
         {"no mark in the font: a box", &t.font, "\xE2\x82\xAC", 4, ""},
         {"the font's question mark", &withMark, "\xE2\x82\xAC" "x", 12, "??"},
         {"the font's replacement mark", &withReplacement, "x\xFF", 14, ""},
-        {"empty", &t.font, "", 0, ""},
     };
     for (const Case& k : cases) {
         EXPECT_EQ(k.font->width(k.text), k.width) << k.what;
         Canvas drawn = makeCanvas(60, 20);
         k.font->draw(drawn, 2, 12, k.text, nullptr);
-        if (k.width > 0) {
-            EXPECT_GT(countNot(drawn, 0), 0) << k.what;
-        }
+        EXPECT_GT(countNot(drawn, 0), 0) << k.what;
         if (!k.drawnAs.empty()) {
             Canvas want = makeCanvas(60, 20);
             k.font->draw(want, 2, 12, k.drawnAs, nullptr);
