@@ -178,9 +178,14 @@ public:
     // is drawn; empty when the table does not list it.
     lumo::gui::Rect partRect(const MainId& id) const;
     lumo::gui::Rect drawnRect(const MainId& id) const;
-    // Pointer looks of a part: hot when hovered with nothing pressed, held when pressed and hovered.
-    bool hot(const MainId& id) const { return pointer_.isHover(id) && !pointer_.pressed; }
-    bool held(const MainId& id) const { return pointer_.isHeld(id); }
+    // Pointer looks of a part: hot when hovered with nothing pressed, held when pressed and hovered;
+    // a part that is not enabled is neither.
+    bool hot(const MainId& id) const { return pointer_.isHover(id) && !pointer_.pressed && enabled(id); }
+    bool held(const MainId& id) const { return pointer_.isHeld(id) && enabled(id); }
+    // Whether a click on the part can act: the main button and MORE need a selected row.
+    bool enabled(const MainId& id) const;
+    // The skin look's brightness for a part that cannot act or cannot be chosen.
+    static constexpr double kOffGain = 0.45;
 
     // ---- 8. job plans (job_plans.cpp)
     void openInstall();
@@ -405,6 +410,7 @@ std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& ho
 const lumo::gui::Assets& managerSkin();
 // "VST3", "CLAP", "STANDALONE" for "app", "AU" for every other key.
 const char* formatTitle(const std::string& format);
+// Capitals of ASCII and Latin letters; bytes that are no UTF-8 are kept as they are.
 std::string upper(std::string s);
 // Starts a program (the first word, looked up on PATH) with the other words, without waiting;
 // false when it cannot be started.
