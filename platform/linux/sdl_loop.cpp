@@ -168,7 +168,8 @@ void SdlWindow::windowEvent(const SDL_WindowEvent& e) {
 
 void SdlWindow::sizeChanged() {
     dirty_ = true;
-    if (!window_ || !resizable_) return;
+    // An embedded window passes every size its host gives on: the editor decides whether it follows.
+    if (!window_ || !(resizable_ || (x11_ && x11_->embedded()))) return;
     int w = 0, h = 0;
     SDL_GetWindowSize(window_, &w, &h);
     // SDL units to points: ratio device pixels a unit, scale device pixels a point.

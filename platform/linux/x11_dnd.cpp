@@ -88,8 +88,8 @@ void answerPosition(X11Link::State& s) {
         over = s.editor->dragOver(in.x, in.y, in.paths, shift, control, alt);
         if (alive.expired()) return;
     }
-    in.accepted = over;
     in.answer = answerOperation(in.ops, over, over && s.editor->dropAnswer());
+    in.accepted = in.answer != 0;
     // Bit 1: positions keep coming while the pointer stays inside the window.
     s.send(in.source, s.xdndStatus, long(s.window), (in.answer ? 1 : 0) | 2, 0, 0, long(actionOf(s, in.answer)));
     ErrorTrap::take(s.d);
@@ -500,7 +500,7 @@ void finishDrag(X11Link::State& s, bool dropped, int32_t operation) {
     XUngrabPointer(s.d, CurrentTime);
     XUngrabKeyboard(s.d, CurrentTime);
     if (out.imageWindow) XDestroyWindow(s.d, out.imageWindow);
-    XFlush(s.d);
+    syncSdlPointer(s);
     std::function<void(const gui::DragResult&)> done = std::move(out.done);
     std::vector<std::string> paths = std::move(out.paths);
     out = {};

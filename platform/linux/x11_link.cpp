@@ -128,6 +128,41 @@ void X11Link::State::send(Window to, Atom type, long l0, long l1, long l2, long 
     XSendEvent(d, to, False, NoEventMask, &e);
 }
 
+void syncSdlPointer(X11Link::State& s) {
+    Window r = 0, c = 0;
+    int rx = 0, ry = 0, wx = 0, wy = 0;
+    unsigned mask = 0;
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(s.d, s.window, &a) || !XQueryPointer(s.d, s.window, &r, &c, &rx, &ry, &wx, &wy, &mask))
+        return;
+    bool inside = wx >= 0 && wy >= 0 && wx < a.width && wy < a.height;
+    XEvent e{};
+    if (inside) {
+        e.xmotion.type = MotionNotify;
+        e.xmotion.window = s.window;
+        e.xmotion.root = s.root;
+        e.xmotion.x = wx;
+        e.xmotion.y = wy;
+        e.xmotion.x_root = rx;
+        e.xmotion.y_root = ry;
+        e.xmotion.state = mask;
+        e.xmotion.same_screen = True;
+    } else {
+        e.xcrossing.type = LeaveNotify;
+        e.xcrossing.window = s.window;
+        e.xcrossing.root = s.root;
+        e.xcrossing.x = wx;
+        e.xcrossing.y = wy;
+        e.xcrossing.x_root = rx;
+        e.xcrossing.y_root = ry;
+        e.xcrossing.mode = NotifyNormal;
+        e.xcrossing.detail = NotifyNonlinear;
+        e.xcrossing.same_screen = True;
+    }
+    XSendEvent(s.d, s.window, False, inside ? PointerMotionMask : LeaveWindowMask, &e);
+    XFlush(s.d);
+}
+
 X11Link::X11Link(std::unique_ptr<State> s) : s_(std::move(s)) {}
 
 X11Link::~X11Link() {
@@ -277,6 +312,8 @@ bool X11Link::embed(unsigned long parent) {
     s.host = Window(parent);
     return true;
 }
+
+bool X11Link::embedded() const { return s_->host != 0; }
 
 bool X11Link::moveWithPointer() {
     State& s = *s_;

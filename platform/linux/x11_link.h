@@ -64,6 +64,7 @@ public:
     // Makes the window a child of the host window `parent` (an X window id); false when that does
     // not exist. The window follows the host's size and takes the keyboard when the host gets it.
     bool embed(unsigned long parent);
+    bool embedded() const;
     // Asks the window manager to move the window with the held button; false when none is held.
     bool moveWithPointer();
     // Drags files out of the window with the held button; `done` hears how it ended, once. False

@@ -91,6 +91,9 @@ struct X11Link::State {
 bool dndEvent(X11Link::State& s, XEvent& e);
 // Ends the running drag out of the window with a result for its callback.
 void finishDrag(X11Link::State& s, bool dropped, int32_t operation);
+// Tells SDL where the pointer is after a grab of the link's took it away: SDL ignores the
+// crossings a grab makes and would otherwise take the pointer for still being where it left.
+void syncSdlPointer(X11Link::State& s);
 // A drop the target has not finished for a while.
 bool dropOverdue(const X11Link::State& s);
 
