@@ -166,8 +166,9 @@ void syncSdlPointer(X11Link::State& s) {
 X11Link::X11Link(std::unique_ptr<State> s) : s_(std::move(s)) {}
 
 X11Link::~X11Link() {
+    // A drag still running ends with the connection (its grabs go with it); its callback is not
+    // called, since what it would reach may be going too.
     if (!s_->d) return;
-    if (s_->out.active && s_->out.done) s_->out.done(gui::DragResult{});
     if (s_->out.imageWindow) XDestroyWindow(s_->d, s_->out.imageWindow);
     XDestroyWindow(s_->d, s_->proxy);
     ErrorTrap::take(s_->d);

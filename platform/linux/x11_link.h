@@ -67,8 +67,9 @@ public:
     bool embedded() const;
     // Asks the window manager to move the window with the held button; false when none is held.
     bool moveWithPointer();
-    // Drags files out of the window with the held button; `done` hears how it ended, once. False
-    // (and `done` not called) when no drag can start: no button held, another drag running.
+    // Drags files out of the window with the held button; `done` hears how it ended, once, unless
+    // the window goes first. False (and `done` not called) when no drag can start: no button held,
+    // another drag running.
     bool startFileDrag(const std::vector<std::string>& paths, const gui::DragImage& image, bool move,
                        std::function<void(const gui::DragResult&)> done);
     void updateFileDrag(const gui::DragImage& image);
