@@ -128,6 +128,23 @@ void X11Link::State::send(Window to, Atom type, long l0, long l1, long l2, long 
     XSendEvent(d, to, False, NoEventMask, &e);
 }
 
+namespace {
+
+// A pointer event for SDL's window at a root point, as the server would make it.
+template <class Event>
+void placePointerEvent(const X11Link::State& s, Event& e, int rootX, int rootY, int type) {
+    Window child = 0;
+    XTranslateCoordinates(s.d, s.root, s.window, rootX, rootY, &e.x, &e.y, &child);
+    e.type = type;
+    e.window = s.window;
+    e.root = s.root;
+    e.x_root = rootX;
+    e.y_root = rootY;
+    e.same_screen = True;
+}
+
+}  // namespace
+
 void syncSdlPointer(X11Link::State& s) {
     Window r = 0, c = 0;
     int rx = 0, ry = 0, wx = 0, wy = 0;
@@ -138,26 +155,12 @@ void syncSdlPointer(X11Link::State& s) {
     bool inside = wx >= 0 && wy >= 0 && wx < a.width && wy < a.height;
     XEvent e{};
     if (inside) {
-        e.xmotion.type = MotionNotify;
-        e.xmotion.window = s.window;
-        e.xmotion.root = s.root;
-        e.xmotion.x = wx;
-        e.xmotion.y = wy;
-        e.xmotion.x_root = rx;
-        e.xmotion.y_root = ry;
+        placePointerEvent(s, e.xmotion, rx, ry, MotionNotify);
         e.xmotion.state = mask;
-        e.xmotion.same_screen = True;
     } else {
-        e.xcrossing.type = LeaveNotify;
-        e.xcrossing.window = s.window;
-        e.xcrossing.root = s.root;
-        e.xcrossing.x = wx;
-        e.xcrossing.y = wy;
-        e.xcrossing.x_root = rx;
-        e.xcrossing.y_root = ry;
+        placePointerEvent(s, e.xcrossing, rx, ry, LeaveNotify);
         e.xcrossing.mode = NotifyNormal;
         e.xcrossing.detail = NotifyNonlinear;
-        e.xcrossing.same_screen = True;
     }
     XSendEvent(s.d, s.window, False, inside ? PointerMotionMask : LeaveWindowMask, &e);
     XFlush(s.d);
@@ -344,21 +347,11 @@ void X11Link::letSdlButtonGo(int button, int rootX, int rootY) {
     // The press SDL saw gets its release now: the window manager or the drag takes the real one,
     // and SDL would otherwise take the next press for the same button as no change.
     State& s = *s_;
-    int wx = 0, wy = 0;
-    Window child = 0;
-    XTranslateCoordinates(s.d, s.root, s.window, rootX, rootY, &wx, &wy, &child);
     XEvent e{};
-    e.xbutton.type = ButtonRelease;
-    e.xbutton.window = s.window;
-    e.xbutton.root = s.root;
+    placePointerEvent(s, e.xbutton, rootX, rootY, ButtonRelease);
     e.xbutton.time = CurrentTime;
-    e.xbutton.x = wx;
-    e.xbutton.y = wy;
-    e.xbutton.x_root = rootX;
-    e.xbutton.y_root = rootY;
     e.xbutton.state = Button1Mask << (button - 1);
     e.xbutton.button = unsigned(button);
-    e.xbutton.same_screen = True;
     XSendEvent(s.d, s.window, False, ButtonReleaseMask, &e);
     // SDL's connection holds the pointer since the press: it lets go, so the other side can take it.
     XUngrabPointer(s.sdlDisplay, CurrentTime);

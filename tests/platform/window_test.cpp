@@ -34,6 +34,14 @@ struct Scene {
         rec = ed->root()->add(std::move(r));
     }
 
+    // A caption along the top edge.
+    void addCaption() {
+        auto caption = std::make_unique<Widget>();
+        caption->bounds = Rect{0, 0, 160, 4};
+        caption->windowPart = kWindowPartCaption;
+        ed->root()->add(std::move(caption));
+    }
+
     // A widget of the test's own in the free corner to the right of the recorder.
     template <class T>
     T* corner() {
@@ -265,10 +273,7 @@ TEST(Window, UserResizeReachesTheEditorWithinItsLimits) {
 
 TEST(Window, CaptionsDragTheWindowWithOrWithoutTheSystemFrame) {
     Scene s;
-    auto caption = std::make_unique<Widget>();
-    caption->bounds = Rect{0, 0, 160, 4};
-    caption->windowPart = kWindowPartCaption;
-    s.ed->root()->add(std::move(caption));
+    s.addCaption();
     SdlWindow* w = openWindow(*s.ed);
     LUMO_NEED_WINDOW(w);
     for (bool custom : {false, true}) {
@@ -594,10 +599,7 @@ public:
 TEST(Window, WindowManagerMovesOnRequestAndCaptionDoubleClicksMaximize) {
     Scene s;
     s.corner<Mover>();
-    auto caption = std::make_unique<Widget>();
-    caption->bounds = Rect{0, 0, 160, 4};
-    caption->windowPart = kWindowPartCaption;
-    s.ed->root()->add(std::move(caption));
+    s.addCaption();
     SdlWindow* w = openWindow(*s.ed);
     LUMO_NEED_WINDOW(w);
     LUMO_NEED_XDOTOOL;
