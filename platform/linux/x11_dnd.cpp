@@ -120,6 +120,13 @@ void incoming(X11Link::State& s, const XClientMessageEvent& m) {
     auto& in = s.in;
     Window source = Window(m.data.l[0]);
     if (m.message_type == s.xdndEnter) {
+        if (in.source) {
+            // A drag that never left (its source gone): the editor forgets its target first.
+            std::weak_ptr<bool> alive = s.alive;
+            in = {};
+            s.editor->dragLeave();
+            if (alive.expired()) return;
+        }
         in = {};
         in.source = source;
         in.version = int((unsigned long)(m.data.l[1]) >> 24);

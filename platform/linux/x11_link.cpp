@@ -183,6 +183,8 @@ std::unique_ptr<X11Link> X11Link::open(SDL_Window* window, gui::Editor& editor, 
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
     if (!window || !SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return nullptr;
+    // What SDL still holds back (its own drop target switched off, say) reaches the server first.
+    XSync(info.info.x11.display, False);
     Display* d = XOpenDisplay(XDisplayString(info.info.x11.display));
     if (!d) return nullptr;
     ErrorTrap::watch(d);

@@ -108,30 +108,4 @@ TEST(Input, UriListsCarryLocalPathsOnly) {
     EXPECT_EQ(pathsFromUriList(list), paths);
 }
 
-TEST(Input, PinchStepsBecomeMagnifyFactorsAgainstTheStepBefore) {
-    using lumo::gui::kPhaseBegan;
-    using lumo::gui::kPhaseChanged;
-    using lumo::gui::kPhaseEnded;
-    double last = 7.0;  // whatever an earlier gesture left
-    struct Case {
-        int phase;
-        double scale;
-        float factor;
-    };
-    for (const Case& c : std::vector<Case>{{kPhaseBegan, 1.0, 1.0f},
-                                           {kPhaseChanged, 1.25, 1.25f},
-                                           {kPhaseChanged, 1.5, 1.2f},
-                                           {kPhaseChanged, 0.75, 0.5f},
-                                           {kPhaseEnded, 0.0, 1.0f}}) {
-        PinchStep step;
-        step.phase = c.phase;
-        step.scale = c.scale;
-        step.alt = true;
-        lumo::gui::MagnifyEvent e = magnifyOf(step, last);
-        EXPECT_FLOAT_EQ(e.factor, c.factor) << c.scale;
-        EXPECT_EQ(e.phase, c.phase);
-        EXPECT_TRUE(e.option && !e.command && !e.shift);
-    }
-}
-
 }  // namespace
