@@ -60,6 +60,7 @@ SdlWindow::~SdlWindow() {
 
 void SdlWindow::destroyWindow() {
     if (!window_) return;
+    if (x11_ && x11_->hostGone()) SDL_PumpEvents();  // SDL takes in that the window is gone
     x11_.reset();
     SDL_SetWindowHitTest(window_, nullptr, nullptr);
     SDL_DestroyWindow(window_);

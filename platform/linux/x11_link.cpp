@@ -3,6 +3,7 @@
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "platform/linux/sdl_input.h"
 #include "platform/linux/x11_pinch.h"
@@ -18,6 +19,7 @@ constexpr long kMoveResizeMove = 8;  // the move direction of the window manager
 
 std::mutex g_trapMutex;
 std::map<Display*, int> g_trapped;  // the link's connections and their error counts
+std::vector<std::pair<Display*, XID>> g_guarded;
 XErrorHandler g_before = nullptr;
 bool g_installed = false;
 
@@ -29,24 +31,37 @@ int trapErrors(Display* d, XErrorEvent* e) {
             ++it->second;
             return 0;
         }
+        for (const auto& [display, id] : g_guarded)
+            if (display == d && id == e->resourceid) return 0;
     }
     return g_before ? g_before(d, e) : 0;
+}
+
+// With the trap's lock held.
+void installTrap() {
+    if (!g_installed) {
+        g_before = XSetErrorHandler(trapErrors);
+        g_installed = true;
+    }
 }
 
 }  // namespace
 
 void ErrorTrap::watch(Display* d) {
     std::lock_guard<std::mutex> lock(g_trapMutex);
-    if (!g_installed) {
-        g_before = XSetErrorHandler(trapErrors);
-        g_installed = true;
-    }
+    installTrap();
     g_trapped[d] = 0;
 }
 
 void ErrorTrap::unwatch(Display* d) {
     std::lock_guard<std::mutex> lock(g_trapMutex);
     g_trapped.erase(d);
+}
+
+void ErrorTrap::guard(Display* d, Window w) {
+    std::lock_guard<std::mutex> lock(g_trapMutex);
+    installTrap();
+    g_guarded.emplace_back(d, w);
 }
 
 int ErrorTrap::take(Display* d) {
@@ -287,8 +302,16 @@ void X11Link::dispatch(void* xevent) {
         } else if (e.type == FocusIn && e.xfocus.detail != NotifyInferior && e.xfocus.detail != NotifyPointer) {
             XSetInputFocus(s.d, s.window, RevertToParent, CurrentTime);
             ErrorTrap::take(s.d);
-        } else if (e.type == DestroyNotify) {
-            s.host = 0;
+        } else if (e.type == DestroyNotify && e.xdestroywindow.window == s.host) {
+            // The window went with its host. SDL learns it as an unmap (it never sees the real one):
+            // it would otherwise wait for one forever when it hides or destroys the window.
+            s.hostGone = true;
+            XEvent u{};
+            u.xunmap.type = UnmapNotify;
+            u.xunmap.display = s.sdlDisplay;
+            u.xunmap.event = s.window;
+            u.xunmap.window = s.window;
+            XPutBackEvent(s.sdlDisplay, &u);
         }
     }
 }
@@ -316,10 +339,13 @@ bool X11Link::embed(unsigned long parent) {
     XReparentWindow(s.d, s.window, Window(parent), 0, 0);
     if (ErrorTrap::take(s.d) != 0) return false;
     s.host = Window(parent);
+    ErrorTrap::guard(s.sdlDisplay, s.window);
     return true;
 }
 
 bool X11Link::embedded() const { return s_->host != 0; }
+
+bool X11Link::hostGone() const { return s_->hostGone; }
 
 bool X11Link::moveWithPointer() {
     State& s = *s_;

@@ -65,6 +65,8 @@ public:
     // not exist. The window follows the host's size and takes the keyboard when the host gets it.
     bool embed(unsigned long parent);
     bool embedded() const;
+    // The host window went away while the window was embedded in it (and the window with it).
+    bool hostGone() const;
     // Asks the window manager to move the window with the held button; false when none is held.
     bool moveWithPointer();
     // Drags files out of the window with the held button; `done` hears how it ended, once, unless

@@ -17,6 +17,10 @@ public:
     static void unwatch(Display* d);
     // Errors on `d` since the last call (after a round trip that collects them).
     static int take(Display* d);
+    // Errors about window `w` on another connection (SDL's) are none either, for the life of the
+    // process: an embedded window dies with its host, whenever the host decides, and the requests
+    // SDL makes of it afterwards fail.
+    static void guard(Display* d, Window w);
 };
 
 struct X11Link::State {
@@ -33,6 +37,7 @@ struct X11Link::State {
     double pinchScale = 1.0;
     bool pinching = false;
     Window host = 0;  // the host window the window is embedded in
+    bool hostGone = false;
 
     // Atoms.
     Atom xdndAware, xdndProxy, xdndEnter, xdndPosition, xdndStatus, xdndLeave, xdndDrop, xdndFinished,

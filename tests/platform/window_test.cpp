@@ -689,6 +689,14 @@ TEST(Window, AttachEmbedsInAHostWindowAndFollowsIt) {
     w->runFor(3.0, [&] { return w->windowActive() && host.focused() == id; });
     EXPECT_EQ(host.focused(), id);
     EXPECT_TRUE(w->windowActive());
+    // A host that closes its window first: the editor's window went with it, and painting into it
+    // is no failure of the program.
+    host.destroy();
+    s.rec->fill = 0xFF10A040u;
+    s.rec->repaint();
+    s.ed->paintSoon();
+    w->runFor(0.3);
+    EXPECT_TRUE(w->x11()->hostGone());
     // No host: nothing to attach to.
     for (unsigned long bad : {host.goneId(), 0ul}) {
         Scene other;

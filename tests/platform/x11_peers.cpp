@@ -352,6 +352,13 @@ void HostWindow::resize(int w, int h) {
     XSync(d, False);
 }
 
+void HostWindow::destroy() {
+    auto* d = static_cast<Display*>(display_);
+    XDestroyWindow(d, window_);
+    XSync(d, False);
+    window_ = 0;
+}
+
 void HostWindow::focus(bool on) {
     auto* d = static_cast<Display*>(display_);
     XSetInputFocus(d, on ? window_ : None, RevertToNone, CurrentTime);

@@ -91,6 +91,8 @@ public:
     ~HostWindow();
     unsigned long id() const { return window_; }
     void resize(int w, int h);
+    // Closes the host window, as a host that forgets to detach first does.
+    void destroy();
     // Gives the keyboard to the host window, or to nobody.
     void focus(bool on);
     // The parent of a window, its size and the window with the keyboard.
