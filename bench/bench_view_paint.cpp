@@ -37,7 +37,7 @@ std::unique_ptr<tqapp::ManagerView> makeView() {
         picture.w = 136;
         picture.h = 24;
         picture.pixels.assign(size_t(picture.w) * size_t(picture.h), 0xFF405060u + uint32_t(i));
-        view->model()->pictures[r.id].row["2x"] = std::move(picture);
+        view->model()->pictures.give(r.id, tqapp::art::Kind::Row, "2x", std::move(picture));
     }
     view->setSize(view->minimumWidth(), view->pageHeight());
     view->changed();

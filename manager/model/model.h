@@ -1,7 +1,7 @@
 #pragma once
 // The manager's state object, owned by the main window and touched only on the UI thread.
 //
-//   Art, Model::Loaded     pictures of the catalog entries and what one catalog load hands over
+//   Model::Loaded          what one catalog load hands over
 //   Model fields           configuration, catalog, receipts, rows, pictures, the job and its outcome
 //   loading                start, reload, fetch (worker), apply, refresh, setLayout   (model.cpp)
 //   queries                updates, busyWith, managerUpdate, managerRequired          (model.cpp)
@@ -41,7 +41,6 @@ public:
     // What one catalog load hands to the UI thread.
     struct Loaded {
         std::shared_ptr<tqm::LoadedCatalog> catalog;  // never null
-        std::map<std::string, Art> pictures;          // by catalog id; empty when the catalog did not load
     };
 
     Model(Config config, std::shared_ptr<lumo::gui::UiQueue> queue, std::function<void()> onChange);
@@ -57,7 +56,7 @@ public:
     std::string receiptError;                     // why the last receipt read in refresh failed
     std::vector<tqm::Row> rows;                   // as tqm::deriveRows orders them
     uint32_t rowsGeneration = 0;                  // counts every replacement of rows
-    std::map<std::string, Art> pictures;          // by catalog id
+    art::Pictures pictures;                       // of the applied catalog, decoded as rows draw them
 
     bool busy = false;                    // a job runs
     std::map<std::string, int32_t> jobIds;  // ids of the running job's tasks
@@ -77,10 +76,12 @@ public:
     void start();
     // Another catalog load, unless a load or a job runs.
     void reload();
-    // The catalog load itself: catalog, signature, pictures. Any thread; touches no model.
+    // The catalog load itself: catalog and signature. Any thread; touches no model.
     static std::shared_ptr<Loaded> fetch(const Config& config);
     // Takes a load's result.
     void apply(const std::shared_ptr<Loaded>& loaded);
+    // The load's worker fetched pictures the cache lacked: rows that had none try again.
+    void picturesArrived();
     // Reads both receipts again and derives the rows.
     void refresh();
     // Changes the install layout; false (nothing done) while a job runs.
@@ -104,6 +105,7 @@ public:
 
 private:
     void startLoad();
+    std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);  // gone with the model
     // The receipt files the kept receipts were read from: a failed read of another file (a new
     // scope or root) must not leave the old scope's items standing as installed here.
     std::string receiptFrom_, appsReceiptFrom_;

@@ -153,6 +153,15 @@ protected:
     bool loaded() {
         return pumpUntil([this] { return !model->loading; });
     }
+    // A picture of the loaded catalog once the load's worker has it in the cache; null after ten seconds.
+    const lumo::gui::Bitmap* picture(const std::string& id, tqapp::art::Kind kind, const std::string& key) {
+        const lumo::gui::Bitmap* b = nullptr;
+        pumpUntil([&] {
+            model->pictures.arrived();
+            return (b = model->pictures.get(id, kind, key, 1 << 14, 1 << 14)) != nullptr;
+        });
+        return b;
+    }
 
     // Runs a job to its end.
     bool runJob(std::vector<tqm::Task> tasks, const std::string& title = "Job", const std::string& done = "Done") {
