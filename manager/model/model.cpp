@@ -56,19 +56,23 @@ void Model::startLoad() {
         apply(loaded);
         return;
     }
+    fetchingPictures = true;
     // The pictures' word may come after the model has gone (tests replace models on one queue): it
     // reaches the model only while the model's token lives.
     std::thread([copy = config, q = queue, model = this, token = std::weak_ptr<const bool>(alive_)] {
         std::shared_ptr<Loaded> loaded = fetch(copy);
         if (q) q->post([model, loaded] { model->apply(loaded); });
-        if (fetchPictures(copy, *loaded->catalog) && q)
-            q->post([model, token] {
-                if (token.lock()) model->picturesArrived();
+        const bool arrived = fetchPictures(copy, *loaded->catalog);
+        if (q)
+            q->post([model, token, arrived] {
+                if (token.lock()) model->picturesFetched(arrived);
             });
     }).detach();
 }
 
-void Model::picturesArrived() {
+void Model::picturesFetched(bool arrived) {
+    fetchingPictures = false;
+    if (!arrived) return;
     pictures.arrived();
     if (onChange) onChange();
 }

@@ -50,6 +50,7 @@ public:
     std::function<void()> onChange;
 
     bool loading = true;                          // a catalog load is under way
+    bool fetchingPictures = false;                // its worker still fetches pictures (after the rows)
     std::shared_ptr<tqm::LoadedCatalog> catalog;  // the last load applied, good or not; null before
     tqm::Receipt receipt;                         // "installed.json" of the layout's scope
     tqm::Receipt appsReceipt;                     // "apps.json" of the layout's scope
@@ -80,8 +81,9 @@ public:
     static std::shared_ptr<Loaded> fetch(const Config& config);
     // Takes a load's result.
     void apply(const std::shared_ptr<Loaded>& loaded);
-    // The load's worker fetched pictures the cache lacked: rows that had none try again.
-    void picturesArrived();
+    // The load's worker is done with the pictures the cache lacked; when some arrived, rows that had
+    // none try again.
+    void picturesFetched(bool arrived);
     // Reads both receipts again and derives the rows.
     void refresh();
     // Changes the install layout; false (nothing done) while a job runs.

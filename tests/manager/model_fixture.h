@@ -150,17 +150,13 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
+    // The catalog is applied and the load's worker has fetched the pictures.
     bool loaded() {
-        return pumpUntil([this] { return !model->loading; });
+        return pumpUntil([this] { return !model->loading && !model->fetchingPictures; });
     }
-    // A picture of the loaded catalog once the load's worker has it in the cache; null after ten seconds.
+    // A picture of the loaded catalog; null when it cannot be had.
     const lumo::gui::Bitmap* picture(const std::string& id, tqapp::art::Kind kind, const std::string& key) {
-        const lumo::gui::Bitmap* b = nullptr;
-        pumpUntil([&] {
-            model->pictures.arrived();
-            return (b = model->pictures.get(id, kind, key, 1 << 14, 1 << 14)) != nullptr;
-        });
-        return b;
+        return model->pictures.get(id, kind, key, 1 << 14, 1 << 14);
     }
 
     // Runs a job to its end.

@@ -168,6 +168,33 @@ TEST_F(Pictures, AServerSendingMoreThanThePictureIsLeftAtOnce) {
     EXPECT_FALSE(exists(dir + "/big.png"));
 }
 
+// The rows go up while the pictures are still coming: a server that holds a picture back holds back
+// only that picture, which shows once it has arrived.
+TEST_F(Pictures, RowsGoUpWhilePicturesAreStillComing) {
+    catalog.publish(catalogText("1.0.0"));
+    auto server = std::make_unique<LoopbackServer>();
+    ASSERT_TRUE(server->ok());
+    for (const char* rel : {"catalog.json", "catalog.json.sig", "art/synth-row.png", "art/synth-row@2x.png",
+                            "art/synth-logo.png", "art/delay-row@2x.png", "art/delay-logo.png"})
+        server->serveFile(rel, readFile(catalog.source() + "/" + std::string(rel)));
+    LoopbackServer::Reply held;
+    held.body = readFile(catalog.source() + "/art/delay-row.png").substr(0, 10);
+    held.announce = int64_t(readFile(catalog.source() + "/art/delay-row.png").size());
+    held.stall = true;
+    server->serve("art/delay-row.png", held);
+    tqapp::Config c = config();
+    c.source = server->url();
+    tqapp::Model& m = make(c);
+    m.start();
+    ASSERT_TRUE(pumpUntil([&] { return !m.loading; }));
+    EXPECT_EQ(m.rows.size(), 3u);
+    EXPECT_TRUE(m.fetchingPictures);
+    EXPECT_EQ(picture("delay", Kind::Row, "1x"), nullptr);
+    server.reset();  // the held picture fails; the worker ends
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(m.rows.size(), 3u);
+}
+
 // Whatever another program put at a picture's place in the cache, the picture lands only in the
 // cache folder: a link there is replaced (its target untouched), a pipe never blocks the load, and a
 // folder on the way that is a link is not entered.
