@@ -143,33 +143,31 @@ bool pngSize(const std::string& bytes, int32_t& w, int32_t& h) {
 const lumo::gui::Bitmap* PictureCache::find(const std::string& key) {
     const auto it = items_.find(key);
     if (it == items_.end()) return nullptr;
-    it->second.used = ++clock_;
+    uses_.splice(uses_.begin(), uses_, it->second.use);
     return &it->second.bitmap;
 }
 
 const lumo::gui::Bitmap* PictureCache::put(const std::string& key, lumo::gui::Bitmap bitmap) {
     const size_t need = bytesOf(bitmap);
-    if (const auto old = items_.find(key); old != items_.end()) {
-        bytes_ -= bytesOf(old->second.bitmap);
-        items_.erase(old);
-    }
+    auto drop = [&](std::map<std::string, Item>::iterator it) {
+        bytes_ -= bytesOf(it->second.bitmap);
+        uses_.erase(it->second.use);
+        items_.erase(it);
+    };
+    if (const auto old = items_.find(key); old != items_.end()) drop(old);
     if (need > budget_) return nullptr;
-    while (bytes_ + need > budget_ && !items_.empty()) {
-        auto oldest = items_.begin();
-        for (auto it = items_.begin(); it != items_.end(); ++it)
-            if (it->second.used < oldest->second.used) oldest = it;
-        bytes_ -= bytesOf(oldest->second.bitmap);
-        items_.erase(oldest);
-    }
+    while (bytes_ + need > budget_ && !uses_.empty()) drop(items_.find(uses_.back()));
+    uses_.push_front(key);
     Item& item = items_[key];
     item.bitmap = std::move(bitmap);
-    item.used = ++clock_;
+    item.use = uses_.begin();
     bytes_ += need;
     return &item.bitmap;
 }
 
 void PictureCache::clear() {
     items_.clear();
+    uses_.clear();
     bytes_ = 0;
 }
 
@@ -234,6 +232,21 @@ bool Pictures::read(const tqm::FileRef& r, FileInfo& info, std::string& bytes) {
     return true;
 }
 
+bool Pictures::readSize(const tqm::FileRef& r, FileInfo& info) {
+    tqm::detail::DirFd folder;
+    std::string name, head(24, '\0');
+    ssize_t n = -1;
+    if (safePath(r.path) && openFolderOf(dir_, r.path, false, folder, name)) {
+        const int fd = ::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const tqm::detail::DirFd file(fd);
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) == r.size)
+            n = ::read(fd, head.data(), head.size());
+    }
+    if (n != ssize_t(head.size()) || !pngSize(head, info.w, info.h)) info.failed = true;
+    return !info.failed;
+}
+
 bool Pictures::size(const std::string& id, Kind kind, const std::string& key, int32_t& w, int32_t& h) {
     if (const lumo::gui::Bitmap* b = given(id, kind, key)) {
         w = b->w, h = b->h;
@@ -244,8 +257,7 @@ bool Pictures::size(const std::string& id, Kind kind, const std::string& key, in
     const std::string file = fileKey(id, kind, key);
     const auto [it, fresh] = files_.try_emplace(file);
     FileInfo& info = it->second;
-    std::string bytes;
-    if (fresh && !read(*r, info, bytes)) return false;
+    if (fresh && !readSize(*r, info)) return false;
     if (info.failed) return false;
     w = info.w, h = info.h;
     return true;

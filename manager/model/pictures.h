@@ -9,6 +9,7 @@
 // entries share is decoded once.
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -63,12 +64,12 @@ public:
 private:
     struct Item {
         lumo::gui::Bitmap bitmap;
-        uint64_t used = 0;
+        std::list<std::string>::iterator use;  // its place in uses_
     };
     std::map<std::string, Item> items_;
+    std::list<std::string> uses_;  // keys, the most recently used first
     size_t budget_;
     size_t bytes_ = 0;
-    uint64_t clock_ = 0;
 };
 
 enum class Kind { Row, Logo };
@@ -114,6 +115,8 @@ private:
     const lumo::gui::Bitmap* given(const std::string& id, Kind kind, const std::string& key) const;
     // Reads and checks the cached file; false (and the file marked) when it cannot be had.
     bool read(const tqm::FileRef& r, FileInfo& info, std::string& bytes);
+    // Reads only the header of the cached file for its size (read checks the whole file later).
+    bool readSize(const tqm::FileRef& r, FileInfo& info);
 
     std::shared_ptr<const tqm::LoadedCatalog> catalog_;
     std::string dir_;

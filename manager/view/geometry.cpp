@@ -213,7 +213,10 @@ lumo::gui::Bitmap ManagerView::boxResize(const lumo::gui::Bitmap& src, int w, in
                 }
             uint32_t px = 0;
             for (int k = 0; k < 4; ++k) {
-                const long v = total > 0 ? std::lround(sum[k] / total) : 0;
+                // lround of a value in [0, 255], without the library call: the fraction is exact.
+                const double q = total > 0 ? sum[k] / total : 0;
+                long v = long(q);
+                v += q - double(v) >= 0.5;
                 px |= uint32_t(std::clamp<long>(v, 0, 255)) << (24 - 8 * k);
             }
             out.pixels[size_t(y) * size_t(w) + size_t(x)] = px;
