@@ -104,6 +104,29 @@ TEST_F(RowPaint, PicturesUsedResizedOnceOrMissing) {
             << r.name;
 }
 
+// A picture the catalog changes is resized again: a resized copy is kept by the file it was made
+// from, never by the entry alone.
+TEST_F(RowPaint, AChangedPictureIsResizedAgain) {
+    openBig();
+    view->paintAt(1.5, view->paintX(), view->paintY());
+    const lumo::gui::Bitmap* first = view->rowThumb("p0", 1.0);
+    ASSERT_NE(first, nullptr);
+    const std::vector<uint32_t> was = first->pixels;
+    std::string text = bigCatalog();
+    const uint32_t c1 = 0xFF000000u | 0x305070u, c2 = 0xFF202428u;
+    const std::string old = pattern("art/p0-row@2x.png", 136, 24, c1, c2);
+    const std::string fresh = pattern("art/p0-row@2x.png", 136, 24, 0xFFFF0000u, 0xFF00FF00u);
+    ASSERT_NE(text.find(old), std::string::npos);
+    text.replace(text.find(old), old.size(), fresh);
+    catalog.publish(text);
+    view->model()->reload();
+    ASSERT_TRUE(view->model()->catalog && view->model()->catalog->ok) << view->model()->catalog->note;
+    view->paintAt(1.5, view->paintX(), view->paintY());
+    const lumo::gui::Bitmap* second = view->rowThumb("p0", 1.0);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second->pixels, was);
+}
+
 TEST_F(RowPaint, LogoBoxShowsThePictureOrTheName) {
     openBig();
     auto selectId = [&](const std::string& id) {
