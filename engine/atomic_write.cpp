@@ -1,13 +1,18 @@
 #include "engine/atomic_write.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <random>
+#include <vector>
 
 #include "engine/safe_path.h"
 
@@ -63,6 +68,48 @@ bool replaceVia(int dirFd, const std::string& name, const std::string& tempName,
     // failed). A folder that cannot be flushed may still lose the rename in a power cut.
     syncFolder(dirFd);
     return true;
+}
+
+namespace {
+
+// The writer's process id in a tempNameFor name ("<name>.<pid>-<n>-<8 hex>.tmp"); 0 for any other.
+pid_t writerOf(const std::string& entry) {
+    const std::string tail = ".tmp";
+    if (entry.size() < 20 || entry.compare(entry.size() - tail.size(), tail.size(), tail) != 0) return 0;
+    size_t at = entry.size() - tail.size() - 8;
+    for (size_t i = at; i < at + 8; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(entry[i]))) return 0;
+    auto digitsBack = [&](char before) {
+        size_t start = at;
+        while (start > 0 && std::isdigit(static_cast<unsigned char>(entry[start - 1]))) --start;
+        if (start == at || start == 0 || entry[start - 1] != before) return std::string::npos;
+        return start;
+    };
+    if (entry[--at] != '-') return 0;
+    const size_t counter = digitsBack('-');
+    if (counter == std::string::npos) return 0;
+    at = counter - 1;
+    const size_t pidAt = digitsBack('.');
+    if (pidAt == std::string::npos || at - pidAt > 9) return 0;
+    return pid_t(std::stol(entry.substr(pidAt, at - pidAt)));
+}
+
+}  // namespace
+
+void sweepTemporaries(const std::string& dir) {
+    constexpr time_t kDay = 24 * 60 * 60;
+    DirFd fd;
+    std::vector<std::string> names;
+    if (openDir(dir, fd) != 0 || !folderNames(fd.get(), names)) return;
+    const time_t now = std::time(nullptr);
+    for (const std::string& name : names) {
+        const pid_t pid = writerOf(name);
+        struct stat st {};
+        if (pid <= 0 || ::fstatat(fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        const bool gone = ::kill(pid, 0) != 0 && errno == ESRCH;
+        if (gone || now - st.st_mtime > kDay) ::unlinkat(fd.get(), name.c_str(), 0);
+    }
 }
 
 }  // namespace detail

@@ -47,6 +47,11 @@ bool replaceVia(int dirFd, const std::string& name, const std::string& tempName,
 // Flushes the folder's entries (a rename in it) to disk; 0 or a system error number.
 int syncFolder(int dirFd);
 
+// Removes from dir the temporaries (tempNameFor names) that writers killed part-way left: those of
+// a process that is gone, and any a day old (its number since taken by another process). Another
+// live writer's temporary stays.
+void sweepTemporaries(const std::string& dir);
+
 }  // namespace detail
 
 }  // namespace tqm

@@ -93,23 +93,9 @@ bool fetchPackage(const Layout& layout, const Source* source, const FileRef* ref
         return false;
     }
     if (log) log("download " + ref->path);
-    // A server that sends more than the package holds is left at once: nothing beyond it is gathered,
-    // and no stall after it holds the job. The caller sees the whole size arrive, never more.
-    bool over = false;
-    const Progress bounded = [&](uint64_t done, uint64_t total) {
-        if (done > ref->size) {
-            over = true;
-            if (progress) progress(ref->size, total);
-            return false;
-        }
-        return !progress || progress(done, total);
-    };
-    if (!source->fetch(ref->path, data, error, bounded)) {
-        if (over)
-            error = ref->path + " is larger than the catalog says (over " + std::to_string(ref->size) +
-                    " bytes): not installed";
-        return false;
-    }
+    // A package larger than the catalog says is refused as soon as that shows: nothing beyond
+    // it is gathered, and no stall after it holds the job.
+    if (!source->fetch(ref->path, data, error, progress, ref->size)) return false;
     if (!detail::packageMatches(data, *ref)) {
         error = ref->path + " does not match the catalog (" + std::to_string(data.size()) + " bytes, expected " +
                 std::to_string(ref->size) + "): not installed";

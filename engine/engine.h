@@ -30,6 +30,12 @@ struct Engine {
     // install_app.cpp). Progress callbacks get (bytes done, total) and answer false to stop.
     bool canWrite(const std::string& format) const;  // creates the format's folder when allowed
     void sweep();                                    // leftovers of interrupted jobs
+    // Records in the receipt an install of the format whose new copy went in but whose record a
+    // kill cut off (from the note it left); sweep does this first in every folder.
+    void settleInstalls(const std::string& format);
+    // What the manager does as it starts, safe beside a job another manager may be running: the
+    // installs above are recorded, and temporaries of writers that died go from its data folders.
+    void startSweep();
     bool download(const Plugin& entry, const std::string& format, std::string& data, std::string& error,
                   const std::function<bool(uint64_t, uint64_t)>& progress) const;
     bool downloadSelf(std::string& data, std::string& error,

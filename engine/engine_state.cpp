@@ -209,7 +209,10 @@ bool Engine::canWrite(const std::string& format) const { return detail::writable
 void Engine::sweep() {
     std::vector<std::string> formats = formatsHere();
     formats.push_back("app");
-    for (const std::string& format : formats) detail::sweepFolder(layout.formatDir(format));
+    for (const std::string& format : formats) {
+        settleInstalls(format);
+        detail::sweepFolder(layout.formatDir(format));
+    }
 }
 
 }  // namespace tqm

@@ -1,7 +1,10 @@
 #pragma once
 // Helpers shared by the engine's operations that change install folders: temporary names,
 // removal that never follows links, and the writability probe.
+#include <cstdint>
 #include <string>
+
+#include "engine/receipt.h"
 
 namespace tqm::detail {
 
@@ -59,6 +62,14 @@ MoveResult moveIn(const std::string& staging, const std::string& item, const std
 // the new copy is in place.
 bool moveInOrSay(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
                  const std::string& what, const std::string& dir, const std::string& busyHint, std::string& error);
+
+// Notes, beside the staging folder (".tqm-record-<tag>"), what the install of staging/item records
+// once that copy is in place; answers the note's path, empty when it could not be written. The
+// install drops the note once its receipt is saved (or it failed); a note left by a kill is read by
+// Engine::settleInstalls.
+std::string notePending(const std::string& staging, const std::string& item, const std::string& id,
+                        const std::string& format, const InstalledFormat& rec, int64_t sequence);
+void dropNote(const std::string& note);
 
 // One sweep of a folder: leftovers of interrupted jobs (names beginning ".tqm-") are removed,
 // except that an old copy moved aside for an install that never moved its new copy in (its

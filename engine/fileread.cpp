@@ -26,6 +26,7 @@ bool readRegularFile(const std::string& path, size_t maxBytes, std::string& out,
         ::close(fd);
         return false;
     }
+    out.reserve(size_t(st.st_size));
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);

@@ -82,8 +82,17 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
         detail::removeAll(staging);
         return false;
     }
-    if (!detail::moveInOrSay(staging, ref->item, target, hasOld, ref->item, dir, "is a host using it?", error))
+    InstalledFormat record;
+    record.version = entry.version;
+    record.path = target;
+    record.package_sha256 = ref->sha256;
+    record.installed = nowUtc();
+    const std::string note =
+        detail::notePending(staging, ref->item, entry.id, format, record, catalog ? catalog->sequence : -1);
+    if (!detail::moveInOrSay(staging, ref->item, target, hasOld, ref->item, dir, "is a host using it?", error)) {
+        detail::dropNote(note);
         return false;
+    }
     // The recorded path may name the target itself under another spelling of the folder (a
     // link, a "." part): then it is the copy just moved in, not a previous one.
     if (!previous.empty() && !fs::equivalent(previous, target, ec)) {
@@ -96,15 +105,12 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
                     : "cannot remove the copy in the previous folder " + previous);
     }
 
-    InstalledFormat record;
-    record.version = entry.version;
-    record.path = target;
-    record.package_sha256 = ref->sha256;
-    record.installed = nowUtc();
     receipt.plugins[entry.id].formats[format] = record;
     if (catalog) receipt.catalog_sequence = catalog->sequence;
     if (log) log("installed " + target);
-    return receipt.save(layout.receiptFile(), error);
+    const bool saved = receipt.save(layout.receiptFile(), error);
+    detail::dropNote(note);
+    return saved;
 }
 
 }  // namespace tqm

@@ -100,9 +100,6 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
         error = "the package has no " + appProgram(ref->item, ref->exe);
         return false;
     }
-    if (!detail::moveInOrSay(staging, ref->item, target, hasOld, entry.name, dir, "is it running?", error))
-        return false;
-
     InstalledFormat rec;
     rec.version = entry.version;
     rec.path = target;
@@ -110,10 +107,19 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
     rec.installed = nowUtc();
     rec.exe = ref->exe;
     rec.uninstall_key = entry.uninstall_key;
+    const std::string note =
+        detail::notePending(staging, ref->item, entry.id, "app", rec, catalog ? catalog->sequence : -1);
+    if (!detail::moveInOrSay(staging, ref->item, target, hasOld, entry.name, dir, "is it running?", error)) {
+        detail::dropNote(note);
+        return false;
+    }
+
     apps.plugins[entry.id].formats["app"] = rec;
     if (catalog) apps.catalog_sequence = catalog->sequence;
     if (log) log("installed " + target);
-    return apps.save(layout.appsReceiptFile(), error);
+    const bool saved = apps.save(layout.appsReceiptFile(), error);
+    detail::dropNote(note);
+    return saved;
 }
 
 }  // namespace tqm

@@ -42,12 +42,12 @@ bool endsWithOk(const std::string& line) {
     return line.size() >= 4 && line.compare(line.size() - 4, 4, ": ok") == 0;
 }
 
-// prompt.txt in the jobs folder, emptied, for the prompt's own messages; -1 when a link was
+// A file of the jobs folder ("job.json", "prompt.txt"), emptied for writing; -1 when a link was
 // planted there. A symbolic link is not followed (O_NOFOLLOW) and a file with a second name (a
 // hard link) is left as it was: it is emptied only after that check. O_NONBLOCK: a pipe planted
 // there fails the open instead of holding it until someone reads.
-int openPromptFile(int jobsFd) {
-    const int fd = ::openat(jobsFd, "prompt.txt", O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+int openJobsFile(int jobsFd, const char* name, mode_t mode) {
+    const int fd = ::openat(jobsFd, name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
     if (fd < 0) return -1;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || ::ftruncate(fd, 0) != 0 ||
@@ -212,8 +212,7 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
     }
     {
         const std::string text = jobs::jobText(layout.userData(), layout.folders, tasks);
-        const int fd = ::openat(jobsDir.get(), "job.json",
-                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | detail::rootNoFollow(), 0666);
+        const int fd = openJobsFile(jobsDir.get(), "job.json", 0666);
         bool written = fd >= 0 && detail::writeAll(fd, text);
         if (fd >= 0 && ::close(fd) != 0) written = false;
         if (!written) {
@@ -226,7 +225,7 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
     const std::string command =
         jobs::helperCommand(layout, home ? home : "", program, applySwitch, jobPath, resultPath);
     int status = 0;
-    const int promptFd = openPromptFile(jobsDir.get());
+    const int promptFd = openJobsFile(jobsDir.get(), "prompt.txt", 0600);
     const bool started = promptFd >= 0 && spawnAndWait(jobs::promptArgs(prompt, command), promptFd, status);
     if (promptFd >= 0) ::close(promptFd);
     if (!started) {

@@ -1,14 +1,13 @@
 #include "engine/load.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 
 #include "engine/atomic_write.h"
 #include "engine/catalog_numbers.h"
+#include "engine/file_lock.h"
 #include "engine/fileread.h"
 #include "engine/safe_path.h"
 #include "engine/signature.h"
@@ -17,6 +16,8 @@
 namespace tqm {
 
 namespace fs = std::filesystem;
+
+std::chrono::milliseconds detail::stateLockWait{5000};
 
 namespace {
 
@@ -53,36 +54,13 @@ int64_t readMaxSequence(const fs::path& dir) {
     return jsonInt64(lumo::Json::parse(text)["max_sequence"]);
 }
 
-// Holds an exclusive flock on dir/"state.lock" while it lives, so that loaders in other processes
-// read, compare and write the sequence record one at a time. Without the lock file (a folder that
-// cannot be written) the writes below fail anyway.
-class StateLock {
-public:
-    explicit StateLock(const fs::path& dir) {
-        detail::DirFd folder;
-        if (detail::openDir(dir.string(), folder, true) != 0) return;
-        // Read-only: flock needs no more, and a lock file another user made (root's, from a run
-        // under sudo) still serialises this user's loaders. O_NONBLOCK only keeps a pipe planted
-        // there from holding the open; flock below waits all the same.
-        fd_ = ::openat(folder.get(), "state.lock", O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-        if (fd_ < 0) return;
-        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-        }
-    }
-    ~StateLock() {
-        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-    }
-    StateLock(const StateLock&) = delete;
-    StateLock& operator=(const StateLock&) = delete;
-
-private:
-    int fd_ = -1;
-};
-
 // Caches a catalog fetched and accepted in this run and raises the sequence record to it. Another
 // loader may have recorded a newer catalog since this one read the record: then both stay.
 void keepLoaded(const fs::path& dir, const std::string& text, const std::string& signature, int64_t sequence) {
-    const StateLock lock(dir);
+    // Loaders in other processes read, compare and write the record one at a time. A lock not had
+    // in time (held by someone who never lets go) costs only this run's caching, never the load.
+    const FileLock lock((dir / "state.lock").string(), detail::stateLockWait);
+    if (!lock.held()) return;
     const int64_t recorded = readMaxSequence(dir);
     if (sequence < recorded) return;
     // Failures to write are not the load's: they cost only the offline fallback. The sequence is

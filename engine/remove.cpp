@@ -51,11 +51,23 @@ bool ownFolder(const Layout& layout, const std::string& format, const std::strin
            parent.filename() == kVendorDir;
 }
 
-// Moves the item aside, then deletes the aside copy, both within the item's open folder.
-bool moveAsideAndDelete(const std::string& path, std::string& error) {
+// The folder a removal of path starts from: `managed` (the folder that holds the maker's folder)
+// when path lies below it, else the folder that holds path's own folder (a maker's folder in an
+// earlier install folder) or path's folder.
+std::string removalBase(const std::string& managed, const std::string& path, bool inMakersFolder) {
+    const fs::path p = fs::path(path).lexically_normal();
+    const fs::path rel = p.parent_path().lexically_relative(fs::path(managed).lexically_normal());
+    if (!rel.empty() && *rel.begin() != "..") return managed;
+    return (inMakersFolder ? p.parent_path().parent_path() : p.parent_path()).string();
+}
+
+// Moves the item aside, then deletes the aside copy, both within the item's open folder. The
+// folders after base are passed without following a link: a damaged record cannot reach through
+// one to what lies outside.
+bool moveAsideAndDelete(const std::string& base, const std::string& path, std::string& error) {
     detail::DirFd dir;
     std::string name;
-    int err = detail::openParent(path, dir, name);
+    int err = detail::openParentBelow(base, path, dir, name);
     if (err == detail::kLinkRefused) {
         error = detail::refusedText(path);
         return false;
@@ -85,7 +97,9 @@ bool Engine::remove(const std::string& id, const std::string& format, std::strin
             error = path + " is outside the manager's folder: left alone";
             return false;
         }
-        if (!moveAsideAndDelete(path, error)) return false;
+        const bool inMakersFolder = fs::path(path).parent_path().filename() == kVendorDir;
+        if (!moveAsideAndDelete(removalBase(layout.formatRoot(format), path, inMakersFolder), path, error))
+            return false;
     }
     product->second.formats.erase(format);
     if (product->second.formats.empty()) receipt.plugins.erase(product);
@@ -139,7 +153,10 @@ bool Engine::removeApp(const std::string& id, std::string& error) {
         error = name + " is running (" + lastComponent(running) + " is in use): quit it and try again";
         return false;
     }
-    if (existsHere(place.path) && !moveAsideAndDelete(place.path, error)) return false;
+    if (existsHere(place.path) &&
+        !moveAsideAndDelete(removalBase(fs::path(layout.appsDir()).parent_path().string(), place.path, false),
+                            place.path, error))
+        return false;
 
     apps.plugins.erase(id);
     if (log) log("removed " + place.path);

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 
 #include "engine/apps.h"
@@ -43,9 +45,10 @@ std::vector<FormatPlace> placesOf(const Layout& layout) {
 }
 
 // The name of an id no longer in the catalog: the part after its last ".".
+// The last part of a dotted id ("synth" for "vendor.synth"), or the whole id when that part is empty.
 std::string nameFromId(const std::string& id) {
     size_t dot = id.rfind('.');
-    return dot == std::string::npos ? id : id.substr(dot + 1);
+    return dot == std::string::npos || dot + 1 == id.size() ? id : id.substr(dot + 1);
 }
 
 // A component that names an item inside a folder (not "", "." or "..").
@@ -168,7 +171,10 @@ State stateOf(const Row& row, const std::string& managerVersion) {
 Row fromEntry(const Plugin& entry) {
     Row row;
     row.id = entry.id;
-    row.name = entry.name;
+    // A name with nothing to see is shown as the product's id is when it has left the catalog.
+    const bool blank =
+        std::all_of(entry.name.begin(), entry.name.end(), [](char c) { return uint8_t(c) <= 32 || c == 127; });
+    row.name = blank ? nameFromId(entry.id) : entry.name;
     row.entry = &entry;
     return row;
 }

@@ -129,6 +129,30 @@ int openParent(const std::string& path, DirFd& out, std::string& name, bool make
     return openDir(parent, out, make);
 }
 
+int openParentBelow(const std::string& base, const std::string& path, DirFd& out, std::string& name) {
+    const fs::path p = fs::path(path).lexically_normal();
+    name = p.filename().string();
+    if (name.empty() || name == "." || name == "..") return EINVAL;
+    const fs::path rel = p.parent_path().lexically_relative(fs::path(base).lexically_normal());
+    if (rel.empty() || *rel.begin() == "..") return EINVAL;
+    DirFd cur;
+    if (const int err = openDir(base, cur)) return err;
+    for (const fs::path& part : rel) {
+        if (part == "." || part.empty()) continue;
+        const int next = ::openat(cur.get(), part.c_str(), kDirOpen | O_NOFOLLOW);
+        if (next < 0) {
+            const int err = errno;
+            struct stat st;
+            if (::fstatat(cur.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+                return kLinkRefused;
+            return err;
+        }
+        cur = DirFd(next);
+    }
+    out = std::move(cur);
+    return 0;
+}
+
 std::string refusedText(const std::string& path) {
     return path + ": a folder on the way is a link the user can change; not touched";
 }

@@ -43,6 +43,11 @@ int openDir(const std::string& dir, DirFd& out, bool make = false);
 // are refused with EINVAL). With make, the folder is made with its parents.
 int openParent(const std::string& path, DirFd& out, std::string& name, bool make = false);
 
+// The same for a path below the folder base, for what must never be reached through a link: base
+// is opened as openDir does, every folder after it without following a link (kLinkRefused for
+// one). EINVAL when path does not lie below base.
+int openParentBelow(const std::string& base, const std::string& path, DirFd& out, std::string& name);
+
 // "<path>: a folder on the way is a link the user can change; not touched".
 std::string refusedText(const std::string& path);
 

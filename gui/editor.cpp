@@ -166,6 +166,13 @@ void Editor::runStandalone(const char* title) {
     if (alive.expired()) return;
     window_ = PlatformWindow::create(*this);
     setScale(window_->systemScale());
+    // A window never opens larger than its screen's usable area (a size kept from a larger screen).
+    int fitW = width_, fitH = height_;
+    fitScreen(fitW, fitH);
+    if (fitW != width_ || fitH != height_) {
+        CurrentScope scope(*this);
+        applyBodySize(fitW, fitH);
+    }
     if (!window_->openTopLevel(title, pixelWidth(), pixelHeight())) {
         window_.reset();
         return;

@@ -228,7 +228,11 @@ public:
     void setExactEdges(bool on);
     void setResizable(int minW, int minH, int maxW, int maxH);
     void clampBody(int& w, int& h) const;
+    // Narrows a body size asked for by the program to what the usable area of the window's display
+    // holds (never below the minimum); unchanged while the window cannot tell.
+    void fitScreen(int& w, int& h) const;
     void applyBodySize(int w, int h);
+    // Within the limits and, for a resizable body, the screen (fitScreen).
     bool resizeBody(int w, int h);
     void resizeLogical(int w, int h);
     void adjustHostSize(int& w, int& h) const;

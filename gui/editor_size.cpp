@@ -148,9 +148,19 @@ void Editor::applyBodySize(int w, int h) {
     fullRepaint_ = true;
 }
 
+void Editor::fitScreen(int& w, int& h) const {
+    Rect area;
+    if (!resizable_ || !window_ || !window_->usableArea(area) || area.w < 1 || area.h < 1) return;
+    const double s = bodyScale();
+    w = std::min(w, int(std::floor(area.w / s + 1e-9)));
+    h = std::min(h, int(std::floor((area.h - headerPixelHeight()) / s + 1e-9)));
+    clampBody(w, h);
+}
+
 bool Editor::resizeBody(int w, int h) {
     if (!resizable_) return false;
     clampBody(w, h);
+    fitScreen(w, h);
     if (w == width_ && h == height_) return true;
     int oldW = width_, oldH = height_;
     applyBodySize(w, h);

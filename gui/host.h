@@ -145,6 +145,9 @@ public:
     virtual bool hasPopups() const = 0;
     virtual std::unique_ptr<PopupSurface> createPopup() = 0;
     virtual bool workArea(int x, int y, Rect& area) const = 0;
+    // The usable area (less panels and docks) of the display the window is on, or opens on while it
+    // is not open yet, in device pixels; false when unknown.
+    virtual bool usableArea(Rect&) const { return false; }
     virtual void heldModifiers(bool& shift, bool& command, bool& option) const = 0;
     virtual void startFileDrag(const std::vector<std::string>& paths, const DragImage& image, bool move) = 0;
     virtual void startFileDrag(const std::vector<std::string>& paths, const DragImage& image, bool move,

@@ -166,15 +166,14 @@ size_t TextEntry::indexAt(int x) const {
     size_t best = 0;
     long bestD = 1L << 30;
     long w = 0;
-    for (size_t i = 0; i <= text.size(); ++i) {
-        if (i == text.size() || !continuation(static_cast<unsigned char>(text[i]))) {
-            long d = std::labs(originX + w - p);
-            if (d < bestD) {
-                bestD = d;
-                best = i;
-            }
+    for (size_t i = 0; i <= text.size();) {
+        long d = std::labs(originX + w - p);
+        if (d < bestD) {
+            bestD = d;
+            best = i;
         }
-        if (i < text.size()) w += font->advance(static_cast<unsigned char>(text[i]));
+        if (i == text.size()) break;
+        w += font->advanceAt(text, i);  // one whole character
     }
     return best;
 }

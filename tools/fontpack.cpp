@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/draw/font_utf8.h"
 #include "gui/draw/png_write.h"
 #include "json/json.h"
 #include "tools/fontpack_pixels.h"
@@ -40,7 +41,7 @@ struct Image {
 };
 
 struct GlyphOut {
-    char c = 0;
+    char32_t c = 0;
     int x = 0, y = 0, w = 0, h = 0, adv = 0;
     std::string image;
 };
@@ -77,16 +78,36 @@ std::string scaleLabel(double f) {
 using Rows = std::vector<std::string>;
 constexpr int kCapRows = 7;  // rows above the baseline
 
-bool parseGlyphs(const char* text, std::map<char, Rows>& out, std::string& error) {
+// A glyph's name line: "= c" for a printable ASCII character, "= U+XXXX" for any other.
+bool glyphName(const std::string& line, char32_t& c) {
+    if (line.size() < 3 || line[0] != '=' || line[1] != ' ') return false;
+    if (line.size() == 3) {
+        c = char32_t(uint8_t(line[2]));
+        return true;
+    }
+    if (line.compare(2, 2, "U+") != 0 || line.size() > 10) return false;
+    c = 0;
+    for (size_t k = 4; k < line.size(); ++k) {
+        const char h = line[k];
+        const int v = h >= '0' && h <= '9' ? h - '0' : h >= 'A' && h <= 'F' ? h - 'A' + 10 : -1;
+        if (v < 0) return false;
+        c = c << 4 | char32_t(v);
+    }
+    return line.size() > 4;
+}
+
+std::string nameOf(char32_t c) { return lumo::gui::utf8Of(c); }
+
+bool parseGlyphs(const char* text, std::map<char32_t, Rows>& out, std::string& error) {
     std::istringstream in(text);
     std::string line;
-    char current = 0;
+    char32_t current = 0;
     while (std::getline(in, line)) {
         if (line.empty()) continue;
-        if (line.size() == 3 && line[0] == '=' && line[1] == ' ') {
-            current = line[2];
+        if (char32_t named = 0; glyphName(line, named)) {
+            current = named;
             if (out.count(current)) {
-                error = std::string("glyph drawn twice: ") + current;
+                error = "glyph drawn twice: " + nameOf(current);
                 return false;
             }
             out[current];
@@ -102,7 +123,7 @@ bool parseGlyphs(const char* text, std::map<char, Rows>& out, std::string& error
         size_t w = 0;
         for (auto& r : rows) w = std::max(w, r.size());
         if (rows.size() > 9) {
-            error = std::string("glyph has more than 9 rows: ") + c;
+            error = "glyph has more than 9 rows: " + nameOf(c);
             return false;
         }
         for (auto& r : rows) r.resize(w, '.');
@@ -111,18 +132,22 @@ bool parseGlyphs(const char* text, std::map<char, Rows>& out, std::string& error
     return true;
 }
 
-bool parsePixels(std::map<char, Rows>& out, std::string& error) {
+bool parsePixels(std::map<char32_t, Rows>& out, std::string& error) {
     if (!parseGlyphs(fontpack::kPixelGlyphs, out, error)) return false;
     for (const auto& [c, rows] : out)
         if (rows[0].size() % 2 == 0 || rows[0].size() > 5) {
-            error = std::string("glyph must be 1, 3 or 5 columns: ") + c;
+            error = "glyph must be 1, 3 or 5 columns: " + nameOf(c);
             return false;
         }
-    for (int c = 33; c < 127; ++c)
-        if (!out.count(char(c))) {
-            error = std::string("missing glyph: ") + char(c);
+    for (char32_t c = 33; c < 127; ++c)
+        if (!out.count(c)) {
+            error = "missing glyph: " + nameOf(c);
             return false;
         }
+    if (!out.count(lumo::gui::kReplacementChar)) {
+        error = "missing glyph: the replacement mark";
+        return false;
+    }
     return true;
 }
 
@@ -211,7 +236,8 @@ FontOut pixelMetrics(const std::string& name, double f, int ascent, int descent)
     return font;
 }
 
-void addPixelFonts(Pack& pack, const std::map<char, Rows>& glyphs, const std::map<char, Rows>& boldThin, bool bold) {
+void addPixelFonts(Pack& pack, const std::map<char32_t, Rows>& glyphs, const std::map<char32_t, Rows>& boldThin,
+                   bool bold) {
     const double f = pack.scale;
     const std::string base = bold ? "tqnative_bold" : "tqnative";
     const std::string shortName = bold ? "tqnative_short_bold" : "tqnative_short";
@@ -227,7 +253,7 @@ void addPixelFonts(Pack& pack, const std::map<char, Rows>& glyphs, const std::ma
         g.w = img.w;
         g.h = img.h;
         g.adv = lo(f, int(rows[0].size()) + (bold ? 2 : 1));
-        g.image = base + ":" + std::to_string(int(uint8_t(c)));
+        g.image = base + ":" + std::to_string(uint32_t(c));
         pack.files.emplace_back(g.image, encodePng(img));
         full.glyphs.push_back(g);
         compact.glyphs.push_back(g);  // same pictures, tighter line
@@ -238,8 +264,21 @@ void addPixelFonts(Pack& pack, const std::map<char, Rows>& glyphs, const std::ma
 
 // ---- FreeType fonts
 
+// Printable ASCII, and for the faces that carry them the Latin-1 Supplement (its no-break space
+// and soft hyphen excepted: they draw as a space and nothing), Latin Extended-A and the replacement
+// mark. A character the face does not have is left out, for the fonts' own fallback.
+std::vector<char32_t> renderedChars(bool latin) {
+    std::vector<char32_t> out;
+    for (char32_t c = 33; c < 127; ++c) out.push_back(c);
+    if (!latin) return out;
+    for (char32_t c = 0xA1; c <= 0x17F; ++c)
+        if (c != 0xAD) out.push_back(c);
+    out.push_back(lumo::gui::kReplacementChar);
+    return out;
+}
+
 bool addRendered(Pack& pack, FT_Library lib, const std::string& path, const std::string& name, double em,
-                 std::string& error) {
+                 bool latin, std::string& error) {
     FT_Face face = nullptr;
     if (FT_New_Face(lib, path.c_str(), 0, &face)) {
         error = "cannot open " + path;
@@ -262,11 +301,11 @@ bool addRendered(Pack& pack, FT_Library lib, const std::string& path, const std:
     if (!FT_Load_Char(face, 'H', flags)) font.capHeight = face->glyph->bitmap_top;
     if (!FT_Load_Char(face, 'x', flags)) font.xHeight = face->glyph->bitmap_top;
 
-    for (int c = 33; c < 127; ++c) {
-        if (FT_Load_Char(face, FT_ULong(c), flags)) continue;
+    for (char32_t c : renderedChars(latin)) {
+        if ((c > 126 && FT_Get_Char_Index(face, FT_ULong(c)) == 0) || FT_Load_Char(face, FT_ULong(c), flags)) continue;
         const FT_Bitmap& bm = face->glyph->bitmap;
         GlyphOut g;
-        g.c = char(c);
+        g.c = c;
         g.adv = r26(face->glyph->advance.x);
         g.x = face->glyph->bitmap_left;
         g.y = -face->glyph->bitmap_top;
@@ -280,7 +319,7 @@ bool addRendered(Pack& pack, FT_Library lib, const std::string& path, const std:
             for (int yy = 0; yy < g.h; ++yy)
                 for (int xx = 0; xx < g.w; ++xx)
                     img.alpha[size_t(yy) * size_t(g.w) + size_t(xx)] = bm.buffer[yy * bm.pitch + xx];
-            g.image = name + ":" + std::to_string(c);
+            g.image = name + ":" + std::to_string(uint32_t(c));
             pack.files.emplace_back(g.image, encodePng(img));
         }
         font.glyphs.push_back(g);
@@ -319,7 +358,7 @@ bool writePack(const Pack& pack, const std::string& dir) {
             << ", \"underline_size\": " << f.underlineSize << ",\n \"glyphs\": {";
         for (size_t j = 0; j < f.glyphs.size(); ++j) {
             const GlyphOut& g = f.glyphs[j];
-            idx << (j ? ",\n  " : "\n  ") << lumo::jsonQuote(std::string(1, g.c)) << ": {\"x\": " << g.x << ", \"y\": " << g.y
+            idx << (j ? ",\n  " : "\n  ") << lumo::jsonQuote(lumo::gui::utf8Of(g.c)) << ": {\"x\": " << g.x << ", \"y\": " << g.y
                 << ", \"w\": " << g.w << ", \"h\": " << g.h << ", \"adv\": " << g.adv;
             if (!g.image.empty()) idx << ", \"image\": \"" << g.image << "\"";
             idx << "}";
@@ -356,7 +395,7 @@ int writeSkinFonts(const std::string& dir, char* const* fonts) {
         Pack& pack = packs.emplace_back();
         pack.scale = scale;
         for (const Face& f : faces)
-            if (!addRendered(pack, lib, fonts[f.file], f.name, f.em, error)) {
+            if (!addRendered(pack, lib, fonts[f.file], f.name, f.em, true, error)) {
                 std::fprintf(stderr, "%s\n", error.c_str());
                 ok = false;
             }
@@ -380,19 +419,19 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     std::string error;
-    std::map<char, Rows> pixels;
+    std::map<char32_t, Rows> pixels;
     if (!parsePixels(pixels, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    std::map<char, Rows> boldDrawn, boldThin;
+    std::map<char32_t, Rows> boldDrawn, boldThin;
     if (!parseGlyphs(fontpack::kBoldGlyphs, boldDrawn, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     for (const auto& [c, rows] : boldDrawn)
         if (!thinBold(rows, boldThin[c])) {
-            std::fprintf(stderr, "bold glyph with a run of one pixel: %c\n", c);
+            std::fprintf(stderr, "bold glyph with a run of one pixel: %s\n", nameOf(c).c_str());
             return 1;
         }
     FT_Library lib = nullptr;
@@ -418,7 +457,7 @@ int main(int argc, char** argv) {
         Pack& pack = packs.emplace_back();
         pack.scale = scale;
         for (const Rendered& r : rendered)
-            if (!addRendered(pack, lib, r.path, r.name, r.em, error)) {
+            if (!addRendered(pack, lib, r.path, r.name, r.em, false, error)) {
                 std::fprintf(stderr, "%s\n", error.c_str());
                 status = 1;
             }

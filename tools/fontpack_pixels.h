@@ -1,8 +1,9 @@
 #pragma once
 // The manager's pixel font, drawn by hand. Each glyph starts with a line "= c" naming its
-// character, followed by its rows: "#" ink, "." blank. Row 0 is the cap line (7 rows above the
-// baseline); rows 7 and 8 hang below it. Missing rows are blank. Every glyph is 1, 3 or 5 columns
-// wide, so that every advance (width + 1) is even and the 1.5x rendering stays exact.
+// character ("= U+XXXX" outside ASCII), followed by its rows: "#" ink, "." blank. Row 0 is the cap
+// line (7 rows above the baseline); rows 7 and 8 hang below it. Missing rows are blank. Every glyph
+// is 1, 3 or 5 columns wide, so that every advance (width + 1) is even and the 1.5x rendering stays
+// exact.
 
 namespace fontpack {
 
@@ -743,6 +744,14 @@ inline const char* const kPixelGlyphs = R"(
 .#...
 #.#.#
 ...#.
+= U+FFFD
+#####
+#...#
+#...#
+#...#
+#...#
+#...#
+#####
 )";
 
 // Bold glyphs drawn by hand where thickening the regular drawing would leave uneven stems (the

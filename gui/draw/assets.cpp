@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "gui/draw/blend.h"
+#include "gui/draw/font_utf8.h"
 
 namespace lumo::gui {
 
@@ -126,7 +127,10 @@ bool AssetPack::loadContents(const Json& index, const uint8_t* blob, size_t blob
         f.underline_pos = jsonInt(entry["underline_pos"], 1);
         f.underline_size = jsonInt(entry["underline_size"], 1);
         for (const auto& [key, g] : entry["glyphs"].object()) {
-            if (key.size() != 1) continue;
+            // Each key is one character in UTF-8.
+            size_t end = 0;
+            const char32_t c = key.empty() ? 0 : nextChar(key, end);
+            if (key.empty() || end != key.size() || utf8Of(c) != key) continue;
             Glyph glyph;
             glyph.x = jsonInt(g["x"], 0);
             glyph.y = jsonInt(g["y"], 0);
@@ -134,7 +138,7 @@ bool AssetPack::loadContents(const Json& index, const uint8_t* blob, size_t blob
             glyph.h = jsonInt(g["h"], 0);
             glyph.adv = jsonInt(g["adv"], 0);
             glyph.image = image(stringOf(g["image"]));
-            f.glyphs[key[0]] = glyph;
+            f.glyphs[c] = glyph;
         }
         fonts[name] = std::move(f);
     }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "gui/draw/font_utf8.h"
+
 namespace lumo::gui {
 
 namespace {
@@ -32,34 +34,115 @@ TextProbe& textProbe() {
     return probe;
 }
 
-int32_t BitmapFont::advance(unsigned char byte) const {
-    if (byte == 32) return space;
-    const auto it = glyphs.find(char(byte));
-    return it == glyphs.end() ? 0 : it->second.adv;
+BitmapFont::Shape BitmapFont::shapeOf(char32_t c) const {
+    Shape s;
+    auto glyph = [&](char32_t k) -> const Glyph* {
+        const auto it = glyphs.find(k);
+        return it == glyphs.end() ? nullptr : &it->second;
+    };
+    if (c == ' ' || c == 0xA0 || isControl(c)) {
+        s.space = true;
+        s.advance = space;
+        return s;
+    }
+    if (const Glyph* g = glyph(c)) {
+        s.glyph[0] = g;
+        s.advance = g->adv;
+        return s;
+    }
+    // A combining accent the font lacks leaves the letter before it plain.
+    if (c >= 0x300 && c <= 0x36F) return s;
+    if (const char* base = latinBase(c)) {
+        for (int k = 0; k < 2 && base[k]; ++k)
+            if (const Glyph* g = glyph(char32_t(base[k]))) {
+                s.glyph[k] = g;
+                s.advance += g->adv;
+            }
+        if (s.glyph[0] || s.glyph[1]) return s;
+    }
+    for (char32_t mark : {kReplacementChar, char32_t('?')})
+        if (const Glyph* g = glyph(mark)) {
+            s.glyph[0] = g;
+            s.advance = g->adv;
+            return s;
+        }
+    // A font without a mark of its own: an empty box as wide as a space, a gap after it.
+    s.boxWidth = std::max<int32_t>(3, space);
+    s.advance = s.boxWidth + std::max<int32_t>(1, pixel_scale);
+    return s;
 }
 
-int BitmapFont::width(const std::string& text) const {
-    int64_t total = 0;
-    for (unsigned char b : text) total += advance(b);
-    return clampInt(total);
+namespace {
+
+// Calls f(shape, pen, byte index) for every character of the text, the pen starting at x.
+template <class F>
+int64_t eachChar(const BitmapFont& font, const std::string& text, int64_t x, F&& f) {
+    int64_t pen = x;
+    for (size_t i = 0; i < text.size();) {
+        const size_t at = i;
+        const BitmapFont::Shape s = font.shapeOf(nextChar(text, i));
+        f(s, pen, at);
+        pen += s.advance;
+    }
+    return pen;
 }
+
+// The empty box of a character the font cannot show: its outline from the baseline up to the cap
+// height, one pixel_scale wide.
+Rect boxOf(const BitmapFont& font, const BitmapFont::Shape& s, int64_t pen, int y) {
+    const int32_t h = font.cap_height > 0 ? font.cap_height : std::max<int32_t>(s.boxWidth, font.ascent);
+    return Rect{clampInt(pen), clampInt(int64_t(y) - h), s.boxWidth, h};
+}
+
+void drawBox(Canvas& canvas, const BitmapFont& font, const BitmapFont::Shape& s, int64_t pen, int y, Color colour) {
+    canvas.strokeRect(boxOf(font, s, pen, y), colour, std::max<int32_t>(1, font.pixel_scale));
+}
+
+// Draws one character's glyphs (tinted when colour is not null) or its box.
+void drawShape(Canvas& canvas, const BitmapFont& font, const BitmapFont::Shape& s, int64_t pen, int y,
+               const Color* colour) {
+    if (s.boxWidth > 0) {
+        drawBox(canvas, font, s, pen, y, colour ? *colour : 0xFFFFFFFFu);
+        return;
+    }
+    for (const Glyph* g : s.glyph) {
+        if (!g) continue;
+        if (g->image != nullptr) {
+            const int gx = clampInt(pen + g->x), gy = clampInt(int64_t(y) + g->y);
+            if (colour != nullptr)
+                canvas.drawBitmapTinted(*g->image, gx, gy, *colour);
+            else
+                canvas.drawBitmap(*g->image, gx, gy, 1, 255);
+        }
+        pen += g->adv;
+    }
+}
+
+}  // namespace
+
+int32_t BitmapFont::advance(unsigned char byte) const { return width(std::string(1, char(byte))); }
+
+int32_t BitmapFont::advanceAt(const std::string& text, size_t& i) const { return shapeOf(nextChar(text, i)).advance; }
+
+int BitmapFont::width(const std::string& text) const { return clampInt(eachChar(*this, text, 0, [](auto&&...) {})); }
 
 void BitmapFont::inkExtent(const std::string& text, int& left, int& right) const {
-    int64_t l = int64_t(1) << 30, r = -(int64_t(1) << 30), pen = 0;
-    for (unsigned char b : text) {
-        if (b != 32) {
-            const auto it = glyphs.find(char(b));
-            if (it != glyphs.end()) {
-                const Glyph& g = it->second;
-                l = std::min(l, pen + g.x);
-                r = std::max(r, pen + g.x + g.w);
-            }
+    int64_t l = int64_t(1) << 30, r = -(int64_t(1) << 30);
+    const int64_t end = eachChar(*this, text, 0, [&](const Shape& s, int64_t pen, size_t) {
+        if (s.boxWidth > 0) {
+            l = std::min(l, pen);
+            r = std::max(r, pen + s.boxWidth);
         }
-        pen += advance(b);
-    }
+        for (const Glyph* g : s.glyph) {
+            if (!g) continue;
+            l = std::min(l, pen + g->x);
+            r = std::max(r, pen + g->x + g->w);
+            pen += g->adv;
+        }
+    });
     if (l > r) {
         l = 0;
-        r = pen;
+        r = end;
     }
     left = clampInt(l);
     right = clampInt(r);
@@ -68,60 +151,40 @@ void BitmapFont::inkExtent(const std::string& text, int& left, int& right) const
 void BitmapFont::draw(Canvas& canvas, int x, int y, const std::string& text, const Color* colour) const {
     const TextProbe probe = textProbe();
     if (probe != nullptr && !text.empty()) {
-        int64_t l = INT64_MAX, t = INT64_MAX, r = INT64_MIN, btm = INT64_MIN, pen = x;
-        for (unsigned char b : text) {
-            if (b != 32) {
-                const auto it = glyphs.find(char(b));
-                int64_t x0, y0, x1, y1;
-                if (it != glyphs.end() && it->second.image != nullptr && inkBox(*it->second.image, x0, y0, x1, y1)) {
-                    const int64_t gx = pen + it->second.x, gy = int64_t(y) + it->second.y;
-                    l = std::min(l, gx + x0), r = std::max(r, gx + x1);
-                    t = std::min(t, gy + y0), btm = std::max(btm, gy + y1);
-                }
+        int64_t l = INT64_MAX, t = INT64_MAX, r = INT64_MIN, btm = INT64_MIN;
+        auto add = [&](int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
+            l = std::min(l, x0), r = std::max(r, x1);
+            t = std::min(t, y0), btm = std::max(btm, y1);
+        };
+        const int64_t end = eachChar(*this, text, x, [&](const Shape& s, int64_t pen, size_t) {
+            if (s.boxWidth > 0) {
+                const Rect b = boxOf(*this, s, pen, y);
+                add(b.x, b.y, int64_t(b.x) + b.w, int64_t(b.y) + b.h);
             }
-            pen += advance(b);
-        }
+            for (const Glyph* g : s.glyph) {
+                if (!g) continue;
+                int64_t x0, y0, x1, y1;
+                if (g->image != nullptr && inkBox(*g->image, x0, y0, x1, y1)) {
+                    const int64_t gx = pen + g->x, gy = int64_t(y) + g->y;
+                    add(gx + x0, gy + y0, gx + x1, gy + y1);
+                }
+                pen += g->adv;
+            }
+        });
         if (r > l)
-            probe(text, Rect{clampInt(l), clampInt(t), clampInt(r - l), clampInt(btm - t)}, canvas.clip,
-                  clampInt(pen));
+            probe(text, Rect{clampInt(l), clampInt(t), clampInt(r - l), clampInt(btm - t)}, canvas.clip, clampInt(end));
     }
-    int64_t pen = x;
-    for (unsigned char b : text) {
-        if (b == 32) {
-            pen += space;
-            continue;
-        }
-        // One lookup a byte: the glyph found gives both the image and the advance.
-        const auto it = glyphs.find(char(b));
-        if (it == glyphs.end()) continue;
-        const Glyph& g = it->second;
-        if (g.image != nullptr) {
-            const int gx = clampInt(pen + g.x), gy = clampInt(int64_t(y) + g.y);
-            if (colour != nullptr)
-                canvas.drawBitmapTinted(*g.image, gx, gy, *colour);
-            else
-                canvas.drawBitmap(*g.image, gx, gy, 1, 255);
-        }
-        pen += g.adv;
-    }
+    eachChar(*this, text, x, [&](const Shape& s, int64_t pen, size_t) { drawShape(canvas, *this, s, pen, y, colour); });
 }
 
 void BitmapFont::drawMnemonic(Canvas& canvas, int x, int y, const std::string& text, int index,
                               Color colour) const {
-    int64_t pen = x;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const unsigned char b = static_cast<unsigned char>(text[i]);
-        const int32_t a = advance(b);
-        if (b != 32) {
-            const auto it = glyphs.find(char(b));
-            if (it != glyphs.end() && it->second.image != nullptr)
-                canvas.drawBitmapTinted(*it->second.image, clampInt(pen + it->second.x),
-                                        clampInt(int64_t(y) + it->second.y), colour);
-        }
-        if (index >= 0 && size_t(index) == i)
-            canvas.fillRect(Rect{clampInt(pen), clampInt(int64_t(y) + underline_pos), a, underline_size}, colour);
-        pen += a;
-    }
+    eachChar(*this, text, x, [&](const Shape& s, int64_t pen, size_t at) {
+        drawShape(canvas, *this, s, pen, y, &colour);
+        if (index >= 0 && size_t(index) == at)
+            canvas.fillRect(Rect{clampInt(pen), clampInt(int64_t(y) + underline_pos), s.advance, underline_size},
+                            colour);
+    });
 }
 
 std::string stripMnemonic(const std::string& text, int& index) {
@@ -152,10 +215,11 @@ std::string BitmapFont::fit(const std::string& text, int maxWidth) const {
     if (dots > maxWidth) return std::string();
     int64_t run = 0;
     size_t keep = 0;
-    for (; keep < text.size(); ++keep) {
-        const int64_t next = run + advance(static_cast<unsigned char>(text[keep]));
+    for (size_t i = 0; i < text.size();) {
+        const int64_t next = run + advanceAt(text, i);
         if (next + dots > maxWidth) break;
         run = next;
+        keep = i;
     }
     return text.substr(0, keep) + "...";
 }

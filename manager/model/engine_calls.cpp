@@ -102,9 +102,11 @@ bool runElevated(const Config& config, const std::vector<Step>& steps, std::vect
     return ok;
 }
 
-void sweepSelf(const std::string& program) {
+void sweepOnStart(const Config& config) {
     tqm::Engine engine;
-    engine.sweepSelf(tqm::selfItem(program));
+    engine.layout = config.layout;
+    if (!config.program.empty()) engine.sweepSelf(tqm::selfItem(config.program));
+    engine.startSweep();
 }
 
 }  // namespace tqapp::calls

@@ -78,7 +78,9 @@ bool runHere(tqm::Engine& engine, const std::vector<Step>& steps, std::vector<Re
 bool runElevated(const Config& config, const std::vector<Step>& steps, std::vector<Result>& results,
                  std::string& error);
 
-// Removes what an earlier self-update left beside the manager's own item; errors ignored.
-void sweepSelf(const std::string& program);
+// What the manager does first as it starts, errors ignored: what an earlier self-update left
+// beside its own item goes, installs a kill cut off before their record are recorded, and
+// temporaries of writers that died go from its data folders.
+void sweepOnStart(const Config& config);
 
 }  // namespace tqapp::calls

@@ -5,7 +5,10 @@
 // data), which run afterwards and only when everything before them succeeded. It reads and
 // writes no model field: progress and the outcome travel back as closures posted to the UI
 // queue. A job can be stopped while it downloads; once the downloads are done it runs to its end.
+// The model can wait for a worker's end (the window's close): the worker says so once its outcome
+// is logged and posted, its last touch of anything shared.
 #include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <thread>
 
@@ -44,6 +47,7 @@ struct Worker {
     std::shared_ptr<std::atomic<bool>> cancel;
     fs::path logFile;
     bool writeLog = false;
+    std::shared_ptr<Model::WorkerEnd> end;
 
     std::vector<calls::Step> engineList, ownList;
     int steps = 1;
@@ -54,9 +58,10 @@ struct Worker {
     }
 
     void postProgress(std::string text, double fraction) const {
+        // Within a job the figure only grows: a new package's download starts from the share done.
         post([text = std::move(text), fraction](Model& m) {
             m.progressText = text;
-            m.fraction = fraction;
+            m.fraction = std::max(m.fraction, fraction);
             if (m.onChange) m.onChange();
         });
     }
@@ -163,6 +168,16 @@ struct Worker {
         return true;
     }
 
+    // The manager's own removal comes last but is asked about first: where it cannot run, nothing
+    // of the job runs (no plug-in is removed, the cache stays) and the job fails with the reason.
+    bool ownRemovalRefused(Outcome& out) const {
+        const bool removal = std::any_of(ownList.begin(), ownList.end(),
+                                         [](const calls::Step& s) { return s.op == calls::Op::SetupUninstall; });
+        if (!removal || setup::canUninstall(setup::Where{config.layout.root}, out.error)) return false;
+        out.results.push_back(calls::result("setup-uninstall", "manager", "app", false, out.error));
+        return true;
+    }
+
     // The manager's own steps, in order, while everything succeeds.
     void runOwnList(tqm::Engine& engine, Outcome& out) {
         const setup::Where where{config.layout.root};
@@ -205,13 +220,15 @@ struct Worker {
         tqm::Engine engine = calls::jobEngine(config, source, parsed, std::move(engineLog));
 
         Outcome out;
-        const bool ran = runEngineList(engine, out);
-        if (!ran && cancel->load()) {
-            out.error = "Cancelled";
-            out.results.clear();
-            out.cancelled = true;
+        if (!ownRemovalRefused(out)) {
+            const bool ran = runEngineList(engine, out);
+            if (!ran && cancel->load()) {
+                out.error = "Cancelled";
+                out.results.clear();
+                out.cancelled = true;
+            }
+            runOwnList(engine, out);
         }
-        runOwnList(engine, out);
 
         if (writeLog) {
             std::vector<std::string> texts;
@@ -222,6 +239,11 @@ struct Worker {
         post([out = std::move(out), doneText = doneText, generation = generation](Model& m) {
             m.finishJob(out.ok, out.error, out.results, doneText, generation, out.cancelled);
         });
+        if (end) {
+            std::lock_guard<std::mutex> lock(end->mutex);
+            end->done = true;
+            end->ended.notify_all();
+        }
     }
 };
 
@@ -267,7 +289,24 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
     worker.cancel = cancel;
     worker.logFile = logFile();
     worker.writeLog = !config.harness;
-    std::thread(std::move(worker)).detach();
+    workerEnd_ = std::make_shared<WorkerEnd>();
+    worker.end = workerEnd_;
+    try {
+        std::thread(std::move(worker)).detach();
+    } catch (const std::exception& e) {
+        // No thread (the system's limit on threads, no memory): the job ends here, failed.
+        workerEnd_.reset();
+        const std::string error = std::string("Could not start the job: ") + e.what();
+        log("  failed: " + error);
+        finishJob(false, error, {}, {}, jobGeneration, false);
+    }
+}
+
+void Model::endJob() {
+    if (busy && stoppable && cancel) cancel->store(true);
+    if (!workerEnd_) return;
+    std::unique_lock<std::mutex> lock(workerEnd_->mutex);
+    workerEnd_->ended.wait(lock, [this] { return workerEnd_->done; });
 }
 
 void Model::finishJob(bool jobOk, const std::string& error, const std::vector<calls::Result>& results,

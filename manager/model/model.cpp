@@ -28,7 +28,7 @@ Model::Model(Config config_, std::shared_ptr<lumo::gui::UiQueue> queue_, std::fu
       cancel(std::make_shared<std::atomic<bool>>(false)) {}
 
 void Model::start() {
-    if (!config.program.empty()) calls::sweepSelf(config.program);
+    calls::sweepOnStart(config);
     startLoad();
 }
 

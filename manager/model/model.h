@@ -13,11 +13,13 @@
 // carry the model's address and run on the UI thread. The editor kills the queue when it goes,
 // so a closure posted after that is dropped unrun and the address is never used again.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -104,10 +106,21 @@ public:
     // The job worker's last post: records the outcome.
     void finishJob(bool ok, const std::string& error, const std::vector<calls::Result>& results,
                    const std::string& doneText, uint32_t generation, bool cancelled);
+    // For the window's close: a running job is stopped as STOP stops it (one past its downloads
+    // runs on), and this waits until its worker has logged the outcome and ended.
+    void endJob();
+
+    // Told by a job's worker once it has written its outcome and touches nothing more.
+    struct WorkerEnd {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+    };
 
 private:
     void startLoad();
     std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);  // gone with the model
+    std::shared_ptr<WorkerEnd> workerEnd_;  // of the last job's worker; null before any
     // The receipt files the kept receipts were read from: a failed read of another file (a new
     // scope or root) must not leave the old scope's items standing as installed here.
     std::string receiptFrom_, appsReceiptFrom_;

@@ -98,7 +98,7 @@ bool cache(const tqm::Source& source, const std::string& dir, const tqm::FileRef
     // A server that sends more than the picture holds is left at once: nothing beyond it is gathered.
     const uint64_t most = ref.size;
     const tqm::Progress bounded = [most](uint64_t done, uint64_t) { return done <= most; };
-    if (!source.fetch(ref.path, bytes, error, bounded) || !matches(bytes, ref)) return false;
+    if (!source.fetch(ref.path, bytes, error, bounded, most) || !matches(bytes, ref)) return false;
     tqm::detail::DirFd folder;
     std::string name;
     if (!openFolderOf(dir, ref.path, true, folder, name)) return false;

@@ -25,6 +25,11 @@ bool uninstall(const Where&, std::string& error) {
     return false;
 }
 
+bool canUninstall(const Where&, std::string& error) {
+    error = kRefused;
+    return false;
+}
+
 void refreshEntry(const Where&, const std::string&) {}
 void removeAfterExit(const std::filesystem::path&) {}
 void launch(const std::filesystem::path&) {}

@@ -16,6 +16,9 @@ constexpr const char* kAccount[] = {"..###..", "..###..", "..###..", ".......", 
 
 Rect lowered(Rect r, bool down) { return {r.x, r.y + (down ? 1 : 0), r.w, r.h}; }
 
+// A button's word in the colour of its state: dim while the button cannot act.
+const char* labelKey(const ManagerView& v, const MainId& id) { return v.enabled(id) ? "lbl_main" : "fmt_off"; }
+
 }  // namespace
 
 void PixelLook::devPart(ManagerView& v, const lumo::gui::Paint& p, const std::string& name) {
@@ -29,7 +32,7 @@ void PixelLook::devPart(ManagerView& v, const lumo::gui::Paint& p, const std::st
     if (name == "main_pill:label") {
         const MainId pill = mainPart(MainPart::MainPill);
         const std::string word = row ? upper(v.mainAction().verb) : std::string("INSTALL");
-        v.centred(canvas, pack, "bold", word, lowered(v.partRect(pill), v.held(pill)), "lbl_main", 1.0);
+        v.centred(canvas, pack, "bold", word, lowered(v.partRect(pill), v.held(pill)), labelKey(v, pill), 1.0);
         return;
     }
     const std::optional<MainId> id = partOf(name);
@@ -67,16 +70,16 @@ void PixelLook::devPart(ManagerView& v, const lumo::gui::Paint& p, const std::st
         case MainPart::Open:
         case MainPart::More:
         case MainPart::UpdateAll: {
-            dev::button(p, devRect(v, box), hot, down, true);
+            dev::button(p, devRect(v, box), hot, down, v.enabled(*id));
             const char* word = id->kind == MainPart::Open ? "OPEN" : id->kind == MainPart::More ? "MORE" : "UPDATE ALL";
-            v.centred(canvas, pack, "small", word, lowered(box, down), "lbl_main", 1.0);
+            v.centred(canvas, pack, "small", word, lowered(box, down), labelKey(v, *id), 1.0);
             break;
         }
         case MainPart::Account:
             dev::button(p, devRect(v, box), hot, down, true);
             dev::pixelsIn(p, devRect(v, lowered(box, down)), kAccount, hot || down ? dev::cream : dev::wave);
             break;
-        case MainPart::MainPill: dev::button(p, devRect(v, box), hot, down, true); break;
+        case MainPart::MainPill: dev::button(p, devRect(v, box), hot, down, v.enabled(*id)); break;
         case MainPart::Check:
             dev::checkbox(p, devRect(v, v.faceRect("check_" + f + "_off", box)), v.ticked(row, f), hot, down, v.offered(row, f));
             break;

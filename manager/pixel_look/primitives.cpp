@@ -66,9 +66,13 @@ void pixelsIn(const Paint& p, Rect area, Rows rows, Color c) {
 }
 
 void button(const Paint& p, Rect r, bool hot, bool down, bool enabled) {
-    const Color fill = down ? pressedFill : (hot && enabled) ? hoverWash : bg;
+    const bool washed = !down && hot && enabled;
+    const Color fill = down ? pressedFill : bg;
     const Color border = down ? cream : enabled ? rule : dim;
+    // The wash lies on the panel colour, not on what is under the button (a selected row's light
+    // plate would take the label's contrast).
     p.canvas.fillRect(r, fill);
+    if (washed) p.canvas.fillRect(r, hoverWash);
     p.canvas.strokeRect(r, border, one(p.scale));
 }
 

@@ -51,8 +51,8 @@ inline void pixelsIn(const Paint& p, Rect area, std::initializer_list<const char
     pixelsIn(p, area, Rows(rows.begin(), rows.size()), c);
 }
 
-// A button's body: fill and a one-dot border inside the rectangle. The caller draws the label in
-// buttonInk's colour.
+// A button's body: an opaque fill (the hover wash over the panel colour) and a one-dot border inside
+// the rectangle. The caller draws the label in buttonInk's colour.
 void button(const Paint& p, Rect r, bool hot, bool down, bool enabled);
 Color buttonInk(bool hot, bool down, bool enabled);
 

@@ -76,13 +76,16 @@ void SkinLook::part(ManagerView& v, Canvas& canvas, const lumo::gui::AssetPack& 
         const lumo::gui::Sprite* P = managerSkin().pack(1.0).sprite("main_pill_normal");
         Rect box{S.x, S.y + B.y - (P ? P->y : 0), S.w, L.h};
         if (v.held(mainPart(MainPart::MainPill))) box.y += 1;
-        v.centred(canvas, pack, "bold", word, box, "lbl_main", 1.0);
+        const double gain = v.enabled(mainPart(MainPart::MainPill)) ? 1.0 : ManagerView::kOffGain;
+        v.centred(canvas, pack, "bold", word, box, "lbl_main", gain);
         return;
     }
     const std::optional<MainId> id = partOf(name);
     if (!id) return;
+    // A part that cannot act shows its normal face dimmed.
+    const double gain = v.enabled(*id) ? 1.0 : ManagerView::kOffGain;
     auto three = [&](const std::string& stem, const char* normal, const char* hover, const char* pressed) {
-        sprite(v, canvas, pack, stem + look(v, *id, normal, hover, pressed), *id, stem + normal);
+        sprite(v, canvas, pack, stem + look(v, *id, normal, hover, pressed), *id, stem + normal, gain);
     };
     const std::string f = ManagerView::slotKey(id->index);
     switch (id->kind) {
@@ -99,19 +102,24 @@ void SkinLook::part(ManagerView& v, Canvas& canvas, const lumo::gui::AssetPack& 
         }
         case MainPart::Open: three("open_", "up", "hover", "down"); break;
         case MainPart::More: three("more_", "up", "hover", "down"); break;
-        case MainPart::MainPill: pill(v, canvas, pack, *id, "main_pill"); break;
+        case MainPart::MainPill:
+            if (gain != 1.0)
+                sprite(v, canvas, pack, "main_pill_normal", *id, "main_pill_normal", gain);
+            else
+                pill(v, canvas, pack, *id, "main_pill");
+            break;
         case MainPart::UpdateAll: pill(v, canvas, pack, *id, "update_all"); break;
         case MainPart::Account: pill(v, canvas, pack, *id, "account"); break;
         case MainPart::Check:
             sprite(v, canvas, pack, "check_" + f + (v.held(*id) ? "_press_" : "_") + (v.ticked(row, f) ? "on" : "off"), *id,
-                   "check_" + f + "_off", v.offered(row, f) ? 1.0 : 0.45);
+                   "check_" + f + "_off", v.offered(row, f) ? 1.0 : ManagerView::kOffGain);
             break;
         case MainPart::Led:
             sprite(v, canvas, pack, "led_" + f + (v.installedHere(row, f) ? "_on" : "_off"), *id, "led_" + f + "_off");
             break;
         case MainPart::Label: {
-            const double gain = !v.offered(row, f) ? 0.45 : v.slotFormat(row, f) == v.pathFormat() ? 1.15 : 0.85;
-            v.slotLabel(canvas, pack, row, f, "lbl_format", gain);
+            const double shown = v.slotFormat(row, f) == v.pathFormat() ? 1.15 : 0.85;
+            v.slotLabel(canvas, pack, row, f, "lbl_format", v.offered(row, f) ? shown : ManagerView::kOffGain);
             break;
         }
         default: break;

@@ -50,10 +50,11 @@ void SkinLook::plateRow(ManagerView& v, Canvas& canvas, const lumo::gui::AssetPa
     v.text(canvas, pack, "val", r.name, v.rowFirstX_ + nameX, b, 'l', 0, "row_name",
          double(N.x) + N.w - nameX - 2 + shift, 1.0);
 
-    // A version wider than its column ends in "..." rather than running into the name.
+    // The version's recess lies a unit inside its column: a version wider than the recess, less a
+    // margin of 2 units on its left, ends in "...".
     const std::string& version = r.entry ? r.entry->version : r.version;
     if (!version.empty())
-        v.text(canvas, pack, "val", "v" + version, v.rowFirstX_ + V.x + shift, b, 'r', V.w - 6, "row", V.w - 6, 1.0);
+        v.text(canvas, pack, "val", "v" + version, v.rowFirstX_ + V.x + shift, b, 'r', V.w - 6, "row", V.w - 9, 1.0);
 
     std::string status;
     const char* statusKey = v.rowStatus(r, status);

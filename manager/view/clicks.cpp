@@ -20,6 +20,10 @@ bool isFolder(const std::string& path) {
 
 }  // namespace
 
+bool ManagerView::enabled(const MainId& id) const {
+    return (id.kind != MainPart::MainPill && id.kind != MainPart::More) || selected() != nullptr;
+}
+
 void ManagerView::click(const MainId& id) {
     const tqm::Row* row = selected();
     switch (id.kind) {

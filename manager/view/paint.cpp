@@ -272,7 +272,8 @@ void ManagerView::label(Canvas& canvas, const lumo::gui::AssetPack& pack, const 
     }
     if (key == "more" || key == "open") box = shiftRect(boxRect(box0));
     if (!look_->labelShape(*this, key, box, shown)) return;
-    centred(canvas, pack, font, shown, box, colour.c_str(), 1.0);
+    const bool off = key == "more" && !enabled(mainPart(MainPart::More));
+    centred(canvas, pack, font, shown, box, colour.c_str(), off ? kOffGain : 1.0);
 }
 
 }  // namespace tqapp

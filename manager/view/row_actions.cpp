@@ -61,8 +61,9 @@ const tqm::Row* ManagerView::companionRow(const tqm::Row* row, const std::string
     const int index = companionIndex(row, slot);
     if (index < 0 || !model_) return nullptr;
     const std::string& id = row->entry->companions[size_t(index)].id;
+    // Only an app goes along with an app: a plug-in named there has no slot and no task.
     for (const tqm::Row& r : model_->rows)
-        if (r.id == id) return &r;
+        if (r.id == id && r.kind == 1) return &r;
     return nullptr;
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "gui/draw/font_utf8.h"
 #include "platform/platform.h"
 #include "manager/model/model.h"
 #include "manager/view/view.h"
@@ -36,7 +37,7 @@ int statusKey(tqm::State s) {
 
 // What a row is sorted by, worked out once per row and not at every comparison.
 struct SortKey {
-    std::string name;  // upper-cased
+    std::string name;  // case- and accent-folded
     std::vector<int> version;
     int status = 0;
 };
@@ -70,9 +71,37 @@ const char* formatTitle(const std::string& format) {
     return "AU";
 }
 
+namespace {
+
+// The capital of a small Latin letter of Latin-1 Supplement and Latin Extended-A; other characters
+// as they are ("ß" and "ĸ" have no capital of their own).
+char32_t latinCapital(char32_t c) {
+    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
+    if (c == 0xFF) return 0x178;
+    if (c == 0x131) return U'I';
+    if (c == 0x17F) return U'S';
+    const bool oddIsSmall = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
+    const bool evenIsSmall = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if ((oddIsSmall && c % 2 == 1) || (evenIsSmall && c % 2 == 0)) return c - 1;
+    return c;
+}
+
+}  // namespace
+
 std::string upper(std::string s) {
-    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
-    return s;
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        const size_t at = i;
+        const char32_t c = lumo::gui::nextChar(s, i);
+        if (c < 0x80)
+            out += char(std::toupper(int(c)));
+        else if (c == lumo::gui::kReplacementChar)
+            out.append(s, at, i - at);  // bytes that are no UTF-8 stay as they are
+        else
+            out += lumo::gui::utf8Of(latinCapital(c));
+    }
+    return out;
 }
 
 void ManagerView::changed() {
@@ -106,7 +135,7 @@ void ManagerView::listRows() {
     for (size_t i = 0; i < n; ++i) {
         sorted[i] = int32_t(i);
         const tqm::Row& r = model_->rows[i];
-        keys[i].name = upper(r.name);
+        keys[i].name = lumo::gui::foldedKey(r.name);
         if (column == Column::Version) keys[i].version = versionNumbers(versionText(r));
         keys[i].status = statusKey(r.state);
     }
@@ -219,7 +248,9 @@ std::string ManagerView::statusText() const {
 
 std::string ManagerView::shortProgress() const {
     const std::string p = model_ ? model_->progressText : std::string();
-    if (p.rfind("Downloading ", 0) == 0) return p.substr(12);
+    // The job's share done, not the package's: the figure never drops when the next package starts.
+    if (p.rfind("Downloading ", 0) == 0)
+        return std::to_string(std::lround(std::clamp(model_->fraction, 0.0, 1.0) * 100)) + " %";
     if (p == "Waiting for permission") return "Waiting";
     if (p.empty()) return "Working";
     return p;

@@ -6,12 +6,16 @@
 #include "manager/model/model.h"
 #include "manager/model/settings_file.h"
 #include "manager/view/view.h"
+#include "manager/windows/job_window.h"
+#include "manager/windows/settings_window.h"
 
 namespace tqapp {
 namespace {
 
 // A stored size larger than this on either side is taken as damage, not as a window.
 constexpr int kLargestSide = 16384;
+// Seconds without a size change after which a new size counts as settled and is written.
+constexpr double kSizeSettles = 0.5;
 
 tqm::Layout layoutOf(const ManagerView& v) { return v.model() ? v.model()->config.layout : tqm::Layout{}; }
 
@@ -35,20 +39,36 @@ bool ManagerView::applyScope(tqm::Scope scope) {
         model_->say("Wait for the job to finish first");
         return false;
     }
-    setSetting("scope", tqm::scopeName(scope));
+    if (!setSetting("scope", tqm::scopeName(scope))) model_->say(notSavedText(settingsFile()));
     changed();
     return true;
 }
 
 void ManagerView::resized(int w, int h) {
     setSize(w, h);
+    // A smaller window takes its popups back inside.
+    if (JobWindow* job = openJobWindow()) job->keepInside();
+    if (AccountWindow* account = openAccountWindow()) account->keepInside();
     if (!model_ || model_->config.harness || selfResizing_) return;
+    sizeUnsaved_ = true;
+    unsavedW_ = w;
+    unsavedH_ = h;
+    sizeChangedAt_ = lumo::gui::Editor::now();
+}
+
+void ManagerView::tick() {
+    if (sizeUnsaved_ && lumo::gui::Editor::now() - sizeChangedAt_ >= kSizeSettles) saveSize();
+}
+
+void ManagerView::saveSize() {
+    if (!sizeUnsaved_ || !model_) return;
+    sizeUnsaved_ = false;
     // Only a size that differs from the stored one is written: the editor reports its size again
     // whenever its limits are set, and that must not turn into a write at every start.
     int sw = 0, sh = 0;
     const std::string file = sizeFile();
-    if (readSize(file, sw, sh) && sw == w && sh == h) return;
-    writeSize(file, w, h);
+    if (readSize(file, sw, sh) && sw == unsavedW_ && sh == unsavedH_) return;
+    writeSize(file, unsavedW_, unsavedH_);
 }
 
 bool ManagerView::restoreSize() {

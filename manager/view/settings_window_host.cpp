@@ -45,12 +45,6 @@ bool onPath(const char* program) {
     return false;
 }
 
-bool holdsControlByte(const std::string& s) {
-    for (unsigned char c : s)
-        if (c < 0x20 || c == 0x7F) return true;
-    return false;
-}
-
 // The window's callbacks: each reaches the model through the view at the moment it is called.
 AccountWindow::Host hostOf(ManagerView* v) {
     AccountWindow::Host h;
@@ -115,7 +109,7 @@ bool ManagerView::setFolderOverride(const std::string& format, const std::string
         model_->say(kWaitForJob);
         return false;
     }
-    setSetting("folder." + format, folder);
+    if (!setSetting("folder." + format, folder)) model_->say(notSavedText(settingsFile()));
     changed();
     return true;
 }

@@ -93,6 +93,10 @@ ManagerView::ManagerView() {
 }
 
 ManagerView::~ManagerView() {
+    // The window closes: its last size is kept, and a running job is stopped as STOP does (or
+    // finishes) and its outcome logged before the model goes.
+    saveSize();
+    if (model_) model_->endJob();
     // The model goes before the resize callback and the rest of the fields.
     model_.reset();
     resizeRequest_ = nullptr;
@@ -116,14 +120,9 @@ void ManagerView::start(lumo::gui::Editor& editor) {
         cfg.layout.root = ec || std::filesystem::path(root).is_absolute() ? root : whole.string();
     }
     const std::string scopeWord = lumo::standaloneArgValue("--scope");
-    if (!scopeWord.empty()) cfg.layout.scope = scopeWord == "user" ? tqm::Scope::User : tqm::Scope::System;
+    if (!scopeWord.empty()) cfg.layout.scope = scopeOf(scopeWord);
     cfg.offline = lumo::hasStandaloneArg("--offline");
-    readSettings(settingsPath(cfg.layout), [&](const std::string& key, const std::string& value) {
-        if (key == "scope" && scopeWord.empty())
-            cfg.layout.scope = value == "user" ? tqm::Scope::User : tqm::Scope::System;
-        else if (key.rfind("folder.", 0) == 0 && !value.empty())
-            cfg.layout.folders[key.substr(7)] = value;
-    });
+    const std::vector<std::string> notes = applySettings(settingsPath(cfg.layout), cfg.layout, !scopeWord.empty());
     cfg.harness = false;
     for (const char* word : {"--screenshot", "--dump-tree", "--steps", "--frames"})
         cfg.harness = cfg.harness || lumo::hasStandaloneArg(word);
@@ -140,6 +139,10 @@ void ManagerView::start(lumo::gui::Editor& editor) {
         if (setup::runningInstalled(where, cfg.program)) setup::refreshEntry(where, cfg.version);
     }
     model_->start();
+    for (const std::string& note : notes) {
+        model_->log(note);
+        model_->say(note);
+    }
     if (std::string sel = lumo::standaloneArgValue("--select"); !sel.empty()) selectIndex(std::atoi(sel.c_str()));
 }
 

@@ -136,7 +136,14 @@ void ManagerView::inspectorText(Canvas& canvas, const lumo::gui::AssetPack& pack
                 const int dots = f->width("...");
                 int width = f->width(t);
                 size_t from = 0;
-                while (t.size() - from >= 2 && dots + width > limit) width -= f->advance(uint8_t(t[from++]));
+                // Whole characters give way, and at least one stays.
+                while (dots + width > limit) {
+                    size_t next = from;
+                    const int32_t w = f->advanceAt(t, next);
+                    if (next >= t.size()) break;
+                    width -= w;
+                    from = next;
+                }
                 t = "..." + t.substr(from);
             }
         }

@@ -100,6 +100,8 @@ public:
     void onMouseMove(const lumo::gui::MouseEvent& e) override;
     bool wantsFocus() const override { return true; }
     bool onKey(const lumo::gui::KeyEvent& e) override;
+    // Writes "window.txt" once the size has settled.
+    void tick() override;
 
     // The least body width of the current look.
     int32_t minimumWidth() const { return pageWidth_ + look_->extraWidth(); }
@@ -114,7 +116,11 @@ public:
     // False (and nothing written) for a value holding a line break: it would make a second key.
     bool setSetting(const std::string& key, const std::string& value);
     bool applyScope(tqm::Scope scope);
+    // Lays the view out for a new size and keeps its popups inside; the size is written to
+    // "window.txt" once it has settled (saveSize), not at every step of a drag.
     void resized(int w, int h);
+    // Writes a size changed since the last write; the destructor calls it too.
+    void saveSize();
     bool restoreSize();
     void fitNames();
     bool offerInstall();
@@ -173,9 +179,14 @@ public:
     // is drawn; empty when the table does not list it.
     lumo::gui::Rect partRect(const MainId& id) const;
     lumo::gui::Rect drawnRect(const MainId& id) const;
-    // Pointer looks of a part: hot when hovered with nothing pressed, held when pressed and hovered.
-    bool hot(const MainId& id) const { return pointer_.isHover(id) && !pointer_.pressed; }
-    bool held(const MainId& id) const { return pointer_.isHeld(id); }
+    // Pointer looks of a part: hot when hovered with nothing pressed, held when pressed and hovered;
+    // a part that is not enabled is neither.
+    bool hot(const MainId& id) const { return pointer_.isHover(id) && !pointer_.pressed && enabled(id); }
+    bool held(const MainId& id) const { return pointer_.isHeld(id) && enabled(id); }
+    // Whether a click on the part can act: the main button and MORE need a selected row.
+    bool enabled(const MainId& id) const;
+    // The skin look's brightness for a part that cannot act or cannot be chosen.
+    static constexpr double kOffGain = 0.45;
 
     // ---- 8. job plans (job_plans.cpp)
     void openInstall();
@@ -357,6 +368,10 @@ private:
     bool sortAscending_ = true;
     bool sizeRestored_ = false;
     bool selfResizing_ = false;
+    bool sizeUnsaved_ = false;   // the user's size changed since "window.txt" was written
+    int32_t unsavedW_ = 0;       // that size
+    int32_t unsavedH_ = 0;
+    double sizeChangedAt_ = 0;   // when it last changed, on the editor's clock
     Axis xAxis_;
     Axis yAxis_;
     double inspectorShare_ = 0.25;
@@ -401,6 +416,7 @@ std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& ho
 const lumo::gui::Assets& managerSkin();
 // "VST3", "CLAP", "STANDALONE" for "app", "AU" for every other key.
 const char* formatTitle(const std::string& format);
+// Capitals of ASCII and Latin letters; bytes that are no UTF-8 are kept as they are.
 std::string upper(std::string s);
 // Starts a program (the first word, looked up on PATH) with the other words, without waiting;
 // false when it cannot be started.

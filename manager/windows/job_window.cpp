@@ -114,22 +114,7 @@ PartTable<JobPartId> JobWindow::layParts() const {
         t.add(jobButton(b), {x, y, n > 1 && i == n - 1 ? 210 - x : w, 16}, enabled);
     }
 
-    if (choosing() && !plan.selfUpdate) {
-        // Each box holds its tick and its label, measured in the bold font of the last paint's scale.
-        // The row's inside ends one unit short of its outline's right side: a choice reaching past it
-        // is cut there (its label then ends in "..."), and one with no room left for its box is
-        // empty and disabled: nothing answers the pointer where nothing is seen.
-        const lumo::gui::BitmapFont* bold = dev::font(paintedScale, true, false);
-        constexpr int kRowEnd = 8 + 202 - 1;
-        int x = 12;
-        for (size_t i = 0; i < plan.choices.size(); ++i) {
-            const JobChoice& c = plan.choices[i];
-            const int cw = bold ? int(std::ceil(bold->width(c.label) / paintedScale)) + 13 : 37;
-            const int room = std::min(cw + 2, kRowEnd - x);
-            t.add(jobChoice(i), {x, 176, room < 9 ? 0 : room, 14}, room >= 9, c.on);
-            x += cw + 12;
-        }
-    }
+    if (choosing() && !plan.selfUpdate) layChoices(t);
     if (state == Choose && plan.offersData) t.add(kJobData, {12, 202, 194, 14}, true, plan.deleteData);
     if (plan.selfInstall) {
         t.add(jobScope(tqm::Scope::User), {12, 202, 80, 14}, state == Choose, plan.scope == tqm::Scope::User);
@@ -138,10 +123,42 @@ PartTable<JobPartId> JobWindow::layParts() const {
     return t;
 }
 
+void JobWindow::layChoices(PartTable<JobPartId>& t) const {
+    // Each box holds its tick and its label, measured in the bold font of the last paint's scale.
+    // The row's inside ends one unit short of its outline's right side: a lone choice reaching past
+    // it is cut there (its label then ends in "...").
+    const lumo::gui::BitmapFont* bold = dev::font(paintedScale, true, false);
+    constexpr int kFirstX = 12, kRowEnd = 8 + 202 - 1, kArrow = 10;
+    std::vector<int> widths;
+    for (const JobChoice& c : plan.choices)
+        widths.push_back(bold ? int(std::ceil(bold->width(c.label) / paintedScale)) + 13 : 37);
+    int end = kFirstX;  // where the boxes end, all in one row
+    for (size_t i = 0; i < widths.size(); ++i) end = (i ? end + 10 : end) + widths[i] + 2;
+    const bool paged = widths.size() > 1 && end > kRowEnd;
+
+    // More boxes than the row holds: the ones from firstChoice that fit whole (the first one always,
+    // cut when it must be) left of two arrows, so that every box, ticked or not, can be reached.
+    const size_t first = paged ? std::min(firstChoice, widths.size() - 1) : 0;
+    const int rowEnd = paged ? kRowEnd - 2 * kArrow - 3 : kRowEnd;
+    size_t shownEnd = first;
+    int x = kFirstX;
+    for (size_t i = first; i < widths.size(); ++i) {
+        const int cw = widths[i];
+        if (paged && i > first && x + cw + 2 > rowEnd) break;
+        t.add(jobChoice(i), {x, 176, std::min(cw + 2, rowEnd - x), 14}, true, plan.choices[i].on);
+        x += cw + 12;
+        shownEnd = i + 1;
+    }
+    if (!paged) return;
+    t.add(kJobShiftBack, {kRowEnd - 2 * kArrow - 1, 176, kArrow, 14}, first > 0);
+    t.add(kJobShiftOn, {kRowEnd - kArrow, 176, kArrow, 14}, shownEnd < widths.size());
+}
+
 std::string JobWindow::partName(const JobPartId& id) const {
     switch (id.kind) {
         case JobPart::Close: return "x";
         case JobPart::Data: return "data";
+        case JobPart::Shift: return id.index < 0 ? "choices:back" : "choices:on";
         case JobPart::Scope: return id.index == int32_t(tqm::Scope::User) ? "scope:user" : "scope:system";
         case JobPart::Choice:
             return id.index >= 0 && size_t(id.index) < plan.choices.size() ? "fmt:" + plan.choices[size_t(id.index)].id
@@ -227,6 +244,7 @@ void JobWindow::go() {
     generation = m->jobGeneration;
     error.clear();
     state = Running;
+    progress = 0;  // a new job's bar starts empty rather than easing down from the last one's
     if (onStarted) onStarted(plan);
 }
 
@@ -239,6 +257,10 @@ void JobWindow::press(const JobPartId& id) {
             if (id.index >= 0 && size_t(id.index) < plan.choices.size()) plan.choices[size_t(id.index)].on = !plan.choices[size_t(id.index)].on;
             break;
         case JobPart::Data: plan.deleteData = !plan.deleteData; break;
+        case JobPart::Shift:
+            if (id.index < 0 && firstChoice > 0) --firstChoice;
+            if (id.index > 0 && firstChoice + 1 < plan.choices.size()) ++firstChoice;
+            break;
         case JobPart::Scope: plan.scope = id.index == int32_t(tqm::Scope::User) ? tqm::Scope::User : tqm::Scope::System; break;
         case JobPart::Button:
             switch (JobButton(id.index)) {
@@ -271,8 +293,10 @@ void JobWindow::tick() {
     const Model* m = liveModel();
     if (state == Running && m && m->doneGeneration == generation) {
         if (m->ok) {
+            // A finished job shows all of its bar at once, not after the easing has crept up to it.
             state = Done;
             flash = 1.0;
+            progress = 1.0;
         } else if (!m->cancelled) {
             state = Failed;
             error = m->note;

@@ -42,7 +42,9 @@ JobStart jobStart(const JobPlan& plan);
 
 // The kinds of parts; the index tells repeated parts apart: the choice's place in the plan, the
 // button's JobButton, the scope option's tqm::Scope.
-enum class JobPart : uint8_t { Close, Button, Choice, Data, Scope };
+// Shift is one of the two arrows that page through tick boxes too many for their row (index -1
+// back, +1 on).
+enum class JobPart : uint8_t { Close, Button, Choice, Data, Scope, Shift };
 // The buttons; Shut is the one named "close" (the close box is JobPart::Close, "x").
 enum class JobButton : int32_t { Go, Cancel, Stop, Hide, Open, Restart, Finish, Shut, Retry };
 using JobPartId = PartId<JobPart>;
@@ -50,6 +52,8 @@ using JobPartId = PartId<JobPart>;
 inline JobPartId jobButton(JobButton b) { return {JobPart::Button, int32_t(b)}; }
 inline JobPartId jobChoice(size_t index) { return {JobPart::Choice, int32_t(index)}; }
 inline JobPartId jobScope(tqm::Scope s) { return {JobPart::Scope, int32_t(s)}; }
+inline constexpr JobPartId kJobShiftBack{JobPart::Shift, -1};
+inline constexpr JobPartId kJobShiftOn{JobPart::Shift, 1};
 inline constexpr JobPartId kJobClose{JobPart::Close, -1};
 inline constexpr JobPartId kJobData{JobPart::Data, -1};
 
@@ -78,8 +82,8 @@ public:
     void draw(const lumo::gui::Paint& p) override;
     void tick() override;
 
-    // The name a part goes by ("x", "go", "fmt:vst3", "data", "scope:user"); empty for a choice the
-    // plan does not hold.
+    // The name a part goes by ("x", "go", "fmt:vst3", "data", "scope:user", "choices:back"); empty
+    // for a choice the plan does not hold.
     std::string partName(const JobPartId& id) const;
     // The buttons of the table, left to right, with their labels.
     std::vector<Button> buttons() const;
@@ -115,11 +119,13 @@ public:
     double statusSince = 0;
     double clock = 0;
     double paintedScale = 1.0;  // the scale of the last paint: the tick boxes' labels are measured in its font
+    size_t firstChoice = 0;     // the first tick box shown while they do not all fit their row
 
 protected:
     // The one place that lays the parts out for the current state and the last paint's scale: the
-    // close box, the buttons, the tick boxes (each label measured in the bold font), the data tick
-    // and the scope options. The scope options are listed in every state of a self-install plan (they
+    // close box, the buttons, the tick boxes (each label measured in the bold font; with more than
+    // their row holds, the ones from firstChoice that fit and two arrows at the row's end to page
+    // through the others), the data tick and the scope options. The scope options are listed in every state of a self-install plan (they
     // are drawn in each) but take the pointer only while choosing.
     PartTable<JobPartId> layParts() const override;
 
@@ -129,6 +135,7 @@ private:
     // The buttons of the state, left to right, with their labels.
     std::vector<std::pair<JobButton, std::string>> buttonRow() const;
     std::string buttonLabel(const JobPartId& id) const;
+    void layChoices(PartTable<JobPartId>& t) const;
     bool stoppable() const;
     // Hot: under the pointer with nothing pressed; down: pressed and under the pointer.
     bool hot(const Part<JobPartId>& part) const { return part.enabled && pointer.isHover(part.id) && !pointer.pressed; }

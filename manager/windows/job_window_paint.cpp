@@ -116,6 +116,11 @@ void JobWindow::drawInfoRows(const Paint& p, const PartTable<JobPartId>& table) 
         const Rect row = dev::device(p, Rect{8, 176, 202, 14});
         dev::ClipScope inRow(p.canvas, Rect{row.x + u, row.y, row.w - 2 * u, row.h});
         for (const Part<JobPartId>& part : table.parts()) {
+            if (part.id.kind == JobPart::Shift) {
+                const Color ink = !part.enabled ? dev::dim : down(part) || hot(part) ? dev::cream : dev::wave;
+                dev::arrow(p, dev::device(p, part.rect), part.id.index < 0 ? 'l' : 'r', ink);
+                continue;
+            }
             if (part.id.kind != JobPart::Choice || part.rect.w <= 0) continue;
             const JobChoice& c = plan.choices[size_t(part.id.index)];
             const Rect r = part.rect;

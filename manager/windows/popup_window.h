@@ -4,7 +4,9 @@
 //
 // A window lays its parts out in layParts() and carries out a click in press(); the pointer
 // handlers here do the rest: hover and press through Pointer, a click on release over the part that
-// was pressed, and a press on the bar outside every part dragging the window.
+// was pressed, and a press on the bar outside every part dragging the window. A press that comes
+// within a moment of the window's opening is not taken: it was aimed at what lay there before (a
+// window that opens by itself, under a click already on its way).
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -20,6 +22,9 @@ class PopupWindow : public lumo::gui::Widget {
 public:
     static constexpr int kBarHeight = 22;
     static constexpr int kGrip = 40;  // width of the bar that a drag keeps inside the main window
+    static constexpr double kPressGuard = 0.3;  // seconds after the opening in which presses are not taken
+
+    PopupWindow() : openedAt(lumo::gui::Editor::now()) {}
 
     // The parts of the current state, as layParts() lays them out.
     PartTable<Id> parts() const { return layParts(); }
@@ -30,6 +35,10 @@ public:
     virtual void press(const Id& id) = 0;
 
     bool onMouseDown(const lumo::gui::MouseEvent& e) override {
+        if (e.time > 0.0 && e.time < openedAt + kPressGuard) {
+            pointer.down(std::nullopt);  // held, so its release clicks nothing either
+            return true;
+        }
         pointer.down(hit(e.x, e.y));
         if (e.y < kBarHeight && !pointer.pressed) {
             moving = true;
@@ -71,6 +80,16 @@ public:
         if (pointer.leave()) repaint();
     }
 
+    // Moves the window back inside the main window (after it shrank): wholly inside where it fits,
+    // else with its bar at the top-left.
+    void keepInside() {
+        if (!editor) return;
+        const int x = std::max(0, std::min(bounds.x, editor->logicalWidth() - bounds.w));
+        const int y = std::max(0, std::min(bounds.y, editor->logicalHeight() - bounds.h));
+        editor->movePopup(this, x, y);
+    }
+
+    double openedAt;  // when the window was made, on the editor's clock (the time of press events)
     Pointer<Id> pointer;
     bool moving = false;  // the bar is being dragged
     int32_t pressX = 0;   // where the bar was pressed, in window units

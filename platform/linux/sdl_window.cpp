@@ -213,6 +213,17 @@ bool SdlWindow::workArea(int, int, gui::Rect& area) const {
     return true;
 }
 
+bool SdlWindow::usableArea(gui::Rect& area) const {
+    // A window not open yet opens centred on the first display.
+    const int display = window_ ? SDL_GetWindowDisplayIndex(window_) : 0;
+    SDL_Rect b;
+    if (display < 0 || SDL_GetDisplayUsableBounds(display, &b) != 0) return false;
+    const double r = pixelRatio();
+    area = gui::Rect{int(std::lround(b.x * r)), int(std::lround(b.y * r)), int(std::lround(b.w * r)),
+                     int(std::lround(b.h * r))};
+    return true;
+}
+
 void SdlWindow::heldModifiers(bool& shift, bool& command, bool& option) const {
     Modifiers m = modifiersOf(uint16_t(SDL_GetModState()));
     shift = m.shift;

@@ -63,6 +63,7 @@ public:
     bool hasPopups() const override { return false; }
     std::unique_ptr<gui::PopupSurface> createPopup() override { return nullptr; }
     bool workArea(int x, int y, gui::Rect& area) const override;
+    bool usableArea(gui::Rect& area) const override;
     void heldModifiers(bool& shift, bool& command, bool& option) const override;
     void startFileDrag(const std::vector<std::string>&, const gui::DragImage&, bool) override {}
     void startFileDrag(const std::vector<std::string>& paths, const gui::DragImage& image, bool move,

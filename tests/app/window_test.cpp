@@ -6,8 +6,11 @@
 // window's loop is pinged all along; a ping waiting over 2 s fails the test.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "app/harness.h"
 #include "app/host.h"
@@ -85,8 +88,10 @@ bool haveTool(const char* name) {
 ::testing::AssertionResult clickBoth(Twin& twin, Window window, const std::string& name) {
     int x = 0, y = 0;
     if (!twin.centre(name, x, y)) return ::testing::AssertionFailure() << "no " << name << " in the window";
+    // A popup takes no press in its first moment: a user looks at it before clicking in it.
+    const char* pause = name.rfind("job:", 0) == 0 ? " sleep 0.5" : " sleep 0.1";
     const std::string cmd = "xdotool mousemove --window " + std::to_string(window) + " " + std::to_string(x) +
-                            " " + std::to_string(y) + " sleep 0.1 click 1";
+                            " " + std::to_string(y) + pause + " click 1";
     if (std::system(cmd.c_str()) != 0) return ::testing::AssertionFailure() << "xdotool failed: " << cmd;
     if (name.rfind("job:", 0) != 0) twin.click(x, y);
     return ::testing::AssertionSuccess();
@@ -251,6 +256,91 @@ TEST_F(AppWindow, UpdatesItselfAndTheNewVersionStarts) {
         EXPECT_NE(probe.windowOf(restarted, 20), 0u) << "the new version opened no window";
         ::kill(restarted, SIGTERM);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Where the server shows a top-level window: its outer rectangle on the root window.
+struct Placed {
+    int x = 0, y = 0, w = 0, h = 0, screenW = 0, screenH = 0;
+};
+bool placed(Window w, Placed& out) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return false;
+    XWindowAttributes a;
+    Window child;
+    bool ok = XGetWindowAttributes(d, w, &a) &&
+              XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &out.x, &out.y, &child);
+    out.w = a.width;
+    out.h = a.height;
+    out.screenW = DisplayWidth(d, DefaultScreen(d));
+    out.screenH = DisplayHeight(d, DefaultScreen(d));
+    XCloseDisplay(d);
+    return ok;
+}
+
+// A size kept from a far larger screen opens a window that lies wholly on this one, its title bar
+// in reach; the size is the screen's, not the minimum.
+TEST_F(AppWindow, AStoredSizeLargerThanTheScreenOpensWithinIt) {
+    Demo demo("huge");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    ::setenv("HOME", demo.home().c_str(), 1);
+    std::error_code ec;
+    fs::create_directories(demo.root() + "/data", ec);
+    std::ofstream(demo.root() + "/data/window.txt") << "5000 4000\n";
+    const Window window = start(demo.args(), demo.home(), demo.dir + "/huge-log.txt");
+    ASSERT_NE(window, 0u) << "no window: " << child->output();
+    Placed p;
+    ASSERT_TRUE(placed(window, p));
+    EXPECT_GE(p.x, 0);
+    EXPECT_GE(p.y, 0);
+    EXPECT_LE(p.x + p.w, p.screenW) << p.w << " x " << p.h << " at " << p.x << "," << p.y;
+    EXPECT_LE(p.y + p.h, p.screenH) << p.w << " x " << p.h << " at " << p.x << "," << p.y;
+    EXPECT_GT(p.w, p.screenW / 2);
+    shoot(window, "window-huge-stored-size.png");
+}
+
+// A job window that opens under a click already on its way (both clicks queued while the program
+// was held) does not take that click: nothing installs until a click made after it is there.
+TEST_F(AppWindow, APopupOpeningUnderAPendingClickDoesNotTakeIt) {
+    Demo demo("pending");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    ::setenv("HOME", demo.home().c_str(), 1);
+    std::vector<std::string> words = demo.args();
+    words.insert(words.end(), {"--size", kSize});
+    const Window window = start(words, demo.home(), demo.dir + "/pending-log.txt");
+    ASSERT_NE(window, 0u) << "no window: " << child->output();
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // the first load and its paint
+
+    Twin twin(words);
+    const int line = twin.line("Cobalt Compressor");
+    ASSERT_GE(line, 0);
+    int px = 0, py = 0, gx = 0, gy = 0;
+    ASSERT_TRUE(twin.centre("rowpill:" + std::to_string(line), px, py));
+    twin.click(px, py);
+    ASSERT_TRUE(twin.centre("job:go", gx, gy)) << "the twin opened no job window";
+
+    // The program holds still while the pill and then the job window's button are clicked.
+    probe.stopPings();
+    ASSERT_EQ(::kill(child->pid, SIGSTOP), 0);
+    const std::string w = std::to_string(window);
+    const std::string cmd = "xdotool mousemove --window " + w + " " + std::to_string(px) + " " + std::to_string(py) +
+                            " click 1 mousemove --window " + w + " " + std::to_string(gx) + " " +
+                            std::to_string(gy) + " click 1";
+    const int clicked = std::system(cmd.c_str());
+    ::kill(child->pid, SIGCONT);
+    probe.startPings(window);
+    ASSERT_EQ(clicked, 0) << cmd;
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_EQ(receipt(demo).find("cobalt-compressor"), std::string::npos) << "the pending click started the job";
+    shoot(window, "window-pending-click.png");
+
+    // The same button clicked once the window is up installs: the click was aimed right.
+    ASSERT_TRUE(clickBoth(twin, window, "job:go"));
+    EXPECT_TRUE(waitFor([&] { return receipt(demo).find("cobalt-compressor") != std::string::npos; }, 30))
+        << child->output();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "gui/draw/bitmapfont.h"
 #include "gui/draw/canvas.h"
 #include "gui/draw/cursor_image.h"
+#include "gui/draw/font_utf8.h"
 #include "tests/draw/draw_support.h"
 
 using namespace lumo::gui;
@@ -114,7 +115,7 @@ TEST(BitmapFont, MeasureAndInk) {
     const BitmapFont& f = t.font;
     EXPECT_EQ(f.width(""), 0);
     EXPECT_EQ(f.width(" "), 2);
-    EXPECT_EQ(f.width("A BxN"), 4 + 2 + 5 + 0 + 3);
+    EXPECT_EQ(f.width("A BxN"), 4 + 2 + 5 + 4 + 3);  // x: an empty box of 3 and a gap
     int l = 0, r = 0;
     f.inkExtent("   ", l, r);
     EXPECT_EQ(l, 0);
@@ -190,6 +191,72 @@ TEST(BitmapFont, DrawReportsInkToTheProbe) {
     Canvas n = makeCanvas(40, 20);
     t.font.drawMnemonic(n, 0, 10, "AB", -1, 0xFF0000FFu);
     for (int x = 0; x < 12; ++x) EXPECT_EQ(px(n, x, 11), 0u);
+}
+
+TEST(Utf8, DecodesWellFormedAndMarksTheRest) {
+    struct Case {
+        const char* what;
+        std::string in;
+        std::u32string out;
+    };
+    const Case cases[] = {
+        {"ascii and controls", "a\t\x7f", U"a\t\x7f"},
+        {"two, three and four bytes", "\xC3\x9C\xE2\x82\xAC\xF0\x9D\x84\x9E", U"\u00DC\u20AC\U0001D11E"},
+        {"stray continuation", "\x80x", U"\uFFFDx"},
+        {"cut at the end: one mark", "ab\xE2\x82", U"ab\uFFFD"},
+        {"cut before ascii", "\xC3x", U"\uFFFDx"},
+        {"overlong", "\xC0\xAF\xE0\x80\xAF", U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"surrogate", "\xED\xA0\x80", U"\uFFFD\uFFFD\uFFFD"},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", U"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"bytes that never start one", "\xFE\xFF", U"\uFFFD\uFFFD"},
+    };
+    for (const Case& k : cases) {
+        std::u32string got;
+        for (size_t i = 0; i < k.in.size();) got += nextChar(k.in, i);
+        EXPECT_EQ(got, k.out) << k.what;
+    }
+}
+
+// Whatever the text, every character shows: letters the font lacks as their base letters or a
+// mark, controls as a space, never nothing.
+TEST(BitmapFont, EveryCharacterShows) {
+    TestFont t;
+    BitmapFont withMark = t.font;
+    Bitmap q = makeBitmap(2, 3, 0xFFFFFFFFu);
+    withMark.glyphs['?'] = Glyph{0, -3, 2, 3, 6, &q};
+    BitmapFont withReplacement = withMark;
+    withReplacement.glyphs[kReplacementChar] = Glyph{0, -2, 2, 2, 7, &q};
+    struct Case {
+        const char* what;
+        const BitmapFont* font;
+        std::string text;
+        int width;
+        std::string drawnAs;  // draws the same pixels as this text; empty: not compared
+    };
+    const Case cases[] = {
+        {"tab and controls as a space", &t.font, "A\tB\x01\xC2\x85" "A", 4 + 2 + 5 + 2 + 2 + 4, "A B  A"},
+        {"accented letters as their base", &t.font, "\xC3\x81\xC3\x84\xC4\x80.", 4 * 3 + 2, "AAA."},
+        {"combining accent left off", &t.font, "A\xCC\x88", 4, "A"},
+        {"no mark in the font: a box", &t.font, "\xE2\x82\xAC", 4, ""},
+        {"the font's question mark", &withMark, "\xE2\x82\xAC" "x", 12, "??"},
+        {"the font's replacement mark", &withReplacement, "x\xFF", 14, ""},
+    };
+    for (const Case& k : cases) {
+        EXPECT_EQ(k.font->width(k.text), k.width) << k.what;
+        Canvas drawn = makeCanvas(60, 20);
+        k.font->draw(drawn, 2, 12, k.text, nullptr);
+        EXPECT_GT(countNot(drawn, 0), 0) << k.what;
+        if (!k.drawnAs.empty()) {
+            Canvas want = makeCanvas(60, 20);
+            k.font->draw(want, 2, 12, k.drawnAs, nullptr);
+            EXPECT_EQ(drawn.pixels, want.pixels) << k.what;
+        }
+    }
+    // Cut texts end on a whole character.
+    EXPECT_EQ(t.font.fit("\xC3\x81\xC3\x81\xC3\x81", 11), "\xC3\x81...");
+    size_t i = 0;
+    EXPECT_EQ(t.font.advanceAt("\xC3\x81" "B", i), 4);
+    EXPECT_EQ(i, 2u);
 }
 
 TEST(CursorImage, EntriesAndRendering) {

@@ -1,6 +1,9 @@
 // The one whole-file write (engine/atomic_write.h): a file is replaced whole, or it is left as it
 // was with nothing beside it.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "engine/atomic_write.h"
+#include "engine/engine.h"
 #include "engine/safe_path.h"
 #include "tests/support/job_fixture.h"
 #include "tests/support/temp_home.h"
@@ -112,6 +116,41 @@ TEST_F(AtomicWrite, WritersAtOnceLeaveOneWholeText) {
     ASSERT_EQ(text.size(), 100000u);
     EXPECT_EQ(text, std::string(text.size(), text[0]));
     EXPECT_EQ(entryNames(temp.dir()), (std::vector<std::string>{"f", "home"}));
+}
+
+// The start sweep removes the temporaries writers killed part-way left in the data folders: those
+// of a process that is gone, and any a day old; another live writer's and other names stay.
+TEST_F(AtomicWrite, TheStartSweepClearsOnlyDeadWritersTemporaries) {
+    const pid_t dead = ::fork();
+    if (dead == 0) ::_exit(0);
+    ASSERT_GT(dead, 0);
+    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+    const std::string live = std::to_string(::getpid()), gone = std::to_string(dead);
+    tqm::Engine engine;
+    engine.layout.root = path("root");
+    const std::string data = engine.layout.userData();
+    const struct {
+        std::string name;
+        bool old, stays;
+    } cases[] = {
+        {"settings.txt." + gone + "-3-0a1b2c3d.tmp", false, false},
+        {"cache/catalog.json." + gone + "-0-ffffffff.tmp", false, false},
+        {"cache/packages/Synth.zip." + gone + "-12-00000000.tmp", false, false},
+        {"settings.txt." + live + "-4-0a1b2c3d.tmp", false, true},
+        {"window.txt." + live + "-5-0a1b2c3d.tmp", true, false},
+        {"settings.txt.tmp", true, true},
+        {"notes." + gone + "-3-0a1b2c3g.tmp", false, true},
+        {"state.json", true, true},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(writeFile(data + "/" + c.name, "x"));
+        if (c.old) {
+            const struct timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 2 * 24 * 3600, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, (data + "/" + c.name).c_str(), times, 0), 0);
+        }
+    }
+    engine.startSweep();
+    for (const auto& c : cases) EXPECT_EQ(fs::exists(data + "/" + c.name), c.stays) << c.name;
 }
 
 }  // namespace

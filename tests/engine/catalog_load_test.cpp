@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -5,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <sys/file.h>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -136,7 +141,7 @@ TEST_F(LoadCatalog, AStalledServerFallsBackToTheCache) {
     server.serve("catalog.json", stalled);
     const tqm::LoadedCatalog r = tqm::loadCatalog(source, keys, path("data"), false);
     EXPECT_TRUE(r.ok && r.fromCache);
-    EXPECT_EQ(r.note, server.url() + "catalog.json: the server sent nothing for 1 s");
+    EXPECT_EQ(r.note, "catalog.json: the server sent nothing for 1 s");
     EXPECT_EQ(r.text, text);
 }
 
@@ -202,6 +207,40 @@ TEST_F(LoadCatalog, ConcurrentWritersLeaveWholeFiles) {
         EXPECT_TRUE(e.path().filename() == "catalog.json" || e.path().filename() == "catalog.json.sig") << e.path();
 }
 
+// While this loader fetches catalog 5, another caches and records 6 in the same folder: this one's
+// older catalog still loads, and leaves the cache holding 6, good for an offline load.
+TEST_F(LoadCatalog, ANewerCatalogCachedMeanwhileStays) {
+    publish(4);
+    ASSERT_TRUE(load().ok);
+    testsupport::LoopbackServer server;
+    ASSERT_TRUE(server.ok());
+    const std::string five = catalogText(5);
+    server.serveFile("catalog.json", five);
+    testsupport::LoopbackServer::Reply slow;  // the signature, a byte at a time
+    slow.body = catalogsign::signBase64(key.secretKey, five);
+    slow.chunk = 1;
+    slow.pauseMs = 20;
+    server.serve("catalog.json.sig", slow);
+    auto older = std::async(std::launch::async, [&] { return tqm::loadCatalog(tqm::Source(server.url()), keys, path("data"), false); });
+    // Once the signature is asked for, the other loader runs whole.
+    auto asked = [&] {
+        const std::vector<std::string> paths = server.paths();
+        return std::find(paths.begin(), paths.end(), "catalog.json.sig") != paths.end();
+    };
+    for (int i = 0; i < 5000 && !asked(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(asked());
+    const std::string six = publish(6);
+    ASSERT_TRUE(load().ok);
+    ASSERT_NE(older.wait_for(std::chrono::milliseconds(0)), std::future_status::ready) << "the race was not run";
+    const tqm::LoadedCatalog r = older.get();
+    EXPECT_TRUE(r.ok && !r.fromCache && r.catalog.sequence == 5) << r.note;
+    EXPECT_EQ(state(), "{\"max_sequence\": 6}\n");
+    EXPECT_EQ(readFile(path("data/cache/catalog.json")), six);
+    const tqm::LoadedCatalog offline = load(true);
+    EXPECT_TRUE(offline.ok) << offline.note;
+    EXPECT_EQ(offline.catalog.sequence, 6);
+}
+
 // Two managers loading ever newer catalogs into one data folder at once (as the user uid when
 // not -1): the recorded sequence never goes down. Each process reads the record before and after
 // every load and fails when it ever reads less than it read before.
@@ -254,6 +293,61 @@ TEST_F(LoadCatalog, APipeAtTheLockFileDoesNotHoldTheLoad) {
     publish(42);
     EXPECT_TRUE(load().ok);
     EXPECT_EQ(state(), "{\"max_sequence\": 42}\n");
+}
+
+// Another account cannot hold the loader up through the lock file: the file is closed to it, and
+// one that account opened while it still could (made open to all by an older manager) is waited
+// for only so long: the load then succeeds without recording.
+TEST_F(LoadCatalog, AnotherUsersLockNeverHoldsTheLoad) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const uid_t nobody = 65534;
+    ASSERT_EQ(::chmod(temp.dir().c_str(), 0755), 0);
+    publish(42);
+    ASSERT_TRUE(load().ok);
+    ASSERT_EQ(::chmod(path("data").c_str(), 0755), 0);
+    const std::string lock = path("data/state.lock");
+    // A child as that user takes the lock when it can and holds it until killed; it tells on fds[1].
+    auto holder = [&](int fds[2]) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            char answer = 'n';
+            if (::setgid(nobody) == 0 && ::setuid(nobody) == 0) {
+                const int fd = ::open(lock.c_str(), O_RDONLY | O_NONBLOCK);
+                if (fd >= 0 && ::flock(fd, LOCK_EX) == 0) answer = 'y';
+            }
+            [[maybe_unused]] const ssize_t n = ::write(fds[1], &answer, 1);
+            ::pause();
+            ::_exit(0);
+        }
+        return pid;
+    };
+    for (const bool openToAll : {false, true}) {
+        SCOPED_TRACE(openToAll ? "a lock file open to all" : "the lock file as the loader leaves it");
+        if (openToAll) {
+            ASSERT_EQ(::chmod(lock.c_str(), 0644), 0);
+        }
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        const pid_t pid = holder(fds);
+        char answer = 0;
+        ASSERT_EQ(::read(fds[0], &answer, 1), 1);
+        EXPECT_EQ(answer, openToAll ? 'y' : 'n');
+        tqm::detail::stateLockWait = std::chrono::milliseconds(300);
+        const std::string text = publish(openToAll ? 44 : 43);
+        auto loading = std::async(std::launch::async, [&] { return load(); });
+        const bool ended = loading.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        ::kill(pid, SIGKILL);  // lets a load still waiting go on
+        ::waitpid(pid, nullptr, 0);
+        const tqm::LoadedCatalog r = loading.get();
+        tqm::detail::stateLockWait = std::chrono::milliseconds(5000);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        EXPECT_TRUE(ended) << "the load waited for another user's lock";
+        EXPECT_TRUE(r.ok && r.text == text) << r.note;
+        struct stat st {};
+        ASSERT_EQ(::stat(lock.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
 }
 
 TEST_F(LoadCatalog, TwoProcessesNeverLowerTheRecordedSequence) { raceTwoLoaders(uid_t(-1)); }

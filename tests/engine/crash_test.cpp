@@ -1,6 +1,6 @@
-// An update killed outright (kill -9) at any moment: after the next job's sweep the item is
-// wholly the old copy or wholly the new one, never missing and never a mix, and the new one
-// then installs. The update runs in a forked child, killed after a random delay or by itself
+// An update killed outright (kill -9) at any moment: after the next start's sweep the receipt
+// records what is on disk, after the next job's sweep the item is wholly the old copy or wholly
+// the new one, never missing and never a mix, and the new one then installs. The update runs in a forked child, killed after a random delay or by itself
 // just before one of its renames.
 #include <poll.h>
 #include <signal.h>
@@ -160,6 +160,23 @@ protected:
     // whose number (0 or 1) is the answer; -1 after a failure. With check, the version the
     // killed update was bringing is then installed, and that must work.
     int afterKill(const Update& u, const Tree trees[2], bool second, bool check, const std::string& when) {
+        // The next start's sweep: the receipt then agrees with what is on disk.
+        job().startSweep();
+        const Tree onDisk = treeOf(u.target);
+        if (onDisk == trees[0] || onDisk == trees[1]) {
+            tqm::Engine e = job();
+            const tqm::Receipt& r = u.format == "app" ? e.apps : e.receipt;
+            const auto product = r.plugins.find(u.v1.id);
+            const std::string recorded =
+                product == r.plugins.end() || !product->second.formats.count(u.format)
+                    ? std::string("nothing")
+                    : product->second.formats.at(u.format).version;
+            if (recorded != (onDisk == trees[1] ? u.v2.version : u.v1.version)) {
+                ADD_FAILURE() << u.format << ": the receipt records " << recorded << " after a kill " << when
+                              << " while the disk holds " << (onDisk == trees[1] ? u.v2.version : u.v1.version);
+                return -1;
+            }
+        }
         job().sweep();
         const Tree now = treeOf(u.target);
         if (now != trees[0] && now != trees[1]) {

@@ -1,7 +1,11 @@
 // The job file, the helper's command line and the result reading of the elevated road.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 
 #include "engine/jobs.h"
 #include "tests/support/temp_home.h"
@@ -146,6 +150,33 @@ TEST_F(ElevatedRoad, StaleFilesStopTheJob) {
     fs::create_directories(jobs + "/job.json");
     EXPECT_FALSE(tqm::runElevated(layout, {{"install", "a", "vst3"}}, helper, "--tqm-apply", results, error, {}));
     EXPECT_EQ(error, "cannot write " + jobs + "/job.json");
+    // Nor one that would go through a link planted there, or hold the job on a pipe no one reads.
+    for (const bool pipe : {false, true}) {
+        fs::remove_all(jobs);
+        fs::create_directories(jobs);
+        if (pipe) {
+            ASSERT_EQ(::mkfifo((jobs + "/job.json").c_str(), 0600), 0);
+        } else {
+            writeFile(path("target"), "a user's file");
+            fs::create_symlink(path("target"), jobs + "/job.json");
+        }
+        auto run = std::async(std::launch::async, [&] {
+            return tqm::runElevated(layout, {{"install", "a", "vst3"}}, helper, "--tqm-apply", results, error, {});
+        });
+        const bool ended = run.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        if (!ended) {  // lets the writer go on
+            const int reader = ::open((jobs + "/job.json").c_str(), O_RDONLY);
+            EXPECT_GE(reader, 0);
+            run.wait();
+            ::close(reader);
+        }
+        EXPECT_TRUE(ended) << "a pipe at job.json held the job";
+        EXPECT_FALSE(run.get());
+        EXPECT_EQ(error, "cannot write " + jobs + "/job.json");
+        if (!pipe) {
+            EXPECT_EQ(readFile(path("target")), "a user's file");
+        }
+    }
     fs::remove_all(layout.userData());
     writeFile(layout.userData(), "a file where the data folder should be");
     EXPECT_FALSE(tqm::runElevated(layout, {{"install", "a", "vst3"}}, helper, "--tqm-apply", results, error, {}));

@@ -132,7 +132,11 @@ TEST_F(RemoveTest, Apps) {
     struct Plain {
         std::string where;
         bool catalog;
-    } plain[] = {{path("Documents"), false}, {appsDir() + "/Studio", false}, {path("Studio"), true}};
+    } plain[] = {{path("Documents"), false},
+                 {appsDir() + "/Studio", false},
+                 {path("Studio"), true},
+                 {appsDir() + "/Studio.app.old", false},
+                 {appsDir() + "/Studio.apps", false}};
     for (const Plain& c : plain) {
         SCOPED_TRACE(c.where);
         rec.path = c.where;
@@ -157,6 +161,38 @@ TEST_F(RemoveTest, Apps) {
     EXPECT_TRUE(engine.apps.plugins.empty());
     EXPECT_EQ(logLines, std::vector<std::string>{"removed " + studio});
     EXPECT_EQ(readFile(engine.layout.appsReceiptFile()), tqm::receiptText(engine.apps));
+}
+
+// A damaged record whose path passes a link inside the managed folders (the maker's folder itself,
+// or a folder in it) never reaches through it: what lies outside stays, and so does the record.
+TEST_F(RemoveTest, NeverReachesThroughALink) {
+    struct Case {
+        const char* what;
+        std::string link, format, recorded, victim;
+    } cases[] = {
+        {"vendor_link_outside", vst3(), "vst3", vst3() + "/Synth.vst3", path("outside/Synth.vst3")},
+        {"app_through_link", appsDir(), "app", appsDir() + "/Studio.app", path("outside/Studio.app")},
+        {"a link in the apps folder", appsDir() + "/link", "app", appsDir() + "/link/Studio.app",
+         path("outside/Studio.app")},
+    };
+    engine.catalog = nullptr;  // known only from the record
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(c.victim + "/Contents/MacOS/Studio", "x");
+        const bool replaces = exists(c.link);
+        if (replaces) fs::rename(c.link, c.link + ".real");
+        fs::create_directory_symlink(path("outside"), c.link);
+        tqm::InstalledFormat& rec = c.format == "app" ? engine.apps.plugins["studio"].formats["app"]
+                                                      : record("synth", c.format);
+        rec.path = c.recorded;
+        std::string error;
+        EXPECT_FALSE(engine.remove(c.format == "app" ? "studio" : "synth", c.format, error));
+        EXPECT_EQ(error, c.recorded + ": a folder on the way is a link the user can change; not touched");
+        EXPECT_TRUE(exists(c.victim + "/Contents/MacOS/Studio"));
+        EXPECT_EQ(rec.path, c.recorded);
+        fs::remove(c.link);
+        if (replaces) fs::rename(c.link + ".real", c.link);
+    }
 }
 
 TEST_F(RemoveTest, RunningAppIsRefused) {

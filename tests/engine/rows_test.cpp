@@ -169,7 +169,7 @@ TEST_F(RowsTest, RecordedIdsNotInTheCatalog) {
         EXPECT_EQ(ids, want);
 
         EXPECT_EQ(find(rows, "vendor.synth")->name, "synth");
-        EXPECT_EQ(find(rows, "vendor.")->name, "");
+        EXPECT_EQ(find(rows, "vendor.")->name, "vendor.");
         EXPECT_EQ(find(rows, "plain")->name, "plain");
         for (const char* id : {"vendor.half", "vendor.bare"}) {
             const tqm::Row* half = find(rows, id);
@@ -188,6 +188,19 @@ TEST_F(RowsTest, RecordedIdsNotInTheCatalog) {
         EXPECT_TRUE(tool.formats.at("app").present);
         EXPECT_FALSE(tool.unrecorded);
         EXPECT_EQ(tool.version, "1.5");
+    }
+}
+
+TEST_F(RowsTest, NamesWithNothingToSeeShowTheId) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "synth"}, {" \t\n", "synth"}, {"\x7f", "synth"}, {" Synth ", " Synth "}, {"\xc3\x9c", "\xc3\x9c"}};
+    for (const auto& [name, shown] : cases) {
+        tqm::Catalog catalog;
+        catalog.plugins = {plugin("vendor.synth", "1.0", "Synth")};
+        catalog.plugins[0].name = name;
+        const std::vector<tqm::Row> rows = tqm::deriveRows(&catalog, receipt, layout, "1.0", apps);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].name, shown) << name;
     }
 }
 

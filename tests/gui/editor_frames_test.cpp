@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -114,7 +115,6 @@ TEST(UiQueueStress, PostsRaceTheEditorsTeardown) {
     std::vector<Seen> seen(kThreads);
     std::atomic<int> dropped{0};
     std::atomic<bool> wrongThread{false};
-    std::atomic<int> started{0};
 
     // Counts closures destroyed unrun when the editor went away.
     struct DropCount {
@@ -131,7 +131,6 @@ TEST(UiQueueStress, PostsRaceTheEditorsTeardown) {
     std::vector<std::thread> workers;
     for (int t = 0; t < kThreads; ++t) {
         workers.emplace_back([&, t] {
-            ++started;
             for (int i = 0; i < 200000; ++i) {
                 auto guard = std::make_shared<DropCount>(&dropped);
                 bool ok = queue->post([&, t, i, guard] {
@@ -149,11 +148,17 @@ TEST(UiQueueStress, PostsRaceTheEditorsTeardown) {
             }
         });
     }
-    while (started < kThreads) std::this_thread::yield();
-    for (int i = 0; i < 50; ++i) {
+    // Tick until every worker's posts have begun to run, however slowly the machine schedules
+    // them; the teardown then races posts still coming in.
+    auto allRan = [&] {
+        return std::all_of(seen.begin(), seen.end(), [](const Seen& s) { return !s.ran.empty(); });
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!allRan() && std::chrono::steady_clock::now() < deadline) {
         editor->tick();
         std::this_thread::yield();
     }
+    EXPECT_TRUE(allRan()) << "posted work did not run within 30 s of ticks";
     editor.reset();
     for (auto& w : workers) w.join();
 

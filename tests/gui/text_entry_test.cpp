@@ -19,12 +19,12 @@ KeyEvent typed(uint32_t c, bool command = false) {
     return e;
 }
 
-// Every byte advances 4 pixels; no pictures.
+// Every character advances 4 pixels; no pictures.
 BitmapFont fourWide() {
     BitmapFont f;
     f.space = 4;
     for (int c = 1; c < 256; ++c)
-        if (c != 32) f.glyphs[char(c)].adv = 4;
+        if (c != 32) f.glyphs[char32_t(c)].adv = 4;
     f.cap_height = 7;
     f.descent = 2;
     return f;
@@ -201,13 +201,13 @@ TEST(TextEntry, MousePositionsFollowTheLastDraw) {
     Paint p{c, Rect{10, 0, 80, 20}, 2.0, false, {}, {}};
     t.draw(p, f, 14, 15, nullptr, 0xFF0000FF, 0xFFFFFFFF, false, 2, 12);
     EXPECT_EQ(t.originX, 4);
-    // Pen positions (device): 4, 8, 12, then 24 after the euro sign's three bytes.
+    // Pen positions (device): 4, 8, 12, then 16 after the euro sign, one character of three bytes.
     struct Case {
         int x;  // logical, x 2 in device
         size_t index;
     };
     const Case cases[] = {{0, 0}, {2, 0}, {3, 0} /* 6: tie of 4 and 8 */, {4, 1}, {5, 1}, {6, 2},
-                          {9, 2} /* 18: tie of 12 and 24 */, {10, 5},  {50, 5}};
+                          {7, 2} /* 14: tie of 12 and 16 */, {8, 5},  {50, 5}};
     for (const Case& k : cases) EXPECT_EQ(t.indexAt(k.x), k.index) << k.x;
 
     t.press(2, false, false);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "manager/model/job_plan.h"
+#include "tests/manager/view_actions_support.h"
 
 namespace {
 
@@ -85,6 +86,41 @@ TEST(JobPlan, TheManagersOwnPlans) {
     EXPECT_EQ(text(removal.tickedTasks()), "remove synth vst3; remove delay clap; setup-uninstall plugins ");
     removal.choices[0].on = false;
     EXPECT_EQ(text(removal.tickedTasks()), "setup-uninstall  ");
+}
+
+using PlanView = testsupport::ActionView;
+
+// A catalog may name a plug-in among an app's companions: it gets no slot and no task, so the
+// app still installs, with the companions that are apps.
+TEST_F(PlanView, ACompanionThatIsNotAnAppIsNotOffered) {
+    const struct {
+        std::vector<tqm::Companion> companions;
+        const char *vst3Slot, *clapSlot;
+        std::string tasks;
+    } cases[] = {
+        {{{"synth", ""}, {"bridge", ""}}, "", "BRIDGE", "install bridge app; install studio app"},
+        {{{"bridge", ""}, {"synth", ""}}, "BRIDGE", "", "install bridge app; install studio app"},
+        {{{"synth", ""}}, "", "", "install studio app"},
+    };
+    for (const auto& c : cases) {
+        tqm::Plugin& studio = entry("studio", "Studio", "3.0");
+        studio.companions = c.companions;
+        setRows({make("studio", "Studio", &studio, tqm::State::Absent, 1, {{"app", fmt("A")}}),
+                 make("synth", "Synth", &entry("synth", "Synth", "1.0"), tqm::State::Absent, 0,
+                      {{"vst3", fmt("A")}, {"clap", fmt("A")}}),
+                 make("bridge", "Bridge", &entry("bridge", "Bridge", "2.1"), tqm::State::Absent, 1,
+                      {{"app", fmt("A")}})});
+        const tqm::Row* app = &rowOf("studio");
+        EXPECT_EQ(view->slotTitle(app, "vst3"), c.vst3Slot) << c.tasks;
+        EXPECT_EQ(view->slotTitle(app, "clap"), c.clapSlot) << c.tasks;
+        EXPECT_EQ(view->ticked(app, "vst3"), *c.vst3Slot != 0) << c.tasks;
+        EXPECT_EQ(view->ticked(app, "clap"), *c.clapSlot != 0) << c.tasks;
+        view->rowAction(*app);
+        ASSERT_NE(plan(), nullptr) << view->model()->note;
+        EXPECT_EQ(text(plan()->tasks), c.tasks);
+        EXPECT_EQ(text(plan()->tickedTasks()), c.tasks);
+        closeAll();
+    }
 }
 
 }  // namespace

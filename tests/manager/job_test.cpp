@@ -233,7 +233,8 @@ TEST_F(Job, NothingToDo) {
 }
 
 // The manager's own steps run in the worker, never in the engine: refused here, as the manager
-// is placed rather than installed; the cache goes with an uninstall whatever its outcome.
+// is placed rather than installed. An uninstall that cannot run is refused before anything else
+// of its job: the plug-ins and the cache stay.
 TEST_F(Job, TheManagersOwnSteps) {
     tqapp::Model& m = ready();
     ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
@@ -247,7 +248,8 @@ TEST_F(Job, TheManagersOwnSteps) {
         {{{"setup-install", "startmenu,desktop", ""}},
          {"  setup-install manager app: not on this platform"}, false},
         {{{"remove", "synth", "vst3"}, {"setup-uninstall", "plugins", ""}},
-         {"  remove synth vst3: ok", "  setup-uninstall manager app: not on this platform"}, true},
+         {"  setup-uninstall manager app: not on this platform"}, false},
+        {{{"setup-uninstall", "", ""}}, {"  setup-uninstall manager app: not on this platform"}, false},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(runJob(c.tasks));
@@ -257,6 +259,7 @@ TEST_F(Job, TheManagersOwnSteps) {
         const std::vector<std::string> log = jobLog();
         EXPECT_EQ(std::vector<std::string>(log.end() - 1 - c.lines.size(), log.end() - 1), c.lines);
         EXPECT_EQ(exists(cache), !c.cacheGone);
+        EXPECT_TRUE(exists(m.config.layout.formatDir("vst3") + "/Synth.vst3"));
     }
 }
 

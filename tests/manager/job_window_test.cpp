@@ -1,7 +1,11 @@
 // The job window on a model whose job fields the tests set: what the ticks start and with which
 // texts, the buttons of each state, the status line, the clock that follows the job, the pointer.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "manager/pixel_look/primitives.h"
@@ -255,6 +259,12 @@ TEST(JobWindowState, FollowsTheModelsJob) {
         EXPECT_EQ(w->state, c.state);
         EXPECT_EQ(w->statusText(), c.status);
         EXPECT_EQ(w->flash > 0.9, c.ok);
+        // A job that finished shows its whole bar at once; one that did not stays where it stopped.
+        if (c.ok) {
+            EXPECT_EQ(w->progress, 1.0);
+        } else {
+            EXPECT_LT(w->progress, 0.4 + 1e-9);
+        }
     }
 
     BareModel bare;
@@ -265,6 +275,38 @@ TEST(JobWindowState, FollowsTheModelsJob) {
     EXPECT_EQ(w->state, JobWindow::Failed);
     EXPECT_EQ(w->statusText(), "ONE JOB AT A TIME: WAIT FOR THE OTHER ONE TO FINISH");
     EXPECT_EQ(bare.model.jobGeneration, before);
+}
+
+// A job whose worker thread cannot start (here: a child process allowed no more threads) ends at
+// once as a failed job with the reason: the model is not left busy, and the window shows it.
+TEST(JobWindowState, AJobWhoseWorkerCannotStartFails) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // Root is not held to the limit on threads: the child becomes nobody first.
+        if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(10);
+        const rlimit none{0, 0};
+        if (::setrlimit(RLIMIT_NPROC, &none) != 0) ::_exit(11);
+        BareModel bare;
+        bare.model.config.harness = true;
+        auto w = bare.window(jobtest::formatPlan());
+        try {  // nothing may escape: the child never returns into the test runner
+            w->press(jobButton(JobButton::Go));
+            w->tick();
+        } catch (...) {
+            ::_exit(5);
+        }
+        const tqapp::Model& m = bare.model;
+        if (m.busy) ::_exit(1);
+        if (m.ok || m.doneGeneration != m.jobGeneration || m.jobGeneration != 1) ::_exit(2);
+        if (m.note.rfind("Could not start the job", 0) != 0 || m.failed.count("synth") != 1) ::_exit(3);
+        if (w->state != JobWindow::Failed || w->statusText().rfind("COULD NOT START THE JOB", 0) != 0) ::_exit(4);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(JobWindowState, StopOnlyWhileStoppableAndNothingOnceTheViewIsGone) {
@@ -333,44 +375,77 @@ TEST(JobWindowPointer, TickBoxesHitWherePainted) {
     }
 }
 
-// Choices running past the row's side end in "..." at it, and answer the pointer only where seen.
-TEST(JobWindowPointer, LongChoicesEndAtTheRowsSide) {
+// Choices more than their row holds are paged by two arrows at the row's end: at every scale each
+// one, ticked or not, can be brought into sight whole and unticked by the pointer, so none runs
+// unseen. A lone choice too long for the row ends in "..." at its side.
+TEST(JobWindowPointer, EveryChoiceCanBeSeenAndUnticked) {
     BareModel bare;
     JobPlan apps = jobtest::formatPlan("UPDATE");
-    apps.choices.push_back({"studio", "ARDUNE STUDIO SUITE", true, "", "Ardune Studio Suite"});
-    apps.choices.push_back({"more", "MORE", true, "", "More"});
-    auto w = bare.window(apps);
-    static std::vector<std::pair<std::string, lumo::gui::Rect>> drawn;
-    const lumo::gui::TextProbe saved = lumo::gui::textProbe();
-    lumo::gui::textProbe() = [](const std::string& text, lumo::gui::Rect ink, lumo::gui::Rect, int) {
-        drawn.push_back({text, ink});
+    for (const char* name : {"ARDUNE STUDIO SUITE", "MORE", "LIBRARIAN", "TAPE MACHINE", "X"}) {
+        apps.choices.push_back({name, name, true, "/Applications", name});
+        apps.tasks.push_back({"install", name, "app"});
+    }
+    auto click = [](JobWindow& w, const lumo::gui::Rect& r) {
+        w.onMouseDown(at(r.x + r.w / 2, r.y + r.h / 2));
+        w.onMouseUp(at(r.x + r.w / 2, r.y + r.h / 2));
     };
     for (double s : {1.0, 1.2, 1.5, 2.0, 3.0}) {
         SCOPED_TRACE(s);
         lumo::gui::Canvas canvas = pixeltest::paper(int(std::lround(218 * s)), int(std::lround(292 * s)));
         const lumo::gui::Paint p{canvas, {0, 0, canvas.width, canvas.height}, s, false, {}, {}};
-        drawn.clear();
-        w->draw(p);
-        const std::vector<lumo::gui::Rect> rects = choiceRects(*w);
-        ASSERT_EQ(rects.size(), 4u);
-        const lumo::gui::Rect studio = rects[2];
-        EXPECT_EQ(studio.x + studio.w, 209);
-        EXPECT_EQ(rects[3].w, 0) << "no room left: nothing to hit";
-        EXPECT_EQ(nameAt(*w, studio.x + studio.w - 1, studio.y + 7), "fmt:studio");
-        EXPECT_EQ(nameAt(*w, studio.x + studio.w + 1, studio.y + 7), "");
-        bool found = false;
-        for (const auto& [text, ink] : drawn)
-            if (ink.y >= std::lround(170 * s) && ink.y < std::lround(190 * s) && ink.x >= std::lround(studio.x * s)) {
-                found = true;
-                EXPECT_EQ(text.substr(text.size() - 3), "...") << text;
-                EXPECT_LE(ink.x + ink.w, std::lround(209 * s)) << text;
+        auto w = bare.window(apps);
+        std::vector<bool> seen(apps.choices.size(), false);
+        for (int page = 0; page < 20; ++page) {
+            w->draw(p);
+            const auto table = w->parts();
+            const auto* back = table.find(tqapp::kJobShiftBack);
+            const auto* on = table.find(tqapp::kJobShiftOn);
+            ASSERT_TRUE(back && on) << "more choices than the row holds, and no way to the others";
+            EXPECT_EQ(back->enabled, page > 0);
+            if (s == 2.0 && page == 1) {
+                EXPECT_TRUE(pixeltest::writePicture(canvas, "job-window-paged-choices-2x.png"));
             }
-        EXPECT_TRUE(found);
-        if (s == 2.0) {
-            EXPECT_TRUE(pixeltest::writePicture(canvas, "job-window-long-choices-2x.png"));
+            for (const auto& part : table.parts()) {
+                if (part.id.kind != tqapp::JobPart::Choice) continue;
+                const size_t i = size_t(part.id.index);
+                EXPECT_TRUE(part.enabled) << i;
+                EXPECT_LE(part.rect.x + part.rect.w, back->rect.x) << "under the arrows: " << i;
+                EXPECT_EQ(nameAt(*w, part.rect.x + 2, part.rect.y + 7), "fmt:" + apps.choices[i].id);
+                seen[i] = true;
+                if (w->plan.choices[i].on) click(*w, part.rect);
+                EXPECT_FALSE(w->plan.choices[i].on) << i;
+            }
+            if (!on->enabled) break;
+            click(*w, on->rect);
         }
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), true), int(seen.size()));
+        EXPECT_TRUE(tqapp::jobStart(w->plan).tasks.empty()) << "a choice still ticked runs unseen";
     }
+
+    // One choice alone, too long for the row: cut at its side, and no arrows.
+    JobPlan one = jobtest::formatPlan();
+    one.choices = {{"studio", "ARDUNE STUDIO SUITE FOR THE WHOLE STUDIO", true, "", "Ardune Studio Suite"}};
+    auto w = bare.window(one);
+    static std::vector<std::pair<std::string, lumo::gui::Rect>> drawn;
+    const lumo::gui::TextProbe saved = lumo::gui::textProbe();
+    lumo::gui::textProbe() = [](const std::string& text, lumo::gui::Rect ink, lumo::gui::Rect, int) {
+        drawn.push_back({text, ink});
+    };
+    lumo::gui::Canvas canvas = pixeltest::paper(218, 292);
+    w->draw(lumo::gui::Paint{canvas, {0, 0, canvas.width, canvas.height}, 1.0, false, {}, {}});
     lumo::gui::textProbe() = saved;
+    const std::vector<lumo::gui::Rect> rects = choiceRects(*w);
+    ASSERT_EQ(rects.size(), 1u);
+    EXPECT_EQ(rects[0].x + rects[0].w, 209);
+    EXPECT_FALSE(w->parts().find(tqapp::kJobShiftOn));
+    bool found = false;
+    for (const auto& [text, ink] : drawn)
+        if (ink.y >= 170 && ink.y < 190 && ink.x >= rects[0].x) {
+            found = true;
+            EXPECT_EQ(text.substr(text.size() - 3), "...") << text;
+            EXPECT_LE(ink.x + ink.w, 209) << text;
+        }
+    EXPECT_TRUE(found);
 }
 
 // A press acts only when released over the same name; moving off and back shows it down again.

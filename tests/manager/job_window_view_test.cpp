@@ -10,6 +10,7 @@
 
 #include "manager/pixel_look/primitives.h"
 #include "manager/windows/job_window.h"
+#include "manager/windows/settings_window.h"
 #include "tests/manager/pixel_support.h"
 #include "tests/manager/view_fixture.h"
 
@@ -70,6 +71,7 @@ protected:
             if (p.label == "job:" + part) {
                 const int x = w->bounds.x + p.rect.x + p.rect.w / 2, y = w->bounds.y + p.rect.y + p.rect.h / 2;
                 editor->mouseMove(x, y, false, false, false);
+                later();
                 editor->mouseDown(x, y, lumo::gui::kButtonLeft, false, false, false, false);
                 editor->mouseUp(x, y, lumo::gui::kButtonLeft);
                 return;
@@ -187,8 +189,12 @@ TEST_F(JobWindowView, UpdateFailsThenRetrySucceeds) {
     // What the model reports (every post) and what the window shows (once a frame).
     std::vector<std::string> reported, statuses;
     std::vector<double> shown;
-    view->model()->onChange = [this, &reported] {
+    std::vector<int> figures;  // the row's percentage at every post
+    view->model()->onChange = [this, &reported, &figures] {
         if (reported.empty() || reported.back() != view->model()->progressText) reported.push_back(view->model()->progressText);
+        std::string figure;
+        view->rowStatus(row("synth"), figure);
+        if (view->model()->busy && figure.find(" %") != std::string::npos) figures.push_back(std::atoi(figure.c_str()));
         view->changed();
     };
     click("retry");
@@ -208,6 +214,10 @@ TEST_F(JobWindowView, UpdateFailsThenRetrySucceeds) {
     EXPECT_GE(statuses.size(), 3u) << testing::PrintToString(statuses);  // e.g. starting, downloading, done
     EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](double v) { return v > 0.01 && v < 0.99; }));
     ASSERT_TRUE(frameUntil([&] { return w->progress == 1.0; }));
+    // Two packages, one after the other: neither the row's figure nor the bar ever goes back.
+    EXPECT_TRUE(std::is_sorted(figures.begin(), figures.end())) << testing::PrintToString(figures);
+    EXPECT_GE(figures.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << testing::PrintToString(shown);
 
     // The rows say what the window says.
     EXPECT_EQ(row("synth").state, tqm::State::Installed);
@@ -441,6 +451,7 @@ TEST_F(JobWindowView, DraggedNeverOutOfReach) {
     for (const auto& [dx, dy] : kFarAway) {
         SCOPED_TRACE(testing::Message() << dx << "," << dy);
         const int x = w->bounds.x + 60, y = w->bounds.y + 10;
+        later();
         editor->mouseDown(x, y, lumo::gui::kButtonLeft, false, false, false, false);
         editor->mouseMove(x + dx, y + dy, false, false, false);
         editor->mouseUp(x + dx, y + dy, lumo::gui::kButtonLeft);
@@ -448,6 +459,102 @@ TEST_F(JobWindowView, DraggedNeverOutOfReach) {
         ASSERT_EQ(window(), w);
         EXPECT_TRUE(barInReach(*editor, w->bounds, JobWindow::kBarHeight));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Closing the window while a job runs: a download is stopped as STOP stops it, a job past its
+// downloads runs to its end; either way the outcome is in the log once the window has gone.
+TEST_F(JobWindowView, ClosingTheWindowEndsTheJobAndLogsIt) {
+    openOnServer("1.0");
+    runDirect({{"install", "delay", "vst3"}});
+    stallVst3();
+    struct Case {
+        const char* what;
+        std::vector<tqm::Task> tasks;
+        const char* outcome;
+    } cases[] = {{"a download that never ends", {{"install", "synth", "vst3"}}, "  cancelled\n"},
+                 {"a removal", {{"remove", "delay", "vst3"}}, "  done\n"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!view) open();
+        ASSERT_TRUE(viewLoaded());
+        const std::string log = view->model()->logFile().string();
+        view->model()->run(c.tasks, c.what, "Done");
+        if (c.tasks[0].op == "install") {
+            ASSERT_TRUE(frameUntil([this] { return view->model()->progressText.rfind("Downloading", 0) == 0; }));
+        }
+        close();
+        const std::string text = readFile(log);
+        const size_t job = text.rfind(std::string("job: ") + c.what);
+        ASSERT_NE(job, std::string::npos) << text;
+        const std::string tail = text.substr(job);
+        ASSERT_GE(tail.size(), std::string(c.outcome).size()) << tail;
+        EXPECT_EQ(tail.substr(tail.size() - std::string(c.outcome).size()), c.outcome) << tail;
+    }
+}
+
+// A press on a popup in the first moment after it opened (a window that opened by itself under a
+// click on its way) does nothing; a later one acts. Both windows, through the editor.
+TEST_F(JobWindowView, APressJustAfterAPopupOpensIsNotAClickOnIt) {
+    openOnServer("1.0");
+    struct Case {
+        double after;  // seconds between the opening and the press
+        bool taken;
+    } cases[] = {{0.0, false}, {0.1, false}, {0.25, false}, {0.35, true}, {2.0, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.after);
+        auto pressAt = [&](lumo::gui::Widget& w, double openedAt, lumo::gui::Rect part) {
+            const int x = w.bounds.x + part.x + part.w / 2, y = w.bounds.y + part.y + part.h / 2;
+            editor->mouseMove(x, y, false, false, false);
+            editor->setPendingEventTime(openedAt + c.after);
+            editor->mouseDown(x, y, lumo::gui::kButtonLeft, false, false, false, false);
+            editor->mouseUp(x, y, lumo::gui::kButtonLeft);
+            frame();
+        };
+        view->openJob(synthPlan("INSTALL"), false, {});
+        JobWindow* job = window();
+        ASSERT_NE(job, nullptr);
+        pressAt(*job, job->openedAt, job->parts().rect(tqapp::jobChoice(1)));
+        EXPECT_EQ(job->plan.choices[1].on, !c.taken) << "the CLAP tick";
+        pressAt(*job, job->openedAt, JobWindow::kClose);
+        EXPECT_EQ(window() == nullptr, c.taken);
+        if (window()) editor->closePopup(window());
+        frame();
+
+        view->openAccount();
+        tqapp::AccountWindow* account = view->openAccountWindow();
+        ASSERT_NE(account, nullptr);
+        pressAt(*account, account->openedAt, tqapp::AccountWindow::kClose);
+        EXPECT_EQ(view->openAccountWindow() == nullptr, c.taken);
+        if (view->openAccountWindow()) editor->closePopup(account);
+        frame();
+    }
+}
+
+// A main window made smaller takes its popups back inside, wherever they were moved.
+TEST_F(JobWindowView, PopupsComeBackInsideWhenTheWindowShrinks) {
+    open();
+    ASSERT_TRUE(viewLoaded());
+    editor->resizeBody(1000, 800);
+    view->openJob(synthPlan("INSTALL"), false, {});
+    view->openAccount();
+    std::vector<lumo::gui::Widget*> popups = {window(), view->openAccountWindow()};
+    const std::pair<int, int> places[] = {{0, 0}, {780, 500}, {900, 700}, {-100, 300}};
+    for (const auto& [x, y] : places)
+        for (lumo::gui::Widget* w : popups) {
+            SCOPED_TRACE(testing::Message() << w->name << " at " << x << "," << y);
+            editor->resizeBody(1000, 800);
+            editor->movePopup(w, x, y);
+            editor->resizeBody(view->minimumWidth(), view->pageHeight());
+            const lumo::gui::Rect b = w->bounds;
+            EXPECT_GE(b.x, 0);
+            EXPECT_GE(b.y, 0);
+            EXPECT_LE(b.x + b.w, editor->logicalWidth());
+            EXPECT_LE(b.y + b.h, editor->logicalHeight());
+        }
 }
 
 }  // namespace

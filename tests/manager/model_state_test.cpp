@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <thread>
 
+#include "manager/model/settings_file.h"
 #include "tests/manager/model_fixture.h"
+#include "tests/support/running_copy.h"
 
 namespace fs = std::filesystem;
 using namespace testsupport;
@@ -136,6 +140,64 @@ TEST_F(ModelState, UpdatesAndBusyWith) {
     EXPECT_FALSE(m.busyWith("delay"));
     m.say("hello");
     EXPECT_EQ(m.note, "hello");
+}
+
+// A removal with the user's data ticked whose remove task fails (the app runs): the data stays,
+// no purge is logged, and the job ends failed.
+TEST_F(ModelState, AFailedRemovalKeepsTheUsersData) {
+    catalog.publish(catalogText("1.0.0"));
+    tqapp::Model& m = ready(config());
+    ASSERT_TRUE(runJob({{"install", "studio", "app"}}));
+    ASSERT_TRUE(m.ok) << m.note;
+    const std::string data = path("root/AppData/Ardune Systems/Studio");
+    writeFile(data + "/settings.txt", "mine");
+    RunningCopy running(path("root/Programs/Ardune Systems/Studio.app/Contents/MacOS/Studio"));
+    ASSERT_GT(running.pid, 0);
+    ASSERT_TRUE(runJob({{"purge", "studio", "user"}, {"remove", "studio", "app"}}, "Removing Studio", "removed"));
+    EXPECT_FALSE(m.ok);
+    EXPECT_EQ(m.failed.count("studio"), 1u);
+    EXPECT_EQ(readFile(data + "/settings.txt"), "mine");
+    const std::string log = logText();
+    EXPECT_NE(log.find("  remove studio app: Studio is running"), std::string::npos) << log;
+    EXPECT_EQ(log.find("purge studio"), std::string::npos) << log;
+}
+
+// Writers of the settings file in several processes (threads here: each has its own lock open) each
+// keep setting their own key: every write succeeds and no one's last value is lost.
+TEST(SettingsFile, WritersAtOnceLoseNoSetting) {
+    TempHome temp;
+    const std::string file = temp.path("data/settings.txt");
+    ASSERT_TRUE(tqapp::writeSetting(file, "scope", "user"));
+    const int kWriters = 3, kWrites = 100;
+    std::vector<int> refused(kWriters, 0);
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w)
+        writers.emplace_back([&, w] {
+            for (int i = 0; i < kWrites; ++i)
+                if (!tqapp::writeSetting(file, "folder.w" + std::to_string(w), "/v" + std::to_string(i))) ++refused[w];
+        });
+    for (std::thread& t : writers) t.join();
+    std::map<std::string, std::string> read;
+    tqapp::readSettings(file, [&](const std::string& k, const std::string& v) { read[k] = v; });
+    EXPECT_EQ(read["scope"], "user");
+    for (int w = 0; w < kWriters; ++w) {
+        EXPECT_EQ(refused[w], 0) << "writer " << w;
+        EXPECT_EQ(read["folder.w" + std::to_string(w)], "/v" + std::to_string(kWrites - 1)) << "writer " << w;
+    }
+    for (const std::string& n : entryNames(temp.path("data")))
+        EXPECT_TRUE(n == "settings.txt" || n == "settings.txt.lock") << n;
+}
+
+// Rewriting the file for one key keeps every other line byte for byte, whatever carriage returns
+// it ends in, however many rewrites follow.
+TEST(SettingsFile, RewritesKeepOtherLinesByteForByte) {
+    TempHome temp;
+    const std::string file = temp.path("settings.txt");
+    for (const std::string other : {"a=b\r\r", "a=b\r", "a=\r\rb\r\r\r", "\rx", "not a setting\r\r"}) {
+        ASSERT_TRUE(writeFile(file, other + "\n"));
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(tqapp::writeSetting(file, "scope", "user"));
+        EXPECT_EQ(readFile(file), other + "\nscope=user\n") << ::testing::PrintToString(other);
+    }
 }
 
 }  // namespace

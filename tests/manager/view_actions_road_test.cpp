@@ -103,6 +103,7 @@ protected:
         for (const auto& p : info.parts)
             if (p.label == "job:" + part) {
                 const int x = w->bounds.x + p.rect.x + p.rect.w / 2, y = w->bounds.y + p.rect.y + p.rect.h / 2;
+                later();
                 editor->mouseDown(x, y, lumo::gui::kButtonLeft, false, false, false, false);
                 editor->mouseUp(x, y, lumo::gui::kButtonLeft);
                 return true;

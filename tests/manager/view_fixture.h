@@ -37,8 +37,11 @@ public:
     void performEdit(unsigned, double) override {}
     void endEdit(unsigned) override {}
     bool isStandalone() const override { return true; }
+    // The window's size follows the editor's requests when set (a host that owns its window).
+    bool requestResize(int, int) override { return acceptsResize; }
 
     lumo::PluginDef definition;
+    bool acceptsResize = false;
 };
 
 class ViewTest : public ModelTest {
@@ -109,6 +112,10 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
+
+    // The next press comes a second after now, as a user's does after what opened last: a popup
+    // takes no press in the first moment after its opening.
+    void later() { editor->setPendingEventTime(lumo::gui::Editor::now() + 1.0); }
 
     // The display list as ids, "APPS" and "PLUGINS".
     std::vector<std::string> shown() const {

@@ -277,6 +277,8 @@ TEST_F(PartPaint, CompanionLabelsKeepToTheirSlots) {
         open({"--steps", "--look", look});
         for (tqm::Plugin& p : view->model()->catalog->catalog.apps)
             if (p.id == "Studio") p.companions = {{"p8", "1.0"}, {"p0", "1.0"}};  // "Granular Cloud Machine ...", "Synth"
+        for (tqm::Row& r : view->model()->rows)  // only apps go along with an app: these two stand for apps
+            if (r.id == "p8" || r.id == "p0") r.kind = 1;
         const lumo::gui::Rect D = view->mapRect(tqapp::layoutRect((*view->managerLayout())["desc_view"]));
         auto labels = [&](double s) {
             const lumo::gui::AssetPack& pack = tqapp::managerSkin().pack(s);
@@ -305,7 +307,7 @@ TEST_F(PartPaint, CompanionLabelsKeepToTheirSlots) {
             EXPECT_EQ(app[0].text.substr(0, 2), "GR") << s;
             EXPECT_EQ(app[0].text.substr(app[0].text.size() - 3), "...") << s;
             EXPECT_EQ(app[1].text.substr(0, 2), "SY") << s;
-            view->select("p0");
+            view->select("p1");
             const std::vector<Drawn> plugin = labels(s);
             ASSERT_EQ(plugin.size(), 3u) << s;
             EXPECT_EQ(plugin[0].text + " " + plugin[1].text + " " + plugin[2].text, "VST3 CLAP AU") << s;

@@ -3,6 +3,9 @@
 // list's messages, the selected line last, and a display list the model's rows have outrun.
 #include "tests/manager/skin_paint_support.h"
 
+#include "gui/draw/font_utf8.h"
+#include "manager/pixel_look/look.h"
+
 using namespace skintest;
 using tqm::State;
 
@@ -34,6 +37,18 @@ protected:
     static bool has(const std::vector<std::string>& v, const std::string& s) {
         return std::find(v.begin(), v.end(), s) != v.end();
     }
+    // A logical rectangle of the view in device pixels.
+    Rect device(Rect r) const {
+        const int x0 = view->dev(r.x), y0 = view->dev(r.y);
+        return {x0, y0, view->dev(r.x + r.w) - x0, view->dev(r.y + r.h) - y0};
+    }
+    static Rect grown(Rect r, int by) { return {r.x - by, r.y - by, r.w + 2 * by, r.h + 2 * by}; }
+    // The lightness (0 to 255) of a canvas pixel.
+    static int lightness(uint32_t p) { return int(((p >> 16 & 255) * 3 + (p >> 8 & 255) * 6 + (p & 255)) / 10); }
+    // The window in the skin look (--look tq) or the pixel look on the catalog last published.
+    void openLook(bool skinLook) {
+        open(skinLook ? std::vector<std::string>{"--steps", "--look", "tq"} : std::vector<std::string>{"--steps"});
+    }
 };
 
 TEST_F(RowPaint, StatusWordsOfEveryStateAndOfJobs) {
@@ -42,10 +57,11 @@ TEST_F(RowPaint, StatusWordsOfEveryStateAndOfJobs) {
     auto& m = *view->model();
     m.busy = true;
     m.jobIds[m.rows[6].id] = 1;
-    m.progressText = "Downloading 40%";
+    m.progressText = "Downloading 90 %";
+    m.fraction = 0.4;  // the row shows the job's share done, not the package's
     m.failed[m.rows[7].id] = 1;
     const std::vector<std::string> t = paintTexts();
-    for (const char* word : {"Get", "Installed", "Update", "Needs app", "Not here", "Delisted", "40%", "Error"})
+    for (const char* word : {"Get", "Installed", "Update", "Needs app", "Not here", "Delisted", "40 %", "Error"})
         EXPECT_TRUE(has(t, word)) << word;
     // Pills: absent rows install, the update row updates, the failed row retries; the running row has none.
     EXPECT_EQ(std::count(t.begin(), t.end(), "Install"), 1);
@@ -283,6 +299,185 @@ TEST_F(RowPaint, RowPillsAndPlatesFollowThePointer) {
     EXPECT_EQ(look(selected, ""), normal);
 }
 
+// Names a catalog may hold that nobody tuned the window for, in both looks at three scales: accents,
+// a tab, a character no face has, an empty name, 120 characters, a long version. Every letter shows,
+// or its stand-in, nothing leaves its cell, and the selected line's pill keeps its word legible
+// under the pointer.
+TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
+    std::string longName;  // 120 characters, some of two bytes
+    for (int i = 0; i < 12; ++i) longName += "R\xC3\xA9sonance ";
+    struct Entry {
+        const char* id;
+        std::string name;
+        const char* version;
+        std::string shown;  // the row's name, before any "..."
+    };
+    const std::vector<Entry> entries = {
+        {"t.accents", "\xC3\x9Cn\xC3\xAF" "code D\xC3\xA9l\xC3\xA0y \xC3\x86\xC3\x98\xC3\x85", "1.0.0", ""},
+        {"t.tab", "Tab\there", "3.0.0-beta", ""},
+        {"t.unknown", "Echo \xE9\x9F\xB3 Box", "2.0", ""},
+        {"com.test.blank", "", "2.1", "blank"},
+        {"t.long", longName, "10.20.300.4000-beta.12", ""},
+    };
+    std::string plugins;
+    for (const Entry& e : entries) {
+        const std::string item = std::string(e.id) + ".vst3";
+        plugins += std::string(plugins.empty() ? "" : ", ") + "{\"id\": \"" + e.id + "\", \"name\": " + lumo::jsonQuote(e.name) +
+                   ", \"version\": \"" + e.version + "\", \"packages\": {\"vst3\": {\"mac\": " +
+                   catalog.file("plugins/" + item + ".zip", testsupport::JobCatalog::pluginZip(item, "vst3"), item) + "}}}";
+    }
+    catalog.publish("{\"schema\": 1, \"sequence\": 7, \"plugins\": [" + plugins + "], \"apps\": []}");
+    std::vector<Canvas> sheet;
+    for (const bool skinLook : {true, false}) {
+        openLook(skinLook);
+        view->selectIndex(1);
+        for (const double scale : {1.0, 1.5, 2.0}) {
+            SCOPED_TRACE((skinLook ? "skin look at " : "pixel look at ") + scaleName(scale));
+            // Wide enough for every name but the long one, as the window widens itself to fit names.
+            const int w = view->minimumWidth() + 160, h = view->pageHeight();
+            const lumo::Json& m = *view->managerLayout();
+            const Rect N = tqapp::layoutRect(m["row_name"]), V = tqapp::layoutRect(m["row_version"]);
+            auto cell = [&](int line, bool name) {  // a line's name or version cell
+                view->setSize(w, h);
+                const int shift = view->xAxis().shiftAt(view->rowFirstX() + V.x + V.w * 0.5);
+                const Rect c = tqapp::PixelLook::devCol(*view, name ? 0 : 1);
+                const int x0 = !name ? (skinLook ? view->rowFirstX() + V.x + 1 + shift : c.x)  // the skin's recess
+                                     : view->rowFirstX() + (skinLook ? lumo::gui::jsonInt(m["row_name_x"], 0) : 111);
+                const int x1 = !name ? (skinLook ? x0 + V.w - 2 : c.x + c.w) : skinLook ? view->rowFirstX() + N.x + N.w + shift : c.x + c.w;
+                return device({x0, view->rowFirstY() + line * view->rowPitch() - view->scroll(), x1 - x0, view->rowPitch()});
+            };
+            auto nameCellOf = [&](const Canvas& c, int line) {
+                const Rect r = cell(line, true);
+                std::vector<uint32_t> out;
+                for (int y = r.y; y < r.y + r.h; ++y)
+                    for (int x = r.x; x < r.x + r.w; ++x) out.push_back(pixeltest::at(c, x, y));
+                return out;
+            };
+            TextRecorder rec;
+            const Canvas c = paintWindow(scale, w, h);
+            for (size_t line = 0; line < view->displayList().size(); ++line) {
+                tqm::Row& row = view->model()->rows[size_t(view->displayList()[line])];
+                const Entry& e = *std::find_if(entries.begin(), entries.end(), [&](const Entry& k) { return row.id == k.id; });
+                const std::string shown = e.shown.empty() ? e.name : e.shown;
+                EXPECT_EQ(row.name, shown);
+                int names = 0, versions = 0;
+                for (const Drawn& d : rec.texts()) {
+                    const bool cut = d.text.size() > 3 && d.text.compare(d.text.size() - 3, 3, "...") == 0;
+                    const std::string stem = d.text.substr(0, d.text.size() - (cut ? 3 : 0));
+                    const Rect band = cell(int(line), true), list = device(view->listRect());
+                    if (d.ink.y < band.y || d.ink.y >= band.y + band.h || d.ink.x >= list.x + list.w)
+                        continue;  // another line, the inspector or the status line
+                    if ((cut || d.text == shown) && shown.rfind(stem, 0) == 0 && !stem.empty()) {
+                        ++names;  // only the 120 characters are cut
+                        EXPECT_TRUE(pixeltest::inside(d.ink, cell(int(line), true)) && cut == (e.id == std::string("t.long")))
+                            << e.id << ": " << testsupport::str(d.ink) << (cut ? " cut" : "");
+                    } else if ((std::string("v") + e.version).rfind(stem, 0) == 0 && stem.size() > 1) {
+                        ++versions;
+                        EXPECT_TRUE(pixeltest::inside(d.ink, cell(int(line), false))) << d.text << ": " << testsupport::str(d.ink);
+                    }
+                }
+                EXPECT_EQ(names, 1) << e.id;
+                EXPECT_EQ(versions, 1) << e.id;
+            }
+            // A tab shows as a space, a character no face has as the replacement mark (not nothing), and
+            // in the pixel look an accented letter as its base letter.
+            const std::tuple<std::string, std::string, bool> sames[] = {
+                {"Tab\there", "Tab here", true},
+                {"Echo \xE9\x9F\xB3 Box", "Echo \xEF\xBF\xBD Box", true},
+                {"Echo \xE9\x9F\xB3 Box", "Echo  Box", false},
+                {entries[0].name, "Unicode Delay AEOA", !skinLook}};
+            for (const auto& [name, as, same] : sames)
+                for (size_t line = 0; line < view->displayList().size(); ++line) {
+                    tqm::Row& row = view->model()->rows[size_t(view->displayList()[line])];
+                    if (row.name != name) continue;
+                    row.name = as;
+                    EXPECT_EQ(nameCellOf(paintWindow(scale, w, h), int(line)) == nameCellOf(c, int(line)), same) << as;
+                    row.name = name;
+                }
+            // The selected line's pill word stands out from its face when hovered and pressed.
+            for (const bool pressed : {false, true}) {
+                const std::string pill = "rowpill:1";
+                view->pointer().hover = tqapp::partOf(pill);
+                view->pointer().pressed = pressed ? tqapp::partOf(pill) : std::nullopt;
+                TextRecorder words;
+                const Canvas hot = paintWindow(scale, w, h);
+                view->pointer().hover.reset();
+                view->pointer().pressed.reset();
+                const Rect box = grown(device(view->drawnRect(*tqapp::partOf(pill))), 2);
+                int lo = 255, hi = 0;
+                for (const Drawn& d : words.texts())
+                    if (pixeltest::inside(d.ink, box))
+                        for (int y = d.ink.y; y < d.ink.y + d.ink.h; ++y)
+                            for (int x = d.ink.x; x < d.ink.x + d.ink.w; ++x)
+                                lo = std::min(lo, lightness(pixeltest::at(hot, x, y))), hi = std::max(hi, lightness(pixeltest::at(hot, x, y)));
+                EXPECT_GE(hi - lo, 100) << (pressed ? "pressed" : "hovered");
+            }
+            // The contact sheet for a person: the list's lines of every paint, one under the other.
+            const Rect list = device(view->listRect());
+            Canvas lines = pixeltest::paper(list.x + list.w, view->dev(5 * view->rowPitch() + 6));
+            for (int y = 0; y < lines.height; ++y)
+                for (int x = 0; x < lines.width; ++x) lines.pixels[size_t(y) * size_t(lines.width) + size_t(x)] = pixeltest::at(c, x, list.y + y);
+            sheet.push_back(lines);
+        }
+    }
+    Canvas out = pixeltest::paper(std::max(sheet[2].width, sheet[5].width), 0);  // the widest: both at 2x
+    for (const Canvas& c : sheet)
+        for (int y = 0; y < c.height; ++y, ++out.height) {
+            out.pixels.resize(out.pixels.size() + size_t(out.width), pixeltest::kPaper);
+            std::copy_n(c.pixels.begin() + ptrdiff_t(y) * c.width, std::min(c.width, out.width),
+                        out.pixels.end() - out.width);
+        }
+    EXPECT_TRUE(pixeltest::writePicture(out, "held-out-names.png"));
+    EXPECT_TRUE(pixeltest::writePicture(pixeltest::enlarged(out, 2), "held-out-names@2x.png"));
+}
+
+// With no row selected (after a removal, while loading) the main button and MORE cannot act: they are
+// drawn dimmed, take no pointer looks, and a click on them opens nothing.
+TEST_F(RowPaint, InspectorButtonsWithNoRowAreOffAndDoNothing) {
+    catalog.publish(bigCatalog());
+    for (const bool skinLook : {true, false}) {
+        openLook(skinLook);
+        auto& m = *view->model();
+        auto paintAs = [&](const char* hover, const char* pressed) {
+            view->pointer().hover = tqapp::partOf(hover);
+            view->pointer().pressed = tqapp::partOf(pressed);
+            TextRecorder rec;
+            const Canvas c = paintWindow(2.0, view->pageWidth(), view->pageHeight());
+            view->pointer().hover.reset();
+            view->pointer().pressed.reset();
+            int light = -1;  // the brightest pixel of the main button's word
+            for (const Drawn& w : rec.texts())
+                if (w.text == "INSTALL" && pixeltest::inside(w.ink, grown(device(view->partRect(*tqapp::partOf("main_pill"))), 4)))
+                    for (int y = w.ink.y; y < w.ink.y + w.ink.h; ++y)
+                        for (int x = w.ink.x; x < w.ink.x + w.ink.w; ++x) light = std::max(light, lightness(pixeltest::at(c, x, y)));
+            return std::pair{pixeltest::hashOf(c), light};
+        };
+        view->selectIndex(view->displayList()[0] < 0 ? 1 : 0);  // a plug-in that is not installed
+        ASSERT_EQ(tqapp::upper(view->mainAction().verb), "INSTALL");
+        const int lit = paintAs("", "").second;
+        EXPECT_NE(paintAs("main_pill", "").first, paintAs("", "").first) << "with a row the button answers";
+        for (const bool loading : {false, true}) {
+            SCOPED_TRACE(std::string(skinLook ? "skin look " : "pixel look ") + (loading ? "while loading" : "after a removal"));
+            const std::vector<tqm::Row> rows = m.rows;
+            if (loading) m.rows.clear(), m.loading = true, view->changed();
+            view->select("");
+            ASSERT_EQ(view->selected(), nullptr);
+            EXPECT_LT(paintAs("", "").second, lit - 40) << "the word is dimmed";
+            for (const char* part : {"main_pill", "more"}) {
+                EXPECT_EQ(paintAs(part, "").first, paintAs("", "").first) << part << " hovered";
+                EXPECT_EQ(paintAs(part, part).first, paintAs("", "").first) << part << " pressed";
+                const Rect b = view->partRect(*tqapp::partOf(part));
+                lumo::gui::MouseEvent e;
+                e.x = b.x + b.w / 2, e.y = b.y + b.h / 2;
+                view->onMouseDown(e);
+                view->onMouseUp(e);
+                EXPECT_TRUE(editor->popups().empty() && !m.busy) << part << " acted";
+            }
+            m.loading = false, m.rows = rows, view->changed();
+        }
+    }
+}
+
 TEST_F(RowPaint, AListOutrunByTheRowsIsMadeAgainBeforeItIsUsed) {
     openBig();
     auto& m = *view->model();
@@ -297,17 +492,22 @@ TEST_F(RowPaint, AListOutrunByTheRowsIsMadeAgainBeforeItIsUsed) {
     EXPECT_FALSE(testsupport::hitRects(*view).empty());
 }
 
-TEST_F(RowPaint, UpperCaseLeavesHighBytesAlone) {
-    EXPECT_EQ(tqapp::upper("\xe9" "t\xe9 \xff"), "\xe9" "T\xe9 \xff");
-    rowsInStates({State::Absent, State::Absent, State::Absent});
+TEST_F(RowPaint, UpperCaseAndNameOrderReadLatinLetters) {
+    EXPECT_EQ(tqapp::upper("\xe9" "t\xe9 \xff"), "\xe9" "T\xe9 \xff");  // bytes that are no UTF-8 stay
+    EXPECT_EQ(tqapp::upper("d\xc3\xa9l\xc3\xa0y \xc5\x93 \xc3\x9f \xc3\xbf"),
+              "D\xc3\x89L\xc3\x80Y \xc5\x92 \xc3\x9f \xc5\xb8");
+    rowsInStates({State::Absent, State::Absent, State::Absent, State::Absent, State::Absent});
     auto& rows = view->model()->rows;
-    rows[0].name = "\xc3\xa9" "cho";
-    rows[1].name = "zeta";
-    rows[2].name = "Alpha";
-    view->changed();
-    ASSERT_EQ(view->displayList().size(), 3u);
-    EXPECT_EQ(rows[size_t(view->displayList()[0])].name, "Alpha");
-    EXPECT_EQ(rows[size_t(view->displayList()[2])].name, "\xc3\xa9" "cho");  // bytes above 0x7f sort last
+    const std::vector<std::string> names = {"\xc3\x9cn\xc3\xaf" "code", "zeta", "Alpha", "\xc3\xa9" "cho", "tape"};
+    for (size_t i = 0; i < names.size(); ++i) rows[i].name = names[i];
+    // Case and accents folded: "Ünïcode" among the U's, "écho" among the E's.
+    const std::vector<std::string> order = {"Alpha", "\xc3\xa9" "cho", "tape", "\xc3\x9cn\xc3\xaf" "code", "zeta"};
+    for (bool ascending : {true, false}) {
+        view->setSort("name", ascending);
+        std::vector<std::string> got;
+        for (int32_t e : view->displayList()) got.push_back(rows[size_t(e)].name);
+        EXPECT_EQ(got, ascending ? order : std::vector<std::string>(order.rbegin(), order.rend()));
+    }
 }
 
 }  // namespace

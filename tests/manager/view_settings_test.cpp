@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <thread>
 
+#include "gui/host.h"
 #include "manager/model/settings_file.h"
 #include "tests/manager/view_fixture.h"
 
@@ -91,10 +93,10 @@ TEST_F(ViewSettings, CrlfLineEndsReadAsTheSameSettings) {
         EXPECT_EQ(read["scope"], row.scope) << row.text;
         EXPECT_EQ(read["folder.vst3"], row.folder) << row.text;
     }
-    // Rewriting keeps the other settings, with plain line ends.
+    // Rewriting keeps the other settings as they were, line ends and all.
     writeFile(settings(), "scope=user\r\nfolder.vst3=/a\r\n");
     EXPECT_TRUE(view->setSetting("offered", "1.2.0"));
-    EXPECT_EQ(readFile(settings()), "scope=user\nfolder.vst3=/a\noffered=1.2.0\n");
+    EXPECT_EQ(readFile(settings()), "scope=user\r\nfolder.vst3=/a\r\noffered=1.2.0\n");
 }
 
 // A settings file that is there but cannot be read is never replaced by the one setting written:
@@ -171,6 +173,7 @@ TEST_F(ViewSettings, WindowSizeIsRestoredOnlyWhenItFits) {
         {"", false, minW, minH},
     };
     for (const Case& c : cases) {
+        close();  // the last window writes its size as it closes
         writeFile(sizeFile(), c.text);
         open();
         EXPECT_EQ(view->sizeRestored(), c.restored) << c.text;
@@ -178,16 +181,22 @@ TEST_F(ViewSettings, WindowSizeIsRestoredOnlyWhenItFits) {
         EXPECT_EQ(view->bounds.h, c.h) << c.text;
     }
     // The skin look's minimum is the page itself.
+    close();
     writeFile(sizeFile(), "426 344\n");
     open({"--look", "tq"});
     EXPECT_TRUE(view->sizeRestored());
 }
 
-TEST_F(ViewSettings, WindowSizeIsWrittenOnlyWhenItChanged) {
+// The size is written once it has settled, not at every step of a drag (each write goes to the
+// disk on the UI thread), and as the window closes; a size equal to the stored one is not written.
+TEST_F(ViewSettings, WindowSizeIsWrittenOnceItSettles) {
     // Opening with nothing stored writes nothing: widening to the look's minimum is not a choice.
     open();
-    EXPECT_FALSE(exists(sizeFile()));
-    editor->resizeBody(700, 450);
+    for (int w = 600; w <= 700; w += 5) editor->resizeBody(w, 450);  // a drag
+    frame();
+    EXPECT_FALSE(exists(sizeFile())) << "written while the size still changes";
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    frame();
     EXPECT_EQ(readFile(sizeFile()), "700 450\n");
 
     // Opening at the stored size leaves the file alone (the editor reports its size while its
@@ -196,10 +205,15 @@ TEST_F(ViewSettings, WindowSizeIsWrittenOnlyWhenItChanged) {
     open();
     EXPECT_TRUE(view->sizeRestored());
     EXPECT_EQ(view->bounds.w, 700);
-    EXPECT_EQ(inode(sizeFile()), before);
     view->resized(700, 450);
+    close();
     EXPECT_EQ(inode(sizeFile()), before);
+
+    // A size not yet settled when the window closes is written as it closes.
+    open();
     editor->resizeBody(720, 450);
+    EXPECT_EQ(readFile(sizeFile()), "700 450\n");
+    close();
     EXPECT_EQ(readFile(sizeFile()), "720 450\n");
     EXPECT_TRUE(noTemporaryBeside(sizeFile()));
 }
@@ -226,6 +240,7 @@ TEST_F(ViewSettings, FitNamesWidensInLayoutUnitsAtEveryScale) {
     EXPECT_FALSE(exists(sizeFile()));  // the widening is not saved
 
     // A short list never shrinks the window; a restored size is never widened.
+    close();
     writeFile(sizeFile(), "600 400\n");
     open();
     ASSERT_TRUE(viewLoaded());
@@ -233,6 +248,78 @@ TEST_F(ViewSettings, FitNamesWidensInLayoutUnitsAtEveryScale) {
     view->firstLoadDone = false;
     view->changed();
     EXPECT_EQ(view->bounds.w, 600);
+}
+
+// A window on a screen of a given usable area and scale; it opens nothing, but keeps the size it
+// was asked to open at.
+class ScreenWindow : public lumo::gui::HeadlessWindow {
+public:
+    ScreenWindow(lumo::gui::Rect area, double scale, lumo::gui::Rect* opened)
+        : area_(area), scale_(scale), opened_(opened) {}
+    bool usableArea(lumo::gui::Rect& area) const override {
+        area = area_;
+        return true;
+    }
+    double systemScale() const override { return scale_; }
+    bool openTopLevel(const char*, int w, int h) override {
+        if (opened_) *opened_ = {0, 0, w, h};
+        return false;
+    }
+
+private:
+    lumo::gui::Rect area_;
+    double scale_;
+    lumo::gui::Rect* opened_;
+};
+
+// A stored size, or the widening that fits the longest name, never makes the window larger than
+// the usable area of its screen (in device pixels, at the screen's scale); the minimum still holds.
+TEST_F(ViewSettings, TheWindowNeverOpensOrWidensPastTheScreen) {
+    catalog.publish(catalogText("1.0.0"));
+    struct Case {
+        const char* stored;
+        lumo::gui::Rect screen;
+        double scale;
+        int w, h;  // the body the window opens with, in layout units
+    };
+    const Case cases[] = {
+        {"5000 4000\n", {0, 0, 1280, 1024}, 1.0, 1280, 1024},
+        {"5000 4000\n", {0, 30, 1280, 994}, 1.0, 1280, 994},  // less a panel
+        {"900 700\n", {0, 0, 1600, 1000}, 2.0, 800, 500},
+        {"800 500\n", {0, 0, 1280, 1024}, 1.0, 800, 500},    // fits: as stored
+        {"800 500\n", {0, 0, 400, 300}, 1.0, 496, 344},      // a tiny screen: the minimum
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        close();
+        writeFile(sizeFile(), c.stored);
+        open();
+        lumo::gui::Rect opened;
+        const auto factory = lumo::gui::PlatformWindow::setFactory(
+            [&](lumo::gui::Editor&) { return std::make_unique<ScreenWindow>(c.screen, c.scale, &opened); });
+        editor->runStandalone("manager");
+        lumo::gui::PlatformWindow::setFactory(factory);
+        EXPECT_EQ(view->bounds.w, c.w);
+        EXPECT_EQ(view->bounds.h, c.h);
+        EXPECT_EQ(opened.w, std::lround(c.w * c.scale));
+        EXPECT_EQ(opened.h, std::lround(c.h * c.scale));
+    }
+
+    // Widening to fit a long name stops at the screen's side: 1600 pixels at scale 2.
+    close();
+    std::filesystem::remove(sizeFile());
+    open();
+    ASSERT_TRUE(viewLoaded());
+    host->acceptsResize = true;
+    editor->attachWindow(std::make_unique<ScreenWindow>(lumo::gui::Rect{0, 0, 1600, 1000}, 2.0, nullptr));
+    editor->setScale(2.0);
+    lumo::gui::Canvas canvas;
+    editor->paint(canvas);
+    view->model()->rows.push_back(row("long", std::string(300, 'W')));
+    view->firstLoadDone = false;
+    view->changed();
+    EXPECT_EQ(view->bounds.w, 800);
+    EXPECT_EQ(editor->pixelWidth(), 1600);
 }
 
 TEST_F(ViewSettings, ScopeChangeIsStoredOrRefusedWhileAJobRuns) {

@@ -75,9 +75,9 @@ TEST_F(Slots, WhatTheSlotsStandFor) {
     tqm::Row bare = testsupport::row("app", "Bare", State::Absent, "", 1);
     bare.entry = &entry;
     bare.formats["app"] = fmt(true, false);
-    tqm::Row c1 = testsupport::row("c1", "Tuner", State::Absent);
+    tqm::Row c1 = testsupport::row("c1", "Tuner", State::Absent, "", 1);
     c1.entry = &companionEntry;
-    tqm::Row c2 = testsupport::row("c2", "Meter", State::Installed);
+    tqm::Row c2 = testsupport::row("c2", "Meter", State::Installed, "", 1);
     c2.entry = &companionEntry;
     c2.formats["app"] = fmt(true, true);
     rows({bare, c1, c2});

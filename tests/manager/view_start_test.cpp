@@ -88,9 +88,9 @@ TEST_F(ViewStart, ScopeAndFoldersFromSwitchesAndSettings) {
         {{"--scope", "user"}, "scope=system\n", tqm::Scope::User},
         {{"--scope"}, "scope=user\n", tqm::Scope::User},  // no value: the settings decide
         {{"--scope"}, "scope=system\n", tqm::Scope::System},
-        {{}, "scope=\n", tqm::Scope::System},       // an empty value is not "user"
-        {{}, "scope=User\n", tqm::Scope::System},   // nor is a misspelling
-        {{"--scope", "sytem"}, "", tqm::Scope::System},
+        {{}, "scope=\n", tqm::defaultScope()},  // an empty or unknown word means the default scope
+        {{}, "scope=User\n", tqm::defaultScope()},
+        {{"--scope", "sytem"}, "scope=system\n", tqm::defaultScope()},
     };
     for (const Case& c : cases) {
         writeFile(userData() + "/settings.txt", c.settings);

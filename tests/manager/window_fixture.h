@@ -101,6 +101,7 @@ protected:
     // A press and a release through the editor, in the view's units (the editor's are zoomed).
     int zoomed(int v) const { return int(std::ceil(v * editor->zoom() - 1e-9)); }
     void press(int x, int y) {
+        later();
         editor->mouseDown(zoomed(x), zoomed(y), lumo::gui::kButtonLeft, false, false, false, false);
     }
     void release(int x, int y) { editor->mouseUp(zoomed(x), zoomed(y), lumo::gui::kButtonLeft); }

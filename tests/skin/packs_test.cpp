@@ -200,6 +200,17 @@ TEST(SkinPacks, FontsCoverTheirTextsAndFitTheirPills) {
             ASSERT_TRUE(g != val.glyphs.end() && g->second.adv > 0) << char(c) << " at " << s;
             EXPECT_NE(g->second.image, nullptr) << char(c) << " at " << s;
         }
+        // Names in Latin scripts are drawn with their own letters: every face has Latin-1 and Latin
+        // Extended-A (but the soft hyphen) and a replacement mark, each with ink.
+        for (const char* name : {"bold", "head", "pill", "small", "val"}) {
+            int missing = 0;
+            for (char32_t c = 0xA1; c <= 0x17F; ++c) {
+                const auto g = p.font(name)->glyphs.find(c);
+                missing += c != 0xAD && (g == p.font(name)->glyphs.end() || g->second.adv < 1 || !g->second.image);
+            }
+            EXPECT_EQ(missing, 0) << name << " at " << s;
+            EXPECT_EQ(p.font(name)->glyphs.count(0xFFFD), 1u) << name << " at " << s;
+        }
         for (const Fit& f : fits) {
             const int room = p.sprite(f.sprite)->w - 2 * F(3, s);
             EXPECT_LE(p.font(f.font)->width(f.text), room) << f.text << " at " << s;
