@@ -109,6 +109,7 @@ bool cache(const tqm::Source& source, const std::string& dir, const tqm::FileRef
 
 size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm::Catalog& catalog) {
     std::set<std::tuple<std::string, std::string, uint64_t>> seen;
+    std::set<std::string> swept;
     size_t fetched = 0;
     std::string bytes;
     for (const auto* list : {&catalog.plugins, &catalog.apps})
@@ -117,6 +118,11 @@ size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm
                 for (const auto& [key, ref] : *art) {
                     if (!seen.insert({ref.path, ref.sha256, ref.size}).second) continue;
                     if (readCached(dir, ref, bytes)) continue;
+                    // A picture missing from the cache may be one whose write was cut off: its
+                    // folder is cleared of dead writers' temporaries once before it is written.
+                    const size_t slash = ref.path.rfind('/');
+                    const std::string folder = slash == std::string::npos ? dir : dir + "/" + ref.path.substr(0, slash);
+                    if (safePath(ref.path) && swept.insert(folder).second) tqm::detail::sweepTemporaries(folder);
                     fetched += cache(source, dir, ref);
                 }
     return fetched;

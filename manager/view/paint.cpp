@@ -1,11 +1,13 @@
 // Painting: the one paint entry of the main window, which sets the paint state every painter reads
 // and runs the layout's "order" list from bottom to top; the row list's sequence and its empty
 // message, the inspector's logo box, the fixed labels and the status line.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <utility>
+#include <vector>
 
 #include "gui/draw/clip_scope.h"
 #include "manager/model/model.h"
@@ -170,11 +172,14 @@ const Bitmap* ManagerView::rowThumb(const std::string& id, double k) {
     const long w = std::lround(W * paintScale_ * k), h = std::lround(H * paintScale_ * k);
     if (w < 1 || h < 1 || w > 1 << 14 || h > 1 << 14) return nullptr;
     // The smallest picture at least as wide as the box, else the widest; resized once and kept.
+    // A picture that cannot be had is not tried twice, so the search always ends.
+    std::vector<std::string> tried;
     for (;;) {
         std::string best, widest;
         int32_t bestW = 0, widestW = 0;
         for (const std::string& key : pictures.keys(id, art::Kind::Row)) {
             int32_t pw = 0, ph = 0;
+            if (std::find(tried.begin(), tried.end(), key) != tried.end()) continue;
             if (!pictures.size(id, art::Kind::Row, key, pw, ph) || pw > maxW || ph > maxH) continue;
             if (pw >= w && (best.empty() || pw < bestW)) best = key, bestW = pw;
             if (widest.empty() || pw > widestW) widest = key, widestW = pw;
@@ -186,7 +191,7 @@ const Bitmap* ManagerView::rowThumb(const std::string& id, double k) {
         if (const Bitmap* made = thumbCache.find(thumbKey)) return made;
         if (const Bitmap* source = pictures.get(id, art::Kind::Row, from, maxW, maxH))
             return thumbCache.put(thumbKey, boxResize(*source, int(w), int(h)));
-        // It did not decode after all: it no longer counts, try the next.
+        tried.push_back(from);  // it did not decode after all: try the next
     }
 }
 
@@ -210,13 +215,16 @@ const Bitmap* ManagerView::logoPicture(const std::string& id, Rect box) {
     std::snprintf(label, sizeof label, "%gx", paintScale_);
     if (const Bitmap* exact = pictures.get(id, art::Kind::Logo, label, maxW, maxH)) return exact;
     // No logo at this scale: the one of the nearest scale the catalog has (the larger on a tie), resized.
+    // One that is refused or does not decode is not tried twice, so the search always ends.
+    std::vector<std::string> tried;
     for (;;) {
         std::string nearest;
         double nearestScale = 0;
         int32_t pw = 0, ph = 0;
         for (const std::string& key : pictures.keys(id, art::Kind::Logo)) {
             const double s = keyScale(key);
-            if (s <= 0 || !pictures.size(id, art::Kind::Logo, key, pw, ph)) continue;
+            if (s <= 0 || std::find(tried.begin(), tried.end(), key) != tried.end()) continue;
+            if (!pictures.size(id, art::Kind::Logo, key, pw, ph) || pw > maxW || ph > maxH) continue;
             const double d = std::fabs(s - paintScale_), best = std::fabs(nearestScale - paintScale_);
             if (nearest.empty() || d < best || (d == best && s > nearestScale)) nearest = key, nearestScale = s;
         }
@@ -228,6 +236,7 @@ const Bitmap* ManagerView::logoPicture(const std::string& id, Rect box) {
         if (const Bitmap* made = thumbCache.find(key)) return made;
         if (const Bitmap* source = pictures.get(id, art::Kind::Logo, nearest, maxW, maxH))
             return thumbCache.put(key, boxResize(*source, int(w), int(h)));
+        tried.push_back(nearest);
     }
 }
 

@@ -2,6 +2,7 @@
 // written through a link; pictures decoded on demand within a budget, oversized ones refused unread.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -71,11 +72,19 @@ TEST_F(Pictures, ACachedPictureThatDoesNotMatchIsFetchedAgain) {
     std::string bad = good;
     bad[bad.size() / 2] ^= 0x01;
     writeFile(cached("art/delay-logo.png"), bad);
+    // The temporary of a writer killed while it cached the picture goes when the picture is written.
+    const pid_t dead = ::fork();
+    if (dead == 0) ::_exit(0);
+    ASSERT_GT(dead, 0);
+    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+    const std::string leftover = cached("art/delay-logo.png." + std::to_string(dead) + "-0-0a1b2c3d.tmp");
+    writeFile(leftover, bad.substr(0, 10));
     load();
     const lumo::gui::Bitmap* logo = picture("delay", Kind::Logo, "1x");
     ASSERT_NE(logo, nullptr);
     EXPECT_EQ(logo->w, 3);
     EXPECT_EQ(readFile(cached("art/delay-logo.png")), good);
+    EXPECT_FALSE(exists(leftover));
 }
 
 // A picture that cannot be had is not cached (or not drawn); nothing crashes.

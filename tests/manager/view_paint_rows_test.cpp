@@ -3,6 +3,8 @@
 // list's messages, the selected line last, and a display list the model's rows have outrun.
 #include "tests/manager/skin_paint_support.h"
 
+#include <algorithm>
+
 #include "gui/draw/font_utf8.h"
 #include "manager/pixel_look/look.h"
 
@@ -214,6 +216,26 @@ TEST_F(RowPaint, AStartDecodesOnlyThePicturesOfTheRowsOnScreen) {
     paintWindow(2.0, view->pageWidth(), view->pageHeight());
     EXPECT_EQ(pictures.decodes(), before);
     EXPECT_LE(pictures.heldBytes(), tqapp::art::Pictures::kBudget);
+}
+
+// A catalog whose only logo is wider than the box can ever show is refused, and the search for
+// another scale ends: the name is drawn in its place, the window does not hang.
+TEST_F(RowPaint, ALogoTooLargeForEveryScaleLeavesTheName) {
+    catalog.publish("{\"schema\": 1, \"sequence\": 7, \"plugins\": [{\"id\": \"wide\", \"name\": \"Wide\", "
+                    "\"version\": \"1.0.0\", \"art\": {\"logo\": {\"2x\": " +
+                    pattern("art/wide-logo@2x.png", 6000, 4, 0xFF305070u, 0xFF202428u) + "}}}]}");
+    open({"--steps", "--look", "tq"});
+    for (size_t i = 0; i < view->displayList().size(); ++i)
+        if (view->displayList()[i] >= 0) view->selectIndex(int(i));
+    ASSERT_NE(view->selected(), nullptr);
+    for (const double scale : {1.0, 2.0, 3.0}) {
+        TextRecorder rec;
+        paintWindow(scale, view->pageWidth(), view->pageHeight());
+        const lumo::gui::Rect box = view->mapRect(tqapp::layoutRect((*view->managerLayout())["logo_view"]));
+        EXPECT_EQ(view->logoPicture("wide", box), nullptr) << scale;
+        EXPECT_TRUE(std::any_of(rec.texts().begin(), rec.texts().end(), [](const Drawn& d) { return d.text == "Wide"; }))
+            << scale;
+    }
 }
 
 TEST_F(RowPaint, EmptyListMessages) {
