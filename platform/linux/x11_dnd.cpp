@@ -16,7 +16,6 @@ namespace lumo::platform {
 namespace {
 
 constexpr int kVersion = 5;
-constexpr uint32_t kFinishWaitMs = 5000;  // a target that never finishes a drop: not dropped
 constexpr long kMaxListLongs = 1 << 20;   // 4 MiB of uri list at most
 
 int hexValue(char c) {
@@ -76,6 +75,16 @@ std::vector<unsigned long> longsOf(Display* d, Window w, Atom property, Atom typ
 
 // ---- the window as a drop target
 
+// The drag in ends: its source's window is watched no more.
+void forgetSource(X11Link::State& s) {
+    Window source = s.in.source;
+    s.in = {};
+    if (source && source != s.proxy) {
+        XSelectInput(s.d, source, NoEventMask);
+        ErrorTrap::take(s.d);  // gone meanwhile
+    }
+}
+
 void answerPosition(X11Link::State& s) {
     auto& in = s.in;
     in.positioned = false;
@@ -97,7 +106,7 @@ void answerPosition(X11Link::State& s) {
 
 void dropNow(X11Link::State& s) {
     auto in = s.in;  // the drag ends here, whatever the editor does
-    s.in = {};
+    forgetSource(s);
     std::weak_ptr<bool> alive = s.alive;
     bool dropped = false;
     int32_t op = 0;
@@ -123,12 +132,20 @@ void incoming(X11Link::State& s, const XClientMessageEvent& m) {
         if (in.source) {
             // A drag that never left (its source gone): the editor forgets its target first.
             std::weak_ptr<bool> alive = s.alive;
-            in = {};
+            forgetSource(s);
             s.editor->dragLeave();
             if (alive.expired()) return;
         }
+        // A source that dies without a leave or a drop ends the drag (its DestroyNotify); one that
+        // is gone already starts none. The proxy is the window's own, when it drags onto itself.
+        if (source != s.proxy) {
+            ErrorTrap::take(s.d);
+            XSelectInput(s.d, source, StructureNotifyMask);
+            if (ErrorTrap::take(s.d) != 0) return;
+        }
         in = {};
         in.source = source;
+        in.heardTicks = SDL_GetTicks();
         in.version = int((unsigned long)(m.data.l[1]) >> 24);
         std::vector<unsigned long> types;
         if (m.data.l[1] & 1)
@@ -140,6 +157,7 @@ void incoming(X11Link::State& s, const XClientMessageEvent& m) {
         return;
     }
     if (source != in.source || !in.source) return;
+    in.heardTicks = SDL_GetTicks();
     if (m.message_type == s.xdndPosition) {
         s.windowPoint(int((m.data.l[2] >> 16) & 0xFFFF), int(m.data.l[2] & 0xFFFF), in.x, in.y);
         Atom action = Atom(m.data.l[4]);
@@ -164,7 +182,7 @@ void incoming(X11Link::State& s, const XClientMessageEvent& m) {
         }
         answerPosition(s);
     } else if (m.message_type == s.xdndLeave) {
-        in = {};
+        forgetSource(s);
         s.editor->dragLeave();
     } else if (m.message_type == s.xdndDrop) {
         if (in.asked && !in.haveData) {
@@ -240,6 +258,7 @@ void sendPosition(X11Link::State& s) {
     auto& out = s.out;
     out.pendingMove = false;
     out.waiting = true;
+    out.positionTicks = SDL_GetTicks();
     s.send(out.sendTo, s.xdndPosition, long(s.proxy), 0, (long(out.rootX) << 16) | (out.rootY & 0xFFFF),
            long(out.time), long(out.move ? s.xdndActionMove : s.xdndActionCopy), out.target);
     ErrorTrap::take(s.d);
@@ -499,6 +518,11 @@ bool dndEvent(X11Link::State& s, XEvent& e) {
         incomingData(s, e.xselection);
         return true;
     }
+    if (e.type == DestroyNotify && s.in.source && e.xdestroywindow.window == s.in.source) {
+        s.in = {};
+        s.editor->dragLeave();
+        return true;
+    }
     return outgoing(s, e);
 }
 
@@ -555,9 +579,33 @@ void X11Link::updateFileDrag(const gui::DragImage& image) {
 
 bool X11Link::dragging() const { return s_->out.active; }
 
-// A drop the target never finished ends undropped after a while.
-bool dropOverdue(const X11Link::State& s) {
-    return s.out.active && s.out.dropped && SDL_GetTicks() - s.out.dropTicks > kFinishWaitMs;
+void dragTimeouts(X11Link::State& s) {
+    auto& out = s.out;
+    std::weak_ptr<bool> alive = s.alive;
+    uint32_t now = SDL_GetTicks();
+    if (out.active && out.dropped && now - out.dropTicks > dragWaitMs) {
+        finishDrag(s, false, 0);
+        if (alive.expired()) return;
+    } else if (out.active && out.waiting && now - out.positionTicks > dragWaitMs) {
+        // A target that stopped answering keeps the drag (and the pointer) no longer, released or not.
+        leaveTarget(s);
+        finishDrag(s, false, 0);
+        if (alive.expired()) return;
+    }
+    auto& in = s.in;
+    if (!in.source || now - in.heardTicks <= dragWaitMs) return;
+    // A source that sends nothing while the pointer stays still is no lost one: the drag goes on
+    // while a button is held over the window (and is looked at again after the next wait).
+    int rx = 0, ry = 0;
+    unsigned mask = 0;
+    bool inside = false;
+    if (s.pointer(rx, ry, mask, inside) && inside &&
+        (mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask))) {
+        in.heardTicks = now;
+        return;
+    }
+    forgetSource(s);
+    s.editor->dragLeave();
 }
 
 }  // namespace lumo::platform

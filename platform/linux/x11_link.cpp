@@ -128,6 +128,16 @@ void X11Link::State::modifiers(bool& shift, bool& control, bool& alt) const {
     alt = mask & Mod1Mask;
 }
 
+bool X11Link::State::pointer(int& rootX, int& rootY, unsigned& mask, bool& inside) const {
+    Window r = 0, c = 0;
+    int wx = 0, wy = 0;
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(d, window, &a) || !XQueryPointer(d, window, &r, &c, &rootX, &rootY, &wx, &wy, &mask))
+        return false;
+    inside = wx >= 0 && wy >= 0 && wx < a.width && wy < a.height;
+    return true;
+}
+
 void X11Link::State::send(Window to, Atom type, long l0, long l1, long l2, long l3, long l4, Window field) {
     XEvent e{};
     e.xclient.type = ClientMessage;
@@ -161,13 +171,10 @@ void placePointerEvent(const X11Link::State& s, Event& e, int rootX, int rootY, 
 }  // namespace
 
 void syncSdlPointer(X11Link::State& s) {
-    Window r = 0, c = 0;
-    int rx = 0, ry = 0, wx = 0, wy = 0;
+    int rx = 0, ry = 0;
     unsigned mask = 0;
-    XWindowAttributes a;
-    if (!XGetWindowAttributes(s.d, s.window, &a) || !XQueryPointer(s.d, s.window, &r, &c, &rx, &ry, &wx, &wy, &mask))
-        return;
-    bool inside = wx >= 0 && wy >= 0 && wx < a.width && wy < a.height;
+    bool inside = false;
+    if (!s.pointer(rx, ry, mask, inside)) return;
     XEvent e{};
     if (inside) {
         placePointerEvent(s, e.xmotion, rx, ry, MotionNotify);
@@ -269,10 +276,8 @@ bool X11Link::pump() {
         dispatch(&e);
         if (alive.expired()) return false;
     }
-    if (dropOverdue(*s_)) {
-        finishDrag(*s_, false, 0);
-        if (alive.expired()) return false;
-    }
+    dragTimeouts(*s_);
+    if (alive.expired()) return false;
     return s_->out.active || s_->in.source || s_->pinching;
 }
 

@@ -50,6 +50,10 @@ struct PinchStep {
 // `last` holds (1 at the start of a gesture) and which becomes the step's.
 gui::MagnifyEvent magnifyOf(const PinchStep& step, double& last);
 
+// How long a drag waits on the other program before it gives up: for the answer to a position or a
+// drop it sent, and for the next message of a drag coming in. Tests shorten it.
+inline uint32_t dragWaitMs = 5000;
+
 class X11Link {
 public:
     // Null when the window is no X11 one or the display cannot be reached. `alive` expires with

@@ -59,6 +59,7 @@ struct X11Link::State {
         int32_t answer = 0;
         bool dropPending = false;  // the drop came before the data
         Time dropTime = 0;
+        uint32_t heardTicks = 0;   // when the source's last message came
     } in;
 
     // A drag of the window's files out to other programs.
@@ -71,6 +72,7 @@ struct X11Link::State {
         Window sendTo = 0;   // where its messages go (its proxy when it names one)
         int version = 0;
         bool waiting = false;         // a position is unanswered
+        uint32_t positionTicks = 0;   // ... since then
         bool pendingMove = false;     // the pointer moved meanwhile
         int rootX = 0, rootY = 0;
         Time time = 0;
@@ -88,6 +90,9 @@ struct X11Link::State {
     void windowPoint(int rootX, int rootY, int& x, int& y) const;
     // Shift, control and alt held now.
     void modifiers(bool& shift, bool& control, bool& alt) const;
+    // The pointer's root point, its button and modifier mask and whether it is inside SDL's window;
+    // false when that cannot be told (the window gone, the pointer on another screen).
+    bool pointer(int& rootX, int& rootY, unsigned& mask, bool& inside) const;
     void send(Window to, Atom type, long l0, long l1, long l2, long l3, long l4, Window field = 0);
 };
 
@@ -99,7 +104,10 @@ void finishDrag(X11Link::State& s, bool dropped, int32_t operation);
 // Tells SDL where the pointer is after a grab of the link's took it away: SDL ignores the
 // crossings a grab makes and would otherwise take the pointer for still being where it left.
 void syncSdlPointer(X11Link::State& s);
-// A drop the target has not finished for a while.
-bool dropOverdue(const X11Link::State& s);
+// Gives up the drags whose other program has kept quiet for longer than dragWaitMs: a drag out
+// whose target has not answered a position or finished the drop ends undropped; a drag in whose
+// source sent nothing, with the pointer no longer held over the window, leaves the editor. It may
+// call the editor: nothing of the link is touched afterwards when `alive` expired.
+void dragTimeouts(X11Link::State& s);
 
 }  // namespace lumo::platform

@@ -130,7 +130,8 @@ void DropTargetPeer::run(int x, int y, int w, int h) {
     XMapRaised(d, win);
     XSync(d, False);
     ready_ = true;
-    Atom answer = actionAtom(d, answer_);
+    bool frozen = answer_ == "frozen";
+    Atom answer = frozen ? None : actionAtom(d, answer_);
     waitFor(d, 1e9, stop_, [&](XEvent& e) {
         if (e.type != ClientMessage) return false;
         const XClientMessageEvent& m = e.xclient;
@@ -141,7 +142,7 @@ void DropTargetPeer::run(int x, int y, int w, int h) {
         } else if (m.message_type == position) {
             ++seen_.positions;
             seen_.requested = actionWord(d, Atom(m.data.l[4]));
-            clientMessage(d, source, source, status, long(win), answer ? 1 : 0, 0, 0, long(answer));
+            if (!frozen) clientMessage(d, source, source, status, long(win), answer ? 1 : 0, 0, 0, long(answer));
         } else if (m.message_type == leave) {
             ++seen_.leaves;
         } else if (m.message_type == drop) {
@@ -164,9 +165,9 @@ void DropTargetPeer::run(int x, int y, int w, int h) {
 // ---- drag source
 
 DragSourcePeer::DragSourcePeer(unsigned long target, std::string uriList, std::string action,
-                               std::vector<std::pair<int, int>> points, bool drop)
+                               std::vector<std::pair<int, int>> points, End end)
     : uris_(std::move(uriList)), action_(std::move(action)) {
-    thread_ = std::thread([=, this] { run(target, points, drop); });
+    thread_ = std::thread([=, this] { run(target, points, end); });
 }
 
 DragSourcePeer::~DragSourcePeer() { thread_.join(); }
@@ -176,7 +177,7 @@ std::vector<DragSourcePeer::Answer> DragSourcePeer::statuses() {
     return statuses_;
 }
 
-void DragSourcePeer::run(unsigned long target, std::vector<std::pair<int, int>> points, bool drop) {
+void DragSourcePeer::run(unsigned long target, std::vector<std::pair<int, int>> points, End end) {
     Display* d = openPeer();
     if (!d) {
         done_ = true;
@@ -243,7 +244,7 @@ void DragSourcePeer::run(unsigned long target, std::vector<std::pair<int, int>> 
         std::lock_guard<std::mutex> lock(mutex_);
         statuses_.push_back(a);
     }
-    if (drop) {
+    if (end == End::drop) {
         clientMessage(d, sendTo, Window(target), XInternAtom(d, "XdndDrop", False), long(src), 0, CurrentTime, 0, 0);
         XClientMessageEvent m{};
         finished = waitFor(d, 5.0, never, [&](XEvent& e) { return serve(e, finishedAtom, m); });
@@ -251,8 +252,10 @@ void DragSourcePeer::run(unsigned long target, std::vector<std::pair<int, int>> 
             finish.accepted = m.data.l[1] & 1;
             finish.action = actionWord(d, Atom(m.data.l[2]));
         }
-    } else {
+    } else if (end == End::leave) {
         clientMessage(d, sendTo, Window(target), XInternAtom(d, "XdndLeave", False), long(src), 0, 0, 0, 0);
+    } else if (end == End::silent) {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
     }
     XDestroyWindow(d, src);
     closePeer(d);

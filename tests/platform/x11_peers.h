@@ -14,7 +14,8 @@
 namespace wintest {
 
 // A top-level window that takes file drags: it records what it was offered and answers every
-// position with `answer` ("copy", "move" or "none"); a drop gets the data and is finished.
+// position with `answer` ("copy", "move" or "none"; "frozen" answers nothing, as a program that
+// hangs); a drop gets the data and is finished.
 class DropTargetPeer {
 public:
     DropTargetPeer(int x, int y, int w, int h, std::string answer);
@@ -36,16 +37,22 @@ private:
     std::thread thread_;
 };
 
-// A drag of a uri list from another program: enter, the positions (root points), then a drop or
-// a leave, each position waiting for the target's answer.
+// A drag of a uri list from another program: enter, the positions (root points), then how it
+// ends, each position waiting for the target's answer.
 class DragSourcePeer {
 public:
+    enum class End {
+        drop,
+        leave,
+        vanish,  // the source's window is destroyed, with no leave or drop
+        silent,  // nothing more is sent for 3 s (the window stays), then as vanish
+    };
     struct Answer {
         bool accepted = false;
         std::string action;  // "copy", "move", "link", "private", "" for none
     };
     DragSourcePeer(unsigned long target, std::string uriList, std::string action, std::vector<std::pair<int, int>> points,
-                   bool drop);
+                   End end);
     ~DragSourcePeer();
     bool done() const { return done_; }
     std::vector<Answer> statuses();
@@ -53,7 +60,7 @@ public:
     Answer finish;
 
 private:
-    void run(unsigned long target, std::vector<std::pair<int, int>> points, bool drop);
+    void run(unsigned long target, std::vector<std::pair<int, int>> points, End end);
     std::string uris_, action_;
     std::atomic<bool> done_{false};
     std::mutex mutex_;
