@@ -79,7 +79,6 @@ int main(int argc, char** argv) {
         std::fputs(tqapp::usageText().c_str(), stdout);
         return 0;
     }
-    if (std::string dir = lumo::standaloneArgValue("--data-dir"); !dir.empty()) lumo::setDataFolderOverride(dir);
     if (!options.screenshot.empty() && !tqapp::screenshotTarget(options.screenshot, error)) {
         std::fprintf(stderr, "ardune-manager: %s\n", error.c_str());
         return 1;
@@ -90,9 +89,7 @@ int main(int argc, char** argv) {
                      "into a picture without one\n");
         return 1;
     }
-    // The window takes the scale asked for; the environment (and so every program the manager
-    // starts) keeps the desktop's.
-    if (options.scale > 0 && !options.headless()) lumo::setDisplayScaleOverride(options.scale);
+    tqapp::applyToProcess(options);
 
     const int status = run(options);
     if (!tqapp::Model::waitForWorkers(kLoadGrace)) {

@@ -121,6 +121,7 @@ bool parseEntryOptions(const std::vector<std::string>& words, EntryOptions& o, s
     const std::string size = valueOf(words, "--size"), zoom = valueOf(words, "--zoom"),
                       scale = valueOf(words, "--scale");
     o.screenshot = valueOf(words, "--screenshot");
+    o.dataDir = valueOf(words, "--data-dir");
     if (!size.empty() && !parseSize(size, o.width, o.height)) {
         error = "--size wants WxH in whole units up to " + std::to_string(kLargestPaintSide) + ", such as 760x420: " +
                 size;
@@ -147,6 +148,11 @@ bool parseEntryOptions(const std::vector<std::string>& words, EntryOptions& o, s
 
 bool readEntryOptions(EntryOptions& o, std::string& error) {
     return parseEntryOptions(lumo::standaloneArgs(), o, error);
+}
+
+void applyToProcess(const EntryOptions& o) {
+    if (!o.dataDir.empty()) lumo::setDataFolderOverride(o.dataDir);
+    if (o.scale > 0 && !o.headless()) lumo::setDisplayScaleOverride(o.scale);
 }
 
 std::string usageText() {

@@ -19,6 +19,7 @@ struct EntryOptions {
     double zoom = 0.0;   // 0: the manager's own zoom
     double scale = 0.0;  // 0: 1 headless, the display's in a window
     std::string screenshot;
+    std::string dataDir;  // --data-dir: every data folder under it
     bool dumpTree = false;
     bool help = false;
 
@@ -38,6 +39,10 @@ bool parseEntryOptions(const std::vector<std::string>& words, EntryOptions& opti
 bool readEntryOptions(EntryOptions& options, std::string& error);
 // What --help prints.
 std::string usageText();
+
+// What the options change for the whole process: the data folders and, for a window, the display
+// scale (kept in the process: the environment programs the manager starts get stays as it was).
+void applyToProcess(const EntryOptions& options);
 
 // A paint of w x h device pixels stays within the limits above; false with a message otherwise.
 bool paintableSize(double w, double h, std::string& error);
