@@ -225,7 +225,7 @@ TEST(Harness, EveryWayOutEndsCleanly) {
         {"help without a display", {"--bogus", "--help"}, false, 0, "usage: ardune-manager"},
         {"help", {"--help"}, true, 0, "--dump-tree"},
     };
-    for (int round = 0; round < 8; ++round)
+    for (int round = 0; round < 15; ++round)
         for (const Case& c : cases) {
             if (!c.display) ::unsetenv("DISPLAY");
             std::vector<std::string> args = web;
