@@ -6,6 +6,8 @@
 // A failed load replaces the last good one: the rows then show the installed items only.
 #include "manager/model/model.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -70,6 +72,15 @@ struct Workers {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<One> running;
+    pid_t pid = ::getpid();
+
+    // A child made by fork has none of its parent's threads: it forgets them, unjoined (under the lock).
+    void forgetAfterFork() {
+        if (pid == ::getpid()) return;
+        new std::vector<One>(std::move(running));  // never destroyed: the threads are not this process's
+        running.clear();
+        pid = ::getpid();
+    }
 };
 
 Workers& workers() {
@@ -85,6 +96,7 @@ void Model::startWorker(std::function<void()> work, AtExit atExit) {
     std::vector<std::thread> done;
     {
         std::lock_guard<std::mutex> lock(all.mutex);
+        all.forgetAfterFork();
         std::erase_if(all.running, [&](Workers::One& one) {
             if (!*one.ended) return false;
             done.push_back(std::move(one.thread));
@@ -114,6 +126,7 @@ bool Model::waitForWorkers(std::chrono::milliseconds grace) {
     bool abandoned = false;
     {
         std::unique_lock<std::mutex> lock(all.mutex);
+        all.forgetAfterFork();
         auto mustWait = [&] {
             for (const Workers::One& one : all.running)
                 if (!*one.ended && (one.atExit == AtExit::Finish || std::chrono::steady_clock::now() < until))
