@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     // libcurl's global set-up (and the TLS library's under it) is not safe once threads run: it is
     // done here, first, and the engine's own once-only call later finds it done.
     curl_global_init(CURL_GLOBAL_DEFAULT);
+    tqapp::Model::keepWorkers();
     // Past a file-size limit a write fails (and says so) instead of the signal ending the program
     // half-way through a file. A handler, not "ignore": the programs this one starts get the default.
     struct sigaction quiet {};

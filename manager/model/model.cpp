@@ -6,8 +6,6 @@
 // A failed load replaces the last good one: the rows then show the installed items only.
 #include "manager/model/model.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -61,8 +59,8 @@ void Model::startLoad() {
 
 namespace {
 
-// The workers started and not yet joined. Never destroyed: a test that ends with a worker still
-// running must not have a joinable thread destroyed under it.
+// The workers kept and not yet joined. Never destroyed: a load left running at the program's end
+// must not have its joinable thread destroyed under it.
 struct Workers {
     struct One {
         std::thread thread;
@@ -72,15 +70,7 @@ struct Workers {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<One> running;
-    pid_t pid = ::getpid();
-
-    // A child made by fork has none of its parent's threads: it forgets them, unjoined (under the lock).
-    void forgetAfterFork() {
-        if (pid == ::getpid()) return;
-        new std::vector<One>(std::move(running));  // never destroyed: the threads are not this process's
-        running.clear();
-        pid = ::getpid();
-    }
+    std::atomic<bool> kept{false};
 };
 
 Workers& workers() {
@@ -90,13 +80,18 @@ Workers& workers() {
 
 }  // namespace
 
+void Model::keepWorkers() { workers().kept = true; }
+
 void Model::startWorker(std::function<void()> work, AtExit atExit) {
     Workers& all = workers();
+    if (!all.kept) {
+        std::thread(std::move(work)).detach();
+        return;
+    }
     // Threads that ended are joined here, so a long session keeps no stacks of old workers.
     std::vector<std::thread> done;
     {
         std::lock_guard<std::mutex> lock(all.mutex);
-        all.forgetAfterFork();
         std::erase_if(all.running, [&](Workers::One& one) {
             if (!*one.ended) return false;
             done.push_back(std::move(one.thread));
@@ -126,7 +121,6 @@ bool Model::waitForWorkers(std::chrono::milliseconds grace) {
     bool abandoned = false;
     {
         std::unique_lock<std::mutex> lock(all.mutex);
-        all.forgetAfterFork();
         auto mustWait = [&] {
             for (const Workers::One& one : all.running)
                 if (!*one.ended && (one.atExit == AtExit::Finish || std::chrono::steady_clock::now() < until))

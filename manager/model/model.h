@@ -116,14 +116,16 @@ public:
         bool done = false;
     };
 
-    // Runs work on a thread of its own that waitForWorkers accounts for. A job must be let finish; a
-    // catalog load may be abandoned when the program ends. Throws std::system_error, as std::thread
-    // does, when no thread can start.
+    // Runs work on a thread of its own; once keepWorkers was called, one that waitForWorkers
+    // accounts for (else a detached one). A job must be let finish; a catalog load may be abandoned
+    // when the program ends. Throws std::system_error, as std::thread does, when no thread can start.
     enum class AtExit { Finish, MayAbandon };
     static void startWorker(std::function<void()> work, AtExit atExit);
-    // Waits for every worker that must finish, and up to grace for the others; false when one of
-    // those still runs then, so the caller ends the process without the teardown of the libraries
-    // that worker is using.
+    // The program calls this first: from then on every worker is kept until waitForWorkers joins it.
+    static void keepWorkers();
+    // Waits for every kept worker that must finish, and up to grace for the others; false when one
+    // of those still runs then, so the caller ends the process without the teardown of the
+    // libraries that worker is using.
     static bool waitForWorkers(std::chrono::milliseconds grace);
 
 private:
