@@ -1,7 +1,17 @@
-// The manager's catalog load: Model::start to rows ready (worker, queue, pictures from the cache)
-// for a 2,000-entry catalog, against the floor of loadCatalog + deriveRows alone on the same data.
+// The manager's start on a 2,000-entry catalog whose pictures are in the art cache: from Model::start
+// to the first paint of the window (catalog, rows, skin and fonts, the pictures of the rows shown),
+// against the floor of loadCatalog + deriveRows alone on the same data. Each start runs in a forked
+// child, so that it starts as a program does (nothing decoded yet) and its peak resident size is its
+// own. Catalogs with row pictures at six scales, with and without logos at six scales.
+//
+// Counters: x_floor (a start against the floor, same run), peak_MiB (the start's peak resident
+// size), floor_peak_MiB; BM_StartWithLogos also x_without_logos (against the start without logos).
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,9 +21,11 @@
 #include "engine/load.h"
 #include "engine/rows.h"
 #include "engine/util.h"
+#include "gui/draw/png_write.h"
+#include "gui/ui_queue.h"
 #include "manager/model/model.h"
 #include "manager/model/pictures.h"
-#include "gui/draw/png_write.h"
+#include "manager/view/view.h"
 #include "tools/catalog_signing.h"
 
 namespace {
@@ -21,38 +33,43 @@ namespace {
 using benchsupport::put;
 
 constexpr int kEntries = 2000;
+const char* const kKeys[] = {"1x", "1.2x", "1.25x", "1.5x", "2x", "3x"};
+const double kKeyScales[] = {1.0, 1.2, 1.25, 1.5, 2.0, 3.0};
 
 struct Fixture : support::TempDir {
     tqapp::Config config;
 
-    Fixture() : TempDir("tqapp-bench-model") {
+    explicit Fixture(bool logos) : TempDir("tqapp-bench-model") {
         const catalogsign::KeyPair keys = catalogsign::makeKeyPair();
-        // Every picture its own: a row picture and a logo of a colour per entry.
-        auto picture = [](int w, int h, uint32_t argb, std::string& ref) {
-            std::string png = lumo::gui::encodePng(w, h, std::vector<uint32_t>(size_t(w) * h, argb));
-            ref = "\"sha256\": \"" + tqm::sha256Hex(png.data(), png.size()) + "\", \"size\": " +
-                  std::to_string(png.size()) + "}";
-            return png;
-        };
         config.layout.root = path() + "/root";
         config.source = path() + "/source";
         config.pub = catalogsign::toHex(keys.publicKey);
         const std::string cache = tqapp::art::cacheDir(config.layout.userData());
+        // Every picture its own, in the cache: a picture of a colour per entry and scale.
+        auto pictures = [&](const std::string& id, const char* kind, int w, int h, uint32_t argb) {
+            std::string t;
+            for (size_t k = 0; k < 6; ++k) {
+                const int pw = int(w * kKeyScales[k] + 0.5), ph = int(h * kKeyScales[k] + 0.5);
+                const std::string png =
+                    lumo::gui::encodePng(pw, ph, std::vector<uint32_t>(size_t(pw) * size_t(ph), argb + uint32_t(k)));
+                const std::string rel = "art/" + id + "-" + kind + "@" + kKeys[k] + ".png";
+                put(cache + "/" + rel, png);
+                t += std::string(k ? ", " : "") + "\"" + kKeys[k] + "\": {\"path\": \"" + rel + "\", \"sha256\": \"" +
+                     tqm::sha256Hex(png.data(), png.size()) + "\", \"size\": " + std::to_string(png.size()) + "}";
+            }
+            return t;
+        };
         const std::string sha(64, 'c');
         std::string t = "{\"schema\": 1, \"sequence\": 9, \"plugins\": [\n";
         for (int i = 0; i < kEntries; ++i) {
             const std::string id = "plugin" + std::to_string(i);
-            std::string rowRef, logoRef;
-            const std::string row = picture(48, 12, 0xFF000000u | uint32_t(i) * 2654435761u >> 8, rowRef);
-            const std::string logo = picture(16, 16, 0xFF000000u | uint32_t(i) * 40503u, logoRef);
+            const uint32_t colour = 0xFF000000u | (uint32_t(i) * 2654435761u >> 8);
+            std::string art = "\"row\": {" + pictures(id, "row", 68, 12, colour) + "}";
+            if (logos) art += ", \"logo\": {" + pictures(id, "logo", 80, 60, colour ^ 0x00FFFFFFu) + "}";
             if (i) t += ",\n";
             t += "{\"id\": \"" + id + "\", \"name\": \"Plug-in " + std::to_string(i) + "\", \"version\": \"1.2." +
-                 std::to_string(i % 50) + "\", \"description\": \"A plug-in of the benchmark catalog.\", " +
-                 "\"art\": {\"row\": {\"1x\": {\"path\": \"art/" + id + "-row.png\", " + rowRef +
-                 "}, \"logo\": {\"1x\": {\"path\": \"art/" + id + "-logo.png\", " + logoRef + "}}, \"packages\": {" +
-                 benchsupport::packagesText(id, sha) + "}}";
-            put(cache + "/art/" + id + "-row.png", row);
-            put(cache + "/art/" + id + "-logo.png", logo);
+                 std::to_string(i % 50) + "\", \"description\": \"A plug-in of the benchmark catalog.\", \"art\": {" +
+                 art + "}, \"packages\": {" + benchsupport::packagesText(id, sha) + "}}";
         }
         t += "\n]}\n";
         put(config.source + "/catalog.json", t);
@@ -60,48 +77,106 @@ struct Fixture : support::TempDir {
     }
 };
 
-Fixture& fixture() {
-    static Fixture f;
-    return f;
+Fixture& fixture(bool logos) {
+    static Fixture with(true), without(false);
+    return logos ? with : without;
 }
 
-void BM_ModelStartToRows(benchmark::State& state) {
-    Fixture& f = fixture();
+// The manager's start: the model loads on its worker, the UI thread takes the rows, and the window
+// paints once at scale 1 with the first row selected. False when the catalog did not load.
+bool start(const Fixture& f) {
     benchsupport::UiPump ui;
-    for (auto _ : state) {
-        auto owned = std::make_unique<tqapp::Model>(f.config, ui.queue, std::function<void()>());
-        tqapp::Model& model = *owned;
-        model.start();
-        ui.pumpWhile([&] { return model.loading; });
-        if (!model.catalog->ok || model.pictures.size() != size_t(kEntries) ||
-            model.pictures["plugin7"].logo["1x"].empty())
-            state.SkipWithError("the load failed");
-        benchmark::DoNotOptimize(model.rows.data());
-        state.PauseTiming();  // rows are ready: tearing the model down is not part of it
-        owned.reset();
-        state.ResumeTiming();
-    }
+    auto view = std::make_unique<tqapp::ManagerView>();
+    view->setModel(std::make_unique<tqapp::Model>(f.config, ui.queue, std::function<void()>()));
+    tqapp::Model& model = *view->model();
+    model.start();
+    ui.pumpWhile([&] { return model.loading; });
+    if (!model.catalog || !model.catalog->ok || model.rows.size() != size_t(kEntries)) return false;
+    view->firstLoadDone = true;
+    view->setSize(view->pageWidth(), view->pageHeight());
+    view->changed();
+    view->selectIndex(0);
+    lumo::gui::Canvas canvas;
+    canvas.resize(view->pageWidth(), view->pageHeight());
+    view->draw(lumo::gui::Paint{canvas, lumo::gui::Rect{0, 0, canvas.width, canvas.height}, 1.0, false, {}, {}});
+    benchmark::DoNotOptimize(canvas.pixels.data());
+    return true;
 }
-BENCHMARK(BM_ModelStartToRows)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_PeerLoadAndRows(benchmark::State& state) {
-    Fixture& f = fixture();
+// The floor: the catalog loaded and verified, the receipts read and the rows derived.
+bool floorWork(const Fixture& f) {
     const tqm::Source source(f.config.source);
+    const tqm::LoadedCatalog loaded = tqm::loadCatalog(source, f.config.pub, f.config.layout.userData(), false);
+    tqm::Receipt receipt, apps;
+    std::string error;
+    receipt.load(f.config.layout.receiptFile(), error);
+    apps.load(f.config.layout.appsReceiptFile(), error);
+    const std::vector<tqm::Row> rows = tqm::deriveRows(&loaded.catalog, receipt, f.config.layout, "0.3.0", apps);
+    benchmark::DoNotOptimize(rows.data());
+    return loaded.ok;
+}
+
+struct Run {
+    bool ok = false;
+    double seconds = 0;
+    double peakMiB = 0;
+};
+
+// Runs work in a forked child: its wall time, from the fork to its end, and its peak resident size.
+Run inChild(const std::function<bool()>& work) {
+    const auto begin = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) _exit(work() ? 0 : 1);
+    Run run;
+    int status = 0;
+    struct rusage usage {};
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid) return run;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    run.peakMiB = double(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+    return run;
+}
+
+// The mean of n runs (the peak is the highest).
+Run runs(int n, const std::function<bool()>& work) {
+    Run total{true, 0, 0};
+    for (int i = 0; i < n; ++i) {
+        const Run r = inChild(work);
+        total.ok = total.ok && r.ok;
+        total.seconds += r.seconds / n;
+        total.peakMiB = std::max(total.peakMiB, r.peakMiB);
+    }
+    return total;
+}
+
+void startBench(benchmark::State& state, bool logos) {
+    const Fixture& f = fixture(logos);
+    fixture(!logos);  // both catalogs made before anything is timed
+    Run mine{true, 0, 0};
+    int n = 0;
     for (auto _ : state) {
-        tqm::LoadedCatalog loaded = tqm::loadCatalog(source, f.config.pub, f.config.layout.userData(), false);
-        tqm::Receipt receipt, apps;
-        std::string error;
-        receipt.load(f.config.layout.receiptFile(), error);
-        apps.load(f.config.layout.appsReceiptFile(), error);
-        std::vector<tqm::Row> rows = tqm::deriveRows(&loaded.catalog, receipt, f.config.layout, "0.3.0", apps);
-        if (!loaded.ok) state.SkipWithError("the load failed");
-        benchmark::DoNotOptimize(rows.data());
-        state.PauseTiming();
-        rows = {};
-        loaded = {};
-        state.ResumeTiming();
+        const Run r = inChild([&] { return start(f); });
+        if (!r.ok) state.SkipWithError("the start failed");
+        mine.seconds += r.seconds;
+        mine.peakMiB = std::max(mine.peakMiB, r.peakMiB);
+        ++n;
+    }
+    mine.seconds /= std::max(n, 1);
+    const Run floor = runs(std::max(n, 3), [&] { return floorWork(f); });
+    state.counters["x_floor"] = mine.seconds / floor.seconds;
+    state.counters["peak_MiB"] = mine.peakMiB;
+    state.counters["floor_peak_MiB"] = floor.peakMiB;
+    if (logos) {
+        const Run other = runs(std::max(n, 3), [&] { return start(fixture(false)); });
+        state.counters["x_without_logos"] = mine.seconds / other.seconds;
+        state.counters["without_logos_peak_MiB"] = other.peakMiB;
     }
 }
-BENCHMARK(BM_PeerLoadAndRows)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_StartToFirstPaint(benchmark::State& state) { startBench(state, false); }
+void BM_StartWithLogos(benchmark::State& state) { startBench(state, true); }
 
 }  // namespace
+
+BENCHMARK(BM_StartToFirstPaint)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_StartWithLogos)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);

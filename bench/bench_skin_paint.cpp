@@ -38,7 +38,7 @@ struct Window {
             lumo::gui::Bitmap b;
             b.w = 136, b.h = 24;
             b.pixels.assign(size_t(b.w * b.h), 0xFF405060u + uint32_t(i));
-            view.model()->pictures[r.id].row["2x"] = b;
+            view.model()->pictures.give(r.id, tqapp::art::Kind::Row, "2x", b);
         }
         ++view.model()->rowsGeneration;
         view.changed();

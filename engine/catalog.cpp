@@ -189,11 +189,38 @@ const FileRef* Plugin::package(const std::string& format, const std::string& pla
     return p == f->second.end() ? nullptr : &p->second;
 }
 
-const Plugin* Catalog::find(const std::string& id) const {
-    for (const Plugin& p : plugins)
-        if (p.id == id) return &p;
-    for (const Plugin& p : apps)
-        if (p.id == id) return &p;
+const Plugin* Catalog::find(const std::string& id) const { return index.find(*this, id); }
+
+void Catalog::Index::reset() const {
+    places_.clear();
+    plugins_ = apps_ = 0;
+}
+
+void Catalog::Index::update(const Catalog& catalog) const {
+    if (catalog.plugins.size() < plugins_ || catalog.apps.size() < apps_) reset();
+    // A plug-in goes before an app of the same id; among equals the first stays.
+    for (; plugins_ < catalog.plugins.size(); ++plugins_) {
+        auto [it, fresh] = places_.try_emplace(catalog.plugins[plugins_].id, false, plugins_);
+        if (!fresh && it->second.first) it->second = {false, plugins_};
+    }
+    for (; apps_ < catalog.apps.size(); ++apps_) places_.try_emplace(catalog.apps[apps_].id, true, apps_);
+}
+
+const Plugin* Catalog::Index::find(const Catalog& catalog, const std::string& id) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    update(catalog);
+    if (const auto it = places_.find(id); it != places_.end()) {
+        const auto& list = it->second.first ? catalog.apps : catalog.plugins;
+        if (list[it->second.second].id == id) return &list[it->second.second];
+    }
+    // Not where the index says: an id that is not there, or entries changed in place since the index
+    // was made, which a look through the lists tells apart.
+    for (const auto* list : {&catalog.plugins, &catalog.apps})
+        for (const Plugin& p : *list)
+            if (p.id == id) {
+                reset();
+                return &p;
+            }
     return nullptr;
 }
 

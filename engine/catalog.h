@@ -3,7 +3,9 @@
 // Every path, item name and key that later reaches the disk is checked once, in parseCatalog.
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tqm {
@@ -65,6 +67,28 @@ struct Catalog {
     const Plugin* find(const std::string& id) const;
     // The manager's package for this platform when it has a path; otherwise null.
     const FileRef* managerPackage() const;
+
+    // The entries' places by id for find, made on first use and brought up to date when the lists
+    // grow or shrink; a copy starts without one. Any thread.
+    class Index {
+    public:
+        Index() = default;
+        Index(const Index&) {}
+        Index& operator=(const Index&) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            reset();
+            return *this;
+        }
+        const Plugin* find(const Catalog& catalog, const std::string& id) const;
+
+    private:
+        void reset() const;
+        void update(const Catalog& catalog) const;
+        mutable std::mutex mutex_;
+        mutable std::unordered_map<std::string, std::pair<bool, size_t>> places_;  // (app, position)
+        mutable size_t plugins_ = 0, apps_ = 0;
+    };
+    Index index;
 };
 
 // The result of loading a catalog (see loadCatalog in engine/load.h).

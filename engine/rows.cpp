@@ -1,5 +1,7 @@
 #include "engine/rows.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -13,9 +15,33 @@ namespace tqm {
 
 namespace {
 
+// Something (a link included) is at path. One lstat, no path object: rows check thousands.
 bool existsAt(const std::string& path) {
-    std::error_code ec;
-    return !path.empty() && fs::exists(fs::symlink_status(path, ec));
+    struct stat st {};
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+}
+
+// The last component of a path as std::filesystem names it ("" after a trailing slash).
+std::string lastName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The folders of one format in the layout, worked out once for all rows.
+struct FormatPlace {
+    const std::string* format;
+    std::string root;  // the format's root folder
+    bool ownFolder;    // the manager installs into a maker folder below the root
+};
+
+std::vector<FormatPlace> placesOf(const Layout& layout) {
+    std::vector<FormatPlace> out;
+    for (const std::string& f : formatsHere()) {
+        std::string root = layout.formatRoot(f);
+        const bool own = fs::path(layout.formatDir(f)) != fs::path(root);
+        out.push_back({&f, std::move(root), own});
+    }
+    return out;
 }
 
 // The name of an id no longer in the catalog: the part after its last ".".
@@ -33,9 +59,10 @@ const InstalledPlugin* product(const Receipt& receipt, const std::string& id) {
     return it == receipt.plugins.end() ? nullptr : &it->second;
 }
 
-void pluginFormats(Row& row, const Receipt& receipt, const Layout& layout) {
+void pluginFormats(Row& row, const Receipt& receipt, const std::vector<FormatPlace>& places) {
     const InstalledPlugin* recorded = product(receipt, row.id);
-    for (const std::string& f : formatsHere()) {
+    for (const FormatPlace& place : places) {
+        const std::string& f = *place.format;
         FormatRow fr;
         std::string item;
         if (row.entry) {
@@ -52,13 +79,12 @@ void pluginFormats(Row& row, const Receipt& receipt, const Layout& layout) {
                 fr.path = it->second.path;
                 fr.present = existsAt(fr.path);
                 fr.update = row.entry && compareVersions(fr.version, row.entry->version) < 0;
-                item = fs::path(fr.path).filename().string();
+                item = lastName(fr.path);
             }
         }
         // The manager installs into a maker folder; a copy straight in the root is another copy.
-        const std::string root = layout.formatRoot(f);
-        if (itemName(item) && fs::path(layout.formatDir(f)) != fs::path(root)) {
-            std::string other = joinPath(root, item);
+        if (itemName(item) && place.ownFolder) {
+            std::string other = joinPath(place.root, item);
             if (existsAt(other)) fr.copies.push_back(other);
         }
         if (fr.available || fr.installed) row.formats[f] = std::move(fr);
@@ -78,7 +104,8 @@ bool hasAppRecord(const Receipt& appsReceipt, const std::string& id) {
     return p && p->formats.count("app");
 }
 
-void appFormats(Row& row, const Receipt& receipt, const Layout& layout, const Receipt& appsReceipt) {
+void appFormats(Row& row, const Receipt& receipt, const Layout& layout, const std::vector<FormatPlace>& places,
+                const Receipt& appsReceipt) {
     row.kind = 1;
     const InstalledFormat* recorded = nullptr;
     if (const InstalledPlugin* p = product(appsReceipt, row.id)) {
@@ -95,14 +122,14 @@ void appFormats(Row& row, const Receipt& receipt, const Layout& layout, const Re
         item = pkg->item;
         exe = pkg->exe;
     } else if (recorded) {
-        item = fs::path(recorded->path).filename().string();
+        item = lastName(recorded->path);
         exe = recorded->exe;
     }
     const AppPlace place = findApp(layout, key, item, exe, recorded);
 
     std::string pluginVersion;
     if (hasOtherThanApp(row.entry) || product(receipt, row.id)) {
-        pluginFormats(row, receipt, layout);
+        pluginFormats(row, receipt, places);
         pluginVersion = row.version;
     }
 
@@ -183,10 +210,11 @@ bool Row::appPlugin() const {
 std::vector<Row> deriveRows(const Catalog* catalog, const Receipt& receipt, const Layout& layout,
                             const std::string& managerVersion, const Receipt& appsReceipt) {
     std::vector<Row> rows;
+    const std::vector<FormatPlace> places = placesOf(layout);
     if (catalog) {
         for (const Plugin& entry : catalog->plugins) {
             Row row = fromEntry(entry);
-            pluginFormats(row, receipt, layout);
+            pluginFormats(row, receipt, places);
             row.state = stateOf(row, managerVersion);
             rows.push_back(std::move(row));
         }
@@ -196,14 +224,14 @@ std::vector<Row> deriveRows(const Catalog* catalog, const Receipt& receipt, cons
         // apps.json entry records no application is a plug-in like any other.
         if ((catalog && catalog->find(id)) || hasAppRecord(appsReceipt, id)) continue;
         Row row = fromId(id);
-        pluginFormats(row, receipt, layout);
+        pluginFormats(row, receipt, places);
         row.state = State::Delisted;
         rows.push_back(std::move(row));
     }
     if (catalog) {
         for (const Plugin& entry : catalog->apps) {
             Row row = fromEntry(entry);
-            appFormats(row, receipt, layout, appsReceipt);
+            appFormats(row, receipt, layout, places, appsReceipt);
             row.state = stateOf(row, managerVersion);
             rows.push_back(std::move(row));
         }
@@ -211,7 +239,7 @@ std::vector<Row> deriveRows(const Catalog* catalog, const Receipt& receipt, cons
     for (const auto& [id, recorded] : appsReceipt.plugins) {
         if (catalog && catalog->find(id)) continue;
         Row row = fromId(id);
-        appFormats(row, receipt, layout, appsReceipt);
+        appFormats(row, receipt, layout, places, appsReceipt);
         if (!row.formats.count("app")) continue;
         row.state = State::Delisted;
         rows.push_back(std::move(row));

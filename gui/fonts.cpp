@@ -7,7 +7,7 @@ namespace lumo::gui {
 const Assets& lumoFonts() {
     static const Assets* fonts = [] {
         auto* a = new Assets;  // never freed: fonts are handed out for the whole run
-        a->load(embedded::lumoFontTable, embedded::lumoFontTableCount);
+        a->loadOnDemand(embedded::lumoFontTable, embedded::lumoFontTableCount);
         return a;
     }();
     return *fonts;

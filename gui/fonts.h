@@ -6,7 +6,8 @@
 
 namespace lumo::gui {
 
-// Loaded from the embedded table on first use (thread-safe) and kept until the process ends.
+// Loaded from the embedded table on first use (thread-safe) and kept until the process ends; a
+// scale's glyphs are decoded when that scale is first asked for.
 const Assets& lumoFonts();
 
 }  // namespace lumo::gui

@@ -4,7 +4,7 @@
 set -eu
 pkgs=(
   build-essential cmake pkg-config
-  libcurl4-openssl-dev libsodium-dev libzip-dev libstb-dev libplist-dev libsdl2-dev
+  libcurl4-openssl-dev libsodium-dev libzip-dev libstb-dev libplist-dev libsdl2-dev libx11-dev libxi-dev
   libfreetype-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev rapidjson-dev libssl-dev libagg-dev libcairo2-dev unzip
   xvfb xauth xdotool

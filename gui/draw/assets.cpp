@@ -75,11 +75,19 @@ Rect jsonRect(const Json& value) {
 }
 
 bool AssetPack::load(const Json& index, const uint8_t* blob, size_t blobSize) {
-    if (blob == nullptr) blobSize = 0;
+    loadSizes(index);
+    return loadContents(index, blob, blobSize);
+}
+
+void AssetPack::loadSizes(const Json& index) {
     scale = index["scale"].isNumber() ? index["scale"].number : 1.0;
     width = jsonInt(index["width"], 0);
     height = jsonInt(index["height"], 0);
     text_scale = jsonInt(index["text_scale"], 1);
+}
+
+bool AssetPack::loadContents(const Json& index, const uint8_t* blob, size_t blobSize) {
+    if (blob == nullptr) blobSize = 0;
 
     // Every image is addressed by [offset, length] and must lie wholly inside the blob.
     for (const auto& [name, entry] : index["files"].object()) {
@@ -228,8 +236,14 @@ void drawNineSlice(Canvas& canvas, const AssetPack& pack, const std::string& nam
     drawNineSlice(canvas, *s->image, dst, slice, pack.scale, targetScale, opacity);
 }
 
-bool Assets::load(const EmbeddedFile* table, size_t count) {
+bool Assets::load(const EmbeddedFile* table, size_t count) { return loadTable(table, count, false); }
+
+bool Assets::loadOnDemand(const EmbeddedFile* table, size_t count) { return loadTable(table, count, true); }
+
+bool Assets::loadTable(const EmbeddedFile* table, size_t count, bool onDemand) {
     packs.clear();
+    pending_.clear();
+    std::vector<Pending> pending;
     if (table == nullptr) count = 0;
     auto rowName = [&](size_t i) { return std::string(table[i].name != nullptr ? table[i].name : ""); };
     auto rowJson = [&](size_t i) { return Json::parse(table[i].data, table[i].data != nullptr ? table[i].size : 0); };
@@ -249,19 +263,40 @@ bool Assets::load(const EmbeddedFile* table, size_t count) {
             continue;
         }
         auto pack = std::make_unique<AssetPack>();
-        if (pack->load(rowJson(i), blob->data, blob->size)) packs.push_back(std::move(pack));
+        Json index = rowJson(i);
+        if (!onDemand) {
+            if (pack->load(index, blob->data, blob->size)) packs.push_back(std::move(pack));
+            continue;
+        }
+        if (!index.isObject() || blob->data == nullptr) continue;
+        pack->loadSizes(index);
+        packs.push_back(std::move(pack));
+        pending.push_back(Pending{std::move(index), blob->data, blob->size});
     }
-    std::stable_sort(packs.begin(), packs.end(), [](const auto& a, const auto& b) { return a->scale < b->scale; });
+    // Sorted by scale, each pending pack moving with its pack.
+    std::vector<size_t> order(packs.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return packs[a]->scale < packs[b]->scale; });
+    std::vector<std::unique_ptr<AssetPack>> sorted;
+    for (size_t i : order) {
+        sorted.push_back(std::move(packs[i]));
+        if (onDemand) pending_.push_back(std::move(pending[i]));
+    }
+    packs = std::move(sorted);
     return !packs.empty();
 }
 
 const AssetPack& Assets::pack(double scale) const {
     static const AssetPack empty;
     if (packs.empty()) return empty;
-    const AssetPack* best = packs.front().get();
-    for (const auto& p : packs)
-        if (std::fabs(p->scale - scale) < std::fabs(best->scale - scale)) best = p.get();
-    return *best;
+    size_t best = 0;
+    for (size_t i = 0; i < packs.size(); ++i)
+        if (std::fabs(packs[i]->scale - scale) < std::fabs(packs[best]->scale - scale)) best = i;
+    if (best < pending_.size()) {
+        const Pending& p = pending_[best];
+        std::call_once(*p.once, [&] { packs[best]->loadContents(p.index, p.blob, p.size); });
+    }
+    return *packs[best];
 }
 
 const Json& Assets::file(const std::string& name) const {

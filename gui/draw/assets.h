@@ -1,12 +1,14 @@
 #pragma once
 // Asset packs compiled into the program: per UI scale one JSON index and one blob of PNG images,
 // holding named images, sprites and bitmap fonts; an Assets set loads every pack of an embedded
-// table and picks the pack nearest a display scale. Lookups of anything missing answer null or
+// table (the program's own tables pack by pack, when a scale is first painted at) and picks the pack
+// nearest a display scale. Lookups of anything missing answer null or
 // draw nothing, and nothing here reports an error.
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,9 @@ struct AssetPack {
 
     // Fills the pack from its index and blob; true when at least one image decoded.
     bool load(const Json& index, const uint8_t* blob, size_t blobSize);
+    // Only the scale and sizes of the index; the images, sprites and fonts.
+    void loadSizes(const Json& index);
+    bool loadContents(const Json& index, const uint8_t* blob, size_t blobSize);
 
     const Bitmap* image(const std::string& name) const;
     const Sprite* sprite(const std::string& name) const;
@@ -88,11 +93,26 @@ struct Assets {
 
     // Loads every index/blob pair of the table; true when at least one pack loaded.
     bool load(const EmbeddedFile* table, size_t count);
-    // The nearest pack (ties go to the lower scale), or a shared empty pack.
+    // The same for a table that outlives the set (one compiled into the program): a pack's images are
+    // decoded when the pack is first asked for, so a run decodes only the scales it paints at. A pack
+    // whose images do not decode is an empty pack.
+    bool loadOnDemand(const EmbeddedFile* table, size_t count);
+    // The nearest pack (ties go to the lower scale), or a shared empty pack. Any thread.
     const AssetPack& pack(double scale) const;
     // A JSON file of the table that is not a pack index, or the null JSON.
     const Json& file(const std::string& name) const;
     std::vector<double> scales() const;
+
+private:
+    // A pack of loadOnDemand not decoded yet: where its contents are.
+    struct Pending {
+        Json index;
+        const uint8_t* blob = nullptr;
+        size_t size = 0;
+        std::shared_ptr<std::once_flag> once = std::make_shared<std::once_flag>();
+    };
+    bool loadTable(const EmbeddedFile* table, size_t count, bool onDemand);
+    std::vector<Pending> pending_;  // beside packs, in the same order; empty when loaded at once
 };
 
 // A cursor holding the named sprite's image of every pack, at the pack's scale. The picture's own

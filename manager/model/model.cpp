@@ -1,8 +1,10 @@
 // The model's catalog loading, receipts, rows and queries.
 //
 // A catalog load runs on a detached worker (inline in harness mode): it fetches and verifies the
-// catalog through the engine, which keeps the cache and falls back to it, then fills the pictures
-// from the art cache. The result reaches the model only through a closure posted to the UI queue.
+// catalog through the engine, which keeps the cache and falls back to it. The result reaches the
+// model only through a closure posted to the UI queue; the rows go up first, and the same worker then
+// fetches the pictures the art cache lacks and says when they are there (pictures never hold back
+// the rows). Pictures are decoded only when drawn (art::Pictures).
 // A failed load replaces the last good one: the rows then show the installed items only.
 #include "manager/model/model.h"
 
@@ -30,10 +32,6 @@ Model::Model(Config config_, std::shared_ptr<lumo::gui::UiQueue> queue_, std::fu
 
 void Model::start() {
     calls::sweepOnStart(config);
-    if (config.harness) {
-        apply(fetch(config));
-        return;
-    }
     startLoad();
 }
 
@@ -41,18 +39,38 @@ void Model::reload() {
     if (busy || loading) return;
     loading = true;
     if (onChange) onChange();
-    if (config.harness) {
-        apply(fetch(config));
-        return;
-    }
     startLoad();
 }
 
+namespace {
+
+// The art files the cache lacks, fetched after the rows went up; true when any arrived.
+bool fetchPictures(const Config& config, const tqm::LoadedCatalog& loaded) {
+    if (!loaded.ok) return false;
+    return art::fetchMissing(tqm::Source(config.source), art::cacheDir(config.layout.userData()), loaded.catalog) > 0;
+}
+
+}  // namespace
+
 void Model::startLoad() {
+    if (config.harness) {  // inline, pictures included: the first paint shows them
+        std::shared_ptr<Loaded> loaded = fetch(config);
+        fetchPictures(config, *loaded->catalog);
+        apply(loaded);
+        return;
+    }
+    fetchingPictures = true;
+    // The pictures' word may come after the model has gone (tests replace models on one queue): it
+    // reaches the model only while the model's token lives.
     startWorker(
-        [copy = config, q = queue, model = this] {
+        [copy = config, q = queue, model = this, token = std::weak_ptr<const bool>(alive_)] {
             std::shared_ptr<Loaded> loaded = fetch(copy);
             if (q) q->post([model, loaded] { model->apply(loaded); });
+            const bool arrived = fetchPictures(copy, *loaded->catalog);
+            if (q)
+                q->post([model, token, arrived] {
+                    if (token.lock()) model->picturesFetched(arrived);
+                });
         },
         AtExit::MayAbandon);
 }
@@ -149,14 +167,19 @@ bool Model::waitForWorkers(std::chrono::milliseconds grace) {
     return !abandoned;
 }
 
+void Model::picturesFetched(bool arrived) {
+    fetchingPictures = false;
+    if (!arrived) return;
+    pictures.arrived();
+    if (onChange) onChange();
+}
+
 std::shared_ptr<Model::Loaded> Model::fetch(const Config& config) {
     auto out = std::make_shared<Loaded>();
     const tqm::Source source(config.source);
     const std::string userData = config.layout.userData();
     out->catalog =
         std::make_shared<tqm::LoadedCatalog>(tqm::loadCatalog(source, config.pub, userData, config.offline));
-    if (!out->catalog->ok) return out;
-    out->pictures = art::catalogPictures(source, art::cacheDir(userData), out->catalog->catalog);
     return out;
 }
 
@@ -170,7 +193,7 @@ void Model::apply(const std::shared_ptr<Loaded>& loaded) {
         else
             log("catalog: " + catalog->note);
     }
-    pictures = std::move(loaded->pictures);
+    pictures.setCatalog(catalog, art::cacheDir(config.layout.userData()));
     refresh();
     if (onChange) onChange();
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The manager's state object, owned by the main window and touched only on the UI thread.
 //
-//   Art, Model::Loaded     pictures of the catalog entries and what one catalog load hands over
+//   Model::Loaded          what one catalog load hands over
 //   Model fields           configuration, catalog, receipts, rows, pictures, the job and its outcome
 //   loading                start, reload, fetch (worker), apply, refresh, setLayout   (model.cpp)
 //   queries                updates, busyWith, managerUpdate, managerRequired          (model.cpp)
@@ -45,7 +45,6 @@ public:
     // What one catalog load hands to the UI thread.
     struct Loaded {
         std::shared_ptr<tqm::LoadedCatalog> catalog;  // never null
-        std::map<std::string, Art> pictures;          // by catalog id; empty when the catalog did not load
     };
 
     Model(Config config, std::shared_ptr<lumo::gui::UiQueue> queue, std::function<void()> onChange);
@@ -55,13 +54,14 @@ public:
     std::function<void()> onChange;
 
     bool loading = true;                          // a catalog load is under way
+    bool fetchingPictures = false;                // its worker still fetches pictures (after the rows)
     std::shared_ptr<tqm::LoadedCatalog> catalog;  // the last load applied, good or not; null before
     tqm::Receipt receipt;                         // "installed.json" of the layout's scope
     tqm::Receipt appsReceipt;                     // "apps.json" of the layout's scope
     std::string receiptError;                     // why the last receipt read in refresh failed
     std::vector<tqm::Row> rows;                   // as tqm::deriveRows orders them
     uint32_t rowsGeneration = 0;                  // counts every replacement of rows
-    std::map<std::string, Art> pictures;          // by catalog id
+    art::Pictures pictures;                       // of the applied catalog, decoded as rows draw them
 
     bool busy = false;                    // a job runs
     std::map<std::string, int32_t> jobIds;  // ids of the running job's tasks
@@ -81,10 +81,13 @@ public:
     void start();
     // Another catalog load, unless a load or a job runs.
     void reload();
-    // The catalog load itself: catalog, signature, pictures. Any thread; touches no model.
+    // The catalog load itself: catalog and signature. Any thread; touches no model.
     static std::shared_ptr<Loaded> fetch(const Config& config);
     // Takes a load's result.
     void apply(const std::shared_ptr<Loaded>& loaded);
+    // The load's worker is done with the pictures the cache lacked; when some arrived, rows that had
+    // none try again.
+    void picturesFetched(bool arrived);
     // Reads both receipts again and derives the rows.
     void refresh();
     // Changes the install layout; false (nothing done) while a job runs.
@@ -130,6 +133,7 @@ public:
 
 private:
     void startLoad();
+    std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);  // gone with the model
     std::shared_ptr<WorkerEnd> workerEnd_;  // of the last job's worker; null before any
     // The receipt files the kept receipts were read from: a failed read of another file (a new
     // scope or root) must not leave the old scope's items standing as installed here.

@@ -182,42 +182,53 @@ lumo::gui::Bitmap ManagerView::boxResize(const lumo::gui::Bitmap& src, int w, in
     out.pixels.assign(size_t(out.w) * size_t(out.h), 0u);
     if (w < 1 || h < 1 || src.w < 1 || src.h < 1 || src.pixels.size() < size_t(src.w) * size_t(src.h))
         return out;
-    // Per destination column (row): the source columns (rows) it covers with their overlap.
-    struct Cover {
-        int first = 0;
+    // Per destination column (row): the source columns (rows) it covers with their overlap, in flat
+    // arrays (one resize per newly shown row: this runs while a list scrolls).
+    struct Covers {
+        std::vector<int> first, begin;  // first source index; where its weights start (one past the last at the end)
         std::vector<double> weight;
     };
     auto covers = [](int sn, int dn) {
-        std::vector<Cover> c(static_cast<size_t>(dn));
+        Covers c;
+        c.first.resize(size_t(dn));
+        c.begin.resize(size_t(dn) + 1);
         for (int d = 0; d < dn; ++d) {
             const double a = double(d) * sn / dn, b = double(d + 1) * sn / dn;
             const int first = int(std::floor(a)), last = std::min(sn - 1, int(std::ceil(b)) - 1);
-            c[size_t(d)].first = first;
-            for (int s = first; s <= last; ++s)
-                c[size_t(d)].weight.push_back(std::min<double>(b, s + 1) - std::max<double>(a, s));
+            c.first[size_t(d)] = first;
+            c.begin[size_t(d)] = int(c.weight.size());
+            for (int s = first; s <= last; ++s) c.weight.push_back(std::min<double>(b, s + 1) - std::max<double>(a, s));
         }
+        c.begin[size_t(dn)] = int(c.weight.size());
         return c;
     };
-    const std::vector<Cover> cx = covers(src.w, w), cy = covers(src.h, h);
-    for (int y = 0; y < h; ++y)
+    const Covers cx = covers(src.w, w), cy = covers(src.h, h);
+    for (int y = 0; y < h; ++y) {
+        const int j0 = cy.begin[size_t(y)], j1 = cy.begin[size_t(y) + 1];
+        const uint32_t* rows = src.pixels.data() + size_t(cy.first[size_t(y)]) * size_t(src.w);
+        uint32_t* line = out.pixels.data() + size_t(y) * size_t(w);
         for (int x = 0; x < w; ++x) {
+            const int i0 = cx.begin[size_t(x)], i1 = cx.begin[size_t(x) + 1];
+            const uint32_t* at = rows + cx.first[size_t(x)];
             double sum[4] = {0, 0, 0, 0}, total = 0;
-            const Cover& ry = cy[size_t(y)];
-            const Cover& rx = cx[size_t(x)];
-            for (size_t j = 0; j < ry.weight.size(); ++j)
-                for (size_t i = 0; i < rx.weight.size(); ++i) {
-                    const double wgt = ry.weight[j] * rx.weight[i];
-                    const uint32_t p = src.pixels[size_t(ry.first + int(j)) * size_t(src.w) + size_t(rx.first) + i];
+            for (int j = j0; j < j1; ++j, at += src.w)
+                for (int i = i0; i < i1; ++i) {
+                    const double wgt = cy.weight[size_t(j)] * cx.weight[size_t(i)];
+                    const uint32_t p = at[i - i0];
                     for (int k = 0; k < 4; ++k) sum[k] += wgt * double(p >> (24 - 8 * k) & 0xFF);
                     total += wgt;
                 }
             uint32_t px = 0;
             for (int k = 0; k < 4; ++k) {
-                const long v = total > 0 ? std::lround(sum[k] / total) : 0;
+                // lround of a value in [0, 255], without the library call: the fraction is exact.
+                const double q = total > 0 ? sum[k] / total : 0;
+                long v = long(q);
+                v += q - double(v) >= 0.5;
                 px |= uint32_t(std::clamp<long>(v, 0, 255)) << (24 - 8 * k);
             }
-            out.pixels[size_t(y) * size_t(w) + size_t(x)] = px;
+            line[x] = px;
         }
+    }
     return out;
 }
 

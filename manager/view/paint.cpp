@@ -1,10 +1,13 @@
 // Painting: the one paint entry of the main window, which sets the paint state every painter reads
 // and runs the layout's "order" list from bottom to top; the row list's sequence and its empty
 // message, the inspector's logo box, the fixed labels and the status line.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <utility>
+#include <vector>
 
 #include "gui/draw/clip_scope.h"
 #include "manager/model/model.h"
@@ -12,8 +15,6 @@
 
 namespace tqapp {
 namespace {
-
-bool usable(const lumo::gui::Bitmap& b) { return !b.empty() && b.pixels.size() >= size_t(b.w) * size_t(b.h); }
 
 // The status word of a row and its colour key, by state.
 std::pair<const char*, const char*> statusOf(tqm::State state) {
@@ -140,49 +141,103 @@ const char* ManagerView::rowStatus(const tqm::Row& r, std::string& status) const
     return key;
 }
 
+namespace {
+
+// A picture may be a few times its box at the largest scale, never more: beyond that it is refused
+// from its header, before anything is decoded.
+constexpr double kLargestScale = 3.0 * 1.5;  // the largest display scale, times the pixel look's rows
+constexpr double kRoom = 4.0;
+
+int32_t mostPixels(double units) { return int32_t(std::ceil(units * kLargestScale * kRoom)); }
+
+// "1x", "1.5x": the scale a picture key names, or 0.
+double keyScale(const std::string& key) {
+    if (key.size() < 2 || key.back() != 'x') return 0;
+    char* end = nullptr;
+    const double s = std::strtod(key.c_str(), &end);
+    return end == key.c_str() + key.size() - 1 && s > 0 ? s : 0;
+}
+
+}  // namespace
+
 const Bitmap* ManagerView::rowThumb(const std::string& id, double k) {
     if (!model_) return nullptr;
-    const auto art = model_->pictures.find(id);
-    if (art == model_->pictures.end()) return nullptr;
-    char label[16];
-    std::snprintf(label, sizeof label, "%gx", paintScale_ * k);
-    const auto exact = art->second.row.find(label);
-    if (exact != art->second.row.end() && usable(exact->second)) return &exact->second;
-    Bitmap& cached = thumbCache[id + "@" + label];
-    if (usable(cached)) return &cached;
+    art::Pictures& pictures = model_->pictures;
     const lumo::Json& size = (*managerLayout_)["row_thumb"];
     const double W = size[2].isNumber() ? size[2].number : 68, H = size[3].isNumber() ? size[3].number : 12;
+    const int32_t maxW = mostPixels(W), maxH = mostPixels(H);
+    char label[16];
+    std::snprintf(label, sizeof label, "%gx", paintScale_ * k);
+    if (const Bitmap* exact = pictures.get(id, art::Kind::Row, label, maxW, maxH)) return exact;
     const long w = std::lround(W * paintScale_ * k), h = std::lround(H * paintScale_ * k);
-    const Bitmap *best = nullptr, *widest = nullptr;
-    for (const auto& [key, b] : art->second.row) {
-        if (!usable(b)) continue;
-        if (b.w >= w && (!best || b.w < best->w)) best = &b;
-        if (!widest || b.w > widest->w) widest = &b;
+    if (w < 1 || h < 1 || w > 1 << 14 || h > 1 << 14) return nullptr;
+    // The smallest picture at least as wide as the box, else the widest; resized once and kept.
+    // A picture that cannot be had is not tried twice, so the search always ends.
+    std::vector<std::string> tried;
+    for (;;) {
+        std::string best, widest;
+        int32_t bestW = 0, widestW = 0;
+        for (const std::string& key : pictures.keys(id, art::Kind::Row)) {
+            int32_t pw = 0, ph = 0;
+            if (std::find(tried.begin(), tried.end(), key) != tried.end()) continue;
+            if (!pictures.size(id, art::Kind::Row, key, pw, ph) || pw > maxW || ph > maxH) continue;
+            if (pw >= w && (best.empty() || pw < bestW)) best = key, bestW = pw;
+            if (widest.empty() || pw > widestW) widest = key, widestW = pw;
+        }
+        const std::string& from = best.empty() ? widest : best;
+        if (from.empty()) return nullptr;
+        const std::string thumbKey = pictures.fileKey(id, art::Kind::Row, from) + "@" + std::to_string(w) + "x" +
+                                     std::to_string(h);
+        if (const Bitmap* made = thumbCache.find(thumbKey)) return made;
+        if (const Bitmap* source = pictures.get(id, art::Kind::Row, from, maxW, maxH))
+            return thumbCache.put(thumbKey, boxResize(*source, int(w), int(h)));
+        tried.push_back(from);  // it did not decode after all: try the next
     }
-    const Bitmap* source = best ? best : widest;
-    if (!source || w < 1 || h < 1 || w > 1 << 14 || h > 1 << 14) return nullptr;
-    cached = boxResize(*source, int(w), int(h));
-    return &cached;
 }
 
 void ManagerView::logo(Canvas& canvas, const lumo::gui::AssetPack& pack) {
     const tqm::Row* row = selected();
     if (!row) return;
     const Rect box = mapRect(layoutRect((*managerLayout_)["logo_view"]));
-    const auto art = model_->pictures.find(row->id);
-    if (art != model_->pictures.end()) {
-        char key[32];
-        std::snprintf(key, sizeof key, "%gx", paintScale_);
-        const auto it = art->second.logo.find(key);
-        if (it != art->second.logo.end() && !it->second.empty() &&
-            it->second.pixels.size() >= size_t(it->second.w) * size_t(it->second.h)) {
-            const lumo::gui::Bitmap& b = it->second;
-            canvas.drawBitmap(b, dev(box.x) + paintX_ + (dev(box.w) - b.w) / 2,
-                              dev(box.y) + paintY_ + (dev(box.h) - b.h) / 2, 1, 255);
-            return;
-        }
+    if (const Bitmap* b = logoPicture(row->id, box)) {
+        canvas.drawBitmap(*b, dev(box.x) + paintX_ + (dev(box.w) - b->w) / 2, dev(box.y) + paintY_ + (dev(box.h) - b->h) / 2,
+                          1, 255);
+        return;
     }
     text(canvas, pack, "val", row->name, box.x, box.y + box.h / 2 + 4, 'c', box.w, "title", 0, 1.0);
+}
+
+const Bitmap* ManagerView::logoPicture(const std::string& id, Rect box) {
+    if (!model_) return nullptr;
+    art::Pictures& pictures = model_->pictures;
+    const int32_t maxW = mostPixels(box.w), maxH = mostPixels(box.h);
+    char label[32];
+    std::snprintf(label, sizeof label, "%gx", paintScale_);
+    if (const Bitmap* exact = pictures.get(id, art::Kind::Logo, label, maxW, maxH)) return exact;
+    // No logo at this scale: the one of the nearest scale the catalog has (the larger on a tie), resized.
+    // One that is refused or does not decode is not tried twice, so the search always ends.
+    std::vector<std::string> tried;
+    for (;;) {
+        std::string nearest;
+        double nearestScale = 0;
+        int32_t pw = 0, ph = 0;
+        for (const std::string& key : pictures.keys(id, art::Kind::Logo)) {
+            const double s = keyScale(key);
+            if (s <= 0 || std::find(tried.begin(), tried.end(), key) != tried.end()) continue;
+            if (!pictures.size(id, art::Kind::Logo, key, pw, ph) || pw > maxW || ph > maxH) continue;
+            const double d = std::fabs(s - paintScale_), best = std::fabs(nearestScale - paintScale_);
+            if (nearest.empty() || d < best || (d == best && s > nearestScale)) nearest = key, nearestScale = s;
+        }
+        if (nearest.empty() || !pictures.size(id, art::Kind::Logo, nearest, pw, ph)) return nullptr;
+        const long w = std::lround(pw * paintScale_ / nearestScale), h = std::lround(ph * paintScale_ / nearestScale);
+        if (w < 1 || h < 1 || w > maxW || h > maxH) return nullptr;
+        const std::string key = pictures.fileKey(id, art::Kind::Logo, nearest) + "@" + std::to_string(w) + "x" +
+                                std::to_string(h);
+        if (const Bitmap* made = thumbCache.find(key)) return made;
+        if (const Bitmap* source = pictures.get(id, art::Kind::Logo, nearest, maxW, maxH))
+            return thumbCache.put(key, boxResize(*source, int(w), int(h)));
+        tried.push_back(nearest);
+    }
 }
 
 void ManagerView::label(Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key) {

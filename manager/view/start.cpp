@@ -64,7 +64,7 @@ void placeCaption(CaptionArea& caption, const ManagerView& view) {
 const lumo::gui::Assets& managerSkin() {
     static const lumo::gui::Assets skin = [] {
         lumo::gui::Assets a;
-        a.load(lumo::embedded::managerSkin, lumo::embedded::managerSkinCount);
+        a.loadOnDemand(lumo::embedded::managerSkin, lumo::embedded::managerSkinCount);
         return a;
     }();
     return skin;

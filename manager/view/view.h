@@ -53,6 +53,7 @@
 #include "manager/view/look.h"
 #include "manager/view/main_parts.h"
 #include "manager/model/job_plan.h"
+#include "manager/model/pictures.h"
 
 namespace tqapp {
 
@@ -276,7 +277,11 @@ public:
     void centred(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const char* font, const std::string& s,
                  lumo::gui::Rect box, const char* colorKey, double gain);
     lumo::gui::Color ink(const std::string& key) const;
+    // The row picture of an entry at the paint scale times k, resized to the layout's box when the
+    // catalog has none of that size; null when it has none (or none arrived yet).
     const lumo::gui::Bitmap* rowThumb(const std::string& id, double k);
+    // The logo of an entry for the inspector's box at the paint scale; null when it has none.
+    const lumo::gui::Bitmap* logoPicture(const std::string& id, lumo::gui::Rect box);
     void inspectorText(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
     // A format slot's label centred over its slot; a name too wide for the slot ends in "...".
     void slotLabel(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const tqm::Row* row,
@@ -386,8 +391,9 @@ private:
     AccountWindow* accountWindow_ = nullptr;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
-    // Row pictures at a scale, kept as long as the view.
-    std::map<std::string, lumo::gui::Bitmap> thumbCache;
+    // Pictures resized for a scale, by the file they were made from and their size, the least recently
+    // drawn dropped first.
+    art::PictureCache thumbCache{size_t(8) << 20};
     uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
     int32_t dragStartY = 0;         // pointer y and scroll when a press on the scrollbar cap began
     int32_t dragStartScroll = 0;

@@ -13,6 +13,7 @@ using gui::Editor;
 namespace {
 
 constexpr int kEventBatch = 256;
+constexpr double kBusyLinkSeconds = 0.005;
 
 }  // namespace
 
@@ -65,7 +66,11 @@ bool SdlWindow::loop(double until, const std::function<bool()>& stop) {
             if (dead()) return false;
         }
 
+        // The X11 link's connection wakes nobody: it is read each turn, and often while it is busy.
+        bool linkBusy = x11_ && x11_->pump();
+        if (dead()) return false;
         double next = nextTick_;
+        if (linkBusy) next = std::min(next, Editor::now() + kBusyLinkSeconds);
         if (framesOn_) next = std::min(next, nextFrame_);
         if (until > 0.0) next = std::min(next, until);
         if (!later_.empty() || closeRequested_ || (dirty_ && window_)) next = Editor::now();
@@ -150,6 +155,7 @@ void SdlWindow::windowEvent(const SDL_WindowEvent& e) {
             dirty_ = true;
         break;
     case SDL_WINDOWEVENT_SIZE_CHANGED: sizeChanged(); break;
+    case SDL_WINDOWEVENT_HIT_TEST: captionPressed(e.timestamp); break;
     case SDL_WINDOWEVENT_FOCUS_LOST: editor_.keysClaimed = false; break;
     case SDL_WINDOWEVENT_LEAVE: editor_.mouseLeave(); break;
     case SDL_WINDOWEVENT_DISPLAY_CHANGED:
@@ -162,7 +168,8 @@ void SdlWindow::windowEvent(const SDL_WindowEvent& e) {
 
 void SdlWindow::sizeChanged() {
     dirty_ = true;
-    if (!window_ || !resizable_) return;
+    // An embedded window passes every size its host gives on: the editor decides whether it follows.
+    if (!window_ || !(resizable_ || (x11_ && x11_->embedded()))) return;
     int w = 0, h = 0;
     SDL_GetWindowSize(window_, &w, &h);
     // SDL units to points: ratio device pixels a unit, scale device pixels a point.

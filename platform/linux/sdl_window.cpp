@@ -62,14 +62,20 @@ SdlWindow::~SdlWindow() {
 
 void SdlWindow::destroyWindow() {
     if (!window_) return;
+    if (x11_ && x11_->hostGone()) SDL_PumpEvents();  // SDL takes in that the window is gone
+    x11_.reset();
     SDL_SetWindowHitTest(window_, nullptr, nullptr);
     SDL_DestroyWindow(window_);
     window_ = nullptr;
 }
 
 bool SdlWindow::openTopLevel(const char* title, int w, int h) {
-    if (window_) return false;
-    uint32_t flags = SDL_WINDOW_ALLOW_HIGHDPI | SDL_WINDOW_HIDDEN;
+    if (window_ || !makeWindow(title, w, h, SDL_WINDOW_ALLOW_HIGHDPI | SDL_WINDOW_HIDDEN)) return false;
+    showMade();
+    return true;
+}
+
+bool SdlWindow::makeWindow(const char* title, int w, int h, uint32_t flags) {
     window_ = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, std::max(1, w),
                                std::max(1, h), flags);
     if (!window_) return false;
@@ -83,6 +89,11 @@ bool SdlWindow::openTopLevel(const char* title, int w, int h) {
         frameInterval_ = 1.0 / mode.refresh_rate;
     // The window is dragged from widgets that are captions, with or without the system's frame.
     SDL_SetWindowHitTest(window_, hitTest, this);
+    openX11();
+    return true;
+}
+
+void SdlWindow::showMade() {
     SDL_ShowWindow(window_);
     closed_ = false;
     dirty_ = true;
@@ -91,7 +102,6 @@ bool SdlWindow::openTopLevel(const char* title, int w, int h) {
     later_.push_back([this] {
         if (double s = systemScale(); s != editor_.scale()) editor_.setScale(s);
     });
-    return true;
 }
 
 void SdlWindow::setTitle(const std::string& title, bool) {
@@ -246,12 +256,6 @@ bool SdlWindow::openFilesDialog(const std::string& title, const std::string& typ
 
 bool SdlWindow::folderDialog(const std::string& title, std::string& path) {
     return window_ && zenityFolder(title, path);
-}
-
-void SdlWindow::startFileDrag(const std::vector<std::string>&, const gui::DragImage&, bool,
-                              std::function<void(const gui::DragResult&)> done) {
-    // Dragging files out of the window is not on this platform: the drag ends at once, undropped.
-    if (done) later_.push_back([done = std::move(done)] { done(gui::DragResult{}); });
 }
 
 }  // namespace lumo::platform

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gui/editor.h"
+#include "platform/linux/x11_link.h"
 
 namespace lumo::platform {
 
@@ -24,8 +25,8 @@ public:
     explicit SdlWindow(gui::Editor& editor);
     ~SdlWindow() override;
 
-    // No host windows to embed into on this platform.
-    bool attach(void*, int, int) override { return false; }
+    // Embeds into a host X window (the parent is its id); false without X11 or when it does not exist.
+    bool attach(void* parent, int w, int h) override;
     bool openTopLevel(const char* title, int w, int h) override;
     void runMessageLoop() override;
     void setTitle(const std::string& title, bool flag) override;
@@ -40,8 +41,7 @@ public:
     bool windowActive() const override;
     void systemMenusChanged() override {}  // no menu bar on this platform
     void setWindowOnTop(bool on) override;
-    // SDL starts window drags only from captions, through the window's hit test.
-    void beginWindowDrag() override {}
+    void beginWindowDrag() override;
     void close() override;
     void show(bool on) override;
     void resize(int w, int h) override;
@@ -65,10 +65,10 @@ public:
     bool workArea(int x, int y, gui::Rect& area) const override;
     bool usableArea(gui::Rect& area) const override;
     void heldModifiers(bool& shift, bool& command, bool& option) const override;
-    void startFileDrag(const std::vector<std::string>&, const gui::DragImage&, bool) override {}
+    void startFileDrag(const std::vector<std::string>& paths, const gui::DragImage& image, bool move) override;
     void startFileDrag(const std::vector<std::string>& paths, const gui::DragImage& image, bool move,
                        std::function<void(const gui::DragResult&)> done) override;
-    void updateFileDrag(const gui::DragImage&) override {}
+    void updateFileDrag(const gui::DragImage& image) override;
 
     // Runs the loop until the window has closed, `until` answers true or `seconds` have passed;
     // false when the window closed. Nothing of the window is touched after a close whose teardown
@@ -82,6 +82,8 @@ public:
     uint32_t windowId() const { return windowId_; }
     // SDL window units per device pixel are 1 / ratio (1 under X11).
     double pixelRatio() const;
+    // The X11 services of the window; null on a display without X11.
+    X11Link* x11() const { return x11_.get(); }
 
 private:
     bool loop(double until, const std::function<bool()>& stop);
@@ -102,6 +104,10 @@ private:
     void sizeChanged();
     void destroyWindow();
     bool deliverKey(const gui::KeyEvent& e, bool press);
+    bool makeWindow(const char* title, int w, int h, uint32_t flags);
+    void showMade();
+    void openX11();
+    void captionPressed(uint32_t ticks);
 
     gui::Editor& editor_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
@@ -123,6 +129,9 @@ private:
     std::map<std::pair<uint64_t, double>, SDL_Cursor*> imageCursors_;
     SDL_Cursor* shownCursor_ = nullptr;
     std::vector<std::function<void()>> later_;  // run at the start of the next loop turn
+    std::unique_ptr<X11Link> x11_;
+    uint32_t captionTicks_ = 0;  // the last press on a caption, for its double-click
+    int captionX_ = 0, captionY_ = 0;
 };
 
 }  // namespace lumo::platform

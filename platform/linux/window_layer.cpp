@@ -27,6 +27,9 @@ bool videoUp() {
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     // The close handshake answers the window's own close request; SDL_QUIT stays for signals.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    // The canvas is drawn in software: the window's surface goes straight to the server (shared
+    // memory where it can), without a GL driver and its threads in between.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     if (!desktopDriver()) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);

@@ -244,6 +244,31 @@ TEST(Assets, TableOfPacks) {
     EXPECT_EQ(countNot(cv, 0), 0);
 }
 
+// A table the program keeps decodes a pack only when its scale is first asked for, and then answers
+// as a table loaded at once does.
+TEST(Assets, OnDemandDecodesOnlyThePacksAskedFor) {
+    Blob b1, b2;
+    const std::string i1 = b1.solid(1, 1, 0xFF000001u), i2 = b2.solid(2, 2, 0xFF000002u);
+    const std::string j1 = "{\"scale\": 1, \"width\": 10, \"files\": {\"i\": " + i1 + "}, \"sprites\": {\"s\": {\"image\": \"i\"}}}";
+    const std::string j2 = "{\"scale\": 2, \"width\": 20, \"files\": {\"i\": " + i2 + "}, \"sprites\": {\"s\": {\"image\": \"i\"}}}";
+    const EmbeddedFile table[] = {row("2x.json", j2), row("2x.pack", b2.bytes), row("1x.json", j1), row("1x.pack", b1.bytes)};
+    Assets lazy, eager;
+    ASSERT_TRUE(lazy.loadOnDemand(table, 4));
+    ASSERT_TRUE(eager.load(table, 4));
+    EXPECT_EQ(lazy.scales(), eager.scales());
+    for (const auto& p : lazy.packs) EXPECT_TRUE(p->images.empty()) << p->scale;
+    EXPECT_EQ(lazy.pack(1.9).width, 20);
+    EXPECT_EQ(lazy.packs[1]->images.size(), 1u);
+    EXPECT_TRUE(lazy.packs[0]->images.empty());  // the 1x pack is still undecoded
+    for (const double scale : {2.0, 1.0, 1.4, 3.0}) {
+        const AssetPack &a = lazy.pack(scale), &b = eager.pack(scale);
+        EXPECT_EQ(a.scale, b.scale) << scale;
+        ASSERT_NE(a.sprite("s"), nullptr) << scale;
+        ASSERT_NE(a.sprite("s")->image, nullptr) << scale;
+        EXPECT_EQ(a.sprite("s")->image->pixels, b.sprite("s")->image->pixels) << scale;
+    }
+}
+
 TEST(Assets, PackFontsMeasureFitAndDraw) {
     Blob blob;
     const std::string a = blob.solid(3, 5, 0xFFFFFFFFu), dot = blob.solid(1, 1, 0xFFFFFFFFu);

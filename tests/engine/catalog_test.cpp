@@ -244,3 +244,34 @@ TEST(Catalog, ManagerPackageNeedsAPath) {
 }
 
 }  // namespace
+
+// find answers from the lists as they are now, however they were changed since the last lookup:
+// entries added or removed, an id changed in place, a copy or a move of the catalog.
+TEST(Catalog, FindFollowsTheListsAsTheyChange) {
+    auto entry = [](const std::string& id) {
+        tqm::Plugin p;
+        p.id = id;
+        return p;
+    };
+    tqm::Catalog c;
+    for (int i = 0; i < 300; ++i) c.plugins.push_back(entry("p" + std::to_string(i)));
+    c.apps.push_back(entry("app"));
+    c.apps.push_back(entry("p7"));  // a plug-in goes before an app of the same id
+    EXPECT_EQ(c.find("p7"), &c.plugins[7]);
+    EXPECT_EQ(c.find("app"), &c.apps[0]);
+    EXPECT_EQ(c.find("p300"), nullptr);
+    c.plugins.push_back(entry("p300"));
+    EXPECT_EQ(c.find("p300"), &c.plugins[300]);
+    c.plugins[5].id = "renamed";
+    EXPECT_EQ(c.find("renamed"), &c.plugins[5]);
+    EXPECT_EQ(c.find("p5"), nullptr);
+    c.plugins.erase(c.plugins.begin());
+    EXPECT_EQ(c.find("p0"), nullptr);
+    EXPECT_EQ(c.find("p1"), &c.plugins[0]);
+    const tqm::Catalog copy = c;
+    EXPECT_EQ(copy.find("p9"), &copy.plugins[8]);
+    tqm::Catalog moved = std::move(c);
+    EXPECT_EQ(moved.find("app"), &moved.apps[0]);
+    moved.plugins.erase(moved.plugins.begin() + 6);  // "p7": the app of that id is next
+    EXPECT_EQ(moved.find("p7"), &moved.apps[1]);
+}

@@ -150,8 +150,13 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
+    // The catalog is applied and the load's worker has fetched the pictures.
     bool loaded() {
-        return pumpUntil([this] { return !model->loading; });
+        return pumpUntil([this] { return !model->loading && !model->fetchingPictures; });
+    }
+    // A picture of the loaded catalog; null when it cannot be had.
+    const lumo::gui::Bitmap* picture(const std::string& id, tqapp::art::Kind kind, const std::string& key) {
+        return model->pictures.get(id, kind, key, 1 << 14, 1 << 14);
     }
 
     // Runs a job to its end.

@@ -5,6 +5,8 @@
 #include "tests/manager/model_fixture.h"
 
 using namespace testsupport;
+using tqapp::art::Kind::Logo;
+using tqapp::art::Kind::Row;
 
 namespace {
 
@@ -18,15 +20,18 @@ TEST_F(ModelLoad, LoadsOnAWorkerAndAppliesThroughTheQueue) {
     EXPECT_EQ(changes, 0);
     ASSERT_TRUE(loaded());
     ASSERT_TRUE(m.catalog && m.catalog->ok) << (m.catalog ? m.catalog->note : "");
-    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(changes, 2);  // the rows, then the pictures that arrived after them
     std::vector<std::string> ids;
     for (const tqm::Row& row : m.rows) ids.push_back(row.id);
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(ids, (std::vector<std::string>{"delay", "studio", "synth"}));
-    ASSERT_EQ(m.pictures.count("synth"), 1u);
-    EXPECT_EQ(m.pictures["synth"].row["2x"].w, 8);
-    EXPECT_EQ(m.pictures["synth"].logo["1x"].pixels.at(0), 0xFFFF0000u);
-    EXPECT_EQ(m.pictures.count("studio"), 1u);  // an entry without art has its empty Art
+    const lumo::gui::Bitmap* row = picture("synth", Row, "2x");
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->w, 8);
+    const lumo::gui::Bitmap* logo = picture("synth", Logo, "1x");
+    ASSERT_NE(logo, nullptr);
+    EXPECT_EQ(logo->pixels.at(0), 0xFFFF0000u);
+    EXPECT_TRUE(m.pictures.keys("studio", Row).empty());  // an entry without art
     EXPECT_NE(logText().find("  catalog 42\n"), std::string::npos) << logText();
 }
 
@@ -68,7 +73,9 @@ TEST_F(ModelLoad, FallsBackToTheCachedCatalog) {
         EXPECT_TRUE(m.catalog->fromCache);
         EXPECT_EQ(m.rows.size(), 3u);
         // Pictures come from the art cache even without the source.
-        EXPECT_EQ(m.pictures["delay"].row["1x"].w, 4) << c.offline;
+        const lumo::gui::Bitmap* row = picture("delay", Row, "1x");
+        ASSERT_NE(row, nullptr) << c.offline;
+        EXPECT_EQ(row->w, 4) << c.offline;
     }
     const std::string log = logText();
     EXPECT_NE(log.find("  catalog 42\n"), std::string::npos);
@@ -94,7 +101,7 @@ TEST_F(ModelLoad, ARefusedCatalogLeavesTheInstalledItemsOnly) {
     ASSERT_EQ(m.rows.size(), 1u);
     EXPECT_EQ(m.rows[0].id, "synth");
     EXPECT_EQ(m.rows[0].entry, nullptr);
-    EXPECT_TRUE(m.pictures.empty());
+    EXPECT_TRUE(m.pictures.keys("synth", Row).empty());
     EXPECT_EQ(m.managerUpdate(), "");
     EXPECT_NE(logText().find("  catalog: " + m.catalog->note + "\n"), std::string::npos) << logText();
 }
@@ -117,13 +124,17 @@ TEST_F(ModelLoad, WebSource) {
     ASSERT_TRUE(loaded());
     ASSERT_TRUE(m.catalog->ok) << m.catalog->note;
     EXPECT_FALSE(m.catalog->fromCache);
-    EXPECT_EQ(m.pictures["synth"].row["1x"].w, 4);
+    const lumo::gui::Bitmap* row = picture("synth", Row, "1x");
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->w, 4);
     EXPECT_EQ(server.paths().size(), 8u);
 
     m.reload();
     EXPECT_TRUE(m.loading);
     ASSERT_TRUE(loaded());
-    EXPECT_EQ(m.pictures["delay"].logo["1x"].w, 3);
+    const lumo::gui::Bitmap* logo = picture("delay", Logo, "1x");
+    ASSERT_NE(logo, nullptr);
+    EXPECT_EQ(logo->w, 3);
     EXPECT_EQ(server.paths().size(), 10u);  // the catalog and its signature again, no picture
 }
 
@@ -137,11 +148,11 @@ TEST_F(ModelLoad, ReloadWaitsForTheLoadAndTheJob) {
     m.busy = true;
     m.reload();
     EXPECT_FALSE(m.loading);
-    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(changes, 2);  // the rows and the pictures of the first load
     m.busy = false;
     m.reload();
     EXPECT_TRUE(m.loading);
-    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(changes, 3);
     ASSERT_TRUE(loaded());
 }
 

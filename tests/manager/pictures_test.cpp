@@ -1,17 +1,28 @@
-// The picture cache: fetched once, checked on every use, kept apart from the engine's cache.
+// The picture cache: fetched once, checked on every use, kept apart from the engine's cache, never
+// written through a link; pictures decoded on demand within a budget, oversized ones refused unread.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <future>
 
 #include "manager/model/pictures.h"
 #include "tests/manager/model_fixture.h"
+#include "tests/support/png.h"
 
 namespace fs = std::filesystem;
 using namespace testsupport;
+using tqapp::art::Kind;
 
 namespace {
+
+tqm::FileRef refTo(const std::string& path, const std::string& bytes) {
+    return tqm::FileRef{path, tqm::sha256Hex(bytes.data(), bytes.size()), bytes.size(), "", ""};
+}
 
 class Pictures : public ModelTest {
 protected:
@@ -24,55 +35,92 @@ protected:
         EXPECT_TRUE(loaded());
         return m;
     }
+    // A catalog of one entry per picture ("e0", "e1", ...; row pictures at "1x") over dir.
+    static std::shared_ptr<tqm::LoadedCatalog> catalogOf(const std::vector<tqm::FileRef>& refs) {
+        auto loaded = std::make_shared<tqm::LoadedCatalog>();
+        loaded->ok = true;
+        for (size_t i = 0; i < refs.size(); ++i) {
+            tqm::Plugin entry;
+            entry.id = "e" + std::to_string(i);
+            entry.art_row["1x"] = refs[i];
+            loaded->catalog.plugins.push_back(entry);
+        }
+        return loaded;
+    }
 };
 
 TEST_F(Pictures, FetchedOnceThenServedFromTheCache) {
     catalog.publish(catalogText("1.0.0"));
     load();
+    ASSERT_NE(picture("synth", Kind::Row, "1x"), nullptr);
     ASSERT_TRUE(exists(cached("art/synth-row.png")));
     fs::remove_all(catalog.source() + "/art");  // the source no longer has them
-    tqapp::Model& m = load();
-    EXPECT_EQ(m.pictures["synth"].row["1x"].w, 4);
-    EXPECT_EQ(m.pictures["synth"].row["2x"].h, 4);
+    load();
+    const lumo::gui::Bitmap* one = picture("synth", Kind::Row, "1x");
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(one->w, 4);
+    const lumo::gui::Bitmap* two = picture("synth", Kind::Row, "2x");
+    ASSERT_NE(two, nullptr);
+    EXPECT_EQ(two->h, 4);
 }
 
 TEST_F(Pictures, ACachedPictureThatDoesNotMatchIsFetchedAgain) {
     catalog.publish(catalogText("1.0.0"));
     load();
+    ASSERT_NE(picture("delay", Kind::Logo, "1x"), nullptr);
     const std::string good = readFile(cached("art/delay-logo.png"));
     std::string bad = good;
     bad[bad.size() / 2] ^= 0x01;
     writeFile(cached("art/delay-logo.png"), bad);
-    tqapp::Model& m = load();
-    EXPECT_EQ(m.pictures["delay"].logo["1x"].w, 3);
+    // The temporary of a writer killed while it cached the picture goes when the picture is written.
+    const pid_t dead = ::fork();
+    if (dead == 0) ::_exit(0);
+    ASSERT_GT(dead, 0);
+    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+    const std::string leftover = cached("art/delay-logo.png." + std::to_string(dead) + "-0-0a1b2c3d.tmp");
+    writeFile(leftover, bad.substr(0, 10));
+    load();
+    const lumo::gui::Bitmap* logo = picture("delay", Kind::Logo, "1x");
+    ASSERT_NE(logo, nullptr);
+    EXPECT_EQ(logo->w, 3);
     EXPECT_EQ(readFile(cached("art/delay-logo.png")), good);
+    EXPECT_FALSE(exists(leftover));
 }
 
-// A picture that cannot be had is an empty bitmap under its key; nothing crashes.
-TEST_F(Pictures, WhatCannotBeHadIsAnEmptyBitmap) {
+// A picture that cannot be had is not cached (or not drawn); nothing crashes.
+TEST_F(Pictures, WhatCannotBeHadIsNotDrawn) {
     const tqm::Source source(catalog.source());
     const std::string dir = tqapp::art::cacheDir(path("data"));
     writeFile(catalog.source() + "/text.png", "not a picture");
     writeFile(catalog.source() + "/real.png", encodePng(2, 2, std::vector<uint32_t>(4, 0xFF00FF00)));
     const std::string real = readFile(catalog.source() + "/real.png");
-    auto ref = [](const std::string& p, const std::string& bytes) {
-        return tqm::FileRef{p, tqm::sha256Hex(bytes.data(), bytes.size()), bytes.size(), "", ""};
-    };
     struct Case {
         const char* what;
         tqm::FileRef ref;
         bool cachedAfter;
     } cases[] = {
-        {"not a PNG", ref("text.png", "not a picture"), true},
-        {"missing at the source", ref("missing.png", real), false},
+        {"not a PNG", refTo("text.png", "not a picture"), true},
+        {"missing at the source", refTo("missing.png", real), false},
         {"wrong size", {"real.png", tqm::sha256Hex(real.data(), real.size()), real.size() + 1, "", ""}, false},
         {"wrong hash", {"real.png", std::string(64, '0'), real.size(), "", ""}, false},
+        {"good", refTo("real.png", real), true},
     };
+    auto loaded = std::make_shared<tqm::LoadedCatalog>();
+    loaded->ok = true;
     for (const Case& c : cases) {
-        EXPECT_TRUE(tqapp::art::picture(source, dir, c.ref).empty()) << c.what;
+        EXPECT_EQ(tqapp::art::cache(source, dir, c.ref), c.cachedAfter) << c.what;
         EXPECT_EQ(exists(dir + "/" + c.ref.path), c.cachedAfter) << c.what;
+        tqm::Plugin entry;
+        entry.id = c.what;
+        entry.art_row["1x"] = c.ref;
+        loaded->catalog.plugins.push_back(entry);
     }
-    EXPECT_EQ(tqapp::art::picture(source, dir, ref("real.png", real)).w, 2);
+    tqapp::art::Pictures pictures;
+    pictures.setCatalog(loaded, dir);
+    for (const Case& c : cases) {
+        const lumo::gui::Bitmap* b = pictures.get(c.what, Kind::Row, "1x", 100, 100);
+        EXPECT_EQ(b != nullptr, std::string(c.what) == "good") << c.what;
+    }
 }
 
 // An art path can neither leave the art folder nor reach the engine's cached catalog.
@@ -87,7 +135,7 @@ TEST_F(Pictures, ArtPathsStayInTheirFolder) {
     writeFile(path("pics/catalog.json"), png);
     const tqm::Source source(path("pics"));
     const tqm::FileRef named{"catalog.json", tqm::sha256Hex(png.data(), png.size()), png.size(), "", ""};
-    EXPECT_EQ(tqapp::art::picture(source, tqapp::art::cacheDir(m.config.layout.userData()), named).w, 1);
+    EXPECT_TRUE(tqapp::art::cache(source, tqapp::art::cacheDir(m.config.layout.userData()), named));
     EXPECT_EQ(readFile(engineCache + "/catalog.json"), cachedCatalog);
     EXPECT_EQ(readFile(engineCache + "/art/catalog.json"), png);
 
@@ -103,7 +151,7 @@ TEST_F(Pictures, ArtPathsStayInTheirFolder) {
         writeFile(path("pics/") + c.path, png);
         tqm::FileRef r = named;
         r.path = c.path;
-        EXPECT_TRUE(tqapp::art::picture(source, path("cache/art"), r).empty()) << c.path;
+        EXPECT_FALSE(tqapp::art::cache(source, path("cache/art"), r)) << c.path;
     }
     EXPECT_FALSE(exists(path("cache")));
 }
@@ -123,10 +171,121 @@ TEST_F(Pictures, AServerSendingMoreThanThePictureIsLeftAtOnce) {
     source.stallLimit = std::chrono::minutes(5);
     const tqm::FileRef ref{"big.png", tqm::sha256Hex(png.data(), png.size()), png.size(), "", ""};
     const std::string dir = tqapp::art::cacheDir(path("data"));
-    auto got = std::async(std::launch::async, [&] { return tqapp::art::picture(source, dir, ref); });
+    auto got = std::async(std::launch::async, [&] { return tqapp::art::cache(source, dir, ref); });
     ASSERT_EQ(got.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "still reading the server";
-    EXPECT_TRUE(got.get().empty());
+    EXPECT_FALSE(got.get());
     EXPECT_FALSE(exists(dir + "/big.png"));
+}
+
+// The rows go up while the pictures are still coming: a server that holds a picture back holds back
+// only that picture, which shows once it has arrived.
+TEST_F(Pictures, RowsGoUpWhilePicturesAreStillComing) {
+    catalog.publish(catalogText("1.0.0"));
+    auto server = std::make_unique<LoopbackServer>();
+    ASSERT_TRUE(server->ok());
+    for (const char* rel : {"catalog.json", "catalog.json.sig", "art/synth-row.png", "art/synth-row@2x.png",
+                            "art/synth-logo.png", "art/delay-row@2x.png", "art/delay-logo.png"})
+        server->serveFile(rel, readFile(catalog.source() + "/" + std::string(rel)));
+    LoopbackServer::Reply held;
+    held.body = readFile(catalog.source() + "/art/delay-row.png").substr(0, 10);
+    held.announce = int64_t(readFile(catalog.source() + "/art/delay-row.png").size());
+    held.stall = true;
+    server->serve("art/delay-row.png", held);
+    tqapp::Config c = config();
+    c.source = server->url();
+    tqapp::Model& m = make(c);
+    m.start();
+    ASSERT_TRUE(pumpUntil([&] { return !m.loading; }));
+    EXPECT_EQ(m.rows.size(), 3u);
+    EXPECT_TRUE(m.fetchingPictures);
+    EXPECT_EQ(picture("delay", Kind::Row, "1x"), nullptr);
+    server.reset();  // the held picture fails; the worker ends
+    ASSERT_TRUE(loaded());
+    EXPECT_EQ(m.rows.size(), 3u);
+}
+
+// Whatever another program put at a picture's place in the cache, the picture lands only in the
+// cache folder: a link there is replaced (its target untouched), a pipe never blocks the load, and a
+// folder on the way that is a link is not entered.
+TEST_F(Pictures, NeverWrittenThroughLinksOrIntoPipes) {
+    const std::string png = encodePng(2, 2, std::vector<uint32_t>(4, 0xFF0000FF));
+    writeFile(path("src/a/x.png"), png);
+    const tqm::Source source(path("src"));
+    const std::string dir = path("cache/art");
+    fs::create_directories(dir + "/a");
+    writeFile(path("elsewhere/user.txt"), "the user's own file");
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        bool cached;
+    } cases[] = {
+        {"a link at the name", [&] { fs::create_symlink(path("elsewhere/user.txt"), dir + "/a/x.png"); }, true},
+        {"a pipe at the name", [&] { ASSERT_EQ(::mkfifo((dir + "/a/x.png").c_str(), 0600), 0); }, true},
+        {"a linked folder", [&] {
+             fs::remove_all(dir + "/a");
+             fs::create_directory_symlink(path("elsewhere"), dir + "/a");
+         }, false},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(dir);
+        fs::create_directories(dir + "/a");
+        c.plant();
+        auto done = std::async(std::launch::async, [&] { return tqapp::art::cache(source, dir, refTo("a/x.png", png)); });
+        ASSERT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready) << c.what;
+        EXPECT_EQ(done.get(), c.cached) << c.what;
+        EXPECT_EQ(readFile(path("elsewhere/user.txt")), "the user's own file") << c.what;
+        EXPECT_FALSE(exists(path("elsewhere/x.png"))) << c.what;
+        std::string bytes;
+        EXPECT_EQ(tqapp::art::readCached(dir, refTo("a/x.png", png), bytes), c.cached) << c.what;
+    }
+    // Reading a pipe or a link in the cache neither blocks nor follows it.
+    fs::remove_all(dir);
+    fs::create_directories(dir + "/a");
+    ASSERT_EQ(::mkfifo((dir + "/a/x.png").c_str(), 0600), 0);
+    std::string bytes;
+    EXPECT_FALSE(tqapp::art::readCached(dir, refTo("a/x.png", png), bytes));
+    fs::remove(dir + "/a/x.png");
+    writeFile(path("elsewhere/x.png"), png);
+    fs::create_symlink(path("elsewhere/x.png"), dir + "/a/x.png");
+    EXPECT_FALSE(tqapp::art::readCached(dir, refTo("a/x.png", png), bytes));
+}
+
+// Decoded pictures stay within the budget, the least recently drawn dropped first; a picture that
+// declares far more than it can be drawn at is refused from its header without being decoded.
+TEST_F(Pictures, DecodedWithinABudgetAndOversizedOnesRefused) {
+    const std::string dir = path("art");
+    std::vector<tqm::FileRef> refs;
+    for (int i = 0; i < 6; ++i) {
+        const std::string png = encodePng(64, 64, std::vector<uint32_t>(64 * 64, 0xFF000000u | uint32_t(i)));
+        writeFile(dir + "/p" + std::to_string(i) + ".png", png);
+        refs.push_back(refTo("p" + std::to_string(i) + ".png", png));
+    }
+    const std::string huge = encodeBlankPng(30000, 30000);
+    writeFile(dir + "/huge.png", huge);
+    refs.push_back(refTo("huge.png", huge));
+    refs.push_back(refs[0]);  // "e7" shares "e0"'s file
+
+    const size_t one = 64 * 64 * 4;
+    tqapp::art::Pictures pictures(3 * one);
+    pictures.setCatalog(catalogOf(refs), dir);
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_NE(pictures.get("e" + std::to_string(i), Kind::Row, "1x", 256, 256), nullptr) << i;
+        EXPECT_LE(pictures.heldBytes(), 3 * one) << i;
+    }
+    EXPECT_EQ(pictures.decodes(), 6u);
+    // The three drawn last are held; the first was dropped and decodes again.
+    for (const char* id : {"e3", "e4", "e5"}) ASSERT_NE(pictures.get(id, Kind::Row, "1x", 256, 256), nullptr);
+    EXPECT_EQ(pictures.decodes(), 6u);
+    ASSERT_NE(pictures.get("e0", Kind::Row, "1x", 256, 256), nullptr);
+    ASSERT_NE(pictures.get("e7", Kind::Row, "1x", 256, 256), nullptr);  // the same file: no decode
+    EXPECT_EQ(pictures.decodes(), 7u);
+
+    EXPECT_EQ(pictures.get("e6", Kind::Row, "1x", 256, 256), nullptr);
+    int32_t w = 0, h = 0;
+    EXPECT_TRUE(pictures.size("e6", Kind::Row, "1x", w, h));
+    EXPECT_EQ(w, 30000);
+    EXPECT_EQ(pictures.decodes(), 7u);
+    EXPECT_LE(pictures.heldBytes(), 3 * one);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // list's messages, the selected line last, and a display list the model's rows have outrun.
 #include "tests/manager/skin_paint_support.h"
 
+#include <algorithm>
+
 #include "gui/draw/font_utf8.h"
 #include "manager/pixel_look/look.h"
 
@@ -95,7 +97,7 @@ TEST_F(RowPaint, LongNamesAndVersionsEndInDots) {
 TEST_F(RowPaint, PicturesUsedResizedOnceOrMissing) {
     openBig();
     const std::string with = "p0", without = "p2";
-    const tqapp::Art& art = view->model()->pictures.at(with);
+    tqapp::art::Pictures& pictures = view->model()->pictures;
     struct Case {
         double scale;
         int w, h;
@@ -109,7 +111,7 @@ TEST_F(RowPaint, PicturesUsedResizedOnceOrMissing) {
         EXPECT_EQ(p->w, k.w) << k.scale;
         EXPECT_EQ(p->h, k.h) << k.scale;
         const std::string label = scaleName(k.scale);
-        EXPECT_EQ(art.row.count(label) && p == &art.row.at(label), k.catalogs) << k.scale;
+        EXPECT_EQ(p == pictures.get(with, tqapp::art::Kind::Row, label, 1 << 14, 1 << 14), k.catalogs) << k.scale;
         EXPECT_EQ(view->rowThumb(with, 1.0), p) << "made once";
         EXPECT_EQ(view->rowThumb(without, 1.0), nullptr);
     }
@@ -118,6 +120,29 @@ TEST_F(RowPaint, PicturesUsedResizedOnceOrMissing) {
     for (const tqm::Row& r : view->model()->rows)
         EXPECT_TRUE(std::any_of(t.begin(), t.end(), [&](const std::string& s) { return s.rfind(r.name.substr(0, 4), 0) == 0; }))
             << r.name;
+}
+
+// A picture the catalog changes is resized again: a resized copy is kept by the file it was made
+// from, never by the entry alone.
+TEST_F(RowPaint, AChangedPictureIsResizedAgain) {
+    openBig();
+    view->paintAt(1.5, view->paintX(), view->paintY());
+    const lumo::gui::Bitmap* first = view->rowThumb("p0", 1.0);
+    ASSERT_NE(first, nullptr);
+    const std::vector<uint32_t> was = first->pixels;
+    std::string text = bigCatalog();
+    const uint32_t c1 = 0xFF000000u | 0x305070u, c2 = 0xFF202428u;
+    const std::string old = pattern("art/p0-row@2x.png", 136, 24, c1, c2);
+    const std::string fresh = pattern("art/p0-row@2x.png", 136, 24, 0xFFFF0000u, 0xFF00FF00u);
+    ASSERT_NE(text.find(old), std::string::npos);
+    text.replace(text.find(old), old.size(), fresh);
+    catalog.publish(text);
+    view->model()->reload();
+    ASSERT_TRUE(view->model()->catalog && view->model()->catalog->ok) << view->model()->catalog->note;
+    view->paintAt(1.5, view->paintX(), view->paintY());
+    const lumo::gui::Bitmap* second = view->rowThumb("p0", 1.0);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second->pixels, was);
 }
 
 TEST_F(RowPaint, LogoBoxShowsThePictureOrTheName) {
@@ -132,7 +157,9 @@ TEST_F(RowPaint, LogoBoxShowsThePictureOrTheName) {
         double scale;
         bool picture;
     };
-    for (const Case& k : {Case{"p0", 1.0, true}, Case{"p0", 2.0, true}, Case{"p0", 1.5, false}, Case{"p2", 1.0, false}}) {
+    // Logos at 1x (80 x 60) and 2x: a scale without its own takes the nearest one resized.
+    for (const Case& k : {Case{"p0", 1.0, true}, Case{"p0", 2.0, true}, Case{"p0", 1.5, true}, Case{"p0", 1.2, true},
+                          Case{"p0", 3.0, true}, Case{"p2", 1.0, false}}) {
         selectId(k.id);
         const std::string name = view->selected()->name;
         TextRecorder rec;
@@ -143,14 +170,71 @@ TEST_F(RowPaint, LogoBoxShowsThePictureOrTheName) {
         for (const Drawn& d : rec.texts())
             names += d.text == name && pixeltest::inside(d.ink, dbox);
         EXPECT_EQ(names, k.picture ? 0 : 1) << k.id << " at " << k.scale;
+        const lumo::gui::Bitmap* logo = view->logoPicture(k.id, box);
+        ASSERT_EQ(logo != nullptr, k.picture) << k.id << " at " << k.scale;
         if (k.picture) {
-            const tqapp::Art& art = view->model()->pictures.at(k.id);
-            const lumo::gui::Bitmap& logo = art.logo.at(k.scale == 1.0 ? "1x" : "2x");
-            const int x = view->dev(box.x) + (view->dev(box.w) - logo.w) / 2;
-            const int y = view->dev(box.y) + (view->dev(box.h) - logo.h) / 2;
+            EXPECT_EQ(logo->w, std::lround(80 * k.scale)) << k.scale;
+            EXPECT_EQ(logo->h, std::lround(60 * k.scale)) << k.scale;
+            const int x = view->dev(box.x) + (view->dev(box.w) - logo->w) / 2;
+            const int y = view->dev(box.y) + (view->dev(box.h) - logo->h) / 2;
             // The glass lies over the logo: its corner pixels follow the picture's pattern, not the well.
             EXPECT_NE(pixeltest::at(c, x + 1, y + 1), pixeltest::at(c, x + 5, y + 1)) << k.scale;
         }
+    }
+}
+
+// A start on 2,000 entries with pictures decodes nothing until the window paints, and then only the
+// pictures of the rows it shows and the selected entry's logo, however long the list.
+TEST_F(RowPaint, AStartDecodesOnlyThePicturesOfTheRowsOnScreen) {
+    std::string plugins;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string id = "e" + std::to_string(i);
+        const uint32_t c = 0xFF000000u | (uint32_t(i) * 2654435761u >> 8);
+        plugins += std::string(i ? ", " : "") + "{\"id\": \"" + id + "\", \"name\": \"Entry " + std::to_string(i) +
+                   "\", \"version\": \"1.0.0\", \"art\": {\"row\": {\"1x\": " +
+                   pattern("art/" + id + "-row.png", 68, 12, c, 0xFF202428u) + "}, \"logo\": {\"1x\": " +
+                   pattern("art/" + id + "-logo.png", 80, 60, c, 0xFF202428u) + "}}}";
+    }
+    catalog.publish("{\"schema\": 1, \"sequence\": 7, \"plugins\": [" + plugins + "]}");
+    // The pictures are in the cache already, as on every start after the first.
+    const std::string art = tqapp::art::cacheDir(userData()) + "/art";
+    std::filesystem::create_directories(art);
+    std::filesystem::copy(catalog.source() + "/art", art, std::filesystem::copy_options::recursive);
+    open({"--steps", "--look", "tq"});
+    ASSERT_EQ(view->model()->rows.size(), 2000u);
+    const tqapp::art::Pictures& pictures = view->model()->pictures;
+    EXPECT_EQ(pictures.decodes(), 0u);
+    view->selectIndex(2);
+    paintWindow(1.0, view->pageWidth(), view->pageHeight());
+    // Whole rows in the list, one cut at either end, and the selected entry's logo.
+    const size_t need = size_t(view->listRect().h / view->rowPitch()) + 2 + 1;
+    ASSERT_LT(need, 100u);
+    EXPECT_GT(pictures.decodes(), 0u);
+    EXPECT_LE(pictures.decodes(), need);
+    // Another scale resizes what is held rather than decoding again.
+    const size_t before = pictures.decodes();
+    paintWindow(2.0, view->pageWidth(), view->pageHeight());
+    EXPECT_EQ(pictures.decodes(), before);
+    EXPECT_LE(pictures.heldBytes(), tqapp::art::Pictures::kBudget);
+}
+
+// A catalog whose only logo is wider than the box can ever show is refused, and the search for
+// another scale ends: the name is drawn in its place, the window does not hang.
+TEST_F(RowPaint, ALogoTooLargeForEveryScaleLeavesTheName) {
+    catalog.publish("{\"schema\": 1, \"sequence\": 7, \"plugins\": [{\"id\": \"wide\", \"name\": \"Wide\", "
+                    "\"version\": \"1.0.0\", \"art\": {\"logo\": {\"2x\": " +
+                    pattern("art/wide-logo@2x.png", 6000, 4, 0xFF305070u, 0xFF202428u) + "}}}]}");
+    open({"--steps", "--look", "tq"});
+    for (size_t i = 0; i < view->displayList().size(); ++i)
+        if (view->displayList()[i] >= 0) view->selectIndex(int(i));
+    ASSERT_NE(view->selected(), nullptr);
+    for (const double scale : {1.0, 2.0, 3.0}) {
+        TextRecorder rec;
+        paintWindow(scale, view->pageWidth(), view->pageHeight());
+        const lumo::gui::Rect box = view->mapRect(tqapp::layoutRect((*view->managerLayout())["logo_view"]));
+        EXPECT_EQ(view->logoPicture("wide", box), nullptr) << scale;
+        EXPECT_TRUE(std::any_of(rec.texts().begin(), rec.texts().end(), [](const Drawn& d) { return d.text == "Wide"; }))
+            << scale;
     }
 }
 

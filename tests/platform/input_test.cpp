@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/sdl_input.h"
+#include "platform/linux/x11_link.h"
 
 namespace {
 
@@ -64,6 +65,47 @@ TEST(Input, CursorShapes) {
     EXPECT_EQ(systemCursorFor(8), SDL_SYSTEM_CURSOR_SIZENWSE);
     EXPECT_EQ(systemCursorFor(12), SDL_SYSTEM_CURSOR_SIZENESW);
     EXPECT_EQ(systemCursorFor(99), SDL_SYSTEM_CURSOR_ARROW);
+}
+
+TEST(Input, DropAnswerFollowsTheSourcesOperationsAndTheTargetsPreference) {
+    struct Case {
+        int32_t ops;
+        bool accepted, preferMove;
+        int32_t answer;
+    };
+    const int32_t all = kOpCopy | kOpLink | kOpGeneric | kOpMove;
+    for (const Case& c : std::vector<Case>{{all, false, true, 0},
+                                           {all, true, true, kOpMove},
+                                           {all, true, false, kOpCopy},
+                                           {kOpGeneric | kOpLink, true, true, kOpGeneric},
+                                           {kOpGeneric | kOpLink, true, false, kOpGeneric},
+                                           {kOpLink, true, true, kOpLink},
+                                           {kOpMove, true, false, 0},
+                                           {kOpPrivate, true, true, 0}}) {
+        EXPECT_EQ(answerOperation(c.ops, c.accepted, c.preferMove), c.answer)
+            << c.ops << " " << c.accepted << " " << c.preferMove;
+    }
+}
+
+TEST(Input, UriListsCarryLocalPathsOnly) {
+    struct Case {
+        std::string text;
+        std::vector<std::string> paths;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"file:///tmp/a.vst3\r\nfile:///tmp/b%20b.clap\r\n", {"/tmp/a.vst3", "/tmp/b b.clap"}},
+             {"# a comment\nfile://localhost/x%2Fy%25\n\nhttp://example.org/z\n", {"/x/y%"}},
+             {"file://elsewhere.invalid/etc/passwd\r\nfile:///ok", {"/ok"}},
+             {"file:///bad%2\r\nfile:///nul%00x\r\nfile:///good\r\n", {"/good"}},
+             {"file:/no-authority\r\nfile://", {}},
+         }) {
+        EXPECT_EQ(pathsFromUriList(c.text), c.paths) << c.text;
+    }
+    // What goes out comes back as it was, whatever the characters.
+    const std::vector<std::string> paths = {"/tmp/b b.clap", "/x/%25 #?&", "/caf\xC3\xA9/\r\n"};
+    std::string list = uriListOf(paths);
+    EXPECT_EQ(list.find(' '), std::string::npos);
+    EXPECT_EQ(pathsFromUriList(list), paths);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "platform/linux/sdl_window.h"
 #include "tests/support/png.h"
 #include "x11_grab.h"
+#include "x11_peers.h"
 
 namespace wintest {
 
@@ -83,8 +84,11 @@ public:
     bool wantsShortcuts() const override { return shortcuts; }
     bool onDragOver(const DropEvent& e) override {
         log.push_back("over " + std::to_string(e.x) + "," + std::to_string(e.y));
+        sourceOps = e.sourceOps;
+        const_cast<DropEvent&>(e).preferMove = preferMove;  // the answer the event carries back
         return true;
     }
+    void onDragLeave() override { log.push_back("dragleave"); }
     bool onDrop(const DropEvent& e) override {
         std::string s = "drop " + std::to_string(e.x) + "," + std::to_string(e.y);
         for (const auto& p : e.paths) s += " " + p;
@@ -98,6 +102,8 @@ public:
     bool takesKeys = true;
     bool shortcuts = false;
     int cursorShape = 0;
+    bool preferMove = false;
+    int32_t sourceOps = 0;
     Color fill = 0xFF2040C0u;
 
 private:

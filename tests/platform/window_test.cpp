@@ -1,5 +1,6 @@
 // The SDL window under a real X server (xvfb-run -a): what it shows, the input it passes on, its
 // clocks, overlays and the close handshake.
+#include <cstdio>
 #include <thread>
 
 #include "gui/draw/cursor_image.h"
@@ -9,6 +10,7 @@
 namespace {
 
 using namespace wintest;
+using namespace lumo::platform;
 
 struct Scene {
     fakes::Host host;
@@ -30,6 +32,14 @@ struct Scene {
         auto r = std::make_unique<Recorder>();
         r->bounds = Rect{20, 40, 100, 50};
         rec = ed->root()->add(std::move(r));
+    }
+
+    // A caption along the top edge.
+    void addCaption() {
+        auto caption = std::make_unique<Widget>();
+        caption->bounds = Rect{0, 0, 160, 4};
+        caption->windowPart = kWindowPartCaption;
+        ed->root()->add(std::move(caption));
     }
 
     // A widget of the test's own in the free corner to the right of the recorder.
@@ -263,10 +273,7 @@ TEST(Window, UserResizeReachesTheEditorWithinItsLimits) {
 
 TEST(Window, CaptionsDragTheWindowWithOrWithoutTheSystemFrame) {
     Scene s;
-    auto caption = std::make_unique<Widget>();
-    caption->bounds = Rect{0, 0, 160, 4};
-    caption->windowPart = kWindowPartCaption;
-    s.ed->root()->add(std::move(caption));
+    s.addCaption();
     SdlWindow* w = openWindow(*s.ed);
     LUMO_NEED_WINDOW(w);
     for (bool custom : {false, true}) {
@@ -418,6 +425,284 @@ TEST(Window, ClickFromTheXServerThroughXdotool) {
     for (const auto& l : s.rec->log)
         if (l.rfind("down ", 0) == 0 || l.rfind("up ", 0) == 0) presses.push_back(l);
     EXPECT_EQ(presses, (std::vector<std::string>{"down 13,7 b0", "up 13,7 b0"}));
+}
+
+// ---- the services that go through X11: drags in and out, pinch, moves, caption clicks, embedding
+
+// A root point of a point in the window (SDL units are pixels at scale 1).
+std::pair<int, int> rootOf(SdlWindow& w, int x, int y) {
+    int wx = 0, wy = 0;
+    SDL_GetWindowPosition(w.sdlWindow(), &wx, &wy);
+    return {wx + x, wy + y};
+}
+
+bool xdotool(const std::string& words) { return std::system(("xdotool " + words + " >/dev/null 2>&1").c_str()) == 0; }
+
+#define LUMO_NEED_XDOTOOL                                                                                   \
+    if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "skipped: xdotool is not installed"
+
+TEST(Window, FilesDraggedInAreOfferedAtEachPositionAndAnswered) {
+    struct Case {
+        const char* action;  // what the other program asks for
+        bool preferMove;     // what the widget under the pointer prefers
+        const char* answer;  // what the window answers over the widget ("" refused)
+    };
+    for (const Case& c : std::vector<Case>{
+             {"copy", false, "copy"}, {"move", true, "move"}, {"move", false, ""}, {"link", true, "link"}}) {
+        Scene s;
+        SdlWindow* w = openWindow(*s.ed);
+        LUMO_NEED_WINDOW(w);
+        ASSERT_NE(w->x11(), nullptr);
+        s.rec->preferMove = c.preferMove;
+        w->runFor(0.05);
+        // Over the recorder, over the panel (nobody takes it there), over the recorder, then the drop.
+        auto over = rootOf(*w, 30, 50), off = rootOf(*w, 100, 20);
+        DragSourcePeer source(x11WindowId(w->sdlWindow()), "file:///tmp/a.vst3\r\nfile:///tmp/b%20b.clap\r\n",
+                              c.action, {over, off, over}, true);
+        w->runFor(15.0, [&] { return source.done(); });
+        ASSERT_TRUE(source.done());
+        std::vector<DragSourcePeer::Answer> st = source.statuses();
+        ASSERT_EQ(st.size(), 3u) << c.action;
+        bool accepted = *c.answer != '\0';
+        for (size_t i : {0u, 2u}) {
+            EXPECT_EQ(st[i].accepted, accepted) << c.action << " " << i;
+            EXPECT_EQ(st[i].action, c.answer) << c.action << " " << i;
+        }
+        EXPECT_FALSE(st[1].accepted);
+        EXPECT_EQ(st[1].action, "");
+        ASSERT_TRUE(source.finished);
+        EXPECT_EQ(source.finish.accepted, accepted);
+        EXPECT_EQ(source.finish.action, c.answer);
+        EXPECT_TRUE(holds(s.rec->log, "over 10,10"));
+        EXPECT_TRUE(holds(s.rec->log, "dragleave"));  // left for the panel
+        EXPECT_EQ(holds(s.rec->log, "drop 10,10 /tmp/a.vst3 /tmp/b b.clap"), accepted) << c.action;
+        EXPECT_EQ(s.rec->sourceOps, std::string(c.action) == "move" ? kOpMove : std::string(c.action) == "copy"
+                                                                                   ? kOpCopy | kOpGeneric
+                                                                                   : kOpLink);
+    }
+    // A drag that leaves without a drop.
+    Scene s;
+    SdlWindow* w = openWindow(*s.ed);
+    LUMO_NEED_WINDOW(w);
+    DragSourcePeer source(x11WindowId(w->sdlWindow()), "file:///tmp/a.vst3\r\n", "copy", {rootOf(*w, 30, 50)}, false);
+    w->runFor(10.0, [&] { return source.done(); });
+    w->runFor(0.1);
+    EXPECT_EQ(s.rec->log, (std::vector<std::string>{"over 10,10", "dragleave"}));
+}
+
+// Starts a file drag when pressed, with a picture under the pointer.
+class Dragger : public Widget {
+public:
+    bool onMouseDown(const MouseEvent&) override {
+        DragImage image;
+        image.image.w = image.image.h = 8;
+        image.image.pixels.assign(64, 0x80FF8000u);
+        editor->startFileDrag({"/tmp/out one.vst3", "/tmp/two.clap"}, image, move,
+                              [this](const DragResult& r) { results.push_back(r); });
+        return false;
+    }
+    bool move = false;
+    std::vector<DragResult> results;
+};
+
+TEST(Window, FilesDragOutToAnotherProgramWhichAnswers) {
+    struct Case {
+        bool move;
+        const char* answer;  // the other program's
+        bool escape;         // Escape before the release
+        bool dropped;
+        int operation;
+    };
+    for (const Case& c : std::vector<Case>{{false, "copy", false, true, kOpCopy},
+                                           {true, "move", false, true, kOpMove},
+                                           {false, "none", false, false, 0},
+                                           {false, "copy", true, false, 0}}) {
+        Scene s;
+        Dragger* dragger = s.corner<Dragger>();
+        dragger->move = c.move;
+        SdlWindow* w = openWindow(*s.ed);
+        LUMO_NEED_WINDOW(w);
+        LUMO_NEED_XDOTOOL;
+        DropTargetPeer target(100, 100, 200, 150, c.answer);
+        ASSERT_TRUE(target.ready());
+        w->runFor(0.1);
+        auto [px, py] = rootOf(*w, 135, 45);
+        ASSERT_TRUE(xdotool("mousemove " + std::to_string(px) + " " + std::to_string(py) + " mousedown 1"));
+        w->runFor(3.0, [&] { return w->x11()->dragging(); });
+        ASSERT_TRUE(w->x11()->dragging()) << c.answer;
+        xdotool("mousemove 150 150");
+        w->runFor(3.0, [&] { return target.seen().positions > 0; });
+        xdotool("mousemove 160 170");
+        w->runFor(3.0, [&] { return target.seen().positions > 1; });
+        xdotool(c.escape ? "key Escape" : "mouseup 1");
+        w->runFor(8.0, [&] { return !dragger->results.empty(); });
+        if (c.escape) xdotool("mouseup 1");
+        ASSERT_EQ(dragger->results.size(), 1u) << c.answer;
+        EXPECT_EQ(dragger->results[0].dropped, c.dropped) << c.answer;
+        EXPECT_EQ(dragger->results[0].operation, c.operation) << c.answer;
+        w->runFor(2.0, [&] { return target.seen().leaves + target.seen().drops > 0; });
+        DropTargetPeer::Seen seen = target.seen();
+        EXPECT_EQ(seen.enters, 1) << c.answer;
+        EXPECT_EQ(seen.requested, c.move ? "move" : "copy");
+        EXPECT_EQ(seen.drops, c.escape || !c.dropped ? 0 : 1);
+        EXPECT_EQ(seen.leaves, c.escape || !c.dropped ? 1 : 0) << c.answer << c.escape;
+        EXPECT_EQ(seen.data, c.dropped ? "file:///tmp/out%20one.vst3\r\nfile:///tmp/two.clap\r\n" : "");
+        EXPECT_FALSE(w->x11()->dragging());
+        // The window takes presses again afterwards.
+        auto [rx, ry] = rootOf(*w, 30, 50);
+        xdotool("mousemove " + std::to_string(rx) + " " + std::to_string(ry) + " click 1");
+        w->runFor(3.0, [&] { return holds(s.rec->log, "down 10,10 b0"); });
+        EXPECT_TRUE(holds(s.rec->log, "down 10,10 b0")) << c.answer;
+    }
+}
+
+// Records the magnify events that reach it.
+class Magnifier : public Widget {
+public:
+    bool onMagnify(const MagnifyEvent& e) override {
+        char line[96];
+        std::snprintf(line, sizeof line, "%d,%d x%.3f phase %d%s", e.x, e.y, double(e.factor), e.phase,
+                      e.command ? " cmd" : "");
+        log.push_back(line);
+        return true;
+    }
+    std::vector<std::string> log;
+};
+
+TEST(Window, PinchGesturesBecomeMagnifyEvents) {
+    Scene s;
+    Magnifier* m = s.corner<Magnifier>();
+    SdlWindow* w = openWindow(*s.ed);
+    LUMO_NEED_WINDOW(w);
+    ASSERT_NE(w->x11(), nullptr);
+    std::printf("the server %s pinch gestures\n", w->x11()->pinches() ? "sends" : "does not send");
+    for (bool cancelled : {false, true}) {
+        m->log.clear();
+        for (const lumo::platform::PinchStep& step : pinchFromEvents(135.5, 45, {1.0, 1.25, 1.5, 1.5}, cancelled, true))
+            w->x11()->pinch(step);
+        const std::vector<std::string> expected = {"5,5 x1.000 phase 2 cmd", "5,5 x1.250 phase 3 cmd",
+                                                   "5,5 x1.200 phase 3 cmd",
+                                                   cancelled ? "5,5 x1.000 phase 5 cmd" : "5,5 x1.000 phase 4 cmd"};
+        EXPECT_EQ(m->log, expected);
+    }
+}
+
+// Hands the press to the window manager as a move.
+class Mover : public Widget {
+public:
+    bool onMouseDown(const MouseEvent&) override {
+        editor->beginWindowDrag();
+        return true;
+    }
+};
+
+TEST(Window, WindowManagerMovesOnRequestAndCaptionDoubleClicksMaximize) {
+    Scene s;
+    s.corner<Mover>();
+    s.addCaption();
+    SdlWindow* w = openWindow(*s.ed);
+    LUMO_NEED_WINDOW(w);
+    LUMO_NEED_XDOTOOL;
+    StandInWm wm;
+    ASSERT_TRUE(wm.ready());
+    w->runFor(0.1);
+    auto of = [&](const std::string& type) {
+        std::vector<StandInWm::Message> found;
+        for (const auto& m : wm.messages())
+            if (m.type == type) found.push_back(m);
+        return found;
+    };
+    auto count = [&](const std::string& type) { return int(of(type).size()); };
+    auto presses = [&] {
+        std::vector<std::string> found;
+        for (const auto& l : s.rec->log)
+            if (l.rfind("down ", 0) == 0 || l.rfind("up ", 0) == 0) found.push_back(l);
+        return found;
+    };
+    const unsigned long id = x11WindowId(w->sdlWindow());
+    auto [mx, my] = rootOf(*w, 135, 45);
+    xdotool("mousemove " + std::to_string(mx) + " " + std::to_string(my) + " mousedown 1");
+    w->runFor(3.0, [&] { return count("_NET_WM_MOVERESIZE") > 0; });
+    xdotool("mouseup 1");
+    std::vector<StandInWm::Message> got = of("_NET_WM_MOVERESIZE");
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].window, id);
+    EXPECT_EQ(std::vector<long>(got[0].l, got[0].l + 4), (std::vector<long>{mx, my, 8, 1}));
+    // The press the window manager took leaves no button held: the next click is a click.
+    auto [rx, ry] = rootOf(*w, 30, 50);
+    xdotool("mousemove " + std::to_string(rx) + " " + std::to_string(ry) + " click 1");
+    w->runFor(3.0, [&] { return holds(s.rec->log, "up 10,10 b0"); });
+    EXPECT_EQ(presses(), (std::vector<std::string>{"down 10,10 b0", "up 10,10 b0"}));
+
+    // Two presses on the caption maximize, two more restore; one alone only moves.
+    auto [cx, cy] = rootOf(*w, 80, 2);
+    const std::string onCaption = "mousemove " + std::to_string(cx) + " " + std::to_string(cy);
+    for (bool maximized : {true, false}) {
+        int before = count("_NET_WM_STATE");
+        xdotool(onCaption + " click --repeat 2 --delay 120 1");
+        w->runFor(3.0, [&] { return count("_NET_WM_STATE") > before && w->windowMaximized() == maximized; });
+        EXPECT_EQ(w->windowMaximized(), maximized);
+        got = of("_NET_WM_STATE");
+        ASSERT_FALSE(got.empty());
+        EXPECT_EQ(got.back().l[0], maximized ? 1 : 0);
+        EXPECT_EQ(got.back().atom1 + " " + got.back().atom2, "_NET_WM_STATE_MAXIMIZED_VERT _NET_WM_STATE_MAXIMIZED_HORZ");
+    }
+    int states = count("_NET_WM_STATE"), moves = count("_NET_WM_MOVERESIZE");
+    xdotool(onCaption + " click 1");
+    w->runFor(3.0, [&] { return count("_NET_WM_MOVERESIZE") > moves; });
+    w->runFor(0.7);
+    EXPECT_GT(count("_NET_WM_MOVERESIZE"), moves);
+    EXPECT_EQ(count("_NET_WM_STATE"), states);
+}
+
+TEST(Window, AttachEmbedsInAHostWindowAndFollowsIt) {
+    {
+        fakes::Host probeHost;
+        Editor probe(probeHost, 10, 10);
+        std::unique_ptr<PlatformWindow> p = PlatformWindow::create(probe);
+        LUMO_NEED_WINDOW(dynamic_cast<SdlWindow*>(p.get()));
+    }
+    HostWindow host(300, 200);
+    ASSERT_NE(host.id(), 0ul);
+    Scene s;
+    s.ed->setResizable(100, 60, 400, 300);
+    ASSERT_TRUE(s.ed->attach(reinterpret_cast<void*>(uintptr_t(host.id()))));
+    auto* w = dynamic_cast<SdlWindow*>(s.ed->window());
+    ASSERT_NE(w, nullptr);
+    w->runFor(0.2);
+    const unsigned long id = x11WindowId(w->sdlWindow());
+    EXPECT_EQ(host.parentOf(id), host.id());
+    int cw = 0, ch = 0;
+    ASSERT_TRUE(host.sizeOf(id, cw, ch));
+    EXPECT_EQ(cw, 160);
+    EXPECT_EQ(ch, 100);
+    expectShowsPaint(*s.ed, *w, "window-attached.png");
+    // The host's size and keyboard reach the editor.
+    host.resize(240, 150);
+    w->runFor(3.0, [&] { return s.ed->logicalWidth() == 240 && s.ed->logicalHeight() == 150; });
+    EXPECT_EQ(s.ed->logicalWidth(), 240);
+    EXPECT_EQ(s.ed->logicalHeight(), 150);
+    host.focus(false);
+    w->runFor(3.0, [&] { return !w->windowActive(); });
+    EXPECT_FALSE(w->windowActive());
+    host.focus(true);
+    w->runFor(3.0, [&] { return w->windowActive() && host.focused() == id; });
+    EXPECT_EQ(host.focused(), id);
+    EXPECT_TRUE(w->windowActive());
+    // A host that closes its window first: the editor's window went with it, and painting into it
+    // is no failure of the program.
+    host.destroy();
+    s.rec->fill = 0xFF10A040u;
+    s.rec->repaint();
+    s.ed->paintSoon();
+    w->runFor(0.3);
+    EXPECT_TRUE(w->x11()->hostGone());
+    // No host: nothing to attach to.
+    for (unsigned long bad : {host.goneId(), 0ul}) {
+        Scene other;
+        EXPECT_FALSE(other.ed->attach(reinterpret_cast<void*>(uintptr_t(bad)))) << bad;
+        EXPECT_EQ(other.ed->window(), nullptr);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,105 @@
+#pragma once
+// The X11 link's state, shared by its source files; include it after every toolkit header, since
+// Xlib's macros (None, Bool, Status) would break their names.
+#include "platform/linux/x11_link.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace lumo::platform {
+
+// Requests to other programs' windows may fail (a window gone meanwhile): errors on the link's
+// connections are counted, never fatal; errors on other connections go to the handler before.
+class ErrorTrap {
+public:
+    static void watch(Display* d);
+    static void unwatch(Display* d);
+    // Errors on `d` since the last call (after a round trip that collects them).
+    static int take(Display* d);
+    // Errors about window `w` on another connection (SDL's) are none either, for the life of the
+    // process: an embedded window dies with its host, whenever the host decides, and the requests
+    // SDL makes of it afterwards fail.
+    static void guard(Display* d, Window w);
+};
+
+struct X11Link::State {
+    gui::Editor* editor = nullptr;
+    std::weak_ptr<bool> alive;
+    SDL_Window* sdl = nullptr;
+    Display* sdlDisplay = nullptr;  // SDL's connection, only to let its pointer grab go
+    Display* d = nullptr;           // the link's own connection
+    Window root = 0;
+    Window window = 0;  // SDL's window
+    Window proxy = 0;   // an unmapped window of the link's: drag messages, the dragged selection
+    int xiOpcode = -1;
+    bool pinches = false;
+    double pinchScale = 1.0;
+    bool pinching = false;
+    Window host = 0;  // the host window the window is embedded in
+    bool hostGone = false;
+
+    // Atoms.
+    Atom xdndAware, xdndProxy, xdndEnter, xdndPosition, xdndStatus, xdndLeave, xdndDrop, xdndFinished,
+        xdndSelection, xdndTypeList, xdndActionCopy, xdndActionMove, xdndActionLink, xdndActionPrivate,
+        xdndActionAsk, xdndActionList, uriList, targets, transfer, moveResize, wmState;
+
+    // A drag from another program over the window.
+    struct Incoming {
+        Window source = 0;
+        int version = 0;
+        bool uris = false;         // the source offers text/uri-list
+        bool asked = false;        // the data was asked for
+        bool haveData = false;     // ... and has come
+        std::vector<std::string> paths;
+        int32_t ops = 0;           // what the source allows
+        bool positioned = false;   // a position waits for the data before it is answered
+        int x = 0, y = 0;          // the last position, window points
+        bool accepted = false;     // the last answer
+        int32_t answer = 0;
+        bool dropPending = false;  // the drop came before the data
+        Time dropTime = 0;
+    } in;
+
+    // A drag of the window's files out to other programs.
+    struct Outgoing {
+        bool active = false;
+        std::vector<std::string> paths;
+        bool move = false;
+        std::function<void(const gui::DragResult&)> done;
+        Window target = 0;   // the aware window under the pointer (0: none)
+        Window sendTo = 0;   // where its messages go (its proxy when it names one)
+        int version = 0;
+        bool waiting = false;         // a position is unanswered
+        bool pendingMove = false;     // the pointer moved meanwhile
+        int rootX = 0, rootY = 0;
+        Time time = 0;
+        bool accepted = false;
+        Atom action = 0;
+        bool released = false;        // the button came up while a position was unanswered
+        bool dropped = false;         // the drop was sent; the finish is awaited
+        uint32_t dropTicks = 0;
+        Window imageWindow = 0;
+        int hotX = 0, hotY = 0;
+    } out;
+
+    Atom atom(const char* name) const { return XInternAtom(d, name, False); }
+    // The window point (device pixels) of a root position.
+    void windowPoint(int rootX, int rootY, int& x, int& y) const;
+    // Shift, control and alt held now.
+    void modifiers(bool& shift, bool& control, bool& alt) const;
+    void send(Window to, Atom type, long l0, long l1, long l2, long l3, long l4, Window field = 0);
+};
+
+// The drag-and-drop part of the link's event handling (x11_dnd.cpp): true when the event was one of
+// its own. It may call the editor: nothing of the link is touched afterwards when `alive` expired.
+bool dndEvent(X11Link::State& s, XEvent& e);
+// Ends the running drag out of the window with a result for its callback.
+void finishDrag(X11Link::State& s, bool dropped, int32_t operation);
+// Tells SDL where the pointer is after a grab of the link's took it away: SDL ignores the
+// crossings a grab makes and would otherwise take the pointer for still being where it left.
+void syncSdlPointer(X11Link::State& s);
+// A drop the target has not finished for a while.
+bool dropOverdue(const X11Link::State& s);
+
+}  // namespace lumo::platform
