@@ -1,5 +1,8 @@
 #include "app/harness.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 
 #include "engine/atomic_write.h"
@@ -20,14 +23,31 @@ void paintOnce(lumo::gui::Editor& editor, lumo::gui::Canvas& canvas) {
     editor.paint(canvas);
 }
 
+bool screenshotTarget(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return true;  // nothing there, or the write says why not
+    if (S_ISREG(st.st_mode)) return true;
+    error = S_ISDIR(st.st_mode) ? path + " is a folder"
+                                : path + " is not a regular file; only a file is replaced by a screenshot";
+    return false;
+}
+
 int runHeadless(lumo::gui::Editor& editor, const EntryOptions& o) {
+    std::string error;
+    if (!paintableSize(editor.pixelWidth(), editor.pixelHeight(), error)) {
+        std::fprintf(stderr, "ardune-manager: %s\n", error.c_str());
+        return 2;
+    }
     int status = 0;
     if (!o.screenshot.empty()) {
         lumo::gui::Canvas canvas;
         paintOnce(editor, canvas);
         const std::string png = lumo::gui::encodePng(canvas);
-        std::string error = "cannot encode the picture";
-        if (png.empty() || !tqm::writeFileAtomic(o.screenshot, png, 0666, false, error)) {
+        error = "cannot encode the picture";
+        // Written whole beside the target and renamed over it: the old file stays whole when the
+        // write fails, and other links to it keep its bytes.
+        if (png.empty() || !screenshotTarget(o.screenshot, error) ||
+            !tqm::writeFileAtomic(o.screenshot, png, 0666, false, error)) {
             std::fprintf(stderr, "ardune-manager: %s\n", error.c_str());
             status = 1;
         }

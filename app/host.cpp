@@ -1,5 +1,7 @@
 #include "app/host.h"
 
+#include <memory>
+
 #include "manager/model/config.h"
 
 namespace tqapp {
@@ -14,6 +16,13 @@ const lumo::PluginDef& managerDef() {
         return d;
     }();
     return def;
+}
+
+bool displayReachable() {
+    StandaloneHost host;
+    lumo::gui::Editor probe(host, 1, 1);
+    const std::unique_ptr<lumo::gui::PlatformWindow> window = lumo::gui::PlatformWindow::create(probe);
+    return !dynamic_cast<lumo::gui::HeadlessWindow*>(window.get());
 }
 
 bool StandaloneHost::requestResize(int, int) {

@@ -1,7 +1,14 @@
 // The manager's program: the elevated helper's entry (linked in with the engine) has already run
-// before main when the command line asked for it. Here the command line is stored, the data
-// folder override applied, and the manager's editor made; then either one headless paint or
-// tree dump, or the standalone window until the user closes it.
+// before main when the command line asked for it. Here the command line is checked and stored,
+// the data folder override applied, and the manager's editor made; then either one headless
+// paint or tree dump, or the standalone window until the user closes it. Nothing of the manager
+// starts before the words are checked and a display is known to be there, and main does not
+// return while a worker the manager started still runs.
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -10,21 +17,18 @@
 #include "app/harness.h"
 #include "app/host.h"
 #include "app/options.h"
+#include "manager/model/model.h"
 #include "manager/view/view.h"
 #include "platform/platform.h"
 
-int main(int argc, char** argv) {
-    lumo::storeStandaloneArgs(argc, argv);
-    if (std::string dir = lumo::standaloneArgValue("--data-dir"); !dir.empty()) lumo::setDataFolderOverride(dir);
-    tqapp::EntryOptions options;
-    std::string error;
-    if (!tqapp::readEntryOptions(options, error)) {
-        std::fprintf(stderr, "ardune-manager: %s\n", error.c_str());
-        return 2;
-    }
-    // The window layer reads the display scale from GDK_SCALE.
-    if (options.scale > 0 && !options.headless()) setenv("GDK_SCALE", lumo::standaloneArgValue("--scale").c_str(), 1);
+namespace {
 
+// How long the end of the program waits for a catalog load still under way.
+constexpr std::chrono::milliseconds kLoadGrace{3000};
+
+void noSignal(int) {}
+
+int run(const tqapp::EntryOptions& options) {
     tqapp::StandaloneHost host;
     std::unique_ptr<lumo::gui::Editor> editor = tqapp::createManagerEditor(host);
     host.editor = editor.get();
@@ -45,10 +49,55 @@ int main(int argc, char** argv) {
     editor->runStandalone("Ardune Systems Manager");
     lumo::gui::Editor::standaloneTeardown() = nullptr;
     if (!tornDown) {
+        std::fprintf(stderr, "ardune-manager: the window could not be opened\n");
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // libcurl's global set-up (and the TLS library's under it) is not safe once threads run: it is
+    // done here, first, and the engine's own once-only call later finds it done.
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    tqapp::Model::keepWorkers();
+    // Past a file-size limit a write fails (and says so) instead of the signal ending the program
+    // half-way through a file. A handler, not "ignore": the programs this one starts get the default.
+    struct sigaction quiet {};
+    quiet.sa_handler = noSignal;
+    sigemptyset(&quiet.sa_mask);
+    sigaction(SIGXFSZ, &quiet, nullptr);
+
+    lumo::storeStandaloneArgs(argc, argv);
+    tqapp::EntryOptions options;
+    std::string error;
+    if (!tqapp::readEntryOptions(options, error)) {
+        std::fprintf(stderr, "ardune-manager: %s\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(tqapp::usageText().c_str(), stdout);
+        return 0;
+    }
+    if (!options.screenshot.empty() && !tqapp::screenshotTarget(options.screenshot, error)) {
+        std::fprintf(stderr, "ardune-manager: %s\n", error.c_str());
+        return 1;
+    }
+    if (!options.headless() && !tqapp::displayReachable()) {
         std::fprintf(stderr,
                      "ardune-manager: no display to open a window on; --screenshot FILE paints the window "
                      "into a picture without one\n");
         return 1;
     }
-    return 0;
+    tqapp::applyToProcess(options);
+
+    const int status = run(options);
+    if (!tqapp::Model::waitForWorkers(kLoadGrace)) {
+        // A catalog load is still waiting on the network: end without the libraries' teardown,
+        // which would pull their state from under it.
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    return status;
 }

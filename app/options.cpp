@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -8,9 +9,82 @@
 namespace tqapp {
 namespace {
 
+// Every word the program takes. value: what follows the word (nullptr for a switch).
+struct Word {
+    const char* name;
+    const char* value;
+    const char* help;
+};
+
+constexpr Word kWords[] = {
+    {"--source", "URL|DIR", "the catalog's base: a web address ending in \"/\" or a folder"},
+    {"--pub", "KEYS", "the catalog's public keys, comma-separated hexadecimal"},
+    {"--root", "DIR", "the folder everything is installed under"},
+    {"--scope", "user|system", "the install scope (outranks the stored one)"},
+    {"--data-dir", "DIR", "the manager's own data folders under DIR"},
+    {"--offline", nullptr, "no network: the cached catalog only"},
+    {"--look", "tq|pixel", "tq: the skin look; otherwise the pixel look"},
+    {"--size", "WxH", "body size in logical units, such as 760x420"},
+    {"--zoom", "Z", "zoom, from 0.25 to 8"},
+    {"--scale", "S", "display scale, from 0.5 to 8"},
+    {"--select", "N", "the row at this place in the list is selected at start"},
+    {"--uninstall", nullptr, "opens the manager's own removal once the catalog is loaded"},
+    {"--offer-install", nullptr, "lets the install offer open under --screenshot or --dump-tree"},
+    {"--screenshot", "FILE", "paints the window once the catalog is loaded into a PNG and exits (no display needed)"},
+    {"--dump-tree", nullptr, "prints the widget tree as JSON and exits (no display needed)"},
+    {"--help", nullptr, "prints this text and exits"},
+};
+
+// Words of the automation harness this program does not carry.
+constexpr const char* kUnsupported[] = {"--steps", "--frames"};
+
+const Word* findWord(const std::string& w) {
+    for (const Word& word : kWords)
+        if (w == word.name) return &word;
+    return nullptr;
+}
+
 bool parseInt(const char* begin, const char* end, int& value) {
     auto [at, ec] = std::from_chars(begin, end, value);
     return ec == std::errc() && at == end && value > 0;
+}
+
+// Checks every word and that each option that takes a value has one.
+bool checkWords(const std::vector<std::string>& words, std::string& error) {
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& w = words[i];
+        for (const char* name : kUnsupported)
+            if (w == name) {
+                error = w + " is not supported by this program";
+                return false;
+            }
+        const Word* word = findWord(w);
+        if (!word) {
+            error = (w.rfind('-', 0) == 0 ? "unknown option " : "unexpected word ") + w + " (--help lists the options)";
+            return false;
+        }
+        if (!word->value) continue;
+        // A value never starts with "--": that is the next option, and this one's value is missing.
+        if (i + 1 >= words.size() || words[i + 1].empty() || words[i + 1].rfind("--", 0) == 0) {
+            error = w + " needs a value: " + word->value;
+            return false;
+        }
+        ++i;
+    }
+    return true;
+}
+
+// The value after the first word equal to name; empty when there is none.
+std::string valueOf(const std::vector<std::string>& words, const char* name) {
+    for (size_t i = 0; i + 1 < words.size(); ++i)
+        if (words[i] == name) return words[i + 1];
+    return {};
+}
+
+bool has(const std::vector<std::string>& words, const char* name) {
+    for (const std::string& w : words)
+        if (w == name) return true;
+    return false;
 }
 
 }  // namespace
@@ -19,7 +93,8 @@ bool parseSize(const std::string& text, int& w, int& h) {
     const size_t x = text.find('x');
     if (x == std::string::npos) return false;
     const char* s = text.data();
-    return parseInt(s, s + x, w) && parseInt(s + x + 1, s + text.size(), h) && w <= 16384 && h <= 16384;
+    return parseInt(s, s + x, w) && parseInt(s + x + 1, s + text.size(), h) && w <= kLargestPaintSide &&
+           h <= kLargestPaintSide;
 }
 
 bool parseNumber(const std::string& text, double& value) {
@@ -28,19 +103,28 @@ bool parseNumber(const std::string& text, double& value) {
     return ec == std::errc() && at == text.data() + text.size() && std::isfinite(value);
 }
 
-bool readEntryOptions(EntryOptions& o, std::string& error) {
-    auto valueOf = [&](const char* name, std::string& out) {
-        out = lumo::standaloneArgValue(name);
-        if (!out.empty() || !lumo::hasStandaloneArg(name)) return true;
-        error = std::string(name) + " needs a value";
-        return false;
-    };
-    std::string size, zoom, scale;
-    if (!valueOf("--size", size) || !valueOf("--zoom", zoom) || !valueOf("--scale", scale) ||
-        !valueOf("--screenshot", o.screenshot))
-        return false;
+bool paintableSize(double w, double h, std::string& error) {
+    if (w <= kLargestPaintSide && h <= kLargestPaintSide && w * h <= double(kLargestPaintArea)) return true;
+    error = "the window would be " + std::to_string(std::llround(w)) + "x" + std::to_string(std::llround(h)) +
+            " pixels; at most " + std::to_string(kLargestPaintSide) + " a side and " +
+            std::to_string(kLargestPaintArea) + " in all are painted: give a smaller --size, --zoom or --scale";
+    return false;
+}
+
+bool parseEntryOptions(const std::vector<std::string>& words, EntryOptions& o, std::string& error) {
+    o = EntryOptions{};
+    if (has(words, "--help") || has(words, "-h")) {
+        o.help = true;
+        return true;
+    }
+    if (!checkWords(words, error)) return false;
+    const std::string size = valueOf(words, "--size"), zoom = valueOf(words, "--zoom"),
+                      scale = valueOf(words, "--scale");
+    o.screenshot = valueOf(words, "--screenshot");
+    o.dataDir = valueOf(words, "--data-dir");
     if (!size.empty() && !parseSize(size, o.width, o.height)) {
-        error = "--size wants WxH in whole units, such as 760x420: " + size;
+        error = "--size wants WxH in whole units up to " + std::to_string(kLargestPaintSide) + ", such as 760x420: " +
+                size;
         return false;
     }
     // The editor keeps zoom and scale within its own limits; these only keep out nonsense.
@@ -52,8 +136,33 @@ bool readEntryOptions(EntryOptions& o, std::string& error) {
         error = "--scale wants a number from 0.5 to 8: " + scale;
         return false;
     }
-    o.dumpTree = lumo::hasStandaloneArg("--dump-tree");
+    // What is known of the painted size before the editor exists; the headless paint checks the
+    // editor's own size again.
+    if (o.width > 0) {
+        const double factor = (o.zoom > 0 ? o.zoom : 1.0) * (o.scale > 0 ? o.scale : 1.0);
+        if (!paintableSize(o.width * factor, o.height * factor, error)) return false;
+    }
+    o.dumpTree = has(words, "--dump-tree");
     return true;
+}
+
+bool readEntryOptions(EntryOptions& o, std::string& error) {
+    return parseEntryOptions(lumo::standaloneArgs(), o, error);
+}
+
+void applyToProcess(const EntryOptions& o) {
+    if (!o.dataDir.empty()) lumo::setDataFolderOverride(o.dataDir);
+    if (o.scale > 0 && !o.headless()) lumo::setDisplayScaleOverride(o.scale);
+}
+
+std::string usageText() {
+    std::string text = "usage: ardune-manager [options]\n";
+    for (const Word& w : kWords) {
+        std::string head = std::string("  ") + w.name + (w.value ? std::string(" ") + w.value : std::string());
+        head.resize(std::max<size_t>(head.size() + 2, 28), ' ');
+        text += head + w.help + "\n";
+    }
+    return text;
 }
 
 }  // namespace tqapp

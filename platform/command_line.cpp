@@ -1,4 +1,5 @@
-// The command line main stores for later lookups.
+// The command line main stores for later lookups, and the display scale it asks for.
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -10,6 +11,7 @@ namespace {
 
 std::mutex g_mutex;
 std::vector<std::string> g_words;
+std::atomic<double> g_scale{0.0};
 
 }  // namespace
 
@@ -41,5 +43,9 @@ std::string standaloneArgValue(const char* name) {
         if (g_words[i] == name) return i + 1 < g_words.size() ? g_words[i + 1] : std::string();
     return {};
 }
+
+void setDisplayScaleOverride(double scale) { g_scale = scale > 0 ? scale : 0.0; }
+
+double displayScaleOverride() { return g_scale; }
 
 }  // namespace lumo

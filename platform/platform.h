@@ -1,6 +1,6 @@
 #pragma once
-// The process-wide services below the toolkit: the stored command line and the data folders.
-// Both are safe to use from any thread.
+// The process-wide services below the toolkit: the stored command line, the display scale the
+// program asks for, and the data folders. All are safe to use from any thread.
 #include <string>
 #include <vector>
 
@@ -15,6 +15,12 @@ bool hasStandaloneArg(const char* name);
 // The word after the first stored word equal to the name; empty when there is none or the name is
 // the last word.
 std::string standaloneArgValue(const char* name);
+
+// ---- display scale
+// The scale windows take in place of the desktop's (0: the desktop's). Kept in the process: the
+// programs this one starts see the desktop's setting, not this.
+void setDisplayScaleOverride(double scale);
+double displayScaleOverride();
 
 // ---- data folders
 // Every data folder lies under the override when one is set (an empty path clears it).

@@ -23,8 +23,12 @@ void append(void* context, void* data, int size) {
 }  // namespace
 
 std::string encodePng(int w, int h, const std::vector<uint32_t>& argb) {
-    // The encoder takes a row length in bytes as an int.
-    if (w < 1 || h < 1 || w > INT_MAX / 4 || argb.size() != size_t(w) * size_t(h)) return {};
+    // The encoder counts in int: the filtered picture ((4w + 1) x h bytes) and the compressed copy,
+    // whose buffer grows by doubling, must stay well inside it. Checked before anything is sized.
+    constexpr size_t kLargestFiltered = size_t(INT_MAX) / 4;
+    if (w < 1 || h < 1 || size_t(w) > (kLargestFiltered - 1) / 4 ||
+        size_t(w) * 4 + 1 > kLargestFiltered / size_t(h) || argb.size() != size_t(w) * size_t(h))
+        return {};
     std::vector<unsigned char> rgba(argb.size() * 4);
     for (size_t i = 0; i < argb.size(); ++i) {
         const uint32_t p = argb[i];

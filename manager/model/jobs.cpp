@@ -292,7 +292,7 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
     workerEnd_ = std::make_shared<WorkerEnd>();
     worker.end = workerEnd_;
     try {
-        std::thread(std::move(worker)).detach();
+        startWorker([w = std::make_shared<Worker>(std::move(worker))] { (*w)(); }, AtExit::Finish);
     } catch (const std::exception& e) {
         // No thread (the system's limit on threads, no memory): the job ends here, failed.
         workerEnd_.reset();

@@ -8,6 +8,9 @@
 // A failed load replaces the last good one: the rows then show the installed items only.
 #include "manager/model/model.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "engine/layout.h"
@@ -59,15 +62,109 @@ void Model::startLoad() {
     fetchingPictures = true;
     // The pictures' word may come after the model has gone (tests replace models on one queue): it
     // reaches the model only while the model's token lives.
-    std::thread([copy = config, q = queue, model = this, token = std::weak_ptr<const bool>(alive_)] {
-        std::shared_ptr<Loaded> loaded = fetch(copy);
-        if (q) q->post([model, loaded] { model->apply(loaded); });
-        const bool arrived = fetchPictures(copy, *loaded->catalog);
-        if (q)
-            q->post([model, token, arrived] {
-                if (token.lock()) model->picturesFetched(arrived);
+    startWorker(
+        [copy = config, q = queue, model = this, token = std::weak_ptr<const bool>(alive_)] {
+            std::shared_ptr<Loaded> loaded = fetch(copy);
+            if (q) q->post([model, loaded] { model->apply(loaded); });
+            const bool arrived = fetchPictures(copy, *loaded->catalog);
+            if (q)
+                q->post([model, token, arrived] {
+                    if (token.lock()) model->picturesFetched(arrived);
+                });
+        },
+        AtExit::MayAbandon);
+}
+
+namespace {
+
+// The workers kept and not yet joined. Never destroyed: a load left running at the program's end
+// must not have its joinable thread destroyed under it.
+struct Workers {
+    struct One {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> ended;
+        Model::AtExit atExit;
+    };
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<One> running;
+    std::atomic<bool> kept{false};
+};
+
+Workers& workers() {
+    static Workers* all = new Workers;
+    return *all;
+}
+
+}  // namespace
+
+void Model::keepWorkers() { workers().kept = true; }
+
+void Model::startWorker(std::function<void()> work, AtExit atExit) {
+    Workers& all = workers();
+    if (!all.kept) {
+        std::thread(std::move(work)).detach();
+        return;
+    }
+    // Threads that ended are joined here, so a long session keeps no stacks of old workers.
+    std::vector<std::thread> done;
+    {
+        std::lock_guard<std::mutex> lock(all.mutex);
+        std::erase_if(all.running, [&](Workers::One& one) {
+            if (!*one.ended) return false;
+            done.push_back(std::move(one.thread));
+            return true;
+        });
+    }
+    for (std::thread& t : done) t.join();
+
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    std::lock_guard<std::mutex> lock(all.mutex);
+    all.running.reserve(all.running.size() + 1);  // once the thread runs, keeping it cannot fail
+    std::thread thread([work = std::move(work), ended]() mutable {
+        work();
+        work = nullptr;  // what the work holds goes before the thread counts as ended
+        Workers& w = workers();
+        std::lock_guard<std::mutex> inner(w.mutex);
+        *ended = true;
+        w.changed.notify_all();
+    });
+    all.running.push_back({std::move(thread), std::move(ended), atExit});
+}
+
+bool Model::waitForWorkers(std::chrono::milliseconds grace) {
+    Workers& all = workers();
+    const auto until = std::chrono::steady_clock::now() + grace;
+    std::vector<std::thread> join;
+    bool abandoned = false;
+    {
+        std::unique_lock<std::mutex> lock(all.mutex);
+        auto mustWait = [&] {
+            for (const Workers::One& one : all.running)
+                if (!*one.ended && (one.atExit == AtExit::Finish || std::chrono::steady_clock::now() < until))
+                    return true;
+            return false;
+        };
+        while (mustWait()) {
+            const bool finishing = std::any_of(all.running.begin(), all.running.end(), [](const Workers::One& one) {
+                return !*one.ended && one.atExit == AtExit::Finish;
             });
-    }).detach();
+            if (finishing)
+                all.changed.wait(lock);
+            else
+                all.changed.wait_until(lock, until);
+        }
+        std::erase_if(all.running, [&](Workers::One& one) {
+            if (!*one.ended) {
+                abandoned = true;
+                return false;
+            }
+            join.push_back(std::move(one.thread));
+            return true;
+        });
+    }
+    for (std::thread& t : join) t.join();
+    return !abandoned;
 }
 
 void Model::picturesFetched(bool arrived) {

@@ -8,11 +8,13 @@
 //   log                    log, logFile                                               (log.cpp)
 //   jobs                   run, finishJob                                              (jobs.cpp)
 //
-// Slow work (a catalog load, a job) runs on detached worker threads that hold copies of what they
-// need and hand results back only by posting closures to the editor's UI queue; those closures
+// Slow work (a catalog load, a job) runs on worker threads (startWorker) that hold copies of what
+// they need and hand results back only by posting closures to the editor's UI queue; those closures
 // carry the model's address and run on the UI thread. The editor kills the queue when it goes,
-// so a closure posted after that is dropped unrun and the address is never used again.
+// so a closure posted after that is dropped unrun and the address is never used again. The program
+// waits for its workers before it ends (waitForWorkers).
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -116,6 +118,18 @@ public:
         std::condition_variable ended;
         bool done = false;
     };
+
+    // Runs work on a thread of its own; once keepWorkers was called, one that waitForWorkers
+    // accounts for (else a detached one). A job must be let finish; a catalog load may be abandoned
+    // when the program ends. Throws std::system_error, as std::thread does, when no thread can start.
+    enum class AtExit { Finish, MayAbandon };
+    static void startWorker(std::function<void()> work, AtExit atExit);
+    // The program calls this first: from then on every worker is kept until waitForWorkers joins it.
+    static void keepWorkers();
+    // Waits for every kept worker that must finish, and up to grace for the others; false when one
+    // of those still runs then, so the caller ends the process without the teardown of the
+    // libraries that worker is using.
+    static bool waitForWorkers(std::chrono::milliseconds grace);
 
 private:
     void startLoad();

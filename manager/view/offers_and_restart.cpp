@@ -14,6 +14,13 @@
 extern char** environ;
 
 namespace tqapp {
+namespace {
+
+// A run that only paints a picture or prints the tree records no offer as made: the real window
+// that follows must still make it.
+bool picturesOnly() { return lumo::hasStandaloneArg("--screenshot") || lumo::hasStandaloneArg("--dump-tree"); }
+
+}  // namespace
 
 bool ManagerView::offerInstall() {
     if (!model_) return false;
@@ -21,7 +28,7 @@ bool ManagerView::offerInstall() {
     const setup::Where where(model_->config.layout.root);
     if (setup::runningInstalled(where, model_->config.program)) return false;
     if (setup::installed(where) || setting("install_offered") == "1") return false;
-    setSetting("install_offered", "1");
+    if (!picturesOnly()) setSetting("install_offered", "1");
     openInstall();
     return true;
 }
@@ -31,8 +38,30 @@ void ManagerView::offerSelfUpdate() {
     const std::string version = model_->managerUpdate();
     if (version.empty() || model_->busy) return;
     if (!model_->managerRequired() && setting("offered") == version) return;
-    setSetting("offered", version);
+    if (!picturesOnly()) setSetting("offered", version);
     openSelfUpdate();
+}
+
+std::vector<std::string> restartWords(const std::vector<std::string>& words) {
+    // Where the new instance finds its catalog, installs and data, and how it looks; each with its
+    // value when it takes one. Everything else ran once in this instance and is left out.
+    struct Kept {
+        const char* name;
+        bool value;
+    };
+    static constexpr Kept kKept[] = {{"--source", true}, {"--pub", true},  {"--root", true},   {"--scope", true},
+                                      {"--data-dir", true}, {"--offline", false}, {"--look", true}, {"--size", true},
+                                      {"--zoom", true},   {"--scale", true}};
+    std::vector<std::string> out;
+    for (size_t i = 0; i < words.size(); ++i)
+        for (const Kept& k : kKept) {
+            if (words[i] != k.name) continue;
+            if (k.value && i + 1 >= words.size()) break;
+            out.push_back(words[i]);
+            if (k.value) out.push_back(words[++i]);
+            break;
+        }
+    return out;
 }
 
 void ManagerView::restartSelf() {
@@ -45,8 +74,9 @@ void ManagerView::restartSelf() {
 bool ManagerView::openPath(const std::string& path, bool newInstance) {
     std::vector<std::string> words;
     if (newInstance) {
-        // The same words this instance was started with: its catalog, root and scope come back.
-        words = lumo::standaloneArgs();
+        // The words this instance was started with that say where and how it runs: its catalog,
+        // root and scope come back, a screenshot or an uninstall does not run again.
+        words = restartWords(lumo::standaloneArgs());
         words.insert(words.begin(), path);
     } else {
         words = {"xdg-open", path};

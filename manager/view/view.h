@@ -17,7 +17,8 @@
 //                                          table, press, drag, release; paint.cpp: draw, rows, labels;
 //                                          text.cpp: text, the inspector's texts; look.h: the looks
 //   8. Job plans ......................... job_plans.cpp: the job window and the manager's own plans
-//   9. Free functions .................... createManagerEditor, formatTitle, upper, startDetached
+//   9. Free functions .................... createManagerEditor, formatTitle, upper, startDetached,
+//                                          restartWords
 //  10. Row actions and the row menu ...... row_actions.cpp, update_all.cpp, row_menu.cpp: tick boxes, the
 //                                          main button, the row pill, UPDATE ALL, the "more" menu
 //  11. Painting both looks share ........ paint.cpp, text.cpp: the rows' sequence, group headers, logo,
@@ -421,5 +422,8 @@ std::string upper(std::string s);
 // Starts a program (the first word, looked up on PATH) with the other words, without waiting;
 // false when it cannot be started.
 bool startDetached(std::vector<std::string> words);
+// The words of a command line a restart passes on to the new instance: those that say where and
+// how the manager runs (catalog, keys, root, scope, data folder, look, size, zoom, scale).
+std::vector<std::string> restartWords(const std::vector<std::string>& words);
 
 }  // namespace tqapp

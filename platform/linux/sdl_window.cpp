@@ -9,6 +9,7 @@
 #include "platform/linux/dialogs.h"
 #include "platform/linux/sdl_input.h"
 #include "platform/linux/wake.h"
+#include "platform/platform.h"
 
 namespace lumo::platform {
 
@@ -17,9 +18,10 @@ namespace {
 constexpr int kResizeBorder = 5;  // SDL units along the edges of a window without the system's frame
 constexpr int kNoMaximum = 16384;
 
-// The desktop's scale where SDL reports none of its own (X11): GDK_SCALE, the setting X11 desktops
-// use for high-density screens.
+// The desktop's scale where SDL reports none of its own (X11): the program's own choice when it
+// made one, else GDK_SCALE, the setting X11 desktops use for high-density screens.
 double desktopScale() {
+    if (const double own = lumo::displayScaleOverride(); own > 0) return own >= 1.0 && own <= 3.0 ? own : 1.0;
     const char* s = std::getenv("GDK_SCALE");
     if (!s || !*s) return 1.0;
     char* end = nullptr;

@@ -2,7 +2,12 @@
 // hashes kept in tests/app/screenshots.txt, the tree dump at a given size and scale, and options
 // it refuses. Set LUMO_UPDATE_SHOTS=1 to write the hashes anew after a deliberate change of look.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -11,6 +16,7 @@
 #include "gui/draw/canvas.h"
 #include "json/json.h"
 #include "tests/app/app_support.h"
+#include "tests/app/x11_probe.h"
 
 namespace {
 
@@ -169,6 +175,179 @@ TEST(Harness, ElevatedHelperEntryRunsBeforeMain) {
     std::string out;
     EXPECT_EQ(apptest::run({apptest::kProgram, "--tqm-apply", "--dump-tree"}, demo.home(), out), 2);
     EXPECT_EQ(out.find("\"width\""), std::string::npos) << out;
+}
+
+}  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// No sanitizer report and no crash report in a run's output.
+bool clean(const std::string& out) {
+    return out.find("Sanitizer") == std::string::npos && out.find("runtime error") == std::string::npos;
+}
+
+// The base address the demo server prints once it listens; empty when it did not within 5 s.
+std::string serverBase(apptest::Child& server) {
+    for (int i = 0; i < 100; ++i) {
+        const std::string out = server.output();
+        if (out.find('\n') != std::string::npos) return out.substr(0, out.find('\n'));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return {};
+}
+
+// Every quick way out of the program, many times over, on a catalog over HTTP (so the web and TLS
+// libraries are set up): without a display, with a refused word, with --help with and without one.
+// None may end by a signal or with a sanitizer's report.
+TEST(Harness, EveryWayOutEndsCleanly) {
+    Demo demo("exits");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    apptest::Child server({LUMO_DEMO_TOOL, "serve", demo.source()}, demo.home(), demo.dir + "/server.txt");
+    const std::string base = serverBase(server);
+    ASSERT_EQ(base.rfind("http://127.0.0.1:", 0), 0u) << base;
+    std::vector<std::string> web = demo.args();
+    web[4] = base;  // --source
+    const char* shown = std::getenv("DISPLAY");
+    const std::string display = shown ? shown : "";
+    struct Case {
+        const char* name;
+        std::vector<std::string> more;
+        bool display;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"no display", {}, false, 1, "no display to open a window on"},
+        {"a refused word", {"--frames", "2"}, true, 2, "--frames is not supported"},
+        {"an unknown word", {"--frobnicate"}, true, 2, "unknown option --frobnicate"},
+        {"help without a display", {"--bogus", "--help"}, false, 0, "usage: ardune-manager"},
+        {"help", {"--help"}, true, 0, "--dump-tree"},
+    };
+    for (int round = 0; round < 15; ++round)
+        for (const Case& c : cases) {
+            if (!c.display) ::unsetenv("DISPLAY");
+            std::vector<std::string> args = web;
+            args.insert(args.end(), c.more.begin(), c.more.end());
+            std::string out;
+            const int status = apptest::run(args, demo.home(), out);
+            if (!display.empty()) ::setenv("DISPLAY", display.c_str(), 1);
+            EXPECT_EQ(status, c.status) << c.name << ", run " << round << ": " << out;
+            EXPECT_NE(out.find(c.says), std::string::npos) << c.name << ": " << out;
+            EXPECT_TRUE(clean(out)) << c.name << ", run " << round << ": " << out;
+        }
+}
+
+// The window closed while the catalog load waits on a server that takes the connection and never
+// answers: the program ends at once, cleanly, without waiting for the load.
+TEST(Harness, ClosingTheWindowDuringALoadEndsCleanly) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "skipped: no X display (the test command runs under xvfb-run)";
+    apptest::X11Probe probe;
+    if (!probe.ok()) GTEST_SKIP() << "skipped: cannot open the X display";
+    Demo demo("close-loading");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_TRUE(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(listener, 16) == 0 &&
+                ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) == 0);
+    std::vector<std::string> words = demo.args();
+    words[4] = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
+    for (int round = 0; round < 3; ++round) {
+        apptest::Child child(words, demo.home(), demo.dir + "/close-" + std::to_string(round) + ".txt");
+        ASSERT_NE(probe.windowOf(child.pid, 20), 0u) << child.output();
+        const auto closed = std::chrono::steady_clock::now();
+        ::kill(child.pid, SIGTERM);  // the window layer takes it as the window's close
+        EXPECT_EQ(child.wait(20), 0) << "run " << round << ": " << child.output();
+        EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::seconds(10));
+        EXPECT_TRUE(clean(child.output())) << child.output();
+    }
+    ::close(listener);
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A screenshot is written beside its target and renamed over it: only over a regular file (or
+// nothing), other links to the old file keep its bytes, and a write that fails part-way leaves the
+// old file whole and nothing else behind. A picture too large to paint is refused before any paint.
+TEST(Harness, AScreenshotReplacesOnlyARegularFileAndThatWhole) {
+    Demo demo("shot-target");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    const std::string dir = demo.dir + "/shots";
+    fs::create_directories(dir + "/folder");
+    std::ofstream(dir + "/shot.png") << "old";
+    fs::create_hard_link(dir + "/shot.png", dir + "/other-link.png");
+    std::ofstream(dir + "/limited.png") << "old bytes";
+    std::ofstream(dir + "/mine.txt") << "mine";
+    fs::create_symlink(dir + "/mine.txt", dir + "/link.png");
+    ASSERT_EQ(::mkfifo((dir + "/fifo.png").c_str(), 0600), 0);
+    ASSERT_TRUE(fs::exists("/usr/bin/prlimit")) << "util-linux's prlimit is needed for the file-size limit";
+
+    struct Case {
+        std::vector<std::string> words;  // after the demo's
+        std::string target;
+        int status;
+        const char* says;  // a part of the output
+        std::vector<std::string> before;  // the command before the program (a resource limit)
+    };
+    const Case cases[] = {
+        {{}, "shot.png", 0, "", {}},
+        {{}, "limited.png", 1, "cannot write", {"/usr/bin/prlimit", "--fsize=4096"}},
+        {{}, "folder", 1, "folder is a folder", {}},
+        {{}, "fifo.png", 1, "fifo.png is not a regular file", {}},
+        {{}, "link.png", 1, "link.png is not a regular file", {}},
+        {{"--size", "16384x16384", "--scale", "3"}, "huge.png", 2, "49152x49152 pixels", {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.before;
+        const std::vector<std::string> program = demo.args();
+        args.insert(args.end(), program.begin(), program.end());
+        args.insert(args.end(), c.words.begin(), c.words.end());
+        args.insert(args.end(), {"--screenshot", dir + "/" + c.target});
+        std::string out;
+        EXPECT_EQ(apptest::run(args, demo.home(), out), c.status) << c.target << ": " << out;
+        EXPECT_NE(out.find(c.says), std::string::npos) << c.target << ": " << out;
+        EXPECT_TRUE(clean(out)) << out;
+    }
+    EXPECT_FALSE(lumo::gui::Bitmap::loadFile(dir + "/shot.png").empty());
+    EXPECT_EQ(fileText(dir + "/other-link.png"), "old");
+    EXPECT_EQ(fileText(dir + "/limited.png"), "old bytes");
+    EXPECT_TRUE(fs::is_directory(dir + "/folder") && fs::is_empty(dir + "/folder"));
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(dir + "/fifo.png")));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir + "/link.png")));
+    EXPECT_EQ(fileText(dir + "/mine.txt"), "mine");
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    const std::vector<std::string> want = {"fifo.png", "folder", "limited.png", "link.png", "mine.txt", "other-link.png",
+                                           "shot.png"};
+    EXPECT_EQ(names, want);  // no temporary left, no huge.png
+}
+
+// A screenshot or a tree dump records nothing: the manager's update offered in the picture is
+// still offered in the real window that follows.
+TEST(Harness, PicturesAndTreeDumpsRecordNoSettings) {
+    Demo demo("record", apptest::kBundle);
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    for (const std::vector<std::string>& more :
+         {std::vector<std::string>{"--dump-tree"}, std::vector<std::string>{"--screenshot", demo.dir + "/shot.png"}}) {
+        std::vector<std::string> args = demo.args();
+        args.insert(args.end(), more.begin(), more.end());
+        std::string out;
+        ASSERT_EQ(apptest::run(args, demo.home(), out), 0) << out;
+        if (more[0] == "--dump-tree") {
+            EXPECT_NE(out.find("\"job\""), std::string::npos) << "the update was not offered: " << out.substr(0, 300);
+        }
+    }
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(demo.dir, ec), end; !ec && it != end; it.increment(ec))
+        EXPECT_NE(it->path().filename(), "settings.txt") << it->path();
 }
 
 }  // namespace

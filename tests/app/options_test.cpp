@@ -1,9 +1,19 @@
-// The entry's number parsing, the demo server's request paths and the demo's version step.
+// The entry's options and number parsing, the words a restart passes on, the demo server's
+// request paths and answers, and the demo's version step.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "app/options.h"
+#include "manager/view/view.h"
+#include "platform/platform.h"
+#include "support/temp_dir.h"
+#include "tests/app/app_support.h"
 #include "tools/demo/demo_catalog.h"
 #include "tools/demo/demo_serve.h"
 
@@ -53,6 +63,73 @@ TEST(EntryOptions, SizesAndNumbers) {
     }
 }
 
+TEST(EntryOptions, EveryWordIsCheckedBeforeAnythingStarts) {
+    struct Case {
+        std::vector<std::string> words;
+        const char* refusal;  // nullptr: accepted; else a part of the message
+    };
+    const Case cases[] = {
+        {{"--root", "/r", "--source", "http://h/", "--pub", "ab", "--scope", "user", "--offline", "--look", "tq",
+          "--select", "2", "--uninstall", "--offer-install", "--data-dir", "/d", "--dump-tree"},
+         nullptr},
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"--root", "/r", "stray"}, "unexpected word stray"},
+        {{"--steps", "steps.json"}, "--steps is not supported"},
+        {{"--frames", "3", "--screenshot", "a.png"}, "--frames is not supported"},
+        {{"--screenshot", "--size", "100x100"}, "--screenshot needs a value"},
+        {{"--root"}, "--root needs a value"},
+        {{"--source", ""}, "--source needs a value"},
+        // The painted size, in device pixels: each side and in all.
+        {{"--size", "16384x16384", "--scale", "3"}, "49152x49152 pixels"},
+        {{"--size", "8192x8192", "--zoom", "2"}, "16384x16384 pixels"},
+        {{"--size", "16384x4097"}, "16384x4097 pixels"},
+        {{"--size", "16384x4096"}, nullptr},
+        {{"--size", "5461x1000", "--scale", "3"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        tqapp::EntryOptions o;
+        std::string error;
+        const bool ok = tqapp::parseEntryOptions(c.words, o, error);
+        EXPECT_EQ(ok, c.refusal == nullptr) << c.words[0] << ": " << error;
+        if (c.refusal) {
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+        }
+    }
+    // --help wins over whatever else is there.
+    tqapp::EntryOptions o;
+    std::string error;
+    ASSERT_TRUE(tqapp::parseEntryOptions({"--bogus", "--help"}, o, error));
+    EXPECT_TRUE(o.help);
+    EXPECT_NE(tqapp::usageText().find("--screenshot FILE"), std::string::npos);
+}
+
+// The scale asked for reaches the window layer, not the environment the manager's programs get.
+TEST(EntryOptions, ScaleStaysInTheProcess) {
+    ::unsetenv("GDK_SCALE");
+    tqapp::EntryOptions o;
+    std::string error;
+    ASSERT_TRUE(tqapp::parseEntryOptions({"--scale", "2"}, o, error)) << error;
+    tqapp::applyToProcess(o);
+    EXPECT_EQ(std::getenv("GDK_SCALE"), nullptr);
+    EXPECT_EQ(lumo::displayScaleOverride(), 2.0);
+    lumo::setDisplayScaleOverride(0);
+}
+
+TEST(Restart, PassesOnOnlyWhereAndHowToRun) {
+    struct Case {
+        std::vector<std::string> words, kept;
+    };
+    const Case cases[] = {
+        {{"--root", "/r", "--uninstall", "--screenshot", "s.png", "--select", "3", "--source", "S", "--dump-tree",
+          "--scale", "2", "--offline", "--look", "tq"},
+         {"--root", "/r", "--source", "S", "--scale", "2", "--offline", "--look", "tq"}},
+        {{"--scope", "user", "--data-dir", "/d", "--pub", "k", "--size", "700x400", "--zoom", "1.5", "--offer-install"},
+         {"--scope", "user", "--data-dir", "/d", "--pub", "k", "--size", "700x400", "--zoom", "1.5"}},
+        {{"--steps", "x.json", "--root"}, {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(tqapp::restartWords(c.words), c.kept) << c.words[0];
+}
+
 TEST(DemoServer, RequestPathsStayInsideTheFolder) {
     struct Case {
         const char* target;
@@ -72,6 +149,120 @@ TEST(DemoServer, RequestPathsStayInsideTheFolder) {
                                                      {"/a\\..\\b", ""},
                                                      {"/a\x01", ""}}) {
         EXPECT_EQ(demo::servedPath("/d", c.target), c.file) << c.target;
+    }
+    EXPECT_EQ(demo::requestTarget("GET /a/b?x HTTP/1.1\r\nHost: h\r\n\r\n"), "/a/b?x");
+    EXPECT_EQ(demo::requestTarget("POST /a HTTP/1.1\r\n\r\n"), "");
+    EXPECT_EQ(demo::requestTarget("GET /a\r\nX: y z\r\n\r\n"), "");
+}
+
+// A demo server on a thread of the test, stopped when it goes.
+struct ServedFolder {
+    demo::Server server;
+    std::thread thread;
+    bool ok = false;
+
+    ServedFolder(const std::string& dir, const demo::ServeOptions& options) {
+        std::string error;
+        ok = server.listen(dir, options, error);
+        if (ok) thread = std::thread([this] { server.run(); });
+    }
+    ~ServedFolder() {
+        server.stop();
+        if (thread.joinable()) thread.join();
+    }
+    int connect() const {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(uint16_t(server.port()));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    // The whole answer to GET target ("" when the connection failed).
+    std::string get(const std::string& target) const {
+        const int fd = connect();
+        if (fd < 0) return {};
+        const std::string request = "GET " + target + " HTTP/1.0\r\n\r\n";
+        std::string out;
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size())) {
+            char buf[65536];
+            for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) out.append(buf, size_t(n));
+        }
+        ::close(fd);
+        return out;
+    }
+};
+
+TEST(DemoServer, ServesOnlyRegularFilesBelowTheFolder) {
+    support::TempDir tmp("demo-serve");
+    namespace fs = std::filesystem;
+    const std::string dir = tmp.path() + "/served";
+    fs::create_directories(dir + "/art");
+    std::string big(3 << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = char(i * 7 + i / 4096);
+    std::ofstream(dir + "/catalog.json") << "{}";
+    std::ofstream(dir + "/art/a.png") << "png";
+    std::ofstream(dir + "/big.bin", std::ios::binary) << big;
+    std::ofstream(tmp.path() + "/secret") << "secret";
+    fs::create_symlink(tmp.path() + "/secret", dir + "/link-out");
+    fs::create_symlink("catalog.json", dir + "/link-in");
+    fs::create_directory_symlink(tmp.path(), dir + "/up");
+    ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
+
+    ServedFolder served(dir, {});
+    ASSERT_TRUE(served.ok);
+    const std::string found = "HTTP/1.0 200 OK\r\n", missing = "HTTP/1.0 404 Not Found\r\n";
+    struct Case {
+        const char* target;
+        std::string body;  // empty: 404
+    };
+    const Case cases[] = {
+        {"/catalog.json", "{}"}, {"/art/a.png", "png"}, {"/art", ""},      {"/art/", ""},     {"/link-out", ""},
+        {"/link-in", ""},        {"/up/secret", ""},    {"/fifo", ""},     {"/nothing", ""}, {"/big.bin", big},
+        {"/catalog.json", "{}"},  // still up after all of the above
+    };
+    for (const Case& c : cases) {
+        const std::string answer = served.get(c.target);
+        const size_t body = answer.find("\r\n\r\n");
+        ASSERT_NE(body, std::string::npos) << c.target << ": no answer";
+        EXPECT_EQ(answer.rfind(c.body.empty() ? missing : found, 0), 0u) << c.target;
+        EXPECT_TRUE(answer.substr(body + 4) == c.body) << c.target << ": " << answer.size() << " bytes";
+    }
+}
+
+TEST(DemoServer, IdleConnectionsAreBoundedAndClosed) {
+    support::TempDir tmp("demo-idle");
+    std::ofstream(tmp.path() + "/catalog.json") << "{}";
+    demo::ServeOptions options;
+    options.connections = 2;
+    options.idle = std::chrono::milliseconds(300);
+    ServedFolder served(tmp.path(), options);
+    ASSERT_TRUE(served.ok);
+    std::vector<int> idle;
+    for (int i = 0; i < 6; ++i) idle.push_back(served.connect());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_LE(served.server.serving(), 2);
+    // The silent ones are closed one after the other, and a real request is answered after them.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(served.get("/catalog.json").find("\r\n\r\n{}"), std::string::npos);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    for (int fd : idle) {
+        char c;
+        EXPECT_EQ(::recv(fd, &c, 1, 0), 0);  // closed by the server, nothing sent
+        ::close(fd);
+    }
+}
+
+TEST(DemoServer, RefusesARateBelowItsPace) {
+    support::TempDir tmp("demo-rate");
+    for (const char* rate : {"1", "20479", "abc", "-5"}) {
+        std::string out;
+        EXPECT_EQ(apptest::run({LUMO_DEMO_TOOL, "serve", tmp.path(), "--rate", rate}, tmp.path(), out), 2) << rate;
+        EXPECT_NE(out.find("--rate wants 0 (as fast as it goes) or at least 20480"), std::string::npos) << out;
     }
 }
 

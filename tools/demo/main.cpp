@@ -5,8 +5,8 @@
 //       packed again at a newer version as the manager's own update
 //   ardune-demo-catalog serve DIR [--port P] [--rate BYTES_PER_SECOND]
 //       serves DIR over HTTP on 127.0.0.1 (port 0 or none: a free one); prints the base address
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "tools/demo/demo_catalog.h"
@@ -21,45 +21,56 @@ int usage() {
     return 2;
 }
 
+int refuse(const std::string& why) {
+    std::fprintf(stderr, "ardune-demo-catalog: %s\n", why.c_str());
+    return 2;
+}
+
+// A whole decimal number from 0 to most, and nothing else.
+bool parseCount(const std::string& text, unsigned long long most, unsigned long long& value) {
+    const char* end = text.data() + text.size();
+    auto [at, ec] = std::from_chars(text.data(), end, value);
+    return !text.empty() && ec == std::errc() && at == end && value <= most;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) return usage();
+    if (argc < 3 || (argc - 3) % 2 != 0) return usage();
     const std::string command = argv[1], dir = argv[2];
+    if (command != "make" && command != "serve") return usage();
     demo::Options o;
     o.out = dir;
-    int port = 0;
-    unsigned long long rate = 0;
+    demo::ServeOptions serve;
     for (int i = 3; i + 1 < argc; i += 2) {
         const std::string key = argv[i], value = argv[i + 1];
-        if (key == "--bundle")
+        unsigned long long n = 0;
+        if (command == "make" && key == "--bundle") {
             o.bundle = value;
-        else if (key == "--entries")
-            o.entries = std::atoi(value.c_str());
-        else if (key == "--padding-kb")
-            o.paddingKb = std::atoi(value.c_str());
-        else if (key == "--port")
-            port = std::atoi(value.c_str());
-        else if (key == "--rate")
-            rate = std::strtoull(value.c_str(), nullptr, 10);
-        else
+        } else if (command == "make" && key == "--entries") {
+            if (!parseCount(value, 100000, n)) return refuse("--entries wants a whole number up to 100000: " + value);
+            o.entries = int(n);
+        } else if (command == "make" && key == "--padding-kb") {
+            if (!parseCount(value, 1 << 20, n)) return refuse("--padding-kb wants a whole number of KiB: " + value);
+            o.paddingKb = int(n);
+        } else if (command == "serve" && key == "--port") {
+            if (!parseCount(value, 65535, n)) return refuse("--port wants a number from 0 to 65535: " + value);
+            serve.port = int(n);
+        } else if (command == "serve" && key == "--rate") {
+            // Transfers are paced in slices of at least 1 KiB; a slower pace cannot be kept.
+            if (!parseCount(value, ~0ull, n) || (n > 0 && n < demo::kLeastRate))
+                return refuse("--rate wants 0 (as fast as it goes) or at least " + std::to_string(demo::kLeastRate) +
+                              " bytes a second: " + value);
+            serve.rate = n;
+        } else {
             return usage();
+        }
     }
-    if ((argc - 3) % 2 != 0 || o.entries < 0 || o.paddingKb < 0 || port < 0 || port > 65535) return usage();
     std::string error;
-    if (command == "make") {
-        if (!demo::makeDemo(o, error)) {
-            std::fprintf(stderr, "ardune-demo-catalog: %s\n", error.c_str());
-            return 1;
-        }
-        return 0;
+    const bool ok = command == "make" ? demo::makeDemo(o, error) : demo::serveFolder(dir, serve, error);
+    if (!ok) {
+        std::fprintf(stderr, "ardune-demo-catalog: %s\n", error.c_str());
+        return 1;
     }
-    if (command == "serve") {
-        if (!demo::serveFolder(dir, port, rate, error)) {
-            std::fprintf(stderr, "ardune-demo-catalog: %s\n", error.c_str());
-            return 1;
-        }
-        return 0;
-    }
-    return usage();
+    return 0;
 }
