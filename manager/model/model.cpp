@@ -60,12 +60,15 @@ void Model::startLoad() {
         return;
     }
     fetchingPictures = true;
-    // The pictures' word may come after the model has gone (tests replace models on one queue): it
-    // reaches the model only while the model's token lives.
+    // The worker's words may come after the model has gone (tests replace models on one queue): they
+    // reach the model only while the model's token lives.
     startWorker(
         [copy = config, q = queue, model = this, token = std::weak_ptr<const bool>(alive_)] {
             std::shared_ptr<Loaded> loaded = fetch(copy);
-            if (q) q->post([model, loaded] { model->apply(loaded); });
+            if (q)
+                q->post([model, token, loaded] {
+                    if (token.lock()) model->apply(loaded);
+                });
             const bool arrived = fetchPictures(copy, *loaded->catalog);
             if (q)
                 q->post([model, token, arrived] {

@@ -60,9 +60,9 @@ std::vector<Product> products() {
         {"orbit-phaser", "Orbit Phaser", "1.2.1", "1.2.1", "Twelve-stage phaser with an orbiting sweep.", {330, 2}},
         {"rust-flanger", "Rust Flanger", "0.8.0", "", "A flanger no longer offered.", {25, 1}, false, {}, {"vst3"}},
         {"ardune-studio", "Ardune Studio", "4.0.0", "4.1.0", "The workstation that hosts every Ardune instrument.",
-         {250, 0}, true, {"nimbus-pad", "juniper-keys"}, {"app"}},
+         {250, 0}, true, {"ardune-tuner"}, {"app"}},
         {"ardune-tuner", "Ardune Tuner", "1.0.0", "1.0.0", "A strobe tuner for guitars, basses and voices.",
-         {120, 2}, true, {"lattice-eq"}},
+         {120, 2}, true},
     };
 }
 
