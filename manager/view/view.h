@@ -392,8 +392,9 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     // Pictures resized for a scale, by the file they were made from and their size, the least recently
-    // drawn dropped first.
-    art::PictureCache thumbCache{size_t(8) << 20};
+    // drawn dropped first. Room for the row pictures of a few thousand entries at 2x, so scrolling a
+    // long list back and forth resizes each picture once.
+    art::PictureCache thumbCache{size_t(64) << 20};
     uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
     int32_t dragStartY = 0;         // pointer y and scroll when a press on the scrollbar cap began
     int32_t dragStartScroll = 0;
