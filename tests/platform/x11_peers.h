@@ -11,6 +11,8 @@
 
 #include "platform/linux/x11_link.h"
 
+struct _XDisplay;
+
 namespace wintest {
 
 // A top-level window that takes file drags: it records what it was offered and answers every
@@ -110,7 +112,7 @@ public:
     unsigned long goneId();
 
 private:
-    void* display_ = nullptr;
+    _XDisplay* display_ = nullptr;
     unsigned long window_ = 0;
 };
 
