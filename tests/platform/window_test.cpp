@@ -533,14 +533,14 @@ TEST(Window, FilesDragOutToAnotherProgramWhichAnswers) {
         bool move;
         const char* answer;  // the other program's
         bool escape;         // Escape before the release
-        bool dropped;
-        int operation;
+        int operation;       // 0: not dropped
     };
-    for (const Case& c : std::vector<Case>{{false, "copy", false, true, kOpCopy},
-                                           {true, "move", false, true, kOpMove},
-                                           {false, "none", false, false, 0},
-                                           {false, "copy", true, false, 0},
-                                           {false, "frozen", false, false, 0}}) {
+    for (const Case& c : std::vector<Case>{{false, "copy", false, kOpCopy},
+                                           {true, "move", false, kOpMove},
+                                           {false, "none", false, 0},
+                                           {false, "copy", true, 0},
+                                           {false, "frozen", false, 0}}) {
+        const bool dropped = c.operation != 0;
         // The frozen program never answers: the release comes while a position waits for it, and
         // the drag ends after the wait, the pointer free again.
         SCOPED_TRACE(std::string(c.answer) + (c.escape ? " escape" : ""));
@@ -565,15 +565,15 @@ TEST(Window, FilesDragOutToAnotherProgramWhichAnswers) {
         w->runFor(8.0, [&] { return !dragger->results.empty(); });
         if (c.escape) xdotool("mouseup 1");
         ASSERT_EQ(dragger->results.size(), 1u);
-        EXPECT_EQ(dragger->results[0].dropped, c.dropped);
+        EXPECT_EQ(dragger->results[0].dropped, dropped);
         EXPECT_EQ(dragger->results[0].operation, c.operation);
         w->runFor(2.0, [&] { return target.seen().leaves + target.seen().drops > 0; });
         DropTargetPeer::Seen seen = target.seen();
         EXPECT_EQ(seen.enters, 1);
         EXPECT_EQ(seen.requested, c.move ? "move" : "copy");
-        EXPECT_EQ(seen.drops, c.dropped ? 1 : 0);  // an escaped drag never drops
-        EXPECT_EQ(seen.leaves, c.dropped ? 0 : 1);
-        EXPECT_EQ(seen.data, c.dropped ? "file:///tmp/out%20one.vst3\r\nfile:///tmp/two.clap\r\n" : "");
+        EXPECT_EQ(seen.drops, dropped ? 1 : 0);  // an escaped drag never drops
+        EXPECT_EQ(seen.leaves, dropped ? 0 : 1);
+        EXPECT_EQ(seen.data, dropped ? "file:///tmp/out%20one.vst3\r\nfile:///tmp/two.clap\r\n" : "");
         EXPECT_FALSE(w->x11()->dragging());
         // The window takes presses again afterwards.
         xdotool(at(*w, 30, 50) + " click 1");
@@ -715,8 +715,7 @@ TEST(Window, AttachEmbedsInAHostWindowAndFollowsIt) {
     // No host: nothing to attach to.
     for (unsigned long bad : {host.goneId(), 0ul}) {
         Scene other;
-        EXPECT_FALSE(other.ed->attach(reinterpret_cast<void*>(uintptr_t(bad)))) << bad;
-        EXPECT_EQ(other.ed->window(), nullptr);
+        EXPECT_TRUE(!other.ed->attach(reinterpret_cast<void*>(uintptr_t(bad))) && !other.ed->window()) << bad;
     }
 }
 
