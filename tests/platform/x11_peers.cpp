@@ -353,12 +353,10 @@ unsigned long HostWindow::parentOf(unsigned long window) {
     return parent;
 }
 
-bool HostWindow::sizeOf(unsigned long window, int& w, int& h) {
+std::pair<int, int> HostWindow::sizeOf(unsigned long window) {
     XWindowAttributes a;
-    if (!XGetWindowAttributes(display_, Window(window), &a)) return false;
-    w = a.width;
-    h = a.height;
-    return true;
+    if (!XGetWindowAttributes(display_, Window(window), &a)) return {0, 0};
+    return {a.width, a.height};
 }
 
 unsigned long HostWindow::focused() {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/x11_link.h"
@@ -104,9 +105,9 @@ public:
     void destroy();
     // Gives the keyboard to the host window, or to nobody.
     void focus(bool on);
-    // The parent of a window, its size and the window with the keyboard.
+    // The parent of a window, its size (0 x 0 if none) and the window with the keyboard.
     unsigned long parentOf(unsigned long window);
-    bool sizeOf(unsigned long window, int& w, int& h);
+    std::pair<int, int> sizeOf(unsigned long window);
     unsigned long focused();
     // A window id that names no window.
     unsigned long goneId();
