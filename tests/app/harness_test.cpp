@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -17,6 +16,7 @@
 #include "json/json.h"
 #include "tests/app/app_support.h"
 #include "tests/app/x11_probe.h"
+#include "tests/support/temp_home.h"
 
 namespace {
 
@@ -182,6 +182,7 @@ TEST(Harness, ElevatedHelperEntryRunsBeforeMain) {
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::readFile;
 
 // No sanitizer report and no crash report in a run's output.
 bool clean(const std::string& out) {
@@ -233,9 +234,8 @@ TEST(Harness, EveryWayOutEndsCleanly) {
             std::string out;
             const int status = apptest::run(args, demo.home(), out);
             if (!display.empty()) ::setenv("DISPLAY", display.c_str(), 1);
-            EXPECT_EQ(status, c.status) << c.name << ", run " << round << ": " << out;
-            EXPECT_NE(out.find(c.says), std::string::npos) << c.name << ": " << out;
-            EXPECT_TRUE(clean(out)) << c.name << ", run " << round << ": " << out;
+            EXPECT_TRUE(status == c.status && out.find(c.says) != std::string::npos && clean(out))
+                << c.name << ", run " << round << ", status " << status << ": " << out;
         }
 }
 
@@ -266,11 +266,6 @@ TEST(Harness, ClosingTheWindowDuringALoadEndsCleanly) {
         EXPECT_TRUE(clean(child.output())) << child.output();
     }
     ::close(listener);
-}
-
-std::string fileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // A screenshot is written beside its target and renamed over it: only over a regular file (or
@@ -311,23 +306,20 @@ TEST(Harness, AScreenshotReplacesOnlyARegularFileAndThatWhole) {
         args.insert(args.end(), c.words.begin(), c.words.end());
         args.insert(args.end(), {"--screenshot", dir + "/" + c.target});
         std::string out;
-        EXPECT_EQ(apptest::run(args, demo.home(), out), c.status) << c.target << ": " << out;
-        EXPECT_NE(out.find(c.says), std::string::npos) << c.target << ": " << out;
-        EXPECT_TRUE(clean(out)) << out;
+        const int status = apptest::run(args, demo.home(), out);
+        EXPECT_TRUE(status == c.status && out.find(c.says) != std::string::npos && clean(out))
+            << c.target << ", status " << status << ": " << out;
     }
     EXPECT_FALSE(lumo::gui::Bitmap::loadFile(dir + "/shot.png").empty());
-    EXPECT_EQ(fileText(dir + "/other-link.png"), "old");
-    EXPECT_EQ(fileText(dir + "/limited.png"), "old bytes");
+    EXPECT_EQ(readFile(dir + "/other-link.png"), "old");
+    EXPECT_EQ(readFile(dir + "/limited.png"), "old bytes");
     EXPECT_TRUE(fs::is_directory(dir + "/folder") && fs::is_empty(dir + "/folder"));
     EXPECT_TRUE(fs::is_fifo(fs::symlink_status(dir + "/fifo.png")));
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir + "/link.png")));
-    EXPECT_EQ(fileText(dir + "/mine.txt"), "mine");
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
+    EXPECT_EQ(readFile(dir + "/mine.txt"), "mine");
     const std::vector<std::string> want = {"fifo.png", "folder", "limited.png", "link.png", "mine.txt", "other-link.png",
                                            "shot.png"};
-    EXPECT_EQ(names, want);  // no temporary left, no huge.png
+    EXPECT_EQ(testsupport::entryNames(dir), want);  // no temporary left, no huge.png
 }
 
 // A screenshot or a tree dump records nothing: the manager's update offered in the picture is

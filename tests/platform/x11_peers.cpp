@@ -76,20 +76,39 @@ bool waitFor(Display* d, double seconds, const std::atomic<bool>& stop, Handle h
     return false;
 }
 
-// The text of a property, removed after reading.
-std::string takeText(Display* d, Window w, Atom property) {
-    Atom type = 0;
+// The items of a property (char for format 8, long-sized for 32), removed after reading if asked.
+template <class T>
+std::vector<T> property(Display* d, Window w, Atom p, Atom type, bool remove = false) {
+    Atom got = 0;
     int format = 0;
     unsigned long n = 0, after = 0;
     unsigned char* data = nullptr;
-    std::string s;
-    if (XGetWindowProperty(d, w, property, 0, 1 << 16, True, AnyPropertyType, &type, &format, &n, &after, &data) ==
-            Success &&
-        data && format == 8)
-        s.assign(reinterpret_cast<char*>(data), n);
+    std::vector<T> out;
+    if (XGetWindowProperty(d, w, p, 0, 1 << 16, remove, type, &got, &format, &n, &after, &data) == Success && data &&
+        format == int(sizeof(T) == 1 ? 8 : 32))
+        out.assign(reinterpret_cast<T*>(data), reinterpret_cast<T*>(data) + n);
     if (data) XFree(data);
-    return s;
+    return out;
 }
+
+void waitReady(const std::atomic<bool>& ready) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!ready && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+// An override-redirect window, placed where asked whether a window manager runs or not.
+Window placedWindow(Display* d, int x, int y, int w, int h, unsigned long background) {
+    XSetWindowAttributes a{};
+    a.override_redirect = True;
+    a.background_pixel = background;
+    Window win = XCreateWindow(d, DefaultRootWindow(d), x, y, unsigned(w), unsigned(h), 0, CopyFromParent, InputOutput,
+                               CopyFromParent, CWOverrideRedirect | CWBackPixel, &a);
+    XMapRaised(d, win);
+    XSync(d, False);
+    return win;
+}
+
+Atom atom(Display* d, const char* name) { return XInternAtom(d, name, False); }
 
 }  // namespace
 
@@ -97,8 +116,7 @@ std::string takeText(Display* d, Window w, Atom property) {
 
 DropTargetPeer::DropTargetPeer(int x, int y, int w, int h, std::string answer) : answer_(std::move(answer)) {
     thread_ = std::thread([=, this] { run(x, y, w, h); });
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!ready_ && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    waitReady(ready_);
 }
 
 DropTargetPeer::~DropTargetPeer() {
@@ -114,20 +132,12 @@ DropTargetPeer::Seen DropTargetPeer::seen() {
 void DropTargetPeer::run(int x, int y, int w, int h) {
     Display* d = openPeer();
     if (!d) return;
-    Window root = DefaultRootWindow(d);
-    XSetWindowAttributes a{};
-    a.override_redirect = True;  // placed where asked, window manager or not
-    a.background_pixel = 0x808080;
-    Window win = XCreateWindow(d, root, x, y, unsigned(w), unsigned(h), 0, CopyFromParent, InputOutput, CopyFromParent,
-                               CWOverrideRedirect | CWBackPixel, &a);
-    Atom aware = XInternAtom(d, "XdndAware", False), position = XInternAtom(d, "XdndPosition", False),
-         enter = XInternAtom(d, "XdndEnter", False), leave = XInternAtom(d, "XdndLeave", False),
-         drop = XInternAtom(d, "XdndDrop", False), status = XInternAtom(d, "XdndStatus", False),
-         finished = XInternAtom(d, "XdndFinished", False), selection = XInternAtom(d, "XdndSelection", False),
-         uriList = XInternAtom(d, "text/uri-list", False), prop = XInternAtom(d, "PEER_DATA", False);
+    Window win = placedWindow(d, x, y, w, h, 0x808080);
+    Atom position = atom(d, "XdndPosition"), enter = atom(d, "XdndEnter"), leave = atom(d, "XdndLeave"),
+         drop = atom(d, "XdndDrop"), prop = atom(d, "PEER_DATA");
     long version = 5;
-    XChangeProperty(d, win, aware, XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&version), 1);
-    XMapRaised(d, win);
+    XChangeProperty(d, win, atom(d, "XdndAware"), XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&version),
+                    1);
     XSync(d, False);
     ready_ = true;
     bool frozen = answer_ == "frozen";
@@ -142,20 +152,22 @@ void DropTargetPeer::run(int x, int y, int w, int h) {
         } else if (m.message_type == position) {
             ++seen_.positions;
             seen_.requested = actionWord(d, Atom(m.data.l[4]));
-            if (!frozen) clientMessage(d, source, source, status, long(win), answer ? 1 : 0, 0, 0, long(answer));
+            if (!frozen)
+                clientMessage(d, source, source, atom(d, "XdndStatus"), long(win), answer ? 1 : 0, 0, 0, long(answer));
         } else if (m.message_type == leave) {
             ++seen_.leaves;
         } else if (m.message_type == drop) {
             ++seen_.drops;
             if (answer) {
-                XConvertSelection(d, selection, uriList, prop, win, Time(m.data.l[2]));
+                XConvertSelection(d, atom(d, "XdndSelection"), atom(d, "text/uri-list"), prop, win, Time(m.data.l[2]));
                 XFlush(d);
                 mutex_.unlock();
                 waitFor(d, 5.0, stop_, [&](XEvent& r) { return r.type == SelectionNotify; });
                 mutex_.lock();
-                seen_.data = takeText(d, win, prop);
+                std::vector<char> text = property<char>(d, win, prop, AnyPropertyType, true);
+                seen_.data.assign(text.begin(), text.end());
             }
-            clientMessage(d, source, source, finished, long(win), answer ? 1 : 0, long(answer), 0, 0);
+            clientMessage(d, source, source, atom(d, "XdndFinished"), long(win), answer ? 1 : 0, long(answer), 0, 0);
         }
         return false;
     });
@@ -185,23 +197,11 @@ void DragSourcePeer::run(unsigned long target, std::vector<std::pair<int, int>> 
     }
     Window root = DefaultRootWindow(d);
     Window src = XCreateSimpleWindow(d, root, 0, 0, 1, 1, 0, 0, 0);
-    Atom selection = XInternAtom(d, "XdndSelection", False), uriList = XInternAtom(d, "text/uri-list", False),
-         proxyAtom = XInternAtom(d, "XdndProxy", False), status = XInternAtom(d, "XdndStatus", False),
-         finishedAtom = XInternAtom(d, "XdndFinished", False);
-    XSetSelectionOwner(d, selection, src, CurrentTime);
+    Atom uriList = atom(d, "text/uri-list"), status = atom(d, "XdndStatus"), finishedAtom = atom(d, "XdndFinished");
+    XSetSelectionOwner(d, atom(d, "XdndSelection"), src, CurrentTime);
     // The target's messages go to its proxy when it names one.
-    Window sendTo = Window(target);
-    {
-        Atom type = 0;
-        int format = 0;
-        unsigned long n = 0, after = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(d, Window(target), proxyAtom, 0, 1, False, XA_WINDOW, &type, &format, &n, &after,
-                               &data) == Success &&
-            data && n == 1)
-            sendTo = *reinterpret_cast<Window*>(data);
-        if (data) XFree(data);
-    }
+    std::vector<Window> proxy = property<Window>(d, Window(target), atom(d, "XdndProxy"), XA_WINDOW);
+    Window sendTo = proxy.size() == 1 ? proxy[0] : Window(target);
     // Gives the data to whoever asks; true for the awaited message.
     auto serve = [&](XEvent& e, Atom awaited, XClientMessageEvent& got) {
         if (e.type == SelectionRequest) {
@@ -229,11 +229,11 @@ void DragSourcePeer::run(unsigned long target, std::vector<std::pair<int, int>> 
         return false;
     };
     std::atomic<bool> never{false};
-    clientMessage(d, sendTo, Window(target), XInternAtom(d, "XdndEnter", False), long(src), 5L << 24, long(uriList), 0,
+    clientMessage(d, sendTo, Window(target), atom(d, "XdndEnter"), long(src), 5L << 24, long(uriList), 0,
                   0);
     Atom action = actionAtom(d, action_);
     for (auto [x, y] : points) {
-        clientMessage(d, sendTo, Window(target), XInternAtom(d, "XdndPosition", False), long(src), 0,
+        clientMessage(d, sendTo, Window(target), atom(d, "XdndPosition"), long(src), 0,
                       (long(x) << 16) | long(y), CurrentTime, long(action));
         XClientMessageEvent m{};
         Answer a;
@@ -245,7 +245,7 @@ void DragSourcePeer::run(unsigned long target, std::vector<std::pair<int, int>> 
         statuses_.push_back(a);
     }
     if (end == End::drop) {
-        clientMessage(d, sendTo, Window(target), XInternAtom(d, "XdndDrop", False), long(src), 0, CurrentTime, 0, 0);
+        clientMessage(d, sendTo, Window(target), atom(d, "XdndDrop"), long(src), 0, CurrentTime, 0, 0);
         XClientMessageEvent m{};
         finished = waitFor(d, 5.0, never, [&](XEvent& e) { return serve(e, finishedAtom, m); });
         if (finished) {
@@ -253,7 +253,7 @@ void DragSourcePeer::run(unsigned long target, std::vector<std::pair<int, int>> 
             finish.action = actionWord(d, Atom(m.data.l[2]));
         }
     } else if (end == End::leave) {
-        clientMessage(d, sendTo, Window(target), XInternAtom(d, "XdndLeave", False), long(src), 0, 0, 0, 0);
+        clientMessage(d, sendTo, Window(target), atom(d, "XdndLeave"), long(src), 0, 0, 0, 0);
     } else if (end == End::silent) {
         std::this_thread::sleep_for(std::chrono::seconds(3));
     }
@@ -266,8 +266,7 @@ void DragSourcePeer::run(unsigned long target, std::vector<std::pair<int, int>> 
 
 StandInWm::StandInWm() {
     thread_ = std::thread([this] { run(); });
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!ready_ && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    waitReady(ready_);
 }
 
 StandInWm::~StandInWm() {
@@ -287,7 +286,7 @@ void StandInWm::run() {
     XSelectInput(d, root, SubstructureNotifyMask);
     XSync(d, False);
     ready_ = true;
-    Atom wmState = XInternAtom(d, "_NET_WM_STATE", False);
+    Atom wmState = atom(d, "_NET_WM_STATE");
     waitFor(d, 1e9, stop_, [&](XEvent& e) {
         if (e.type != ClientMessage) return false;
         Message m;
@@ -298,16 +297,7 @@ void StandInWm::run() {
             m.atom1 = atomName(d, Atom(m.l[1]));
             m.atom2 = atomName(d, Atom(m.l[2]));
             // Applied as a manager would: the window's state property lists what it now is.
-            std::vector<Atom> now;
-            Atom type = 0;
-            int format = 0;
-            unsigned long n = 0, after = 0;
-            unsigned char* data = nullptr;
-            if (XGetWindowProperty(d, m.window, wmState, 0, 64, False, XA_ATOM, &type, &format, &n, &after, &data) ==
-                    Success &&
-                data)
-                now.assign(reinterpret_cast<Atom*>(data), reinterpret_cast<Atom*>(data) + n);
-            if (data) XFree(data);
+            std::vector<Atom> now = property<Atom>(d, m.window, wmState, XA_ATOM);
             for (Atom a : {Atom(m.l[1]), Atom(m.l[2])}) {
                 if (!a) continue;
                 auto it = std::find(now.begin(), now.end(), a);
@@ -329,76 +319,57 @@ void StandInWm::run() {
 
 // ---- host window
 
-HostWindow::HostWindow(int w, int h) {
-    Display* d = openPeer();
-    display_ = d;
-    if (!d) return;
-    XSetWindowAttributes a{};
-    a.override_redirect = True;
-    a.background_pixel = 0x204060;
-    window_ = XCreateWindow(d, DefaultRootWindow(d), 600, 40, unsigned(w), unsigned(h), 0, CopyFromParent,
-                            InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &a);
-    XMapRaised(d, window_);
-    XSync(d, False);
+HostWindow::HostWindow(int w, int h) : display_(openPeer()) {
+    if (display_) window_ = placedWindow(display_, 600, 40, w, h, 0x204060);
 }
 
 HostWindow::~HostWindow() {
-    auto* d = static_cast<Display*>(display_);
-    if (!d) return;
-    if (window_) XDestroyWindow(d, window_);
-    closePeer(d);
+    if (!display_) return;
+    if (window_) XDestroyWindow(display_, window_);
+    closePeer(display_);
 }
 
 void HostWindow::resize(int w, int h) {
-    auto* d = static_cast<Display*>(display_);
-    XResizeWindow(d, window_, unsigned(w), unsigned(h));
-    XSync(d, False);
+    XResizeWindow(display_, window_, unsigned(w), unsigned(h));
+    XSync(display_, False);
 }
 
 void HostWindow::destroy() {
-    auto* d = static_cast<Display*>(display_);
-    XDestroyWindow(d, window_);
-    XSync(d, False);
+    XDestroyWindow(display_, window_);
+    XSync(display_, False);
     window_ = 0;
 }
 
 void HostWindow::focus(bool on) {
-    auto* d = static_cast<Display*>(display_);
-    XSetInputFocus(d, on ? window_ : None, RevertToNone, CurrentTime);
-    XSync(d, False);
+    XSetInputFocus(display_, on ? window_ : None, RevertToNone, CurrentTime);
+    XSync(display_, False);
 }
 
 unsigned long HostWindow::parentOf(unsigned long window) {
-    auto* d = static_cast<Display*>(display_);
     Window r = 0, parent = 0, *kids = nullptr;
     unsigned n = 0;
-    if (!XQueryTree(d, Window(window), &r, &parent, &kids, &n)) return 0;
+    if (!XQueryTree(display_, Window(window), &r, &parent, &kids, &n)) return 0;
     if (kids) XFree(kids);
     return parent;
 }
 
-bool HostWindow::sizeOf(unsigned long window, int& w, int& h) {
-    auto* d = static_cast<Display*>(display_);
+std::pair<int, int> HostWindow::sizeOf(unsigned long window) {
     XWindowAttributes a;
-    if (!XGetWindowAttributes(d, Window(window), &a)) return false;
-    w = a.width;
-    h = a.height;
-    return true;
+    if (!XGetWindowAttributes(display_, Window(window), &a)) return {0, 0};
+    return {a.width, a.height};
 }
 
 unsigned long HostWindow::focused() {
-    auto* d = static_cast<Display*>(display_);
     Window f = 0;
     int revert = 0;
-    XGetInputFocus(d, &f, &revert);
+    XGetInputFocus(display_, &f, &revert);
     return f;
 }
 
 unsigned long HostWindow::goneId() {
-    auto* d = static_cast<Display*>(display_);
-    Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
-    XDestroyWindow(d, w);
-    XSync(d, False);
+    Window w = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 1, 1, 0, 0, 0);
+    XDestroyWindow(display_, w);
+    XSync(display_, False);
     return w;
 }
 

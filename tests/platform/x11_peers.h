@@ -7,9 +7,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/x11_link.h"
+
+struct _XDisplay;
 
 namespace wintest {
 
@@ -102,15 +105,15 @@ public:
     void destroy();
     // Gives the keyboard to the host window, or to nobody.
     void focus(bool on);
-    // The parent of a window, its size and the window with the keyboard.
+    // The parent of a window, its size (0 x 0 if none) and the window with the keyboard.
     unsigned long parentOf(unsigned long window);
-    bool sizeOf(unsigned long window, int& w, int& h);
+    std::pair<int, int> sizeOf(unsigned long window);
     unsigned long focused();
     // A window id that names no window.
     unsigned long goneId();
 
 private:
-    void* display_ = nullptr;
+    _XDisplay* display_ = nullptr;
     unsigned long window_ = 0;
 };
 
