@@ -323,9 +323,7 @@ TEST_F(LoadCatalog, AnotherUsersLockNeverHoldsTheLoad) {
     };
     for (const bool openToAll : {false, true}) {
         SCOPED_TRACE(openToAll ? "a lock file open to all" : "the lock file as the loader leaves it");
-        if (openToAll) {
-            ASSERT_EQ(::chmod(lock.c_str(), 0644), 0);
-        }
+        ASSERT_EQ(openToAll ? ::chmod(lock.c_str(), 0644) : 0, 0);
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
         const pid_t pid = holder(fds);
