@@ -404,14 +404,14 @@ TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
                 EXPECT_EQ(row.name, shown);
                 int names = 0, versions = 0;
                 for (const Drawn& d : rec.texts()) {
-                    const bool cut = d.text.size() > 3 && d.text.compare(d.text.size() - 3, 3, "...") == 0;
+                    const bool cut = d.text.size() > 3 && d.text.ends_with("...");
                     const std::string stem = d.text.substr(0, d.text.size() - (cut ? 3 : 0));
                     const Rect band = cell(int(line), true), list = device(view->listRect());
                     if (d.ink.y < band.y || d.ink.y >= band.y + band.h || d.ink.x >= list.x + list.w)
                         continue;  // another line, the inspector or the status line
                     if ((cut || d.text == shown) && shown.rfind(stem, 0) == 0 && !stem.empty()) {
                         ++names;  // only the 120 characters are cut
-                        EXPECT_TRUE(pixeltest::inside(d.ink, cell(int(line), true)) && cut == (e.id == std::string("t.long")))
+                        EXPECT_TRUE(pixeltest::inside(d.ink, band) && cut == (e.id == std::string("t.long")))
                             << e.id << ": " << testsupport::str(d.ink) << (cut ? " cut" : "");
                     } else if ((std::string("v") + e.version).rfind(stem, 0) == 0 && stem.size() > 1) {
                         ++versions;
@@ -445,10 +445,9 @@ TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
             }
             // The contact sheet for a person: the list's lines of every paint, one under the other.
             const Rect list = device(view->listRect());
-            Canvas lines = pixeltest::paper(list.x + list.w, view->dev(5 * view->rowPitch() + 6));
+            Canvas& lines = sheet.emplace_back(pixeltest::paper(list.x + list.w, view->dev(5 * view->rowPitch() + 6)));
             for (int y = 0; y < lines.height; ++y)
-                for (int x = 0; x < lines.width; ++x) lines.pixels[size_t(y) * size_t(lines.width) + size_t(x)] = pixeltest::at(c, x, list.y + y);
-            sheet.push_back(lines);
+                std::copy_n(c.pixels.begin() + ptrdiff_t(list.y + y) * c.width, lines.width, lines.pixels.begin() + ptrdiff_t(y) * lines.width);
         }
     }
     Canvas out = pixeltest::paper(std::max(sheet[2].width, sheet[5].width), 0);  // the widest: both at 2x
