@@ -323,12 +323,7 @@ TEST_F(RowPaint, RowPillsAndPlatesFollowThePointer) {
     ASSERT_GE(line, 0);
     const std::string row = "row:" + std::to_string(line), pill = "rowpill:" + std::to_string(line);
     auto look = [&](const std::string& hover, const std::string& pressed) {
-        view->pointer().hover = tqapp::partOf(hover);
-        view->pointer().pressed = tqapp::partOf(pressed);
-        const uint64_t h = pixeltest::hashOf(paintWindow(2.0, view->pageWidth(), view->pageHeight()));
-        view->pointer().hover.reset();
-        view->pointer().pressed.reset();
-        return h;
+        return pixeltest::hashOf(paintPointed(2.0, view->pageWidth(), view->pageHeight(), hover, pressed));
     };
     const uint64_t normal = look("", ""), rowHover = look(row, ""), pillHover = look(pill, ""),
                    pillDown = look(pill, pill);
