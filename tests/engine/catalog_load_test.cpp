@@ -306,8 +306,12 @@ TEST_F(LoadCatalog, AnotherUsersLockNeverHoldsTheLoad) {
     ASSERT_TRUE(load().ok);
     ASSERT_EQ(::chmod(path("data").c_str(), 0755), 0);
     const std::string lock = path("data/state.lock");
-    // A child as that user takes the lock when it can and holds it until killed; it tells on fds[1].
-    auto holder = [&](int fds[2]) {
+    for (const bool openToAll : {false, true}) {
+        SCOPED_TRACE(openToAll ? "a lock file open to all" : "the lock file as the loader leaves it");
+        ASSERT_EQ(openToAll ? ::chmod(lock.c_str(), 0644) : 0, 0);
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        // A child as that user takes the lock when it can and holds it until killed; it tells on fds[1].
         const pid_t pid = ::fork();
         if (pid == 0) {
             char answer = 'n';
@@ -319,16 +323,6 @@ TEST_F(LoadCatalog, AnotherUsersLockNeverHoldsTheLoad) {
             ::pause();
             ::_exit(0);
         }
-        return pid;
-    };
-    for (const bool openToAll : {false, true}) {
-        SCOPED_TRACE(openToAll ? "a lock file open to all" : "the lock file as the loader leaves it");
-        if (openToAll) {
-            ASSERT_EQ(::chmod(lock.c_str(), 0644), 0);
-        }
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        const pid_t pid = holder(fds);
         char answer = 0;
         ASSERT_EQ(::read(fds[0], &answer, 1), 1);
         EXPECT_EQ(answer, openToAll ? 'y' : 'n');

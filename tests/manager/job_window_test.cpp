@@ -260,11 +260,7 @@ TEST(JobWindowState, FollowsTheModelsJob) {
         EXPECT_EQ(w->statusText(), c.status);
         EXPECT_EQ(w->flash > 0.9, c.ok);
         // A job that finished shows its whole bar at once; one that did not stays where it stopped.
-        if (c.ok) {
-            EXPECT_EQ(w->progress, 1.0);
-        } else {
-            EXPECT_LT(w->progress, 0.4 + 1e-9);
-        }
+        EXPECT_TRUE(c.ok ? w->progress == 1.0 : w->progress < 0.4 + 1e-9) << w->progress;
     }
 
     BareModel bare;

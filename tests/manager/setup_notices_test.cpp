@@ -43,13 +43,9 @@ TEST_F(StartSettings, OnlyPlainStoredValuesAreUsed) {
         ASSERT_TRUE(viewLoaded());
         const tqm::Layout& layout = view->model()->config.layout;
         EXPECT_EQ(layout.scope, c.scope);
-        if (!c.format.empty()) {
-            EXPECT_EQ(layout.folders.count(c.format), c.used ? 1u : 0u);
-        }
+        EXPECT_EQ(layout.folders.count(c.format), c.used ? 1u : 0u);
         const std::string log = readFile(view->model()->logFile().string());
-        if (!c.note.empty()) {
-            EXPECT_NE(log.find(c.note), std::string::npos) << log;
-        }
+        EXPECT_NE(log.find(c.note), std::string::npos) << log;
         close();
     }
 }

@@ -45,8 +45,28 @@ protected:
         return {x0, y0, view->dev(r.x + r.w) - x0, view->dev(r.y + r.h) - y0};
     }
     static Rect grown(Rect r, int by) { return {r.x - by, r.y - by, r.w + 2 * by, r.h + 2 * by}; }
-    // The lightness (0 to 255) of a canvas pixel.
-    static int lightness(uint32_t p) { return int(((p >> 16 & 255) * 3 + (p >> 8 & 255) * 6 + (p & 255)) / 10); }
+    // The darkest and lightest (0 to 255) ink of the texts drawn inside box, or of the one named.
+    static std::pair<int, int> inkLightness(const Canvas& c, Rect box, const std::string& text = "") {
+        int lo = 255, hi = -1;
+        for (const Drawn& d : drawnTexts())
+            if (pixeltest::inside(d.ink, box) && (text.empty() || d.text == text))
+                for (int y = d.ink.y; y < d.ink.y + d.ink.h; ++y)
+                    for (int x = d.ink.x; x < d.ink.x + d.ink.w; ++x) {
+                        const uint32_t p = pixeltest::at(c, x, y);
+                        const int l = int(((p >> 16 & 255) * 3 + (p >> 8 & 255) * 6 + (p & 255)) / 10);
+                        lo = std::min(lo, l), hi = std::max(hi, l);
+                    }
+        return {lo, hi};
+    }
+    // A paint with the pointer over and pressed on the named parts ("": none).
+    Canvas paintPointed(double scale, int w, int h, const std::string& hover, const std::string& pressed) {
+        view->pointer().hover = tqapp::partOf(hover);
+        view->pointer().pressed = tqapp::partOf(pressed);
+        const Canvas c = paintWindow(scale, w, h);
+        view->pointer().hover.reset();
+        view->pointer().pressed.reset();
+        return c;
+    }
     // The window in the skin look (--look tq) or the pixel look on the catalog last published.
     void openLook(bool skinLook) {
         open(skinLook ? std::vector<std::string>{"--steps", "--look", "tq"} : std::vector<std::string>{"--steps"});
@@ -200,7 +220,7 @@ TEST_F(RowPaint, AStartDecodesOnlyThePicturesOfTheRowsOnScreen) {
     const std::string art = tqapp::art::cacheDir(userData()) + "/art";
     std::filesystem::create_directories(art);
     std::filesystem::copy(catalog.source() + "/art", art, std::filesystem::copy_options::recursive);
-    open({"--steps", "--look", "tq"});
+    openLook(true);
     ASSERT_EQ(view->model()->rows.size(), 2000u);
     const tqapp::art::Pictures& pictures = view->model()->pictures;
     EXPECT_EQ(pictures.decodes(), 0u);
@@ -224,7 +244,7 @@ TEST_F(RowPaint, ALogoTooLargeForEveryScaleLeavesTheName) {
     catalog.publish("{\"schema\": 1, \"sequence\": 7, \"plugins\": [{\"id\": \"wide\", \"name\": \"Wide\", "
                     "\"version\": \"1.0.0\", \"art\": {\"logo\": {\"2x\": " +
                     pattern("art/wide-logo@2x.png", 6000, 4, 0xFF305070u, 0xFF202428u) + "}}}]}");
-    open({"--steps", "--look", "tq"});
+    openLook(true);
     for (size_t i = 0; i < view->displayList().size(); ++i)
         if (view->displayList()[i] >= 0) view->selectIndex(int(i));
     ASSERT_NE(view->selected(), nullptr);
@@ -303,12 +323,7 @@ TEST_F(RowPaint, RowPillsAndPlatesFollowThePointer) {
     ASSERT_GE(line, 0);
     const std::string row = "row:" + std::to_string(line), pill = "rowpill:" + std::to_string(line);
     auto look = [&](const std::string& hover, const std::string& pressed) {
-        view->pointer().hover = tqapp::partOf(hover);
-        view->pointer().pressed = tqapp::partOf(pressed);
-        const uint64_t h = pixeltest::hashOf(paintWindow(2.0, view->pageWidth(), view->pageHeight()));
-        view->pointer().hover.reset();
-        view->pointer().pressed.reset();
-        return h;
+        return pixeltest::hashOf(paintPointed(2.0, view->pageWidth(), view->pageHeight(), hover, pressed));
     };
     const uint64_t normal = look("", ""), rowHover = look(row, ""), pillHover = look(pill, ""),
                    pillDown = look(pill, pill);
@@ -384,14 +399,14 @@ TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
                 EXPECT_EQ(row.name, shown);
                 int names = 0, versions = 0;
                 for (const Drawn& d : rec.texts()) {
-                    const bool cut = d.text.size() > 3 && d.text.compare(d.text.size() - 3, 3, "...") == 0;
+                    const bool cut = d.text.size() > 3 && d.text.ends_with("...");
                     const std::string stem = d.text.substr(0, d.text.size() - (cut ? 3 : 0));
                     const Rect band = cell(int(line), true), list = device(view->listRect());
                     if (d.ink.y < band.y || d.ink.y >= band.y + band.h || d.ink.x >= list.x + list.w)
                         continue;  // another line, the inspector or the status line
                     if ((cut || d.text == shown) && shown.rfind(stem, 0) == 0 && !stem.empty()) {
                         ++names;  // only the 120 characters are cut
-                        EXPECT_TRUE(pixeltest::inside(d.ink, cell(int(line), true)) && cut == (e.id == std::string("t.long")))
+                        EXPECT_TRUE(pixeltest::inside(d.ink, band) && cut == (e.id == std::string("t.long")))
                             << e.id << ": " << testsupport::str(d.ink) << (cut ? " cut" : "");
                     } else if ((std::string("v") + e.version).rfind(stem, 0) == 0 && stem.size() > 1) {
                         ++versions;
@@ -418,28 +433,16 @@ TEST_F(RowPaint, NamesOfAnyKindShowWholeInsideTheirCells) {
                 }
             // The selected line's pill word stands out from its face when hovered and pressed.
             for (const bool pressed : {false, true}) {
-                const std::string pill = "rowpill:1";
-                view->pointer().hover = tqapp::partOf(pill);
-                view->pointer().pressed = pressed ? tqapp::partOf(pill) : std::nullopt;
                 TextRecorder words;
-                const Canvas hot = paintWindow(scale, w, h);
-                view->pointer().hover.reset();
-                view->pointer().pressed.reset();
-                const Rect box = grown(device(view->drawnRect(*tqapp::partOf(pill))), 2);
-                int lo = 255, hi = 0;
-                for (const Drawn& d : words.texts())
-                    if (pixeltest::inside(d.ink, box))
-                        for (int y = d.ink.y; y < d.ink.y + d.ink.h; ++y)
-                            for (int x = d.ink.x; x < d.ink.x + d.ink.w; ++x)
-                                lo = std::min(lo, lightness(pixeltest::at(hot, x, y))), hi = std::max(hi, lightness(pixeltest::at(hot, x, y)));
+                const Canvas hot = paintPointed(scale, w, h, "rowpill:1", pressed ? "rowpill:1" : "");
+                const auto [lo, hi] = inkLightness(hot, grown(device(view->drawnRect(*tqapp::partOf("rowpill:1"))), 2));
                 EXPECT_GE(hi - lo, 100) << (pressed ? "pressed" : "hovered");
             }
             // The contact sheet for a person: the list's lines of every paint, one under the other.
             const Rect list = device(view->listRect());
-            Canvas lines = pixeltest::paper(list.x + list.w, view->dev(5 * view->rowPitch() + 6));
+            Canvas& lines = sheet.emplace_back(pixeltest::paper(list.x + list.w, view->dev(5 * view->rowPitch() + 6)));
             for (int y = 0; y < lines.height; ++y)
-                for (int x = 0; x < lines.width; ++x) lines.pixels[size_t(y) * size_t(lines.width) + size_t(x)] = pixeltest::at(c, x, list.y + y);
-            sheet.push_back(lines);
+                std::copy_n(c.pixels.begin() + ptrdiff_t(list.y + y) * c.width, lines.width, lines.pixels.begin() + ptrdiff_t(y) * lines.width);
         }
     }
     Canvas out = pixeltest::paper(std::max(sheet[2].width, sheet[5].width), 0);  // the widest: both at 2x
@@ -460,19 +463,10 @@ TEST_F(RowPaint, InspectorButtonsWithNoRowAreOffAndDoNothing) {
     for (const bool skinLook : {true, false}) {
         openLook(skinLook);
         auto& m = *view->model();
-        auto paintAs = [&](const char* hover, const char* pressed) {
-            view->pointer().hover = tqapp::partOf(hover);
-            view->pointer().pressed = tqapp::partOf(pressed);
+        auto paintAs = [&](const char* hover, const char* pressed) {  // and the brightest ink of the main button's word
             TextRecorder rec;
-            const Canvas c = paintWindow(2.0, view->pageWidth(), view->pageHeight());
-            view->pointer().hover.reset();
-            view->pointer().pressed.reset();
-            int light = -1;  // the brightest pixel of the main button's word
-            for (const Drawn& w : rec.texts())
-                if (w.text == "INSTALL" && pixeltest::inside(w.ink, grown(device(view->partRect(*tqapp::partOf("main_pill"))), 4)))
-                    for (int y = w.ink.y; y < w.ink.y + w.ink.h; ++y)
-                        for (int x = w.ink.x; x < w.ink.x + w.ink.w; ++x) light = std::max(light, lightness(pixeltest::at(c, x, y)));
-            return std::pair{pixeltest::hashOf(c), light};
+            const Canvas c = paintPointed(2.0, view->pageWidth(), view->pageHeight(), hover, pressed);
+            return std::pair{pixeltest::hashOf(c), inkLightness(c, grown(device(view->partRect(*tqapp::partOf("main_pill"))), 4), "INSTALL").second};
         };
         view->selectIndex(view->displayList()[0] < 0 ? 1 : 0);  // a plug-in that is not installed
         ASSERT_EQ(tqapp::upper(view->mainAction().verb), "INSTALL");

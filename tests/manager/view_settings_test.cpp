@@ -299,10 +299,8 @@ TEST_F(ViewSettings, TheWindowNeverOpensOrWidensPastTheScreen) {
             [&](lumo::gui::Editor&) { return std::make_unique<ScreenWindow>(c.screen, c.scale, &opened); });
         editor->runStandalone("manager");
         lumo::gui::PlatformWindow::setFactory(factory);
-        EXPECT_EQ(view->bounds.w, c.w);
-        EXPECT_EQ(view->bounds.h, c.h);
-        EXPECT_EQ(opened.w, std::lround(c.w * c.scale));
-        EXPECT_EQ(opened.h, std::lround(c.h * c.scale));
+        EXPECT_EQ(std::pair(view->bounds.w, view->bounds.h), std::pair(c.w, c.h));
+        EXPECT_EQ(std::pair(opened.w, opened.h), std::pair(int(std::lround(c.w * c.scale)), int(std::lround(c.h * c.scale))));
     }
 
     // Widening to fit a long name stops at the screen's side: 1600 pixels at scale 2.
