@@ -24,12 +24,17 @@ BitmapFont narrowFont() {
     return f;
 }
 
-// Lead bytes each followed by their continuation bytes, and no stray continuation byte.
+// Good UTF-8: lead bytes each followed by their continuation bytes, no stray continuation byte, no
+// overlong form, surrogate or value past U+10FFFF (what the entry's decoder takes for one character).
 bool wellFormed(const std::string& s) {
     for (size_t i = 0; i < s.size();) {
         const unsigned char b = static_cast<unsigned char>(s[i]);
-        const size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+        const size_t n = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
         if (n == 0 || i + n > s.size()) return false;
+        const unsigned char second = n > 1 ? static_cast<unsigned char>(s[i + 1]) : 0x80;
+        if ((b == 0xE0 && second < 0xA0) || (b == 0xED && second > 0x9F) || (b == 0xF0 && second < 0x90) ||
+            (b == 0xF4 && second > 0x8F))
+            return false;
         for (size_t k = 1; k < n; ++k)
             if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
         i += n;
