@@ -86,6 +86,7 @@ void TextEntry::eraseSelection() {
     size_t a = selectionStart(), b = selectionEnd();
     text.erase(a, b - a);
     caret = anchor = a;
+    settle();  // bytes either side of what went may now make one character
 }
 
 int TextEntry::key(const KeyEvent& e) {
@@ -104,6 +105,7 @@ int TextEntry::key(const KeyEvent& e) {
             size_t p = prevBoundary(caret);
             text.erase(p, caret - p);
             caret = anchor = p;
+            settle();
         }
         return kHandled;
     case Key::Delete:
@@ -111,6 +113,7 @@ int TextEntry::key(const KeyEvent& e) {
             eraseSelection();
         } else if (caret < text.size()) {
             text.erase(caret, nextBoundary(caret) - caret);
+            settle();
         }
         return kHandled;
     case Key::Left:
