@@ -4,13 +4,14 @@
 // child, so that it starts as a program does (nothing decoded yet) and its peak resident size is its
 // own. Catalogs with row pictures at six scales, with and without logos at six scales.
 //
-// Counters: x_floor (a start against the floor, same run), peak_MiB (the start's peak resident
+// Counters: x_floor (a start against the floor, same run, medians), peak_MiB (the start's peak resident
 // size), floor_peak_MiB; BM_StartWithLogos also x_without_logos (against the start without logos).
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -82,38 +83,46 @@ Fixture& fixture(bool logos) {
     return logos ? with : without;
 }
 
-// The manager's start: the model loads on its worker, the UI thread takes the rows, and the window
-// paints once at scale 1 with the first row selected. False when the catalog did not load.
+// The manager's start as the program makes it: the model starts loading on its worker, the window
+// paints its first frame (still loading) meanwhile, the UI thread takes the rows, and the window
+// paints at scale 1 with the first row selected: the end. False when the catalog did not load.
+// Run in a child that ends when it returns: the window and its model are never torn down.
 bool start(const Fixture& f) {
-    benchsupport::UiPump ui;
-    auto view = std::make_unique<tqapp::ManagerView>();
+    benchsupport::UiPump& ui = *new benchsupport::UiPump;
+    tqapp::ManagerView* view = new tqapp::ManagerView;
     view->setModel(std::make_unique<tqapp::Model>(f.config, ui.queue, std::function<void()>()));
     tqapp::Model& model = *view->model();
     model.start();
+    lumo::gui::Canvas& canvas = *new lumo::gui::Canvas;
+    auto paint = [&] {
+        canvas.resize(view->pageWidth(), view->pageHeight());
+        view->draw(lumo::gui::Paint{canvas, lumo::gui::Rect{0, 0, canvas.width, canvas.height}, 1.0, false, {}, {}});
+        benchmark::DoNotOptimize(canvas.pixels.data());
+    };
+    paint();
     ui.pumpWhile([&] { return model.loading; });
     if (!model.catalog || !model.catalog->ok || model.rows.size() != size_t(kEntries)) return false;
     view->firstLoadDone = true;
     view->setSize(view->pageWidth(), view->pageHeight());
     view->changed();
     view->selectIndex(0);
-    lumo::gui::Canvas canvas;
-    canvas.resize(view->pageWidth(), view->pageHeight());
-    view->draw(lumo::gui::Paint{canvas, lumo::gui::Rect{0, 0, canvas.width, canvas.height}, 1.0, false, {}, {}});
-    benchmark::DoNotOptimize(canvas.pixels.data());
+    paint();
     return true;
 }
 
-// The floor: the catalog loaded and verified, the receipts read and the rows derived.
+// The floor: the catalog loaded and verified, the receipts read and the rows derived. Like the
+// start, nothing is torn down.
 bool floorWork(const Fixture& f) {
     const tqm::Source source(f.config.source);
-    const tqm::LoadedCatalog loaded = tqm::loadCatalog(source, f.config.pub, f.config.layout.userData(), false);
-    tqm::Receipt receipt, apps;
+    const auto* loaded = new tqm::LoadedCatalog(tqm::loadCatalog(source, f.config.pub, f.config.layout.userData(), false));
+    auto* receipt = new tqm::Receipt;
+    auto* apps = new tqm::Receipt;
     std::string error;
-    receipt.load(f.config.layout.receiptFile(), error);
-    apps.load(f.config.layout.appsReceiptFile(), error);
-    const std::vector<tqm::Row> rows = tqm::deriveRows(&loaded.catalog, receipt, f.config.layout, "0.3.0", apps);
-    benchmark::DoNotOptimize(rows.data());
-    return loaded.ok;
+    receipt->load(f.config.layout.receiptFile(), error);
+    apps->load(f.config.layout.appsReceiptFile(), error);
+    const auto* rows = new std::vector<tqm::Row>(tqm::deriveRows(&loaded->catalog, *receipt, f.config.layout, "0.3.0", *apps));
+    benchmark::DoNotOptimize(rows->data());
+    return loaded->ok;
 }
 
 struct Run {
@@ -122,54 +131,70 @@ struct Run {
     double peakMiB = 0;
 };
 
-// Runs work in a forked child: its wall time, from the fork to its end, and its peak resident size.
+// Runs work in a forked child: the time the work took, timed in the child (so the fork and the
+// child's exit are left out), and the child's peak resident size.
 Run inChild(const std::function<bool()>& work) {
-    const auto begin = std::chrono::steady_clock::now();
+    int pipe[2];
+    if (::pipe(pipe) != 0) return {};
     const pid_t pid = ::fork();
-    if (pid == 0) _exit(work() ? 0 : 1);
+    if (pid == 0) {
+        ::close(pipe[0]);
+        const auto begin = std::chrono::steady_clock::now();
+        const bool ok = work();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        const bool sent = ::write(pipe[1], &seconds, sizeof seconds) == ssize_t(sizeof seconds);
+        _exit(ok && sent ? 0 : 1);
+    }
+    ::close(pipe[1]);
     Run run;
+    double seconds = 0;
+    const bool got = pid > 0 && ::read(pipe[0], &seconds, sizeof seconds) == ssize_t(sizeof seconds);
+    ::close(pipe[0]);
     int status = 0;
     struct rusage usage {};
     if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid) return run;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    run.ok = got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    run.seconds = seconds;
     run.peakMiB = double(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
     return run;
 }
 
-// The mean of n runs (the peak is the highest).
-Run runs(int n, const std::function<bool()>& work) {
-    Run total{true, 0, 0};
-    for (int i = 0; i < n; ++i) {
-        const Run r = inChild(work);
-        total.ok = total.ok && r.ok;
-        total.seconds += r.seconds / n;
-        total.peakMiB = std::max(total.peakMiB, r.peakMiB);
-    }
-    return total;
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
+// Each iteration runs a start and then its baselines, one after the other, so that a change in the
+// machine's load falls on both; the ratios are of the medians.
 void startBench(benchmark::State& state, bool logos) {
     const Fixture& f = fixture(logos);
     fixture(!logos);  // both catalogs made before anything is timed
-    Run mine{true, 0, 0};
-    int n = 0;
+    std::vector<double> mine, floor, other;
+    double peak = 0, floorPeak = 0, otherPeak = 0;
     for (auto _ : state) {
         const Run r = inChild([&] { return start(f); });
         if (!r.ok) state.SkipWithError("the start failed");
-        mine.seconds += r.seconds;
-        mine.peakMiB = std::max(mine.peakMiB, r.peakMiB);
-        ++n;
+        state.SetIterationTime(r.seconds);
+        mine.push_back(r.seconds);
+        peak = std::max(peak, r.peakMiB);
+        state.PauseTiming();
+        const Run base = inChild([&] { return floorWork(f); });
+        floor.push_back(base.seconds);
+        floorPeak = std::max(floorPeak, base.peakMiB);
+        if (logos) {
+            const Run without = inChild([&] { return start(fixture(false)); });
+            other.push_back(without.seconds);
+            otherPeak = std::max(otherPeak, without.peakMiB);
+        }
+        state.ResumeTiming();
     }
-    mine.seconds /= std::max(n, 1);
-    const Run floor = runs(std::max(n, 3), [&] { return floorWork(f); });
-    state.counters["x_floor"] = mine.seconds / floor.seconds;
-    state.counters["peak_MiB"] = mine.peakMiB;
-    state.counters["floor_peak_MiB"] = floor.peakMiB;
+    state.counters["x_floor"] = median(mine) / median(floor);
+    state.counters["peak_MiB"] = peak;
+    state.counters["floor_peak_MiB"] = floorPeak;
     if (logos) {
-        const Run other = runs(std::max(n, 3), [&] { return start(fixture(false)); });
-        state.counters["x_without_logos"] = mine.seconds / other.seconds;
-        state.counters["without_logos_peak_MiB"] = other.peakMiB;
+        state.counters["x_without_logos"] = median(mine) / median(other);
+        state.counters["without_logos_peak_MiB"] = otherPeak;
     }
 }
 
@@ -178,5 +203,5 @@ void BM_StartWithLogos(benchmark::State& state) { startBench(state, true); }
 
 }  // namespace
 
-BENCHMARK(BM_StartToFirstPaint)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
-BENCHMARK(BM_StartWithLogos)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_StartToFirstPaint)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(9);
+BENCHMARK(BM_StartWithLogos)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(9);

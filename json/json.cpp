@@ -45,6 +45,7 @@ bool Json::Parser::value(Json& out) {
     skipSpace();
     if (depth > 64) return false;
     const char c = *p;
+    if ((c == '[' || c == '{') && depth >= keepDepth) return skipContainer(out);
     if (c == '"') {
         out.kind = String;
         return string(out.text);
@@ -86,6 +87,28 @@ bool Json::Parser::value(Json& out) {
     out.number = v;
     p = end;
     return true;
+}
+
+bool Json::Parser::skipContainer(Json& out) {
+    out.kind = *p == '[' ? Array : Object;
+    int32_t level = 0;
+    for (;; ++p) {
+        const char c = *p;
+        if (c == '\0') return false;
+        if (c == '"') {
+            for (++p; *p != '"'; ++p) {
+                if (*p == '\0') return false;
+                if (*p == '\\' && p[1] != '\0') ++p;
+            }
+        } else if (c == '[' || c == '{') {
+            if (++level + depth > 65) return false;  // as deep as value() lets a container go
+        } else if (c == ']' || c == '}') {
+            if (--level == 0) {
+                ++p;
+                return true;
+            }
+        }
+    }
 }
 
 bool Json::Parser::array(Json& out) {
@@ -197,6 +220,16 @@ Json Json::parse(const std::string& text) {
 Json Json::parse(const void* data, size_t size) {
     if (!data) return parse(std::string());
     return parse(std::string(static_cast<const char*>(data), size));
+}
+
+Json Json::parseTop(const void* data, size_t size) {
+    const std::string text = data ? std::string(static_cast<const char*>(data), size) : std::string();
+    Parser parser;
+    parser.p = text.c_str();
+    parser.keepDepth = 1;
+    Json out;
+    if (!parser.value(out)) return Json();
+    return out;
 }
 
 const Json& Json::nullKey() {

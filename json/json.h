@@ -21,6 +21,9 @@ struct Json {
 
     static Json parse(const std::string& text);
     static Json parse(const void* data, size_t size);
+    // The top-level value alone: its plain members or items are kept; nested arrays and objects are
+    // passed over by their brackets and strings and stand as empty ones.
+    static Json parseTop(const void* data, size_t size);
 
     const Json& operator[](const std::string& key) const;
     const Json& operator[](const char* key) const { return (*this)[std::string(key)]; }
@@ -41,10 +44,12 @@ struct Json {
     struct Parser {
         const char* p = nullptr;
         int32_t depth = 0;
+        int32_t keepDepth = 1 << 30;  // containers nested deeper than this are skipped, left empty
         bool value(Json& out);
         bool object(Json& out);
         bool array(Json& out);
         bool string(std::string& out);
+        bool skipContainer(Json& out);
         void skipSpace();
     };
 

@@ -263,15 +263,16 @@ bool Assets::loadTable(const EmbeddedFile* table, size_t count, bool onDemand) {
             continue;
         }
         auto pack = std::make_unique<AssetPack>();
-        Json index = rowJson(i);
         if (!onDemand) {
-            if (pack->load(index, blob->data, blob->size)) packs.push_back(std::move(pack));
+            if (pack->load(rowJson(i), blob->data, blob->size)) packs.push_back(std::move(pack));
             continue;
         }
-        if (!index.isObject() || blob->data == nullptr) continue;
-        pack->loadSizes(index);
+        // Only the index's sizes now; the whole index is read with the images, when first asked for.
+        const Json top = Json::parseTop(table[i].data, table[i].data != nullptr ? table[i].size : 0);
+        if (!top.isObject() || blob->data == nullptr) continue;
+        pack->loadSizes(top);
         packs.push_back(std::move(pack));
-        pending.push_back(Pending{std::move(index), blob->data, blob->size});
+        pending.push_back(Pending{table[i].data, table[i].size, blob->data, blob->size});
     }
     // Sorted by scale, each pending pack moving with its pack.
     std::vector<size_t> order(packs.size());
@@ -286,15 +287,26 @@ bool Assets::loadTable(const EmbeddedFile* table, size_t count, bool onDemand) {
     return !packs.empty();
 }
 
-const AssetPack& Assets::pack(double scale) const {
-    static const AssetPack empty;
-    if (packs.empty()) return empty;
+size_t Assets::nearest(double scale) const {
     size_t best = 0;
     for (size_t i = 0; i < packs.size(); ++i)
         if (std::fabs(packs[i]->scale - scale) < std::fabs(packs[best]->scale - scale)) best = i;
+    return best;
+}
+
+std::pair<int32_t, int32_t> Assets::pageSize(double scale) const {
+    if (packs.empty()) return {0, 0};
+    const AssetPack& p = *packs[nearest(scale)];
+    return {p.width, p.height};
+}
+
+const AssetPack& Assets::pack(double scale) const {
+    static const AssetPack empty;
+    if (packs.empty()) return empty;
+    const size_t best = nearest(scale);
     if (best < pending_.size()) {
         const Pending& p = pending_[best];
-        std::call_once(*p.once, [&] { packs[best]->loadContents(p.index, p.blob, p.size); });
+        std::call_once(*p.once, [&] { packs[best]->loadContents(Json::parse(p.index, p.indexSize), p.blob, p.size); });
     }
     return *packs[best];
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gui/draw/bitmapfont.h"
@@ -99,6 +100,8 @@ struct Assets {
     bool loadOnDemand(const EmbeddedFile* table, size_t count);
     // The nearest pack (ties go to the lower scale), or a shared empty pack. Any thread.
     const AssetPack& pack(double scale) const;
+    // The nearest pack's designed window size (its index's width and height), without decoding it.
+    std::pair<int32_t, int32_t> pageSize(double scale) const;
     // A JSON file of the table that is not a pack index, or the null JSON.
     const Json& file(const std::string& name) const;
     std::vector<double> scales() const;
@@ -106,12 +109,14 @@ struct Assets {
 private:
     // A pack of loadOnDemand not decoded yet: where its contents are.
     struct Pending {
-        Json index;
+        const uint8_t* index = nullptr;  // the index's text
+        size_t indexSize = 0;
         const uint8_t* blob = nullptr;
         size_t size = 0;
         std::shared_ptr<std::once_flag> once = std::make_shared<std::once_flag>();
     };
     bool loadTable(const EmbeddedFile* table, size_t count, bool onDemand);
+    size_t nearest(double scale) const;  // packs must not be empty
     std::vector<Pending> pending_;  // beside packs, in the same order; empty when loaded at once
 };
 

@@ -84,10 +84,11 @@ ManagerView::ManagerView() {
     yAxis_ = axisOf(m["stretch"]["y"]);
     const lumo::Json& share = m["stretch"]["inspector_share"];
     if (share.isNumber() && std::isfinite(share.number)) inspectorShare_ = std::clamp(share.number, 0.0, 0.9);
-    const lumo::gui::AssetPack& one = managerSkin().pack(1.0);
-    if (one.width > 0 && one.height > 0) {
-        pageWidth_ = one.width;
-        pageHeight_ = one.height;
+    // The designed size alone: the artwork is decoded when the window first paints, at its scale.
+    const auto [width, height] = managerSkin().pageSize(1.0);
+    if (width > 0 && height > 0) {
+        pageWidth_ = width;
+        pageHeight_ = height;
     }
     setSize(pageWidth_, pageHeight_);
 }

@@ -1,4 +1,5 @@
-// lumo::Json::parse on any bytes; the result is walked whole so every value is touched.
+// lumo::Json::parse on any bytes; the result is walked whole so every value is touched. parseTop
+// takes every text parse takes and agrees with it on the top level's plain members.
 #include <cstddef>
 #include <cstdint>
 
@@ -21,5 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     volatile size_t n = walk(j, 0);
     (void)n;
     (void)j["key"][size_t(3)]["x"].string();
+
+    const lumo::Json top = lumo::Json::parseTop(data, size);
+    if (!j.isNull() && top.kind != j.kind) __builtin_trap();
+    if (j.isObject())
+        for (const auto& [key, value] : j.object()) {
+            const lumo::Json& mine = top[key];
+            if (mine.kind != value.kind || mine.text != value.text || mine.number != value.number) __builtin_trap();
+        }
     return 0;
 }

@@ -57,6 +57,25 @@ TEST(Json, NestingLimit) {
     EXPECT_EQ(Json::parse(nested(100000, "")).kind, Json::Null);
 }
 
+TEST(Json, TopLevelAloneKeepsPlainMembersAndPassesOverTheRest) {
+    const std::string text = "{\"scale\": 1.5, \"files\": {\"a]\\\"}\": [1, {\"b\": \"[\"}]}, \"name\": \"x\", "
+                             "\"list\": [[2]], \"on\": true}";
+    const Json top = Json::parseTop(text.data(), text.size());
+    ASSERT_EQ(top.kind, Json::Object);
+    EXPECT_EQ(top["scale"].number, 1.5);
+    EXPECT_EQ(top["name"].string(), "x");
+    EXPECT_EQ(top["on"].kind, Json::Bool);
+    EXPECT_EQ(top["files"].kind, Json::Object);
+    EXPECT_TRUE(top["files"].object().empty());
+    EXPECT_EQ(top["list"].kind, Json::Array);
+    EXPECT_TRUE(top["list"].array().empty());
+    // A text cut inside a nested string or container, or nested past the parser's limit, is no document.
+    for (const std::string& text : {std::string("{\"a\": {\"b\": \"}\"}"), std::string("{\"a\": [1, [2]"),
+                                    "{\"a\": " + nested(65, "") + "}"})
+        EXPECT_EQ(Json::parseTop(text.data(), text.size()).kind, Json::Null) << text;
+    EXPECT_EQ(Json::parseTop(nested(65, "").data(), 130).kind, Json::Array);
+}
+
 TEST(Json, StringEscapes) {
     EXPECT_EQ(Json::parse(std::string("\"\\u00e9\"")).string(), "\xC3\xA9");
     EXPECT_EQ(Json::parse(std::string("\"\\ud83d\\ude00\"")).string().size(), 6u);
