@@ -50,7 +50,11 @@ inline int64_t floorDiv(int64_t a, int64_t b) {
 // a plain loop is not at -O2.
 inline void fill32(uint32_t* p, int64_t n, uint32_t v) {
     static_assert(sizeof(wchar_t) == 4, "wide characters hold one pixel");
-    if (n > 0) std::wmemset(reinterpret_cast<wchar_t*>(p), wchar_t(v), size_t(n));
+    if (n <= 8) {  // rules and the sides of frames: a call per row would cost more than the row
+        for (int64_t i = 0; i < n; ++i) p[i] = v;
+        return;
+    }
+    std::wmemset(reinterpret_cast<wchar_t*>(p), wchar_t(v), size_t(n));
 }
 
 // (x + 127) / 255 for x in 0 .. 255 * 255, in the shift form the vector code uses.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <set>
 #include <tuple>
@@ -159,6 +160,7 @@ const lumo::gui::Bitmap* PictureCache::put(const std::string& key, lumo::gui::Bi
         bytes_ -= bytesOf(it->second.bitmap);
         uses_.erase(it->second.use);
         items_.erase(it);
+        ++drops_;
     };
     if (const auto old = items_.find(key); old != items_.end()) drop(old);
     if (need > budget_) return nullptr;
@@ -172,6 +174,7 @@ const lumo::gui::Bitmap* PictureCache::put(const std::string& key, lumo::gui::Bi
 }
 
 void PictureCache::clear() {
+    ++drops_;
     items_.clear();
     uses_.clear();
     bytes_ = 0;
@@ -187,13 +190,24 @@ std::string givenKey(const std::string& id, Kind kind, const std::string& key) {
 
 }  // namespace
 
+uint64_t Pictures::stamp() {
+    static std::atomic<uint64_t> last{0};
+    if (stamp_ == 0 || stampDrops_ != decoded_.drops()) {
+        stamp_ = ++last;
+        stampDrops_ = decoded_.drops();
+    }
+    return stamp_;
+}
+
 void Pictures::setCatalog(std::shared_ptr<const tqm::LoadedCatalog> catalog, std::string dir) {
+    stamp_ = 0;
     catalog_ = std::move(catalog);
     dir_ = std::move(dir);
     files_.clear();  // decoded pictures stay: a file's key changes with its contents
 }
 
 void Pictures::arrived() {
+    stamp_ = 0;
     for (auto it = files_.begin(); it != files_.end();)
         it = it->second.failed ? files_.erase(it) : std::next(it);
 }
@@ -295,6 +309,7 @@ const lumo::gui::Bitmap* Pictures::get(const std::string& id, Kind kind, const s
 }
 
 void Pictures::give(const std::string& id, Kind kind, const std::string& key, lumo::gui::Bitmap bitmap) {
+    stamp_ = 0;
     given_[givenKey(id, kind, key)] = std::move(bitmap);
 }
 

@@ -57,6 +57,8 @@ public:
     // Keeps bitmap under key; null (nothing kept) when it alone exceeds the budget.
     const lumo::gui::Bitmap* put(const std::string& key, lumo::gui::Bitmap bitmap);
     void clear();
+    // Grows whenever a bitmap handed out may have gone (one dropped, or all).
+    uint64_t drops() const { return drops_; }
     size_t bytes() const { return bytes_; }
     size_t size() const { return items_.size(); }
     size_t budget() const { return budget_; }
@@ -70,6 +72,7 @@ private:
     std::list<std::string> uses_;  // keys, the most recently used first
     size_t budget_;
     size_t bytes_ = 0;
+    uint64_t drops_ = 0;
 };
 
 enum class Kind { Row, Logo };
@@ -102,6 +105,10 @@ public:
     // benchmarks); it is kept outside the budget.
     void give(const std::string& id, Kind kind, const std::string& key, lumo::gui::Bitmap bitmap);
 
+    // A stamp no other state of any Pictures has had: it changes whenever what get, size or keys
+    // would answer may have changed, or a bitmap get handed out may have gone.
+    uint64_t stamp();
+
     size_t decodes() const { return decodes_; }  // pictures decoded so far
     size_t heldBytes() const { return decoded_.bytes(); }
 
@@ -124,6 +131,8 @@ private:
     PictureCache decoded_;                   // by fileKey
     std::map<std::string, lumo::gui::Bitmap> given_;  // by id, kind and key
     size_t decodes_ = 0;
+    uint64_t stamp_ = 0;      // 0: a new one is due
+    uint64_t stampDrops_ = 0;  // decoded_.drops() when stamp_ was taken
 };
 
 }  // namespace tqapp::art

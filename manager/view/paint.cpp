@@ -86,10 +86,21 @@ int ManagerView::selectedIndex() const {
     return -1;
 }
 
+std::pair<size_t, size_t> ManagerView::linesInView() const {
+    const size_t n = displayList_.size();
+    if (rowPitch_ <= 0) return {0, n};
+    // A line i shows when rowFirstY + i x pitch - scroll lies within [list top - pitch, list bottom].
+    const int64_t pitch = rowPitch_, from = int64_t(listRect_.y) - rowFirstY_ + scroll_;
+    const int64_t first = std::max<int64_t>(0, (from - pitch) / pitch - 1);
+    const int64_t end = std::max<int64_t>(0, (from + listRect_.h) / pitch + 2);
+    return {std::min(size_t(first), n), std::min(size_t(end), n)};
+}
+
 void ManagerView::rows(Canvas& canvas, const lumo::gui::AssetPack& pack) {
     if (!displayList_.empty()) {
         const int sel = selectedIndex();
-        for (int i = 0; i < int(displayList_.size()); ++i)
+        const auto [first, end] = linesInView();
+        for (int i = int(first); i < int(end); ++i)
             if (i != sel) row(canvas, pack, i);
         // The selected line goes last, over both its neighbours.
         if (sel >= 0) row(canvas, pack, sel);
@@ -162,6 +173,27 @@ double keyScale(const std::string& key) {
 
 const Bitmap* ManagerView::rowThumb(const std::string& id, double k) {
     if (!model_) return nullptr;
+    // Every row asks on every frame: the answer is kept until a picture or thumbnail it may point
+    // to can have gone (a search that decodes or resizes may drop older ones).
+    auto current = [&] {
+        const uint64_t stamp = model_->pictures.stamp(), drops = thumbCache.drops();
+        if (stamp != thumbMemoStamp_ || drops != thumbMemoDrops_) {
+            thumbMemo_.clear();
+            thumbMemoStamp_ = stamp;
+            thumbMemoDrops_ = drops;
+        }
+    };
+    current();
+    const double scale = paintScale_ * k;
+    if (const auto it = thumbMemo_.find(id); it != thumbMemo_.end() && it->second.scale == scale)
+        return it->second.bitmap;
+    const Bitmap* found = findRowThumb(id, k);
+    current();
+    thumbMemo_[id] = ThumbMemo{scale, found};
+    return found;
+}
+
+const Bitmap* ManagerView::findRowThumb(const std::string& id, double k) {
     art::Pictures& pictures = model_->pictures;
     const lumo::Json& size = (*managerLayout_)["row_thumb"];
     const double W = size[2].isNumber() ? size[2].number : 68, H = size[3].isNumber() ? size[3].number : 12;

@@ -42,7 +42,8 @@ MainParts ManagerView::parts() const {
     const int32_t x0 = std::max(rowFirstX_, listRect_.x);
     // A list made from rows the model has since replaced names no line until it is made again.
     const bool current = !model_ || model_->rowsGeneration == listedGeneration;
-    for (size_t i = 0; current && i < displayList_.size(); ++i) {
+    const auto [first, end] = linesInView();
+    for (size_t i = first; current && i < end; ++i) {
         const int32_t entry = displayList_[i];
         if (entry < 0 || !model_ || size_t(entry) >= model_->rows.size()) continue;
         const int64_t top = int64_t(rowFirstY_) + int64_t(i) * rowPitch_ - scroll_;

@@ -37,13 +37,18 @@ void ManagerView::text(Canvas& canvas, const lumo::gui::AssetPack& pack, const c
                        double y, char align, double w, const char* colorKey, double maxWidth, double gain) {
     const lumo::gui::BitmapFont* f = fontOf(pack, font);
     if (!f) return;
+    int32_t width = -1;  // measured once when it is needed
     if (maxWidth > 0) {
         const int limit = dev(maxWidth);
-        if (f->width(s) > limit) s = f->fit(s, limit);
+        width = f->width(s);
+        if (width > limit) {
+            s = f->fit(s, limit);
+            width = -1;
+        }
     }
     int32_t px = dev(x);
     if (align != 'l') {
-        const int32_t room = dev(w) - f->width(s);
+        const int32_t room = dev(w) - (width >= 0 ? width : f->width(s));
         px += align == 'c' ? room / 2 : room;
     }
     Color colour = colorKey ? ink(colorKey) : 0xFFFFFFFFu;

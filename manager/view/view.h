@@ -39,6 +39,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -280,6 +281,7 @@ public:
     // The row picture of an entry at the paint scale times k, resized to the layout's box when the
     // catalog has none of that size; null when it has none (or none arrived yet).
     const lumo::gui::Bitmap* rowThumb(const std::string& id, double k);
+    const lumo::gui::Bitmap* findRowThumb(const std::string& id, double k);  // rowThumb without its memo
     // The logo of an entry for the inspector's box at the paint scale; null when it has none.
     const lumo::gui::Bitmap* logoPicture(const std::string& id, lumo::gui::Rect box);
     void inspectorText(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
@@ -290,6 +292,9 @@ public:
     int32_t dev(double v) const;
     // The list's area in device pixels of the paint in progress.
     lumo::gui::Rect listDeviceBox() const;
+    // The display-list indices [first, end) whose lines may meet the list at the current scroll
+    // (a few more, never fewer): what a paint or the part table needs to look at.
+    std::pair<size_t, size_t> linesInView() const;
     // A row's status word (into status) and its colour key: job progress, "Error", or by state.
     const char* rowStatus(const tqm::Row& row, std::string& status) const;
     // The display index of the selected row, -1 when none.
@@ -395,6 +400,15 @@ private:
     // drawn dropped first. Room for the row pictures of a few thousand entries at 2x, so scrolling a
     // long list back and forth resizes each picture once.
     art::PictureCache thumbCache{size_t(64) << 20};
+    // What rowThumb last found for each entry, at which scale; kept while the pictures' stamp and the
+    // thumbnails' drops stay as they were, so that no bitmap it points to can have gone.
+    struct ThumbMemo {
+        double scale = 0;
+        const lumo::gui::Bitmap* bitmap = nullptr;
+    };
+    std::unordered_map<std::string, ThumbMemo> thumbMemo_;
+    uint64_t thumbMemoStamp_ = 0;
+    uint64_t thumbMemoDrops_ = 0;
     uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
     int32_t dragStartY = 0;         // pointer y and scroll when a press on the scrollbar cap began
     int32_t dragStartScroll = 0;
