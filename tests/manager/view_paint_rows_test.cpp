@@ -238,6 +238,44 @@ TEST_F(RowPaint, AStartDecodesOnlyThePicturesOfTheRowsOnScreen) {
     EXPECT_LE(pictures.heldBytes(), tqapp::art::Pictures::kBudget);
 }
 
+// Scrolling down and back through more pictures than the decoded budget holds: every row shows its
+// own picture, and nothing kept from an earlier page points at one the budget let go.
+TEST_F(RowPaint, ScrollingPastTheBudgetShowsEveryRowItsOwnPicture) {
+    constexpr int kEntries = 200;
+    auto colour = [](int i) { return 0xFF000000u | (uint32_t(i + 1) * 2654435761u >> 8); };
+    std::string plugins;
+    for (int i = 0; i < kEntries; ++i)
+        plugins += std::string(i ? ", " : "") + "{\"id\": \"e" + std::to_string(i) + "\", \"name\": \"Entry " +
+                   std::to_string(i) + "\", \"version\": \"1.0.0\", \"art\": {\"row\": {\"1x\": " +
+                   pattern("art/e" + std::to_string(i) + ".png", 68, 12, colour(i), 0xFF202428u) + "}}}";
+    catalog.publish("{\"schema\": 1, \"sequence\": 7, \"plugins\": [" + plugins + "]}");
+    openLook(true);
+    auto& m = *view->model();
+    ASSERT_EQ(m.rows.size(), size_t(kEntries));
+    // Room for about two pages of pictures.
+    const int lines = view->listRect().h / view->rowPitch() + 2;
+    m.pictures = tqapp::art::Pictures(size_t(68 * 12 * 4 * 2 * lines));
+    m.pictures.setCatalog(m.catalog, tqapp::art::cacheDir(userData()));
+    const int end = view->rowPitch() * kEntries;
+    for (const bool back : {false, true})
+        for (int at = 0; at < end; at += view->listRect().h) {
+            view->setScroll(back ? end - at : at);
+            paintWindow(1.0, view->pageWidth(), view->pageHeight());
+            const auto [first, last] = view->linesInView();
+            for (size_t i = first; i < last; ++i) {
+                const int32_t e = view->displayList()[i];
+                if (e < 0) continue;
+                const std::string& id = m.rows[size_t(e)].id;
+                const lumo::gui::Bitmap* b = view->rowThumb(id, 1.0);
+                ASSERT_NE(b, nullptr) << id;
+                ASSERT_EQ(b->w, 68) << id;
+                EXPECT_EQ(b->pixels[4], colour(std::stoi(id.substr(1)))) << id << (back ? " on the way back" : "");
+            }
+        }
+    EXPECT_LE(m.pictures.heldBytes(), size_t(68 * 12 * 4 * 2 * lines));
+    EXPECT_GT(m.pictures.decodes(), size_t(kEntries));  // the budget did let pictures go
+}
+
 // A catalog whose only logo is wider than the box can ever show is refused, and the search for
 // another scale ends: the name is drawn in its place, the window does not hang.
 TEST_F(RowPaint, ALogoTooLargeForEveryScaleLeavesTheName) {
