@@ -17,9 +17,23 @@ using lumo::gui::Canvas;
 int one(double scale) { return lumo::gui::wholePixels(scale); }
 
 const lumo::gui::BitmapFont* font(double scale, bool bold, bool shortForm) {
-    const char* name = shortForm ? (bold ? "tqnative_short_bold" : "tqnative_short")
-                                 : (bold ? "tqnative_bold" : "tqnative");
-    return lumo::gui::lumoFonts().pack(scale).font(name);
+    // Every text asks, many times a frame: the faces of the last scale asked for are kept (the fonts
+    // live as long as the program).
+    struct Faces {
+        double scale = -1;
+        const lumo::gui::BitmapFont* face[4] = {};
+        bool known[4] = {};
+    };
+    thread_local Faces last;
+    if (!(last.scale == scale)) last = Faces{scale, {}, {}};
+    const int k = (bold ? 1 : 0) + (shortForm ? 2 : 0);
+    if (!last.known[k]) {
+        const char* name = shortForm ? (bold ? "tqnative_short_bold" : "tqnative_short")
+                                     : (bold ? "tqnative_bold" : "tqnative");
+        last.face[k] = lumo::gui::lumoFonts().pack(scale).font(name);
+        last.known[k] = true;
+    }
+    return last.face[k];
 }
 
 Rect device(const Paint& p, Rect r) {
