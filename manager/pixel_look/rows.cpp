@@ -34,7 +34,7 @@ void PixelLook::devRow(ManagerView& v, lumo::gui::Canvas& canvas, const lumo::gu
     }
 
     ClipScope clip(canvas, listBox);
-    if (const lumo::gui::Bitmap* picture = v.rowThumb(r.id, 1.5))
+    if (const lumo::gui::Bitmap* picture = v.rowPicture(size_t(e), 1.5))
         canvas.drawBitmap(*picture, ox + v.dev(v.rowFirstX_ + 4), oy + v.dev(top) + (v.dev(v.rowPitch_ - 2) - picture->h) / 2, 1,
                           255);
 

@@ -36,7 +36,7 @@ void SkinLook::plateRow(ManagerView& v, Canvas& canvas, const lumo::gui::AssetPa
     put(v, canvas, pack, "row_recesses", sx, sy, v.listRect_, 1.0, false);
 
     ClipScope clip(canvas, listBox);
-    if (const Bitmap* p = v.rowThumb(r.id, 1.0)) {
+    if (const Bitmap* p = v.rowPicture(size_t(e), 1.0)) {
         const lumo::Json& at = m["row_thumb"];
         canvas.drawBitmap(*p, ox + v.dev(v.rowFirstX_ + lumo::gui::jsonInt(at[0], 0)),
                           oy + v.dev(top + lumo::gui::jsonInt(at[1], 0)), 1, 255);

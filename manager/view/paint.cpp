@@ -171,29 +171,22 @@ double keyScale(const std::string& key) {
 
 }  // namespace
 
-const Bitmap* ManagerView::rowThumb(const std::string& id, double k) {
-    if (!model_) return nullptr;
-    // Every row asks on every frame: the answer is kept until a picture or thumbnail it may point
-    // to can have gone (a search that decodes or resizes may drop older ones).
-    auto current = [&] {
-        const uint64_t stamp = model_->pictures.stamp(), drops = thumbCache.drops();
-        if (stamp != thumbMemoStamp_ || drops != thumbMemoDrops_) {
-            thumbMemo_.clear();
-            thumbMemoStamp_ = stamp;
-            thumbMemoDrops_ = drops;
-        }
-    };
-    current();
+const Bitmap* ManagerView::rowPicture(size_t entry, double k) {
+    if (!model_ || entry >= model_->rows.size()) return nullptr;
+    const std::string& id = model_->rows[entry].id;
+    if (thumbMemo_.size() < model_->rows.size()) thumbMemo_.resize(model_->rows.size());
+    ThumbMemo& memo = thumbMemo_[entry];
     const double scale = paintScale_ * k;
-    if (const auto it = thumbMemo_.find(id); it != thumbMemo_.end() && it->second.scale == scale)
-        return it->second.bitmap;
-    const Bitmap* found = findRowThumb(id, k);
-    current();
-    thumbMemo_[id] = ThumbMemo{scale, found};
+    if (memo.stamp == model_->pictures.stamp() && memo.drops == thumbCache.drops() && memo.scale == scale && memo.id == id)
+        return memo.bitmap;
+    const Bitmap* found = rowThumb(id, k);
+    // Taken after the search, which may have decoded or resized and so dropped older pictures.
+    memo = ThumbMemo{model_->pictures.stamp(), thumbCache.drops(), scale, id, found};
     return found;
 }
 
-const Bitmap* ManagerView::findRowThumb(const std::string& id, double k) {
+const Bitmap* ManagerView::rowThumb(const std::string& id, double k) {
+    if (!model_) return nullptr;
     art::Pictures& pictures = model_->pictures;
     const lumo::Json& size = (*managerLayout_)["row_thumb"];
     const double W = size[2].isNumber() ? size[2].number : 68, H = size[3].isNumber() ? size[3].number : 12;

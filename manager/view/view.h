@@ -39,7 +39,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -281,7 +280,9 @@ public:
     // The row picture of an entry at the paint scale times k, resized to the layout's box when the
     // catalog has none of that size; null when it has none (or none arrived yet).
     const lumo::gui::Bitmap* rowThumb(const std::string& id, double k);
-    const lumo::gui::Bitmap* findRowThumb(const std::string& id, double k);  // rowThumb without its memo
+    // rowThumb for the model's row of that index, as every painted line asks on every frame: the
+    // answer is kept and given again while nothing it points to can have gone.
+    const lumo::gui::Bitmap* rowPicture(size_t entry, double k);
     // The logo of an entry for the inspector's box at the paint scale; null when it has none.
     const lumo::gui::Bitmap* logoPicture(const std::string& id, lumo::gui::Rect box);
     void inspectorText(lumo::gui::Canvas& canvas, const lumo::gui::AssetPack& pack, const std::string& key);
@@ -400,15 +401,16 @@ private:
     // drawn dropped first. Room for the row pictures of a few thousand entries at 2x, so scrolling a
     // long list back and forth resizes each picture once.
     art::PictureCache thumbCache{size_t(64) << 20};
-    // What rowThumb last found for each entry, at which scale; kept while the pictures' stamp and the
-    // thumbnails' drops stay as they were, so that no bitmap it points to can have gone.
+    // What rowPicture last found for each row: good while the row's id and the scale are the same,
+    // and the pictures' stamp and the thumbnails' drops are those it was found under.
     struct ThumbMemo {
+        uint64_t stamp = 0;
+        uint64_t drops = 0;
         double scale = 0;
+        std::string id;
         const lumo::gui::Bitmap* bitmap = nullptr;
     };
-    std::unordered_map<std::string, ThumbMemo> thumbMemo_;
-    uint64_t thumbMemoStamp_ = 0;
-    uint64_t thumbMemoDrops_ = 0;
+    std::vector<ThumbMemo> thumbMemo_;  // by the model's row index
     uint32_t listedGeneration = 0;  // the model's row generation the display list was made from
     int32_t dragStartY = 0;         // pointer y and scroll when a press on the scrollbar cap began
     int32_t dragStartScroll = 0;

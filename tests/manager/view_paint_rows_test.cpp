@@ -266,7 +266,7 @@ TEST_F(RowPaint, ScrollingPastTheBudgetShowsEveryRowItsOwnPicture) {
                 const int32_t e = view->displayList()[i];
                 if (e < 0) continue;
                 const std::string& id = m.rows[size_t(e)].id;
-                const lumo::gui::Bitmap* b = view->rowThumb(id, 1.0);
+                const lumo::gui::Bitmap* b = view->rowPicture(size_t(e), 1.0);
                 ASSERT_NE(b, nullptr) << id;
                 ASSERT_EQ(b->w, 68) << id;
                 EXPECT_EQ(b->pixels[4], colour(std::stoi(id.substr(1)))) << id << (back ? " on the way back" : "");
