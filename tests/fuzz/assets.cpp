@@ -1,5 +1,6 @@
 // AssetPack and Assets loading from an index JSON and a blob (input: index NUL blob), then every
-// sprite and font of the pack drawn onto a small canvas.
+// sprite and font of the pack drawn onto a small canvas. Loaded on demand, the same table gives the
+// same pack, sizes first.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -44,5 +45,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)font.width(text);
     }
     (void)spriteCursor(assets, pack.sprites.empty() ? "x" : pack.sprites.begin()->first, 16, 16);
+
+    Assets lazy;
+    lazy.loadOnDemand(table, 4);
+    const auto [w, h] = lazy.pageSize(1.0);
+    const AssetPack& later = lazy.pack(1.0);
+    if (!assets.packs.empty() && !lazy.packs.empty() &&
+        (w != pack.width || h != pack.height || later.images.size() != pack.images.size() ||
+         later.sprites.size() != pack.sprites.size() || later.fonts.size() != pack.fonts.size()))
+        __builtin_trap();
     return 0;
 }
