@@ -209,28 +209,29 @@ bool Json::Parser::string(std::string& out) {
     }
 }
 
-Json Json::parse(const std::string& text) {
-    Parser parser;
+namespace {
+
+// The value at the start of text; containers nested deeper than keepDepth are skipped, left empty.
+Json parseText(const std::string& text, int32_t keepDepth) {
+    Json::Parser parser;
     parser.p = text.c_str();
+    parser.keepDepth = keepDepth;
     Json out;
     if (!parser.value(out)) return Json();
     return out;
 }
 
-Json Json::parse(const void* data, size_t size) {
-    if (!data) return parse(std::string());
-    return parse(std::string(static_cast<const char*>(data), size));
+std::string textOf(const void* data, size_t size) {
+    return data ? std::string(static_cast<const char*>(data), size) : std::string();
 }
 
-Json Json::parseTop(const void* data, size_t size) {
-    const std::string text = data ? std::string(static_cast<const char*>(data), size) : std::string();
-    Parser parser;
-    parser.p = text.c_str();
-    parser.keepDepth = 1;
-    Json out;
-    if (!parser.value(out)) return Json();
-    return out;
-}
+}  // namespace
+
+Json Json::parse(const std::string& text) { return parseText(text, Parser{}.keepDepth); }
+
+Json Json::parse(const void* data, size_t size) { return parse(textOf(data, size)); }
+
+Json Json::parseTop(const void* data, size_t size) { return parseText(textOf(data, size), 1); }
 
 const Json& Json::nullKey() {
     static const Json v;
