@@ -28,6 +28,13 @@ int removeAll(const std::string& path);
 // The same for the entry name of an open folder.
 void removeAllAt(int parentFd, const std::string& name);
 
+// Removes an item a receipt records (remove.cpp): it is moved aside, then deleted, within its
+// folder, reached from `managed` (the folder that holds the maker's folder) when path lies below
+// it, else from the folder that holds path's maker's folder (inMakersFolder) or path's folder; no
+// folder after that one is passed through a link, so a damaged record cannot reach what lies
+// outside. Answers 0, a system error number, or kLinkRefused, with error said.
+int removeRecorded(const std::string& managed, const std::string& path, bool inMakersFolder, std::string& error);
+
 // True when files can be created in dir (made with its parents when missing); leaves no probe.
 bool writable(const std::string& dir);
 

@@ -97,12 +97,13 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
     // link, a "." part): then it is the copy just moved in, not a previous one.
     if (!previous.empty() && !fs::equivalent(previous, target, ec)) {
         // The new copy is in place either way; a copy that cannot go stays, and the log says so.
-        const int err = detail::removeAll(previous);
+        // It goes as a removal's does: no link on its way is passed.
+        std::string why;
+        const int err = detail::removeRecorded(layout.formatRoot(format), previous, true, why);
         if (log)
-            log(err == detail::kLinkRefused ? detail::refusedText(previous)
-                : err == 0 && !fs::exists(fs::symlink_status(previous, ec))
-                    ? "removed the copy in the previous folder " + previous
-                    : "cannot remove the copy in the previous folder " + previous);
+            log(err == detail::kLinkRefused ? why
+                : err == 0 ? "removed the copy in the previous folder " + previous
+                           : "cannot remove the copy in the previous folder " + previous);
     }
 
     receipt.plugins[entry.id].formats[format] = record;

@@ -51,38 +51,37 @@ bool ownFolder(const Layout& layout, const std::string& format, const std::strin
            parent.filename() == kVendorDir;
 }
 
-// The folder a removal of path starts from: `managed` (the folder that holds the maker's folder)
-// when path lies below it, else the folder that holds path's own folder (a maker's folder in an
-// earlier install folder) or path's folder.
-std::string removalBase(const std::string& managed, const std::string& path, bool inMakersFolder) {
+}  // namespace
+
+namespace detail {
+
+int removeRecorded(const std::string& managed, const std::string& path, bool inMakersFolder, std::string& error) {
+    // The folder it starts from: `managed` when path lies below it, else the folder that holds
+    // path's own folder (a maker's folder in an earlier install folder) or path's folder.
+    std::string base = managed;
     const fs::path p = fs::path(path).lexically_normal();
     const fs::path rel = p.parent_path().lexically_relative(fs::path(managed).lexically_normal());
-    if (!rel.empty() && *rel.begin() != "..") return managed;
-    return (inMakersFolder ? p.parent_path().parent_path() : p.parent_path()).string();
-}
+    if (rel.empty() || *rel.begin() == "..")
+        base = (inMakersFolder ? p.parent_path().parent_path() : p.parent_path()).string();
 
-// Moves the item aside, then deletes the aside copy, both within the item's open folder. The
-// folders after base are passed without following a link: a damaged record cannot reach through
-// one to what lies outside.
-bool moveAsideAndDelete(const std::string& base, const std::string& path, std::string& error) {
-    detail::DirFd dir;
+    DirFd dir;
     std::string name;
-    int err = detail::openParentBelow(base, path, dir, name);
-    if (err == detail::kLinkRefused) {
-        error = detail::refusedText(path);
-        return false;
+    int err = openParentBelow(base, path, dir, name);
+    if (err == kLinkRefused) {
+        error = refusedText(path);
+        return err;
     }
-    const std::string aside = lastComponent(detail::asideName(path));
-    if (err == 0 && !detail::renameStep(detail::RenameStep::Aside, dir.get(), name, dir.get(), aside)) err = errno;
+    const std::string aside = lastComponent(asideName(path));
+    if (err == 0 && !renameStep(RenameStep::Aside, dir.get(), name, dir.get(), aside)) err = errno;
     if (err != 0) {
-        error = "cannot remove " + path + ": " + detail::systemText(err);
-        return false;
+        error = "cannot remove " + path + ": " + systemText(err);
+        return err;
     }
-    detail::removeAllAt(dir.get(), aside);
-    return true;
+    removeAllAt(dir.get(), aside);
+    return 0;
 }
 
-}  // namespace
+}  // namespace detail
 
 bool Engine::remove(const std::string& id, const std::string& format, std::string& error) {
     if (format == "app") return removeApp(id, error);
@@ -98,8 +97,7 @@ bool Engine::remove(const std::string& id, const std::string& format, std::strin
             return false;
         }
         const bool inMakersFolder = fs::path(path).parent_path().filename() == kVendorDir;
-        if (!moveAsideAndDelete(removalBase(layout.formatRoot(format), path, inMakersFolder), path, error))
-            return false;
+        if (detail::removeRecorded(layout.formatRoot(format), path, inMakersFolder, error) != 0) return false;
     }
     product->second.formats.erase(format);
     if (product->second.formats.empty()) receipt.plugins.erase(product);
@@ -154,8 +152,7 @@ bool Engine::removeApp(const std::string& id, std::string& error) {
         return false;
     }
     if (existsHere(place.path) &&
-        !moveAsideAndDelete(removalBase(fs::path(layout.appsDir()).parent_path().string(), place.path, false),
-                            place.path, error))
+        detail::removeRecorded(fs::path(layout.appsDir()).parent_path().string(), place.path, false, error) != 0)
         return false;
 
     apps.plugins.erase(id);
