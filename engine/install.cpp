@@ -106,10 +106,11 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
                            : "cannot remove the copy in the previous folder " + previous);
     }
 
-    receipt.plugins[entry.id].formats[format] = record;
-    if (catalog) receipt.catalog_sequence = catalog->sequence;
     if (log) log("installed " + target);
-    const bool saved = receipt.save(layout.receiptFile(), error);
+    const bool saved = updateReceipt(layout.receiptFile(), receipt, [&](Receipt& r) {
+        r.plugins[entry.id].formats[format] = record;
+        if (catalog) r.catalog_sequence = catalog->sequence;
+    }, error);
     detail::dropNote(note);
     return saved;
 }

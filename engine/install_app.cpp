@@ -114,10 +114,11 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
         return false;
     }
 
-    apps.plugins[entry.id].formats["app"] = rec;
-    if (catalog) apps.catalog_sequence = catalog->sequence;
     if (log) log("installed " + target);
-    const bool saved = apps.save(layout.appsReceiptFile(), error);
+    const bool saved = updateReceipt(layout.appsReceiptFile(), apps, [&](Receipt& r) {
+        r.plugins[entry.id].formats["app"] = rec;
+        if (catalog) r.catalog_sequence = catalog->sequence;
+    }, error);
     detail::dropNote(note);
     return saved;
 }

@@ -87,9 +87,6 @@ void Engine::settleInstalls(const std::string& format) {
             continue;
         const bool app = format == "app";
         const std::string file = app ? layout.appsReceiptFile() : layout.receiptFile();
-        Receipt fresh;
-        std::string error;
-        if (!fresh.load(file, error)) continue;  // a receipt that cannot be read is never rewritten
         InstalledFormat rec;
         rec.version = note["version"].string();
         rec.path = note["path"].string();
@@ -97,13 +94,18 @@ void Engine::settleInstalls(const std::string& format) {
         rec.installed = note["installed"].string();
         rec.exe = note["exe"].string();
         rec.uninstall_key = note["uninstall_key"].string();
-        fresh.plugins[id].formats[format] = rec;
         const std::string& sequence = note["sequence"].string();
         int64_t seq = -1;
         std::from_chars(sequence.data(), sequence.data() + sequence.size(), seq);
-        if (seq >= 0) fresh.catalog_sequence = seq;
-        if (!fresh.save(file, error)) continue;
-        (app ? apps : receipt) = fresh;
+        std::string error;
+        // A receipt that cannot be read is never rewritten.
+        if (!updateReceipt(file, app ? apps : receipt,
+                           [&](Receipt& r) {
+                               r.plugins[id].formats[format] = rec;
+                               if (seq >= 0) r.catalog_sequence = seq;
+                           },
+                           error))
+            continue;
         if (log) log("recorded " + rec.path + " (its install was cut off before recording it)");
         ::unlinkat(fd.get(), name.c_str(), 0);
     }

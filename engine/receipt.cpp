@@ -12,6 +12,7 @@
 
 #include "engine/atomic_write.h"
 #include "engine/engine.h"
+#include "engine/file_lock.h"
 #include "engine/fileread.h"
 #include "engine/safe_path.h"
 #include "engine/util.h"
@@ -25,6 +26,9 @@ namespace {
 
 // Far above any real receipt; a larger file is not read into memory.
 constexpr size_t kMaxReceiptBytes = size_t(64) << 20;
+
+// A writer holds the receipt's lock for one read and one write.
+constexpr std::chrono::milliseconds kReceiptLockWait{5000};
 
 const std::string& member(const lumo::Json& object, const char* key) {
     static const std::string empty;
@@ -246,6 +250,19 @@ bool Receipt::save(const std::string& path, std::string& error) const {
         for (size_t i = dirs.fds.size() - 1; i >= 1; --i)
             if (::fchown(dirs.fds[i], fix.uid, fix.gid) != 0) break;
     }
+    return true;
+}
+
+bool updateReceipt(const std::string& path, Receipt& mine, const std::function<void(Receipt&)>& change,
+                   std::string& error) {
+    // A lock not had in time (a writer that never lets go) still leaves the change applied to the
+    // file as it is now, which loses nothing but a change written at this very moment.
+    const FileLock lock(path + ".lock", kReceiptLockWait);
+    Receipt fresh;
+    if (!fresh.load(path, error)) return false;
+    change(fresh);
+    if (!fresh.save(path, error)) return false;
+    mine = std::move(fresh);
     return true;
 }
 

@@ -2,6 +2,7 @@
 // Receipts: the manager's own record of what it installed ("installed.json" for plug-ins,
 // "apps.json" for applications; both in one format).
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -34,6 +35,14 @@ struct Receipt {
     // Replaces the file atomically; products without formats are not written.
     bool save(const std::string& path, std::string& error) const;
 };
+
+// Records one change in the receipt file at path beside its other writers (another manager on the
+// same data folder, the elevated helper beside a job in the manager): under the file's lock
+// (path + ".lock", owner-only) the file is read again, `change` is applied to what it holds and
+// that is saved; `mine` then holds the file's records. A file that cannot be read is not
+// rewritten, and mine is left as it was.
+bool updateReceipt(const std::string& path, Receipt& mine, const std::function<void(Receipt&)>& change,
+                   std::string& error);
 
 // The exact text save writes.
 std::string receiptText(const Receipt& receipt);

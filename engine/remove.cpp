@@ -99,10 +99,13 @@ bool Engine::remove(const std::string& id, const std::string& format, std::strin
         const bool inMakersFolder = fs::path(path).parent_path().filename() == kVendorDir;
         if (detail::removeRecorded(layout.formatRoot(format), path, inMakersFolder, error) != 0) return false;
     }
-    product->second.formats.erase(format);
-    if (product->second.formats.empty()) receipt.plugins.erase(product);
     if (log) log("removed " + path);
-    return receipt.save(layout.receiptFile(), error);
+    return updateReceipt(layout.receiptFile(), receipt, [&](Receipt& r) {
+        auto recorded = r.plugins.find(id);
+        if (recorded == r.plugins.end()) return;
+        recorded->second.formats.erase(format);
+        if (recorded->second.formats.empty()) r.plugins.erase(recorded);
+    }, error);
 }
 
 bool Engine::removeApp(const std::string& id, std::string& error) {
@@ -155,9 +158,8 @@ bool Engine::removeApp(const std::string& id, std::string& error) {
         detail::removeRecorded(fs::path(layout.appsDir()).parent_path().string(), place.path, false, error) != 0)
         return false;
 
-    apps.plugins.erase(id);
     if (log) log("removed " + place.path);
-    return apps.save(layout.appsReceiptFile(), error);
+    return updateReceipt(layout.appsReceiptFile(), apps, [&](Receipt& r) { r.plugins.erase(id); }, error);
 }
 
 }  // namespace tqm

@@ -1,5 +1,8 @@
 // runTasks end to end on a private root: install, update, remove, purge and the manager's
 // own update, each reported by one result line.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -89,6 +92,52 @@ TEST_F(RunTasksTest, WholeLifeOfAJob) {
     std::vector<std::string> results;
     EXPECT_FALSE(tqm::runTasks(engine, {}, results));
     EXPECT_TRUE(results.empty());
+}
+
+// Two managers on one data folder, each with its own engine that read the receipts before the
+// other wrote them: every install and removal of both stays recorded.
+TEST_F(RunTasksTest, TwoProcessesOnOneDataFolderKeepEachOthersRecords) {
+    std::vector<std::string> results;
+    ASSERT_FALSE(tqm::runTasks(engine, {{"install", "synth", "clap"}, {"install", "studio", "app"}}, results));
+    const std::vector<tqm::Task> jobs[] = {{{"install", "synth", "vst3"}, {"remove", "studio", "app"}},
+                                           {{"remove", "synth", "clap"}, {"install", "tuner", "app"}}};
+    tqm::Engine engines[] = {engine, engine};
+    for (tqm::Engine& e : engines) {
+        std::string error;
+        ASSERT_TRUE(e.loadReceipt(error)) << error;
+    }
+    for (int i = 0; i < 2; ++i) {
+        const pid_t child = fork();
+        if (child == 0) {
+            std::vector<std::string> lines;
+            _exit(tqm::runTasks(engines[i], jobs[i], lines) ? 1 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "job " << i;
+    }
+
+    tqm::Receipt plugins, apps;
+    std::string error;
+    ASSERT_TRUE(plugins.load(engine.layout.receiptFile(), error) && apps.load(engine.layout.appsReceiptFile(), error))
+        << error;
+    struct Record {
+        const tqm::Receipt& in;
+        const char *id, *format;
+        std::string item;  // on disk
+        bool recorded;
+    } records[] = {
+        {plugins, "synth", "vst3", vst3() + "/Synth.vst3", true},
+        {plugins, "synth", "clap", engine.layout.formatDir("clap") + "/Synth.clap", false},
+        {apps, "studio", "app", appsDir() + "/Studio.app", false},
+        {apps, "tuner", "app", appsDir() + "/Tuner.app", true},
+    };
+    for (const Record& r : records) {
+        SCOPED_TRACE(std::string(r.id) + " " + r.format);
+        EXPECT_EQ(exists(r.item), r.recorded);
+        auto product = r.in.plugins.find(r.id);
+        EXPECT_EQ(product != r.in.plugins.end() && product->second.formats.count(r.format) == 1, r.recorded);
+    }
 }
 
 }  // namespace
