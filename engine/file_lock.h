@@ -11,7 +11,7 @@ namespace tqm {
 class FileLock {
 public:
     // Opens (or makes, owner-only) the lock file at path, never through a link nor blocking on a pipe,
-    // and waits at most `wait` for the lock.
+    // and waits at most `wait` for the lock. A lock file others could open is replaced, not used.
     FileLock(const std::string& path, std::chrono::milliseconds wait);
     ~FileLock();
     FileLock(const FileLock&) = delete;
