@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include <cerrno>
@@ -484,4 +488,29 @@ TEST_F(InstallTest, ACheckedPackageIsInstalledAsChecked) {
     EXPECT_FALSE(engine.install(other, "vst3", package, error));
     EXPECT_EQ(error, "plugins/Foo-1.0.0.zip does not match the catalog: not installed");
     EXPECT_FALSE(engine.install(entry, "vst3", tqm::Package(), error));
+}
+
+// A cached package that others may write is not held by its descriptor as checked: one written over
+// in place after the check never reaches the install folder.
+TEST_F(InstallTest, ACachedPackageOthersMayWriteIsInstalledAsChecked) {
+    const std::string zip = bundle("v1"), other = bundle("v6");
+    ASSERT_EQ(other.size(), zip.size());
+    tqm::Plugin& entry = plugin(zip);
+    const std::string cached = engine.layout.userData() + "/cache/packages/Foo-1.0.0.zip";
+    for (const mode_t mode : {0666, 0664, 0646}) {
+        SCOPED_TRACE(mode);
+        ASSERT_TRUE(writeFile(cached, zip));
+        ASSERT_EQ(::chmod(cached.c_str(), mode), 0);
+        tqm::Package package;
+        std::string error;
+        ASSERT_TRUE(engine.download(entry, "vst3", package, error, {})) << error;
+        const int fd = ::open(cached.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, other.data(), other.size(), 0), ssize_t(other.size()));
+        ::close(fd);
+        if (engine.install(entry, "vst3", package, error)) {
+            EXPECT_EQ(readFile(vst3() + "/Foo.vst3/Contents/Info.plist"), "v1");
+        }
+        fs::remove_all(vst3());
+    }
 }
