@@ -59,6 +59,13 @@ FileLock::FileLock(const std::string& path, std::chrono::milliseconds wait) {
             fd = replaceLockFile(dir.get(), name);
             if (fd < 0) return;
         }
+        // Root's lock file in a folder a user owns (the elevated helper in the user's data folder)
+        // is that user's, so that the user's own processes take the same lock instead of
+        // replacing a file they cannot open.
+        struct stat folder {};
+        if (detail::runningAsRoot() && ::fstat(fd, &st) == 0 && st.st_uid == 0 && ::fstat(dir.get(), &folder) == 0 &&
+            folder.st_uid != 0)
+            ::fchown(fd, folder.st_uid, folder.st_gid);
         bool locked = false;
         for (;;) {
             if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
