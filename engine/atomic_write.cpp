@@ -20,6 +20,8 @@ namespace tqm {
 
 namespace detail {
 
+int (*flushFd)(int fd) = ::fsync;
+
 std::string tempNameFor(const std::string& name) {
     static std::atomic<uint32_t> counter{0};
     thread_local std::mt19937 random{std::random_device{}()};
@@ -38,7 +40,7 @@ bool writeNewFile(int dirFd, const std::string& name, const std::string& text, u
     }
     err = 0;
     errno = 0;
-    if (!writeAll(fd, text) || ::fsync(fd) != 0) err = errno ? errno : EIO;
+    if (!writeAll(fd, text) || flushFd(fd) != 0) err = errno ? errno : EIO;
     if (err == 0 && beforeClose) beforeClose(fd);
     if (::close(fd) != 0 && err == 0) err = errno;
     if (err == 0) return true;
@@ -49,7 +51,7 @@ bool writeNewFile(int dirFd, const std::string& name, const std::string& text, u
 int syncFolder(int dirFd) {
     const int fd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return errno;
-    int err = ::fsync(fd) == 0 ? 0 : errno;
+    int err = flushFd(fd) == 0 ? 0 : errno;
     ::close(fd);
     return err == EINVAL ? 0 : err;  // a file system that cannot flush folders has nothing to flush
 }
@@ -96,20 +98,26 @@ pid_t writerOf(const std::string& entry) {
 
 }  // namespace
 
-void sweepTemporaries(const std::string& dir) {
+void sweepTemporaries(int dirFd) {
     constexpr time_t kDay = 24 * 60 * 60;
-    DirFd fd;
     std::vector<std::string> names;
-    if (openDir(dir, fd) != 0 || !folderNames(fd.get(), names)) return;
+    if (!folderNames(dirFd, names)) return;
     const time_t now = std::time(nullptr);
     for (const std::string& name : names) {
         const pid_t pid = writerOf(name);
         struct stat st {};
-        if (pid <= 0 || ::fstatat(fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        if (pid <= 0 || ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid())
             continue;
+        const time_t age = now - st.st_mtime;  // a writer at work moves it with every write
         const bool gone = ::kill(pid, 0) != 0 && errno == ESRCH;
-        if (gone || now - st.st_mtime > kDay) ::unlinkat(fd.get(), name.c_str(), 0);
+        if ((gone && age > kOrphanAge) || age > kDay) ::unlinkat(dirFd, name.c_str(), 0);
     }
+}
+
+void sweepTemporaries(const std::string& dir) {
+    DirFd fd;
+    if (openDir(dir, fd) == 0) sweepTemporaries(fd.get());
 }
 
 }  // namespace detail

@@ -47,9 +47,19 @@ bool replaceVia(int dirFd, const std::string& name, const std::string& tempName,
 // Flushes the folder's entries (a rename in it) to disk; 0 or a system error number.
 int syncFolder(int dirFd);
 
-// Removes from dir the temporaries (tempNameFor names) that writers killed part-way left: those of
-// a process that is gone, and any a day old (its number since taken by another process). Another
-// live writer's temporary stays.
+// The flush the writes above call (fsync); tests put one in its place that fails or notes the order.
+extern int (*flushFd)(int fd);
+
+// Removes from the open folder dirFd the temporaries (tempNameFor names, regular files of this
+// user) that writers killed part-way left: those of a process that is gone and untouched for
+// kOrphanAge, and any a day old (its number since taken by another process). A writer sharing the
+// folder from another process namespace has a number that means nothing here; what keeps its
+// temporary is that a working writer touches it: a temporary is written whole and renamed right
+// after one flush. Folders below dirFd are never entered.
+constexpr int kOrphanAge = 10 * 60;  // seconds
+void sweepTemporaries(int dirFd);
+
+// The same for the folder dir, opened as the writes open it (engine/safe_path.h).
 void sweepTemporaries(const std::string& dir);
 
 }  // namespace detail

@@ -10,4 +10,7 @@ namespace tqm {
 // (a folder or a pipe never blocks the reader).
 bool readRegularFile(const std::string& path, size_t maxBytes, std::string& out, int& err);
 
+// The same for a file already open (and checked) at fd, which stays open.
+bool readRegularFile(int fd, size_t maxBytes, std::string& out, int& err);
+
 }  // namespace tqm

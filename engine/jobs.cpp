@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "engine/atomic_write.h"
 #include "engine/fileread.h"
 #include "engine/safe_path.h"
 #include "engine/util.h"
@@ -42,7 +43,7 @@ bool endsWithOk(const std::string& line) {
     return line.size() >= 4 && line.compare(line.size() - 4, 4, ": ok") == 0;
 }
 
-// A file of the jobs folder ("job.json", "prompt.txt"), emptied for writing; -1 when a link was
+// A file of the jobs folder ("prompt.txt"), emptied for writing; -1 when a link was
 // planted there. A symbolic link is not followed (O_NOFOLLOW) and a file with a second name (a
 // hard link) is left as it was: it is emptied only after that check. O_NONBLOCK: a pipe planted
 // there fails the open instead of holding it until someone reads.
@@ -210,15 +211,13 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
         error = "cannot remove " + resultPath + ": " + detail::systemText(errno);
         return false;
     }
-    {
-        const std::string text = jobs::jobText(layout.userData(), layout.folders, tasks);
-        const int fd = openJobsFile(jobsDir.get(), "job.json", 0666);
-        bool written = fd >= 0 && detail::writeAll(fd, text);
-        if (fd >= 0 && ::close(fd) != 0) written = false;
-        if (!written) {
-            error = "cannot write " + jobPath;
-            return false;
-        }
+    // Each job is a new file of this user's alone, put in place whole: whatever stood at the name
+    // (an older job of any mode, a link, a pipe) is replaced, never written through or waited on.
+    WriteFailure failure;
+    if (!writeFileAtomicAt(jobsDir.get(), "job.json", jobs::jobText(layout.userData(), layout.folders, tasks), 0600,
+                           failure)) {
+        error = "cannot write " + jobPath;
+        return false;
     }
 
     const char* home = std::getenv("HOME");

@@ -45,7 +45,9 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
                  const std::vector<std::string>& prompt = adminPrompt());
 
 // Runs the job file as the elevated helper: reads the cached, verified catalog (keys), runs the
-// tasks and writes one result line per task. Exit status: 0 all done, 1 otherwise.
+// tasks and writes one result line per task. Only a regular job file of the user who asked (the
+// one the administrator prompt names in PKEXEC_UID, else this process's user) that no one else
+// can change is run; otherwise the one line says why. Exit status: 0 all done, 1 otherwise.
 int applyJob(const Layout& layout, const std::string& jobPath, const std::string& resultPath,
              const std::string& keys);
 

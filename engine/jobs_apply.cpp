@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "engine/catalog.h"
@@ -74,6 +77,46 @@ bool cachedPackage(const std::string& userData, const FileRef& ref, std::string&
     return true;
 }
 
+// The user who asked for the job: the one the administrator prompt names, or else the one who
+// started this process (a plain launcher).
+uid_t askingUser() {
+    const char* named = std::getenv("PKEXEC_UID");
+    unsigned long uid = 0;
+    if (named && *named) {
+        const char* end = named + std::strlen(named);
+        const auto [at, ec] = std::from_chars(named, end, uid);
+        if (ec == std::errc() && at == end && uid < uid_t(-1)) return uid_t(uid);
+    }
+    return ::getuid();
+}
+
+// Reads the job file, which lies in a folder of the user's: only a regular file of the user who
+// asked, that no one else can change, is run (its folder opened as root opens the user's folders,
+// the file itself never through a link). False with the result line that says why.
+bool readJob(const std::string& path, std::string& text, std::string& why) {
+    detail::DirFd dir;
+    std::string name;
+    int err = detail::openParent(path, dir, name);
+    const int fd = err ? -1 : ::openat(dir.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && err == 0) err = errno;
+    if (fd < 0 && err != ELOOP) {
+        why = "no job: " + (err == detail::kLinkRefused ? detail::refusedText(path)
+                                                         : "cannot read " + path + ": " + detail::systemText(err));
+        return false;
+    }
+    const detail::DirFd file(fd);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        why = "job refused: " + path + " is not a regular file";
+    else if (st.st_uid != askingUser())
+        why = "job refused: " + path + " belongs to another user";
+    else if (st.st_mode & (S_IWGRP | S_IWOTH))
+        why = "job refused: " + path + " can be changed by other users";
+    else if (!readRegularFile(fd, kMaxJobFile, text, err))
+        why = "no job: cannot read " + path + ": " + detail::systemText(err);
+    return why.empty();
+}
+
 }  // namespace
 
 bool runTask(Engine& engine, const Task& t, const Package* ready, std::string& error) {
@@ -110,9 +153,11 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
     ResultFile result(resultPath);
     if (!result.open()) return 1;
 
-    std::string text;
-    int err = 0;
-    if (!readRegularFile(jobPath, kMaxJobFile, text, err)) text.clear();
+    std::string text, refused;
+    if (!readJob(jobPath, text, refused)) {
+        result.line(refused);
+        return 1;
+    }
     const lumo::Json job = lumo::Json::parse(text);
 
     const std::string userData = job["user_data"].string();

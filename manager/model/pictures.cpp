@@ -120,10 +120,15 @@ size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm
                     if (!seen.insert({ref.path, ref.sha256, ref.size}).second) continue;
                     if (readCached(dir, ref, bytes)) continue;
                     // A picture missing from the cache may be one whose write was cut off: its
-                    // folder is cleared of dead writers' temporaries once before it is written.
+                    // folder is cleared of dead writers' temporaries once before it is written, opened as
+                    // the write opens it.
                     const size_t slash = ref.path.rfind('/');
-                    const std::string folder = slash == std::string::npos ? dir : dir + "/" + ref.path.substr(0, slash);
-                    if (safePath(ref.path) && swept.insert(folder).second) tqm::detail::sweepTemporaries(folder);
+                    const std::string folder = slash == std::string::npos ? "" : ref.path.substr(0, slash);
+                    tqm::detail::DirFd folderFd;
+                    std::string name;
+                    if (safePath(ref.path) && swept.insert(folder).second &&
+                        openFolderOf(dir, ref.path, false, folderFd, name))
+                        tqm::detail::sweepTemporaries(folderFd.get());
                     fetched += cache(source, dir, ref);
                 }
     return fetched;

@@ -2,6 +2,7 @@
 // request paths and answers, and the demo's version step.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -244,7 +245,7 @@ TEST(DemoServer, IdleConnectionsAreBoundedAndClosed) {
     for (int i = 0; i < 6; ++i) idle.push_back(served.connect());
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_LE(served.server.serving(), 2);
-    // The silent ones are closed one after the other, and a real request is answered after them.
+    // The silent ones are closed, and a real request is answered all the same.
     const auto start = std::chrono::steady_clock::now();
     EXPECT_NE(served.get("/catalog.json").find("\r\n\r\n{}"), std::string::npos);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
@@ -252,6 +253,51 @@ TEST(DemoServer, IdleConnectionsAreBoundedAndClosed) {
         char c;
         EXPECT_EQ(::recv(fd, &c, 1, 0), 0);  // closed by the server, nothing sent
         ::close(fd);
+    }
+}
+
+// Clients that send their request heads a byte at a time hold their own connections and nothing
+// more: with twice as many of them as answering threads, a whole request is answered while they
+// all still wait, and each slow head is closed when its time is up (long before silence would).
+TEST(DemoServer, SlowRequestHeadsHoldOnlyTheirOwnConnections) {
+    support::TempDir tmp("demo-slow");
+    std::ofstream(tmp.path() + "/catalog.json") << "{}";
+    demo::ServeOptions options;
+    options.connections = 4;
+    options.head = std::chrono::seconds(3);
+    options.idle = std::chrono::minutes(10);
+    ServedFolder served(tmp.path(), options);
+    ASSERT_TRUE(served.ok);
+    struct Fds : std::vector<pollfd> {
+        ~Fds() {
+            for (const pollfd& p : *this) ::close(p.fd);
+        }
+    } fds;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 2 * options.connections; ++i) {
+        fds.push_back({served.connect(), POLLIN, 0});
+        ASSERT_GE(fds.back().fd, 0);
+        ASSERT_EQ(::send(fds.back().fd, "G", 1, MSG_NOSIGNAL), 1);
+    }
+    fds.insert(fds.begin(), {served.connect(), POLLIN, 0});  // connected after all the slow ones
+    ASSERT_GE(fds[0].fd, 0);
+    const std::string request = "GET /catalog.json HTTP/1.0\r\n\r\n";
+    ASSERT_EQ(::send(fds[0].fd, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+
+    // The first connection to hear anything is the whole request's, with its answer.
+    ASSERT_GT(::poll(fds.data(), fds.size(), 30000), 0) << "no answer while slow heads wait";
+    for (size_t i = 1; i < fds.size(); ++i) EXPECT_EQ(fds[i].revents, 0) << "slow head " << i << " went first";
+    std::string answer;
+    char buf[4096];
+    for (ssize_t n; (n = ::recv(fds[0].fd, buf, sizeof buf, 0)) > 0;) answer.append(buf, size_t(n));
+    EXPECT_NE(answer.find("\r\n\r\n{}"), std::string::npos) << answer;
+
+    // Then each slow head is closed with nothing sent, once its time is up.
+    for (size_t i = 1; i < fds.size(); ++i) {
+        pollfd one{fds[i].fd, POLLIN, 0};
+        ASSERT_EQ(::poll(&one, 1, 30000), 1) << "slow head " << i << " still open";
+        EXPECT_EQ(::recv(fds[i].fd, buf, sizeof buf, 0), 0);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, options.head);
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "engine/jobs.h"
 #include "engine/running.h"
+#include "engine/safe_path.h"
 #include "tests/support/job_fixture.h"
 
 extern char** environ;
@@ -177,7 +178,7 @@ TEST_F(ElevatedHelper, EntryBeforeMain) {
     EXPECT_FALSE(exists(result));
     // A job file that is not there: one line without the task form, status 1.
     EXPECT_EQ(runSelf({"--tqm-apply", "--job", path("missing"), "--result", result}), 1);
-    EXPECT_EQ(readFile(result), "no catalog: the job names no data folder\n");
+    EXPECT_EQ(readFile(result), "no job: cannot read " + path("missing") + ": " + tqm::detail::systemText(ENOENT) + "\n");
 }
 
 TEST_F(ElevatedHelper, ResultFileNeverFollowsALink) {
@@ -192,6 +193,39 @@ TEST_F(ElevatedHelper, ResultFileNeverFollowsALink) {
     // A result path that cannot be made: status 1.
     fs::create_directories(path("dir/inner"));
     EXPECT_EQ(tqm::applyJob(engine.layout, path("job.json"), path("dir"), catalog.publicKeyHex()), 1);
+}
+
+// Each job is a new file of the user's alone, whatever stood at its name; after the prompt the
+// helper runs only a regular file of the user who asked that no one else can change. The prompt
+// here changes the job file the way another user could have before the helper starts.
+TEST_F(ElevatedHelper, TheHelperRunsOnlyTheAskingUsersOwnJobFile) {
+    const std::string job = jobs + "/job.json", refused = "job refused: " + job;
+    ASSERT_TRUE(writeFile(job, "an older job"));
+    ASSERT_EQ(::chmod(job.c_str(), 0666), 0);
+    struct Case {
+        const char* what;
+        std::string change;  // shell words run on the job file ($0) before the helper
+        std::string line;    // the result's one line
+    } cases[] = {
+        {"left as written", "true", "install synth vst3: ok"},
+        {"others can write it", "chmod 0602 \"$0\"", refused + " can be changed by other users"},
+        {"its group can write it", "chmod 0620 \"$0\"", refused + " can be changed by other users"},
+        {"another user's", "chown 65534 \"$0\"", refused + " belongs to another user"},
+        {"a link to the user's own job", "mv \"$0\" \"$0.real\" && ln -s \"$0.real\" \"$0\"",
+         refused + " is not a regular file"},
+        {"a pipe", "rm \"$0\" && mkfifo \"$0\"", refused + " is not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.line.find("another user") != std::string::npos && ::geteuid() != 0) continue;  // only root gives away
+        fs::remove(job + ".real");
+        const bool ok = elevated({{"install", "synth", "vst3"}},
+                                 {"/bin/sh", "-c", "[ \"$(stat -c %a \"$0\")\" = 600 ] && " + c.change + " && exec \"$@\"", job});
+        EXPECT_EQ(ok, c.line.find(": ok") != std::string::npos) << error;
+        EXPECT_EQ(results, std::vector<std::string>{c.line});
+        EXPECT_EQ(exists(vst3() + "/Synth.vst3"), ok);
+        fs::remove_all(vst3() + "/Synth.vst3");
+    }
 }
 
 // A link planted at prompt.txt is never written through (nor emptied), and a pipe there is not

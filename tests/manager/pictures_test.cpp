@@ -1,5 +1,6 @@
 // The picture cache: fetched once, checked on every use, kept apart from the engine's cache, never
 // written through a link; pictures decoded on demand within a budget, oversized ones refused unread.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -36,6 +37,11 @@ protected:
         return m;
     }
     // A catalog of one entry per picture ("e0", "e1", ...; row pictures at "1x") over dir.
+    // Sets the file's time a day and an hour back, as a writer killed long ago left it.
+    static bool makeOld(const std::string& file) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 25 * 3600, 0}};
+        return ::utimensat(AT_FDCWD, file.c_str(), times, 0) == 0;
+    }
     static std::shared_ptr<tqm::LoadedCatalog> catalogOf(const std::vector<tqm::FileRef>& refs) {
         auto loaded = std::make_shared<tqm::LoadedCatalog>();
         loaded->ok = true;
@@ -77,11 +83,27 @@ TEST_F(Pictures, ACachedPictureThatDoesNotMatchIsFetchedAgain) {
     ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
     const std::string leftover = cached("art/delay-logo.png." + std::to_string(dead) + "-0-0a1b2c3d.tmp");
     writeFile(leftover, bad.substr(0, 10));
+    ASSERT_TRUE(makeOld(leftover));
     load();
     const lumo::gui::Bitmap* logo = picture("delay", Kind::Logo, "1x");
     EXPECT_EQ(logo ? logo->w : 0, 3);
     EXPECT_EQ(readFile(cached("art/delay-logo.png")), good);
     EXPECT_FALSE(exists(leftover));
+}
+
+// The picture write refuses a linked folder in the cache; its clean-up of temporaries does not go
+// through one either.
+TEST_F(Pictures, NothingIsSweptThroughALinkedFolder) {
+    catalog.publish(catalogText("1.0.0"));
+    fs::create_directories(cached(""));
+    fs::create_symlink(path("elsewhere"), cached("art"));
+    const std::string outside = path("elsewhere/delay-logo.png.1-0-0a1b2c3d.tmp");
+    writeFile(outside, "a file of the folder the link leads to");
+    ASSERT_TRUE(makeOld(outside));
+    load();
+    EXPECT_EQ(picture("delay", Kind::Logo, "1x"), nullptr);
+    EXPECT_TRUE(exists(outside));
+    EXPECT_EQ(entryNames(path("elsewhere")), std::vector<std::string>{fs::path(outside).filename().string()});
 }
 
 // A picture that cannot be had is not cached (or not drawn); nothing crashes.

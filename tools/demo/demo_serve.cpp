@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,8 @@ namespace demo {
 namespace {
 
 constexpr size_t kLargestHead = 16384;
+// Connections held at once while their heads come or wait for an answer; more wait to be accepted.
+constexpr size_t kMostWaiting = 256;
 
 bool sendAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -94,6 +97,8 @@ int openServed(int dirFd, const std::string& target) {
 Server::~Server() {
     closeFd(listenFd_);
     closeFd(dirFd_);
+    closeFd(wakeFds_[0]);
+    closeFd(wakeFds_[1]);
 }
 
 bool Server::listen(const std::string& dir, const ServeOptions& options, std::string& error) {
@@ -104,7 +109,11 @@ bool Server::listen(const std::string& dir, const ServeOptions& options, std::st
         error = "cannot serve " + dir + ": " + std::strerror(errno);
         return false;
     }
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error = std::string("cannot serve: ") + std::strerror(errno);
+        return false;
+    }
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     int one = 1;
     if (listenFd_ >= 0) ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
@@ -123,50 +132,131 @@ bool Server::listen(const std::string& dir, const ServeOptions& options, std::st
 }
 
 void Server::run() {
-    // Each thread takes one connection at a time: as many are served at once as there are threads,
-    // the others wait in the listen queue.
+    // Each answering thread takes one whole request at a time: as many are answered at once as
+    // there are threads. The heads themselves are gathered by this thread, for all connections.
     std::vector<std::thread> threads;
-    for (int i = 0; i < options_.connections; ++i) threads.emplace_back([this] { serveConnections(); });
+    for (int i = 0; i < options_.connections; ++i) threads.emplace_back([this] { serveRequests(); });
+    gatherHeads();
+    stop();  // the answering threads too, when gathering ended on its own
     for (std::thread& t : threads) t.join();
+    for (Request& r : requests_) closeFd(r.fd);
+    requests_.clear();
 }
 
 void Server::stop() {
-    stopping_ = true;
-    if (listenFd_ >= 0) ::shutdown(listenFd_, SHUT_RDWR);  // wakes the threads waiting in accept
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    ready_.notify_all();
+    if (wakeFds_[1] >= 0) {
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t n = ::write(wakeFds_[1], &byte, 1);
+    }
 }
 
-void Server::serveConnections() {
+void Server::gatherHeads() {
+    using Clock = std::chrono::steady_clock;
+    struct Coming {
+        int fd;
+        std::string head;
+        Clock::time_point whole;   // the head's deadline
+        Clock::time_point silent;  // closed when nothing more came by then
+    };
+    std::vector<Coming> coming;
+    std::vector<pollfd> polled;
+    Clock::time_point acceptAgain{};  // after a failed accept (out of descriptors): a pause, not a spin
     while (!stopping_) {
-        const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) {
-            if (errno == EINTR || errno == ECONNABORTED) continue;
+        Clock::time_point now = Clock::now();
+        size_t waiting = coming.size();
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            waiting += requests_.size();
+        }
+        const bool accepting = waiting < kMostWaiting && now >= acceptAgain;
+        polled.assign({{wakeFds_[0], POLLIN, 0}, {accepting ? listenFd_ : -1, POLLIN, 0}});
+        // Not accepting: look again after the pause, or soon when answering threads free room.
+        Clock::time_point next = accepting ? Clock::time_point::max()
+                                 : now < acceptAgain ? acceptAgain
+                                                     : now + std::chrono::milliseconds(50);
+        for (const Coming& c : coming) {
+            polled.push_back({c.fd, POLLIN, 0});
+            next = std::min({next, c.whole, c.silent});
+        }
+        int timeout = -1;
+        if (next != Clock::time_point::max())
+            timeout = int(std::clamp<int64_t>(
+                std::chrono::ceil<std::chrono::milliseconds>(next - now).count(), 0, 60000));
+        if (::poll(polled.data(), polled.size(), timeout) < 0 && errno != EINTR) break;
+        if (stopping_) break;
+        now = Clock::now();
+
+        std::vector<Coming> still;
+        for (size_t i = 0; i < coming.size(); ++i) {
+            Coming& c = coming[i];
+            bool whole = false, gone = false;
+            if (polled[i + 2].revents) {
+                char buf[4096];
+                const ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
+                if (n > 0) {
+                    c.head.append(buf, size_t(n));
+                    c.silent = now + options_.idle;
+                    whole = c.head.find("\r\n\r\n") != std::string::npos || c.head.size() >= kLargestHead;
+                } else {
+                    gone = n == 0 || (errno != EINTR && errno != EAGAIN);
+                }
+            }
+            if (whole) {
+                ::fcntl(c.fd, F_SETFL, ::fcntl(c.fd, F_GETFL) & ~O_NONBLOCK);
+                {
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    requests_.push_back({c.fd, std::move(c.head)});
+                }
+                ready_.notify_one();
+            } else if (gone || now >= c.whole || now >= c.silent) {
+                closeFd(c.fd);  // closed by the client, or too slow: the connection goes, nothing else
+            } else {
+                still.push_back(std::move(c));
+            }
+        }
+        coming.swap(still);
+
+        for (size_t room = kMostWaiting - waiting; accepting && polled[1].revents && room > 0; --room) {
+            const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (client < 0) {
+                if (errno == EINTR || errno == ECONNABORTED) continue;
+                if (errno != EAGAIN && errno != EWOULDBLOCK) acceptAgain = now + std::chrono::milliseconds(50);
+                break;
+            }
+            coming.push_back({client, {}, now + options_.head, now + options_.idle});
+        }
+    }
+    for (Coming& c : coming) closeFd(c.fd);
+}
+
+void Server::serveRequests() {
+    for (;;) {
+        Request request;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            ready_.wait(lock, [this] { return stopping_ || !requests_.empty(); });
             if (stopping_) return;
-            // Out of descriptors or memory for a moment: wait rather than spin.
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            continue;
+            request = std::move(requests_.front());
+            requests_.pop_front();
         }
         ++serving_;
-        answer(client);
-        ::close(client);
+        answer(request.fd, request.head);
+        ::close(request.fd);
         --serving_;
     }
 }
 
-void Server::answer(int fd) {
+void Server::answer(int fd, const std::string& head) {
     timeval idle{};
     idle.tv_sec = time_t(options_.idle.count() / 1000);
     idle.tv_usec = suseconds_t(options_.idle.count() % 1000 * 1000);
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &idle, sizeof idle);
 
-    std::string head;
-    char buf[4096];
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < kLargestHead) {
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0 || stopping_) return;  // closed, silent too long, or the server stops
-        head.append(buf, size_t(n));
-    }
     int file = openServed(dirFd_, requestTarget(head));
     struct stat st {};
     if (file >= 0 && ::fstat(file, &st) != 0) closeFd(file);

@@ -1,11 +1,16 @@
 #pragma once
 // A small web server for the demo catalog on 127.0.0.1, so the manager shows download progress.
-// A fixed number of connections is served at once, each with a time limit on silence; files are
-// streamed from disk. Only regular files reached below the folder without passing a link are
-// served; everything else answers 404.
+// One thread gathers the request heads of all connections, each head within a time limit as a
+// whole: a client that sends its head slowly holds its own connection and nothing more. A fixed
+// number of connections with a whole head is answered at once, each with a time limit on
+// silence; files are streamed from disk. Only regular files reached below the folder without
+// passing a link are served; everything else answers 404.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,9 +23,11 @@ constexpr uint64_t kLeastRate = 20480;
 struct ServeOptions {
     int port = 0;          // 0: a free one
     uint64_t rate = 0;     // bytes per second each transfer is held to; 0 as fast as it goes
-    int connections = 32;  // served at once; further ones wait to be accepted
+    int connections = 32;  // answered at once; further whole requests wait their turn
     // A connection that sends nothing, or takes nothing of the answer, for this long is closed.
     std::chrono::milliseconds idle{10000};
+    // A connection whose request head is not whole this long after it was accepted is closed.
+    std::chrono::milliseconds head{5000};
 };
 
 class Server {
@@ -37,19 +44,28 @@ public:
     void run();
     // Any thread: run returns once the connections being served are dropped.
     void stop();
-    // Connections being served right now.
+    // Connections being answered right now.
     int serving() const { return serving_; }
 
 private:
-    void serveConnections();
-    void answer(int fd);
+    struct Request {
+        int fd;
+        std::string head;
+    };
+    void gatherHeads();
+    void serveRequests();
+    void answer(int fd, const std::string& head);
 
     ServeOptions options_;
     int dirFd_ = -1;
     int listenFd_ = -1;
+    int wakeFds_[2] = {-1, -1};  // a byte written to [1] wakes the head thread to see stop
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> serving_{0};
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Request> requests_;  // whole heads waiting for an answering thread
 };
 
 // Serves the files below dir until the process ends. Prints the base address once listening;
