@@ -75,12 +75,13 @@ std::vector<unsigned long> longsOf(Display* d, Window w, Atom property, Atom typ
 
 // ---- the window as a drop target
 
-// The drag in ends: its source's window is watched no more.
+// The drag in ends: its source's window is watched no more (for the drag; the host it may be
+// keeps what the embedding selected).
 void forgetSource(X11Link::State& s) {
     Window source = s.in.source;
     s.in = {};
     if (source && source != s.proxy) {
-        XSelectInput(s.d, source, NoEventMask);
+        s.selectOn(source);
         ErrorTrap::take(s.d);  // gone meanwhile
     }
 }
@@ -138,13 +139,16 @@ void incoming(X11Link::State& s, const XClientMessageEvent& m) {
         }
         // A source that dies without a leave or a drop ends the drag (its DestroyNotify); one that
         // is gone already starts none. The proxy is the window's own, when it drags onto itself.
-        if (source != s.proxy) {
-            ErrorTrap::take(s.d);
-            XSelectInput(s.d, source, StructureNotifyMask);
-            if (ErrorTrap::take(s.d) != 0) return;
-        }
         in = {};
         in.source = source;
+        if (source != s.proxy) {
+            ErrorTrap::take(s.d);
+            s.selectOn(source);
+            if (ErrorTrap::take(s.d) != 0) {
+                in = {};
+                return;
+            }
+        }
         in.heardTicks = SDL_GetTicks();
         in.version = int((unsigned long)(m.data.l[1]) >> 24);
         std::vector<unsigned long> types;
@@ -520,8 +524,10 @@ bool dndEvent(X11Link::State& s, XEvent& e) {
     }
     if (e.type == DestroyNotify && s.in.source && e.xdestroywindow.window == s.in.source) {
         s.in = {};
+        std::weak_ptr<bool> alive = s.alive;
         s.editor->dragLeave();
-        return true;
+        // A host that closes while it drags is still a host that closes.
+        return alive.expired() || e.xdestroywindow.window != s.host;
     }
     return outgoing(s, e);
 }

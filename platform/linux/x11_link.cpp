@@ -23,6 +23,8 @@ std::vector<std::pair<Display*, XID>> g_guarded;
 XErrorHandler g_before = nullptr;
 bool g_installed = false;
 
+bool g_toldGone = false;
+
 int trapErrors(Display* d, XErrorEvent* e) {
     {
         std::lock_guard<std::mutex> lock(g_trapMutex);
@@ -33,6 +35,16 @@ int trapErrors(Display* d, XErrorEvent* e) {
         }
         for (const auto& [display, id] : g_guarded)
             if (display == d && id == e->resourceid) return 0;
+        // A window another program owns (a host, a drag's other side, what SDL takes for a parent)
+        // may go at any moment: requests about it fail, and that is no reason to end.
+        if (e->error_code == BadWindow || e->error_code == BadDrawable) {
+            if (!g_toldGone) {
+                g_toldGone = true;
+                SDL_Log("an X request (%d) named a window that is gone (0x%lx); such failures are ignored",
+                        int(e->request_code), static_cast<unsigned long>(e->resourceid));
+            }
+            return 0;
+        }
     }
     return g_before ? g_before(d, e) : 0;
 }
@@ -151,6 +163,13 @@ void X11Link::State::send(Window to, Atom type, long l0, long l1, long l2, long 
     e.xclient.data.l[3] = l3;
     e.xclient.data.l[4] = l4;
     XSendEvent(d, to, False, NoEventMask, &e);
+}
+
+void X11Link::State::selectOn(Window w) const {
+    long mask = 0;
+    if (w == host) mask |= StructureNotifyMask | FocusChangeMask;
+    if (w == in.source) mask |= StructureNotifyMask;
+    XSelectInput(d, w, mask);
 }
 
 namespace {
@@ -340,10 +359,15 @@ bool X11Link::embed(unsigned long parent) {
     XWindowAttributes a;
     ErrorTrap::take(s.d);
     if (!parent || !XGetWindowAttributes(s.d, Window(parent), &a) || ErrorTrap::take(s.d) != 0) return false;
-    XSelectInput(s.d, Window(parent), StructureNotifyMask | FocusChangeMask);
-    XReparentWindow(s.d, s.window, Window(parent), 0, 0);
-    if (ErrorTrap::take(s.d) != 0) return false;
     s.host = Window(parent);
+    s.selectOn(s.host);
+    XReparentWindow(s.d, s.window, s.host, 0, 0);
+    if (ErrorTrap::take(s.d) != 0) {
+        s.host = 0;
+        s.selectOn(Window(parent));
+        ErrorTrap::take(s.d);
+        return false;
+    }
     ErrorTrap::guard(s.sdlDisplay, s.window);
     return true;
 }

@@ -94,6 +94,10 @@ struct X11Link::State {
     // false when that cannot be told (the window gone, the pointer on another screen).
     bool pointer(int& rootX, int& rootY, unsigned& mask, bool& inside) const;
     void send(Window to, Atom type, long l0, long l1, long l2, long l3, long l4, Window field = 0);
+    // Selects on another program's window what the link wants of it now: of the host its size,
+    // close and keyboard; of a drag's source its close. The connection has one mask a window, so
+    // each change selects them together and neither overwrites the other.
+    void selectOn(Window w) const;
 };
 
 // The drag-and-drop part of the link's event handling (x11_dnd.cpp): true when the event was one of

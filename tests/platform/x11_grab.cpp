@@ -51,6 +51,11 @@ lumo::gui::Bitmap grabWindow(SDL_Window* window) {
     return out;
 }
 
+void syncWithServer(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    if (x11Of(window, info)) XSync(info.info.x11.display, False);
+}
+
 unsigned long x11WindowId(SDL_Window* window) {
     SDL_SysWMinfo info;
     return x11Of(window, info) ? static_cast<unsigned long>(info.info.x11.window) : 0ul;

@@ -373,6 +373,20 @@ unsigned long HostWindow::goneId() {
     return w;
 }
 
+void HostWindow::dragMessage(unsigned long target, const std::string& type) {
+    std::vector<Window> proxy = property<Window>(display_, Window(target), atom(display_, "XdndProxy"), XA_WINDOW);
+    Window sendTo = proxy.size() == 1 ? proxy[0] : Window(target);
+    Atom uriList = atom(display_, "text/uri-list");
+    if (type == "enter")
+        clientMessage(display_, sendTo, Window(target), atom(display_, "XdndEnter"), long(window_), 5L << 24,
+                      long(uriList), 0, 0);
+    else if (type == "leave")
+        clientMessage(display_, sendTo, Window(target), atom(display_, "XdndLeave"), long(window_), 0, 0, 0, 0);
+    else if (type == "drop")
+        clientMessage(display_, sendTo, Window(target), atom(display_, "XdndDrop"), long(window_), 0, CurrentTime, 0,
+                      0);
+}
+
 // ---- pinch
 
 std::vector<lumo::platform::PinchStep> pinchFromEvents(double x, double y, const std::vector<double>& scales,

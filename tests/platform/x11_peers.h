@@ -111,6 +111,9 @@ public:
     unsigned long focused();
     // A window id that names no window.
     unsigned long goneId();
+    // Sends a drag message ("enter", "leave" or "drop") of a drag from the host's own window to
+    // `target` (through its proxy when it names one), as a host dragging its files does.
+    void dragMessage(unsigned long target, const std::string& type);
 
 private:
     _XDisplay* display_ = nullptr;

@@ -1,0 +1,110 @@
+// The window's X11 services under a real X server (xvfb-run -a), where other programs do what they
+// may: a host that drags its own files or closes its window at once, an outsized drop list, a
+// target with a stray proxy; and what the window passes on: the drag's picture, pointer leaves and
+// the times of events.
+#include <cstdlib>
+#include <ostream>
+
+#include "window_support.h"
+
+namespace {
+
+using namespace wintest;
+using namespace lumo::platform;
+
+// An editor with a recorder at (20, 40), 100 x 50 points.
+struct Board {
+    fakes::Host host;
+    std::unique_ptr<Editor> ed;
+    Recorder* rec = nullptr;
+
+    Board() {
+        host.standalone = true;
+        ed = std::make_unique<Editor>(host, 160, 100);
+        auto r = std::make_unique<Recorder>();
+        r->bounds = Rect{20, 40, 100, 50};
+        rec = ed->root()->add(std::move(r));
+    }
+
+    // Embeds the editor in `host`; null when it could not.
+    SdlWindow* attach(HostWindow& host) {
+        ed->setResizable(100, 60, 400, 300);
+        if (!ed->attach(reinterpret_cast<void*>(uintptr_t(host.id())))) return nullptr;
+        return dynamic_cast<SdlWindow*>(ed->window());
+    }
+};
+
+#define LUMO_NEED_DISPLAY                                                                                    \
+    {                                                                                                        \
+        Board probe;                                                                                         \
+        LUMO_NEED_WINDOW(openWindow(*probe.ed));                                                             \
+    }
+
+TEST(X11Services, AnEmbeddedWindowFollowsAHostThatDragsItsOwnFiles) {
+    LUMO_NEED_DISPLAY;
+    // The host's drag over the window, ended by a leave, a drop or not at all (the host closes).
+    for (const std::vector<std::string>& messages :
+         std::vector<std::vector<std::string>>{{"enter", "leave"}, {"enter", "drop"}, {"enter"}}) {
+        const std::string trace = messages.back();
+        HostWindow host(300, 200);
+        Board b;
+        SdlWindow* w = b.attach(host);
+        ASSERT_NE(w, nullptr);
+        const unsigned long id = x11WindowId(w->sdlWindow());
+        for (const std::string& m : messages) {
+            host.dragMessage(id, m);
+            const bool running = m == "enter";
+            ASSERT_TRUE(soon(*w, 5.0, [&] { return w->x11()->pump() == running; })) << trace << " " << m;
+        }
+        // The host's size, keyboard and close still reach the window.
+        host.resize(300, 180);
+        EXPECT_TRUE(soon(*w, 5.0, [&] { return b.ed->logicalWidth() == 300 && b.ed->logicalHeight() == 180; }))
+            << trace << ": " << b.ed->logicalWidth() << "x" << b.ed->logicalHeight();
+        host.focus(false);
+        EXPECT_TRUE(soon(*w, 5.0, [&] { return !w->windowActive(); })) << trace;
+        host.focus(true);
+        EXPECT_TRUE(soon(*w, 5.0, [&] { return w->windowActive() && host.focused() == id; })) << trace;
+        host.destroy();
+        EXPECT_TRUE(soon(*w, 5.0, [&] { return w->x11()->hostGone(); })) << trace;
+    }
+}
+
+// Attaches to a host that closes its window right after a resize, runs on until the window has
+// heard of it and every request SDL made since has been answered, then ends the process with 0.
+[[noreturn]] void hostClosesRightAfterResize() {
+    HostWindow host(300, 200);
+    Board b;
+    SdlWindow* w = b.attach(host);
+    if (!w) std::_Exit(3);
+    host.resize(240, 150);
+    // The window takes the new size (its picture is made again at the next paint): the host closes.
+    w->runFor(5.0, [&] { return b.ed->logicalWidth() == 240; });
+    host.destroy();
+    bool gone = soon(*w, 5.0, [&] { return w->x11()->hostGone(); });
+    syncWithServer(w->sdlWindow());
+    std::fflush(stderr);
+    std::_Exit(gone ? 0 : 4);
+}
+
+// What the process wrote says `words` exactly once.
+class SaysOnce : public ::testing::MatcherInterface<const std::string&> {
+public:
+    explicit SaysOnce(std::string words) : words_(std::move(words)) {}
+    bool MatchAndExplain(const std::string& text, ::testing::MatchResultListener*) const override {
+        size_t at = text.find(words_);
+        return at != std::string::npos && text.find(words_, at + 1) == std::string::npos;
+    }
+    void DescribeTo(std::ostream* os) const override { *os << "says \"" << words_ << "\" once"; }
+
+private:
+    std::string words_;
+};
+
+TEST(X11Services, AHostClosingRightAfterAResizeEndsNothing) {
+    LUMO_NEED_DISPLAY;
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(hostClosesRightAfterResize(), ::testing::ExitedWithCode(0),
+                ::testing::MakeMatcher(new SaysOnce("a window that is gone")));
+}
+
+}  // namespace
