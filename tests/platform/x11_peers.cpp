@@ -114,7 +114,8 @@ Atom atom(Display* d, const char* name) { return XInternAtom(d, name, False); }
 
 // ---- drop target
 
-DropTargetPeer::DropTargetPeer(int x, int y, int w, int h, std::string answer) : answer_(std::move(answer)) {
+DropTargetPeer::DropTargetPeer(int x, int y, int w, int h, std::string answer, bool strayProxy)
+    : answer_(std::move(answer)), strayProxy_(strayProxy) {
     thread_ = std::thread([=, this] { run(x, y, w, h); });
     waitReady(ready_);
 }
@@ -138,6 +139,14 @@ void DropTargetPeer::run(int x, int y, int w, int h) {
     long version = 5;
     XChangeProperty(d, win, atom(d, "XdndAware"), XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&version),
                     1);
+    // The stray proxy's connection reads nothing: whatever is sent there is lost.
+    Display* other = strayProxy_ ? openPeer() : nullptr;
+    if (other) {
+        Window stray = XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 1, 1, 0, 0, 0);
+        XSync(other, False);
+        XChangeProperty(d, win, atom(d, "XdndProxy"), XA_WINDOW, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&stray), 1);
+    }
     XSync(d, False);
     ready_ = true;
     bool frozen = answer_ == "frozen";
@@ -171,6 +180,7 @@ void DropTargetPeer::run(int x, int y, int w, int h) {
         }
         return false;
     });
+    closePeer(other);
     closePeer(d);
 }
 

@@ -18,10 +18,11 @@ namespace wintest {
 
 // A top-level window that takes file drags: it records what it was offered and answers every
 // position with `answer` ("copy", "move" or "none"; "frozen" answers nothing, as a program that
-// hangs); a drop gets the data and is finished.
+// hangs); a drop gets the data and is finished. With `strayProxy` its XdndProxy names a window of
+// another connection that does not name itself, which a source must not trust.
 class DropTargetPeer {
 public:
-    DropTargetPeer(int x, int y, int w, int h, std::string answer);
+    DropTargetPeer(int x, int y, int w, int h, std::string answer, bool strayProxy = false);
     ~DropTargetPeer();
     bool ready() const { return ready_; }
     struct Seen {
@@ -34,6 +35,7 @@ public:
 private:
     void run(int x, int y, int w, int h);
     std::string answer_;
+    bool strayProxy_ = false;
     std::atomic<bool> ready_{false}, stop_{false};
     std::mutex mutex_;
     Seen seen_;

@@ -107,4 +107,73 @@ TEST(X11Services, AHostClosingRightAfterAResizeEndsNothing) {
                 ::testing::MakeMatcher(new SaysOnce("a window that is gone")));
 }
 
+// A uri list of `bytes` bytes whose last path is /home/user/Important-File-Backup, the rest
+// filler paths under /tmp.
+std::string listOfBytes(size_t bytes) {
+    const std::string last = "file:///home/user/Important-File-Backup\r\n";
+    const size_t kLine = 64, fill = bytes - last.size();
+    std::string list;
+    for (size_t n = fill / kLine, i = 0; i < n; ++i)
+        list += "file:///tmp/" + std::string(kLine - 14 + (i == 0 ? fill % kLine : 0), 'a') + "\r\n";
+    return list + last;
+}
+
+TEST(X11Services, ADroppedListIsTakenWholeOrRefused) {
+    constexpr size_t kMax = 4u << 20;
+    struct Case {
+        size_t bytes;
+        bool taken;
+    };
+    // The second list's last line starts where the first 4 MiB leave only "file:///home/user/Import".
+    for (const Case& c : std::vector<Case>{{kMax, true}, {kMax - 24 + 41, false}}) {
+        SCOPED_TRACE(c.bytes);
+        Board b;
+        SdlWindow* w = openWindow(*b.ed);
+        LUMO_NEED_WINDOW(w);
+        const std::string list = listOfBytes(c.bytes);
+        ASSERT_EQ(list.size(), c.bytes);
+        DragSourcePeer source(x11WindowId(w->sdlWindow()), list, "copy", {rootOf(*w, 30, 50)},
+                              DragSourcePeer::End::drop);
+        ASSERT_TRUE(soon(*w, 20.0, [&] { return source.done(); }));
+        std::vector<DragSourcePeer::Answer> st = source.statuses();
+        ASSERT_EQ(st.size(), 1u);
+        EXPECT_EQ(st[0].accepted, c.taken);
+        ASSERT_TRUE(source.finished);
+        EXPECT_EQ(source.finish.accepted, c.taken);
+        std::vector<std::string> drops;
+        for (const std::string& l : b.rec->log)
+            if (l.rfind("drop ", 0) == 0) drops.push_back(l.substr(l.rfind(' ') + 1));
+        EXPECT_EQ(drops, c.taken ? std::vector<std::string>{"/home/user/Important-File-Backup"}
+                                 : std::vector<std::string>{});
+    }
+}
+
+TEST(X11Services, ADragOutTrustsAProxyOnlyWhenItNamesItself) {
+    DragWait wait(1000);  // a lost drag ends soon
+    for (bool stray : {false, true}) {
+        SCOPED_TRACE(stray);
+        Board b;
+        SdlWindow* w = openWindow(*b.ed);
+        LUMO_NEED_WINDOW(w);
+        LUMO_NEED_XDOTOOL;
+        DropTargetPeer target(100, 100, 200, 150, "copy", stray);
+        ASSERT_TRUE(target.ready());
+        ASSERT_TRUE(soon(*w, 3.0, [&] { return !grabWindow(w->sdlWindow()).empty(); }));  // on the screen
+        ASSERT_TRUE(xdotool(at(*w, 30, 50) + " mousedown 1"));
+        ASSERT_TRUE(soon(*w, 3.0, [&] { return !b.rec->log.empty() && b.rec->log.back().rfind("down", 0) == 0; }));
+        std::vector<DragResult> results;
+        ASSERT_TRUE(w->x11()->startFileDrag({"/tmp/a.vst3"}, DragImage{}, false,
+                                            [&](const DragResult& r) { results.push_back(r); }));
+        xdotool("mousemove 150 150");
+        w->runFor(3.0, [&] { return target.seen().positions > 0; });
+        xdotool("mouseup 1");
+        ASSERT_TRUE(soon(*w, 5.0, [&] { return !results.empty(); }));
+        EXPECT_TRUE(results[0].dropped);
+        DropTargetPeer::Seen seen = target.seen();
+        EXPECT_EQ(seen.enters, 1);
+        EXPECT_EQ(seen.drops, 1);
+        EXPECT_EQ(seen.data, "file:///tmp/a.vst3\r\n");
+    }
+}
+
 }  // namespace
