@@ -111,6 +111,7 @@ bool pinchStepOf(const XIGesturePinchEvent& e, PinchStep& step) {
     step.x = e.event_x;
     step.y = e.event_y;
     step.scale = e.scale;
+    step.time = uint32_t(e.time);
     unsigned mods = unsigned(e.mods.effective);
     step.shift = mods & ShiftMask;
     step.control = mods & ControlMask;
@@ -170,6 +171,13 @@ void X11Link::State::selectOn(Window w) const {
     if (w == host) mask |= StructureNotifyMask | FocusChangeMask;
     if (w == in.source) mask |= StructureNotifyMask;
     XSelectInput(d, w, mask);
+}
+
+double X11Link::State::timeOf(uint32_t serverTime) const {
+    double now = gui::Editor::now();
+    if (serverTime == 0) return now;
+    uint32_t serverNow = serverMs + uint32_t(std::llround((now - serverAt) * 1000.0));
+    return timeOfAge(serverNow - serverTime, now);
 }
 
 namespace {
@@ -264,6 +272,13 @@ std::unique_ptr<X11Link> X11Link::open(SDL_Window* window, gui::Editor& editor, 
         XChangeProperty(d, w, s->xdndProxy, XA_WINDOW, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&proxy), 1);
     }
     XSelectInput(d, s->proxy, PropertyChangeMask);
+    // The server's clock against the editor's, from the time of a change it makes (nothing appended).
+    XChangeProperty(d, s->proxy, s->transfer, XA_STRING, 8, PropModeAppend, nullptr, 0);
+    XEvent changed;
+    XWindowEvent(d, s->proxy, PropertyChangeMask, &changed);
+    s->serverMs = uint32_t(changed.xproperty.time);
+    s->serverAt = gui::Editor::now();
+    XDeleteProperty(d, s->proxy, s->transfer);
 
     // Pinch gestures, where the server's input extension has them.
     int event = 0, error = 0;
@@ -348,7 +363,7 @@ void X11Link::pinch(const PinchStep& step) {
     SDL_GetWindowSize(s.sdl, &w, &h);
     SDL_GetWindowSizeInPixels(s.sdl, &pw, &ph);
     double ratio = w > 0 && pw > 0 ? double(pw) / w : 1.0;
-    s.editor->setPendingEventTime(gui::Editor::now());
+    s.editor->setPendingEventTime(s.timeOf(step.time));
     s.editor->magnify(platform::windowPoint(step.x, ratio), platform::windowPoint(step.y, ratio), m);
 }
 

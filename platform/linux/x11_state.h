@@ -38,6 +38,9 @@ struct X11Link::State {
     bool pinching = false;
     Window host = 0;  // the host window the window is embedded in
     bool hostGone = false;
+    // The server's clock (ms) read once at Editor::now() `serverAt`: event times become editor times.
+    uint32_t serverMs = 0;
+    double serverAt = 0.0;
 
     // Atoms.
     Atom xdndAware, xdndProxy, xdndEnter, xdndPosition, xdndStatus, xdndLeave, xdndDrop, xdndFinished,
@@ -98,6 +101,8 @@ struct X11Link::State {
     // close and keyboard; of a drag's source its close. The connection has one mask a window, so
     // each change selects them together and neither overwrites the other.
     void selectOn(Window w) const;
+    // The editor-clock time of a server time stamp (0: now).
+    double timeOf(uint32_t serverTime) const;
 };
 
 // The drag-and-drop part of the link's event handling (x11_dnd.cpp): true when the event was one of

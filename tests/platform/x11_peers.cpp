@@ -400,7 +400,7 @@ void HostWindow::dragMessage(unsigned long target, const std::string& type) {
 // ---- pinch
 
 std::vector<lumo::platform::PinchStep> pinchFromEvents(double x, double y, const std::vector<double>& scales,
-                                                       bool cancelled, bool control) {
+                                                       bool cancelled, bool control, unsigned long time) {
     std::vector<lumo::platform::PinchStep> steps;
     for (size_t i = 0; i < scales.size(); ++i) {
         XIGesturePinchEvent e{};
@@ -410,6 +410,7 @@ std::vector<lumo::platform::PinchStep> pinchFromEvents(double x, double y, const
         e.event_x = x;
         e.event_y = y;
         e.scale = scales[i];
+        e.time = time;
         e.flags = cancelled && i + 1 == scales.size() ? XIGesturePinchEventCancelled : 0;
         e.mods.effective = control ? ControlMask : 0;
         lumo::platform::PinchStep s;
@@ -421,6 +422,19 @@ std::vector<lumo::platform::PinchStep> pinchFromEvents(double x, double y, const
     lumo::platform::PinchStep s;
     if (lumo::platform::pinchStepOf(other, s)) steps.push_back(s);
     return steps;
+}
+
+unsigned long serverTime() {
+    Display* d = openPeer();
+    if (!d) return 0;
+    Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    XSelectInput(d, w, PropertyChangeMask);
+    XChangeProperty(d, w, XA_WM_NAME, XA_STRING, 8, PropModeAppend, nullptr, 0);
+    XEvent e;
+    XWindowEvent(d, w, PropertyChangeMask, &e);
+    XDestroyWindow(d, w);
+    closePeer(d);
+    return e.xproperty.time;
 }
 
 }  // namespace wintest

@@ -123,8 +123,11 @@ private:
 };
 
 // Pinch steps as the link reads them off synthetic gesture events: begin, the updates, then an
-// end (cancelled or not), at (x, y) with control held when asked.
+// end (cancelled or not), at (x, y) with control held when asked, each stamped `time` (server ms).
 std::vector<lumo::platform::PinchStep> pinchFromEvents(double x, double y, const std::vector<double>& scales,
-                                                       bool cancelled, bool control);
+                                                       bool cancelled, bool control, unsigned long time = 0);
+
+// The X server's time now, in ms; 0 when no server is reachable.
+unsigned long serverTime();
 
 }  // namespace wintest

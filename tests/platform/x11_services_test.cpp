@@ -2,7 +2,9 @@
 // may: a host that drags its own files or closes its window at once, an outsized drop list, a
 // target with a stray proxy; and what the window passes on: the drag's picture, pointer leaves and
 // the times of events.
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <ostream>
 
 #include "window_support.h"
@@ -173,6 +175,114 @@ TEST(X11Services, ADragOutTrustsAProxyOnlyWhenItNamesItself) {
         EXPECT_EQ(seen.enters, 1);
         EXPECT_EQ(seen.drops, 1);
         EXPECT_EQ(seen.data, "file:///tmp/a.vst3\r\n");
+    }
+}
+
+// ---- what the window passes on
+
+// A picture of one opaque colour, its hot spot at the top left.
+DragImage pictureOf(int size, Color colour) {
+    DragImage image;
+    image.image.w = image.image.h = size;
+    image.image.pixels.assign(size_t(size * size), colour);
+    return image;
+}
+
+TEST(X11Services, TheDragsPictureChangesWhenTheEditorChangesIt) {
+    Board b;
+    SdlWindow* w = openWindow(*b.ed);
+    LUMO_NEED_WINDOW(w);
+    LUMO_NEED_XDOTOOL;
+    ASSERT_TRUE(soon(*w, 3.0, [&] { return !grabWindow(w->sdlWindow()).empty(); }));  // on the screen
+    ASSERT_TRUE(xdotool(at(*w, 30, 50) + " mousedown 1"));
+    ASSERT_TRUE(soon(*w, 3.0, [&] { return !b.rec->log.empty() && b.rec->log.back().rfind("down", 0) == 0; }));
+    auto [rx, ry] = rootOf(*w, 30, 50);
+    // The picture's colours over the whole of a square at the pointer.
+    auto shows = [&](int size, Color colour) {
+        Bitmap seen = grabScreen(w->sdlWindow(), rx, ry, size, size);
+        return !seen.empty() && std::all_of(seen.pixels.begin(), seen.pixels.end(),
+                                            [&](uint32_t p) { return p == (colour | 0xFF000000u); });
+    };
+    std::vector<DragResult> results;
+    ASSERT_TRUE(b.ed->startFileDrag({"/tmp/a.vst3"}, pictureOf(8, 0xFFFF8000u), false,
+                                    [&](const DragResult& r) { results.push_back(r); }));
+    EXPECT_TRUE(soon(*w, 3.0, [&] { return shows(8, 0xFFFF8000u); }));
+    b.ed->updateFileDrag(pictureOf(12, 0xFF00C040u));
+    EXPECT_TRUE(soon(*w, 3.0, [&] { return shows(12, 0xFF00C040u); }));
+    xdotool("key Escape");
+    EXPECT_TRUE(soon(*w, 3.0, [&] { return !results.empty(); }));
+    xdotool("mouseup 1");
+}
+
+// Notes each pointer event with its time on the editor clock (a leave has none: it notes 0).
+class Stamps : public Widget {
+public:
+    bool onMouseDown(const MouseEvent& e) override { return note("down", e.time), true; }
+    void onMouseUp(const MouseEvent& e) override { note("up", e.time); }
+    void onMouseMove(const MouseEvent& e) override { note("move", e.time); }
+    bool onMouseWheel(const MouseEvent& e) override { return note("wheel", e.time), true; }
+    bool onMagnify(const MagnifyEvent& e) override { return note("magnify", e.time), true; }
+    void onMouseLeave() override { note("leave", 0.0); }
+    void note(const std::string& what, double t) { events.emplace_back(what, t); }
+    std::vector<std::pair<std::string, double>> events;
+};
+
+TEST(X11Services, PointerEventsCarryTheirOwnTimeAndTheLeave) {
+    Board b;
+    Stamps* stamps = b.ed->root()->add(std::make_unique<Stamps>());
+    stamps->bounds = Rect{130, 40, 20, 20};
+    SdlWindow* w = openWindow(*b.ed);
+    LUMO_NEED_WINDOW(w);
+    // Each event happened this long before it is handled, on its own clock.
+    constexpr uint32_t kAgeMs = 400;
+    ASSERT_TRUE(soon(*w, 2.0, [] { return SDL_GetTicks() > kAgeMs; }));
+    // Queued as it is (a push would stamp it now), then handled.
+    auto aged = [&](SDL_Event e) {
+        e.common.timestamp = SDL_GetTicks() - kAgeMs;
+        ASSERT_EQ(SDL_PeepEvents(&e, 1, SDL_ADDEVENT, 0, 0), 1);
+        w->runFor(0.05);
+    };
+    SDL_Event wheel{};
+    wheel.type = SDL_MOUSEWHEEL;
+    wheel.wheel.windowID = w->windowId();
+    wheel.wheel.y = 1;
+    wheel.wheel.preciseY = 1.0f;
+    wheel.wheel.mouseX = 135;
+    wheel.wheel.mouseY = 45;
+    struct Case {
+        std::string name;
+        std::function<void()> send;  // sends the event kAgeMs after it happened
+        bool timed;                  // the widget sees the event's time
+    };
+    const std::vector<Case> cases = {
+        {"move", [&] { aged(mouseMotion(*w, 135, 45)); }, true},
+        {"down", [&] { aged(mouseButton(*w, true, 135, 45)); }, true},
+        {"up", [&] { aged(mouseButton(*w, false, 135, 45)); }, true},
+        {"wheel", [&] { aged(wheel); }, true},
+        {"magnify",
+         [&] {
+             unsigned long server = serverTime();
+             for (const PinchStep& step : pinchFromEvents(135, 45, {1.0, 1.5}, false, false, server - kAgeMs))
+                 w->x11()->pinch(step);
+         },
+         true},
+        {"leave",
+         [&] {
+             pushAndRun(*w, mouseMotion(*w, 135, 45));
+             pushAndRun(*w, windowEvent(*w, SDL_WINDOWEVENT_LEAVE));
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        stamps->events.clear();
+        double sent = Editor::now();
+        c.send();
+        auto it = std::find_if(stamps->events.begin(), stamps->events.end(),
+                               [&](const auto& e) { return e.first == c.name; });
+        ASSERT_TRUE(it != stamps->events.end()) << c.name << " never came";
+        if (c.timed) {
+            EXPECT_NEAR(it->second, sent - kAgeMs / 1000.0, 0.15) << c.name;
+        }
     }
 }
 
