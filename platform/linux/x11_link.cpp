@@ -22,8 +22,7 @@ std::map<Display*, int> g_trapped;  // the link's connections and their error co
 std::vector<std::pair<Display*, XID>> g_guarded;
 XErrorHandler g_before = nullptr;
 bool g_installed = false;
-
-bool g_toldGone = false;
+bool g_toldGone = false;  // an error about a gone window was logged
 
 int trapErrors(Display* d, XErrorEvent* e) {
     {

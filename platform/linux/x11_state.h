@@ -10,7 +10,8 @@
 namespace lumo::platform {
 
 // Requests to other programs' windows may fail (a window gone meanwhile): errors on the link's
-// connections are counted, never fatal; errors on other connections go to the handler before.
+// connections are counted, never fatal. On other connections (SDL's) an error about a window that
+// is gone is ignored too (the first one is logged); other errors go to the handler before.
 class ErrorTrap {
 public:
     static void watch(Display* d);
