@@ -19,9 +19,7 @@ constexpr float kPointsPerStep = 10.0f;  // the scroll distance of one wheel ste
 
 void SdlWindow::takeTime(uint32_t sdlTicks) {
     // SDL stamps events in milliseconds since it started; the editor's clock is Editor::now.
-    uint32_t age = SDL_GetTicks() - sdlTicks;
-    double t = Editor::now() - (age < 10000u ? age / 1000.0 : 0.0);
-    editor_.setPendingEventTime(t);
+    editor_.setPendingEventTime(timeOfAge(SDL_GetTicks() - sdlTicks, Editor::now()));
 }
 
 void SdlWindow::mouseMotion(const SDL_MouseMotionEvent& e) {

@@ -6,6 +6,8 @@ namespace lumo::platform {
 
 int windowPoint(double position, double ratio) { return int(std::floor(position * ratio + 1e-9)); }
 
+double timeOfAge(uint32_t ageMs, double now) { return now - (ageMs < 10000u ? ageMs / 1000.0 : 0.0); }
+
 int buttonOf(uint8_t sdlButton, bool control) {
     if (sdlButton == SDL_BUTTON_LEFT) return control ? gui::kButtonRight : gui::kButtonLeft;
     if (sdlButton == SDL_BUTTON_RIGHT) return gui::kButtonRight;

@@ -15,6 +15,10 @@ namespace lumo::platform {
 // pixels each: rounded down.
 int windowPoint(double position, double ratio);
 
+// The editor-clock time of an event `ageMs` old at `now` (Editor::now): one older than 10 s, or
+// stamped ahead of the clock it is read against (its age wrapped round), counts as now.
+double timeOfAge(uint32_t ageMs, double now);
+
 // The editor's button for an SDL button: left is 0, or 1 while control is held; right is 1; others -1.
 int buttonOf(uint8_t sdlButton, bool control);
 

@@ -75,12 +75,13 @@ std::vector<unsigned long> longsOf(Display* d, Window w, Atom property, Atom typ
 
 // ---- the window as a drop target
 
-// The drag in ends: its source's window is watched no more.
+// The drag in ends: its source's window is watched no more (for the drag; the host it may be
+// keeps what the embedding selected).
 void forgetSource(X11Link::State& s) {
     Window source = s.in.source;
     s.in = {};
     if (source && source != s.proxy) {
-        XSelectInput(s.d, source, NoEventMask);
+        s.selectOn(source);
         ErrorTrap::take(s.d);  // gone meanwhile
     }
 }
@@ -138,13 +139,16 @@ void incoming(X11Link::State& s, const XClientMessageEvent& m) {
         }
         // A source that dies without a leave or a drop ends the drag (its DestroyNotify); one that
         // is gone already starts none. The proxy is the window's own, when it drags onto itself.
-        if (source != s.proxy) {
-            ErrorTrap::take(s.d);
-            XSelectInput(s.d, source, StructureNotifyMask);
-            if (ErrorTrap::take(s.d) != 0) return;
-        }
         in = {};
         in.source = source;
+        if (source != s.proxy) {
+            ErrorTrap::take(s.d);
+            s.selectOn(source);
+            if (ErrorTrap::take(s.d) != 0) {
+                in = {};
+                return;
+            }
+        }
         in.heardTicks = SDL_GetTicks();
         in.version = int((unsigned long)(m.data.l[1]) >> 24);
         std::vector<unsigned long> types;
@@ -204,8 +208,11 @@ void incomingData(X11Link::State& s, const XSelectionEvent& e) {
         unsigned char* data = nullptr;
         if (XGetWindowProperty(s.d, s.proxy, s.transfer, 0, kMaxListLongs, True, AnyPropertyType, &actual, &format, &n,
                                &after, &data) == Success &&
-            data && format == 8)
+            data && format == 8 && after == 0)
             in.paths = pathsFromUriList(std::string(reinterpret_cast<char*>(data), n));
+        // A list that does not fit is refused whole (no paths: the drag is not accepted); its cut
+        // end would name another file. The server keeps what is left unread: it goes.
+        if (after != 0) XDeleteProperty(s.d, s.proxy, s.transfer);
         if (data) XFree(data);
     }
     std::weak_ptr<bool> alive = s.alive;
@@ -220,7 +227,8 @@ void incomingData(X11Link::State& s, const XSelectionEvent& e) {
 
 // The drag-aware window under a root point: the top-level there (the drag's picture skipped), then
 // down through its children to the first that carries XdndAware. Its version and the window its
-// messages go to (its proxy, when it names one) come back too.
+// messages go to come back too: its proxy, when it names one that names itself (any other is
+// stale or stray, and the window itself is used).
 Window awareWindowAt(X11Link::State& s, int rx, int ry, int& version, Window& sendTo) {
     Window top = 0;
     Window r = 0, parent = 0, *kids = nullptr;
@@ -241,7 +249,11 @@ Window awareWindowAt(X11Link::State& s, int rx, int ry, int& version, Window& se
         if (!aware.empty()) {
             version = int(std::min<unsigned long>(aware[0], kVersion));
             std::vector<unsigned long> proxy = longsOf(s.d, w, s.xdndProxy, XA_WINDOW);
-            sendTo = proxy.empty() ? w : Window(proxy[0]);
+            sendTo = w;
+            if (!proxy.empty()) {
+                std::vector<unsigned long> itself = longsOf(s.d, Window(proxy[0]), s.xdndProxy, XA_WINDOW);
+                if (!itself.empty() && itself[0] == proxy[0]) sendTo = Window(proxy[0]);
+            }
             ErrorTrap::take(s.d);
             return version >= 3 ? w : 0;
         }
@@ -520,8 +532,10 @@ bool dndEvent(X11Link::State& s, XEvent& e) {
     }
     if (e.type == DestroyNotify && s.in.source && e.xdestroywindow.window == s.in.source) {
         s.in = {};
+        std::weak_ptr<bool> alive = s.alive;
         s.editor->dragLeave();
-        return true;
+        // A host that closes while it drags is still a host that closes.
+        return alive.expired() || e.xdestroywindow.window != s.host;
     }
     return outgoing(s, e);
 }

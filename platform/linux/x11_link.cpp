@@ -22,6 +22,7 @@ std::map<Display*, int> g_trapped;  // the link's connections and their error co
 std::vector<std::pair<Display*, XID>> g_guarded;
 XErrorHandler g_before = nullptr;
 bool g_installed = false;
+bool g_toldGone = false;  // an error about a gone window was logged
 
 int trapErrors(Display* d, XErrorEvent* e) {
     {
@@ -33,6 +34,16 @@ int trapErrors(Display* d, XErrorEvent* e) {
         }
         for (const auto& [display, id] : g_guarded)
             if (display == d && id == e->resourceid) return 0;
+        // A window another program owns (a host, a drag's other side, what SDL takes for a parent)
+        // may go at any moment: requests about it fail, and that is no reason to end.
+        if (e->error_code == BadWindow || e->error_code == BadDrawable) {
+            if (!g_toldGone) {
+                g_toldGone = true;
+                SDL_Log("an X request (%d) named a window that is gone (0x%lx); such failures are ignored",
+                        int(e->request_code), static_cast<unsigned long>(e->resourceid));
+            }
+            return 0;
+        }
     }
     return g_before ? g_before(d, e) : 0;
 }
@@ -99,6 +110,7 @@ bool pinchStepOf(const XIGesturePinchEvent& e, PinchStep& step) {
     step.x = e.event_x;
     step.y = e.event_y;
     step.scale = e.scale;
+    step.time = uint32_t(e.time);
     unsigned mods = unsigned(e.mods.effective);
     step.shift = mods & ShiftMask;
     step.control = mods & ControlMask;
@@ -151,6 +163,20 @@ void X11Link::State::send(Window to, Atom type, long l0, long l1, long l2, long 
     e.xclient.data.l[3] = l3;
     e.xclient.data.l[4] = l4;
     XSendEvent(d, to, False, NoEventMask, &e);
+}
+
+void X11Link::State::selectOn(Window w) const {
+    long mask = 0;
+    if (w == host) mask |= StructureNotifyMask | FocusChangeMask;
+    if (w == in.source) mask |= StructureNotifyMask;
+    XSelectInput(d, w, mask);
+}
+
+double X11Link::State::timeOf(uint32_t serverTime) const {
+    double now = gui::Editor::now();
+    if (serverTime == 0) return now;
+    uint32_t serverNow = serverMs + uint32_t(std::llround((now - serverAt) * 1000.0));
+    return timeOfAge(serverNow - serverTime, now);
 }
 
 namespace {
@@ -245,6 +271,13 @@ std::unique_ptr<X11Link> X11Link::open(SDL_Window* window, gui::Editor& editor, 
         XChangeProperty(d, w, s->xdndProxy, XA_WINDOW, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&proxy), 1);
     }
     XSelectInput(d, s->proxy, PropertyChangeMask);
+    // The server's clock against the editor's, from the time of a change it makes (nothing appended).
+    XChangeProperty(d, s->proxy, s->transfer, XA_STRING, 8, PropModeAppend, nullptr, 0);
+    XEvent changed;
+    XWindowEvent(d, s->proxy, PropertyChangeMask, &changed);
+    s->serverMs = uint32_t(changed.xproperty.time);
+    s->serverAt = gui::Editor::now();
+    XDeleteProperty(d, s->proxy, s->transfer);
 
     // Pinch gestures, where the server's input extension has them.
     int event = 0, error = 0;
@@ -329,7 +362,7 @@ void X11Link::pinch(const PinchStep& step) {
     SDL_GetWindowSize(s.sdl, &w, &h);
     SDL_GetWindowSizeInPixels(s.sdl, &pw, &ph);
     double ratio = w > 0 && pw > 0 ? double(pw) / w : 1.0;
-    s.editor->setPendingEventTime(gui::Editor::now());
+    s.editor->setPendingEventTime(s.timeOf(step.time));
     s.editor->magnify(platform::windowPoint(step.x, ratio), platform::windowPoint(step.y, ratio), m);
 }
 
@@ -340,10 +373,15 @@ bool X11Link::embed(unsigned long parent) {
     XWindowAttributes a;
     ErrorTrap::take(s.d);
     if (!parent || !XGetWindowAttributes(s.d, Window(parent), &a) || ErrorTrap::take(s.d) != 0) return false;
-    XSelectInput(s.d, Window(parent), StructureNotifyMask | FocusChangeMask);
-    XReparentWindow(s.d, s.window, Window(parent), 0, 0);
-    if (ErrorTrap::take(s.d) != 0) return false;
     s.host = Window(parent);
+    s.selectOn(s.host);
+    XReparentWindow(s.d, s.window, s.host, 0, 0);
+    if (ErrorTrap::take(s.d) != 0) {
+        s.host = 0;
+        s.selectOn(Window(parent));
+        ErrorTrap::take(s.d);
+        return false;
+    }
     ErrorTrap::guard(s.sdlDisplay, s.window);
     return true;
 }

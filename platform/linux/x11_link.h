@@ -45,6 +45,7 @@ struct PinchStep {
     double x = 0.0, y = 0.0;      // in the window, SDL units
     double scale = 1.0;           // since the gesture began
     bool shift = false, control = false, alt = false;
+    uint32_t time = 0;            // the server's time of the event, in ms (0: unknown, taken as now)
 };
 // The magnify event for a step: the factor is the change since the previous step, whose scale
 // `last` holds (1 at the start of a gesture) and which becomes the step's.

@@ -10,7 +10,8 @@
 namespace lumo::platform {
 
 // Requests to other programs' windows may fail (a window gone meanwhile): errors on the link's
-// connections are counted, never fatal; errors on other connections go to the handler before.
+// connections are counted, never fatal. On other connections (SDL's) an error about a window that
+// is gone is ignored too (the first one is logged); other errors go to the handler before.
 class ErrorTrap {
 public:
     static void watch(Display* d);
@@ -38,6 +39,9 @@ struct X11Link::State {
     bool pinching = false;
     Window host = 0;  // the host window the window is embedded in
     bool hostGone = false;
+    // The server's clock (ms) read once at Editor::now() `serverAt`: event times become editor times.
+    uint32_t serverMs = 0;
+    double serverAt = 0.0;
 
     // Atoms.
     Atom xdndAware, xdndProxy, xdndEnter, xdndPosition, xdndStatus, xdndLeave, xdndDrop, xdndFinished,
@@ -94,6 +98,12 @@ struct X11Link::State {
     // false when that cannot be told (the window gone, the pointer on another screen).
     bool pointer(int& rootX, int& rootY, unsigned& mask, bool& inside) const;
     void send(Window to, Atom type, long l0, long l1, long l2, long l3, long l4, Window field = 0);
+    // Selects on another program's window what the link wants of it now: of the host its size,
+    // close and keyboard; of a drag's source its close. The connection has one mask a window, so
+    // each change selects them together and neither overwrites the other.
+    void selectOn(Window w) const;
+    // The editor-clock time of a server time stamp (0: now).
+    double timeOf(uint32_t serverTime) const;
 };
 
 // The drag-and-drop part of the link's event handling (x11_dnd.cpp): true when the event was one of

@@ -179,4 +179,38 @@ inline void expectShowsPaint(Editor& ed, SdlWindow& w, const std::string& name) 
     EXPECT_EQ(differing, 0u) << "first at " << first % size_t(c.width) << "," << first / size_t(c.width);
 }
 
+// A root point of a point in the window (SDL units are pixels at scale 1).
+inline std::pair<int, int> rootOf(SdlWindow& w, int x, int y) {
+    int wx = 0, wy = 0;
+    SDL_GetWindowPosition(w.sdlWindow(), &wx, &wy);
+    return {wx + x, wy + y};
+}
+
+// The pointer moved to a point in the window.
+inline std::string at(SdlWindow& w, int x, int y) {
+    auto [rx, ry] = rootOf(w, x, y);
+    return "mousemove " + std::to_string(rx) + " " + std::to_string(ry);
+}
+
+// Runs the window until `done` holds or `seconds` have passed; whether it holds.
+template <class Done>
+bool soon(SdlWindow& w, double seconds, Done done) {
+    w.runFor(seconds, done);
+    return done();
+}
+
+inline bool xdotool(const std::string& words) {
+    return std::system(("xdotool " + words + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+#define LUMO_NEED_XDOTOOL                                                                                   \
+    if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "skipped: xdotool is not installed"
+
+// How long drags wait on the other program, while it lives.
+struct DragWait {
+    explicit DragWait(uint32_t ms) : before(lumo::platform::dragWaitMs) { lumo::platform::dragWaitMs = ms; }
+    ~DragWait() { lumo::platform::dragWaitMs = before; }
+    uint32_t before;
+};
+
 }  // namespace wintest

@@ -429,38 +429,6 @@ TEST(Window, ClickFromTheXServerThroughXdotool) {
 
 // ---- the services that go through X11: drags in and out, pinch, moves, caption clicks, embedding
 
-// A root point of a point in the window (SDL units are pixels at scale 1).
-std::pair<int, int> rootOf(SdlWindow& w, int x, int y) {
-    int wx = 0, wy = 0;
-    SDL_GetWindowPosition(w.sdlWindow(), &wx, &wy);
-    return {wx + x, wy + y};
-}
-
-// The pointer moved to a point in the window.
-std::string at(SdlWindow& w, int x, int y) {
-    auto [rx, ry] = rootOf(w, x, y);
-    return "mousemove " + std::to_string(rx) + " " + std::to_string(ry);
-}
-
-// Runs the window until `done` holds or `seconds` have passed; whether it holds.
-template <class Done>
-bool soon(SdlWindow& w, double seconds, Done done) {
-    w.runFor(seconds, done);
-    return done();
-}
-
-bool xdotool(const std::string& words) { return std::system(("xdotool " + words + " >/dev/null 2>&1").c_str()) == 0; }
-
-#define LUMO_NEED_XDOTOOL                                                                                   \
-    if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "skipped: xdotool is not installed"
-
-// How long drags wait on the other program, while it lives.
-struct DragWait {
-    explicit DragWait(uint32_t ms) : before(dragWaitMs) { dragWaitMs = ms; }
-    ~DragWait() { dragWaitMs = before; }
-    uint32_t before;
-};
-
 TEST(Window, FilesDraggedInAreOfferedAtEachPositionAndAnswered) {
     struct Case {
         const char* action;  // what the other program asks for

@@ -22,21 +22,13 @@ int shiftOf(unsigned long mask) {
     return s;
 }
 
-}  // namespace
-
-lumo::gui::Bitmap grabWindow(SDL_Window* window) {
+// A rectangle of a drawable as opaque 0xFFRRGGBB pixels; empty when it cannot be read.
+lumo::gui::Bitmap grab(::Display* d, ::Drawable w, int left, int top, int width, int height) {
     lumo::gui::Bitmap out;
-    SDL_SysWMinfo info;
-    if (!x11Of(window, info)) return out;
-    ::Display* d = info.info.x11.display;
-    ::Window w = info.info.x11.window;
-    XSync(d, False);
-    XWindowAttributes a;
-    if (!XGetWindowAttributes(d, w, &a) || a.map_state != IsViewable) return out;
-    XImage* img = XGetImage(d, w, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap);
+    XImage* img = XGetImage(d, w, left, top, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
     if (!img) return out;
-    out.w = a.width;
-    out.h = a.height;
+    out.w = width;
+    out.h = height;
     out.pixels.resize(size_t(out.w) * size_t(out.h));
     int rs = shiftOf(img->red_mask), gs = shiftOf(img->green_mask), bs = shiftOf(img->blue_mask);
     for (int y = 0; y < out.h; ++y) {
@@ -49,6 +41,32 @@ lumo::gui::Bitmap grabWindow(SDL_Window* window) {
     }
     XDestroyImage(img);
     return out;
+}
+
+}  // namespace
+
+lumo::gui::Bitmap grabWindow(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    if (!x11Of(window, info)) return {};
+    ::Display* d = info.info.x11.display;
+    ::Window w = info.info.x11.window;
+    XSync(d, False);
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(d, w, &a) || a.map_state != IsViewable) return {};
+    return grab(d, w, 0, 0, a.width, a.height);
+}
+
+lumo::gui::Bitmap grabScreen(SDL_Window* window, int x, int y, int w, int h) {
+    SDL_SysWMinfo info;
+    if (!x11Of(window, info)) return {};
+    ::Display* d = info.info.x11.display;
+    XSync(d, False);
+    return grab(d, DefaultRootWindow(d), x, y, w, h);
+}
+
+void syncWithServer(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    if (x11Of(window, info)) XSync(info.info.x11.display, False);
 }
 
 unsigned long x11WindowId(SDL_Window* window) {

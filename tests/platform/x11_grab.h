@@ -11,6 +11,10 @@ namespace wintest {
 
 // What the X server shows in the window now, as opaque 0xFFRRGGBB pixels; empty when it cannot.
 lumo::gui::Bitmap grabWindow(SDL_Window* window);
+// What the X server shows on the screen of the window in a rectangle of root points, as `grabWindow`.
+lumo::gui::Bitmap grabScreen(SDL_Window* window, int x, int y, int w, int h);
+// Waits until the X server has handled every request SDL made of the window (and its errors came).
+void syncWithServer(SDL_Window* window);
 // The X11 window id; 0 when the window is not an X11 one.
 unsigned long x11WindowId(SDL_Window* window);
 

@@ -114,7 +114,8 @@ Atom atom(Display* d, const char* name) { return XInternAtom(d, name, False); }
 
 // ---- drop target
 
-DropTargetPeer::DropTargetPeer(int x, int y, int w, int h, std::string answer) : answer_(std::move(answer)) {
+DropTargetPeer::DropTargetPeer(int x, int y, int w, int h, std::string answer, bool strayProxy)
+    : answer_(std::move(answer)), strayProxy_(strayProxy) {
     thread_ = std::thread([=, this] { run(x, y, w, h); });
     waitReady(ready_);
 }
@@ -138,6 +139,14 @@ void DropTargetPeer::run(int x, int y, int w, int h) {
     long version = 5;
     XChangeProperty(d, win, atom(d, "XdndAware"), XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&version),
                     1);
+    // The stray proxy's connection reads nothing: whatever is sent there is lost.
+    Display* other = strayProxy_ ? openPeer() : nullptr;
+    if (other) {
+        Window stray = XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 1, 1, 0, 0, 0);
+        XSync(other, False);
+        XChangeProperty(d, win, atom(d, "XdndProxy"), XA_WINDOW, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&stray), 1);
+    }
     XSync(d, False);
     ready_ = true;
     bool frozen = answer_ == "frozen";
@@ -171,6 +180,7 @@ void DropTargetPeer::run(int x, int y, int w, int h) {
         }
         return false;
     });
+    closePeer(other);
     closePeer(d);
 }
 
@@ -373,10 +383,24 @@ unsigned long HostWindow::goneId() {
     return w;
 }
 
+void HostWindow::dragMessage(unsigned long target, const std::string& type) {
+    std::vector<Window> proxy = property<Window>(display_, Window(target), atom(display_, "XdndProxy"), XA_WINDOW);
+    Window sendTo = proxy.size() == 1 ? proxy[0] : Window(target);
+    Atom uriList = atom(display_, "text/uri-list");
+    if (type == "enter")
+        clientMessage(display_, sendTo, Window(target), atom(display_, "XdndEnter"), long(window_), 5L << 24,
+                      long(uriList), 0, 0);
+    else if (type == "leave")
+        clientMessage(display_, sendTo, Window(target), atom(display_, "XdndLeave"), long(window_), 0, 0, 0, 0);
+    else if (type == "drop")
+        clientMessage(display_, sendTo, Window(target), atom(display_, "XdndDrop"), long(window_), 0, CurrentTime, 0,
+                      0);
+}
+
 // ---- pinch
 
 std::vector<lumo::platform::PinchStep> pinchFromEvents(double x, double y, const std::vector<double>& scales,
-                                                       bool cancelled, bool control) {
+                                                       bool cancelled, bool control, unsigned long time) {
     std::vector<lumo::platform::PinchStep> steps;
     for (size_t i = 0; i < scales.size(); ++i) {
         XIGesturePinchEvent e{};
@@ -386,6 +410,7 @@ std::vector<lumo::platform::PinchStep> pinchFromEvents(double x, double y, const
         e.event_x = x;
         e.event_y = y;
         e.scale = scales[i];
+        e.time = time;
         e.flags = cancelled && i + 1 == scales.size() ? XIGesturePinchEventCancelled : 0;
         e.mods.effective = control ? ControlMask : 0;
         lumo::platform::PinchStep s;
@@ -397,6 +422,19 @@ std::vector<lumo::platform::PinchStep> pinchFromEvents(double x, double y, const
     lumo::platform::PinchStep s;
     if (lumo::platform::pinchStepOf(other, s)) steps.push_back(s);
     return steps;
+}
+
+unsigned long serverTime() {
+    Display* d = openPeer();
+    if (!d) return 0;
+    Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    XSelectInput(d, w, PropertyChangeMask);
+    XChangeProperty(d, w, XA_WM_NAME, XA_STRING, 8, PropModeAppend, nullptr, 0);
+    XEvent e;
+    XWindowEvent(d, w, PropertyChangeMask, &e);
+    XDestroyWindow(d, w);
+    closePeer(d);
+    return e.xproperty.time;
 }
 
 }  // namespace wintest

@@ -18,10 +18,11 @@ namespace wintest {
 
 // A top-level window that takes file drags: it records what it was offered and answers every
 // position with `answer` ("copy", "move" or "none"; "frozen" answers nothing, as a program that
-// hangs); a drop gets the data and is finished.
+// hangs); a drop gets the data and is finished. With `strayProxy` its XdndProxy names a window of
+// another connection that does not name itself, which a source must not trust.
 class DropTargetPeer {
 public:
-    DropTargetPeer(int x, int y, int w, int h, std::string answer);
+    DropTargetPeer(int x, int y, int w, int h, std::string answer, bool strayProxy = false);
     ~DropTargetPeer();
     bool ready() const { return ready_; }
     struct Seen {
@@ -34,6 +35,7 @@ public:
 private:
     void run(int x, int y, int w, int h);
     std::string answer_;
+    bool strayProxy_ = false;
     std::atomic<bool> ready_{false}, stop_{false};
     std::mutex mutex_;
     Seen seen_;
@@ -111,6 +113,9 @@ public:
     unsigned long focused();
     // A window id that names no window.
     unsigned long goneId();
+    // Sends a drag message ("enter", "leave" or "drop") of a drag from the host's own window to
+    // `target` (through its proxy when it names one), as a host dragging its files does.
+    void dragMessage(unsigned long target, const std::string& type);
 
 private:
     _XDisplay* display_ = nullptr;
@@ -118,8 +123,11 @@ private:
 };
 
 // Pinch steps as the link reads them off synthetic gesture events: begin, the updates, then an
-// end (cancelled or not), at (x, y) with control held when asked.
+// end (cancelled or not), at (x, y) with control held when asked, each stamped `time` (server ms).
 std::vector<lumo::platform::PinchStep> pinchFromEvents(double x, double y, const std::vector<double>& scales,
-                                                       bool cancelled, bool control);
+                                                       bool cancelled, bool control, unsigned long time = 0);
+
+// The X server's time now, in ms; 0 when no server is reachable.
+unsigned long serverTime();
 
 }  // namespace wintest
