@@ -437,8 +437,9 @@ const char* formatTitle(const std::string& format);
 // Capitals of ASCII and Latin letters; bytes that are no UTF-8 are kept as they are.
 std::string upper(std::string s);
 // Starts a program (the first word, looked up on PATH) with the other words, without waiting;
-// false when it cannot be started.
-bool startDetached(std::vector<std::string> words);
+// false when it cannot be started. When it ends, `ended` (if given) hears its exit code (-1: ended
+// by a signal) on the thread that reaps it.
+bool startDetached(std::vector<std::string> words, std::function<void(int)> ended = {});
 // The words of a command line a restart passes on to the new instance: those that say where and
 // how the manager runs (catalog, keys, root, scope, data folder, look, size, zoom, scale).
 std::vector<std::string> restartWords(const std::vector<std::string>& words);
