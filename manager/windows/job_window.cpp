@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "gui/editor.h"
-#include "manager/pixel_look/primitives.h"
+#include "manager/capitals.h"
 #include "manager/model/model.h"
-#include "manager/view/view.h"
+#include "manager/pixel_look/primitives.h"
 
 namespace tqapp {
 
