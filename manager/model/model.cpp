@@ -20,7 +20,7 @@
 #include "gui/ui_queue.h"
 #include "manager/model/engine_calls.h"
 #include "manager/model/pictures.h"
-#include "manager/view/row_formats.h"
+#include "manager/model/row_formats.h"
 
 namespace tqapp {
 

@@ -31,6 +31,10 @@ Rect PixelLook::listArea(const ManagerView& v, Rect designed) const {
     designed.w = int32_t(std::lround(v.xAxis_.map(296))) - designed.x;
     return designed;
 }
+// The picture well is the layout's box.
+Rect PixelLook::logoBox(const ManagerView& v, Rect designed) const {
+    return {v.dev(designed.x) + v.paintX_, v.dev(designed.y) + v.paintY_, v.dev(designed.w), v.dev(designed.h)};
+}
 
 void PixelLook::frame(ManagerView& v, const lumo::gui::Paint& p, const lumo::gui::AssetPack&) { devFrames(v, p); }
 void PixelLook::layer(ManagerView& v, const lumo::gui::Paint& p, const lumo::gui::AssetPack&, const std::string& kind,

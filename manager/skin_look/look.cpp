@@ -15,6 +15,7 @@ namespace {
 using lumo::gui::Rect;
 
 constexpr const char* kIS = "Ardune Systems Manager/Inspector Section";
+constexpr const char* kWellGlass = "over_4";  // the glass over the inspector's picture well
 
 // Whether put() at (ox, oy) covers all of area with the opaque sprite: its segments each copy at least
 // one source pixel and each starts where the one before ends.
@@ -69,6 +70,19 @@ Rect SkinLook::rowPillBox(const ManagerView& v, int32_t rowTop) const {
     return {v.rowFirstX_ + pill.x + shift, rowTop + pill.y, pill.w, pill.h};
 }
 Rect SkinLook::listArea(const ManagerView&, Rect designed) const { return designed; }
+Rect SkinLook::logoBox(const ManagerView& v, Rect designed) const {
+    // The well's glass lies over the logo (the layer after it): the logo stays under it, where the
+    // sprites put it at this scale, however the layout's box rounds.
+    const Rect box{v.dev(designed.x) + v.paintX_, v.dev(designed.y) + v.paintY_, v.dev(designed.w), v.dev(designed.h)};
+    const lumo::gui::Sprite* s = managerSkin().pack(v.paintScale_).sprite(std::string(kWellGlass) + "_b");
+    if (!s || !s->image) return box;
+    const std::vector<Axis::Seg> xs = v.xAxis_.segments(s->x, s->image->w, v.paintScale_, true);
+    const std::vector<Axis::Seg> ys = v.yAxis_.segments(s->y, s->image->h, v.paintScale_, true);
+    if (xs.empty() || ys.empty()) return box;
+    const Rect well{xs.front().dst + v.paintX_, ys.front().dst + v.paintY_,
+                    xs.back().dst + xs.back().dstLen - xs.front().dst, ys.back().dst + ys.back().dstLen - ys.front().dst};
+    return lumo::gui::meet(box, well);
+}
 
 void SkinLook::frame(ManagerView& v, const lumo::gui::Paint& p, const lumo::gui::AssetPack& pack) {
     // Where the page lies opaque over the whole paint area the fill would never show.

@@ -19,6 +19,7 @@ public:
     lumo::gui::Rect partBox(const ManagerView& v, const MainId& id) const override;
     lumo::gui::Rect rowPillBox(const ManagerView& v, int32_t rowTop) const override;
     lumo::gui::Rect listArea(const ManagerView& v, lumo::gui::Rect designed) const override;
+    lumo::gui::Rect logoBox(const ManagerView& v, lumo::gui::Rect designed) const override;
     void frame(ManagerView& v, const lumo::gui::Paint& p, const lumo::gui::AssetPack& pack) override;
     void layer(ManagerView& v, const lumo::gui::Paint& p, const lumo::gui::AssetPack& pack, const std::string& kind,
                const std::string& name) override;

@@ -34,6 +34,9 @@ public:
     virtual lumo::gui::Rect rowPillBox(const ManagerView& v, int32_t rowTop) const = 0;
     // The list's area after the look's own changes to the layout's one.
     virtual lumo::gui::Rect listArea(const ManagerView& v, lumo::gui::Rect designed) const = 0;
+    // Where the logo is shown whole, in device pixels of the paint (its origin included), the layout's
+    // box given in layout units: the look's frame around the picture.
+    virtual lumo::gui::Rect logoBox(const ManagerView& v, lumo::gui::Rect designed) const = 0;
 
     // ---- painting (the view's draw sets the paint state first)
     virtual void frame(ManagerView& v, const lumo::gui::Paint& p, const lumo::gui::AssetPack& pack) = 0;

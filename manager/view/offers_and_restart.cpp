@@ -3,6 +3,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <functional>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include "engine/running.h"
@@ -81,23 +84,39 @@ bool ManagerView::openPath(const std::string& path, bool newInstance) {
     } else {
         words = {"xdg-open", path};
     }
-    if (startDetached(std::move(words))) return true;
+    // The opener ends with an error when it finds no program for the path (or that program fails):
+    // the status line says so, as it does for a missing opener. Its word comes through the UI queue,
+    // and only while this view lives.
+    std::function<void(int)> ended;
+    if (!newInstance && model_ && model_->queue)
+        ended = [queue = model_->queue, view = this, token = std::weak_ptr<bool>(alive_), path](int code) {
+            if (code == 0) return;
+            queue->post([view, token, path, code] {
+                if (!token.lock() || !view->model_) return;
+                view->model_->say(code == 3 ? "No program here opens " + path
+                                            : "Could not open " + path + ": xdg-open failed (" + std::to_string(code) + ")");
+            });
+        };
+    if (startDetached(std::move(words), std::move(ended))) return true;
     if (model_) model_->say(newInstance ? "Cannot start " + path : "No program to open folders here: install xdg-utils");
     return false;
 }
 
-bool startDetached(std::vector<std::string> words) {
+bool startDetached(std::vector<std::string> words, std::function<void(int)> ended) {
     if (words.empty()) return false;
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
     if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
-    // The program is never waited for by the caller; a thread reaps it so no zombie is left.
-    std::thread([pid] {
+    // The program is never waited for by the caller; a thread reaps it so no zombie is left, and
+    // tells its exit code when asked to.
+    std::thread([pid, ended = std::move(ended)] {
         int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        pid_t got = -1;
+        while ((got = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
         }
+        if (ended && got == pid) ended(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     }).detach();
     return true;
 }

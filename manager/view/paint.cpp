@@ -225,8 +225,8 @@ void ManagerView::logo(Canvas& canvas, const lumo::gui::AssetPack& pack) {
     if (!row) return;
     const Rect box = mapRect(layoutRect((*managerLayout_)["logo_view"]));
     if (const Bitmap* b = logoPicture(row->id, box)) {
-        canvas.drawBitmap(*b, dev(box.x) + paintX_ + (dev(box.w) - b->w) / 2, dev(box.y) + paintY_ + (dev(box.h) - b->h) / 2,
-                          1, 255);
+        const Rect shown = look_->logoBox(*this, box);
+        canvas.drawBitmap(*b, shown.x + (shown.w - b->w) / 2, shown.y + (shown.h - b->h) / 2, 1, 255);
         return;
     }
     text(canvas, pack, "val", row->name, box.x, box.y + box.h / 2 + 4, 'c', box.w, "title", 0, 1.0);
@@ -236,9 +236,30 @@ const Bitmap* ManagerView::logoPicture(const std::string& id, Rect box) {
     if (!model_) return nullptr;
     art::Pictures& pictures = model_->pictures;
     const int32_t maxW = mostPixels(box.w), maxH = mostPixels(box.h);
+    // A picture is shown whole inside the look's frame: one larger than it is made smaller to fit,
+    // its shape kept. The copy is kept by the file and the size it was made at.
+    const Rect frame = look_->logoBox(*this, box);
+    if (frame.w < 1 || frame.h < 1) return nullptr;
+    auto fit = [&](long& w, long& h) {
+        if (w <= frame.w && h <= frame.h) return;
+        const double k = std::min(double(frame.w) / double(w), double(frame.h) / double(h));
+        w = std::max(1L, long(std::floor(double(w) * k + 1e-9)));
+        h = std::max(1L, long(std::floor(double(h) * k + 1e-9)));
+    };
+    auto resized = [&](const std::string& fileKey, long w, long h, auto source) -> const Bitmap* {
+        const std::string key = fileKey + "@" + std::to_string(w) + "x" + std::to_string(h);
+        if (const Bitmap* made = thumbCache.find(key)) return made;
+        const Bitmap* from = source();
+        return from ? thumbCache.put(key, boxResize(*from, int(w), int(h))) : nullptr;
+    };
     char label[32];
     std::snprintf(label, sizeof label, "%gx", paintScale_);
-    if (const Bitmap* exact = pictures.get(id, art::Kind::Logo, label, maxW, maxH)) return exact;
+    if (const Bitmap* exact = pictures.get(id, art::Kind::Logo, label, maxW, maxH)) {
+        long w = exact->w, h = exact->h;
+        fit(w, h);
+        if (w == exact->w && h == exact->h) return exact;
+        return resized(pictures.fileKey(id, art::Kind::Logo, label), w, h, [exact] { return exact; });
+    }
     // No logo at this scale: the one of the nearest scale the catalog has (the larger on a tie), resized.
     // One that is refused or does not decode is not tried twice, so the search always ends.
     std::vector<std::string> tried;
@@ -254,13 +275,12 @@ const Bitmap* ManagerView::logoPicture(const std::string& id, Rect box) {
             if (nearest.empty() || d < best || (d == best && s > nearestScale)) nearest = key, nearestScale = s;
         }
         if (nearest.empty() || !pictures.size(id, art::Kind::Logo, nearest, pw, ph)) return nullptr;
-        const long w = std::lround(pw * paintScale_ / nearestScale), h = std::lround(ph * paintScale_ / nearestScale);
+        long w = std::lround(pw * paintScale_ / nearestScale), h = std::lround(ph * paintScale_ / nearestScale);
         if (w < 1 || h < 1 || w > maxW || h > maxH) return nullptr;
-        const std::string key = pictures.fileKey(id, art::Kind::Logo, nearest) + "@" + std::to_string(w) + "x" +
-                                std::to_string(h);
-        if (const Bitmap* made = thumbCache.find(key)) return made;
-        if (const Bitmap* source = pictures.get(id, art::Kind::Logo, nearest, maxW, maxH))
-            return thumbCache.put(key, boxResize(*source, int(w), int(h)));
+        fit(w, h);
+        if (const Bitmap* made = resized(pictures.fileKey(id, art::Kind::Logo, nearest), w, h,
+                                         [&] { return pictures.get(id, art::Kind::Logo, nearest, maxW, maxH); }))
+            return made;
         tried.push_back(nearest);
     }
 }

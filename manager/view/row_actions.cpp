@@ -11,7 +11,7 @@
 
 #include "engine/util.h"
 #include "manager/model/model.h"
-#include "manager/view/row_formats.h"
+#include "manager/model/row_formats.h"
 #include "manager/view/view.h"
 
 namespace tqapp {

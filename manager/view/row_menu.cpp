@@ -9,7 +9,7 @@
 #include "gui/list_popup.h"
 #include "gui/menu.h"
 #include "manager/model/model.h"
-#include "manager/view/row_formats.h"
+#include "manager/model/row_formats.h"
 #include "manager/view/view.h"
 
 namespace tqapp {

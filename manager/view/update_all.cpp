@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "manager/model/model.h"
-#include "manager/view/row_formats.h"
+#include "manager/model/row_formats.h"
 #include "manager/view/view.h"
 
 namespace tqapp {

@@ -17,7 +17,7 @@
 //                                          table, press, drag, release; paint.cpp: draw, rows, labels;
 //                                          text.cpp: text, the inspector's texts; look.h: the looks
 //   8. Job plans ......................... job_plans.cpp: the job window and the manager's own plans
-//   9. Free functions .................... createManagerEditor, formatTitle, upper, startDetached,
+//   9. Free functions .................... createManagerEditor, formatTitle, startDetached,
 //                                          restartWords
 //  10. Row actions and the row menu ...... row_actions.cpp, update_all.cpp, row_menu.cpp: tick boxes, the
 //                                          main button, the row pill, UPDATE ALL, the "more" menu
@@ -49,6 +49,7 @@
 #include "gui/menu_item.h"
 #include "gui/widget.h"
 #include "json/json.h"
+#include "manager/capitals.h"
 #include "manager/view/axis.h"
 #include "manager/view/look.h"
 #include "manager/view/main_parts.h"
@@ -434,11 +435,10 @@ std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& ho
 const lumo::gui::Assets& managerSkin();
 // "VST3", "CLAP", "STANDALONE" for "app", "AU" for every other key.
 const char* formatTitle(const std::string& format);
-// Capitals of ASCII and Latin letters; bytes that are no UTF-8 are kept as they are.
-std::string upper(std::string s);
 // Starts a program (the first word, looked up on PATH) with the other words, without waiting;
-// false when it cannot be started.
-bool startDetached(std::vector<std::string> words);
+// false when it cannot be started. When it ends, `ended` (if given) hears its exit code (-1: ended
+// by a signal) on the thread that reaps it.
+bool startDetached(std::vector<std::string> words, std::function<void(int)> ended = {});
 // The words of a command line a restart passes on to the new instance: those that say where and
 // how the manager runs (catalog, keys, root, scope, data folder, look, size, zoom, scale).
 std::vector<std::string> restartWords(const std::vector<std::string>& words);

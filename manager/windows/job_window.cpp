@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "gui/editor.h"
-#include "manager/pixel_look/primitives.h"
+#include "manager/capitals.h"
 #include "manager/model/model.h"
-#include "manager/view/view.h"
+#include "manager/pixel_look/primitives.h"
 
 namespace tqapp {
 
@@ -265,7 +265,10 @@ void JobWindow::press(const JobPartId& id) {
         case JobPart::Button:
             switch (JobButton(id.index)) {
                 case JobButton::Go:
-                case JobButton::Retry: go(); break;
+                case JobButton::Retry:
+                    go();
+                    startedAt = state == Running ? pressedAt : 0.0;
+                    break;
                 case JobButton::Stop:
                     if (stoppable()) liveModel()->cancel->exchange(true);
                     break;
@@ -287,6 +290,16 @@ void JobWindow::press(const JobPartId& id) {
             break;
     }
     repaint();
+}
+
+bool JobWindow::onMouseDown(const lumo::gui::MouseEvent& e) {
+    pressedAt = e.time;
+    if (startedAt > 0.0 && e.time >= startedAt && e.time < startedAt + kDoubleClickTime &&
+        hit(e.x, e.y) == std::optional<JobPartId>(jobButton(JobButton::Stop))) {
+        pointer.down(std::nullopt);  // held, so its release stops nothing either
+        return true;
+    }
+    return PopupWindow::onMouseDown(e);
 }
 
 void JobWindow::tick() {

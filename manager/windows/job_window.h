@@ -71,6 +71,8 @@ public:
 
     static constexpr int kWidth = 218;
     static constexpr lumo::gui::Rect kClose{198, 2, 18, 18};
+    // The longest time between the two presses of a double click (the window layer's).
+    static constexpr double kDoubleClickTime = 0.5;
 
     JobWindow(Model& model, std::weak_ptr<bool> alive, JobPlan plan);
     ~JobWindow() override;
@@ -94,6 +96,10 @@ public:
     std::string statusText() const;
     void go();
     void press(const JobPartId& id) override;
+    // GO and STOP share one place: a press on STOP within the double-click time of the press that
+    // started the job is the second half of a double click on GO, and neither it nor its release
+    // stops the job. A later press does.
+    bool onMouseDown(const lumo::gui::MouseEvent& e) override;
 
     // The model while the view that owns it lives.
     Model* liveModel() const { return alive.expired() ? nullptr : &model; }
@@ -120,6 +126,8 @@ public:
     double clock = 0;
     double paintedScale = 1.0;  // the scale of the last paint: the tick boxes' labels are measured in its font
     size_t firstChoice = 0;     // the first tick box shown while they do not all fit their row
+    double pressedAt = 0;       // the last press's time on the editor's clock (0: not known)
+    double startedAt = 0;       // the time of the press that started the running job (0: none known)
 
 protected:
     // The one place that lays the parts out for the current state and the last paint's scale: the

@@ -258,6 +258,47 @@ TEST_F(JobWindowView, StopDuringADownloadChangesNothing) {
     EXPECT_EQ(row("synth").state, tqm::State::Absent);
 }
 
+// GO and STOP share one place: a double click on INSTALL starts the job, and its second press,
+// landing on CANCEL within the double-click time, does not stop it; a press after that time does.
+// The presses carry the event times the window layer would give them.
+TEST_F(JobWindowView, ADoubleClickOnGoStartsTheJobAndLeavesItRunning) {
+    openOnServer("1.0");
+    stallVst3();
+    struct Case {
+        double after;  // seconds from the press on GO to the next press on the same place
+        bool stops;
+    } cases[] = {{0.05, false}, {0.3, false}, {0.49, false}, {0.55, true}, {2.0, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.after);
+        view->openJob(synthPlan("INSTALL"), false, {});
+        JobWindow* w = window();
+        ASSERT_NE(w, nullptr);
+        const lumo::gui::Rect place = w->buttons()[0].rect;
+        const int x = w->bounds.x + place.x + place.w / 2, y = w->bounds.y + place.y + place.h / 2;
+        auto pressAt = [&](double t) {
+            editor->mouseMove(x, y, false, false, false);
+            editor->setPendingEventTime(t);
+            editor->mouseDown(x, y, lumo::gui::kButtonLeft, false, false, false, false);
+            editor->setPendingEventTime(t + 0.02);
+            editor->mouseUp(x, y, lumo::gui::kButtonLeft);
+        };
+        const double go = w->openedAt + 1.0;  // past the guard after the opening
+        pressAt(go);
+        ASSERT_EQ(w->state, JobWindow::Running);
+        ASSERT_TRUE(frameUntil([&] { return w->buttons()[0].enabled; }));  // STOP takes the pointer
+        ASSERT_EQ(w->partName(w->buttons()[0].id), "stop");
+        pressAt(go + c.after);
+        EXPECT_EQ(view->model()->cancel->load(), c.stops);
+        if (!c.stops) {
+            pressAt(go + 1.0);  // a deliberate press
+            EXPECT_TRUE(view->model()->cancel->load());
+        }
+        ASSERT_TRUE(frameUntil([&] { return w->state == JobWindow::Cancelled; }));
+        editor->closePopup(w);
+        frame();
+    }
+}
+
 // While a job runs, a plan shows the running job's window; hiding it and asking again opens it
 // anew, and the old window's late goodbye does not wipe the view's pointer to the new one.
 TEST_F(JobWindowView, RunningJobComesBackAndThePointerSurvivesTheRetiredWindow) {

@@ -2,6 +2,7 @@
 // The manager's main window in a headless editor: the command line is the test's own, the
 // catalog is the model fixture's signed one (in a folder or behind the loopback server), and
 // posted closures are run by the test in place of the editor's tick.
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -113,9 +114,14 @@ protected:
         }
     }
 
-    // The next press comes a second after now, as a user's does after what opened last: a popup
-    // takes no press in the first moment after its opening.
-    void later() { editor->setPendingEventTime(lumo::gui::Editor::now() + 1.0); }
+    // The next press comes a second after now and after the press before, as a user's does after
+    // what opened last: a popup takes no press in the first moment after its opening, and two
+    // presses on one place are no double click.
+    void later() {
+        lastPress_ = std::max(lastPress_, lumo::gui::Editor::now()) + 1.0;
+        editor->setPendingEventTime(lastPress_);
+    }
+    double lastPress_ = 0;
 
     // The display list as ids, "APPS" and "PLUGINS".
     std::vector<std::string> shown() const {

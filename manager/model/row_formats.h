@@ -1,5 +1,6 @@
 #pragma once
-// Small questions about a row's formats that the row actions and the row menu share.
+// Small questions about a row's formats that the model's status counts, the row actions, UPDATE ALL
+// and the row menu share.
 #include <string>
 #include <vector>
 
