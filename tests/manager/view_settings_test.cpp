@@ -16,6 +16,7 @@
 #include "gui/host.h"
 #include "manager/model/settings_file.h"
 #include "tests/manager/view_fixture.h"
+#include "tests/support/processes.h"
 
 using namespace testsupport;
 
@@ -366,17 +367,9 @@ TEST_F(ViewSettings, FirstLoadOffersANewerManagerOncePerVersion) {
 // Children of this process that have ended but were never waited for.
 int zombies() {
     int n = 0;
-    const std::string self = std::to_string(::getpid());
-    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream in(e.path() / "stat");
-        std::string line;
-        if (!std::getline(in, line)) continue;
-        const size_t close = line.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream rest(line.substr(close + 2));
-        std::string state, ppid;
-        rest >> state >> ppid;
-        if (state == "Z" && ppid == self) ++n;
+    for (pid_t pid : testsupport::childrenOf(::getpid())) {
+        testsupport::ProcessStat s;
+        n += testsupport::processStat(pid, s) && s.state == 'Z';
     }
     return n;
 }
