@@ -127,6 +127,18 @@ struct Child {
     }
 };
 
+// The base address the demo server prints once it listens; empty when it did not within 30 s (a
+// sanitizer build on a busy machine starts slowly).
+inline std::string serverBase(Child& server) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (;;) {
+        const std::string out = server.output();
+        if (out.find('\n') != std::string::npos) return out.substr(0, out.find('\n'));
+        if (std::chrono::steady_clock::now() > end) return {};
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 // For the length of a scope, this process is the reaper of what its children leave behind: a
 // program that a child starts and leaves running when it ends becomes a child of this process.
 class Reaper {
