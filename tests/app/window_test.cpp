@@ -150,6 +150,12 @@ protected:
         if (w) probe.startPings(w);
         return w;
     }
+    // The window's loop has been round once whole from now on (pings must be running): two answers
+    // to pings sent from now, after one that may have been on its way. False when not within the time.
+    bool loopWentRound(double seconds) {
+        const int from = probe.answers();
+        return waitFor([&] { return probe.answers() >= from + 3; }, seconds);
+    }
     void TearDown() override {
         probe.stopPings();
         if (child) child->stop();
@@ -158,7 +164,7 @@ protected:
 
     // The real window as the server shows it, into <build>/pictures/app for a person to look at.
     void shoot(Window w, const std::string& name) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the click's repaint
+        loopWentRound(10);  // the click's repaint
         const std::string dir = std::string(LUMO_PICTURE_DIR) + "/app";
         std::filesystem::create_directories(dir);
         std::string error;
@@ -194,7 +200,6 @@ TEST_F(AppWindow, InstallUpdateAndRemoveByClicks) {
         // Both formats the row offers here are ticked at first.
         EXPECT_EQ(tqm::bundleVersion(vst3 + "Cobalt Compressor.vst3"), "1.1.0");
         EXPECT_EQ(tqm::bundleVersion(clap + "Cobalt Compressor.clap"), "1.1.0");
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         shoot(window, "window-install-done.png");
         twin.jobState(tqapp::JobWindow::Done);
         ASSERT_TRUE(clickBoth(twin, window, "job:close"));
@@ -323,7 +328,10 @@ TEST_F(AppWindow, APopupOpeningUnderAPendingClickDoesNotTakeIt) {
     words.insert(words.end(), {"--size", kSize});
     const Window window = start(words, demo.home(), demo.dir + "/pending-log.txt");
     ASSERT_NE(window, 0u) << "no window: " << child->output();
-    std::this_thread::sleep_for(std::chrono::seconds(1));  // the first load and its paint
+    // The first load was applied (its log line), and the loop has been round since.
+    ASSERT_TRUE(waitFor([&] { return managerLog(demo).find("  catalog ") != std::string::npos; }, 30))
+        << child->output() << managerLog(demo);
+    ASSERT_TRUE(loopWentRound(20));
 
     Twin twin(words);
     const int line = twin.line("Cobalt Compressor");
@@ -344,8 +352,9 @@ TEST_F(AppWindow, APopupOpeningUnderAPendingClickDoesNotTakeIt) {
     ::kill(child->pid, SIGCONT);
     probe.startPings(window);
     ASSERT_EQ(clicked, 0) << cmd;
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    EXPECT_EQ(receipt(demo).find("cobalt-compressor"), std::string::npos) << "the pending click started the job";
+    // Both clicks were handled once the loop has been round; a job would have said so in the log.
+    ASSERT_TRUE(loopWentRound(20));
+    EXPECT_EQ(managerLog(demo).find("job: "), std::string::npos) << "the pending click started the job";
     shoot(window, "window-pending-click.png");
 
     // The same button clicked once the window is up installs: the click was aimed right.
