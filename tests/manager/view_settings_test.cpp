@@ -194,8 +194,13 @@ TEST_F(ViewSettings, WindowSizeIsWrittenOnceItSettles) {
     // Opening with nothing stored writes nothing: widening to the look's minimum is not a choice.
     open();
     for (int w = 600; w <= 700; w += 5) editor->resizeBody(w, 450);  // a drag
+    const double dragged = lumo::gui::Editor::now();
     frame();
-    EXPECT_FALSE(exists(sizeFile())) << "written while the size still changes";
+    // Half a second without a change settles the size: a machine busy for that long between the
+    // drag and the frame has rightly written it.
+    if (lumo::gui::Editor::now() - dragged < 0.4) {
+        EXPECT_FALSE(exists(sizeFile())) << "written while the size still changes";
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     frame();
     EXPECT_EQ(readFile(sizeFile()), "700 450\n");
