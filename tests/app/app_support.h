@@ -109,8 +109,13 @@ struct Child {
         }
         return -1;
     }
+    // Whether it still runs; one that ended is waited for here, and its id is never used again
+    // (another process may be given it).
     bool running() {
-        return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0;
+        if (pid <= 0) return false;
+        if (::waitpid(pid, nullptr, WNOHANG) == 0) return true;
+        pid = -1;
+        return false;
     }
     void stop() {
         if (pid <= 0) return;
