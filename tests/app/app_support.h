@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/processes.h"
 #include "tools/demo/demo_catalog.h"
 
 extern char** environ;
@@ -86,6 +88,10 @@ struct Child {
         if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0) pid = -1;
         posix_spawn_file_actions_destroy(&fa);
     }
+    // A child this process has taken on (see Reaper), stopped and waited for like one it started.
+    explicit Child(pid_t adopted) : pid(adopted) {}
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
     ~Child() { stop(); }
 
     // The exit status, waiting at most the given time; -1 when it still runs or ended by a signal.
@@ -103,8 +109,13 @@ struct Child {
         }
         return -1;
     }
+    // Whether it still runs; one that ended is waited for here, and its id is never used again
+    // (another process may be given it).
     bool running() {
-        return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0;
+        if (pid <= 0) return false;
+        if (::waitpid(pid, nullptr, WNOHANG) == 0) return true;
+        pid = -1;
+        return false;
     }
     void stop() {
         if (pid <= 0) return;
@@ -119,6 +130,42 @@ struct Child {
         std::ifstream in(log, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
+};
+
+// The base address the demo server prints once it listens; empty when it did not within 30 s (a
+// sanitizer build on a busy machine starts slowly).
+inline std::string serverBase(Child& server) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (;;) {
+        const std::string out = server.output();
+        if (out.find('\n') != std::string::npos) return out.substr(0, out.find('\n'));
+        if (std::chrono::steady_clock::now() > end) return {};
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+// For the length of a scope, this process is the reaper of what its children leave behind: a
+// program that a child starts and leaves running when it ends becomes a child of this process.
+class Reaper {
+public:
+    Reaper() : ok_(::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0) {}
+    ~Reaper() { ::prctl(PR_SET_CHILD_SUBREAPER, 0); }
+    Reaper(const Reaper&) = delete;
+    Reaper& operator=(const Reaper&) = delete;
+    bool ok() const { return ok_; }
+
+    // A running child of this process started from the program; -1 when there is none.
+    static pid_t childRunning(const std::string& program) {
+        for (pid_t pid : testsupport::childrenOf(::getpid())) {
+            std::error_code ec;
+            const fs::path exe = fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec);
+            if (!ec && exe == fs::path(program)) return pid;
+        }
+        return -1;
+    }
+
+private:
+    bool ok_;
 };
 
 // Runs the words to the end (at most 60 s); the status, with the output in out.

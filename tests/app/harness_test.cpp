@@ -147,12 +147,7 @@ TEST(Harness, LoadsTheDemoCatalogOverHttp) {
     Demo demo("http");
     ASSERT_TRUE(demo.ok()) << demo.error;
     apptest::Child server({LUMO_DEMO_TOOL, "serve", demo.source()}, demo.home(), demo.dir + "/server.txt");
-    std::string base;
-    for (int i = 0; i < 100 && base.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const std::string out = server.output();
-        if (out.find('\n') != std::string::npos) base = out.substr(0, out.find('\n'));
-    }
+    const std::string base = apptest::serverBase(server);
     ASSERT_EQ(base.rfind("http://127.0.0.1:", 0), 0u) << base;
     std::vector<std::string> args = demo.args();
     args[4] = base;  // --source
@@ -189,16 +184,6 @@ bool clean(const std::string& out) {
     return out.find("Sanitizer") == std::string::npos && out.find("runtime error") == std::string::npos;
 }
 
-// The base address the demo server prints once it listens; empty when it did not within 5 s.
-std::string serverBase(apptest::Child& server) {
-    for (int i = 0; i < 100; ++i) {
-        const std::string out = server.output();
-        if (out.find('\n') != std::string::npos) return out.substr(0, out.find('\n'));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return {};
-}
-
 // Every quick way out of the program, many times over, on a catalog over HTTP (so the web and TLS
 // libraries are set up): without a display, with a refused word, with --help with and without one.
 // None may end by a signal or with a sanitizer's report.
@@ -206,7 +191,7 @@ TEST(Harness, EveryWayOutEndsCleanly) {
     Demo demo("exits");
     ASSERT_TRUE(demo.ok()) << demo.error;
     apptest::Child server({LUMO_DEMO_TOOL, "serve", demo.source()}, demo.home(), demo.dir + "/server.txt");
-    const std::string base = serverBase(server);
+    const std::string base = apptest::serverBase(server);
     ASSERT_EQ(base.rfind("http://127.0.0.1:", 0), 0u) << base;
     std::vector<std::string> web = demo.args();
     web[4] = base;  // --source

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "app/harness.h"
@@ -17,6 +18,7 @@
 #include "engine/apps.h"
 #include "engine/atomic_write.h"
 #include "gui/draw/png_write.h"
+#include "manager/model/log.h"
 #include "manager/windows/job_window.h"
 #include "manager/model/model.h"
 #include "manager/view/view.h"
@@ -112,6 +114,25 @@ std::string receipt(const Demo& demo) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string managerLog(const Demo& demo) {
+    std::ifstream in(tqapp::logPath(demo.root() + "/data"));
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// How many jobs have ended, by the manager's log: a job's last line says how it ended, and is
+// written once every file and the receipt are in place.
+int jobsEnded(const Demo& demo) {
+    std::istringstream in(managerLog(demo));
+    int n = 0;
+    for (std::string line; std::getline(in, line);) {
+        const size_t at = line.find("    ");  // after the stamp, a job's own lines are indented once
+        if (at == std::string::npos) continue;
+        const std::string text = line.substr(at + 2);
+        n += text == "  done" || text == "  cancelled" || text.rfind("  failed: ", 0) == 0;
+    }
+    return n;
+}
+
 class AppWindow : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -129,6 +150,12 @@ protected:
         if (w) probe.startPings(w);
         return w;
     }
+    // The window's loop has been round once whole from now on (pings must be running): two answers
+    // to pings sent from now, after one that may have been on its way. False when not within the time.
+    bool loopWentRound(double seconds) {
+        const int from = probe.answers();
+        return waitFor([&] { return probe.answers() >= from + 3; }, seconds);
+    }
     void TearDown() override {
         probe.stopPings();
         if (child) child->stop();
@@ -137,7 +164,7 @@ protected:
 
     // The real window as the server shows it, into <build>/pictures/app for a person to look at.
     void shoot(Window w, const std::string& name) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the click's repaint
+        loopWentRound(10);  // the click's repaint
         const std::string dir = std::string(LUMO_PICTURE_DIR) + "/app";
         std::filesystem::create_directories(dir);
         std::string error;
@@ -168,12 +195,11 @@ TEST_F(AppWindow, InstallUpdateAndRemoveByClicks) {
         ASSERT_TRUE(clickBoth(twin, window, "rowpill:" + std::to_string(line)));
         shoot(window, "window-install-asked.png");
         ASSERT_TRUE(clickBoth(twin, window, "job:go"));
-        EXPECT_TRUE(waitFor([&] { return receipt(demo).find("cobalt-compressor") != std::string::npos; }, 30))
-            << child->output();
+        ASSERT_TRUE(waitFor([&] { return jobsEnded(demo) == 1; }, 30)) << child->output() << managerLog(demo);
+        EXPECT_NE(receipt(demo).find("cobalt-compressor"), std::string::npos) << managerLog(demo);
         // Both formats the row offers here are ticked at first.
         EXPECT_EQ(tqm::bundleVersion(vst3 + "Cobalt Compressor.vst3"), "1.1.0");
         EXPECT_EQ(tqm::bundleVersion(clap + "Cobalt Compressor.clap"), "1.1.0");
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         shoot(window, "window-install-done.png");
         twin.jobState(tqapp::JobWindow::Done);
         ASSERT_TRUE(clickBoth(twin, window, "job:close"));
@@ -185,9 +211,9 @@ TEST_F(AppWindow, InstallUpdateAndRemoveByClicks) {
         ASSERT_GE(line, 0);
         ASSERT_TRUE(clickBoth(twin, window, "rowpill:" + std::to_string(line)));
         ASSERT_TRUE(clickBoth(twin, window, "job:go"));
-        EXPECT_TRUE(waitFor([&] { return tqm::bundleVersion(vst3 + "Vellum Reverb.vst3") == "1.3.0"; }, 30))
-            << child->output();
-        EXPECT_TRUE(waitFor([&] { return tqm::bundleVersion(clap + "Vellum Reverb.clap") == "1.3.0"; }, 10));
+        ASSERT_TRUE(waitFor([&] { return jobsEnded(demo) == 2; }, 30)) << child->output() << managerLog(demo);
+        EXPECT_EQ(tqm::bundleVersion(vst3 + "Vellum Reverb.vst3"), "1.3.0");
+        EXPECT_EQ(tqm::bundleVersion(clap + "Vellum Reverb.clap"), "1.3.0");
         EXPECT_NE(receipt(demo).find("\"version\": \"1.3.0\""), std::string::npos);
         twin.jobState(tqapp::JobWindow::Done);
         ASSERT_TRUE(clickBoth(twin, window, "job:close"));
@@ -200,14 +226,19 @@ TEST_F(AppWindow, InstallUpdateAndRemoveByClicks) {
         ASSERT_TRUE(clickBoth(twin, window, "row:" + std::to_string(line)));
         ASSERT_TRUE(clickBoth(twin, window, "main_pill"));
         ASSERT_TRUE(clickBoth(twin, window, "job:go"));
-        EXPECT_TRUE(waitFor([&] { return !fs::exists(clap + "Ember Drive.clap"); }, 30)) << child->output();
+        ASSERT_TRUE(waitFor([&] { return jobsEnded(demo) == 3; }, 30)) << child->output() << managerLog(demo);
+        EXPECT_FALSE(fs::exists(clap + "Ember Drive.clap"));
         EXPECT_EQ(receipt(demo).find("ember-drive"), std::string::npos);
     }
     EXPECT_TRUE(child->running()) << child->output();
 }
 
 TEST_F(AppWindow, UpdatesItselfAndTheNewVersionStarts) {
-    pid_t restarted = -1;
+    // The new version is started by the old one, which then ends: as the closest reaper above it,
+    // this process takes it on as its own child, and finds it among its children rather than by
+    // its path (another run's copy may lie at the same path).
+    apptest::Reaper reaper;
+    ASSERT_TRUE(reaper.ok());
     // A copy of the program's bundle, so the build's own stays as it is.
     Demo demo("self", apptest::kBundle);
     ASSERT_TRUE(demo.ok()) << demo.error;
@@ -239,23 +270,12 @@ TEST_F(AppWindow, UpdatesItselfAndTheNewVersionStarts) {
     EXPECT_EQ(child->wait(20), 0) << child->output();
 
     // The new instance runs from the replaced bundle.
-    bool started = waitFor(
-        [&] {
-            for (const auto& e : fs::directory_iterator("/proc", ec)) {
-                std::error_code e2;
-                const fs::path exe = fs::read_symlink(e.path() / "exe", e2);
-                if (!e2 && exe == fs::path(program)) {
-                    restarted = std::atoi(e.path().filename().c_str());
-                    return true;
-                }
-            }
-            return false;
-        },
-        20);
-    EXPECT_TRUE(started) << "no new manager runs from " << program;
+    pid_t restarted = -1;
+    EXPECT_TRUE(waitFor([&] { return (restarted = reaper.childRunning(program)) > 0; }, 20))
+        << "no new manager runs from " << program;
     if (restarted > 0) {
         EXPECT_NE(probe.windowOf(restarted, 20), 0u) << "the new version opened no window";
-        ::kill(restarted, SIGTERM);
+        apptest::Child next(restarted);  // stopped and waited for at the end of the scope
     }
 }
 
@@ -308,7 +328,10 @@ TEST_F(AppWindow, APopupOpeningUnderAPendingClickDoesNotTakeIt) {
     words.insert(words.end(), {"--size", kSize});
     const Window window = start(words, demo.home(), demo.dir + "/pending-log.txt");
     ASSERT_NE(window, 0u) << "no window: " << child->output();
-    std::this_thread::sleep_for(std::chrono::seconds(1));  // the first load and its paint
+    // The first load was applied (its log line), and the loop has been round since.
+    ASSERT_TRUE(waitFor([&] { return managerLog(demo).find("  catalog ") != std::string::npos; }, 30))
+        << child->output() << managerLog(demo);
+    ASSERT_TRUE(loopWentRound(20));
 
     Twin twin(words);
     const int line = twin.line("Cobalt Compressor");
@@ -329,8 +352,9 @@ TEST_F(AppWindow, APopupOpeningUnderAPendingClickDoesNotTakeIt) {
     ::kill(child->pid, SIGCONT);
     probe.startPings(window);
     ASSERT_EQ(clicked, 0) << cmd;
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    EXPECT_EQ(receipt(demo).find("cobalt-compressor"), std::string::npos) << "the pending click started the job";
+    // Both clicks were handled once the loop has been round; a job would have said so in the log.
+    ASSERT_TRUE(loopWentRound(20));
+    EXPECT_EQ(managerLog(demo).find("job: "), std::string::npos) << "the pending click started the job";
     shoot(window, "window-pending-click.png");
 
     // The same button clicked once the window is up installs: the click was aimed right.

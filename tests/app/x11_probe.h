@@ -66,6 +66,10 @@ public:
         if (thread_.joinable()) thread_.join();
     }
     double longestGap() const { return longest_.load(); }
+    // How many pings were answered so far. The window layer answers a ping as it takes in events:
+    // two answers to pings sent after a moment mean the loop has been round once whole since, and has
+    // handled every event the server had for it at that moment.
+    int answers() const { return answers_.load(); }
 
     // What the window shows, read back from the server (0xAARRGGBB, opaque); empty when it cannot be read.
     lumo::gui::Canvas capture(Window w) {
@@ -138,6 +142,7 @@ private:
                             answered = true;
                     }
                 }
+                if (answered) ++answers_;
                 const double age = std::chrono::duration<double>(clock::now() - sent).count();
                 if (age > longest_) longest_ = age;
                 if (!answered) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -153,6 +158,7 @@ private:
     std::thread thread_;
     std::atomic<bool> running_{false};
     std::atomic<double> longest_{0.0};
+    std::atomic<int> answers_{0};
 };
 
 }  // namespace apptest

@@ -1,5 +1,5 @@
-// The job window in each of its states, painted side by side at scales 1, 1.2 (the skin look's zoom), 1.5, 2 and 3 and written next to
-// the test program for a person to look at; the assertions read the painted pixels.
+// The job window in each of its states, painted side by side at scales 1, 1.2 (the skin look's zoom), 1.5, 2 and 3, one sheet a
+// scale written next to the test program for a person to look at; the assertions read the painted pixels.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -133,13 +133,13 @@ TEST(PixelJobWindow, EveryStateAtEveryScale) {
             // The ticks row keeps its frame whole, however many choices it holds.
             const Rect row = dev::device(paintAt(alone, 10, 10, 218, w.bounds.h, s), Rect{8, 176, 202, 14});
             for (int y = row.y; y < row.y + row.h; ++y) ASSERT_EQ(at(alone, row.x + row.w - 1, y), pixelOf(dev::rule)) << y;
-            EXPECT_TRUE(writePicture(alone, "job-window-" + all[i].name + "-" + scaleName(s) + ".png"));
-            if (s < 2.0) {
-                EXPECT_TRUE(writePicture(enlarged(alone, s == 1.0 ? 3 : 2),
-                                         "job-window-" + all[i].name + "-" + scaleName(s) + "-enlarged.png"));
-            }
         }
+        // The sheet holds every window of the scale, so it is the one picture written of them (the
+        // encoding is most of this test's time); the smallest scale also enlarged, to see single pixels.
         EXPECT_TRUE(writePicture(sheet, "job-window-sheet-" + scaleName(s) + ".png"));
+        if (s == 1.0) {
+            EXPECT_TRUE(writePicture(enlarged(sheet, 2), "job-window-sheet-1x-enlarged.png"));
+        }
     }
 }
 

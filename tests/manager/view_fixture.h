@@ -79,17 +79,23 @@ protected:
         lumo::storeStandaloneArgs(int(argv.size()), argv.data());
     }
 
-    // Closes the window once its catalog load has ended: no worker outlives the test's folders.
+    // Closes the window once its catalog load has ended, the pictures fetched after the rows
+    // included: no worker outlives the test's folders, its server or the process.
     void close() {
-        if (view && view->model()) viewLoaded();
+        if (view && view->model())
+            pumpWhile([this] { return view->model()->loading || view->model()->fetchingPictures; });
         view = nullptr;
         editor.reset();
     }
 
     // Runs the editor's posted closures until the catalog load was applied.
     bool viewLoaded() {
+        return pumpWhile([this] { return view->model()->loading; });
+    }
+    // Runs the editor's posted closures while busy() holds; false when it still does after ten seconds.
+    bool pumpWhile(const std::function<bool()>& busy) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (view->model()->loading) {
+        while (busy()) {
             for (auto& task : editor->uiQueue()->take()) task();
             if (std::chrono::steady_clock::now() > end) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));

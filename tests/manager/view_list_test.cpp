@@ -12,6 +12,8 @@ namespace {
 
 class ViewList : public ViewTest {
 protected:
+    ~ViewList() override { close(); }  // the window and its load go before the server they talk to
+
     // Serves every file of the catalog folder from the loopback server.
     void serveSource() {
         serveFolder(server, catalog.source());

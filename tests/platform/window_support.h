@@ -49,10 +49,12 @@ inline SdlWindow* openWindow(Editor& ed, const char* title = "lumo test") {
     auto* w = dynamic_cast<SdlWindow*>(pw.get());
     if (!w) return nullptr;
     ed.setScale(w->systemScale());
+    // The X pointer goes to a corner before the window opens, centred on the screen: a fresh server
+    // keeps the pointer at its centre, where it would enter and leave the window on its own. Only
+    // pushed events move it then.
+    SDL_WarpMouseGlobal(0, 0);
     if (!w->openTopLevel(title, ed.pixelWidth(), ed.pixelHeight())) return nullptr;
     ed.attachWindow(std::move(pw));
-    // The X pointer goes to a corner, away from the centred window: only pushed events move it.
-    SDL_WarpMouseGlobal(0, 0);
     return w;
 }
 
