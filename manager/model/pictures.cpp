@@ -63,18 +63,24 @@ bool matches(const std::string& bytes, const tqm::FileRef& ref) {
     return bytes.size() == ref.size && tqm::sha256Hex(bytes.data(), bytes.size()) == ref.sha256;
 }
 
-bool readCached(const std::string& dir, const tqm::FileRef& ref, std::string& bytes) {
+namespace {
+
+enum class Cached { Good, Missing, Bad };
+
+// The cached file of ref: Good (bytes hold it), Missing (nothing usable at its name), or Bad (a regular
+// file of the catalog's size whose bytes are not the picture's).
+Cached readChecked(const std::string& dir, const tqm::FileRef& ref, std::string& bytes) {
     bytes.clear();
-    if (!safePath(ref.path) || ref.size > kMaxPicture) return false;
+    if (!safePath(ref.path) || ref.size > kMaxPicture) return Cached::Missing;
     tqm::detail::DirFd folder;
     std::string name;
-    if (!openFolderOf(dir, ref.path, false, folder, name)) return false;
+    if (!openFolderOf(dir, ref.path, false, folder, name)) return Cached::Missing;
     // Non-blocking and without following a link: a pipe or a link planted at the name is refused.
     const int fd = ::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return Cached::Missing;
     const tqm::detail::DirFd file(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != ref.size) return false;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != ref.size) return Cached::Missing;
     bytes.resize(size_t(ref.size));
     size_t done = 0;
     while (done < bytes.size()) {
@@ -86,47 +92,108 @@ bool readCached(const std::string& dir, const tqm::FileRef& ref, std::string& by
     char more;
     if (done != bytes.size() || ::read(fd, &more, 1) != 0 || !matches(bytes, ref)) {
         bytes.clear();
-        return false;
+        return Cached::Bad;
     }
-    return true;
+    return Cached::Good;
 }
 
-bool cache(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref) {
+// The cache's folders, each opened once (made when asked and missing), never through a link.
+class Folders {
+public:
+    explicit Folders(std::string dir) : dir_(std::move(dir)) {}
+
+    // The open folder that holds rel (-1 when it cannot be had), with rel's last segment in name.
+    int of(const std::string& rel, bool make, std::string& name) {
+        const size_t slash = rel.rfind('/');
+        name = slash == std::string::npos ? rel : rel.substr(slash + 1);
+        const std::string folder = slash == std::string::npos ? std::string() : rel.substr(0, slash);
+        tqm::detail::DirFd& fd = open_[folder];
+        tqm::detail::DirFd opened;
+        std::string ignored;
+        if (fd.get() < 0 && openFolderOf(dir_, rel, make, opened, ignored)) fd = std::move(opened);
+        return fd.get();
+    }
+    // The path of rel's folder.
+    std::string pathOf(const std::string& rel) const {
+        const size_t slash = rel.rfind('/');
+        return slash == std::string::npos ? dir_ : dir_ + "/" + rel.substr(0, slash);
+    }
+
+private:
+    std::string dir_;
+    std::map<std::string, tqm::detail::DirFd> open_;  // by the folder's path below dir_
+};
+
+// The cache has a regular file of ref's size at its name. Whether it holds the picture is checked
+// where it is read (readCached), not here: a start looks at no picture's bytes.
+bool present(Folders& folders, const tqm::FileRef& ref) {
+    std::string name;
+    const int fd = safePath(ref.path) && ref.size <= kMaxPicture ? folders.of(ref.path, false, name) : -1;
+    struct stat st {};
+    return fd >= 0 && ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+           uint64_t(st.st_size) == ref.size;
+}
+
+// Fetches ref from the source, checks it, and writes it as a new file renamed into place (a link or
+// pipe at the name is replaced, never written through). The cache can be filled again at any time,
+// so nothing is flushed to disk: a file a power cut leaves short fails its check where it is read.
+bool store(const tqm::Source& source, Folders& folders, const tqm::FileRef& ref) {
     if (!safePath(ref.path) || ref.size > kMaxPicture) return false;
-    std::string bytes;
-    if (readCached(dir, ref, bytes)) return true;
-    std::string error;
+    std::string bytes, error;
     // A server that sends more than the picture holds is left at once: nothing beyond it is gathered.
     const uint64_t most = ref.size;
     const tqm::Progress bounded = [most](uint64_t done, uint64_t) { return done <= most; };
     if (!source.fetch(ref.path, bytes, error, bounded, most) || !matches(bytes, ref)) return false;
-    tqm::detail::DirFd folder;
     std::string name;
-    if (!openFolderOf(dir, ref.path, true, folder, name)) return false;
-    // The rename replaces whatever name is there (a link or a pipe included) without writing into it.
+    const int fd = folders.of(ref.path, true, name);
     tqm::WriteFailure failure;
-    return tqm::writeFileAtomicAt(folder.get(), name, bytes, 0644, failure);
+    return fd >= 0 && tqm::writeUnflushedAt(fd, name, bytes, 0644, failure);
+}
+
+// Stores each of refs; a folder is cleared of dead writers' temporaries (writes cut off) once, before
+// its first write. The number stored.
+size_t storeAll(const tqm::Source& source, const std::string& dir, const std::vector<const tqm::FileRef*>& refs) {
+    Folders folders(dir);
+    std::set<std::string> swept;
+    size_t stored = 0;
+    for (const tqm::FileRef* ref : refs) {
+        if (!safePath(ref->path)) continue;
+        if (const std::string folder = folders.pathOf(ref->path); swept.insert(folder).second)
+            tqm::detail::sweepTemporaries(folder);
+        stored += store(source, folders, *ref);
+    }
+    return stored;
+}
+
+}  // namespace
+
+bool readCached(const std::string& dir, const tqm::FileRef& ref, std::string& bytes) {
+    return readChecked(dir, ref, bytes) == Cached::Good;
+}
+
+bool cache(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref) {
+    std::string bytes;
+    if (readCached(dir, ref, bytes)) return true;
+    Folders folders(dir);
+    return store(source, folders, ref);
+}
+
+bool fetchAgain(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref) {
+    return storeAll(source, dir, {&ref}) == 1;
 }
 
 size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm::Catalog& catalog) {
     std::set<std::tuple<std::string, std::string, uint64_t>> seen;
-    std::set<std::string> swept;
-    size_t fetched = 0;
-    std::string bytes;
-    for (const auto* list : {&catalog.plugins, &catalog.apps})
-        for (const tqm::Plugin& entry : *list)
-            for (const auto* art : {&entry.art_row, &entry.art_logo})
-                for (const auto& [key, ref] : *art) {
-                    if (!seen.insert({ref.path, ref.sha256, ref.size}).second) continue;
-                    if (readCached(dir, ref, bytes)) continue;
-                    // A picture missing from the cache may be one whose write was cut off: its
-                    // folder is cleared of dead writers' temporaries once before it is written.
-                    const size_t slash = ref.path.rfind('/');
-                    const std::string folder = slash == std::string::npos ? dir : dir + "/" + ref.path.substr(0, slash);
-                    if (safePath(ref.path) && swept.insert(folder).second) tqm::detail::sweepTemporaries(folder);
-                    fetched += cache(source, dir, ref);
-                }
-    return fetched;
+    std::vector<const tqm::FileRef*> missing;
+    Folders folders(dir);
+    // The row pictures first, in the catalog's order: the list shows them from the first paint on.
+    for (const bool rows : {true, false})
+        for (const auto* list : {&catalog.plugins, &catalog.apps})
+            for (const tqm::Plugin& entry : *list)
+                for (const auto& [key, ref] : rows ? entry.art_row : entry.art_logo)
+                    if (seen.insert({ref.path, ref.sha256, ref.size}).second && !present(folders, ref))
+                        missing.push_back(&ref);
+    return storeAll(source, dir, missing);
 }
 
 bool pngSize(const std::string& bytes, int32_t& w, int32_t& h) {
@@ -245,7 +312,10 @@ std::string Pictures::fileKey(const std::string& id, Kind kind, const std::strin
 }
 
 bool Pictures::read(const tqm::FileRef& r, FileInfo& info, std::string& bytes) {
-    if (!readCached(dir_, r, bytes) || !pngSize(bytes, info.w, info.h)) {
+    Cached got = readChecked(dir_, r, bytes);
+    // A file that failed its check is never shown; one fetched again at once is read again.
+    if (got == Cached::Bad && refetch && refetch(r)) got = readChecked(dir_, r, bytes);
+    if (got != Cached::Good || !pngSize(bytes, info.w, info.h)) {
         info.failed = true;
         return false;
     }
