@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <set>
 #include <tuple>
+#include <unordered_set>
 
 #include "engine/atomic_write.h"
 #include "engine/layout.h"
@@ -67,20 +68,21 @@ namespace {
 
 enum class Cached { Good, Missing, Bad };
 
-// The cached file of ref: Good (bytes hold it), Missing (nothing usable at its name), or Bad (a regular
-// file of the catalog's size whose bytes are not the picture's).
+// The cached file of ref: Good (bytes hold it), Missing (nothing at its name), or Bad (something at
+// its name that is not the picture: other bytes, another size, a link or a pipe).
 Cached readChecked(const std::string& dir, const tqm::FileRef& ref, std::string& bytes) {
     bytes.clear();
     if (!safePath(ref.path) || ref.size > kMaxPicture) return Cached::Missing;
     tqm::detail::DirFd folder;
     std::string name;
     if (!openFolderOf(dir, ref.path, false, folder, name)) return Cached::Missing;
-    // Non-blocking and without following a link: a pipe or a link planted at the name is refused.
+    // Non-blocking and without following a link: a pipe or a link planted at the name is refused
+    // (and replaced when the picture is fetched again).
     const int fd = ::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return Cached::Missing;
+    if (fd < 0) return errno == ENOENT ? Cached::Missing : Cached::Bad;
     const tqm::detail::DirFd file(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != ref.size) return Cached::Missing;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != ref.size) return Cached::Bad;
     bytes.resize(size_t(ref.size));
     size_t done = 0;
     while (done < bytes.size()) {
@@ -100,6 +102,21 @@ Cached readChecked(const std::string& dir, const tqm::FileRef& ref, std::string&
 // The cache's folders, each opened once (made when asked and missing), never through a link.
 class Folders {
 public:
+    // rel's name is in its folder: one listing of each folder, looking at no file.
+    bool listed(const std::string& rel) {
+        std::string name;
+        const int fd = of(rel, false, name);
+        if (fd < 0) return false;
+        const size_t slash = rel.rfind('/');
+        auto [it, fresh] = names_.try_emplace(slash == std::string::npos ? std::string() : rel.substr(0, slash));
+        if (fresh) {
+            std::vector<std::string> names;
+            tqm::detail::folderNames(fd, names);
+            it->second.insert(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
+        }
+        return it->second.count(name) > 0;
+    }
+
     explicit Folders(std::string dir) : dir_(std::move(dir)) {}
 
     // The open folder that holds rel (-1 when it cannot be had), with rel's last segment in name.
@@ -122,16 +139,13 @@ public:
 private:
     std::string dir_;
     std::map<std::string, tqm::detail::DirFd> open_;  // by the folder's path below dir_
+    std::map<std::string, std::unordered_set<std::string>> names_;  // listings, by the same path
 };
 
-// The cache has a regular file of ref's size at its name. Whether it holds the picture is checked
-// where it is read (readCached), not here: a start looks at no picture's bytes.
+// The cache has something at ref's name. Whether that is the picture is checked where it is read
+// (readChecked), which has it fetched again when it is not: a start opens no picture.
 bool present(Folders& folders, const tqm::FileRef& ref) {
-    std::string name;
-    const int fd = safePath(ref.path) && ref.size <= kMaxPicture ? folders.of(ref.path, false, name) : -1;
-    struct stat st {};
-    return fd >= 0 && ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-           uint64_t(st.st_size) == ref.size;
+    return safePath(ref.path) && ref.size <= kMaxPicture && folders.listed(ref.path);
 }
 
 // Fetches ref from the source, checks it, and writes it as a new file renamed into place (a link or

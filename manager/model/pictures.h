@@ -42,12 +42,12 @@ bool readCached(const std::string& dir, const tqm::FileRef& ref, std::string& by
 bool cache(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref);
 
 // Every art file of the catalog (each distinct one once) that the cache lacks, fetched into it, the
-// row pictures first. A file of the catalog's size counts as held: its bytes are checked where it is
+// row pictures first. A name in the cache's folder counts as held: what it is is checked where it is
 // read. Any thread; the number of files fetched.
 size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm::Catalog& catalog);
 
-// Fetches ref into the cache whatever the cache holds (a file that failed its check where it was
-// read). Any thread; true when the cache holds it afterwards.
+// Fetches ref into the cache whatever the cache holds at its name (something that failed its check
+// where it was read). Any thread; true when the cache holds it afterwards.
 bool fetchAgain(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref);
 
 // The width and height a PNG's header declares; false when the bytes are no PNG header.

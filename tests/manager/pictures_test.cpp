@@ -88,6 +88,42 @@ TEST_F(Pictures, ACachedPictureThatDoesNotMatchIsFetchedAgain) {
     EXPECT_FALSE(exists(leftover));
 }
 
+// A start opens no cached picture: whatever stands at a picture's name is checked where it is first
+// read, never shown when it is not the picture, and fetched again (a link or pipe replaced, its
+// target untouched), after which the picture shows.
+TEST_F(Pictures, WhatFailsItsCheckWhereItIsReadIsFetchedAgain) {
+    catalog.publish(catalogText("1.0.0"));
+    load();
+    const std::string at = cached("art/synth-row.png"), good = readFile(at);
+    ASSERT_FALSE(good.empty());
+    writeFile(path("elsewhere/user.png"), good.substr(0, 20));
+    struct Case {
+        const char* what;
+        std::function<void()> tamper;
+    } cases[] = {
+        {"other bytes of the same size", [&] { writeFile(at, std::string(good.size(), 'x')); }},
+        {"cut short", [&] { writeFile(at, good.substr(0, good.size() / 2)); }},
+        {"a link", [&] {
+             fs::remove(at);
+             fs::create_symlink(path("elsewhere/user.png"), at);
+         }},
+        {"a pipe", [&] {
+             fs::remove(at);
+             ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        c.tamper();
+        load();
+        EXPECT_EQ(picture("synth", Kind::Row, "1x"), nullptr) << c.what;
+        ASSERT_TRUE(loaded()) << c.what;
+        const lumo::gui::Bitmap* row = picture("synth", Kind::Row, "1x");
+        EXPECT_EQ(row ? row->w : 0, 4) << c.what;
+        EXPECT_EQ(readFile(at), good) << c.what;
+        EXPECT_EQ(readFile(path("elsewhere/user.png")), good.substr(0, 20)) << c.what;
+    }
+}
+
 // A picture that cannot be had is not cached (or not drawn); nothing crashes.
 TEST_F(Pictures, WhatCannotBeHadIsNotDrawn) {
     const tqm::Source source(catalog.source());
