@@ -197,7 +197,10 @@ bool fetchAgain(const tqm::Source& source, const std::string& dir, const tqm::Fi
 }
 
 size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm::Catalog& catalog) {
-    std::set<std::tuple<std::string, std::string, uint64_t>> seen;
+    const auto sameFile = [](const tqm::FileRef* a, const tqm::FileRef* b) {
+        return std::tie(a->path, a->sha256, a->size) < std::tie(b->path, b->sha256, b->size);
+    };
+    std::set<const tqm::FileRef*, decltype(sameFile)> seen(sameFile);
     std::vector<const tqm::FileRef*> missing;
     Folders folders(dir);
     // The row pictures first, in the catalog's order: the list shows them from the first paint on.
@@ -205,7 +208,7 @@ size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm
         for (const auto* list : {&catalog.plugins, &catalog.apps})
             for (const tqm::Plugin& entry : *list)
                 for (const auto& [key, ref] : rows ? entry.art_row : entry.art_logo)
-                    if (seen.insert({ref.path, ref.sha256, ref.size}).second && !present(folders, ref))
+                    if (seen.insert(&ref).second && !present(folders, ref))
                         missing.push_back(&ref);
     return storeAll(source, dir, missing);
 }
