@@ -68,10 +68,9 @@ namespace {
 
 enum class Cached { Good, Missing, Bad };
 
-// The cached file of ref: Good (bytes hold it), Missing (nothing at its name), or Bad (something at
-// its name that is not the picture: other bytes, another size, a link or a pipe).
-Cached readChecked(const std::string& dir, const tqm::FileRef& ref, std::string& bytes) {
-    bytes.clear();
+// Opens what stands at ref's name: Missing (nothing), Bad (no regular file of ref's size: a link, a
+// pipe, another size) or Good, with file open on it. Never blocks on what it opens.
+Cached openCached(const std::string& dir, const tqm::FileRef& ref, tqm::detail::DirFd& file) {
     if (!safePath(ref.path) || ref.size > kMaxPicture) return Cached::Missing;
     tqm::detail::DirFd folder;
     std::string name;
@@ -80,9 +79,19 @@ Cached readChecked(const std::string& dir, const tqm::FileRef& ref, std::string&
     // (and replaced when the picture is fetched again).
     const int fd = ::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? Cached::Missing : Cached::Bad;
-    const tqm::detail::DirFd file(fd);
+    file = tqm::detail::DirFd(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != ref.size) return Cached::Bad;
+    return Cached::Good;
+}
+
+// The cached file of ref as openCached finds it; Good only when bytes hold exactly the picture (Bad
+// when other bytes of its size stand there).
+Cached readChecked(const std::string& dir, const tqm::FileRef& ref, std::string& bytes) {
+    bytes.clear();
+    tqm::detail::DirFd file;
+    if (const Cached opened = openCached(dir, ref, file); opened != Cached::Good) return opened;
+    const int fd = file.get();
     bytes.resize(size_t(ref.size));
     size_t done = 0;
     while (done < bytes.size()) {
@@ -340,16 +349,12 @@ bool Pictures::read(const tqm::FileRef& r, FileInfo& info, std::string& bytes) {
 }
 
 bool Pictures::readSize(const tqm::FileRef& r, FileInfo& info) {
-    tqm::detail::DirFd folder;
-    std::string name, head(24, '\0');
-    ssize_t n = -1;
-    if (safePath(r.path) && openFolderOf(dir_, r.path, false, folder, name)) {
-        const int fd = ::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        const tqm::detail::DirFd file(fd);
-        struct stat st {};
-        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) == r.size)
-            n = ::read(fd, head.data(), head.size());
-    }
+    std::string head(24, '\0');
+    tqm::detail::DirFd file;
+    Cached got = openCached(dir_, r, file);
+    // Something at the name that is not the picture: fetched again, and looked at again when that was at once.
+    if (got == Cached::Bad && refetch && refetch(r)) got = openCached(dir_, r, file);
+    const ssize_t n = got == Cached::Good ? ::read(file.get(), head.data(), head.size()) : -1;
     if (n != ssize_t(head.size()) || !pngSize(head, info.w, info.h)) info.failed = true;
     return !info.failed;
 }
