@@ -133,11 +133,13 @@ public:
         const size_t slash = rel.rfind('/');
         name = slash == std::string::npos ? rel : rel.substr(slash + 1);
         const std::string folder = slash == std::string::npos ? std::string() : rel.substr(0, slash);
-        tqm::detail::DirFd& fd = open_[folder];
+        Open& o = open_[folder];
+        if (o.fd.get() >= 0 || (o.tried && !make)) return o.fd.get();  // a folder missing is not looked for again
+        o.tried = true;
         tqm::detail::DirFd opened;
         std::string ignored;
-        if (fd.get() < 0 && openFolderOf(dir_, rel, make, opened, ignored)) fd = std::move(opened);
-        return fd.get();
+        if (openFolderOf(dir_, rel, make, opened, ignored)) o.fd = std::move(opened);
+        return o.fd.get();
     }
     // The path of rel's folder.
     std::string pathOf(const std::string& rel) const {
@@ -147,7 +149,11 @@ public:
 
 private:
     std::string dir_;
-    std::map<std::string, tqm::detail::DirFd> open_;  // by the folder's path below dir_
+    struct Open {
+        tqm::detail::DirFd fd;
+        bool tried = false;
+    };
+    std::map<std::string, Open> open_;  // by the folder's path below dir_
     std::map<std::string, std::unordered_set<std::string>> names_;  // listings, by the same path
 };
 
