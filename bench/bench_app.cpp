@@ -1,22 +1,39 @@
 // The manager's program from process start to its first full paint (headless, written as a PNG)
 // on a 2,000-entry demo catalog, against loadCatalog + deriveRows of the same catalog in this
 // process, both in one run; with the program's peak resident memory.
+//
+// The demo's pictures (row pictures at two scales and logos at six, eight files an entry):
+// BM_FillPictureCache fills an empty picture cache from the folder source, in this process and by
+// the program's first start, against a plain recursive copy of the same files (x_copy,
+// first_start_x_copy); BM_StartWithPictureCache is the program's start with the cache filled against
+// its start on the same catalog without pictures (x_without_pictures), with its CPU time. With
+// LUMO_BENCH_BEFORE naming another build of the program, that build is run beside it (before_*).
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "engine/layout.h"
 #include "engine/load.h"
+#include "engine/util.h"
 #include "engine/rows.h"
 #include "engine/source.h"
 #include "manager/model/config.h"
+#include "manager/model/pictures.h"
+#include "tools/catalog_signing.h"
+#include "gui/draw/png_write.h"
+#include "tools/demo/demo_art.h"
 #include "tools/demo/demo_catalog.h"
 
 namespace fs = std::filesystem;
@@ -51,10 +68,12 @@ Fixture& fixture() {
     return f;
 }
 
-// Runs the program to its end; its wall time in seconds and peak resident size in bytes.
-bool runProgram(const Fixture& f, double& seconds, long& peakBytes) {
-    std::vector<std::string> words{LUMO_APP_PROGRAM, "--root",     f.dir + "/root", "--source", f.dir + "/catalog",
-                                   "--pub",          f.pub,        "--screenshot",  f.dir + "/first-paint.png"};
+// Runs the program to its end; its wall time in seconds and peak resident size in bytes. By default
+// this build's program on the demo catalog; cpuSeconds, when given, gets its user and system time.
+bool runProgram(const Fixture& f, double& seconds, long& peakBytes, const std::string& program = LUMO_APP_PROGRAM,
+                const std::string& root = "root", const std::string& source = "catalog", double* cpuSeconds = nullptr) {
+    std::vector<std::string> words{program, "--root",     f.dir + "/" + root, "--source", f.dir + "/" + source,
+                                   "--pub", f.pub,        "--screenshot",     f.dir + "/first-paint.png"};
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
@@ -68,6 +87,9 @@ bool runProgram(const Fixture& f, double& seconds, long& peakBytes) {
     if (wait4(pid, &status, 0, &usage) != pid) return false;
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     peakBytes = usage.ru_maxrss * 1024L;
+    if (cpuSeconds)
+        *cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -121,5 +143,208 @@ void BM_ProgramStartToFirstPaint(benchmark::State& state) {
     state.counters["peak_MiB"] = double(peak) / (1024.0 * 1024.0);
 }
 BENCHMARK(BM_ProgramStartToFirstPaint)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+
+// ---- Pictures
+
+// The picture cache of a root folder below the fixture's.
+std::string artCache(const Fixture& f, const std::string& root) {
+    tqm::Layout layout;
+    layout.root = f.dir + "/" + root;
+    return tqapp::art::cacheDir(layout.userData());
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Beside the demo catalog, two sources of the same entries, signed again, each with a root that is a
+// copy of the demo's installed state: "pics" where every entry has row pictures at two scales and logos
+// at six (each entry files of its own, drawn by the demo's motif of the entry), and "bare" where no
+// entry has any.
+bool makeSources(const Fixture& f) {
+    static const bool made = [&] {
+        const std::string t = readAll(f.dir + "/catalog/catalog.json");
+        std::string secretHex, pics, bare;
+        std::ifstream(f.dir + "/keys/secret.hex") >> secretHex;
+        const std::string secret = catalogsign::fromHex(secretHex);
+        std::error_code ec;
+        fs::create_directories(f.dir + "/pics/art", ec);
+        fs::create_directories(f.dir + "/bare", ec);
+        std::map<std::pair<int, int>, std::vector<std::string>> drawn;  // encoded pictures by motif
+        int entry = 0;
+        for (size_t at = 0;;) {
+            const size_t art = t.find("\"art\": {", at);
+            const std::string before = t.substr(at, art == std::string::npos ? std::string::npos : art - at);
+            pics += before;
+            bare += before;
+            if (art == std::string::npos) break;
+            size_t i = t.find('{', art);
+            for (int depth = 0; i < t.size(); ++i)
+                if (t[i] == '{') ++depth;
+                else if (t[i] == '}' && --depth == 0) break;
+            at = i + 1;
+            bare += "\"art\": {}";
+            const demo::Motif motif{entry * 37 % 360, entry % 3};
+            std::vector<std::string>& png = drawn[{motif.hue, motif.pattern}];
+            const double rowScales[] = {1.0, 2.0}, logoScales[] = {1.0, 1.2, 1.25, 1.5, 2.0, 3.0};
+            if (png.empty()) {
+                for (double k : rowScales) png.push_back(lumo::gui::encodePng(demo::rowPicture(motif, k)));
+                for (double k : logoScales) png.push_back(lumo::gui::encodePng(demo::logoPicture(motif, "BP", k)));
+            }
+            std::string row, logo;
+            for (size_t k = 0; k < png.size(); ++k) {
+                const double scale = k < 2 ? rowScales[k] : logoScales[k - 2];
+                char label[16];
+                std::snprintf(label, sizeof label, "%gx", scale);
+                const std::string rel = "art/e" + std::to_string(entry) + (k < 2 ? "-row@" : "-logo@") + label + ".png";
+                std::ofstream(f.dir + "/pics/" + rel, std::ios::binary) << png[k];
+                std::string& to = k < 2 ? row : logo;
+                to += std::string(to.empty() ? "" : ", ") + "\"" + label + "\": {\"path\": \"" + rel +
+                      "\", \"sha256\": \"" + tqm::sha256Hex(png[k].data(), png[k].size()) +
+                      "\", \"size\": " + std::to_string(png[k].size()) + "}";
+            }
+            pics += "\"art\": {\"row\": {" + row + "}, \"logo\": {" + logo + "}}";
+            ++entry;
+        }
+        for (const char* name : {"pics", "bare"}) {
+            const std::string& text = name[0] == 'p' ? pics : bare;
+            std::ofstream(f.dir + "/" + name + "/catalog.json", std::ios::binary) << text;
+            std::ofstream(f.dir + "/" + name + "/catalog.json.sig", std::ios::binary)
+                << catalogsign::signBase64(secret, text);
+            fs::copy(f.dir + "/root", f.dir + "/" + name + "-root", fs::copy_options::recursive, ec);
+        }
+        return !ec && entry >= kEntries;
+    }();
+    return made;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+double ratioOf(const std::vector<double>& a, const std::vector<double>& b) {
+    std::vector<double> r;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) r.push_back(a[i] / std::max(b[i], 1e-9));
+    return median(r);
+}
+
+double since(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+std::string before() {
+    const char* p = std::getenv("LUMO_BENCH_BEFORE");
+    return p ? p : "";
+}
+
+void BM_FillPictureCache(benchmark::State& state) {
+    Fixture& f = fixture();
+    if (!f.error.empty() || f.pub.empty() || !makeSources(f)) {
+        state.SkipWithError(("no demo catalog: " + f.error).c_str());
+        return;
+    }
+    tqm::Layout scratch;
+    scratch.root = f.dir + "/fill";
+    const tqm::LoadedCatalog loaded = tqm::loadCatalog(tqm::Source(f.dir + "/pics"), f.pub, scratch.userData(), false);
+    const std::string fill = f.dir + "/fill-art", copy = f.dir + "/copy-art";
+    std::vector<double> mine, peer, first, old;
+    size_t files = 0;
+    std::error_code ec;
+    for (auto _ : state) {
+        fs::remove_all(fill, ec);
+        fs::remove_all(copy, ec);
+        auto t0 = std::chrono::steady_clock::now();
+        files = tqapp::art::fetchMissing(tqm::Source(f.dir + "/pics"), fill, loaded.catalog);
+        mine.push_back(since(t0));
+        state.SetIterationTime(mine.back());
+        state.PauseTiming();
+        t0 = std::chrono::steady_clock::now();
+        fs::create_directories(copy);
+        fs::copy(f.dir + "/pics/art", copy + "/art", fs::copy_options::recursive, ec);
+        peer.push_back(since(t0));
+        // The program's first start, its picture cache empty: it fills it before its screenshot.
+        long bytes = 0;
+        double seconds = 0;
+        fs::remove_all(artCache(f, "pics-root"), ec);
+        if (!runProgram(f, seconds, bytes, LUMO_APP_PROGRAM, "pics-root", "pics")) state.SkipWithError("the program failed");
+        first.push_back(seconds);
+        if (!before().empty()) {
+            fs::remove_all(artCache(f, "pics-root"), ec);
+            if (!runProgram(f, seconds, bytes, before(), "pics-root", "pics"))
+                state.SkipWithError("the program before failed");
+            old.push_back(seconds);
+        }
+        state.ResumeTiming();
+    }
+    if (ec || files == 0) state.SkipWithError("nothing was fetched or copied");
+    state.counters["files"] = double(files);
+    uintmax_t total = 0;
+    for (const auto& e : fs::recursive_directory_iterator(f.dir + "/pics/art", ec)) total += e.is_regular_file() ? e.file_size() : 0;
+    state.counters["MiB"] = double(total) / (1024.0 * 1024.0);
+    state.counters["copy_ms"] = median(peer) * 1000.0;
+    state.counters["x_copy"] = ratioOf(mine, peer);
+    state.counters["first_start_ms"] = median(first) * 1000.0;
+    state.counters["first_start_x_copy"] = ratioOf(first, peer);
+    if (!old.empty()) {
+        state.counters["before_first_start_ms"] = median(old) * 1000.0;
+        state.counters["before_first_start_x_copy"] = ratioOf(old, peer);
+    }
+}
+BENCHMARK(BM_FillPictureCache)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+void BM_StartWithPictureCache(benchmark::State& state) {
+    Fixture& f = fixture();
+    if (!f.error.empty() || f.pub.empty() || !makeSources(f)) {
+        state.SkipWithError(("no demo catalog: " + f.error).c_str());
+        return;
+    }
+    double seconds = 0, cpu = 0;
+    long bytes = 0;
+    // The cache filled (and the catalog cached) before anything is timed.
+    if (!runProgram(f, seconds, bytes, LUMO_APP_PROGRAM, "pics-root", "pics") ||
+        !runProgram(f, seconds, bytes, LUMO_APP_PROGRAM, "bare-root", "bare")) {
+        state.SkipWithError("the program failed");
+        return;
+    }
+    std::vector<double> mine, bare, old, mineCpu, bareCpu, oldCpu;
+    double peak = 0, barePeak = 0, oldPeak = 0;
+    for (auto _ : state) {
+        if (!runProgram(f, seconds, bytes, LUMO_APP_PROGRAM, "pics-root", "pics", &cpu))
+            state.SkipWithError("the program failed");
+        state.SetIterationTime(seconds);
+        mine.push_back(seconds);
+        mineCpu.push_back(cpu);
+        peak = std::max(peak, double(bytes));
+        state.PauseTiming();
+        runProgram(f, seconds, bytes, LUMO_APP_PROGRAM, "bare-root", "bare", &cpu);
+        bare.push_back(seconds);
+        bareCpu.push_back(cpu);
+        barePeak = std::max(barePeak, double(bytes));
+        if (!before().empty()) {
+            runProgram(f, seconds, bytes, before(), "pics-root", "pics", &cpu);
+            old.push_back(seconds);
+            oldCpu.push_back(cpu);
+            oldPeak = std::max(oldPeak, double(bytes));
+        }
+        state.ResumeTiming();
+    }
+    const double MiB = 1024.0 * 1024.0;
+    state.counters["x_without_pictures"] = ratioOf(mine, bare);
+    state.counters["cpu_ms"] = median(mineCpu) * 1000.0;
+    state.counters["without_pictures_cpu_ms"] = median(bareCpu) * 1000.0;
+    state.counters["peak_MiB"] = peak / MiB;
+    state.counters["without_pictures_peak_MiB"] = barePeak / MiB;
+    if (!old.empty()) {
+        state.counters["before_x_without_pictures"] = ratioOf(old, bare);
+        state.counters["before_cpu_ms"] = median(oldCpu) * 1000.0;
+        state.counters["before_peak_MiB"] = oldPeak / MiB;
+    }
+}
+BENCHMARK(BM_StartWithPictureCache)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(11);
 
 }  // namespace

@@ -32,7 +32,7 @@ std::string tempNameFor(const std::string& name) {
 }
 
 bool writeNewFile(int dirFd, const std::string& name, const std::string& text, unsigned mode, int& err,
-                  const std::function<void(int fd)>& beforeClose) {
+                  const std::function<void(int fd)>& beforeClose, bool flush) {
     const int fd = ::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) {
         err = errno;  // what stands at the name is not ours: it stays
@@ -40,7 +40,7 @@ bool writeNewFile(int dirFd, const std::string& name, const std::string& text, u
     }
     err = 0;
     errno = 0;
-    if (!writeAll(fd, text) || flushFd(fd) != 0) err = errno ? errno : EIO;
+    if (!writeAll(fd, text) || (flush && flushFd(fd) != 0)) err = errno ? errno : EIO;
     if (err == 0 && beforeClose) beforeClose(fd);
     if (::close(fd) != 0 && err == 0) err = errno;
     if (err == 0) return true;
@@ -57,9 +57,9 @@ int syncFolder(int dirFd) {
 }
 
 bool replaceVia(int dirFd, const std::string& name, const std::string& tempName, const std::string& text,
-                unsigned mode, WriteFailure& failure, const std::function<void(int fd)>& beforeRename) {
+                unsigned mode, WriteFailure& failure, const std::function<void(int fd)>& beforeRename, bool flush) {
     failure = WriteFailure{};
-    if (!writeNewFile(dirFd, tempName, text, mode, failure.err, beforeRename)) return false;
+    if (!writeNewFile(dirFd, tempName, text, mode, failure.err, beforeRename, flush)) return false;
     if (::renameat(dirFd, tempName.c_str(), dirFd, name.c_str()) != 0) {
         failure = {errno, true};
         ::unlinkat(dirFd, tempName.c_str(), 0);
@@ -68,7 +68,7 @@ bool replaceVia(int dirFd, const std::string& name, const std::string& tempName,
     // The new file is in place, so the write succeeded whatever the folder flush answers: a caller
     // told otherwise would act on a failure that did not happen (a finished install shown as
     // failed). A folder that cannot be flushed may still lose the rename in a power cut.
-    syncFolder(dirFd);
+    if (flush) syncFolder(dirFd);
     return true;
 }
 
@@ -125,6 +125,11 @@ void sweepTemporaries(const std::string& dir) {
 bool writeFileAtomicAt(int dirFd, const std::string& name, const std::string& text, unsigned mode,
                        WriteFailure& failure, const std::function<void(int fd)>& beforeRename) {
     return detail::replaceVia(dirFd, name, detail::tempNameFor(name), text, mode, failure, beforeRename);
+}
+
+bool writeUnflushedAt(int dirFd, const std::string& name, const std::string& text, unsigned mode,
+                      WriteFailure& failure) {
+    return detail::replaceVia(dirFd, name, detail::tempNameFor(name), text, mode, failure, nullptr, false);
 }
 
 bool writeFileAtomic(const std::string& path, const std::string& text, unsigned mode, bool makeFolder,

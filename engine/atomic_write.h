@@ -22,6 +22,12 @@ struct WriteFailure {
 bool writeFileAtomicAt(int dirFd, const std::string& name, const std::string& text, unsigned mode,
                        WriteFailure& failure, const std::function<void(int fd)>& beforeRename = nullptr);
 
+// The same for a file that can be had again at any time (a cache), without flushing it or its folder
+// to disk: the write is as safe (a new file of its own, no link followed, renamed into place), but a
+// power cut may lose it or leave it short, so its reader checks it.
+bool writeUnflushedAt(int dirFd, const std::string& name, const std::string& text, unsigned mode,
+                      WriteFailure& failure);
+
 // The same for a path; with makeFolder its folder is made (with its parents) when missing.
 bool writeFileAtomic(const std::string& path, const std::string& text, unsigned mode, bool makeFolder,
                      WriteFailure& failure);
@@ -36,13 +42,14 @@ namespace detail {
 std::string tempNameFor(const std::string& name);
 
 // Creates the file name in an open folder (O_EXCL, never through a link), writes all of text into it
-// and flushes it; on failure nothing is left and err says why. beforeClose sees the descriptor.
+// and, with flush, flushes it; on failure nothing is left and err says why. beforeClose sees the descriptor.
 bool writeNewFile(int dirFd, const std::string& name, const std::string& text, unsigned mode, int& err,
-                  const std::function<void(int fd)>& beforeClose = nullptr);
+                  const std::function<void(int fd)>& beforeClose = nullptr, bool flush = true);
 
-// writeFileAtomicAt through the given temporary name.
+// writeFileAtomicAt through the given temporary name; without flush, writeUnflushedAt.
 bool replaceVia(int dirFd, const std::string& name, const std::string& tempName, const std::string& text,
-                unsigned mode, WriteFailure& failure, const std::function<void(int fd)>& beforeRename = nullptr);
+                unsigned mode, WriteFailure& failure, const std::function<void(int fd)>& beforeRename = nullptr,
+                bool flush = true);
 
 // Flushes the folder's entries (a rename in it) to disk; 0 or a system error number.
 int syncFolder(int dirFd);

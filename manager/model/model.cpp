@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "engine/layout.h"
@@ -28,7 +29,9 @@ Model::Model(Config config_, std::shared_ptr<lumo::gui::UiQueue> queue_, std::fu
     : config(std::move(config_)),
       queue(std::move(queue_)),
       onChange(std::move(onChange_)),
-      cancel(std::make_shared<std::atomic<bool>>(false)) {}
+      cancel(std::make_shared<std::atomic<bool>>(false)) {
+    pictures.refetch = [this](const tqm::FileRef& ref) { return fetchPictureAgain(ref); };
+}
 
 void Model::start() {
     calls::sweepOnStart(config);
@@ -59,6 +62,7 @@ void Model::startLoad() {
         apply(loaded);
         return;
     }
+    ++pictureFetches_;
     fetchingPictures = true;
     // The worker's words may come after the model has gone (tests replace models on one queue): they
     // reach the model only while the model's token lives.
@@ -76,6 +80,28 @@ void Model::startLoad() {
                 });
         },
         AtExit::MayAbandon);
+}
+
+bool Model::fetchPictureAgain(const tqm::FileRef& ref) {
+    std::string dir = art::cacheDir(config.layout.userData());
+    if (config.harness) return art::fetchAgain(tqm::Source(config.source), dir, ref);
+    try {
+        startWorker(
+            [source = config.source, dir = std::move(dir), ref, q = queue, model = this,
+             token = std::weak_ptr<const bool>(alive_)] {
+                const bool got = art::fetchAgain(tqm::Source(source), dir, ref);
+                if (q)
+                    q->post([model, token, got] {
+                        if (token.lock()) model->picturesFetched(got);
+                    });
+            },
+            AtExit::MayAbandon);
+    } catch (const std::system_error&) {
+        return false;  // no thread: it is fetched again at the next load
+    }
+    ++pictureFetches_;
+    fetchingPictures = true;
+    return false;
 }
 
 namespace {
@@ -171,7 +197,8 @@ bool Model::waitForWorkers(std::chrono::milliseconds grace) {
 }
 
 void Model::picturesFetched(bool arrived) {
-    fetchingPictures = false;
+    pictureFetches_ = std::max(pictureFetches_ - 1, 0);
+    fetchingPictures = pictureFetches_ > 0;
     if (!arrived) return;
     pictures.arrived();
     if (onChange) onChange();

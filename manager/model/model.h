@@ -133,6 +133,10 @@ public:
 
 private:
     void startLoad();
+    // Fetches a cached picture that failed its check: inline in harness mode (true when it is there
+    // now), else on a worker that says when it is done (picturesFetched).
+    bool fetchPictureAgain(const tqm::FileRef& ref);
+    int pictureFetches_ = 0;  // picture workers not yet done
     std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);  // gone with the model
     std::shared_ptr<WorkerEnd> workerEnd_;  // of the last job's worker; null before any
     // The receipt files the kept receipts were read from: a failed read of another file (a new

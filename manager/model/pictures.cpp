@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <set>
 #include <tuple>
+#include <unordered_set>
 
 #include "engine/atomic_write.h"
 #include "engine/layout.h"
@@ -63,18 +64,34 @@ bool matches(const std::string& bytes, const tqm::FileRef& ref) {
     return bytes.size() == ref.size && tqm::sha256Hex(bytes.data(), bytes.size()) == ref.sha256;
 }
 
-bool readCached(const std::string& dir, const tqm::FileRef& ref, std::string& bytes) {
-    bytes.clear();
-    if (!safePath(ref.path) || ref.size > kMaxPicture) return false;
+namespace {
+
+enum class Cached { Good, Missing, Bad };
+
+// Opens what stands at ref's name: Missing (nothing), Bad (no regular file of ref's size: a link, a
+// pipe, another size) or Good, with file open on it. Never blocks on what it opens.
+Cached openCached(const std::string& dir, const tqm::FileRef& ref, tqm::detail::DirFd& file) {
+    if (!safePath(ref.path) || ref.size > kMaxPicture) return Cached::Missing;
     tqm::detail::DirFd folder;
     std::string name;
-    if (!openFolderOf(dir, ref.path, false, folder, name)) return false;
-    // Non-blocking and without following a link: a pipe or a link planted at the name is refused.
+    if (!openFolderOf(dir, ref.path, false, folder, name)) return Cached::Missing;
+    // Non-blocking and without following a link: a pipe or a link planted at the name is refused
+    // (and replaced when the picture is fetched again).
     const int fd = ::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    const tqm::detail::DirFd file(fd);
+    if (fd < 0) return errno == ENOENT ? Cached::Missing : Cached::Bad;
+    file = tqm::detail::DirFd(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != ref.size) return false;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != ref.size) return Cached::Bad;
+    return Cached::Good;
+}
+
+// The cached file of ref as openCached finds it; Good only when bytes hold exactly the picture (Bad
+// when other bytes of its size stand there).
+Cached readChecked(const std::string& dir, const tqm::FileRef& ref, std::string& bytes) {
+    bytes.clear();
+    tqm::detail::DirFd file;
+    if (const Cached opened = openCached(dir, ref, file); opened != Cached::Good) return opened;
+    const int fd = file.get();
     bytes.resize(size_t(ref.size));
     size_t done = 0;
     while (done < bytes.size()) {
@@ -86,52 +103,132 @@ bool readCached(const std::string& dir, const tqm::FileRef& ref, std::string& by
     char more;
     if (done != bytes.size() || ::read(fd, &more, 1) != 0 || !matches(bytes, ref)) {
         bytes.clear();
-        return false;
+        return Cached::Bad;
     }
-    return true;
+    return Cached::Good;
 }
 
-bool cache(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref) {
+// The cache's folders, each opened once (made when asked and missing), never through a link.
+class Folders {
+public:
+    // rel's name is in its folder: one listing of each folder, looking at no file.
+    bool listed(const std::string& rel) {
+        std::string name;
+        const int fd = of(rel, false, name);
+        if (fd < 0) return false;
+        const size_t slash = rel.rfind('/');
+        auto [it, fresh] = names_.try_emplace(slash == std::string::npos ? std::string() : rel.substr(0, slash));
+        if (fresh) {
+            std::vector<std::string> names;
+            tqm::detail::folderNames(fd, names);
+            it->second.insert(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
+        }
+        return it->second.count(name) > 0;
+    }
+
+    explicit Folders(std::string dir) : dir_(std::move(dir)) {}
+
+    // The open folder that holds rel (-1 when it cannot be had), with rel's last segment in name.
+    int of(const std::string& rel, bool make, std::string& name) {
+        const size_t slash = rel.rfind('/');
+        name = slash == std::string::npos ? rel : rel.substr(slash + 1);
+        const std::string folder = slash == std::string::npos ? std::string() : rel.substr(0, slash);
+        Open& o = open_[folder];
+        if (o.fd.get() >= 0 || (o.tried && !make)) return o.fd.get();  // a folder missing is not looked for again
+        o.tried = true;
+        tqm::detail::DirFd opened;
+        std::string ignored;
+        if (openFolderOf(dir_, rel, make, opened, ignored)) o.fd = std::move(opened);
+        return o.fd.get();
+    }
+    // The path of rel's folder.
+    std::string pathOf(const std::string& rel) const {
+        const size_t slash = rel.rfind('/');
+        return slash == std::string::npos ? dir_ : dir_ + "/" + rel.substr(0, slash);
+    }
+
+private:
+    std::string dir_;
+    struct Open {
+        tqm::detail::DirFd fd;
+        bool tried = false;
+    };
+    std::map<std::string, Open> open_;  // by the folder's path below dir_
+    std::map<std::string, std::unordered_set<std::string>> names_;  // listings, by the same path
+};
+
+// The cache has something at ref's name. Whether that is the picture is checked where it is read
+// (readChecked), which has it fetched again when it is not: a start opens no picture.
+bool present(Folders& folders, const tqm::FileRef& ref) {
+    return safePath(ref.path) && ref.size <= kMaxPicture && folders.listed(ref.path);
+}
+
+// Fetches ref from the source, checks it, and writes it as a new file renamed into place (a link or
+// pipe at the name is replaced, never written through). The cache can be filled again at any time,
+// so nothing is flushed to disk: a file a power cut leaves short fails its check where it is read.
+bool store(const tqm::Source& source, Folders& folders, const tqm::FileRef& ref) {
     if (!safePath(ref.path) || ref.size > kMaxPicture) return false;
-    std::string bytes;
-    if (readCached(dir, ref, bytes)) return true;
-    std::string error;
+    std::string bytes, error;
     // A server that sends more than the picture holds is left at once: nothing beyond it is gathered.
     const uint64_t most = ref.size;
     const tqm::Progress bounded = [most](uint64_t done, uint64_t) { return done <= most; };
     if (!source.fetch(ref.path, bytes, error, bounded, most) || !matches(bytes, ref)) return false;
-    tqm::detail::DirFd folder;
     std::string name;
-    if (!openFolderOf(dir, ref.path, true, folder, name)) return false;
-    // The rename replaces whatever name is there (a link or a pipe included) without writing into it.
+    const int fd = folders.of(ref.path, true, name);
     tqm::WriteFailure failure;
-    return tqm::writeFileAtomicAt(folder.get(), name, bytes, 0644, failure);
+    return fd >= 0 && tqm::writeUnflushedAt(fd, name, bytes, 0644, failure);
+}
+
+// Stores each of refs; a folder is cleared of dead writers' temporaries (writes cut off) once, before
+// its first write. The number stored.
+size_t storeAll(const tqm::Source& source, const std::string& dir, const std::vector<const tqm::FileRef*>& refs) {
+    Folders folders(dir);
+    std::set<std::string> swept;
+    size_t stored = 0;
+    for (const tqm::FileRef* ref : refs) {
+        if (!safePath(ref->path)) continue;
+        // Opened as the write opens it: a linked folder is neither swept nor written.
+        std::string name;
+        if (swept.insert(folders.pathOf(ref->path)).second) {
+            if (const int fd = folders.of(ref->path, false, name); fd >= 0) tqm::detail::sweepTemporaries(fd);
+        }
+        stored += store(source, folders, *ref);
+    }
+    return stored;
+}
+
+}  // namespace
+
+bool readCached(const std::string& dir, const tqm::FileRef& ref, std::string& bytes) {
+    return readChecked(dir, ref, bytes) == Cached::Good;
+}
+
+bool cache(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref) {
+    std::string bytes;
+    if (readCached(dir, ref, bytes)) return true;
+    Folders folders(dir);
+    return store(source, folders, ref);
+}
+
+bool fetchAgain(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref) {
+    return storeAll(source, dir, {&ref}) == 1;
 }
 
 size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm::Catalog& catalog) {
-    std::set<std::tuple<std::string, std::string, uint64_t>> seen;
-    std::set<std::string> swept;
-    size_t fetched = 0;
-    std::string bytes;
-    for (const auto* list : {&catalog.plugins, &catalog.apps})
-        for (const tqm::Plugin& entry : *list)
-            for (const auto* art : {&entry.art_row, &entry.art_logo})
-                for (const auto& [key, ref] : *art) {
-                    if (!seen.insert({ref.path, ref.sha256, ref.size}).second) continue;
-                    if (readCached(dir, ref, bytes)) continue;
-                    // A picture missing from the cache may be one whose write was cut off: its
-                    // folder is cleared of dead writers' temporaries once before it is written, opened as
-                    // the write opens it.
-                    const size_t slash = ref.path.rfind('/');
-                    const std::string folder = slash == std::string::npos ? "" : ref.path.substr(0, slash);
-                    tqm::detail::DirFd folderFd;
-                    std::string name;
-                    if (safePath(ref.path) && swept.insert(folder).second &&
-                        openFolderOf(dir, ref.path, false, folderFd, name))
-                        tqm::detail::sweepTemporaries(folderFd.get());
-                    fetched += cache(source, dir, ref);
-                }
-    return fetched;
+    const auto sameFile = [](const tqm::FileRef* a, const tqm::FileRef* b) {
+        return std::tie(a->path, a->sha256, a->size) < std::tie(b->path, b->sha256, b->size);
+    };
+    std::set<const tqm::FileRef*, decltype(sameFile)> seen(sameFile);
+    std::vector<const tqm::FileRef*> missing;
+    Folders folders(dir);
+    // The row pictures first, in the catalog's order: the list shows them from the first paint on.
+    for (const bool rows : {true, false})
+        for (const auto* list : {&catalog.plugins, &catalog.apps})
+            for (const tqm::Plugin& entry : *list)
+                for (const auto& [key, ref] : rows ? entry.art_row : entry.art_logo)
+                    if (seen.insert(&ref).second && !present(folders, ref))
+                        missing.push_back(&ref);
+    return storeAll(source, dir, missing);
 }
 
 bool pngSize(const std::string& bytes, int32_t& w, int32_t& h) {
@@ -250,7 +347,10 @@ std::string Pictures::fileKey(const std::string& id, Kind kind, const std::strin
 }
 
 bool Pictures::read(const tqm::FileRef& r, FileInfo& info, std::string& bytes) {
-    if (!readCached(dir_, r, bytes) || !pngSize(bytes, info.w, info.h)) {
+    Cached got = readChecked(dir_, r, bytes);
+    // A file that failed its check is never shown; one fetched again at once is read again.
+    if (got == Cached::Bad && refetch && refetch(r)) got = readChecked(dir_, r, bytes);
+    if (got != Cached::Good || !pngSize(bytes, info.w, info.h)) {
         info.failed = true;
         return false;
     }
@@ -258,16 +358,12 @@ bool Pictures::read(const tqm::FileRef& r, FileInfo& info, std::string& bytes) {
 }
 
 bool Pictures::readSize(const tqm::FileRef& r, FileInfo& info) {
-    tqm::detail::DirFd folder;
-    std::string name, head(24, '\0');
-    ssize_t n = -1;
-    if (safePath(r.path) && openFolderOf(dir_, r.path, false, folder, name)) {
-        const int fd = ::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        const tqm::detail::DirFd file(fd);
-        struct stat st {};
-        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) == r.size)
-            n = ::read(fd, head.data(), head.size());
-    }
+    std::string head(24, '\0');
+    tqm::detail::DirFd file;
+    Cached got = openCached(dir_, r, file);
+    // Something at the name that is not the picture: fetched again, and looked at again when that was at once.
+    if (got == Cached::Bad && refetch && refetch(r)) got = openCached(dir_, r, file);
+    const ssize_t n = got == Cached::Good ? ::read(file.get(), head.data(), head.size()) : -1;
     if (n != ssize_t(head.size()) || !pngSize(head, info.w, info.h)) info.failed = true;
     return !info.failed;
 }

@@ -9,6 +9,7 @@
 // entries share is decoded once.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -40,9 +41,14 @@ bool readCached(const std::string& dir, const tqm::FileRef& ref, std::string& by
 // folder on the way that is a link is not entered. True when the cache holds it afterwards.
 bool cache(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref);
 
-// Every art file of the catalog (each distinct one once) that the cache lacks, fetched into it.
-// Any thread; the number of files fetched.
+// Every art file of the catalog (each distinct one once) that the cache lacks, fetched into it, the
+// row pictures first. A name in the cache's folder counts as held: what it is is checked where it is
+// read. Any thread; the number of files fetched.
 size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm::Catalog& catalog);
+
+// Fetches ref into the cache whatever the cache holds at its name (something that failed its check
+// where it was read). Any thread; true when the cache holds it afterwards.
+bool fetchAgain(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref);
 
 // The width and height a PNG's header declares; false when the bytes are no PNG header.
 bool pngSize(const std::string& bytes, int32_t& w, int32_t& h);
@@ -108,6 +114,10 @@ public:
     // A stamp no other state of any Pictures has had: it changes whenever what get, size or keys
     // would answer may have changed, or a bitmap get handed out may have gone.
     uint64_t stamp();
+
+    // Told of a cached file that failed its check where it was read; true when it was fetched again
+    // at once (it is then read again), false when it may arrive later (arrived).
+    std::function<bool(const tqm::FileRef&)> refetch;
 
     size_t decodes() const { return decodes_; }  // pictures decoded so far
     size_t heldBytes() const { return decoded_.bytes(); }

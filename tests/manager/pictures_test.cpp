@@ -85,6 +85,10 @@ TEST_F(Pictures, ACachedPictureThatDoesNotMatchIsFetchedAgain) {
     writeFile(leftover, bad.substr(0, 10));
     ASSERT_TRUE(makeOld(leftover));
     load();
+    // A start reads no picture: the bad one is caught where it is first read, never shown, and
+    // fetched again.
+    EXPECT_EQ(picture("delay", Kind::Logo, "1x"), nullptr);
+    ASSERT_TRUE(loaded());
     const lumo::gui::Bitmap* logo = picture("delay", Kind::Logo, "1x");
     EXPECT_EQ(logo ? logo->w : 0, 3);
     EXPECT_EQ(readFile(cached("art/delay-logo.png")), good);
@@ -104,6 +108,48 @@ TEST_F(Pictures, NothingIsSweptThroughALinkedFolder) {
     EXPECT_EQ(picture("delay", Kind::Logo, "1x"), nullptr);
     EXPECT_TRUE(exists(outside));
     EXPECT_EQ(entryNames(path("elsewhere")), std::vector<std::string>{fs::path(outside).filename().string()});
+}
+
+// A start opens no cached picture: whatever stands at a picture's name is checked where it is first
+// read, never shown when it is not the picture, and fetched again (a link or pipe replaced, its
+// target untouched), after which the picture shows.
+TEST_F(Pictures, WhatFailsItsCheckWhereItIsReadIsFetchedAgain) {
+    catalog.publish(catalogText("1.0.0"));
+    load();
+    const std::string at = cached("art/synth-row.png"), good = readFile(at);
+    ASSERT_FALSE(good.empty());
+    writeFile(path("elsewhere/user.png"), good.substr(0, 20));
+    struct Case {
+        const char* what;
+        std::function<void()> tamper;
+        bool sizeFirst;  // first asked for its size (a row choosing among scales), not drawn
+    } cases[] = {
+        {"other bytes of the same size", [&] { writeFile(at, std::string(good.size(), 'x')); }, false},
+        {"cut short", [&] { writeFile(at, good.substr(0, good.size() / 2)); }, false},
+        {"cut short, its size asked first", [&] { writeFile(at, good.substr(0, good.size() / 2)); }, true},
+        {"a link", [&] {
+             fs::remove(at);
+             fs::create_symlink(path("elsewhere/user.png"), at);
+         }, false},
+        {"a pipe, its size asked first", [&] {
+             fs::remove(at);
+             ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0);
+         }, true},
+    };
+    for (const Case& c : cases) {
+        c.tamper();
+        load();
+        int32_t w = 0, h = 0;
+        if (c.sizeFirst) {
+            EXPECT_FALSE(model->pictures.size("synth", Kind::Row, "1x", w, h)) << c.what;
+        }
+        EXPECT_EQ(picture("synth", Kind::Row, "1x"), nullptr) << c.what;
+        ASSERT_TRUE(loaded()) << c.what;
+        const lumo::gui::Bitmap* row = picture("synth", Kind::Row, "1x");
+        EXPECT_EQ(row ? row->w : 0, 4) << c.what;
+        EXPECT_EQ(readFile(at), good) << c.what;
+        EXPECT_EQ(readFile(path("elsewhere/user.png")), good.substr(0, 20)) << c.what;
+    }
 }
 
 // A picture that cannot be had is not cached (or not drawn); nothing crashes.
@@ -171,24 +217,41 @@ TEST_F(Pictures, ArtPathsStayInTheirFolder) {
 }
 
 // A server that sends more than the picture's size is left as soon as it does: the load never gathers
-// more than the catalog promised, nor waits on a server that announced far more and then stalls.
+// more than the catalog promised, nor waits on a server that announced far more and then stalls, and
+// a fast server that sends far more is cut just past the picture's catalog size, not at some general
+// cap on pictures.
 TEST_F(Pictures, AServerSendingMoreThanThePictureIsLeftAtOnce) {
-    LoopbackServer server;
-    ASSERT_TRUE(server.ok());
     const std::string png = encodePng(2, 2, std::vector<uint32_t>(4, 0xFF00FF00));
-    LoopbackServer::Reply reply;
-    reply.body = png + std::string(4096, 'x');
-    reply.announce = int64_t(1) << 28;
-    reply.stall = true;
-    server.serve("big.png", reply);
-    tqm::Source source(server.url());
-    source.stallLimit = std::chrono::minutes(5);
-    const tqm::FileRef ref{"big.png", tqm::sha256Hex(png.data(), png.size()), png.size(), "", ""};
-    const std::string dir = tqapp::art::cacheDir(path("data"));
-    auto got = std::async(std::launch::async, [&] { return tqapp::art::cache(source, dir, ref); });
-    ASSERT_EQ(got.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "still reading the server";
-    EXPECT_FALSE(got.get());
-    EXPECT_FALSE(exists(dir + "/big.png"));
+    struct Case {
+        const char* what;
+        size_t extra;     // bytes sent past the picture
+        int64_t announce;
+        bool stall;
+    } cases[] = {
+        {"announces more, sends a little more, stalls", 4096, int64_t(1) << 28, true},
+        {"sends 100 MiB more at once", size_t(100) << 20, -1, false},
+    };
+    for (const Case& c : cases) {
+        LoopbackServer server;
+        ASSERT_TRUE(server.ok());
+        LoopbackServer::Reply reply;
+        reply.body = png + std::string(c.extra, 'x');
+        reply.announce = c.announce;
+        reply.stall = c.stall;
+        reply.chunk = size_t(1) << 20;
+        reply.pauseMs = 0;
+        server.serve("big.png", reply);
+        tqm::Source source(server.url());
+        source.stallLimit = std::chrono::minutes(5);
+        const tqm::FileRef ref{"big.png", tqm::sha256Hex(png.data(), png.size()), png.size(), "", ""};
+        const std::string dir = tqapp::art::cacheDir(path("data"));
+        auto got = std::async(std::launch::async, [&] { return tqapp::art::cache(source, dir, ref); });
+        ASSERT_EQ(got.wait_for(std::chrono::seconds(60)), std::future_status::ready) << c.what;
+        EXPECT_FALSE(got.get()) << c.what;
+        EXPECT_FALSE(exists(dir + "/big.png")) << c.what;
+        // What the socket buffers took before the load left, and no more.
+        EXPECT_LT(server.bodyBytesSent(), uint64_t(32) << 20) << c.what;
+    }
 }
 
 // The rows go up while the pictures are still coming: a server that holds a picture back holds back
@@ -300,6 +363,61 @@ TEST_F(Pictures, DecodedWithinABudgetAndOversizedOnesRefused) {
     EXPECT_EQ(w, 30000);
     EXPECT_EQ(pictures.decodes(), 7u);
     EXPECT_LE(pictures.heldBytes(), 3 * one);
+}
+
+// The least recently used bitmap is the one dropped: a use (find, or a draw that finds it held)
+// makes it the newest, so the oldest put is not necessarily the first to go.
+TEST(PictureCache, DropsTheLeastRecentlyUsed) {
+    const auto bitmap = [] {
+        lumo::gui::Bitmap b;
+        b.w = b.h = 2;
+        b.pixels.assign(4, 0xFF000000u);
+        return b;
+    };
+    struct Case {
+        const char* steps;  // "+k": put k, "?k": use k
+        const char* kept;   // what is held afterwards
+    } cases[] = {
+        {"+a +b +c +d", "bcd"},
+        {"+a +b +c ?a +d", "acd"},
+        {"+a +b +c ?a ?b +d", "abd"},
+        {"+a +b +c ?c ?b ?a +d +e", "ade"},
+        {"+a +b +c +a +d", "acd"},  // putting again is a use too
+    };
+    for (const Case& c : cases) {
+        tqapp::art::PictureCache cache(3 * 4 * sizeof(uint32_t));
+        for (const char* p = c.steps; *p; p += p[2] ? 3 : 2) {
+            const std::string key(1, p[1]);
+            if (p[0] == '+') ASSERT_NE(cache.put(key, bitmap()), nullptr) << c.steps;
+            else ASSERT_NE(cache.find(key), nullptr) << c.steps << " " << key;
+        }
+        std::string kept;
+        for (const char k : std::string("abcde"))
+            if (cache.find(std::string(1, k))) kept += k;
+        EXPECT_EQ(kept, c.kept) << c.steps;
+    }
+}
+
+// With room for three pictures, drawing e0, e1, e2, e0 again and then e3 drops e1: e0 was drawn
+// more recently. The others draw without decoding again; e1 decodes again.
+TEST_F(Pictures, TheLeastRecentlyDrawnPictureIsDropped) {
+    const std::string dir = path("art");
+    std::vector<tqm::FileRef> refs;
+    for (int i = 0; i < 4; ++i) {
+        const std::string png = encodePng(8, 8, std::vector<uint32_t>(64, 0xFF000000u | uint32_t(i)));
+        writeFile(dir + "/p" + std::to_string(i) + ".png", png);
+        refs.push_back(refTo("p" + std::to_string(i) + ".png", png));
+    }
+    tqapp::art::Pictures pictures(3 * 64 * 4);
+    pictures.setCatalog(catalogOf(refs), dir);
+    for (const char* id : {"e0", "e1", "e2", "e0", "e3"}) ASSERT_NE(pictures.get(id, Kind::Row, "1x", 64, 64), nullptr) << id;
+    ASSERT_EQ(pictures.decodes(), 4u);
+    for (const char* id : {"e0", "e2", "e3"}) {
+        ASSERT_NE(pictures.get(id, Kind::Row, "1x", 64, 64), nullptr) << id;
+        EXPECT_EQ(pictures.decodes(), 4u) << id << " was dropped";
+    }
+    ASSERT_NE(pictures.get("e1", Kind::Row, "1x", 64, 64), nullptr);
+    EXPECT_EQ(pictures.decodes(), 5u) << "e1 was still held";
 }
 
 }  // namespace

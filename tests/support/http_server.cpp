@@ -161,7 +161,9 @@ void LoopbackServer::handle(int fd) {
     if (!sendAll(fd, out.data(), out.size())) return;
     const size_t step = reply.chunk ? reply.chunk : reply.body.size();
     for (size_t at = 0; at < reply.body.size() && !stop_; at += step) {
-        if (!sendAll(fd, reply.body.data() + at, std::min(step, reply.body.size() - at))) return;
+        const size_t piece = std::min(step, reply.body.size() - at);
+        if (!sendAll(fd, reply.body.data() + at, piece)) return;
+        sent_ += piece;
         if (reply.chunk) std::this_thread::sleep_for(std::chrono::milliseconds(reply.pauseMs));
     }
     // A stalled reply holds the connection until the client leaves or the server stops.

@@ -41,6 +41,8 @@ public:
     // The "User-Agent" header of every request so far, and the paths asked for.
     std::vector<std::string> userAgents() const;
     std::vector<std::string> paths() const;
+    // Body bytes the clients took so far (whole pieces of a reply sent in pieces).
+    uint64_t bodyBytesSent() const { return sent_; }
 
 private:
     void acceptLoop();
@@ -49,6 +51,7 @@ private:
     int listen_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> sent_{0};
     std::thread acceptor_;
     mutable std::mutex mutex_;
     std::map<std::string, Reply> replies_;
