@@ -2,9 +2,6 @@
 // with no window manager to bring back a window that went off an edge): widened to fit a very long
 // name, at every scale, the whole window stays on the screen.
 #include <gtest/gtest.h>
-// Xlib's macros after GoogleTest's names.
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -18,6 +15,8 @@
 
 #include "tests/app/app_support.h"
 #include "tools/catalog_signing.h"
+// Xlib's macros after GoogleTest's names.
+#include "support/x11_watch.h"
 
 namespace {
 
@@ -81,74 +80,6 @@ bool longName(const apptest::Demo& demo, std::string& error) {
     return !sig.empty();
 }
 
-// The program's top-level window as the server reports it to a client watching the root window.
-class Watch {
-public:
-    explicit Watch(const std::string& display) : d_(XOpenDisplay(display.c_str())) {
-        if (!d_) return;
-        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });  // windows come and go
-        pidAtom_ = XInternAtom(d_, "_NET_WM_PID", False);
-        XSelectInput(d_, DefaultRootWindow(d_), SubstructureNotifyMask);
-        XSync(d_, False);
-    }
-    ~Watch() {
-        if (d_) XCloseDisplay(d_);
-    }
-    bool ok() const { return d_ != nullptr; }
-    int screenW() const { return DisplayWidth(d_, DefaultScreen(d_)); }
-    int screenH() const { return DisplayHeight(d_, DefaultScreen(d_)); }
-
-    // Waits for the process's window to be mapped, then for it to be at least `width` wide; false
-    // when either does not come within the time. x, y, w, h: where it lies then.
-    bool waitWide(pid_t pid, int width, double seconds, int& x, int& y, int& w, int& h) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        for (;;) {
-            while (XPending(d_)) {
-                XEvent e;
-                XNextEvent(d_, &e);
-                if (e.type == MapNotify && !window_ && pidOf(e.xmap.window) == pid) window_ = e.xmap.window;
-            }
-            if (window_ && geometry(x, y, w, h) && w >= width) return true;
-            const int left = int(std::chrono::duration<double, std::milli>(end - std::chrono::steady_clock::now()).count());
-            if (left <= 0) return false;
-            // The round trips above may have read events into the queue: those first.
-            if (XQLength(d_) > 0) continue;
-            pollfd p{ConnectionNumber(d_), POLLIN, 0};
-            ::poll(&p, 1, left);
-        }
-    }
-
-private:
-    long pidOf(Window w) {
-        Atom type;
-        int format;
-        unsigned long n = 0, after;
-        unsigned char* data = nullptr;
-        long value = 0;
-        if (XGetWindowProperty(d_, w, pidAtom_, 0, 1, False, XA_CARDINAL, &type, &format, &n, &after, &data) ==
-                Success &&
-            data) {
-            if (n) value = *reinterpret_cast<long*>(data);
-            XFree(data);
-        }
-        return value;
-    }
-    bool geometry(int& x, int& y, int& w, int& h) {
-        XWindowAttributes a;
-        Window child;
-        if (!XGetWindowAttributes(d_, window_, &a) ||
-            !XTranslateCoordinates(d_, window_, DefaultRootWindow(d_), 0, 0, &x, &y, &child))
-            return false;
-        w = a.width;
-        h = a.height;
-        return true;
-    }
-
-    Display* d_ = nullptr;
-    Atom pidAtom_ = 0;
-    Window window_ = 0;
-};
-
 // Widened to fit a 300-character name, the window is as wide as the screen allows (the minimum
 // size wins on a small screen) and lies wholly on it; one larger than the screen keeps its top-left
 // corner, and so its title bar, on it. No window manager runs: what goes off an edge stays there.
@@ -167,7 +98,7 @@ TEST(AppWindowPlace, WidenedForALongNameTheWindowStaysOnTheScreen) {
         for (const int scale : {1, 2, 3}) {
             SCOPED_TRACE(std::to_string(screen.w) + "x" + std::to_string(screen.h) + " at scale " +
                          std::to_string(scale));
-            Watch watch(server.name());
+            support::X11Watch watch(server.name());
             ASSERT_TRUE(watch.ok());
             std::vector<std::string> words = demo.args();
             words.insert(words.end(), {"--scale", std::to_string(scale)});
@@ -175,8 +106,10 @@ TEST(AppWindowPlace, WidenedForALongNameTheWindowStaysOnTheScreen) {
             // The widest a window of whole layout units can be on the screen; wider only at its minimum.
             const int widest = screen.w / scale * scale;
             int x = 0, y = 0, w = 0, h = 0;
-            ASSERT_TRUE(watch.waitWide(child.pid, widest, 30, x, y, w, h))
-                << "the window never became " << widest << " wide (" << w << "): " << child.output();
+            const bool wide = watch.waitUntil(
+                child.pid, std::chrono::steady_clock::now() + std::chrono::seconds(30),
+                [&](Window window) { return watch.geometry(window, x, y, w, h) && w >= widest; });
+            ASSERT_TRUE(wide) << "the window never became " << widest << " wide (" << w << "): " << child.output();
             if (w <= screen.w) {
                 EXPECT_TRUE(x >= 0 && x + w <= screen.w) << w << " wide at x " << x;
             } else {
