@@ -1,7 +1,5 @@
 #include "app/host.h"
 
-#include <memory>
-
 #include "manager/model/config.h"
 
 namespace tqapp {
@@ -16,13 +14,6 @@ const lumo::PluginDef& managerDef() {
         return d;
     }();
     return def;
-}
-
-bool displayReachable() {
-    StandaloneHost host;
-    lumo::gui::Editor probe(host, 1, 1);
-    const std::unique_ptr<lumo::gui::PlatformWindow> window = lumo::gui::PlatformWindow::create(probe);
-    return !dynamic_cast<lumo::gui::HeadlessWindow*>(window.get());
 }
 
 bool StandaloneHost::requestResize(int, int) {

@@ -10,10 +10,6 @@ namespace tqapp {
 // The manager as the framework sees it: a plug-in with no parameters and an editor of its own.
 const lumo::PluginDef& managerDef();
 
-// A window can open here: the window layer reaches a display. Asked before the manager starts
-// anything, so a run without one ends with nothing under way.
-bool displayReachable();
-
 class StandaloneHost : public lumo::gui::EditorHost {
 public:
     const lumo::PluginDef& def() const override { return managerDef(); }

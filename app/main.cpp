@@ -19,6 +19,7 @@
 #include "app/options.h"
 #include "manager/model/model.h"
 #include "manager/view/view.h"
+#include "platform/linux/window_layer.h"
 #include "platform/platform.h"
 
 namespace {
@@ -84,7 +85,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ardune-manager: %s\n", error.c_str());
         return 1;
     }
-    if (!options.headless() && !tqapp::displayReachable()) {
+    if (!options.headless() && !lumo::platform::displayReachable()) {
         std::fprintf(stderr,
                      "ardune-manager: no display to open a window on; --screenshot FILE paints the window "
                      "into a picture without one\n");

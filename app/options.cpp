@@ -4,10 +4,16 @@
 #include <charconv>
 #include <cmath>
 
+#include "gui/editor.h"
 #include "platform/platform.h"
 
 namespace tqapp {
 namespace {
+
+// The largest scale the toolkit draws at; a larger one would be drawn at this one. The help and
+// the refusal name it as the "3" below.
+constexpr double kLargestScale = lumo::gui::Editor::kScales.back();
+static_assert(kLargestScale == 3.0, "the help and the refusal of --scale name the largest scale drawn");
 
 // Every word the program takes. value: what follows the word (nullptr for a switch).
 struct Word {
@@ -26,7 +32,7 @@ constexpr Word kWords[] = {
     {"--look", "tq|pixel", "tq: the skin look; otherwise the pixel look"},
     {"--size", "WxH", "body size in logical units, such as 760x420"},
     {"--zoom", "Z", "zoom, from 0.25 to 8"},
-    {"--scale", "S", "display scale, from 0.5 to 8"},
+    {"--scale", "S", "display scale, from 0.5 to 3"},
     {"--select", "N", "the row at this place in the list is selected at start"},
     {"--uninstall", nullptr, "opens the manager's own removal once the catalog is loaded"},
     {"--offer-install", nullptr, "lets the install offer open under --screenshot or --dump-tree"},
@@ -132,8 +138,8 @@ bool parseEntryOptions(const std::vector<std::string>& words, EntryOptions& o, s
         error = "--zoom wants a number from 0.25 to 8: " + zoom;
         return false;
     }
-    if (!scale.empty() && (!parseNumber(scale, o.scale) || o.scale < 0.5 || o.scale > 8.0)) {
-        error = "--scale wants a number from 0.5 to 8: " + scale;
+    if (!scale.empty() && (!parseNumber(scale, o.scale) || o.scale < 0.5 || o.scale > kLargestScale)) {
+        error = "--scale wants a number from 0.5 to 3 (the largest scale drawn): " + scale;
         return false;
     }
     // What is known of the painted size before the editor exists; the headless paint checks the

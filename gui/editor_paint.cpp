@@ -174,17 +174,33 @@ void Editor::paintPartial(Canvas& canvas) {
     for (const Rect& r : rects) {
         canvas.area = intersect(r, wholeCanvas(canvas));
         canvas.clip = intersect(startClip, canvas.area);
+        // The last opaque widget holding the area, in the tree or in an overlay over it: nothing
+        // under it is painted (an area inside a popup leaves the window under it alone).
         Widget* cover = nullptr;
+        size_t coverOverlay = overlays_.size();  // the overlay the cover is in; overlays_.size(): the tree
         findCover(*root_, treeOrigin(hp), f, exactEdges_, r, cover);
+        for (size_t i = 0; i < overlays_.size(); ++i) {
+            Overlay& o = overlays_[i];
+            if (o.surface) continue;
+            Widget* inOverlay = nullptr;
+            findCover(*o.widget, treeOrigin(o.unzoomed ? 0 : hp), o.unzoomed ? scale_ : f, exactEdges_, r, inOverlay);
+            if (inOverlay) {
+                cover = inOverlay;
+                coverOverlay = i;
+            }
+        }
         if (!cover) canvas.fillRect(canvas.area, theme()[0]);
         PartialWalk walk{canvas, r, exactEdges_, cover, cover == nullptr};
-        walk.walk(*root_, treeOrigin(hp), f, kPartialPadding, kNoClip);
-        walk.started = true;
-        for (size_t i = 0; i < overlays_.size(); ++i) {
+        if (coverOverlay == overlays_.size()) {
+            walk.walk(*root_, treeOrigin(hp), f, kPartialPadding, kNoClip);
+            walk.started = true;
+        }
+        for (size_t i = coverOverlay == overlays_.size() ? 0 : coverOverlay; i < overlays_.size(); ++i) {
             Overlay& o = overlays_[i];
             if (o.surface) continue;
             walk.walk(*o.widget, treeOrigin(o.unzoomed ? 0 : hp), o.unzoomed ? scale_ : f,
                       kPartialPadding + o.margin, kNoClip);
+            walk.started = true;
         }
         if (header_) walk.walk(*header_, treeOrigin(0), scale_, kPartialPadding, kNoClip);
     }

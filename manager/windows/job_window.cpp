@@ -303,6 +303,8 @@ bool JobWindow::onMouseDown(const lumo::gui::MouseEvent& e) {
 }
 
 void JobWindow::tick() {
+    const uint32_t stateBefore = state;
+    const double flashBefore = flash, progressBefore = progress, phaseBefore = phase;
     const Model* m = liveModel();
     if (state == Running && m && m->doneGeneration == generation) {
         if (m->ok) {
@@ -320,9 +322,11 @@ void JobWindow::tick() {
     phase += state == Running ? 0.06 : state == Failed ? 0.0 : 1.0 / 30;
     flash = std::max(0.0, flash - 1.0 / 36);
     clock += 1.0 / 30;
+    bool statusChanged = false;
     if (std::string now = statusText(); now != lastStatus) {
         lastStatus = std::move(now);
         statusSince = clock;
+        statusChanged = true;
     }
     double target = progress;
     if (state == Choose)
@@ -332,7 +336,14 @@ void JobWindow::tick() {
     else if (state == Running && m)
         target = m->fraction;
     progress = std::abs(target - progress) < 0.002 ? target : progress + (target - progress) * 0.18;
-    repaint();
+    if (state != stateBefore || flash != flashBefore || progress != progressBefore || statusChanged) {
+        repaint();
+        return;
+    }
+    // Only the figure moves (and a status too long for its box scrolls): the rest of the window,
+    // and the main window under it, stay as they are.
+    if (phase != phaseBefore) repaintArea(kFigure);
+    if (!scrollingStatus.empty()) repaintArea(scrollingStatus);
 }
 
 void JobWindow::describe(lumo::gui::WidgetInfo& info) const {

@@ -73,6 +73,8 @@ public:
     static constexpr lumo::gui::Rect kClose{198, 2, 18, 18};
     // The longest time between the two presses of a double click (the window layer's).
     static constexpr double kDoubleClickTime = 0.5;
+    // The moving figure: the one part a tick repaints while nothing else changes.
+    static constexpr lumo::gui::Rect kFigure{9, 31, 200, 100};
 
     JobWindow(Model& model, std::weak_ptr<bool> alive, JobPlan plan);
     ~JobWindow() override;
@@ -82,6 +84,7 @@ public:
 
     void describe(lumo::gui::WidgetInfo& info) const override;
     void draw(const lumo::gui::Paint& p) override;
+    bool opaque() const override { return true; }  // draw fills the whole rectangle
     void tick() override;
 
     // The name a part goes by ("x", "go", "fmt:vst3", "data", "scope:user", "choices:back"); empty
@@ -124,6 +127,7 @@ public:
     std::string lastStatus;
     double statusSince = 0;
     double clock = 0;
+    lumo::gui::Rect scrollingStatus;  // the status box while its text scrolls (the last paint's); empty otherwise
     double paintedScale = 1.0;  // the scale of the last paint: the tick boxes' labels are measured in its font
     size_t firstChoice = 0;     // the first tick box shown while they do not all fit their row
     double pressedAt = 0;       // the last press's time on the editor's clock (0: not known)
@@ -153,6 +157,23 @@ private:
     void drawProgress(const lumo::gui::Paint& p);
     void drawButtons(const lumo::gui::Paint& p, const PartTable<JobPartId>& table);
     void drawStatus(const lumo::gui::Paint& p, lumo::gui::Rect box);
+    void drawMark(const lumo::gui::Paint& p, lumo::gui::Rect figure);
+
+    // What the brand mark's nine fills (eight ring offsets, then the mark) do to the figure under
+    // them, kept while the mark stays in place at one scale (job_window_paint.cpp): the pixels they
+    // leave the same whatever lies under them, and the edge pixels with the weight of each fill.
+    struct MarkLayer {
+        struct Edge {
+            int x, y;
+            uint8_t weights[9];
+        };
+        lumo::gui::Rect logo, figure, reach;
+        double factor = 0;
+        int unit = 0;
+        lumo::gui::Bitmap fixed;  // alpha 255 where the fills decide the pixel alone, 0 elsewhere
+        std::vector<Edge> edges;
+    };
+    MarkLayer mark_;
 };
 
 }  // namespace tqapp

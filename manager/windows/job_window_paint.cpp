@@ -7,6 +7,7 @@
 
 #include "gui/chrome/logo.h"
 #include "gui/draw/clip_scope.h"
+#include "gui/place.h"
 #include "manager/model/model.h"
 #include "manager/pixel_look/primitives.h"
 #include "manager/pixel_look/primitives_internal.h"
@@ -48,47 +49,135 @@ void tickBox(const Paint& p, Rect logical, bool on, bool hot, bool down) {
 void JobWindow::draw(const Paint& p) {
     const double s = p.scale;
     paintedScale = s > 0 && std::isfinite(s) ? s : 1.0;
-    const PartTable<JobPartId> table = parts();  // laid out for this paint's scale
     const int u = dev::one(s);
     const Rect whole = dev::device(p, Rect{0, 0, kWidth, bounds.h});
     dev::ClipScope clip(p.canvas, whole);
-    p.canvas.fillRect(whole, dev::bg);
-    p.canvas.strokeRect(whole, dev::rule, u);
-    if (const Part<JobPartId>* close = table.find(kJobClose))
-        dev::windowBar(p, kWidth, kBarHeight, close->rect, hot(*close), down(*close));
+    const Rect figure = dev::device(p, kFigure);
+    // The repaint of the moving figure at each tick reaches only the figure and the bare panel
+    // around it (below the bar, inside the frame, above the first row's label): nothing else is
+    // drawn, and the panel colour only around the figure, which the figure fills itself.
+    const Rect around = dev::device(p, Rect{2, kBarHeight + 2, kWidth - 4, 138 - kBarHeight - 2});
+    const Rect c = p.canvas.clip;
+    const bool figureOnly = c.x >= around.x && c.y >= around.y && c.x + c.w <= around.x + around.w &&
+                            c.y + c.h <= around.y + around.h;
+    if (figureOnly) {
+        const int right = figure.x + figure.w, bottom = figure.y + figure.h;
+        for (const Rect& r : {Rect{c.x, c.y, c.w, figure.y - c.y}, Rect{c.x, bottom, c.w, c.y + c.h - bottom},
+                              Rect{c.x, figure.y, figure.x - c.x, figure.h}, Rect{right, figure.y, c.x + c.w - right, figure.h}})
+            p.canvas.fillRect(r, dev::bg);
+    } else {
+        p.canvas.fillRect(whole, dev::bg);
+    }
+    PartTable<JobPartId> table;
+    if (!figureOnly) {
+        table = parts();  // laid out for this paint's scale
+        p.canvas.strokeRect(whole, dev::rule, u);
+        if (const Part<JobPartId>* close = table.find(kJobClose))
+            dev::windowBar(p, kWidth, kBarHeight, close->rect, hot(*close), down(*close));
+    }
 
     // The figure, brightening with the job's progress and flashing once on success.
     const Model* m = liveModel();
     const double energy = flash * 0.6 + (state == Running && m ? m->fraction * 0.25 : 0.0);
-    const Rect figure = dev::device(p, Rect{9, 31, 200, 100});
     swirl.draw(p.canvas, figure, u, s, phase, energy, state == Failed);
     outline(p, Rect{8, 30, 202, 102}, dev::rule);
 
-    // The brand mark over it, ringed in the panel colour so it reads over any glyph.
-    {
-        dev::ClipScope inFigure(p.canvas, figure);
-        const Rect logo = dev::device(p, Rect{9, 56, 200, 36});
-        const BitmapFont* bold = dev::font(s, true, false);
-        const std::string word = "ARDUNE SYSTEMS";
-        const int top = dev::device(p, Rect{0, 0, 0, 0}).y;
-        const int wordX = bold ? figure.x + (figure.w - bold->width(word)) / 2 : 0;
-        const int wordY = top + lr(98 * s) + lr(7 * s);
-        for (int dy = -1; dy <= 1; ++dy)
-            for (int dx = -1; dx <= 1; ++dx) {
-                if (dx == 0 && dy == 0) continue;
-                lumo::gui::drawArduneLogo(p.canvas, Rect{logo.x + dx * u, logo.y + dy * u, logo.w, logo.h}, s * 1.8, dev::bg);
-                const Color ring = dev::bg;
-                if (bold) bold->draw(p.canvas, wordX + dx * u, wordY + dy * u, word, &ring);
-            }
-        lumo::gui::drawArduneLogo(p.canvas, logo, s * 1.8, dev::cream);
-        const Color lit = dev::cream;
-        if (bold) bold->draw(p.canvas, wordX, wordY, word, &lit);
-    }
+    drawMark(p, figure);
+    if (figureOnly) return;
 
     drawInfoRows(p, table);
     if (extraRow()) drawExtraRow(p, table);
     drawProgress(p);
     drawButtons(p, table);
+}
+
+void JobWindow::drawMark(const Paint& p, Rect figure) {
+    // The brand mark over the figure, ringed in the panel colour so it reads over any glyph.
+    const double s = p.scale;
+    const int u = dev::one(s);
+    dev::ClipScope inFigure(p.canvas, figure);
+    const Rect logo = dev::device(p, Rect{9, 56, 200, 36});
+    const double factor = s * 1.8;
+    const BitmapFont* bold = dev::font(s, true, false);
+    const std::string word = "ARDUNE SYSTEMS";
+    const int top = dev::device(p, Rect{0, 0, 0, 0}).y;
+    const int wordX = bold ? figure.x + (figure.w - bold->width(word)) / 2 : 0;
+    const int wordY = top + lr(98 * s) + lr(7 * s);
+    const Color ring = dev::bg, lit = dev::cream;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            if ((dx != 0 || dy != 0) && bold) bold->draw(p.canvas, wordX + dx * u, wordY + dy * u, word, &ring);
+    if (bold) bold->draw(p.canvas, wordX, wordY, word, &lit);
+
+    // The mark's outline would be filled nine times at every paint of the moving figure under it.
+    // What the fills do is found once, by the rasteriser itself at the very same place: over black
+    // and over white (a pixel both give alike is the fills' alone: each step of the blend rule is
+    // monotone), and in white over clear for each fill's weight (its alpha there), which the edge
+    // pixels are blended with later by the same rule. The same pixels, bit for bit, without
+    // rasterising again.
+    Rect places[9];
+    int n = 0;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            if (dx != 0 || dy != 0) places[n++] = Rect{logo.x + dx * u, logo.y + dy * u, logo.w, logo.h};
+    places[n++] = logo;
+    const auto colour = [&](int i) { return i + 1 < n ? ring : lit; };
+    const Rect reach = lumo::gui::intersect(Rect{logo.x - u, logo.y - u, logo.w + 2 * u, logo.h + 2 * u}, figure);
+    // A figure partly off the canvas or colours of their own alpha: filled as they are.
+    if (figure.x < 0 || figure.y < 0 || reach.empty() || (ring >> 24) != 0xFF || (lit >> 24) != 0xFF) {
+        for (int i = 0; i < n; ++i) lumo::gui::drawArduneLogo(p.canvas, places[i], factor, colour(i));
+        return;
+    }
+    MarkLayer& m = mark_;
+    const auto same = [](Rect a, Rect b) { return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h; };
+    if (!(m.factor == factor && m.unit == u && same(m.logo, logo) && same(m.figure, figure))) {
+        m = MarkLayer{};
+        m.logo = logo;
+        m.figure = figure;
+        m.reach = reach;
+        m.factor = factor;
+        m.unit = u;
+        const size_t w = size_t(reach.w), h = size_t(reach.h);
+        auto canvasOf = [&](uint32_t fill) {
+            lumo::gui::Canvas c;
+            c.resize(reach.x + reach.w, reach.y + reach.h);
+            std::fill(c.pixels.begin(), c.pixels.end(), fill);
+            c.clip = figure;
+            return c;
+        };
+        auto at = [&](const lumo::gui::Canvas& c, size_t x, size_t y) {
+            return c.pixels[(size_t(reach.y) + y) * size_t(c.width) + size_t(reach.x) + x];
+        };
+        lumo::gui::Canvas black = canvasOf(0xFF000000u), white = canvasOf(0xFFFFFFFFu);
+        std::vector<uint8_t> weights(w * h * size_t(n));
+        for (int i = 0; i < n; ++i) {
+            lumo::gui::drawArduneLogo(black, places[i], factor, colour(i));
+            lumo::gui::drawArduneLogo(white, places[i], factor, colour(i));
+            lumo::gui::Canvas clear = canvasOf(0);
+            lumo::gui::drawArduneLogo(clear, places[i], factor, 0xFFFFFFFFu);
+            for (size_t y = 0; y < h; ++y)
+                for (size_t x = 0; x < w; ++x) weights[(y * w + x) * size_t(n) + size_t(i)] = uint8_t(at(clear, x, y) >> 24);
+        }
+        m.fixed.w = reach.w;
+        m.fixed.h = reach.h;
+        m.fixed.pixels.assign(w * h, 0u);
+        for (size_t y = 0; y < h; ++y)
+            for (size_t x = 0; x < w; ++x) {
+                const uint8_t* wt = &weights[(y * w + x) * size_t(n)];
+                if (std::all_of(wt, wt + n, [](uint8_t v) { return v == 0; })) continue;
+                if (at(black, x, y) == at(white, x, y)) {
+                    m.fixed.pixels[y * w + x] = at(black, x, y);
+                    continue;
+                }
+                MarkLayer::Edge e{int(x) + reach.x, int(y) + reach.y, {}};
+                std::copy(wt, wt + n, e.weights);
+                m.edges.push_back(e);
+            }
+    }
+    p.canvas.drawBitmap(m.fixed, reach.x, reach.y);
+    for (const MarkLayer::Edge& e : m.edges)
+        for (int i = 0; i < n; ++i)
+            if (e.weights[i]) p.canvas.blendPixel(e.x, e.y, Color(e.weights[i]) << 24 | (colour(i) & 0xFFFFFFu));
 }
 
 void JobWindow::drawInfoRows(const Paint& p, const PartTable<JobPartId>& table) {
@@ -149,10 +238,12 @@ void JobWindow::drawStatus(const Paint& p, Rect box) {
     const Rect r = dev::device(p, box);
     const int m = lr(4 * p.scale);
     const int width = regular->width(s);
+    scrollingStatus = Rect{};
     if (width <= r.w - 2 * m) {
         text(p, regular, box, s, c, 4, false);
         return;
     }
+    scrollingStatus = box;
     // Too long: it stands still for a moment after each change or wrap, then scrolls left.
     const int period = width + lr(40 * p.scale);
     const double cycle = period / (24 * p.scale) + 1.5;

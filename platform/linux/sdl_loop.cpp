@@ -196,8 +196,11 @@ void SdlWindow::present(const std::vector<gui::Rect>& rects) {
     if (!window_ || canvas_.width < 1 || canvas_.height < 1) return;
     SDL_Surface* target = SDL_GetWindowSurface(window_);
     if (!target) return;
+    // The canvas is opaque 0xAARRGGBB: to a window surface without alpha it is handed as the same
+    // format less its alpha byte, so the blit copies rows rather than converting each pixel.
+    const uint32_t format = target->format->format == SDL_PIXELFORMAT_RGB888 ? SDL_PIXELFORMAT_RGB888 : SDL_PIXELFORMAT_ARGB8888;
     SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(canvas_.pixels.data(), canvas_.width, canvas_.height, 32,
-                                                             canvas_.width * 4, SDL_PIXELFORMAT_ARGB8888);
+                                                             canvas_.width * 4, format);
     if (!source) return;
     SDL_SetSurfaceBlendMode(source, SDL_BLENDMODE_NONE);
     std::vector<SDL_Rect> shown;

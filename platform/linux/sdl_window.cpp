@@ -71,6 +71,11 @@ void SdlWindow::destroyWindow() {
 
 bool SdlWindow::openTopLevel(const char* title, int w, int h) {
     if (window_ || !makeWindow(title, w, h, SDL_WINDOW_ALLOW_HIGHDPI | SDL_WINDOW_HIDDEN)) return false;
+    // Centred on the whole display, a window may cover a panel or, larger than the display, start
+    // off its edges.
+    int sw = 0, sh = 0;
+    SDL_GetWindowSize(window_, &sw, &sh);
+    keepOnScreen(sw, sh);
     showMade();
     return true;
 }
@@ -170,7 +175,24 @@ void SdlWindow::resize(int w, int h) {
     int sw = std::max(1, int(std::lround(w / r))), sh = std::max(1, int(std::lround(h / r)));
     int cw = 0, ch = 0;
     SDL_GetWindowSize(window_, &cw, &ch);
-    if (cw != sw || ch != sh) SDL_SetWindowSize(window_, sw, sh);
+    if (cw == sw && ch == sh) return;
+    // Moved first, so that whoever sees the new size sees it where it stays.
+    keepOnScreen(sw, sh);
+    SDL_SetWindowSize(window_, sw, sh);
+}
+
+void SdlWindow::keepOnScreen(int w, int h) {
+    // A window inside a host's, or one the display's own mode places, stays where it is.
+    if (!window_ || (x11_ && x11_->embedded()) || windowMaximized() || windowFullScreen()) return;
+    const int display = SDL_GetWindowDisplayIndex(window_);
+    SDL_Rect b;
+    if (display < 0 || SDL_GetDisplayUsableBounds(display, &b) != 0 || b.w < 1 || b.h < 1) return;
+    int x = 0, y = 0;
+    SDL_GetWindowPosition(window_, &x, &y);
+    // Back left and up as far as the window needs; a window larger than the area keeps its
+    // top-left corner (and so its title bar) in it.
+    const int nx = std::max(b.x, std::min(x, b.x + b.w - w)), ny = std::max(b.y, std::min(y, b.y + b.h - h));
+    if (nx != x || ny != y) SDL_SetWindowPosition(window_, nx, ny);
 }
 
 void SdlWindow::setSizeLimits(bool resizable, int minW, int minH, int maxW, int maxH) {

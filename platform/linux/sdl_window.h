@@ -102,6 +102,9 @@ private:
     void present(const std::vector<gui::Rect>& rects);
     void confirmClose();
     void sizeChanged();
+    // Moves the window (about to be w x h SDL units) as little as needed to lie within the usable
+    // area of its display.
+    void keepOnScreen(int w, int h);
     void destroyWindow();
     bool deliverKey(const gui::KeyEvent& e, bool press);
     bool makeWindow(const char* title, int w, int h, uint32_t flags);

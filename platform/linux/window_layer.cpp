@@ -1,6 +1,7 @@
 #include "platform/linux/window_layer.h"
 
 #include <SDL2/SDL.h>
+#include <X11/Xlib.h>
 
 #include "platform/linux/sdl_window.h"
 
@@ -40,6 +41,21 @@ bool videoUp() {
 }
 
 }  // namespace
+
+bool displayReachable() {
+    // An X server answers: a connection opened and closed, a fraction of what SDL's video costs.
+    // A driver named in the environment, or no X server (Wayland alone), is asked of SDL itself.
+    if (!SDL_getenv("SDL_VIDEODRIVER")) {
+        if (const char* name = SDL_getenv("DISPLAY"); name && *name) {
+            if (Display* d = XOpenDisplay(nullptr)) {
+                XCloseDisplay(d);
+                return true;
+            }
+        }
+        if (!SDL_getenv("WAYLAND_DISPLAY")) return false;
+    }
+    return videoUp();
+}
 
 std::unique_ptr<gui::PlatformWindow> makeSdlWindow(gui::Editor& editor) {
     if (!videoUp()) return nullptr;

@@ -20,4 +20,8 @@ namespace lumo::platform {
 std::unique_ptr<gui::PlatformWindow> makeSdlWindow(gui::Editor& editor);
 void installWindowLayer();
 
+// A window can open here: a display is reachable. Cheap, so that a program can ask before it starts
+// anything and bring the window (and SDL's video with it) up later, while its own work runs.
+bool displayReachable();
+
 }  // namespace lumo::platform

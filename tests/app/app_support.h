@@ -72,9 +72,14 @@ struct Child {
           const std::vector<std::string>& extraEnv = {}) {
         log = logFile;
         std::vector<std::string> env{"HOME=" + home, "LC_ALL=C"};
-        for (const char* keep : {"DISPLAY", "XAUTHORITY", "PATH", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
-            if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+        // A variable of extraEnv (another DISPLAY) takes the place of the test's own.
         for (const std::string& e : extraEnv) env.push_back(e);
+        for (const char* keep : {"DISPLAY", "XAUTHORITY", "PATH", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+            const std::string prefix = std::string(keep) + "=";
+            bool given = false;
+            for (const std::string& e : extraEnv) given = given || e.rfind(prefix, 0) == 0;
+            if (const char* v = std::getenv(keep); v && !given) env.push_back(prefix + v);
+        }
         std::vector<char*> argv, envp;
         std::vector<std::string> w = words;
         for (std::string& s : w) argv.push_back(s.data());

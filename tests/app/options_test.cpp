@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/harness.h"
+#include "app/host.h"
 #include "app/options.h"
 #include "manager/view/view.h"
 #include "platform/platform.h"
@@ -112,6 +114,35 @@ TEST(EntryOptions, ScaleStaysInTheProcess) {
     EXPECT_EQ(std::getenv("GDK_SCALE"), nullptr);
     EXPECT_EQ(lumo::displayScaleOverride(), 2.0);
     lumo::setDisplayScaleOverride(0);
+}
+
+// What --help says of the scale, what is refused and what is drawn agree: every scale taken is drawn
+// at itself, and one above the largest drawn is refused with a message naming that one.
+TEST(EntryOptions, ScalesTakenAreTheScalesDrawn) {
+    const double largest = lumo::gui::Editor::kScales.back();
+    const std::string named = "from 0.5 to " + std::to_string(int(largest));
+    EXPECT_NE(tqapp::usageText().find("display scale, " + named + "\n"), std::string::npos) << tqapp::usageText();
+    struct Case {
+        const char* scale;
+        double drawn;  // 0: refused
+    };
+    const Case cases[] = {{"1", 1.0}, {"1.5", 1.5}, {"2", 2.0}, {"3", 3.0},
+                          {"3.5", 0}, {"4", 0},     {"7", 0},   {"8", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scale);
+        tqapp::EntryOptions o;
+        std::string error;
+        const bool ok = tqapp::parseEntryOptions({"--scale", c.scale, "--dump-tree"}, o, error);
+        ASSERT_EQ(ok, c.drawn > 0) << error;
+        if (!ok) {
+            EXPECT_NE(error.find(named), std::string::npos) << error;
+            continue;
+        }
+        tqapp::StandaloneHost host;
+        lumo::gui::Editor editor(host, 100, 100);
+        tqapp::applyEntryOptions(editor, o);
+        EXPECT_EQ(editor.scale(), c.drawn);
+    }
 }
 
 TEST(Restart, PassesOnOnlyWhereAndHowToRun) {

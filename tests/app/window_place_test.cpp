@@ -1,0 +1,128 @@
+// Where the program's real window lies on screens of its own (an X server started per screen size,
+// with no window manager to bring back a window that went off an edge): widened to fit a very long
+// name, at every scale, the whole window stays on the screen.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "tests/app/app_support.h"
+#include "tools/catalog_signing.h"
+// Xlib's macros after GoogleTest's names.
+#include "support/x11_watch.h"
+
+namespace {
+
+// An X server of one screen size, started for the test; its display number is read from the
+// server itself once it listens.
+class Server {
+public:
+    Server(int w, int h) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        const std::string screen = std::to_string(w) + "x" + std::to_string(h) + "x24";
+        const std::string fd = std::to_string(fds[1]);
+        // -noreset: the server stays up between one program and the next.
+        const char* argv[] = {"Xvfb",    "-displayfd", fd.c_str(), "-screen",  "0",
+                              screen.c_str(), "-nolisten",  "tcp",      "-noreset", nullptr};
+        if (::posix_spawnp(&pid_, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = -1;
+        ::close(fds[1]);
+        std::string number;
+        pollfd p{fds[0], POLLIN, 0};
+        char c = 0;
+        while (pid_ > 0 && ::poll(&p, 1, 10000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        ::close(fds[0]);
+        if (!number.empty()) name_ = ":" + number;
+    }
+    ~Server() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    const std::string& name() const { return name_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string name_;
+};
+
+bool haveXvfb() { return std::system("command -v Xvfb >/dev/null 2>&1") == 0; }
+
+// One product of the demo catalog gets a name of 300 characters; the catalog is signed again.
+bool longName(const apptest::Demo& demo, std::string& error) {
+    const std::string file = demo.source() + "/catalog.json";
+    std::ifstream in(file, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string old = "\"name\": \"Cobalt Compressor\"";
+    const size_t at = text.find(old);
+    if (at == std::string::npos) {
+        error = "no Cobalt Compressor in the demo catalog";
+        return false;
+    }
+    std::string name;
+    while (name.size() < 300) name += "Cobalt Compressor ";
+    name.resize(300);
+    text.replace(at, old.size(), "\"name\": \"" + name + "\"");
+    std::ifstream keyIn(demo.dir + "/keys/secret.hex");
+    std::string hex;
+    keyIn >> hex;
+    const std::string sig = catalogsign::signBase64(catalogsign::fromHex(hex), text);
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    std::ofstream(file + ".sig", std::ios::binary | std::ios::trunc) << sig;
+    if (sig.empty()) error = "cannot sign the catalog again";
+    return !sig.empty();
+}
+
+// Widened to fit a 300-character name, the window is as wide as the screen allows (the minimum
+// size wins on a small screen) and lies wholly on it; one larger than the screen keeps its top-left
+// corner, and so its title bar, on it. No window manager runs: what goes off an edge stays there.
+TEST(AppWindowPlace, WidenedForALongNameTheWindowStaysOnTheScreen) {
+    if (!haveXvfb()) GTEST_SKIP() << "skipped: Xvfb is not installed";
+    apptest::Demo demo("place");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    std::string error;
+    ASSERT_TRUE(longName(demo, error)) << error;
+    struct Screen {
+        int w, h;
+    };
+    for (const Screen screen : {Screen{1600, 1200}, Screen{1024, 768}}) {
+        Server server(screen.w, screen.h);
+        ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
+        for (const int scale : {1, 2, 3}) {
+            SCOPED_TRACE(std::to_string(screen.w) + "x" + std::to_string(screen.h) + " at scale " +
+                         std::to_string(scale));
+            support::X11Watch watch(server.name());
+            ASSERT_TRUE(watch.ok());
+            std::vector<std::string> words = demo.args();
+            words.insert(words.end(), {"--scale", std::to_string(scale)});
+            apptest::Child child(words, demo.home(), demo.dir + "/place-log.txt", {"DISPLAY=" + server.name()});
+            // The widest a window of whole layout units can be on the screen; wider only at its minimum.
+            const int widest = screen.w / scale * scale;
+            int x = 0, y = 0, w = 0, h = 0;
+            const bool wide = watch.waitUntil(
+                child.pid, std::chrono::steady_clock::now() + std::chrono::seconds(30),
+                [&](Window window) { return watch.geometry(window, x, y, w, h) && w >= widest; });
+            ASSERT_TRUE(wide) << "the window never became " << widest << " wide (" << w << "): " << child.output();
+            if (w <= screen.w) {
+                EXPECT_TRUE(x >= 0 && x + w <= screen.w) << w << " wide at x " << x;
+            } else {
+                EXPECT_EQ(x, 0) << w << " wide";
+            }
+            if (h <= screen.h) {
+                EXPECT_TRUE(y >= 0 && y + h <= screen.h) << h << " high at y " << y;
+            } else {
+                EXPECT_EQ(y, 0) << h << " high";
+            }
+            child.stop();
+        }
+    }
+}
+
+}  // namespace
