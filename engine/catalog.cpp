@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string_view>
 
 #include "engine/catalog_numbers.h"
 #include "engine/layout.h"
@@ -15,14 +16,17 @@ using lumo::Json;
 
 FileRef fileRef(const Json& v) {
     FileRef f;
-    f.path = v["path"].string();
-    f.sha256 = v["sha256"].string();
+    // One walk over the members rather than a look-up for each field: a catalog holds thousands.
+    for (const auto& [key, value] : v.object()) {
+        if (key == "path") f.path = value.string();
+        else if (key == "sha256") f.sha256 = value.string();
+        else if (key == "size") f.size = jsonUint64(value);
+        else if (key == "item") f.item = value.string();
+        else if (key == "exe") f.exe = value.string();
+    }
     // Digests compare as the lower-case digits sha256Hex gives.
     for (char& c : f.sha256)
         if (c >= 'A' && c <= 'F') c = char(c - 'A' + 'a');
-    f.size = jsonUint64(v["size"]);
-    f.item = v["item"].string();
-    f.exe = v["exe"].string();
     return f;
 }
 
@@ -42,7 +46,7 @@ bool safeRel(const std::string& path) {
     while (start < path.size()) {
         size_t slash = path.find('/', start);
         if (slash == std::string::npos) slash = path.size();
-        const std::string segment = path.substr(start, slash - start);
+        const std::string_view segment = std::string_view(path).substr(start, slash - start);
         if (segment.empty() || segment == "." || segment == "..") return false;
         start = slash + 1;  // a single slash at the very end ends the loop here
     }
@@ -66,8 +70,11 @@ bool sha256Ok(const std::string& hex) {
 bool refOk(const FileRef& f) { return safeRel(f.path) && sha256Ok(f.sha256) && safeItem(f.item); }
 
 void readArt(const Json& entry, Plugin& p) {
-    for (const auto& [key, value] : entry["art"]["row"].object()) p.art_row[key] = fileRef(value);
-    for (const auto& [key, value] : entry["art"]["logo"].object()) p.art_logo[key] = fileRef(value);
+    // The keys come in order and once each: every one goes at the end.
+    for (const auto& [key, value] : entry["art"]["row"].object())
+        p.art_row.emplace_hint(p.art_row.end(), key, fileRef(value));
+    for (const auto& [key, value] : entry["art"]["logo"].object())
+        p.art_logo.emplace_hint(p.art_logo.end(), key, fileRef(value));
 }
 
 bool artOk(const Plugin& p, std::string& error) {

@@ -22,6 +22,13 @@ int hexDigit(char c) {
     return -1;
 }
 
+// The bytes that end a run of plain bytes in a string: the quote, the backslash and the end.
+constexpr struct StringStop {
+    bool at[256] = {};
+    constexpr StringStop() { at[0] = at[int('"')] = at[int('\\')] = true; }
+    constexpr bool operator[](unsigned char c) const { return at[c]; }
+} kStringStop;
+
 void appendUtf8(std::string& out, unsigned v) {
     if (v < 0x80) {
         out += char(v);
@@ -120,9 +127,8 @@ bool Json::Parser::array(Json& out) {
         return true;
     }
     for (;;) {
-        Json item;
-        if (!value(item)) return false;
-        out.items.push_back(std::move(item));
+        // Read in place: a big document moves no finished subtrees about.
+        if (!value(out.items.emplace_back())) return false;
         skipSpace();
         if (*p == ',') {
             ++p;
@@ -151,9 +157,10 @@ bool Json::Parser::object(Json& out) {
         skipSpace();
         if (*p != ':') return false;
         ++p;
-        Json v;
-        if (!value(v)) return false;
-        out.members.insert_or_assign(std::move(key), std::move(v));
+        // The last of equal keys wins; the value is read in place.
+        auto [at, fresh] = out.members.try_emplace(std::move(key));
+        if (!fresh) at->second = Json();
+        if (!value(at->second)) return false;
         skipSpace();
         if (*p == ',') {
             ++p;
@@ -180,7 +187,7 @@ bool Json::Parser::string(std::string& out) {
         if (c != '\\') {
             // Copy the run of plain bytes up to the next quote, backslash or end in one go.
             const char* start = p;
-            while (*p != '"' && *p != '\\' && *p != '\0') ++p;
+            while (!kStringStop[static_cast<unsigned char>(*p)]) ++p;
             out.append(start, size_t(p - start));
             continue;
         }

@@ -87,6 +87,43 @@ TEST(Json, StringEscapes) {
     EXPECT_EQ(withNul, std::string("a\0b", 3));
 }
 
+// A key given again replaces all of its earlier value: nothing of the first one (members, items,
+// text) is left under the second, whatever the kinds of the two.
+TEST(Json, ARepeatedKeyKeepsOnlyItsLastValue) {
+    struct Case {
+        const char* text;
+        Json::Kind kind;
+        size_t members, items;
+        const char* string;
+    } cases[] = {
+        {R"({"a": {"x": 1, "y": 2}, "a": {"z": 3}})", Json::Object, 1, 0, ""},
+        {R"({"a": [1, 2, 3], "a": [4]})", Json::Array, 0, 1, ""},
+        {R"({"a": {"x": 1}, "a": "s"})", Json::String, 0, 0, "s"},
+        {R"({"a": "a text longer than a short string holds", "a": 7})", Json::Number, 0, 0, ""},
+        {R"({"a": [1], "a": {"b": [2]}})", Json::Object, 1, 0, ""},
+        {R"({"a": {"b": 1}, "a": null})", Json::Null, 0, 0, ""},
+    };
+    for (const Case& c : cases) {
+        const Json doc = Json::parse(std::string(c.text));
+        const Json& a = doc["a"];
+        EXPECT_EQ(doc.object().size(), 1u) << c.text;
+        EXPECT_EQ(a.kind, c.kind) << c.text;
+        EXPECT_EQ(a.members.size(), c.members) << c.text;
+        EXPECT_EQ(a.items.size(), c.items) << c.text;
+        EXPECT_EQ(a.text, c.string) << c.text;
+    }
+    EXPECT_EQ(Json::parse(std::string(R"({"a": [1, 2], "a": [4]})"))["a"][0].number, 4);
+}
+
+// Bytes above 0x7F (UTF-8 text, or any other) and DEL are plain string bytes, long runs as short.
+TEST(Json, BytesAboveAsciiStayInStrings) {
+    for (const std::string& body : {std::string("\x7F\xC3\xA9\xFF\x80"), std::string(100, '\xE2') + "x",
+                                    std::string("caf\xC3\xA9 \xF0\x9F\x8E\xB9")}) {
+        EXPECT_EQ(Json::parse("\"" + body + "\"").string(), body);
+        EXPECT_EQ(Json::parse("{\"" + body + "\": [\"" + body + "\"]}")[body][0].string(), body);
+    }
+}
+
 TEST(Json, NulByteEndsTheText) {
     const char data[] = "[1]\0garbage";
     EXPECT_EQ(Json::parse(data, sizeof data - 1).kind, Json::Array);
