@@ -238,7 +238,7 @@ const FileRef* Catalog::managerPackage() const {
 }
 
 bool parseCatalog(const std::string& text, Catalog& catalog, std::string& error) {
-    const Json doc = Json::parse(text);
+    Json doc = Json::parse(text);
     if (!doc.isObject()) {
         error = "the catalog is not JSON";
         return false;
@@ -264,11 +264,15 @@ bool parseCatalog(const std::string& text, Catalog& catalog, std::string& error)
         }
         catalog.manager_packages[platform] = std::move(f);
     }
-    for (const Json& entry : doc["plugins"].array()) {
-        Plugin p;
-        if (!readPlugin(entry, p, error)) return false;
-        catalog.plugins.push_back(std::move(p));
-    }
+    // Each entry's tree goes once the entry is read: the entries read take its place in memory
+    // rather than adding to it.
+    if (const auto plugins = doc.members.find("plugins"); plugins != doc.members.end() && plugins->second.isArray())
+        for (Json& entry : plugins->second.items) {
+            Plugin p;
+            if (!readPlugin(entry, p, error)) return false;
+            catalog.plugins.push_back(std::move(p));
+            entry = Json();
+        }
     if (!readPaths(doc["shared_data"], catalog.shared_user, catalog.shared_machine,
                    "a shared data path that is not the suite's: ", error))
         return false;

@@ -1,9 +1,12 @@
 #include "engine/load.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/atomic_write.h"
 #include "engine/catalog_numbers.h"
@@ -48,11 +51,27 @@ bool cacheCatalog(const fs::path& cache, const std::string& text, const std::str
     return ok;
 }
 
+// The regular file at path holds exactly text; read a piece at a time, so that a big catalog costs
+// no second copy in memory.
+bool holdsExactly(const fs::path& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    const detail::DirFd closer(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != text.size()) return false;
+    char piece[65536];
+    for (size_t done = 0;;) {
+        const ssize_t n = ::read(fd, piece, sizeof piece);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n == 0 && done == text.size();
+        if (size_t(n) > text.size() - done || std::memcmp(piece, text.data() + done, size_t(n)) != 0) return false;
+        done += size_t(n);
+    }
+}
+
 // The cache holds exactly this catalog and signature.
 bool cachedAlready(const fs::path& cache, const std::string& text, const std::string& signature) {
-    std::string had;
-    return readFile(cache / "catalog.json.sig", had) && had == signature && readFile(cache / "catalog.json", had) &&
-           had == text;
+    return holdsExactly(cache / "catalog.json.sig", signature) && holdsExactly(cache / "catalog.json", text);
 }
 
 int64_t readMaxSequence(const fs::path& dir) {

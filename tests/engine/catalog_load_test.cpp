@@ -110,6 +110,8 @@ TEST_F(LoadCatalog, TheCachedPairIsRewrittenOnlyWhenItDiffers) {
          },
          true},
         {"another signature", [&] { writeFile(path("data/cache/catalog.json.sig"), "x\n"); }, true},
+        {"the text and more",
+         [&] { writeFile(path("data/cache/catalog.json"), readFile(path("data/cache/catalog.json")) + " "); }, true},
         {"no cached text", [&] { std::filesystem::remove(path("data/cache/catalog.json")); }, true},
         {"no cached signature", [&] { std::filesystem::remove(path("data/cache/catalog.json.sig")); }, true},
     };
