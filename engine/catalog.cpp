@@ -238,7 +238,23 @@ const FileRef* Catalog::managerPackage() const {
 }
 
 bool parseCatalog(const std::string& text, Catalog& catalog, std::string& error) {
-    Json doc = Json::parse(text);
+    // The plug-ins, by far the most of a catalog, are read as the text is: no entry's tree stands
+    // beside the others. A "plugins" given again starts them over, as it replaces the first.
+    std::vector<Plugin> plugins;
+    std::string pluginError;
+    bool pluginFailed = false;
+    const Json doc = Json::parse(text, [&](const std::string& key, Json* entry) {
+        if (key != "plugins") return false;
+        if (!entry) {
+            plugins.clear();
+            pluginFailed = false;
+        } else if (!pluginFailed) {
+            Plugin p;
+            pluginFailed = !readPlugin(*entry, p, pluginError);
+            if (!pluginFailed) plugins.push_back(std::move(p));
+        }
+        return true;
+    });
     if (!doc.isObject()) {
         error = "the catalog is not JSON";
         return false;
@@ -264,15 +280,13 @@ bool parseCatalog(const std::string& text, Catalog& catalog, std::string& error)
         }
         catalog.manager_packages[platform] = std::move(f);
     }
-    // Each entry's tree goes once the entry is read: the entries read take its place in memory
-    // rather than adding to it.
-    if (const auto plugins = doc.members.find("plugins"); plugins != doc.members.end() && plugins->second.isArray())
-        for (Json& entry : plugins->second.items) {
-            Plugin p;
-            if (!readPlugin(entry, p, error)) return false;
-            catalog.plugins.push_back(std::move(p));
-            entry = Json();
+    if (doc["plugins"].isArray()) {
+        catalog.plugins = std::move(plugins);
+        if (pluginFailed) {
+            error = pluginError;
+            return false;
         }
+    }
     if (!readPaths(doc["shared_data"], catalog.shared_user, catalog.shared_machine,
                    "a shared data path that is not the suite's: ", error))
         return false;

@@ -121,6 +121,9 @@ bool Json::Parser::skipContainer(Json& out) {
 bool Json::Parser::array(Json& out) {
     out.kind = Array;
     ++p;
+    // An array that is a member of the top-level object has its items handed to take, when set.
+    const std::string* key = depth == 2 ? takeKey : nullptr;
+    if (key) (*take)(*key, nullptr);
     skipSpace();
     if (*p == ']') {
         ++p;
@@ -128,7 +131,9 @@ bool Json::Parser::array(Json& out) {
     }
     for (;;) {
         // Read in place: a big document moves no finished subtrees about.
-        if (!value(out.items.emplace_back())) return false;
+        Json& item = out.items.emplace_back();
+        if (!value(item)) return false;
+        if (key && (*take)(*key, &item)) out.items.pop_back();
         skipSpace();
         if (*p == ',') {
             ++p;
@@ -160,6 +165,7 @@ bool Json::Parser::object(Json& out) {
         // The last of equal keys wins; the value is read in place.
         auto [at, fresh] = out.members.try_emplace(std::move(key));
         if (!fresh) at->second = Json();
+        if (take && depth == 1) takeKey = &at->first;
         if (!value(at->second)) return false;
         skipSpace();
         if (*p == ',') {
@@ -219,10 +225,11 @@ bool Json::Parser::string(std::string& out) {
 namespace {
 
 // The value at the start of text; containers nested deeper than keepDepth are skipped, left empty.
-Json parseText(const std::string& text, int32_t keepDepth) {
+Json parseText(const std::string& text, int32_t keepDepth, const Json::Take* take = nullptr) {
     Json::Parser parser;
     parser.p = text.c_str();
     parser.keepDepth = keepDepth;
+    parser.take = take && *take ? take : nullptr;
     Json out;
     if (!parser.value(out)) return Json();
     return out;
@@ -237,6 +244,8 @@ std::string textOf(const void* data, size_t size) {
 Json Json::parse(const std::string& text) { return parseText(text, Parser{}.keepDepth); }
 
 Json Json::parse(const void* data, size_t size) { return parse(textOf(data, size)); }
+
+Json Json::parse(const std::string& text, const Take& take) { return parseText(text, Parser{}.keepDepth, &take); }
 
 Json Json::parseTop(const void* data, size_t size) { return parseText(textOf(data, size), 1); }
 

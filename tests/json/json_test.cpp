@@ -124,6 +124,40 @@ TEST(Json, BytesAboveAsciiStayInStrings) {
     }
 }
 
+// take sees the items of the top-level object's arrays, and only those, as they are read; what it
+// takes is left out of the document, the rest stays in place.
+TEST(Json, TakeIsHandedTheItemsOfTopLevelArrays) {
+    struct Case {
+        const char* text;
+        const char* seen;  // "key:begin" or "key:item" per call, items by their number
+        const char* kept;  // the document's "a" as its items' numbers
+    } cases[] = {
+        {R"({"a": [1, 2, 3], "b": 4})", "a[ a1 a2 a3 ", ""},
+        {R"({"a": [1, 12, 3]})", "a[ a1 a12 a3 ", "12 "},  // take answers false for numbers above 9
+        {R"({"a": [1], "b": [[2], {"c": [3]}], "a": [4, 5]})", "a[ a1 b[ b? b? a[ a4 a5 ", ""},
+        {R"({"a": []})", "a[ ", ""},
+        {R"({"o": {"a": [1]}, "a": 7})", "", ""},
+        {R"([[1], {"a": [2]}])", "", ""},
+    };
+    for (const Case& c : cases) {
+        std::string seen;
+        const Json doc = Json::parse(std::string(c.text), [&](const std::string& key, Json* item) {
+            seen += key + (!item ? "[" : item->isNumber() ? std::to_string(int(item->number)) : "?") + " ";
+            return !item || !item->isNumber() || item->number <= 9;
+        });
+        EXPECT_NE(doc.kind, Json::Null) << c.text;
+        EXPECT_EQ(seen, c.seen) << c.text;
+        std::string kept;
+        for (const Json& item : doc["a"].array()) kept += std::to_string(int(item.number)) + " ";
+        EXPECT_EQ(kept, c.kept) << c.text;
+    }
+    // A text that fails after items were handed is still no document.
+    int calls = 0;
+    const Json::Take count = [&](const std::string&, Json*) { return ++calls > 0; };
+    EXPECT_EQ(Json::parse(std::string(R"({"a": [1, 2,]})"), count).kind, Json::Null);
+    EXPECT_EQ(calls, 3);
+}
+
 TEST(Json, NulByteEndsTheText) {
     const char data[] = "[1]\0garbage";
     EXPECT_EQ(Json::parse(data, sizeof data - 1).kind, Json::Array);
