@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <locale.h>
 
 namespace lumo {
@@ -21,13 +22,6 @@ int hexDigit(char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
-
-// The bytes that end a run of plain bytes in a string: the quote, the backslash and the end.
-constexpr struct StringStop {
-    bool at[256] = {};
-    constexpr StringStop() { at[0] = at[int('"')] = at[int('\\')] = true; }
-    constexpr bool operator[](unsigned char c) const { return at[c]; }
-} kStringStop;
 
 void appendUtf8(std::string& out, unsigned v) {
     if (v < 0x80) {
@@ -193,7 +187,7 @@ bool Json::Parser::string(std::string& out) {
         if (c != '\\') {
             // Copy the run of plain bytes up to the next quote, backslash or end in one go.
             const char* start = p;
-            while (!kStringStop[static_cast<unsigned char>(*p)]) ++p;
+            p += std::strcspn(p, "\"\\");  // stops at the end, too
             out.append(start, size_t(p - start));
             continue;
         }

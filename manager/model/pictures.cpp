@@ -238,8 +238,7 @@ size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm
         for (const auto* list : {&catalog.plugins, &catalog.apps})
             for (const tqm::Plugin& entry : *list)
                 for (const auto& [key, ref] : rows ? entry.art_row : entry.art_logo)
-                    if (seen.insert(&ref).second && !present(folders, ref))
-                        missing.push_back(&ref);
+                    if (!present(folders, ref) && seen.insert(&ref).second) missing.push_back(&ref);
     return storeAll(source, dir, missing);
 }
 
