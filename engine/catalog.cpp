@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string_view>
 
 #include "engine/catalog_numbers.h"
 #include "engine/layout.h"
@@ -15,14 +16,17 @@ using lumo::Json;
 
 FileRef fileRef(const Json& v) {
     FileRef f;
-    f.path = v["path"].string();
-    f.sha256 = v["sha256"].string();
+    // One walk over the members rather than a look-up for each field: a catalog holds thousands.
+    for (const auto& [key, value] : v.object()) {
+        if (key == "path") f.path = value.string();
+        else if (key == "sha256") f.sha256 = value.string();
+        else if (key == "size") f.size = jsonUint64(value);
+        else if (key == "item") f.item = value.string();
+        else if (key == "exe") f.exe = value.string();
+    }
     // Digests compare as the lower-case digits sha256Hex gives.
     for (char& c : f.sha256)
         if (c >= 'A' && c <= 'F') c = char(c - 'A' + 'a');
-    f.size = jsonUint64(v["size"]);
-    f.item = v["item"].string();
-    f.exe = v["exe"].string();
     return f;
 }
 
@@ -42,7 +46,7 @@ bool safeRel(const std::string& path) {
     while (start < path.size()) {
         size_t slash = path.find('/', start);
         if (slash == std::string::npos) slash = path.size();
-        const std::string segment = path.substr(start, slash - start);
+        const std::string_view segment = std::string_view(path).substr(start, slash - start);
         if (segment.empty() || segment == "." || segment == "..") return false;
         start = slash + 1;  // a single slash at the very end ends the loop here
     }
@@ -66,8 +70,11 @@ bool sha256Ok(const std::string& hex) {
 bool refOk(const FileRef& f) { return safeRel(f.path) && sha256Ok(f.sha256) && safeItem(f.item); }
 
 void readArt(const Json& entry, Plugin& p) {
-    for (const auto& [key, value] : entry["art"]["row"].object()) p.art_row[key] = fileRef(value);
-    for (const auto& [key, value] : entry["art"]["logo"].object()) p.art_logo[key] = fileRef(value);
+    // The keys come in order and once each: every one goes at the end.
+    for (const auto& [key, value] : entry["art"]["row"].object())
+        p.art_row.emplace_hint(p.art_row.end(), key, fileRef(value));
+    for (const auto& [key, value] : entry["art"]["logo"].object())
+        p.art_logo.emplace_hint(p.art_logo.end(), key, fileRef(value));
 }
 
 bool artOk(const Plugin& p, std::string& error) {
@@ -231,7 +238,23 @@ const FileRef* Catalog::managerPackage() const {
 }
 
 bool parseCatalog(const std::string& text, Catalog& catalog, std::string& error) {
-    const Json doc = Json::parse(text);
+    // The plug-ins, by far the most of a catalog, are read as the text is: no entry's tree stands
+    // beside the others. A "plugins" given again starts them over, as it replaces the first.
+    std::vector<Plugin> plugins;
+    std::string pluginError;
+    bool pluginFailed = false;
+    const Json doc = Json::parse(text, [&](const std::string& key, Json* entry) {
+        if (key != "plugins") return false;
+        if (!entry) {
+            plugins.clear();
+            pluginFailed = false;
+        } else if (!pluginFailed) {
+            Plugin p;
+            pluginFailed = !readPlugin(*entry, p, pluginError);
+            if (!pluginFailed) plugins.push_back(std::move(p));
+        }
+        return true;
+    });
     if (!doc.isObject()) {
         error = "the catalog is not JSON";
         return false;
@@ -257,10 +280,12 @@ bool parseCatalog(const std::string& text, Catalog& catalog, std::string& error)
         }
         catalog.manager_packages[platform] = std::move(f);
     }
-    for (const Json& entry : doc["plugins"].array()) {
-        Plugin p;
-        if (!readPlugin(entry, p, error)) return false;
-        catalog.plugins.push_back(std::move(p));
+    if (doc["plugins"].isArray()) {
+        catalog.plugins = std::move(plugins);
+        if (pluginFailed) {
+            error = pluginError;
+            return false;
+        }
     }
     if (!readPaths(doc["shared_data"], catalog.shared_user, catalog.shared_machine,
                    "a shared data path that is not the suite's: ", error))

@@ -1,9 +1,12 @@
 #include "engine/load.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/atomic_write.h"
 #include "engine/catalog_numbers.h"
@@ -48,6 +51,29 @@ bool cacheCatalog(const fs::path& cache, const std::string& text, const std::str
     return ok;
 }
 
+// The regular file at path holds exactly text; read a piece at a time, so that a big catalog costs
+// no second copy in memory.
+bool holdsExactly(const fs::path& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    const detail::DirFd closer(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != text.size()) return false;
+    char piece[65536];
+    for (size_t done = 0;;) {
+        const ssize_t n = ::read(fd, piece, sizeof piece);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n == 0 && done == text.size();
+        if (size_t(n) > text.size() - done || std::memcmp(piece, text.data() + done, size_t(n)) != 0) return false;
+        done += size_t(n);
+    }
+}
+
+// The cache holds exactly this catalog and signature.
+bool cachedAlready(const fs::path& cache, const std::string& text, const std::string& signature) {
+    return holdsExactly(cache / "catalog.json.sig", signature) && holdsExactly(cache / "catalog.json", text);
+}
+
 int64_t readMaxSequence(const fs::path& dir) {
     std::string text;
     if (!readFile(dir / "state.json", text)) return 0;
@@ -65,15 +91,16 @@ void keepLoaded(const fs::path& dir, const std::string& text, const std::string&
     if (sequence < recorded) return;
     // Failures to write are not the load's: they cost only the offline fallback. The sequence is
     // recorded once the cache holds its catalog, so that the cached catalog always passes the
-    // record it is read against.
+    // record it is read against. Most loads fetch the very pair cached by the last one: that stays.
     WriteFailure failed;
-    if (cacheCatalog(dir / "cache", text, signature) && sequence > recorded)
+    if ((cachedAlready(dir / "cache", text, signature) || cacheCatalog(dir / "cache", text, signature)) &&
+        sequence > recorded)
         writeFileAtomic((dir / "state.json").string(), "{\"max_sequence\": " + std::to_string(sequence) + "}\n",
                         0644, true, failed);
 }
 
-// Verify, parse and apply the sequence rule; on success the catalog and text go into result.
-bool accept(const std::string& text, const std::string& signature, const std::string& keys, int64_t maxSeq,
+// Verify, parse and apply the sequence rule; on success the catalog and text (moved) go into result.
+bool accept(std::string& text, const std::string& signature, const std::string& keys, int64_t maxSeq,
             LoadedCatalog& result, std::string& error) {
     if (!verifySignature(text, signature, keys, error)) return false;
     Catalog catalog;
@@ -84,7 +111,7 @@ bool accept(const std::string& text, const std::string& signature, const std::st
         return false;
     }
     result.catalog = std::move(catalog);
-    result.text = text;
+    result.text = std::move(text);
     return true;
 }
 
@@ -102,7 +129,7 @@ LoadedCatalog loadCatalog(const Source& source, const std::string& keys, const f
         if (source.fetch("catalog.json", text, reason) && source.fetch("catalog.json.sig", signature, reason) &&
             accept(text, signature, keys, maxSeq, result, reason)) {
             result.ok = true;
-            keepLoaded(dir, text, signature, result.catalog.sequence);
+            keepLoaded(dir, result.text, signature, result.catalog.sequence);
             return result;
         }
     }

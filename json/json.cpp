@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <locale.h>
 
 namespace lumo {
@@ -114,15 +115,19 @@ bool Json::Parser::skipContainer(Json& out) {
 bool Json::Parser::array(Json& out) {
     out.kind = Array;
     ++p;
+    // An array that is a member of the top-level object has its items handed to take, when set.
+    const std::string* key = depth == 2 ? takeKey : nullptr;
+    if (key) (*take)(*key, nullptr);
     skipSpace();
     if (*p == ']') {
         ++p;
         return true;
     }
     for (;;) {
-        Json item;
+        // Read in place: a big document moves no finished subtrees about.
+        Json& item = out.items.emplace_back();
         if (!value(item)) return false;
-        out.items.push_back(std::move(item));
+        if (key && (*take)(*key, &item)) out.items.pop_back();
         skipSpace();
         if (*p == ',') {
             ++p;
@@ -151,9 +156,11 @@ bool Json::Parser::object(Json& out) {
         skipSpace();
         if (*p != ':') return false;
         ++p;
-        Json v;
-        if (!value(v)) return false;
-        out.members.insert_or_assign(std::move(key), std::move(v));
+        // The last of equal keys wins; the value is read in place.
+        auto [at, fresh] = out.members.try_emplace(std::move(key));
+        if (!fresh) at->second = Json();
+        if (take && depth == 1) takeKey = &at->first;
+        if (!value(at->second)) return false;
         skipSpace();
         if (*p == ',') {
             ++p;
@@ -180,7 +187,7 @@ bool Json::Parser::string(std::string& out) {
         if (c != '\\') {
             // Copy the run of plain bytes up to the next quote, backslash or end in one go.
             const char* start = p;
-            while (*p != '"' && *p != '\\' && *p != '\0') ++p;
+            p += std::strcspn(p, "\"\\");  // stops at the end, too
             out.append(start, size_t(p - start));
             continue;
         }
@@ -212,10 +219,11 @@ bool Json::Parser::string(std::string& out) {
 namespace {
 
 // The value at the start of text; containers nested deeper than keepDepth are skipped, left empty.
-Json parseText(const std::string& text, int32_t keepDepth) {
+Json parseText(const std::string& text, int32_t keepDepth, const Json::Take* take = nullptr) {
     Json::Parser parser;
     parser.p = text.c_str();
     parser.keepDepth = keepDepth;
+    parser.take = take && *take ? take : nullptr;
     Json out;
     if (!parser.value(out)) return Json();
     return out;
@@ -230,6 +238,8 @@ std::string textOf(const void* data, size_t size) {
 Json Json::parse(const std::string& text) { return parseText(text, Parser{}.keepDepth); }
 
 Json Json::parse(const void* data, size_t size) { return parse(textOf(data, size)); }
+
+Json Json::parse(const std::string& text, const Take& take) { return parseText(text, Parser{}.keepDepth, &take); }
 
 Json Json::parseTop(const void* data, size_t size) { return parseText(textOf(data, size), 1); }
 

@@ -4,6 +4,7 @@
 // (a missing key, index or wrong kind gives a shared empty value).
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,6 +25,12 @@ struct Json {
     // The top-level value alone: its plain members or items are kept; nested arrays and objects are
     // passed over by their brackets and strings and stand as empty ones.
     static Json parseTop(const void* data, size_t size);
+    // As parse, handing each item of an array that is a member of the top-level object to take as
+    // soon as it is read: take(key, nullptr) when such an array begins, then take(key, &item) for
+    // each item, which is not kept in the document when take answers true. A document's long lists
+    // of records need never stand whole in memory.
+    using Take = std::function<bool(const std::string& key, Json* item)>;
+    static Json parse(const std::string& text, const Take& take);
 
     const Json& operator[](const std::string& key) const;
     const Json& operator[](const char* key) const { return (*this)[std::string(key)]; }
@@ -45,6 +52,8 @@ struct Json {
         const char* p = nullptr;
         int32_t depth = 0;
         int32_t keepDepth = 1 << 30;  // containers nested deeper than this are skipped, left empty
+        const Take* take = nullptr;
+        const std::string* takeKey = nullptr;  // the top-level member being read, when take is set
         bool value(Json& out);
         bool object(Json& out);
         bool array(Json& out);

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <set>
+#include <string_view>
 #include <tuple>
 #include <unordered_set>
 
@@ -111,19 +113,24 @@ Cached readChecked(const std::string& dir, const tqm::FileRef& ref, std::string&
 // The cache's folders, each opened once (made when asked and missing), never through a link.
 class Folders {
 public:
-    // rel's name is in its folder: one listing of each folder, looking at no file.
+    // rel's name is in its folder: one listing of each folder, looking at no file. A start asks this
+    // of every picture in the catalog, so the asking itself makes no strings.
     bool listed(const std::string& rel) {
-        std::string name;
-        const int fd = of(rel, false, name);
-        if (fd < 0) return false;
         const size_t slash = rel.rfind('/');
-        auto [it, fresh] = names_.try_emplace(slash == std::string::npos ? std::string() : rel.substr(0, slash));
-        if (fresh) {
-            std::vector<std::string> names;
-            tqm::detail::folderNames(fd, names);
-            it->second.insert(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
+        const std::string_view whole(rel);
+        const std::string_view folder = slash == std::string::npos ? std::string_view() : whole.substr(0, slash);
+        auto it = names_.find(folder);
+        if (it == names_.end()) {
+            std::string ignored;
+            const int fd = of(rel, false, ignored);
+            if (fd < 0) return false;
+            it = names_.try_emplace(std::string(folder)).first;
+            Listing& listing = it->second;
+            tqm::detail::folderNames(fd, listing.names);
+            listing.index.reserve(listing.names.size());
+            for (const std::string& n : listing.names) listing.index.insert(n);
         }
-        return it->second.count(name) > 0;
+        return it->second.index.count(slash == std::string::npos ? whole : whole.substr(slash + 1)) > 0;
     }
 
     explicit Folders(std::string dir) : dir_(std::move(dir)) {}
@@ -154,7 +161,11 @@ private:
         bool tried = false;
     };
     std::map<std::string, Open> open_;  // by the folder's path below dir_
-    std::map<std::string, std::unordered_set<std::string>> names_;  // listings, by the same path
+    struct Listing {
+        std::vector<std::string> names;
+        std::unordered_set<std::string_view> index;  // of names
+    };
+    std::map<std::string, Listing, std::less<>> names_;  // listings, by the same path
 };
 
 // The cache has something at ref's name. Whether that is the picture is checked where it is read
@@ -216,9 +227,10 @@ bool fetchAgain(const tqm::Source& source, const std::string& dir, const tqm::Fi
 
 size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm::Catalog& catalog) {
     const auto sameFile = [](const tqm::FileRef* a, const tqm::FileRef* b) {
-        return std::tie(a->path, a->sha256, a->size) < std::tie(b->path, b->sha256, b->size);
+        return std::tie(a->path, a->sha256, a->size) == std::tie(b->path, b->sha256, b->size);
     };
-    std::set<const tqm::FileRef*, decltype(sameFile)> seen(sameFile);
+    const auto hashOf = [](const tqm::FileRef* a) { return std::hash<std::string>()(a->path) ^ size_t(a->size); };
+    std::unordered_set<const tqm::FileRef*, decltype(hashOf), decltype(sameFile)> seen(0, hashOf, sameFile);
     std::vector<const tqm::FileRef*> missing;
     Folders folders(dir);
     // The row pictures first, in the catalog's order: the list shows them from the first paint on.
@@ -226,8 +238,7 @@ size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm
         for (const auto* list : {&catalog.plugins, &catalog.apps})
             for (const tqm::Plugin& entry : *list)
                 for (const auto& [key, ref] : rows ? entry.art_row : entry.art_logo)
-                    if (seen.insert(&ref).second && !present(folders, ref))
-                        missing.push_back(&ref);
+                    if (!present(folders, ref) && seen.insert(&ref).second) missing.push_back(&ref);
     return storeAll(source, dir, missing);
 }
 

@@ -235,6 +235,38 @@ TEST(Catalog, NotJsonLeavesTheOutputUntouched) {
     }
 }
 
+// "plugins" given more than once: the last one is the list, whatever an earlier one held, and a
+// plug-in's fault counts only in that one; a schema fault comes first wherever the list stands.
+TEST(Catalog, TheLastPluginsListIsTheOne) {
+    const std::string good = R"({"id": "a", "version": "1"})", bad = R"({"id": "b"})";
+    struct Case {
+        std::string text;
+        bool ok;
+        std::vector<std::string> ids;
+        std::string error;
+    } cases[] = {
+        {R"({"schema": 1, "plugins": [)" + good + R"(], "plugins": [{"id": "c", "version": "2"}]})", true, {"c"}, ""},
+        {R"({"schema": 1, "plugins": [)" + bad + R"(], "plugins": [)" + good + "]}", true, {"a"}, ""},
+        {R"({"schema": 1, "plugins": [)" + good + R"(], "plugins": {}})", true, {}, ""},
+        {R"({"schema": 1, "plugins": [)" + good + R"(], "plugins": []})", true, {}, ""},
+        {R"({"schema": 1, "plugins": [)" + good + R"(], "plugins": [)" + good + ", " + bad + "]}", false, {"a"},
+         "a catalog entry has no id or version"},
+        {R"({"plugins": [)" + bad + R"(], "schema": 2})", false, {},
+         "the catalog is schema 2 (this manager reads 1): update the manager"},
+        {R"({"plugins": [)" + bad + R"(], "schema": 1, "manager": {"packages": {"mac": {}}}})", false, {},
+         "the manager's mac package has no safe path, sha256 and item"},
+    };
+    for (const Case& c : cases) {
+        tqm::Catalog catalog;
+        std::string error;
+        EXPECT_EQ(tqm::parseCatalog(c.text, catalog, error), c.ok) << c.text;
+        EXPECT_EQ(error, c.error) << c.text;
+        std::vector<std::string> ids;
+        for (const tqm::Plugin& p : catalog.plugins) ids.push_back(p.id);
+        EXPECT_EQ(ids, c.ids) << c.text;
+    }
+}
+
 TEST(Catalog, ManagerPackageNeedsAPath) {
     tqm::Catalog c;
     c.manager_packages["mac"] = tqm::FileRef{};

@@ -108,7 +108,8 @@ protected:
         const std::string root = path("root");
         for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
              it.increment(ec)) {
-            const std::string rel = fs::relative(it->path(), root).string();
+            // Read from the names alone: the picture worker may still be renaming files in the cache.
+            const std::string rel = it->path().lexically_relative(root).string();
             if (rel.rfind("data/cache", 0) == 0 || rel.find(".log") != std::string::npos ||
                 rel.find("window.txt") != std::string::npos || rel.find("settings.txt") != std::string::npos)
                 continue;

@@ -327,6 +327,37 @@ TEST_F(Pictures, NeverWrittenThroughLinksOrIntoPipes) {
     }
 }
 
+// Filling the cache takes each distinct file once, in any number of folders, and leaves alone a
+// name its folder already holds (what that is gets checked where it is read).
+TEST_F(Pictures, FillingTakesEachFileOnceAndPassesOverNamesHeld) {
+    const std::string dir = path("cache/art");
+    const auto png = [](uint32_t colour) { return encodePng(2, 2, std::vector<uint32_t>(4, colour)); };
+    writeFile(dir + "/a/x.png", "held, whatever it is");
+    struct Case {
+        const char* what;
+        tqm::FileRef ref;
+        std::string cached;  // what the cache holds at the ref's path afterwards
+    } cases[] = {
+        {"a name held", refTo("a/x.png", png(0xFF0000FF)), "held, whatever it is"},
+        {"beside a name held", refTo("a/y.png", png(0xFF00FF00)), png(0xFF00FF00)},
+        {"shared by a second entry", refTo("a/y.png", png(0xFF00FF00)), png(0xFF00FF00)},
+        {"the same name, other bytes", refTo("a/y.png", png(0xFFFF0000)), png(0xFF00FF00)},
+        {"another folder", refTo("b/z.png", png(0xFFFFFFFF)), png(0xFFFFFFFF)},
+        {"a folder nested", refTo("b/c/w.png", png(0xFF000000)), png(0xFF000000)},
+        {"no folder", refTo("top.png", png(0xFF808080)), png(0xFF808080)},
+    };
+    std::vector<tqm::FileRef> refs;
+    for (const Case& c : cases) {
+        refs.push_back(c.ref);
+        const std::string source = path("src/" + c.ref.path);
+        if (c.cached.rfind("held", 0) != 0 && !exists(source)) writeFile(source, c.cached);
+    }
+    EXPECT_EQ(tqapp::art::fetchMissing(tqm::Source(path("src")), dir, catalogOf(refs)->catalog), 4u);
+    for (const Case& c : cases) EXPECT_EQ(readFile(dir + "/" + c.ref.path), c.cached) << c.what;
+    // Filled, it fetches nothing more.
+    EXPECT_EQ(tqapp::art::fetchMissing(tqm::Source(path("src")), dir, catalogOf(refs)->catalog), 0u);
+}
+
 // Decoded pictures stay within the budget, the least recently drawn dropped first; a picture that
 // declares far more than it can be drawn at is refused from its header without being decoded.
 TEST_F(Pictures, DecodedWithinABudgetAndOversizedOnesRefused) {
