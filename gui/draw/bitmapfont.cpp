@@ -56,7 +56,7 @@ BitmapFont::Shape BitmapFont::shapeOf(char32_t c) const {
         for (int k = 0; k < 2 && base[k]; ++k)
             if (const Glyph* g = glyph(char32_t(base[k]))) {
                 s.glyph[k] = g;
-                s.advance += g->adv;
+                s.advance = clampInt(int64_t(s.advance) + g->adv);
             }
         if (s.glyph[0] || s.glyph[1]) return s;
     }
@@ -68,7 +68,7 @@ BitmapFont::Shape BitmapFont::shapeOf(char32_t c) const {
         }
     // A font without a mark of its own: an empty box as wide as a space, a gap after it.
     s.boxWidth = std::max<int32_t>(3, space);
-    s.advance = s.boxWidth + std::max<int32_t>(1, pixel_scale);
+    s.advance = clampInt(int64_t(s.boxWidth) + std::max<int32_t>(1, pixel_scale));
     return s;
 }
 
