@@ -181,6 +181,46 @@ inline void expectShowsPaint(Editor& ed, SdlWindow& w, const std::string& name) 
     EXPECT_EQ(differing, 0u) << "first at " << first % size_t(c.width) << "," << first / size_t(c.width);
 }
 
+// A panel with a label along the top and a recorder at (20, 40), 100 x 50 points.
+struct Scene {
+    fakes::Host host;
+    std::unique_ptr<Editor> ed;
+    Recorder* rec = nullptr;
+
+    Scene() {
+        host.standalone = true;
+        ed = std::make_unique<Editor>(host, 160, 100);
+        auto panel = std::make_unique<Panel>();
+        panel->fill = 0xFF303840u;
+        panel->border = 0xFFE0C060u;
+        panel->bounds = Rect{4, 4, 152, 30};
+        auto label = std::make_unique<Label>();
+        label->text = "Window";
+        label->bounds = Rect{6, 6, 80, 20};
+        panel->add(std::move(label));
+        ed->root()->add(std::move(panel));
+        auto r = std::make_unique<Recorder>();
+        r->bounds = Rect{20, 40, 100, 50};
+        rec = ed->root()->add(std::move(r));
+    }
+
+    // A caption along the top edge.
+    void addCaption() {
+        auto caption = std::make_unique<Widget>();
+        caption->bounds = Rect{0, 0, 160, 4};
+        caption->windowPart = kWindowPartCaption;
+        ed->root()->add(std::move(caption));
+    }
+
+    // A widget of the test's own in the free corner to the right of the recorder.
+    template <class T>
+    T* corner() {
+        T* w = ed->root()->add(std::make_unique<T>());
+        w->bounds = Rect{130, 40, 20, 20};
+        return w;
+    }
+};
+
 // A root point of a point in the window (SDL units are pixels at scale 1).
 inline std::pair<int, int> rootOf(SdlWindow& w, int x, int y) {
     int wx = 0, wy = 0;
