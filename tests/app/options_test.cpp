@@ -264,13 +264,17 @@ TEST(DemoServer, ServesOnlyRegularFilesBelowTheFolder) {
     }
 }
 
+// A folder of only an empty catalog, served.
+struct EmptyCatalog {
+    support::TempDir tmp;
+    explicit EmptyCatalog(const char* name) : tmp(name) { std::ofstream(tmp.path() + "/catalog.json") << "{}"; }
+};
+struct ServedCatalog : EmptyCatalog, ServedFolder {
+    ServedCatalog(const char* name, const demo::ServeOptions& o) : EmptyCatalog(name), ServedFolder(tmp.path(), o) {}
+};
+
 TEST(DemoServer, IdleConnectionsAreBoundedAndClosed) {
-    support::TempDir tmp("demo-idle");
-    std::ofstream(tmp.path() + "/catalog.json") << "{}";
-    demo::ServeOptions options;
-    options.connections = 2;
-    options.idle = std::chrono::milliseconds(300);
-    ServedFolder served(tmp.path(), options);
+    ServedCatalog served("demo-idle", {.connections = 2, .idle = std::chrono::milliseconds(300)});
     ASSERT_TRUE(served.ok);
     std::vector<int> idle;
     for (int i = 0; i < 6; ++i) idle.push_back(served.connect());
@@ -291,18 +295,12 @@ TEST(DemoServer, IdleConnectionsAreBoundedAndClosed) {
 // more: with twice as many of them as answering threads, a whole request is answered while they
 // all still wait, and each slow head is closed when its time is up (long before silence would).
 TEST(DemoServer, SlowRequestHeadsHoldOnlyTheirOwnConnections) {
-    support::TempDir tmp("demo-slow");
-    std::ofstream(tmp.path() + "/catalog.json") << "{}";
-    demo::ServeOptions options;
-    options.connections = 4;
-    options.head = std::chrono::seconds(3);
-    options.idle = std::chrono::minutes(10);
-    ServedFolder served(tmp.path(), options);
+    const demo::ServeOptions options{
+        .connections = 4, .idle = std::chrono::minutes(10), .head = std::chrono::seconds(3)};
+    ServedCatalog served("demo-slow", options);
     ASSERT_TRUE(served.ok);
     struct Fds : std::vector<pollfd> {
-        ~Fds() {
-            for (const pollfd& p : *this) ::close(p.fd);
-        }
+        ~Fds() { for (const pollfd& p : *this) ::close(p.fd); }
     } fds;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 2 * options.connections; ++i) {
