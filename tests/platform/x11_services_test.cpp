@@ -21,14 +21,14 @@ SdlWindow* attach(Scene& s, HostWindow& host) {
     return dynamic_cast<SdlWindow*>(s.ed->window());
 }
 
-#define LUMO_NEED_DISPLAY                                                                                    \
-    {                                                                                                        \
-        Scene probe;                                                                                         \
-        LUMO_NEED_WINDOW(openWindow(*probe.ed));                                                             \
-    }
+// Whether a window opens at all (it is closed again at once).
+bool haveDisplay() {
+    Scene probe;
+    return openWindow(*probe.ed) != nullptr;
+}
 
 TEST(X11Services, AnEmbeddedWindowFollowsAHostThatDragsItsOwnFiles) {
-    LUMO_NEED_DISPLAY;
+    if (!haveDisplay()) GTEST_SKIP() << "skipped: no display";
     // The host's drag over the window, ended by a leave, a drop or not at all (the host closes).
     for (const std::vector<std::string>& messages :
          std::vector<std::vector<std::string>>{{"enter", "leave"}, {"enter", "drop"}, {"enter"}}) {
@@ -82,7 +82,7 @@ struct SaysOnce : ::testing::MatcherInterface<const std::string&> {
 };
 
 TEST(X11Services, AHostClosingRightAfterAResizeEndsNothing) {
-    LUMO_NEED_DISPLAY;
+    if (!haveDisplay()) GTEST_SKIP() << "skipped: no display";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(hostClosesRightAfterResize(), ::testing::ExitedWithCode(0),
                 ::testing::MakeMatcher(new SaysOnce("a window that is gone")));
@@ -108,9 +108,8 @@ TEST(X11Services, ADroppedListIsTakenWholeOrRefused) {
         DragSourcePeer source(x11WindowId(w->sdlWindow()), list, "copy", {rootOf(*w, 30, 50)},
                               DragSourcePeer::End::drop);
         ASSERT_TRUE(soon(*w, 20.0, [&] { return source.done(); }));
-        std::vector<DragSourcePeer::Answer> st = source.statuses();
-        ASSERT_EQ(st.size(), 1u);
-        EXPECT_EQ(st[0].accepted, taken);
+        ASSERT_EQ(source.statuses().size(), 1u);
+        EXPECT_EQ(source.statuses()[0].accepted, taken);
         ASSERT_TRUE(source.finished);
         EXPECT_EQ(source.finish.accepted, taken);
         std::vector<std::string> drops;
@@ -121,26 +120,40 @@ TEST(X11Services, ADroppedListIsTakenWholeOrRefused) {
     }
 }
 
-// The scene's window on the screen with the button held in the recorder; null when it cannot be.
-#define LUMO_PRESSED_WINDOW(s, w)                                                                            \
-    SdlWindow* w = openWindow(*(s).ed);                                                                      \
-    LUMO_NEED_WINDOW(w);                                                                                     \
-    LUMO_NEED_XDOTOOL;                                                                                       \
-    ASSERT_TRUE(soon(*w, 3.0, [&] { return !grabWindow(w->sdlWindow()).empty(); }));                         \
-    ASSERT_TRUE(xdotool(at(*w, 30, 50) + " mousedown 1"));                                                   \
-    ASSERT_TRUE(soon(*w, 3.0, [&] { return !(s).rec->log.empty() && (s).rec->log.back().rfind("down", 0) == 0; }))
-
-TEST(X11Services, ADragOutTrustsAProxyOnlyWhenItNamesItself) {
+// A drag of a file out of the window, its picture changed on the way, dropped on a target whose
+// proxy names itself, or names a window that does not (which must not be trusted).
+TEST(X11Services, ADragOutTrustsAProxyOnlyWhenItNamesItselfAndShowsThePictureTheEditorGives) {
     DragWait wait(1000);  // a lost drag ends soon
+    // A picture of one opaque colour, its hot spot at the top left.
+    auto picture = [](int size, Color colour) {
+        DragImage image;
+        image.image.w = image.image.h = size;
+        image.image.pixels.assign(size_t(size * size), colour);
+        return image;
+    };
     for (bool stray : {false, true}) {
         SCOPED_TRACE(stray);
         Scene s;
-        LUMO_PRESSED_WINDOW(s, w);
+        SdlWindow* w = openWindow(*s.ed);
+        LUMO_NEED_WINDOW(w);
+        LUMO_NEED_XDOTOOL;
         DropTargetPeer target(100, 100, 200, 150, "copy", stray);
         ASSERT_TRUE(target.ready());
+        ASSERT_TRUE(soon(*w, 3.0, [&] { return !grabWindow(w->sdlWindow()).empty(); }));  // on the screen
+        ASSERT_TRUE(xdotool(at(*w, 30, 50) + " mousedown 1"));
+        ASSERT_TRUE(soon(*w, 3.0, [&] { return !s.rec->log.empty() && s.rec->log.back().rfind("down", 0) == 0; }));
+        // The picture's colour over the whole of a square at the pointer.
+        auto shows = [&, at = rootOf(*w, 30, 50)](int size, Color colour) {
+            Bitmap seen = grabScreen(w->sdlWindow(), at.first, at.second, size, size);
+            return !seen.empty() && std::all_of(seen.pixels.begin(), seen.pixels.end(),
+                                                [&](uint32_t p) { return p == (colour | 0xFF000000u); });
+        };
         std::vector<DragResult> results;
-        ASSERT_TRUE(w->x11()->startFileDrag({"/tmp/a.vst3"}, DragImage{}, false,
-                                            [&](const DragResult& r) { results.push_back(r); }));
+        ASSERT_TRUE(s.ed->startFileDrag({"/tmp/a.vst3"}, picture(8, 0xFFFF8000u), false,
+                                        [&](const DragResult& r) { results.push_back(r); }));
+        EXPECT_TRUE(soon(*w, 3.0, [&] { return shows(8, 0xFFFF8000u); }));
+        s.ed->updateFileDrag(picture(12, 0xFF00C040u));
+        EXPECT_TRUE(soon(*w, 3.0, [&] { return shows(12, 0xFF00C040u); }));
         xdotool("mousemove 150 150");
         w->runFor(3.0, [&] { return target.seen().positions > 0; });
         xdotool("mouseup 1");
@@ -154,34 +167,6 @@ TEST(X11Services, ADragOutTrustsAProxyOnlyWhenItNamesItself) {
 }
 
 // ---- what the window passes on
-
-TEST(X11Services, TheDragsPictureChangesWhenTheEditorChangesIt) {
-    Scene s;
-    LUMO_PRESSED_WINDOW(s, w);
-    auto [rx, ry] = rootOf(*w, 30, 50);
-    // A picture of one opaque colour, its hot spot at the top left.
-    auto picture = [](int size, Color colour) {
-        DragImage image;
-        image.image.w = image.image.h = size;
-        image.image.pixels.assign(size_t(size * size), colour);
-        return image;
-    };
-    // The picture's colour over the whole of a square at the pointer.
-    auto shows = [&](int size, Color colour) {
-        Bitmap seen = grabScreen(w->sdlWindow(), rx, ry, size, size);
-        return !seen.empty() && std::all_of(seen.pixels.begin(), seen.pixels.end(),
-                                            [&](uint32_t p) { return p == (colour | 0xFF000000u); });
-    };
-    std::vector<DragResult> results;
-    ASSERT_TRUE(s.ed->startFileDrag({"/tmp/a.vst3"}, picture(8, 0xFFFF8000u), false,
-                                    [&](const DragResult& r) { results.push_back(r); }));
-    EXPECT_TRUE(soon(*w, 3.0, [&] { return shows(8, 0xFFFF8000u); }));
-    s.ed->updateFileDrag(picture(12, 0xFF00C040u));
-    EXPECT_TRUE(soon(*w, 3.0, [&] { return shows(12, 0xFF00C040u); }));
-    xdotool("key Escape");
-    EXPECT_TRUE(soon(*w, 3.0, [&] { return !results.empty(); }));
-    xdotool("mouseup 1");
-}
 
 // Notes each pointer event with its time on the editor clock (a leave has none: it notes 0).
 struct Stamps : Widget {
@@ -210,12 +195,7 @@ TEST(X11Services, PointerEventsCarryTheirOwnTimeAndTheLeave) {
         w->runFor(0.05);
     };
     SDL_Event wheel{};
-    wheel.type = SDL_MOUSEWHEEL;
-    wheel.wheel.windowID = w->windowId();
-    wheel.wheel.y = 1;
-    wheel.wheel.preciseY = 1.0f;
-    wheel.wheel.mouseX = 135;
-    wheel.wheel.mouseY = 45;
+    wheel.wheel = {SDL_MOUSEWHEEL, 0, w->windowId(), 0, 0, 1, SDL_MOUSEWHEEL_NORMAL, 0.0f, 1.0f, 135, 45};  // one step up
     const std::vector<std::pair<std::string, std::function<void()>>> cases = {
         {"move", [&] { aged(mouseMotion(*w, 135, 45)); }},
         {"down", [&] { aged(mouseButton(*w, true, 135, 45)); }},
