@@ -122,26 +122,21 @@ TEST(EntryOptions, ScalesTakenAreTheScalesDrawn) {
     const double largest = lumo::gui::Editor::kScales.back();
     const std::string named = "from 0.5 to " + std::to_string(int(largest));
     EXPECT_NE(tqapp::usageText().find("display scale, " + named + "\n"), std::string::npos) << tqapp::usageText();
-    struct Case {
-        const char* scale;
-        double drawn;  // 0: refused
-    };
-    const Case cases[] = {{"1", 1.0}, {"1.5", 1.5}, {"2", 2.0}, {"3", 3.0},
-                          {"3.5", 0}, {"4", 0},     {"7", 0},   {"8", 0}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.scale);
+    // Each scale and the scale it is drawn at; 0: refused.
+    for (const auto& [scale, drawn] : std::vector<std::pair<std::string, double>>{
+             {"1", 1.0}, {"1.5", 1.5}, {"2", 2.0}, {"3", 3.0}, {"3.5", 0}, {"4", 0}, {"7", 0}, {"8", 0}}) {
+        SCOPED_TRACE(scale);
         tqapp::EntryOptions o;
         std::string error;
-        const bool ok = tqapp::parseEntryOptions({"--scale", c.scale, "--dump-tree"}, o, error);
-        ASSERT_EQ(ok, c.drawn > 0) << error;
-        if (!ok) {
+        ASSERT_EQ(tqapp::parseEntryOptions({"--scale", scale, "--dump-tree"}, o, error), drawn > 0) << error;
+        if (drawn == 0) {
             EXPECT_NE(error.find(named), std::string::npos) << error;
             continue;
         }
         tqapp::StandaloneHost host;
         lumo::gui::Editor editor(host, 100, 100);
         tqapp::applyEntryOptions(editor, o);
-        EXPECT_EQ(editor.scale(), c.drawn);
+        EXPECT_EQ(editor.scale(), drawn);
     }
 }
 

@@ -194,8 +194,8 @@ TEST(X11Services, PointerEventsCarryTheirOwnTimeAndTheLeave) {
         ASSERT_EQ(SDL_PeepEvents(&e, 1, SDL_ADDEVENT, 0, 0), 1);
         w->runFor(0.05);
     };
-    SDL_Event wheel{};
-    wheel.wheel = {SDL_MOUSEWHEEL, 0, w->windowId(), 0, 0, 1, SDL_MOUSEWHEEL_NORMAL, 0.0f, 1.0f, 135, 45};  // one step up
+    SDL_Event wheel{};  // one step up
+    wheel.wheel = {SDL_MOUSEWHEEL, 0, w->windowId(), 0, 0, 1, SDL_MOUSEWHEEL_NORMAL, 0.0f, 1.0f, 135, 45};
     const std::vector<std::pair<std::string, std::function<void()>>> cases = {
         {"move", [&] { aged(mouseMotion(*w, 135, 45)); }},
         {"down", [&] { aged(mouseButton(*w, true, 135, 45)); }},
