@@ -126,14 +126,8 @@ TEST_F(Pictures, WhatFailsItsCheckWhereItIsReadIsFetchedAgain) {
         {"other bytes of the same size", [&] { writeFile(at, std::string(good.size(), 'x')); }, false},
         {"cut short", [&] { writeFile(at, good.substr(0, good.size() / 2)); }, false},
         {"cut short, its size asked first", [&] { writeFile(at, good.substr(0, good.size() / 2)); }, true},
-        {"a link", [&] {
-             fs::remove(at);
-             fs::create_symlink(path("elsewhere/user.png"), at);
-         }, false},
-        {"a pipe, its size asked first", [&] {
-             fs::remove(at);
-             ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0);
-         }, true},
+        {"a link", [&] { fs::remove(at); fs::create_symlink(path("elsewhere/user.png"), at); }, false},
+        {"a pipe, its size asked first", [&] { fs::remove(at); ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }, true},
     };
     for (const Case& c : cases) {
         c.tamper();
@@ -326,26 +320,19 @@ TEST_F(Pictures, FillingTakesEachFileOnceAndPassesOverNamesHeld) {
     const std::string dir = path("cache/art");
     const auto png = [](uint32_t colour) { return encodePng(2, 2, std::vector<uint32_t>(4, colour)); };
     writeFile(dir + "/a/x.png", "held, whatever it is");
-    struct Case {
-        const char* what;
-        tqm::FileRef ref;
-        std::string cached;  // what the cache holds at the ref's path afterwards
-    } cases[] = {
-        {"a name held", refTo("a/x.png", png(0xFF0000FF)), "held, whatever it is"},
-        {"beside a name held", refTo("a/y.png", png(0xFF00FF00)), png(0xFF00FF00)},
-        {"shared by a second entry", refTo("a/y.png", png(0xFF00FF00)), png(0xFF00FF00)},
-        {"the same name, other bytes", refTo("a/y.png", png(0xFFFF0000)), png(0xFF00FF00)},
-        {"a folder nested", refTo("b/c/w.png", png(0xFF000000)), png(0xFF000000)},
-        {"no folder", refTo("top.png", png(0xFF808080)), png(0xFF808080)},
-    };
+    // Each ref (a name held; beside it; shared by a second entry; the same name with other bytes; in a
+    // nested folder; in none), then what the cache holds at its path afterwards.
+    const std::pair<tqm::FileRef, std::string> cases[] = {
+        {refTo("a/x.png", png(0xFF0000FF)), "held, whatever it is"}, {refTo("a/y.png", png(0xFF00FF00)), png(0xFF00FF00)},
+        {refTo("a/y.png", png(0xFF00FF00)), png(0xFF00FF00)},         {refTo("a/y.png", png(0xFFFF0000)), png(0xFF00FF00)},
+        {refTo("b/c/w.png", png(0xFF000000)), png(0xFF000000)},       {refTo("top.png", png(0xFF808080)), png(0xFF808080)}};
     std::vector<tqm::FileRef> refs;
-    for (const Case& c : cases) {
-        refs.push_back(c.ref);
-        const std::string source = path("src/" + c.ref.path);
-        if (c.cached.rfind("held", 0) != 0 && !exists(source)) writeFile(source, c.cached);
+    for (const auto& [ref, held] : cases) {
+        refs.push_back(ref);
+        if (held.rfind("held", 0) != 0 && !exists(path("src/" + ref.path))) writeFile(path("src/" + ref.path), held);
     }
     EXPECT_EQ(tqapp::art::fetchMissing(tqm::Source(path("src")), dir, catalogOf(refs)->catalog), 3u);
-    for (const Case& c : cases) EXPECT_EQ(readFile(dir + "/" + c.ref.path), c.cached) << c.what;
+    for (const auto& [ref, held] : cases) EXPECT_EQ(readFile(dir + "/" + ref.path), held) << ref.path;
     // Filled, it fetches nothing more.
     EXPECT_EQ(tqapp::art::fetchMissing(tqm::Source(path("src")), dir, catalogOf(refs)->catalog), 0u);
 }
