@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "manager/windows/job_window.h"
+#include "tests/manager/pixel_support.h"
 #include "tests/manager/view_fixture.h"
 
 using namespace testsupport;
@@ -37,9 +38,7 @@ TEST_F(JobWindowTick, AWaitingWindowRepaintsItsFigureAloneAndExactly) {
             frame();
             ASSERT_TRUE(editor->lastPaintPartial()) << "tick " << tick << " repainted the whole window";
             for (const lumo::gui::Rect& r : editor->painted())
-                EXPECT_TRUE(r.x >= figure.x && r.y >= figure.y && r.x + r.w <= figure.x + figure.w &&
-                            r.y + r.h <= figure.y + figure.h)
-                    << r.x << "," << r.y << " " << r.w << "x" << r.h << " beyond the figure";
+                EXPECT_TRUE(pixeltest::inside(r, figure)) << r.x << "," << r.y << " " << r.w << "x" << r.h << " beyond the figure";
         }
         // The same moment painted whole: not one pixel differs, in the job window or under it.
         const lumo::gui::Canvas partial = canvas;

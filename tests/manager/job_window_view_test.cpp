@@ -270,8 +270,8 @@ TEST_F(JobWindowView, ADoubleClickOnGoStartsTheJobAndLeavesItRunning) {
         view->openJob(synthPlan("INSTALL"), false, {});
         JobWindow* w = window();
         ASSERT_NE(w, nullptr);
-        const lumo::gui::Rect place = w->buttons()[0].rect;
-        const int x = w->bounds.x + place.x + place.w / 2, y = w->bounds.y + place.y + place.h / 2;
+        const lumo::gui::Rect r = w->buttons()[0].rect;
+        const int x = w->bounds.x + r.x + r.w / 2, y = w->bounds.y + r.y + r.h / 2;
         auto pressAt = [&](double t) {
             editor->mouseMove(x, y, false, false, false);
             editor->setPendingEventTime(t);
