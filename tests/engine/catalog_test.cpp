@@ -235,35 +235,25 @@ TEST(Catalog, NotJsonLeavesTheOutputUntouched) {
     }
 }
 
-// "plugins" given more than once: the last one is the list, whatever an earlier one held, and a
-// plug-in's fault counts only in that one; a schema fault comes first wherever the list stands.
+// "plugins" given more than once: the last one is the list, and a plug-in's fault counts only there;
+// a schema fault comes first wherever the list stands.
 TEST(Catalog, TheLastPluginsListIsTheOne) {
     const std::string good = R"({"id": "a", "version": "1"})", bad = R"({"id": "b"})";
-    struct Case {
-        std::string text;
-        bool ok;
-        std::vector<std::string> ids;
-        std::string error;
-    } cases[] = {
-        {R"({"schema": 1, "plugins": [)" + good + R"(], "plugins": [{"id": "c", "version": "2"}]})", true, {"c"}, ""},
-        {R"({"schema": 1, "plugins": [)" + bad + R"(], "plugins": [)" + good + "]}", true, {"a"}, ""},
-        {R"({"schema": 1, "plugins": [)" + good + R"(], "plugins": {}})", true, {}, ""},
-        {R"({"schema": 1, "plugins": [)" + good + R"(], "plugins": []})", true, {}, ""},
-        {R"({"schema": 1, "plugins": [)" + good + R"(], "plugins": [)" + good + ", " + bad + "]}", false, {"a"},
-         "a catalog entry has no id or version"},
-        {R"({"plugins": [)" + bad + R"(], "schema": 2})", false, {},
-         "the catalog is schema 2 (this manager reads 1): update the manager"},
-        {R"({"plugins": [)" + bad + R"(], "schema": 1, "manager": {"packages": {"mac": {}}}})", false, {},
-         "the manager's mac package has no safe path, sha256 and item"},
+    const std::pair<std::string, std::string> cases[] = {  // text, then the ids read and any error
+        {R"({"schema": 1, "plugins": [)" + bad + R"(], "plugins": [)" + good + "]}", "a "},
+        {R"({"schema": 1, "plugins": [)" + good + R"(], "plugins": []})", ""},
+        {R"({"schema": 1, "plugins": [)" + good + R"(], "plugins": {}})", ""},
+        {R"({"schema": 1, "plugins": [)" + good + R"(], "plugins": [)" + good + ", " + bad + "]}",
+         "a a catalog entry has no id or version"},
+        {R"({"plugins": [)" + bad + R"(], "schema": 2})", "the catalog is schema 2 (this manager reads 1): update the manager"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [text, want] : cases) {
         tqm::Catalog catalog;
-        std::string error;
-        EXPECT_EQ(tqm::parseCatalog(c.text, catalog, error), c.ok) << c.text;
-        EXPECT_EQ(error, c.error) << c.text;
-        std::vector<std::string> ids;
-        for (const tqm::Plugin& p : catalog.plugins) ids.push_back(p.id);
-        EXPECT_EQ(ids, c.ids) << c.text;
+        std::string error, got;
+        const bool ok = tqm::parseCatalog(text, catalog, error);
+        EXPECT_EQ(ok, error.empty()) << text;
+        for (const tqm::Plugin& p : catalog.plugins) got += p.id + " ";
+        EXPECT_EQ(got + error, want) << text;
     }
 }
 

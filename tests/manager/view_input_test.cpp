@@ -422,32 +422,26 @@ TEST_F(ViewInput, APartMovedInTheTableTakesItsClickDescriptionAndPaintAlong) {
     }
 }
 
-// A part ends where its rectangle ends: a press on its last column and row hits it, one unit past
-// its right or bottom edge does not. Every part of the main window in both looks, of the job window
-// in each state and of the settings window.
+// A part ends where its rectangle ends, in every window: the main one in both looks, the job window
+// in each state and the account window.
 TEST_F(ViewInput, EveryPartIsHitToItsLastUnitAndNoFurther) {
     for (const std::string lookWord : {"", "tq"}) {
         SCOPED_TRACE("look '" + lookWord + "'");
         prepare(lookWord);
         partstest::expectHitToTheLastUnit(view->parts(), [](const tqapp::MainId& id) { return tqapp::partName(id); });
     }
-
     tqapp::JobPlan install = jobtest::formatPlan();
     install.selfInstall = true;
-    struct JobCase {
-        tqapp::JobPlan plan;
-        uint32_t state;
-    };
-    const JobCase jobs[] = {{jobtest::formatPlan(), tqapp::JobWindow::Choose}, {jobtest::dataPlan(), tqapp::JobWindow::Choose},
-                            {install, tqapp::JobWindow::Choose},              {jobtest::formatPlan(), tqapp::JobWindow::Running},
-                            {jobtest::formatPlan(), tqapp::JobWindow::Done},  {jobtest::formatPlan(), tqapp::JobWindow::Failed}};
-    for (const JobCase& c : jobs) {
-        tqapp::JobWindow w(*view->model(), std::weak_ptr<bool>(), c.plan);
-        w.state = c.state;
-        SCOPED_TRACE("job window in state " + std::to_string(c.state));
+    using W = tqapp::JobWindow;
+    const std::pair<tqapp::JobPlan, uint32_t> jobs[] = {{jobtest::formatPlan(), W::Choose}, {jobtest::dataPlan(), W::Choose},
+                                                        {install, W::Choose},              {jobtest::formatPlan(), W::Running},
+                                                        {jobtest::formatPlan(), W::Done},  {jobtest::formatPlan(), W::Failed}};
+    for (const auto& [plan, state] : jobs) {
+        W w(*view->model(), std::weak_ptr<bool>(), plan);
+        w.state = state;
+        SCOPED_TRACE("job window in state " + std::to_string(state));
         partstest::expectHitToTheLastUnit(w.parts(), [&](const tqapp::JobPartId& id) { return w.partName(id); });
     }
-
     view->openAccount();
     ASSERT_NE(view->openAccountWindow(), nullptr);
     partstest::expectHitToTheLastUnit(view->openAccountWindow()->parts(), tqapp::AccountWindow::partName);
