@@ -13,6 +13,7 @@
 #include "engine/jobs.h"
 #include "engine/safe_path.h"
 #include "tests/support/job_fixture.h"
+#include "tests/support/lock_holder.h"
 
 namespace fs = std::filesystem;
 using namespace testsupport;
@@ -29,17 +30,7 @@ void plantLink(const std::string& to, const std::string& at, uid_t owner) {
     ASSERT_EQ(::lchown(at.c_str(), owner, owner), 0);
 }
 
-// Runs body in a child that dropped to nobody; true when it answered true.
-bool asNobody(const std::function<bool()>& body) {
-    pid_t child = fork();
-    if (child == 0) {
-        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) _exit(2);
-        _exit(body() ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+bool asNobody(const std::function<bool()>& body) { return testsupport::asUser(kNobody, body); }
 
 TEST(SafePath, WhichLinksRootPasses) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root";

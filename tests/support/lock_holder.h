@@ -1,16 +1,26 @@
 #pragma once
-// A child process that, as another user, opens a lock file and holds its lock until released or
-// the object goes (the child is then killed and waited for).
+// Children that act as another user.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 
 namespace testsupport {
 
+// Runs body in a child that dropped to uid; true when it answered true.
+inline bool asUser(uid_t uid, const std::function<bool()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(::setgid(uid) == 0 && ::setuid(uid) == 0 && body() ? 0 : 1);
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Opens a lock file as uid and holds its lock until released or the object goes (the child is then
+// killed and waited for).
 class LockHolder {
 public:
     LockHolder(const std::string& path, uid_t uid) {
