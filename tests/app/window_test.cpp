@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -109,26 +108,18 @@ bool waitFor(const std::function<bool()>& done, double seconds) {
     return done();
 }
 
-std::string receipt(const Demo& demo) {
-    std::ifstream in(demo.root() + "/data/installed.json");
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::string receipt(const Demo& demo) { return testsupport::readFile(demo.root() + "/data/installed.json"); }
+std::string managerLog(const Demo& demo) { return testsupport::readFile(tqapp::logPath(demo.root() + "/data")); }
 
-std::string managerLog(const Demo& demo) {
-    std::ifstream in(tqapp::logPath(demo.root() + "/data"));
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// How many jobs have ended, by the manager's log: a job's last line says how it ended, and is
-// written once every file and the receipt are in place.
+// How many jobs have ended, by the manager's log: a job's last line, written once every file and
+// the receipt are in place, says how it ended. A job's own lines are indented once after the stamp.
 int jobsEnded(const Demo& demo) {
     std::istringstream in(managerLog(demo));
     int n = 0;
     for (std::string line; std::getline(in, line);) {
-        const size_t at = line.find("    ");  // after the stamp, a job's own lines are indented once
-        if (at == std::string::npos) continue;
-        const std::string text = line.substr(at + 2);
-        n += text == "  done" || text == "  cancelled" || text.rfind("  failed: ", 0) == 0;
+        const size_t at = line.find("    ");
+        const std::string text = at == std::string::npos ? "" : line.substr(at + 4);
+        n += text == "done" || text == "cancelled" || text.rfind("failed: ", 0) == 0;
     }
     return n;
 }
@@ -150,8 +141,8 @@ protected:
         if (w) probe.startPings(w);
         return w;
     }
-    // The window's loop has been round once whole from now on (pings must be running): two answers
-    // to pings sent from now, after one that may have been on its way. False when not within the time.
+    // The window's loop has been round whole since now (pings running): two answers to pings sent
+    // from now, after one that may have been on its way.
     bool loopWentRound(double seconds) {
         const int from = probe.answers();
         return waitFor([&] { return probe.answers() >= from + 3; }, seconds);
@@ -234,9 +225,8 @@ TEST_F(AppWindow, InstallUpdateAndRemoveByClicks) {
 }
 
 TEST_F(AppWindow, UpdatesItselfAndTheNewVersionStarts) {
-    // The new version is started by the old one, which then ends: as the closest reaper above it,
-    // this process takes it on as its own child, and finds it among its children rather than by
-    // its path (another run's copy may lie at the same path).
+    // The old version starts the new one and ends: this process, as the closest reaper, takes it on
+    // and finds it among its children, not by its path (another run's copy may lie there).
     apptest::Reaper reaper;
     ASSERT_TRUE(reaper.ok());
     // A copy of the program's bundle, so the build's own stays as it is.

@@ -118,10 +118,9 @@ TEST_F(AtomicWrite, WritersAtOnceLeaveOneWholeText) {
     EXPECT_EQ(entryNames(temp.dir()), (std::vector<std::string>{"f", "home"}));
 }
 
-// The start sweep removes the temporaries writers killed part-way left in the data folders: regular
-// files of this user, of a process that is gone and untouched for some minutes (one writing from
-// another process namespace has a number that is not seen here), and any a day old. Another live
-// writer's, another user's, what is not a file and other names stay.
+// The start sweep removes the temporaries writers killed part-way left in the data folders: this
+// user's regular files of a process that is gone (or not seen from here) and untouched for some
+// minutes, and any a day old. Another live writer's, another user's, non-files and other names stay.
 TEST_F(AtomicWrite, TheStartSweepClearsOnlyDeadWritersTemporaries) {
     const pid_t dead = ::fork();
     if (dead == 0) ::_exit(0);
@@ -131,7 +130,7 @@ TEST_F(AtomicWrite, TheStartSweepClearsOnlyDeadWritersTemporaries) {
     tqm::Engine engine;
     engine.layout.root = path("root");
     const std::string data = engine.layout.userData();
-    constexpr time_t kMinute = 60, kFresh = 0, kOld = 2 * 24 * 3600;
+    constexpr time_t kMinute = 60, kOld = 2 * 24 * 3600;
     enum Kind { File, OthersFile, Fifo, Folder };
     const struct {
         std::string name;
@@ -142,7 +141,7 @@ TEST_F(AtomicWrite, TheStartSweepClearsOnlyDeadWritersTemporaries) {
         {"settings.txt." + gone + "-3-0a1b2c3d.tmp", 11 * kMinute, File, false},
         {"cache/catalog.json." + gone + "-0-ffffffff.tmp", 11 * kMinute, File, false},
         {"cache/packages/Synth.zip." + gone + "-12-00000000.tmp", kOld, File, false},
-        {"window.txt." + gone + "-1-0a1b2c3d.tmp", kFresh, File, true},
+        {"window.txt." + gone + "-1-0a1b2c3d.tmp", 0, File, true},
         {"sizes.txt." + gone + "-2-0a1b2c3d.tmp", 9 * kMinute, File, true},
         {"settings.txt." + live + "-4-0a1b2c3d.tmp", 11 * kMinute, File, true},
         {"window.txt." + live + "-5-0a1b2c3d.tmp", kOld, File, false},
@@ -153,32 +152,29 @@ TEST_F(AtomicWrite, TheStartSweepClearsOnlyDeadWritersTemporaries) {
         {"notes." + gone + "-3-0a1b2c3g.tmp", kOld, File, true},
         {"state.json", kOld, File, true},
     };
+    const bool root = ::geteuid() == 0;  // only root can give a file away
     for (const auto& c : cases) {
         const std::string at = data + "/" + c.name;
-        if (c.kind == OthersFile && ::geteuid() != 0) continue;  // only root can give a file away
+        if (c.kind == OthersFile && !root) continue;
         fs::create_directories(fs::path(at).parent_path());
-        const bool made = c.kind == Fifo     ? ::mkfifo(at.c_str(), 0600) == 0
-                          : c.kind == Folder ? fs::create_directory(at)
-                                             : writeFile(at, "x");
-        ASSERT_TRUE(made) << c.name;
+        ASSERT_TRUE(c.kind == Fifo ? ::mkfifo(at.c_str(), 0600) == 0
+                    : c.kind == Folder ? fs::create_directory(at) : writeFile(at, "x")) << c.name;
         const struct timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) - c.age, 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, at.c_str(), times, 0), 0);
         ASSERT_TRUE(c.kind != OthersFile || ::chown(at.c_str(), 65534, 65534) == 0);
     }
     engine.startSweep();
     for (const auto& c : cases) {
-        if (c.kind != OthersFile || ::geteuid() == 0) {
+        if (c.kind != OthersFile || root) {
             EXPECT_EQ(fs::exists(fs::symlink_status(data + "/" + c.name)), c.stays) << c.name;
         }
     }
 }
 
-// The written file is flushed before it takes the target's name, and the folder after: a write whose
-// flush fails leaves the target as it was, with nothing beside it; a folder flush that fails does not
-// undo a file already in place.
+// The file is flushed before it takes the target's name, and the folder after: a failed file flush
+// leaves the target as it was with nothing beside it; a failed folder flush does not undo the file.
 TEST_F(AtomicWrite, FlushesTheFileBeforeTheRenameAndTheFolderAfter) {
-    // What each flush saw: "file" or "folder", and the target's text at that moment.
-    static std::vector<std::string> seen;
+    static std::vector<std::string> seen;  // each flush: "file:" or "folder:" and the target's text then
     static std::string target;
     static int failing;  // S_IFREG or S_IFDIR: the kind of descriptor whose flush fails; 0: none
     struct Hook {
@@ -189,26 +185,21 @@ TEST_F(AtomicWrite, FlushesTheFileBeforeTheRenameAndTheFolderAfter) {
             ::fstat(fd, &st);
             const int kind = int(st.st_mode & S_IFMT);
             seen.push_back((kind == S_IFDIR ? "folder:" : "file:") + readFile(target));
-            if (kind == failing) {
-                errno = EIO;
-                return -1;
-            }
-            return ::fsync(fd);
+            return kind == failing ? (errno = EIO, -1) : ::fsync(fd);
         }
     } hook;
     target = path("f");
     const struct {
-        const char* what;
         int failing;
         bool written;
         std::vector<std::string> seen;
     } cases[] = {
-        {"all flushed", 0, true, {"file:old", "folder:new"}},
-        {"the file's flush fails", S_IFREG, false, {"file:old"}},
-        {"the folder's flush fails", S_IFDIR, true, {"file:old", "folder:new"}},
+        {0, true, {"file:old", "folder:new"}},
+        {S_IFREG, false, {"file:old"}},
+        {S_IFDIR, true, {"file:old", "folder:new"}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.failing);
         ASSERT_TRUE(writeFile(target, "old"));
         seen.clear();
         failing = c.failing;

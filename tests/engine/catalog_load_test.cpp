@@ -88,45 +88,36 @@ TEST_F(LoadCatalog, EqualSequenceIsRecachedWithoutRewritingState) {
     EXPECT_EQ(state(), "{\"max_sequence\":42}");
 }
 
-// A load that fetches the very pair the cache holds leaves the cached files as they are (the same
-// files, not rewritten); any difference in either file, or one missing, has the pair written anew.
+// A load that fetches the very pair the cache holds leaves the cached files as they are (not
+// rewritten); any difference in either file, or one missing, has the pair written anew.
 TEST_F(LoadCatalog, TheCachedPairIsRewrittenOnlyWhenItDiffers) {
-    const auto inode = [&](const char* rel) {
-        struct stat st {};
-        return ::stat(path(rel).c_str(), &st) == 0 ? st.st_ino : ino_t(0);
+    const std::string json = path("data/cache/catalog.json"), sig = json + ".sig";
+    const auto inodes = [&] {
+        struct stat a {}, b {};
+        return std::make_pair(::stat(json.c_str(), &a) == 0 ? a.st_ino : 0, ::stat(sig.c_str(), &b) == 0 ? b.st_ino : 0);
     };
-    struct Case {
+    const struct {
         const char* what;
         std::function<void()> change;
         bool rewritten;
-    };
-    const std::vector<Case> table = {
+    } table[] = {
         {"the same pair", [] {}, false},
-        {"another text of the same size",
-         [&] {
-             std::string text = readFile(path("data/cache/catalog.json"));
-             text.back() = ' ';
-             writeFile(path("data/cache/catalog.json"), text);
-         },
-         true},
-        {"another signature", [&] { writeFile(path("data/cache/catalog.json.sig"), "x\n"); }, true},
-        {"the text and more",
-         [&] { writeFile(path("data/cache/catalog.json"), readFile(path("data/cache/catalog.json")) + " "); }, true},
-        {"no cached text", [&] { std::filesystem::remove(path("data/cache/catalog.json")); }, true},
-        {"no cached signature", [&] { std::filesystem::remove(path("data/cache/catalog.json.sig")); }, true},
+        {"another text of the same size", [&] { writeFile(json, readFile(json).substr(1) + " "); }, true},
+        {"another signature", [&] { writeFile(sig, "x\n"); }, true},
+        {"the text and more", [&] { writeFile(json, readFile(json) + " "); }, true},
+        {"no cached text", [&] { std::filesystem::remove(json); }, true},
+        {"no cached signature", [&] { std::filesystem::remove(sig); }, true},
     };
     const std::string text = publish(42);
-    for (const Case& c : table) {
+    for (const auto& c : table) {
         ASSERT_TRUE(load().ok) << c.what;
         c.change();
-        const ino_t before[2] = {inode("data/cache/catalog.json"), inode("data/cache/catalog.json.sig")};
+        const auto before = inodes();
         const tqm::LoadedCatalog r = load();
         EXPECT_TRUE(r.ok && !r.fromCache) << c.what << ": " << r.note;
-        EXPECT_EQ(readFile(path("data/cache/catalog.json")), text) << c.what;
-        EXPECT_EQ(readFile(path("data/cache/catalog.json.sig")), readFile(path("src/catalog.json.sig"))) << c.what;
-        const bool same =
-            inode("data/cache/catalog.json") == before[0] && inode("data/cache/catalog.json.sig") == before[1];
-        EXPECT_EQ(!same, c.rewritten) << c.what;
+        EXPECT_EQ(readFile(json), text) << c.what;
+        EXPECT_EQ(readFile(sig), readFile(path("src/catalog.json.sig"))) << c.what;
+        EXPECT_EQ(inodes() != before, c.rewritten) << c.what;
     }
     EXPECT_EQ(state(), "{\"max_sequence\": 42}\n");
 }

@@ -95,37 +95,28 @@ TEST_F(RunTasksTest, WholeLifeOfAJob) {
 }
 
 // Two managers on one data folder, each with its own engine that read the receipts before the
-// other wrote them: every install and removal of both stays recorded.
+// other wrote them, run at once: every install and removal of both stays recorded.
 TEST_F(RunTasksTest, TwoProcessesOnOneDataFolderKeepEachOthersRecords) {
     std::vector<std::string> results;
+    std::string error;
     ASSERT_FALSE(tqm::runTasks(engine, {{"install", "synth", "clap"}, {"install", "studio", "app"}}, results));
     const std::vector<tqm::Task> jobs[] = {{{"install", "synth", "vst3"}, {"remove", "studio", "app"}},
                                            {{"remove", "synth", "clap"}, {"install", "tuner", "app"}}};
     tqm::Engine engines[] = {engine, engine};
-    for (tqm::Engine& e : engines) {
-        std::string error;
-        ASSERT_TRUE(e.loadReceipt(error)) << error;
-    }
-    // Both run at once.
     pid_t children[2];
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(engines[i].loadReceipt(error)) << error;
     for (int i = 0; i < 2; ++i) {
-        children[i] = fork();
-        if (children[i] == 0) {
-            std::vector<std::string> lines;
-            _exit(tqm::runTasks(engines[i], jobs[i], lines) ? 1 : 0);
-        }
+        if ((children[i] = fork()) == 0) _exit(tqm::runTasks(engines[i], jobs[i], results) ? 1 : 0);
     }
     for (int i = 0; i < 2; ++i) {
         int status = 0;
         ASSERT_EQ(waitpid(children[i], &status, 0), children[i]);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "job " << i;
     }
-
     tqm::Receipt plugins, apps;
-    std::string error;
     ASSERT_TRUE(plugins.load(engine.layout.receiptFile(), error) && apps.load(engine.layout.appsReceiptFile(), error))
         << error;
-    struct Record {
+    const struct {
         const tqm::Receipt& in;
         const char *id, *format;
         std::string item;  // on disk
@@ -136,7 +127,7 @@ TEST_F(RunTasksTest, TwoProcessesOnOneDataFolderKeepEachOthersRecords) {
         {apps, "studio", "app", appsDir() + "/Studio.app", false},
         {apps, "tuner", "app", appsDir() + "/Tuner.app", true},
     };
-    for (const Record& r : records) {
+    for (const auto& r : records) {
         SCOPED_TRACE(std::string(r.id) + " " + r.format);
         EXPECT_EQ(exists(r.item), r.recorded);
         auto product = r.in.plugins.find(r.id);

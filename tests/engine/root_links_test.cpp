@@ -13,6 +13,7 @@
 #include "engine/jobs.h"
 #include "engine/safe_path.h"
 #include "tests/support/job_fixture.h"
+#include "tests/support/lock_holder.h"
 
 namespace fs = std::filesystem;
 using namespace testsupport;
@@ -29,17 +30,7 @@ void plantLink(const std::string& to, const std::string& at, uid_t owner) {
     ASSERT_EQ(::lchown(at.c_str(), owner, owner), 0);
 }
 
-// Runs body in a child that dropped to nobody; true when it answered true.
-bool asNobody(const std::function<bool()>& body) {
-    pid_t child = fork();
-    if (child == 0) {
-        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) _exit(2);
-        _exit(body() ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+bool asNobody(const std::function<bool()>& body) { return testsupport::asUser(kNobody, body); }
 
 TEST(SafePath, WhichLinksRootPasses) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root";
@@ -284,48 +275,38 @@ TEST_F(RootLinks, OtherUsersFollowTheirOwnLinks) {
 // never passed, whoever owns the tree and whoever installs. The new copy is in place either way.
 TEST_F(RootLinks, PreviousCopyIsNeverReachedThroughALink) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
-    const std::string managed = engine.layout.formatRoot("vst3");
-    struct Case {
-        const char* what;
+    const std::string managed = engine.layout.formatRoot("vst3"), maker = "/Ardune Systems";
+    const struct {
         std::string link, previous, reached;  // reached: what previous names, in the victim folder
     } cases[] = {
-        {"the previous maker's folder", path("old/VST3/Ardune Systems"), path("old/VST3/Ardune Systems/Synth.vst3"),
-         "Synth.vst3"},
-        {"in the managed maker's folder", vst3() + "/Ardune Systems", vst3() + "/Ardune Systems/Synth.vst3",
-         "Synth.vst3"},
-        {"a format folder in the managed tree", managed + "/Old", managed + "/Old/Ardune Systems/Synth.vst3",
-         "Ardune Systems/Synth.vst3"},
+        {path("old/VST3") + maker, path("old/VST3") + maker + "/Synth.vst3", "Synth.vst3"},
+        {vst3() + maker, vst3() + maker + "/Synth.vst3", "Synth.vst3"},
+        {managed + "/Old", managed + "/Old" + maker + "/Synth.vst3", maker.substr(1) + "/Synth.vst3"},
     };
-    struct Who {
-        const char* what;
-        uid_t owner;  // of the tree and the link
+    const struct {
+        uid_t owner;   // of the tree and the link
         bool asOwner;  // the install runs as that owner
-    } whos[] = {{"root over its own tree", 0, false}, {"root over another user's", kNobody, false},
-                {"that user", kNobody, true}};
+    } whos[] = {{0, false}, {kNobody, false}, {kNobody, true}};
     const tqm::Plugin& synth = *loaded.catalog.find("synth");
-    for (const Case& c : cases) {
-        for (const Who& who : whos) {
-            SCOPED_TRACE(std::string(c.what) + ", " + who.what);
+    for (const auto& c : cases) {
+        for (const auto& who : whos) {
+            SCOPED_TRACE(c.link + (who.asOwner ? ", as its owner " : ", as root, owner ") + std::to_string(who.owner));
             fs::create_directories(vst3());
             fs::create_directories(fs::path(c.link).parent_path());
             writeFile(victim(c.reached + "/Contents/x"), "x");
             fs::create_directory_symlink(path("victim"), c.link);
             engine.receipt.plugins["synth"].formats["vst3"].path = c.previous;
-            for (auto& e : fs::recursive_directory_iterator(temp.dir()))
-                ::lchown(e.path().c_str(), who.owner, who.owner);
+            for (auto& e : fs::recursive_directory_iterator(temp.dir())) ::lchown(e.path().c_str(), who.owner, who.owner);
             ::chown(temp.dir().c_str(), who.owner, who.owner);
             logLines.clear();
             const auto install = [&] {
                 std::string e;
-                return engine.install(synth, "vst3", vst3Zip, e) &&
-                       exists(vst3() + "/Synth.vst3/Contents/Info.plist") &&
+                return engine.install(synth, "vst3", vst3Zip, e) && exists(vst3() + "/Synth.vst3/Contents/Info.plist") &&
                        std::find(logLines.begin(), logLines.end(), c.previous + kRefused) != logLines.end();
             };
             EXPECT_TRUE(who.asOwner ? asNobody(install) : install());
             EXPECT_TRUE(exists(victim(c.reached + "/Contents/x")));
-            fs::remove_all(path("victim"));
-            fs::remove_all(path("old"));
-            fs::remove_all(managed);
+            for (const std::string& p : {path("victim"), path("old"), managed}) fs::remove_all(p);
             engine.receipt = tqm::Receipt();
         }
     }

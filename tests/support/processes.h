@@ -1,6 +1,5 @@
 #pragma once
-// The processes a test started, found by their ids: a process's parent and state from
-// /proc/<pid>/stat, the children of a process.
+// The processes a test started, found by their ids, as /proc shows them.
 #include <sys/types.h>
 
 #include <filesystem>
@@ -20,10 +19,9 @@ struct ProcessStat {
 inline bool processStat(pid_t pid, ProcessStat& out) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
-    if (!std::getline(in, line)) return false;
-    const size_t close = line.rfind(')');  // the program's name may hold spaces and brackets
-    if (close == std::string::npos || close + 2 > line.size()) return false;
-    std::istringstream rest(line.substr(close + 2));
+    const size_t close = std::getline(in, line) ? line.rfind(')') : std::string::npos;  // the name may hold ')'
+    if (close == std::string::npos) return false;
+    std::istringstream rest(line.substr(close + 1));
     long parent = -1;
     rest >> out.state >> parent;
     out.parent = pid_t(parent);
@@ -36,10 +34,10 @@ inline std::vector<pid_t> childrenOf(pid_t parent) {
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
         const std::string name = e.path().filename().string();
-        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
         ProcessStat s;
-        const pid_t pid = pid_t(std::stol(name));
-        if (processStat(pid, s) && s.parent == parent) out.push_back(pid);
+        if (name.find_first_not_of("0123456789") == std::string::npos && processStat(pid_t(std::stol(name)), s) &&
+            s.parent == parent)
+            out.push_back(pid_t(std::stol(name)));
     }
     return out;
 }
