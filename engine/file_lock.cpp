@@ -15,19 +15,60 @@ namespace tqm {
 
 namespace {
 
-int openLockFile(int dirFd, const std::string& name) {
-    return ::openat(dirFd, name.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+constexpr int kOpenFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
+// Root makes lock files in a folder a user owns (the elevated helper in the user's data folder) as
+// that user's, so that the user's own processes take the same lock; -1 when the file stays root's.
+uid_t handOverTo(int dirFd, gid_t& gid) {
+    struct stat folder {};
+    if (!detail::runningAsRoot() || ::fstat(dirFd, &folder) != 0 || folder.st_uid == 0) return uid_t(-1);
+    gid = folder.st_gid;
+    return folder.st_uid;
 }
 
-// A new owner-only lock file put in the place of name; its descriptor, or -1.
-int replaceLockFile(int dirFd, const std::string& name) {
+// A new owner-only lock file put in the place of name (never written through whatever stood
+// there); its descriptor, or -1.
+int replaceLockFile(int dirFd, const std::string& name, uid_t owner, gid_t group) {
     int kept = -1;
     WriteFailure failed;
-    if (!writeFileAtomicAt(dirFd, name, "", 0600, failed, [&](int fd) { kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0); })) {
-        if (kept >= 0) ::close(kept);
-        return -1;
+    const bool made = writeFileAtomicAt(dirFd, name, "", 0600, failed, [&](int fd) {
+        if (owner != uid_t(-1)) ::fchown(fd, owner, group);
+        kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    });
+    if (!made && kept >= 0) {
+        ::close(kept);
+        kept = -1;
     }
     return kept;
+}
+
+// The lock file of the name, made new when there is none. A file this process just made is the
+// only one whose owner it changes; a file that others could open or that has another name, or
+// root's own in a user's folder, is replaced. -1 with errno when it cannot be had.
+int openLockFile(int dirFd, const std::string& name) {
+    gid_t group = 0;
+    const uid_t owner = handOverTo(dirFd, group);
+    for (int tries = 0; tries < 8; ++tries) {
+        int fd = ::openat(dirFd, name.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0600);
+        if (fd >= 0) {
+            if (owner != uid_t(-1)) ::fchown(fd, owner, group);
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+        fd = ::openat(dirFd, name.c_str(), kOpenFlags);
+        if (fd < 0) {
+            if (errno == ENOENT) continue;  // removed meanwhile: made anew
+            return -1;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && (st.st_mode & 077) == 0 &&
+            !(owner != uid_t(-1) && st.st_uid == 0))
+            return fd;
+        ::close(fd);
+        return replaceLockFile(dirFd, name, owner, group);
+    }
+    errno = EAGAIN;
+    return -1;
 }
 
 // True when fd is still the file named name in the folder.
@@ -39,50 +80,52 @@ bool stillNamed(int dirFd, const std::string& name, int fd) {
 
 }  // namespace
 
-FileLock::FileLock(const std::string& path, std::chrono::milliseconds wait) {
+FileLock::FileLock(const std::string& path, std::chrono::milliseconds wait)
+    : FileLock(path, [until = std::chrono::steady_clock::now() + wait] {
+          return std::chrono::steady_clock::now() < until;
+      }) {}
+
+FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWaiting) {
     detail::DirFd dir;
     std::string name;
-    if (detail::openParent(path, dir, name, true) != 0) return;
-    const auto until = std::chrono::steady_clock::now() + wait;
+    if (const int err = detail::openParent(path, dir, name, true)) {
+        failure_ = "cannot open " + path + ": " +
+                   (err == detail::kLinkRefused ? detail::refusedText(path) : detail::systemText(err));
+        return;
+    }
+    auto nextAsk = std::chrono::steady_clock::now();
     for (;;) {
-        int fd = openLockFile(dir.get(), name);
-        // A lock file this user cannot open (root's, left by a run under sudo) stands in the user's
-        // own folder: it is replaced by one of the user's.
-        if (fd < 0 && (errno == EACCES || errno == EPERM) && ::unlinkat(dir.get(), name.c_str(), 0) == 0)
-            fd = openLockFile(dir.get(), name);
-        if (fd < 0) return;
-        // One that others could open (made so by an older manager) is never used: whoever opened it
-        // then may hold its lock for good. A new owner-only file takes its name.
-        struct stat st {};
-        if (::fstat(fd, &st) != 0 || (st.st_mode & 077) != 0) {
-            ::close(fd);
-            fd = replaceLockFile(dir.get(), name);
-            if (fd < 0) return;
+        // A file this process cannot open (another user's in a folder both may write) is never
+        // removed: whoever made it may be using it.
+        const int fd = openLockFile(dir.get(), name);
+        if (fd < 0) {
+            failure_ = "cannot open " + path + ": " + detail::systemText(errno);
+            return;
         }
-        // Root's lock file in a folder a user owns (the elevated helper in the user's data folder)
-        // is that user's, so that the user's own processes take the same lock instead of
-        // replacing a file they cannot open.
-        struct stat folder {};
-        if (detail::runningAsRoot() && ::fstat(fd, &st) == 0 && st.st_uid == 0 && ::fstat(dir.get(), &folder) == 0 &&
-            folder.st_uid != 0)
-            ::fchown(fd, folder.st_uid, folder.st_gid);
         bool locked = false;
         for (;;) {
             if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
                 locked = true;
                 break;
             }
-            if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= until) break;
+            if (errno != EWOULDBLOCK && errno != EINTR) break;
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= nextAsk) {
+                if (!keepWaiting()) break;
+                nextAsk = now + std::chrono::milliseconds(50);
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        // The file may have been replaced meanwhile (by another process of this user that found it
-        // open to others): the lock counts only on the file that has the name.
+        // The file may have been replaced meanwhile (by another process that found it open to
+        // others): the lock counts only on the file that has the name.
         if (locked && stillNamed(dir.get(), name, fd)) {
             fd_ = fd;
+            failure_.clear();
             return;
         }
         ::close(fd);
-        if (!locked || std::chrono::steady_clock::now() >= until) return;
+        failure_ = path + " is held by another process";
+        if (!locked) return;
     }
 }
 

@@ -1,6 +1,11 @@
 #pragma once
 // The processes a test started, found by their ids, as /proc shows them.
 #include <sys/types.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -41,5 +46,27 @@ inline std::vector<pid_t> childrenOf(pid_t parent) {
     }
     return out;
 }
+
+// True when the process has a descriptor open on the file that has the name path now.
+inline bool holdsOpen(pid_t pid, const std::string& path) {
+    std::error_code ec;
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto& e : std::filesystem::directory_iterator(fds, ec))
+        if (std::filesystem::read_symlink(e.path(), ec).string() == path) return true;
+    return false;
+}
+
+// Polls until done answers true; false after limit (a test that fails rather than hangs).
+inline bool awaitTrue(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(30)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// True once the child has ended (it is then waited for; status holds how).
+inline bool ended(pid_t child, int& status) { return ::waitpid(child, &status, WNOHANG) == child; }
 
 }  // namespace testsupport
