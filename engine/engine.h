@@ -1,6 +1,8 @@
 #pragma once
 // The install engine of one job. A plain aggregate: the caller fills the fields.
+#include <chrono>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "engine/layout.h"
@@ -22,6 +24,9 @@ struct Engine {
     std::function<void(const std::string&)> log;  // may be empty
     Receipt apps;                      // "apps.json"
     std::string program;               // the item a self-update replaces; empty when unknown
+    // Asked while another process holds a lock this job needs, with the sentence to show ("Waiting
+    // for another copy of the manager to finish its job"); answers false to give up. May be empty.
+    std::function<bool(const std::string&)> waiting;
 
     // Loads `receipt`, then (only if that worked) `apps`; the result of the last load tried.
     bool loadReceipt(std::string& error);
@@ -29,10 +34,13 @@ struct Engine {
     // Folder probing, downloads and installs (engine_state.cpp, download.cpp, install.cpp,
     // install_app.cpp). Progress callbacks get (bytes done, total) and answer false to stop.
     bool canWrite(const std::string& format) const;  // creates the format's folder when allowed
-    void sweep();                                    // leftovers of interrupted jobs
-    // Records in the receipt an install of the format whose new copy went in but whose record a
-    // kill cut off (from the note it left); sweep does this first in every folder.
-    void settleInstalls(const std::string& format);
+    void sweep();  // leftovers of interrupted jobs; the caller holds the job lock (jobs.h)
+    // Brings the receipt in line with an install of the format whose new copy went in, or a
+    // removal whose copy went, but whose record a kill (or a receipt lock not had) cut off, from
+    // the note it left; sweep does this first in every folder. Answers the notes it had to keep
+    // (their receipt could not be had within `wait`, or read).
+    std::set<std::string> settleInstalls(const std::string& format,
+                                         std::chrono::milliseconds wait = kReceiptLockWait);
     // What the manager does as it starts, safe beside a job another manager may be running: the
     // installs above are recorded, and temporaries of writers that died go from its data folders.
     void startSweep();
@@ -51,6 +59,14 @@ struct Engine {
                       const std::function<bool(uint64_t, uint64_t)>& progress) const;
     bool install(const Plugin& entry, const std::string& format, const Package& package, std::string& error);
     bool replaceSelf(const Package& package, std::string& error);
+
+    // Saves one change of the receipt file (updateReceipt, waiting as `waiting` allows) and then
+    // drops the change's note. When it cannot be saved the note stays, for the next start to
+    // record, and error says so after `done` ("installed <path>").
+    bool recordChange(const std::string& file, Receipt& mine, const std::function<void(Receipt&)>& change,
+                      const std::string& note, const std::string& done, std::string& error);
+    // What a wait for a lock asks: false once `limit` has passed or `waiting` gives up.
+    std::function<bool()> keepWaiting(const std::string& why, std::chrono::milliseconds limit) const;
 
     // Removal, data purge and self-update (remove.cpp, purge.cpp, self_update.cpp).
     // Only what the receipts record as the manager's own, in folders it recognises, is removed.

@@ -177,14 +177,14 @@ bool moveInOrSay(const std::string& staging, const std::string& item, const std:
     return true;
 }
 
-void sweepFolder(const std::string& dir) {
+void sweepFolder(const std::string& dir, const std::set<std::string>& keep) {
     DirFd fd;
     std::vector<std::string> names;
     if (openDir(dir, fd) != 0 || !folderNames(fd.get(), names)) return;
     std::vector<std::string> olds, others;
     std::set<std::string> stagingTags;
     for (const std::string& name : names) {
-        if (!startsWith(name, kPrefix)) continue;
+        if (!startsWith(name, kPrefix) || keep.count(name)) continue;
         if (startsWith(name, kStagingPrefix)) stagingTags.insert(name.substr(sizeof kStagingPrefix - 1));
         (startsWith(name, kOldPrefix) ? olds : others).push_back(name);
     }
@@ -209,10 +209,7 @@ bool Engine::canWrite(const std::string& format) const { return detail::writable
 void Engine::sweep() {
     std::vector<std::string> formats = formatsHere();
     formats.push_back("app");
-    for (const std::string& format : formats) {
-        settleInstalls(format);
-        detail::sweepFolder(layout.formatDir(format));
-    }
+    for (const std::string& format : formats) detail::sweepFolder(layout.formatDir(format), settleInstalls(format));
 }
 
 }  // namespace tqm

@@ -2,6 +2,7 @@
 // Helpers shared by the engine's operations that change install folders: temporary names,
 // removal that never follows links, and the writability probe.
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "engine/receipt.h"
@@ -78,10 +79,16 @@ std::string notePending(const std::string& staging, const std::string& item, con
                         const std::string& format, const InstalledFormat& rec, int64_t sequence);
 void dropNote(const std::string& note);
 
+// Notes, in the format's folder dir, that the removal of the copy at path (of id and format, whose
+// record names `recorded`) is about to start; answers the note's path, empty when it could not be written. The removal drops
+// it once its receipt is saved; a note left by a kill is read by Engine::settleInstalls.
+std::string noteRemoval(const std::string& dir, const std::string& id, const std::string& format,
+                        const std::string& path, const std::string& recorded);
+
 // One sweep of a folder: leftovers of interrupted jobs (names beginning ".tqm-") are removed,
 // except that an old copy moved aside for an install that never moved its new copy in (its
 // staging folder, of the same tag, is still there and its name is free) is put back under its
-// own name.
-void sweepFolder(const std::string& dir);
+// own name. The notes named in keep stay (their record is still to be made).
+void sweepFolder(const std::string& dir, const std::set<std::string>& keep = {});
 
 }  // namespace tqm::detail

@@ -107,12 +107,10 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
     }
 
     if (log) log("installed " + target);
-    const bool saved = updateReceipt(layout.receiptFile(), receipt, [&](Receipt& r) {
+    return recordChange(layout.receiptFile(), receipt, [&](Receipt& r) {
         r.plugins[entry.id].formats[format] = record;
         if (catalog) r.catalog_sequence = catalog->sequence;
-    }, error);
-    detail::dropNote(note);
-    return saved;
+    }, note, "installed " + target, error);
 }
 
 }  // namespace tqm

@@ -115,12 +115,10 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
     }
 
     if (log) log("installed " + target);
-    const bool saved = updateReceipt(layout.appsReceiptFile(), apps, [&](Receipt& r) {
+    return recordChange(layout.appsReceiptFile(), apps, [&](Receipt& r) {
         r.plugins[entry.id].formats["app"] = rec;
         if (catalog) r.catalog_sequence = catalog->sequence;
-    }, error);
-    detail::dropNote(note);
-    return saved;
+    }, note, "installed " + target, error);
 }
 
 }  // namespace tqm

@@ -1,6 +1,7 @@
-// The record an install makes once its new copy is in place, noted beforehand beside its staging
-// folder: a kill between the move in and the saving of the receipt leaves the note, and the next
-// sweep records what is on disk.
+// The record a change makes once it is on disk, noted beforehand in the install folder: an
+// install notes the copy it is about to move in, a removal the copy it is about to delete. A kill
+// between the change on disk and the saving of the receipt leaves the note, and the next sweep
+// (or start) brings the receipt in line with what is on disk.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,10 @@ namespace {
 const char kNotePrefix[] = ".tqm-record-";
 constexpr size_t kMaxNote = 64 * 1024;
 
+// A start does not wait long for a receipt another process is writing: what it would record
+// stays noted for the next job's sweep.
+constexpr std::chrono::milliseconds kStartLockWait{1000};
+
 std::string tagOf(const std::string& staging) {
     const std::string leaf = fs::path(staging).filename().string();
     const size_t dash = leaf.rfind('-');
@@ -36,6 +41,70 @@ bool plainName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
            name.find('\0') == std::string::npos;
 }
+
+std::string identity(const struct stat& st) {
+    return "\"dev\": \"" + std::to_string(st.st_dev) + "\", \"ino\": \"" + std::to_string(st.st_ino) + "\"";
+}
+
+std::string writeNote(const std::string& note, const std::string& text) {
+    WriteFailure failure;
+    return writeFileAtomic(note, text, 0644, false, failure) ? note : std::string();
+}
+
+// What a note asks, and whether the disk shows its change made.
+struct Note {
+    bool removal = false;
+    std::string id, item;
+    InstalledFormat rec;
+    int64_t sequence = -1;
+    std::string dev, ino;
+    std::string recorded;  // a removal's: the path its record named
+
+    // The note read from text: false when it is not a note for format in dir.
+    bool read(const std::string& text, const std::string& dir, const std::string& format) {
+        const lumo::Json note = lumo::Json::parse(text);
+        removal = note["op"].string() == "remove";
+        id = note["id"].string();
+        item = note["item"].string();
+        rec.version = note["version"].string();
+        rec.path = note["path"].string();
+        rec.package_sha256 = note["package_sha256"].string();
+        rec.installed = note["installed"].string();
+        rec.exe = note["exe"].string();
+        rec.uninstall_key = note["uninstall_key"].string();
+        dev = note["dev"].string();
+        ino = note["ino"].string();
+        recorded = note["recorded"].string();
+        const std::string& seq = note["sequence"].string();
+        std::from_chars(seq.data(), seq.data() + seq.size(), sequence);
+        if (note["format"].string() != format || id.empty()) return false;
+        if (removal) return !rec.path.empty() && fs::path(rec.path).is_absolute();
+        return plainName(item) && rec.path == joinPath(dir, item);
+    }
+
+    // An install's copy is in place (the very copy it noted: a rename keeps device and inode); a
+    // removal's copy is gone from its place.
+    bool madeOnDisk(int dirFd) const {
+        struct stat st {};
+        if (removal) return ::lstat(rec.path.c_str(), &st) != 0 && errno == ENOENT;
+        return ::fstatat(dirFd, item.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && dev == std::to_string(st.st_dev) &&
+               ino == std::to_string(st.st_ino);
+    }
+
+    void apply(Receipt& r, const std::string& format) const {
+        if (!removal) {
+            r.plugins[id].formats[format] = rec;
+            if (sequence >= 0) r.catalog_sequence = sequence;
+            return;
+        }
+        const auto product = r.plugins.find(id);
+        if (product == r.plugins.end()) return;
+        const auto f = product->second.formats.find(format);
+        if (f == product->second.formats.end() || f->second.path != recorded) return;  // since installed elsewhere
+        product->second.formats.erase(f);
+        if (product->second.formats.empty()) r.plugins.erase(product);
+    }
+};
 
 }  // namespace
 
@@ -48,16 +117,23 @@ std::string notePending(const std::string& staging, const std::string& item, con
     const std::string note = joinPath(fs::path(staging).parent_path().string(), kNotePrefix + tagOf(staging));
     // Device and inode say which copy the note is for: a rename keeps them, so the copy at the
     // target is this install's exactly when they match.
-    const std::string text = "{\"id\": " + jsonQuote(id) + ", \"format\": " + jsonQuote(format) +
-                             ", \"item\": " + jsonQuote(item) + ", \"dev\": \"" + std::to_string(st.st_dev) +
-                             "\", \"ino\": \"" + std::to_string(st.st_ino) + "\", \"sequence\": \"" +
-                             std::to_string(sequence) + "\", \"version\": " + jsonQuote(rec.version) +
-                             ", \"path\": " + jsonQuote(rec.path) + ", \"package_sha256\": " +
-                             jsonQuote(rec.package_sha256) + ", \"installed\": " + jsonQuote(rec.installed) +
-                             ", \"exe\": " + jsonQuote(rec.exe) + ", \"uninstall_key\": " +
-                             jsonQuote(rec.uninstall_key) + "}\n";
-    WriteFailure failure;
-    return writeFileAtomic(note, text, 0644, false, failure) ? note : std::string();
+    return writeNote(note, "{\"id\": " + jsonQuote(id) + ", \"format\": " + jsonQuote(format) +
+                               ", \"item\": " + jsonQuote(item) + ", " + identity(st) + ", \"sequence\": \"" +
+                               std::to_string(sequence) + "\", \"version\": " + jsonQuote(rec.version) +
+                               ", \"path\": " + jsonQuote(rec.path) + ", \"package_sha256\": " +
+                               jsonQuote(rec.package_sha256) + ", \"installed\": " + jsonQuote(rec.installed) +
+                               ", \"exe\": " + jsonQuote(rec.exe) + ", \"uninstall_key\": " +
+                               jsonQuote(rec.uninstall_key) + "}\n");
+}
+
+std::string noteRemoval(const std::string& dir, const std::string& id, const std::string& format,
+                        const std::string& path, const std::string& recorded) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) st = {};
+    return writeNote(joinPath(dir, kNotePrefix + tag()),
+                     "{\"op\": \"remove\", \"id\": " + jsonQuote(id) + ", \"format\": " + jsonQuote(format) +
+                         ", \"path\": " + jsonQuote(path) + ", \"recorded\": " + jsonQuote(recorded) + ", " +
+                         identity(st) + "}\n");
 }
 
 void dropNote(const std::string& note) {
@@ -66,60 +142,64 @@ void dropNote(const std::string& note) {
 
 }  // namespace detail
 
-void Engine::settleInstalls(const std::string& format) {
+std::set<std::string> Engine::settleInstalls(const std::string& format, std::chrono::milliseconds wait) {
+    std::set<std::string> kept;
     const std::string dir = layout.formatDir(format);
     detail::DirFd fd;
     std::vector<std::string> names;
-    if (detail::openDir(dir, fd) != 0 || !detail::folderNames(fd.get(), names)) return;
+    if (detail::openDir(dir, fd) != 0 || !detail::folderNames(fd.get(), names)) return kept;
+    const bool app = format == "app";
+    const std::string file = app ? layout.appsReceiptFile() : layout.receiptFile();
     for (const std::string& name : names) {
         if (name.rfind(kNotePrefix, 0) != 0) continue;
         std::string text;
         int err = 0;
-        if (!readRegularFile(joinPath(dir, name), kMaxNote, text, err)) continue;
-        const lumo::Json note = lumo::Json::parse(text);
-        const std::string item = note["item"].string(), id = note["id"].string();
-        struct stat st {};
-        // Not this format's, not a plain item, or not (yet) moved in: the job sweep clears it.
-        if (note["format"].string() != format || id.empty() || !plainName(item) ||
-            note["path"].string() != joinPath(dir, item) ||
-            ::fstatat(fd.get(), item.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            note["dev"].string() != std::to_string(st.st_dev) || note["ino"].string() != std::to_string(st.st_ino))
+        Note note;
+        // Not this format's, or not (yet) made on disk: left for the job sweep, which clears it
+        // once no job is running.
+        if (!readRegularFile(joinPath(dir, name), kMaxNote, text, err) || !note.read(text, dir, format) ||
+            !note.madeOnDisk(fd.get()))
             continue;
-        const bool app = format == "app";
-        const std::string file = app ? layout.appsReceiptFile() : layout.receiptFile();
-        InstalledFormat rec;
-        rec.version = note["version"].string();
-        rec.path = note["path"].string();
-        rec.package_sha256 = note["package_sha256"].string();
-        rec.installed = note["installed"].string();
-        rec.exe = note["exe"].string();
-        rec.uninstall_key = note["uninstall_key"].string();
-        const std::string& sequence = note["sequence"].string();
-        int64_t seq = -1;
-        std::from_chars(sequence.data(), sequence.data() + sequence.size(), seq);
+        // Under the receipt's lock the note and the disk are looked at again: the job that wrote it
+        // may have recorded its change meanwhile and dropped the note, and a later job may have
+        // undone that change.
+        bool applied = false;
         std::string error;
-        // A receipt that cannot be read is never rewritten.
-        if (!updateReceipt(file, app ? apps : receipt,
-                           [&](Receipt& r) {
-                               r.plugins[id].formats[format] = rec;
-                               if (seq >= 0) r.catalog_sequence = seq;
-                           },
-                           error))
+        const bool saved = updateReceipt(file, app ? apps : receipt, [&](Receipt& r) {
+            std::string again;
+            if (!readRegularFile(joinPath(dir, name), kMaxNote, again, err) || again != text ||
+                !note.madeOnDisk(fd.get()))
+                return;
+            note.apply(r, format);
+            applied = true;
+        }, error, keepWaiting("Waiting for another copy of the manager to finish writing " + file, wait));
+        if (!saved) {  // a receipt that cannot be read or had is never rewritten: the note stays
+            kept.insert(name);
             continue;
-        if (log) log("recorded " + rec.path + " (its install was cut off before recording it)");
-        ::unlinkat(fd.get(), name.c_str(), 0);
+        }
+        if (applied && log)
+            log((note.removal ? "dropped the record of " : "recorded ") + note.rec.path + " (its " +
+                (note.removal ? "removal" : "install") + " was cut off before recording it)");
+        if (applied) ::unlinkat(fd.get(), name.c_str(), 0);
     }
+    return kept;
 }
 
 void Engine::startSweep() {
     std::vector<std::string> formats = formatsHere();
     formats.push_back("app");
-    for (const std::string& format : formats) settleInstalls(format);
+    for (const std::string& format : formats) settleInstalls(format, kStartLockWait);
     const std::string data = layout.userData();
     for (const std::string& dir :
          {data, joinPath(data, "cache"), joinPath(data, "cache/packages"),
           fs::path(layout.receiptFile()).parent_path().string(), fs::path(layout.appsReceiptFile()).parent_path().string()})
         detail::sweepTemporaries(dir);
+}
+
+std::function<bool()> Engine::keepWaiting(const std::string& why, std::chrono::milliseconds limit) const {
+    return [until = std::chrono::steady_clock::now() + limit, why, ask = waiting] {
+        return std::chrono::steady_clock::now() < until && (!ask || ask(why));
+    };
 }
 
 }  // namespace tqm

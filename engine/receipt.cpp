@@ -12,6 +12,7 @@
 
 #include "engine/atomic_write.h"
 #include "engine/engine.h"
+#include "engine/engine_state.h"
 #include "engine/file_lock.h"
 #include "engine/fileread.h"
 #include "engine/safe_path.h"
@@ -26,9 +27,6 @@ namespace {
 
 // Far above any real receipt; a larger file is not read into memory.
 constexpr size_t kMaxReceiptBytes = size_t(64) << 20;
-
-// A writer holds the receipt's lock for one read and one write.
-constexpr std::chrono::milliseconds kReceiptLockWait{5000};
 
 const std::string& member(const lumo::Json& object, const char* key) {
     static const std::string empty;
@@ -254,16 +252,33 @@ bool Receipt::save(const std::string& path, std::string& error) const {
 }
 
 bool updateReceipt(const std::string& path, Receipt& mine, const std::function<void(Receipt&)>& change,
-                   std::string& error) {
-    // A lock not had in time (a writer that never lets go) still leaves the change applied to the
-    // file as it is now, which loses nothing but a change written at this very moment.
-    const FileLock lock(path + ".lock", kReceiptLockWait);
+                   std::string& error, const std::function<bool()>& keepWaiting) {
+    // A writer holds the lock for one read and one write. Without it nothing is read or written: a
+    // change applied to a read made outside the lock would undo another writer's.
+    const FileLock lock = keepWaiting ? FileLock(path + ".lock", keepWaiting) : FileLock(path + ".lock", kReceiptLockWait);
+    if (!lock.held()) {
+        error = "cannot record the change in " + path + ": " + lock.failure();
+        return false;
+    }
     Receipt fresh;
     if (!fresh.load(path, error)) return false;
     change(fresh);
     if (!fresh.save(path, error)) return false;
     mine = std::move(fresh);
     return true;
+}
+
+bool Engine::recordChange(const std::string& file, Receipt& mine, const std::function<void(Receipt&)>& change,
+                          const std::string& note, const std::string& done, std::string& error) {
+    std::string why;
+    const std::string waitText =
+        "Waiting for another copy of the manager to finish writing " + fs::path(file).filename().string();
+    if (updateReceipt(file, mine, change, why, keepWaiting(waitText, kReceiptLockWait))) {
+        detail::dropNote(note);
+        return true;
+    }
+    error = note.empty() ? why : done + ", but " + why + "; the next start records it";
+    return false;
 }
 
 bool Engine::loadReceipt(std::string& error) {

@@ -1,6 +1,7 @@
 #pragma once
 // Receipts: the manager's own record of what it installed ("installed.json" for plug-ins,
 // "apps.json" for applications; both in one format).
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -39,10 +40,12 @@ struct Receipt {
 // Records one change in the receipt file at path beside its other writers (another manager on the
 // same data folder, the elevated helper beside a job in the manager): under the file's lock
 // (path + ".lock", owner-only) the file is read again, `change` is applied to what it holds and
-// that is saved; `mine` then holds the file's records. A file that cannot be read is not
-// rewritten, and mine is left as it was.
+// that is saved; `mine` then holds the file's records. The lock is waited for as long as
+// keepWaiting answers true (empty: kReceiptLockWait); a lock not had, or a file that cannot be
+// read, leaves the file as it is and mine as it was, with error said.
+constexpr std::chrono::milliseconds kReceiptLockWait{30000};
 bool updateReceipt(const std::string& path, Receipt& mine, const std::function<void(Receipt&)>& change,
-                   std::string& error);
+                   std::string& error, const std::function<bool()>& keepWaiting = {});
 
 // The exact text save writes.
 std::string receiptText(const Receipt& receipt);

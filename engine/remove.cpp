@@ -91,21 +91,27 @@ bool Engine::remove(const std::string& id, const std::string& format, std::strin
         return false;
     }
     const std::string path = product->second.formats[format].path;
-    if (existsHere(path)) {
-        if (!ownFolder(layout, format, path)) {
-            error = path + " is outside the manager's folder: left alone";
+    const bool there = existsHere(path);
+    if (there && !ownFolder(layout, format, path)) {
+        error = path + " is outside the manager's folder: left alone";
+        return false;
+    }
+    // Noted first: a kill between the delete and the record leaves the note for the next start.
+    const std::string note = detail::noteRemoval(layout.formatDir(format), id, format, path, path);
+    if (there) {
+        const bool inMakersFolder = fs::path(path).parent_path().filename() == kVendorDir;
+        if (detail::removeRecorded(layout.formatRoot(format), path, inMakersFolder, error) != 0) {
+            detail::dropNote(note);
             return false;
         }
-        const bool inMakersFolder = fs::path(path).parent_path().filename() == kVendorDir;
-        if (detail::removeRecorded(layout.formatRoot(format), path, inMakersFolder, error) != 0) return false;
     }
     if (log) log("removed " + path);
-    return updateReceipt(layout.receiptFile(), receipt, [&](Receipt& r) {
+    return recordChange(layout.receiptFile(), receipt, [&](Receipt& r) {
         auto recorded = r.plugins.find(id);
         if (recorded == r.plugins.end()) return;
         recorded->second.formats.erase(format);
         if (recorded->second.formats.empty()) r.plugins.erase(recorded);
-    }, error);
+    }, note, "removed " + path, error);
 }
 
 bool Engine::removeApp(const std::string& id, std::string& error) {
@@ -154,12 +160,16 @@ bool Engine::removeApp(const std::string& id, std::string& error) {
         error = name + " is running (" + lastComponent(running) + " is in use): quit it and try again";
         return false;
     }
+    const std::string note = detail::noteRemoval(layout.appsDir(), id, "app", place.path, record ? record->path : "");
     if (existsHere(place.path) &&
-        detail::removeRecorded(fs::path(layout.appsDir()).parent_path().string(), place.path, false, error) != 0)
+        detail::removeRecorded(fs::path(layout.appsDir()).parent_path().string(), place.path, false, error) != 0) {
+        detail::dropNote(note);
         return false;
+    }
 
     if (log) log("removed " + place.path);
-    return updateReceipt(layout.appsReceiptFile(), apps, [&](Receipt& r) { r.plugins.erase(id); }, error);
+    return recordChange(layout.appsReceiptFile(), apps, [&](Receipt& r) { r.plugins.erase(id); }, note,
+                        "removed " + place.path, error);
 }
 
 }  // namespace tqm

@@ -6,8 +6,13 @@
 #include <algorithm>
 #include <filesystem>
 
+#include <signal.h>
+
+#include "engine/engine_state.h"
 #include "engine/jobs.h"
 #include "tests/support/job_fixture.h"
+#include "tests/support/lock_holder.h"
+#include "tests/support/processes.h"
 
 namespace fs = std::filesystem;
 using namespace testsupport;
@@ -133,6 +138,89 @@ TEST_F(RunTasksTest, TwoProcessesOnOneDataFolderKeepEachOthersRecords) {
         auto product = r.in.plugins.find(r.id);
         EXPECT_EQ(product != r.in.plugins.end() && product->second.formats.count(r.format) == 1, r.recorded);
     }
+}
+
+bool recorded(const tqm::Receipt& r, const std::string& id, const std::string& format) {
+    const auto product = r.plugins.find(id);
+    return product != r.plugins.end() && product->second.formats.count(format) == 1;
+}
+
+// Another writer of the receipt stopped between its read and its save (a suspended laptop, a
+// debugger) holds its lock: an install beside it gives up its record rather than write without
+// the lock, says so, and the next start records it; the stopped writer's change is kept too.
+TEST_F(RunTasksTest, AWriterStoppedBetweenItsReadAndItsSaveLosesNoRecord) {
+    const std::string file = engine.layout.receiptFile();
+    const pid_t writer = fork();
+    if (writer == 0) {
+        tqm::Receipt r;
+        std::string error;
+        _exit(tqm::updateReceipt(file, r, [](tqm::Receipt& fresh) {
+            ::raise(SIGSTOP);
+            fresh.plugins["other"].formats["clap"].path = "/elsewhere/Other.clap";
+        }, error) ? 0 : 1);
+    }
+    ProcessStat st;
+    ASSERT_TRUE(awaitTrue([&] { return processStat(writer, st) && st.state == 'T'; }));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    engine.waiting = [&](const std::string&) { return std::chrono::steady_clock::now() < until; };
+    std::string data, error;
+    const tqm::Plugin& synth = *loaded.catalog.find("synth");
+    ASSERT_TRUE(engine.download(synth, "vst3", data, error, {})) << error;
+    const bool ok = engine.install(synth, "vst3", data, error);
+    ::kill(writer, SIGCONT);
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(ok) << "reported installed and recorded while another held the receipt";
+    EXPECT_NE(error.find("the next start records it"), std::string::npos) << error;
+    EXPECT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 1.0.0");
+
+    tqm::Engine next;
+    next.layout = engine.layout;
+    next.startSweep();
+    tqm::Receipt r;
+    ASSERT_TRUE(r.load(file, error)) << error;
+    EXPECT_TRUE(recorded(r, "synth", "vst3"));
+    EXPECT_TRUE(recorded(r, "other", "clap"));
+}
+
+// A start that read an install's note while the install was still recording itself looks at the
+// note and the disk again under the receipt's lock: the install dropped its note meanwhile and a
+// later job removed the plug-in, so nothing is written back.
+TEST_F(RunTasksTest, AStartNeverBringsBackARecordRemovedMeanwhile) {
+    std::vector<std::string> results;
+    std::string error;
+    ASSERT_FALSE(tqm::runTasks(engine, {{"install", "synth", "vst3"}}, results));
+    const std::string file = engine.layout.receiptFile(), target = vst3() + "/Synth.vst3";
+    // The note that install wrote, as it is left until the install has saved its record.
+    const std::string staging = vst3() + "/.tqm-staging-0badcafe";
+    ASSERT_TRUE(fs::create_directory(staging));
+    fs::rename(target, staging + "/Synth.vst3");
+    const std::string note = tqm::detail::notePending(staging, "Synth.vst3", "synth", "vst3",
+                                                      engine.receipt.plugins["synth"].formats["vst3"], 1);
+    fs::rename(staging + "/Synth.vst3", target);
+    fs::remove(staging);
+    ASSERT_FALSE(note.empty());
+
+    LockHolder writer(file + ".lock", ::geteuid());
+    ASSERT_TRUE(writer.took());
+    const pid_t start = fork();
+    if (start == 0) {
+        tqm::Engine next;
+        next.layout = engine.layout;
+        next.startSweep();
+        _exit(0);
+    }
+    ASSERT_TRUE(awaitTrue([&] { return holdsOpen(start, file + ".lock"); }));
+    // Meanwhile the install drops its note and a later job removes the plug-in.
+    fs::remove(note);
+    fs::remove_all(target);
+    ASSERT_TRUE(tqm::Receipt().save(file, error));
+    writer.release();
+    ASSERT_EQ(waitpid(start, nullptr, 0), start);
+    tqm::Receipt r;
+    ASSERT_TRUE(r.load(file, error)) << error;
+    EXPECT_FALSE(recorded(r, "synth", "vst3")) << "a record without its copy";
 }
 
 }  // namespace
