@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_lock.h"
 #include "engine/layout.h"
 
 namespace tqm {
@@ -23,6 +24,23 @@ struct Task {
 
 // "op id format: ok", or the error text after ": ".
 std::string resultLine(const Task& task, bool ok, const std::string& error);
+
+// One job at a time changes the install folders of a data folder: a job holds "job.lock" in the
+// data folder from its sweep to its last task, in the manager and in the elevated helper alike, so
+// that no sweep removes what another job has staged or noted. The lock is waited for as
+// engine.waiting allows, at most kJobLockWait.
+constexpr std::chrono::milliseconds kJobLockWait{10 * 60 * 1000};
+class JobLock {
+public:
+    JobLock(const Engine& engine, const std::string& userData);
+    bool held() const { return lock_.held(); }
+    // Why it is not held, as a sentence for the user.
+    std::string error() const;
+
+private:
+    std::string userData_;
+    FileLock lock_;
+};
 
 // Runs one task in this process: true when it succeeded, false with error set. ready: the task's
 // package as this job's download checked it ("install" and "self"), taken without a second

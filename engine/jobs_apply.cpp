@@ -20,6 +20,7 @@
 #include "engine/running.h"
 #include "engine/safe_path.h"
 #include "engine/source.h"
+#include "engine/util.h"
 #include "json/json.h"
 
 namespace tqm {
@@ -119,6 +120,18 @@ bool readJob(const std::string& path, std::string& text, std::string& why) {
 
 }  // namespace
 
+JobLock::JobLock(const Engine& engine, const std::string& userData)
+    : userData_(userData),
+      lock_(joinPath(userData, "job.lock"),
+            engine.keepWaiting("Waiting for another copy of the manager to finish its job", kJobLockWait)) {}
+
+std::string JobLock::error() const {
+    if (held()) return {};
+    if (lock_.failure().find(" is held by another process") != std::string::npos)
+        return "another copy of the manager is running a job on " + userData_ + ": try again when it ends";
+    return lock_.failure();
+}
+
 bool runTask(Engine& engine, const Task& t, const Package* ready, std::string& error) {
     if (t.op == "remove") return engine.remove(t.id, t.format, error);
     if (t.op == "purge") return engine.purge(t.id, t.format, error);
@@ -189,6 +202,17 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
     for (const lumo::Json& t : job["tasks"].array())
         tasks.push_back(Task{t["op"].string(), t["id"].string(), t["format"].string()});
 
+    // Another job on the same data folder (a second manager) is waited for; the receipts are read
+    // again once it has ended.
+    const JobLock lock(engine, userData);
+    if (!lock.held()) {
+        result.line("no job: " + lock.error());
+        return 1;
+    }
+    if (!engine.loadReceipt(error)) {
+        result.line(error);
+        return 1;
+    }
     engine.sweep();
 
     bool failed = false;

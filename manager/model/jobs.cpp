@@ -50,6 +50,7 @@ struct Worker {
     std::shared_ptr<Model::WorkerEnd> end;
 
     std::vector<calls::Step> engineList, ownList;
+    std::string waitShown;  // the wait for a lock last shown
     int steps = 1;
     int downloadsDone = 0;
 
@@ -147,15 +148,40 @@ struct Worker {
             out.ok = true;
             return true;
         }
-        post([](Model& m) {
-            m.stoppable = false;
-            if (m.onChange) m.onChange();
-        });
+        const auto unstoppable = [this] {
+            post([](Model& m) {
+                m.stoppable = false;
+                if (m.onChange) m.onChange();
+            });
+        };
         if (needsElevation(engine)) {
+            unstoppable();
             postProgress("Waiting for permission", installFraction());
             out.ok = calls::runElevated(config, engineList, out.results, out.error);
             return true;
         }
+        // A job of another copy of the manager on this data folder is waited for, saying so; until
+        // this one has begun it may still be stopped. Its receipts are then read again.
+        engine.waiting = [this](const std::string& why) {
+            if (why != waitShown) postProgress(waitShown = why, installFraction());
+            return !cancel->load();
+        };
+        const tqm::JobLock lock(engine, config.layout.userData());
+        if (!lock.held() || cancel->load()) {
+            if (cancel->load()) return false;
+            out.error = lock.error();
+            return true;
+        }
+        if (!engine.loadReceipt(error)) {
+            out.error = error;
+            return true;
+        }
+        unstoppable();
+        // From here the job runs to its end: a wait for a receipt is shown but not stopped.
+        engine.waiting = [this](const std::string& why) {
+            if (why != waitShown) postProgress(waitShown = why, installFraction());
+            return true;
+        };
         postProgress(engineList.front().op == calls::Op::Remove ? "Removing" : "Installing", installFraction());
         engine.sweep();
         out.ok = calls::runHere(engine, engineList, out.results);

@@ -10,10 +10,14 @@
 #include <filesystem>
 #include <functional>
 
+#include <signal.h>
+
+#include "engine/engine_state.h"
 #include "engine/jobs.h"
 #include "engine/running.h"
 #include "engine/safe_path.h"
 #include "tests/support/job_fixture.h"
+#include "tests/support/processes.h"
 
 extern char** environ;
 
@@ -210,6 +214,8 @@ TEST_F(ElevatedHelper, TheHelperRunsOnlyTheAskingUsersOwnJobFile) {
         {"chmod 0602 \"$0\"", changed},
         {"chmod 0620 \"$0\"", changed},
         {"chown 65534 \"$0\"", refused + " belongs to another user"},
+        {"export PKEXEC_UID=65534", refused + " belongs to another user"},
+        {"chown 65534 \"$0\" && export PKEXEC_UID=65534", "install synth vst3: ok"},
         {"mv \"$0\" \"$0.real\" && ln -s \"$0.real\" \"$0\"", odd},
         {"rm \"$0\" && mkfifo \"$0\"", odd},
     };
@@ -250,6 +256,50 @@ TEST_F(ElevatedHelper, APlantedPromptLinkIsNotWrittenThrough) {
         EXPECT_EQ(readFile(victim), "precious") << c.what;
     }
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
+}
+
+int stopBeforeMoveIn(tqm::detail::RenameStep step) {
+    if (step == tqm::detail::RenameStep::In) ::raise(SIGSTOP);
+    return 0;
+}
+
+// Two jobs on one data folder, each in a helper of its own: the second waits for the first, which
+// is stopped with its new copy staged, instead of sweeping that copy away; both then end whole.
+TEST_F(ElevatedHelper, ASecondJobWaitsForTheFirstInsteadOfSweepingItsCopy) {
+    const struct {
+        const char* id;
+        const char* format;
+        std::string plist, marker;
+    } jobs[] = {{"synth", "vst3", vst3() + "/Synth.vst3/Contents/Info.plist", "vst3 1.0.0"},
+                {"studio", "app", appsDir() + "/Studio.app/Contents/Info.plist", "Studio 1.0.0"}};
+    pid_t helpers[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string job = path("job" + std::to_string(i) + ".json");
+        ASSERT_TRUE(writeFile(job, tqm::jobs::jobText(engine.layout.userData(), {}, {{"install", jobs[i].id, jobs[i].format}})));
+        if ((helpers[i] = ::fork()) == 0) {
+            if (i == 0) tqm::detail::renameFault = stopBeforeMoveIn;
+            ::_exit(tqm::applyJob(engine.layout, job, job + ".result", catalog.publicKeyHex()));
+        }
+        ProcessStat st;
+        if (i == 0) {
+            ASSERT_TRUE(awaitTrue([&] { return processStat(helpers[0], st) && st.state == 'T'; }));
+        }
+    }
+    // The second has either ended or is waiting for the first's lock.
+    int status[2] = {0, 0};
+    bool done[2] = {false, false};
+    ASSERT_TRUE(awaitTrue([&] {
+        return (done[1] = ended(helpers[1], status[1])) || holdsOpen(helpers[1], engine.layout.userData() + "/job.lock");
+    }));
+    ::kill(helpers[0], SIGCONT);
+    for (int i = 0; i < 2; ++i) {
+        if (!done[i]) {
+            ASSERT_EQ(::waitpid(helpers[i], &status[i], 0), helpers[i]);
+        }
+        EXPECT_TRUE(WIFEXITED(status[i]) && WEXITSTATUS(status[i]) == 0)
+            << jobs[i].id << ": " << readFile(path("job" + std::to_string(i) + ".json.result"));
+        EXPECT_EQ(readFile(jobs[i].plist), jobs[i].marker);
+    }
 }
 
 }  // namespace
