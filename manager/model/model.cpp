@@ -219,7 +219,9 @@ void Model::apply(const std::shared_ptr<Loaded>& loaded) {
     if (catalog) {
         if (catalog->ok)
             log("catalog " + std::to_string(catalog->catalog.sequence) +
-                (catalog->fromCache ? " (offline, from the cache)" : ""));
+                (!catalog->fromCache ? ""
+                 : catalog->refused  ? " from the cache: the server's catalog was refused: " + catalog->note
+                                     : " (offline, from the cache)"));
         else
             log("catalog: " + catalog->note);
     }

@@ -100,6 +100,43 @@ TEST_F(ViewList, StatusLineThroughALoadOverTheLoopbackServer) {
     EXPECT_EQ(view->statusText(), "Catalog 7  -  2 plugins, 1 app  -  up to date  (offline)");
 }
 
+// With a catalog cached, the status line tells a server that cannot be reached from one whose
+// catalog was refused: only the first is "offline".
+TEST_F(ViewList, StatusLineSaysWhyTheCachedCatalogIsShown) {
+    ASSERT_TRUE(server.ok());
+    const std::string text = catalogText("1.0.0", 7);
+    catalog.publish(text);
+    serveSource();
+    const std::string served = source;
+    std::string gone;
+    {
+        LoopbackServer closed;
+        gone = closed.url();
+    }
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        std::string want;
+    };
+    const Case cases[] = {
+        {"server gone", [&] { source = gone; }, "Catalog 7  -  2 plugins, 1 app  -  up to date  (offline)"},
+        {"changed after signing", [&] { server.serveFile("catalog.json", text + " "); },
+         "Cached catalog 7, server's refused: the catalog's signature does not match (changed after signing, "
+         "or signed by another key)"},
+        {"fine", [] {}, "Catalog 7  -  2 plugins, 1 app  -  up to date"},
+    };
+    for (const Case& c : cases) {
+        source = served;
+        server.serveFile("catalog.json", text);
+        open();
+        ASSERT_TRUE(viewLoaded() && view->model()->catalog->ok) << c.what;  // and cached
+        c.change();
+        open();
+        ASSERT_TRUE(viewLoaded()) << c.what;
+        EXPECT_EQ(view->statusText(), c.want) << c.what;
+    }
+}
+
 TEST_F(ViewList, StatusLineOfAFailedCatalog) {
     ASSERT_TRUE(server.ok());
     catalog.publish(catalogText("1.0.0", 7));
