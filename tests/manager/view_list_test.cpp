@@ -137,6 +137,33 @@ TEST_F(ViewList, StatusLineSaysWhyTheCachedCatalogIsShown) {
     }
 }
 
+// Another copy of the manager installs into the same folders: this window's rows show it once the
+// window is activated again. Nothing is read again when nothing changed, nor while a job of its own
+// runs (its end reads the receipts anyway).
+TEST_F(ViewList, ActivationShowsWhatAnotherCopyInstalled) {
+    openLoaded(catalogText("1.0.0", 7));
+    auto delay = [&] {
+        for (const tqm::Row& row : view->model()->rows)
+            if (row.id == "delay") return row.state;
+        return State::Unavailable;
+    };
+    ASSERT_EQ(delay(), State::Absent);
+    const uint32_t read = view->model()->rowsGeneration;
+    editor->windowActivated();
+    EXPECT_EQ(view->model()->rowsGeneration, read);
+
+    ready(config());  // the other copy, on a queue of its own
+    ASSERT_TRUE(runJob({{"install", "delay", "vst3"}}));
+    ASSERT_TRUE(model->ok) << logText();
+
+    view->model()->busy = true;
+    editor->windowActivated();
+    EXPECT_EQ(delay(), State::Absent);
+    view->model()->busy = false;
+    editor->windowActivated();
+    EXPECT_EQ(delay(), State::Installed);
+}
+
 TEST_F(ViewList, StatusLineOfAFailedCatalog) {
     ASSERT_TRUE(server.ok());
     catalog.publish(catalogText("1.0.0", 7));
