@@ -95,6 +95,7 @@ struct Catalog {
 struct LoadedCatalog {
     bool ok = false;         // a catalog was loaded
     bool fromCache = false;  // it is the cached copy, not a fresh one
+    bool refused = false;    // the source's catalog arrived but was refused (note says why)
     std::string note;        // why the fresh catalog was not used, or why nothing was loaded
     std::string text;        // the accepted catalog text
     Catalog catalog;         // empty when ok is false

@@ -126,11 +126,13 @@ LoadedCatalog loadCatalog(const Source& source, const std::string& keys, const f
         reason = "offline";
     } else {
         std::string text, signature;
-        if (source.fetch("catalog.json", text, reason) && source.fetch("catalog.json.sig", signature, reason) &&
-            accept(text, signature, keys, maxSeq, result, reason)) {
-            result.ok = true;
-            keepLoaded(dir, result.text, signature, result.catalog.sequence);
-            return result;
+        if (source.fetch("catalog.json", text, reason) && source.fetch("catalog.json.sig", signature, reason)) {
+            if (accept(text, signature, keys, maxSeq, result, reason)) {
+                result.ok = true;
+                keepLoaded(dir, result.text, signature, result.catalog.sequence);
+                return result;
+            }
+            result.refused = true;  // the source answered: not an offline fallback
         }
     }
     std::string text, signature, cacheError;

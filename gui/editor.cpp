@@ -257,6 +257,10 @@ void Editor::toggleFullScreenWindow() {
 }
 bool Editor::windowFullScreen() const { return window_ && window_->windowFullScreen(); }
 bool Editor::windowActive() const { return window_ && window_->windowActive(); }
+void Editor::windowActivated() {
+    CurrentScope current(*this);
+    if (onWindowActivated) onWindowActivated();
+}
 
 void Editor::beginWindowDrag() {
     releaseCapture();

@@ -158,6 +158,8 @@ public:
     std::function<void(bool overTarget)> onDrag;
     std::function<bool(const KeyEvent&)> shortcutHook;
     std::function<bool(const KeyEvent&)> keyHook;
+    // The window became the key window: a moment to look again at what others changed meanwhile.
+    std::function<void()> onWindowActivated;
 
     // ---- current editor
     static Editor* current();
@@ -193,6 +195,8 @@ public:
     void toggleFullScreenWindow();
     bool windowFullScreen() const;
     bool windowActive() const;
+    // Told by the platform layer when the window becomes the key window; calls onWindowActivated.
+    void windowActivated();
     void beginWindowDrag();
     void beginWindowResize();
     void setSystemMenus(SystemMenuBar bar);

@@ -8,6 +8,8 @@
 // A failed load replaces the last good one: the rows then show the installed items only.
 #include "manager/model/model.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -219,7 +221,9 @@ void Model::apply(const std::shared_ptr<Loaded>& loaded) {
     if (catalog) {
         if (catalog->ok)
             log("catalog " + std::to_string(catalog->catalog.sequence) +
-                (catalog->fromCache ? " (offline, from the cache)" : ""));
+                (!catalog->fromCache ? ""
+                 : catalog->refused  ? " from the cache: the server's catalog was refused: " + catalog->note
+                                     : " (offline, from the cache)"));
         else
             log("catalog: " + catalog->note);
     }
@@ -248,9 +252,28 @@ void readReceipt(const std::string& file, tqm::Receipt& kept, std::string& keptF
     }
 }
 
+// What stat says of the receipt files: a change of any (a rename over one, a write, a removal)
+// changes the stamp. Taken before the files are read, so a write in between costs one more read.
+std::string receiptStamp(const tqm::Layout& layout) {
+    std::string out;
+    for (const std::string& file : {layout.receiptFile(), layout.appsReceiptFile()}) {
+        struct stat st {};
+        if (::stat(file.c_str(), &st) != 0) {
+            out += "-;";
+            continue;
+        }
+        for (const int64_t v : {int64_t(st.st_dev), int64_t(st.st_ino), int64_t(st.st_size), int64_t(st.st_mtim.tv_sec),
+                                int64_t(st.st_mtim.tv_nsec), int64_t(st.st_ctim.tv_sec), int64_t(st.st_ctim.tv_nsec)})
+            out += std::to_string(v) + ",";
+        out += ";";
+    }
+    return out;
+}
+
 }  // namespace
 
 void Model::refresh() {
+    receiptStamp_ = receiptStamp(config.layout);
     receiptError.clear();
     readReceipt(config.layout.receiptFile(), receipt, receiptFrom_, receiptError);
     readReceipt(config.layout.appsReceiptFile(), appsReceipt, appsReceiptFrom_, receiptError);
@@ -258,6 +281,12 @@ void Model::refresh() {
     rows = tqm::deriveRows(parsed, receipt, config.layout, config.version, appsReceipt);
     ++rowsGeneration;
     if (!receiptError.empty()) note = receiptError;
+}
+
+void Model::refreshIfChanged() {
+    if (busy || loading || receiptStamp(config.layout) == receiptStamp_) return;
+    refresh();
+    if (onChange) onChange();
 }
 
 bool Model::setLayout(const tqm::Layout& layout) {

@@ -90,6 +90,9 @@ public:
     void picturesFetched(bool arrived);
     // Reads both receipts again and derives the rows.
     void refresh();
+    // refresh, when a receipt file changed on disk since it last read them (another copy's job, the
+    // elevated helper); nothing while a job or a load runs, as their ends read them anyway.
+    void refreshIfChanged();
     // Changes the install layout; false (nothing done) while a job runs.
     bool setLayout(const tqm::Layout& layout);
 
@@ -142,6 +145,7 @@ private:
     // The receipt files the kept receipts were read from: a failed read of another file (a new
     // scope or root) must not leave the old scope's items standing as installed here.
     std::string receiptFrom_, appsReceiptFrom_;
+    std::string receiptStamp_;  // the receipt files as refresh last found them (receiptStamp)
 };
 
 }  // namespace tqapp

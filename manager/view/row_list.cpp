@@ -199,6 +199,10 @@ std::string ManagerView::statusText() const {
                (model_->managerRequired() ? " (needed to install plugins)" : "");
     if (!model_->catalog) return "No catalog: not loaded (installed plugins only)";
     if (!model_->catalog->ok) return "No catalog: " + model_->catalog->note + " (installed plugins only)";
+    // A refused catalog is no offline moment: the source may be serving something it should not.
+    if (model_->catalog->refused)
+        return "Cached catalog " + std::to_string(model_->catalog->catalog.sequence) +
+               ", server's refused: " + model_->catalog->note;
     if (const tqm::Row* row = selected())
         for (const auto& [format, f] : row->formats)
             if (!f.copies.empty())

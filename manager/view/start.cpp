@@ -168,6 +168,10 @@ std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& ho
         view->resized(rw, rh);
         placeCaption(*caption, *view);
     };
+    // Another copy of the manager or the elevated helper may have changed the receipts meanwhile.
+    editor->onWindowActivated = [view] {
+        if (view->model()) view->model()->refreshIfChanged();
+    };
     editor->setResizable(w, h, 0, 0);
     lumo::gui::Editor* ed = editor.get();
     view->resizeRequest_ = [ed](int rw, int rh) { ed->resizeBody(rw, rh); };

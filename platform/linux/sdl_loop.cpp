@@ -156,6 +156,7 @@ void SdlWindow::windowEvent(const SDL_WindowEvent& e) {
         break;
     case SDL_WINDOWEVENT_SIZE_CHANGED: sizeChanged(); break;
     case SDL_WINDOWEVENT_HIT_TEST: captionPressed(e.timestamp); break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED: editor_.windowActivated(); break;
     case SDL_WINDOWEVENT_FOCUS_LOST: editor_.keysClaimed = false; break;
     case SDL_WINDOWEVENT_LEAVE: editor_.mouseLeave(); break;
     case SDL_WINDOWEVENT_DISPLAY_CHANGED:

@@ -130,19 +130,21 @@ TEST_F(LoadCatalog, FallsBackToTheCache) {
         std::function<void()> change;
         bool offline;
         std::string note;
+        bool refused;  // the source's pair arrived and was turned down
     };
     const std::vector<Case> table = {
-        {"rollback", [&] { publish(41); }, false, "the catalog is older than one already seen (sequence 41 < 42)"},
-        {"offline", [] {}, true, "offline"},
-        {"bad signature", [&] { writeFile(path("src/catalog.json"), catalogText(43)); }, false, kNoMatch},
+        {"rollback", [&] { publish(41); }, false, "the catalog is older than one already seen (sequence 41 < 42)",
+         true},
+        {"offline", [] {}, true, "offline", false},
+        {"bad signature", [&] { writeFile(path("src/catalog.json"), catalogText(43)); }, false, kNoMatch, true},
         {"missing signature", [&] { std::filesystem::remove(path("src/catalog.json.sig")); }, false,
-         "cannot read " + path("src/catalog.json.sig")},
+         "cannot read " + path("src/catalog.json.sig"), false},
         {"not parsed",
          [&] {
              writeFile(path("src/catalog.json"), "{\"schema\": 3}");
              writeFile(path("src/catalog.json.sig"), catalogsign::signBase64(key.secretKey, "{\"schema\": 3}"));
          },
-         false, "the catalog is schema 3 (this manager reads 1): update the manager"},
+         false, "the catalog is schema 3 (this manager reads 1): update the manager", true},
     };
     for (const Case& c : table) {
         publish(42);
@@ -151,6 +153,7 @@ TEST_F(LoadCatalog, FallsBackToTheCache) {
         EXPECT_TRUE(r.ok) << c.what;
         EXPECT_TRUE(r.fromCache) << c.what;
         EXPECT_EQ(r.note, c.note) << c.what;
+        EXPECT_EQ(r.refused, c.refused) << c.what;
         EXPECT_EQ(r.text, cached) << c.what;
         EXPECT_EQ(r.catalog.sequence, 42) << c.what;
         EXPECT_EQ(state(), "{\"max_sequence\": 42}\n") << c.what;

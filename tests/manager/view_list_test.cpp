@@ -100,6 +100,70 @@ TEST_F(ViewList, StatusLineThroughALoadOverTheLoopbackServer) {
     EXPECT_EQ(view->statusText(), "Catalog 7  -  2 plugins, 1 app  -  up to date  (offline)");
 }
 
+// With a catalog cached, the status line tells a server that cannot be reached from one whose
+// catalog was refused: only the first is "offline".
+TEST_F(ViewList, StatusLineSaysWhyTheCachedCatalogIsShown) {
+    ASSERT_TRUE(server.ok());
+    const std::string text = catalogText("1.0.0", 7);
+    catalog.publish(text);
+    serveSource();
+    const std::string served = source;
+    std::string gone;
+    {
+        LoopbackServer closed;
+        gone = closed.url();
+    }
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        std::string want;
+    };
+    const Case cases[] = {
+        {"server gone", [&] { source = gone; }, "Catalog 7  -  2 plugins, 1 app  -  up to date  (offline)"},
+        {"changed after signing", [&] { server.serveFile("catalog.json", text + " "); },
+         "Cached catalog 7, server's refused: the catalog's signature does not match (changed after signing, "
+         "or signed by another key)"},
+        {"fine", [] {}, "Catalog 7  -  2 plugins, 1 app  -  up to date"},
+    };
+    for (const Case& c : cases) {
+        source = served;
+        server.serveFile("catalog.json", text);
+        open();
+        ASSERT_TRUE(viewLoaded() && view->model()->catalog->ok) << c.what;  // and cached
+        c.change();
+        open();
+        ASSERT_TRUE(viewLoaded()) << c.what;
+        EXPECT_EQ(view->statusText(), c.want) << c.what;
+    }
+}
+
+// Another copy of the manager installs into the same folders: this window's rows show it once the
+// window is activated again. Nothing is read again when nothing changed, nor while a job of its own
+// runs (its end reads the receipts anyway).
+TEST_F(ViewList, ActivationShowsWhatAnotherCopyInstalled) {
+    openLoaded(catalogText("1.0.0", 7));
+    auto delay = [&] {
+        for (const tqm::Row& row : view->model()->rows)
+            if (row.id == "delay") return row.state;
+        return State::Unavailable;
+    };
+    ASSERT_EQ(delay(), State::Absent);
+    const uint32_t read = view->model()->rowsGeneration;
+    editor->windowActivated();
+    EXPECT_EQ(view->model()->rowsGeneration, read);
+
+    ready(config());  // the other copy, on a queue of its own
+    ASSERT_TRUE(runJob({{"install", "delay", "vst3"}}));
+    ASSERT_TRUE(model->ok) << logText();
+
+    view->model()->busy = true;
+    editor->windowActivated();
+    EXPECT_EQ(delay(), State::Absent);
+    view->model()->busy = false;
+    editor->windowActivated();
+    EXPECT_EQ(delay(), State::Installed);
+}
+
 TEST_F(ViewList, StatusLineOfAFailedCatalog) {
     ASSERT_TRUE(server.ok());
     catalog.publish(catalogText("1.0.0", 7));

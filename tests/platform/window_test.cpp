@@ -125,6 +125,26 @@ TEST(Window, KeyWindowLossClearsClaimedKeys) {
     EXPECT_FALSE(s.ed->keysClaimed);
 }
 
+// Focus given by the X server, to one window, the other and back, reaches each window's editor as an
+// activation.
+TEST(Window, GainedFocusActivatesTheEditor) {
+    Scene a, b;
+    SdlWindow* wa = openWindow(*a.ed, "first");
+    LUMO_NEED_WINDOW(wa);
+    SdlWindow* wb = openWindow(*b.ed, "second");
+    ASSERT_TRUE(wb);
+    int activated[2] = {0, 0};
+    a.ed->onWindowActivated = [&] { ++activated[0]; };
+    b.ed->onWindowActivated = [&] { ++activated[1]; };
+    for (int i : {0, 1, 0}) {
+        SdlWindow* w = i == 0 ? wa : wb;
+        const int before = activated[i];
+        SDL_SetWindowInputFocus(w->sdlWindow());
+        w->runFor(5.0, [&] { return activated[i] > before; });  // a window's loop reads its own events
+        EXPECT_GT(activated[i], before) << "window " << i;
+    }
+}
+
 TEST(Window, DroppedFilesReachTheWidgetUnderThePointer) {
     Scene s;
     SdlWindow* w = openWindow(*s.ed);
