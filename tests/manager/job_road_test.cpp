@@ -3,11 +3,14 @@
 // prompt, exchanging the job file and the result file with the worker.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 
 #include "engine/running.h"
 #include "tests/manager/model_fixture.h"
+#include "tests/support/lock_holder.h"
 
 namespace fs = std::filesystem;
 using namespace testsupport;
@@ -117,6 +120,38 @@ TEST_F(JobRoad, AStopAfterTheDownloadsChangesNothing) {
     EXPECT_TRUE(m.ok);
     EXPECT_FALSE(m.cancelled);
     EXPECT_TRUE(exists(m.config.layout.formatDir("vst3") + "/Synth.vst3"));
+}
+
+// A second copy of the manager whose job finds another copy's job running on the data folder
+// waits for it, says so, and may still be stopped meanwhile; when the other ends, it runs.
+TEST_F(JobRoad, ASecondCopyWaitsForTheFirstsJobAndSaysSo) {
+    catalog.publish(catalogText("1.0.0"));
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "stopped while waiting" : "waited");
+        tqapp::Model& m = ready(config());
+        const std::string lock = m.config.layout.userData() + "/job.lock";
+        ASSERT_TRUE(writeFile(lock, ""));
+        ASSERT_EQ(::chmod(lock.c_str(), 0600), 0);
+        LockHolder other(lock, ::geteuid());  // the first copy's job
+        ASSERT_TRUE(other.took());
+        bool shown = false;
+        watch = [&](tqapp::Model& model) {
+            if (shown || model.progressText != "Waiting for another copy of the manager to finish its job") return;
+            shown = true;
+            EXPECT_TRUE(model.stoppable);
+            if (stop)
+                *model.cancel = true;
+            else
+                other.release();
+        };
+        ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
+        watch = nullptr;
+        EXPECT_TRUE(shown);
+        EXPECT_EQ(m.ok, !stop) << m.note;
+        EXPECT_EQ(m.cancelled, stop);
+        EXPECT_EQ(exists(m.config.layout.formatDir("vst3") + "/Synth.vst3"), !stop);
+        fs::remove_all(path("root"));
+    }
 }
 
 // A folder that this process cannot write sends every engine task of the job to the helper.
