@@ -58,7 +58,8 @@ std::vector<Frame> frames(BareModel& bare) {
         const char* name;
         double progress;
         double phase;
-    } running[] = {{"starting", 0.0, 2.0}, {"downloading", 0.17, 3.1}, {"downloading-late", 0.61, 4.4}, {"installing", 0.67, 5.2}};
+    } running[] = {{"starting", 0.0, 2.0}, {"downloading", 0.17, 3.1}, {"downloading-late", 0.61, 4.4}, {"installing", 0.67, 5.2},
+                   {"waiting", 0.67, 6.0}};
     for (const auto& r : running) {
         JobWindow& w = add(r.name, jobtest::formatPlan());
         w.state = JobWindow::Running;
@@ -102,6 +103,7 @@ void modelFor(BareModel& bare, const std::string& name) {
     else if (name == "downloading") bare.running("Downloading 52 %", 0.17, true);
     else if (name == "downloading-late") bare.running("Downloading 83 %", 0.61, true);
     else if (name == "installing") bare.running("Installing", 0.67, false);
+    else if (name == "waiting") bare.running("Waiting for another copy of the manager to finish its job", 0.67, true);
     else bare.ended(0, true, false, "");
 }
 
