@@ -62,6 +62,8 @@ SdlWindow::~SdlWindow() {
 
 void SdlWindow::destroyWindow() {
     if (!window_) return;
+    X11Link::OwnRequests own(x11_.get());  // the host may have taken the window already
+    if (x11_) x11_->checkHost();
     if (x11_ && x11_->hostGone()) SDL_PumpEvents();  // SDL takes in that the window is gone
     x11_.reset();
     SDL_SetWindowHitTest(window_, nullptr, nullptr);
