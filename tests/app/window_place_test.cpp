@@ -1,6 +1,7 @@
 // Where the program's real window lies on screens of its own (an X server started per screen size,
 // with no window manager to bring back a window that went off an edge): widened to fit a very long
-// name, at every scale, the whole window stays on the screen.
+// name, at every scale, the whole window stays on the screen. And what the program says when its
+// window cannot start.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -116,6 +117,15 @@ TEST(AppWindowPlace, WidenedForALongNameTheWindowStaysOnTheScreen) {
             child.stop();
         }
     }
+}
+
+// A video driver that cannot start: the program says SDL's reason, which names the driver.
+TEST(AppWindowPlace, AWindowThatCannotStartSaysWhy) {
+    apptest::Demo demo("no-video");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    std::string out;
+    EXPECT_EQ(apptest::run(demo.args(), demo.home(), out, {"SDL_VIDEODRIVER=no-such-driver"}), 1) << out;
+    EXPECT_NE(out.find("no-such-driver"), std::string::npos) << out;
 }
 
 }  // namespace
