@@ -70,6 +70,15 @@ std::function<void()> serverSync(SDL_Window* window) {
     return [d = info.info.x11.display] { XSync(d, False); };
 }
 
+std::function<void()> failingRequest(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    if (!x11Of(window, info)) return [] {};
+    return [d = info.info.x11.display] {
+        XFreePixmap(d, XAllocID(d));
+        XSync(d, False);
+    };
+}
+
 unsigned long x11WindowId(SDL_Window* window) {
     SDL_SysWMinfo info;
     return x11Of(window, info) ? static_cast<unsigned long>(info.info.x11.window) : 0ul;

@@ -57,8 +57,10 @@ TEST(X11Services, AnEmbeddedWindowFollowsAHostThatDragsItsOwnFiles) {
 // Attaches to a host that resizes its window twice, closes it once the window took the last size,
 // and only then deletes the editor, before or after the window saw its host go; each order twice,
 // each time running on until every request SDL made has been answered. Ends the process with 0
-// when it got through.
-[[noreturn]] void hostClosesAfterResizesThenEditorGoes() {
+// when it got through; `thenOther`: a failing request of other code follows, which must still reach
+// the handler from before (Xlib's, which ends the process with 1).
+[[noreturn]] void hostClosesAfterResizesThenEditorGoes(bool thenOther) {
+    std::function<void()> other;
     for (const bool seen : {true, false, true, false}) {
         HostWindow host(300, 200);
         Scene s;
@@ -71,9 +73,11 @@ TEST(X11Services, AnEmbeddedWindowFollowsAHostThatDragsItsOwnFiles) {
         host.destroy();
         if (seen && !soon(*w, 5.0, [&] { return w->x11()->hostGone(); })) std::_Exit(4);
         const std::function<void()> sync = serverSync(w->sdlWindow());
+        other = failingRequest(w->sdlWindow());
         s.ed.reset();
         sync();
     }
+    if (thenOther) other();
     std::fflush(stderr);
     std::_Exit(0);
 }
@@ -92,8 +96,10 @@ struct SaysOnce : ::testing::MatcherInterface<const std::string&> {
 TEST(X11Services, AHostClosingItsWindowBeforeTheEditorGoesEndsNothing) {
     if (!haveDisplay()) GTEST_SKIP() << "skipped: no display";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(hostClosesAfterResizesThenEditorGoes(), ::testing::ExitedWithCode(0),
+    EXPECT_EXIT(hostClosesAfterResizesThenEditorGoes(false), ::testing::ExitedWithCode(0),
                 ::testing::MakeMatcher(new SaysOnce("a window that is gone")));
+    EXPECT_EXIT(hostClosesAfterResizesThenEditorGoes(true), ::testing::ExitedWithCode(1),
+                "BadPixmap");
 }
 
 TEST(X11Services, ADroppedListIsTakenWholeOrRefused) {
