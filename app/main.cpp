@@ -29,6 +29,12 @@ constexpr std::chrono::milliseconds kLoadGrace{3000};
 
 void noSignal(int) {}
 
+// SDL's reason why the window did not start, as the end of a sentence; nothing when it gave none.
+std::string videoReason() {
+    const std::string why = lumo::platform::videoError();
+    return why.empty() ? "" : " (" + why + ")";
+}
+
 int run(const tqapp::EntryOptions& options) {
     tqapp::StandaloneHost host;
     std::unique_ptr<lumo::gui::Editor> editor = tqapp::createManagerEditor(host);
@@ -50,7 +56,7 @@ int run(const tqapp::EntryOptions& options) {
     editor->runStandalone("Ardune Systems Manager");
     lumo::gui::Editor::standaloneTeardown() = nullptr;
     if (!tornDown) {
-        std::fprintf(stderr, "ardune-manager: the window could not be opened\n");
+        std::fprintf(stderr, "ardune-manager: the window could not be opened%s\n", videoReason().c_str());
         return 1;
     }
     return 0;
@@ -87,8 +93,9 @@ int main(int argc, char** argv) {
     }
     if (!options.headless() && !lumo::platform::displayReachable()) {
         std::fprintf(stderr,
-                     "ardune-manager: no display to open a window on; --screenshot FILE paints the window "
-                     "into a picture without one\n");
+                     "ardune-manager: no display to open a window on%s; --screenshot FILE paints the window "
+                     "into a picture without one\n",
+                     videoReason().c_str());
         return 1;
     }
     tqapp::applyToProcess(options);

@@ -265,6 +265,9 @@ public:
     int headerPixelHeight() const;
     int pixelWidth() const;
     int pixelHeight() const;
+    // The window's smallest size in device pixels were it drawn at display scale `scale`: the
+    // body's minimum (its only size when it is not resizable) under the header.
+    void smallestPixelSize(double scale, int& w, int& h) const;
     int pointWidth() const;
     int pointHeight() const;
 

@@ -34,6 +34,13 @@ int Editor::pixelWidth() const { return int(std::lround(bodyScale() * width_)); 
 
 int Editor::pixelHeight() const { return headerPixelHeight() + int(std::lround(bodyScale() * height_)); }
 
+void Editor::smallestPixelSize(double scale, int& w, int& h) const {
+    const double body = snapScale(snapScale(scale) * zoom_, bodyScales_);
+    w = int(std::lround(body * (resizable_ ? minW_ : width_)));
+    h = (header_ ? int(std::lround(headerHeight_ * snapScale(scale))) : 0) +
+        int(std::lround(body * (resizable_ ? minH_ : height_)));
+}
+
 int Editor::pointWidth() const { return ceilPoints(pixelWidth(), scale_); }
 
 int Editor::pointHeight() const { return ceilPoints(pixelHeight(), scale_); }

@@ -195,6 +195,8 @@ void SdlWindow::paintNow() {
 
 void SdlWindow::present(const std::vector<gui::Rect>& rects) {
     if (!window_ || canvas_.width < 1 || canvas_.height < 1) return;
+    // SDL makes the surface's server side again after a resize, of a window the host may have taken.
+    X11Link::OwnRequests own(x11_.get());
     SDL_Surface* target = SDL_GetWindowSurface(window_);
     if (!target) return;
     // The canvas is opaque 0xAARRGGBB: to a window surface without alpha it is handed as the same

@@ -62,6 +62,8 @@ SdlWindow::~SdlWindow() {
 
 void SdlWindow::destroyWindow() {
     if (!window_) return;
+    X11Link::OwnRequests own(x11_.get());  // the host may have taken the window already
+    if (x11_) x11_->checkHost();
     if (x11_ && x11_->hostGone()) SDL_PumpEvents();  // SDL takes in that the window is gone
     x11_.reset();
     SDL_SetWindowHitTest(window_, nullptr, nullptr);
@@ -222,7 +224,29 @@ double SdlWindow::pixelRatio() const {
     return w > 0 && pw > 0 ? double(pw) / w : 1.0;
 }
 
-double SdlWindow::systemScale() const { return gui::Editor::snapScale(desktopScale() * pixelRatio()); }
+double SdlWindow::systemScale() const {
+    const double wanted = gui::Editor::snapScale(desktopScale() * pixelRatio());
+    // A window whose smallest size at that scale is larger than the usable area of its display is
+    // drawn at the largest scale at which it fits (the smallest when none does). An embedded
+    // window's size is its host's business.
+    gui::Rect area;
+    if ((x11_ && x11_->embedded()) || !usableArea(area)) return wanted;
+    double fit = gui::Editor::kScales.front();
+    for (const double s : gui::Editor::kScales) {
+        int w = 0, h = 0;
+        editor_.smallestPixelSize(s, w, h);
+        if (s <= wanted && w <= area.w && h <= area.h) fit = s;
+    }
+    if (fit != wanted && !toldFit_) {
+        toldFit_ = true;
+        int w = 0, h = 0;
+        editor_.smallestPixelSize(wanted, w, h);
+        SDL_Log("the smallest window at scale %g (%dx%d) is larger than the screen's usable area (%dx%d): "
+                "it is drawn at scale %g",
+                wanted, w, h, area.w, area.h, fit);
+    }
+    return fit;
+}
 
 void SdlWindow::screenOrigin(int& x, int& y) const {
     x = y = 0;

@@ -3,11 +3,15 @@
 #include <SDL2/SDL.h>
 #include <X11/Xlib.h>
 
+#include <string>
+
 #include "platform/linux/sdl_window.h"
 
 namespace lumo::platform {
 
 namespace {
+
+bool g_xAnswered = false;  // the bare probe reached an X server
 
 // Only a desktop's display counts: SDL would otherwise fall back to drawing off screen or to
 // taking over the console.
@@ -31,9 +35,18 @@ bool videoUp() {
     // The canvas is drawn in software: the window's surface goes straight to the server (shared
     // memory where it can), without a GL driver and its threads in between.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    bool started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    if (!started && g_xAnswered) {
+        // The X server answered a moment ago: SDL's start on it failed once (the server may have
+        // been resetting) and fell through to Wayland. X11 is tried once more, alone.
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+        started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    }
+    if (!started) return false;
     if (!desktopDriver()) {
+        const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        SDL_SetError("the video driver \"%s\" shows no window on a desktop", driver.c_str());
         return false;
     }
     up = true;
@@ -49,6 +62,7 @@ bool displayReachable() {
         if (const char* name = SDL_getenv("DISPLAY"); name && *name) {
             if (Display* d = XOpenDisplay(nullptr)) {
                 XCloseDisplay(d);
+                g_xAnswered = true;
                 return true;
             }
         }
@@ -60,6 +74,11 @@ bool displayReachable() {
 std::unique_ptr<gui::PlatformWindow> makeSdlWindow(gui::Editor& editor) {
     if (!videoUp()) return nullptr;
     return std::make_unique<SdlWindow>(editor);
+}
+
+std::string videoError() {
+    const char* e = SDL_GetError();
+    return e ? e : "";
 }
 
 void installWindowLayer() { gui::PlatformWindow::setFactory(makeSdlWindow); }

@@ -12,6 +12,7 @@
 // dismissPopups would close every native menu at each tick; and on X11 a borderless window's place
 // and keyboard focus are the window manager's to decide.
 #include <memory>
+#include <string>
 
 #include "gui/editor.h"
 
@@ -23,5 +24,8 @@ void installWindowLayer();
 // A window can open here: a display is reachable. Cheap, so that a program can ask before it starts
 // anything and bring the window (and SDL's video with it) up later, while its own work runs.
 bool displayReachable();
+
+// Why SDL's video or the last window did not start, in SDL's words; empty when SDL said nothing.
+std::string videoError();
 
 }  // namespace lumo::platform

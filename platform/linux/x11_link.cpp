@@ -1,5 +1,6 @@
 // The X11 link: its connection, the proxy window, the event pump, embedding, moves by the window
 // manager and pinch gestures. Drags are in x11_dnd.cpp.
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -20,6 +21,12 @@ constexpr long kMoveResizeMove = 8;  // the move direction of the window manager
 std::mutex g_trapMutex;
 std::map<Display*, int> g_trapped;  // the link's connections and their error counts
 std::vector<std::pair<Display*, XID>> g_guarded;
+constexpr unsigned long kOpenEnd = ~0ul;  // the end of a range of requests still being made
+struct Owned {
+    Display* d;
+    unsigned long first, last;
+};
+std::vector<Owned> g_owned;  // request numbers of embedded windows, until their answers are all in
 XErrorHandler g_before = nullptr;
 bool g_installed = false;
 bool g_toldGone = false;  // an error about a gone window was logged
@@ -35,12 +42,17 @@ int trapErrors(Display* d, XErrorEvent* e) {
         for (const auto& [display, id] : g_guarded)
             if (display == d && id == e->resourceid) return 0;
         // A window another program owns (a host, a drag's other side, what SDL takes for a parent)
-        // may go at any moment: requests about it fail, and that is no reason to end.
-        if (e->error_code == BadWindow || e->error_code == BadDrawable) {
+        // may go at any moment: requests about it fail, and that is no reason to end. So do those
+        // of an embedded window gone with its host: SDL still frees (or never made) what it made for it.
+        const bool own = std::any_of(g_owned.begin(), g_owned.end(), [&](const Owned& o) {
+            return o.d == d && e->serial >= o.first && e->serial <= o.last;
+        });
+        if (own || e->error_code == BadWindow || e->error_code == BadDrawable) {
             if (!g_toldGone) {
                 g_toldGone = true;
-                SDL_Log("an X request (%d) named a window that is gone (0x%lx); such failures are ignored",
-                        int(e->request_code), static_cast<unsigned long>(e->resourceid));
+                SDL_Log("an X request (%d) named a window that is gone, or what was made for it (0x%lx, error %d); "
+                        "such failures are ignored",
+                        int(e->request_code), static_cast<unsigned long>(e->resourceid), int(e->error_code));
             }
             return 0;
         }
@@ -73,6 +85,35 @@ void ErrorTrap::guard(Display* d, Window w) {
     std::lock_guard<std::mutex> lock(g_trapMutex);
     installTrap();
     g_guarded.emplace_back(d, w);
+}
+
+void ErrorTrap::own(Display* d, unsigned long first, unsigned long last) {
+    std::lock_guard<std::mutex> lock(g_trapMutex);
+    installTrap();
+    // Requests whose answers have all been read can get no error any more.
+    const unsigned long read = LastKnownRequestProcessed(d);
+    std::erase_if(g_owned, [&](const Owned& o) { return o.d == d && o.last <= read; });
+    auto open = std::find_if(g_owned.begin(), g_owned.end(), [&](const Owned& o) {
+        return o.d == d && o.first == first && o.last == kOpenEnd;
+    });
+    if (open == g_owned.end())
+        g_owned.push_back(Owned{d, first, last});
+    else
+        open->last = last;  // closed (empty when nothing was asked: it matches nothing)
+}
+
+X11Link::OwnRequests::OwnRequests(const X11Link* link) {
+    if (!link || !link->s_->host) return;
+    display_ = link->s_->sdlDisplay;
+    first_ = NextRequest(static_cast<Display*>(display_));
+    // Open from here: SDL waits for some answers itself, and their errors come meanwhile.
+    ErrorTrap::own(static_cast<Display*>(display_), first_, kOpenEnd);
+}
+
+X11Link::OwnRequests::~OwnRequests() {
+    if (!display_) return;
+    Display* d = static_cast<Display*>(display_);
+    ErrorTrap::own(d, first_, NextRequest(d) - 1);
 }
 
 int ErrorTrap::take(Display* d) {
@@ -214,6 +255,22 @@ void syncSdlPointer(X11Link::State& s) {
     XFlush(s.d);
 }
 
+namespace {
+
+// The window went with its host. SDL learns it as an unmap (it never sees the real one): it would
+// otherwise wait for one forever when it hides or destroys the window.
+void lostHost(X11Link::State& s) {
+    s.hostGone = true;
+    XEvent u{};
+    u.xunmap.type = UnmapNotify;
+    u.xunmap.display = s.sdlDisplay;
+    u.xunmap.event = s.window;
+    u.xunmap.window = s.window;
+    XPutBackEvent(s.sdlDisplay, &u);
+}
+
+}  // namespace
+
 X11Link::X11Link(std::unique_ptr<State> s) : s_(std::move(s)) {}
 
 X11Link::~X11Link() {
@@ -336,20 +393,15 @@ void X11Link::dispatch(void* xevent) {
             double ratio = w > 0 && pw > 0 ? double(pw) / w : 1.0;
             int nw = std::max(1, int(std::lround(e.xconfigure.width / ratio)));
             int nh = std::max(1, int(std::lround(e.xconfigure.height / ratio)));
-            if (nw != w || nh != h) SDL_SetWindowSize(s.sdl, nw, nh);
+            if (nw != w || nh != h) {
+                OwnRequests own(this);
+                SDL_SetWindowSize(s.sdl, nw, nh);
+            }
         } else if (e.type == FocusIn && e.xfocus.detail != NotifyInferior && e.xfocus.detail != NotifyPointer) {
             XSetInputFocus(s.d, s.window, RevertToParent, CurrentTime);
             ErrorTrap::take(s.d);
         } else if (e.type == DestroyNotify && e.xdestroywindow.window == s.host) {
-            // The window went with its host. SDL learns it as an unmap (it never sees the real one):
-            // it would otherwise wait for one forever when it hides or destroys the window.
-            s.hostGone = true;
-            XEvent u{};
-            u.xunmap.type = UnmapNotify;
-            u.xunmap.display = s.sdlDisplay;
-            u.xunmap.event = s.window;
-            u.xunmap.window = s.window;
-            XPutBackEvent(s.sdlDisplay, &u);
+            lostHost(s);
         }
     }
 }
@@ -389,6 +441,14 @@ bool X11Link::embed(unsigned long parent) {
 bool X11Link::embedded() const { return s_->host != 0; }
 
 bool X11Link::hostGone() const { return s_->hostGone; }
+
+void X11Link::checkHost() {
+    State& s = *s_;
+    if (!s.host || s.hostGone) return;
+    XSync(s.d, False);
+    XEvent e;
+    if (XCheckTypedWindowEvent(s.d, s.host, DestroyNotify, &e)) lostHost(s);
+}
 
 bool X11Link::moveWithPointer() {
     State& s = *s_;

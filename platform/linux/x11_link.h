@@ -72,6 +72,8 @@ public:
     bool embedded() const;
     // The host window went away while the window was embedded in it (and the window with it).
     bool hostGone() const;
+    // Learns from the server whether the host window has gone though its news has not been read.
+    void checkHost();
     // Asks the window manager to move the window with the held button; false when none is held.
     bool moveWithPointer();
     // Drags files out of the window with the held button; `done` hears how it ended, once, unless
@@ -86,6 +88,21 @@ public:
     bool pinches() const;
     // Passes one pinch step on to the editor, as the gesture events do.
     void pinch(const PinchStep& step);
+
+    // While one lives, the requests SDL makes of an embedded window are the window's own: an error
+    // one of them gets is no reason to end, since the host may take the window away, and what SDL
+    // made for it with it, at any moment. Nothing for a null link or a window not embedded.
+    class OwnRequests {
+    public:
+        explicit OwnRequests(const X11Link* link);
+        ~OwnRequests();
+        OwnRequests(const OwnRequests&) = delete;
+        OwnRequests& operator=(const OwnRequests&) = delete;
+
+    private:
+        void* display_ = nullptr;  // SDL's connection
+        unsigned long first_ = 0;  // the number of the first request
+    };
 
     struct State;  // x11_state.h
 

@@ -11,7 +11,8 @@ namespace lumo::platform {
 
 // Requests to other programs' windows may fail (a window gone meanwhile): errors on the link's
 // connections are counted, never fatal. On other connections (SDL's) an error about a window that
-// is gone is ignored too (the first one is logged); other errors go to the handler before.
+// is gone, or of a request an embedded window owns, is ignored too (the first one is logged);
+// other errors go to the handler before.
 class ErrorTrap {
 public:
     static void watch(Display* d);
@@ -22,6 +23,9 @@ public:
     // process: an embedded window dies with its host, whenever the host decides, and the requests
     // SDL makes of it afterwards fail.
     static void guard(Display* d, Window w);
+    // Errors of requests `first` to `last` on `d` are none (X11Link::OwnRequests). A range may be
+    // opened (`last` ~0) and closed by a second call with the same `first`.
+    static void own(Display* d, unsigned long first, unsigned long last);
 };
 
 struct X11Link::State {

@@ -1,6 +1,7 @@
 // Where the program's real window lies on screens of its own (an X server started per screen size,
 // with no window manager to bring back a window that went off an edge): widened to fit a very long
-// name, at every scale, the whole window stays on the screen.
+// name, at every scale, the whole window stays on the screen. And what the program says when its
+// window cannot start.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,7 +11,10 @@
 
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/app/app_support.h"
 #include "tests/support/temp_home.h"
@@ -70,9 +74,10 @@ bool longName(const apptest::Demo& demo) {
            testsupport::writeFile(file + ".sig", sig);
 }
 
-// Widened to fit a 300-character name, the window is as wide as the screen allows (the minimum
-// size wins on a small screen) and lies wholly on it; one larger than the screen keeps its top-left
-// corner, and so its title bar, on it. No window manager runs: what goes off an edge stays there.
+// Widened to fit a 300-character name, the window is as wide as the screen allows and lies wholly
+// on it. A scale at which even the smallest window would be larger than the screen is drawn at the
+// largest one at which it fits, and the program says so once. No window manager runs: what goes off
+// an edge stays there.
 TEST(AppWindowPlace, WidenedForALongNameTheWindowStaysOnTheScreen) {
     if (!haveXvfb()) GTEST_SKIP() << "skipped: Xvfb is not installed";
     apptest::Demo demo("place");
@@ -80,34 +85,47 @@ TEST(AppWindowPlace, WidenedForALongNameTheWindowStaysOnTheScreen) {
     ASSERT_TRUE(longName(demo)) << "no Cobalt Compressor in the demo catalog, or it cannot be signed again";
     struct Screen {
         int w, h;
+        std::vector<std::pair<double, int>> scales;  // asked for, drawn at
     };
-    for (const Screen screen : {Screen{1600, 1200}, Screen{1024, 768}}) {
+    const Screen screens[] = {{1600, 1200, {{1, 1}, {2, 2}, {3, 3}}},
+                              {1024, 768, {{1, 1}, {2, 2}, {2.5, 2}, {3, 2}}}};
+    for (const Screen& screen : screens) {
         Server server(screen.w, screen.h);
         ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
-        for (const int scale : {1, 2, 3}) {
-            SCOPED_TRACE(std::to_string(screen.w) + "x" + std::to_string(screen.h) + " at scale " +
-                         std::to_string(scale));
+        for (const auto& [scale, drawn] : screen.scales) {
+            std::ostringstream asked;
+            asked << scale;
+            SCOPED_TRACE(std::to_string(screen.w) + "x" + std::to_string(screen.h) + " at scale " + asked.str());
             support::X11Watch watch(server.name());
             ASSERT_TRUE(watch.ok());
             std::vector<std::string> words = demo.args();
-            words.insert(words.end(), {"--scale", std::to_string(scale)});
+            words.insert(words.end(), {"--scale", asked.str()});
             apptest::Child child(words, demo.home(), demo.dir + "/place-log.txt", {"DISPLAY=" + server.name()});
-            // The widest a window of whole layout units can be on the screen; wider only at its minimum.
-            const int widest = screen.w / scale * scale;
+            // The widest a window of whole layout units can be on the screen.
+            const int widest = screen.w / drawn * drawn;
             int x = 0, y = 0, w = 0, h = 0;
             const bool wide = watch.waitUntil(
                 child.pid, std::chrono::steady_clock::now() + std::chrono::seconds(30),
                 [&](Window window) { return watch.geometry(window, x, y, w, h) && w >= widest; });
             ASSERT_TRUE(wide) << "the window never became " << widest << " wide (" << w << "): " << child.output();
-            // Wholly on the screen along an axis, or from its start when larger than the screen.
-            auto onScreen = [](int at, int size, int screen) {
-                return size <= screen ? at >= 0 && at + size <= screen : at == 0;
-            };
-            EXPECT_TRUE(onScreen(x, w, screen.w)) << w << " wide at x " << x;
-            EXPECT_TRUE(onScreen(y, h, screen.h)) << h << " high at y " << y;
+            EXPECT_TRUE(x >= 0 && x + w <= screen.w) << w << " wide at x " << x;
+            EXPECT_TRUE(y >= 0 && y + h <= screen.h) << h << " high at y " << y;
+            const std::string out = child.output();
+            const size_t said = out.find("larger than the screen");
+            EXPECT_EQ(said != std::string::npos, drawn != scale) << out;
+            EXPECT_EQ(out.find("larger than the screen", said + 1), std::string::npos) << out;
             child.stop();
         }
     }
+}
+
+// A video driver that cannot start: the program says SDL's reason, which names the driver.
+TEST(AppWindowPlace, AWindowThatCannotStartSaysWhy) {
+    apptest::Demo demo("no-video");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    std::string out;
+    EXPECT_EQ(apptest::run(demo.args(), demo.home(), out, {"SDL_VIDEODRIVER=no-such-driver"}), 1) << out;
+    EXPECT_NE(out.find("no-such-driver"), std::string::npos) << out;
 }
 
 }  // namespace

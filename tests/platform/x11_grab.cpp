@@ -64,9 +64,19 @@ lumo::gui::Bitmap grabScreen(SDL_Window* window, int x, int y, int w, int h) {
     return grab(d, DefaultRootWindow(d), x, y, w, h);
 }
 
-void syncWithServer(SDL_Window* window) {
+std::function<void()> serverSync(SDL_Window* window) {
     SDL_SysWMinfo info;
-    if (x11Of(window, info)) XSync(info.info.x11.display, False);
+    if (!x11Of(window, info)) return [] {};
+    return [d = info.info.x11.display] { XSync(d, False); };
+}
+
+std::function<void()> failingRequest(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    if (!x11Of(window, info)) return [] {};
+    return [d = info.info.x11.display] {
+        XFreePixmap(d, XAllocID(d));
+        XSync(d, False);
+    };
 }
 
 unsigned long x11WindowId(SDL_Window* window) {

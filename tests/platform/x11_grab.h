@@ -4,6 +4,7 @@
 #include <SDL2/SDL.h>
 
 #include <cstdint>
+#include <functional>
 
 #include "gui/draw/canvas.h"
 
@@ -13,8 +14,11 @@ namespace wintest {
 lumo::gui::Bitmap grabWindow(SDL_Window* window);
 // What the X server shows on the screen of the window in a rectangle of root points, as `grabWindow`.
 lumo::gui::Bitmap grabScreen(SDL_Window* window, int x, int y, int w, int h);
-// Waits until the X server has handled every request SDL made of the window (and its errors came).
-void syncWithServer(SDL_Window* window);
+// A wait until the X server has handled every request SDL made on the window's connection (and its
+// errors came); it still works after the window is gone, since SDL keeps that connection open.
+std::function<void()> serverSync(SDL_Window* window);
+// Like serverSync, but the request waited for fails on its own: it frees a pixmap never made.
+std::function<void()> failingRequest(SDL_Window* window);
 // The X11 window id; 0 when the window is not an X11 one.
 unsigned long x11WindowId(SDL_Window* window);
 

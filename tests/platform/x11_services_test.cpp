@@ -54,20 +54,32 @@ TEST(X11Services, AnEmbeddedWindowFollowsAHostThatDragsItsOwnFiles) {
     }
 }
 
-// Attaches to a host that closes its window once the window took its new size, runs on until every
-// request SDL made since has been answered, then ends the process with 0.
-[[noreturn]] void hostClosesRightAfterResize() {
-    HostWindow host(300, 200);
-    Scene s;
-    SdlWindow* w = attach(s, host);
-    if (!w) std::_Exit(3);
-    host.resize(240, 150);
-    w->runFor(5.0, [&] { return s.ed->logicalWidth() == 240; });
-    host.destroy();
-    bool gone = soon(*w, 5.0, [&] { return w->x11()->hostGone(); });
-    syncWithServer(w->sdlWindow());
+// Attaches to a host that resizes its window twice, closes it once the window took the last size,
+// and only then deletes the editor, before or after the window saw its host go; each order twice,
+// each time running on until every request SDL made has been answered. Ends the process with 0
+// when it got through; `thenOther`: a failing request of other code follows, which must still reach
+// the handler from before (Xlib's, which ends the process with 1).
+[[noreturn]] void hostClosesAfterResizesThenEditorGoes(bool thenOther) {
+    std::function<void()> other;
+    for (const bool seen : {true, false, true, false}) {
+        HostWindow host(300, 200);
+        Scene s;
+        SdlWindow* w = attach(s, host);
+        if (!w) std::_Exit(3);
+        for (const int width : {240, 260}) {
+            host.resize(width, 150);
+            w->runFor(5.0, [&] { return s.ed->logicalWidth() == width; });
+        }
+        host.destroy();
+        if (seen && !soon(*w, 5.0, [&] { return w->x11()->hostGone(); })) std::_Exit(4);
+        const std::function<void()> sync = serverSync(w->sdlWindow());
+        other = failingRequest(w->sdlWindow());
+        s.ed.reset();
+        sync();
+    }
+    if (thenOther) other();
     std::fflush(stderr);
-    std::_Exit(gone ? 0 : 4);
+    std::_Exit(0);
 }
 
 // What the process wrote says `words` exactly once.
@@ -81,11 +93,13 @@ struct SaysOnce : ::testing::MatcherInterface<const std::string&> {
     void DescribeTo(std::ostream* os) const override { *os << "says \"" << words << "\" once"; }
 };
 
-TEST(X11Services, AHostClosingRightAfterAResizeEndsNothing) {
+TEST(X11Services, AHostClosingItsWindowBeforeTheEditorGoesEndsNothing) {
     if (!haveDisplay()) GTEST_SKIP() << "skipped: no display";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(hostClosesRightAfterResize(), ::testing::ExitedWithCode(0),
+    EXPECT_EXIT(hostClosesAfterResizesThenEditorGoes(false), ::testing::ExitedWithCode(0),
                 ::testing::MakeMatcher(new SaysOnce("a window that is gone")));
+    EXPECT_EXIT(hostClosesAfterResizesThenEditorGoes(true), ::testing::ExitedWithCode(1),
+                "BadPixmap");
 }
 
 TEST(X11Services, ADroppedListIsTakenWholeOrRefused) {
