@@ -135,9 +135,10 @@ public:
 private:
     void startLoad();
     // Fetches a cached picture that failed its check: inline in harness mode (true when it is there
-    // now), else on a worker that says when it is done (picturesFetched).
+    // now), else on a worker that says when it is done (pictureFetched). Nothing while the picture
+    // is being fetched, or when its fetch failed for this catalog.
     bool fetchPictureAgain(const tqm::FileRef& ref);
-    // A fetch of fetchPictureAgain has ended; the picture is read again when it arrived.
+    // A fetch of fetchPictureAgain has ended; the picture alone is read again when it arrived.
     void pictureFetched(const tqm::FileRef& ref, bool got);
     int pictureFetches_ = 0;  // picture workers not yet done
     std::set<std::string> picturesInFlight_;  // art::fileKey of pictures fetchPictureAgain fetches now
