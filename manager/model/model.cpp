@@ -85,25 +85,44 @@ void Model::startLoad() {
 }
 
 bool Model::fetchPictureAgain(const tqm::FileRef& ref) {
+    // One fetch at a time per picture, and none again for one that failed until the next catalog.
+    const std::string key = art::fileKey(ref);
+    if (picturesInFlight_.count(key) || picturesFailed_.count(key)) return false;
     std::string dir = art::cacheDir(config.layout.userData());
-    if (config.harness) return art::fetchAgain(tqm::Source(config.source), dir, ref);
+    if (config.harness) {
+        const bool got = art::fetchAgain(tqm::Source(config.source), dir, ref);
+        if (!got) picturesFailed_.insert(key);
+        return got;
+    }
     try {
         startWorker(
             [source = config.source, dir = std::move(dir), ref, q = queue, model = this,
              token = std::weak_ptr<const bool>(alive_)] {
                 const bool got = art::fetchAgain(tqm::Source(source), dir, ref);
                 if (q)
-                    q->post([model, token, got] {
-                        if (token.lock()) model->picturesFetched(got);
+                    q->post([model, token, ref, got] {
+                        if (token.lock()) model->pictureFetched(ref, got);
                     });
             },
             AtExit::MayAbandon);
     } catch (const std::system_error&) {
         return false;  // no thread: it is fetched again at the next load
     }
+    picturesInFlight_.insert(key);
     ++pictureFetches_;
     fetchingPictures = true;
     return false;
+}
+
+void Model::pictureFetched(const tqm::FileRef& ref, bool got) {
+    const std::string key = art::fileKey(ref);
+    picturesInFlight_.erase(key);
+    if (!got) picturesFailed_.insert(key);
+    pictureFetches_ = std::max(pictureFetches_ - 1, 0);
+    fetchingPictures = pictureFetches_ > 0;
+    if (!got) return;
+    pictures.arrived(ref);
+    if (onChange) onChange();
 }
 
 namespace {
@@ -228,6 +247,7 @@ void Model::apply(const std::shared_ptr<Loaded>& loaded) {
             log("catalog: " + catalog->note);
     }
     pictures.setCatalog(catalog, art::cacheDir(config.layout.userData()));
+    picturesFailed_.clear();  // a new catalog may fetch them again
     refresh();
     if (onChange) onChange();
 }

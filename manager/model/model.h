@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -137,9 +138,14 @@ public:
 private:
     void startLoad();
     // Fetches a cached picture that failed its check: inline in harness mode (true when it is there
-    // now), else on a worker that says when it is done (picturesFetched).
+    // now), else on a worker that says when it is done (pictureFetched). Nothing while the picture
+    // is being fetched, or when its fetch failed for this catalog.
     bool fetchPictureAgain(const tqm::FileRef& ref);
+    // A fetch of fetchPictureAgain has ended; the picture alone is read again when it arrived.
+    void pictureFetched(const tqm::FileRef& ref, bool got);
     int pictureFetches_ = 0;  // picture workers not yet done
+    std::set<std::string> picturesInFlight_;  // art::fileKey of pictures fetchPictureAgain fetches now
+    std::set<std::string> picturesFailed_;    // and of those it failed to fetch for this catalog
     std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);  // gone with the model
     std::shared_ptr<WorkerEnd> workerEnd_;  // of the last job's worker; null before any
     // The receipt files the kept receipts were read from: a failed read of another file (a new

@@ -169,7 +169,7 @@ private:
 };
 
 // The cache has something at ref's name. Whether that is the picture is checked where it is read
-// (readChecked), which has it fetched again when it is not: a start opens no picture.
+// (readChecked), which has it removed and fetched again when it is not: a start opens no picture.
 bool present(Folders& folders, const tqm::FileRef& ref) {
     return safePath(ref.path) && ref.size <= kMaxPicture && folders.listed(ref.path);
 }
@@ -222,8 +222,16 @@ bool cache(const tqm::Source& source, const std::string& dir, const tqm::FileRef
 }
 
 bool fetchAgain(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref) {
+    std::string bytes, name;
+    if (readChecked(dir, ref, bytes) == Cached::Good) return true;  // put right since it was read
+    // Whatever stands at the name goes (a link itself, never its target), so a fill at the next
+    // start takes the picture when this fetch fails.
+    tqm::detail::DirFd folder;
+    if (safePath(ref.path) && openFolderOf(dir, ref.path, false, folder, name)) ::unlinkat(folder.get(), name.c_str(), 0);
     return storeAll(source, dir, {&ref}) == 1;
 }
+
+std::string fileKey(const tqm::FileRef& ref) { return ref.sha256 + "/" + std::to_string(ref.size) + "/" + ref.path; }
 
 size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm::Catalog& catalog) {
     const auto sameFile = [](const tqm::FileRef* a, const tqm::FileRef* b) {
@@ -322,7 +330,12 @@ void Pictures::setCatalog(std::shared_ptr<const tqm::LoadedCatalog> catalog, std
 void Pictures::arrived() {
     stamp_ = 0;
     for (auto it = files_.begin(); it != files_.end();)
-        it = it->second.failed ? files_.erase(it) : std::next(it);
+        it = it->second.failed && it->second.missing ? files_.erase(it) : std::next(it);
+}
+
+void Pictures::arrived(const tqm::FileRef& ref) {
+    stamp_ = 0;
+    files_.erase(art::fileKey(ref));
 }
 
 const tqm::FileRef* Pictures::ref(const std::string& id, Kind kind, const std::string& key) const {
@@ -354,7 +367,7 @@ std::vector<std::string> Pictures::keys(const std::string& id, Kind kind) const 
 std::string Pictures::fileKey(const std::string& id, Kind kind, const std::string& key) const {
     if (given(id, kind, key)) return "given\n" + givenKey(id, kind, key);
     const tqm::FileRef* r = ref(id, kind, key);
-    return r ? r->sha256 + "/" + std::to_string(r->size) + "/" + r->path : std::string();
+    return r ? art::fileKey(*r) : std::string();
 }
 
 bool Pictures::read(const tqm::FileRef& r, FileInfo& info, std::string& bytes) {
@@ -363,20 +376,10 @@ bool Pictures::read(const tqm::FileRef& r, FileInfo& info, std::string& bytes) {
     if (got == Cached::Bad && refetch && refetch(r)) got = readChecked(dir_, r, bytes);
     if (got != Cached::Good || !pngSize(bytes, info.w, info.h)) {
         info.failed = true;
+        info.missing = got == Cached::Missing;
         return false;
     }
     return true;
-}
-
-bool Pictures::readSize(const tqm::FileRef& r, FileInfo& info) {
-    std::string head(24, '\0');
-    tqm::detail::DirFd file;
-    Cached got = openCached(dir_, r, file);
-    // Something at the name that is not the picture: fetched again, and looked at again when that was at once.
-    if (got == Cached::Bad && refetch && refetch(r)) got = openCached(dir_, r, file);
-    const ssize_t n = got == Cached::Good ? ::read(file.get(), head.data(), head.size()) : -1;
-    if (n != ssize_t(head.size()) || !pngSize(head, info.w, info.h)) info.failed = true;
-    return !info.failed;
 }
 
 bool Pictures::size(const std::string& id, Kind kind, const std::string& key, int32_t& w, int32_t& h) {
@@ -389,7 +392,8 @@ bool Pictures::size(const std::string& id, Kind kind, const std::string& key, in
     const std::string file = fileKey(id, kind, key);
     const auto [it, fresh] = files_.try_emplace(file);
     FileInfo& info = it->second;
-    if (fresh && !readSize(*r, info)) return false;
+    std::string bytes;
+    if (fresh && !read(*r, info, bytes)) return false;
     if (info.failed) return false;
     w = info.w, h = info.h;
     return true;

@@ -46,9 +46,13 @@ bool cache(const tqm::Source& source, const std::string& dir, const tqm::FileRef
 // read. Any thread; the number of files fetched.
 size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm::Catalog& catalog);
 
-// Fetches ref into the cache whatever the cache holds at its name (something that failed its check
-// where it was read). Any thread; true when the cache holds it afterwards.
+// Fetches ref into the cache in place of what its name holds (something that failed its check where
+// it was read), which is removed first: a fetch that fails leaves the name to the next start's fill.
+// Any thread; true when the cache holds it afterwards.
 bool fetchAgain(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref);
+
+// A name for ref's file that changes when the file does (path, size and hash).
+std::string fileKey(const tqm::FileRef& ref);
 
 // The width and height a PNG's header declares; false when the bytes are no PNG header.
 bool pngSize(const std::string& bytes, int32_t& w, int32_t& h);
@@ -92,12 +96,15 @@ public:
 
     // The catalog whose pictures are asked for, and the folder they are cached in. Nothing decodes.
     void setCatalog(std::shared_ptr<const tqm::LoadedCatalog> catalog, std::string dir);
-    // Files may have arrived in the cache: those that could not be had are tried again.
+    // Files may have arrived in the cache where there were none: those found missing are read again.
     void arrived();
+    // ref's file has arrived in the cache: it alone is read again.
+    void arrived(const tqm::FileRef& ref);
 
     // The keys ("1x", "2x", ...) of an entry's pictures of a kind, in order.
     std::vector<std::string> keys(const std::string& id, Kind kind) const;
-    // The size a picture's header declares, without decoding; false when it cannot be had.
+    // The size a picture declares, without decoding; false when it cannot be had. The whole file is
+    // checked, as get checks it: a damaged one is not passed over for its header's size.
     bool size(const std::string& id, Kind kind, const std::string& key, int32_t& w, int32_t& h);
     // The decoded picture, decoded now when it is not held. Null when it cannot be had, does not
     // decode, or declares more than maxW x maxH (refused from its header, never decoded). The
@@ -126,14 +133,13 @@ private:
     // What is known of one file without holding its pixels.
     struct FileInfo {
         bool failed = false;
+        bool missing = false;  // failed for nothing at its name (yet)
         int32_t w = 0, h = 0;
     };
     const tqm::FileRef* ref(const std::string& id, Kind kind, const std::string& key) const;
     const lumo::gui::Bitmap* given(const std::string& id, Kind kind, const std::string& key) const;
     // Reads and checks the cached file; false (and the file marked) when it cannot be had.
     bool read(const tqm::FileRef& r, FileInfo& info, std::string& bytes);
-    // Reads only the header of the cached file for its size (read checks the whole file later).
-    bool readSize(const tqm::FileRef& r, FileInfo& info);
 
     std::shared_ptr<const tqm::LoadedCatalog> catalog_;
     std::string dir_;

@@ -6,6 +6,7 @@
 // window's loop is pinged all along; a ping waiting over 2 s fails the test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include "manager/model/log.h"
 #include "manager/windows/job_window.h"
 #include "manager/model/model.h"
+#include "manager/model/pictures.h"
 #include "manager/view/view.h"
 #include "platform/platform.h"
 #include "tests/app/app_support.h"
@@ -354,3 +356,60 @@ TEST_F(AppWindow, APopupOpeningUnderAPendingClickDoesNotTakeIt) {
 }
 
 }  // namespace
+
+// Every cached picture zeroed at its size, as a power cut leaves unflushed files: a start in a real
+// window fetches again the row pictures it reads, and each row shows its picture.
+TEST_F(AppWindow, ZeroedPicturesInTheCacheComeBackInTheRows) {
+    Demo demo("zeroed-pictures");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    ::setenv("HOME", demo.home().c_str(), 1);
+    const std::string cache = tqapp::art::cacheDir(demo.root() + "/data") + "/art/", source = demo.source() + "/art/";
+    const std::string listed = testsupport::readFile(demo.source() + "/catalog.json");
+    std::vector<std::string> rowPictures;  // of the catalog's rows at 1x, which every look reads
+    for (const fs::directory_entry& f : fs::directory_iterator(source)) {
+        const std::string name = f.path().filename().string();
+        ASSERT_TRUE(testsupport::writeFile(cache + name, std::string(f.file_size(), '\0')));
+        if (name.find("-row@1x.") != std::string::npos && listed.find("art/" + name) != std::string::npos)
+            rowPictures.push_back(name);
+    }
+    ASSERT_FALSE(rowPictures.empty());
+    std::vector<std::string> words = demo.args();
+    words.insert(words.end(), {"--size", kSize});
+    const Window window = start(words, demo.home(), demo.dir + "/zeroed-log.txt");
+    ASSERT_NE(window, 0u) << "no window: " << child->output();
+    const auto repaired = [&] {
+        for (const std::string& name : rowPictures)
+            if (testsupport::readFile(cache + name) != testsupport::readFile(source + name)) return false;
+        return true;
+    };
+    ASSERT_TRUE(waitFor(repaired, 30)) << child->output() << managerLog(demo);
+
+    // Each row's picture as the same window made here draws it, found in what the real one shows.
+    Twin twin(words);
+    lumo::gui::Canvas painted;
+    twin.editor->paint(painted);
+    tqapp::ManagerView& view = twin.view();
+    std::vector<lumo::gui::Bitmap> shown;
+    for (size_t i = 0; i < view.model()->rows.size(); ++i)
+        if (const lumo::gui::Bitmap* b = view.rowPicture(i, 1.5)) shown.push_back(*b);
+    ASSERT_EQ(shown.size(), rowPictures.size());
+    const auto onScreen = [&](const lumo::gui::Canvas& c, const lumo::gui::Bitmap& b) {
+        for (int y = 0; y + b.h <= c.height; ++y)
+            for (int x = 0; x + b.w <= c.width; ++x) {
+                bool same = true;
+                for (int by = 0; by < b.h && same; ++by)
+                    for (int bx = 0; bx < b.w && same; ++bx)
+                        same = (c.pixels[size_t(y + by) * size_t(c.width) + size_t(x + bx)] | 0xFF000000u) ==
+                               (b.pixels[size_t(by) * size_t(b.w) + size_t(bx)] | 0xFF000000u);
+                if (same) return true;
+            }
+        return false;
+    };
+    size_t found = 0;
+    ASSERT_TRUE(waitFor([&] {
+        const lumo::gui::Canvas c = probe.capture(window);
+        found = size_t(std::count_if(shown.begin(), shown.end(), [&](const lumo::gui::Bitmap& b) { return onScreen(c, b); }));
+        return found == shown.size();
+    }, 10)) << found << " of " << shown.size() << " row pictures on screen";
+    shoot(window, "window-zeroed-pictures.png");
+}

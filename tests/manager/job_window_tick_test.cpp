@@ -17,7 +17,8 @@ class JobWindowTick : public ViewTest {};
 TEST_F(JobWindowTick, AWaitingWindowRepaintsItsFigureAloneAndExactly) {
     catalog.publish(catalogText("1.0"));
     open();
-    ASSERT_TRUE(viewLoaded());
+    // The load and its picture fetches ended: nothing more is posted that repaints the whole window.
+    ASSERT_TRUE(pumpWhile([this] { return view->model()->loading || view->model()->fetchingPictures; }));
     tqapp::JobPlan plan;
     plan.verb = "INSTALL";
     plan.title = "SYNTH";
@@ -31,7 +32,7 @@ TEST_F(JobWindowTick, AWaitingWindowRepaintsItsFigureAloneAndExactly) {
         w->bounds.x += moveBy;
         w->bounds.y += moveBy;
         editor->repaintAll();
-        // Once a tick paints only a part, the load's posts (the rows' pictures) are done.
+        // The whole paint the opening asks for, then only the figure moves.
         ASSERT_TRUE(frameUntil([&] { return editor->lastPaintPartial(); }));
         const lumo::gui::Rect figure = editor->deviceRect(w, JobWindow::kFigure);
         for (int tick = 0; tick < 3; ++tick) {

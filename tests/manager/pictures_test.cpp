@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <map>
 
 #include "manager/model/pictures.h"
 #include "tests/manager/model_fixture.h"
@@ -126,6 +127,10 @@ TEST_F(Pictures, WhatFailsItsCheckWhereItIsReadIsFetchedAgain) {
         {"other bytes of the same size", [&] { writeFile(at, std::string(good.size(), 'x')); }, false},
         {"cut short", [&] { writeFile(at, good.substr(0, good.size() / 2)); }, false},
         {"cut short, its size asked first", [&] { writeFile(at, good.substr(0, good.size() / 2)); }, true},
+        {"zeroed, its size asked first", [&] { writeFile(at, std::string(good.size(), '\0')); }, true},
+        {"a header claiming a huge size, the rest zeroed, its size asked first",
+         [&] { writeFile(at, good.substr(0, 16) + std::string("\0\0\x75\x30\0\0\x75\x30", 8) + std::string(good.size() - 24, '\0')); },
+         true},
         {"a link", [&] { fs::remove(at); fs::create_symlink(path("elsewhere/user.png"), at); }, false},
         {"a pipe, its size asked first", [&] { fs::remove(at); ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }, true},
     };
@@ -143,6 +148,55 @@ TEST_F(Pictures, WhatFailsItsCheckWhereItIsReadIsFetchedAgain) {
         EXPECT_EQ(readFile(at), good) << c.what;
         EXPECT_EQ(readFile(path("elsewhere/user.png")), good.substr(0, 20)) << c.what;
     }
+}
+
+// Damaged pictures against a slow server, asked for on every frame as rows and the inspector ask:
+// each is fetched once and shows when it arrives. One whose fetch fails is not fetched again: one
+// the server lacks is gone from the cache (the next start's fill takes it), and one that cannot be
+// written over (a folder at its name) stays as it is.
+TEST_F(Pictures, EachDamagedPictureIsFetchedOnce) {
+    catalog.publish(catalogText("1.0.0"));
+    load();
+    LoopbackServer server;
+    ASSERT_TRUE(server.ok());
+    serveFolder(server, catalog.source());
+    const std::vector<std::string> art = {"art/synth-row.png", "art/synth-row@2x.png", "art/synth-logo.png",
+                                          "art/delay-row.png", "art/delay-row@2x.png", "art/delay-logo.png"};
+    const std::string refused = "art/delay-logo.png", stuck = "art/delay-row@2x.png";
+    for (const std::string& rel : art) {
+        LoopbackServer::Reply slow;
+        slow.body = readFile(catalog.source() + "/" + rel);
+        slow.chunk = slow.body.size() / 4 + 1;
+        slow.pauseMs = 100;  // about 0.4 s a picture
+        if (rel == refused) slow.status = 404;
+        server.serve(rel, slow);
+        writeFile(cached(rel), std::string(readFile(cached(rel)).size(), '\0'));
+    }
+    fs::remove(cached(stuck));
+    fs::create_directories(cached(stuck) + "/inside");
+    tqapp::Config c = config();
+    c.source = server.url();
+    tqapp::Model& m = make(c);
+    m.start();
+    int32_t w = 0, h = 0;
+    // One frame: every row picture's size, then the logos; true once all that can be had show.
+    auto frame = [&] {
+        bool all = picture("synth", Kind::Logo, "1x") != nullptr;
+        picture("delay", Kind::Logo, "1x");
+        for (const char* id : {"synth", "delay"})
+            for (const char* key : {"1x", "2x"}) {
+                const bool had = m.pictures.size(id, Kind::Row, key, w, h);
+                all &= had || (id == std::string("delay") && key == std::string("2x"));  // stuck
+            }
+        return all && !m.loading && !m.fetchingPictures;
+    };
+    EXPECT_TRUE(pumpUntil(frame));
+    std::map<std::string, int> fetches;
+    for (const std::string& p : server.paths()) ++fetches[p];
+    for (const std::string& rel : art) EXPECT_EQ(fetches[rel], 1) << rel;
+    EXPECT_EQ(picture("delay", Kind::Logo, "1x"), nullptr);
+    EXPECT_FALSE(exists(cached(refused)));
+    EXPECT_TRUE(fs::is_directory(cached(stuck)));
 }
 
 // A picture that cannot be had is not cached (or not drawn); nothing crashes.
