@@ -140,6 +140,43 @@ TEST(EntryOptions, ScalesTakenAreTheScalesDrawn) {
     }
 }
 
+// The same for the zoom: every zoom taken draws a picture of its own at some scale, and one that
+// would draw the same as another is refused with the range the help states.
+TEST(EntryOptions, ZoomsTakenAreTheZoomsDrawn) {
+    const std::string named = "from 0.5 to 3";
+    EXPECT_NE(tqapp::usageText().find("zoom, " + named + "\n"), std::string::npos) << tqapp::usageText();
+    struct Case {
+        const char* zoom;
+        const char* scale;
+        double body;  // the scale the body is drawn at; 0: refused
+    };
+    for (const Case& c : std::initializer_list<Case>{{"1.5", "1", 1.5},
+                                                     {"2", "1", 2.0},
+                                                     {"3", "1", 3.0},
+                                                     {"0.5", "2", 1.0},
+                                                     {"0.5", "3", 1.5},
+                                                     {"3.5", "1", 0},
+                                                     {"4", "1", 0},
+                                                     {"8", "1", 0},
+                                                     {"0.4", "3", 0},
+                                                     {"0.25", "1", 0}}) {
+        SCOPED_TRACE(std::string(c.zoom) + " at " + c.scale);
+        tqapp::EntryOptions o;
+        std::string error;
+        ASSERT_EQ(tqapp::parseEntryOptions({"--zoom", c.zoom, "--scale", c.scale, "--dump-tree"}, o, error),
+                  c.body > 0)
+            << error;
+        if (c.body == 0) {
+            EXPECT_NE(error.find("--zoom wants a number " + named), std::string::npos) << error;
+            continue;
+        }
+        tqapp::StandaloneHost host;
+        lumo::gui::Editor editor(host, 100, 100);
+        tqapp::applyEntryOptions(editor, o);
+        EXPECT_EQ(editor.bodyScale(), c.body);
+    }
+}
+
 TEST(Restart, PassesOnOnlyWhereAndHowToRun) {
     struct Case {
         std::vector<std::string> words, kept;
