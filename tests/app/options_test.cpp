@@ -362,6 +362,37 @@ TEST(DemoServer, SlowRequestHeadsHoldOnlyTheirOwnConnections) {
     }
 }
 
+// The head's time limit runs from the connection's start, not from its last byte: a client that
+// keeps trickling a byte well within the silence limit is still closed once its head is due.
+TEST(DemoServer, ATricklingHeadIsClosedAtItsDeadline) {
+    const demo::ServeOptions options{.idle = std::chrono::minutes(10), .head = std::chrono::seconds(1)};
+    ServedCatalog served("demo-trickle", options);
+    ASSERT_TRUE(served.ok);
+    const int fd = served.connect();
+    ASSERT_GE(fd, 0);
+    const auto start = std::chrono::steady_clock::now();
+    const auto giveUp = start + 5 * options.head;  // a deadline per read would never come
+    const std::string head = "GET /catalog.json HTTP/1.0\r\nX-Slow: ";
+    size_t sent = 0;
+    bool closed = false;
+    while (!closed && std::chrono::steady_clock::now() < giveUp) {
+        pollfd one{fd, POLLIN, 0};
+        if (::poll(&one, 1, 200) == 1) {
+            char buf[256];
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            EXPECT_LE(n, 0) << "an answer to a head that is not whole";
+            closed = n == 0 || (n < 0 && errno == ECONNRESET);
+            continue;
+        }
+        const char byte = sent < head.size() ? head[sent] : 'a';
+        ASSERT_EQ(::send(fd, &byte, 1, MSG_NOSIGNAL), 1);
+        ++sent;
+    }
+    ::close(fd);
+    EXPECT_TRUE(closed) << "still open after " << sent << " bytes trickled";
+    EXPECT_GE(std::chrono::steady_clock::now() - start, options.head);
+}
+
 TEST(DemoServer, RefusesARateBelowItsPace) {
     support::TempDir tmp("demo-rate");
     for (const char* rate : {"1", "20479", "abc", "-5"}) {
