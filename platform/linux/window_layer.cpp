@@ -16,6 +16,15 @@ bool desktopDriver() {
     return d && (SDL_strcmp(d, "x11") == 0 || SDL_strcmp(d, "wayland") == 0);
 }
 
+// The display probe's connection, held until SDL's own is open: on a server with no other client
+// the last one to leave resets the server, and SDL's connection would wait through that.
+Display* probe = nullptr;
+
+void closeProbe() {
+    if (probe) XCloseDisplay(probe);
+    probe = nullptr;
+}
+
 // SDL's video, once up, stays up for the life of the process (UI thread only): the display
 // connection is made once, however many windows come and go. Quitting it would unload the X
 // libraries and leave what they keep for the process behind as unattributable leaks.
@@ -31,7 +40,9 @@ bool videoUp() {
     // The canvas is drawn in software: the window's surface goes straight to the server (shared
     // memory where it can), without a GL driver and its threads in between.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    const bool started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    closeProbe();
+    if (!started) return false;
     if (!desktopDriver()) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return false;
@@ -43,14 +54,12 @@ bool videoUp() {
 }  // namespace
 
 bool displayReachable() {
-    // An X server answers: a connection opened and closed, a fraction of what SDL's video costs.
-    // A driver named in the environment, or no X server (Wayland alone), is asked of SDL itself.
+    // An X server answers: a connection opened (and held until SDL's video opens its own), a
+    // fraction of what SDL's video costs. A driver named in the environment, or no X server
+    // (Wayland alone), is asked of SDL itself.
     if (!SDL_getenv("SDL_VIDEODRIVER")) {
         if (const char* name = SDL_getenv("DISPLAY"); name && *name) {
-            if (Display* d = XOpenDisplay(nullptr)) {
-                XCloseDisplay(d);
-                return true;
-            }
+            if (probe || (probe = XOpenDisplay(nullptr))) return true;
         }
         if (!SDL_getenv("WAYLAND_DISPLAY")) return false;
     }
