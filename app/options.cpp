@@ -10,16 +10,35 @@
 namespace tqapp {
 namespace {
 
-// The largest scale the toolkit draws at; a larger one would be drawn at this one. The help and
-// the refusal name it as the "3" below.
-constexpr double kLargestScale = lumo::gui::Editor::kScales.back();
-static_assert(kLargestScale == 3.0, "the help and the refusal of --scale name the largest scale drawn");
+// The numbers the window is drawn at; a value outside is refused, naming the range. The help and
+// the refusals read them from here.
+struct Range {
+    double least, most;
+    bool holds(double v) const { return v >= least && v <= most; }
+};
+// Scales above the toolkit's largest would be drawn at that one.
+constexpr Range kScaleRange{0.5, lumo::gui::Editor::kScales.back()};
+// The body is drawn at scale x zoom snapped to the toolkit's scales: past the largest scale over
+// the smallest, every zoom draws the same picture; below the editor's smallest, it draws that one.
+constexpr Range kZoomRange{lumo::gui::Editor::kSmallestZoom,
+                           lumo::gui::Editor::kScales.back() / lumo::gui::Editor::kScales.front()};
+
+// "from 0.5 to 3": the shortest decimal text of each end, in the C locale.
+std::string rangeText(const Range& r) {
+    auto text = [](double v) {
+        char buf[32];
+        const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+        return std::string(buf, ec == std::errc() ? end : buf);
+    };
+    return "from " + text(r.least) + " to " + text(r.most);
+}
 
 // Every word the program takes. value: what follows the word (nullptr for a switch).
 struct Word {
     const char* name;
     const char* value;
     const char* help;
+    const Range* range = nullptr;  // said after the help
 };
 
 constexpr Word kWords[] = {
@@ -31,8 +50,8 @@ constexpr Word kWords[] = {
     {"--offline", nullptr, "no network: the cached catalog only"},
     {"--look", "tq|pixel", "tq: the skin look; otherwise the pixel look"},
     {"--size", "WxH", "body size in logical units, such as 760x420"},
-    {"--zoom", "Z", "zoom, from 0.25 to 8"},
-    {"--scale", "S", "display scale, from 0.5 to 3"},
+    {"--zoom", "Z", "zoom", &kZoomRange},
+    {"--scale", "S", "display scale", &kScaleRange},
     {"--select", "N", "the row at this place in the list is selected at start"},
     {"--uninstall", nullptr, "opens the manager's own removal once the catalog is loaded"},
     {"--offer-install", nullptr, "lets the install offer open under --screenshot or --dump-tree"},
@@ -133,13 +152,12 @@ bool parseEntryOptions(const std::vector<std::string>& words, EntryOptions& o, s
                 size;
         return false;
     }
-    // The editor keeps zoom and scale within its own limits; these only keep out nonsense.
-    if (!zoom.empty() && (!parseNumber(zoom, o.zoom) || o.zoom < 0.25 || o.zoom > 8.0)) {
-        error = "--zoom wants a number from 0.25 to 8: " + zoom;
+    if (!zoom.empty() && (!parseNumber(zoom, o.zoom) || !kZoomRange.holds(o.zoom))) {
+        error = "--zoom wants a number " + rangeText(kZoomRange) + " (the zooms drawn): " + zoom;
         return false;
     }
-    if (!scale.empty() && (!parseNumber(scale, o.scale) || o.scale < 0.5 || o.scale > kLargestScale)) {
-        error = "--scale wants a number from 0.5 to 3 (the largest scale drawn): " + scale;
+    if (!scale.empty() && (!parseNumber(scale, o.scale) || !kScaleRange.holds(o.scale))) {
+        error = "--scale wants a number " + rangeText(kScaleRange) + " (the largest scale drawn): " + scale;
         return false;
     }
     // What is known of the painted size before the editor exists; the headless paint checks the
@@ -166,7 +184,7 @@ std::string usageText() {
     for (const Word& w : kWords) {
         std::string head = std::string("  ") + w.name + (w.value ? std::string(" ") + w.value : std::string());
         head.resize(std::max<size_t>(head.size() + 2, 28), ' ');
-        text += head + w.help + "\n";
+        text += head + w.help + (w.range ? ", " + rangeText(*w.range) : std::string()) + "\n";
     }
     return text;
 }

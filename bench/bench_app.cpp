@@ -9,9 +9,12 @@
 // its start on the same catalog without pictures (x_without_pictures), with its CPU time. With
 // LUMO_BENCH_BEFORE naming another build of the program, that build is run beside it (before_*).
 // And the program in a real window as a user sees it (on the X display of the run; skipped
-// without one): from its start to the first picture of its window that shows the rows, read back
-// from the X server, against a program that only loads the same catalog (bench_load_peer), started
-// alike. Counters: rows_ms, load_ms (medians) and x_load (the median of paired ratios).
+// without one): from its start to the first picture of its window that shows the first row's own
+// state pill, pixel for pixel as the headless paint has it, read back from the X server, against a
+// program that only loads the same catalog (bench_load_peer), started alike. Counters: rows_ms,
+// load_ms (medians), x_load (the median of paired ratios), first_frame_ms (the median time to the
+// first frame that shows anything in the row's place) and early_frames (the starts whose first
+// such frame did not show the pill yet: the loading frame, rejected).
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -365,14 +368,18 @@ BENCHMARK(BM_StartWithPictureCache)->Unit(benchmark::kMillisecond)->UseManualTim
 
 constexpr const char* kWindowSize = "564x720";
 
-// Starts words with the fixture's HOME and this process's display; the child's id, -1 on failure.
+// Starts words with the fixture's HOME and this process's display (and its cookie); the child's
+// id, -1 on failure.
 pid_t spawn(const Fixture& f, std::vector<std::string> words) {
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     std::string home = "HOME=" + f.dir + "/home";
     std::string display = std::string("DISPLAY=") + std::getenv("DISPLAY");
-    char* envp[] = {home.data(), display.data(), nullptr};
+    // xvfb-run's server wants its cookie.
+    const char* cookie = std::getenv("XAUTHORITY");
+    std::string authority = std::string("XAUTHORITY=") + (cookie ? cookie : "");
+    char* envp[] = {home.data(), display.data(), cookie ? authority.data() : nullptr, nullptr};
     pid_t pid = -1;
     return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp) == 0 ? pid : -1;
 }
@@ -382,8 +389,15 @@ std::vector<std::string> programWords(const Fixture& f) {
             "--size",         kWindowSize};
 }
 
-// Where the first row lies in the window: the same editor made here, headless, from the same words.
-bool firstRow(const Fixture& f, lumo::gui::Rect& r) {
+// The first row's state pill as the rows show it: its place in the window and its pixels
+// (0xRRGGBB), and the row's place, from the same editor made here, headless, from the same words
+// and painted once.
+struct RowPill {
+    lumo::gui::Rect row, r;
+    std::vector<uint32_t> rgb;  // r.w x r.h, top row first
+};
+
+bool firstRowPill(const Fixture& f, RowPill& pill) {
     std::vector<std::string> words = programWords(f);
     words.push_back("--dump-tree");
     std::vector<const char*> argv;
@@ -396,19 +410,29 @@ bool firstRow(const Fixture& f, lumo::gui::Rect& r) {
     tqapp::EntryOptions o;
     tqapp::parseSize(kWindowSize, o.width, o.height);
     tqapp::applyEntryOptions(*editor, o);
-    editor->drainPosted();
+    lumo::gui::Canvas canvas;
+    tqapp::paintOnce(*editor, canvas);
     // The first line may be a heading; the first row is among the first few lines.
+    lumo::gui::Rect& r = pill.r;
     for (int line = 0; line < 4; ++line) {
         int count = 0;
-        if (editor->findByName(("item:row:" + std::to_string(line)).c_str(), &count, &r) && count > 0 && !r.empty())
-            return true;
+        const std::string at = std::to_string(line);
+        if (!editor->findByName("item:rowpill:" + at, &count, &r) || count == 0 || r.empty() ||
+            !editor->findByName("item:row:" + at, &count, &pill.row) || count == 0 || pill.row.empty())
+            continue;
+        if (r.x < 0 || r.y < 0 || r.x + r.w > canvas.width || r.y + r.h > canvas.height) return false;
+        pill.rgb.clear();
+        for (int y = r.y; y < r.y + r.h; ++y)
+            for (int x = r.x; x < r.x + r.w; ++x)
+                pill.rgb.push_back(canvas.pixels[size_t(y) * canvas.width + x] & 0xffffff);
+        return true;
     }
     return false;
 }
 
-// Whether the first row's rectangle of the window shows anything yet: before the rows it is bare
-// (one colour).
-bool showsRow(Display* d, Window w, const lumo::gui::Rect& r) {
+// Whether the window's rectangle r holds more than one colour: in the row's place, the loading
+// frame's text does.
+bool showsAnything(Display* d, Window w, const lumo::gui::Rect& r) {
     XImage* image = XGetImage(d, w, r.x, r.y, unsigned(r.w), unsigned(r.h), AllPlanes, ZPixmap);
     if (!image) return false;
     const unsigned long first = XGetPixel(image, 0, 0);
@@ -417,6 +441,19 @@ bool showsRow(Display* d, Window w, const lumo::gui::Rect& r) {
         for (int x = 0; x < r.w && !more; ++x) more = XGetPixel(image, x, y) != first;
     XDestroyImage(image);
     return more;
+}
+
+// Whether the window shows the row's own pill in its place, pixel for pixel.
+bool showsPill(Display* d, Window w, const RowPill& pill) {
+    const lumo::gui::Rect& r = pill.r;
+    XImage* image = XGetImage(d, w, r.x, r.y, unsigned(r.w), unsigned(r.h), AllPlanes, ZPixmap);
+    if (!image) return false;
+    bool same = true;
+    for (int y = 0; y < r.h && same; ++y)
+        for (int x = 0; x < r.w && same; ++x)
+            same = (XGetPixel(image, x, y) & 0xffffff) == pill.rgb[size_t(y) * r.w + x];
+    XDestroyImage(image);
+    return same;
 }
 
 void BM_WindowStartToRows(benchmark::State& state) {
@@ -430,18 +467,25 @@ void BM_WindowStartToRows(benchmark::State& state) {
         return;
     }
     support::X11Watch screen;
-    lumo::gui::Rect row;
-    if (!screen.ok() || !firstRow(f, row)) {
+    RowPill pill;
+    if (!screen.ok() || !firstRowPill(f, pill)) {
         state.SkipWithError("cannot open the X display, or no first row in the window");
         return;
     }
-    std::vector<double> rows, loads, ratios;
+    std::vector<double> rows, loads, ratios, firsts;
+    int early = 0;  // starts whose first frame in the row's place did not show the pill yet
     for (auto _ : state) {
         auto t0 = std::chrono::steady_clock::now();
         const pid_t program = spawn(f, programWords(f));
         // The window's pixels come with no event: read back as often as the server answers.
+        double first = -1;
         const bool seen = program > 0 && screen.waitUntil(program, t0 + std::chrono::seconds(20), [&](Window w) {
-            return showsRow(screen.display(), w, row);
+            const bool shows = showsPill(screen.display(), w, pill);
+            if (first < 0 && (shows || showsAnything(screen.display(), w, pill.row))) {
+                first = since(t0);
+                early += !shows;
+            }
+            return shows;
         }, 0);
         const double shown = seen ? since(t0) : -1;
         if (program > 0) {
@@ -459,10 +503,13 @@ void BM_WindowStartToRows(benchmark::State& state) {
         }
         state.SetIterationTime(shown);
         rows.push_back(shown);
+        firsts.push_back(first);
         loads.push_back(load);
         ratios.push_back(shown / load);
     }
     state.counters["rows_ms"] = median(rows) * 1000.0;
+    state.counters["first_frame_ms"] = median(firsts) * 1000.0;
+    state.counters["early_frames"] = early;
     state.counters["load_ms"] = median(loads) * 1000.0;
     state.counters["x_load"] = median(ratios);
 }

@@ -44,6 +44,8 @@ class Editor {
 public:
     // The default list of display and body scales.
     static constexpr std::array<double, 4> kScales = {1.0, 1.5, 2.0, 3.0};
+    // The smallest zoom kept; below it the zoom is this one.
+    static constexpr double kSmallestZoom = 0.5;
     // The logical width a custom frame keeps free for the system window buttons.
     static constexpr int kSystemButtonsWidth = 78;
 

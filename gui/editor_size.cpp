@@ -57,7 +57,7 @@ namespace {
 
 double clampZoom(double z) {
     if (!(z > 0.1)) z = 1.0;
-    return std::clamp(z, 0.5, 4.0);
+    return std::clamp(z, Editor::kSmallestZoom, 4.0);
 }
 
 }  // namespace

@@ -11,13 +11,20 @@ namespace lumo::platform {
 
 namespace {
 
-bool g_xAnswered = false;  // the bare probe reached an X server
-
 // Only a desktop's display counts: SDL would otherwise fall back to drawing off screen or to
 // taking over the console.
 bool desktopDriver() {
     const char* d = SDL_GetCurrentVideoDriver();
     return d && (SDL_strcmp(d, "x11") == 0 || SDL_strcmp(d, "wayland") == 0);
+}
+
+// The display probe's connection, held until SDL's own is open: on a server with no other client
+// the last one to leave resets the server, and SDL's connection would wait through that.
+Display* probe = nullptr;
+
+void closeProbe() {
+    if (probe) XCloseDisplay(probe);
+    probe = nullptr;
 }
 
 // SDL's video, once up, stays up for the life of the process (UI thread only): the display
@@ -36,12 +43,13 @@ bool videoUp() {
     // memory where it can), without a GL driver and its threads in between.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     bool started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
-    if (!started && g_xAnswered) {
-        // The X server answered a moment ago: SDL's start on it failed once (the server may have
-        // been resetting) and fell through to Wayland. X11 is tried once more, alone.
+    if (!started && probe) {
+        // The X server answered a moment ago: SDL's start on it failed once and fell through to
+        // Wayland. X11 is tried once more, alone.
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
         started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
     }
+    closeProbe();
     if (!started) return false;
     if (!desktopDriver()) {
         const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
@@ -56,15 +64,12 @@ bool videoUp() {
 }  // namespace
 
 bool displayReachable() {
-    // An X server answers: a connection opened and closed, a fraction of what SDL's video costs.
-    // A driver named in the environment, or no X server (Wayland alone), is asked of SDL itself.
+    // An X server answers: a connection opened (and held until SDL's video opens its own), a
+    // fraction of what SDL's video costs. A driver named in the environment, or no X server
+    // (Wayland alone), is asked of SDL itself.
     if (!SDL_getenv("SDL_VIDEODRIVER")) {
         if (const char* name = SDL_getenv("DISPLAY"); name && *name) {
-            if (Display* d = XOpenDisplay(nullptr)) {
-                XCloseDisplay(d);
-                g_xAnswered = true;
-                return true;
-            }
+            if (probe || (probe = XOpenDisplay(nullptr))) return true;
         }
         if (!SDL_getenv("WAYLAND_DISPLAY")) return false;
     }
