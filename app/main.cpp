@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app/harness.h"
 #include "app/host.h"
@@ -100,11 +99,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     tqapp::applyToProcess(options);
-    if (!options.headless()) {
-        // The catalog loads while the window and its skin are made.
-        std::vector<std::string> notes;  // said by the window's own start
-        tqapp::Model::loadAhead(tqapp::startConfig(notes));
-    }
 
     const int status = run(options);
     if (!tqapp::Model::waitForWorkers(kLoadGrace)) {

@@ -225,72 +225,13 @@ void Model::picturesFetched(bool arrived) {
     if (onChange) onChange();
 }
 
-namespace {
-
-// The load started ahead of the window, handed to the first fetch of the same catalog.
-struct Ahead {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool started = false, claimed = false;
-    std::string key;                       // what the load read: loadKey
-    std::shared_ptr<Model::Loaded> loaded;  // null until it ended
-};
-
-Ahead& ahead() {
-    static Ahead* a = new Ahead;  // never destroyed: its worker may be abandoned at the end
-    return *a;
-}
-
-std::string loadKey(const Config& c) {
-    return c.source + '\n' + c.pub + '\n' + c.layout.userData() + '\n' + (c.offline ? "offline" : "");
-}
-
-std::shared_ptr<Model::Loaded> load(const Config& config) {
-    auto out = std::make_shared<Model::Loaded>();
+std::shared_ptr<Model::Loaded> Model::fetch(const Config& config) {
+    auto out = std::make_shared<Loaded>();
     const tqm::Source source(config.source);
     const std::string userData = config.layout.userData();
     out->catalog =
         std::make_shared<tqm::LoadedCatalog>(tqm::loadCatalog(source, config.pub, userData, config.offline));
     return out;
-}
-
-}  // namespace
-
-void Model::loadAhead(const Config& config) {
-    Ahead& a = ahead();
-    {
-        const std::lock_guard<std::mutex> lock(a.mutex);
-        if (a.started) return;
-        a.started = true;
-        a.key = loadKey(config);
-    }
-    try {
-        startWorker(
-            [config, &a] {
-                std::shared_ptr<Loaded> loaded = load(config);
-                {
-                    const std::lock_guard<std::mutex> lock(a.mutex);
-                    a.loaded = std::move(loaded);
-                }
-                a.done.notify_all();
-            },
-            AtExit::MayAbandon);
-    } catch (const std::system_error&) {
-        const std::lock_guard<std::mutex> lock(a.mutex);
-        a.claimed = true;  // no thread: the window's own load does it
-    }
-}
-
-std::shared_ptr<Model::Loaded> Model::fetch(const Config& config) {
-    Ahead& a = ahead();
-    std::unique_lock<std::mutex> lock(a.mutex);
-    if (a.started && !a.claimed && a.key == loadKey(config)) {
-        a.claimed = true;
-        a.done.wait(lock, [&a] { return a.loaded != nullptr; });
-        return std::move(a.loaded);
-    }
-    lock.unlock();
-    return load(config);
 }
 
 void Model::apply(const std::shared_ptr<Loaded>& loaded) {

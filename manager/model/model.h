@@ -82,12 +82,8 @@ public:
     void start();
     // Another catalog load, unless a load or a job runs.
     void reload();
-    // The catalog load itself: catalog and signature. Any thread; touches no model. The first
-    // fetch of the catalog loadAhead started takes that load's result.
+    // The catalog load itself: catalog and signature. Any thread; touches no model.
     static std::shared_ptr<Loaded> fetch(const Config& config);
-    // Starts the process's first catalog load before the window and its skin are made (it needs
-    // neither); once a process.
-    static void loadAhead(const Config& config);
     // Takes a load's result.
     void apply(const std::shared_ptr<Loaded>& loaded);
     // The load's worker is done with the pictures the cache lacked; when some arrived, rows that had

@@ -105,7 +105,7 @@ ManagerView::~ManagerView() {
 
 void ManagerView::setModel(std::unique_ptr<Model> model) { model_ = std::move(model); }
 
-Config startConfig(std::vector<std::string>& notes) {
+void ManagerView::start(lumo::gui::Editor& editor) {
     Config cfg;
     cfg.layout.scope = tqm::defaultScope();
     cfg.source = lumo::standaloneArgValue("--source");
@@ -123,17 +123,12 @@ Config startConfig(std::vector<std::string>& notes) {
     const std::string scopeWord = lumo::standaloneArgValue("--scope");
     if (!scopeWord.empty()) cfg.layout.scope = scopeOf(scopeWord);
     cfg.offline = lumo::hasStandaloneArg("--offline");
-    notes = applySettings(settingsPath(cfg.layout), cfg.layout, !scopeWord.empty());
+    const std::vector<std::string> notes = applySettings(settingsPath(cfg.layout), cfg.layout, !scopeWord.empty());
     cfg.harness = false;
     for (const char* word : {"--screenshot", "--dump-tree", "--steps", "--frames"})
         cfg.harness = cfg.harness || lumo::hasStandaloneArg(word);
     cfg.program = tqm::runningProgram();
-    return cfg;
-}
 
-void ManagerView::start(lumo::gui::Editor& editor) {
-    std::vector<std::string> notes;
-    const Config cfg = startConfig(notes);
     model_.reset();
     model_ = std::make_unique<Model>(cfg, editor.uiQueue(), [this] { changed(); });
 

@@ -53,7 +53,6 @@
 #include "manager/view/axis.h"
 #include "manager/view/look.h"
 #include "manager/view/main_parts.h"
-#include "manager/model/config.h"
 #include "manager/model/job_plan.h"
 #include "manager/model/pictures.h"
 
@@ -432,9 +431,6 @@ bool sliceable(const std::string& sprite);
 std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host);
 // The same around a view made by the caller (one that places its parts elsewhere, say).
 std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& host, std::unique_ptr<ManagerView> view);
-// The run configuration from the stored command line and the settings file, with the notes the
-// settings file gave.
-Config startConfig(std::vector<std::string>& notes);
 // The manager's skin: six packs and the layout document, loaded on first use.
 const lumo::gui::Assets& managerSkin();
 // "VST3", "CLAP", "STANDALONE" for "app", "AU" for every other key.

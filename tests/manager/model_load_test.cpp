@@ -138,37 +138,6 @@ TEST_F(ModelLoad, WebSource) {
     EXPECT_EQ(server.paths().size(), 10u);  // the catalog and its signature again, no picture
 }
 
-// The load started ahead of the window is taken by the start of a model on the same catalog, not
-// by one on another: the server is asked for the catalog once, and a later load asks again.
-TEST_F(ModelLoad, TheStartTakesTheLoadStartedAhead) {
-    LoopbackServer server;
-    ASSERT_TRUE(server.ok());
-    catalog.publish(catalogText("1.0.0", 7));
-    serveFolder(server, catalog.source());
-    tqapp::Config web = config();
-    web.source = server.url();
-    auto asked = [&server] {
-        const std::vector<std::string> paths = server.paths();
-        return std::count(paths.begin(), paths.end(), "catalog.json");
-    };
-    tqapp::Model::loadAhead(web);
-    tqapp::Model::loadAhead(web);  // once a process
-
-    make(config()).start();  // the folder source: a load of its own
-    ASSERT_TRUE(loaded());
-    ASSERT_TRUE(model->catalog->ok) << model->catalog->note;
-    tqapp::Model& m = make(web);
-    m.start();
-    ASSERT_TRUE(loaded());
-    ASSERT_TRUE(m.catalog->ok) << m.catalog->note;
-    EXPECT_FALSE(m.catalog->fromCache);
-    EXPECT_EQ(m.rows.size(), 3u);
-    EXPECT_EQ(asked(), 1);
-    m.reload();
-    ASSERT_TRUE(loaded());
-    EXPECT_EQ(asked(), 2);
-}
-
 TEST_F(ModelLoad, ReloadWaitsForTheLoadAndTheJob) {
     catalog.publish(catalogText("1.0.0"));
     tqapp::Model& m = make(config());
