@@ -4,7 +4,8 @@
 // Input: helper words separated by LF, NUL, the job text. In the job text "@DATA@" stands for
 // the cached data folder and "@ROOT@" for this run's root, so the fuzzer can reach past the
 // folder checks. Every run has a fresh root at the end of a chain of empty folders; afterwards
-// nothing may have changed in the chain outside that root, nor in the data folder.
+// nothing may have changed in the chain outside that root, nor in the data folder (whose job lock
+// the fixture makes).
 //
 // The job's "folders" are per-format install folders and, like the helper's paths, are trusted
 // by design: a job naming a folder outside this run's root, or asking for the manager's own
@@ -56,6 +57,8 @@ struct Fixture {
             if (!entry || !engine.download(*entry, entry->is_app ? "app" : "vst3", bytes, error, {}))
                 fuzzsupport::fail("fixture download: " + error);
         }
+        // Every job takes the data folder's job lock: its file is the one thing a job adds there.
+        if (!tqm::JobLock(engine, data).held()) fuzzsupport::fail("fixture job lock");
         dataTree = fuzzsupport::treeBelow(data);
     }
 };
