@@ -19,7 +19,25 @@ using namespace testsupport;
 
 namespace {
 
-class RunTasksTest : public JobTest {};
+class RunTasksTest : public JobTest {
+protected:
+    // The plug-in receipt as the next start leaves it.
+    tqm::Receipt afterAStart() {
+        tqm::Engine next;
+        next.layout = engine.layout;
+        next.startSweep();
+        tqm::Receipt r;
+        std::string error;
+        EXPECT_TRUE(r.load(engine.layout.receiptFile(), error)) << error;
+        return r;
+    }
+};
+
+bool recorded(const tqm::Receipt& r, const std::string& id, const std::string& format) {
+    const auto product = r.plugins.find(id);
+    return product != r.plugins.end() && product->second.formats.count(format) == 1;
+}
+
 
 TEST_F(RunTasksTest, WholeLifeOfAJob) {
     // The manager's own bundle, as the self-update finds it.
@@ -135,14 +153,8 @@ TEST_F(RunTasksTest, TwoProcessesOnOneDataFolderKeepEachOthersRecords) {
     for (const auto& r : records) {
         SCOPED_TRACE(std::string(r.id) + " " + r.format);
         EXPECT_EQ(exists(r.item), r.recorded);
-        auto product = r.in.plugins.find(r.id);
-        EXPECT_EQ(product != r.in.plugins.end() && product->second.formats.count(r.format) == 1, r.recorded);
+        EXPECT_EQ(recorded(r.in, r.id, r.format), r.recorded);
     }
-}
-
-bool recorded(const tqm::Receipt& r, const std::string& id, const std::string& format) {
-    const auto product = r.plugins.find(id);
-    return product != r.plugins.end() && product->second.formats.count(format) == 1;
 }
 
 // Another writer of the receipt stopped between its read and its save (a suspended laptop, a
@@ -163,25 +175,17 @@ TEST_F(RunTasksTest, AWriterStoppedBetweenItsReadAndItsSaveLosesNoRecord) {
     ASSERT_TRUE(awaitTrue([&] { return processStat(writer, st) && st.state == 'T'; }));
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
     engine.waiting = [&](const std::string&) { return std::chrono::steady_clock::now() < until; };
-    std::string data, error;
-    const tqm::Plugin& synth = *loaded.catalog.find("synth");
-    ASSERT_TRUE(engine.download(synth, "vst3", data, error, {})) << error;
-    const bool ok = engine.install(synth, "vst3", data, error);
+    std::vector<std::string> results;
+    const bool failed = tqm::runTasks(engine, {{"install", "synth", "vst3"}}, results);
     ::kill(writer, SIGCONT);
     int status = 0;
     ASSERT_EQ(waitpid(writer, &status, 0), writer);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_FALSE(ok) << "reported installed and recorded while another held the receipt";
-    EXPECT_NE(error.find("the next start records it"), std::string::npos) << error;
+    EXPECT_TRUE(failed) << "reported installed and recorded while another held the receipt";
+    EXPECT_NE(results.at(0).find("the next start records it"), std::string::npos) << results[0];
     EXPECT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 1.0.0");
-
-    tqm::Engine next;
-    next.layout = engine.layout;
-    next.startSweep();
-    tqm::Receipt r;
-    ASSERT_TRUE(r.load(file, error)) << error;
-    EXPECT_TRUE(recorded(r, "synth", "vst3"));
-    EXPECT_TRUE(recorded(r, "other", "clap"));
+    const tqm::Receipt r = afterAStart();
+    EXPECT_TRUE(recorded(r, "synth", "vst3") && recorded(r, "other", "clap"));
 }
 
 // A start that read an install's note while the install was still recording itself looks at the
@@ -205,12 +209,7 @@ TEST_F(RunTasksTest, AStartNeverBringsBackARecordRemovedMeanwhile) {
     LockHolder writer(file + ".lock", ::geteuid());
     ASSERT_TRUE(writer.took());
     const pid_t start = fork();
-    if (start == 0) {
-        tqm::Engine next;
-        next.layout = engine.layout;
-        next.startSweep();
-        _exit(0);
-    }
+    if (start == 0) _exit(afterAStart().plugins.empty() ? 1 : 0);
     ASSERT_TRUE(awaitTrue([&] { return holdsOpen(start, file + ".lock"); }));
     // Meanwhile the install drops its note and a later job removes the plug-in.
     fs::remove(note);
@@ -218,9 +217,7 @@ TEST_F(RunTasksTest, AStartNeverBringsBackARecordRemovedMeanwhile) {
     ASSERT_TRUE(tqm::Receipt().save(file, error));
     writer.release();
     ASSERT_EQ(waitpid(start, nullptr, 0), start);
-    tqm::Receipt r;
-    ASSERT_TRUE(r.load(file, error)) << error;
-    EXPECT_FALSE(recorded(r, "synth", "vst3")) << "a record without its copy";
+    EXPECT_FALSE(recorded(afterAStart(), "synth", "vst3")) << "a record without its copy";
 }
 
 }  // namespace
