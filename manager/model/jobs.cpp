@@ -51,6 +51,7 @@ struct Worker {
 
     std::vector<calls::Step> engineList, ownList;
     std::string waitShown;  // the wait for a lock last shown
+    bool begun = false;     // the job lock is had: from here the job runs to its end
     int steps = 1;
     int downloadsDone = 0;
 
@@ -160,28 +161,21 @@ struct Worker {
             out.ok = calls::runElevated(config, engineList, out.results, out.error);
             return true;
         }
-        // A job of another copy of the manager on this data folder is waited for, saying so; until
-        // this one has begun it may still be stopped. Its receipts are then read again.
+        // A job of another copy of the manager on this data folder is waited for, saying so: until
+        // this job has begun it may still be stopped; after that a wait (for a receipt) is shown
+        // but not stopped. The receipts are read again once the lock is had.
         engine.waiting = [this](const std::string& why) {
             if (why != waitShown) postProgress(waitShown = why, installFraction());
-            return !cancel->load();
+            return begun || !cancel->load();
         };
         const tqm::JobLock lock(engine, config.layout.userData());
-        if (!lock.held() || cancel->load()) {
-            if (cancel->load()) return false;
-            out.error = lock.error();
+        if (cancel->load()) return false;
+        if (!lock.held() || !engine.loadReceipt(error)) {
+            out.error = lock.held() ? error : lock.error();
             return true;
         }
-        if (!engine.loadReceipt(error)) {
-            out.error = error;
-            return true;
-        }
+        begun = true;
         unstoppable();
-        // From here the job runs to its end: a wait for a receipt is shown but not stopped.
-        engine.waiting = [this](const std::string& why) {
-            if (why != waitShown) postProgress(waitShown = why, installFraction());
-            return true;
-        };
         postProgress(engineList.front().op == calls::Op::Remove ? "Removing" : "Installing", installFraction());
         engine.sweep();
         out.ok = calls::runHere(engine, engineList, out.results);
