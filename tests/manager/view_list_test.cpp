@@ -104,36 +104,25 @@ TEST_F(ViewList, StatusLineThroughALoadOverTheLoopbackServer) {
 // catalog was refused: only the first is "offline".
 TEST_F(ViewList, StatusLineSaysWhyTheCachedCatalogIsShown) {
     ASSERT_TRUE(server.ok());
-    const std::string text = catalogText("1.0.0", 7);
+    const std::string text = catalogText("1.0.0", 7), summary = "Catalog 7  -  2 plugins, 1 app  -  up to date";
     catalog.publish(text);
     serveSource();
-    const std::string served = source;
-    std::string gone;
-    {
-        LoopbackServer closed;
-        gone = closed.url();
-    }
-    struct Case {
-        const char* what;
-        std::function<void()> change;
-        std::string want;
+    open();
+    ASSERT_TRUE(viewLoaded() && view->model()->catalog->ok);  // and cached
+    const std::string served = source, gone = LoopbackServer().url();
+    // Where the next start looks, what it is served there, and what the status line says.
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {gone, text, summary + "  (offline)"},
+        {served, text + " ", "Cached catalog 7, server's refused: the catalog's signature does not match "
+                             "(changed after signing, or signed by another key)"},
+        {served, text, summary},
     };
-    const Case cases[] = {
-        {"server gone", [&] { source = gone; }, "Catalog 7  -  2 plugins, 1 app  -  up to date  (offline)"},
-        {"changed after signing", [&] { server.serveFile("catalog.json", text + " "); },
-         "Cached catalog 7, server's refused: the catalog's signature does not match (changed after signing, "
-         "or signed by another key)"},
-        {"fine", [] {}, "Catalog 7  -  2 plugins, 1 app  -  up to date"},
-    };
-    for (const Case& c : cases) {
-        source = served;
-        server.serveFile("catalog.json", text);
+    for (const auto& [at, body, want] : cases) {
+        source = at;
+        server.serveFile("catalog.json", body);
         open();
-        ASSERT_TRUE(viewLoaded() && view->model()->catalog->ok) << c.what;  // and cached
-        c.change();
-        open();
-        ASSERT_TRUE(viewLoaded()) << c.what;
-        EXPECT_EQ(view->statusText(), c.want) << c.what;
+        ASSERT_TRUE(viewLoaded()) << want;
+        EXPECT_EQ(view->statusText(), want);
     }
 }
 
@@ -142,11 +131,7 @@ TEST_F(ViewList, StatusLineSaysWhyTheCachedCatalogIsShown) {
 // runs (its end reads the receipts anyway).
 TEST_F(ViewList, ActivationShowsWhatAnotherCopyInstalled) {
     openLoaded(catalogText("1.0.0", 7));
-    auto delay = [&] {
-        for (const tqm::Row& row : view->model()->rows)
-            if (row.id == "delay") return row.state;
-        return State::Unavailable;
-    };
+    const auto delay = [&] { return std::ranges::find(view->model()->rows, std::string("delay"), &tqm::Row::id)->state; };
     ASSERT_EQ(delay(), State::Absent);
     const uint32_t read = view->model()->rowsGeneration;
     editor->windowActivated();
@@ -155,13 +140,11 @@ TEST_F(ViewList, ActivationShowsWhatAnotherCopyInstalled) {
     ready(config());  // the other copy, on a queue of its own
     ASSERT_TRUE(runJob({{"install", "delay", "vst3"}}));
     ASSERT_TRUE(model->ok) << logText();
-
-    view->model()->busy = true;
-    editor->windowActivated();
-    EXPECT_EQ(delay(), State::Absent);
-    view->model()->busy = false;
-    editor->windowActivated();
-    EXPECT_EQ(delay(), State::Installed);
+    for (const bool busy : {true, false}) {
+        view->model()->busy = busy;
+        editor->windowActivated();
+        EXPECT_EQ(delay(), busy ? State::Absent : State::Installed) << "busy: " << busy;
+    }
 }
 
 TEST_F(ViewList, StatusLineOfAFailedCatalog) {
