@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "gui/editor.h"
 #include "gui/ui_queue.h"
 #include "manager/model/model.h"
@@ -23,17 +24,6 @@ namespace {
 
 constexpr int kTicksASecond = 30;
 
-class Host : public lumo::gui::EditorHost {
-public:
-    const lumo::PluginDef& def() const override { return definition; }
-    double getValue(unsigned) const override { return 0.0; }
-    void beginEdit(unsigned) override {}
-    void performEdit(unsigned, double) override {}
-    void endEdit(unsigned) override {}
-    bool isStandalone() const override { return true; }
-    lumo::PluginDef definition;
-};
-
 double cpuSeconds() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
@@ -43,7 +33,7 @@ double cpuSeconds() {
 // The main window with a dozen rows and, over it, the job window of a running job that waits,
 // its model saying why.
 struct Waiting {
-    Host host;
+    benchsupport::Host host;
     lumo::gui::Editor editor{host, 426, 344};
     lumo::gui::Canvas canvas;
     tqapp::ManagerView* view = nullptr;
