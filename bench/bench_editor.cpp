@@ -13,25 +13,16 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "gui/editor.h"
 
 namespace {
 
 using namespace lumo::gui;
 
-class Host : public EditorHost {
-public:
-    const lumo::PluginDef& def() const override { return definition; }
-    double getValue(unsigned) const override { return 0.0; }
-    void beginEdit(unsigned) override {}
-    void performEdit(unsigned, double) override {}
-    void endEdit(unsigned) override {}
-    lumo::PluginDef definition;
-};
-
 // 20 rows of 10 panels, each with a border: 200 widgets over a 600 x 400 body.
 struct Scene {
-    Host host;
+    benchsupport::Host host;
     Editor editor{host, 600, 400};
     Canvas canvas;
     Widget* one = nullptr;
@@ -148,7 +139,7 @@ void postAndDrain(benchmark::State& state, Post post, Drain drain) {
 }
 
 void BM_UiQueuePostDrain(benchmark::State& state) {
-    Host host;
+    benchsupport::Host host;
     Editor editor(host, 10, 10);
     std::shared_ptr<UiQueue> q = editor.uiQueue();
     postAndDrain(state, [&](std::function<void()> f) { q->post(std::move(f)); }, [&] { editor.drainPosted(); });

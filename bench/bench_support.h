@@ -1,6 +1,6 @@
 #pragma once
 // Pieces shared by the benchmark fixtures: file writing, the catalog text of a
-// plug-in's packages, and a UI thread that sleeps until its queue wakes it.
+// plug-in's packages, a UI thread that sleeps until its queue wakes it, and a host for editors.
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "gui/host.h"
 #include "gui/ui_queue.h"
 #include "support/temp_dir.h"
 
@@ -57,6 +58,17 @@ private:
     std::mutex mutex_;
     std::condition_variable woken_;
     bool wake_ = false;
+};
+
+// A host with no parameters, for an editor made by a benchmark.
+class Host : public lumo::gui::EditorHost {
+public:
+    const lumo::PluginDef& def() const override { return definition; }
+    double getValue(unsigned) const override { return 0.0; }
+    void beginEdit(unsigned) override {}
+    void performEdit(unsigned, double) override {}
+    void endEdit(unsigned) override {}
+    lumo::PluginDef definition;
 };
 
 }  // namespace benchsupport

@@ -224,11 +224,14 @@ bool cache(const tqm::Source& source, const std::string& dir, const tqm::FileRef
 bool fetchAgain(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref) {
     std::string bytes, name;
     if (readChecked(dir, ref, bytes) == Cached::Good) return true;  // put right since it was read
-    // Whatever stands at the name goes (a link itself, never its target), so a fill at the next
-    // start takes the picture when this fetch fails.
+    // What stands at the name stays while the fetch runs, so a fill meanwhile (a reload's) counts
+    // the picture as held and does not fetch it too; the new file is renamed over it.
+    if (storeAll(source, dir, {&ref}) == 1) return true;
+    // Failed: whatever stands at the name goes (a link itself, never its target), so a fill at the
+    // next start takes the picture.
     tqm::detail::DirFd folder;
     if (safePath(ref.path) && openFolderOf(dir, ref.path, false, folder, name)) ::unlinkat(folder.get(), name.c_str(), 0);
-    return storeAll(source, dir, {&ref}) == 1;
+    return false;
 }
 
 std::string fileKey(const tqm::FileRef& ref) { return ref.sha256 + "/" + std::to_string(ref.size) + "/" + ref.path; }

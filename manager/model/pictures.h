@@ -47,7 +47,8 @@ bool cache(const tqm::Source& source, const std::string& dir, const tqm::FileRef
 size_t fetchMissing(const tqm::Source& source, const std::string& dir, const tqm::Catalog& catalog);
 
 // Fetches ref into the cache in place of what its name holds (something that failed its check where
-// it was read), which is removed first: a fetch that fails leaves the name to the next start's fill.
+// it was read), which stays until the new file replaces it: a fill meanwhile does not fetch it too.
+// A fetch that fails removes what stands at the name, leaving it to the next start's fill.
 // Any thread; true when the cache holds it afterwards.
 bool fetchAgain(const tqm::Source& source, const std::string& dir, const tqm::FileRef& ref);
 

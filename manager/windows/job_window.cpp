@@ -340,10 +340,13 @@ void JobWindow::tick() {
         repaint();
         return;
     }
-    // Only the figure moves (and a status too long for its box scrolls): the rest of the window,
-    // and the main window under it, stay as they are.
+    // Only the figure moves (and a status too long for its box scrolls, between its pauses): the
+    // rest of the window, and the main window under it, stay as they are.
     if (phase != phaseBefore) repaintArea(kFigure);
-    if (!scrollingStatus.empty()) repaintArea(scrollingStatus);
+    if (scrollingStatus.empty()) return;
+    if (const lumo::gui::BitmapFont* regular = dev::font(paintedScale, false, false);
+        regular && statusShift(*regular, lastStatus, paintedScale) != paintedShift)
+        repaintArea(scrollingStatus);
 }
 
 void JobWindow::describe(lumo::gui::WidgetInfo& info) const {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engine/jobs.h"
+#include "gui/draw/bitmapfont.h"
 #include "gui/widget.h"
 #include "manager/model/job_plan.h"
 #include "manager/parts.h"
@@ -128,6 +129,7 @@ public:
     double statusSince = 0;
     double clock = 0;
     lumo::gui::Rect scrollingStatus;  // the status box while its text scrolls (the last paint's); empty otherwise
+    int paintedShift = 0;             // how far the last paint scrolled the status text (device pixels)
     double paintedScale = 1.0;  // the scale of the last paint: the tick boxes' labels are measured in its font
     size_t firstChoice = 0;     // the first tick box shown while they do not all fit their row
     double pressedAt = 0;       // the last press's time on the editor's clock (0: not known)
@@ -143,6 +145,11 @@ protected:
 
 private:
     bool extraRow() const { return plan.offersData || plan.selfInstall; }
+    // The status line's box, the info rows' last (its label above it).
+    lumo::gui::Rect statusBox() const { return {8, 150 + 26 * (extraRow() ? 4 : 3), 202, 14}; }
+    // How far a status text too long for its box is scrolled left at the clock's time, in device
+    // pixels of the scale: it stands still for a moment after each change or wrap, then moves.
+    int statusShift(const lumo::gui::BitmapFont& font, const std::string& s, double scale) const;
     bool choosing() const { return state == Choose || state == Failed || state == Cancelled; }
     // The buttons of the state, left to right, with their labels.
     std::vector<std::pair<JobButton, std::string>> buttonRow() const;
@@ -156,7 +163,8 @@ private:
     void drawExtraRow(const lumo::gui::Paint& p, const PartTable<JobPartId>& table);
     void drawProgress(const lumo::gui::Paint& p);
     void drawButtons(const lumo::gui::Paint& p, const PartTable<JobPartId>& table);
-    void drawStatus(const lumo::gui::Paint& p, lumo::gui::Rect box);
+    // The status row: its label, its box and the text in it.
+    void drawStatus(const lumo::gui::Paint& p);
     void drawMark(const lumo::gui::Paint& p, lumo::gui::Rect figure);
 
     // What the brand mark's nine fills (eight ring offsets, then the mark) do to the figure under

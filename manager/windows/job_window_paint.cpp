@@ -58,8 +58,18 @@ void JobWindow::draw(const Paint& p) {
     // drawn, and the panel colour only around the figure, which the figure fills itself.
     const Rect around = dev::device(p, Rect{2, kBarHeight + 2, kWidth - 4, 138 - kBarHeight - 2});
     const Rect c = p.canvas.clip;
-    const bool figureOnly = c.x >= around.x && c.y >= around.y && c.x + c.w <= around.x + around.w &&
-                            c.y + c.h <= around.y + around.h;
+    const auto within = [&c](const Rect& r) {
+        return c.x >= r.x && c.y >= r.y && c.x + c.w <= r.x + r.w && c.y + c.h <= r.y + r.h;
+    };
+    const bool figureOnly = within(around);
+    // The repaint of a scrolling status line reaches only its row (its label, its box and a few
+    // units of bare panel around them): the row alone is drawn.
+    const Rect box = statusBox();
+    if (within(dev::device(p, Rect{2, box.y - 10, kWidth - 4, 10 + box.h + 3}))) {
+        p.canvas.fillRect(c, dev::bg);
+        drawStatus(p);
+        return;
+    }
     if (figureOnly) {
         const int right = figure.x + figure.w, bottom = figure.y + figure.h;
         for (const Rect& r : {Rect{c.x, c.y, c.w, figure.y - c.y}, Rect{c.x, bottom, c.w, c.y + c.h - bottom},
@@ -183,13 +193,13 @@ void JobWindow::drawMark(const Paint& p, Rect figure) {
 void JobWindow::drawInfoRows(const Paint& p, const PartTable<JobPartId>& table) {
     const BitmapFont* regular = dev::font(p.scale, false, false);
     const BitmapFont* bold = dev::font(p.scale, true, false);
-    const int destination = extraRow() ? 3 : 2, status = destination + 1;
+    const int destination = extraRow() ? 3 : 2;
     const std::string second = plan.selfUpdate    ? "VERSION"
                                 : plan.selfInstall ? "SHORTCUTS"
                                 : plan.selfRemoval ? "ALSO REMOVE"
                                 : plan.appChoices  ? "APPS"
                                                    : "FORMATS";
-    const std::pair<int, std::string> labels[] = {{0, "PRODUCT"}, {1, second}, {destination, "DESTINATION"}, {status, "STATUS"}};
+    const std::pair<int, std::string> labels[] = {{0, "PRODUCT"}, {1, second}, {destination, "DESTINATION"}};
     for (const auto& [k, label] : labels) {
         text(p, regular, Rect{8, 140 + 26 * k, 202, 9}, label, dev::wave, 0, false);
         outline(p, Rect{8, 150 + 26 * k, 202, 14}, dev::rule);
@@ -227,11 +237,14 @@ void JobWindow::drawInfoRows(const Paint& p, const PartTable<JobPartId>& table) 
 
     const JobChoice* first = firstOn();
     value(destination, !plan.where.empty() ? plan.where : first ? first->where : std::string());
-    drawStatus(p, Rect{8, 150 + 26 * status, 202, 14});
+    drawStatus(p);
 }
 
-void JobWindow::drawStatus(const Paint& p, Rect box) {
+void JobWindow::drawStatus(const Paint& p) {
     const BitmapFont* regular = dev::font(p.scale, false, false);
+    const Rect box = statusBox();
+    text(p, regular, Rect{box.x, box.y - 10, box.w, 9}, "STATUS", dev::wave, 0, false);
+    outline(p, box, dev::rule);
     if (!regular) return;
     const std::string s = statusText();
     const Color c = state == Choose ? dev::wave : dev::cream;
@@ -243,15 +256,20 @@ void JobWindow::drawStatus(const Paint& p, Rect box) {
         text(p, regular, box, s, c, 4, false);
         return;
     }
+    // Too long: it scrolls left, copies of it a gap apart.
     scrollingStatus = box;
-    // Too long: it stands still for a moment after each change or wrap, then scrolls left.
+    paintedShift = statusShift(*regular, s, p.scale);
     const int period = width + lr(40 * p.scale);
-    const double cycle = period / (24 * p.scale) + 1.5;
-    const double t = std::fmod(std::max(0.0, clock - statusSince), cycle);
-    const int shift = t < 1.5 ? 0 : int((t - 1.5) * 24 * p.scale);
     dev::ClipScope clip(p.canvas, Rect{r.x + m, r.y, std::max(0, r.w - 2 * m), r.h});
     const int y = baselineIn(*regular, r);
-    for (int x = r.x + m - shift; x < r.x + r.w; x += period) regular->draw(p.canvas, x, y, s, &c);
+    for (int x = r.x + m - paintedShift; x < r.x + r.w; x += period) regular->draw(p.canvas, x, y, s, &c);
+}
+
+int JobWindow::statusShift(const BitmapFont& font, const std::string& s, double scale) const {
+    const int period = font.width(s) + lr(40 * scale);
+    const double cycle = period / (24 * scale) + 1.5;
+    const double t = std::fmod(std::max(0.0, clock - statusSince), cycle);
+    return t < 1.5 ? 0 : int((t - 1.5) * 24 * scale);
 }
 
 void JobWindow::drawExtraRow(const Paint& p, const PartTable<JobPartId>& table) {

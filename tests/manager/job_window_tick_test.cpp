@@ -1,8 +1,10 @@
 // The job window's clock through the real editor (headless): while the window only waits, a tick
-// repaints its moving figure (and the brand mark kept over it) alone, and what that partial paint
-// leaves on the canvas is what a whole paint of the same moment gives, at every scale.
+// repaints its moving figure (and the brand mark kept over it) alone, and a status line too long
+// for its box only while it moves, not in its pauses; what those partial paints leave on the canvas
+// is what a whole paint of the same moment gives, at every scale.
 #include <gtest/gtest.h>
 
+#include "gui/place.h"
 #include "manager/windows/job_window.h"
 #include "tests/manager/pixel_support.h"
 #include "tests/manager/view_fixture.h"
@@ -14,42 +16,76 @@ namespace {
 
 class JobWindowTick : public ViewTest {};
 
-TEST_F(JobWindowTick, AWaitingWindowRepaintsItsFigureAloneAndExactly) {
+// The pixels of a rectangle of the canvas, row by row.
+std::vector<uint32_t> pixelsIn(const lumo::gui::Canvas& c, lumo::gui::Rect r) {
+    std::vector<uint32_t> out;
+    for (int y = r.y; y < r.y + r.h; ++y)
+        out.insert(out.end(), c.pixels.begin() + y * c.width + r.x, c.pixels.begin() + y * c.width + r.x + r.w);
+    return out;
+}
+
+TEST_F(JobWindowTick, AWaitingWindowRepaintsOnlyWhatMovesAndExactly) {
     catalog.publish(catalogText("1.0"));
     open();
     // The load and its picture fetches ended: nothing more is posted that repaints the whole window.
     ASSERT_TRUE(pumpWhile([this] { return view->model()->loading || view->model()->fetchingPictures; }));
+    tqapp::Model& model = *view->model();
     tqapp::JobPlan plan;
     plan.verb = "INSTALL";
     plan.title = "SYNTH";
+    const struct {
+        const char* what;
+        const char* waitingFor;  // the running job's words; none: the window waits for its GO
+    } waits[] = {{"its figure", nullptr}, {"another copy's job", "Waiting for another copy of the manager to finish its job"}};
     // At each scale the window is dragged this far (logical units) before the ticks.
-    for (const auto& [scale, moveBy] : {std::pair{1.0, 0}, {1.5, 7}, {2.0, 0}, {3.0, 5}}) {
-        SCOPED_TRACE(scale);
-        editor->setScale(scale);
-        view->openJob(plan, false, {});
-        JobWindow* w = view->openJobWindow();
-        ASSERT_NE(w, nullptr);
-        w->bounds.x += moveBy;
-        w->bounds.y += moveBy;
-        editor->repaintAll();
-        // The whole paint the opening asks for, then only the figure moves.
-        ASSERT_TRUE(frameUntil([&] { return editor->lastPaintPartial(); }));
-        const lumo::gui::Rect figure = editor->deviceRect(w, JobWindow::kFigure);
-        for (int tick = 0; tick < 3; ++tick) {
+    for (const auto& [scale, moveBy] : {std::pair{1.0, 0}, {1.5, 7}, {2.0, 0}, {3.0, 5}})
+        for (const auto& wait : waits) {
+            SCOPED_TRACE(testing::Message() << scale << ", waiting for " << wait.what);
+            editor->setScale(scale);
+            model.busy = wait.waitingFor != nullptr;
+            model.progressText = wait.waitingFor ? wait.waitingFor : "";
+            model.jobGeneration = model.doneGeneration + 1;  // running, not ended
+            view->openJob(plan, model.busy, {});
+            JobWindow* w = view->openJobWindow();
+            ASSERT_NE(w, nullptr);
+            w->bounds.x += moveBy;
+            w->bounds.y += moveBy;
+            editor->repaintAll();
+            // The whole paint the opening asks for, then only what moves.
+            ASSERT_TRUE(frameUntil([&] { return editor->lastPaintPartial(); }));
+            const lumo::gui::Rect figure = editor->deviceRect(w, JobWindow::kFigure);
+            const lumo::gui::Rect status = editor->deviceRect(w, {8, 228, 202, 14});
+            // Until the figure has moved three times, and a long status has scrolled three steps.
+            int figureSteps = 0, statusSteps = 0;
+            ASSERT_TRUE(frameUntil([&] {
+                const std::vector<uint32_t> before = pixelsIn(canvas, status);
+                const double still = w->clock - w->statusSince;  // the status's time since it last changed
+                frame();
+                EXPECT_TRUE(editor->lastPaintPartial()) << "a tick repainted the whole window";
+                bool statusPainted = false;
+                for (const lumo::gui::Rect& r : editor->painted()) {
+                    statusPainted |= lumo::gui::overlapsStrictly(r, status);
+                    EXPECT_TRUE(pixeltest::inside(r, figure) || pixeltest::inside(r, status)) << str(r) << " beyond what moves";
+                }
+                if (statusPainted) {
+                    // It scrolls after a pause of a second and a half, and each repaint moves it.
+                    EXPECT_TRUE(wait.waitingFor && still + 1.0 / 30 > 1.5 - 1e-9) << "the status repainted " << still << " s after it changed";
+                    EXPECT_NE(pixelsIn(canvas, status), before) << "the status repainted where it did not move";
+                    ++statusSteps;
+                }
+                figureSteps += !editor->painted().empty();
+                return figureSteps >= 3 && (statusSteps >= 3 || !wait.waitingFor);
+            }));
+            // The same moment painted whole: not one pixel differs, in the job window or under it.
+            const lumo::gui::Canvas partial = canvas;
+            editor->repaintAll();
+            editor->paint(canvas);
+            ASSERT_FALSE(editor->lastPaintPartial());
+            EXPECT_TRUE(partial.pixels == canvas.pixels);
+            editor->closePopup(w);
+            model.busy = false;
             frame();
-            ASSERT_TRUE(editor->lastPaintPartial()) << "tick " << tick << " repainted the whole window";
-            for (const lumo::gui::Rect& r : editor->painted())
-                EXPECT_TRUE(pixeltest::inside(r, figure)) << r.x << "," << r.y << " " << r.w << "x" << r.h << " beyond the figure";
         }
-        // The same moment painted whole: not one pixel differs, in the job window or under it.
-        const lumo::gui::Canvas partial = canvas;
-        editor->repaintAll();
-        editor->paint(canvas);
-        ASSERT_FALSE(editor->lastPaintPartial());
-        EXPECT_TRUE(partial.pixels == canvas.pixels);
-        editor->closePopup(w);
-        frame();
-    }
 }
 
 }  // namespace
