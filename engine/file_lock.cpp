@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <sstream>
 #include <thread>
 
 #include "engine/atomic_write.h"
@@ -15,60 +18,164 @@ namespace tqm {
 
 namespace {
 
-constexpr int kOpenFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+constexpr int kOpenFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
-// Root makes lock files in a folder a user owns (the elevated helper in the user's data folder) as
-// that user's, so that the user's own processes take the same lock; -1 when the file stays root's.
-uid_t handOverTo(int dirFd, gid_t& gid) {
-    struct stat folder {};
-    if (!detail::runningAsRoot() || ::fstat(dirFd, &folder) != 0 || folder.st_uid == 0) return uid_t(-1);
-    gid = folder.st_gid;
-    return folder.st_uid;
-}
+using Clock = std::chrono::steady_clock;
 
-// A new owner-only lock file put in the place of name (never written through whatever stood
-// there); its descriptor, or -1.
-int replaceLockFile(int dirFd, const std::string& name, uid_t owner, gid_t group) {
-    int kept = -1;
-    WriteFailure failed;
-    const bool made = writeFileAtomicAt(dirFd, name, "", 0600, failed, [&](int fd) {
-        if (owner != uid_t(-1)) ::fchown(fd, owner, group);
-        kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    });
-    if (!made && kept >= 0) {
-        ::close(kept);
-        kept = -1;
-    }
-    return kept;
-}
-
-// The lock file of the name, made new when there is none. A file this process just made is the
-// only one whose owner it changes; a file that others could open or that has another name, or
-// root's own in a user's folder, is replaced. -1 with errno when it cannot be had.
-int openLockFile(int dirFd, const std::string& name) {
+// The folder a lock file lies in, as far as it decides who may use which file.
+struct Folder {
+    int fd = -1;
+    uid_t owner = 0;
     gid_t group = 0;
-    const uid_t owner = handOverTo(dirFd, group);
-    for (int tries = 0; tries < 8; ++tries) {
-        int fd = ::openat(dirFd, name.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0600);
-        if (fd >= 0) {
-            if (owner != uid_t(-1)) ::fchown(fd, owner, group);
-            return fd;
-        }
-        if (errno != EEXIST) return -1;
-        fd = ::openat(dirFd, name.c_str(), kOpenFlags);
-        if (fd < 0) {
-            if (errno == ENOENT) continue;  // removed meanwhile: made anew
+    bool shared = false;    // others may write in it: its lock files are open to every user
+    bool handOver = false;  // root in a user's folder: the files root makes are the owner's
+};
+
+Folder folderOf(int dirFd) {
+    Folder f;
+    f.fd = dirFd;
+    struct stat st {};
+    if (::fstat(dirFd, &st) != 0) return f;
+    f.owner = st.st_uid;
+    f.group = st.st_gid;
+    f.shared = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    f.handOver = detail::runningAsRoot() && st.st_uid != 0;
+    return f;
+}
+
+// A file this process has just made, given the owner and mode the folder asks for.
+void giveOut(int fd, const Folder& f) {
+    if (f.handOver) ::fchown(fd, f.owner, f.group);
+    if (f.shared) ::fchmod(fd, 0644);  // the umask would have cut it
+}
+
+// Whether a lock file found at the name may be used as it is.
+bool usable(const struct stat& st, const Folder& f) {
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
+    if (detail::runningAsRoot() && st.st_uid != f.owner) return false;
+    return f.shared || (st.st_mode & 077) == 0;
+}
+
+// Whether the system shows a lock on the file: 1 yes, 0 no, -1 it cannot tell. "/proc/locks"
+// names each file as "major:minor:inode" (the device numbers in hexadecimal); a line with "->"
+// is a process waiting for a lock, not one holding it.
+int lockedNow(const struct stat& st) {
+    const int fd = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    std::string all;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
             return -1;
         }
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && (st.st_mode & 077) == 0 &&
-            !(owner != uid_t(-1) && st.st_uid == 0))
-            return fd;
-        ::close(fd);
-        return replaceLockFile(dirFd, name, owner, group);
+        if (n == 0) break;
+        all.append(buf, size_t(n));
     }
-    errno = EAGAIN;
+    ::close(fd);
+    std::istringstream lines(all);
+    std::string line, word;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        bool match = false, waiter = false;
+        while (words >> word) {
+            unsigned maj = 0, min = 0;
+            unsigned long long ino = 0;
+            int used = 0;
+            if (word == "->")
+                waiter = true;
+            else if (std::sscanf(word.c_str(), "%x:%x:%llu%n", &maj, &min, &ino, &used) == 3 &&
+                     size_t(used) == word.size())
+                match = match || (maj == major(st.st_dev) && min == minor(st.st_dev) && ino == st.st_ino);
+        }
+        if (match && !waiter) return 1;
+    }
+    return 0;
+}
+
+// A new lock file put in the place of name (never written through whatever stood there); its
+// descriptor, or -1 with errno.
+int replaceLockFile(const Folder& f, const std::string& name) {
+    int kept = -1;
+    WriteFailure failed;
+    const bool made = writeFileAtomicAt(f.fd, name, "", 0600, failed, [&](int fd) {
+        giveOut(fd, f);
+        kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    });
+    if (made) return kept;
+    if (kept >= 0) ::close(kept);
+    errno = failed.err > 0 ? failed.err : EACCES;
     return -1;
+}
+
+// What opening the lock file came to.
+struct Opened {
+    int fd = -1;
+    int err = 0;          // without fd: the system's error, unless why says more
+    std::string why;      // without fd: a sentence of its own
+    bool inUse = false;   // without fd: another user's file, which a process holds
+    bool aside = false;   // with fd: another user's file was replaced, which a process may hold
+    struct stat old {};   // that file
+};
+
+Opened failed(int err) {
+    Opened o;
+    o.err = err;
+    return o;
+}
+
+// The lock file of the name, made new when there is none or what is there may not be used. A
+// file another user made and this process cannot open is replaced only when no lock is on it.
+Opened openLockFile(const Folder& f, const std::string& name, const std::string& path) {
+    for (int tries = 0; tries < 8; ++tries) {
+        int fd = ::openat(f.fd, name.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0600);
+        if (fd >= 0) {
+            giveOut(fd, f);
+            Opened o;
+            o.fd = fd;
+            return o;
+        }
+        if (errno != EEXIST) return failed(errno);
+        // Only a regular file is opened: a device or a pipe is replaced unopened.
+        struct stat st {};
+        if (::fstatat(f.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) continue;
+            return failed(errno);
+        }
+        if (S_ISDIR(st.st_mode)) {
+            Opened o;
+            o.why = path + " is a folder, not a lock file: remove it and try again";
+            return o;
+        }
+        fd = S_ISREG(st.st_mode) ? ::openat(f.fd, name.c_str(), kOpenFlags) : -1;
+        const int err = S_ISREG(st.st_mode) ? errno : 0;
+        if (fd < 0 && err == ENOENT) continue;
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && usable(st, f)) {
+            if (f.shared && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0) ::fchmod(fd, 0644);
+            Opened o;
+            o.fd = fd;
+            return o;
+        }
+        if (fd >= 0) ::close(fd);
+        Opened o;
+        if (fd < 0 && S_ISREG(st.st_mode)) {
+            // Left by another user's job, which may still be running: never taken from it.
+            const int held = err == EACCES ? lockedNow(st) : -1;
+            if (held < 0) return failed(err);
+            if (held > 0) {
+                o.inUse = true;
+                return o;
+            }
+            o.aside = true;
+            o.old = st;
+        }
+        o.fd = replaceLockFile(f, name);
+        if (o.fd < 0) o.err = errno;
+        return o;
+    }
+    return failed(EAGAIN);
 }
 
 // True when fd is still the file named name in the folder.
@@ -78,12 +185,21 @@ bool stillNamed(int dirFd, const std::string& name, int fd) {
            held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
+// Sleeps for nap unless keepWaiting, asked about every 50 ms, has given up: false then.
+bool waitAMoment(Clock::time_point& nextAsk, const std::function<bool()>& keepWaiting, std::chrono::milliseconds nap) {
+    const auto now = Clock::now();
+    if (now >= nextAsk) {
+        if (!keepWaiting()) return false;
+        nextAsk = now + std::chrono::milliseconds(50);
+    }
+    std::this_thread::sleep_for(nap);
+    return true;
+}
+
 }  // namespace
 
 FileLock::FileLock(const std::string& path, std::chrono::milliseconds wait)
-    : FileLock(path, [until = std::chrono::steady_clock::now() + wait] {
-          return std::chrono::steady_clock::now() < until;
-      }) {}
+    : FileLock(path, [until = Clock::now() + wait] { return Clock::now() < until; }) {}
 
 FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWaiting) {
     detail::DirFd dir;
@@ -93,39 +209,54 @@ FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWai
                    (err == detail::kLinkRefused ? detail::refusedText(path) : detail::systemText(err));
         return;
     }
-    auto nextAsk = std::chrono::steady_clock::now();
+    const Folder folder = folderOf(dir.get());
+    const std::string busy = path + " is held by another process";
+    auto nextAsk = Clock::now();
     for (;;) {
-        // A file this process cannot open (another user's in a folder both may write) is never
-        // removed: whoever made it may be using it.
-        const int fd = openLockFile(dir.get(), name);
-        if (fd < 0) {
-            failure_ = "cannot open " + path + ": " + detail::systemText(errno);
+        const Opened got = openLockFile(folder, name, path);
+        if (got.inUse) {  // another user's lock file that is held: waited for as a held lock
+            if (waitAMoment(nextAsk, keepWaiting, std::chrono::milliseconds(10))) continue;
+            busy_ = true;
+            failure_ = busy;
             return;
         }
+        if (got.fd < 0) {
+            failure_ = got.why.empty() ? "cannot open " + path + ": " + detail::systemText(got.err) : got.why;
+            return;
+        }
+        const int fd = got.fd;
         bool locked = false;
+        int lockErr = 0;
         for (;;) {
             if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
                 locked = true;
                 break;
             }
-            if (errno != EWOULDBLOCK && errno != EINTR) break;
-            const auto now = std::chrono::steady_clock::now();
-            if (now >= nextAsk) {
-                if (!keepWaiting()) break;
-                nextAsk = now + std::chrono::milliseconds(50);
+            lockErr = errno;
+            if (lockErr != EWOULDBLOCK && lockErr != EINTR) break;
+            if (!waitAMoment(nextAsk, keepWaiting, std::chrono::milliseconds(2))) break;
+        }
+        // A job that opened the file this one replaced may hold that file's lock: it is waited
+        // for as any holder. And the file may have been replaced meanwhile (by another process
+        // that found it open to others): the lock counts only on the file that has the name.
+        if (locked) {
+            bool free = true;
+            while (free && got.aside && lockedNow(got.old) > 0)
+                free = waitAMoment(nextAsk, keepWaiting, std::chrono::milliseconds(10));
+            if (free && stillNamed(dir.get(), name, fd)) {
+                fd_ = fd;
+                failure_.clear();
+                return;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            ::close(fd);
+            if (free) continue;  // the file that has the name now is locked
+            lockErr = EWOULDBLOCK;
+        } else {
+            ::close(fd);
         }
-        // The file may have been replaced meanwhile (by another process that found it open to
-        // others): the lock counts only on the file that has the name.
-        if (locked && stillNamed(dir.get(), name, fd)) {
-            fd_ = fd;
-            failure_.clear();
-            return;
-        }
-        ::close(fd);
-        failure_ = path + " is held by another process";
-        if (!locked) return;
+        busy_ = lockErr == EWOULDBLOCK || lockErr == EINTR;
+        failure_ = busy_ ? busy : "cannot lock " + path + ": " + detail::systemText(lockErr);
+        return;
     }
 }
 

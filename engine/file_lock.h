@@ -1,8 +1,14 @@
 #pragma once
-// An exclusive lock between the processes that rewrite the same files: a flock on a lock file only
-// its owner can open, so that no other account can take it and hold them up, and a wait that ends.
-// A lock not had is not held: the caller then leaves out the work it guards and says why
-// (`failure`); nothing guarded is ever done without it.
+// An exclusive lock between the processes that rewrite the same files: a flock on a lock file, and
+// a wait that ends. A lock not had is not held: the caller then leaves out the work it guards and
+// says why (`failure`); nothing guarded is ever done without it.
+//
+// Who may use which lock file. In a folder only its owner may write, the lock file is owner-only,
+// so that no other account can take it and hold them up. In a folder others may write (the group
+// or other write bit), every user of the folder must be able to take the same lock: lock files
+// there are readable by all (0644). Root (the elevated helper) uses only a lock file of the
+// folder's owner; the one it makes in a user's folder it hands to that user, and no file that was
+// already there ever changes owner.
 #include <chrono>
 #include <functional>
 #include <string>
@@ -11,9 +17,13 @@ namespace tqm {
 
 class FileLock {
 public:
-    // Opens (or makes, owner-only) the lock file at path, never through a link nor blocking on a pipe,
-    // and waits at most `wait` for the lock. A lock file others could open, or one with a second
-    // name (a hard link), is replaced, not used. A lock file this process cannot open is left as it is.
+    // Opens (or makes) the lock file at path, never through a link nor blocking on a pipe, and
+    // waits at most `wait` for the lock. Whatever else holds the name (a link, a socket, a pipe, a
+    // device, a file of the wrong owner or mode, or one with a second name) is replaced by a new
+    // file, never opened through nor written; a folder there is not touched and fails the lock,
+    // saying so. A lock file of another user's that this process cannot open is replaced only
+    // once the system shows no lock on it, and the new lock counts only once no process holds the
+    // old one any more (one that opened it just before may have taken it).
     FileLock(const std::string& path, std::chrono::milliseconds wait);
     // The same, waiting as long as keepWaiting answers true; it is asked about every 50 ms while
     // another process holds the lock.
@@ -23,11 +33,15 @@ public:
     FileLock& operator=(const FileLock&) = delete;
 
     bool held() const { return fd_ >= 0; }
-    // Why the lock is not held: "<path> is held by another process" or "cannot open <path>: <reason>".
+    // Not held because another process held the lock for the whole wait.
+    bool busy() const { return busy_; }
+    // Why the lock is not held: "<path> is held by another process", "<path> is a folder, not a
+    // lock file: remove it and try again", or "cannot open <path>: <reason>".
     const std::string& failure() const { return failure_; }
 
 private:
     int fd_ = -1;
+    bool busy_ = false;
     std::string failure_;
 };
 

@@ -5,7 +5,9 @@
 #include "engine/fileread.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,22 +61,66 @@ int openJobsFile(int jobsFd, const char* name, mode_t mode) {
     return fd;
 }
 
-// Starts argv with stdout and stderr on promptFd and waits for it. False when it could not be
-// started; status holds waitpid's status otherwise.
-bool spawnAndWait(const std::vector<std::string>& args, int promptFd, int& status) {
+// Hands the helper's lines to watch: "wait <sentence>" and "begun". False once the manager has
+// given up the helper's wait.
+bool heard(std::string& buffer, std::string& why, bool& begun, const HelperWatch& watch) {
+    for (size_t end; (end = buffer.find('\n')) != std::string::npos; buffer.erase(0, end + 1)) {
+        const std::string line = buffer.substr(0, end);
+        if (line.rfind("wait ", 0) == 0 && !begun) {
+            why = line.substr(5);
+        } else if (line == "begun" && !begun) {
+            begun = true;
+            if (watch.begun) watch.begun();
+        }
+    }
+    return begun || why.empty() || !watch.waiting || watch.waiting(why);
+}
+
+// Starts argv with stdout and stderr on promptFd and its standard input a socket of which this
+// process keeps the other end, listens there as HelperWatch says and waits for it. False when it
+// could not be started; status holds waitpid's status otherwise.
+bool spawnAndWatch(const std::vector<std::string>& args, int promptFd, const HelperWatch& watch, int& status) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
+    int talk[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, talk) != 0) return false;
     posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0) return false;
-    bool ok = posix_spawn_file_actions_adddup2(&actions, promptFd, 1) == 0 &&
+    const bool made = posix_spawn_file_actions_init(&actions) == 0;
+    bool ok = made && posix_spawn_file_actions_adddup2(&actions, talk[1], 0) == 0 &&
+              posix_spawn_file_actions_adddup2(&actions, promptFd, 1) == 0 &&
               posix_spawn_file_actions_adddup2(&actions, 1, 2) == 0;
     pid_t pid = -1;
     if (ok) ok = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
+    if (made) posix_spawn_file_actions_destroy(&actions);
+    ::close(talk[1]);
+    int mine = talk[0];
+    std::string buffer, why;
+    bool begun = false;
+    while (ok && mine >= 0) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            ::close(mine);
+            return true;
+        }
+        pollfd p{mine, POLLIN, 0};
+        bool end = false;
+        if (::poll(&p, 1, 50) > 0) {
+            char buf[512];
+            const ssize_t got = ::read(mine, buf, sizeof buf);
+            if (got > 0) buffer.append(buf, size_t(got));
+            end = got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN);
+        }
+        // The end of the stream (the helper ended) or the manager giving up: no more listening.
+        if (end || !heard(buffer, why, begun, watch)) {
+            ::close(mine);
+            mine = -1;
+        }
+    }
+    if (mine >= 0) ::close(mine);
     if (!ok) return false;
-    while (waitpid(pid, &status, 0) < 0) {
+    while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) return false;
     }
     return true;
@@ -187,7 +233,7 @@ HelperArgs parseHelperArgs(const std::vector<std::string>& words) {
 
 bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std::string& program,
                  const std::string& applySwitch, std::vector<std::string>& results, std::string& error,
-                 const std::vector<std::string>& prompt) {
+                 const std::vector<std::string>& prompt, const HelperWatch& watch) {
     if (program.empty()) {
         error = std::string("cannot write the ") + scopeName(layout.scope) + " folders";
         return false;
@@ -225,7 +271,7 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
         jobs::helperCommand(layout, home ? home : "", program, applySwitch, jobPath, resultPath);
     int status = 0;
     const int promptFd = openJobsFile(jobsDir.get(), "prompt.txt", 0600);
-    const bool started = promptFd >= 0 && spawnAndWait(jobs::promptArgs(prompt, command), promptFd, status);
+    const bool started = promptFd >= 0 && spawnAndWatch(jobs::promptArgs(prompt, command), promptFd, watch, status);
     if (promptFd >= 0) ::close(promptFd);
     if (!started) {
         error = "cannot start the elevated helper";

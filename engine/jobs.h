@@ -2,6 +2,7 @@
 // Jobs: a list of tasks run in this process (runTasks) or handed to a second copy of the
 // manager's executable behind the administrator prompt (runElevated), which runs the job file
 // with applyJob before anything else of the program starts.
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -54,13 +55,25 @@ bool runTasks(Engine& engine, const std::vector<Task>& tasks, std::vector<std::s
 // The words put in front of "/bin/sh -c <command>" to run the helper with administrator rights.
 const std::vector<std::string>& adminPrompt();
 
+// What the manager hears from the elevated helper while it runs. The helper's standard input is a
+// socket whose other end the manager keeps: the helper says there "wait <sentence>" while it
+// waits for another job's lock and "begun" once it has the lock, and it gives that wait up when
+// the manager closes its end.
+struct HelperWatch {
+    // Asked with the sentence about every 50 ms while the helper waits for another job's lock;
+    // false has the helper give up the job before it changes anything. May be empty.
+    std::function<bool(const std::string&)> waiting;
+    // Told once the helper holds the job lock: from then on it runs to its end. May be empty.
+    std::function<void()> begun;
+};
+
 // Writes "job.json" in userData/"jobs", runs program with applySwitch through the prompt, waits
 // for it and replaces results by the lines of "result.txt". True when the helper ran the whole
 // job and exited with status 0; false with error set otherwise. Tests pass a prompt of their own
 // (an empty list runs the command through a plain shell).
 bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std::string& program,
                  const std::string& applySwitch, std::vector<std::string>& results, std::string& error,
-                 const std::vector<std::string>& prompt = adminPrompt());
+                 const std::vector<std::string>& prompt = adminPrompt(), const HelperWatch& watch = {});
 
 // Runs the job file as the elevated helper: reads the cached, verified catalog (keys), runs the
 // tasks and writes one result line per task. Only a regular job file of the user who asked (the

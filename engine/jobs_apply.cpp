@@ -1,6 +1,7 @@
 // Running the tasks of a job: in this process (runTasks) or, as the elevated helper, from a
 // job file against the cached catalog and packages (applyJob).
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,6 +68,31 @@ private:
     int fd_ = -1;
 };
 
+// The manager's end of the helper's standard input, when runElevated started it (a socket): the
+// helper says there what it waits for and when it has begun, and gives up its wait for another
+// job's lock once the manager has closed its end (its job was stopped). Only this descriptor is
+// ever used: root writes nothing through a path for it.
+class ManagerLine {
+public:
+    ManagerLine() {
+        struct stat st {};
+        there_ = ::fstat(0, &st) == 0 && S_ISSOCK(st.st_mode);
+    }
+    void say(const std::string& line) const {
+        if (!there_) return;
+        const std::string out = line + "\n";
+        [[maybe_unused]] const ssize_t n = ::send(0, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    bool gone() const {
+        char c = 0;
+        const ssize_t n = there_ ? ::recv(0, &c, 1, MSG_PEEK | MSG_DONTWAIT) : -1;
+        return there_ && (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR));
+    }
+
+private:
+    bool there_ = false;
+};
+
 // The package the unprivileged side downloaded and cached for this job.
 bool cachedPackage(const std::string& userData, const FileRef& ref, std::string& data, std::string& error) {
     const std::string path = detail::packageCacheFile(userData, ref);
@@ -127,7 +153,7 @@ JobLock::JobLock(const Engine& engine, const std::string& userData)
 
 std::string JobLock::error() const {
     if (held()) return {};
-    if (lock_.failure().find(" is held by another process") != std::string::npos)
+    if (lock_.busy())
         return "another copy of the manager is running a job on " + userData_ + ": try again when it ends";
     return lock_.failure();
 }
@@ -202,13 +228,21 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
     for (const lumo::Json& t : job["tasks"].array())
         tasks.push_back(Task{t["op"].string(), t["id"].string(), t["format"].string()});
 
-    // Another job on the same data folder (a second manager) is waited for; the receipts are read
-    // again once it has ended.
+    // Another job on the same data folder (a second manager) is waited for, saying so to the
+    // manager, which may stop it meanwhile; the receipts are read again once it has ended.
+    const ManagerLine manager;
+    std::string said;
+    engine.waiting = [&](const std::string& why) {
+        if (why != said) manager.say("wait " + (said = why));
+        return !manager.gone();
+    };
     const JobLock lock(engine, userData);
+    engine.waiting = nullptr;
     if (!lock.held()) {
         result.line("no job: " + lock.error());
         return 1;
     }
+    manager.say("begun");
     if (!engine.loadReceipt(error)) {
         result.line(error);
         return 1;

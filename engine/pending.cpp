@@ -51,6 +51,19 @@ std::string writeNote(const std::string& note, const std::string& text) {
     return writeFileAtomic(note, text, 0644, false, failure) ? note : std::string();
 }
 
+// A note of the folder, opened in it (never through a link) and read whole; false when it is not
+// a small regular file or, as root, not root's own: root applies to the machine's receipt only
+// the notes it wrote itself, never one a user planted in a folder of theirs.
+bool readNote(int dirFd, const std::string& name, std::string& text) {
+    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const detail::DirFd file(fd);
+    struct stat st {};
+    int err = 0;
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (!detail::runningAsRoot() || st.st_uid == 0) &&
+           readRegularFile(fd, kMaxNote, text, err);
+}
+
 // What a note asks, and whether the disk shows its change made.
 struct Note {
     bool removal = false;
@@ -59,8 +72,10 @@ struct Note {
     int64_t sequence = -1;
     std::string dev, ino;
     std::string recorded;  // a removal's: the path its record named
+    std::string leaf;      // a removal's copy when it lies in the note's folder: its name there
 
-    // The note read from text: false when it is not a note for format in dir.
+    // The note read from text: false when it is not a note for format in dir. Root takes a
+    // removal only of the recorded copy in the note's own folder, looked at from there.
     bool read(const std::string& text, const std::string& dir, const std::string& format) {
         const lumo::Json note = lumo::Json::parse(text);
         removal = note["op"].string() == "remove";
@@ -78,31 +93,42 @@ struct Note {
         const std::string& seq = note["sequence"].string();
         std::from_chars(seq.data(), seq.data() + seq.size(), sequence);
         if (note["format"].string() != format || id.empty()) return false;
-        if (removal) return !rec.path.empty() && fs::path(rec.path).is_absolute();
-        return plainName(item) && rec.path == joinPath(dir, item);
+        if (!removal) return plainName(item) && rec.path == joinPath(dir, item);
+        const std::string name = fs::path(rec.path).filename().string();
+        if (plainName(name) && rec.path == joinPath(dir, name)) leaf = name;
+        if (detail::runningAsRoot()) return !leaf.empty() && rec.path == recorded;
+        return !rec.path.empty() && fs::path(rec.path).is_absolute();
     }
 
     // An install's copy is in place (the very copy it noted: a rename keeps device and inode); a
     // removal's copy is gone from its place.
     bool madeOnDisk(int dirFd) const {
         struct stat st {};
-        if (removal) return ::lstat(rec.path.c_str(), &st) != 0 && errno == ENOENT;
+        if (removal) {
+            const int there = leaf.empty() ? ::lstat(rec.path.c_str(), &st)
+                                           : ::fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW);
+            return there != 0 && errno == ENOENT;
+        }
         return ::fstatat(dirFd, item.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && dev == std::to_string(st.st_dev) &&
                ino == std::to_string(st.st_ino);
     }
 
-    void apply(Receipt& r, const std::string& format) const {
+    // Changes the receipt; answers the record it added or dropped ("<id> <format> <version> at
+    // <path>"), or "" when the receipt is left as it was.
+    std::string apply(Receipt& r, const std::string& format) const {
         if (!removal) {
             r.plugins[id].formats[format] = rec;
             if (sequence >= 0) r.catalog_sequence = sequence;
-            return;
+            return id + " " + format + " " + rec.version + " at " + rec.path;
         }
         const auto product = r.plugins.find(id);
-        if (product == r.plugins.end()) return;
+        if (product == r.plugins.end()) return {};
         const auto f = product->second.formats.find(format);
-        if (f == product->second.formats.end() || f->second.path != recorded) return;  // since installed elsewhere
+        if (f == product->second.formats.end() || f->second.path != recorded) return {};  // since installed elsewhere
+        const std::string dropped = id + " " + format + " " + f->second.version + " at " + f->second.path;
         product->second.formats.erase(f);
         if (product->second.formats.empty()) r.plugins.erase(product);
+        return dropped;
     }
 };
 
@@ -153,32 +179,27 @@ std::set<std::string> Engine::settleInstalls(const std::string& format, std::chr
     for (const std::string& name : names) {
         if (name.rfind(kNotePrefix, 0) != 0) continue;
         std::string text;
-        int err = 0;
         Note note;
         // Not this format's, or not (yet) made on disk: left for the job sweep, which clears it
         // once no job is running.
-        if (!readRegularFile(joinPath(dir, name), kMaxNote, text, err) || !note.read(text, dir, format) ||
-            !note.madeOnDisk(fd.get()))
-            continue;
+        if (!readNote(fd.get(), name, text) || !note.read(text, dir, format) || !note.madeOnDisk(fd.get())) continue;
         // Under the receipt's lock the note and the disk are looked at again: the job that wrote it
         // may have recorded its change meanwhile and dropped the note, and a later job may have
         // undone that change.
         bool applied = false;
-        std::string error;
+        std::string changed, error;
         const bool saved = updateReceipt(file, app ? apps : receipt, [&](Receipt& r) {
             std::string again;
-            if (!readRegularFile(joinPath(dir, name), kMaxNote, again, err) || again != text ||
-                !note.madeOnDisk(fd.get()))
-                return;
-            note.apply(r, format);
+            if (!readNote(fd.get(), name, again) || again != text || !note.madeOnDisk(fd.get())) return;
+            changed = note.apply(r, format);
             applied = true;
         }, error, keepWaiting("Waiting for another copy of the manager to finish writing " + file, wait));
         if (!saved) {  // a receipt that cannot be read or had is never rewritten: the note stays
             kept.insert(name);
             continue;
         }
-        if (applied && log)
-            log((note.removal ? "dropped the record of " : "recorded ") + note.rec.path + " (its " +
+        if (!changed.empty() && log)
+            log((note.removal ? "dropped the record of " : "recorded ") + changed + " (its " +
                 (note.removal ? "removal" : "install") + " was cut off before recording it)");
         if (applied) ::unlinkat(fd.get(), name.c_str(), 0);
     }

@@ -94,10 +94,10 @@ bool runHere(tqm::Engine& engine, const std::vector<Step>& steps, std::vector<Re
 }
 
 bool runElevated(const Config& config, const std::vector<Step>& steps, std::vector<Result>& results,
-                 std::string& error) {
+                 std::string& error, const tqm::HelperWatch& watch) {
     const std::vector<tqm::Task> tasks = tasksOf(steps);
     std::vector<std::string> lines;  // the engine replaces what it is given
-    const bool ok = tqm::runElevated(config.layout, tasks, config.program, config.applySwitch, lines, error, config.prompt);
+    const bool ok = tqm::runElevated(config.layout, tasks, config.program, config.applySwitch, lines, error, config.prompt, watch);
     for (const std::string& line : lines) results.push_back(readLine(line, tasks));
     return ok;
 }

@@ -74,9 +74,9 @@ bool runHere(tqm::Engine& engine, const std::vector<Step>& steps, std::vector<Re
 
 // Runs the steps' tasks in the elevated helper (the configuration's program behind its prompt),
 // which checks the cached packages itself; appends one result per line of the helper. True when
-// it ran the whole job.
+// it ran the whole job. watch hears the helper's wait for another job's lock (engine/jobs.h).
 bool runElevated(const Config& config, const std::vector<Step>& steps, std::vector<Result>& results,
-                 std::string& error);
+                 std::string& error, const tqm::HelperWatch& watch = {});
 
 // What the manager does first as it starts, errors ignored: what an earlier self-update left
 // beside its own item goes, installs a kill cut off before their record are recorded, and

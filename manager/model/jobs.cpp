@@ -35,6 +35,14 @@ struct Outcome {
     std::vector<calls::Result> results;
 };
 
+// Whether a job may be stopped until it begins: one that downloads.
+bool stoppableBeforeItBegins(const std::vector<tqm::Task>& tasks) {
+    return std::any_of(tasks.begin(), tasks.end(), [](const tqm::Task& t) {
+        const calls::Op op = calls::opOf(t.op);
+        return op == calls::Op::Install || op == calls::Op::Self;
+    });
+}
+
 // The worker's own copy of everything it needs.
 struct Worker {
     Config config;
@@ -155,11 +163,28 @@ struct Worker {
                 if (m.onChange) m.onChange();
             });
         };
+        const std::string working = engineList.front().op == calls::Op::Remove ? "Removing" : "Installing";
         if (needsElevation(engine)) {
             unstoppable();
             postProgress("Waiting for permission", installFraction());
-            out.ok = calls::runElevated(config, engineList, out.results, out.error);
-            return true;
+            // The helper's wait for another copy's job is shown, and may be stopped, as the wait
+            // here is: a stopped helper gives up before it changes anything.
+            tqm::HelperWatch watch;
+            watch.waiting = [this, stoppable = stoppableBeforeItBegins(tasks)](const std::string& why) {
+                if (why != waitShown) {
+                    post([stoppable](Model& m) { m.stoppable = stoppable; });
+                    postProgress(waitShown = why, installFraction());
+                }
+                return !cancel->load();
+            };
+            watch.begun = [&, this] {
+                begun = true;
+                if (waitShown.empty()) return;
+                unstoppable();
+                postProgress(working, installFraction());
+            };
+            out.ok = calls::runElevated(config, engineList, out.results, out.error, watch);
+            return begun || !cancel->load();
         }
         // A job of another copy of the manager on this data folder is waited for, saying so: until
         // this job has begun it may still be stopped; after that a wait (for a receipt) is shown
@@ -176,7 +201,7 @@ struct Worker {
         }
         begun = true;
         unstoppable();
-        postProgress(engineList.front().op == calls::Op::Remove ? "Removing" : "Installing", installFraction());
+        postProgress(working, installFraction());
         engine.sweep();
         out.ok = calls::runHere(engine, engineList, out.results);
         for (const calls::Result& r : out.results)
@@ -291,10 +316,7 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
     fraction = 0;
     ++jobGeneration;
     cancel = std::make_shared<std::atomic<bool>>(false);
-    stoppable = std::any_of(tasks.begin(), tasks.end(), [](const tqm::Task& t) {
-        const calls::Op op = calls::opOf(t.op);
-        return op == calls::Op::Install || op == calls::Op::Self;
-    });
+    stoppable = stoppableBeforeItBegins(tasks);
     note.clear();
     if (onChange) onChange();
 

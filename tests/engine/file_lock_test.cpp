@@ -3,12 +3,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include "engine/file_lock.h"
-#include "engine/receipt.h"
 #include "tests/support/lock_holder.h"
 #include "tests/support/processes.h"
 #include "tests/support/temp_home.h"
@@ -73,43 +76,111 @@ bool ownerOnly(const std::string& path, uid_t uid = 0) {
     return writeFile(path, "") && ::chmod(path.c_str(), 0600) == 0 && ::chown(path.c_str(), uid, uid) == 0;
 }
 
-// Root in a user's folder changes the owner only of a lock file it has just made: a hard link the
-// user planted at the lock's name, or root's own file left there, is replaced by a new file of the
-// user's, and the file the link names stays root's.
+// Root in a user's folder uses only that user's lock file and changes the owner only of a file it
+// has just made: a hard link the user planted at the lock's name, root's own file left there, or a
+// third user's file is replaced by a new file of the user's, and the file that was there keeps its
+// owner.
 TEST_F(FileLock, RootGivesAUserOnlyALockFileItMadeItself) {
     const std::string folder = path("data"), lock = folder + "/apps.json.lock", secret = path("secret");
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
     ASSERT_EQ(::chown(folder.c_str(), kNobody, kNobody), 0);
-    for (const bool linked : {true, false}) {
-        SCOPED_TRACE(linked ? "a hard link to a root-only file" : "root's own file");
-        ASSERT_TRUE(ownerOnly(secret));
-        ASSERT_TRUE(linked ? ::link(secret.c_str(), lock.c_str()) == 0 : ownerOnly(lock));
+    const struct {
+        const char* what;
+        uid_t owner;  // of the file found at the name
+        bool linked;  // a hard link to a root-only file elsewhere
+    } cases[] = {{"a hard link to a root-only file", 0, true}, {"root's own file", 0, false},
+                 {"a third user's file", kNobody - 1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(c.linked ? ownerOnly(secret) && ::link(secret.c_str(), lock.c_str()) == 0 : ownerOnly(lock, c.owner));
+        const int found = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(found, 0);
         EXPECT_TRUE(tqm::FileLock(lock, std::chrono::milliseconds(0)).held());
         struct stat named {}, kept {};
-        ASSERT_TRUE(::stat(lock.c_str(), &named) == 0 && ::stat(secret.c_str(), &kept) == 0);
+        ASSERT_TRUE(::stat(lock.c_str(), &named) == 0 && ::fstat(found, &kept) == 0);
         EXPECT_EQ(named.st_uid, kNobody);
-        EXPECT_TRUE(kept.st_uid == 0 && kept.st_nlink == 1);
+        EXPECT_NE(named.st_ino, kept.st_ino);
+        EXPECT_TRUE(kept.st_uid == c.owner && kept.st_nlink == (c.linked ? 1u : 0u));
+        ::close(found);
         ::unlink(lock.c_str());
     }
 }
 
-// In a folder every user may write, a lock file of another user's that this user cannot open is
-// left where it is: the save that wanted it fails, naming it.
-TEST_F(FileLock, AnotherUsersLockFileIsNeverDeleted) {
-    const std::string folder = path("shared"), receipt = folder + "/installed.json", lock = receipt + ".lock";
+// Whatever else holds a lock file's name is replaced, never opened through or followed; a folder
+// there fails the lock with a sentence that says what to do.
+TEST_F(FileLock, WhateverElseHoldsTheNameIsReplacedButAFolder) {
+    const std::string target = path("target");
+    ASSERT_TRUE(writeFile(target, "kept"));
+    const struct {
+        const char* what;
+        std::function<bool(const std::string&)> plant;
+    } cases[] = {
+        {"a link to a file", [&](const std::string& at) { return ::symlink(target.c_str(), at.c_str()) == 0; }},
+        {"a dangling link", [&](const std::string& at) { return ::symlink(path("nowhere").c_str(), at.c_str()) == 0; }},
+        {"a pipe", [](const std::string& at) { return ::mkfifo(at.c_str(), 0600) == 0; }},
+        {"a socket", [](const std::string& at) {
+             sockaddr_un addr{};
+             addr.sun_family = AF_UNIX;
+             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             const bool made = at.size() < sizeof addr.sun_path && fd >= 0 &&
+                               (at.copy(addr.sun_path, at.size()), ::bind(fd, (sockaddr*)&addr, sizeof addr) == 0);
+             ::close(fd);
+             return made;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string lock = path("job.lock");
+        ASSERT_TRUE(c.plant(lock));
+        const tqm::FileLock mine(lock, std::chrono::milliseconds(0));
+        EXPECT_TRUE(mine.held()) << mine.failure();
+        struct stat st {};
+        ASSERT_EQ(::lstat(lock.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode) && (st.st_mode & 0777) == 0600);
+        EXPECT_EQ(readFile(target), "kept");
+        ::unlink(lock.c_str());
+    }
+    const std::string folder = path("state.lock");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const tqm::FileLock refused(folder, std::chrono::milliseconds(0));
+    EXPECT_FALSE(refused.held() || refused.busy());
+    EXPECT_EQ(refused.failure(), folder + " is a folder, not a lock file: remove it and try again");
+}
+
+// In a folder every user may write, every user takes the same lock: lock files there are open to
+// all (a user's own owner-only file too, the same file made so). Another user's file this user
+// cannot open is never taken from a process that holds it (the lock is then busy); one no process
+// holds, left by an ended job, is replaced.
+TEST_F(FileLock, InAFolderEveryUserMayWriteEveryUserTakesTheSameLock) {
+    const std::string folder = path("shared"), lock = folder + "/job.lock";
     ASSERT_TRUE(::mkdir(folder.c_str(), 0777) == 0 && ::chmod(folder.c_str(), 0777) == 0);
-    ASSERT_TRUE(ownerOnly(lock, kNobody - 1));
-    struct stat before {}, after {};
-    ASSERT_EQ(::stat(lock.c_str(), &before), 0);
-    EXPECT_TRUE(asUser(kNobody, [&] {
-        tqm::Receipt mine;
-        std::string error;
-        return !tqm::updateReceipt(receipt, mine, [](tqm::Receipt& r) { r.catalog_sequence = 3; }, error) &&
-               error.find(lock) != std::string::npos;
-    }));
-    ASSERT_EQ(::stat(lock.c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_FALSE(exists(receipt));
+    constexpr uid_t kept = 0, first = kNobody, second = kNobody - 1, third = kNobody - 2;
+    const struct {
+        uid_t found;  // an owner-only file of this user's is there beforehand; kept: the last step's
+        bool heldByIt, held;  // its owner holds it; the lock is had (else busy)
+        uid_t who, owner;     // who locks; the owner of the file at the name then
+        mode_t mode;
+        bool same;  // the file that was there
+    } steps[] = {
+        {kept, false, true, first, first, 0644, false},   {kept, false, true, second, first, 0644, true},
+        {kept, true, false, second, first, 0644, true},   {first, false, true, first, first, 0644, true},
+        {third, true, false, second, third, 0600, true},  {third, false, true, second, second, 0644, false},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(std::to_string(s.who) + " finds " + std::to_string(s.found));
+        ASSERT_TRUE(s.found == kept || (::unlink(lock.c_str()) == 0 && ownerOnly(lock, s.found)));
+        struct stat before {}, after {};
+        ::stat(lock.c_str(), &before);
+        std::optional<LockHolder> holder;
+        ASSERT_TRUE(!s.heldByIt || holder.emplace(lock, before.st_uid).took());
+        EXPECT_TRUE(asUser(s.who, [&] {
+            const tqm::FileLock l(lock, std::chrono::milliseconds(0));
+            return l.held() == s.held && l.busy() == !s.held;
+        }));
+        ASSERT_EQ(::stat(lock.c_str(), &after), 0);
+        EXPECT_TRUE(after.st_uid == s.owner && (after.st_mode & 0777) == s.mode);
+        EXPECT_EQ(after.st_ino == before.st_ino, s.same);
+    }
 }
 
 // A waiter whose lock file is replaced while it waits (another process found it open to others)

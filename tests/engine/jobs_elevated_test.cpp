@@ -8,7 +8,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <atomic>
 #include <functional>
+#include <future>
+#include <optional>
 
 #include <signal.h>
 
@@ -70,10 +73,10 @@ protected:
     void TearDown() override { ::unsetenv(kKeysVar); }
 
     bool elevated(const std::vector<tqm::Task>& tasks, const std::vector<std::string>& prompt = {},
-                  const std::string& program = tqm::runningProgram()) {
+                  const std::string& program = tqm::runningProgram(), const tqm::HelperWatch& watch = {}) {
         results = {"stale"};
         error.clear();
-        return tqm::runElevated(engine.layout, tasks, program, "--tqm-apply", results, error, prompt);
+        return tqm::runElevated(engine.layout, tasks, program, "--tqm-apply", results, error, prompt, watch);
     }
 
     std::string jobs;
@@ -256,6 +259,41 @@ TEST_F(ElevatedHelper, APlantedPromptLinkIsNotWrittenThrough) {
         EXPECT_EQ(readFile(victim), "precious") << c.what;
     }
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
+}
+
+// A helper that finds another job running on the data folder says that it waits; the manager may
+// then stop it, and it ends without changing anything, or let it wait, and it runs once the other
+// job has ended.
+TEST_F(ElevatedHelper, TheHelperSaysItWaitsAndMayBeStopped) {
+    for (const bool stop : {true, false}) {
+        SCOPED_TRACE(stop ? "stopped" : "waited");
+        std::optional<tqm::FileLock> other;
+        other.emplace(engine.layout.userData() + "/job.lock", std::chrono::milliseconds(0));
+        ASSERT_TRUE(other->held());
+        std::vector<std::string> heard;
+        std::atomic<bool> said{false}, begun{false};
+        tqm::HelperWatch watch;
+        watch.waiting = [&](const std::string& why) {
+            if (heard.empty() || heard.back() != why) heard.push_back(why);
+            said = true;
+            return !stop;
+        };
+        watch.begun = [&] { begun = true; };
+        auto job = std::async(std::launch::async,
+                              [&] { return elevated({{"install", "synth", "vst3"}}, {}, tqm::runningProgram(), watch); });
+        // The other job ends once the helper has said that it waits (stopped: once it has ended).
+        EXPECT_TRUE(awaitTrue([&] {
+            return stop ? job.wait_for(std::chrono::seconds(0)) == std::future_status::ready : said.load();
+        }));
+        other.reset();
+        EXPECT_EQ(job.get(), !stop) << error;
+        EXPECT_EQ(heard, std::vector<std::string>{"Waiting for another copy of the manager to finish its job"});
+        EXPECT_EQ(begun, !stop);
+        EXPECT_EQ(results, std::vector<std::string>{stop ? "no job: another copy of the manager is running a job on " +
+                                                               engine.layout.userData() + ": try again when it ends"
+                                                         : "install synth vst3: ok"});
+        EXPECT_EQ(exists(vst3() + "/Synth.vst3"), !stop);
+    }
 }
 
 int stopBeforeMoveIn(tqm::detail::RenameStep step) {

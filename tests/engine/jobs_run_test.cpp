@@ -31,6 +31,22 @@ protected:
         EXPECT_TRUE(r.load(engine.layout.receiptFile(), error)) << error;
         return r;
     }
+
+    // Installs synth's VST3 and leaves the note that install wrote, as it stays until the install
+    // has saved its record (a kill or a receipt lock not had cut it off); answers the note.
+    std::string installWithItsNote() {
+        std::vector<std::string> results;
+        EXPECT_FALSE(tqm::runTasks(engine, {{"install", "synth", "vst3"}}, results));
+        const std::string staging = vst3() + "/.tqm-staging-0badcafe", target = vst3() + "/Synth.vst3";
+        fs::create_directory(staging);
+        fs::rename(target, staging + "/Synth.vst3");
+        const std::string note = tqm::detail::notePending(staging, "Synth.vst3", "synth", "vst3",
+                                                          engine.receipt.plugins["synth"].formats["vst3"], 1);
+        fs::rename(staging + "/Synth.vst3", target);
+        fs::remove(staging);
+        EXPECT_FALSE(note.empty());
+        return note;
+    }
 };
 
 bool recorded(const tqm::Receipt& r, const std::string& id, const std::string& format) {
@@ -159,7 +175,8 @@ TEST_F(RunTasksTest, TwoProcessesOnOneDataFolderKeepEachOthersRecords) {
 
 // Another writer of the receipt stopped between its read and its save (a suspended laptop, a
 // debugger) holds its lock: an install beside it gives up its record rather than write without
-// the lock, says so, and the next start records it; the stopped writer's change is kept too.
+// the lock, says so, and the next start records it (a job's sweep meanwhile leaves its note); the
+// stopped writer's change is kept too.
 TEST_F(RunTasksTest, AWriterStoppedBetweenItsReadAndItsSaveLosesNoRecord) {
     const std::string file = engine.layout.receiptFile();
     const pid_t writer = fork();
@@ -177,6 +194,7 @@ TEST_F(RunTasksTest, AWriterStoppedBetweenItsReadAndItsSaveLosesNoRecord) {
     engine.waiting = [&](const std::string&) { return std::chrono::steady_clock::now() < until; };
     std::vector<std::string> results;
     const bool failed = tqm::runTasks(engine, {{"install", "synth", "vst3"}}, results);
+    engine.sweep();  // a job's sweep meanwhile keeps the note it cannot record
     ::kill(writer, SIGCONT);
     int status = 0;
     ASSERT_EQ(waitpid(writer, &status, 0), writer);
@@ -189,35 +207,42 @@ TEST_F(RunTasksTest, AWriterStoppedBetweenItsReadAndItsSaveLosesNoRecord) {
 }
 
 // A start that read an install's note while the install was still recording itself looks at the
-// note and the disk again under the receipt's lock: the install dropped its note meanwhile and a
-// later job removed the plug-in, so nothing is written back.
-TEST_F(RunTasksTest, AStartNeverBringsBackARecordRemovedMeanwhile) {
-    std::vector<std::string> results;
-    std::string error;
-    ASSERT_FALSE(tqm::runTasks(engine, {{"install", "synth", "vst3"}}, results));
+// note and the disk again under the receipt's lock. Meanwhile the install may have recorded itself
+// and dropped its note (a later catalog's job then saved a higher sequence, which the note must not
+// lower), or a later job may have removed the plug-in (nothing is written back), or both.
+TEST_F(RunTasksTest, AStartLooksAtTheNoteAndTheDiskAgainUnderTheLock) {
     const std::string file = engine.layout.receiptFile(), target = vst3() + "/Synth.vst3";
-    // The note that install wrote, as it is left until the install has saved its record.
-    const std::string staging = vst3() + "/.tqm-staging-0badcafe";
-    ASSERT_TRUE(fs::create_directory(staging));
-    fs::rename(target, staging + "/Synth.vst3");
-    const std::string note = tqm::detail::notePending(staging, "Synth.vst3", "synth", "vst3",
-                                                      engine.receipt.plugins["synth"].formats["vst3"], 1);
-    fs::rename(staging + "/Synth.vst3", target);
-    fs::remove(staging);
-    ASSERT_FALSE(note.empty());
+    const struct {
+        const char* what;
+        bool recordedMeanwhile, removedMeanwhile;
+    } cases[] = {{"recorded and removed", true, true}, {"recorded", true, false}, {"removed", false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string note = installWithItsNote();
+        tqm::Receipt meanwhile;
+        meanwhile.catalog_sequence = 5;
+        if (c.recordedMeanwhile && !c.removedMeanwhile) meanwhile.plugins = engine.receipt.plugins;
+        std::string error;
+        ASSERT_TRUE(tqm::Receipt().save(file, error)) << error;
 
-    LockHolder writer(file + ".lock", ::geteuid());
-    ASSERT_TRUE(writer.took());
-    const pid_t start = fork();
-    if (start == 0) _exit(afterAStart().plugins.empty() ? 1 : 0);
-    ASSERT_TRUE(awaitTrue([&] { return holdsOpen(start, file + ".lock"); }));
-    // Meanwhile the install drops its note and a later job removes the plug-in.
-    fs::remove(note);
-    fs::remove_all(target);
-    ASSERT_TRUE(tqm::Receipt().save(file, error));
-    writer.release();
-    ASSERT_EQ(waitpid(start, nullptr, 0), start);
-    EXPECT_FALSE(recorded(afterAStart(), "synth", "vst3")) << "a record without its copy";
+        LockHolder writer(file + ".lock", ::geteuid());
+        ASSERT_TRUE(writer.took());
+        const pid_t start = fork();
+        if (start == 0) {
+            afterAStart();
+            _exit(0);
+        }
+        ASSERT_TRUE(awaitTrue([&] { return holdsOpen(start, file + ".lock"); }));
+        if (c.recordedMeanwhile) fs::remove(note);
+        if (c.removedMeanwhile) fs::remove_all(target);
+        ASSERT_TRUE(meanwhile.save(file, error)) << error;
+        writer.release();
+        ASSERT_EQ(waitpid(start, nullptr, 0), start);
+        const tqm::Receipt after = afterAStart();
+        EXPECT_EQ(recorded(after, "synth", "vst3"), exists(target)) << "the record does not follow the disk";
+        EXPECT_EQ(after.catalog_sequence, 5);
+        fs::remove_all(vst3());
+    }
 }
 
 }  // namespace

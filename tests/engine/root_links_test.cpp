@@ -250,6 +250,64 @@ TEST_F(RootLinks, EveryWriteAsRootRefusesAnotherUsersLink) {
     }
 }
 
+// Root's sweep records only what root itself noted: in a format folder the user owns, a note the
+// user planted, or root's own reached through the user's link, changes nothing; a removal note
+// counts only for the recorded copy in the note's own folder. The log names the record changed.
+TEST_F(RootLinks, RootAppliesOnlyTheNotesItWroteItself) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+    const std::string machine = path("machine/Delay.vst3"), here = vst3() + "/Delay.vst3", gone = vst3() + "/Gone.vst3";
+    const auto removal = [](const std::string& at, const std::string& recorded) {
+        return R"({"op": "remove", "id": "delay", "format": "vst3", "path": ")" + at + R"(", "recorded": ")" + recorded +
+               R"("})";
+    };
+    struct stat copy {};
+    ASSERT_TRUE(fs::create_directories(vst3() + "/Synth.vst3") && ::stat((vst3() + "/Synth.vst3").c_str(), &copy) == 0);
+    const std::string install = R"({"id": "synth", "format": "vst3", "item": "Synth.vst3", "dev": ")" +
+                                std::to_string(copy.st_dev) + R"(", "ino": ")" + std::to_string(copy.st_ino) +
+                                R"(", "version": "1.0.0", "path": ")" + vst3() + R"(/Synth.vst3"})";
+    fs::create_directories(path("secret"));
+    ASSERT_EQ(::chmod(path("secret").c_str(), 0700), 0);
+    ASSERT_EQ(::chown(vst3().c_str(), kNobody, kNobody), 0);
+    const struct {
+        const char* what;
+        std::string text, recordAt;  // the note; where delay's record names its (missing) copy
+        uid_t owner;
+        bool linked;  // the note is root's, in a root-only folder, reached through the user's link
+        bool applied;
+    } cases[] = {
+        {"a user's removal note", removal(gone, machine), machine, kNobody, false, false},
+        {"a user's install note", install, machine, kNobody, false, false},
+        {"root's note through the user's link", removal(here, here), here, 0, true, false},
+        {"a path other than the recorded one", removal(gone, here), here, 0, false, false},
+        {"a copy in another folder", removal(machine, machine), machine, 0, false, false},
+        {"root's note of its own folder", removal(here, here), here, 0, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        tqm::Engine root = engine;
+        root.receipt = tqm::Receipt();
+        root.receipt.plugins["delay"].formats["vst3"] = {"1.0.0", c.recordAt, "", "", "", ""};
+        ASSERT_TRUE(root.receipt.save(engine.layout.receiptFile(), error)) << error;
+        const std::string note = vst3() + "/.tqm-record-planted";
+        if (c.linked) {
+            ASSERT_TRUE(writeFile(path("secret/note"), c.text));
+            ASSERT_EQ(::symlink(path("secret/note").c_str(), note.c_str()), 0);
+        } else {
+            ASSERT_TRUE(writeFile(note, c.text));
+        }
+        ASSERT_EQ(::lchown(note.c_str(), c.owner, c.owner), 0);
+        logLines.clear();
+        root.settleInstalls("vst3");
+        ASSERT_TRUE(root.loadReceipt(error)) << error;
+        EXPECT_EQ(root.receipt.plugins.count("delay"), c.applied ? 0u : 1u);
+        EXPECT_EQ(root.receipt.plugins.count("synth"), 0u);
+        EXPECT_EQ(logLines, c.applied ? std::vector<std::string>{"dropped the record of delay vst3 1.0.0 at " + here +
+                                                                  " (its removal was cut off before recording it)"}
+                                      : std::vector<std::string>{});
+        fs::remove(note);
+    }
+}
+
 // Another user (not root) keeps following links in its own folders as before.
 TEST_F(RootLinks, OtherUsersFollowTheirOwnLinks) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -123,34 +124,44 @@ TEST_F(JobRoad, AStopAfterTheDownloadsChangesNothing) {
 }
 
 // A second copy of the manager whose job finds another copy's job running on the data folder
-// waits for it, says so, and may still be stopped meanwhile; when the other ends, it runs.
+// waits for it, says so, and may still be stopped meanwhile; when the other ends, it runs. The same
+// when the job goes through the elevated helper, which then waits: stopped, it changes nothing.
 TEST_F(JobRoad, ASecondCopyWaitsForTheFirstsJobAndSaysSo) {
     catalog.publish(catalogText("1.0.0"));
-    for (const bool stop : {false, true}) {
-        SCOPED_TRACE(stop ? "stopped while waiting" : "waited");
-        tqapp::Model& m = ready(config());
-        const std::string lock = m.config.layout.userData() + "/job.lock";
-        ASSERT_TRUE(writeFile(lock, ""));
-        ASSERT_EQ(::chmod(lock.c_str(), 0600), 0);
-        LockHolder other(lock, ::geteuid());  // the first copy's job
-        ASSERT_TRUE(other.took());
-        bool shown = false;
-        watch = [&](tqapp::Model& model) {
-            if (shown || model.progressText != "Waiting for another copy of the manager to finish its job") return;
-            shown = true;
-            EXPECT_TRUE(model.stoppable);
-            if (stop)
-                *model.cancel = true;
-            else
-                other.release();
-        };
-        ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
-        watch = nullptr;
-        EXPECT_TRUE(shown);
-        EXPECT_EQ(m.ok, !stop) << m.note;
-        EXPECT_EQ(m.cancelled, stop);
-        EXPECT_EQ(exists(m.config.layout.formatDir("vst3") + "/Synth.vst3"), !stop);
-        fs::remove_all(path("root"));
+    for (const bool helper : {false, true}) {
+        for (const bool stop : {false, true}) {
+            SCOPED_TRACE(std::string(helper ? "in the helper, " : "here, ") + (stop ? "stopped while waiting" : "waited"));
+            std::string blocked;
+            tqapp::Config c = helper ? elevated(blocked) : config();
+            if (helper) c.prompt = {"/bin/sh", "-c", "rm -f \"$0\" && exec \"$@\"", blocked};
+            tqapp::Model& m = ready(c);
+            const std::string lock = m.config.layout.userData() + "/job.lock";
+            ASSERT_TRUE(writeFile(lock, ""));
+            ASSERT_EQ(::chmod(lock.c_str(), 0600), 0);
+            LockHolder other(lock, ::geteuid());  // the first copy's job
+            ASSERT_TRUE(other.took());
+            bool shown = false;
+            watch = [&](tqapp::Model& model) {
+                if (shown || model.progressText != "Waiting for another copy of the manager to finish its job") return;
+                shown = true;
+                EXPECT_TRUE(model.stoppable);
+                if (stop)
+                    *model.cancel = true;
+                else
+                    other.release();
+            };
+            ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
+            watch = nullptr;
+            EXPECT_TRUE(shown);
+            EXPECT_EQ(m.ok, !stop) << m.note;
+            EXPECT_EQ(m.cancelled, stop);
+            EXPECT_EQ(exists(m.config.layout.formatDir("vst3") + "/Synth.vst3"), !stop);
+            const auto waited = std::find_if(progress.begin(), progress.end(), [](const Progress& p) {
+                return p.text == "Waiting for another copy of the manager to finish its job";
+            });
+            EXPECT_EQ(std::any_of(waited, progress.end(), [](const Progress& p) { return p.text == "Installing"; }), !stop);
+            fs::remove_all(path("root"));
+        }
     }
 }
 
