@@ -152,6 +152,10 @@ private:
     // scope or root) must not leave the old scope's items standing as installed here.
     std::string receiptFrom_, appsReceiptFrom_;
     std::string receiptStamp_;  // the receipt files as refresh last found them (receiptStamp)
+    // Of each id in failed, what the receipts recorded of it after the failure; refresh drops the
+    // failure once that record changes.
+    std::map<std::string, std::string> failedRecords_;
+    void forgetFailuresRecordedSince();
 };
 
 }  // namespace tqapp
