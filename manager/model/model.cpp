@@ -320,8 +320,9 @@ std::string recordOf(const std::string& id, const tqm::Receipt& plugins, const t
 }  // namespace
 
 void Model::forgetFailuresRecordedSince() {
-    // A failure's record is kept as the first refresh after it reads it (the one at the job's end).
-    // Once that record changes (another copy installed, updated or removed it), the error is old news.
+    // A failed id's record is kept as the first refresh after the failure reads it (the one at the
+    // job's end). Once that record changes (another copy installed, updated or removed the item),
+    // the error is old news.
     std::erase_if(failedRecords_, [&](const auto& kept) { return !failed.count(kept.first); });
     for (auto it = failed.begin(); it != failed.end();) {
         const std::string now = recordOf(it->first, receipt, appsReceipt);

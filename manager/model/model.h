@@ -76,7 +76,7 @@ public:
     bool cancelled = false;               // the last job that ended was stopped
     bool stoppable = false;               // the running job may still be stopped
     std::shared_ptr<std::atomic<bool>> cancel;  // the running job's stop flag
-    std::map<std::string, int32_t> failed;      // ids whose last job failed
+    std::map<std::string, int32_t> failed;      // ids whose last job failed, till their record changes
 
     // Sweeps self-update leftovers, then starts the first catalog load (inline in harness mode).
     void start();
