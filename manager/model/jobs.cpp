@@ -311,6 +311,7 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
     for (const tqm::Task& task : tasks) {
         jobIds[task.id] = 1;
         failed.erase(task.id);
+        failedRecords_.erase(task.id);
     }
     progressText = calls::opOf(tasks.front().op) == calls::Op::Remove ? "Removing" : "Starting";
     fraction = 0;

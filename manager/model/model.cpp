@@ -297,10 +297,43 @@ void Model::refresh() {
     receiptError.clear();
     readReceipt(config.layout.receiptFile(), receipt, receiptFrom_, receiptError);
     readReceipt(config.layout.appsReceiptFile(), appsReceipt, appsReceiptFrom_, receiptError);
+    forgetFailuresRecordedSince();
     const tqm::Catalog* parsed = catalog && catalog->ok ? &catalog->catalog : nullptr;
     rows = tqm::deriveRows(parsed, receipt, config.layout, config.version, appsReceipt);
     ++rowsGeneration;
     if (!receiptError.empty()) note = receiptError;
+}
+
+namespace {
+
+// What the receipts record of one id (plug-in and app records both), as the files would hold it.
+std::string recordOf(const std::string& id, const tqm::Receipt& plugins, const tqm::Receipt& apps) {
+    std::string out;
+    for (const tqm::Receipt* r : {&plugins, &apps}) {
+        tqm::Receipt one;
+        if (const auto it = r->plugins.find(id); it != r->plugins.end()) one.plugins.insert(*it);
+        out += tqm::receiptText(one);
+    }
+    return out;
+}
+
+}  // namespace
+
+void Model::forgetFailuresRecordedSince() {
+    // A failed id's record is kept as the first refresh after the failure reads it (the one at the
+    // job's end). Once that record changes (another copy installed, updated or removed the item),
+    // the error is old news.
+    std::erase_if(failedRecords_, [&](const auto& kept) { return !failed.count(kept.first); });
+    for (auto it = failed.begin(); it != failed.end();) {
+        const std::string now = recordOf(it->first, receipt, appsReceipt);
+        const auto [kept, fresh] = failedRecords_.emplace(it->first, now);
+        if (!fresh && kept->second != now) {
+            failedRecords_.erase(kept);
+            it = failed.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void Model::refreshIfChanged() {

@@ -76,7 +76,7 @@ public:
     bool cancelled = false;               // the last job that ended was stopped
     bool stoppable = false;               // the running job may still be stopped
     std::shared_ptr<std::atomic<bool>> cancel;  // the running job's stop flag
-    std::map<std::string, int32_t> failed;      // ids whose last job failed
+    std::map<std::string, int32_t> failed;      // ids whose last job failed, till their record changes
 
     // Sweeps self-update leftovers, then starts the first catalog load (inline in harness mode).
     void start();
@@ -152,6 +152,10 @@ private:
     // scope or root) must not leave the old scope's items standing as installed here.
     std::string receiptFrom_, appsReceiptFrom_;
     std::string receiptStamp_;  // the receipt files as refresh last found them (receiptStamp)
+    // Of each id in failed, what the receipts recorded of it after the failure; refresh drops the
+    // failure once that record changes.
+    std::map<std::string, std::string> failedRecords_;
+    void forgetFailuresRecordedSince();
 };
 
 }  // namespace tqapp

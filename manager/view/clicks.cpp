@@ -33,7 +33,9 @@ void ManagerView::click(const MainId& id) {
         case MainPart::WinMin:
             if (editor) editor->minimizeWindow();
             break;
-        case MainPart::Status: openSelfUpdate(); break;
+        case MainPart::Status:
+            if (offersSelfUpdate()) openSelfUpdate();
+            break;
         case MainPart::Account: openAccount(); break;
         case MainPart::Column: {
             const std::string column = id.index >= 0 && id.index < 4 ? kColumnKeys[id.index] : "";

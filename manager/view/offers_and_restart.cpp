@@ -39,7 +39,7 @@ bool ManagerView::offerInstall() {
 void ManagerView::offerSelfUpdate() {
     if (!model_) return;
     const std::string version = model_->managerUpdate();
-    if (version.empty() || model_->busy) return;
+    if (!offersSelfUpdate() || model_->busy) return;
     if (!model_->managerRequired() && setting("offered") == version) return;
     if (!picturesOnly()) setSetting("offered", version);
     openSelfUpdate();

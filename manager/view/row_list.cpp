@@ -194,15 +194,20 @@ std::string ManagerView::statusText() const {
     if (model_->busy) return model_->jobTitle + ": " + model_->progressText;
     if (!model_->note.empty()) return model_->note;
     if (model_->loading) return "Loading the catalog...";
-    if (const std::string v = model_->managerUpdate(); !v.empty())
-        return "Manager " + v + " is available: click here to update" +
-               (model_->managerRequired() ? " (needed to install plugins)" : "");
     if (!model_->catalog) return "No catalog: not loaded (installed plugins only)";
     if (!model_->catalog->ok) return "No catalog: " + model_->catalog->note + " (installed plugins only)";
     // A refused catalog is no offline moment: the source may be serving something it should not.
+    // It is said before any offer the cached catalog makes.
     if (model_->catalog->refused)
         return "Cached catalog " + std::to_string(model_->catalog->catalog.sequence) +
                ", server's refused: " + model_->catalog->note;
+    if (const std::string v = model_->managerUpdate(); !v.empty()) {
+        const bool needed = model_->managerRequired();
+        // Offline the offer is only news, short enough for the narrowest window: no download can start.
+        if (!offersSelfUpdate())
+            return "Manager " + v + (needed ? " is needed to install plugins" : " is available") + "  (offline)";
+        return "Manager " + v + " is available: click here to update" + (needed ? " (needed to install plugins)" : "");
+    }
     if (const tqm::Row* row = selected())
         for (const auto& [format, f] : row->formats)
             if (!f.copies.empty())
@@ -214,6 +219,10 @@ std::string ManagerView::statusText() const {
     s += "  -  " + (updates > 0 ? plural(size_t(updates), "update") : std::string("up to date"));
     if (model_->catalog->fromCache) s += "  (offline)";
     return s;
+}
+
+bool ManagerView::offersSelfUpdate() const {
+    return model_ && model_->catalog && !model_->catalog->fromCache && !model_->managerUpdate().empty();
 }
 
 std::string ManagerView::shortProgress() const {

@@ -162,6 +162,9 @@ public:
     const tqm::Row* selected() const;
     bool showsPill(const tqm::Row& row) const;
     std::string statusText() const;
+    // Whether the manager's update is offered: a newer manager in a catalog fresh from its server
+    // (a cached one was either not reached or refused there). The status line then takes a click.
+    bool offersSelfUpdate() const;
     std::string shortProgress() const;
 
     // ---- 7. parts, pointer and painting (pointer.cpp, paint.cpp)

@@ -18,6 +18,7 @@
 #include "engine/apps.h"
 #include "engine/atomic_write.h"
 #include "gui/draw/png_write.h"
+#include "gui/ui_queue.h"
 #include "manager/model/log.h"
 #include "manager/windows/job_window.h"
 #include "manager/model/model.h"
@@ -62,13 +63,31 @@ struct Twin {
             if (v.displayList()[i] >= 0 && v.model()->rows[size_t(v.displayList()[i])].name == name) return int(i);
         return -1;
     }
-    // The centre of a hit name (an item of a widget), in window pixels.
+    // The rectangle of a hit name (an item of a widget), in window pixels; false when there is none.
+    bool rect(const std::string& name, lumo::gui::Rect& r) {
+        int count = 0;
+        return editor->findByName(("item:" + name).c_str(), &count, &r) && count > 0;
+    }
+    // Its centre.
     bool centre(const std::string& name, int& x, int& y) {
         lumo::gui::Rect r;
-        int count = 0;
-        if (!editor->findByName(("item:" + name).c_str(), &count, &r) || count == 0) return false;
+        if (!rect(name, r)) return false;
         x = r.x + r.w / 2;
         y = r.y + r.h / 2;
+        return true;
+    }
+    // Whether the real window shows what the twin paints in the rectangle (colours only).
+    bool sameIn(const lumo::gui::Canvas& real, const lumo::gui::Rect& r) {
+        lumo::gui::Canvas painted;
+        editor->paint(painted);
+        for (int y = r.y; y < r.y + r.h; ++y)
+            for (int x = r.x; x < r.x + r.w; ++x) {
+                const bool in = x >= 0 && y >= 0 && x < real.width && y < real.height && x < painted.width &&
+                                y < painted.height;
+                if (!in || ((real.pixels[size_t(y) * size_t(real.width) + size_t(x)] ^
+                             painted.pixels[size_t(y) * size_t(painted.width) + size_t(x)]) & 0xFFFFFFu))
+                    return false;
+            }
         return true;
     }
     void click(int x, int y) {
@@ -405,6 +424,132 @@ TEST_F(AppWindow, ZeroedPicturesInTheCacheComeBackInTheRows) {
             return false;
         });
     }, 10)) << "a row's picture is not on screen";
+}
+
+// How many catalog loads the manager's log records.
+int loadsLogged(const Demo& demo) {
+    const std::string log = managerLog(demo);
+    int n = 0;
+    for (size_t at = log.find("  catalog "); at != std::string::npos; at = log.find("  catalog ", at + 1)) ++n;
+    return n;
+}
+
+// On the demo catalog, which offers the manager's update, a start that cannot reach the server and
+// one whose catalog is refused say so in the status line as the real window shows it.
+TEST_F(AppWindow, TheStatusLineSaysAnUnreachableOrRefusedCatalogBeforeTheOffer) {
+    Demo demo("status-line", apptest::kBundle);
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    ::setenv("HOME", demo.home().c_str(), 1);
+    std::vector<std::string> words = demo.args();
+    words.insert(words.end(), {"--size", kSize});
+    std::string sequence, needed;
+    {
+        Twin fresh(words);  // which caches the catalog
+        ASSERT_NE(fresh.view().statusText().find(": click here to update"), std::string::npos);
+        sequence = std::to_string(fresh.view().model()->catalog->catalog.sequence);
+        needed = fresh.view().model()->managerRequired() ? " (needed to install plugins)" : "";
+    }
+    const std::string listed = demo.source() + "/catalog.json", text = testsupport::readFile(listed);
+    const struct {
+        const char* name;
+        bool reached;
+        std::string want;
+    } cases[] = {
+        {"unreachable", false, "Manager " + demo::nextVersion(tqapp::kVersion) + " is available" + needed + "  (offline)"},
+        {"refused", true, "Cached catalog " + sequence + ", server's refused: the catalog's signature does not match "
+                                                         "(changed after signing, or signed by another key)"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> w = words;
+        if (!c.reached) w[4] = "http://127.0.0.1:9/";  // --source: nothing listens there
+        ASSERT_TRUE(testsupport::writeFile(listed, c.reached ? text + " " : text));
+        const int loads = loadsLogged(demo);
+        probe.stopPings();
+        const Window window = start(w, demo.home(), demo.dir + "/status-" + c.name + "-log.txt");
+        ASSERT_NE(window, 0u) << "no window: " << child->output();
+        ASSERT_TRUE(waitFor([&] { return loadsLogged(demo) > loads; }, 30)) << child->output() << managerLog(demo);
+        ASSERT_TRUE(loopWentRound(20));
+
+        Twin twin(w);
+        EXPECT_EQ(twin.view().statusText(), c.want);
+        lumo::gui::Rect line;
+        ASSERT_TRUE(twin.rect("status", line));
+        EXPECT_TRUE(waitFor([&] { return twin.sameIn(probe.capture(window), line); }, 10))
+            << c.name << ": the window's status line is not the twin's";
+        shoot(window, std::string("window-status-") + c.name + ".png");
+    }
+    ASSERT_TRUE(testsupport::writeFile(listed, text));
+}
+
+// A row whose install failed here shows "Error" and RETRY until another copy of the manager on the
+// same folders has installed it: once the window is focused again, the row is as a window opened
+// afresh draws it.
+TEST_F(AppWindow, AFailedRowLosesItsErrorOnceAnotherCopyInstalledIt) {
+    Demo demo("stale-error");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    ::setenv("HOME", demo.home().c_str(), 1);
+    std::vector<std::string> words = demo.args();
+    words.insert(words.end(), {"--size", kSize});
+    const Window window = start(words, demo.home(), demo.dir + "/stale-error-log.txt");
+    ASSERT_NE(window, 0u) << "no window: " << child->output();
+    ASSERT_TRUE(waitFor([&] { return loadsLogged(demo) > 0; }, 30)) << child->output() << managerLog(demo);
+    ASSERT_TRUE(loopWentRound(20));
+
+    // The install fails here: the package it downloads is not the one listed.
+    const std::string package = demo.source() + "/plugins/cobalt-compressor-1.1.0.vst3.zip";
+    const std::string bytes = testsupport::readFile(package);
+    ASSERT_TRUE(testsupport::writeFile(package, "not the package"));
+    Twin twin(words);
+    const int line = twin.line("Cobalt Compressor");
+    ASSERT_GE(line, 0);
+    const std::string row = "row:" + std::to_string(line);
+    ASSERT_TRUE(clickBoth(twin, window, "rowpill:" + std::to_string(line)));
+    ASSERT_TRUE(clickBoth(twin, window, "job:go"));
+    ASSERT_TRUE(waitFor([&] { return jobsEnded(demo) == 1; }, 30)) << child->output() << managerLog(demo);
+    ASSERT_NE(managerLog(demo).find("    failed: "), std::string::npos) << managerLog(demo);
+    twin.jobState(tqapp::JobWindow::Failed);
+    ASSERT_TRUE(clickBoth(twin, window, "job:close"));
+    ASSERT_TRUE(clickBoth(twin, window, row));
+    ASSERT_TRUE(testsupport::writeFile(package, bytes));
+
+    // Another copy installs it, both formats.
+    tqapp::Config config;
+    config.layout.root = demo.root();
+    config.source = demo.source();
+    config.pub = demo.pub();
+    config.harness = true;
+    auto queue = std::make_shared<lumo::gui::UiQueue>();
+    tqapp::Model other(config, queue, nullptr);
+    other.start();
+    other.run({{"install", "cobalt-compressor", "vst3"}, {"install", "cobalt-compressor", "clap"}}, "Other", "Done");
+    ASSERT_TRUE(waitFor([&] {
+        for (auto& task : queue->take()) task();
+        return !other.busy;
+    }, 30));
+    ASSERT_TRUE(other.ok) << other.note;
+
+    // The pointer out of the window, as the row is compared with a fresh window's, the same row selected.
+    ASSERT_EQ(std::system("xdotool mousemove 1270 1010"), 0);
+    Twin fresh(words);
+    fresh.view().select("cobalt-compressor");
+    lumo::gui::Rect shown;
+    ASSERT_TRUE(fresh.rect(row, shown));
+    ASSERT_TRUE(loopWentRound(20));
+    EXPECT_FALSE(fresh.sameIn(probe.capture(window), shown)) << "the row shows no error";
+    shoot(window, "window-failed-row.png");
+
+    // Focus leaves the window and comes back.
+    Display* d = XOpenDisplay(nullptr);
+    ASSERT_NE(d, nullptr);
+    XSetInputFocus(d, PointerRoot, RevertToNone, CurrentTime);
+    XSync(d, False);
+    ASSERT_TRUE(loopWentRound(20));
+    XSetInputFocus(d, window, RevertToParent, CurrentTime);
+    XSync(d, False);
+    XCloseDisplay(d);
+    EXPECT_TRUE(waitFor([&] { return fresh.sameIn(probe.capture(window), shown); }, 10))
+        << "the row still shows its error";
+    shoot(window, "window-failed-row-focused.png");
 }
 
 }  // namespace

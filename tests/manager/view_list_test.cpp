@@ -101,50 +101,84 @@ TEST_F(ViewList, StatusLineThroughALoadOverTheLoopbackServer) {
 }
 
 // With a catalog cached, the status line tells a server that cannot be reached from one whose
-// catalog was refused: only the first is "offline".
+// catalog was refused: only the first is "offline", and neither hides behind the manager's update.
+// That is offered (by the line and at start) only from a catalog its server gave now.
 TEST_F(ViewList, StatusLineSaysWhyTheCachedCatalogIsShown) {
     ASSERT_TRUE(server.ok());
-    const std::string text = catalogText("1.0.0", 7), summary = "Catalog 7  -  2 plugins, 1 app  -  up to date";
-    catalog.publish(text);
-    serveSource();
-    open();
-    ASSERT_TRUE(viewLoaded() && view->model()->catalog->ok);  // and cached
-    const std::string served = source, gone = LoopbackServer().url();
-    // Where the next start looks, what it is served there, and what the status line says.
-    const std::tuple<std::string, std::string, std::string> cases[] = {
-        {gone, text, summary + "  (offline)"},
-        {served, text + " ", "Cached catalog 7, server's refused: the catalog's signature does not match "
-                             "(changed after signing, or signed by another key)"},
-        {served, text, summary},
+    const std::string gone = LoopbackServer().url(),
+                      refused = ", server's refused: the catalog's signature does not match (changed after signing, "
+                                "or signed by another key)";
+    struct Case {
+        std::string latest;  // of the manager in the catalog cached and served
+        bool reached, tampered;
+        std::string want;
     };
-    for (const auto& [at, body, want] : cases) {
-        source = at;
-        server.serveFile("catalog.json", body);
+    const Case cases[] = {
+        {"0.3.0", false, false, "Catalog 7  -  2 plugins, 1 app  -  up to date  (offline)"},
+        {"0.3.0", true, true, "Cached catalog 7" + refused},
+        {"0.3.0", true, false, "Catalog 7  -  2 plugins, 1 app  -  up to date"},
+        {"0.4.0", false, false, "Manager 0.4.0 is needed to install plugins  (offline)"},
+        {"0.4.0", true, true, "Cached catalog 8" + refused},
+        {"0.4.0", true, false, "Manager 0.4.0 is available: click here to update (needed to install plugins)"},
+    };
+    std::string text, cached;
+    for (const Case& c : cases) {
+        if (cached != c.latest) {  // served and cached first
+            cached = c.latest;
+            text = catalogText("1.0.0", c.latest == "0.3.0" ? 7 : 8, c.latest, "0.3.5");
+            catalog.publish(text);
+            serveSource();
+            open();
+            ASSERT_TRUE(viewLoaded() && view->model()->catalog->ok && !view->model()->catalog->fromCache);
+        }
+        const std::string served = server.url();
+        source = c.reached ? served : gone;
+        server.serveFile("catalog.json", text + (c.tampered ? " " : ""));
         open();
-        ASSERT_TRUE(viewLoaded()) << want;
-        EXPECT_EQ(view->statusText(), want);
+        ASSERT_TRUE(viewLoaded()) << c.want;
+        EXPECT_EQ(view->statusText(), c.want);
+        // The update opens at start, and a click on the line opens it, only where the line offers it.
+        const bool offered = c.want.find("click here") != std::string::npos;
+        EXPECT_EQ(view->openJobWindow() != nullptr, offered) << c.want;
+        if (!offered) view->click(tqapp::mainPart(tqapp::MainPart::Status));
+        EXPECT_EQ(view->openJobWindow() != nullptr, offered) << c.want;
+        source = served;
     }
 }
 
 // Another copy of the manager installs into the same folders: this window's rows show it once the
-// window is activated again. Nothing is read again when nothing changed, nor while a job of its own
-// runs (its end reads the receipts anyway).
+// window is activated again, a plug-in (installed.json) as an app (apps.json), and a row whose own
+// job failed loses its error once the other copy has recorded it. Nothing is read again when
+// nothing changed, nor while a job of its own runs (its end reads the receipts anyway).
 TEST_F(ViewList, ActivationShowsWhatAnotherCopyInstalled) {
     openLoaded(catalogText("1.0.0", 7));
-    const auto delay = [&] { return std::ranges::find(view->model()->rows, std::string("delay"), &tqm::Row::id)->state; };
-    ASSERT_EQ(delay(), State::Absent);
+    const auto state = [&](const std::string& id) { return std::ranges::find(view->model()->rows, id, &tqm::Row::id)->state; };
+    ASSERT_EQ(state("delay"), State::Absent);
     const uint32_t read = view->model()->rowsGeneration;
     editor->windowActivated();
     EXPECT_EQ(view->model()->rowsGeneration, read);
 
+    // This window's install of delay fails: the package it finds is not the one listed.
+    const std::string package = catalog.source() + "/plugins/Delay-1.0.0.vst3.zip", bytes = readFile(package);
+    ASSERT_TRUE(writeFile(package, "not the package"));
+    view->model()->run({{"install", "delay", "vst3"}}, "Job", "Done");
+    ASSERT_TRUE(pumpWhile([&] { return view->model()->busy; }));
+    ASSERT_EQ(view->model()->failed.count("delay"), 1u);
+    editor->windowActivated();  // its own end read the receipts: the error stays
+    EXPECT_EQ(view->model()->failed.count("delay"), 1u);
+    ASSERT_TRUE(writeFile(package, bytes));
+
     ready(config());  // the other copy, on a queue of its own
-    ASSERT_TRUE(runJob({{"install", "delay", "vst3"}}));
-    ASSERT_TRUE(model->ok) << logText();
-    for (const bool busy : {true, false}) {
-        view->model()->busy = busy;
-        editor->windowActivated();
-        EXPECT_EQ(delay(), busy ? State::Absent : State::Installed) << "busy: " << busy;
+    for (const tqm::Task& task : {tqm::Task{"install", "delay", "vst3"}, tqm::Task{"install", "studio", "app"}}) {
+        ASSERT_TRUE(runJob({task}));
+        ASSERT_TRUE(model->ok) << logText();
+        for (const bool busy : {true, false}) {
+            view->model()->busy = busy;
+            editor->windowActivated();
+            EXPECT_EQ(state(task.id), busy ? State::Absent : State::Installed) << task.id << ", busy: " << busy;
+        }
     }
+    EXPECT_EQ(view->model()->failed.count("delay"), 0u);
 }
 
 TEST_F(ViewList, StatusLineOfAFailedCatalog) {
