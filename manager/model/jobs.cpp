@@ -372,6 +372,7 @@ void Model::finishJob(bool jobOk, const std::string& error, const std::vector<ca
     jobIds.clear();
     refresh();
     note = jobOk ? doneText : error;
+    failedNote_ = jobOk ? std::string() : error;
     if (onChange) onChange();
 }
 

@@ -324,16 +324,20 @@ void Model::forgetFailuresRecordedSince() {
     // job's end). Once that record changes (another copy installed, updated or removed the item),
     // the error is old news.
     std::erase_if(failedRecords_, [&](const auto& kept) { return !failed.count(kept.first); });
+    bool forgot = false;
     for (auto it = failed.begin(); it != failed.end();) {
         const std::string now = recordOf(it->first, receipt, appsReceipt);
         const auto [kept, fresh] = failedRecords_.emplace(it->first, now);
         if (!fresh && kept->second != now) {
             failedRecords_.erase(kept);
             it = failed.erase(it);
+            forgot = true;
         } else {
             ++it;
         }
     }
+    // The status line's error goes with the last error mark it explains.
+    if (forgot && failed.empty() && !failedNote_.empty() && note == failedNote_) note.clear();
 }
 
 void Model::refreshIfChanged() {

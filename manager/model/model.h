@@ -155,6 +155,7 @@ private:
     // Of each id in failed, what the receipts recorded of it after the failure; refresh drops the
     // failure once that record changes.
     std::map<std::string, std::string> failedRecords_;
+    std::string failedNote_;  // the note of the last job that failed, which goes with its last error mark
     void forgetFailuresRecordedSince();
 };
 

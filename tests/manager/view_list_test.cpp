@@ -166,6 +166,8 @@ TEST_F(ViewList, ActivationShowsWhatAnotherCopyInstalled) {
     ASSERT_EQ(view->model()->failed.count("delay"), 1u);
     editor->windowActivated();  // its own end read the receipts: the error stays
     EXPECT_EQ(view->model()->failed.count("delay"), 1u);
+    const std::string error = view->model()->note;
+    ASSERT_NE(view->statusText().find(error), std::string::npos);
     ASSERT_TRUE(writeFile(package, bytes));
 
     ready(config());  // the other copy, on a queue of its own
@@ -179,6 +181,7 @@ TEST_F(ViewList, ActivationShowsWhatAnotherCopyInstalled) {
         }
     }
     EXPECT_EQ(view->model()->failed.count("delay"), 0u);
+    EXPECT_EQ(view->statusText().find(error), std::string::npos) << "the status line still says the old error";
 }
 
 TEST_F(ViewList, StatusLineOfAFailedCatalog) {
