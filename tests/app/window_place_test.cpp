@@ -81,34 +81,46 @@ bool longName(const apptest::Demo& demo) {
 }
 
 // Widened to fit a 300-character name, the window is as wide as the screen allows and lies wholly
-// on it. A scale at which even the smallest window would be larger than the screen is drawn at the
-// largest one at which it fits, and the program says so once. No window manager runs: what goes off
-// an edge stays there.
+// on it. A scale and zoom at which even the smallest window would be larger than the screen are
+// lowered (the scale first, then the zoom at the smallest scale) until it fits, and the program
+// says once what it draws. No window manager runs: what goes off an edge stays there.
 TEST(AppWindowPlace, WidenedForALongNameTheWindowStaysOnTheScreen) {
     if (!haveXvfb()) GTEST_SKIP() << "skipped: Xvfb is not installed";
     apptest::Demo demo("place");
     ASSERT_TRUE(demo.ok()) << demo.error;
     ASSERT_TRUE(longName(demo)) << "no Cobalt Compressor in the demo catalog, or it cannot be signed again";
+    struct Asked {
+        const char *scale, *zoom;  // as given; zoom "": none
+        int drawn;                 // the body's scale
+        const char* said;          // what is drawn instead ("" when it is what was asked)
+    };
     struct Screen {
         int w, h;
-        std::vector<std::pair<double, int>> scales;  // asked for, drawn at
+        std::vector<Asked> asked;
     };
-    const Screen screens[] = {{1600, 1200, {{1, 1}, {2, 2}, {3, 3}}},
-                              {1024, 768, {{1, 1}, {2, 2}, {2.5, 2}, {3, 2}}}};
+    const Screen screens[] = {{1600, 1200, {{"1", "", 1, ""}, {"2", "", 2, ""}, {"3", "", 3, ""}}},
+                              {1024, 768,
+                               {{"1", "", 1, ""},
+                                {"2", "", 2, ""},
+                                {"2.5", "", 2, "drawn at scale 2 and zoom 1"},
+                                {"3", "", 2, "drawn at scale 2 and zoom 1"},
+                                {"1", "3", 2, "drawn at scale 1 and zoom 2"},
+                                {"1", "2.5", 2, "drawn at scale 1 and zoom 2"},
+                                {"3", "3", 2, "drawn at scale 1 and zoom 2"}}}};
     for (const Screen& screen : screens) {
         Server server(screen.w, screen.h);
         ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
-        for (const auto& [scale, drawn] : screen.scales) {
-            std::ostringstream asked;
-            asked << scale;
-            SCOPED_TRACE(std::to_string(screen.w) + "x" + std::to_string(screen.h) + " at scale " + asked.str());
+        for (const Asked& a : screen.asked) {
+            SCOPED_TRACE(std::to_string(screen.w) + "x" + std::to_string(screen.h) + " at scale " + a.scale +
+                         ", zoom " + a.zoom);
             support::X11Watch watch(server.name());
             ASSERT_TRUE(watch.ok());
             std::vector<std::string> words = demo.args();
-            words.insert(words.end(), {"--scale", asked.str()});
+            words.insert(words.end(), {"--scale", a.scale});
+            if (*a.zoom) words.insert(words.end(), {"--zoom", a.zoom});
             apptest::Child child(words, demo.home(), demo.dir + "/place-log.txt", {"DISPLAY=" + server.name()});
             // The widest a window of whole layout units can be on the screen.
-            const int widest = screen.w / drawn * drawn;
+            const int widest = screen.w / a.drawn * a.drawn;
             int x = 0, y = 0, w = 0, h = 0;
             const bool wide = watch.waitUntil(
                 child.pid, std::chrono::steady_clock::now() + std::chrono::seconds(30),
@@ -118,8 +130,9 @@ TEST(AppWindowPlace, WidenedForALongNameTheWindowStaysOnTheScreen) {
             EXPECT_TRUE(y >= 0 && y + h <= screen.h) << h << " high at y " << y;
             const std::string out = child.output();
             const size_t said = out.find("larger than the screen");
-            EXPECT_EQ(said != std::string::npos, drawn != scale) << out;
+            EXPECT_EQ(said != std::string::npos, *a.said != 0) << out;
             EXPECT_EQ(out.find("larger than the screen", said + 1), std::string::npos) << out;
+            EXPECT_TRUE(!*a.said || out.find(a.said) != std::string::npos) << out;
             child.stop();
         }
     }
