@@ -45,10 +45,10 @@ int trapErrors(Display* d, XErrorEvent* e) {
             ++it->second;
             return 0;
         }
-        // On SDL's connection of an embedded window, only: a request naming the window or its host
-        // (another program's, which may go at any moment), or one SDL made for the window (it still
-        // frees, or never made, what it made for it). Other connections (a host's own) and other
-        // errors go to the handler from before.
+        // On SDL's connection of an embedded window, only: a request naming the window, which its
+        // host may take away at any moment, or one SDL made for the window (it still frees, or never
+        // made, what it made for it). Other connections (a host's own) and other errors go to the
+        // handler from before.
         const bool guarded = std::any_of(g_guarded.begin(), g_guarded.end(), [&](const auto& g) {
             return g.first == d && g.second == e->resourceid;
         });
@@ -442,9 +442,7 @@ bool X11Link::embed(unsigned long parent) {
         ErrorTrap::take(s.d);
         return false;
     }
-    // SDL measures its window against the parent's place: that fails once the host has gone.
     ErrorTrap::guard(s.sdlDisplay, s.window);
-    ErrorTrap::guard(s.sdlDisplay, s.host);
     return true;
 }
 

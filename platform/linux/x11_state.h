@@ -22,7 +22,7 @@ public:
     static int take(Display* d);
     // A gone window's errors about window `w` on another connection (SDL's) are none either, for the
     // life of the process: an embedded window dies with its host, whenever the host decides, and the
-    // requests SDL makes of it (or of the host, its parent) afterwards fail.
+    // requests SDL makes of it afterwards fail.
     static void guard(Display* d, Window w);
     // A gone window's errors of requests `first` to `last` on `d` are none (X11Link::OwnRequests). A
     // range may be opened (`last` ~0) and closed by a second call with the same `first`.
