@@ -230,7 +230,9 @@ TEST(AppWindowPlace, AWindowThatCannotStartSaysWhy) {
             EXPECT_NE(out.find("nothing answers at " + fake.path() + ": No such file"), std::string::npos) << out;
             continue;
         }
-        if (!fake.ready()) GTEST_SKIP() << "skipped: no local X display (the test command runs under xvfb-run)";
+        if (!fake.ready())
+            GTEST_SKIP() << "skipped: no local X display to hand over to, or no xauth (the test command runs under "
+                            "xvfb-run)";
         support::X11Watch watch;
         ASSERT_TRUE(watch.ok());
         apptest::Child child(demo.args(), demo.home(), demo.dir + "/refused-once.txt", fake.env());
