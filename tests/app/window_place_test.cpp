@@ -153,8 +153,12 @@ public:
             std::snprintf(pid, sizeof pid, "%10d\n", int(::getpid()));
             const bool written = ::write(fd, pid, 11) == 11;
             ::close(fd);
+            if (!written) {
+                ::unlink(lock.c_str());
+                continue;
+            }
             lock_ = lock;
-            if (written) name_ = ":" + std::to_string(n);
+            name_ = ":" + std::to_string(n);
         }
         path_ = "/tmp/.X11-unix/X" + name_.substr(std::min<size_t>(1, name_.size()));
         if (!refusingOnce || name_.empty()) return;
