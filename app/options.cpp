@@ -10,18 +10,22 @@
 namespace tqapp {
 namespace {
 
-// The numbers the window is drawn at; a value outside is refused, naming the range. The help and
-// the refusals read them from here.
+// The numbers the window is drawn at; a value outside is refused, naming the range (and what it
+// draws, when a note says). The help and the refusals read them from here.
 struct Range {
     double least, most;
+    const char* note = nullptr;
     bool holds(double v) const { return v >= least && v <= most; }
 };
 // Scales above the toolkit's largest would be drawn at that one.
 constexpr Range kScaleRange{0.5, lumo::gui::Editor::kScales.back()};
 // The body is drawn at scale x zoom snapped to the toolkit's scales: past the largest scale over
 // the smallest, every zoom draws the same picture; below the editor's smallest, it draws that one.
+// Zooms within the range may still draw alike: at scale 1, every one up to 1 draws at 1.
 constexpr Range kZoomRange{lumo::gui::Editor::kSmallestZoom,
-                           lumo::gui::Editor::kScales.back() / lumo::gui::Editor::kScales.front()};
+                           lumo::gui::Editor::kScales.back() / lumo::gui::Editor::kScales.front(),
+                           "the body is drawn at scale x zoom rounded to the nearest scale drawn, so at scale 1 "
+                           "every zoom up to 1 draws the same"};
 
 // "from 0.5 to 3": the shortest decimal text of each end, in the C locale.
 std::string rangeText(const Range& r) {
@@ -153,7 +157,7 @@ bool parseEntryOptions(const std::vector<std::string>& words, EntryOptions& o, s
         return false;
     }
     if (!zoom.empty() && (!parseNumber(zoom, o.zoom) || !kZoomRange.holds(o.zoom))) {
-        error = "--zoom wants a number " + rangeText(kZoomRange) + " (the zooms drawn): " + zoom;
+        error = "--zoom wants a number " + rangeText(kZoomRange) + " (" + kZoomRange.note + "): " + zoom;
         return false;
     }
     if (!scale.empty() && (!parseNumber(scale, o.scale) || !kScaleRange.holds(o.scale))) {
@@ -184,7 +188,8 @@ std::string usageText() {
     for (const Word& w : kWords) {
         std::string head = std::string("  ") + w.name + (w.value ? std::string(" ") + w.value : std::string());
         head.resize(std::max<size_t>(head.size() + 2, 28), ' ');
-        text += head + w.help + (w.range ? ", " + rangeText(*w.range) : std::string()) + "\n";
+        text += head + w.help + (w.range ? ", " + rangeText(*w.range) : std::string()) +
+                (w.range && w.range->note ? std::string("; ") + w.range->note : std::string()) + "\n";
     }
     return text;
 }

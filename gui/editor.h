@@ -267,9 +267,11 @@ public:
     int headerPixelHeight() const;
     int pixelWidth() const;
     int pixelHeight() const;
-    // The window's smallest size in device pixels were it drawn at display scale `scale`: the
-    // body's minimum (its only size when it is not resizable) under the header.
-    void smallestPixelSize(double scale, int& w, int& h) const;
+    // The window's smallest size in device pixels were it drawn at display scale `scale` (and zoom
+    // `zoom`, else the editor's): the body's minimum (its only size when it is not resizable)
+    // under the header.
+    void smallestPixelSize(double scale, int& w, int& h) const { smallestPixelSize(scale, zoom_, w, h); }
+    void smallestPixelSize(double scale, double zoom, int& w, int& h) const;
     int pointWidth() const;
     int pointHeight() const;
 

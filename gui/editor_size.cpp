@@ -34,8 +34,8 @@ int Editor::pixelWidth() const { return int(std::lround(bodyScale() * width_)); 
 
 int Editor::pixelHeight() const { return headerPixelHeight() + int(std::lround(bodyScale() * height_)); }
 
-void Editor::smallestPixelSize(double scale, int& w, int& h) const {
-    const double body = snapScale(snapScale(scale) * zoom_, bodyScales_);
+void Editor::smallestPixelSize(double scale, double zoom, int& w, int& h) const {
+    const double body = snapScale(snapScale(scale) * zoom, bodyScales_);
     w = int(std::lround(body * (resizable_ ? minW_ : width_)));
     h = (header_ ? int(std::lround(headerHeight_ * snapScale(scale))) : 0) +
         int(std::lround(body * (resizable_ ? minH_ : height_)));

@@ -76,16 +76,23 @@ bool SdlWindow::loop(double until, const std::function<bool()>& stop) {
         if (!later_.empty() || closeRequested_ || (dirty_ && window_)) next = Editor::now();
         int ms = std::clamp(int(std::ceil((next - Editor::now()) * 1000.0)), 0, 1000);
         SDL_Event e;
-        bool got = ms > 0 ? SDL_WaitEventTimeout(&e, ms) == 1 : SDL_PollEvent(&e) == 1;
+        bool got = nextEvent(e, ms);
         // A bounded batch: a flood of events never holds the tick back for long.
         for (int n = 0; got; ++n) {
             dispatch(e);
             if (dead()) return false;
             if (closed_ || n >= kEventBatch) break;
-            got = SDL_PollEvent(&e) == 1;
+            got = nextEvent(e, 0);
         }
     }
     return false;
+}
+
+bool SdlWindow::nextEvent(SDL_Event& e, int ms) {
+    // Reading the server's events, SDL asks about the window and its parent (the place of a moved
+    // window), which the host may have taken meanwhile.
+    X11Link::OwnRequests own(x11_.get());
+    return (ms > 0 ? SDL_WaitEventTimeout(&e, ms) : SDL_PollEvent(&e)) == 1;
 }
 
 void SdlWindow::confirmClose() {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
+#include <vector>
 
 #include "platform/linux/dialogs.h"
 #include "platform/linux/sdl_input.h"
@@ -227,24 +229,42 @@ double SdlWindow::pixelRatio() const {
 double SdlWindow::systemScale() const {
     const double wanted = gui::Editor::snapScale(desktopScale() * pixelRatio());
     // A window whose smallest size at that scale is larger than the usable area of its display is
-    // drawn at the largest scale at which it fits (the smallest when none does). An embedded
-    // window's size is its host's business.
+    // drawn at the largest scale at which it fits; when none does, at the smallest scale and the
+    // largest zoom below the editor's at which it fits (the smallest body when none does). An
+    // embedded window's size is its host's business.
     gui::Rect area;
     if ((x11_ && x11_->embedded()) || !usableArea(area)) return wanted;
-    double fit = gui::Editor::kScales.front();
-    for (const double s : gui::Editor::kScales) {
+    const auto fits = [&](double s, double z) {
         int w = 0, h = 0;
-        editor_.smallestPixelSize(s, w, h);
-        if (s <= wanted && w <= area.w && h <= area.h) fit = s;
+        editor_.smallestPixelSize(s, z, w, h);
+        return w <= area.w && h <= area.h;
+    };
+    const double zoom = editor_.zoom();
+    double fit = gui::Editor::kScales.front(), fitZoom = zoom;
+    for (const double s : gui::Editor::kScales)
+        if (s <= wanted && fits(s, zoom)) fit = s;
+    if (!fits(fit, zoom)) {
+        // Each body the zoom can be lowered to, from the largest: scale x zoom is exactly that body.
+        std::vector<double> bodies = editor_.bodyScales();
+        std::sort(bodies.begin(), bodies.end(), std::greater<>());
+        fitZoom = std::min(zoom, std::max(gui::Editor::kSmallestZoom, bodies.back() / fit));
+        for (const double b : bodies)
+            if (b / fit < zoom && b / fit >= gui::Editor::kSmallestZoom && fits(fit, b / fit)) {
+                fitZoom = b / fit;
+                break;
+            }
     }
-    if (fit != wanted && !toldFit_) {
+    if ((fit != wanted || fitZoom != zoom) && !toldFit_) {
         toldFit_ = true;
-        int w = 0, h = 0;
+        int w = 0, h = 0, fw = 0, fh = 0;
         editor_.smallestPixelSize(wanted, w, h);
-        SDL_Log("the smallest window at scale %g (%dx%d) is larger than the screen's usable area (%dx%d): "
-                "it is drawn at scale %g",
-                wanted, w, h, area.w, area.h, fit);
+        editor_.smallestPixelSize(fit, fitZoom, fw, fh);
+        SDL_Log("the smallest window at scale %g and zoom %g (%dx%d) is larger than the screen's usable area "
+                "(%dx%d): it is drawn at scale %g and zoom %g (%dx%d at the least)",
+                wanted, zoom, w, h, area.w, area.h, fit, fitZoom, fw, fh);
     }
+    // The editor's own zoom is lowered here: the caller takes the scale.
+    if (fitZoom != zoom) editor_.setZoom(fitZoom);
     return fit;
 }
 

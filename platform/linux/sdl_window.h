@@ -87,6 +87,8 @@ public:
 
 private:
     bool loop(double until, const std::function<bool()>& stop);
+    // The next event, waiting up to `ms` for it (0: none waited for).
+    bool nextEvent(SDL_Event& e, int ms);
     void dispatch(const SDL_Event& e);
     void windowEvent(const SDL_WindowEvent& e);
     void mouseMotion(const SDL_MouseMotionEvent& e);

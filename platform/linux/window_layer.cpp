@@ -2,8 +2,17 @@
 
 #include <SDL2/SDL.h>
 #include <X11/Xlib.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/linux/sdl_window.h"
 
@@ -21,6 +30,75 @@ bool desktopDriver() {
 // The display probe's connection, held until SDL's own is open: on a server with no other client
 // the last one to leave resets the server, and SDL's connection would wait through that.
 Display* probe = nullptr;
+
+// A server resetting after its last client left refuses the connections made meanwhile: the probe
+// tries a few times, waiting longer each time, well under a second in all.
+constexpr int kProbeTries = 4;
+constexpr int kProbeFirstWaitMs = 50;
+
+// Why no connection to the X display `name` was made, as far as its local socket tells: ":N",
+// ":N.S" and "unix:N" are /tmp/.X11-unix/XN; any other name is a server elsewhere.
+std::string whyNoConnection(const std::string& name) {
+    const size_t colon = name.find(':');
+    const bool local = colon == 0 || (colon != std::string::npos && name.compare(0, colon, "unix") == 0);
+    const std::string number = local ? name.substr(colon + 1, name.find('.', colon) - colon - 1) : "";
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+        return "the X server did not take the connection";
+    const std::string path = "/tmp/.X11-unix/X" + number;
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool reached = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    if (reached)
+        return path + " takes connections, but the X server closed the program's (its access list, or a reset)";
+    return "nothing answers at " + path + ": " + std::strerror(error);
+}
+
+// A server that closes a connection while its start is being written (as one resetting does)
+// raises SIGPIPE, which would end the program before the next try: held back on this thread while
+// one lives, and taken when it came meanwhile.
+class PipeSignalHeld {
+public:
+    PipeSignalHeld() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_, &before_);
+        sigset_t pending;
+        sigpending(&pending);
+        pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
+    }
+    ~PipeSignalHeld() {
+        const timespec none{};
+        if (!pendingBefore_)
+            while (sigtimedwait(&pipe_, nullptr, &none) == SIGPIPE) {
+            }
+        pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+    }
+    PipeSignalHeld(const PipeSignalHeld&) = delete;
+    PipeSignalHeld& operator=(const PipeSignalHeld&) = delete;
+
+private:
+    sigset_t pipe_, before_;
+    bool pendingBefore_ = false;
+};
+
+// The probe's connection to the display `name`; null, with the reason as SDL's error, when none was
+// made after every try.
+Display* openProbe(const std::string& name) {
+    const PipeSignalHeld held;
+    int waitMs = kProbeFirstWaitMs;
+    for (int i = 1;; ++i, waitMs *= 2) {
+        if (Display* d = XOpenDisplay(name.c_str())) return d;
+        if (i == kProbeTries) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+    }
+    SDL_SetError("the X display \"%s\" did not take a connection in %d tries: %s", name.c_str(), kProbeTries,
+                 whyNoConnection(name).c_str());
+    return nullptr;
+}
 
 void closeProbe() {
     if (probe) XCloseDisplay(probe);
@@ -68,10 +146,12 @@ bool displayReachable() {
     // fraction of what SDL's video costs. A driver named in the environment, or no X server
     // (Wayland alone), is asked of SDL itself.
     if (!SDL_getenv("SDL_VIDEODRIVER")) {
-        if (const char* name = SDL_getenv("DISPLAY"); name && *name) {
-            if (probe || (probe = XOpenDisplay(nullptr))) return true;
+        const char* name = SDL_getenv("DISPLAY");
+        if (name && *name && (probe || (probe = openProbe(name)))) return true;
+        if (!SDL_getenv("WAYLAND_DISPLAY")) {
+            if (!name || !*name) SDL_SetError("neither DISPLAY nor WAYLAND_DISPLAY is set");
+            return false;
         }
-        if (!SDL_getenv("WAYLAND_DISPLAY")) return false;
     }
     return videoUp();
 }

@@ -31,6 +31,12 @@ XErrorHandler g_before = nullptr;
 bool g_installed = false;
 bool g_toldGone = false;  // an error about a gone window was logged
 
+// What a window gone with its host makes SDL's requests fail with: the window, or its parent, named
+// (BadWindow), drawn on or measured (BadDrawable), and the GC SDL frees after making it on the gone
+// window failed (BadGC). SDL 2's own paths here (resize, framebuffer, destroy, the parent's place)
+// raise no other; anything else is a fault of the request itself.
+bool goneWindowError(int code) { return code == BadWindow || code == BadDrawable || code == BadGC; }
+
 int trapErrors(Display* d, XErrorEvent* e) {
     {
         std::lock_guard<std::mutex> lock(g_trapMutex);
@@ -39,15 +45,17 @@ int trapErrors(Display* d, XErrorEvent* e) {
             ++it->second;
             return 0;
         }
-        for (const auto& [display, id] : g_guarded)
-            if (display == d && id == e->resourceid) return 0;
-        // A window another program owns (a host, a drag's other side, what SDL takes for a parent)
-        // may go at any moment: requests about it fail, and that is no reason to end. So do those
-        // of an embedded window gone with its host: SDL still frees (or never made) what it made for it.
+        // On SDL's connection of an embedded window, only: a request naming the window, which its
+        // host may take away at any moment, or one SDL made for the window (it still frees, or never
+        // made, what it made for it). Other connections (a host's own) and other errors go to the
+        // handler from before.
+        const bool guarded = std::any_of(g_guarded.begin(), g_guarded.end(), [&](const auto& g) {
+            return g.first == d && g.second == e->resourceid;
+        });
         const bool own = std::any_of(g_owned.begin(), g_owned.end(), [&](const Owned& o) {
             return o.d == d && e->serial >= o.first && e->serial <= o.last;
         });
-        if (own || e->error_code == BadWindow || e->error_code == BadDrawable) {
+        if ((guarded || own) && goneWindowError(e->error_code)) {
             if (!g_toldGone) {
                 g_toldGone = true;
                 SDL_Log("an X request (%d) named a window that is gone, or what was made for it (0x%lx, error %d); "

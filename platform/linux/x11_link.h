@@ -90,8 +90,9 @@ public:
     void pinch(const PinchStep& step);
 
     // While one lives, the requests SDL makes of an embedded window are the window's own: an error
-    // one of them gets is no reason to end, since the host may take the window away, and what SDL
-    // made for it with it, at any moment. Nothing for a null link or a window not embedded.
+    // one of them gets because the window has gone is no reason to end, since the host may take the
+    // window away, and what SDL made for it with it, at any moment; any other error still reaches
+    // the handler from before. Nothing for a null link or a window not embedded.
     class OwnRequests {
     public:
         explicit OwnRequests(const X11Link* link);

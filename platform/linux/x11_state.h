@@ -10,21 +10,22 @@
 namespace lumo::platform {
 
 // Requests to other programs' windows may fail (a window gone meanwhile): errors on the link's
-// connections are counted, never fatal. On other connections (SDL's) an error about a window that
-// is gone, or of a request an embedded window owns, is ignored too (the first one is logged);
-// other errors go to the handler before.
+// connections are counted, never fatal. On SDL's connection of an embedded window, the errors a
+// window gone with its host causes (BadWindow, BadDrawable, BadGC) are ignored too when they name
+// a guarded window or come of a request the window owns (the first one is logged); every other
+// error, and every error on another connection (a host's own), goes to the handler before.
 class ErrorTrap {
 public:
     static void watch(Display* d);
     static void unwatch(Display* d);
     // Errors on `d` since the last call (after a round trip that collects them).
     static int take(Display* d);
-    // Errors about window `w` on another connection (SDL's) are none either, for the life of the
-    // process: an embedded window dies with its host, whenever the host decides, and the requests
-    // SDL makes of it afterwards fail.
+    // A gone window's errors about window `w` on another connection (SDL's) are none either, for the
+    // life of the process: an embedded window dies with its host, whenever the host decides, and the
+    // requests SDL makes of it afterwards fail.
     static void guard(Display* d, Window w);
-    // Errors of requests `first` to `last` on `d` are none (X11Link::OwnRequests). A range may be
-    // opened (`last` ~0) and closed by a second call with the same `first`.
+    // A gone window's errors of requests `first` to `last` on `d` are none (X11Link::OwnRequests). A
+    // range may be opened (`last` ~0) and closed by a second call with the same `first`.
     static void own(Display* d, unsigned long first, unsigned long last);
 };
 

@@ -143,17 +143,23 @@ TEST(EntryOptions, ScalesTakenAreTheScalesDrawn) {
 // The same for the zoom: every zoom taken draws a picture of its own at some scale, and one that
 // would draw the same as another is refused with the range the help states.
 TEST(EntryOptions, ZoomsTakenAreTheZoomsDrawn) {
-    EXPECT_NE(tqapp::usageText().find("zoom, from 0.5 to 3\n"), std::string::npos) << tqapp::usageText();
+    const std::string drawn = "scale x zoom rounded to the nearest scale drawn, so at scale 1 every zoom up to 1 "
+                              "draws the same";
+    EXPECT_NE(tqapp::usageText().find("zoom, from 0.5 to 3; the body is drawn at " + drawn + "\n"), std::string::npos)
+        << tqapp::usageText();
     // Each zoom and scale, and the scale the body is drawn at; 0: refused.
     for (const auto& [zoom, scale, body] : std::vector<std::tuple<std::string, std::string, double>>{
-             {"1.5", "1", 1.5}, {"2", "1", 2.0}, {"3", "1", 3.0}, {"0.5", "2", 1.0}, {"0.5", "3", 1.5},
+             {"0.5", "1", 1.0}, {"0.75", "1", 1.0}, {"1", "1", 1.0},  {"1.5", "1", 1.5},
+             {"2", "1", 2.0},   {"3", "1", 3.0},    {"0.5", "2", 1.0}, {"0.5", "3", 1.5},
              {"3.5", "1", 0}, {"4", "1", 0}, {"8", "1", 0}, {"0.4", "3", 0}, {"0.25", "1", 0}}) {
         SCOPED_TRACE(zoom + " at " + scale);
         tqapp::EntryOptions o;
         std::string error;
         ASSERT_EQ(tqapp::parseEntryOptions({"--zoom", zoom, "--scale", scale, "--dump-tree"}, o, error), body > 0) << error;
         if (body == 0) {
-            EXPECT_NE(error.find("--zoom wants a number from 0.5 to 3"), std::string::npos) << error;
+            EXPECT_NE(error.find("--zoom wants a number from 0.5 to 3 (the body is drawn at " + drawn + "): " + zoom),
+                      std::string::npos)
+                << error;
             continue;
         }
         tqapp::StandaloneHost host;

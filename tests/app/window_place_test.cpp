@@ -2,17 +2,23 @@
 // with no window manager to bring back a window that went off an edge): widened to fit a very long
 // name, at every scale, the whole window stays on the screen. And what the program says when its
 // window cannot start.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -75,34 +81,46 @@ bool longName(const apptest::Demo& demo) {
 }
 
 // Widened to fit a 300-character name, the window is as wide as the screen allows and lies wholly
-// on it. A scale at which even the smallest window would be larger than the screen is drawn at the
-// largest one at which it fits, and the program says so once. No window manager runs: what goes off
-// an edge stays there.
+// on it. A scale and zoom at which even the smallest window would be larger than the screen are
+// lowered (the scale first, then the zoom at the smallest scale) until it fits, and the program
+// says once what it draws. No window manager runs: what goes off an edge stays there.
 TEST(AppWindowPlace, WidenedForALongNameTheWindowStaysOnTheScreen) {
     if (!haveXvfb()) GTEST_SKIP() << "skipped: Xvfb is not installed";
     apptest::Demo demo("place");
     ASSERT_TRUE(demo.ok()) << demo.error;
     ASSERT_TRUE(longName(demo)) << "no Cobalt Compressor in the demo catalog, or it cannot be signed again";
+    struct Asked {
+        const char *scale, *zoom;  // as given; zoom "": none
+        int drawn;                 // the body's scale
+        const char* said;          // what is drawn instead ("" when it is what was asked)
+    };
     struct Screen {
         int w, h;
-        std::vector<std::pair<double, int>> scales;  // asked for, drawn at
+        std::vector<Asked> asked;
     };
-    const Screen screens[] = {{1600, 1200, {{1, 1}, {2, 2}, {3, 3}}},
-                              {1024, 768, {{1, 1}, {2, 2}, {2.5, 2}, {3, 2}}}};
+    const Screen screens[] = {{1600, 1200, {{"1", "", 1, ""}, {"2", "", 2, ""}, {"3", "", 3, ""}}},
+                              {1024, 768,
+                               {{"1", "", 1, ""},
+                                {"2", "", 2, ""},
+                                {"2.5", "", 2, "drawn at scale 2 and zoom 1"},
+                                {"3", "", 2, "drawn at scale 2 and zoom 1"},
+                                {"1", "3", 2, "drawn at scale 1 and zoom 2"},
+                                {"1", "2.5", 2, "drawn at scale 1 and zoom 2"},
+                                {"3", "3", 2, "drawn at scale 1 and zoom 2"}}}};
     for (const Screen& screen : screens) {
         Server server(screen.w, screen.h);
         ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
-        for (const auto& [scale, drawn] : screen.scales) {
-            std::ostringstream asked;
-            asked << scale;
-            SCOPED_TRACE(std::to_string(screen.w) + "x" + std::to_string(screen.h) + " at scale " + asked.str());
+        for (const Asked& a : screen.asked) {
+            SCOPED_TRACE(std::to_string(screen.w) + "x" + std::to_string(screen.h) + " at scale " + a.scale +
+                         ", zoom " + a.zoom);
             support::X11Watch watch(server.name());
             ASSERT_TRUE(watch.ok());
             std::vector<std::string> words = demo.args();
-            words.insert(words.end(), {"--scale", asked.str()});
+            words.insert(words.end(), {"--scale", a.scale});
+            if (*a.zoom) words.insert(words.end(), {"--zoom", a.zoom});
             apptest::Child child(words, demo.home(), demo.dir + "/place-log.txt", {"DISPLAY=" + server.name()});
             // The widest a window of whole layout units can be on the screen.
-            const int widest = screen.w / drawn * drawn;
+            const int widest = screen.w / a.drawn * a.drawn;
             int x = 0, y = 0, w = 0, h = 0;
             const bool wide = watch.waitUntil(
                 child.pid, std::chrono::steady_clock::now() + std::chrono::seconds(30),
@@ -112,20 +130,122 @@ TEST(AppWindowPlace, WidenedForALongNameTheWindowStaysOnTheScreen) {
             EXPECT_TRUE(y >= 0 && y + h <= screen.h) << h << " high at y " << y;
             const std::string out = child.output();
             const size_t said = out.find("larger than the screen");
-            EXPECT_EQ(said != std::string::npos, drawn != scale) << out;
+            EXPECT_EQ(said != std::string::npos, *a.said != 0) << out;
             EXPECT_EQ(out.find("larger than the screen", said + 1), std::string::npos) << out;
+            EXPECT_TRUE(!*a.said || out.find(a.said) != std::string::npos) << out;
             child.stop();
         }
     }
 }
 
-// A video driver that cannot start: the program says SDL's reason, which names the driver.
+// An X display of a number no server uses (its lock taken, as a server takes it), where nothing
+// answers; or, `refusingOnce`, one whose socket takes the first connection and closes it, as a
+// server resetting after its last client left does, and then hands over to the test's own server:
+// the socket becomes a link to that one's, whose key is given under the new name.
+class FakeDisplay {
+public:
+    FakeDisplay(const std::string& dir, bool refusingOnce) {
+        for (int n = 400; n < 500 && name_.empty(); ++n) {
+            const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+            const int fd = ::open(lock.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0444);
+            if (fd < 0) continue;
+            char pid[16];
+            std::snprintf(pid, sizeof pid, "%10d\n", int(::getpid()));
+            const bool written = ::write(fd, pid, 11) == 11;
+            ::close(fd);
+            if (!written) {
+                ::unlink(lock.c_str());
+                continue;
+            }
+            lock_ = lock;
+            name_ = ":" + std::to_string(n);
+        }
+        path_ = "/tmp/.X11-unix/X" + name_.substr(std::min<size_t>(1, name_.size()));
+        if (!refusingOnce || name_.empty()) return;
+        const char* real = std::getenv("DISPLAY");
+        if (!real || real[0] != ':') return;
+        if (const char* keys = std::getenv("XAUTHORITY")) {
+            auth_ = dir + "/fake-display.auth";
+            const std::string copy = "xauth -f '" + std::string(keys) + "' list '" + real +
+                                     "' | { read _ kind key && xauth -q -f '" + auth_ + "' add " + name_ +
+                                     " \"$kind\" \"$key\" 2>/dev/null; }";
+            if (std::system(copy.c_str()) != 0) return;
+        }
+        const std::string to = "/tmp/.X11-unix/X" + std::string(real + 1, std::strcspn(real + 1, "."));
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::strncpy(a.sun_path, path_.c_str(), sizeof a.sun_path - 1);
+        listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 4) != 0) return;
+        handing_ = std::thread([this, to] {
+            const int first = ::accept(listener_, nullptr, nullptr);
+            if (first < 0) return;
+            ::unlink(path_.c_str());
+            refused_ = ::symlink(to.c_str(), path_.c_str()) == 0;
+            ::close(first);  // only now: the next try finds the link
+        });
+        ready_ = true;
+    }
+    ~FakeDisplay() {
+        if (handing_.joinable()) {
+            ::shutdown(listener_, SHUT_RDWR);  // wakes an accept still waiting
+            handing_.join();
+        }
+        if (listener_ >= 0) ::close(listener_);
+        if (!name_.empty()) ::unlink(path_.c_str());
+        if (!lock_.empty()) ::unlink(lock_.c_str());
+        if (!auth_.empty()) ::unlink(auth_.c_str());
+    }
+    const std::string& name() const { return name_; }
+    const std::string& path() const { return path_; }
+    bool ready() const { return ready_; }
+    // The first connection was closed, and the socket handed over.
+    bool refused() const { return refused_; }
+    std::vector<std::string> env() const {
+        std::vector<std::string> e{"DISPLAY=" + name_};
+        if (!auth_.empty()) e.push_back("XAUTHORITY=" + auth_);
+        return e;
+    }
+
+private:
+    std::string name_, path_, lock_, auth_;
+    int listener_ = -1;
+    bool ready_ = false;
+    std::atomic<bool> refused_{false};
+    std::thread handing_;
+};
+
+// A video driver that cannot start, or an X display that never answers: the program says why,
+// naming the driver, or the display and what its socket said. A display that refuses the first
+// connection, as a server does while it resets, still gets the window.
 TEST(AppWindowPlace, AWindowThatCannotStartSaysWhy) {
     apptest::Demo demo("no-video");
     ASSERT_TRUE(demo.ok()) << demo.error;
     std::string out;
     EXPECT_EQ(apptest::run(demo.args(), demo.home(), out, {"SDL_VIDEODRIVER=no-such-driver"}), 1) << out;
     EXPECT_NE(out.find("no-such-driver"), std::string::npos) << out;
+    for (const bool refusingOnce : {false, true}) {
+        FakeDisplay fake(demo.dir, refusingOnce);
+        ASSERT_FALSE(fake.name().empty()) << "no free display number from 400 to 499";
+        if (!refusingOnce) {
+            EXPECT_EQ(apptest::run(demo.args(), demo.home(), out, fake.env()), 1) << out;
+            EXPECT_NE(out.find("no display to open a window on (the X display \"" + fake.name() + "\""),
+                      std::string::npos) << out;
+            EXPECT_NE(out.find("nothing answers at " + fake.path() + ": No such file"), std::string::npos) << out;
+            continue;
+        }
+        if (!fake.ready())
+            GTEST_SKIP() << "skipped: no local X display to hand over to, or no xauth (the test command runs under "
+                            "xvfb-run)";
+        support::X11Watch watch;
+        ASSERT_TRUE(watch.ok());
+        apptest::Child child(demo.args(), demo.home(), demo.dir + "/refused-once.txt", fake.env());
+        EXPECT_TRUE(watch.waitUntil(child.pid, std::chrono::steady_clock::now() + std::chrono::seconds(30),
+                                    [](Window) { return true; }))
+            << "no window after a refused connection: " << child.output();
+        EXPECT_TRUE(fake.refused());
+        child.stop();
+    }
 }
 
 }  // namespace

@@ -70,11 +70,14 @@ std::function<void()> serverSync(SDL_Window* window) {
     return [d = info.info.x11.display] { XSync(d, False); };
 }
 
-std::function<void()> failingRequest(SDL_Window* window) {
+std::function<void()> failingRequest(SDL_Window* window, unsigned long goneWindow) {
     SDL_SysWMinfo info;
     if (!x11Of(window, info)) return [] {};
-    return [d = info.info.x11.display] {
-        XFreePixmap(d, XAllocID(d));
+    return [d = info.info.x11.display, goneWindow] {
+        if (goneWindow)
+            XMapWindow(d, goneWindow);
+        else
+            XFreePixmap(d, XAllocID(d));
         XSync(d, False);
     };
 }

@@ -17,8 +17,9 @@ lumo::gui::Bitmap grabScreen(SDL_Window* window, int x, int y, int w, int h);
 // A wait until the X server has handled every request SDL made on the window's connection (and its
 // errors came); it still works after the window is gone, since SDL keeps that connection open.
 std::function<void()> serverSync(SDL_Window* window);
-// Like serverSync, but the request waited for fails on its own: it frees a pixmap never made.
-std::function<void()> failingRequest(SDL_Window* window);
+// Like serverSync, but the request waited for fails on its own: it frees a pixmap never made
+// (BadPixmap) or, given a window id, maps that window (BadWindow when it is gone).
+std::function<void()> failingRequest(SDL_Window* window, unsigned long goneWindow = 0);
 // The X11 window id; 0 when the window is not an X11 one.
 unsigned long x11WindowId(SDL_Window* window);
 

@@ -383,6 +383,15 @@ unsigned long HostWindow::goneId() {
     return w;
 }
 
+void HostWindow::failingRequest() {
+    // A connection nothing of the tests watches, as a host program's own.
+    Display* own = XOpenDisplay(nullptr);
+    if (!own) return;
+    XMapWindow(own, goneId());
+    XSync(own, False);
+    XCloseDisplay(own);
+}
+
 void HostWindow::dragMessage(unsigned long target, const std::string& type) {
     std::vector<Window> proxy = property<Window>(display_, Window(target), atom(display_, "XdndProxy"), XA_WINDOW);
     Window sendTo = proxy.size() == 1 ? proxy[0] : Window(target);

@@ -113,6 +113,9 @@ public:
     unsigned long focused();
     // A window id that names no window.
     unsigned long goneId();
+    // Maps a gone window on a connection of the host's that the tests leave to the process's error
+    // handler, as a host program's own is, and waits for the error.
+    void failingRequest();
     // Sends a drag message ("enter", "leave" or "drop") of a drag from the host's own window to
     // `target` (through its proxy when it names one), as a host dragging its files does.
     void dragMessage(unsigned long target, const std::string& type);

@@ -102,6 +102,37 @@ TEST(X11Services, AHostClosingItsWindowBeforeTheEditorGoesEndsNothing) {
                 "BadPixmap");
 }
 
+// One failing request while the embedded window owns a range of SDL's requests (its host still
+// there): a request naming a gone window as the very first of the range, a pixmap of the program's
+// own never made, or the host's own request on its own connection naming a gone window. Ends the
+// process with 0 when the error was taken as a gone window's; else the handler from before (Xlib's)
+// ends it with 1.
+enum class Failing { goneWindowFirst, ownPixmap, hostsOwn };
+[[noreturn]] void failWhileOwned(Failing what) {
+    HostWindow host(300, 200);
+    Scene s;
+    SdlWindow* w = attach(s, host);
+    if (!w) std::_Exit(3);
+    const std::function<void()> fail =
+        what == Failing::hostsOwn ? [&] { host.failingRequest(); }
+                                  : failingRequest(w->sdlWindow(), what == Failing::goneWindowFirst ? host.goneId() : 0);
+    {
+        X11Link::OwnRequests own(w->x11());
+        fail();
+    }
+    std::fflush(stderr);
+    std::_Exit(0);
+}
+
+TEST(X11Services, OnlyAGoneWindowsErrorsOnTheWindowsOwnConnectionAreIgnored) {
+    if (!haveDisplay()) GTEST_SKIP() << "skipped: no display";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(failWhileOwned(Failing::goneWindowFirst), ::testing::ExitedWithCode(0),
+                ::testing::MakeMatcher(new SaysOnce("a window that is gone")));
+    EXPECT_EXIT(failWhileOwned(Failing::ownPixmap), ::testing::ExitedWithCode(1), "BadPixmap");
+    EXPECT_EXIT(failWhileOwned(Failing::hostsOwn), ::testing::ExitedWithCode(1), "BadWindow");
+}
+
 TEST(X11Services, ADroppedListIsTakenWholeOrRefused) {
     constexpr size_t kMax = 4u << 20;
     const std::string last = "file:///home/user/Important-File-Backup\r\n";
