@@ -112,15 +112,15 @@ bool Engine::placeSelf(const FileRef& ref, const std::string& data, std::string&
     int err = detail::openParent(program, folder, name);
     if (err == 0) err = detail::openParent(unpacked, from, itemName);
     const std::string aside = staging.asideOf(name);
-    if (err == 0 && ::renameat(folder.get(), name.c_str(), folder.get(), aside.c_str()) != 0) err = errno;
+    if (err == 0 && !detail::renameStep(detail::RenameStep::Aside, folder.get(), name, folder.get(), aside)) err = errno;
     if (err != 0) {
         error = err == detail::kLinkRefused ? detail::refusedText(program)
                                             : "cannot move the running manager aside: " + detail::systemText(err);
         return false;
     }
-    if (::renameat(from.get(), itemName.c_str(), folder.get(), name.c_str()) != 0) {
+    if (!detail::renameStep(detail::RenameStep::In, from.get(), itemName, folder.get(), name)) {
         const std::string why = detail::systemText(errno);
-        ::renameat(folder.get(), aside.c_str(), folder.get(), name.c_str());
+        detail::renameStep(detail::RenameStep::Back, folder.get(), aside, folder.get(), name);
         error = "cannot move the new manager into " + dir + ": " + why;
         return false;
     }
