@@ -106,17 +106,18 @@ StagingLock::~StagingLock() {
     if (folder_.get() >= 0 && lock_.get() >= 0 && !keep_) removeAllAt(folder_.get(), kStagingPrefix + tag_);
 }
 
-bool StagingLock::lockAt(int dirFd, const std::string& name) {
+int StagingLock::lockAt(int dirFd, const std::string& name) {
     // Opened without following a link, locked, and still the folder of that name: a sweep may
-    // have taken and removed it between its making and the lock.
+    // have taken and removed it between its making and the lock (ESTALE).
     DirFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno;
     struct stat held {}, named {};
-    if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(fd.get(), &held) != 0 ||
-        ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(held, named))
-        return false;
+    if (::fstat(fd.get(), &held) != 0 || ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !sameFile(held, named))
+        return ESTALE;
     lock_ = std::move(fd);
     tag_ = name.substr(sizeof kStagingPrefix - 1);
-    return true;
+    return 0;
 }
 
 int StagingLock::makeAt(int dirFd) {
@@ -128,7 +129,13 @@ int StagingLock::makeAt(int dirFd) {
             if (errno == EEXIST) continue;
             return errno;
         }
-        if (lockAt(dirFd, name)) return 0;
+        // Taken by a sweep meanwhile: a new name is tried. A folder that cannot be locked at all goes.
+        const int err = lockAt(dirFd, name);
+        if (err == 0) return 0;
+        if (err != EWOULDBLOCK && err != ESTALE && err != ENOENT) {
+            ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+            return err;
+        }
     }
     return EAGAIN;
 }
@@ -142,7 +149,7 @@ bool StagingLock::make(const std::string& dir, std::string& error) {
     return err == 0;
 }
 
-bool StagingLock::take(int dirFd, const std::string& name) { return lockAt(dirFd, name); }
+bool StagingLock::take(int dirFd, const std::string& name) { return lockAt(dirFd, name) == 0; }
 
 bool StagingLock::in(int dirFd) const {
     struct stat a {}, b {};

@@ -52,7 +52,7 @@ public:
     void keep() { keep_ = true; }
 
 private:
-    bool lockAt(int dirFd, const std::string& name);
+    int lockAt(int dirFd, const std::string& name);  // 0 or a system error number
 
     DirFd folder_, lock_;  // folder_: the folder that holds a writer's staging folder
     std::string tag_, path_;
@@ -139,10 +139,10 @@ void dropNote(const std::string& note);
 std::string noteRemoval(const StagingLock& guard, const std::string& id, const std::string& format,
                         const std::string& path, const std::string& recorded);
 
-// One sweep of a folder: leftovers of interrupted jobs (names beginning ".tqm-", those a sweep
-// may touch) are removed, except that an old copy moved aside for an install that never moved its new copy in (its
-// staging folder, of the same tag, is still there and its name is free) is put back under its
-// own name. The notes named in keep stay (their record is still to be made).
+// One sweep of a folder: leftovers of interrupted jobs (the ".tqm-" names sweepable answers) are
+// removed, except that an old copy moved aside for an install that never moved its new copy in
+// (its staging folder, of the same tag, still holds the new copy, and its name is free) is put
+// back under its own name. The notes named in keep stay (their record is still to be made).
 void sweepFolder(const std::string& dir, const std::set<std::string>& keep = {});
 
 }  // namespace tqm::detail
