@@ -132,6 +132,14 @@ protected:
         return sum;
     }
 
+    // Another data folder, whose CLAP folder is this one's VST3 folder (each keeps its own items there).
+    tqm::Layout secondDataFolder() const {
+        tqm::Layout second;
+        second.root = path("root2");
+        second.folders["clap"] = engine.layout.formatRoot("vst3");
+        return second;
+    }
+
     // What a start of the manager whose bundle lies in the applications folder does first.
     void startOf(const tqm::Layout& layout, const std::string& bundle) const {
         tqm::Engine e;
@@ -221,9 +229,7 @@ TEST_F(SharedFolder, JobsOfSeveralCopiesKilledAndStoppedKeepRecordsAndDiskInStep
 // whose bundle lies in the applications folder, and the job of another data folder whose settings
 // name the same install folder. The held job then reports ok and leaves a whole copy.
 TEST_F(SharedFolder, ASweepBesideALiveStagingLeavesItWhole) {
-    tqm::Layout second;  // another data folder, whose CLAP folder is this one's VST3 folder
-    second.root = path("root2");
-    second.folders["clap"] = engine.layout.formatRoot("vst3");
+    const tqm::Layout second = secondDataFolder();
     const std::string bundle = appsDir() + "/Manager.app";
     const auto start = [&] { startOf(engine.layout, bundle); };
     const auto secondsJob = [&] {
@@ -262,8 +268,7 @@ TEST_F(SharedFolder, ASweepBesideALiveStagingLeavesItWhole) {
             std::string error;
             _exit(e.loadReceipt(error) && tqm::runTask(e, c.task, nullptr, error) ? 0 : 1);
         });
-        ProcessStat stat;
-        ASSERT_TRUE(awaitTrue([&] { return processStat(job, stat) && stat.state == 'T'; }));
+        ASSERT_TRUE(awaitTrue([&] { return stopped(job); }));
         c.sweep();
         ::kill(job, SIGCONT);
         int status = 0;
@@ -278,9 +283,7 @@ TEST_F(SharedFolder, ASweepBesideALiveStagingLeavesItWhole) {
 // killed at random moments), a manager whose bundle lies in the first's applications folder
 // updated by another copy over and over, and its start run over and over beside them all.
 TEST_F(SharedFolder, TwoDataFoldersStartsAndSelfUpdatesOnSharedFoldersKeepRecordsAndDiskInStep) {
-    tqm::Layout second;
-    second.root = path("root2");
-    second.folders["clap"] = engine.layout.formatRoot("vst3");
+    const tqm::Layout second = secondDataFolder();
     const std::string bundle = appsDir() + "/Manager.app";
     writeFile(bundle + "/Contents/Info.plist", "manager 1.0.0");
     writeFile(bundle + "/Contents/MacOS/manager", "manager 1.0.0");
@@ -301,11 +304,10 @@ TEST_F(SharedFolder, TwoDataFoldersStartsAndSelfUpdatesOnSharedFoldersKeepRecord
     // of another data folder cannot tell whose note it is, and removes it).
     std::mt19937 random(20261209);
     int kills = 0;
-    ProcessStat stat;
     for (const auto end = Clock::now() + std::chrono::seconds(8); Clock::now() < end; ++kills) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 200));
         ::kill(others, SIGSTOP);
-        ASSERT_TRUE(awaitTrue([&] { return processStat(others, stat) && stat.state == 'T'; }));
+        ASSERT_TRUE(awaitTrue([&] { return stopped(others); }));
         ::kill(killed, SIGKILL);
         ASSERT_EQ(waitpid(killed, nullptr, 0), killed);
         startOf(engine.layout, bundle);
@@ -318,7 +320,9 @@ TEST_F(SharedFolder, TwoDataFoldersStartsAndSelfUpdatesOnSharedFoldersKeepRecord
         ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
     }
 
-    for (const tqm::Layout* layout : {&engine.layout, &second}) startOf(*layout, bundle);
+    // Each data folder's next start, then each one's next job's sweep and the last look.
+    startOf(engine.layout, bundle);
+    startOf(second, bundle);
     const long atTheEnd = lastLook(engine.layout) + lastLook(second);
     std::vector<std::string> files{path("figures-second")};
     for (int n = 0; n < copies; ++n) files.push_back(path("figures-" + std::to_string(n)));

@@ -205,8 +205,7 @@ TEST_F(JobRoad, ASecondCopyLeavesTheFirstsJobAsItIsWhileItWaits) {
                       ? 0
                       : 1);
         }
-        ProcessStat stat;
-        ASSERT_TRUE(awaitTrue([&] { return processStat(first, stat) && stat.state == 'T'; }));
+        ASSERT_TRUE(awaitTrue([&] { return stopped(first); }));
         writer.reset();
         const std::vector<std::string> held = tree(dir);
         bool shown = false;
