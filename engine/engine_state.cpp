@@ -1,13 +1,16 @@
 #include "engine/engine_state.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <set>
 #include <vector>
@@ -27,6 +30,8 @@ namespace {
 const char kPrefix[] = ".tqm-";
 const char kOldPrefix[] = ".tqm-old-";
 const char kStagingPrefix[] = ".tqm-staging-";
+const char kNotePrefix[] = ".tqm-record-";
+constexpr size_t kTagSize = 8;
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
@@ -36,6 +41,17 @@ bool lexistsAt(int dirFd, const std::string& name) {
 }
 
 std::string leaf(const std::string& path) { return fs::path(path).filename().string(); }
+
+// The tag of a staging folder, an aside copy or a note (and its temporary); empty for any other name.
+std::string tagOfEntry(const std::string& name) {
+    for (const char* prefix : {kStagingPrefix, kOldPrefix, kNotePrefix}) {
+        const size_t at = std::strlen(prefix);
+        if (startsWith(name, prefix) && name.size() >= at + kTagSize) return name.substr(at, kTagSize);
+    }
+    return {};
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 // Splits an aside name ".tqm-old-<tag>-<name>" into its tag and name; false for any other name.
 bool oldCopyParts(const std::string& entry, std::string& tagText, std::string& name) {
@@ -84,6 +100,93 @@ std::string tag() {
 
 std::string stagingDir(const std::string& dir) { return joinPath(dir, kStagingPrefix + tag()); }
 
+StagingLock::~StagingLock() {
+    // The staging folder is the last entry of its tag to go: whoever takes its lock next finds
+    // nothing of this writer's left but what keep() leaves on purpose.
+    if (folder_.get() >= 0 && lock_.get() >= 0 && !keep_) removeAllAt(folder_.get(), kStagingPrefix + tag_);
+}
+
+int StagingLock::lockAt(int dirFd, const std::string& name) {
+    // Opened without following a link, locked, and still the folder of that name: a sweep may
+    // have taken and removed it between its making and the lock (ESTALE).
+    DirFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno;
+    struct stat held {}, named {};
+    if (::fstat(fd.get(), &held) != 0 || ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !sameFile(held, named))
+        return ESTALE;
+    lock_ = std::move(fd);
+    tag_ = name.substr(sizeof kStagingPrefix - 1);
+    return 0;
+}
+
+int StagingLock::makeAt(int dirFd) {
+    folder_ = DirFd(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+    if (folder_.get() < 0) return errno;
+    for (int tries = 0; tries < 16; ++tries) {
+        const std::string name = leaf(stagingDir(""));
+        if (::mkdirat(dirFd, name.c_str(), 0700) != 0) {
+            if (errno == EEXIST) continue;
+            return errno;
+        }
+        // Taken by a sweep meanwhile: a new name is tried. A folder that cannot be locked at all goes.
+        const int err = lockAt(dirFd, name);
+        if (err == 0) return 0;
+        if (err != EWOULDBLOCK && err != ESTALE && err != ENOENT) {
+            ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+            return err;
+        }
+    }
+    return EAGAIN;
+}
+
+bool StagingLock::make(const std::string& dir, std::string& error) {
+    DirFd fd;
+    int err = openDir(dir, fd);
+    if (err == 0) err = makeAt(fd.get());
+    path_ = err == 0 ? joinPath(dir, kStagingPrefix + tag_) : stagingDir(dir);  // the latter names it in the error
+    if (err != 0) error = err == kLinkRefused ? refusedText(path_) : "cannot create " + path_ + ": " + systemText(err);
+    return err == 0;
+}
+
+bool StagingLock::take(int dirFd, const std::string& name) { return lockAt(dirFd, name) == 0; }
+
+bool StagingLock::in(int dirFd) const {
+    struct stat a {}, b {};
+    return folder_.get() >= 0 && ::fstat(folder_.get(), &a) == 0 && ::fstat(dirFd, &b) == 0 && sameFile(a, b);
+}
+
+std::string StagingLock::asideOf(const std::string& name) const { return kOldPrefix + tag_ + "-" + name; }
+
+bool sweepable(int dirFd, std::vector<std::string>& names, std::vector<StagingLock>& held) {
+    std::vector<std::string> all;
+    if (!folderNames(dirFd, all)) return false;
+    // Per tag: 1 its staging folder is locked here, 0 it has none, -1 another holds it. The staging
+    // folder is looked for after the listing, so one made while the folder was listed is not missed.
+    std::map<std::string, int> tags;
+    std::set<std::string> out;
+    for (const std::string& name : all) {
+        if (!startsWith(name, kPrefix)) continue;
+        const std::string t = tagOfEntry(name);
+        if (!t.empty() && !tags.count(t)) {
+            const std::string staging = kStagingPrefix + t;
+            StagingLock lock;
+            if (!lexistsAt(dirFd, staging)) {
+                tags[t] = 0;
+            } else if (lock.take(dirFd, staging)) {
+                tags[t] = 1;
+                held.push_back(std::move(lock));
+                out.insert(staging);
+            } else {
+                tags[t] = -1;
+            }
+        }
+        if (t.empty() || tags[t] >= 0) out.insert(name);
+    }
+    names.assign(out.begin(), out.end());
+    return true;
+}
+
 namespace {
 
 std::string asideTagged(const std::string& path, const std::string& tag) {
@@ -126,39 +229,36 @@ bool createFolder(const std::string& dir, std::string& error) {
     return false;
 }
 
-MoveResult moveIn(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
+MoveResult moveIn(StagingLock& staging, const std::string& item, const std::string& target, bool hasOld,
                   std::string& text) {
     // The folder of the target and the staging folder, opened once: every rename below works in
     // them, whatever happens to the paths meanwhile.
     DirFd dir, from;
     std::string name, itemName;
     int err = openParent(target, dir, name);
-    if (err == 0) err = openParent(joinPath(staging, item), from, itemName);
+    if (err == 0) err = openParent(joinPath(staging.path(), item), from, itemName);
     if (err != 0) {
         text = err == kLinkRefused ? refusedText(target) : systemText(err);
-        removeAll(staging);
         return err == kLinkRefused ? MoveResult::Refused : hasOld ? MoveResult::AsideFailed : MoveResult::MoveInFailed;
     }
     std::string aside;
     if (hasOld) {
-        aside = leaf(asideFor(staging, target));
+        aside = staging.asideOf(name);
         if (!renameStep(RenameStep::Aside, dir.get(), name, dir.get(), aside)) {
             text = systemText(errno);
-            removeAll(staging);
             return MoveResult::AsideFailed;
         }
     }
     if (!renameStep(RenameStep::In, from.get(), itemName, dir.get(), name)) {
         text = systemText(errno);
-        if (aside.empty() || renameStep(RenameStep::Back, dir.get(), aside, dir.get(), name)) removeAll(staging);
+        if (!aside.empty() && !renameStep(RenameStep::Back, dir.get(), aside, dir.get(), name)) staging.keep();
         return MoveResult::MoveInFailed;
     }
-    removeAll(staging);
     if (!aside.empty()) removeAllAt(dir.get(), aside);
     return MoveResult::Done;
 }
 
-bool moveInOrSay(const std::string& staging, const std::string& item, const std::string& target, bool hasOld,
+bool moveInOrSay(StagingLock& staging, const std::string& item, const std::string& target, bool hasOld,
                  const std::string& what, const std::string& dir, const std::string& busyHint, std::string& error) {
     std::string text;
     switch (moveIn(staging, item, target, hasOld, text)) {
@@ -180,18 +280,24 @@ bool moveInOrSay(const std::string& staging, const std::string& item, const std:
 void sweepFolder(const std::string& dir, const std::set<std::string>& keep) {
     DirFd fd;
     std::vector<std::string> names;
-    if (openDir(dir, fd) != 0 || !folderNames(fd.get(), names)) return;
+    std::vector<StagingLock> held;  // the staging folders of gone writers, locked until the sweep ends
+    if (openDir(dir, fd) != 0 || !sweepable(fd.get(), names, held)) return;
     std::vector<std::string> olds, others;
-    std::set<std::string> stagingTags;
+    std::set<std::string> stagingTags;  // of the staging folders that still hold a new copy
     for (const std::string& name : names) {
-        if (!startsWith(name, kPrefix) || keep.count(name)) continue;
-        if (startsWith(name, kStagingPrefix)) stagingTags.insert(name.substr(sizeof kStagingPrefix - 1));
+        if (keep.count(name)) continue;
+        std::vector<std::string> inside;
+        DirFd staging(startsWith(name, kStagingPrefix)
+                          ? ::openat(fd.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                          : -1);
+        if (staging.get() >= 0 && folderNames(staging.get(), inside) && !inside.empty())
+            stagingTags.insert(name.substr(sizeof kStagingPrefix - 1));
         (startsWith(name, kOldPrefix) ? olds : others).push_back(name);
     }
-    // An old copy beside the staging folder of its own tag, under a name that is free, means an
-    // install stopped between moving the old copy aside and moving the new one in: the old copy
-    // goes back. Any other old copy belongs to a removal, or to an install that finished, and
-    // goes.
+    // An old copy beside the staging folder of its own tag that still holds the new copy, under a
+    // name that is free, means an install stopped between moving the old copy aside and moving the
+    // new one in: the old copy goes back. Any other old copy belongs to a removal (whose staging
+    // folder is empty), or to an install that finished, and goes.
     for (const std::string& name : olds) {
         std::string tagText, target;
         if (oldCopyParts(name, tagText, target) && stagingTags.count(tagText) && !lexistsAt(fd.get(), target) &&

@@ -76,19 +76,17 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
         }
     }
 
-    const std::string staging = detail::stagingDir(dir);
-    if (log) log("unpack " + ref->item + " -> " + staging);
-    if (!detail::unpack(data, staging, ref->item, error)) {
-        detail::removeAll(staging);
-        return false;
-    }
+    detail::StagingLock staging;  // its folder goes last, on every return
+    if (!staging.make(dir, error)) return false;
+    if (log) log("unpack " + ref->item + " -> " + staging.path());
+    if (!detail::unpack(data, staging.path(), ref->item, error)) return false;
     InstalledFormat record;
     record.version = entry.version;
     record.path = target;
     record.package_sha256 = ref->sha256;
     record.installed = nowUtc();
     const std::string note =
-        detail::notePending(staging, ref->item, entry.id, format, record, catalog ? catalog->sequence : -1);
+        detail::notePending(staging.path(), ref->item, entry.id, format, record, catalog ? catalog->sequence : -1);
     if (!detail::moveInOrSay(staging, ref->item, target, hasOld, ref->item, dir, "is a host using it?", error)) {
         detail::dropNote(note);
         return false;

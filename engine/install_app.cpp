@@ -88,15 +88,12 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
             return false;
         }
     }
-    const std::string staging = detail::stagingDir(dir);
-    if (log) log("unpack " + ref->item + " -> " + staging);
-    if (!detail::unpack(data, staging, ref->item, error)) {
-        detail::removeAll(staging);
-        return false;
-    }
+    detail::StagingLock staging;  // its folder goes last, on every return
+    if (!staging.make(dir, error)) return false;
+    if (log) log("unpack " + ref->item + " -> " + staging.path());
+    if (!detail::unpack(data, staging.path(), ref->item, error)) return false;
     // The program itself, not a folder or a link to something else.
-    if (!fs::is_regular_file(fs::symlink_status(appProgram(joinPath(staging, ref->item), ref->exe), ec))) {
-        detail::removeAll(staging);
+    if (!fs::is_regular_file(fs::symlink_status(appProgram(joinPath(staging.path(), ref->item), ref->exe), ec))) {
         error = "the package has no " + appProgram(ref->item, ref->exe);
         return false;
     }
@@ -108,7 +105,7 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
     rec.exe = ref->exe;
     rec.uninstall_key = entry.uninstall_key;
     const std::string note =
-        detail::notePending(staging, ref->item, entry.id, "app", rec, catalog ? catalog->sequence : -1);
+        detail::notePending(staging.path(), ref->item, entry.id, "app", rec, catalog ? catalog->sequence : -1);
     if (!detail::moveInOrSay(staging, ref->item, target, hasOld, entry.name, dir, "is it running?", error)) {
         detail::dropNote(note);
         return false;

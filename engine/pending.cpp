@@ -152,11 +152,12 @@ std::string notePending(const std::string& staging, const std::string& item, con
                                jsonQuote(rec.uninstall_key) + "}\n");
 }
 
-std::string noteRemoval(const std::string& dir, const std::string& id, const std::string& format,
+std::string noteRemoval(const StagingLock& guard, const std::string& id, const std::string& format,
                         const std::string& path, const std::string& recorded) {
+    if (!guard.held()) return {};  // a folder that takes no staging folder takes no note either
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) st = {};
-    return writeNote(joinPath(dir, kNotePrefix + tag()),
+    return writeNote(joinPath(fs::path(guard.path()).parent_path().string(), kNotePrefix + guard.tag()),
                      "{\"op\": \"remove\", \"id\": " + jsonQuote(id) + ", \"format\": " + jsonQuote(format) +
                          ", \"path\": " + jsonQuote(path) + ", \"recorded\": " + jsonQuote(recorded) + ", " +
                          identity(st) + "}\n");

@@ -55,7 +55,8 @@ bool ownFolder(const Layout& layout, const std::string& format, const std::strin
 
 namespace detail {
 
-int removeRecorded(const std::string& managed, const std::string& path, bool inMakersFolder, std::string& error) {
+int removeRecorded(const std::string& managed, const std::string& path, bool inMakersFolder, std::string& error,
+                   const StagingLock* guard) {
     // The folder it starts from: `managed` when path lies below it, else the folder that holds
     // path's own folder (a maker's folder in an earlier install folder) or path's folder.
     std::string base = managed;
@@ -71,7 +72,13 @@ int removeRecorded(const std::string& managed, const std::string& path, bool inM
         error = refusedText(path);
         return err;
     }
-    const std::string aside = lastComponent(asideName(path));
+    // The aside copy is guarded by a staging folder's lock in its own folder, as an install's is.
+    StagingLock own;
+    if (err == 0 && !(guard && guard->in(dir.get()))) {
+        err = own.makeAt(dir.get());
+        guard = &own;
+    }
+    const std::string aside = err == 0 ? guard->asideOf(name) : std::string();
     if (err == 0 && !renameStep(RenameStep::Aside, dir.get(), name, dir.get(), aside)) err = errno;
     if (err != 0) {
         error = "cannot remove " + path + ": " + systemText(err);
@@ -97,10 +104,14 @@ bool Engine::remove(const std::string& id, const std::string& format, std::strin
         return false;
     }
     // Noted first: a kill between the delete and the record leaves the note for the next start.
-    const std::string note = detail::noteRemoval(layout.formatDir(format), id, format, path, path);
+    // The note and the aside copy carry the tag of an empty staging folder whose lock guards them.
+    detail::StagingLock guard;
+    std::string ignored;
+    guard.make(layout.formatDir(format), ignored);
+    const std::string note = detail::noteRemoval(guard, id, format, path, path);
     if (there) {
         const bool inMakersFolder = fs::path(path).parent_path().filename() == kVendorDir;
-        if (detail::removeRecorded(layout.formatRoot(format), path, inMakersFolder, error) != 0) {
+        if (detail::removeRecorded(layout.formatRoot(format), path, inMakersFolder, error, &guard) != 0) {
             detail::dropNote(note);
             return false;
         }
@@ -160,9 +171,13 @@ bool Engine::removeApp(const std::string& id, std::string& error) {
         error = name + " is running (" + lastComponent(running) + " is in use): quit it and try again";
         return false;
     }
-    const std::string note = detail::noteRemoval(layout.appsDir(), id, "app", place.path, record ? record->path : "");
+    detail::StagingLock guard;
+    std::string ignored;
+    guard.make(layout.appsDir(), ignored);
+    const std::string note = detail::noteRemoval(guard, id, "app", place.path, record ? record->path : "");
     if (existsHere(place.path) &&
-        detail::removeRecorded(fs::path(layout.appsDir()).parent_path().string(), place.path, false, error) != 0) {
+        detail::removeRecorded(fs::path(layout.appsDir()).parent_path().string(), place.path, false, error,
+                               &guard) != 0) {
         detail::dropNote(note);
         return false;
     }

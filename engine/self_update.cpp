@@ -95,16 +95,13 @@ bool Engine::replaceSelf(const Package& checked, std::string& error) {
 bool Engine::placeSelf(const FileRef& ref, const std::string& data, std::string& error) {
     const FileRef* package = &ref;
     const std::string dir = fs::path(program).parent_path().string();
-    const std::string staging = detail::stagingDir(dir);
-    if (log) log("unpack " + package->item + " -> " + staging);
-    if (!detail::unpack(data, staging, package->item, error)) {
-        detail::removeAll(staging);
-        return false;
-    }
-    const std::string unpacked = joinPath(staging, package->item);
+    detail::StagingLock staging;  // its folder goes last, on every return
+    if (!staging.make(dir, error)) return false;
+    if (log) log("unpack " + package->item + " -> " + staging.path());
+    if (!detail::unpack(data, staging.path(), package->item, error)) return false;
+    const std::string unpacked = joinPath(staging.path(), package->item);
     std::error_code ec;
     if (!fs::is_directory(fs::symlink_status(unpacked, ec))) {
-        detail::removeAll(staging);
         error = package->item + " in " + package->path + " is not an app bundle: not updated";
         return false;
     }
@@ -114,22 +111,19 @@ bool Engine::placeSelf(const FileRef& ref, const std::string& data, std::string&
     std::string name, itemName;
     int err = detail::openParent(program, folder, name);
     if (err == 0) err = detail::openParent(unpacked, from, itemName);
-    const std::string aside = fs::path(detail::asideFor(staging, program)).filename().string();
-    if (err == 0 && ::renameat(folder.get(), name.c_str(), folder.get(), aside.c_str()) != 0) err = errno;
+    const std::string aside = staging.asideOf(name);
+    if (err == 0 && !detail::renameStep(detail::RenameStep::Aside, folder.get(), name, folder.get(), aside)) err = errno;
     if (err != 0) {
-        detail::removeAll(staging);
         error = err == detail::kLinkRefused ? detail::refusedText(program)
                                             : "cannot move the running manager aside: " + detail::systemText(err);
         return false;
     }
-    if (::renameat(from.get(), itemName.c_str(), folder.get(), name.c_str()) != 0) {
+    if (!detail::renameStep(detail::RenameStep::In, from.get(), itemName, folder.get(), name)) {
         const std::string why = detail::systemText(errno);
-        ::renameat(folder.get(), aside.c_str(), folder.get(), name.c_str());
-        detail::removeAll(staging);
+        detail::renameStep(detail::RenameStep::Back, folder.get(), aside, folder.get(), name);
         error = "cannot move the new manager into " + dir + ": " + why;
         return false;
     }
-    detail::removeAll(staging);
     if (log) log("updated " + program);
     return true;
 }
@@ -138,8 +132,11 @@ void Engine::sweepSelf(const std::string& item) {
     detail::DirFd dir;
     std::string name;
     std::vector<std::string> entries;
+    std::vector<detail::StagingLock> held;  // the staging folders of gone writers, locked until the sweep ends
+    // The folder is often the applications folder, where other jobs stage their installs: only
+    // what sweepable answers (no writer of it runs) is looked at.
     if (!fs::path(item).has_parent_path() || detail::openParent(item, dir, name) != 0 ||
-        !detail::folderNames(dir.get(), entries))
+        !detail::sweepable(dir.get(), entries, held))
         return;
     // ".tqm-old-" + tag + "-" + name: only this bundle's aside copies go, not another app's. A
     // staging folder whose tag another app's old copy carries is that app's update, stopped

@@ -1,16 +1,21 @@
 // Several copies of the manager on one data folder, for real: two copies run jobs in a loop (one
 // killed at random moments, one stopped for longer than any wait) while a third starts over and
 // over. Each job, once it holds the job lock and has swept, checks that every record agrees with
-// the disk and every recorded copy is whole; so does the end.
+// the disk and every recorded copy is whole; so does the end. Then what no job lock keeps out: a
+// second data folder whose settings name the same install folder, a manager's start in the
+// folder where apps stage, and another copy's update of itself there.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <iostream>
 #include <random>
 #include <thread>
 
 #include "engine/atomic_write.h"
+#include "engine/catalog.h"
+#include "engine/engine_state.h"
 #include "engine/jobs.h"
 #include "tests/support/job_fixture.h"
 #include "tests/support/processes.h"
@@ -58,14 +63,15 @@ protected:
         return count;
     }
 
-    // One copy's jobs until killed: job lock, receipts, sweep, check, one install, update or
-    // removal. Its figures (tasks, gave up, mismatches) go to file after each job.
-    [[noreturn]] void jobs(const std::string& file, unsigned seed) {
+    // One copy's jobs on the data folder of layout until killed: job lock, receipts, sweep, check,
+    // one install, update or removal, and the check again when it reports ok. Its figures (tasks,
+    // gave up, mismatches) go to file after each job.
+    [[noreturn]] void jobs(const tqm::Layout& layout, const std::string& file, unsigned seed) {
         std::mt19937 random(seed);
         long tasks = 0, gaveUp = 0, mismatches = 0;
         for (std::string error;; error.clear()) {
             tqm::Engine e;
-            e.layout = engine.layout;
+            e.layout = layout;
             e.source = &source;
             e.catalog = &versions[random() % 2].catalog;
             e.waiting = [until = Clock::now() + kWait](const std::string&) { return Clock::now() < until; };
@@ -75,15 +81,83 @@ protected:
                 mismatches += disagreements(e);
                 const Item& it = kItems[random() % 4];
                 const bool removal = record(e, it) && random() % 2;
-                tqm::runTask(e, {removal ? "remove" : "install", it.id, it.format}, nullptr, error);
+                if (tqm::runTask(e, {removal ? "remove" : "install", it.id, it.format}, nullptr, error))
+                    mismatches += disagreements(e);
                 ++tasks;
             } else {
                 ++gaveUp;
             }
-            const std::string text =
-                std::to_string(tasks) + " " + std::to_string(gaveUp) + " " + std::to_string(mismatches);
-            tqm::writeFileAtomic(file, text, 0644, false, error);
+            writeFigures(file, tasks, gaveUp, mismatches);
         }
+    }
+
+    // Another copy's updates of the manager's bundle until killed, each checked whole once it
+    // reports ok; figures as above.
+    [[noreturn]] void selfUpdates(const std::string& bundle, const std::string& file) {
+        long tasks = 0, mismatches = 0;
+        for (std::string error;; error.clear()) {
+            tqm::Engine e;
+            e.layout = engine.layout;
+            e.source = &source;
+            e.catalog = &versions[++tasks % 2].catalog;
+            e.program = bundle;
+            if (tqm::runTask(e, {"self", "manager", "app"}, nullptr, error))
+                mismatches += !wholeBundle(bundle, e.catalog->manager_latest);
+            writeFigures(file, tasks, 0, mismatches);
+        }
+    }
+
+    static bool wholeBundle(const std::string& bundle, const std::string& version) {
+        return readFile(bundle + "/Contents/Info.plist") == "manager " + version &&
+               exists(bundle + "/Contents/MacOS/manager");
+    }
+
+    static void writeFigures(const std::string& file, long tasks, long gaveUp, long mismatches) {
+        std::string error;
+        tqm::writeFileAtomic(file, std::to_string(tasks) + " " + std::to_string(gaveUp) + " " + std::to_string(mismatches),
+                             0644, false, error);
+    }
+
+    // The figures of every file named, added up.
+    std::array<long, 3> sumFigures(const std::vector<std::string>& files) const {
+        std::array<long, 3> sum{};
+        for (const std::string& file : files) {
+            std::istringstream figures(readFile(file));
+            for (long& s : sum) {
+                long f = 0;
+                figures >> f;
+                s += f;
+            }
+        }
+        return sum;
+    }
+
+    // Another data folder, whose CLAP folder is this one's VST3 folder (each keeps its own items there).
+    tqm::Layout secondDataFolder() const {
+        tqm::Layout second;
+        second.root = path("root2");
+        second.folders["clap"] = engine.layout.formatRoot("vst3");
+        return second;
+    }
+
+    // What a start of the manager whose bundle lies in the applications folder does first.
+    void startOf(const tqm::Layout& layout, const std::string& bundle) const {
+        tqm::Engine e;
+        e.layout = layout;
+        e.sweepSelf(bundle);
+        e.startSweep();
+    }
+
+    // The next start and the next job's sweep of a data folder; answers its disagreements then.
+    long lastLook(const tqm::Layout& layout) const {
+        tqm::Engine last;
+        last.layout = layout;
+        last.startSweep();
+        const tqm::JobLock lock(last, last.layout.userData());
+        std::string error;
+        EXPECT_TRUE(lock.held() && last.loadReceipt(error)) << lock.error() << error;
+        last.sweep();
+        return disagreements(last);
     }
 
     pid_t spawn(const std::function<void()>& body) {
@@ -102,7 +176,7 @@ TEST_F(SharedFolder, JobsOfSeveralCopiesKilledAndStoppedKeepRecordsAndDiskInStep
     int copies = 0;
     const auto startCopy = [&] {
         const int n = copies++;
-        return spawn([&, n] { jobs(path("figures-" + std::to_string(n)), 1000u + unsigned(n)); });
+        return spawn([&, n] { jobs(engine.layout, path("figures-" + std::to_string(n)), 1000u + unsigned(n)); });
     };
     const pid_t stopped = startCopy(), starter = spawn([&] {
         for (;;) {
@@ -138,28 +212,129 @@ TEST_F(SharedFolder, JobsOfSeveralCopiesKilledAndStoppedKeepRecordsAndDiskInStep
     }
 
     // The next start and the next job's sweep, then the last look.
-    tqm::Engine last;
-    last.layout = engine.layout;
-    last.startSweep();
-    const tqm::JobLock lock(last, last.layout.userData());
-    std::string error;
-    ASSERT_TRUE(lock.held() && last.loadReceipt(error)) << lock.error() << error;
-    last.sweep();
-    long sum[3] = {0, 0, 0};  // tasks, waits given up, mismatches
-    for (int n = 0; n < copies; ++n) {
-        std::istringstream figures(readFile(path("figures-" + std::to_string(n))));
-        for (long& s : sum) {
-            long f = 0;
-            figures >> f;
-            s += f;
-        }
-    }
+    const long atTheEnd = lastLook(engine.layout);
+    std::vector<std::string> files;
+    for (int n = 0; n < copies; ++n) files.push_back(path("figures-" + std::to_string(n)));
+    const std::array<long, 3> sum = sumFigures(files);  // tasks, waits given up, mismatches
     std::cout << "tasks " << sum[0] << ", waits given up " << sum[1] << ", kills " << kills << ", stops " << stops
-              << ", mismatches " << sum[2] << " during and " << disagreements(last) << " at the end\n";
+              << ", mismatches " << sum[2] << " during and " << atTheEnd << " at the end\n";
     EXPECT_EQ(sum[2], 0);
-    EXPECT_EQ(disagreements(last), 0);
+    EXPECT_EQ(atTheEnd, 0);
     EXPECT_GE(sum[0], 20);
     EXPECT_GE(stops, 2);
+}
+
+// A job held just before it moves its new copy in (its staging folder full, its note written, the
+// old copy aside when it updates) while a sweep runs that no job lock keeps out: a manager's start
+// whose bundle lies in the applications folder, and the job of another data folder whose settings
+// name the same install folder. The held job then reports ok and leaves a whole copy.
+TEST_F(SharedFolder, ASweepBesideALiveStagingLeavesItWhole) {
+    const tqm::Layout second = secondDataFolder();
+    const std::string bundle = appsDir() + "/Manager.app";
+    const auto start = [&] { startOf(engine.layout, bundle); };
+    const auto secondsJob = [&] {
+        tqm::Engine e;
+        e.layout = second;
+        const tqm::JobLock lock(e, second.userData());
+        ASSERT_TRUE(lock.held()) << lock.error();
+        e.sweep();
+    };
+    struct Case {
+        const char* what;
+        tqm::Task task;
+        std::function<void()> sweep;
+        std::string copy, marker, exe;  // the copy, its Info.plist text and program once the job has run
+    } cases[] = {
+        {"an app install beside a start", {"install", "studio", "app"}, start, appsDir() + "/Studio.app",
+         "Studio 2.0.0", "Studio"},
+        {"another copy's update of itself beside a start", {"self", "manager", "app"}, start, bundle,
+         "manager 2.0.0", "manager"},
+        {"a plug-in install beside another data folder's job", {"install", "synth", "vst3"}, secondsJob,
+         vst3() + "/Synth.vst3", "vst3 2.0.0", "Synth"},
+        {"a plug-in update beside another data folder's job", {"install", "synth", "vst3"}, secondsJob,
+         vst3() + "/Synth.vst3", "vst3 2.0.0", "Synth"},
+    };
+    writeFile(bundle + "/Contents/Info.plist", "manager 1.0.0");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const pid_t job = spawn([&] {
+            tqm::detail::renameFault = [](tqm::detail::RenameStep step) {
+                if (step == tqm::detail::RenameStep::In) ::raise(SIGSTOP);
+                return 0;
+            };
+            tqm::Engine e = engine;
+            e.catalog = &versions[1].catalog;
+            e.program = bundle;
+            std::string error;
+            _exit(e.loadReceipt(error) && tqm::runTask(e, c.task, nullptr, error) ? 0 : 1);
+        });
+        ASSERT_TRUE(awaitTrue([&] { return stopped(job); }));
+        c.sweep();
+        ::kill(job, SIGCONT);
+        int status = 0;
+        ASSERT_EQ(waitpid(job, &status, 0), job);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the job did not report ok";
+        EXPECT_EQ(readFile(c.copy + "/Contents/Info.plist"), c.marker);
+        EXPECT_TRUE(exists(c.copy + "/Contents/MacOS/" + c.exe));
+    }
+}
+
+// Two data folders whose settings name one install folder, each with its own jobs (the first's
+// killed at random moments), a manager whose bundle lies in the first's applications folder
+// updated by another copy over and over, and its start run over and over beside them all.
+TEST_F(SharedFolder, TwoDataFoldersStartsAndSelfUpdatesOnSharedFoldersKeepRecordsAndDiskInStep) {
+    const tqm::Layout second = secondDataFolder();
+    const std::string bundle = appsDir() + "/Manager.app";
+    writeFile(bundle + "/Contents/Info.plist", "manager 1.0.0");
+    writeFile(bundle + "/Contents/MacOS/manager", "manager 1.0.0");
+    int copies = 0;
+    const auto startCopy = [&] {
+        const int n = copies++;
+        return spawn([&, n] { jobs(engine.layout, path("figures-" + std::to_string(n)), 2000u + unsigned(n)); });
+    };
+    const pid_t others = spawn([&] { jobs(second, path("figures-second"), 3000u); }),
+                updater = spawn([&] { selfUpdates(bundle, path("figures-self")); }),
+                starter = spawn([&] {
+                    for (;;) startOf(engine.layout, bundle);
+                });
+    pid_t killed = startCopy();
+
+    // A kill is followed by the killed copy's next start before the second data folder's jobs go
+    // on: only a start of its own data folder can record what a note of a killed job says (a sweep
+    // of another data folder cannot tell whose note it is, and removes it).
+    std::mt19937 random(20261209);
+    int kills = 0;
+    for (const auto end = Clock::now() + std::chrono::seconds(8); Clock::now() < end; ++kills) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 200));
+        ::kill(others, SIGSTOP);
+        ASSERT_TRUE(awaitTrue([&] { return stopped(others); }));
+        ::kill(killed, SIGKILL);
+        ASSERT_EQ(waitpid(killed, nullptr, 0), killed);
+        startOf(engine.layout, bundle);
+        ::kill(others, SIGCONT);
+        killed = startCopy();
+    }
+    for (const pid_t pid : {killed, others, updater, starter}) {
+        ::kill(pid, SIGKILL);
+        ::kill(pid, SIGCONT);
+        ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
+    }
+
+    // Each data folder's next start, then each one's next job's sweep and the last look.
+    startOf(engine.layout, bundle);
+    startOf(second, bundle);
+    const long atTheEnd = lastLook(engine.layout) + lastLook(second);
+    std::vector<std::string> files{path("figures-second")};
+    for (int n = 0; n < copies; ++n) files.push_back(path("figures-" + std::to_string(n)));
+    const std::array<long, 3> jobFigures = sumFigures(files), self = sumFigures({path("figures-self")});
+    std::cout << "tasks " << jobFigures[0] << ", waits given up " << jobFigures[1] << ", kills " << kills
+              << ", self-updates " << self[0] << ", mismatches " << jobFigures[2] + self[2] << " during and "
+              << atTheEnd << " at the end\n";
+    EXPECT_EQ(jobFigures[2] + self[2], 0);
+    EXPECT_EQ(atTheEnd, 0);
+    EXPECT_TRUE(wholeBundle(bundle, "1.0.0") || wholeBundle(bundle, "2.0.0"));
+    EXPECT_GE(jobFigures[0], 20);
+    EXPECT_GE(self[0], 10);
 }
 
 }  // namespace

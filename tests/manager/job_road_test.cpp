@@ -9,9 +9,12 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "engine/engine_state.h"
+#include "engine/jobs.h"
 #include "engine/running.h"
 #include "tests/manager/model_fixture.h"
 #include "tests/support/lock_holder.h"
+#include "tests/support/processes.h"
 
 namespace fs = std::filesystem;
 using namespace testsupport;
@@ -39,12 +42,12 @@ protected:
     }
 
 
-    // Everything the disk holds below the root, for before-and-after comparisons (the log and
-    // the job files aside).
-    std::vector<std::string> tree() const {
+    // Everything the disk holds below the root (or below folder), for before-and-after
+    // comparisons (the log and the job files aside).
+    std::vector<std::string> tree(const std::string& folder = "") const {
         std::vector<std::string> out;
         std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(path("root"), ec); !ec && it != fs::recursive_directory_iterator();
+        for (auto it = fs::recursive_directory_iterator(folder.empty() ? path("root") : folder, ec); !ec && it != fs::recursive_directory_iterator();
              it.increment(ec)) {
             const std::string p = it->path().string();
             if (p.find("/logs") == std::string::npos) out.push_back(p + " " + (it->is_regular_file() ? readFile(p) : ""));
@@ -162,6 +165,76 @@ TEST_F(JobRoad, ASecondCopyWaitsForTheFirstsJobAndSaysSo) {
             EXPECT_EQ(std::any_of(waited, progress.end(), [](const Progress& p) { return p.text == "Installing"; }), !stop);
             fs::remove_all(path("root"));
         }
+    }
+}
+
+// A second copy's job that waits for the first copy's job touches nothing of it: the first copy's
+// job is held between the renames of an update (its staging folder full, the old copy aside, its
+// note written) or while it waits to record its install (its note written); while the second copy
+// says that it waits, everything of the first's is as it was, and the first then ends ok with a
+// whole copy.
+TEST_F(JobRoad, ASecondCopyLeavesTheFirstsJobAsItIsWhileItWaits) {
+    catalog.publish(catalogText("1.0.0"));
+    struct Case {
+        const char* what;
+        bool update;  // an update held between its renames, else an install held before its record
+    } cases[] = {{"held between the renames of an update", true}, {"held before it records its install", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        tqapp::Model& m = ready(config());
+        const tqm::Layout layout = m.config.layout;
+        const std::string dir = layout.formatDir("vst3"), receiptLock = layout.receiptFile() + ".lock";
+        if (c.update) {
+            ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
+        }
+        std::unique_ptr<LockHolder> writer;  // another copy writing the receipt, until the first waits for it
+        if (!c.update) {
+            ASSERT_TRUE(writeFile(receiptLock, ""));
+            ASSERT_EQ(::chmod(receiptLock.c_str(), 0600), 0);
+            writer = std::make_unique<LockHolder>(receiptLock, ::geteuid());
+            ASSERT_TRUE(writer->took());
+        }
+        const pid_t first = fork();
+        if (first == 0) {
+            if (c.update)
+                tqm::detail::renameFault = [](tqm::detail::RenameStep step) {
+                    if (step == tqm::detail::RenameStep::In) ::raise(SIGSTOP);
+                    return 0;
+                };
+            tqm::Engine e;
+            e.layout = layout;
+            const tqm::Source source{catalog.source()};
+            e.source = &source;
+            e.catalog = &m.catalog->catalog;
+            e.waiting = [](const std::string&) { return ::raise(SIGSTOP) == 0; };
+            const tqm::JobLock lock(e, layout.userData());
+            std::string error;
+            if (!lock.held() || !e.loadReceipt(error)) _exit(2);
+            e.sweep();
+            _exit(tqm::runTask(e, {"install", "synth", "vst3"}, nullptr, error) && readFile(dir + "/Synth.vst3/Contents/Info.plist") == "vst3 1.0.0" &&
+                          exists(dir + "/Synth.vst3/Contents/MacOS/Synth")
+                      ? 0
+                      : 1);
+        }
+        ASSERT_TRUE(awaitTrue([&] { return stopped(first); }));
+        writer.reset();
+        const std::vector<std::string> held = tree(dir);
+        bool shown = false;
+        watch = [&](tqapp::Model& model) {
+            if (shown || model.progressText != "Waiting for another copy of the manager to finish its job") return;
+            shown = true;
+            EXPECT_EQ(tree(dir), held) << "the second copy's job changed what the first's holds";
+            ::kill(first, SIGCONT);
+        };
+        ASSERT_TRUE(runJob({{"install", "delay", "vst3"}}));
+        watch = nullptr;
+        if (!shown) ::kill(first, SIGCONT);
+        int status = 0;
+        ASSERT_EQ(waitpid(first, &status, 0), first);
+        EXPECT_TRUE(shown);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the first copy's job did not end ok and whole";
+        EXPECT_TRUE(m.ok) << m.note;
+        fs::remove_all(path("root"));
     }
 }
 

@@ -66,6 +66,12 @@ inline bool awaitTrue(const std::function<bool()>& done, std::chrono::seconds li
     return true;
 }
 
+// True while the process is stopped (by SIGSTOP or a stop it raised itself).
+inline bool stopped(pid_t pid) {
+    ProcessStat s;
+    return processStat(pid, s) && s.state == 'T';
+}
+
 // True once the child has ended (it is then waited for; status holds how).
 inline bool ended(pid_t child, int& status) { return ::waitpid(child, &status, WNOHANG) == child; }
 
