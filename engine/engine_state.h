@@ -127,9 +127,10 @@ bool moveInOrSay(StagingLock& staging, const std::string& item, const std::strin
 // Notes, beside the staging folder (".tqm-record-<tag>"), what the install of staging/item records
 // once that copy is in place; answers the note's path, empty when it could not be written. The
 // install drops the note once its receipt is saved (or it failed); a note left by a kill is read by
-// Engine::settleInstalls.
+// Engine::settleInstalls of the data folder whose receipt is receiptFile (the note names it).
 std::string notePending(const std::string& staging, const std::string& item, const std::string& id,
-                        const std::string& format, const InstalledFormat& rec, int64_t sequence);
+                        const std::string& format, const InstalledFormat& rec, int64_t sequence,
+                        const std::string& receiptFile);
 void dropNote(const std::string& note);
 
 // Notes, beside the removal's staging folder guard in the format's folder, that the removal of the
@@ -137,7 +138,7 @@ void dropNote(const std::string& note);
 // note's path, empty when it could not be written. The removal drops it once its receipt is saved;
 // a note left by a kill is read by Engine::settleInstalls.
 std::string noteRemoval(const StagingLock& guard, const std::string& id, const std::string& format,
-                        const std::string& path, const std::string& recorded);
+                        const std::string& path, const std::string& recorded, const std::string& receiptFile);
 
 // One sweep of a folder: leftovers of interrupted jobs (the ".tqm-" names sweepable answers) are
 // removed, except that an old copy moved aside for an install that never moved its new copy in

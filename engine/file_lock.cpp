@@ -95,19 +95,42 @@ int lockedNow(const struct stat& st) {
     return 0;
 }
 
-// A new lock file put in the place of name (never written through whatever stood there); its
-// descriptor, or -1 with errno.
-int replaceLockFile(const Folder& f, const std::string& name) {
-    int kept = -1;
-    WriteFailure failed;
-    const bool made = writeFileAtomicAt(f.fd, name, "", 0600, failed, [&](int fd) {
-        giveOut(fd, f);
-        kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    });
-    if (made) return kept;
-    if (kept >= 0) ::close(kept);
-    errno = failed.err > 0 ? failed.err : EACCES;
-    return -1;
+// A new lock file put in the place of name (never written through whatever stood there): made
+// under a temporary name, then exchanged with what has the name, so that what it replaced is
+// known (replaced; st_ino 0 when the name was free), whatever came there after it was looked at.
+// Its descriptor, or -1 with errno.
+int replaceLockFile(const Folder& f, const std::string& name, struct stat& replaced) {
+    replaced = {};
+    int kept = -1, err = 0;
+    const std::string temp = detail::tempNameFor(name);
+    if (!detail::writeNewFile(f.fd, temp, "", 0600, err, [&](int fd) {
+            giveOut(fd, f);
+            kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        }, false) || kept < 0) {
+        if (kept >= 0) ::close(kept);
+        errno = err > 0 ? err : EACCES;
+        return -1;
+    }
+    bool swapped = ::renameat2(f.fd, temp.c_str(), f.fd, name.c_str(), RENAME_EXCHANGE) == 0;
+    err = swapped ? 0 : errno;
+    if (swapped && ::fstatat(f.fd, temp.c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(replaced.st_mode)) {
+        // A folder came to the name meanwhile: it goes back, and stays.
+        ::renameat2(f.fd, temp.c_str(), f.fd, name.c_str(), RENAME_EXCHANGE);
+        swapped = false;
+        err = EISDIR;
+    } else if (!swapped && (err == ENOENT || err == EINVAL || err == ENOSYS)) {
+        // The name was free, or the file system cannot exchange: a plain rename.
+        replaced = {};
+        err = ::renameat(f.fd, temp.c_str(), f.fd, name.c_str()) == 0 ? 0 : errno;
+    }
+    if (err != 0) {
+        ::unlinkat(f.fd, temp.c_str(), 0);
+        ::close(kept);
+        errno = err;
+        return -1;
+    }
+    if (swapped) ::unlinkat(f.fd, temp.c_str(), 0);  // what stood at the name (never a folder), unfollowed
+    return kept;
 }
 
 // What opening the lock file came to.
@@ -171,8 +194,18 @@ Opened openLockFile(const Folder& f, const std::string& name, const std::string&
             o.aside = true;
             o.old = st;
         }
-        o.fd = replaceLockFile(f, name);
-        if (o.fd < 0) o.err = errno;
+        struct stat replaced {};
+        o.fd = replaceLockFile(f, name, replaced);
+        if (o.fd < 0) {
+            o.err = errno;
+            return o;
+        }
+        // What was replaced is not what was looked at: another process put its lock file there
+        // meanwhile, and may hold it. Its lock is waited for as any holder's.
+        if (S_ISREG(replaced.st_mode) && (replaced.st_dev != st.st_dev || replaced.st_ino != st.st_ino)) {
+            o.aside = true;
+            o.old = replaced;
+        }
         return o;
     }
     return failed(EAGAIN);

@@ -86,7 +86,8 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
     record.package_sha256 = ref->sha256;
     record.installed = nowUtc();
     const std::string note =
-        detail::notePending(staging.path(), ref->item, entry.id, format, record, catalog ? catalog->sequence : -1);
+        detail::notePending(staging.path(), ref->item, entry.id, format, record, catalog ? catalog->sequence : -1,
+                            layout.receiptFile());
     if (!detail::moveInOrSay(staging, ref->item, target, hasOld, ref->item, dir, "is a host using it?", error)) {
         detail::dropNote(note);
         return false;

@@ -105,7 +105,8 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
     rec.exe = ref->exe;
     rec.uninstall_key = entry.uninstall_key;
     const std::string note =
-        detail::notePending(staging.path(), ref->item, entry.id, "app", rec, catalog ? catalog->sequence : -1);
+        detail::notePending(staging.path(), ref->item, entry.id, "app", rec, catalog ? catalog->sequence : -1,
+                            layout.appsReceiptFile());
     if (!detail::moveInOrSay(staging, ref->item, target, hasOld, entry.name, dir, "is it running?", error)) {
         detail::dropNote(note);
         return false;

@@ -26,10 +26,11 @@ struct Task {
 // "op id format: ok", or the error text after ": ".
 std::string resultLine(const Task& task, bool ok, const std::string& error);
 
-// One job at a time changes the install folders of a data folder: a job holds "job.lock" in the
-// data folder from its sweep to its last task, in the manager and in the elevated helper alike, so
-// that no sweep removes what another job has staged or noted. The lock is waited for as
-// engine.waiting allows, at most kJobLockWait.
+// One job at a time changes the install folders and records of a data folder: a job holds
+// "job.lock" in the data folder from its reading of the receipts and its sweep to its last task, in
+// the manager and in the elevated helper alike. (What a live job has staged in an install folder is
+// kept from every sweep, of any data folder, by its staging folder's own lock: engine_state.h.) The
+// lock is waited for as engine.waiting allows, at most kJobLockWait.
 constexpr std::chrono::milliseconds kJobLockWait{10 * 60 * 1000};
 class JobLock {
 public:

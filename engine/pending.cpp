@@ -46,6 +46,19 @@ std::string identity(const struct stat& st) {
     return "\"dev\": \"" + std::to_string(st.st_dev) + "\", \"ino\": \"" + std::to_string(st.st_ino) + "\"";
 }
 
+// Which receipt a note is for: the device and inode of the receipt file's folder (the data
+// folder's), so that a job of another data folder on the same install folder leaves the note to
+// the one it belongs to, however either names its folders. Empty when that folder cannot be seen.
+std::string receiptOwner(const std::string& receiptFile) {
+    struct stat st {};
+    if (::stat(fs::path(receiptFile).parent_path().c_str(), &st) != 0) return {};
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+std::string ownerField(const std::string& receiptFile) {
+    return ", \"receipt\": " + jsonQuote(receiptOwner(receiptFile));
+}
+
 std::string writeNote(const std::string& note, const std::string& text) {
     WriteFailure failure;
     return writeFileAtomic(note, text, 0644, false, failure) ? note : std::string();
@@ -73,6 +86,17 @@ struct Note {
     std::string dev, ino;
     std::string recorded;  // a removal's: the path its record named
     std::string leaf;      // a removal's copy when it lies in the note's folder: its name there
+    std::string format, owner;  // the format and receipt (receiptOwner) it is for
+
+    // Whether the note is another format's or another receipt's, which is left where it is for
+    // the job it belongs to (a note of no receipt is taken as this one's). What is no note at all
+    // (a temporary cut off by a kill) is nobody's.
+    static bool othersNote(const std::string& text, const std::string& format, const std::string& owner) {
+        const lumo::Json note = lumo::Json::parse(text);
+        const std::string& of = note["receipt"].string();
+        if (note["id"].string().empty() || note["format"].string().empty()) return false;
+        return note["format"].string() != format || (!of.empty() && !owner.empty() && of != owner);
+    }
 
     // The note read from text: false when it is not a note for format in dir. Root takes a
     // removal only of the recorded copy in the note's own folder, looked at from there.
@@ -137,7 +161,8 @@ struct Note {
 namespace detail {
 
 std::string notePending(const std::string& staging, const std::string& item, const std::string& id,
-                        const std::string& format, const InstalledFormat& rec, int64_t sequence) {
+                        const std::string& format, const InstalledFormat& rec, int64_t sequence,
+                        const std::string& receiptFile) {
     struct stat st {};
     if (::lstat(joinPath(staging, item).c_str(), &st) != 0) return {};
     const std::string note = joinPath(fs::path(staging).parent_path().string(), kNotePrefix + tagOf(staging));
@@ -149,18 +174,18 @@ std::string notePending(const std::string& staging, const std::string& item, con
                                ", \"path\": " + jsonQuote(rec.path) + ", \"package_sha256\": " +
                                jsonQuote(rec.package_sha256) + ", \"installed\": " + jsonQuote(rec.installed) +
                                ", \"exe\": " + jsonQuote(rec.exe) + ", \"uninstall_key\": " +
-                               jsonQuote(rec.uninstall_key) + "}\n");
+                               jsonQuote(rec.uninstall_key) + ownerField(receiptFile) + "}\n");
 }
 
 std::string noteRemoval(const StagingLock& guard, const std::string& id, const std::string& format,
-                        const std::string& path, const std::string& recorded) {
+                        const std::string& path, const std::string& recorded, const std::string& receiptFile) {
     if (!guard.held()) return {};  // a folder that takes no staging folder takes no note either
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) st = {};
     return writeNote(joinPath(fs::path(guard.path()).parent_path().string(), kNotePrefix + guard.tag()),
                      "{\"op\": \"remove\", \"id\": " + jsonQuote(id) + ", \"format\": " + jsonQuote(format) +
                          ", \"path\": " + jsonQuote(path) + ", \"recorded\": " + jsonQuote(recorded) + ", " +
-                         identity(st) + "}\n");
+                         identity(st) + ownerField(receiptFile) + "}\n");
 }
 
 void dropNote(const std::string& note) {
@@ -177,13 +202,20 @@ std::set<std::string> Engine::settleInstalls(const std::string& format, std::chr
     if (detail::openDir(dir, fd) != 0 || !detail::folderNames(fd.get(), names)) return kept;
     const bool app = format == "app";
     const std::string file = app ? layout.appsReceiptFile() : layout.receiptFile();
+    const std::string owner = receiptOwner(file);
     for (const std::string& name : names) {
         if (name.rfind(kNotePrefix, 0) != 0) continue;
         std::string text;
         Note note;
-        // Not this format's, or not (yet) made on disk: left for the job sweep, which clears it
-        // once no job is running.
-        if (!readNote(fd.get(), name, text) || !note.read(text, dir, format) || !note.madeOnDisk(fd.get())) continue;
+        if (!readNote(fd.get(), name, text)) continue;
+        // Another format's or another data folder's (the folder may be shared): it stays for the
+        // one it is for, whose sweep or start records it.
+        if (Note::othersNote(text, format, owner)) {
+            kept.insert(name);
+            continue;
+        }
+        // Not (yet) made on disk: left for the job sweep, which clears it once no job is running.
+        if (!note.read(text, dir, format) || !note.madeOnDisk(fd.get())) continue;
         // Under the receipt's lock the note and the disk are looked at again: the job that wrote it
         // may have recorded its change meanwhile and dropped the note, and a later job may have
         // undone that change.

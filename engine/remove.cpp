@@ -108,7 +108,7 @@ bool Engine::remove(const std::string& id, const std::string& format, std::strin
     detail::StagingLock guard;
     std::string ignored;
     guard.make(layout.formatDir(format), ignored);
-    const std::string note = detail::noteRemoval(guard, id, format, path, path);
+    const std::string note = detail::noteRemoval(guard, id, format, path, path, layout.receiptFile());
     if (there) {
         const bool inMakersFolder = fs::path(path).parent_path().filename() == kVendorDir;
         if (detail::removeRecorded(layout.formatRoot(format), path, inMakersFolder, error, &guard) != 0) {
@@ -174,7 +174,8 @@ bool Engine::removeApp(const std::string& id, std::string& error) {
     detail::StagingLock guard;
     std::string ignored;
     guard.make(layout.appsDir(), ignored);
-    const std::string note = detail::noteRemoval(guard, id, "app", place.path, record ? record->path : "");
+    const std::string note = detail::noteRemoval(guard, id, "app", place.path, record ? record->path : "",
+                                                    layout.appsReceiptFile());
     if (existsHere(place.path) &&
         detail::removeRecorded(fs::path(layout.appsDir()).parent_path().string(), place.path, false, error,
                                &guard) != 0) {

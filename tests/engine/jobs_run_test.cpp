@@ -41,7 +41,8 @@ protected:
         fs::create_directory(staging);
         fs::rename(target, staging + "/Synth.vst3");
         const std::string note = tqm::detail::notePending(staging, "Synth.vst3", "synth", "vst3",
-                                                          engine.receipt.plugins["synth"].formats["vst3"], 1);
+                                                          engine.receipt.plugins["synth"].formats["vst3"], 1,
+                                                          engine.layout.receiptFile());
         fs::rename(staging + "/Synth.vst3", target);
         fs::remove(staging);
         EXPECT_FALSE(note.empty());

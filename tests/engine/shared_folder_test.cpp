@@ -279,6 +279,72 @@ TEST_F(SharedFolder, ASweepBesideALiveStagingLeavesItWhole) {
     }
 }
 
+// A job killed after moving its copy in and before recording it leaves its note in an install
+// folder that another data folder's settings name too, as another format or as the same one: that
+// data folder's job and start leave the note alone and record nothing of it, and the killed job's
+// own data folder's next start records the copy.
+TEST_F(SharedFolder, AKilledJobsNoteIsRecordedByItsOwnDataFolderOnly) {
+    tqm::Layout sameFormat = secondDataFolder();
+    sameFormat.folders.erase("clap");
+    sameFormat.folders["vst3"] = engine.layout.formatRoot("vst3");
+    const auto recorded = [](const tqm::Layout& layout) {
+        tqm::Engine e;
+        e.layout = layout;
+        std::string error;
+        EXPECT_TRUE(e.loadReceipt(error)) << error;
+        const auto it = e.receipt.plugins.find("synth");
+        return it == e.receipt.plugins.end() || !it->second.formats.count("vst3") ? std::string()
+                                                                                 : it->second.formats.at("vst3").version;
+    };
+    const auto notes = [&] {
+        int n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(vst3()))
+            n += entry.path().filename().string().rfind(".tqm-record-", 0) == 0;
+        return n;
+    };
+    for (const tqm::Layout& second : {secondDataFolder(), sameFormat}) {
+        SCOPED_TRACE(second.folders.count("vst3") ? "the same format" : "another format");
+        std::string error;
+        if (!recorded(engine.layout).empty()) {
+            ASSERT_TRUE(engine.loadReceipt(error) && tqm::runTask(engine, {"remove", "synth", "vst3"}, nullptr, error))
+                << error;
+        }
+        {
+            // The receipt's lock is held, so the job stops where it would record, and is killed there.
+            const tqm::FileLock receipt(engine.layout.receiptFile() + ".lock", std::chrono::milliseconds(0));
+            ASSERT_TRUE(receipt.held());
+            const pid_t job = spawn([&] {
+                tqm::Engine e = engine;
+                e.catalog = &versions[1].catalog;
+                e.waiting = [](const std::string&) { return ::raise(SIGSTOP) == 0; };
+                std::string failed;
+                _exit(tqm::runTask(e, {"install", "synth", "vst3"}, nullptr, failed) ? 0 : 1);
+            });
+            ASSERT_TRUE(awaitTrue([&] { return stopped(job); }));
+            ::kill(job, SIGKILL);
+            ASSERT_EQ(waitpid(job, nullptr, 0), job);
+        }
+        ASSERT_EQ(notes(), 1);
+        ASSERT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 2.0.0");
+
+        startOf(second, appsDir() + "/Manager.app");
+        tqm::Engine other;
+        other.layout = second;
+        {
+            const tqm::JobLock lock(other, second.userData());
+            ASSERT_TRUE(lock.held()) << lock.error();
+            other.sweep();
+        }
+        EXPECT_EQ(notes(), 1) << "another data folder's sweep took the note";
+        EXPECT_EQ(recorded(second), "") << "another data folder recorded the copy";
+        EXPECT_EQ(recorded(engine.layout), "");
+
+        startOf(engine.layout, appsDir() + "/Manager.app");
+        EXPECT_EQ(recorded(engine.layout), "2.0.0");
+        EXPECT_EQ(notes(), 0);
+    }
+}
+
 // Two data folders whose settings name one install folder, each with its own jobs (the first's
 // killed at random moments), a manager whose bundle lies in the first's applications folder
 // updated by another copy over and over, and its start run over and over beside them all.
@@ -299,19 +365,14 @@ TEST_F(SharedFolder, TwoDataFoldersStartsAndSelfUpdatesOnSharedFoldersKeepRecord
                 });
     pid_t killed = startCopy();
 
-    // A kill is followed by the killed copy's next start before the second data folder's jobs go
-    // on: only a start of its own data folder can record what a note of a killed job says (a sweep
-    // of another data folder cannot tell whose note it is, and removes it).
+    // The second data folder's jobs go on all the while: the notes a killed job leaves name its own
+    // data folder's receipt, so their sweeps leave them for the killed copy's next start or job.
     std::mt19937 random(20261209);
     int kills = 0;
     for (const auto end = Clock::now() + std::chrono::seconds(8); Clock::now() < end; ++kills) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 200));
-        ::kill(others, SIGSTOP);
-        ASSERT_TRUE(awaitTrue([&] { return stopped(others); }));
         ::kill(killed, SIGKILL);
         ASSERT_EQ(waitpid(killed, nullptr, 0), killed);
-        startOf(engine.layout, bundle);
-        ::kill(others, SIGCONT);
         killed = startCopy();
     }
     for (const pid_t pid : {killed, others, updater, starter}) {
