@@ -34,7 +34,9 @@ struct Engine {
     // Folder probing, downloads and installs (engine_state.cpp, download.cpp, install.cpp,
     // install_app.cpp). Progress callbacks get (bytes done, total) and answer false to stop.
     bool canWrite(const std::string& format) const;  // creates the format's folder when allowed
-    void sweep();  // leftovers of interrupted jobs; the caller holds the job lock (jobs.h)
+    // Leftovers of interrupted jobs; the caller holds the job lock (jobs.h). Ends with the receipts
+    // read again: a manager's start may have recorded a killed job's note since they were read.
+    void sweep();
     // Brings the receipt in line with an install of the format whose new copy went in, or a
     // removal whose copy went, but whose record a kill (or a receipt lock not had) cut off, from
     // the note it left; sweep does this first in every folder. Answers the notes it had to keep

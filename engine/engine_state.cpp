@@ -35,11 +35,6 @@ constexpr size_t kTagSize = 8;
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
-bool lexistsAt(int dirFd, const std::string& name) {
-    struct stat st;
-    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
-}
-
 std::string leaf(const std::string& path) { return fs::path(path).filename().string(); }
 
 // The tag of a staging folder, an aside copy or a note (and its temporary); empty for any other name.
@@ -63,6 +58,11 @@ bool oldCopyParts(const std::string& entry, std::string& tagText, std::string& n
 }
 
 }  // namespace
+
+bool lexistsAt(int dirFd, const std::string& name) {
+    struct stat st;
+    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
 
 int (*renameFault)(RenameStep step) = nullptr;
 
@@ -316,6 +316,16 @@ void Engine::sweep() {
     std::vector<std::string> formats = formatsHere();
     formats.push_back("app");
     for (const std::string& format : formats) detail::sweepFolder(layout.formatDir(format), settleInstalls(format));
+    // A start runs outside the job lock and records the notes it finds: one may have done so
+    // between the job's read of the receipts and this sweep, which then found no note to read.
+    // The job goes on from the receipts as they are now. One that cannot be read now keeps what
+    // was read: the job's own change reads it again under its lock and says why it cannot.
+    Receipt plugins, installedApps;
+    std::string ignored;
+    if (plugins.load(layout.receiptFile(), ignored) && installedApps.load(layout.appsReceiptFile(), ignored)) {
+        receipt = std::move(plugins);
+        apps = std::move(installedApps);
+    }
 }
 
 }  // namespace tqm

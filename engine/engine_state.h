@@ -11,6 +11,10 @@
 
 namespace tqm::detail {
 
+// Whether the entry name of the open folder dirFd exists (a link is not followed); true when
+// that cannot be told.
+bool lexistsAt(int dirFd, const std::string& name);
+
 // 32 random bits from /dev/urandom as exactly eight lower-case hexadecimal digits.
 std::string tag();
 

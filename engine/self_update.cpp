@@ -145,11 +145,23 @@ void Engine::sweepSelf(const std::string& item) {
     for (const std::string& entry : entries)
         if (startsWith(entry, kOld) && !endsWith(entry, "-" + name))
             othersTags.insert(entry.substr(kOld.size(), entry.find('-', kOld.size()) - kOld.size()));
+    // Their staging folders' locks go at once: a job's sweep that meets one held would leave that
+    // app aside, missing, until its next job.
+    std::vector<detail::StagingLock> ours;
+    for (detail::StagingLock& lock : held)
+        if (!othersTags.count(lock.tag())) ours.push_back(std::move(lock));
+    held.clear();
+    // An update of this bundle stopped between its renames left the bundle's name free: its old
+    // copy goes back (the new one, still staged, goes with its staging folder).
     for (const std::string& entry : entries) {
-        const bool oldCopy = startsWith(entry, kOld) && endsWith(entry, "-" + name);
-        const bool staging = startsWith(entry, kStaging) && !othersTags.count(entry.substr(kStaging.size()));
-        if (oldCopy || staging) detail::removeAllAt(dir.get(), entry);
+        if (!startsWith(entry, kOld) || !endsWith(entry, "-" + name)) continue;
+        const bool restored = !detail::lexistsAt(dir.get(), name) &&
+                              detail::renameStep(detail::RenameStep::Restore, dir.get(), entry, dir.get(), name);
+        if (!restored) detail::removeAllAt(dir.get(), entry);
     }
+    for (const std::string& entry : entries)
+        if (startsWith(entry, kStaging) && !othersTags.count(entry.substr(kStaging.size())))
+            detail::removeAllAt(dir.get(), entry);
 }
 
 }  // namespace tqm

@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "engine/catalog.h"
+#include "engine/engine_state.h"
 #include "tests/support/job_fixture.h"
 
 namespace fs = std::filesystem;
@@ -95,6 +96,21 @@ TEST_F(SelfUpdateTest, PackageWithoutABundleIsRefused) {
     std::string error;
     EXPECT_FALSE(engine.replaceSelf(zip, error));
     EXPECT_EQ(error, "Manager.app in manager/Manager-2.0.0.zip is not an app bundle: not updated");
+    EXPECT_EQ(entryNames(path("apps")), std::vector<std::string>{"My Manager.app"});
+    EXPECT_EQ(readFile(bundle + "/Contents/MacOS/manager"), "manager 1.0.0");
+}
+
+// An update whose new copy could not move in nor the old one back leaves the running copy aside,
+// its name free: the next start puts it back rather than sweeping the last copy away.
+TEST_F(SelfUpdateTest, TheNextStartPutsBackACopyLeftAside) {
+    tqm::detail::renameFault = [](tqm::detail::RenameStep step) {
+        return step == tqm::detail::RenameStep::In || step == tqm::detail::RenameStep::Back ? EIO : 0;
+    };
+    std::string error;
+    EXPECT_FALSE(engine.replaceSelf(package, error));
+    tqm::detail::renameFault = nullptr;
+    ASSERT_FALSE(fs::exists(bundle));
+    engine.sweepSelf(bundle);
     EXPECT_EQ(entryNames(path("apps")), std::vector<std::string>{"My Manager.app"});
     EXPECT_EQ(readFile(bundle + "/Contents/MacOS/manager"), "manager 1.0.0");
 }
