@@ -132,6 +132,22 @@ bool waitFor(const std::function<bool()>& done, double seconds) {
 std::string receipt(const Demo& demo) { return testsupport::readFile(demo.root() + "/data/installed.json"); }
 std::string managerLog(const Demo& demo) { return testsupport::readFile(tqapp::logPath(demo.root() + "/data")); }
 
+// How many catalog loads the manager's log records.
+int loadsLogged(const Demo& demo) {
+    const std::string log = managerLog(demo);
+    int n = 0;
+    for (size_t at = log.find("  catalog "); at != std::string::npos; at = log.find("  catalog ", at + 1)) ++n;
+    return n;
+}
+
+// The demo's words at the tests' window size; its home becomes HOME.
+std::vector<std::string> sizedWords(const Demo& demo, const std::string& program = apptest::kProgram) {
+    ::setenv("HOME", demo.home().c_str(), 1);
+    std::vector<std::string> words = demo.args(program);
+    words.insert(words.end(), {"--size", kSize});
+    return words;
+}
+
 // How many jobs have ended, by the manager's log: a job's last line, written once every file and
 // the receipt are in place, says how it ended. A job's own lines are indented once after the stamp.
 int jobsEnded(const Demo& demo) {
@@ -162,6 +178,11 @@ protected:
         if (w) probe.startPings(w);
         return w;
     }
+    // A catalog load after the first `loads` is in the manager's log, and the window's loop has been
+    // round since.
+    bool loadShown(const Demo& demo, int loads = 0) {
+        return waitFor([&] { return loadsLogged(demo) > loads; }, 30) && loopWentRound(20);
+    }
     // The window's loop has been round whole since now (pings running): two answers to pings sent
     // from now, after one that may have been on its way.
     bool loopWentRound(double seconds) {
@@ -191,9 +212,7 @@ protected:
 TEST_F(AppWindow, InstallUpdateAndRemoveByClicks) {
     Demo demo("window");
     ASSERT_TRUE(demo.ok()) << demo.error;
-    ::setenv("HOME", demo.home().c_str(), 1);
-    std::vector<std::string> words = demo.args();
-    words.insert(words.end(), {"--size", kSize});
+    const std::vector<std::string> words = sizedWords(demo);
     const Window window = start(words, demo.home(), demo.dir + "/window-log.txt");
     ASSERT_NE(window, 0u) << "no window: " << child->output();
     const std::string vst3 = demo.root() + "/VST3/Ardune Systems/";
@@ -253,7 +272,6 @@ TEST_F(AppWindow, UpdatesItselfAndTheNewVersionStarts) {
     // A copy of the program's bundle, so the build's own stays as it is.
     Demo demo("self", apptest::kBundle);
     ASSERT_TRUE(demo.ok()) << demo.error;
-    ::setenv("HOME", demo.home().c_str(), 1);
     const std::string bundle = demo.dir + "/Applications/Ardune Systems Manager.app";
     std::error_code ec;
     fs::create_directories(fs::path(bundle).parent_path(), ec);
@@ -262,8 +280,7 @@ TEST_F(AppWindow, UpdatesItselfAndTheNewVersionStarts) {
     const std::string program = bundle + "/Contents/MacOS/ardune-manager";
     const std::string before = tqm::bundleVersion(bundle);
     ASSERT_EQ(before, tqapp::kVersion);
-    std::vector<std::string> words = demo.args(program);
-    words.insert(words.end(), {"--size", kSize});
+    const std::vector<std::string> words = sizedWords(demo, program);
     const Window window = start(words, demo.home(), demo.dir + "/self-log.txt");
     ASSERT_NE(window, 0u) << "no window: " << child->output();
 
@@ -334,15 +351,10 @@ TEST_F(AppWindow, AStoredSizeLargerThanTheScreenOpensWithinIt) {
 TEST_F(AppWindow, APopupOpeningUnderAPendingClickDoesNotTakeIt) {
     Demo demo("pending");
     ASSERT_TRUE(demo.ok()) << demo.error;
-    ::setenv("HOME", demo.home().c_str(), 1);
-    std::vector<std::string> words = demo.args();
-    words.insert(words.end(), {"--size", kSize});
+    const std::vector<std::string> words = sizedWords(demo);
     const Window window = start(words, demo.home(), demo.dir + "/pending-log.txt");
     ASSERT_NE(window, 0u) << "no window: " << child->output();
-    // The first load was applied (its log line), and the loop has been round since.
-    ASSERT_TRUE(waitFor([&] { return managerLog(demo).find("  catalog ") != std::string::npos; }, 30))
-        << child->output() << managerLog(demo);
-    ASSERT_TRUE(loopWentRound(20));
+    ASSERT_TRUE(loadShown(demo)) << child->output() << managerLog(demo);
 
     Twin twin(words);
     const int line = twin.line("Cobalt Compressor");
@@ -379,7 +391,6 @@ TEST_F(AppWindow, APopupOpeningUnderAPendingClickDoesNotTakeIt) {
 TEST_F(AppWindow, ZeroedPicturesInTheCacheComeBackInTheRows) {
     Demo demo("zeroed-pictures");
     ASSERT_TRUE(demo.ok()) << demo.error;
-    ::setenv("HOME", demo.home().c_str(), 1);
     const std::string cache = tqapp::art::cacheDir(demo.root() + "/data") + "/art/", source = demo.source() + "/art/";
     const std::string listed = testsupport::readFile(demo.source() + "/catalog.json");
     std::vector<std::string> rowPictures;  // of the catalog's rows at 1x, which every look reads
@@ -390,8 +401,7 @@ TEST_F(AppWindow, ZeroedPicturesInTheCacheComeBackInTheRows) {
             rowPictures.push_back(name);
     }
     ASSERT_FALSE(rowPictures.empty());
-    std::vector<std::string> words = demo.args();
-    words.insert(words.end(), {"--size", kSize});
+    const std::vector<std::string> words = sizedWords(demo);
     const Window window = start(words, demo.home(), demo.dir + "/zeroed-log.txt");
     ASSERT_NE(window, 0u) << "no window: " << child->output();
     ASSERT_TRUE(waitFor([&] {
@@ -426,22 +436,12 @@ TEST_F(AppWindow, ZeroedPicturesInTheCacheComeBackInTheRows) {
     }, 10)) << "a row's picture is not on screen";
 }
 
-// How many catalog loads the manager's log records.
-int loadsLogged(const Demo& demo) {
-    const std::string log = managerLog(demo);
-    int n = 0;
-    for (size_t at = log.find("  catalog "); at != std::string::npos; at = log.find("  catalog ", at + 1)) ++n;
-    return n;
-}
-
 // On the demo catalog, which offers the manager's update, a start that cannot reach the server and
 // one whose catalog is refused say so in the status line as the real window shows it.
 TEST_F(AppWindow, TheStatusLineSaysAnUnreachableOrRefusedCatalogBeforeTheOffer) {
     Demo demo("status-line", apptest::kBundle);
     ASSERT_TRUE(demo.ok()) << demo.error;
-    ::setenv("HOME", demo.home().c_str(), 1);
-    std::vector<std::string> words = demo.args();
-    words.insert(words.end(), {"--size", kSize});
+    const std::vector<std::string> words = sizedWords(demo);
     std::string sequence, needed;
     {
         Twin fresh(words);  // which caches the catalog
@@ -467,8 +467,7 @@ TEST_F(AppWindow, TheStatusLineSaysAnUnreachableOrRefusedCatalogBeforeTheOffer) 
         probe.stopPings();
         const Window window = start(w, demo.home(), demo.dir + "/status-" + c.name + "-log.txt");
         ASSERT_NE(window, 0u) << "no window: " << child->output();
-        ASSERT_TRUE(waitFor([&] { return loadsLogged(demo) > loads; }, 30)) << child->output() << managerLog(demo);
-        ASSERT_TRUE(loopWentRound(20));
+        ASSERT_TRUE(loadShown(demo, loads)) << child->output() << managerLog(demo);
 
         Twin twin(w);
         EXPECT_EQ(twin.view().statusText(), c.want);
@@ -487,13 +486,10 @@ TEST_F(AppWindow, TheStatusLineSaysAnUnreachableOrRefusedCatalogBeforeTheOffer) 
 TEST_F(AppWindow, AFailedRowLosesItsErrorOnceAnotherCopyInstalledIt) {
     Demo demo("stale-error");
     ASSERT_TRUE(demo.ok()) << demo.error;
-    ::setenv("HOME", demo.home().c_str(), 1);
-    std::vector<std::string> words = demo.args();
-    words.insert(words.end(), {"--size", kSize});
+    const std::vector<std::string> words = sizedWords(demo);
     const Window window = start(words, demo.home(), demo.dir + "/stale-error-log.txt");
     ASSERT_NE(window, 0u) << "no window: " << child->output();
-    ASSERT_TRUE(waitFor([&] { return loadsLogged(demo) > 0; }, 30)) << child->output() << managerLog(demo);
-    ASSERT_TRUE(loopWentRound(20));
+    ASSERT_TRUE(loadShown(demo)) << child->output() << managerLog(demo);
 
     // The install fails here: the package it downloads is not the one listed.
     const std::string package = demo.source() + "/plugins/cobalt-compressor-1.1.0.vst3.zip";
