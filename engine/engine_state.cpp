@@ -320,11 +320,11 @@ void Engine::sweep() {
     // between the job's read of the receipts and this sweep, which then found no note to read.
     // The job goes on from the receipts as they are now. One that cannot be read now keeps what
     // was read: the job's own change reads it again under its lock and says why it cannot.
-    Receipt plugins, installedApps;
+    const Receipt plugins = receipt, installedApps = apps;
     std::string ignored;
-    if (plugins.load(layout.receiptFile(), ignored) && installedApps.load(layout.appsReceiptFile(), ignored)) {
-        receipt = std::move(plugins);
-        apps = std::move(installedApps);
+    if (!loadReceipt(ignored)) {
+        receipt = plugins;
+        apps = installedApps;
     }
 }
 

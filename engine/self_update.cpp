@@ -147,9 +147,9 @@ void Engine::sweepSelf(const std::string& item) {
             othersTags.insert(entry.substr(kOld.size(), entry.find('-', kOld.size()) - kOld.size()));
     // Their staging folders' locks go at once: a job's sweep that meets one held would leave that
     // app aside, missing, until its next job.
-    std::vector<detail::StagingLock> ours;
+    std::vector<detail::StagingLock> ownLocks;
     for (detail::StagingLock& lock : held)
-        if (!othersTags.count(lock.tag())) ours.push_back(std::move(lock));
+        if (!othersTags.count(lock.tag())) ownLocks.push_back(std::move(lock));
     held.clear();
     // An update of this bundle stopped between its renames left the bundle's name free: its old
     // copy goes back (the new one, still staged, goes with its staging folder).
