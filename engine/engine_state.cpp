@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -159,31 +160,43 @@ bool StagingLock::in(int dirFd) const {
 std::string StagingLock::asideOf(const std::string& name) const { return kOldPrefix + tag_ + "-" + name; }
 
 bool sweepable(int dirFd, std::vector<std::string>& names, std::vector<StagingLock>& held) {
-    std::vector<std::string> all;
-    if (!folderNames(dirFd, all)) return false;
-    // Per tag: 1 its staging folder is locked here, 0 it has none, -1 another holds it. The staging
-    // folder is looked for after the listing, so one made while the folder was listed is not missed.
+    // Per tag: 1 its staging folder is locked here, 0 it has none, -1 another holds it. A tag's
+    // entries are taken from a listing made after its staging folder was looked at: a writer that
+    // dies between a listing and the lock may have added an entry (its old copy aside) that the
+    // listing missed. So the folder is listed until a listing shows no tag not looked at before;
+    // tags that still turn up new after a few listings are left alone.
+    constexpr int kListings = 4;
     std::map<std::string, int> tags;
-    std::set<std::string> out;
-    for (const std::string& name : all) {
-        if (!startsWith(name, kPrefix)) continue;
-        const std::string t = tagOfEntry(name);
-        if (!t.empty() && !tags.count(t)) {
+    std::vector<std::string> all;
+    for (int listing = 1;; ++listing) {
+        if (!folderNames(dirFd, all)) return false;
+        bool fresh = false;
+        for (const std::string& name : all) {
+            const std::string t = startsWith(name, kPrefix) ? tagOfEntry(name) : std::string();
+            if (t.empty() || tags.count(t)) continue;
+            fresh = true;
             const std::string staging = kStagingPrefix + t;
             StagingLock lock;
-            if (!lexistsAt(dirFd, staging)) {
+            if (listing == kListings) {
+                tags[t] = -1;
+            } else if (!lexistsAt(dirFd, staging)) {
                 tags[t] = 0;
             } else if (lock.take(dirFd, staging)) {
                 tags[t] = 1;
                 held.push_back(std::move(lock));
-                out.insert(staging);
             } else {
                 tags[t] = -1;
             }
         }
-        if (t.empty() || tags[t] >= 0) out.insert(name);
+        if (!fresh || listing == kListings) break;
     }
-    names.assign(out.begin(), out.end());
+    names.clear();
+    for (const std::string& name : all) {
+        if (!startsWith(name, kPrefix)) continue;
+        const std::string t = tagOfEntry(name);
+        if (t.empty() || tags[t] >= 0) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
     return true;
 }
 
