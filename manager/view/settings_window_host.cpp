@@ -54,6 +54,7 @@ AccountWindow::Host hostOf(ManagerView* v) {
     h.resetFolder = [v](const std::string& format) { v->resetFolder(format); };
     h.version = [v] { return v->model() ? v->model()->config.version : std::string(); };
     h.managerUpdate = [v] { return v->model() ? v->model()->managerUpdate() : std::string(); };
+    h.offersUpdate = [v] { return v->offersSelfUpdate(); };
     h.loading = [v] { return v->model() && v->model()->loading; };
     h.catalogLoaded = [v] { return v->model() && v->model()->catalog && v->model()->catalog->ok; };
     h.busy = [v] { return v->model() && v->model()->busy; };

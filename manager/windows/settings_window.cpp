@@ -36,7 +36,8 @@ PartTable<AccountPartId> AccountWindow::layParts() const {
         t.add(accountPart(AccountPart::Change, int32_t(k)), {188, y, 52, 15}, !busy);
         t.add(accountPart(AccountPart::Reset, int32_t(k)), {244, y, 48, 15}, !busy && overridden);
     }
-    const bool update = !host.managerUpdate().empty();
+    // A newer manager known only from the cached catalog cannot be fetched: checking again is what helps.
+    const bool update = !host.managerUpdate().empty() && host.offersUpdate();
     t.add(accountPart(update ? AccountPart::Update : AccountPart::Check), {214, 200, 78, 15}, !busy && !host.loading());
     t.add(accountPart(AccountPart::Logs), {8, 241, 139, 15});
     t.add(accountPart(AccountPart::Notices), {153, 241, 139, 15});

@@ -47,6 +47,7 @@ public:
         std::function<void(const std::string& format)> resetFolder;
         std::function<std::string()> version;
         std::function<std::string()> managerUpdate;  // the newer manager version, or empty
+        std::function<bool()> offersUpdate;          // whether that update can start now (a fresh catalog)
         std::function<bool()> loading;
         std::function<bool()> catalogLoaded;  // false when the last load brought no catalog
         std::function<bool()> busy;

@@ -13,6 +13,7 @@ struct FakeHost {
     tqm::Layout layout;
     std::string version = "0.3.0";
     std::string update;  // the newer manager version, or empty
+    bool offersUpdate = true;
     bool loading = false;
     bool catalogLoaded = true;
     bool busy = false;
@@ -35,6 +36,7 @@ struct FakeHost {
         h.resetFolder = [this](const std::string& f) { calls.push_back("reset " + f); };
         h.version = [this] { return version; };
         h.managerUpdate = [this] { return update; };
+        h.offersUpdate = [this] { return offersUpdate; };
         h.loading = [this] { return loading; };
         h.catalogLoaded = [this] { return catalogLoaded; };
         h.busy = [this] { return busy; };

@@ -325,6 +325,37 @@ TEST_F(AccountView, UpdateOpensTheManagersOwnUpdate) {
     EXPECT_EQ(job->plan.fromVersion, view->model()->config.version);
 }
 
+// A newer manager known only from the cached catalog (the server unreachable, or its catalog refused)
+// is no update that can start: the button checks again, as the status line offers nothing to click.
+TEST_F(AccountView, ACachedCatalogsNewerManagerIsNotOfferedToUpdate) {
+    openFull();
+    ASSERT_NE(openAccount(), nullptr);
+    const std::string listed = catalog.source() + "/catalog.json", text = readFile(listed);
+    const struct {
+        const char* name;
+        std::string listed;  // what the source then holds as its catalog
+    } cases[] = {{"unreachable", ""}, {"refused", text + " "}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.listed.empty())
+            fs::remove(listed);
+        else
+            writeFile(listed, c.listed);
+        view->model()->reload();
+        ASSERT_TRUE(viewLoaded());
+        ASSERT_TRUE(view->model()->catalog->fromCache);
+        EXPECT_EQ(view->model()->managerUpdate(), "9.0.0");  // still known, and said
+        EXPECT_FALSE(partstest::partNamed(*view->openAccountWindow(), "update").has_value());
+        ASSERT_TRUE(partstest::partNamed(*view->openAccountWindow(), "check").has_value());
+        const uint32_t listed0 = view->model()->rowsGeneration;
+        click("check");
+        ASSERT_TRUE(viewLoaded());
+        EXPECT_GT(view->model()->rowsGeneration, listed0);  // loaded again
+        EXPECT_EQ(view->openJobWindow(), nullptr);
+        writeFile(listed, text);
+    }
+}
+
 TEST_F(AccountView, NoticesAreWrittenAndOpenedAndSoIsTheLogFolder) {
     openFull();
     ASSERT_NE(openAccount(), nullptr);
