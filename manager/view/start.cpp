@@ -128,6 +128,7 @@ void ManagerView::start(lumo::gui::Editor& editor) {
     for (const char* word : {"--screenshot", "--dump-tree", "--steps", "--frames"})
         cfg.harness = cfg.harness || lumo::hasStandaloneArg(word);
     cfg.program = tqm::runningProgram();
+    cfg.version = ownVersion(cfg.program);
 
     model_.reset();
     model_ = std::make_unique<Model>(cfg, editor.uiQueue(), [this] { changed(); });

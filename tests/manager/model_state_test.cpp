@@ -114,6 +114,40 @@ TEST_F(ModelState, ManagerUpdateQuestions) {
     }
 }
 
+// The running manager's version is its bundle's: after a self-update that replaced the bundle, the
+// version the catalog offered is the one running, and nothing more is offered.
+TEST_F(ModelState, TheManagersVersionIsItsBundles) {
+    const std::string bundle = path("Applications/Ardune Systems Manager.app");
+    const std::string program = bundle + "/Contents/MacOS/ardune-manager";
+    const auto info = [](const std::string& v) {
+        return "<plist version=\"1.0\"><dict><key>CFBundleShortVersionString</key><string>" + v +
+               "</string></dict></plist>";
+    };
+    const struct {
+        const char* what;
+        std::string program, plist;  // no plist written when empty
+        std::string want;
+    } cases[] = {
+        {"the bundle's", program, info("0.4.0"), "0.4.0"},
+        {"no Info.plist", program, "", tqapp::kVersion},
+        {"not a plain version", program, info("0.4.0&#10;Exec=x"), tqapp::kVersion},
+        {"outside a bundle", path("bin/ardune-manager"), info("0.4.0"), tqapp::kVersion},
+        {"unknown program", "", "", tqapp::kVersion},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(bundle + "/Contents/Info.plist");
+        if (!c.plist.empty()) writeFile(bundle + "/Contents/Info.plist", c.plist);
+        EXPECT_EQ(tqapp::ownVersion(c.program), c.want) << c.what;
+    }
+
+    writeFile(bundle + "/Contents/Info.plist", info("0.4.0"));
+    catalog.publish(catalogText("1.0.0", 1, "0.4.0"));
+    tqapp::Config c = config();
+    c.version = tqapp::ownVersion(program);
+    tqapp::Model& m = ready(c);
+    EXPECT_EQ(m.managerUpdate(), "");
+}
+
 // Through a real load: a catalog with a newer manager and a required minimum.
 TEST_F(ModelState, ManagerUpdateFromTheCatalog) {
     catalog.publish(catalogText("1.0.0", 1, "0.5.0", "0.4.0"));
