@@ -70,7 +70,9 @@ void Editor::tick() {
 
     if (++caretCounter_ % kCaretTicks == 0) {
         caretPhase_ = !caretPhase_;
-        if (focus_) requestRepaintArea(deviceRect(focus_, Rect{0, 0, focus_->bounds.w, focus_->bounds.h}));
+        // Only a widget taking text draws a caret; a list holding the keys stays as it is.
+        if (focus_ && focus_->takingText())
+            requestRepaintArea(deviceRect(focus_, Rect{0, 0, focus_->bounds.w, focus_->bounds.h}));
     }
     if (onOpenFiles && !pendingFiles_.empty()) {
         std::vector<std::string> files;

@@ -240,8 +240,14 @@ bool ManagerView::onMouseWheel(const lumo::gui::MouseEvent& e) {
     return true;
 }
 
+// Up and Down move to the next row, Home and End to the first and the last, Page Up and Page Down
+// a listful of lines, to the nearest row in the direction of travel (headers are skipped); the
+// selection is scrolled into view.
 bool ManagerView::onKey(const lumo::gui::KeyEvent& e) {
-    if (displayList_.empty() || (e.key != lumo::gui::Key::Up && e.key != lumo::gui::Key::Down)) return false;
+    using lumo::gui::Key;
+    const bool moves = e.key == Key::Up || e.key == Key::Down || e.key == Key::Home || e.key == Key::End ||
+                       e.key == Key::PageUp || e.key == Key::PageDown;
+    if (displayList_.empty() || !moves) return false;
     const int count = int(displayList_.size());
     int s = -1;
     if (const tqm::Row* row = selected())
@@ -255,19 +261,34 @@ bool ManagerView::onKey(const lumo::gui::KeyEvent& e) {
             if (displayList_[size_t(i)] >= 0) return i;
         return -1;
     };
-    if (e.key == lumo::gui::Key::Down) {
-        if (s < 0) {
-            selectIndex(firstRowFrom(0, 1));
-        } else {
+    // The row at or beyond the line `at` (clamped to the list) going by step, else the nearest back.
+    auto nearestRow = [&](int at, int step) {
+        at = std::clamp(at, 0, count - 1);
+        const int i = firstRowFrom(at, step);
+        return i >= 0 ? i : firstRowFrom(at, -step);
+    };
+    const int page = std::max(1, rowPitch_ > 0 ? listRect_.h / rowPitch_ : 1);
+    int to = -1;
+    switch (e.key) {
+        case Key::Down: {
             const int next = firstRowFrom(s + 1, 1);
-            selectIndex(next >= 0 ? next : s);
+            to = next >= 0 || s < 0 ? next : s;
+            break;
         }
-    } else if (s <= 0) {
-        selectIndex(0);
-    } else {
-        const int prev = firstRowFrom(s - 1, -1);
-        selectIndex(prev >= 0 ? prev : s);
+        case Key::Up:
+            if (s <= 0) {
+                selectIndex(0);  // the first line; a header there selects nothing
+                return true;
+            }
+            to = nearestRow(s - 1, -1);
+            break;
+        case Key::Home: to = nearestRow(0, 1); break;
+        case Key::End: to = nearestRow(count - 1, -1); break;
+        case Key::PageDown: to = nearestRow(s + page, 1); break;
+        case Key::PageUp: to = nearestRow(s - page, -1); break;
+        default: return false;
     }
+    if (to >= 0) selectIndex(to);
     return true;
 }
 

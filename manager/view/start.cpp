@@ -163,6 +163,9 @@ std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& ho
     editor->setCornerStyle(2);
     editor->setWindowTitle("Ardune Systems Manager", false);
     ManagerView* view = editor->root()->add(std::move(made));
+    // The list has the keyboard from the start, not only after a click; given before start, so a
+    // popup its first load opens keeps the keys it takes.
+    editor->setFocus(view);
     CaptionArea* caption = editor->root()->make<CaptionArea>();
     placeCaption(*caption, *view);
     editor->onResize = [view, caption](int rw, int rh) {

@@ -314,6 +314,42 @@ TEST_F(ViewList, SelectionByKeysSkipsHeaders) {
     EXPECT_FALSE(key(lumo::gui::Key::Down));
 }
 
+// Through the editor, with no click first: the list has the keys from the start, and Home, End,
+// Page Up and Page Down move the selection (headers skipped) and scroll it into view.
+TEST_F(ViewList, TheListTakesKeysFromTheStartAndPagesThrough) {
+    openLoaded(catalogText("1.0.0"));
+    const auto press = [this](lumo::gui::Key k) {
+        lumo::gui::KeyEvent e;
+        e.key = k;
+        return editor->keyEvent(e);
+    };
+    using K = lumo::gui::Key;
+    struct Step {
+        K key;
+        std::string want;
+    };
+    const std::vector<Step> headed = {{K::Down, "delay"}, {K::End, "synth"}, {K::Home, "studio"}, {K::PageDown, "synth"},
+                                      {K::PageUp, "studio"}};
+    std::vector<tqm::Row> many;
+    for (int i = 0; i < 30; ++i) many.push_back(row("p" + std::to_string(i), "Plug " + std::to_string(100 + i)));
+    // The list shows ten lines: a page moves ten rows, and stops at either end.
+    const std::vector<Step> long30 = {{K::Home, "p0"}, {K::PageDown, "p10"}, {K::PageDown, "p20"}, {K::PageDown, "p29"},
+                                      {K::PageUp, "p19"},   {K::PageUp, "p9"},    {K::PageUp, "p0"},
+                                      {K::End, "p29"},      {K::Home, "p0"}};
+    for (const auto* steps : {&headed, &long30}) {
+        if (steps == &long30) setRows(many);
+        for (const Step& s : *steps) {
+            EXPECT_TRUE(press(s.key));
+            EXPECT_EQ(view->selectedId(), s.want);
+            int line = 0;
+            while (line < int(view->displayList().size()) && shown()[size_t(line)] != s.want) ++line;
+            const int top = view->rowFirstY() + line * view->rowPitch() - view->scroll();
+            EXPECT_GE(top, view->listRect().y) << s.want;
+            EXPECT_LE(top + view->rowPitch(), view->listRect().y + view->listRect().h) << s.want;
+        }
+    }
+}
+
 TEST_F(ViewList, SelectionByPresses) {
     openLoaded(catalogText("1.0.0"));
     // A press selects at once; releasing elsewhere changes nothing.
