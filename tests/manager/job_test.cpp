@@ -169,6 +169,26 @@ TEST_F(Job, FailuresWithoutALine) {
     EXPECT_EQ(m.failed.count("synth"), 1u);
 }
 
+// A failure's mark goes once another copy changes the item's record, but a retry that fails again
+// is judged by the record after that failure, not the one the earlier failure saw.
+TEST_F(Job, ARetryThatFailsAgainAfterAnotherCopysChangeKeepsItsMark) {
+    tqapp::Model& m = ready();
+    writeFile(catalog.source() + "/plugins/Delay-1.0.0.vst3.zip", "not the package");
+    ASSERT_TRUE(runJob({{"install", "delay", "vst3"}}));
+    ASSERT_EQ(m.failed.count("delay"), 1u);
+    // Another copy records Delay meanwhile; this window reads the receipts again only at the retry's end.
+    tqm::Receipt other;
+    other.plugins["delay"].formats["vst3"] = {"0.9.0", m.config.layout.formatDir("vst3") + "/Delay.vst3", "", "", "", ""};
+    writeFile(m.config.layout.receiptFile(), tqm::receiptText(other));
+    ASSERT_TRUE(runJob({{"install", "delay", "vst3"}}));
+    EXPECT_FALSE(m.ok);
+    EXPECT_EQ(m.failed.count("delay"), 1u);
+    // The next change of its record by another copy is news that makes the mark old.
+    writeFile(m.config.layout.receiptFile(), tqm::receiptText(tqm::Receipt{}));
+    m.refreshIfChanged();
+    EXPECT_EQ(m.failed.count("delay"), 0u);
+}
+
 // A task failing in the engine shows its whole error text (the first failed line's); the ids of
 // every failed line are marked, the others not.
 TEST_F(Job, AFailedTaskShowsItsWholeError) {
