@@ -6,6 +6,7 @@
 
 #include "gui/place.h"
 #include "manager/windows/job_window.h"
+#include "tests/manager/job_window_support.h"
 #include "tests/manager/pixel_support.h"
 #include "tests/manager/view_fixture.h"
 
@@ -86,6 +87,52 @@ TEST_F(JobWindowTick, AWaitingWindowRepaintsOnlyWhatMovesAndExactly) {
             model.busy = false;
             frame();
         }
+}
+
+// A job window that counts how often its part table is laid out: every whole paint reads the table
+// to draw the bar, the buttons and the tick boxes; a paint of what moves draws no part.
+class CountingJobWindow : public JobWindow {
+public:
+    using JobWindow::JobWindow;
+    mutable int laid = 0;
+
+protected:
+    tqapp::PartTable<tqapp::JobPartId> layParts() const override {
+        ++laid;
+        return JobWindow::layParts();
+    }
+};
+
+// The repaint of a scrolling status line draws that row alone, not the whole window clipped to it.
+TEST_F(JobWindowTick, AStatusRowRepaintDrawsNoPartOfTheWindow) {
+    host = std::make_unique<ViewHost>();
+    editor = std::make_unique<lumo::gui::Editor>(*host, 426, 344);
+    jobtest::BareModel bare;
+    bare.running("Waiting for another copy of the manager to finish its job", 0.5, false);
+    auto made = std::make_unique<CountingJobWindow>(bare.model, std::weak_ptr<bool>(bare.alive), jobtest::formatPlan());
+    CountingJobWindow* w = made.get();
+    w->state = JobWindow::Running;
+    w->generation = bare.model.doneGeneration + 1;
+    w->bounds = {100, 20, JobWindow::kWidth, JobWindow::height(w->plan)};
+    lumo::gui::PopupOptions options;
+    options.window = true;
+    editor->openPopup(std::move(made), options);
+    for (const double scale : {1.0, 2.0}) {
+        SCOPED_TRACE(scale);
+        editor->setScale(scale);
+        editor->repaintAll();
+        ASSERT_TRUE(frameUntil([&] { return editor->lastPaintPartial(); }));
+        const lumo::gui::Rect status = editor->deviceRect(w, {8, 228, 202, 14});
+        int statusSteps = 0;
+        ASSERT_TRUE(frameUntil([&] {
+            const int laid = w->laid;
+            frame();
+            for (const lumo::gui::Rect& r : editor->painted()) statusSteps += lumo::gui::overlapsStrictly(r, status);
+            EXPECT_EQ(w->laid, laid) << "a repaint of what moves drew the window's parts";
+            return statusSteps >= 3;
+        }));
+    }
+    editor.reset();
 }
 
 }  // namespace
