@@ -1,5 +1,5 @@
 // The settings window in its states (idle, checking, an update available, a job running, folders moved
-// far away), painted side by side at scales 1 and 2 and written next to the test program for a person to
+// far away, an update known only from the cached catalog), painted side by side at scales 1 and 2 and written next to the test program for a person to
 // look at; the assertions read the painted pixels.
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ struct State {
 };
 
 std::vector<State> states() {
-    std::vector<State> out(5);
+    std::vector<State> out(6);
     out[0].name = "idle";
     out[0].hover = "scope:system";
     out[1].name = "loading";
@@ -45,6 +45,10 @@ std::vector<State> states() {
     out[4].fake.layout.folders["vst3"] = "/home/someone/a very long folder name/that goes on/and on/Plug-Ins/VST3";
     out[4].fake.layout.folders["clap"] = "/x";
     out[4].hover = out[4].pressed = "change:clap";
+    out[5].name = "update-offline";
+    out[5].fake.update = "0.4.0";
+    out[5].fake.offersUpdate = false;
+    out[5].hover = "check";
     return out;
 }
 
@@ -112,7 +116,7 @@ TEST(PixelAccountWindow, EveryStateAtEveryScale) {
             // UPDATE only with one (a wider label).
             const Rect button = dev::device(p, Rect{214, 200, 78, 15});
             const bool enabled = !st.fake.busy && !st.fake.loading;
-            const bool hot = st.hover == (st.fake.update.empty() ? "check" : "update");
+            const bool hot = st.hover == (st.fake.update.empty() || !st.fake.offersUpdate ? "check" : "update");
             EXPECT_EQ(at(alone, button.x, button.y + button.h / 2), pixelOf(enabled ? dev::rule : dev::dim));
             EXPECT_EQ(at(alone, button.x + 2 * u, button.y + 2 * u) == pixelOf(dev::bg), !(enabled && hot));
             EXPECT_TRUE(writePicture(alone, "account-window-" + st.name + "-" + scaleName(s) + ".png"));
