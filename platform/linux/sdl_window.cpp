@@ -31,25 +31,13 @@ double desktopScale() {
     return end && *end == '\0' && v >= 1.0 && v <= 3.0 ? v : 1.0;
 }
 
-SDL_HitTestResult hitTest(SDL_Window* window, const SDL_Point* p, void* data) {
+// Under X11 SDL would ask the window manager for the move or resize when it reads the press, which
+// may be after the release: the manager then takes the next release as the end, and the window
+// follows the pointer until another click. There the window makes the request itself, once the
+// pointer moves with the button held (sdl_x11.cpp); elsewhere SDL's hit test does.
+SDL_HitTestResult hitTest(SDL_Window*, const SDL_Point* p, void* data) {
     auto* self = static_cast<SdlWindow*>(data);
-    int w = 0, h = 0;
-    SDL_GetWindowSize(window, &w, &h);
-    // A window without the system's frame is resized from its edges.
-    uint32_t flags = SDL_GetWindowFlags(window);
-    if ((flags & SDL_WINDOW_RESIZABLE) && (flags & SDL_WINDOW_BORDERLESS)) {
-        bool l = p->x < kResizeBorder, r = p->x >= w - kResizeBorder;
-        bool t = p->y < kResizeBorder, b = p->y >= h - kResizeBorder;
-        if (t && l) return SDL_HITTEST_RESIZE_TOPLEFT;
-        if (t && r) return SDL_HITTEST_RESIZE_TOPRIGHT;
-        if (b && l) return SDL_HITTEST_RESIZE_BOTTOMLEFT;
-        if (b && r) return SDL_HITTEST_RESIZE_BOTTOMRIGHT;
-        if (t) return SDL_HITTEST_RESIZE_TOP;
-        if (b) return SDL_HITTEST_RESIZE_BOTTOM;
-        if (l) return SDL_HITTEST_RESIZE_LEFT;
-        if (r) return SDL_HITTEST_RESIZE_RIGHT;
-    }
-    return self->captionAt(p->x, p->y) ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
+    return self->ownsFrameDrags() ? SDL_HITTEST_NORMAL : self->frameAt(p->x, p->y);
 }
 
 }  // namespace
@@ -123,6 +111,27 @@ void SdlWindow::closeCancelled() { closeRequested_ = false; }
 
 void SdlWindow::setCustomFrame(bool on) {
     if (window_) SDL_SetWindowBordered(window_, on ? SDL_FALSE : SDL_TRUE);
+}
+
+SDL_HitTestResult SdlWindow::frameAt(int x, int y) {
+    if (!window_) return SDL_HITTEST_NORMAL;
+    int w = 0, h = 0;
+    SDL_GetWindowSize(window_, &w, &h);
+    // A window without the system's frame is resized from its edges.
+    uint32_t flags = SDL_GetWindowFlags(window_);
+    if ((flags & SDL_WINDOW_RESIZABLE) && (flags & SDL_WINDOW_BORDERLESS)) {
+        bool l = x < kResizeBorder, r = x >= w - kResizeBorder;
+        bool t = y < kResizeBorder, b = y >= h - kResizeBorder;
+        if (t && l) return SDL_HITTEST_RESIZE_TOPLEFT;
+        if (t && r) return SDL_HITTEST_RESIZE_TOPRIGHT;
+        if (b && l) return SDL_HITTEST_RESIZE_BOTTOMLEFT;
+        if (b && r) return SDL_HITTEST_RESIZE_BOTTOMRIGHT;
+        if (t) return SDL_HITTEST_RESIZE_TOP;
+        if (b) return SDL_HITTEST_RESIZE_BOTTOM;
+        if (l) return SDL_HITTEST_RESIZE_LEFT;
+        if (r) return SDL_HITTEST_RESIZE_RIGHT;
+    }
+    return captionAt(x, y) ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
 }
 
 bool SdlWindow::captionAt(int x, int y) {

@@ -87,6 +87,9 @@ public:
         std::string atom1, atom2;  // for _NET_WM_STATE: the properties it names
     };
     std::vector<Message> messages();
+    // Sends a message of type "LUMO_MARK" to the root window from a connection of its own: once
+    // it is among the messages, so is every request to the manager the server had before it.
+    static void mark();
 
 private:
     void run();
