@@ -396,11 +396,13 @@ unsigned long HostWindow::goneId() {
     return w;
 }
 
-void HostWindow::failingRequest() {
+void HostWindow::failingRequest(unsigned long window, unsigned long numberFrom) {
     // A connection nothing of the tests watches, as a host program's own.
     Display* own = XOpenDisplay(nullptr);
     if (!own) return;
-    XMapWindow(own, goneId());
+    if (!window) window = goneId();
+    while (NextRequest(own) < numberFrom) XNoOp(own);
+    XMapWindow(own, Window(window));
     XSync(own, False);
     XCloseDisplay(own);
 }
