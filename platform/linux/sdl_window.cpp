@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <vector>
@@ -236,7 +237,8 @@ double SdlWindow::pixelRatio() const {
 }
 
 double SdlWindow::systemScale() const {
-    const double wanted = gui::Editor::snapScale(desktopScale() * pixelRatio());
+    const double asked = desktopScale() * pixelRatio();
+    const double wanted = gui::Editor::snapScale(asked);
     // A window whose smallest size at that scale is larger than the usable area of its display is
     // drawn at the largest scale at which it fits; when none does, at the smallest scale and the
     // largest zoom below the editor's at which it fits (the smallest body when none does). An
@@ -268,9 +270,15 @@ double SdlWindow::systemScale() const {
         int w = 0, h = 0, fw = 0, fh = 0;
         editor_.smallestPixelSize(wanted, w, h);
         editor_.smallestPixelSize(fit, fitZoom, fw, fh);
-        SDL_Log("the smallest window at scale %g and zoom %g (%dx%d) is larger than the screen's usable area "
+        // A scale between the ones drawn is named as asked, with the one it would be drawn at.
+        char scale[64];
+        if (asked == wanted)
+            std::snprintf(scale, sizeof scale, "%g", wanted);
+        else
+            std::snprintf(scale, sizeof scale, "%g (drawn at %g)", asked, wanted);
+        SDL_Log("the smallest window at scale %s and zoom %g (%dx%d) is larger than the screen's usable area "
                 "(%dx%d): it is drawn at scale %g and zoom %g (%dx%d at the least)",
-                wanted, zoom, w, h, area.w, area.h, fit, fitZoom, fw, fh);
+                scale, zoom, w, h, area.w, area.h, fit, fitZoom, fw, fh);
     }
     // The editor's own zoom is lowered here: the caller takes the scale.
     if (fitZoom != zoom) editor_.setZoom(fitZoom);
