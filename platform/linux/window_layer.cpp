@@ -110,8 +110,7 @@ Display* openProbe(const std::string& name) {
         run->givenUp = true;
         lock.unlock();
         tries.detach();  // waits on the server still; the process may end meanwhile
-        SDL_SetError("the X display \"%s\" took the connection but gave no answer in %d s (a server stopped, "
-                     "or something else at its address)",
+        SDL_SetError("the X display \"%s\" took the connection but gave no answer in %d s, as a stopped server does",
                      name.c_str(), int(kProbeDeadline.count()));
         return nullptr;
     }
