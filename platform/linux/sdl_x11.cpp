@@ -78,8 +78,8 @@ bool SdlWindow::frameMotion(const SDL_MouseMotionEvent& e) {
 }
 
 void SdlWindow::captionPressed(uint32_t ticks) {
-    // SDL moved the window from a press on a caption or resizes it from an edge; a second press on
-    // a caption soon after the first, near it, is a double-click, which maximizes or restores.
+    // A press on a caption (SDL's hit test took it, or the window's own frame press under X11); a
+    // second one soon after the first, near it, is a double-click, which maximizes or restores.
     if (!window_) return;
     int gx = 0, gy = 0, wx = 0, wy = 0;
     SDL_GetGlobalMouseState(&gx, &gy);
