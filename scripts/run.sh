@@ -5,15 +5,30 @@
 # HOME), so nothing outside it is touched. Without a display it says so and writes a screenshot.
 #   scripts/run.sh [--serve] [manager options such as --look tq or --scale 2]
 #   --serve   the catalog comes over HTTP from 127.0.0.1 (paced, so downloads show their progress)
+#   --help    says this, and the manager's own options once the program is built; builds nothing
 set -u
 cd "$(dirname "$0")/.."
-./scripts/install-deps.sh || exit 1
 build=build/run
+bundle="$build/Ardune Systems Manager.app"
+program="$bundle/Contents/MacOS/ardune-manager"
 serve=0
 args=()
 for a in "$@"; do
-  if [ "$a" = --serve ]; then serve=1; else args+=("$a"); fi
+  case "$a" in
+    --serve) serve=1 ;;
+    --help | -h)
+      sed -n 's/^#   /  /p' "$0" | sed '1s/^  /usage: /'
+      if [ -x "$program" ]; then
+        echo "manager options:"
+        "$program" --help | tail -n +2
+      else
+        echo "manager options: $program --help lists them once the program is built (the first run builds it)"
+      fi
+      exit 0 ;;
+    *) args+=("$a") ;;
+  esac
 done
+./scripts/install-deps.sh || exit 1
 mkdir -p "$build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_TESTS=OFF -DLUMO_BENCH=OFF \
     >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
@@ -21,8 +36,6 @@ echo "building (the first time takes a few minutes; see $build/build.log)"
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target ardune-manager ardune-demo-catalog \
     >"$build/build.log" 2>&1 || { grep -E -B2 -A12 'error|Error' "$build/build.log" | head -n 100; exit 1; }
 
-bundle="$build/Ardune Systems Manager.app"
-program="$bundle/Contents/MacOS/ardune-manager"
 tool="$build/tools/demo/ardune-demo-catalog"
 demo="$build/demo"
 if [ ! -f "$demo/catalog/catalog.json.sig" ]; then

@@ -1,5 +1,6 @@
 // The offers made once after the first catalog load (install the manager, update it), the restart
 // into a new instance and the system's opener.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -97,18 +98,27 @@ bool ManagerView::openPath(const std::string& path, bool newInstance) {
                                             : "Could not open " + path + ": xdg-open failed (" + std::to_string(code) + ")");
             });
         };
-    if (startDetached(std::move(words), std::move(ended))) return true;
+    // The system's opener (and what it starts) talks on its output as it goes: none of that is the
+    // user's business.
+    if (startDetached(std::move(words), std::move(ended), !newInstance)) return true;
     if (model_) model_->say(newInstance ? "Cannot start " + path : "No program to open folders here: install xdg-utils");
     return false;
 }
 
-bool startDetached(std::vector<std::string> words, std::function<void(int)> ended) {
+bool startDetached(std::vector<std::string> words, std::function<void(int)> ended, bool quiet) {
     if (words.empty()) return false;
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t silenced;
+    posix_spawn_file_actions_init(&silenced);
+    posix_spawn_file_actions_addopen(&silenced, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&silenced, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&silenced, 1, 2);
     pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+    const int spawned = posix_spawnp(&pid, argv[0], quiet ? &silenced : nullptr, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&silenced);
+    if (spawned != 0) return false;
     // The program is never waited for by the caller; a thread reaps it so no zombie is left, and
     // tells its exit code when asked to.
     std::thread([pid, ended = std::move(ended)] {

@@ -440,8 +440,9 @@ const lumo::gui::Assets& managerSkin();
 const char* formatTitle(const std::string& format);
 // Starts a program (the first word, looked up on PATH) with the other words, without waiting;
 // false when it cannot be started. When it ends, `ended` (if given) hears its exit code (-1: ended
-// by a signal) on the thread that reaps it.
-bool startDetached(std::vector<std::string> words, std::function<void(int)> ended = {});
+// by a signal) on the thread that reaps it. `quiet`: what it writes goes nowhere, not to the
+// terminal the manager was started from.
+bool startDetached(std::vector<std::string> words, std::function<void(int)> ended = {}, bool quiet = false);
 // The words of a command line a restart passes on to the new instance: those that say where and
 // how the manager runs (catalog, keys, root, scope, data folder, look, size, zoom, scale).
 std::vector<std::string> restartWords(const std::vector<std::string>& words);

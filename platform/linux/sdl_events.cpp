@@ -23,6 +23,7 @@ void SdlWindow::takeTime(uint32_t sdlTicks) {
 }
 
 void SdlWindow::mouseMotion(const SDL_MouseMotionEvent& e) {
+    if (frameMotion(e)) return;
     std::weak_ptr<bool> alive = alive_;
     double r = pixelRatio();
     int x = windowPoint(e.x, r), y = windowPoint(e.y, r);
@@ -33,6 +34,7 @@ void SdlWindow::mouseMotion(const SDL_MouseMotionEvent& e) {
 }
 
 void SdlWindow::mouseButton(const SDL_MouseButtonEvent& e, bool down) {
+    if (e.button == SDL_BUTTON_LEFT && framePress(e, down)) return;
     std::weak_ptr<bool> alive = alive_;
     Modifiers m = modifiersOf(uint16_t(SDL_GetModState()));
     int button = buttonOf(e.button, m.control);

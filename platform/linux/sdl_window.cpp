@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <vector>
@@ -31,25 +32,13 @@ double desktopScale() {
     return end && *end == '\0' && v >= 1.0 && v <= 3.0 ? v : 1.0;
 }
 
-SDL_HitTestResult hitTest(SDL_Window* window, const SDL_Point* p, void* data) {
+// Under X11 SDL would ask the window manager for the move or resize when it reads the press, which
+// may be after the release: the manager then takes the next release as the end, and the window
+// follows the pointer until another click. There the window makes the request itself, once the
+// pointer moves with the button held (sdl_x11.cpp); elsewhere SDL's hit test does.
+SDL_HitTestResult hitTest(SDL_Window*, const SDL_Point* p, void* data) {
     auto* self = static_cast<SdlWindow*>(data);
-    int w = 0, h = 0;
-    SDL_GetWindowSize(window, &w, &h);
-    // A window without the system's frame is resized from its edges.
-    uint32_t flags = SDL_GetWindowFlags(window);
-    if ((flags & SDL_WINDOW_RESIZABLE) && (flags & SDL_WINDOW_BORDERLESS)) {
-        bool l = p->x < kResizeBorder, r = p->x >= w - kResizeBorder;
-        bool t = p->y < kResizeBorder, b = p->y >= h - kResizeBorder;
-        if (t && l) return SDL_HITTEST_RESIZE_TOPLEFT;
-        if (t && r) return SDL_HITTEST_RESIZE_TOPRIGHT;
-        if (b && l) return SDL_HITTEST_RESIZE_BOTTOMLEFT;
-        if (b && r) return SDL_HITTEST_RESIZE_BOTTOMRIGHT;
-        if (t) return SDL_HITTEST_RESIZE_TOP;
-        if (b) return SDL_HITTEST_RESIZE_BOTTOM;
-        if (l) return SDL_HITTEST_RESIZE_LEFT;
-        if (r) return SDL_HITTEST_RESIZE_RIGHT;
-    }
-    return self->captionAt(p->x, p->y) ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
+    return self->ownsFrameDrags() ? SDL_HITTEST_NORMAL : self->frameAt(p->x, p->y);
 }
 
 }  // namespace
@@ -123,6 +112,27 @@ void SdlWindow::closeCancelled() { closeRequested_ = false; }
 
 void SdlWindow::setCustomFrame(bool on) {
     if (window_) SDL_SetWindowBordered(window_, on ? SDL_FALSE : SDL_TRUE);
+}
+
+SDL_HitTestResult SdlWindow::frameAt(int x, int y) {
+    if (!window_) return SDL_HITTEST_NORMAL;
+    int w = 0, h = 0;
+    SDL_GetWindowSize(window_, &w, &h);
+    // A window without the system's frame is resized from its edges.
+    uint32_t flags = SDL_GetWindowFlags(window_);
+    if ((flags & SDL_WINDOW_RESIZABLE) && (flags & SDL_WINDOW_BORDERLESS)) {
+        bool l = x < kResizeBorder, r = x >= w - kResizeBorder;
+        bool t = y < kResizeBorder, b = y >= h - kResizeBorder;
+        if (t && l) return SDL_HITTEST_RESIZE_TOPLEFT;
+        if (t && r) return SDL_HITTEST_RESIZE_TOPRIGHT;
+        if (b && l) return SDL_HITTEST_RESIZE_BOTTOMLEFT;
+        if (b && r) return SDL_HITTEST_RESIZE_BOTTOMRIGHT;
+        if (t) return SDL_HITTEST_RESIZE_TOP;
+        if (b) return SDL_HITTEST_RESIZE_BOTTOM;
+        if (l) return SDL_HITTEST_RESIZE_LEFT;
+        if (r) return SDL_HITTEST_RESIZE_RIGHT;
+    }
+    return captionAt(x, y) ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
 }
 
 bool SdlWindow::captionAt(int x, int y) {
@@ -227,7 +237,8 @@ double SdlWindow::pixelRatio() const {
 }
 
 double SdlWindow::systemScale() const {
-    const double wanted = gui::Editor::snapScale(desktopScale() * pixelRatio());
+    const double asked = desktopScale() * pixelRatio();
+    const double wanted = gui::Editor::snapScale(asked);
     // A window whose smallest size at that scale is larger than the usable area of its display is
     // drawn at the largest scale at which it fits; when none does, at the smallest scale and the
     // largest zoom below the editor's at which it fits (the smallest body when none does). An
@@ -259,9 +270,15 @@ double SdlWindow::systemScale() const {
         int w = 0, h = 0, fw = 0, fh = 0;
         editor_.smallestPixelSize(wanted, w, h);
         editor_.smallestPixelSize(fit, fitZoom, fw, fh);
-        SDL_Log("the smallest window at scale %g and zoom %g (%dx%d) is larger than the screen's usable area "
+        // A scale between the ones drawn is named as asked, with the one it would be drawn at.
+        char scale[64];
+        if (asked == wanted)
+            std::snprintf(scale, sizeof scale, "%g", wanted);
+        else
+            std::snprintf(scale, sizeof scale, "%g (drawn at %g)", asked, wanted);
+        SDL_Log("the smallest window at scale %s and zoom %g (%dx%d) is larger than the screen's usable area "
                 "(%dx%d): it is drawn at scale %g and zoom %g (%dx%d at the least)",
-                wanted, zoom, w, h, area.w, area.h, fit, fitZoom, fw, fh);
+                scale, zoom, w, h, area.w, area.h, fit, fitZoom, fw, fh);
     }
     // The editor's own zoom is lowered here: the caller takes the scale.
     if (fitZoom != zoom) editor_.setZoom(fitZoom);

@@ -77,6 +77,11 @@ public:
 
     // Whether the widget under a point in SDL window units is a caption (the window is dragged from it).
     bool captionAt(int x, int y);
+    // What a press at a point in SDL window units starts: a move from a caption, a resize from an edge
+    // of a resizable window without the system's frame, or nothing (SDL_HITTEST_NORMAL).
+    SDL_HitTestResult frameAt(int x, int y);
+    // Presses on the frame are the window's own (not SDL's) when the X11 link is there.
+    bool ownsFrameDrags() const { return x11_ != nullptr; }
 
     SDL_Window* sdlWindow() const { return window_; }
     uint32_t windowId() const { return windowId_; }
@@ -113,6 +118,9 @@ private:
     void showMade();
     void openX11();
     void captionPressed(uint32_t ticks);
+    // A left press on the frame, and the motions and release after it: true when taken.
+    bool framePress(const SDL_MouseButtonEvent& e, bool down);
+    bool frameMotion(const SDL_MouseMotionEvent& e);
 
     gui::Editor& editor_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
@@ -138,6 +146,14 @@ private:
     mutable bool toldFit_ = false;  // the scale was lowered to fit the screen, and said so
     uint32_t captionTicks_ = 0;  // the last press on a caption, for its double-click
     int captionX_ = 0, captionY_ = 0;
+    // The left button pressed on the frame, until it is released: the window manager's move or
+    // resize starts once the pointer has moved with the button still held (never for a click).
+    struct FramePress {
+        SDL_HitTestResult part = SDL_HITTEST_NORMAL;
+        int x = 0, y = 0;
+        bool handedOver = false;  // asked of the window manager already
+    };
+    FramePress framePress_;
 };
 
 }  // namespace lumo::platform

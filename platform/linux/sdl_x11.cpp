@@ -13,6 +13,7 @@ namespace {
 
 constexpr uint32_t kDoubleClickMs = 500;  // SDL's own double-click time
 constexpr int kDoubleClickSlop = 4;       // SDL units between the two presses
+constexpr int kFrameDragSlop = 3;         // SDL units the pointer moves before a frame press is a drag
 
 }  // namespace
 
@@ -48,9 +49,37 @@ void SdlWindow::beginWindowDrag() {
     if (x11_) x11_->moveWithPointer();
 }
 
+bool SdlWindow::framePress(const SDL_MouseButtonEvent& e, bool down) {
+    if (!down) {
+        // The release of a frame press (SDL's own after a hand-over) goes nowhere else.
+        const bool ours = framePress_.part != SDL_HITTEST_NORMAL;
+        framePress_ = FramePress{};
+        return ours;
+    }
+    if (!ownsFrameDrags()) return false;
+    const SDL_HitTestResult part = frameAt(e.x, e.y);
+    if (part == SDL_HITTEST_NORMAL) return false;
+    framePress_ = FramePress{part, e.x, e.y, false};
+    if (part == SDL_HITTEST_DRAGGABLE) captionPressed(e.timestamp);
+    return true;
+}
+
+bool SdlWindow::frameMotion(const SDL_MouseMotionEvent& e) {
+    FramePress& p = framePress_;
+    if (p.part == SDL_HITTEST_NORMAL) return false;
+    if (p.handedOver || (std::abs(e.x - p.x) < kFrameDragSlop && std::abs(e.y - p.y) < kFrameDragSlop)) return true;
+    p.handedOver = true;
+    // The link asks the server whether the button is still held: a click whose motion is read after
+    // its release starts nothing. The window manager's directions: the edges and corners clockwise
+    // from the top left (SDL's order, from its first resize part), then the move.
+    const int direction = p.part == SDL_HITTEST_DRAGGABLE ? kWmMove : int(p.part) - int(SDL_HITTEST_RESIZE_TOPLEFT);
+    if (x11_) x11_->moveWithPointer(direction);
+    return true;
+}
+
 void SdlWindow::captionPressed(uint32_t ticks) {
-    // SDL moved the window from a press on a caption or resizes it from an edge; a second press on
-    // a caption soon after the first, near it, is a double-click, which maximizes or restores.
+    // A press on a caption (SDL's hit test took it, or the window's own frame press under X11); a
+    // second one soon after the first, near it, is a double-click, which maximizes or restores.
     if (!window_) return;
     int gx = 0, gy = 0, wx = 0, wy = 0;
     SDL_GetGlobalMouseState(&gx, &gy);

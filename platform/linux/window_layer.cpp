@@ -9,8 +9,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -57,47 +60,66 @@ std::string whyNoConnection(const std::string& name) {
     return "nothing answers at " + path + ": " + std::strerror(error);
 }
 
-// A server that closes a connection while its start is being written (as one resetting does)
-// raises SIGPIPE, which would end the program before the next try: held back on this thread while
-// one lives, and taken when it came meanwhile.
-class PipeSignalHeld {
-public:
-    PipeSignalHeld() {
-        sigemptyset(&pipe_);
-        sigaddset(&pipe_, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe_, &before_);
-        sigset_t pending;
-        sigpending(&pending);
-        pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
-    }
-    ~PipeSignalHeld() {
-        const timespec none{};
-        if (!pendingBefore_)
-            while (sigtimedwait(&pipe_, nullptr, &none) == SIGPIPE) {
-            }
-        pthread_sigmask(SIG_SETMASK, &before_, nullptr);
-    }
-    PipeSignalHeld(const PipeSignalHeld&) = delete;
-    PipeSignalHeld& operator=(const PipeSignalHeld&) = delete;
+// A stopped server, or a socket nothing serves, takes the connection and never answers it: Xlib
+// would wait for that answer without end. The tries run on a thread of their own, and the probe
+// gives up on them after this long.
+constexpr std::chrono::seconds kProbeDeadline{4};
 
-private:
-    sigset_t pipe_, before_;
-    bool pendingBefore_ = false;
-};
-
-// The probe's connection to the display `name`; null, with the reason as SDL's error, when none was
-// made after every try.
-Display* openProbe(const std::string& name) {
-    const PipeSignalHeld held;
+// The tries: a connection, or null when every one was refused. A server that closes a connection
+// while its start is being written (as one resetting does) raises SIGPIPE, which would end the
+// program before the next try: the thread holds it back, and it goes with the thread.
+Display* tryOpen(const std::string& name) {
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &held, nullptr);
     int waitMs = kProbeFirstWaitMs;
     for (int i = 1;; ++i, waitMs *= 2) {
         if (Display* d = XOpenDisplay(name.c_str())) return d;
-        if (i == kProbeTries) break;
+        if (i == kProbeTries) return nullptr;
         std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
     }
-    SDL_SetError("the X display \"%s\" did not take a connection in %d tries: %s", name.c_str(), kProbeTries,
-                 whyNoConnection(name).c_str());
-    return nullptr;
+}
+
+// The tries' thread and the probe meet here. A thread given up on closes a connection that comes
+// after all.
+struct ProbeRun {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false, givenUp = false;
+    Display* display = nullptr;
+};
+
+// The probe's connection to the display `name`; null, with the reason as SDL's error, when none was
+// made after every try or none answered in time.
+Display* openProbe(const std::string& name) {
+    auto run = std::make_shared<ProbeRun>();
+    std::thread tries([run, name] {
+        Display* d = tryOpen(name);
+        const std::lock_guard<std::mutex> lock(run->mutex);
+        if (run->givenUp) {
+            if (d) XCloseDisplay(d);
+            return;
+        }
+        run->display = d;
+        run->done = true;
+        run->ended.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(run->mutex);
+    if (!run->ended.wait_for(lock, kProbeDeadline, [&] { return run->done; })) {
+        run->givenUp = true;
+        lock.unlock();
+        tries.detach();  // waits on the server still; the process may end meanwhile
+        SDL_SetError("the X display \"%s\" took the connection but gave no answer in %d s, as a stopped server does",
+                     name.c_str(), int(kProbeDeadline.count()));
+        return nullptr;
+    }
+    lock.unlock();
+    tries.join();
+    if (!run->display)
+        SDL_SetError("the X display \"%s\" did not take a connection in %d tries: %s", name.c_str(), kProbeTries,
+                     whyNoConnection(name).c_str());
+    return run->display;
 }
 
 void closeProbe() {
@@ -148,7 +170,8 @@ bool displayReachable() {
     if (!SDL_getenv("SDL_VIDEODRIVER")) {
         const char* name = SDL_getenv("DISPLAY");
         if (name && *name && (probe || (probe = openProbe(name)))) return true;
-        if (!SDL_getenv("WAYLAND_DISPLAY")) {
+        const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
+        if (!wayland || !*wayland) {  // empty counts as unset, as for DISPLAY
             if (!name || !*name) SDL_SetError("neither DISPLAY nor WAYLAND_DISPLAY is set");
             return false;
         }

@@ -16,8 +16,6 @@ namespace lumo::platform {
 
 namespace {
 
-constexpr long kMoveResizeMove = 8;  // the move direction of the window manager's move-resize request
-
 std::mutex g_trapMutex;
 std::map<Display*, int> g_trapped;  // the link's connections and their error counts
 std::vector<std::pair<Display*, XID>> g_guarded;
@@ -458,7 +456,7 @@ void X11Link::checkHost() {
     if (XCheckTypedWindowEvent(s.d, s.host, DestroyNotify, &e)) lostHost(s);
 }
 
-bool X11Link::moveWithPointer() {
+bool X11Link::moveWithPointer(int direction) {
     State& s = *s_;
     Window r = 0, c = 0;
     int rx = 0, ry = 0, wx = 0, wy = 0;
@@ -474,7 +472,7 @@ bool X11Link::moveWithPointer() {
     e.xclient.format = 32;
     e.xclient.data.l[0] = rx;
     e.xclient.data.l[1] = ry;
-    e.xclient.data.l[2] = kMoveResizeMove;
+    e.xclient.data.l[2] = direction;
     e.xclient.data.l[3] = button;
     e.xclient.data.l[4] = 1;  // a normal application
     XSendEvent(s.d, s.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);

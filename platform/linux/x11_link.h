@@ -29,6 +29,9 @@ constexpr int32_t kOpGeneric = 4;
 constexpr int32_t kOpPrivate = 8;
 constexpr int32_t kOpMove = 16;
 
+// The move among the window manager's move-resize directions (0 to 7 are the edges and corners).
+constexpr int kWmMove = 8;
+
 // What a drop target answers the source: none without an accepting target; move when the source
 // allows it and the target prefers moving; else generic when allowed and preferred; else copy,
 // generic or link, the first the source allows (none when it allows none of them).
@@ -74,8 +77,10 @@ public:
     bool hostGone() const;
     // Learns from the server whether the host window has gone though its news has not been read.
     void checkHost();
-    // Asks the window manager to move the window with the held button; false when none is held.
-    bool moveWithPointer();
+    // Asks the window manager to move the window with the held button, or to resize it from an edge
+    // or corner (`direction` as the manager's move-resize request counts them, kWmMove for a move);
+    // false when no button is held.
+    bool moveWithPointer(int direction = kWmMove);
     // Drags files out of the window with the held button; `done` hears how it ended, once, unless
     // the window goes first. False (and `done` not called) when no drag can start: no button held,
     // another drag running.

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -380,6 +381,32 @@ TEST(DemoServer, RefusesARateBelowItsPace) {
         std::string out;
         EXPECT_EQ(apptest::run({LUMO_DEMO_TOOL, "serve", tmp.path(), "--rate", rate}, tmp.path(), out), 2) << rate;
         EXPECT_NE(out.find("--rate wants 0 (as fast as it goes) or at least 20480"), std::string::npos) << out;
+    }
+}
+
+// The run script's help names the script's own words and builds nothing: a cmake it would run
+// first says so and fails.
+TEST(RunScript, HelpNamesItsWordsAndBuildsNothing) {
+    support::TempDir dir("run-help");
+    const std::string cmake = dir.path() + "/cmake";
+    std::ofstream(cmake) << "#!/bin/sh\necho cmake was run\nexit 1\n";
+    ::chmod(cmake.c_str(), 0755);
+    const std::string root = std::filesystem::path(LUMO_APP_SHOTS_FILE).parent_path().parent_path().parent_path();
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    for (const char* word : {"--help", "-h"}) {
+        SCOPED_TRACE(word);
+        const std::string command =
+            "PATH='" + dir.path() + ":" + path + "' '" + root + "/scripts/run.sh' " + word + " 2>&1";
+        FILE* p = ::popen(command.c_str(), "r");
+        ASSERT_NE(p, nullptr);
+        std::string out;
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+        EXPECT_EQ(::pclose(p), 0) << out;
+        EXPECT_NE(out.find("usage: scripts/run.sh [--serve]"), std::string::npos) << out;
+        EXPECT_NE(out.find("\n  --serve   the catalog comes over HTTP"), std::string::npos) << out;
+        EXPECT_EQ(out.find("building"), std::string::npos) << out;
+        EXPECT_EQ(out.find("cmake was run"), std::string::npos) << out;
     }
 }
 

@@ -102,7 +102,7 @@ TEST(AppWindowPlace, WidenedForALongNameTheWindowStaysOnTheScreen) {
                               {1024, 768,
                                {{"1", "", 1, ""},
                                 {"2", "", 2, ""},
-                                {"2.5", "", 2, "drawn at scale 2 and zoom 1"},
+                                {"2.5", "", 2, "at scale 2.5 (drawn at 3) and zoom 1"},
                                 {"3", "", 2, "drawn at scale 2 and zoom 1"},
                                 {"1", "3", 2, "drawn at scale 1 and zoom 2"},
                                 {"1", "2.5", 2, "drawn at scale 1 and zoom 2"},

@@ -2,11 +2,13 @@
 // key refused; lines we do not know kept; the window widened to fit names in layout units; the
 // scope change; the system's opener reaped.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -381,21 +383,34 @@ int zombies() {
 
 TEST_F(ViewSettings, OpenPathRunsTheOpenerAndReapsIt) {
     const std::string bin = path("bin");
-    writeFile(bin + "/xdg-open", "#!/bin/sh\necho \"$@\" >> \"" + path("opened") + "\"\n");
+    // The opener talks on its output before it records what it opened.
+    writeFile(bin + "/xdg-open", "#!/bin/sh\necho opening; echo warning >&2\necho \"$@\" >> \"" + path("opened") + "\"\n");
     std::filesystem::permissions(bin + "/xdg-open", std::filesystem::perms::owner_all);
     const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
     open({"--steps"});
+    // What the opener says stays out of the terminal: this process's output goes to a file meanwhile.
+    std::fflush(nullptr);
+    const int terminal[] = {::dup(1), ::dup(2)};
+    const int said = ::open(path("terminal").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(said, 1);
+    ::dup2(said, 2);
+    ::close(said);
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(view->openPath(path("folder " + std::to_string(i)), false));
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     auto lines = [&] {
         const std::string text = readFile(path("opened"));
         return std::count(text.begin(), text.end(), '\n');
     };
-    while (lines() < 3 || zombies() > 0) {
-        ASSERT_LT(std::chrono::steady_clock::now(), end) << readFile(path("opened"));
+    while ((lines() < 3 || zombies() > 0) && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::fflush(nullptr);
+    for (int fd : {1, 2}) {
+        ::dup2(terminal[fd - 1], fd);
+        ::close(terminal[fd - 1]);
     }
+    ASSERT_TRUE(lines() == 3 && zombies() == 0) << readFile(path("opened"));
+    EXPECT_EQ(readFile(path("terminal")), "");
     EXPECT_NE(readFile(path("opened")).find(path("folder 1") + "\n"), std::string::npos);
 
     // A restart starts the program itself as a new instance, with this one's words of where it

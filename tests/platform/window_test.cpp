@@ -2,6 +2,7 @@
 // clocks, overlays and the close handshake.
 #include <cstdio>
 #include <thread>
+#include <tuple>
 
 #include "gui/draw/cursor_image.h"
 
@@ -618,12 +619,26 @@ TEST(Window, WindowManagerMovesOnRequestAndCaptionDoubleClicksMaximize) {
         EXPECT_EQ(got.back().l[0], maximized ? 1 : 0);
         EXPECT_EQ(got.back().atom1 + " " + got.back().atom2, "_NET_WM_STATE_MAXIMIZED_VERT _NET_WM_STATE_MAXIMIZED_HORZ");
     }
+    // A click alone, however short, moves nothing (a move asked for after its release would leave
+    // the window following the pointer); a press that moves hands the move over, its button held.
     int states = count("_NET_WM_STATE"), moves = count("_NET_WM_MOVERESIZE");
     xdotool(onCaption + " click 1");
-    w->runFor(3.0, [&] { return count("_NET_WM_MOVERESIZE") > moves; });
-    w->runFor(0.7);
-    EXPECT_GT(count("_NET_WM_MOVERESIZE"), moves);
+    xdotool(at(*w, 30, 50) + " click 1");
+    w->runFor(3.0, [&] { return presses().size() == 4; });
+    StandInWm::mark();
+    w->runFor(3.0, [&] { return count("LUMO_MARK") > 0; });
+    ASSERT_EQ(count("LUMO_MARK"), 1);
+    EXPECT_EQ(presses().size(), 4u);
+    EXPECT_EQ(count("_NET_WM_MOVERESIZE"), moves);
     EXPECT_EQ(count("_NET_WM_STATE"), states);
+    std::tie(mx, my) = rootOf(*w, 50, 2);
+    xdotool(at(*w, 40, 2) + " mousedown 1 " + at(*w, 50, 2));
+    w->runFor(3.0, [&] { return count("_NET_WM_MOVERESIZE") > moves; });
+    xdotool("mouseup 1");
+    got = of("_NET_WM_MOVERESIZE");
+    ASSERT_EQ(int(got.size()), moves + 1);
+    EXPECT_EQ(std::vector<long>(got.back().l, got.back().l + 4), (std::vector<long>{mx, my, 8, 1}));
+    EXPECT_EQ(presses().size(), 4u);
 }
 
 TEST(Window, AttachEmbedsInAHostWindowAndFollowsIt) {

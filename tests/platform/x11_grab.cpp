@@ -87,4 +87,9 @@ unsigned long x11WindowId(SDL_Window* window) {
     return x11Of(window, info) ? static_cast<unsigned long>(info.info.x11.window) : 0ul;
 }
 
+unsigned long nextRequestOf(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    return x11Of(window, info) ? NextRequest(info.info.x11.display) : 0ul;
+}
+
 }  // namespace wintest

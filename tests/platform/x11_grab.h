@@ -22,5 +22,7 @@ std::function<void()> serverSync(SDL_Window* window);
 std::function<void()> failingRequest(SDL_Window* window, unsigned long goneWindow = 0);
 // The X11 window id; 0 when the window is not an X11 one.
 unsigned long x11WindowId(SDL_Window* window);
+// The number SDL's connection gives its next request.
+unsigned long nextRequestOf(SDL_Window* window);
 
 }  // namespace wintest

@@ -289,6 +289,19 @@ std::vector<StandInWm::Message> StandInWm::messages() {
     return messages_;
 }
 
+void StandInWm::mark() {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return;
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = DefaultRootWindow(d);
+    e.xclient.message_type = atom(d, "LUMO_MARK");
+    e.xclient.format = 32;
+    XSendEvent(d, DefaultRootWindow(d), False, SubstructureNotifyMask, &e);
+    XSync(d, False);
+    XCloseDisplay(d);
+}
+
 void StandInWm::run() {
     Display* d = openPeer();
     if (!d) return;
@@ -383,11 +396,13 @@ unsigned long HostWindow::goneId() {
     return w;
 }
 
-void HostWindow::failingRequest() {
+void HostWindow::failingRequest(unsigned long window, unsigned long numberFrom) {
     // A connection nothing of the tests watches, as a host program's own.
     Display* own = XOpenDisplay(nullptr);
     if (!own) return;
-    XMapWindow(own, goneId());
+    if (!window) window = goneId();
+    while (NextRequest(own) < numberFrom) XNoOp(own);
+    XMapWindow(own, Window(window));
     XSync(own, False);
     XCloseDisplay(own);
 }

@@ -87,6 +87,9 @@ public:
         std::string atom1, atom2;  // for _NET_WM_STATE: the properties it names
     };
     std::vector<Message> messages();
+    // Sends a message of type "LUMO_MARK" to the root window from a connection of its own: once
+    // it is among the messages, so is every request to the manager the server had before it.
+    static void mark();
 
 private:
     void run();
@@ -113,9 +116,10 @@ public:
     unsigned long focused();
     // A window id that names no window.
     unsigned long goneId();
-    // Maps a gone window on a connection of the host's that the tests leave to the process's error
-    // handler, as a host program's own is, and waits for the error.
-    void failingRequest();
+    // Maps a gone window (`window`, or one of its own) on a connection of the host's that the tests
+    // leave to the process's error handler, as a host program's own is, and waits for the error. The
+    // request's number is `numberFrom` or more.
+    void failingRequest(unsigned long window = 0, unsigned long numberFrom = 0);
     // Sends a drag message ("enter", "leave" or "drop") of a drag from the host's own window to
     // `target` (through its proxy when it names one), as a host dragging its files does.
     void dragMessage(unsigned long target, const std::string& type);

@@ -103,19 +103,30 @@ TEST(X11Services, AHostClosingItsWindowBeforeTheEditorGoesEndsNothing) {
 }
 
 // One failing request while the embedded window owns a range of SDL's requests (its host still
-// there): a request naming a gone window as the very first of the range, a pixmap of the program's
-// own never made, or the host's own request on its own connection naming a gone window. Ends the
-// process with 0 when the error was taken as a gone window's; else the handler from before (Xlib's)
-// ends it with 1.
-enum class Failing { goneWindowFirst, ownPixmap, hostsOwn };
+// there, unless said): a request naming a gone window as the very first of the range, a pixmap of
+// the program's own never made, or the host's own request on its own connection naming a gone
+// window: any, one numbered within the range, or the embedded window itself once the host closed
+// its window. Ends the process with 0 when the error was taken as a gone window's; else the handler
+// from before (Xlib's) ends it with 1.
+enum class Failing { goneWindowFirst, ownPixmap, hostsOwn, hostsOwnInTheRange, hostsOwnNamingTheWindow };
 [[noreturn]] void failWhileOwned(Failing what) {
     HostWindow host(300, 200);
     Scene s;
     SdlWindow* w = attach(s, host);
     if (!w) std::_Exit(3);
-    const std::function<void()> fail =
-        what == Failing::hostsOwn ? [&] { host.failingRequest(); }
-                                  : failingRequest(w->sdlWindow(), what == Failing::goneWindowFirst ? host.goneId() : 0);
+    const unsigned long window = x11WindowId(w->sdlWindow());
+    std::function<void()> fail;
+    switch (what) {
+    case Failing::hostsOwn: fail = [&] { host.failingRequest(); }; break;
+    case Failing::hostsOwnInTheRange: fail = [&] { host.failingRequest(0, nextRequestOf(w->sdlWindow())); }; break;
+    case Failing::hostsOwnNamingTheWindow:
+        fail = [&] {
+            host.destroy();
+            host.failingRequest(window);
+        };
+        break;
+    default: fail = failingRequest(w->sdlWindow(), what == Failing::goneWindowFirst ? host.goneId() : 0);
+    }
     {
         X11Link::OwnRequests own(w->x11());
         fail();
@@ -131,6 +142,8 @@ TEST(X11Services, OnlyAGoneWindowsErrorsOnTheWindowsOwnConnectionAreIgnored) {
                 ::testing::MakeMatcher(new SaysOnce("a window that is gone")));
     EXPECT_EXIT(failWhileOwned(Failing::ownPixmap), ::testing::ExitedWithCode(1), "BadPixmap");
     EXPECT_EXIT(failWhileOwned(Failing::hostsOwn), ::testing::ExitedWithCode(1), "BadWindow");
+    EXPECT_EXIT(failWhileOwned(Failing::hostsOwnInTheRange), ::testing::ExitedWithCode(1), "BadWindow");
+    EXPECT_EXIT(failWhileOwned(Failing::hostsOwnNamingTheWindow), ::testing::ExitedWithCode(1), "BadWindow");
 }
 
 TEST(X11Services, ADroppedListIsTakenWholeOrRefused) {
