@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -137,20 +138,34 @@ int replaceLockFile(const Folder& f, const std::string& name, struct stat& repla
     return kept;
 }
 
+// The calling thread's inotify instance, made at its first wait and kept until the thread ends:
+// closing one waits for the system to let go of its watches, milliseconds a lock would be late.
+int threadNotify() {
+    struct Notify {
+        int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ~Notify() {
+            if (fd >= 0) ::close(fd);
+        }
+    };
+    thread_local const Notify notify;
+    return notify.fd;
+}
+
 // Wakes a sleeper when a process closes the file: a holder lets go of its lock by closing it (or
-// by ending). -1 when the system cannot watch it; the sleeper then wakes only at its asks.
+// by ending). fd() is -1 when the system cannot watch it; the sleeper then wakes only at its asks.
 class Closes {
 public:
     explicit Closes(int file) {
-        fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        const int notify = threadNotify();
         const std::string self = "/proc/self/fd/" + std::to_string(file);
-        if (fd_ >= 0 && ::inotify_add_watch(fd_, self.c_str(), IN_CLOSE) < 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
+        watch_ = notify >= 0 ? ::inotify_add_watch(notify, self.c_str(), IN_CLOSE) : -1;
+        if (watch_ >= 0) fd_ = notify;
+        drain();
     }
     ~Closes() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ < 0) return;
+        ::inotify_rm_watch(fd_, watch_);
+        drain();
     }
     Closes(const Closes&) = delete;
     Closes& operator=(const Closes&) = delete;
@@ -158,12 +173,12 @@ public:
     int fd() const { return fd_; }
     void drain() const {
         char buf[4096];
-        while (::read(fd_, buf, sizeof buf) > 0) {
+        while (fd_ >= 0 && ::read(fd_, buf, sizeof buf) > 0) {
         }
     }
 
 private:
-    int fd_ = -1;
+    int fd_ = -1, watch_ = -1;
 };
 
 }  // namespace
@@ -328,7 +343,7 @@ FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWai
         bool locked = false;
         int lockErr = 0;
         {
-            const Closes closes(fd);
+            std::optional<Closes> closes;  // watched only once the lock has to be waited for
             for (;;) {
                 if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
                     locked = true;
@@ -336,7 +351,8 @@ FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWai
                 }
                 lockErr = errno;
                 if (lockErr != EWOULDBLOCK && lockErr != EINTR) break;
-                if (!wait.pause(&closes)) break;
+                if (!closes) closes.emplace(fd);
+                if (!wait.pause(&*closes)) break;
             }
         }
         // A job that opened the file this one replaced may hold that file's lock: it is waited
