@@ -67,6 +67,7 @@ public:
     bool busy = false;                    // a job runs
     std::map<std::string, int32_t> jobIds;  // ids of the running job's tasks
     std::string progressText;
+    bool waiting = false;                 // the running job waits (permission, another copy's job): progressText says for what
     std::string jobTitle;                 // of the running or last job
     std::string note;                     // the status note
     double fraction = 0;                  // the running job's progress; 1 once it ended
