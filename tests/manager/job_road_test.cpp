@@ -171,6 +171,26 @@ TEST_F(JobRoad, ASecondCopyWaitsForTheFirstsJobAndSaysSo) {
     }
 }
 
+// A folder at the job lock's name fails the job with its own sentence, here and in the helper: it
+// is not another copy's job, and waiting for one would not mend it.
+TEST_F(JobRoad, AFolderAtTheJobLocksNameIsNotAnotherCopysJob) {
+    catalog.publish(catalogText("1.0.0"));
+    for (const bool helper : {false, true}) {
+        SCOPED_TRACE(helper ? "in the helper" : "here");
+        std::string blocked;
+        tqapp::Config c = helper ? elevated(blocked) : config();
+        if (helper) c.prompt = {"/bin/sh", "-c", "rm -f \"$0\" && exec \"$@\"", blocked};
+        tqapp::Model& m = ready(c);
+        const std::string lock = m.config.layout.userData() + "/job.lock";
+        fs::create_directories(lock);
+        ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
+        EXPECT_FALSE(m.ok);
+        EXPECT_EQ(m.note, lock + " is a folder, not a lock file: remove it and try again");
+        EXPECT_FALSE(exists(m.config.layout.formatDir("vst3") + "/Synth.vst3"));
+        fs::remove_all(path("root"));
+    }
+}
+
 // A second copy's job that waits for the first copy's job touches nothing of it: the first copy's
 // job is held between the renames of an update (its staging folder full, the old copy aside, its
 // note written) or while it waits to record its install (its note written); while the second copy
