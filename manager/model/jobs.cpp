@@ -380,4 +380,15 @@ void Model::finishJob(bool jobOk, const std::string& error, const std::vector<ca
     if (onChange) onChange();
 }
 
+void Model::markUnrecorded(const std::map<std::string, std::string>& unrecorded) {
+    if (unrecorded.empty()) return;
+    std::string ids;
+    for (const auto& [id, why] : unrecorded) {
+        failed[id] = 1;
+        ids += (ids.empty() ? "" : ", ") + id;
+    }
+    note = failedNote_ = "The last change to " + ids + " is on disk but not recorded: " + unrecorded.begin()->second;
+    log(note);
+}
+
 }  // namespace tqapp

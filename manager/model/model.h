@@ -113,6 +113,9 @@ public:
     // The job worker's last post: records the outcome.
     void finishJob(bool ok, const std::string& error, const std::vector<calls::Result>& results,
                    const std::string& doneText, uint32_t generation, bool cancelled);
+    // Marks the items whose change is on disk but could not be recorded (id -> why) as failed, and
+    // says why, as a failed job would.
+    void markUnrecorded(const std::map<std::string, std::string>& unrecorded);
     // For the window's close: a running job is stopped as STOP stops it (one past its downloads
     // runs on), and this waits until its worker has logged the outcome and ended.
     void endJob();
