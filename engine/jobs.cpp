@@ -199,12 +199,7 @@ const char kBegunWord[] = "begun";
 }  // namespace
 
 std::string helperLine(HelperSays says, const std::string& why) {
-    switch (says) {
-        case HelperSays::Wait: return kWaitWord + why + "\n";
-        case HelperSays::Begun: return std::string(kBegunWord) + "\n";
-        case HelperSays::Other: break;
-    }
-    return why + "\n";
+    return (says == HelperSays::Wait ? kWaitWord + why : std::string(kBegunWord)) + "\n";
 }
 
 HelperSays heardLine(const std::string& line, std::string& why) {

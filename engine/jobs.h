@@ -106,7 +106,7 @@ std::string helperCommand(const Layout& layout, const std::string& home, const s
 std::vector<std::string> promptArgs(const std::vector<std::string>& prompt, const std::string& command);
 
 // The helper's lines to the manager, one a line, ended by LF: "wait <sentence>" while it waits for
-// another job's lock, "begun" once it holds it. helperLine makes one (Other: why alone);
+// another job's lock, "begun" once it holds it. helperLine makes one (a Wait or Begun line);
 // heardLine reads one (without its LF): Wait with the sentence, Begun, or Other for any other text.
 enum class HelperSays { Other, Wait, Begun };
 std::string helperLine(HelperSays says, const std::string& why = {});
