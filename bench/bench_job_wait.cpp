@@ -61,6 +61,7 @@ struct Waiting {
         model.cancel = std::make_shared<std::atomic<bool>>(false);
         model.jobGeneration = 1;
         model.progressText = why;
+        model.waiting = true;
         model.fraction = 0.67;
         tqapp::JobPlan plan;
         plan.verb = "INSTALL";

@@ -2,6 +2,7 @@
 // The install engine of one job. A plain aggregate: the caller fills the fields.
 #include <chrono>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 
@@ -24,6 +25,9 @@ struct Engine {
     std::function<void(const std::string&)> log;  // may be empty
     Receipt apps;                      // "apps.json"
     std::string program;               // the item a self-update replaces; empty when unknown
+    // Changes a sweep found made on disk but could not record (their receipt could not be had or
+    // read), by id, with why; their notes stay for a later sweep.
+    std::map<std::string, std::string> unrecorded;
     // Asked while another process holds a lock this job needs, with the sentence to show ("Waiting
     // for another copy of the manager to finish its job"); answers false to give up. May be empty.
     std::function<bool(const std::string&)> waiting;

@@ -1,13 +1,16 @@
 #include "engine/file_lock.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -19,6 +22,8 @@ namespace tqm {
 namespace {
 
 constexpr int kOpenFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+// Tries of the lock file's name that found it changed, before further tries wait as a lock does.
+constexpr int kQuickTries = 8;
 
 using Clock = std::chrono::steady_clock;
 
@@ -133,6 +138,90 @@ int replaceLockFile(const Folder& f, const std::string& name, struct stat& repla
     return kept;
 }
 
+// The calling thread's inotify instance, made at its first wait and kept until the thread ends:
+// closing one waits for the system to let go of its watches, milliseconds a lock would be late.
+int threadNotify() {
+    struct Notify {
+        int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ~Notify() {
+            if (fd >= 0) ::close(fd);
+        }
+    };
+    thread_local const Notify notify;
+    return notify.fd;
+}
+
+// Wakes a sleeper when a process closes the file: a holder lets go of its lock by closing it (or
+// by ending). fd() is -1 when the system cannot watch it; the sleeper then wakes only at its asks.
+class Closes {
+public:
+    explicit Closes(int file) {
+        const int notify = threadNotify();
+        const std::string self = "/proc/self/fd/" + std::to_string(file);
+        watch_ = notify >= 0 ? ::inotify_add_watch(notify, self.c_str(), IN_CLOSE) : -1;
+        if (watch_ >= 0) fd_ = notify;
+        drain();
+    }
+    ~Closes() {
+        if (fd_ < 0) return;
+        ::inotify_rm_watch(fd_, watch_);
+        drain();
+    }
+    Closes(const Closes&) = delete;
+    Closes& operator=(const Closes&) = delete;
+
+    int fd() const { return fd_; }
+    void drain() const {
+        char buf[4096];
+        while (fd_ >= 0 && ::read(fd_, buf, sizeof buf) > 0) {
+        }
+    }
+
+private:
+    int fd_ = -1, watch_ = -1;
+};
+
+}  // namespace
+
+namespace detail {
+void (*lockFileRace)(LockFileStep step) = nullptr;
+}  // namespace detail
+
+namespace {
+
+// A wait: keepWaiting is asked when it begins and then once every kLockAskInterval, and the waiter
+// sleeps between the asks (woken early by a close of the file it waits on), so that a wait of
+// minutes costs a few wake-ups a second, not hundreds.
+class Waiter {
+public:
+    explicit Waiter(const std::function<bool()>& keepWaiting) : keepWaiting_(keepWaiting) {}
+
+    // Whether to go on; keepWaiting is asked when an ask is due.
+    bool goOn() {
+        if (Clock::now() < nextAsk_) return true;
+        if (!keepWaiting_()) return false;
+        nextAsk_ = Clock::now() + kLockAskInterval;
+        return true;
+    }
+    // goOn, then a sleep until the next ask or, with closes, until a process closes the file.
+    bool pause(const Closes* closes = nullptr) {
+        if (!goOn()) return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextAsk_ - Clock::now());
+        if (left.count() <= 0) return true;
+        if (!closes || closes->fd() < 0) {
+            std::this_thread::sleep_for(left);
+            return true;
+        }
+        pollfd p{closes->fd(), POLLIN, 0};
+        if (::poll(&p, 1, int(left.count())) > 0) closes->drain();
+        return true;
+    }
+
+private:
+    const std::function<bool()>& keepWaiting_;
+    Clock::time_point nextAsk_ = Clock::now();
+};
+
 // What opening the lock file came to.
 struct Opened {
     int fd = -1;
@@ -151,8 +240,12 @@ Opened failed(int err) {
 
 // The lock file of the name, made new when there is none or what is there may not be used. A
 // file another user made and this process cannot open is replaced only when no lock is on it.
-Opened openLockFile(const Folder& f, const std::string& name, const std::string& path) {
-    for (int tries = 0; tries < 8; ++tries) {
+Opened openLockFile(const Folder& f, const std::string& name, const std::string& path, Waiter& wait) {
+    // The name changed between two looks (another process replaced or removed the file): tried
+    // again at once a few times, then as a wait, while the caller lets it go on.
+    for (int tries = 0;; ++tries) {
+        if (tries >= kQuickTries && !wait.pause()) return failed(EAGAIN);
+        if (detail::lockFileRace) detail::lockFileRace(detail::LockFileStep::Make);
         int fd = ::openat(f.fd, name.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0600);
         if (fd >= 0) {
             giveOut(fd, f);
@@ -163,6 +256,7 @@ Opened openLockFile(const Folder& f, const std::string& name, const std::string&
         if (errno != EEXIST) return failed(errno);
         // Only a regular file is opened: a device or a pipe is replaced unopened.
         struct stat st {};
+        if (detail::lockFileRace) detail::lockFileRace(detail::LockFileStep::Look);
         if (::fstatat(f.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT) continue;
             return failed(errno);
@@ -208,7 +302,6 @@ Opened openLockFile(const Folder& f, const std::string& name, const std::string&
         }
         return o;
     }
-    return failed(EAGAIN);
 }
 
 // True when fd is still the file named name in the folder.
@@ -216,17 +309,6 @@ bool stillNamed(int dirFd, const std::string& name, int fd) {
     struct stat held {}, named {};
     return ::fstat(fd, &held) == 0 && ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
            held.st_dev == named.st_dev && held.st_ino == named.st_ino;
-}
-
-// Sleeps for nap unless keepWaiting, asked about every 50 ms, has given up: false then.
-bool waitAMoment(Clock::time_point& nextAsk, const std::function<bool()>& keepWaiting, std::chrono::milliseconds nap) {
-    const auto now = Clock::now();
-    if (now >= nextAsk) {
-        if (!keepWaiting()) return false;
-        nextAsk = now + std::chrono::milliseconds(50);
-    }
-    std::this_thread::sleep_for(nap);
-    return true;
 }
 
 }  // namespace
@@ -244,11 +326,11 @@ FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWai
     }
     const Folder folder = folderOf(dir.get());
     const std::string busy = path + " is held by another process";
-    auto nextAsk = Clock::now();
+    Waiter wait(keepWaiting);
     for (;;) {
-        const Opened got = openLockFile(folder, name, path);
+        const Opened got = openLockFile(folder, name, path, wait);
         if (got.inUse) {  // another user's lock file that is held: waited for as a held lock
-            if (waitAMoment(nextAsk, keepWaiting, std::chrono::milliseconds(10))) continue;
+            if (wait.pause()) continue;
             busy_ = true;
             failure_ = busy;
             return;
@@ -260,22 +342,25 @@ FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWai
         const int fd = got.fd;
         bool locked = false;
         int lockErr = 0;
-        for (;;) {
-            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                locked = true;
-                break;
+        {
+            std::optional<Closes> closes;  // watched only once the lock has to be waited for
+            for (;;) {
+                if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                    locked = true;
+                    break;
+                }
+                lockErr = errno;
+                if (lockErr != EWOULDBLOCK && lockErr != EINTR) break;
+                if (!closes) closes.emplace(fd);
+                if (!wait.pause(&*closes)) break;
             }
-            lockErr = errno;
-            if (lockErr != EWOULDBLOCK && lockErr != EINTR) break;
-            if (!waitAMoment(nextAsk, keepWaiting, std::chrono::milliseconds(2))) break;
         }
         // A job that opened the file this one replaced may hold that file's lock: it is waited
         // for as any holder. And the file may have been replaced meanwhile (by another process
         // that found it open to others): the lock counts only on the file that has the name.
         if (locked) {
             bool free = true;
-            while (free && got.aside && lockedNow(got.old) > 0)
-                free = waitAMoment(nextAsk, keepWaiting, std::chrono::milliseconds(10));
+            while (free && got.aside && lockedNow(got.old) > 0) free = wait.pause();
             if (free && stillNamed(dir.get(), name, fd)) {
                 fd_ = fd;
                 failure_.clear();

@@ -15,6 +15,10 @@
 
 namespace tqm {
 
+// How often a wait for a lock asks whether to go on (a Stop is heard within it); between the asks
+// it sleeps, and wakes early when a process closes the lock file, as a holder does to let go.
+constexpr std::chrono::milliseconds kLockAskInterval{250};
+
 class FileLock {
 public:
     // Opens (or makes) the lock file at path, never through a link nor blocking on a pipe, and
@@ -25,8 +29,9 @@ public:
     // once the system shows no lock on it, and the new lock counts only once no process holds the
     // old one any more (one that opened it just before may have taken it).
     FileLock(const std::string& path, std::chrono::milliseconds wait);
-    // The same, waiting as long as keepWaiting answers true; it is asked about every 50 ms while
-    // another process holds the lock.
+    // The same, waiting as long as keepWaiting answers true: it is asked at once and then every
+    // kLockAskInterval while another process holds the lock, or while other processes keep
+    // changing what has the lock file's name.
     FileLock(const std::string& path, const std::function<bool()>& keepWaiting);
     ~FileLock();
     FileLock(const FileLock&) = delete;
@@ -44,5 +49,12 @@ private:
     bool busy_ = false;
     std::string failure_;
 };
+
+namespace detail {
+// A seam for tests: called, when set, at each try of the lock file's name, before it is made
+// (Make) and before what has the name is looked at (Look).
+enum class LockFileStep { Make, Look };
+extern void (*lockFileRace)(LockFileStep step);
+}  // namespace detail
 
 }  // namespace tqm

@@ -61,14 +61,16 @@ int openJobsFile(int jobsFd, const char* name, mode_t mode) {
     return fd;
 }
 
-// Hands the helper's lines to watch: "wait <sentence>" and "begun". False once the manager has
-// given up the helper's wait.
+// Hands the helper's lines (jobs::helperLine) to watch. False once the manager has given up the
+// helper's wait.
 bool heard(std::string& buffer, std::string& why, bool& begun, const HelperWatch& watch) {
     for (size_t end; (end = buffer.find('\n')) != std::string::npos; buffer.erase(0, end + 1)) {
-        const std::string line = buffer.substr(0, end);
-        if (line.rfind("wait ", 0) == 0 && !begun) {
-            why = line.substr(5);
-        } else if (line == "begun" && !begun) {
+        std::string said;
+        const jobs::HelperSays says = jobs::heardLine(buffer.substr(0, end), said);
+        if (begun) continue;
+        if (says == jobs::HelperSays::Wait) {
+            why = said;
+        } else if (says == jobs::HelperSays::Begun) {
             begun = true;
             if (watch.begun) watch.begun();
         }
@@ -189,6 +191,23 @@ std::vector<std::string> promptArgs(const std::vector<std::string>& prompt, cons
     args.push_back("-c");
     args.push_back(command);
     return args;
+}
+
+namespace {
+const char kWaitWord[] = "wait ";
+const char kBegunWord[] = "begun";
+}  // namespace
+
+std::string helperLine(HelperSays says, const std::string& why) {
+    return (says == HelperSays::Wait ? kWaitWord + why : std::string(kBegunWord)) + "\n";
+}
+
+HelperSays heardLine(const std::string& line, std::string& why) {
+    if (line.rfind(kWaitWord, 0) == 0) {
+        why = line.substr(sizeof kWaitWord - 1);
+        return HelperSays::Wait;
+    }
+    return line == kBegunWord ? HelperSays::Begun : HelperSays::Other;
 }
 
 std::vector<std::string> resultLines(const std::string& text) {

@@ -57,9 +57,9 @@ bool runTasks(Engine& engine, const std::vector<Task>& tasks, std::vector<std::s
 const std::vector<std::string>& adminPrompt();
 
 // What the manager hears from the elevated helper while it runs. The helper's standard input is a
-// socket whose other end the manager keeps: the helper says there "wait <sentence>" while it
-// waits for another job's lock and "begun" once it has the lock, and it gives that wait up when
-// the manager closes its end.
+// socket whose other end the manager keeps: the helper says there (jobs::helperLine) that it
+// waits for another job's lock, and why, and that it has begun once it has the lock; it gives that
+// wait up when the manager closes its end.
 struct HelperWatch {
     // Asked with the sentence about every 50 ms while the helper waits for another job's lock;
     // false has the helper give up the job before it changes anything. May be empty.
@@ -104,6 +104,13 @@ std::string helperCommand(const Layout& layout, const std::string& home, const s
 
 // The prompt's argument vector: prompt words, then "/bin/sh", "-c" and the command.
 std::vector<std::string> promptArgs(const std::vector<std::string>& prompt, const std::string& command);
+
+// The helper's lines to the manager, one a line, ended by LF: "wait <sentence>" while it waits for
+// another job's lock, "begun" once it holds it. helperLine makes one (a Wait or Begun line);
+// heardLine reads one (without its LF): Wait with the sentence, Begun, or Other for any other text.
+enum class HelperSays { Other, Wait, Begun };
+std::string helperLine(HelperSays says, const std::string& why = {});
+HelperSays heardLine(const std::string& line, std::string& why);
 
 // Result-file text to lines: split at LF, one trailing CR dropped, empty lines dropped.
 std::vector<std::string> resultLines(const std::string& text);

@@ -1,6 +1,7 @@
 // Running the tasks of a job: in this process (runTasks) or, as the elevated helper, from a
 // job file against the cached catalog and packages (applyJob).
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,29 +69,54 @@ private:
     int fd_ = -1;
 };
 
-// The manager's end of the helper's standard input, when runElevated started it (a socket): the
-// helper says there what it waits for and when it has begun, and gives up its wait for another
-// job's lock once the manager has closed its end (its job was stopped). Only this descriptor is
-// ever used: root writes nothing through a path for it.
+// The helper's standard input, the line that keeps its wait for another job's lock going. The
+// manager (runElevated) makes it a socket and keeps the other end: the helper says there what it
+// waits for and when it has begun (jobs::helperLine). The wait goes on while the line is open and
+// is given up once reading it gives its end: the manager closed its end (its job was stopped),
+// whatever it wrote there first; a pipe's writer went; the end of input at a terminal. A file,
+// /dev/null or no standard input at all can stop nothing, so the helper does not wait there; and
+// without the manager's socket it tells its standard error what it waits for. Only these
+// descriptors are ever used: root writes nothing through a path for them.
 class ManagerLine {
 public:
     ManagerLine() {
         struct stat st {};
-        there_ = ::fstat(0, &st) == 0 && S_ISSOCK(st.st_mode);
+        const bool open = ::fstat(0, &st) == 0;
+        socket_ = open && S_ISSOCK(st.st_mode);
+        canStop_ = socket_ || (open && (S_ISFIFO(st.st_mode) || ::isatty(0)));
     }
-    void say(const std::string& line) const {
-        if (!there_) return;
-        const std::string out = line + "\n";
-        [[maybe_unused]] const ssize_t n = ::send(0, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    void waiting(const std::string& why) const {
+        if (socket_)
+            send(jobs::helperLine(jobs::HelperSays::Wait, why));
+        else
+            [[maybe_unused]] const ssize_t n = ::write(2, (why + "\n").data(), why.size() + 1);
     }
+    void begun() const {
+        if (socket_) send(jobs::helperLine(jobs::HelperSays::Begun));
+    }
+    // Whether the line has ended; what was written there meanwhile is read and dropped.
     bool gone() const {
-        char c = 0;
-        const ssize_t n = there_ ? ::recv(0, &c, 1, MSG_PEEK | MSG_DONTWAIT) : -1;
-        return there_ && (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR));
+        if (!canStop_) return true;
+        char buf[512];
+        for (;;) {
+            pollfd p{0, POLLIN, 0};
+            const int ready = ::poll(&p, 1, 0);
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready < 0 || (p.revents & POLLNVAL)) return true;
+            if (ready == 0) return false;
+            const ssize_t n = socket_ ? ::recv(0, buf, sizeof buf, MSG_DONTWAIT) : ::read(0, buf, sizeof buf);
+            if (n == 0) return true;
+            if (n < 0) return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+        }
     }
 
 private:
-    bool there_ = false;
+    void send(const std::string& line) const {
+        [[maybe_unused]] const ssize_t n = ::send(0, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+
+    bool socket_ = false;
+    bool canStop_ = false;
 };
 
 // The package the unprivileged side downloaded and cached for this job.
@@ -233,8 +259,9 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
     const ManagerLine manager;
     std::string said;
     engine.waiting = [&](const std::string& why) {
-        if (why != said) manager.say("wait " + (said = why));
-        return !manager.gone();
+        if (manager.gone()) return false;
+        if (why != said) manager.waiting(said = why);
+        return true;
     };
     const JobLock lock(engine, userData);
     engine.waiting = nullptr;
@@ -242,7 +269,7 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
         result.line("no job: " + lock.error());
         return 1;
     }
-    manager.say("begun");
+    manager.begun();
     if (!engine.loadReceipt(error)) {
         result.line(error);
         return 1;

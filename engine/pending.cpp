@@ -229,6 +229,7 @@ std::set<std::string> Engine::settleInstalls(const std::string& format, std::chr
         }, error, keepWaiting("Waiting for another copy of the manager to finish writing " + file, wait));
         if (!saved) {  // a receipt that cannot be read or had is never rewritten: the note stays
             kept.insert(name);
+            unrecorded[note.id] = error;
             continue;
         }
         if (!changed.empty() && log)

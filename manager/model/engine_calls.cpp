@@ -102,11 +102,12 @@ bool runElevated(const Config& config, const std::vector<Step>& steps, std::vect
     return ok;
 }
 
-void sweepOnStart(const Config& config) {
+std::map<std::string, std::string> sweepOnStart(const Config& config) {
     tqm::Engine engine;
     engine.layout = config.layout;
     if (!config.program.empty()) engine.sweepSelf(tqm::selfItem(config.program));
     engine.startSweep();
+    return engine.unrecorded;
 }
 
 }  // namespace tqapp::calls

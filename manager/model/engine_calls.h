@@ -4,6 +4,7 @@
 // elevated road hands back its lines, the manager's own steps that the engine must never see.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -78,9 +79,9 @@ bool runHere(tqm::Engine& engine, const std::vector<Step>& steps, std::vector<Re
 bool runElevated(const Config& config, const std::vector<Step>& steps, std::vector<Result>& results,
                  std::string& error, const tqm::HelperWatch& watch = {});
 
-// What the manager does first as it starts, errors ignored: what an earlier self-update left
-// beside its own item goes, installs a kill cut off before their record are recorded, and
-// temporaries of writers that died go from its data folders.
-void sweepOnStart(const Config& config);
+// What the manager does first as it starts: what an earlier self-update left beside its own item
+// goes, installs a kill cut off before their record are recorded, and temporaries of writers that
+// died go from its data folders. Answers the changes on disk it could not record, by id, with why.
+std::map<std::string, std::string> sweepOnStart(const Config& config);
 
 }  // namespace tqapp::calls

@@ -67,10 +67,12 @@ struct Worker {
         if (queue) queue->post([m = model, f = std::move(f)] { f(*m); });
     }
 
-    void postProgress(std::string text, double fraction) const {
+    // waiting: the text says what the job waits for (permission, another copy's job).
+    void postProgress(std::string text, double fraction, bool waiting = false) const {
         // Within a job the figure only grows: a new package's download starts from the share done.
-        post([text = std::move(text), fraction](Model& m) {
+        post([text = std::move(text), fraction, waiting](Model& m) {
             m.progressText = text;
+            m.waiting = waiting;
             m.fraction = std::max(m.fraction, fraction);
             if (m.onChange) m.onChange();
         });
@@ -166,14 +168,14 @@ struct Worker {
         const std::string working = engineList.front().op == calls::Op::Remove ? "Removing" : "Installing";
         if (needsElevation(engine)) {
             unstoppable();
-            postProgress("Waiting for permission", installFraction());
+            postProgress("Waiting for permission", installFraction(), true);
             // The helper's wait for another copy's job is shown, and may be stopped, as the wait
             // here is: a stopped helper gives up before it changes anything.
             tqm::HelperWatch watch;
             watch.waiting = [this, stoppable = stoppableBeforeItBegins(tasks)](const std::string& why) {
                 if (why != waitShown) {
                     post([stoppable](Model& m) { m.stoppable = stoppable; });
-                    postProgress(waitShown = why, installFraction());
+                    postProgress(waitShown = why, installFraction(), true);
                 }
                 return !cancel->load();
             };
@@ -190,7 +192,7 @@ struct Worker {
         // this job has begun it may still be stopped; after that a wait (for a receipt) is shown
         // but not stopped. The receipts are read again once the lock is had.
         engine.waiting = [this](const std::string& why) {
-            if (why != waitShown) postProgress(waitShown = why, installFraction());
+            if (why != waitShown) postProgress(waitShown = why, installFraction(), true);
             return begun || !cancel->load();
         };
         const tqm::JobLock lock(engine, config.layout.userData());
@@ -314,6 +316,7 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
         failedRecords_.erase(task.id);
     }
     progressText = calls::opOf(tasks.front().op) == calls::Op::Remove ? "Removing" : "Starting";
+    waiting = false;
     fraction = 0;
     ++jobGeneration;
     cancel = std::make_shared<std::atomic<bool>>(false);
@@ -358,6 +361,7 @@ void Model::finishJob(bool jobOk, const std::string& error, const std::vector<ca
     stoppable = false;
     cancelled = jobCancelled;
     progressText.clear();
+    waiting = false;
     fraction = 1.0;
     doneGeneration = generation;
     ok = jobOk;
@@ -374,6 +378,17 @@ void Model::finishJob(bool jobOk, const std::string& error, const std::vector<ca
     note = jobOk ? doneText : error;
     failedNote_ = jobOk ? std::string() : error;
     if (onChange) onChange();
+}
+
+void Model::markUnrecorded(const std::map<std::string, std::string>& unrecorded) {
+    if (unrecorded.empty()) return;
+    std::string ids;
+    for (const auto& [id, why] : unrecorded) {
+        failed[id] = 1;
+        ids += (ids.empty() ? "" : ", ") + id;
+    }
+    note = failedNote_ = "The last change to " + ids + " is on disk but not recorded: " + unrecorded.begin()->second;
+    log(note);
 }
 
 }  // namespace tqapp

@@ -36,7 +36,7 @@ Model::Model(Config config_, std::shared_ptr<lumo::gui::UiQueue> queue_, std::fu
 }
 
 void Model::start() {
-    calls::sweepOnStart(config);
+    markUnrecorded(calls::sweepOnStart(config));
     startLoad();
 }
 

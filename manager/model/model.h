@@ -67,6 +67,7 @@ public:
     bool busy = false;                    // a job runs
     std::map<std::string, int32_t> jobIds;  // ids of the running job's tasks
     std::string progressText;
+    bool waiting = false;                 // the running job waits (permission, another copy's job): progressText says for what
     std::string jobTitle;                 // of the running or last job
     std::string note;                     // the status note
     double fraction = 0;                  // the running job's progress; 1 once it ended
@@ -112,6 +113,9 @@ public:
     // The job worker's last post: records the outcome.
     void finishJob(bool ok, const std::string& error, const std::vector<calls::Result>& results,
                    const std::string& doneText, uint32_t generation, bool cancelled);
+    // Marks the items whose change is on disk but could not be recorded (id -> why) as failed, and
+    // says why, as a failed job would.
+    void markUnrecorded(const std::map<std::string, std::string>& unrecorded);
     // For the window's close: a running job is stopped as STOP stops it (one past its downloads
     // runs on), and this waits until its worker has logged the outcome and ended.
     void endJob();

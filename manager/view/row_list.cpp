@@ -230,7 +230,7 @@ std::string ManagerView::shortProgress() const {
     // The job's share done, not the package's: the figure never drops when the next package starts.
     if (p.rfind("Downloading ", 0) == 0)
         return std::to_string(std::lround(std::clamp(model_->fraction, 0.0, 1.0) * 100)) + " %";
-    if (p.rfind("Waiting", 0) == 0) return "Waiting";  // for permission, or for another copy's job
+    if (model_ && model_->waiting) return "Waiting";  // for permission, or for another copy's job
     if (p.empty()) return "Working";
     return p;
 }

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -213,6 +214,57 @@ TEST_F(FileLock, AWaiterTakesOnlyTheFileThatHasTheName) {
     EXPECT_TRUE(answered() && answer == '1');
     ::close(said[0]);
     ::close(said[1]);
+}
+
+using FileLockWait = TempHomeTest;
+
+// The voluntary context switches of the calling thread so far: each sleep of a wait is one.
+long wakeUps() {
+    rusage r {};
+    ::getrusage(RUSAGE_THREAD, &r);
+    return r.ru_nvcsw;
+}
+
+// A wait for a lock another holds sleeps from one ask whether to go on to the next: its thread wakes
+// about once an ask (not every few milliseconds), and the wait ends at the ask that says no.
+TEST_F(FileLockWait, AWaitSleepsFromOneAskToTheNext) {
+    const std::string lock = path("job.lock");
+    ASSERT_TRUE(writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);
+    const int holder = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    constexpr int kAsks = 3;
+    int asks = 0;
+    long first = 0, last = 0;
+    const tqm::FileLock waited(lock, [&] {
+        (++asks == 1 ? first : last) = wakeUps();
+        return asks < kAsks;
+    });
+    ::close(holder);
+    EXPECT_TRUE(!waited.held() && waited.busy());
+    EXPECT_EQ(asks, kAsks);
+    EXPECT_LE(last - first, 2 * (kAsks - 1)) << "wake-ups between " << kAsks << " asks";
+}
+
+std::string racedName;
+
+// The name flips under each try: made before the try makes it, gone before the try looks at it.
+void flipName(tqm::detail::LockFileStep step) {
+    if (step == tqm::detail::LockFileStep::Make)
+        ::close(::open(racedName.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600));
+    else
+        ::unlink(racedName.c_str());
+}
+
+// Tries that keep finding the lock file's name changed are a wait like any other: the caller is
+// asked whether to go on, and the lock is not had once it says no.
+TEST_F(FileLockWait, ANameThatKeepsChangingIsWaitedForAsTheCallerAllows) {
+    racedName = path("state.lock");
+    int asks = 0;
+    tqm::detail::lockFileRace = flipName;
+    const tqm::FileLock raced(racedName, [&] { return ++asks < 2; });
+    tqm::detail::lockFileRace = nullptr;
+    EXPECT_FALSE(raced.held());
+    EXPECT_EQ(asks, 2) << raced.failure();
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The whole elevated road for real: job file, a second process of this test program started
 // through a plain shell in place of the administrator prompt, its entry before main, the
 // helper's job against the cached catalog and packages, and the result file.
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -311,10 +313,13 @@ TEST_F(ElevatedHelper, ASecondJobWaitsForTheFirstInsteadOfSweepingItsCopy) {
     } jobs[] = {{"synth", "vst3", vst3() + "/Synth.vst3/Contents/Info.plist", "vst3 1.0.0"},
                 {"studio", "app", appsDir() + "/Studio.app/Contents/Info.plist", "Studio 1.0.0"}};
     pid_t helpers[2];
+    int line[2];  // their standard input, kept open here as the manager keeps it
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, line), 0);
     for (int i = 0; i < 2; ++i) {
         const std::string job = path("job" + std::to_string(i) + ".json");
         ASSERT_TRUE(writeFile(job, tqm::jobs::jobText(engine.layout.userData(), {}, {{"install", jobs[i].id, jobs[i].format}})));
         if ((helpers[i] = ::fork()) == 0) {
+            ::dup2(line[1], 0);
             if (i == 0) tqm::detail::renameFault = stopBeforeMoveIn;
             ::_exit(tqm::applyJob(engine.layout, job, job + ".result", catalog.publicKeyHex()));
         }
@@ -338,6 +343,73 @@ TEST_F(ElevatedHelper, ASecondJobWaitsForTheFirstInsteadOfSweepingItsCopy) {
             << jobs[i].id << ": " << readFile(path("job" + std::to_string(i) + ".json.result"));
         EXPECT_EQ(readFile(jobs[i].plist), jobs[i].marker);
     }
+    ::close(line[0]);
+    ::close(line[1]);
+}
+
+// The helper waits for another job's lock only while its standard input is open: it gives the wait
+// up once the manager closes its end of the socket, whatever it wrote there first, or once a pipe's
+// writer goes; a file or no standard input at all could stop nothing, and it does not wait there.
+// Without the manager's socket it says on standard error what it waits for.
+TEST_F(ElevatedHelper, TheHelperWaitsOnlyWhileItsStandardInputIsOpen) {
+    const std::string why = "Waiting for another copy of the manager to finish its job";
+    enum class In { Socket, Pipe, File, Nothing };
+    const struct {
+        const char* what;
+        In in;
+    } cases[] = {{"a socket written to, then closed", In::Socket}, {"a pipe written to, then closed", In::Pipe},
+                 {"a file", In::File}, {"nothing", In::Nothing}};
+    const std::string job = path("job.json"), result = path("job.result"), said = path("stderr.txt");
+    ASSERT_TRUE(writeFile(job, tqm::jobs::jobText(engine.layout.userData(), {}, {{"install", "synth", "vst3"}})));
+    ASSERT_TRUE(writeFile(path("input.txt"), "some input\n"));
+    const tqm::FileLock other(engine.layout.userData() + "/job.lock", std::chrono::milliseconds(0));
+    ASSERT_TRUE(other.held());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        int ends[2] = {-1, -1};  // the helper's standard input and the test's end of it
+        if (c.in == In::Socket) ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+        else if (c.in == In::Pipe) ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        else if (c.in == In::File) ends[0] = ::open(path("input.txt").c_str(), O_RDONLY | O_CLOEXEC);
+        ::unlink(said.c_str());
+        const int mine = c.in == In::Socket ? ends[0] : ends[1];
+        const pid_t helper = ::fork();
+        if (helper == 0) {
+            ::close(0);
+            if (ends[0] >= 0) ::dup2(c.in == In::Socket ? ends[1] : ends[0], 0);
+            if (mine >= 0) ::close(mine);
+            const int err = ::open(said.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            ::dup2(err, 2);
+            ::_exit(tqm::applyJob(engine.layout, job, result, catalog.publicKeyHex()));
+        }
+        if (c.in == In::Socket || c.in == In::Pipe) {
+            // It says that it waits: on the socket in the manager's words, else on standard error.
+            std::string heard;
+            const std::string want = c.in == In::Socket ? tqm::jobs::helperLine(tqm::jobs::HelperSays::Wait, why)
+                                                        : why + "\n";
+            ASSERT_TRUE(awaitTrue([&] {
+                char buf[256];
+                const ssize_t n = c.in == In::Socket ? ::recv(mine, buf, sizeof buf, MSG_DONTWAIT) : 0;
+                if (n > 0) heard.append(buf, size_t(n));
+                return c.in == In::Socket ? heard == want : readFile(said) == want;
+            }));
+            ASSERT_EQ(::write(mine, "x", 1), 1);
+            ::close(mine);
+            ::close(c.in == In::Socket ? ends[1] : ends[0]);
+        } else if (ends[0] >= 0) {
+            ::close(ends[0]);
+        }
+        int status = 0;
+        const bool done = awaitTrue([&] { return ended(helper, status); });
+        if (!done) {
+            ::kill(helper, SIGKILL);
+            ::waitpid(helper, &status, 0);
+        }
+        EXPECT_TRUE(done) << "the helper went on waiting";
+        EXPECT_EQ(readFile(result), "no job: another copy of the manager is running a job on " +
+                                        engine.layout.userData() + ": try again when it ends\n");
+        EXPECT_EQ(readFile(said), c.in == In::Pipe ? why + "\n" : "");
+    }
+    EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
 }
 
 }  // namespace

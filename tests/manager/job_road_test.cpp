@@ -143,11 +143,13 @@ TEST_F(JobRoad, ASecondCopyWaitsForTheFirstsJobAndSaysSo) {
             ASSERT_EQ(::chmod(lock.c_str(), 0600), 0);
             LockHolder other(lock, ::geteuid());  // the first copy's job
             ASSERT_TRUE(other.took());
-            bool shown = false;
+            bool shown = false, stoppableOnceBegun = false;
             watch = [&](tqapp::Model& model) {
+                // Once the job has begun after its wait, it runs to its end.
+                if (shown && model.progressText == "Installing") stoppableOnceBegun |= model.stoppable;
                 if (shown || model.progressText != "Waiting for another copy of the manager to finish its job") return;
                 shown = true;
-                EXPECT_TRUE(model.stoppable);
+                EXPECT_TRUE(model.stoppable && model.waiting);
                 if (stop)
                     *model.cancel = true;
                 else
@@ -156,6 +158,7 @@ TEST_F(JobRoad, ASecondCopyWaitsForTheFirstsJobAndSaysSo) {
             ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
             watch = nullptr;
             EXPECT_TRUE(shown);
+            EXPECT_FALSE(stoppableOnceBegun);
             EXPECT_EQ(m.ok, !stop) << m.note;
             EXPECT_EQ(m.cancelled, stop);
             EXPECT_EQ(exists(m.config.layout.formatDir("vst3") + "/Synth.vst3"), !stop);
@@ -165,6 +168,26 @@ TEST_F(JobRoad, ASecondCopyWaitsForTheFirstsJobAndSaysSo) {
             EXPECT_EQ(std::any_of(waited, progress.end(), [](const Progress& p) { return p.text == "Installing"; }), !stop);
             fs::remove_all(path("root"));
         }
+    }
+}
+
+// A folder at the job lock's name fails the job with its own sentence, here and in the helper: it
+// is not another copy's job, and waiting for one would not mend it.
+TEST_F(JobRoad, AFolderAtTheJobLocksNameIsNotAnotherCopysJob) {
+    catalog.publish(catalogText("1.0.0"));
+    for (const bool helper : {false, true}) {
+        SCOPED_TRACE(helper ? "in the helper" : "here");
+        std::string blocked;
+        tqapp::Config c = helper ? elevated(blocked) : config();
+        if (helper) c.prompt = {"/bin/sh", "-c", "rm -f \"$0\" && exec \"$@\"", blocked};
+        tqapp::Model& m = ready(c);
+        const std::string lock = m.config.layout.userData() + "/job.lock";
+        fs::create_directories(lock);
+        ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
+        EXPECT_FALSE(m.ok);
+        EXPECT_EQ(m.note, lock + " is a folder, not a lock file: remove it and try again");
+        EXPECT_FALSE(exists(m.config.layout.formatDir("vst3") + "/Synth.vst3"));
+        fs::remove_all(path("root"));
     }
 }
 

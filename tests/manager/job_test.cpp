@@ -201,6 +201,28 @@ TEST_F(Job, AFailedTaskShowsItsWholeError) {
     EXPECT_EQ(jobLog().back(), "  failed: synth clap is not installed by the manager");
 }
 
+// An install whose record cannot be saved (a folder at the receipt lock's name) is said at the job's
+// end and again at the next start, its row marked, until a start records it.
+TEST_F(Job, AnInstallThatCannotBeRecordedIsSaidUntilItIs) {
+    tqapp::Model& m = ready();
+    const std::string lock = m.config.layout.receiptFile() + ".lock";
+    const std::string why = lock + " is a folder, not a lock file: remove it and try again";
+    fs::create_directories(lock);
+    ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
+    EXPECT_TRUE(exists(m.config.layout.formatDir("vst3") + "/Synth.vst3"));
+    for (const bool restarted : {false, true}) {
+        SCOPED_TRACE(restarted ? "the next start" : "the job's end");
+        if (restarted) ready(config());
+        EXPECT_EQ(model->failed.count("synth"), 1u);
+        EXPECT_NE(model->note.find(why), std::string::npos) << model->note;
+    }
+    fs::remove(lock);
+    tqapp::Model& mended = ready(config());
+    EXPECT_TRUE(mended.failed.empty());
+    EXPECT_EQ(mended.note, "");
+    EXPECT_EQ(mended.receipt.plugins["synth"].formats["vst3"].version, "1.0.0");
+}
+
 // Each package is hashed once on its way in, at its download or its reading from the cache: the
 // install of the same job takes what was checked.
 TEST_F(Job, EachPackageIsHashedOnce) {

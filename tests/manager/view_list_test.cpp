@@ -82,12 +82,17 @@ TEST_F(ViewList, StatusLineThroughALoadOverTheLoopbackServer) {
     view->model()->jobTitle = "Updating Synth";
     view->model()->progressText = "Downloading 40 %";
     EXPECT_EQ(view->statusText(), "Updating Synth: Downloading 40 %");
-    const std::pair<const char*, const char*> progress[] = {
-        {"Downloading 40 %", "40 %"}, {"Waiting for permission", "Waiting"}, {"", "Working"},
-        {"Installing", "Installing"}, {"Downloading", "Downloading"},
+    const struct {
+        const char* text;
+        bool waiting;
+        const char* want;
+    } progress[] = {
+        {"Downloading 40 %", false, "40 %"}, {"Waiting for permission", true, "Waiting"}, {"", false, "Working"},
+        {"Installing", false, "Installing"}, {"Downloading", false, "Downloading"},
     };
-    for (const auto& [text, want] : progress) {
+    for (const auto& [text, waiting, want] : progress) {
         view->model()->progressText = text;
+        view->model()->waiting = waiting;
         view->model()->fraction = 0.4;  // the job's share done, whatever the package's
         EXPECT_EQ(view->shortProgress(), want) << text;
     }
