@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "engine/catalog.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/jobs.h"
 #include "engine/safe_path.h"
 #include "tests/support/job_fixture.h"

@@ -2,7 +2,7 @@
 #include <filesystem>
 
 #include "engine/catalog.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "tests/support/job_fixture.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/jobs.h"
 #include "engine/layout.h"
 #include "engine/safe_path.h"
 
@@ -28,37 +29,35 @@ namespace detail {
 
 namespace {
 
-const char kPrefix[] = ".tqm-";
-const char kOldPrefix[] = ".tqm-old-";
-const char kStagingPrefix[] = ".tqm-staging-";
-const char kNotePrefix[] = ".tqm-record-";
-constexpr size_t kTagSize = 8;
-
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
 std::string leaf(const std::string& path) { return fs::path(path).filename().string(); }
-
-// The tag of a staging folder, an aside copy or a note (and its temporary); empty for any other name.
-std::string tagOfEntry(const std::string& name) {
-    for (const char* prefix : {kStagingPrefix, kOldPrefix, kNotePrefix}) {
-        const size_t at = std::strlen(prefix);
-        if (startsWith(name, prefix) && name.size() >= at + kTagSize) return name.substr(at, kTagSize);
-    }
-    return {};
-}
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// Splits an aside name ".tqm-old-<tag>-<name>" into its tag and name; false for any other name.
-bool oldCopyParts(const std::string& entry, std::string& tagText, std::string& name) {
-    const size_t tagAt = sizeof kOldPrefix - 1, tagEnd = tagAt + 8;
-    if (!startsWith(entry, kOldPrefix) || entry.size() <= tagEnd + 1 || entry[tagEnd] != '-') return false;
-    tagText = entry.substr(tagAt, 8);
-    name = entry.substr(tagEnd + 1);
-    return true;
+}  // namespace
+
+Entry parseEntry(const std::string& name) {
+    Entry e;
+    const auto tagAfter = [&](const std::string& prefix) {
+        return name.compare(0, prefix.size(), prefix) == 0 && name.size() >= prefix.size() + kTagSize;
+    };
+    if (tagAfter(kStagingPrefix) && name.size() == kStagingPrefix.size() + kTagSize) {
+        e.kind = Entry::Staging;
+        e.tag = name.substr(kStagingPrefix.size());
+    } else if (tagAfter(kAsidePrefix) && name.size() > kAsidePrefix.size() + kTagSize + 1 &&
+               name[kAsidePrefix.size() + kTagSize] == '-') {
+        e.kind = Entry::Aside;
+        e.tag = name.substr(kAsidePrefix.size(), kTagSize);
+        e.name = name.substr(kAsidePrefix.size() + kTagSize + 1);
+    } else if (name.compare(0, kNotePrefix.size(), kNotePrefix) == 0 && name.size() > kNotePrefix.size()) {
+        e.kind = Entry::Note;  // the note itself, or its temporary
+        e.tag = name.substr(kNotePrefix.size(), kTagSize);
+    }
+    return e;
 }
 
-}  // namespace
+std::string stagingName(const std::string& tag) { return kStagingPrefix + tag; }
+std::string asideName(const std::string& tag, const std::string& name) { return kAsidePrefix + tag + "-" + name; }
+std::string noteName(const std::string& tag) { return kNotePrefix + tag; }
 
 bool lexistsAt(int dirFd, const std::string& name) {
     struct stat st;
@@ -66,6 +65,15 @@ bool lexistsAt(int dirFd, const std::string& name) {
 }
 
 int (*renameFault)(RenameStep step) = nullptr;
+
+namespace {
+
+// A step where a test may only stop (its answer is not asked for).
+void pause(RenameStep step) {
+    if (renameFault) renameFault(step);
+}
+
+}  // namespace
 
 bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir, const std::string& to) {
     if (renameFault) {
@@ -99,25 +107,29 @@ std::string tag() {
     return text;
 }
 
-std::string stagingDir(const std::string& dir) { return joinPath(dir, kStagingPrefix + tag()); }
+std::string stagingDir(const std::string& dir) { return joinPath(dir, stagingName(tag())); }
 
 StagingLock::~StagingLock() {
     // The staging folder is the last entry of its tag to go: whoever takes its lock next finds
     // nothing of this writer's left but what keep() leaves on purpose.
-    if (folder_.get() >= 0 && lock_.get() >= 0 && !keep_) removeAllAt(folder_.get(), kStagingPrefix + tag_);
+    if (folder_.get() >= 0 && lock_.get() >= 0 && !keep_) removeAllAt(folder_.get(), stagingName(tag_));
 }
 
-int StagingLock::lockAt(int dirFd, const std::string& name) {
+int StagingLock::lockAt(int dirFd, const std::string& name, bool made) {
     // Opened without following a link, locked, and still the folder of that name: a sweep may
-    // have taken and removed it between its making and the lock (ESTALE).
+    // have taken and removed it between its making and the lock, or someone put another folder at
+    // its name (ESTALE). A writer's own is also the owner-only folder of this process's user that
+    // it made, never one put at its name before the lock.
     DirFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno;
+    pause(RenameStep::Locked);
     struct stat held {}, named {};
     if (::fstat(fd.get(), &held) != 0 || ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         !sameFile(held, named))
         return ESTALE;
+    if (made && (held.st_uid != ::geteuid() || (held.st_mode & 077) != 0)) return ESTALE;
     lock_ = std::move(fd);
-    tag_ = name.substr(sizeof kStagingPrefix - 1);
+    tag_ = parseEntry(name).tag;
     return 0;
 }
 
@@ -125,13 +137,15 @@ int StagingLock::makeAt(int dirFd) {
     folder_ = DirFd(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
     if (folder_.get() < 0) return errno;
     for (int tries = 0; tries < 16; ++tries) {
-        const std::string name = leaf(stagingDir(""));
+        const std::string name = stagingName(detail::tag());
         if (::mkdirat(dirFd, name.c_str(), 0700) != 0) {
             if (errno == EEXIST) continue;
             return errno;
         }
-        // Taken by a sweep meanwhile: a new name is tried. A folder that cannot be locked at all goes.
-        const int err = lockAt(dirFd, name);
+        pause(RenameStep::Made);
+        // Taken by a sweep or replaced meanwhile: a new name is tried (what stands at the old one
+        // is left alone). A folder that cannot be locked at all goes.
+        const int err = lockAt(dirFd, name, true);
         if (err == 0) return 0;
         if (err != EWOULDBLOCK && err != ESTALE && err != ENOENT) {
             ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
@@ -145,19 +159,17 @@ bool StagingLock::make(const std::string& dir, std::string& error) {
     DirFd fd;
     int err = openDir(dir, fd);
     if (err == 0) err = makeAt(fd.get());
-    path_ = err == 0 ? joinPath(dir, kStagingPrefix + tag_) : stagingDir(dir);  // the latter names it in the error
+    path_ = err == 0 ? joinPath(dir, stagingName(tag_)) : stagingDir(dir);  // the latter names it in the error
     if (err != 0) error = err == kLinkRefused ? refusedText(path_) : "cannot create " + path_ + ": " + systemText(err);
     return err == 0;
 }
 
-bool StagingLock::take(int dirFd, const std::string& name) { return lockAt(dirFd, name) == 0; }
+bool StagingLock::take(int dirFd, const std::string& name) { return lockAt(dirFd, name, false) == 0; }
 
 bool StagingLock::in(int dirFd) const {
     struct stat a {}, b {};
     return folder_.get() >= 0 && ::fstat(folder_.get(), &a) == 0 && ::fstat(dirFd, &b) == 0 && sameFile(a, b);
 }
-
-std::string StagingLock::asideOf(const std::string& name) const { return kOldPrefix + tag_ + "-" + name; }
 
 bool sweepable(int dirFd, std::vector<std::string>& names, std::vector<StagingLock>& held) {
     // Per tag: 1 its staging folder is locked here, 0 it has none, -1 another holds it. A tag's
@@ -170,12 +182,13 @@ bool sweepable(int dirFd, std::vector<std::string>& names, std::vector<StagingLo
     std::vector<std::string> all;
     for (int listing = 1;; ++listing) {
         if (!folderNames(dirFd, all)) return false;
+        pause(RenameStep::Listed);
         bool fresh = false;
         for (const std::string& name : all) {
-            const std::string t = startsWith(name, kPrefix) ? tagOfEntry(name) : std::string();
+            const std::string t = parseEntry(name).tag;
             if (t.empty() || tags.count(t)) continue;
             fresh = true;
-            const std::string staging = kStagingPrefix + t;
+            const std::string staging = stagingName(t);
             StagingLock lock;
             if (listing == kListings) {
                 tags[t] = -1;
@@ -192,27 +205,22 @@ bool sweepable(int dirFd, std::vector<std::string>& names, std::vector<StagingLo
     }
     names.clear();
     for (const std::string& name : all) {
-        if (!startsWith(name, kPrefix)) continue;
-        const std::string t = tagOfEntry(name);
+        if (name.compare(0, kEntryPrefix.size(), kEntryPrefix) != 0) continue;
+        const std::string t = parseEntry(name).tag;
         if (t.empty() || tags[t] >= 0) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return true;
 }
 
-namespace {
-
-std::string asideTagged(const std::string& path, const std::string& tag) {
-    fs::path p(path);
-    return (p.parent_path() / (kOldPrefix + tag + "-" + p.filename().string())).string();
+std::string asideName(const std::string& path) {
+    const fs::path p(path);
+    return (p.parent_path() / asideName(tag(), p.filename().string())).string();
 }
 
-}  // namespace
-
-std::string asideName(const std::string& path) { return asideTagged(path, tag()); }
-
 std::string asideFor(const std::string& staging, const std::string& path) {
-    return asideTagged(path, leaf(staging).substr(sizeof kStagingPrefix - 1));
+    const fs::path p(path);
+    return (p.parent_path() / asideName(parseEntry(leaf(staging)).tag, p.filename().string())).string();
 }
 
 int removeAll(const std::string& path) {
@@ -226,7 +234,7 @@ int removeAll(const std::string& path) {
 bool writable(const std::string& dir) {
     DirFd fd;
     if (openDir(dir, fd, true) != 0) return false;
-    const std::string probe = ".tqm-probe-" + tag();
+    const std::string probe = kProbePrefix + tag();
     const int file = ::openat(fd.get(), probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (file < 0) return false;
     ::close(file);
@@ -242,33 +250,43 @@ bool createFolder(const std::string& dir, std::string& error) {
     return false;
 }
 
-MoveResult moveIn(StagingLock& staging, const std::string& item, const std::string& target, bool hasOld,
-                  std::string& text) {
-    // The folder of the target and the staging folder, opened once: every rename below works in
-    // them, whatever happens to the paths meanwhile.
-    DirFd dir, from;
-    std::string name, itemName;
-    int err = openParent(target, dir, name);
-    if (err == 0) err = openParent(joinPath(staging.path(), item), from, itemName);
-    if (err != 0) {
-        text = err == kLinkRefused ? refusedText(target) : systemText(err);
-        return err == kLinkRefused ? MoveResult::Refused : hasOld ? MoveResult::AsideFailed : MoveResult::MoveInFailed;
-    }
+MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, const std::string& item, bool hasOld,
+                    OldCopy old, std::string& text) {
     std::string aside;
     if (hasOld) {
         aside = staging.asideOf(name);
-        if (!renameStep(RenameStep::Aside, dir.get(), name, dir.get(), aside)) {
+        if (!renameStep(RenameStep::Aside, dir, name, dir, aside)) {
             text = systemText(errno);
             return MoveResult::AsideFailed;
         }
     }
-    if (!renameStep(RenameStep::In, from.get(), itemName, dir.get(), name)) {
+    if (item.empty()) {  // a removal: the copy goes whole from aside
+        if (!aside.empty()) removeAllAt(dir, aside);
+        return MoveResult::Done;
+    }
+    // From the staging folder this writer made and locked, by its handle: never from whatever
+    // stands at its path now.
+    if (!renameStep(RenameStep::In, staging.handle(), item, dir, name)) {
         text = systemText(errno);
-        if (!aside.empty() && !renameStep(RenameStep::Back, dir.get(), aside, dir.get(), name)) staging.keep();
+        if (!aside.empty() && !renameStep(RenameStep::Back, dir, aside, dir, name)) staging.keep();
         return MoveResult::MoveInFailed;
     }
-    if (!aside.empty()) removeAllAt(dir.get(), aside);
+    if (!aside.empty() && old == OldCopy::Goes) removeAllAt(dir, aside);
     return MoveResult::Done;
+}
+
+MoveResult moveIn(StagingLock& staging, const std::string& item, const std::string& target, bool hasOld,
+                  std::string& text, OldCopy old) {
+    // The renames work in the folder the staging folder was made in, as it was opened then; the
+    // target's folder is opened only to see that it is that one.
+    DirFd dir;
+    std::string name;
+    const int err = openParent(target, dir, name);
+    if (err != 0 || !staging.held() || !staging.in(dir.get())) {
+        text = err == kLinkRefused ? refusedText(target) : systemText(err ? err : EXDEV);
+        return err == kLinkRefused ? MoveResult::Refused : hasOld ? MoveResult::AsideFailed : MoveResult::MoveInFailed;
+    }
+    return moveInAt(staging, staging.folder(), name, item, hasOld, old, text);
 }
 
 bool moveInOrSay(StagingLock& staging, const std::string& item, const std::string& target, bool hasOld,
@@ -290,35 +308,42 @@ bool moveInOrSay(StagingLock& staging, const std::string& item, const std::strin
     return true;
 }
 
-void sweepFolder(const std::string& dir, const std::set<std::string>& keep) {
+void restoreOrRemove(int dirFd, const std::string& entry, bool removed) {
+    // A free name means the new copy never went in (or went again): the old copy is the one to
+    // have, unless its writer noted it removed. When it cannot go back it stays for the next sweep.
+    const Entry e = parseEntry(entry);
+    if (e.kind == Entry::Aside && !removed && !lexistsAt(dirFd, e.name)) {
+        renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);
+        return;
+    }
+    removeAllAt(dirFd, entry);
+}
+
+void sweepFolder(const std::string& dir, const NoteSettler& settle) {
     DirFd fd;
     std::vector<std::string> names;
     std::vector<StagingLock> held;  // the staging folders of gone writers, locked until the sweep ends
     if (openDir(dir, fd) != 0 || !sweepable(fd.get(), names, held)) return;
-    std::vector<std::string> olds, others;
-    std::set<std::string> stagingTags;  // of the staging folders that still hold a new copy
+    std::map<std::string, std::set<std::string>> removed;  // by tag: the copies its notes say were removed
     for (const std::string& name : names) {
-        if (keep.count(name)) continue;
-        std::vector<std::string> inside;
-        DirFd staging(startsWith(name, kStagingPrefix)
-                          ? ::openat(fd.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
-                          : -1);
-        if (staging.get() >= 0 && folderNames(staging.get(), inside) && !inside.empty())
-            stagingTags.insert(name.substr(sizeof kStagingPrefix - 1));
-        (startsWith(name, kOldPrefix) ? olds : others).push_back(name);
+        const Entry e = parseEntry(name);
+        std::string copy;
+        if (e.kind == Entry::Note && noteRemoves(fd.get(), name, copy)) removed[e.tag].insert(copy);
     }
-    // An old copy beside the staging folder of its own tag that still holds the new copy, under a
-    // name that is free, means an install stopped between moving the old copy aside and moving the
-    // new one in: the old copy goes back. Any other old copy belongs to a removal (whose staging
-    // folder is empty), or to an install that finished, and goes.
-    for (const std::string& name : olds) {
-        std::string tagText, target;
-        if (oldCopyParts(name, tagText, target) && stagingTags.count(tagText) && !lexistsAt(fd.get(), target) &&
-            renameStep(RenameStep::Restore, fd.get(), name, fd.get(), target))
-            continue;
-        others.push_back(name);
+    for (const std::string& name : names) {
+        const Entry e = parseEntry(name);
+        if (e.kind == Entry::Aside) restoreOrRemove(fd.get(), name, removed[e.tag].count(e.name) > 0);
     }
-    for (const std::string& name : others) removeAllAt(fd.get(), name);
+    // Each note is read by the one that decides on it, in this very listing: a note written after
+    // it is never removed unread.
+    for (const std::string& name : names)
+        if (parseEntry(name).kind == Entry::Note && settle && settle(fd.get(), name)) removeAllAt(fd.get(), name);
+    for (const std::string& name : names) {
+        const Entry::Kind kind = parseEntry(name).kind;
+        if (kind == Entry::Other) removeAllAt(fd.get(), name);
+    }
+    for (const std::string& name : names)
+        if (parseEntry(name).kind == Entry::Staging) removeAllAt(fd.get(), name);
 }
 
 }  // namespace detail
@@ -328,17 +353,25 @@ bool Engine::canWrite(const std::string& format) const { return detail::writable
 void Engine::sweep() {
     std::vector<std::string> formats = formatsHere();
     formats.push_back("app");
-    for (const std::string& format : formats) detail::sweepFolder(layout.formatDir(format), settleInstalls(format));
-    // A start runs outside the job lock and records the notes it finds: one may have done so
-    // between the job's read of the receipts and this sweep, which then found no note to read.
-    // The job goes on from the receipts as they are now. One that cannot be read now keeps what
-    // was read: the job's own change reads it again under its lock and says why it cannot.
-    const Receipt plugins = receipt, installedApps = apps;
-    std::string ignored;
-    if (!loadReceipt(ignored)) {
-        receipt = plugins;
-        apps = installedApps;
+    for (const std::string& format : formats)
+        detail::sweepFolder(layout.formatDir(format), [&](int dirFd, const std::string& name) {
+            return settleNote(format, dirFd, name, kReceiptLockWait, true);
+        });
+}
+
+std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, std::string& error,
+                                  const std::function<bool()>& locked) {
+    auto lock = std::make_unique<JobLock>(engine, userData);
+    if (!lock->held()) {
+        error = lock->error();
+        return nullptr;
     }
+    if (locked && !locked()) return nullptr;
+    // The sweep records what killed jobs left noted, under the receipts' own locks; the receipts
+    // are then read once, as the job's tasks start from them.
+    engine.sweep();
+    if (!engine.loadReceipt(error)) return nullptr;
+    return lock;
 }
 
 }  // namespace tqm
