@@ -111,8 +111,12 @@ std::string stagingDir(const std::string& dir) { return joinPath(dir, stagingNam
 
 StagingLock::~StagingLock() {
     // The staging folder is the last entry of its tag to go: whoever takes its lock next finds
-    // nothing of this writer's left but what keep() leaves on purpose.
-    if (folder_.get() >= 0 && lock_.get() >= 0 && !keep_) removeAllAt(folder_.get(), stagingName(tag_));
+    // nothing of this writer's left but what keep() leaves on purpose. What stands at its name is
+    // removed only while it is this writer's own folder.
+    struct stat held {}, named {};
+    if (folder_.get() >= 0 && lock_.get() >= 0 && !keep_ && ::fstat(lock_.get(), &held) == 0 &&
+        ::fstatat(folder_.get(), stagingName(tag_).c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, named))
+        removeAllAt(folder_.get(), stagingName(tag_));
 }
 
 int StagingLock::lockAt(int dirFd, const std::string& name, bool made) {
