@@ -30,9 +30,7 @@ class InstallFolderTest : public JobTest {
 protected:
     void SetUp() override {
         JobTest::SetUp();
-        versions[0] = loaded;
-        publish("2.0.0", 2);
-        versions[1] = loaded;
+        publishTwoVersions();
         engine.catalog = &versions[0].catalog;
         engine.log = nullptr;
     }
@@ -83,7 +81,6 @@ protected:
         return other;
     }
 
-    tqm::LoadedCatalog versions[2];
 };
 
 // Another data folder's sweep records a note of its own; meanwhile a job of this data folder updates

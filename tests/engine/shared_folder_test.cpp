@@ -38,9 +38,7 @@ class SharedFolder : public JobTest {
 protected:
     void SetUp() override {
         JobTest::SetUp();
-        versions[0] = loaded;
-        publish("2.0.0", 2);
-        versions[1] = loaded;
+        publishTwoVersions();
     }
 
     static const tqm::InstalledFormat* record(const tqm::Engine& e, const Item& it) {
@@ -179,7 +177,6 @@ protected:
         return pid;
     }
 
-    tqm::LoadedCatalog versions[2];
 };
 
 TEST_F(SharedFolder, JobsOfSeveralCopiesKilledAndStoppedKeepRecordsAndDiskInStep) {
