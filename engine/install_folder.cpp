@@ -175,7 +175,7 @@ bool StagingLock::in(int dirFd) const {
     return folder_.get() >= 0 && ::fstat(folder_.get(), &a) == 0 && ::fstat(dirFd, &b) == 0 && sameFile(a, b);
 }
 
-bool sweepable(int dirFd, std::vector<std::string>& names, std::vector<StagingLock>& held) {
+bool sweepable(int dirFd, Sweepable& out) {
     // Per tag: 1 its staging folder is locked here, 0 it has none, -1 another holds it. A tag's
     // entries are taken from a listing made after its staging folder was looked at: a writer that
     // dies between a listing and the lock may have added an entry (its old copy aside) that the
@@ -184,6 +184,7 @@ bool sweepable(int dirFd, std::vector<std::string>& names, std::vector<StagingLo
     constexpr int kListings = 4;
     std::map<std::string, int> tags;
     std::vector<std::string> all;
+    out = Sweepable();
     for (int listing = 1;; ++listing) {
         if (!folderNames(dirFd, all)) return false;
         pause(RenameStep::Listed);
@@ -200,20 +201,31 @@ bool sweepable(int dirFd, std::vector<std::string>& names, std::vector<StagingLo
                 tags[t] = 0;
             } else if (lock.take(dirFd, staging)) {
                 tags[t] = 1;
-                held.push_back(std::move(lock));
+                out.held.push_back(std::move(lock));
             } else {
                 tags[t] = -1;
             }
         }
         if (!fresh || listing == kListings) break;
     }
-    names.clear();
     for (const std::string& name : all) {
         if (name.compare(0, kEntryPrefix.size(), kEntryPrefix) != 0) continue;
-        const std::string t = parseEntry(name).tag;
-        if (t.empty() || tags[t] >= 0) names.push_back(name);
+        const Entry e = parseEntry(name);
+        if (!e.tag.empty() && tags[e.tag] < 0) {
+            out.othersAtWork = true;
+            continue;
+        }
+        out.names.push_back(name);
+        std::string copy;
+        std::vector<std::string> inside;
+        if (e.kind == Entry::Staging) {
+            DirFd staging(::openat(dirFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (staging.get() >= 0 && folderNames(staging.get(), inside) && !inside.empty()) out.staged.insert(e.tag);
+        } else if (e.kind == Entry::Note && noteRemoves(dirFd, name, copy)) {
+            out.removed.insert(asideName(e.tag, copy));
+        }
     }
-    std::sort(names.begin(), names.end());
+    std::sort(out.names.begin(), out.names.end());
     return true;
 }
 
@@ -312,41 +324,32 @@ bool moveInOrSay(StagingLock& staging, const std::string& item, const std::strin
     return true;
 }
 
-void restoreOrRemove(int dirFd, const std::string& entry, bool removed) {
-    // A free name means the new copy never went in (or went again): the old copy is the one to
-    // have, unless its writer noted it removed. When it cannot go back it stays for the next sweep.
+void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry) {
     const Entry e = parseEntry(entry);
-    if (e.kind == Entry::Aside && !removed && !lexistsAt(dirFd, e.name)) {
-        renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);
+    if (e.kind != Entry::Aside || folder.removed.count(entry) || lexistsAt(dirFd, e.name)) {
+        removeAllAt(dirFd, entry);
         return;
     }
-    removeAllAt(dirFd, entry);
+    // Its name is free. It goes back when nothing else can be moving a copy of that name: its own
+    // writer died between its renames (its staging folder still holds the new copy), or no writer
+    // is at work in the folder. Otherwise, and when it cannot go back, it stays for the next sweep.
+    if (folder.staged.count(e.tag) || !folder.othersAtWork)
+        renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);
 }
 
 void sweepFolder(const std::string& dir, const NoteSettler& settle) {
     DirFd fd;
-    std::vector<std::string> names;
-    std::vector<StagingLock> held;  // the staging folders of gone writers, locked until the sweep ends
-    if (openDir(dir, fd) != 0 || !sweepable(fd.get(), names, held)) return;
-    std::map<std::string, std::set<std::string>> removed;  // by tag: the copies its notes say were removed
-    for (const std::string& name : names) {
-        const Entry e = parseEntry(name);
-        std::string copy;
-        if (e.kind == Entry::Note && noteRemoves(fd.get(), name, copy)) removed[e.tag].insert(copy);
-    }
-    for (const std::string& name : names) {
-        const Entry e = parseEntry(name);
-        if (e.kind == Entry::Aside) restoreOrRemove(fd.get(), name, removed[e.tag].count(e.name) > 0);
-    }
+    Sweepable folder;  // its held staging locks are kept until the sweep ends
+    if (openDir(dir, fd) != 0 || !sweepable(fd.get(), folder)) return;
+    for (const std::string& name : folder.names)
+        if (parseEntry(name).kind == Entry::Aside) restoreOrRemove(fd.get(), folder, name);
     // Each note is read by the one that decides on it, in this very listing: a note written after
     // it is never removed unread.
-    for (const std::string& name : names)
+    for (const std::string& name : folder.names)
         if (parseEntry(name).kind == Entry::Note && settle && settle(fd.get(), name)) removeAllAt(fd.get(), name);
-    for (const std::string& name : names) {
-        const Entry::Kind kind = parseEntry(name).kind;
-        if (kind == Entry::Other) removeAllAt(fd.get(), name);
-    }
-    for (const std::string& name : names)
+    for (const std::string& name : folder.names)
+        if (parseEntry(name).kind == Entry::Other) removeAllAt(fd.get(), name);
+    for (const std::string& name : folder.names)
         if (parseEntry(name).kind == Entry::Staging) removeAllAt(fd.get(), name);
 }
 

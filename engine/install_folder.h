@@ -17,8 +17,8 @@
 //                   and apps.json                          (updateReceipt)      same sentence, "...finish writing
 //                                                                               <file>"); kStartLockWait at a start
 //                                                                               (nothing shown: the note stays)
-//   (others)        the catalog state's lock (load.h, stateLockWait) and the settings file's lock are
-//                   taken alone, never with the ones above.
+//   (others)        the catalog state's lock (load.h, stateLockWait) and the settings file's lock
+//                   guard files of the data folder only, none of the install folders.
 //
 // One job at a time changes the records of a data folder (the job lock); many data folders, users
 // and the helper may share an install folder, where each writer's entries carry the tag of its own
@@ -35,21 +35,26 @@
 //   6 installed.json                 recorded under the receipt lock
 //   7 aside copy, note, staging      gone, the staging folder last, then its lock
 //
-// WHAT A SWEEP MAY TOUCH. A sweep (sweepFolder in a job, Engine::sweepSelf at a start) takes a tag's
-// entries only from a listing made after it locked that tag's staging folder, or saw it gone: a
-// writer that still lives holds its lock, so its entries are never touched. Of those entries:
-//   - an aside copy goes back under its name when that name is free, unless a note of its tag says
-//     the copy was removed; when its name is taken (the new copy went in) it goes (restoreOrRemove);
+// WHAT A SWEEP MAY TOUCH. A sweep (sweepFolder in a job; Engine::sweepSelf at a start, in the
+// manager's own folder) takes a tag's entries only from a listing made after it locked that tag's
+// staging folder, or saw it gone: a writer that still lives holds its lock, so its entries are never
+// touched. Of those entries:
+//   - an aside copy goes when its name is taken (the new copy went in) or a note of its tag says the
+//     copy was removed; one whose name is free never goes: it goes back when no other writer can be
+//     moving a copy of that name meanwhile, else stays for a later sweep (restoreOrRemove);
 //   - a note is settled, kept or removed as its reader decides (below), never by name alone;
 //   - staging folders and the rest go.
-// A start (Engine::startSweep) only records notes whose change is on disk; it removes nothing else.
+// sweepSelf touches only the manager's own aside copies and staging folders of no other app's tag,
+// and lets go at once of the locks of other apps' tags. A start's settling (Engine::startSweep) runs
+// beside live writers: it records the notes whose change is on disk and removes such a note once no
+// aside copy of its tag is left (the job's sweep reads there that the copy was removed); nothing else.
 //
 // NOTES. A note is written by the writer that is about to move, before it moves. It names the receipt
 // it is for (the device and inode of that receipt's folder) and is owned by its writer. A note counts
 // for a receipt only when its owner is that receipt's owner (root for the machine's receipt) or root;
 // one that does not count is never applied and never removed by anyone but its owner. A counting note
 // whose change is on disk is recorded and removed; one whose writer is gone without the change is
-// removed; one of another receipt or format stays for the job it belongs to.
+// removed by its owner's sweep; one of another receipt or format stays for the job it belongs to.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -151,11 +156,20 @@ private:
     bool keep_ = false;
 };
 
-// The ".tqm-" entries of the open folder dirFd that a sweep may touch: those of a tag whose
-// staging folder is gone (its writer finished or died), the staging folders it could lock (held
-// keeps their locks) and the entries of their tags, and entries of no tag. The entries of a tag
-// whose staging folder it cannot lock are left out. False when the folder cannot be listed.
-bool sweepable(int dirFd, std::vector<std::string>& names, std::vector<StagingLock>& held);
+// What a sweep may touch in a folder, and what it needs to know of the rest.
+struct Sweepable {
+    // The ".tqm-" entries of a tag whose staging folder is gone (its writer finished or died), the
+    // staging folders it could lock (held keeps their locks) and the entries of their tags, and
+    // entries of no tag; sorted. The entries of a tag whose staging folder it cannot lock are left out.
+    std::vector<std::string> names;
+    std::vector<StagingLock> held;
+    bool othersAtWork = false;      // a tag was left out: its writer may be moving a copy right now
+    std::set<std::string> staged;   // the tags of those staging folders that still hold a new copy
+    std::set<std::string> removed;  // aside names whose copies a note of their tag says were removed
+};
+
+// Lists the open folder dirFd for a sweep; false when it cannot be listed.
+bool sweepable(int dirFd, Sweepable& out);
 
 // <parent>/.tqm-old-<tag>-<name> for <parent>/<name> under a fresh tag; nothing is created.
 std::string asideName(const std::string& path);
@@ -225,10 +239,12 @@ MoveResult moveIn(StagingLock& staging, const std::string& item, const std::stri
 bool moveInOrSay(StagingLock& staging, const std::string& item, const std::string& target, bool hasOld,
                  const std::string& what, const std::string& dir, const std::string& busyHint, std::string& error);
 
-// The one restore rule, of sweepFolder and Engine::sweepSelf, for the aside copy `entry` of the open
-// folder dirFd: it goes back under its name when that is free and no note of its tag says it was
-// removed (removed); else it goes. A copy whose name is free and that cannot go back stays.
-void restoreOrRemove(int dirFd, const std::string& entry, bool removed);
+// The one restore rule, of sweepFolder and Engine::sweepSelf, for the aside copy `entry` of the
+// open folder dirFd as sweepable listed it in folder. It goes when its name is taken (the new copy
+// went in) or a note of its tag says it was removed. A copy whose name is free never goes: it goes
+// back when nothing else can be moving a copy of that name (its own writer died between its
+// renames, or no writer is at work in the folder), and else stays for a later sweep.
+void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry);
 
 // The notes: what a change will record, written beside its staging folder (".tqm-record-<tag>")
 // before anything moves. notePending notes the install of the staging folder's item, noteRemoval

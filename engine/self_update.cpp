@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <set>
@@ -122,37 +121,31 @@ bool Engine::placeSelf(const FileRef& ref, const std::string& data, std::string&
 void Engine::sweepSelf(const std::string& item) {
     detail::DirFd dir;
     std::string name;
-    std::vector<std::string> entries;
-    std::vector<detail::StagingLock> held;  // the staging folders of gone writers, locked until the sweep ends
+    detail::Sweepable folder;  // the staging folders of gone writers, locked until the sweep ends
     // The folder is often the applications folder, where other jobs stage their installs: only
     // what sweepable answers (no writer of it runs) is looked at.
     if (!fs::path(item).has_parent_path() || detail::openParent(item, dir, name) != 0 ||
-        !detail::sweepable(dir.get(), entries, held))
+        !detail::sweepable(dir.get(), folder))
         return;
     // Only this bundle's aside copies are its own, not another app's. A staging folder whose tag
     // another app's aside copy carries is that app's update or removal: it stays, with its note,
     // for the job's sweep of the folder that reads them.
     std::set<std::string> othersTags;
-    for (const std::string& entry : entries) {
+    for (const std::string& entry : folder.names) {
         const detail::Entry e = detail::parseEntry(entry);
         if (e.kind == detail::Entry::Aside && e.name != name) othersTags.insert(e.tag);
     }
     // Their staging folders' locks go at once: a job's sweep that meets one held would leave that
     // app aside, missing, until its next job.
     std::vector<detail::StagingLock> ownLocks;
-    for (detail::StagingLock& lock : held)
+    for (detail::StagingLock& lock : folder.held)
         if (!othersTags.count(lock.tag())) ownLocks.push_back(std::move(lock));
-    held.clear();
-    for (const std::string& entry : entries) {
+    folder.held.clear();
+    for (const std::string& entry : folder.names) {
         const detail::Entry e = detail::parseEntry(entry);
-        if (e.kind != detail::Entry::Aside || e.name != name) continue;
-        const std::string note = detail::noteName(e.tag);
-        std::string removed;
-        detail::restoreOrRemove(dir.get(), entry,
-                                std::count(entries.begin(), entries.end(), note) &&
-                                    detail::noteRemoves(dir.get(), note, removed) && removed == name);
+        if (e.kind == detail::Entry::Aside && e.name == name) detail::restoreOrRemove(dir.get(), folder, entry);
     }
-    for (const std::string& entry : entries) {
+    for (const std::string& entry : folder.names) {
         const detail::Entry e = detail::parseEntry(entry);
         if (e.kind == detail::Entry::Staging && !othersTags.count(e.tag)) detail::removeAllAt(dir.get(), entry);
     }
