@@ -260,15 +260,20 @@ void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds
     std::vector<std::string> names;
     if (detail::openDir(layout.formatDir(format), fd) != 0 || !detail::folderNames(fd.get(), names)) return;
     // A note stays while an aside copy of its tag does: the job's sweep that removes the copy reads
-    // there that it was removed, and does not put it back.
-    std::set<std::string> asideTags;
+    // there that it was removed, and does not put it back. The folder is looked at again for that
+    // once the note is settled: the change on disk came after the aside copy was made.
+    const auto asideLeft = [&](const std::string& tag) {
+        std::vector<std::string> now;
+        if (!detail::folderNames(fd.get(), now)) return true;
+        for (const std::string& name : now) {
+            const detail::Entry e = detail::parseEntry(name);
+            if (e.kind == detail::Entry::Aside && e.tag == tag) return true;
+        }
+        return false;
+    };
     for (const std::string& name : names) {
         const detail::Entry e = detail::parseEntry(name);
-        if (e.kind == detail::Entry::Aside) asideTags.insert(e.tag);
-    }
-    for (const std::string& name : names) {
-        const detail::Entry e = detail::parseEntry(name);
-        if (e.kind == detail::Entry::Note && settleNote(format, fd.get(), name, wait, false) && !asideTags.count(e.tag))
+        if (e.kind == detail::Entry::Note && settleNote(format, fd.get(), name, wait, false) && !asideLeft(e.tag))
             ::unlinkat(fd.get(), name.c_str(), 0);
     }
 }
