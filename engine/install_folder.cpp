@@ -211,10 +211,7 @@ bool sweepable(int dirFd, Sweepable& out) {
     for (const std::string& name : all) {
         if (name.compare(0, kEntryPrefix.size(), kEntryPrefix) != 0) continue;
         const Entry e = parseEntry(name);
-        if (!e.tag.empty() && tags[e.tag] < 0) {
-            out.othersAtWork = true;
-            continue;
-        }
+        if (!e.tag.empty() && tags[e.tag] < 0) continue;
         out.names.push_back(name);
         std::string copy;
         std::vector<std::string> inside;
@@ -330,11 +327,11 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
         removeAllAt(dirFd, entry);
         return;
     }
-    // Its name is free. It goes back when nothing else can be moving a copy of that name: its own
-    // writer died between its renames (its staging folder still holds the new copy), or no writer
-    // is at work in the folder. Otherwise, and when it cannot go back, it stays for the next sweep.
-    if (folder.staged.count(e.tag) || !folder.othersAtWork)
-        renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);
+    // Its name is free. It goes back when its own writer stopped between its renames (its staging
+    // folder still holds the new copy). Any other copy stays: a writer that started after this
+    // sweep's listing may have freed the name by moving its own copy aside, and puts its new one
+    // there next. A later sweep removes it once its name is taken again.
+    if (folder.staged.count(e.tag)) renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);
 }
 
 void sweepFolder(const std::string& dir, const NoteSettler& settle) {

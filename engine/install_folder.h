@@ -40,8 +40,9 @@
 // staging folder, or saw it gone: a writer that still lives holds its lock, so its entries are never
 // touched. Of those entries:
 //   - an aside copy goes when its name is taken (the new copy went in) or a note of its tag says the
-//     copy was removed; one whose name is free never goes: it goes back when no other writer can be
-//     moving a copy of that name meanwhile, else stays for a later sweep (restoreOrRemove);
+//     copy was removed; one whose name is free never goes: it goes back when its own staging folder
+//     still holds the new copy (its writer stopped between its renames), else it stays, as another
+//     writer may have just freed that name to move its own copy in (restoreOrRemove);
 //   - a note is settled, kept or removed as its reader decides (below), never by name alone;
 //   - staging folders and the rest go.
 // sweepSelf touches only the manager's own aside copies and staging folders of no other app's tag,
@@ -163,7 +164,6 @@ struct Sweepable {
     // entries of no tag; sorted. The entries of a tag whose staging folder it cannot lock are left out.
     std::vector<std::string> names;
     std::vector<StagingLock> held;
-    bool othersAtWork = false;      // a tag was left out: its writer may be moving a copy right now
     std::set<std::string> staged;   // the tags of those staging folders that still hold a new copy
     std::set<std::string> removed;  // aside names whose copies a note of their tag says were removed
 };
@@ -242,8 +242,8 @@ bool moveInOrSay(StagingLock& staging, const std::string& item, const std::strin
 // The one restore rule, of sweepFolder and Engine::sweepSelf, for the aside copy `entry` of the
 // open folder dirFd as sweepable listed it in folder. It goes when its name is taken (the new copy
 // went in) or a note of its tag says it was removed. A copy whose name is free never goes: it goes
-// back when nothing else can be moving a copy of that name (its own writer died between its
-// renames, or no writer is at work in the folder), and else stays for a later sweep.
+// back when its own writer stopped between its renames (its staging folder still holds the new
+// copy), and else stays until its name is taken again.
 void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry);
 
 // The notes: what a change will record, written beside its staging folder (".tqm-record-<tag>")

@@ -302,6 +302,7 @@ TEST_F(InstallFolderTest, AStartLetsGoOfOtherAppsStagingLocks) {
     g_dir = appsDir();
     ASSERT_TRUE(writeFile(g_dir + "/.tqm-staging-0000beef/Studio.app/Contents/Info.plist", "Studio 2.0.0"));
     ASSERT_TRUE(writeFile(g_dir + "/.tqm-old-0000beef-Studio.app/Contents/Info.plist", "Studio 1.0.0"));
+    ASSERT_TRUE(writeFile(g_dir + "/.tqm-staging-0000cafe/Manager.app/Contents/Info.plist", "manager 2.0.0"));
     ASSERT_TRUE(writeFile(g_dir + "/.tqm-old-0000cafe-Manager.app/Contents/Info.plist", "manager 1.0.0"));
     g_otherFree = false;
     tqm::detail::renameFault = probeOthersLock;

@@ -138,7 +138,10 @@ TEST_F(SelfUpdateTest, AStartTakesNoOtherAppsEntriesForItsOwn) {
         writeFile(path("apps/.tqm-staging-00000001/Foo-My Manager.app/x"), "Foo 2");
         writeFile(other + "/x", "Foo 1");
         writeFile(bundle + "/Contents/MacOS/manager", "manager 1.0.0");
-        if (managerAside) fs::rename(bundle, path("apps/.tqm-old-00000002-My Manager.app"));
+        if (managerAside) {  // the manager's own update stopped between its renames
+            writeFile(path("apps/.tqm-staging-00000002/My Manager.app/Contents/MacOS/manager"), "manager 2.0.0");
+            fs::rename(bundle, path("apps/.tqm-old-00000002-My Manager.app"));
+        }
         engine.sweepSelf(bundle);
         EXPECT_EQ(readFile(bundle + "/Contents/MacOS/manager"), "manager 1.0.0");
         EXPECT_EQ(readFile(other + "/x"), "Foo 1");
