@@ -10,7 +10,7 @@
 #include "engine/atomic_write.h"
 #include "engine/catalog.h"
 #include "engine/engine.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/package.h"
 #include "engine/package_cache.h"
 #include "engine/safe_path.h"

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "engine/install_folder.h"
 #include "engine/layout.h"
 #include "engine/receipt.h"
 
@@ -35,18 +36,20 @@ struct Engine {
     // Loads `receipt`, then (only if that worked) `apps`; the result of the last load tried.
     bool loadReceipt(std::string& error);
 
-    // Folder probing, downloads and installs (engine_state.cpp, download.cpp, install.cpp,
+    // Folder probing, downloads and installs (install_folder.cpp, download.cpp, install.cpp,
     // install_app.cpp). Progress callbacks get (bytes done, total) and answer false to stop.
     bool canWrite(const std::string& format) const;  // creates the format's folder when allowed
-    // Leftovers of interrupted jobs; the caller holds the job lock (jobs.h). Ends with the receipts
-    // read again: a manager's start may have recorded a killed job's note since they were read.
+    // Leftovers of interrupted jobs (engine/install_folder.h): the caller holds the job lock, and
+    // opens its job with beginJob, which sweeps and then reads the receipts.
     void sweep();
     // Brings the receipt in line with an install of the format whose new copy went in, or a
     // removal whose copy went, but whose record a kill (or a receipt lock not had) cut off, from
-    // the note it left; sweep does this first in every folder. Answers the notes it had to keep
-    // (their receipt could not be had within `wait`, or read).
-    std::set<std::string> settleInstalls(const std::string& format,
-                                         std::chrono::milliseconds wait = kReceiptLockWait);
+    // the notes it left that count for this receipt; the receipt's lock is waited for `wait`.
+    void settleInstalls(const std::string& format, std::chrono::milliseconds wait = kReceiptLockWait);
+    // The same for the one note `name` of the format's open folder dirFd; answers whether it may go
+    // (recorded, or, once writerGone, its own writer's and of nothing to record).
+    bool settleNote(const std::string& format, int dirFd, const std::string& name, std::chrono::milliseconds wait,
+                    bool writerGone);
     // What the manager does as it starts, safe beside a job another manager may be running: the
     // installs above are recorded, and temporaries of writers that died go from its data folders.
     void startSweep();

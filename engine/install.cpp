@@ -4,7 +4,7 @@
 
 #include "engine/catalog.h"
 #include "engine/engine.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/install.h"
 #include "engine/package.h"
 #include "engine/package_cache.h"
@@ -79,15 +79,16 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
     detail::StagingLock staging;  // its folder goes last, on every return
     if (!staging.make(dir, error)) return false;
     if (log) log("unpack " + ref->item + " -> " + staging.path());
-    if (!detail::unpack(data, staging.path(), ref->item, error)) return false;
+    if (!detail::unpackAt(data, staging.handle(), staging.path(), ref->item, error)) return false;
     InstalledFormat record;
     record.version = entry.version;
     record.path = target;
     record.package_sha256 = ref->sha256;
     record.installed = nowUtc();
-    const std::string note =
-        detail::notePending(staging.path(), ref->item, entry.id, format, record, catalog ? catalog->sequence : -1,
-                            layout.receiptFile());
+    // No move without its note: a copy moved in unnoted could never be recorded after a kill.
+    const std::string note = detail::notePending(staging, ref->item, entry.id, format, record,
+                                                 catalog ? catalog->sequence : -1, layout.receiptFile(), error);
+    if (note.empty()) return false;
     if (!detail::moveInOrSay(staging, ref->item, target, hasOld, ref->item, dir, "is a host using it?", error)) {
         detail::dropNote(note);
         return false;

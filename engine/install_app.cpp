@@ -1,5 +1,7 @@
 // Application install and update, and finding a running program inside an application folder.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,7 +10,7 @@
 #include "engine/apps.h"
 #include "engine/catalog.h"
 #include "engine/engine.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/install.h"
 #include "engine/package_cache.h"
 #include "engine/unpack.h"
@@ -91,9 +93,11 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
     detail::StagingLock staging;  // its folder goes last, on every return
     if (!staging.make(dir, error)) return false;
     if (log) log("unpack " + ref->item + " -> " + staging.path());
-    if (!detail::unpack(data, staging.path(), ref->item, error)) return false;
+    if (!detail::unpackAt(data, staging.handle(), staging.path(), ref->item, error)) return false;
     // The program itself, not a folder or a link to something else.
-    if (!fs::is_regular_file(fs::symlink_status(appProgram(joinPath(staging.path(), ref->item), ref->exe), ec))) {
+    struct stat program {};
+    if (::fstatat(staging.handle(), appProgram(ref->item, ref->exe).c_str(), &program, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(program.st_mode)) {
         error = "the package has no " + appProgram(ref->item, ref->exe);
         return false;
     }
@@ -104,9 +108,9 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
     rec.installed = nowUtc();
     rec.exe = ref->exe;
     rec.uninstall_key = entry.uninstall_key;
-    const std::string note =
-        detail::notePending(staging.path(), ref->item, entry.id, "app", rec, catalog ? catalog->sequence : -1,
-                            layout.appsReceiptFile());
+    const std::string note = detail::notePending(staging, ref->item, entry.id, "app", rec,
+                                                 catalog ? catalog->sequence : -1, layout.appsReceiptFile(), error);
+    if (note.empty()) return false;
     if (!detail::moveInOrSay(staging, ref->item, target, hasOld, entry.name, dir, "is it running?", error)) {
         detail::dropNote(note);
         return false;

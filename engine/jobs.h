@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/file_lock.h"
+#include "engine/install_folder.h"
 #include "engine/layout.h"
 
 namespace tqm {
@@ -29,9 +30,8 @@ std::string resultLine(const Task& task, bool ok, const std::string& error);
 // One job at a time changes the install folders and records of a data folder: a job holds
 // "job.lock" in the data folder from its reading of the receipts and its sweep to its last task, in
 // the manager and in the elevated helper alike. (What a live job has staged in an install folder is
-// kept from every sweep, of any data folder, by its staging folder's own lock: engine_state.h.) The
-// lock is waited for as engine.waiting allows, at most kJobLockWait.
-constexpr std::chrono::milliseconds kJobLockWait{10 * 60 * 1000};
+// kept from every sweep, of any data folder, by its staging folder's own lock.) The lock is waited
+// for as engine.waiting allows, at most kJobLockWait. The protocol: engine/install_folder.h.
 class JobLock {
 public:
     JobLock(const Engine& engine, const std::string& userData);

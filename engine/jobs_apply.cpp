@@ -245,36 +245,32 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
     engine.layout = here;
     engine.catalog = &loaded.catalog;
     std::string error;
-    if (!engine.loadReceipt(error)) {
-        result.line(error);
-        return 1;
-    }
 
     std::vector<Task> tasks;
     for (const lumo::Json& t : job["tasks"].array())
         tasks.push_back(Task{t["op"].string(), t["id"].string(), t["format"].string()});
 
     // Another job on the same data folder (a second manager) is waited for, saying so to the
-    // manager, which may stop it meanwhile; the receipts are read again once it has ended.
+    // manager, which may stop it meanwhile; the receipts are read once it has ended.
     const ManagerLine manager;
     std::string said;
+    bool held = false;
     engine.waiting = [&](const std::string& why) {
         if (manager.gone()) return false;
         if (why != said) manager.waiting(said = why);
         return true;
     };
-    const JobLock lock(engine, userData);
+    const auto lock = beginJob(engine, userData, error, [&] {
+        held = true;
+        engine.waiting = nullptr;
+        manager.begun();
+        return true;
+    });
     engine.waiting = nullptr;
-    if (!lock.held()) {
-        result.line("no job: " + lock.error());
+    if (!lock) {
+        result.line(held ? error : "no job: " + error);
         return 1;
     }
-    manager.begun();
-    if (!engine.loadReceipt(error)) {
-        result.line(error);
-        return 1;
-    }
-    engine.sweep();
 
     bool failed = false;
     for (const Task& t : tasks) {

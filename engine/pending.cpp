@@ -8,11 +8,12 @@
 
 #include <charconv>
 #include <filesystem>
+#include <set>
 #include <vector>
 
 #include "engine/atomic_write.h"
 #include "engine/engine.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/fileread.h"
 #include "engine/safe_path.h"
 #include "engine/util.h"
@@ -24,18 +25,7 @@ namespace tqm {
 
 namespace {
 
-const char kNotePrefix[] = ".tqm-record-";
 constexpr size_t kMaxNote = 64 * 1024;
-
-// A start does not wait long for a receipt another process is writing: what it would record
-// stays noted for the next job's sweep.
-constexpr std::chrono::milliseconds kStartLockWait{1000};
-
-std::string tagOf(const std::string& staging) {
-    const std::string leaf = fs::path(staging).filename().string();
-    const size_t dash = leaf.rfind('-');
-    return dash == std::string::npos ? leaf : leaf.substr(dash + 1);
-}
 
 bool plainName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
@@ -59,22 +49,41 @@ std::string ownerField(const std::string& receiptFile) {
     return ", \"receipt\": " + jsonQuote(receiptOwner(receiptFile));
 }
 
-std::string writeNote(const std::string& note, const std::string& text) {
-    WriteFailure failure;
-    return writeFileAtomic(note, text, 0644, false, failure) ? note : std::string();
+// Whose notes count for the receipt file: those of the owner of its folder, and root's. A folder
+// not there yet is this process's user's.
+bool counts(uid_t writer, const std::string& receiptFile) {
+    struct stat st {};
+    const uid_t owner = ::stat(fs::path(receiptFile).parent_path().c_str(), &st) == 0 ? st.st_uid : ::geteuid();
+    return writer == 0 || writer == owner;
 }
 
-// A note of the folder, opened in it (never through a link) and read whole; false when it is not
-// a small regular file or, as root, not root's own: root applies to the machine's receipt only
-// the notes it wrote itself, never one a user planted in a folder of theirs.
-bool readNote(int dirFd, const std::string& name, std::string& text) {
+// Writes the note of the staging folder's tag beside it, in the folder it was made in; the path,
+// or empty with error said.
+std::string writeNote(const detail::StagingLock& staging, const std::string& text, std::string& error) {
+    const std::string path = joinPath(fs::path(staging.path()).parent_path().string(), detail::noteName(staging.tag()));
+    WriteFailure failure;
+    if (!staging.held()) {
+        failure.err = EBADF;
+    } else if (detail::renameFault) {
+        failure.err = detail::renameFault(detail::RenameStep::Note);
+    }
+    if (failure.err == 0 && writeFileAtomicAt(staging.folder(), detail::noteName(staging.tag()), text, 0644, failure))
+        return path;
+    error = "cannot write " + path + ": " + detail::systemText(failure.err);
+    return {};
+}
+
+// A note of the folder, opened in it (never through a link) and read whole, with its writer; false
+// when it is not a small regular file.
+bool readNote(int dirFd, const std::string& name, std::string& text, uid_t& writer) {
     const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     const detail::DirFd file(fd);
     struct stat st {};
     int err = 0;
-    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (!detail::runningAsRoot() || st.st_uid == 0) &&
-           readRegularFile(fd, kMaxNote, text, err);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    writer = st.st_uid;
+    return readRegularFile(fd, kMaxNote, text, err);
 }
 
 // What a note asks, and whether the disk shows its change made.
@@ -160,84 +169,116 @@ struct Note {
 
 namespace detail {
 
-std::string notePending(const std::string& staging, const std::string& item, const std::string& id,
+std::string notePending(const StagingLock& staging, const std::string& item, const std::string& id,
                         const std::string& format, const InstalledFormat& rec, int64_t sequence,
-                        const std::string& receiptFile) {
-    struct stat st {};
-    if (::lstat(joinPath(staging, item).c_str(), &st) != 0) return {};
-    const std::string note = joinPath(fs::path(staging).parent_path().string(), kNotePrefix + tagOf(staging));
+                        const std::string& receiptFile, std::string& error) {
     // Device and inode say which copy the note is for: a rename keeps them, so the copy at the
     // target is this install's exactly when they match.
-    return writeNote(note, "{\"id\": " + jsonQuote(id) + ", \"format\": " + jsonQuote(format) +
-                               ", \"item\": " + jsonQuote(item) + ", " + identity(st) + ", \"sequence\": \"" +
-                               std::to_string(sequence) + "\", \"version\": " + jsonQuote(rec.version) +
-                               ", \"path\": " + jsonQuote(rec.path) + ", \"package_sha256\": " +
-                               jsonQuote(rec.package_sha256) + ", \"installed\": " + jsonQuote(rec.installed) +
-                               ", \"exe\": " + jsonQuote(rec.exe) + ", \"uninstall_key\": " +
-                               jsonQuote(rec.uninstall_key) + ownerField(receiptFile) + "}\n");
+    struct stat st {};
+    if (::fstatat(staging.handle(), item.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        error = "cannot find " + joinPath(staging.path(), item) + ": " + systemText(errno);
+        return {};
+    }
+    return writeNote(staging,
+                     "{\"id\": " + jsonQuote(id) + ", \"format\": " + jsonQuote(format) + ", \"item\": " +
+                         jsonQuote(item) + ", " + identity(st) + ", \"sequence\": \"" + std::to_string(sequence) +
+                         "\", \"version\": " + jsonQuote(rec.version) + ", \"path\": " + jsonQuote(rec.path) +
+                         ", \"package_sha256\": " + jsonQuote(rec.package_sha256) + ", \"installed\": " +
+                         jsonQuote(rec.installed) + ", \"exe\": " + jsonQuote(rec.exe) + ", \"uninstall_key\": " +
+                         jsonQuote(rec.uninstall_key) + ownerField(receiptFile) + "}\n",
+                     error);
 }
 
 std::string noteRemoval(const StagingLock& guard, const std::string& id, const std::string& format,
-                        const std::string& path, const std::string& recorded, const std::string& receiptFile) {
-    if (!guard.held()) return {};  // a folder that takes no staging folder takes no note either
+                        const std::string& path, const std::string& recorded, const std::string& receiptFile,
+                        std::string& error) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) st = {};
-    return writeNote(joinPath(fs::path(guard.path()).parent_path().string(), kNotePrefix + guard.tag()),
+    return writeNote(guard,
                      "{\"op\": \"remove\", \"id\": " + jsonQuote(id) + ", \"format\": " + jsonQuote(format) +
                          ", \"path\": " + jsonQuote(path) + ", \"recorded\": " + jsonQuote(recorded) + ", " +
-                         identity(st) + ownerField(receiptFile) + "}\n");
+                         identity(st) + ownerField(receiptFile) + "}\n",
+                     error);
 }
 
 void dropNote(const std::string& note) {
     if (!note.empty()) removeAll(note);
 }
 
+bool noteRemoves(int dirFd, const std::string& name, std::string& removedName) {
+    std::string text;
+    uid_t writer = 0;
+    if (!readNote(dirFd, name, text, writer) || (writer != 0 && writer != ::geteuid())) return false;
+    const lumo::Json note = lumo::Json::parse(text);
+    removedName = fs::path(note["path"].string()).filename().string();
+    return note["op"].string() == "remove" && plainName(removedName);
+}
+
 }  // namespace detail
 
-std::set<std::string> Engine::settleInstalls(const std::string& format, std::chrono::milliseconds wait) {
-    std::set<std::string> kept;
-    const std::string dir = layout.formatDir(format);
-    detail::DirFd fd;
-    std::vector<std::string> names;
-    if (detail::openDir(dir, fd) != 0 || !detail::folderNames(fd.get(), names)) return kept;
+bool Engine::settleNote(const std::string& format, int dirFd, const std::string& name,
+                        std::chrono::milliseconds wait, bool writerGone) {
     const bool app = format == "app";
     const std::string file = app ? layout.appsReceiptFile() : layout.receiptFile();
-    const std::string owner = receiptOwner(file);
-    for (const std::string& name : names) {
-        if (name.rfind(kNotePrefix, 0) != 0) continue;
-        std::string text;
-        Note note;
-        if (!readNote(fd.get(), name, text)) continue;
-        // Another format's or another data folder's (the folder may be shared): it stays for the
-        // one it is for, whose sweep or start records it.
-        if (Note::othersNote(text, format, owner)) {
-            kept.insert(name);
-            continue;
-        }
-        // Not (yet) made on disk: left for the job sweep, which clears it once no job is running.
-        if (!note.read(text, dir, format) || !note.madeOnDisk(fd.get())) continue;
-        // Under the receipt's lock the note and the disk are looked at again: the job that wrote it
-        // may have recorded its change meanwhile and dropped the note, and a later job may have
-        // undone that change.
-        bool applied = false;
-        std::string changed, error;
-        const bool saved = updateReceipt(file, app ? apps : receipt, [&](Receipt& r) {
-            std::string again;
-            if (!readNote(fd.get(), name, again) || again != text || !note.madeOnDisk(fd.get())) return;
-            changed = note.apply(r, format);
-            applied = true;
-        }, error, keepWaiting("Waiting for another copy of the manager to finish writing " + file, wait));
-        if (!saved) {  // a receipt that cannot be read or had is never rewritten: the note stays
-            kept.insert(name);
-            unrecorded[note.id] = error;
-            continue;
-        }
-        if (!changed.empty() && log)
-            log((note.removal ? "dropped the record of " : "recorded ") + changed + " (its " +
-                (note.removal ? "removal" : "install") + " was cut off before recording it)");
-        if (applied) ::unlinkat(fd.get(), name.c_str(), 0);
+    const std::string dir = layout.formatDir(format);
+    struct stat st {};
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    // Only its writer removes what does not count, or is no note at all (a temporary cut off by a
+    // kill), once that writer is gone.
+    const bool ownGone = writerGone && st.st_uid == ::geteuid();
+    std::string text;
+    uid_t writer = 0;
+    Note note;
+    if (!readNote(dirFd, name, text, writer)) return ownGone;
+    // Another format's or another data folder's (the folder may be shared): it stays for the
+    // one it is for, whose sweep or start records it.
+    if (Note::othersNote(text, format, receiptOwner(file))) return false;
+    if (!counts(writer, file) || !note.read(text, dir, format)) return ownGone;
+    // Not made on disk: its writer is gone without the change, or still at work.
+    if (!note.madeOnDisk(dirFd)) return ownGone;
+    // Under the receipt's lock the note and the disk are looked at again: the job that wrote it
+    // may have recorded its change meanwhile and dropped the note, and a later job may have
+    // undone that change.
+    bool applied = false;
+    std::string changed, error;
+    const bool saved = updateReceipt(file, app ? apps : receipt, [&](Receipt& r) {
+        std::string again;
+        uid_t by = 0;
+        if (!readNote(dirFd, name, again, by) || again != text || by != writer || !note.madeOnDisk(dirFd)) return;
+        changed = note.apply(r, format);
+        applied = true;
+    }, error, keepWaiting("Waiting for another copy of the manager to finish writing " + file, wait));
+    if (!saved) {  // a receipt that cannot be read or had is never rewritten: the note stays
+        unrecorded[note.id] = error;
+        return false;
     }
-    return kept;
+    if (!changed.empty() && log)
+        log((note.removal ? "dropped the record of " : "recorded ") + changed + " (its " +
+            (note.removal ? "removal" : "install") + " was cut off before recording it)");
+    return applied;
+}
+
+void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds wait) {
+    detail::DirFd fd;
+    std::vector<std::string> names;
+    if (detail::openDir(layout.formatDir(format), fd) != 0 || !detail::folderNames(fd.get(), names)) return;
+    // A note stays while an aside copy of its tag does: the job's sweep that removes the copy reads
+    // there that it was removed, and does not put it back. The folder is looked at again for that
+    // once the note is settled: the change on disk came after the aside copy was made.
+    const auto asideLeft = [&](const std::string& tag) {
+        std::vector<std::string> now;
+        if (!detail::folderNames(fd.get(), now)) return true;
+        for (const std::string& name : now) {
+            const detail::Entry e = detail::parseEntry(name);
+            if (e.kind == detail::Entry::Aside && e.tag == tag) return true;
+        }
+        return false;
+    };
+    for (const std::string& name : names) {
+        const detail::Entry e = detail::parseEntry(name);
+        if (e.kind == detail::Entry::Note && settleNote(format, fd.get(), name, wait, false) && !asideLeft(e.tag))
+            ::unlinkat(fd.get(), name.c_str(), 0);
+    }
 }
 
 void Engine::startSweep() {

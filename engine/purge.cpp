@@ -12,7 +12,7 @@
 #include "engine/apps.h"
 #include "engine/catalog.h"
 #include "engine/engine.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/safe_path.h"
 
 namespace fs = std::filesystem;

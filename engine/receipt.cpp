@@ -12,7 +12,7 @@
 
 #include "engine/atomic_write.h"
 #include "engine/engine.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/file_lock.h"
 #include "engine/fileread.h"
 #include "engine/safe_path.h"

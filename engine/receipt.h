@@ -41,9 +41,8 @@ struct Receipt {
 // same data folder, the elevated helper beside a job in the manager): under the file's lock
 // (path + ".lock", owner-only) the file is read again, `change` is applied to what it holds and
 // that is saved; `mine` then holds the file's records. The lock is waited for as long as
-// keepWaiting answers true (empty: kReceiptLockWait); a lock not had, or a file that cannot be
-// read, leaves the file as it is and mine as it was, with error said.
-constexpr std::chrono::milliseconds kReceiptLockWait{30000};
+// keepWaiting answers true (empty: kReceiptLockWait, engine/install_folder.h); a lock not had, or a
+// file that cannot be read, leaves the file as it is and mine as it was, with error said.
 bool updateReceipt(const std::string& path, Receipt& mine, const std::function<void(Receipt&)>& change,
                    std::string& error, const std::function<bool()>& keepWaiting = {});
 

@@ -10,7 +10,7 @@
 #include "engine/apps.h"
 #include "engine/catalog.h"
 #include "engine/engine.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/install.h"
 #include "engine/safe_path.h"
 
@@ -56,7 +56,7 @@ bool ownFolder(const Layout& layout, const std::string& format, const std::strin
 namespace detail {
 
 int removeRecorded(const std::string& managed, const std::string& path, bool inMakersFolder, std::string& error,
-                   const StagingLock* guard) {
+                   StagingLock* guard) {
     // The folder it starts from: `managed` when path lies below it, else the folder that holds
     // path's own folder (a maker's folder in an earlier install folder) or path's folder.
     std::string base = managed;
@@ -72,19 +72,21 @@ int removeRecorded(const std::string& managed, const std::string& path, bool inM
         error = refusedText(path);
         return err;
     }
-    // The aside copy is guarded by a staging folder's lock in its own folder, as an install's is.
+    // The aside copy is guarded by a staging folder's lock in its own folder, as an install's is,
+    // and goes through the one move-in, with no new copy to move in.
     StagingLock own;
+    StagingLock* staging = guard;
     if (err == 0 && !(guard && guard->in(dir.get()))) {
         err = own.makeAt(dir.get());
-        guard = &own;
+        staging = &own;
     }
-    const std::string aside = err == 0 ? guard->asideOf(name) : std::string();
-    if (err == 0 && !renameStep(RenameStep::Aside, dir.get(), name, dir.get(), aside)) err = errno;
+    std::string text;
+    if (err == 0 && moveInAt(*staging, dir.get(), name, "", true, OldCopy::Goes, text) != MoveResult::Done)
+        err = errno ? errno : EIO;
     if (err != 0) {
-        error = "cannot remove " + path + ": " + systemText(err);
+        error = "cannot remove " + path + ": " + (text.empty() ? systemText(err) : text);
         return err;
     }
-    removeAllAt(dir.get(), aside);
     return 0;
 }
 
@@ -103,13 +105,20 @@ bool Engine::remove(const std::string& id, const std::string& format, std::strin
         error = path + " is outside the manager's folder: left alone";
         return false;
     }
-    // Noted first: a kill between the delete and the record leaves the note for the next start.
-    // The note and the aside copy carry the tag of an empty staging folder whose lock guards them.
+    // Noted first: a kill between the delete and the record leaves the note for the next start, and
+    // no copy goes unnoted. The note and the aside copy carry the tag of an empty staging folder
+    // whose lock guards them.
+    // (A format folder that is not there takes no note: the copy then lies in an earlier one.)
     detail::StagingLock guard;
-    std::string ignored;
-    guard.make(layout.formatDir(format), ignored);
-    const std::string note = detail::noteRemoval(guard, id, format, path, path, layout.receiptFile());
+    std::string note, ignored;
     if (there) {
+        if (guard.make(layout.formatDir(format), ignored)) {
+            note = detail::noteRemoval(guard, id, format, path, path, layout.receiptFile(), error);
+            if (note.empty()) {
+                error = "cannot remove " + path + ": " + error;
+                return false;
+            }
+        }
         const bool inMakersFolder = fs::path(path).parent_path().filename() == kVendorDir;
         if (detail::removeRecorded(layout.formatRoot(format), path, inMakersFolder, error, &guard) != 0) {
             detail::dropNote(note);
@@ -172,15 +181,21 @@ bool Engine::removeApp(const std::string& id, std::string& error) {
         return false;
     }
     detail::StagingLock guard;
-    std::string ignored;
-    guard.make(layout.appsDir(), ignored);
-    const std::string note = detail::noteRemoval(guard, id, "app", place.path, record ? record->path : "",
-                                                    layout.appsReceiptFile());
-    if (existsHere(place.path) &&
-        detail::removeRecorded(fs::path(layout.appsDir()).parent_path().string(), place.path, false, error,
-                               &guard) != 0) {
-        detail::dropNote(note);
-        return false;
+    std::string note, ignored;
+    if (existsHere(place.path)) {
+        if (guard.make(layout.appsDir(), ignored)) {
+            note = detail::noteRemoval(guard, id, "app", place.path, record ? record->path : "",
+                                       layout.appsReceiptFile(), error);
+            if (note.empty()) {
+                error = "cannot remove " + place.path + ": " + error;
+                return false;
+            }
+        }
+        if (detail::removeRecorded(fs::path(layout.appsDir()).parent_path().string(), place.path, false, error,
+                                   &guard) != 0) {
+            detail::dropNote(note);
+            return false;
+        }
     }
 
     if (log) log("removed " + place.path);

@@ -1,7 +1,9 @@
 // The manager's own update. The running bundle keeps its files open, so it is moved aside
 // under a ".tqm-old-" name and left there; the new bundle takes its path, and the next start
 // sweeps the aside copy away.
+#include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -10,7 +12,7 @@
 
 #include "engine/catalog.h"
 #include "engine/engine.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/package.h"
 #include "engine/package_cache.h"
 #include "engine/safe_path.h"
@@ -29,14 +31,6 @@ bool bundleFolder(const std::string& path) {
     std::error_code ec;
     const fs::path p(path);
     return p.extension() == ".app" && fs::is_directory(fs::symlink_status(p, ec));
-}
-
-const std::string kOld = ".tqm-old-", kStaging = ".tqm-staging-";
-
-bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
-
-bool endsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 }  // namespace
@@ -98,31 +92,27 @@ bool Engine::placeSelf(const FileRef& ref, const std::string& data, std::string&
     detail::StagingLock staging;  // its folder goes last, on every return
     if (!staging.make(dir, error)) return false;
     if (log) log("unpack " + package->item + " -> " + staging.path());
-    if (!detail::unpack(data, staging.path(), package->item, error)) return false;
-    const std::string unpacked = joinPath(staging.path(), package->item);
-    std::error_code ec;
-    if (!fs::is_directory(fs::symlink_status(unpacked, ec))) {
+    if (!detail::unpackAt(data, staging.handle(), staging.path(), package->item, error)) return false;
+    struct stat unpacked {};
+    if (::fstatat(staging.handle(), package->item.c_str(), &unpacked, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(unpacked.st_mode)) {
         error = package->item + " in " + package->path + " is not an app bundle: not updated";
         return false;
     }
-
-    // Both renames work in the open folders, whatever happens to the paths meanwhile.
-    detail::DirFd folder, from;
-    std::string name, itemName;
-    int err = detail::openParent(program, folder, name);
-    if (err == 0) err = detail::openParent(unpacked, from, itemName);
-    const std::string aside = staging.asideOf(name);
-    if (err == 0 && !detail::renameStep(detail::RenameStep::Aside, folder.get(), name, folder.get(), aside)) err = errno;
-    if (err != 0) {
-        error = err == detail::kLinkRefused ? detail::refusedText(program)
-                                            : "cannot move the running manager aside: " + detail::systemText(err);
+    // The running bundle keeps its files open: it stays aside, and the next start's sweep removes it.
+    std::string text;
+    switch (detail::moveIn(staging, package->item, program, true, text, detail::OldCopy::StaysAside)) {
+    case detail::MoveResult::Refused:
+        error = text;
         return false;
-    }
-    if (!detail::renameStep(detail::RenameStep::In, from.get(), itemName, folder.get(), name)) {
-        const std::string why = detail::systemText(errno);
-        detail::renameStep(detail::RenameStep::Back, folder.get(), aside, folder.get(), name);
-        error = "cannot move the new manager into " + dir + ": " + why;
+    case detail::MoveResult::AsideFailed:
+        error = "cannot move the running manager aside: " + text;
         return false;
+    case detail::MoveResult::MoveInFailed:
+        error = "cannot move the new manager into " + dir + ": " + text;
+        return false;
+    case detail::MoveResult::Done:
+        break;
     }
     if (log) log("updated " + program);
     return true;
@@ -131,37 +121,34 @@ bool Engine::placeSelf(const FileRef& ref, const std::string& data, std::string&
 void Engine::sweepSelf(const std::string& item) {
     detail::DirFd dir;
     std::string name;
-    std::vector<std::string> entries;
-    std::vector<detail::StagingLock> held;  // the staging folders of gone writers, locked until the sweep ends
+    detail::Sweepable folder;  // the staging folders of gone writers, locked until the sweep ends
     // The folder is often the applications folder, where other jobs stage their installs: only
     // what sweepable answers (no writer of it runs) is looked at.
     if (!fs::path(item).has_parent_path() || detail::openParent(item, dir, name) != 0 ||
-        !detail::sweepable(dir.get(), entries, held))
+        !detail::sweepable(dir.get(), folder))
         return;
-    // ".tqm-old-" + tag + "-" + name: only this bundle's aside copies go, not another app's. A
-    // staging folder whose tag another app's old copy carries is that app's update, stopped
-    // between its renames: it stays, so that the next job's sweep puts the old copy back.
+    // Only this bundle's aside copies are its own, not another app's. A staging folder whose tag
+    // another app's aside copy carries is that app's update or removal: it stays, with its note,
+    // for the job's sweep of the folder that reads them.
     std::set<std::string> othersTags;
-    for (const std::string& entry : entries)
-        if (startsWith(entry, kOld) && !endsWith(entry, "-" + name))
-            othersTags.insert(entry.substr(kOld.size(), entry.find('-', kOld.size()) - kOld.size()));
+    for (const std::string& entry : folder.names) {
+        const detail::Entry e = detail::parseEntry(entry);
+        if (e.kind == detail::Entry::Aside && e.name != name) othersTags.insert(e.tag);
+    }
     // Their staging folders' locks go at once: a job's sweep that meets one held would leave that
     // app aside, missing, until its next job.
     std::vector<detail::StagingLock> ownLocks;
-    for (detail::StagingLock& lock : held)
+    for (detail::StagingLock& lock : folder.held)
         if (!othersTags.count(lock.tag())) ownLocks.push_back(std::move(lock));
-    held.clear();
-    // An update of this bundle stopped between its renames left the bundle's name free: its old
-    // copy goes back (the new one, still staged, goes with its staging folder).
-    for (const std::string& entry : entries) {
-        if (!startsWith(entry, kOld) || !endsWith(entry, "-" + name)) continue;
-        const bool restored = !detail::lexistsAt(dir.get(), name) &&
-                              detail::renameStep(detail::RenameStep::Restore, dir.get(), entry, dir.get(), name);
-        if (!restored) detail::removeAllAt(dir.get(), entry);
+    folder.held.clear();
+    for (const std::string& entry : folder.names) {
+        const detail::Entry e = detail::parseEntry(entry);
+        if (e.kind == detail::Entry::Aside && e.name == name) detail::restoreOrRemove(dir.get(), folder, entry);
     }
-    for (const std::string& entry : entries)
-        if (startsWith(entry, kStaging) && !othersTags.count(entry.substr(kStaging.size())))
-            detail::removeAllAt(dir.get(), entry);
+    for (const std::string& entry : folder.names) {
+        const detail::Entry e = detail::parseEntry(entry);
+        if (e.kind == detail::Entry::Staging && !othersTags.count(e.tag)) detail::removeAllAt(dir.get(), entry);
+    }
 }
 
 }  // namespace tqm

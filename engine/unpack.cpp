@@ -187,6 +187,11 @@ bool writeAll(int fd, const char* data, uint64_t size) {
 }  // namespace
 
 bool unpack(const std::string& zipBytes, const std::string& dest, const std::string& item, std::string& error) {
+    return unpackAt(zipBytes, -1, dest, item, error);
+}
+
+bool unpackAt(const std::string& zipBytes, int destFd, const std::string& dest, const std::string& item,
+              std::string& error) {
     // libzip opens an empty buffer as an empty archive; a zip is at least its 22-byte end record.
     if (zipBytes.size() < 22) {
         error = "the package is not a zip";
@@ -215,12 +220,15 @@ bool unpack(const std::string& zipBytes, const std::string& dest, const std::str
 
     // Everything is written relative to the open folder: what happens to the path of dest
     // meanwhile cannot redirect a write.
-    DirFd destFd;
-    if (int err = openDest(dest, destFd)) {
-        error = err == kLinkRefused ? refusedText(dest) : "cannot create " + dest + ": " + systemText(err);
-        return false;
+    DirFd opened;
+    int at = destFd;
+    if (at < 0) {
+        if (int err = openDest(dest, opened)) {
+            error = err == kLinkRefused ? refusedText(dest) : "cannot create " + dest + ": " + systemText(err);
+            return false;
+        }
+        at = opened.get();
     }
-    const int at = destFd.get();
 
     uint64_t total = 0;
     bool itemSeen = false;
@@ -308,8 +316,11 @@ bool unpack(const std::string& zipBytes, const std::string& dest, const std::str
                 error = "cannot unpack " + name;
                 return false;
             }
+            // Every file is made new: a name the zip gave before is replaced, never written through
+            // (what stands there could be a hard link to a file elsewhere).
+            ::unlinkat(dir, leaf.c_str(), 0);
             Fd out;
-            out.fd = ::openat(dir, leaf.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+            out.fd = ::openat(dir, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
             if (out.fd < 0 || !writeAll(out.fd, buf.get(), st.size)) {
                 error = "cannot write " + target;
                 return false;

@@ -190,21 +190,23 @@ struct Worker {
         }
         // A job of another copy of the manager on this data folder is waited for, saying so: until
         // this job has begun it may still be stopped; after that a wait (for a receipt) is shown
-        // but not stopped. The receipts are read again once the lock is had.
+        // but not stopped. The receipts are read again once the lock is had (beginJob).
         engine.waiting = [this](const std::string& why) {
             if (why != waitShown) postProgress(waitShown = why, installFraction(), true);
             return begun || !cancel->load();
         };
-        const tqm::JobLock lock(engine, config.layout.userData());
-        if (cancel->load()) return false;
-        if (!lock.held() || !engine.loadReceipt(error)) {
-            out.error = lock.held() ? error : lock.error();
+        const auto job = tqm::beginJob(engine, config.layout.userData(), error, [&] {
+            if (cancel->load()) return false;
+            begun = true;
+            unstoppable();
+            postProgress(working, installFraction());
+            return true;
+        });
+        if (!job) {
+            if (!begun && cancel->load()) return false;
+            out.error = error;
             return true;
         }
-        begun = true;
-        unstoppable();
-        postProgress(working, installFraction());
-        engine.sweep();
         out.ok = calls::runHere(engine, engineList, out.results);
         for (const calls::Result& r : out.results)
             if (!r.ok) {

@@ -17,7 +17,7 @@
 
 #include "engine/catalog.h"
 #include "engine/engine.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/util.h"
 #include "tests/support/temp_home.h"
 #include "tests/support/zip_maker.h"

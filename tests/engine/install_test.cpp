@@ -12,7 +12,7 @@
 
 #include "engine/catalog.h"
 #include "engine/engine.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/install.h"
 #include "engine/package.h"
 #include "engine/sha256.h"
@@ -105,7 +105,7 @@ TEST_F(InstallTest, SweepRemovesLeftoversOnly) {
     ASSERT_TRUE(writeFile(engine.layout.appsDir() + "/.tqm-probe-00000001", ""));
     // A planted link among the leftovers is removed as a link, never followed.
     ASSERT_TRUE(writeFile(path("elsewhere/keep"), "keep"));
-    fs::create_directory_symlink(path("elsewhere"), vst3() + "/.tqm-old-00000000-Bar.vst3");
+    fs::create_directory_symlink(path("elsewhere"), vst3() + "/.tqm-old-00000000-Foo.vst3");
     engine.sweep();
     EXPECT_TRUE(tempNames(vst3()).empty());
     EXPECT_TRUE(tempNames(engine.layout.appsDir()).empty());
@@ -114,8 +114,9 @@ TEST_F(InstallTest, SweepRemovesLeftoversOnly) {
     EXPECT_EQ(readFile(path("elsewhere/keep")), "keep");
 }
 
-// An install stopped between its two renames leaves its staging folder and the old copy aside;
-// the next sweep must leave the old or the new copy in place, never neither.
+// A writer stopped between its renames leaves its old copy aside: the next sweep leaves the old or
+// the new copy in place, or the old one aside, never neither, unless the writer noted it was
+// removing the copy.
 TEST_F(InstallTest, SweepRecoversInterruptedInstalls) {
     const std::string target = vst3() + "/Foo.vst3";
     enum Aside { None, OfThatStaging, OfARemoval };
@@ -123,13 +124,15 @@ TEST_F(InstallTest, SweepRecoversInterruptedInstalls) {
         const char* what;
         bool staging;
         Aside aside;
-        bool newInPlace;
-        std::string expect;  // content at target afterwards; empty = nothing there
+        bool newInPlace, noted;  // noted: a removal note of the aside copy's tag
+        std::string expect;      // content at target afterwards; empty = nothing there; "aside": kept aside
     } cases[] = {
-        {"stopped before the new copy moved in", true, OfThatStaging, false, "old"},
-        {"stopped after the new copy moved in", true, OfThatStaging, true, "new"},
-        {"removal stopped before deleting the aside copy", false, OfARemoval, false, ""},
-        {"the same beside another install's staging folder", true, OfARemoval, false, ""},
+        {"stopped before the new copy moved in", true, OfThatStaging, false, false, "old"},
+        {"stopped after the new copy moved in", true, OfThatStaging, true, false, "new"},
+        {"its staging folder removed by hand meanwhile", false, OfThatStaging, false, false, "aside"},
+        {"removal stopped before deleting the aside copy", false, OfARemoval, false, true, ""},
+        {"the same beside another install's staging folder", true, OfARemoval, false, true, ""},
+        {"an aside copy no note says was removed", false, OfARemoval, false, false, "aside"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -138,13 +141,23 @@ TEST_F(InstallTest, SweepRecoversInterruptedInstalls) {
         if (c.staging) {
             ASSERT_TRUE(writeFile(staging + "/Foo.vst3/Contents/x", "new"));
         }
+        const std::string aside =
+            c.aside == OfThatStaging ? tqm::detail::asideFor(staging, target) : tqm::detail::asideName(target);
         if (c.aside != None) {
-            const std::string aside =
-                c.aside == OfThatStaging ? tqm::detail::asideFor(staging, target) : tqm::detail::asideName(target);
             ASSERT_TRUE(writeFile(aside + "/Contents/x", "old"));
+        }
+        if (c.noted) {
+            const std::string tag = tqm::detail::parseEntry(fs::path(aside).filename().string()).tag;
+            ASSERT_TRUE(writeFile(vst3() + "/" + tqm::detail::noteName(tag),
+                                  "{\"op\": \"remove\", \"id\": \"foo\", \"format\": \"vst3\", \"path\": \"" + target +
+                                      "\", \"recorded\": \"" + target + "\"}\n"));
         }
         if (c.newInPlace) fs::rename(staging + "/Foo.vst3", target);
         engine.sweep();
+        if (c.expect == "aside") {
+            EXPECT_EQ(readFile(aside + "/Contents/x"), "old");
+            continue;
+        }
         EXPECT_TRUE(tempNames(vst3()).empty());
         EXPECT_EQ(readFile(target + "/Contents/x"), c.expect);
     }

@@ -17,7 +17,7 @@
 
 #include <signal.h>
 
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/jobs.h"
 #include "engine/running.h"
 #include "engine/safe_path.h"

@@ -8,7 +8,7 @@
 
 #include <signal.h>
 
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/jobs.h"
 #include "tests/support/job_fixture.h"
 #include "tests/support/lock_holder.h"
@@ -37,15 +37,16 @@ protected:
     std::string installWithItsNote() {
         std::vector<std::string> results;
         EXPECT_FALSE(tqm::runTasks(engine, {{"install", "synth", "vst3"}}, results));
-        const std::string staging = vst3() + "/.tqm-staging-0badcafe", target = vst3() + "/Synth.vst3";
-        fs::create_directory(staging);
-        fs::rename(target, staging + "/Synth.vst3");
+        const std::string target = vst3() + "/Synth.vst3";
+        std::string error;
+        tqm::detail::StagingLock staging;
+        EXPECT_TRUE(staging.make(vst3(), error)) << error;
+        fs::rename(target, staging.path() + "/Synth.vst3");
         const std::string note = tqm::detail::notePending(staging, "Synth.vst3", "synth", "vst3",
                                                           engine.receipt.plugins["synth"].formats["vst3"], 1,
-                                                          engine.layout.receiptFile());
-        fs::rename(staging + "/Synth.vst3", target);
-        fs::remove(staging);
-        EXPECT_FALSE(note.empty());
+                                                          engine.layout.receiptFile(), error);
+        fs::rename(staging.path() + "/Synth.vst3", target);
+        EXPECT_FALSE(note.empty()) << error;
         return note;
     }
 };

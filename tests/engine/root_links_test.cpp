@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "engine/catalog.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/jobs.h"
 #include "engine/safe_path.h"
 #include "tests/support/job_fixture.h"
@@ -218,6 +218,7 @@ TEST_F(RootLinks, EveryWriteAsRootRefusesAnotherUsersLink) {
         {"sweep", path("swept"),
          [&] {
              writeFile(victim("VST3/Ardune Systems/.tqm-old-00000000-Foo.vst3/x"), "x");
+             writeFile(victim("VST3/Ardune Systems/Foo.vst3/x"), "new");  // its name taken: the aside copy goes
              engine.layout.folders["vst3"] = path("swept/VST3");
          },
          [&](std::string&) { engine.sweep(); }, "", victim("VST3/Ardune Systems/.tqm-old-00000000-Foo.vst3"), true},

@@ -1,8 +1,9 @@
 // The manager's own update: a replace and sweep cycle on a bundle folder, and refusals.
 #include <filesystem>
+#include <functional>
 
 #include "engine/catalog.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "tests/support/job_fixture.h"
 
 namespace fs = std::filesystem;
@@ -101,18 +102,50 @@ TEST_F(SelfUpdateTest, PackageWithoutABundleIsRefused) {
 }
 
 // An update whose new copy could not move in nor the old one back leaves the running copy aside,
-// its name free: the next start puts it back rather than sweeping the last copy away.
-TEST_F(SelfUpdateTest, TheNextStartPutsBackACopyLeftAside) {
-    tqm::detail::renameFault = [](tqm::detail::RenameStep step) {
-        return step == tqm::detail::RenameStep::In || step == tqm::detail::RenameStep::Back ? EIO : 0;
-    };
-    std::string error;
-    EXPECT_FALSE(engine.replaceSelf(package, error));
-    tqm::detail::renameFault = nullptr;
-    ASSERT_FALSE(fs::exists(bundle));
-    engine.sweepSelf(bundle);
-    EXPECT_EQ(entryNames(path("apps")), std::vector<std::string>{"My Manager.app"});
-    EXPECT_EQ(readFile(bundle + "/Contents/MacOS/manager"), "manager 1.0.0");
+// its name free: the next start, or the next job's sweep of the folder, puts it back rather than
+// sweeping the last copy away.
+TEST_F(SelfUpdateTest, TheNextStartOrJobPutsBackACopyLeftAside) {
+    bundle = appsDir() + "/My Manager.app";
+    engine.program = bundle;
+    const struct {
+        const char* what;
+        std::function<void()> sweep;
+    } cases[] = {{"a start", [&] { engine.sweepSelf(bundle); }}, {"a job", [&] { engine.sweep(); }}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(bundle + "/Contents/MacOS/manager", "manager 1.0.0");
+        tqm::detail::renameFault = [](tqm::detail::RenameStep step) {
+            return step == tqm::detail::RenameStep::In || step == tqm::detail::RenameStep::Back ? EIO : 0;
+        };
+        std::string error;
+        EXPECT_FALSE(engine.replaceSelf(package, error));
+        tqm::detail::renameFault = nullptr;
+        ASSERT_FALSE(fs::exists(bundle));
+        c.sweep();
+        EXPECT_EQ(readFile(bundle + "/Contents/MacOS/manager"), "manager 1.0.0");
+        engine.sweep();
+        EXPECT_EQ(entryNames(appsDir()), std::vector<std::string>{"My Manager.app"});
+    }
+}
+
+// Another app whose name ends in the manager's, stopped between its renames: a start takes none of
+// its entries for the manager's, whether the manager is in place or its own copy is aside too.
+TEST_F(SelfUpdateTest, AStartTakesNoOtherAppsEntriesForItsOwn) {
+    const std::string other = path("apps/.tqm-old-00000001-Foo-My Manager.app");
+    for (const bool managerAside : {false, true}) {
+        SCOPED_TRACE(managerAside ? "the manager aside too" : "the manager in place");
+        fs::remove_all(path("apps"));
+        writeFile(path("apps/.tqm-staging-00000001/Foo-My Manager.app/x"), "Foo 2");
+        writeFile(other + "/x", "Foo 1");
+        writeFile(bundle + "/Contents/MacOS/manager", "manager 1.0.0");
+        if (managerAside) {  // the manager's own update stopped between its renames
+            writeFile(path("apps/.tqm-staging-00000002/My Manager.app/Contents/MacOS/manager"), "manager 2.0.0");
+            fs::rename(bundle, path("apps/.tqm-old-00000002-My Manager.app"));
+        }
+        engine.sweepSelf(bundle);
+        EXPECT_EQ(readFile(bundle + "/Contents/MacOS/manager"), "manager 1.0.0");
+        EXPECT_EQ(readFile(other + "/x"), "Foo 1");
+    }
 }
 
 }  // namespace

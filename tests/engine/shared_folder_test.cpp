@@ -15,7 +15,7 @@
 
 #include "engine/atomic_write.h"
 #include "engine/catalog.h"
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/jobs.h"
 #include "tests/support/job_fixture.h"
 #include "tests/support/processes.h"
@@ -38,9 +38,7 @@ class SharedFolder : public JobTest {
 protected:
     void SetUp() override {
         JobTest::SetUp();
-        versions[0] = loaded;
-        publish("2.0.0", 2);
-        versions[1] = loaded;
+        publishTwoVersions();
     }
 
     static const tqm::InstalledFormat* record(const tqm::Engine& e, const Item& it) {
@@ -75,9 +73,7 @@ protected:
             e.source = &source;
             e.catalog = &versions[random() % 2].catalog;
             e.waiting = [until = Clock::now() + kWait](const std::string&) { return Clock::now() < until; };
-            const tqm::JobLock lock(e, e.layout.userData());
-            if (lock.held() && e.loadReceipt(error)) {
-                e.sweep();
+            if (const auto lock = tqm::beginJob(e, e.layout.userData(), error)) {
                 mismatches += disagreements(e);
                 const Item& it = kItems[random() % 4];
                 const bool removal = record(e, it) && random() % 2;
@@ -166,10 +162,9 @@ protected:
         tqm::Engine last;
         last.layout = layout;
         last.startSweep();
-        const tqm::JobLock lock(last, last.layout.userData());
         std::string error;
-        EXPECT_TRUE(lock.held() && last.loadReceipt(error)) << lock.error() << error;
-        last.sweep();
+        const auto lock = tqm::beginJob(last, last.layout.userData(), error);
+        EXPECT_TRUE(lock) << error;
         return disagreements(last);
     }
 
@@ -182,7 +177,6 @@ protected:
         return pid;
     }
 
-    tqm::LoadedCatalog versions[2];
 };
 
 TEST_F(SharedFolder, JobsOfSeveralCopiesKilledAndStoppedKeepRecordsAndDiskInStep) {
@@ -247,9 +241,8 @@ TEST_F(SharedFolder, ASweepBesideALiveStagingLeavesItWhole) {
     const auto secondsJob = [&] {
         tqm::Engine e;
         e.layout = second;
-        const tqm::JobLock lock(e, second.userData());
-        ASSERT_TRUE(lock.held()) << lock.error();
-        e.sweep();
+        std::string error;
+        ASSERT_TRUE(tqm::beginJob(e, second.userData(), error)) << error;
     };
     struct Case {
         const char* what;
@@ -343,9 +336,8 @@ TEST_F(SharedFolder, AKilledJobsNoteIsRecordedByItsOwnDataFolderOnly) {
         tqm::Engine other;
         other.layout = second;
         {
-            const tqm::JobLock lock(other, second.userData());
-            ASSERT_TRUE(lock.held()) << lock.error();
-            other.sweep();
+            std::string error;
+            ASSERT_TRUE(tqm::beginJob(other, second.userData(), error)) << error;
         }
         EXPECT_EQ(notes(), 1) << "another data folder's sweep took the note";
         EXPECT_EQ(recorded(second), "") << "another data folder recorded the copy";
@@ -415,9 +407,8 @@ TEST_F(SharedFolder, TwoDataFoldersStartsAndSelfUpdatesOnSharedFoldersKeepRecord
 
 }  // namespace
 
-// A start records an install whose recording a held receipt lock cut off, after a job took the job
-// lock and read the receipts and before its sweep: that job goes on from the record, and its
-// removal of the copy works.
+// A start records an install whose recording a held receipt lock cut off, before a job opens: that
+// job goes on from the record, and its removal of the copy works.
 TEST_F(SharedFolder, AJobGoesOnFromWhatAStartRecordedBeforeItsSweep) {
     std::string error;
     {
@@ -430,11 +421,9 @@ TEST_F(SharedFolder, AJobGoesOnFromWhatAStartRecordedBeforeItsSweep) {
         EXPECT_NE(error.find("the next start records it"), std::string::npos) << error;
     }
     tqm::Engine job = engine;
-    const tqm::JobLock lock(job, engine.layout.userData());
-    ASSERT_TRUE(lock.held() && job.loadReceipt(error)) << lock.error() << error;
     startOf(engine.layout, appsDir() + "/Manager.app");
-    job.sweep();
-    error.clear();
+    const auto lock = tqm::beginJob(job, engine.layout.userData(), error);
+    ASSERT_TRUE(lock) << error;
     EXPECT_TRUE(tqm::runTask(job, {"remove", "synth", "vst3"}, nullptr, error)) << error;
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
     tqm::Engine after;

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/safe_path.h"
 #include "engine/unpack.h"
 #include "tests/support/temp_home.h"

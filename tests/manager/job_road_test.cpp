@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "engine/engine_state.h"
+#include "engine/install_folder.h"
 #include "engine/jobs.h"
 #include "engine/running.h"
 #include "tests/manager/model_fixture.h"
@@ -230,10 +230,9 @@ TEST_F(JobRoad, ASecondCopyLeavesTheFirstsJobAsItIsWhileItWaits) {
             e.source = &source;
             e.catalog = &m.catalog->catalog;
             e.waiting = [](const std::string&) { return ::raise(SIGSTOP) == 0; };
-            const tqm::JobLock lock(e, layout.userData());
             std::string error;
-            if (!lock.held() || !e.loadReceipt(error)) _exit(2);
-            e.sweep();
+            const auto lock = tqm::beginJob(e, layout.userData(), error);
+            if (!lock) _exit(2);
             _exit(tqm::runTask(e, {"install", "synth", "vst3"}, nullptr, error) && readFile(dir + "/Synth.vst3/Contents/Info.plist") == "vst3 1.0.0" &&
                           exists(dir + "/Synth.vst3/Contents/MacOS/Synth")
                       ? 0

@@ -167,11 +167,11 @@ TEST_F(ModelLoad, StartSweepsSelfUpdateLeftovers) {
     c.harness = true;
     c.program = path("Apps/Manager.app/Contents/MacOS/manager");
     writeFile(c.program, "program");
-    writeFile(path("Apps/.tqm-staging-1/Manager.app/x"), "");
-    writeFile(path("Apps/.tqm-old-2-Manager.app/x"), "");
-    writeFile(path("Apps/.tqm-old-2-Other.app/x"), "");
+    writeFile(path("Apps/.tqm-staging-00000001/Manager.app/x"), "");
+    writeFile(path("Apps/.tqm-old-00000002-Manager.app/x"), "");
+    writeFile(path("Apps/.tqm-old-00000003-Other.app/x"), "");
     make(c).start();
-    EXPECT_EQ(entryNames(path("Apps")), (std::vector<std::string>{".tqm-old-2-Other.app", "Manager.app"}));
+    EXPECT_EQ(entryNames(path("Apps")), (std::vector<std::string>{".tqm-old-00000003-Other.app", "Manager.app"}));
 }
 
 }  // namespace

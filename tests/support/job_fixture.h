@@ -101,6 +101,12 @@ protected:
         engine.catalog = &loaded.catalog;
     }
 
+    // Loads versions 1.0.0 and 2.0.0 into versions (the engine keeps the later one).
+    void publishTwoVersions() {
+        versions[0] = loaded;
+        publish("2.0.0", 2);
+        versions[1] = loaded;
+    }
     std::string vst3() const { return engine.layout.formatDir("vst3"); }
     std::string appsDir() const { return engine.layout.appsDir(); }
     std::string data(const std::string& root, const std::string& name) const {
@@ -110,6 +116,7 @@ protected:
     JobCatalog catalog{path("source")};
     tqm::Source source{path("source")};
     tqm::LoadedCatalog loaded;
+    tqm::LoadedCatalog versions[2];  // publishTwoVersions
     tqm::Engine engine;
     std::vector<std::string> logLines;
 };

@@ -1,0 +1,381 @@
+#include "engine/install_folder.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/jobs.h"
+#include "engine/layout.h"
+#include "engine/safe_path.h"
+
+namespace fs = std::filesystem;
+
+namespace tqm {
+
+namespace detail {
+
+namespace {
+
+std::string leaf(const std::string& path) { return fs::path(path).filename().string(); }
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+}  // namespace
+
+Entry parseEntry(const std::string& name) {
+    Entry e;
+    const auto tagAfter = [&](const std::string& prefix) {
+        return name.compare(0, prefix.size(), prefix) == 0 && name.size() >= prefix.size() + kTagSize;
+    };
+    if (tagAfter(kStagingPrefix) && name.size() == kStagingPrefix.size() + kTagSize) {
+        e.kind = Entry::Staging;
+        e.tag = name.substr(kStagingPrefix.size());
+    } else if (tagAfter(kAsidePrefix) && name.size() > kAsidePrefix.size() + kTagSize + 1 &&
+               name[kAsidePrefix.size() + kTagSize] == '-') {
+        e.kind = Entry::Aside;
+        e.tag = name.substr(kAsidePrefix.size(), kTagSize);
+        e.name = name.substr(kAsidePrefix.size() + kTagSize + 1);
+    } else if (name.compare(0, kNotePrefix.size(), kNotePrefix) == 0 && name.size() > kNotePrefix.size()) {
+        e.kind = Entry::Note;  // the note itself, or its temporary
+        e.tag = name.substr(kNotePrefix.size(), kTagSize);
+    }
+    return e;
+}
+
+std::string stagingName(const std::string& tag) { return kStagingPrefix + tag; }
+std::string asideName(const std::string& tag, const std::string& name) { return kAsidePrefix + tag + "-" + name; }
+std::string noteName(const std::string& tag) { return kNotePrefix + tag; }
+
+bool lexistsAt(int dirFd, const std::string& name) {
+    struct stat st;
+    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+int (*renameFault)(RenameStep step) = nullptr;
+
+namespace {
+
+// A step where a test may only stop (its answer is not asked for).
+void pause(RenameStep step) {
+    if (renameFault) renameFault(step);
+}
+
+}  // namespace
+
+bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir, const std::string& to) {
+    if (renameFault) {
+        if (const int err = renameFault(step)) {
+            errno = err;
+            return false;
+        }
+    }
+    return ::renameat(fromDir, from.c_str(), toDir, to.c_str()) == 0;
+}
+
+void removeAllAt(int parentFd, const std::string& name) {
+    if (::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT) return;
+    DirFd dir(::openat(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    std::vector<std::string> names;
+    if (dir.get() < 0 || !folderNames(dir.get(), names)) return;
+    for (const std::string& n : names) removeAllAt(dir.get(), n);
+    ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
+}
+
+std::string tag() {
+    uint32_t value = 0;
+    bool ok = false;
+    if (FILE* f = std::fopen("/dev/urandom", "rb")) {
+        ok = std::fread(&value, sizeof value, 1, f) == 1;
+        std::fclose(f);
+    }
+    if (!ok) value = std::random_device{}();
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
+std::string stagingDir(const std::string& dir) { return joinPath(dir, stagingName(tag())); }
+
+StagingLock::~StagingLock() {
+    // The staging folder is the last entry of its tag to go: whoever takes its lock next finds
+    // nothing of this writer's left but what keep() leaves on purpose. What stands at its name is
+    // removed only while it is this writer's own folder.
+    struct stat held {}, named {};
+    if (folder_.get() >= 0 && lock_.get() >= 0 && !keep_ && ::fstat(lock_.get(), &held) == 0 &&
+        ::fstatat(folder_.get(), stagingName(tag_).c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, named))
+        removeAllAt(folder_.get(), stagingName(tag_));
+}
+
+int StagingLock::lockAt(int dirFd, const std::string& name, bool made) {
+    // Opened without following a link, locked, and still the folder of that name: a sweep may
+    // have taken and removed it between its making and the lock, or someone put another folder at
+    // its name (ESTALE). A writer's own is also the owner-only folder of this process's user that
+    // it made, never one put at its name before the lock.
+    DirFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno;
+    pause(RenameStep::Locked);
+    struct stat held {}, named {};
+    if (::fstat(fd.get(), &held) != 0 || ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !sameFile(held, named))
+        return ESTALE;
+    if (made && (held.st_uid != ::geteuid() || (held.st_mode & 077) != 0)) return ESTALE;
+    lock_ = std::move(fd);
+    tag_ = parseEntry(name).tag;
+    return 0;
+}
+
+int StagingLock::makeAt(int dirFd) {
+    folder_ = DirFd(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+    if (folder_.get() < 0) return errno;
+    for (int tries = 0; tries < 16; ++tries) {
+        const std::string name = stagingName(detail::tag());
+        if (::mkdirat(dirFd, name.c_str(), 0700) != 0) {
+            if (errno == EEXIST) continue;
+            return errno;
+        }
+        pause(RenameStep::Made);
+        // Taken by a sweep or replaced meanwhile: a new name is tried (what stands at the old one
+        // is left alone). A folder that cannot be locked at all goes.
+        const int err = lockAt(dirFd, name, true);
+        if (err == 0) return 0;
+        if (err != EWOULDBLOCK && err != ESTALE && err != ENOENT) {
+            ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+            return err;
+        }
+    }
+    return EAGAIN;
+}
+
+bool StagingLock::make(const std::string& dir, std::string& error) {
+    DirFd fd;
+    int err = openDir(dir, fd);
+    if (err == 0) err = makeAt(fd.get());
+    path_ = err == 0 ? joinPath(dir, stagingName(tag_)) : stagingDir(dir);  // the latter names it in the error
+    if (err != 0) error = err == kLinkRefused ? refusedText(path_) : "cannot create " + path_ + ": " + systemText(err);
+    return err == 0;
+}
+
+bool StagingLock::take(int dirFd, const std::string& name) { return lockAt(dirFd, name, false) == 0; }
+
+bool StagingLock::in(int dirFd) const {
+    struct stat a {}, b {};
+    return folder_.get() >= 0 && ::fstat(folder_.get(), &a) == 0 && ::fstat(dirFd, &b) == 0 && sameFile(a, b);
+}
+
+bool sweepable(int dirFd, Sweepable& out) {
+    // Per tag: 1 its staging folder is locked here, 0 it has none, -1 another holds it. A tag's
+    // entries are taken from a listing made after its staging folder was looked at: a writer that
+    // dies between a listing and the lock may have added an entry (its old copy aside) that the
+    // listing missed. So the folder is listed until a listing shows no tag not looked at before;
+    // tags that still turn up new after a few listings are left alone.
+    constexpr int kListings = 4;
+    std::map<std::string, int> tags;
+    std::vector<std::string> all;
+    out = Sweepable();
+    for (int listing = 1;; ++listing) {
+        if (!folderNames(dirFd, all)) return false;
+        pause(RenameStep::Listed);
+        bool fresh = false;
+        for (const std::string& name : all) {
+            const std::string t = parseEntry(name).tag;
+            if (t.empty() || tags.count(t)) continue;
+            fresh = true;
+            const std::string staging = stagingName(t);
+            StagingLock lock;
+            if (listing == kListings) {
+                tags[t] = -1;
+            } else if (!lexistsAt(dirFd, staging)) {
+                tags[t] = 0;
+            } else if (lock.take(dirFd, staging)) {
+                tags[t] = 1;
+                out.held.push_back(std::move(lock));
+            } else {
+                tags[t] = -1;
+            }
+        }
+        if (!fresh || listing == kListings) break;
+    }
+    for (const std::string& name : all) {
+        if (name.compare(0, kEntryPrefix.size(), kEntryPrefix) != 0) continue;
+        const Entry e = parseEntry(name);
+        if (!e.tag.empty() && tags[e.tag] < 0) continue;
+        out.names.push_back(name);
+        std::string copy;
+        std::vector<std::string> inside;
+        if (e.kind == Entry::Staging) {
+            DirFd staging(::openat(dirFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (staging.get() >= 0 && folderNames(staging.get(), inside) && !inside.empty()) out.staged.insert(e.tag);
+        } else if (e.kind == Entry::Note && noteRemoves(dirFd, name, copy)) {
+            out.removed.insert(asideName(e.tag, copy));
+        }
+    }
+    std::sort(out.names.begin(), out.names.end());
+    return true;
+}
+
+std::string asideName(const std::string& path) {
+    const fs::path p(path);
+    return (p.parent_path() / asideName(tag(), p.filename().string())).string();
+}
+
+std::string asideFor(const std::string& staging, const std::string& path) {
+    const fs::path p(path);
+    return (p.parent_path() / asideName(parseEntry(leaf(staging)).tag, p.filename().string())).string();
+}
+
+int removeAll(const std::string& path) {
+    DirFd dir;
+    std::string name;
+    const int err = openParent(path, dir, name);
+    if (err == 0) removeAllAt(dir.get(), name);
+    return err;
+}
+
+bool writable(const std::string& dir) {
+    DirFd fd;
+    if (openDir(dir, fd, true) != 0) return false;
+    const std::string probe = kProbePrefix + tag();
+    const int file = ::openat(fd.get(), probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (file < 0) return false;
+    ::close(file);
+    ::unlinkat(fd.get(), probe.c_str(), 0);
+    return true;
+}
+
+bool createFolder(const std::string& dir, std::string& error) {
+    DirFd fd;
+    const int err = openDir(dir, fd, true);
+    if (err == 0) return true;
+    error = err == kLinkRefused ? refusedText(dir) : "cannot create " + dir + ": " + systemText(err);
+    return false;
+}
+
+MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, const std::string& item, bool hasOld,
+                    OldCopy old, std::string& text) {
+    std::string aside;
+    if (hasOld) {
+        aside = staging.asideOf(name);
+        if (!renameStep(RenameStep::Aside, dir, name, dir, aside)) {
+            text = systemText(errno);
+            return MoveResult::AsideFailed;
+        }
+    }
+    if (item.empty()) {  // a removal: the copy goes whole from aside
+        if (!aside.empty()) removeAllAt(dir, aside);
+        return MoveResult::Done;
+    }
+    // From the staging folder this writer made and locked, by its handle: never from whatever
+    // stands at its path now.
+    if (!renameStep(RenameStep::In, staging.handle(), item, dir, name)) {
+        text = systemText(errno);
+        if (!aside.empty() && !renameStep(RenameStep::Back, dir, aside, dir, name)) staging.keep();
+        return MoveResult::MoveInFailed;
+    }
+    if (!aside.empty() && old == OldCopy::Goes) removeAllAt(dir, aside);
+    return MoveResult::Done;
+}
+
+MoveResult moveIn(StagingLock& staging, const std::string& item, const std::string& target, bool hasOld,
+                  std::string& text, OldCopy old) {
+    // The renames work in the folder the staging folder was made in, as it was opened then; the
+    // target's folder is opened only to see that it is that one.
+    DirFd dir;
+    std::string name;
+    const int err = openParent(target, dir, name);
+    if (err != 0 || !staging.held() || !staging.in(dir.get())) {
+        text = err == kLinkRefused ? refusedText(target) : systemText(err ? err : EXDEV);
+        return err == kLinkRefused ? MoveResult::Refused : hasOld ? MoveResult::AsideFailed : MoveResult::MoveInFailed;
+    }
+    return moveInAt(staging, staging.folder(), name, item, hasOld, old, text);
+}
+
+bool moveInOrSay(StagingLock& staging, const std::string& item, const std::string& target, bool hasOld,
+                 const std::string& what, const std::string& dir, const std::string& busyHint, std::string& error) {
+    std::string text;
+    switch (moveIn(staging, item, target, hasOld, text)) {
+    case MoveResult::AsideFailed:
+        error = "cannot move the old " + what + " aside (" + text + "): " + busyHint;
+        return false;
+    case MoveResult::MoveInFailed:
+        error = "cannot move " + what + " into " + dir + ": " + text;
+        return false;
+    case MoveResult::Refused:
+        error = text;
+        return false;
+    case MoveResult::Done:
+        break;
+    }
+    return true;
+}
+
+void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry) {
+    const Entry e = parseEntry(entry);
+    if (e.kind != Entry::Aside || folder.removed.count(entry) || lexistsAt(dirFd, e.name)) {
+        removeAllAt(dirFd, entry);
+        return;
+    }
+    // Its name is free. It goes back when its own writer stopped between its renames (its staging
+    // folder still holds the new copy). Any other copy stays: a writer that started after this
+    // sweep's listing may have freed the name by moving its own copy aside, and puts its new one
+    // there next. A later sweep removes it once its name is taken again.
+    if (folder.staged.count(e.tag)) renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);
+}
+
+void sweepFolder(const std::string& dir, const NoteSettler& settle) {
+    DirFd fd;
+    Sweepable folder;  // its held staging locks are kept until the sweep ends
+    if (openDir(dir, fd) != 0 || !sweepable(fd.get(), folder)) return;
+    for (const std::string& name : folder.names)
+        if (parseEntry(name).kind == Entry::Aside) restoreOrRemove(fd.get(), folder, name);
+    // Each note is read by the one that decides on it, in this very listing: a note written after
+    // it is never removed unread.
+    for (const std::string& name : folder.names)
+        if (parseEntry(name).kind == Entry::Note && settle && settle(fd.get(), name)) removeAllAt(fd.get(), name);
+    for (const std::string& name : folder.names)
+        if (parseEntry(name).kind == Entry::Other) removeAllAt(fd.get(), name);
+    for (const std::string& name : folder.names)
+        if (parseEntry(name).kind == Entry::Staging) removeAllAt(fd.get(), name);
+}
+
+}  // namespace detail
+
+bool Engine::canWrite(const std::string& format) const { return detail::writable(layout.formatDir(format)); }
+
+void Engine::sweep() {
+    std::vector<std::string> formats = formatsHere();
+    formats.push_back("app");
+    for (const std::string& format : formats)
+        detail::sweepFolder(layout.formatDir(format), [&](int dirFd, const std::string& name) {
+            return settleNote(format, dirFd, name, kReceiptLockWait, true);
+        });
+}
+
+std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, std::string& error,
+                                  const std::function<bool()>& locked) {
+    auto lock = std::make_unique<JobLock>(engine, userData);
+    if (!lock->held()) {
+        error = lock->error();
+        return nullptr;
+    }
+    if (locked && !locked()) return nullptr;
+    // The sweep records what killed jobs left noted, under the receipts' own locks; the receipts
+    // are then read once, as the job's tasks start from them.
+    engine.sweep();
+    if (!engine.loadReceipt(error)) return nullptr;
+    return lock;
+}
+
+}  // namespace tqm

@@ -1,0 +1,278 @@
+#pragma once
+// The install-folder protocol: how jobs, starts and the elevated helper of any number of data folders
+// change the same install folders (the plug-in folders, the applications folder, the manager's own
+// folder) without losing a copy or a record, whichever of them is killed where.
+//
+// LOCKS, in the order they are taken (a holder of a later one never waits for an earlier one):
+//
+//   lock            where                                  taken by             wait (what a caller sees)
+//   --------------  -------------------------------------  -------------------  ---------------------------------
+//   job lock        <data folder>/job.lock (flock)         a job, the helper    kJobLockWait, as Engine::waiting
+//                                                          (beginJob)           allows: "Waiting for another copy
+//                                                                               of the manager to finish its job"
+//   staging lock    flock on <install folder>/             a writer (make),     never waited for: a writer makes
+//                   .tqm-staging-<tag>                     a sweep (take)       a new tag, a sweep leaves a held
+//                                                                               tag's entries alone
+//   receipt lock    <receipt>.lock beside installed.json   whoever records      kReceiptLockWait in a job (the
+//                   and apps.json                          (updateReceipt)      same sentence, "...finish writing
+//                                                                               <file>"); kStartLockWait at a start
+//                                                                               (nothing shown: the note stays)
+//   (others)        the catalog state's lock (load.h, stateLockWait) and the settings file's lock
+//                   guard files of the data folder only, none of the install folders.
+//
+// One job at a time changes the records of a data folder (the job lock); many data folders, users
+// and the helper may share an install folder, where each writer's entries carry the tag of its own
+// staging folder and its staging lock keeps every sweep off them.
+//
+// THE LIFE OF ONE ENTRY (an install of Foo.vst3 over an old copy; a removal skips 2 and 5):
+//
+//   1 .tqm-staging-<tag>/            made owner-only and locked; kept by its handle, never by its path
+//   2 .tqm-staging-<tag>/Foo.vst3    the unpacked copy, every file made new through that handle
+//   3 .tqm-record-<tag>              the note: what the receipt will record (no note, no move)
+//   4 .tqm-old-<tag>-Foo.vst3        the old copy moved aside            } moveIn: the one move-in of
+//   5 Foo.vst3                       the new copy moved in (or the old   } plug-ins, apps, removals and
+//                                    one moved back)                     } the manager's own update
+//   6 installed.json                 recorded under the receipt lock
+//   7 aside copy, note, staging      gone, the staging folder last, then its lock
+//
+// WHAT A SWEEP MAY TOUCH. A sweep (sweepFolder in a job; Engine::sweepSelf at a start, in the
+// manager's own folder) takes a tag's entries only from a listing made after it locked that tag's
+// staging folder, or saw it gone: a writer that still lives holds its lock, so its entries are never
+// touched. Of those entries:
+//   - an aside copy goes when its name is taken (the new copy went in) or a note of its tag says the
+//     copy was removed; one whose name is free never goes: it goes back when its own staging folder
+//     still holds the new copy (its writer stopped between its renames), else it stays, as another
+//     writer may have just freed that name to move its own copy in (restoreOrRemove);
+//   - a note is settled, kept or removed as its reader decides (below), never by name alone;
+//   - staging folders and the rest go.
+// sweepSelf touches only the manager's own aside copies and staging folders of no other app's tag,
+// and lets go at once of the locks of other apps' tags. A start's settling (Engine::startSweep) runs
+// beside live writers: it records the notes whose change is on disk and removes such a note once no
+// aside copy of its tag is left (the job's sweep reads there that the copy was removed); nothing else.
+//
+// NOTES. A note is written by the writer that is about to move, before it moves. It names the receipt
+// it is for (the device and inode of that receipt's folder) and is owned by its writer. A note counts
+// for a receipt only when its owner is that receipt's owner (root for the machine's receipt) or root;
+// one that does not count is never applied and never removed by anyone but its owner. A counting note
+// whose change is on disk is recorded and removed; one whose writer is gone without the change is
+// removed by its owner's sweep; one of another receipt or format stays for the job it belongs to.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/receipt.h"
+#include "engine/safe_path.h"
+
+namespace tqm {
+
+struct Engine;
+class JobLock;
+
+// The waits of the table above.
+constexpr std::chrono::milliseconds kJobLockWait{10 * 60 * 1000};
+constexpr std::chrono::milliseconds kReceiptLockWait{30000};
+constexpr std::chrono::milliseconds kStartLockWait{1000};
+
+// Opens a job on the data folder userData: takes the job lock (waiting as engine.waiting allows), asks
+// `locked` (when given) whether to go on, sweeps the install folders and reads the receipts once.
+// Answers the held lock, which the caller keeps to its last task; null with error said when the lock
+// was not had or the receipts cannot be read (error empty when `locked` said no).
+std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, std::string& error,
+                                  const std::function<bool()>& locked = {});
+
+namespace detail {
+
+// The entry names of the protocol, and their one parser.
+inline const std::string kEntryPrefix = ".tqm-";
+inline const std::string kStagingPrefix = ".tqm-staging-";
+inline const std::string kAsidePrefix = ".tqm-old-";
+inline const std::string kNotePrefix = ".tqm-record-";
+inline const std::string kProbePrefix = ".tqm-probe-";
+constexpr size_t kTagSize = 8;
+
+struct Entry {
+    enum Kind { Other, Staging, Aside, Note } kind = Other;
+    std::string tag;   // of a staging folder, an aside copy or a note (and its temporary)
+    std::string name;  // an aside copy's: the name of the entry it was moved aside from
+};
+Entry parseEntry(const std::string& name);
+std::string stagingName(const std::string& tag);
+std::string asideName(const std::string& tag, const std::string& name);
+std::string noteName(const std::string& tag);
+
+// Whether the entry name of the open folder dirFd exists (a link is not followed); true when
+// that cannot be told.
+bool lexistsAt(int dirFd, const std::string& name);
+
+// 32 random bits from /dev/urandom as exactly eight lower-case hexadecimal digits.
+std::string tag();
+
+// dir/.tqm-staging-<tag>; nothing is created.
+std::string stagingDir(const std::string& dir);
+
+// A writer's staging folder and its lock, which guards every entry of its tag in its folder. A
+// writer makes it before the first of them and holds it until the last is gone; the object removes
+// the staging folder last, then lets the lock go. The lock follows the install folder, whichever
+// data folder, user or helper the writer and sweep run for.
+class StagingLock {
+public:
+    StagingLock() = default;
+    StagingLock(StagingLock&&) = default;
+    StagingLock& operator=(StagingLock&&) = delete;
+    ~StagingLock();
+
+    // A writer's: makes a new staging folder (owner-only) in the folder dir under a fresh tag and
+    // locks it; false with "cannot create <dir>/.tqm-staging-...: <system text>" or the refusal.
+    bool make(const std::string& dir, std::string& error);
+    // The same in an open folder; 0 or a system error number.
+    int makeAt(int dirFd);
+    // A sweep's: locks the staging folder `name` of the open folder dirFd without waiting; false
+    // when another process holds it, or it cannot be opened, or is no longer the folder of that name.
+    bool take(int dirFd, const std::string& name);
+
+    bool held() const { return lock_.get() >= 0; }
+    const std::string& tag() const { return tag_; }
+    // The writer's staging folder, dir/.tqm-staging-<tag>, for messages and the log: the writer
+    // itself works through handle() and folder().
+    const std::string& path() const { return path_; }
+    // The staging folder and the folder that holds it, as opened when it was made.
+    int handle() const { return lock_.get(); }
+    int folder() const { return folder_.get(); }
+    // Whether the staging folder lies in the open folder dirFd.
+    bool in(int dirFd) const;
+    // The aside name of the entry `name` of the staging folder's folder: ".tqm-old-<tag>-<name>".
+    std::string asideOf(const std::string& name) const { return asideName(tag_, name); }
+    // The writer's staging folder stays on disk when the lock goes (for the next sweep).
+    void keep() { keep_ = true; }
+
+private:
+    int lockAt(int dirFd, const std::string& name, bool made);  // 0 or a system error number
+
+    DirFd folder_, lock_;  // folder_: the folder that holds a writer's staging folder
+    std::string tag_, path_;
+    bool keep_ = false;
+};
+
+// What a sweep may touch in a folder, and what it needs to know of the rest.
+struct Sweepable {
+    // The ".tqm-" entries of a tag whose staging folder is gone (its writer finished or died), the
+    // staging folders it could lock (held keeps their locks) and the entries of their tags, and
+    // entries of no tag; sorted. The entries of a tag whose staging folder it cannot lock are left out.
+    std::vector<std::string> names;
+    std::vector<StagingLock> held;
+    std::set<std::string> staged;   // the tags of those staging folders that still hold a new copy
+    std::set<std::string> removed;  // aside names whose copies a note of their tag says were removed
+};
+
+// Lists the open folder dirFd for a sweep; false when it cannot be listed.
+bool sweepable(int dirFd, Sweepable& out);
+
+// <parent>/.tqm-old-<tag>-<name> for <parent>/<name> under a fresh tag; nothing is created.
+std::string asideName(const std::string& path);
+
+// The same with the tag of the staging folder (a stagingDir name) whose copy replaces path.
+std::string asideFor(const std::string& staging, const std::string& path);
+
+// Removes path and everything below it without following any link; errors are ignored. Answers
+// how its folder opened: 0, a system error number, or kLinkRefused (engine/safe_path.h).
+int removeAll(const std::string& path);
+
+// The same for the entry name of an open folder.
+void removeAllAt(int parentFd, const std::string& name);
+
+// Removes an item a receipt records (remove.cpp) through moveIn: it is moved aside, then deleted,
+// within its folder, reached from `managed` (the folder that holds the maker's folder) when path
+// lies below it, else from the folder that holds path's maker's folder (inMakersFolder) or path's
+// folder; no folder after that one is passed through a link, so a damaged record cannot reach what
+// lies outside. The aside name carries the tag of guard when guard lies in that folder, else of a
+// staging folder of its own made there. Answers 0, a system error number, or kLinkRefused, with
+// error said.
+int removeRecorded(const std::string& managed, const std::string& path, bool inMakersFolder, std::string& error,
+                   StagingLock* guard = nullptr);
+
+// True when files can be created in dir (made with its parents when missing); leaves no probe.
+bool writable(const std::string& dir);
+
+// Creates dir with its parents; false with "cannot create <dir>: <system text>".
+bool createFolder(const std::string& dir, std::string& error);
+
+// The steps of the protocol a test may stop at or fail: the renames that replace or remove an item
+// (the old copy moved aside, the new copy moved in, the old copy put back when the new one cannot
+// move in, the sweep's restoring of an aside copy), the writing of a note, a staging folder made
+// but not yet locked (Made) and locked but not yet checked (Locked), and a sweep's listing made
+// but its tags not yet looked at (Listed).
+enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed };
+
+// Fault seam for tests: when set, it is asked before each of those steps, and a non-zero answer
+// fails the step with that error number instead of doing it (Made, Locked, Listed: ignored).
+extern int (*renameFault)(RenameStep step);
+
+// renameat for one of those steps; false with errno set.
+bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir, const std::string& to);
+
+enum class MoveResult { Done, AsideFailed, MoveInFailed, Refused };
+
+// What becomes of the old copy once the new one is in: it goes, or stays aside for the next sweep
+// (the running manager's bundle, whose files are still open).
+enum class OldCopy { Goes, StaysAside };
+
+// The one move-in. In the open folder dir (the staging folder's folder), the entry `name` (hasOld)
+// is renamed to its aside name, then the staging folder's `item` is renamed in at name, the old copy
+// renamed back when that fails. A removal gives no item: the old copy is moved aside and deleted.
+// On failure text holds the system's error text; when the old copy could not be put back, the
+// staging folder is kept beside the aside copy for the next sweep.
+MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, const std::string& item, bool hasOld,
+                    OldCopy old, std::string& text);
+
+// moveInAt for the path target, whose folder must be the staging folder's. Refused: root would have
+// passed a link the user can change (text says so).
+MoveResult moveIn(StagingLock& staging, const std::string& item, const std::string& target, bool hasOld,
+                  std::string& text, OldCopy old = OldCopy::Goes);
+
+// moveIn with its failure put in words for the user: "cannot move the old <what> aside (<system
+// text>): <busyHint>", "cannot move <what> into <dir>: <system text>", or the refusal. True when
+// the new copy is in place.
+bool moveInOrSay(StagingLock& staging, const std::string& item, const std::string& target, bool hasOld,
+                 const std::string& what, const std::string& dir, const std::string& busyHint, std::string& error);
+
+// The one restore rule, of sweepFolder and Engine::sweepSelf, for the aside copy `entry` of the
+// open folder dirFd as sweepable listed it in folder. It goes when its name is taken (the new copy
+// went in) or a note of its tag says it was removed. A copy whose name is free never goes: it goes
+// back when its own writer stopped between its renames (its staging folder still holds the new
+// copy), and else stays until its name is taken again.
+void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry);
+
+// The notes: what a change will record, written beside its staging folder (".tqm-record-<tag>")
+// before anything moves. notePending notes the install of the staging folder's item, noteRemoval
+// the removal of the copy at path (whose record names `recorded`). Each answers the note's path,
+// empty with error said ("cannot write <note>: <system text>") when it could not be written. The
+// change drops it once its receipt is saved; a note left by a kill is read by the sweep or start
+// of the data folder whose receipt is receiptFile (the note names it).
+std::string notePending(const StagingLock& staging, const std::string& item, const std::string& id,
+                        const std::string& format, const InstalledFormat& rec, int64_t sequence,
+                        const std::string& receiptFile, std::string& error);
+std::string noteRemoval(const StagingLock& guard, const std::string& id, const std::string& format,
+                        const std::string& path, const std::string& recorded, const std::string& receiptFile,
+                        std::string& error);
+void dropNote(const std::string& note);
+
+// Whether the note `name` of the open folder dirFd, written by root or by this process's user,
+// says its copy in that folder was removed; that copy's name there in removedName.
+bool noteRemoves(int dirFd, const std::string& name, std::string& removedName);
+
+// Whether the note `name` of the open folder dirFd may go once it is settled: what a sweep asks of
+// each note it is allowed to touch.
+using NoteSettler = std::function<bool(int dirFd, const std::string& name)>;
+
+// One sweep of a folder: of the ".tqm-" entries sweepable answers, aside copies go back or go
+// (restoreOrRemove), each note is handed to settle and removed only when it answers true, and the
+// rest goes.
+void sweepFolder(const std::string& dir, const NoteSettler& settle);
+
+}  // namespace detail
+
+}  // namespace tqm

@@ -1,0 +1,316 @@
+// The install-folder protocol at the moments between two of its steps: notes written while another
+// data folder sweeps, users sharing a folder with root and with each other, a full disk, a staging
+// folder swapped under its writer, and a sweep meeting a writer that dies between its listing and
+// its lock. Each moment is reached through a seam in one process (forked children where a writer is
+// killed or runs as another user).
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "engine/catalog.h"
+#include "engine/install_folder.h"
+#include "engine/jobs.h"
+#include "tests/support/job_fixture.h"
+#include "tests/support/lock_holder.h"
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+constexpr uid_t kUserA = 65534, kUserB = 65533;
+
+class InstallFolderTest : public JobTest {
+protected:
+    void SetUp() override {
+        JobTest::SetUp();
+        publishTwoVersions();
+        engine.catalog = &versions[0].catalog;
+        engine.log = nullptr;
+    }
+    void TearDown() override { tqm::detail::renameFault = nullptr; }
+
+    const tqm::Plugin& synth(int v) const { return *versions[v].catalog.find("synth"); }
+    std::string zip(int v, const std::string& format) const {
+        return readFile(path("source/plugins/Synth-" + std::string(v ? "2.0.0" : "1.0.0") + "." + format + ".zip"));
+    }
+
+    // Installs synth's format at version v with e, in a child (as uid when given) killed right after
+    // the copy moved in, before it is recorded; true when it got there.
+    bool killedAfterMoveIn(tqm::Engine e, const std::string& format, int v, uid_t uid = 0) const {
+        const std::string data = zip(v, format);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (uid != 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(2);
+            e.log = [](const std::string& line) {
+                if (line.rfind("installed ", 0) == 0) ::_exit(0);
+            };
+            std::string error;
+            e.install(synth(v), format, data, error);
+            ::_exit(1);
+        }
+        int status = 0;
+        return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+    static std::string recorded(const tqm::Layout& layout, const std::string& id, const std::string& format) {
+        tqm::Receipt r;
+        std::string error;
+        if (!r.load(format == "app" ? layout.appsReceiptFile() : layout.receiptFile(), error)) return "unreadable";
+        const auto it = r.plugins.find(id);
+        return it == r.plugins.end() || !it->second.formats.count(format) ? "" : it->second.formats.at(format).version;
+    }
+
+    static int protocolEntries(const std::string& dir) {
+        int n = 0;
+        for (const std::string& name : entryNames(dir)) n += name.rfind(".tqm-", 0) == 0;
+        return n;
+    }
+
+    // Another data folder whose settings name `format`'s folder as this one's VST3 folder.
+    tqm::Layout sharing(const std::string& root, const std::string& format) const {
+        tqm::Layout other;
+        other.root = path(root);
+        other.folders[format] = engine.layout.formatRoot("vst3");
+        return other;
+    }
+
+};
+
+// Another data folder's sweep records a note of its own; meanwhile a job of this data folder updates
+// the plug-in in the folder both name and is killed right after its move in. Its note is newer than
+// that sweep's listing: it stays, and this data folder's next start records the update.
+TEST_F(InstallFolderTest, ANoteWrittenDuringAnotherDataFoldersSweepStaysForItsOwn) {
+    std::string error;
+    ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+    tqm::Engine other;
+    other.layout = sharing("root2", "clap");
+    other.catalog = &versions[0].catalog;
+    ASSERT_TRUE(killedAfterMoveIn(other, "clap", 0));
+
+    bool updated = false;
+    other.log = [&](const std::string&) {
+        if (updated) return;
+        tqm::Engine u = engine;
+        u.catalog = &versions[1].catalog;
+        updated = killedAfterMoveIn(u, "vst3", 1);
+    };
+    other.sweep();
+    ASSERT_TRUE(updated) << "the other data folder's sweep recorded nothing";
+    EXPECT_EQ(recorded(other.layout, "synth", "clap"), "1.0.0");
+
+    tqm::Engine next;
+    next.layout = engine.layout;
+    next.startSweep();
+    EXPECT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 2.0.0");
+    EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "2.0.0") << "the update's note was deleted unread";
+}
+
+// Folders several users write: root's sweep leaves a user's note for the user's own start, and a
+// user's start and sweep neither apply nor remove another user's note.
+TEST_F(InstallFolderTest, ANoteCountsOnlyForItsOwnersReceipt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
+    ASSERT_EQ(::chmod(temp.dir().c_str(), 0755), 0);
+    std::string error;
+    ASSERT_TRUE(tqm::detail::createFolder(vst3(), error)) << error;
+    ASSERT_EQ(::chmod(vst3().c_str(), 0777), 0);
+    for (const char* home : {"a", "b"}) {
+        fs::create_directories(path(home));
+        ASSERT_EQ(::chown(path(home).c_str(), *home == 'a' ? kUserA : kUserB, 0), 0);
+    }
+    const tqm::Layout a = sharing("a", "vst3");
+
+    // A's install killed after its move in; root's job sweeps the same folder.
+    tqm::Engine user;
+    user.layout = a;
+    user.catalog = &versions[0].catalog;
+    ASSERT_TRUE(killedAfterMoveIn(user, "vst3", 0, kUserA));
+    engine.sweep();
+    EXPECT_TRUE(asUser(kUserA, [&] {
+        tqm::Engine start;
+        start.layout = a;
+        start.startSweep();
+        return recorded(a, "synth", "vst3") == "1.0.0";
+    })) << "root's sweep removed the user's note";
+
+    // B plants a note of a copy of its own, naming no receipt, in the folder A's settings name.
+    const std::string evil = vst3() + "/Evil.vst3", planted = vst3() + "/.tqm-record-0000beef";
+    ASSERT_TRUE(asUser(kUserB, [&] {
+        struct stat st {};
+        return ::mkdir(evil.c_str(), 0755) == 0 && ::stat(evil.c_str(), &st) == 0 &&
+               writeFile(planted, "{\"id\": \"evil\", \"format\": \"vst3\", \"item\": \"Evil.vst3\", \"dev\": \"" +
+                                      std::to_string(st.st_dev) + "\", \"ino\": \"" + std::to_string(st.st_ino) +
+                                      "\", \"version\": \"6.6.6\", \"path\": \"" + evil +
+                                      "\", \"exe\": \"x\", \"uninstall_key\": \"y\"}\n");
+    }));
+    EXPECT_TRUE(asUser(kUserA, [&] {
+        tqm::Engine job;
+        job.layout = a;
+        job.startSweep();
+        job.sweep();
+        return recorded(a, "evil", "vst3").empty();
+    })) << "another user's note changed the receipt";
+    EXPECT_TRUE(exists(planted)) << "another user's note was removed";
+}
+
+int failNote(tqm::detail::RenameStep step) { return step == tqm::detail::RenameStep::Note ? ENOSPC : 0; }
+
+// A note that cannot be written (a full disk) fails its task before anything moves.
+TEST_F(InstallFolderTest, NoMoveWithoutItsNote) {
+    std::string error;
+    ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+    ASSERT_TRUE(engine.loadReceipt(error)) << error;
+    engine.catalog = &versions[1].catalog;
+    const struct {
+        tqm::Task task;
+        std::string copy, marker;  // what is on disk before and after
+    } cases[] = {
+        {{"install", "synth", "vst3"}, vst3() + "/Synth.vst3", "vst3 1.0.0"},
+        {{"install", "studio", "app"}, appsDir() + "/Studio.app", ""},
+        {{"remove", "synth", "vst3"}, vst3() + "/Synth.vst3", "vst3 1.0.0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.task.op + " " + c.task.id);
+        tqm::detail::renameFault = failNote;
+        error.clear();
+        EXPECT_FALSE(tqm::runTask(engine, c.task, nullptr, error));
+        tqm::detail::renameFault = nullptr;
+        EXPECT_NE(error.find(".tqm-record-"), std::string::npos) << error;
+        EXPECT_NE(error.find(std::strerror(ENOSPC)), std::string::npos) << error;
+        EXPECT_EQ(readFile(c.copy + "/Contents/Info.plist"), c.marker);
+        EXPECT_EQ(recorded(engine.layout, c.task.id, c.task.format), c.marker.empty() ? "" : "1.0.0");
+        EXPECT_EQ(protocolEntries(fs::path(c.copy).parent_path().string()), 0);
+    }
+}
+
+// An elevated install into a folder the user owns: the user swaps root's new staging folder for one
+// of their own, holding a prepared copy and a hard link to a file of root's. Root unpacks into, and
+// moves in from, only the folder it made and locked, and makes every file new.
+TEST_F(InstallFolderTest, RootWorksOnlyInTheStagingFolderItMade) {
+    ASSERT_TRUE(writeFile(path("secret"), "secret"));
+    engine.log = [&](const std::string& line) {
+        if (line.rfind("unpack ", 0) != 0) return;
+        const std::string staging = line.substr(line.find(" -> ") + 4);
+        fs::rename(staging, path("moved"));
+        fs::create_directories(staging + "/Synth.vst3/Contents/MacOS");
+        ::link(path("secret").c_str(), (staging + "/Synth.vst3/Contents/Info.plist").c_str());
+        writeFile(staging + "/Synth.vst3/Contents/MacOS/prepared", "the user's");
+        ::chown(staging.c_str(), kUserA, kUserA);
+    };
+    std::string error;
+    EXPECT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+    EXPECT_EQ(readFile(path("secret")), "secret") << "written through the user's hard link";
+    EXPECT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 1.0.0");
+    EXPECT_FALSE(exists(vst3() + "/Synth.vst3/Contents/MacOS/prepared")) << "the user's copy was moved in";
+}
+
+// The staging folder a writer holds is its own: owner-only, and still the one at its name once
+// locked (whatever was put there before or after the lock is left alone).
+std::string g_dir;
+tqm::detail::RenameStep g_swapAt;
+int swapStaging(tqm::detail::RenameStep step) {
+    if (step != g_swapAt) return 0;
+    tqm::detail::renameFault = nullptr;  // once
+    for (const std::string& name : entryNames(g_dir)) {
+        if (name.rfind(".tqm-staging-", 0) != 0) continue;
+        fs::rename(g_dir + "/" + name, g_dir + "/.away");
+        fs::create_directory(g_dir + "/" + name);
+        ::chown((g_dir + "/" + name).c_str(), kUserA, kUserA);
+    }
+    return 0;
+}
+
+TEST_F(InstallFolderTest, AWritersStagingFolderIsItsOwn) {
+    using Step = tqm::detail::RenameStep;
+    const struct {
+        const char* what;
+        bool swap;
+        Step at;
+    } cases[] = {{"nothing happens", false, Step::In},
+                 {"a folder put at its name before the lock", true, Step::Made},
+                 {"a folder put at its name after the lock", true, Step::Locked}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_dir = path(std::string("dir-") + std::to_string(int(c.at)));
+        fs::create_directories(g_dir);
+        g_swapAt = c.at;
+        tqm::detail::renameFault = c.swap ? swapStaging : nullptr;
+        std::string error;
+        {
+            tqm::detail::StagingLock staging;
+            ASSERT_TRUE(staging.make(g_dir, error)) << error;
+            tqm::detail::renameFault = nullptr;
+            struct stat st {};
+            ASSERT_EQ(::lstat(staging.path().c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0700u);
+            EXPECT_EQ(st.st_uid, ::geteuid());
+            const int other = ::open(staging.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0) << "the folder at its name is not the locked one";
+            ::close(other);
+        }
+        for (const std::string& name : entryNames(g_dir)) {
+            if (name.rfind(".tqm-staging-", 0) == 0) {
+                EXPECT_TRUE(c.swap) << "left " << name;
+            }
+        }
+    }
+}
+
+// A writer of an update dies between a sweep's listing and the sweep's lock on its staging folder,
+// having moved its old copy aside: the sweep lists again and puts the old copy back.
+int g_listings = 0;
+int moveAsideAtFirstListing(tqm::detail::RenameStep step) {
+    if (step != tqm::detail::RenameStep::Listed || g_listings++ > 0) return 0;
+    for (const std::string& name : entryNames(g_dir))
+        if (name.rfind(".tqm-staging-", 0) == 0)
+            fs::rename(g_dir + "/Synth.vst3", g_dir + "/.tqm-old-" + name.substr(13) + "-Synth.vst3");
+    return 0;
+}
+
+TEST_F(InstallFolderTest, ASweepTakesATagsEntriesFromAListingAfterItsLock) {
+    std::string error;
+    ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+    g_dir = vst3();
+    ASSERT_TRUE(writeFile(tqm::detail::stagingDir(vst3()) + "/Synth.vst3/Contents/Info.plist", "vst3 2.0.0"));
+    g_listings = 0;
+    tqm::detail::renameFault = moveAsideAtFirstListing;
+    engine.sweep();
+    tqm::detail::renameFault = nullptr;
+    ASSERT_GE(g_listings, 1);
+    EXPECT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 1.0.0");
+    EXPECT_EQ(protocolEntries(vst3()), 0);
+}
+
+// A start's sweep lets go at once of the staging locks of other apps' updates it met: while it
+// puts its own bundle back, a job's sweep can already take them.
+bool g_otherFree = false;
+int probeOthersLock(tqm::detail::RenameStep step) {
+    if (step != tqm::detail::RenameStep::Restore) return 0;
+    const int fd = ::open((g_dir + "/.tqm-staging-0000beef").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    g_otherFree = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fd >= 0) ::close(fd);
+    return 0;
+}
+
+TEST_F(InstallFolderTest, AStartLetsGoOfOtherAppsStagingLocks) {
+    g_dir = appsDir();
+    ASSERT_TRUE(writeFile(g_dir + "/.tqm-staging-0000beef/Studio.app/Contents/Info.plist", "Studio 2.0.0"));
+    ASSERT_TRUE(writeFile(g_dir + "/.tqm-old-0000beef-Studio.app/Contents/Info.plist", "Studio 1.0.0"));
+    ASSERT_TRUE(writeFile(g_dir + "/.tqm-staging-0000cafe/Manager.app/Contents/Info.plist", "manager 2.0.0"));
+    ASSERT_TRUE(writeFile(g_dir + "/.tqm-old-0000cafe-Manager.app/Contents/Info.plist", "manager 1.0.0"));
+    g_otherFree = false;
+    tqm::detail::renameFault = probeOthersLock;
+    engine.sweepSelf(g_dir + "/Manager.app");
+    tqm::detail::renameFault = nullptr;
+    EXPECT_TRUE(g_otherFree);
+    EXPECT_EQ(readFile(g_dir + "/Manager.app/Contents/Info.plist"), "manager 1.0.0");
+    EXPECT_TRUE(exists(g_dir + "/.tqm-old-0000beef-Studio.app"));
+}
+
+}  // namespace
