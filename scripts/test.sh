@@ -141,6 +141,9 @@ for p in "${phases[@]}"; do
   ( steps=; from=$SECONDS
     "$p" >"$logs/$p.log" 2>&1
     status=$?
+    # The processor time of all it ran: user and system, in seconds.
+    times >"$logs/$p.times"
+    step cpu "$(awk 'END { split($1 " " $2, t, "[ms]"); print int(t[1] * 60 + t[2] + t[3] * 60 + t[4]) }' "$logs/$p.times")"
     echo "$status $((SECONDS - from)) ${steps}" >"$logs/$p.status" ) &
   phase_of[$!]=$p
 done
