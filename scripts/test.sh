@@ -3,10 +3,11 @@
 # the suite in a plain build and in the AddressSanitizer + UndefinedBehaviorSanitizer build, the
 # thread tests in a ThreadSanitizer build, and (where clang is installed) a 20-second run of every
 # libFuzzer harness. The four phases run at once: the builds share the cores, the sanitizer build
-# first (its tests take longest), the ThreadSanitizer and fuzz builds last; each tree's tests start
-# as soon as it is built, ahead of the builds still going. The real-window tests of a tree run on
-# virtual X servers of its own, one test a server at a time (CTest hands them out). Each phase's
-# output is printed as a block when it ends, with its times; the exit status covers every phase.
+# ahead (its tests take longest), the ThreadSanitizer and fuzz builds on what is left; each tree's
+# tests start as soon as it is built, ahead of the builds still going. The real-window tests of a
+# tree run on virtual X servers of its own, one test a server at a time (CTest hands them out). Each
+# phase's output is printed as a block when it ends, with its times; the exit status covers every
+# phase.
 set -u
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh || exit 1
@@ -99,15 +100,15 @@ run_ctest() {
 
 # The phases. Builds run below normal priority, the sanitizer build least so; tests at normal
 # priority, so that a test's time limit is not spent waiting behind a compiler.
+# Every tree keeps line tables only (-g1): enough for every stack a failure or a sanitizer prints,
+# and a quarter less to compile than full debug information.
+lines_only=(-DCMAKE_CXX_FLAGS_DEBUG=-g1 "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG")
 plain() {
-  configure build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+  configure build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo "${lines_only[@]}" &&
     build build/plain 4 -j "$cores" &&
     with_displays "$displays" run_ctest build/plain
 }
-# The sanitizer trees keep line tables only (-g1): enough for every report's stack, and a quarter
-# less to compile than full debug information. The benchmarks are built in the plain tree only: the
-# sanitizer tree builds what it runs.
-lines_only=(-DCMAKE_CXX_FLAGS_DEBUG=-g1 "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG")
+# The benchmarks are built in the plain tree only: the sanitizer tree builds what it runs.
 sanitize() {
   configure build/sanitize -DCMAKE_BUILD_TYPE=Debug -DLUMO_SANITIZE=ON -DLUMO_BENCH=OFF "${lines_only[@]}" &&
     build build/sanitize 1 -j "$cores" &&
