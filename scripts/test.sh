@@ -138,11 +138,12 @@ fuzz() {
 displays=$((cores / 2 > 2 ? cores / 2 : 2))
 phases=(sanitize plain tsan fuzz)
 declare -A phase_of
-# Each phase in a process group of its own, so that an interrupted road stops all it started.
+# Each phase in a process group of its own, so that an interrupted road stops all it started; none
+# reads the terminal.
 set -m
 for p in "${phases[@]}"; do
   ( steps=; from=$SECONDS
-    "$p" >"$logs/$p.log" 2>&1
+    "$p" </dev/null >"$logs/$p.log" 2>&1
     status=$?
     # The processor time of all it ran: user and system, in seconds.
     times >"$logs/$p.times"
