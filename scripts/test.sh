@@ -119,7 +119,7 @@ sanitize() {
 tsan() {
   local dir=build/tsan from
   configure "$dir" -DLUMO_TSAN=ON -DLUMO_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo "${lines_only[@]}" &&
-    build "$dir" 10 -j "$((cores / 2 > 0 ? cores / 2 : 1))" --target test_threads || return 1
+    build "$dir" 6 -j "$((cores / 2 > 0 ? cores / 2 : 1))" --target test_threads || return 1
   from=$SECONDS
   TSAN_OPTIONS=halt_on_error=1 "$dir/tests/test_threads" --gtest_brief=1 \
       --gtest_filter='Job*:ModelLoad*:Log*:UiQueue*'
@@ -131,7 +131,7 @@ fuzz() {
   if ! command -v clang++ >/dev/null 2>&1; then
     echo "skipped: no clang++"; return 0
   fi
-  FUZZ_BUILD_NICE=10 FUZZ_BUILD_JOBS=$((cores / 2 > 0 ? cores / 2 : 1)) ./scripts/fuzz-smoke.sh build/fuzz 20
+  FUZZ_BUILD_NICE=6 FUZZ_BUILD_JOBS=$((cores / 2 > 0 ? cores / 2 : 1)) ./scripts/fuzz-smoke.sh build/fuzz 20
 }
 
 # Two displays a tree at the least; half the cores on a larger machine.
