@@ -14,6 +14,7 @@
 
 #include "gui/draw/canvas.h"
 #include "json/json.h"
+#include "manager/model/config.h"
 #include "tests/app/app_support.h"
 #include "tests/app/x11_probe.h"
 #include "tests/support/temp_home.h"
@@ -308,9 +309,15 @@ TEST(Harness, AScreenshotReplacesOnlyARegularFileAndThatWhole) {
 }
 
 // A screenshot or a tree dump records nothing: the manager's update offered in the picture is
-// still offered in the real window that follows.
+// still offered in the real window that follows. Only the offer counts here, never the package: the
+// bundle packed as the update is a small one of the program's name and version.
 TEST(Harness, PicturesAndTreeDumpsRecordNoSettings) {
-    Demo demo("record", apptest::kBundle);
+    const std::string bundle = std::string(LUMO_APP_TEST_DIR) + "/record-bundle/" +
+                               fs::path(apptest::kBundle).filename().string();
+    ASSERT_TRUE(testsupport::writeFile(bundle + "/Contents/Info.plist",
+                          demo::infoPlist("Ardune Systems Manager", "ardune-manager", tqapp::kVersion)) &&
+                testsupport::writeFile(bundle + "/Contents/MacOS/ardune-manager", "#!/bin/sh\n"));
+    Demo demo("record", bundle);
     ASSERT_TRUE(demo.ok()) << demo.error;
     for (const std::vector<std::string>& more :
          {std::vector<std::string>{"--dump-tree"}, std::vector<std::string>{"--screenshot", demo.dir + "/shot.png"}}) {
