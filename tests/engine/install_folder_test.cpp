@@ -16,6 +16,7 @@
 #include "engine/catalog.h"
 #include "engine/install_folder.h"
 #include "engine/jobs.h"
+#include "tests/support/at_step.h"
 #include "tests/support/job_fixture.h"
 #include "tests/support/lock_holder.h"
 
@@ -25,6 +26,7 @@ using namespace testsupport;
 namespace {
 
 constexpr uid_t kUserA = 65534, kUserB = 65533;
+using Step = tqm::detail::RenameStep;
 
 class InstallFolderTest : public JobTest {
 protected:
@@ -34,7 +36,6 @@ protected:
         engine.catalog = &versions[0].catalog;
         engine.log = nullptr;
     }
-    void TearDown() override { tqm::detail::renameFault = nullptr; }
 
     const tqm::Plugin& synth(int v) const { return *versions[v].catalog.find("synth"); }
     std::string zip(int v, const std::string& format) const {
@@ -159,8 +160,6 @@ TEST_F(InstallFolderTest, ANoteCountsOnlyForItsOwnersReceipt) {
     EXPECT_TRUE(exists(planted)) << "another user's note was removed";
 }
 
-int failNote(tqm::detail::RenameStep step) { return step == tqm::detail::RenameStep::Note ? ENOSPC : 0; }
-
 // A note that cannot be written (a full disk) fails its task before anything moves.
 TEST_F(InstallFolderTest, NoMoveWithoutItsNote) {
     std::string error;
@@ -177,10 +176,11 @@ TEST_F(InstallFolderTest, NoMoveWithoutItsNote) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.task.op + " " + c.task.id);
-        tqm::detail::renameFault = failNote;
         error.clear();
-        EXPECT_FALSE(tqm::runTask(engine, c.task, nullptr, error));
-        tqm::detail::renameFault = nullptr;
+        {
+            const AtStep full(Step::Note, [] { return ENOSPC; });
+            EXPECT_FALSE(tqm::runTask(engine, c.task, nullptr, error));
+        }
         EXPECT_NE(error.find(".tqm-record-"), std::string::npos) << error;
         EXPECT_NE(error.find(std::strerror(ENOSPC)), std::string::npos) << error;
         EXPECT_EQ(readFile(c.copy + "/Contents/Info.plist"), c.marker);
@@ -212,22 +212,7 @@ TEST_F(InstallFolderTest, RootWorksOnlyInTheStagingFolderItMade) {
 
 // The staging folder a writer holds is its own: owner-only, and still the one at its name once
 // locked (whatever was put there before or after the lock is left alone).
-std::string g_dir;
-tqm::detail::RenameStep g_swapAt;
-int swapStaging(tqm::detail::RenameStep step) {
-    if (step != g_swapAt) return 0;
-    tqm::detail::renameFault = nullptr;  // once
-    for (const std::string& name : entryNames(g_dir)) {
-        if (name.rfind(".tqm-staging-", 0) != 0) continue;
-        fs::rename(g_dir + "/" + name, g_dir + "/.away");
-        fs::create_directory(g_dir + "/" + name);
-        ::chown((g_dir + "/" + name).c_str(), kUserA, kUserA);
-    }
-    return 0;
-}
-
 TEST_F(InstallFolderTest, AWritersStagingFolderIsItsOwn) {
-    using Step = tqm::detail::RenameStep;
     const struct {
         const char* what;
         bool swap;
@@ -237,15 +222,27 @@ TEST_F(InstallFolderTest, AWritersStagingFolderIsItsOwn) {
                  {"a folder put at its name after the lock", true, Step::Locked}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        g_dir = path(std::string("dir-") + std::to_string(int(c.at)));
-        fs::create_directories(g_dir);
-        g_swapAt = c.at;
-        tqm::detail::renameFault = c.swap ? swapStaging : nullptr;
+        const std::string dir = path(std::string("dir-") + std::to_string(int(c.at)));
+        fs::create_directories(dir);
         std::string error;
         {
             tqm::detail::StagingLock staging;
-            ASSERT_TRUE(staging.make(g_dir, error)) << error;
-            tqm::detail::renameFault = nullptr;
+            bool swapped = !c.swap;
+            {
+                // Once: the writer's folder goes aside and another user's takes its name.
+                const AtStep swap(c.at, [&] {
+                    for (const std::string& name : entryNames(dir)) {
+                        if (swapped || name.rfind(".tqm-staging-", 0) != 0) continue;
+                        swapped = true;
+                        fs::rename(dir + "/" + name, dir + "/.away");
+                        fs::create_directory(dir + "/" + name);
+                        ::chown((dir + "/" + name).c_str(), kUserA, kUserA);
+                    }
+                    return 0;
+                });
+                ASSERT_TRUE(staging.make(dir, error)) << error;
+            }
+            ASSERT_TRUE(swapped);
             struct stat st {};
             ASSERT_EQ(::lstat(staging.path().c_str(), &st), 0);
             EXPECT_EQ(st.st_mode & 0777, 0700u);
@@ -254,7 +251,7 @@ TEST_F(InstallFolderTest, AWritersStagingFolderIsItsOwn) {
             EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0) << "the folder at its name is not the locked one";
             ::close(other);
         }
-        for (const std::string& name : entryNames(g_dir)) {
+        for (const std::string& name : entryNames(dir)) {
             if (name.rfind(".tqm-staging-", 0) == 0) {
                 EXPECT_TRUE(c.swap) << "left " << name;
             }
@@ -264,53 +261,47 @@ TEST_F(InstallFolderTest, AWritersStagingFolderIsItsOwn) {
 
 // A writer of an update dies between a sweep's listing and the sweep's lock on its staging folder,
 // having moved its old copy aside: the sweep lists again and puts the old copy back.
-int g_listings = 0;
-int moveAsideAtFirstListing(tqm::detail::RenameStep step) {
-    if (step != tqm::detail::RenameStep::Listed || g_listings++ > 0) return 0;
-    for (const std::string& name : entryNames(g_dir))
-        if (name.rfind(".tqm-staging-", 0) == 0)
-            fs::rename(g_dir + "/Synth.vst3", g_dir + "/.tqm-old-" + name.substr(13) + "-Synth.vst3");
-    return 0;
-}
-
 TEST_F(InstallFolderTest, ASweepTakesATagsEntriesFromAListingAfterItsLock) {
     std::string error;
     ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
-    g_dir = vst3();
     ASSERT_TRUE(writeFile(tqm::detail::stagingDir(vst3()) + "/Synth.vst3/Contents/Info.plist", "vst3 2.0.0"));
-    g_listings = 0;
-    tqm::detail::renameFault = moveAsideAtFirstListing;
-    engine.sweep();
-    tqm::detail::renameFault = nullptr;
-    ASSERT_GE(g_listings, 1);
+    int listings = 0;
+    {
+        const AtStep writerDies(Step::Listed, [&] {
+            if (listings++ > 0) return 0;
+            for (const std::string& name : entryNames(vst3()))
+                if (name.rfind(".tqm-staging-", 0) == 0)
+                    fs::rename(vst3() + "/Synth.vst3", vst3() + "/.tqm-old-" + name.substr(13) + "-Synth.vst3");
+            return 0;
+        });
+        engine.sweep();
+    }
+    ASSERT_GE(listings, 1);
     EXPECT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 1.0.0");
     EXPECT_EQ(protocolEntries(vst3()), 0);
 }
 
 // A start's sweep lets go at once of the staging locks of other apps' updates it met: while it
 // puts its own bundle back, a job's sweep can already take them.
-bool g_otherFree = false;
-int probeOthersLock(tqm::detail::RenameStep step) {
-    if (step != tqm::detail::RenameStep::Restore) return 0;
-    const int fd = ::open((g_dir + "/.tqm-staging-0000beef").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    g_otherFree = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    if (fd >= 0) ::close(fd);
-    return 0;
-}
-
 TEST_F(InstallFolderTest, AStartLetsGoOfOtherAppsStagingLocks) {
-    g_dir = appsDir();
-    ASSERT_TRUE(writeFile(g_dir + "/.tqm-staging-0000beef/Studio.app/Contents/Info.plist", "Studio 2.0.0"));
-    ASSERT_TRUE(writeFile(g_dir + "/.tqm-old-0000beef-Studio.app/Contents/Info.plist", "Studio 1.0.0"));
-    ASSERT_TRUE(writeFile(g_dir + "/.tqm-staging-0000cafe/Manager.app/Contents/Info.plist", "manager 2.0.0"));
-    ASSERT_TRUE(writeFile(g_dir + "/.tqm-old-0000cafe-Manager.app/Contents/Info.plist", "manager 1.0.0"));
-    g_otherFree = false;
-    tqm::detail::renameFault = probeOthersLock;
-    engine.sweepSelf(g_dir + "/Manager.app");
-    tqm::detail::renameFault = nullptr;
-    EXPECT_TRUE(g_otherFree);
-    EXPECT_EQ(readFile(g_dir + "/Manager.app/Contents/Info.plist"), "manager 1.0.0");
-    EXPECT_TRUE(exists(g_dir + "/.tqm-old-0000beef-Studio.app"));
+    const std::string dir = appsDir();
+    ASSERT_TRUE(writeFile(dir + "/.tqm-staging-0000beef/Studio.app/Contents/Info.plist", "Studio 2.0.0"));
+    ASSERT_TRUE(writeFile(dir + "/.tqm-old-0000beef-Studio.app/Contents/Info.plist", "Studio 1.0.0"));
+    ASSERT_TRUE(writeFile(dir + "/.tqm-staging-0000cafe/Manager.app/Contents/Info.plist", "manager 2.0.0"));
+    ASSERT_TRUE(writeFile(dir + "/.tqm-old-0000cafe-Manager.app/Contents/Info.plist", "manager 1.0.0"));
+    bool otherFree = false;
+    {
+        const AtStep restoring(Step::Restore, [&] {
+            const int fd = ::open((dir + "/.tqm-staging-0000beef").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            otherFree = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+            if (fd >= 0) ::close(fd);
+            return 0;
+        });
+        engine.sweepSelf(dir + "/Manager.app");
+    }
+    EXPECT_TRUE(otherFree);
+    EXPECT_EQ(readFile(dir + "/Manager.app/Contents/Info.plist"), "manager 1.0.0");
+    EXPECT_TRUE(exists(dir + "/.tqm-old-0000beef-Studio.app"));
 }
 
 }  // namespace
