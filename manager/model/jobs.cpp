@@ -384,13 +384,27 @@ void Model::finishJob(bool jobOk, const std::string& error, const std::vector<ca
 
 void Model::markUnrecorded(const std::map<std::string, std::string>& unrecorded) {
     if (unrecorded.empty()) return;
-    std::string ids;
     for (const auto& [id, why] : unrecorded) {
         failed[id] = 1;
-        ids += (ids.empty() ? "" : ", ") + id;
+        unrecorded_[id] = why;
+        log("The last change to " + id + " is on disk but not recorded: " + why);
     }
-    note = failedNote_ = "The last change to " + ids + " is on disk but not recorded: " + unrecorded.begin()->second;
-    log(note);
+    note = failedNote_ = unrecordedNote_ = unrecordedNote();
+}
+
+std::string Model::unrecordedNote() const {
+    std::string names;
+    for (const auto& [id, why] : unrecorded_) {
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const tqm::Row& r) { return r.id == id; });
+        names += (names.empty() ? "" : ", ") + (row != rows.end() ? row->name : id);
+    }
+    // The receipts by their file names, and without the remark in parentheses the log keeps.
+    std::string why = unrecorded_.begin()->second;
+    for (const std::string& file : {config.layout.receiptFile(), config.layout.appsReceiptFile()})
+        for (size_t at; (at = why.find(file)) != std::string::npos;)
+            why.replace(at, file.size(), std::filesystem::path(file).filename().string());
+    if (const size_t remark = why.find(" ("); remark != std::string::npos) why.erase(remark);
+    return "The last change to " + names + " is on disk but not recorded: " + why;
 }
 
 }  // namespace tqapp

@@ -63,6 +63,27 @@ TEST_F(ModelState, AnUnreadableReceiptAfterALayoutChange) {
     EXPECT_FALSE(m.receiptError.empty());
 }
 
+// A change on disk that no receipt records is said on the status line by the item's name and a
+// reason the line holds, the log keeping the reason whole; said before the catalog came, the
+// names come with it.
+TEST_F(ModelState, AnUnrecordedChangeIsSaidByName) {
+    catalog.publish(catalogText("1.0.0"));
+    const tqapp::Config c = config();
+    const std::string why = "cannot read " + c.layout.receiptFile() +
+                            ": Permission denied (left as it is; nothing will be installed until it is fixed)";
+    for (const bool beforeTheCatalog : {false, true}) {
+        SCOPED_TRACE(beforeTheCatalog);
+        tqapp::Model& m = make(c);
+        if (beforeTheCatalog) m.markUnrecorded({{"synth", why}});
+        m.start();
+        ASSERT_TRUE(loaded());
+        if (!beforeTheCatalog) m.markUnrecorded({{"synth", why}});
+        EXPECT_EQ(m.note, "The last change to Synth is on disk but not recorded: cannot read installed.json: "
+                          "Permission denied");
+        EXPECT_NE(logText().find("The last change to synth is on disk but not recorded: " + why), std::string::npos);
+    }
+}
+
 TEST_F(ModelState, SetLayoutLogsAndRefusesWhileBusy) {
     catalog.publish(catalogText("1.0.0"));
     tqapp::Model& m = make(config());
