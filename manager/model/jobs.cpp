@@ -398,13 +398,16 @@ std::string Model::unrecordedNote() const {
         const auto row = std::find_if(rows.begin(), rows.end(), [&](const tqm::Row& r) { return r.id == id; });
         names += (names.empty() ? "" : ", ") + (row != rows.end() ? row->name : id);
     }
-    // The receipts by their file names, and without the remark in parentheses the log keeps.
+    // The reason's first words, the receipts by their file names ("cannot read installed.json"):
+    // the line holds them in the narrowest window.
     std::string why = unrecorded_.begin()->second;
     for (const std::string& file : {config.layout.receiptFile(), config.layout.appsReceiptFile()})
         for (size_t at; (at = why.find(file)) != std::string::npos;)
             why.replace(at, file.size(), std::filesystem::path(file).filename().string());
-    if (const size_t remark = why.find(" ("); remark != std::string::npos) why.erase(remark);
-    return "The last change to " + names + " is on disk but not recorded: " + why;
+    why = why.substr(0, std::min(why.find(": "), why.find(" (")));
+    if (const std::string lock = "cannot record the change in "; why.rfind(lock, 0) == 0)
+        why.replace(0, lock.size(), "cannot lock ");
+    return names + ": change not recorded (" + why + ")";
 }
 
 }  // namespace tqapp

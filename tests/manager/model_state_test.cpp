@@ -69,18 +69,26 @@ TEST_F(ModelState, AnUnreadableReceiptAfterALayoutChange) {
 TEST_F(ModelState, AnUnrecordedChangeIsSaidByName) {
     catalog.publish(catalogText("1.0.0"));
     const tqapp::Config c = config();
-    const std::string why = "cannot read " + c.layout.receiptFile() +
-                            ": Permission denied (left as it is; nothing will be installed until it is fixed)";
-    for (const bool beforeTheCatalog : {false, true}) {
-        SCOPED_TRACE(beforeTheCatalog);
+    const std::string file = c.layout.receiptFile(), left = " (left as it is; nothing will be installed until it is fixed)";
+    const struct {
+        bool beforeTheCatalog;
+        std::string why, said;
+    } cases[] = {
+        {false, "cannot read " + file + ": Permission denied" + left, "cannot read installed.json"},
+        {true, "cannot read " + file + ": Permission denied" + left, "cannot read installed.json"},
+        {false, file + " does not parse" + left, "installed.json does not parse"},
+        {false, "cannot record the change in " + file + ": another copy of the manager holds " + file + ".lock",
+         "cannot lock installed.json"},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.why);
         tqapp::Model& m = make(c);
-        if (beforeTheCatalog) m.markUnrecorded({{"synth", why}});
+        if (k.beforeTheCatalog) m.markUnrecorded({{"synth", k.why}});
         m.start();
         ASSERT_TRUE(loaded());
-        if (!beforeTheCatalog) m.markUnrecorded({{"synth", why}});
-        EXPECT_EQ(m.note, "The last change to Synth is on disk but not recorded: cannot read installed.json: "
-                          "Permission denied");
-        EXPECT_NE(logText().find("The last change to synth is on disk but not recorded: " + why), std::string::npos);
+        if (!k.beforeTheCatalog) m.markUnrecorded({{"synth", k.why}});
+        EXPECT_EQ(m.note, "Synth: change not recorded (" + k.said + ")");
+        EXPECT_NE(logText().find("The last change to synth is on disk but not recorded: " + k.why), std::string::npos);
     }
 }
 
