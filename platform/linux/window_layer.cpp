@@ -202,7 +202,7 @@ std::atomic<bool> up{false};
 // it would without a handler; so does a second signal, and any signal before the window is up
 // (SDL's start waiting on the display). SDL's own handlers would only queue a quit that a loop held in
 // the display never reads.
-constexpr std::chrono::seconds kSignalGrace{3};
+constexpr std::chrono::seconds kSignalGrace{10};
 int signalPipe[2] = {-1, -1};
 std::atomic<int> signalled{0};
 
