@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstring>
@@ -50,18 +51,15 @@ public:
         for (const int fd : held_) ::close(fd);
     }
     const std::string& name() const { return name_; }
-    // Waits until `n` connections were taken (the one served included).
+    // Waits until `n` connections were taken (the one served included), for 8 s at most.
     void waitForConnections(size_t n) {
         std::unique_lock<std::mutex> lock(mutex_);
-        taken_.wait(lock, [&] { return held_.size() >= n; });
+        taken_.wait_for(lock, std::chrono::seconds(8), [&] { return held_.size() >= n; });
     }
 
 private:
     void serveFirst() {
-        std::vector<int> fds;
-        for (;;) {
-            const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) return;
+        for (int fd; (fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 held_.push_back(fd);
@@ -70,42 +68,26 @@ private:
             if (held_.size() == 1) std::thread([fd] { serve(fd); }).detach();
         }
     }
-    // A little-endian server with one 24-bit screen; every request gets an empty reply.
+    // Xlib's start, then an empty reply to each request. The setup: little-endian X11.0, vendor
+    // "fake", one 24-bit format, one 1280x1024 screen with one TrueColor visual.
     static void serve(int fd) {
-        unsigned char hello[12];
-        if (!readAll(fd, hello, sizeof hello)) return;
-        std::vector<unsigned char> skip(size_t((hello[6] | hello[7] << 8) + 3) / 4 * 4 +
-                                        size_t((hello[8] | hello[9] << 8) + 3) / 4 * 4);
-        if (!readAll(fd, skip.data(), skip.size())) return;
-        std::vector<unsigned char> r(8 + 116);
-        auto put = [&](size_t at, uint32_t v, int bytes) {
-            for (int i = 0; i < bytes; ++i) r[at + size_t(i)] = (v >> (8 * i)) & 0xff;
-        };
-        put(0, 1, 1), put(2, 11, 2), put(6, 116 / 4, 2);             // success, 11.0, length
-        put(12, 0x200000, 4), put(16, 0x1fffff, 4), put(24, 4, 2);  // ids, vendor length
-        put(26, 0xffff, 2), put(28, 1, 1), put(29, 1, 1);           // request size, screens, formats
-        put(32, 32, 1), put(33, 32, 1), put(34, 8, 1), put(35, 255, 1);
-        std::memcpy(&r[40], "fake", 4);
-        put(44, 24, 1), put(45, 32, 1), put(46, 32, 1);                          // format
-        put(52, 0x100, 4), put(56, 0x20, 4), put(60, 0xffffff, 4);               // root, colormap, white
-        put(72, 1280, 2), put(74, 1024, 2), put(76, 340, 2), put(78, 270, 2);    // size
-        put(80, 1, 2), put(82, 1, 2), put(84, 0x21, 4), put(90, 24, 1), put(91, 1, 1);
-        put(92, 24, 1), put(94, 1, 2);                                           // depth 24, one visual
-        put(100, 0x21, 4), put(104, 4, 1), put(105, 8, 1), put(106, 256, 2);     // TrueColor
-        put(108, 0xff0000, 4), put(112, 0xff00, 4), put(116, 0xff, 4);
-        if (::send(fd, r.data(), r.size(), MSG_NOSIGNAL) != ssize_t(r.size())) return;
-        for (uint16_t seq = 1;; ++seq) {
-            unsigned char head[4];
-            if (!readAll(fd, head, 4)) return;
-            std::vector<unsigned char> rest(size_t(head[2] | head[3] << 8) * 4 - 4);
-            if (!readAll(fd, rest.data(), rest.size())) return;
-            unsigned char reply[32] = {1, 0, uint8_t(seq), uint8_t(seq >> 8)};
-            if (::send(fd, reply, sizeof reply, MSG_NOSIGNAL) != ssize_t(sizeof reply)) return;
+        std::string in, reply;
+        const auto le16 = [&in](size_t at) { return size_t(uint8_t(in[at]) | uint8_t(in[at + 1]) << 8); };
+        if (!take(fd, 12, in) || !take(fd, (le16(6) + 3) / 4 * 4 + (le16(8) + 3) / 4 * 4, in)) return;
+        const std::string hex = "01000b0000001d000000000000002000ffff1f00000000000400ffff01010000202008ff0000000066616b6518202000"
+                                "000000000001000020000000ffffff0000000000000000000005000454010e0101000100210000000000180118000100"
+                                "0000000021000000040800010000ff0000ff0000ff00000000000000";
+        for (size_t i = 0; i < hex.size(); i += 2) reply += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+        for (uint16_t seq = 1; ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL) == ssize_t(reply.size()); ++seq) {
+            if (!take(fd, 4, in) || !take(fd, le16(2) * 4 - 4, in)) return;
+            reply = std::string{1, 0, char(seq & 0xff), char(seq >> 8)} + std::string(28, '\0');
         }
     }
-    static bool readAll(int fd, unsigned char* to, size_t n) {
-        for (ssize_t got; n > 0; to += got, n -= size_t(got))
-            if ((got = ::read(fd, to, n)) <= 0) return false;
+    // The next n bytes of fd into out; false when it closed first.
+    static bool take(int fd, size_t n, std::string& out) {
+        out.assign(n, '\0');
+        for (ssize_t got, at = 0; size_t(at) < n; at += got)
+            if ((got = ::read(fd, &out[size_t(at)], n - size_t(at))) <= 0) return false;
         return true;
     }
 
