@@ -293,8 +293,9 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
     const std::vector<std::string> args = jobs::promptArgs(prompt, command);
     const std::string promptName = fs::path(args[0]).filename().string();
     if (::access(args[0].c_str(), X_OK) != 0) {
-        error = notStarted + (errno == ENOENT ? promptName + " is not installed"
-                                              : "cannot run " + args[0] + ": " + detail::systemText(errno));
+        const int why = errno;
+        error = notStarted + (why == ENOENT ? promptName + " is not installed"
+                                            : "cannot run " + args[0] + ": " + detail::systemText(why));
         return false;
     }
     int status = 0;
