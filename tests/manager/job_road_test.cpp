@@ -269,7 +269,9 @@ TEST_F(JobRoad, ElevatedJob) {
     c.prompt = {"/bin/sh", "-c", "rm -f \"$0\" && exec \"$@\"", blocked};
     tqapp::Model& m = ready(c);
     bool asked = false;  // the wait for permission shown, as a wait
-    watch = [&](tqapp::Model& model) { asked = asked || (model.progressText == "Waiting for permission" && model.waiting); };
+    watch = [&](tqapp::Model& model) {
+        asked = asked || (model.progressText == "Waiting for permission" && model.waiting);
+    };
     ASSERT_TRUE(runJob({{"install", "synth", "vst3"}, {"install", "studio", "app"}}, "Installing", "Installed"));
     watch = nullptr;
     EXPECT_TRUE(m.ok) << m.note;

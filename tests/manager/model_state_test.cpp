@@ -69,7 +69,8 @@ TEST_F(ModelState, AnUnreadableReceiptAfterALayoutChange) {
 TEST_F(ModelState, AnUnrecordedChangeIsSaidByName) {
     catalog.publish(catalogText("1.0.0"));
     const tqapp::Config c = config();
-    const std::string file = c.layout.receiptFile(), left = " (left as it is; nothing will be installed until it is fixed)";
+    const std::string file = c.layout.receiptFile();
+    const std::string left = " (left as it is; nothing will be installed until it is fixed)";
     const struct {
         bool beforeTheCatalog;
         std::string why, said;

@@ -74,9 +74,10 @@ private:
         std::string in, reply;
         const auto le16 = [&in](size_t at) { return size_t(uint8_t(in[at]) | uint8_t(in[at + 1]) << 8); };
         if (!take(fd, 12, in) || !take(fd, (le16(6) + 3) / 4 * 4 + (le16(8) + 3) / 4 * 4, in)) return;
-        const std::string hex = "01000b0000001d000000000000002000ffff1f00000000000400ffff01010000202008ff0000000066616b6518202000"
-                                "000000000001000020000000ffffff0000000000000000000005000454010e0101000100210000000000180118000100"
-                                "0000000021000000040800010000ff0000ff0000ff00000000000000";
+        const std::string hex =
+            "01000b0000001d000000000000002000ffff1f00000000000400ffff01010000202008ff0000000066616b6518202000"
+            "000000000001000020000000ffffff0000000000000000000005000454010e0101000100210000000000180118000100"
+            "0000000021000000040800010000ff0000ff0000ff00000000000000";
         for (size_t i = 0; i < hex.size(); i += 2) reply += char(std::stoi(hex.substr(i, 2), nullptr, 16));
         for (uint16_t seq = 1; ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL) == ssize_t(reply.size()); ++seq) {
             if (!take(fd, 4, in) || !take(fd, le16(2) * 4 - 4, in)) return;
