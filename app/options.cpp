@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -17,8 +18,11 @@ struct Range {
     const char* note = nullptr;
     bool holds(double v) const { return v >= least && v <= most; }
 };
-// Scales above the toolkit's largest would be drawn at that one.
-constexpr Range kScaleRange{0.5, lumo::gui::Editor::kScales.back()};
+// Scales above the toolkit's largest would be drawn at that one, and one between its scales at the
+// nearest of them.
+static_assert(lumo::gui::Editor::kScales == std::array<double, 4>{1.0, 1.5, 2.0, 3.0}, "the scales the note names");
+constexpr Range kScaleRange{0.5, lumo::gui::Editor::kScales.back(),
+                            "drawn at the nearest of 1, 1.5, 2 and 3 (a window says so when that differs)"};
 // The body is drawn at scale x zoom snapped to the toolkit's scales: past the largest scale over
 // the smallest, every zoom draws the same picture; below the editor's smallest, it draws that one.
 // Zooms within the range may still draw alike: at scale 1, every one up to 1 draws at 1.

@@ -288,12 +288,27 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
     const char* home = std::getenv("HOME");
     const std::string command =
         jobs::helperCommand(layout, home ? home : "", program, applySwitch, jobPath, resultPath);
+    // Why the helper did not start, said after this, in the window and in the log alike.
+    const std::string notStarted = "cannot start the elevated helper: ";
+    const std::vector<std::string> args = jobs::promptArgs(prompt, command);
+    const std::string promptName = fs::path(args[0]).filename().string();
+    if (::access(args[0].c_str(), X_OK) != 0) {
+        const int why = errno;
+        error = notStarted + (why == ENOENT ? promptName + " is not installed"
+                                            : "cannot run " + args[0] + ": " + detail::systemText(why));
+        return false;
+    }
     int status = 0;
+    const std::string promptPath = joinPath(dir, "prompt.txt");
     const int promptFd = openJobsFile(jobsDir.get(), "prompt.txt", 0600);
-    const bool started = promptFd >= 0 && spawnAndWatch(jobs::promptArgs(prompt, command), promptFd, watch, status);
-    if (promptFd >= 0) ::close(promptFd);
+    if (promptFd < 0) {
+        error = notStarted + "cannot write " + promptPath;
+        return false;
+    }
+    const bool started = spawnAndWatch(args, promptFd, watch, status);
+    ::close(promptFd);
     if (!started) {
-        error = "cannot start the elevated helper";
+        error = notStarted + "cannot run " + args[0];
         return false;
     }
     std::error_code ec;
@@ -302,8 +317,16 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
     results = haveResult ? jobs::resultLines(readWhole(resultPath)) : std::vector<std::string>{};
     const bool exited = WIFEXITED(status);
     if (!haveResult) {
-        error = exited && WEXITSTATUS(status) == kPromptDismissed ? "cancelled at the administrator prompt"
-                                                                   : "cannot start the elevated helper";
+        if (exited && WEXITSTATUS(status) == kPromptDismissed) {
+            error = "cancelled at the administrator prompt";
+            return false;
+        }
+        // The prompt's own last words (its refusal, as "Not authorized") say most; its status else.
+        const std::vector<std::string> said = jobs::resultLines(readWhole(promptPath));
+        error = notStarted + promptName +
+                (exited ? " ended with status " + std::to_string(WEXITSTATUS(status))
+                        : " was ended by signal " + std::to_string(WTERMSIG(status))) +
+                (said.empty() ? "" : ": " + said.back());
         return false;
     }
     if (exited && WEXITSTATUS(status) == 0) return true;

@@ -2,6 +2,7 @@
 // A job plan: what the job window offers (tick boxes, the data tick box, a scope), the tasks it may
 // run and the texts it shows. The row actions, UPDATE ALL and the manager's own plans fill one;
 // the job window owns a copy and runs the tasks its ticks select. Plain values.
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ struct JobPlan {
     bool appChoices = false; // every choice names an app
     std::string titleVerb;   // with appChoices: "Installing", "Updating", "Removing"
     std::string doneVerb;    // with appChoices: "installed", "updated", "removed"
+    // With appChoices, the choices (by id) the job installs anew whatever the verbs above say: a
+    // companion not here yet, beside its app's update.
+    std::set<std::string> installedAnew;
     bool offersData = false; // a "purge" task for "user" and the data tick box
     bool deleteData = false; // the data tick box
     bool dataNeedsAll = false;  // the data goes only when every choice is ticked

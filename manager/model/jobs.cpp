@@ -384,13 +384,30 @@ void Model::finishJob(bool jobOk, const std::string& error, const std::vector<ca
 
 void Model::markUnrecorded(const std::map<std::string, std::string>& unrecorded) {
     if (unrecorded.empty()) return;
-    std::string ids;
     for (const auto& [id, why] : unrecorded) {
         failed[id] = 1;
-        ids += (ids.empty() ? "" : ", ") + id;
+        unrecorded_[id] = why;
+        log("The last change to " + id + " is on disk but not recorded: " + why);
     }
-    note = failedNote_ = "The last change to " + ids + " is on disk but not recorded: " + unrecorded.begin()->second;
-    log(note);
+    note = failedNote_ = unrecordedNote_ = unrecordedNote();
+}
+
+std::string Model::unrecordedNote() const {
+    std::string names;
+    for (const auto& [id, why] : unrecorded_) {
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const tqm::Row& r) { return r.id == id; });
+        names += (names.empty() ? "" : ", ") + (row != rows.end() ? row->name : id);
+    }
+    // The reason's first words, the receipts by their file names ("cannot read installed.json"):
+    // the line holds them in the narrowest window.
+    std::string why = unrecorded_.begin()->second;
+    for (const std::string& file : {config.layout.receiptFile(), config.layout.appsReceiptFile()})
+        for (size_t at; (at = why.find(file)) != std::string::npos;)
+            why.replace(at, file.size(), std::filesystem::path(file).filename().string());
+    why = why.substr(0, std::min(why.find(": "), why.find(" (")));
+    if (const std::string lock = "cannot record the change in "; why.rfind(lock, 0) == 0)
+        why.replace(0, lock.size(), "cannot lock ");
+    return names + ": change not recorded (" + why + ")";
 }
 
 }  // namespace tqapp

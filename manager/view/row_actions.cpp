@@ -256,6 +256,9 @@ void ManagerView::runAction(const tqm::Row& row, Action action) {
         if (withApp) plan.choices.push_back({row.id, upper(row.name), true, appDir(row).string(), row.name});
         for (const tqm::Row* c : companions) {
             plan.choices.push_back({c->id, upper(c->name), true, appDir(*c).string(), c->name});
+            // A companion not here yet is installed, whatever the app's own verb.
+            const tqm::FormatRow* its = formatOf(*c, "app");
+            if (action.op == "install" && !(its && formatHere(*its))) plan.installedAnew.insert(c->id);
             plan.tasks.push_back({action.op, c->id, "app"});
         }
         if (withApp) plan.tasks.push_back({action.op, row.id, "app"});

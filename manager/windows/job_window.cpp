@@ -4,6 +4,7 @@
 #include "manager/windows/job_window.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <iterator>
 #include <utility>
@@ -47,11 +48,25 @@ JobStart jobStart(const JobPlan& plan) {
     s.dataDeleted = std::any_of(s.tasks.begin(), s.tasks.end(), userPurge);
     const std::string suffix = s.dataDeleted ? ", its data deleted" : "";
     if (plan.appChoices && !plan.titleVerb.empty()) {
-        std::vector<std::string> names;
-        for (const JobChoice& c : plan.choices)
-            if (c.on) names.push_back(c.name.empty() ? c.label : c.name);
-        s.title = plan.titleVerb + " " + joinNames(names);
-        s.doneText = joinNames(names) + " " + plan.doneVerb + suffix;
+        // Each item under what the job does to it: "Updating Studio, installing Tuner".
+        std::vector<std::pair<std::string, std::string>> verbs;  // title verb, done verb; in order
+        std::vector<std::vector<std::string>> names;
+        for (const JobChoice& c : plan.choices) {
+            if (!c.on) continue;
+            const std::pair<std::string, std::string> verb =
+                plan.installedAnew.count(c.id) ? std::pair<std::string, std::string>{"Installing", "installed"}
+                                               : std::pair{plan.titleVerb, plan.doneVerb};
+            const size_t at = size_t(std::find(verbs.begin(), verbs.end(), verb) - verbs.begin());
+            if (at == verbs.size()) verbs.push_back(verb), names.emplace_back();
+            names[at].push_back(c.name.empty() ? c.label : c.name);
+        }
+        for (size_t i = 0; i < verbs.size(); ++i) {
+            std::string verb = verbs[i].first;
+            if (i > 0 && !verb.empty()) verb[0] = char(std::tolower(static_cast<unsigned char>(verb[0])));
+            s.title += (i > 0 ? ", " : "") + verb + " " + joinNames(names[i]);
+            s.doneText += (i > 0 ? ", " : "") + joinNames(names[i]) + " " + verbs[i].second;
+        }
+        s.doneText += suffix;
     } else if (plan.selfUpdate || plan.selfInstall || plan.selfRemoval) {
         s.title = plan.jobTitle;
         s.doneText = plan.doneText;

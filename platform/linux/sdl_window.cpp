@@ -24,7 +24,7 @@ constexpr int kNoMaximum = 16384;
 // The desktop's scale where SDL reports none of its own (X11): the program's own choice when it
 // made one, else GDK_SCALE, the setting X11 desktops use for high-density screens.
 double desktopScale() {
-    if (const double own = lumo::displayScaleOverride(); own > 0) return own >= 1.0 && own <= 3.0 ? own : 1.0;
+    if (const double own = lumo::displayScaleOverride(); own > 0) return own;  // drawn at the nearest scale
     const char* s = std::getenv("GDK_SCALE");
     if (!s || !*s) return 1.0;
     char* end = nullptr;
@@ -279,6 +279,10 @@ double SdlWindow::systemScale() const {
         SDL_Log("the smallest window at scale %s and zoom %g (%dx%d) is larger than the screen's usable area "
                 "(%dx%d): it is drawn at scale %g and zoom %g (%dx%d at the least)",
                 scale, zoom, w, h, area.w, area.h, fit, fitZoom, fw, fh);
+    } else if (asked != wanted && !toldFit_) {
+        // It fits, at a scale other than the one asked for: said as well, once.
+        toldFit_ = true;
+        SDL_Log("scale %g is drawn at %g, the nearest scale drawn", asked, wanted);
     }
     // The editor's own zoom is lowered here: the caller takes the scale.
     if (fitZoom != zoom) editor_.setZoom(fitZoom);

@@ -143,7 +143,7 @@ private:
     SDL_Cursor* shownCursor_ = nullptr;
     std::vector<std::function<void()>> later_;  // run at the start of the next loop turn
     std::unique_ptr<X11Link> x11_;
-    mutable bool toldFit_ = false;  // the scale was lowered to fit the screen, and said so
+    mutable bool toldFit_ = false;  // the scale drawn differs from the one asked for, and was said
     uint32_t captionTicks_ = 0;  // the last press on a caption, for its double-click
     int captionX_ = 0, captionY_ = 0;
     // The left button pressed on the frame, until it is released: the window manager's move or

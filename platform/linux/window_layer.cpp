@@ -2,18 +2,24 @@
 
 #include <SDL2/SDL.h>
 #include <X11/Xlib.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -127,12 +133,122 @@ void closeProbe() {
     probe = nullptr;
 }
 
+// The sockets of this process connected to an X server: a local one's socket, or TCP ports 6000 on.
+std::set<int> displaySockets() {
+    std::set<int> fds;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end; it.increment(ec)) {
+        const int fd = std::atoi(it->path().filename().c_str());
+        struct stat st {};
+        sockaddr_storage peer{};
+        socklen_t size = sizeof peer;
+        if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode) ||
+            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0)
+            continue;
+        bool x = false;
+        if (peer.ss_family == AF_UNIX) {
+            const auto* u = reinterpret_cast<const sockaddr_un*>(&peer);
+            const size_t len = size > offsetof(sockaddr_un, sun_path) ? size - offsetof(sockaddr_un, sun_path) : 0;
+            x = std::string(u->sun_path, len).find("/.X11-unix/X") != std::string::npos;  // abstract or a path
+        } else if (peer.ss_family == AF_INET || peer.ss_family == AF_INET6) {
+            const in_port_t port = ntohs(peer.ss_family == AF_INET ? reinterpret_cast<sockaddr_in*>(&peer)->sin_port
+                                                                   : reinterpret_cast<sockaddr_in6*>(&peer)->sin6_port);
+            x = port >= 6000 && port < 6100;
+        }
+        if (x) fds.insert(fd);
+    }
+    return fds;
+}
+
+// SDL opens its own connections to the X server inside its start, and nothing bounds their wait
+// there: a server that answered the probe and stopped since would hold the program for good. The
+// watch gives that start the probe's deadline: past it, the connections to the display made since
+// the watch began are shut, so that the start fails instead of waiting.
+class StartWatch {
+public:
+    StartWatch() : before_(displaySockets()), thread_([this] { watch(); }) {}
+    ~StartWatch() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            over_ = true;
+        }
+        ended_.notify_all();
+        thread_.join();
+    }
+    bool cut() const { return cut_; }
+
+private:
+    void watch() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (ended_.wait_for(lock, kProbeDeadline, [this] { return over_; })) return;
+        cut_ = true;
+        for (const int fd : displaySockets())
+            if (!before_.count(fd)) ::shutdown(fd, SHUT_RDWR);
+    }
+
+    const std::set<int> before_;
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool over_ = false;
+    std::atomic<bool> cut_{false};
+    std::thread thread_;
+};
+
+std::atomic<bool> up{false};
+
+// SIGTERM and SIGINT end the program at any moment. With the window up, the first asks it to
+// close as its own close button does (its files are written whole either way), and if it has not
+// ended a little later (its loop held by a display that stopped answering) the signal ends it as
+// it would without a handler; so does a second signal, and any signal before the window is up
+// (SDL's start waiting on the display). SDL's own handlers would only queue a quit that a loop held in
+// the display never reads.
+constexpr std::chrono::seconds kSignalGrace{10};
+int signalPipe[2] = {-1, -1};
+std::atomic<int> signalled{0};
+
+void endBySignal(int sig) {
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+void onEndSignal(int sig) {
+    int none = 0;
+    if (!signalled.compare_exchange_strong(none, sig)) endBySignal(sig);
+    const char byte = 1;
+    if (::write(signalPipe[1], &byte, 1) < 0) endBySignal(sig);
+}
+
+void watchSignals() {
+    char byte = 0;
+    while (::read(signalPipe[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    const int sig = signalled.load();
+    if (up) {
+        SDL_Event quit{};
+        quit.type = SDL_QUIT;
+        SDL_PushEvent(&quit);
+        std::this_thread::sleep_for(kSignalGrace);
+    }
+    endBySignal(sig);
+}
+
+void takeEndSignals() {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (signalPipe[0] >= 0 || ::pipe2(signalPipe, O_CLOEXEC) != 0) return;
+    std::thread(watchSignals).detach();
+    struct sigaction end {};
+    end.sa_handler = onEndSignal;
+    sigemptyset(&end.sa_mask);
+    sigaction(SIGTERM, &end, nullptr);
+    sigaction(SIGINT, &end, nullptr);
+}
+
 // SDL's video, once up, stays up for the life of the process (UI thread only): the display
 // connection is made once, however many windows come and go. Quitting it would unload the X
 // libraries and leave what they keep for the process behind as unattributable leaks.
 bool videoUp() {
-    static bool up = false;
     if (up) return true;
+    takeEndSignals();
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland");  // SDL_VIDEODRIVER in the environment still wins
     // A click that activates the window also reaches the widget under it.
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
@@ -142,14 +258,26 @@ bool videoUp() {
     // The canvas is drawn in software: the window's surface goes straight to the server (shared
     // memory where it can), without a GL driver and its threads in between.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    bool started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
-    if (!started && probe) {
-        // The X server answered a moment ago: SDL's start on it failed once and fell through to
-        // Wayland. X11 is tried once more, alone.
-        SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    bool started = false, cut = false;
+    {
+        StartWatch watch;
         started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+        if (!started && probe && !watch.cut()) {
+            // The X server answered a moment ago: SDL's start on it failed once and fell through to
+            // Wayland. X11 is tried once more, alone.
+            SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+            started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+        }
+        cut = watch.cut();
     }
     closeProbe();
+    if (cut && started) SDL_QuitSubSystem(SDL_INIT_VIDEO);  // on connections that were shut
+    if (cut) {
+        const char* name = SDL_getenv("DISPLAY");
+        SDL_SetError("the X display \"%s\" answered once, then gave SDL's connection no answer in %d s, as a "
+                     "stopped server does", name ? name : "", int(kProbeDeadline.count()));
+        return false;
+    }
     if (!started) return false;
     if (!desktopDriver()) {
         const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";

@@ -122,7 +122,9 @@ TEST(EntryOptions, ScaleStaysInTheProcess) {
 TEST(EntryOptions, ScalesTakenAreTheScalesDrawn) {
     const double largest = lumo::gui::Editor::kScales.back();
     const std::string named = "from 0.5 to " + std::to_string(int(largest));
-    EXPECT_NE(tqapp::usageText().find("display scale, " + named + "\n"), std::string::npos) << tqapp::usageText();
+    EXPECT_NE(tqapp::usageText().find("display scale, " + named + "; drawn at the nearest of 1, 1.5, 2 and 3"),
+              std::string::npos)
+        << tqapp::usageText();
     // Each scale and the scale it is drawn at; 0: refused.
     for (const auto& [scale, drawn] : std::vector<std::pair<std::string, double>>{
              {"1", 1.0}, {"1.5", 1.5}, {"2", 2.0}, {"3", 3.0}, {"3.5", 0}, {"4", 0}, {"7", 0}, {"8", 0}}) {

@@ -141,20 +141,27 @@ TEST_F(ElevatedHelper, CatalogIsVerifiedWithTheHelpersKeys) {
 }
 
 TEST_F(ElevatedHelper, PromptOutcomes) {
-    // Prompts that never run the helper: dismissed (pkexec's 126), none at all, no agent (127).
+    // Prompts that never run the helper, and why: dismissed (pkexec's 126), none at all, one that
+    // cannot be run, no agent (127, its last line said), refused without a word, ended by a signal.
+    const std::string notStarted = "cannot start the elevated helper: ";
+    ASSERT_TRUE(writeFile(path("not-a-program"), "#!/bin/sh\n"));
     struct Case {
         std::vector<std::string> prompt;
         std::string error;
     } cases[] = {
         {{"/bin/sh", "-c", "exit 126", "prompt"}, "cancelled at the administrator prompt"},
-        {{path("no-such-prompt")}, "cannot start the elevated helper"},
-        {{"/bin/sh", "-c", "echo no agent >&2; exit 127", "prompt"}, "cannot start the elevated helper"},
+        {{path("no-such-prompt")}, notStarted + "no-such-prompt is not installed"},
+        {{path("not-a-program")}, notStarted + "cannot run " + path("not-a-program") + ": Permission denied"},
+        {{"/bin/sh", "-c", "exit 127", "prompt"}, notStarted + "sh ended with status 127"},
+        {{"/bin/sh", "-c", "kill -9 $$", "prompt"}, notStarted + "sh was ended by signal 9"},
+        {{"/bin/sh", "-c", "echo; echo no agent >&2; echo >&2; exit 127", "prompt"},
+         notStarted + "sh ended with status 127: no agent"},
     };
     for (const Case& c : cases) {
         EXPECT_FALSE(elevated({{"install", "synth", "vst3"}}, c.prompt));
         EXPECT_EQ(error, c.error);
     }
-    EXPECT_EQ(readFile(jobs + "/prompt.txt"), "no agent\n");
+    EXPECT_EQ(readFile(jobs + "/prompt.txt"), "\nno agent\n\n");
     EXPECT_EQ(fs::status(jobs + "/prompt.txt").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
@@ -257,7 +264,7 @@ TEST_F(ElevatedHelper, APlantedPromptLinkIsNotWrittenThrough) {
         c.plant(victim, jobs + "/prompt.txt");
         EXPECT_FALSE(elevated({{"install", "synth", "vst3"}}, {"/bin/sh", "-c", "echo written >&2; exit 127", "p"}))
             << c.what;
-        EXPECT_EQ(error, "cannot start the elevated helper") << c.what;
+        EXPECT_EQ(error, "cannot start the elevated helper: cannot write " + jobs + "/prompt.txt") << c.what;
         EXPECT_EQ(readFile(victim), "precious") << c.what;
     }
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));

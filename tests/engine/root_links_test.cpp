@@ -212,7 +212,7 @@ TEST_F(RootLinks, EveryWriteAsRootRefusesAnotherUsersLink) {
              layout.root = path("jl/root");
              std::vector<std::string> results;
              tqm::runElevated(layout, {}, "/bin/true", "--tqm-apply", results, e, {});
-             if (e == "cannot start the elevated helper") e.clear();  // no helper runs here
+             if (e.rfind("cannot start the elevated helper", 0) == 0) e.clear();  // no helper runs here
          },
          path("jl/root/data/jobs"), victim("root/data/jobs/job.json"), false},
         {"sweep", path("swept"),

@@ -63,6 +63,36 @@ TEST_F(ModelState, AnUnreadableReceiptAfterALayoutChange) {
     EXPECT_FALSE(m.receiptError.empty());
 }
 
+// A change on disk that no receipt records is said on the status line by the item's name and a
+// reason the line holds, the log keeping the reason whole; said before the catalog came, the
+// names come with it.
+TEST_F(ModelState, AnUnrecordedChangeIsSaidByName) {
+    catalog.publish(catalogText("1.0.0"));
+    const tqapp::Config c = config();
+    const std::string file = c.layout.receiptFile();
+    const std::string left = " (left as it is; nothing will be installed until it is fixed)";
+    const struct {
+        bool beforeTheCatalog;
+        std::string why, said;
+    } cases[] = {
+        {false, "cannot read " + file + ": Permission denied" + left, "cannot read installed.json"},
+        {true, "cannot read " + file + ": Permission denied" + left, "cannot read installed.json"},
+        {false, file + " does not parse" + left, "installed.json does not parse"},
+        {false, "cannot record the change in " + file + ": another copy of the manager holds " + file + ".lock",
+         "cannot lock installed.json"},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.why);
+        tqapp::Model& m = make(c);
+        if (k.beforeTheCatalog) m.markUnrecorded({{"synth", k.why}});
+        m.start();
+        ASSERT_TRUE(loaded());
+        if (!k.beforeTheCatalog) m.markUnrecorded({{"synth", k.why}});
+        EXPECT_EQ(m.note, "Synth: change not recorded (" + k.said + ")");
+        EXPECT_NE(logText().find("The last change to synth is on disk but not recorded: " + k.why), std::string::npos);
+    }
+}
+
 TEST_F(ModelState, SetLayoutLogsAndRefusesWhileBusy) {
     catalog.publish(catalogText("1.0.0"));
     tqapp::Model& m = make(config());

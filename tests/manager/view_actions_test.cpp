@@ -3,6 +3,8 @@
 // status line.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/manager/view_actions_support.h"
 
 using namespace testsupport;
@@ -257,6 +259,25 @@ TEST_F(CompanionsTest, TickedAndInstalledWithTheApp) {
     // A slot that is not offered does not toggle.
     view->toggleCompanion(*studio(), "clap");
     EXPECT_EQ(view->companionTicks().count("studio|tuner"), 0u);
+}
+
+// An app's update carries its ticked companions: the job's title names each under what it does
+// to it, one never installed as installed.
+TEST_F(CompanionsTest, AnUpdateNamesWhatItDoesToEachItem) {
+    for (const auto& [tuner, title, done] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"2.0", "Updating Studio, installing Bridge", "Studio updated, Bridge installed"},
+             {"1.0", "Updating Studio and Tuner, installing Bridge", "Studio and Tuner updated, Bridge installed"}}) {
+        closeAll();
+        rows(tuner);
+        tqm::Row& s = view->model()->rows.front();
+        s.formats["app"] = fmt("AIPU", "/apps/Studio.app");
+        s.state = State::Update;
+        view->rowAction(s);
+        ASSERT_NE(plan(), nullptr);
+        const tqapp::JobStart start = tqapp::jobStart(*plan());
+        EXPECT_EQ(start.title, title);
+        EXPECT_EQ(start.doneText, done);
+    }
 }
 
 // An installed companion below the app's minimum, with an update: unticking it warns with the

@@ -341,8 +341,16 @@ TEST_F(ViewList, TheListTakesKeysFromTheStartAndPagesThrough) {
     const std::vector<Step> long30 = {{K::Home, "p0"}, {K::PageDown, "p10"}, {K::PageDown, "p20"}, {K::PageDown, "p29"},
                                       {K::PageUp, "p19"},   {K::PageUp, "p9"},    {K::PageUp, "p0"},
                                       {K::End, "p29"},      {K::Home, "p0"}};
-    for (const auto* steps : {&headed, &long30}) {
+    // Twelve apps, then twenty plugins: a page that lands on the plugins' header goes on the way it went.
+    std::vector<tqm::Row> mixed(many.begin(), many.begin() + 20);
+    for (int i = 0; i < 12; ++i)
+        mixed.push_back(row("a" + std::to_string(i), "App " + std::to_string(100 + i), State::Absent, "", 1));
+    const std::vector<Step> grouped = {{K::Home, "a0"},   {K::PageDown, "a10"}, {K::PageDown, "p7"},
+                                       {K::Down, "p8"},   {K::Down, "p9"},      {K::PageUp, "a11"},
+                                       {K::PageUp, "a1"}, {K::Down, "a2"},      {K::PageDown, "p0"}};
+    for (const auto* steps : {&headed, &long30, &grouped}) {
         if (steps == &long30) setRows(many);
+        if (steps == &grouped) setRows(mixed);
         for (const Step& s : *steps) {
             EXPECT_TRUE(press(s.key));
             EXPECT_EQ(view->selectedId(), s.want);

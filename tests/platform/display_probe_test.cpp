@@ -9,22 +9,30 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <cstring>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "../gui/fakes.h"
 #include "platform/linux/window_layer.h"
 
 namespace {
 
 // A display whose socket (in the abstract namespace, where Xlib looks first) takes connections and
 // never answers them: a stopped X server as its clients meet it. Numbers from 600 on, far from
-// those servers are given.
+// those servers are given. With answerFirst, the first connection is served (a screen, and an empty
+// reply to each request) as by a server that stops after the probe has met it.
 class SilentDisplay {
 public:
-    SilentDisplay() {
+    explicit SilentDisplay(bool answerFirst = false) {
         for (int n = 600; n < 700 && name_.empty(); ++n) {
             const std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
             sockaddr_un a{};
@@ -34,19 +42,70 @@ public:
             if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), size) == 0 && ::listen(listener_, 8) == 0)
                 name_ = ":" + std::to_string(n);
         }
+        if (answerFirst && !name_.empty()) server_ = std::thread([this] { serveFirst(); });
     }
-    ~SilentDisplay() { ::close(listener_); }
+    ~SilentDisplay() {
+        ::shutdown(listener_, SHUT_RDWR);
+        if (server_.joinable()) server_.join();
+        ::close(listener_);
+        for (const int fd : held_) ::close(fd);
+    }
     const std::string& name() const { return name_; }
+    // Waits until `n` connections were taken (the one served included), for 8 s at most.
+    void waitForConnections(size_t n) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        taken_.wait_for(lock, std::chrono::seconds(8), [&] { return held_.size() >= n; });
+    }
 
 private:
+    void serveFirst() {
+        for (int fd; (fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                held_.push_back(fd);
+            }
+            taken_.notify_all();
+            if (held_.size() == 1) std::thread([fd] { serve(fd); }).detach();
+        }
+    }
+    // Xlib's start, then an empty reply to each request. The setup: little-endian X11.0, vendor
+    // "fake", one 24-bit format, one 1280x1024 screen with one TrueColor visual.
+    static void serve(int fd) {
+        std::string in, reply;
+        const auto le16 = [&in](size_t at) { return size_t(uint8_t(in[at]) | uint8_t(in[at + 1]) << 8); };
+        if (!take(fd, 12, in) || !take(fd, (le16(6) + 3) / 4 * 4 + (le16(8) + 3) / 4 * 4, in)) return;
+        const std::string hex =
+            "01000b0000001d000000000000002000ffff1f00000000000400ffff01010000202008ff0000000066616b6518202000"
+            "000000000001000020000000ffffff0000000000000000000005000454010e0101000100210000000000180118000100"
+            "0000000021000000040800010000ff0000ff0000ff00000000000000";
+        for (size_t i = 0; i < hex.size(); i += 2) reply += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+        for (uint16_t seq = 1; ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL) == ssize_t(reply.size()); ++seq) {
+            if (!take(fd, 4, in) || !take(fd, le16(2) * 4 - 4, in)) return;
+            reply = std::string{1, 0, char(seq & 0xff), char(seq >> 8)} + std::string(28, '\0');
+        }
+    }
+    // The next n bytes of fd into out; false when it closed first.
+    static bool take(int fd, size_t n, std::string& out) {
+        out.assign(n, '\0');
+        for (ssize_t got, at = 0; size_t(at) < n; at += got)
+            if ((got = ::read(fd, &out[size_t(at)], n - size_t(at))) <= 0) return false;
+        return true;
+    }
+
     int listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     std::string name_;
+    std::thread server_;
+    std::mutex mutex_;
+    std::condition_variable taken_;
+    std::vector<int> held_;
 };
 
-// displayReachable() and videoError() in a child whose environment has `env` applied ("NAME=value"
-// sets, "NAME" alone unsets): "1" or "0", then the reason; "no answer" when the child did not
-// answer within a guard that only bounds a probe that never returns.
-std::string probeIn(const std::vector<std::string>& env) {
+// displayReachable() (then, with `window`, the start of SDL's video for a window) and videoError()
+// in a child whose environment has `env` applied ("NAME=value" sets, "NAME" alone unsets): "1" or
+// "0", then the reason; "signal N" when a signal ended the child; "no answer" when it did not end
+// within a bound well past the display deadlines. `meanwhile` runs while the child works.
+std::string probeIn(const std::vector<std::string>& env, bool window = false,
+                    const std::function<void(pid_t)>& meanwhile = {}) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return "no pipe";
     const pid_t pid = ::fork();
@@ -58,18 +117,25 @@ std::string probeIn(const std::vector<std::string>& env) {
             else
                 ::setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
         }
-        const bool reachable = lumo::platform::displayReachable();
+        bool reachable = lumo::platform::displayReachable();
+        fakes::Host host;
+        lumo::gui::Editor editor(host, 100, 100);
+        if (reachable && window) reachable = lumo::platform::makeSdlWindow(editor) != nullptr;
         const std::string said = (reachable ? "1" : "0") + lumo::platform::videoError();
         ::_exit(::write(out[1], said.data(), said.size()) == ssize_t(said.size()) ? 0 : 1);
     }
     ::close(out[1]);
+    if (meanwhile) meanwhile(pid);
     pollfd f{out[0], POLLIN, 0};
     char buf[512];
-    const ssize_t n = ::poll(&f, 1, 30000) == 1 ? ::read(out[0], buf, sizeof buf) : -1;
+    const int ready = ::poll(&f, 1, 8000);
+    const ssize_t n = ready == 1 ? ::read(out[0], buf, sizeof buf) : -1;
     ::close(out[0]);
-    if (n <= 0) ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    return n > 0 ? std::string(buf, size_t(n)) : "no answer";
+    if (ready != 1) ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (n > 0) return std::string(buf, size_t(n));
+    return ready == 1 && WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status)) : "no answer";
 }
 
 // No display named (unset or empty), or one that takes the connection and never answers: the
@@ -95,6 +161,32 @@ TEST(DisplayProbe, SaysWhyNoDisplayIsReachable) {
         env.push_back("SDL_VIDEODRIVER");
         EXPECT_EQ(probeIn(env).substr(0, c.why.size() + 1), "0" + c.why);
     }
+}
+
+
+// A display that serves the probe and then stops answering: SDL's own connection is given the same
+// deadline, and SIGTERM ends the program while SDL waits there, instead of queueing a quit that
+// nobody reads.
+TEST(DisplayProbe, ADisplayThatStopsAfterTheProbeHoldsNothingForGood) {
+    const std::vector<std::string> env{"WAYLAND_DISPLAY=", "SDL_VIDEODRIVER"};
+    {
+        SilentDisplay display(true);
+        ASSERT_FALSE(display.name().empty()) << "no free display number from 600 to 699";
+        std::vector<std::string> named = env;
+        named.push_back("DISPLAY=" + display.name());
+        EXPECT_EQ(probeIn(named, true), "0the X display \"" + display.name() +
+                                            "\" answered once, then gave SDL's connection no answer in 4 s, as a "
+                                            "stopped server does");
+    }
+    SilentDisplay display(true);
+    std::vector<std::string> named = env;
+    named.push_back("DISPLAY=" + display.name());
+    EXPECT_EQ(probeIn(named, true,
+                      [&](pid_t child) {
+                          display.waitForConnections(2);  // the probe's, then SDL's
+                          ::kill(child, SIGTERM);
+                      }),
+              "signal 15");
 }
 
 }  // namespace

@@ -232,6 +232,28 @@ TEST(Window, WheelScrollsFirst) {
     EXPECT_EQ(scroller->wheels, 0);
 }
 
+// A scale between those drawn is drawn at the nearest, and the window says so once, even where
+// it fits the screen; a scale drawn as asked is not mentioned.
+TEST(Window, AScaleDrawnAtAnotherIsSaidOnce) {
+    static std::vector<std::string> said;
+    SDL_LogSetOutputFunction([](void*, int, SDL_LogPriority, const char* m) { said.emplace_back(m); }, nullptr);
+    for (const auto& [asked, drawn, line] : std::vector<std::tuple<std::string, double, std::string>>{
+             {"2.5", 3.0, "scale 2.5 is drawn at 3, the nearest scale drawn"}, {"1.2", 1.0, "scale 1.2 is drawn at 1"},
+             {"2", 2.0, ""}}) {
+        SCOPED_TRACE(asked);
+        ScopedEnv env{"GDK_SCALE", asked};
+        said.clear();
+        Scene s;
+        SdlWindow* w = openWindow(*s.ed);
+        LUMO_NEED_WINDOW(w);
+        EXPECT_EQ(w->systemScale(), drawn);
+        EXPECT_EQ(s.ed->scale(), drawn);
+        EXPECT_EQ(said.size(), line.empty() ? 0u : 1u);
+        EXPECT_EQ(said.empty() ? "" : said[0].substr(0, line.size()), line);
+    }
+    SDL_LogSetOutputFunction(nullptr, nullptr);
+}
+
 TEST(Window, UserResizeReachesTheEditorWithinItsLimits) {
     Scene s;
     SdlWindow* w = openWindow(*s.ed);
