@@ -27,6 +27,7 @@
 #include "platform/platform.h"
 #include "tests/app/app_support.h"
 #include "tests/app/x11_probe.h"
+#include "tests/support/ctest_display.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -164,9 +165,9 @@ int jobsEnded(const Demo& demo) {
 class AppWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "skipped: no X display (the test command runs under xvfb-run)";
+        // The probe finds the program's windows on the display the test was given, or none.
+        LUMO_NEED_DISPLAY(probe.name());
         if (!haveTool("xdotool")) GTEST_SKIP() << "skipped: xdotool is not installed";
-        if (!probe.ok()) GTEST_SKIP() << "skipped: cannot open the X display";
     }
     // Starts the program on the words, finds its window and starts pinging it.
     Window start(const std::vector<std::string>& words, const std::string& home, const std::string& log) {
