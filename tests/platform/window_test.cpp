@@ -459,6 +459,7 @@ TEST(Window, FilesDraggedInAreOfferedAtEachPositionAndAnswered) {
         EXPECT_EQ(s.rec->log, (std::vector<std::string>{"over 10,10", "dragleave"})) << int(end);
         EXPECT_TRUE(end != End::silent || !source.done());  // a silent source is given up while it lives
         EXPECT_FALSE(w->x11()->pump()) << int(end);  // no drag left running
+        source.release();
         w->runFor(10.0, [&] { return source.done(); });
     }
 }
