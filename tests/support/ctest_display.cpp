@@ -2,8 +2,8 @@
 // hand each real-window test one of them ("display" resource, id = the display number); the test
 // then opens its windows, and starts its programs, on that display alone. Built into every test
 // program (not into the support library, from which a program that calls none of it would drop
-// it), it sets DISPLAY before any test runs. Given no display (a plain `ctest`, or the build's own one-display spec
-// whose id is not a number), the environment's DISPLAY stays as it is.
+// it), it sets DISPLAY before any test runs. Given no display (a plain `ctest`, or the build's own
+// one-display spec whose id is not a number), the environment's DISPLAY stays as it is.
 #include "tests/support/ctest_display.h"
 
 #include <cstdlib>
