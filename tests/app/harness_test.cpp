@@ -17,6 +17,7 @@
 #include "manager/model/config.h"
 #include "tests/app/app_support.h"
 #include "tests/app/x11_probe.h"
+#include "tests/support/ctest_display.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -228,9 +229,8 @@ TEST(Harness, EveryWayOutEndsCleanly) {
 // The window closed while the catalog load waits on a server that takes the connection and never
 // answers: the program ends at once, cleanly, without waiting for the load.
 TEST(Harness, ClosingTheWindowDuringALoadEndsCleanly) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "skipped: no X display (the test command runs under xvfb-run)";
     apptest::X11Probe probe;
-    if (!probe.ok()) GTEST_SKIP() << "skipped: cannot open the X display";
+    LUMO_NEED_DISPLAY(probe.name());
     Demo demo("close-loading");
     ASSERT_TRUE(demo.ok()) << demo.error;
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -27,6 +27,7 @@
 #include "platform/platform.h"
 #include "tests/app/app_support.h"
 #include "tests/app/x11_probe.h"
+#include "tests/support/ctest_display.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -164,9 +165,9 @@ int jobsEnded(const Demo& demo) {
 class AppWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "skipped: no X display (the test command runs under xvfb-run)";
+        // The probe finds the program's windows on the display the test was given, or none.
+        LUMO_NEED_DISPLAY(probe.name());
         if (!haveTool("xdotool")) GTEST_SKIP() << "skipped: xdotool is not installed";
-        if (!probe.ok()) GTEST_SKIP() << "skipped: cannot open the X display";
     }
     // Starts the program on the words, finds its window and starts pinging it.
     Window start(const std::vector<std::string>& words, const std::string& home, const std::string& log) {
@@ -294,17 +295,30 @@ TEST_F(AppWindow, UpdatesItselfAndTheNewVersionStarts) {
     EXPECT_TRUE(waitFor([&] { return tqm::bundleVersion(bundle) == next; }, 60)) << child->output();
     twin.jobState(tqapp::JobWindow::Done);
     probe.stopPings();  // the old window goes away on restart
+    const int loads = loadsLogged(demo);
     ASSERT_TRUE(clickBoth(twin, window, "job:restart"));
     EXPECT_EQ(child->wait(20), 0) << child->output();
 
     // The new instance runs from the replaced bundle.
     pid_t restarted = -1;
-    EXPECT_TRUE(waitFor([&] { return (restarted = reaper.childRunning(program)) > 0; }, 20))
+    ASSERT_TRUE(waitFor([&] { return (restarted = reaper.childRunning(program)) > 0; }, 20))
         << "no new manager runs from " << program;
-    if (restarted > 0) {
-        EXPECT_NE(probe.windowOf(restarted, 20), 0u) << "the new version opened no window";
-        apptest::Child next(restarted);  // stopped and waited for at the end of the scope
-    }
+    child = std::make_unique<apptest::Child>(restarted);  // stopped and waited for at the end
+    const Window again = probe.windowOf(restarted, 20);
+    ASSERT_NE(again, 0u) << "the new version opened no window";
+    probe.startPings(again);
+    ASSERT_TRUE(loadShown(demo, loads)) << managerLog(demo);
+
+    // It knows itself as the new version: its settings window says so, as the same window of a
+    // manager of that version draws it (and it offers no update to the version it is).
+    Twin fresh(words);
+    fresh.view().model()->config.version = next;
+    ASSERT_TRUE(clickBoth(fresh, again, "account"));
+    lumo::gui::Rect account;
+    ASSERT_TRUE(fresh.editor->findByName("account", nullptr, &account)) << "the twin opened no settings window";
+    ASSERT_TRUE(loopWentRound(20));
+    EXPECT_TRUE(fresh.sameIn(probe.capture(again), account)) << "the restarted manager does not say it is " << next;
+    shoot(again, "window-restarted-settings.png");
 }
 
 }  // namespace

@@ -34,6 +34,8 @@ public:
         if (display_) XCloseDisplay(display_);
     }
     bool ok() const { return display_ != nullptr; }
+    // The display the probe reached (":101"); empty when it could not open one.
+    std::string name() const { return display_ ? DisplayString(display_) : ""; }
 
     // The mapped top-level window of the process; 0 when there is none within the time.
     Window windowOf(pid_t pid, double seconds) {

@@ -13,6 +13,7 @@
 
 #include "../gui/fakes.h"
 #include "platform/linux/sdl_window.h"
+#include "tests/support/ctest_display.h"
 #include "tests/support/png.h"
 #include "x11_grab.h"
 #include "x11_peers.h"
@@ -58,8 +59,11 @@ inline SdlWindow* openWindow(Editor& ed, const char* title = "lumo test") {
     return w;
 }
 
-#define LUMO_NEED_WINDOW(w)                                                                                \
-    if (!(w)) GTEST_SKIP() << "skipped: no display (the real-window tests run under xvfb-run -a, as scripts/test.sh does)"
+// The display a window opened on; empty when it did not open.
+inline std::string displayOf(SdlWindow* w) { return w ? x11DisplayName(w->sdlWindow()) : std::string(); }
+
+// The window opened, on the display the test was given (see LUMO_NEED_DISPLAY).
+#define LUMO_NEED_WINDOW(w) LUMO_NEED_DISPLAY(displayOf(w))
 
 // Everything that reaches the widget, one line an event.
 class Recorder : public Widget {
@@ -239,6 +243,18 @@ template <class Done>
 bool soon(SdlWindow& w, double seconds, Done done) {
     w.runFor(seconds, done);
     return done();
+}
+
+// Runs the window until it has handled every event the server had sent it by now: a marker put
+// into SDL's queue behind them has been taken out.
+inline void handleEventsSoFar(SdlWindow& w) {
+    static const uint32_t marker = SDL_RegisterEvents(1);
+    serverSync(w.sdlWindow())();
+    SDL_PumpEvents();
+    SDL_Event e{};
+    e.type = marker;
+    SDL_PushEvent(&e);
+    w.runFor(3.0, [] { return SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, marker, marker) == 0; });
 }
 
 inline bool xdotool(const std::string& words) {

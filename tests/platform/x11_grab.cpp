@@ -87,6 +87,11 @@ unsigned long x11WindowId(SDL_Window* window) {
     return x11Of(window, info) ? static_cast<unsigned long>(info.info.x11.window) : 0ul;
 }
 
+std::string x11DisplayName(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    return x11Of(window, info) ? std::string(DisplayString(info.info.x11.display)) : std::string();
+}
+
 unsigned long nextRequestOf(SDL_Window* window) {
     SDL_SysWMinfo info;
     return x11Of(window, info) ? NextRequest(info.info.x11.display) : 0ul;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "gui/draw/canvas.h"
 
@@ -22,6 +23,8 @@ std::function<void()> serverSync(SDL_Window* window);
 std::function<void()> failingRequest(SDL_Window* window, unsigned long goneWindow = 0);
 // The X11 window id; 0 when the window is not an X11 one.
 unsigned long x11WindowId(SDL_Window* window);
+// The name of the X display SDL's connection for the window reached (":101"); empty when none.
+std::string x11DisplayName(SDL_Window* window);
 // The number SDL's connection gives its next request.
 unsigned long nextRequestOf(SDL_Window* window);
 

@@ -192,7 +192,10 @@ DragSourcePeer::DragSourcePeer(unsigned long target, std::string uriList, std::s
     thread_ = std::thread([=, this] { run(target, points, end); });
 }
 
-DragSourcePeer::~DragSourcePeer() { thread_.join(); }
+DragSourcePeer::~DragSourcePeer() {
+    release();
+    thread_.join();
+}
 
 std::vector<DragSourcePeer::Answer> DragSourcePeer::statuses() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -265,7 +268,7 @@ void DragSourcePeer::run(unsigned long target, std::vector<std::pair<int, int>> 
     } else if (end == End::leave) {
         clientMessage(d, sendTo, Window(target), atom(d, "XdndLeave"), long(src), 0, 0, 0, 0);
     } else if (end == End::silent) {
-        std::this_thread::sleep_for(std::chrono::seconds(3));
+        while (!released_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     XDestroyWindow(d, src);
     closePeer(d);

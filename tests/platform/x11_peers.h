@@ -50,7 +50,7 @@ public:
         drop,
         leave,
         vanish,  // the source's window is destroyed, with no leave or drop
-        silent,  // nothing more is sent for 3 s (the window stays), then as vanish
+        silent,  // nothing more is sent until the test lets it go (the window stays), then as vanish
     };
     struct Answer {
         bool accepted = false;
@@ -60,6 +60,8 @@ public:
                    End end);
     ~DragSourcePeer();
     bool done() const { return done_; }
+    // Lets a silent source end.
+    void release() { released_ = true; }
     std::vector<Answer> statuses();
     bool finished = false;  // the target's finish came (valid once done)
     Answer finish;
@@ -67,7 +69,7 @@ public:
 private:
     void run(unsigned long target, std::vector<std::pair<int, int>> points, End end);
     std::string uris_, action_;
-    std::atomic<bool> done_{false};
+    std::atomic<bool> done_{false}, released_{false};
     std::mutex mutex_;
     std::vector<Answer> statuses_;
     std::thread thread_;

@@ -21,14 +21,14 @@ SdlWindow* attach(Scene& s, HostWindow& host) {
     return dynamic_cast<SdlWindow*>(s.ed->window());
 }
 
-// Whether a window opens at all (it is closed again at once).
-bool haveDisplay() {
+// The display a window opens on (it is closed again at once); empty when none opens.
+std::string displayOpened() {
     Scene probe;
-    return openWindow(*probe.ed) != nullptr;
+    return displayOf(openWindow(*probe.ed));
 }
 
 TEST(X11Services, AnEmbeddedWindowFollowsAHostThatDragsItsOwnFiles) {
-    if (!haveDisplay()) GTEST_SKIP() << "skipped: no display";
+    LUMO_NEED_DISPLAY(displayOpened());
     // The host's drag over the window, ended by a leave, a drop or not at all (the host closes).
     for (const std::vector<std::string>& messages :
          std::vector<std::vector<std::string>>{{"enter", "leave"}, {"enter", "drop"}, {"enter"}}) {
@@ -94,7 +94,7 @@ struct SaysOnce : ::testing::MatcherInterface<const std::string&> {
 };
 
 TEST(X11Services, AHostClosingItsWindowBeforeTheEditorGoesEndsNothing) {
-    if (!haveDisplay()) GTEST_SKIP() << "skipped: no display";
+    LUMO_NEED_DISPLAY(displayOpened());
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(hostClosesAfterResizesThenEditorGoes(false), ::testing::ExitedWithCode(0),
                 ::testing::MakeMatcher(new SaysOnce("a window that is gone")));
@@ -136,7 +136,7 @@ enum class Failing { goneWindowFirst, ownPixmap, hostsOwn, hostsOwnInTheRange, h
 }
 
 TEST(X11Services, OnlyAGoneWindowsErrorsOnTheWindowsOwnConnectionAreIgnored) {
-    if (!haveDisplay()) GTEST_SKIP() << "skipped: no display";
+    LUMO_NEED_DISPLAY(displayOpened());
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(failWhileOwned(Failing::goneWindowFirst), ::testing::ExitedWithCode(0),
                 ::testing::MakeMatcher(new SaysOnce("a window that is gone")));
