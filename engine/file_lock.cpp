@@ -185,6 +185,7 @@ private:
 
 namespace detail {
 void (*lockFileRace)(LockFileStep step) = nullptr;
+void (*lockSlept)(std::chrono::milliseconds upTo, bool woken) = nullptr;
 }  // namespace detail
 
 namespace {
@@ -199,6 +200,7 @@ public:
     // Whether to go on; keepWaiting is asked when an ask is due.
     bool goOn() {
         if (Clock::now() < nextAsk_) return true;
+        slept_ = false;
         if (!keepWaiting_()) return false;
         nextAsk_ = Clock::now() + kLockAskInterval;
         return true;
@@ -208,18 +210,30 @@ public:
         if (!goOn()) return false;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextAsk_ - Clock::now());
         if (left.count() <= 0) return true;
+        slept_ = true;
+        bool woken = false;
         if (!closes || closes->fd() < 0) {
             std::this_thread::sleep_for(left);
-            return true;
+        } else {
+            pollfd p{closes->fd(), POLLIN, 0};
+            woken = ::poll(&p, 1, int(left.count())) > 0;
+            if (woken) closes->drain();
         }
-        pollfd p{closes->fd(), POLLIN, 0};
-        if (::poll(&p, 1, int(left.count())) > 0) closes->drain();
+        if (detail::lockSlept) detail::lockSlept(left, woken);
         return true;
+    }
+    // Whether what a wait has come to may be taken: a caller that has slept since its last ask
+    // is asked again (it may have been stopped meanwhile), so that nothing begins after a no.
+    bool stillWanted() {
+        if (!slept_) return true;
+        nextAsk_ = Clock::now();
+        return goOn();
     }
 
 private:
     const std::function<bool()>& keepWaiting_;
     Clock::time_point nextAsk_ = Clock::now();
+    bool slept_ = false;
 };
 
 // What opening the lock file came to.
@@ -361,13 +375,15 @@ FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWai
         if (locked) {
             bool free = true;
             while (free && got.aside && lockedNow(got.old) > 0) free = wait.pause();
-            if (free && stillNamed(dir.get(), name, fd)) {
+            const bool named = free && stillNamed(dir.get(), name, fd);
+            if (named && wait.stillWanted()) {
                 fd_ = fd;
                 failure_.clear();
                 return;
             }
             ::close(fd);
-            if (free) continue;  // the file that has the name now is locked
+            // Another file has the name now: it is tried while the caller lets the wait go on.
+            if (free && !named && wait.goOn()) continue;
             lockErr = EWOULDBLOCK;
         } else {
             ::close(fd);

@@ -55,6 +55,9 @@ namespace detail {
 // (Make) and before what has the name is looked at (Look).
 enum class LockFileStep { Make, Look };
 extern void (*lockFileRace)(LockFileStep step);
+// A seam for tests: called, when set, after each sleep of a wait with the longest it could have
+// lasted (until the next ask) and whether a close of the lock file ended it early.
+extern void (*lockSlept)(std::chrono::milliseconds upTo, bool woken);
 }  // namespace detail
 
 }  // namespace tqm

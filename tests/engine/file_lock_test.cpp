@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -243,6 +244,44 @@ TEST_F(FileLockWait, AWaitSleepsFromOneAskToTheNext) {
     EXPECT_TRUE(!waited.held() && waited.busy());
     EXPECT_EQ(asks, kAsks);
     EXPECT_LE(last - first, 2 * (kAsks - 1)) << "wake-ups between " << kAsks << " asks";
+}
+
+struct Slept {
+    int asksBefore;
+    std::chrono::milliseconds upTo;
+    bool woken;
+};
+std::vector<Slept> sleeps;
+int asksSoFar = 0;
+
+// A holder that lets go while the waiter is asked: the waiter, woken by that close at once, asks
+// whether to go on before it takes the lock, and takes it only on a yes. Its first ask comes before
+// its first sleep, which lasts at most until the next ask.
+TEST_F(FileLockWait, AWakeUpThatTakesTheLockAsksFirst) {
+    const std::string lock = path("job.lock");
+    ASSERT_TRUE(writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "the caller goes on" : "the caller stopped");
+        const int holder = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        sleeps.clear();
+        asksSoFar = 0;
+        tqm::detail::lockSlept = [](std::chrono::milliseconds upTo, bool woken) {
+            sleeps.push_back({asksSoFar, upTo, woken});
+        };
+        const tqm::FileLock waited(lock, [&] {
+            if (++asksSoFar == 1) ::close(holder);  // lets go, then hears a Stop
+            return yes || asksSoFar == 1;
+        });
+        tqm::detail::lockSlept = nullptr;
+        EXPECT_EQ(waited.held(), yes);
+        EXPECT_EQ(asksSoFar, 2);
+        ASSERT_EQ(sleeps.size(), 1u);
+        EXPECT_EQ(sleeps[0].asksBefore, 1);
+        EXPECT_TRUE(sleeps[0].woken) << "the close did not wake the waiter";
+        EXPECT_LE(sleeps[0].upTo, tqm::kLockAskInterval);
+    }
+    static_assert(tqm::kLockAskInterval <= std::chrono::milliseconds(250), "a Stop is heard within a quarter second");
 }
 
 std::string racedName;
