@@ -247,7 +247,7 @@ bool Engine::settleNote(const std::string& format, int dirFd, const std::string&
         if (!readNote(dirFd, name, again, by) || again != text || by != writer || !note.madeOnDisk(dirFd)) return;
         changed = note.apply(r, format);
         applied = true;
-    }, error, keepWaiting("Waiting for another copy of the manager to finish writing " + file, wait));
+    }, error, keepWaiting(waitingSentence(file), wait));
     if (!saved) {  // a receipt that cannot be read or had is never rewritten: the note stays
         unrecorded[note.id] = error;
         return false;

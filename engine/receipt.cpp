@@ -268,12 +268,15 @@ bool updateReceipt(const std::string& path, Receipt& mine, const std::function<v
     return true;
 }
 
+std::string waitingSentence(const std::string& receiptFile) {
+    const std::string what = receiptFile.empty() ? "its job" : "writing " + fs::path(receiptFile).filename().string();
+    return "Waiting for another copy of the manager to finish " + what;
+}
+
 bool Engine::recordChange(const std::string& file, Receipt& mine, const std::function<void(Receipt&)>& change,
                           const std::string& note, const std::string& done, std::string& error) {
     std::string why;
-    const std::string waitText =
-        "Waiting for another copy of the manager to finish writing " + fs::path(file).filename().string();
-    if (updateReceipt(file, mine, change, why, keepWaiting(waitText, kReceiptLockWait))) {
+    if (updateReceipt(file, mine, change, why, keepWaiting(waitingSentence(file), kReceiptLockWait))) {
         detail::dropNote(note);
         return true;
     }

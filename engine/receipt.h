@@ -46,6 +46,11 @@ struct Receipt {
 bool updateReceipt(const std::string& path, Receipt& mine, const std::function<void(Receipt&)>& change,
                    std::string& error, const std::function<bool()>& keepWaiting = {});
 
+// What a caller is shown while another copy of the manager holds a lock it waits for: "Waiting for
+// another copy of the manager to finish writing <file name>" for the receipt file's lock, "... to
+// finish its job" without a file (the job lock).
+std::string waitingSentence(const std::string& receiptFile = {});
+
 // The exact text save writes.
 std::string receiptText(const Receipt& receipt);
 

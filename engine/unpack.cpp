@@ -326,7 +326,7 @@ bool unpackAt(const std::string& zipBytes, int destFd, const std::string& dest, 
                 return false;
             }
             const mode_t mode = (attr >> 16) & 0x1FF;
-            if (mode != 0) ::fchmod(out.fd, mode);
+            if (mode != 0) ::fchmod(out.fd, runningAsRoot() ? mode & ~mode_t(022) : mode);  // root's: no other may write
         }
         if (cap > (64u << 20)) {  // keep no large buffer beyond the entry that needed it
             buf.reset();
