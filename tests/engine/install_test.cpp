@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <regex>
 
 #include "engine/catalog.h"
 #include "engine/engine.h"
+#include "engine/file_lock.h"
 #include "engine/install_folder.h"
 #include "engine/install.h"
 #include "engine/package.h"
@@ -379,6 +381,50 @@ TEST_F(AppInstallTest, UpdatesWhereItIsOrRefuses) {
     EXPECT_EQ(error, "Foo App is installed in " + suite +
                          ", not a folder the manager replaces: update it with its installer");
     EXPECT_EQ(readFile(suite + "/Contents/MacOS/Foo"), "installer's");
+}
+
+// An app recorded outside the applications folder is updated where it lies, and the job's sweep
+// looks there too: an update cut off between its renames is put back, one cut off before its
+// record is recorded.
+TEST_F(AppInstallTest, AnUpdateCutOffOutsideTheApplicationsFolderIsSettled) {
+    using Step = tqm::detail::RenameStep;
+    const std::string elsewhere = path("Other Apps/Foo.app");
+    const struct {
+        const char* what;
+        std::vector<Step> failing;  // else the receipt's lock is held
+        const char *marker, *version;
+    } cases[] = {{"killed between its renames", {Step::In, Step::Back}, "one", "1.0.0"},
+                 {"cut off before its record", {}, "two", "2.0.0"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string one = appZip("one"), two = appZip("two");
+        std::string error;
+        ASSERT_TRUE(engine.installApp(app(one), one, error)) << error;
+        fs::create_directories(path("Other Apps"));
+        fs::rename(appsDir() + "/Foo.app", elsewhere);
+        ASSERT_TRUE(tqm::updateReceipt(engine.layout.appsReceiptFile(), engine.apps, [&](tqm::Receipt& r) {
+            r.plugins["vendor.app"].formats["app"].path = elsewhere;
+        }, error)) << error;
+        {
+            std::optional<tqm::FileLock> held;
+            if (c.failing.empty()) held.emplace(engine.layout.appsReceiptFile() + ".lock", std::chrono::milliseconds(0));
+            g_failing = c.failing;
+            tqm::detail::renameFault = failListed;
+            engine.waiting = [](const std::string&) { return false; };
+            EXPECT_FALSE(engine.installApp(app(two, "2.0.0"), two, error));
+            engine.waiting = nullptr;
+            tqm::detail::renameFault = nullptr;
+        }
+        engine.sweep();
+        EXPECT_EQ(readFile(elsewhere + "/Contents/Resources/marker"), c.marker);
+        EXPECT_TRUE(tempNames(path("Other Apps")).empty());
+        tqm::Receipt saved;
+        ASSERT_TRUE(saved.load(engine.layout.appsReceiptFile(), error)) << error;
+        EXPECT_EQ(saved.plugins["vendor.app"].formats["app"].version, c.version);
+        fs::remove_all(path("root"));
+        fs::remove_all(path("Other Apps"));
+        engine.apps = tqm::Receipt();
+    }
 }
 
 TEST_F(AppInstallTest, BadPackages) {
