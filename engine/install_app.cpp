@@ -126,6 +126,7 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
     rec.installed = nowUtc();
     rec.exe = ref->exe;
     rec.uninstall_key = entry.uninstall_key;
+    if (!receiptWritable(layout.appsReceiptFile(), error)) return false;  // as an install's (install.cpp)
     const std::string note = detail::notePending(staging, ref->item, entry.id, "app", rec,
                                                  catalog ? catalog->sequence : -1, layout.appsReceiptFile(), error);
     if (note.empty()) return false;

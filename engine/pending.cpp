@@ -201,6 +201,8 @@ std::string noteRemoval(const StagingLock& guard, const std::string& id, const s
                      error);
 }
 
+bool notesCount(const std::string& receiptFile) { return counts(::geteuid(), receiptFile); }
+
 void dropNote(const std::string& note) {
     if (!note.empty()) removeAll(note);
 }

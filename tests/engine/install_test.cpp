@@ -20,6 +20,8 @@
 #include "engine/sha256.h"
 #include "engine/source.h"
 #include "engine/util.h"
+#include "tests/support/at_step.h"
+#include "tests/support/lock_holder.h"
 #include "tests/support/running_copy.h"
 #include "tests/support/temp_home.h"
 #include "tests/support/zip_maker.h"
@@ -270,6 +272,36 @@ TEST_F(InstallTest, FailedMoveInPutsTheOldCopyBack) {
         fs::remove_all(path("root"));
         engine.receipt = tqm::Receipt();
     }
+}
+
+// Nothing moves that could not be recorded. A first install makes the receipt's folder before its
+// note, which so names its receipt. An account that cannot replace the receipt another account
+// made in a shared folder (open to all, sticky) moves nothing in, and says why.
+TEST_F(InstallTest, NothingMovesThatCannotBeRecorded) {
+    const std::string v1 = bundle("one");
+    std::string note, error;
+    {
+        const AtStep moving(tqm::detail::RenameStep::In, [&] {
+            for (const std::string& name : tempNames(vst3()))
+                if (name.rfind(".tqm-record-", 0) == 0) note = readFile(vst3() + "/" + name);
+            return 0;
+        });
+        ASSERT_TRUE(engine.install(plugin(v1), "vst3", v1, error)) << error;
+    }
+    EXPECT_NE(note.find("\"receipt\": \""), std::string::npos);
+    EXPECT_EQ(note.find("\"receipt\": \"\""), std::string::npos) << note;
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another account";
+    const std::string data = fs::path(engine.layout.receiptFile()).parent_path();
+    for (const std::string& open : {temp.dir(), path("root")}) ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
+    for (const std::string& shared : {data, vst3()}) ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    fs::remove_all(vst3() + "/Foo.vst3");
+    EXPECT_TRUE(asUser(65534, [&] {
+        std::string why;
+        return !engine.install(plugin(v1), "vst3", v1, why) &&
+               why == "cannot replace " + engine.layout.receiptFile() + ": " + std::strerror(EPERM);
+    }));
+    EXPECT_FALSE(exists(vst3() + "/Foo.vst3"));
+    EXPECT_TRUE(tempNames(vst3()).empty());
 }
 
 TEST_F(InstallTest, CopyInThePreviousFolderIsRemoved) {
