@@ -302,6 +302,18 @@ TEST_F(InstallTest, NothingMovesThatCannotBeRecorded) {
     }));
     EXPECT_FALSE(exists(vst3() + "/Foo.vst3"));
     EXPECT_TRUE(tempNames(vst3()).empty());
+    // With no receipt there yet its copy goes in; its record cut off, the error promises no start's
+    // record, as that account's notes do not count for the folder's receipt.
+    const std::string receipt = engine.layout.receiptFile();
+    fs::remove(receipt);
+    const tqm::FileLock held(receipt + ".lock", std::chrono::milliseconds(0));
+    EXPECT_TRUE(asUser(65534, [&] {
+        std::string why;
+        engine.waiting = [](const std::string&) { return false; };
+        return !engine.install(plugin(v1), "vst3", v1, why) &&
+               why == "installed " + vst3() + "/Foo.vst3, but cannot record the change in " + receipt + ": " +
+                          receipt + ".lock is held by another process";
+    }));
 }
 
 TEST_F(InstallTest, CopyInThePreviousFolderIsRemoved) {
