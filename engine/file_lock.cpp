@@ -33,6 +33,7 @@ struct Folder {
     uid_t owner = 0;
     gid_t group = 0;
     bool shared = false;    // others may write in it: its lock files are open to every user
+    bool sticky = false;    // only an entry's owner (or the folder's, or root) may replace it
     bool handOver = false;  // root in a user's folder: the files root makes are the owner's
 };
 
@@ -44,6 +45,7 @@ Folder folderOf(int dirFd) {
     f.owner = st.st_uid;
     f.group = st.st_gid;
     f.shared = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    f.sticky = (st.st_mode & S_ISVTX) != 0 && !detail::runningAsRoot() && st.st_uid != ::geteuid();
     f.handOver = detail::runningAsRoot() && st.st_uid != 0;
     return f;
 }
@@ -242,6 +244,7 @@ struct Opened {
     int err = 0;          // without fd: the system's error, unless why says more
     std::string why;      // without fd: a sentence of its own
     bool inUse = false;   // without fd: another user's file, which a process holds
+    bool stuck = false;   // without fd: another user's entry this process may not replace
     bool aside = false;   // with fd: another user's file was replaced, which a process may hold
     struct stat old {};   // that file
 };
@@ -306,6 +309,9 @@ Opened openLockFile(const Folder& f, const std::string& name, const std::string&
         o.fd = replaceLockFile(f, name, replaced);
         if (o.fd < 0) {
             o.err = errno;
+            // In a sticky folder only that user or an administrator can remove it: it is waited
+            // for as a held lock is, and the name is tried again once it has gone.
+            o.stuck = f.sticky && st.st_uid != ::geteuid() && (o.err == EPERM || o.err == EACCES);
             return o;
         }
         // What was replaced is not what was looked at: another process put its lock file there
@@ -343,10 +349,10 @@ FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWai
     Waiter wait(keepWaiting);
     for (;;) {
         const Opened got = openLockFile(folder, name, path, wait);
-        if (got.inUse) {  // another user's lock file that is held: waited for as a held lock
+        if (got.inUse || got.stuck) {  // another user's lock file that is held, or its entry: waited for
             if (wait.pause()) continue;
-            busy_ = true;
-            failure_ = busy;
+            busy_ = got.inUse;
+            failure_ = got.inUse ? busy : path + " is another user's, which only that user or an administrator can remove";
             return;
         }
         if (got.fd < 0) {

@@ -217,6 +217,46 @@ TEST_F(FileLock, AWaiterTakesOnlyTheFileThatHasTheName) {
     ::close(said[1]);
 }
 
+// In a folder every user may write with the sticky bit, another user's entry at a lock's name that
+// this user may neither open nor replace (an owner-only file, a link) is waited for as a held lock,
+// asking whether to go on, and the lock is had once it has gone (an administrator removed it).
+TEST_F(FileLock, AnotherUsersEntryInAStickyFolderIsWaitedFor) {
+    const std::string folder = path("shared"), lock = folder + "/installed.json.lock";
+    ASSERT_TRUE(::mkdir(folder.c_str(), 0777) == 0 && ::chmod(folder.c_str(), 01777) == 0);
+    const struct {
+        const char* what;
+        std::function<bool()> plant;
+    } cases[] = {{"an owner-only file", [&] { return ownerOnly(lock, kNobody); }},
+                 {"a link", [&] {
+                      return ::symlink(path("nowhere").c_str(), lock.c_str()) == 0 &&
+                             ::lchown(lock.c_str(), kNobody, kNobody) == 0;
+                  }}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(c.plant());
+        int asked[2];
+        ASSERT_EQ(::pipe2(asked, O_CLOEXEC), 0);
+        const pid_t user = ::fork();
+        if (user == 0) {
+            ::close(asked[0]);
+            int asks = 0;
+            const bool ok = ::setuid(kNobody - 1) == 0 && tqm::FileLock(lock, [&] {
+                                return ++asks > 1 || ::write(asked[1], "?", 1) == 1;
+                            }).held();
+            ::_exit(ok ? 0 : 1);
+        }
+        ::close(asked[1]);
+        char was = 0;
+        EXPECT_EQ(::read(asked[0], &was, 1), 1) << "the wait was not asked about";
+        ::close(asked[0]);
+        ::unlink(lock.c_str());
+        int status = 0;
+        ASSERT_EQ(::waitpid(user, &status, 0), user);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the lock was not had";
+        ::unlink(lock.c_str());
+    }
+}
+
 using FileLockWait = TempHomeTest;
 
 // The voluntary context switches of the calling thread so far: each sleep of a wait is one.
