@@ -77,8 +77,9 @@ struct Engine {
     bool replaceSelf(const Package& package, std::string& error);
 
     // Saves one change of the receipt file (updateReceipt, waiting as `waiting` allows) and then
-    // drops the change's note. When it cannot be saved the note stays, for the next start to
-    // record, and error says so after `done` ("installed <path>").
+    // drops the change's note. When it cannot be saved the note stays, and error says so after
+    // `done` ("installed <path>"), promising the next start's record only when that start counts
+    // the note (detail::notesCount). The caller asked receiptWritable before anything moved.
     bool recordChange(const std::string& file, Receipt& mine, const std::function<void(Receipt&)>& change,
                       const std::string& note, const std::string& done, std::string& error);
     // What a wait for a lock asks: false once `limit` has passed or `waiting` gives up.
