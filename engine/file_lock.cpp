@@ -212,15 +212,20 @@ public:
         if (!goOn()) return false;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextAsk_ - Clock::now());
         if (left.count() <= 0) return true;
-        slept_ = true;
         bool woken = false;
         if (!closes || closes->fd() < 0) {
             std::this_thread::sleep_for(left);
         } else {
+            // A close heard by the time the caller answered needs no sleep, nor a second ask.
             pollfd p{closes->fd(), POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0) {
+                closes->drain();
+                return true;
+            }
             woken = ::poll(&p, 1, int(left.count())) > 0;
             if (woken) closes->drain();
         }
+        slept_ = true;
         if (detail::lockSlept) detail::lockSlept(left, woken);
         return true;
     }

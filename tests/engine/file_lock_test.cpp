@@ -4,13 +4,16 @@
 
 #include <chrono>
 #include <functional>
+#include <atomic>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 
 #include "engine/file_lock.h"
@@ -292,14 +295,15 @@ struct Slept {
     bool woken;
 };
 std::vector<Slept> sleeps;
-int asksSoFar = 0;
+std::atomic<int> asksSoFar{0};
 
-// A holder that lets go while the waiter is asked: the waiter, woken by that close at once, asks
-// whether to go on before it takes the lock, and takes it only on a yes. Its first ask comes before
-// its first sleep, which lasts at most until the next ask.
+// A holder that lets go while the waiter sleeps (and the caller was stopped meanwhile): the waiter,
+// woken by that close at once, asks whether to go on before it takes the lock, and takes it only on
+// a yes. Its first ask comes before its first sleep, which lasts at most until the next ask.
 TEST_F(FileLockWait, AWakeUpThatTakesTheLockAsksFirst) {
     const std::string lock = path("job.lock");
     ASSERT_TRUE(writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);
+    const pid_t self = pid_t(::syscall(SYS_gettid));
     for (const bool yes : {false, true}) {
         SCOPED_TRACE(yes ? "the caller goes on" : "the caller stopped");
         const int holder = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
@@ -309,10 +313,13 @@ TEST_F(FileLockWait, AWakeUpThatTakesTheLockAsksFirst) {
         tqm::detail::lockSlept = [](std::chrono::milliseconds upTo, bool woken) {
             sleeps.push_back({asksSoFar, upTo, woken});
         };
-        const tqm::FileLock waited(lock, [&] {
-            if (++asksSoFar == 1) ::close(holder);  // lets go, then hears a Stop
-            return yes || asksSoFar == 1;
+        std::thread letsGo([&] {  // once the waiter sleeps after its first ask
+            ProcessStat st;
+            awaitTrue([&] { return asksSoFar > 0 && processStat(self, st) && st.state == 'S'; });
+            ::close(holder);
         });
+        const tqm::FileLock waited(lock, [&] { return ++asksSoFar == 1 || yes; });
+        letsGo.join();
         tqm::detail::lockSlept = nullptr;
         EXPECT_EQ(waited.held(), yes);
         EXPECT_EQ(asksSoFar, 2);
