@@ -357,7 +357,8 @@ FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWai
         if (got.inUse || got.stuck) {  // another user's lock file that is held, or its entry: waited for
             if (wait.pause()) continue;
             busy_ = got.inUse;
-            failure_ = got.inUse ? busy : path + " is another user's, which only that user or an administrator can remove";
+            failure_ = got.inUse ? busy
+                                 : path + " is another user's, which only that user or an administrator can remove";
             return;
         }
         if (got.fd < 0) {

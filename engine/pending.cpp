@@ -282,7 +282,8 @@ void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds
     };
     for (const std::string& name : names) {
         const detail::Entry e = detail::parseEntry(name);
-        if (e.kind == detail::Entry::Note && settleNote(format, fd.get(), name, wait, false, folder) && !asideLeft(e.tag))
+        if (e.kind == detail::Entry::Note && settleNote(format, fd.get(), name, wait, false, folder) &&
+            !asideLeft(e.tag))
             ::unlinkat(fd.get(), name.c_str(), 0);
     }
 }

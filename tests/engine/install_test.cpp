@@ -451,7 +451,7 @@ TEST_F(AppInstallTest, AnUpdateCutOffOutsideTheApplicationsFolderIsSettled) {
         }, error)) << error;
         {
             std::optional<tqm::FileLock> held;
-            if (c.failing.empty()) held.emplace(engine.layout.appsReceiptFile() + ".lock", std::chrono::milliseconds(0));
+            if (c.failing.empty()) held.emplace(engine.layout.appsReceiptFile() + ".lock", std::chrono::seconds(0));
             g_failing = c.failing;
             tqm::detail::renameFault = failListed;
             engine.waiting = [](const std::string&) { return false; };
