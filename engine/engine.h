@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "engine/install_folder.h"
 #include "engine/layout.h"
@@ -46,10 +47,16 @@ struct Engine {
     // removal whose copy went, but whose record a kill (or a receipt lock not had) cut off, from
     // the notes it left that count for this receipt; the receipt's lock is waited for `wait`.
     void settleInstalls(const std::string& format, std::chrono::milliseconds wait = kReceiptLockWait);
-    // The same for the one note `name` of the format's open folder dirFd; answers whether it may go
-    // (recorded, or, once writerGone, its own writer's and of nothing to record).
+    // The same in `folder` (default: the format's folder).
+    void settleInstalls(const std::string& format, std::chrono::milliseconds wait, const std::string& folder);
+    // The same for the one note `name` of the format's open folder dirFd (its path `folder`, by
+    // default the format's); answers whether it may go (recorded, or, once writerGone, its own
+    // writer's and of nothing to record).
     bool settleNote(const std::string& format, int dirFd, const std::string& name, std::chrono::milliseconds wait,
-                    bool writerGone);
+                    bool writerGone, const std::string& folder = {});
+    // The folders apps are staged in: the applications folder, then every other folder that holds
+    // an app apps.json (as it is on disk) records, which is updated where it lies.
+    std::vector<std::string> appFolders() const;
     // What the manager does as it starts, safe beside a job another manager may be running: the
     // installs above are recorded, and temporaries of writers that died go from its data folders.
     void startSweep();
@@ -70,8 +77,9 @@ struct Engine {
     bool replaceSelf(const Package& package, std::string& error);
 
     // Saves one change of the receipt file (updateReceipt, waiting as `waiting` allows) and then
-    // drops the change's note. When it cannot be saved the note stays, for the next start to
-    // record, and error says so after `done` ("installed <path>").
+    // drops the change's note. When it cannot be saved the note stays, and error says so after
+    // `done` ("installed <path>"), promising the next start's record only when that start counts
+    // the note (detail::notesCount). The caller asked receiptWritable before anything moved.
     bool recordChange(const std::string& file, Receipt& mine, const std::function<void(Receipt&)>& change,
                       const std::string& note, const std::string& done, std::string& error);
     // What a wait for a lock asks: false once `limit` has passed or `waiting` gives up.

@@ -33,6 +33,7 @@ struct Folder {
     uid_t owner = 0;
     gid_t group = 0;
     bool shared = false;    // others may write in it: its lock files are open to every user
+    bool sticky = false;    // only an entry's owner (or the folder's, or root) may replace it
     bool handOver = false;  // root in a user's folder: the files root makes are the owner's
 };
 
@@ -44,6 +45,7 @@ Folder folderOf(int dirFd) {
     f.owner = st.st_uid;
     f.group = st.st_gid;
     f.shared = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    f.sticky = (st.st_mode & S_ISVTX) != 0 && !detail::runningAsRoot() && st.st_uid != ::geteuid();
     f.handOver = detail::runningAsRoot() && st.st_uid != 0;
     return f;
 }
@@ -185,6 +187,7 @@ private:
 
 namespace detail {
 void (*lockFileRace)(LockFileStep step) = nullptr;
+void (*lockSlept)(std::chrono::milliseconds upTo, bool woken) = nullptr;
 }  // namespace detail
 
 namespace {
@@ -199,6 +202,7 @@ public:
     // Whether to go on; keepWaiting is asked when an ask is due.
     bool goOn() {
         if (Clock::now() < nextAsk_) return true;
+        slept_ = false;
         if (!keepWaiting_()) return false;
         nextAsk_ = Clock::now() + kLockAskInterval;
         return true;
@@ -208,18 +212,35 @@ public:
         if (!goOn()) return false;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextAsk_ - Clock::now());
         if (left.count() <= 0) return true;
+        bool woken = false;
         if (!closes || closes->fd() < 0) {
             std::this_thread::sleep_for(left);
-            return true;
+        } else {
+            // A close heard by the time the caller answered needs no sleep, nor a second ask.
+            pollfd p{closes->fd(), POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0) {
+                closes->drain();
+                return true;
+            }
+            woken = ::poll(&p, 1, int(left.count())) > 0;
+            if (woken) closes->drain();
         }
-        pollfd p{closes->fd(), POLLIN, 0};
-        if (::poll(&p, 1, int(left.count())) > 0) closes->drain();
+        slept_ = true;
+        if (detail::lockSlept) detail::lockSlept(left, woken);
         return true;
+    }
+    // Whether what a wait has come to may be taken: a caller that has slept since its last ask
+    // is asked again (it may have been stopped meanwhile), so that nothing begins after a no.
+    bool stillWanted() {
+        if (!slept_) return true;
+        nextAsk_ = Clock::now();
+        return goOn();
     }
 
 private:
     const std::function<bool()>& keepWaiting_;
     Clock::time_point nextAsk_ = Clock::now();
+    bool slept_ = false;
 };
 
 // What opening the lock file came to.
@@ -228,6 +249,7 @@ struct Opened {
     int err = 0;          // without fd: the system's error, unless why says more
     std::string why;      // without fd: a sentence of its own
     bool inUse = false;   // without fd: another user's file, which a process holds
+    bool stuck = false;   // without fd: another user's entry this process may not replace
     bool aside = false;   // with fd: another user's file was replaced, which a process may hold
     struct stat old {};   // that file
 };
@@ -292,6 +314,9 @@ Opened openLockFile(const Folder& f, const std::string& name, const std::string&
         o.fd = replaceLockFile(f, name, replaced);
         if (o.fd < 0) {
             o.err = errno;
+            // In a sticky folder only that user or an administrator can remove it: it is waited
+            // for as a held lock is, and the name is tried again once it has gone.
+            o.stuck = f.sticky && st.st_uid != ::geteuid() && (o.err == EPERM || o.err == EACCES);
             return o;
         }
         // What was replaced is not what was looked at: another process put its lock file there
@@ -329,10 +354,11 @@ FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWai
     Waiter wait(keepWaiting);
     for (;;) {
         const Opened got = openLockFile(folder, name, path, wait);
-        if (got.inUse) {  // another user's lock file that is held: waited for as a held lock
+        if (got.inUse || got.stuck) {  // another user's lock file that is held, or its entry: waited for
             if (wait.pause()) continue;
-            busy_ = true;
-            failure_ = busy;
+            busy_ = got.inUse;
+            failure_ = got.inUse ? busy
+                                 : path + " is another user's, which only that user or an administrator can remove";
             return;
         }
         if (got.fd < 0) {
@@ -361,13 +387,15 @@ FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWai
         if (locked) {
             bool free = true;
             while (free && got.aside && lockedNow(got.old) > 0) free = wait.pause();
-            if (free && stillNamed(dir.get(), name, fd)) {
+            const bool named = free && stillNamed(dir.get(), name, fd);
+            if (named && wait.stillWanted()) {
                 fd_ = fd;
                 failure_.clear();
                 return;
             }
             ::close(fd);
-            if (free) continue;  // the file that has the name now is locked
+            // Another file has the name now: it is tried while the caller lets the wait go on.
+            if (free && !named && wait.goOn()) continue;
             lockErr = EWOULDBLOCK;
         } else {
             ::close(fd);

@@ -41,7 +41,9 @@ public:
     // Not held because another process held the lock for the whole wait.
     bool busy() const { return busy_; }
     // Why the lock is not held: "<path> is held by another process", "<path> is a folder, not a
-    // lock file: remove it and try again", or "cannot open <path>: <reason>".
+    // lock file: remove it and try again", "<path> is another user's, which only that user or an
+    // administrator can remove" (an entry at the name in a sticky folder, waited for until it
+    // goes), or "cannot open <path>: <reason>".
     const std::string& failure() const { return failure_; }
 
 private:
@@ -55,6 +57,9 @@ namespace detail {
 // (Make) and before what has the name is looked at (Look).
 enum class LockFileStep { Make, Look };
 extern void (*lockFileRace)(LockFileStep step);
+// A seam for tests: called, when set, after each sleep of a wait with the longest it could have
+// lasted (until the next ask) and whether a close of the lock file ended it early.
+extern void (*lockSlept)(std::chrono::milliseconds upTo, bool woken);
 }  // namespace detail
 
 }  // namespace tqm

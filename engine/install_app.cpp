@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -45,6 +46,23 @@ std::string appRunning(const std::string& path) {
     }
     ::closedir(proc);
     return found;
+}
+
+std::vector<std::string> Engine::appFolders() const {
+    std::vector<std::string> folders{layout.appsDir()};
+    Receipt recorded;
+    std::string ignored;
+    if (!recorded.load(layout.appsReceiptFile(), ignored)) return folders;
+    for (const auto& [id, product] : recorded.plugins) {
+        const auto app = product.formats.find("app");
+        if (app == product.formats.end()) continue;
+        const fs::path p(app->second.path);
+        // Only where placeApp would stage: a plain path of an app, outside the applications folder.
+        if (!p.is_absolute() || !plainlyApp(p.string(), p.filename().string())) continue;
+        const std::string folder = p.parent_path().string();
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+    }
+    return folders;
 }
 
 bool Engine::installApp(const Plugin& entry, const std::string& data, std::string& error) {
@@ -108,6 +126,7 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
     rec.installed = nowUtc();
     rec.exe = ref->exe;
     rec.uninstall_key = entry.uninstall_key;
+    if (!receiptWritable(layout.appsReceiptFile(), error)) return false;  // as an install's (install.cpp)
     const std::string note = detail::notePending(staging, ref->item, entry.id, "app", rec,
                                                  catalog ? catalog->sequence : -1, layout.appsReceiptFile(), error);
     if (note.empty()) return false;

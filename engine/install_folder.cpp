@@ -355,11 +355,13 @@ void sweepFolder(const std::string& dir, const NoteSettler& settle) {
 bool Engine::canWrite(const std::string& format) const { return detail::writable(layout.formatDir(format)); }
 
 void Engine::sweep() {
-    std::vector<std::string> formats = formatsHere();
-    formats.push_back("app");
-    for (const std::string& format : formats)
+    for (const std::string& format : formatsHere())
         detail::sweepFolder(layout.formatDir(format), [&](int dirFd, const std::string& name) {
             return settleNote(format, dirFd, name, kReceiptLockWait, true);
+        });
+    for (const std::string& folder : appFolders())
+        detail::sweepFolder(folder, [&](int dirFd, const std::string& name) {
+            return settleNote("app", dirFd, name, kReceiptLockWait, true, folder);
         });
 }
 

@@ -259,6 +259,9 @@ std::string noteRemoval(const StagingLock& guard, const std::string& id, const s
                         const std::string& path, const std::string& recorded, const std::string& receiptFile,
                         std::string& error);
 void dropNote(const std::string& note);
+// Whether the notes this process writes count for the receipt file: whether a start of its data
+// folder records what they note.
+bool notesCount(const std::string& receiptFile);
 
 // Whether the note `name` of the open folder dirFd, written by root or by this process's user,
 // says its copy in that folder was removed; that copy's name there in removedName.

@@ -62,15 +62,15 @@ int openJobsFile(int jobsFd, const char* name, mode_t mode) {
 }
 
 // Hands the helper's lines (jobs::helperLine) to watch. False once the manager has given up the
-// helper's wait.
+// helper's wait. A wait said after "begun" (for a receipt's lock) is shown; the job runs on.
 bool heard(std::string& buffer, std::string& why, bool& begun, const HelperWatch& watch) {
     for (size_t end; (end = buffer.find('\n')) != std::string::npos; buffer.erase(0, end + 1)) {
         std::string said;
         const jobs::HelperSays says = jobs::heardLine(buffer.substr(0, end), said);
-        if (begun) continue;
         if (says == jobs::HelperSays::Wait) {
             why = said;
-        } else if (says == jobs::HelperSays::Begun) {
+            if (begun && watch.waiting) watch.waiting(why);
+        } else if (says == jobs::HelperSays::Begun && !begun) {
             begun = true;
             if (watch.begun) watch.begun();
         }

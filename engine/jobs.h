@@ -62,7 +62,8 @@ const std::vector<std::string>& adminPrompt();
 // wait up when the manager closes its end.
 struct HelperWatch {
     // Asked with the sentence about every 50 ms while the helper waits for another job's lock;
-    // false has the helper give up the job before it changes anything. May be empty.
+    // false has the helper give up the job before it changes anything. Once it has begun, told
+    // each wait of the job itself (a receipt's lock), whose answer is not heard. May be empty.
     std::function<bool(const std::string&)> waiting;
     // Told once the helper holds the job lock: from then on it runs to its end. May be empty.
     std::function<void()> begun;

@@ -94,6 +94,8 @@ public:
     void begun() const {
         if (socket_) send(jobs::helperLine(jobs::HelperSays::Begun));
     }
+    // Whether a line that can stop the job has ended: the manager was stopped, or is gone.
+    bool stopped() const { return canStop_ && gone(); }
     // Whether the line has ended; what was written there meanwhile is read and dropped.
     bool gone() const {
         if (!canStop_) return true;
@@ -175,7 +177,7 @@ bool readJob(const std::string& path, std::string& text, std::string& why) {
 JobLock::JobLock(const Engine& engine, const std::string& userData)
     : userData_(userData),
       lock_(joinPath(userData, "job.lock"),
-            engine.keepWaiting("Waiting for another copy of the manager to finish its job", kJobLockWait)) {}
+            engine.keepWaiting(waitingSentence(), kJobLockWait)) {}
 
 std::string JobLock::error() const {
     if (held()) return {};
@@ -251,22 +253,26 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
         tasks.push_back(Task{t["op"].string(), t["id"].string(), t["format"].string()});
 
     // Another job on the same data folder (a second manager) is waited for, saying so to the
-    // manager, which may stop it meanwhile; the receipts are read once it has ended.
+    // manager, which may stop it meanwhile; the receipts are read once it has ended. The manager is
+    // looked at once more before anything begins: after its Stop nothing does. The waits of the job
+    // itself (for a receipt's lock) are said as well, and run to their own end.
     const ManagerLine manager;
     std::string said;
     bool held = false;
     engine.waiting = [&](const std::string& why) {
-        if (manager.gone()) return false;
+        if (!held && manager.gone()) return false;
         if (why != said) manager.waiting(said = why);
         return true;
     };
     const auto lock = beginJob(engine, userData, error, [&] {
+        if (manager.stopped()) {
+            error = "stopped before it began";
+            return false;
+        }
         held = true;
-        engine.waiting = nullptr;
         manager.begun();
         return true;
     });
-    engine.waiting = nullptr;
     if (!lock) {
         result.line(held ? error : "no job: " + error);
         return 1;
@@ -308,6 +314,9 @@ namespace jobs {
 
 int runHelper(const HelperArgs& args, const std::string& keys) {
     if (args.job.empty() || args.result.empty()) return 2;
+    // What root makes is its own to set: the caller's umask (000, say) would leave the receipts,
+    // the data folders and the plug-ins open to every account.
+    ::umask(022);
     return applyJob(args.layout, args.job, args.result, keys);
 }
 

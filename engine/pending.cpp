@@ -201,6 +201,8 @@ std::string noteRemoval(const StagingLock& guard, const std::string& id, const s
                      error);
 }
 
+bool notesCount(const std::string& receiptFile) { return counts(::geteuid(), receiptFile); }
+
 void dropNote(const std::string& note) {
     if (!note.empty()) removeAll(note);
 }
@@ -217,10 +219,10 @@ bool noteRemoves(int dirFd, const std::string& name, std::string& removedName) {
 }  // namespace detail
 
 bool Engine::settleNote(const std::string& format, int dirFd, const std::string& name,
-                        std::chrono::milliseconds wait, bool writerGone) {
+                        std::chrono::milliseconds wait, bool writerGone, const std::string& folder) {
     const bool app = format == "app";
     const std::string file = app ? layout.appsReceiptFile() : layout.receiptFile();
-    const std::string dir = layout.formatDir(format);
+    const std::string dir = folder.empty() ? layout.formatDir(format) : folder;
     struct stat st {};
     if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     // Only its writer removes what does not count, or is no note at all (a temporary cut off by a
@@ -247,7 +249,7 @@ bool Engine::settleNote(const std::string& format, int dirFd, const std::string&
         if (!readNote(dirFd, name, again, by) || again != text || by != writer || !note.madeOnDisk(dirFd)) return;
         changed = note.apply(r, format);
         applied = true;
-    }, error, keepWaiting("Waiting for another copy of the manager to finish writing " + file, wait));
+    }, error, keepWaiting(waitingSentence(file), wait));
     if (!saved) {  // a receipt that cannot be read or had is never rewritten: the note stays
         unrecorded[note.id] = error;
         return false;
@@ -259,9 +261,13 @@ bool Engine::settleNote(const std::string& format, int dirFd, const std::string&
 }
 
 void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds wait) {
+    settleInstalls(format, wait, layout.formatDir(format));
+}
+
+void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds wait, const std::string& folder) {
     detail::DirFd fd;
     std::vector<std::string> names;
-    if (detail::openDir(layout.formatDir(format), fd) != 0 || !detail::folderNames(fd.get(), names)) return;
+    if (detail::openDir(folder, fd) != 0 || !detail::folderNames(fd.get(), names)) return;
     // A note stays while an aside copy of its tag does: the job's sweep that removes the copy reads
     // there that it was removed, and does not put it back. The folder is looked at again for that
     // once the note is settled: the change on disk came after the aside copy was made.
@@ -276,15 +282,15 @@ void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds
     };
     for (const std::string& name : names) {
         const detail::Entry e = detail::parseEntry(name);
-        if (e.kind == detail::Entry::Note && settleNote(format, fd.get(), name, wait, false) && !asideLeft(e.tag))
+        if (e.kind == detail::Entry::Note && settleNote(format, fd.get(), name, wait, false, folder) &&
+            !asideLeft(e.tag))
             ::unlinkat(fd.get(), name.c_str(), 0);
     }
 }
 
 void Engine::startSweep() {
-    std::vector<std::string> formats = formatsHere();
-    formats.push_back("app");
-    for (const std::string& format : formats) settleInstalls(format, kStartLockWait);
+    for (const std::string& format : formatsHere()) settleInstalls(format, kStartLockWait);
+    for (const std::string& folder : appFolders()) settleInstalls("app", kStartLockWait, folder);
     const std::string data = layout.userData();
     for (const std::string& dir :
          {data, joinPath(data, "cache"), joinPath(data, "cache/packages"),

@@ -203,15 +203,14 @@ bool Receipt::load(const std::string& path, std::string& error) {
     return true;
 }
 
-bool Receipt::save(const std::string& path, std::string& error) const {
-    const std::string text = receiptText(*this);
-    const std::string tmpPath = path + ".tmp";
-    const OwnerFix fix = ownerFixFor(path);
+namespace {
 
+// Opens the receipt file's folder, making it and its parents (dirs.fds.back()), with the file's
+// name there; false with error said.
+bool openReceiptFolder(const std::string& path, const OwnerFix& fix, FdList& dirs, std::string& name,
+                       std::string& error) {
     // Everything below happens relative to the open folder, so a link swapped in for a
     // folder midway cannot redirect the write.
-    FdList dirs;
-    std::string name;
     // Root writing into a folder the user owns: no link on the way is followed. Elsewhere root
     // passes only links that no one else can change (engine/safe_path.h).
     int err = 0;
@@ -226,10 +225,46 @@ bool Receipt::save(const std::string& path, std::string& error) const {
         else if (!err)
             err = errno;
     }
-    if (err != 0) {
-        error = err == detail::kLinkRefused ? detail::refusedText(path) : "cannot write " + tmpPath;
+    if (err != 0) error = err == detail::kLinkRefused ? detail::refusedText(path) : "cannot write " + path + ".tmp";
+    return err == 0;
+}
+
+// Hands each folder up to (not including) the home to its owner; stops at the first failure.
+void handOverFolders(const FdList& dirs, const OwnerFix& fix) {
+    for (size_t i = dirs.fds.size() - 1; i >= 1; --i)
+        if (::fchown(dirs.fds[i], fix.uid, fix.gid) != 0) break;
+}
+
+}  // namespace
+
+bool receiptWritable(const std::string& path, std::string& error) {
+    const OwnerFix fix = ownerFixFor(path);
+    FdList dirs;
+    std::string name;
+    if (!openReceiptFolder(path, fix, dirs, name, error)) return false;
+    if (fix.active) handOverFolders(dirs, fix);
+    const int dir = dirs.fds.back();
+    struct stat folder {}, file {};
+    if (::faccessat(dir, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+        error = "cannot write " + path + ": " + detail::systemText(errno);
         return false;
     }
+    // In a folder with the sticky bit only the file's owner (or the folder's) may replace it.
+    const uid_t me = ::geteuid();
+    if (me != 0 && ::fstat(dir, &folder) == 0 && (folder.st_mode & S_ISVTX) && folder.st_uid != me &&
+        ::fstatat(dir, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) == 0 && file.st_uid != me) {
+        error = "cannot replace " + path + ": " + std::strerror(EPERM);
+        return false;
+    }
+    return true;
+}
+
+bool Receipt::save(const std::string& path, std::string& error) const {
+    const std::string text = receiptText(*this);
+    const OwnerFix fix = ownerFixFor(path);
+    FdList dirs;
+    std::string name;
+    if (!openReceiptFolder(path, fix, dirs, name, error)) return false;
     const int dir = dirs.fds.back();
 
     // The new file changes owner through its own descriptor, before it takes the target's name:
@@ -239,15 +274,10 @@ bool Receipt::save(const std::string& path, std::string& error) const {
     WriteFailure failure;
     if (!writeFileAtomicAt(dir, name, text, 0666, failure, handOver)) {
         error = failure.placing ? "cannot replace " + path + ": " + std::strerror(failure.err)
-                                : "cannot write " + tmpPath;
+                                : "cannot write " + path + ".tmp";
         return false;
     }
-
-    if (owned) {
-        // Then each folder up to (not including) the home; stop at the first failure.
-        for (size_t i = dirs.fds.size() - 1; i >= 1; --i)
-            if (::fchown(dirs.fds[i], fix.uid, fix.gid) != 0) break;
-    }
+    if (owned) handOverFolders(dirs, fix);  // then the folders
     return true;
 }
 
@@ -268,16 +298,20 @@ bool updateReceipt(const std::string& path, Receipt& mine, const std::function<v
     return true;
 }
 
+std::string waitingSentence(const std::string& receiptFile) {
+    const std::string what = receiptFile.empty() ? "its job" : "writing " + fs::path(receiptFile).filename().string();
+    return "Waiting for another copy of the manager to finish " + what;
+}
+
 bool Engine::recordChange(const std::string& file, Receipt& mine, const std::function<void(Receipt&)>& change,
                           const std::string& note, const std::string& done, std::string& error) {
     std::string why;
-    const std::string waitText =
-        "Waiting for another copy of the manager to finish writing " + fs::path(file).filename().string();
-    if (updateReceipt(file, mine, change, why, keepWaiting(waitText, kReceiptLockWait))) {
+    if (updateReceipt(file, mine, change, why, keepWaiting(waitingSentence(file), kReceiptLockWait))) {
         detail::dropNote(note);
         return true;
     }
-    error = note.empty() ? why : done + ", but " + why + "; the next start records it";
+    error = note.empty() ? why
+                         : done + ", but " + why + (detail::notesCount(file) ? "; the next start records it" : "");
     return false;
 }
 

@@ -46,6 +46,17 @@ struct Receipt {
 bool updateReceipt(const std::string& path, Receipt& mine, const std::function<void(Receipt&)>& change,
                    std::string& error, const std::function<bool()>& keepWaiting = {});
 
+// Whether this process can save a change of the receipt file at path, asked before anything that
+// the change records is moved: the file's folder is made (as save makes it), must take new files,
+// and in a folder with the sticky bit a file of another account's at the name cannot be replaced.
+// False with error said as save would say it.
+bool receiptWritable(const std::string& path, std::string& error);
+
+// What a caller is shown while another copy of the manager holds a lock it waits for: "Waiting for
+// another copy of the manager to finish writing <file name>" for the receipt file's lock, "... to
+// finish its job" without a file (the job lock).
+std::string waitingSentence(const std::string& receiptFile = {});
+
 // The exact text save writes.
 std::string receiptText(const Receipt& receipt);
 

@@ -326,7 +326,8 @@ bool unpackAt(const std::string& zipBytes, int destFd, const std::string& dest, 
                 return false;
             }
             const mode_t mode = (attr >> 16) & 0x1FF;
-            if (mode != 0) ::fchmod(out.fd, mode);
+            // What root makes no other account may write, whatever the package says.
+            if (mode != 0) ::fchmod(out.fd, runningAsRoot() ? mode & ~mode_t(022) : mode);
         }
         if (cap > (64u << 20)) {  // keep no large buffer beyond the entry that needed it
             buf.reset();

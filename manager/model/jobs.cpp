@@ -170,11 +170,12 @@ struct Worker {
             unstoppable();
             postProgress("Waiting for permission", installFraction(), true);
             // The helper's wait for another copy's job is shown, and may be stopped, as the wait
-            // here is: a stopped helper gives up before it changes anything.
+            // here is: a stopped helper gives up before it changes anything. Its waits once it
+            // has begun (for a receipt) are shown but not stopped.
             tqm::HelperWatch watch;
             watch.waiting = [this, stoppable = stoppableBeforeItBegins(tasks)](const std::string& why) {
                 if (why != waitShown) {
-                    post([stoppable](Model& m) { m.stoppable = stoppable; });
+                    if (!begun) post([stoppable](Model& m) { m.stoppable = stoppable; });
                     postProgress(waitShown = why, installFraction(), true);
                 }
                 return !cancel->load();

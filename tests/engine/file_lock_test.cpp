@@ -4,12 +4,16 @@
 
 #include <chrono>
 #include <functional>
+#include <atomic>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 
 #include "engine/file_lock.h"
@@ -216,6 +220,46 @@ TEST_F(FileLock, AWaiterTakesOnlyTheFileThatHasTheName) {
     ::close(said[1]);
 }
 
+// In a folder every user may write with the sticky bit, another user's entry at a lock's name that
+// this user may neither open nor replace (an owner-only file, a link) is waited for as a held lock,
+// asking whether to go on, and the lock is had once it has gone (an administrator removed it).
+TEST_F(FileLock, AnotherUsersEntryInAStickyFolderIsWaitedFor) {
+    const std::string folder = path("shared"), lock = folder + "/installed.json.lock";
+    ASSERT_TRUE(::mkdir(folder.c_str(), 0777) == 0 && ::chmod(folder.c_str(), 01777) == 0);
+    const struct {
+        const char* what;
+        std::function<bool()> plant;
+    } cases[] = {{"an owner-only file", [&] { return ownerOnly(lock, kNobody); }},
+                 {"a link", [&] {
+                      return ::symlink(path("nowhere").c_str(), lock.c_str()) == 0 &&
+                             ::lchown(lock.c_str(), kNobody, kNobody) == 0;
+                  }}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(c.plant());
+        int asked[2];
+        ASSERT_EQ(::pipe2(asked, O_CLOEXEC), 0);
+        const pid_t user = ::fork();
+        if (user == 0) {
+            ::close(asked[0]);
+            int asks = 0;
+            const bool ok = ::setuid(kNobody - 1) == 0 && tqm::FileLock(lock, [&] {
+                                return ++asks > 1 || ::write(asked[1], "?", 1) == 1;
+                            }).held();
+            ::_exit(ok ? 0 : 1);
+        }
+        ::close(asked[1]);
+        char was = 0;
+        EXPECT_EQ(::read(asked[0], &was, 1), 1) << "the wait was not asked about";
+        ::close(asked[0]);
+        ::unlink(lock.c_str());
+        int status = 0;
+        ASSERT_EQ(::waitpid(user, &status, 0), user);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the lock was not had";
+        ::unlink(lock.c_str());
+    }
+}
+
 using FileLockWait = TempHomeTest;
 
 // The voluntary context switches of the calling thread so far: each sleep of a wait is one.
@@ -243,6 +287,48 @@ TEST_F(FileLockWait, AWaitSleepsFromOneAskToTheNext) {
     EXPECT_TRUE(!waited.held() && waited.busy());
     EXPECT_EQ(asks, kAsks);
     EXPECT_LE(last - first, 2 * (kAsks - 1)) << "wake-ups between " << kAsks << " asks";
+}
+
+struct Slept {
+    int asksBefore;
+    std::chrono::milliseconds upTo;
+    bool woken;
+};
+std::vector<Slept> sleeps;
+std::atomic<int> asksSoFar{0};
+
+// A holder that lets go while the waiter sleeps (and the caller was stopped meanwhile): the waiter,
+// woken by that close at once, asks whether to go on before it takes the lock, and takes it only on
+// a yes. Its first ask comes before its first sleep, which lasts at most until the next ask.
+TEST_F(FileLockWait, AWakeUpThatTakesTheLockAsksFirst) {
+    const std::string lock = path("job.lock");
+    ASSERT_TRUE(writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);
+    const pid_t self = pid_t(::syscall(SYS_gettid));
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "the caller goes on" : "the caller stopped");
+        const int holder = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        sleeps.clear();
+        asksSoFar = 0;
+        tqm::detail::lockSlept = [](std::chrono::milliseconds upTo, bool woken) {
+            sleeps.push_back({asksSoFar, upTo, woken});
+        };
+        std::thread letsGo([&] {  // once the waiter sleeps after its first ask
+            ProcessStat st;
+            awaitTrue([&] { return asksSoFar > 0 && processStat(self, st) && st.state == 'S'; });
+            ::close(holder);
+        });
+        const tqm::FileLock waited(lock, [&] { return ++asksSoFar == 1 || yes; });
+        letsGo.join();
+        tqm::detail::lockSlept = nullptr;
+        EXPECT_EQ(waited.held(), yes);
+        EXPECT_EQ(asksSoFar, 2);
+        ASSERT_EQ(sleeps.size(), 1u);
+        EXPECT_EQ(sleeps[0].asksBefore, 1);
+        EXPECT_TRUE(sleeps[0].woken) << "the close did not wake the waiter";
+        EXPECT_LE(sleeps[0].upTo, tqm::kLockAskInterval);
+    }
+    static_assert(tqm::kLockAskInterval <= std::chrono::milliseconds(250), "a Stop is heard within a quarter second");
 }
 
 std::string racedName;

@@ -8,16 +8,20 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <regex>
 
 #include "engine/catalog.h"
 #include "engine/engine.h"
+#include "engine/file_lock.h"
 #include "engine/install_folder.h"
 #include "engine/install.h"
 #include "engine/package.h"
 #include "engine/sha256.h"
 #include "engine/source.h"
 #include "engine/util.h"
+#include "tests/support/at_step.h"
+#include "tests/support/lock_holder.h"
 #include "tests/support/running_copy.h"
 #include "tests/support/temp_home.h"
 #include "tests/support/zip_maker.h"
@@ -270,6 +274,48 @@ TEST_F(InstallTest, FailedMoveInPutsTheOldCopyBack) {
     }
 }
 
+// Nothing moves that could not be recorded. A first install makes the receipt's folder before its
+// note, which so names its receipt. An account that cannot replace the receipt another account
+// made in a shared folder (open to all, sticky) moves nothing in, and says why.
+TEST_F(InstallTest, NothingMovesThatCannotBeRecorded) {
+    const std::string v1 = bundle("one");
+    std::string note, error;
+    {
+        const AtStep moving(tqm::detail::RenameStep::In, [&] {
+            for (const std::string& name : tempNames(vst3()))
+                if (name.rfind(".tqm-record-", 0) == 0) note = readFile(vst3() + "/" + name);
+            return 0;
+        });
+        ASSERT_TRUE(engine.install(plugin(v1), "vst3", v1, error)) << error;
+    }
+    EXPECT_NE(note.find("\"receipt\": \""), std::string::npos);
+    EXPECT_EQ(note.find("\"receipt\": \"\""), std::string::npos) << note;
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another account";
+    const std::string data = fs::path(engine.layout.receiptFile()).parent_path();
+    for (const std::string& open : {temp.dir(), path("root")}) ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
+    for (const std::string& shared : {data, vst3()}) ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    fs::remove_all(vst3() + "/Foo.vst3");
+    EXPECT_TRUE(asUser(65534, [&] {
+        std::string why;
+        return !engine.install(plugin(v1), "vst3", v1, why) &&
+               why == "cannot replace " + engine.layout.receiptFile() + ": " + std::strerror(EPERM);
+    }));
+    EXPECT_FALSE(exists(vst3() + "/Foo.vst3"));
+    EXPECT_TRUE(tempNames(vst3()).empty());
+    // With no receipt there yet its copy goes in; its record cut off, the error promises no start's
+    // record, as that account's notes do not count for the folder's receipt.
+    const std::string receipt = engine.layout.receiptFile();
+    fs::remove(receipt);
+    const tqm::FileLock held(receipt + ".lock", std::chrono::milliseconds(0));
+    EXPECT_TRUE(asUser(65534, [&] {
+        std::string why;
+        engine.waiting = [](const std::string&) { return false; };
+        return !engine.install(plugin(v1), "vst3", v1, why) &&
+               why == "installed " + vst3() + "/Foo.vst3, but cannot record the change in " + receipt + ": " +
+                          receipt + ".lock is held by another process";
+    }));
+}
+
 TEST_F(InstallTest, CopyInThePreviousFolderIsRemoved) {
     const std::string v1 = bundle("one");
     tqm::Plugin& entry = plugin(v1);
@@ -379,6 +425,50 @@ TEST_F(AppInstallTest, UpdatesWhereItIsOrRefuses) {
     EXPECT_EQ(error, "Foo App is installed in " + suite +
                          ", not a folder the manager replaces: update it with its installer");
     EXPECT_EQ(readFile(suite + "/Contents/MacOS/Foo"), "installer's");
+}
+
+// An app recorded outside the applications folder is updated where it lies, and the job's sweep
+// looks there too: an update cut off between its renames is put back, one cut off before its
+// record is recorded.
+TEST_F(AppInstallTest, AnUpdateCutOffOutsideTheApplicationsFolderIsSettled) {
+    using Step = tqm::detail::RenameStep;
+    const std::string elsewhere = path("Other Apps/Foo.app");
+    const struct {
+        const char* what;
+        std::vector<Step> failing;  // else the receipt's lock is held
+        const char *marker, *version;
+    } cases[] = {{"killed between its renames", {Step::In, Step::Back}, "one", "1.0.0"},
+                 {"cut off before its record", {}, "two", "2.0.0"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string one = appZip("one"), two = appZip("two");
+        std::string error;
+        ASSERT_TRUE(engine.installApp(app(one), one, error)) << error;
+        fs::create_directories(path("Other Apps"));
+        fs::rename(appsDir() + "/Foo.app", elsewhere);
+        ASSERT_TRUE(tqm::updateReceipt(engine.layout.appsReceiptFile(), engine.apps, [&](tqm::Receipt& r) {
+            r.plugins["vendor.app"].formats["app"].path = elsewhere;
+        }, error)) << error;
+        {
+            std::optional<tqm::FileLock> held;
+            if (c.failing.empty()) held.emplace(engine.layout.appsReceiptFile() + ".lock", std::chrono::seconds(0));
+            g_failing = c.failing;
+            tqm::detail::renameFault = failListed;
+            engine.waiting = [](const std::string&) { return false; };
+            EXPECT_FALSE(engine.installApp(app(two, "2.0.0"), two, error));
+            engine.waiting = nullptr;
+            tqm::detail::renameFault = nullptr;
+        }
+        engine.sweep();
+        EXPECT_EQ(readFile(elsewhere + "/Contents/Resources/marker"), c.marker);
+        EXPECT_TRUE(tempNames(path("Other Apps")).empty());
+        tqm::Receipt saved;
+        ASSERT_TRUE(saved.load(engine.layout.appsReceiptFile(), error)) << error;
+        EXPECT_EQ(saved.plugins["vendor.app"].formats["app"].version, c.version);
+        fs::remove_all(path("root"));
+        fs::remove_all(path("Other Apps"));
+        engine.apps = tqm::Receipt();
+    }
 }
 
 TEST_F(AppInstallTest, BadPackages) {

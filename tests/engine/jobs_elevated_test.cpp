@@ -13,6 +13,8 @@
 #include <atomic>
 #include <functional>
 #include <future>
+#include <mutex>
+#include <algorithm>
 #include <optional>
 
 #include <signal.h>
@@ -303,6 +305,64 @@ TEST_F(ElevatedHelper, TheHelperSaysItWaitsAndMayBeStopped) {
                                                          : "install synth vst3: ok"});
         EXPECT_EQ(exists(vst3() + "/Synth.vst3"), !stop);
     }
+}
+
+// The helper's job sweeps before it begins (a dead writer's staging folder goes), says the waits
+// of the job itself to the manager (a receipt's lock held by another), and sets the modes of what
+// it makes whatever umask its caller had: no other account may write there.
+TEST_F(ElevatedHelper, TheHelpersJobSweepsSaysItsWaitsAndSetsItsOwnModes) {
+    const std::string dead = vst3() + "/.tqm-staging-0000dead", receipt = engine.layout.receiptFile();
+    fs::create_directories(dead);
+    std::optional<tqm::FileLock> other;
+    other.emplace(receipt + ".lock", std::chrono::milliseconds(0));
+    ASSERT_TRUE(other->held());
+    std::vector<std::string> heard;
+    std::mutex said;
+    tqm::HelperWatch watch;
+    watch.waiting = [&](const std::string& why) {
+        const std::lock_guard<std::mutex> hold(said);
+        if (heard.empty() || heard.back() != why) heard.push_back(why);
+        return true;
+    };
+    const mode_t was = ::umask(0);
+    auto job = std::async(std::launch::async,
+                          [&] { return elevated({{"install", "synth", "vst3"}}, {}, tqm::runningProgram(), watch); });
+    const std::string receiptWait = tqm::waitingSentence(receipt);
+    EXPECT_TRUE(awaitTrue([&] {
+        const std::lock_guard<std::mutex> hold(said);
+        return std::find(heard.begin(), heard.end(), receiptWait) != heard.end();
+    })) << "the helper's wait for the receipt was not said";
+    other.reset();
+    EXPECT_TRUE(job.get()) << error;
+    ::umask(was);
+    EXPECT_EQ(heard, std::vector<std::string>{receiptWait});
+    EXPECT_FALSE(exists(dead)) << "the helper's job did not sweep";
+    std::vector<std::string> made{receipt, vst3() + "/Synth.vst3"};
+    for (const auto& e : fs::recursive_directory_iterator(vst3() + "/Synth.vst3")) made.push_back(e.path());
+    for (const std::string& p : made) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(p.c_str(), &st), 0) << p;
+        EXPECT_EQ(st.st_mode & 022, 0u) << p << " may be written by others";
+    }
+}
+
+// After its manager's Stop the helper begins nothing, though the job lock is free.
+TEST_F(ElevatedHelper, AfterAStopTheHelperBeginsNothing) {
+    const std::string job = path("job.json"), result = path("job.result");
+    ASSERT_TRUE(writeFile(job, tqm::jobs::jobText(engine.layout.userData(), {}, {{"install", "synth", "vst3"}})));
+    int line[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, line), 0);
+    ::close(line[0]);  // the manager stopped the job before the helper looked
+    const pid_t helper = ::fork();
+    if (helper == 0) {
+        ::dup2(line[1], 0);
+        ::_exit(tqm::applyJob(engine.layout, job, result, catalog.publicKeyHex()));
+    }
+    ::close(line[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(helper, &status, 0), helper);
+    EXPECT_EQ(readFile(result), "no job: stopped before it began\n");
+    EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
 }
 
 int stopBeforeMoveIn(tqm::detail::RenameStep step) {
