@@ -13,9 +13,11 @@
 #include <cstring>
 #include <filesystem>
 
+#include "engine/atomic_write.h"
 #include "engine/catalog.h"
 #include "engine/install_folder.h"
 #include "engine/jobs.h"
+#include "json/json.h"
 #include "tests/support/at_step.h"
 #include "tests/support/job_fixture.h"
 #include "tests/support/lock_holder.h"
@@ -66,6 +68,35 @@ protected:
         if (!r.load(format == "app" ? layout.appsReceiptFile() : layout.receiptFile(), error)) return "unreadable";
         const auto it = r.plugins.find(id);
         return it == r.plugins.end() || !it->second.formats.count(format) ? "" : it->second.formats.at(format).version;
+    }
+
+    // Runs task with e (at version v) in a child killed between the renames of its move in
+    // (betweenRenames) or right after it; true when it got there.
+    bool killedIn(tqm::Engine e, const tqm::Task& task, int v, bool betweenRenames) const {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            e.catalog = &versions[v].catalog;
+            e.log = [](const std::string& line) {
+                if (line.rfind("installed ", 0) == 0) ::_exit(0);
+            };
+            const AtStep kill(Step::In, [&] { return betweenRenames ? (::_exit(0), 0) : 0; });
+            std::string error;
+            tqm::runTask(e, task, nullptr, error);
+            ::_exit(1);
+        }
+        int status = 0;
+        return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+    // Whether e's receipts, as read, say what is on disk of id's format.
+    static bool recordAgrees(const tqm::Engine& e, const std::string& id, const std::string& format) {
+        const bool app = format == "app";
+        const auto& plugins = (app ? e.apps : e.receipt).plugins;
+        const std::string item = e.layout.formatDir(format) + (app ? "/Studio.app" : "/Synth.vst3");
+        const auto product = plugins.find(id);
+        if (product == plugins.end() || !product->second.formats.count(format)) return !exists(item);
+        return readFile(item + "/Contents/Info.plist") ==
+               (app ? "Studio " : "vst3 ") + product->second.formats.at(format).version;
     }
 
     static int protocolEntries(const std::string& dir) {
@@ -158,6 +189,18 @@ TEST_F(InstallFolderTest, ANoteCountsOnlyForItsOwnersReceipt) {
         return recorded(a, "evil", "vst3").empty();
     })) << "another user's note changed the receipt";
     EXPECT_TRUE(exists(planted)) << "another user's note was removed";
+
+    // Root's update killed after its move in, before its data folder was made: its note names no
+    // receipt, and counts for root alone.
+    tqm::Engine rootless;
+    rootless.layout = sharing("rootless", "vst3");
+    ASSERT_TRUE(killedAfterMoveIn(rootless, "vst3", 1));
+    EXPECT_TRUE(asUser(kUserA, [&] {
+        tqm::Engine start;
+        start.layout = a;
+        start.startSweep();
+        return recorded(a, "synth", "vst3") == "1.0.0";
+    })) << "root's note of no receipt was recorded into another account's receipt";
 }
 
 // A note that cannot be written (a full disk) fails its task before anything moves.
@@ -302,6 +345,170 @@ TEST_F(InstallFolderTest, AStartLetsGoOfOtherAppsStagingLocks) {
     EXPECT_TRUE(otherFree);
     EXPECT_EQ(readFile(dir + "/Manager.app/Contents/Info.plist"), "manager 1.0.0");
     EXPECT_TRUE(exists(dir + "/.tqm-old-0000beef-Studio.app"));
+}
+
+// A sweep holds the staging lock of a dead writer; meanwhile this data folder's job begins. It
+// begins only from receipts that say what is on disk, and what it then does stands.
+TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweepRuns) {
+    const struct {
+        const char* what;
+        tqm::Task killed;
+        bool update, betweenRenames, byStart;
+        const char* then;  // the job's task once it began, or none
+    } cases[] = {
+        {"a first app install killed after its move in, a start sweeping", {"install", "studio", "app"}, false,
+         false, true, nullptr},
+        {"an app update killed between its renames, a start sweeping", {"install", "studio", "app"}, true, true,
+         true, nullptr},
+        {"a plug-in update killed between its renames, another data folder sweeping", {"install", "synth", "vst3"},
+         true, true, false, nullptr},
+        {"the same, and the job removes the plug-in", {"install", "synth", "vst3"}, true, true, false, "remove"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(path("root"));
+        std::string error;
+        tqm::Engine e = engine;
+        e.catalog = &versions[0].catalog;
+        ASSERT_TRUE(!c.update || tqm::runTask(e, {"install", c.killed.id, c.killed.format}, nullptr, error)) << error;
+        ASSERT_TRUE(killedIn(e, c.killed, c.update, c.betweenRenames));
+        const std::string dir = e.layout.formatDir(c.killed.format);
+
+        bool fired = false, began = false, agreed = true;
+        {
+            // Once the sweep holds the dead writer's staging lock.
+            const AtStep holding(Step::Listed, [&] {
+                if (fired) return 0;
+                for (const std::string& name : entryNames(dir)) {
+                    const int fd = ::open((dir + "/" + name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                    const bool held = name.rfind(".tqm-staging-", 0) == 0 && fd >= 0 &&
+                                      ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+                    if (fd >= 0) ::close(fd);
+                    fired = fired || held;
+                }
+                if (!fired) return 0;
+                tqm::Engine job = engine;
+                job.catalog = &versions[0].catalog;
+                job.waiting = [](const std::string&) { return false; };
+                std::string why;
+                if (const auto lock = tqm::beginJob(job, job.layout.userData(), why)) {
+                    began = true;
+                    agreed = recordAgrees(job, c.killed.id, c.killed.format);
+                    if (c.then) tqm::runTask(job, {c.then, c.killed.id, c.killed.format}, nullptr, why);
+                }
+                return 0;
+            });
+            if (c.byStart) {
+                engine.sweepSelf(appsDir() + "/Manager.app");
+            } else {
+                tqm::Engine other;
+                other.layout = sharing("root2", "clap");
+                other.sweep();
+            }
+        }
+        ASSERT_TRUE(fired);
+        EXPECT_TRUE(!began || agreed) << "the job began from receipts unlike the disk";
+        tqm::Engine next = engine;
+        const auto lock = tqm::beginJob(next, next.layout.userData(), error);
+        ASSERT_TRUE(lock) << error;
+        EXPECT_TRUE(recordAgrees(next, c.killed.id, c.killed.format));
+    }
+}
+
+// A dead writer's note names a copy that its sweep deleted; a later install's copy took its inode
+// number. The note is not recorded over that copy.
+TEST_F(InstallFolderTest, ANoteIsNotRecordedOverALaterCopyOfTheSameInodeNumber) {
+    tqm::Engine e = engine;
+    ASSERT_TRUE(killedIn(e, {"install", "synth", "vst3"}, 1, true));
+    std::string note, staging;
+    for (const std::string& name : entryNames(vst3())) {
+        if (name.rfind(".tqm-record-", 0) == 0) note = vst3() + "/" + name;
+        if (name.rfind(".tqm-staging-", 0) == 0) staging = vst3() + "/" + name;
+    }
+    ASSERT_FALSE(note.empty());
+    const lumo::Json noted = lumo::Json::parse(readFile(note));
+    fs::remove_all(staging);
+    std::string error;
+    ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+    // What the file system may do: the new copy gets the deleted one's inode number.
+    struct stat st {};
+    ASSERT_EQ(::stat((vst3() + "/Synth.vst3").c_str(), &st), 0);
+    std::string text = readFile(note);
+    for (const auto& [key, now] : {std::pair{"dev", st.st_dev}, std::pair{"ino", st.st_ino}}) {
+        const std::string was = "\"" + std::string(key) + "\": \"" + noted[key].string() + "\"";
+        ASSERT_NE(text.find(was), std::string::npos);
+        text.replace(text.find(was), was.size(), "\"" + std::string(key) + "\": \"" + std::to_string(now) + "\"");
+    }
+    ASSERT_TRUE(writeFile(note, text));
+    tqm::Engine next;
+    next.layout = engine.layout;
+    next.startSweep();
+    EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "1.0.0");
+}
+
+// What a sweep does with an aside copy that other accounts' entries stand beside, in a folder all
+// may write: it is put back only by its own account, never at another account's name, and only a
+// note of its own account says it was removed.
+TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
+    const struct {
+        const char* what;
+        uid_t asideOwner;
+        bool taken, stagedByAside, othersRemovalNote, liveWriter;
+        const char* atName;  // what the name holds afterwards ("" nothing)
+        bool asideStays;
+    } cases[] = {
+        {"its name taken by another account", 0, true, true, false, false, "theirs", true},
+        {"another account's aside copy and staged copy", kUserB, false, true, false, false, "", true},
+        {"another account's note says it was removed", 0, false, true, true, false, "old", false},
+        {"a live writer moved that name aside", 0, false, false, false, true, "", true},
+        {"nothing else", 0, false, false, false, false, "old", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(vst3());
+        std::string error;
+        ASSERT_TRUE(tqm::detail::createFolder(vst3(), error)) << error;
+        ASSERT_EQ(::chmod(vst3().c_str(), 01777), 0);
+        const std::string aside = vst3() + "/.tqm-old-0000beef-Synth.vst3", name = vst3() + "/Synth.vst3";
+        ASSERT_TRUE(writeFile(aside + "/Contents/Info.plist", "old"));
+        ASSERT_TRUE(!c.stagedByAside || writeFile(vst3() + "/.tqm-staging-0000beef/Synth.vst3/x", "new"));
+        ASSERT_TRUE(!c.taken || writeFile(name + "/Contents/Info.plist", "theirs"));
+        ASSERT_TRUE(!c.othersRemovalNote ||
+                    writeFile(vst3() + "/.tqm-record-0000beef",
+                              "{\"op\": \"remove\", \"id\": \"synth\", \"format\": \"vst3\", \"path\": \"" + name +
+                                  "\", \"recorded\": \"" + name + "\"}\n"));
+        for (const std::string& entry : entryNames(vst3())) {
+            const bool others = (entry == "Synth.vst3" && c.taken) || entry.rfind(".tqm-record-", 0) == 0 ||
+                                (entry.find("0000beef") != std::string::npos && c.asideOwner != 0);
+            if (!others) continue;
+            ::lchown((vst3() + "/" + entry).c_str(), kUserB, kUserB);
+            if (fs::is_directory(vst3() + "/" + entry))
+                for (const auto& f : fs::recursive_directory_iterator(vst3() + "/" + entry))
+                    ::lchown(f.path().c_str(), kUserB, kUserB);
+        }
+        tqm::detail::StagingLock live;
+        if (c.liveWriter) {
+            ASSERT_TRUE(live.make(vst3(), error)) << error;
+            ASSERT_TRUE(writeFile(vst3() + "/" + live.asideOf("Synth.vst3") + "/x", "live"));
+        }
+        engine.sweep();
+        EXPECT_EQ(readFile(name + "/Contents/Info.plist"), c.atName);
+        EXPECT_EQ(exists(aside), c.asideStays);
+    }
+}
+
+// A live writer's entries, its note's temporary among them, are no sweep's.
+TEST_F(InstallFolderTest, ASweepLeavesEveryEntryOfALiveWriter) {
+    std::string error;
+    ASSERT_TRUE(tqm::detail::createFolder(vst3(), error)) << error;
+    tqm::detail::StagingLock live;
+    ASSERT_TRUE(live.make(vst3(), error)) << error;
+    const std::string note = tqm::detail::noteName(live.tag());
+    const std::string names[] = {live.asideOf("Synth.vst3"), note, tqm::detail::tempNameFor(note)};
+    for (const std::string& name : names) ASSERT_TRUE(writeFile(vst3() + "/" + name, "{}"));
+    engine.sweep();
+    for (const std::string& name : names) EXPECT_TRUE(exists(vst3() + "/" + name)) << name;
 }
 
 }  // namespace
