@@ -278,7 +278,13 @@ MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, cons
     // stands at its path now.
     if (!renameStep(RenameStep::In, staging.handle(), item, dir, name)) {
         text = systemText(errno);
-        if (!aside.empty() && !renameStep(RenameStep::Back, dir, aside, dir, name)) staging.keep();
+        if (!aside.empty() && !renameStep(RenameStep::Back, dir, aside, dir, name)) {
+            staging.keep();
+            // In a folder several accounts write, another one may have taken the name meanwhile.
+            struct stat there {};
+            if (::fstatat(dir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && there.st_uid != ::geteuid())
+                text += "; another account holds " + name + ", so the old copy stays aside as " + aside;
+        }
         return MoveResult::MoveInFailed;
     }
     if (!aside.empty() && old == OldCopy::Goes) removeAllAt(dir, aside);

@@ -511,4 +511,24 @@ TEST_F(InstallFolderTest, ASweepLeavesEveryEntryOfALiveWriter) {
     for (const std::string& name : names) EXPECT_TRUE(exists(vst3() + "/" + name)) << name;
 }
 
+// Another account takes the name between a writer's renames: the writer says so, and its old copy
+// stays aside (for a sweep of its own account to put back once the name is free).
+TEST_F(InstallFolderTest, AWriterSaysAnotherAccountTookItsName) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const std::string name = vst3() + "/Synth.vst3";
+    ASSERT_TRUE(writeFile(name + "/Contents/Info.plist", "old"));
+    ASSERT_TRUE(writeFile(path("squat"), "theirs"));
+    ASSERT_EQ(::chown(path("squat").c_str(), kUserB, kUserB), 0);
+    std::string error;
+    tqm::detail::StagingLock staging;
+    ASSERT_TRUE(staging.make(vst3(), error)) << error;
+    ASSERT_TRUE(writeFile(staging.path() + "/Synth.vst3/Contents/Info.plist", "new"));
+    {
+        const AtStep squat(Step::In, [&] { return ::rename(path("squat").c_str(), name.c_str()) == 0 ? 0 : errno; });
+        EXPECT_FALSE(tqm::detail::moveInOrSay(staging, "Synth.vst3", name, true, "Synth", vst3(), "", error));
+    }
+    EXPECT_NE(error.find("another account holds Synth.vst3"), std::string::npos) << error;
+    EXPECT_EQ(readFile(vst3() + "/" + staging.asideOf("Synth.vst3") + "/Contents/Info.plist"), "old");
+}
+
 }  // namespace
