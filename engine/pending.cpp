@@ -320,6 +320,24 @@ void Engine::startSweep() {
         detail::sweepTemporaries(dir);
 }
 
+bool Engine::recordChange(const std::string& file, Receipt& mine, const std::function<void(Receipt&)>& change,
+                          const std::string& note, const std::string& done, std::string& error) {
+    std::string why;
+    const std::string waitText =
+        "Waiting for another copy of the manager to finish writing " + fs::path(file).filename().string();
+    if (updateReceipt(file, mine, change, why, keepWaiting(waitText, kReceiptLockWait))) {
+        detail::dropNote(note);
+        return true;
+    }
+    error = note.empty() ? why : done + ", but " + why + "; the next start records it";
+    return false;
+}
+
+bool Engine::loadReceipt(std::string& error) {
+    if (!receipt.load(layout.receiptFile(), error)) return false;
+    return apps.load(layout.appsReceiptFile(), error);
+}
+
 std::function<bool()> Engine::keepWaiting(const std::string& why, std::chrono::milliseconds limit) const {
     return [until = std::chrono::steady_clock::now() + limit, why, ask = waiting] {
         return std::chrono::steady_clock::now() < until && (!ask || ask(why));

@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "engine/atomic_write.h"
-#include "engine/engine.h"
-#include "engine/install_folder.h"
 #include "engine/file_lock.h"
 #include "engine/fileread.h"
+#include "engine/lock_waits.h"
 #include "engine/safe_path.h"
 #include "engine/util.h"
 #include "json/json.h"
@@ -266,24 +265,6 @@ bool updateReceipt(const std::string& path, Receipt& mine, const std::function<v
     if (!fresh.save(path, error)) return false;
     mine = std::move(fresh);
     return true;
-}
-
-bool Engine::recordChange(const std::string& file, Receipt& mine, const std::function<void(Receipt&)>& change,
-                          const std::string& note, const std::string& done, std::string& error) {
-    std::string why;
-    const std::string waitText =
-        "Waiting for another copy of the manager to finish writing " + fs::path(file).filename().string();
-    if (updateReceipt(file, mine, change, why, keepWaiting(waitText, kReceiptLockWait))) {
-        detail::dropNote(note);
-        return true;
-    }
-    error = note.empty() ? why : done + ", but " + why + "; the next start records it";
-    return false;
-}
-
-bool Engine::loadReceipt(std::string& error) {
-    if (!receipt.load(layout.receiptFile(), error)) return false;
-    return apps.load(layout.appsReceiptFile(), error);
 }
 
 }  // namespace tqm
