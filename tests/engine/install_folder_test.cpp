@@ -157,6 +157,14 @@ TEST_F(InstallFolderTest, ANoteCountsOnlyForItsOwnersReceipt) {
         ASSERT_EQ(::chown(path(home).c_str(), *home == 'a' ? kUserA : kUserB, 0), 0);
     }
     const tqm::Layout a = sharing("a", "vst3");
+    const auto aStartRecords = [&](const std::string& version) {
+        return asUser(kUserA, [&] {
+            tqm::Engine start;
+            start.layout = a;
+            start.startSweep();
+            return recorded(a, "synth", "vst3") == version;
+        });
+    };
 
     // A's install killed after its move in; root's job sweeps the same folder.
     tqm::Engine user;
@@ -164,12 +172,7 @@ TEST_F(InstallFolderTest, ANoteCountsOnlyForItsOwnersReceipt) {
     user.catalog = &versions[0].catalog;
     ASSERT_TRUE(killedAfterMoveIn(user, "vst3", 0, kUserA));
     engine.sweep();
-    EXPECT_TRUE(asUser(kUserA, [&] {
-        tqm::Engine start;
-        start.layout = a;
-        start.startSweep();
-        return recorded(a, "synth", "vst3") == "1.0.0";
-    })) << "root's sweep removed the user's note";
+    EXPECT_TRUE(aStartRecords("1.0.0")) << "root's sweep removed the user's note";
 
     // B plants a note of a copy of its own, naming no receipt, in the folder A's settings name.
     const std::string evil = vst3() + "/Evil.vst3", planted = vst3() + "/.tqm-record-0000beef";
@@ -195,12 +198,7 @@ TEST_F(InstallFolderTest, ANoteCountsOnlyForItsOwnersReceipt) {
     tqm::Engine rootless;
     rootless.layout = sharing("rootless", "vst3");
     ASSERT_TRUE(killedAfterMoveIn(rootless, "vst3", 1));
-    EXPECT_TRUE(asUser(kUserA, [&] {
-        tqm::Engine start;
-        start.layout = a;
-        start.startSweep();
-        return recorded(a, "synth", "vst3") == "1.0.0";
-    })) << "root's note of no receipt was recorded into another account's receipt";
+    EXPECT_TRUE(aStartRecords("1.0.0")) << "root's note of no receipt was recorded into another account's receipt";
 }
 
 // A note that cannot be written (a full disk) fails its task before anything moves.
