@@ -213,10 +213,7 @@ bool sweepable(int dirFd, Sweepable& out) {
     for (const std::string& name : all) {
         if (name.compare(0, kEntryPrefix.size(), kEntryPrefix) != 0) continue;
         const Entry e = parseEntry(name);
-        if (!e.tag.empty() && tags[e.tag] < 0) {
-            out.live.insert(e.tag);
-            continue;
-        }
+        if (!e.tag.empty() && tags[e.tag] < 0) continue;
         out.names.push_back(name);
     }
     std::sort(out.names.begin(), out.names.end());
@@ -345,13 +342,20 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
         if (noted ? note.isCopy : there.st_uid == aside.st_uid) removeAllAt(dirFd, entry);
         return;
     }
-    // Its name is free. A live writer's aside copy of that name shows that writer about to move its
-    // own copy in there: this one stays, and goes once that copy is in. Else it goes back, whether
-    // its writer stopped between its renames (its staging folder still holds the new copy) or its
-    // new copy went in and was removed since: no leftover stays undecided. Nothing of another
-    // account's is put back.
-    for (const std::string& tag : folder.live)
-        if (lexistsAt(dirFd, asideName(tag, e.name))) return;
+    // Its name is free. Another aside copy of that name, of a writer this sweep did not find dead
+    // (live at its listing, or started since), shows that writer about to move its own copy in
+    // there: this one stays, and goes once that copy is in. Else it goes back, whether its writer
+    // stopped between its renames (its staging folder still holds the new copy) or its new copy
+    // went in and was removed since: no leftover stays undecided. Nothing of another account's is
+    // put back.
+    std::vector<std::string> now;
+    if (!folderNames(dirFd, now)) return;
+    for (const std::string& name : now) {
+        const Entry other = parseEntry(name);
+        if (other.kind == Entry::Aside && other.name == e.name && other.tag != e.tag &&
+            !std::binary_search(folder.names.begin(), folder.names.end(), name))
+            return;
+    }
     if (aside.st_uid == ::geteuid()) renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);
 }
 

@@ -198,14 +198,13 @@ private:
     DirFd fd_;
 };
 
-// What a sweep may touch in a folder, and what it needs to know of the rest. Made under the claim.
+// What a sweep may touch in a folder. Made under the claim.
 struct Sweepable {
     // The ".tqm-" entries of a tag whose staging folder is gone (its writer finished or died), the
     // staging folders it could lock (held keeps their locks) and the entries of their tags, and
     // entries of no tag; sorted. The entries of a tag whose staging folder it cannot lock are left out.
     std::vector<std::string> names;
     std::vector<StagingLock> held;
-    std::set<std::string> live;  // the tags left out: their staging locks are live writers'
 };
 
 // Lists the open folder dirFd for a sweep; false when it cannot be listed.
