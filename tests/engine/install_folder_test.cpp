@@ -44,18 +44,22 @@ protected:
         return readFile(path("source/plugins/Synth-" + std::string(v ? "2.0.0" : "1.0.0") + "." + format + ".zip"));
     }
 
-    // Installs synth's format at version v with e, in a child (as uid when given) killed right after
-    // the copy moved in, before it is recorded; true when it got there.
-    bool killedAfterMoveIn(tqm::Engine e, const std::string& format, int v, uid_t uid = 0) const {
-        const std::string data = zip(v, format);
+    // Installs synth's format (format "app": studio) at version v with e, in a child (as uid when
+    // given) killed right after the copy moved in, or between the renames of its move in; true when
+    // it got there.
+    bool killedIn(tqm::Engine e, const std::string& format, int v, uid_t uid = 0, bool betweenRenames = false) const {
+        const bool app = format == "app";
+        const std::string data =
+            app ? readFile(path(std::string("source/apps/Studio-") + (v ? "2.0.0" : "1.0.0") + ".zip")) : zip(v, format);
         const pid_t child = ::fork();
         if (child == 0) {
             if (uid != 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(2);
             e.log = [](const std::string& line) {
                 if (line.rfind("installed ", 0) == 0) ::_exit(0);
             };
+            const AtStep kill(Step::In, [&] { return betweenRenames ? (::_exit(0), 0) : 0; });
             std::string error;
-            e.install(synth(v), format, data, error);
+            app ? e.installApp(*versions[v].catalog.find("studio"), data, error) : e.install(synth(v), format, data, error);
             ::_exit(1);
         }
         int status = 0;
@@ -68,24 +72,6 @@ protected:
         if (!r.load(format == "app" ? layout.appsReceiptFile() : layout.receiptFile(), error)) return "unreadable";
         const auto it = r.plugins.find(id);
         return it == r.plugins.end() || !it->second.formats.count(format) ? "" : it->second.formats.at(format).version;
-    }
-
-    // Runs task with e (at version v) in a child killed between the renames of its move in
-    // (betweenRenames) or right after it; true when it got there.
-    bool killedIn(tqm::Engine e, const tqm::Task& task, int v, bool betweenRenames) const {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            e.catalog = &versions[v].catalog;
-            e.log = [](const std::string& line) {
-                if (line.rfind("installed ", 0) == 0) ::_exit(0);
-            };
-            const AtStep kill(Step::In, [&] { return betweenRenames ? (::_exit(0), 0) : 0; });
-            std::string error;
-            tqm::runTask(e, task, nullptr, error);
-            ::_exit(1);
-        }
-        int status = 0;
-        return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
     // Whether e's receipts, as read, say what is on disk of id's format.
@@ -124,14 +110,14 @@ TEST_F(InstallFolderTest, ANoteWrittenDuringAnotherDataFoldersSweepStaysForItsOw
     tqm::Engine other;
     other.layout = sharing("root2", "clap");
     other.catalog = &versions[0].catalog;
-    ASSERT_TRUE(killedAfterMoveIn(other, "clap", 0));
+    ASSERT_TRUE(killedIn(other, "clap", 0));
 
     bool updated = false;
     other.log = [&](const std::string&) {
         if (updated) return;
         tqm::Engine u = engine;
         u.catalog = &versions[1].catalog;
-        updated = killedAfterMoveIn(u, "vst3", 1);
+        updated = killedIn(u, "vst3", 1);
     };
     other.sweep();
     ASSERT_TRUE(updated) << "the other data folder's sweep recorded nothing";
@@ -170,7 +156,7 @@ TEST_F(InstallFolderTest, ANoteCountsOnlyForItsOwnersReceipt) {
     tqm::Engine user;
     user.layout = a;
     user.catalog = &versions[0].catalog;
-    ASSERT_TRUE(killedAfterMoveIn(user, "vst3", 0, kUserA));
+    ASSERT_TRUE(killedIn(user, "vst3", 0, kUserA));
     engine.sweep();
     EXPECT_TRUE(aStartRecords("1.0.0")) << "root's sweep removed the user's note";
 
@@ -197,7 +183,7 @@ TEST_F(InstallFolderTest, ANoteCountsOnlyForItsOwnersReceipt) {
     // receipt, and counts for root alone.
     tqm::Engine rootless;
     rootless.layout = sharing("rootless", "vst3");
-    ASSERT_TRUE(killedAfterMoveIn(rootless, "vst3", 1));
+    ASSERT_TRUE(killedIn(rootless, "vst3", 1));
     EXPECT_TRUE(aStartRecords("1.0.0")) << "root's note of no receipt was recorded into another account's receipt";
 }
 
@@ -350,81 +336,66 @@ TEST_F(InstallFolderTest, AStartLetsGoOfOtherAppsStagingLocks) {
 TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweepRuns) {
     const struct {
         const char* what;
-        tqm::Task killed;
-        bool update, betweenRenames, byStart;
-        const char* then;  // the job's task once it began, or none
+        const char* format;  // of the dead writer's install: studio's app or synth's plug-in
+        bool update;         // killed between the renames of an update, else after a first move in
+        const char* then;    // the job's task once it began, or none
     } cases[] = {
-        {"a first app install killed after its move in, a start sweeping", {"install", "studio", "app"}, false,
-         false, true, nullptr},
-        {"an app update killed between its renames, a start sweeping", {"install", "studio", "app"}, true, true,
-         true, nullptr},
-        {"a plug-in update killed between its renames, another data folder sweeping", {"install", "synth", "vst3"},
-         true, true, false, nullptr},
-        {"the same, and the job removes the plug-in", {"install", "synth", "vst3"}, true, true, false, "remove"},
+        {"a first app install killed after its move in, a start sweeping", "app", false, nullptr},
+        {"an app update killed between its renames, a start sweeping", "app", true, nullptr},
+        {"a plug-in update killed between its renames, another data folder sweeping", "vst3", true, nullptr},
+        {"the same, and the job removes the plug-in", "vst3", true, "remove"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(path("root"));
+        const std::string id = c.format == std::string("app") ? "studio" : "synth";
+        const std::string dir = engine.layout.formatDir(c.format);
         std::string error;
-        tqm::Engine e = engine;
-        e.catalog = &versions[0].catalog;
-        ASSERT_TRUE(!c.update || tqm::runTask(e, {"install", c.killed.id, c.killed.format}, nullptr, error)) << error;
-        ASSERT_TRUE(killedIn(e, c.killed, c.update, c.betweenRenames));
-        const std::string dir = e.layout.formatDir(c.killed.format);
-
+        ASSERT_TRUE(!c.update || tqm::runTask(engine, {"install", id, c.format}, nullptr, error)) << error;
+        ASSERT_TRUE(killedIn(engine, c.format, 1, 0, c.update));
         bool fired = false, began = false, agreed = true;
         {
             // Once the sweep holds the dead writer's staging lock.
             const AtStep holding(Step::Listed, [&] {
-                if (fired) return 0;
                 for (const std::string& name : entryNames(dir)) {
                     const int fd = ::open((dir + "/" + name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                    const bool held = name.rfind(".tqm-staging-", 0) == 0 && fd >= 0 &&
-                                      ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-                    if (fd >= 0) ::close(fd);
-                    fired = fired || held;
-                }
-                if (!fired) return 0;
-                tqm::Engine job = engine;
-                job.catalog = &versions[0].catalog;
-                job.waiting = [](const std::string&) { return false; };
-                std::string why;
-                if (const auto lock = tqm::beginJob(job, job.layout.userData(), why)) {
-                    began = true;
-                    agreed = recordAgrees(job, c.killed.id, c.killed.format);
-                    if (c.then) tqm::runTask(job, {c.then, c.killed.id, c.killed.format}, nullptr, why);
+                    if (!fired && name.rfind(".tqm-staging-", 0) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                        fired = true;
+                        tqm::Engine job = engine;
+                        job.waiting = [](const std::string&) { return false; };
+                        if (const auto lock = tqm::beginJob(job, job.layout.userData(), error)) {
+                            began = true;
+                            agreed = recordAgrees(job, id, c.format);
+                            if (c.then) tqm::runTask(job, {c.then, id, c.format}, nullptr, error);
+                        }
+                    }
+                    ::close(fd);
                 }
                 return 0;
             });
-            if (c.byStart) {
-                engine.sweepSelf(appsDir() + "/Manager.app");
-            } else {
-                tqm::Engine other;
-                other.layout = sharing("root2", "clap");
-                other.sweep();
-            }
+            tqm::Engine other;
+            other.layout = sharing("root2", "clap");
+            c.update && id == "synth" ? (void)other.sweep() : engine.sweepSelf(appsDir() + "/Manager.app");
         }
         ASSERT_TRUE(fired);
         EXPECT_TRUE(!began || agreed) << "the job began from receipts unlike the disk";
         tqm::Engine next = engine;
         const auto lock = tqm::beginJob(next, next.layout.userData(), error);
         ASSERT_TRUE(lock) << error;
-        EXPECT_TRUE(recordAgrees(next, c.killed.id, c.killed.format));
+        EXPECT_TRUE(recordAgrees(next, id, c.format));
     }
 }
 
 // A dead writer's note names a copy that its sweep deleted; a later install's copy took its inode
 // number. The note is not recorded over that copy.
 TEST_F(InstallFolderTest, ANoteIsNotRecordedOverALaterCopyOfTheSameInodeNumber) {
-    tqm::Engine e = engine;
-    ASSERT_TRUE(killedIn(e, {"install", "synth", "vst3"}, 1, true));
+    ASSERT_TRUE(killedIn(engine, "vst3", 1, 0, true));
     std::string note, staging;
     for (const std::string& name : entryNames(vst3())) {
         if (name.rfind(".tqm-record-", 0) == 0) note = vst3() + "/" + name;
         if (name.rfind(".tqm-staging-", 0) == 0) staging = vst3() + "/" + name;
     }
     ASSERT_FALSE(note.empty());
-    const lumo::Json noted = lumo::Json::parse(readFile(note));
     fs::remove_all(staging);
     std::string error;
     ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
@@ -432,11 +403,9 @@ TEST_F(InstallFolderTest, ANoteIsNotRecordedOverALaterCopyOfTheSameInodeNumber) 
     struct stat st {};
     ASSERT_EQ(::stat((vst3() + "/Synth.vst3").c_str(), &st), 0);
     std::string text = readFile(note);
-    for (const auto& [key, now] : {std::pair{"dev", st.st_dev}, std::pair{"ino", st.st_ino}}) {
-        const std::string was = "\"" + std::string(key) + "\": \"" + noted[key].string() + "\"";
-        ASSERT_NE(text.find(was), std::string::npos);
-        text.replace(text.find(was), was.size(), "\"" + std::string(key) + "\": \"" + std::to_string(now) + "\"");
-    }
+    const std::string was = "\"ino\": \"" + lumo::Json::parse(text)["ino"].string() + "\"";
+    ASSERT_NE(text.find(was), std::string::npos);
+    text.replace(text.find(was), was.size(), "\"ino\": \"" + std::to_string(st.st_ino) + "\"");
     ASSERT_TRUE(writeFile(note, text));
     tqm::Engine next;
     next.layout = engine.layout;
@@ -451,16 +420,15 @@ TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
     const struct {
         const char* what;
-        uid_t asideOwner;
-        bool taken, stagedByAside, othersRemovalNote, liveWriter;
+        bool othersAside, taken, stagedByAside, othersRemovalNote, liveWriter;
         const char* atName;  // what the name holds afterwards ("" nothing)
         bool asideStays;
     } cases[] = {
-        {"its name taken by another account", 0, true, true, false, false, "theirs", true},
-        {"another account's aside copy and staged copy", kUserB, false, true, false, false, "", true},
-        {"another account's note says it was removed", 0, false, true, true, false, "old", false},
-        {"a live writer moved that name aside", 0, false, false, false, true, "", true},
-        {"nothing else", 0, false, false, false, false, "old", false},
+        {"its name taken by another account", false, true, true, false, false, "theirs", true},
+        {"another account's aside copy and staged copy", true, false, true, false, false, "", true},
+        {"another account's note says it was removed", false, false, true, true, false, "old", false},
+        {"a live writer moved that name aside", false, false, false, false, true, "", true},
+        {"nothing else", false, false, false, false, false, "old", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -476,15 +444,10 @@ TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
                     writeFile(vst3() + "/.tqm-record-0000beef",
                               "{\"op\": \"remove\", \"id\": \"synth\", \"format\": \"vst3\", \"path\": \"" + name +
                                   "\", \"recorded\": \"" + name + "\"}\n"));
-        for (const std::string& entry : entryNames(vst3())) {
-            const bool others = (entry == "Synth.vst3" && c.taken) || entry.rfind(".tqm-record-", 0) == 0 ||
-                                (entry.find("0000beef") != std::string::npos && c.asideOwner != 0);
-            if (!others) continue;
-            ::lchown((vst3() + "/" + entry).c_str(), kUserB, kUserB);
-            if (fs::is_directory(vst3() + "/" + entry))
-                for (const auto& f : fs::recursive_directory_iterator(vst3() + "/" + entry))
-                    ::lchown(f.path().c_str(), kUserB, kUserB);
-        }
+        for (const std::string& entry : entryNames(vst3()))  // what is another account's
+            EXPECT_TRUE(!((entry == "Synth.vst3" && c.taken) || entry.rfind(".tqm-record-", 0) == 0 ||
+                          (c.othersAside && entry.find("0000beef") != std::string::npos)) ||
+                        ::lchown((vst3() + "/" + entry).c_str(), kUserB, kUserB) == 0);
         tqm::detail::StagingLock live;
         if (c.liveWriter) {
             ASSERT_TRUE(live.make(vst3(), error)) << error;
