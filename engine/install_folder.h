@@ -80,8 +80,8 @@
 // it is for (the device and inode of that receipt's folder), and an install's copy by device, inode
 // and birth time (a copy made after the noted one was deleted may get its inode number, never its
 // birth time); it is owned by its writer. A note counts for a receipt only when its owner is that
-// receipt's owner (root for the machine's receipt) or root; a note naming no receipt counts for
-// root alone. One that does not count is never applied and never removed by anyone but its owner.
+// receipt's owner (root for the machine's receipt) or root; a note naming no receipt (made before
+// its data folder was) counts only for its writer's own account, root's for root alone. One that does not count is never applied and never removed by anyone but its owner.
 // A counting note whose change is on disk is recorded and removed; one whose writer is gone without
 // the change is removed by its owner's sweep; one of another receipt or format stays for the job it
 // belongs to.
