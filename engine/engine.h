@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/install_folder.h"
 #include "engine/layout.h"
+#include "engine/lock_waits.h"
 #include "engine/receipt.h"
 
 namespace tqm {
@@ -41,8 +41,9 @@ struct Engine {
     // install_app.cpp). Progress callbacks get (bytes done, total) and answer false to stop.
     bool canWrite(const std::string& format) const;  // creates the format's folder when allowed
     // Leftovers of interrupted jobs (engine/install_folder.h): the caller holds the job lock, and
-    // opens its job with beginJob, which sweeps and then reads the receipts.
-    void sweep();
+    // opens its job with beginJob, which sweeps and then reads the receipts. False, with why in
+    // error when given, when a folder's sweep claim was not had (that folder is not swept).
+    bool sweep(std::string* error = nullptr);
     // Brings the receipt in line with an install of the format whose new copy went in, or a
     // removal whose copy went, but whose record a kill (or a receipt lock not had) cut off, from
     // the notes it left that count for this receipt; the receipt's lock is waited for `wait`.

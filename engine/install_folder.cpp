@@ -14,9 +14,11 @@
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/file_lock.h"
 #include "engine/jobs.h"
 #include "engine/layout.h"
 #include "engine/safe_path.h"
@@ -213,14 +215,6 @@ bool sweepable(int dirFd, Sweepable& out) {
         const Entry e = parseEntry(name);
         if (!e.tag.empty() && tags[e.tag] < 0) continue;
         out.names.push_back(name);
-        std::string copy;
-        std::vector<std::string> inside;
-        if (e.kind == Entry::Staging) {
-            DirFd staging(::openat(dirFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (staging.get() >= 0 && folderNames(staging.get(), inside) && !inside.empty()) out.staged.insert(e.tag);
-        } else if (e.kind == Entry::Note && noteRemoves(dirFd, name, copy)) {
-            out.removed.insert(asideName(e.tag, copy));
-        }
     }
     std::sort(out.names.begin(), out.names.end());
     return true;
@@ -281,7 +275,13 @@ MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, cons
     // stands at its path now.
     if (!renameStep(RenameStep::In, staging.handle(), item, dir, name)) {
         text = systemText(errno);
-        if (!aside.empty() && !renameStep(RenameStep::Back, dir, aside, dir, name)) staging.keep();
+        if (!aside.empty() && !renameStep(RenameStep::Back, dir, aside, dir, name)) {
+            staging.keep();
+            // In a folder several accounts write, another one may have taken the name meanwhile.
+            struct stat there {};
+            if (::fstatat(dir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && there.st_uid != ::geteuid())
+                text += "; another account holds " + name + ", so the old copy stays aside as " + aside;
+        }
         return MoveResult::MoveInFailed;
     }
     if (!aside.empty() && old == OldCopy::Goes) removeAllAt(dir, aside);
@@ -323,46 +323,111 @@ bool moveInOrSay(StagingLock& staging, const std::string& item, const std::strin
 
 void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry) {
     const Entry e = parseEntry(entry);
-    if (e.kind != Entry::Aside || folder.removed.count(entry) || lexistsAt(dirFd, e.name)) {
+    struct stat aside {}, there {};
+    if (e.kind != Entry::Aside) {
         removeAllAt(dirFd, entry);
         return;
     }
-    // Its name is free. It goes back when its own writer stopped between its renames (its staging
-    // folder still holds the new copy). Any other copy stays: a writer that started after this
-    // sweep's listing may have freed the name by moving its own copy aside, and puts its new one
-    // there next. A later sweep removes it once its name is taken again.
-    if (folder.staged.count(e.tag)) renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);
+    if (::fstatat(dirFd, entry.c_str(), &aside, AT_SYMLINK_NOFOLLOW) != 0) return;
+    NoteSays note;
+    const bool noted = readOwnNote(dirFd, noteName(e.tag), aside.st_uid, note) && note.copyName == e.name;
+    if (noted && note.removal) {
+        removeAllAt(dirFd, entry);
+        return;
+    }
+    if (::fstatat(dirFd, e.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
+        // Its name is taken: it goes only when that is its own writer's new copy (the one its note
+        // names; with no note, an entry of its own owner's). Another account's entry there keeps
+        // it aside: in a folder several accounts write, the name may have been taken from its owner.
+        if (noted ? note.isCopy : there.st_uid == aside.st_uid) removeAllAt(dirFd, entry);
+        return;
+    }
+    // Its name is free. Another aside copy of that name, of a writer this sweep did not find dead
+    // (live at its listing, or started since), shows that writer about to move its own copy in
+    // there: this one stays, and goes once that copy is in. Else it goes back, whether its writer
+    // stopped between its renames (its staging folder still holds the new copy) or its new copy
+    // went in and was removed since: no leftover stays undecided. Nothing of another account's is
+    // put back.
+    std::vector<std::string> now;
+    if (!folderNames(dirFd, now)) return;
+    for (const std::string& name : now) {
+        const Entry other = parseEntry(name);
+        if (other.kind == Entry::Aside && other.name == e.name && other.tag != e.tag &&
+            !std::binary_search(folder.names.begin(), folder.names.end(), name))
+            return;
+    }
+    if (aside.st_uid == ::geteuid()) renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);
 }
 
-void sweepFolder(const std::string& dir, const NoteSettler& settle) {
+bool SweepClaim::take(int dirFd, const std::function<bool()>& keepWaiting) {
+    // Its own open of the folder: a flock belongs to one open, so two sweeps of one process exclude
+    // each other as two processes do.
+    DirFd fd(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) return false;
+    auto ask = std::chrono::steady_clock::now();
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        if (std::chrono::steady_clock::now() >= ask) {
+            if (!keepWaiting || !keepWaiting()) return false;
+            ask = std::chrono::steady_clock::now() + kLockAskInterval;
+        }
+        // A claim is held only for work on disk, never across a wait: a short nap finds it free soon.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    fd_ = std::move(fd);
+    return true;
+}
+
+bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting) {
     DirFd fd;
-    Sweepable folder;  // its held staging locks are kept until the sweep ends
-    if (openDir(dir, fd) != 0 || !sweepable(fd.get(), folder)) return;
-    for (const std::string& name : folder.names)
-        if (parseEntry(name).kind == Entry::Aside) restoreOrRemove(fd.get(), folder, name);
-    // Each note is read by the one that decides on it, in this very listing: a note written after
-    // it is never removed unread.
-    for (const std::string& name : folder.names)
-        if (parseEntry(name).kind == Entry::Note && settle && settle(fd.get(), name)) removeAllAt(fd.get(), name);
-    for (const std::string& name : folder.names)
-        if (parseEntry(name).kind == Entry::Other) removeAllAt(fd.get(), name);
-    for (const std::string& name : folder.names)
-        if (parseEntry(name).kind == Entry::Staging) removeAllAt(fd.get(), name);
+    if (openDir(dir, fd) != 0) return true;
+    std::vector<std::string> notes;
+    {
+        SweepClaim claim;
+        if (!claim.take(fd.get(), keepWaiting)) return false;
+        Sweepable folder;  // its held staging locks go before the claim does
+        if (!sweepable(fd.get(), folder)) return true;
+        for (const std::string& name : folder.names)
+            if (parseEntry(name).kind == Entry::Aside) restoreOrRemove(fd.get(), folder, name);
+        for (const std::string& name : folder.names) {
+            const Entry::Kind kind = parseEntry(name).kind;
+            if (kind == Entry::Note) {
+                notes.push_back(name);
+            } else if (kind != Entry::Aside) {
+                removeAllAt(fd.get(), name);
+            }
+        }
+    }
+    // Settling waits for a receipt lock: no staging lock nor the claim is held meanwhile. Each note
+    // is read by the one that decides on it, from the listing: a note written after it is never
+    // removed unread.
+    for (const std::string& name : notes)
+        if (settle && settle(fd.get(), name)) removeAllAt(fd.get(), name);
+    return true;
 }
 
 }  // namespace detail
 
 bool Engine::canWrite(const std::string& format) const { return detail::writable(layout.formatDir(format)); }
 
-void Engine::sweep() {
-    for (const std::string& format : formatsHere())
-        detail::sweepFolder(layout.formatDir(format), [&](int dirFd, const std::string& name) {
-            return settleNote(format, dirFd, name, kReceiptLockWait, true);
-        });
-    for (const std::string& folder : appFolders())
-        detail::sweepFolder(folder, [&](int dirFd, const std::string& name) {
-            return settleNote("app", dirFd, name, kReceiptLockWait, true, folder);
-        });
+bool Engine::sweep(std::string* error) {
+    // The format folders, then the applications folder and the folders of apps recorded elsewhere:
+    // every folder a writer stages in.
+    std::vector<std::pair<std::string, std::string>> folders;  // format, folder
+    for (const std::string& format : formatsHere()) folders.emplace_back(format, layout.formatDir(format));
+    for (const std::string& folder : appFolders()) folders.emplace_back("app", folder);
+    bool all = true;
+    for (const auto& [format, dir] : folders) {
+        const bool swept = detail::sweepFolder(
+            dir,
+            [&](int dirFd, const std::string& name) {
+                return settleNote(format, dirFd, name, kReceiptLockWait, true, format == "app" ? dir : "");
+            },
+            keepWaiting("Waiting for another copy of the manager to finish sweeping " + dir, kReceiptLockWait));
+        if (!swept && error && all) *error = "another copy of the manager is still sweeping " + dir + ": try again";
+        all = all && swept;
+    }
+    return all;
 }
 
 std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, std::string& error,
@@ -375,8 +440,7 @@ std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, s
     if (locked && !locked()) return nullptr;
     // The sweep records what killed jobs left noted, under the receipts' own locks; the receipts
     // are then read once, as the job's tasks start from them.
-    engine.sweep();
-    if (!engine.loadReceipt(error)) return nullptr;
+    if (!engine.sweep(&error) || !engine.loadReceipt(error)) return nullptr;
     return lock;
 }
 

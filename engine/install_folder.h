@@ -3,6 +3,10 @@
 // change the same install folders (the plug-in folders, the applications folder, the manager's own
 // folder) without losing a copy or a record, whichever of them is killed where.
 //
+// THE RULE: a sweep takes writers' staging locks only while it holds its install folder's sweep
+// claim, and lets them go before it lets the claim go or waits for anything, so a staging lock it
+// finds held while it holds the claim is a live writer's.
+//
 // LOCKS, in the order they are taken (a holder of a later one never waits for an earlier one):
 //
 //   lock            where                                  taken by             wait (what a caller sees)
@@ -10,52 +14,79 @@
 //   job lock        <data folder>/job.lock (flock)         a job, the helper    kJobLockWait, as Engine::waiting
 //                                                          (beginJob)           allows: "Waiting for another copy
 //                                                                               of the manager to finish its job"
+//   sweep claim     flock on the install folder itself     a sweep (SweepClaim) kReceiptLockWait in a job, as
+//                   (no file: nobody can squat its name)                        Engine::waiting allows ("...finish
+//                                                                               sweeping <folder>"; not had: the
+//                                                                               job does not begin); kStartLockWait
+//                                                                               at a start (not had: no sweep)
 //   staging lock    flock on <install folder>/             a writer (make),     never waited for: a writer makes
 //                   .tqm-staging-<tag>                     a sweep (take)       a new tag, a sweep leaves a held
 //                                                                               tag's entries alone
 //   receipt lock    <receipt>.lock beside installed.json   whoever records      kReceiptLockWait in a job (the
 //                   and apps.json                          (updateReceipt)      same sentence, "...finish writing
 //                                                                               <file>"); kStartLockWait at a start
-//                                                                               (nothing shown: the note stays)
+//                                                                               (shown the same way; not had: the
+//                                                                               note stays)
 //   (others)        the catalog state's lock (load.h, stateLockWait) and the settings file's lock
 //                   guard files of the data folder only, none of the install folders.
 //
-// One job at a time changes the records of a data folder (the job lock); many data folders, users
-// and the helper may share an install folder, where each writer's entries carry the tag of its own
-// staging folder and its staging lock keeps every sweep off them.
+// A sweep holds the claim only for what it does on disk: it settles notes (which waits for a receipt
+// lock) after it let the claim and every staging lock go; nobody waits for a claim while holding a
+// staging or receipt lock. One job at a time changes the records of a data folder (the job lock).
 //
-// THE LIFE OF ONE ENTRY (an install of Foo.vst3 over an old copy; a removal skips 2 and 5):
+// THE LIFE OF ONE ENTRY (an install of Foo.vst3 over an old copy; a removal skips 2 and 5), and what
+// the next sweep does when the writer is killed right after a step:
 //
-//   1 .tqm-staging-<tag>/            made owner-only and locked; kept by its handle, never by its path
-//   2 .tqm-staging-<tag>/Foo.vst3    the unpacked copy, every file made new through that handle
-//   3 .tqm-record-<tag>              the note: what the receipt will record (no note, no move)
-//   4 .tqm-old-<tag>-Foo.vst3        the old copy moved aside            } moveIn: the one move-in of
-//   5 Foo.vst3                       the new copy moved in (or the old   } plug-ins, apps, removals and
-//                                    one moved back)                     } the manager's own update
-//   6 installed.json                 recorded under the receipt lock
-//   7 aside copy, note, staging      gone, the staging folder last, then its lock
+//   step                             done by               killed after it: the next sweep (sweepFolder)
+//   1 .tqm-staging-<tag>/ made,      StagingLock::make     removes the staging folder
+//     owner-only, locked
+//   2 .tqm-staging-<tag>/Foo.vst3    unpackAt              removes the staging folder with the copy
+//   3 .tqm-record-<tag>, the note    notePending,          removes the copy; the note (its copy not in
+//     of what will be recorded       noteRemoval           place) is removed by its writer's account
+//   4 .tqm-old-<tag>-Foo.vst3, the   moveInAt (Aside)      puts the old copy back (restoreOrRemove), then
+//     old copy moved aside                                 as after 3; a removal's aside copy goes and its
+//                                                          note is recorded
+//   5 Foo.vst3, the new copy moved   moveInAt (In), then   removes the aside copy (the name holds the copy
+//     in; the aside copy deleted     removeAllAt           its note names) and records the note
+//   6 installed.json recorded        recordChange          removes what is left; the note is already
+//     under the receipt lock                               applied and goes
+//   7 the note dropped, then the     dropNote, ~Staging-   removes the staging folder
+//     staging folder, then its lock  Lock
 //
-// WHAT A SWEEP MAY TOUCH. A sweep (sweepFolder in a job; Engine::sweepSelf at a start, in the
-// manager's own folder) takes a tag's entries only from a listing made after it locked that tag's
-// staging folder, or saw it gone: a writer that still lives holds its lock, so its entries are never
-// touched. Of those entries:
-//   - an aside copy goes when its name is taken (the new copy went in) or a note of its tag says the
-//     copy was removed; one whose name is free never goes: it goes back when its own staging folder
-//     still holds the new copy (its writer stopped between its renames), else it stays, as another
-//     writer may have just freed that name to move its own copy in (restoreOrRemove);
+// "No note, no move" has three exceptions: the manager's own update (placeSelf: nothing to record,
+// its aside copy stays until the next start), the removal of a copy in a previous folder, and a
+// removal whose record has no staging folder beside it; their aside copies carry no note.
+//
+// WHAT A SWEEP READS AND MAY TOUCH. A job's sweep (Engine::sweep, sweepFolder) reads each format
+// folder of the data folder and the applications folder; a start (Engine::sweepSelf) the manager's
+// own folder. Under the claim it takes a tag's entries only from a listing made after it locked that
+// tag's staging folder, or saw it gone (sweepable). Of those, decided on what is at the name at that
+// moment, never on the listing (restoreOrRemove):
+//   - an aside copy goes when a note of its tag says it was removed, or its name holds its own
+//     writer's new copy (the copy its note names, or with no note an entry of the aside's owner);
+//     when its name is free it goes back, unless a live writer's aside copy of that name shows
+//     that writer about to move its own copy in; an account's aside copy is put back only by a
+//     sweep of that account (or of root for root's own); another account's entry at its name
+//     keeps it aside;
 //   - a note is settled, kept or removed as its reader decides (below), never by name alone;
 //   - staging folders and the rest go.
 // sweepSelf touches only the manager's own aside copies and staging folders of no other app's tag,
 // and lets go at once of the locks of other apps' tags. A start's settling (Engine::startSweep) runs
-// beside live writers: it records the notes whose change is on disk and removes such a note once no
-// aside copy of its tag is left (the job's sweep reads there that the copy was removed); nothing else.
+// beside live writers and without the claim: it records the notes whose change is on disk, removes
+// such a note once no aside copy of its tag is left, and removes dead writers' temporary files in
+// the data folder; nothing else.
 //
 // NOTES. A note is written by the writer that is about to move, before it moves. It names the receipt
-// it is for (the device and inode of that receipt's folder) and is owned by its writer. A note counts
-// for a receipt only when its owner is that receipt's owner (root for the machine's receipt) or root;
-// one that does not count is never applied and never removed by anyone but its owner. A counting note
-// whose change is on disk is recorded and removed; one whose writer is gone without the change is
-// removed by its owner's sweep; one of another receipt or format stays for the job it belongs to.
+// it is for (the device and inode of that receipt's folder), and an install's copy by device, inode
+// and birth time (a copy made after the noted one was deleted may get its inode number, never its
+// birth time); it is owned by its writer. A note counts for a receipt only when its owner is that
+// receipt's owner (root for the machine's receipt) or root; a note naming no receipt (made before
+// its data folder was) counts only for its writer's own account, root's for root alone. One that does not count is never applied and never removed by anyone but its owner.
+// A counting note whose change is on disk is recorded and removed; one whose writer is gone without
+// the change is removed by its owner's sweep; one of another receipt or format stays for the job it
+// belongs to.
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -64,6 +95,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/lock_waits.h"
 #include "engine/receipt.h"
 #include "engine/safe_path.h"
 
@@ -72,15 +104,11 @@ namespace tqm {
 struct Engine;
 class JobLock;
 
-// The waits of the table above.
-constexpr std::chrono::milliseconds kJobLockWait{10 * 60 * 1000};
-constexpr std::chrono::milliseconds kReceiptLockWait{30000};
-constexpr std::chrono::milliseconds kStartLockWait{1000};
-
 // Opens a job on the data folder userData: takes the job lock (waiting as engine.waiting allows), asks
 // `locked` (when given) whether to go on, sweeps the install folders and reads the receipts once.
 // Answers the held lock, which the caller keeps to its last task; null with error said when the lock
-// was not had or the receipts cannot be read (error empty when `locked` said no).
+// was not had, a folder's sweep claim was not had (its receipts could not be trusted) or the
+// receipts cannot be read (error empty when `locked` said no).
 std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, std::string& error,
                                   const std::function<bool()>& locked = {});
 
@@ -157,15 +185,26 @@ private:
     bool keep_ = false;
 };
 
-// What a sweep may touch in a folder, and what it needs to know of the rest.
+// The sweep claim of an install folder (the table above): a flock on the folder itself, so that
+// no file at any name can hold it for good nor be mistaken for it. Held until the object goes.
+class SweepClaim {
+public:
+    // Waits for the claim on the open folder dirFd as long as keepWaiting answers true (asked at
+    // once and then every kLockAskInterval while another sweep holds it); false when not had.
+    bool take(int dirFd, const std::function<bool()>& keepWaiting);
+    bool held() const { return fd_.get() >= 0; }
+
+private:
+    DirFd fd_;
+};
+
+// What a sweep may touch in a folder. Made under the claim.
 struct Sweepable {
     // The ".tqm-" entries of a tag whose staging folder is gone (its writer finished or died), the
     // staging folders it could lock (held keeps their locks) and the entries of their tags, and
     // entries of no tag; sorted. The entries of a tag whose staging folder it cannot lock are left out.
     std::vector<std::string> names;
     std::vector<StagingLock> held;
-    std::set<std::string> staged;   // the tags of those staging folders that still hold a new copy
-    std::set<std::string> removed;  // aside names whose copies a note of their tag says were removed
 };
 
 // Lists the open folder dirFd for a sweep; false when it cannot be listed.
@@ -240,10 +279,8 @@ bool moveInOrSay(StagingLock& staging, const std::string& item, const std::strin
                  const std::string& what, const std::string& dir, const std::string& busyHint, std::string& error);
 
 // The one restore rule, of sweepFolder and Engine::sweepSelf, for the aside copy `entry` of the
-// open folder dirFd as sweepable listed it in folder. It goes when its name is taken (the new copy
-// went in) or a note of its tag says it was removed. A copy whose name is free never goes: it goes
-// back when its own writer stopped between its renames (its staging folder still holds the new
-// copy), and else stays until its name is taken again.
+// open folder dirFd that sweepable listed in folder (its tag's staging lock held or its staging
+// folder gone), decided on what is there now (see WHAT A SWEEP READS AND MAY TOUCH above).
 void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry);
 
 // The notes: what a change will record, written beside its staging folder (".tqm-record-<tag>")
@@ -263,18 +300,26 @@ void dropNote(const std::string& note);
 // folder records what they note.
 bool notesCount(const std::string& receiptFile);
 
-// Whether the note `name` of the open folder dirFd, written by root or by this process's user,
-// says its copy in that folder was removed; that copy's name there in removedName.
-bool noteRemoves(int dirFd, const std::string& name, std::string& removedName);
+// Whether the note `name` of the open folder dirFd, written by root, by this process's user or by
+// `alsoBy`, says its copy in that folder was removed (op "remove") or names the install whose copy
+// it is (op ""); that copy's name there in copyName. An install's note also tells whether the entry
+// at that name is the very copy it noted (isCopy).
+struct NoteSays {
+    bool removal = false, isCopy = false;
+    std::string copyName;
+};
+bool readOwnNote(int dirFd, const std::string& name, uid_t alsoBy, NoteSays& says);
 
 // Whether the note `name` of the open folder dirFd may go once it is settled: what a sweep asks of
 // each note it is allowed to touch.
 using NoteSettler = std::function<bool(int dirFd, const std::string& name)>;
 
-// One sweep of a folder: of the ".tqm-" entries sweepable answers, aside copies go back or go
-// (restoreOrRemove), each note is handed to settle and removed only when it answers true, and the
-// rest goes.
-void sweepFolder(const std::string& dir, const NoteSettler& settle);
+// One sweep of a folder. Under its claim (waited for as keepWaiting allows): of the ".tqm-" entries
+// sweepable answers, aside copies go back or go (restoreOrRemove) and the rest but notes goes. Then,
+// the claim and the staging locks let go, each of those notes is handed to settle and removed only
+// when it answers true. False when the claim was not had (nothing done); a folder that cannot be
+// opened or listed has nothing to sweep.
+bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting);
 
 }  // namespace detail
 

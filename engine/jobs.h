@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "engine/file_lock.h"
-#include "engine/install_folder.h"
 #include "engine/layout.h"
+#include "engine/lock_waits.h"
 
 namespace tqm {
 

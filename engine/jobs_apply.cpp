@@ -15,6 +15,7 @@
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/fileread.h"
+#include "engine/install_folder.h"
 #include "engine/package.h"
 #include "engine/package_cache.h"
 #include "engine/jobs.h"

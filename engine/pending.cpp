@@ -36,6 +36,24 @@ std::string identity(const struct stat& st) {
     return "\"dev\": \"" + std::to_string(st.st_dev) + "\", \"ino\": \"" + std::to_string(st.st_ino) + "\"";
 }
 
+// The birth time of the entry name of dirFd ("<seconds>.<nanoseconds>"), which a rename keeps and
+// no later file shares; empty where the file system does not keep one.
+std::string birthOf(int dirFd, const std::string& name) {
+    struct statx st {};
+    if (::statx(dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &st) != 0 || !(st.stx_mask & STATX_BTIME))
+        return {};
+    return std::to_string(st.stx_btime.tv_sec) + "." + std::to_string(st.stx_btime.tv_nsec);
+}
+
+// Whether the entry name of dirFd is the copy of that device, inode and birth time (a note of no
+// birth time: of that device and inode).
+bool isCopy(int dirFd, const std::string& name, const std::string& dev, const std::string& ino,
+            const std::string& birth) {
+    struct stat st {};
+    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && dev == std::to_string(st.st_dev) &&
+           ino == std::to_string(st.st_ino) && (birth.empty() || birth == birthOf(dirFd, name));
+}
+
 // Which receipt a note is for: the device and inode of the receipt file's folder (the data
 // folder's), so that a job of another data folder on the same install folder leaves the note to
 // the one it belongs to, however either names its folders. Empty when that folder cannot be seen.
@@ -92,18 +110,21 @@ struct Note {
     std::string id, item;
     InstalledFormat rec;
     int64_t sequence = -1;
-    std::string dev, ino;
+    std::string dev, ino, birth;
     std::string recorded;  // a removal's: the path its record named
     std::string leaf;      // a removal's copy when it lies in the note's folder: its name there
     std::string format, owner;  // the format and receipt (receiptOwner) it is for
 
     // Whether the note is another format's or another receipt's, which is left where it is for
-    // the job it belongs to (a note of no receipt is taken as this one's). What is no note at all
-    // (a temporary cut off by a kill) is nobody's.
-    static bool othersNote(const std::string& text, const std::string& format, const std::string& owner) {
+    // the job it belongs to. A note of no receipt (its writer could not see its data folder yet)
+    // is its writer's account's alone, root's for root's: another account settling it would take
+    // that change into its own receipt. What is no note at all (a temporary cut off by a kill) is
+    // nobody's.
+    static bool othersNote(const std::string& text, uid_t writer, const std::string& format, const std::string& owner) {
         const lumo::Json note = lumo::Json::parse(text);
         const std::string& of = note["receipt"].string();
         if (note["id"].string().empty() || note["format"].string().empty()) return false;
+        if (of.empty() && writer != ::geteuid()) return true;
         return note["format"].string() != format || (!of.empty() && !owner.empty() && of != owner);
     }
 
@@ -122,6 +143,7 @@ struct Note {
         rec.uninstall_key = note["uninstall_key"].string();
         dev = note["dev"].string();
         ino = note["ino"].string();
+        birth = note["birth"].string();
         recorded = note["recorded"].string();
         const std::string& seq = note["sequence"].string();
         std::from_chars(seq.data(), seq.data() + seq.size(), sequence);
@@ -133,8 +155,8 @@ struct Note {
         return !rec.path.empty() && fs::path(rec.path).is_absolute();
     }
 
-    // An install's copy is in place (the very copy it noted: a rename keeps device and inode); a
-    // removal's copy is gone from its place.
+    // An install's copy is in place (the very copy it noted: a rename keeps device, inode and
+    // birth time); a removal's copy is gone from its place.
     bool madeOnDisk(int dirFd) const {
         struct stat st {};
         if (removal) {
@@ -142,8 +164,7 @@ struct Note {
                                            : ::fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW);
             return there != 0 && errno == ENOENT;
         }
-        return ::fstatat(dirFd, item.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && dev == std::to_string(st.st_dev) &&
-               ino == std::to_string(st.st_ino);
+        return isCopy(dirFd, item, dev, ino, birth);
     }
 
     // Changes the receipt; answers the record it added or dropped ("<id> <format> <version> at
@@ -172,8 +193,9 @@ namespace detail {
 std::string notePending(const StagingLock& staging, const std::string& item, const std::string& id,
                         const std::string& format, const InstalledFormat& rec, int64_t sequence,
                         const std::string& receiptFile, std::string& error) {
-    // Device and inode say which copy the note is for: a rename keeps them, so the copy at the
-    // target is this install's exactly when they match.
+    // Device, inode and birth time say which copy the note is for: a rename keeps them, so the copy
+    // at the target is this install's exactly when they match (an inode number alone may be reused
+    // by a copy made after this one was deleted).
     struct stat st {};
     if (::fstatat(staging.handle(), item.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         error = "cannot find " + joinPath(staging.path(), item) + ": " + systemText(errno);
@@ -181,7 +203,8 @@ std::string notePending(const StagingLock& staging, const std::string& item, con
     }
     return writeNote(staging,
                      "{\"id\": " + jsonQuote(id) + ", \"format\": " + jsonQuote(format) + ", \"item\": " +
-                         jsonQuote(item) + ", " + identity(st) + ", \"sequence\": \"" + std::to_string(sequence) +
+                         jsonQuote(item) + ", " + identity(st) + ", \"birth\": " +
+                         jsonQuote(birthOf(staging.handle(), item)) + ", \"sequence\": \"" + std::to_string(sequence) +
                          "\", \"version\": " + jsonQuote(rec.version) + ", \"path\": " + jsonQuote(rec.path) +
                          ", \"package_sha256\": " + jsonQuote(rec.package_sha256) + ", \"installed\": " +
                          jsonQuote(rec.installed) + ", \"exe\": " + jsonQuote(rec.exe) + ", \"uninstall_key\": " +
@@ -207,13 +230,18 @@ void dropNote(const std::string& note) {
     if (!note.empty()) removeAll(note);
 }
 
-bool noteRemoves(int dirFd, const std::string& name, std::string& removedName) {
+bool readOwnNote(int dirFd, const std::string& name, uid_t alsoBy, NoteSays& says) {
     std::string text;
     uid_t writer = 0;
-    if (!readNote(dirFd, name, text, writer) || (writer != 0 && writer != ::geteuid())) return false;
+    if (!readNote(dirFd, name, text, writer) || (writer != 0 && writer != ::geteuid() && writer != alsoBy))
+        return false;
     const lumo::Json note = lumo::Json::parse(text);
-    removedName = fs::path(note["path"].string()).filename().string();
-    return note["op"].string() == "remove" && plainName(removedName);
+    says.removal = note["op"].string() == "remove";
+    says.copyName = says.removal ? fs::path(note["path"].string()).filename().string() : note["item"].string();
+    if (!plainName(says.copyName) || (!says.removal && !note["op"].string().empty())) return false;
+    says.isCopy = !says.removal && isCopy(dirFd, says.copyName, note["dev"].string(), note["ino"].string(),
+                                          note["birth"].string());
+    return true;
 }
 
 }  // namespace detail
@@ -234,7 +262,7 @@ bool Engine::settleNote(const std::string& format, int dirFd, const std::string&
     if (!readNote(dirFd, name, text, writer)) return ownGone;
     // Another format's or another data folder's (the folder may be shared): it stays for the
     // one it is for, whose sweep or start records it.
-    if (Note::othersNote(text, format, receiptOwner(file))) return false;
+    if (Note::othersNote(text, writer, format, receiptOwner(file))) return false;
     if (!counts(writer, file) || !note.read(text, dir, format)) return ownGone;
     // Not made on disk: its writer is gone without the change, or still at work.
     if (!note.madeOnDisk(dirFd)) return ownGone;
@@ -296,6 +324,23 @@ void Engine::startSweep() {
          {data, joinPath(data, "cache"), joinPath(data, "cache/packages"),
           fs::path(layout.receiptFile()).parent_path().string(), fs::path(layout.appsReceiptFile()).parent_path().string()})
         detail::sweepTemporaries(dir);
+}
+
+bool Engine::recordChange(const std::string& file, Receipt& mine, const std::function<void(Receipt&)>& change,
+                          const std::string& note, const std::string& done, std::string& error) {
+    std::string why;
+    if (updateReceipt(file, mine, change, why, keepWaiting(waitingSentence(file), kReceiptLockWait))) {
+        detail::dropNote(note);
+        return true;
+    }
+    error = note.empty() ? why
+                         : done + ", but " + why + (detail::notesCount(file) ? "; the next start records it" : "");
+    return false;
+}
+
+bool Engine::loadReceipt(std::string& error) {
+    if (!receipt.load(layout.receiptFile(), error)) return false;
+    return apps.load(layout.appsReceiptFile(), error);
 }
 
 std::function<bool()> Engine::keepWaiting(const std::string& why, std::chrono::milliseconds limit) const {

@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "engine/atomic_write.h"
-#include "engine/engine.h"
-#include "engine/install_folder.h"
 #include "engine/file_lock.h"
 #include "engine/fileread.h"
+#include "engine/lock_waits.h"
 #include "engine/safe_path.h"
 #include "engine/util.h"
 #include "json/json.h"
@@ -301,23 +300,6 @@ bool updateReceipt(const std::string& path, Receipt& mine, const std::function<v
 std::string waitingSentence(const std::string& receiptFile) {
     const std::string what = receiptFile.empty() ? "its job" : "writing " + fs::path(receiptFile).filename().string();
     return "Waiting for another copy of the manager to finish " + what;
-}
-
-bool Engine::recordChange(const std::string& file, Receipt& mine, const std::function<void(Receipt&)>& change,
-                          const std::string& note, const std::string& done, std::string& error) {
-    std::string why;
-    if (updateReceipt(file, mine, change, why, keepWaiting(waitingSentence(file), kReceiptLockWait))) {
-        detail::dropNote(note);
-        return true;
-    }
-    error = note.empty() ? why
-                         : done + ", but " + why + (detail::notesCount(file) ? "; the next start records it" : "");
-    return false;
-}
-
-bool Engine::loadReceipt(std::string& error) {
-    if (!receipt.load(layout.receiptFile(), error)) return false;
-    return apps.load(layout.appsReceiptFile(), error);
 }
 
 }  // namespace tqm

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -121,10 +122,14 @@ bool Engine::placeSelf(const FileRef& ref, const std::string& data, std::string&
 void Engine::sweepSelf(const std::string& item) {
     detail::DirFd dir;
     std::string name;
-    detail::Sweepable folder;  // the staging folders of gone writers, locked until the sweep ends
+    if (!fs::path(item).has_parent_path() || detail::openParent(item, dir, name) != 0) return;
     // The folder is often the applications folder, where other jobs stage their installs: only
-    // what sweepable answers (no writer of it runs) is looked at.
-    if (!fs::path(item).has_parent_path() || detail::openParent(item, dir, name) != 0 ||
+    // what sweepable answers (no writer of it runs) is looked at, under the folder's sweep claim.
+    // A start waits for that claim briefly and, not had, leaves the sweep to the next start.
+    detail::SweepClaim claim;
+    const auto until = std::chrono::steady_clock::now() + kStartLockWait;
+    detail::Sweepable folder;  // the staging folders of gone writers, locked until the sweep ends
+    if (!claim.take(dir.get(), [&] { return std::chrono::steady_clock::now() < until; }) ||
         !detail::sweepable(dir.get(), folder))
         return;
     // Only this bundle's aside copies are its own, not another app's. A staging folder whose tag

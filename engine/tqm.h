@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine/running.h"
 #include "engine/apps.h"
+#include "engine/install_folder.h"
 #include "engine/jobs.h"
 #include "engine/rows.h"
 #include "engine/install.h"

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "engine/install_folder.h"
 #include "engine/layout.h"
 #include "engine/source.h"
 #include "gui/ui_queue.h"

@@ -13,9 +13,11 @@
 #include <cstring>
 #include <filesystem>
 
+#include "engine/atomic_write.h"
 #include "engine/catalog.h"
 #include "engine/install_folder.h"
 #include "engine/jobs.h"
+#include "json/json.h"
 #include "tests/support/at_step.h"
 #include "tests/support/job_fixture.h"
 #include "tests/support/lock_holder.h"
@@ -42,18 +44,22 @@ protected:
         return readFile(path("source/plugins/Synth-" + std::string(v ? "2.0.0" : "1.0.0") + "." + format + ".zip"));
     }
 
-    // Installs synth's format at version v with e, in a child (as uid when given) killed right after
-    // the copy moved in, before it is recorded; true when it got there.
-    bool killedAfterMoveIn(tqm::Engine e, const std::string& format, int v, uid_t uid = 0) const {
-        const std::string data = zip(v, format);
+    // Installs synth's format (format "app": studio) at version v with e, in a child (as uid when
+    // given) killed right after the copy moved in, or between the renames of its move in; true when
+    // it got there.
+    bool killedIn(tqm::Engine e, const std::string& format, int v, uid_t uid = 0, bool betweenRenames = false) const {
+        const bool app = format == "app";
+        const std::string data =
+            app ? readFile(path(std::string("source/apps/Studio-") + (v ? "2.0.0" : "1.0.0") + ".zip")) : zip(v, format);
         const pid_t child = ::fork();
         if (child == 0) {
             if (uid != 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(2);
             e.log = [](const std::string& line) {
                 if (line.rfind("installed ", 0) == 0) ::_exit(0);
             };
+            const AtStep kill(Step::In, [&] { return betweenRenames ? (::_exit(0), 0) : 0; });
             std::string error;
-            e.install(synth(v), format, data, error);
+            app ? e.installApp(*versions[v].catalog.find("studio"), data, error) : e.install(synth(v), format, data, error);
             ::_exit(1);
         }
         int status = 0;
@@ -66,6 +72,17 @@ protected:
         if (!r.load(format == "app" ? layout.appsReceiptFile() : layout.receiptFile(), error)) return "unreadable";
         const auto it = r.plugins.find(id);
         return it == r.plugins.end() || !it->second.formats.count(format) ? "" : it->second.formats.at(format).version;
+    }
+
+    // Whether e's receipts, as read, say what is on disk of id's format.
+    static bool recordAgrees(const tqm::Engine& e, const std::string& id, const std::string& format) {
+        const bool app = format == "app";
+        const auto& plugins = (app ? e.apps : e.receipt).plugins;
+        const std::string item = e.layout.formatDir(format) + (app ? "/Studio.app" : "/Synth.vst3");
+        const auto product = plugins.find(id);
+        if (product == plugins.end() || !product->second.formats.count(format)) return !exists(item);
+        return readFile(item + "/Contents/Info.plist") ==
+               (app ? "Studio " : "vst3 ") + product->second.formats.at(format).version;
     }
 
     static int protocolEntries(const std::string& dir) {
@@ -93,14 +110,14 @@ TEST_F(InstallFolderTest, ANoteWrittenDuringAnotherDataFoldersSweepStaysForItsOw
     tqm::Engine other;
     other.layout = sharing("root2", "clap");
     other.catalog = &versions[0].catalog;
-    ASSERT_TRUE(killedAfterMoveIn(other, "clap", 0));
+    ASSERT_TRUE(killedIn(other, "clap", 0));
 
     bool updated = false;
     other.log = [&](const std::string&) {
         if (updated) return;
         tqm::Engine u = engine;
         u.catalog = &versions[1].catalog;
-        updated = killedAfterMoveIn(u, "vst3", 1);
+        updated = killedIn(u, "vst3", 1);
     };
     other.sweep();
     ASSERT_TRUE(updated) << "the other data folder's sweep recorded nothing";
@@ -126,19 +143,22 @@ TEST_F(InstallFolderTest, ANoteCountsOnlyForItsOwnersReceipt) {
         ASSERT_EQ(::chown(path(home).c_str(), *home == 'a' ? kUserA : kUserB, 0), 0);
     }
     const tqm::Layout a = sharing("a", "vst3");
+    const auto aStartRecords = [&](const std::string& version) {
+        return asUser(kUserA, [&] {
+            tqm::Engine start;
+            start.layout = a;
+            start.startSweep();
+            return recorded(a, "synth", "vst3") == version;
+        });
+    };
 
     // A's install killed after its move in; root's job sweeps the same folder.
     tqm::Engine user;
     user.layout = a;
     user.catalog = &versions[0].catalog;
-    ASSERT_TRUE(killedAfterMoveIn(user, "vst3", 0, kUserA));
+    ASSERT_TRUE(killedIn(user, "vst3", 0, kUserA));
     engine.sweep();
-    EXPECT_TRUE(asUser(kUserA, [&] {
-        tqm::Engine start;
-        start.layout = a;
-        start.startSweep();
-        return recorded(a, "synth", "vst3") == "1.0.0";
-    })) << "root's sweep removed the user's note";
+    EXPECT_TRUE(aStartRecords("1.0.0")) << "root's sweep removed the user's note";
 
     // B plants a note of a copy of its own, naming no receipt, in the folder A's settings name.
     const std::string evil = vst3() + "/Evil.vst3", planted = vst3() + "/.tqm-record-0000beef";
@@ -158,6 +178,13 @@ TEST_F(InstallFolderTest, ANoteCountsOnlyForItsOwnersReceipt) {
         return recorded(a, "evil", "vst3").empty();
     })) << "another user's note changed the receipt";
     EXPECT_TRUE(exists(planted)) << "another user's note was removed";
+
+    // Root's update killed after its move in, before its data folder was made: its note names no
+    // receipt, and counts for root alone.
+    tqm::Engine rootless;
+    rootless.layout = sharing("rootless", "vst3");
+    ASSERT_TRUE(killedIn(rootless, "vst3", 1));
+    EXPECT_TRUE(aStartRecords("1.0.0")) << "root's note of no receipt was recorded into another account's receipt";
 }
 
 // A note that cannot be written (a full disk) fails its task before anything moves.
@@ -302,6 +329,167 @@ TEST_F(InstallFolderTest, AStartLetsGoOfOtherAppsStagingLocks) {
     EXPECT_TRUE(otherFree);
     EXPECT_EQ(readFile(dir + "/Manager.app/Contents/Info.plist"), "manager 1.0.0");
     EXPECT_TRUE(exists(dir + "/.tqm-old-0000beef-Studio.app"));
+}
+
+// A sweep holds the staging lock of a dead writer; meanwhile this data folder's job begins. It
+// begins only from receipts that say what is on disk, and what it then does stands.
+TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweepRuns) {
+    const struct {
+        const char* what;
+        const char* format;  // of the dead writer's install: studio's app or synth's plug-in
+        bool update;         // killed between the renames of an update, else after a first move in
+        const char* then;    // the job's task once it began, or none
+    } cases[] = {
+        {"a first app install killed after its move in, a start sweeping", "app", false, nullptr},
+        {"an app update killed between its renames, a start sweeping", "app", true, nullptr},
+        {"a plug-in update killed between its renames, another data folder sweeping", "vst3", true, nullptr},
+        {"the same, and the job removes the plug-in", "vst3", true, "remove"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(path("root"));
+        const std::string id = c.format == std::string("app") ? "studio" : "synth";
+        const std::string dir = engine.layout.formatDir(c.format);
+        std::string error;
+        ASSERT_TRUE(!c.update || tqm::runTask(engine, {"install", id, c.format}, nullptr, error)) << error;
+        ASSERT_TRUE(killedIn(engine, c.format, 1, 0, c.update));
+        bool fired = false, began = false, agreed = true;
+        {
+            // Once the sweep holds the dead writer's staging lock.
+            const AtStep holding(Step::Listed, [&] {
+                for (const std::string& name : entryNames(dir)) {
+                    const int fd = ::open((dir + "/" + name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                    if (!fired && name.rfind(".tqm-staging-", 0) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                        fired = true;
+                        tqm::Engine job = engine;
+                        job.waiting = [](const std::string&) { return false; };
+                        if (const auto lock = tqm::beginJob(job, job.layout.userData(), error)) {
+                            began = true;
+                            agreed = recordAgrees(job, id, c.format);
+                            if (c.then) tqm::runTask(job, {c.then, id, c.format}, nullptr, error);
+                        }
+                    }
+                    ::close(fd);
+                }
+                return 0;
+            });
+            tqm::Engine other;
+            other.layout = sharing("root2", "clap");
+            c.update && id == "synth" ? (void)other.sweep() : engine.sweepSelf(appsDir() + "/Manager.app");
+        }
+        ASSERT_TRUE(fired);
+        EXPECT_TRUE(!began || agreed) << "the job began from receipts unlike the disk";
+        tqm::Engine next = engine;
+        const auto lock = tqm::beginJob(next, next.layout.userData(), error);
+        ASSERT_TRUE(lock) << error;
+        EXPECT_TRUE(recordAgrees(next, id, c.format));
+    }
+}
+
+// A dead writer's note names a copy that its sweep deleted; a later install's copy took its inode
+// number. The note is not recorded over that copy.
+TEST_F(InstallFolderTest, ANoteIsNotRecordedOverALaterCopyOfTheSameInodeNumber) {
+    ASSERT_TRUE(killedIn(engine, "vst3", 1, 0, true));
+    std::string note, staging;
+    for (const std::string& name : entryNames(vst3())) {
+        if (name.rfind(".tqm-record-", 0) == 0) note = vst3() + "/" + name;
+        if (name.rfind(".tqm-staging-", 0) == 0) staging = vst3() + "/" + name;
+    }
+    ASSERT_FALSE(note.empty());
+    fs::remove_all(staging);
+    std::string error;
+    ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+    // What the file system may do: the new copy gets the deleted one's inode number.
+    struct stat st {};
+    ASSERT_EQ(::stat((vst3() + "/Synth.vst3").c_str(), &st), 0);
+    std::string text = readFile(note);
+    const std::string was = "\"ino\": \"" + lumo::Json::parse(text)["ino"].string() + "\"";
+    ASSERT_NE(text.find(was), std::string::npos);
+    text.replace(text.find(was), was.size(), "\"ino\": \"" + std::to_string(st.st_ino) + "\"");
+    ASSERT_TRUE(writeFile(note, text));
+    tqm::Engine next;
+    next.layout = engine.layout;
+    next.startSweep();
+    EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "1.0.0");
+}
+
+// What a sweep does with an aside copy that other accounts' entries stand beside, in a folder all
+// may write: it is put back only by its own account, never at another account's name, and only a
+// note of its own account says it was removed.
+TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
+    const struct {
+        const char* what;
+        bool othersAside, taken, stagedByAside, othersRemovalNote, liveWriter;
+        const char* atName;  // what the name holds afterwards ("" nothing)
+        bool asideStays;
+    } cases[] = {
+        {"its name taken by another account", false, true, true, false, false, "theirs", true},
+        {"another account's aside copy and staged copy", true, false, true, false, false, "", true},
+        {"another account's note says it was removed", false, false, true, true, false, "old", false},
+        {"a live writer moved that name aside", false, false, false, false, true, "", true},
+        {"nothing else", false, false, false, false, false, "old", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(vst3());
+        std::string error;
+        ASSERT_TRUE(tqm::detail::createFolder(vst3(), error)) << error;
+        ASSERT_EQ(::chmod(vst3().c_str(), 01777), 0);
+        const std::string aside = vst3() + "/.tqm-old-0000beef-Synth.vst3", name = vst3() + "/Synth.vst3";
+        ASSERT_TRUE(writeFile(aside + "/Contents/Info.plist", "old"));
+        ASSERT_TRUE(!c.stagedByAside || writeFile(vst3() + "/.tqm-staging-0000beef/Synth.vst3/x", "new"));
+        ASSERT_TRUE(!c.taken || writeFile(name + "/Contents/Info.plist", "theirs"));
+        ASSERT_TRUE(!c.othersRemovalNote ||
+                    writeFile(vst3() + "/.tqm-record-0000beef",
+                              "{\"op\": \"remove\", \"id\": \"synth\", \"format\": \"vst3\", \"path\": \"" + name +
+                                  "\", \"recorded\": \"" + name + "\"}\n"));
+        for (const std::string& entry : entryNames(vst3()))  // what is another account's
+            EXPECT_TRUE(!((entry == "Synth.vst3" && c.taken) || entry.rfind(".tqm-record-", 0) == 0 ||
+                          (c.othersAside && entry.find("0000beef") != std::string::npos)) ||
+                        ::lchown((vst3() + "/" + entry).c_str(), kUserB, kUserB) == 0);
+        tqm::detail::StagingLock live;
+        if (c.liveWriter) {
+            ASSERT_TRUE(live.make(vst3(), error)) << error;
+            ASSERT_TRUE(writeFile(vst3() + "/" + live.asideOf("Synth.vst3") + "/x", "live"));
+        }
+        engine.sweep();
+        EXPECT_EQ(readFile(name + "/Contents/Info.plist"), c.atName);
+        EXPECT_EQ(exists(aside), c.asideStays);
+    }
+}
+
+// A live writer's entries, its note's temporary among them, are no sweep's.
+TEST_F(InstallFolderTest, ASweepLeavesEveryEntryOfALiveWriter) {
+    std::string error;
+    ASSERT_TRUE(tqm::detail::createFolder(vst3(), error)) << error;
+    tqm::detail::StagingLock live;
+    ASSERT_TRUE(live.make(vst3(), error)) << error;
+    const std::string note = tqm::detail::noteName(live.tag());
+    const std::string names[] = {live.asideOf("Synth.vst3"), note, tqm::detail::tempNameFor(note)};
+    for (const std::string& name : names) ASSERT_TRUE(writeFile(vst3() + "/" + name, "{}"));
+    engine.sweep();
+    for (const std::string& name : names) EXPECT_TRUE(exists(vst3() + "/" + name)) << name;
+}
+
+// Another account takes the name between a writer's renames: the writer says so, and its old copy
+// stays aside (for a sweep of its own account to put back once the name is free).
+TEST_F(InstallFolderTest, AWriterSaysAnotherAccountTookItsName) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const std::string name = vst3() + "/Synth.vst3";
+    ASSERT_TRUE(writeFile(name + "/Contents/Info.plist", "old"));
+    ASSERT_TRUE(writeFile(path("squat"), "theirs"));
+    ASSERT_EQ(::chown(path("squat").c_str(), kUserB, kUserB), 0);
+    std::string error;
+    tqm::detail::StagingLock staging;
+    ASSERT_TRUE(staging.make(vst3(), error)) << error;
+    ASSERT_TRUE(writeFile(staging.path() + "/Synth.vst3/Contents/Info.plist", "new"));
+    {
+        const AtStep squat(Step::In, [&] { return ::rename(path("squat").c_str(), name.c_str()) == 0 ? 0 : errno; });
+        EXPECT_FALSE(tqm::detail::moveInOrSay(staging, "Synth.vst3", name, true, "Synth", vst3(), "", error));
+    }
+    EXPECT_NE(error.find("another account holds Synth.vst3"), std::string::npos) << error;
+    EXPECT_EQ(readFile(vst3() + "/" + staging.asideOf("Synth.vst3") + "/Contents/Info.plist"), "old");
 }
 
 }  // namespace
