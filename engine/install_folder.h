@@ -58,8 +58,9 @@
 // removal whose record has no staging folder beside it; their aside copies carry no note.
 //
 // WHAT A SWEEP READS AND MAY TOUCH. A job's sweep (Engine::sweep, sweepFolder) reads each format
-// folder of the data folder and the applications folder; a start (Engine::sweepSelf) the manager's
-// own folder. Under the claim it takes a tag's entries only from a listing made after it locked that
+// folder of the data folder, the applications folder and the folder of each app its receipt records
+// elsewhere (Engine::appFolders: an app is updated where it lies); a start (Engine::sweepSelf) the
+// manager's own folder. Under the claim it takes a tag's entries only from a listing made after it locked that
 // tag's staging folder, or saw it gone (sweepable). Of those, decided on what is at the name at that
 // moment, never on the listing (restoreOrRemove):
 //   - an aside copy goes when a note of its tag says it was removed, or its name holds its own
@@ -72,16 +73,17 @@
 //   - staging folders and the rest go.
 // sweepSelf touches only the manager's own aside copies and staging folders of no other app's tag,
 // and lets go at once of the locks of other apps' tags. A start's settling (Engine::startSweep) runs
-// beside live writers and without the claim: it records the notes whose change is on disk, removes
-// such a note once no aside copy of its tag is left, and removes dead writers' temporary files in
-// the data folder; nothing else.
+// beside live writers and without the claim, in the folders a job's sweep reads: it records the
+// notes whose change is on disk, removes such a note once no aside copy of its tag is left, and
+// removes dead writers' temporary files in the data folder; nothing else.
 //
 // NOTES. A note is written by the writer that is about to move, before it moves. It names the receipt
 // it is for (the device and inode of that receipt's folder), and an install's copy by device, inode
 // and birth time (a copy made after the noted one was deleted may get its inode number, never its
 // birth time); it is owned by its writer. A note counts for a receipt only when its owner is that
 // receipt's owner (root for the machine's receipt) or root; a note naming no receipt (made before
-// its data folder was) counts only for its writer's own account, root's for root alone. One that does not count is never applied and never removed by anyone but its owner.
+// its data folder was) counts only for its writer's own account, root's for root alone. One that
+// does not count is never applied and never removed by anyone but its owner.
 // A counting note whose change is on disk is recorded and removed; one whose writer is gone without
 // the change is removed by its owner's sweep; one of another receipt or format stays for the job it
 // belongs to.
