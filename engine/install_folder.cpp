@@ -365,14 +365,17 @@ bool SweepClaim::take(int dirFd, const std::function<bool()>& keepWaiting) {
     DirFd fd(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0) return false;
     auto ask = std::chrono::steady_clock::now();
+    // A claim is held only for work on disk, never across a wait: a short nap mostly finds it free,
+    // and the naps grow (to a tenth of a second) for a sweep that is held up.
+    std::chrono::milliseconds nap{2};
     while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR) return false;
         if (std::chrono::steady_clock::now() >= ask) {
             if (!keepWaiting || !keepWaiting()) return false;
             ask = std::chrono::steady_clock::now() + kLockAskInterval;
         }
-        // A claim is held only for work on disk, never across a wait: a short nap finds it free soon.
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(nap);
+        nap = std::min(nap * 2, std::chrono::milliseconds(100));
     }
     fd_ = std::move(fd);
     return true;
