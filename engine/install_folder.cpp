@@ -420,7 +420,9 @@ bool Engine::sweep(std::string* error) {
     for (const std::string& format : formatsHere()) folders.emplace_back(format, layout.formatDir(format));
     for (const std::string& folder : appFolders()) folders.emplace_back("app", folder);
     bool all = true;
-    for (const auto& [format, dir] : folders) {
+    for (const auto& folder : folders) {
+        const std::string& format = folder.first;
+        const std::string& dir = folder.second;
         const bool swept = detail::sweepFolder(
             dir,
             [&](int dirFd, const std::string& name) {

@@ -396,7 +396,8 @@ void Model::markUnrecorded(const std::map<std::string, std::string>& unrecorded)
 
 std::string Model::unrecordedNote() const {
     std::string names;
-    for (const auto& [id, why] : unrecorded_) {
+    for (const auto& entry : unrecorded_) {
+        const std::string& id = entry.first;
         const auto row = std::find_if(rows.begin(), rows.end(), [&](const tqm::Row& r) { return r.id == id; });
         names += (names.empty() ? "" : ", ") + (row != rows.end() ? row->name : id);
     }

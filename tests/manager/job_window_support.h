@@ -45,7 +45,8 @@ inline tqapp::JobPlan dataPlan() {
 struct BareModel {
     std::shared_ptr<lumo::gui::UiQueue> queue = std::make_shared<lumo::gui::UiQueue>();
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
-    tqapp::Model model{tqapp::Config{}, queue, [] {}};
+    tqapp::Config config;  // named, not a temporary: g++ 12 at -O2 takes a temporary's map for unset
+    tqapp::Model model{config, queue, [] {}};
 
     // Pretends a job runs: the model's fields as a download in progress leaves them.
     void running(const std::string& text, double fraction, bool stoppable) {
