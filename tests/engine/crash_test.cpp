@@ -233,18 +233,22 @@ protected:
         at = !at;               // the last update ran whole
 
         // At random moments over the whole update; every tenth time the install that was killed
-        // is run again to its end.
+        // is run again to its end. The moments follow how long an update takes now, which a
+        // loaded machine changes while the test runs: the span shrinks when an update ends before
+        // its kill and grows when it is cut off, settling a little beyond a whole update.
         std::mt19937 random(20261207);
-        std::uniform_int_distribution<int> delay(0, int(typical * 1.2));
+        double span = typical * 1.2;
         int kills = 0;
         for (int round = 0; kills < 200 && round < 1000; ++round) {
-            const int wait = delay(random);
+            const int wait = std::uniform_int_distribution<int>(0, int(span))(random);
             const pid_t child = startUpdate(u, !at, -1);
             ::usleep(useconds_t(wait));
             ::kill(child, SIGKILL);
             int status = 0;
             waitpid(child, &status, 0);
-            if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) ++kills;
+            const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+            if (killed) ++kills;
+            span = std::clamp(span * (killed ? 1.05 : 0.8), 50.0, typical * 4);
             const int now = afterKill(u, trees, !at, round % 10 == 9, "after " + std::to_string(wait) + " us");
             ASSERT_GE(now, 0);
             at = now == 1;
