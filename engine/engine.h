@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/layout.h"
@@ -47,17 +48,18 @@ struct Engine {
     // Brings the receipt in line with an install of the format whose new copy went in, or a
     // removal whose copy went, but whose record a kill (or a receipt lock not had) cut off, from
     // the notes it left that count for this receipt; the receipt's lock is waited for `wait`.
-    void settleInstalls(const std::string& format, std::chrono::milliseconds wait = kReceiptLockWait);
-    // The same in `folder` (default: the format's folder).
-    void settleInstalls(const std::string& format, std::chrono::milliseconds wait, const std::string& folder);
+    // The notes are those of `folder` (by default the format's folder).
+    void settleInstalls(const std::string& format, std::chrono::milliseconds wait = kReceiptLockWait,
+                        const std::string& folder = {});
     // The same for the one note `name` of the format's open folder dirFd (its path `folder`, by
     // default the format's); answers whether it may go (recorded, or, once writerGone, its own
     // writer's and of nothing to record).
     bool settleNote(const std::string& format, int dirFd, const std::string& name, std::chrono::milliseconds wait,
                     bool writerGone, const std::string& folder = {});
-    // The folders apps are staged in: the applications folder, then every other folder that holds
-    // an app apps.json (as it is on disk) records, which is updated where it lies.
-    std::vector<std::string> appFolders() const;
+    // Every folder a writer stages in, with the format whose receipt its notes are for: each
+    // format's folder, the applications folder, then every other folder that holds an app apps.json
+    // (as it is on disk) records, which is updated where it lies. What a job's sweep and a start read.
+    std::vector<std::pair<std::string, std::string>> stagingFolders() const;
     // What the manager does as it starts, safe beside a job another manager may be running: the
     // installs above are recorded, and temporaries of writers that died go from its data folders.
     void startSweep();

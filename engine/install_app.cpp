@@ -48,8 +48,10 @@ std::string appRunning(const std::string& path) {
     return found;
 }
 
-std::vector<std::string> Engine::appFolders() const {
-    std::vector<std::string> folders{layout.appsDir()};
+std::vector<std::pair<std::string, std::string>> Engine::stagingFolders() const {
+    std::vector<std::pair<std::string, std::string>> folders;
+    for (const std::string& format : formatsHere()) folders.emplace_back(format, layout.formatDir(format));
+    folders.emplace_back("app", layout.appsDir());
     Receipt recorded;
     std::string ignored;
     if (!recorded.load(layout.appsReceiptFile(), ignored)) return folders;
@@ -59,7 +61,7 @@ std::vector<std::string> Engine::appFolders() const {
         const fs::path p(app->second.path);
         // Only where placeApp would stage: a plain path of an app, outside the applications folder.
         if (!p.is_absolute() || !plainlyApp(p.string(), p.filename().string())) continue;
-        const std::string folder = p.parent_path().string();
+        const std::pair<std::string, std::string> folder{"app", p.parent_path().string()};
         if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
     }
     return folders;

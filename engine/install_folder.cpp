@@ -414,19 +414,14 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
 bool Engine::canWrite(const std::string& format) const { return detail::writable(layout.formatDir(format)); }
 
 bool Engine::sweep(std::string* error) {
-    // The format folders, then the applications folder and the folders of apps recorded elsewhere:
-    // every folder a writer stages in.
-    std::vector<std::pair<std::string, std::string>> folders;  // format, folder
-    for (const std::string& format : formatsHere()) folders.emplace_back(format, layout.formatDir(format));
-    for (const std::string& folder : appFolders()) folders.emplace_back("app", folder);
     bool all = true;
-    for (const auto& folder : folders) {
+    for (const auto& folder : stagingFolders()) {
         const std::string& format = folder.first;
         const std::string& dir = folder.second;
         const bool swept = detail::sweepFolder(
             dir,
             [&](int dirFd, const std::string& name) {
-                return settleNote(format, dirFd, name, kReceiptLockWait, true, format == "app" ? dir : "");
+                return settleNote(format, dirFd, name, kReceiptLockWait, true, dir);
             },
             keepWaiting("Waiting for another copy of the manager to finish sweeping " + dir, kReceiptLockWait));
         if (!swept && error && all) *error = "another copy of the manager is still sweeping " + dir + ": try again";

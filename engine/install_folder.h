@@ -59,7 +59,7 @@
 //
 // WHAT A SWEEP READS AND MAY TOUCH. A job's sweep (Engine::sweep, sweepFolder) reads each format
 // folder of the data folder, the applications folder and the folder of each app its receipt records
-// elsewhere (Engine::appFolders: an app is updated where it lies); a start (Engine::sweepSelf) the
+// elsewhere (Engine::stagingFolders: an app is updated where it lies); a start (Engine::sweepSelf) the
 // manager's own folder. Under the claim it takes a tag's entries only from a listing made after it locked that
 // tag's staging folder, or saw it gone (sweepable). Of those, decided on what is at the name at that
 // moment, never on the listing (restoreOrRemove):

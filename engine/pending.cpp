@@ -288,14 +288,11 @@ bool Engine::settleNote(const std::string& format, int dirFd, const std::string&
     return applied;
 }
 
-void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds wait) {
-    settleInstalls(format, wait, layout.formatDir(format));
-}
-
 void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds wait, const std::string& folder) {
+    const std::string dir = folder.empty() ? layout.formatDir(format) : folder;
     detail::DirFd fd;
     std::vector<std::string> names;
-    if (detail::openDir(folder, fd) != 0 || !detail::folderNames(fd.get(), names)) return;
+    if (detail::openDir(dir, fd) != 0 || !detail::folderNames(fd.get(), names)) return;
     // A note stays while an aside copy of its tag does: the job's sweep that removes the copy reads
     // there that it was removed, and does not put it back. The folder is looked at again for that
     // once the note is settled: the change on disk came after the aside copy was made.
@@ -310,15 +307,14 @@ void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds
     };
     for (const std::string& name : names) {
         const detail::Entry e = detail::parseEntry(name);
-        if (e.kind == detail::Entry::Note && settleNote(format, fd.get(), name, wait, false, folder) &&
+        if (e.kind == detail::Entry::Note && settleNote(format, fd.get(), name, wait, false, dir) &&
             !asideLeft(e.tag))
             ::unlinkat(fd.get(), name.c_str(), 0);
     }
 }
 
 void Engine::startSweep() {
-    for (const std::string& format : formatsHere()) settleInstalls(format, kStartLockWait);
-    for (const std::string& folder : appFolders()) settleInstalls("app", kStartLockWait, folder);
+    for (const auto& [format, folder] : stagingFolders()) settleInstalls(format, kStartLockWait, folder);
     const std::string data = layout.userData();
     for (const std::string& dir :
          {data, joinPath(data, "cache"), joinPath(data, "cache/packages"),
