@@ -270,9 +270,8 @@ TEST_F(InstallTest, FailedMoveInPutsTheOldCopyBack) {
     }
 }
 
-// Nothing moves that could not be recorded. A first install makes the receipt's folder before its
-// note, which so names its receipt. An account that cannot replace the receipt another account
-// made in a shared folder (open to all, sticky) moves nothing in, and says why.
+// Nothing moves that could not be recorded: a first install's note names its receipt, and an
+// account that cannot replace or lock another account's receipt in a shared folder says why.
 TEST_F(InstallTest, NothingMovesThatCannotBeRecorded) {
     const std::string v1 = bundle("one");
     std::string note, error;
@@ -284,32 +283,29 @@ TEST_F(InstallTest, NothingMovesThatCannotBeRecorded) {
         });
         ASSERT_TRUE(engine.install(plugin(v1), "vst3", v1, error)) << error;
     }
-    EXPECT_NE(note.find("\"receipt\": \""), std::string::npos);
-    EXPECT_EQ(note.find("\"receipt\": \"\""), std::string::npos) << note;
+    EXPECT_TRUE(std::regex_search(note, std::regex("\"receipt\": \"[^\"]"))) << note;
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another account";
-    const std::string data = fs::path(engine.layout.receiptFile()).parent_path();
+    const std::string receipt = engine.layout.receiptFile();
     for (const std::string& open : {temp.dir(), path("root")}) ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
-    for (const std::string& shared : {data, vst3()}) ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    for (const std::string& shared : {fs::path(receipt).parent_path().string(), vst3()})
+        ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
     fs::remove_all(vst3() + "/Foo.vst3");
-    EXPECT_TRUE(asUser(65534, [&] {
-        std::string why;
-        return !engine.install(plugin(v1), "vst3", v1, why) &&
-               why == "cannot replace " + engine.layout.receiptFile() + ": " + std::strerror(EPERM);
-    }));
+    engine.waiting = [](const std::string&) { return false; };
+    const auto refused = [&](const std::string& expected) {
+        return asUser(65534, [&] {
+            std::string why;
+            return !engine.install(plugin(v1), "vst3", v1, why) && why == expected;
+        });
+    };
+    EXPECT_TRUE(refused("cannot replace " + receipt + ": " + std::strerror(EPERM)));
     EXPECT_FALSE(exists(vst3() + "/Foo.vst3"));
     EXPECT_TRUE(tempNames(vst3()).empty());
-    // With no receipt there yet its copy goes in; its record cut off, the error promises no start's
-    // record, as that account's notes do not count for the folder's receipt.
-    const std::string receipt = engine.layout.receiptFile();
+    // With no receipt yet the copy goes in, but the error promises no later record: that account's
+    // notes do not count for the folder's receipt.
     fs::remove(receipt);
     const tqm::FileLock held(receipt + ".lock", std::chrono::milliseconds(0));
-    EXPECT_TRUE(asUser(65534, [&] {
-        std::string why;
-        engine.waiting = [](const std::string&) { return false; };
-        return !engine.install(plugin(v1), "vst3", v1, why) &&
-               why == "installed " + vst3() + "/Foo.vst3, but cannot record the change in " + receipt + ": " +
-                          receipt + ".lock is held by another process";
-    }));
+    EXPECT_TRUE(refused("installed " + vst3() + "/Foo.vst3, but cannot record the change in " + receipt + ": " +
+                        receipt + ".lock is held by another process"));
 }
 
 TEST_F(InstallTest, CopyInThePreviousFolderIsRemoved) {
@@ -423,9 +419,8 @@ TEST_F(AppInstallTest, UpdatesWhereItIsOrRefuses) {
     EXPECT_EQ(readFile(suite + "/Contents/MacOS/Foo"), "installer's");
 }
 
-// An app recorded outside the applications folder is updated where it lies, and the job's sweep
-// looks there too: an update cut off between its renames is put back, one cut off before its
-// record is recorded.
+// An app recorded outside the applications folder is updated there, and the sweep settles an
+// update cut off there: put back if cut between its renames, recorded if cut before its record.
 TEST_F(AppInstallTest, AnUpdateCutOffOutsideTheApplicationsFolderIsSettled) {
     using Step = tqm::detail::RenameStep;
     const std::string elsewhere = path("Other Apps/Foo.app");
@@ -435,6 +430,7 @@ TEST_F(AppInstallTest, AnUpdateCutOffOutsideTheApplicationsFolderIsSettled) {
         const char *marker, *version;
     } cases[] = {{"killed between its renames", {Step::In, Step::Back}, "one", "1.0.0"},
                  {"cut off before its record", {}, "two", "2.0.0"}};
+    engine.waiting = [](const std::string&) { return false; };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string one = appZip("one"), two = appZip("two");
@@ -450,9 +446,7 @@ TEST_F(AppInstallTest, AnUpdateCutOffOutsideTheApplicationsFolderIsSettled) {
             if (c.failing.empty()) held.emplace(engine.layout.appsReceiptFile() + ".lock", std::chrono::seconds(0));
             g_failing = c.failing;
             tqm::detail::renameFault = failListed;
-            engine.waiting = [](const std::string&) { return false; };
             EXPECT_FALSE(engine.installApp(app(two, "2.0.0"), two, error));
-            engine.waiting = nullptr;
             tqm::detail::renameFault = nullptr;
         }
         engine.sweep();
