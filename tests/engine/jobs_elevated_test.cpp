@@ -13,8 +13,6 @@
 #include <atomic>
 #include <functional>
 #include <future>
-#include <mutex>
-#include <algorithm>
 #include <optional>
 
 #include <signal.h>
@@ -272,14 +270,29 @@ TEST_F(ElevatedHelper, APlantedPromptLinkIsNotWrittenThrough) {
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
 }
 
-// A helper that finds another job running on the data folder says that it waits; the manager may
-// then stop it, and it ends without changing anything, or let it wait, and it runs once the other
-// job has ended.
+// A helper that finds another job running on the data folder, or the receipt's lock held by
+// another, says that it waits; the manager may then stop it, and it ends without changing anything,
+// or let it wait, and it runs once the other has let go. A job that runs sweeps before it begins (a
+// dead writer's staging folder goes) and sets the modes of what it makes whatever umask its caller
+// had: no other account may write there.
 TEST_F(ElevatedHelper, TheHelperSaysItWaitsAndMayBeStopped) {
-    for (const bool stop : {true, false}) {
-        SCOPED_TRACE(stop ? "stopped" : "waited");
+    const std::string receipt = engine.layout.receiptFile(), dead = vst3() + "/.tqm-staging-0000dead";
+    const std::string jobLock = engine.layout.userData() + "/job.lock",
+                      jobWait = "Waiting for another copy of the manager to finish its job";
+    const struct {
+        std::string lock;
+        bool stop;
+        std::string why;
+    } cases[] = {{jobLock, true, jobWait},
+                 {jobLock, false, jobWait},
+                 {receipt + ".lock", false, tqm::waitingSentence(receipt)}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lock + (c.stop ? ": stopped" : ": waited"));
+        fs::remove_all(vst3() + "/Synth.vst3");
+        fs::remove(receipt);
+        fs::create_directories(dead);
         std::optional<tqm::FileLock> other;
-        other.emplace(engine.layout.userData() + "/job.lock", std::chrono::milliseconds(0));
+        other.emplace(c.lock, std::chrono::milliseconds(0));
         ASSERT_TRUE(other->held());
         std::vector<std::string> heard;
         std::atomic<bool> said{false}, begun{false};
@@ -287,62 +300,34 @@ TEST_F(ElevatedHelper, TheHelperSaysItWaitsAndMayBeStopped) {
         watch.waiting = [&](const std::string& why) {
             if (heard.empty() || heard.back() != why) heard.push_back(why);
             said = true;
-            return !stop;
+            return !c.stop;
         };
         watch.begun = [&] { begun = true; };
+        const mode_t was = ::umask(0);
         auto job = std::async(std::launch::async,
                               [&] { return elevated({{"install", "synth", "vst3"}}, {}, tqm::runningProgram(), watch); });
         // The other job ends once the helper has said that it waits (stopped: once it has ended).
         EXPECT_TRUE(awaitTrue([&] {
-            return stop ? job.wait_for(std::chrono::seconds(0)) == std::future_status::ready : said.load();
+            return c.stop ? job.wait_for(std::chrono::seconds(0)) == std::future_status::ready : said.load();
         }));
         other.reset();
-        EXPECT_EQ(job.get(), !stop) << error;
-        EXPECT_EQ(heard, std::vector<std::string>{"Waiting for another copy of the manager to finish its job"});
-        EXPECT_EQ(begun, !stop);
-        EXPECT_EQ(results, std::vector<std::string>{stop ? "no job: another copy of the manager is running a job on " +
-                                                               engine.layout.userData() + ": try again when it ends"
-                                                         : "install synth vst3: ok"});
-        EXPECT_EQ(exists(vst3() + "/Synth.vst3"), !stop);
-    }
-}
-
-// The helper's job sweeps before it begins (a dead writer's staging folder goes), says the waits
-// of the job itself to the manager (a receipt's lock held by another), and sets the modes of what
-// it makes whatever umask its caller had: no other account may write there.
-TEST_F(ElevatedHelper, TheHelpersJobSweepsSaysItsWaitsAndSetsItsOwnModes) {
-    const std::string dead = vst3() + "/.tqm-staging-0000dead", receipt = engine.layout.receiptFile();
-    fs::create_directories(dead);
-    std::optional<tqm::FileLock> other;
-    other.emplace(receipt + ".lock", std::chrono::milliseconds(0));
-    ASSERT_TRUE(other->held());
-    std::vector<std::string> heard;
-    std::mutex said;
-    tqm::HelperWatch watch;
-    watch.waiting = [&](const std::string& why) {
-        const std::lock_guard<std::mutex> hold(said);
-        if (heard.empty() || heard.back() != why) heard.push_back(why);
-        return true;
-    };
-    const mode_t was = ::umask(0);
-    auto job = std::async(std::launch::async,
-                          [&] { return elevated({{"install", "synth", "vst3"}}, {}, tqm::runningProgram(), watch); });
-    const std::string receiptWait = tqm::waitingSentence(receipt);
-    EXPECT_TRUE(awaitTrue([&] {
-        const std::lock_guard<std::mutex> hold(said);
-        return std::find(heard.begin(), heard.end(), receiptWait) != heard.end();
-    })) << "the helper's wait for the receipt was not said";
-    other.reset();
-    EXPECT_TRUE(job.get()) << error;
-    ::umask(was);
-    EXPECT_EQ(heard, std::vector<std::string>{receiptWait});
-    EXPECT_FALSE(exists(dead)) << "the helper's job did not sweep";
-    std::vector<std::string> made{receipt, vst3() + "/Synth.vst3"};
-    for (const auto& e : fs::recursive_directory_iterator(vst3() + "/Synth.vst3")) made.push_back(e.path());
-    for (const std::string& p : made) {
-        struct stat st {};
-        ASSERT_EQ(::lstat(p.c_str(), &st), 0) << p;
-        EXPECT_EQ(st.st_mode & 022, 0u) << p << " may be written by others";
+        EXPECT_EQ(job.get(), !c.stop) << error;
+        ::umask(was);
+        EXPECT_EQ(heard, std::vector<std::string>{c.why});
+        EXPECT_EQ(begun, !c.stop);
+        EXPECT_EQ(results, std::vector<std::string>{c.stop ? "no job: another copy of the manager is running a job on " +
+                                                                 engine.layout.userData() + ": try again when it ends"
+                                                           : "install synth vst3: ok"});
+        EXPECT_EQ(exists(vst3() + "/Synth.vst3"), !c.stop);
+        if (c.stop) continue;
+        EXPECT_FALSE(exists(dead)) << "the helper's job did not sweep";
+        std::vector<std::string> made{receipt, vst3() + "/Synth.vst3"};
+        for (const auto& e : fs::recursive_directory_iterator(vst3() + "/Synth.vst3")) made.push_back(e.path());
+        for (const std::string& p : made) {
+            struct stat st {};
+            ASSERT_EQ(::lstat(p.c_str(), &st), 0) << p;
+            EXPECT_EQ(st.st_mode & 022, 0u) << p << " may be written by others";
+        }
     }
 }
 
@@ -359,8 +344,7 @@ TEST_F(ElevatedHelper, AfterAStopTheHelperBeginsNothing) {
         ::_exit(tqm::applyJob(engine.layout, job, result, catalog.publicKeyHex()));
     }
     ::close(line[1]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(helper, &status, 0), helper);
+    ASSERT_EQ(::waitpid(helper, nullptr, 0), helper);
     EXPECT_EQ(readFile(result), "no job: stopped before it began\n");
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
 }
