@@ -63,9 +63,8 @@ TEST_F(ModelState, AnUnreadableReceiptAfterALayoutChange) {
     EXPECT_FALSE(m.receiptError.empty());
 }
 
-// A change on disk that no receipt records is said on the status line by the item's name and a
-// reason the line holds, the log keeping the reason whole; said before the catalog came, the
-// names come with it.
+// A change on disk that no receipt records: the status line names the item and a short reason, the
+// log keeps the reason whole; said before the catalog came, the names come with it.
 TEST_F(ModelState, AnUnrecordedChangeIsSaidByName) {
     catalog.publish(catalogText("1.0.0"));
     const tqapp::Config c = config();

@@ -9,12 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <cstddef>
-#include <cstring>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +20,7 @@
 
 #include "../gui/fakes.h"
 #include "platform/linux/window_layer.h"
+#include "tests/support/processes.h"
 
 namespace {
 
@@ -53,18 +51,13 @@ public:
     const std::string& name() const { return name_; }
     // Waits until `n` connections were taken (the one served included), for 8 s at most.
     void waitForConnections(size_t n) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        taken_.wait_for(lock, std::chrono::seconds(8), [&] { return held_.size() >= n; });
+        testsupport::awaitTrue([&] { return taken_ >= n; }, std::chrono::seconds(8));
     }
 
 private:
     void serveFirst() {
-        for (int fd; (fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-            {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                held_.push_back(fd);
-            }
-            taken_.notify_all();
+        for (int fd; (fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ++taken_) {
+            held_.push_back(fd);
             if (held_.size() == 1) std::thread([fd] { serve(fd); }).detach();
         }
     }
@@ -95,9 +88,8 @@ private:
     int listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     std::string name_;
     std::thread server_;
-    std::mutex mutex_;
-    std::condition_variable taken_;
-    std::vector<int> held_;
+    std::vector<int> held_;  // the server thread's alone until it has ended
+    std::atomic<size_t> taken_ = 0;
 };
 
 // displayReachable() (then, with `window`, the start of SDL's video for a window) and videoError()
@@ -139,54 +131,42 @@ std::string probeIn(const std::vector<std::string>& env, bool window = false,
 }
 
 // No display named (unset or empty), or one that takes the connection and never answers: the
-// probe returns, saying why, naming the display.
+// probe returns, saying why, naming the display. One that serves the probe and then stops: SDL's
+// own connection is given the same deadline, and SIGTERM ends the program while SDL waits there.
 TEST(DisplayProbe, SaysWhyNoDisplayIsReachable) {
-    SilentDisplay silent;
-    ASSERT_FALSE(silent.name().empty()) << "no free display number from 600 to 699";
-    const std::string neither = "neither DISPLAY nor WAYLAND_DISPLAY is set";
+    SilentDisplay silent, stops(true), stopsAgain(true);
+    for (const SilentDisplay* d : {&silent, &stops, &stopsAgain})
+        ASSERT_FALSE(d->name().empty()) << "no free display number from 600 to 699";
+    const std::string neither = "0neither DISPLAY nor WAYLAND_DISPLAY is set";
+    const auto terminate = [&](pid_t child) {
+        stopsAgain.waitForConnections(2);  // the probe's, then SDL's
+        ::kill(child, SIGTERM);
+    };
     const struct {
         const char* what;
         std::vector<std::string> env;
-        std::string why;
+        std::string said;
+        bool window = false;
+        std::function<void(pid_t)> meanwhile = {};
     } cases[] = {
         {"neither set", {"DISPLAY", "WAYLAND_DISPLAY"}, neither},
         {"both empty", {"DISPLAY=", "WAYLAND_DISPLAY="}, neither},
         {"a display that never answers",
          {"DISPLAY=" + silent.name(), "WAYLAND_DISPLAY="},
-         "the X display \"" + silent.name() + "\" took the connection but gave no answer"},
+         "0the X display \"" + silent.name() + "\" took the connection but gave no answer"},
+        {"a display that stops after the probe",
+         {"DISPLAY=" + stops.name(), "WAYLAND_DISPLAY="},
+         "0the X display \"" + stops.name() +
+             "\" answered once, then gave SDL's connection no answer in 4 s, as a stopped server does",
+         true},
+        {"SIGTERM while SDL waits", {"DISPLAY=" + stopsAgain.name(), "WAYLAND_DISPLAY="}, "signal 15", true, terminate},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> env = c.env;
         env.push_back("SDL_VIDEODRIVER");
-        EXPECT_EQ(probeIn(env).substr(0, c.why.size() + 1), "0" + c.why);
+        EXPECT_EQ(probeIn(env, c.window, c.meanwhile).substr(0, c.said.size()), c.said);
     }
-}
-
-
-// A display that serves the probe and then stops answering: SDL's own connection is given the same
-// deadline, and SIGTERM ends the program while SDL waits there, instead of queueing a quit that
-// nobody reads.
-TEST(DisplayProbe, ADisplayThatStopsAfterTheProbeHoldsNothingForGood) {
-    const std::vector<std::string> env{"WAYLAND_DISPLAY=", "SDL_VIDEODRIVER"};
-    {
-        SilentDisplay display(true);
-        ASSERT_FALSE(display.name().empty()) << "no free display number from 600 to 699";
-        std::vector<std::string> named = env;
-        named.push_back("DISPLAY=" + display.name());
-        EXPECT_EQ(probeIn(named, true), "0the X display \"" + display.name() +
-                                            "\" answered once, then gave SDL's connection no answer in 4 s, as a "
-                                            "stopped server does");
-    }
-    SilentDisplay display(true);
-    std::vector<std::string> named = env;
-    named.push_back("DISPLAY=" + display.name());
-    EXPECT_EQ(probeIn(named, true,
-                      [&](pid_t child) {
-                          display.waitForConnections(2);  // the probe's, then SDL's
-                          ::kill(child, SIGTERM);
-                      }),
-              "signal 15");
 }
 
 }  // namespace

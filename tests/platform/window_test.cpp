@@ -656,22 +656,20 @@ TEST(Window, WindowManagerMovesOnRequestAndCaptionDoubleClicksMaximize) {
     EXPECT_EQ(count("_NET_WM_STATE"), states);
     // The press becomes a move once the pointer went 3 units from it, across or down, not at 2. Each
     // press lies far from the last, so that no two make a double-click.
-    struct Held {
+    const struct {
         int dx, dy;
         bool moves;
-    };
-    const Held helds[] = {{2, 0, false}, {0, 2, false}, {3, 0, true}, {0, 3, true}, {10, 0, true}};
+    } helds[] = {{2, 0, false}, {0, 2, false}, {3, 0, true}, {0, 3, true}, {10, 0, true}};
     int x = 20;
-    for (const Held& h : helds) {
+    for (const auto& h : helds) {
         SCOPED_TRACE("held and moved " + std::to_string(h.dx) + "," + std::to_string(h.dy));
         moves = count("_NET_WM_MOVERESIZE");
         const size_t clicks = presses().size();
         const int marks = count("LUMO_MARK");
-        // The button is held until the window has had the motion (a move is asked for only while it is).
+        // Held until the window has had the motion; once the click after it is in, the press was handled.
         xdotool(at(*w, x, 1) + " mousedown 1 " + at(*w, x + h.dx, 1 + h.dy));
         handleEventsSoFar(*w);
         xdotool("mouseup 1");
-        // A click on the recorder after it: once that is in, the window has handled the held press.
         xdotool(at(*w, 30, 50) + " click 1");
         w->runFor(3.0, [&] { return presses().size() == clicks + 2; });
         StandInWm::mark();
