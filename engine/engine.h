@@ -57,8 +57,10 @@ struct Engine {
     bool settleNote(const std::string& format, int dirFd, const std::string& name, std::chrono::milliseconds wait,
                     bool writerGone, const std::string& folder = {});
     // Every folder a writer stages in, with the format whose receipt its notes are for: each
-    // format's folder, the applications folder, then every other folder that holds an app apps.json
-    // (as it is on disk) records, which is updated where it lies. What a job's sweep and a start read.
+    // format's folder, the applications folder, then every maker's folder of an earlier install
+    // folder that holds a plug-in installed.json records and every other folder that holds an app
+    // apps.json records (as they are on disk), where a copy is updated or removed where it lies.
+    // What a job's sweep and a start read.
     std::vector<std::pair<std::string, std::string>> stagingFolders() const;
     // What the manager does as it starts, safe beside a job another manager may be running: the
     // installs above are recorded, and temporaries of writers that died go from its data folders.

@@ -52,8 +52,26 @@ std::vector<std::pair<std::string, std::string>> Engine::stagingFolders() const 
     std::vector<std::pair<std::string, std::string>> folders;
     for (const std::string& format : formatsHere()) folders.emplace_back(format, layout.formatDir(format));
     folders.emplace_back("app", layout.appsDir());
-    Receipt recorded;
+    const auto add = [&](const std::string& format, const fs::path& dir) {
+        const std::pair<std::string, std::string> folder{format, dir.string()};
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+    };
     std::string ignored;
+    // A plug-in recorded in the maker's folder of an earlier install folder is removed where it lies.
+    Receipt plugins;
+    if (plugins.load(layout.receiptFile(), ignored)) {
+        for (const auto& [id, product] : plugins.plugins) {
+            for (const std::string& format : formatsHere()) {
+                const auto f = product.formats.find(format);
+                if (f == product.formats.end()) continue;
+                const fs::path p(f->second.path);
+                if (p.is_absolute() && p.lexically_normal() == p && p.has_filename() &&
+                    p.parent_path().filename() == kVendorDir)
+                    add(format, p.parent_path());
+            }
+        }
+    }
+    Receipt recorded;
     if (!recorded.load(layout.appsReceiptFile(), ignored)) return folders;
     for (const auto& [id, product] : recorded.plugins) {
         const auto app = product.formats.find("app");
@@ -61,8 +79,7 @@ std::vector<std::pair<std::string, std::string>> Engine::stagingFolders() const 
         const fs::path p(app->second.path);
         // Only where placeApp would stage: a plain path of an app, outside the applications folder.
         if (!p.is_absolute() || !plainlyApp(p.string(), p.filename().string())) continue;
-        const std::pair<std::string, std::string> folder{"app", p.parent_path().string()};
-        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+        add("app", p.parent_path());
     }
     return folders;
 }

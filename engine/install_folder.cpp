@@ -87,13 +87,58 @@ bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir
     return ::renameat(fromDir, from.c_str(), toDir, to.c_str()) == 0;
 }
 
-void removeAllAt(int parentFd, const std::string& name) {
-    if (::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT) return;
-    DirFd dir(::openat(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    std::vector<std::string> names;
-    if (dir.get() < 0 || !folderNames(dir.get(), names)) return;
-    for (const std::string& n : names) removeAllAt(dir.get(), n);
-    ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
+int removeAllAt(int parentFd, const std::string& name) {
+    if (::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT) return 0;
+    const int unlinkErr = errno;
+    // A folder: walked down holding only the folder at hand open, whatever the depth; the way
+    // back up reopens each parent by "..", which must still be the folder of the remembered device
+    // and inode (a folder moved meanwhile stops the walk). No link is followed.
+    struct Level {
+        std::string name;  // in the level above (parentFd for the first)
+        struct stat st;
+        std::vector<std::string> names;
+        size_t next = 0;
+    };
+    std::vector<Level> levels;
+    DirFd cur;
+    const auto enter = [&](int parent, const std::string& entry) {
+        DirFd fd(::openat(parent, entry.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        Level level{entry, {}, {}, 0};
+        if (fd.get() < 0 || ::fstat(fd.get(), &level.st) != 0) return errno;
+        if (!folderNames(fd.get(), level.names)) return errno ? errno : EIO;
+        levels.push_back(std::move(level));
+        cur = std::move(fd);
+        return 0;
+    };
+    // Not a folder: the unlink's own failure is the one to tell.
+    const auto failure = [&](int err) { return err == ENOTDIR || err == ELOOP ? unlinkErr : err; };
+    if (const int err = enter(parentFd, name)) return failure(err);
+    int first = 0;  // the first failure; the walk goes on past it
+    while (!levels.empty()) {
+        Level& top = levels.back();
+        if (top.next < top.names.size()) {
+            const std::string entry = top.names[top.next++];
+            if (::unlinkat(cur.get(), entry.c_str(), 0) == 0 || errno == ENOENT) continue;
+            const int err = errno;
+            const int entered = enter(cur.get(), entry);
+            if (entered != 0 && !first) first = entered == ENOTDIR || entered == ELOOP ? err : entered;
+            continue;
+        }
+        const std::string done = top.name;
+        levels.pop_back();
+        DirFd up;
+        if (!levels.empty()) {
+            struct stat st {};
+            up = DirFd(::openat(cur.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (up.get() < 0 || ::fstat(up.get(), &st) != 0 || !sameFile(st, levels.back().st))
+                return first ? first : ESTALE;
+        }
+        if (::unlinkat(levels.empty() ? parentFd : up.get(), done.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT &&
+            !first)
+            first = errno;
+        cur = std::move(up);
+    }
+    return first;
 }
 
 std::string tag() {
@@ -139,7 +184,7 @@ int StagingLock::lockAt(int dirFd, const std::string& name, bool made) {
     return 0;
 }
 
-int StagingLock::makeAt(int dirFd) {
+int StagingLock::makeAt(int dirFd, const std::string& dir) {
     folder_ = DirFd(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
     if (folder_.get() < 0) return errno;
     for (int tries = 0; tries < 16; ++tries) {
@@ -152,7 +197,10 @@ int StagingLock::makeAt(int dirFd) {
         // Taken by a sweep or replaced meanwhile: a new name is tried (what stands at the old one
         // is left alone). A folder that cannot be locked at all goes.
         const int err = lockAt(dirFd, name, true);
-        if (err == 0) return 0;
+        if (err == 0) {
+            path_ = joinPath(dir, name);
+            return 0;
+        }
         if (err != EWOULDBLOCK && err != ESTALE && err != ENOENT) {
             ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
             return err;
@@ -164,8 +212,8 @@ int StagingLock::makeAt(int dirFd) {
 bool StagingLock::make(const std::string& dir, std::string& error) {
     DirFd fd;
     int err = openDir(dir, fd);
-    if (err == 0) err = makeAt(fd.get());
-    path_ = err == 0 ? joinPath(dir, stagingName(tag_)) : stagingDir(dir);  // the latter names it in the error
+    if (err == 0) err = makeAt(fd.get(), dir);
+    if (err != 0) path_ = stagingDir(dir);  // names it in the error
     if (err != 0) error = err == kLinkRefused ? refusedText(path_) : "cannot create " + path_ + ": " + systemText(err);
     return err == 0;
 }
@@ -267,9 +315,12 @@ MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, cons
             return MoveResult::AsideFailed;
         }
     }
-    if (item.empty()) {  // a removal: the copy goes whole from aside
-        if (!aside.empty()) removeAllAt(dir, aside);
-        return MoveResult::Done;
+    if (item.empty()) {  // a removal: the copy goes whole from aside, or what is left goes back
+        const int err = aside.empty() ? 0 : removeAllAt(dir, aside);
+        if (err == 0) return MoveResult::Done;
+        text = systemText(err);
+        if (!renameStep(RenameStep::Back, dir, aside, dir, name)) staging.keep();
+        return MoveResult::MoveInFailed;
     }
     // From the staging folder this writer made and locked, by its handle: never from whatever
     // stands at its path now.
@@ -381,7 +432,8 @@ bool SweepClaim::take(int dirFd, const std::function<bool()>& keepWaiting) {
     return true;
 }
 
-bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting) {
+bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,
+                 const std::string& runningCopy) {
     DirFd fd;
     if (openDir(dir, fd) != 0) return true;
     std::vector<std::string> notes;
@@ -390,8 +442,11 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
         if (!claim.take(fd.get(), keepWaiting)) return false;
         Sweepable folder;  // its held staging locks go before the claim does
         if (!sweepable(fd.get(), folder)) return true;
-        for (const std::string& name : folder.names)
-            if (parseEntry(name).kind == Entry::Aside) restoreOrRemove(fd.get(), folder, name);
+        for (const std::string& name : folder.names) {
+            const Entry e = parseEntry(name);
+            if (e.kind == Entry::Aside && !(e.name == runningCopy && lexistsAt(fd.get(), e.name)))
+                restoreOrRemove(fd.get(), folder, name);
+        }
         for (const std::string& name : folder.names) {
             const Entry::Kind kind = parseEntry(name).kind;
             if (kind == Entry::Note) {
@@ -415,15 +470,20 @@ bool Engine::canWrite(const std::string& format) const { return detail::writable
 
 bool Engine::sweep(std::string* error) {
     bool all = true;
+    const fs::path self = fs::path(program).lexically_normal();
     for (const auto& folder : stagingFolders()) {
         const std::string& format = folder.first;
         const std::string& dir = folder.second;
+        // The running manager's old copy, aside since its update, stays until its next start.
+        const std::string running =
+            !program.empty() && self.parent_path() == fs::path(dir).lexically_normal() ? self.filename().string() : "";
         const bool swept = detail::sweepFolder(
             dir,
             [&](int dirFd, const std::string& name) {
                 return settleNote(format, dirFd, name, kReceiptLockWait, true, dir);
             },
-            keepWaiting("Waiting for another copy of the manager to finish sweeping " + dir, kReceiptLockWait));
+            keepWaiting("Waiting for another copy of the manager to finish sweeping " + dir, kReceiptLockWait),
+            running);
         if (!swept && error && all) *error = "another copy of the manager is still sweeping " + dir + ": try again";
         all = all && swept;
     }

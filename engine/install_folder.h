@@ -158,8 +158,8 @@ public:
     // A writer's: makes a new staging folder (owner-only) in the folder dir under a fresh tag and
     // locks it; false with "cannot create <dir>/.tqm-staging-...: <system text>" or the refusal.
     bool make(const std::string& dir, std::string& error);
-    // The same in an open folder; 0 or a system error number.
-    int makeAt(int dirFd);
+    // The same in the open folder dirFd, whose path is dir; 0 or a system error number.
+    int makeAt(int dirFd, const std::string& dir = {});
     // A sweep's: locks the staging folder `name` of the open folder dirFd without waiting; false
     // when another process holds it, or it cannot be opened, or is no longer the folder of that name.
     bool take(int dirFd, const std::string& name);
@@ -218,22 +218,29 @@ std::string asideName(const std::string& path);
 // The same with the tag of the staging folder (a stagingDir name) whose copy replaces path.
 std::string asideFor(const std::string& staging, const std::string& path);
 
-// Removes path and everything below it without following any link; errors are ignored. Answers
-// how its folder opened: 0, a system error number, or kLinkRefused (engine/safe_path.h).
+// Removes path and everything below it without following any link, whatever its depth (a few
+// folders open at a time); what cannot go stays. Answers how its folder opened: 0, a system error
+// number, or kLinkRefused (engine/safe_path.h).
 int removeAll(const std::string& path);
 
-// The same for the entry name of an open folder.
-void removeAllAt(int parentFd, const std::string& name);
+// The same for the entry name of an open folder; 0 when nothing of it is left, else the first
+// system error number met.
+int removeAllAt(int parentFd, const std::string& name);
+
+// Writes a removal's note with the staging folder made beside the copy, before anything moves:
+// its path, or empty with error said (then nothing moves).
+using RemovalNote = std::function<std::string(const StagingLock& guard, std::string& error)>;
 
 // Removes an item a receipt records (remove.cpp) through moveIn: it is moved aside, then deleted,
 // within its folder, reached from `managed` (the folder that holds the maker's folder) when path
 // lies below it, else from the folder that holds path's maker's folder (inMakersFolder) or path's
 // folder; no folder after that one is passed through a link, so a damaged record cannot reach what
-// lies outside. The aside name carries the tag of guard when guard lies in that folder, else of a
-// staging folder of its own made there. Answers 0, a system error number, or kLinkRefused, with
+// lies outside. The aside copy and the note (noteFor, when given; its path in note, dropped again
+// when the copy stays) carry the tag of a staging folder made in that folder. A copy that cannot
+// be deleted whole goes back to its name. Answers 0, a system error number, or kLinkRefused, with
 // error said.
-int removeRecorded(const std::string& managed, const std::string& path, bool inMakersFolder, std::string& error,
-                   StagingLock* guard = nullptr);
+int removeRecorded(const std::string& managed, const std::string& path, bool inMakersFolder, const RemovalNote& noteFor,
+                   std::string& note, std::string& error);
 
 // True when files can be created in dir (made with its parents when missing); leaves no probe.
 bool writable(const std::string& dir);
@@ -320,8 +327,10 @@ using NoteSettler = std::function<bool(int dirFd, const std::string& name)>;
 // sweepable answers, aside copies go back or go (restoreOrRemove) and the rest but notes goes. Then,
 // the claim and the staging locks let go, each of those notes is handed to settle and removed only
 // when it answers true. False when the claim was not had (nothing done); a folder that cannot be
-// opened or listed has nothing to sweep.
-bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting);
+// opened or listed has nothing to sweep. Aside copies of the name runningCopy (the running
+// manager's bundle, when it lies in dir) stay while that name is taken: the next start sweeps them.
+bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,
+                 const std::string& runningCopy = {});
 
 }  // namespace detail
 

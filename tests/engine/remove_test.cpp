@@ -1,13 +1,19 @@
 // Removal: only what the manager installed, from its own folders, goes.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "engine/catalog.h"
+#include "engine/install_folder.h"
 #include "engine/jobs.h"
+#include "tests/support/at_step.h"
 #include "tests/support/job_fixture.h"
+#include "tests/support/lock_holder.h"
 #include "tests/support/running_copy.h"
 
 namespace fs = std::filesystem;
@@ -52,7 +58,7 @@ TEST_F(RemoveTest, PluginFormats) {
     EXPECT_FALSE(engine.remove("synth", "clap", error));
     EXPECT_EQ(error, "synth clap is not installed by the manager");
     EXPECT_TRUE(fs::is_directory(vst3()));
-    EXPECT_TRUE(fs::is_empty(vst3()));  // nothing left aside
+    EXPECT_TRUE(fs::is_empty(vst3())) << ::testing::PrintToString(entryNames(vst3()));  // nothing left aside
 }
 
 TEST_F(RemoveTest, RecordsOutsideTheManagersFoldersAreLeftAlone) {
@@ -222,6 +228,160 @@ TEST_F(RemoveTest, ItemThatCannotBeMovedStays) {
     waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_TRUE(exists(vst3() + "/Synth.vst3/Contents/Info.plist"));
+}
+
+// A removal of an app outside the applications folder, or of a plug-in in an earlier install
+// folder, cut off at each step: after the next start and job the copy is whole and recorded, or
+// gone with its record, and nothing of the removal is left beside it.
+TEST_F(RemoveTest, ARemovalCutOffOutsideTheManagedFoldersEndsRight) {
+    enum Cut { BeforeAside, MidDelete, Deleted };
+    const std::string app = path("opt/Studio.app"), plugin = path("old/VST3/Ardune Systems/Synth.vst3");
+    const struct {
+        std::string id, format, copy;
+        Cut cut;
+    } cases[] = {
+        {"studio", "app", app, BeforeAside},      {"studio", "app", app, MidDelete},
+        {"studio", "app", app, Deleted},          {"synth", "vst3", plugin, BeforeAside},
+        {"synth", "vst3", plugin, MidDelete},     {"synth", "vst3", plugin, Deleted},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.copy + " cut " + std::to_string(c.cut));
+        const std::string dir = fs::path(c.copy).parent_path().string();
+        const bool isApp = c.format == "app";
+        const auto recorded = [&] {
+            tqm::Engine e;
+            e.layout = engine.layout;
+            std::string error;
+            EXPECT_TRUE(e.loadReceipt(error)) << error;
+            const tqm::Receipt& r = isApp ? e.apps : e.receipt;
+            return r.plugins.count(c.id) && r.plugins.at(c.id).formats.count(c.format);
+        };
+        fs::remove_all(dir);
+        ASSERT_TRUE(writeFile(c.copy + "/Contents/MacOS/Studio", "x") && writeFile(c.copy + "/Contents/Info.plist", "1"));
+        tqm::Receipt& r = isApp ? engine.apps : engine.receipt;
+        r.plugins[c.id].formats[c.format].path = c.copy;
+        std::string error;
+        ASSERT_TRUE(r.save(isApp ? engine.layout.appsReceiptFile() : engine.layout.receiptFile(), error)) << error;
+
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const AtStep killed(tqm::detail::RenameStep::Aside, [] { return ::raise(SIGKILL); });
+            std::string e;
+            ::_exit(engine.remove(c.id, c.format, e) ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        // What the removal would have done next, had it not been killed.
+        std::string tag;
+        for (const std::string& name : entryNames(dir))
+            if (name.rfind(".tqm-staging-", 0) == 0) tag = name.substr(13);
+        ASSERT_FALSE(tag.empty());
+        const std::string aside = dir + "/.tqm-old-" + tag + "-" + fs::path(c.copy).filename().string();
+        if (c.cut != BeforeAside) {
+            fs::rename(c.copy, aside);
+            fs::remove(aside + "/Contents/Info.plist");
+        }
+        if (c.cut == Deleted) fs::remove_all(aside) && fs::remove(dir + "/.tqm-staging-" + tag);
+
+        tqm::Engine next;
+        next.layout = engine.layout;
+        next.startSweep();
+        if (c.cut == Deleted) {
+            EXPECT_FALSE(recorded()) << "the start records the removal";
+        }
+        tqm::Engine job;
+        job.layout = engine.layout;
+        EXPECT_TRUE(job.sweep());
+        const bool stays = c.cut == BeforeAside;
+        EXPECT_EQ(readFile(c.copy + "/Contents/Info.plist"), stays ? "1" : "");
+        EXPECT_EQ(recorded(), stays);
+        EXPECT_EQ(entryNames(dir), stays ? std::vector<std::string>{fs::path(c.copy).filename().string()}
+                                         : std::vector<std::string>{});
+    }
+}
+
+// A copy far deeper than the open-file limit goes whole; one that cannot be emptied is said so and
+// put back, still recorded. A removal never answers done over a copy left aside.
+TEST_F(RemoveTest, ACopyGoesWholeWhateverItsDepthOrStaysRecorded) {
+    const std::string copy = vst3() + "/Synth.vst3";
+    tqm::detail::DirFd fd(::open(copy.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (int level = 0; level < 200 && fd.get() >= 0; ++level) {
+        ASSERT_EQ(::mkdirat(fd.get(), "d", 0755), 0);
+        fd = tqm::detail::DirFd(::openat(fd.get(), "d", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    ASSERT_GE(fd.get(), 0);
+    const struct {
+        const char* what;
+        uid_t uid;
+        std::string error;  // empty: removed
+    } cases[] = {
+        {"a folder the account cannot empty", 65534, "cannot remove " + copy + ": " + std::strerror(EACCES)},
+        {"200 folders deep under a limit of 64 open files", ::geteuid(), ""},
+    };
+    std::string skipped;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.uid != ::geteuid() && ::geteuid() != 0) {
+            skipped = c.what;
+            continue;
+        }
+        for (const std::string& open : {temp.dir(), path("root"), vst3(), engine.layout.userData()})
+            ASSERT_EQ(::chmod(open.c_str(), c.uid == ::geteuid() ? 0755 : 0777), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const struct rlimit few {64, 64};
+            std::string error;
+            const bool as = c.uid == ::geteuid() || (::setgid(c.uid) == 0 && ::setuid(c.uid) == 0);
+            const bool ok = as && ::setrlimit(RLIMIT_NOFILE, &few) == 0 &&
+                            engine.remove("synth", "vst3", error) == c.error.empty() && error == c.error;
+            if (!ok) std::fprintf(stderr, "%s\n", error.c_str());
+            ::_exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(exists(copy + "/d/d/d"), !c.error.empty());
+        EXPECT_EQ(entryNames(vst3()), c.error.empty() ? std::vector<std::string>{} : std::vector<std::string>{"Synth.vst3"});
+        std::string error;
+        ASSERT_TRUE(engine.loadReceipt(error)) << error;
+        EXPECT_EQ(engine.receipt.plugins["synth"].formats.count("vst3"), c.error.empty() ? 0u : 1u);
+    }
+    if (!skipped.empty()) GTEST_SKIP() << "needs root to act as another account: " << skipped;
+}
+
+// Nothing moves that could not be recorded: an account that cannot write the receipts' folder
+// installs no app and removes nothing, and says why.
+TEST_F(RemoveTest, NothingMovesThatCouldNotBeRecorded) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as an account that cannot write the receipts";
+    for (const std::string& open : {temp.dir(), path("root"), path("source")}) ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
+    for (const std::string& shared : {vst3(), appsDir()}) ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
+    const std::string tunerZip = readFile(path("source/apps/Tuner-1.0.0.zip"));
+    const std::string denied = ": " + std::string(std::strerror(EACCES));
+    const struct {
+        const char* what;
+        std::function<bool(std::string&)> task;
+        std::string error;
+    } cases[] = {
+        {"an app's install", [&](std::string& e) { return engine.installApp(*loaded.catalog.find("tuner"), tunerZip, e); },
+         "cannot write " + engine.layout.appsReceiptFile() + denied},
+        {"a plug-in's removal", [&](std::string& e) { return engine.remove("synth", "vst3", e); },
+         "cannot write " + engine.layout.receiptFile() + denied},
+        {"an app's removal", [&](std::string& e) { return engine.remove("studio", "app", e); },
+         "cannot write " + engine.layout.appsReceiptFile() + denied},
+    };
+    const std::vector<std::string> plugins = entryNames(vst3()), apps = entryNames(appsDir());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_TRUE(asUser(65534, [&] {
+            std::string error;
+            const bool refused = !c.task(error) && error == c.error;
+            if (!refused) std::fprintf(stderr, "%s\n", error.c_str());
+            return refused;
+        }));
+        EXPECT_EQ(entryNames(vst3()), plugins);
+        EXPECT_EQ(entryNames(appsDir()), apps);
+    }
 }
 
 }  // namespace
