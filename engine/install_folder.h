@@ -53,13 +53,17 @@
 //   7 the note dropped, then the     dropNote, ~Staging-   removes the staging folder
 //     staging folder, then its lock  Lock
 //
-// "No note, no move" has three exceptions: the manager's own update (placeSelf: nothing to record,
-// its aside copy stays until the next start), the removal of a copy in a previous folder, and a
-// removal whose record has no staging folder beside it; their aside copies carry no note.
+// "No note, no move" has one exception: the manager's own update (placeSelf: nothing to record; its
+// aside copy carries no note and stays until the next start, a job's sweep leaving it while the
+// running manager's name holds a copy). A removal makes its staging folder and note in the folder
+// of the copy it removes, wherever that lies (removeRecorded), so note and aside copy always meet;
+// an aside copy that cannot be deleted whole (at any depth it can) goes back to its name, and the
+// removal fails with its note dropped: none says done over a copy left aside.
 //
 // WHAT A SWEEP READS AND MAY TOUCH. A job's sweep (Engine::sweep, sweepFolder) reads each format
-// folder of the data folder, the applications folder and the folder of each app its receipt records
-// elsewhere (Engine::stagingFolders: an app is updated where it lies); a start (Engine::sweepSelf) the
+// folder of the data folder, the applications folder, the folder of each app its receipt records
+// elsewhere and the maker's folder of an earlier install folder that holds a recorded plug-in
+// (Engine::stagingFolders: a copy is updated or removed where it lies); a start (Engine::sweepSelf) the
 // manager's own folder. Under the claim it takes a tag's entries only from a listing made after it locked that
 // tag's staging folder, or saw it gone (sweepable). Of those, decided on what is at the name at that
 // moment, never on the listing (restoreOrRemove):
@@ -75,7 +79,9 @@
 // and lets go at once of the locks of other apps' tags. A start's settling (Engine::startSweep) runs
 // beside live writers and without the claim, in the folders a job's sweep reads: it records the
 // notes whose change is on disk, removes such a note once no aside copy of its tag is left, and
-// removes dead writers' temporary files in the data folder; nothing else.
+// removes dead writers' temporary files in the data folder; nothing else. In a folder a sweep reads
+// only while a record names a copy in it, a removal's note is left to the job's sweep while an
+// aside copy or staging folder of its tag is there: its record keeps that folder swept.
 //
 // NOTES. A note is written by the writer that is about to move, before it moves. It names the receipt
 // it is for (the device and inode of that receipt's folder), and an install's copy by device, inode
