@@ -13,7 +13,6 @@
 #include "engine/jobs.h"
 #include "tests/support/at_step.h"
 #include "tests/support/job_fixture.h"
-#include "tests/support/lock_holder.h"
 #include "tests/support/running_copy.h"
 
 namespace fs = std::filesystem;
@@ -231,110 +230,105 @@ TEST_F(RemoveTest, ItemThatCannotBeMovedStays) {
 }
 
 // A removal of an app outside the applications folder, or of a plug-in in an earlier install
-// folder, cut off at each step: after the next start and job the copy is whole and recorded, or
-// gone with its record, and nothing of the removal is left beside it.
+// folder, cut off before its copy moves aside, while it deletes it or before its record (as a kill
+// at the move aside and then what would have followed): after the next start and job the copy is
+// whole and recorded, or gone with its record, and nothing of the removal is left.
 TEST_F(RemoveTest, ARemovalCutOffOutsideTheManagedFoldersEndsRight) {
-    enum Cut { BeforeAside, MidDelete, Deleted };
-    const std::string app = path("opt/Studio.app"), plugin = path("old/VST3/Ardune Systems/Synth.vst3");
-    const struct {
-        std::string id, format, copy;
-        Cut cut;
-    } cases[] = {
-        {"studio", "app", app, BeforeAside},      {"studio", "app", app, MidDelete},
-        {"studio", "app", app, Deleted},          {"synth", "vst3", plugin, BeforeAside},
-        {"synth", "vst3", plugin, MidDelete},     {"synth", "vst3", plugin, Deleted},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.copy + " cut " + std::to_string(c.cut));
-        const std::string dir = fs::path(c.copy).parent_path().string();
-        const bool isApp = c.format == "app";
-        const auto recorded = [&] {
-            tqm::Engine e;
-            e.layout = engine.layout;
+    const std::pair<std::string, std::string> copies[] = {{"app", path("opt/Studio.app")},
+                                                          {"vst3", path("old/VST3/Ardune Systems/Synth.vst3")}};
+    for (const auto& [format, copy] : copies) {
+        for (const int cut : {0, 1, 2}) {  // before the move aside, mid-delete, deleted
+            SCOPED_TRACE(copy + " cut " + std::to_string(cut));
+            const bool isApp = format == "app";
+            const std::string dir = fs::path(copy).parent_path().string(), id = isApp ? "studio" : "synth";
+            const std::string file = isApp ? engine.layout.appsReceiptFile() : engine.layout.receiptFile();
             std::string error;
-            EXPECT_TRUE(e.loadReceipt(error)) << error;
-            const tqm::Receipt& r = isApp ? e.apps : e.receipt;
-            return r.plugins.count(c.id) && r.plugins.at(c.id).formats.count(c.format);
-        };
-        fs::remove_all(dir);
-        ASSERT_TRUE(writeFile(c.copy + "/Contents/MacOS/Studio", "x") && writeFile(c.copy + "/Contents/Info.plist", "1"));
-        tqm::Receipt& r = isApp ? engine.apps : engine.receipt;
-        r.plugins[c.id].formats[c.format].path = c.copy;
-        std::string error;
-        ASSERT_TRUE(r.save(isApp ? engine.layout.appsReceiptFile() : engine.layout.receiptFile(), error)) << error;
-
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const AtStep killed(tqm::detail::RenameStep::Aside, [] { return ::raise(SIGKILL); });
-            std::string e;
-            ::_exit(engine.remove(c.id, c.format, e) ? 0 : 1);
+            const auto recorded = [&] {
+                tqm::Receipt now;
+                return now.load(file, error) && now.plugins.count(id) && now.plugins.at(id).formats.count(format);
+            };
+            fs::remove_all(dir);
+            ASSERT_TRUE(writeFile(copy + "/Contents/MacOS/Studio", "x") && writeFile(copy + "/Contents/Info.plist", "1"));
+            tqm::Receipt& r = isApp ? engine.apps : engine.receipt;
+            r.plugins[id].formats[format].path = copy;
+            ASSERT_TRUE(r.save(file, error)) << error;
+            const pid_t child = ::fork();
+            if (child == 0) {
+                const AtStep killed(tqm::detail::RenameStep::Aside, [] { return ::raise(SIGKILL); });
+                ::_exit(engine.remove(id, format, error) ? 0 : 1);
+            }
+            ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+            const std::vector<std::string> left = entryNames(dir);  // the note, the staging folder, the copy
+            ASSERT_EQ(left.size(), 3u) << ::testing::PrintToString(left);
+            const std::string aside = dir + "/.tqm-old-" + left[1].substr(13) + "-" + fs::path(copy).filename().string();
+            if (cut > 0) {
+                fs::rename(copy, aside);
+                fs::remove(aside + "/Contents/Info.plist");
+            }
+            if (cut == 2) fs::remove_all(aside) && fs::remove(dir + "/" + left[1]);
+            tqm::Engine next;
+            next.layout = engine.layout;
+            next.startSweep();
+            if (cut == 2) {
+                EXPECT_FALSE(recorded()) << "the start records the removal";
+            }
+            EXPECT_TRUE(next.sweep());
+            EXPECT_EQ(readFile(copy + "/Contents/Info.plist"), cut == 0 ? "1" : "");
+            EXPECT_EQ(recorded(), cut == 0);
+            EXPECT_EQ(entryNames(dir).size(), cut == 0 ? 1u : 0u);
         }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status));
-        // What the removal would have done next, had it not been killed.
-        std::string tag;
-        for (const std::string& name : entryNames(dir))
-            if (name.rfind(".tqm-staging-", 0) == 0) tag = name.substr(13);
-        ASSERT_FALSE(tag.empty());
-        const std::string aside = dir + "/.tqm-old-" + tag + "-" + fs::path(c.copy).filename().string();
-        if (c.cut != BeforeAside) {
-            fs::rename(c.copy, aside);
-            fs::remove(aside + "/Contents/Info.plist");
-        }
-        if (c.cut == Deleted) fs::remove_all(aside) && fs::remove(dir + "/.tqm-staging-" + tag);
-
-        tqm::Engine next;
-        next.layout = engine.layout;
-        next.startSweep();
-        if (c.cut == Deleted) {
-            EXPECT_FALSE(recorded()) << "the start records the removal";
-        }
-        tqm::Engine job;
-        job.layout = engine.layout;
-        EXPECT_TRUE(job.sweep());
-        const bool stays = c.cut == BeforeAside;
-        EXPECT_EQ(readFile(c.copy + "/Contents/Info.plist"), stays ? "1" : "");
-        EXPECT_EQ(recorded(), stays);
-        EXPECT_EQ(entryNames(dir), stays ? std::vector<std::string>{fs::path(c.copy).filename().string()}
-                                         : std::vector<std::string>{});
     }
 }
 
-// A copy far deeper than the open-file limit goes whole; one that cannot be emptied is said so and
-// put back, still recorded. A removal never answers done over a copy left aside.
-TEST_F(RemoveTest, ACopyGoesWholeWhateverItsDepthOrStaysRecorded) {
-    const std::string copy = vst3() + "/Synth.vst3";
+// Nothing moves that could not be recorded, a copy far deeper than the open-file limit goes whole,
+// and one its account cannot empty goes back, still recorded: each says why, and none says done
+// over a copy left.
+TEST_F(RemoveTest, ARemovalIsDoneOnlyOverACopyGone) {
+    const std::string copy = vst3() + "/Synth.vst3", tunerZip = readFile(path("source/apps/Tuner-1.0.0.zip"));
     tqm::detail::DirFd fd(::open(copy.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    for (int level = 0; level < 200 && fd.get() >= 0; ++level) {
+    for (int level = 0; level < 200; ++level) {  // one open folder at a time
         ASSERT_EQ(::mkdirat(fd.get(), "d", 0755), 0);
         fd = tqm::detail::DirFd(::openat(fd.get(), "d", O_PATH | O_DIRECTORY | O_CLOEXEC));
     }
-    ASSERT_GE(fd.get(), 0);
+    const std::string denied = std::string(": ") + std::strerror(EACCES);
+    const std::string apps = engine.layout.appsReceiptFile(), plugins = engine.layout.receiptFile();
+    const auto removal = [&](const char* id, const char* format) {
+        return [=, this](std::string& e) { return engine.remove(id, format, e); };
+    };
     const struct {
         const char* what;
         uid_t uid;
-        std::string error;  // empty: removed
+        mode_t data;  // of the receipts' folder
+        std::function<bool(std::string&)> task;
+        std::string error;  // empty: done
     } cases[] = {
-        {"a folder the account cannot empty", 65534, "cannot remove " + copy + ": " + std::strerror(EACCES)},
-        {"200 folders deep under a limit of 64 open files", ::geteuid(), ""},
+        {"an app's install", 65534, 0755,
+         [&](std::string& e) { return engine.installApp(*loaded.catalog.find("tuner"), tunerZip, e); },
+         "cannot write " + apps + denied},
+        {"an app's removal", 65534, 0755, removal("studio", "app"), "cannot write " + apps + denied},
+        {"a plug-in's removal", 65534, 0755, removal("synth", "vst3"), "cannot write " + plugins + denied},
+        {"a copy the account cannot empty", 65534, 0777, removal("synth", "vst3"), "cannot remove " + copy + denied},
+        {"200 folders deep, 64 open files", ::geteuid(), 0755, removal("synth", "vst3"), ""},
     };
-    std::string skipped;
+    const std::vector<std::string> appsThere = entryNames(appsDir());
+    std::vector<std::string> skipped;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.uid != ::geteuid() && ::geteuid() != 0) {
-            skipped = c.what;
+        const bool other = c.uid != ::geteuid();
+        if (other && ::geteuid() != 0) {
+            skipped.push_back(c.what);
             continue;
         }
-        for (const std::string& open : {temp.dir(), path("root"), vst3(), engine.layout.userData()})
-            ASSERT_EQ(::chmod(open.c_str(), c.uid == ::geteuid() ? 0755 : 0777), 0);
+        for (const std::string& open : {temp.dir(), path("root"), path("source")}) ::chmod(open.c_str(), 0755);
+        for (const std::string& shared : {vst3(), appsDir()}) ::chmod(shared.c_str(), other ? 0777 : 0755);
+        ::chmod(engine.layout.userData().c_str(), c.data);
         const pid_t child = ::fork();
         if (child == 0) {
             const struct rlimit few {64, 64};
             std::string error;
-            const bool as = c.uid == ::geteuid() || (::setgid(c.uid) == 0 && ::setuid(c.uid) == 0);
-            const bool ok = as && ::setrlimit(RLIMIT_NOFILE, &few) == 0 &&
-                            engine.remove("synth", "vst3", error) == c.error.empty() && error == c.error;
+            const bool ok = (!other || (::setgid(c.uid) == 0 && ::setuid(c.uid) == 0)) &&
+                            ::setrlimit(RLIMIT_NOFILE, &few) == 0 && c.task(error) == c.error.empty() &&
+                            error == c.error;
             if (!ok) std::fprintf(stderr, "%s\n", error.c_str());
             ::_exit(ok ? 0 : 1);
         }
@@ -342,46 +336,13 @@ TEST_F(RemoveTest, ACopyGoesWholeWhateverItsDepthOrStaysRecorded) {
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         EXPECT_EQ(exists(copy + "/d/d/d"), !c.error.empty());
-        EXPECT_EQ(entryNames(vst3()), c.error.empty() ? std::vector<std::string>{} : std::vector<std::string>{"Synth.vst3"});
+        EXPECT_EQ(entryNames(vst3()).size(), c.error.empty() ? 0u : 1u);
+        EXPECT_EQ(entryNames(appsDir()), appsThere);
         std::string error;
         ASSERT_TRUE(engine.loadReceipt(error)) << error;
         EXPECT_EQ(engine.receipt.plugins["synth"].formats.count("vst3"), c.error.empty() ? 0u : 1u);
     }
-    if (!skipped.empty()) GTEST_SKIP() << "needs root to act as another account: " << skipped;
-}
-
-// Nothing moves that could not be recorded: an account that cannot write the receipts' folder
-// installs no app and removes nothing, and says why.
-TEST_F(RemoveTest, NothingMovesThatCouldNotBeRecorded) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as an account that cannot write the receipts";
-    for (const std::string& open : {temp.dir(), path("root"), path("source")}) ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
-    for (const std::string& shared : {vst3(), appsDir()}) ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
-    const std::string tunerZip = readFile(path("source/apps/Tuner-1.0.0.zip"));
-    const std::string denied = ": " + std::string(std::strerror(EACCES));
-    const struct {
-        const char* what;
-        std::function<bool(std::string&)> task;
-        std::string error;
-    } cases[] = {
-        {"an app's install", [&](std::string& e) { return engine.installApp(*loaded.catalog.find("tuner"), tunerZip, e); },
-         "cannot write " + engine.layout.appsReceiptFile() + denied},
-        {"a plug-in's removal", [&](std::string& e) { return engine.remove("synth", "vst3", e); },
-         "cannot write " + engine.layout.receiptFile() + denied},
-        {"an app's removal", [&](std::string& e) { return engine.remove("studio", "app", e); },
-         "cannot write " + engine.layout.appsReceiptFile() + denied},
-    };
-    const std::vector<std::string> plugins = entryNames(vst3()), apps = entryNames(appsDir());
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_TRUE(asUser(65534, [&] {
-            std::string error;
-            const bool refused = !c.task(error) && error == c.error;
-            if (!refused) std::fprintf(stderr, "%s\n", error.c_str());
-            return refused;
-        }));
-        EXPECT_EQ(entryNames(vst3()), plugins);
-        EXPECT_EQ(entryNames(appsDir()), apps);
-    }
+    if (!skipped.empty()) GTEST_SKIP() << "needs root to act as another account: " << ::testing::PrintToString(skipped);
 }
 
 }  // namespace
