@@ -27,7 +27,8 @@ struct Engine {
     Receipt receipt;                   // "installed.json" of the layout's scope
     std::function<void(const std::string&)> log;  // may be empty
     Receipt apps;                      // "apps.json"
-    std::string program;               // the item a self-update replaces; empty when unknown
+    std::string program;               // the item a self-update replaces (its old copy a job's
+                                       // sweep leaves to the next start); empty when unknown
     // Changes a sweep found made on disk but could not record (their receipt could not be had or
     // read), by id, with why; their notes stay for a later sweep.
     std::map<std::string, std::string> unrecorded;
