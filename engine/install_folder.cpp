@@ -437,6 +437,7 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
     DirFd fd;
     if (openDir(dir, fd) != 0) return true;
     std::vector<std::string> notes;
+    std::set<std::string> asideLeft;  // tags of aside copies still there after the sweep
     {
         SweepClaim claim;
         if (!claim.take(fd.get(), keepWaiting)) return false;
@@ -448,19 +449,22 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
                 restoreOrRemove(fd.get(), folder, name);
         }
         for (const std::string& name : folder.names) {
-            const Entry::Kind kind = parseEntry(name).kind;
-            if (kind == Entry::Note) {
+            const Entry e = parseEntry(name);
+            if (e.kind == Entry::Note) {
                 notes.push_back(name);
-            } else if (kind != Entry::Aside) {
+            } else if (e.kind != Entry::Aside) {
                 removeAllAt(fd.get(), name);
+            } else if (lexistsAt(fd.get(), name)) {
+                asideLeft.insert(e.tag);
             }
         }
     }
     // Settling waits for a receipt lock: no staging lock nor the claim is held meanwhile. Each note
     // is read by the one that decides on it, from the listing: a note written after it is never
-    // removed unread.
+    // removed unread. As at a start, a note stays while an aside copy of its tag does (one that
+    // could not be deleted): the next sweep reads there that it was removed, and tries again.
     for (const std::string& name : notes)
-        if (settle && settle(fd.get(), name)) removeAllAt(fd.get(), name);
+        if (settle && settle(fd.get(), name) && !asideLeft.count(parseEntry(name).tag)) removeAllAt(fd.get(), name);
     return true;
 }
 

@@ -332,7 +332,7 @@ using NoteSettler = std::function<bool(int dirFd, const std::string& name)>;
 // One sweep of a folder. Under its claim (waited for as keepWaiting allows): of the ".tqm-" entries
 // sweepable answers, aside copies go back or go (restoreOrRemove) and the rest but notes goes. Then,
 // the claim and the staging locks let go, each of those notes is handed to settle and removed only
-// when it answers true. False when the claim was not had (nothing done); a folder that cannot be
+// when it answers true and no aside copy of its tag is left. False when the claim was not had (nothing done); a folder that cannot be
 // opened or listed has nothing to sweep. Aside copies of the name runningCopy (the running
 // manager's bundle, when it lies in dir) stay while that name is taken: the next start sweeps them.
 bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,

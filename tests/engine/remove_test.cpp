@@ -13,6 +13,7 @@
 #include "engine/jobs.h"
 #include "tests/support/at_step.h"
 #include "tests/support/job_fixture.h"
+#include "tests/support/lock_holder.h"
 #include "tests/support/running_copy.h"
 
 namespace fs = std::filesystem;
@@ -342,6 +343,28 @@ TEST_F(RemoveTest, ARemovalIsDoneOnlyOverACopyGone) {
         EXPECT_EQ(engine.receipt.plugins["synth"].formats.count("vst3"), c.error.empty() ? 0u : 1u);
     }
     if (!skipped.empty()) GTEST_SKIP() << "needs root to act as another account: " << ::testing::PrintToString(skipped);
+}
+
+// A sweep that cannot delete a removal's aside copy keeps its note: later sweeps try again and
+// never put the copy back.
+TEST_F(RemoveTest, ASweepKeepsTheNoteOfACopyItCouldNotDelete) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to leave a folder its account cannot empty";
+    const std::string name = vst3() + "/Synth.vst3", aside = vst3() + "/.tqm-old-0000beef-Synth.vst3";
+    for (const std::string& open : {temp.dir(), path("root")}) ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(vst3().c_str(), 0777), 0);
+    fs::rename(name, aside);
+    ASSERT_TRUE(writeFile(vst3() + "/.tqm-record-0000beef", "{\"op\": \"remove\", \"id\": \"synth\", \"format\": "
+                          "\"vst3\", \"path\": \"" + name + "\", \"recorded\": \"" + name + "\"}\n"));
+    std::vector<std::string> theirs{aside, vst3() + "/.tqm-record-0000beef", engine.layout.userData()};
+    for (const auto& e : fs::recursive_directory_iterator(engine.layout.userData())) theirs.push_back(e.path());
+    for (const std::string& entry : theirs) ASSERT_EQ(::lchown(entry.c_str(), 65534, 65534), 0);
+    EXPECT_TRUE(asUser(65534, [&] {
+        tqm::Engine e;
+        e.layout = engine.layout;
+        return e.sweep() && e.sweep();
+    }));
+    EXPECT_FALSE(exists(name));
+    EXPECT_TRUE(exists(aside + "/Contents/Info.plist"));
 }
 
 }  // namespace
