@@ -207,6 +207,8 @@ struct Sweepable {
     // entries of no tag; sorted. The entries of a tag whose staging folder it cannot lock are left out.
     std::vector<std::string> names;
     std::vector<StagingLock> held;
+    // Every entry of the listing those were taken from, sorted.
+    std::vector<std::string> listed;
 };
 
 // Lists the open folder dirFd for a sweep; false when it cannot be listed.
@@ -217,6 +219,16 @@ std::string asideName(const std::string& path);
 
 // The same with the tag of the staging folder (a stagingDir name) whose copy replaces path.
 std::string asideFor(const std::string& staging, const std::string& path);
+
+// Removes a gone writer's staging folder `name` of the open folder dirFd (sweepable listed it), after
+// the note of its tag when the copy that note names is still inside: a copy never moved in records
+// nothing, and its note must not outlive it (voidUnmovedNote). Left whole when that note stays.
+void removeStagingAt(int dirFd, const std::string& name);
+
+// Deletes the copy `name` of the open folder dirFd (an aside copy) after every install note among
+// `names` (entries of that folder) of a tag other than `tag` that names that very copy: a note never
+// outlives its copy. The copy stays when such a note cannot be removed.
+void deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, const std::vector<std::string>& names);
 
 // Removes path and everything below it without following any link; errors are ignored. Answers
 // how its folder opened: 0, a system error number, or kLinkRefused (engine/safe_path.h).
@@ -251,6 +263,19 @@ enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed };
 // Fault seam for tests: when set, it is asked before each of those steps, and a non-zero answer
 // fails the step with that error number instead of doing it (Made, Locked, Listed: ignored).
 extern int (*renameFault)(RenameStep step);
+
+// A copy's identity as its note records it: device, inode and birth time (empty where the file
+// system keeps none). A later copy may get the same numbers once this one is deleted.
+struct CopyId {
+    std::string dev, ino, birth;
+};
+
+// The identity of the entry name of the open folder dirFd (a link is not followed); false when it
+// cannot be seen.
+bool copyIdAt(int dirFd, const std::string& name, CopyId& id);
+
+// Test seam: when set, copyIdAt answers what it makes of an entry's true identity.
+extern CopyId (*identityFault)(const CopyId& real);
 
 // renameat for one of those steps; false with errno set.
 bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir, const std::string& to);
@@ -301,6 +326,17 @@ void dropNote(const std::string& note);
 // Whether the notes this process writes count for the receipt file: whether a start of its data
 // folder records what they note.
 bool notesCount(const std::string& receiptFile);
+// What a change asks before anything moves: that its note counts for the receipt file it records
+// in, and that what it would replace or remove at path (when anything is there) is that receipt's
+// owner's or root's, the copy a record of that receipt can name. False with why.
+bool mayChange(const std::string& receiptFile, const std::string& path, std::string& error);
+
+// Before a gone writer's staging folder is deleted: removes the install note of tag when the copy it
+// names is still in that staging folder, never moved in. False when such a note stays.
+bool voidUnmovedNote(int dirFd, const std::string& tag);
+// Removes each install note among names, of a tag other than `tag`, that names the copy `copy` of
+// the open folder dirFd; false when one of them stays.
+bool voidNotesNaming(int dirFd, const std::string& copy, const std::string& tag, const std::vector<std::string>& names);
 
 // Whether the note `name` of the open folder dirFd, written by root, by this process's user or by
 // `alsoBy`, says its copy in that folder was removed (op "remove") or names the install whose copy

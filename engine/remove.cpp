@@ -111,6 +111,7 @@ bool Engine::remove(const std::string& id, const std::string& format, std::strin
     // (A format folder that is not there takes no note: the copy then lies in an earlier one.)
     detail::StagingLock guard;
     std::string note, ignored;
+    if (there && !detail::mayChange(layout.receiptFile(), path, error)) return false;
     if (there) {
         if (guard.make(layout.formatDir(format), ignored)) {
             if (!receiptWritable(layout.receiptFile(), error)) return false;  // nothing goes that stays recorded
@@ -183,6 +184,7 @@ bool Engine::removeApp(const std::string& id, std::string& error) {
     }
     detail::StagingLock guard;
     std::string note, ignored;
+    if (existsHere(place.path) && !detail::mayChange(layout.appsReceiptFile(), place.path, error)) return false;
     if (existsHere(place.path)) {
         if (guard.make(layout.appsDir(), ignored)) {
             if (!receiptWritable(layout.appsReceiptFile(), error)) return false;
