@@ -346,14 +346,14 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
     NoteSays note;
     const bool noted = readOwnNote(dirFd, noteName(e.tag), aside.st_uid, note) && note.copyName == e.name;
     if (noted && note.removal) {
-        deleteCopyAt(dirFd, entry, e.tag, folder.names);
+        deleteCopyAt(dirFd, entry, e.tag, folder.listed);
         return;
     }
     if (::fstatat(dirFd, e.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
         // Its name is taken: it goes only when that is its own writer's new copy (the one its note
         // names; with no note, an entry of its own owner's). Another account's entry there keeps
         // it aside: in a folder several accounts write, the name may have been taken from its owner.
-        if (noted ? note.isCopy : there.st_uid == aside.st_uid) deleteCopyAt(dirFd, entry, e.tag, folder.names);
+        if (noted ? note.isCopy : there.st_uid == aside.st_uid) deleteCopyAt(dirFd, entry, e.tag, folder.listed);
         return;
     }
     // Its name is free. A writer this sweep did not find dead is about to move its own copy in
