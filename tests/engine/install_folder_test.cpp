@@ -160,30 +160,33 @@ TEST_F(InstallFolderTest, ANoteCountsOnlyForItsOwnersReceipt) {
     engine.sweep();
     EXPECT_TRUE(aStartRecords("1.0.0")) << "root's sweep removed the user's note";
 
-    // B, then root, leaves a note of a copy of its own in place, naming no receipt (made before its
-    // data folder was), in the folder A's settings name: it counts for its writer's account alone.
-    for (const uid_t writer : {kUserB, uid_t(0)}) {
-        SCOPED_TRACE(writer ? "another user's" : "root's");
-        const std::string id = writer ? "evil" : "rooty", copy = vst3() + "/" + id + ".vst3",
-                          planted = vst3() + "/.tqm-record-0000bee" + std::to_string(writer % 10);
-        const auto plant = [&] {
-            struct stat st {};
-            return ::mkdir(copy.c_str(), 0755) == 0 && ::stat(copy.c_str(), &st) == 0 &&
-                   writeFile(planted, "{\"id\": \"" + id + "\", \"format\": \"vst3\", \"item\": \"" + id +
-                                          ".vst3\", \"dev\": \"" + std::to_string(st.st_dev) + "\", \"ino\": \"" +
-                                          std::to_string(st.st_ino) + "\", \"version\": \"6.6.6\", \"path\": \"" +
-                                          copy + "\", \"exe\": \"x\", \"uninstall_key\": \"y\"}\n");
-        };
-        ASSERT_TRUE(writer ? asUser(writer, plant) : plant());
-        EXPECT_TRUE(asUser(kUserA, [&] {
-            tqm::Engine job;
-            job.layout = a;
-            job.startSweep();
-            job.sweep();
-            return recorded(a, id, "vst3").empty();
-        })) << "another account's note changed the receipt";
-        EXPECT_TRUE(exists(planted)) << "another account's note was removed";
-    }
+    // B plants a note of a copy of its own, naming no receipt, in the folder A's settings name.
+    const std::string evil = vst3() + "/Evil.vst3", planted = vst3() + "/.tqm-record-0000beef";
+    ASSERT_TRUE(asUser(kUserB, [&] {
+        struct stat st {};
+        return ::mkdir(evil.c_str(), 0755) == 0 && ::stat(evil.c_str(), &st) == 0 &&
+               writeFile(planted, "{\"id\": \"evil\", \"format\": \"vst3\", \"item\": \"Evil.vst3\", \"dev\": \"" +
+                                      std::to_string(st.st_dev) + "\", \"ino\": \"" + std::to_string(st.st_ino) +
+                                      "\", \"version\": \"6.6.6\", \"path\": \"" + evil +
+                                      "\", \"exe\": \"x\", \"uninstall_key\": \"y\"}\n");
+    }));
+    EXPECT_TRUE(asUser(kUserA, [&] {
+        tqm::Engine job;
+        job.layout = a;
+        job.startSweep();
+        job.sweep();
+        return recorded(a, "evil", "vst3").empty();
+    })) << "another user's note changed the receipt";
+    EXPECT_TRUE(exists(planted)) << "another user's note was removed";
+
+    // The same note as root's (written before its data folder was) counts for root alone.
+    ASSERT_EQ(::lchown(planted.c_str(), 0, 0), 0);
+    EXPECT_TRUE(asUser(kUserA, [&] {
+        tqm::Engine start;
+        start.layout = a;
+        start.startSweep();
+        return recorded(a, "evil", "vst3").empty() && exists(planted);
+    })) << "root's note of no receipt was recorded into another account's receipt";
 }
 
 // A note that cannot be written (a full disk) fails its task before anything moves.
@@ -383,23 +386,19 @@ TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweep
 }
 
 // A dead writer's note names a copy that another data folder's job on the same folder deletes (its
-// sweep removes the never-moved copy, or its update replaces the moved-in one), and the job's own copy
-// gets the same identity: a file system without birth times, or one tick of a coarse birth-time
-// clock. The dead writer's next start records nothing over that copy.
+// sweep removes the never-moved copy, or its update the moved-in one), and the job's own copy gets
+// the same identity (no birth times, or one tick of a coarse clock): the writer's next start
+// records nothing over that copy.
 TEST_F(InstallFolderTest, ADeadWritersNoteNeverCountsForALaterCopy) {
     const struct {
-        const char* what;
-        const char* birth;  // what the file system says of every copy
-        bool movedIn;       // the dead writer was killed after its move in, else before it
-    } cases[] = {
-        {"no birth times, the never-moved copy swept", "", false},
-        {"the same birth time, the never-moved copy swept", "1765000000.5", false},
-        {"the same birth time, the moved-in copy replaced", "1765000000.5", true},
-    };
+        const char* birth;  // every copy's
+        bool movedIn;       // the writer was killed after its move in, else before it
+    } cases[] = {{"", false}, {"1765000000.5", false}, {"1765000000.5", true}};
     static std::string birth;
-    const tqm::Layout other = sharing("root2", "vst3");
+    tqm::Engine other = engine;
+    other.layout = sharing("root2", "vst3");
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(std::string(c.birth) + (c.movedIn ? " replaced" : " swept"));
         for (const char* root : {"root", "root2"}) fs::remove_all(path(root));
         birth = c.birth;
         tqm::detail::identityFault = [](const tqm::detail::CopyId& real) {
@@ -407,68 +406,46 @@ TEST_F(InstallFolderTest, ADeadWritersNoteNeverCountsForALaterCopy) {
         };
         ASSERT_TRUE(killedIn(engine, "vst3", 1, 0, !c.movedIn));
         std::string error;
-        tqm::Engine job = engine;
-        job.layout = other;
-        EXPECT_TRUE(tqm::beginJob(job, other.userData(), error) &&
-                    tqm::runTask(job, {"install", "synth", "vst3"}, nullptr, error))
-            << error;
+        EXPECT_TRUE(tqm::beginJob(other, other.layout.userData(), error) &&
+                    tqm::runTask(other, {"install", "synth", "vst3"}, nullptr, error)) << error;
         tqm::Engine next;
         next.layout = engine.layout;
         next.startSweep();
         tqm::detail::identityFault = nullptr;
-        EXPECT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 1.0.0");
         EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "") << "the dead writer's note was recorded";
-        EXPECT_EQ(recorded(other, "synth", "vst3"), "1.0.0");
+        EXPECT_EQ(recorded(other.layout, "synth", "vst3"), "1.0.0");
     }
 }
 
-// Where two accounts write one folder, a change whose note would not count for the receipt it
-// records in, or that would remove or replace another account's copy than its receipt's, is
-// refused before anything moves: a removal of A's plug-in by B in A's shared data folder, and root's
-// removal and update where B took the name while root's update was cut off.
+// Where two accounts write one folder, a change whose note would not count for its receipt, or
+// that would take another account's copy than its receipt's, is refused before anything moves: B's
+// removal in A's shared data folder, and root's removal and update where B took the name while
+// root's update was cut off.
 TEST_F(InstallFolderTest, AChangeThatCouldBeUndoneIsRefused) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
-    ASSERT_EQ(::chmod(temp.dir().c_str(), 0755), 0);
-    std::string error;
-    ASSERT_TRUE(tqm::detail::createFolder(vst3(), error)) << error;
-    ASSERT_EQ(::chmod(vst3().c_str(), 0777), 0);
-    fs::create_directories(path("a/data"));
-    for (const char* dir : {"a", "a/data"}) ASSERT_EQ(::chown(path(dir).c_str(), kUserA, kUserA), 0);
-    const tqm::Layout a = sharing("a", "vst3");
     const std::string name = vst3() + "/Synth.vst3";
-    ASSERT_TRUE(asUser(kUserA, [&] {
-        tqm::Engine e = engine;
-        e.layout = a;
-        std::string why;
-        return tqm::runTask(e, {"install", "synth", "vst3"}, nullptr, why) &&
-               ::chmod(path("a/data").c_str(), 0777) == 0 && ::chmod(a.receiptFile().c_str(), 0666) == 0;
-    }));
+    tqm::Engine a = engine;
+    a.layout = sharing("a", "vst3");
+    std::string error;
+    ASSERT_TRUE(tqm::runTask(a, {"install", "synth", "vst3"}, nullptr, error)) << error;
+    for (const std::string& dir : {temp.dir(), path("a/data"), vst3()})
+        ASSERT_EQ(::chmod(dir.c_str(), dir == temp.dir() ? 0755 : 0777), 0);
+    ASSERT_EQ(::chown(path("a/data").c_str(), kUserA, kUserA), 0);
     EXPECT_TRUE(asUser(kUserB, [&] {
-        tqm::Engine e;
-        e.layout = a;
-        std::string why;
-        return e.loadReceipt(why) && !tqm::runTask(e, {"remove", "synth", "vst3"}, nullptr, why) &&
-               why == a.receiptFile() + " belongs to another account: a change this account makes there could not "
-                                        "be recorded after an interruption, so it is left to that account";
+        return !tqm::runTask(a, {"remove", "synth", "vst3"}, nullptr, error) &&
+               error.find(" belongs to another account: a change this account makes there") != std::string::npos;
     })) << "B removed A's plug-in";
-    EXPECT_EQ(readFile(name + "/Contents/Info.plist"), "vst3 1.0.0");
-    EXPECT_EQ(recorded(a, "synth", "vst3"), "1.0.0");
-    fs::remove_all(name);
+    EXPECT_TRUE(exists(name));
 
+    fs::remove_all(name);
     ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
     ASSERT_TRUE(killedIn(engine, "vst3", 1, 0, true));
     ASSERT_TRUE(asUser(kUserB, [&] { return ::mkdir(name.c_str(), 0755) == 0; }));
     for (const char* op : {"remove", "install"}) {
-        SCOPED_TRACE(op);
-        tqm::Engine job = engine;
-        job.catalog = &versions[1].catalog;
-        const auto lock = tqm::beginJob(job, job.layout.userData(), error);
-        ASSERT_TRUE(lock) << error;
-        EXPECT_FALSE(tqm::runTask(job, {op, "synth", "vst3"}, nullptr, error));
+        ASSERT_TRUE(tqm::beginJob(engine, engine.layout.userData(), error)) << error;
+        EXPECT_FALSE(tqm::runTask(engine, {op, "synth", "vst3"}, nullptr, error));
         EXPECT_EQ(error, name + " belongs to another account than the one installed.json is for: left alone");
-        struct stat st {};
-        EXPECT_TRUE(::lstat(name.c_str(), &st) == 0 && st.st_uid == kUserB) << "B's folder was removed";
-        EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "1.0.0");
+        EXPECT_TRUE(exists(name)) << op << " took B's folder";
     }
 }
 
