@@ -257,7 +257,8 @@ bool voidUnmovedNote(int dirFd, const std::string& tag) {
     const std::string& item = note["item"].string();
     if (!note["op"].string().empty() || !plainName(item)) return true;
     const DirFd staging(::openat(dirFd, stagingName(tag).c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (staging.get() < 0 || !lexistsAt(staging.get(), item)) return true;
+    struct stat st {};
+    if (staging.get() < 0 || ::fstatat(staging.get(), item.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
     return ::unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT;
 }
 
