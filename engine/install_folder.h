@@ -44,8 +44,9 @@
 //   1 .tqm-staging-<tag>/ made,      StagingLock::make     removes the staging folder
 //     owner-only, locked
 //   2 .tqm-staging-<tag>/Foo.vst3    unpackAt              removes the staging folder with the copy
-//   3 .tqm-record-<tag>, the note    notePending,          removes the note (its copy was never moved
-//     of what will be recorded       noteRemoval           in), then the staging folder with the copy
+//   3 .tqm-record-<tag>, the note    notePending,          removes an install's note (its copy was never
+//     of what will be recorded       noteRemoval           moved in), then the staging folder with the
+//                                                          copy; a removal's note goes by its owner's sweep
 //   4 .tqm-old-<tag>-Foo.vst3, the   moveInAt (Aside)      puts the old copy back (restoreOrRemove), then
 //     old copy moved aside                                 as after 3; a removal's aside copy goes and its
 //                                                          note is recorded
