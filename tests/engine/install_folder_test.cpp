@@ -385,10 +385,9 @@ TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweep
     }
 }
 
-// A dead writer's note names a copy that another data folder's job on the same folder deletes (its
-// sweep removes the never-moved copy, or its update the moved-in one), and the job's own copy gets
-// the same identity (no birth times, or one tick of a coarse clock): the writer's next start
-// records nothing over that copy.
+// Another data folder's job deletes the copy a dead writer's note names (sweeping the never-moved
+// one, or updating the moved-in one), and its own copy gets the same identity (no birth times, or a
+// coarse clock's one tick): the dead writer's next start records nothing over that copy.
 TEST_F(InstallFolderTest, ADeadWritersNoteNeverCountsForALaterCopy) {
     const struct {
         const char* birth;  // every copy's
@@ -408,19 +407,16 @@ TEST_F(InstallFolderTest, ADeadWritersNoteNeverCountsForALaterCopy) {
         std::string error;
         EXPECT_TRUE(tqm::beginJob(other, other.layout.userData(), error) &&
                     tqm::runTask(other, {"install", "synth", "vst3"}, nullptr, error)) << error;
-        tqm::Engine next;
-        next.layout = engine.layout;
-        next.startSweep();
+        tqm::Engine(engine).startSweep();
         tqm::detail::identityFault = nullptr;
         EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "") << "the dead writer's note was recorded";
         EXPECT_EQ(recorded(other.layout, "synth", "vst3"), "1.0.0");
     }
 }
 
-// Where two accounts write one folder, a change whose note would not count for its receipt, or
-// that would take another account's copy than its receipt's, is refused before anything moves: B's
-// removal in A's shared data folder, and root's removal and update where B took the name while
-// root's update was cut off.
+// A change whose note would not count for its receipt, or that would take another account's copy,
+// is refused before anything moves: B's removal in A's data folder that B may write, and root's
+// removal and update where B took the name while root's update was cut off.
 TEST_F(InstallFolderTest, AChangeThatCouldBeUndoneIsRefused) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
     const std::string name = vst3() + "/Synth.vst3";
