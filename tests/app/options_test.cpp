@@ -83,6 +83,9 @@ TEST(EntryOptions, EveryWordIsCheckedBeforeAnythingStarts) {
         {{"--screenshot", "--size", "100x100"}, "--screenshot needs a value"},
         {{"--root"}, "--root needs a value"},
         {{"--source", ""}, "--source needs a value"},
+        // The manager reads one value of each: a second is refused, never dropped.
+        {{"--root", "/a", "--look", "tq", "--root", "/b"}, "--root is given twice (/a, then /b): give it once"},
+        {{"--offline", "--offline"}, "--offline is given twice: give it once"},
         // The painted size, in device pixels: each side and in all.
         {{"--size", "16384x16384", "--scale", "3"}, "49152x49152 pixels"},
         {{"--size", "8192x8192", "--zoom", "2"}, "16384x16384 pixels"},
@@ -409,6 +412,48 @@ TEST(RunScript, HelpNamesItsWordsAndBuildsNothing) {
         EXPECT_NE(out.find("\n  --serve   the catalog comes over HTTP"), std::string::npos) << out;
         EXPECT_EQ(out.find("building"), std::string::npos) << out;
         EXPECT_EQ(out.find("cmake was run"), std::string::npos) << out;
+    }
+}
+
+// The user's --root, --source and --pub take the place of the demo's. The script runs in a copy of
+// the tree whose build is there already: a stand-in program writes down the words it was given.
+TEST(RunScript, TheUsersOptionsTakeThePlaceOfTheDemos) {
+    support::TempDir dir("run-options");
+    const std::string tree = dir.path() + "/tree", said = dir.path() + "/said.txt";
+    const std::string source = std::filesystem::path(LUMO_APP_SHOTS_FILE).parent_path().parent_path().parent_path();
+    const std::string stub = "#!/bin/sh\nexit 0\n";
+    const std::pair<std::string, std::string> files[] = {
+        {"scripts/install-deps.sh", stub},
+        {"bin/cmake", stub},
+        {"build/run/Ardune Systems Manager.app/Contents/MacOS/ardune-manager",
+         "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + said + "'\n"},
+        {"build/run/demo/catalog/catalog.json.sig", ""},
+        {"build/run/demo/keys/public.hex", "demo-key"},
+    };
+    for (const auto& [name, text] : files) {
+        std::filesystem::create_directories(std::filesystem::path(tree + "/" + name).parent_path());
+        std::ofstream(tree + "/" + name) << text;
+        ::chmod((tree + "/" + name).c_str(), 0755);
+    }
+    std::filesystem::copy_file(source + "/scripts/run.sh", tree + "/scripts/run.sh");
+    const std::vector<std::string> demo{"--root", tree + "/build/run/demo/root", "--source", "build/run/demo/catalog",
+                                        "--pub", "demo-key"};
+    const struct {
+        std::vector<std::string> words, given;
+    } cases[] = {
+        {{"--look", "tq"}, {demo[0], demo[1], demo[2], demo[3], demo[4], demo[5], "--look", "tq"}},
+        {{"--root", "/mine", "--scale", "2"}, {demo[2], demo[3], demo[4], demo[5], "--root", "/mine", "--scale", "2"}},
+        {{"--source", "/cat", "--pub", "key"}, {demo[0], demo[1], "--source", "/cat", "--pub", "key"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.words[0]);
+        std::string command = "DISPLAY=:0 PATH='" + tree + "/bin:/usr/bin:/bin' '" + tree + "/scripts/run.sh'";
+        for (const std::string& w : c.words) command += " '" + w + "'";
+        ASSERT_EQ(std::system((command + " >'" + dir.path() + "/out.txt' 2>&1").c_str()), 0);
+        std::ifstream in(said);
+        std::vector<std::string> given;
+        for (std::string line; std::getline(in, line);) given.push_back(line);
+        EXPECT_EQ(given, c.given);
     }
 }
 

@@ -141,16 +141,20 @@ TEST_F(ElevatedHelper, CatalogIsVerifiedWithTheHelpersKeys) {
 }
 
 TEST_F(ElevatedHelper, PromptOutcomes) {
-    // Prompts that never run the helper, and why: dismissed (pkexec's 126), none at all, one that
-    // cannot be run, no agent (127, its last line said), refused without a word, ended by a signal.
+    // Prompts that never run the helper, and why: dismissed (pkexec's 126), refused (127 and its
+    // reason before a trailer), none at all, one that cannot be run, no agent (127, its last line
+    // said), failed without a word, ended by a signal.
     const std::string notStarted = "cannot start the elevated helper: ";
     ASSERT_TRUE(writeFile(path("not-a-program"), "#!/bin/sh\n"));
+    const std::string refusal = "Error executing command as another user: Not authorized";
     struct Case {
         std::vector<std::string> prompt;
         std::string error;
     } cases[] = {
         {{"/bin/sh", "-c", "exit 126", "prompt"}, "cancelled at the administrator prompt"},
-        {{path("no-such-prompt")}, notStarted + "no-such-prompt is not installed"},
+        {{"/bin/sh", "-c", "echo \"$0\" >&2; echo >&2; echo This incident has been reported. >&2; exit 127", refusal},
+         "the administrator prompt refused: " + refusal},
+        {{path("no-such-prompt")}, notStarted + "cannot run " + path("no-such-prompt") + ": No such file or directory"},
         {{path("not-a-program")}, notStarted + "cannot run " + path("not-a-program") + ": Permission denied"},
         {{"/bin/sh", "-c", "exit 127", "prompt"}, notStarted + "sh ended with status 127"},
         {{"/bin/sh", "-c", "kill -9 $$", "prompt"}, notStarted + "sh was ended by signal 9"},
@@ -167,6 +171,30 @@ TEST_F(ElevatedHelper, PromptOutcomes) {
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
     EXPECT_FALSE(elevated({{"install", "synth", "vst3"}}, {}, ""));
     EXPECT_EQ(error, "cannot write the user folders");
+}
+
+// A prompt named without a folder is found as a shell finds it, in PATH's folders; a folder named
+// relatively (the empty name is the current one) is no place a program that raises rights comes from.
+TEST_F(ElevatedHelper, APromptIsFoundInPath) {
+    const std::string bin = path("bin");
+    ASSERT_TRUE(writeFile(bin + "/prompt", "#!/bin/sh\nexec \"$@\"\n"));
+    ::chmod((bin + "/prompt").c_str(), 0755);
+    ASSERT_NE(std::getenv("PATH"), nullptr);
+    const std::string saved = std::getenv("PATH"), here = fs::current_path().string();
+    ASSERT_EQ(::chdir(bin.c_str()), 0);
+    const struct {
+        std::string path;
+        bool ran;
+    } cases[] = {{"/no/such:" + bin, true}, {":/no/such", false}, {".", false}, {"bin", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        ::setenv("PATH", c.path.c_str(), 1);
+        EXPECT_EQ(elevated({{"install", "synth", "vst3"}}, {"prompt"}), c.ran);
+        EXPECT_EQ(error, c.ran ? "" : "cannot start the elevated helper: prompt is not installed (no folder of PATH holds it)");
+    }
+    ::setenv("PATH", saved.c_str(), 1);
+    ASSERT_EQ(::chdir(here.c_str()), 0);
+    EXPECT_TRUE(exists(vst3() + "/Synth.vst3"));
 }
 
 TEST_F(ElevatedHelper, ProgramPathWithQuoteBackslashAndBlank) {
