@@ -164,12 +164,6 @@ struct Worker {
             out.error = error;
             return false;
         }
-        // The helper takes only a catalog its own keys verify (the built-in ones): one signed with
-        // other keys (--pub) would fail there, after the downloads, as if no catalog were cached.
-        if (!helperTrustsCatalog() && needsElevation(engine)) {
-            out.error = kOtherKeys;
-            return true;
-        }
         if (!downloads(engine, out) || cancel->load()) return false;
         if (engineList.empty()) {
             out.ok = true;
@@ -183,6 +177,14 @@ struct Worker {
         };
         const std::string working = engineList.front().op == calls::Op::Remove ? "Removing" : "Installing";
         if (needsElevation(engine)) {
+            // The helper takes only a catalog its own keys verify (the built-in ones): one signed
+            // with other keys (--pub) would fail there as if no catalog were cached. Said before
+            // the prompt. (Whether the job needs the helper is known only once folders are made,
+            // which a job stopped during its downloads must not leave behind.)
+            if (!helperTrustsCatalog()) {
+                out.error = kOtherKeys;
+                return true;
+            }
             unstoppable();
             postProgress("Waiting for permission", installFraction(), true);
             // The helper's wait for another copy's job is shown, and may be stopped, as the wait

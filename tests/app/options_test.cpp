@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "app/harness.h"
 #include "app/host.h"
@@ -421,40 +422,26 @@ TEST(RunScript, TheUsersOptionsTakeThePlaceOfTheDemos) {
     support::TempDir dir("run-options");
     const std::string tree = dir.path() + "/tree", said = dir.path() + "/said.txt";
     const std::string source = std::filesystem::path(LUMO_APP_SHOTS_FILE).parent_path().parent_path().parent_path();
-    const std::string stub = "#!/bin/sh\nexit 0\n";
-    const std::pair<std::string, std::string> files[] = {
-        {"scripts/install-deps.sh", stub},
-        {"bin/cmake", stub},
-        {"build/run/Ardune Systems Manager.app/Contents/MacOS/ardune-manager",
-         "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + said + "'\n"},
-        {"build/run/demo/catalog/catalog.json.sig", ""},
-        {"build/run/demo/keys/public.hex", "demo-key"},
-    };
-    for (const auto& [name, text] : files) {
+    for (const auto& [name, text] : std::map<std::string, std::string>{
+             {"scripts/install-deps.sh", "#!/bin/sh\n"},
+             {"bin/cmake", "#!/bin/sh\n"},
+             {"build/run/Ardune Systems Manager.app/Contents/MacOS/ardune-manager",
+              "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + said + "'\n"},
+             {"build/run/demo/catalog/catalog.json.sig", ""},
+             {"build/run/demo/keys/public.hex", "demo-key"}}) {
         std::filesystem::create_directories(std::filesystem::path(tree + "/" + name).parent_path());
         std::ofstream(tree + "/" + name) << text;
         ::chmod((tree + "/" + name).c_str(), 0755);
     }
     std::filesystem::copy_file(source + "/scripts/run.sh", tree + "/scripts/run.sh");
-    const std::vector<std::string> demo{"--root", tree + "/build/run/demo/root", "--source", "build/run/demo/catalog",
-                                        "--pub", "demo-key"};
-    const struct {
-        std::vector<std::string> words, given;
-    } cases[] = {
-        {{"--look", "tq"}, {demo[0], demo[1], demo[2], demo[3], demo[4], demo[5], "--look", "tq"}},
-        {{"--root", "/mine", "--scale", "2"}, {demo[2], demo[3], demo[4], demo[5], "--root", "/mine", "--scale", "2"}},
-        {{"--source", "/cat", "--pub", "key"}, {demo[0], demo[1], "--source", "/cat", "--pub", "key"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.words[0]);
-        std::string command = "DISPLAY=:0 PATH='" + tree + "/bin:/usr/bin:/bin' '" + tree + "/scripts/run.sh'";
-        for (const std::string& w : c.words) command += " '" + w + "'";
-        ASSERT_EQ(std::system((command + " >'" + dir.path() + "/out.txt' 2>&1").c_str()), 0);
-        std::ifstream in(said);
-        std::vector<std::string> given;
-        for (std::string line; std::getline(in, line);) given.push_back(line);
-        EXPECT_EQ(given, c.given);
-    }
+    ASSERT_EQ(std::system(("DISPLAY=:0 PATH='" + tree + "/bin:/usr/bin:/bin' '" + tree +
+                           "/scripts/run.sh' --root /mine --look tq --source /cat >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    std::ifstream in(said);
+    std::vector<std::string> given;
+    for (std::string line; std::getline(in, line);) given.push_back(line);
+    EXPECT_EQ(given, (std::vector<std::string>{"--pub", "demo-key", "--root", "/mine", "--look", "tq", "--source", "/cat"}));
 }
 
 TEST(DemoCatalog, NextVersionRaisesTheMinorNumber) {
