@@ -10,6 +10,7 @@
 namespace tqm {
 
 std::string findOnPath(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos) return {};
     std::string path;
     if (const char* env = std::getenv("PATH")) {
         path = env;
@@ -17,7 +18,6 @@ std::string findOnPath(const std::string& name) {
         path.resize(::confstr(_CS_PATH, nullptr, 0));
         if (!path.empty()) path.resize(::confstr(_CS_PATH, path.data(), path.size()) - 1);
     }
-    if (name.empty() || name.find('/') != std::string::npos) return {};
     for (const std::string& dir : splitAt(path, ':')) {
         if (dir.empty() || dir[0] != '/') continue;
         const std::string file = dir + (dir.back() == '/' ? "" : "/") + name;

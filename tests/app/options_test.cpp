@@ -416,32 +416,26 @@ TEST(RunScript, HelpNamesItsWordsAndBuildsNothing) {
     }
 }
 
-// The user's --root, --source and --pub take the place of the demo's. The script runs in a copy of
-// the tree whose build is there already: a stand-in program writes down the words it was given.
+// The user's --root, --source and --pub take the place of the demo's: the script in a copy of the
+// tree whose build is there already, its program a stand-in that writes down its words.
 TEST(RunScript, TheUsersOptionsTakeThePlaceOfTheDemos) {
     support::TempDir dir("run-options");
-    const std::string tree = dir.path() + "/tree", said = dir.path() + "/said.txt";
-    const std::string source = std::filesystem::path(LUMO_APP_SHOTS_FILE).parent_path().parent_path().parent_path();
+    const std::string tree = dir.path(), program = "build/run/Ardune Systems Manager.app/Contents/MacOS/ardune-manager";
     for (const auto& [name, text] : std::map<std::string, std::string>{
-             {"scripts/install-deps.sh", "#!/bin/sh\n"},
-             {"bin/cmake", "#!/bin/sh\n"},
-             {"build/run/Ardune Systems Manager.app/Contents/MacOS/ardune-manager",
-              "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + said + "'\n"},
-             {"build/run/demo/catalog/catalog.json.sig", ""},
-             {"build/run/demo/keys/public.hex", "demo-key"}}) {
+             {"scripts/install-deps.sh", ""}, {"bin/cmake", ""}, {"build/run/demo/catalog/catalog.json.sig", ""},
+             {"build/run/demo/keys/public.hex", "key"}, {program, "#!/bin/sh\nprintf '%s\\n' \"$@\" > said.txt\n"}}) {
         std::filesystem::create_directories(std::filesystem::path(tree + "/" + name).parent_path());
         std::ofstream(tree + "/" + name) << text;
         ::chmod((tree + "/" + name).c_str(), 0755);
     }
-    std::filesystem::copy_file(source + "/scripts/run.sh", tree + "/scripts/run.sh");
-    ASSERT_EQ(std::system(("DISPLAY=:0 PATH='" + tree + "/bin:/usr/bin:/bin' '" + tree +
-                           "/scripts/run.sh' --root /mine --look tq --source /cat >/dev/null 2>&1")
-                              .c_str()),
-              0);
-    std::ifstream in(said);
-    std::vector<std::string> given;
-    for (std::string line; std::getline(in, line);) given.push_back(line);
-    EXPECT_EQ(given, (std::vector<std::string>{"--pub", "demo-key", "--root", "/mine", "--look", "tq", "--source", "/cat"}));
+    const std::filesystem::path source = std::filesystem::path(LUMO_APP_SHOTS_FILE).parent_path().parent_path().parent_path();
+    std::filesystem::copy_file(source / "scripts/run.sh", tree + "/scripts/run.sh");
+    const std::string run = "DISPLAY=:0 PATH=" + tree + "/bin:/usr/bin:/bin " + tree + "/scripts/run.sh";
+    ASSERT_EQ(std::system((run + " --root /mine --look tq --source /cat >/dev/null 2>&1").c_str()), 0);
+    std::ifstream in(tree + "/said.txt");
+    std::vector<std::string> said;
+    for (std::string line; std::getline(in, line);) said.push_back(line);
+    EXPECT_EQ(said, (std::vector<std::string>{"--pub", "key", "--root", "/mine", "--look", "tq", "--source", "/cat"}));
 }
 
 TEST(DemoCatalog, NextVersionRaisesTheMinorNumber) {
