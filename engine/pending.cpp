@@ -27,6 +27,8 @@ namespace tqm {
 namespace {
 
 constexpr size_t kMaxNote = 64 * 1024;
+// Between what a task did on disk and why it is not recorded.
+constexpr char kUnrecordedJoin[] = ", but ";
 
 bool plainName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
@@ -384,8 +386,16 @@ bool Engine::recordChange(const std::string& file, Receipt& mine, const std::fun
         return true;
     }
     error = note.empty() ? why
-                         : done + ", but " + why + (detail::notesCount(file) ? "; the next start records it" : "");
+                         : done + kUnrecordedJoin + why + (detail::notesCount(file) ? "; the next start records it" : "");
     return false;
+}
+
+bool unrecordedChange(const std::string& error, std::string& why) {
+    if (error.rfind("installed ", 0) != 0 && error.rfind("removed ", 0) != 0) return false;
+    const size_t at = error.find(kUnrecordedJoin);
+    if (at == std::string::npos) return false;
+    why = error.substr(at + sizeof kUnrecordedJoin - 1);
+    return true;
 }
 
 bool Engine::loadReceipt(std::string& error) {
