@@ -298,17 +298,17 @@ TEST_F(RemoveTest, ARemovalIsDoneOnlyOverACopyGone) {
     };
     const struct {
         const char* what;
-        bool other;   // as another account (65534)
+        bool other;   // as another account (65534), whose receipts' folder it is
         mode_t data;  // of the receipts' folder
         std::function<bool(std::string&)> task;
         std::string error;  // empty: done
     } cases[] = {
-        {"an app's install", true, 0755,
+        {"an app's install", true, 0555,
          [&](std::string& e) { return engine.installApp(*loaded.catalog.find("tuner"), tunerZip, e); },
          "cannot write " + apps + denied},
-        {"an app's removal", true, 0755, removal("studio", "app"), "cannot write " + apps + denied},
-        {"a plug-in's removal", true, 0755, removal("synth", "vst3"), "cannot write " + plugins + denied},
-        {"a copy the account cannot empty", true, 0777, removal("synth", "vst3"), "cannot remove " + copy + denied},
+        {"an app's removal", true, 0555, removal("studio", "app"), "cannot write " + apps + denied},
+        {"a plug-in's removal", true, 0555, removal("synth", "vst3"), "cannot write " + plugins + denied},
+        {"a copy the account cannot empty", true, 0755, removal("synth", "vst3"), "cannot remove " + copy + denied},
         {"200 folders deep, 64 open files", false, 0755, removal("synth", "vst3"), ""},
     };
     const std::vector<std::string> appsThere = entryNames(appsDir());
@@ -322,6 +322,7 @@ TEST_F(RemoveTest, ARemovalIsDoneOnlyOverACopyGone) {
         for (const std::string& open : {temp.dir(), path("root"), path("source")}) ::chmod(open.c_str(), 0755);
         for (const std::string& shared : {vst3(), appsDir()}) ::chmod(shared.c_str(), c.other ? 0777 : 0755);
         ::chmod(engine.layout.userData().c_str(), c.data);
+        ASSERT_EQ(::chown(engine.layout.userData().c_str(), c.other ? 65534 : 0, c.other ? 65534 : 0), 0);
         const pid_t child = ::fork();
         if (child == 0) {
             const struct rlimit few {64, 64};
