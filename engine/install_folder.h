@@ -97,6 +97,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_lock.h"
 #include "engine/lock_waits.h"
 #include "engine/receipt.h"
 #include "engine/safe_path.h"
@@ -104,15 +105,18 @@
 namespace tqm {
 
 struct Engine;
+struct Task;
 class JobLock;
 
-// Opens a job on the data folder userData: takes the job lock (waiting as engine.waiting allows), asks
-// `locked` (when given) whether to go on, sweeps the install folders and reads the receipts once.
-// Answers the held lock, which the caller keeps to its last task; null with error said when the lock
-// was not had, a folder's sweep claim was not had (its receipts could not be trusted) or the
-// receipts cannot be read (error empty when `locked` said no).
+// Opens a job on the data folder userData: takes the job lock (waiting as engine.waiting allows),
+// sweeps the install folders (Engine::sweep: those the tasks change, every one without tasks, must
+// be swept), reads the receipts once and asks `locked` (when given) whether to go on: until then
+// the job has changed nothing of its own and each of its waits may be given up. Answers the held
+// lock, which the caller keeps to its last task; null with error said when the lock was not had, a
+// folder the job changes was not swept or the receipts cannot be read (error empty when `locked`
+// said no). As root, the umask is 022 from here on (keepRootUmask).
 std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, std::string& error,
-                                  const std::function<bool()>& locked = {});
+                                  const std::function<bool()>& locked = {}, const std::vector<Task>* tasks = nullptr);
 
 namespace detail {
 
@@ -122,10 +126,11 @@ inline const std::string kStagingPrefix = ".tqm-staging-";
 inline const std::string kAsidePrefix = ".tqm-old-";
 inline const std::string kNotePrefix = ".tqm-record-";
 inline const std::string kProbePrefix = ".tqm-probe-";
+inline const std::string kClaimName = ".tqm-claim";
 constexpr size_t kTagSize = 8;
 
 struct Entry {
-    enum Kind { Other, Staging, Aside, Note } kind = Other;
+    enum Kind { Other, Staging, Aside, Note, Claim } kind = Other;  // Claim: the sweep claim, or its temporary
     std::string tag;   // of a staging folder, an aside copy or a note (and its temporary)
     std::string name;  // an aside copy's: the name of the entry it was moved aside from
 };
@@ -187,17 +192,24 @@ private:
     bool keep_ = false;
 };
 
-// The sweep claim of an install folder (the table above): a flock on the folder itself, so that
-// no file at any name can hold it for good nor be mistaken for it. Held until the object goes.
+// The sweep claim of an install folder (the table above): a lock on its file ".tqm-claim" that
+// only the accounts that may write the folder can open (FileLock, LockAccess::Writers). Held
+// until the object goes.
 class SweepClaim {
 public:
-    // Waits for the claim on the open folder dirFd as long as keepWaiting answers true (asked at
-    // once and then every kLockAskInterval while another sweep holds it); false when not had.
-    bool take(int dirFd, const std::function<bool()>& keepWaiting);
-    bool held() const { return fd_.get() >= 0; }
+    SweepClaim() = default;
+    SweepClaim(const SweepClaim&) = delete;
+    SweepClaim& operator=(const SweepClaim&) = delete;
+    ~SweepClaim();
+    // Waits for the claim of the open folder dirFd (at the path dir) as long as keepWaiting answers
+    // true (asked when another holds it, then every kLockAskInterval; a holder's letting go ends
+    // the wait at once); false when not had, failure() saying why.
+    bool take(int dirFd, const std::string& dir, const std::function<bool()>& keepWaiting);
+    bool held() const;
+    std::string failure() const;
 
 private:
-    DirFd fd_;
+    std::unique_ptr<FileLock> lock_;
 };
 
 // What a sweep may touch in a folder. Made under the claim.
@@ -245,11 +257,11 @@ bool createFolder(const std::string& dir, std::string& error);
 // (the old copy moved aside, the new copy moved in, the old copy put back when the new one cannot
 // move in, the sweep's restoring of an aside copy), the writing of a note, a staging folder made
 // but not yet locked (Made) and locked but not yet checked (Locked), and a sweep's listing made
-// but its tags not yet looked at (Listed).
-enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed };
+// but its tags not yet looked at (Listed), and a held claim about to be let go (Unclaim).
+enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed, Unclaim };
 
 // Fault seam for tests: when set, it is asked before each of those steps, and a non-zero answer
-// fails the step with that error number instead of doing it (Made, Locked, Listed: ignored).
+// fails the step with that error number instead of doing it (Made, Locked, Listed, Unclaim: ignored).
 extern int (*renameFault)(RenameStep step);
 
 // renameat for one of those steps; false with errno set.
@@ -319,9 +331,10 @@ using NoteSettler = std::function<bool(int dirFd, const std::string& name)>;
 // One sweep of a folder. Under its claim (waited for as keepWaiting allows): of the ".tqm-" entries
 // sweepable answers, aside copies go back or go (restoreOrRemove) and the rest but notes goes. Then,
 // the claim and the staging locks let go, each of those notes is handed to settle and removed only
-// when it answers true. False when the claim was not had (nothing done); a folder that cannot be
-// opened or listed has nothing to sweep.
-bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting);
+// when it answers true. True too when there is no folder; false with error said when it cannot be
+// read ("cannot read <dir>: <system text>") or its claim was not had (the claim's failure).
+bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,
+                 std::string& error);
 
 }  // namespace detail
 

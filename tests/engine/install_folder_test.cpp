@@ -87,7 +87,7 @@ protected:
 
     static int protocolEntries(const std::string& dir) {
         int n = 0;
-        for (const std::string& name : entryNames(dir)) n += name.rfind(".tqm-", 0) == 0;
+        for (const std::string& name : entryNames(dir)) n += leftover(name);
         return n;
     }
 
