@@ -393,7 +393,7 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
     {
         SweepClaim claim;
         if (!claim.take(fd.get(), dir, keepWaiting)) {
-            error = claim.failure();
+            error = "cannot sweep " + dir + ": " + claim.failure();
             return false;
         }
         Sweepable folder;  // its held staging locks go before the claim does

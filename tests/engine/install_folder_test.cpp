@@ -11,7 +11,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <optional>
 
 #include "engine/atomic_write.h"
 #include "engine/catalog.h"
@@ -477,6 +480,196 @@ TEST_F(InstallFolderTest, AWriterSaysAnotherAccountTookItsName) {
     }
     EXPECT_NE(error.find("another account holds Synth.vst3"), std::string::npos) << error;
     EXPECT_EQ(readFile(vst3() + "/" + staging.asideOf("Synth.vst3") + "/Contents/Info.plist"), "old");
+}
+
+// An apps receipt that records each app id as <folder>/<id>.app.
+bool recordApps(const std::string& file, const std::map<std::string, std::string>& folders) {
+    tqm::Receipt r;
+    for (const auto& [id, dir] : folders) {
+        r.plugins[id].formats["app"].version = "1.0.0";
+        r.plugins[id].formats["app"].path = dir + "/" + id + ".app";
+    }
+    std::string error;
+    return tqm::detail::createFolder(fs::path(file).parent_path().string(), error) && r.save(file, error);
+}
+
+// The descriptors of this process that name a path containing part (a held claim or staging lock).
+int openHere(const std::string& part) {
+    int n = 0;
+    for (const std::string& fd : entryNames("/proc/self/fd")) {
+        char target[4096];
+        const ssize_t len = ::readlink(("/proc/self/fd/" + fd).c_str(), target, sizeof target);
+        n += len > 0 && std::string(target, size_t(len)).find(part) != std::string::npos;
+    }
+    return n;
+}
+
+// A reader of an install folder holds flocks on the folder and on its claim as it likes: a job
+// there neither waits nor fails for them.
+TEST_F(InstallFolderTest, AReaderOfAnInstallFolderCannotHoldUpAJob) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    ASSERT_EQ(::chmod(temp.dir().c_str(), 0755), 0);
+    std::string error;
+    ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+    LockHolder folder(vst3(), kUserA), claim(vst3() + "/.tqm-claim", kUserA);
+    EXPECT_TRUE(folder.took());
+    EXPECT_FALSE(claim.took());
+    tqm::Engine job = engine;
+    job.waiting = [](const std::string&) { return false; };
+    EXPECT_TRUE(tqm::beginJob(job, job.layout.userData(), error)) << error;
+}
+
+// A folder whose claim another sweep holds: a job that changes nothing there skips it, saying so in
+// the log; one that does waits, saying for what, until it is stopped (it fails before it begins)
+// or the claim is let go (it begins).
+TEST_F(InstallFolderTest, AJobWaitsOnlyForTheClaimsOfFoldersItChanges) {
+    const std::string clap = engine.layout.formatDir("clap"), claim = clap + "/.tqm-claim";
+    const std::string waitText = "Waiting for another copy of the manager to finish sweeping " + clap;
+    const std::string heldText = "cannot sweep " + clap + ": " + claim + " is held by another process";
+    const struct {
+        const char* what;
+        const char* format;  // of the job's one install
+        bool stop;           // the job is stopped at its wait, else the claim let go
+        bool begins;
+    } cases[] = {{"a job in another folder", "vst3", true, true},
+                 {"a job there, stopped", "clap", true, false},
+                 {"a job there, the claim let go", "clap", false, true}};
+    std::string error;
+    ASSERT_TRUE(tqm::detail::createFolder(clap, error)) << error;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::optional<tqm::FileLock> other;
+        tqm::detail::DirFd dir(::open(clap.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        other.emplace(dir.get(), ".tqm-claim", claim, [] { return false; }, tqm::LockAccess::Writers);
+        ASSERT_TRUE(other->held());
+        tqm::Engine job = engine;
+        std::vector<std::string> asked, logged;
+        job.log = [&](const std::string& line) { logged.push_back(line); };
+        job.waiting = [&](const std::string& why) {
+            asked.push_back(why);
+            if (!c.stop) other.reset();
+            return !c.stop;
+        };
+        bool locked = false;
+        const std::vector<tqm::Task> tasks{{"install", "synth", c.format}};
+        error.clear();
+        const auto lock = tqm::beginJob(job, job.layout.userData(), error, [&] { return locked = true; }, &tasks);
+        EXPECT_EQ(bool(lock), c.begins) << error;
+        EXPECT_EQ(locked, c.begins);
+        EXPECT_EQ(error, c.begins ? "" : heldText);
+        const bool there = c.format == std::string("clap");
+        EXPECT_EQ(asked, there ? std::vector<std::string>{waitText} : std::vector<std::string>{});
+        EXPECT_EQ(std::count(logged.begin(), logged.end(), "not swept: " + heldText), there ? 0 : 1);
+    }
+}
+
+// A folder its account cannot read (an app recorded there): the job that changes it fails saying
+// so, any other job skips it with a log line.
+TEST_F(InstallFolderTest, AnUnreadableFolderFailsOnlyTheJobsThatChangeIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    ASSERT_EQ(::chmod(temp.dir().c_str(), 0755), 0);
+    const std::string hidden = path("hidden");
+    ASSERT_TRUE(recordApps(path("user/data/apps.json"), {{"studio", hidden}}));
+    ASSERT_EQ(::mkdir(hidden.c_str(), 0700), 0);
+    for (const char* p : {"user", "user/data", "user/data/apps.json", "hidden"})
+        ASSERT_EQ(::chown(path(p).c_str(), kUserA, kUserA), 0);
+    for (const mode_t mode : {0311, 0000}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(::chmod(hidden.c_str(), mode), 0);
+        const std::string unreadable = "cannot read " + hidden + ": " + tqm::detail::systemText(EACCES);
+        EXPECT_TRUE(asUser(kUserA, [&] {
+            tqm::Engine job;
+            job.layout.root = path("user");
+            std::vector<std::string> logged;
+            job.log = [&](const std::string& line) { logged.push_back(line); };
+            const std::vector<tqm::Task> plugin{{"install", "synth", "vst3"}}, app{{"install", "studio", "app"}};
+            std::string pluginError, appError;
+            return job.sweep(&pluginError, &plugin) && logged == std::vector<std::string>{"not swept: " + unreadable} &&
+                   !job.sweep(&appError, &app) && appError == unreadable;
+        }));
+    }
+}
+
+// Root sweeps beyond the layout's folders only those its own records or the job's tasks name, and
+// never a folder of a third account.
+TEST_F(InstallFolderTest, RootSweepsNoFolderOfAThirdAccount) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
+    const std::string third = path("third"), mine = path("mine");
+    const std::string apps = engine.layout.appsReceiptFile();
+    ASSERT_TRUE(recordApps(apps, {{"Studio", third}, {"Other", mine}}));
+    const struct {
+        const char* what;
+        uid_t records;  // the owner of apps.json (and of the data folder)
+        tqm::Task task;
+        bool ok, mineSwept;
+    } cases[] = {
+        {"a user's records, a plug-in job", kUserA, {"install", "synth", "vst3"}, true, false},
+        {"a user's records, a job on the third account's app", kUserA, {"install", "Studio", "app"}, false, false},
+        {"a user's records, a job on an app in root's folder", kUserA, {"remove", "Other", "app"}, true, true},
+        {"root's records, a plug-in job", 0, {"install", "synth", "vst3"}, true, true},
+    };
+    std::string error;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::string& dir : {third, mine}) ASSERT_TRUE(tqm::detail::createFolder(dir + "/.tqm-staging-0000dead", error));
+        ASSERT_EQ(::chown(third.c_str(), kUserB, kUserB), 0);
+        ASSERT_EQ(::chown(engine.layout.userData().c_str(), c.records, c.records), 0);
+        ASSERT_EQ(::chown(apps.c_str(), c.records, c.records), 0);
+        const std::vector<tqm::Task> tasks{c.task};
+        error.clear();
+        EXPECT_EQ(engine.sweep(&error, &tasks), c.ok);
+        EXPECT_EQ(error, c.ok ? "" : third + " belongs to " + tqm::detail::accountName(kUserB) + ": not swept");
+        EXPECT_TRUE(exists(third + "/.tqm-staging-0000dead"));
+        EXPECT_EQ(exists(mine + "/.tqm-staging-0000dead"), !c.mineSwept);
+    }
+}
+
+// What root makes in a job keeps no write bit for others, whatever its caller's umask and the
+// package's modes: here as in the helper.
+TEST_F(InstallFolderTest, RootsJobMakesNothingOthersMayWrite) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root: the umask is set only for root";
+    const mode_t was = ::umask(0);
+    std::string error;
+    {
+        tqm::Engine job = engine;
+        const auto lock = tqm::beginJob(job, job.layout.userData(), error);
+        ASSERT_TRUE(lock) << error;
+        EXPECT_TRUE(tqm::runTask(job, {"install", "synth", "vst3"}, nullptr, error)) << error;
+    }
+    ::umask(was);
+    std::vector<std::string> made{engine.layout.receiptFile(), vst3() + "/Synth.vst3"};
+    for (const auto& e : fs::recursive_directory_iterator(vst3() + "/Synth.vst3")) made.push_back(e.path());
+    for (const std::string& p : made) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(p.c_str(), &st), 0) << p;
+        EXPECT_EQ(st.st_mode & 022, 0u) << p << " may be written by others";
+    }
+}
+
+// A sweep lets every staging lock go before its claim, and settles its notes with neither held.
+TEST_F(InstallFolderTest, ASweepSettlesNotesWithNoLockHeld) {
+    ASSERT_TRUE(writeFile(vst3() + "/.tqm-staging-0000dead/Synth.vst3/x", "staged"));
+    ASSERT_TRUE(writeFile(vst3() + "/.tqm-record-0000dead", "{}"));
+    int stagingAtUnclaim = -1, heldAtSettle = -1, settled = 0;
+    std::string error;
+    {
+        const AtStep unclaim(Step::Unclaim, [&] {
+            stagingAtUnclaim = openHere("/.tqm-staging-");
+            return 0;
+        });
+        EXPECT_TRUE(tqm::detail::sweepFolder(
+            vst3(),
+            [&](int, const std::string&) {
+                heldAtSettle = openHere("/.tqm-staging-") + openHere("/.tqm-claim");
+                return ++settled > 0;
+            },
+            [] { return false; }, error))
+            << error;
+    }
+    EXPECT_EQ(settled, 1);
+    EXPECT_EQ(stagingAtUnclaim, 0) << "a staging lock outlived the claim";
+    EXPECT_EQ(heldAtSettle, 0) << "a note was settled under a lock";
+    EXPECT_EQ(entryNames(vst3()), std::vector<std::string>{});
 }
 
 }  // namespace
