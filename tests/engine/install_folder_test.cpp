@@ -334,14 +334,15 @@ TEST_F(InstallFolderTest, AStartLetsGoOfOtherAppsStagingLocks) {
     EXPECT_TRUE(exists(dir + "/.tqm-old-0000beef-Studio.app"));
 }
 
-// A job that begins while a sweep holds a dead writer's staging lock begins only from receipts like
-// the disk, and what it then does stands.
+// A job that opens while another sweep holds a dead writer's staging lock (under that folder's
+// claim) is refused, saying so, instead of beginning from receipts unlike the disk; once that
+// sweep is done the next job begins from receipts like the disk.
 TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweepRuns) {
     const struct {
         const char* what;
         const char* format;  // of the dead writer's install: studio's app or synth's plug-in
         bool update;         // killed between the renames of an update, else after a first move in
-        const char* then;    // the job's task once it began, or none
+        const char* then;    // the job's one task, or none (it sweeps every folder)
     } cases[] = {
         {"a first app install killed after its move in, a start sweeping", "app", false, nullptr},
         {"an app update killed between its renames, a start sweeping", "app", true, nullptr},
@@ -356,7 +357,8 @@ TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweep
         std::string error;
         ASSERT_TRUE(!c.update || tqm::runTask(engine, {"install", id, c.format}, nullptr, error)) << error;
         ASSERT_TRUE(killedIn(engine, c.format, 1, 0, c.update));
-        bool fired = false, began = false, agreed = true;
+        bool fired = false, began = false;
+        std::string refused;
         {
             // Once the sweep holds the dead writer's staging lock.
             const AtStep holding(Step::Listed, [&] {
@@ -367,9 +369,8 @@ TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweep
                     ::close(fd);
                     tqm::Engine job = engine;
                     job.waiting = [](const std::string&) { return false; };
-                    const auto lock = fired ? tqm::beginJob(job, job.layout.userData(), error) : nullptr;
-                    if ((began = bool(lock))) agreed = recordAgrees(job, id, c.format);
-                    if (began && c.then) tqm::runTask(job, {c.then, id, c.format}, nullptr, error);
+                    const std::vector<tqm::Task> tasks{{c.then ? c.then : "", id, c.format}};
+                    began = fired && tqm::beginJob(job, job.layout.userData(), refused, {}, c.then ? &tasks : nullptr);
                 }
                 return 0;
             });
@@ -378,11 +379,13 @@ TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweep
             c.update && id == "synth" ? (void)other.sweep() : engine.sweepSelf(appsDir() + "/Manager.app");
         }
         ASSERT_TRUE(fired);
-        EXPECT_TRUE(!began || agreed) << "the job began from receipts unlike the disk";
+        EXPECT_FALSE(began) << "the job began beside a sweep of its folder";
+        EXPECT_EQ(refused, "cannot sweep " + dir + ": " + dir + "/.tqm-claim is held by another process");
         tqm::Engine next = engine;
         const auto lock = tqm::beginJob(next, next.layout.userData(), error);
         ASSERT_TRUE(lock) << error;
         EXPECT_TRUE(recordAgrees(next, id, c.format));
+        EXPECT_TRUE(!c.then || tqm::runTask(next, {c.then, id, c.format}, nullptr, error)) << error;
     }
 }
 

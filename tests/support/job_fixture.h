@@ -25,9 +25,10 @@ public:
     const std::string& source() const { return source_; }
     std::string publicKeyHex() const { return catalogsign::toHex(keys_.publicKey); }
 
+    // The program's entry lets everyone write: root must not keep that.
     static std::string pluginZip(const std::string& item, const std::string& marker) {
         return makeZip({zipDir(item + "/"), zipFile(item + "/Contents/Info.plist", marker),
-                        zipFile(item + "/Contents/MacOS/Synth", "bin", 0755)});
+                        zipFile(item + "/Contents/MacOS/Synth", "bin", 0777)});
     }
     static std::string appZip(const std::string& item, const std::string& exe, const std::string& marker) {
         return makeZip({zipDir(item + "/"), zipFile(item + "/Contents/Info.plist", marker),
