@@ -7,6 +7,15 @@
 // claim, and lets them go before it lets the claim go or waits for anything, so a staging lock it
 // finds held while it holds the claim is a live writer's.
 //
+// THE CLAIM: an install folder's sweep claim is a lock on its file ".tqm-claim" that only the
+// accounts that may write the folder can open, so no mere reader of the folder can hold up a job.
+// The file is owner-only where only the owner writes (nobody else needs the claim), the folder's
+// group's (0660) where that group may write, everyone's (0666) where others may; root hands the one
+// it makes to the folder's owner, and one that lets in more is replaced (engine/file_lock.h). In a
+// folder several accounts may write, any of them can hold the claim and so make the others' jobs
+// wait: a job waits at most kReceiptLockWait in all and may be stopped meanwhile, a start leaves
+// its sweep to the next; nothing is lost, as every sweep decides only on what its listing shows.
+//
 // LOCKS, in the order they are taken (a holder of a later one never waits for an earlier one):
 //
 //   lock            where                                  taken by             wait (what a caller sees)
@@ -14,25 +23,34 @@
 //   job lock        <data folder>/job.lock (flock)         a job, the helper    kJobLockWait, as Engine::waiting
 //                                                          (beginJob)           allows: "Waiting for another copy
 //                                                                               of the manager to finish its job"
-//   sweep claim     flock on the install folder itself     a sweep (SweepClaim) kReceiptLockWait in a job, as
-//                   (no file: nobody can squat its name)                        Engine::waiting allows ("...finish
+//   sweep claim     <install folder>/.tqm-claim (flock),   a sweep (SweepClaim) a job: the folders its tasks change,
+//                   open to the folder's writers only                           kReceiptLockWait for all of them
+//                                                                               together, as Engine::waiting allows
+//                                                                               (stoppable until the job begins;
+//                                                                               ends when the holder lets go;
+//                                                                               waitingSentence: "...finish
 //                                                                               sweeping <folder>"; not had: the
-//                                                                               job does not begin); kStartLockWait
-//                                                                               at a start (not had: no sweep)
+//                                                                               job does not begin); any other
+//                                                                               folder not at all (not had, or not
+//                                                                               readable: skipped, logged);
+//                                                                               kStartLockWait at a start (not
+//                                                                               had: no sweep)
 //   staging lock    flock on <install folder>/             a writer (make),     never waited for: a writer makes
 //                   .tqm-staging-<tag>                     a sweep (take)       a new tag, a sweep leaves a held
 //                                                                               tag's entries alone
 //   receipt lock    <receipt>.lock beside installed.json   whoever records      kReceiptLockWait in a job (the
 //                   and apps.json                          (updateReceipt)      same sentence, "...finish writing
-//                                                                               <file>"); kStartLockWait at a start
-//                                                                               (shown the same way; not had: the
-//                                                                               note stays)
+//                                                                               <file name>"); kStartLockWait at a
+//                                                                               start, not shown (a start's engine
+//                                                                               has no waiting callback; not had:
+//                                                                               the note stays)
 //   (others)        the catalog state's lock (load.h, stateLockWait) and the settings file's lock
 //                   guard files of the data folder only, none of the install folders.
 //
 // A sweep holds the claim only for what it does on disk: it settles notes (which waits for a receipt
 // lock) after it let the claim and every staging lock go; nobody waits for a claim while holding a
-// staging or receipt lock. One job at a time changes the records of a data folder (the job lock).
+// staging or receipt lock. One job at a time changes the records of a data folder (the job lock); a
+// start only records what killed jobs noted, each change under the receipt's lock.
 //
 // THE LIFE OF ONE ENTRY (an install of Foo.vst3 over an old copy; a removal skips 2 and 5), and what
 // the next sweep does when the writer is killed right after a step:
@@ -60,7 +78,9 @@
 // WHAT A SWEEP READS AND MAY TOUCH. A job's sweep (Engine::sweep, sweepFolder) reads each format
 // folder of the data folder, the applications folder and the folder of each app its receipt records
 // elsewhere (Engine::stagingFolders: an app is updated where it lies); a start (Engine::sweepSelf) the
-// manager's own folder. Under the claim it takes a tag's entries only from a listing made after it locked that
+// manager's own folder. A job needs only the folders its tasks change (Engine::changedFolders);
+// root sweeps beyond the layout's own folders only those root's records or the job's tasks name,
+// and none of a third account (neither root's nor the data folder owner's). Under the claim it takes a tag's entries only from a listing made after it locked that
 // tag's staging folder, or saw it gone (sweepable). Of those, decided on what is at the name at that
 // moment, never on the listing (restoreOrRemove):
 //   - an aside copy goes when a note of its tag says it was removed, or its name holds its own
@@ -70,7 +90,7 @@
 //     sweep of that account (or of root for root's own); another account's entry at its name
 //     keeps it aside;
 //   - a note is settled, kept or removed as its reader decides (below), never by name alone;
-//   - staging folders and the rest go.
+//   - staging folders and the rest go, but the claim.
 // sweepSelf touches only the manager's own aside copies and staging folders of no other app's tag,
 // and lets go at once of the locks of other apps' tags. A start's settling (Engine::startSweep) runs
 // beside live writers and without the claim, in the folders a job's sweep reads: it records the

@@ -197,8 +197,7 @@ struct Worker {
             if (why != waitShown) postProgress(waitShown = why, installFraction(), true);
             return begun || !cancel->load();
         };
-        std::vector<tqm::Task> engineTasks;
-        for (const calls::Step& step : engineList) engineTasks.push_back(step.task);
+        const std::vector<tqm::Task> engineTasks = calls::tasksOf(engineList);
         const auto job = tqm::beginJob(engine, config.layout.userData(), error, [&] {
             if (cancel->load()) return false;
             begun = true;
