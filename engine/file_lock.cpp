@@ -58,11 +58,11 @@ Folder folderOf(int dirFd, LockAccess access) {
 
 // A file this process has just made, given the owner and mode the folder asks for.
 void giveOut(int fd, const Folder& f) {
-    if (f.handOver)
-        ::fchown(fd, f.owner, f.group);
-    else if (f.mode & 070)
-        ::fchown(fd, uid_t(-1), f.group);  // the folder's group, whose members may write it
-    if (f.shared) ::fchmod(fd, f.mode);  // the umask would have cut it
+    // A writers' lock goes to the folder's group, whose members may write it; one that cannot be
+    // given that group stays owner-only (the others replace it once it is free).
+    const bool grouped = f.handOver ? ::fchown(fd, f.owner, f.group) == 0
+                                    : !f.writers || !(f.mode & 070) || ::fchown(fd, uid_t(-1), f.group) == 0;
+    if (f.shared) ::fchmod(fd, grouped ? f.mode : 0600);  // the umask would have cut it
 }
 
 // Whether a lock file found at the name may be used as it is.
