@@ -481,9 +481,9 @@ bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
             if (!needed && !ownRecords && !ownFolders.count(dir)) continue;
         }
         const std::string sentence = waitingSentence({}, dir);
-        std::function<bool()> keepWaiting = [] { return false; };  // a folder the job does not change: no wait
+        std::function<bool()> keepOn = [] { return false; };  // a folder the job does not change: no wait
         if (needed)
-            keepWaiting = [&, sentence] {
+            keepOn = [&, sentence] {
                 return std::chrono::steady_clock::now() < until && (!waiting || waiting(sentence));
             };
         std::string why;
@@ -492,7 +492,7 @@ bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
             [&](int dirFd, const std::string& name) {
                 return settleNote(format, dirFd, name, kReceiptLockWait, true, dir);
             },
-            keepWaiting, why);
+            keepOn, why);
         if (swept) continue;
         if (needed) return fail(why);
         if (log) log("not swept: " + why);

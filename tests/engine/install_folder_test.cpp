@@ -543,19 +543,24 @@ int openHere(const std::string& part) {
     return n;
 }
 
-// A reader of an install folder holds flocks on the folder and on its claim as it likes: a job
-// there neither waits nor fails for them.
-TEST_F(InstallFolderTest, AReaderOfAnInstallFolderCannotHoldUpAJob) {
+// A root job is held up by no lock a mere reader of its folder holds (on the folder, on its claim),
+// and makes nothing others may write, whatever its caller's umask and the package's modes.
+TEST_F(InstallFolderTest, ARootJobWaitsForNoReaderAndMakesNothingOthersMayWrite) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
     ASSERT_EQ(::chmod(temp.dir().c_str(), 0755), 0);
     std::string error;
-    ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+    ASSERT_TRUE(tqm::detail::createFolder(vst3(), error) && engine.sweep()) << error;  // the claim made
     LockHolder folder(vst3(), kUserA), claim(vst3() + "/.tqm-claim", kUserA);
-    EXPECT_TRUE(folder.took());
-    EXPECT_FALSE(claim.took());
-    tqm::Engine job = engine;
-    job.waiting = [](const std::string&) { return false; };
-    EXPECT_TRUE(tqm::beginJob(job, job.layout.userData(), error)) << error;
+    EXPECT_TRUE(folder.took() && !claim.took());
+    const mode_t was = ::umask(0);
+    {
+        tqm::Engine job = engine;
+        job.waiting = [](const std::string&) { return false; };
+        const auto lock = tqm::beginJob(job, job.layout.userData(), error);
+        EXPECT_TRUE(lock && tqm::runTask(job, {"install", "synth", "vst3"}, nullptr, error)) << error;
+    }
+    ::umask(was);
+    EXPECT_EQ(othersMayWrite(), std::vector<std::string>{});
 }
 
 // A folder whose claim another sweep holds: a job that changes nothing there skips it, saying so in
@@ -661,22 +666,6 @@ TEST_F(InstallFolderTest, RootSweepsNoFolderOfAThirdAccount) {
         EXPECT_TRUE(exists(third + "/.tqm-staging-0000dead"));
         EXPECT_EQ(exists(mine + "/.tqm-staging-0000dead"), !c.mineSwept);
     }
-}
-
-// What root makes in a job keeps no write bit for others, whatever its caller's umask and the
-// package's modes: here as in the helper.
-TEST_F(InstallFolderTest, RootsJobMakesNothingOthersMayWrite) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root: the umask is set only for root";
-    const mode_t was = ::umask(0);
-    std::string error;
-    {
-        tqm::Engine job = engine;
-        const auto lock = tqm::beginJob(job, job.layout.userData(), error);
-        ASSERT_TRUE(lock) << error;
-        EXPECT_TRUE(tqm::runTask(job, {"install", "synth", "vst3"}, nullptr, error)) << error;
-    }
-    ::umask(was);
-    EXPECT_EQ(othersMayWrite(), std::vector<std::string>{});
 }
 
 // A sweep lets every staging lock go before its claim, and settles its notes with neither held.
