@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "engine/apps.h"
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/install_folder.h"
 #include "engine/install.h"
+#include "engine/jobs.h"
 #include "engine/package_cache.h"
 #include "engine/unpack.h"
 #include "engine/util.h"
@@ -48,38 +51,75 @@ std::string appRunning(const std::string& path) {
     return found;
 }
 
-std::vector<std::pair<std::string, std::string>> Engine::stagingFolders() const {
-    std::vector<std::pair<std::string, std::string>> folders;
-    for (const std::string& format : formatsHere()) folders.emplace_back(format, layout.formatDir(format));
-    folders.emplace_back("app", layout.appsDir());
-    const auto add = [&](const std::string& format, const fs::path& dir) {
-        const std::pair<std::string, std::string> folder{format, dir.string()};
-        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
-    };
-    std::string ignored;
-    // A plug-in recorded in the maker's folder of an earlier install folder is removed where it lies.
-    Receipt plugins;
-    if (plugins.load(layout.receiptFile(), ignored)) {
-        for (const auto& [id, product] : plugins.plugins) {
-            for (const std::string& format : formatsHere()) {
-                const auto f = product.formats.find(format);
-                if (f == product.formats.end()) continue;
-                const fs::path p(f->second.path);
-                if (p.is_absolute() && p.lexically_normal() == p && p.has_filename() &&
-                    p.parent_path().filename() == kVendorDir)
-                    add(format, p.parent_path());
-            }
-        }
-    }
+namespace {
+
+// The folders of the apps apps.json (as it is on disk) records outside the applications folder, by
+// id: only where placeApp would stage, a plain path of an app.
+std::map<std::string, std::string> recordedAppFolders(const Layout& layout) {
+    std::map<std::string, std::string> folders;
     Receipt recorded;
+    std::string ignored;
     if (!recorded.load(layout.appsReceiptFile(), ignored)) return folders;
     for (const auto& [id, product] : recorded.plugins) {
         const auto app = product.formats.find("app");
         if (app == product.formats.end()) continue;
         const fs::path p(app->second.path);
-        // Only where placeApp would stage: a plain path of an app, outside the applications folder.
-        if (!p.is_absolute() || !plainlyApp(p.string(), p.filename().string())) continue;
-        add("app", p.parent_path());
+        if (p.is_absolute() && plainlyApp(p.string(), p.filename().string())) folders[id] = p.parent_path().string();
+    }
+    return folders;
+}
+
+// The maker's folders that hold the plug-ins installed.json (as it is on disk) records, by id and
+// format: a copy in an earlier install folder is removed where it lies.
+std::map<std::pair<std::string, std::string>, std::string> recordedPluginFolders(const Layout& layout) {
+    std::map<std::pair<std::string, std::string>, std::string> folders;
+    Receipt recorded;
+    std::string ignored;
+    if (!recorded.load(layout.receiptFile(), ignored)) return folders;
+    for (const auto& [id, product] : recorded.plugins) {
+        for (const std::string& format : formatsHere()) {
+            const auto f = product.formats.find(format);
+            if (f == product.formats.end()) continue;
+            const fs::path p(f->second.path);
+            if (p.is_absolute() && p.lexically_normal() == p && p.has_filename() &&
+                p.parent_path().filename() == kVendorDir)
+                folders[{id, format}] = p.parent_path().string();
+        }
+    }
+    return folders;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> Engine::stagingFolders() const {
+    std::vector<std::pair<std::string, std::string>> folders;
+    for (const std::string& format : formatsHere()) folders.emplace_back(format, layout.formatDir(format));
+    folders.emplace_back("app", layout.appsDir());
+    const auto add = [&](const std::string& format, const std::string& dir) {
+        const std::pair<std::string, std::string> folder{format, dir};
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+    };
+    for (const auto& [copy, dir] : recordedPluginFolders(layout)) add(copy.second, dir);
+    for (const auto& [id, dir] : recordedAppFolders(layout)) add("app", dir);
+    return folders;
+}
+
+std::set<std::string> Engine::changedFolders(const std::vector<Task>& tasks) const {
+    std::set<std::string> folders;
+    const std::map<std::string, std::string> apps = recordedAppFolders(layout);
+    const auto plugins = recordedPluginFolders(layout);
+    for (const Task& t : tasks) {
+        if (t.op == "purge") continue;  // the data folders only
+        if (t.op != "self" && t.format != "app") {
+            folders.insert(layout.formatDir(t.format));
+            const auto recorded = plugins.find({t.id, t.format});
+            if (recorded != plugins.end()) folders.insert(recorded->second);
+            continue;
+        }
+        folders.insert(layout.appsDir());
+        const auto recorded = apps.find(t.id);
+        if (t.op != "self" && recorded != apps.end()) folders.insert(recorded->second);
+        if (t.op == "self" && !program.empty()) folders.insert(fs::path(program).parent_path().string());
     }
     return folders;
 }
