@@ -25,6 +25,11 @@ void installWindowLayer();
 // anything and bring the window (and SDL's video with it) up later, while its own work runs.
 bool displayReachable();
 
+// Whether the application holds the window open past a close asked for (it ends a job first):
+// told by the window at each close, so that a signal's close gives the program its grace only
+// while nothing holds the window.
+void closeHeld(bool held);
+
 // Why SDL's video or the last window did not start, in SDL's words; empty when SDL said nothing.
 std::string videoError();
 
