@@ -28,6 +28,7 @@
 #include "tests/app/app_support.h"
 #include "tests/app/x11_probe.h"
 #include "tests/support/ctest_display.h"
+#include "tests/support/lock_holder.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -507,6 +508,48 @@ TEST_F(AppWindow, FocusComingBackDrawsWhatAnotherCopyChanged) {
         return fresh.sameIn(c, row) && fresh.sameIn(c, status);
     }, 10)) << "the row or the status line is not as a fresh window draws it";
     shoot(window, "window-focus-back.png");
+}
+
+// SIGTERM during an install that another process holds: the job is stopped as STOP does while it
+// can be (the log names what did not run); past that the window stays, saying so, until the job has
+// ended whole; a second signal ends the program at once.
+TEST_F(AppWindow, ASignalDuringAJobEndsItFirstInTheOpenWindow) {
+    const struct {
+        const char* lock;  // held while the job runs, in the data folder
+        int signals;
+        const char* logged;  // what the log then says
+    } cases[] = {{"job.lock", 1, "not run: install cobalt-compressor vst3, install cobalt-compressor clap"},
+                 {"installed.json.lock", 1, "  done"},
+                 {"installed.json.lock", 2, "waits for the job's end"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.lock) + ", signals: " + std::to_string(c.signals));
+        Demo demo("signal-in-job");
+        ASSERT_TRUE(demo.ok()) << demo.error;
+        const std::string vst3 = demo.root() + "/VST3/Ardune Systems/Cobalt Compressor.vst3";
+        const std::string lock = demo.root() + "/data/" + c.lock;
+        ASSERT_TRUE(testsupport::writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);
+        testsupport::LockHolder other(lock, ::geteuid());
+        const std::vector<std::string> words = sizedWords(demo);
+        const Window window = start(words, demo.home(), demo.dir + "/log.txt");
+        ASSERT_NE(window, 0u) << child->output();
+        Twin twin(words);
+        ASSERT_TRUE(clickBoth(twin, window, "rowpill:" + std::to_string(twin.line("Cobalt Compressor"))));
+        ASSERT_TRUE(clickBoth(twin, window, "job:go"));
+        const bool late = c.lock != std::string("job.lock");  // the job has begun: it can no longer stop
+        ASSERT_TRUE(waitFor([&] { return late ? fs::exists(vst3) : managerLog(demo).find("job: ") != std::string::npos; }, 30));
+        probe.stopPings();
+        ::kill(child->pid, SIGTERM);
+        if (late) {
+            ASSERT_TRUE(waitFor([&] { return managerLog(demo).find("waits for the job's end") != std::string::npos; }, 20));
+            EXPECT_NE(probe.windowOf(child->pid, 5), 0u) << "the window went before the job ended";
+        }
+        if (late && c.signals == 1) other.release();  // the job ends whole, then the window closes
+        if (c.signals == 2) ::kill(child->pid, SIGTERM);
+        EXPECT_EQ(child->wait(30), c.signals == 2 ? -1 : 0) << child->output();
+        EXPECT_EQ(child->pid, -1) << "still running";
+        EXPECT_NE(managerLog(demo).find(c.logged), std::string::npos) << managerLog(demo);
+        EXPECT_EQ(fs::exists(demo.root() + "/CLAP/Ardune Systems/Cobalt Compressor.clap"), c.signals == 1 && late);
+    }
 }
 
 }  // namespace
