@@ -58,6 +58,7 @@ public:
         ::waitpid(pid_, nullptr, 0);
     }
     const std::string& name() const { return name_; }
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
@@ -245,6 +246,25 @@ TEST(AppWindowPlace, AWindowThatCannotStartSaysWhy) {
         EXPECT_TRUE(fake.refused());
         child.stop();
     }
+}
+
+// SIGTERM with a display that stopped answering under the window: the close waits on the display,
+// and the signal still ends the program a little later.
+TEST(AppWindowPlace, ASignalEndsAProgramWhoseDisplayStopped) {
+    if (!haveXvfb()) GTEST_SKIP() << "skipped: Xvfb is not installed";
+    apptest::Demo demo("stopped-display");
+    ASSERT_TRUE(demo.ok()) << demo.error;
+    Server server(1024, 768);
+    ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
+    support::X11Watch watch(server.name());
+    apptest::Child child(demo.args(), demo.home(), demo.dir + "/log.txt", {"DISPLAY=" + server.name()});
+    ASSERT_TRUE(watch.waitUntil(child.pid, std::chrono::steady_clock::now() + std::chrono::seconds(30),
+                                [](Window) { return true; })) << child.output();
+    ::kill(server.pid(), SIGSTOP);
+    ::kill(child.pid, SIGTERM);
+    EXPECT_EQ(child.wait(30), -1);
+    EXPECT_EQ(child.pid, -1) << "still running: " << child.output();
+    ::kill(server.pid(), SIGCONT);
 }
 
 }  // namespace
