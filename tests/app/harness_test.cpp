@@ -243,8 +243,7 @@ TEST(Harness, ClosingTheWindowDuringALoadEndsCleanly) {
     std::vector<std::string> words = demo.args();
     words[4] = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
     for (int round = 0; round < 3; ++round) {
-        // Without the test programs' suppressions: the program's own start leaves no leak.
-        apptest::Child child(words, demo.home(), demo.dir + "/close-" + std::to_string(round) + ".txt", {"LSAN_OPTIONS="});
+        apptest::Child child(words, demo.home(), demo.dir + "/close-" + std::to_string(round) + ".txt");
         ASSERT_NE(probe.windowOf(child.pid, 20), 0u) << child.output();
         const auto closed = std::chrono::steady_clock::now();
         ::kill(child.pid, SIGTERM);  // the window layer takes it as the window's close
