@@ -372,7 +372,8 @@ void Model::closeAfterJob() {
     closing = true;
     closeStops = stoppable && cancel;
     if (closeStops) cancel->store(true);
-    log(closeStops ? "  the window's close stops the job" : "  the window's close waits for the job's end: it can no longer be stopped");
+    log(closeStops ? "  the window's close stops the job"
+                   : "  the window's close waits for the job's end: it can no longer be stopped");
     if (onChange) onChange();
 }
 

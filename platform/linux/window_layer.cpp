@@ -336,10 +336,11 @@ void linkSessionBus() {
     if (linked) return;
     linked = true;
     const char* given = SDL_getenv("DBUS_SESSION_BUS_ADDRESS");
-    const std::string address = given ? given : "", runtime = SDL_getenv("XDG_RUNTIME_DIR") ? SDL_getenv("XDG_RUNTIME_DIR") : "";
+    const char* runtime = SDL_getenv("XDG_RUNTIME_DIR");
+    const std::string address = given ? given : "", bus = std::string(runtime ? runtime : "") + "/bus";
     struct stat st {};
-    const bool known = !address.empty() || (!runtime.empty() && ::stat((runtime + "/bus").c_str(), &st) == 0 &&
-                                            S_ISSOCK(st.st_mode));
+    const bool known =
+        !address.empty() || (runtime && *runtime && ::stat(bus.c_str(), &st) == 0 && S_ISSOCK(st.st_mode));
     if (!known) ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
     SDL_InitSubSystem(0);
     if (known) return;

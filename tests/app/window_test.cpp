@@ -525,7 +525,7 @@ TEST_F(AppWindow, ASignalDuringAJobEndsItFirstInTheOpenWindow) {
         SCOPED_TRACE(std::string(c.lock) + ", signals: " + std::to_string(c.signals));
         Demo demo("signal-in-job");
         const std::string lock = demo.root() + "/data/" + c.lock;
-        ASSERT_TRUE(testsupport::writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);
+        ASSERT_TRUE(testsupport::writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);  // as the engine makes it
         testsupport::LockHolder other(lock, ::geteuid());
         const std::vector<std::string> words = sizedWords(demo);
         const Window window = start(words, demo.home(), demo.dir + "/log.txt");
@@ -533,12 +533,12 @@ TEST_F(AppWindow, ASignalDuringAJobEndsItFirstInTheOpenWindow) {
         ASSERT_TRUE(clickBoth(twin, window, "rowpill:" + std::to_string(twin.line("Cobalt Compressor"))));
         ASSERT_TRUE(clickBoth(twin, window, "job:go"));
         const bool begun = c.lock != std::string("job.lock");
-        const std::string waitFirst = begun ? "installed " : "job: ";  // the VST3 copy, or the job's start
-        ASSERT_TRUE(waitFor([&] { return managerLog(demo).find(waitFirst) != std::string::npos; }, 30));
+        const char* first = begun ? "installed " : "job: ";  // the VST3 copy in, or the job started
+        ASSERT_TRUE(waitFor([&] { return managerLog(demo).find(first) != std::string::npos; }, 30));
         probe.stopPings();
         ::kill(child->pid, SIGTERM);
         if (begun) {
-            ASSERT_TRUE(waitFor([&] { return managerLog(demo).find("waits for the job's end") != std::string::npos; }, 20));
+            ASSERT_TRUE(waitFor([&] { return managerLog(demo).find("job's end") != std::string::npos; }, 20));
             EXPECT_NE(probe.windowOf(child->pid, 5), 0u) << "the window went before the job ended";
             c.signals == 2 ? void(::kill(child->pid, SIGTERM)) : other.release();
         }
