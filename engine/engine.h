@@ -106,4 +106,8 @@ struct Engine {
     bool placeSelf(const FileRef& ref, const std::string& data, std::string& error);
 };
 
+// A task's error that says its change is on disk but not recorded (recordChange's sentence, also as
+// the elevated helper hands it back): true, with why set to why the record failed.
+bool unrecordedChange(const std::string& error, std::string& why);
+
 }  // namespace tqm

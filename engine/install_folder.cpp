@@ -210,14 +210,23 @@ bool sweepable(int dirFd, Sweepable& out) {
         }
         if (!fresh || listing == kListings) break;
     }
+    std::sort(all.begin(), all.end());
     for (const std::string& name : all) {
         if (name.compare(0, kEntryPrefix.size(), kEntryPrefix) != 0) continue;
         const Entry e = parseEntry(name);
         if (!e.tag.empty() && tags[e.tag] < 0) continue;
         out.names.push_back(name);
     }
-    std::sort(out.names.begin(), out.names.end());
+    out.listed = std::move(all);  // sorted, so names is too
     return true;
+}
+
+void removeStagingAt(int dirFd, const std::string& name) {
+    if (voidUnmovedNote(dirFd, parseEntry(name).tag)) removeAllAt(dirFd, name);
+}
+
+void deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, const std::vector<std::string>& names) {
+    if (voidNotesNaming(dirFd, name, tag, names)) removeAllAt(dirFd, name);
 }
 
 std::string asideName(const std::string& path) {
@@ -267,8 +276,13 @@ MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, cons
             return MoveResult::AsideFailed;
         }
     }
+    // The old copy goes from aside after the notes of other writers that name it.
+    const auto deleteAside = [&] {
+        std::vector<std::string> names;
+        if (folderNames(dir, names)) deleteCopyAt(dir, aside, staging.tag(), names);
+    };
     if (item.empty()) {  // a removal: the copy goes whole from aside
-        if (!aside.empty()) removeAllAt(dir, aside);
+        if (!aside.empty()) deleteAside();
         return MoveResult::Done;
     }
     // From the staging folder this writer made and locked, by its handle: never from whatever
@@ -284,7 +298,7 @@ MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, cons
         }
         return MoveResult::MoveInFailed;
     }
-    if (!aside.empty() && old == OldCopy::Goes) removeAllAt(dir, aside);
+    if (!aside.empty() && old == OldCopy::Goes) deleteAside();
     return MoveResult::Done;
 }
 
@@ -332,25 +346,27 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
     NoteSays note;
     const bool noted = readOwnNote(dirFd, noteName(e.tag), aside.st_uid, note) && note.copyName == e.name;
     if (noted && note.removal) {
-        removeAllAt(dirFd, entry);
+        deleteCopyAt(dirFd, entry, e.tag, folder.listed);
         return;
     }
     if (::fstatat(dirFd, e.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
         // Its name is taken: it goes only when that is its own writer's new copy (the one its note
         // names; with no note, an entry of its own owner's). Another account's entry there keeps
         // it aside: in a folder several accounts write, the name may have been taken from its owner.
-        if (noted ? note.isCopy : there.st_uid == aside.st_uid) removeAllAt(dirFd, entry);
+        if (noted ? note.isCopy : there.st_uid == aside.st_uid) deleteCopyAt(dirFd, entry, e.tag, folder.listed);
         return;
     }
-    // Its name is free. Another aside copy of that name, of a writer this sweep did not find dead
-    // (live at its listing, or started since), shows that writer about to move its own copy in
-    // there: this one stays, and goes once that copy is in. Else it goes back, whether its writer
-    // stopped between its renames (its staging folder still holds the new copy) or its new copy
-    // went in and was removed since: no leftover stays undecided. Nothing of another account's is
-    // put back.
-    std::vector<std::string> now;
-    if (!folderNames(dirFd, now)) return;
-    for (const std::string& name : now) {
+    // Its name is free. A writer this sweep did not find dead is about to move its own copy in
+    // there when the listing shows its aside copy of that name (live at the listing) or the name
+    // taken (moved aside since by a writer that started after it): this one stays, and goes once
+    // that copy is in. Else it goes back, whether its writer stopped between its renames (its
+    // staging folder still holds the new copy) or its new copy went in and was removed since: no
+    // leftover stays undecided. Nothing of another account's is put back.
+    const auto listed = [&](const std::string& name) {
+        return std::binary_search(folder.listed.begin(), folder.listed.end(), name);
+    };
+    if (listed(e.name)) return;
+    for (const std::string& name : folder.listed) {
         const Entry other = parseEntry(name);
         if (other.kind == Entry::Aside && other.name == e.name && other.tag != e.tag &&
             !std::binary_search(folder.names.begin(), folder.names.end(), name))
@@ -396,6 +412,8 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
             const Entry::Kind kind = parseEntry(name).kind;
             if (kind == Entry::Note) {
                 notes.push_back(name);
+            } else if (kind == Entry::Staging) {
+                removeStagingAt(fd.get(), name);
             } else if (kind != Entry::Aside) {
                 removeAllAt(fd.get(), name);
             }

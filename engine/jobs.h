@@ -54,6 +54,7 @@ bool runTask(Engine& engine, const Task& task, const Package* ready, std::string
 bool runTasks(Engine& engine, const std::vector<Task>& tasks, std::vector<std::string>& results);
 
 // The words put in front of "/bin/sh -c <command>" to run the helper with administrator rights.
+// A first word without a "/" is looked for in PATH when the helper is started.
 const std::vector<std::string>& adminPrompt();
 
 // What the manager hears from the elevated helper while it runs. The helper's standard input is a
@@ -87,6 +88,8 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
 // The key list the elevated helper takes instead of the built-in one, or null. The engine's
 // own definition is weak and answers null; a test program links one that names its test key.
 const char* helperKeysOverride();
+// The keys the elevated helper verifies the cached catalog with: the override's, else the built-in ones.
+std::string helperKeys();
 
 // The pieces of the elevated road, pure so they can be checked on their own.
 namespace jobs {

@@ -152,7 +152,7 @@ void Engine::sweepSelf(const std::string& item) {
     }
     for (const std::string& entry : folder.names) {
         const detail::Entry e = detail::parseEntry(entry);
-        if (e.kind == detail::Entry::Staging && !othersTags.count(e.tag)) detail::removeAllAt(dir.get(), entry);
+        if (e.kind == detail::Entry::Staging && !othersTags.count(e.tag)) detail::removeStagingAt(dir.get(), entry);
     }
 }
 

@@ -179,12 +179,14 @@ TEST_F(InstallFolderTest, ANoteCountsOnlyForItsOwnersReceipt) {
     })) << "another user's note changed the receipt";
     EXPECT_TRUE(exists(planted)) << "another user's note was removed";
 
-    // Root's update killed after its move in, before its data folder was made: its note names no
-    // receipt, and counts for root alone.
-    tqm::Engine rootless;
-    rootless.layout = sharing("rootless", "vst3");
-    ASSERT_TRUE(killedIn(rootless, "vst3", 1));
-    EXPECT_TRUE(aStartRecords("1.0.0")) << "root's note of no receipt was recorded into another account's receipt";
+    // The same note as root's (written before its data folder was) counts for root alone.
+    ASSERT_EQ(::lchown(planted.c_str(), 0, 0), 0);
+    EXPECT_TRUE(asUser(kUserA, [&] {
+        tqm::Engine start;
+        start.layout = a;
+        start.startSweep();
+        return recorded(a, "evil", "vst3").empty() && exists(planted);
+    })) << "root's note of no receipt was recorded into another account's receipt";
 }
 
 // A note that cannot be written (a full disk) fails its task before anything moves.
@@ -383,30 +385,64 @@ TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweep
     }
 }
 
-// A dead writer's note names a copy that its sweep deleted; a later install's copy took its inode
-// number. The note is not recorded over that copy.
-TEST_F(InstallFolderTest, ANoteIsNotRecordedOverALaterCopyOfTheSameInodeNumber) {
-    ASSERT_TRUE(killedIn(engine, "vst3", 1, 0, true));
-    std::string note, staging;
-    for (const std::string& name : entryNames(vst3())) {
-        if (name.rfind(".tqm-record-", 0) == 0) note = vst3() + "/" + name;
-        if (name.rfind(".tqm-staging-", 0) == 0) staging = vst3() + "/" + name;
+// Another data folder's job deletes the copy a dead writer's note names (sweeping the never-moved
+// one, or updating the moved-in one), and its own copy gets the same identity (no birth times, or a
+// coarse clock's one tick): the dead writer's next start records nothing over that copy.
+TEST_F(InstallFolderTest, ADeadWritersNoteNeverCountsForALaterCopy) {
+    const struct {
+        const char* birth;  // every copy's
+        bool movedIn;       // the writer was killed after its move in, else before it
+    } cases[] = {{"", false}, {"1765000000.5", false}, {"1765000000.5", true}};
+    static std::string birth;
+    tqm::Engine other = engine;
+    other.layout = sharing("root2", "vst3");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.birth) + (c.movedIn ? " replaced" : " swept"));
+        for (const char* root : {"root", "root2"}) fs::remove_all(path(root));
+        birth = c.birth;
+        tqm::detail::identityFault = [](const tqm::detail::CopyId& real) {
+            return tqm::detail::CopyId{real.dev, "4242", birth};
+        };
+        ASSERT_TRUE(killedIn(engine, "vst3", 1, 0, !c.movedIn));
+        std::string error;
+        EXPECT_TRUE(tqm::beginJob(other, other.layout.userData(), error) &&
+                    tqm::runTask(other, {"install", "synth", "vst3"}, nullptr, error)) << error;
+        tqm::Engine(engine).startSweep();
+        tqm::detail::identityFault = nullptr;
+        EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "") << "the dead writer's note was recorded";
+        EXPECT_EQ(recorded(other.layout, "synth", "vst3"), "1.0.0");
     }
-    ASSERT_FALSE(note.empty());
-    fs::remove_all(staging);
+}
+
+// A change whose note would not count for its receipt, or that would take another account's copy,
+// is refused before anything moves: B's removal in A's data folder that B may write, and root's
+// removal and update where B took the name while root's update was cut off.
+TEST_F(InstallFolderTest, AChangeThatCouldBeUndoneIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
+    const std::string name = vst3() + "/Synth.vst3";
+    tqm::Engine a = engine;
+    a.layout = sharing("a", "vst3");
     std::string error;
+    ASSERT_TRUE(tqm::runTask(a, {"install", "synth", "vst3"}, nullptr, error)) << error;
+    for (const std::string& dir : {temp.dir(), path("a/data"), vst3()})
+        ASSERT_EQ(::chmod(dir.c_str(), dir == temp.dir() ? 0755 : 0777), 0);
+    ASSERT_EQ(::chown(path("a/data").c_str(), kUserA, kUserA), 0);
+    EXPECT_TRUE(asUser(kUserB, [&] {
+        return !tqm::runTask(a, {"remove", "synth", "vst3"}, nullptr, error) &&
+               error.find(" belongs to another account: a change this account makes there") != std::string::npos;
+    })) << "B removed A's plug-in";
+    EXPECT_TRUE(exists(name));
+
+    fs::remove_all(name);
     ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
-    // What the file system may do: the new copy gets the deleted one's inode number.
-    struct stat st {};
-    ASSERT_EQ(::stat((vst3() + "/Synth.vst3").c_str(), &st), 0);
-    std::string text = readFile(note);
-    const std::string was = "\"ino\": \"" + lumo::Json::parse(text)["ino"].string() + "\"";
-    text.replace(text.find(was), was.size(), "\"ino\": \"" + std::to_string(st.st_ino) + "\"");
-    ASSERT_TRUE(writeFile(note, text));
-    tqm::Engine next;
-    next.layout = engine.layout;
-    next.startSweep();
-    EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "1.0.0");
+    ASSERT_TRUE(killedIn(engine, "vst3", 1, 0, true));
+    ASSERT_TRUE(asUser(kUserB, [&] { return ::mkdir(name.c_str(), 0755) == 0; }));
+    for (const char* op : {"remove", "install"}) {
+        ASSERT_TRUE(tqm::beginJob(engine, engine.layout.userData(), error)) << error;
+        EXPECT_FALSE(tqm::runTask(engine, {op, "synth", "vst3"}, nullptr, error));
+        EXPECT_EQ(error, name + " belongs to another account than the one installed.json is for: left alone");
+        EXPECT_TRUE(exists(name)) << op << " took B's folder";
+    }
 }
 
 // A sweep in a folder all may write puts an aside copy back only by its own account, never at

@@ -141,16 +141,28 @@ TEST_F(ElevatedHelper, CatalogIsVerifiedWithTheHelpersKeys) {
 }
 
 TEST_F(ElevatedHelper, PromptOutcomes) {
-    // Prompts that never run the helper, and why: dismissed (pkexec's 126), none at all, one that
-    // cannot be run, no agent (127, its last line said), refused without a word, ended by a signal.
+    // Prompts that never run the helper, and why: dismissed (pkexec's 126), refused (127, its reason
+    // before a trailer; the prompt found in PATH), none in PATH (where a relative folder does not
+    // count), none at all, one that cannot be run, no agent (127, its last line said), failed without
+    // a word, ended by a signal.
     const std::string notStarted = "cannot start the elevated helper: ";
+    const std::string refusal = "Error executing command as another user: Not authorized";
     ASSERT_TRUE(writeFile(path("not-a-program"), "#!/bin/sh\n"));
+    ASSERT_TRUE(writeFile(path("bin/refuses"), "#!/bin/sh\necho '" + refusal + "\n\nThis incident has been reported.'; exit 127\n"));
+    ASSERT_TRUE(writeFile(path("here/near"), "#!/bin/sh\n"));
+    ::chmod(path("bin/refuses").c_str(), 0755);
+    ::chmod(path("here/near").c_str(), 0755);
+    const std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin", cwd = fs::current_path().string();
+    ::setenv("PATH", ("/no/such:" + path("bin") + "::.:here").c_str(), 1);
+    ASSERT_EQ(::chdir(path("here").c_str()), 0);
     struct Case {
         std::vector<std::string> prompt;
         std::string error;
     } cases[] = {
         {{"/bin/sh", "-c", "exit 126", "prompt"}, "cancelled at the administrator prompt"},
-        {{path("no-such-prompt")}, notStarted + "no-such-prompt is not installed"},
+        {{"refuses"}, "the administrator prompt refused: " + refusal},
+        {{"near"}, notStarted + "near is not installed (no folder of PATH holds it)"},
+        {{path("no-such-prompt")}, notStarted + "cannot run " + path("no-such-prompt") + ": No such file or directory"},
         {{path("not-a-program")}, notStarted + "cannot run " + path("not-a-program") + ": Permission denied"},
         {{"/bin/sh", "-c", "exit 127", "prompt"}, notStarted + "sh ended with status 127"},
         {{"/bin/sh", "-c", "kill -9 $$", "prompt"}, notStarted + "sh was ended by signal 9"},
@@ -161,6 +173,8 @@ TEST_F(ElevatedHelper, PromptOutcomes) {
         EXPECT_FALSE(elevated({{"install", "synth", "vst3"}}, c.prompt));
         EXPECT_EQ(error, c.error);
     }
+    ::setenv("PATH", saved.c_str(), 1);
+    EXPECT_EQ(::chdir(cwd.c_str()), 0);
     EXPECT_EQ(readFile(jobs + "/prompt.txt"), "\nno agent\n\n");
     EXPECT_EQ(fs::status(jobs + "/prompt.txt").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);

@@ -294,6 +294,14 @@ TEST_F(JobRoad, ElevatedJob) {
     EXPECT_EQ(m.note, "cancelled at the administrator prompt");
     EXPECT_EQ(m.failed, (std::map<std::string, int32_t>{{"studio", 1}, {"synth", 1}}));
     EXPECT_TRUE(exists(m.config.layout.appsDir() + "/Studio.app"));
+
+    // A catalog the helper's keys (here the built-in ones) do not verify: said before the prompt.
+    ::unsetenv("TQM_TEST_HELPER_KEYS");
+    m.config.prompt = {"/bin/sh", "-c", "echo > \"$0\"", path("asked")};
+    ASSERT_TRUE(runJob({{"remove", "synth", "vst3"}}));
+    EXPECT_EQ(m.note, "changes that need administrator rights take only a catalog signed with the built-in keys: "
+                      "this one is signed with other keys (--pub)");
+    EXPECT_FALSE(exists(path("asked")));
 }
 
 // The elevated helper checks the cached packages again: one damaged after the download fails its
