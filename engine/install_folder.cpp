@@ -42,7 +42,9 @@ Entry parseEntry(const std::string& name) {
     const auto tagAfter = [&](const std::string& prefix) {
         return name.compare(0, prefix.size(), prefix) == 0 && name.size() >= prefix.size() + kTagSize;
     };
-    if (tagAfter(kStagingPrefix) && name.size() == kStagingPrefix.size() + kTagSize) {
+    if (name.compare(0, kClaimName.size(), kClaimName) == 0) {
+        e.kind = Entry::Claim;  // the claim, or a temporary that replaces it
+    } else if (tagAfter(kStagingPrefix) && name.size() == kStagingPrefix.size() + kTagSize) {
         e.kind = Entry::Staging;
         e.tag = name.substr(kStagingPrefix.size());
     } else if (tagAfter(kAsidePrefix) && name.size() > kAsidePrefix.size() + kTagSize + 1 &&
@@ -375,37 +377,46 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
     if (aside.st_uid == ::geteuid()) renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);
 }
 
-bool SweepClaim::take(int dirFd, const std::function<bool()>& keepWaiting) {
-    // Its own open of the folder: a flock belongs to one open, so two sweeps of one process exclude
-    // each other as two processes do.
-    DirFd fd(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0) return false;
-    auto ask = std::chrono::steady_clock::now();
-    // A claim is held only for work on disk, never across a wait: a short nap mostly finds it free,
-    // and the naps grow (to a tenth of a second) for a sweep that is held up.
-    std::chrono::milliseconds nap{2};
-    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        if (std::chrono::steady_clock::now() >= ask) {
-            if (!keepWaiting || !keepWaiting()) return false;
-            ask = std::chrono::steady_clock::now() + kLockAskInterval;
-        }
-        std::this_thread::sleep_for(nap);
-        nap = std::min(nap * 2, std::chrono::milliseconds(100));
-    }
-    fd_ = std::move(fd);
-    return true;
+bool SweepClaim::take(int dirFd, const std::string& dir, const std::function<bool()>& keepWaiting) {
+    lock_ = std::make_unique<FileLock>(dirFd, kClaimName, joinPath(dir, kClaimName), keepWaiting, LockAccess::Writers);
+    return lock_->held();
 }
 
-bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting) {
+bool SweepClaim::held() const { return lock_ && lock_->held(); }
+
+std::string SweepClaim::failure() const { return lock_ ? lock_->failure() : std::string(); }
+
+SweepClaim::~SweepClaim() {
+    if (held()) pause(RenameStep::Unclaim);
+}
+
+bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,
+                 std::string& error) {
     DirFd fd;
-    if (openDir(dir, fd) != 0) return true;
+    if (const int err = openDir(dir, fd)) {
+        if (err == ENOENT || err == ENOTDIR) return true;  // no folder: nothing to sweep
+        error = err == kLinkRefused ? refusedText(dir) : "cannot read " + dir + ": " + systemText(err);
+        return false;
+    }
+    // A folder that cannot be listed cannot be swept: said so, before its claim is asked for.
+    if (const int listed = ::openat(fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); listed >= 0) {
+        ::close(listed);
+    } else {
+        error = "cannot read " + dir + ": " + systemText(errno);
+        return false;
+    }
     std::vector<std::string> notes;
     {
         SweepClaim claim;
-        if (!claim.take(fd.get(), keepWaiting)) return false;
+        if (!claim.take(fd.get(), dir, keepWaiting)) {
+            error = "cannot sweep " + dir + ": " + claim.failure();
+            return false;
+        }
         Sweepable folder;  // its held staging locks go before the claim does
-        if (!sweepable(fd.get(), folder)) return true;
+        if (!sweepable(fd.get(), folder)) {
+            error = "cannot read " + dir + ": " + systemText(errno);
+            return false;
+        }
         for (const std::string& name : folder.names)
             if (parseEntry(name).kind == Entry::Aside) restoreOrRemove(fd.get(), folder, name);
         for (const std::string& name : folder.names) {
@@ -414,7 +425,7 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
                 notes.push_back(name);
             } else if (kind == Entry::Staging) {
                 removeStagingAt(fd.get(), name);
-            } else if (kind != Entry::Aside) {
+            } else if (kind != Entry::Aside && kind != Entry::Claim) {
                 removeAllAt(fd.get(), name);
             }
         }
@@ -431,34 +442,77 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
 
 bool Engine::canWrite(const std::string& format) const { return detail::writable(layout.formatDir(format)); }
 
-bool Engine::sweep(std::string* error) {
-    bool all = true;
-    for (const auto& folder : stagingFolders()) {
-        const std::string& format = folder.first;
-        const std::string& dir = folder.second;
+namespace {
+
+// The owner of the folder path (not followed), or -1.
+uid_t ownerOf(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_uid : uid_t(-1);
+}
+
+}  // namespace
+
+bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
+    const std::set<std::string> changed = tasks ? changedFolders(*tasks) : std::set<std::string>{};
+    // Root works only in folders of root's or of the account whose job it runs (the data folder's),
+    // and beyond the layout's own folders only in those its own records or the job's tasks name:
+    // another account's records may name anything.
+    const bool root = detail::runningAsRoot();
+    const uid_t asking = ownerOf(layout.userData());
+    std::set<std::string> ownFolders{layout.appsDir()};
+    for (const std::string& format : formatsHere()) ownFolders.insert(layout.formatDir(format));
+    const bool ownRecords = ownerOf(layout.appsReceiptFile()) == 0;
+    // One deadline for every claim the job waits for.
+    const auto until = std::chrono::steady_clock::now() + kReceiptLockWait;
+    const auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    for (const auto& [format, dir] : stagingFolders()) {
+        const bool needed = !tasks || changed.count(dir);
+        if (root) {
+            const uid_t owner = ownerOf(dir);
+            if (owner != 0 && owner != uid_t(-1) && owner != asking) {
+                const std::string why = dir + " belongs to " + detail::accountName(owner) + ": not swept";
+                if (needed) return fail(why);
+                if (log) log(why);
+                continue;
+            }
+            if (!needed && !ownRecords && !ownFolders.count(dir)) continue;
+        }
+        const std::string sentence = waitingSentence({}, dir);
+        std::function<bool()> keepOn = [] { return false; };  // a folder the job does not change: no wait
+        if (needed)
+            keepOn = [&, sentence] {
+                return std::chrono::steady_clock::now() < until && (!waiting || waiting(sentence));
+            };
+        std::string why;
         const bool swept = detail::sweepFolder(
             dir,
             [&](int dirFd, const std::string& name) {
                 return settleNote(format, dirFd, name, kReceiptLockWait, true, dir);
             },
-            keepWaiting("Waiting for another copy of the manager to finish sweeping " + dir, kReceiptLockWait));
-        if (!swept && error && all) *error = "another copy of the manager is still sweeping " + dir + ": try again";
-        all = all && swept;
+            keepOn, why);
+        if (swept) continue;
+        if (needed) return fail(why);
+        if (log) log("not swept: " + why);
     }
-    return all;
+    return true;
 }
 
 std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, std::string& error,
-                                  const std::function<bool()>& locked) {
+                                  const std::function<bool()>& locked, const std::vector<Task>* tasks) {
+    detail::keepRootUmask();
     auto lock = std::make_unique<JobLock>(engine, userData);
     if (!lock->held()) {
         error = lock->error();
         return nullptr;
     }
-    if (locked && !locked()) return nullptr;
     // The sweep records what killed jobs left noted, under the receipts' own locks; the receipts
-    // are then read once, as the job's tasks start from them.
-    if (!engine.sweep(&error) || !engine.loadReceipt(error)) return nullptr;
+    // are then read once, as the job's tasks start from them. Until `locked` says yes the job
+    // has changed nothing of its own: its waits so far may still be stopped.
+    if (!engine.sweep(&error, tasks) || !engine.loadReceipt(error)) return nullptr;
+    if (locked && !locked()) return nullptr;
     return lock;
 }
 

@@ -7,6 +7,15 @@
 // claim, and lets them go before it lets the claim go or waits for anything, so a staging lock it
 // finds held while it holds the claim is a live writer's.
 //
+// THE CLAIM: an install folder's sweep claim is a lock on its file ".tqm-claim" that only the
+// accounts that may write the folder can open, so no mere reader of the folder can hold up a job.
+// The file is owner-only where only the owner writes (nobody else needs the claim), the folder's
+// group's (0660) where that group may write, everyone's (0666) where others may; root hands the one
+// it makes to the folder's owner, and one that lets in more is replaced (engine/file_lock.h). In a
+// folder several accounts may write, any of them can hold the claim and so make the others' jobs
+// wait: a job waits at most kReceiptLockWait in all and may be stopped meanwhile, a start leaves
+// its sweep to the next; nothing is lost, as every sweep decides only on what its listing shows.
+//
 // LOCKS, in the order they are taken (a holder of a later one never waits for an earlier one):
 //
 //   lock            where                                  taken by             wait (what a caller sees)
@@ -14,20 +23,28 @@
 //   job lock        <data folder>/job.lock (flock)         a job, the helper    kJobLockWait, as Engine::waiting
 //                                                          (beginJob)           allows: "Waiting for another copy
 //                                                                               of the manager to finish its job"
-//   sweep claim     flock on the install folder itself     a sweep (SweepClaim) kReceiptLockWait in a job, as
-//                   (no file: nobody can squat its name)                        Engine::waiting allows ("...finish
+//   sweep claim     <install folder>/.tqm-claim (flock),   a sweep (SweepClaim) a job: the folders its tasks change,
+//                   open to the folder's writers only                           kReceiptLockWait for all of them
+//                                                                               together, as Engine::waiting allows
+//                                                                               (stoppable until the job begins;
+//                                                                               ends when the holder lets go;
+//                                                                               waitingSentence: "...finish
 //                                                                               sweeping <folder>"; not had: the
-//                                                                               job does not begin); kStartLockWait
-//                                                                               at a start (not had: no sweep)
+//                                                                               job does not begin); any other
+//                                                                               folder not at all (not had, or not
+//                                                                               readable: skipped, logged);
+//                                                                               kStartLockWait at a start (not
+//                                                                               had: no sweep)
 //   staging lock    flock on <install folder>/             a writer (make),     never waited for: a writer makes
 //                   .tqm-staging-<tag>                     a sweep (take)       a new tag, a sweep leaves a held
 //                                                                               tag's entries alone (but a note
 //                                                                               of a copy it deletes, NOTES)
 //   receipt lock    <receipt>.lock beside installed.json   whoever records      kReceiptLockWait in a job (the
 //                   and apps.json                          (updateReceipt)      same sentence, "...finish writing
-//                                                                               <file>"); kStartLockWait at a start
-//                                                                               (shown the same way; not had: the
-//                                                                               note stays)
+//                                                                               <file name>"); kStartLockWait at a
+//                                                                               start, not shown (a start's engine
+//                                                                               has no waiting callback; not had:
+//                                                                               the note stays)
 //   (others)        the catalog state's lock (load.h, stateLockWait) and the settings file's lock
 //                   guard files of the data folder only, none of the install folders.
 //
@@ -64,9 +81,12 @@
 // WHAT A SWEEP READS AND MAY TOUCH. A job's sweep (Engine::sweep, sweepFolder) reads each format
 // folder of the data folder, the applications folder and the folder of each app its receipt records
 // elsewhere (Engine::stagingFolders: an app is updated where it lies); a start (Engine::sweepSelf) the
-// manager's own folder. Under the claim it takes a tag's entries only from a listing made after it locked that
-// tag's staging folder, or saw it gone (sweepable). Of those, decided on that one listing and a look
-// at the name at that moment (restoreOrRemove):
+// manager's own folder. A job needs only the folders its tasks change (Engine::changedFolders);
+// root sweeps beyond the layout's own folders only those root's records or the job's tasks name,
+// and none of a third account (neither root's nor the data folder owner's). Under the claim it
+// takes a tag's entries only from a listing made after it locked that tag's staging folder, or saw
+// it gone (sweepable). Of those, decided on that one listing and a look at the name at that moment
+// (restoreOrRemove):
 //   - an aside copy goes when a note of its tag says it was removed, or its name holds its own
 //     writer's new copy (the copy its note names, or with no note an entry of the aside's owner);
 //     when its name is free it goes back, unless the listing shows a live writer about to move its
@@ -74,7 +94,8 @@
 //     aside since); an account's aside copy is put back only by a sweep of that account (or of
 //     root for root's own); another account's entry at its name keeps it aside;
 //   - a note is settled, kept or removed as its reader decides (below), never by name alone;
-//   - staging folders (after a note whose copy is still inside, NOTES) and the rest go.
+//   - staging folders (after a note whose copy is still inside, NOTES) and the rest go, but the
+//     claim.
 // sweepSelf touches only the manager's own aside copies and staging folders of no other app's tag,
 // and lets go at once of the locks of other apps' tags. A start's settling (Engine::startSweep) runs
 // beside live writers and without the claim, in the folders a job's sweep reads: it records the
@@ -113,6 +134,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_lock.h"
 #include "engine/lock_waits.h"
 #include "engine/receipt.h"
 #include "engine/safe_path.h"
@@ -120,15 +142,18 @@
 namespace tqm {
 
 struct Engine;
+struct Task;
 class JobLock;
 
-// Opens a job on the data folder userData: takes the job lock (waiting as engine.waiting allows), asks
-// `locked` (when given) whether to go on, sweeps the install folders and reads the receipts once.
-// Answers the held lock, which the caller keeps to its last task; null with error said when the lock
-// was not had, a folder's sweep claim was not had (its receipts could not be trusted) or the
-// receipts cannot be read (error empty when `locked` said no).
+// Opens a job on the data folder userData: takes the job lock (waiting as engine.waiting allows),
+// sweeps the install folders (Engine::sweep: those the tasks change, every one without tasks, must
+// be swept), reads the receipts once and asks `locked` (when given) whether to go on: until then
+// the job has changed nothing of its own and each of its waits may be given up. Answers the held
+// lock, which the caller keeps to its last task; null with error said when the lock was not had, a
+// folder the job changes was not swept or the receipts cannot be read (error empty when `locked`
+// said no). As root, the umask is 022 from here on (keepRootUmask).
 std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, std::string& error,
-                                  const std::function<bool()>& locked = {});
+                                  const std::function<bool()>& locked = {}, const std::vector<Task>* tasks = nullptr);
 
 namespace detail {
 
@@ -138,10 +163,11 @@ inline const std::string kStagingPrefix = ".tqm-staging-";
 inline const std::string kAsidePrefix = ".tqm-old-";
 inline const std::string kNotePrefix = ".tqm-record-";
 inline const std::string kProbePrefix = ".tqm-probe-";
+inline const std::string kClaimName = ".tqm-claim";
 constexpr size_t kTagSize = 8;
 
 struct Entry {
-    enum Kind { Other, Staging, Aside, Note } kind = Other;
+    enum Kind { Other, Staging, Aside, Note, Claim } kind = Other;  // Claim: the sweep claim, or its temporary
     std::string tag;   // of a staging folder, an aside copy or a note (and its temporary)
     std::string name;  // an aside copy's: the name of the entry it was moved aside from
 };
@@ -203,17 +229,24 @@ private:
     bool keep_ = false;
 };
 
-// The sweep claim of an install folder (the table above): a flock on the folder itself, so that
-// no file at any name can hold it for good nor be mistaken for it. Held until the object goes.
+// The sweep claim of an install folder (the table above): a lock on its file ".tqm-claim" that
+// only the accounts that may write the folder can open (FileLock, LockAccess::Writers). Held
+// until the object goes.
 class SweepClaim {
 public:
-    // Waits for the claim on the open folder dirFd as long as keepWaiting answers true (asked at
-    // once and then every kLockAskInterval while another sweep holds it); false when not had.
-    bool take(int dirFd, const std::function<bool()>& keepWaiting);
-    bool held() const { return fd_.get() >= 0; }
+    SweepClaim() = default;
+    SweepClaim(const SweepClaim&) = delete;
+    SweepClaim& operator=(const SweepClaim&) = delete;
+    ~SweepClaim();
+    // Waits for the claim of the open folder dirFd (at the path dir) as long as keepWaiting answers
+    // true (asked when another holds it, then every kLockAskInterval; a holder's letting go ends
+    // the wait at once); false when not had, failure() saying why.
+    bool take(int dirFd, const std::string& dir, const std::function<bool()>& keepWaiting);
+    bool held() const;
+    std::string failure() const;
 
 private:
-    DirFd fd_;
+    std::unique_ptr<FileLock> lock_;
 };
 
 // What a sweep may touch in a folder. Made under the claim.
@@ -273,11 +306,11 @@ bool createFolder(const std::string& dir, std::string& error);
 // (the old copy moved aside, the new copy moved in, the old copy put back when the new one cannot
 // move in, the sweep's restoring of an aside copy), the writing of a note, a staging folder made
 // but not yet locked (Made) and locked but not yet checked (Locked), and a sweep's listing made
-// but its tags not yet looked at (Listed).
-enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed };
+// but its tags not yet looked at (Listed), and a held claim about to be let go (Unclaim).
+enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed, Unclaim };
 
 // Fault seam for tests: when set, it is asked before each of those steps, and a non-zero answer
-// fails the step with that error number instead of doing it (Made, Locked, Listed: ignored).
+// fails the step with that error number instead of doing it (Made, Locked, Listed, Unclaim: ignored).
 extern int (*renameFault)(RenameStep step);
 
 // A copy's identity as its note records it: device, inode and birth time (empty where the file
@@ -372,9 +405,10 @@ using NoteSettler = std::function<bool(int dirFd, const std::string& name)>;
 // One sweep of a folder. Under its claim (waited for as keepWaiting allows): of the ".tqm-" entries
 // sweepable answers, aside copies go back or go (restoreOrRemove) and the rest but notes goes. Then,
 // the claim and the staging locks let go, each of those notes is handed to settle and removed only
-// when it answers true. False when the claim was not had (nothing done); a folder that cannot be
-// opened or listed has nothing to sweep.
-bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting);
+// when it answers true. True too when there is no folder; false with error said when it cannot be
+// read ("cannot read <dir>: <system text>") or its claim was not had (the claim's failure).
+bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,
+                 std::string& error);
 
 }  // namespace detail
 

@@ -62,8 +62,9 @@ const std::vector<std::string>& adminPrompt();
 // waits for another job's lock, and why, and that it has begun once it has the lock; it gives that
 // wait up when the manager closes its end.
 struct HelperWatch {
-    // Asked with the sentence about every 50 ms while the helper waits for another job's lock;
-    // false has the helper give up the job before it changes anything. Once it has begun, told
+    // Asked with the sentence about every 50 ms while the helper waits for another job's lock, or
+    // for another's sweep of a folder the job changes; false has the helper give up the job before
+    // it changes anything. Once it has begun, told
     // each wait of the job itself (a receipt's lock), whose answer is not heard. May be empty.
     std::function<bool(const std::string&)> waiting;
     // Told once the helper holds the job lock: from then on it runs to its end. May be empty.

@@ -370,6 +370,7 @@ void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds
 }
 
 void Engine::startSweep() {
+    detail::keepRootUmask();
     for (const auto& [format, folder] : stagingFolders()) settleInstalls(format, kStartLockWait, folder);
     const std::string data = layout.userData();
     for (const std::string& dir :

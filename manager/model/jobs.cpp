@@ -207,20 +207,21 @@ struct Worker {
             out.ok = calls::runElevated(config, engineList, out.results, out.error, watch);
             return begun || !cancel->load();
         }
-        // A job of another copy of the manager on this data folder is waited for, saying so: until
-        // this job has begun it may still be stopped; after that a wait (for a receipt) is shown
+        // A job of another copy of the manager on this data folder, and another's sweep of a folder
+        // this job changes, are waited for, saying so: until this job has begun it may still be stopped; after that a wait (for a receipt) is shown
         // but not stopped. The receipts are read again once the lock is had (beginJob).
         engine.waiting = [this](const std::string& why) {
             if (why != waitShown) postProgress(waitShown = why, installFraction(), true);
             return begun || !cancel->load();
         };
+        const std::vector<tqm::Task> engineTasks = calls::tasksOf(engineList);
         const auto job = tqm::beginJob(engine, config.layout.userData(), error, [&] {
             if (cancel->load()) return false;
             begun = true;
             unstoppable();
             postProgress(working, installFraction());
             return true;
-        });
+        }, &engineTasks);
         if (!job) {
             if (!begun && cancel->load()) return false;
             out.error = error;

@@ -35,7 +35,7 @@ std::vector<std::string> tempNames(const std::string& dir) {
     std::vector<std::string> names;
     std::error_code ec;
     for (auto& e : fs::directory_iterator(dir, ec))
-        if (e.path().filename().string().rfind(".tqm-", 0) == 0) names.push_back(e.path().filename().string());
+        if (leftover(e.path().filename().string())) names.push_back(e.path().filename().string());
     return names;
 }
 

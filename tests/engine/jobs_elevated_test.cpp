@@ -299,7 +299,7 @@ TEST_F(ElevatedHelper, TheHelperSaysItWaitsAndMayBeStopped) {
         std::string why;
     } cases[] = {{jobLock, true, jobWait},
                  {jobLock, false, jobWait},
-                 {receipt + ".lock", false, tqm::waitingSentence(receipt)}};
+                 {receipt + ".lock", false, "Waiting for another copy of the manager to finish writing installed.json"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lock + (c.stop ? ": stopped" : ": waited"));
         fs::remove_all(vst3() + "/Synth.vst3");
@@ -335,13 +335,7 @@ TEST_F(ElevatedHelper, TheHelperSaysItWaitsAndMayBeStopped) {
         EXPECT_EQ(exists(vst3() + "/Synth.vst3"), !c.stop);
         if (c.stop) continue;
         EXPECT_FALSE(exists(dead)) << "the helper's job did not sweep";
-        std::vector<std::string> made{receipt, vst3() + "/Synth.vst3"};
-        for (const auto& e : fs::recursive_directory_iterator(vst3() + "/Synth.vst3")) made.push_back(e.path());
-        for (const std::string& p : made) {
-            struct stat st {};
-            ASSERT_EQ(::lstat(p.c_str(), &st), 0) << p;
-            EXPECT_EQ(st.st_mode & 022, 0u) << p << " may be written by others";
-        }
+        EXPECT_EQ(othersMayWrite(), std::vector<std::string>{});
     }
 }
 
@@ -475,6 +469,33 @@ TEST_F(ElevatedHelper, TheHelperWaitsOnlyWhileItsStandardInputIsOpen) {
         EXPECT_EQ(readFile(said), c.in == In::Pipe ? why + "\n" : "");
     }
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
+}
+
+// A helper whose standard input can stop nothing (/dev/null) waits for a receipt's lock once its
+// job has begun as any job does, saying so on standard error, and records its install.
+TEST_F(ElevatedHelper, OnceBegunTheHelpersWaitsRunToTheirEnd) {
+    const std::string job = path("job.json"), result = path("job.result"), said = path("stderr.txt");
+    const std::string receipt = engine.layout.receiptFile();
+    ASSERT_TRUE(writeFile(job, tqm::jobs::jobText(engine.layout.userData(), {}, {{"install", "synth", "vst3"}})));
+    std::optional<tqm::FileLock> other;
+    other.emplace(receipt + ".lock", std::chrono::milliseconds(0));
+    ASSERT_TRUE(other->held());
+    const pid_t helper = ::fork();
+    if (helper == 0) {
+        other.reset();  // the child's copy; the parent's still holds the lock
+        ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
+        ::dup2(::open(said.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2);
+        ::_exit(tqm::applyJob(engine.layout, job, result, catalog.publicKeyHex()));
+    }
+    const std::string why = "Waiting for another copy of the manager to finish writing installed.json\n";
+    int status = 0;
+    bool done = false;
+    EXPECT_TRUE(awaitTrue([&] { return readFile(said) == why || (done = ended(helper, status)); }))
+        << "the helper said nothing";
+    other.reset();
+    ASSERT_TRUE(done || ::waitpid(helper, &status, 0) == helper);
+    EXPECT_EQ(readFile(said), why);
+    EXPECT_EQ(readFile(result), "install synth vst3: ok\n");
 }
 
 }  // namespace
