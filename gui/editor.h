@@ -162,6 +162,9 @@ public:
     std::function<bool(const KeyEvent&)> keyHook;
     // The window became the key window: a moment to look again at what others changed meanwhile.
     std::function<void()> onWindowActivated;
+    // The window is asked to close (its close box, the window manager's, a signal): false keeps it
+    // open, and the application closes it itself later (closeStandaloneWindow).
+    std::function<bool()> onCloseAsked;
 
     // ---- current editor
     static Editor* current();

@@ -278,6 +278,13 @@ struct Worker {
         }
     }
 
+    // The tasks of a job stopped before it began: none of them ran.
+    std::string notRun() const {
+        std::string list;
+        for (const tqm::Task& t : tasks) list += (list.empty() ? "" : ", ") + t.op + " " + t.id + " " + t.format;
+        return list;
+    }
+
     void operator()() {
         for (const tqm::Task& task : tasks) (calls::ownStep(task) ? ownList : engineList).push_back(calls::stepOf(task));
         for (const calls::Step& step : engineList) steps += step.op == calls::Op::Install || step.op == calls::Op::Self;
@@ -302,6 +309,7 @@ struct Worker {
         if (writeLog) {
             std::vector<std::string> texts;
             for (const calls::Result& r : out.results) texts.push_back("  " + r.line);
+            if (out.cancelled) texts.push_back("  not run: " + notRun());
             texts.push_back(out.ok ? "  done" : out.cancelled ? "  cancelled" : "  failed: " + out.error);
             appendLog(logFile, texts);
         }
@@ -375,6 +383,20 @@ void Model::endJob() {
     if (!workerEnd_) return;
     std::unique_lock<std::mutex> lock(workerEnd_->mutex);
     workerEnd_->ended.wait(lock, [this] { return workerEnd_->done; });
+}
+
+void Model::closeAfterJob() {
+    if (!busy || closing) return;
+    closing = true;
+    closeStops = stoppable && cancel;
+    if (closeStops) cancel->store(true);
+    log(closeStops ? "  the window's close stops the job"
+                   : "  the window's close waits for the job's end: it can no longer be stopped");
+    if (onChange) onChange();
+}
+
+std::string Model::closingNote() const {
+    return closeStops ? "stopping the job, then the window closes" : "the window closes when the job ends";
 }
 
 void Model::finishJob(bool jobOk, const std::string& error, const std::vector<calls::Result>& results,

@@ -77,6 +77,8 @@ public:
     bool cancelled = false;               // the last job that ended was stopped
     bool stoppable = false;               // the running job may still be stopped
     std::shared_ptr<std::atomic<bool>> cancel;  // the running job's stop flag
+    bool closing = false;                 // the window's close waits for the running job's end
+    bool closeStops = false;              // and asked it to stop
     std::map<std::string, int32_t> failed;      // ids whose last job failed, till their record changes
 
     // Sweeps self-update leftovers, then starts the first catalog load (inline in harness mode).
@@ -119,6 +121,10 @@ public:
     // For the window's close: a running job is stopped as STOP stops it (one past its downloads
     // runs on), and this waits until its worker has logged the outcome and ended.
     void endJob();
+    // The window's close during a job: the job is stopped as STOP stops it (one that can no longer
+    // stop runs to its end), logged, and the window waits for its end, saying so (closingNote).
+    void closeAfterJob();
+    std::string closingNote() const;
 
     // Told by a job's worker once it has written its outcome and touches nothing more.
     struct WorkerEnd {

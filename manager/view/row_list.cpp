@@ -82,6 +82,8 @@ void ManagerView::changed() {
     }
     clampScroll();
     repaint();
+    // A close that waited for the job goes on once it has ended.
+    if (model_ && model_->closing && !model_->busy && editor) editor->closeStandaloneWindow();
 }
 
 void ManagerView::syncRows() {
@@ -191,7 +193,7 @@ bool ManagerView::showsPill(const tqm::Row& row) const {
 
 std::string ManagerView::statusText() const {
     if (!model_) return {};
-    if (model_->busy) return model_->jobTitle + ": " + model_->progressText;
+    if (model_->busy) return model_->jobTitle + ": " + (model_->closing ? model_->closingNote() : model_->progressText);
     if (!model_->note.empty()) return model_->note;
     if (model_->loading) return "Loading the catalog...";
     if (!model_->catalog) return "No catalog: not loaded (installed plugins only)";

@@ -176,6 +176,12 @@ std::unique_ptr<lumo::gui::Editor> createManagerEditor(lumo::gui::EditorHost& ho
     editor->onWindowActivated = [view] {
         if (view->model()) view->model()->refreshIfChanged();
     };
+    // A close during a job waits for the job, which is asked to stop.
+    editor->onCloseAsked = [view] {
+        if (!view->model() || !view->model()->busy) return true;
+        view->model()->closeAfterJob();
+        return false;
+    };
     editor->setResizable(w, h, 0, 0);
     lumo::gui::Editor* ed = editor.get();
     view->resizeRequest_ = [ed](int rw, int rh) { ed->resizeBody(rw, rh); };

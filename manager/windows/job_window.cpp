@@ -228,6 +228,7 @@ std::string JobWindow::statusText() const {
         }
         case Running: {
             const Model* m = liveModel();
+            if (m && m->closing) return upper(m->closingNote());
             return !m || m->progressText.empty() ? "WORKING" : upper(m->progressText);
         }
         case Done:

@@ -5,6 +5,7 @@
 
 #include "platform/linux/sdl_window.h"
 #include "platform/linux/wake.h"
+#include "platform/linux/window_layer.h"
 
 namespace lumo::platform {
 
@@ -96,9 +97,13 @@ bool SdlWindow::nextEvent(SDL_Event& e, int ms) {
 }
 
 void SdlWindow::confirmClose() {
-    // The close stands: the window goes, the loop ends and, when the program set one, the
-    // teardown runs once (moved out first) before the terminate is confirmed by returning.
+    // Unless the application holds the window open, the close stands: the window goes, the loop
+    // ends and, when the program set one, the teardown runs once (moved out first) before the
+    // terminate is confirmed by returning.
     closeRequested_ = false;
+    const bool held = editor_.onCloseAsked && !editor_.onCloseAsked();
+    closeHeld(held);
+    if (held) return;
     closed_ = true;
     if (window_) SDL_HideWindow(window_);
     std::function<void()> teardown = std::move(Editor::standaloneTeardown());

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -45,14 +46,17 @@ Display* probe = nullptr;
 constexpr int kProbeTries = 4;
 constexpr int kProbeFirstWaitMs = 50;
 
-// Why no connection to the X display `name` was made, as far as its local socket tells: ":N",
-// ":N.S" and "unix:N" are /tmp/.X11-unix/XN; any other name is a server elsewhere.
+// Why no connection to the X display `name` was made, in one sentence, as far as its local socket
+// tells: ":N", ":N.S" and "unix:N" are /tmp/.X11-unix/XN; "host:N" is a server elsewhere, and a
+// name without a colon names no display at all.
 std::string whyNoConnection(const std::string& name) {
+    const std::string display = "the X display \"" + name + "\"";
     const size_t colon = name.find(':');
-    const bool local = colon == 0 || (colon != std::string::npos && name.compare(0, colon, "unix") == 0);
+    if (colon == std::string::npos) return display + " is not a display name such as \":0\" or \"host:0\"";
+    const bool local = colon == 0 || name.compare(0, colon, "unix") == 0;
     const std::string number = local ? name.substr(colon + 1, name.find('.', colon) - colon - 1) : "";
     if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
-        return "the X server did not take the connection";
+        return display + " did not take a connection in " + std::to_string(kProbeTries) + " tries";
     const std::string path = "/tmp/.X11-unix/X" + number;
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
@@ -62,8 +66,9 @@ std::string whyNoConnection(const std::string& name) {
     const int error = errno;
     if (fd >= 0) ::close(fd);
     if (reached)
-        return path + " takes connections, but the X server closed the program's (its access list, or a reset)";
-    return "nothing answers at " + path + ": " + std::strerror(error);
+        return display + " closed the program's connections though " + path +
+               " takes them (its access list, or a reset)";
+    return display + " did not take a connection: nothing answers at " + path + ": " + std::strerror(error);
 }
 
 // A stopped server, or a socket nothing serves, takes the connection and never answers it: Xlib
@@ -123,8 +128,7 @@ Display* openProbe(const std::string& name) {
     lock.unlock();
     tries.join();
     if (!run->display)
-        SDL_SetError("the X display \"%s\" did not take a connection in %d tries: %s", name.c_str(), kProbeTries,
-                     whyNoConnection(name).c_str());
+        SDL_SetError("%s", whyNoConnection(name).c_str());
     return run->display;
 }
 
@@ -160,13 +164,24 @@ std::set<int> displaySockets() {
     return fds;
 }
 
+// How much the thread `tid` of this process has run, as a text that changes whenever it does: its
+// time on the processor and the times it was put on it.
+std::string runOf(pid_t tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/schedstat");
+    std::string run;
+    std::getline(in, run);
+    return run;
+}
+
 // SDL opens its own connections to the X server inside its start, and nothing bounds their wait
 // there: a server that answered the probe and stopped since would hold the program for good. The
-// watch gives that start the probe's deadline: past it, the connections to the display made since
-// the watch began are shut, so that the start fails instead of waiting.
+// start takes many round trips, slow ones over a slow link, so the watch bounds the wait for each
+// answer, not the start: once the starting thread has not run for the probe's deadline (nothing
+// woke it, no answer came), the connections to the display made since the watch began are shut,
+// so that the start fails instead of waiting.
 class StartWatch {
 public:
-    StartWatch() : before_(displaySockets()), thread_([this] { watch(); }) {}
+    StartWatch() : before_(displaySockets()), thread_([this, tid = ::gettid()] { watch(tid); }) {}
     ~StartWatch() {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
@@ -178,12 +193,22 @@ public:
     bool cut() const { return cut_; }
 
 private:
-    void watch() {
+    void watch(pid_t tid) {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (ended_.wait_for(lock, kProbeDeadline, [this] { return over_; })) return;
-        cut_ = true;
-        for (const int fd : displaySockets())
-            if (!before_.count(fd)) ::shutdown(fd, SHUT_RDWR);
+        std::string last = runOf(tid);
+        auto still = std::chrono::steady_clock::now();
+        while (!ended_.wait_for(lock, std::chrono::milliseconds(100), [this] { return over_; })) {
+            const auto now = std::chrono::steady_clock::now();
+            if (std::string run = runOf(tid); run != last) {
+                last = std::move(run);
+                still = now;
+            } else if (now - still >= kProbeDeadline) {
+                cut_ = true;
+                for (const int fd : displaySockets())
+                    if (!before_.count(fd)) ::shutdown(fd, SHUT_RDWR);
+                return;
+            }
+        }
     }
 
     const std::set<int> before_;
@@ -197,14 +222,23 @@ private:
 std::atomic<bool> up{false};
 
 // SIGTERM and SIGINT end the program at any moment. With the window up, the first asks it to
-// close as its own close button does (its files are written whole either way), and if it has not
-// ended a little later (its loop held by a display that stopped answering) the signal ends it as
-// it would without a handler; so does a second signal, and any signal before the window is up
-// (SDL's start waiting on the display). SDL's own handlers would only queue a quit that a loop held in
-// the display never reads.
+// close as its own close button does (its files are written whole either way). While the program
+// holds the window open to end a job first, that close waits for it; otherwise, if the program has
+// not ended a little later (its loop held by a display that stopped answering), the signal ends it
+// as it would without a handler. So does a second signal, and any signal before the window is up
+// (SDL's start waiting on the display). SDL's own handlers would only queue a quit that a loop
+// held in the display never reads.
 constexpr std::chrono::seconds kSignalGrace{10};
 int signalPipe[2] = {-1, -1};
 std::atomic<int> signalled{0};
+// Whether the program holds its window open (closeHeld). Never destroyed: the signal watcher
+// may still wait on it while the process ends.
+struct Hold {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+};
+Hold& hold = *new Hold;
 
 void endBySignal(int sig) {
     ::signal(sig, SIG_DFL);
@@ -227,7 +261,10 @@ void watchSignals() {
         SDL_Event quit{};
         quit.type = SDL_QUIT;
         SDL_PushEvent(&quit);
-        std::this_thread::sleep_for(kSignalGrace);
+        // The grace runs while nothing holds the window, from the signal or from the hold's end.
+        std::unique_lock<std::mutex> lock(hold.mutex);
+        while (hold.changed.wait_for(lock, kSignalGrace, [] { return hold.held; }))
+            hold.changed.wait(lock, [] { return !hold.held; });
     }
     endBySignal(sig);
 }
@@ -289,9 +326,34 @@ bool videoUp() {
     return true;
 }
 
+// SDL links to the session bus as it starts (for the screensaver and input methods). Where no
+// session bus is known, libdbus would start one on the X display (autolaunch), a daemon that
+// outlives the program, and where it cannot it loses a buffer. SDL makes that link here, once,
+// while the program runs no other thread, told that there is no bus; the environment is put back
+// for the programs this one starts.
+void linkSessionBus() {
+    static bool linked = false;
+    if (linked) return;
+    linked = true;
+    const char* given = SDL_getenv("DBUS_SESSION_BUS_ADDRESS");
+    const char* runtime = SDL_getenv("XDG_RUNTIME_DIR");
+    const std::string address = given ? given : "", bus = std::string(runtime ? runtime : "") + "/bus";
+    struct stat st {};
+    const bool known =
+        !address.empty() || (runtime && *runtime && ::stat(bus.c_str(), &st) == 0 && S_ISSOCK(st.st_mode));
+    if (!known) ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    SDL_InitSubSystem(0);
+    if (known) return;
+    if (given)
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    else
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
 }  // namespace
 
 bool displayReachable() {
+    linkSessionBus();
     // An X server answers: a connection opened (and held until SDL's video opens its own), a
     // fraction of what SDL's video costs. A driver named in the environment, or no X server
     // (Wayland alone), is asked of SDL itself.
@@ -305,6 +367,14 @@ bool displayReachable() {
         }
     }
     return videoUp();
+}
+
+void closeHeld(bool held) {
+    {
+        const std::lock_guard<std::mutex> lock(hold.mutex);
+        hold.held = held;
+    }
+    hold.changed.notify_all();
 }
 
 std::unique_ptr<gui::PlatformWindow> makeSdlWindow(gui::Editor& editor) {

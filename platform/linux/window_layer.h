@@ -22,8 +22,14 @@ std::unique_ptr<gui::PlatformWindow> makeSdlWindow(gui::Editor& editor);
 void installWindowLayer();
 
 // A window can open here: a display is reachable. Cheap, so that a program can ask before it starts
-// anything and bring the window (and SDL's video with it) up later, while its own work runs.
+// anything and bring the window (and SDL's video with it) up later, while its own work runs. Asked
+// before the program starts threads of its own: SDL's link to the session bus is made here.
 bool displayReachable();
+
+// Whether the application holds the window open past a close asked for (it ends a job first):
+// told by the window at each close, so that a signal's close gives the program its grace only
+// while nothing holds the window.
+void closeHeld(bool held);
 
 // Why SDL's video or the last window did not start, in SDL's words; empty when SDL said nothing.
 std::string videoError();

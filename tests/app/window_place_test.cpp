@@ -58,6 +58,7 @@ public:
         ::waitpid(pid_, nullptr, 0);
     }
     const std::string& name() const { return name_; }
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
@@ -245,6 +246,21 @@ TEST(AppWindowPlace, AWindowThatCannotStartSaysWhy) {
         EXPECT_TRUE(fake.refused());
         child.stop();
     }
+}
+
+// SIGTERM with the display stopped under the window: the close waits on it, the signal still ends it.
+TEST(AppWindowPlace, ASignalEndsAProgramWhoseDisplayStopped) {
+    if (!haveXvfb()) GTEST_SKIP() << "skipped: Xvfb is not installed";
+    apptest::Demo demo("stopped-display");
+    Server server(1024, 768);
+    support::X11Watch watch(server.name());
+    apptest::Child child(demo.args(), demo.home(), demo.dir + "/log.txt", {"DISPLAY=" + server.name()});
+    const auto shown = [](Window) { return true; };
+    ASSERT_TRUE(watch.waitUntil(child.pid, std::chrono::steady_clock::now() + std::chrono::seconds(30), shown));
+    ::kill(server.pid(), SIGSTOP);
+    ::kill(child.pid, SIGTERM);
+    EXPECT_TRUE(child.wait(30) == -1 && child.pid == -1) << "not ended by the signal";
+    ::kill(server.pid(), SIGCONT);
 }
 
 }  // namespace

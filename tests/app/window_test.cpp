@@ -28,6 +28,7 @@
 #include "tests/app/app_support.h"
 #include "tests/app/x11_probe.h"
 #include "tests/support/ctest_display.h"
+#include "tests/support/lock_holder.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -172,9 +173,9 @@ protected:
     // Starts the program on the words, finds its window and starts pinging it.
     Window start(const std::vector<std::string>& words, const std::string& home, const std::string& log) {
         // The manager restarted after its own update comes up on the maker's server: a proxy that
-        // refuses at once keeps it off the network.
-        child = std::make_unique<apptest::Child>(
-            words, home, log, std::vector<std::string>{"https_proxy=http://127.0.0.1:9", "http_proxy=http://127.0.0.1:9"});
+        // refuses at once keeps it off the network. The test programs' leak suppressions are not its.
+        child = std::make_unique<apptest::Child>(words, home, log, std::vector<std::string>{
+            "https_proxy=http://127.0.0.1:9", "http_proxy=http://127.0.0.1:9", "LSAN_OPTIONS="});
         const Window w = probe.windowOf(child->pid, 20);
         if (w) probe.startPings(w);
         return w;
@@ -507,6 +508,45 @@ TEST_F(AppWindow, FocusComingBackDrawsWhatAnotherCopyChanged) {
         return fresh.sameIn(c, row) && fresh.sameIn(c, status);
     }, 10)) << "the row or the status line is not as a fresh window draws it";
     shoot(window, "window-focus-back.png");
+}
+
+// SIGTERM during an install that another process holds: the job is stopped as STOP does while it
+// can be (the log names what did not run); past that the window stays, saying so, until the job has
+// ended whole; a second signal ends the program at once.
+TEST_F(AppWindow, ASignalDuringAJobEndsItFirstInTheOpenWindow) {
+    const struct {
+        const char* lock;  // held in the data folder; the receipt's once the job has begun
+        int signals;
+        const char* logged;
+    } cases[] = {{"job.lock", 1, "not run: install cobalt-compressor vst3, install cobalt-compressor clap"},
+                 {"installed.json.lock", 1, "  done"},
+                 {"installed.json.lock", 2, "waits for the job's end"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.lock) + ", signals: " + std::to_string(c.signals));
+        Demo demo("signal-in-job");
+        const std::string lock = demo.root() + "/data/" + c.lock;
+        ASSERT_TRUE(testsupport::writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);  // as the engine makes it
+        testsupport::LockHolder other(lock, ::geteuid());
+        const std::vector<std::string> words = sizedWords(demo);
+        const Window window = start(words, demo.home(), demo.dir + "/log.txt");
+        Twin twin(words);
+        ASSERT_TRUE(clickBoth(twin, window, "rowpill:" + std::to_string(twin.line("Cobalt Compressor"))));
+        ASSERT_TRUE(clickBoth(twin, window, "job:go"));
+        const bool begun = c.lock != std::string("job.lock");
+        const char* first = begun ? "installed " : "job: ";  // the VST3 copy in, or the job started
+        ASSERT_TRUE(waitFor([&] { return managerLog(demo).find(first) != std::string::npos; }, 30));
+        probe.stopPings();
+        ::kill(child->pid, SIGTERM);
+        if (begun) {
+            ASSERT_TRUE(waitFor([&] { return managerLog(demo).find("job's end") != std::string::npos; }, 20));
+            EXPECT_NE(probe.windowOf(child->pid, 5), 0u) << "the window went before the job ended";
+            c.signals == 2 ? void(::kill(child->pid, SIGTERM)) : other.release();
+        }
+        EXPECT_EQ(child->wait(30), c.signals == 2 ? -1 : 0);
+        EXPECT_TRUE(child->pid == -1 && child->output().find("Sanitizer") == std::string::npos) << child->output();
+        EXPECT_NE(managerLog(demo).find(c.logged), std::string::npos) << managerLog(demo);
+        EXPECT_EQ(fs::exists(demo.root() + "/CLAP/Ardune Systems/Cobalt Compressor.clap"), c.signals == 1 && begun);
+    }
 }
 
 }  // namespace

@@ -27,10 +27,11 @@ namespace {
 // A display whose socket (in the abstract namespace, where Xlib looks first) takes connections and
 // never answers them: a stopped X server as its clients meet it. Numbers from 600 on, far from
 // those servers are given. With answerFirst, the first connection is served (a screen, and an empty
-// reply to each request) as by a server that stops after the probe has met it.
+// reply to each request) as by a server that stops after the probe has met it; with a latency,
+// every connection is, each reply that many ms after its request, as over a slow link.
 class SilentDisplay {
 public:
-    explicit SilentDisplay(bool answerFirst = false) {
+    explicit SilentDisplay(bool answerFirst = false, int latencyMs = -1) : latencyMs_(latencyMs) {
         for (int n = 600; n < 700 && name_.empty(); ++n) {
             const std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
             sockaddr_un a{};
@@ -58,12 +59,12 @@ private:
     void serveFirst() {
         for (int fd; (fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ++taken_) {
             held_.push_back(fd);
-            if (held_.size() == 1) std::thread([fd] { serve(fd); }).detach();
+            if (held_.size() == 1 || latencyMs_ >= 0) std::thread([fd, ms = latencyMs_] { serve(fd, ms); }).detach();
         }
     }
     // Xlib's start, then an empty reply to each request. The setup: little-endian X11.0, vendor
     // "fake", one 24-bit format, one 1280x1024 screen with one TrueColor visual.
-    static void serve(int fd) {
+    static void serve(int fd, int latencyMs) {
         std::string in, reply;
         const auto le16 = [&in](size_t at) { return size_t(uint8_t(in[at]) | uint8_t(in[at + 1]) << 8); };
         if (!take(fd, 12, in) || !take(fd, (le16(6) + 3) / 4 * 4 + (le16(8) + 3) / 4 * 4, in)) return;
@@ -74,6 +75,7 @@ private:
         for (size_t i = 0; i < hex.size(); i += 2) reply += char(std::stoi(hex.substr(i, 2), nullptr, 16));
         for (uint16_t seq = 1; ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL) == ssize_t(reply.size()); ++seq) {
             if (!take(fd, 4, in) || !take(fd, le16(2) * 4 - 4, in)) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(latencyMs));
             reply = std::string{1, 0, char(seq & 0xff), char(seq >> 8)} + std::string(28, '\0');
         }
     }
@@ -86,6 +88,7 @@ private:
     }
 
     int listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int latencyMs_;
     std::string name_;
     std::thread server_;
     std::vector<int> held_;  // the server thread's alone until it has ended
@@ -120,7 +123,7 @@ std::string probeIn(const std::vector<std::string>& env, bool window = false,
     if (meanwhile) meanwhile(pid);
     pollfd f{out[0], POLLIN, 0};
     char buf[512];
-    const int ready = ::poll(&f, 1, 8000);
+    const int ready = ::poll(&f, 1, 30000);
     const ssize_t n = ready == 1 ? ::read(out[0], buf, sizeof buf) : -1;
     ::close(out[0]);
     if (ready != 1) ::kill(pid, SIGKILL);
@@ -130,12 +133,14 @@ std::string probeIn(const std::vector<std::string>& env, bool window = false,
     return ready == 1 && WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status)) : "no answer";
 }
 
-// No display named (unset or empty), or one that takes the connection and never answers: the
-// probe returns, saying why, naming the display. One that serves the probe and then stops: SDL's
-// own connection is given the same deadline, and SIGTERM ends the program while SDL waits there.
+// No display named (unset or empty), a name that is none, or one that takes the connection and
+// never answers: the probe returns, saying why in one sentence, naming the display. One that serves
+// the probe and then stops: SDL's own connection is given the same deadline, and SIGTERM ends the
+// program while SDL waits there. One that answers slowly opens, though SDL's start (some 300 round
+// trips) takes longer than that deadline.
 TEST(DisplayProbe, SaysWhyNoDisplayIsReachable) {
-    SilentDisplay silent, stops(true), stopsAgain(true);
-    for (const SilentDisplay* d : {&silent, &stops, &stopsAgain})
+    SilentDisplay silent, stops(true), stopsAgain(true), slow(true, 20);
+    for (const SilentDisplay* d : {&silent, &stops, &stopsAgain, &slow})
         ASSERT_FALSE(d->name().empty()) << "no free display number from 600 to 699";
     const std::string neither = "0neither DISPLAY nor WAYLAND_DISPLAY is set";
     const auto terminate = [&](pid_t child) {
@@ -151,6 +156,8 @@ TEST(DisplayProbe, SaysWhyNoDisplayIsReachable) {
     } cases[] = {
         {"neither set", {"DISPLAY", "WAYLAND_DISPLAY"}, neither},
         {"both empty", {"DISPLAY=", "WAYLAND_DISPLAY="}, neither},
+        {"no display name", {"DISPLAY=bogus", "WAYLAND_DISPLAY="},
+         "0the X display \"bogus\" is not a display name such as \":0\" or \"host:0\""},
         {"a display that never answers",
          {"DISPLAY=" + silent.name(), "WAYLAND_DISPLAY="},
          "0the X display \"" + silent.name() + "\" took the connection but gave no answer"},
@@ -160,6 +167,7 @@ TEST(DisplayProbe, SaysWhyNoDisplayIsReachable) {
              "\" answered once, then gave SDL's connection no answer in 4 s, as a stopped server does",
          true},
         {"SIGTERM while SDL waits", {"DISPLAY=" + stopsAgain.name(), "WAYLAND_DISPLAY="}, "signal 15", true, terminate},
+        {"a slow link", {"DISPLAY=" + slow.name(), "WAYLAND_DISPLAY="}, "1", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
