@@ -141,8 +141,8 @@ TEST(PixelJobWindow, EveryStateAtEveryScale) {
                 std::copy_n(alone.pixels.begin() + (box.y + r) * alone.width + box.x, box.w,
                             sheet.pixels.begin() + (y + r) * sheet.width + x);
         }
-        // The sheet holds every window of the scale, so it is the one picture written of them (the
-        // encoding is most of this test's time); the smallest scale also enlarged, to see single pixels.
+        // The sheet holds every window of the scale, so it is the one picture written of them; the
+        // smallest scale also enlarged, to see single pixels.
         EXPECT_TRUE(writePicture(sheet, "job-window-sheet-" + scaleName(s) + ".png"));
         if (s == 1.0) {
             EXPECT_TRUE(writePicture(enlarged(sheet, 2), "job-window-sheet-1x-enlarged.png"));
