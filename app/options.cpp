@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <map>
 
 #include "gui/editor.h"
 #include "platform/platform.h"
@@ -82,8 +83,10 @@ bool parseInt(const char* begin, const char* end, int& value) {
     return ec == std::errc() && at == end && value > 0;
 }
 
-// Checks every word and that each option that takes a value has one.
+// Checks every word, that each option that takes a value has one and that none is given twice:
+// the manager reads one value of each, and which one would be a guess.
 bool checkWords(const std::vector<std::string>& words, std::string& error) {
+    std::map<std::string, std::string> given;  // option -> its value
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& w = words[i];
         for (const char* name : kUnsupported)
@@ -96,13 +99,18 @@ bool checkWords(const std::vector<std::string>& words, std::string& error) {
             error = (w.rfind('-', 0) == 0 ? "unknown option " : "unexpected word ") + w + " (--help lists the options)";
             return false;
         }
-        if (!word->value) continue;
+        const bool valued = word->value != nullptr;
         // A value never starts with "--": that is the next option, and this one's value is missing.
-        if (i + 1 >= words.size() || words[i + 1].empty() || words[i + 1].rfind("--", 0) == 0) {
+        if (valued && (i + 1 >= words.size() || words[i + 1].empty() || words[i + 1].rfind("--", 0) == 0)) {
             error = w + " needs a value: " + word->value;
             return false;
         }
-        ++i;
+        const std::string value = valued ? words[++i] : std::string();
+        if (const auto [first, fresh] = given.emplace(w, value); !fresh) {
+            error = w + " is given twice" + (valued ? " (" + first->second + ", then " + value + ")" : "") +
+                    ": give it once";
+            return false;
+        }
     }
     return true;
 }

@@ -32,8 +32,8 @@ constexpr long long kLargestPaintSide = 16384;
 constexpr long long kLargestPaintArea = 1ll << 26;
 
 // Checks the words after the program name: an unknown word, a word this program does not support,
-// a value missing (or another option in its place) or a value out of range is refused with a
-// message (false). "--help" anywhere wins over everything else.
+// a value missing (or another option in its place), an option given twice or a value out of range
+// is refused with a message (false). "--help" anywhere wins over everything else.
 bool parseEntryOptions(const std::vector<std::string>& words, EntryOptions& options, std::string& error);
 // The same over the stored command line.
 bool readEntryOptions(EntryOptions& options, std::string& error);

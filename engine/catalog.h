@@ -98,6 +98,7 @@ struct LoadedCatalog {
     bool refused = false;    // the source's catalog arrived but was refused (note says why)
     std::string note;        // why the fresh catalog was not used, or why nothing was loaded
     std::string text;        // the accepted catalog text
+    std::string signature;   // and its signature
     Catalog catalog;         // empty when ok is false
 };
 

@@ -15,6 +15,7 @@
 namespace tqm {
 
 struct Source;
+struct Task;
 struct Catalog;
 struct Plugin;
 struct FileRef;
@@ -42,9 +43,15 @@ struct Engine {
     // install_app.cpp). Progress callbacks get (bytes done, total) and answer false to stop.
     bool canWrite(const std::string& format) const;  // creates the format's folder when allowed
     // Leftovers of interrupted jobs (engine/install_folder.h): the caller holds the job lock, and
-    // opens its job with beginJob, which sweeps and then reads the receipts. False, with why in
-    // error when given, when a folder's sweep claim was not had (that folder is not swept).
-    bool sweep(std::string* error = nullptr);
+    // opens its job with beginJob, which sweeps and then reads the receipts. The folders the tasks
+    // change (every folder without tasks) are waited for, together at most kReceiptLockWait; any
+    // other is swept only when its claim is free and it can be read, else left with a log line.
+    // False, with why in error when given, when a folder the tasks change was not swept: "cannot
+    // read <folder>: <system text>", or why its claim was not had.
+    bool sweep(std::string* error = nullptr, const std::vector<Task>* tasks = nullptr);
+    // The install folders the tasks stage in: the format's folder of a plug-in, the applications
+    // folder and the folder apps.json records an app in, the running manager's folder.
+    std::set<std::string> changedFolders(const std::vector<Task>& tasks) const;
     // Brings the receipt in line with an install of the format whose new copy went in, or a
     // removal whose copy went, but whose record a kill (or a receipt lock not had) cut off, from
     // the notes it left that count for this receipt; the receipt's lock is waited for `wait`.
@@ -105,5 +112,9 @@ struct Engine {
     bool placeApp(const Plugin& entry, const FileRef& ref, const std::string& data, std::string& error);
     bool placeSelf(const FileRef& ref, const std::string& data, std::string& error);
 };
+
+// A task's error that says its change is on disk but not recorded (recordChange's sentence, also as
+// the elevated helper hands it back): true, with why set to why the record failed.
+bool unrecordedChange(const std::string& error, std::string& why);
 
 }  // namespace tqm

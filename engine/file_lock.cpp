@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -32,19 +34,23 @@ struct Folder {
     int fd = -1;
     uid_t owner = 0;
     gid_t group = 0;
-    bool shared = false;    // others may write in it: its lock files are open to every user
+    bool shared = false;    // others may write in it: its lock files are open to more than its owner
+    bool writers = false;   // only the accounts that may write it may open its lock files
+    mode_t mode = 0600;     // the lock files' mode
     bool sticky = false;    // only an entry's owner (or the folder's, or root) may replace it
     bool handOver = false;  // root in a user's folder: the files root makes are the owner's
 };
 
-Folder folderOf(int dirFd) {
+Folder folderOf(int dirFd, LockAccess access) {
     Folder f;
     f.fd = dirFd;
+    f.writers = access == LockAccess::Writers;
     struct stat st {};
     if (::fstat(dirFd, &st) != 0) return f;
     f.owner = st.st_uid;
     f.group = st.st_gid;
     f.shared = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    if (f.shared) f.mode = !f.writers ? 0644 : (st.st_mode & S_IWOTH) ? 0666 : 0660;
     f.sticky = (st.st_mode & S_ISVTX) != 0 && !detail::runningAsRoot() && st.st_uid != ::geteuid();
     f.handOver = detail::runningAsRoot() && st.st_uid != 0;
     return f;
@@ -52,21 +58,26 @@ Folder folderOf(int dirFd) {
 
 // A file this process has just made, given the owner and mode the folder asks for.
 void giveOut(int fd, const Folder& f) {
-    if (f.handOver) ::fchown(fd, f.owner, f.group);
-    if (f.shared) ::fchmod(fd, 0644);  // the umask would have cut it
+    // A writers' lock goes to the folder's group, whose members may write it; one that cannot be
+    // given that group stays owner-only (the others replace it once it is free).
+    const bool grouped = f.handOver ? ::fchown(fd, f.owner, f.group) == 0
+                                    : !f.writers || !(f.mode & 070) || ::fchown(fd, uid_t(-1), f.group) == 0;
+    if (f.shared) ::fchmod(fd, grouped ? f.mode : 0600);  // the umask would have cut it
 }
 
 // Whether a lock file found at the name may be used as it is.
 bool usable(const struct stat& st, const Folder& f) {
     if (!S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
     if (detail::runningAsRoot() && st.st_uid != f.owner) return false;
+    if (f.writers) return (st.st_mode & 0777 & ~f.mode) == 0 && (!(st.st_mode & 070) || st.st_gid == f.group);
     return f.shared || (st.st_mode & 077) == 0;
 }
 
-// Whether the system shows a lock on the file: 1 yes, 0 no, -1 it cannot tell. "/proc/locks"
-// names each file as "major:minor:inode" (the device numbers in hexadecimal); a line with "->"
-// is a process waiting for a lock, not one holding it.
-int lockedNow(const struct stat& st) {
+// Whether the system shows a lock on the file: 1 yes (holder: the holding process, 0 when not
+// shown), 0 no, -1 it cannot tell. "/proc/locks" names each file as "major:minor:inode" (the
+// device numbers in hexadecimal) after the holder's process id; a line with "->" is a process
+// waiting for a lock, not one holding it.
+int lockedNow(const struct stat& st, pid_t* holder = nullptr) {
     const int fd = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return -1;
     std::string all;
@@ -87,17 +98,25 @@ int lockedNow(const struct stat& st) {
     while (std::getline(lines, line)) {
         std::istringstream words(line);
         bool match = false, waiter = false;
+        std::string before;
+        pid_t pid = 0;
         while (words >> word) {
             unsigned maj = 0, min = 0;
             unsigned long long ino = 0;
             int used = 0;
-            if (word == "->")
+            if (word == "->") {
                 waiter = true;
-            else if (std::sscanf(word.c_str(), "%x:%x:%llu%n", &maj, &min, &ino, &used) == 3 &&
-                     size_t(used) == word.size())
-                match = match || (maj == major(st.st_dev) && min == minor(st.st_dev) && ino == st.st_ino);
+            } else if (!match && std::sscanf(word.c_str(), "%x:%x:%llu%n", &maj, &min, &ino, &used) == 3 &&
+                       size_t(used) == word.size()) {
+                match = maj == major(st.st_dev) && min == minor(st.st_dev) && ino == st.st_ino;
+                pid = pid_t(std::atol(before.c_str()));
+            }
+            before = word;
         }
-        if (match && !waiter) return 1;
+        if (match && !waiter) {
+            if (holder) *holder = pid > 0 ? pid : 0;
+            return 1;
+        }
     }
     return 0;
 }
@@ -186,6 +205,13 @@ private:
 }  // namespace
 
 namespace detail {
+std::string accountName(uid_t uid) {
+    struct passwd pw {}, *found = nullptr;
+    char buf[4096];
+    if (::getpwuid_r(uid, &pw, buf, sizeof buf, &found) == 0 && found && found->pw_name) return found->pw_name;
+    return "user " + std::to_string(uid);
+}
+
 void (*lockFileRace)(LockFileStep step) = nullptr;
 void (*lockSlept)(std::chrono::milliseconds upTo, bool woken) = nullptr;
 }  // namespace detail
@@ -249,9 +275,10 @@ struct Opened {
     int err = 0;          // without fd: the system's error, unless why says more
     std::string why;      // without fd: a sentence of its own
     bool inUse = false;   // without fd: another user's file, which a process holds
+    pid_t holder = 0;     // with inUse: that process, when the system shows it
     bool stuck = false;   // without fd: another user's entry this process may not replace
     bool aside = false;   // with fd: another user's file was replaced, which a process may hold
-    struct stat old {};   // that file
+    struct stat old {};   // that file (with stuck: the entry that stays)
 };
 
 Opened failed(int err) {
@@ -292,7 +319,9 @@ Opened openLockFile(const Folder& f, const std::string& name, const std::string&
         const int err = S_ISREG(st.st_mode) ? errno : 0;
         if (fd < 0 && err == ENOENT) continue;
         if (fd >= 0 && ::fstat(fd, &st) == 0 && usable(st, f)) {
-            if (f.shared && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0) ::fchmod(fd, 0644);
+            // One's own file narrower than the folder asks is opened to the others who may use it.
+            if (f.shared && st.st_uid == ::geteuid() && (f.writers ? (st.st_mode & 0777) != f.mode : (st.st_mode & 077) == 0))
+                ::fchmod(fd, f.mode);
             Opened o;
             o.fd = fd;
             return o;
@@ -301,7 +330,7 @@ Opened openLockFile(const Folder& f, const std::string& name, const std::string&
         Opened o;
         if (fd < 0 && S_ISREG(st.st_mode)) {
             // Left by another user's job, which may still be running: never taken from it.
-            const int held = err == EACCES ? lockedNow(st) : -1;
+            const int held = err == EACCES ? lockedNow(st, &o.holder) : -1;
             if (held < 0) return failed(err);
             if (held > 0) {
                 o.inUse = true;
@@ -317,6 +346,7 @@ Opened openLockFile(const Folder& f, const std::string& name, const std::string&
             // In a sticky folder only that user or an administrator can remove it: it is waited
             // for as a held lock is, and the name is tried again once it has gone.
             o.stuck = f.sticky && st.st_uid != ::geteuid() && (o.err == EPERM || o.err == EACCES);
+            o.old = st;
             return o;
         }
         // What was replaced is not what was looked at: another process put its lock file there
@@ -349,7 +379,29 @@ FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWai
                    (err == detail::kLinkRefused ? detail::refusedText(path) : detail::systemText(err));
         return;
     }
-    const Folder folder = folderOf(dir.get());
+    take(dir.get(), name, path, keepWaiting, LockAccess::Readers);
+}
+
+FileLock::FileLock(int dirFd, const std::string& name, const std::string& path,
+                   const std::function<bool()>& keepWaiting, LockAccess access) {
+    take(dirFd, name, path, keepWaiting, access);
+}
+
+namespace {
+
+// Who holds a lock this process cannot look at: the process the system shows, and its account.
+std::string heldBy(const std::string& path, pid_t pid) {
+    struct stat st {};
+    if (pid <= 0 || ::stat(("/proc/" + std::to_string(pid)).c_str(), &st) != 0)
+        return path + " is held by another process";
+    return path + " is held by process " + std::to_string(pid) + " of " + detail::accountName(st.st_uid);
+}
+
+}  // namespace
+
+void FileLock::take(int dirFd, const std::string& name, const std::string& path,
+                    const std::function<bool()>& keepWaiting, LockAccess access) {
+    const Folder folder = folderOf(dirFd, access);
     const std::string busy = path + " is held by another process";
     Waiter wait(keepWaiting);
     for (;;) {
@@ -357,8 +409,9 @@ FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWai
         if (got.inUse || got.stuck) {  // another user's lock file that is held, or its entry: waited for
             if (wait.pause()) continue;
             busy_ = got.inUse;
-            failure_ = got.inUse ? busy
-                                 : path + " is another user's, which only that user or an administrator can remove";
+            failure_ = got.inUse ? heldBy(path, got.holder)
+                                 : path + " is " + detail::accountName(got.old.st_uid) +
+                                       "'s, which only that user or an administrator can remove";
             return;
         }
         if (got.fd < 0) {
@@ -387,7 +440,7 @@ FileLock::FileLock(const std::string& path, const std::function<bool()>& keepWai
         if (locked) {
             bool free = true;
             while (free && got.aside && lockedNow(got.old) > 0) free = wait.pause();
-            const bool named = free && stillNamed(dir.get(), name, fd);
+            const bool named = free && stillNamed(dirFd, name, fd);
             if (named && wait.stillWanted()) {
                 fd_ = fd;
                 failure_.clear();

@@ -8,7 +8,12 @@
 // or other write bit), every user of the folder must be able to take the same lock: lock files
 // there are readable by all (0644). Root (the elevated helper) uses only a lock file of the
 // folder's owner; the one it makes in a user's folder it hands to that user, and no file that was
-// already there ever changes owner.
+// already there ever changes owner. A lock that only the folder's writers may take (LockAccess::
+// Writers, the install folders' sweep claim) is open to exactly them: owner-only in a folder only its
+// owner writes, the folder's group's too (0660) when that group may write, everyone's (0666) when
+// others may.
+#include <sys/types.h>
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -18,6 +23,10 @@ namespace tqm {
 // How often a wait for a lock asks whether to go on (a Stop is heard within it); between the asks
 // it sleeps, and wakes early when a process closes the lock file, as a holder does to let go.
 constexpr std::chrono::milliseconds kLockAskInterval{250};
+
+// Who besides the folder's owner may open a lock file in a folder others may write: every account
+// (Readers) or only the accounts that may write the folder (Writers).
+enum class LockAccess { Readers, Writers };
 
 class FileLock {
 public:
@@ -33,6 +42,9 @@ public:
     // kLockAskInterval while another process holds the lock, or while other processes keep
     // changing what has the lock file's name.
     FileLock(const std::string& path, const std::function<bool()>& keepWaiting);
+    // The same for the lock file `name` of the open folder dirFd (path names it in messages).
+    FileLock(int dirFd, const std::string& name, const std::string& path, const std::function<bool()>& keepWaiting,
+             LockAccess access = LockAccess::Readers);
     ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
@@ -40,19 +52,25 @@ public:
     bool held() const { return fd_ >= 0; }
     // Not held because another process held the lock for the whole wait.
     bool busy() const { return busy_; }
-    // Why the lock is not held: "<path> is held by another process", "<path> is a folder, not a
-    // lock file: remove it and try again", "<path> is another user's, which only that user or an
+    // Why the lock is not held: "<path> is held by another process" ("... by process <pid> of
+    // <account>" for another account's lock file this process cannot open), "<path> is a folder,
+    // not a lock file: remove it and try again", "<path> is <account>'s, which only that user or an
     // administrator can remove" (an entry at the name in a sticky folder, waited for until it
     // goes), or "cannot open <path>: <reason>".
     const std::string& failure() const { return failure_; }
 
 private:
+    void take(int dirFd, const std::string& name, const std::string& path, const std::function<bool()>& keepWaiting,
+              LockAccess access);
+
     int fd_ = -1;
     bool busy_ = false;
     std::string failure_;
 };
 
 namespace detail {
+// The name of the account uid, or its number when it has none.
+std::string accountName(uid_t uid);
 // A seam for tests: called, when set, at each try of the lock file's name, before it is made
 // (Make) and before what has the name is looked at (Look).
 enum class LockFileStep { Make, Look };

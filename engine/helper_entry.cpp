@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "engine/jobs.h"
-#include "engine/signature.h"
 
 namespace tqm {
 
@@ -57,8 +56,7 @@ std::vector<std::string> commandWords() {
 bool applyIfRequested() {
     const tqm::jobs::HelperArgs args = tqm::jobs::parseHelperArgs(commandWords());
     if (!args.apply) return false;
-    const char* test = tqm::helperKeysOverride();
-    const int status = tqm::jobs::runHelper(args, test ? std::string(test) : tqm::builtinKeys());
+    const int status = tqm::jobs::runHelper(args, tqm::helperKeys());
     std::_Exit(status);
 }
 

@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "engine/apps.h"
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/install_folder.h"
 #include "engine/install.h"
+#include "engine/jobs.h"
 #include "engine/package_cache.h"
 #include "engine/unpack.h"
 #include "engine/util.h"
@@ -48,10 +51,12 @@ std::string appRunning(const std::string& path) {
     return found;
 }
 
-std::vector<std::pair<std::string, std::string>> Engine::stagingFolders() const {
-    std::vector<std::pair<std::string, std::string>> folders;
-    for (const std::string& format : formatsHere()) folders.emplace_back(format, layout.formatDir(format));
-    folders.emplace_back("app", layout.appsDir());
+namespace {
+
+// The folders of the apps apps.json (as it is on disk) records outside the applications folder, by
+// id: only where placeApp would stage, a plain path of an app.
+std::map<std::string, std::string> recordedAppFolders(const Layout& layout) {
+    std::map<std::string, std::string> folders;
     Receipt recorded;
     std::string ignored;
     if (!recorded.load(layout.appsReceiptFile(), ignored)) return folders;
@@ -59,10 +64,37 @@ std::vector<std::pair<std::string, std::string>> Engine::stagingFolders() const 
         const auto app = product.formats.find("app");
         if (app == product.formats.end()) continue;
         const fs::path p(app->second.path);
-        // Only where placeApp would stage: a plain path of an app, outside the applications folder.
-        if (!p.is_absolute() || !plainlyApp(p.string(), p.filename().string())) continue;
-        const std::pair<std::string, std::string> folder{"app", p.parent_path().string()};
+        if (p.is_absolute() && plainlyApp(p.string(), p.filename().string())) folders[id] = p.parent_path().string();
+    }
+    return folders;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> Engine::stagingFolders() const {
+    std::vector<std::pair<std::string, std::string>> folders;
+    for (const std::string& format : formatsHere()) folders.emplace_back(format, layout.formatDir(format));
+    folders.emplace_back("app", layout.appsDir());
+    for (const auto& [id, dir] : recordedAppFolders(layout)) {
+        const std::pair<std::string, std::string> folder{"app", dir};
         if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+    }
+    return folders;
+}
+
+std::set<std::string> Engine::changedFolders(const std::vector<Task>& tasks) const {
+    std::set<std::string> folders;
+    const std::map<std::string, std::string> apps = recordedAppFolders(layout);
+    for (const Task& t : tasks) {
+        if (t.op == "purge") continue;  // the data folders only
+        if (t.op != "self" && t.format != "app") {
+            folders.insert(layout.formatDir(t.format));
+            continue;
+        }
+        folders.insert(layout.appsDir());
+        const auto recorded = apps.find(t.id);
+        if (t.op != "self" && recorded != apps.end()) folders.insert(recorded->second);
+        if (t.op == "self" && !program.empty()) folders.insert(fs::path(program).parent_path().string());
     }
     return folders;
 }
@@ -128,7 +160,9 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
     rec.installed = nowUtc();
     rec.exe = ref->exe;
     rec.uninstall_key = entry.uninstall_key;
-    if (!receiptWritable(layout.appsReceiptFile(), error)) return false;  // as an install's (install.cpp)
+    if (!receiptWritable(layout.appsReceiptFile(), error) ||  // as an install's (install.cpp)
+        !detail::mayChange(layout.appsReceiptFile(), hasOld ? target : "", error))
+        return false;
     const std::string note = detail::notePending(staging, ref->item, entry.id, "app", rec,
                                                  catalog ? catalog->sequence : -1, layout.appsReceiptFile(), error);
     if (note.empty()) return false;

@@ -42,7 +42,9 @@ Entry parseEntry(const std::string& name) {
     const auto tagAfter = [&](const std::string& prefix) {
         return name.compare(0, prefix.size(), prefix) == 0 && name.size() >= prefix.size() + kTagSize;
     };
-    if (tagAfter(kStagingPrefix) && name.size() == kStagingPrefix.size() + kTagSize) {
+    if (name.compare(0, kClaimName.size(), kClaimName) == 0) {
+        e.kind = Entry::Claim;  // the claim, or a temporary that replaces it
+    } else if (tagAfter(kStagingPrefix) && name.size() == kStagingPrefix.size() + kTagSize) {
         e.kind = Entry::Staging;
         e.tag = name.substr(kStagingPrefix.size());
     } else if (tagAfter(kAsidePrefix) && name.size() > kAsidePrefix.size() + kTagSize + 1 &&
@@ -210,14 +212,23 @@ bool sweepable(int dirFd, Sweepable& out) {
         }
         if (!fresh || listing == kListings) break;
     }
+    std::sort(all.begin(), all.end());
     for (const std::string& name : all) {
         if (name.compare(0, kEntryPrefix.size(), kEntryPrefix) != 0) continue;
         const Entry e = parseEntry(name);
         if (!e.tag.empty() && tags[e.tag] < 0) continue;
         out.names.push_back(name);
     }
-    std::sort(out.names.begin(), out.names.end());
+    out.listed = std::move(all);  // sorted, so names is too
     return true;
+}
+
+void removeStagingAt(int dirFd, const std::string& name) {
+    if (voidUnmovedNote(dirFd, parseEntry(name).tag)) removeAllAt(dirFd, name);
+}
+
+void deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, const std::vector<std::string>& names) {
+    if (voidNotesNaming(dirFd, name, tag, names)) removeAllAt(dirFd, name);
 }
 
 std::string asideName(const std::string& path) {
@@ -267,8 +278,13 @@ MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, cons
             return MoveResult::AsideFailed;
         }
     }
+    // The old copy goes from aside after the notes of other writers that name it.
+    const auto deleteAside = [&] {
+        std::vector<std::string> names;
+        if (folderNames(dir, names)) deleteCopyAt(dir, aside, staging.tag(), names);
+    };
     if (item.empty()) {  // a removal: the copy goes whole from aside
-        if (!aside.empty()) removeAllAt(dir, aside);
+        if (!aside.empty()) deleteAside();
         return MoveResult::Done;
     }
     // From the staging folder this writer made and locked, by its handle: never from whatever
@@ -284,7 +300,7 @@ MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, cons
         }
         return MoveResult::MoveInFailed;
     }
-    if (!aside.empty() && old == OldCopy::Goes) removeAllAt(dir, aside);
+    if (!aside.empty() && old == OldCopy::Goes) deleteAside();
     return MoveResult::Done;
 }
 
@@ -332,25 +348,27 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
     NoteSays note;
     const bool noted = readOwnNote(dirFd, noteName(e.tag), aside.st_uid, note) && note.copyName == e.name;
     if (noted && note.removal) {
-        removeAllAt(dirFd, entry);
+        deleteCopyAt(dirFd, entry, e.tag, folder.listed);
         return;
     }
     if (::fstatat(dirFd, e.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
         // Its name is taken: it goes only when that is its own writer's new copy (the one its note
         // names; with no note, an entry of its own owner's). Another account's entry there keeps
         // it aside: in a folder several accounts write, the name may have been taken from its owner.
-        if (noted ? note.isCopy : there.st_uid == aside.st_uid) removeAllAt(dirFd, entry);
+        if (noted ? note.isCopy : there.st_uid == aside.st_uid) deleteCopyAt(dirFd, entry, e.tag, folder.listed);
         return;
     }
-    // Its name is free. Another aside copy of that name, of a writer this sweep did not find dead
-    // (live at its listing, or started since), shows that writer about to move its own copy in
-    // there: this one stays, and goes once that copy is in. Else it goes back, whether its writer
-    // stopped between its renames (its staging folder still holds the new copy) or its new copy
-    // went in and was removed since: no leftover stays undecided. Nothing of another account's is
-    // put back.
-    std::vector<std::string> now;
-    if (!folderNames(dirFd, now)) return;
-    for (const std::string& name : now) {
+    // Its name is free. A writer this sweep did not find dead is about to move its own copy in
+    // there when the listing shows its aside copy of that name (live at the listing) or the name
+    // taken (moved aside since by a writer that started after it): this one stays, and goes once
+    // that copy is in. Else it goes back, whether its writer stopped between its renames (its
+    // staging folder still holds the new copy) or its new copy went in and was removed since: no
+    // leftover stays undecided. Nothing of another account's is put back.
+    const auto listed = [&](const std::string& name) {
+        return std::binary_search(folder.listed.begin(), folder.listed.end(), name);
+    };
+    if (listed(e.name)) return;
+    for (const std::string& name : folder.listed) {
         const Entry other = parseEntry(name);
         if (other.kind == Entry::Aside && other.name == e.name && other.tag != e.tag &&
             !std::binary_search(folder.names.begin(), folder.names.end(), name))
@@ -359,44 +377,55 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
     if (aside.st_uid == ::geteuid()) renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);
 }
 
-bool SweepClaim::take(int dirFd, const std::function<bool()>& keepWaiting) {
-    // Its own open of the folder: a flock belongs to one open, so two sweeps of one process exclude
-    // each other as two processes do.
-    DirFd fd(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0) return false;
-    auto ask = std::chrono::steady_clock::now();
-    // A claim is held only for work on disk, never across a wait: a short nap mostly finds it free,
-    // and the naps grow (to a tenth of a second) for a sweep that is held up.
-    std::chrono::milliseconds nap{2};
-    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        if (std::chrono::steady_clock::now() >= ask) {
-            if (!keepWaiting || !keepWaiting()) return false;
-            ask = std::chrono::steady_clock::now() + kLockAskInterval;
-        }
-        std::this_thread::sleep_for(nap);
-        nap = std::min(nap * 2, std::chrono::milliseconds(100));
-    }
-    fd_ = std::move(fd);
-    return true;
+bool SweepClaim::take(int dirFd, const std::string& dir, const std::function<bool()>& keepWaiting) {
+    lock_ = std::make_unique<FileLock>(dirFd, kClaimName, joinPath(dir, kClaimName), keepWaiting, LockAccess::Writers);
+    return lock_->held();
 }
 
-bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting) {
+bool SweepClaim::held() const { return lock_ && lock_->held(); }
+
+std::string SweepClaim::failure() const { return lock_ ? lock_->failure() : std::string(); }
+
+SweepClaim::~SweepClaim() {
+    if (held()) pause(RenameStep::Unclaim);
+}
+
+bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,
+                 std::string& error) {
     DirFd fd;
-    if (openDir(dir, fd) != 0) return true;
+    if (const int err = openDir(dir, fd)) {
+        if (err == ENOENT || err == ENOTDIR) return true;  // no folder: nothing to sweep
+        error = err == kLinkRefused ? refusedText(dir) : "cannot read " + dir + ": " + systemText(err);
+        return false;
+    }
+    // A folder that cannot be listed cannot be swept: said so, before its claim is asked for.
+    if (const int listed = ::openat(fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); listed >= 0) {
+        ::close(listed);
+    } else {
+        error = "cannot read " + dir + ": " + systemText(errno);
+        return false;
+    }
     std::vector<std::string> notes;
     {
         SweepClaim claim;
-        if (!claim.take(fd.get(), keepWaiting)) return false;
+        if (!claim.take(fd.get(), dir, keepWaiting)) {
+            error = "cannot sweep " + dir + ": " + claim.failure();
+            return false;
+        }
         Sweepable folder;  // its held staging locks go before the claim does
-        if (!sweepable(fd.get(), folder)) return true;
+        if (!sweepable(fd.get(), folder)) {
+            error = "cannot read " + dir + ": " + systemText(errno);
+            return false;
+        }
         for (const std::string& name : folder.names)
             if (parseEntry(name).kind == Entry::Aside) restoreOrRemove(fd.get(), folder, name);
         for (const std::string& name : folder.names) {
             const Entry::Kind kind = parseEntry(name).kind;
             if (kind == Entry::Note) {
                 notes.push_back(name);
-            } else if (kind != Entry::Aside) {
+            } else if (kind == Entry::Staging) {
+                removeStagingAt(fd.get(), name);
+            } else if (kind != Entry::Aside && kind != Entry::Claim) {
                 removeAllAt(fd.get(), name);
             }
         }
@@ -413,34 +442,77 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
 
 bool Engine::canWrite(const std::string& format) const { return detail::writable(layout.formatDir(format)); }
 
-bool Engine::sweep(std::string* error) {
-    bool all = true;
-    for (const auto& folder : stagingFolders()) {
-        const std::string& format = folder.first;
-        const std::string& dir = folder.second;
+namespace {
+
+// The owner of the folder path (not followed), or -1.
+uid_t ownerOf(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_uid : uid_t(-1);
+}
+
+}  // namespace
+
+bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
+    const std::set<std::string> changed = tasks ? changedFolders(*tasks) : std::set<std::string>{};
+    // Root works only in folders of root's or of the account whose job it runs (the data folder's),
+    // and beyond the layout's own folders only in those its own records or the job's tasks name:
+    // another account's records may name anything.
+    const bool root = detail::runningAsRoot();
+    const uid_t asking = ownerOf(layout.userData());
+    std::set<std::string> ownFolders{layout.appsDir()};
+    for (const std::string& format : formatsHere()) ownFolders.insert(layout.formatDir(format));
+    const bool ownRecords = ownerOf(layout.appsReceiptFile()) == 0;
+    // One deadline for every claim the job waits for.
+    const auto until = std::chrono::steady_clock::now() + kReceiptLockWait;
+    const auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    for (const auto& [format, dir] : stagingFolders()) {
+        const bool needed = !tasks || changed.count(dir);
+        if (root) {
+            const uid_t owner = ownerOf(dir);
+            if (owner != 0 && owner != uid_t(-1) && owner != asking) {
+                const std::string why = dir + " belongs to " + detail::accountName(owner) + ": not swept";
+                if (needed) return fail(why);
+                if (log) log(why);
+                continue;
+            }
+            if (!needed && !ownRecords && !ownFolders.count(dir)) continue;
+        }
+        const std::string sentence = waitingSentence({}, dir);
+        std::function<bool()> keepOn = [] { return false; };  // a folder the job does not change: no wait
+        if (needed)
+            keepOn = [&, sentence] {
+                return std::chrono::steady_clock::now() < until && (!waiting || waiting(sentence));
+            };
+        std::string why;
         const bool swept = detail::sweepFolder(
             dir,
             [&](int dirFd, const std::string& name) {
                 return settleNote(format, dirFd, name, kReceiptLockWait, true, dir);
             },
-            keepWaiting("Waiting for another copy of the manager to finish sweeping " + dir, kReceiptLockWait));
-        if (!swept && error && all) *error = "another copy of the manager is still sweeping " + dir + ": try again";
-        all = all && swept;
+            keepOn, why);
+        if (swept) continue;
+        if (needed) return fail(why);
+        if (log) log("not swept: " + why);
     }
-    return all;
+    return true;
 }
 
 std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, std::string& error,
-                                  const std::function<bool()>& locked) {
+                                  const std::function<bool()>& locked, const std::vector<Task>* tasks) {
+    detail::keepRootUmask();
     auto lock = std::make_unique<JobLock>(engine, userData);
     if (!lock->held()) {
         error = lock->error();
         return nullptr;
     }
-    if (locked && !locked()) return nullptr;
     // The sweep records what killed jobs left noted, under the receipts' own locks; the receipts
-    // are then read once, as the job's tasks start from them.
-    if (!engine.sweep(&error) || !engine.loadReceipt(error)) return nullptr;
+    // are then read once, as the job's tasks start from them. Until `locked` says yes the job
+    // has changed nothing of its own: its waits so far may still be stopped.
+    if (!engine.sweep(&error, tasks) || !engine.loadReceipt(error)) return nullptr;
+    if (locked && !locked()) return nullptr;
     return lock;
 }
 

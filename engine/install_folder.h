@@ -7,6 +7,15 @@
 // claim, and lets them go before it lets the claim go or waits for anything, so a staging lock it
 // finds held while it holds the claim is a live writer's.
 //
+// THE CLAIM: an install folder's sweep claim is a lock on its file ".tqm-claim" that only the
+// accounts that may write the folder can open, so no mere reader of the folder can hold up a job.
+// The file is owner-only where only the owner writes (nobody else needs the claim), the folder's
+// group's (0660) where that group may write, everyone's (0666) where others may; root hands the one
+// it makes to the folder's owner, and one that lets in more is replaced (engine/file_lock.h). In a
+// folder several accounts may write, any of them can hold the claim and so make the others' jobs
+// wait: a job waits at most kReceiptLockWait in all and may be stopped meanwhile, a start leaves
+// its sweep to the next; nothing is lost, as every sweep decides only on what its listing shows.
+//
 // LOCKS, in the order they are taken (a holder of a later one never waits for an earlier one):
 //
 //   lock            where                                  taken by             wait (what a caller sees)
@@ -14,25 +23,36 @@
 //   job lock        <data folder>/job.lock (flock)         a job, the helper    kJobLockWait, as Engine::waiting
 //                                                          (beginJob)           allows: "Waiting for another copy
 //                                                                               of the manager to finish its job"
-//   sweep claim     flock on the install folder itself     a sweep (SweepClaim) kReceiptLockWait in a job, as
-//                   (no file: nobody can squat its name)                        Engine::waiting allows ("...finish
+//   sweep claim     <install folder>/.tqm-claim (flock),   a sweep (SweepClaim) a job: the folders its tasks change,
+//                   open to the folder's writers only                           kReceiptLockWait for all of them
+//                                                                               together, as Engine::waiting allows
+//                                                                               (stoppable until the job begins;
+//                                                                               ends when the holder lets go;
+//                                                                               waitingSentence: "...finish
 //                                                                               sweeping <folder>"; not had: the
-//                                                                               job does not begin); kStartLockWait
-//                                                                               at a start (not had: no sweep)
+//                                                                               job does not begin); any other
+//                                                                               folder not at all (not had, or not
+//                                                                               readable: skipped, logged);
+//                                                                               kStartLockWait at a start (not
+//                                                                               had: no sweep)
 //   staging lock    flock on <install folder>/             a writer (make),     never waited for: a writer makes
 //                   .tqm-staging-<tag>                     a sweep (take)       a new tag, a sweep leaves a held
-//                                                                               tag's entries alone
+//                                                                               tag's entries alone (but a note
+//                                                                               of a copy it deletes, NOTES)
 //   receipt lock    <receipt>.lock beside installed.json   whoever records      kReceiptLockWait in a job (the
 //                   and apps.json                          (updateReceipt)      same sentence, "...finish writing
-//                                                                               <file>"); kStartLockWait at a start
-//                                                                               (shown the same way; not had: the
-//                                                                               note stays)
+//                                                                               <file name>"); kStartLockWait at a
+//                                                                               start, not shown (a start's engine
+//                                                                               has no waiting callback; not had:
+//                                                                               the note stays)
 //   (others)        the catalog state's lock (load.h, stateLockWait) and the settings file's lock
 //                   guard files of the data folder only, none of the install folders.
 //
 // A sweep holds the claim only for what it does on disk: it settles notes (which waits for a receipt
 // lock) after it let the claim and every staging lock go; nobody waits for a claim while holding a
-// staging or receipt lock. One job at a time changes the records of a data folder (the job lock).
+// staging or receipt lock. A data folder's records are changed by one job at a time (the job lock)
+// and, beside that job, by starts, which only record notes whose change is on disk; every change of
+// a receipt is one read and one write under its receipt lock.
 //
 // THE LIFE OF ONE ENTRY (an install of Foo.vst3 over an old copy; a removal skips 2 and 5), and what
 // the next sweep does when the writer is killed right after a step:
@@ -41,13 +61,14 @@
 //   1 .tqm-staging-<tag>/ made,      StagingLock::make     removes the staging folder
 //     owner-only, locked
 //   2 .tqm-staging-<tag>/Foo.vst3    unpackAt              removes the staging folder with the copy
-//   3 .tqm-record-<tag>, the note    notePending,          removes the copy; the note (its copy not in
-//     of what will be recorded       noteRemoval           place) is removed by its writer's account
+//   3 .tqm-record-<tag>, the note    notePending,          removes an install's note (its copy was never
+//     of what will be recorded       noteRemoval           moved in), then the staging folder with the
+//                                                          copy; a removal's note goes by its owner's sweep
 //   4 .tqm-old-<tag>-Foo.vst3, the   moveInAt (Aside)      puts the old copy back (restoreOrRemove), then
 //     old copy moved aside                                 as after 3; a removal's aside copy goes and its
 //                                                          note is recorded
 //   5 Foo.vst3, the new copy moved   moveInAt (In), then   removes the aside copy (the name holds the copy
-//     in; the aside copy deleted     removeAllAt           its note names) and records the note
+//     in; the aside copy deleted     deleteCopyAt          its note names) and records the note
 //   6 installed.json recorded        recordChange          removes what is left; the note is already
 //     under the receipt lock                               applied and goes
 //   7 the note dropped, then the     dropNote, ~Staging-   removes the staging folder
@@ -60,17 +81,21 @@
 // WHAT A SWEEP READS AND MAY TOUCH. A job's sweep (Engine::sweep, sweepFolder) reads each format
 // folder of the data folder, the applications folder and the folder of each app its receipt records
 // elsewhere (Engine::stagingFolders: an app is updated where it lies); a start (Engine::sweepSelf) the
-// manager's own folder. Under the claim it takes a tag's entries only from a listing made after it locked that
-// tag's staging folder, or saw it gone (sweepable). Of those, decided on what is at the name at that
-// moment, never on the listing (restoreOrRemove):
+// manager's own folder. A job needs only the folders its tasks change (Engine::changedFolders);
+// root sweeps beyond the layout's own folders only those root's records or the job's tasks name,
+// and none of a third account (neither root's nor the data folder owner's). Under the claim it
+// takes a tag's entries only from a listing made after it locked that tag's staging folder, or saw
+// it gone (sweepable). Of those, decided on that one listing and a look at the name at that moment
+// (restoreOrRemove):
 //   - an aside copy goes when a note of its tag says it was removed, or its name holds its own
 //     writer's new copy (the copy its note names, or with no note an entry of the aside's owner);
-//     when its name is free it goes back, unless a live writer's aside copy of that name shows
-//     that writer about to move its own copy in; an account's aside copy is put back only by a
-//     sweep of that account (or of root for root's own); another account's entry at its name
-//     keeps it aside;
+//     when its name is free it goes back, unless the listing shows a live writer about to move its
+//     own copy in there (that writer's aside copy of that name, or the name taken then and moved
+//     aside since); an account's aside copy is put back only by a sweep of that account (or of
+//     root for root's own); another account's entry at its name keeps it aside;
 //   - a note is settled, kept or removed as its reader decides (below), never by name alone;
-//   - staging folders and the rest go.
+//   - staging folders (after a note whose copy is still inside, NOTES) and the rest go, but the
+//     claim.
 // sweepSelf touches only the manager's own aside copies and staging folders of no other app's tag,
 // and lets go at once of the locks of other apps' tags. A start's settling (Engine::startSweep) runs
 // beside live writers and without the claim, in the folders a job's sweep reads: it records the
@@ -79,11 +104,23 @@
 //
 // NOTES. A note is written by the writer that is about to move, before it moves. It names the receipt
 // it is for (the device and inode of that receipt's folder), and an install's copy by device, inode
-// and birth time (a copy made after the noted one was deleted may get its inode number, never its
-// birth time); it is owned by its writer. A note counts for a receipt only when its owner is that
-// receipt's owner (root for the machine's receipt) or root; a note naming no receipt (made before
-// its data folder was) counts only for its writer's own account, root's for root alone. One that
-// does not count is never applied and never removed by anyone but its owner.
+// and birth time, which a later copy may share once that one is deleted (a coarse birth-time clock,
+// or none kept); it is owned by its writer. THE IDENTITY RULE: a note only ever counts for the copy
+// its own writer moved in, because whoever deletes a copy that a note on disk names removes that
+// note first. Copies are deleted in two places, each after its notes: a sweep removing a gone
+// writer's staging folder whose copy was never moved in (its note records nothing real; only the
+// folder's owner or root can delete what that owner-only folder holds, and they can remove the note
+// too: removeStagingAt), and the deletion of an aside copy by a removal, a replacement or a sweep
+// (every other tag's install note naming that copy, its writer live or not: deleteCopyAt). Killed
+// after the note went and before the copy did, the deleter leaves no note and a copy the next sweep
+// removes. A removal's note names its copy by name, not by these numbers, and is not voided so.
+// A note counts for a receipt only when its owner is that receipt's owner (root for the machine's
+// receipt) or root; a note naming no receipt (made before its data folder was) counts only for its
+// writer's own account, root's for root alone. Before anything moves, a change checks that its note
+// will count for the receipt it records in and that what it would replace or remove is that
+// receipt's owner's or root's (mayChange), and is refused otherwise: in a folder several accounts
+// write, another account's sweep would undo it. One that does not count is never applied, and
+// removed by nobody but its owner and whoever deletes the copy it names.
 // A counting note whose change is on disk is recorded and removed; one whose writer is gone without
 // the change is removed by its owner's sweep; one of another receipt or format stays for the job it
 // belongs to.
@@ -97,6 +134,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_lock.h"
 #include "engine/lock_waits.h"
 #include "engine/receipt.h"
 #include "engine/safe_path.h"
@@ -104,15 +142,18 @@
 namespace tqm {
 
 struct Engine;
+struct Task;
 class JobLock;
 
-// Opens a job on the data folder userData: takes the job lock (waiting as engine.waiting allows), asks
-// `locked` (when given) whether to go on, sweeps the install folders and reads the receipts once.
-// Answers the held lock, which the caller keeps to its last task; null with error said when the lock
-// was not had, a folder's sweep claim was not had (its receipts could not be trusted) or the
-// receipts cannot be read (error empty when `locked` said no).
+// Opens a job on the data folder userData: takes the job lock (waiting as engine.waiting allows),
+// sweeps the install folders (Engine::sweep: those the tasks change, every one without tasks, must
+// be swept), reads the receipts once and asks `locked` (when given) whether to go on: until then
+// the job has changed nothing of its own and each of its waits may be given up. Answers the held
+// lock, which the caller keeps to its last task; null with error said when the lock was not had, a
+// folder the job changes was not swept or the receipts cannot be read (error empty when `locked`
+// said no). As root, the umask is 022 from here on (keepRootUmask).
 std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, std::string& error,
-                                  const std::function<bool()>& locked = {});
+                                  const std::function<bool()>& locked = {}, const std::vector<Task>* tasks = nullptr);
 
 namespace detail {
 
@@ -122,10 +163,11 @@ inline const std::string kStagingPrefix = ".tqm-staging-";
 inline const std::string kAsidePrefix = ".tqm-old-";
 inline const std::string kNotePrefix = ".tqm-record-";
 inline const std::string kProbePrefix = ".tqm-probe-";
+inline const std::string kClaimName = ".tqm-claim";
 constexpr size_t kTagSize = 8;
 
 struct Entry {
-    enum Kind { Other, Staging, Aside, Note } kind = Other;
+    enum Kind { Other, Staging, Aside, Note, Claim } kind = Other;  // Claim: the sweep claim, or its temporary
     std::string tag;   // of a staging folder, an aside copy or a note (and its temporary)
     std::string name;  // an aside copy's: the name of the entry it was moved aside from
 };
@@ -187,17 +229,24 @@ private:
     bool keep_ = false;
 };
 
-// The sweep claim of an install folder (the table above): a flock on the folder itself, so that
-// no file at any name can hold it for good nor be mistaken for it. Held until the object goes.
+// The sweep claim of an install folder (the table above): a lock on its file ".tqm-claim" that
+// only the accounts that may write the folder can open (FileLock, LockAccess::Writers). Held
+// until the object goes.
 class SweepClaim {
 public:
-    // Waits for the claim on the open folder dirFd as long as keepWaiting answers true (asked at
-    // once and then every kLockAskInterval while another sweep holds it); false when not had.
-    bool take(int dirFd, const std::function<bool()>& keepWaiting);
-    bool held() const { return fd_.get() >= 0; }
+    SweepClaim() = default;
+    SweepClaim(const SweepClaim&) = delete;
+    SweepClaim& operator=(const SweepClaim&) = delete;
+    ~SweepClaim();
+    // Waits for the claim of the open folder dirFd (at the path dir) as long as keepWaiting answers
+    // true (asked when another holds it, then every kLockAskInterval; a holder's letting go ends
+    // the wait at once); false when not had, failure() saying why.
+    bool take(int dirFd, const std::string& dir, const std::function<bool()>& keepWaiting);
+    bool held() const;
+    std::string failure() const;
 
 private:
-    DirFd fd_;
+    std::unique_ptr<FileLock> lock_;
 };
 
 // What a sweep may touch in a folder. Made under the claim.
@@ -207,6 +256,8 @@ struct Sweepable {
     // entries of no tag; sorted. The entries of a tag whose staging folder it cannot lock are left out.
     std::vector<std::string> names;
     std::vector<StagingLock> held;
+    // Every entry of the listing those were taken from, sorted.
+    std::vector<std::string> listed;
 };
 
 // Lists the open folder dirFd for a sweep; false when it cannot be listed.
@@ -217,6 +268,16 @@ std::string asideName(const std::string& path);
 
 // The same with the tag of the staging folder (a stagingDir name) whose copy replaces path.
 std::string asideFor(const std::string& staging, const std::string& path);
+
+// Removes a gone writer's staging folder `name` of the open folder dirFd (sweepable listed it), after
+// the note of its tag when the copy that note names is still inside: a copy never moved in records
+// nothing, and its note must not outlive it (voidUnmovedNote). Left whole when that note stays.
+void removeStagingAt(int dirFd, const std::string& name);
+
+// Deletes the copy `name` of the open folder dirFd (an aside copy) after every install note among
+// `names` (entries of that folder) of a tag other than `tag` that names that very copy: a note never
+// outlives its copy. The copy stays when such a note cannot be removed.
+void deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, const std::vector<std::string>& names);
 
 // Removes path and everything below it without following any link; errors are ignored. Answers
 // how its folder opened: 0, a system error number, or kLinkRefused (engine/safe_path.h).
@@ -245,12 +306,25 @@ bool createFolder(const std::string& dir, std::string& error);
 // (the old copy moved aside, the new copy moved in, the old copy put back when the new one cannot
 // move in, the sweep's restoring of an aside copy), the writing of a note, a staging folder made
 // but not yet locked (Made) and locked but not yet checked (Locked), and a sweep's listing made
-// but its tags not yet looked at (Listed).
-enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed };
+// but its tags not yet looked at (Listed), and a held claim about to be let go (Unclaim).
+enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed, Unclaim };
 
 // Fault seam for tests: when set, it is asked before each of those steps, and a non-zero answer
-// fails the step with that error number instead of doing it (Made, Locked, Listed: ignored).
+// fails the step with that error number instead of doing it (Made, Locked, Listed, Unclaim: ignored).
 extern int (*renameFault)(RenameStep step);
+
+// A copy's identity as its note records it: device, inode and birth time (empty where the file
+// system keeps none). A later copy may get the same numbers once this one is deleted.
+struct CopyId {
+    std::string dev, ino, birth;
+};
+
+// The identity of the entry name of the open folder dirFd (a link is not followed); false when it
+// cannot be seen.
+bool copyIdAt(int dirFd, const std::string& name, CopyId& id);
+
+// Test seam: when set, copyIdAt answers what it makes of an entry's true identity.
+extern CopyId (*identityFault)(const CopyId& real);
 
 // renameat for one of those steps; false with errno set.
 bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir, const std::string& to);
@@ -282,7 +356,8 @@ bool moveInOrSay(StagingLock& staging, const std::string& item, const std::strin
 
 // The one restore rule, of sweepFolder and Engine::sweepSelf, for the aside copy `entry` of the
 // open folder dirFd that sweepable listed in folder (its tag's staging lock held or its staging
-// folder gone), decided on what is there now (see WHAT A SWEEP READS AND MAY TOUCH above).
+// folder gone), decided on that listing and what is at its name now (see WHAT A SWEEP READS AND
+// MAY TOUCH above).
 void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry);
 
 // The notes: what a change will record, written beside its staging folder (".tqm-record-<tag>")
@@ -301,6 +376,17 @@ void dropNote(const std::string& note);
 // Whether the notes this process writes count for the receipt file: whether a start of its data
 // folder records what they note.
 bool notesCount(const std::string& receiptFile);
+// What a change asks before anything moves: that its note counts for the receipt file it records
+// in, and that what it would replace or remove at path (when anything is there) is that receipt's
+// owner's or root's, the copy a record of that receipt can name. False with why.
+bool mayChange(const std::string& receiptFile, const std::string& path, std::string& error);
+
+// Before a gone writer's staging folder is deleted: removes the install note of tag when the copy it
+// names is still in that staging folder, never moved in. False when such a note stays.
+bool voidUnmovedNote(int dirFd, const std::string& tag);
+// Removes each install note among names, of a tag other than `tag`, that names the copy `copy` of
+// the open folder dirFd; false when one of them stays.
+bool voidNotesNaming(int dirFd, const std::string& copy, const std::string& tag, const std::vector<std::string>& names);
 
 // Whether the note `name` of the open folder dirFd, written by root, by this process's user or by
 // `alsoBy`, says its copy in that folder was removed (op "remove") or names the install whose copy
@@ -319,9 +405,10 @@ using NoteSettler = std::function<bool(int dirFd, const std::string& name)>;
 // One sweep of a folder. Under its claim (waited for as keepWaiting allows): of the ".tqm-" entries
 // sweepable answers, aside copies go back or go (restoreOrRemove) and the rest but notes goes. Then,
 // the claim and the staging locks let go, each of those notes is handed to settle and removed only
-// when it answers true. False when the claim was not had (nothing done); a folder that cannot be
-// opened or listed has nothing to sweep.
-bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting);
+// when it answers true. True too when there is no folder; false with error said when it cannot be
+// read ("cannot read <dir>: <system text>") or its claim was not had (the claim's failure).
+bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,
+                 std::string& error);
 
 }  // namespace detail
 

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include "engine/atomic_write.h"
 #include "engine/fileread.h"
 #include "engine/safe_path.h"
+#include "engine/signature.h"
 #include "engine/util.h"
 
 extern char** environ;
@@ -32,6 +34,9 @@ namespace {
 
 // pkexec's exit statuses when it did not run the command.
 constexpr int kPromptDismissed = 126;
+constexpr int kPromptFailed = 127;
+// pkexec's line when it was not authorized to run the command; a trailer follows it.
+constexpr char kPromptRefusal[] = "Error executing command as another user: Not authorized";
 
 // "result.txt" is a few lines a task; anything that is not a small regular file reads as empty.
 std::string readWhole(const std::string& path) {
@@ -135,8 +140,13 @@ std::string resultLine(const Task& task, bool ok, const std::string& error) {
 }
 
 const std::vector<std::string>& adminPrompt() {
-    static const std::vector<std::string> words{"/usr/bin/pkexec"};
+    static const std::vector<std::string> words{"pkexec"};
     return words;
+}
+
+std::string helperKeys() {
+    const char* test = helperKeysOverride();
+    return test ? std::string(test) : builtinKeys();
 }
 
 namespace jobs {
@@ -290,12 +300,22 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
         jobs::helperCommand(layout, home ? home : "", program, applySwitch, jobPath, resultPath);
     // Why the helper did not start, said after this, in the window and in the log alike.
     const std::string notStarted = "cannot start the elevated helper: ";
-    const std::vector<std::string> args = jobs::promptArgs(prompt, command);
+    std::vector<std::string> args = jobs::promptArgs(prompt, command);
     const std::string promptName = fs::path(args[0]).filename().string();
+    // A bare name is looked for as a shell would, in PATH. That is safe for a program that raises
+    // privileges: what is found runs as this user, and only a set-user-ID program that root
+    // installed can raise them, so a folder the user put on PATH gains nothing the user lacked.
+    // Relative folders are passed over (findOnPath): they name wherever the manager was started.
+    if (args[0].find('/') == std::string::npos) {
+        const std::string found = findOnPath(args[0]);
+        if (found.empty()) {
+            error = notStarted + promptName + " is not installed (no folder of PATH holds it)";
+            return false;
+        }
+        args[0] = found;
+    }
     if (::access(args[0].c_str(), X_OK) != 0) {
-        const int why = errno;
-        error = notStarted + (why == ENOENT ? promptName + " is not installed"
-                                            : "cannot run " + args[0] + ": " + detail::systemText(why));
+        error = notStarted + "cannot run " + args[0] + ": " + detail::systemText(errno);
         return false;
     }
     int status = 0;
@@ -321,8 +341,14 @@ bool runElevated(const Layout& layout, const std::vector<Task>& tasks, const std
             error = "cancelled at the administrator prompt";
             return false;
         }
-        // The prompt's own last words (its refusal, as "Not authorized") say most; its status else.
+        // A refusal is the prompt's answer, said in its own words; otherwise the prompt's last
+        // words say most why the helper did not start, its status else.
         const std::vector<std::string> said = jobs::resultLines(readWhole(promptPath));
+        if (exited && WEXITSTATUS(status) == kPromptFailed &&
+            std::find(said.begin(), said.end(), kPromptRefusal) != said.end()) {
+            error = std::string("the administrator prompt refused: ") + kPromptRefusal;
+            return false;
+        }
         error = notStarted + promptName +
                 (exited ? " ended with status " + std::to_string(WEXITSTATUS(status))
                         : " was ended by signal " + std::to_string(WTERMSIG(status))) +

@@ -54,6 +54,7 @@ bool runTask(Engine& engine, const Task& task, const Package* ready, std::string
 bool runTasks(Engine& engine, const std::vector<Task>& tasks, std::vector<std::string>& results);
 
 // The words put in front of "/bin/sh -c <command>" to run the helper with administrator rights.
+// A first word without a "/" is looked for in PATH when the helper is started.
 const std::vector<std::string>& adminPrompt();
 
 // What the manager hears from the elevated helper while it runs. The helper's standard input is a
@@ -61,8 +62,9 @@ const std::vector<std::string>& adminPrompt();
 // waits for another job's lock, and why, and that it has begun once it has the lock; it gives that
 // wait up when the manager closes its end.
 struct HelperWatch {
-    // Asked with the sentence about every 50 ms while the helper waits for another job's lock;
-    // false has the helper give up the job before it changes anything. Once it has begun, told
+    // Asked with the sentence about every 50 ms while the helper waits for another job's lock, or
+    // for another's sweep of a folder the job changes; false has the helper give up the job before
+    // it changes anything. Once it has begun, told
     // each wait of the job itself (a receipt's lock), whose answer is not heard. May be empty.
     std::function<bool(const std::string&)> waiting;
     // Told once the helper holds the job lock: from then on it runs to its end. May be empty.
@@ -87,6 +89,8 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
 // The key list the elevated helper takes instead of the built-in one, or null. The engine's
 // own definition is weak and answers null; a test program links one that names its test key.
 const char* helperKeysOverride();
+// The keys the elevated helper verifies the cached catalog with: the override's, else the built-in ones.
+std::string helperKeys();
 
 // The pieces of the elevated road, pure so they can be checked on their own.
 namespace jobs {

@@ -254,14 +254,16 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
         tasks.push_back(Task{t["op"].string(), t["id"].string(), t["format"].string()});
 
     // Another job on the same data folder (a second manager) is waited for, saying so to the
-    // manager, which may stop it meanwhile; the receipts are read once it has ended. The manager is
-    // looked at once more before anything begins: after its Stop nothing does. The waits of the job
-    // itself (for a receipt's lock) are said as well, and run to their own end.
+    // manager, which may stop it meanwhile (a line that can stop nothing is not waited on); so are
+    // the claims of the folders the sweep needs, until the manager's Stop. The manager is looked at
+    // once more before anything begins: after its Stop nothing does. The waits of the job itself
+    // (for a receipt's lock) are said as well, and run to their own end.
     const ManagerLine manager;
     std::string said;
     bool held = false;
+    const std::string jobWait = waitingSentence();
     engine.waiting = [&](const std::string& why) {
-        if (!held && manager.gone()) return false;
+        if (!held && (why == jobWait ? manager.gone() : manager.stopped())) return false;
         if (why != said) manager.waiting(said = why);
         return true;
     };
@@ -273,7 +275,7 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
         held = true;
         manager.begun();
         return true;
-    });
+    }, &tasks);
     if (!lock) {
         result.line(held ? error : "no job: " + error);
         return 1;
@@ -315,9 +317,7 @@ namespace jobs {
 
 int runHelper(const HelperArgs& args, const std::string& keys) {
     if (args.job.empty() || args.result.empty()) return 2;
-    // What root makes is its own to set: the caller's umask (000, say) would leave the receipts,
-    // the data folders and the plug-ins open to every account.
-    ::umask(022);
+    detail::keepRootUmask(true);  // before the result file too
     return applyJob(args.layout, args.job, args.result, keys);
 }
 

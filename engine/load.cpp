@@ -112,6 +112,7 @@ bool accept(std::string& text, const std::string& signature, const std::string& 
     }
     result.catalog = std::move(catalog);
     result.text = std::move(text);
+    result.signature = signature;
     return true;
 }
 

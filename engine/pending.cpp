@@ -4,6 +4,7 @@
 // (or start) brings the receipt in line with what is on disk.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -26,6 +27,8 @@ namespace tqm {
 namespace {
 
 constexpr size_t kMaxNote = 64 * 1024;
+// Between what a task did on disk and why it is not recorded.
+constexpr char kUnrecordedJoin[] = ", but ";
 
 bool plainName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
@@ -36,22 +39,12 @@ std::string identity(const struct stat& st) {
     return "\"dev\": \"" + std::to_string(st.st_dev) + "\", \"ino\": \"" + std::to_string(st.st_ino) + "\"";
 }
 
-// The birth time of the entry name of dirFd ("<seconds>.<nanoseconds>"), which a rename keeps and
-// no later file shares; empty where the file system does not keep one.
-std::string birthOf(int dirFd, const std::string& name) {
-    struct statx st {};
-    if (::statx(dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &st) != 0 || !(st.stx_mask & STATX_BTIME))
-        return {};
-    return std::to_string(st.stx_btime.tv_sec) + "." + std::to_string(st.stx_btime.tv_nsec);
-}
-
 // Whether the entry name of dirFd is the copy of that device, inode and birth time (a note of no
 // birth time: of that device and inode).
 bool isCopy(int dirFd, const std::string& name, const std::string& dev, const std::string& ino,
             const std::string& birth) {
-    struct stat st {};
-    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && dev == std::to_string(st.st_dev) &&
-           ino == std::to_string(st.st_ino) && (birth.empty() || birth == birthOf(dirFd, name));
+    detail::CopyId id;
+    return detail::copyIdAt(dirFd, name, id) && dev == id.dev && ino == id.ino && (birth.empty() || birth == id.birth);
 }
 
 // Which receipt a note is for: the device and inode of the receipt file's folder (the data
@@ -67,13 +60,15 @@ std::string ownerField(const std::string& receiptFile) {
     return ", \"receipt\": " + jsonQuote(receiptOwner(receiptFile));
 }
 
-// Whose notes count for the receipt file: those of the owner of its folder, and root's. A folder
-// not there yet is this process's user's.
-bool counts(uid_t writer, const std::string& receiptFile) {
+// The account the receipt file is for: the owner of its folder, this process's user while that
+// folder is not there yet.
+uid_t receiptAccount(const std::string& receiptFile) {
     struct stat st {};
-    const uid_t owner = ::stat(fs::path(receiptFile).parent_path().c_str(), &st) == 0 ? st.st_uid : ::geteuid();
-    return writer == 0 || writer == owner;
+    return ::stat(fs::path(receiptFile).parent_path().c_str(), &st) == 0 ? st.st_uid : ::geteuid();
 }
+
+// Whose notes count for the receipt file: those of its account, and root's.
+bool counts(uid_t writer, const std::string& receiptFile) { return writer == 0 || writer == receiptAccount(receiptFile); }
 
 // Writes the note of the staging folder's tag beside it, in the folder it was made in; the path,
 // or empty with error said.
@@ -193,18 +188,17 @@ namespace detail {
 std::string notePending(const StagingLock& staging, const std::string& item, const std::string& id,
                         const std::string& format, const InstalledFormat& rec, int64_t sequence,
                         const std::string& receiptFile, std::string& error) {
-    // Device, inode and birth time say which copy the note is for: a rename keeps them, so the copy
-    // at the target is this install's exactly when they match (an inode number alone may be reused
-    // by a copy made after this one was deleted).
-    struct stat st {};
-    if (::fstatat(staging.handle(), item.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    // Device, inode and birth time say which copy the note is for: a rename keeps them, and no other
+    // copy has them while the note is on disk (whoever deletes the copy removes the note first).
+    CopyId copy;
+    if (!copyIdAt(staging.handle(), item, copy)) {
         error = "cannot find " + joinPath(staging.path(), item) + ": " + systemText(errno);
         return {};
     }
     return writeNote(staging,
                      "{\"id\": " + jsonQuote(id) + ", \"format\": " + jsonQuote(format) + ", \"item\": " +
-                         jsonQuote(item) + ", " + identity(st) + ", \"birth\": " +
-                         jsonQuote(birthOf(staging.handle(), item)) + ", \"sequence\": \"" + std::to_string(sequence) +
+                         jsonQuote(item) + ", \"dev\": " + jsonQuote(copy.dev) + ", \"ino\": " + jsonQuote(copy.ino) +
+                         ", \"birth\": " + jsonQuote(copy.birth) + ", \"sequence\": \"" + std::to_string(sequence) +
                          "\", \"version\": " + jsonQuote(rec.version) + ", \"path\": " + jsonQuote(rec.path) +
                          ", \"package_sha256\": " + jsonQuote(rec.package_sha256) + ", \"installed\": " +
                          jsonQuote(rec.installed) + ", \"exe\": " + jsonQuote(rec.exe) + ", \"uninstall_key\": " +
@@ -225,6 +219,68 @@ std::string noteRemoval(const StagingLock& guard, const std::string& id, const s
 }
 
 bool notesCount(const std::string& receiptFile) { return counts(::geteuid(), receiptFile); }
+
+bool mayChange(const std::string& receiptFile, const std::string& path, std::string& error) {
+    const uid_t account = receiptAccount(receiptFile);
+    if (!notesCount(receiptFile)) {
+        error = receiptFile + " belongs to another account: a change this account makes there could not be "
+                "recorded after an interruption, so it is left to that account";
+        return false;
+    }
+    struct stat st {};
+    if (!path.empty() && ::lstat(path.c_str(), &st) == 0 && st.st_uid != account && st.st_uid != 0) {
+        error = path + " belongs to another account than the one " + fs::path(receiptFile).filename().string() +
+                " is for: left alone";
+        return false;
+    }
+    return true;
+}
+
+CopyId (*identityFault)(const CopyId& real) = nullptr;
+
+bool copyIdAt(int dirFd, const std::string& name, CopyId& id) {
+    struct statx st {};
+    if (::statx(dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &st) != 0) return false;
+    id.dev = std::to_string(makedev(st.stx_dev_major, st.stx_dev_minor));
+    id.ino = std::to_string(st.stx_ino);
+    // "<seconds>.<nanoseconds>": a rename keeps it.
+    id.birth = st.stx_mask & STATX_BTIME ? std::to_string(st.stx_btime.tv_sec) + "." + std::to_string(st.stx_btime.tv_nsec)
+                                         : std::string();
+    if (identityFault) id = identityFault(id);
+    return true;
+}
+
+bool voidUnmovedNote(int dirFd, const std::string& tag) {
+    const std::string name = noteName(tag);
+    std::string text;
+    uid_t writer = 0;
+    if (!readNote(dirFd, name, text, writer)) return true;
+    const lumo::Json note = lumo::Json::parse(text);
+    const std::string& item = note["item"].string();
+    if (!note["op"].string().empty() || !plainName(item)) return true;
+    const DirFd staging(::openat(dirFd, stagingName(tag).c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (staging.get() < 0 || ::fstatat(staging.get(), item.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+    return ::unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+bool voidNotesNaming(int dirFd, const std::string& copy, const std::string& tag, const std::vector<std::string>& names) {
+    CopyId id;
+    if (!copyIdAt(dirFd, copy, id)) return true;
+    bool all = true;
+    for (const std::string& name : names) {
+        const Entry e = parseEntry(name);
+        std::string text;
+        uid_t writer = 0;
+        if (e.kind != Entry::Note || e.tag == tag || name != noteName(e.tag) || !readNote(dirFd, name, text, writer))
+            continue;
+        // A note of another device and inode, or a removal's (it names its copy by name), stays.
+        const lumo::Json note = lumo::Json::parse(text);
+        if (!note["op"].string().empty() || note["dev"].string() != id.dev || note["ino"].string() != id.ino) continue;
+        if (::unlinkat(dirFd, name.c_str(), 0) != 0 && errno != ENOENT) all = false;
+    }
+    return all;
+}
 
 void dropNote(const std::string& note) {
     if (!note.empty()) removeAll(note);
@@ -314,6 +370,7 @@ void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds
 }
 
 void Engine::startSweep() {
+    detail::keepRootUmask();
     for (const auto& [format, folder] : stagingFolders()) settleInstalls(format, kStartLockWait, folder);
     const std::string data = layout.userData();
     for (const std::string& dir :
@@ -330,8 +387,16 @@ bool Engine::recordChange(const std::string& file, Receipt& mine, const std::fun
         return true;
     }
     error = note.empty() ? why
-                         : done + ", but " + why + (detail::notesCount(file) ? "; the next start records it" : "");
+                         : done + kUnrecordedJoin + why + (detail::notesCount(file) ? "; the next start records it" : "");
     return false;
+}
+
+bool unrecordedChange(const std::string& error, std::string& why) {
+    if (error.rfind("installed ", 0) != 0 && error.rfind("removed ", 0) != 0) return false;
+    const size_t at = error.find(kUnrecordedJoin);
+    if (at == std::string::npos) return false;
+    why = error.substr(at + sizeof kUnrecordedJoin - 1);
+    return true;
 }
 
 bool Engine::loadReceipt(std::string& error) {

@@ -297,8 +297,10 @@ bool updateReceipt(const std::string& path, Receipt& mine, const std::function<v
     return true;
 }
 
-std::string waitingSentence(const std::string& receiptFile) {
-    const std::string what = receiptFile.empty() ? "its job" : "writing " + fs::path(receiptFile).filename().string();
+std::string waitingSentence(const std::string& receiptFile, const std::string& sweptFolder) {
+    const std::string what = !sweptFolder.empty()  ? "sweeping " + sweptFolder
+                             : receiptFile.empty() ? "its job"
+                                                   : "writing " + fs::path(receiptFile).filename().string();
     return "Waiting for another copy of the manager to finish " + what;
 }
 

@@ -54,8 +54,9 @@ bool receiptWritable(const std::string& path, std::string& error);
 
 // What a caller is shown while another copy of the manager holds a lock it waits for: "Waiting for
 // another copy of the manager to finish writing <file name>" for the receipt file's lock, "... to
-// finish its job" without a file (the job lock).
-std::string waitingSentence(const std::string& receiptFile = {});
+// finish sweeping <folder>" for an install folder's sweep claim, "... to finish its job" without
+// either (the job lock).
+std::string waitingSentence(const std::string& receiptFile = {}, const std::string& sweptFolder = {});
 
 // The exact text save writes.
 std::string receiptText(const Receipt& receipt);

@@ -112,6 +112,7 @@ bool Engine::remove(const std::string& id, const std::string& format, std::strin
     detail::StagingLock guard;
     std::string note, ignored;
     if (there) {
+        if (!detail::mayChange(layout.receiptFile(), path, error)) return false;
         if (guard.make(layout.formatDir(format), ignored)) {
             if (!receiptWritable(layout.receiptFile(), error)) return false;  // nothing goes that stays recorded
             note = detail::noteRemoval(guard, id, format, path, path, layout.receiptFile(), error);
@@ -184,6 +185,7 @@ bool Engine::removeApp(const std::string& id, std::string& error) {
     detail::StagingLock guard;
     std::string note, ignored;
     if (existsHere(place.path)) {
+        if (!detail::mayChange(layout.appsReceiptFile(), place.path, error)) return false;
         if (guard.make(layout.appsDir(), ignored)) {
             if (!receiptWritable(layout.appsReceiptFile(), error)) return false;
             note = detail::noteRemoval(guard, id, "app", place.path, record ? record->path : "",

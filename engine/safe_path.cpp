@@ -108,6 +108,10 @@ DirFd& DirFd::operator=(DirFd&& other) noexcept {
 
 bool runningAsRoot() { return ::geteuid() == 0; }
 
+void keepRootUmask(bool helper) {
+    if (helper || runningAsRoot()) ::umask(022);
+}
+
 int rootNoFollow() { return runningAsRoot() ? O_NOFOLLOW : 0; }
 
 int openDir(const std::string& dir, DirFd& out, bool make) {

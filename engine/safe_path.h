@@ -32,6 +32,11 @@ constexpr int kLinkRefused = -1;
 
 bool runningAsRoot();
 
+// As root, sets the umask to 022: what root makes is its own to set, and a caller's umask (000,
+// say) would leave receipts, data folders and plug-ins open to every account. Nothing otherwise,
+// but in the elevated helper (helper), which is meant to run as root whoever started it.
+void keepRootUmask(bool helper = false);
+
 // O_NOFOLLOW for root, nothing for anyone else: for opens whose last component was followed
 // before and must stay so for ordinary users.
 int rootNoFollow();

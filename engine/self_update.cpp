@@ -129,7 +129,8 @@ void Engine::sweepSelf(const std::string& item) {
     detail::SweepClaim claim;
     const auto until = std::chrono::steady_clock::now() + kStartLockWait;
     detail::Sweepable folder;  // the staging folders of gone writers, locked until the sweep ends
-    if (!claim.take(dir.get(), [&] { return std::chrono::steady_clock::now() < until; }) ||
+    if (!claim.take(dir.get(), fs::path(item).parent_path().string(),
+                    [&] { return std::chrono::steady_clock::now() < until; }) ||
         !detail::sweepable(dir.get(), folder))
         return;
     // Only this bundle's aside copies are its own, not another app's. A staging folder whose tag
@@ -152,7 +153,7 @@ void Engine::sweepSelf(const std::string& item) {
     }
     for (const std::string& entry : folder.names) {
         const detail::Entry e = detail::parseEntry(entry);
-        if (e.kind == detail::Entry::Staging && !othersTags.count(e.tag)) detail::removeAllAt(dir.get(), entry);
+        if (e.kind == detail::Entry::Staging && !othersTags.count(e.tag)) detail::removeStagingAt(dir.get(), entry);
     }
 }
 

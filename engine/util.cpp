@@ -1,9 +1,31 @@
 #include "engine/util.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 namespace tqm {
+
+std::string findOnPath(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos) return {};
+    std::string path;
+    if (const char* env = std::getenv("PATH")) {
+        path = env;
+    } else {
+        path.resize(::confstr(_CS_PATH, nullptr, 0));
+        if (!path.empty()) path.resize(::confstr(_CS_PATH, path.data(), path.size()) - 1);
+    }
+    for (const std::string& dir : splitAt(path, ':')) {
+        if (dir.empty() || dir[0] != '/') continue;
+        const std::string file = dir + (dir.back() == '/' ? "" : "/") + name;
+        struct stat st {};
+        if (::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(file.c_str(), X_OK) == 0) return file;
+    }
+    return {};
+}
 
 std::vector<std::string> splitAt(const std::string& text, char separator) {
     std::vector<std::string> parts;

@@ -21,6 +21,12 @@ std::string nowUtc();
 // The pieces of text between separators, empty ones included ("a//b" gives "a", "", "b").
 std::vector<std::string> splitAt(const std::string& text, char separator);
 
+// The program of that name as the system finds it: the first executable regular file of that name
+// in a folder of PATH (the system's default path when PATH is unset); empty when there is none.
+// Only absolute folders count: an empty or relative entry names whatever folder the process was
+// started in, which no one chose to hold programs.
+std::string findOnPath(const std::string& name);
+
 // A JSON string literal (quotes included) for hand-written JSON files.
 using lumo::jsonQuote;
 

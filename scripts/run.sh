@@ -3,7 +3,8 @@
 # missing, builds the program and the demo tool, makes the demo catalog once (build/run/demo) and
 # starts the manager with everything inside the build folder (--root build/run/demo/root, its own
 # HOME), so nothing outside it is touched. Without a display it says so and writes a screenshot.
-#   scripts/run.sh [--serve] [manager options such as --look tq or --scale 2]
+# A --root, --source or --pub given here takes the place of the demo's.
+#   scripts/run.sh [--serve] [manager options such as --look tq, --scale 2 or --root DIR]
 #   --serve   the catalog comes over HTTP from 127.0.0.1 (paced, so downloads show their progress)
 #   --help    says this, and the manager's own options once the program is built; builds nothing
 set -u
@@ -54,8 +55,13 @@ if [ $serve = 1 ]; then
   echo "serving the demo catalog at $source_arg"
 fi
 mkdir -p "$demo/home"
-run=(env HOME="$PWD/$demo/home" "$program" --root "$PWD/$demo/root" --source "$source_arg"
-     --pub "$(cat "$demo/keys/public.hex")")
+# The demo's --root, --source and --pub, each unless the user gave it: the program takes every
+# option once and refuses one given twice.
+given() { local a; for a in "${args[@]}"; do [ "$a" = "$1" ] && return 0; done; return 1; }
+run=(env HOME="$PWD/$demo/home" "$program")
+given --root || run+=(--root "$PWD/$demo/root")
+given --source || run+=(--source "$source_arg")
+given --pub || run+=(--pub "$(cat "$demo/keys/public.hex")")
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   shot="$build/manager.png"
   echo "no display to open the manager's window on: painting it into $shot instead"

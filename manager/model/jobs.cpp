@@ -14,6 +14,7 @@
 
 #include "engine/install_folder.h"
 #include "engine/layout.h"
+#include "engine/signature.h"
 #include "engine/source.h"
 #include "gui/ui_queue.h"
 #include "manager/model/engine_calls.h"
@@ -28,6 +29,9 @@ namespace tqapp {
 namespace {
 
 const char kNothingToDo[] = "Nothing to do: no operation was chosen";
+const char kOtherKeys[] =
+    "changes that need administrator rights take only a catalog signed with the built-in keys: this one is signed "
+    "with other keys (--pub)";
 
 struct Outcome {
     bool ok = false;
@@ -127,6 +131,11 @@ struct Worker {
         return true;
     }
 
+    bool helperTrustsCatalog() const {
+        std::string why;
+        return !catalog || !catalog->ok || tqm::verifySignature(catalog->text, catalog->signature, tqm::helperKeys(), why);
+    }
+
     bool needsElevation(const tqm::Engine& engine) const {
         bool needed = false;
         std::map<std::string, bool> folders;  // one probe per format's folder
@@ -168,6 +177,14 @@ struct Worker {
         };
         const std::string working = engineList.front().op == calls::Op::Remove ? "Removing" : "Installing";
         if (needsElevation(engine)) {
+            // The helper takes only a catalog its own keys verify (the built-in ones): one signed
+            // with other keys (--pub) would fail there as if no catalog were cached. Said before
+            // the prompt. (Whether the job needs the helper is known only once folders are made,
+            // which a job stopped during its downloads must not leave behind.)
+            if (!helperTrustsCatalog()) {
+                out.error = kOtherKeys;
+                return true;
+            }
             unstoppable();
             postProgress("Waiting for permission", installFraction(), true);
             // The helper's wait for another copy's job is shown, and may be stopped, as the wait
@@ -190,20 +207,21 @@ struct Worker {
             out.ok = calls::runElevated(config, engineList, out.results, out.error, watch);
             return begun || !cancel->load();
         }
-        // A job of another copy of the manager on this data folder is waited for, saying so: until
-        // this job has begun it may still be stopped; after that a wait (for a receipt) is shown
+        // A job of another copy of the manager on this data folder, and another's sweep of a folder
+        // this job changes, are waited for, saying so: until this job has begun it may still be stopped; after that a wait (for a receipt) is shown
         // but not stopped. The receipts are read again once the lock is had (beginJob).
         engine.waiting = [this](const std::string& why) {
             if (why != waitShown) postProgress(waitShown = why, installFraction(), true);
             return begun || !cancel->load();
         };
+        const std::vector<tqm::Task> engineTasks = calls::tasksOf(engineList);
         const auto job = tqm::beginJob(engine, config.layout.userData(), error, [&] {
             if (cancel->load()) return false;
             begun = true;
             unstoppable();
             postProgress(working, installFraction());
             return true;
-        });
+        }, &engineTasks);
         if (!job) {
             if (!begun && cancel->load()) return false;
             out.error = error;
@@ -370,17 +388,21 @@ void Model::finishJob(bool jobOk, const std::string& error, const std::vector<ca
     doneGeneration = generation;
     ok = jobOk;
     bool attributed = false;
+    std::map<std::string, std::string> unrecorded;  // of this job: id -> why
     for (const calls::Result& r : results) {
         if (r.ok || r.id.empty()) continue;
         failed[r.id] = 1;
         attributed = true;
+        if (std::string why; tqm::unrecordedChange(r.message, why)) unrecorded[r.id] = why;
     }
     if (!jobOk && !attributed && !jobCancelled)
         for (const auto& [id, one] : jobIds) failed[id] = 1;
     jobIds.clear();
     refresh();
-    note = jobOk ? doneText : error;
-    failedNote_ = jobOk ? std::string() : error;
+    // A change made but not recorded reads as a start says it; the log has the job's whole text.
+    std::string why;
+    note = jobOk ? doneText : !unrecorded.empty() && tqm::unrecordedChange(error, why) ? unrecordedNote(unrecorded) : error;
+    failedNote_ = jobOk ? std::string() : note;
     if (onChange) onChange();
 }
 
@@ -391,19 +413,19 @@ void Model::markUnrecorded(const std::map<std::string, std::string>& unrecorded)
         unrecorded_[id] = why;
         log("The last change to " + id + " is on disk but not recorded: " + why);
     }
-    note = failedNote_ = unrecordedNote_ = unrecordedNote();
+    note = failedNote_ = unrecordedNote_ = unrecordedNote(unrecorded_);
 }
 
-std::string Model::unrecordedNote() const {
+std::string Model::unrecordedNote(const std::map<std::string, std::string>& unrecorded) const {
     std::string names;
-    for (const auto& entry : unrecorded_) {
+    for (const auto& entry : unrecorded) {
         const std::string& id = entry.first;
         const auto row = std::find_if(rows.begin(), rows.end(), [&](const tqm::Row& r) { return r.id == id; });
         names += (names.empty() ? "" : ", ") + (row != rows.end() ? row->name : id);
     }
     // The reason's first words, the receipts by their file names ("cannot read installed.json"):
     // the line holds them in the narrowest window.
-    std::string why = unrecorded_.begin()->second;
+    std::string why = unrecorded.begin()->second;
     for (const std::string& file : {config.layout.receiptFile(), config.layout.appsReceiptFile()})
         for (size_t at; (at = why.find(file)) != std::string::npos;)
             why.replace(at, file.size(), std::filesystem::path(file).filename().string());

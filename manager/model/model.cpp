@@ -249,7 +249,7 @@ void Model::apply(const std::shared_ptr<Loaded>& loaded) {
     pictures.setCatalog(catalog, art::cacheDir(config.layout.userData()));
     picturesFailed_.clear();  // a new catalog may fetch them again
     refresh();
-    if (!unrecorded_.empty() && note == unrecordedNote_) note = failedNote_ = unrecordedNote_ = unrecordedNote();
+    if (!unrecorded_.empty() && note == unrecordedNote_) note = failedNote_ = unrecordedNote_ = unrecordedNote(unrecorded_);
     if (onChange) onChange();
 }
 

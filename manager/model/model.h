@@ -162,10 +162,10 @@ private:
     std::string failedNote_;  // the note of the last job that failed, which goes with its last error mark
     // Changes on disk that no receipt records (id -> why), and the status note that says so: the
     // items by their names once the catalog gives them, and a reason short enough for the line
-    // (the log has it whole).
+    // (the log has it whole). A job's end says its own the same way.
     std::map<std::string, std::string> unrecorded_;
     std::string unrecordedNote_;
-    std::string unrecordedNote() const;
+    std::string unrecordedNote(const std::map<std::string, std::string>& unrecorded) const;
     void forgetFailuresRecordedSince();
 };
 

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "engine/install.h"
+#include "engine/util.h"
 #include "manager/windows/settings_window.h"
 #include "manager/model/model.h"
 #include "manager/model/notices.h"
@@ -29,21 +30,7 @@ constexpr const char* kWaitForJob = "Wait for the job to finish first";
 
 // Whether a program of that name is an executable file in a folder of PATH. On this platform the
 // folder dialog is zenity's: without it there is none.
-bool onPath(const char* program) {
-    const char* env = std::getenv("PATH");
-    const std::string path = env ? env : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find(':', start);
-        if (end == std::string::npos) end = path.size();
-        const std::string dir = end > start ? path.substr(start, end - start) : ".";
-        const std::string file = dir + "/" + program;
-        std::error_code ec;
-        if (fs::is_regular_file(file, ec) && access(file.c_str(), X_OK) == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
+bool onPath(const char* program) { return !tqm::findOnPath(program).empty(); }
 
 // The window's callbacks: each reaches the model through the view at the moment it is called.
 AccountWindow::Host hostOf(ManagerView* v) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "app/harness.h"
 #include "app/host.h"
@@ -83,6 +84,9 @@ TEST(EntryOptions, EveryWordIsCheckedBeforeAnythingStarts) {
         {{"--screenshot", "--size", "100x100"}, "--screenshot needs a value"},
         {{"--root"}, "--root needs a value"},
         {{"--source", ""}, "--source needs a value"},
+        // The manager reads one value of each: a second is refused, never dropped.
+        {{"--root", "/a", "--look", "tq", "--root", "/b"}, "--root is given twice (/a, then /b): give it once"},
+        {{"--offline", "--offline"}, "--offline is given twice: give it once"},
         // The painted size, in device pixels: each side and in all.
         {{"--size", "16384x16384", "--scale", "3"}, "49152x49152 pixels"},
         {{"--size", "8192x8192", "--zoom", "2"}, "16384x16384 pixels"},
@@ -410,6 +414,28 @@ TEST(RunScript, HelpNamesItsWordsAndBuildsNothing) {
         EXPECT_EQ(out.find("building"), std::string::npos) << out;
         EXPECT_EQ(out.find("cmake was run"), std::string::npos) << out;
     }
+}
+
+// The user's --root, --source and --pub take the place of the demo's: the script in a copy of the
+// tree whose build is there already, its program a stand-in that writes down its words.
+TEST(RunScript, TheUsersOptionsTakeThePlaceOfTheDemos) {
+    support::TempDir dir("run-options");
+    const std::string tree = dir.path(), program = "build/run/Ardune Systems Manager.app/Contents/MacOS/ardune-manager";
+    for (const auto& [name, text] : std::map<std::string, std::string>{
+             {"scripts/install-deps.sh", ""}, {"bin/cmake", ""}, {"build/run/demo/catalog/catalog.json.sig", ""},
+             {"build/run/demo/keys/public.hex", "key"}, {program, "#!/bin/sh\nprintf '%s\\n' \"$@\" > said.txt\n"}}) {
+        std::filesystem::create_directories(std::filesystem::path(tree + "/" + name).parent_path());
+        std::ofstream(tree + "/" + name) << text;
+        ::chmod((tree + "/" + name).c_str(), 0755);
+    }
+    const std::filesystem::path source = std::filesystem::path(LUMO_APP_SHOTS_FILE).parent_path().parent_path().parent_path();
+    std::filesystem::copy_file(source / "scripts/run.sh", tree + "/scripts/run.sh");
+    const std::string run = "DISPLAY=:0 PATH=" + tree + "/bin:/usr/bin:/bin " + tree + "/scripts/run.sh";
+    ASSERT_EQ(std::system((run + " --root /mine --look tq --source /cat >/dev/null 2>&1").c_str()), 0);
+    std::ifstream in(tree + "/said.txt");
+    std::vector<std::string> said;
+    for (std::string line; std::getline(in, line);) said.push_back(line);
+    EXPECT_EQ(said, (std::vector<std::string>{"--pub", "key", "--root", "/mine", "--look", "tq", "--source", "/cat"}));
 }
 
 TEST(DemoCatalog, NextVersionRaisesTheMinorNumber) {

@@ -36,6 +36,7 @@ Tree treeOf(const std::string& root) {
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
         const std::string rel = it->path().string().substr(root.size());
+        if (sweepClaim(it->path().filename().string())) continue;
         const fs::file_status st = it->symlink_status(ec);
         if (fs::is_symlink(st))
             out[rel] = "-> " + fs::read_symlink(it->path(), ec).string();
@@ -50,7 +51,7 @@ Tree treeOf(const std::string& root) {
 bool leftovers(const std::string& dir) {
     std::error_code ec;
     for (auto& e : fs::directory_iterator(dir, ec))
-        if (e.path().filename().string().rfind(".tqm-", 0) == 0) return true;
+        if (leftover(e.path().filename().string())) return true;
     return false;
 }
 

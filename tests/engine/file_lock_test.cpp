@@ -18,6 +18,7 @@
 #include <sys/un.h>
 
 #include "engine/file_lock.h"
+#include "engine/safe_path.h"
 #include "tests/support/lock_holder.h"
 #include "tests/support/processes.h"
 #include "tests/support/temp_home.h"
@@ -255,6 +256,56 @@ TEST_F(FileLock, AnotherUsersEntryInAStickyFolderIsWaitedFor) {
         EXPECT_TRUE(wasAsked) << "the wait was not asked about";
         ::unlink(lock.c_str());
     }
+}
+
+// A lock only the folder's writers may take is open to exactly them, whoever makes it; a reader
+// of the folder can open neither it nor, so, hold it.
+TEST_F(FileLock, AWritersLockOpensToTheFoldersWritersOnly) {
+    const gid_t group = kNobody - 2;  // a group the reader is not in
+    const struct {
+        const char* what;
+        mode_t folder, lock;
+        bool readerOpens;
+    } cases[] = {{"only its owner writes", 0755, 0600, false},
+                 {"its group writes", 0775, 0660, false},
+                 {"everyone writes", 0777, 0666, true},
+                 {"everyone writes, sticky", 01777, 0666, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = path(c.what), lock = folder + "/.claim";
+        ASSERT_TRUE(::mkdir(folder.c_str(), 0700) == 0 && ::chown(folder.c_str(), 0, group) == 0 &&
+                    ::chmod(folder.c_str(), c.folder) == 0);
+        tqm::detail::DirFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        EXPECT_TRUE(tqm::FileLock(dir.get(), ".claim", lock, [] { return false; }, tqm::LockAccess::Writers).held());
+        struct stat st {};
+        ASSERT_EQ(::stat(lock.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, c.lock);
+        EXPECT_TRUE(!(c.lock & 070) || st.st_gid == group) << st.st_gid;
+        LockHolder reader(lock, kNobody);
+        EXPECT_EQ(reader.took(), c.readerOpens);
+    }
+}
+
+// Who holds a lock this user cannot open is said: the process and its account for a lock file
+// another account made and holds; the owner of an entry a sticky folder keeps.
+TEST_F(FileLock, WhoHoldsALockThisUserCannotOpenIsSaid) {
+    const std::string folder = path("shared");
+    ASSERT_TRUE(::mkdir(folder.c_str(), 0777) == 0 && ::chmod(folder.c_str(), 0777) == 0);
+    const std::string claim = folder + "/.claim", sticky = path("sticky"), entry = sticky + "/installed.json.lock";
+    ASSERT_TRUE(::mkdir(sticky.c_str(), 0777) == 0 && ::chmod(sticky.c_str(), 01777) == 0);
+    ASSERT_TRUE(ownerOnly(claim, kNobody) && ownerOnly(entry, kNobody));
+    LockHolder holder(claim, kNobody);
+    ASSERT_TRUE(holder.took());
+    const std::string held = claim + " is held by process " + std::to_string(holder.pid()) + " of " +
+                             tqm::detail::accountName(kNobody);
+    const std::string kept =
+        entry + " is " + tqm::detail::accountName(kNobody) + "'s, which only that user or an administrator can remove";
+    EXPECT_TRUE(asUser(kNobody - 1, [&] {
+        tqm::detail::DirFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        const tqm::FileLock writers(dir.get(), ".claim", claim, [] { return false; }, tqm::LockAccess::Writers);
+        const tqm::FileLock readers(entry, std::chrono::milliseconds(0));
+        return writers.failure() == held && readers.failure() == kept;
+    }));
 }
 
 using FileLockWait = TempHomeTest;

@@ -11,7 +11,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <optional>
 
 #include "engine/atomic_write.h"
 #include "engine/catalog.h"
@@ -87,7 +90,7 @@ protected:
 
     static int protocolEntries(const std::string& dir) {
         int n = 0;
-        for (const std::string& name : entryNames(dir)) n += name.rfind(".tqm-", 0) == 0;
+        for (const std::string& name : entryNames(dir)) n += leftover(name);
         return n;
     }
 
@@ -179,12 +182,14 @@ TEST_F(InstallFolderTest, ANoteCountsOnlyForItsOwnersReceipt) {
     })) << "another user's note changed the receipt";
     EXPECT_TRUE(exists(planted)) << "another user's note was removed";
 
-    // Root's update killed after its move in, before its data folder was made: its note names no
-    // receipt, and counts for root alone.
-    tqm::Engine rootless;
-    rootless.layout = sharing("rootless", "vst3");
-    ASSERT_TRUE(killedIn(rootless, "vst3", 1));
-    EXPECT_TRUE(aStartRecords("1.0.0")) << "root's note of no receipt was recorded into another account's receipt";
+    // The same note as root's (written before its data folder was) counts for root alone.
+    ASSERT_EQ(::lchown(planted.c_str(), 0, 0), 0);
+    EXPECT_TRUE(asUser(kUserA, [&] {
+        tqm::Engine start;
+        start.layout = a;
+        start.startSweep();
+        return recorded(a, "evil", "vst3").empty() && exists(planted);
+    })) << "root's note of no receipt was recorded into another account's receipt";
 }
 
 // A note that cannot be written (a full disk) fails its task before anything moves.
@@ -331,14 +336,15 @@ TEST_F(InstallFolderTest, AStartLetsGoOfOtherAppsStagingLocks) {
     EXPECT_TRUE(exists(dir + "/.tqm-old-0000beef-Studio.app"));
 }
 
-// A job that begins while a sweep holds a dead writer's staging lock begins only from receipts like
-// the disk, and what it then does stands.
+// A job that opens while another sweep holds a dead writer's staging lock (under that folder's
+// claim) is refused, saying so, instead of beginning from receipts unlike the disk; once that
+// sweep is done the next job begins from receipts like the disk.
 TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweepRuns) {
     const struct {
         const char* what;
         const char* format;  // of the dead writer's install: studio's app or synth's plug-in
         bool update;         // killed between the renames of an update, else after a first move in
-        const char* then;    // the job's task once it began, or none
+        const char* then;    // the job's one task, or none (it sweeps every folder)
     } cases[] = {
         {"a first app install killed after its move in, a start sweeping", "app", false, nullptr},
         {"an app update killed between its renames, a start sweeping", "app", true, nullptr},
@@ -353,7 +359,8 @@ TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweep
         std::string error;
         ASSERT_TRUE(!c.update || tqm::runTask(engine, {"install", id, c.format}, nullptr, error)) << error;
         ASSERT_TRUE(killedIn(engine, c.format, 1, 0, c.update));
-        bool fired = false, began = false, agreed = true;
+        bool fired = false, began = false;
+        std::string refused;
         {
             // Once the sweep holds the dead writer's staging lock.
             const AtStep holding(Step::Listed, [&] {
@@ -364,9 +371,8 @@ TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweep
                     ::close(fd);
                     tqm::Engine job = engine;
                     job.waiting = [](const std::string&) { return false; };
-                    const auto lock = fired ? tqm::beginJob(job, job.layout.userData(), error) : nullptr;
-                    if ((began = bool(lock))) agreed = recordAgrees(job, id, c.format);
-                    if (began && c.then) tqm::runTask(job, {c.then, id, c.format}, nullptr, error);
+                    const std::vector<tqm::Task> tasks{{c.then ? c.then : "", id, c.format}};
+                    began = fired && tqm::beginJob(job, job.layout.userData(), refused, {}, c.then ? &tasks : nullptr);
                 }
                 return 0;
             });
@@ -375,38 +381,74 @@ TEST_F(InstallFolderTest, AJobBeginsOnlyFromReceiptsLikeTheDiskWhileAnotherSweep
             c.update && id == "synth" ? (void)other.sweep() : engine.sweepSelf(appsDir() + "/Manager.app");
         }
         ASSERT_TRUE(fired);
-        EXPECT_TRUE(!began || agreed) << "the job began from receipts unlike the disk";
+        EXPECT_FALSE(began) << "the job began beside a sweep of its folder";
+        EXPECT_EQ(refused, "cannot sweep " + dir + ": " + dir + "/.tqm-claim is held by another process");
         tqm::Engine next = engine;
         const auto lock = tqm::beginJob(next, next.layout.userData(), error);
         ASSERT_TRUE(lock) << error;
         EXPECT_TRUE(recordAgrees(next, id, c.format));
+        EXPECT_TRUE(!c.then || tqm::runTask(next, {c.then, id, c.format}, nullptr, error)) << error;
     }
 }
 
-// A dead writer's note names a copy that its sweep deleted; a later install's copy took its inode
-// number. The note is not recorded over that copy.
-TEST_F(InstallFolderTest, ANoteIsNotRecordedOverALaterCopyOfTheSameInodeNumber) {
-    ASSERT_TRUE(killedIn(engine, "vst3", 1, 0, true));
-    std::string note, staging;
-    for (const std::string& name : entryNames(vst3())) {
-        if (name.rfind(".tqm-record-", 0) == 0) note = vst3() + "/" + name;
-        if (name.rfind(".tqm-staging-", 0) == 0) staging = vst3() + "/" + name;
+// Another data folder's job deletes the copy a dead writer's note names (sweeping the never-moved
+// one, or updating the moved-in one), and its own copy gets the same identity (no birth times, or a
+// coarse clock's one tick): the dead writer's next start records nothing over that copy.
+TEST_F(InstallFolderTest, ADeadWritersNoteNeverCountsForALaterCopy) {
+    const struct {
+        const char* birth;  // every copy's
+        bool movedIn;       // the writer was killed after its move in, else before it
+    } cases[] = {{"", false}, {"1765000000.5", false}, {"1765000000.5", true}};
+    static std::string birth;
+    tqm::Engine other = engine;
+    other.layout = sharing("root2", "vst3");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.birth) + (c.movedIn ? " replaced" : " swept"));
+        for (const char* root : {"root", "root2"}) fs::remove_all(path(root));
+        birth = c.birth;
+        tqm::detail::identityFault = [](const tqm::detail::CopyId& real) {
+            return tqm::detail::CopyId{real.dev, "4242", birth};
+        };
+        ASSERT_TRUE(killedIn(engine, "vst3", 1, 0, !c.movedIn));
+        std::string error;
+        EXPECT_TRUE(tqm::beginJob(other, other.layout.userData(), error) &&
+                    tqm::runTask(other, {"install", "synth", "vst3"}, nullptr, error)) << error;
+        tqm::Engine(engine).startSweep();
+        tqm::detail::identityFault = nullptr;
+        EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "") << "the dead writer's note was recorded";
+        EXPECT_EQ(recorded(other.layout, "synth", "vst3"), "1.0.0");
     }
-    ASSERT_FALSE(note.empty());
-    fs::remove_all(staging);
+}
+
+// A change whose note would not count for its receipt, or that would take another account's copy,
+// is refused before anything moves: B's removal in A's data folder that B may write, and root's
+// removal and update where B took the name while root's update was cut off.
+TEST_F(InstallFolderTest, AChangeThatCouldBeUndoneIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
+    const std::string name = vst3() + "/Synth.vst3";
+    tqm::Engine a = engine;
+    a.layout = sharing("a", "vst3");
     std::string error;
+    ASSERT_TRUE(tqm::runTask(a, {"install", "synth", "vst3"}, nullptr, error)) << error;
+    for (const std::string& dir : {temp.dir(), path("a/data"), vst3()})
+        ASSERT_EQ(::chmod(dir.c_str(), dir == temp.dir() ? 0755 : 0777), 0);
+    ASSERT_EQ(::chown(path("a/data").c_str(), kUserA, kUserA), 0);
+    EXPECT_TRUE(asUser(kUserB, [&] {
+        return !tqm::runTask(a, {"remove", "synth", "vst3"}, nullptr, error) &&
+               error.find(" belongs to another account: a change this account makes there") != std::string::npos;
+    })) << "B removed A's plug-in";
+    EXPECT_TRUE(exists(name));
+
+    fs::remove_all(name);
     ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
-    // What the file system may do: the new copy gets the deleted one's inode number.
-    struct stat st {};
-    ASSERT_EQ(::stat((vst3() + "/Synth.vst3").c_str(), &st), 0);
-    std::string text = readFile(note);
-    const std::string was = "\"ino\": \"" + lumo::Json::parse(text)["ino"].string() + "\"";
-    text.replace(text.find(was), was.size(), "\"ino\": \"" + std::to_string(st.st_ino) + "\"");
-    ASSERT_TRUE(writeFile(note, text));
-    tqm::Engine next;
-    next.layout = engine.layout;
-    next.startSweep();
-    EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "1.0.0");
+    ASSERT_TRUE(killedIn(engine, "vst3", 1, 0, true));
+    ASSERT_TRUE(asUser(kUserB, [&] { return ::mkdir(name.c_str(), 0755) == 0; }));
+    for (const char* op : {"remove", "install"}) {
+        ASSERT_TRUE(tqm::beginJob(engine, engine.layout.userData(), error)) << error;
+        EXPECT_FALSE(tqm::runTask(engine, {op, "synth", "vst3"}, nullptr, error));
+        EXPECT_EQ(error, name + " belongs to another account than the one installed.json is for: left alone");
+        EXPECT_TRUE(exists(name)) << op << " took B's folder";
+    }
 }
 
 // A sweep in a folder all may write puts an aside copy back only by its own account, never at
@@ -477,6 +519,179 @@ TEST_F(InstallFolderTest, AWriterSaysAnotherAccountTookItsName) {
     }
     EXPECT_NE(error.find("another account holds Synth.vst3"), std::string::npos) << error;
     EXPECT_EQ(readFile(vst3() + "/" + staging.asideOf("Synth.vst3") + "/Contents/Info.plist"), "old");
+}
+
+// An apps receipt that records each app id as <folder>/<id>.app.
+bool recordApps(const std::string& file, const std::map<std::string, std::string>& folders) {
+    tqm::Receipt r;
+    for (const auto& [id, dir] : folders) {
+        r.plugins[id].formats["app"].version = "1.0.0";
+        r.plugins[id].formats["app"].path = dir + "/" + id + ".app";
+    }
+    std::string error;
+    return tqm::detail::createFolder(fs::path(file).parent_path().string(), error) && r.save(file, error);
+}
+
+// The descriptors of this process that name a path containing part (a held claim or staging lock).
+int openHere(const std::string& part) {
+    int n = 0;
+    for (const std::string& fd : entryNames("/proc/self/fd")) {
+        char target[4096];
+        const ssize_t len = ::readlink(("/proc/self/fd/" + fd).c_str(), target, sizeof target);
+        n += len > 0 && std::string(target, size_t(len)).find(part) != std::string::npos;
+    }
+    return n;
+}
+
+// A root job is held up by no lock a mere reader of its folder holds (on the folder, on its claim),
+// and makes nothing others may write, whatever its caller's umask and the package's modes.
+TEST_F(InstallFolderTest, ARootJobWaitsForNoReaderAndMakesNothingOthersMayWrite) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    ASSERT_EQ(::chmod(temp.dir().c_str(), 0755), 0);
+    std::string error;
+    ASSERT_TRUE(tqm::detail::createFolder(vst3(), error) && engine.sweep()) << error;  // the claim made
+    LockHolder folder(vst3(), kUserA), claim(vst3() + "/.tqm-claim", kUserA);
+    EXPECT_TRUE(folder.took() && !claim.took());
+    const mode_t was = ::umask(0);
+    {
+        tqm::Engine job = engine;
+        job.waiting = [](const std::string&) { return false; };
+        const auto lock = tqm::beginJob(job, job.layout.userData(), error);
+        EXPECT_TRUE(lock && tqm::runTask(job, {"install", "synth", "vst3"}, nullptr, error)) << error;
+    }
+    ::umask(was);
+    EXPECT_EQ(othersMayWrite(), std::vector<std::string>{});
+}
+
+// A folder whose claim another sweep holds: a job that changes nothing there skips it, saying so in
+// the log; one that does waits, saying for what, until it is stopped (it fails before it begins)
+// or the claim is let go (it begins).
+TEST_F(InstallFolderTest, AJobWaitsOnlyForTheClaimsOfFoldersItChanges) {
+    const std::string clap = engine.layout.formatDir("clap"), claim = clap + "/.tqm-claim";
+    const std::string waitText = "Waiting for another copy of the manager to finish sweeping " + clap;
+    const std::string heldText = "cannot sweep " + clap + ": " + claim + " is held by another process";
+    const struct {
+        const char* what;
+        const char* format;  // of the job's one install
+        bool stop;           // the job is stopped at its wait, else the claim let go
+        bool begins;
+    } cases[] = {{"a job in another folder", "vst3", true, true},
+                 {"a job there, stopped", "clap", true, false},
+                 {"a job there, the claim let go", "clap", false, true}};
+    std::string error;
+    ASSERT_TRUE(tqm::detail::createFolder(clap, error)) << error;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::optional<tqm::FileLock> other;
+        tqm::detail::DirFd dir(::open(clap.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        other.emplace(dir.get(), ".tqm-claim", claim, [] { return false; }, tqm::LockAccess::Writers);
+        ASSERT_TRUE(other->held());
+        tqm::Engine job = engine;
+        std::vector<std::string> asked, logged;
+        job.log = [&](const std::string& line) { logged.push_back(line); };
+        job.waiting = [&](const std::string& why) {
+            asked.push_back(why);
+            if (!c.stop) other.reset();
+            return !c.stop;
+        };
+        bool locked = false;
+        const std::vector<tqm::Task> tasks{{"install", "synth", c.format}};
+        error.clear();
+        const auto lock = tqm::beginJob(job, job.layout.userData(), error, [&] { return locked = true; }, &tasks);
+        EXPECT_EQ(bool(lock), c.begins) << error;
+        EXPECT_EQ(locked, c.begins);
+        EXPECT_EQ(error, c.begins ? "" : heldText);
+        const bool there = c.format == std::string("clap");
+        EXPECT_EQ(asked, there ? std::vector<std::string>{waitText} : std::vector<std::string>{});
+        EXPECT_EQ(std::count(logged.begin(), logged.end(), "not swept: " + heldText), there ? 0 : 1);
+    }
+}
+
+// A folder its account cannot read (an app recorded there): the job that changes it fails saying
+// so, any other job skips it with a log line.
+TEST_F(InstallFolderTest, AnUnreadableFolderFailsOnlyTheJobsThatChangeIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    ASSERT_EQ(::chmod(temp.dir().c_str(), 0755), 0);
+    const std::string hidden = path("hidden");
+    ASSERT_TRUE(recordApps(path("user/data/apps.json"), {{"studio", hidden}}));
+    ASSERT_EQ(::mkdir(hidden.c_str(), 0700), 0);
+    for (const char* p : {"user", "user/data", "user/data/apps.json", "hidden"})
+        ASSERT_EQ(::chown(path(p).c_str(), kUserA, kUserA), 0);
+    for (const mode_t mode : {0311, 0000}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(::chmod(hidden.c_str(), mode), 0);
+        const std::string unreadable = "cannot read " + hidden + ": " + tqm::detail::systemText(EACCES);
+        EXPECT_TRUE(asUser(kUserA, [&] {
+            tqm::Engine job;
+            job.layout.root = path("user");
+            std::vector<std::string> logged;
+            job.log = [&](const std::string& line) { logged.push_back(line); };
+            const std::vector<tqm::Task> plugin{{"install", "synth", "vst3"}}, app{{"install", "studio", "app"}};
+            std::string pluginError, appError;
+            return job.sweep(&pluginError, &plugin) && logged == std::vector<std::string>{"not swept: " + unreadable} &&
+                   !job.sweep(&appError, &app) && appError == unreadable;
+        }));
+    }
+}
+
+// Root sweeps beyond the layout's folders only those its own records or the job's tasks name, and
+// never a folder of a third account.
+TEST_F(InstallFolderTest, RootSweepsNoFolderOfAThirdAccount) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
+    const std::string third = path("third"), mine = path("mine");
+    const std::string apps = engine.layout.appsReceiptFile();
+    ASSERT_TRUE(recordApps(apps, {{"Studio", third}, {"Other", mine}}));
+    const struct {
+        const char* what;
+        uid_t records;  // the owner of apps.json (and of the data folder)
+        tqm::Task task;
+        bool ok, mineSwept;
+    } cases[] = {
+        {"a user's records, a plug-in job", kUserA, {"install", "synth", "vst3"}, true, false},
+        {"a user's records, a job on the third account's app", kUserA, {"install", "Studio", "app"}, false, false},
+        {"a user's records, a job on an app in root's folder", kUserA, {"remove", "Other", "app"}, true, true},
+        {"root's records, a plug-in job", 0, {"install", "synth", "vst3"}, true, true},
+    };
+    std::string error;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::string& dir : {third, mine}) ASSERT_TRUE(tqm::detail::createFolder(dir + "/.tqm-staging-0000dead", error));
+        ASSERT_EQ(::chown(third.c_str(), kUserB, kUserB), 0);
+        ASSERT_EQ(::chown(engine.layout.userData().c_str(), c.records, c.records), 0);
+        ASSERT_EQ(::chown(apps.c_str(), c.records, c.records), 0);
+        const std::vector<tqm::Task> tasks{c.task};
+        error.clear();
+        EXPECT_EQ(engine.sweep(&error, &tasks), c.ok);
+        EXPECT_EQ(error, c.ok ? "" : third + " belongs to " + tqm::detail::accountName(kUserB) + ": not swept");
+        EXPECT_TRUE(exists(third + "/.tqm-staging-0000dead"));
+        EXPECT_EQ(exists(mine + "/.tqm-staging-0000dead"), !c.mineSwept);
+    }
+}
+
+// A sweep lets every staging lock go before its claim, and settles its notes with neither held.
+TEST_F(InstallFolderTest, ASweepSettlesNotesWithNoLockHeld) {
+    ASSERT_TRUE(writeFile(vst3() + "/.tqm-staging-0000dead/Synth.vst3/x", "staged"));
+    ASSERT_TRUE(writeFile(vst3() + "/.tqm-record-0000dead", "{}"));
+    int stagingAtUnclaim = -1, heldAtSettle = -1, settled = 0;
+    std::string error;
+    {
+        const AtStep unclaim(Step::Unclaim, [&] {
+            stagingAtUnclaim = openHere("/.tqm-staging-");
+            return 0;
+        });
+        EXPECT_TRUE(tqm::detail::sweepFolder(
+            vst3(),
+            [&](int, const std::string&) {
+                heldAtSettle = openHere("/.tqm-staging-") + openHere("/.tqm-claim");
+                return ++settled > 0;
+            },
+            [] { return false; }, error))
+            << error;
+    }
+    EXPECT_EQ(settled, 1);
+    EXPECT_EQ(stagingAtUnclaim, 0) << "a staging lock outlived the claim";
+    EXPECT_EQ(heldAtSettle, 0) << "a note was settled under a lock";
+    EXPECT_EQ(entryNames(vst3()), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -141,16 +141,28 @@ TEST_F(ElevatedHelper, CatalogIsVerifiedWithTheHelpersKeys) {
 }
 
 TEST_F(ElevatedHelper, PromptOutcomes) {
-    // Prompts that never run the helper, and why: dismissed (pkexec's 126), none at all, one that
-    // cannot be run, no agent (127, its last line said), refused without a word, ended by a signal.
+    // Prompts that never run the helper, and why: dismissed (pkexec's 126), refused (127, its reason
+    // before a trailer; the prompt found in PATH), none in PATH (where a relative folder does not
+    // count), none at all, one that cannot be run, no agent (127, its last line said), failed without
+    // a word, ended by a signal.
     const std::string notStarted = "cannot start the elevated helper: ";
+    const std::string refusal = "Error executing command as another user: Not authorized";
     ASSERT_TRUE(writeFile(path("not-a-program"), "#!/bin/sh\n"));
+    ASSERT_TRUE(writeFile(path("bin/refuses"), "#!/bin/sh\necho '" + refusal + "\n\nThis incident has been reported.'; exit 127\n"));
+    ASSERT_TRUE(writeFile(path("here/near"), "#!/bin/sh\n"));
+    ::chmod(path("bin/refuses").c_str(), 0755);
+    ::chmod(path("here/near").c_str(), 0755);
+    const std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin", cwd = fs::current_path().string();
+    ::setenv("PATH", ("/no/such:" + path("bin") + "::.:here").c_str(), 1);
+    ASSERT_EQ(::chdir(path("here").c_str()), 0);
     struct Case {
         std::vector<std::string> prompt;
         std::string error;
     } cases[] = {
         {{"/bin/sh", "-c", "exit 126", "prompt"}, "cancelled at the administrator prompt"},
-        {{path("no-such-prompt")}, notStarted + "no-such-prompt is not installed"},
+        {{"refuses"}, "the administrator prompt refused: " + refusal},
+        {{"near"}, notStarted + "near is not installed (no folder of PATH holds it)"},
+        {{path("no-such-prompt")}, notStarted + "cannot run " + path("no-such-prompt") + ": No such file or directory"},
         {{path("not-a-program")}, notStarted + "cannot run " + path("not-a-program") + ": Permission denied"},
         {{"/bin/sh", "-c", "exit 127", "prompt"}, notStarted + "sh ended with status 127"},
         {{"/bin/sh", "-c", "kill -9 $$", "prompt"}, notStarted + "sh was ended by signal 9"},
@@ -161,6 +173,8 @@ TEST_F(ElevatedHelper, PromptOutcomes) {
         EXPECT_FALSE(elevated({{"install", "synth", "vst3"}}, c.prompt));
         EXPECT_EQ(error, c.error);
     }
+    ::setenv("PATH", saved.c_str(), 1);
+    EXPECT_EQ(::chdir(cwd.c_str()), 0);
     EXPECT_EQ(readFile(jobs + "/prompt.txt"), "\nno agent\n\n");
     EXPECT_EQ(fs::status(jobs + "/prompt.txt").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
@@ -285,7 +299,7 @@ TEST_F(ElevatedHelper, TheHelperSaysItWaitsAndMayBeStopped) {
         std::string why;
     } cases[] = {{jobLock, true, jobWait},
                  {jobLock, false, jobWait},
-                 {receipt + ".lock", false, tqm::waitingSentence(receipt)}};
+                 {receipt + ".lock", false, "Waiting for another copy of the manager to finish writing installed.json"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lock + (c.stop ? ": stopped" : ": waited"));
         fs::remove_all(vst3() + "/Synth.vst3");
@@ -321,13 +335,7 @@ TEST_F(ElevatedHelper, TheHelperSaysItWaitsAndMayBeStopped) {
         EXPECT_EQ(exists(vst3() + "/Synth.vst3"), !c.stop);
         if (c.stop) continue;
         EXPECT_FALSE(exists(dead)) << "the helper's job did not sweep";
-        std::vector<std::string> made{receipt, vst3() + "/Synth.vst3"};
-        for (const auto& e : fs::recursive_directory_iterator(vst3() + "/Synth.vst3")) made.push_back(e.path());
-        for (const std::string& p : made) {
-            struct stat st {};
-            ASSERT_EQ(::lstat(p.c_str(), &st), 0) << p;
-            EXPECT_EQ(st.st_mode & 022, 0u) << p << " may be written by others";
-        }
+        EXPECT_EQ(othersMayWrite(), std::vector<std::string>{});
     }
 }
 
@@ -461,6 +469,33 @@ TEST_F(ElevatedHelper, TheHelperWaitsOnlyWhileItsStandardInputIsOpen) {
         EXPECT_EQ(readFile(said), c.in == In::Pipe ? why + "\n" : "");
     }
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
+}
+
+// A helper whose standard input can stop nothing (/dev/null) waits for a receipt's lock once its
+// job has begun as any job does, saying so on standard error, and records its install.
+TEST_F(ElevatedHelper, OnceBegunTheHelpersWaitsRunToTheirEnd) {
+    const std::string job = path("job.json"), result = path("job.result"), said = path("stderr.txt");
+    const std::string receipt = engine.layout.receiptFile();
+    ASSERT_TRUE(writeFile(job, tqm::jobs::jobText(engine.layout.userData(), {}, {{"install", "synth", "vst3"}})));
+    std::optional<tqm::FileLock> other;
+    other.emplace(receipt + ".lock", std::chrono::milliseconds(0));
+    ASSERT_TRUE(other->held());
+    const pid_t helper = ::fork();
+    if (helper == 0) {
+        other.reset();  // the child's copy; the parent's still holds the lock
+        ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
+        ::dup2(::open(said.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2);
+        ::_exit(tqm::applyJob(engine.layout, job, result, catalog.publicKeyHex()));
+    }
+    const std::string why = "Waiting for another copy of the manager to finish writing installed.json\n";
+    int status = 0;
+    bool done = false;
+    EXPECT_TRUE(awaitTrue([&] { return readFile(said) == why || (done = ended(helper, status)); }))
+        << "the helper said nothing";
+    other.reset();
+    ASSERT_TRUE(done || ::waitpid(helper, &status, 0) == helper);
+    EXPECT_EQ(readFile(said), why);
+    EXPECT_EQ(readFile(result), "install synth vst3: ok\n");
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ TEST(JobPieces, HelperCommand) {
               "--job '/j' --result '/r'");
 
     EXPECT_EQ(tqm::jobs::promptArgs(tqm::adminPrompt(), "cmd"),
-              (std::vector<std::string>{"/usr/bin/pkexec", "/bin/sh", "-c", "cmd"}));
+              (std::vector<std::string>{"pkexec", "/bin/sh", "-c", "cmd"}));
     EXPECT_EQ(tqm::jobs::promptArgs({}, "cmd"), (std::vector<std::string>{"/bin/sh", "-c", "cmd"}));
 }
 

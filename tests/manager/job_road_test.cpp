@@ -171,6 +171,51 @@ TEST_F(JobRoad, ASecondCopyWaitsForTheFirstsJobAndSaysSo) {
     }
 }
 
+// Another copy's sweep of a folder the job changes is waited for, saying so, and the job may be
+// stopped meanwhile (it changes nothing); a wait for a receipt once the job has begun (here or in
+// the helper) is shown, and no Stop is offered there, which the job would not hear.
+TEST_F(JobRoad, ASweepsWaitMayBeStoppedAReceiptsOnceBegunMayNot) {
+    catalog.publish(catalogText("1.0.0"));
+    const struct {
+        const char* what;
+        bool helper, claim;  // in the helper; the VST3 folder's sweep claim held, else the receipt's lock
+    } cases[] = {{"a sweep's claim, here", false, true},
+                 {"a receipt, here", false, false},
+                 {"a receipt, in the helper", true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string blocked;
+        tqapp::Config cfg = c.helper ? elevated(blocked) : config();
+        if (c.helper) cfg.prompt = {"/bin/sh", "-c", "rm -f \"$0\" && exec \"$@\"", blocked};
+        tqapp::Model& m = ready(cfg);
+        const std::string dir = m.config.layout.formatDir("vst3");
+        const std::string lock = c.claim ? dir + "/.tqm-claim" : m.config.layout.receiptFile() + ".lock";
+        const std::string why = c.claim ? "Waiting for another copy of the manager to finish sweeping " + dir
+                                        : "Waiting for another copy of the manager to finish writing installed.json";
+        ASSERT_TRUE(writeFile(lock, ""));
+        ASSERT_EQ(::chmod(lock.c_str(), 0600), 0);
+        LockHolder other(lock, ::geteuid());
+        ASSERT_TRUE(other.took());
+        bool shown = false;
+        watch = [&](tqapp::Model& model) {
+            if (shown || model.progressText != why) return;
+            shown = true;
+            EXPECT_EQ(model.stoppable, c.claim);
+            EXPECT_TRUE(model.waiting);
+            if (c.claim)
+                *model.cancel = true;
+            else
+                other.release();
+        };
+        ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
+        watch = nullptr;
+        EXPECT_TRUE(shown);
+        EXPECT_EQ(m.cancelled, c.claim) << m.note;
+        EXPECT_EQ(exists(dir + "/Synth.vst3"), !c.claim);
+        fs::remove_all(path("root"));
+    }
+}
+
 // A folder at the job lock's name fails the job with its own sentence, here and in the helper: it
 // is not another copy's job, and waiting for one would not mend it.
 TEST_F(JobRoad, AFolderAtTheJobLocksNameIsNotAnotherCopysJob) {
@@ -294,6 +339,14 @@ TEST_F(JobRoad, ElevatedJob) {
     EXPECT_EQ(m.note, "cancelled at the administrator prompt");
     EXPECT_EQ(m.failed, (std::map<std::string, int32_t>{{"studio", 1}, {"synth", 1}}));
     EXPECT_TRUE(exists(m.config.layout.appsDir() + "/Studio.app"));
+
+    // A catalog the helper's keys (here the built-in ones) do not verify: said before the prompt.
+    ::unsetenv("TQM_TEST_HELPER_KEYS");
+    m.config.prompt = {"/bin/sh", "-c", "echo > \"$0\"", path("asked")};
+    ASSERT_TRUE(runJob({{"remove", "synth", "vst3"}}));
+    EXPECT_EQ(m.note, "changes that need administrator rights take only a catalog signed with the built-in keys: "
+                      "this one is signed with other keys (--pub)");
+    EXPECT_FALSE(exists(path("asked")));
 }
 
 // The elevated helper checks the cached packages again: one damaged after the download fails its

@@ -2,6 +2,8 @@
 // A small signed catalog with real packages in a folder source, for job tests: one plug-in in
 // two formats, two companion apps with data folders, shared data and the manager's own package.
 // Header-only; the programs that use it link libsodium and libzip through the engine.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -25,9 +27,10 @@ public:
     const std::string& source() const { return source_; }
     std::string publicKeyHex() const { return catalogsign::toHex(keys_.publicKey); }
 
+    // The program's entry lets everyone write: root must not keep that.
     static std::string pluginZip(const std::string& item, const std::string& marker) {
         return makeZip({zipDir(item + "/"), zipFile(item + "/Contents/Info.plist", marker),
-                        zipFile(item + "/Contents/MacOS/Synth", "bin", 0755)});
+                        zipFile(item + "/Contents/MacOS/Synth", "bin", 0777)});
     }
     static std::string appZip(const std::string& item, const std::string& exe, const std::string& marker) {
         return makeZip({zipDir(item + "/"), zipFile(item + "/Contents/Info.plist", marker),
@@ -108,6 +111,18 @@ protected:
         versions[1] = loaded;
     }
     std::string vst3() const { return engine.layout.formatDir("vst3"); }
+    // What an install of synth's VST3 made (and the receipt) that other accounts may write.
+    std::vector<std::string> othersMayWrite() const {
+        std::vector<std::string> made{engine.layout.receiptFile(), vst3() + "/Synth.vst3"}, open;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(vst3() + "/Synth.vst3", ec))
+            made.push_back(e.path());
+        for (const std::string& p : made) {
+            struct stat st {};
+            if (::lstat(p.c_str(), &st) != 0 || (st.st_mode & 022)) open.push_back(p);
+        }
+        return open;
+    }
     std::string appsDir() const { return engine.layout.appsDir(); }
     std::string data(const std::string& root, const std::string& name) const {
         return path("root/" + root + "/Ardune Systems/" + name);

@@ -45,6 +45,7 @@ public:
     LockHolder& operator=(const LockHolder&) = delete;
 
     bool took() const { return took_; }  // whether the child opened the file and took its lock
+    pid_t pid() const { return pid_; }   // the child that holds it
     void release() {
         if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
         pid_ = -1;

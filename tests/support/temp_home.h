@@ -37,13 +37,19 @@ protected:
 bool writeFile(const std::string& path, const std::string& data);
 std::string readFile(const std::string& path);
 
-// The names in a folder, sorted; empty when it cannot be listed.
+// An install folder's sweep claim, which stays there for good once a sweep made it.
+inline bool sweepClaim(const std::string& name) { return name == ".tqm-claim"; }
+
+// Whether name is an entry of the install protocol that only a running or killed job leaves.
+inline bool leftover(const std::string& name) { return name.rfind(".tqm-", 0) == 0 && !sweepClaim(name); }
+
+// The names in a folder but a sweep claim, sorted; empty when it cannot be listed.
 inline std::vector<std::string> entryNames(const std::string& dir) {
     std::vector<std::string> out;
     std::error_code ec;
     for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
          it.increment(ec))
-        out.push_back(it->path().filename().string());
+        if (!sweepClaim(it->path().filename().string())) out.push_back(it->path().filename().string());
     std::sort(out.begin(), out.end());
     return out;
 }
