@@ -28,7 +28,8 @@ struct Engine {
     Receipt receipt;                   // "installed.json" of the layout's scope
     std::function<void(const std::string&)> log;  // may be empty
     Receipt apps;                      // "apps.json"
-    std::string program;               // the item a self-update replaces; empty when unknown
+    std::string program;               // the item a self-update replaces (its old copy a job's
+                                       // sweep leaves to the next start); empty when unknown
     // Changes a sweep found made on disk but could not record (their receipt could not be had or
     // read), by id, with why; their notes stay for a later sweep.
     std::map<std::string, std::string> unrecorded;
@@ -49,8 +50,9 @@ struct Engine {
     // False, with why in error when given, when a folder the tasks change was not swept: "cannot
     // read <folder>: <system text>", or why its claim was not had.
     bool sweep(std::string* error = nullptr, const std::vector<Task>* tasks = nullptr);
-    // The install folders the tasks stage in: the format's folder of a plug-in, the applications
-    // folder and the folder apps.json records an app in, the running manager's folder.
+    // The install folders the tasks stage in: the format's folder of a plug-in and the maker's
+    // folder installed.json records it in, the applications folder and the folder apps.json records
+    // an app in, the running manager's folder.
     std::set<std::string> changedFolders(const std::vector<Task>& tasks) const;
     // Brings the receipt in line with an install of the format whose new copy went in, or a
     // removal whose copy went, but whose record a kill (or a receipt lock not had) cut off, from
@@ -64,8 +66,10 @@ struct Engine {
     bool settleNote(const std::string& format, int dirFd, const std::string& name, std::chrono::milliseconds wait,
                     bool writerGone, const std::string& folder = {});
     // Every folder a writer stages in, with the format whose receipt its notes are for: each
-    // format's folder, the applications folder, then every other folder that holds an app apps.json
-    // (as it is on disk) records, which is updated where it lies. What a job's sweep and a start read.
+    // format's folder, the applications folder, then every maker's folder of an earlier install
+    // folder that holds a plug-in installed.json records and every other folder that holds an app
+    // apps.json records (as they are on disk), where a copy is updated or removed where it lies.
+    // What a job's sweep and a start read.
     std::vector<std::pair<std::string, std::string>> stagingFolders() const;
     // What the manager does as it starts, safe beside a job another manager may be running: the
     // installs above are recorded, and temporaries of writers that died go from its data folders.

@@ -102,8 +102,15 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
     if (!previous.empty() && !fs::equivalent(previous, target, ec)) {
         // The new copy is in place either way; a copy that cannot go stays, and the log says so.
         // It goes as a removal's does: no link on its way is passed.
-        std::string why;
-        const int err = detail::removeRecorded(layout.formatRoot(format), previous, true, why);
+        // Noted beside it, so that a sweep that meets its aside copy finishes the removal.
+        std::string why, removalNote;
+        const int err = detail::removeRecorded(
+            layout.formatRoot(format), previous, true,
+            [&](const detail::StagingLock& guard, std::string& e) {
+                return detail::noteRemoval(guard, entry.id, format, previous, previous, layout.receiptFile(), e);
+            },
+            removalNote, why);
+        detail::dropNote(removalNote);
         if (log)
             log(err == detail::kLinkRefused ? why
                 : err == 0 ? "removed the copy in the previous folder " + previous

@@ -69,26 +69,51 @@ std::map<std::string, std::string> recordedAppFolders(const Layout& layout) {
     return folders;
 }
 
+// The maker's folders that hold the plug-ins installed.json (as it is on disk) records, by id and
+// format: a copy in an earlier install folder is removed where it lies.
+std::map<std::pair<std::string, std::string>, std::string> recordedPluginFolders(const Layout& layout) {
+    std::map<std::pair<std::string, std::string>, std::string> folders;
+    Receipt recorded;
+    std::string ignored;
+    if (!recorded.load(layout.receiptFile(), ignored)) return folders;
+    for (const auto& [id, product] : recorded.plugins) {
+        for (const std::string& format : formatsHere()) {
+            const auto f = product.formats.find(format);
+            if (f == product.formats.end()) continue;
+            const fs::path p(f->second.path);
+            if (p.is_absolute() && p.lexically_normal() == p && p.has_filename() &&
+                p.parent_path().filename() == kVendorDir)
+                folders[{id, format}] = p.parent_path().string();
+        }
+    }
+    return folders;
+}
+
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> Engine::stagingFolders() const {
     std::vector<std::pair<std::string, std::string>> folders;
     for (const std::string& format : formatsHere()) folders.emplace_back(format, layout.formatDir(format));
     folders.emplace_back("app", layout.appsDir());
-    for (const auto& [id, dir] : recordedAppFolders(layout)) {
-        const std::pair<std::string, std::string> folder{"app", dir};
+    const auto add = [&](const std::string& format, const std::string& dir) {
+        const std::pair<std::string, std::string> folder{format, dir};
         if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
-    }
+    };
+    for (const auto& [copy, dir] : recordedPluginFolders(layout)) add(copy.second, dir);
+    for (const auto& [id, dir] : recordedAppFolders(layout)) add("app", dir);
     return folders;
 }
 
 std::set<std::string> Engine::changedFolders(const std::vector<Task>& tasks) const {
     std::set<std::string> folders;
     const std::map<std::string, std::string> apps = recordedAppFolders(layout);
+    const auto plugins = recordedPluginFolders(layout);
     for (const Task& t : tasks) {
         if (t.op == "purge") continue;  // the data folders only
         if (t.op != "self" && t.format != "app") {
             folders.insert(layout.formatDir(t.format));
+            const auto recorded = plugins.find({t.id, t.format});
+            if (recorded != plugins.end()) folders.insert(recorded->second);
             continue;
         }
         folders.insert(layout.appsDir());

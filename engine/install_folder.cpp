@@ -89,13 +89,58 @@ bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir
     return ::renameat(fromDir, from.c_str(), toDir, to.c_str()) == 0;
 }
 
-void removeAllAt(int parentFd, const std::string& name) {
-    if (::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT) return;
-    DirFd dir(::openat(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    std::vector<std::string> names;
-    if (dir.get() < 0 || !folderNames(dir.get(), names)) return;
-    for (const std::string& n : names) removeAllAt(dir.get(), n);
-    ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
+int removeAllAt(int parentFd, const std::string& name) {
+    if (::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT) return 0;
+    const int unlinkErr = errno;
+    // A folder: walked down holding only the folder at hand open, whatever the depth; the way
+    // back up reopens each parent by "..", which must still be the folder of the remembered device
+    // and inode (a folder moved meanwhile stops the walk). No link is followed.
+    struct Level {
+        std::string name;  // in the level above (parentFd for the first)
+        struct stat st;
+        std::vector<std::string> names;
+        size_t next = 0;
+    };
+    std::vector<Level> levels;
+    DirFd cur;
+    const auto enter = [&](int parent, const std::string& entry) {
+        DirFd fd(::openat(parent, entry.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        Level level{entry, {}, {}, 0};
+        if (fd.get() < 0 || ::fstat(fd.get(), &level.st) != 0) return errno;
+        if (!folderNames(fd.get(), level.names)) return errno ? errno : EIO;
+        levels.push_back(std::move(level));
+        cur = std::move(fd);
+        return 0;
+    };
+    // Not a folder: the unlink's own failure is the one to tell.
+    const auto failure = [&](int err) { return err == ENOTDIR || err == ELOOP ? unlinkErr : err; };
+    if (const int err = enter(parentFd, name)) return failure(err);
+    int first = 0;  // the first failure; the walk goes on past it
+    while (!levels.empty()) {
+        Level& top = levels.back();
+        if (top.next < top.names.size()) {
+            const std::string entry = top.names[top.next++];
+            if (::unlinkat(cur.get(), entry.c_str(), 0) == 0 || errno == ENOENT) continue;
+            const int err = errno;
+            const int entered = enter(cur.get(), entry);
+            if (entered != 0 && !first) first = entered == ENOTDIR || entered == ELOOP ? err : entered;
+            continue;
+        }
+        const std::string done = top.name;
+        levels.pop_back();
+        DirFd up;
+        if (!levels.empty()) {
+            struct stat st {};
+            up = DirFd(::openat(cur.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (up.get() < 0 || ::fstat(up.get(), &st) != 0 || !sameFile(st, levels.back().st))
+                return first ? first : ESTALE;
+        }
+        if (::unlinkat(levels.empty() ? parentFd : up.get(), done.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT &&
+            !first)
+            first = errno;
+        cur = std::move(up);
+    }
+    return first;
 }
 
 std::string tag() {
@@ -141,7 +186,7 @@ int StagingLock::lockAt(int dirFd, const std::string& name, bool made) {
     return 0;
 }
 
-int StagingLock::makeAt(int dirFd) {
+int StagingLock::makeAt(int dirFd, const std::string& dir) {
     folder_ = DirFd(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
     if (folder_.get() < 0) return errno;
     for (int tries = 0; tries < 16; ++tries) {
@@ -154,7 +199,10 @@ int StagingLock::makeAt(int dirFd) {
         // Taken by a sweep or replaced meanwhile: a new name is tried (what stands at the old one
         // is left alone). A folder that cannot be locked at all goes.
         const int err = lockAt(dirFd, name, true);
-        if (err == 0) return 0;
+        if (err == 0) {
+            path_ = joinPath(dir, name);
+            return 0;
+        }
         if (err != EWOULDBLOCK && err != ESTALE && err != ENOENT) {
             ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
             return err;
@@ -166,8 +214,8 @@ int StagingLock::makeAt(int dirFd) {
 bool StagingLock::make(const std::string& dir, std::string& error) {
     DirFd fd;
     int err = openDir(dir, fd);
-    if (err == 0) err = makeAt(fd.get());
-    path_ = err == 0 ? joinPath(dir, stagingName(tag_)) : stagingDir(dir);  // the latter names it in the error
+    if (err == 0) err = makeAt(fd.get(), dir);
+    if (err != 0) path_ = stagingDir(dir);  // names it in the error
     if (err != 0) error = err == kLinkRefused ? refusedText(path_) : "cannot create " + path_ + ": " + systemText(err);
     return err == 0;
 }
@@ -227,8 +275,8 @@ void removeStagingAt(int dirFd, const std::string& name) {
     if (voidUnmovedNote(dirFd, parseEntry(name).tag)) removeAllAt(dirFd, name);
 }
 
-void deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, const std::vector<std::string>& names) {
-    if (voidNotesNaming(dirFd, name, tag, names)) removeAllAt(dirFd, name);
+int deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, const std::vector<std::string>& names) {
+    return voidNotesNaming(dirFd, name, tag, names) ? removeAllAt(dirFd, name) : EPERM;
 }
 
 std::string asideName(const std::string& path) {
@@ -281,11 +329,14 @@ MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, cons
     // The old copy goes from aside after the notes of other writers that name it.
     const auto deleteAside = [&] {
         std::vector<std::string> names;
-        if (folderNames(dir, names)) deleteCopyAt(dir, aside, staging.tag(), names);
+        return folderNames(dir, names) ? deleteCopyAt(dir, aside, staging.tag(), names) : errno ? errno : EIO;
     };
-    if (item.empty()) {  // a removal: the copy goes whole from aside
-        if (!aside.empty()) deleteAside();
-        return MoveResult::Done;
+    if (item.empty()) {  // a removal: the copy goes whole from aside, or what is left goes back
+        const int err = aside.empty() ? 0 : deleteAside();
+        if (err == 0) return MoveResult::Done;
+        text = systemText(err);
+        if (!renameStep(RenameStep::Back, dir, aside, dir, name)) staging.keep();
+        return MoveResult::MoveInFailed;
     }
     // From the staging folder this writer made and locked, by its handle: never from whatever
     // stands at its path now.
@@ -391,7 +442,7 @@ SweepClaim::~SweepClaim() {
 }
 
 bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,
-                 std::string& error) {
+                 std::string& error, const std::string& runningCopy) {
     DirFd fd;
     if (const int err = openDir(dir, fd)) {
         if (err == ENOENT || err == ENOTDIR) return true;  // no folder: nothing to sweep
@@ -406,6 +457,7 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
         return false;
     }
     std::vector<std::string> notes;
+    std::set<std::string> asideLeft;  // tags of aside copies still there after the sweep
     {
         SweepClaim claim;
         if (!claim.take(fd.get(), dir, keepWaiting)) {
@@ -417,24 +469,30 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
             error = "cannot read " + dir + ": " + systemText(errno);
             return false;
         }
-        for (const std::string& name : folder.names)
-            if (parseEntry(name).kind == Entry::Aside) restoreOrRemove(fd.get(), folder, name);
         for (const std::string& name : folder.names) {
-            const Entry::Kind kind = parseEntry(name).kind;
-            if (kind == Entry::Note) {
+            const Entry e = parseEntry(name);
+            if (e.kind == Entry::Aside && !(e.name == runningCopy && lexistsAt(fd.get(), e.name)))
+                restoreOrRemove(fd.get(), folder, name);
+        }
+        for (const std::string& name : folder.names) {
+            const Entry e = parseEntry(name);
+            if (e.kind == Entry::Note) {
                 notes.push_back(name);
-            } else if (kind == Entry::Staging) {
+            } else if (e.kind == Entry::Staging) {
                 removeStagingAt(fd.get(), name);
-            } else if (kind != Entry::Aside && kind != Entry::Claim) {
+            } else if (e.kind != Entry::Aside && e.kind != Entry::Claim) {
                 removeAllAt(fd.get(), name);
+            } else if (e.kind == Entry::Aside && lexistsAt(fd.get(), name)) {
+                asideLeft.insert(e.tag);
             }
         }
     }
     // Settling waits for a receipt lock: no staging lock nor the claim is held meanwhile. Each note
     // is read by the one that decides on it, from the listing: a note written after it is never
-    // removed unread.
+    // removed unread. As at a start, a note stays while an aside copy of its tag does (one that
+    // could not be deleted): the next sweep reads there that it was removed, and tries again.
     for (const std::string& name : notes)
-        if (settle && settle(fd.get(), name)) removeAllAt(fd.get(), name);
+        if (settle && settle(fd.get(), name) && !asideLeft.count(parseEntry(name).tag)) removeAllAt(fd.get(), name);
     return true;
 }
 
@@ -461,9 +519,10 @@ bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
     const uid_t asking = ownerOf(layout.userData());
     std::set<std::string> ownFolders{layout.appsDir()};
     for (const std::string& format : formatsHere()) ownFolders.insert(layout.formatDir(format));
-    const bool ownRecords = ownerOf(layout.appsReceiptFile()) == 0;
+    const bool ownApps = ownerOf(layout.appsReceiptFile()) == 0, ownPlugins = ownerOf(layout.receiptFile()) == 0;
     // One deadline for every claim the job waits for.
     const auto until = std::chrono::steady_clock::now() + kReceiptLockWait;
+    const fs::path self = fs::path(program).lexically_normal();
     const auto fail = [&](const std::string& why) {
         if (error) *error = why;
         return false;
@@ -478,7 +537,7 @@ bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
                 if (log) log(why);
                 continue;
             }
-            if (!needed && !ownRecords && !ownFolders.count(dir)) continue;
+            if (!needed && !(format == "app" ? ownApps : ownPlugins) && !ownFolders.count(dir)) continue;
         }
         const std::string sentence = waitingSentence({}, dir);
         std::function<bool()> keepOn = [] { return false; };  // a folder the job does not change: no wait
@@ -487,13 +546,16 @@ bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
                 return std::chrono::steady_clock::now() < until && (!waiting || waiting(sentence));
             };
         std::string why;
+        // The running manager's old copy, aside since its update, stays until its next start.
+        const std::string running =
+            !program.empty() && self.parent_path() == fs::path(dir).lexically_normal() ? self.filename().string() : "";
         const bool swept = detail::sweepFolder(
             dir,
             // Named captures: clang 14 takes no structured binding into a lambda.
             [this, &format = format, &dir = dir](int dirFd, const std::string& name) {
                 return settleNote(format, dirFd, name, kReceiptLockWait, true, dir);
             },
-            keepOn, why);
+            keepOn, why, running);
         if (swept) continue;
         if (needed) return fail(why);
         if (log) log("not swept: " + why);

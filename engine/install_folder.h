@@ -74,13 +74,17 @@
 //   7 the note dropped, then the     dropNote, ~Staging-   removes the staging folder
 //     staging folder, then its lock  Lock
 //
-// "No note, no move" has three exceptions: the manager's own update (placeSelf: nothing to record,
-// its aside copy stays until the next start), the removal of a copy in a previous folder, and a
-// removal whose record has no staging folder beside it; their aside copies carry no note.
+// "No note, no move" has one exception: the manager's own update (placeSelf: nothing to record; its
+// aside copy carries no note and stays until the next start, a job's sweep leaving it while the
+// running manager's name holds a copy). A removal makes its staging folder and note in the folder
+// of the copy it removes, wherever that lies (removeRecorded), so note and aside copy always meet;
+// an aside copy that cannot be deleted whole (at any depth it can) goes back to its name, and the
+// removal fails with its note dropped: none says done over a copy left aside.
 //
 // WHAT A SWEEP READS AND MAY TOUCH. A job's sweep (Engine::sweep, sweepFolder) reads each format
-// folder of the data folder, the applications folder and the folder of each app its receipt records
-// elsewhere (Engine::stagingFolders: an app is updated where it lies); a start (Engine::sweepSelf) the
+// folder of the data folder, the applications folder, the folder of each app its receipt records
+// elsewhere and the maker's folder of an earlier install folder that holds a recorded plug-in
+// (Engine::stagingFolders: a copy is updated or removed where it lies); a start (Engine::sweepSelf) the
 // manager's own folder. A job needs only the folders its tasks change (Engine::changedFolders);
 // root sweeps beyond the layout's own folders only those root's records or the job's tasks name,
 // and none of a third account (neither root's nor the data folder owner's). Under the claim it
@@ -100,7 +104,9 @@
 // and lets go at once of the locks of other apps' tags. A start's settling (Engine::startSweep) runs
 // beside live writers and without the claim, in the folders a job's sweep reads: it records the
 // notes whose change is on disk, removes such a note once no aside copy of its tag is left, and
-// removes dead writers' temporary files in the data folder; nothing else.
+// removes dead writers' temporary files in the data folder; nothing else. In a folder a sweep reads
+// only while a record names a copy in it, a removal's note is left to the job's sweep while an
+// aside copy or staging folder of its tag is there: its record keeps that folder swept.
 //
 // NOTES. A note is written by the writer that is about to move, before it moves. It names the receipt
 // it is for (the device and inode of that receipt's folder), and an install's copy by device, inode
@@ -200,8 +206,8 @@ public:
     // A writer's: makes a new staging folder (owner-only) in the folder dir under a fresh tag and
     // locks it; false with "cannot create <dir>/.tqm-staging-...: <system text>" or the refusal.
     bool make(const std::string& dir, std::string& error);
-    // The same in an open folder; 0 or a system error number.
-    int makeAt(int dirFd);
+    // The same in the open folder dirFd, whose path is dir; 0 or a system error number.
+    int makeAt(int dirFd, const std::string& dir = {});
     // A sweep's: locks the staging folder `name` of the open folder dirFd without waiting; false
     // when another process holds it, or it cannot be opened, or is no longer the folder of that name.
     bool take(int dirFd, const std::string& name);
@@ -276,25 +282,33 @@ void removeStagingAt(int dirFd, const std::string& name);
 
 // Deletes the copy `name` of the open folder dirFd (an aside copy) after every install note among
 // `names` (entries of that folder) of a tag other than `tag` that names that very copy: a note never
-// outlives its copy. The copy stays when such a note cannot be removed.
-void deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, const std::vector<std::string>& names);
+// outlives its copy. 0 when it is gone; else it stays, in part (the system error number met) or
+// whole (EPERM: such a note could not be removed).
+int deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, const std::vector<std::string>& names);
 
-// Removes path and everything below it without following any link; errors are ignored. Answers
-// how its folder opened: 0, a system error number, or kLinkRefused (engine/safe_path.h).
+// Removes path and everything below it without following any link, whatever its depth (a few
+// folders open at a time); what cannot go stays. Answers how its folder opened: 0, a system error
+// number, or kLinkRefused (engine/safe_path.h).
 int removeAll(const std::string& path);
 
-// The same for the entry name of an open folder.
-void removeAllAt(int parentFd, const std::string& name);
+// The same for the entry name of an open folder; 0 when nothing of it is left, else the first
+// system error number met.
+int removeAllAt(int parentFd, const std::string& name);
+
+// Writes a removal's note with the staging folder made beside the copy, before anything moves:
+// its path, or empty with error said (then nothing moves).
+using RemovalNote = std::function<std::string(const StagingLock& guard, std::string& error)>;
 
 // Removes an item a receipt records (remove.cpp) through moveIn: it is moved aside, then deleted,
 // within its folder, reached from `managed` (the folder that holds the maker's folder) when path
 // lies below it, else from the folder that holds path's maker's folder (inMakersFolder) or path's
 // folder; no folder after that one is passed through a link, so a damaged record cannot reach what
-// lies outside. The aside name carries the tag of guard when guard lies in that folder, else of a
-// staging folder of its own made there. Answers 0, a system error number, or kLinkRefused, with
+// lies outside. The aside copy and the note (noteFor, when given; its path in note, dropped again
+// when the copy stays) carry the tag of a staging folder made in that folder. A copy that cannot
+// be deleted whole goes back to its name. Answers 0, a system error number, or kLinkRefused, with
 // error said.
-int removeRecorded(const std::string& managed, const std::string& path, bool inMakersFolder, std::string& error,
-                   StagingLock* guard = nullptr);
+int removeRecorded(const std::string& managed, const std::string& path, bool inMakersFolder, const RemovalNote& noteFor,
+                   std::string& note, std::string& error);
 
 // True when files can be created in dir (made with its parents when missing); leaves no probe.
 bool writable(const std::string& dir);
@@ -405,10 +419,12 @@ using NoteSettler = std::function<bool(int dirFd, const std::string& name)>;
 // One sweep of a folder. Under its claim (waited for as keepWaiting allows): of the ".tqm-" entries
 // sweepable answers, aside copies go back or go (restoreOrRemove) and the rest but notes goes. Then,
 // the claim and the staging locks let go, each of those notes is handed to settle and removed only
-// when it answers true. True too when there is no folder; false with error said when it cannot be
-// read ("cannot read <dir>: <system text>") or its claim was not had (the claim's failure).
+// when it answers true and no aside copy of its tag is left. True too when there is no folder; false
+// with error said when it cannot be read ("cannot read <dir>: <system text>") or its claim was not
+// had (the claim's failure). Aside copies of the name runningCopy (the running manager's bundle, when
+// it lies in dir) stay while that name is taken: the next start sweeps them.
 bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,
-                 std::string& error);
+                 std::string& error, const std::string& runningCopy = {});
 
 }  // namespace detail
 

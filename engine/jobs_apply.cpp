@@ -247,6 +247,7 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
     Engine engine;
     engine.layout = here;
     engine.catalog = &loaded.catalog;
+    engine.program = selfItem(runningProgram());  // its old copy stays for the manager's next start
     std::string error;
 
     std::vector<Task> tasks;
@@ -291,7 +292,6 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
             // The helper only ever deletes the machine's data, never a user's.
             if (t.format == "machine") ok = engine.purge(t.id, t.format, error);
         } else if (t.op == "self") {
-            engine.program = selfItem(runningProgram());
             const FileRef* ref = loaded.catalog.managerPackage();
             std::string data;
             if (!ref)

@@ -352,19 +352,28 @@ void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds
     // A note stays while an aside copy of its tag does: the job's sweep that removes the copy reads
     // there that it was removed, and does not put it back. The folder is looked at again for that
     // once the note is settled: the change on disk came after the aside copy was made.
-    const auto asideLeft = [&](const std::string& tag) {
+    const auto left = [&](const std::string& tag, bool orStaging) {
         std::vector<std::string> now;
         if (!detail::folderNames(fd.get(), now)) return true;
         for (const std::string& name : now) {
             const detail::Entry e = detail::parseEntry(name);
-            if (e.kind == detail::Entry::Aside && e.tag == tag) return true;
+            if (e.tag == tag && (e.kind == detail::Entry::Aside || (orStaging && e.kind == detail::Entry::Staging)))
+                return true;
         }
         return false;
     };
+    // A folder other than the format's is swept only while a record names a copy in it: a removal
+    // whose aside copy or staging folder is left there keeps its record until a job's sweep has
+    // removed them.
+    const bool keptByRecord = dir != layout.formatDir(format);
     for (const std::string& name : names) {
         const detail::Entry e = detail::parseEntry(name);
-        if (e.kind == detail::Entry::Note && settleNote(format, fd.get(), name, wait, false, dir) &&
-            !asideLeft(e.tag))
+        if (e.kind != detail::Entry::Note) continue;
+        detail::NoteSays says;
+        if (keptByRecord && detail::readOwnNote(fd.get(), name, ::geteuid(), says) && says.removal &&
+            left(e.tag, true))
+            continue;
+        if (settleNote(format, fd.get(), name, wait, false, dir) && !left(e.tag, false))
             ::unlinkat(fd.get(), name.c_str(), 0);
     }
 }

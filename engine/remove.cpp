@@ -51,12 +51,24 @@ bool ownFolder(const Layout& layout, const std::string& format, const std::strin
            parent.filename() == kVendorDir;
 }
 
+// What a removal notes beside its copy before anything moves, once the receipt is known to take
+// the change: nothing goes that would stay recorded.
+detail::RemovalNote removalNote(const std::string& receiptFile, const std::string& id, const std::string& format,
+                                const std::string& path, const std::string& recorded) {
+    return [=](const detail::StagingLock& guard, std::string& error) {
+        if (!receiptWritable(receiptFile, error)) return std::string();
+        const std::string note = detail::noteRemoval(guard, id, format, path, recorded, receiptFile, error);
+        if (note.empty()) error = "cannot remove " + path + ": " + error;
+        return note;
+    };
+}
+
 }  // namespace
 
 namespace detail {
 
-int removeRecorded(const std::string& managed, const std::string& path, bool inMakersFolder, std::string& error,
-                   StagingLock* guard) {
+int removeRecorded(const std::string& managed, const std::string& path, bool inMakersFolder, const RemovalNote& noteFor,
+                   std::string& note, std::string& error) {
     // The folder it starts from: `managed` when path lies below it, else the folder that holds
     // path's own folder (a maker's folder in an earlier install folder) or path's folder.
     std::string base = managed;
@@ -72,17 +84,21 @@ int removeRecorded(const std::string& managed, const std::string& path, bool inM
         error = refusedText(path);
         return err;
     }
-    // The aside copy is guarded by a staging folder's lock in its own folder, as an install's is,
-    // and goes through the one move-in, with no new copy to move in.
-    StagingLock own;
-    StagingLock* staging = guard;
-    if (err == 0 && !(guard && guard->in(dir.get()))) {
-        err = own.makeAt(dir.get());
-        staging = &own;
+    // The note and the aside copy carry the tag of one staging folder made beside the copy, whose
+    // lock guards both: whichever sweep finds the aside copy reads its note there. It goes through
+    // the one move-in, with no new copy to move in.
+    StagingLock guard;
+    if (err == 0) err = guard.makeAt(dir.get(), p.parent_path().string());
+    if (err == 0 && noteFor) {
+        note = noteFor(guard, error);
+        if (note.empty()) return EIO;
     }
     std::string text;
-    if (err == 0 && moveInAt(*staging, dir.get(), name, "", true, OldCopy::Goes, text) != MoveResult::Done)
+    if (err == 0 && moveInAt(guard, dir.get(), name, "", true, OldCopy::Goes, text) != MoveResult::Done) {
         err = errno ? errno : EIO;
+        dropNote(note);
+        note.clear();
+    }
     if (err != 0) {
         error = "cannot remove " + path + ": " + (text.empty() ? systemText(err) : text);
         return err;
@@ -105,27 +121,15 @@ bool Engine::remove(const std::string& id, const std::string& format, std::strin
         error = path + " is outside the manager's folder: left alone";
         return false;
     }
-    // Noted first: a kill between the delete and the record leaves the note for the next start, and
-    // no copy goes unnoted. The note and the aside copy carry the tag of an empty staging folder
-    // whose lock guards them.
-    // (A format folder that is not there takes no note: the copy then lies in an earlier one.)
-    detail::StagingLock guard;
-    std::string note, ignored;
+    // Noted first, beside the copy: a kill between the delete and the record leaves the note for
+    // the next start, and no copy goes unnoted. Nothing goes that stays recorded.
+    std::string note;
     if (there) {
         if (!detail::mayChange(layout.receiptFile(), path, error)) return false;
-        if (guard.make(layout.formatDir(format), ignored)) {
-            if (!receiptWritable(layout.receiptFile(), error)) return false;  // nothing goes that stays recorded
-            note = detail::noteRemoval(guard, id, format, path, path, layout.receiptFile(), error);
-            if (note.empty()) {
-                error = "cannot remove " + path + ": " + error;
-                return false;
-            }
-        }
         const bool inMakersFolder = fs::path(path).parent_path().filename() == kVendorDir;
-        if (detail::removeRecorded(layout.formatRoot(format), path, inMakersFolder, error, &guard) != 0) {
-            detail::dropNote(note);
+        if (detail::removeRecorded(layout.formatRoot(format), path, inMakersFolder,
+                                   removalNote(layout.receiptFile(), id, format, path, path), note, error) != 0)
             return false;
-        }
     }
     if (log) log("removed " + path);
     return recordChange(layout.receiptFile(), receipt, [&](Receipt& r) {
@@ -182,24 +186,14 @@ bool Engine::removeApp(const std::string& id, std::string& error) {
         error = name + " is running (" + lastComponent(running) + " is in use): quit it and try again";
         return false;
     }
-    detail::StagingLock guard;
-    std::string note, ignored;
+    std::string note;
     if (existsHere(place.path)) {
         if (!detail::mayChange(layout.appsReceiptFile(), place.path, error)) return false;
-        if (guard.make(layout.appsDir(), ignored)) {
-            if (!receiptWritable(layout.appsReceiptFile(), error)) return false;
-            note = detail::noteRemoval(guard, id, "app", place.path, record ? record->path : "",
-                                       layout.appsReceiptFile(), error);
-            if (note.empty()) {
-                error = "cannot remove " + place.path + ": " + error;
-                return false;
-            }
-        }
-        if (detail::removeRecorded(fs::path(layout.appsDir()).parent_path().string(), place.path, false, error,
-                                   &guard) != 0) {
-            detail::dropNote(note);
+        if (detail::removeRecorded(fs::path(layout.appsDir()).parent_path().string(), place.path, false,
+                                   removalNote(layout.appsReceiptFile(), id, "app", place.path,
+                                               record ? record->path : ""),
+                                   note, error) != 0)
             return false;
-        }
     }
 
     if (log) log("removed " + place.path);

@@ -155,7 +155,7 @@ TEST_F(AtomicWrite, TheStartSweepClearsOnlyDeadWritersTemporaries) {
     const bool root = ::geteuid() == 0;  // only root can give a file away
     for (const auto& c : cases) {
         const std::string at = data + "/" + c.name;
-        if (c.kind == OthersFile && !root) continue;
+        if (c.kind == OthersFile && !root) continue;  // skipped by name below
         fs::create_directories(fs::path(at).parent_path());
         ASSERT_TRUE(c.kind == Fifo ? ::mkfifo(at.c_str(), 0600) == 0
                     : c.kind == Folder ? fs::create_directory(at) : writeFile(at, "x")) << c.name;
@@ -169,6 +169,7 @@ TEST_F(AtomicWrite, TheStartSweepClearsOnlyDeadWritersTemporaries) {
             EXPECT_EQ(fs::exists(fs::symlink_status(data + "/" + c.name)), c.stays) << c.name;
         }
     }
+    if (!root) GTEST_SKIP() << "needs root to give a temporary to another account (its row was not run)";
 }
 
 // The file is flushed before it takes the target's name, and the folder after: a failed file flush

@@ -467,9 +467,13 @@ TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
         {"a live writer moved that name aside", false, false, false, false, true, "", true},
         {"nothing else", false, false, false, false, false, "old", false},
     };
+    std::vector<std::string> skipped;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (::geteuid() != 0 && (c.taken || c.othersAside || c.othersRemovalNote)) continue;  // as other users
+        if (::geteuid() != 0 && (c.taken || c.othersAside || c.othersRemovalNote)) {
+            skipped.push_back(c.what);
+            continue;
+        }
         fs::remove_all(vst3());
         std::string error;
         ASSERT_TRUE(tqm::detail::createFolder(vst3(), error)) << error;
@@ -499,6 +503,8 @@ TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
         EXPECT_EQ(exists(aside), c.asideStays);
         for (const std::string& entry : lives) EXPECT_TRUE(exists(vst3() + "/" + entry)) << entry;
     }
+    if (!skipped.empty())
+        GTEST_SKIP() << "needs root to give entries to another account: " << ::testing::PrintToString(skipped);
 }
 
 // Another account takes the name between a writer's renames: the writer says so, and its old copy

@@ -245,9 +245,13 @@ TEST_F(ElevatedHelper, TheHelperRunsOnlyTheAskingUsersOwnJobFile) {
         {"mv \"$0\" \"$0.real\" && ln -s \"$0.real\" \"$0\"", odd},
         {"rm \"$0\" && mkfifo \"$0\"", odd},
     };
+    std::vector<std::string> skipped;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.change);
-        if (c.change.rfind("chown", 0) == 0 && ::geteuid() != 0) continue;  // only root gives a file away
+        if (c.change.rfind("chown", 0) == 0 && ::geteuid() != 0) {
+            skipped.push_back(c.change);
+            continue;
+        }
         fs::remove(job + ".real");
         const bool ok = elevated({{"install", "synth", "vst3"}},
                                  {"/bin/sh", "-c", "[ \"$(stat -c %a \"$0\")\" = 600 ] && " + c.change + " && exec \"$@\"", job});
@@ -256,6 +260,8 @@ TEST_F(ElevatedHelper, TheHelperRunsOnlyTheAskingUsersOwnJobFile) {
         EXPECT_EQ(exists(vst3() + "/Synth.vst3"), ok);
         fs::remove_all(vst3() + "/Synth.vst3");
     }
+    if (!skipped.empty())
+        GTEST_SKIP() << "needs root to give the job file away: " << ::testing::PrintToString(skipped);
 }
 
 // A link planted at prompt.txt is never written through (nor emptied), and a pipe there is not

@@ -52,6 +52,22 @@ TEST_F(SelfUpdateTest, ReplaceThenSweepAtNextStart) {
                                                              ".tqm-old-0000dead-XMy Manager.app", "My Manager.app"}));
 }
 
+// A job in the manager that just updated itself leaves its old bundle aside, as the next start
+// does not find it yet; that start removes it.
+TEST_F(SelfUpdateTest, AJobLeavesTheRunningCopyToTheNextStart) {
+    bundle = appsDir() + "/My Manager.app";
+    engine.program = bundle;
+    writeFile(bundle + "/Contents/MacOS/manager", "manager 1.0.0");
+    std::string error;
+    ASSERT_TRUE(engine.replaceSelf(package, error)) << error;
+    ASSERT_TRUE(engine.sweep());
+    const std::vector<std::string> names = entryNames(appsDir());
+    ASSERT_EQ(names.size(), 2u) << ::testing::PrintToString(names);
+    EXPECT_EQ(readFile(appsDir() + "/" + names[0] + "/Contents/MacOS/manager"), "manager 1.0.0");
+    engine.sweepSelf(bundle);
+    EXPECT_EQ(entryNames(appsDir()), std::vector<std::string>{"My Manager.app"});
+}
+
 TEST_F(SelfUpdateTest, Refusals) {
     std::string error;
     const std::string bare = path("bin/manager");
