@@ -551,7 +551,8 @@ bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
             !program.empty() && self.parent_path() == fs::path(dir).lexically_normal() ? self.filename().string() : "";
         const bool swept = detail::sweepFolder(
             dir,
-            [&](int dirFd, const std::string& name) {
+            // Named captures: clang 14 takes no structured binding into a lambda.
+            [this, &format = format, &dir = dir](int dirFd, const std::string& name) {
                 return settleNote(format, dirFd, name, kReceiptLockWait, true, dir);
             },
             keepOn, why, running);

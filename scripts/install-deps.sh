@@ -18,9 +18,17 @@ for p in "${pkgs[@]}"; do
   fi
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
-echo "installing: ${missing[*]}"
 sudo_cmd=()
-[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+if [ "$(id -u)" -ne 0 ]; then
+  # Installing needs root: through sudo where there is one, or else by the one who has it.
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "missing Debian packages: ${missing[*]}" >&2
+    echo "installing them needs root; as root, run: $(cd "$(dirname "$0")" && pwd)/install-deps.sh" >&2
+    exit 1
+  fi
+  sudo_cmd=(sudo)
+fi
+echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

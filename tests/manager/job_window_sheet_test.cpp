@@ -2,6 +2,7 @@
 // scale written next to the test program for a person to look at; the assertions read the painted pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -121,23 +122,27 @@ TEST(PixelJobWindow, EveryStateAtEveryScale) {
             JobWindow& w = *all[i].window;
             SCOPED_TRACE(all[i].name);
             modelFor(bare, all[i].name);
-            const int x = gap + int(i % perRow) * cellW, y = gap + int(i / perRow) * cellH;
-            const Paint p = paintAt(sheet, x, y, 218, w.bounds.h, s);
-            const Rect clipBefore = sheet.clip;
+            // One window alone on paper, painted once: nothing leaves its rectangle, and the clip is
+            // as it was.
+            const Rect box{10, 10, lr(218 * s), lr(w.bounds.h * s)};
+            Canvas alone = paper(box.w + 20, box.h + 20);
+            const Paint p = paintAt(alone, box.x, box.y, 218, w.bounds.h, s);
+            const Rect clipBefore = alone.clip;
             w.draw(p);
-            EXPECT_EQ(sheet.clip.x, clipBefore.x);
-            EXPECT_EQ(sheet.clip.w, clipBefore.w);
-
-            // One window alone on paper: nothing leaves its rectangle.
-            Canvas alone = paper(lr(218 * s) + 20, lr(w.bounds.h * s) + 20);
-            w.draw(paintAt(alone, 10, 10, 218, w.bounds.h, s));
-            EXPECT_TRUE(inside(inkBox(alone), Rect{10, 10, lr(218 * s), lr(w.bounds.h * s)}));
+            EXPECT_EQ(alone.clip.x, clipBefore.x);
+            EXPECT_EQ(alone.clip.w, clipBefore.w);
+            EXPECT_TRUE(inside(inkBox(alone), box));
             // The ticks row keeps its frame whole, however many choices it holds.
-            const Rect row = dev::device(paintAt(alone, 10, 10, 218, w.bounds.h, s), Rect{8, 176, 202, 14});
+            const Rect row = dev::device(p, Rect{8, 176, 202, 14});
             for (int y = row.y; y < row.y + row.h; ++y) ASSERT_EQ(at(alone, row.x + row.w - 1, y), pixelOf(dev::rule)) << y;
+            // Its place on the sheet.
+            const int x = gap + int(i % perRow) * cellW, y = gap + int(i / perRow) * cellH;
+            for (int r = 0; r < box.h; ++r)
+                std::copy_n(alone.pixels.begin() + (box.y + r) * alone.width + box.x, box.w,
+                            sheet.pixels.begin() + (y + r) * sheet.width + x);
         }
-        // The sheet holds every window of the scale, so it is the one picture written of them (the
-        // encoding is most of this test's time); the smallest scale also enlarged, to see single pixels.
+        // The sheet holds every window of the scale, so it is the one picture written of them; the
+        // smallest scale also enlarged, to see single pixels.
         EXPECT_TRUE(writePicture(sheet, "job-window-sheet-" + scaleName(s) + ".png"));
         if (s == 1.0) {
             EXPECT_TRUE(writePicture(enlarged(sheet, 2), "job-window-sheet-1x-enlarged.png"));

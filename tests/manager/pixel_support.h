@@ -111,7 +111,7 @@ inline Canvas enlarged(const Canvas& c, int k) {
 // Writes the picture next to the test program and reads it back: the decoded pixels must be the canvas's.
 inline ::testing::AssertionResult writePicture(const Canvas& c, const std::string& name) {
     const std::string path = (pictureDir() / name).string();
-    const std::string png = testsupport::encodePng(c.width, c.height, c.pixels);
+    const std::string png = testsupport::encodeQuickPng(c.width, c.height, c.pixels);
     if (png.empty()) return ::testing::AssertionFailure() << "cannot encode " << name;
     std::ofstream(path, std::ios::binary).write(png.data(), std::streamsize(png.size()));
     const lumo::gui::Bitmap back = lumo::gui::Bitmap::loadFile(path);
