@@ -326,8 +326,9 @@ bool unpackAt(const std::string& zipBytes, int destFd, const std::string& dest, 
                 return false;
             }
             const mode_t mode = (attr >> 16) & 0x1FF;
-            // What root makes no other account may write, whatever the package says.
-            if (mode != 0) ::fchmod(out.fd, runningAsRoot() ? mode & ~mode_t(022) : mode);
+            // No other account may write what is unpacked, whatever the package says: a plug-in's
+            // file open to their writes would let any of them change what a host loads.
+            if (mode != 0) ::fchmod(out.fd, mode & ~mode_t(022));
         }
         if (cap > (64u << 20)) {  // keep no large buffer beyond the entry that needed it
             buf.reset();

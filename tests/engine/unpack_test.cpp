@@ -62,6 +62,7 @@ TEST_F(Unpack, WritesTreeWithModes) {
     std::string zip = makeZip({zipDir("Foo.vst3/"), zipDir("Foo.vst3/Contents/"), zipDir("Foo.vst3/Contents/MacOS/"),
                                zipFile("Foo.vst3/Contents/MacOS/Foo", std::string(5000, 'x'), 0755, true),
                                zipFile("Foo.vst3/Contents/Info.plist", "<plist/>", 0600),
+                               zipFile("Foo.vst3/Contents/Resources/open", "o", 0777),
                                zipFile("Foo.vst3/Contents/Resources/deep/a.txt", "a")});
     ASSERT_FALSE(zip.empty());
     std::string error;
@@ -69,6 +70,7 @@ TEST_F(Unpack, WritesTreeWithModes) {
     EXPECT_EQ(readFile(dest() + "/Foo.vst3/Contents/MacOS/Foo"), std::string(5000, 'x'));
     EXPECT_EQ(modeOf(dest() + "/Foo.vst3/Contents/MacOS/Foo"), 0755u);
     EXPECT_EQ(modeOf(dest() + "/Foo.vst3/Contents/Info.plist"), 0600u);
+    EXPECT_EQ(modeOf(dest() + "/Foo.vst3/Contents/Resources/open"), 0755u);  // nobody else may write it
     EXPECT_EQ(readFile(dest() + "/Foo.vst3/Contents/Resources/deep/a.txt"), "a");
 }
 
