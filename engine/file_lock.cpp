@@ -235,6 +235,7 @@ public:
     }
     // goOn, then a sleep until the next ask or, with closes, until a process closes the file.
     bool pause(const Closes* closes = nullptr) {
+        woken_ = false;
         if (!goOn()) return false;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextAsk_ - Clock::now());
         if (left.count() <= 0) return true;
@@ -246,13 +247,23 @@ public:
             pollfd p{closes->fd(), POLLIN, 0};
             if (::poll(&p, 1, 0) > 0) {
                 closes->drain();
-                return true;
+                return woken_ = true;
             }
             woken = ::poll(&p, 1, int(left.count())) > 0;
             if (woken) closes->drain();
         }
+        woken_ = woken;
         slept_ = true;
         if (detail::lockSlept) detail::lockSlept(left, woken);
+        return true;
+    }
+    // Whether the last sleep ended on a close.
+    bool woken() const { return woken_; }
+    // Sleeps for nap when that ends before the next ask is due; false (no sleep) otherwise.
+    bool napBeforeAsk(std::chrono::milliseconds nap) {
+        if (Clock::now() + nap >= nextAsk_) return false;
+        std::this_thread::sleep_for(nap);
+        slept_ = true;
         return true;
     }
     // Whether what a wait has come to may be taken: a caller that has slept since its last ask
@@ -266,7 +277,7 @@ public:
 private:
     const std::function<bool()>& keepWaiting_;
     Clock::time_point nextAsk_ = Clock::now();
-    bool slept_ = false;
+    bool slept_ = false, woken_ = false;
 };
 
 // What opening the lock file came to.
@@ -423,7 +434,7 @@ void FileLock::take(int dirFd, const std::string& name, const std::string& path,
         int lockErr = 0;
         {
             std::optional<Closes> closes;  // watched only once the lock has to be waited for
-            for (;;) {
+            for (std::chrono::milliseconds nap{0};;) {
                 if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
                     locked = true;
                     break;
@@ -431,7 +442,14 @@ void FileLock::take(int dirFd, const std::string& name, const std::string& path,
                 lockErr = errno;
                 if (lockErr != EWOULDBLOCK && lockErr != EINTR) break;
                 if (!closes) closes.emplace(fd);
+                // The system tells of a close a moment before it lets go of that file's locks: a
+                // waiter woken by one tries again after short, growing naps until its next ask.
+                if (nap.count() > 0 && wait.napBeforeAsk(nap)) {
+                    nap *= 2;
+                    continue;
+                }
                 if (!wait.pause(&*closes)) break;
+                nap = std::chrono::milliseconds(wait.woken() ? 1 : 0);
             }
         }
         // A job that opened the file this one replaced may hold that file's lock: it is waited

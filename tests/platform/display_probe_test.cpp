@@ -41,7 +41,12 @@ public:
             if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), size) == 0 && ::listen(listener_, 8) == 0)
                 name_ = ":" + std::to_string(n);
         }
-        if (answerFirst && !name_.empty()) server_ = std::thread([this] { serveFirst(); });
+        if (answerFirst && !name_.empty()) {
+            server_ = std::thread([this] { serveFirst(); });
+            // The probes fork: no thread of this process may be inside the allocator then, or the
+            // child waits on its lock for good. The server allocates nothing until it takes one.
+            testsupport::awaitTrue([&] { return accepting_.load(); });
+        }
     }
     ~SilentDisplay() {
         ::shutdown(listener_, SHUT_RDWR);
@@ -57,6 +62,7 @@ public:
 
 private:
     void serveFirst() {
+        accepting_ = true;
         for (int fd; (fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ++taken_) {
             held_.push_back(fd);
             if (held_.size() == 1 || latencyMs_ >= 0) std::thread([fd, ms = latencyMs_] { serve(fd, ms); }).detach();
@@ -93,6 +99,7 @@ private:
     std::thread server_;
     std::vector<int> held_;  // the server thread's alone until it has ended
     std::atomic<size_t> taken_ = 0;
+    std::atomic<bool> accepting_ = false;
 };
 
 // displayReachable() (then, with `window`, the start of SDL's video for a window) and videoError()
