@@ -60,7 +60,7 @@ std::vector<Frame> frames(BareModel& bare) {
         double progress;
         double phase;
     } running[] = {{"starting", 0.0, 2.0}, {"downloading", 0.17, 3.1}, {"downloading-late", 0.61, 4.4}, {"installing", 0.67, 5.2},
-                   {"waiting", 0.67, 6.0}};
+                   {"waiting", 0.67, 6.0}, {"closing", 0.67, 6.5}};
     for (const auto& r : running) {
         JobWindow& w = add(r.name, jobtest::formatPlan());
         w.state = JobWindow::Running;
@@ -100,10 +100,11 @@ std::vector<Frame> frames(BareModel& bare) {
 
 // The model's side of each running frame.
 void modelFor(BareModel& bare, const std::string& name) {
+    bare.model.closing = bare.model.closeStops = name == "closing";  // the window's close asked mid-job
     if (name == "starting") bare.running("Starting", 0.0, true);
     else if (name == "downloading") bare.running("Downloading 52 %", 0.17, true);
     else if (name == "downloading-late") bare.running("Downloading 83 %", 0.61, true);
-    else if (name == "installing") bare.running("Installing", 0.67, false);
+    else if (name == "installing" || name == "closing") bare.running("Installing", 0.67, name == "closing");
     else if (name == "waiting") bare.running("Waiting for another copy of the manager to finish its job", 0.67, true);
     else bare.ended(0, true, false, "");
 }
