@@ -141,10 +141,8 @@ TEST_F(ElevatedHelper, CatalogIsVerifiedWithTheHelpersKeys) {
 }
 
 TEST_F(ElevatedHelper, PromptOutcomes) {
-    // Prompts that never run the helper, and why: dismissed (pkexec's 126), refused (127, its reason
-    // before a trailer; the prompt found in PATH), none in PATH (where a relative folder does not
-    // count), none at all, one that cannot be run, no agent (127, its last line said), failed without
-    // a word, ended by a signal.
+    // Prompts that never run the helper, and why; a prompt is found in PATH's absolute folders only,
+    // a refusal (127) says its reason without the trailer.
     const std::string notStarted = "cannot start the elevated helper: ";
     const std::string refusal = "Error executing command as another user: Not authorized";
     ASSERT_TRUE(writeFile(path("not-a-program"), "#!/bin/sh\n"));
@@ -477,14 +475,13 @@ TEST_F(ElevatedHelper, TheHelperWaitsOnlyWhileItsStandardInputIsOpen) {
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
 }
 
-// A helper whose standard input can stop nothing (/dev/null) waits for a receipt's lock once its
-// job has begun as any job does, saying so on standard error, and records its install.
+// A helper whose standard input can stop nothing still waits out a receipt's lock once its job has
+// begun, saying so on standard error.
 TEST_F(ElevatedHelper, OnceBegunTheHelpersWaitsRunToTheirEnd) {
     const std::string job = path("job.json"), result = path("job.result"), said = path("stderr.txt");
-    const std::string receipt = engine.layout.receiptFile();
     ASSERT_TRUE(writeFile(job, tqm::jobs::jobText(engine.layout.userData(), {}, {{"install", "synth", "vst3"}})));
     std::optional<tqm::FileLock> other;
-    other.emplace(receipt + ".lock", std::chrono::milliseconds(0));
+    other.emplace(engine.layout.receiptFile() + ".lock", std::chrono::milliseconds(0));
     ASSERT_TRUE(other->held());
     const pid_t helper = ::fork();
     if (helper == 0) {
