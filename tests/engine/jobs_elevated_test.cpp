@@ -141,10 +141,8 @@ TEST_F(ElevatedHelper, CatalogIsVerifiedWithTheHelpersKeys) {
 }
 
 TEST_F(ElevatedHelper, PromptOutcomes) {
-    // Prompts that never run the helper, and why: dismissed (pkexec's 126), refused (127, its reason
-    // before a trailer; the prompt found in PATH), none in PATH (where a relative folder does not
-    // count), none at all, one that cannot be run, no agent (127, its last line said), failed without
-    // a word, ended by a signal.
+    // Prompts that never run the helper, and why; a prompt is found in PATH's absolute folders only,
+    // a refusal (127) says its reason without the trailer.
     const std::string notStarted = "cannot start the elevated helper: ";
     const std::string refusal = "Error executing command as another user: Not authorized";
     ASSERT_TRUE(writeFile(path("not-a-program"), "#!/bin/sh\n"));
@@ -415,22 +413,28 @@ TEST_F(ElevatedHelper, ASecondJobWaitsForTheFirstInsteadOfSweepingItsCopy) {
 // The helper waits for another job's lock only while its standard input is open: it gives the wait
 // up once the manager closes its end of the socket, whatever it wrote there first, or once a pipe's
 // writer goes; a file or no standard input at all could stop nothing, and it does not wait there.
-// Without the manager's socket it says on standard error what it waits for.
+// Without the manager's socket it says on standard error what it waits for. Once begun, even a
+// helper that nothing can stop waits out a receipt's lock.
 TEST_F(ElevatedHelper, TheHelperWaitsOnlyWhileItsStandardInputIsOpen) {
-    const std::string why = "Waiting for another copy of the manager to finish its job";
+    const std::string why = "Waiting for another copy of the manager to finish its job",
+                      receiptWhy = "Waiting for another copy of the manager to finish writing installed.json\n";
     enum class In { Socket, Pipe, File, Nothing };
     const struct {
         const char* what;
         In in;
-    } cases[] = {{"a socket written to, then closed", In::Socket}, {"a pipe written to, then closed", In::Pipe},
-                 {"a file", In::File}, {"nothing", In::Nothing}};
+        bool begun;  // the job lock free, a receipt's held
+    } cases[] = {{"a socket written to, then closed", In::Socket, false},
+                 {"a pipe written to, then closed", In::Pipe, false}, {"a file", In::File, false},
+                 {"nothing", In::Nothing, false}, {"a file, begun", In::File, true}};
     const std::string job = path("job.json"), result = path("job.result"), said = path("stderr.txt");
     ASSERT_TRUE(writeFile(job, tqm::jobs::jobText(engine.layout.userData(), {}, {{"install", "synth", "vst3"}})));
     ASSERT_TRUE(writeFile(path("input.txt"), "some input\n"));
-    const tqm::FileLock other(engine.layout.userData() + "/job.lock", std::chrono::milliseconds(0));
-    ASSERT_TRUE(other.held());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        std::optional<tqm::FileLock> other;
+        other.emplace(c.begun ? engine.layout.receiptFile() + ".lock" : engine.layout.userData() + "/job.lock",
+                      std::chrono::milliseconds(0));
+        ASSERT_TRUE(other->held());
         int ends[2] = {-1, -1};  // the helper's standard input and the test's end of it
         if (c.in == In::Socket) ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
         else if (c.in == In::Pipe) ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
@@ -439,6 +443,7 @@ TEST_F(ElevatedHelper, TheHelperWaitsOnlyWhileItsStandardInputIsOpen) {
         const int mine = c.in == In::Socket ? ends[0] : ends[1];
         const pid_t helper = ::fork();
         if (helper == 0) {
+            other.reset();  // the child's copy; the parent's still holds the lock
             ::close(0);
             if (ends[0] >= 0) ::dup2(c.in == In::Socket ? ends[1] : ends[0], 0);
             if (mine >= 0) ::close(mine);
@@ -464,44 +469,23 @@ TEST_F(ElevatedHelper, TheHelperWaitsOnlyWhileItsStandardInputIsOpen) {
             ::close(ends[0]);
         }
         int status = 0;
-        const bool done = awaitTrue([&] { return ended(helper, status); });
+        bool done = false;
+        if (c.begun) {
+            EXPECT_TRUE(awaitTrue([&] { return readFile(said) == receiptWhy || (done = ended(helper, status)); }));
+            other.reset();
+        }
+        done = done || awaitTrue([&] { return ended(helper, status); });
         if (!done) {
             ::kill(helper, SIGKILL);
             ::waitpid(helper, &status, 0);
         }
         EXPECT_TRUE(done) << "the helper went on waiting";
-        EXPECT_EQ(readFile(result), "no job: another copy of the manager is running a job on " +
-                                        engine.layout.userData() + ": try again when it ends\n");
-        EXPECT_EQ(readFile(said), c.in == In::Pipe ? why + "\n" : "");
+        EXPECT_EQ(readFile(result), c.begun ? "install synth vst3: ok\n"
+                                            : "no job: another copy of the manager is running a job on " +
+                                                  engine.layout.userData() + ": try again when it ends\n");
+        EXPECT_EQ(readFile(said), c.begun ? receiptWhy : c.in == In::Pipe ? why + "\n" : "");
+        EXPECT_EQ(exists(vst3() + "/Synth.vst3"), c.begun);
     }
-    EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
-}
-
-// A helper whose standard input can stop nothing (/dev/null) waits for a receipt's lock once its
-// job has begun as any job does, saying so on standard error, and records its install.
-TEST_F(ElevatedHelper, OnceBegunTheHelpersWaitsRunToTheirEnd) {
-    const std::string job = path("job.json"), result = path("job.result"), said = path("stderr.txt");
-    const std::string receipt = engine.layout.receiptFile();
-    ASSERT_TRUE(writeFile(job, tqm::jobs::jobText(engine.layout.userData(), {}, {{"install", "synth", "vst3"}})));
-    std::optional<tqm::FileLock> other;
-    other.emplace(receipt + ".lock", std::chrono::milliseconds(0));
-    ASSERT_TRUE(other->held());
-    const pid_t helper = ::fork();
-    if (helper == 0) {
-        other.reset();  // the child's copy; the parent's still holds the lock
-        ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
-        ::dup2(::open(said.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2);
-        ::_exit(tqm::applyJob(engine.layout, job, result, catalog.publicKeyHex()));
-    }
-    const std::string why = "Waiting for another copy of the manager to finish writing installed.json\n";
-    int status = 0;
-    bool done = false;
-    EXPECT_TRUE(awaitTrue([&] { return readFile(said) == why || (done = ended(helper, status)); }))
-        << "the helper said nothing";
-    other.reset();
-    ASSERT_TRUE(done || ::waitpid(helper, &status, 0) == helper);
-    EXPECT_EQ(readFile(said), why);
-    EXPECT_EQ(readFile(result), "install synth vst3: ok\n");
 }
 
 }  // namespace

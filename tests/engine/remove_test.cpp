@@ -230,10 +230,8 @@ TEST_F(RemoveTest, ItemThatCannotBeMovedStays) {
     EXPECT_TRUE(exists(vst3() + "/Synth.vst3/Contents/Info.plist"));
 }
 
-// A removal of an app outside the applications folder, or of a plug-in in an earlier install
-// folder, cut off before its copy moves aside, while it deletes it or before its record (as a kill
-// at the move aside and then what would have followed): after the next start and job the copy is
-// whole and recorded, or gone with its record, and nothing of the removal is left.
+// A removal outside the managed folders killed before its move aside, mid-delete or before its record:
+// the next start and job leave the copy whole and recorded, or gone with its record, and no remains.
 TEST_F(RemoveTest, ARemovalCutOffOutsideTheManagedFoldersEndsRight) {
     const std::pair<std::string, std::string> copies[] = {{"app", path("opt/Studio.app")},
                                                           {"vst3", path("old/VST3/Ardune Systems/Synth.vst3")}};
@@ -281,9 +279,8 @@ TEST_F(RemoveTest, ARemovalCutOffOutsideTheManagedFoldersEndsRight) {
     }
 }
 
-// Nothing moves that could not be recorded, a copy far deeper than the open-file limit goes whole,
-// and one its account cannot empty goes back, still recorded: each says why, and none says done
-// over a copy left.
+// Nothing moves that could not be recorded, a copy deeper than the open-file limit goes whole, one its
+// account cannot empty goes back still recorded; none says done over a copy left.
 TEST_F(RemoveTest, ARemovalIsDoneOnlyOverACopyGone) {
     const std::string copy = vst3() + "/Synth.vst3", tunerZip = readFile(path("source/apps/Tuner-1.0.0.zip"));
     tqm::detail::DirFd fd(::open(copy.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -346,8 +343,7 @@ TEST_F(RemoveTest, ARemovalIsDoneOnlyOverACopyGone) {
     if (!skipped.empty()) GTEST_SKIP() << "needs root to act as another account: " << ::testing::PrintToString(skipped);
 }
 
-// A sweep that cannot delete a removal's aside copy keeps its note: later sweeps try again and
-// never put the copy back.
+// A sweep that cannot delete a removal's aside copy keeps its note, so later ones never put it back.
 TEST_F(RemoveTest, ASweepKeepsTheNoteOfACopyItCouldNotDelete) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to leave a folder its account cannot empty";
     const std::string name = vst3() + "/Synth.vst3", aside = vst3() + "/.tqm-old-0000beef-Synth.vst3";
