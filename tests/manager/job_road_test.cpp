@@ -171,9 +171,8 @@ TEST_F(JobRoad, ASecondCopyWaitsForTheFirstsJobAndSaysSo) {
     }
 }
 
-// Another copy's sweep of a folder the job changes is waited for, saying so, and the job may be
-// stopped meanwhile (it changes nothing); a wait for a receipt once the job has begun (here or in
-// the helper) is shown, and no Stop is offered there, which the job would not hear.
+// A wait on another copy's sweep is shown and may be stopped (nothing changes); a wait on the receipt
+// once the job has begun (here or in the helper) is shown with no Stop, which the job would not hear.
 TEST_F(JobRoad, ASweepsWaitMayBeStoppedAReceiptsOnceBegunMayNot) {
     catalog.publish(catalogText("1.0.0"));
     const struct {
