@@ -19,6 +19,7 @@
 #include "platform/platform.h"
 #include "support/temp_dir.h"
 #include "tests/app/app_support.h"
+#include "tests/support/temp_home.h"
 #include "tools/demo/demo_catalog.h"
 #include "tools/demo/demo_serve.h"
 
@@ -416,26 +417,22 @@ TEST(RunScript, HelpNamesItsWordsAndBuildsNothing) {
     }
 }
 
-// The user's --root, --source and --pub take the place of the demo's: the script in a copy of the
-// tree whose build is there already, its program a stand-in that writes down its words.
+// The user's --root, --source and --pub take the place of the demo's: run.sh in a tree already
+// built, its program a stand-in that writes down its words.
 TEST(RunScript, TheUsersOptionsTakeThePlaceOfTheDemos) {
     support::TempDir dir("run-options");
     const std::string tree = dir.path(), program = "build/run/Ardune Systems Manager.app/Contents/MacOS/ardune-manager";
     for (const auto& [name, text] : std::map<std::string, std::string>{
              {"scripts/install-deps.sh", ""}, {"bin/cmake", ""}, {"build/run/demo/catalog/catalog.json.sig", ""},
-             {"build/run/demo/keys/public.hex", "key"}, {program, "#!/bin/sh\nprintf '%s\\n' \"$@\" > said.txt\n"}}) {
-        std::filesystem::create_directories(std::filesystem::path(tree + "/" + name).parent_path());
-        std::ofstream(tree + "/" + name) << text;
+             {"build/run/demo/keys/public.hex", "key"}, {program, "#!/bin/sh\necho \"$*\" > said.txt\n"}}) {
+        ASSERT_TRUE(testsupport::writeFile(tree + "/" + name, text));
         ::chmod((tree + "/" + name).c_str(), 0755);
     }
     const std::filesystem::path source = std::filesystem::path(LUMO_APP_SHOTS_FILE).parent_path().parent_path().parent_path();
     std::filesystem::copy_file(source / "scripts/run.sh", tree + "/scripts/run.sh");
     const std::string run = "DISPLAY=:0 PATH=" + tree + "/bin:/usr/bin:/bin " + tree + "/scripts/run.sh";
     ASSERT_EQ(std::system((run + " --root /mine --look tq --source /cat >/dev/null 2>&1").c_str()), 0);
-    std::ifstream in(tree + "/said.txt");
-    std::vector<std::string> said;
-    for (std::string line; std::getline(in, line);) said.push_back(line);
-    EXPECT_EQ(said, (std::vector<std::string>{"--pub", "key", "--root", "/mine", "--look", "tq", "--source", "/cat"}));
+    EXPECT_EQ(testsupport::readFile(tree + "/said.txt"), "--pub key --root /mine --look tq --source /cat\n");
 }
 
 TEST(DemoCatalog, NextVersionRaisesTheMinorNumber) {

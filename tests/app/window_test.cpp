@@ -510,9 +510,8 @@ TEST_F(AppWindow, FocusComingBackDrawsWhatAnotherCopyChanged) {
     shoot(window, "window-focus-back.png");
 }
 
-// SIGTERM during an install that another process holds: the job is stopped as STOP does while it
-// can be (the log names what did not run); past that the window stays, saying so, until the job has
-// ended whole; a second signal ends the program at once.
+// SIGTERM during a held-up install stops the job as STOP does while it can; past that the window
+// stays until the job has ended whole, and a second signal ends the program at once.
 TEST_F(AppWindow, ASignalDuringAJobEndsItFirstInTheOpenWindow) {
     const struct {
         const char* lock;  // held in the data folder; the receipt's once the job has begun

@@ -126,62 +126,21 @@ TEST_F(JobRoad, AStopAfterTheDownloadsChangesNothing) {
     EXPECT_TRUE(exists(m.config.layout.formatDir("vst3") + "/Synth.vst3"));
 }
 
-// A second copy of the manager whose job finds another copy's job running on the data folder
-// waits for it, says so, and may still be stopped meanwhile; when the other ends, it runs. The same
-// when the job goes through the elevated helper, which then waits: stopped, it changes nothing.
-TEST_F(JobRoad, ASecondCopyWaitsForTheFirstsJobAndSaysSo) {
+// A second copy's job waits for another copy's job on the data folder, or sweep of a folder it
+// changes, saying so, and may be stopped meanwhile (it changes nothing); when the other ends, it runs.
+// A wait for the receipt once the job has begun is shown with no Stop, which the job would not hear.
+// The same when the job goes through the elevated helper.
+TEST_F(JobRoad, ASecondCopyWaitsForAnotherCopysWorkAndSaysSo) {
     catalog.publish(catalogText("1.0.0"));
-    for (const bool helper : {false, true}) {
-        for (const bool stop : {false, true}) {
-            SCOPED_TRACE(std::string(helper ? "in the helper, " : "here, ") + (stop ? "stopped while waiting" : "waited"));
-            std::string blocked;
-            tqapp::Config c = helper ? elevated(blocked) : config();
-            if (helper) c.prompt = {"/bin/sh", "-c", "rm -f \"$0\" && exec \"$@\"", blocked};
-            tqapp::Model& m = ready(c);
-            const std::string lock = m.config.layout.userData() + "/job.lock";
-            ASSERT_TRUE(writeFile(lock, ""));
-            ASSERT_EQ(::chmod(lock.c_str(), 0600), 0);
-            LockHolder other(lock, ::geteuid());  // the first copy's job
-            ASSERT_TRUE(other.took());
-            bool shown = false, stoppableOnceBegun = false;
-            watch = [&](tqapp::Model& model) {
-                // Once the job has begun after its wait, it runs to its end.
-                if (shown && model.progressText == "Installing") stoppableOnceBegun |= model.stoppable;
-                if (shown || model.progressText != "Waiting for another copy of the manager to finish its job") return;
-                shown = true;
-                EXPECT_TRUE(model.stoppable && model.waiting);
-                if (stop)
-                    *model.cancel = true;
-                else
-                    other.release();
-            };
-            ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
-            watch = nullptr;
-            EXPECT_TRUE(shown);
-            EXPECT_FALSE(stoppableOnceBegun);
-            EXPECT_EQ(m.ok, !stop) << m.note;
-            EXPECT_EQ(m.cancelled, stop);
-            EXPECT_EQ(exists(m.config.layout.formatDir("vst3") + "/Synth.vst3"), !stop);
-            const auto waited = std::find_if(progress.begin(), progress.end(), [](const Progress& p) {
-                return p.text == "Waiting for another copy of the manager to finish its job";
-            });
-            EXPECT_EQ(std::any_of(waited, progress.end(), [](const Progress& p) { return p.text == "Installing"; }), !stop);
-            fs::remove_all(path("root"));
-        }
-    }
-}
-
-// Another copy's sweep of a folder the job changes is waited for, saying so, and the job may be
-// stopped meanwhile (it changes nothing); a wait for a receipt once the job has begun (here or in
-// the helper) is shown, and no Stop is offered there, which the job would not hear.
-TEST_F(JobRoad, ASweepsWaitMayBeStoppedAReceiptsOnceBegunMayNot) {
-    catalog.publish(catalogText("1.0.0"));
+    enum Held { Job, Sweep, Receipt };
     const struct {
         const char* what;
-        bool helper, claim;  // in the helper; the VST3 folder's sweep claim held, else the receipt's lock
-    } cases[] = {{"a sweep's claim, here", false, true},
-                 {"a receipt, here", false, false},
-                 {"a receipt, in the helper", true, false}};
+        Held held;  // the other copy's job lock, its claim on the VST3 folder, or the receipt's lock
+        bool helper, stop;
+    } cases[] = {{"a job, here, waited", Job, false, false},       {"a job, here, stopped", Job, false, true},
+                 {"a job, in the helper, waited", Job, true, false}, {"a job, in the helper, stopped", Job, true, true},
+                 {"a sweep, here, stopped", Sweep, false, true},   {"a receipt, here", Receipt, false, false},
+                 {"a receipt, in the helper", Receipt, true, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::string blocked;
@@ -189,20 +148,23 @@ TEST_F(JobRoad, ASweepsWaitMayBeStoppedAReceiptsOnceBegunMayNot) {
         if (c.helper) cfg.prompt = {"/bin/sh", "-c", "rm -f \"$0\" && exec \"$@\"", blocked};
         tqapp::Model& m = ready(cfg);
         const std::string dir = m.config.layout.formatDir("vst3");
-        const std::string lock = c.claim ? dir + "/.tqm-claim" : m.config.layout.receiptFile() + ".lock";
-        const std::string why = c.claim ? "Waiting for another copy of the manager to finish sweeping " + dir
-                                        : "Waiting for another copy of the manager to finish writing installed.json";
-        ASSERT_TRUE(writeFile(lock, ""));
-        ASSERT_EQ(::chmod(lock.c_str(), 0600), 0);
+        const std::string lock = c.held == Job     ? m.config.layout.userData() + "/job.lock"
+                                 : c.held == Sweep ? dir + "/.tqm-claim"
+                                                   : m.config.layout.receiptFile() + ".lock";
+        const std::string why = "Waiting for another copy of the manager to finish " +
+                                (c.held == Job ? "its job" : c.held == Sweep ? "sweeping " + dir : "writing installed.json");
+        ASSERT_TRUE(writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);
         LockHolder other(lock, ::geteuid());
         ASSERT_TRUE(other.took());
-        bool shown = false;
+        bool shown = false, stoppableOnceBegun = false;
         watch = [&](tqapp::Model& model) {
+            // Once the job has begun after its wait, it runs to its end.
+            if (shown && model.progressText == "Installing") stoppableOnceBegun |= model.stoppable;
             if (shown || model.progressText != why) return;
             shown = true;
-            EXPECT_EQ(model.stoppable, c.claim);
+            EXPECT_EQ(model.stoppable, c.held != Receipt);
             EXPECT_TRUE(model.waiting);
-            if (c.claim)
+            if (c.stop)
                 *model.cancel = true;
             else
                 other.release();
@@ -210,8 +172,14 @@ TEST_F(JobRoad, ASweepsWaitMayBeStoppedAReceiptsOnceBegunMayNot) {
         ASSERT_TRUE(runJob({{"install", "synth", "vst3"}}));
         watch = nullptr;
         EXPECT_TRUE(shown);
-        EXPECT_EQ(m.cancelled, c.claim) << m.note;
-        EXPECT_EQ(exists(dir + "/Synth.vst3"), !c.claim);
+        EXPECT_FALSE(stoppableOnceBegun);
+        EXPECT_EQ(m.ok, !c.stop) << m.note;
+        EXPECT_EQ(m.cancelled, c.stop);
+        EXPECT_EQ(exists(dir + "/Synth.vst3"), !c.stop);
+        if (c.held == Job) {
+            const auto waited = std::find_if(progress.begin(), progress.end(), [&](const Progress& p) { return p.text == why; });
+            EXPECT_EQ(std::any_of(waited, progress.end(), [](const Progress& p) { return p.text == "Installing"; }), !c.stop);
+        }
         fs::remove_all(path("root"));
     }
 }

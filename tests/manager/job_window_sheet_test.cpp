@@ -123,8 +123,7 @@ TEST(PixelJobWindow, EveryStateAtEveryScale) {
             JobWindow& w = *all[i].window;
             SCOPED_TRACE(all[i].name);
             modelFor(bare, all[i].name);
-            // One window alone on paper, painted once: nothing leaves its rectangle, and the clip is
-            // as it was.
+            // One window alone on paper: nothing leaves its rectangle, and the clip is as it was.
             const Rect box{10, 10, lr(218 * s), lr(w.bounds.h * s)};
             Canvas alone = paper(box.w + 20, box.h + 20);
             const Paint p = paintAt(alone, box.x, box.y, 218, w.bounds.h, s);

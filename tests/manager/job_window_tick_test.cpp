@@ -17,9 +17,8 @@ namespace {
 
 class JobWindowTick : public ViewTest {
 protected:
-    // Frames until done() holds; false after `most` frames. What is waited for here comes of the
-    // window's own ticks (its clock counts them), in as many frames on a slow machine as on a fast
-    // one: no allowance of seconds that a loaded machine spends on one whole paint.
+    // Frames until done() holds, false after `most`: what is waited for comes of the window's own
+    // ticks, so a frame count holds on a loaded machine where seconds would not.
     bool framesUntil(const std::function<bool()>& done, int most) {
         for (int i = 0; i < most; ++i) {
             frame();

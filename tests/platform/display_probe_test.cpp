@@ -27,8 +27,8 @@ namespace {
 // A display whose socket (in the abstract namespace, where Xlib looks first) takes connections and
 // never answers them: a stopped X server as its clients meet it. Numbers from 600 on, far from
 // those servers are given. With answerFirst, the first connection is served (a screen, and an empty
-// reply to each request) as by a server that stops after the probe has met it; with a latency,
-// every connection is, each reply that many ms after its request, as over a slow link.
+// reply to each request) as by a server that stops after the probe has met it; with a latency, every
+// connection is, each reply that many ms late, as over a slow link.
 class SilentDisplay {
 public:
     explicit SilentDisplay(bool answerFirst = false, int latencyMs = -1) : latencyMs_(latencyMs) {
@@ -43,8 +43,8 @@ public:
         }
         if (answerFirst && !name_.empty()) {
             server_ = std::thread([this] { serveFirst(); });
-            // The probes fork: no thread of this process may be inside the allocator then, or the
-            // child waits on its lock for good. The server allocates nothing until it takes one.
+            // The probes fork: no thread may then be inside the allocator, whose lock the child would
+            // wait on for good. The server allocates nothing until it takes a connection.
             testsupport::awaitTrue([&] { return accepting_.load(); });
         }
     }
@@ -140,11 +140,9 @@ std::string probeIn(const std::vector<std::string>& env, bool window = false,
     return ready == 1 && WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status)) : "no answer";
 }
 
-// No display named (unset or empty), a name that is none, or one that takes the connection and
-// never answers: the probe returns, saying why in one sentence, naming the display. One that serves
-// the probe and then stops: SDL's own connection is given the same deadline, and SIGTERM ends the
-// program while SDL waits there. One that answers slowly opens, though SDL's start (some 300 round
-// trips) takes longer than that deadline.
+// No display, a bad name, or one that never answers: the probe says why, naming the display. One that
+// stops after the probe: SDL gets the same deadline and SIGTERM still ends it. A slow one opens,
+// though SDL's start (some 300 round trips) outlasts that deadline.
 TEST(DisplayProbe, SaysWhyNoDisplayIsReachable) {
     SilentDisplay silent, stops(true), stopsAgain(true), slow(true, 20);
     for (const SilentDisplay* d : {&silent, &stops, &stopsAgain, &slow})
