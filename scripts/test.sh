@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test road on a fresh machine: install what is missing, then configure, build and run
 # the suite in a plain build and in the AddressSanitizer + UndefinedBehaviorSanitizer build, the
-# thread tests in a ThreadSanitizer build, and (where clang is installed) a 20-second run of every
+# thread tests in a ThreadSanitizer build, and (where clang is installed) a 10-second run of every
 # libFuzzer harness. The four phases run at once: the builds share the cores, the sanitizer build
 # ahead (its tests take longest), the ThreadSanitizer and fuzz builds on what is left; each tree's
 # tests start as soon as it is built, ahead of the builds still going. The real-window tests of a
@@ -132,7 +132,7 @@ fuzz() {
   if ! command -v clang++ >/dev/null 2>&1; then
     echo "skipped: no clang++"; return 0
   fi
-  FUZZ_BUILD_NICE=6 FUZZ_BUILD_JOBS=$((cores / 2 > 0 ? cores / 2 : 1)) ./scripts/fuzz-smoke.sh build/fuzz 20
+  FUZZ_BUILD_NICE=6 FUZZ_BUILD_JOBS=$((cores / 2 > 0 ? cores / 2 : 1)) ./scripts/fuzz-smoke.sh build/fuzz 10
 }
 
 # Two displays a tree at the least; half the cores on a larger machine.
