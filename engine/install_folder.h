@@ -16,6 +16,26 @@
 // wait: a job waits at most kReceiptLockWait in all and may be stopped meanwhile, a start leaves
 // its sweep to the next; nothing is lost, as every sweep decides only on what its listing shows.
 //
+// TRUST IN A FOLDER SEVERAL ACCOUNTS MAY WRITE (a sticky 1777 or open 0777 plug-in folder, a
+// group's 2775 machine folder):
+//   1. Every account that may write the folder may take its claim, and only one sweep holds it:
+//      the claim file is open to exactly the folder's writers, a file at its name that is not is
+//      replaced only under its own lock (or, when it cannot be opened, once the system shows no
+//      lock on it), and a claim counts only while its file holds the name, which a sweep looks at
+//      before each change it makes (lost: it stops there and says so).
+//   2. A sweep or a change acts only on the entries of a tag whose staging folder, aside copies
+//      and notes are all of one account, its own or, for root, root's; another account's entries
+//      are left as they are, and nothing is renamed onto a name that is taken.
+//   3. Root deletes, renames or changes the mode or owner only of what it made, or of the copy
+//      the job it runs names in a folder root manages, and only once it has seen that the entry
+//      it acts on is the one it moved (device and inode); never what a user's records or another
+//      writer's renames put in its way.
+//   4. A copy whose deletion has begun is first renamed to a name no sweep puts back.
+//   5. What a writer of the folder can still do on purpose: hold the claim (others' jobs wait,
+//      and may be stopped), and in a folder that is not sticky move or replace another account's
+//      entries between that account's look and its act; a user's change then keeps a copy aside
+//      or leaves an entry to the next sweep, and a job of root's fails with a sentence, never ok.
+//
 // LOCKS, in the order they are taken (a holder of a later one never waits for an earlier one):
 //
 //   lock            where                                  taken by             wait (what a caller sees)
