@@ -50,6 +50,9 @@ public:
     FileLock& operator=(const FileLock&) = delete;
 
     bool held() const { return fd_ >= 0; }
+    // Whether the held lock's file still has its name: a lock counts only while it does (another
+    // process may have removed or replaced it, and may then hold the file at the name).
+    bool holdsName() const;
     // Not held because another process held the lock for the whole wait.
     bool busy() const { return busy_; }
     // Why the lock is not held: "<path> is held by another process" ("... by process <pid> of
@@ -63,7 +66,8 @@ private:
     void take(int dirFd, const std::string& name, const std::string& path, const std::function<bool()>& keepWaiting,
               LockAccess access);
 
-    int fd_ = -1;
+    int fd_ = -1, dir_ = -1;  // dir_: the folder of name_, while held
+    std::string name_;
     bool busy_ = false;
     std::string failure_;
 };
@@ -71,6 +75,9 @@ private:
 namespace detail {
 // The name of the account uid, or its number when it has none.
 std::string accountName(uid_t uid);
+// Removes the entry `name` of the open folder dirFd, a lock file's temporary that a taker killed
+// part-way left, when it is this user's file and no process holds its lock.
+void removeUnheldTemporary(int dirFd, const std::string& name);
 // A seam for tests: called, when set, at each try of the lock file's name, before it is made
 // (Make) and before what has the name is looked at (Look).
 enum class LockFileStep { Make, Look };

@@ -257,7 +257,7 @@ private:
 
 // The sweep claim of an install folder (the table above): a lock on its file ".tqm-claim" that
 // only the accounts that may write the folder can open (FileLock, LockAccess::Writers). Held
-// until the object goes.
+// until the object goes, and counts only while its file has the name.
 class SweepClaim {
 public:
     SweepClaim() = default;
@@ -268,11 +268,15 @@ public:
     // true (asked when another holds it, then every kLockAskInterval; a holder's letting go ends
     // the wait at once); false when not had, failure() saying why.
     bool take(int dirFd, const std::string& dir, const std::function<bool()>& keepWaiting);
+    // Taken, and its file still has the name: what a sweep asks before each change it makes.
     bool held() const;
+    // Why not: the take's failure, or "<dir>/.tqm-claim was removed or replaced while this sweep
+    // held it".
     std::string failure() const;
 
 private:
     std::unique_ptr<FileLock> lock_;
+    std::string path_;
 };
 
 // What a sweep may touch in a folder. Made under the claim.
@@ -286,8 +290,9 @@ struct Sweepable {
     std::vector<std::string> listed;
 };
 
-// Lists the open folder dirFd for a sweep; false when it cannot be listed.
-bool sweepable(int dirFd, Sweepable& out);
+// Lists the open folder dirFd for a sweep that holds its claim; false when it cannot be listed or
+// the claim is not held (ENOLCK).
+bool sweepable(int dirFd, const SweepClaim& claim, Sweepable& out);
 
 // <parent>/.tqm-old-<tag>-<name> for <parent>/<name> under a fresh tag; nothing is created.
 std::string asideName(const std::string& path);
@@ -346,6 +351,9 @@ enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed, Un
 // Fault seam for tests: when set, it is asked before each of those steps, and a non-zero answer
 // fails the step with that error number instead of doing it (Made, Locked, Listed, Unclaim: ignored).
 extern int (*renameFault)(RenameStep step);
+
+// Test seam: when set, the clock of a job's deadline for the claims it waits for (Engine::sweep).
+extern std::chrono::steady_clock::time_point (*sweepClock)();
 
 // A copy's identity as its note records it: device, inode and birth time (empty where the file
 // system keeps none). A later copy may get the same numbers once this one is deleted.
