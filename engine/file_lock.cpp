@@ -264,7 +264,6 @@ public:
         if (Clock::now() + nap >= nextAsk_) return false;
         std::this_thread::sleep_for(nap);
         slept_ = true;
-        if (detail::lockSlept) detail::lockSlept(nap, false);
         return true;
     }
     // Whether what a wait has come to may be taken: a caller that has slept since its last ask

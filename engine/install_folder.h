@@ -7,14 +7,11 @@
 // claim, and lets them go before it lets the claim go or waits for anything, so a staging lock it
 // finds held while it holds the claim is a live writer's.
 //
-// THE CLAIM: an install folder's sweep claim is a lock on its file ".tqm-claim" that only the
-// accounts that may write the folder can open, so no mere reader of the folder can hold up a job.
-// The file is owner-only where only the owner writes (nobody else needs the claim), the folder's
-// group's (0660) where that group may write, everyone's (0666) where others may; root hands the one
-// it makes to the folder's owner, and one that lets in more is replaced (engine/file_lock.h). In a
-// folder several accounts may write, any of them can hold the claim and so make the others' jobs
-// wait: a job waits at most kReceiptLockWait in all and may be stopped meanwhile, a start leaves
-// its sweep to the next; nothing is lost, as every sweep decides only on what its listing shows.
+// THE CLAIM: an install folder's sweep claim is a lock on its file ".tqm-claim" that exactly the
+// accounts that may write the folder can open (owner-only, the group's 0660 or everyone's 0666;
+// engine/file_lock.h), so no mere reader can hold up a job. It counts only while its file has the
+// name. Any writer can hold it and so make the others' jobs wait: a job waits at most
+// kReceiptLockWait in all and may be stopped meanwhile, a start leaves its sweep to the next.
 //
 // TRUST IN A FOLDER SEVERAL ACCOUNTS MAY WRITE (a sticky 1777 or open 0777 plug-in folder, a
 // group's 2775 machine folder):
@@ -119,7 +116,7 @@
 //     root for root's own); another account's entry at its name keeps it aside;
 //   - a note is settled, kept or removed as its reader decides (below), never by name alone;
 //   - staging folders (after a note whose copy is still inside, NOTES) and the rest go, but the
-//     claim.
+//     claim and, while held or another account's, its temporaries.
 // sweepSelf touches only the manager's own aside copies and staging folders of no other app's tag,
 // and lets go at once of the locks of other apps' tags. A start's settling (Engine::startSweep) runs
 // beside live writers and without the claim, in the folders a job's sweep reads: it records the
@@ -449,7 +446,7 @@ using NoteSettler = std::function<bool(int dirFd, const std::string& name)>;
 // the claim and the staging locks let go, each of those notes is handed to settle and removed only
 // when it answers true and no aside copy of its tag is left. True too when there is no folder; false
 // with error said when it cannot be read ("cannot read <dir>: <system text>") or its claim was not
-// had (the claim's failure). Aside copies of the name runningCopy (the running manager's bundle, when
+// had or was lost before a change (the claim's failure: nothing more is changed). Aside copies of the name runningCopy (the running manager's bundle, when
 // it lies in dir) stay while that name is taken: the next start sweeps them.
 bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,
                  std::string& error, const std::string& runningCopy = {});
