@@ -473,11 +473,6 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
             error = "cannot sweep " + dir + ": " + claim.failure();
             return false;
         }
-        Sweepable folder;  // its held staging locks go before the claim does
-        if (!sweepable(fd.get(), claim, folder)) {
-            error = "cannot read " + dir + ": " + systemText(errno);
-            return false;
-        }
         // Each change is made only while the claim counts: another writer of the folder may have
         // taken its file away, and another sweep may then hold the one at its name.
         const auto lost = [&] {
@@ -485,6 +480,12 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
             error = "cannot sweep " + dir + ": " + claim.failure();
             return true;
         };
+        Sweepable folder;  // its held staging locks go before the claim does
+        if (!sweepable(fd.get(), claim, folder)) {
+            const int err = errno;
+            if (!lost()) error = "cannot read " + dir + ": " + systemText(err);
+            return false;
+        }
         for (const std::string& name : folder.names) {
             const Entry e = parseEntry(name);
             if (e.kind == Entry::Aside && !(e.name == runningCopy && lexistsAt(fd.get(), e.name))) {

@@ -17,9 +17,9 @@
 // group's 2775 machine folder):
 //   1. Every account that may write the folder may take its claim, and only one sweep holds it:
 //      the claim file is open to exactly the folder's writers, a file at its name that is not is
-//      replaced only under its own lock (or, when it cannot be opened, once the system shows no
-//      lock on it), and a claim counts only while its file holds the name, which a sweep looks at
-//      before each change it makes (lost: it stops there and says so).
+//      replaced only under its own lock (a mere reader's not waited for; one that cannot be opened
+//      once the system shows no lock on it), and a claim counts only while its file holds the name,
+//      which a sweep looks at before each change it makes (lost: it stops there and says so).
 //   2. A sweep or a change acts only on the entries of a tag whose staging folder, aside copies
 //      and notes are all of one account, its own or, for root, root's; another account's entries
 //      are left as they are, and nothing is renamed onto a name that is taken.

@@ -35,6 +35,7 @@ bool locked(const std::string& entry) {
 }
 
 std::function<void()> atListed;  // run once, at a sweep's first listing under its claim
+constexpr std::chrono::milliseconds kWait{0};
 
 // While a sweep holds the claim, another writer narrows the folder or does what it likes with the
 // claim file, and a second sweep runs: it waits for the claim file's holder before it replaces
@@ -124,14 +125,10 @@ TEST_F(SweepClaim, AJobsClaimsShareOneDeadline) {
         return 0;
     };
     std::map<std::string, std::optional<tqm::FileLock>> others;  // another sweep's claim of each folder
-    std::vector<tqm::detail::DirFd> open;
     std::string error;
     for (const char* format : {"vst3", "clap"}) {
         const std::string dir = engine.layout.formatDir(format);
-        ASSERT_TRUE(tqm::detail::createFolder(dir, error)) << error;
-        open.emplace_back(::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        others[dir].emplace(open.back().get(), ".tqm-claim", dir + "/.tqm-claim", [] { return false; },
-                            tqm::LockAccess::Writers);
+        ASSERT_TRUE(tqm::detail::createFolder(dir, error) && others[dir].emplace(dir + "/.tqm-claim", kWait).held());
     }
     tqm::Engine job = engine;
     job.waiting = [&](const std::string& why) {  // the other sweep lets go
