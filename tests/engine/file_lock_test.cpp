@@ -403,6 +403,7 @@ TEST_F(FileLockWait, AWaiterWokenByACloseNapsBeforeItsNextAsk) {
     const int holder = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
     static std::vector<std::chrono::milliseconds> slept;
+    slept.clear();
     tqm::detail::lockSlept = [](std::chrono::milliseconds upTo, bool) { slept.push_back(upTo); };
     asksSoFar = 0;
     std::thread stray([&, self = pid_t(::syscall(SYS_gettid))] {  // a reader's close once the waiter sleeps

@@ -91,6 +91,8 @@ TEST_F(SweepClaim, ASweepOfTheManagersFolderLocksStagingOnlyUnderItsClaim) {
     static std::vector<int> staging;  // each staging folder there at a lock, as this test opened it
     static int outside, heldAtUnclaim;
     dir = appsDir();
+    staging.clear();
+    outside = heldAtUnclaim = 0;
     for (const char* entry : {"/.tqm-staging-0000dead/x", "/.tqm-staging-0000beef/x", "/.tqm-old-0000beef-Studio.app/x"})
         ASSERT_TRUE(writeFile(dir + entry, ""));
     tqm::detail::renameFault = [](Step step) {
@@ -119,6 +121,8 @@ TEST_F(SweepClaim, AJobsClaimsShareOneDeadline) {
     static const auto start = std::chrono::steady_clock::now();
     static std::chrono::seconds passed{0};
     static std::set<std::string> asked;
+    passed = {};
+    asked.clear();
     tqm::detail::sweepClock = [] { return start + passed; };
     tqm::detail::renameFault = [](Step step) {
         if (step == Step::Listed && !asked.empty()) passed = std::chrono::seconds(40);
