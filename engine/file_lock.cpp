@@ -413,7 +413,7 @@ Opened openLockFile(const Folder& f, const std::string& name, Waiter& wait) {
         struct stat st {};
         if (::fstatat(f.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno != ENOENT) return failed(errno);
-            Opened o = putNew(f, name, st, -1, wait);
+            Opened o = putNew(f, name, {}, -1, wait);  // a free name
             if (o.fd < 0 && (o.err == EEXIST || o.err == ENOENT || o.err == EAGAIN)) continue;
             return o;
         }
