@@ -543,7 +543,8 @@ void FileLock::take(int dirFd, const std::string& name, const std::string& path,
             ::close(got.fd);
         }
         busy_ = lockErr == EWOULDBLOCK || lockErr == EINTR;
-        failure_ = busy_ ? path + " is held by another process" : "cannot lock " + path + ": " + detail::systemText(lockErr);
+        failure_ = busy_ ? path + " is held by another process"
+                         : "cannot lock " + path + ": " + detail::systemText(lockErr);
         return;
     }
 }
@@ -551,7 +552,8 @@ void FileLock::take(int dirFd, const std::string& name, const std::string& path,
 namespace detail {
 void removeUnheldTemporary(int dirFd, const std::string& name) {
     struct stat st {};
-    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid())
         return;
     const int fd = ::openat(dirFd, name.c_str(), kOpenFlags);
     if (fd < 0) return;

@@ -446,8 +446,9 @@ using NoteSettler = std::function<bool(int dirFd, const std::string& name)>;
 // the claim and the staging locks let go, each of those notes is handed to settle and removed only
 // when it answers true and no aside copy of its tag is left. True too when there is no folder; false
 // with error said when it cannot be read ("cannot read <dir>: <system text>") or its claim was not
-// had or was lost before a change (the claim's failure: nothing more is changed). Aside copies of the name runningCopy (the running manager's bundle, when
-// it lies in dir) stay while that name is taken: the next start sweeps them.
+// had or was lost before a change (the claim's failure: nothing more is changed). Aside copies of
+// the name runningCopy (the running manager's bundle, when it lies in dir) stay while that name is
+// taken: the next start sweeps them.
 bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,
                  std::string& error, const std::string& runningCopy = {});
 

@@ -303,7 +303,8 @@ TEST_F(FileLock, AWritersLockOpensToTheFoldersWritersOnly) {
         ASSERT_EQ(::stat(lock.c_str(), &st), 0);
         EXPECT_TRUE((st.st_mode & 0777) == c.lock && st.st_uid == (c.maker ? c.maker : c.owner)) << st.st_mode;
         EXPECT_TRUE(c.lock != 0660 || st.st_gid == c.folderGroup) << st.st_gid;
-        EXPECT_TRUE(!c.found || (::fstat(found, &kept) == 0 && kept.st_ino != st.st_ino && (kept.st_mode & 0777) == c.found))
+        EXPECT_TRUE(!c.found ||
+                    (::fstat(found, &kept) == 0 && kept.st_ino != st.st_ino && (kept.st_mode & 0777) == c.found))
             << "the file found was changed";
         ::close(found);
         EXPECT_EQ(takes(kNobody), c.othersTake);  // another account, once the maker let go

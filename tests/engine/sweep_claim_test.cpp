@@ -42,6 +42,7 @@ constexpr std::chrono::milliseconds kWait{0};
 // that file, and once the name holds another file the first sweep changes nothing more.
 TEST_F(SweepClaim, OnlyOneSweepActsAtATime) {
     const std::string dir = path("shared"), claim = dir + "/.tqm-claim", staged = dir + "/.tqm-staging-0000dea2";
+    const std::string lost = " was removed or replaced while this sweep held it";
     const struct {
         const char* what;
         std::function<void()> act;
@@ -50,7 +51,8 @@ TEST_F(SweepClaim, OnlyOneSweepActsAtATime) {
         {"the folder narrowed", [&] { ::chmod(dir.c_str(), 0755); }, false},
         {"the claim file linked", [&] { ::link(claim.c_str(), (dir + "/linked").c_str()); }, false},
         {"the claim file removed", [&] { ::unlink(claim.c_str()); }, true},
-        {"a link at its name", [&] { ::rename(claim.c_str(), (dir + "/away").c_str()), ::symlink("away", claim.c_str()); }, true},
+        {"a link at its name",
+         [&] { ::rename(claim.c_str(), (dir + "/away").c_str()), ::symlink("away", claim.c_str()); }, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -71,7 +73,7 @@ TEST_F(SweepClaim, OnlyOneSweepActsAtATime) {
         const bool firstSwept = sweep(dir, first);
         tqm::detail::renameFault = nullptr;
         EXPECT_EQ(second, c.secondSweeps ? "" : "cannot sweep " + dir + ": " + claim + " is held by another process");
-        EXPECT_EQ(first, c.secondSweeps ? "cannot sweep " + dir + ": " + claim + " was removed or replaced while this sweep held it" : "");
+        EXPECT_EQ(first, c.secondSweeps ? "cannot sweep " + dir + ": " + claim + lost : "");
         EXPECT_TRUE(secondSwept == c.secondSweeps && firstSwept != c.secondSweeps);
         EXPECT_EQ(std::filesystem::exists(staged), c.secondSweeps) << "the first sweep went on";
         // The next sweep: a claim file as the folder asks, and a temporary a killed taker left gone.
@@ -93,8 +95,8 @@ TEST_F(SweepClaim, ASweepOfTheManagersFolderLocksStagingOnlyUnderItsClaim) {
     dir = appsDir();
     staging.clear();
     outside = heldAtUnclaim = 0;
-    for (const char* entry : {"/.tqm-staging-0000dead/x", "/.tqm-staging-0000beef/x", "/.tqm-old-0000beef-Studio.app/x"})
-        ASSERT_TRUE(writeFile(dir + entry, ""));
+    for (const char* entry : {"/.tqm-staging-0000dead/", "/.tqm-staging-0000beef/", "/.tqm-old-0000beef-Studio.app/"})
+        ASSERT_TRUE(writeFile(dir + entry + "x", ""));
     tqm::detail::renameFault = [](Step step) {
         if (step == Step::Locked) {
             outside += !locked(dir + "/.tqm-claim");
