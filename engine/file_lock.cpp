@@ -39,7 +39,7 @@ struct Folder {
     mode_t mode = 0600;     // the lock files' mode
     bool sticky = false;    // only an entry's owner (or the folder's, or root) may replace it
     bool handOver = false;  // root in a user's folder: the files root makes are the owner's
-    mode_t dirMode = 0;
+    mode_t dirMode = 0;     // its own mode
 };
 
 Folder folderOf(int dirFd, LockAccess access) {
@@ -101,7 +101,7 @@ bool mayWrite(pid_t pid, const Folder& f) {
     if (pid <= 0 || !readProc("/proc/" + std::to_string(pid) + "/status", status)) return true;
     std::istringstream lines(status);
     std::string line, key;
-    unsigned long real = 0, effective = 0;
+    unsigned long real = 0, effective = 0;  // "Uid:" and "Gid:" list real, effective, saved and file ids
     bool uid = false, member = false;
     while (std::getline(lines, line)) {
         std::istringstream words(line);
@@ -110,7 +110,7 @@ bool mayWrite(pid_t pid, const Folder& f) {
             uid = bool(words >> real >> effective);
             if (uid && (effective == 0 || effective == f.owner)) return true;
         } else if (key == "Gid:" || key == "Groups:") {
-            if (key == "Gid:") words >> real;
+            if (key == "Gid:") words >> real;  // the real group decides nothing
             for (unsigned long g; words >> g;) member = member || g == f.group;
         }
     }
