@@ -113,10 +113,10 @@
 // (restoreOrRemove):
 //   - an aside copy goes when a note of its tag says it was removed, or its name holds its own
 //     writer's new copy (the copy its note names, or with no note an entry of the aside's owner);
-//     when its name is free it goes back, unless the listing shows a live writer about to move its
-//     own copy in there (that writer's aside copy of that name, or the name taken then and moved
-//     aside since); an account's aside copy is put back only by a sweep of that account (or of
-//     root for root's own); another account's entry at its name keeps it aside;
+//     when its name is free it goes back, unless the listing shows a live writer (of its owner or
+//     root) about to move its own copy in there (that writer's aside copy of that name, or the
+//     name taken then and moved aside since); an account's aside copy is put back only by a sweep
+//     of that account (or of root for root's own); another account's entry at its name keeps it aside;
 //   - a note is settled, kept or removed as its reader decides (below), never by name alone;
 //   - staging folders (after a note whose copy is still inside, NOTES) and the rest go, but the
 //     claim.
@@ -279,7 +279,8 @@ private:
 struct Sweepable {
     // The ".tqm-" entries of a tag whose staging folder is gone (its writer finished or died), the
     // staging folders it could lock (held keeps their locks) and the entries of their tags, and
-    // entries of no tag; sorted. The entries of a tag whose staging folder it cannot lock are left out.
+    // entries of no tag; sorted. The entries of a tag whose staging folder it cannot lock are left
+    // out, but those of another owner than that folder's (unless it is root's): a gone writer's.
     std::vector<std::string> names;
     std::vector<StagingLock> held;
     // Every entry of the listing those were taken from, sorted.
@@ -412,8 +413,10 @@ void dropNote(const std::string& note);
 bool notesCount(const std::string& receiptFile);
 // What a change asks before anything moves: that its note counts for the receipt file it records
 // in, and that what it would replace or remove at path (when anything is there) is that receipt's
-// owner's or root's, the copy a record of that receipt can name. False with why.
-bool mayChange(const std::string& receiptFile, const std::string& path, std::string& error);
+// owner's, or root's where the receipt is root's or path is `named`: the copy of the task's item
+// in the layout's folder for it (empty when the catalog names none). False with why.
+bool mayChange(const std::string& receiptFile, const std::string& path, const std::string& named,
+               std::string& error);
 
 // Before a gone writer's staging folder is deleted: removes the install note of tag when the copy it
 // names is still in that staging folder, never moved in. False when such a note stays.
