@@ -235,6 +235,7 @@ bool sweepable(int dirFd, Sweepable& out) {
     // tags that still turn up new after a few listings are left alone.
     constexpr int kListings = 4;
     std::map<std::string, int> tags;
+    std::map<std::string, uid_t> others;  // the owner of each staging folder another holds
     std::vector<std::string> all;
     out = Sweepable();
     for (int listing = 1;; ++listing) {
@@ -256,15 +257,26 @@ bool sweepable(int dirFd, Sweepable& out) {
                 out.held.push_back(std::move(lock));
             } else {
                 tags[t] = -1;
+                struct stat st {};
+                if (::fstatat(dirFd, staging.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) others[t] = st.st_uid;
             }
         }
         if (!fresh || listing == kListings) break;
     }
+    // A staging folder another holds keeps only the entries of its tag its owner has, or any when
+    // it is root's (root's writer replaces or removes a copy of the account it works for): what
+    // stands at that name may be another account's, put there in place of a gone writer's.
+    const auto theirs = [&](const std::string& name, const Entry& e) {
+        const auto owner = others.find(e.tag);
+        struct stat st {};
+        return e.kind == Entry::Staging || owner == others.end() || owner->second == 0 ||
+               ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_uid == owner->second;
+    };
     std::sort(all.begin(), all.end());
     for (const std::string& name : all) {
         if (name.compare(0, kEntryPrefix.size(), kEntryPrefix) != 0) continue;
         const Entry e = parseEntry(name);
-        if (!e.tag.empty() && tags[e.tag] < 0) continue;
+        if (!e.tag.empty() && tags[e.tag] < 0 && theirs(name, e)) continue;
         out.names.push_back(name);
     }
     out.listed = std::move(all);  // sorted, so names is too
@@ -419,10 +431,17 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
         return std::binary_search(folder.listed.begin(), folder.listed.end(), name);
     };
     if (listed(e.name)) return;
+    // A live writer counts only when it may move this copy's owner's copy in: that owner's or
+    // root's. Another account's would keep it aside as long as it likes.
+    const auto writesFor = [&](const std::string& tag) {
+        struct stat staging {};
+        return ::fstatat(dirFd, stagingName(tag).c_str(), &staging, AT_SYMLINK_NOFOLLOW) != 0 ||
+               staging.st_uid == aside.st_uid || staging.st_uid == 0;
+    };
     for (const std::string& name : folder.listed) {
         const Entry other = parseEntry(name);
         if (other.kind == Entry::Aside && other.name == e.name && other.tag != e.tag &&
-            !std::binary_search(folder.names.begin(), folder.names.end(), name))
+            !std::binary_search(folder.names.begin(), folder.names.end(), name) && writesFor(other.tag))
             return;
     }
     if (aside.st_uid == ::geteuid()) renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);

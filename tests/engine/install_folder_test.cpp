@@ -216,7 +216,9 @@ TEST_F(InstallFolderTest, NoMoveWithoutItsNote) {
 // of their own, holding a prepared copy and a hard link to a file of root's. Root unpacks into, and
 // moves in from, only the folder it made and locked, and makes every file new.
 TEST_F(InstallFolderTest, RootWorksOnlyInTheStagingFolderItMade) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the folder put at the staging folder's name to a user";
     ASSERT_TRUE(writeFile(path("secret"), "secret"));
+    int given = -1;
     engine.log = [&](const std::string& line) {
         if (line.rfind("unpack ", 0) != 0) return;
         const std::string staging = line.substr(line.find(" -> ") + 4);
@@ -224,10 +226,11 @@ TEST_F(InstallFolderTest, RootWorksOnlyInTheStagingFolderItMade) {
         fs::create_directories(staging + "/Synth.vst3/Contents/MacOS");
         ::link(path("secret").c_str(), (staging + "/Synth.vst3/Contents/Info.plist").c_str());
         writeFile(staging + "/Synth.vst3/Contents/MacOS/prepared", "the user's");
-        ::chown(staging.c_str(), kUserA, kUserA);
+        given = ::chown(staging.c_str(), kUserA, kUserA);
     };
     std::string error;
     EXPECT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+    ASSERT_EQ(given, 0) << "the user's folder was never put at the staging folder's name";
     EXPECT_EQ(readFile(path("secret")), "secret") << "written through the user's hard link";
     EXPECT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 1.0.0");
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3/Contents/MacOS/prepared")) << "the user's copy was moved in";
@@ -236,6 +239,7 @@ TEST_F(InstallFolderTest, RootWorksOnlyInTheStagingFolderItMade) {
 // The staging folder a writer holds is its own: owner-only, and still the one at its name once
 // locked (whatever was put there before or after the lock is left alone).
 TEST_F(InstallFolderTest, AWritersStagingFolderIsItsOwn) {
+    const bool root = ::geteuid() == 0;  // else the folder put at its name is this account's own
     const struct {
         const char* what;
         bool swap;
@@ -259,7 +263,7 @@ TEST_F(InstallFolderTest, AWritersStagingFolderIsItsOwn) {
                         swapped = true;
                         fs::rename(dir + "/" + name, dir + "/.away");
                         fs::create_directory(dir + "/" + name);
-                        ::chown((dir + "/" + name).c_str(), kUserA, kUserA);
+                        EXPECT_TRUE(!root || ::chown((dir + "/" + name).c_str(), kUserA, kUserA) == 0);
                     }
                     return 0;
                 });
@@ -280,6 +284,8 @@ TEST_F(InstallFolderTest, AWritersStagingFolderIsItsOwn) {
             }
         }
     }
+    if (!root) GTEST_SKIP() << "needs root to put another account's folder at the staging folder's name (done with "
+                               "this account's)";
 }
 
 // A writer of an update dies between a sweep's listing and the sweep's lock on its staging folder,
@@ -493,6 +499,71 @@ TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
     }
     if (!skipped.empty())
         GTEST_SKIP() << "needs root to give entries to another account: " << ::testing::PrintToString(skipped);
+}
+
+// In a folder all may write, root's update killed between its renames; another account then takes
+// its tag's staging folder, or stands for a live writer of that copy's name. Neither holds root's
+// old copy aside: root's removal takes it, and no later sweep puts it back.
+TEST_F(InstallFolderTest, AnotherAccountsStagingFolderNeverStandsForRootsWriter) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another account";
+    ASSERT_EQ(::chmod(temp.dir().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(path("root").c_str(), 0755), 0);
+    const std::string name = vst3() + "/Synth.vst3";
+    for (const bool takesTheTag : {true, false}) {
+        SCOPED_TRACE(takesTheTag ? "the dead writer's tag taken" : "a live writer of its name");
+        fs::remove_all(vst3());
+        std::string error;
+        ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+        ASSERT_EQ(::chmod(vst3().c_str(), 0777), 0);
+        tqm::Engine update = engine;
+        update.catalog = &versions[1].catalog;
+        ASSERT_TRUE(killedIn(update, "vst3", 1, 0, true));
+        std::string tag = "0000beef";
+        for (const std::string& entry : entryNames(vst3()))
+            if (entry.rfind(".tqm-staging-", 0) == 0 && takesTheTag) tag = entry.substr(13);
+        const std::string staging = vst3() + "/.tqm-staging-" + tag;
+        if (takesTheTag) fs::rename(staging, vst3() + "/away");
+        for (const std::string& theirs : {staging, vst3() + "/.tqm-old-" + tag + "-Synth.vst3"}) {
+            if (!takesTheTag || theirs == staging) {
+                ASSERT_TRUE(fs::create_directory(theirs));
+                ASSERT_EQ(::chown(theirs.c_str(), kUserA, kUserA), 0);
+            }
+        }
+        LockHolder theirs(staging, kUserA);
+        ASSERT_TRUE(theirs.took());
+        const std::vector<tqm::Task> removal{{"remove", "synth", "vst3"}};
+        ASSERT_TRUE(engine.sweep(&error, &removal) && engine.loadReceipt(error)) << error;
+        EXPECT_TRUE(engine.remove("synth", "vst3", error)) << error;
+        theirs.release();
+        engine.sweep();
+        EXPECT_FALSE(exists(name)) << "a removal said ok was undone";
+        EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "");
+    }
+}
+
+// A sweep's listing shows an aside copy's name taken; a writer that began after that listing moves
+// that copy aside: the name is left to that writer, the aside copy stays for a later sweep.
+TEST_F(InstallFolderTest, ANameTakenAtTheListingIsLeftToItsWriter) {
+    std::string error;
+    ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+    const std::string name = vst3() + "/Synth.vst3", dead = vst3() + "/.tqm-old-0000dead-Synth.vst3";
+    ASSERT_TRUE(writeFile(dead + "/Contents/Info.plist", "vst3 0.9.0"));
+    std::optional<tqm::detail::StagingLock> writer;
+    int listings = 0;
+    {
+        // The last listing (the first shows the dead tag new) is made before the writer begins.
+        const AtStep begins(Step::Listed, [&] {
+            if (++listings == 2) {
+                writer.emplace();
+                if (writer->make(vst3(), error)) fs::rename(name, vst3() + "/" + writer->asideOf("Synth.vst3"));
+            }
+            return 0;
+        });
+        ASSERT_TRUE(tqm::detail::sweepFolder(vst3(), nullptr, [] { return false; }, error)) << error;
+    }
+    ASSERT_TRUE(writer && writer->held()) << error;
+    EXPECT_FALSE(exists(name)) << "the old copy was put back under a live writer";
+    EXPECT_EQ(readFile(dead + "/Contents/Info.plist"), "vst3 0.9.0");
 }
 
 // Another account takes the name between a writer's renames: the writer says so, and its old copy
