@@ -447,24 +447,30 @@ TEST_F(InstallFolderTest, AChangeThatCouldBeUndoneIsRefused) {
 
 // A sweep in a folder all may write puts an aside copy back only by its own account, never at
 // another account's name; only its own account's note says it was removed; a live writer's
-// entries, its note's temporary among them, are left alone.
+// entries, its note's temporary among them, are left alone, and so is a name taken at the listing
+// (a writer's that began after it). Another account's staging folder of its tag, or that account's
+// live writer of its name, never holds it aside.
 TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
     const struct {
         const char* what;
-        bool othersAside, taken, stagedByAside, othersRemovalNote, liveWriter;
+        bool othersAside, taken, stagedByAside, othersRemovalNote, liveWriter, takenAtListing = false;
         const char* atName;  // what the name holds afterwards ("" nothing)
         bool asideStays;
+        const char* othersHeld = "";  // the tag of a staging folder another account holds
     } cases[] = {
-        {"its name taken by another account", false, true, true, false, false, "theirs", true},
-        {"another account's aside copy and staged copy", true, false, true, false, false, "", true},
-        {"another account's note says it was removed", false, false, true, true, false, "old", false},
-        {"a live writer moved that name aside", false, false, false, false, true, "", true},
-        {"nothing else", false, false, false, false, false, "old", false},
+        {"its name taken by another account", false, true, true, false, false, false, "theirs", true},
+        {"another account's aside copy and staged copy", true, false, true, false, false, false, "", true},
+        {"another account's note says it was removed", false, false, true, true, false, false, "old", false},
+        {"a live writer moved that name aside", false, false, false, false, true, false, "", true},
+        {"a writer begun after the listing moved that name aside", false, false, false, false, false, true, "", true},
+        {"another account holds its staging folder", false, false, true, false, false, false, "old", false, "0000beef"},
+        {"another account's live writer of that name", false, false, false, false, false, false, "old", false, "0000cafe"},
+        {"nothing else", false, false, false, false, false, false, "old", false},
     };
     std::vector<std::string> skipped;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (::geteuid() != 0 && (c.taken || c.othersAside || c.othersRemovalNote)) {
+        if (::geteuid() != 0 && (c.taken || c.othersAside || c.othersRemovalNote || *c.othersHeld)) {
             skipped.push_back(c.what);
             continue;
         }
@@ -484,6 +490,13 @@ TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
             EXPECT_TRUE(!((entry == "Synth.vst3" && c.taken) || entry.rfind(".tqm-record-", 0) == 0 ||
                           (c.othersAside && entry.find("0000beef") != std::string::npos)) ||
                         ::lchown((vst3() + "/" + entry).c_str(), kUserB, kUserB) == 0);
+        const std::string held = vst3() + "/.tqm-staging-" + c.othersHeld;
+        for (const std::string& theirs : {held, vst3() + "/.tqm-old-" + c.othersHeld + "-Synth.vst3"})
+            ASSERT_TRUE(!*c.othersHeld || theirs == aside ||
+                        ((exists(theirs) || fs::create_directory(theirs)) && ::chown(theirs.c_str(), kUserB, kUserB) == 0));
+        for (const std::string& open : {temp.dir(), path("root")}) ::chmod(open.c_str(), 0755);
+        std::optional<LockHolder> holder;
+        ASSERT_TRUE(!*c.othersHeld || holder.emplace(held, kUserB).took());
         tqm::detail::StagingLock live;
         std::vector<std::string> lives;
         if (c.liveWriter) {
@@ -492,6 +505,13 @@ TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
             lives = {live.asideOf("Synth.vst3"), note, tqm::detail::tempNameFor(note)};
             for (const std::string& entry : lives) ASSERT_TRUE(writeFile(vst3() + "/" + entry, "{}"));
         }
+        ASSERT_TRUE(!c.takenAtListing || writeFile(name + "/Contents/Info.plist", "mine"));
+        int listings = 0;  // the first one shows the aside copy's tag new, the second is the last
+        const AtStep begins(Step::Listed, [&] {
+            if (c.takenAtListing && ++listings == 2 && live.make(vst3(), error))
+                fs::rename(name, vst3() + "/" + live.asideOf("Synth.vst3"));
+            return 0;
+        });
         engine.sweep();
         EXPECT_EQ(readFile(name + "/Contents/Info.plist"), c.atName);
         EXPECT_EQ(exists(aside), c.asideStays);
@@ -499,71 +519,6 @@ TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
     }
     if (!skipped.empty())
         GTEST_SKIP() << "needs root to give entries to another account: " << ::testing::PrintToString(skipped);
-}
-
-// In a folder all may write, root's update killed between its renames; another account then takes
-// its tag's staging folder, or stands for a live writer of that copy's name. Neither holds root's
-// old copy aside: root's removal takes it, and no later sweep puts it back.
-TEST_F(InstallFolderTest, AnotherAccountsStagingFolderNeverStandsForRootsWriter) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another account";
-    ASSERT_EQ(::chmod(temp.dir().c_str(), 0755), 0);
-    ASSERT_EQ(::chmod(path("root").c_str(), 0755), 0);
-    const std::string name = vst3() + "/Synth.vst3";
-    for (const bool takesTheTag : {true, false}) {
-        SCOPED_TRACE(takesTheTag ? "the dead writer's tag taken" : "a live writer of its name");
-        fs::remove_all(vst3());
-        std::string error;
-        ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
-        ASSERT_EQ(::chmod(vst3().c_str(), 0777), 0);
-        tqm::Engine update = engine;
-        update.catalog = &versions[1].catalog;
-        ASSERT_TRUE(killedIn(update, "vst3", 1, 0, true));
-        std::string tag = "0000beef";
-        for (const std::string& entry : entryNames(vst3()))
-            if (entry.rfind(".tqm-staging-", 0) == 0 && takesTheTag) tag = entry.substr(13);
-        const std::string staging = vst3() + "/.tqm-staging-" + tag;
-        if (takesTheTag) fs::rename(staging, vst3() + "/away");
-        for (const std::string& theirs : {staging, vst3() + "/.tqm-old-" + tag + "-Synth.vst3"}) {
-            if (!takesTheTag || theirs == staging) {
-                ASSERT_TRUE(fs::create_directory(theirs));
-                ASSERT_EQ(::chown(theirs.c_str(), kUserA, kUserA), 0);
-            }
-        }
-        LockHolder theirs(staging, kUserA);
-        ASSERT_TRUE(theirs.took());
-        const std::vector<tqm::Task> removal{{"remove", "synth", "vst3"}};
-        ASSERT_TRUE(engine.sweep(&error, &removal) && engine.loadReceipt(error)) << error;
-        EXPECT_TRUE(engine.remove("synth", "vst3", error)) << error;
-        theirs.release();
-        engine.sweep();
-        EXPECT_FALSE(exists(name)) << "a removal said ok was undone";
-        EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "");
-    }
-}
-
-// A sweep's listing shows an aside copy's name taken; a writer that began after that listing moves
-// that copy aside: the name is left to that writer, the aside copy stays for a later sweep.
-TEST_F(InstallFolderTest, ANameTakenAtTheListingIsLeftToItsWriter) {
-    std::string error;
-    ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
-    const std::string name = vst3() + "/Synth.vst3", dead = vst3() + "/.tqm-old-0000dead-Synth.vst3";
-    ASSERT_TRUE(writeFile(dead + "/Contents/Info.plist", "vst3 0.9.0"));
-    std::optional<tqm::detail::StagingLock> writer;
-    int listings = 0;
-    {
-        // The last listing (the first shows the dead tag new) is made before the writer begins.
-        const AtStep begins(Step::Listed, [&] {
-            if (++listings == 2) {
-                writer.emplace();
-                if (writer->make(vst3(), error)) fs::rename(name, vst3() + "/" + writer->asideOf("Synth.vst3"));
-            }
-            return 0;
-        });
-        ASSERT_TRUE(tqm::detail::sweepFolder(vst3(), nullptr, [] { return false; }, error)) << error;
-    }
-    ASSERT_TRUE(writer && writer->held()) << error;
-    EXPECT_FALSE(exists(name)) << "the old copy was put back under a live writer";
-    EXPECT_EQ(readFile(dead + "/Contents/Info.plist"), "vst3 0.9.0");
 }
 
 // Another account takes the name between a writer's renames: the writer says so, and its old copy
