@@ -172,15 +172,18 @@ int StagingLock::lockAt(int dirFd, const std::string& name, bool made) {
     // Opened without following a link, locked, and still the folder of that name: a sweep may
     // have taken and removed it between its making and the lock, or someone put another folder at
     // its name (ESTALE). A writer's own is also the owner-only folder of this process's user that
-    // it made, never one put at its name before the lock.
+    // it made, never one put at its name before the lock. A sweep takes only its own account's:
+    // another account's writer, gone or not, is that account's to sweep.
     DirFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno;
-    pause(RenameStep::Locked);
     struct stat held {}, named {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &held) != 0) return errno;
+    if (held.st_uid != ::geteuid()) return ESTALE;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno;
+    pause(RenameStep::Locked);
     if (::fstat(fd.get(), &held) != 0 || ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         !sameFile(held, named))
         return ESTALE;
-    if (made && (held.st_uid != ::geteuid() || (held.st_mode & 077) != 0)) return ESTALE;
+    if (held.st_uid != ::geteuid() || (made && (held.st_mode & 077) != 0)) return ESTALE;
     lock_ = std::move(fd);
     tag_ = parseEntry(name).tag;
     return 0;
@@ -235,7 +238,7 @@ bool sweepable(int dirFd, Sweepable& out) {
     // tags that still turn up new after a few listings are left alone.
     constexpr int kListings = 4;
     std::map<std::string, int> tags;
-    std::map<std::string, uid_t> others;  // the owner of each staging folder another holds
+    std::map<std::string, uid_t> others;  // the owner of each staging folder not taken
     std::vector<std::string> all;
     out = Sweepable();
     for (int listing = 1;; ++listing) {
@@ -263,14 +266,20 @@ bool sweepable(int dirFd, Sweepable& out) {
         }
         if (!fresh || listing == kListings) break;
     }
-    // A staging folder another holds keeps only the entries of its tag its owner has, or any when
-    // it is root's (root's writer replaces or removes a copy of the account it works for): what
-    // stands at that name may be another account's, put there in place of a gone writer's.
+    // A staging folder not taken keeps the entries of its tag its owner has, and the aside copies
+    // of any owner when its owner wrote the tag's note or is root (a writer moves aside a copy of
+    // another account's it was let replace); what another account put at the staging folder's
+    // name never keeps a gone writer's entries of another owner.
+    const auto ownerOf = [&](const std::string& name) {
+        struct stat st {};
+        return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? st.st_uid : uid_t(-1);
+    };
     const auto theirs = [&](const std::string& name, const Entry& e) {
         const auto owner = others.find(e.tag);
-        struct stat st {};
-        return e.kind == Entry::Staging || owner == others.end() || owner->second == 0 ||
-               ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_uid == owner->second;
+        if (e.kind == Entry::Staging || owner == others.end() || owner->second == 0) return true;
+        const uid_t entry = ownerOf(name);
+        return entry == uid_t(-1) || entry == owner->second ||
+               (e.kind == Entry::Aside && ownerOf(noteName(e.tag)) == owner->second);
     };
     std::sort(all.begin(), all.end());
     for (const std::string& name : all) {

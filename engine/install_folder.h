@@ -109,7 +109,7 @@
 // root sweeps beyond the layout's own folders only those root's records or the job's tasks name,
 // and none of a third account (neither root's nor the data folder owner's). Under the claim it
 // takes a tag's entries only from a listing made after it locked that tag's staging folder, or saw
-// it gone (sweepable). Of those, decided on that one listing and a look at the name at that moment
+// it gone (sweepable); it locks only its own account's. Of those, decided on that one listing and a look at the name at that moment
 // (restoreOrRemove):
 //   - an aside copy goes when a note of its tag says it was removed, or its name holds its own
 //     writer's new copy (the copy its note names, or with no note an entry of the aside's owner);
@@ -229,7 +229,8 @@ public:
     // The same in the open folder dirFd, whose path is dir; 0 or a system error number.
     int makeAt(int dirFd, const std::string& dir = {});
     // A sweep's: locks the staging folder `name` of the open folder dirFd without waiting; false
-    // when another process holds it, or it cannot be opened, or is no longer the folder of that name.
+    // when another process holds it, it is another account's, or it cannot be opened, or is no
+    // longer the folder of that name.
     bool take(int dirFd, const std::string& name);
 
     bool held() const { return lock_.get() >= 0; }
@@ -280,7 +281,8 @@ struct Sweepable {
     // The ".tqm-" entries of a tag whose staging folder is gone (its writer finished or died), the
     // staging folders it could lock (held keeps their locks) and the entries of their tags, and
     // entries of no tag; sorted. The entries of a tag whose staging folder it cannot lock are left
-    // out, but those of another owner than that folder's (unless it is root's): a gone writer's.
+    // out, but those that folder's owner neither has nor (by the tag's note) moved aside, when that
+    // owner is not root: a gone writer's, whatever was put at its staging folder's name.
     std::vector<std::string> names;
     std::vector<StagingLock> held;
     // Every entry of the listing those were taken from, sorted.
