@@ -266,27 +266,31 @@ bool sweepable(int dirFd, Sweepable& out) {
         }
         if (!fresh || listing == kListings) break;
     }
-    // A staging folder not taken keeps the entries of its tag its owner has, and the aside copies
-    // of any owner when its owner wrote the tag's note or is root (a writer moves aside a copy of
-    // another account's it was let replace); what another account put at the staging folder's
-    // name never keeps a gone writer's entries of another owner.
+    // Of those a sweep takes only what its own account made or moved: its entries, and the aside
+    // copies of a tag whose staging folder it took or whose note is its own (a writer moves aside a
+    // copy of another account's it was let replace). A staging folder it did not take, of its own
+    // account or root's, keeps its whole tag (a live writer, or root's); another account's keeps
+    // what that account has and the aside copies its note names, never a gone writer's entries
+    // of this account, whatever was put at that name.
+    const uid_t self = ::geteuid();
     const auto ownerOf = [&](const std::string& name) {
         struct stat st {};
         return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? st.st_uid : uid_t(-1);
     };
-    const auto theirs = [&](const std::string& name, const Entry& e) {
-        const auto owner = others.find(e.tag);
-        if (e.kind == Entry::Staging || owner == others.end() || owner->second == 0) return true;
-        const uid_t entry = ownerOf(name);
-        return entry == uid_t(-1) || entry == owner->second ||
-               (e.kind == Entry::Aside && ownerOf(noteName(e.tag)) == owner->second);
+    const auto takes = [&](const std::string& name, const Entry& e) {
+        const bool own = ownerOf(name) == self;
+        if (e.tag.empty()) return own || e.kind == Entry::Claim;
+        if (tags[e.tag] > 0) return own || e.kind == Entry::Aside;
+        const uid_t note = ownerOf(noteName(e.tag));
+        if (tags[e.tag] == 0) return own || (e.kind == Entry::Aside && note == self);
+        const auto staging = others.find(e.tag);
+        return staging != others.end() && staging->second != self && staging->second != 0 && own &&
+               e.kind != Entry::Staging && !(e.kind == Entry::Aside && note == staging->second);
     };
     std::sort(all.begin(), all.end());
     for (const std::string& name : all) {
-        if (name.compare(0, kEntryPrefix.size(), kEntryPrefix) != 0) continue;
         const Entry e = parseEntry(name);
-        if (!e.tag.empty() && tags[e.tag] < 0 && theirs(name, e)) continue;
-        out.names.push_back(name);
+        if (name.compare(0, kEntryPrefix.size(), kEntryPrefix) == 0 && takes(name, e)) out.names.push_back(name);
     }
     out.listed = std::move(all);  // sorted, so names is too
     return true;

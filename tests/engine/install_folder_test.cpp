@@ -461,6 +461,7 @@ TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
         {"its name taken by another account", false, true, true, false, false, false, "theirs", true},
         {"another account's aside copy and staged copy", true, false, true, false, false, false, "", true},
         {"another account's note says it was removed", false, false, true, true, false, false, "old", false},
+        {"another account's gone writer says it was removed", true, false, true, true, false, false, "", true},
         {"a live writer moved that name aside", false, false, false, false, true, false, "", true},
         {"a writer begun after the listing moved that name aside", false, false, false, false, false, true, "", true},
         {"another account holds its staging folder", false, false, true, false, false, false, "old", false, "0000beef"},
