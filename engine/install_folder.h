@@ -109,8 +109,9 @@
 // root sweeps beyond the layout's own folders only those root's records or the job's tasks name,
 // and none of a third account (neither root's nor the data folder owner's). Under the claim it
 // takes a tag's entries only from a listing made after it locked that tag's staging folder, or saw
-// it gone (sweepable); it locks only its own account's. Of those, decided on that one listing and a look at the name at that moment
-// (restoreOrRemove):
+// it gone (sweepable); it locks only its own account's staging folders and takes only its own
+// account's entries (and the aside copies its writers moved): root leaves a user's to that user.
+// Of those, decided on that one listing and a look at the name at that moment (restoreOrRemove):
 //   - an aside copy goes when a note of its tag says it was removed, or its name holds its own
 //     writer's new copy (the copy its note names, or with no note an entry of the aside's owner);
 //     when its name is free it goes back, unless the listing shows a live writer (of its owner or
@@ -278,11 +279,12 @@ private:
 
 // What a sweep may touch in a folder. Made under the claim.
 struct Sweepable {
-    // The ".tqm-" entries of a tag whose staging folder is gone (its writer finished or died), the
-    // staging folders it could lock (held keeps their locks) and the entries of their tags, and
-    // entries of no tag; sorted. The entries of a tag whose staging folder it cannot lock are left
-    // out, but those that folder's owner neither has nor (by the tag's note) moved aside, when that
-    // owner is not root: a gone writer's, whatever was put at its staging folder's name.
+    // The ".tqm-" entries of this process's account (and the aside copies its writers moved) of a
+    // tag whose staging folder is gone (its writer finished or died) or that it could lock (held
+    // keeps those locks; it locks only its own account's), and its entries of no tag; sorted. A
+    // tag whose staging folder it cannot lock is left out, but for this account's entries when that
+    // folder is another account's (not root's) whose note moved none of them aside: a gone
+    // writer's, whatever was put at its staging folder's name.
     std::vector<std::string> names;
     std::vector<StagingLock> held;
     // Every entry of the listing those were taken from, sorted.
