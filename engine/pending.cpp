@@ -220,7 +220,8 @@ std::string noteRemoval(const StagingLock& guard, const std::string& id, const s
 
 bool notesCount(const std::string& receiptFile) { return counts(::geteuid(), receiptFile); }
 
-bool mayChange(const std::string& receiptFile, const std::string& path, std::string& error) {
+bool mayChange(const std::string& receiptFile, const std::string& path, const std::string& named,
+               std::string& error) {
     const uid_t account = receiptAccount(receiptFile);
     if (!notesCount(receiptFile)) {
         error = receiptFile + " belongs to another account: a change this account makes there could not be "
@@ -228,9 +229,17 @@ bool mayChange(const std::string& receiptFile, const std::string& path, std::str
         return false;
     }
     struct stat st {};
-    if (!path.empty() && ::lstat(path.c_str(), &st) == 0 && st.st_uid != account && st.st_uid != 0) {
-        error = path + " belongs to another account than the one " + fs::path(receiptFile).filename().string() +
-                " is for: left alone";
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0 || st.st_uid == account) return true;
+    const std::string file = fs::path(receiptFile).filename().string();
+    if (st.st_uid != 0) {
+        error = path + " belongs to another account than the one " + file + " is for: left alone";
+        return false;
+    }
+    // Root's, named by a receipt an account may rewrite: only the copy the task names in the folder
+    // the manager installs into, never what that account's records point at elsewhere.
+    if (named.empty() || fs::path(path).lexically_normal() != fs::path(named).lexically_normal()) {
+        error = path + " belongs to root and is not the copy the manager installs there, so " + file +
+                " cannot have it changed: left alone";
         return false;
     }
     return true;
