@@ -225,3 +225,20 @@ TEST_F(PixelWindow, HitRectanglesOverThePaintInBothLooks) {
 }
 
 }  // namespace
+
+// A failure the manager words itself is read whole in the status line of the narrowest window, in
+// both looks and at every scale.
+TEST_F(PixelWindow, AFailureItCannotGetPastIsWholeInTheStatusLine) {
+    catalog.publish(catalogText("1.0.0"));
+    for (const char* lookWord : {"", "tq"}) {
+        SCOPED_TRACE(lookWord);
+        open(lookWord[0] ? std::vector<std::string>{"--steps", "--look", lookWord} : std::vector<std::string>{"--steps"});
+        ASSERT_TRUE(viewLoaded());
+        view->model()->say("Needs admin rights: not with --pub");
+        for (double s : pixeltest::kScales) {
+            TextRecorder recorder;
+            paintWindow(s, width(), view->pageHeight());
+            EXPECT_TRUE(recorder.has("Needs admin rights: not with --pub")) << s;
+        }
+    }
+}
