@@ -12,7 +12,6 @@
 #include "engine/install_folder.h"
 #include "engine/jobs.h"
 #include "engine/running.h"
-#include "tests/manager/job_window_support.h"
 #include "tests/manager/model_fixture.h"
 #include "tests/support/lock_holder.h"
 #include "tests/support/processes.h"
@@ -74,8 +73,8 @@ TEST_F(JobRoad, StopDuringADownload) {
     stalled.stall = true;
     server.serve("plugins/Synth-1.0.0.vst3.zip", stalled);
 
-    // The user stops the job at a progress text (the job's share done, a third a package): before
-    // the first download, after the first package, or half-way through the second, which then stalls.
+    // The user stops the job at a progress text: before the first download, after the first
+    // package, or half-way through the second, which then stalls.
     auto partWay = [](const std::string& t) {
         return t.rfind("Downloading ", 0) == 0 && std::stoi(t.substr(12)) > 33;
     };
@@ -309,34 +308,14 @@ TEST_F(JobRoad, ElevatedJob) {
     EXPECT_EQ(m.failed, (std::map<std::string, int32_t>{{"studio", 1}, {"synth", 1}}));
     EXPECT_TRUE(exists(m.config.layout.appsDir() + "/Studio.app"));
 
-    // A catalog the helper's keys (here the built-in ones) do not verify: said before the prompt.
+    // A catalog the helper's keys (here the built-in ones) do not verify: said before the downloads
+    // and the prompt, and not offered again.
     ::unsetenv("TQM_TEST_HELPER_KEYS");
     m.config.prompt = {"/bin/sh", "-c", "echo > \"$0\"", path("asked")};
-    ASSERT_TRUE(runJob({{"remove", "synth", "vst3"}}));
+    ASSERT_TRUE(runJob({{"install", "delay", "vst3"}}));
     EXPECT_EQ(m.note, "Needs admin rights: not with --pub");
-    EXPECT_FALSE(exists(path("asked")));
-}
-
-// A job the helper must run, on a catalog signed with other keys than its own, fails before anything
-// is fetched, and the window offers no RETRY: the same job can only fail again.
-TEST_F(JobRoad, ACatalogTheHelperRefusesFailsBeforeTheDownloadsAndForGood) {
-    std::string blocked;
-    tqapp::Config c = elevated(blocked);
-    ::unsetenv("TQM_TEST_HELPER_KEYS");
-    c.prompt = {"/bin/sh", "-c", "echo > \"$0\"", path("asked")};
-    tqapp::Model& m = ready(c);
-    const auto alive = std::make_shared<bool>(true);
-    tqapp::JobWindow window(m, alive, jobtest::formatPlan());
-    window.press(tqapp::jobButton(tqapp::JobButton::Go));
-    ASSERT_TRUE(pumpUntil([&] { return m.doneGeneration == m.jobGeneration && !m.busy; }));
-    window.tick();
-    EXPECT_EQ(window.state, tqapp::JobWindow::Failed);
-    EXPECT_EQ(window.statusText(), "NEEDS ADMIN RIGHTS: NOT WITH --PUB");
-    std::vector<std::string> offered;
-    for (const tqapp::JobWindow::Button& b : window.buttons()) offered.push_back(window.partName(b.id));
-    EXPECT_EQ(offered, std::vector<std::string>{"close"});
-    for (const Progress& p : progress) EXPECT_EQ(p.text.rfind("Downloading", 0), std::string::npos) << p.text;
-    EXPECT_TRUE(tree(c.layout.userData() + "/cache/packages").empty());
+    EXPECT_FALSE(m.retryable);
+    EXPECT_FALSE(exists(m.config.layout.userData() + "/cache/packages/Delay-1.0.0.vst3.zip"));
     EXPECT_FALSE(exists(path("asked")));
 }
 

