@@ -361,9 +361,10 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
     retryable = true;
     jobIds.clear();
     // A change on disk whose record failed is recorded, not downloaded and made again.
-    for (tqm::Task& task : tasks)
-        if (const auto it = recordOnRetry_.find(task.id + " " + task.format); it != recordOnRetry_.end() && it->second == task.op)
-            task.op = "record";
+    for (tqm::Task& task : tasks) {
+        const auto it = recordOnRetry_.find(task.id + " " + task.format);
+        if (it != recordOnRetry_.end() && it->second == task.op) task.op = "record";
+    }
     for (const tqm::Task& task : tasks) {
         jobIds[task.id] = 1;
         failed.erase(task.id);
