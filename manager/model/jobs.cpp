@@ -350,6 +350,7 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
     // A task without an operation does nothing (the engine would take it for an install).
     std::erase_if(tasks, [](const tqm::Task& t) { return t.op.empty(); });
     jobTitle = std::move(title);
+    retryable = true;
     log("job: " + jobTitle);
     if (tasks.empty()) {  // ends at once, as a job that failed with nothing done
         ++jobGeneration;
@@ -358,7 +359,6 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
         return;
     }
     busy = true;
-    retryable = true;
     jobIds.clear();
     // A change on disk whose record failed is recorded, not downloaded and made again.
     for (tqm::Task& task : tasks) {
