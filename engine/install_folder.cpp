@@ -554,6 +554,15 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
 
 bool Engine::canWrite(const std::string& format) const { return detail::writable(layout.formatDir(format)); }
 
+bool Engine::couldWrite(const std::string& format) const {
+    const fs::path dir = layout.formatDir(format);
+    std::error_code ec;
+    fs::path there = dir;
+    while (there.has_relative_path() && !fs::exists(there, ec)) there = there.parent_path();
+    if (there == dir) return detail::writable(dir.string());
+    return fs::is_directory(there, ec) && ::access(there.c_str(), W_OK | X_OK) == 0;
+}
+
 namespace {
 
 // The owner of the folder path (not followed), or -1.
@@ -566,6 +575,10 @@ uid_t ownerOf(const std::string& path) {
 
 bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
     const std::set<std::string> changed = tasks ? changedFolders(*tasks) : std::set<std::string>{};
+    recording.clear();
+    if (tasks)
+        for (const Task& t : *tasks)
+            if (t.op == "record") recording.insert(t.id);
     // Root works only in folders of root's or of the account whose job it runs (the data folder's),
     // and beyond the layout's own folders only in those its own records or the job's tasks name:
     // another account's records may name anything.

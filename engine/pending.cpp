@@ -349,7 +349,8 @@ bool Engine::settleNote(const std::string& format, int dirFd, const std::string&
     }
     if (!changed.empty() && log)
         log((note.removal ? "dropped the record of " : "recorded ") + changed + " (its " +
-            (note.removal ? "removal" : "install") + " was cut off before recording it)");
+            (note.removal ? "removal" : "install") +
+            (recording.count(note.id) ? " was on disk, its record had failed)" : " was cut off before recording it)"));
     return applied;
 }
 
@@ -409,8 +410,17 @@ bool Engine::recordChange(const std::string& file, Receipt& mine, const std::fun
     return false;
 }
 
+namespace {
+constexpr char kChangedWord[] = "changed on disk: ";
+}  // namespace
+
+std::string unrecordedText(const std::string& what, const std::string& why) {
+    return kChangedWord + what + kUnrecordedJoin + why;
+}
+
 bool unrecordedChange(const std::string& error, std::string& why) {
-    if (error.rfind("installed ", 0) != 0 && error.rfind("removed ", 0) != 0) return false;
+    if (error.rfind("installed ", 0) != 0 && error.rfind("removed ", 0) != 0 && error.rfind(kChangedWord, 0) != 0)
+        return false;
     const size_t at = error.find(kUnrecordedJoin);
     if (at == std::string::npos) return false;
     why = error.substr(at + sizeof kUnrecordedJoin - 1);
