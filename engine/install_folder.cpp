@@ -511,6 +511,8 @@ uid_t ownerOf(const std::string& path) {
 }  // namespace
 
 bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
+    std::string unread;
+    const bool read = loadReceipt(unread);  // once: the folders come from the receipts
     const std::set<std::string> changed = tasks ? changedFolders(*tasks) : std::set<std::string>{};
     // Root works only in folders of root's or of the account whose job it runs (the data folder's),
     // and beyond the layout's own folders only in those its own records or the job's tasks name:
@@ -560,6 +562,8 @@ bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
         if (needed) return fail(why);
         if (log) log("not swept: " + why);
     }
+    if (!read) return fail(unread);
+    endLeftChanges();
     return true;
 }
 
@@ -571,10 +575,10 @@ std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, s
         error = lock->error();
         return nullptr;
     }
-    // The sweep records what killed jobs left noted, under the receipts' own locks; the receipts
-    // are then read once, as the job's tasks start from them. Until `locked` says yes the job
+    // The sweep reads the receipts once, as the job's tasks start from them, and records what
+    // killed jobs left noted under the receipts' own locks, which keeps them current. Until `locked` says yes the job
     // has changed nothing of its own: its waits so far may still be stopped.
-    if (!engine.sweep(&error, tasks) || !engine.loadReceipt(error)) return nullptr;
+    if (!engine.sweep(&error, tasks)) return nullptr;
     if (locked && !locked()) return nullptr;
     return lock;
 }
