@@ -340,11 +340,13 @@ bool createFolder(const std::string& dir, std::string& error);
 // (the old copy moved aside, the new copy moved in, the old copy put back when the new one cannot
 // move in, the sweep's restoring of an aside copy), the writing of a note, a staging folder made
 // but not yet locked (Made) and locked but not yet checked (Locked), and a sweep's listing made
-// but its tags not yet looked at (Listed), and a held claim about to be let go (Unclaim).
-enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed, Unclaim };
+// but its tags not yet looked at (Listed), a held claim about to be let go (Unclaim), and a change's
+// record saved but its note not yet dropped (Recorded).
+enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed, Unclaim, Recorded };
 
 // Fault seam for tests: when set, it is asked before each of those steps, and a non-zero answer
-// fails the step with that error number instead of doing it (Made, Locked, Listed, Unclaim: ignored).
+// fails the step with that error number instead of doing it (Made, Locked, Listed, Unclaim, Recorded:
+// ignored).
 extern int (*renameFault)(RenameStep step);
 
 // A copy's identity as its note records it: device, inode and birth time (empty where the file

@@ -414,6 +414,7 @@ bool Engine::recordChange(const std::string& file, Receipt& mine, const std::fun
             change(r);
             if (!away.empty()) r.left.emplace(away, LeftCopy{format, ""});
         }, why, keepWaiting(waitingSentence(file), kReceiptLockWait))) {
+        if (detail::renameFault && !note.empty()) detail::renameFault(detail::RenameStep::Recorded);
         detail::dropNote(note);
         if (!away.empty() && mine.left.count(away) && mine.left.at(away).id.empty())
             updateReceipt(file, mine, [&](Receipt& r) {
