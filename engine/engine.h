@@ -39,6 +39,9 @@ struct Engine {
 
     // Loads `receipt`, then (only if that worked) `apps`; the result of the last load tried.
     bool loadReceipt(std::string& error);
+    // What the receipt files are as the system sees them (device, inode, size and times): it
+    // differs once either has been replaced, as every save does.
+    std::string receiptsSeen() const;
 
     // Folder probing, downloads and installs (install_folder.cpp, download.cpp, install.cpp,
     // install_app.cpp). Progress callbacks get (bytes done, total) and answer false to stop.

@@ -511,8 +511,11 @@ uid_t ownerOf(const std::string& path) {
 }  // namespace
 
 bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
+    // The receipts are read once, the folders taken from them, and read again at the end only when
+    // a start beside this job or its own settling replaced them meanwhile.
+    const std::string seen = receiptsSeen();
     std::string unread;
-    const bool read = loadReceipt(unread);  // once: the folders come from the receipts
+    bool read = loadReceipt(unread);
     const std::set<std::string> changed = tasks ? changedFolders(*tasks) : std::set<std::string>{};
     // Root works only in folders of root's or of the account whose job it runs (the data folder's),
     // and beyond the layout's own folders only in those its own records or the job's tasks name:
@@ -562,6 +565,7 @@ bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
         if (needed) return fail(why);
         if (log) log("not swept: " + why);
     }
+    if (receiptsSeen() != seen) read = loadReceipt(unread);
     if (!read) return fail(unread);
     endLeftChanges();
     return true;

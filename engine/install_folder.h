@@ -103,8 +103,9 @@
 //
 // WHAT A SWEEP READS AND MAY TOUCH. A job's sweep (Engine::sweep, sweepFolder) reads each format
 // folder of the data folder, the applications folder, the folder of each app its receipt records
-// elsewhere and the maker's folder of an earlier install folder that holds a recorded plug-in
-// (Engine::stagingFolders: a copy is updated or removed where it lies); a start (Engine::sweepSelf) the
+// elsewhere, the maker's folder of an earlier install folder that holds a recorded plug-in
+// (Engine::stagingFolders: a copy is updated or removed where it lies) and the folder of each copy
+// its receipt's `left` names; a start (Engine::sweepSelf) the
 // manager's own folder. A job needs only the folders its tasks change (Engine::changedFolders);
 // root sweeps beyond the layout's own folders only those root's records or the job's tasks name,
 // and none of a third account (neither root's nor the data folder owner's). Under the claim it
@@ -126,7 +127,11 @@
 // notes whose change is on disk, removes such a note once no aside copy of its tag is left, and
 // removes dead writers' temporary files in the data folder; nothing else. In a folder a sweep reads
 // only while a record names a copy in it, a removal's note is left to the job's sweep while an
-// aside copy or staging folder of its tag is there: its record keeps that folder swept.
+// aside copy or staging folder of its tag is there: its record keeps that folder swept. A change
+// whose note lies in such a folder names its copy in the receipt's `left` with its record (and an
+// update's record, from its note, the copy of an earlier folder it replaced), so that no kill leaves
+// that folder unread; the job's sweep ends them (Engine::endLeftChanges): such a replaced copy still
+// lying unrecorded goes, and an entry goes once its folder holds nothing of a change.
 //
 // NOTES. A note is written by the writer that is about to move, before it moves. It names the receipt
 // it is for (the device and inode of that receipt's folder), and an install's copy by device, inode
