@@ -100,7 +100,8 @@ std::vector<std::pair<std::string, std::string>> Engine::stagingFolders() const 
     for (const auto& [copy, dir] : recordedPluginFolders(receipt)) add(copy.second, dir);
     for (const auto& [id, dir] : recordedAppFolders(apps)) add("app", dir);
     for (const auto& [copy, left] : receipt.left)
-        if (left.format != "app" && inMakersFolder(copy)) add(left.format, fs::path(copy).parent_path().string());
+        if (inMakersFolder(copy) && std::count(formatsHere().begin(), formatsHere().end(), left.format))
+            add(left.format, fs::path(copy).parent_path().string());
     for (const auto& [copy, left] : apps.left)
         if (appFolder(copy)) add("app", fs::path(copy).parent_path().string());
     return folders;
@@ -137,7 +138,8 @@ void Engine::endLeftChanges() {
         std::vector<std::string> ended;
         for (const auto& [copy, left] : mine.left) {
             const fs::path p(copy);
-            if (!(app ? appFolder(p) : inMakersFolder(p))) {  // names nothing to end
+            const bool format = std::count(formatsHere().begin(), formatsHere().end(), left.format) > 0;
+            if (!(app ? appFolder(p) : inMakersFolder(p) && format)) {  // names nothing to end
                 ended.push_back(copy);
                 continue;
             }
