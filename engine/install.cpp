@@ -93,7 +93,8 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
     // The note names the copy it replaces in an earlier folder: recorded from it after a kill, that
     // copy is left to the next job (Receipt::left).
     const std::string note = detail::notePending(staging, ref->item, entry.id, format, record,
-                                                 catalog ? catalog->sequence : -1, layout.receiptFile(), error, previous);
+                                                 catalog ? catalog->sequence : -1, layout.receiptFile(), error,
+                                                 previous);
     if (note.empty()) return false;
     if (!detail::moveInOrSay(staging, ref->item, target, hasOld, ref->item, dir, "is a host using it?", error)) {
         detail::dropNote(note);

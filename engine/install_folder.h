@@ -405,9 +405,10 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
 // before anything moves. notePending notes the install of the staging folder's item, noteRemoval
 // the removal of the copy at path (whose record names `recorded`); an install's may name the copy
 // of an earlier install folder it replaces (earlier: recorded from the note, that copy is left to the
-// next job, Receipt::left). Each answers the note's path, empty with error said ("cannot write <note>: <system text>") when it could not be written. The
-// change drops it once its receipt is saved; a note left by a kill is read by the sweep or start
-// of the data folder whose receipt is receiptFile (the note names it).
+// next job, Receipt::left). Each answers the note's path, empty with error said ("cannot write
+// <note>: <system text>") when it could not be written. The change drops it once its receipt is
+// saved; a note left by a kill is read by the sweep or start of the data folder whose receipt is
+// receiptFile (the note names it).
 std::string notePending(const StagingLock& staging, const std::string& item, const std::string& id,
                         const std::string& format, const InstalledFormat& rec, int64_t sequence,
                         const std::string& receiptFile, std::string& error, const std::string& earlier = {});

@@ -448,8 +448,9 @@ std::string Engine::receiptsSeen() const {
     for (const std::string& file : {layout.receiptFile(), layout.appsReceiptFile()}) {
         struct stat st {};
         if (::stat(file.c_str(), &st) != 0) st = {};
-        for (const auto n : {uint64_t(st.st_dev), uint64_t(st.st_ino), uint64_t(st.st_size), uint64_t(st.st_mtim.tv_sec),
-                             uint64_t(st.st_mtim.tv_nsec), uint64_t(st.st_ctim.tv_sec), uint64_t(st.st_ctim.tv_nsec)})
+        for (const auto n : {uint64_t(st.st_dev), uint64_t(st.st_ino), uint64_t(st.st_size),
+                             uint64_t(st.st_mtim.tv_sec), uint64_t(st.st_mtim.tv_nsec), uint64_t(st.st_ctim.tv_sec),
+                             uint64_t(st.st_ctim.tv_nsec)})
             seen += std::to_string(n) + ":";
     }
     return seen;

@@ -458,7 +458,8 @@ TEST_F(ElevatedHelper, TheHelperWaitsOnlyWhileItsStandardInputIsOpen) {
             const std::string want =
                 c.in != In::Socket ? why + "\n"
                 : c.begun ? tqm::jobs::helperLine(tqm::jobs::HelperSays::Begun) +
-                                tqm::jobs::helperLine(tqm::jobs::HelperSays::Wait, receiptWhy.substr(0, receiptWhy.size() - 1))
+                                tqm::jobs::helperLine(tqm::jobs::HelperSays::Wait,
+                                                      receiptWhy.substr(0, receiptWhy.size() - 1))
                           : tqm::jobs::helperLine(tqm::jobs::HelperSays::Wait, why);
             ASSERT_TRUE(awaitTrue([&] {
                 char buf[256];

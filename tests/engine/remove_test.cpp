@@ -274,7 +274,8 @@ TEST_F(RemoveTest, ARemovalCutOffOutsideTheManagedFoldersEndsRight) {
             next.startSweep();
             ::umask(was);
             struct stat st {};
-            EXPECT_TRUE(::geteuid() != 0 || (::stat(file.c_str(), &st) == 0 && (st.st_mode & 022) == 0)) << "root's umask";
+            EXPECT_TRUE(::geteuid() != 0 || (::stat(file.c_str(), &st) == 0 && (st.st_mode & 022) == 0))
+                << "root's umask";
             EXPECT_TRUE(next.sweep(&error) && next.loadReceipt(error)) << error;
             const tqm::Receipt& now = isApp ? next.apps : next.receipt;
             const auto product = now.plugins.find(task.id);
