@@ -42,6 +42,9 @@ struct Engine {
 
     // Loads `receipt`, then (only if that worked) `apps`; the result of the last load tried.
     bool loadReceipt(std::string& error);
+    // What the receipt files are as the system sees them (device, inode, size and times): it
+    // differs once either has been replaced, as every save does.
+    std::string receiptsSeen() const;
 
     // Folder probing, downloads and installs (install_folder.cpp, download.cpp, install.cpp,
     // install_app.cpp). Progress callbacks get (bytes done, total) and answer false to stop.
@@ -50,11 +53,13 @@ struct Engine {
     // above it that is there.
     bool couldWrite(const std::string& format) const;
     // Leftovers of interrupted jobs (engine/install_folder.h): the caller holds the job lock, and
-    // opens its job with beginJob, which sweeps and then reads the receipts. The folders the tasks
+    // opens its job with beginJob, which sweeps. The sweep reads the receipts once (loadReceipt),
+    // and the folders from them; it ends with endLeftChanges. The folders the tasks
     // change (every folder without tasks) are waited for, together at most kReceiptLockWait; any
     // other is swept only when its claim is free and it can be read, else left with a log line.
     // False, with why in error when given, when a folder the tasks change was not swept: "cannot
-    // read <folder>: <system text>", or why its claim was not had.
+    // read <folder>: <system text>", or why its claim was not had; or when the receipts cannot be
+    // read (loadReceipt's error), though every folder was swept.
     bool sweep(std::string* error = nullptr, const std::vector<Task>* tasks = nullptr);
     // The install folders the tasks stage in: the format's folder of a plug-in and the maker's
     // folder installed.json records it in, the applications folder and the folder apps.json records
@@ -74,12 +79,24 @@ struct Engine {
     // Every folder a writer stages in, with the format whose receipt its notes are for: each
     // format's folder, the applications folder, then every maker's folder of an earlier install
     // folder that holds a plug-in installed.json records and every other folder that holds an app
-    // apps.json records (as they are on disk), where a copy is updated or removed where it lies.
+    // apps.json records (as receipt and apps hold them), where a copy is updated or removed where it
+    // lies, and the folders of their `left` entries.
     // What a job's sweep and a start read.
     std::vector<std::pair<std::string, std::string>> stagingFolders() const;
     // What the manager does as it starts, safe beside a job another manager may be running: the
     // installs above are recorded, and temporaries of writers that died go from its data folders.
+    // Reads the receipts first (loadReceipt).
     void startSweep();
+    // The end of a job's sweep: what cut-off changes left outside the layout's own folders
+    // (Receipt::left) is ended. A replaced copy still lying unrecorded goes, as its update would have
+    // removed it (removeReplaced); an entry goes once its folder holds nothing of a change.
+    void endLeftChanges();
+    // Removes the copy `earlier` of an earlier install folder that the update of id's format
+    // replaced, noted as a removal; what cannot go stays, and the log says so.
+    void removeReplaced(const std::string& id, const std::string& format, const std::string& earlier);
+    // Whether dir is one of the layout's own install folders (a format's, the applications folder),
+    // which every sweep reads.
+    bool layoutFolder(const std::string& dir) const;
     bool download(const Plugin& entry, const std::string& format, std::string& data, std::string& error,
                   const std::function<bool(uint64_t, uint64_t)>& progress) const;
     bool downloadSelf(std::string& data, std::string& error,

@@ -90,8 +90,11 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
     if (!receiptWritable(layout.receiptFile(), error) ||
         !detail::mayChange(layout.receiptFile(), hasOld ? target : "", target, error))
         return false;
+    // The note names the copy it replaces in an earlier folder: recorded from it after a kill, that
+    // copy is left to the next job (Receipt::left).
     const std::string note = detail::notePending(staging, ref->item, entry.id, format, record,
-                                                 catalog ? catalog->sequence : -1, layout.receiptFile(), error);
+                                                 catalog ? catalog->sequence : -1, layout.receiptFile(), error,
+                                                 previous);
     if (note.empty()) return false;
     if (!detail::moveInOrSay(staging, ref->item, target, hasOld, ref->item, dir, "is a host using it?", error)) {
         detail::dropNote(note);
@@ -99,29 +102,31 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
     }
     // The recorded path may name the target itself under another spelling of the folder (a
     // link, a "." part): then it is the copy just moved in, not a previous one.
-    if (!previous.empty() && !fs::equivalent(previous, target, ec)) {
-        // The new copy is in place either way; a copy that cannot go stays, and the log says so.
-        // It goes as a removal's does: no link on its way is passed.
-        // Noted beside it, so that a sweep that meets its aside copy finishes the removal.
-        std::string why, removalNote;
-        const int err = detail::removeRecorded(
-            layout.formatRoot(format), previous, true,
-            [&](const detail::StagingLock& guard, std::string& e) {
-                return detail::noteRemoval(guard, entry.id, format, previous, previous, layout.receiptFile(), e);
-            },
-            removalNote, why);
-        detail::dropNote(removalNote);
-        if (log)
-            log(err == detail::kLinkRefused ? why
-                : err == 0 ? "removed the copy in the previous folder " + previous
-                           : "cannot remove the copy in the previous folder " + previous);
-    }
+    if (!previous.empty() && !fs::equivalent(previous, target, ec)) removeReplaced(entry.id, format, previous);
 
     if (log) log("installed " + target);
     return recordChange(layout.receiptFile(), receipt, [&](Receipt& r) {
         r.plugins[entry.id].formats[format] = record;
         if (catalog) r.catalog_sequence = catalog->sequence;
     }, note, "installed " + target, error);
+}
+
+void Engine::removeReplaced(const std::string& id, const std::string& format, const std::string& earlier) {
+    // The new copy is in place either way; a copy that cannot go stays, and the log says so.
+    // It goes as a removal's does: no link on its way is passed.
+    // Noted beside it, so that a sweep that meets its aside copy finishes the removal.
+    std::string why, removalNote;
+    const int err = detail::removeRecorded(
+        layout.formatRoot(format), earlier, true,
+        [&](const detail::StagingLock& guard, std::string& e) {
+            return detail::noteRemoval(guard, id, format, earlier, earlier, layout.receiptFile(), e);
+        },
+        removalNote, why);
+    detail::dropNote(removalNote);
+    if (log)
+        log(err == detail::kLinkRefused ? why
+            : err == 0 ? "removed the copy in the previous folder " + earlier
+                       : "cannot remove the copy in the previous folder " + earlier);
 }
 
 }  // namespace tqm

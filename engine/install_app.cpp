@@ -17,6 +17,7 @@
 #include "engine/install.h"
 #include "engine/jobs.h"
 #include "engine/package_cache.h"
+#include "engine/safe_path.h"
 #include "engine/unpack.h"
 #include "engine/util.h"
 
@@ -53,37 +54,34 @@ std::string appRunning(const std::string& path) {
 
 namespace {
 
-// The folders of the apps apps.json (as it is on disk) records outside the applications folder, by
-// id: only where placeApp would stage, a plain path of an app.
-std::map<std::string, std::string> recordedAppFolders(const Layout& layout) {
+// Whether path is an app placeApp would stage beside: a plain path of an app.
+bool appFolder(const fs::path& p) { return p.is_absolute() && plainlyApp(p.string(), p.filename().string()); }
+
+// Whether path names a copy in a maker's folder: plain, so ".../Ardune Systems/.." is not one.
+bool inMakersFolder(const fs::path& p) {
+    return p.is_absolute() && p.lexically_normal() == p && p.has_filename() && p.parent_path().filename() == kVendorDir;
+}
+
+// The folders of the apps the apps receipt records outside the applications folder, by id.
+std::map<std::string, std::string> recordedAppFolders(const Receipt& recorded) {
     std::map<std::string, std::string> folders;
-    Receipt recorded;
-    std::string ignored;
-    if (!recorded.load(layout.appsReceiptFile(), ignored)) return folders;
     for (const auto& [id, product] : recorded.plugins) {
         const auto app = product.formats.find("app");
-        if (app == product.formats.end()) continue;
-        const fs::path p(app->second.path);
-        if (p.is_absolute() && plainlyApp(p.string(), p.filename().string())) folders[id] = p.parent_path().string();
+        if (app != product.formats.end() && appFolder(app->second.path))
+            folders[id] = fs::path(app->second.path).parent_path().string();
     }
     return folders;
 }
 
-// The maker's folders that hold the plug-ins installed.json (as it is on disk) records, by id and
-// format: a copy in an earlier install folder is removed where it lies.
-std::map<std::pair<std::string, std::string>, std::string> recordedPluginFolders(const Layout& layout) {
+// The maker's folders that hold the plug-ins the receipt records, by id and format: a copy in an
+// earlier install folder is removed where it lies.
+std::map<std::pair<std::string, std::string>, std::string> recordedPluginFolders(const Receipt& recorded) {
     std::map<std::pair<std::string, std::string>, std::string> folders;
-    Receipt recorded;
-    std::string ignored;
-    if (!recorded.load(layout.receiptFile(), ignored)) return folders;
     for (const auto& [id, product] : recorded.plugins) {
         for (const std::string& format : formatsHere()) {
             const auto f = product.formats.find(format);
-            if (f == product.formats.end()) continue;
-            const fs::path p(f->second.path);
-            if (p.is_absolute() && p.lexically_normal() == p && p.has_filename() &&
-                p.parent_path().filename() == kVendorDir)
-                folders[{id, format}] = p.parent_path().string();
+            if (f != product.formats.end() && inMakersFolder(f->second.path))
+                folders[{id, format}] = fs::path(f->second.path).parent_path().string();
         }
     }
     return folders;
@@ -99,15 +97,20 @@ std::vector<std::pair<std::string, std::string>> Engine::stagingFolders() const 
         const std::pair<std::string, std::string> folder{format, dir};
         if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
     };
-    for (const auto& [copy, dir] : recordedPluginFolders(layout)) add(copy.second, dir);
-    for (const auto& [id, dir] : recordedAppFolders(layout)) add("app", dir);
+    for (const auto& [copy, dir] : recordedPluginFolders(receipt)) add(copy.second, dir);
+    for (const auto& [id, dir] : recordedAppFolders(apps)) add("app", dir);
+    for (const auto& [copy, left] : receipt.left)
+        if (inMakersFolder(copy) && std::count(formatsHere().begin(), formatsHere().end(), left.format))
+            add(left.format, fs::path(copy).parent_path().string());
+    for (const auto& [copy, left] : apps.left)
+        if (appFolder(copy)) add("app", fs::path(copy).parent_path().string());
     return folders;
 }
 
 std::set<std::string> Engine::changedFolders(const std::vector<Task>& tasks) const {
     std::set<std::string> folders;
-    const std::map<std::string, std::string> apps = recordedAppFolders(layout);
-    const auto plugins = recordedPluginFolders(layout);
+    const std::map<std::string, std::string> appFolders = recordedAppFolders(apps);
+    const auto plugins = recordedPluginFolders(receipt);
     for (const Task& t : tasks) {
         if (t.op == "purge") continue;  // the data folders only
         if (t.op != "self" && t.format != "app") {
@@ -117,11 +120,55 @@ std::set<std::string> Engine::changedFolders(const std::vector<Task>& tasks) con
             continue;
         }
         folders.insert(layout.appsDir());
-        const auto recorded = apps.find(t.id);
-        if (t.op != "self" && recorded != apps.end()) folders.insert(recorded->second);
+        const auto recorded = appFolders.find(t.id);
+        if (t.op != "self" && recorded != appFolders.end()) folders.insert(recorded->second);
         if (t.op == "self" && !program.empty()) folders.insert(fs::path(program).parent_path().string());
     }
     return folders;
+}
+
+void Engine::endLeftChanges() {
+    for (const bool app : {false, true}) {
+        Receipt& mine = app ? apps : receipt;
+        const std::string file = app ? layout.appsReceiptFile() : layout.receiptFile();
+        struct stat owner {};
+        // Root ends only what a receipt of its own names: another account's may name anything.
+        if (mine.left.empty() || (detail::runningAsRoot() && (::lstat(file.c_str(), &owner) != 0 || owner.st_uid != 0)))
+            continue;
+        std::vector<std::string> ended;
+        for (const auto& [copy, left] : mine.left) {
+            const fs::path p(copy);
+            const bool format = std::count(formatsHere().begin(), formatsHere().end(), left.format) > 0;
+            if (!(app ? appFolder(p) : inMakersFolder(p) && format)) {  // names nothing to end
+                ended.push_back(copy);
+                continue;
+            }
+            const bool recorded = std::any_of(mine.plugins.begin(), mine.plugins.end(), [&](const auto& product) {
+                return std::any_of(product.second.formats.begin(), product.second.formats.end(),
+                                   [&](const auto& f) { return f.second.path == copy; });
+            });
+            std::error_code ec;
+            std::string refused;
+            if (!app && !left.id.empty() && !recorded && fs::exists(fs::symlink_status(p, ec)) &&
+                detail::mayChange(file, copy, refused))
+                removeReplaced(left.id, left.format, copy);
+            detail::DirFd dir;
+            std::vector<std::string> names;
+            const int err = detail::openDir(p.parent_path().string(), dir);
+            if (err == ENOENT || (err == 0 && detail::folderNames(dir.get(), names) &&
+                                  std::none_of(names.begin(), names.end(), [](const std::string& name) {
+                                      const detail::Entry::Kind kind = detail::parseEntry(name).kind;
+                                      return kind == detail::Entry::Staging || kind == detail::Entry::Aside ||
+                                             kind == detail::Entry::Note;
+                                  })))
+                ended.push_back(copy);
+        }
+        std::string error;
+        if (!ended.empty() && !updateReceipt(file, mine, [&](Receipt& r) {
+                for (const std::string& copy : ended) r.left.erase(copy);
+            }, error, keepWaiting(waitingSentence(file), kReceiptLockWait)) && log)
+            log(error);
+    }
 }
 
 bool Engine::installApp(const Plugin& entry, const std::string& data, std::string& error) {

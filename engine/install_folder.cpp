@@ -574,6 +574,11 @@ uid_t ownerOf(const std::string& path) {
 }  // namespace
 
 bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
+    // The receipts are read once, the folders taken from them, and read again at the end only when
+    // a start beside this job or its own settling replaced them meanwhile.
+    const std::string seen = receiptsSeen();
+    std::string unread;
+    bool read = loadReceipt(unread);
     const std::set<std::string> changed = tasks ? changedFolders(*tasks) : std::set<std::string>{};
     recording.clear();
     if (tasks)
@@ -628,6 +633,9 @@ bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
         if (needed) return fail(why);
         if (log) log("not swept: " + why);
     }
+    if (receiptsSeen() != seen) read = loadReceipt(unread);
+    if (!read) return fail(unread);
+    endLeftChanges();
     return true;
 }
 
@@ -639,10 +647,10 @@ std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, s
         error = lock->error();
         return nullptr;
     }
-    // The sweep records what killed jobs left noted, under the receipts' own locks; the receipts
-    // are then read once, as the job's tasks start from them. Until `locked` says yes the job
+    // The sweep reads the receipts once, as the job's tasks start from them, and records what
+    // killed jobs left noted under the receipts' own locks, which keeps them current. Until `locked` says yes the job
     // has changed nothing of its own: its waits so far may still be stopped.
-    if (!engine.sweep(&error, tasks) || !engine.loadReceipt(error)) return nullptr;
+    if (!engine.sweep(&error, tasks)) return nullptr;
     if (locked && !locked()) return nullptr;
     return lock;
 }

@@ -100,8 +100,9 @@
 //
 // WHAT A SWEEP READS AND MAY TOUCH. A job's sweep (Engine::sweep, sweepFolder) reads each format
 // folder of the data folder, the applications folder, the folder of each app its receipt records
-// elsewhere and the maker's folder of an earlier install folder that holds a recorded plug-in
-// (Engine::stagingFolders: a copy is updated or removed where it lies); a start (Engine::sweepSelf) the
+// elsewhere, the maker's folder of an earlier install folder that holds a recorded plug-in
+// (Engine::stagingFolders: a copy is updated or removed where it lies) and the folder of each copy
+// its receipt's `left` names; a start (Engine::sweepSelf) the
 // manager's own folder. A job needs only the folders its tasks change (Engine::changedFolders);
 // root sweeps beyond the layout's own folders only those root's records or the job's tasks name,
 // and none of a third account (neither root's nor the data folder owner's). Under the claim it
@@ -124,7 +125,11 @@
 // notes whose change is on disk, removes such a note once no aside copy of its tag is left, and
 // removes dead writers' temporary files in the data folder; nothing else. In a folder a sweep reads
 // only while a record names a copy in it, a removal's note is left to the job's sweep while an
-// aside copy or staging folder of its tag is there: its record keeps that folder swept.
+// aside copy or staging folder of its tag is there: its record keeps that folder swept. A change
+// whose note lies in such a folder names its copy in the receipt's `left` with its record (and an
+// update's record, from its note, the copy of an earlier folder it replaced), so that no kill leaves
+// that folder unread; the job's sweep ends them (Engine::endLeftChanges): such a replaced copy still
+// lying unrecorded goes, and an entry goes once its folder holds nothing of a change.
 //
 // NOTES. A note is written by the writer that is about to move, before it moves. It names the receipt
 // it is for (the device and inode of that receipt's folder), and an install's copy by device, inode
@@ -347,11 +352,13 @@ bool createFolder(const std::string& dir, std::string& error);
 // (the old copy moved aside, the new copy moved in, the old copy put back when the new one cannot
 // move in, the sweep's restoring of an aside copy), the writing of a note, a staging folder made
 // but not yet locked (Made) and locked but not yet checked (Locked), and a sweep's listing made
-// but its tags not yet looked at (Listed), and a held claim about to be let go (Unclaim).
-enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed, Unclaim };
+// but its tags not yet looked at (Listed), a held claim about to be let go (Unclaim), and a change's
+// record saved but its note not yet dropped (Recorded).
+enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed, Unclaim, Recorded };
 
 // Fault seam for tests: when set, it is asked before each of those steps, and a non-zero answer
-// fails the step with that error number instead of doing it (Made, Locked, Listed, Unclaim: ignored).
+// fails the step with that error number instead of doing it (Made, Locked, Listed, Unclaim, Recorded:
+// ignored).
 extern int (*renameFault)(RenameStep step);
 
 // Test seam: when set, the clock of a job's deadline for the claims it waits for (Engine::sweep).
@@ -406,13 +413,15 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
 
 // The notes: what a change will record, written beside its staging folder (".tqm-record-<tag>")
 // before anything moves. notePending notes the install of the staging folder's item, noteRemoval
-// the removal of the copy at path (whose record names `recorded`). Each answers the note's path,
-// empty with error said ("cannot write <note>: <system text>") when it could not be written. The
-// change drops it once its receipt is saved; a note left by a kill is read by the sweep or start
-// of the data folder whose receipt is receiptFile (the note names it).
+// the removal of the copy at path (whose record names `recorded`); an install's may name the copy
+// of an earlier install folder it replaces (earlier: recorded from the note, that copy is left to the
+// next job, Receipt::left). Each answers the note's path, empty with error said ("cannot write
+// <note>: <system text>") when it could not be written. The change drops it once its receipt is
+// saved; a note left by a kill is read by the sweep or start of the data folder whose receipt is
+// receiptFile (the note names it).
 std::string notePending(const StagingLock& staging, const std::string& item, const std::string& id,
                         const std::string& format, const InstalledFormat& rec, int64_t sequence,
-                        const std::string& receiptFile, std::string& error);
+                        const std::string& receiptFile, std::string& error, const std::string& earlier = {});
 std::string noteRemoval(const StagingLock& guard, const std::string& id, const std::string& format,
                         const std::string& path, const std::string& recorded, const std::string& receiptFile,
                         std::string& error);

@@ -109,6 +109,7 @@ struct Note {
     std::string recorded;  // a removal's: the path its record named
     std::string leaf;      // a removal's copy when it lies in the note's folder: its name there
     std::string format, owner;  // the format and receipt (receiptOwner) it is for
+    std::string earlier;   // an install's: the copy in an earlier install folder it replaces
 
     // Whether the note is another format's or another receipt's, which is left where it is for
     // the job it belongs to. A note of no receipt (its writer could not see its data folder yet)
@@ -140,6 +141,7 @@ struct Note {
         ino = note["ino"].string();
         birth = note["birth"].string();
         recorded = note["recorded"].string();
+        earlier = note["earlier"].string();
         const std::string& seq = note["sequence"].string();
         std::from_chars(seq.data(), seq.data() + seq.size(), sequence);
         if (note["format"].string() != format || id.empty()) return false;
@@ -168,6 +170,8 @@ struct Note {
         if (!removal) {
             r.plugins[id].formats[format] = rec;
             if (sequence >= 0) r.catalog_sequence = sequence;
+            // The copy it replaced may still lie in its earlier folder, aside or at its name.
+            if (!earlier.empty() && earlier != rec.path) r.left[earlier] = {format, id};
             return id + " " + format + " " + rec.version + " at " + rec.path;
         }
         const auto product = r.plugins.find(id);
@@ -187,7 +191,7 @@ namespace detail {
 
 std::string notePending(const StagingLock& staging, const std::string& item, const std::string& id,
                         const std::string& format, const InstalledFormat& rec, int64_t sequence,
-                        const std::string& receiptFile, std::string& error) {
+                        const std::string& receiptFile, std::string& error, const std::string& earlier) {
     // Device, inode and birth time say which copy the note is for: a rename keeps them, and no other
     // copy has them while the note is on disk (whoever deletes the copy removes the note first).
     CopyId copy;
@@ -202,7 +206,8 @@ std::string notePending(const StagingLock& staging, const std::string& item, con
                          "\", \"version\": " + jsonQuote(rec.version) + ", \"path\": " + jsonQuote(rec.path) +
                          ", \"package_sha256\": " + jsonQuote(rec.package_sha256) + ", \"installed\": " +
                          jsonQuote(rec.installed) + ", \"exe\": " + jsonQuote(rec.exe) + ", \"uninstall_key\": " +
-                         jsonQuote(rec.uninstall_key) + ownerField(receiptFile) + "}\n",
+                         jsonQuote(rec.uninstall_key) + ownerField(receiptFile) +
+                         (earlier.empty() ? "" : ", \"earlier\": " + jsonQuote(earlier)) + "}\n",
                      error);
 }
 
@@ -390,6 +395,8 @@ void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds
 
 void Engine::startSweep() {
     detail::keepRootUmask();
+    std::string unread;  // a receipt that cannot be read names no folder beyond the layout's own
+    loadReceipt(unread);
     for (const auto& [format, folder] : stagingFolders()) settleInstalls(format, kStartLockWait, folder);
     const std::string data = layout.userData();
     for (const std::string& dir :
@@ -400,9 +407,29 @@ void Engine::startSweep() {
 
 bool Engine::recordChange(const std::string& file, Receipt& mine, const std::function<void(Receipt&)>& change,
                           const std::string& note, const std::string& done, std::string& error) {
+    // A note outside the folders every sweep reads: the change names its copy in `left` until the
+    // note is gone, so that a kill between the record and the note's drop leaves it read.
+    std::string away, format;
+    if (const fs::path dir = fs::path(note).parent_path(); !note.empty() && !layoutFolder(dir.string())) {
+        std::string text;
+        int err = 0;
+        if (readRegularFile(note, kMaxNote, text, err)) {
+            const lumo::Json noted = lumo::Json::parse(text);
+            away = noted["path"].string();
+            format = noted["format"].string();
+        }
+    }
     std::string why;
-    if (updateReceipt(file, mine, change, why, keepWaiting(waitingSentence(file), kReceiptLockWait))) {
+    if (updateReceipt(file, mine, [&](Receipt& r) {
+            change(r);
+            if (!away.empty()) r.left.emplace(away, LeftCopy{format, ""});
+        }, why, keepWaiting(waitingSentence(file), kReceiptLockWait))) {
+        if (detail::renameFault && !note.empty()) detail::renameFault(detail::RenameStep::Recorded);
         detail::dropNote(note);
+        if (!away.empty() && mine.left.count(away) && mine.left.at(away).id.empty())
+            updateReceipt(file, mine, [&](Receipt& r) {
+                if (r.left.count(away) && r.left.at(away).id.empty()) r.left.erase(away);
+            }, why, keepWaiting(waitingSentence(file), kReceiptLockWait));
         return true;
     }
     error = note.empty() ? why
@@ -425,6 +452,27 @@ bool unrecordedChange(const std::string& error, std::string& why) {
     if (at == std::string::npos) return false;
     why = error.substr(at + sizeof kUnrecordedJoin - 1);
     return true;
+}
+
+bool Engine::layoutFolder(const std::string& dir) const {
+    const fs::path d = fs::path(dir).lexically_normal();
+    if (d == fs::path(layout.appsDir()).lexically_normal()) return true;
+    for (const std::string& format : formatsHere())
+        if (d == fs::path(layout.formatDir(format)).lexically_normal()) return true;
+    return false;
+}
+
+std::string Engine::receiptsSeen() const {
+    std::string seen;
+    for (const std::string& file : {layout.receiptFile(), layout.appsReceiptFile()}) {
+        struct stat st {};
+        if (::stat(file.c_str(), &st) != 0) st = {};
+        for (const auto n : {uint64_t(st.st_dev), uint64_t(st.st_ino), uint64_t(st.st_size),
+                             uint64_t(st.st_mtim.tv_sec), uint64_t(st.st_mtim.tv_nsec), uint64_t(st.st_ctim.tv_sec),
+                             uint64_t(st.st_ctim.tv_nsec)})
+            seen += std::to_string(n) + ":";
+    }
+    return seen;
 }
 
 bool Engine::loadReceipt(std::string& error) {

@@ -157,13 +157,22 @@ std::string receiptText(const Receipt& receipt) {
         }
         out += "\n  }}";
     }
-    out += "\n }\n}\n";
+    out += "\n }";
+    if (!receipt.left.empty()) {
+        out += ",\n \"left\": {";
+        for (auto it = receipt.left.begin(); it != receipt.left.end(); ++it)
+            out += std::string(it == receipt.left.begin() ? "" : ",") + "\n  " + jsonQuote(it->first) +
+                   ": {\"format\": " + jsonQuote(it->second.format) + ", \"id\": " + jsonQuote(it->second.id) + "}";
+        out += "\n }";
+    }
+    out += "\n}\n";
     return out;
 }
 
 bool Receipt::load(const std::string& path, std::string& error) {
     catalog_sequence = 0;
     plugins.clear();
+    left.clear();
 
     std::string text;
     int err = 0;
@@ -184,6 +193,9 @@ bool Receipt::load(const std::string& path, std::string& error) {
     const lumo::Json& seq = doc["catalog_sequence"];
     catalog_sequence = seq.isNumber() ? truncateToInt64(seq.number) : 0;
 
+    const lumo::Json& leftCopies = doc["left"];
+    if (leftCopies.isObject())
+        for (const auto& [copy, what] : leftCopies.members) left[copy] = {member(what, "format"), member(what, "id")};
     const lumo::Json& products = doc["plugins"];
     if (!products.isObject()) return true;
     for (const auto& [id, product] : products.members) {

@@ -26,9 +26,18 @@ struct InstalledPlugin {
     std::string version() const;
 };
 
+// What a change cut off by a kill left in an install folder outside the layout's own (an earlier
+// install folder, an app's own folder): that folder is swept until nothing of a change is left there,
+// and a copy an update replaced (id set) goes where it still lies unrecorded.
+struct LeftCopy {
+    std::string format;
+    std::string id;  // the product whose update replaced the copy; empty for a removed copy's folder
+};
+
 struct Receipt {
     int64_t catalog_sequence = 0;
     std::map<std::string, InstalledPlugin> plugins;  // by product id
+    std::map<std::string, LeftCopy> left;            // by the copy's path
 
     // A missing file is an empty receipt (true). A file that cannot be read or is not a
     // receipt is an error; the receipt is left empty and the file untouched.

@@ -585,7 +585,8 @@ TEST_F(InstallFolderTest, ARootJobWaitsForNoReaderAndMakesNothingOthersMayWrite)
 }
 
 // A folder whose claim another sweep holds: a job that changes nothing there skips it with a log
-// line; one that does waits, saying for what, until stopped (fails) or the claim is let go (begins).
+// line; one that does (a copy there too: recorded in it as an earlier install folder) waits, saying
+// for what, until stopped (fails) or the claim is let go (begins).
 TEST_F(InstallFolderTest, AJobWaitsOnlyForTheClaimsOfFoldersItChanges) {
     const std::string clap = engine.layout.formatDir("clap"), claim = clap + "/.tqm-claim";
     const std::string waitText = "Waiting for another copy of the manager to finish sweeping " + clap;
@@ -595,9 +596,11 @@ TEST_F(InstallFolderTest, AJobWaitsOnlyForTheClaimsOfFoldersItChanges) {
         const char* format;  // of the job's one install
         bool stop;           // the job is stopped at its wait, else the claim let go
         bool begins;
+        bool earlier = false;  // the job's copy recorded there
     } cases[] = {{"a job in another folder", "vst3", true, true},
                  {"a job there, stopped", "clap", true, false},
-                 {"a job there, the claim let go", "clap", false, true}};
+                 {"a job there, the claim let go", "clap", false, true},
+                 {"a job on a copy recorded there, stopped", "vst3", true, false, true}};
     std::string error;
     ASSERT_TRUE(tqm::detail::createFolder(clap, error)) << error;
     for (const auto& c : cases) {
@@ -606,6 +609,9 @@ TEST_F(InstallFolderTest, AJobWaitsOnlyForTheClaimsOfFoldersItChanges) {
         tqm::detail::DirFd dir(::open(clap.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         other.emplace(dir.get(), ".tqm-claim", claim, [] { return false; }, tqm::LockAccess::Writers);
         ASSERT_TRUE(other->held());
+        tqm::Receipt recorded;
+        recorded.plugins["synth"].formats["vst3"].path = c.earlier ? clap + "/Synth.vst3" : vst3() + "/Synth.vst3";
+        ASSERT_TRUE(recorded.save(engine.layout.receiptFile(), error)) << error;
         tqm::Engine job = engine;
         std::vector<std::string> asked, logged;
         job.log = [&](const std::string& line) { logged.push_back(line); };
@@ -621,7 +627,7 @@ TEST_F(InstallFolderTest, AJobWaitsOnlyForTheClaimsOfFoldersItChanges) {
         EXPECT_EQ(bool(lock), c.begins) << error;
         EXPECT_EQ(locked, c.begins);
         EXPECT_EQ(error, c.begins ? "" : heldText);
-        const bool there = c.format == std::string("clap");
+        const bool there = c.format == std::string("clap") || c.earlier;
         EXPECT_EQ(asked, there ? std::vector<std::string>{waitText} : std::vector<std::string>{});
         EXPECT_EQ(std::count(logged.begin(), logged.end(), "not swept: " + heldText), there ? 0 : 1);
     }

@@ -424,8 +424,8 @@ TEST_F(ElevatedHelper, ASecondJobWaitsForTheFirstInsteadOfSweepingItsCopy) {
 // The helper waits for another job's lock only while its standard input is open: it gives the wait
 // up once the manager closes its end of the socket, whatever it wrote there first, or once a pipe's
 // writer goes; a file or no standard input at all could stop nothing, and it does not wait there.
-// Without the manager's socket it says on standard error what it waits for. Once begun, even a
-// helper that nothing can stop waits out a receipt's lock.
+// Without the manager's socket it says on standard error what it waits for. Once begun, a helper
+// waits out a receipt's lock, whether nothing can stop it or its manager's line has ended.
 TEST_F(ElevatedHelper, TheHelperWaitsOnlyWhileItsStandardInputIsOpen) {
     const std::string why = "Waiting for another copy of the manager to finish its job",
                       receiptWhy = "Waiting for another copy of the manager to finish writing installed.json\n";
@@ -436,7 +436,8 @@ TEST_F(ElevatedHelper, TheHelperWaitsOnlyWhileItsStandardInputIsOpen) {
         bool begun;  // the job lock free, a receipt's held
     } cases[] = {{"a socket written to, then closed", In::Socket, false},
                  {"a pipe written to, then closed", In::Pipe, false}, {"a file", In::File, false},
-                 {"nothing", In::Nothing, false}, {"a file, begun", In::File, true}};
+                 {"nothing", In::Nothing, false}, {"a file, begun", In::File, true},
+                 {"a socket closed once begun", In::Socket, true}};
     const std::string job = path("job.json"), result = path("job.result"), said = path("stderr.txt");
     ASSERT_TRUE(writeFile(job, tqm::jobs::jobText(engine.layout.userData(), {}, {{"install", "synth", "vst3"}})));
     ASSERT_TRUE(writeFile(path("input.txt"), "some input\n"));
@@ -465,8 +466,12 @@ TEST_F(ElevatedHelper, TheHelperWaitsOnlyWhileItsStandardInputIsOpen) {
         if (c.in == In::Socket || c.in == In::Pipe) {
             // It says that it waits: on the socket in the manager's words, else on standard error.
             std::string heard;
-            const std::string want = c.in == In::Socket ? tqm::jobs::helperLine(tqm::jobs::HelperSays::Wait, why)
-                                                        : why + "\n";
+            const std::string want =
+                c.in != In::Socket ? why + "\n"
+                : c.begun ? tqm::jobs::helperLine(tqm::jobs::HelperSays::Begun) +
+                                tqm::jobs::helperLine(tqm::jobs::HelperSays::Wait,
+                                                      receiptWhy.substr(0, receiptWhy.size() - 1))
+                          : tqm::jobs::helperLine(tqm::jobs::HelperSays::Wait, why);
             ASSERT_TRUE(awaitTrue([&] {
                 char buf[256];
                 const ssize_t n = c.in == In::Socket ? ::recv(mine, buf, sizeof buf, MSG_DONTWAIT) : 0;
@@ -482,7 +487,9 @@ TEST_F(ElevatedHelper, TheHelperWaitsOnlyWhileItsStandardInputIsOpen) {
         int status = 0;
         bool done = false;
         if (c.begun) {
-            EXPECT_TRUE(awaitTrue([&] { return readFile(said) == receiptWhy || (done = ended(helper, status)); }));
+            if (c.in != In::Socket) {  // the socket heard it
+                EXPECT_TRUE(awaitTrue([&] { return readFile(said) == receiptWhy || (done = ended(helper, status)); }));
+            }
             other.reset();
         }
         done = done || awaitTrue([&] { return ended(helper, status); });
@@ -494,7 +501,7 @@ TEST_F(ElevatedHelper, TheHelperWaitsOnlyWhileItsStandardInputIsOpen) {
         EXPECT_EQ(readFile(result), c.begun ? "install synth vst3: ok\n"
                                             : "no job: another copy of the manager is running a job on " +
                                                   engine.layout.userData() + ": try again when it ends\n");
-        EXPECT_EQ(readFile(said), c.begun ? receiptWhy : c.in == In::Pipe ? why + "\n" : "");
+        EXPECT_EQ(readFile(said), c.in == In::Pipe ? why + "\n" : c.begun && c.in != In::Socket ? receiptWhy : "");
         EXPECT_EQ(exists(vst3() + "/Synth.vst3"), c.begun);
     }
 }

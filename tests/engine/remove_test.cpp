@@ -259,51 +259,64 @@ TEST_F(RemoveTest, ItemThatCannotBeMovedStays) {
     EXPECT_TRUE(exists(vst3() + "/Synth.vst3/Contents/Info.plist"));
 }
 
-// A removal outside the managed folders killed before its move aside, mid-delete or before its record:
-// the next start and job leave the copy whole and recorded, or gone with its record, and no remains.
+int g_stepsLeft = -1;  // in a child: steps of the protocol to let pass before it kills itself
+
+int killAtStep(tqm::detail::RenameStep) {
+    if (g_stepsLeft-- == 0) ::raise(SIGKILL);
+    return 0;
+}
+
+// A removal outside the managed folders, or an update of a copy in an earlier install folder, killed at
+// each step of the protocol in turn: after the next start (whatever its umask) and job the copy lies
+// where its record says and nowhere else, and nothing of the change is left.
 TEST_F(RemoveTest, ARemovalCutOffOutsideTheManagedFoldersEndsRight) {
-    const std::pair<std::string, std::string> copies[] = {{"app", path("opt/Studio.app")},
-                                                          {"vst3", path("old/VST3/Ardune Systems/Synth.vst3")}};
-    for (const auto& [format, copy] : copies) {
-        for (const int cut : {0, 1, 2}) {  // before the move aside, mid-delete, deleted
-            SCOPED_TRACE(copy + " cut " + std::to_string(cut));
-            const bool isApp = format == "app";
-            const std::string dir = fs::path(copy).parent_path().string(), id = isApp ? "studio" : "synth";
-            const std::string file = isApp ? engine.layout.appsReceiptFile() : engine.layout.receiptFile();
+    const std::string earlier = path("old/VST3/Ardune Systems/Synth.vst3"), target = vst3() + "/Synth.vst3";
+    const std::pair<tqm::Task, std::string> cases[] = {{{"remove", "studio", "app"}, path("opt/Studio.app")},
+                                                       {{"remove", "synth", "vst3"}, earlier},
+                                                       {{"install", "synth", "vst3"}, earlier}};
+    fs::remove_all(appsDir() + "/Studio.app");
+    for (const auto& [task, copy] : cases) {
+        const bool isApp = task.format == "app";
+        const std::string file = isApp ? engine.layout.appsReceiptFile() : engine.layout.receiptFile();
+        for (int steps = 0, ended = 0; !ended; ++steps) {
+            SCOPED_TRACE(task.op + " " + copy + ", killed at step " + std::to_string(steps));
             std::string error;
-            const auto recorded = [&] {
-                tqm::Receipt now;
-                return now.load(file, error) && now.plugins.count(id) && now.plugins.at(id).formats.count(format);
-            };
-            fs::remove_all(dir);
-            ASSERT_TRUE(writeFile(copy + "/Contents/MacOS/Studio", "x") && writeFile(copy + "/Contents/Info.plist", "1"));
+            fs::remove_all(fs::path(copy).parent_path());
+            fs::remove_all(target);
+            ASSERT_TRUE(writeFile(copy + "/Contents/MacOS/Studio", "x"));
             tqm::Receipt& r = isApp ? engine.apps : engine.receipt;
-            r.plugins[id].formats[format].path = copy;
+            r.plugins[task.id].formats[task.format].path = copy;
             ASSERT_TRUE(r.save(file, error)) << error;
             const pid_t child = ::fork();
             if (child == 0) {
-                const AtStep killed(tqm::detail::RenameStep::Aside, [] { return ::raise(SIGKILL); });
-                ::_exit(engine.remove(id, format, error) ? 0 : 1);
+                g_stepsLeft = steps;
+                tqm::detail::renameFault = killAtStep;
+                ::_exit(tqm::runTask(engine, task, nullptr, error) ? 0 : 1);
             }
-            ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-            const std::vector<std::string> left = entryNames(dir);  // the note, the staging folder, the copy
-            ASSERT_EQ(left.size(), 3u) << ::testing::PrintToString(left);
-            const std::string aside = dir + "/.tqm-old-" + left[1].substr(13) + "-" + fs::path(copy).filename().string();
-            if (cut > 0) {
-                fs::rename(copy, aside);
-                fs::remove(aside + "/Contents/Info.plist");
-            }
-            if (cut == 2) fs::remove_all(aside) && fs::remove(dir + "/" + left[1]);
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            ended = WIFEXITED(status);
+            EXPECT_TRUE(WIFSIGNALED(status) || WEXITSTATUS(status) == 0);
             tqm::Engine next;
             next.layout = engine.layout;
+            const mode_t was = ::umask(0);
             next.startSweep();
-            if (cut == 2) {
-                EXPECT_FALSE(recorded()) << "the start records the removal";
-            }
-            EXPECT_TRUE(next.sweep());
-            EXPECT_EQ(readFile(copy + "/Contents/Info.plist"), cut == 0 ? "1" : "");
-            EXPECT_EQ(recorded(), cut == 0);
-            EXPECT_EQ(entryNames(dir).size(), cut == 0 ? 1u : 0u);
+            ::umask(was);
+            struct stat st {};
+            EXPECT_TRUE(::geteuid() != 0 || (::stat(file.c_str(), &st) == 0 && (st.st_mode & 022) == 0))
+                << "root's umask";
+            EXPECT_TRUE(next.sweep(&error) && next.loadReceipt(error)) << error;
+            const tqm::Receipt& now = isApp ? next.apps : next.receipt;
+            const auto product = now.plugins.find(task.id);
+            std::vector<std::string> recorded, there;
+            if (product != now.plugins.end() && product->second.formats.count(task.format))
+                recorded.push_back(product->second.formats.at(task.format).path);
+            for (const std::string& p : {copy, target})
+                if (exists(p)) there.push_back(p);
+            EXPECT_EQ(recorded, there);
+            EXPECT_TRUE(now.left.empty());
+            for (const std::string& dir : {fs::path(copy).parent_path().string(), vst3(), appsDir()})
+                for (const std::string& name : entryNames(dir)) EXPECT_NE(name.rfind(".tqm-", 0), 0u) << dir;
         }
     }
 }
