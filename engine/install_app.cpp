@@ -150,7 +150,7 @@ void Engine::endLeftChanges() {
             std::error_code ec;
             std::string refused;
             if (!app && !left.id.empty() && !recorded && fs::exists(fs::symlink_status(p, ec)) &&
-                detail::mayChange(file, copy, refused))
+                detail::mayChange(file, copy, "", refused))
                 removeReplaced(left.id, left.format, copy);
             detail::DirFd dir;
             std::vector<std::string> names;
