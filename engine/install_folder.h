@@ -187,15 +187,17 @@ namespace detail {
 inline const std::string kEntryPrefix = ".tqm-";
 inline const std::string kStagingPrefix = ".tqm-staging-";
 inline const std::string kAsidePrefix = ".tqm-old-";
+inline const std::string kGonePrefix = ".tqm-gone-";
 inline const std::string kNotePrefix = ".tqm-record-";
 inline const std::string kProbePrefix = ".tqm-probe-";
 inline const std::string kClaimName = ".tqm-claim";
 constexpr size_t kTagSize = 8;
 
 struct Entry {
-    enum Kind { Other, Staging, Aside, Note, Claim } kind = Other;  // Claim: the sweep claim, or its temporary
-    std::string tag;   // of a staging folder, an aside copy or a note (and its temporary)
-    std::string name;  // an aside copy's: the name of the entry it was moved aside from
+    // Claim: the sweep claim, or its temporary. Gone: a copy whose deletion has begun.
+    enum Kind { Other, Staging, Aside, Note, Claim, Gone } kind = Other;
+    std::string tag;   // of a staging folder, an aside or gone copy or a note (and its temporary)
+    std::string name;  // an aside or gone copy's: the name of the entry it was moved aside from
 };
 Entry parseEntry(const std::string& name);
 std::string stagingName(const std::string& tag);
@@ -295,25 +297,10 @@ std::string asideName(const std::string& path);
 // The same with the tag of the staging folder (a stagingDir name) whose copy replaces path.
 std::string asideFor(const std::string& staging, const std::string& path);
 
-// Removes a gone writer's staging folder `name` of the open folder dirFd (sweepable listed it), after
-// the note of its tag when the copy that note names is still inside: a copy never moved in records
-// nothing, and its note must not outlive it (voidUnmovedNote). Left whole when that note stays.
-void removeStagingAt(int dirFd, const std::string& name);
-
-// Deletes the copy `name` of the open folder dirFd (an aside copy) after every install note among
-// `names` (entries of that folder) of a tag other than `tag` that names that very copy: a note never
-// outlives its copy. 0 when it is gone; else it stays, in part (the system error number met) or
-// whole (EPERM: such a note could not be removed).
-int deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, const std::vector<std::string>& names);
-
-// Removes path and everything below it without following any link, whatever its depth (a few
-// folders open at a time); what cannot go stays. Answers how its folder opened: 0, a system error
-// number, or kLinkRefused (engine/safe_path.h).
+// Removes path and everything below it without following any link, whatever its depth; what cannot
+// go stays. 0 when nothing of it is left, else kLinkRefused (engine/safe_path.h) or the first system
+// error number met.
 int removeAll(const std::string& path);
-
-// The same for the entry name of an open folder; 0 when nothing of it is left, else the first
-// system error number met.
-int removeAllAt(int parentFd, const std::string& name);
 
 // Writes a removal's note with the staging folder made beside the copy, before anything moves:
 // its path, or empty with error said (then nothing moves).
@@ -340,11 +327,14 @@ bool createFolder(const std::string& dir, std::string& error);
 // (the old copy moved aside, the new copy moved in, the old copy put back when the new one cannot
 // move in, the sweep's restoring of an aside copy), the writing of a note, a staging folder made
 // but not yet locked (Made) and locked but not yet checked (Locked), and a sweep's listing made
-// but its tags not yet looked at (Listed), and a held claim about to be let go (Unclaim).
-enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed, Unclaim };
+// but its tags not yet looked at (Listed), a held claim about to be let go (Unclaim), an aside copy
+// about to be renamed to its gone name (Gone) and a deletion about to climb back to a folder's
+// parent (Up).
+enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed, Unclaim, Gone, Up };
 
 // Fault seam for tests: when set, it is asked before each of those steps, and a non-zero answer
-// fails the step with that error number instead of doing it (Made, Locked, Listed, Unclaim: ignored).
+// fails the step with that error number instead of doing it (Made, Locked, Listed, Unclaim, Up:
+// ignored).
 extern int (*renameFault)(RenameStep step);
 
 // A copy's identity as its note records it: device, inode and birth time (empty where the file
@@ -360,10 +350,8 @@ bool copyIdAt(int dirFd, const std::string& name, CopyId& id);
 // Test seam: when set, copyIdAt answers what it makes of an entry's true identity.
 extern CopyId (*identityFault)(const CopyId& real);
 
-// renameat for one of those steps; false with errno set.
-bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir, const std::string& to);
-
-enum class MoveResult { Done, AsideFailed, MoveInFailed, Refused };
+// OldCopyLeft: the new copy is in, but its aside name no longer held the old copy, which stays.
+enum class MoveResult { Done, AsideFailed, MoveInFailed, Refused, OldCopyLeft };
 
 // What becomes of the old copy once the new one is in: it goes, or stays aside for the next sweep
 // (the running manager's bundle, whose files are still open).
@@ -414,13 +402,6 @@ bool notesCount(const std::string& receiptFile);
 // in, and that what it would replace or remove at path (when anything is there) is that receipt's
 // owner's or root's, the copy a record of that receipt can name. False with why.
 bool mayChange(const std::string& receiptFile, const std::string& path, std::string& error);
-
-// Before a gone writer's staging folder is deleted: removes the install note of tag when the copy it
-// names is still in that staging folder, never moved in. False when such a note stays.
-bool voidUnmovedNote(int dirFd, const std::string& tag);
-// Removes each install note among names, of a tag other than `tag`, that names the copy `copy` of
-// the open folder dirFd; false when one of them stays.
-bool voidNotesNaming(int dirFd, const std::string& copy, const std::string& tag, const std::vector<std::string>& names);
 
 // Whether the note `name` of the open folder dirFd, written by root, by this process's user or by
 // `alsoBy`, says its copy in that folder was removed (op "remove") or names the install whose copy

@@ -15,6 +15,7 @@
 #include "engine/atomic_write.h"
 #include "engine/engine.h"
 #include "engine/install_folder.h"
+#include "engine/install_folder_steps.h"
 #include "engine/fileread.h"
 #include "engine/safe_path.h"
 #include "engine/util.h"
