@@ -341,7 +341,6 @@ int deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, con
     if (copy && !sameFile(st, *copy)) return kNotTheCopy;
     const Entry e = parseEntry(name);
     const std::string gone = kGonePrefix + e.tag + "-" + e.name;
-    if (!voidNotesNaming(dirFd, name, tag, names)) return EPERM;
     if (e.kind != Entry::Gone && !renameStep(RenameStep::Gone, dirFd, name, dirFd, gone)) return errno;
     const auto holds = [&] {
         return ::fstatat(dirFd, gone.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(there, st);
@@ -351,6 +350,7 @@ int deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, con
         return err;
     };
     if (!holds()) return giveBack(kNotTheCopy);  // another entry was moved there meanwhile
+    if (!voidNotesNaming(dirFd, gone, tag, names)) return giveBack(EPERM);
     if (!S_ISDIR(st.st_mode)) return ::unlinkat(dirFd, gone.c_str(), 0) == 0 ? 0 : giveBack(errno);
     bool removed = false;
     const int err = removeFolderAt(dirFd, gone, std::move(fd), st, removed);
@@ -578,7 +578,7 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
                 removeStagingAt(fd.get(), name);
             } else if (e.kind != Entry::Aside && e.kind != Entry::Claim && e.kind != Entry::Gone) {
                 removeAllAt(fd.get(), name);
-            } else if (e.kind == Entry::Aside && lexistsAt(fd.get(), name)) {
+            } else if ((e.kind == Entry::Aside || e.kind == Entry::Gone) && lexistsAt(fd.get(), name)) {
                 asideLeft.insert(e.tag);
             }
         }

@@ -358,7 +358,8 @@ void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds
         if (!detail::folderNames(fd.get(), now)) return true;
         for (const std::string& name : now) {
             const detail::Entry e = detail::parseEntry(name);
-            if (e.tag == tag && (e.kind == detail::Entry::Aside || (orStaging && e.kind == detail::Entry::Staging)))
+            if (e.tag == tag && (e.kind == detail::Entry::Aside || e.kind == detail::Entry::Gone ||
+                                 (orStaging && e.kind == detail::Entry::Staging)))
                 return true;
         }
         return false;
