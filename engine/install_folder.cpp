@@ -169,7 +169,8 @@ int emptyFolder(DirFd top, const struct stat& held, bool& removed) {
 int removeFolderAt(int parentFd, const std::string& name, DirFd top, const struct stat& held, bool& removed) {
     int err = emptyFolder(std::move(top), held, removed);
     struct stat named {};
-    if (::fstatat(parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) return err ? err : errno == ENOENT ? 0 : errno;
+    if (::fstatat(parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+        return err ? err : errno == ENOENT ? 0 : errno;
     if (!sameFile(named, held)) return err ? err : ESTALE;
     if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0)
         removed = true;
@@ -345,13 +346,22 @@ int deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, con
     const auto holds = [&] {
         return ::fstatat(dirFd, gone.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(there, st);
     };
+    const auto back = [&] {
+        return e.kind != Entry::Gone && renameStep(RenameStep::Back, dirFd, gone, dirFd, name);
+    };
     const auto giveBack = [&](int err) {  // nothing of it went: whole at its aside name again
-        if (e.kind != Entry::Gone) renameStep(RenameStep::Back, dirFd, gone, dirFd, name);
+        if (holds()) back();
         return err;
     };
-    if (!holds()) return giveBack(kNotTheCopy);  // another entry was moved there meanwhile
+    if (!holds()) {  // another entry was moved to the aside name meanwhile: this rename is undone
+        back();
+        return kNotTheCopy;
+    }
     if (!voidNotesNaming(dirFd, gone, tag, names)) return giveBack(EPERM);
-    if (!S_ISDIR(st.st_mode)) return ::unlinkat(dirFd, gone.c_str(), 0) == 0 ? 0 : giveBack(errno);
+    if (!S_ISDIR(st.st_mode)) {
+        if (!holds()) return kNotTheCopy;
+        return ::unlinkat(dirFd, gone.c_str(), 0) == 0 ? 0 : giveBack(errno);
+    }
     bool removed = false;
     const int err = removeFolderAt(dirFd, gone, std::move(fd), st, removed);
     return err && !removed ? giveBack(err) : err;
@@ -501,7 +511,8 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
         // Its name is taken: it goes only when that is its own writer's new copy (the one its note
         // names; with no note, an entry of its own owner's). Another account's entry there keeps
         // it aside: in a folder several accounts write, the name may have been taken from its owner.
-        if (noted ? note.isCopy : there.st_uid == aside.st_uid) deleteCopyAt(dirFd, entry, e.tag, folder.listed, &aside);
+        if (noted ? note.isCopy : there.st_uid == aside.st_uid)
+            deleteCopyAt(dirFd, entry, e.tag, folder.listed, &aside);
         return;
     }
     // Its name is free. A writer this sweep did not find dead is about to move its own copy in

@@ -87,8 +87,10 @@
 //   4 .tqm-old-<tag>-Foo.vst3, the   moveInAt (Aside)      puts the old copy back (restoreOrRemove), then
 //     old copy moved aside                                 as after 3; a removal's aside copy goes and its
 //                                                          note is recorded
-//   5 Foo.vst3, the new copy moved   moveInAt (In), then   removes the aside copy (the name holds the copy
-//     in; the aside copy deleted     deleteCopyAt          its note names) and records the note
+//   5 Foo.vst3, the new copy moved   moveInAt (In)         removes the aside copy (the name holds the copy
+//     in                                                   its note names) and records the note
+//   5a .tqm-gone-<tag>-Foo.vst3, the deleteCopyAt          removes the gone copy (never puts it back) and
+//     aside copy renamed, deleted                          records the note
 //   6 installed.json recorded        recordChange          removes what is left; the note is already
 //     under the receipt lock                               applied and goes
 //   7 the note dropped, then the     dropNote, ~Staging-   removes the staging folder
@@ -97,9 +99,11 @@
 // "No note, no move" has one exception: the manager's own update (placeSelf: nothing to record; its
 // aside copy carries no note and stays until the next start, a job's sweep leaving it while the
 // running manager's name holds a copy). A removal makes its staging folder and note in the folder
-// of the copy it removes, wherever that lies (removeRecorded), so note and aside copy always meet;
-// an aside copy that cannot be deleted whole (at any depth it can) goes back to its name, and the
-// removal fails with its note dropped: none says done over a copy left aside.
+// of the copy it removes, wherever that lies (removeRecorded), so note and aside copy always meet.
+// A deleter works only on the copy it moved aside (device and inode), and another entry found at its
+// aside name fails its change with a sentence, the entry left as it is. A deletion begins with the
+// rename to the gone name: a copy none of which could be deleted goes back to its name (a removal
+// then fails with its note dropped), one partly deleted stays gone; none says done over a copy left.
 //
 // WHAT A SWEEP READS AND MAY TOUCH. A job's sweep (Engine::sweep, sweepFolder) reads each format
 // folder of the data folder, the applications folder, the folder of each app its receipt records
@@ -117,6 +121,7 @@
 //     own copy in there (that writer's aside copy of that name, or the name taken then and moved
 //     aside since); an account's aside copy is put back only by a sweep of that account (or of
 //     root for root's own); another account's entry at its name keeps it aside;
+//   - a gone copy goes, after the notes that name it, and never back;
 //   - a note is settled, kept or removed as its reader decides (below), never by name alone;
 //   - staging folders (after a note whose copy is still inside, NOTES) and the rest go, but the
 //     claim.
@@ -138,8 +143,8 @@
 // folder's owner or root can delete what that owner-only folder holds, and they can remove the note
 // too: removeStagingAt), and the deletion of an aside copy by a removal, a replacement or a sweep
 // (every other tag's install note naming that copy, its writer live or not: deleteCopyAt). Killed
-// after the note went and before the copy did, the deleter leaves no note and a copy the next sweep
-// removes. A removal's note names its copy by name, not by these numbers, and is not voided so.
+// between, the deleter leaves a gone copy, which the next sweep deletes after those notes. A
+// removal's note names its copy by name, not by these numbers, and is not voided so.
 // A note counts for a receipt only when its owner is that receipt's owner (root for the machine's
 // receipt) or root; a note naming no receipt (made before its data folder was) counts only for its
 // writer's own account, root's for root alone. Before anything moves, a change checks that its note
@@ -358,10 +363,10 @@ enum class MoveResult { Done, AsideFailed, MoveInFailed, Refused, OldCopyLeft };
 enum class OldCopy { Goes, StaysAside };
 
 // The one move-in. In the open folder dir (the staging folder's folder), the entry `name` (hasOld)
-// is renamed to its aside name, then the staging folder's `item` is renamed in at name, the old copy
-// renamed back when that fails. A removal gives no item: the old copy is moved aside and deleted.
-// On failure text holds the system's error text; when the old copy could not be put back, the
-// staging folder is kept beside the aside copy for the next sweep.
+// is renamed to its aside name, then the staging folder's `item` is renamed in at name (never over
+// an entry there), the old copy renamed back when that fails. A removal gives no item: the old copy
+// is moved aside and deleted (deleteCopyAt). On failure text says why; when the old copy could not
+// be put back, the staging folder is kept beside the aside copy for the next sweep.
 MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, const std::string& item, bool hasOld,
                     OldCopy old, std::string& text);
 
@@ -371,12 +376,13 @@ MoveResult moveIn(StagingLock& staging, const std::string& item, const std::stri
                   std::string& text, OldCopy old = OldCopy::Goes);
 
 // moveIn with its failure put in words for the user: "cannot move the old <what> aside (<system
-// text>): <busyHint>", "cannot move <what> into <dir>: <system text>", or the refusal. True when
-// the new copy is in place.
+// text>): <busyHint>", "cannot move <what> into <dir>: <system text>", "moved <what> into <dir>, but
+// the old copy is not deleted: another process put something else at <aside name>: left alone", or
+// the refusal. True when the new copy is in place and the old one was not found replaced.
 bool moveInOrSay(StagingLock& staging, const std::string& item, const std::string& target, bool hasOld,
                  const std::string& what, const std::string& dir, const std::string& busyHint, std::string& error);
 
-// The one restore rule, of sweepFolder and Engine::sweepSelf, for the aside copy `entry` of the
+// The one restore rule, of sweepFolder and Engine::sweepSelf, for the aside or gone copy `entry` of the
 // open folder dirFd that sweepable listed in folder (its tag's staging lock held or its staging
 // folder gone), decided on that listing and what is at its name now (see WHAT A SWEEP READS AND
 // MAY TOUCH above).

@@ -141,7 +141,8 @@ void Engine::sweepSelf(const std::string& item) {
     std::set<std::string> othersTags;
     for (const std::string& entry : folder.names) {
         const detail::Entry e = detail::parseEntry(entry);
-        if ((e.kind == detail::Entry::Aside || e.kind == detail::Entry::Gone) && e.name != name) othersTags.insert(e.tag);
+        if ((e.kind == detail::Entry::Aside || e.kind == detail::Entry::Gone) && e.name != name)
+            othersTags.insert(e.tag);
     }
     // Their staging folders' locks go at once: a job's sweep that meets one held would leave that
     // app aside, missing, until its next job.

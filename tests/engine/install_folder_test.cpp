@@ -219,7 +219,8 @@ TEST_F(InstallFolderTest, ADeletedCopyTakesOnlyItsOwnNotesWithIt) {
 TEST_F(InstallFolderTest, AStartRemovesAnUnmovedCopysNoteWithIt) {
     const std::string dir = appsDir();
     ASSERT_TRUE(writeFile(dir + "/.tqm-staging-0000dead/Studio.app/Contents/Info.plist", "Studio 2.0.0"));
-    ASSERT_TRUE(writeFile(dir + "/.tqm-record-0000dead", "{\"id\": \"studio\", \"format\": \"app\", \"item\": \"Studio.app\"}"));
+    ASSERT_TRUE(writeFile(dir + "/.tqm-record-0000dead",
+                          "{\"id\": \"studio\", \"format\": \"app\", \"item\": \"Studio.app\"}"));
     engine.sweepSelf(dir + "/Manager.app");
     EXPECT_EQ(entryNames(dir), std::vector<std::string>{});
 }
@@ -247,7 +248,8 @@ TEST_F(InstallFolderTest, ADeletionStaysInsideTheCopy) {
         EXPECT_NE(tqm::detail::removeAll(copy), 0);
     }
     ASSERT_FALSE(moved.empty());
-    for (const std::string& name : entryNames(outside)) EXPECT_TRUE(name == moved || readFile(outside + "/" + name) == "precious") << name;
+    for (const std::string& name : entryNames(outside))
+        EXPECT_TRUE(name == moved || readFile(outside + "/" + name) == "precious") << name;
     EXPECT_EQ(entryNames(outside).size(), 8u);
 }
 
