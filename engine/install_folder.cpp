@@ -179,6 +179,18 @@ int removeFolderAt(int parentFd, const std::string& name, DirFd top, const struc
     return err;
 }
 
+// Renames `from` of dirFd to the free name `to` while it holds `copy`; a rename that took another
+// entry (moved there meanwhile) is undone. True when `copy` is at `to`.
+bool putBack(RenameStep step, int dirFd, const std::string& from, const std::string& to, const struct stat& copy) {
+    struct stat st {};
+    if (::fstatat(dirFd, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(st, copy) ||
+        !renameStep(step, dirFd, from, dirFd, to))
+        return false;
+    if (::fstatat(dirFd, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(st, copy)) return true;
+    renameStep(step, dirFd, to, dirFd, from);
+    return false;
+}
+
 // An entry of dirFd opened without following a link, with its status; false when it cannot be.
 bool openEntry(int dirFd, const std::string& name, DirFd& fd, struct stat& st) {
     fd = DirFd(::openat(dirFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
@@ -346,15 +358,12 @@ int deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, con
     const auto holds = [&] {
         return ::fstatat(dirFd, gone.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(there, st);
     };
-    const auto back = [&] {
-        return e.kind != Entry::Gone && renameStep(RenameStep::Back, dirFd, gone, dirFd, name);
-    };
     const auto giveBack = [&](int err) {  // nothing of it went: whole at its aside name again
-        if (holds()) back();
+        if (e.kind != Entry::Gone) putBack(RenameStep::Back, dirFd, gone, name, st);
         return err;
     };
     if (!holds()) {  // another entry was moved to the aside name meanwhile: this rename is undone
-        back();
+        if (e.kind != Entry::Gone) renameStep(RenameStep::Back, dirFd, gone, dirFd, name);
         return kNotTheCopy;
     }
     if (!voidNotesNaming(dirFd, gone, tag, names)) return giveBack(EPERM);
@@ -429,10 +438,10 @@ MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, cons
     if (item.empty()) {  // a removal: the copy goes whole from aside, or back when none of it went
         const int err = aside.empty() ? 0 : deleteAside();
         if (err == 0) return MoveResult::Done;
-        struct stat there {};
         if (text.empty()) text = systemText(err);
+        struct stat there {};  // the old copy, whole at its aside name: back to its own
         if (::fstatat(dir, aside.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(there, copy) &&
-            !renameStep(RenameStep::Back, dir, aside, dir, name))
+            !putBack(RenameStep::Back, dir, aside, name, copy))
             staging.keep();
         return MoveResult::MoveInFailed;
     }
@@ -440,7 +449,7 @@ MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, cons
     // stands at its path now.
     if (!renameStep(RenameStep::In, staging.handle(), item, dir, name)) {
         text = systemText(errno);
-        if (!aside.empty() && !renameStep(RenameStep::Back, dir, aside, dir, name)) {
+        if (!aside.empty() && !putBack(RenameStep::Back, dir, aside, name, copy)) {
             staging.keep();
             // In a folder several accounts write, another one may have taken the name meanwhile.
             struct stat there {};
@@ -531,7 +540,7 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
             !std::binary_search(folder.names.begin(), folder.names.end(), name))
             return;
     }
-    if (aside.st_uid == ::geteuid()) renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);
+    if (aside.st_uid == ::geteuid()) putBack(RenameStep::Restore, dirFd, entry, e.name, aside);
 }
 
 bool SweepClaim::take(int dirFd, const std::string& dir, const std::function<bool()>& keepWaiting) {
