@@ -94,8 +94,8 @@ bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir
         }
     }
     if (::renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    // A file system without the flag: a look at the name stands in for it.
-    if (errno != EINVAL) return false;
+    // A file system (or system) without the flag: a look at the name stands in for it.
+    if (errno != EINVAL && errno != ENOSYS) return false;
     if (lexistsAt(toDir, to)) {
         errno = EEXIST;
         return false;
@@ -501,8 +501,9 @@ bool moveInOrSay(StagingLock& staging, const std::string& item, const std::strin
 void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry) {
     const Entry e = parseEntry(entry);
     struct stat aside {}, there {};
-    if (e.kind == Entry::Gone) {  // its deletion has begun: it is never put back
-        deleteCopyAt(dirFd, entry, e.tag, folder.listed);
+    if (e.kind == Entry::Gone) {  // its deletion has begun: it is never put back, and goes by its own account
+        if (::fstatat(dirFd, entry.c_str(), &aside, AT_SYMLINK_NOFOLLOW) == 0 && aside.st_uid == ::geteuid())
+            deleteCopyAt(dirFd, entry, e.tag, folder.listed, &aside);
         return;
     }
     if (e.kind != Entry::Aside) {

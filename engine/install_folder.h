@@ -1,7 +1,8 @@
 #pragma once
 // The install-folder protocol: how jobs, starts and the elevated helper of any number of data folders
 // change the same install folders (the plug-in folders, the applications folder, the manager's own
-// folder) without losing a copy or a record, whichever of them is killed where.
+// folder) without losing a copy or a record, whichever of them is killed where. Its renames and
+// deletions in those folders are its own (engine/install_folder_steps.h, for its files alone).
 //
 // THE RULE: a sweep takes writers' staging locks only while it holds its install folder's sweep
 // claim, and lets them go before it lets the claim go or waits for anything, so a staging lock it
@@ -121,7 +122,7 @@
 //     own copy in there (that writer's aside copy of that name, or the name taken then and moved
 //     aside since); an account's aside copy is put back only by a sweep of that account (or of
 //     root for root's own); another account's entry at its name keeps it aside;
-//   - a gone copy goes, after the notes that name it, and never back;
+//   - a gone copy goes, by a sweep of its own account, after the notes that name it; never back;
 //   - a note is settled, kept or removed as its reader decides (below), never by name alone;
 //   - staging folders (after a note whose copy is still inside, NOTES) and the rest go, but the
 //     claim.
