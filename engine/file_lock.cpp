@@ -39,6 +39,7 @@ struct Folder {
     mode_t mode = 0600;     // the lock files' mode
     bool sticky = false;    // only an entry's owner (or the folder's, or root) may replace it
     bool handOver = false;  // root in a user's folder: the files root makes are the owner's
+    mode_t dirMode = 0;     // its own mode
 };
 
 Folder folderOf(int dirFd, LockAccess access) {
@@ -49,6 +50,7 @@ Folder folderOf(int dirFd, LockAccess access) {
     if (::fstat(dirFd, &st) != 0) return f;
     f.owner = st.st_uid;
     f.group = st.st_gid;
+    f.dirMode = st.st_mode;
     f.shared = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
     if (f.shared) f.mode = !f.writers ? 0644 : (st.st_mode & S_IWOTH) ? 0666 : 0660;
     f.sticky = (st.st_mode & S_ISVTX) != 0 && !detail::runningAsRoot() && st.st_uid != ::geteuid();
@@ -56,21 +58,63 @@ Folder folderOf(int dirFd, LockAccess access) {
     return f;
 }
 
-// A file this process has just made, given the owner and mode the folder asks for.
+// A file this process has just made, given the owner and mode the folder asks for. Only a writers'
+// lock open to the group alone needs the folder's group; one its maker cannot give that group
+// stays owner-only (the others replace it once it is free).
 void giveOut(int fd, const Folder& f) {
-    // A writers' lock goes to the folder's group, whose members may write it; one that cannot be
-    // given that group stays owner-only (the others replace it once it is free).
     const bool grouped = f.handOver ? ::fchown(fd, f.owner, f.group) == 0
-                                    : !f.writers || !(f.mode & 070) || ::fchown(fd, uid_t(-1), f.group) == 0;
-    if (f.shared) ::fchmod(fd, grouped ? f.mode : 0600);  // the umask would have cut it
+                                    : f.mode != 0660 || ::fchown(fd, uid_t(-1), f.group) == 0;
+    ::fchmod(fd, grouped ? f.mode : 0600);  // the umask would have cut it
 }
 
-// Whether a lock file found at the name may be used as it is.
+// Whether a lock file found at the name may be used as it is: a file of its own (one name), of the
+// folder's owner for root, and of exactly the folder's mode (a group-only one of its group).
 bool usable(const struct stat& st, const Folder& f) {
     if (!S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
     if (detail::runningAsRoot() && st.st_uid != f.owner) return false;
-    if (f.writers) return (st.st_mode & 0777 & ~f.mode) == 0 && (!(st.st_mode & 070) || st.st_gid == f.group);
-    return f.shared || (st.st_mode & 077) == 0;
+    if (!f.shared) return (st.st_mode & 077) == 0;
+    if (!f.writers) return (st.st_mode & 0444) == 0444;
+    return (st.st_mode & 0777) == f.mode && (f.mode != 0660 || st.st_gid == f.group);
+}
+
+// The text of a file of /proc (whose size says nothing); false when it cannot be read.
+bool readProc(const std::string& path, std::string& all) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ::close(fd);
+            return n == 0;
+        }
+        all.append(buf, size_t(n));
+    }
+}
+
+// Whether the system shows the process pid to be of an account that may write the folder (its
+// owner, root, a member of its group where the group may write, anyone where others may); true
+// when that cannot be told.
+bool mayWrite(pid_t pid, const Folder& f) {
+    std::string status;
+    if (pid <= 0 || !readProc("/proc/" + std::to_string(pid) + "/status", status)) return true;
+    std::istringstream lines(status);
+    std::string line, key;
+    unsigned long real = 0, effective = 0;  // "Uid:" and "Gid:" list real, effective, saved and file ids
+    bool uid = false, member = false;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        words >> key;
+        if (key == "Uid:") {
+            uid = bool(words >> real >> effective);
+            if (uid && (effective == 0 || effective == f.owner)) return true;
+        } else if (key == "Gid:" || key == "Groups:") {
+            if (key == "Gid:") words >> real;  // the real group decides nothing
+            for (unsigned long g; words >> g;) member = member || g == f.group;
+        }
+    }
+    return !uid || (f.dirMode & S_IWOTH) || ((f.dirMode & S_IWGRP) && member);
 }
 
 // Whether the system shows a lock on the file: 1 yes (holder: the holding process, 0 when not
@@ -78,21 +122,8 @@ bool usable(const struct stat& st, const Folder& f) {
 // device numbers in hexadecimal) after the holder's process id; a line with "->" is a process
 // waiting for a lock, not one holding it.
 int lockedNow(const struct stat& st, pid_t* holder = nullptr) {
-    const int fd = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
     std::string all;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            return -1;
-        }
-        if (n == 0) break;
-        all.append(buf, size_t(n));
-    }
-    ::close(fd);
+    if (!readProc("/proc/locks", all)) return -1;
     std::istringstream lines(all);
     std::string line, word;
     while (std::getline(lines, line)) {
@@ -121,42 +152,11 @@ int lockedNow(const struct stat& st, pid_t* holder = nullptr) {
     return 0;
 }
 
-// A new lock file put in the place of name (never written through whatever stood there): made
-// under a temporary name, then exchanged with what has the name, so that what it replaced is
-// known (replaced; st_ino 0 when the name was free), whatever came there after it was looked at.
-// Its descriptor, or -1 with errno.
-int replaceLockFile(const Folder& f, const std::string& name, struct stat& replaced) {
-    replaced = {};
-    int kept = -1, err = 0;
-    const std::string temp = detail::tempNameFor(name);
-    if (!detail::writeNewFile(f.fd, temp, "", 0600, err, [&](int fd) {
-            giveOut(fd, f);
-            kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        }, false) || kept < 0) {
-        if (kept >= 0) ::close(kept);
-        errno = err > 0 ? err : EACCES;
-        return -1;
-    }
-    bool swapped = ::renameat2(f.fd, temp.c_str(), f.fd, name.c_str(), RENAME_EXCHANGE) == 0;
-    err = swapped ? 0 : errno;
-    if (swapped && ::fstatat(f.fd, temp.c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(replaced.st_mode)) {
-        // A folder came to the name meanwhile: it goes back, and stays.
-        ::renameat2(f.fd, temp.c_str(), f.fd, name.c_str(), RENAME_EXCHANGE);
-        swapped = false;
-        err = EISDIR;
-    } else if (!swapped && (err == ENOENT || err == EINVAL || err == ENOSYS)) {
-        // The name was free, or the file system cannot exchange: a plain rename.
-        replaced = {};
-        err = ::renameat(f.fd, temp.c_str(), f.fd, name.c_str()) == 0 ? 0 : errno;
-    }
-    if (err != 0) {
-        ::unlinkat(f.fd, temp.c_str(), 0);
-        ::close(kept);
-        errno = err;
-        return -1;
-    }
-    if (swapped) ::unlinkat(f.fd, temp.c_str(), 0);  // what stood at the name (never a folder), unfollowed
-    return kept;
+// Whether the system shows the file locked by a process that may not write the folder: a mere
+// reader, which only a lock file more open than the folder asks let in. Its lock is not waited for.
+bool readerHolds(const struct stat& st, const Folder& f) {
+    pid_t holder = 0;
+    return lockedNow(st, &holder) > 0 && !mayWrite(holder, f);
 }
 
 // The calling thread's inotify instance, made at its first wait and kept until the thread ends:
@@ -280,16 +280,36 @@ private:
     bool slept_ = false, woken_ = false;
 };
 
-// What opening the lock file came to.
+// Waits for the lock of fd as wait allows: 0 once held, else the system's error (EWOULDBLOCK:
+// another process held it for the whole wait).
+int lockWait(int fd, Waiter& wait) {
+    std::optional<Closes> closes;  // watched only once the lock has to be waited for
+    for (std::chrono::milliseconds nap{0};;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+        const int err = errno;
+        if (err != EWOULDBLOCK && err != EINTR) return err;
+        if (!closes) closes.emplace(fd);
+        // The system tells of a close a moment before it lets go of that file's locks: a waiter
+        // woken by one tries again after short, growing naps until its next ask.
+        if (nap.count() > 0 && wait.napBeforeAsk(nap)) {
+            nap *= 2;
+            continue;
+        }
+        if (!wait.pause(&*closes)) return EWOULDBLOCK;
+        nap = std::chrono::milliseconds(wait.woken() ? 1 : 0);
+    }
+}
+
+// What a try of the lock file's name came to.
 struct Opened {
     int fd = -1;
-    int err = 0;          // without fd: the system's error, unless why says more
-    std::string why;      // without fd: a sentence of its own
-    bool inUse = false;   // without fd: another user's file, which a process holds
-    pid_t holder = 0;     // with inUse: that process, when the system shows it
-    bool stuck = false;   // without fd: another user's entry this process may not replace
-    bool aside = false;   // with fd: another user's file was replaced, which a process may hold
-    struct stat old {};   // that file (with stuck: the entry that stays)
+    bool made = false;     // fd: a new file this process put at the name, already locked
+    bool replace = false;  // fd: the file at the name, which may be opened but not used
+    int err = 0;           // without fd: the system's error (EISDIR: a folder has the name)
+    bool inUse = false;    // without fd: another user's file, which a process holds
+    pid_t holder = 0;      // with inUse: that process, when the system shows it
+    bool stuck = false;    // without fd: another user's entry this process may not replace
+    struct stat old {};    // with stuck: the entry that stays
 };
 
 Opened failed(int err) {
@@ -298,74 +318,135 @@ Opened failed(int err) {
     return o;
 }
 
-// The lock file of the name, made new when there is none or what is there may not be used. A
-// file another user made and this process cannot open is replaced only when no lock is on it.
-Opened openLockFile(const Folder& f, const std::string& name, const std::string& path, Waiter& wait) {
+// A new lock file of the folder's owner and mode at a temporary name beside name, locked: it
+// arrives at the name already held. Its descriptor, or -1 with errno.
+int makeLocked(const Folder& f, const std::string& temp) {
+    int kept = -1, err = 0;
+    if (!detail::writeNewFile(f.fd, temp, "", 0600, err, [&](int fd) {
+            giveOut(fd, f);
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        }, false) || kept < 0) {
+        if (kept >= 0) ::close(kept);
+        ::unlinkat(f.fd, temp.c_str(), 0);
+        errno = err > 0 ? err : EAGAIN;  // a sweep took the new temporary: tried again
+        return -1;
+    }
+    return kept;
+}
+
+// What an exchange put at the temporary name temp: removed once no process holds its lock. Until
+// then it stays there, so that no other file takes its inode number, by which the system shows
+// its lock; heldFd is the descriptor of it that this process holds, if any. False when the wait
+// was given up: it stays for a later sweep of its owner.
+bool retire(const Folder& f, const std::string& temp, int heldFd, Waiter& wait) {
+    struct stat st {}, held {};
+    if (::fstatat(f.fd, temp.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+    bool free = !S_ISREG(st.st_mode) || (heldFd >= 0 && ::fstat(heldFd, &held) == 0 && held.st_dev == st.st_dev &&
+                                         held.st_ino == st.st_ino);
+    if (!free && !readerHolds(st, f)) {
+        const int fd = ::openat(f.fd, temp.c_str(), kOpenFlags);
+        if (fd >= 0) {
+            free = lockWait(fd, wait) == 0;
+            if (free) ::unlinkat(f.fd, temp.c_str(), 0);
+            ::close(fd);
+            return free;
+        }
+        while (!(free = lockedNow(st) == 0))
+            if (!wait.pause()) return false;
+    }
+    ::unlinkat(f.fd, temp.c_str(), 0);  // never a folder: that is exchanged back
+    return true;
+}
+
+// Puts a new, locked lock file at the name, replacing what stands there (st, as looked at; heldFd
+// when this process holds its lock) by an exchange, so that whatever had the name by then is known
+// and retired; a free name is taken only while it is free.
+Opened putNew(const Folder& f, const std::string& name, const struct stat& st, int heldFd, Waiter& wait) {
+    const std::string temp = detail::tempNameFor(name);
+    Opened o;
+    o.fd = makeLocked(f, temp);
+    if (o.fd < 0) return failed(errno);
+    o.made = true;
+    const bool free = st.st_ino == 0;
+    int err = ::renameat2(f.fd, temp.c_str(), f.fd, name.c_str(), free ? RENAME_NOREPLACE : RENAME_EXCHANGE) == 0
+                  ? 0
+                  : errno;
+    if (err == EINVAL && free) {  // the file system cannot: a link takes only a free name as well
+        err = ::linkat(f.fd, temp.c_str(), f.fd, name.c_str(), 0) == 0 ? 0 : errno;
+        ::unlinkat(f.fd, temp.c_str(), 0);
+        if (err == 0) return o;
+    } else if (err == EINVAL) {  // nor exchange: the one looked at is what is replaced
+        err = ::renameat(f.fd, temp.c_str(), f.fd, name.c_str()) == 0 ? 0 : errno;
+        if (err == 0) return o;
+    } else if (err == 0 && free) {
+        return o;
+    }
+    struct stat out {};
+    if (err == 0 && ::fstatat(f.fd, temp.c_str(), &out, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(out.st_mode)) {
+        // A folder came to the name meanwhile: it goes back, and stays.
+        ::renameat2(f.fd, temp.c_str(), f.fd, name.c_str(), RENAME_EXCHANGE);
+        err = EISDIR;
+    }
+    if (err == 0) {
+        if (retire(f, temp, heldFd, wait)) return o;
+        err = EWOULDBLOCK;
+    } else {
+        ::unlinkat(f.fd, temp.c_str(), 0);
+    }
+    ::close(o.fd);
+    o = failed(err);
+    // In a sticky folder only that user or an administrator can remove it: it is waited for as a
+    // held lock is, and the name is tried again once it has gone.
+    o.stuck = f.sticky && st.st_uid != ::geteuid() && (err == EPERM || err == EACCES);
+    o.old = st;
+    return o;
+}
+
+// The lock file of the name: a new one, locked, when the name is free or holds what may not be
+// opened (a file of another user's only when the system shows no lock on it), else the file there.
+Opened openLockFile(const Folder& f, const std::string& name, Waiter& wait) {
     // The name changed between two looks (another process replaced or removed the file): tried
     // again at once a few times, then as a wait, while the caller lets it go on.
     for (int tries = 0;; ++tries) {
         if (tries >= kQuickTries && !wait.pause()) return failed(EAGAIN);
         if (detail::lockFileRace) detail::lockFileRace(detail::LockFileStep::Make);
-        int fd = ::openat(f.fd, name.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0600);
-        if (fd >= 0) {
-            giveOut(fd, f);
-            Opened o;
-            o.fd = fd;
+        struct stat st {};
+        if (::fstatat(f.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) return failed(errno);
+            Opened o = putNew(f, name, {}, -1, wait);  // a free name
+            if (o.fd < 0 && (o.err == EEXIST || o.err == ENOENT || o.err == EAGAIN)) continue;
             return o;
         }
-        if (errno != EEXIST) return failed(errno);
         // Only a regular file is opened: a device or a pipe is replaced unopened.
-        struct stat st {};
         if (detail::lockFileRace) detail::lockFileRace(detail::LockFileStep::Look);
         if (::fstatat(f.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT) continue;
             return failed(errno);
         }
-        if (S_ISDIR(st.st_mode)) {
-            Opened o;
-            o.why = path + " is a folder, not a lock file: remove it and try again";
-            return o;
-        }
-        fd = S_ISREG(st.st_mode) ? ::openat(f.fd, name.c_str(), kOpenFlags) : -1;
+        if (S_ISDIR(st.st_mode)) return failed(EISDIR);
+        int fd = S_ISREG(st.st_mode) ? ::openat(f.fd, name.c_str(), kOpenFlags) : -1;
         const int err = S_ISREG(st.st_mode) ? errno : 0;
         if (fd < 0 && err == ENOENT) continue;
-        if (fd >= 0 && ::fstat(fd, &st) == 0 && usable(st, f)) {
-            // One's own file narrower than the folder asks is opened to the others who may use it.
-            if (f.shared && st.st_uid == ::geteuid() && (f.writers ? (st.st_mode & 0777) != f.mode : (st.st_mode & 077) == 0))
-                ::fchmod(fd, f.mode);
+        if (fd >= 0) {
             Opened o;
             o.fd = fd;
+            o.replace = ::fstat(fd, &st) != 0 || !usable(st, f);
             return o;
         }
-        if (fd >= 0) ::close(fd);
-        Opened o;
-        if (fd < 0 && S_ISREG(st.st_mode)) {
+        if (S_ISREG(st.st_mode)) {
             // Left by another user's job, which may still be running: never taken from it.
-            const int held = err == EACCES ? lockedNow(st, &o.holder) : -1;
+            pid_t holder = 0;
+            const int held = err == EACCES ? lockedNow(st, &holder) : -1;
             if (held < 0) return failed(err);
             if (held > 0) {
+                Opened o;
                 o.inUse = true;
+                o.holder = holder;
                 return o;
             }
-            o.aside = true;
-            o.old = st;
         }
-        struct stat replaced {};
-        o.fd = replaceLockFile(f, name, replaced);
-        if (o.fd < 0) {
-            o.err = errno;
-            // In a sticky folder only that user or an administrator can remove it: it is waited
-            // for as a held lock is, and the name is tried again once it has gone.
-            o.stuck = f.sticky && st.st_uid != ::geteuid() && (o.err == EPERM || o.err == EACCES);
-            o.old = st;
-            return o;
-        }
-        // What was replaced is not what was looked at: another process put its lock file there
-        // meanwhile, and may hold it. Its lock is waited for as any holder's.
-        if (S_ISREG(replaced.st_mode) && (replaced.st_dev != st.st_dev || replaced.st_ino != st.st_ino)) {
-            o.aside = true;
-            o.old = replaced;
-        }
+        Opened o = putNew(f, name, st, -1, wait);
+        if (o.fd < 0 && (o.err == ENOENT || o.err == EAGAIN)) continue;
         return o;
     }
 }
@@ -413,10 +494,24 @@ std::string heldBy(const std::string& path, pid_t pid) {
 void FileLock::take(int dirFd, const std::string& name, const std::string& path,
                     const std::function<bool()>& keepWaiting, LockAccess access) {
     const Folder folder = folderOf(dirFd, access);
-    const std::string busy = path + " is held by another process";
     Waiter wait(keepWaiting);
     for (;;) {
-        const Opened got = openLockFile(folder, name, path, wait);
+        Opened got = openLockFile(folder, name, wait);
+        int lockErr = 0;
+        if (got.fd >= 0 && !got.made) {
+            // A file at the name is locked first, as any holder's; one that may not be used is
+            // replaced only then, under its own lock (a mere reader's lock on it is not waited for).
+            struct stat st {};
+            const bool reader = got.replace && ::fstat(got.fd, &st) == 0 && readerHolds(st, folder);
+            lockErr = reader ? 0 : lockWait(got.fd, wait);
+            if (lockErr == 0 && got.replace) {
+                Opened put = putNew(folder, name, st, reader ? -1 : got.fd, wait);
+                ::close(got.fd);
+                if (put.fd < 0 && (put.err == ENOENT || put.err == EAGAIN) && wait.goOn()) continue;
+                got = std::move(put);
+                lockErr = got.err == EWOULDBLOCK ? EWOULDBLOCK : 0;
+            }
+        }
         if (got.inUse || got.stuck) {  // another user's lock file that is held, or its entry: waited for
             if (wait.pause()) continue;
             busy_ = got.inUse;
@@ -425,60 +520,53 @@ void FileLock::take(int dirFd, const std::string& name, const std::string& path,
                                        "'s, which only that user or an administrator can remove";
             return;
         }
-        if (got.fd < 0) {
-            failure_ = got.why.empty() ? "cannot open " + path + ": " + detail::systemText(got.err) : got.why;
+        if (got.fd < 0 && lockErr == 0) {
+            failure_ = got.err == EISDIR ? path + " is a folder, not a lock file: remove it and try again"
+                                         : "cannot open " + path + ": " + detail::systemText(got.err);
             return;
         }
-        const int fd = got.fd;
-        bool locked = false;
-        int lockErr = 0;
-        {
-            std::optional<Closes> closes;  // watched only once the lock has to be waited for
-            for (std::chrono::milliseconds nap{0};;) {
-                if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                    locked = true;
-                    break;
-                }
-                lockErr = errno;
-                if (lockErr != EWOULDBLOCK && lockErr != EINTR) break;
-                if (!closes) closes.emplace(fd);
-                // The system tells of a close a moment before it lets go of that file's locks: a
-                // waiter woken by one tries again after short, growing naps until its next ask.
-                if (nap.count() > 0 && wait.napBeforeAsk(nap)) {
-                    nap *= 2;
-                    continue;
-                }
-                if (!wait.pause(&*closes)) break;
-                nap = std::chrono::milliseconds(wait.woken() ? 1 : 0);
-            }
-        }
-        // A job that opened the file this one replaced may hold that file's lock: it is waited
-        // for as any holder. And the file may have been replaced meanwhile (by another process
-        // that found it open to others): the lock counts only on the file that has the name.
-        if (locked) {
-            bool free = true;
-            while (free && got.aside && lockedNow(got.old) > 0) free = wait.pause();
-            const bool named = free && stillNamed(dirFd, name, fd);
+        if (lockErr == 0) {
+            // The lock counts only on the file that has the name: another process may have replaced
+            // it meanwhile (found it open to others), and then holds the new one or will.
+            const bool named = stillNamed(dirFd, name, got.fd);
             if (named && wait.stillWanted()) {
-                fd_ = fd;
+                fd_ = got.fd;
+                dir_ = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+                name_ = name;
                 failure_.clear();
                 return;
             }
-            ::close(fd);
-            // Another file has the name now: it is tried while the caller lets the wait go on.
-            if (free && !named && wait.goOn()) continue;
+            ::close(got.fd);
+            if (!named && wait.goOn()) continue;
             lockErr = EWOULDBLOCK;
-        } else {
-            ::close(fd);
+        } else if (got.fd >= 0) {
+            ::close(got.fd);
         }
         busy_ = lockErr == EWOULDBLOCK || lockErr == EINTR;
-        failure_ = busy_ ? busy : "cannot lock " + path + ": " + detail::systemText(lockErr);
+        failure_ = busy_ ? path + " is held by another process"
+                         : "cannot lock " + path + ": " + detail::systemText(lockErr);
         return;
     }
 }
 
+namespace detail {
+void removeUnheldTemporary(int dirFd, const std::string& name) {
+    struct stat st {};
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid())
+        return;
+    const int fd = ::openat(dirFd, name.c_str(), kOpenFlags);
+    if (fd < 0) return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && stillNamed(dirFd, name, fd)) ::unlinkat(dirFd, name.c_str(), 0);
+    ::close(fd);
+}
+}  // namespace detail
+
+bool FileLock::holdsName() const { return fd_ >= 0 && stillNamed(dir_, name_, fd_); }
+
 FileLock::~FileLock() {
     if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    if (dir_ >= 0) ::close(dir_);
 }
 
 }  // namespace tqm

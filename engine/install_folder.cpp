@@ -76,6 +76,7 @@ bool lexistsAt(int dirFd, const std::string& name) {
 }
 
 int (*renameFault)(RenameStep step) = nullptr;
+std::chrono::steady_clock::time_point (*sweepClock)() = nullptr;
 
 namespace {
 
@@ -291,7 +292,7 @@ bool StagingLock::in(int dirFd) const {
     return folder_.get() >= 0 && ::fstat(folder_.get(), &a) == 0 && ::fstat(dirFd, &b) == 0 && sameFile(a, b);
 }
 
-bool sweepable(int dirFd, Sweepable& out) {
+bool sweepable(int dirFd, const SweepClaim& claim, Sweepable& out) {
     // Per tag: 1 its staging folder is locked here, 0 it has none, -1 another holds it. A tag's
     // entries are taken from a listing made after its staging folder was looked at: a writer that
     // dies between a listing and the lock may have added an entry (its old copy aside) that the
@@ -301,6 +302,10 @@ bool sweepable(int dirFd, Sweepable& out) {
     std::map<std::string, int> tags;
     std::vector<std::string> all;
     out = Sweepable();
+    if (!claim.held()) {
+        errno = ENOLCK;
+        return false;
+    }
     for (int listing = 1;; ++listing) {
         if (!folderNames(dirFd, all)) return false;
         pause(RenameStep::Listed);
@@ -545,16 +550,20 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
 }
 
 bool SweepClaim::take(int dirFd, const std::string& dir, const std::function<bool()>& keepWaiting) {
-    lock_ = std::make_unique<FileLock>(dirFd, kClaimName, joinPath(dir, kClaimName), keepWaiting, LockAccess::Writers);
+    path_ = joinPath(dir, kClaimName);
+    lock_ = std::make_unique<FileLock>(dirFd, kClaimName, path_, keepWaiting, LockAccess::Writers);
     return lock_->held();
 }
 
-bool SweepClaim::held() const { return lock_ && lock_->held(); }
+bool SweepClaim::held() const { return lock_ && lock_->held() && lock_->holdsName(); }
 
-std::string SweepClaim::failure() const { return lock_ ? lock_->failure() : std::string(); }
+std::string SweepClaim::failure() const {
+    if (!lock_ || !lock_->held()) return lock_ ? lock_->failure() : std::string();
+    return held() ? std::string() : path_ + " was removed or replaced while this sweep held it";
+}
 
 SweepClaim::~SweepClaim() {
-    if (held()) pause(RenameStep::Unclaim);
+    if (lock_ && lock_->held()) pause(RenameStep::Unclaim);
 }
 
 bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,
@@ -580,26 +589,41 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
             error = "cannot sweep " + dir + ": " + claim.failure();
             return false;
         }
+        // Each change is made only while the claim counts: another writer of the folder may have
+        // taken its file away, and another sweep may then hold the one at its name.
+        const auto lost = [&] {
+            if (claim.held()) return false;
+            error = "cannot sweep " + dir + ": " + claim.failure();
+            return true;
+        };
         Sweepable folder;  // its held staging locks go before the claim does
-        if (!sweepable(fd.get(), folder)) {
-            error = "cannot read " + dir + ": " + systemText(errno);
+        if (!sweepable(fd.get(), claim, folder)) {
+            const int err = errno;
+            if (!lost()) error = "cannot read " + dir + ": " + systemText(err);
             return false;
         }
         for (const std::string& name : folder.names) {
             const Entry e = parseEntry(name);
             if ((e.kind == Entry::Aside && !(e.name == runningCopy && lexistsAt(fd.get(), e.name))) ||
-                e.kind == Entry::Gone)
+                e.kind == Entry::Gone) {
+                if (lost()) return false;
                 restoreOrRemove(fd.get(), folder, name);
+            }
         }
         for (const std::string& name : folder.names) {
             const Entry e = parseEntry(name);
+            if (e.kind != Entry::Note && e.kind != Entry::Aside && e.kind != Entry::Gone && name != kClaimName &&
+                lost())
+                return false;
             if (e.kind == Entry::Note) {
                 notes.push_back(name);
             } else if (e.kind == Entry::Staging) {
                 removeStagingAt(fd.get(), name);
-            } else if (e.kind != Entry::Aside && e.kind != Entry::Claim && e.kind != Entry::Gone) {
+            } else if (e.kind == Entry::Claim) {
+                if (name != kClaimName) removeUnheldTemporary(fd.get(), name);
+            } else if (e.kind != Entry::Aside && e.kind != Entry::Gone) {
                 removeAllAt(fd.get(), name);
-            } else if ((e.kind == Entry::Aside || e.kind == Entry::Gone) && lexistsAt(fd.get(), name)) {
+            } else if (lexistsAt(fd.get(), name)) {
                 asideLeft.insert(e.tag);
             }
         }
@@ -638,7 +662,8 @@ bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
     for (const std::string& format : formatsHere()) ownFolders.insert(layout.formatDir(format));
     const bool ownApps = ownerOf(layout.appsReceiptFile()) == 0, ownPlugins = ownerOf(layout.receiptFile()) == 0;
     // One deadline for every claim the job waits for.
-    const auto until = std::chrono::steady_clock::now() + kReceiptLockWait;
+    const auto now = [] { return detail::sweepClock ? detail::sweepClock() : std::chrono::steady_clock::now(); };
+    const auto until = now() + kReceiptLockWait;
     const fs::path self = fs::path(program).lexically_normal();
     const auto fail = [&](const std::string& why) {
         if (error) *error = why;
@@ -660,7 +685,7 @@ bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
         std::function<bool()> keepOn = [] { return false; };  // a folder the job does not change: no wait
         if (needed)
             keepOn = [&, sentence] {
-                return std::chrono::steady_clock::now() < until && (!waiting || waiting(sentence));
+                return now() < until && (!waiting || waiting(sentence));
             };
         std::string why;
         // The running manager's old copy, aside since its update, stays until its next start.

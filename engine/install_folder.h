@@ -8,22 +8,19 @@
 // claim, and lets them go before it lets the claim go or waits for anything, so a staging lock it
 // finds held while it holds the claim is a live writer's.
 //
-// THE CLAIM: an install folder's sweep claim is a lock on its file ".tqm-claim" that only the
-// accounts that may write the folder can open, so no mere reader of the folder can hold up a job.
-// The file is owner-only where only the owner writes (nobody else needs the claim), the folder's
-// group's (0660) where that group may write, everyone's (0666) where others may; root hands the one
-// it makes to the folder's owner, and one that lets in more is replaced (engine/file_lock.h). In a
-// folder several accounts may write, any of them can hold the claim and so make the others' jobs
-// wait: a job waits at most kReceiptLockWait in all and may be stopped meanwhile, a start leaves
-// its sweep to the next; nothing is lost, as every sweep decides only on what its listing shows.
+// THE CLAIM: an install folder's sweep claim is a lock on its file ".tqm-claim" that exactly the
+// accounts that may write the folder can open (owner-only, the group's 0660 or everyone's 0666;
+// engine/file_lock.h), so no mere reader can hold up a job. It counts only while its file has the
+// name. Any writer can hold it and so make the others' jobs wait: a job waits at most
+// kReceiptLockWait in all and may be stopped meanwhile, a start leaves its sweep to the next.
 //
 // TRUST IN A FOLDER SEVERAL ACCOUNTS MAY WRITE (a sticky 1777 or open 0777 plug-in folder, a
 // group's 2775 machine folder):
 //   1. Every account that may write the folder may take its claim, and only one sweep holds it:
 //      the claim file is open to exactly the folder's writers, a file at its name that is not is
-//      replaced only under its own lock (or, when it cannot be opened, once the system shows no
-//      lock on it), and a claim counts only while its file holds the name, which a sweep looks at
-//      before each change it makes (lost: it stops there and says so).
+//      replaced only under its own lock (a mere reader's not waited for; one that cannot be opened
+//      once the system shows no lock on it), and a claim counts only while its file holds the name,
+//      which a sweep looks at before each change it makes (lost: it stops there and says so).
 //   2. A sweep or a change acts only on the entries of a tag whose staging folder, aside copies
 //      and notes are all of one account, its own or, for root, root's; another account's entries
 //      are left as they are, and nothing is renamed onto a name that is taken.
@@ -125,7 +122,7 @@
 //   - a gone copy goes, by a sweep of its own account, after the notes that name it; never back;
 //   - a note is settled, kept or removed as its reader decides (below), never by name alone;
 //   - staging folders (after a note whose copy is still inside, NOTES) and the rest go, but the
-//     claim.
+//     claim and, while held or another account's, its temporaries.
 // sweepSelf touches only the manager's own aside copies and staging folders of no other app's tag,
 // and lets go at once of the locks of other apps' tags. A start's settling (Engine::startSweep) runs
 // beside live writers and without the claim, in the folders a job's sweep reads: it records the
@@ -265,7 +262,7 @@ private:
 
 // The sweep claim of an install folder (the table above): a lock on its file ".tqm-claim" that
 // only the accounts that may write the folder can open (FileLock, LockAccess::Writers). Held
-// until the object goes.
+// until the object goes, and counts only while its file has the name.
 class SweepClaim {
 public:
     SweepClaim() = default;
@@ -276,11 +273,15 @@ public:
     // true (asked when another holds it, then every kLockAskInterval; a holder's letting go ends
     // the wait at once); false when not had, failure() saying why.
     bool take(int dirFd, const std::string& dir, const std::function<bool()>& keepWaiting);
+    // Taken, and its file still has the name: what a sweep asks before each change it makes.
     bool held() const;
+    // Why not: the take's failure, or "<dir>/.tqm-claim was removed or replaced while this sweep
+    // held it".
     std::string failure() const;
 
 private:
     std::unique_ptr<FileLock> lock_;
+    std::string path_;
 };
 
 // What a sweep may touch in a folder. Made under the claim.
@@ -294,8 +295,9 @@ struct Sweepable {
     std::vector<std::string> listed;
 };
 
-// Lists the open folder dirFd for a sweep; false when it cannot be listed.
-bool sweepable(int dirFd, Sweepable& out);
+// Lists the open folder dirFd for a sweep that holds its claim; false when it cannot be listed or
+// the claim is not held (ENOLCK).
+bool sweepable(int dirFd, const SweepClaim& claim, Sweepable& out);
 
 // <parent>/.tqm-old-<tag>-<name> for <parent>/<name> under a fresh tag; nothing is created.
 std::string asideName(const std::string& path);
@@ -342,6 +344,9 @@ enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed, Un
 // fails the step with that error number instead of doing it (Made, Locked, Listed, Unclaim, Up:
 // ignored).
 extern int (*renameFault)(RenameStep step);
+
+// Test seam: when set, the clock of a job's deadline for the claims it waits for (Engine::sweep).
+extern std::chrono::steady_clock::time_point (*sweepClock)();
 
 // A copy's identity as its note records it: device, inode and birth time (empty where the file
 // system keeps none). A later copy may get the same numbers once this one is deleted.
@@ -429,8 +434,9 @@ using NoteSettler = std::function<bool(int dirFd, const std::string& name)>;
 // the claim and the staging locks let go, each of those notes is handed to settle and removed only
 // when it answers true and no aside copy of its tag is left. True too when there is no folder; false
 // with error said when it cannot be read ("cannot read <dir>: <system text>") or its claim was not
-// had (the claim's failure). Aside copies of the name runningCopy (the running manager's bundle, when
-// it lies in dir) stay while that name is taken: the next start sweeps them.
+// had or was lost before a change (the claim's failure: nothing more is changed). Aside copies of
+// the name runningCopy (the running manager's bundle, when it lies in dir) stay while that name is
+// taken: the next start sweeps them.
 bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::function<bool()>& keepWaiting,
                  std::string& error, const std::string& runningCopy = {});
 

@@ -133,7 +133,7 @@ void Engine::sweepSelf(const std::string& item) {
     detail::Sweepable folder;  // the staging folders of gone writers, locked until the sweep ends
     if (!claim.take(dir.get(), fs::path(item).parent_path().string(),
                     [&] { return std::chrono::steady_clock::now() < until; }) ||
-        !detail::sweepable(dir.get(), folder))
+        !detail::sweepable(dir.get(), claim, folder))
         return;
     // Only this bundle's aside copies are its own, not another app's. A staging folder whose tag
     // another app's aside copy carries is that app's update or removal: it stays, with its note,
@@ -150,14 +150,23 @@ void Engine::sweepSelf(const std::string& item) {
     for (detail::StagingLock& lock : folder.held)
         if (!othersTags.count(lock.tag())) ownLocks.push_back(std::move(lock));
     folder.held.clear();
+    // Each change only while the claim counts (its file may have been taken away meanwhile).
+    const auto lost = [&] {
+        if (claim.held()) return false;
+        if (log) log("not swept: " + claim.failure());
+        return true;
+    };
     for (const std::string& entry : folder.names) {
         const detail::Entry e = detail::parseEntry(entry);
-        if ((e.kind == detail::Entry::Aside || e.kind == detail::Entry::Gone) && e.name == name)
-            detail::restoreOrRemove(dir.get(), folder, entry);
+        if ((e.kind != detail::Entry::Aside && e.kind != detail::Entry::Gone) || e.name != name) continue;
+        if (lost()) return;
+        detail::restoreOrRemove(dir.get(), folder, entry);
     }
     for (const std::string& entry : folder.names) {
         const detail::Entry e = detail::parseEntry(entry);
-        if (e.kind == detail::Entry::Staging && !othersTags.count(e.tag)) detail::removeStagingAt(dir.get(), entry);
+        if (e.kind != detail::Entry::Staging || othersTags.count(e.tag)) continue;
+        if (lost()) return;
+        detail::removeStagingAt(dir.get(), entry);
     }
 }
 

@@ -155,7 +155,7 @@ TEST_F(FileLock, WhateverElseHoldsTheNameIsReplacedButAFolder) {
 }
 
 // In a folder every user may write, every user takes the same lock: lock files there are open to
-// all (a user's own owner-only file too, the same file made so). Another user's file this user
+// all (a user's own owner-only file is replaced, never changed). Another user's file this user
 // cannot open is never taken from a process that holds it (the lock is then busy); one no process
 // holds, left by an ended job, is replaced.
 TEST_F(FileLock, InAFolderEveryUserMayWriteEveryUserTakesTheSameLock) {
@@ -170,7 +170,7 @@ TEST_F(FileLock, InAFolderEveryUserMayWriteEveryUserTakesTheSameLock) {
         bool same;  // the file that was there
     } steps[] = {
         {kept, false, true, first, first, 0644, false},   {kept, false, true, second, first, 0644, true},
-        {kept, true, false, second, first, 0644, true},   {first, false, true, first, first, 0644, true},
+        {kept, true, false, second, first, 0644, true},   {first, false, true, first, first, 0644, false},
         {third, true, false, second, third, 0600, true},  {third, false, true, second, second, 0644, false},
     };
     for (const auto& s : steps) {
@@ -258,31 +258,56 @@ TEST_F(FileLock, AnotherUsersEntryInAStickyFolderIsWaitedFor) {
     }
 }
 
-// A lock only the folder's writers may take is open to exactly them, whoever makes it; a reader
-// of the folder can open neither it nor, so, hold it.
+// A lock only the folder's writers may take is open to exactly them, whoever makes it (root's in a
+// user's folder is that user's): another writer takes it once its maker let go, a reader cannot. A
+// file found at the name narrower or wider than that is replaced, and keeps its mode.
 TEST_F(FileLock, AWritersLockOpensToTheFoldersWritersOnly) {
-    const gid_t group = kNobody - 2;  // a group the reader is not in
+    constexpr uid_t user = kNobody - 1;   // its group is its own
+    constexpr gid_t group = kNobody - 2;  // a group neither the reader nor the user is in
     const struct {
         const char* what;
-        mode_t folder, lock;
-        bool readerOpens;
-    } cases[] = {{"only its owner writes", 0755, 0600, false},
-                 {"its group writes", 0775, 0660, false},
-                 {"everyone writes", 0777, 0666, true},
-                 {"everyone writes, sticky", 01777, 0666, true}};
+        mode_t folder;
+        uid_t owner, maker;
+        gid_t folderGroup;
+        mode_t found;  // a file of the folder's owner and group at the name beforehand; 0: none
+        mode_t lock;
+        bool othersTake;
+    } cases[] = {
+        {"only its owner writes", 0755, 0, 0, group, 0, 0600, false},
+        {"only its owner writes, a file left open to all", 0755, 0, 0, group, 0666, 0600, false},
+        {"its group writes", 0775, 0, 0, group, 0, 0660, false},
+        {"its group writes, an owner-only file", 0775, 0, 0, group, 0600, 0660, false},
+        {"its group writes, a file open to all", 0775, 0, 0, group, 0666, 0660, false},
+        {"its group writes, a member makes it", 0775, 0, user, user, 0, 0660, false},
+        {"everyone writes, another account makes it", 0777, 0, user, group, 0, 0666, true},
+        {"everyone writes, sticky, another account makes it", 01777, 0, user, group, 0, 0666, true},
+        {"a user's folder, root makes it", 0755, user, 0, user, 0, 0600, false},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string folder = path(c.what), lock = folder + "/.claim";
-        ASSERT_TRUE(::mkdir(folder.c_str(), 0700) == 0 && ::chown(folder.c_str(), 0, group) == 0 &&
+        ASSERT_TRUE(::mkdir(folder.c_str(), 0700) == 0 && ::chown(folder.c_str(), c.owner, c.folderGroup) == 0 &&
                     ::chmod(folder.c_str(), c.folder) == 0);
-        tqm::detail::DirFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        EXPECT_TRUE(tqm::FileLock(dir.get(), ".claim", lock, [] { return false; }, tqm::LockAccess::Writers).held());
-        struct stat st {};
+        const int found = c.found && writeFile(lock, "") && ::chown(lock.c_str(), c.owner, c.folderGroup) == 0 &&
+                                  ::chmod(lock.c_str(), c.found) == 0
+                              ? ::open(lock.c_str(), O_RDONLY | O_CLOEXEC)
+                              : -1;
+        const auto takes = [&](uid_t uid) {
+            return asUser(uid, [&] {
+                tqm::detail::DirFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+                return tqm::FileLock(dir.get(), ".claim", lock, [] { return false; }, tqm::LockAccess::Writers).held();
+            });
+        };
+        EXPECT_TRUE(takes(c.maker));
+        struct stat st {}, kept {};
         ASSERT_EQ(::stat(lock.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, c.lock);
-        EXPECT_TRUE(!(c.lock & 070) || st.st_gid == group) << st.st_gid;
-        LockHolder reader(lock, kNobody);
-        EXPECT_EQ(reader.took(), c.readerOpens);
+        EXPECT_TRUE((st.st_mode & 0777) == c.lock && st.st_uid == (c.maker ? c.maker : c.owner)) << st.st_mode;
+        EXPECT_TRUE(c.lock != 0660 || st.st_gid == c.folderGroup) << st.st_gid;
+        EXPECT_TRUE(!c.found ||
+                    (::fstat(found, &kept) == 0 && kept.st_ino != st.st_ino && (kept.st_mode & 0777) == c.found))
+            << "the file found was changed";
+        ::close(found);
+        EXPECT_EQ(takes(kNobody), c.othersTake);  // another account, once the maker let go
     }
 }
 
@@ -368,6 +393,30 @@ TEST_F(FileLockWait, AWakeUpThatTakesTheLockAsksFirst) {
         EXPECT_EQ(sleeps, (std::vector<std::tuple<int, bool, bool>>{{1, true, true}}));
     }
     static_assert(tqm::kLockAskInterval <= std::chrono::milliseconds(250), "a Stop is heard within a quarter second");
+}
+
+// A close that wakes a waiter while the lock is still held (the system lets go of a closed file's
+// lock a moment after it tells of the close): the waiter naps and tries again, not only at its
+// next ask.
+TEST_F(FileLockWait, AWaiterWokenByACloseNapsBeforeItsNextAsk) {
+    const std::string lock = path("job.lock");
+    ASSERT_TRUE(writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);
+    const int holder = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    static std::vector<std::chrono::milliseconds> slept;
+    slept.clear();
+    tqm::detail::lockSlept = [](std::chrono::milliseconds upTo, bool) { slept.push_back(upTo); };
+    asksSoFar = 0;
+    std::thread stray([&, self = pid_t(::syscall(SYS_gettid))] {  // a reader's close once the waiter sleeps
+        ProcessStat st;
+        awaitTrue([&] { return asksSoFar > 0 && processStat(self, st) && st.state == 'S'; });
+        ::close(::open(lock.c_str(), O_RDONLY | O_CLOEXEC));
+    });
+    EXPECT_FALSE(tqm::FileLock(lock, [&] { return ++asksSoFar == 1; }).held());
+    stray.join();
+    tqm::detail::lockSlept = nullptr;
+    ::close(holder);
+    for (size_t i = 1; i < slept.size(); ++i) EXPECT_LT(slept[i], tqm::kLockAskInterval * 3 / 5) << "no naps";
 }
 
 std::string racedName;
