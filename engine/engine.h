@@ -33,6 +33,9 @@ struct Engine {
     // Changes a sweep found made on disk but could not record (their receipt could not be had or
     // read), by id, with why; their notes stay for a later sweep.
     std::map<std::string, std::string> unrecorded;
+    // Ids whose change a job's "record" task asks to record (set by its sweep): their notes are
+    // records that failed, not jobs cut off.
+    std::set<std::string> recording;
     // Asked while another process holds a lock this job needs, with the sentence to show ("Waiting
     // for another copy of the manager to finish its job"); answers false to give up. May be empty.
     std::function<bool(const std::string&)> waiting;
@@ -43,6 +46,9 @@ struct Engine {
     // Folder probing, downloads and installs (install_folder.cpp, download.cpp, install.cpp,
     // install_app.cpp). Progress callbacks get (bytes done, total) and answer false to stop.
     bool canWrite(const std::string& format) const;  // creates the format's folder when allowed
+    // The same asked without making anything: a missing folder by the rights on the nearest folder
+    // above it that is there.
+    bool couldWrite(const std::string& format) const;
     // Leftovers of interrupted jobs (engine/install_folder.h): the caller holds the job lock, and
     // opens its job with beginJob, which sweeps and then reads the receipts. The folders the tasks
     // change (every folder without tasks) are waited for, together at most kReceiptLockWait; any
@@ -117,8 +123,11 @@ struct Engine {
     bool placeSelf(const FileRef& ref, const std::string& data, std::string& error);
 };
 
-// A task's error that says its change is on disk but not recorded (recordChange's sentence, also as
-// the elevated helper hands it back): true, with why set to why the record failed.
+// A task's error that says its change is on disk but not recorded (recordChange's sentence, a
+// "record" task's, also as the elevated helper hands it back): true, with why set to why the record
+// failed.
 bool unrecordedChange(const std::string& error, std::string& why);
+// A "record" task's error: the item (what) is changed on disk, but why it is still not recorded.
+std::string unrecordedText(const std::string& what, const std::string& why);
 
 }  // namespace tqm

@@ -22,7 +22,7 @@ int openOne(int dir, const std::string& name, bool make, DirFd& out) {
         if (out.get() >= 0) return 0;
         const int err = errno;
         if (err == ENOENT && make && !made) {
-            if (::mkdirat(dir, name.c_str(), 0777) != 0 && errno != EEXIST) return errno;
+            if (::mkdirat(dir, name.c_str(), kUnpackedFolder) != 0 && errno != EEXIST) return errno;
             continue;
         }
         struct stat st;

@@ -2,6 +2,8 @@
 // Opening folders below one open folder, one name at a time and never through a link, keeping
 // the folders of the previous path open: unpacking a package whose entries come folder by
 // folder then opens each folder about once, however deep the tree.
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -9,6 +11,9 @@
 #include "engine/safe_path.h"
 
 namespace tqm::detail {
+
+// The mode a folder is made with: whatever the umask, no other account may write it.
+constexpr mode_t kUnpackedFolder = 0755;
 
 class FolderChain {
 public:

@@ -88,7 +88,7 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
     // No move without its note: a copy moved in unnoted could never be recorded after a kill. And
     // none that could not be recorded: the receipt's folder is made first, and the note names it.
     if (!receiptWritable(layout.receiptFile(), error) ||
-        !detail::mayChange(layout.receiptFile(), hasOld ? target : "", error))
+        !detail::mayChange(layout.receiptFile(), hasOld ? target : "", target, error))
         return false;
     const std::string note = detail::notePending(staging, ref->item, entry.id, format, record,
                                                  catalog ? catalog->sequence : -1, layout.receiptFile(), error);

@@ -186,7 +186,8 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
     rec.exe = ref->exe;
     rec.uninstall_key = entry.uninstall_key;
     if (!receiptWritable(layout.appsReceiptFile(), error) ||  // as an install's (install.cpp)
-        !detail::mayChange(layout.appsReceiptFile(), hasOld ? target : "", error))
+        !detail::mayChange(layout.appsReceiptFile(), hasOld ? target : "", joinPath(layout.appsDir(), ref->item),
+                           error))
         return false;
     const std::string note = detail::notePending(staging, ref->item, entry.id, "app", rec,
                                                  catalog ? catalog->sequence : -1, layout.appsReceiptFile(), error);

@@ -237,15 +237,18 @@ int StagingLock::lockAt(int dirFd, const std::string& name, bool made) {
     // Opened without following a link, locked, and still the folder of that name: a sweep may
     // have taken and removed it between its making and the lock, or someone put another folder at
     // its name (ESTALE). A writer's own is also the owner-only folder of this process's user that
-    // it made, never one put at its name before the lock.
+    // it made, never one put at its name before the lock. A sweep takes only its own account's:
+    // another account's writer, gone or not, is that account's to sweep.
     DirFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno;
-    pause(RenameStep::Locked);
     struct stat held {}, named {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &held) != 0) return errno;
+    if (held.st_uid != ::geteuid()) return ESTALE;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno;
+    pause(RenameStep::Locked);
     if (::fstat(fd.get(), &held) != 0 || ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         !sameFile(held, named))
         return ESTALE;
-    if (made && (held.st_uid != ::geteuid() || (held.st_mode & 077) != 0)) return ESTALE;
+    if (held.st_uid != ::geteuid() || (made && (held.st_mode & 077) != 0)) return ESTALE;
     lock_ = std::move(fd);
     tag_ = parseEntry(name).tag;
     return 0;
@@ -300,6 +303,7 @@ bool sweepable(int dirFd, const SweepClaim& claim, Sweepable& out) {
     // tags that still turn up new after a few listings are left alone.
     constexpr int kListings = 4;
     std::map<std::string, int> tags;
+    std::map<std::string, uid_t> others;  // the owner of each staging folder not taken
     std::vector<std::string> all;
     out = Sweepable();
     if (!claim.held()) {
@@ -325,16 +329,37 @@ bool sweepable(int dirFd, const SweepClaim& claim, Sweepable& out) {
                 out.held.push_back(std::move(lock));
             } else {
                 tags[t] = -1;
+                struct stat st {};
+                if (::fstatat(dirFd, staging.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) others[t] = st.st_uid;
             }
         }
         if (!fresh || listing == kListings) break;
     }
+    // Of those a sweep takes only what its own account made or moved: its entries, and the aside
+    // copies of a tag whose staging folder it took or whose note is its own (a writer moves aside a
+    // copy of another account's it was let replace). A staging folder it did not take, of its own
+    // account or root's, keeps its whole tag (a live writer, or root's); another account's keeps
+    // what that account has and the aside copies its note names, never a gone writer's entries
+    // of this account, whatever was put at that name.
+    const uid_t self = ::geteuid();
+    const auto ownerOf = [&](const std::string& name) {
+        struct stat st {};
+        return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? st.st_uid : uid_t(-1);
+    };
+    const auto takes = [&](const std::string& name, const Entry& e) {
+        const bool own = ownerOf(name) == self;
+        if (e.tag.empty()) return own || e.kind == Entry::Claim;
+        if (tags[e.tag] > 0) return own || e.kind == Entry::Aside;
+        const uid_t note = ownerOf(noteName(e.tag));
+        if (tags[e.tag] == 0) return own || (e.kind == Entry::Aside && note == self);
+        const auto staging = others.find(e.tag);
+        return staging != others.end() && staging->second != self && staging->second != 0 && own &&
+               e.kind != Entry::Staging && !(e.kind == Entry::Aside && note == staging->second);
+    };
     std::sort(all.begin(), all.end());
     for (const std::string& name : all) {
-        if (name.compare(0, kEntryPrefix.size(), kEntryPrefix) != 0) continue;
         const Entry e = parseEntry(name);
-        if (!e.tag.empty() && tags[e.tag] < 0) continue;
-        out.names.push_back(name);
+        if (name.compare(0, kEntryPrefix.size(), kEntryPrefix) == 0 && takes(name, e)) out.names.push_back(name);
     }
     out.listed = std::move(all);  // sorted, so names is too
     return true;
@@ -540,10 +565,17 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
         return std::binary_search(folder.listed.begin(), folder.listed.end(), name);
     };
     if (listed(e.name)) return;
+    // A live writer counts only when it may move this copy's owner's copy in: that owner's or
+    // root's. Another account's would keep it aside as long as it likes.
+    const auto writesFor = [&](const std::string& tag) {
+        struct stat staging {};
+        return ::fstatat(dirFd, stagingName(tag).c_str(), &staging, AT_SYMLINK_NOFOLLOW) != 0 ||
+               staging.st_uid == aside.st_uid || staging.st_uid == 0;
+    };
     for (const std::string& name : folder.listed) {
         const Entry other = parseEntry(name);
         if (other.kind == Entry::Aside && other.name == e.name && other.tag != e.tag &&
-            !std::binary_search(folder.names.begin(), folder.names.end(), name))
+            !std::binary_search(folder.names.begin(), folder.names.end(), name) && writesFor(other.tag))
             return;
     }
     if (aside.st_uid == ::geteuid()) putBack(RenameStep::Restore, dirFd, entry, e.name, aside);
@@ -641,6 +673,15 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
 
 bool Engine::canWrite(const std::string& format) const { return detail::writable(layout.formatDir(format)); }
 
+bool Engine::couldWrite(const std::string& format) const {
+    const fs::path dir = layout.formatDir(format);
+    std::error_code ec;
+    fs::path there = dir;
+    while (there.has_relative_path() && !fs::exists(there, ec)) there = there.parent_path();
+    if (there == dir) return detail::writable(dir.string());
+    return fs::is_directory(there, ec) && ::access(there.c_str(), W_OK | X_OK) == 0;
+}
+
 namespace {
 
 // The owner of the folder path (not followed), or -1.
@@ -653,6 +694,10 @@ uid_t ownerOf(const std::string& path) {
 
 bool Engine::sweep(std::string* error, const std::vector<Task>* tasks) {
     const std::set<std::string> changed = tasks ? changedFolders(*tasks) : std::set<std::string>{};
+    recording.clear();
+    if (tasks)
+        for (const Task& t : *tasks)
+            if (t.op == "record") recording.insert(t.id);
     // Root works only in folders of root's or of the account whose job it runs (the data folder's),
     // and beyond the layout's own folders only in those its own records or the job's tasks name:
     // another account's records may name anything.

@@ -111,14 +111,15 @@
 // root sweeps beyond the layout's own folders only those root's records or the job's tasks name,
 // and none of a third account (neither root's nor the data folder owner's). Under the claim it
 // takes a tag's entries only from a listing made after it locked that tag's staging folder, or saw
-// it gone (sweepable). Of those, decided on that one listing and a look at the name at that moment
-// (restoreOrRemove):
+// it gone (sweepable); it locks only its own account's staging folders and takes only its own
+// account's entries (and the aside copies its writers moved): root leaves a user's to that user.
+// Of those, decided on that one listing and a look at the name at that moment (restoreOrRemove):
 //   - an aside copy goes when a note of its tag says it was removed, or its name holds its own
 //     writer's new copy (the copy its note names, or with no note an entry of the aside's owner);
-//     when its name is free it goes back, unless the listing shows a live writer about to move its
-//     own copy in there (that writer's aside copy of that name, or the name taken then and moved
-//     aside since); an account's aside copy is put back only by a sweep of that account (or of
-//     root for root's own); another account's entry at its name keeps it aside;
+//     when its name is free it goes back, unless the listing shows a live writer (of its owner or
+//     root) about to move its own copy in there (that writer's aside copy of that name, or the
+//     name taken then and moved aside since); an account's aside copy is put back only by a sweep
+//     of that account (or of root for root's own); another account's entry at its name keeps it aside;
 //   - a gone copy goes, by a sweep of its own account, after the notes that name it; never back;
 //   - a note is settled, kept or removed as its reader decides (below), never by name alone;
 //   - staging folders (after a note whose copy is still inside, NOTES) and the rest go, but the
@@ -234,7 +235,8 @@ public:
     // The same in the open folder dirFd, whose path is dir; 0 or a system error number.
     int makeAt(int dirFd, const std::string& dir = {});
     // A sweep's: locks the staging folder `name` of the open folder dirFd without waiting; false
-    // when another process holds it, or it cannot be opened, or is no longer the folder of that name.
+    // when another process holds it, it is another account's, or it cannot be opened, or is no
+    // longer the folder of that name.
     bool take(int dirFd, const std::string& name);
 
     bool held() const { return lock_.get() >= 0; }
@@ -286,9 +288,12 @@ private:
 
 // What a sweep may touch in a folder. Made under the claim.
 struct Sweepable {
-    // The ".tqm-" entries of a tag whose staging folder is gone (its writer finished or died), the
-    // staging folders it could lock (held keeps their locks) and the entries of their tags, and
-    // entries of no tag; sorted. The entries of a tag whose staging folder it cannot lock are left out.
+    // The ".tqm-" entries of this process's account (and the aside copies its writers moved) of a
+    // tag whose staging folder is gone (its writer finished or died) or that it could lock (held
+    // keeps those locks; it locks only its own account's), and its entries of no tag; sorted. A
+    // tag whose staging folder it cannot lock is left out, but for this account's entries when that
+    // folder is another account's (not root's) whose note moved none of them aside: a gone
+    // writer's, whatever was put at its staging folder's name.
     std::vector<std::string> names;
     std::vector<StagingLock> held;
     // Every entry of the listing those were taken from, sorted.
@@ -412,8 +417,10 @@ void dropNote(const std::string& note);
 bool notesCount(const std::string& receiptFile);
 // What a change asks before anything moves: that its note counts for the receipt file it records
 // in, and that what it would replace or remove at path (when anything is there) is that receipt's
-// owner's or root's, the copy a record of that receipt can name. False with why.
-bool mayChange(const std::string& receiptFile, const std::string& path, std::string& error);
+// owner's, or root's where the receipt is root's or path is `named`: the copy of the task's item
+// in the layout's folder for it (empty when the catalog names none). False with why.
+bool mayChange(const std::string& receiptFile, const std::string& path, const std::string& named,
+               std::string& error);
 
 // Whether the note `name` of the open folder dirFd, written by root, by this process's user or by
 // `alsoBy`, says its copy in that folder was removed (op "remove") or names the install whose copy

@@ -17,7 +17,8 @@ struct Engine;
 class Package;
 
 // One unit of a job: "install" (also any unknown op), "remove", "purge" (format = "machine" or
-// "user") or "self" (the manager's own update; only the op is looked at).
+// "user"), "self" (the manager's own update; only the op is looked at) or "record" (an install
+// or removal of the item that is on disk but whose record failed: it is recorded, nothing else).
 struct Task {
     std::string op;
     std::string id;

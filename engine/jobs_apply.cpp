@@ -187,7 +187,21 @@ std::string JobLock::error() const {
     return lock_.failure();
 }
 
+namespace {
+
+// A "record" task: the job's sweep (beginJob) has recorded what the item's notes say is on disk,
+// or left in engine.unrecorded why it could not.
+bool recordTask(const Engine& engine, const Task& t, std::string& error) {
+    const auto left = engine.unrecorded.find(t.id);
+    if (left == engine.unrecorded.end()) return true;
+    error = unrecordedText(t.id + " " + t.format, left->second);
+    return false;
+}
+
+}  // namespace
+
 bool runTask(Engine& engine, const Task& t, const Package* ready, std::string& error) {
+    if (t.op == "record") return recordTask(engine, t, error);
     if (t.op == "remove") return engine.remove(t.id, t.format, error);
     if (t.op == "purge") return engine.purge(t.id, t.format, error);
     if (t.op == "self") {
@@ -288,6 +302,8 @@ int applyJob(const Layout& layout, const std::string& jobPath, const std::string
         bool ok = false;
         if (t.op == "remove") {
             ok = engine.remove(t.id, t.format, error);
+        } else if (t.op == "record") {
+            ok = recordTask(engine, t, error);
         } else if (t.op == "purge") {
             // The helper only ever deletes the machine's data, never a user's.
             if (t.format == "machine") ok = engine.purge(t.id, t.format, error);

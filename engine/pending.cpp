@@ -221,7 +221,8 @@ std::string noteRemoval(const StagingLock& guard, const std::string& id, const s
 
 bool notesCount(const std::string& receiptFile) { return counts(::geteuid(), receiptFile); }
 
-bool mayChange(const std::string& receiptFile, const std::string& path, std::string& error) {
+bool mayChange(const std::string& receiptFile, const std::string& path, const std::string& named,
+               std::string& error) {
     const uid_t account = receiptAccount(receiptFile);
     if (!notesCount(receiptFile)) {
         error = receiptFile + " belongs to another account: a change this account makes there could not be "
@@ -229,9 +230,17 @@ bool mayChange(const std::string& receiptFile, const std::string& path, std::str
         return false;
     }
     struct stat st {};
-    if (!path.empty() && ::lstat(path.c_str(), &st) == 0 && st.st_uid != account && st.st_uid != 0) {
-        error = path + " belongs to another account than the one " + fs::path(receiptFile).filename().string() +
-                " is for: left alone";
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0 || st.st_uid == account) return true;
+    const std::string file = fs::path(receiptFile).filename().string();
+    if (st.st_uid != 0) {
+        error = path + " belongs to another account than the one " + file + " is for: left alone";
+        return false;
+    }
+    // Root's, named by a receipt an account may rewrite: only the copy the task names in the folder
+    // the manager installs into, never what that account's records point at elsewhere.
+    if (named.empty() || fs::path(path).lexically_normal() != fs::path(named).lexically_normal()) {
+        error = path + " belongs to root and is not the copy the manager installs there, so " + file +
+                " cannot have it changed: left alone";
         return false;
     }
     return true;
@@ -341,7 +350,8 @@ bool Engine::settleNote(const std::string& format, int dirFd, const std::string&
     }
     if (!changed.empty() && log)
         log((note.removal ? "dropped the record of " : "recorded ") + changed + " (its " +
-            (note.removal ? "removal" : "install") + " was cut off before recording it)");
+            (note.removal ? "removal" : "install") +
+            (recording.count(note.id) ? " was on disk, its record had failed)" : " was cut off before recording it)"));
     return applied;
 }
 
@@ -402,8 +412,17 @@ bool Engine::recordChange(const std::string& file, Receipt& mine, const std::fun
     return false;
 }
 
+namespace {
+constexpr char kChangedWord[] = "changed on disk: ";
+}  // namespace
+
+std::string unrecordedText(const std::string& what, const std::string& why) {
+    return kChangedWord + what + kUnrecordedJoin + why;
+}
+
 bool unrecordedChange(const std::string& error, std::string& why) {
-    if (error.rfind("installed ", 0) != 0 && error.rfind("removed ", 0) != 0) return false;
+    if (error.rfind("installed ", 0) != 0 && error.rfind("removed ", 0) != 0 && error.rfind(kChangedWord, 0) != 0)
+        return false;
     const size_t at = error.find(kUnrecordedJoin);
     if (at == std::string::npos) return false;
     why = error.substr(at + sizeof kUnrecordedJoin - 1);

@@ -125,7 +125,11 @@ bool Engine::remove(const std::string& id, const std::string& format, std::strin
     // the next start, and no copy goes unnoted. Nothing goes that stays recorded.
     std::string note;
     if (there) {
-        if (!detail::mayChange(layout.receiptFile(), path, error)) return false;
+        const Plugin* entry = catalog ? catalog->find(id) : nullptr;
+        const FileRef* ref = entry ? entry->package(format, thisPlatform()) : nullptr;
+        if (!detail::mayChange(layout.receiptFile(), path, ref ? joinPath(layout.formatDir(format), ref->item) : "",
+                               error))
+            return false;
         const bool inMakersFolder = fs::path(path).parent_path().filename() == kVendorDir;
         if (detail::removeRecorded(layout.formatRoot(format), path, inMakersFolder,
                                    removalNote(layout.receiptFile(), id, format, path, path), note, error) != 0)
@@ -188,7 +192,9 @@ bool Engine::removeApp(const std::string& id, std::string& error) {
     }
     std::string note;
     if (existsHere(place.path)) {
-        if (!detail::mayChange(layout.appsReceiptFile(), place.path, error)) return false;
+        if (!detail::mayChange(layout.appsReceiptFile(), place.path,
+                               package ? joinPath(layout.appsDir(), package->item) : "", error))
+            return false;
         if (detail::removeRecorded(fs::path(layout.appsDir()).parent_path().string(), place.path, false,
                                    removalNote(layout.appsReceiptFile(), id, "app", place.path,
                                                record ? record->path : ""),

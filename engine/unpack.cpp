@@ -90,12 +90,13 @@ bool isLinkAt(int dir, const std::string& name) {
 }
 
 // Opens (making it) the folder everything is unpacked into. Root makes it owner-only, so that
-// nobody can change what is below it while it is being filled.
+// nobody can change what is below it while it is being filled; nobody else may write it either way.
 int openDest(const std::string& dest, DirFd& out) {
     DirFd parent;
     std::string name;
     if (int err = openParent(dest, parent, name, true)) return err;
-    if (::mkdirat(parent.get(), name.c_str(), runningAsRoot() ? 0700 : 0777) != 0 && errno != EEXIST) return errno;
+    if (::mkdirat(parent.get(), name.c_str(), runningAsRoot() ? 0700 : kUnpackedFolder) != 0 && errno != EEXIST)
+        return errno;
     out = DirFd(::openat(parent.get(), name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | rootNoFollow()));
     return out.get() < 0 ? errno : 0;
 }
@@ -320,14 +321,14 @@ bool unpackAt(const std::string& zipBytes, int destFd, const std::string& dest, 
             // (what stands there could be a hard link to a file elsewhere).
             ::unlinkat(dir, leaf.c_str(), 0);
             Fd out;
-            out.fd = ::openat(dir, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            // No other account may write what is unpacked, whatever the package or the umask says:
+            // a plug-in's file open to their writes would let any of them change what a host loads.
+            out.fd = ::openat(dir, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
             if (out.fd < 0 || !writeAll(out.fd, buf.get(), st.size)) {
                 error = "cannot write " + target;
                 return false;
             }
             const mode_t mode = (attr >> 16) & 0x1FF;
-            // No other account may write what is unpacked, whatever the package says: a plug-in's
-            // file open to their writes would let any of them change what a host loads.
             if (mode != 0) ::fchmod(out.fd, mode & ~mode_t(022));
         }
         if (cap > (64u << 20)) {  // keep no large buffer beyond the entry that needed it

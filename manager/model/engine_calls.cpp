@@ -13,7 +13,8 @@ bool endsOk(const std::string& line) { return line.size() >= 4 && line.compare(l
 Op opOf(const std::string& op) {
     static const std::pair<const char*, Op> kOps[] = {
         {"install", Op::Install}, {"remove", Op::Remove},           {"purge", Op::Purge},
-        {"self", Op::Self},       {"setup-install", Op::SetupInstall}, {"setup-uninstall", Op::SetupUninstall}};
+        {"self", Op::Self},       {"setup-install", Op::SetupInstall}, {"setup-uninstall", Op::SetupUninstall},
+        {"record", Op::Record}};
     for (const auto& [text, value] : kOps)
         if (op == text) return value;
     return Op::Other;
@@ -34,7 +35,7 @@ std::vector<tqm::Task> tasksOf(const std::vector<Step>& steps) {
 
 Result result(const std::string& op, const std::string& id, const std::string& format, bool ok,
               const std::string& error) {
-    return Result{ok, id, format, ok ? std::string() : error, tqm::resultLine({op, id, format}, ok, error)};
+    return Result{ok, op, id, format, ok ? std::string() : error, tqm::resultLine({op, id, format}, ok, error)};
 }
 
 Result readLine(const std::string& line, const std::vector<tqm::Task>& tasks) {
@@ -46,6 +47,7 @@ Result readLine(const std::string& line, const std::vector<tqm::Task>& tasks) {
     const std::string head = line.substr(0, at);
     for (const tqm::Task& task : tasks)
         if (head == task.op + " " + task.id + " " + task.format) {
+            r.op = task.op;
             r.id = task.id;
             r.format = task.format;
             break;

@@ -19,7 +19,7 @@ namespace tqapp::calls {
 
 // A task's operation, read once from its text. The engine takes any operation it does not know
 // for an install; the manager tells them apart (Other) so that it fetches nothing for them.
-enum class Op { Install, Remove, Purge, Self, SetupInstall, SetupUninstall, Other };
+enum class Op { Install, Remove, Purge, Self, SetupInstall, SetupUninstall, Record, Other };
 Op opOf(const std::string& op);
 
 // One task of a job with its operation read, and the package its download checked.
@@ -37,6 +37,7 @@ std::vector<tqm::Task> tasksOf(const std::vector<Step>& steps);
 // elevated helper. line is the text the log keeps: "op id format: ok" or the error after ": ".
 struct Result {
     bool ok = false;
+    std::string op;       // the task's operation; empty for a helper line that names no task of the job
     std::string id;       // the task's item; empty for a helper line that names no task of the job
     std::string format;   // its format key ("app" for the manager's own steps)
     std::string message;  // the error; empty when ok

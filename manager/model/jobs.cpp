@@ -8,6 +8,7 @@
 // The model can wait for a worker's end (the window's close): the worker says so once its outcome
 // is logged and posted, its last touch of anything shared.
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <filesystem>
 #include <thread>
@@ -29,13 +30,13 @@ namespace tqapp {
 namespace {
 
 const char kNothingToDo[] = "Nothing to do: no operation was chosen";
-const char kOtherKeys[] =
-    "changes that need administrator rights take only a catalog signed with the built-in keys: this one is signed "
-    "with other keys (--pub)";
+// Short enough for the job window's status box: the helper verifies only the built-in keys.
+const char kOtherKeys[] = "Needs admin rights: not with --pub";
 
 struct Outcome {
     bool ok = false;
     bool cancelled = false;
+    bool retryable = true;  // the same job run again may succeed
     std::string error;
     std::vector<calls::Result> results;
 };
@@ -85,14 +86,21 @@ struct Worker {
 
     double installFraction() const { return double(steps - 1) / steps; }
 
-    // The progress callback of one download: whole percents, each posted once.
+    // The progress callback of one download: the job's share done in whole percents, each posted
+    // once. The text says the figure the bar shows, the job's, not the package's.
     tqm::Progress onDownload(const tqm::FileRef* ref) {
         return [this, ref, last = -1](uint64_t done, uint64_t total) mutable {
             total = calls::transferTotal(total, ref);
-            const int pct = total ? int(std::min<uint64_t>(done * 100 / total, 100)) : 0;
-            if (pct != last) {
+            const double share = total ? double(std::min(done, total)) / double(total) : 0.0;
+            const double fraction = (share + downloadsDone) / steps;
+            if (const int pct = int(std::lround(fraction * 100)); pct != last) {
                 last = pct;
-                postProgress("Downloading " + std::to_string(pct) + " %", (pct / 100.0 + downloadsDone) / steps);
+                post([fraction](Model& m) {
+                    m.fraction = std::max(m.fraction, fraction);
+                    m.progressText = "Downloading " + std::to_string(std::lround(m.fraction * 100)) + " %";
+                    m.waiting = false;
+                    if (m.onChange) m.onChange();
+                });
             }
             return !cancel->load();
         };
@@ -136,7 +144,8 @@ struct Worker {
         return !catalog || !catalog->ok || tqm::verifySignature(catalog->text, catalog->signature, tqm::helperKeys(), why);
     }
 
-    bool needsElevation(const tqm::Engine& engine) const {
+    // making: folders are made as the job would (canWrite), else only looked at (couldWrite).
+    bool needsElevation(const tqm::Engine& engine, bool making = true) const {
         bool needed = false;
         std::map<std::string, bool> folders;  // one probe per format's folder
         for (const calls::Step& step : engineList) {  // every task is tested: canWrite makes folders
@@ -148,12 +157,21 @@ struct Worker {
                 can = engine.canPurge(task.id, task.format);
             } else {
                 auto [it, fresh] = folders.try_emplace(task.format, false);
-                if (fresh) it->second = engine.canWrite(task.format);
+                if (fresh) it->second = making ? engine.canWrite(task.format) : engine.couldWrite(task.format);
                 can = it->second;
             }
             needed = needed || !can;
         }
         return needed;
+    }
+
+    // The helper takes only a catalog its own keys verify (the built-in ones): a job that needs it
+    // with one signed with other keys (--pub) would fail there as if no catalog were cached, and
+    // fails here as often as it is run. Said before anything is fetched or asked.
+    bool refusedByTheHelper(Outcome& out) {
+        out.error = kOtherKeys;
+        out.retryable = false;
+        return true;
     }
 
     // Downloads, then the install engine here or in the elevated helper. False when it ended
@@ -164,6 +182,10 @@ struct Worker {
             out.error = error;
             return false;
         }
+        // Whether the job needs the helper is known for sure only once folders are made, which a
+        // job stopped during its downloads must not leave behind: before them it is only looked at.
+        const bool trusted = helperTrustsCatalog();
+        if (!trusted && needsElevation(engine, false)) return refusedByTheHelper(out);
         if (!downloads(engine, out) || cancel->load()) return false;
         if (engineList.empty()) {
             out.ok = true;
@@ -175,16 +197,12 @@ struct Worker {
                 if (m.onChange) m.onChange();
             });
         };
-        const std::string working = engineList.front().op == calls::Op::Remove ? "Removing" : "Installing";
+        const calls::Op first = engineList.front().op;
+        const std::string working = first == calls::Op::Remove   ? "Removing"
+                                    : first == calls::Op::Record ? "Recording"
+                                                                 : "Installing";
         if (needsElevation(engine)) {
-            // The helper takes only a catalog its own keys verify (the built-in ones): one signed
-            // with other keys (--pub) would fail there as if no catalog were cached. Said before
-            // the prompt. (Whether the job needs the helper is known only once folders are made,
-            // which a job stopped during its downloads must not leave behind.)
-            if (!helperTrustsCatalog()) {
-                out.error = kOtherKeys;
-                return true;
-            }
+            if (!trusted) return refusedByTheHelper(out);
             unstoppable();
             postProgress("Waiting for permission", installFraction(), true);
             // The helper's wait for another copy's job is shown, and may be stopped, as the wait
@@ -314,6 +332,7 @@ struct Worker {
             appendLog(logFile, texts);
         }
         post([out = std::move(out), doneText = doneText, generation = generation](Model& m) {
+            m.retryable = out.retryable;
             m.finishJob(out.ok, out.error, out.results, doneText, generation, out.cancelled);
         });
         if (end) {
@@ -331,6 +350,7 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
     // A task without an operation does nothing (the engine would take it for an install).
     std::erase_if(tasks, [](const tqm::Task& t) { return t.op.empty(); });
     jobTitle = std::move(title);
+    retryable = true;
     log("job: " + jobTitle);
     if (tasks.empty()) {  // ends at once, as a job that failed with nothing done
         ++jobGeneration;
@@ -340,6 +360,11 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
     }
     busy = true;
     jobIds.clear();
+    // A change on disk whose record failed is recorded, not downloaded and made again.
+    for (tqm::Task& task : tasks) {
+        const auto it = recordOnRetry_.find(task.id + " " + task.format);
+        if (it != recordOnRetry_.end() && it->second == task.op) task.op = "record";
+    }
     for (const tqm::Task& task : tasks) {
         jobIds[task.id] = 1;
         failed.erase(task.id);
@@ -412,10 +437,17 @@ void Model::finishJob(bool jobOk, const std::string& error, const std::vector<ca
     bool attributed = false;
     std::map<std::string, std::string> unrecorded;  // of this job: id -> why
     for (const calls::Result& r : results) {
-        if (r.ok || r.id.empty()) continue;
+        if (r.id.empty()) continue;
+        const std::string key = r.id + " " + r.format;
+        std::string why;
+        const bool onDisk = !r.ok && tqm::unrecordedChange(r.message, why);
+        // A record that failed again is still the change of the task it stands for.
+        if (onDisk && r.op != "record") recordOnRetry_[key] = r.op;
+        if (!onDisk) recordOnRetry_.erase(key);
+        if (r.ok) continue;
         failed[r.id] = 1;
         attributed = true;
-        if (std::string why; tqm::unrecordedChange(r.message, why)) unrecorded[r.id] = why;
+        if (onDisk) unrecorded[r.id] = why;
     }
     if (!jobOk && !attributed && !jobCancelled)
         for (const auto& [id, one] : jobIds) failed[id] = 1;

@@ -75,6 +75,7 @@ public:
     uint32_t doneGeneration = 0;          // generation of the last job that ended
     bool ok = false;                      // the last job that ended succeeded
     bool cancelled = false;               // the last job that ended was stopped
+    bool retryable = true;                // the last job that failed may succeed when run again
     bool stoppable = false;               // the running job may still be stopped
     std::shared_ptr<std::atomic<bool>> cancel;  // the running job's stop flag
     bool closing = false;                 // the window's close waits for the running job's end
@@ -171,6 +172,9 @@ private:
     // (the log has it whole). A job's end says its own the same way.
     std::map<std::string, std::string> unrecorded_;
     std::string unrecordedNote_;
+    // The tasks of the jobs so far whose change is on disk but not recorded ("id format" -> the
+    // task's op): run again, they only record it.
+    std::map<std::string, std::string> recordOnRetry_;
     std::string unrecordedNote(const std::map<std::string, std::string>& unrecorded) const;
     void forgetFailuresRecordedSince();
 };

@@ -108,7 +108,9 @@ std::vector<std::pair<JobButton, std::string>> JobWindow::buttonRow() const {
             if (plan.selfRemoval) return {{B::Finish, "CLOSE"}};
             if (!plan.removal && firstOn()) return {{B::Open, "OPEN FOLDER"}, {B::Shut, "CLOSE"}};
             return {{B::Shut, "CLOSE"}};
-        case Failed: return {{B::Retry, "RETRY"}, {B::Shut, "CLOSE"}};
+        case Failed:
+            if (!retryable) return {{B::Shut, "CLOSE"}};
+            return {{B::Retry, "RETRY"}, {B::Shut, "CLOSE"}};
         default: return {{B::Go, plan.verb}, {B::Shut, "CLOSE"}};
     }
 }
@@ -246,6 +248,7 @@ void JobWindow::go() {
     if (m->busy) {
         error = kOneJob;
         state = Failed;
+        retryable = true;
         return;
     }
     if (plan.selfInstall && onScope) onScope(plan.scope);
@@ -331,6 +334,7 @@ void JobWindow::tick() {
         } else if (!m->cancelled) {
             state = Failed;
             error = m->note;
+            retryable = m->retryable;
         } else {
             state = Cancelled;
         }
@@ -344,14 +348,14 @@ void JobWindow::tick() {
         statusSince = clock;
         statusChanged = true;
     }
-    double target = progress;
-    if (state == Choose)
-        target = 0;
+    // The bar shows the figure the status line says, at once: a running job's share done, all of
+    // it once done, none once stopped (nothing was done); a failed job's stays where it stopped.
+    if (state == Choose || state == Cancelled)
+        progress = 0;
     else if (state == Done)
-        target = 1.0;
+        progress = 1.0;
     else if (state == Running && m)
-        target = m->fraction;
-    progress = std::abs(target - progress) < 0.002 ? target : progress + (target - progress) * 0.18;
+        progress = m->fraction;
     if (state != stateBefore || flash != flashBefore || progress != progressBefore || statusChanged) {
         repaint();
         return;

@@ -121,6 +121,7 @@ public:
     uint32_t state = Choose;
     uint32_t generation = 0;
     std::string error;
+    bool retryable = true;  // a failure the same job may get past: RETRY is offered
     Swirl swirl;
     double phase = 0;
     double flash = 0;

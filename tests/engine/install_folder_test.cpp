@@ -301,7 +301,9 @@ TEST_F(InstallFolderTest, NoMoveWithoutItsNote) {
 // of their own, holding a prepared copy and a hard link to a file of root's. Root unpacks into, and
 // moves in from, only the folder it made and locked, and makes every file new.
 TEST_F(InstallFolderTest, RootWorksOnlyInTheStagingFolderItMade) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the folder put at the staging folder's name to a user";
     ASSERT_TRUE(writeFile(path("secret"), "secret"));
+    int given = -1;
     engine.log = [&](const std::string& line) {
         if (line.rfind("unpack ", 0) != 0) return;
         const std::string staging = line.substr(line.find(" -> ") + 4);
@@ -309,10 +311,11 @@ TEST_F(InstallFolderTest, RootWorksOnlyInTheStagingFolderItMade) {
         fs::create_directories(staging + "/Synth.vst3/Contents/MacOS");
         ::link(path("secret").c_str(), (staging + "/Synth.vst3/Contents/Info.plist").c_str());
         writeFile(staging + "/Synth.vst3/Contents/MacOS/prepared", "the user's");
-        ::chown(staging.c_str(), kUserA, kUserA);
+        given = ::chown(staging.c_str(), kUserA, kUserA);
     };
     std::string error;
     EXPECT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+    ASSERT_EQ(given, 0) << "the user's folder was never put at the staging folder's name";
     EXPECT_EQ(readFile(path("secret")), "secret") << "written through the user's hard link";
     EXPECT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 1.0.0");
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3/Contents/MacOS/prepared")) << "the user's copy was moved in";
@@ -321,6 +324,7 @@ TEST_F(InstallFolderTest, RootWorksOnlyInTheStagingFolderItMade) {
 // The staging folder a writer holds is its own: owner-only, and still the one at its name once
 // locked (whatever was put there before or after the lock is left alone).
 TEST_F(InstallFolderTest, AWritersStagingFolderIsItsOwn) {
+    const bool root = ::geteuid() == 0;  // else the folder put at its name is this account's own
     const struct {
         const char* what;
         bool swap;
@@ -344,7 +348,7 @@ TEST_F(InstallFolderTest, AWritersStagingFolderIsItsOwn) {
                         swapped = true;
                         fs::rename(dir + "/" + name, dir + "/.away");
                         fs::create_directory(dir + "/" + name);
-                        ::chown((dir + "/" + name).c_str(), kUserA, kUserA);
+                        EXPECT_TRUE(!root || ::chown((dir + "/" + name).c_str(), kUserA, kUserA) == 0);
                     }
                     return 0;
                 });
@@ -365,6 +369,8 @@ TEST_F(InstallFolderTest, AWritersStagingFolderIsItsOwn) {
             }
         }
     }
+    if (!root) GTEST_SKIP() << "needs root to put another account's folder at the staging folder's name (done with "
+                               "this account's)";
 }
 
 // A writer of an update dies between a sweep's listing and the sweep's lock on its staging folder,
@@ -529,24 +535,31 @@ TEST_F(InstallFolderTest, AChangeThatCouldBeUndoneIsRefused) {
 
 // A sweep in a folder all may write puts an aside copy back only by its own account, never at
 // another account's name; only its own account's note says it was removed; a live writer's
-// entries, its note's temporary among them, are left alone.
+// entries, its note's temporary among them, are left alone, and so is a name taken at the listing
+// (a writer's that began after it). Another account's staging folder of its tag, or that account's
+// live writer of its name, never holds it aside.
 TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
     const struct {
         const char* what;
-        bool othersAside, taken, stagedByAside, othersRemovalNote, liveWriter;
+        bool othersAside, taken, stagedByAside, othersRemovalNote, liveWriter, takenAtListing = false;
         const char* atName;  // what the name holds afterwards ("" nothing)
         bool asideStays;
+        const char* othersHeld = "";  // the tag of a staging folder another account holds
     } cases[] = {
-        {"its name taken by another account", false, true, true, false, false, "theirs", true},
-        {"another account's aside copy and staged copy", true, false, true, false, false, "", true},
-        {"another account's note says it was removed", false, false, true, true, false, "old", false},
-        {"a live writer moved that name aside", false, false, false, false, true, "", true},
-        {"nothing else", false, false, false, false, false, "old", false},
+        {"its name taken by another account", false, true, true, false, false, false, "theirs", true},
+        {"another account's aside copy and staged copy", true, false, true, false, false, false, "", true},
+        {"another account's note says it was removed", false, false, true, true, false, false, "old", false},
+        {"another account's gone writer says it was removed", true, false, true, true, false, false, "", true},
+        {"a live writer moved that name aside", false, false, false, false, true, false, "", true},
+        {"a writer begun after the listing moved that name aside", false, false, false, false, false, true, "", true},
+        {"another account holds its staging folder", false, false, true, false, false, false, "old", false, "0000beef"},
+        {"another account's live writer of that name", false, false, false, false, false, false, "old", false, "0000cafe"},
+        {"nothing else", false, false, false, false, false, false, "old", false},
     };
     std::vector<std::string> skipped;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (::geteuid() != 0 && (c.taken || c.othersAside || c.othersRemovalNote)) {
+        if (::geteuid() != 0 && (c.taken || c.othersAside || c.othersRemovalNote || *c.othersHeld)) {
             skipped.push_back(c.what);
             continue;
         }
@@ -566,6 +579,13 @@ TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
             EXPECT_TRUE(!((entry == "Synth.vst3" && c.taken) || entry.rfind(".tqm-record-", 0) == 0 ||
                           (c.othersAside && entry.find("0000beef") != std::string::npos)) ||
                         ::lchown((vst3() + "/" + entry).c_str(), kUserB, kUserB) == 0);
+        const std::string held = vst3() + "/.tqm-staging-" + c.othersHeld;
+        for (const std::string& theirs : {held, vst3() + "/.tqm-old-" + c.othersHeld + "-Synth.vst3"})
+            ASSERT_TRUE(!*c.othersHeld || theirs == aside ||
+                        ((exists(theirs) || fs::create_directory(theirs)) && ::chown(theirs.c_str(), kUserB, kUserB) == 0));
+        for (const std::string& open : {temp.dir(), path("root")}) ::chmod(open.c_str(), 0755);
+        std::optional<LockHolder> holder;
+        ASSERT_TRUE(!*c.othersHeld || holder.emplace(held, kUserB).took());
         tqm::detail::StagingLock live;
         std::vector<std::string> lives;
         if (c.liveWriter) {
@@ -574,6 +594,13 @@ TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
             lives = {live.asideOf("Synth.vst3"), note, tqm::detail::tempNameFor(note)};
             for (const std::string& entry : lives) ASSERT_TRUE(writeFile(vst3() + "/" + entry, "{}"));
         }
+        ASSERT_TRUE(!c.takenAtListing || writeFile(name + "/Contents/Info.plist", "mine"));
+        int listings = 0;  // the first one shows the aside copy's tag new, the second is the last
+        const AtStep begins(Step::Listed, [&] {
+            if (c.takenAtListing && ++listings == 2 && live.make(vst3(), error))
+                fs::rename(name, vst3() + "/" + live.asideOf("Synth.vst3"));
+            return 0;
+        });
         engine.sweep();
         EXPECT_EQ(readFile(name + "/Contents/Info.plist"), c.atName);
         EXPECT_EQ(exists(aside), c.asideStays);

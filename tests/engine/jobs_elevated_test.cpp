@@ -105,6 +105,17 @@ TEST_F(ElevatedHelper, RunsTheJobInASecondProcess) {
     EXPECT_FALSE(exists(vst3() + "/Synth.vst3"));
     EXPECT_FALSE(exists(appsDir() + "/Studio.app"));
     EXPECT_FALSE(exists(data("ProgramData", "Studio")));
+
+    // An install whose record failed is recorded by the same road, from what is on disk alone.
+    const std::string lock = engine.layout.receiptFile() + ".lock";
+    fs::remove(lock);
+    fs::create_directories(lock);  // a folder at the lock's name: the record cannot be had
+    EXPECT_FALSE(elevated({{"install", "synth", "vst3"}}));
+    fs::remove(lock);
+    fs::remove_all(engine.layout.userData() + "/cache/packages");
+    EXPECT_TRUE(elevated({{"record", "synth", "vst3"}})) << error;
+    ASSERT_TRUE(engine.loadReceipt(loadError)) << loadError;
+    EXPECT_EQ(engine.receipt.plugins["synth"].formats["vst3"].version, "1.0.0");
 }
 
 TEST_F(ElevatedHelper, FailuresComeBackByLine) {

@@ -169,6 +169,35 @@ TEST_F(RemoveTest, Apps) {
     EXPECT_EQ(readFile(engine.layout.appsReceiptFile()), tqm::receiptText(engine.apps));
 }
 
+// Root working for an account whose apps.json names an app of root's outside the applications
+// folder: it neither removes nor replaces it, whatever id the record gives it.
+TEST_F(RemoveTest, AnAccountsRecordNeverHasRootChangeAnotherAppOfRoots) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to work for another account's data folder";
+    ASSERT_EQ(::chown(engine.layout.userData().c_str(), 65534, 65534), 0);
+    const std::string studioZip = readFile(path("source/apps/Studio-1.0.0.zip"));
+    const struct {
+        std::string id, at;
+        std::function<bool(std::string&)> task;
+    } cases[] = {
+        {"victim", path("opt/Other.app"), [&](std::string& e) { return engine.removeApp("victim", e); }},
+        {"studio", path("opt/Studio.app"), [&](std::string& e) { return engine.removeApp("studio", e); }},
+        {"studio", path("opt/Studio.app"),
+         [&](std::string& e) { return engine.installApp(*loaded.catalog.find("studio"), studioZip, e); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.at);
+        ASSERT_TRUE(writeFile(c.at + "/Contents/MacOS/Studio", "root's"));
+        engine.apps.plugins[c.id].formats["app"] = {"1.0.0", c.at, "", "", "Studio", ""};
+        std::string error;
+        EXPECT_FALSE(c.task(error));
+        EXPECT_EQ(error, c.at + " belongs to root and is not the copy the manager installs there, so apps.json "
+                         "cannot have it changed: left alone");
+        EXPECT_EQ(readFile(c.at + "/Contents/MacOS/Studio"), "root's");
+        EXPECT_EQ(entryNames(path("opt")).size(), 1u);
+        fs::remove_all(path("opt"));
+    }
+}
+
 // A damaged record whose path passes a link inside the managed folders (the maker's folder itself,
 // or a folder in it) never reaches through it: what lies outside stays, and so does the record.
 TEST_F(RemoveTest, NeverReachesThroughALink) {

@@ -6,10 +6,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "engine/install_folder.h"
 #include "engine/safe_path.h"
 #include "engine/unpack.h"
+#include "tests/support/lock_holder.h"
 #include "tests/support/temp_home.h"
 #include "tests/support/zip_maker.h"
 
@@ -74,14 +76,31 @@ TEST_F(Unpack, WritesTreeWithModes) {
     EXPECT_EQ(readFile(dest() + "/Foo.vst3/Contents/Resources/deep/a.txt"), "a");
 }
 
-TEST_F(Unpack, NoUnixModeKeepsDefaultAndDosFolderBitMakesFolder) {
-    std::string zip = rawZip({{"Foo.vst3/plain", "p", 0}, {"Foo.vst3/Sub", "", 0x10}});
-    std::string error;
-    ASSERT_TRUE(run(zip, error)) << error;
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    EXPECT_EQ(modeOf(dest() + "/Foo.vst3/plain"), 0666u & ~mask);
-    EXPECT_TRUE(fs::is_directory(dest() + "/Foo.vst3/Sub"));
+// Whoever unpacks, under whatever umask, no other account may write what is unpacked: a file of no
+// mode, one the zip opens to everyone, a folder named by the DOS bit or only implied by a path.
+TEST_F(Unpack, NobodyElseMayWriteWhatIsUnpacked) {
+    const std::string zip = rawZip({{"Foo.vst3/plain", "p", 0}, {"Foo.vst3/Sub", "", 0x10},
+                                    {"Foo.vst3/open", "o", unixAttr(kFileMode | 0777)}, {"Foo.vst3/Deep/x", "x", 0}});
+    const std::map<std::string, mode_t> expected{{"", 0755}, {"/plain", 0644}, {"/Sub", 0755},
+                                                 {"/open", 0755}, {"/Deep", 0755}, {"/Deep/x", 0644}};
+    for (const bool other : {false, true}) {
+        if (other && ::geteuid() != 0) GTEST_SKIP() << "needs root to unpack as another account (done as this one)";
+        for (const mode_t mask : {mode_t(002), mode_t(000)}) {
+            SCOPED_TRACE(std::string(other ? "another account" : "this account") + ", umask " + std::to_string(mask));
+            ASSERT_TRUE(!other || ::chown(temp.dir().c_str(), 65534, 65534) == 0);
+            const auto unpacks = [&] {
+                std::string error;
+                ::umask(mask);
+                return run(zip, error);
+            };
+            const mode_t before = ::umask(mask);
+            const bool ok = other ? asUser(65534, unpacks) : unpacks();
+            ::umask(before);
+            ASSERT_TRUE(ok);
+            for (const auto& [entry, mode] : expected) EXPECT_EQ(modeOf(dest() + "/Foo.vst3" + entry) & 0777, mode) << entry;
+            tqm::detail::removeAll(path("box"));
+        }
+    }
 }
 
 TEST_F(Unpack, RefusesUnexpectedPaths) {

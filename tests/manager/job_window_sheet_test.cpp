@@ -70,7 +70,6 @@ std::vector<Frame> frames(BareModel& bare) {
 
     JobWindow& stopped = add("stopped", jobtest::formatPlan());
     stopped.state = JobWindow::Cancelled;
-    stopped.progress = 0.22;
 
     JobWindow& failed = add("failed", jobtest::formatPlan());
     failed.state = JobWindow::Failed;
@@ -102,8 +101,8 @@ std::vector<Frame> frames(BareModel& bare) {
 void modelFor(BareModel& bare, const std::string& name) {
     bare.model.closing = bare.model.closeStops = name == "closing";  // the window's close asked mid-job
     if (name == "starting") bare.running("Starting", 0.0, true);
-    else if (name == "downloading") bare.running("Downloading 52 %", 0.17, true);
-    else if (name == "downloading-late") bare.running("Downloading 83 %", 0.61, true);
+    else if (name == "downloading") bare.running("Downloading 17 %", 0.17, true);
+    else if (name == "downloading-late") bare.running("Downloading 61 %", 0.61, true);
     else if (name == "installing" || name == "closing") bare.running("Installing", 0.67, name == "closing");
     else if (name == "waiting") bare.running("Waiting for another copy of the manager to finish its job", 0.67, true);
     else bare.ended(0, true, false, "");

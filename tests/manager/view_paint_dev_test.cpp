@@ -5,6 +5,7 @@
 #include "tests/manager/skin_paint_support.h"
 
 #include "manager/pixel_look/primitives.h"
+#include "tests/manager/job_window_support.h"
 
 using namespace skintest;
 using testsupport::str;
@@ -225,3 +226,22 @@ TEST_F(PixelWindow, HitRectanglesOverThePaintInBothLooks) {
 }
 
 }  // namespace
+
+// A failure the same job cannot get past is read whole in the job window's status box and in the
+// narrowest window's status line, in both looks and at every scale.
+TEST_F(PixelWindow, AFailureItCannotGetPastIsSaidWhole) {
+    const std::string said = "Needs admin rights: not with --pub";
+    for (const char* lookWord : {"pixel", "tq"}) {
+        open({"--steps", "--look", lookWord});
+        view->model()->say(said);
+        tqapp::JobWindow job(*view->model(), {}, jobtest::formatPlan());
+        job.state = tqapp::JobWindow::Failed;
+        job.error = said;
+        for (double s : pixeltest::kScales) {
+            TextRecorder recorder;
+            Canvas c = paintWindow(s, width(), view->pageHeight());
+            job.draw(pixeltest::paintAt(c, 0, 0, 218, 292, s));
+            EXPECT_TRUE(recorder.has(said) && job.scrollingStatus.empty()) << lookWord << " " << s;
+        }
+    }
+}
