@@ -1,6 +1,7 @@
 #include "engine/install_folder.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 
 #include "engine/engine.h"
 #include "engine/file_lock.h"
+#include "engine/install_folder_steps.h"
 #include "engine/jobs.h"
 #include "engine/layout.h"
 #include "engine/safe_path.h"
@@ -42,16 +44,21 @@ Entry parseEntry(const std::string& name) {
     const auto tagAfter = [&](const std::string& prefix) {
         return name.compare(0, prefix.size(), prefix) == 0 && name.size() >= prefix.size() + kTagSize;
     };
+    // "<prefix><tag>-<name>"
+    const auto copyAfter = [&](const std::string& prefix, Entry::Kind kind) {
+        if (!tagAfter(prefix) || name.size() <= prefix.size() + kTagSize + 1 || name[prefix.size() + kTagSize] != '-')
+            return false;
+        e.kind = kind;
+        e.tag = name.substr(prefix.size(), kTagSize);
+        e.name = name.substr(prefix.size() + kTagSize + 1);
+        return true;
+    };
+    if (copyAfter(kAsidePrefix, Entry::Aside) || copyAfter(kGonePrefix, Entry::Gone)) return e;
     if (name.compare(0, kClaimName.size(), kClaimName) == 0) {
         e.kind = Entry::Claim;  // the claim, or a temporary that replaces it
     } else if (tagAfter(kStagingPrefix) && name.size() == kStagingPrefix.size() + kTagSize) {
         e.kind = Entry::Staging;
         e.tag = name.substr(kStagingPrefix.size());
-    } else if (tagAfter(kAsidePrefix) && name.size() > kAsidePrefix.size() + kTagSize + 1 &&
-               name[kAsidePrefix.size() + kTagSize] == '-') {
-        e.kind = Entry::Aside;
-        e.tag = name.substr(kAsidePrefix.size(), kTagSize);
-        e.name = name.substr(kAsidePrefix.size() + kTagSize + 1);
     } else if (name.compare(0, kNotePrefix.size(), kNotePrefix) == 0 && name.size() > kNotePrefix.size()) {
         e.kind = Entry::Note;  // the note itself, or its temporary
         e.tag = name.substr(kNotePrefix.size(), kTagSize);
@@ -87,61 +94,120 @@ bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir
             return false;
         }
     }
+    if (::renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    // A file system (or system) without the flag: a look at the name stands in for it.
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (lexistsAt(toDir, to)) {
+        errno = EEXIST;
+        return false;
+    }
     return ::renameat(fromDir, from.c_str(), toDir, to.c_str()) == 0;
 }
 
-int removeAllAt(int parentFd, const std::string& name) {
-    if (::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT) return 0;
-    const int unlinkErr = errno;
-    // A folder: walked down holding only the folder at hand open, whatever the depth; the way
-    // back up reopens each parent by "..", which must still be the folder of the remembered device
-    // and inode (a folder moved meanwhile stops the walk). No link is followed.
+namespace {
+
+// Empties the open folder `top` (of the status held), walking down with only the folder at hand
+// open, whatever the depth; the way back up reopens each parent by "..", which must still be the
+// folder of the remembered device and inode (a folder moved meanwhile stops the walk), and removes a
+// folder's name only while it holds that folder. No link is followed. 0 or the first system error
+// number met; `removed` says whether anything went.
+int emptyFolder(DirFd top, const struct stat& held, bool& removed) {
     struct Level {
-        std::string name;  // in the level above (parentFd for the first)
+        std::string name;  // in the level above
         struct stat st;
         std::vector<std::string> names;
         size_t next = 0;
     };
     std::vector<Level> levels;
     DirFd cur;
-    const auto enter = [&](int parent, const std::string& entry) {
-        DirFd fd(::openat(parent, entry.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        Level level{entry, {}, {}, 0};
-        if (fd.get() < 0 || ::fstat(fd.get(), &level.st) != 0) return errno;
+    const auto enter = [&](DirFd fd, const std::string& name, const struct stat* st) {
+        Level level{name, {}, {}, 0};
+        if (st) level.st = *st;
+        if (fd.get() < 0 || (!st && ::fstat(fd.get(), &level.st) != 0)) return errno;
         if (!folderNames(fd.get(), level.names)) return errno ? errno : EIO;
         levels.push_back(std::move(level));
         cur = std::move(fd);
         return 0;
     };
-    // Not a folder: the unlink's own failure is the one to tell.
-    const auto failure = [&](int err) { return err == ENOTDIR || err == ELOOP ? unlinkErr : err; };
-    if (const int err = enter(parentFd, name)) return failure(err);
+    if (const int err = enter(std::move(top), {}, &held)) return err;
     int first = 0;  // the first failure; the walk goes on past it
-    while (!levels.empty()) {
-        Level& top = levels.back();
-        if (top.next < top.names.size()) {
-            const std::string entry = top.names[top.next++];
-            if (::unlinkat(cur.get(), entry.c_str(), 0) == 0 || errno == ENOENT) continue;
+    for (;;) {
+        Level& at = levels.back();
+        if (at.next < at.names.size()) {
+            const std::string entry = at.names[at.next++];
+            if (::unlinkat(cur.get(), entry.c_str(), 0) == 0) {
+                removed = true;
+                continue;
+            }
+            if (errno == ENOENT) continue;
             const int err = errno;
-            const int entered = enter(cur.get(), entry);
+            const int entered =
+                enter(DirFd(::openat(cur.get(), entry.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)), entry,
+                      nullptr);
+            // Not a folder: the unlink's own failure is the one to tell.
             if (entered != 0 && !first) first = entered == ENOTDIR || entered == ELOOP ? err : entered;
             continue;
         }
-        const std::string done = top.name;
+        if (levels.size() == 1) return first;
+        const Level done = std::move(at);
         levels.pop_back();
-        DirFd up;
-        if (!levels.empty()) {
-            struct stat st {};
-            up = DirFd(::openat(cur.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-            if (up.get() < 0 || ::fstat(up.get(), &st) != 0 || !sameFile(st, levels.back().st))
-                return first ? first : ESTALE;
+        pause(RenameStep::Up);
+        struct stat up {}, named {};
+        DirFd parent(::openat(cur.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (parent.get() < 0 || ::fstat(parent.get(), &up) != 0 || !sameFile(up, levels.back().st))
+            return first ? first : ESTALE;
+        if (::fstatat(parent.get(), done.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(named, done.st)) {
+            if (::unlinkat(parent.get(), done.name.c_str(), AT_REMOVEDIR) == 0)
+                removed = true;
+            else if (errno != ENOENT && !first)
+                first = errno;
         }
-        if (::unlinkat(levels.empty() ? parentFd : up.get(), done.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT &&
-            !first)
-            first = errno;
-        cur = std::move(up);
+        cur = std::move(parent);
     }
-    return first;
+}
+
+// Empties the folder `top` (of the status held) and removes it at parentFd/name while that name holds it.
+int removeFolderAt(int parentFd, const std::string& name, DirFd top, const struct stat& held, bool& removed) {
+    int err = emptyFolder(std::move(top), held, removed);
+    struct stat named {};
+    if (::fstatat(parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+        return err ? err : errno == ENOENT ? 0 : errno;
+    if (!sameFile(named, held)) return err ? err : ESTALE;
+    if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0)
+        removed = true;
+    else if (errno != ENOENT && !err)
+        err = errno;
+    return err;
+}
+
+// Renames `from` of dirFd to the free name `to` while it holds `copy`; a rename that took another
+// entry (moved there meanwhile) is undone. True when `copy` is at `to`.
+bool putBack(RenameStep step, int dirFd, const std::string& from, const std::string& to, const struct stat& copy) {
+    struct stat st {};
+    if (::fstatat(dirFd, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(st, copy) ||
+        !renameStep(step, dirFd, from, dirFd, to))
+        return false;
+    if (::fstatat(dirFd, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(st, copy)) return true;
+    renameStep(step, dirFd, to, dirFd, from);
+    return false;
+}
+
+// An entry of dirFd opened without following a link, with its status; false when it cannot be.
+bool openEntry(int dirFd, const std::string& name, DirFd& fd, struct stat& st) {
+    fd = DirFd(::openat(dirFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    return fd.get() >= 0 && ::fstat(fd.get(), &st) == 0;
+}
+
+}  // namespace
+
+int removeAllAt(int parentFd, const std::string& name) {
+    if (::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT) return 0;
+    const int unlinkErr = errno;
+    DirFd top(::openat(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat held {};
+    if (top.get() < 0 || ::fstat(top.get(), &held) != 0) return errno == ENOTDIR || errno == ELOOP ? unlinkErr : errno;
+    bool removed = false;
+    return removeFolderAt(parentFd, name, std::move(top), held, removed);
 }
 
 std::string tag() {
@@ -161,12 +227,10 @@ std::string stagingDir(const std::string& dir) { return joinPath(dir, stagingNam
 
 StagingLock::~StagingLock() {
     // The staging folder is the last entry of its tag to go: whoever takes its lock next finds
-    // nothing of this writer's left but what keep() leaves on purpose. What stands at its name is
-    // removed only while it is this writer's own folder.
-    struct stat held {}, named {};
-    if (folder_.get() >= 0 && lock_.get() >= 0 && !keep_ && ::fstat(lock_.get(), &held) == 0 &&
-        ::fstatat(folder_.get(), stagingName(tag_).c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, named))
-        removeAllAt(folder_.get(), stagingName(tag_));
+    // nothing of this writer's left but what keep() leaves on purpose.
+    struct stat held {};
+    if (folder_.get() >= 0 && lock_.get() >= 0 && !keep_ && ::fstat(lock_.get(), &held) == 0)
+        removeStagingAt(folder_.get(), stagingName(tag_), &held);
 }
 
 int StagingLock::lockAt(int dirFd, const std::string& name, bool made) {
@@ -301,12 +365,45 @@ bool sweepable(int dirFd, const SweepClaim& claim, Sweepable& out) {
     return true;
 }
 
-void removeStagingAt(int dirFd, const std::string& name) {
-    if (voidUnmovedNote(dirFd, parseEntry(name).tag)) removeAllAt(dirFd, name);
+void removeStagingAt(int dirFd, const std::string& name, const struct stat* held) {
+    DirFd fd(::openat(dirFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    bool removed = false;
+    if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && (!held || sameFile(st, *held)) &&
+        voidUnmovedNote(dirFd, parseEntry(name).tag))
+        removeFolderAt(dirFd, name, std::move(fd), st, removed);
 }
 
-int deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, const std::vector<std::string>& names) {
-    return voidNotesNaming(dirFd, name, tag, names) ? removeAllAt(dirFd, name) : EPERM;
+int deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, const std::vector<std::string>& names,
+                 const struct stat* copy) {
+    // Worked on only while it is the copy: every step after the first look checks the name holds
+    // what that look opened, and a folder is emptied through that descriptor.
+    DirFd fd;
+    struct stat st {}, there {};
+    if (!openEntry(dirFd, name, fd, st)) return errno == ENOENT ? 0 : errno;
+    if (copy && !sameFile(st, *copy)) return kNotTheCopy;
+    const Entry e = parseEntry(name);
+    const std::string gone = kGonePrefix + e.tag + "-" + e.name;
+    if (e.kind != Entry::Gone && !renameStep(RenameStep::Gone, dirFd, name, dirFd, gone)) return errno;
+    const auto holds = [&] {
+        return ::fstatat(dirFd, gone.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(there, st);
+    };
+    const auto giveBack = [&](int err) {  // nothing of it went: whole at its aside name again
+        if (e.kind != Entry::Gone) putBack(RenameStep::Back, dirFd, gone, name, st);
+        return err;
+    };
+    if (!holds()) {  // another entry was moved to the aside name meanwhile: this rename is undone
+        if (e.kind != Entry::Gone) renameStep(RenameStep::Back, dirFd, gone, dirFd, name);
+        return kNotTheCopy;
+    }
+    if (!voidNotesNaming(dirFd, gone, tag, names)) return giveBack(EPERM);
+    if (!S_ISDIR(st.st_mode)) {
+        if (!holds()) return kNotTheCopy;
+        return ::unlinkat(dirFd, gone.c_str(), 0) == 0 ? 0 : giveBack(errno);
+    }
+    bool removed = false;
+    const int err = removeFolderAt(dirFd, gone, std::move(fd), st, removed);
+    return err && !removed ? giveBack(err) : err;
 }
 
 std::string asideName(const std::string& path) {
@@ -323,8 +420,7 @@ int removeAll(const std::string& path) {
     DirFd dir;
     std::string name;
     const int err = openParent(path, dir, name);
-    if (err == 0) removeAllAt(dir.get(), name);
-    return err;
+    return err != 0 ? err : removeAllAt(dir.get(), name);
 }
 
 bool writable(const std::string& dir) {
@@ -349,30 +445,41 @@ bool createFolder(const std::string& dir, std::string& error) {
 MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, const std::string& item, bool hasOld,
                     OldCopy old, std::string& text) {
     std::string aside;
+    struct stat copy {};  // the old copy, as it was before it moved aside
     if (hasOld) {
         aside = staging.asideOf(name);
-        if (!renameStep(RenameStep::Aside, dir, name, dir, aside)) {
+        if (::fstatat(dir, name.c_str(), &copy, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !renameStep(RenameStep::Aside, dir, name, dir, aside)) {
             text = systemText(errno);
             return MoveResult::AsideFailed;
         }
     }
     // The old copy goes from aside after the notes of other writers that name it.
     const auto deleteAside = [&] {
-        std::vector<std::string> names;
-        return folderNames(dir, names) ? deleteCopyAt(dir, aside, staging.tag(), names) : errno ? errno : EIO;
+        std::vector<std::string> notes;
+        if (!folderNames(dir, notes)) return errno ? errno : EIO;
+        notes.erase(std::remove_if(notes.begin(), notes.end(),
+                                   [](const std::string& n) { return parseEntry(n).kind != Entry::Note; }),
+                    notes.end());
+        const int err = deleteCopyAt(dir, aside, staging.tag(), notes, &copy);
+        if (err == kNotTheCopy) text = "another process put something else at " + aside + ": left alone";
+        return err;
     };
-    if (item.empty()) {  // a removal: the copy goes whole from aside, or what is left goes back
+    if (item.empty()) {  // a removal: the copy goes whole from aside, or back when none of it went
         const int err = aside.empty() ? 0 : deleteAside();
         if (err == 0) return MoveResult::Done;
-        text = systemText(err);
-        if (!renameStep(RenameStep::Back, dir, aside, dir, name)) staging.keep();
+        if (text.empty()) text = systemText(err);
+        struct stat there {};  // the old copy, whole at its aside name: back to its own
+        if (::fstatat(dir, aside.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(there, copy) &&
+            !putBack(RenameStep::Back, dir, aside, name, copy))
+            staging.keep();
         return MoveResult::MoveInFailed;
     }
     // From the staging folder this writer made and locked, by its handle: never from whatever
     // stands at its path now.
     if (!renameStep(RenameStep::In, staging.handle(), item, dir, name)) {
         text = systemText(errno);
-        if (!aside.empty() && !renameStep(RenameStep::Back, dir, aside, dir, name)) {
+        if (!aside.empty() && !putBack(RenameStep::Back, dir, aside, name, copy)) {
             staging.keep();
             // In a folder several accounts write, another one may have taken the name meanwhile.
             struct stat there {};
@@ -381,7 +488,7 @@ MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, cons
         }
         return MoveResult::MoveInFailed;
     }
-    if (!aside.empty() && old == OldCopy::Goes) deleteAside();
+    if (!aside.empty() && old == OldCopy::Goes && deleteAside() == kNotTheCopy) return MoveResult::OldCopyLeft;
     return MoveResult::Done;
 }
 
@@ -409,6 +516,9 @@ bool moveInOrSay(StagingLock& staging, const std::string& item, const std::strin
     case MoveResult::MoveInFailed:
         error = "cannot move " + what + " into " + dir + ": " + text;
         return false;
+    case MoveResult::OldCopyLeft:
+        error = "moved " + what + " into " + dir + ", but the old copy is not deleted: " + text;
+        return false;
     case MoveResult::Refused:
         error = text;
         return false;
@@ -421,6 +531,11 @@ bool moveInOrSay(StagingLock& staging, const std::string& item, const std::strin
 void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry) {
     const Entry e = parseEntry(entry);
     struct stat aside {}, there {};
+    if (e.kind == Entry::Gone) {  // its deletion has begun: it is never put back, and goes by its own account
+        if (::fstatat(dirFd, entry.c_str(), &aside, AT_SYMLINK_NOFOLLOW) == 0 && aside.st_uid == ::geteuid())
+            deleteCopyAt(dirFd, entry, e.tag, folder.listed, &aside);
+        return;
+    }
     if (e.kind != Entry::Aside) {
         removeAllAt(dirFd, entry);
         return;
@@ -429,14 +544,15 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
     NoteSays note;
     const bool noted = readOwnNote(dirFd, noteName(e.tag), aside.st_uid, note) && note.copyName == e.name;
     if (noted && note.removal) {
-        deleteCopyAt(dirFd, entry, e.tag, folder.listed);
+        deleteCopyAt(dirFd, entry, e.tag, folder.listed, &aside);
         return;
     }
     if (::fstatat(dirFd, e.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
         // Its name is taken: it goes only when that is its own writer's new copy (the one its note
         // names; with no note, an entry of its own owner's). Another account's entry there keeps
         // it aside: in a folder several accounts write, the name may have been taken from its owner.
-        if (noted ? note.isCopy : there.st_uid == aside.st_uid) deleteCopyAt(dirFd, entry, e.tag, folder.listed);
+        if (noted ? note.isCopy : there.st_uid == aside.st_uid)
+            deleteCopyAt(dirFd, entry, e.tag, folder.listed, &aside);
         return;
     }
     // Its name is free. A writer this sweep did not find dead is about to move its own copy in
@@ -462,7 +578,7 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
             !std::binary_search(folder.names.begin(), folder.names.end(), name) && writesFor(other.tag))
             return;
     }
-    if (aside.st_uid == ::geteuid()) renameStep(RenameStep::Restore, dirFd, entry, dirFd, e.name);
+    if (aside.st_uid == ::geteuid()) putBack(RenameStep::Restore, dirFd, entry, e.name, aside);
 }
 
 bool SweepClaim::take(int dirFd, const std::string& dir, const std::function<bool()>& keepWaiting) {
@@ -520,23 +636,26 @@ bool sweepFolder(const std::string& dir, const NoteSettler& settle, const std::f
         }
         for (const std::string& name : folder.names) {
             const Entry e = parseEntry(name);
-            if (e.kind == Entry::Aside && !(e.name == runningCopy && lexistsAt(fd.get(), e.name))) {
+            if ((e.kind == Entry::Aside && !(e.name == runningCopy && lexistsAt(fd.get(), e.name))) ||
+                e.kind == Entry::Gone) {
                 if (lost()) return false;
                 restoreOrRemove(fd.get(), folder, name);
             }
         }
         for (const std::string& name : folder.names) {
             const Entry e = parseEntry(name);
-            if (e.kind != Entry::Note && e.kind != Entry::Aside && name != kClaimName && lost()) return false;
+            if (e.kind != Entry::Note && e.kind != Entry::Aside && e.kind != Entry::Gone && name != kClaimName &&
+                lost())
+                return false;
             if (e.kind == Entry::Note) {
                 notes.push_back(name);
             } else if (e.kind == Entry::Staging) {
                 removeStagingAt(fd.get(), name);
             } else if (e.kind == Entry::Claim) {
                 if (name != kClaimName) removeUnheldTemporary(fd.get(), name);
-            } else if (e.kind != Entry::Aside) {
+            } else if (e.kind != Entry::Aside && e.kind != Entry::Gone) {
                 removeAllAt(fd.get(), name);
-            } else if (e.kind == Entry::Aside && lexistsAt(fd.get(), name)) {
+            } else if (lexistsAt(fd.get(), name)) {
                 asideLeft.insert(e.tag);
             }
         }

@@ -1,7 +1,8 @@
 #pragma once
 // The install-folder protocol: how jobs, starts and the elevated helper of any number of data folders
 // change the same install folders (the plug-in folders, the applications folder, the manager's own
-// folder) without losing a copy or a record, whichever of them is killed where.
+// folder) without losing a copy or a record, whichever of them is killed where. Its renames and
+// deletions in those folders are its own (engine/install_folder_steps.h, for its files alone).
 //
 // THE RULE: a sweep takes writers' staging locks only while it holds its install folder's sweep
 // claim, and lets them go before it lets the claim go or waits for anything, so a staging lock it
@@ -84,8 +85,10 @@
 //   4 .tqm-old-<tag>-Foo.vst3, the   moveInAt (Aside)      puts the old copy back (restoreOrRemove), then
 //     old copy moved aside                                 as after 3; a removal's aside copy goes and its
 //                                                          note is recorded
-//   5 Foo.vst3, the new copy moved   moveInAt (In), then   removes the aside copy (the name holds the copy
-//     in; the aside copy deleted     deleteCopyAt          its note names) and records the note
+//   5 Foo.vst3, the new copy moved   moveInAt (In)         removes the aside copy (the name holds the copy
+//     in                                                   its note names) and records the note
+//   5a .tqm-gone-<tag>-Foo.vst3, the deleteCopyAt          removes the gone copy (never puts it back) and
+//     aside copy renamed, deleted                          records the note
 //   6 installed.json recorded        recordChange          removes what is left; the note is already
 //     under the receipt lock                               applied and goes
 //   7 the note dropped, then the     dropNote, ~Staging-   removes the staging folder
@@ -94,9 +97,11 @@
 // "No note, no move" has one exception: the manager's own update (placeSelf: nothing to record; its
 // aside copy carries no note and stays until the next start, a job's sweep leaving it while the
 // running manager's name holds a copy). A removal makes its staging folder and note in the folder
-// of the copy it removes, wherever that lies (removeRecorded), so note and aside copy always meet;
-// an aside copy that cannot be deleted whole (at any depth it can) goes back to its name, and the
-// removal fails with its note dropped: none says done over a copy left aside.
+// of the copy it removes, wherever that lies (removeRecorded), so note and aside copy always meet.
+// A deleter works only on the copy it moved aside (device and inode), and another entry found at its
+// aside name fails its change with a sentence, the entry left as it is. A deletion begins with the
+// rename to the gone name: a copy none of which could be deleted goes back to its name (a removal
+// then fails with its note dropped), one partly deleted stays gone; none says done over a copy left.
 //
 // WHAT A SWEEP READS AND MAY TOUCH. A job's sweep (Engine::sweep, sweepFolder) reads each format
 // folder of the data folder, the applications folder, the folder of each app its receipt records
@@ -116,6 +121,7 @@
 //     root) about to move its own copy in there (that writer's aside copy of that name, or the
 //     name taken then and moved aside since); an account's aside copy is put back only by a sweep
 //     of that account (or of root for root's own); another account's entry at its name keeps it aside;
+//   - a gone copy goes, by a sweep of its own account, after the notes that name it; never back;
 //   - a note is settled, kept or removed as its reader decides (below), never by name alone;
 //   - staging folders (after a note whose copy is still inside, NOTES) and the rest go, but the
 //     claim and, while held or another account's, its temporaries.
@@ -141,8 +147,8 @@
 // folder's owner or root can delete what that owner-only folder holds, and they can remove the note
 // too: removeStagingAt), and the deletion of an aside copy by a removal, a replacement or a sweep
 // (every other tag's install note naming that copy, its writer live or not: deleteCopyAt). Killed
-// after the note went and before the copy did, the deleter leaves no note and a copy the next sweep
-// removes. A removal's note names its copy by name, not by these numbers, and is not voided so.
+// between, the deleter leaves a gone copy, which the next sweep deletes after those notes. A
+// removal's note names its copy by name, not by these numbers, and is not voided so.
 // A note counts for a receipt only when its owner is that receipt's owner (root for the machine's
 // receipt) or root; a note naming no receipt (made before its data folder was) counts only for its
 // writer's own account, root's for root alone. Before anything moves, a change checks that its note
@@ -190,15 +196,17 @@ namespace detail {
 inline const std::string kEntryPrefix = ".tqm-";
 inline const std::string kStagingPrefix = ".tqm-staging-";
 inline const std::string kAsidePrefix = ".tqm-old-";
+inline const std::string kGonePrefix = ".tqm-gone-";
 inline const std::string kNotePrefix = ".tqm-record-";
 inline const std::string kProbePrefix = ".tqm-probe-";
 inline const std::string kClaimName = ".tqm-claim";
 constexpr size_t kTagSize = 8;
 
 struct Entry {
-    enum Kind { Other, Staging, Aside, Note, Claim } kind = Other;  // Claim: the sweep claim, or its temporary
-    std::string tag;   // of a staging folder, an aside copy or a note (and its temporary)
-    std::string name;  // an aside copy's: the name of the entry it was moved aside from
+    // Claim: the sweep claim, or its temporary. Gone: a copy whose deletion has begun.
+    enum Kind { Other, Staging, Aside, Note, Claim, Gone } kind = Other;
+    std::string tag;   // of a staging folder, an aside or gone copy or a note (and its temporary)
+    std::string name;  // an aside or gone copy's: the name of the entry it was moved aside from
 };
 Entry parseEntry(const std::string& name);
 std::string stagingName(const std::string& tag);
@@ -307,25 +315,10 @@ std::string asideName(const std::string& path);
 // The same with the tag of the staging folder (a stagingDir name) whose copy replaces path.
 std::string asideFor(const std::string& staging, const std::string& path);
 
-// Removes a gone writer's staging folder `name` of the open folder dirFd (sweepable listed it), after
-// the note of its tag when the copy that note names is still inside: a copy never moved in records
-// nothing, and its note must not outlive it (voidUnmovedNote). Left whole when that note stays.
-void removeStagingAt(int dirFd, const std::string& name);
-
-// Deletes the copy `name` of the open folder dirFd (an aside copy) after every install note among
-// `names` (entries of that folder) of a tag other than `tag` that names that very copy: a note never
-// outlives its copy. 0 when it is gone; else it stays, in part (the system error number met) or
-// whole (EPERM: such a note could not be removed).
-int deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, const std::vector<std::string>& names);
-
-// Removes path and everything below it without following any link, whatever its depth (a few
-// folders open at a time); what cannot go stays. Answers how its folder opened: 0, a system error
-// number, or kLinkRefused (engine/safe_path.h).
+// Removes path and everything below it without following any link, whatever its depth; what cannot
+// go stays. 0 when nothing of it is left, else kLinkRefused (engine/safe_path.h) or the first system
+// error number met.
 int removeAll(const std::string& path);
-
-// The same for the entry name of an open folder; 0 when nothing of it is left, else the first
-// system error number met.
-int removeAllAt(int parentFd, const std::string& name);
 
 // Writes a removal's note with the staging folder made beside the copy, before anything moves:
 // its path, or empty with error said (then nothing moves).
@@ -352,12 +345,13 @@ bool createFolder(const std::string& dir, std::string& error);
 // (the old copy moved aside, the new copy moved in, the old copy put back when the new one cannot
 // move in, the sweep's restoring of an aside copy), the writing of a note, a staging folder made
 // but not yet locked (Made) and locked but not yet checked (Locked), and a sweep's listing made
-// but its tags not yet looked at (Listed), a held claim about to be let go (Unclaim), and a change's
-// record saved but its note not yet dropped (Recorded).
-enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed, Unclaim, Recorded };
+// but its tags not yet looked at (Listed), a held claim about to be let go (Unclaim), an aside copy
+// about to be renamed to its gone name (Gone), a deletion about to climb back to a folder's parent
+// (Up), and a change's record saved but its note not yet dropped (Recorded).
+enum class RenameStep { Aside, In, Back, Restore, Note, Made, Locked, Listed, Unclaim, Gone, Up, Recorded };
 
 // Fault seam for tests: when set, it is asked before each of those steps, and a non-zero answer
-// fails the step with that error number instead of doing it (Made, Locked, Listed, Unclaim, Recorded:
+// fails the step with that error number instead of doing it (Made, Locked, Listed, Unclaim, Up, Recorded:
 // ignored).
 extern int (*renameFault)(RenameStep step);
 
@@ -377,20 +371,18 @@ bool copyIdAt(int dirFd, const std::string& name, CopyId& id);
 // Test seam: when set, copyIdAt answers what it makes of an entry's true identity.
 extern CopyId (*identityFault)(const CopyId& real);
 
-// renameat for one of those steps; false with errno set.
-bool renameStep(RenameStep step, int fromDir, const std::string& from, int toDir, const std::string& to);
-
-enum class MoveResult { Done, AsideFailed, MoveInFailed, Refused };
+// OldCopyLeft: the new copy is in, but its aside name no longer held the old copy, which stays.
+enum class MoveResult { Done, AsideFailed, MoveInFailed, Refused, OldCopyLeft };
 
 // What becomes of the old copy once the new one is in: it goes, or stays aside for the next sweep
 // (the running manager's bundle, whose files are still open).
 enum class OldCopy { Goes, StaysAside };
 
 // The one move-in. In the open folder dir (the staging folder's folder), the entry `name` (hasOld)
-// is renamed to its aside name, then the staging folder's `item` is renamed in at name, the old copy
-// renamed back when that fails. A removal gives no item: the old copy is moved aside and deleted.
-// On failure text holds the system's error text; when the old copy could not be put back, the
-// staging folder is kept beside the aside copy for the next sweep.
+// is renamed to its aside name, then the staging folder's `item` is renamed in at name (never over
+// an entry there), the old copy renamed back when that fails. A removal gives no item: the old copy
+// is moved aside and deleted (deleteCopyAt). On failure text says why; when the old copy could not
+// be put back, the staging folder is kept beside the aside copy for the next sweep.
 MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, const std::string& item, bool hasOld,
                     OldCopy old, std::string& text);
 
@@ -400,12 +392,13 @@ MoveResult moveIn(StagingLock& staging, const std::string& item, const std::stri
                   std::string& text, OldCopy old = OldCopy::Goes);
 
 // moveIn with its failure put in words for the user: "cannot move the old <what> aside (<system
-// text>): <busyHint>", "cannot move <what> into <dir>: <system text>", or the refusal. True when
-// the new copy is in place.
+// text>): <busyHint>", "cannot move <what> into <dir>: <system text>", "moved <what> into <dir>, but
+// the old copy is not deleted: another process put something else at <aside name>: left alone", or
+// the refusal. True when the new copy is in place and the old one was not found replaced.
 bool moveInOrSay(StagingLock& staging, const std::string& item, const std::string& target, bool hasOld,
                  const std::string& what, const std::string& dir, const std::string& busyHint, std::string& error);
 
-// The one restore rule, of sweepFolder and Engine::sweepSelf, for the aside copy `entry` of the
+// The one restore rule, of sweepFolder and Engine::sweepSelf, for the aside or gone copy `entry` of the
 // open folder dirFd that sweepable listed in folder (its tag's staging lock held or its staging
 // folder gone), decided on that listing and what is at its name now (see WHAT A SWEEP READS AND
 // MAY TOUCH above).
@@ -435,13 +428,6 @@ bool notesCount(const std::string& receiptFile);
 // in the layout's folder for it (empty when the catalog names none). False with why.
 bool mayChange(const std::string& receiptFile, const std::string& path, const std::string& named,
                std::string& error);
-
-// Before a gone writer's staging folder is deleted: removes the install note of tag when the copy it
-// names is still in that staging folder, never moved in. False when such a note stays.
-bool voidUnmovedNote(int dirFd, const std::string& tag);
-// Removes each install note among names, of a tag other than `tag`, that names the copy `copy` of
-// the open folder dirFd; false when one of them stays.
-bool voidNotesNaming(int dirFd, const std::string& copy, const std::string& tag, const std::vector<std::string>& names);
 
 // Whether the note `name` of the open folder dirFd, written by root, by this process's user or by
 // `alsoBy`, says its copy in that folder was removed (op "remove") or names the install whose copy

@@ -15,6 +15,7 @@
 #include "engine/atomic_write.h"
 #include "engine/engine.h"
 #include "engine/install_folder.h"
+#include "engine/install_folder_steps.h"
 #include "engine/fileread.h"
 #include "engine/safe_path.h"
 #include "engine/util.h"
@@ -372,7 +373,8 @@ void Engine::settleInstalls(const std::string& format, std::chrono::milliseconds
         if (!detail::folderNames(fd.get(), now)) return true;
         for (const std::string& name : now) {
             const detail::Entry e = detail::parseEntry(name);
-            if (e.tag == tag && (e.kind == detail::Entry::Aside || (orStaging && e.kind == detail::Entry::Staging)))
+            if (e.tag == tag && (e.kind == detail::Entry::Aside || e.kind == detail::Entry::Gone ||
+                                 (orStaging && e.kind == detail::Entry::Staging)))
                 return true;
         }
         return false;

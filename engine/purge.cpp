@@ -99,16 +99,12 @@ bool Engine::purge(const std::string& id, const std::string& scope, std::string&
             continue;
         }
         if (!existsHere(path)) continue;
-        detail::DirFd dir;
-        std::string name;
-        const int err = detail::openParent(path, dir, name);
+        const int err = detail::removeAll(path);
         if (err == detail::kLinkRefused) {
             refused += (refused.empty() ? "" : "; ") + detail::refusedText(path);
             continue;
         }
-        struct stat st;
-        if (err == 0) detail::removeAllAt(dir.get(), name);
-        if (err == 0 && ::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+        if (err == 0) {
             if (log) log("deleted " + path);
         } else {
             fail(path);

@@ -14,6 +14,7 @@
 #include "engine/catalog.h"
 #include "engine/engine.h"
 #include "engine/install_folder.h"
+#include "engine/install_folder_steps.h"
 #include "engine/package.h"
 #include "engine/package_cache.h"
 #include "engine/safe_path.h"
@@ -112,6 +113,7 @@ bool Engine::placeSelf(const FileRef& ref, const std::string& data, std::string&
     case detail::MoveResult::MoveInFailed:
         error = "cannot move the new manager into " + dir + ": " + text;
         return false;
+    case detail::MoveResult::OldCopyLeft:  // not answered when the old copy stays aside
     case detail::MoveResult::Done:
         break;
     }
@@ -139,7 +141,8 @@ void Engine::sweepSelf(const std::string& item) {
     std::set<std::string> othersTags;
     for (const std::string& entry : folder.names) {
         const detail::Entry e = detail::parseEntry(entry);
-        if (e.kind == detail::Entry::Aside && e.name != name) othersTags.insert(e.tag);
+        if ((e.kind == detail::Entry::Aside || e.kind == detail::Entry::Gone) && e.name != name)
+            othersTags.insert(e.tag);
     }
     // Their staging folders' locks go at once: a job's sweep that meets one held would leave that
     // app aside, missing, until its next job.
@@ -155,7 +158,7 @@ void Engine::sweepSelf(const std::string& item) {
     };
     for (const std::string& entry : folder.names) {
         const detail::Entry e = detail::parseEntry(entry);
-        if (e.kind != detail::Entry::Aside || e.name != name) continue;
+        if ((e.kind != detail::Entry::Aside && e.kind != detail::Entry::Gone) || e.name != name) continue;
         if (lost()) return;
         detail::restoreOrRemove(dir.get(), folder, entry);
     }

@@ -32,6 +32,7 @@ namespace {
 
 constexpr uid_t kUserA = 65534, kUserB = 65533;
 using Step = tqm::detail::RenameStep;
+using CopyId = tqm::detail::CopyId;
 
 class InstallFolderTest : public JobTest {
 protected:
@@ -49,8 +50,9 @@ protected:
 
     // Installs synth's format (format "app": studio) at version v with e, in a child (as uid when
     // given) killed right after the copy moved in, or between the renames of its move in; true when
-    // it got there.
-    bool killedIn(tqm::Engine e, const std::string& format, int v, uid_t uid = 0, bool betweenRenames = false) const {
+    // it got there (betweenRenames: killed at the step `at`).
+    bool killedIn(tqm::Engine e, const std::string& format, int v, uid_t uid = 0, bool betweenRenames = false,
+                  Step at = Step::In) const {
         const bool app = format == "app";
         const std::string data =
             app ? readFile(path(std::string("source/apps/Studio-") + (v ? "2.0.0" : "1.0.0") + ".zip")) : zip(v, format);
@@ -60,7 +62,7 @@ protected:
             e.log = [](const std::string& line) {
                 if (line.rfind("installed ", 0) == 0) ::_exit(0);
             };
-            const AtStep kill(Step::In, [&] { return betweenRenames ? (::_exit(0), 0) : 0; });
+            const AtStep kill(at, [&] { return betweenRenames ? (::_exit(0), 0) : 0; });
             std::string error;
             app ? e.installApp(*versions[v].catalog.find("studio"), data, error) : e.install(synth(v), format, data, error);
             ::_exit(1);
@@ -103,6 +105,89 @@ protected:
     }
 
 };
+
+// Another process swaps root's aside copy with another copy (Reverb) after the move aside (at an
+// update's move in) or as the deletion begins: Reverb stays whole, and the job fails saying so.
+TEST_F(InstallFolderTest, ADeleterDeletesOnlyTheCopyItMovedAside) {
+    const std::string reverb = vst3() + "/Reverb.vst3";
+    for (const auto& [op, at] : {std::pair{"install", Step::In}, std::pair{"remove", Step::Gone}}) {
+        SCOPED_TRACE(op);
+        fs::remove_all(path("root"));
+        std::string error, aside;
+        ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error) && engine.loadReceipt(error)) << error;
+        ASSERT_TRUE(writeFile(reverb + "/Contents/Info.plist", "reverb"));
+        {
+            const AtStep swap(at, [&] {
+                for (const std::string& name : entryNames(vst3()))
+                    if (name.rfind(".tqm-old-", 0) == 0) aside = name;
+                const std::string from = vst3() + "/" + aside;
+                return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, reverb.c_str(), RENAME_EXCHANGE);
+            });
+            EXPECT_FALSE(tqm::runTask(engine, {op, "synth", "vst3"}, nullptr, error));
+        }
+        EXPECT_NE(error.find("another process put something else at " + aside + ": left alone"), std::string::npos);
+        EXPECT_EQ(readFile(vst3() + "/" + aside + "/Contents/Info.plist") + readFile(reverb + "/Contents/Info.plist"),
+                  "reverbvst3 1.0.0");
+    }
+}
+
+// A sweep putting a file back never replaces a writer's new copy moved in at its name meanwhile.
+TEST_F(InstallFolderTest, ASweepNeverRestoresOverANameTakenMeanwhile) {
+    const std::string dir = path("presets"), name = dir + "/Preset.bin", aside = dir + "/.tqm-old-0000dead-Preset.bin";
+    std::string error;
+    ASSERT_TRUE(writeFile(aside, "old"));
+    const AtStep writer(Step::Restore, [&] { return writeFile(name, "new") ? 0 : EIO; });
+    EXPECT_TRUE(tqm::detail::sweepFolder(dir, {}, [] { return false; }, error)) << error;
+    EXPECT_EQ(readFile(name) + readFile(aside), "newold");
+}
+
+// An update killed halfway through deleting its old copy; a start, a removal and a sweep: none puts it back.
+TEST_F(InstallFolderTest, AHalfDeletedCopyIsNeverPutBack) {
+    std::string error;
+    ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+    ASSERT_TRUE(killedIn(engine, "vst3", 1, 0, true, Step::Up));
+    engine.startSweep();
+    EXPECT_TRUE(engine.loadReceipt(error) && tqm::runTask(engine, {"remove", "synth", "vst3"}, nullptr, error));
+    EXPECT_TRUE(engine.sweep(&error)) << error;
+    EXPECT_EQ(entryNames(vst3()), std::vector<std::string>{});
+    EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "");
+}
+
+// Another data folder's update killed before deleting the old copy (noted by a dead install here): its
+// sweep deletes that copy with the notes that name it, and only those (copies alike or told apart).
+TEST_F(InstallFolderTest, ADeletedCopyTakesOnlyItsOwnNotesWithIt) {
+    for (const bool alike : {true, false}) {
+        SCOPED_TRACE(alike ? "every copy alike" : "copies told apart");
+        for (const char* root : {"root", "root2"}) fs::remove_all(path(root));
+        tqm::detail::identityFault = alike ? +[](const CopyId& id) { return CopyId{id.dev, "1", ""}; } : nullptr;
+        tqm::Engine other = engine;
+        other.layout = sharing("root2", "vst3");
+        other.layout.folders["clap"] = other.layout.folders["vst3"];
+        ASSERT_TRUE(killedIn(engine, "vst3", 0) && killedIn(other, "clap", 0) &&
+                    killedIn(other, "vst3", 1, 0, true, Step::Gone));
+        EXPECT_TRUE(other.sweep());
+        tqm::Engine(engine).startSweep();
+        tqm::detail::identityFault = nullptr;
+        EXPECT_EQ(recorded(engine.layout, "synth", "vst3"), "") << "a note outlived the copy it names";
+        EXPECT_EQ(recorded(other.layout, "synth", "vst3") + recorded(other.layout, "synth", "clap"),
+                  alike ? "2.0.0" : "2.0.01.0.0");
+    }
+}
+
+// A deletion climbs back only the way it came down: a folder moved out meanwhile stops it there.
+TEST_F(InstallFolderTest, ADeletionStaysInsideTheCopy) {
+    const std::string copy = path("box/Synth.vst3/a"), outside = path("box/outside");
+    for (const char* name : {"d1", "d2", "d3", "d4", "d5"})
+        ASSERT_TRUE(writeFile(copy + "/" + name + "/f", "") && writeFile(outside + "/" + name, "!"));
+    const AtStep move(Step::Up, [&] {  // the folder the walk leaves, now empty, moves out
+        for (const std::string& name : entryNames(copy))
+            if (entryNames(copy + "/" + name).empty() && fs::remove(outside + "/" + name))
+                fs::rename(copy + "/" + name, outside + "/" + name);
+        return 0;
+    });
+    EXPECT_NE(tqm::detail::removeAll(path("box/Synth.vst3")), 0);
+    EXPECT_EQ(entryNames(outside).size(), 5u);
+}
 
 // Another data folder's sweep records a note of its own; meanwhile a job of this data folder updates
 // the plug-in in the folder both name and is killed right after its move in. Its note is newer than
@@ -318,6 +403,8 @@ TEST_F(InstallFolderTest, AStartLetsGoOfOtherAppsStagingLocks) {
     ASSERT_TRUE(writeFile(dir + "/.tqm-old-0000beef-Studio.app/Contents/Info.plist", "Studio 1.0.0"));
     ASSERT_TRUE(writeFile(dir + "/.tqm-staging-0000cafe/Manager.app/Contents/Info.plist", "manager 2.0.0"));
     ASSERT_TRUE(writeFile(dir + "/.tqm-old-0000cafe-Manager.app/Contents/Info.plist", "manager 1.0.0"));
+    ASSERT_TRUE(writeFile(dir + "/.tqm-staging-0000dead/Tuner.app/x", "") &&  // a dead writer's, never moved in
+                writeFile(dir + "/.tqm-record-0000dead", "{\"id\": \"tuner\", \"format\": \"app\", \"item\": \"Tuner.app\"}"));
     bool otherFree = false;
     {
         const AtStep restoring(Step::Restore, [&] {
@@ -331,6 +418,7 @@ TEST_F(InstallFolderTest, AStartLetsGoOfOtherAppsStagingLocks) {
     EXPECT_TRUE(otherFree);
     EXPECT_EQ(readFile(dir + "/Manager.app/Contents/Info.plist"), "manager 1.0.0");
     EXPECT_TRUE(exists(dir + "/.tqm-old-0000beef-Studio.app"));
+    EXPECT_FALSE(exists(dir + "/.tqm-record-0000dead")) << "a note outlived its copy";
 }
 
 // A job opening while another sweep holds that folder's claim is refused, saying so; once that
