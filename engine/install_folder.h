@@ -4,23 +4,21 @@
 // folder) without losing a copy or a record, whichever of them is killed where. Its renames and
 // deletions in those folders are its own (engine/install_folder_steps.h, for its files alone).
 //
-// THE RULE: a sweep takes writers' staging locks only while it holds its install folder's sweep
-// claim, and lets them go before it lets the claim go or waits for anything, so a staging lock it
-// finds held while it holds the claim is a live writer's.
-//
-// THE CLAIM: an install folder's sweep claim is a lock on its file ".tqm-claim" that exactly the
-// accounts that may write the folder can open (owner-only, the group's 0660 or everyone's 0666;
-// engine/file_lock.h), so no mere reader can hold up a job. It counts only while its file has the
-// name. Any writer can hold it and so make the others' jobs wait: a job waits at most
-// kReceiptLockWait in all and may be stopped meanwhile, a start leaves its sweep to the next.
+// THE RULES.
+//   Claim: a sweep takes writers' staging locks only while it holds its install folder's sweep claim
+//     (a flock on ".tqm-claim", a file exactly the folder's writers can open, counting only while
+//     it has that name), and lets them go before it lets the claim go or waits for anything: a
+//     staging lock it finds held under the claim is a live writer's.
+//   Identity: a note only ever counts for the copy its own writer moved in, because whoever deletes
+//     a copy that a note on disk names removes that note first (removeStagingAt, deleteCopyAt).
 //
 // TRUST IN A FOLDER SEVERAL ACCOUNTS MAY WRITE (a sticky 1777 or open 0777 plug-in folder, a
 // group's 2775 machine folder):
 //   1. Every account that may write the folder may take its claim, and only one sweep holds it:
-//      the claim file is open to exactly the folder's writers, a file at its name that is not is
-//      replaced only under its own lock (a mere reader's not waited for; one that cannot be opened
-//      once the system shows no lock on it), and a claim counts only while its file holds the name,
-//      which a sweep looks at before each change it makes (lost: it stops there and says so).
+//      a file at its name that is not open to exactly the folder's writers is replaced only under
+//      its own lock (a mere reader's not waited for; one that cannot be opened once the system
+//      shows no lock on it), and a sweep looks at the name before each change it makes (lost: it
+//      stops there and says so).
 //   2. A sweep or a change acts only on the entries of a tag whose staging folder, aside copies
 //      and notes are all of one account, its own or, for root, root's; another account's entries
 //      are left as they are, and nothing is renamed onto a name that is taken.
@@ -36,41 +34,27 @@
 //
 // LOCKS, in the order they are taken (a holder of a later one never waits for an earlier one):
 //
-//   lock            where                                  taken by             wait (what a caller sees)
-//   --------------  -------------------------------------  -------------------  ---------------------------------
-//   job lock        <data folder>/job.lock (flock)         a job, the helper    kJobLockWait, as Engine::waiting
-//                                                          (beginJob)           allows: "Waiting for another copy
-//                                                                               of the manager to finish its job"
-//   sweep claim     <install folder>/.tqm-claim (flock),   a sweep (SweepClaim) a job: the folders its tasks change,
-//                   open to the folder's writers only                           kReceiptLockWait for all of them
-//                                                                               together, as Engine::waiting allows
-//                                                                               (stoppable until the job begins;
-//                                                                               ends when the holder lets go;
-//                                                                               waitingSentence: "...finish
-//                                                                               sweeping <folder>"; not had: the
-//                                                                               job does not begin); any other
-//                                                                               folder not at all (not had, or not
-//                                                                               readable: skipped, logged);
-//                                                                               kStartLockWait at a start (not
-//                                                                               had: no sweep)
-//   staging lock    flock on <install folder>/             a writer (make),     never waited for: a writer makes
-//                   .tqm-staging-<tag>                     a sweep (take)       a new tag, a sweep leaves a held
-//                                                                               tag's entries alone (but a note
-//                                                                               of a copy it deletes, NOTES)
-//   receipt lock    <receipt>.lock beside installed.json   whoever records      kReceiptLockWait in a job (the
-//                   and apps.json                          (updateReceipt)      same sentence, "...finish writing
-//                                                                               <file name>"); kStartLockWait at a
-//                                                                               start, not shown (a start's engine
-//                                                                               has no waiting callback; not had:
-//                                                                               the note stays)
-//   (others)        the catalog state's lock (load.h, stateLockWait) and the settings file's lock
-//                   guard files of the data folder only, none of the install folders.
+//   lock           where                               taken by              wait, and what a caller sees
+//   -------------  ----------------------------------  --------------------  ------------------------------------
+//   job lock       <data folder>/job.lock              a job, the helper     kJobLockWait: "Waiting for another
+//                                                      (beginJob)            copy of the manager to finish its job"
+//   sweep claim    <install folder>/.tqm-claim         a sweep (SweepClaim)  a job: kReceiptLockWait for all the
+//                                                                            folders its tasks change, stoppable
+//                                                                            until it begins ("...finish sweeping
+//                                                                            <folder>"; not had: no job); other
+//                                                                            folders not waited for (skipped,
+//                                                                            logged); a start: kStartLockWait
+//   staging lock   <install folder>/.tqm-staging-<tag> a writer (make),      never: a writer makes a new tag, a
+//                                                      a sweep (take)        sweep leaves a held tag's entries
+//   receipt lock   <receipt>.lock beside installed.json whoever records      a job: kReceiptLockWait ("...finish
+//                  and apps.json                       (updateReceipt)       writing <file name>"); a start:
+//                                                                            kStartLockWait, unseen (the note stays)
+//   (others)       the catalog state's and the settings file's locks guard the data folder only.
 //
-// A sweep holds the claim only for what it does on disk: it settles notes (which waits for a receipt
-// lock) after it let the claim and every staging lock go; nobody waits for a claim while holding a
-// staging or receipt lock. A data folder's records are changed by one job at a time (the job lock)
-// and, beside that job, by starts, which only record notes whose change is on disk; every change of
-// a receipt is one read and one write under its receipt lock.
+// A sweep holds the claim only for what it does on disk, and settles notes (which waits for a receipt
+// lock) after it let the claim and every staging lock go. A data folder's records are changed by one
+// job at a time and, beside it, by starts, which only record notes whose change is on disk; every
+// change of a receipt is one read and one write under its receipt lock.
 //
 // THE LIFE OF ONE ENTRY (an install of Foo.vst3 over an old copy; a removal skips 2 and 5), and what
 // the next sweep does when the writer is killed right after a step:
@@ -94,71 +78,34 @@
 //   7 the note dropped, then the     dropNote, ~Staging-   removes the staging folder
 //     staging folder, then its lock  Lock
 //
-// "No note, no move" has one exception: the manager's own update (placeSelf: nothing to record; its
-// aside copy carries no note and stays until the next start, a job's sweep leaving it while the
-// running manager's name holds a copy). A removal makes its staging folder and note in the folder
-// of the copy it removes, wherever that lies (removeRecorded), so note and aside copy always meet.
-// A deleter works only on the copy it moved aside (device and inode), and another entry found at its
-// aside name fails its change with a sentence, the entry left as it is. A deletion begins with the
-// rename to the gone name: a copy none of which could be deleted goes back to its name (a removal
-// then fails with its note dropped), one partly deleted stays gone; none says done over a copy left.
+// The manager's own update (placeSelf) moves with no note: its aside copy stays until the next start
+// (sweepSelf). A removal makes its staging folder and note beside the copy it removes, wherever that
+// lies, so note and aside copy always meet. A copy none of which could be deleted goes back to its
+// name and its change fails; one partly deleted stays gone; none says done over a copy left.
 //
-// WHAT A SWEEP READS AND MAY TOUCH. A job's sweep (Engine::sweep, sweepFolder) reads each format
-// folder of the data folder, the applications folder, the folder of each app its receipt records
-// elsewhere, the maker's folder of an earlier install folder that holds a recorded plug-in
-// (Engine::stagingFolders: a copy is updated or removed where it lies) and the folder of each copy
-// its receipt's `left` names; a start (Engine::sweepSelf) the
-// manager's own folder. A job needs only the folders its tasks change (Engine::changedFolders);
-// root sweeps beyond the layout's own folders only those root's records or the job's tasks name,
-// and none of a third account (neither root's nor the data folder owner's). Under the claim it
-// takes a tag's entries only from a listing made after it locked that tag's staging folder, or saw
-// it gone (sweepable); it locks only its own account's staging folders and takes only its own
-// account's entries (and the aside copies its writers moved): root leaves a user's to that user.
-// Of those, decided on that one listing and a look at the name at that moment (restoreOrRemove):
-//   - an aside copy goes when a note of its tag says it was removed, or its name holds its own
-//     writer's new copy (the copy its note names, or with no note an entry of the aside's owner);
-//     when its name is free it goes back, unless the listing shows a live writer (of its owner or
-//     root) about to move its own copy in there (that writer's aside copy of that name, or the
-//     name taken then and moved aside since); an account's aside copy is put back only by a sweep
-//     of that account (or of root for root's own); another account's entry at its name keeps it aside;
-//   - a gone copy goes, by a sweep of its own account, after the notes that name it; never back;
-//   - a note is settled, kept or removed as its reader decides (below), never by name alone;
-//   - staging folders (after a note whose copy is still inside, NOTES) and the rest go, but the
-//     claim and, while held or another account's, its temporaries.
-// sweepSelf touches only the manager's own aside copies and staging folders of no other app's tag,
-// and lets go at once of the locks of other apps' tags. A start's settling (Engine::startSweep) runs
-// beside live writers and without the claim, in the folders a job's sweep reads: it records the
-// notes whose change is on disk, removes such a note once no aside copy of its tag is left, and
-// removes dead writers' temporary files in the data folder; nothing else. In a folder a sweep reads
-// only while a record names a copy in it, a removal's note is left to the job's sweep while an
-// aside copy or staging folder of its tag is there: its record keeps that folder swept. A change
-// whose note lies in such a folder names its copy in the receipt's `left` with its record (and an
-// update's record, from its note, the copy of an earlier folder it replaced), so that no kill leaves
-// that folder unread; the job's sweep ends them (Engine::endLeftChanges): such a replaced copy still
-// lying unrecorded goes, and an entry goes once its folder holds nothing of a change.
+// WHAT A SWEEP READS. A job's sweep (Engine::sweep) reads the data folder's format folders, the
+// applications folder, each folder its receipt names a copy in (an app elsewhere, a plug-in in an
+// earlier install folder, a `left` change) and waits only for those its tasks change
+// (Engine::changedFolders); root reads beyond the layout's folders only those root's records or the
+// job's tasks name, never a third account's. A start sweeps the manager's own folder (sweepSelf) and
+// settles, without the claim, the notes whose change is on disk (startSweep).
+// WHAT IT MAY TOUCH, decided on one listing made under the claim (sweepable) and a look at the name
+// (restoreOrRemove), among its own account's entries only:
+//   - an aside copy goes when its note says it was removed, or its name holds its writer's new copy;
+//     when the name is free it goes back, unless a live writer (of its owner or root) is about to
+//     move a copy in there; another account's entry at its name keeps it aside;
+//   - a gone copy goes, after the notes that name it; never back;
+//   - a note is settled, kept or removed as its reader decides, never by name alone;
+//   - staging folders and the rest go, but the claim (and its temporaries while held).
 //
-// NOTES. A note is written by the writer that is about to move, before it moves. It names the receipt
-// it is for (the device and inode of that receipt's folder), and an install's copy by device, inode
-// and birth time, which a later copy may share once that one is deleted (a coarse birth-time clock,
-// or none kept); it is owned by its writer. THE IDENTITY RULE: a note only ever counts for the copy
-// its own writer moved in, because whoever deletes a copy that a note on disk names removes that
-// note first. Copies are deleted in two places, each after its notes: a sweep removing a gone
-// writer's staging folder whose copy was never moved in (its note records nothing real; only the
-// folder's owner or root can delete what that owner-only folder holds, and they can remove the note
-// too: removeStagingAt), and the deletion of an aside copy by a removal, a replacement or a sweep
-// (every other tag's install note naming that copy, its writer live or not: deleteCopyAt). Killed
-// between, the deleter leaves a gone copy, which the next sweep deletes after those notes. A
-// removal's note names its copy by name, not by these numbers, and is not voided so.
-// A note counts for a receipt only when its owner is that receipt's owner (root for the machine's
-// receipt) or root; a note naming no receipt (made before its data folder was) counts only for its
-// writer's own account, root's for root alone. Before anything moves, a change checks that its note
-// will count for the receipt it records in and that what it would replace or remove is that
-// receipt's owner's or root's (mayChange), and is refused otherwise: in a folder several accounts
-// write, another account's sweep would undo it. One that does not count is never applied, and
-// removed by nobody but its owner and whoever deletes the copy it names.
-// A counting note whose change is on disk is recorded and removed; one whose writer is gone without
-// the change is removed by its owner's sweep; one of another receipt or format stays for the job it
-// belongs to.
+// NOTES. A note names the receipt it is for (device and inode of that receipt's folder) and, for an
+// install, its copy by device, inode and birth time; it is owned by its writer. It counts for a
+// receipt only when its owner is that receipt's owner or root (a note naming no receipt: only for
+// its writer's own account). Before anything moves, a change checks that its note will count and that
+// what it would replace or remove is that receipt's owner's, or the copy the job names in a folder
+// root manages (mayChange), and is refused otherwise with "<path> belongs to ...". A counting note
+// whose change is on disk is recorded and removed; one whose writer is gone without the change is
+// removed by its owner's sweep; one of another receipt or format stays for the job it belongs to.
 #include <sys/types.h>
 
 #include <chrono>
