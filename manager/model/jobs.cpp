@@ -455,7 +455,7 @@ void Model::readCutOffJob() {
             if (const auto f = item->second.formats.find(format); f != item->second.formats.end()) rec = &f->second;
         if (op == "remove" ? !rec : rec && rec->version == version) continue;
         leftUndone_.push_back({op, id, format});
-        failed[id] = 1;
+        if (op == "install") failed[id] = 1;  // its row offers the install again
         undone += (undone.empty() ? "" : ", ") + op + " " + id + " " + format;
     }
     log("The last job (" + title + ") was cut off before its end" +

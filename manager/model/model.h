@@ -176,7 +176,7 @@ private:
     std::map<std::string, std::string> unrecorded_;
     std::string unrecordedNote_;
     std::string unrecordedNote(const std::map<std::string, std::string>& unrecorded) const;
-    // What the last job, cut off, left undone (cutOffJob), and the status note that says so.
+    // What the last job, cut off, left undone (readCutOffJob, at the start), and the note that says so.
     std::vector<tqm::Task> leftUndone_;
     std::string cutOffNote_;
     void readCutOffJob();
