@@ -208,29 +208,21 @@ protected:
         if (!png.empty()) tqm::writeFileAtomic(dir + "/" + name, png, 0666, false, error);
     }
 
-    // The next start after a job cut off with the VST3 copy in and the receipt's lock held: it
-    // records that copy, says that the job was cut off and that CLAP is missing, in the log and on
-    // the status line, and its row's button installs CLAP.
-    void startAfterACutOffJob(const Demo& demo, const std::vector<std::string>& words, testsupport::LockHolder& other) {
+    // The start after a job cut off past its VST3 copy records it, says in the log and the status
+    // line (as a twin reading the same note draws it) that CLAP is missing, and its row installs it.
+    void startAfterACutOffJob(const Demo& demo, const std::vector<std::string>& words) {
         const std::string note = demo.root() + "/data/job-unfinished.txt", noted = testsupport::readFile(note);
-        other.release();
         const Window window = start(words, demo.home(), demo.dir + "/log-2.txt");
-        ASSERT_NE(window, 0u) << "no window: " << child->output();
-        ASSERT_TRUE(loadShown(demo, 1)) << child->output() << managerLog(demo);
-        const std::string log = managerLog(demo);
-        EXPECT_NE(log.find("  recorded cobalt-compressor vst3 1.1.0 at "), std::string::npos) << log;
-        EXPECT_NE(log.find("was cut off before its end; left undone: install cobalt-compressor clap"), std::string::npos) << log;
-        EXPECT_FALSE(fs::exists(note));
-        // A twin that reads the same note (the harness leaves it) draws the status line the same.
-        ASSERT_TRUE(testsupport::writeFile(note, noted));
+        ASSERT_TRUE(window && loadShown(demo, 1)) << child->output() << managerLog(demo);
+        for (const char* line : {"  recorded cobalt-compressor vst3 1.1.0 at ", "left undone: install cobalt-compressor clap"})
+            EXPECT_NE(managerLog(demo).find(line), std::string::npos) << managerLog(demo);
+        ASSERT_TRUE(!fs::exists(note) && testsupport::writeFile(note, noted));
         Twin twin(words);
         EXPECT_EQ(twin.view().model()->note, "The last job was cut off: Cobalt Compressor CLAP not installed");
-        const tqapp::ManagerView& view = twin.view();
-        const lumo::gui::Rect status = view.mapRect(tqapp::layoutRect((*view.managerLayout())["status_text"]));
+        const lumo::gui::Rect status = twin.view().mapRect(tqapp::layoutRect((*twin.view().managerLayout())["status_text"]));
         EXPECT_TRUE(waitFor([&] { return twin.sameIn(probe.capture(window), status); }, 10)) << "the status line differs";
         ASSERT_TRUE(clickBoth(twin, window, "rowpill:" + std::to_string(twin.line("Cobalt Compressor"))));
-        ASSERT_TRUE(clickBoth(twin, window, "job:go"));
-        EXPECT_TRUE(waitFor([&] { return jobsEnded(demo) == 1; }, 30)) << managerLog(demo);
+        ASSERT_TRUE(clickBoth(twin, window, "job:go") && waitFor([&] { return jobsEnded(demo) == 1; }, 30));
         EXPECT_TRUE(fs::is_directory(demo.root() + "/CLAP/Ardune Systems/Cobalt Compressor.clap")) << managerLog(demo);
     }
 
@@ -537,22 +529,6 @@ TEST_F(AppWindow, FocusComingBackDrawsWhatAnotherCopyChanged) {
     shoot(window, "window-focus-back.png");
 }
 
-// The window manager's close (the close box): WM_DELETE_WINDOW sent to the window.
-void askClose(Window w) {
-    Display* d = XOpenDisplay(nullptr);
-    if (!d) return;
-    XEvent e{};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = w;
-    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
-    e.xclient.data.l[1] = CurrentTime;
-    XSendEvent(d, w, False, NoEventMask, &e);
-    XSync(d, False);
-    XCloseDisplay(d);
-}
-
 // SIGTERM during a held-up install stops the job as STOP does while it can; past that the window
 // stays until the job has ended whole, however long after the signal's grace (shortened here), and a
 // second signal ends the program at once. A job that fails keeps the window, its failure shown,
@@ -584,38 +560,30 @@ TEST_F(AppWindow, ASignalDuringAJobEndsItFirstInTheOpenWindow) {
         ASSERT_TRUE(waitFor([&] { return managerLog(demo).find(first) != std::string::npos; }, 30));
         probe.stopPings();
         ::kill(child->pid, SIGTERM);
-        const auto signalled = std::chrono::steady_clock::now();
+        // Past the grace as it would run from now (the signal, the failed job's end).
+        const auto pastGrace = [&, now = std::chrono::steady_clock::now] {
+            return waitFor([&, from = now()] { return now() - from > std::chrono::milliseconds(kGraceMs + 1000); }, 10);
+        };
         if (begun) {
-            ASSERT_TRUE(waitFor([&] { return managerLog(demo).find("job's end") != std::string::npos; }, 20));
-            // The terminal hears that the job finishes first and what a second signal does.
-            EXPECT_TRUE(waitFor([&] { return child->output().find("a second signal ends the program now") != std::string::npos; }, 10))
-                << child->output();
-            // The job holds the window past the grace.
-            ASSERT_TRUE(waitFor([&] { return std::chrono::steady_clock::now() - signalled > std::chrono::milliseconds(kGraceMs + 1000); }, 10));
+            ASSERT_TRUE(waitFor([&] { return managerLog(demo).find("job's end") != std::string::npos; }, 20) && pastGrace());
+            EXPECT_NE(child->output().find("a second signal ends the program now"), std::string::npos) << child->output();
             EXPECT_NE(probe.windowOf(child->pid, 5), 0u) << "the window went before the job ended";
-            if (c.clapFails) {
-                std::error_code ec;
-                fs::remove_all(clap, ec);
-                ASSERT_TRUE(testsupport::writeFile(clap, ""));
-            }
+            ASSERT_TRUE(!c.clapFails || (fs::remove_all(clap) && testsupport::writeFile(clap, "")));
             c.signals == 2 ? void(::kill(child->pid, SIGTERM)) : other.release();
         }
-        if (c.clapFails) {
-            // The failure stays shown, past the grace, until a close of the window's own.
+        if (c.clapFails) {  // the failure stays shown until the window is closed again
             ASSERT_TRUE(waitFor([&] { return jobsEnded(demo) == 1; }, 30)) << managerLog(demo);
             probe.startPings(window);
-            const auto ended = std::chrono::steady_clock::now();
-            ASSERT_TRUE(waitFor([&] { return std::chrono::steady_clock::now() - ended > std::chrono::milliseconds(kGraceMs + 1000); }, 10));
-            EXPECT_TRUE(loopWentRound(20) && child->running()) << "the window closed with the failure " << child->output();
-            shoot(window, "window-failed-after-close.png");
+            EXPECT_TRUE(pastGrace() && loopWentRound(20) && child->running()) << "the window closed with the failure";
             probe.stopPings();
-            askClose(window);
+            ASSERT_TRUE(clickBoth(twin, window, "win:close"));
         }
         EXPECT_EQ(child->wait(30), c.signals == 2 ? -1 : 0);
         EXPECT_TRUE(child->pid == -1 && child->output().find("Sanitizer") == std::string::npos) << child->output();
         EXPECT_NE(managerLog(demo).find(c.logged), std::string::npos) << managerLog(demo);
         EXPECT_EQ(fs::is_directory(clap + "/Cobalt Compressor.clap"), c.signals == 1 && begun && !c.clapFails);
-        if (c.signals == 2) startAfterACutOffJob(demo, words, other);
+        other.release();
+        if (c.signals == 2) startAfterACutOffJob(demo, words);
     }
 }
 
