@@ -530,9 +530,8 @@ TEST_F(AppWindow, FocusComingBackDrawsWhatAnotherCopyChanged) {
 }
 
 // SIGTERM during a held-up install stops the job as STOP does while it can; past that the window
-// stays until the job has ended whole, however long after the signal's grace (shortened here), and a
-// second signal ends the program at once. A job that fails keeps the window, its failure shown,
-// until the window is closed again.
+// stays until the job has ended whole, past the signal's grace (shortened here), and a second signal
+// ends the program at once. A failed job keeps the window, its failure shown, until it is closed again.
 TEST_F(AppWindow, ASignalDuringAJobEndsItFirstInTheOpenWindow) {
     constexpr int kGraceMs = 3000;
     const struct {
@@ -545,7 +544,7 @@ TEST_F(AppWindow, ASignalDuringAJobEndsItFirstInTheOpenWindow) {
                  {"installed.json.lock", 1, true, "the window stays open to show the failure"},
                  {"installed.json.lock", 2, false, "waits for the job's end"}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.lock) + ", signals: " + std::to_string(c.signals) + (c.clapFails ? ", CLAP fails" : ""));
+        SCOPED_TRACE(std::string(c.lock) + ", signals: " + std::to_string(c.signals) + ", CLAP fails: " + std::to_string(c.clapFails));
         Demo demo("signal-in-job");
         const std::string lock = demo.root() + "/data/" + c.lock, clap = demo.root() + "/CLAP/Ardune Systems";
         ASSERT_TRUE(testsupport::writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);  // as the engine makes it
