@@ -454,7 +454,7 @@ void Model::readCutOffJob() {
         if (const auto item = r.plugins.find(id); item != r.plugins.end())
             if (const auto f = item->second.formats.find(format); f != item->second.formats.end()) rec = &f->second;
         if (op == "remove" ? !rec : rec && rec->version == version) continue;
-        leftUndone_.push_back({op, id, format});
+        leftUndone_.push_back({op == "install" && rec ? "update" : op, id, format});  // an older copy stays
         if (op == "install") failed[id] = 1;  // its row offers the install again
         undone += (undone.empty() ? "" : ", ") + op + " " + id + " " + format;
     }
@@ -472,7 +472,7 @@ std::string Model::cutOffNote() const {
         std::string format = t.format == "app" ? "" : " " + t.format;
         std::transform(format.begin(), format.end(), format.begin(), [](unsigned char c) { return char(std::toupper(c)); });
         what += (what.empty() ? "" : ", ") + (row != rows.end() ? row->name : t.id) + format +
-                (t.op == "remove" ? " not removed" : " not installed");
+                " not " + (t.op == "remove" ? "removed" : t.op == "update" ? "updated" : "installed");
     }
     return "The last job was cut off: " + what;
 }
