@@ -99,6 +99,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     tqapp::applyToProcess(options);
+    lumo::platform::closeHeldSays("ardune-manager: finishing the job under way, then the window closes; a second "
+                                  "signal ends the program now, leaving the job unfinished");
 
     const int status = run(options);
     if (!tqapp::Model::waitForWorkers(kLoadGrace)) {

@@ -104,9 +104,10 @@ bool runElevated(const Config& config, const std::vector<Step>& steps, std::vect
     return ok;
 }
 
-std::map<std::string, std::string> sweepOnStart(const Config& config) {
+std::map<std::string, std::string> sweepOnStart(const Config& config, std::function<void(const std::string&)> log) {
     tqm::Engine engine;
     engine.layout = config.layout;
+    engine.log = std::move(log);
     if (!config.program.empty()) engine.sweepSelf(tqm::selfItem(config.program));
     engine.startSweep();
     return engine.unrecorded;

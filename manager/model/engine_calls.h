@@ -82,7 +82,8 @@ bool runElevated(const Config& config, const std::vector<Step>& steps, std::vect
 
 // What the manager does first as it starts: what an earlier self-update left beside its own item
 // goes, installs a kill cut off before their record are recorded, and temporaries of writers that
-// died go from its data folders. Answers the changes on disk it could not record, by id, with why.
-std::map<std::string, std::string> sweepOnStart(const Config& config);
+// died go from its data folders. Answers the changes on disk it could not record, by id, with why;
+// log hears what it recorded or dropped of a job that was cut off.
+std::map<std::string, std::string> sweepOnStart(const Config& config, std::function<void(const std::string&)> log);
 
 }  // namespace tqapp::calls

@@ -11,8 +11,12 @@
 #include <cmath>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
+#include "engine/atomic_write.h"
+#include "engine/file_lock.h"
 #include "engine/install_folder.h"
 #include "engine/layout.h"
 #include "engine/signature.h"
@@ -41,6 +45,12 @@ struct Outcome {
     std::vector<calls::Result> results;
 };
 
+// A job that has begun notes its installs and removals in the data folder until they have run: a
+// note found by a start while no job holds the data folder tells of a job cut off before its end (a
+// second signal, a kill). The job's title, then a line a task: "op id format version" (the
+// catalog's version of an install, "-" for a removal).
+fs::path unfinishedFile(const Config& config) { return fs::path(config.layout.userData()) / "job-unfinished.txt"; }
+
 // Whether a job may be stopped until it begins: one that downloads.
 bool stoppableBeforeItBegins(const std::vector<tqm::Task>& tasks) {
     return std::any_of(tasks.begin(), tasks.end(), [](const tqm::Task& t) {
@@ -56,7 +66,7 @@ struct Worker {
     std::shared_ptr<lumo::gui::UiQueue> queue;
     Model* model = nullptr;  // used only inside posted closures
     std::vector<tqm::Task> tasks;
-    std::string doneText;
+    std::string title, doneText;
     uint32_t generation = 0;
     std::shared_ptr<std::atomic<bool>> cancel;
     fs::path logFile;
@@ -85,6 +95,25 @@ struct Worker {
     }
 
     double installFraction() const { return double(steps - 1) / steps; }
+
+    // The note of unfinishedFile, written once the job has begun and dropped once its tasks ran
+    // (both under the job lock, so that another copy's job never drops this one's).
+    void noteBegun() const {
+        if (!writeLog) return;  // the harness leaves no trace
+        std::string lines;
+        for (const calls::Step& step : engineList) {
+            if (step.op != calls::Op::Install && step.op != calls::Op::Remove) continue;
+            const tqm::Plugin* entry = step.op == calls::Op::Install && catalog && catalog->ok
+                                           ? catalog->catalog.find(step.task.id) : nullptr;
+            lines += step.task.op + " " + step.task.id + " " + step.task.format + " " + (entry ? entry->version : "-") + "\n";
+        }
+        std::string error;
+        if (!lines.empty()) tqm::writeFileAtomic(unfinishedFile(config).string(), title + "\n" + lines, 0644, false, error);
+    }
+    void noteRan() const {
+        std::error_code ec;
+        if (writeLog) fs::remove(unfinishedFile(config), ec);
+    }
 
     // The progress callback of one download: the job's share done in whole percents, each posted
     // once. The text says the figure the bar shows, the job's, not the package's.
@@ -218,11 +247,13 @@ struct Worker {
             };
             watch.begun = [&, this] {
                 begun = true;
+                noteBegun();
                 if (waitShown.empty()) return;
                 unstoppable();
                 postProgress(working, installFraction());
             };
             out.ok = calls::runElevated(config, engineList, out.results, out.error, watch);
+            if (begun) noteRan();
             return begun || !cancel->load();
         }
         // A job of another copy of the manager on this data folder, and another's sweep of a folder
@@ -236,16 +267,19 @@ struct Worker {
         const auto job = tqm::beginJob(engine, config.layout.userData(), error, [&] {
             if (cancel->load()) return false;
             begun = true;
+            noteBegun();
             unstoppable();
             postProgress(working, installFraction());
             return true;
         }, &engineTasks);
         if (!job) {
+            if (begun) noteRan();
             if (!begun && cancel->load()) return false;
             out.error = error;
             return true;
         }
         out.ok = calls::runHere(engine, engineList, out.results);
+        noteRan();
         for (const calls::Result& r : out.results)
             if (!r.ok) {
                 out.error = r.message;
@@ -369,6 +403,7 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
         jobIds[task.id] = 1;
         failed.erase(task.id);
         failedRecords_.erase(task.id);
+        std::erase_if(leftUndone_, [&](const tqm::Task& t) { return t.id == task.id; });
     }
     progressText = calls::opOf(tasks.front().op) == calls::Op::Remove ? "Removing" : "Starting";
     waiting = false;
@@ -385,6 +420,7 @@ void Model::run(std::vector<tqm::Task> tasks, std::string title, std::string don
     worker.queue = queue;
     worker.model = this;
     worker.tasks = std::move(tasks);
+    worker.title = jobTitle;
     worker.doneText = std::move(doneText);
     worker.generation = jobGeneration;
     worker.cancel = cancel;
@@ -420,6 +456,57 @@ void Model::closeAfterJob() {
     if (onChange) onChange();
 }
 
+void Model::readCutOffJob() {
+    const fs::path file = unfinishedFile(config);
+    std::ifstream in(file);
+    std::string title;
+    if (!in || !std::getline(in, title)) return;
+    // A job that holds the data folder now is another copy's, still at work.
+    const tqm::FileLock free((fs::path(config.layout.userData()) / "job.lock").string(), std::chrono::milliseconds(0));
+    if (!free.held()) return;
+    // What is recorded now, after the start's sweep recorded what the job had put on disk.
+    tqm::Receipt plugins, apps;
+    std::string why;
+    plugins.load(config.layout.receiptFile(), why);
+    apps.load(config.layout.appsReceiptFile(), why);
+    std::string undone;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string op, id, format, version;
+        if (!(words >> op >> id >> format >> version)) continue;
+        const tqm::Receipt& r = format == "app" ? apps : plugins;
+        const tqm::InstalledFormat* rec = nullptr;
+        if (const auto item = r.plugins.find(id); item != r.plugins.end())
+            if (const auto f = item->second.formats.find(format); f != item->second.formats.end()) rec = &f->second;
+        if (op == "remove" ? !rec : rec && rec->version == version) continue;
+        leftUndone_.push_back({op == "install" && rec ? "update" : op, id, format});  // an older copy stays
+        if (op == "install") failed[id] = 1;  // its row offers the install again
+        undone += (undone.empty() ? "" : ", ") + op + " " + id + " " + format;
+    }
+    log("The last job (" + title + ") was cut off before its end" +
+        (undone.empty() ? ", with its tasks done" : "; left undone: " + undone));
+    if (!leftUndone_.empty()) note = failedNote_ = cutOffNote_ = cutOffNote();
+    std::error_code ec;
+    if (!config.harness) fs::remove(file, ec);
+}
+
+std::string Model::cutOffNote() const {
+    std::string what;
+    for (const tqm::Task& t : leftUndone_) {
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const tqm::Row& r) { return r.id == t.id; });
+        std::string format = t.format == "app" ? "" : " " + t.format;
+        std::transform(format.begin(), format.end(), format.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+        what += (what.empty() ? "" : ", ") + (row != rows.end() ? row->name : t.id) + format +
+                " not " + (t.op == "remove" ? "removed" : t.op == "update" ? "updated" : "installed");
+    }
+    return "The last job was cut off: " + what;
+}
+
+bool Model::leftUndone(const std::string& id, const std::string& format) const {
+    return std::any_of(leftUndone_.begin(), leftUndone_.end(),
+                       [&](const tqm::Task& t) { return t.op == "install" && t.id == id && t.format == format; });
+}
+
 std::string Model::closingNote() const {
     return closeStops ? "stopping the job, then the window closes" : "the window closes when the job ends";
 }
@@ -429,6 +516,12 @@ void Model::finishJob(bool jobOk, const std::string& error, const std::vector<ca
     busy = false;
     stoppable = false;
     cancelled = jobCancelled;
+    // A close asked during the job waits no longer, unless the job failed: its failure stays
+    // shown until the user closes the window again.
+    if (closing && !jobOk && !jobCancelled) {
+        closing = false;
+        log("  the window stays open to show the failure");
+    }
     progressText.clear();
     waiting = false;
     fraction = 1.0;

@@ -36,7 +36,8 @@ Model::Model(Config config_, std::shared_ptr<lumo::gui::UiQueue> queue_, std::fu
 }
 
 void Model::start() {
-    markUnrecorded(calls::sweepOnStart(config));
+    markUnrecorded(calls::sweepOnStart(config, [this](const std::string& line) { log(line); }));
+    readCutOffJob();
     startLoad();
 }
 
@@ -250,6 +251,7 @@ void Model::apply(const std::shared_ptr<Loaded>& loaded) {
     picturesFailed_.clear();  // a new catalog may fetch them again
     refresh();
     if (!unrecorded_.empty() && note == unrecordedNote_) note = failedNote_ = unrecordedNote_ = unrecordedNote(unrecorded_);
+    if (!leftUndone_.empty() && note == cutOffNote_) note = failedNote_ = cutOffNote_ = cutOffNote();
     if (onChange) onChange();
 }
 

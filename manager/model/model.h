@@ -119,6 +119,10 @@ public:
     // Marks the items whose change is on disk but could not be recorded (id -> why) as failed, and
     // says why, as a failed job would.
     void markUnrecorded(const std::map<std::string, std::string>& unrecorded);
+    // The last job of this data folder was cut off before its end (a second signal, a kill): the
+    // tasks it left undone, read at the start. An install left undone is offered again (its format
+    // ticked, the item marked as failed).
+    bool leftUndone(const std::string& id, const std::string& format) const;
     // For the window's close: a running job is stopped as STOP stops it (one past its downloads
     // runs on), and this waits until its worker has logged the outcome and ended.
     void endJob();
@@ -176,6 +180,11 @@ private:
     // task's op): run again, they only record it.
     std::map<std::string, std::string> recordOnRetry_;
     std::string unrecordedNote(const std::map<std::string, std::string>& unrecorded) const;
+    // What the last job, cut off, left undone (readCutOffJob, at the start), and the note that says so.
+    std::vector<tqm::Task> leftUndone_;
+    std::string cutOffNote_;
+    void readCutOffJob();
+    std::string cutOffNote() const;
     void forgetFailuresRecordedSince();
 };
 

@@ -41,7 +41,9 @@ std::map<std::string, bool>& ManagerView::wanted(const tqm::Row& row) {
     const bool anyInstalled =
         std::any_of(row.formats.begin(), row.formats.end(), [](const auto& kv) { return kv.second.installed; });
     std::map<std::string, bool>& w = wants_[row.id];
-    for (const auto& [key, f] : row.formats) w[key] = anyInstalled ? f.installed : f.available;
+    // A format that a cut-off job left uninstalled is offered again.
+    for (const auto& [key, f] : row.formats)
+        w[key] = (anyInstalled ? f.installed : f.available) || (f.available && model_ && model_->leftUndone(row.id, key));
     return w;
 }
 

@@ -15,6 +15,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -229,6 +231,11 @@ std::atomic<bool> up{false};
 // (SDL's start waiting on the display). SDL's own handlers would only queue a quit that a loop
 // held in the display never reads.
 constexpr std::chrono::seconds kSignalGrace{10};
+// Tests shorten it (LUMO_SIGNAL_GRACE_MS) to see a grace end within their time.
+std::chrono::milliseconds signalGrace() {
+    const char* ms = std::getenv("LUMO_SIGNAL_GRACE_MS");
+    return ms && *ms ? std::chrono::milliseconds(std::atoi(ms)) : std::chrono::milliseconds(kSignalGrace);
+}
 int signalPipe[2] = {-1, -1};
 std::atomic<int> signalled{0};
 // Whether the program holds its window open (closeHeld). Never destroyed: the signal watcher
@@ -237,6 +244,7 @@ struct Hold {
     std::mutex mutex;
     std::condition_variable changed;
     bool held = false;
+    std::string says;  // closeHeldSays
 };
 Hold& hold = *new Hold;
 
@@ -262,9 +270,12 @@ void watchSignals() {
         quit.type = SDL_QUIT;
         SDL_PushEvent(&quit);
         // The grace runs while nothing holds the window, from the signal or from the hold's end.
+        const std::chrono::milliseconds grace = signalGrace();
         std::unique_lock<std::mutex> lock(hold.mutex);
-        while (hold.changed.wait_for(lock, kSignalGrace, [] { return hold.held; }))
+        for (bool told = false; hold.changed.wait_for(lock, grace, [] { return hold.held; }); told = true) {
+            if (!told && !hold.says.empty()) std::fprintf(stderr, "%s\n", hold.says.c_str());
             hold.changed.wait(lock, [] { return !hold.held; });
+        }
     }
     endBySignal(sig);
 }
@@ -375,6 +386,11 @@ void closeHeld(bool held) {
         hold.held = held;
     }
     hold.changed.notify_all();
+}
+
+void closeHeldSays(const std::string& sentence) {
+    const std::lock_guard<std::mutex> lock(hold.mutex);
+    hold.says = sentence;
 }
 
 std::unique_ptr<gui::PlatformWindow> makeSdlWindow(gui::Editor& editor) {

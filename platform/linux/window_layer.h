@@ -30,6 +30,9 @@ bool displayReachable();
 // told by the window at each close, so that a signal's close gives the program its grace only
 // while nothing holds the window.
 void closeHeld(bool held);
+// What the program says on its standard error once a signal's close is held: that the window
+// waits for its work, and that a second signal ends it at once.
+void closeHeldSays(const std::string& sentence);
 
 // Why SDL's video or the last window did not start, in SDL's words; empty when SDL said nothing.
 std::string videoError();

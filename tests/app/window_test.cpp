@@ -171,11 +171,12 @@ protected:
         if (!haveTool("xdotool")) GTEST_SKIP() << "skipped: xdotool is not installed";
     }
     // Starts the program on the words, finds its window and starts pinging it.
-    Window start(const std::vector<std::string>& words, const std::string& home, const std::string& log) {
+    Window start(const std::vector<std::string>& words, const std::string& home, const std::string& log,
+                 std::vector<std::string> env = {}) {
         // The manager restarted after its own update comes up on the maker's server: a proxy that
         // refuses at once keeps it off the network. The test programs' leak suppressions are not its.
-        child = std::make_unique<apptest::Child>(words, home, log, std::vector<std::string>{
-            "https_proxy=http://127.0.0.1:9", "http_proxy=http://127.0.0.1:9", "LSAN_OPTIONS="});
+        env.insert(env.end(), {"https_proxy=http://127.0.0.1:9", "http_proxy=http://127.0.0.1:9", "LSAN_OPTIONS="});
+        child = std::make_unique<apptest::Child>(words, home, log, env);
         const Window w = probe.windowOf(child->pid, 20);
         if (w) probe.startPings(w);
         return w;
@@ -205,6 +206,24 @@ protected:
         std::string error;
         const std::string png = lumo::gui::encodePng(probe.capture(w));
         if (!png.empty()) tqm::writeFileAtomic(dir + "/" + name, png, 0666, false, error);
+    }
+
+    // The start after a job cut off past its VST3 copy records it, says in the log and the status
+    // line (as a twin reading the same note draws it) that CLAP is missing, and its row installs it.
+    void startAfterACutOffJob(const Demo& demo, const std::vector<std::string>& words) {
+        const std::string note = demo.root() + "/data/job-unfinished.txt", noted = testsupport::readFile(note);
+        const Window window = start(words, demo.home(), demo.dir + "/log-2.txt");
+        ASSERT_TRUE(window && loadShown(demo, 1)) << child->output() << managerLog(demo);
+        for (const char* line : {"  recorded cobalt-compressor vst3 1.1.0 at ", "left undone: install cobalt-compressor clap"})
+            EXPECT_NE(managerLog(demo).find(line), std::string::npos) << managerLog(demo);
+        ASSERT_TRUE(!fs::exists(note) && testsupport::writeFile(note, noted));
+        Twin twin(words);
+        EXPECT_EQ(twin.view().model()->note, "The last job was cut off: Cobalt Compressor CLAP not installed");
+        const lumo::gui::Rect status = twin.view().mapRect(tqapp::layoutRect((*twin.view().managerLayout())["status_text"]));
+        EXPECT_TRUE(waitFor([&] { return twin.sameIn(probe.capture(window), status); }, 10)) << "the status line differs";
+        ASSERT_TRUE(clickBoth(twin, window, "rowpill:" + std::to_string(twin.line("Cobalt Compressor"))));
+        ASSERT_TRUE(clickBoth(twin, window, "job:go") && waitFor([&] { return jobsEnded(demo) == 1; }, 30));
+        EXPECT_TRUE(fs::is_directory(demo.root() + "/CLAP/Ardune Systems/Cobalt Compressor.clap")) << managerLog(demo);
     }
 
     apptest::X11Probe probe;
@@ -511,23 +530,27 @@ TEST_F(AppWindow, FocusComingBackDrawsWhatAnotherCopyChanged) {
 }
 
 // SIGTERM during a held-up install stops the job as STOP does while it can; past that the window
-// stays until the job has ended whole, and a second signal ends the program at once.
+// stays until the job has ended whole, past the signal's grace (shortened here), and a second signal
+// ends the program at once. A failed job keeps the window, its failure shown, until it is closed again.
 TEST_F(AppWindow, ASignalDuringAJobEndsItFirstInTheOpenWindow) {
+    constexpr int kGraceMs = 3000;
     const struct {
         const char* lock;  // held in the data folder; the receipt's once the job has begun
         int signals;
+        bool clapFails;  // the CLAP folder is made a file while the job waits
         const char* logged;
-    } cases[] = {{"job.lock", 1, "not run: install cobalt-compressor vst3, install cobalt-compressor clap"},
-                 {"installed.json.lock", 1, "  done"},
-                 {"installed.json.lock", 2, "waits for the job's end"}};
+    } cases[] = {{"job.lock", 1, false, "not run: install cobalt-compressor vst3, install cobalt-compressor clap"},
+                 {"installed.json.lock", 1, false, "  done"},
+                 {"installed.json.lock", 1, true, "the window stays open to show the failure"},
+                 {"installed.json.lock", 2, false, "waits for the job's end"}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.lock) + ", signals: " + std::to_string(c.signals));
+        SCOPED_TRACE(std::string(c.lock) + ", signals: " + std::to_string(c.signals) + ", CLAP fails: " + std::to_string(c.clapFails));
         Demo demo("signal-in-job");
-        const std::string lock = demo.root() + "/data/" + c.lock;
+        const std::string lock = demo.root() + "/data/" + c.lock, clap = demo.root() + "/CLAP/Ardune Systems";
         ASSERT_TRUE(testsupport::writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);  // as the engine makes it
         testsupport::LockHolder other(lock, ::geteuid());
         const std::vector<std::string> words = sizedWords(demo);
-        const Window window = start(words, demo.home(), demo.dir + "/log.txt");
+        const Window window = start(words, demo.home(), demo.dir + "/log.txt", {"LUMO_SIGNAL_GRACE_MS=" + std::to_string(kGraceMs)});
         Twin twin(words);
         ASSERT_TRUE(clickBoth(twin, window, "rowpill:" + std::to_string(twin.line("Cobalt Compressor"))));
         ASSERT_TRUE(clickBoth(twin, window, "job:go"));
@@ -536,15 +559,30 @@ TEST_F(AppWindow, ASignalDuringAJobEndsItFirstInTheOpenWindow) {
         ASSERT_TRUE(waitFor([&] { return managerLog(demo).find(first) != std::string::npos; }, 30));
         probe.stopPings();
         ::kill(child->pid, SIGTERM);
+        // Past the grace as it would run from now (the signal, the failed job's end).
+        const auto pastGrace = [&, now = std::chrono::steady_clock::now] {
+            return waitFor([&, from = now()] { return now() - from > std::chrono::milliseconds(kGraceMs + 1000); }, 10);
+        };
         if (begun) {
-            ASSERT_TRUE(waitFor([&] { return managerLog(demo).find("job's end") != std::string::npos; }, 20));
+            ASSERT_TRUE(waitFor([&] { return managerLog(demo).find("job's end") != std::string::npos; }, 20) && pastGrace());
+            EXPECT_NE(child->output().find("a second signal ends the program now"), std::string::npos) << child->output();
             EXPECT_NE(probe.windowOf(child->pid, 5), 0u) << "the window went before the job ended";
+            ASSERT_TRUE(!c.clapFails || (fs::remove_all(clap) && testsupport::writeFile(clap, "")));
             c.signals == 2 ? void(::kill(child->pid, SIGTERM)) : other.release();
+        }
+        if (c.clapFails) {  // the failure stays shown until the window is closed again
+            ASSERT_TRUE(waitFor([&] { return jobsEnded(demo) == 1; }, 30)) << managerLog(demo);
+            probe.startPings(window);
+            EXPECT_TRUE(pastGrace() && loopWentRound(20) && child->running()) << "the window closed with the failure";
+            probe.stopPings();
+            ASSERT_TRUE(clickBoth(twin, window, "win:close"));
         }
         EXPECT_EQ(child->wait(30), c.signals == 2 ? -1 : 0);
         EXPECT_TRUE(child->pid == -1 && child->output().find("Sanitizer") == std::string::npos) << child->output();
         EXPECT_NE(managerLog(demo).find(c.logged), std::string::npos) << managerLog(demo);
-        EXPECT_EQ(fs::exists(demo.root() + "/CLAP/Ardune Systems/Cobalt Compressor.clap"), c.signals == 1 && begun);
+        EXPECT_EQ(fs::is_directory(clap + "/Cobalt Compressor.clap"), c.signals == 1 && begun && !c.clapFails);
+        other.release();
+        if (c.signals == 2) startAfterACutOffJob(demo, words);
     }
 }
 
