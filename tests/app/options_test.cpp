@@ -417,8 +417,9 @@ TEST(RunScript, HelpNamesItsWordsAndBuildsNothing) {
     }
 }
 
-// The user's --root, --source and --pub take the place of the demo's: run.sh in a tree already
-// built, its program a stand-in that writes down its words.
+// The user's --root, --source and --pub take the place of the demo's, and the demo's key goes
+// with the demo's catalog alone; --serve is taken once. run.sh in a tree already built, its
+// program a stand-in that writes down its words.
 TEST(RunScript, TheUsersOptionsTakeThePlaceOfTheDemos) {
     support::TempDir dir("run-options");
     const std::string tree = dir.path(), program = "build/run/Ardune Systems Manager.app/Contents/MacOS/ardune-manager";
@@ -431,8 +432,22 @@ TEST(RunScript, TheUsersOptionsTakeThePlaceOfTheDemos) {
     const std::filesystem::path source = std::filesystem::path(LUMO_APP_SHOTS_FILE).parent_path().parent_path().parent_path();
     std::filesystem::copy_file(source / "scripts/run.sh", tree + "/scripts/run.sh");
     const std::string run = "DISPLAY=:0 PATH=" + tree + "/bin:/usr/bin:/bin " + tree + "/scripts/run.sh";
-    ASSERT_EQ(std::system((run + " --root /mine --look tq --source /cat >/dev/null 2>&1").c_str()), 0);
-    EXPECT_EQ(testsupport::readFile(tree + "/said.txt"), "--pub key --root /mine --look tq --source /cat\n");
+    const std::string demo = "--root " + tree + "/build/run/demo/root --source build/run/demo/catalog";
+    const struct {
+        std::string words, said;
+    } table[] = {
+        {"--root /mine --look tq --source /cat", "--root /mine --look tq --source /cat\n"},
+        {"--source /cat", "--root " + tree + "/build/run/demo/root --source /cat\n"},
+        {"--pub mine", demo + " --pub mine\n"},
+        {"", demo + " --pub key\n"},
+        {"--serve --look tq --serve", ""},  // refused before anything runs
+    };
+    for (const auto& row : table) {
+        std::filesystem::remove(tree + "/said.txt");
+        const int status = std::system((run + " " + row.words + " >/dev/null 2>&1").c_str());
+        EXPECT_EQ(WEXITSTATUS(status), row.said.empty() ? 2 : 0) << row.words;
+        EXPECT_EQ(testsupport::readFile(tree + "/said.txt"), row.said) << row.words;
+    }
 }
 
 TEST(DemoCatalog, NextVersionRaisesTheMinorNumber) {
