@@ -3,10 +3,10 @@
 # fail or skip: for each mix, as root or not, with displays or none, the status and what they say.
 #   tests/road/rules_test.sh <scratch folder>
 set -u
-here=$(cd "$(dirname "$0")" && pwd) work=$1 failures=0 n=0
+here=$(cd "$(dirname "$0")" && pwd) failures=0 n=0
 source "$here/../../scripts/test-rules.sh"
 unset road_notes
-mkdir -p "$work"
+mkdir -p "$1" && work=$(cd "$1" && pwd) || exit 1
 spec=$work/spec.json  # a display that no test here opens
 echo '{"version": {"major": 1, "minor": 0}, "local": [{"display": [{"id": "90", "slots": 1}]}]}' >"$spec"
 road_as_root() { [ "$as" = root ]; }
