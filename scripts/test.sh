@@ -119,10 +119,11 @@ plain() {
     build build/plain 4 -j "$cores" &&
     with_displays "$displays" tree_tests build/plain
 }
-# The benchmarks are built in the plain tree only: the sanitizer tree builds what it runs.
+# The benchmarks, tools and demos are built in the plain tree only: the sanitizer tree builds the
+# test programs and what they run.
 sanitize() {
   configure build/sanitize -DCMAKE_BUILD_TYPE=Debug -DLUMO_SANITIZE=ON -DLUMO_BENCH=OFF "${lines_only[@]}" &&
-    build build/sanitize 1 -j "$cores" &&
+    build build/sanitize 1 -j "$cores" --target lumo_tests &&
     with_displays "$displays" tree_tests build/sanitize
 }
 # The thread tests once more under ThreadSanitizer: the job worker, the catalog load, the log and
