@@ -433,20 +433,16 @@ TEST(RunScript, TheUsersOptionsTakeThePlaceOfTheDemos) {
     std::filesystem::copy_file(source / "scripts/run.sh", tree + "/scripts/run.sh");
     const std::string run = "DISPLAY=:0 PATH=" + tree + "/bin:/usr/bin:/bin " + tree + "/scripts/run.sh";
     const std::string demo = "--root " + tree + "/build/run/demo/root --source build/run/demo/catalog";
-    const struct {
-        std::string words, said;
-    } table[] = {
-        {"--root /mine --look tq --source /cat", "--root /mine --look tq --source /cat\n"},
-        {"--source /cat", "--root " + tree + "/build/run/demo/root --source /cat\n"},
-        {"--pub mine", demo + " --pub mine\n"},
-        {"", demo + " --pub key\n"},
-        {"--serve --look tq --serve", ""},  // refused before anything runs
-    };
-    for (const auto& row : table) {
+    // The words given, and those the program got (none: refused before anything ran).
+    for (const auto& [words, said] : std::vector<std::pair<std::string, std::string>>{
+             {"--root /mine --look tq --source /cat", "--root /mine --look tq --source /cat\n"},
+             {"--pub mine", demo + " --pub mine\n"},
+             {"", demo + " --pub key\n"},
+             {"--serve --look tq --serve", ""}}) {
         std::filesystem::remove(tree + "/said.txt");
-        const int status = std::system((run + " " + row.words + " >/dev/null 2>&1").c_str());
-        EXPECT_EQ(WEXITSTATUS(status), row.said.empty() ? 2 : 0) << row.words;
-        EXPECT_EQ(testsupport::readFile(tree + "/said.txt"), row.said) << row.words;
+        EXPECT_EQ(WEXITSTATUS(std::system((run + " " + words + " >/dev/null 2>&1").c_str())), said.empty() ? 2 : 0)
+            << words;
+        EXPECT_EQ(testsupport::readFile(tree + "/said.txt"), said) << words;
     }
 }
 
