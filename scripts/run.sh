@@ -3,7 +3,8 @@
 # missing, builds the program and the demo tool, makes the demo catalog once (build/run/demo) and
 # starts the manager with everything inside the build folder (--root build/run/demo/root, its own
 # HOME), so nothing outside it is touched. Without a display it says so and writes a screenshot.
-# A --root, --source or --pub given here takes the place of the demo's.
+# A --root, --source or --pub given here takes the place of the demo's; the demo's key goes only
+# with the demo's catalog.
 #   scripts/run.sh [--serve] [manager options such as --look tq, --scale 2 or --root DIR]
 #   --serve   the catalog comes over HTTP from 127.0.0.1 (paced, so downloads show their progress)
 #   --help    says this, and the manager's own options once the program is built; builds nothing
@@ -16,7 +17,10 @@ serve=0
 args=()
 for a in "$@"; do
   case "$a" in
-    --serve) serve=1 ;;
+    --serve)
+      # Like the program's own options: once.
+      [ $serve = 1 ] && { echo "run.sh: --serve is given twice: give it once" >&2; exit 2; }
+      serve=1 ;;
     --help | -h)
       sed -n 's/^#   /  /p' "$0" | sed '1s/^  /usage: /'
       if [ -x "$program" ]; then
@@ -55,13 +59,16 @@ if [ $serve = 1 ]; then
   echo "serving the demo catalog at $source_arg"
 fi
 mkdir -p "$demo/home"
-# The demo's --root, --source and --pub, each unless the user gave it: the program takes every
-# option once and refuses one given twice.
+# The demo's --root and --source, each unless the user gave it, and with the demo's catalog its
+# --pub unless the user gave one: the program takes every option once and refuses one given twice.
+# A catalog of the user's is checked against the key the user names, or the program's own.
 given() { local a; for a in "${args[@]}"; do [ "$a" = "$1" ] && return 0; done; return 1; }
 run=(env HOME="$PWD/$demo/home" "$program")
 given --root || run+=(--root "$PWD/$demo/root")
-given --source || run+=(--source "$source_arg")
-given --pub || run+=(--pub "$(cat "$demo/keys/public.hex")")
+if ! given --source; then
+  run+=(--source "$source_arg")
+  given --pub || run+=(--pub "$(cat "$demo/keys/public.hex")")
+fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   shot="$build/manager.png"
   echo "no display to open the manager's window on: painting it into $shot instead"

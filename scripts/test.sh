@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The whole test road on a fresh machine: install what is missing, then configure, build and run
+# The whole test road on a fresh machine: install what is missing, check the road's own pass and
+# fail rules (tests/road: a failure there ends the road at once), then configure, build and run
 # the suite in a plain build and in the AddressSanitizer + UndefinedBehaviorSanitizer build, the
 # thread tests in a ThreadSanitizer build, and (where clang is installed) a 10-second run of every
 # libFuzzer harness. The four phases run at once: the builds share the cores, the sanitizer build
@@ -28,6 +29,14 @@ fi
 
 # Seconds since the road started, and a phase's step times ("build 95 s, tests 40 s").
 t0=$SECONDS
+
+# The road's own rules first, on a tiny project of their own (tests/road): a fault in them could
+# hide a failure of the trees, its own among them.
+if ! bash tests/road/rules_test.sh build/road >"$logs/rules.log" 2>&1; then
+  cat "$logs/rules.log"
+  echo "== the road's own rules fail (tests/road): no tree is judged by them"
+  exit 1
+fi
 steps=
 step() { steps="${steps:+$steps, }$1 $2 s"; }
 
@@ -88,12 +97,13 @@ with_displays() {
   return $status
 }
 
-# Every test of a tree, the window tests on its own displays, judged by the road's rules
-# (scripts/test-rules.sh: which skips fail the road, which are named as not run).
+# Every test of a tree (or those the ctest options after it choose), the window tests on its own
+# displays, judged by the road's rules (scripts/test-rules.sh: which skips fail the road, which are
+# named as not run).
 source scripts/test-rules.sh
 tree_tests() {
   local from=$SECONDS status
-  run_ctest "$1"
+  run_ctest "$@"
   status=$?
   step tests $((SECONDS - from))
   return $status
@@ -109,24 +119,20 @@ plain() {
     build build/plain 4 -j "$cores" &&
     with_displays "$displays" tree_tests build/plain
 }
-# The benchmarks are built in the plain tree only: the sanitizer tree builds what it runs.
+# The benchmarks, tools and demos are built in the plain tree only: the sanitizer tree builds the
+# test programs and what they run.
 sanitize() {
   configure build/sanitize -DCMAKE_BUILD_TYPE=Debug -DLUMO_SANITIZE=ON -DLUMO_BENCH=OFF "${lines_only[@]}" &&
-    build build/sanitize 1 -j "$cores" &&
+    build build/sanitize 1 -j "$cores" --target lumo_tests &&
     with_displays "$displays" tree_tests build/sanitize
 }
 # The thread tests once more under ThreadSanitizer: the job worker, the catalog load, the log and
 # the UI queue (test_threads: the test files that hold these suites, tests/CMakeLists.txt).
 tsan() {
-  local dir=build/tsan from
+  local dir=build/tsan
   configure "$dir" -DLUMO_TSAN=ON -DLUMO_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo "${lines_only[@]}" &&
     build "$dir" 6 -j "$((cores / 2 > 0 ? cores / 2 : 1))" --target test_threads || return 1
-  from=$SECONDS
-  TSAN_OPTIONS=halt_on_error=1 "$dir/tests/test_threads" --gtest_brief=1 \
-      --gtest_filter='Job*:ModelLoad*:Log*:UiQueue*'
-  local status=$?
-  step tests $((SECONDS - from))
-  return $status
+  TSAN_OPTIONS=halt_on_error=1 tree_tests "$dir" -R '^(Job|ModelLoad|Log|UiQueue)[^.]*[.]'
 }
 fuzz() {
   if ! command -v clang++ >/dev/null 2>&1; then

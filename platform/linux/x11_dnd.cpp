@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <unistd.h>
 
 #include "platform/linux/x11_state.h"
@@ -25,7 +26,7 @@ int hexValue(char c) {
     return -1;
 }
 
-bool thisHost(const std::string& host) {
+bool thisHost(std::string_view host) {
     if (host.empty() || host == "localhost") return true;
     char name[256] = {};
     return gethostname(name, sizeof name - 1) == 0 && host == name;
@@ -467,33 +468,37 @@ int32_t answerOperation(int32_t sourceOps, bool accepted, bool preferMove) {
 }
 
 std::vector<std::string> pathsFromUriList(const std::string& text) {
+    // A list may hold a hundred thousand lines: each is looked at in place and decoded a run at a
+    // time between its escapes, never a character at a time.
     std::vector<std::string> paths;
+    const std::string_view all(text);
     size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
+    while (at < all.size()) {
+        size_t end = all.find('\n', at);
+        if (end == std::string_view::npos) end = all.size();
+        std::string_view line = all.substr(at, end - at);
         at = end + 1;
-        while (!line.empty() && (line.back() == '\r' || line.back() == '\0')) line.pop_back();
-        if (line.empty() || line[0] == '#' || line.compare(0, 7, "file://") != 0) continue;
-        size_t slash = line.find('/', 7);
-        if (slash == std::string::npos || !thisHost(line.substr(7, slash - 7))) continue;
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\0')) line.remove_suffix(1);
+        if (line.substr(0, 7) != "file://") continue;  // comments and blank lines too
+        const size_t slash = line.find('/', 7);
+        if (slash == std::string_view::npos || !thisHost(line.substr(7, slash - 7))) continue;
         std::string path;
+        path.reserve(line.size() - slash);
         bool bad = false;
-        for (size_t i = slash; i < line.size(); ++i) {
-            if (line[i] != '%') {
-                path += line[i];
-                continue;
-            }
-            int hi = i + 2 < line.size() ? hexValue(line[i + 1]) : -1, lo = hi >= 0 ? hexValue(line[i + 2]) : -1;
+        for (size_t i = slash; i < line.size();) {
+            const size_t escape = std::min(line.find('%', i), line.size());
+            path.append(line.substr(i, escape - i));
+            if (escape == line.size()) break;
+            const int hi = escape + 2 < line.size() ? hexValue(line[escape + 1]) : -1;
+            const int lo = hi >= 0 ? hexValue(line[escape + 2]) : -1;
             if (lo < 0) {
                 bad = true;
                 break;
             }
             path += char(hi * 16 + lo);
-            i += 2;
+            i = escape + 3;
         }
-        if (!bad && path.find('\0') == std::string::npos) paths.push_back(path);
+        if (!bad && path.find('\0') == std::string::npos) paths.push_back(std::move(path));
     }
     return paths;
 }

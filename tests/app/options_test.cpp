@@ -417,8 +417,9 @@ TEST(RunScript, HelpNamesItsWordsAndBuildsNothing) {
     }
 }
 
-// The user's --root, --source and --pub take the place of the demo's: run.sh in a tree already
-// built, its program a stand-in that writes down its words.
+// The user's --root, --source and --pub take the place of the demo's, and the demo's key goes
+// with the demo's catalog alone; --serve is taken once. run.sh in a tree already built, its
+// program a stand-in that writes down its words.
 TEST(RunScript, TheUsersOptionsTakeThePlaceOfTheDemos) {
     support::TempDir dir("run-options");
     const std::string tree = dir.path(), program = "build/run/Ardune Systems Manager.app/Contents/MacOS/ardune-manager";
@@ -431,8 +432,18 @@ TEST(RunScript, TheUsersOptionsTakeThePlaceOfTheDemos) {
     const std::filesystem::path source = std::filesystem::path(LUMO_APP_SHOTS_FILE).parent_path().parent_path().parent_path();
     std::filesystem::copy_file(source / "scripts/run.sh", tree + "/scripts/run.sh");
     const std::string run = "DISPLAY=:0 PATH=" + tree + "/bin:/usr/bin:/bin " + tree + "/scripts/run.sh";
-    ASSERT_EQ(std::system((run + " --root /mine --look tq --source /cat >/dev/null 2>&1").c_str()), 0);
-    EXPECT_EQ(testsupport::readFile(tree + "/said.txt"), "--pub key --root /mine --look tq --source /cat\n");
+    const std::string demo = "--root " + tree + "/build/run/demo/root --source build/run/demo/catalog";
+    // The words given, and those the program got (none: refused before anything ran).
+    for (const auto& [words, said] : std::vector<std::pair<std::string, std::string>>{
+             {"--root /mine --look tq --source /cat", "--root /mine --look tq --source /cat\n"},
+             {"--pub mine", demo + " --pub mine\n"},
+             {"", demo + " --pub key\n"},
+             {"--serve --look tq --serve", ""}}) {
+        std::filesystem::remove(tree + "/said.txt");
+        EXPECT_EQ(WEXITSTATUS(std::system((run + " " + words + " >/dev/null 2>&1").c_str())), said.empty() ? 2 : 0)
+            << words;
+        EXPECT_EQ(testsupport::readFile(tree + "/said.txt"), said) << words;
+    }
 }
 
 TEST(DemoCatalog, NextVersionRaisesTheMinorNumber) {

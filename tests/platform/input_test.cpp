@@ -98,6 +98,7 @@ TEST(Input, UriListsCarryLocalPathsOnly) {
              {"file://elsewhere.invalid/etc/passwd\r\nfile:///ok", {"/ok"}},
              {"file:///bad%2\r\nfile:///nul%00x\r\nfile:///good\r\n", {"/good"}},
              {"file:/no-authority\r\nfile://", {}},
+             {"file:///%41b%42%43\nfile:///c%\n", {"/AbBC"}},
          }) {
         EXPECT_EQ(pathsFromUriList(c.text), c.paths) << c.text;
     }
