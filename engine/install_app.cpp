@@ -145,7 +145,7 @@ void Engine::endLeftChanges() {
             }
             const bool recorded = std::any_of(mine.plugins.begin(), mine.plugins.end(), [&](const auto& product) {
                 return std::any_of(product.second.formats.begin(), product.second.formats.end(),
-                                   [&](const auto& f) { return f.second.path == copy; });
+                                   [&](const auto& f) { return f.second.path == p.string(); });
             });
             std::error_code ec;
             std::string refused;
