@@ -86,7 +86,8 @@
 //     old copy moved aside                                 as after 3; a removal's aside copy goes and its
 //                                                          note is recorded
 //   5 Foo.vst3, the new copy moved   moveInAt (In)         removes the aside copy (the name holds the copy
-//     in                                                   its note names) and records the note
+//     in                                                   its note names, the aside name the old copy it
+//                                                          names) and records the note
 //   5a .tqm-gone-<tag>-Foo.vst3, the deleteCopyAt          removes the gone copy (never puts it back) and
 //     aside copy renamed, deleted                          records the note
 //   6 installed.json recorded        recordChange          removes what is left; the note is already
@@ -99,7 +100,8 @@
 // running manager's name holds a copy). A removal makes its staging folder and note in the folder
 // of the copy it removes, wherever that lies (removeRecorded), so note and aside copy always meet.
 // A deleter works only on the copy it moved aside (device and inode), and another entry found at its
-// aside name fails its change with a sentence, the entry left as it is. A deletion begins with the
+// aside name fails its change with a sentence, the entry left as it is (an update keeps its note,
+// whose old copy's identity keeps every sweep off that entry). A deletion begins with the
 // rename to the gone name: a copy none of which could be deleted goes back to its name (a removal
 // then fails with its note dropped), one partly deleted stays gone; none says done over a copy left.
 //
@@ -116,7 +118,8 @@
 // account's entries (and the aside copies its writers moved): root leaves a user's to that user.
 // Of those, decided on that one listing and a look at the name at that moment (restoreOrRemove):
 //   - an aside copy goes when a note of its tag says it was removed, or its name holds its own
-//     writer's new copy (the copy its note names, or with no note an entry of the aside's owner);
+//     writer's new copy (the copy its note names) and it is the old copy that note says its
+//     writer moved aside (a noteless one only at a start, of the manager's own: sweepSelf);
 //     when its name is free it goes back, unless the listing shows a live writer (of its owner or
 //     root) about to move its own copy in there (that writer's aside copy of that name, or the
 //     name taken then and moved aside since); an account's aside copy is put back only by a sweep
@@ -258,6 +261,7 @@ public:
     std::string asideOf(const std::string& name) const { return asideName(tag_, name); }
     // The writer's staging folder stays on disk when the lock goes (for the next sweep).
     void keep() { keep_ = true; }
+    bool kept() const { return keep_; }
 
 private:
     int lockAt(int dirFd, const std::string& name, bool made);  // 0 or a system error number
@@ -382,7 +386,8 @@ enum class OldCopy { Goes, StaysAside };
 // is renamed to its aside name, then the staging folder's `item` is renamed in at name (never over
 // an entry there), the old copy renamed back when that fails. A removal gives no item: the old copy
 // is moved aside and deleted (deleteCopyAt). On failure text says why; when the old copy could not
-// be put back, the staging folder is kept beside the aside copy for the next sweep.
+// be put back, or another entry stands at its aside name (OldCopyLeft), the staging folder is kept
+// beside the aside copy for the next sweep, and its writer keeps its note.
 MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, const std::string& item, bool hasOld,
                     OldCopy old, std::string& text);
 
@@ -401,8 +406,9 @@ bool moveInOrSay(StagingLock& staging, const std::string& item, const std::strin
 // The one restore rule, of sweepFolder and Engine::sweepSelf, for the aside or gone copy `entry` of the
 // open folder dirFd that sweepable listed in folder (its tag's staging lock held or its staging
 // folder gone), decided on that listing and what is at its name now (see WHAT A SWEEP READS AND
-// MAY TOUCH above).
-void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry);
+// MAY TOUCH above). An aside copy with no note whose name is taken goes only when unnoted says so
+// (the manager's own, moved aside with no note by design: Engine::sweepSelf): no note vouches for it.
+void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry, bool unnoted = false);
 
 // The notes: what a change will record, written beside its staging folder (".tqm-record-<tag>")
 // before anything moves. notePending notes the install of the staging folder's item, noteRemoval
@@ -432,9 +438,10 @@ bool mayChange(const std::string& receiptFile, const std::string& path, const st
 // Whether the note `name` of the open folder dirFd, written by root, by this process's user or by
 // `alsoBy`, says its copy in that folder was removed (op "remove") or names the install whose copy
 // it is (op ""); that copy's name there in copyName. An install's note also tells whether the entry
-// at that name is the very copy it noted (isCopy).
+// at that name is the very copy it noted (isCopy), and the entry at its tag's aside name of it the
+// old copy it noted moving aside (isOld; true for a note that names none, from before they were).
 struct NoteSays {
-    bool removal = false, isCopy = false;
+    bool removal = false, isCopy = false, isOld = false;
     std::string copyName;
 };
 bool readOwnNote(int dirFd, const std::string& name, uid_t alsoBy, NoteSays& says);
