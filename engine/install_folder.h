@@ -143,7 +143,7 @@
 // NOTES. A note is written by the writer that is about to move, before it moves. It names the receipt
 // it is for (the device and inode of that receipt's folder), and an install's copy by device, inode
 // and birth time, which a later copy may share once that one is deleted (a coarse birth-time clock,
-// or none kept); it is owned by its writer. THE IDENTITY RULE: a note only ever counts for the copy
+// or none kept), and so the old copy it replaces, if any; it is owned by its writer. THE IDENTITY RULE: a note only ever counts for the copy
 // its own writer moved in, because whoever deletes a copy that a note on disk names removes that
 // note first. Copies are deleted in two places, each after its notes: a sweep removing a gone
 // writer's staging folder whose copy was never moved in (its note records nothing real; only the

@@ -107,8 +107,7 @@ protected:
 };
 
 // Another process swaps root's aside copy with another copy (Reverb) after the move aside (at an
-// update's move in) or as the deletion begins: Reverb stays whole, the job fails saying so, and the
-// next sweep leaves it too.
+// update's move in) or as the deletion begins: Reverb stays whole, also swept, and the job fails saying so.
 TEST_F(InstallFolderTest, ADeleterDeletesOnlyTheCopyItMovedAside) {
     const std::string reverb = vst3() + "/Reverb.vst3";
     for (const auto& [op, at] : {std::pair{"install", Step::In}, std::pair{"remove", Step::Gone}}) {

