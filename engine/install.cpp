@@ -97,7 +97,7 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
                                                  previous);
     if (note.empty()) return false;
     if (!detail::moveInOrSay(staging, ref->item, target, hasOld, ref->item, dir, "is a host using it?", error)) {
-        detail::dropNote(note);
+        if (!staging.kept()) detail::dropNote(note);  // else the next sweep reads it
         return false;
     }
     // The recorded path may name the target itself under another spelling of the folder (a

@@ -240,7 +240,7 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
                                                  catalog ? catalog->sequence : -1, layout.appsReceiptFile(), error);
     if (note.empty()) return false;
     if (!detail::moveInOrSay(staging, ref->item, target, hasOld, entry.name, dir, "is it running?", error)) {
-        detail::dropNote(note);
+        if (!staging.kept()) detail::dropNote(note);  // else the next sweep reads it
         return false;
     }
 

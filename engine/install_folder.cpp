@@ -488,7 +488,10 @@ MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, cons
         }
         return MoveResult::MoveInFailed;
     }
-    if (!aside.empty() && old == OldCopy::Goes && deleteAside() == kNotTheCopy) return MoveResult::OldCopyLeft;
+    if (!aside.empty() && old == OldCopy::Goes && deleteAside() == kNotTheCopy) {
+        staging.keep();  // with the note, whose old copy's identity keeps the next sweep off that entry
+        return MoveResult::OldCopyLeft;
+    }
     return MoveResult::Done;
 }
 
@@ -528,7 +531,7 @@ bool moveInOrSay(StagingLock& staging, const std::string& item, const std::strin
     return true;
 }
 
-void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry) {
+void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry, bool unnoted) {
     const Entry e = parseEntry(entry);
     struct stat aside {}, there {};
     if (e.kind == Entry::Gone) {  // its deletion has begun: it is never put back, and goes by its own account
@@ -549,9 +552,11 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
     }
     if (::fstatat(dirFd, e.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
         // Its name is taken: it goes only when that is its own writer's new copy (the one its note
-        // names; with no note, an entry of its own owner's). Another account's entry there keeps
-        // it aside: in a folder several accounts write, the name may have been taken from its owner.
-        if (noted ? note.isCopy : there.st_uid == aside.st_uid)
+        // names) and it is the copy that writer moved aside: another process may have swapped
+        // another copy in at its aside name. With no note nothing says so, but for the manager's
+        // own (unnoted), then of its owner's. Another account's entry at the name keeps it aside:
+        // in a folder several accounts write, the name may have been taken from its owner.
+        if (noted ? note.isCopy && note.isOld : unnoted && there.st_uid == aside.st_uid)
             deleteCopyAt(dirFd, entry, e.tag, folder.listed, &aside);
         return;
     }

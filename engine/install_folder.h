@@ -70,7 +70,8 @@
 //     old copy moved aside                                 as after 3; a removal's aside copy goes and its
 //                                                          note is recorded
 //   5 Foo.vst3, the new copy moved   moveInAt (In)         removes the aside copy (the name holds the copy
-//     in                                                   its note names) and records the note
+//     in                                                   its note names, the aside name the old copy it
+//                                                          names) and records the note
 //   5a .tqm-gone-<tag>-Foo.vst3, the deleteCopyAt          removes the gone copy (never puts it back) and
 //     aside copy renamed, deleted                          records the note
 //   6 installed.json recorded        recordChange          removes what is left; the note is already
@@ -81,7 +82,9 @@
 // The manager's own update (placeSelf) moves with no note: its aside copy stays until the next start
 // (sweepSelf). A removal makes its staging folder and note beside the copy it removes, wherever that
 // lies, so note and aside copy always meet. A copy none of which could be deleted goes back to its
-// name and its change fails; one partly deleted stays gone; none says done over a copy left.
+// name and its change fails; one partly deleted stays gone; none says done over a copy left. Another
+// entry found at a deleter's aside name fails its change and is left as it is (an update keeps its
+// note, whose record of the old copy's identity keeps every sweep off that entry).
 //
 // WHAT A SWEEP READS. A job's sweep (Engine::sweep) reads the data folder's format folders, the
 // applications folder, each folder its receipt names a copy in (an app elsewhere, a plug-in in an
@@ -91,7 +94,8 @@
 // settles, without the claim, the notes whose change is on disk (startSweep).
 // WHAT IT MAY TOUCH, decided on one listing made under the claim (sweepable) and a look at the name
 // (restoreOrRemove), among its own account's entries only:
-//   - an aside copy goes when its note says it was removed, or its name holds its writer's new copy;
+//   - an aside copy goes when its note says it was removed, or its name holds its writer's new copy
+//     and it is the old copy that note names (a noteless one only at a start, the manager's own);
 //     when the name is free it goes back, unless a live writer (of its owner or root) is about to
 //     move a copy in there; another account's entry at its name keeps it aside;
 //   - a gone copy goes, after the notes that name it; never back;
@@ -99,7 +103,7 @@
 //   - staging folders and the rest go, but the claim (and its temporaries while held).
 //
 // NOTES. A note names the receipt it is for (device and inode of that receipt's folder) and, for an
-// install, its copy by device, inode and birth time; it is owned by its writer. It counts for a
+// install, its copy and the old copy it replaces by device, inode and birth time; it is owned by its writer. It counts for a
 // receipt only when its owner is that receipt's owner or root (a note naming no receipt: only for
 // its writer's own account). Before anything moves, a change checks that its note will count and that
 // what it would replace or remove is that receipt's owner's, or the copy the job names in a folder
@@ -205,6 +209,7 @@ public:
     std::string asideOf(const std::string& name) const { return asideName(tag_, name); }
     // The writer's staging folder stays on disk when the lock goes (for the next sweep).
     void keep() { keep_ = true; }
+    bool kept() const { return keep_; }
 
 private:
     int lockAt(int dirFd, const std::string& name, bool made);  // 0 or a system error number
@@ -329,7 +334,8 @@ enum class OldCopy { Goes, StaysAside };
 // is renamed to its aside name, then the staging folder's `item` is renamed in at name (never over
 // an entry there), the old copy renamed back when that fails. A removal gives no item: the old copy
 // is moved aside and deleted (deleteCopyAt). On failure text says why; when the old copy could not
-// be put back, the staging folder is kept beside the aside copy for the next sweep.
+// be put back, or another entry stands at its aside name (OldCopyLeft), the staging folder is kept
+// beside the aside copy for the next sweep, and its writer keeps its note.
 MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, const std::string& item, bool hasOld,
                     OldCopy old, std::string& text);
 
@@ -348,8 +354,9 @@ bool moveInOrSay(StagingLock& staging, const std::string& item, const std::strin
 // The one restore rule, of sweepFolder and Engine::sweepSelf, for the aside or gone copy `entry` of the
 // open folder dirFd that sweepable listed in folder (its tag's staging lock held or its staging
 // folder gone), decided on that listing and what is at its name now (see WHAT A SWEEP READS AND
-// MAY TOUCH above).
-void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry);
+// MAY TOUCH above). An aside copy with no note whose name is taken goes only when unnoted says so
+// (the manager's own, moved aside with no note by design: Engine::sweepSelf): no note vouches for it.
+void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entry, bool unnoted = false);
 
 // The notes: what a change will record, written beside its staging folder (".tqm-record-<tag>")
 // before anything moves. notePending notes the install of the staging folder's item, noteRemoval
@@ -379,9 +386,10 @@ bool mayChange(const std::string& receiptFile, const std::string& path, const st
 // Whether the note `name` of the open folder dirFd, written by root, by this process's user or by
 // `alsoBy`, says its copy in that folder was removed (op "remove") or names the install whose copy
 // it is (op ""); that copy's name there in copyName. An install's note also tells whether the entry
-// at that name is the very copy it noted (isCopy).
+// at that name is the very copy it noted (isCopy), and the entry at its tag's aside name of it the
+// old copy it noted moving aside (isOld; true for a note that names none, from before they were).
 struct NoteSays {
-    bool removal = false, isCopy = false;
+    bool removal = false, isCopy = false, isOld = false;
     std::string copyName;
 };
 bool readOwnNote(int dirFd, const std::string& name, uid_t alsoBy, NoteSays& says);

@@ -195,15 +195,20 @@ std::string notePending(const StagingLock& staging, const std::string& item, con
                         const std::string& receiptFile, std::string& error, const std::string& earlier) {
     // Device, inode and birth time say which copy the note is for: a rename keeps them, and no other
     // copy has them while the note is on disk (whoever deletes the copy removes the note first).
-    CopyId copy;
+    // The copy it replaces at that name beside the staging folder, likewise: a sweep deletes the
+    // aside copy of its tag only while that is the copy its writer moved aside (none noted: none).
+    CopyId copy, old;
     if (!copyIdAt(staging.handle(), item, copy)) {
         error = "cannot find " + joinPath(staging.path(), item) + ": " + systemText(errno);
         return {};
     }
+    if (!copyIdAt(staging.folder(), item, old)) old = {};
     return writeNote(staging,
                      "{\"id\": " + jsonQuote(id) + ", \"format\": " + jsonQuote(format) + ", \"item\": " +
                          jsonQuote(item) + ", \"dev\": " + jsonQuote(copy.dev) + ", \"ino\": " + jsonQuote(copy.ino) +
-                         ", \"birth\": " + jsonQuote(copy.birth) + ", \"sequence\": \"" + std::to_string(sequence) +
+                         ", \"birth\": " + jsonQuote(copy.birth) + ", \"old_dev\": " + jsonQuote(old.dev) +
+                         ", \"old_ino\": " + jsonQuote(old.ino) + ", \"old_birth\": " + jsonQuote(old.birth) +
+                         ", \"sequence\": \"" + std::to_string(sequence) +
                          "\", \"version\": " + jsonQuote(rec.version) + ", \"path\": " + jsonQuote(rec.path) +
                          ", \"package_sha256\": " + jsonQuote(rec.package_sha256) + ", \"installed\": " +
                          jsonQuote(rec.installed) + ", \"exe\": " + jsonQuote(rec.exe) + ", \"uninstall_key\": " +
@@ -312,6 +317,12 @@ bool readOwnNote(int dirFd, const std::string& name, uid_t alsoBy, NoteSays& say
     if (!plainName(says.copyName) || (!says.removal && !note["op"].string().empty())) return false;
     says.isCopy = !says.removal && isCopy(dirFd, says.copyName, note["dev"].string(), note["ino"].string(),
                                           note["birth"].string());
+    // A note of no old copy's identity (written before they were noted) vouches for its aside copy.
+    const std::string& oldDev = note["old_dev"].string();
+    says.isOld = !says.removal &&
+                 (note["old_dev"].isNull() ||
+                  (!oldDev.empty() && isCopy(dirFd, asideName(parseEntry(name).tag, says.copyName), oldDev,
+                                             note["old_ino"].string(), note["old_birth"].string())));
     return true;
 }
 

@@ -160,7 +160,7 @@ void Engine::sweepSelf(const std::string& item) {
         const detail::Entry e = detail::parseEntry(entry);
         if ((e.kind != detail::Entry::Aside && e.kind != detail::Entry::Gone) || e.name != name) continue;
         if (lost()) return;
-        detail::restoreOrRemove(dir.get(), folder, entry);
+        detail::restoreOrRemove(dir.get(), folder, entry, true);  // the running copy's own, noteless
     }
     for (const std::string& entry : folder.names) {
         const detail::Entry e = detail::parseEntry(entry);

@@ -107,7 +107,7 @@ protected:
 };
 
 // Another process swaps root's aside copy with another copy (Reverb) after the move aside (at an
-// update's move in) or as the deletion begins: Reverb stays whole, and the job fails saying so.
+// update's move in) or as the deletion begins: Reverb stays whole, also swept, and the job fails saying so.
 TEST_F(InstallFolderTest, ADeleterDeletesOnlyTheCopyItMovedAside) {
     const std::string reverb = vst3() + "/Reverb.vst3";
     for (const auto& [op, at] : {std::pair{"install", Step::In}, std::pair{"remove", Step::Gone}}) {
@@ -128,6 +128,11 @@ TEST_F(InstallFolderTest, ADeleterDeletesOnlyTheCopyItMovedAside) {
         EXPECT_NE(error.find("another process put something else at " + aside + ": left alone"), std::string::npos);
         EXPECT_EQ(readFile(vst3() + "/" + aside + "/Contents/Info.plist") + readFile(reverb + "/Contents/Info.plist"),
                   "reverbvst3 1.0.0");
+        EXPECT_TRUE(engine.sweep(&error)) << error;  // and no sweep takes Reverb for that copy
+        std::string found;
+        for (const std::string& name : entryNames(vst3()))
+            found += readFile(vst3() + "/" + name + "/Contents/Info.plist");
+        EXPECT_NE(found.find("reverb"), std::string::npos);
     }
 }
 

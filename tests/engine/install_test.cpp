@@ -107,11 +107,11 @@ TEST_F(InstallTest, SweepRemovesLeftoversOnly) {
     ASSERT_TRUE(writeFile(vst3() + "/Foo.vst3/Contents/x", "current"));
     ASSERT_TRUE(writeFile(vst3() + "/tqm-old/x", "x"));
     ASSERT_TRUE(writeFile(engine.layout.appsDir() + "/.tqm-probe-00000001", ""));
-    // A planted link among the leftovers is removed as a link, never followed.
+    // A planted link among the leftovers is never followed.
     ASSERT_TRUE(writeFile(path("elsewhere/keep"), "keep"));
     fs::create_directory_symlink(path("elsewhere"), vst3() + "/.tqm-old-00000000-Foo.vst3");
     engine.sweep();
-    EXPECT_TRUE(tempNames(vst3()).empty());
+    EXPECT_EQ(tempNames(vst3()).size(), 2u);  // the aside copies: no note vouches for them
     EXPECT_TRUE(tempNames(engine.layout.appsDir()).empty());
     EXPECT_EQ(readFile(vst3() + "/Foo.vst3/Contents/x"), "current");
     EXPECT_TRUE(exists(vst3() + "/tqm-old/x"));
@@ -130,9 +130,10 @@ TEST_F(InstallTest, SweepRecoversInterruptedInstalls) {
         Aside aside;
         bool newInPlace, noted;  // noted: a removal note of the aside copy's tag
         std::string expect;      // content at target afterwards; empty = nothing there
+        bool leftAside = false;  // the aside copy stays (no note vouches for it)
     } cases[] = {
         {"stopped before the new copy moved in", true, OfThatStaging, false, false, "old"},
-        {"stopped after the new copy moved in", true, OfThatStaging, true, false, "new"},
+        {"moved in with no note", true, OfThatStaging, true, false, "new", true},
         {"its staging folder removed by hand meanwhile", false, OfThatStaging, false, false, "old"},
         {"removal stopped before deleting the aside copy", false, OfARemoval, false, true, ""},
         {"the same beside another install's staging folder", true, OfARemoval, false, true, ""},
@@ -158,7 +159,7 @@ TEST_F(InstallTest, SweepRecoversInterruptedInstalls) {
         }
         if (c.newInPlace) fs::rename(staging + "/Foo.vst3", target);
         engine.sweep();
-        EXPECT_TRUE(tempNames(vst3()).empty());
+        EXPECT_EQ(tempNames(vst3()).size(), c.leftAside ? 1u : 0u);
         EXPECT_EQ(readFile(target + "/Contents/x"), c.expect);
     }
 }

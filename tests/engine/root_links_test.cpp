@@ -217,8 +217,7 @@ TEST_F(RootLinks, EveryWriteAsRootRefusesAnotherUsersLink) {
          path("jl/root/data/jobs"), victim("root/data/jobs/job.json"), false},
         {"sweep", path("swept"),
          [&] {
-             writeFile(victim("VST3/Ardune Systems/.tqm-old-00000000-Foo.vst3/x"), "x");
-             writeFile(victim("VST3/Ardune Systems/Foo.vst3/x"), "new");  // its name taken: the aside copy goes
+             writeFile(victim("VST3/Ardune Systems/.tqm-old-00000000-Foo.vst3/x"), "x");  // goes back to Foo.vst3
              engine.layout.folders["vst3"] = path("swept/VST3");
          },
          [&](std::string&) { engine.sweep(); }, "", victim("VST3/Ardune Systems/.tqm-old-00000000-Foo.vst3"), true},
