@@ -269,8 +269,7 @@ TEST_F(FileLock, AWritersLockOpensToTheFoldersWritersOnly) {
         mode_t folder;
         uid_t owner, maker;
         gid_t folderGroup;
-        mode_t found;  // a file of the folder's owner and group at the name beforehand; 0: none
-        mode_t lock;
+        mode_t found, lock;  // found: a file of the folder's owner and group at the name beforehand (0: none)
         bool othersTake;
     } cases[] = {
         {"only its owner writes", 0755, 0, 0, group, 0, 0600, false},
@@ -288,10 +287,9 @@ TEST_F(FileLock, AWritersLockOpensToTheFoldersWritersOnly) {
         const std::string folder = path(c.what), lock = folder + "/.claim";
         ASSERT_TRUE(::mkdir(folder.c_str(), 0700) == 0 && ::chown(folder.c_str(), c.owner, c.folderGroup) == 0 &&
                     ::chmod(folder.c_str(), c.folder) == 0);
-        const int found = c.found && writeFile(lock, "") && ::chown(lock.c_str(), c.owner, c.folderGroup) == 0 &&
-                                  ::chmod(lock.c_str(), c.found) == 0
-                              ? ::open(lock.c_str(), O_RDONLY | O_CLOEXEC)
-                              : -1;
+        const bool made = c.found && writeFile(lock, "") && ::chown(lock.c_str(), c.owner, c.folderGroup) == 0 &&
+                          ::chmod(lock.c_str(), c.found) == 0;
+        const int found = made ? ::open(lock.c_str(), O_RDONLY | O_CLOEXEC) : -1;
         const auto takes = [&](uid_t uid) {
             return asUser(uid, [&] {
                 tqm::detail::DirFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -395,9 +393,8 @@ TEST_F(FileLockWait, AWakeUpThatTakesTheLockAsksFirst) {
     static_assert(tqm::kLockAskInterval <= std::chrono::milliseconds(250), "a Stop is heard within a quarter second");
 }
 
-// A close that wakes a waiter while the lock is still held (the system lets go of a closed file's
-// lock a moment after it tells of the close): the waiter naps and tries again, not only at its
-// next ask.
+// A close that wakes a waiter while the lock is still held (the system frees a closed file's lock a moment
+// after it tells of the close): the waiter naps and tries again, not only at its next ask.
 TEST_F(FileLockWait, AWaiterWokenByACloseNapsBeforeItsNextAsk) {
     const std::string lock = path("job.lock");
     ASSERT_TRUE(writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);
