@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "engine/install_folder.h"
@@ -34,19 +35,15 @@ constexpr std::chrono::milliseconds kWait{0};
 TEST_F(SweepClaim, OnlyOneSweepActsAtATime) {
     const std::string dir = path("shared"), claim = dir + "/.tqm-claim", staged = dir + "/.tqm-staging-0000dea2";
     const std::string cannot = "cannot sweep " + dir + ": " + claim;
-    const struct {
-        const char* what;
-        std::function<void()> act;
-        bool secondSweeps;  // else it waits (and gives up) and the first sweeps
-    } cases[] = {
+    const std::tuple<const char*, std::function<void()>, bool> cases[] = {  // what, act, the second sweeps (or waits)
         {"the folder narrowed", [&] { ::chmod(dir.c_str(), 0755); }, false},
         {"the claim file linked", [&] { ::link(claim.c_str(), (dir + "/linked").c_str()); }, false},
         {"the claim file removed", [&] { ::unlink(claim.c_str()); }, true},
         {"a link at its name",
          [&] { ::rename(claim.c_str(), (dir + "/away").c_str()), ::symlink("away", claim.c_str()); }, true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, act, secondSweeps] : cases) {
+        SCOPED_TRACE(what);
         std::filesystem::remove_all(dir);
         ASSERT_TRUE(::mkdir(dir.c_str(), 0777) == 0 && ::chmod(dir.c_str(), 0777) == 0 &&
                     writeFile(dir + "/.tqm-staging-0000dead/x", ""));
@@ -54,17 +51,17 @@ TEST_F(SweepClaim, OnlyOneSweepActsAtATime) {
         bool secondSwept = false, acted = false;
         onStep = [&](Step step) {  // at the first listing; then a gone writer's staging folder for the first sweep
             if (step != Step::Listed || std::exchange(acted, true)) return;
-            c.act();
+            act();
             secondSwept = sweep(dir, second);
             writeFile(staged + "/x", "");
         };
         tqm::detail::renameFault = fire;
         const bool firstSwept = sweep(dir, first);
         tqm::detail::renameFault = nullptr;
-        EXPECT_EQ(second, c.secondSweeps ? "" : cannot + " is held by another process");
-        EXPECT_EQ(first, c.secondSweeps ? cannot + " was removed or replaced while this sweep held it" : "");
-        EXPECT_TRUE(secondSwept == c.secondSweeps && firstSwept != c.secondSweeps);
-        EXPECT_EQ(std::filesystem::exists(staged), c.secondSweeps) << "the first sweep went on";
+        EXPECT_EQ(second, secondSweeps ? "" : cannot + " is held by another process");
+        EXPECT_EQ(first, secondSweeps ? cannot + " was removed or replaced while this sweep held it" : "");
+        EXPECT_TRUE(secondSwept == secondSweeps && firstSwept != secondSweeps);
+        EXPECT_EQ(std::filesystem::exists(staged), secondSweeps) << "the first sweep went on";
         // The next sweep: a claim file as the folder asks, and a temporary a killed taker left gone.
         ASSERT_TRUE(writeFile(claim + ".4242-0-0000beef.tmp", ""));
         EXPECT_TRUE(sweep(dir, error)) << error;
@@ -113,13 +110,13 @@ TEST_F(SweepClaim, AJobsClaimsShareOneDeadline) {
     std::set<std::string> asked;
     tqm::detail::sweepClock = [] { return start + passed; };
     onStep = [&](Step step) { passed = step == Step::Listed && !asked.empty() ? std::chrono::seconds(40) : passed; };
-    tqm::detail::renameFault = fire;
     std::map<std::string, std::optional<tqm::FileLock>> others;  // another sweep's claim of each folder
     std::string error;
     for (const char* format : {"vst3", "clap"}) {
         const std::string dir = engine.layout.formatDir(format);
         ASSERT_TRUE(tqm::detail::createFolder(dir, error) && others[dir].emplace(dir + "/.tqm-claim", kWait).held());
     }
+    tqm::detail::renameFault = fire;
     tqm::Engine job = engine;
     job.waiting = [&](const std::string& why) {  // the other sweep lets go
         for (auto& [dir, lock] : others)
