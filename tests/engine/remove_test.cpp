@@ -270,8 +270,7 @@ TEST_F(RemoveTest, ARemovalCutOffOutsideTheManagedFoldersEndsRight) {
         for (int steps = 0, ended = 0; !ended; ++steps) {
             SCOPED_TRACE(task.op + " " + copy + ", killed at step " + std::to_string(steps));
             std::string error;
-            fs::remove_all(fs::path(copy).parent_path());
-            fs::remove_all(target);
+            for (const std::string& p : {fs::path(copy).parent_path().string(), target}) fs::remove_all(p);
             ASSERT_TRUE(writeFile(copy + "/Contents/MacOS/Studio", "x"));
             tqm::Receipt& r = isApp ? engine.apps : engine.receipt;
             r.plugins[task.id].formats[task.format].path = copy;
