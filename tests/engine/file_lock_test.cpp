@@ -266,21 +266,20 @@ TEST_F(FileLock, AWritersLockOpensToTheFoldersWritersOnly) {
     constexpr gid_t group = kNobody - 2;  // a group neither the reader nor the user is in
     const struct {
         const char* what;
-        mode_t folder;
+        mode_t folder, found, lock;  // found: a file of the folder's owner and group at the name beforehand (0: none)
         uid_t owner, maker;
         gid_t folderGroup;
-        mode_t found, lock;  // found: a file of the folder's owner and group at the name beforehand (0: none)
         bool othersTake;
     } cases[] = {
-        {"only its owner writes", 0755, 0, 0, group, 0, 0600, false},
-        {"only its owner writes, a file left open to all", 0755, 0, 0, group, 0666, 0600, false},
-        {"its group writes", 0775, 0, 0, group, 0, 0660, false},
-        {"its group writes, an owner-only file", 0775, 0, 0, group, 0600, 0660, false},
-        {"its group writes, a file open to all", 0775, 0, 0, group, 0666, 0660, false},
-        {"its group writes, a member makes it", 0775, 0, user, user, 0, 0660, false},
-        {"everyone writes, another account makes it", 0777, 0, user, group, 0, 0666, true},
-        {"everyone writes, sticky, another account makes it", 01777, 0, user, group, 0, 0666, true},
-        {"a user's folder, root makes it", 0755, user, 0, user, 0, 0600, false},
+        {"only its owner writes", 0755, 0, 0600, 0, 0, group, false},
+        {"only its owner writes, a file left open to all", 0755, 0666, 0600, 0, 0, group, false},
+        {"its group writes", 0775, 0, 0660, 0, 0, group, false},
+        {"its group writes, an owner-only file", 0775, 0600, 0660, 0, 0, group, false},
+        {"its group writes, a file open to all", 0775, 0666, 0660, 0, 0, group, false},
+        {"its group writes, a member makes it", 0775, 0, 0660, 0, user, user, false},
+        {"everyone writes, another account makes it", 0777, 0, 0666, 0, user, group, true},
+        {"everyone writes, sticky, another account makes it", 01777, 0, 0666, 0, user, group, true},
+        {"a user's folder, root makes it", 0755, 0, 0600, user, 0, user, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
