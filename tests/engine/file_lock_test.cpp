@@ -266,32 +266,29 @@ TEST_F(FileLock, AWritersLockOpensToTheFoldersWritersOnly) {
     constexpr gid_t group = kNobody - 2;  // a group neither the reader nor the user is in
     const struct {
         const char* what;
-        mode_t folder;
+        mode_t folder, found, lock;  // found: a file of the folder's owner and group at the name beforehand (0: none)
         uid_t owner, maker;
         gid_t folderGroup;
-        mode_t found;  // a file of the folder's owner and group at the name beforehand; 0: none
-        mode_t lock;
         bool othersTake;
     } cases[] = {
-        {"only its owner writes", 0755, 0, 0, group, 0, 0600, false},
-        {"only its owner writes, a file left open to all", 0755, 0, 0, group, 0666, 0600, false},
-        {"its group writes", 0775, 0, 0, group, 0, 0660, false},
-        {"its group writes, an owner-only file", 0775, 0, 0, group, 0600, 0660, false},
-        {"its group writes, a file open to all", 0775, 0, 0, group, 0666, 0660, false},
-        {"its group writes, a member makes it", 0775, 0, user, user, 0, 0660, false},
-        {"everyone writes, another account makes it", 0777, 0, user, group, 0, 0666, true},
-        {"everyone writes, sticky, another account makes it", 01777, 0, user, group, 0, 0666, true},
-        {"a user's folder, root makes it", 0755, user, 0, user, 0, 0600, false},
+        {"only its owner writes", 0755, 0, 0600, 0, 0, group, false},
+        {"only its owner writes, a file left open to all", 0755, 0666, 0600, 0, 0, group, false},
+        {"its group writes", 0775, 0, 0660, 0, 0, group, false},
+        {"its group writes, an owner-only file", 0775, 0600, 0660, 0, 0, group, false},
+        {"its group writes, a file open to all", 0775, 0666, 0660, 0, 0, group, false},
+        {"its group writes, a member makes it", 0775, 0, 0660, 0, user, user, false},
+        {"everyone writes, another account makes it", 0777, 0, 0666, 0, user, group, true},
+        {"everyone writes, sticky, another account makes it", 01777, 0, 0666, 0, user, group, true},
+        {"a user's folder, root makes it", 0755, 0, 0600, user, 0, user, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string folder = path(c.what), lock = folder + "/.claim";
         ASSERT_TRUE(::mkdir(folder.c_str(), 0700) == 0 && ::chown(folder.c_str(), c.owner, c.folderGroup) == 0 &&
                     ::chmod(folder.c_str(), c.folder) == 0);
-        const int found = c.found && writeFile(lock, "") && ::chown(lock.c_str(), c.owner, c.folderGroup) == 0 &&
-                                  ::chmod(lock.c_str(), c.found) == 0
-                              ? ::open(lock.c_str(), O_RDONLY | O_CLOEXEC)
-                              : -1;
+        const bool made = c.found && writeFile(lock, "") && ::chown(lock.c_str(), c.owner, c.folderGroup) == 0 &&
+                          ::chmod(lock.c_str(), c.found) == 0;
+        const int found = made ? ::open(lock.c_str(), O_RDONLY | O_CLOEXEC) : -1;
         const auto takes = [&](uid_t uid) {
             return asUser(uid, [&] {
                 tqm::detail::DirFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -395,9 +392,8 @@ TEST_F(FileLockWait, AWakeUpThatTakesTheLockAsksFirst) {
     static_assert(tqm::kLockAskInterval <= std::chrono::milliseconds(250), "a Stop is heard within a quarter second");
 }
 
-// A close that wakes a waiter while the lock is still held (the system lets go of a closed file's
-// lock a moment after it tells of the close): the waiter naps and tries again, not only at its
-// next ask.
+// A close that wakes a waiter while the lock is still held (the system frees a closed file's lock a moment
+// after it tells of the close): the waiter naps and tries again, not only at its next ask.
 TEST_F(FileLockWait, AWaiterWokenByACloseNapsBeforeItsNextAsk) {
     const std::string lock = path("job.lock");
     ASSERT_TRUE(writeFile(lock, "") && ::chmod(lock.c_str(), 0600) == 0);

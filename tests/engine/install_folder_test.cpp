@@ -374,8 +374,7 @@ TEST_F(InstallFolderTest, AWritersStagingFolderIsItsOwn) {
             }
         }
     }
-    if (!root) GTEST_SKIP() << "needs root to put another account's folder at the staging folder's name (done with "
-                               "this account's)";
+    if (!root) GTEST_SKIP() << "needs root to put another account's folder at the staging folder's name";
 }
 
 // A writer of an update dies between a sweep's listing and the sweep's lock on its staging folder,
@@ -540,26 +539,26 @@ TEST_F(InstallFolderTest, AChangeThatCouldBeUndoneIsRefused) {
 
 // A sweep in a folder all may write puts an aside copy back only by its own account, never at
 // another account's name; only its own account's note says it was removed; a live writer's
-// entries, its note's temporary among them, are left alone, and so is a name taken at the listing
-// (a writer's that began after it). Another account's staging folder of its tag, or that account's
-// live writer of its name, never holds it aside.
+// entries, its note's temporary among them, are left alone, and so is a name a writer took after the listing;
+// another account's staging folder of its tag, or live writer of its name, never holds it aside.
 TEST_F(InstallFolderTest, AnAsideCopyIsDecidedOnlyOnItsOwnAccountsEntries) {
     const struct {
         const char* what;
-        bool othersAside, taken, stagedByAside, othersRemovalNote, liveWriter, takenAtListing = false;
+        bool othersAside, taken, stagedByAside, othersRemovalNote, liveWriter;
         const char* atName;  // what the name holds afterwards ("" nothing)
         bool asideStays;
         const char* othersHeld = "";  // the tag of a staging folder another account holds
+        bool takenAtListing = false;
     } cases[] = {
-        {"its name taken by another account", false, true, true, false, false, false, "theirs", true},
-        {"another account's aside copy and staged copy", true, false, true, false, false, false, "", true},
-        {"another account's note says it was removed", false, false, true, true, false, false, "old", false},
-        {"another account's gone writer says it was removed", true, false, true, true, false, false, "", true},
-        {"a live writer moved that name aside", false, false, false, false, true, false, "", true},
-        {"a writer begun after the listing moved that name aside", false, false, false, false, false, true, "", true},
-        {"another account holds its staging folder", false, false, true, false, false, false, "old", false, "0000beef"},
-        {"another account's live writer of that name", false, false, false, false, false, false, "old", false, "0000cafe"},
-        {"nothing else", false, false, false, false, false, false, "old", false},
+        {"its name taken by another account", false, true, true, false, false, "theirs", true},
+        {"another account's aside copy and staged copy", true, false, true, false, false, "", true},
+        {"another account's note says it was removed", false, false, true, true, false, "old", false},
+        {"another account's gone writer says it was removed", true, false, true, true, false, "", true},
+        {"a live writer moved that name aside", false, false, false, false, true, "", true},
+        {"a writer begun after the listing moved that name aside", false, false, false, false, false, "", true, "", true},
+        {"another account holds its staging folder", false, false, true, false, false, "old", false, "0000beef"},
+        {"another account's live writer of that name", false, false, false, false, false, "old", false, "0000cafe"},
+        {"nothing else", false, false, false, false, false, "old", false},
     };
     std::vector<std::string> skipped;
     for (const auto& c : cases) {
@@ -678,8 +677,7 @@ TEST_F(InstallFolderTest, ARootJobWaitsForNoReaderAndMakesNothingOthersMayWrite)
 }
 
 // A folder whose claim another sweep holds: a job that changes nothing there skips it with a log
-// line; one that does (a copy there too: recorded in it as an earlier install folder) waits, saying
-// for what, until stopped (fails) or the claim is let go (begins).
+// line; one that does waits, saying for what, until stopped (fails) or the claim is let go (begins).
 TEST_F(InstallFolderTest, AJobWaitsOnlyForTheClaimsOfFoldersItChanges) {
     const std::string clap = engine.layout.formatDir("clap"), claim = clap + "/.tqm-claim";
     const std::string waitText = "Waiting for another copy of the manager to finish sweeping " + clap;
@@ -692,8 +690,8 @@ TEST_F(InstallFolderTest, AJobWaitsOnlyForTheClaimsOfFoldersItChanges) {
         bool earlier = false;  // the job's copy recorded there
     } cases[] = {{"a job in another folder", "vst3", true, true},
                  {"a job there, stopped", "clap", true, false},
-                 {"a job there, the claim let go", "clap", false, true},
-                 {"a job on a copy recorded there, stopped", "vst3", true, false, true}};
+                 {"a job on a copy recorded there, stopped", "vst3", true, false, true},
+                 {"a job there, the claim let go", "clap", false, true}};
     std::string error;
     ASSERT_TRUE(tqm::detail::createFolder(clap, error)) << error;
     for (const auto& c : cases) {
@@ -702,9 +700,8 @@ TEST_F(InstallFolderTest, AJobWaitsOnlyForTheClaimsOfFoldersItChanges) {
         tqm::detail::DirFd dir(::open(clap.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         other.emplace(dir.get(), ".tqm-claim", claim, [] { return false; }, tqm::LockAccess::Writers);
         ASSERT_TRUE(other->held());
-        tqm::Receipt recorded;
-        recorded.plugins["synth"].formats["vst3"].path = c.earlier ? clap + "/Synth.vst3" : vst3() + "/Synth.vst3";
-        ASSERT_TRUE(recorded.save(engine.layout.receiptFile(), error)) << error;
+        engine.receipt.plugins["synth"].formats["vst3"].path = (c.earlier ? clap : vst3()) + "/Synth.vst3";
+        ASSERT_TRUE(engine.receipt.save(engine.layout.receiptFile(), error)) << error;
         tqm::Engine job = engine;
         std::vector<std::string> asked, logged;
         job.log = [&](const std::string& line) { logged.push_back(line); };

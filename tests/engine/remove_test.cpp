@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "engine/catalog.h"
 #include "engine/install_folder.h"
@@ -175,24 +176,19 @@ TEST_F(RemoveTest, AnAccountsRecordNeverHasRootChangeAnotherAppOfRoots) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to work for another account's data folder";
     ASSERT_EQ(::chown(engine.layout.userData().c_str(), 65534, 65534), 0);
     const std::string studioZip = readFile(path("source/apps/Studio-1.0.0.zip"));
-    const struct {
-        std::string id, at;
-        std::function<bool(std::string&)> task;
-    } cases[] = {
-        {"victim", path("opt/Other.app"), [&](std::string& e) { return engine.removeApp("victim", e); }},
-        {"studio", path("opt/Studio.app"), [&](std::string& e) { return engine.removeApp("studio", e); }},
-        {"studio", path("opt/Studio.app"),
-         [&](std::string& e) { return engine.installApp(*loaded.catalog.find("studio"), studioZip, e); }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.at);
-        ASSERT_TRUE(writeFile(c.at + "/Contents/MacOS/Studio", "root's"));
-        engine.apps.plugins[c.id].formats["app"] = {"1.0.0", c.at, "", "", "Studio", ""};
+    const std::tuple<std::string, std::string, bool> cases[] = {  // id, where, an install (else a removal)
+        {"victim", path("opt/Other.app"), false}, {"studio", path("opt/Studio.app"), false},
+        {"studio", path("opt/Studio.app"), true}};
+    for (const auto& [id, at, install] : cases) {
+        SCOPED_TRACE(at);
+        ASSERT_TRUE(writeFile(at + "/Contents/MacOS/Studio", "root's"));
+        engine.apps.plugins[id].formats["app"] = {"1.0.0", at, "", "", "Studio", ""};
         std::string error;
-        EXPECT_FALSE(c.task(error));
-        EXPECT_EQ(error, c.at + " belongs to root and is not the copy the manager installs there, so apps.json "
+        EXPECT_FALSE(install ? engine.installApp(*loaded.catalog.find(id), studioZip, error)
+                             : engine.removeApp(id, error));
+        EXPECT_EQ(error, at + " belongs to root and is not the copy the manager installs there, so apps.json "
                          "cannot have it changed: left alone");
-        EXPECT_EQ(readFile(c.at + "/Contents/MacOS/Studio"), "root's");
+        EXPECT_EQ(readFile(at + "/Contents/MacOS/Studio"), "root's");
         EXPECT_EQ(entryNames(path("opt")).size(), 1u);
         fs::remove_all(path("opt"));
     }
@@ -259,13 +255,6 @@ TEST_F(RemoveTest, ItemThatCannotBeMovedStays) {
     EXPECT_TRUE(exists(vst3() + "/Synth.vst3/Contents/Info.plist"));
 }
 
-int g_stepsLeft = -1;  // in a child: steps of the protocol to let pass before it kills itself
-
-int killAtStep(tqm::detail::RenameStep) {
-    if (g_stepsLeft-- == 0) ::raise(SIGKILL);
-    return 0;
-}
-
 // A removal outside the managed folders, or an update of a copy in an earlier install folder, killed at
 // each step of the protocol in turn: after the next start (whatever its umask) and job the copy lies
 // where its record says and nowhere else, and nothing of the change is left.
@@ -281,16 +270,16 @@ TEST_F(RemoveTest, ARemovalCutOffOutsideTheManagedFoldersEndsRight) {
         for (int steps = 0, ended = 0; !ended; ++steps) {
             SCOPED_TRACE(task.op + " " + copy + ", killed at step " + std::to_string(steps));
             std::string error;
-            fs::remove_all(fs::path(copy).parent_path());
-            fs::remove_all(target);
+            for (const std::string& p : {fs::path(copy).parent_path().string(), target}) fs::remove_all(p);
             ASSERT_TRUE(writeFile(copy + "/Contents/MacOS/Studio", "x"));
             tqm::Receipt& r = isApp ? engine.apps : engine.receipt;
             r.plugins[task.id].formats[task.format].path = copy;
             ASSERT_TRUE(r.save(file, error)) << error;
             const pid_t child = ::fork();
             if (child == 0) {
-                g_stepsLeft = steps;
-                tqm::detail::renameFault = killAtStep;
+                static int stepsLeft;  // steps of the protocol to let pass before it kills itself
+                stepsLeft = steps;
+                tqm::detail::renameFault = [](tqm::detail::RenameStep) { return stepsLeft-- ? 0 : ::raise(SIGKILL); };
                 ::_exit(tqm::runTask(engine, task, nullptr, error) ? 0 : 1);
             }
             int status = 0;

@@ -1,5 +1,4 @@
-// An install folder's sweep claim: one sweep acts at a time whatever another writer of the folder
-// does to it, staging locks are held only under it, and a job's claims share one deadline.
+// A folder's sweep claim: one sweep acts at a time, staging locks live only under it, a job's claims share a deadline.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -10,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "engine/install_folder.h"
@@ -26,56 +26,42 @@ bool sweep(const std::string& dir, std::string& error) {
     return tqm::detail::sweepFolder(dir, nullptr, [] { return false; }, error);
 }
 
-// Whether a lock on the entry is held (another open of it cannot take one).
-bool locked(const std::string& entry) {
-    const int fd = ::open(entry.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool held = fd >= 0 && ::flock(fd, LOCK_SH | LOCK_NB) != 0;
-    ::close(fd);
-    return held;
-}
-
-std::function<void()> atListed;  // run once, at a sweep's first listing under its claim
+std::function<void(Step)> onStep;  // the running test's hook at every step (renameFault = fire)
+int fire(Step step) { return onStep(step), 0; }
 constexpr std::chrono::milliseconds kWait{0};
 
-// While a sweep holds the claim, another writer narrows the folder or does what it likes with the
-// claim file, and a second sweep runs: it waits for the claim file's holder before it replaces
-// that file, and once the name holds another file the first sweep changes nothing more.
+// While a sweep holds the claim another writer narrows the folder or meddles with the claim file, and a second
+// sweep runs: it waits for the claim file's holder; once the name holds another file the first changes no more.
 TEST_F(SweepClaim, OnlyOneSweepActsAtATime) {
     const std::string dir = path("shared"), claim = dir + "/.tqm-claim", staged = dir + "/.tqm-staging-0000dea2";
-    const std::string lost = " was removed or replaced while this sweep held it";
-    const struct {
-        const char* what;
-        std::function<void()> act;
-        bool secondSweeps;  // else it waits (and gives up) and the first sweeps
-    } cases[] = {
+    const std::string cannot = "cannot sweep " + dir + ": " + claim;
+    const std::tuple<const char*, std::function<void()>, bool> cases[] = {  // what, act, the second sweeps (or waits)
         {"the folder narrowed", [&] { ::chmod(dir.c_str(), 0755); }, false},
         {"the claim file linked", [&] { ::link(claim.c_str(), (dir + "/linked").c_str()); }, false},
         {"the claim file removed", [&] { ::unlink(claim.c_str()); }, true},
         {"a link at its name",
          [&] { ::rename(claim.c_str(), (dir + "/away").c_str()), ::symlink("away", claim.c_str()); }, true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, act, secondSweeps] : cases) {
+        SCOPED_TRACE(what);
         std::filesystem::remove_all(dir);
         ASSERT_TRUE(::mkdir(dir.c_str(), 0777) == 0 && ::chmod(dir.c_str(), 0777) == 0 &&
                     writeFile(dir + "/.tqm-staging-0000dead/x", ""));
         std::string first, second, error;
-        bool secondSwept = false;
-        atListed = [&] {  // then a gone writer's staging folder, for the first sweep to find
-            c.act();
+        bool secondSwept = false, acted = false;
+        onStep = [&](Step step) {  // at the first listing; then a gone writer's staging folder for the first sweep
+            if (step != Step::Listed || std::exchange(acted, true)) return;
+            act();
             secondSwept = sweep(dir, second);
             writeFile(staged + "/x", "");
         };
-        tqm::detail::renameFault = [](Step step) {
-            if (step == Step::Listed && atListed) std::exchange(atListed, nullptr)();
-            return 0;
-        };
+        tqm::detail::renameFault = fire;
         const bool firstSwept = sweep(dir, first);
         tqm::detail::renameFault = nullptr;
-        EXPECT_EQ(second, c.secondSweeps ? "" : "cannot sweep " + dir + ": " + claim + " is held by another process");
-        EXPECT_EQ(first, c.secondSweeps ? "cannot sweep " + dir + ": " + claim + lost : "");
-        EXPECT_TRUE(secondSwept == c.secondSweeps && firstSwept != c.secondSweeps);
-        EXPECT_EQ(std::filesystem::exists(staged), c.secondSweeps) << "the first sweep went on";
+        EXPECT_EQ(second, secondSweeps ? "" : cannot + " is held by another process");
+        EXPECT_EQ(first, secondSweeps ? cannot + " was removed or replaced while this sweep held it" : "");
+        EXPECT_TRUE(secondSwept == secondSweeps && firstSwept != secondSweeps);
+        EXPECT_EQ(std::filesystem::exists(staged), secondSweeps) << "the first sweep went on";
         // The next sweep: a claim file as the folder asks, and a temporary a killed taker left gone.
         ASSERT_TRUE(writeFile(claim + ".4242-0-0000beef.tmp", ""));
         EXPECT_TRUE(sweep(dir, error)) << error;
@@ -86,28 +72,26 @@ TEST_F(SweepClaim, OnlyOneSweepActsAtATime) {
     }
 }
 
-// A start's sweep of the manager's folder takes staging locks only under that folder's claim, and
-// lets every one go before the claim.
+// A start's sweep of the manager's folder takes staging locks only under its claim, and lets each go before it.
 TEST_F(SweepClaim, ASweepOfTheManagersFolderLocksStagingOnlyUnderItsClaim) {
-    static std::string dir;
-    static std::vector<int> staging;  // each staging folder there at a lock, as this test opened it
-    static int outside, heldAtUnclaim;
-    dir = appsDir();
-    staging.clear();
-    outside = heldAtUnclaim = 0;
+    const std::string dir = appsDir();
+    std::vector<int> staging;  // each staging folder there at a lock, as this test opened it
+    int outside = 0, heldAtUnclaim = 0;
     for (const char* entry : {"/.tqm-staging-0000dead/", "/.tqm-staging-0000beef/", "/.tqm-old-0000beef-Studio.app/"})
         ASSERT_TRUE(writeFile(dir + entry + "x", ""));
-    tqm::detail::renameFault = [](Step step) {
+    onStep = [&](Step step) {
         if (step == Step::Locked) {
-            outside += !locked(dir + "/.tqm-claim");
+            const int claim = ::open((dir + "/.tqm-claim").c_str(), O_RDONLY | O_CLOEXEC);
+            outside += claim < 0 || ::flock(claim, LOCK_SH | LOCK_NB) == 0;  // no one holds the claim
+            ::close(claim);
             for (const std::string& name : entryNames(dir))
                 if (name.rfind(".tqm-staging-", 0) == 0)
                     staging.push_back(::open((dir + "/" + name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         } else if (step == Step::Unclaim) {
             for (const int fd : staging) heldAtUnclaim += ::flock(fd, LOCK_SH | LOCK_NB) != 0;
         }
-        return 0;
     };
+    tqm::detail::renameFault = fire;
     engine.sweepSelf(dir + "/Manager.app");
     tqm::detail::renameFault = nullptr;
     for (const int fd : staging) ::close(fd);
@@ -117,25 +101,22 @@ TEST_F(SweepClaim, ASweepOfTheManagersFolderLocksStagingOnlyUnderItsClaim) {
     EXPECT_EQ(entryNames(dir), (std::vector<std::string>{".tqm-old-0000beef-Studio.app", ".tqm-staging-0000beef"}));
 }
 
-// A job waits for the claims of all the folders it changes within one deadline, not one each: the
-// sweep of the first it waited for takes 40 s, and the second is then not waited for.
+// A job's waits for the claims of the folders it changes share one deadline: the sweep of the first it waited
+// for takes 40 s, and the second is then not waited for.
 TEST_F(SweepClaim, AJobsClaimsShareOneDeadline) {
     static const auto start = std::chrono::steady_clock::now();
-    static std::chrono::seconds passed{0};
-    static std::set<std::string> asked;
+    static std::chrono::seconds passed;
     passed = {};
-    asked.clear();
+    std::set<std::string> asked;
     tqm::detail::sweepClock = [] { return start + passed; };
-    tqm::detail::renameFault = [](Step step) {
-        if (step == Step::Listed && !asked.empty()) passed = std::chrono::seconds(40);
-        return 0;
-    };
+    onStep = [&](Step step) { passed = step == Step::Listed && !asked.empty() ? std::chrono::seconds(40) : passed; };
     std::map<std::string, std::optional<tqm::FileLock>> others;  // another sweep's claim of each folder
     std::string error;
     for (const char* format : {"vst3", "clap"}) {
         const std::string dir = engine.layout.formatDir(format);
         ASSERT_TRUE(tqm::detail::createFolder(dir, error) && others[dir].emplace(dir + "/.tqm-claim", kWait).held());
     }
+    tqm::detail::renameFault = fire;
     tqm::Engine job = engine;
     job.waiting = [&](const std::string& why) {  // the other sweep lets go
         for (auto& [dir, lock] : others)

@@ -88,15 +88,11 @@ TEST_F(Unpack, NobodyElseMayWriteWhatIsUnpacked) {
         for (const mode_t mask : {mode_t(002), mode_t(000)}) {
             SCOPED_TRACE(std::string(other ? "another account" : "this account") + ", umask " + std::to_string(mask));
             ASSERT_TRUE(!other || ::chown(temp.dir().c_str(), 65534, 65534) == 0);
-            const auto unpacks = [&] {
-                std::string error;
-                ::umask(mask);
-                return run(zip, error);
-            };
-            const mode_t before = ::umask(mask);
-            const bool ok = other ? asUser(65534, unpacks) : unpacks();
+            std::string error;
+            const mode_t before = ::umask(mask);  // the child's too
+            const bool ok = other ? asUser(65534, [&] { return run(zip, error); }) : run(zip, error);
             ::umask(before);
-            ASSERT_TRUE(ok);
+            ASSERT_TRUE(ok) << error;
             for (const auto& [entry, mode] : expected) EXPECT_EQ(modeOf(dest() + "/Foo.vst3" + entry) & 0777, mode) << entry;
             tqm::detail::removeAll(path("box"));
         }

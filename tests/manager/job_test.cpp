@@ -224,8 +224,7 @@ TEST_F(Job, InstallsThatCannotBeRecordedAreSaidUntilTheyAre) {
     EXPECT_EQ(mended.receipt.plugins["synth"].formats["vst3"].version, "1.0.0");
 }
 
-// A retry of installs that went in but could not be recorded records them, fetching and moving in
-// nothing again: as not recorded while the receipt's lock cannot be had, then for good.
+// A retry of installs that went in unrecorded fetches nothing again: unrecorded while the lock fails, then recorded.
 TEST_F(Job, ARetryOfChangesNotRecordedRecordsThem) {
     tqapp::Model& m = ready();
     const std::string lock = m.config.layout.receiptFile() + ".lock";
