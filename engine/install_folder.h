@@ -103,9 +103,9 @@
 //   - staging folders and the rest go, but the claim (and its temporaries while held).
 //
 // NOTES. A note names the receipt it is for (device and inode of that receipt's folder) and, for an
-// install, its copy and the old copy it replaces by device, inode and birth time; it is owned by its writer. It counts for a
-// receipt only when its owner is that receipt's owner or root (a note naming no receipt: only for
-// its writer's own account). Before anything moves, a change checks that its note will count and that
+// install, its copy and the old copy it replaces by device, inode and birth time; it is owned by its
+// writer. It counts for a receipt only when its owner is that receipt's owner or root (a note naming
+// no receipt: only for its writer's own account). Before anything moves, a change checks that its note will count and that
 // what it would replace or remove is that receipt's owner's, or the copy the job names in a folder
 // root manages (mayChange), and is refused otherwise with "<path> belongs to ...". A counting note
 // whose change is on disk is recorded and removed; one whose writer is gone without the change is
