@@ -105,10 +105,11 @@ bool Engine::placePlugin(const Plugin& entry, const std::string& format, const F
     if (!previous.empty() && !fs::equivalent(previous, target, ec)) removeReplaced(entry.id, format, previous);
 
     if (log) log("installed " + target);
+    // An old copy left aside keeps the note, which tells the next sweep it is the one to delete.
     return recordChange(layout.receiptFile(), receipt, [&](Receipt& r) {
         r.plugins[entry.id].formats[format] = record;
         if (catalog) r.catalog_sequence = catalog->sequence;
-    }, note, "installed " + target, error);
+    }, staging.kept() ? std::string() : note, "installed " + target, error);
 }
 
 void Engine::removeReplaced(const std::string& id, const std::string& format, const std::string& earlier) {

@@ -245,10 +245,11 @@ bool Engine::placeApp(const Plugin& entry, const FileRef& package, const std::st
     }
 
     if (log) log("installed " + target);
+    // An old copy left aside keeps the note, which tells the next sweep it is the one to delete.
     return recordChange(layout.appsReceiptFile(), apps, [&](Receipt& r) {
         r.plugins[entry.id].formats["app"] = rec;
         if (catalog) r.catalog_sequence = catalog->sequence;
-    }, note, "installed " + target, error);
+    }, staging.kept() ? std::string() : note, "installed " + target, error);
 }
 
 }  // namespace tqm

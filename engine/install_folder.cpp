@@ -488,9 +488,12 @@ MoveResult moveInAt(StagingLock& staging, int dir, const std::string& name, cons
         }
         return MoveResult::MoveInFailed;
     }
-    if (!aside.empty() && old == OldCopy::Goes && deleteAside() == kNotTheCopy) {
-        staging.keep();  // with the note, whose old copy's identity keeps the next sweep off that entry
-        return MoveResult::OldCopyLeft;
+    if (!aside.empty() && old == OldCopy::Goes) {
+        // What is left aside keeps the note, whose old copy's identity tells the next sweep whether
+        // that entry is the copy to delete (a copy this writer could not delete) or not (another's).
+        const int err = deleteAside();
+        if (err != 0) staging.keep();
+        if (err == kNotTheCopy) return MoveResult::OldCopyLeft;
     }
     return MoveResult::Done;
 }

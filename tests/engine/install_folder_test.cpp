@@ -136,6 +136,20 @@ TEST_F(InstallFolderTest, ADeleterDeletesOnlyTheCopyItMovedAside) {
     }
 }
 
+// An old copy its update could not delete keeps that update's note, and goes at the next sweep.
+TEST_F(InstallFolderTest, AnOldCopyItsUpdateCouldNotDeleteGoesAtTheNextSweep) {
+    std::string error;
+    ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error)) << error;
+    {
+        const AtStep refuse(Step::Gone, [] { return EACCES; });
+        ASSERT_TRUE(engine.install(synth(1), "vst3", zip(1, "vst3"), error)) << error;
+    }
+    EXPECT_GT(entryNames(vst3()).size(), 1u);
+    EXPECT_TRUE(engine.sweep(&error)) << error;
+    EXPECT_EQ(entryNames(vst3()), std::vector<std::string>{"Synth.vst3"});
+    EXPECT_EQ(readFile(vst3() + "/Synth.vst3/Contents/Info.plist"), "vst3 2.0.0");
+}
+
 // A sweep putting a file back never replaces a writer's new copy moved in at its name meanwhile.
 TEST_F(InstallFolderTest, ASweepNeverRestoresOverANameTakenMeanwhile) {
     const std::string dir = path("presets"), name = dir + "/Preset.bin", aside = dir + "/.tqm-old-0000dead-Preset.bin";
