@@ -549,8 +549,8 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
     if (::fstatat(dirFd, entry.c_str(), &aside, AT_SYMLINK_NOFOLLOW) != 0) return;
     NoteSays note;
     const bool noted = readOwnNote(dirFd, noteName(e.tag), aside.st_uid, note) && note.copyName == e.name;
-    if (noted && note.removal) {
-        deleteCopyAt(dirFd, entry, e.tag, folder.listed, &aside);
+    if (noted && note.removal) {  // another entry swapped in at its aside name stays as it is
+        if (note.isOld) deleteCopyAt(dirFd, entry, e.tag, folder.listed, &aside);
         return;
     }
     if (::fstatat(dirFd, e.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {

@@ -386,8 +386,9 @@ bool mayChange(const std::string& receiptFile, const std::string& path, const st
 // Whether the note `name` of the open folder dirFd, written by root, by this process's user or by
 // `alsoBy`, says its copy in that folder was removed (op "remove") or names the install whose copy
 // it is (op ""); that copy's name there in copyName. An install's note also tells whether the entry
-// at that name is the very copy it noted (isCopy), and the entry at its tag's aside name of it the
-// old copy it noted moving aside (isOld; true for a note that names none, from before they were).
+// at that name is the very copy it noted (isCopy); either note whether the entry at its tag's aside
+// name of it is the copy it noted moving aside (isOld; true for a note that names none, from before
+// they were).
 struct NoteSays {
     bool removal = false, isCopy = false, isOld = false;
     std::string copyName;

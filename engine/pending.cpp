@@ -319,8 +319,12 @@ bool readOwnNote(int dirFd, const std::string& name, uid_t alsoBy, NoteSays& say
                                           note["birth"].string());
     // A note of no old copy's identity (written before they were noted) vouches for its aside copy.
     const std::string& oldDev = note["old_dev"].string();
-    says.isOld = !says.removal &&
-                 (note["old_dev"].isNull() ||
+    // A removal's note names by its identity the copy it moves aside.
+    if (says.removal)
+        says.isOld = note["dev"].isNull() || isCopy(dirFd, asideName(parseEntry(name).tag, says.copyName),
+                                                    note["dev"].string(), note["ino"].string(), note["birth"].string());
+    else
+        says.isOld = (note["old_dev"].isNull() ||
                   (!oldDev.empty() && isCopy(dirFd, asideName(parseEntry(name).tag, says.copyName), oldDev,
                                              note["old_ino"].string(), note["old_birth"].string())));
     return true;

@@ -110,6 +110,11 @@ protected:
 // update's move in) or as the deletion begins: Reverb stays whole, also swept, and the job fails saying so.
 TEST_F(InstallFolderTest, ADeleterDeletesOnlyTheCopyItMovedAside) {
     const std::string reverb = vst3() + "/Reverb.vst3";
+    const auto allPlists = [&] {
+        std::string found;
+        for (const std::string& name : entryNames(vst3())) found += readFile(vst3() + "/" + name + "/Contents/Info.plist");
+        return found;
+    };
     for (const auto& [op, at] : {std::pair{"install", Step::In}, std::pair{"remove", Step::Gone}}) {
         SCOPED_TRACE(op);
         fs::remove_all(path("root"));
@@ -129,11 +134,28 @@ TEST_F(InstallFolderTest, ADeleterDeletesOnlyTheCopyItMovedAside) {
         EXPECT_EQ(readFile(vst3() + "/" + aside + "/Contents/Info.plist") + readFile(reverb + "/Contents/Info.plist"),
                   "reverbvst3 1.0.0");
         EXPECT_TRUE(engine.sweep(&error)) << error;  // and no sweep takes Reverb for that copy
-        std::string found;
-        for (const std::string& name : entryNames(vst3()))
-            found += readFile(vst3() + "/" + name + "/Contents/Info.plist");
-        EXPECT_NE(found.find("reverb"), std::string::npos);
+        EXPECT_NE(allPlists().find("reverb"), std::string::npos);
     }
+    // A removal killed once its copy is aside, Reverb swapped in there: the next sweep leaves it.
+    fs::remove_all(path("root"));
+    std::string error;
+    ASSERT_TRUE(engine.install(synth(0), "vst3", zip(0, "vst3"), error) && engine.loadReceipt(error)) << error;
+    ASSERT_TRUE(writeFile(reverb + "/Contents/Info.plist", "reverb"));
+    if (const pid_t child = ::fork(); child == 0) {
+        const AtStep killed(Step::Gone, [&] {
+            for (const std::string& name : entryNames(vst3()))
+                if (name.rfind(".tqm-old-", 0) == 0)
+                    ::renameat2(AT_FDCWD, (vst3() + "/" + name).c_str(), AT_FDCWD, reverb.c_str(), RENAME_EXCHANGE);
+            return ::_exit(0), 0;
+        });
+        tqm::runTask(engine, {"remove", "synth", "vst3"}, nullptr, error);
+        ::_exit(1);
+    } else {
+        int status = 0;
+        ASSERT_TRUE(::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_TRUE(engine.sweep(&error)) << error;
+    EXPECT_NE(allPlists().find("reverb"), std::string::npos);
 }
 
 // An old copy its update could not delete keeps that update's note, and goes at the next sweep.
