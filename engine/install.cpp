@@ -117,6 +117,10 @@ void Engine::removeReplaced(const std::string& id, const std::string& format, co
     // It goes as a removal's does: no link on its way is passed.
     // Noted beside it, so that a sweep that meets its aside copy finishes the removal.
     std::string why, removalNote;
+    if (!detail::mayChange(layout.receiptFile(), earlier, "", why)) {  // not this receipt's account's copy
+        if (log) log(why);
+        return;
+    }
     const int err = detail::removeRecorded(
         layout.formatRoot(format), earlier, true,
         [&](const detail::StagingLock& guard, std::string& e) {

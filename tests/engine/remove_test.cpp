@@ -192,6 +192,14 @@ TEST_F(RemoveTest, AnAccountsRecordNeverHasRootChangeAnotherAppOfRoots) {
         EXPECT_EQ(entryNames(path("opt")).size(), 1u);
         fs::remove_all(path("opt"));
     }
+    // An update whose record names a copy of root's in an earlier install folder leaves that copy.
+    const std::string earlier = path("old/VST3/Ardune Systems/Synth.vst3");
+    ASSERT_TRUE(writeFile(earlier + "/Contents/MacOS/Synth", "root's"));
+    record("synth", "vst3").path = earlier;
+    std::string error;
+    EXPECT_TRUE(engine.install(*loaded.catalog.find("synth"), "vst3",
+                               readFile(path("source/plugins/Synth-1.0.0.vst3.zip")), error)) << error;
+    EXPECT_EQ(readFile(earlier + "/Contents/MacOS/Synth"), "root's");
 }
 
 // A damaged record whose path passes a link inside the managed folders (the maker's folder itself,
