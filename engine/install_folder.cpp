@@ -41,11 +41,11 @@ bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 
 Entry parseEntry(const std::string& name) {
     Entry e;
-    const auto tagAfter = [&](const std::string& prefix) {
+    const auto tagAfter = [&](std::string_view prefix) {
         return name.compare(0, prefix.size(), prefix) == 0 && name.size() >= prefix.size() + kTagSize;
     };
     // "<prefix><tag>-<name>"
-    const auto copyAfter = [&](const std::string& prefix, Entry::Kind kind) {
+    const auto copyAfter = [&](std::string_view prefix, Entry::Kind kind) {
         if (!tagAfter(prefix) || name.size() <= prefix.size() + kTagSize + 1 || name[prefix.size() + kTagSize] != '-')
             return false;
         e.kind = kind;
@@ -66,9 +66,9 @@ Entry parseEntry(const std::string& name) {
     return e;
 }
 
-std::string stagingName(const std::string& tag) { return kStagingPrefix + tag; }
-std::string asideName(const std::string& tag, const std::string& name) { return kAsidePrefix + tag + "-" + name; }
-std::string noteName(const std::string& tag) { return kNotePrefix + tag; }
+std::string stagingName(const std::string& tag) { return std::string(kStagingPrefix) + tag; }
+std::string asideName(const std::string& tag, const std::string& name) { return std::string(kAsidePrefix) + tag + "-" + name; }
+std::string noteName(const std::string& tag) { return std::string(kNotePrefix) + tag; }
 
 bool lexistsAt(int dirFd, const std::string& name) {
     struct stat st;
@@ -383,7 +383,7 @@ int deleteCopyAt(int dirFd, const std::string& name, const std::string& tag, con
     if (!openEntry(dirFd, name, fd, st)) return errno == ENOENT ? 0 : errno;
     if (copy && !sameFile(st, *copy)) return kNotTheCopy;
     const Entry e = parseEntry(name);
-    const std::string gone = kGonePrefix + e.tag + "-" + e.name;
+    const std::string gone = std::string(kGonePrefix) + e.tag + "-" + e.name;
     if (e.kind != Entry::Gone && !renameStep(RenameStep::Gone, dirFd, name, dirFd, gone)) return errno;
     const auto holds = [&] {
         return ::fstatat(dirFd, gone.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(there, st);
@@ -426,7 +426,7 @@ int removeAll(const std::string& path) {
 bool writable(const std::string& dir) {
     DirFd fd;
     if (openDir(dir, fd, true) != 0) return false;
-    const std::string probe = kProbePrefix + tag();
+    const std::string probe = std::string(kProbePrefix) + tag();
     const int file = ::openat(fd.get(), probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (file < 0) return false;
     ::close(file);
@@ -590,8 +590,8 @@ void restoreOrRemove(int dirFd, const Sweepable& folder, const std::string& entr
 }
 
 bool SweepClaim::take(int dirFd, const std::string& dir, const std::function<bool()>& keepWaiting) {
-    path_ = joinPath(dir, kClaimName);
-    lock_ = std::make_unique<FileLock>(dirFd, kClaimName, path_, keepWaiting, LockAccess::Writers);
+    path_ = joinPath(dir, std::string(kClaimName));
+    lock_ = std::make_unique<FileLock>(dirFd, std::string(kClaimName), path_, keepWaiting, LockAccess::Writers);
     return lock_->held();
 }
 

@@ -118,6 +118,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/file_lock.h"
@@ -143,14 +144,15 @@ std::unique_ptr<JobLock> beginJob(Engine& engine, const std::string& userData, s
 
 namespace detail {
 
-// The entry names of the protocol, and their one parser.
-inline const std::string kEntryPrefix = ".tqm-";
-inline const std::string kStagingPrefix = ".tqm-staging-";
-inline const std::string kAsidePrefix = ".tqm-old-";
-inline const std::string kGonePrefix = ".tqm-gone-";
-inline const std::string kNotePrefix = ".tqm-record-";
-inline const std::string kProbePrefix = ".tqm-probe-";
-inline const std::string kClaimName = ".tqm-claim";
+// The entry names of the protocol, and their one parser. Constants, not built objects: the
+// elevated helper uses them before any static object of the program is built.
+inline constexpr std::string_view kEntryPrefix = ".tqm-";
+inline constexpr std::string_view kStagingPrefix = ".tqm-staging-";
+inline constexpr std::string_view kAsidePrefix = ".tqm-old-";
+inline constexpr std::string_view kGonePrefix = ".tqm-gone-";
+inline constexpr std::string_view kNotePrefix = ".tqm-record-";
+inline constexpr std::string_view kProbePrefix = ".tqm-probe-";
+inline constexpr std::string_view kClaimName = ".tqm-claim";
 constexpr size_t kTagSize = 8;
 
 struct Entry {

@@ -42,8 +42,9 @@ TEST_F(SweepClaim, OnlyOneSweepActsAtATime) {
         {"a link at its name",
          [&] { ::rename(claim.c_str(), (dir + "/away").c_str()), ::symlink("away", claim.c_str()); }, true},
     };
-    for (const auto& [what, act, secondSweeps] : cases) {
+    for (const auto& [what, actOf, secondSweeps] : cases) {
         SCOPED_TRACE(what);
+        const auto& act = actOf;
         std::filesystem::remove_all(dir);
         ASSERT_TRUE(::mkdir(dir.c_str(), 0777) == 0 && ::chmod(dir.c_str(), 0777) == 0 &&
                     writeFile(dir + "/.tqm-staging-0000dead/x", ""));
