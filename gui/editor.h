@@ -111,6 +111,7 @@ public:
         int partial = 0;
 
         void add(double paintMs, double presentMs, bool partialPaint);
+        void add(double paintMs, double presentMs, bool partialPaint, double at);  // at: now()
     };
 
     // The application's entries for the system menu bar; read by the platform layer.

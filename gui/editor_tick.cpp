@@ -143,7 +143,10 @@ bool Editor::frameStatsOn() {
 }
 
 void Editor::FrameStats::add(double paintMs, double presentMs, bool partialPaint) {
-    double t = now();
+    add(paintMs, presentMs, partialPaint, now());
+}
+
+void Editor::FrameStats::add(double paintMs, double presentMs, bool partialPaint, double t) {
     if (windowStart == 0.0) windowStart = t;
     ++frames;
     paintSum += paintMs;

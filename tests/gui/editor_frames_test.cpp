@@ -190,15 +190,14 @@ TEST(UiQueueStress, PostsRaceTheEditorsTeardown) {
 TEST(FrameStatsLine, PrintedAfterASecondThenStartsAgain) {
     Editor::FrameStats stats;
     testing::internal::CaptureStdout();
-    stats.add(2.0, 1.0, true);
-    stats.add(4.0, 1.0, false);
+    stats.add(2.0, 1.0, true, 100.0);
+    stats.add(4.0, 1.0, false, 100.5);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(stats.frames, 2);
 
-    stats.windowStart = Editor::now() - 2.0;  // pretend two seconds of frames
     stats.linkTicks = 6;
     testing::internal::CaptureStdout();
-    stats.add(6.0, 3.0, false);
+    stats.add(6.0, 3.0, false, 102.0);  // two seconds of frames
     std::string line = testing::internal::GetCapturedStdout();
     EXPECT_EQ(line.rfind("lumo frames: 3 drawn in 2.00 s (1.5 / s, 1 partial; display link 3.0 / s), "
                          "paint 4.00 ms avg 6.00 max, present 1.67 ms avg 3.00 max\n",
